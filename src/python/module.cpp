@@ -1,0 +1,19 @@
+// Entry point of quorvel._native: functions, then classes, then exceptions.
+#include <nanobind/nanobind.h>
+
+#include "python/exceptions.hpp"
+
+namespace nb = nanobind;
+
+NB_MODULE(_native, m) {
+    m.doc() =
+        "Native extension module loaded as `quorvel._native`.\n"
+        "Symbols are re-exported from the Python package's `__init__.py`.";
+
+    namespace py = quorvel::python;
+    m.attr("QuorvelError") = nb::borrow(py::quorvel_error());
+    m.attr("ParseError") = nb::borrow(py::parse_error());
+    m.attr("EditError") = nb::borrow(py::edit_error());
+    m.attr("ConfigError") = nb::borrow(py::config_error());
+    m.attr("TransformError") = nb::borrow(py::transform_error());
+}

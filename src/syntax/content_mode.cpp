@@ -1,0 +1,1 @@
+#include "syntax/content_mode.hpp"
