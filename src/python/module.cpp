@@ -1,6 +1,7 @@
 // Entry point of quorvel._native: functions, then classes, then exceptions.
 #include <nanobind/nanobind.h>
 
+#include "python/config_classes.hpp"
 #include "python/exceptions.hpp"
 
 namespace nb = nanobind;
@@ -11,6 +12,7 @@ NB_MODULE(_native, m) {
         "Symbols are re-exported from the Python package's `__init__.py`.";
 
     namespace py = quorvel::python;
+    py::register_config_classes(m);
     m.attr("QuorvelError") = nb::borrow(py::quorvel_error());
     m.attr("ParseError") = nb::borrow(py::parse_error());
     m.attr("EditError") = nb::borrow(py::edit_error());

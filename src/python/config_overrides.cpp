@@ -1,0 +1,182 @@
+#include "python/config_overrides.hpp"
+
+#include <cmath>
+#include <cstdint>
+
+#include "python/exceptions.hpp"
+
+namespace quorvel::python::config {
+namespace {
+
+using facade::JsonValue;
+
+// UTF-8 of a str; lone surrogates, which UTF-8 cannot hold, are let through
+// the encoder and then replaced byte by byte, three U+FFFD each.
+std::string text_of(nb::handle text) {
+    Py_ssize_t size = 0;
+    if (const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size)) {
+        return std::string(data, static_cast<std::size_t>(size));
+    }
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw nb::python_error();
+    PyErr_Clear();
+    nb::object bytes = nb::steal(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogatepass"));
+    if (!bytes.is_valid()) throw nb::python_error();
+    nb::object decoded = nb::steal(
+        PyUnicode_DecodeUTF8(PyBytes_AsString(bytes.ptr()), PyBytes_Size(bytes.ptr()), "replace"));
+    if (!decoded.is_valid()) throw nb::python_error();
+    const char* data = PyUnicode_AsUTF8AndSize(decoded.ptr(), &size);
+    if (data == nullptr) throw nb::python_error();
+    return std::string(data, static_cast<std::size_t>(size));
+}
+
+std::string type_name_of(nb::handle value) {
+    nb::object name =
+        nb::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value.ptr())), "__name__"));
+    if (name.is_valid() && PyUnicode_Check(name.ptr())) {
+        Py_ssize_t size = 0;
+        if (const char* data = PyUnicode_AsUTF8AndSize(name.ptr(), &size)) {
+            return std::string(data, static_cast<std::size_t>(size));
+        }
+    }
+    PyErr_Clear();
+    return "unknown";
+}
+
+class Converter {
+public:
+    Converter(std::string_view context, PathStack& path) : context_(context), path_(path) {}
+
+    JsonValue convert(nb::handle value, std::size_t depth) {
+        PyObject* object = value.ptr();
+        if (object == Py_None) return JsonValue(nullptr);
+        if (PyBool_Check(object)) return JsonValue(object == Py_True);
+        if (PyLong_Check(object)) return integer(object);
+        if (PyFloat_Check(object)) {
+            const double number = PyFloat_AsDouble(object);
+            if (!std::isfinite(number)) raise_invalid_at(context_, path_, "non-finite float");
+            return JsonValue(number);
+        }
+        if (PyUnicode_Check(object)) return JsonValue(text_of(value));
+        const bool is_dict = PyDict_Check(object);
+        const bool is_list = PyList_Check(object);
+        if (!is_dict && !is_list && !PyTuple_Check(object)) {
+            raise_invalid_at(context_, path_,
+                             "unsupported value of type `" + type_name_of(value) + "`; pass a dict");
+        }
+        if (depth >= facade::kMaxJsonDepth) {
+            raise_config_error("invalid " + std::string(context_) + ": value nested too deeply (more than " +
+                               std::to_string(facade::kMaxJsonDepth) + " levels)");
+        }
+        if (is_dict) return dict(object, depth + 1);
+        return sequence(value, is_list, depth + 1);
+    }
+
+private:
+    JsonValue integer(PyObject* object) {
+        int overflow = 0;
+        const long long signed_value = PyLong_AsLongLongAndOverflow(object, &overflow);
+        if (signed_value == -1 && PyErr_Occurred()) throw nb::python_error();
+        if (overflow == 0) return JsonValue(static_cast<std::int64_t>(signed_value));
+        if (overflow > 0) {
+            const unsigned long long unsigned_value = PyLong_AsUnsignedLongLong(object);
+            if (unsigned_value != static_cast<unsigned long long>(-1) || !PyErr_Occurred()) {
+                return JsonValue(static_cast<std::uint64_t>(unsigned_value));
+            }
+            PyErr_Clear();
+        }
+        raise_invalid_at(context_, path_, "integer out of range");
+    }
+
+    JsonValue dict(PyObject* object, std::size_t depth) {
+        std::vector<JsonValue::Member> members;
+        members.reserve(static_cast<std::size_t>(PyDict_Size(object)));
+        Py_ssize_t position = 0;
+        PyObject* key = nullptr;
+        PyObject* item = nullptr;
+        while (PyDict_Next(object, &position, &key, &item)) {
+            nb::object key_ref = nb::borrow(key);
+            nb::object item_ref = nb::borrow(item);
+            if (!PyUnicode_Check(key)) raise_invalid_at(context_, path_, "dict keys must be strings");
+            std::string name = text_of(key_ref);
+            path_.push_back(name);
+            JsonValue converted = convert(item_ref, depth);
+            path_.pop_back();
+            members.emplace_back(std::move(name), std::move(converted));
+        }
+        return JsonValue::object(std::move(members));
+    }
+
+    JsonValue sequence(nb::handle value, bool is_list, std::size_t depth) {
+        PyObject* object = value.ptr();
+        const Py_ssize_t size = is_list ? PyList_Size(object) : PyTuple_Size(object);
+        JsonValue::Array items;
+        items.reserve(static_cast<std::size_t>(size));
+        for (Py_ssize_t i = 0; i < size; ++i) {
+            nb::object item =
+                nb::borrow(is_list ? PyList_GetItem(object, i) : PyTuple_GetItem(object, i));
+            path_.push_back("[" + std::to_string(i) + "]");
+            items.push_back(convert(item, depth));
+            path_.pop_back();
+        }
+        return JsonValue(std::move(items));
+    }
+
+    std::string_view context_;
+    PathStack& path_;
+};
+
+}  // namespace
+
+JsonValue py_to_json(nb::handle value, std::string_view context, PathStack& path) {
+    return Converter(context, path).convert(value, 0);
+}
+
+std::string format_json_path(const PathStack& path) {
+    std::string text;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (i > 0 && !(path[i].size() > 0 && path[i][0] == '[')) text += '.';
+        text += path[i];
+    }
+    return text;
+}
+
+void raise_config_error(std::string_view text) {
+    nb::object message = nb::steal(
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+    if (!message.is_valid()) throw nb::python_error();
+    PyErr_SetObject(config_error(), message.ptr());
+    throw nb::python_error();
+}
+
+void raise_invalid_at(std::string_view context, const PathStack& path, std::string_view message) {
+    std::string text = "invalid ";
+    text += context;
+    text += ": ";
+    if (!path.empty()) {
+        text += format_json_path(path);
+        text += ": ";
+    }
+    text += message;
+    raise_config_error(text);
+}
+
+std::vector<facade::input::ContextItemInput> context_items_from_python(nb::handle items) {
+    if (!items.is_valid() || items.is_none()) return {};
+    auto records = from_python<std::vector<facade::input::ContextItemInput>>(items, "items");
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (auto failure = facade::input::check_context_item(records[i])) {
+            raise_config_error("invalid items: [" + std::to_string(i) + "]: " + *failure);
+        }
+    }
+    return records;
+}
+
+facade::input::SerializeOptionsInput serialize_options_from_python(nb::handle options) {
+    if (!options.is_valid() || options.is_none() ||
+        (PyDict_Check(options.ptr()) && PyDict_Size(options.ptr()) == 0)) {
+        return {};
+    }
+    return from_python<facade::input::SerializeOptionsInput>(options, "serialize options");
+}
+
+}  // namespace quorvel::python::config

@@ -1,0 +1,58 @@
+// Configuration given as plain Python data (keyword overrides, serializer
+// options, context items, guards): converted to a JSON value first, then
+// read strictly into an input record. Every failure raises ConfigError
+// "invalid {context}: {path}: {message}" (without the path when empty).
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "facade/input.hpp"
+#include "facade/json_value.hpp"
+#include "facade/read.hpp"
+
+namespace quorvel::python::config {
+
+namespace nb = nanobind;
+
+// One segment per level being converted: a dict key as it is, a list or
+// tuple position as "[i]".
+using PathStack = std::vector<std::string>;
+
+// Converts depth first, dict entries in the dict's own order, stopping at
+// the first failure. Values nested deeper than facade::kMaxJsonDepth are
+// refused.
+facade::JsonValue py_to_json(nb::handle value, std::string_view context, PathStack& path);
+
+// Segments joined by ".", except before a segment that begins with "[".
+std::string format_json_path(const PathStack& path);
+
+[[noreturn]] void raise_config_error(std::string_view text);
+[[noreturn]] void raise_invalid_at(std::string_view context, const PathStack& path,
+                                   std::string_view message);
+
+// Converts `value` and reads it as Record (a record of facade/input.hpp).
+template <class Record>
+Record from_python(nb::handle value, std::string_view context) {
+    PathStack path;
+    const facade::JsonValue json = py_to_json(value, context, path);
+    auto result = facade::input::read_input<Record>(json);
+    if (auto* error = std::get_if<facade::read::ReadError>(&result)) {
+        raise_config_error(facade::read::format_read_error(context, *error));
+    }
+    return std::move(std::get<Record>(result));
+}
+
+// The `items` of a constructor (absent or None: none), read and checked
+// against each item's target rules; a broken rule raises
+// "invalid items: [{i}]: {message}".
+std::vector<facade::input::ContextItemInput> context_items_from_python(nb::handle items);
+
+// Serializer keyword options (absent or empty: every option absent).
+facade::input::SerializeOptionsInput serialize_options_from_python(nb::handle options);
+
+}  // namespace quorvel::python::config
