@@ -1,0 +1,166 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "parse/diagnostic_kind.hpp"
+#include "parse/lexer.hpp"
+#include "parse/span.hpp"
+#include "parse/token.hpp"
+
+namespace quorvel::parse {
+
+// Something a failed rule expected, or a context label: a token (shown quoted), a
+// label (shown as it is), the end of input, "something else" or "any". Label texts
+// are the grammar's static strings and are not copied.
+struct Pattern {
+    enum class Kind : std::uint8_t { Token, Label, EndOfInput, SomethingElse, Any };
+
+    Kind kind = Kind::SomethingElse;
+    OwnedToken token;             // Kind::Token
+    std::string_view label_text;  // Kind::Label
+
+    static Pattern of_token(OwnedToken t) { return Pattern{Kind::Token, std::move(t), {}}; }
+    static Pattern of_token(const Token& t) { return of_token(OwnedToken(t)); }
+    static Pattern label(std::string_view text) { return Pattern{Kind::Label, {}, text}; }
+    static Pattern end_of_input() { return Pattern{Kind::EndOfInput, {}, {}}; }
+    static Pattern something_else() { return Pattern{Kind::SomethingElse, {}, {}}; }
+    static Pattern any() { return Pattern{Kind::Any, {}, {}}; }
+
+    bool operator==(const Pattern& other) const;
+    void append_display(std::string& out) const;
+    std::string display() const;
+};
+
+struct ExpectedFound {
+    std::vector<Pattern> expected;
+    std::optional<OwnedToken> found;  // none: the failure lies at the end of input
+};
+
+struct Custom {
+    std::string message;
+};
+
+using Reason = std::variant<ExpectedFound, Custom>;
+
+// "found ... expected ..." or the custom message: the reason's display text alone.
+void append_reason_display(std::string& out, const Reason& reason);
+std::string reason_display(const Reason& reason);
+
+struct EnvironmentNames {
+    std::string found;
+    std::string expected;
+
+    friend bool operator==(const EnvironmentNames&, const EnvironmentNames&) = default;
+};
+
+// Where (and, for a mismatched \end, with which names) a failure is reported instead
+// of its own span.
+struct DirectDiagnostic {
+    std::optional<EnvironmentNames> environment_names;
+    Span span;
+
+    friend bool operator==(const DirectDiagnostic&, const DirectDiagnostic&) = default;
+};
+
+struct ContextEntry {
+    Pattern label;
+    Span span;
+};
+
+// The grammar's error value. It owns everything it holds (found tokens are copied out
+// of the token stream when the failure is made), so it may outlive the parse run.
+struct ParseFailure {
+    std::vector<ContextEntry> context;  // innermost first; each label at most once
+    Reason reason;
+    Span span;
+    std::optional<DirectDiagnostic> direct;
+    bool soft = false;  // set only on failures without a message of their own
+    std::optional<ParseDiagnosticKind> kind;
+
+    static ParseFailure expected_found(Span span, std::vector<Pattern> expected, std::optional<OwnedToken> found);
+    static ParseFailure custom(Span span, std::string message);
+
+    bool is_custom() const { return std::holds_alternative<Custom>(reason); }
+    // An expected/found failure whose found token is none.
+    bool at_end_of_input() const;
+
+    // The library's relabelling: expected becomes [label], a custom message is dropped
+    // (found becomes none); soft, kind and direct are cleared.
+    void label_with(Pattern label);
+    void label_with(std::string_view label) { label_with(Pattern::label(label)); }
+
+    // Appends (label, span) unless an equal label is already in the context.
+    ParseFailure& with_context(Pattern label, Span span) &;
+    ParseFailure with_context(Pattern label, Span span) && {
+        with_context(std::move(label), span);
+        return std::move(*this);
+    }
+    ParseFailure& with_context(std::string_view label, Span span) & { return with_context(Pattern::label(label), span); }
+    ParseFailure with_context(std::string_view label, Span span) && {
+        return std::move(*this).with_context(Pattern::label(label), span);
+    }
+
+    // Report at `span` as a mismatch of the found \end name against the expected one.
+    ParseFailure& at_environment(Span span, std::string found, std::string expected) &;
+    ParseFailure at_environment(Span span, std::string found, std::string expected) && {
+        at_environment(span, std::move(found), std::move(expected));
+        return std::move(*this);
+    }
+    // Report at `span` (any environment names are dropped).
+    ParseFailure& at_source(Span span) &;
+    ParseFailure at_source(Span span) && {
+        at_source(span);
+        return std::move(*this);
+    }
+
+    // Same kind, same direct override and same span.
+    bool same_source(const ParseFailure& other) const;
+    // Same number of contexts with pairwise equal label texts and spans.
+    bool same_contexts(const ParseFailure& other) const;
+    // Duplicate test for failures gathered in the tree: reasons equal in structure.
+    bool matches_tree_diagnostic(const ParseFailure& other) const;
+    // Duplicate test for recovery diagnostics: reasons equal as displayed text.
+    bool matches_recovery_diagnostic(const ParseFailure& other) const;
+
+    // Every span (own, contexts, direct) moved by `delta`; contexts are re-added one by
+    // one, so a repeated label is kept once.
+    ParseFailure shifted(std::size_t delta) &&;
+
+    // Merges a rival failure offered at the same input position into this one.
+    void merge(ParseFailure other);
+
+    // The reason followed by " in {label} at {start}..{end}" per context entry.
+    std::string display() const;
+};
+
+// The failure kept for the failed alternatives of a choice, with the input position
+// (token index) at which it was recorded.
+struct KeptFailure {
+    std::size_t position;
+    ParseFailure failure;
+};
+
+// Offers a failure recorded at `position`: one farther into the input replaces the kept
+// failure, one at the same position is merged into it, an earlier one is dropped.
+void offer_failure(std::optional<KeptFailure>& kept, std::size_t position, ParseFailure failure);
+
+// The span rule of the grammar: from the start of the token at index `saved` (the
+// end-of-input point when `saved` is at the end of the stream) to the end of the last
+// token before index `current` (the end-of-input point when `current` is 0). Not
+// reordered: it is inverted when a comment separates the two tokens.
+Span span_since(const TokenStream& stream, std::size_t saved, std::size_t current);
+
+// A custom failure over the span since `saved`; when `saved` is at the end of the
+// stream the span is the empty span at the end-of-input point.
+ParseFailure err_since(const TokenStream& stream, std::size_t saved, std::size_t current, std::string message);
+
+// `err_since` with the saved position taken to be the current one.
+ParseFailure err_peek_or_point(const TokenStream& stream, std::size_t current, std::string message);
+
+}  // namespace quorvel::parse
