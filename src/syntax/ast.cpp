@@ -1,0 +1,720 @@
+#include "syntax/ast.hpp"
+
+#include <algorithm>
+#include <type_traits>
+
+#include "syntax/ast_internal.hpp"
+
+namespace quorvel::syntax {
+
+using ast::Node;
+using ast::NodeId;
+
+// `Node::kind` reads the variant index as a NodeKind: pin the order.
+template <std::size_t I, class T>
+constexpr bool kAt = std::is_same_v<std::variant_alternative_t<I, Node::Value>, T>;
+static_assert(kAt<0, Node::Root> && kAt<1, Node::Group> && kAt<2, Node::Command> &&
+              kAt<3, Node::Infix> && kAt<4, Node::Declarative> && kAt<5, Node::Environment> &&
+              kAt<6, Node::Scripted> && kAt<7, Node::Prime> && kAt<8, Node::Text> &&
+              kAt<9, Node::Char> && kAt<10, Node::ActiveSpace> && kAt<11, Node::Error>);
+static_assert(static_cast<int>(NodeKind::Error) == 11 && static_cast<int>(NodeKind::Prime) == 7);
+
+// ---------------------------------------------------------------------------
+// Value types
+
+std::string ast::debug_string(NodeId id) {
+    return "NodeId(" + std::to_string(id.index) + "v" + std::to_string(id.version) + ")";
+}
+
+std::optional<NodeId> ast::ArgumentValue::content() const {
+    switch (value.index()) {
+        case 0: return std::get<0>(value).node;
+        case 1: return std::get<1>(value).node;
+        case 2: return std::get<2>(value).node;
+        default: return std::nullopt;
+    }
+}
+
+NodeId* ast::ArgumentValue::content_ptr() {
+    switch (value.index()) {
+        case 0: return &std::get<0>(value).node;
+        case 1: return &std::get<1>(value).node;
+        case 2: return &std::get<2>(value).node;
+        default: return nullptr;
+    }
+}
+
+std::optional<ContentMode> ast::ArgumentValue::content_mode() const {
+    switch (value.index()) {
+        case 0: return ContentMode::Math;
+        case 1: return ContentMode::Text;
+        case 2: return ContentMode::Math;
+        default: return std::nullopt;
+    }
+}
+
+const ast::ChildList* Node::child_list() const { return const_cast<Node*>(this)->child_list(); }
+
+ast::ChildList* Node::child_list() {
+    if (auto* v = get_if<Root>()) return &v->children;
+    if (auto* v = get_if<Group>()) return &v->children;
+    return nullptr;
+}
+
+const ast::ArgumentSlots* Node::args() const { return const_cast<Node*>(this)->args(); }
+
+ast::ArgumentSlots* Node::args() {
+    if (auto* v = get_if<Command>()) return &v->args;
+    if (auto* v = get_if<Infix>()) return &v->args;
+    if (auto* v = get_if<Declarative>()) return &v->args;
+    if (auto* v = get_if<Environment>()) return &v->args;
+    return nullptr;
+}
+
+const std::string* Node::name() const {
+    if (auto* v = get_if<Command>()) return &v->name;
+    if (auto* v = get_if<Infix>()) return &v->name;
+    if (auto* v = get_if<Declarative>()) return &v->name;
+    if (auto* v = get_if<Environment>()) return &v->name;
+    return nullptr;
+}
+
+std::string debug_string(Slot slot) {
+    switch (slot.kind()) {
+        case Slot::Kind::GroupChild: return "GroupChild(" + std::to_string(slot.index()) + ")";
+        case Slot::Kind::Argument: return "Argument(" + std::to_string(slot.index()) + ")";
+        case Slot::Kind::ScriptBase: return "ScriptBase";
+        case Slot::Kind::ScriptSub: return "ScriptSub";
+        case Slot::Kind::ScriptSup: return "ScriptSup";
+        case Slot::Kind::InfixLeft: return "InfixLeft";
+        case Slot::Kind::InfixRight: return "InfixRight";
+        case Slot::Kind::EnvBody: return "EnvBody";
+    }
+    return "EnvBody";
+}
+
+std::string debug_string(const ParentLink& link) {
+    return "ParentLink { parent: " + ast::debug_string(link.parent) +
+           ", slot: " + debug_string(link.slot) + " }";
+}
+
+std::string debug_string(NodeKind kind) { return std::string(node_kind_name(kind)); }
+
+std::string debug_string(std::optional<NodeId> id) {
+    return id ? "Some(" + ast::debug_string(*id) + ")" : "None";
+}
+
+std::string debug_string(const ast::ArgumentValue& value) {
+    std::string out;
+    auto tuple = [&out](std::string_view variant, std::string_view inner) {
+        out += variant;
+        out += '(';
+        out += inner;
+        out += ')';
+    };
+    auto quoted = [&tuple](std::string_view variant, const std::string& text) {
+        std::string inner;
+        append_debug_str(inner, text);
+        tuple(variant, inner);
+    };
+    const auto& v = value.value;
+    switch (v.index()) {
+        case 0: tuple("MathContent", ast::debug_string(std::get<0>(v).node)); break;
+        case 1: tuple("TextContent", ast::debug_string(std::get<1>(v).node)); break;
+        case 2: tuple("OperatorNameContent", ast::debug_string(std::get<2>(v).node)); break;
+        case 3: tuple("Delimiter", debug_string(std::get<3>(v).value)); break;
+        case 4: quoted("CSName", std::get<4>(v).value); break;
+        case 5: quoted("Dimension", std::get<5>(v).value); break;
+        case 6: quoted("Integer", std::get<6>(v).value); break;
+        case 7: quoted("KeyVal", std::get<7>(v).value); break;
+        case 8: quoted("Column", std::get<8>(v).value); break;
+        default: tuple("Boolean", std::get<9>(v).value ? "true" : "false"); break;
+    }
+    return out;
+}
+
+std::string debug_string(const ast::Argument& argument) {
+    return "Argument { kind: " + debug_string(argument.kind) +
+           (argument.no_leading_space ? ", no_leading_space: true, value: "
+                                      : ", no_leading_space: false, value: ") +
+           debug_string(argument.value) + " }";
+}
+
+namespace {
+
+std::string debug_ids(const ast::ChildList& ids) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        if (i > 0) out += ", ";
+        out += ast::debug_string(ids[i]);
+    }
+    return out + "]";
+}
+
+std::string debug_args(const ast::ArgumentSlots& args) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (i > 0) out += ", ";
+        out += args[i] ? "Some(" + debug_string(*args[i]) + ")" : "None";
+    }
+    return out + "]";
+}
+
+std::string debug_name(const std::string& name) {
+    std::string out = "name: ";
+    append_debug_str(out, name);
+    return out;
+}
+
+const char* debug_bool(bool value) { return value ? "true" : "false"; }
+
+}  // namespace
+
+std::string debug_string(const Node& node) {
+    const auto& v = node.value;
+    switch (node.kind()) {
+        case NodeKind::Root: {
+            const auto& x = std::get<Node::Root>(v);
+            return "Root { children: " + debug_ids(x.children) + ", mode: " + debug_string(x.mode) + " }";
+        }
+        case NodeKind::Group: {
+            const auto& x = std::get<Node::Group>(v);
+            return "Group { children: " + debug_ids(x.children) + ", kind: " + debug_string(x.kind) +
+                   ", mode: " + debug_string(x.mode) + " }";
+        }
+        case NodeKind::Command: {
+            const auto& x = std::get<Node::Command>(v);
+            return "Command { " + debug_name(x.name) + ", args: " + debug_args(x.args) +
+                   ", known: " + debug_bool(x.known) + " }";
+        }
+        case NodeKind::Infix: {
+            const auto& x = std::get<Node::Infix>(v);
+            return "Infix { " + debug_name(x.name) + ", args: " + debug_args(x.args) +
+                   ", left: " + ast::debug_string(x.left) + ", right: " + ast::debug_string(x.right) + " }";
+        }
+        case NodeKind::Declarative: {
+            const auto& x = std::get<Node::Declarative>(v);
+            return "Declarative { " + debug_name(x.name) + ", args: " + debug_args(x.args) + " }";
+        }
+        case NodeKind::Environment: {
+            const auto& x = std::get<Node::Environment>(v);
+            return "Environment { " + debug_name(x.name) + ", args: " + debug_args(x.args) +
+                   ", known: " + debug_bool(x.known) + ", body: " + ast::debug_string(x.body) + " }";
+        }
+        case NodeKind::Scripted: {
+            const auto& x = std::get<Node::Scripted>(v);
+            return "Scripted { base: " + ast::debug_string(x.base) + ", subscript: " +
+                   debug_string(x.subscript) + ", superscript: " + debug_string(x.superscript) + " }";
+        }
+        case NodeKind::Prime:
+            return "Prime { count: " + std::to_string(std::get<Node::Prime>(v).count) + " }";
+        case NodeKind::Text: {
+            std::string out = "Text(";
+            append_debug_str(out, std::get<Node::Text>(v).value);
+            return out + ")";
+        }
+        case NodeKind::Char: {
+            std::string out = "Char(";
+            append_debug_char(out, std::get<Node::Char>(v).value);
+            return out + ")";
+        }
+        case NodeKind::ActiveSpace: return "ActiveSpace";
+        case NodeKind::Error: {
+            const auto& x = std::get<Node::Error>(v);
+            std::string out = "Error { message: ";
+            append_debug_str(out, x.message);
+            out += ", snippet: ";
+            append_debug_str(out, x.snippet);
+            return out + " }";
+        }
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------------------
+// Internal helpers
+
+namespace detail {
+
+IdSet::IdSet(std::vector<NodeId> ids) : ids_(std::move(ids)) {
+    std::sort(ids_.begin(), ids_.end(), less);
+}
+
+bool IdSet::contains(NodeId id) const { return std::binary_search(ids_.begin(), ids_.end(), id, less); }
+
+bool IdSet::less(NodeId a, NodeId b) {
+    return a.index != b.index ? a.index < b.index : a.version < b.version;
+}
+
+std::size_t first_repeat(const EdgeBuffer& edges) {
+    if (edges.size() <= 16) {
+        for (std::size_t k = 1; k < edges.size(); ++k) {
+            for (std::size_t j = 0; j < k; ++j) {
+                if (edges[j].id == edges[k].id) return k;
+            }
+        }
+        return edges.size();
+    }
+    std::vector<NodeId> ids;
+    ids.reserve(edges.size());
+    for (const auto& e : edges) ids.push_back(e.id);
+    return first_repeat(std::span<const NodeId>(ids));
+}
+
+std::size_t first_repeat(std::span<const NodeId> ids) {
+    if (ids.size() <= 16) {
+        for (std::size_t k = 1; k < ids.size(); ++k) {
+            for (std::size_t j = 0; j < k; ++j) {
+                if (ids[j] == ids[k]) return k;
+            }
+        }
+        return ids.size();
+    }
+    std::vector<std::pair<NodeId, std::size_t>> sorted;
+    sorted.reserve(ids.size());
+    for (std::size_t k = 0; k < ids.size(); ++k) sorted.emplace_back(ids[k], k);
+    std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) {
+        if (a.first == b.first) return a.second < b.second;
+        return IdSet::less(a.first, b.first);
+    });
+    std::size_t first = ids.size();
+    for (std::size_t k = 1; k < sorted.size(); ++k) {
+        if (sorted[k].first == sorted[k - 1].first) first = std::min(first, sorted[k].second);
+    }
+    return first;
+}
+
+}  // namespace detail
+
+namespace {
+
+constexpr std::string_view kInvalidNodeId = "Invalid NodeId";
+
+std::vector<NodeId> edge_ids(const Node& node) {
+    std::vector<NodeId> ids;
+    for_each_edge(node, [&](NodeId id, Slot) { ids.push_back(id); });
+    return ids;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Reading
+
+Ast Ast::with_root_mode(ContentMode mode) {
+    Ast ast;
+    ast.root_ = ast.nodes_.insert(Node::Root{{}, mode});
+    return ast;
+}
+
+std::vector<Edge> Ast::node_edges(const Node& node) {
+    std::vector<Edge> edges;
+    for_each_edge(node, [&](NodeId id, Slot slot) { edges.emplace_back(id, slot); });
+    return edges;
+}
+
+const Node& Ast::node(NodeId id) const {
+    const Node* n = nodes_.get(id);
+    if (n == nullptr) internal_error(std::string(kInvalidNodeId));
+    return *n;
+}
+
+Node& Ast::node_mut(NodeId id) {
+    Node* n = nodes_.get(id);
+    if (n == nullptr) internal_error(std::string(kInvalidNodeId));
+    return *n;
+}
+
+NodeKind Ast::kind(NodeId id) const { return node(id).kind(); }
+
+std::span<const NodeId> Ast::children(NodeId id) const {
+    const auto* list = node(id).child_list();
+    return list ? list->span() : std::span<const NodeId>{};
+}
+
+std::span<const std::optional<ast::Argument>> Ast::arg_slots(NodeId id) const {
+    const auto* args = node(id).args();
+    return args ? std::span<const std::optional<ast::Argument>>(*args)
+                : std::span<const std::optional<ast::Argument>>{};
+}
+
+std::optional<Slot> Ast::slot(NodeId id) const noexcept {
+    const ParentLink* link = parents_.get(id);
+    return link ? std::optional<Slot>(link->slot) : std::nullopt;
+}
+
+std::optional<NodeId> Ast::parent_id(NodeId id) const noexcept {
+    const ParentLink* link = parents_.get(id);
+    return link ? std::optional<NodeId>(link->parent) : std::nullopt;
+}
+
+std::optional<NodeId> Ast::next_sibling(NodeId id) const {
+    const ParentLink* link = parents_.get(id);
+    if (link == nullptr || !link->slot.is_group_child()) return std::nullopt;
+    const auto* list = node(link->parent).child_list();
+    std::size_t next = link->slot.index() + 1;
+    if (list == nullptr || next >= list->size()) return std::nullopt;
+    return (*list)[next];
+}
+
+std::optional<NodeId> Ast::prev_sibling(NodeId id) const {
+    const ParentLink* link = parents_.get(id);
+    if (link == nullptr || !link->slot.is_group_child()) return std::nullopt;
+    const auto* list = node(link->parent).child_list();
+    std::size_t index = link->slot.index();
+    if (list == nullptr || index == 0 || index - 1 >= list->size()) return std::nullopt;
+    return (*list)[index - 1];
+}
+
+void Ast::push_children_reversed(const Node& node, std::vector<NodeId>& stack) {
+    std::size_t mark = stack.size();
+    for_each_edge(node, [&](NodeId id, Slot) { stack.push_back(id); });
+    std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
+}
+
+bool Ast::subtree_contains(NodeId root, NodeId target) const {
+    std::vector<NodeId> stack;
+    stack.push_back(root);
+    while (!stack.empty()) {
+        NodeId id = stack.back();
+        stack.pop_back();
+        if (id == target) return true;
+        push_children_reversed(node(id), stack);
+    }
+    return false;
+}
+
+void Ast::collect_postorder(NodeId id, std::vector<NodeId>& out) const {
+    std::vector<std::pair<NodeId, bool>> stack;
+    stack.emplace_back(id, false);
+    std::vector<NodeId> kids;
+    while (!stack.empty()) {
+        auto [current, expanded] = stack.back();
+        stack.pop_back();
+        if (expanded) {
+            out.push_back(current);
+            continue;
+        }
+        const Node& n = node(current);
+        stack.emplace_back(current, true);
+        kids.clear();
+        push_children_reversed(n, kids);
+        for (NodeId kid : kids) stack.emplace_back(kid, false);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Shared checks
+
+void Ast::assert_child_is_detached_root(NodeId child) const {
+    if (!nodes_.contains(child)) internal_error("Invalid child NodeId");
+    if (child == root_) internal_error("Cannot attach the AST root as a child");
+    if (parents_.contains(child)) internal_error("Cannot attach child that already has a parent");
+    if (!detached_.contains(child)) internal_error("Can only attach detached roots");
+}
+
+void Ast::assert_unique_direct_children(const Node& value) {
+    detail::EdgeBuffer edges;
+    detail::collect_edges(value, edges);
+    if (detail::first_repeat(edges) != edges.size()) {
+        internal_error("Node cannot reference the same child twice");
+    }
+}
+
+void Ast::assert_detached_root_sequence(std::span<const NodeId> ids) const {
+    std::size_t repeat = detail::first_repeat(ids);
+    for (std::size_t k = 0; k < ids.size(); ++k) {
+        if (k == repeat) internal_error("Node cannot appear in a replacement sequence twice");
+        assert_child_is_detached_root(ids[k]);
+    }
+}
+
+bool Ast::is_ancestor_or_self(NodeId ancestor, NodeId id) const {
+    // Walking up the links is equivalent to searching the candidate's
+    // subtree (links mirror the edges) and costs only the depth. The step
+    // bound keeps a corrupted link chain from looping.
+    NodeId current = id;
+    std::size_t steps = 0;
+    while (true) {
+        if (current == ancestor) return true;
+        const ParentLink* link = parents_.get(current);
+        if (link == nullptr) return false;
+        current = link->parent;
+        if (++steps > nodes_.size()) internal_error("Cannot create an ancestor cycle");
+    }
+}
+
+void Ast::check_no_cycle(NodeId child, NodeId parent) const {
+    if (is_ancestor_or_self(child, parent)) internal_error("Cannot create an ancestor cycle");
+}
+
+ast::ChildList& Ast::container_mut(NodeId parent) {
+    auto* list = node_mut(parent).child_list();
+    if (list == nullptr) internal_error("Parent is not a root/group node");
+    return *list;
+}
+
+void Ast::check_env_body(NodeId child) const {
+    const Node* n = nodes_.get(child);
+    if (n == nullptr) internal_error(std::string(kInvalidNodeId));
+    if (!n->is<Node::Group>()) internal_error("Environment body must be a Group node");
+}
+
+// ---------------------------------------------------------------------------
+// Edit primitives
+
+NodeId Ast::new_node(Node value) {
+    if (value.is<Node::Root>()) internal_error("Cannot create detached root node");
+    detail::EdgeBuffer edges;
+    detail::collect_edges(value, edges);
+    if (detail::first_repeat(edges) != edges.size()) {
+        internal_error("Node cannot reference the same child twice");
+    }
+    NodeId id = nodes_.insert(std::move(value));
+    detached_.insert(id);
+    // Each child is checked just before it is attached, after the node is
+    // stored; a failure leaves the earlier children attached.
+    for (const auto& [child, slot] : edges) {
+        assert_child_is_detached_root(child);
+        check_no_cycle(child, id);
+        if (slot.kind() == Slot::Kind::EnvBody) check_env_body(child);
+        detached_.remove(child);
+        set_link(child, id, slot);
+    }
+    return id;
+}
+
+NodeId Ast::superscript(NodeId base, NodeId sup) {
+    return new_node(Node::Scripted{base, std::nullopt, sup});
+}
+
+NodeId Ast::implicit_math_group(std::span<const NodeId> children) {
+    return new_node(Node::Group{ast::ChildList(children), ast::GroupKind::Implicit{}, ContentMode::Math});
+}
+
+void Ast::append_child(NodeId parent, NodeId child) {
+    assert_child_is_detached_root(child);
+    check_no_cycle(child, parent);
+    ast::ChildList& list = container_mut(parent);
+    std::size_t index = list.size();
+    list.push_back(child);
+    detached_.remove(child);
+    set_link(child, parent, Slot::group_child(index));
+}
+
+void Ast::insert_child(NodeId parent, std::size_t position, NodeId child) {
+    assert_child_is_detached_root(child);
+    check_no_cycle(child, parent);
+    ast::ChildList& list = container_mut(parent);
+    if (position > list.size()) {
+        internal_error("insertion index (is " + std::to_string(position) +
+                       ") should be <= len (is " + std::to_string(list.size()) + ")");
+    }
+    list.insert(position, child);
+    detached_.remove(child);
+    reindex_group_children(parent, position);
+}
+
+void Ast::reindex_group_children(NodeId parent, std::size_t start) {
+    const ast::ChildList& list = container_mut(parent);
+    for (std::size_t p = start; p < list.size(); ++p) {
+        set_link(list[p], parent, Slot::group_child(p));
+    }
+}
+
+NodeId Ast::detach(NodeId id) {
+    if (id == root_) internal_error("Cannot detach root node");
+    const ParentLink* link = parents_.get(id);
+    if (link == nullptr) internal_error("Cannot detach node without a parent");
+    if (!link->slot.is_group_child()) internal_error("Can only detach GroupChild nodes");
+    NodeId parent = link->parent;
+    std::size_t index = link->slot.index();
+    ast::ChildList& list = container_mut(parent);
+    if (index >= list.size() || list[index] != id) {
+        std::optional<NodeId> found;
+        if (index < list.size()) found = list[index];
+        equality_failure("Group child index must match detached node", debug_string(found),
+                         debug_string(std::optional<NodeId>(id)));
+    }
+    list.erase(index);
+    drop_link(id);
+    detached_.insert(id);
+    reindex_group_children(parent, index);
+    return id;
+}
+
+Node Ast::remove_detached(NodeId id) {
+    if (id == root_) internal_error("Cannot remove root node");
+    if (!nodes_.contains(id)) internal_error(std::string(kInvalidNodeId));
+    if (parents_.contains(id)) internal_error("Can only remove detached roots");
+    if (!detached_.remove(id)) internal_error("Node is not a detached root");
+    std::vector<NodeId> order;
+    collect_postorder(id, order);
+    order.pop_back();  // the root itself, last in post-order
+    for (NodeId descendant : order) {
+        drop_link(descendant);
+        detached_.remove(descendant);
+        nodes_.remove(descendant);
+    }
+    drop_link(id);
+    if (!nodes_.contains(id)) internal_error("Detached root must exist");
+    return nodes_.remove(id);
+}
+
+void Ast::remove_node(NodeId id) {
+    detach(id);
+    remove_detached(id);
+}
+
+Node Ast::replace_node(NodeId id, Node value) {
+    if (id == root_) internal_error("Cannot replace root node");
+    if (!nodes_.contains(id)) internal_error(std::string(kInvalidNodeId));
+    if (value.is<Node::Root>()) internal_error("Cannot replace node with root variant");
+    assert_unique_direct_children(value);
+
+    std::vector<NodeId> old_ids = edge_ids(node(id));
+    detail::IdSet old_set(old_ids);
+    std::vector<Edge> new_edges = node_edges(value);
+
+    for (const auto& [child, slot] : new_edges) {
+        if (slot.kind() == Slot::Kind::EnvBody) check_env_body(child);
+        if (old_set.contains(child)) {
+            const ParentLink* link = parents_.get(child);
+            if (link == nullptr) internal_error("Existing child is missing parent link");
+            if (link->parent != id) {
+                equality_failure("Can only reuse direct children of the replaced node",
+                                 ast::debug_string(link->parent), ast::debug_string(id));
+            }
+        } else {
+            assert_child_is_detached_root(child);
+            check_no_cycle(child, id);
+        }
+    }
+
+    std::vector<NodeId> new_ids;
+    new_ids.reserve(new_edges.size());
+    for (const auto& edge : new_edges) new_ids.push_back(edge.first);
+    detail::IdSet new_set(new_ids);
+
+    for (NodeId old_child : old_ids) {
+        if (!new_set.contains(old_child)) {
+            drop_link(old_child);
+            detached_.insert(old_child);
+        }
+    }
+    for (NodeId new_child : new_ids) {
+        if (!old_set.contains(new_child)) detached_.remove(new_child);
+    }
+    Node old = std::exchange(node_mut(id), std::move(value));
+    for (const auto& [child, slot] : new_edges) set_link(child, id, slot);
+    return old;
+}
+
+std::vector<NodeId> Ast::replace_children(NodeId parent, std::span<const NodeId> children) {
+    const ast::ChildList old_list = container_mut(parent);
+    std::vector<std::pair<NodeId, std::size_t>> old_positions;
+    old_positions.reserve(old_list.size());
+    for (std::size_t j = 0; j < old_list.size(); ++j) old_positions.emplace_back(old_list[j], j);
+    auto by_id = [](const auto& a, const auto& b) { return detail::IdSet::less(a.first, b.first); };
+    std::sort(old_positions.begin(), old_positions.end(), by_id);
+    auto old_position = [&](NodeId id) -> std::optional<std::size_t> {
+        auto it = std::lower_bound(old_positions.begin(), old_positions.end(),
+                                   std::pair<NodeId, std::size_t>(id, 0), by_id);
+        if (it == old_positions.end() || it->first != id) return std::nullopt;
+        return it->second;
+    };
+
+    std::size_t repeat = detail::first_repeat(children);
+    for (std::size_t k = 0; k < children.size(); ++k) {
+        NodeId child = children[k];
+        if (k == repeat) internal_error("Node cannot reference the same child twice");
+        if (!nodes_.contains(child)) internal_error("Invalid child NodeId");
+        if (child == root_) internal_error("Cannot attach the AST root as a child");
+        check_no_cycle(child, parent);
+        if (auto j = old_position(child)) {
+            const ParentLink* link = parents_.get(child);
+            ParentLink expected{parent, Slot::group_child(*j)};
+            if (link == nullptr || !(*link == expected)) {
+                equality_failure("Can only reuse direct children of the replaced parent",
+                                 link ? "Some(" + debug_string(*link) + ")" : "None",
+                                 "Some(" + debug_string(expected) + ")");
+            }
+        } else {
+            assert_child_is_detached_root(child);
+        }
+    }
+
+    detail::IdSet new_set(std::vector<NodeId>(children.begin(), children.end()));
+    std::vector<NodeId> dropped;
+    for (NodeId old_child : old_list) {
+        if (!new_set.contains(old_child)) {
+            drop_link(old_child);
+            detached_.insert(old_child);
+            dropped.push_back(old_child);
+        }
+    }
+    for (NodeId child : children) detached_.remove(child);
+    container_mut(parent) = ast::ChildList(children);
+    reindex_group_children(parent, 0);
+    return dropped;
+}
+
+std::vector<NodeId> Ast::detach_children_range(NodeId parent, std::size_t start,
+                                               std::size_t end) {
+    ast::ChildList& list = container_mut(parent);
+    if (end > list.size()) {
+        internal_error("range end index " + std::to_string(end) +
+                       " out of range for slice of length " + std::to_string(list.size()));
+    }
+    if (start > end) {
+        internal_error("slice index starts at " + std::to_string(start) + " but ends at " +
+                       std::to_string(end));
+    }
+    std::vector<NodeId> removed(list.begin() + start, list.begin() + end);
+    list.erase(start, end);
+    for (NodeId id : removed) {
+        drop_link(id);
+        detached_.insert(id);
+    }
+    reindex_group_children(parent, start);
+    return removed;
+}
+
+NodeId Ast::clone_subtree(NodeId id) {
+    if (id == root_) internal_error("Cannot clone root node as a detached subtree");
+    if (!nodes_.contains(id)) internal_error(std::string(kInvalidNodeId));
+    return clone_recursive(id);
+}
+
+NodeId Ast::clone_recursive(NodeId id) {
+    // Post-order: every child is copied before its parent, whose copy then
+    // names the children's copies (kept on `copies` in edge order).
+    std::vector<std::pair<NodeId, bool>> stack;
+    std::vector<NodeId> copies;
+    std::vector<NodeId> kids;
+    stack.emplace_back(id, false);
+    while (!stack.empty()) {
+        auto [current, expanded] = stack.back();
+        stack.pop_back();
+        const Node& source = node(current);
+        if (source.is<Node::Root>()) internal_error("Cannot clone root node as a detached subtree");
+        if (!expanded) {
+            stack.emplace_back(current, true);
+            kids.clear();
+            push_children_reversed(source, kids);
+            for (NodeId kid : kids) stack.emplace_back(kid, false);
+            continue;
+        }
+        Node copy = source;  // copy before new_node may move the arena's storage
+        std::size_t count = 0;
+        for_each_edge(copy, [&](NodeId, Slot) { ++count; });
+        std::size_t first = copies.size() - count;
+        std::size_t next = first;
+        detail::for_each_edge_mut(copy, [&](NodeId& child) { child = copies[next++]; });
+        copies.resize(first);
+        copies.push_back(new_node(std::move(copy)));
+    }
+    return copies.back();
+}
+
+}  // namespace quorvel::syntax

@@ -1,0 +1,519 @@
+// The arena syntax tree: the editable form of one formula.
+//
+// Every node lives in one arena and is named by a generational
+// `ast::NodeId`; children, operands, bodies and argument contents refer to
+// other nodes by id, and every attached node has a `ParentLink`. Nodes that
+// hang nowhere are detached roots: new nodes are born detached, only a
+// detached root can be attached, and only a detached root can be freed.
+//
+// A failed invariant check throws `InternalError` with a fixed message; the
+// document layer checks every edit beforehand, so only an inconsistency in
+// the caller reaches those checks. All walks are iterative.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "syntax/content_mode.hpp"
+#include "syntax/from_syntax_error.hpp"
+#include "syntax/internal_error.hpp"
+#include "syntax/node_kind.hpp"
+#include "syntax/slot_map.hpp"
+#include "syntax/small_vector.hpp"
+#include "syntax/syntax_node.hpp"
+
+namespace quorvel::syntax {
+
+namespace ast {
+
+// The plain-data companion types are the same for both trees.
+using Delimiter = syntax_node::Delimiter;
+using GroupKind = syntax_node::GroupKind;
+using ArgumentKind = syntax_node::ArgumentKind;
+
+// What a filled slot holds; the three content values each own one node.
+struct ArgumentValue {
+    struct MathContent {
+        NodeId node;
+        bool operator==(const MathContent&) const = default;
+    };
+    struct TextContent {
+        NodeId node;
+        bool operator==(const TextContent&) const = default;
+    };
+    struct OperatorNameContent {
+        NodeId node;
+        bool operator==(const OperatorNameContent&) const = default;
+    };
+    struct Delimiter {
+        ast::Delimiter value;
+        bool operator==(const Delimiter&) const = default;
+    };
+    struct CSName {
+        std::string value;
+        bool operator==(const CSName&) const = default;
+    };
+    struct Dimension {
+        std::string value;
+        bool operator==(const Dimension&) const = default;
+    };
+    struct Integer {
+        std::string value;
+        bool operator==(const Integer&) const = default;
+    };
+    struct KeyVal {
+        std::string value;
+        bool operator==(const KeyVal&) const = default;
+    };
+    struct Column {
+        std::string value;
+        bool operator==(const Column&) const = default;
+    };
+    struct Boolean {
+        bool value = false;
+        bool operator==(const Boolean&) const = default;
+    };
+    using Value = std::variant<MathContent, TextContent, OperatorNameContent, Delimiter, CSName,
+                               Dimension, Integer, KeyVal, Column, Boolean>;
+
+    Value value;
+
+    ArgumentValue() = default;
+    ArgumentValue(MathContent v) : value(std::in_place_type<MathContent>, v) {}
+    ArgumentValue(TextContent v) : value(std::in_place_type<TextContent>, v) {}
+    ArgumentValue(OperatorNameContent v) : value(std::in_place_type<OperatorNameContent>, v) {}
+    ArgumentValue(Delimiter v) : value(std::in_place_type<Delimiter>, std::move(v)) {}
+    ArgumentValue(CSName v) : value(std::in_place_type<CSName>, std::move(v)) {}
+    ArgumentValue(Dimension v) : value(std::in_place_type<Dimension>, std::move(v)) {}
+    ArgumentValue(Integer v) : value(std::in_place_type<Integer>, std::move(v)) {}
+    ArgumentValue(KeyVal v) : value(std::in_place_type<KeyVal>, std::move(v)) {}
+    ArgumentValue(Column v) : value(std::in_place_type<Column>, std::move(v)) {}
+    ArgumentValue(Boolean v) : value(std::in_place_type<Boolean>, v) {}
+
+    bool is_content() const { return value.index() <= 2; }
+    // The content node of a content value.
+    std::optional<NodeId> content() const;
+    NodeId* content_ptr();
+    // Math for math and operator-name content, Text for text content.
+    std::optional<ContentMode> content_mode() const;
+
+    bool operator==(const ArgumentValue&) const = default;
+};
+
+struct Argument {
+    ArgumentKind kind;
+    bool no_leading_space = false;
+    ArgumentValue value;
+
+    bool operator==(const Argument&) const = default;
+};
+
+using ArgumentSlots = std::vector<std::optional<Argument>>;
+
+// Child lists of up to two entries are stored inline in the node.
+using ChildList = SmallVector<NodeId, 2>;
+
+// One node value. Copying it copies the ids it names, never the subtree.
+struct Node {
+    struct Root {
+        ChildList children;
+        ContentMode mode = ContentMode::Math;
+        bool operator==(const Root&) const = default;
+    };
+    struct Group {
+        ChildList children;
+        GroupKind kind;
+        ContentMode mode = ContentMode::Math;
+        bool operator==(const Group&) const = default;
+    };
+    struct Command {
+        std::string name;
+        ArgumentSlots args;
+        bool known = false;
+        bool operator==(const Command&) const = default;
+    };
+    struct Infix {
+        std::string name;
+        ArgumentSlots args;
+        NodeId left;
+        NodeId right;
+        bool operator==(const Infix&) const = default;
+    };
+    struct Declarative {
+        std::string name;
+        ArgumentSlots args;
+        bool operator==(const Declarative&) const = default;
+    };
+    struct Environment {
+        std::string name;
+        ArgumentSlots args;
+        bool known = false;
+        NodeId body;
+        bool operator==(const Environment&) const = default;
+    };
+    struct Scripted {
+        NodeId base;
+        std::optional<NodeId> subscript;
+        std::optional<NodeId> superscript;
+        bool operator==(const Scripted&) const = default;
+    };
+    struct Prime {
+        std::uint64_t count = 0;
+        bool operator==(const Prime&) const = default;
+    };
+    struct Text {
+        std::string value;
+        bool operator==(const Text&) const = default;
+    };
+    struct Char {
+        char32_t value = 0;
+        bool operator==(const Char&) const = default;
+    };
+    struct ActiveSpace {
+        bool operator==(const ActiveSpace&) const = default;
+    };
+    struct Error {
+        std::string message;
+        std::string snippet;
+        bool operator==(const Error&) const = default;
+    };
+
+    // Same order as NodeKind.
+    using Value = std::variant<Root, Group, Command, Infix, Declarative, Environment, Scripted,
+                               Prime, Text, Char, ActiveSpace, Error>;
+
+    Value value;
+
+    Node() noexcept : value(std::in_place_type<ActiveSpace>) {}
+    Node(Root v) : value(std::in_place_type<Root>, std::move(v)) {}
+    Node(Group v) : value(std::in_place_type<Group>, std::move(v)) {}
+    Node(Command v) : value(std::in_place_type<Command>, std::move(v)) {}
+    Node(Infix v) : value(std::in_place_type<Infix>, std::move(v)) {}
+    Node(Declarative v) : value(std::in_place_type<Declarative>, std::move(v)) {}
+    Node(Environment v) : value(std::in_place_type<Environment>, std::move(v)) {}
+    Node(Scripted v) : value(std::in_place_type<Scripted>, v) {}
+    Node(Prime v) : value(std::in_place_type<Prime>, v) {}
+    Node(Text v) : value(std::in_place_type<Text>, std::move(v)) {}
+    Node(Char v) : value(std::in_place_type<Char>, v) {}
+    Node(ActiveSpace v) : value(std::in_place_type<ActiveSpace>, v) {}
+    Node(Error v) : value(std::in_place_type<Error>, std::move(v)) {}
+
+    NodeKind kind() const { return static_cast<NodeKind>(value.index()); }
+
+    template <class T>
+    bool is() const {
+        return std::holds_alternative<T>(value);
+    }
+    template <class T>
+    T* get_if() {
+        return std::get_if<T>(&value);
+    }
+    template <class T>
+    const T* get_if() const {
+        return std::get_if<T>(&value);
+    }
+
+    // The child list of a Root or Group; null for other kinds.
+    const ChildList* child_list() const;
+    ChildList* child_list();
+    // The `args` of a command-like node; null for other kinds.
+    const ArgumentSlots* args() const;
+    ArgumentSlots* args();
+    // The `name` of a command-like node; null for other kinds.
+    const std::string* name() const;
+
+    bool operator==(const Node&) const = default;
+};
+
+}  // namespace ast
+
+// Where a node hangs under its parent.
+class Slot {
+public:
+    enum class Kind : std::uint8_t {
+        GroupChild,
+        Argument,
+        ScriptBase,
+        ScriptSub,
+        ScriptSup,
+        InfixLeft,
+        InfixRight,
+        EnvBody,
+    };
+
+    constexpr Slot() = default;
+    static constexpr Slot group_child(std::size_t index) { return {Kind::GroupChild, index}; }
+    static constexpr Slot argument(std::size_t index) { return {Kind::Argument, index}; }
+    static constexpr Slot script_base() { return {Kind::ScriptBase, 0}; }
+    static constexpr Slot script_sub() { return {Kind::ScriptSub, 0}; }
+    static constexpr Slot script_sup() { return {Kind::ScriptSup, 0}; }
+    static constexpr Slot infix_left() { return {Kind::InfixLeft, 0}; }
+    static constexpr Slot infix_right() { return {Kind::InfixRight, 0}; }
+    static constexpr Slot env_body() { return {Kind::EnvBody, 0}; }
+
+    constexpr Kind kind() const { return kind_; }
+    // The position of a GroupChild or Argument slot; 0 for the others.
+    constexpr std::size_t index() const { return index_; }
+    constexpr bool is_group_child() const { return kind_ == Kind::GroupChild; }
+    constexpr bool is_argument() const { return kind_ == Kind::Argument; }
+
+    friend constexpr bool operator==(Slot a, Slot b) = default;
+
+private:
+    constexpr Slot(Kind kind, std::size_t index)
+        : kind_(kind), index_(static_cast<std::uint32_t>(index)) {}
+
+    // Child and slot positions are below the number of nodes, which fits
+    // 32 bits; this keeps a parent link at 16 bytes.
+    Kind kind_ = Kind::GroupChild;
+    std::uint32_t index_ = 0;
+};
+
+struct ParentLink {
+    ast::NodeId parent;
+    Slot slot;
+
+    friend bool operator==(const ParentLink&, const ParentLink&) = default;
+};
+
+using Edge = std::pair<ast::NodeId, Slot>;
+
+std::string debug_string(Slot slot);          // "GroupChild(0)", "ScriptBase"
+std::string debug_string(const ParentLink& link);  // "ParentLink { parent: ..., slot: ... }"
+std::string debug_string(NodeKind kind);
+std::string debug_string(std::optional<ast::NodeId> id);  // "Some(NodeId(1v1))" / "None"
+// Derived forms of arena values, children shown as ids:
+// `Group { children: [NodeId(2v1)], kind: Explicit, mode: Math }`.
+std::string debug_string(const ast::Node& node);
+std::string debug_string(const ast::Argument& argument);
+std::string debug_string(const ast::ArgumentValue& value);
+
+// Calls fn(child, slot) for each child a node value names, in the one
+// traversal order of the system: group children in order; content
+// arguments in slot order, after an infix's left operand and before its
+// right operand, before an environment's body; a script's base, then
+// subscript, then superscript.
+template <class F>
+void for_each_edge(const ast::Node& node, F&& fn) {
+    auto args = [&fn](const ast::ArgumentSlots& slots) {
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+            if (!slots[i]) continue;
+            if (auto content = slots[i]->value.content()) fn(*content, Slot::argument(i));
+        }
+    };
+    switch (node.kind()) {
+        case NodeKind::Root: {
+            const auto& c = std::get<ast::Node::Root>(node.value).children;
+            for (std::size_t i = 0; i < c.size(); ++i) fn(c[i], Slot::group_child(i));
+            break;
+        }
+        case NodeKind::Group: {
+            const auto& c = std::get<ast::Node::Group>(node.value).children;
+            for (std::size_t i = 0; i < c.size(); ++i) fn(c[i], Slot::group_child(i));
+            break;
+        }
+        case NodeKind::Command: args(std::get<ast::Node::Command>(node.value).args); break;
+        case NodeKind::Declarative: args(std::get<ast::Node::Declarative>(node.value).args); break;
+        case NodeKind::Infix: {
+            const auto& v = std::get<ast::Node::Infix>(node.value);
+            fn(v.left, Slot::infix_left());
+            args(v.args);
+            fn(v.right, Slot::infix_right());
+            break;
+        }
+        case NodeKind::Environment: {
+            const auto& v = std::get<ast::Node::Environment>(node.value);
+            args(v.args);
+            fn(v.body, Slot::env_body());
+            break;
+        }
+        case NodeKind::Scripted: {
+            const auto& v = std::get<ast::Node::Scripted>(node.value);
+            fn(v.base, Slot::script_base());
+            if (v.subscript) fn(*v.subscript, Slot::script_sub());
+            if (v.superscript) fn(*v.superscript, Slot::script_sup());
+            break;
+        }
+        default: break;
+    }
+}
+
+class Ast {
+public:
+    // ---- Construction ----------------------------------------------------
+
+    // An arena holding only an empty Root of the given mode.
+    static Ast with_root_mode(ContentMode mode);
+
+    // Builds an arena from an exchange tree that must be a Root (validate it
+    // first). Nested Roots, non-Group environment bodies and missing
+    // required children are internal errors.
+    static Ast from_syntax_root(const SyntaxNode& root);
+    // Validates (from the top, mode none) and builds; the first failure of
+    // the validation walk is returned instead of an arena.
+    static std::variant<Ast, FromSyntaxError> from_syntax(const SyntaxNode& root);
+
+    Ast(const Ast&) = default;
+    Ast(Ast&&) noexcept = default;
+    Ast& operator=(const Ast&) = default;
+    Ast& operator=(Ast&&) noexcept = default;
+
+    // ---- Reading ---------------------------------------------------------
+
+    ast::NodeId root() const noexcept { return root_; }
+    // Number of live nodes, detached ones included.
+    std::size_t node_count() const noexcept { return nodes_.size(); }
+
+    // The (child, slot) pairs a node value names, in traversal order.
+    static std::vector<Edge> node_edges(const ast::Node& node);
+
+    NodeKind kind(ast::NodeId id) const;
+    // Null for a stale id; never fails.
+    const ast::Node* node_opt(ast::NodeId id) const noexcept { return nodes_.get(id); }
+    // "Invalid NodeId" for a stale id.
+    const ast::Node& node(ast::NodeId id) const;
+    bool contains(ast::NodeId id) const noexcept { return nodes_.contains(id); }
+
+    // Child list of a Root or Group; empty for other kinds.
+    std::span<const ast::NodeId> children(ast::NodeId id) const;
+    // `args` of a command-like node; empty for other kinds.
+    std::span<const std::optional<ast::Argument>> arg_slots(ast::NodeId id) const;
+
+    std::optional<Slot> slot(ast::NodeId id) const noexcept;
+    std::optional<ast::NodeId> parent_id(ast::NodeId id) const noexcept;
+    const ParentLink* parent_link(ast::NodeId id) const noexcept { return parents_.get(id); }
+    std::optional<ast::NodeId> next_sibling(ast::NodeId id) const;
+    std::optional<ast::NodeId> prev_sibling(ast::NodeId id) const;
+    bool is_detached_root(ast::NodeId id) const noexcept { return detached_.contains(id); }
+
+    // True when `target` equals `root` or lies anywhere below it.
+    bool subtree_contains(ast::NodeId root, ast::NodeId target) const;
+    // Appends the subtree of `id` in post-order: child subtrees in edge
+    // order, then the node.
+    void collect_postorder(ast::NodeId id, std::vector<ast::NodeId>& out) const;
+
+    // Depth-first pre-order search from `start` (included).
+    template <class Pred>
+    std::optional<ast::NodeId> find_impl(ast::NodeId start, Pred&& pred) const {
+        std::optional<ast::NodeId> found;
+        walk_preorder(start, [&](ast::NodeId id, const ast::Node& node) {
+            if (pred(node)) {
+                found = id;
+                return false;
+            }
+            return true;
+        });
+        return found;
+    }
+    // Every accepted node of the pre-order walk from `start`, appended to out.
+    template <class Pred>
+    void find_all_impl(ast::NodeId start, Pred&& pred, std::vector<ast::NodeId>& out) const {
+        walk_preorder(start, [&](ast::NodeId id, const ast::Node& node) {
+            if (pred(node)) out.push_back(id);
+            return true;
+        });
+    }
+    // Pre-order walk; fn(id, node) returns false to stop. Stale ids met on
+    // the way are "Invalid NodeId".
+    template <class F>
+    void walk_preorder(ast::NodeId start, F&& fn) const {
+        std::vector<ast::NodeId> stack;
+        stack.push_back(start);
+        while (!stack.empty()) {
+            ast::NodeId id = stack.back();
+            stack.pop_back();
+            const ast::Node& n = node(id);
+            if (!fn(id, n)) return;
+            push_children_reversed(n, stack);
+        }
+    }
+
+    // Calls fn(id, node) for every live node, detached ones included, in
+    // slot order (not a tree order).
+    template <class F>
+    void for_each_node(F&& fn) const {
+        nodes_.for_each(fn);
+    }
+
+    // ---- Edit primitives -------------------------------------------------
+
+    // A new detached root holding `value`; every child it names must be a
+    // detached root and becomes attached to it.
+    ast::NodeId new_node(ast::Node value);
+    ast::NodeId superscript(ast::NodeId base, ast::NodeId sup);
+    ast::NodeId implicit_math_group(std::span<const ast::NodeId> children);
+
+    void append_child(ast::NodeId parent, ast::NodeId child);
+    void insert_child(ast::NodeId parent, std::size_t position, ast::NodeId child);
+    void reindex_group_children(ast::NodeId parent, std::size_t start);
+    ast::NodeId detach(ast::NodeId id);
+    // Frees a detached root and its whole subtree; returns the root's value.
+    ast::Node remove_detached(ast::NodeId id);
+    void remove_node(ast::NodeId id);
+    // Stores a new value under `id` (same id, same place); returns the old.
+    ast::Node replace_node(ast::NodeId id, ast::Node value);
+    // Sets the child list of a Root or Group; returns the old children that
+    // were left out, now detached roots, in their old order.
+    std::vector<ast::NodeId> replace_children(ast::NodeId parent,
+                                              std::span<const ast::NodeId> children);
+    std::vector<ast::NodeId> detach_children_range(ast::NodeId parent, std::size_t start,
+                                                   std::size_t end);
+    ast::NodeId clone_subtree(ast::NodeId id);
+
+    void assert_child_is_detached_root(ast::NodeId child) const;
+    static void assert_unique_direct_children(const ast::Node& value);
+    void assert_detached_root_sequence(std::span<const ast::NodeId> ids) const;
+
+    // ---- Structural rewrites ---------------------------------------------
+
+    void replace_content_child(ast::NodeId old_child, ast::NodeId new_child);
+    void replace_node_drop_detached_children(ast::NodeId id, ast::Node value);
+    void replace_with_math_sequence(ast::NodeId id, std::vector<ast::NodeId> before,
+                                    ast::NodeId middle, std::vector<ast::NodeId> after);
+    void replace_with_math_sequence_preserving_scripts(ast::NodeId id,
+                                                       std::vector<ast::NodeId> before,
+                                                       ast::NodeId middle,
+                                                       std::vector<ast::NodeId> after);
+    void append_cloned_math_content(std::vector<ast::NodeId>& out, ast::NodeId id);
+
+    // ---- Conversion back to the exchange tree ----------------------------
+
+    SyntaxNode to_syntax_node(ast::NodeId id) const;
+    // The whole tree from the root; detached subtrees are left out.
+    SyntaxNode to_syntax() const { return to_syntax_node(root_); }
+    std::optional<syntax_node::Argument> to_syntax_arg_slot(
+        const std::optional<ast::Argument>& slot) const;
+
+private:
+    Ast() = default;
+
+    ast::Node& node_mut(ast::NodeId id);
+    static void push_children_reversed(const ast::Node& node, std::vector<ast::NodeId>& stack);
+
+    void set_link(ast::NodeId child, ast::NodeId parent, Slot slot) {
+        parents_.insert(child, ParentLink{parent, slot});
+    }
+    void drop_link(ast::NodeId child) { parents_.remove(child); }
+
+    // True when `ancestor` is `id` or one of its ancestors by parent links.
+    bool is_ancestor_or_self(ast::NodeId ancestor, ast::NodeId id) const;
+    void check_no_cycle(ast::NodeId child, ast::NodeId parent) const;
+    // The container check: resolves and is a Root or Group.
+    ast::ChildList& container_mut(ast::NodeId parent);
+    void check_env_body(ast::NodeId child) const;
+    ast::NodeId clone_recursive(ast::NodeId id);
+    SyntaxNode to_syntax_impl(ast::NodeId id, bool allow_root) const;
+
+    ast::SlotMap<ast::Node> nodes_;
+    ast::SecondaryMap<ParentLink> parents_;
+    ast::KeySet detached_;
+    ast::NodeId root_;
+};
+
+}  // namespace quorvel::syntax

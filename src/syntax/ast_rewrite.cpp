@@ -1,0 +1,235 @@
+// Compound rewrites built from the edit primitives.
+#include <string>
+
+#include "syntax/ast.hpp"
+#include "syntax/ast_internal.hpp"
+
+namespace quorvel::syntax {
+
+using ast::Node;
+using ast::NodeId;
+
+namespace {
+
+constexpr std::string_view kInvalidNodeId = "Invalid NodeId";
+
+// The field of a filled content slot that must hold `old_child`.
+NodeId* argument_field(ast::ArgumentSlots& args, std::size_t index, NodeId old_child) {
+    if (index >= args.size() || !args[index]) internal_error("Argument slot is missing");
+    NodeId* field = args[index]->value.content_ptr();
+    if (field == nullptr) internal_error("Argument slot is not content");
+    if (*field != old_child) {
+        equality_failure("Argument child must match old node", ast::debug_string(*field),
+                         ast::debug_string(old_child));
+    }
+    return field;
+}
+
+NodeId* operand_field(NodeId& field, NodeId old_child, std::string_view message) {
+    if (field != old_child) {
+        equality_failure(message, ast::debug_string(field), ast::debug_string(old_child));
+    }
+    return &field;
+}
+
+NodeId* script_field(std::optional<NodeId>& field, NodeId old_child, std::string_view message) {
+    if (!field || *field != old_child) {
+        equality_failure(message, debug_string(field), debug_string(std::optional(old_child)));
+    }
+    return &*field;
+}
+
+std::vector<NodeId> concat(const std::vector<NodeId>& before, NodeId middle,
+                           const std::vector<NodeId>& after) {
+    std::vector<NodeId> all;
+    all.reserve(before.size() + 1 + after.size());
+    all.insert(all.end(), before.begin(), before.end());
+    all.push_back(middle);
+    all.insert(all.end(), after.begin(), after.end());
+    return all;
+}
+
+}  // namespace
+
+void Ast::replace_content_child(NodeId old_child, NodeId new_child) {
+    if (old_child == root_) internal_error("Cannot replace root node");
+    const ParentLink* link = parents_.get(old_child);
+    if (link == nullptr) internal_error("Cannot replace node without a parent");
+    const NodeId parent = link->parent;
+    const Slot slot = link->slot;
+    assert_child_is_detached_root(new_child);
+    check_no_cycle(new_child, parent);
+    if (slot.kind() == Slot::Kind::EnvBody) check_env_body(new_child);
+    Node* p = nodes_.get(parent);
+    if (p == nullptr) internal_error(std::string(kInvalidNodeId));
+
+    NodeId* field = nullptr;
+    switch (p->kind()) {
+        case NodeKind::Command:
+        case NodeKind::Declarative:
+            if (!slot.is_argument()) {
+                internal_error("Parent does not have replaceable content children");
+            }
+            field = argument_field(*p->args(), slot.index(), old_child);
+            break;
+        case NodeKind::Infix: {
+            auto& v = std::get<Node::Infix>(p->value);
+            switch (slot.kind()) {
+                case Slot::Kind::Argument:
+                    field = argument_field(v.args, slot.index(), old_child);
+                    break;
+                case Slot::Kind::InfixLeft:
+                    field = operand_field(v.left, old_child, "Infix left operand must match old node");
+                    break;
+                case Slot::Kind::InfixRight:
+                    field = operand_field(v.right, old_child,
+                                          "Infix right operand must match old node");
+                    break;
+                default: internal_error("Expected infix operand slot");
+            }
+            break;
+        }
+        case NodeKind::Environment: {
+            auto& v = std::get<Node::Environment>(p->value);
+            switch (slot.kind()) {
+                case Slot::Kind::Argument:
+                    field = argument_field(v.args, slot.index(), old_child);
+                    break;
+                case Slot::Kind::EnvBody:
+                    field = operand_field(v.body, old_child, "Environment body must match old node");
+                    break;
+                default: internal_error("Expected environment body or argument slot");
+            }
+            break;
+        }
+        case NodeKind::Scripted: {
+            auto& v = std::get<Node::Scripted>(p->value);
+            switch (slot.kind()) {
+                case Slot::Kind::ScriptBase:
+                    field = operand_field(v.base, old_child, "Script base must match old node");
+                    break;
+                case Slot::Kind::ScriptSub:
+                    field = script_field(v.subscript, old_child,
+                                         "Script subscript must match old node");
+                    break;
+                case Slot::Kind::ScriptSup:
+                    field = script_field(v.superscript, old_child,
+                                         "Script superscript must match old node");
+                    break;
+                default: internal_error("Expected script slot");
+            }
+            break;
+        }
+        default: internal_error("Parent does not have replaceable content children");
+    }
+
+    *field = new_child;
+    drop_link(old_child);
+    detached_.insert(old_child);
+    detached_.remove(new_child);
+    set_link(new_child, parent, slot);
+}
+
+void Ast::replace_node_drop_detached_children(NodeId id, Node value) {
+    const Node& current = node(id);
+    std::vector<NodeId> old_children;
+    for_each_edge(current, [&](NodeId child, Slot) { old_children.push_back(child); });
+    replace_node(id, std::move(value));
+    for (NodeId child : old_children) {
+        if (!parents_.contains(child)) remove_detached(child);
+    }
+}
+
+void Ast::replace_with_math_sequence(NodeId id, std::vector<NodeId> before, NodeId middle,
+                                     std::vector<NodeId> after) {
+    assert_detached_root_sequence(concat(before, middle, after));
+
+    const ParentLink* link = parents_.get(id);
+    if (link == nullptr || !link->slot.is_group_child()) {
+        // A non-list place (or a detached root): the sequence becomes one
+        // implicit math group under this id.
+        replace_node_drop_detached_children(
+            id, Node::Group{ast::ChildList(std::span<const NodeId>(concat(before, middle, after))),
+                            ast::GroupKind::Implicit{}, ContentMode::Math});
+        return;
+    }
+    const NodeId parent = link->parent;
+    const std::size_t index = link->slot.index();
+
+    // Consume `middle`: its value moves under `id`, its id goes stale.
+    if (middle == root_) internal_error("Cannot consume root node as detached replacement");
+    if (!nodes_.contains(middle)) internal_error(std::string(kInvalidNodeId));
+    if (parents_.contains(middle)) internal_error("Can only consume detached roots");
+    if (!detached_.remove(middle)) internal_error("Node is not a detached root");
+    Node value = nodes_.remove(middle);
+    for_each_edge(value, [&](NodeId child, Slot) {
+        const ParentLink* child_link = parents_.get(child);
+        if (child_link == nullptr) {
+            internal_error("Detached replacement child should have a parent link");
+        }
+        NodeId former_parent = child_link->parent;
+        drop_link(child);
+        if (former_parent != middle) {
+            equality_failure("Detached replacement child must point at the consumed root",
+                             ast::debug_string(former_parent), ast::debug_string(middle));
+        }
+        detached_.insert(child);
+    });
+    replace_node_drop_detached_children(id, std::move(value));
+
+    std::size_t position = index;
+    for (NodeId node_id : before) insert_child(parent, position++, node_id);
+    ++position;  // past `id`
+    for (NodeId node_id : after) insert_child(parent, position++, node_id);
+}
+
+void Ast::replace_with_math_sequence_preserving_scripts(NodeId id, std::vector<NodeId> before,
+                                                        NodeId middle,
+                                                        std::vector<NodeId> after) {
+    assert_detached_root_sequence(concat(before, middle, after));
+
+    const ParentLink* link = parents_.get(id);
+    if (link != nullptr && link->slot.kind() == Slot::Kind::ScriptBase) {
+        const NodeId scripted = link->parent;
+        const Node& holder = node(scripted);
+        if (const auto* v = holder.get_if<Node::Scripted>()) {
+            // Read the scripts before cloning: cloning grows the arena.
+            const std::optional<NodeId> sub = v->subscript;
+            const std::optional<NodeId> sup = v->superscript;
+            std::optional<NodeId> sub_copy;
+            std::optional<NodeId> sup_copy;
+            if (sub) sub_copy = clone_subtree(*sub);
+            if (sup) sup_copy = clone_subtree(*sup);
+
+            NodeId last = middle;
+            bool last_is_middle = after.empty();
+            if (!last_is_middle) {
+                last = after.back();
+                after.pop_back();
+            }
+            NodeId wrapper = new_node(Node::Scripted{last, sub_copy, sup_copy});
+            if (last_is_middle) {
+                replace_with_math_sequence(scripted, std::move(before), wrapper, std::move(after));
+            } else {
+                after.push_back(wrapper);
+                replace_with_math_sequence(scripted, std::move(before), middle, std::move(after));
+            }
+            return;
+        }
+    }
+    replace_with_math_sequence(id, std::move(before), middle, std::move(after));
+}
+
+void Ast::append_cloned_math_content(std::vector<NodeId>& out, NodeId id) {
+    const Node& source = node(id);
+    if (const auto* group = source.get_if<Node::Group>();
+        group != nullptr && group->kind.is_implicit() && group->mode == ContentMode::Math) {
+        const ast::ChildList children = group->children;  // cloning grows the arena
+        for (NodeId child : children) out.push_back(clone_subtree(child));
+        return;
+    }
+    if (id == root_) internal_error("Cannot clone root node as a detached subtree");
+    out.push_back(clone_subtree(id));
+}
+
+}  // namespace quorvel::syntax

@@ -1,0 +1,271 @@
+// The document: one formula's arena tree with the source spans of its parsed
+// nodes, a process-unique number, the number of the parse context that
+// produced it, and a read-only flag.
+//
+// It hands out handles (`document::NodeId`) that carry its number, so a
+// handle given to another document is refused, and read views (`NodeRef`).
+// Every edit checks all of its conditions before it changes anything and
+// reports the first failed one as an `EditError` value.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "syntax/ast.hpp"
+#include "syntax/content_mode.hpp"
+#include "syntax/expected.hpp"
+#include "syntax/from_syntax_error.hpp"
+#include "syntax/node_ref.hpp"
+#include "syntax/serialize_options.hpp"
+#include "syntax/serializer.hpp"
+#include "syntax/span_tree.hpp"
+#include "syntax/syntax_node.hpp"
+
+namespace quorvel::syntax {
+
+namespace document {
+
+// A node handle: the arena key and the number of the document that gave it.
+struct NodeId {
+    ast::NodeId node;
+    std::uint64_t document = 0;
+
+    friend bool operator==(const NodeId&, const NodeId&) = default;
+};
+
+// Why an edit (or a handle lookup) was refused.
+class EditError {
+public:
+    enum class Kind : std::uint8_t {
+        NodeNotFound,
+        ReadOnly,
+        RootNode,
+        NotAContainer,
+        SlotShapeMismatch,
+        Cycle,
+        IndexOutOfBounds,
+        DuplicateNode,
+        NotDetached,
+        ForeignNode,
+        // A character that is a surrogate or above U+10FFFF: the tree holds
+        // Unicode scalar values only.
+        InvalidCharacter,
+    };
+
+    constexpr EditError(Kind kind) : kind_(kind) {}  // NOLINT: implicit
+    // "slot shape mismatch: expected {}" with one of the words in `shape`.
+    static constexpr EditError slot_shape_mismatch(std::string_view expected) {
+        EditError e(Kind::SlotShapeMismatch);
+        e.expected_ = expected;
+        return e;
+    }
+
+    constexpr Kind kind() const { return kind_; }
+    // The expected shape of a SlotShapeMismatch; empty for the others.
+    constexpr std::string_view expected() const { return expected_; }
+    std::string message() const;
+
+    friend constexpr bool operator==(const EditError& a, const EditError& b) {
+        return a.kind_ == b.kind_ && a.expected_ == b.expected_;
+    }
+
+private:
+    Kind kind_;
+    std::string_view expected_;
+};
+
+// The words of "slot shape mismatch: expected {}".
+namespace shape {
+inline constexpr std::string_view kGroup = "group";
+inline constexpr std::string_view kGroupChild = "group child";
+inline constexpr std::string_view kBooleanValue = "boolean value";
+inline constexpr std::string_view kNonBooleanValue = "non-boolean argument value";
+inline constexpr std::string_view kFilledSlot = "filled argument slot";
+inline constexpr std::string_view kCommandLike = "command-like node";
+inline constexpr std::string_view kCharNode = "char node";
+inline constexpr std::string_view kTextNode = "text node";
+}  // namespace shape
+
+class Document;
+
+}  // namespace document
+
+// The value given for one argument slot in an edit. Math and Text name a
+// detached root of the same document; only Boolean goes into a Star slot,
+// and only there.
+struct ArgValue {
+    struct Math {
+        document::NodeId node;
+    };
+    struct Text {
+        document::NodeId node;
+    };
+    struct Delimiter {
+        ast::Delimiter value;
+    };
+    struct CSName {
+        std::string value;
+    };
+    struct Dimension {
+        std::string value;
+    };
+    struct Integer {
+        std::string value;
+    };
+    struct KeyVal {
+        std::string value;
+    };
+    struct Column {
+        std::string value;
+    };
+    struct Boolean {
+        bool value = false;
+    };
+    using Value =
+        std::variant<Math, Text, Delimiter, CSName, Dimension, Integer, KeyVal, Column, Boolean>;
+
+    Value value;
+
+    ArgValue(Math v) : value(v) {}            // NOLINT: implicit
+    ArgValue(Text v) : value(v) {}            // NOLINT: implicit
+    ArgValue(Delimiter v) : value(std::move(v)) {}  // NOLINT: implicit
+    ArgValue(CSName v) : value(std::move(v)) {}     // NOLINT: implicit
+    ArgValue(Dimension v) : value(std::move(v)) {}  // NOLINT: implicit
+    ArgValue(Integer v) : value(std::move(v)) {}    // NOLINT: implicit
+    ArgValue(KeyVal v) : value(std::move(v)) {}     // NOLINT: implicit
+    ArgValue(Column v) : value(std::move(v)) {}     // NOLINT: implicit
+    ArgValue(Boolean v) : value(v) {}               // NOLINT: implicit
+
+    // The node handle of a Math or Text value.
+    const document::NodeId* node() const;
+};
+
+// One entry of `Document::node_spans`: the node's tree path and its span.
+struct NodeSpanEntry {
+    std::string id;
+    Span span;
+
+    friend bool operator==(const NodeSpanEntry&, const NodeSpanEntry&) = default;
+};
+
+namespace document {
+
+class Document {
+public:
+    // An empty math document (`Document::new`).
+    Document() : Document(ContentMode::Math) {}
+    static Document with_mode(ContentMode mode) { return Document(mode); }
+
+    // Validates and builds; a refused tree takes no document number.
+    static Expected<Document, FromSyntaxError> from_syntax(const SyntaxNode& tree);
+    // As `from_syntax`, then the spans of the parser's span tree.
+    static Expected<Document, FromSyntaxError> from_syntax_with_spans(const SyntaxNode& tree,
+                                                                     const SpanTree& spans);
+
+    // A document owns its number: it can be moved, never copied.
+    Document(Document&&) noexcept = default;
+    Document& operator=(Document&&) noexcept = default;
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
+
+    std::uint64_t id() const { return id_; }
+    std::optional<std::uint64_t> parse_context_id() const { return parse_context_id_; }
+    // Stamped by the parse context after it built the document.
+    void set_parse_context_id(std::uint64_t id) { parse_context_id_ = id; }
+    bool read_only() const { return read_only_; }
+
+    const Ast& ast() const { return ast_; }
+    // For the transform pipeline, which edits the arena in place through
+    // its own operations.
+    Ast& ast_mut() { return ast_; }
+
+    NodeId root() const { return handle(ast_.root()); }
+    NodeId handle(ast::NodeId id) const { return NodeId{id, id_}; }
+    // The recorded source span of a node; none for nodes made by edits.
+    std::optional<Span> span(ast::NodeId id) const;
+
+    // ---- Reading ------------------------------------------------------------
+
+    Expected<NodeRef, EditError> node(NodeId handle) const;
+    Expected<ast::NodeId, EditError> check_node_owner(NodeId handle) const;
+
+    std::vector<NodeRef> errors() const;
+    std::vector<NodeRef> find_commands(std::string_view name) const;
+    std::vector<NodeRef> find_environments(std::string_view name) const;
+    std::vector<NodeSpanEntry> node_spans() const;
+    SyntaxNode to_syntax() const { return ast_.to_syntax(); }
+
+    // ---- Writing ------------------------------------------------------------
+
+    Expected<std::string, SerializeError> to_latex() const { return to_latex_with(SerializeOptions{}); }
+    Expected<std::string, SerializeError> to_latex_with(const SerializeOptions& options) const {
+        return serialize::serialize_with(ast_, options);
+    }
+    Expected<TokenizedLatex, SerializeError> to_tokenized_latex_with(
+        const SerializeOptions& options) const {
+        return serialize::serialize_tokenized_with(ast_, options);
+    }
+
+    // ---- Edits --------------------------------------------------------------
+
+    Expected<NodeId, EditError> create_char(char32_t ch);
+    Expected<NodeId, EditError> create_active_space();
+    Expected<NodeId, EditError> create_group(ContentMode mode);
+    Expected<NodeId, EditError> create_command(std::string name, std::vector<ArgValue> values);
+    Expected<NodeId, EditError> create_declarative(std::string name, std::vector<ArgValue> values);
+    Expected<NodeId, EditError> create_environment(std::string name, std::vector<ArgValue> values,
+                                                   NodeId body);
+    // A new detached node holding `value`. Every node it names must be a
+    // detached root of this arena, named once; its argument slots and
+    // environment body must have the shapes the arena requires.
+    Expected<NodeId, EditError> create_node(ast::Node value);
+
+    Expected<void, EditError> append_child(NodeId parent, NodeId child);
+    Expected<void, EditError> insert_child(NodeId parent, std::size_t index, NodeId child) {
+        return insert_child_at(parent, index, child);
+    }
+    Expected<void, EditError> insert_child_at(NodeId parent, std::size_t index, NodeId child);
+    Expected<void, EditError> insert_before(NodeId anchor, NodeId node);
+    Expected<void, EditError> insert_after(NodeId anchor, NodeId node);
+    Expected<void, EditError> replace_with(NodeId old_node, NodeId new_node);
+    Expected<NodeId, EditError> wrap(NodeId target, NodeId wrapper);
+    Expected<std::vector<NodeId>, EditError> unwrap(NodeId group);
+    Expected<void, EditError> remove(NodeId node);
+    Expected<NodeId, EditError> extract(NodeId node);
+    Expected<void, EditError> clear(NodeId container);
+    Expected<void, EditError> set_char(NodeId node, char32_t ch);
+    Expected<void, EditError> set_text(NodeId node, std::string text);
+    Expected<void, EditError> set_command_name(NodeId node, std::string name);
+    Expected<void, EditError> set_arg(NodeId node, std::size_t index, ArgValue value);
+
+private:
+    explicit Document(ContentMode mode);
+    Document(Ast ast, bool read_only);
+
+    void assign_spans(const SyntaxNode& tree, const SpanTree& spans);
+
+    std::optional<EditError> check_writable() const;
+    std::optional<EditError> check_detached(ast::NodeId id) const;
+    std::optional<EditError> check_value(const ArgValue& value) const;
+    std::optional<EditError> check_values(const std::vector<ArgValue>& values) const;
+    Expected<ast::ArgumentValue, EditError> build_arg_value_for_kind(const ast::ArgumentKind& kind,
+                                                                     const ArgValue& value) const;
+    static ast::ArgumentSlots build_arg_slots(const std::vector<ArgValue>& values);
+    std::vector<NodeRef> collect(bool (*pred)(const ast::Node&, std::string_view),
+                                 std::string_view name) const;
+
+    std::optional<std::uint64_t> parse_context_id_;
+    Ast ast_;
+    ast::SecondaryMap<Span> spans_;
+    bool has_spans_ = false;
+    std::uint64_t id_ = 0;
+    bool read_only_ = false;
+};
+
+}  // namespace document
+}  // namespace quorvel::syntax

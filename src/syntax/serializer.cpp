@@ -1,0 +1,781 @@
+#include "syntax/serializer.hpp"
+
+#include <cstring>
+
+namespace quorvel::syntax {
+
+std::string_view SerializeError::message() const {
+    switch (kind_) {
+        case Kind::Unsupported: return "unsupported serialization operation";
+        case Kind::TooManyPrimes: return "too many primes to serialize";
+    }
+    return "unsupported serialization operation";
+}
+
+namespace {
+
+using ast::Node;
+using ast::NodeId;
+using TokenKind = SerializationTokenKind;
+
+// The class of the last token written; spacing depends on nothing else.
+enum class SpacingClass : std::uint8_t {
+    ControlWord,
+    TextChar,
+    MathChar,
+    MathDigit,
+    Primes,
+    Bracket,
+    Delimiter,
+    ScriptMarker,
+    MathShift,
+    ActiveSpace,
+    Raw,
+    Start = 255,
+};
+
+constexpr bool is_ascii_digit(char32_t c) { return c >= U'0' && c <= U'9'; }
+
+void append_utf8(std::string& out, char32_t c) {
+    // The arena refuses non-scalar characters at every entry; should one get
+    // in anyway, the output stays valid UTF-8.
+    if (!is_scalar_value(c)) c = 0xFFFD;
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+void append_char(std::string& out, char32_t c, ContentMode mode) {
+    switch (c) {
+        case U'#':
+        case U'$':
+        case U'%':
+        case U'_':
+        case U'{':
+        case U'}': out.push_back('\\'); break;
+        case U'&':
+            if (mode == ContentMode::Text) out.push_back('\\');
+            break;
+        default: break;
+    }
+    append_utf8(out, c);
+}
+
+// "." for none, the character unescaped, or a backslash and the name.
+void append_delimiter(std::string& out, const ast::Delimiter& d) {
+    if (const auto* c = d.as_char()) {
+        append_utf8(out, c->value);
+    } else if (const auto* cs = d.as_control()) {
+        out.push_back('\\');
+        out.append(cs->name);
+    } else {
+        out.push_back('.');
+    }
+}
+
+void append_scalar_text(std::string& out, const ast::ArgumentValue& value) {
+    using V = ast::ArgumentValue;
+    switch (value.value.index()) {
+        case 0:
+        case 1:
+        case 2: unreachable("content variants must be serialized as child nodes");
+        case 3: append_delimiter(out, std::get<V::Delimiter>(value.value).value); return;
+        case 4: out.append(std::get<V::CSName>(value.value).value); return;
+        case 5: out.append(std::get<V::Dimension>(value.value).value); return;
+        case 6: out.append(std::get<V::Integer>(value.value).value); return;
+        case 7: out.append(std::get<V::KeyVal>(value.value).value); return;
+        case 8: out.append(std::get<V::Column>(value.value).value); return;
+        default: unreachable("boolean values are only valid in star slots");
+    }
+}
+
+// Whether `append_scalar_text` would write nothing; a delimiter always
+// writes something. Values that cannot be scalars are left to
+// `append_scalar_text` to refuse.
+bool scalar_text_empty(const ast::ArgumentValue& value) {
+    using V = ast::ArgumentValue;
+    switch (value.value.index()) {
+        case 4: return std::get<V::CSName>(value.value).value.empty();
+        case 5: return std::get<V::Dimension>(value.value).value.empty();
+        case 6: return std::get<V::Integer>(value.value).value.empty();
+        case 7: return std::get<V::KeyVal>(value.value).value.empty();
+        case 8: return std::get<V::Column>(value.value).value.empty();
+        default: return false;
+    }
+}
+
+struct NoopRecorder {
+    void record(const std::string&, std::size_t, std::size_t, TokenKind, ContentMode) {}
+};
+
+struct TokenRecorder {
+    std::vector<SerializationToken> tokens;
+    void record(const std::string& out, std::size_t start, std::size_t end, TokenKind kind,
+                ContentMode mode) {
+        tokens.push_back(SerializationToken{out.substr(start, end - start), start, end, kind, mode});
+    }
+};
+
+// How the space before a deferred token is decided.
+enum class Rule : std::uint8_t {
+    Boundary,        // rule B
+    ControlNoMode,   // rule C without its mode step (\right)
+    NoSpaceClear,    // no space; a nonzero counter is cleared
+};
+
+enum class Op : std::uint8_t {
+    Visit,        // node in `mode`
+    Children,     // children of a Root/Group from `index` on, each in `mode`
+    Slots,        // argument slots of a command-like node from `index` on, outer `mode`
+    Literal,      // `literal` by `rule`
+    Delim,        // `*delim` by `rule`
+    InfixName,    // backslash and name of the Infix `node`
+    InfixOperand, // `node` as an infix operand
+    Subscript,    // `node` as subscript
+    Superscript,  // `node` as superscript
+    EnvEnd,       // \end{name} of the Environment `node`, in `mode`
+};
+
+// One pending step of the walk. The serializer keeps these on an explicit
+// stack instead of recursing, so tree depth costs heap, not call stack.
+struct Task {
+    Op op = Op::Visit;
+    Rule rule = Rule::Boundary;
+    ContentMode mode = ContentMode::Math;        // visit mode, outer mode or rule mode
+    ContentMode token_mode = ContentMode::Math;  // mode reported with the token
+    SpacingClass cls = SpacingClass::Bracket;
+    TokenKind kind = TokenKind::Delimiter;
+    bool nls = false;  // the no-leading-space flag of rule B
+    NodeId node{};
+    union {
+        std::size_t index;
+        const ast::Delimiter* delim;
+        const char* literal;
+    };
+
+    Task() : index(0) {}
+};
+
+template <class Recorder>
+class Serializer {
+public:
+    Serializer(const Ast& ast, const SerializeOptions& options) : ast_(ast), opt_(options) {}
+
+    // Writes the whole tree; false when the walk was refused.
+    bool run() {
+        NodeId root = ast_.root();
+        const auto* r = ast_.node(root).template get_if<Node::Root>();
+        if (r == nullptr) unreachable("root must be a root node");
+        out_.reserve(ast_.node_count() * 3 + 16);
+        if (!r->children.empty()) push_children(root, r->mode);
+        while (!stack_.empty() && !failed_) {
+            Task t = stack_.back();
+            stack_.pop_back();
+            step(t);
+        }
+        return !failed_;
+    }
+
+    std::string& output() { return out_; }
+    Recorder& recorder() { return rec_; }
+
+private:
+    // ---- Spacing rules ------------------------------------------------------
+
+    bool take_counter() {
+        if (suppress_ == 0) return false;
+        suppress_ = 0;
+        return true;
+    }
+
+    // Rule B: braces, brackets and delimiters.
+    bool rule_b(ContentMode m, bool nls) {
+        if (take_counter()) return false;
+        if (m == ContentMode::Text || nls) return false;
+        switch (last_) {
+            case SpacingClass::Start:
+            case SpacingClass::MathShift: return false;
+            case SpacingClass::ScriptMarker: return opt_.script_spacing == ScriptSpacing::Spaced;
+            case SpacingClass::ControlWord: return opt_.command_spacing == CommandSpacing::Spaced;
+            default: return true;
+        }
+    }
+
+    // Rule C: control sequences and `~`. `CommandSpacing` plays no part.
+    bool rule_c(ContentMode m, bool mode_step) {
+        if (take_counter()) return false;
+        if (mode_step && m == ContentMode::Text) return false;
+        switch (last_) {
+            case SpacingClass::Start:
+            case SpacingClass::MathShift: return false;
+            case SpacingClass::ScriptMarker: return opt_.script_spacing == ScriptSpacing::Spaced;
+            default: return true;
+        }
+    }
+
+    // Rule T: verbatim runs (Text, Error snippets, delimited scalars).
+    bool rule_t(ContentMode m, bool non_empty) {
+        bool suppressed = non_empty && take_counter();
+        if (last_ == SpacingClass::ControlWord) return true;
+        if (last_ == SpacingClass::Start) return false;
+        if (m == ContentMode::Text || suppressed) return false;
+        if (last_ == SpacingClass::MathShift) return false;
+        if (last_ == SpacingClass::ScriptMarker) return opt_.script_spacing == ScriptSpacing::Spaced;
+        return true;
+    }
+
+    // Rule K: one character.
+    bool rule_k(char32_t ch, ContentMode m) {
+        bool suppressed = take_counter();
+        if (last_ == SpacingClass::Start) return false;
+        bool digit = is_ascii_digit(ch);
+        if (last_ == SpacingClass::ControlWord && (m == ContentMode::Text || !digit)) return true;
+        if (m == ContentMode::Text || suppressed) return false;
+        switch (last_) {
+            case SpacingClass::ScriptMarker: return opt_.script_spacing == ScriptSpacing::Spaced;
+            case SpacingClass::MathShift: return false;
+            case SpacingClass::ActiveSpace:
+            case SpacingClass::Raw: return true;
+            case SpacingClass::MathChar:
+                return opt_.adjacent_char_spacing == AdjacentCharSpacing::Spaced;
+            case SpacingClass::MathDigit:
+                return !digit && opt_.adjacent_char_spacing == AdjacentCharSpacing::Spaced;
+            default: return true;
+        }
+    }
+
+    bool rule(Rule r, ContentMode m, bool nls) {
+        switch (r) {
+            case Rule::Boundary: return rule_b(m, nls);
+            case Rule::ControlNoMode: return rule_c(m, false);
+            case Rule::NoSpaceClear: take_counter(); return false;
+        }
+        return false;
+    }
+
+    // ---- Writing tokens -----------------------------------------------------
+
+    std::size_t begin_token(bool space) {
+        if (space) out_.push_back(' ');
+        return out_.size();
+    }
+    void end_token(std::size_t start, SpacingClass cls, TokenKind kind, ContentMode mode) {
+        if (out_.size() > start) rec_.record(out_, start, out_.size(), kind, mode);
+        last_ = cls;
+    }
+    void put(bool space, std::string_view text, SpacingClass cls, TokenKind kind,
+             ContentMode mode) {
+        std::size_t start = begin_token(space);
+        out_.append(text);
+        end_token(start, cls, kind, mode);
+    }
+    void put_control(bool space, std::string_view name, ContentMode mode) {
+        std::size_t start = begin_token(space);
+        out_.push_back('\\');
+        out_.append(name);
+        end_token(start, SpacingClass::ControlWord, TokenKind::ControlSequence, mode);
+    }
+    void put_delimiter(bool space, const ast::Delimiter& d, ContentMode token_mode) {
+        std::size_t start = begin_token(space);
+        append_delimiter(out_, d);
+        end_token(start, SpacingClass::Delimiter, TokenKind::Delimiter, token_mode);
+    }
+    // A run of primes, after the caller decided the space.
+    bool put_primes(bool space, std::uint64_t count, SpacingClass cls, ContentMode mode) {
+        if (count > serialize::kMaxPrimes - primes_written_) {
+            failed_ = true;
+            return false;
+        }
+        primes_written_ += count;
+        std::size_t start = begin_token(space);
+        out_.append(static_cast<std::size_t>(count), '\'');
+        end_token(start, cls, TokenKind::Character, mode);
+        return true;
+    }
+
+    // ---- The task stack -----------------------------------------------------
+
+    void push_visit(NodeId node, ContentMode mode) {
+        Task t;
+        t.op = Op::Visit;
+        t.node = node;
+        t.mode = mode;
+        stack_.push_back(t);
+    }
+    void push_node_op(Op op, NodeId node, ContentMode mode = ContentMode::Math) {
+        Task t;
+        t.op = op;
+        t.node = node;
+        t.mode = mode;
+        stack_.push_back(t);
+    }
+    void push_children(NodeId node, ContentMode mode, std::size_t from = 0) {
+        Task t;
+        t.op = Op::Children;
+        t.node = node;
+        t.mode = mode;
+        t.index = from;
+        stack_.push_back(t);
+    }
+    void push_slots(NodeId node, ContentMode outer, std::size_t from = 0) {
+        Task t;
+        t.op = Op::Slots;
+        t.node = node;
+        t.mode = outer;
+        t.index = from;
+        stack_.push_back(t);
+    }
+    void push_literal(const char* text, Rule r, ContentMode rule_mode, SpacingClass cls,
+                      TokenKind kind, ContentMode token_mode) {
+        Task t;
+        t.op = Op::Literal;
+        t.literal = text;
+        t.rule = r;
+        t.mode = rule_mode;
+        t.cls = cls;
+        t.kind = kind;
+        t.token_mode = token_mode;
+        stack_.push_back(t);
+    }
+    void push_delim(const ast::Delimiter& d, ContentMode rule_mode, bool nls, ContentMode token_mode) {
+        Task t;
+        t.op = Op::Delim;
+        t.delim = &d;
+        t.rule = Rule::Boundary;
+        t.mode = rule_mode;
+        t.nls = nls;
+        t.token_mode = token_mode;
+        stack_.push_back(t);
+    }
+    // The closing bracket of a content slot or a brace pair.
+    void push_close(char ch, bool compact, ContentMode rule_mode, ContentMode token_mode) {
+        push_literal(ch == '}' ? "}" : "]", compact ? Rule::NoSpaceClear : Rule::Boundary, rule_mode,
+                     SpacingClass::Bracket, TokenKind::Delimiter, token_mode);
+    }
+
+    void step(const Task& t) {
+        switch (t.op) {
+            case Op::Visit: visit(t.node, t.mode); break;
+            case Op::Children: {
+                auto children = ast_.children(t.node);
+                if (t.index >= children.size()) break;
+                if (t.index + 1 < children.size()) push_children(t.node, t.mode, t.index + 1);
+                push_visit(children[t.index], t.mode);
+                break;
+            }
+            case Op::Slots: {
+                auto slots = ast_.arg_slots(t.node);
+                if (t.index >= slots.size()) break;
+                if (t.index + 1 < slots.size()) push_slots(t.node, t.mode, t.index + 1);
+                if (slots[t.index]) argument_slot(*slots[t.index], t.mode);
+                break;
+            }
+            case Op::Literal:
+                put(rule(t.rule, t.mode, t.nls), t.literal, t.cls, t.kind, t.token_mode);
+                break;
+            case Op::Delim: put_delimiter(rule(t.rule, t.mode, t.nls), *t.delim, t.token_mode); break;
+            case Op::InfixName: {
+                const auto& v = std::get<Node::Infix>(ast_.node(t.node).value);
+                put_control(rule_c(ContentMode::Math, false), v.name, ContentMode::Math);
+                break;
+            }
+            case Op::InfixOperand: infix_operand(t.node); break;
+            case Op::Subscript: script('_', t.node); break;
+            case Op::Superscript: superscript(t.node); break;
+            case Op::EnvEnd: {
+                const auto& v = std::get<Node::Environment>(ast_.node(t.node).value);
+                environment_head("\\end", v.name, t.mode);
+                break;
+            }
+        }
+    }
+
+    // ---- Nodes --------------------------------------------------------------
+
+    void visit(NodeId id, ContentMode mode) {
+        const Node& node = ast_.node(id);
+        switch (node.kind()) {
+            case NodeKind::Root: unreachable("root node must be handled by serialize_root");
+            case NodeKind::Group: group(id, std::get<Node::Group>(node.value)); return;
+            case NodeKind::Command:
+                put_control(rule_c(mode, true), std::get<Node::Command>(node.value).name, mode);
+                push_slots(id, mode);
+                return;
+            case NodeKind::Declarative:
+                put_control(rule_c(mode, true), std::get<Node::Declarative>(node.value).name, mode);
+                push_slots(id, mode);
+                return;
+            case NodeKind::Infix: {
+                const auto& v = std::get<Node::Infix>(node.value);
+                push_node_op(Op::InfixOperand, v.right);
+                push_slots(id, ContentMode::Math);
+                push_node_op(Op::InfixName, id);
+                push_node_op(Op::InfixOperand, v.left);
+                return;
+            }
+            case NodeKind::Environment: environment(id, std::get<Node::Environment>(node.value), mode); return;
+            case NodeKind::Scripted: {
+                const auto& v = std::get<Node::Scripted>(node.value);
+                bool sub_first = opt_.script_order == ScriptOrder::SubFirst;
+                // Pushed in reverse: the base is written first.
+                if (sub_first) {
+                    if (v.superscript) push_node_op(Op::Superscript, *v.superscript);
+                    if (v.subscript) push_node_op(Op::Subscript, *v.subscript);
+                } else {
+                    if (v.subscript) push_node_op(Op::Subscript, *v.subscript);
+                    if (v.superscript) push_node_op(Op::Superscript, *v.superscript);
+                }
+                push_visit(v.base, ContentMode::Math);
+                return;
+            }
+            case NodeKind::Prime: prime(std::get<Node::Prime>(node.value).count, mode); return;
+            case NodeKind::Text: {
+                const std::string& s = std::get<Node::Text>(node.value).value;
+                put(rule_t(mode, !s.empty()), s, SpacingClass::TextChar, TokenKind::Text, mode);
+                return;
+            }
+            case NodeKind::Char: {
+                char32_t ch = std::get<Node::Char>(node.value).value;
+                std::size_t start = begin_token(rule_k(ch, mode));
+                append_char(out_, ch, mode);
+                SpacingClass cls = mode == ContentMode::Text ? SpacingClass::TextChar
+                                   : is_ascii_digit(ch)      ? SpacingClass::MathDigit
+                                                             : SpacingClass::MathChar;
+                end_token(start, cls, TokenKind::Character, mode);
+                return;
+            }
+            case NodeKind::ActiveSpace:
+                put(rule_c(mode, true), "~", SpacingClass::ActiveSpace, TokenKind::Character, mode);
+                return;
+            case NodeKind::Error: {
+                const std::string& s = std::get<Node::Error>(node.value).snippet;
+                put(rule_t(mode, !s.empty()), s, SpacingClass::Raw, TokenKind::Error, mode);
+                return;
+            }
+        }
+    }
+
+    void prime(std::uint64_t count, ContentMode mode) {
+        bool space;
+        if (mode == ContentMode::Math) {
+            if (count > 0 && take_counter()) {
+                space = false;
+            } else {
+                space = last_ != SpacingClass::Start && last_ != SpacingClass::MathChar &&
+                        last_ != SpacingClass::MathDigit && last_ != SpacingClass::Primes;
+            }
+            put_primes(space, count, SpacingClass::Primes, mode);
+        } else {
+            if (count > 0) take_counter();
+            put_primes(last_ == SpacingClass::ControlWord, count, SpacingClass::TextChar, mode);
+        }
+    }
+
+    void group(NodeId id, const Node::Group& g) {
+        if (g.kind.is_explicit() || g.kind.is_implicit()) {
+            // Callers that want an implicit group without braces take its
+            // children themselves.
+            if (g.mode == ContentMode::Text) {
+                put(rule_b(ContentMode::Text, false), "{", SpacingClass::Bracket, TokenKind::Delimiter,
+                    ContentMode::Text);
+                push_close('}', false, ContentMode::Text, ContentMode::Text);
+                if (!g.children.empty()) push_children(id, ContentMode::Text);
+                return;
+            }
+            put(rule_b(ContentMode::Math, false), "{", SpacingClass::Bracket, TokenKind::Delimiter,
+                ContentMode::Math);
+            bool compact = opt_.group_inner_spacing == MathGroupInnerSpacing::Compact;
+            // Compact: the first child gets no space (the rule just cleared
+            // the counter, so the saved value is 0).
+            if (compact) suppress_ += 1;
+            push_close('}', compact, ContentMode::Math, ContentMode::Math);
+            if (!g.children.empty()) push_children(id, ContentMode::Math);
+            return;
+        }
+        if (const auto* d = g.kind.as_delimited()) {
+            put_control(rule_c(ContentMode::Math, false), "left", ContentMode::Math);
+            put_delimiter(rule_b(ContentMode::Math, false), d->left, ContentMode::Math);
+            push_delim(d->right, ContentMode::Math, false, ContentMode::Math);
+            push_literal("\\right", Rule::ControlNoMode, ContentMode::Math, SpacingClass::ControlWord,
+                         TokenKind::ControlSequence, ContentMode::Math);
+            if (!g.children.empty()) push_children(id, ContentMode::Math);
+            return;
+        }
+        // Inline math.
+        take_counter();
+        put(false, "$", SpacingClass::MathShift, TokenKind::Delimiter, ContentMode::Text);
+        push_literal("$", Rule::NoSpaceClear, ContentMode::Text, SpacingClass::MathShift,
+                     TokenKind::Delimiter, ContentMode::Text);
+        if (!g.children.empty()) push_children(id, ContentMode::Math);
+    }
+
+    void environment(NodeId id, const Node::Environment& env, ContentMode mode) {
+        environment_head("\\begin", env.name, mode);
+        push_node_op(Op::EnvEnd, id, mode);
+        const Node& body = ast_.node(env.body);
+        const auto* g = body.get_if<Node::Group>();
+        if (g == nullptr) {
+            std::string what = "environment body must remain a group, got ";
+            what.append(debug_string(body.kind()));
+            unreachable(what);
+        }
+        if (g->kind.is_implicit()) {
+            if (!g->children.empty()) push_children(env.body, g->mode);
+        } else {
+            push_visit(env.body, g->mode);
+        }
+        push_slots(id, mode);
+    }
+
+    void environment_head(std::string_view keyword, std::string_view name, ContentMode mode) {
+        put(rule_c(mode, true), keyword, SpacingClass::ControlWord, TokenKind::ControlSequence, mode);
+        if (opt_.environment_name_spacing == EnvironmentNameSpacing::Spaced) out_.push_back(' ');
+        take_counter();
+        put(false, "{", SpacingClass::Bracket, TokenKind::Delimiter, mode);
+        if (!name.empty()) take_counter();
+        put(false, name, SpacingClass::Raw, TokenKind::Raw, mode);
+        put(false, "}", SpacingClass::Bracket, TokenKind::Delimiter, mode);
+    }
+
+    void script(char marker, NodeId node) {
+        bool space = false;
+        if (!take_counter()) {
+            space = opt_.script_spacing == ScriptSpacing::Spaced && last_ != SpacingClass::Start &&
+                    last_ != SpacingClass::MathShift;
+        }
+        put(space, marker == '_' ? "_" : "^", SpacingClass::ScriptMarker, TokenKind::Character,
+            ContentMode::Math);
+        wrapped_content(node, ContentMode::Math, ContentMode::Math, '{', '}', false);
+    }
+
+    void superscript(NodeId node) {
+        if (const auto* p = ast_.node(node).template get_if<Node::Prime>()) {
+            // Glued to the base: no space, counter untouched.
+            put_primes(false, p->count, SpacingClass::Primes, ContentMode::Math);
+            return;
+        }
+        script('^', node);
+    }
+
+    void infix_operand(NodeId id) {
+        const Node& node = ast_.node(id);
+        const auto* g = node.get_if<Node::Group>();
+        if (g != nullptr && g->kind.is_implicit() && g->mode == ContentMode::Math && g->children.empty()) {
+            return;
+        }
+        bool braced = opt_.infix_grouping == InfixGrouping::AlwaysExplicit || node.is<Node::Infix>();
+        if (!braced && g != nullptr) {
+            if (g->kind.is_explicit()) {
+                braced = true;
+            } else if (g->kind.is_implicit()) {
+                for (NodeId child : g->children) {
+                    if (ast_.kind(child) == NodeKind::Infix) {
+                        braced = true;
+                        break;
+                    }
+                }
+                if (!braced) {
+                    if (!g->children.empty()) push_children(id, g->mode);
+                    return;
+                }
+            }
+        }
+        if (braced) {
+            wrapped_content(id, ContentMode::Math, ContentMode::Math, '{', '}', false);
+        } else {
+            push_visit(id, ContentMode::Math);
+        }
+    }
+
+    // ---- Argument slots -----------------------------------------------------
+
+    static const Node::Group* brace_group(const Node& node) {
+        const auto* g = node.get_if<Node::Group>();
+        return g != nullptr && (g->kind.is_explicit() || g->kind.is_implicit()) ? g : nullptr;
+    }
+
+    void argument_slot(const ast::Argument& arg, ContentMode outer) {
+        using V = ast::ArgumentValue;
+        using K = ast::ArgumentKind;
+        bool nls = arg.no_leading_space;
+        const auto& kind = arg.kind.value;
+        if (std::holds_alternative<K::Star>(kind)) {
+            const auto* b = std::get_if<V::Boolean>(&arg.value.value);
+            if (b == nullptr) unreachable("star slots must carry boolean values");
+            if (b->value) {
+                // Glued to what precedes; counter and class stay as they were.
+                std::size_t start = out_.size();
+                out_.push_back('*');
+                rec_.record(out_, start, out_.size(), TokenKind::Character, outer);
+            }
+            return;
+        }
+        const ast::Delimiter* open = nullptr;
+        const ast::Delimiter* close = nullptr;
+        if (const auto* d = std::get_if<K::Delimited>(&kind)) {
+            open = &d->open;
+            close = &d->close;
+        } else if (const auto* p = std::get_if<K::Paired>(&kind)) {
+            open = &p->open;
+            close = &p->close;
+        }
+        bool square = std::holds_alternative<K::Optional>(kind);
+        char lb = square ? '[' : '{';
+        char rb = square ? ']' : '}';
+        const V::Value& value = arg.value.value;
+        switch (value.index()) {
+            case 0:
+            case 1: {
+                ContentMode content = value.index() == 0 ? ContentMode::Math : ContentMode::Text;
+                NodeId node = *arg.value.content();
+                if (open != nullptr) {
+                    recorded_delimiters(*open, *close, node, content, outer, nls);
+                } else {
+                    wrapped_content(node, outer, content, lb, rb, nls);
+                }
+                return;
+            }
+            case 2: {
+                NodeId node = std::get<V::OperatorNameContent>(value).node;
+                if (open != nullptr) {
+                    put_delimiter(rule_b(outer, nls), *open, outer);
+                    // The close delimiter never gets a space.
+                    push_delim(*close, outer, true, outer);
+                } else {
+                    put(rule_b(outer, nls), lb == '[' ? "[" : "{", SpacingClass::Bracket,
+                        TokenKind::Delimiter, outer);
+                    push_close(rb, true, outer, outer);
+                }
+                operator_name_content(node);
+                return;
+            }
+            default: break;
+        }
+        if (open != nullptr) {
+            // Delimited scalar.
+            put_delimiter(rule_b(outer, nls), *open, outer);
+            std::size_t start = begin_token(rule_t(outer, !scalar_text_empty(arg.value)));
+            append_scalar_text(out_, arg.value);
+            end_token(start, SpacingClass::Raw, TokenKind::Raw, outer);
+            put_delimiter(rule_b(outer, false), *close, outer);
+            return;
+        }
+        if (const auto* d = std::get_if<V::Delimiter>(&value);
+            d != nullptr && std::holds_alternative<K::Mandatory>(kind)) {
+            put_delimiter(rule_b(outer, nls), d->value, outer);
+            return;
+        }
+        scalar_wrapped(arg.value, lb, rb, outer, nls);
+    }
+
+    void scalar_wrapped(const ast::ArgumentValue& value, char lb, char rb, ContentMode outer, bool nls) {
+        put(rule_b(outer, nls), lb == '[' ? "[" : "{", SpacingClass::Bracket, TokenKind::Delimiter, outer);
+        std::size_t start = out_.size();
+        append_scalar_text(out_, value);
+        if (out_.size() > start) take_counter();
+        end_token(start, SpacingClass::Raw, TokenKind::Raw, outer);
+        take_counter();
+        put(false, rb == ']' ? "]" : "}", SpacingClass::Bracket, TokenKind::Delimiter, outer);
+    }
+
+    // A content node between two brackets; the close is deferred until the
+    // content has been written.
+    void wrapped_content(NodeId node, ContentMode outer, ContentMode content, char lb, char rb,
+                         bool nls) {
+        put(rule_b(outer, nls), lb == '[' ? "[" : "{", SpacingClass::Bracket, TokenKind::Delimiter, outer);
+        bool compact =
+            content == ContentMode::Math && opt_.group_inner_spacing == MathGroupInnerSpacing::Compact;
+        if (compact) suppress_ += 1;
+        const Node& n = ast_.node(node);
+        if (const auto* g = brace_group(n)) {
+            if (g->children.empty()) {
+                if (g->mode == ContentMode::Math &&
+                    opt_.group_inner_spacing == MathGroupInnerSpacing::Padded) {
+                    // "{ }": the inner space is no token and sets no class.
+                    take_counter();
+                    out_.push_back(' ');
+                    put(false, rb == ']' ? "]" : "}", SpacingClass::Bracket, TokenKind::Delimiter, outer);
+                    return;
+                }
+                push_close(rb, compact, content, outer);
+                return;
+            }
+            push_close(rb, compact, content, outer);
+            push_children(node, g->mode);
+            return;
+        }
+        push_close(rb, compact, content, outer);
+        push_visit(node, content);
+    }
+
+    void recorded_delimiters(const ast::Delimiter& open, const ast::Delimiter& close, NodeId node,
+                             ContentMode content, ContentMode outer, bool nls) {
+        // Spaced by the content mode, reported in the outer mode.
+        put_delimiter(rule_b(content, nls), open, outer);
+        push_delim(close, content, false, outer);
+        const Node& n = ast_.node(node);
+        if (const auto* g = brace_group(n)) {
+            if (!g->children.empty()) push_children(node, g->mode);
+            return;
+        }
+        push_visit(node, content);
+    }
+
+    // Operator-name content is written in text mode whatever its group says.
+    void operator_name_content(NodeId node) {
+        const Node& n = ast_.node(node);
+        if (const auto* g = brace_group(n)) {
+            if (!g->children.empty()) push_children(node, ContentMode::Text);
+            return;
+        }
+        push_visit(node, ContentMode::Text);
+    }
+
+    const Ast& ast_;
+    const SerializeOptions& opt_;
+    std::string out_;
+    Recorder rec_;
+    std::uint64_t suppress_ = 0;
+    SpacingClass last_ = SpacingClass::Start;
+    std::vector<Task> stack_;
+    std::uint64_t primes_written_ = 0;
+    bool failed_ = false;
+};
+
+}  // namespace
+
+namespace serialize {
+
+Expected<std::string, SerializeError> serialize_with(const Ast& ast, const SerializeOptions& options) {
+    Serializer<NoopRecorder> s(ast, options);
+    if (!s.run()) return SerializeError(SerializeError::Kind::TooManyPrimes);
+    return std::move(s.output());
+}
+
+Expected<TokenizedLatex, SerializeError> serialize_tokenized_with(const Ast& ast,
+                                                                  const SerializeOptions& options) {
+    Serializer<TokenRecorder> s(ast, options);
+    if (!s.run()) return SerializeError(SerializeError::Kind::TooManyPrimes);
+    return TokenizedLatex{std::move(s.output()), std::move(s.recorder().tokens)};
+}
+
+std::string serialized_char(char32_t ch, ContentMode mode) {
+    std::string out;
+    append_char(out, ch, mode);
+    return out;
+}
+
+}  // namespace serialize
+}  // namespace quorvel::syntax

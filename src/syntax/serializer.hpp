@@ -1,0 +1,63 @@
+// Writing an arena tree back as LaTeX text, plain or with its tokens.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "syntax/ast.hpp"
+#include "syntax/content_mode.hpp"
+#include "syntax/expected.hpp"
+#include "syntax/serialize_options.hpp"
+
+namespace quorvel::syntax {
+
+// Why a tree could not be written.
+class SerializeError {
+public:
+    enum class Kind : std::uint8_t {
+        // The declared failure; no tree the arena can hold produces it.
+        Unsupported,
+        // More prime marks than any real formula holds: writing them would
+        // only turn a small tree into a huge string.
+        TooManyPrimes,
+    };
+
+    constexpr explicit SerializeError(Kind kind = Kind::Unsupported) : kind_(kind) {}
+
+    constexpr Kind kind() const { return kind_; }
+    std::string_view message() const;
+
+    friend constexpr bool operator==(SerializeError, SerializeError) = default;
+
+private:
+    Kind kind_;
+};
+
+struct TokenizedLatex {
+    std::string text;
+    std::vector<SerializationToken> tokens;
+};
+
+namespace serialize {
+
+// The most prime marks one output may hold, all `Prime` nodes and prime
+// superscripts together.
+inline constexpr std::uint64_t kMaxPrimes = 1'000'000;
+
+// The tree under the arena's root as LaTeX text. Detached subtrees are not
+// written.
+Expected<std::string, SerializeError> serialize_with(const Ast& ast,
+                                                     const SerializeOptions& options);
+
+// The same walk, also reporting each written token; `text` is byte for byte
+// what `serialize_with` returns.
+Expected<TokenizedLatex, SerializeError> serialize_tokenized_with(
+    const Ast& ast, const SerializeOptions& options);
+
+// The text of one character: math escapes # $ % _ { }, text also &.
+std::string serialized_char(char32_t ch, ContentMode mode);
+
+}  // namespace serialize
+}  // namespace quorvel::syntax

@@ -1,0 +1,228 @@
+// Generational keys and the maps keyed by them.
+//
+// A slot's version is odd while it holds a value and even while it is free.
+// Freeing raises the version by one and the next value stored there raises
+// it again, so a key handed out for an earlier occupant never resolves
+// again. Index 0 is reserved, so the all-zero key names nothing. A slot
+// whose version would wrap around is retired instead of reused.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "syntax/internal_error.hpp"
+
+namespace quorvel::syntax::ast {
+
+// The key of a node in one arena: slot index and version.
+struct NodeId {
+    std::uint32_t index = 0;
+    std::uint32_t version = 0;
+
+    friend bool operator==(NodeId a, NodeId b) = default;
+};
+
+// "NodeId(3v1)".
+std::string debug_string(NodeId id);
+
+// Primary map: owns its values, stored inline in one vector of slots.
+template <class T>
+class SlotMap {
+public:
+    SlotMap() { slots_.emplace_back(); }
+    SlotMap(const SlotMap&) = default;
+    SlotMap(SlotMap&&) noexcept = default;
+    SlotMap& operator=(const SlotMap&) = default;
+    SlotMap& operator=(SlotMap&&) noexcept = default;
+
+    std::size_t size() const noexcept { return live_; }
+
+    void reserve(std::size_t n) { slots_.reserve(n + 1); }
+
+    NodeId insert(T value) {
+        if (free_head_ != 0) {
+            std::uint32_t index = free_head_;
+            Slot& slot = slots_[index];
+            slot.emplace(std::move(value));  // may throw: leave the free list untouched
+            free_head_ = slot.next_free;
+            slot.version += 1;
+            ++live_;
+            return {index, slot.version};
+        }
+        if (slots_.size() > kMaxIndex) internal_error("arena is full");
+        auto index = static_cast<std::uint32_t>(slots_.size());
+        slots_.emplace_back();
+        Slot& slot = slots_.back();
+        slot.emplace(std::move(value));
+        slot.version = 1;
+        ++live_;
+        return {index, 1};
+    }
+
+    bool contains(NodeId key) const noexcept {
+        return key.index < slots_.size() && slots_[key.index].version == key.version &&
+               (key.version & 1u) == 1u;
+    }
+
+    T* get(NodeId key) noexcept { return contains(key) ? slots_[key.index].ptr() : nullptr; }
+    const T* get(NodeId key) const noexcept {
+        return contains(key) ? slots_[key.index].ptr() : nullptr;
+    }
+
+    // Removes and returns the value; the key and every copy of it go stale.
+    // The key must resolve.
+    T remove(NodeId key) {
+        Slot& slot = slots_[key.index];
+        T value = std::move(*slot.ptr());
+        slot.destroy();
+        slot.version += 1;  // even: free
+        if (slot.version != 0) {
+            slot.next_free = free_head_;
+            free_head_ = key.index;
+        }
+        // A wrapped version retires the slot: it stays free for good.
+        --live_;
+        return value;
+    }
+
+    // Calls fn(key, value) for every occupied slot in index order.
+    template <class F>
+    void for_each(F&& fn) const {
+        for (std::size_t i = 1; i < slots_.size(); ++i) {
+            const Slot& slot = slots_[i];
+            if ((slot.version & 1u) == 1u) fn(NodeId{static_cast<std::uint32_t>(i), slot.version}, *slot.ptr());
+        }
+    }
+
+private:
+    static constexpr std::size_t kMaxIndex = 0xFFFFFFFEu;
+
+    struct Slot {
+        std::uint32_t version = 0;
+        std::uint32_t next_free = 0;  // next free slot while free
+        union {
+            T value;
+        };
+
+        Slot() noexcept {}
+        Slot(const Slot& other) : version(other.version), next_free(other.next_free) {
+            if (other.occupied()) new (&value) T(other.value);
+        }
+        Slot(Slot&& other) noexcept
+            : version(other.version), next_free(other.next_free) {
+            if (other.occupied()) new (&value) T(std::move(other.value));
+        }
+        Slot& operator=(const Slot& other) {
+            if (this != &other) {
+                Slot copy(other);
+                *this = std::move(copy);
+            }
+            return *this;
+        }
+        Slot& operator=(Slot&& other) noexcept {
+            if (this != &other) {
+                destroy_if_occupied();
+                version = other.version;
+                next_free = other.next_free;
+                if (other.occupied()) new (&value) T(std::move(other.value));
+            }
+            return *this;
+        }
+        ~Slot() { destroy_if_occupied(); }
+
+        bool occupied() const noexcept { return (version & 1u) == 1u; }
+        T* ptr() noexcept { return &value; }
+        const T* ptr() const noexcept { return &value; }
+        void emplace(T&& v) { new (&value) T(std::move(v)); }
+        void destroy() noexcept { value.~T(); }
+        void destroy_if_occupied() noexcept {
+            if (occupied()) value.~T();
+        }
+    };
+
+    std::vector<Slot> slots_;
+    std::uint32_t free_head_ = 0;
+    std::size_t live_ = 0;
+};
+
+// Secondary map over the keys of a primary map: an entry answers only for
+// the exact key (index and version) it was stored under.
+template <class V>
+class SecondaryMap {
+public:
+    void insert(NodeId key, V value) {
+        if (key.index >= entries_.size()) entries_.resize(std::size_t{key.index} + 1);
+        Entry& e = entries_[key.index];
+        e.version = key.version;
+        e.value = std::move(value);
+    }
+
+    const V* get(NodeId key) const noexcept {
+        if (key.index >= entries_.size()) return nullptr;
+        const Entry& e = entries_[key.index];
+        return e.version == key.version && key.version != 0 ? &e.value : nullptr;
+    }
+    V* get(NodeId key) noexcept {
+        return const_cast<V*>(static_cast<const SecondaryMap*>(this)->get(key));
+    }
+    bool contains(NodeId key) const noexcept { return get(key) != nullptr; }
+
+    // Removes the entry stored under exactly this key; true when there was one.
+    bool remove(NodeId key) noexcept {
+        if (key.index >= entries_.size()) return false;
+        Entry& e = entries_[key.index];
+        if (e.version != key.version || key.version == 0) return false;
+        e.version = 0;
+        e.value = V();
+        return true;
+    }
+
+    void clear() noexcept { entries_.clear(); }
+
+private:
+    struct Entry {
+        std::uint32_t version = 0;  // 0: empty
+        V value{};
+    };
+    std::vector<Entry> entries_;
+};
+
+// A set of keys, answering only for the exact key stored.
+class KeySet {
+public:
+    bool insert(NodeId key) {
+        if (key.index >= versions_.size()) versions_.resize(std::size_t{key.index} + 1, 0);
+        bool fresh = versions_[key.index] != key.version;
+        versions_[key.index] = key.version;
+        return fresh;
+    }
+    bool contains(NodeId key) const noexcept {
+        return key.version != 0 && key.index < versions_.size() && versions_[key.index] == key.version;
+    }
+    bool remove(NodeId key) noexcept {
+        if (!contains(key)) return false;
+        versions_[key.index] = 0;
+        return true;
+    }
+
+private:
+    std::vector<std::uint32_t> versions_;
+};
+
+}  // namespace quorvel::syntax::ast
+
+template <>
+struct std::hash<quorvel::syntax::ast::NodeId> {
+    std::size_t operator()(quorvel::syntax::ast::NodeId id) const noexcept {
+        std::uint64_t v = (std::uint64_t{id.version} << 32) | id.index;
+        v ^= v >> 33;
+        v *= 0xff51afd7ed558ccdULL;
+        v ^= v >> 33;
+        return static_cast<std::size_t>(v);
+    }
+};

@@ -1,0 +1,405 @@
+// The exchange tree: the plain, owned form of a syntax tree.
+//
+// Every child is held by value; there are no identifiers and no parent
+// links. The grammar builds this form, documents convert from and to it,
+// and whole trees cross the Python boundary in it.
+//
+// Deep trees are safe: copying, comparing, debug-printing and destroying a
+// `SyntaxNode` walk with explicit stacks, never by recursion per level.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "syntax/content_mode.hpp"
+#include "syntax/node_kind.hpp"
+
+namespace quorvel::syntax {
+
+// A Unicode scalar value: at most U+10FFFF and not a surrogate. Every place
+// where a character enters the trees from outside refuses anything else.
+constexpr bool is_scalar_value(char32_t c) {
+    return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
+}
+
+class SyntaxNode;
+
+namespace syntax_node {
+
+// An owning, deep-copying pointer with deep equality. It is empty only when
+// default-constructed or moved from; an empty `subscript`/`superscript`
+// means the script is absent.
+template <class T>
+class Box {
+public:
+    Box() noexcept = default;
+    Box(T value) : ptr_(new T(std::move(value))) {}  // NOLINT: implicit by design
+    Box(const Box& other) : ptr_(other.ptr_ ? new T(*other.ptr_) : nullptr) {}
+    Box(Box&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
+    Box& operator=(const Box& other) {
+        if (this != &other) {
+            Box copy(other);
+            std::swap(ptr_, copy.ptr_);
+        }
+        return *this;
+    }
+    Box& operator=(Box&& other) noexcept {
+        if (this != &other) {
+            Box old(std::move(*this));
+            ptr_ = std::exchange(other.ptr_, nullptr);
+        }
+        return *this;
+    }
+    ~Box() { delete ptr_; }
+
+    explicit operator bool() const noexcept { return ptr_ != nullptr; }
+    bool has_value() const noexcept { return ptr_ != nullptr; }
+    T& operator*() noexcept { return *ptr_; }
+    const T& operator*() const noexcept { return *ptr_; }
+    T* operator->() noexcept { return ptr_; }
+    const T* operator->() const noexcept { return ptr_; }
+    T* get() noexcept { return ptr_; }
+    const T* get() const noexcept { return ptr_; }
+    void reset() noexcept { delete std::exchange(ptr_, nullptr); }
+
+    friend bool operator==(const Box& a, const Box& b) {
+        if (!a.ptr_ || !b.ptr_) return a.ptr_ == b.ptr_;
+        return *a.ptr_ == *b.ptr_;
+    }
+
+private:
+    T* ptr_ = nullptr;
+};
+
+// A delimiter: none (written "."), one character, or a control-sequence name
+// without its backslash.
+struct Delimiter {
+    struct None {
+        bool operator==(const None&) const = default;
+    };
+    struct Char {
+        char32_t value = 0;
+        bool operator==(const Char&) const = default;
+    };
+    struct Control {
+        std::string name;
+        bool operator==(const Control&) const = default;
+    };
+    using Value = std::variant<None, Char, Control>;
+
+    Value value;
+
+    Delimiter() = default;
+    Delimiter(None v) : value(std::in_place_type<None>, v) {}
+    Delimiter(Char v) : value(std::in_place_type<Char>, v) {}
+    Delimiter(Control v) : value(std::in_place_type<Control>, std::move(v)) {}
+
+    static Delimiter none() { return Delimiter(); }
+    static Delimiter character(char32_t c) { return Delimiter(Char{c}); }
+    static Delimiter control(std::string name) { return Delimiter(Control{std::move(name)}); }
+
+    bool is_none() const { return std::holds_alternative<None>(value); }
+    const Char* as_char() const { return std::get_if<Char>(&value); }
+    const Control* as_control() const { return std::get_if<Control>(&value); }
+
+    bool operator==(const Delimiter&) const = default;
+};
+
+struct GroupKind {
+    struct Explicit {  // {...}
+        bool operator==(const Explicit&) const = default;
+    };
+    struct Implicit {  // no delimiters of its own
+        bool operator==(const Implicit&) const = default;
+    };
+    struct Delimited {  // \left ... \right
+        Delimiter left;
+        Delimiter right;
+        bool operator==(const Delimited&) const = default;
+    };
+    struct InlineMath {  // $...$ inside text
+        bool operator==(const InlineMath&) const = default;
+    };
+    using Value = std::variant<Explicit, Implicit, Delimited, InlineMath>;
+
+    Value value;
+
+    GroupKind() = default;  // Explicit
+    GroupKind(Explicit v) : value(std::in_place_type<Explicit>, v) {}
+    GroupKind(Implicit v) : value(std::in_place_type<Implicit>, v) {}
+    GroupKind(Delimited v) : value(std::in_place_type<Delimited>, std::move(v)) {}
+    GroupKind(InlineMath v) : value(std::in_place_type<InlineMath>, v) {}
+
+    bool is_explicit() const { return std::holds_alternative<Explicit>(value); }
+    bool is_implicit() const { return std::holds_alternative<Implicit>(value); }
+    bool is_inline_math() const { return std::holds_alternative<InlineMath>(value); }
+    const Delimited* as_delimited() const { return std::get_if<Delimited>(&value); }
+
+    bool operator==(const GroupKind&) const = default;
+};
+
+// The written form of one argument slot.
+struct ArgumentKind {
+    struct Mandatory {  // {...}
+        bool operator==(const Mandatory&) const = default;
+    };
+    struct Optional {  // [...]
+        bool operator==(const Optional&) const = default;
+    };
+    struct Star {  // a `*` flag
+        bool operator==(const Star&) const = default;
+    };
+    struct Group {  // a braced group argument
+        bool operator==(const Group&) const = default;
+    };
+    struct Delimited {
+        Delimiter open;
+        Delimiter close;
+        bool operator==(const Delimited&) const = default;
+    };
+    struct Paired {  // the pair that was written, of those the slot allows
+        Delimiter open;
+        Delimiter close;
+        bool operator==(const Paired&) const = default;
+    };
+    using Value = std::variant<Mandatory, Optional, Star, Group, Delimited, Paired>;
+
+    Value value;
+
+    ArgumentKind() = default;  // Mandatory
+    ArgumentKind(Mandatory v) : value(std::in_place_type<Mandatory>, v) {}
+    ArgumentKind(Optional v) : value(std::in_place_type<Optional>, v) {}
+    ArgumentKind(Star v) : value(std::in_place_type<Star>, v) {}
+    ArgumentKind(Group v) : value(std::in_place_type<Group>, v) {}
+    ArgumentKind(Delimited v) : value(std::in_place_type<Delimited>, std::move(v)) {}
+    ArgumentKind(Paired v) : value(std::in_place_type<Paired>, std::move(v)) {}
+
+    bool is_star() const { return std::holds_alternative<Star>(value); }
+
+    bool operator==(const ArgumentKind&) const = default;
+};
+
+// What a filled slot holds. Only the three content values own a subtree.
+struct ArgumentValue {
+    struct MathContent {
+        Box<SyntaxNode> node;
+        friend bool operator==(const MathContent&, const MathContent&) = default;
+    };
+    struct TextContent {
+        Box<SyntaxNode> node;
+        friend bool operator==(const TextContent&, const TextContent&) = default;
+    };
+    struct OperatorNameContent {  // validated as math content
+        Box<SyntaxNode> node;
+        friend bool operator==(const OperatorNameContent&, const OperatorNameContent&) = default;
+    };
+    struct Delimiter {
+        syntax_node::Delimiter value;
+        bool operator==(const Delimiter&) const = default;
+    };
+    struct CSName {
+        std::string value;
+        bool operator==(const CSName&) const = default;
+    };
+    struct Dimension {
+        std::string value;
+        bool operator==(const Dimension&) const = default;
+    };
+    struct Integer {
+        std::string value;
+        bool operator==(const Integer&) const = default;
+    };
+    struct KeyVal {
+        std::string value;
+        bool operator==(const KeyVal&) const = default;
+    };
+    struct Column {
+        std::string value;
+        bool operator==(const Column&) const = default;
+    };
+    struct Boolean {  // the value of a Star slot
+        bool value = false;
+        bool operator==(const Boolean&) const = default;
+    };
+    using Value = std::variant<MathContent, TextContent, OperatorNameContent, Delimiter, CSName,
+                               Dimension, Integer, KeyVal, Column, Boolean>;
+
+    Value value;
+
+    ArgumentValue() = default;  // MathContent with no node: fill it before use
+    ArgumentValue(MathContent v) : value(std::in_place_type<MathContent>, std::move(v)) {}
+    ArgumentValue(TextContent v) : value(std::in_place_type<TextContent>, std::move(v)) {}
+    ArgumentValue(OperatorNameContent v) : value(std::in_place_type<OperatorNameContent>, std::move(v)) {}
+    ArgumentValue(Delimiter v) : value(std::in_place_type<Delimiter>, std::move(v)) {}
+    ArgumentValue(CSName v) : value(std::in_place_type<CSName>, std::move(v)) {}
+    ArgumentValue(Dimension v) : value(std::in_place_type<Dimension>, std::move(v)) {}
+    ArgumentValue(Integer v) : value(std::in_place_type<Integer>, std::move(v)) {}
+    ArgumentValue(KeyVal v) : value(std::in_place_type<KeyVal>, std::move(v)) {}
+    ArgumentValue(Column v) : value(std::in_place_type<Column>, std::move(v)) {}
+    ArgumentValue(Boolean v) : value(std::in_place_type<Boolean>, v) {}
+
+    bool is_content() const { return value.index() <= 2; }
+    // The content subtree, or null for the other values.
+    const SyntaxNode* content() const;
+    SyntaxNode* content();
+    Box<SyntaxNode>* content_box();
+    const Box<SyntaxNode>* content_box() const;
+    // Math for math and operator-name content, Text for text content.
+    std::optional<ContentMode> content_mode() const;
+
+    friend bool operator==(const ArgumentValue&, const ArgumentValue&) = default;
+};
+
+// One filled argument slot.
+struct Argument {
+    ArgumentKind kind;
+    bool no_leading_space = false;
+    ArgumentValue value;
+
+    friend bool operator==(const Argument&, const Argument&) = default;
+};
+
+// One entry per slot of the item's argument specification; empty when the
+// slot was not written.
+using ArgumentSlots = std::vector<std::optional<Argument>>;
+
+}  // namespace syntax_node
+
+class SyntaxNode {
+public:
+    using Box = syntax_node::Box<SyntaxNode>;
+    using ArgumentSlots = syntax_node::ArgumentSlots;
+
+    struct Root {
+        ContentMode mode = ContentMode::Math;
+        std::vector<SyntaxNode> children;
+    };
+    struct Group {
+        ContentMode mode = ContentMode::Math;  // the mode of the group's own children
+        syntax_node::GroupKind kind;
+        std::vector<SyntaxNode> children;
+    };
+    struct Command {
+        std::string name;  // without the backslash
+        ArgumentSlots args;
+        bool known = false;
+    };
+    struct Infix {
+        std::string name;
+        ArgumentSlots args;
+        Box left;
+        Box right;
+    };
+    struct Declarative {
+        std::string name;
+        ArgumentSlots args;
+    };
+    struct Environment {
+        std::string name;
+        ArgumentSlots args;
+        bool known = false;
+        Box body;  // a Group in the body's mode
+    };
+    struct Scripted {
+        Box base;
+        Box subscript;    // empty when absent
+        Box superscript;  // empty when absent
+    };
+    struct Error {
+        std::string message;
+        std::string snippet;  // written back unchanged
+    };
+    struct Prime {
+        std::uint64_t count = 0;
+    };
+    struct Text {
+        std::string value;
+    };
+    struct Char {
+        char32_t value = 0;
+    };
+    struct ActiveSpace {};
+
+    // The variant order is the exchange order (Error at 7).
+    using Value = std::variant<Root, Group, Command, Infix, Declarative, Environment, Scripted,
+                               Error, Prime, Text, Char, ActiveSpace>;
+
+    Value value;
+
+    // An ActiveSpace; also the placeholder that copying and conversion fill in.
+    SyntaxNode() noexcept : value(std::in_place_type<ActiveSpace>) {}
+    SyntaxNode(Root v) : value(std::in_place_type<Root>, std::move(v)) {}
+    SyntaxNode(Group v) : value(std::in_place_type<Group>, std::move(v)) {}
+    SyntaxNode(Command v) : value(std::in_place_type<Command>, std::move(v)) {}
+    SyntaxNode(Infix v) : value(std::in_place_type<Infix>, std::move(v)) {}
+    SyntaxNode(Declarative v) : value(std::in_place_type<Declarative>, std::move(v)) {}
+    SyntaxNode(Environment v) : value(std::in_place_type<Environment>, std::move(v)) {}
+    SyntaxNode(Scripted v) : value(std::in_place_type<Scripted>, std::move(v)) {}
+    SyntaxNode(Error v) : value(std::in_place_type<Error>, std::move(v)) {}
+    SyntaxNode(Prime v) : value(std::in_place_type<Prime>, v) {}
+    SyntaxNode(Text v) : value(std::in_place_type<Text>, std::move(v)) {}
+    SyntaxNode(Char v) : value(std::in_place_type<Char>, v) {}
+    SyntaxNode(ActiveSpace v) : value(std::in_place_type<ActiveSpace>, v) {}
+
+    SyntaxNode(const SyntaxNode& other);
+    SyntaxNode(SyntaxNode&& other) noexcept;
+    SyntaxNode& operator=(const SyntaxNode& other);
+    SyntaxNode& operator=(SyntaxNode&& other) noexcept;
+    ~SyntaxNode();
+
+    // The kind of this node, by variant (not by index).
+    NodeKind kind() const;
+
+    template <class T>
+    bool is() const {
+        return std::holds_alternative<T>(value);
+    }
+    template <class T>
+    T* get_if() {
+        return std::get_if<T>(&value);
+    }
+    template <class T>
+    const T* get_if() const {
+        return std::get_if<T>(&value);
+    }
+
+    // The argument slots of a command-like node; null for other kinds.
+    const ArgumentSlots* args() const;
+    ArgumentSlots* args();
+
+    // Value equality of the whole subtree.
+    friend bool operator==(const SyntaxNode& a, const SyntaxNode& b);
+
+    // Moves every owned child subtree (children, operands, body, base,
+    // scripts, argument contents) onto `out`, leaving this node childless.
+    // Used by the iterative destruction; also handy for consumers that
+    // take a tree apart.
+    void take_children(std::vector<SyntaxNode>& out);
+
+private:
+    bool owns_children() const;
+    void copy_from(const SyntaxNode& other);
+};
+
+// Debug forms in the derived style: `Group { mode: Math, kind: Explicit,
+// children: [Char('x'), Text("ab")] }`. Used in messages of internal failures.
+std::string debug_string(const SyntaxNode& node);
+std::string debug_string(const syntax_node::Delimiter& delimiter);
+std::string debug_string(const syntax_node::GroupKind& kind);
+std::string debug_string(const syntax_node::ArgumentKind& kind);
+std::string debug_string(const syntax_node::ArgumentValue& value);
+std::string debug_string(const syntax_node::Argument& argument);
+std::string debug_string(ContentMode mode);  // "Math" / "Text"
+
+// Rust-style quoted debug forms of a string and a character.
+void append_debug_str(std::string& out, std::string_view text);
+void append_debug_char(std::string& out, char32_t c);
+
+}  // namespace quorvel::syntax

@@ -1,0 +1,662 @@
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "syntax/conversion.hpp"
+#include "syntax_test_util.hpp"
+
+namespace {
+
+using namespace syntax_test;
+using sx::Ast;
+using sx::NodeKind;
+using sx::Slot;
+using sx::ast::Node;
+using sx::ast::NodeId;
+
+// Checks the arena's invariants: the root has no link and is not detached;
+// every other live node has exactly one of a link or detached membership;
+// each link agrees with its parent's edges and vice versa.
+::testing::AssertionResult invariants_hold(const Ast& ast) {
+    std::string problem;
+    ast.for_each_node([&](NodeId id, const Node& node) {
+        if (!problem.empty()) return;
+        const auto* link = ast.parent_link(id);
+        bool detached = ast.is_detached_root(id);
+        if (id == ast.root()) {
+            if (link || detached || node.kind() != NodeKind::Root) problem = "bad root";
+        } else if (node.kind() == NodeKind::Root) {
+            problem = "second Root";
+        } else if ((link != nullptr) == detached) {
+            problem = "link/detached mismatch at " + sx::ast::debug_string(id);
+        } else if (link) {
+            bool found = false;
+            sx::for_each_edge(ast.node(link->parent), [&](NodeId child, Slot slot) {
+                if (child == id && slot == link->slot) found = true;
+            });
+            if (!found) problem = "link not mirrored at " + sx::ast::debug_string(id);
+        }
+        sx::for_each_edge(node, [&](NodeId child, Slot slot) {
+            const auto* child_link = ast.parent_link(child);
+            if (!child_link || child_link->parent != id || !(child_link->slot == slot)) {
+                problem = "edge without link from " + sx::ast::debug_string(id);
+            }
+        });
+    });
+    if (problem.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << problem;
+}
+
+NodeId edge(const Ast& ast, NodeId id, std::size_t i) { return Ast::node_edges(ast.node(id))[i].first; }
+
+NodeId new_char(Ast& ast, char32_t c) { return ast.new_node(Node::Char{c}); }
+
+std::string render(const Ast& ast, NodeId id) { return sx::debug_string(ast.to_syntax_node(id)); }
+
+// A tree with one node of most kinds, and handles to its parts.
+struct Fixture {
+    Ast ast;
+    NodeId root, g, a, b, c, cmd, m, t, env, body, inf, left, right, ia, scr, x, s, p;
+
+    Fixture()
+        : ast(Ast::from_syntax_root(root_node({
+              math({ch(U'a'), ch(U'b'), ch(U'c')}),
+              command("frac", {math_arg(math({ch(U'1')})), dim_arg("2pt"),
+                               text_arg(group(ContentMode::Text, {text("t")}))}),
+              environment("matrix", math({ch(U'e')})),
+              infix("over", ch(U'l'), ch(U'r'), {math_arg(ch(U'i'))}),
+              scripted(ch(U'x'), ch(U's'), ch(U'p')),
+          }))) {
+        root = ast.root();
+        g = edge(ast, root, 0);
+        a = edge(ast, g, 0);
+        b = edge(ast, g, 1);
+        c = edge(ast, g, 2);
+        cmd = edge(ast, root, 1);
+        m = edge(ast, cmd, 0);
+        t = edge(ast, cmd, 1);
+        env = edge(ast, root, 2);
+        body = edge(ast, env, 0);
+        inf = edge(ast, root, 3);
+        left = edge(ast, inf, 0);
+        ia = edge(ast, inf, 1);
+        right = edge(ast, inf, 2);
+        scr = edge(ast, root, 4);
+        x = edge(ast, scr, 0);
+        s = edge(ast, scr, 1);
+        p = edge(ast, scr, 2);
+    }
+
+    static SyntaxNode root_node(std::vector<SyntaxNode> children) { return syntax_test::root(std::move(children)); }
+};
+
+TEST(SyntaxAst, KeysGoStaleAndStaySo) {
+    Ast ast = Ast::with_root_mode(ContentMode::Math);
+    ASSERT_NE(ast.node_opt(ast.root()), nullptr);
+    EXPECT_EQ(ast.kind(ast.root()), NodeKind::Root);
+    EXPECT_EQ(sx::ast::debug_string(ast.root()), "NodeId(1v1)");
+
+    NodeId old = new_char(ast, U'x');
+    ast.append_child(ast.root(), old);
+    ast.remove_node(old);
+    EXPECT_EQ(ast.node_opt(old), nullptr);
+    EXPECT_EQ(internal_message([&] { ast.kind(old); }), "Invalid NodeId");
+
+    NodeId reused = new_char(ast, U'y');
+    EXPECT_EQ(reused.index, old.index);
+    EXPECT_NE(reused.version, old.version);
+    EXPECT_NE(reused, old);
+    EXPECT_EQ(ast.kind(reused), NodeKind::Char);
+    EXPECT_EQ(ast.node_opt(old), nullptr);
+    EXPECT_EQ(internal_message([&] { ast.kind(old); }), "Invalid NodeId");
+    EXPECT_EQ(ast.node_opt(NodeId{}), nullptr);
+}
+
+TEST(SyntaxAst, NodeEdgesOrder) {
+    const NodeId n1{11, 1}, n2{12, 1}, n3{13, 1}, n4{14, 1};
+    auto math_content = [](NodeId id) {
+        return sx::ast::Argument{sn::ArgumentKind::Mandatory{}, false,
+                                 sx::ast::ArgumentValue::MathContent{id}};
+    };
+    auto dimension = sx::ast::Argument{sn::ArgumentKind::Optional{}, false,
+                                       sx::ast::ArgumentValue::Dimension{"1pt"}};
+    struct Case {
+        const char* name;
+        Node value;
+        std::vector<sx::Edge> expected;
+    };
+    const Case cases[] = {
+        {"infix: left, content, right; dimension lists nothing",
+         Node::Infix{"over", {math_content(n3), dimension}, n1, n2},
+         {{n1, Slot::infix_left()}, {n3, Slot::argument(0)}, {n2, Slot::infix_right()}}},
+        {"scripted with only a superscript", Node::Scripted{n1, std::nullopt, n2},
+         {{n1, Slot::script_base()}, {n2, Slot::script_sup()}}},
+        {"scripted with both scripts", Node::Scripted{n1, n2, n3},
+         {{n1, Slot::script_base()}, {n2, Slot::script_sub()}, {n3, Slot::script_sup()}}},
+        {"command skips empty and plain slots",
+         Node::Command{"f", {std::nullopt, math_content(n2), dimension, math_content(n1)}, false},
+         {{n2, Slot::argument(1)}, {n1, Slot::argument(3)}}},
+        {"environment: arguments, then body",
+         Node::Environment{"e", {sx::ast::Argument{sn::ArgumentKind::Mandatory{}, false,
+                                                   sx::ast::ArgumentValue::TextContent{n2}}},
+                           false, n1},
+         {{n2, Slot::argument(0)}, {n1, Slot::env_body()}}},
+        {"group children in order", Node::Group{{n4, n3, n1}, sn::GroupKind::Explicit{}, ContentMode::Text},
+         {{n4, Slot::group_child(0)}, {n3, Slot::group_child(1)}, {n1, Slot::group_child(2)}}},
+        {"declarative operator-name content",
+         Node::Declarative{"d", {sx::ast::Argument{sn::ArgumentKind::Group{}, true,
+                                                   sx::ast::ArgumentValue::OperatorNameContent{n4}}}},
+         {{n4, Slot::argument(0)}}},
+        {"leaf", Node::Prime{2}, {}},
+        {"error leaf", Node::Error{"m", "s"}, {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Ast::node_edges(c.value), c.expected) << c.name;
+    }
+}
+
+TEST(SyntaxAst, Reading) {
+    Fixture f;
+    Ast& ast = f.ast;
+    EXPECT_TRUE(ast.children(f.cmd).empty());
+    EXPECT_TRUE(ast.arg_slots(f.g).empty());
+    EXPECT_EQ(ast.arg_slots(f.cmd).size(), 3u);
+    EXPECT_EQ(ast.children(f.g).size(), 3u);
+
+    EXPECT_EQ(ast.next_sibling(f.a), f.b);
+    EXPECT_EQ(ast.prev_sibling(f.b), f.a);
+    EXPECT_EQ(ast.next_sibling(f.c), std::nullopt);
+    EXPECT_EQ(ast.prev_sibling(f.a), std::nullopt);
+    EXPECT_EQ(ast.next_sibling(f.m), std::nullopt);
+    EXPECT_EQ(ast.next_sibling(f.root), std::nullopt);
+
+    EXPECT_EQ(ast.slot(f.t), Slot::argument(2));
+    EXPECT_EQ(ast.parent_id(f.t), f.cmd);
+    EXPECT_EQ(ast.slot(f.root), std::nullopt);
+
+    NodeId d = new_char(ast, U'd');
+    EXPECT_EQ(ast.slot(d), std::nullopt);
+    EXPECT_EQ(ast.parent_id(d), std::nullopt);
+    EXPECT_TRUE(ast.is_detached_root(d));
+    EXPECT_FALSE(ast.is_detached_root(f.root));
+
+    std::vector<NodeId> all;
+    ast.find_all_impl(f.inf, [](const Node&) { return true; }, all);
+    EXPECT_EQ(all, (std::vector<NodeId>{f.inf, f.left, f.ia, f.right}));
+
+    std::vector<NodeId> chars;
+    ast.find_all_impl(f.root, [](const Node& n) { return n.is<Node::Char>(); }, chars);
+    EXPECT_EQ(chars.size(), 11u);
+    EXPECT_EQ(chars.front(), f.a);
+    EXPECT_EQ(chars.back(), f.p);
+
+    auto found = ast.find_impl(f.root, [](const Node& n) {
+        const auto* c = n.get_if<Node::Char>();
+        return c && (c->value == U'r' || c->value == U'x');
+    });
+    EXPECT_EQ(found, f.right);
+
+    std::vector<NodeId> post;
+    ast.collect_postorder(f.scr, post);
+    EXPECT_EQ(post, (std::vector<NodeId>{f.x, f.s, f.p, f.scr}));
+
+    EXPECT_TRUE(ast.subtree_contains(f.cmd, f.t));
+    EXPECT_TRUE(ast.subtree_contains(f.cmd, f.cmd));
+    EXPECT_FALSE(ast.subtree_contains(f.cmd, f.a));
+    EXPECT_TRUE(invariants_hold(ast));
+}
+
+struct FailureCase {
+    const char* name;
+    // Prepares the case and returns the failing call.
+    std::function<std::function<void()>(Fixture&)> prepare;
+    const char* expected;
+    bool leaves_tree_unchanged = true;
+};
+
+TEST(SyntaxAst, RefusedEdits) {
+    const FailureCase cases[] = {
+        {"new_node of a Root",
+         [](Fixture& f) { return [&f] { f.ast.new_node(Node::Root{}); }; },
+         "Cannot create detached root node"},
+        {"new_node naming a child twice",
+         [](Fixture& f) {
+             NodeId d = new_char(f.ast, U'd');
+             return [&f, d] { f.ast.new_node(Node::Group{{d, d}, {}, ContentMode::Math}); };
+         },
+         "Node cannot reference the same child twice"},
+        {"new_node with a Char body",
+         [](Fixture& f) {
+             NodeId d = new_char(f.ast, U'd');
+             return [&f, d] { f.ast.new_node(Node::Environment{"e", {}, false, d}); };
+         },
+         "Environment body must be a Group node", false},
+        {"new_node over an attached child",
+         [](Fixture& f) {
+             return [&f] { f.ast.new_node(Node::Group{{f.a}, {}, ContentMode::Math}); };
+         },
+         "Cannot attach child that already has a parent", false},
+        {"append an attached child",
+         [](Fixture& f) { return [&f] { f.ast.append_child(f.root, f.a); }; },
+         "Cannot attach child that already has a parent"},
+        {"append the root", [](Fixture& f) { return [&f] { f.ast.append_child(f.g, f.root); }; },
+         "Cannot attach the AST root as a child"},
+        {"append to a Command",
+         [](Fixture& f) {
+             NodeId d = new_char(f.ast, U'd');
+             return [&f, d] { f.ast.append_child(f.cmd, d); };
+         },
+         "Parent is not a root/group node"},
+        {"append a node inside itself",
+         [](Fixture& f) {
+             NodeId inner = f.ast.new_node(Node::Group{});
+             NodeId outer = f.ast.new_node(Node::Group{{inner}, {}, ContentMode::Math});
+             return [&f, inner, outer] { f.ast.append_child(inner, outer); };
+         },
+         "Cannot create an ancestor cycle"},
+        {"append a stale child",
+         [](Fixture& f) {
+             NodeId d = new_char(f.ast, U'd');
+             f.ast.remove_detached(d);
+             return [&f, d] { f.ast.append_child(f.g, d); };
+         },
+         "Invalid child NodeId"},
+        {"insert past the end",
+         [](Fixture& f) {
+             NodeId d = new_char(f.ast, U'd');
+             return [&f, d] { f.ast.insert_child(f.g, 4, d); };
+         },
+         "insertion index (is 4) should be <= len (is 3)"},
+        {"detach an argument's content", [](Fixture& f) { return [&f] { f.ast.detach(f.m); }; },
+         "Can only detach GroupChild nodes"},
+        {"detach the root", [](Fixture& f) { return [&f] { f.ast.detach(f.root); }; },
+         "Cannot detach root node"},
+        {"detach a detached root",
+         [](Fixture& f) {
+             NodeId d = new_char(f.ast, U'd');
+             return [&f, d] { f.ast.detach(d); };
+         },
+         "Cannot detach node without a parent"},
+        {"remove an operand", [](Fixture& f) { return [&f] { f.ast.remove_node(f.left); }; },
+         "Can only detach GroupChild nodes"},
+        {"remove_detached of an attached node",
+         [](Fixture& f) { return [&f] { f.ast.remove_detached(f.a); }; },
+         "Can only remove detached roots"},
+        {"remove_detached of the root",
+         [](Fixture& f) { return [&f] { f.ast.remove_detached(f.root); }; }, "Cannot remove root node"},
+        {"clone the root", [](Fixture& f) { return [&f] { f.ast.clone_subtree(f.root); }; },
+         "Cannot clone root node as a detached subtree"},
+        {"clone a stale node",
+         [](Fixture& f) {
+             f.ast.remove_node(f.b);
+             return [&f] { f.ast.clone_subtree(f.b); };
+         },
+         "Invalid NodeId"},
+        {"replace_node naming a node attached elsewhere",
+         [](Fixture& f) {
+             return [&f] { f.ast.replace_node(f.g, Node::Group{{f.a, f.x}, {}, ContentMode::Math}); };
+         },
+         "Cannot attach child that already has a parent"},
+        {"replace_node of the root",
+         [](Fixture& f) { return [&f] { f.ast.replace_node(f.root, Node::Char{U'q'}); }; },
+         "Cannot replace root node"},
+        {"replace_node with a Root value",
+         [](Fixture& f) { return [&f] { f.ast.replace_node(f.a, Node::Root{}); }; },
+         "Cannot replace node with root variant"},
+        {"replace_node with a Char body",
+         [](Fixture& f) {
+             NodeId d = new_char(f.ast, U'd');
+             return [&f, d] { f.ast.replace_node(f.env, Node::Environment{"e", {}, false, d}); };
+         },
+         "Environment body must be a Group node"},
+        {"replace_children repeating a child",
+         [](Fixture& f) {
+             return [&f] { f.ast.replace_children(f.g, std::vector<NodeId>{f.a, f.a}); };
+         },
+         "Node cannot reference the same child twice"},
+        {"replace_children taking a node from elsewhere",
+         [](Fixture& f) {
+             return [&f] { f.ast.replace_children(f.g, std::vector<NodeId>{f.a, f.x}); };
+         },
+         "Cannot attach child that already has a parent"},
+        {"replace_children putting a group in itself",
+         [](Fixture& f) { return [&f] { f.ast.replace_children(f.g, std::vector<NodeId>{f.g}); }; },
+         "Cannot create an ancestor cycle"},
+        {"detach_children_range past the end",
+         [](Fixture& f) { return [&f] { f.ast.detach_children_range(f.g, 1, 4); }; },
+         "range end index 4 out of range for slice of length 3"},
+        {"replace_content_child of a group child",
+         [](Fixture& f) {
+             NodeId d = new_char(f.ast, U'd');
+             return [&f, d] { f.ast.replace_content_child(f.a, d); };
+         },
+         "Parent does not have replaceable content children"},
+        {"replace_content_child of a body by a Char",
+         [](Fixture& f) {
+             NodeId d = new_char(f.ast, U'd');
+             return [&f, d] { f.ast.replace_content_child(f.body, d); };
+         },
+         "Environment body must be a Group node"},
+        {"replace_content_child of the root",
+         [](Fixture& f) {
+             NodeId d = new_char(f.ast, U'd');
+             return [&f, d] { f.ast.replace_content_child(f.root, d); };
+         },
+         "Cannot replace root node"},
+        {"replace_content_child of a detached node",
+         [](Fixture& f) {
+             NodeId d = new_char(f.ast, U'd');
+             NodeId e = new_char(f.ast, U'e');
+             return [&f, d, e] { f.ast.replace_content_child(d, e); };
+         },
+         "Cannot replace node without a parent"},
+        {"replace_content_child by an attached node",
+         [](Fixture& f) { return [&f] { f.ast.replace_content_child(f.m, f.a); }; },
+         "Cannot attach child that already has a parent"},
+        {"replace_content_child putting a node under itself",
+         [](Fixture& f) {
+             NodeId content = new_char(f.ast, U'o');
+             NodeId holder = f.ast.new_node(Node::Command{
+                 "f",
+                 {sx::ast::Argument{sn::ArgumentKind::Mandatory{}, false,
+                                    sx::ast::ArgumentValue::MathContent{content}}},
+                 false});
+             NodeId top = f.ast.new_node(Node::Group{{holder}, {}, ContentMode::Math});
+             return [&f, content, top] { f.ast.replace_content_child(content, top); };
+         },
+         "Cannot create an ancestor cycle"},
+        {"sequence naming one node twice",
+         [](Fixture& f) {
+             NodeId d = new_char(f.ast, U'd');
+             return [&f, d] { f.ast.replace_with_math_sequence(f.b, {d}, d, {}); };
+         },
+         "Node cannot appear in a replacement sequence twice"},
+        {"sequence naming an attached node",
+         [](Fixture& f) { return [&f] { f.ast.replace_with_math_sequence(f.b, {}, f.a, {}); }; },
+         "Cannot attach child that already has a parent"},
+        {"sequence replacing the root",
+         [](Fixture& f) {
+             NodeId d = new_char(f.ast, U'd');
+             return [&f, d] { f.ast.replace_with_math_sequence(f.root, {}, d, {}); };
+         },
+         "Cannot replace root node"},
+        {"kind of a stale id",
+         [](Fixture& f) {
+             f.ast.remove_node(f.c);
+             return [&f] { f.ast.kind(f.c); };
+         },
+         "Invalid NodeId"},
+    };
+    for (const auto& c : cases) {
+        Fixture f;
+        auto action = c.prepare(f);
+        std::string before = render(f.ast, f.root);
+        std::size_t count = f.ast.node_count();
+        EXPECT_EQ(internal_message(action), c.expected) << c.name;
+        if (c.leaves_tree_unchanged) {
+            EXPECT_EQ(render(f.ast, f.root), before) << c.name;
+            EXPECT_EQ(f.ast.node_count(), count) << c.name;
+            EXPECT_TRUE(invariants_hold(f.ast)) << c.name;
+        }
+    }
+}
+
+std::vector<Slot> slots_of(const Ast& ast, std::span<const NodeId> ids) {
+    std::vector<Slot> out;
+    for (NodeId id : ids) out.push_back(*ast.slot(id));
+    return out;
+}
+
+TEST(SyntaxAst, InsertAndDetachRenumber) {
+    Fixture f;
+    NodeId d = new_char(f.ast, U'd');
+    f.ast.insert_child(f.g, 0, d);
+    EXPECT_EQ(slots_of(f.ast, std::vector<NodeId>{d, f.a, f.b, f.c}),
+              (std::vector<Slot>{Slot::group_child(0), Slot::group_child(1), Slot::group_child(2),
+                                 Slot::group_child(3)}));
+    EXPECT_FALSE(f.ast.is_detached_root(d));
+
+    EXPECT_EQ(f.ast.detach(f.b), f.b);
+    EXPECT_EQ(f.ast.slot(f.c), Slot::group_child(2));
+    EXPECT_TRUE(f.ast.is_detached_root(f.b));
+    EXPECT_EQ(f.ast.parent_id(f.b), std::nullopt);
+    EXPECT_TRUE(invariants_hold(f.ast));
+
+    // Removing a group child frees its subtree and renumbers later siblings.
+    f.ast.remove_node(f.g);
+    for (NodeId gone : {f.g, f.a, f.c, d}) EXPECT_EQ(f.ast.node_opt(gone), nullptr);
+    EXPECT_EQ(f.ast.slot(f.cmd), Slot::group_child(0));
+    EXPECT_EQ(f.ast.slot(f.scr), Slot::group_child(3));
+    // The detached b survives on its own.
+    EXPECT_TRUE(f.ast.is_detached_root(f.b));
+    EXPECT_TRUE(invariants_hold(f.ast));
+}
+
+TEST(SyntaxAst, RemoveDetachedFreesTheSubtree) {
+    Fixture f;
+    f.ast.detach(f.cmd);
+    Node value = f.ast.remove_detached(f.cmd);
+    EXPECT_TRUE(value.is<Node::Command>());
+    for (NodeId gone : {f.cmd, f.m, f.t}) EXPECT_EQ(f.ast.node_opt(gone), nullptr);
+    EXPECT_EQ(f.ast.node_count(), 16u);
+    EXPECT_TRUE(invariants_hold(f.ast));
+}
+
+TEST(SyntaxAst, ReplaceNodeReusesAndDetaches) {
+    Fixture f;
+    NodeId fresh = new_char(f.ast, U'n');
+    Node old = f.ast.replace_node(f.g, Node::Group{{fresh, f.c}, {}, ContentMode::Math});
+    EXPECT_EQ(old, (Node{Node::Group{{f.a, f.b, f.c}, {}, ContentMode::Math}}));
+    EXPECT_EQ(f.ast.slot(f.c), Slot::group_child(1));
+    EXPECT_EQ(f.ast.slot(fresh), Slot::group_child(0));
+    EXPECT_FALSE(f.ast.is_detached_root(fresh));
+    EXPECT_TRUE(f.ast.is_detached_root(f.a));
+    EXPECT_TRUE(f.ast.is_detached_root(f.b));
+    EXPECT_EQ(f.ast.slot(f.g), Slot::group_child(0));  // same place
+    EXPECT_TRUE(invariants_hold(f.ast));
+
+    // The dropping variant frees what the new value leaves out.
+    f.ast.replace_node_drop_detached_children(f.g, Node::Group{{f.c}, {}, ContentMode::Text});
+    EXPECT_EQ(f.ast.node_opt(fresh), nullptr);
+    EXPECT_NE(f.ast.node_opt(f.c), nullptr);
+    EXPECT_TRUE(invariants_hold(f.ast));
+}
+
+TEST(SyntaxAst, ReplaceChildrenAndRanges) {
+    Fixture f;
+    auto dropped = f.ast.replace_children(f.g, std::vector<NodeId>{f.c, f.b, f.a});
+    EXPECT_TRUE(dropped.empty());
+    EXPECT_EQ(f.ast.slot(f.c), Slot::group_child(0));
+    EXPECT_EQ(f.ast.slot(f.a), Slot::group_child(2));
+
+    NodeId d = new_char(f.ast, U'd');
+    dropped = f.ast.replace_children(f.g, std::vector<NodeId>{d, f.a});
+    EXPECT_EQ(dropped, (std::vector<NodeId>{f.c, f.b}));
+    EXPECT_TRUE(f.ast.is_detached_root(f.c));
+    EXPECT_TRUE(invariants_hold(f.ast));
+
+    std::string before = render(f.ast, f.root);
+    EXPECT_TRUE(f.ast.detach_children_range(f.g, 1, 1).empty());
+    EXPECT_EQ(render(f.ast, f.root), before);
+
+    auto removed = f.ast.detach_children_range(f.root, 1, 3);
+    EXPECT_EQ(removed, (std::vector<NodeId>{f.cmd, f.env}));
+    EXPECT_EQ(f.ast.slot(f.inf), Slot::group_child(1));
+    EXPECT_TRUE(f.ast.is_detached_root(f.env));
+    EXPECT_TRUE(invariants_hold(f.ast));
+}
+
+TEST(SyntaxAst, CloneSubtree) {
+    Fixture f;
+    NodeId copy = f.ast.clone_subtree(f.scr);
+    EXPECT_TRUE(f.ast.is_detached_root(copy));
+    EXPECT_EQ(render(f.ast, copy), render(f.ast, f.scr));
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_NE(edge(f.ast, copy, i), edge(f.ast, f.scr, i));
+
+    NodeId cmd_copy = f.ast.clone_subtree(f.cmd);
+    EXPECT_EQ(render(f.ast, cmd_copy), render(f.ast, f.cmd));
+    EXPECT_EQ(f.ast.arg_slots(cmd_copy)[1], f.ast.arg_slots(f.cmd)[1]);  // plain slot copied
+    EXPECT_TRUE(invariants_hold(f.ast));
+}
+
+TEST(SyntaxAst, ReplaceContentChildKeepsTheValueKind) {
+    Fixture f;
+    NodeId fresh = f.ast.new_node(Node::Group{{}, {}, ContentMode::Text});
+    f.ast.replace_content_child(f.t, fresh);
+    const auto& slot = f.ast.arg_slots(f.cmd)[2];
+    ASSERT_TRUE(slot.has_value());
+    EXPECT_EQ(slot->value, sx::ast::ArgumentValue(sx::ast::ArgumentValue::TextContent{fresh}));
+    EXPECT_TRUE(f.ast.is_detached_root(f.t));
+    EXPECT_EQ(f.ast.slot(fresh), Slot::argument(2));
+
+    NodeId sub = new_char(f.ast, U'S');
+    f.ast.replace_content_child(f.s, sub);
+    EXPECT_EQ(f.ast.node(f.scr), (Node{Node::Scripted{f.x, sub, f.p}}));
+
+    NodeId new_body = f.ast.new_node(Node::Group{});
+    f.ast.replace_content_child(f.body, new_body);
+    EXPECT_EQ(f.ast.slot(new_body), Slot::env_body());
+    EXPECT_TRUE(invariants_hold(f.ast));
+}
+
+std::string chars_of(const Ast& ast, std::span<const NodeId> ids) {
+    std::string out;
+    for (NodeId id : ids) {
+        const auto* c = ast.node(id).get_if<Node::Char>();
+        out += c ? static_cast<char>(c->value) : '?';
+    }
+    return out;
+}
+
+TEST(SyntaxAst, MathSequenceInAList) {
+    Fixture f;
+    NodeId p = new_char(f.ast, U'p');
+    NodeId mid = f.ast.new_node(Node::Group{{new_char(f.ast, U'm')}, {}, ContentMode::Math});
+    NodeId inner = edge(f.ast, mid, 0);
+    NodeId q = new_char(f.ast, U'q');
+    NodeId r = new_char(f.ast, U'r');
+    // b gets children of its own first, to see them freed.
+    NodeId b_child = new_char(f.ast, U'z');
+    f.ast.replace_node(f.b, Node::Group{{b_child}, {}, ContentMode::Math});
+
+    f.ast.replace_with_math_sequence(f.b, {p}, mid, {q, r});
+    auto kids = f.ast.children(f.g);
+    ASSERT_EQ(kids.size(), 6u);
+    EXPECT_EQ(std::vector<NodeId>(kids.begin(), kids.end()),
+              (std::vector<NodeId>{f.a, p, f.b, q, r, f.c}));
+    EXPECT_EQ(f.ast.node(f.b), (Node{Node::Group{{inner}, {}, ContentMode::Math}}));
+    EXPECT_EQ(f.ast.parent_id(inner), f.b);
+    EXPECT_EQ(f.ast.node_opt(mid), nullptr);
+    EXPECT_EQ(f.ast.node_opt(b_child), nullptr);
+    EXPECT_TRUE(invariants_hold(f.ast));
+}
+
+TEST(SyntaxAst, MathSequenceInAnOperand) {
+    Fixture f;
+    NodeId p = new_char(f.ast, U'p');
+    NodeId mid = new_char(f.ast, U'm');
+    f.ast.replace_with_math_sequence(f.left, {p}, mid, {});
+    EXPECT_EQ(f.ast.node(f.left), (Node{Node::Group{{p, mid}, sn::GroupKind::Implicit{}, ContentMode::Math}}));
+    EXPECT_EQ(f.ast.slot(f.left), Slot::infix_left());
+    EXPECT_TRUE(invariants_hold(f.ast));
+}
+
+TEST(SyntaxAst, MathSequenceKeepsScripts) {
+    Fixture f;
+    NodeId a = new_char(f.ast, U'a');
+    NodeId b = new_char(f.ast, U'b');
+    f.ast.replace_with_math_sequence_preserving_scripts(f.x, {}, a, {b});
+    auto kids = f.ast.children(f.root);
+    ASSERT_EQ(kids.size(), 6u);
+    // The old Scripted id now holds a's value; a new Scripted follows it.
+    EXPECT_EQ(kids[4], f.scr);
+    EXPECT_EQ(f.ast.node(f.scr), (Node{Node::Char{U'a'}}));
+    const auto* wrapper = f.ast.node(kids[5]).get_if<Node::Scripted>();
+    ASSERT_NE(wrapper, nullptr);
+    EXPECT_EQ(wrapper->base, b);
+    EXPECT_EQ(chars_of(f.ast, std::vector<NodeId>{*wrapper->subscript, *wrapper->superscript}), "sp");
+    for (NodeId gone : {f.x, f.s, f.p, a}) EXPECT_EQ(f.ast.node_opt(gone), nullptr);
+    EXPECT_TRUE(invariants_hold(f.ast));
+
+    // With nothing after, the wrapper goes around the middle node.
+    Fixture g;
+    NodeId mid = new_char(g.ast, U'M');
+    g.ast.replace_with_math_sequence_preserving_scripts(g.x, {}, mid, {});
+    const auto* v = g.ast.node(g.scr).get_if<Node::Scripted>();
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->base, mid);
+    EXPECT_EQ(render(g.ast, g.scr), "Scripted { base: Char('M'), subscript: Some(Char('s')), superscript: Some(Char('p')) }");
+    EXPECT_TRUE(invariants_hold(g.ast));
+
+    // Not a script base: a plain sequence replacement.
+    Fixture h;
+    NodeId lone = new_char(h.ast, U'L');
+    h.ast.replace_with_math_sequence_preserving_scripts(h.a, {}, lone, {});
+    EXPECT_EQ(h.ast.node(h.a), (Node{Node::Char{U'L'}}));
+}
+
+TEST(SyntaxAst, AppendClonedMathContent) {
+    Ast ast = Ast::from_syntax_root(root({
+        group(ContentMode::Math, {ch(U'1'), ch(U'2'), ch(U'3')}, sn::GroupKind::Implicit{}),
+        math({ch(U'4'), ch(U'5')}),
+        group(ContentMode::Text, {text("t")}, sn::GroupKind::Implicit{}),
+    }));
+    struct Case {
+        std::size_t child;
+        std::size_t expected_count;
+    };
+    for (Case c : {Case{0, 3}, Case{1, 1}, Case{2, 1}}) {
+        NodeId source = ast.children(ast.root())[c.child];
+        std::vector<NodeId> out;
+        ast.append_cloned_math_content(out, source);
+        EXPECT_EQ(out.size(), c.expected_count) << c.child;
+        for (NodeId id : out) EXPECT_TRUE(ast.is_detached_root(id));
+    }
+    EXPECT_EQ(internal_message([&] {
+                  std::vector<NodeId> out;
+                  ast.append_cloned_math_content(out, ast.root());
+              }),
+              "Cannot clone root node as a detached subtree");
+    EXPECT_TRUE(invariants_hold(ast));
+}
+
+TEST(SyntaxAst, SuperscriptAndImplicitGroup) {
+    Ast ast = Ast::with_root_mode(ContentMode::Math);
+    NodeId b = new_char(ast, U'b');
+    NodeId s = new_char(ast, U's');
+    NodeId scripted = ast.superscript(b, s);
+    EXPECT_EQ(ast.node(scripted), (Node{Node::Scripted{b, std::nullopt, s}}));
+    NodeId grp = ast.implicit_math_group(std::vector<NodeId>{scripted});
+    ast.append_child(ast.root(), grp);
+    EXPECT_EQ(render(ast, ast.root()),
+              "Root { mode: Math, children: [Group { mode: Math, kind: Implicit, children: [Scripted { "
+              "base: Char('b'), subscript: None, superscript: Some(Char('s')) }] }] }");
+    EXPECT_TRUE(invariants_hold(ast));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SyntaxAst, DebugForms) {
+    using syntax_test::sx::debug_string;
+    const NodeId a{2, 1}, b{3, 5};
+    EXPECT_EQ(debug_string(Node{Node::Group{{a, b}, sn::GroupKind::Explicit{}, ContentMode::Math}}),
+              "Group { children: [NodeId(2v1), NodeId(3v5)], kind: Explicit, mode: Math }");
+    EXPECT_EQ(debug_string(Node{Node::Scripted{a, std::nullopt, b}}),
+              "Scripted { base: NodeId(2v1), subscript: None, superscript: Some(NodeId(3v5)) }");
+    EXPECT_EQ(debug_string(Node{Node::Command{
+                  "frac",
+                  {std::nullopt, sx::ast::Argument{sn::ArgumentKind::Mandatory{}, false,
+                                                   sx::ast::ArgumentValue::TextContent{a}}},
+                  true}}),
+              "Command { name: \"frac\", args: [None, Some(Argument { kind: Mandatory, "
+              "no_leading_space: false, value: TextContent(NodeId(2v1)) })], known: true }");
+    EXPECT_EQ(debug_string(Node{Node::Char{U'x'}}), "Char('x')");
+    EXPECT_EQ(debug_string(sx::ParentLink{a, Slot::group_child(0)}),
+              "ParentLink { parent: NodeId(2v1), slot: GroupChild(0) }");
+    EXPECT_EQ(debug_string(Slot::env_body()), "EnvBody");
+    EXPECT_EQ(debug_string(NodeKind::ActiveSpace), "ActiveSpace");
+}
+
+}  // namespace

@@ -1,0 +1,416 @@
+#include <gtest/gtest.h>
+
+#include "syntax/document.hpp"
+#include "syntax/serializer.hpp"
+#include "syntax_test_util.hpp"
+
+namespace {
+
+using namespace syntax_test;
+using sx::SerializeOptions;
+using sx::document::Document;
+
+SyntaxNode implicit(std::vector<SyntaxNode> children, ContentMode mode = ContentMode::Math) {
+    return group(mode, std::move(children), sn::GroupKind::Implicit{});
+}
+SyntaxNode text_group(std::vector<SyntaxNode> children) {
+    return group(ContentMode::Text, std::move(children));
+}
+SyntaxNode delimited(sn::Delimiter l, sn::Delimiter r, std::vector<SyntaxNode> children) {
+    return group(ContentMode::Math, std::move(children), sn::GroupKind::Delimited{std::move(l), std::move(r)});
+}
+SyntaxNode inline_math(std::vector<SyntaxNode> children) {
+    return group(ContentMode::Math, std::move(children), sn::GroupKind::InlineMath{});
+}
+sn::Delimiter dch(char32_t c) { return sn::Delimiter::character(c); }
+std::optional<sn::Argument> arg(sn::ArgumentKind kind, sn::ArgumentValue value, bool nls = false) {
+    return sn::Argument{std::move(kind), nls, std::move(value)};
+}
+std::optional<sn::Argument> nls_math_arg(SyntaxNode node) {
+    auto a = math_arg(std::move(node));
+    a->no_leading_space = true;
+    return a;
+}
+SyntaxNode sub(SyntaxNode base, SyntaxNode s) { return scripted(std::move(base), std::move(s), std::nullopt); }
+SyntaxNode sup(SyntaxNode base, SyntaxNode s) { return scripted(std::move(base), std::nullopt, std::move(s)); }
+SyntaxNode error(std::string snippet) { return SyntaxNode::Error{"bad", std::move(snippet)}; }
+SyntaxNode text_root(std::vector<SyntaxNode> children) { return root(std::move(children), ContentMode::Text); }
+
+SerializeOptions compact_all() {
+    SerializeOptions o;
+    o.command_spacing = sx::CommandSpacing::Minimal;
+    o.group_inner_spacing = sx::MathGroupInnerSpacing::Compact;
+    o.adjacent_char_spacing = sx::AdjacentCharSpacing::Compact;
+    o.script_spacing = sx::ScriptSpacing::Compact;
+    o.environment_name_spacing = sx::EnvironmentNameSpacing::Compact;
+    return o;
+}
+
+template <class F>
+SerializeOptions with(F&& f) {
+    SerializeOptions o;
+    f(o);
+    return o;
+}
+
+struct Case {
+    const char* name;
+    SyntaxNode tree;
+    SerializeOptions options;
+    std::string expected;
+};
+
+// Serializes one table row both ways: the tokenized walk must write the
+// same bytes as the plain one.
+void check_cases(const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto doc = Document::from_syntax(c.tree);
+        ASSERT_TRUE(doc.has_value());
+        auto plain = doc->to_latex_with(c.options);
+        ASSERT_TRUE(plain.has_value());
+        EXPECT_EQ(*plain, c.expected);
+        auto tokens = doc->to_tokenized_latex_with(c.options);
+        ASSERT_TRUE(tokens.has_value());
+        EXPECT_EQ(tokens->text, *plain);
+    }
+}
+
+TEST(SerializeOptions, Defaults) {
+    SerializeOptions o;
+    EXPECT_EQ(sx::option_value_name(o.command_spacing), "spaced");
+    EXPECT_EQ(sx::option_value_name(o.group_inner_spacing), "padded");
+    EXPECT_EQ(sx::option_value_name(o.script_order), "sub_first");
+    EXPECT_EQ(sx::option_value_name(o.infix_grouping), "when_required");
+    EXPECT_EQ(sx::option_value_from_name<sx::InfixGrouping>("always_explicit"),
+              sx::InfixGrouping::AlwaysExplicit);
+    EXPECT_FALSE(sx::option_value_from_name<sx::ScriptOrder>("Sub_first").has_value());
+}
+
+TEST(Serialize, Scripts) {
+    auto x_i_2 = [] { return scripted(ch(U'x'), ch(U'i'), ch(U'2')); };
+    auto script_compact = with([](auto& o) {
+        o.script_spacing = sx::ScriptSpacing::Compact;
+        o.group_inner_spacing = sx::MathGroupInnerSpacing::Compact;
+    });
+    auto sup_first = script_compact;
+    sup_first.script_order = sx::ScriptOrder::SupFirst;
+    check_cases({
+        {"subscript", root({sub(ch(U'x'), ch(U'i'))}), {}, "x _ { i }"},
+        {"subscript compact", root({sub(ch(U'x'), ch(U'i'))}), script_compact, "x_{i}"},
+        {"both scripts", root({x_i_2()}), {}, "x _ { i } ^ { 2 }"},
+        {"both scripts sup first", root({x_i_2()}), sup_first, "x^{2}_{i}"},
+        {"prime superscript", root({sup(ch(U'x'), prime(1))}), {}, "x'"},
+        {"prime superscript after subscript", root({scripted(ch(U'x'), ch(U'i'), prime(2))}), {},
+         "x _ { i }''"},
+        {"prime superscript first", root({scripted(ch(U'x'), ch(U'i'), prime(1))}), sup_first, "x'_{i}"},
+        {"script content group braced once", root({sub(ch(U'x'), math({ch(U'a'), ch(U'b')}))}),
+         script_compact, "x_{a b}"},
+        {"empty script group padded", root({sub(ch(U'x'), math({}))}), {}, "x _ { }"},
+        {"script after control word", root({sub(command("alpha"), ch(U'i'))}), {}, "\\alpha _ { i }"},
+        {"implicit base keeps its braces", root({sub(implicit({}), ch(U'i'))}), {}, "{ } _ { i }"},
+    });
+}
+
+TEST(Serialize, Primes) {
+    check_cases({
+        {"after a char", root({ch(U'x'), prime(2)}), {}, "x''"},
+        {"after a digit", root({ch(U'1'), prime(1)}), {}, "1'"},
+        {"after a brace", root({math({ch(U'x')}), prime(1)}), {}, "{ x } '"},
+        {"after math shift", text_root({inline_math({prime(1)})}), {}, "$ '$"},
+        {"after a command", root({command("alpha"), prime(1)}), {}, "\\alpha '"},
+    });
+}
+
+TEST(Serialize, CharsAndEscapes) {
+    auto compact_chars = with([](auto& o) { o.adjacent_char_spacing = sx::AdjacentCharSpacing::Compact; });
+    check_cases({
+        {"digits never separated", root({ch(U'1'), ch(U'2')}), {}, "12"},
+        {"letter then digit spaced", root({ch(U'x'), ch(U'2')}), {}, "x 2"},
+        {"letter then digit compact", root({ch(U'x'), ch(U'2')}), compact_chars, "x2"},
+        {"digit then letter compact", root({ch(U'2'), ch(U'x')}), compact_chars, "2x"},
+        {"digit then letter spaced", root({ch(U'2'), ch(U'x')}), {}, "2 x"},
+        {"ampersand in math", root({ch(U'&')}), {}, "&"},
+        {"ampersand in text", text_root({ch(U'&')}), {}, "\\&"},
+        {"percent in math", root({ch(U'%')}), {}, "\\%"},
+        {"percent in text", text_root({ch(U'%')}), {}, "\\%"},
+        {"math escapes", root({ch(U'#'), ch(U'$'), ch(U'_'), ch(U'{'), ch(U'}')}), compact_chars,
+         "\\#\\$\\_\\{\\}"},
+        {"raw specials", root({ch(U'\\'), ch(U'^'), ch(U'~')}), compact_chars, "\\^~"},
+        {"text chars unspaced", text_root({ch(U'a'), ch(U'b'), ch(U'1')}), {}, "ab1"},
+        {"non-ASCII", root({ch(U'\u03b1'), ch(U'x')}), {}, "\u03b1 x"},
+        {"alpha then letter math", root({command("alpha"), ch(U'x')}), {}, "\\alpha x"},
+        {"alpha then letter text", text_root({command("alpha"), ch(U'x')}), {}, "\\alpha x"},
+        {"alpha then digit", root({command("alpha"), ch(U'2')}), compact_all(), "\\alpha 2"},
+        {"active space", root({ch(U'a'), SyntaxNode::ActiveSpace{}, ch(U'b')}), {}, "a ~ b"},
+        {"text node after command", text_root({command("bf"), text("ab c")}), {}, "\\bf ab c"},
+        {"error snippet", root({ch(U'x'), error("\\bad{")}), {}, "x \\bad{"},
+        {"empty text still spaced", root({ch(U'x'), text(""), ch(U'y')}), {}, "x  y"},
+    });
+}
+
+TEST(Serialize, Groups) {
+    auto compact = with([](auto& o) { o.group_inner_spacing = sx::MathGroupInnerSpacing::Compact; });
+    auto minimal = with([](auto& o) { o.command_spacing = sx::CommandSpacing::Minimal; });
+    check_cases({
+        {"empty math group padded", root({math({})}), {}, "{ }"},
+        {"empty math group compact", root({math({})}), compact, "{}"},
+        {"empty text group", root({text_group({})}), {}, "{}"},
+        {"math group padded", root({math({ch(U'a'), ch(U'b')})}), {}, "{ a b }"},
+        {"math group compact", root({ch(U'x'), math({ch(U'a')})}), compact, "x {a}"},
+        {"implicit group braced by its own arm", root({implicit({ch(U'a')})}), {}, "{ a }"},
+        {"text group in text", text_root({ch(U'a'), text_group({ch(U'b')}), ch(U'c')}), {}, "a{b}c"},
+        {"inline math", text_root({text("ab"), inline_math({ch(U'x')}), text("c")}), {}, "ab$x$c"},
+        {"left right spaced", root({delimited(dch(U'('), dch(U')'), {ch(U'x')})}), {},
+         "\\left ( x \\right )"},
+        {"left right minimal", root({delimited(dch(U'('), dch(U')'), {ch(U'x')})}), minimal,
+         "\\left( x \\right)"},
+        {"none delimiter", root({delimited(sn::Delimiter::none(), sn::Delimiter::control("}"), {ch(U'x')})}),
+         minimal, "\\left. x \\right\\}"},
+        {"environment", root({environment("matrix", implicit({ch(U'a'), ch(U'&'), ch(U'b')}))}), {},
+         "\\begin {matrix} a & b \\end {matrix}"},
+        {"environment compact name",
+         root({environment("matrix", implicit({ch(U'a'), ch(U'&'), ch(U'b')}))}),
+         with([](auto& o) { o.environment_name_spacing = sx::EnvironmentNameSpacing::Compact; }),
+         "\\begin{matrix} a & b \\end{matrix}"},
+        {"environment explicit body keeps braces", root({environment("x", math({ch(U'a')}))}), {},
+         "\\begin {x} { a } \\end {x}"},
+        {"environment in text", text_root({environment("x", implicit({ch(U'a')}, ContentMode::Text))}),
+         {}, "\\begin {x}a\\end {x}"},
+        {"environment arguments",
+         root({environment("array", implicit({ch(U'a')}),
+                           {arg(sn::ArgumentKind::Mandatory{}, sn::ArgumentValue::Column{"cc"})})}),
+         {}, "\\begin {array} {cc} a \\end {array}"},
+    });
+}
+
+TEST(Serialize, CommandArguments) {
+    auto frac = [](bool nls) {
+        return root({command("frac", {math_arg(ch(U'a')), nls ? nls_math_arg(ch(U'b')) : math_arg(ch(U'b'))})});
+    };
+    auto minimal_compact = with([](auto& o) {
+        o.command_spacing = sx::CommandSpacing::Minimal;
+        o.group_inner_spacing = sx::MathGroupInnerSpacing::Compact;
+    });
+    auto minimal = with([](auto& o) { o.command_spacing = sx::CommandSpacing::Minimal; });
+    auto dl = [](sn::ArgumentKind kind) {
+        return root({command("big", {arg(std::move(kind), sn::ArgumentValue::Delimiter{dch(U'(')})})});
+    };
+    auto delimited_kind = [] { return sn::ArgumentKind::Delimited{dch(U'<'), dch(U'>')}; };
+    check_cases({
+        {"frac", frac(false), {}, "\\frac { a } { b }"},
+        {"frac minimal compact", frac(false), minimal_compact, "\\frac{a} {b}"},
+        {"frac no leading space", frac(true), minimal_compact, "\\frac{a}{b}"},
+        {"explicit group content braced once", root({command("sqrt", {math_arg(math({ch(U'x')}))})}),
+         minimal_compact, "\\sqrt{x}"},
+        {"empty content padded", root({command("f", {math_arg(math({}))})}), {}, "\\f { }"},
+        {"empty content compact", root({command("f", {math_arg(math({}))})}), minimal_compact, "\\f{}"},
+        {"text argument", root({command("text", {text_arg(text_group({text("ab c")}))})}), {},
+         "\\text {ab c}"},
+        {"text argument after letters", root({command("text", {text_arg(text_group({ch(U'a'), ch(U'b')}))})}),
+         {}, "\\text {ab}"},
+        {"text command in text mode", text_root({command("textbf", {text_arg(text("x")), text_arg(text("y"))})}),
+         {}, "\\textbf{x}{y}"},
+        {"operator name", root({command("operatorname", {opname_arg(implicit({ch(U's'), ch(U'i'), ch(U'n')}))})}),
+         {}, "\\operatorname {sin}"},
+        {"optional operator name", root({command("f", {arg(sn::ArgumentKind::Optional{},
+                                                           sn::ArgumentValue::OperatorNameContent{ch(U'x')})})}),
+         minimal, "\\f[x]"},
+        {"optional math content", root({command("sqrt", {arg(sn::ArgumentKind::Optional{},
+                                                             sn::ArgumentValue::MathContent{ch(U'3')}),
+                                                         math_arg(ch(U'x'))})}),
+         {}, "\\sqrt [ 3 ] { x }"},
+        {"optional scalar", root({command("rule", {dim_arg("2pt")})}), {}, "\\rule [2pt]"},
+        {"optional scalar minimal", root({command("rule", {dim_arg("2pt"), dim_arg("")})}), minimal,
+         "\\rule[2pt] []"},
+        {"empty optional slot", root({command("sqrt", {std::nullopt, math_arg(ch(U'x'))})}), minimal,
+         "\\sqrt{ x }"},
+        {"bare delimiter", dl(sn::ArgumentKind::Mandatory{}), {}, "\\big ("},
+        {"bare delimiter minimal", dl(sn::ArgumentKind::Mandatory{}), minimal, "\\big("},
+        {"delimiter in optional slot", dl(sn::ArgumentKind::Optional{}), {}, "\\big [(]"},
+        {"delimiter in group slot", dl(sn::ArgumentKind::Group{}), {}, "\\big {(}"},
+        {"control delimiter scalar", root({command("f", {arg(sn::ArgumentKind::Group{},
+                                                             sn::ArgumentValue::Delimiter{sn::Delimiter::control("langle")})})}),
+         minimal, "\\f{\\langle}"},
+        {"delimited math content", root({command("f", {arg(delimited_kind(), sn::ArgumentValue::MathContent{implicit({ch(U'x')})})})}),
+         {}, "\\f < x >"},
+        {"delimited empty content", root({command("f", {arg(delimited_kind(), sn::ArgumentValue::MathContent{implicit({})})})}),
+         {}, "\\f < >"},
+        {"paired text content", root({command("f", {arg(sn::ArgumentKind::Paired{dch(U'('), dch(U')')},
+                                                        sn::ArgumentValue::TextContent{text("ab")})})}),
+         {}, "\\f(ab)"},
+        {"delimited operator name", root({command("f", {arg(delimited_kind(), sn::ArgumentValue::OperatorNameContent{implicit({ch(U'a')})})})}),
+         {}, "\\f <a>"},
+        {"delimited scalar", root({command("f", {arg(delimited_kind(), sn::ArgumentValue::CSName{"foo"})})}),
+         {}, "\\f < foo >"},
+        {"star glued", root({command("foo", {star_arg(true), math_arg(ch(U'a'))})}), {}, "\\foo* { a }"},
+        {"star glued minimal", root({command("foo", {star_arg(true), math_arg(ch(U'a'))})}), minimal,
+         "\\foo*{ a }"},
+        {"false star", root({command("foo", {star_arg(false), math_arg(ch(U'a'))})}), minimal, "\\foo{ a }"},
+        {"star then letter", root({command("foo", {star_arg(true)}), ch(U'x')}), {}, "\\foo* x"},
+        {"declarative", root({SyntaxNode::Declarative{"bf", {}}, ch(U'x')}), {}, "\\bf x"},
+    });
+}
+
+TEST(Serialize, InfixOperands) {
+    auto explicit_ = with([](auto& o) { o.infix_grouping = sx::InfixGrouping::AlwaysExplicit; });
+    auto over = [](SyntaxNode l, SyntaxNode r) { return root({infix("over", std::move(l), std::move(r))}); };
+    check_cases({
+        {"when required", over(implicit({ch(U'a')}), implicit({ch(U'b')})), {}, "a \\over b"},
+        {"always explicit", over(implicit({ch(U'a')}), implicit({ch(U'b')})), explicit_,
+         "{ a } \\over { b }"},
+        {"empty operand", over(implicit({}), ch(U'b')), {}, "\\over b"},
+        {"empty operand explicit", over(implicit({}), ch(U'b')), explicit_, "\\over { b }"},
+        {"explicit group operand", over(math({ch(U'a')}), ch(U'b')), {}, "{ a } \\over b"},
+        {"nested infix braced", over(implicit({infix("over", ch(U'a'), ch(U'b'))}), ch(U'c')), {},
+         "{ a \\over b } \\over c"},
+        {"infix operand braced", over(infix("choose", ch(U'a'), ch(U'b')), ch(U'c')), {},
+         "{ a \\choose b } \\over c"},
+        {"infix arguments in math",
+         root({infix("above", ch(U'a'), ch(U'b'),
+                     {arg(sn::ArgumentKind::Mandatory{}, sn::ArgumentValue::Dimension{"1pt"})})}),
+         {}, "a \\above {1pt} b"},
+    });
+}
+
+std::string slice(const std::string& s, const sx::SerializationToken& t) { return s.substr(t.start, t.end - t.start); }
+
+TEST(SerializeTokens, KindsModesAndOffsets) {
+    using K = sx::SerializationTokenKind;
+    struct Tok {
+        std::string text;
+        K kind;
+        ContentMode mode;
+    };
+    const ContentMode M = ContentMode::Math, T = ContentMode::Text;
+    struct TokCase {
+        const char* name;
+        SyntaxNode tree;
+        std::string text;
+        std::vector<Tok> tokens;
+    };
+    const TokCase cases[] = {
+        {"subscript", root({sub(ch(U'x'), ch(U'i'))}), "x _ { i }",
+         {{"x", K::Character, M}, {"_", K::Character, M}, {"{", K::Delimiter, M}, {"i", K::Character, M},
+          {"}", K::Delimiter, M}}},
+        {"escape is one token", root({ch(U'%')}), "\\%", {{"\\%", K::Character, M}}},
+        {"non-ASCII", root({ch(U'\u2200')}), "\u2200", {{"\u2200", K::Character, M}}},
+        {"star", root({command("foo", {star_arg(true)})}), "\\foo*",
+         {{"\\foo", K::ControlSequence, M}, {"*", K::Character, M}}},
+        {"inline math", text_root({text("a"), inline_math({ch(U'x')})}), "a$x$",
+         {{"a", K::Text, T}, {"$", K::Delimiter, T}, {"x", K::Character, M}, {"$", K::Delimiter, T}}},
+        {"environment", root({environment("m", implicit({}))}), "\\begin {m} \\end {m}",
+         {{"\\begin", K::ControlSequence, M}, {"{", K::Delimiter, M}, {"m", K::Raw, M}, {"}", K::Delimiter, M},
+          {"\\end", K::ControlSequence, M}, {"{", K::Delimiter, M}, {"m", K::Raw, M}, {"}", K::Delimiter, M}}},
+        {"text argument brackets in outer mode", root({command("text", {text_arg(text("ab"))})}), "\\text {ab}",
+         {{"\\text", K::ControlSequence, M}, {"{", K::Delimiter, M}, {"ab", K::Text, T}, {"}", K::Delimiter, M}}},
+        {"left right", root({delimited(dch(U'('), dch(U')'), {})}), "\\left ( \\right )",
+         {{"\\left", K::ControlSequence, M}, {"(", K::Delimiter, M}, {"\\right", K::ControlSequence, M},
+          {")", K::Delimiter, M}}},
+        {"error and prime", root({error("?"), prime(2)}), "? ''",
+         {{"?", K::Error, M}, {"''", K::Character, M}}},
+        {"scalar", root({command("rule", {dim_arg("1pt")})}), "\\rule [1pt]",
+         {{"\\rule", K::ControlSequence, M}, {"[", K::Delimiter, M}, {"1pt", K::Raw, M}, {"]", K::Delimiter, M}}},
+        {"empty text yields nothing", root({text("")}), "", {}},
+    };
+    for (const TokCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto doc = Document::from_syntax(c.tree);
+        ASSERT_TRUE(doc.has_value());
+        auto out = doc->to_tokenized_latex_with({});
+        ASSERT_TRUE(out.has_value());
+        EXPECT_EQ(out->text, c.text);
+        ASSERT_EQ(out->tokens.size(), c.tokens.size());
+        for (std::size_t i = 0; i < c.tokens.size(); ++i) {
+            SCOPED_TRACE(i);
+            const auto& t = out->tokens[i];
+            EXPECT_EQ(t.text, c.tokens[i].text);
+            EXPECT_EQ(t.kind, c.tokens[i].kind);
+            EXPECT_EQ(t.mode, c.tokens[i].mode);
+            EXPECT_EQ(slice(out->text, t), t.text);
+        }
+    }
+}
+
+TEST(SerializeTokens, TokenKindNames) {
+    EXPECT_EQ(sx::token_kind_name(sx::SerializationTokenKind::ControlSequence), "control_sequence");
+    EXPECT_EQ(sx::token_kind_name(sx::SerializationTokenKind::Error), "error");
+}
+
+TEST(Serialize, PrimeLimit) {
+    auto ok = Document::from_syntax(root({ch(U'x'), prime(1000)}));
+    ASSERT_TRUE(ok.has_value());
+    EXPECT_TRUE(ok->to_latex().has_value());
+
+    const std::vector<SyntaxNode> too_many[] = {
+        {prime(sx::serialize::kMaxPrimes + 1)},
+        {sup(ch(U'x'), prime(UINT64_MAX))},
+        {prime(sx::serialize::kMaxPrimes), prime(1)},
+    };
+    for (const auto& children : too_many) {
+        auto doc = Document::from_syntax(root(children));
+        ASSERT_TRUE(doc.has_value());
+        auto plain = doc->to_latex();
+        ASSERT_FALSE(plain.has_value());
+        EXPECT_EQ(plain.error().message(), "too many primes to serialize");
+        EXPECT_FALSE(doc->to_tokenized_latex_with({}).has_value());
+    }
+}
+
+// Slots the document layer refuses can still be built through the arena
+// directly; the serializer treats them as broken invariants.
+TEST(Serialize, BrokenSlotInvariantsAreInternalErrors) {
+    using V = sx::ast::ArgumentValue;
+    struct BadSlot {
+        sn::ArgumentKind kind;
+        V value;
+        std::string message;
+    };
+    const BadSlot cases[] = {
+        {sn::ArgumentKind::Star{}, V::CSName{"x"},
+         "internal error: entered unreachable code: star slots must carry boolean values"},
+        {sn::ArgumentKind::Optional{}, V::Boolean{true},
+         "internal error: entered unreachable code: boolean values are only valid in star slots"},
+    };
+    for (const BadSlot& c : cases) {
+        SCOPED_TRACE(c.message);
+        Document doc;
+        sx::ast::ArgumentSlots args;
+        args.push_back(sx::ast::Argument{c.kind, false, c.value});
+        auto id = doc.ast_mut().new_node(sx::ast::Node::Command{"f", std::move(args), false});
+        doc.ast_mut().append_child(doc.ast().root(), id);
+        EXPECT_EQ(internal_message([&] { (void)doc.to_latex(); }), c.message);
+    }
+}
+
+TEST(Serialize, SerializedChar) {
+    EXPECT_EQ(sx::serialize::serialized_char(U'&', ContentMode::Math), "&");
+    EXPECT_EQ(sx::serialize::serialized_char(U'&', ContentMode::Text), "\\&");
+    EXPECT_EQ(sx::serialize::serialized_char(U'}', ContentMode::Text), "\\}");
+    EXPECT_EQ(sx::serialize::serialized_char(U'\U0001D400', ContentMode::Math), "\U0001D400");
+}
+
+// A million nested groups: the walk must use heap, not call stack.
+TEST(Serialize, DeepTreeIsIterative) {
+    constexpr std::size_t kDepth = 1'000'000;
+    Document doc;
+    // Built bottom-up: each new group takes the chain so far as its child.
+    auto inner = doc.create_char(U'x');
+    ASSERT_TRUE(inner.has_value());
+    sx::document::NodeId chain = *inner;
+    for (std::size_t i = 0; i < kDepth; ++i) {
+        auto g = doc.create_node(sx::ast::Node::Group{{chain.node}, sn::GroupKind::Explicit{}, ContentMode::Math});
+        ASSERT_TRUE(g.has_value());
+        chain = *g;
+    }
+    ASSERT_TRUE(doc.append_child(doc.root(), chain).has_value());
+    auto out = doc.to_latex_with(compact_all());
+    ASSERT_TRUE(out.has_value());
+    EXPECT_EQ(out->size(), 2 * kDepth + 1);
+    EXPECT_EQ(out->substr(kDepth - 2, 5), "{{x}}");
+    auto tokens = doc.to_tokenized_latex_with(compact_all());
+    ASSERT_TRUE(tokens.has_value());
+    EXPECT_EQ(tokens->tokens.size(), 2 * kDepth + 1);
+}
+
+}  // namespace

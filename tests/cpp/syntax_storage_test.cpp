@@ -1,0 +1,102 @@
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "syntax/slot_map.hpp"
+#include "syntax/small_vector.hpp"
+
+namespace {
+
+using quorvel::syntax::SmallVector;
+using quorvel::syntax::ast::KeySet;
+using quorvel::syntax::ast::NodeId;
+using quorvel::syntax::ast::SecondaryMap;
+using quorvel::syntax::ast::SlotMap;
+
+std::vector<int> as_vector(const SmallVector<int, 2>& v) { return {v.begin(), v.end()}; }
+
+// Each step runs on a SmallVector and a std::vector alike; the two must
+// agree throughout, across the change from inline to heap storage.
+TEST(SyntaxStorage, SmallVectorMatchesVector) {
+    struct Step {
+        const char* op;
+        std::size_t pos;
+        std::size_t end;
+        int value;
+    };
+    const Step steps[] = {
+        {"push", 0, 0, 1},   {"push", 0, 0, 2},   {"insert", 0, 0, 0}, {"insert", 3, 0, 3},
+        {"insert", 2, 0, 9}, {"erase", 2, 3, 0},  {"push", 0, 0, 4},   {"erase", 0, 2, 0},
+        {"insert", 3, 0, 5}, {"erase", 1, 1, 0},  {"erase", 0, 4, 0},  {"push", 0, 0, 7},
+    };
+    SmallVector<int, 2> small;
+    std::vector<int> model;
+    for (const auto& s : steps) {
+        std::string op = s.op;
+        if (op == "push") {
+            small.push_back(s.value);
+            model.push_back(s.value);
+        } else if (op == "insert") {
+            small.insert(s.pos, s.value);
+            model.insert(model.begin() + static_cast<long>(s.pos), s.value);
+        } else {
+            small.erase(s.pos, s.end);
+            model.erase(model.begin() + static_cast<long>(s.pos), model.begin() + static_cast<long>(s.end));
+        }
+        ASSERT_EQ(as_vector(small), model) << op << " " << s.pos;
+    }
+    SmallVector<int, 2> grown{1, 2, 3, 4, 5};
+    grown.push_back(grown[0]);  // an element of the vector itself, while it grows
+    EXPECT_EQ(as_vector(grown), (std::vector<int>{1, 2, 3, 4, 5, 1}));
+    SmallVector<int, 2> copy = grown;
+    SmallVector<int, 2> moved = std::move(grown);
+    EXPECT_EQ(copy, moved);
+    EXPECT_TRUE(grown.empty());
+    SmallVector<int, 2> inline_copy{8};
+    moved = inline_copy;
+    EXPECT_EQ(as_vector(moved), (std::vector<int>{8}));
+}
+
+TEST(SyntaxStorage, SlotMapVersions) {
+    SlotMap<std::string> map;
+    NodeId a = map.insert("a");
+    NodeId b = map.insert("b");
+    EXPECT_EQ(a.index, 1u);  // index 0 is never handed out
+    EXPECT_EQ(a.version, 1u);
+    EXPECT_EQ(map.remove(a), "a");
+    EXPECT_EQ(map.get(a), nullptr);
+    NodeId c = map.insert("c");
+    EXPECT_EQ(c.index, a.index);
+    EXPECT_EQ(c.version, 3u);
+    EXPECT_EQ(map.get(a), nullptr);
+    EXPECT_EQ(*map.get(c), "c");
+    EXPECT_EQ(*map.get(b), "b");
+    EXPECT_EQ(map.get(NodeId{}), nullptr);
+    EXPECT_EQ(map.get(NodeId{1, 2}), nullptr);  // even versions never resolve
+    EXPECT_EQ(map.size(), 2u);
+
+    SlotMap<std::string> copy = map;
+    copy.remove(b);
+    EXPECT_EQ(*map.get(b), "b");
+}
+
+TEST(SyntaxStorage, SecondaryMapAndKeySetAnswerExactKeys) {
+    SecondaryMap<int> links;
+    KeySet set;
+    NodeId old{4, 1};
+    NodeId reused{4, 3};
+    links.insert(old, 7);
+    set.insert(old);
+    EXPECT_EQ(*links.get(old), 7);
+    EXPECT_EQ(links.get(reused), nullptr);
+    EXPECT_FALSE(set.contains(reused));
+    EXPECT_FALSE(links.remove(reused));
+    EXPECT_FALSE(set.remove(reused));
+    EXPECT_TRUE(set.remove(old));
+    EXPECT_TRUE(links.remove(old));
+    EXPECT_EQ(links.get(old), nullptr);
+    EXPECT_FALSE(set.contains(NodeId{}));
+}
+
+}  // namespace
