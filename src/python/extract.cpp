@@ -74,4 +74,14 @@ std::uint64_t arg_u64(nb::handle value, const char* name) {
     return result;
 }
 
+std::string_view arg_str(nb::handle value, const char* name) {
+    if (!PyUnicode_Check(value.ptr())) {
+        raise_argument_error(name, "'" + type_qualname(value) + "' object cannot be cast as 'PyString'");
+    }
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(value.ptr(), &size);
+    if (data == nullptr) raise_conversion_error(name);
+    return std::string_view(data, static_cast<std::size_t>(size));
+}
+
 }  // namespace quorvel::python

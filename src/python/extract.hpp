@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quorvel::python {
 
@@ -30,6 +31,11 @@ bool arg_bool(nb::handle value, const char* name);
 
 // An int, or any object with __index__, in 0..2^64-1.
 std::uint64_t arg_u64(nb::handle value, const char* name);
+
+// A str (or subclass) as UTF-8. The view is the object's own cached
+// encoding, valid while `value` lives; a str that cannot be encoded (a lone
+// surrogate) raises the interpreter's UnicodeEncodeError unchanged.
+std::string_view arg_str(nb::handle value, const char* name);
 
 // An instance of the bound class T, else TypeError
 // "argument '{name}': '{type}' object cannot be cast as '{class_name}'".

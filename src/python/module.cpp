@@ -3,6 +3,7 @@
 
 #include "python/config_classes.hpp"
 #include "python/exceptions.hpp"
+#include "python/functions.hpp"
 
 namespace nb = nanobind;
 
@@ -12,6 +13,7 @@ NB_MODULE(_native, m) {
         "Symbols are re-exported from the Python package's `__init__.py`.";
 
     namespace py = quorvel::python;
+    py::register_functions(m);
     py::register_config_classes(m);
     m.attr("QuorvelError") = nb::borrow(py::quorvel_error());
     m.attr("ParseError") = nb::borrow(py::parse_error());

@@ -1,0 +1,66 @@
+#include "transform/contract.hpp"
+
+#include <cstdint>
+
+namespace quorvel::transform::contract {
+
+namespace {
+
+using syntax::NodeKind;
+using syntax::ast::Node;
+using syntax::ast::NodeId;
+
+// Whether a node of that kind and name is a leftover of the target.
+bool violates(const RuleTargetKey& target, NodeKind kind, std::string_view name,
+              const parse::ParseContext& context) {
+    if (name != target.name) return false;
+    switch (target.kind) {
+        case RuleTargetKind::Command:
+            return kind != NodeKind::Environment && context.knows_command_name(name);
+        case RuleTargetKind::Environment:
+            return kind == NodeKind::Environment && context.knows_env_name(name);
+        case RuleTargetKind::Character:
+            // Characters written as control sequences.
+            return kind != NodeKind::Environment && context.knows_character_name(name);
+    }
+    return false;
+}
+
+template <class Matches>
+std::vector<ContractViolation> collect(const syntax::Ast& ast, const parse::ParseContext& context,
+                                       std::span<const RuleTargetKey> eliminated, Matches&& matches) {
+    std::vector<ContractViolation> out;
+    if (eliminated.empty()) return out;
+    ast.walk_preorder(ast.root(), [&](NodeId, const Node& node) {
+        const NodeKind kind = node.kind();
+        if (!syntax::is_command_like(kind)) return true;
+        const std::string& name = *node.name();
+        matches(name, [&](const RuleTargetKey& target) {
+            if (violates(target, kind, name, context)) out.push_back({name, target.name, target.kind});
+        });
+        return true;
+    });
+    return out;
+}
+
+}  // namespace
+
+std::vector<ContractViolation> collect_eliminated_violations(const syntax::Ast& ast,
+                                                             const parse::ParseContext& context,
+                                                             std::span<const RuleTargetKey> eliminated) {
+    return collect(ast, context, eliminated, [&](std::string_view, auto&& check) {
+        for (const RuleTargetKey& target : eliminated) check(target);
+    });
+}
+
+std::vector<ContractViolation> collect_eliminated_violations(const syntax::Ast& ast,
+                                                             const parse::ParseContext& context,
+                                                             std::span<const RuleTargetKey> eliminated,
+                                                             const NameIndex& index) {
+    return collect(ast, context, eliminated, [&](std::string_view name, auto&& check) {
+        for (std::uint32_t position : index.find(name))
+            if (position < eliminated.size()) check(eliminated[position]);
+    });
+}
+
+}  // namespace quorvel::transform::contract

@@ -1,0 +1,118 @@
+#include "transform/rule_context.hpp"
+
+#include <string>
+#include <utility>
+
+namespace quorvel::transform {
+
+namespace {
+
+using syntax::ast::Argument;
+using syntax::ast::ArgumentValue;
+using syntax::ast::Node;
+using syntax::ast::NodeId;
+
+bool is_mandatory(const Argument& arg) {
+    return std::holds_alternative<syntax::ast::ArgumentKind::Mandatory>(arg.kind.value);
+}
+
+// "{display} {label} {tail}", or "{display} optional {label} {tail}".
+RuleError labelled(const CommandDisplay& display, std::string_view label, std::string_view tail,
+                   bool optional = false) {
+    std::string text;
+    display.append_to(text);
+    text += optional ? " optional " : " ";
+    text += label;
+    text += ' ';
+    text += tail;
+    return RuleError::message(std::move(text));
+}
+
+}  // namespace
+
+std::optional<RuleContext::CommandMatch> RuleContext::match_command(NodeId node, std::string_view name) const {
+    const auto* command = ast.node(node).get_if<Node::Command>();
+    if (command == nullptr || command->name != name) return std::nullopt;
+    return CommandMatch{command->name, command->args};
+}
+
+std::optional<RuleContext::InfixMatch> RuleContext::match_infix(NodeId node, std::string_view name) const {
+    const auto* infix = ast.node(node).get_if<Node::Infix>();
+    if (infix == nullptr || infix->name != name) return std::nullopt;
+    return InfixMatch{infix->name, infix->args, infix->left, infix->right};
+}
+
+void CommandDisplay::append_to(std::string& out) const {
+    out += prefix;
+    out += name;
+    out += suffix;
+}
+
+std::string CommandDisplay::to_string() const {
+    std::string out;
+    append_to(out);
+    return out;
+}
+
+std::optional<RuleError> RuleScopedContext::expect_arg_len(std::size_t count, std::size_t expected,
+                                                           const CommandDisplay& display) {
+    if (count == expected) return std::nullopt;
+    std::string text;
+    display.append_to(text);
+    text += " should carry exactly ";
+    text += std::to_string(expected);
+    text += " explicit argument slots, got ";
+    text += std::to_string(count);
+    return RuleError::message(std::move(text));
+}
+
+knowledge::Expected<syntax::ast::Delimiter, RuleError> RuleScopedContext::mandatory_delimiter(
+    const Slot& slot, const CommandDisplay& display, std::string_view label) {
+    if (!slot || !is_mandatory(*slot)) return labelled(display, label, "should be a mandatory delimiter argument");
+    const auto* delimiter = std::get_if<ArgumentValue::Delimiter>(&slot->value.value);
+    if (delimiter == nullptr) return labelled(display, label, "should be a delimiter");
+    return delimiter->value;
+}
+
+knowledge::Expected<NodeId, RuleError> RuleScopedContext::mandatory_math_content(const Slot& slot,
+                                                                                 const CommandDisplay& display,
+                                                                                 std::string_view label) {
+    if (!slot || !is_mandatory(*slot)) return labelled(display, label, "should be a mandatory math argument");
+    const auto* content = std::get_if<ArgumentValue::MathContent>(&slot->value.value);
+    if (content == nullptr) return labelled(display, label, "should be math content");
+    return content->node;
+}
+
+knowledge::Expected<std::optional<NodeId>, RuleError> RuleScopedContext::optional_group_math_content(
+    const Slot& slot, const CommandDisplay& display, std::string_view label) {
+    if (!slot) return std::optional<NodeId>();
+    if (!std::holds_alternative<syntax::ast::ArgumentKind::Group>(slot->kind.value))
+        return labelled(display, label, "should be a braced group", true);
+    const auto* content = std::get_if<ArgumentValue::MathContent>(&slot->value.value);
+    if (content == nullptr) return labelled(display, label, "should be math content", true);
+    return std::optional<NodeId>(content->node);
+}
+
+namespace macro_support {
+
+RuleResult rename_prefix_command_alias(RuleContext& ctx, NodeId node, std::string_view target,
+                                       std::span<const RuleTarget> aliases) {
+    const auto* command = ctx.ast.node(node).get_if<Node::Command>();
+    if (command == nullptr) return RuleOutcome::Skipped;
+    bool listed = false;
+    for (const RuleTarget& alias : aliases)
+        if (command->name == alias.name) {
+            listed = true;
+            break;
+        }
+    if (!listed) return RuleOutcome::Skipped;
+    // The copied slots name the same content nodes, which replace_node keeps
+    // attached under the renamed command.
+    Node renamed = Node::Command{std::string(target), command->args, true};
+    ctx.ast.replace_node(node, std::move(renamed));
+    return RuleOutcome::Applied;
+}
+
+}  // namespace macro_support
+
+}  // namespace quorvel::transform

@@ -1,0 +1,96 @@
+// What a rule's apply works with: the tree and the two knowledge bases, the
+// matching of the node it was offered, and the argument-shape checks whose
+// failures name the command and the argument.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "knowledge/expected.hpp"
+#include "knowledge/knowledge_base.hpp"
+#include "syntax/ast.hpp"
+#include "transform/rule.hpp"
+
+namespace quorvel::transform {
+
+struct RuleContext {
+    syntax::Ast& ast;
+    const knowledge::KnowledgeBase& math;
+    const knowledge::KnowledgeBase& text;
+
+    struct CommandMatch {
+        std::string_view name;
+        std::span<const std::optional<syntax::ast::Argument>> args;
+    };
+    struct InfixMatch {
+        std::string_view name;
+        std::span<const std::optional<syntax::ast::Argument>> args;
+        syntax::ast::NodeId left;
+        syntax::ast::NodeId right;
+    };
+
+    // The node's name and slots when it is a Command (an Infix) named
+    // `name`, byte for byte; nothing otherwise. A stale id is "Invalid NodeId".
+    std::optional<CommandMatch> match_command(syntax::ast::NodeId node, std::string_view name) const;
+    std::optional<InfixMatch> match_infix(syntax::ast::NodeId node, std::string_view name) const;
+};
+
+// How a check names the command in its message: "\owns", "\begin{pmatrix}".
+// Kept as parts so that a check that passes builds no string.
+struct CommandDisplay {
+    std::string_view prefix;
+    std::string_view name;
+    std::string_view suffix;
+
+    static constexpr CommandDisplay command(std::string_view name) noexcept { return {"\\", name, ""}; }
+    static constexpr CommandDisplay environment(std::string_view name) noexcept {
+        return {"\\begin{", name, "}"};
+    }
+
+    void append_to(std::string& out) const;
+    std::string to_string() const;
+};
+
+// The argument-shape checks a rule makes on the node it matched. Each either
+// passes (giving the slot's content where there is one) or gives the
+// RuleError::Message that names the command and the argument. Kinds are
+// tested before values.
+struct RuleScopedContext {
+    using Slot = std::optional<syntax::ast::Argument>;
+
+    // "{} should carry exactly {} explicit argument slots, got {}".
+    static std::optional<RuleError> expect_arg_len(std::size_t count, std::size_t expected,
+                                                   const CommandDisplay& display);
+    static std::optional<RuleError> expect_no_args(std::size_t count, const CommandDisplay& display) {
+        return expect_arg_len(count, 0, display);
+    }
+
+    // "{} {} should be a mandatory delimiter argument" / "{} {} should be a delimiter".
+    static knowledge::Expected<syntax::ast::Delimiter, RuleError> mandatory_delimiter(
+        const Slot& slot, const CommandDisplay& display, std::string_view label);
+
+    // "{} {} should be a mandatory math argument" / "{} {} should be math content".
+    static knowledge::Expected<syntax::ast::NodeId, RuleError> mandatory_math_content(
+        const Slot& slot, const CommandDisplay& display, std::string_view label);
+
+    // An empty slot gives nothing; "{} optional {} should be a braced group" /
+    // "{} optional {} should be math content".
+    static knowledge::Expected<std::optional<syntax::ast::NodeId>, RuleError> optional_group_math_content(
+        const Slot& slot, const CommandDisplay& display, std::string_view label);
+};
+
+namespace macro_support {
+
+// The whole apply of the alias renames: a Command whose name equals one of
+// the alias names (tried in order) becomes a known Command named `target`
+// holding the same slots, and so the same argument content nodes; any other
+// node is Skipped. Never an error.
+RuleResult rename_prefix_command_alias(RuleContext& ctx, syntax::ast::NodeId node, std::string_view target,
+                                       std::span<const RuleTarget> aliases);
+
+}  // namespace macro_support
+
+}  // namespace quorvel::transform

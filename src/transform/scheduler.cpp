@@ -1,0 +1,114 @@
+#include "transform/scheduler.hpp"
+
+#include <cstdint>
+
+#include "transform/rule_context.hpp"
+
+namespace quorvel::transform::scheduler {
+
+namespace {
+
+using knowledge::KnowledgeBase;
+using syntax::NodeKind;
+using syntax::ast::Node;
+using syntax::ast::NodeId;
+
+// The knowledge-base gate: whether a node of that kind and name may be offered
+// to a rule through `trigger`. Names the caller removed from the parse
+// context fail it, so they never reach a rule.
+bool passes_gate(const RuleTarget& trigger, NodeKind kind, std::string_view name, const KnowledgeBase& math,
+                 const KnowledgeBase& text) {
+    switch (trigger.kind) {
+        case RuleTargetKind::Character:
+            if (kind == NodeKind::Environment || name != trigger.name) return false;
+            return math.lookup_character(name) != nullptr || text.lookup_character(name) != nullptr;
+        case RuleTargetKind::Environment: {
+            if (kind != NodeKind::Environment) return false;
+            const knowledge::ActiveEnvironmentRecord* found = math.lookup_env(name);
+            if (found == nullptr) found = text.lookup_env(name);
+            return found != nullptr && found->name == trigger.name;
+        }
+        case RuleTargetKind::Command: {
+            if (kind == NodeKind::Environment) return false;
+            const knowledge::ActiveCommandRecord* found = math.lookup_command(name);
+            if (found == nullptr) found = text.lookup_command(name);
+            return found != nullptr && found->name == trigger.name;
+        }
+    }
+    return false;
+}
+
+bool is_candidate(const RuleMeta& meta, NodeKind kind, std::string_view name, const KnowledgeBase& math,
+                  const KnowledgeBase& text) {
+    for (const RuleTarget& trigger : meta.triggers)
+        if (passes_gate(trigger, kind, name, math, text)) return true;
+    return false;
+}
+
+}  // namespace
+
+void preorder_snapshot(const syntax::Ast& ast, std::vector<NodeId>& out) {
+    ast.find_all_impl(ast.root(), [](const Node&) { return true; }, out);
+}
+
+syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const parse::ParseContext& context,
+                                                       const Plan& plan, std::size_t max_iterations,
+                                                       ReportRecorder& recorder) {
+    if (plan.rules.empty()) {
+        recorder.set_iterations(0);
+        return {};
+    }
+
+    // A plan assembled by hand carries no index; build one for this call.
+    const NameIndex* triggers = &plan.trigger_index;
+    NameIndex local;
+    if (!plan.indexed()) {
+        for (std::size_t p = 0; p < plan.rules.size(); ++p)
+            for (const RuleTarget& trigger : plan.rules[p]->meta().triggers)
+                local.add(trigger.name, static_cast<std::uint32_t>(p));
+        triggers = &local;
+    }
+
+    const KnowledgeBase& math = *context.math();
+    const KnowledgeBase& text = *context.text();
+    RuleContext ctx{ast, math, text};
+    std::vector<NodeId> snapshot;
+
+    for (std::size_t pass = 0; pass < max_iterations; ++pass) {
+        bool changed = false;
+        snapshot.clear();
+        preorder_snapshot(ast, snapshot);
+        for (NodeId id : snapshot) {
+            // Gone when a rule applied at an ancestor earlier in this pass.
+            const Node* node = ast.node_opt(id);
+            if (node == nullptr) continue;
+            const NodeKind kind = node->kind();
+            if (!syntax::is_command_like(kind)) continue;
+            const std::span<const std::uint32_t> positions = triggers->find(*node->name());
+            for (std::uint32_t position : positions) {
+                // Re-read every time: a rule that declined left the node as it
+                // was, but the name must not dangle across apply calls.
+                const Node& current = ast.node(id);
+                const RewriteRule& rule = *plan.rules[position];
+                const RuleMeta& meta = rule.meta();
+                if (!is_candidate(meta, kind, *current.name(), math, text)) continue;
+                RuleResult result = rule.apply(ctx, id);
+                if (!result) return RewriteError::from_rule_error(meta.key, std::move(result).error());
+                if (result.value() == RuleOutcome::Skipped) {
+                    recorder.record_skipped(meta.key);
+                    continue;
+                }
+                recorder.record_applied(meta.key);
+                changed = true;
+                break;
+            }
+        }
+        if (!changed) {
+            recorder.set_iterations(pass + 1);
+            return {};
+        }
+    }
+    return RewriteError{RewriteError::MaxIterations{max_iterations}};
+}
+
+}  // namespace quorvel::transform::scheduler

@@ -1,0 +1,26 @@
+// The rewrite fixed point: the plan's rules applied over the tree, pass after
+// pass, until a pass changes nothing or the pass limit is reached.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "parse/context.hpp"
+#include "syntax/ast.hpp"
+#include "syntax/expected.hpp"
+#include "transform/error.hpp"
+#include "transform/plan.hpp"
+#include "transform/report.hpp"
+
+namespace quorvel::transform::scheduler {
+
+// Every node attached under the root, in pre-order, appended to `out`.
+void preorder_snapshot(const syntax::Ast& ast, std::vector<syntax::ast::NodeId>& out);
+
+// Runs the plan to a fixed point. On failure the tree keeps every change made
+// before it, and the recorder's iterations stay unset.
+syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const parse::ParseContext& context,
+                                                       const Plan& plan, std::size_t max_iterations,
+                                                       ReportRecorder& recorder);
+
+}  // namespace quorvel::transform::scheduler
