@@ -248,20 +248,24 @@ public:
         meta_.key = {name, PackageName::Base};
         meta_.level = level;
         meta_.fidelity = fidelity;
+        meta_.enabled_by_packages = std::span<const PackageName>(&BASE, 1);
+    }
+
+    // The target lists are re-pointed on every read: a copied rule (tables of
+    // rules are copied) owns new vectors.
+    const RuleMeta& meta() const noexcept override {
         meta_.triggers = triggers_;
         meta_.consumes = consumes_;
         meta_.conditional_consumes = conditional_;
         meta_.emits = emits_;
-        meta_.enabled_by_packages = std::span<const PackageName>(&BASE, 1);
+        return meta_;
     }
-
-    const RuleMeta& meta() const noexcept override { return meta_; }
     RuleResult apply(RuleContext&, syntax::ast::NodeId) const override { return RuleOutcome::Skipped; }
 
 private:
     static constexpr PackageName BASE = PackageName::Base;
     std::vector<RuleTarget> triggers_, consumes_, conditional_, emits_;
-    RuleMeta meta_;
+    mutable RuleMeta meta_;
 };
 
 RuleTarget cmd(std::string_view name) { return {RuleTargetKind::Command, name}; }
