@@ -1,40 +1,7 @@
-// A value or the reason there is none. Failures of the knowledge layer are
-// ordinary values (an unknown package, a refused argument spec), so they are
-// returned rather than thrown.
 #pragma once
 
-#include <type_traits>
-#include <utility>
-#include <variant>
+#include "util/expected.hpp"
 
 namespace quorvel::knowledge {
-
-template <class T, class E>
-class Expected {
-    static_assert(!std::is_same_v<T, E>, "value and error types must differ");
-
-public:
-    Expected(T value) : v_(std::in_place_index<0>, std::move(value)) {}
-    Expected(E error) : v_(std::in_place_index<1>, std::move(error)) {}
-
-    bool has_value() const noexcept { return v_.index() == 0; }
-    explicit operator bool() const noexcept { return has_value(); }
-
-    // Reading the wrong side is a programming error: std::get throws.
-    T& value() & { return std::get<0>(v_); }
-    const T& value() const& { return std::get<0>(v_); }
-    T&& value() && { return std::get<0>(std::move(v_)); }
-    E& error() & { return std::get<1>(v_); }
-    const E& error() const& { return std::get<1>(v_); }
-    E&& error() && { return std::get<1>(std::move(v_)); }
-
-    T* operator->() { return &value(); }
-    const T* operator->() const { return &value(); }
-    T& operator*() & { return value(); }
-    const T& operator*() const& { return value(); }
-
-private:
-    std::variant<T, E> v_;
-};
-
+using util::Expected;
 }  // namespace quorvel::knowledge
