@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "facade/transform_engine.hpp"
 #include "python/extract.hpp"
 
 namespace quorvel::python {
@@ -175,11 +176,10 @@ void register_flatten_groups_config(nb::module_& m) {
     finish_value_class(cls);
 }
 
-// Presets: every phase on with 100 iterations; rendered spacing is kept by
-// the profiles that must not change how the formula looks.
-nb::object preset(bool preserve_rendered_spacing) {
-    return new_transform_config(PyLowerAttributesConfig{}, PyRewriteConfig{}, PyFinalizeAstConfig{},
-                                PyFlattenGroupsConfig{true, preserve_rendered_spacing});
+// Each preset is the default transform configuration of an engine of the
+// same profile.
+nb::object preset(facade::EngineProfile profile) {
+    return PyTransformConfig::from_core(facade::profile_defaults(profile).options);
 }
 
 void register_transform_config(nb::module_& m) {
@@ -227,10 +227,10 @@ void register_transform_config(nb::module_& m) {
                    self.flatten_groups_value() == that.flatten_groups_value();
         },
         nb::arg("other").none());
-    cls.def_static("authoring", [] { return preset(true); });
-    cls.def_static("faithful", [] { return preset(true); });
-    cls.def_static("corpus", [] { return preset(false); });
-    cls.def_static("equiv", [] { return preset(false); });
+    cls.def_static("authoring", [] { return preset(facade::EngineProfile::Authoring); });
+    cls.def_static("faithful", [] { return preset(facade::EngineProfile::Faithful); });
+    cls.def_static("corpus", [] { return preset(facade::EngineProfile::Corpus); });
+    cls.def_static("equiv", [] { return preset(facade::EngineProfile::Equiv); });
     cls.attr("__hash__") = nb::none();
     cls.attr("__module__") = "builtins";
 }
@@ -248,6 +248,14 @@ const PyFinalizeAstConfig& PyTransformConfig::finalize_ast_value() const {
 }
 const PyFlattenGroupsConfig& PyTransformConfig::flatten_groups_value() const {
     return nb::cast<const PyFlattenGroupsConfig&>(flatten_groups);
+}
+
+nb::object PyTransformConfig::from_core(const transform::TransformOptions& options) {
+    return new_transform_config(
+        PyLowerAttributesConfig{options.lower_attributes.enabled},
+        PyRewriteConfig{options.rewrite.enabled, options.rewrite.max_iterations},
+        PyFinalizeAstConfig{options.finalize_ast.enabled},
+        PyFlattenGroupsConfig{options.flatten_groups.enabled, options.flatten_groups.preserve_rendered_spacing});
 }
 
 nb::object new_transform_config(const PyLowerAttributesConfig& lower_attributes,

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "transform/config.hpp"
+
 namespace quorvel::python {
 
 namespace nb = nanobind;
@@ -52,6 +54,10 @@ struct PyTransformConfig {
     const PyRewriteConfig& rewrite_value() const;
     const PyFinalizeAstConfig& finalize_ast_value() const;
     const PyFlattenGroupsConfig& flatten_groups_value() const;
+
+    // A new TransformConfig object holding four new phase objects with the
+    // values of `options`; never shared with an earlier result.
+    static nb::object from_core(const transform::TransformOptions& options);
 };
 
 // A new TransformConfig object holding four new phase objects with these

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "python/config_classes.hpp"
 #include "python/exceptions.hpp"
 
 namespace quorvel::python::config {
@@ -125,6 +126,20 @@ private:
     PathStack& path_;
 };
 
+constexpr std::string_view kParseConfigRequired =
+    "config must be a ParseConfig; pass overrides as keyword arguments (use **overrides for a dict)";
+constexpr std::string_view kTransformConfigRequired =
+    "config must be a TransformConfig; pass overrides as keyword arguments (use **overrides for a dict)";
+
+// An optional argument that is neither missing nor None.
+bool is_given(nb::handle value) { return value.is_valid() && !value.is_none(); }
+
+// Overrides and options come as a dict of keywords: missing, None or empty
+// means none were given.
+bool is_empty(nb::handle value) {
+    return !is_given(value) || (PyDict_Check(value.ptr()) && PyDict_Size(value.ptr()) == 0);
+}
+
 }  // namespace
 
 JsonValue py_to_json(nb::handle value, std::string_view context, PathStack& path) {
@@ -160,22 +175,69 @@ void raise_invalid_at(std::string_view context, const PathStack& path, std::stri
     raise_config_error(text);
 }
 
-std::vector<facade::input::ContextItemInput> context_items_from_python(nb::handle items) {
+std::vector<parse::ContextItem> context_items_from_python(nb::handle items) {
     if (!items.is_valid() || items.is_none()) return {};
     auto records = from_python<std::vector<facade::input::ContextItemInput>>(items, "items");
+    std::vector<parse::ContextItem> converted;
+    converted.reserve(records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
-        if (auto failure = facade::input::check_context_item(records[i])) {
-            raise_config_error("invalid items: [" + std::to_string(i) + "]: " + *failure);
-        }
+        auto item = facade::context_item_try_from(std::move(records[i]));
+        if (!item) raise_config_error("invalid items: [" + std::to_string(i) + "]: " + item.error());
+        converted.push_back(std::move(item).value());
     }
-    return records;
+    return converted;
+}
+
+parse::ParseConfig parse_config_from_python(nb::handle config, nb::handle overrides, parse::ParseConfig base) {
+    if (is_given(config)) {
+        if (!nb::isinstance<PyParseConfig>(config)) raise_config_error(kParseConfigRequired);
+        const PyParseConfig& given = nb::cast<const PyParseConfig&>(config);
+        base.reject_unknown = given.reject_unknown;
+        base.abort_on_error = given.abort_on_error;
+        base.max_group_depth = static_cast<std::size_t>(given.max_group_depth);
+    }
+    if (is_empty(overrides)) return base;
+    return facade::apply_overrides(from_python<facade::input::ParseConfigInput>(overrides, "parse overrides"),
+                                   base);
+}
+
+transform::TransformOptions complete_transform_config(nb::handle config) {
+    if (!nb::isinstance<PyTransformConfig>(config)) raise_config_error(kTransformConfigRequired);
+    const PyTransformConfig& given = nb::cast<const PyTransformConfig&>(config);
+    transform::TransformOptions options;
+    options.lower_attributes.enabled = given.lower_attributes_value().enabled;
+    const PyRewriteConfig& rewrite = given.rewrite_value();
+    options.rewrite.enabled = rewrite.enabled;
+    options.rewrite.max_iterations = static_cast<std::size_t>(rewrite.max_iterations);
+    options.finalize_ast.enabled = given.finalize_ast_value().enabled;
+    const PyFlattenGroupsConfig& flatten_groups = given.flatten_groups_value();
+    options.flatten_groups.enabled = flatten_groups.enabled;
+    options.flatten_groups.preserve_rendered_spacing = flatten_groups.preserve_rendered_spacing;
+    return options;
+}
+
+facade::NormalizeConfig normalize_config_from_python(nb::handle config, nb::handle overrides,
+                                                     facade::NormalizeConfig base) {
+    if (is_given(config)) base.transform = complete_transform_config(config);
+    if (is_empty(overrides)) return base;
+    return facade::into_config(from_python<facade::input::NormalizeConfigInput>(overrides, "normalize overrides"),
+                               base);
+}
+
+transform::TransformOptions transform_config_from_python(nb::handle config, nb::handle overrides,
+                                                         transform::TransformOptions base) {
+    if (is_given(config)) base = complete_transform_config(config);
+    if (is_empty(overrides)) return base;
+    return facade::apply_overrides(
+        from_python<facade::input::TransformConfigInput>(overrides, "transform overrides"), base);
+}
+
+transform::FlattenGroupsGuardsOverlay guards_from_python(nb::handle guards) {
+    return facade::to_guards_overlay(from_python<facade::input::FlattenGroupsGuardsInput>(guards, "guards"));
 }
 
 facade::input::SerializeOptionsInput serialize_options_from_python(nb::handle options) {
-    if (!options.is_valid() || options.is_none() ||
-        (PyDict_Check(options.ptr()) && PyDict_Size(options.ptr()) == 0)) {
-        return {};
-    }
+    if (is_empty(options)) return {};
     return from_python<facade::input::SerializeOptionsInput>(options, "serialize options");
 }
 

@@ -11,9 +11,13 @@
 #include <variant>
 #include <vector>
 
+#include "facade/config.hpp"
 #include "facade/input.hpp"
 #include "facade/json_value.hpp"
 #include "facade/read.hpp"
+#include "parse/config.hpp"
+#include "parse/context.hpp"
+#include "transform/config.hpp"
 
 namespace quorvel::python::config {
 
@@ -47,10 +51,33 @@ Record from_python(nb::handle value, std::string_view context) {
     return std::move(std::get<Record>(result));
 }
 
-// The `items` of a constructor (absent or None: none), read and checked
-// against each item's target rules; a broken rule raises
+// The `items` of a constructor (absent or None: none), read and converted
+// in order; the first item that breaks its target's rules raises
 // "invalid items: [{i}]: {message}".
-std::vector<facade::input::ContextItemInput> context_items_from_python(nb::handle items);
+std::vector<parse::ContextItem> context_items_from_python(nb::handle items);
+
+// The settings of a parse: a `config` (None: not given) must be a
+// ParseConfig and replaces the whole base; then each override given in the
+// `overrides` dict (absent or empty: none) replaces its namesake.
+parse::ParseConfig parse_config_from_python(nb::handle config, nb::handle overrides, parse::ParseConfig base);
+
+// The current values of a TransformConfig's four phase objects; anything
+// else raises "config must be a TransformConfig; ...".
+transform::TransformOptions complete_transform_config(nb::handle config);
+
+// A `config` (a TransformConfig) replaces the base's transform options and
+// keeps its parse settings; then the "normalize overrides" are laid over.
+facade::NormalizeConfig normalize_config_from_python(nb::handle config, nb::handle overrides,
+                                                     facade::NormalizeConfig base);
+
+// As normalize_config_from_python, for the transform options alone and the
+// "transform overrides".
+transform::TransformOptions transform_config_from_python(nb::handle config, nb::handle overrides,
+                                                         transform::TransformOptions base);
+
+// The `guards` of one run, read in the context "guards". The caller refuses
+// a value that is not a dict beforehand.
+transform::FlattenGroupsGuardsOverlay guards_from_python(nb::handle guards);
 
 // Serializer keyword options (absent or empty: every option absent).
 facade::input::SerializeOptionsInput serialize_options_from_python(nb::handle options);

@@ -1,6 +1,8 @@
 #include "python/extract.hpp"
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvel::python {
 namespace {
@@ -28,6 +30,23 @@ bool is_numpy_bool(nb::handle value) {
     return name == "bool_" || name == "bool";
 }
 
+// `cell` caches the class of collections.abc named `name`; the class lives
+// as long as the interpreter.
+bool is_instance_of_abc(nb::handle value, PyObject*& cell, const char* name) {
+    if (cell == nullptr) cell = nb::object(nb::module_::import_("collections.abc").attr(name)).release().ptr();
+    const int result = PyObject_IsInstance(value.ptr(), cell);
+    if (result < 0) throw nb::python_error();
+    return result != 0;
+}
+
+[[noreturn]] void raise_type_error(const std::string& message) {
+    nb::object text = nb::steal(
+        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    if (!text.is_valid()) throw nb::python_error();
+    PyErr_SetObject(PyExc_TypeError, text.ptr());
+    throw nb::python_error();
+}
+
 }  // namespace
 
 void raise_argument_error(const char* name, const std::string& message) {
@@ -47,6 +66,126 @@ void raise_conversion_error(const char* name) {
 }
 
 std::string type_qualname(nb::handle value) { return type_attr(value, "__qualname__"); }
+
+bool to_bool(nb::handle value) {
+    if (value.ptr() == Py_True) return true;
+    if (value.ptr() == Py_False) return false;
+    if (is_numpy_bool(value)) {
+        const int truth = PyObject_IsTrue(value.ptr());
+        if (truth < 0) throw nb::python_error();
+        return truth != 0;
+    }
+    raise_type_error("'" + type_qualname(value) + "' object cannot be cast as 'PyBool'");
+}
+
+std::string_view to_str(nb::handle value) {
+    if (!PyUnicode_Check(value.ptr())) {
+        raise_type_error("'" + type_qualname(value) + "' object cannot be cast as 'PyString'");
+    }
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(value.ptr(), &size);
+    if (data == nullptr) throw nb::python_error();
+    return std::string_view(data, static_cast<std::size_t>(size));
+}
+
+bool is_sequence(nb::handle value) {
+    if (PyList_Check(value.ptr()) || PyTuple_Check(value.ptr())) return true;
+    if (PyDict_Check(value.ptr())) return false;
+    static PyObject* sequence = nullptr;
+    return is_instance_of_abc(value, sequence, "Sequence");
+}
+
+bool is_mapping(nb::handle value) {
+    if (PyDict_Check(value.ptr())) return true;
+    if (PyList_Check(value.ptr()) || PyTuple_Check(value.ptr()) || PyUnicode_Check(value.ptr())) return false;
+    static PyObject* mapping = nullptr;
+    return is_instance_of_abc(value, mapping, "Mapping");
+}
+
+std::vector<nb::object> arg_object_list(nb::handle value, const char* name) {
+    if (PyUnicode_Check(value.ptr())) raise_argument_error(name, "Can't extract `str` to `Vec`");
+    if (!is_sequence(value)) {
+        raise_argument_error(name, "'" + type_qualname(value) + "' object cannot be converted to 'Sequence'");
+    }
+    // Through a tuple: a snapshot that Python code run while reading the
+    // items cannot resize.
+    nb::object items = nb::steal(PySequence_Tuple(value.ptr()));
+    if (!items.is_valid()) raise_conversion_error(name);
+    const Py_ssize_t size = PyTuple_Size(items.ptr());
+    std::vector<nb::object> result;
+    result.reserve(static_cast<std::size_t>(size));
+    for (Py_ssize_t i = 0; i < size; ++i) result.push_back(nb::borrow(PyTuple_GetItem(items.ptr(), i)));
+    return result;
+}
+
+std::vector<std::string> arg_str_list(nb::handle value, const char* name) {
+    std::vector<nb::object> items = arg_object_list(value, name);
+    std::vector<std::string> result;
+    result.reserve(items.size());
+    for (const nb::object& item : items) result.emplace_back(arg_str(item, name));
+    return result;
+}
+
+nb::object bind_arguments(const char* function, PyObject* args, PyObject* kwargs, const Parameter* parameters,
+                          std::size_t count, PyObject** out, bool collect_rest) {
+    for (std::size_t i = 0; i < count; ++i) out[i] = nullptr;
+    std::size_t positional = 0;
+    std::size_t required = 0;
+    for (; positional < count && !parameters[positional].keyword_only; ++positional) {
+        if (parameters[positional].required) ++required;
+    }
+    const Py_ssize_t given = args == nullptr ? 0 : PyTuple_Size(args);
+    if (given > static_cast<Py_ssize_t>(positional)) {
+        if (required == positional) {
+            PyErr_Format(PyExc_TypeError, "%s() takes %zu positional argument%s but %zd %s given", function,
+                         positional, positional == 1 ? "" : "s", given, given == 1 ? "was" : "were");
+        } else {
+            PyErr_Format(PyExc_TypeError, "%s() takes from %zu to %zu positional arguments but %zd %s given",
+                         function, required, positional, given, given == 1 ? "was" : "were");
+        }
+        throw nb::python_error();
+    }
+    for (Py_ssize_t i = 0; i < given; ++i) out[i] = PyTuple_GetItem(args, i);
+
+    nb::object rest;
+    if (kwargs != nullptr) {
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        Py_ssize_t position = 0;
+        while (PyDict_Next(kwargs, &position, &key, &value)) {
+            std::size_t match = count;
+            for (std::size_t i = 0; i < count && match == count; ++i) {
+                if (PyUnicode_CompareWithASCIIString(key, parameters[i].name) == 0) match = i;
+            }
+            if (match < count) {
+                if (out[match] != nullptr) {
+                    PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", function,
+                                 parameters[match].name);
+                    throw nb::python_error();
+                }
+                out[match] = value;
+                continue;
+            }
+            if (!collect_rest) {
+                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", function, key);
+                throw nb::python_error();
+            }
+            if (!rest.is_valid()) {
+                rest = nb::steal(PyDict_New());
+                if (!rest.is_valid()) throw nb::python_error();
+            }
+            if (PyDict_SetItem(rest.ptr(), key, value) != 0) throw nb::python_error();
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (out[i] == nullptr && parameters[i].required) {
+            PyErr_Format(PyExc_TypeError, "%s() missing 1 required %s argument: '%s'", function,
+                         parameters[i].keyword_only ? "keyword-only" : "positional", parameters[i].name);
+            throw nb::python_error();
+        }
+    }
+    return rest;
+}
 
 bool arg_bool(nb::handle value, const char* name) {
     if (value.ptr() == Py_True) return true;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvel::python {
 
@@ -36,6 +37,49 @@ std::uint64_t arg_u64(nb::handle value, const char* name);
 // encoding, valid while `value` lives; a str that cannot be encoded (a lone
 // surrogate) raises the interpreter's UnicodeEncodeError unchanged.
 std::string_view arg_str(nb::handle value, const char* name);
+
+// The same conversions outside argument extraction: a wrong type raises a
+// plain TypeError "'{type}' object cannot be cast as 'PyBool'" (or
+// 'PyString'), without an argument name.
+bool to_bool(nb::handle value);
+std::string_view to_str(nb::handle value);
+
+// isinstance of collections.abc.Sequence / Mapping; lists, tuples and dicts
+// answer without asking the abstract classes.
+bool is_sequence(nb::handle value);
+bool is_mapping(nb::handle value);
+
+// A sequence read into a list of its items: a list, a tuple or any other
+// collections.abc.Sequence except str, which is refused as one value where
+// many are expected. Wrong types raise TypeError "argument '{name}': ...".
+std::vector<nb::object> arg_object_list(nb::handle value, const char* name);
+
+// A sequence of str read into owned strings (arg_object_list, then arg_str
+// on each item under the same argument name).
+std::vector<std::string> arg_str_list(nb::handle value, const char* name);
+
+// One parameter of a method that binds its own arguments.
+struct Parameter {
+    const char* name;
+    bool required = false;
+    bool keyword_only = false;
+};
+
+// Binds a call's arguments to `parameters` as a Python function does:
+// positional arguments fill the parameters that are not keyword-only, in
+// order, and a keyword fills its namesake. out[i] is the object bound to
+// parameters[i] (borrowed from the call), or null when none was given.
+// Keywords that name no parameter are returned as a new dict (null when
+// there are none) if `collect_rest`, else refused. Binding failures raise
+// TypeError in the interpreter's wording, naming `function`.
+nb::object bind_arguments(const char* function, PyObject* args, PyObject* kwargs, const Parameter* parameters,
+                          std::size_t count, PyObject** out, bool collect_rest);
+
+template <std::size_t N>
+nb::object bind_arguments(const char* function, PyObject* args, PyObject* kwargs, const Parameter (&parameters)[N],
+                          PyObject* (&out)[N], bool collect_rest) {
+    return bind_arguments(function, args, kwargs, parameters, N, out, collect_rest);
+}
 
 // An instance of the bound class T, else TypeError
 // "argument '{name}': '{type}' object cannot be cast as '{class_name}'".

@@ -26,6 +26,7 @@
 #include "syntax/node_kind.hpp"
 #include "syntax/slot_map.hpp"
 #include "syntax/small_vector.hpp"
+#include "syntax/span_tree.hpp"
 #include "syntax/syntax_node.hpp"
 
 namespace quorvel::syntax {
@@ -355,6 +356,25 @@ public:
     // first). Nested Roots, non-Group environment bodies and missing
     // required children are internal errors.
     static Ast from_syntax_root(const SyntaxNode& root);
+    // The same, moving names, texts and argument values out of `root` and
+    // freeing its subtrees on the way: `root` is left an empty shell.
+    static Ast from_syntax_root(SyntaxNode&& root);
+
+    // What one build records beside the arena.
+    struct SyntaxBuildRecord {
+        // In: the span tree of the exchange tree, or null. A node's k-th part
+        // (in edge order) takes the k-th span child; a part left without one
+        // gets no span, nor does anything below it.
+        const SpanTree* spans = nullptr;
+        // In: the number of nodes, when known, so the maps grow once.
+        std::size_t node_count = 0;
+        // Out: the spans of the built nodes.
+        ast::SecondaryMap<Span> node_spans;
+        // Out: whether an Error node was built.
+        bool has_error = false;
+    };
+    static Ast from_syntax_root(const SyntaxNode& root, SyntaxBuildRecord& record);
+    static Ast from_syntax_root(SyntaxNode&& root, SyntaxBuildRecord& record);
     // Validates (from the top, mode none) and builds; the first failure of
     // the validation walk is returned instead of an arena.
     static std::variant<Ast, FromSyntaxError> from_syntax(const SyntaxNode& root);
@@ -492,6 +512,10 @@ public:
 
 private:
     Ast() = default;
+    explicit Ast(std::size_t capacity) : nodes_(capacity) {}
+
+    template <class Tree>
+    friend class ArenaBuilder;
 
     ast::Node& node_mut(ast::NodeId id);
     static void push_children_reversed(const ast::Node& node, std::vector<ast::NodeId>& stack);

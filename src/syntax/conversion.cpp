@@ -1,6 +1,7 @@
 #include "syntax/conversion.hpp"
 
 #include <algorithm>
+#include <type_traits>
 #include <vector>
 
 #include "syntax/ast_internal.hpp"
@@ -73,7 +74,10 @@ struct Visit {
     const void* target;
 };
 
-std::optional<FromSyntaxError> check_argument(const sn::Argument& arg, std::vector<Visit>& stack) {
+// Most trees need only a short stack: keep it inline.
+using VisitStack = SmallVector<Visit, 32>;
+
+std::optional<FromSyntaxError> check_argument(const sn::Argument& arg, VisitStack& stack) {
     const bool star = arg.kind.is_star();
     const bool boolean = std::holds_alternative<sn::ArgumentValue::Boolean>(arg.value.value);
     if (star && !boolean) return FromSyntaxError::StarSlotNotBoolean;
@@ -88,20 +92,17 @@ std::optional<FromSyntaxError> check_argument(const sn::Argument& arg, std::vect
     return std::nullopt;
 }
 
-void push_args(const SyntaxNode::ArgumentSlots& args, std::optional<ContentMode> mode,
-               std::vector<Visit>& stack) {
+void push_args(const SyntaxNode::ArgumentSlots& args, std::optional<ContentMode> mode, VisitStack& stack) {
     for (std::size_t i = args.size(); i-- > 0;) {
         if (args[i]) stack.push_back({Visit::Type::Argument, mode, &*args[i]});
     }
 }
 
-void push_box(const SyntaxNode::Box& box, std::optional<ContentMode> mode,
-              std::vector<Visit>& stack) {
+void push_box(const SyntaxNode::Box& box, std::optional<ContentMode> mode, VisitStack& stack) {
     if (box) stack.push_back({Visit::Type::Node, mode, box.get()});
 }
 
-void push_children(const std::vector<SyntaxNode>& children, std::optional<ContentMode> mode,
-                   std::vector<Visit>& stack) {
+void push_children(const std::vector<SyntaxNode>& children, std::optional<ContentMode> mode, VisitStack& stack) {
     for (std::size_t i = children.size(); i-- > 0;) {
         stack.push_back({Visit::Type::Node, mode, &children[i]});
     }
@@ -111,7 +112,15 @@ void push_children(const std::vector<SyntaxNode>& children, std::optional<Conten
 
 std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& top_node,
                                                std::optional<ContentMode> top_mode, bool top) {
-    std::vector<Visit> stack;
+    std::size_t count = 0;
+    return validate_syntax(top_node, top_mode, top, count);
+}
+
+std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& top_node,
+                                               std::optional<ContentMode> top_mode, bool top,
+                                               std::size_t& node_count) {
+    node_count = top ? 1 : 0;  // a Root top is not an item of the walk
+    VisitStack stack;
     if (top) {
         const auto* root = top_node.get_if<SyntaxNode::Root>();
         if (root == nullptr) return FromSyntaxError::NotARoot;
@@ -135,6 +144,7 @@ std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& top_node,
             if (!node.is<SyntaxNode::Group>()) return FromSyntaxError::EnvironmentBodyNotGroup;
             continue;
         }
+        ++node_count;
         const auto mode = item.mode;
         switch (node.kind()) {
             case NodeKind::Root: return FromSyntaxError::NotARoot;
@@ -196,95 +206,11 @@ namespace {
 
 [[noreturn]] void missing_child() { unreachable("SyntaxNode is missing a required child"); }
 
-ast::ArgumentSlots shallow_args(const SyntaxNode::ArgumentSlots& src) {
-    ast::ArgumentSlots out;
-    out.reserve(src.size());
-    for (const auto& slot : src) {
-        if (!slot) {
-            out.emplace_back();
-            continue;
-        }
-        ast::Argument arg;
-        arg.kind = slot->kind;
-        arg.no_leading_space = slot->no_leading_space;
-        const auto& v = slot->value.value;
-        switch (v.index()) {
-            // Content values get their node when it is converted.
-            case 0: arg.value = ast::ArgumentValue::MathContent{}; break;
-            case 1: arg.value = ast::ArgumentValue::TextContent{}; break;
-            case 2: arg.value = ast::ArgumentValue::OperatorNameContent{}; break;
-            case 3:
-                arg.value = ast::ArgumentValue::Delimiter{std::get<sn::ArgumentValue::Delimiter>(v).value};
-                break;
-            case 4: arg.value = ast::ArgumentValue::CSName{std::get<sn::ArgumentValue::CSName>(v).value}; break;
-            case 5:
-                arg.value = ast::ArgumentValue::Dimension{std::get<sn::ArgumentValue::Dimension>(v).value};
-                break;
-            case 6:
-                arg.value = ast::ArgumentValue::Integer{std::get<sn::ArgumentValue::Integer>(v).value};
-                break;
-            case 7: arg.value = ast::ArgumentValue::KeyVal{std::get<sn::ArgumentValue::KeyVal>(v).value}; break;
-            case 8: arg.value = ast::ArgumentValue::Column{std::get<sn::ArgumentValue::Column>(v).value}; break;
-            default:
-                arg.value = ast::ArgumentValue::Boolean{std::get<sn::ArgumentValue::Boolean>(v).value};
-                break;
-        }
-        out.emplace_back(std::move(arg));
-    }
-    return out;
-}
-
 ast::ChildList placeholder_list(std::size_t count) {
     ast::ChildList list;
     list.reserve(count);
     for (std::size_t i = 0; i < count; ++i) list.push_back(NodeId{});
     return list;
-}
-
-// The arena value of one exchange node, its child ids still placeholders.
-Node shallow_node(const SyntaxNode& src) {
-    const auto& s = src.value;
-    switch (src.kind()) {
-        case NodeKind::Group: {
-            const auto& v = std::get<SyntaxNode::Group>(s);
-            return Node::Group{placeholder_list(v.children.size()), v.kind, v.mode};
-        }
-        case NodeKind::Command: {
-            const auto& v = std::get<SyntaxNode::Command>(s);
-            return Node::Command{v.name, shallow_args(v.args), v.known};
-        }
-        case NodeKind::Infix: {
-            const auto& v = std::get<SyntaxNode::Infix>(s);
-            if (!v.left || !v.right) missing_child();
-            return Node::Infix{v.name, shallow_args(v.args), NodeId{}, NodeId{}};
-        }
-        case NodeKind::Declarative: {
-            const auto& v = std::get<SyntaxNode::Declarative>(s);
-            return Node::Declarative{v.name, shallow_args(v.args)};
-        }
-        case NodeKind::Environment: {
-            const auto& v = std::get<SyntaxNode::Environment>(s);
-            if (!v.body) missing_child();
-            return Node::Environment{v.name, shallow_args(v.args), v.known, NodeId{}};
-        }
-        case NodeKind::Scripted: {
-            const auto& v = std::get<SyntaxNode::Scripted>(s);
-            if (!v.base) missing_child();
-            Node::Scripted out{NodeId{}, std::nullopt, std::nullopt};
-            if (v.subscript) out.subscript = NodeId{};
-            if (v.superscript) out.superscript = NodeId{};
-            return out;
-        }
-        case NodeKind::Error: {
-            const auto& v = std::get<SyntaxNode::Error>(s);
-            return Node::Error{v.message, v.snippet};
-        }
-        case NodeKind::Prime: return Node::Prime{std::get<SyntaxNode::Prime>(s).count};
-        case NodeKind::Text: return Node::Text{std::get<SyntaxNode::Text>(s).value};
-        case NodeKind::Char: return Node::Char{std::get<SyntaxNode::Char>(s).value};
-        case NodeKind::ActiveSpace: return Node::ActiveSpace{};
-        default: unreachable("nested SyntaxNode::Root");
-    }
 }
 
 // Points the parent's field for `slot` at `child`.
@@ -301,47 +227,326 @@ void fill_field(Node& parent, Slot slot, NodeId child) {
     }
 }
 
-struct BuildJob {
-    const SyntaxNode* src;
-    NodeId parent;
-    Slot slot;
-};
-
-void push_build_jobs(const SyntaxNode& src, NodeId parent, std::vector<BuildJob>& jobs) {
-    std::size_t mark = jobs.size();
-    for_each_syntax_edge(src, [&](const SyntaxNode* child, Slot slot) {
-        if (child == nullptr) missing_child();
-        jobs.push_back({child, parent, slot});
-    });
-    std::reverse(jobs.begin() + static_cast<std::ptrdiff_t>(mark), jobs.end());
-}
-
 }  // namespace
 
-Ast Ast::from_syntax_root(const SyntaxNode& root) {
-    const auto* r = root.get_if<SyntaxNode::Root>();
-    if (r == nullptr) unreachable("from_syntax_root expects a SyntaxNode::Root");
+// One top-down walk from an exchange tree to a new arena. `Tree` is
+// `const SyntaxNode` to copy values out of the tree, or `SyntaxNode` to move
+// them out and free each subtree once it has been built.
+//
+// Each node is stored with placeholder child ids, which its children fill in
+// as they are stored; nodes take their slots in pre-order of the edges. The
+// walk keeps one frame per node on the current path, holding where in the
+// node's parts it stands, so its stack grows with the depth only.
+template <class Tree>
+class ArenaBuilder {
+    static constexpr bool kTake = !std::is_const_v<Tree>;
+    using Slots = std::conditional_t<kTake, SyntaxNode::ArgumentSlots, const SyntaxNode::ArgumentSlots>;
 
-    // Top-down: each node is stored with placeholder child ids, which its
-    // children fill in as they are stored. The result is the same tree the
-    // bottom-up description builds; only the order of slot allocation
-    // differs, and that is not observable.
-    Ast ast;
-    ast.root_ = ast.nodes_.insert(Node::Root{placeholder_list(r->children.size()), r->mode});
-    std::vector<BuildJob> jobs;
-    push_build_jobs(root, ast.root_, jobs);
-    while (!jobs.empty()) {
-        BuildJob job = jobs.back();
-        jobs.pop_back();
-        if (job.slot.kind() == Slot::Kind::EnvBody && !job.src->is<SyntaxNode::Group>()) {
-            internal_error("Environment body must be a Group node");
+public:
+    explicit ArenaBuilder(Ast::SyntaxBuildRecord* record)
+        : ast_(record != nullptr ? record->node_count : 0), record_(record) {}
+
+    Ast build(Tree& root) {
+        auto* r = root.template get_if<SyntaxNode::Root>();
+        if (r == nullptr) unreachable("from_syntax_root expects a SyntaxNode::Root");
+        if (record_ != nullptr && record_->node_count > 0) {
+            ast_.parents_.reserve(record_->node_count);
+            if (record_->spans != nullptr) record_->node_spans.reserve(record_->node_count);
         }
-        NodeId id = ast.nodes_.insert(shallow_node(*job.src));
-        fill_field(ast.node_mut(job.parent), job.slot, id);
-        ast.set_link(id, job.parent, job.slot);
-        push_build_jobs(*job.src, id, jobs);
+        const SpanTree* spans = record_ != nullptr ? record_->spans : nullptr;
+        ast_.root_ = ast_.nodes_.insert(Node::Root{placeholder_list(r->children.size()), r->mode});
+        if (spans != nullptr) record_->node_spans.insert(ast_.root_, spans->span);
+        frames_.push_back(Frame{&root, ast_.root_, spans});
+
+        while (!frames_.empty()) {
+            Frame& frame = frames_.back();
+            Tree* child = nullptr;
+            Slot slot;
+            if (!next_part(frame, child, slot)) {
+                if constexpr (kTake) release_parts(*frame.src);
+                frames_.pop_back();
+                continue;
+            }
+            if (child == nullptr) missing_child();
+            if (slot.kind() == Slot::Kind::EnvBody && !child->template is<SyntaxNode::Group>()) {
+                internal_error("Environment body must be a Group node");
+            }
+            const SpanTree* child_spans = nullptr;
+            if (frame.spans != nullptr && frame.part < frame.spans->children.size()) {
+                child_spans = &frame.spans->children[frame.part];
+            }
+            ++frame.part;
+            const NodeId parent = frame.id;  // `frame` dies with the push below
+
+            NodeId id = ast_.nodes_.insert(shallow_node(*child));
+            fill_field(*ast_.nodes_.get(parent), slot, id);  // the parent was stored just before
+            ast_.set_link(id, parent, slot);
+            if (child_spans != nullptr) record_->node_spans.insert(id, child_spans->span);
+            if (has_parts(*child)) frames_.push_back(Frame{child, id, child_spans});
+        }
+        return std::move(ast_);
     }
-    return ast;
+
+private:
+    struct Frame {
+        Tree* src;
+        NodeId id;
+        const SpanTree* spans;
+        // The position among the node's parts: a phase (operand, arguments,
+        // body, script) and an index within it.
+        std::uint32_t phase = 0;
+        std::uint32_t index = 0;
+        // How many parts were taken, for the span children.
+        std::uint32_t part = 0;
+    };
+
+    static bool has_parts(const SyntaxNode& node) {
+        switch (node.kind()) {
+            case NodeKind::Group: return !std::get<SyntaxNode::Group>(node.value).children.empty();
+            case NodeKind::Command:
+            case NodeKind::Declarative: return !node.args()->empty();
+            case NodeKind::Infix:
+            case NodeKind::Environment:
+            case NodeKind::Scripted: return true;
+            default: return false;
+        }
+    }
+
+    // The next content argument from `index` on.
+    static bool next_argument(Slots& args, std::uint32_t& index, Tree*& child, Slot& slot) {
+        while (index < args.size()) {
+            const std::uint32_t i = index++;
+            auto& arg = args[i];
+            if (!arg || !arg->value.is_content()) continue;
+            child = arg->value.content();
+            slot = Slot::argument(i);
+            return true;
+        }
+        return false;
+    }
+
+    // The next part of the frame's node in edge order; false when none is left.
+    static bool next_part(Frame& f, Tree*& child, Slot& slot) {
+        auto& value = f.src->value;
+        switch (f.src->kind()) {
+            case NodeKind::Root:
+            case NodeKind::Group: {
+                auto& children = f.src->template is<SyntaxNode::Root>()
+                                     ? std::get<SyntaxNode::Root>(value).children
+                                     : std::get<SyntaxNode::Group>(value).children;
+                if (f.index >= children.size()) return false;
+                slot = Slot::group_child(f.index);
+                child = &children[f.index++];
+                return true;
+            }
+            case NodeKind::Command:
+            case NodeKind::Declarative: return next_argument(*f.src->args(), f.index, child, slot);
+            case NodeKind::Infix: {
+                auto& v = std::get<SyntaxNode::Infix>(value);
+                if (f.phase == 0) {
+                    f.phase = 1;
+                    child = v.left.get();
+                    slot = Slot::infix_left();
+                    return true;
+                }
+                if (f.phase == 1) {
+                    if (next_argument(v.args, f.index, child, slot)) return true;
+                    f.phase = 2;
+                    child = v.right.get();
+                    slot = Slot::infix_right();
+                    return true;
+                }
+                return false;
+            }
+            case NodeKind::Environment: {
+                auto& v = std::get<SyntaxNode::Environment>(value);
+                if (f.phase == 0) {
+                    if (next_argument(v.args, f.index, child, slot)) return true;
+                    f.phase = 1;
+                    child = v.body.get();
+                    slot = Slot::env_body();
+                    return true;
+                }
+                return false;
+            }
+            case NodeKind::Scripted: {
+                auto& v = std::get<SyntaxNode::Scripted>(value);
+                if (f.phase == 0) {
+                    f.phase = 1;
+                    child = v.base.get();
+                    slot = Slot::script_base();
+                    return true;
+                }
+                if (f.phase == 1) {
+                    f.phase = 2;
+                    if (v.subscript) {
+                        child = v.subscript.get();
+                        slot = Slot::script_sub();
+                        return true;
+                    }
+                }
+                if (f.phase == 2) {
+                    f.phase = 3;
+                    if (v.superscript) {
+                        child = v.superscript.get();
+                        slot = Slot::script_sup();
+                        return true;
+                    }
+                }
+                return false;
+            }
+            default: return false;
+        }
+    }
+
+    // Frees the parts of a node whose parts were all built (and freed).
+    static void release_parts(SyntaxNode& node) {
+        switch (node.kind()) {
+            case NodeKind::Root: std::vector<SyntaxNode>().swap(std::get<SyntaxNode::Root>(node.value).children); break;
+            case NodeKind::Group: std::vector<SyntaxNode>().swap(std::get<SyntaxNode::Group>(node.value).children); break;
+            case NodeKind::Infix: {
+                auto& v = std::get<SyntaxNode::Infix>(node.value);
+                v.left.reset();
+                v.right.reset();
+                v.args.clear();
+                break;
+            }
+            case NodeKind::Environment: {
+                auto& v = std::get<SyntaxNode::Environment>(node.value);
+                v.body.reset();
+                v.args.clear();
+                break;
+            }
+            case NodeKind::Scripted: {
+                auto& v = std::get<SyntaxNode::Scripted>(node.value);
+                v.base.reset();
+                v.subscript.reset();
+                v.superscript.reset();
+                break;
+            }
+            case NodeKind::Command:
+            case NodeKind::Declarative: node.args()->clear(); break;
+            default: break;
+        }
+    }
+
+    // A value of the exchange tree for the arena: moved out or copied.
+    template <class T>
+    static std::remove_const_t<T> take(T& value) {
+        if constexpr (kTake) {
+            return std::move(value);
+        } else {
+            return value;
+        }
+    }
+
+    ast::ArgumentSlots shallow_args(Slots& src) {
+        ast::ArgumentSlots out;
+        out.reserve(src.size());
+        for (auto& slot : src) {
+            if (!slot) {
+                out.emplace_back();
+                continue;
+            }
+            ast::Argument& arg = out.emplace_back(std::in_place).value();
+            arg.kind = take(slot->kind);
+            arg.no_leading_space = slot->no_leading_space;
+            auto& v = slot->value.value;
+            switch (v.index()) {
+                // Content values get their node when it is built; a missing
+                // one is refused now, before anything below the node is built.
+                case 0:
+                case 1:
+                case 2: {
+                    if (slot->value.content() == nullptr) missing_child();
+                    if (v.index() == 0) arg.value = ast::ArgumentValue::MathContent{};
+                    if (v.index() == 1) arg.value = ast::ArgumentValue::TextContent{};
+                    if (v.index() == 2) arg.value = ast::ArgumentValue::OperatorNameContent{};
+                    break;
+                }
+                case 3:
+                    arg.value = ast::ArgumentValue::Delimiter{take(std::get<sn::ArgumentValue::Delimiter>(v).value)};
+                    break;
+                case 4: arg.value = ast::ArgumentValue::CSName{take(std::get<sn::ArgumentValue::CSName>(v).value)}; break;
+                case 5:
+                    arg.value = ast::ArgumentValue::Dimension{take(std::get<sn::ArgumentValue::Dimension>(v).value)};
+                    break;
+                case 6:
+                    arg.value = ast::ArgumentValue::Integer{take(std::get<sn::ArgumentValue::Integer>(v).value)};
+                    break;
+                case 7: arg.value = ast::ArgumentValue::KeyVal{take(std::get<sn::ArgumentValue::KeyVal>(v).value)}; break;
+                case 8: arg.value = ast::ArgumentValue::Column{take(std::get<sn::ArgumentValue::Column>(v).value)}; break;
+                default:
+                    arg.value = ast::ArgumentValue::Boolean{std::get<sn::ArgumentValue::Boolean>(v).value};
+                    break;
+            }
+        }
+        return out;
+    }
+
+    // The arena value of one exchange node, its child ids still placeholders.
+    Node shallow_node(Tree& src) {
+        auto& s = src.value;
+        switch (src.kind()) {
+            case NodeKind::Group: {
+                auto& v = std::get<SyntaxNode::Group>(s);
+                return Node::Group{placeholder_list(v.children.size()), take(v.kind), v.mode};
+            }
+            case NodeKind::Command: {
+                auto& v = std::get<SyntaxNode::Command>(s);
+                return Node::Command{take(v.name), shallow_args(v.args), v.known};
+            }
+            case NodeKind::Infix: {
+                auto& v = std::get<SyntaxNode::Infix>(s);
+                if (!v.left || !v.right) missing_child();
+                return Node::Infix{take(v.name), shallow_args(v.args), NodeId{}, NodeId{}};
+            }
+            case NodeKind::Declarative: {
+                auto& v = std::get<SyntaxNode::Declarative>(s);
+                return Node::Declarative{take(v.name), shallow_args(v.args)};
+            }
+            case NodeKind::Environment: {
+                auto& v = std::get<SyntaxNode::Environment>(s);
+                if (!v.body) missing_child();
+                return Node::Environment{take(v.name), shallow_args(v.args), v.known, NodeId{}};
+            }
+            case NodeKind::Scripted: {
+                auto& v = std::get<SyntaxNode::Scripted>(s);
+                if (!v.base) missing_child();
+                Node::Scripted out{NodeId{}, std::nullopt, std::nullopt};
+                if (v.subscript) out.subscript = NodeId{};
+                if (v.superscript) out.superscript = NodeId{};
+                return out;
+            }
+            case NodeKind::Error: {
+                auto& v = std::get<SyntaxNode::Error>(s);
+                if (record_ != nullptr) record_->has_error = true;
+                return Node::Error{take(v.message), take(v.snippet)};
+            }
+            case NodeKind::Prime: return Node::Prime{std::get<SyntaxNode::Prime>(s).count};
+            case NodeKind::Text: return Node::Text{take(std::get<SyntaxNode::Text>(s).value)};
+            case NodeKind::Char: return Node::Char{std::get<SyntaxNode::Char>(s).value};
+            case NodeKind::ActiveSpace: return Node::ActiveSpace{};
+            default: unreachable("nested SyntaxNode::Root");
+        }
+    }
+
+    Ast ast_;
+    Ast::SyntaxBuildRecord* record_;
+    // The path from the root; most trees are shallow enough to keep it inline.
+    SmallVector<Frame, 16> frames_;
+};
+
+Ast Ast::from_syntax_root(const SyntaxNode& root) { return ArenaBuilder<const SyntaxNode>(nullptr).build(root); }
+
+Ast Ast::from_syntax_root(SyntaxNode&& root) { return ArenaBuilder<SyntaxNode>(nullptr).build(root); }
+
+Ast Ast::from_syntax_root(const SyntaxNode& root, SyntaxBuildRecord& record) {
+    return ArenaBuilder<const SyntaxNode>(&record).build(root);
+}
+
+Ast Ast::from_syntax_root(SyntaxNode&& root, SyntaxBuildRecord& record) {
+    return ArenaBuilder<SyntaxNode>(&record).build(root);
 }
 
 std::variant<Ast, FromSyntaxError> Ast::from_syntax(const SyntaxNode& root) {

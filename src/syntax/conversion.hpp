@@ -2,6 +2,7 @@
 // incoming exchange tree, and the exchange-tree walk order.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 
 #include "syntax/ast.hpp"
@@ -18,6 +19,11 @@ namespace quorvel::syntax {
 // with `validate_syntax(tree, std::nullopt, true)`.
 std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& node,
                                                std::optional<ContentMode> mode, bool top);
+// The same, counting the nodes the walk visited (the top included), which
+// is the node count of an accepted tree.
+std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& node,
+                                               std::optional<ContentMode> mode, bool top,
+                                               std::size_t& node_count);
 
 // Calls fn(child, slot) for each child an exchange node owns, in the order
 // of `for_each_edge` on the arena: group children; content arguments in

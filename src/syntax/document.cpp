@@ -14,21 +14,6 @@ std::atomic<std::uint64_t> NEXT_DOCUMENT_ID{1};
 
 std::uint64_t next_document_id() { return NEXT_DOCUMENT_ID.fetch_add(1, std::memory_order_relaxed); }
 
-// The position of a part among the parts of its node, in edge order.
-std::uint64_t part_key(Slot slot) {
-    switch (slot.kind()) {
-        case Slot::Kind::GroupChild: return slot.index();
-        case Slot::Kind::InfixLeft:
-        case Slot::Kind::ScriptBase: return 0;
-        case Slot::Kind::ScriptSub: return 1;
-        case Slot::Kind::ScriptSup: return 2;
-        case Slot::Kind::Argument: return std::uint64_t{slot.index()} + 1;
-        case Slot::Kind::InfixRight:
-        case Slot::Kind::EnvBody: return UINT64_MAX;
-    }
-    return UINT64_MAX;
-}
-
 }  // namespace
 
 const document::NodeId* ArgValue::node() const {
@@ -66,73 +51,38 @@ Document::Document(Ast ast, bool read_only)
     : ast_(std::move(ast)), id_(next_document_id()), read_only_(read_only) {}
 
 Expected<Document, FromSyntaxError> Document::from_syntax(const SyntaxNode& tree) {
-    auto built = Ast::from_syntax(tree);
-    if (auto* error = std::get_if<FromSyntaxError>(&built)) return *error;
-    Ast& ast = std::get<Ast>(built);
-    bool has_error = false;
-    ast.for_each_node([&](ast::NodeId, const ast::Node& node) {
-        if (node.is<ast::Node::Error>()) has_error = true;
-    });
+    Ast::SyntaxBuildRecord record;
+    if (auto error = validate_syntax(tree, std::nullopt, true, record.node_count)) return *error;
+    Ast ast = Ast::from_syntax_root(tree, record);
     // The number is taken only now that the tree was accepted.
-    return Document(std::move(ast), has_error);
+    return Document(std::move(ast), record.has_error);
 }
 
 Expected<Document, FromSyntaxError> Document::from_syntax_with_spans(const SyntaxNode& tree,
                                                                     const SpanTree& spans) {
-    auto doc = from_syntax(tree);
-    if (doc) doc->assign_spans(tree, spans);
-    return doc;
+    Ast::SyntaxBuildRecord record;
+    record.spans = &spans;
+    if (auto error = validate_syntax(tree, std::nullopt, true, record.node_count)) return *error;
+    Ast ast = Ast::from_syntax_root(tree, record);
+    return Document(std::move(ast), std::move(record));
 }
 
-// Walks the exchange tree, the arena built from it and the span tree
-// together; each part of a node takes the next span child, and a part left
-// without one is not visited.
-void Document::assign_spans(const SyntaxNode& tree, const SpanTree& spans) {
-    spans_.clear();
-    has_spans_ = false;
-    struct Item {
-        const SyntaxNode* syntax;
-        ast::NodeId id;
-        const SpanTree* span;
-    };
-    std::vector<Item> stack{{&tree, ast_.root(), &spans}};
-    std::vector<Item> parts;
-    std::vector<std::pair<const SyntaxNode*, Slot>> syntax_edges;
-    while (!stack.empty()) {
-        Item item = stack.back();
-        stack.pop_back();
-        spans_.insert(item.id, item.span->span);
-        has_spans_ = true;
-        const ast::Node& node = ast_.node(item.id);
-        if (item.syntax->kind() != node.kind()) continue;
-
-        // Pair the parts of the two trees: both edge lists are sorted by
-        // `part_key`, so a merge join finds the parts present on both sides
-        // (a content slot pairs only when it holds content in both).
-        parts.clear();
-        syntax_edges.clear();
-        for_each_syntax_edge(*item.syntax, [&](const SyntaxNode* child, Slot slot) {
-            syntax_edges.emplace_back(child, slot);
-        });
-        std::size_t si = 0;
-        for_each_edge(node, [&](ast::NodeId child, Slot slot) {
-            std::uint64_t key = part_key(slot);
-            while (si < syntax_edges.size() && part_key(syntax_edges[si].second) < key) ++si;
-            if (si < syntax_edges.size() && syntax_edges[si].second == slot) {
-                if (syntax_edges[si].first != nullptr) {
-                    parts.push_back(Item{syntax_edges[si].first, child, nullptr});
-                }
-                ++si;
-            }
-        });
-        const auto& span_children = item.span->children;
-        std::size_t n = std::min(parts.size(), span_children.size());
-        for (std::size_t i = n; i-- > 0;) {
-            parts[i].span = &span_children[i];
-            stack.push_back(parts[i]);
-        }
-    }
+Expected<Document, FromSyntaxError> Document::from_syntax_with_spans(SyntaxNode&& tree,
+                                                                    const SpanTree& spans) {
+    Ast::SyntaxBuildRecord record;
+    record.spans = &spans;
+    if (auto error = validate_syntax(tree, std::nullopt, true, record.node_count)) return *error;
+    Ast ast = Ast::from_syntax_root(std::move(tree), record);
+    return Document(std::move(ast), std::move(record));
 }
+
+Document::Document(Ast ast, Ast::SyntaxBuildRecord&& record)
+    : ast_(std::move(ast)),
+      spans_(std::move(record.node_spans)),
+      // The root always takes the span tree's own span.
+      has_spans_(true),
+      id_(next_document_id()),
+      read_only_(record.has_error) {}
 
 std::optional<Span> Document::span(ast::NodeId id) const {
     if (const Span* s = spans_.get(id)) return *s;

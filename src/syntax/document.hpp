@@ -163,8 +163,14 @@ public:
 
     // Validates and builds; a refused tree takes no document number.
     static Expected<Document, FromSyntaxError> from_syntax(const SyntaxNode& tree);
-    // As `from_syntax`, then the spans of the parser's span tree.
+    // As `from_syntax`, with the spans of the parser's span tree: a node's
+    // k-th part (in edge order) takes the k-th span child, and a part left
+    // without one gets no span, nor does anything below it.
     static Expected<Document, FromSyntaxError> from_syntax_with_spans(const SyntaxNode& tree,
+                                                                     const SpanTree& spans);
+    // The same, moving the values out of an accepted tree and freeing it on
+    // the way (it is left an empty shell); a refused tree is left as it was.
+    static Expected<Document, FromSyntaxError> from_syntax_with_spans(SyntaxNode&& tree,
                                                                      const SpanTree& spans);
 
     // A document owns its number: it can be moved, never copied.
@@ -246,8 +252,7 @@ public:
 private:
     explicit Document(ContentMode mode);
     Document(Ast ast, bool read_only);
-
-    void assign_spans(const SyntaxNode& tree, const SpanTree& spans);
+    Document(Ast ast, Ast::SyntaxBuildRecord&& record);
 
     std::optional<EditError> check_writable() const;
     std::optional<EditError> check_detached(ast::NodeId id) const;

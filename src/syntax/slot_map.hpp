@@ -35,6 +35,11 @@ template <class T>
 class SlotMap {
 public:
     SlotMap() { slots_.emplace_back(); }
+    // Room for `capacity` values before the slots grow.
+    explicit SlotMap(std::size_t capacity) {
+        slots_.reserve(capacity + 1);
+        slots_.emplace_back();
+    }
     SlotMap(const SlotMap&) = default;
     SlotMap(SlotMap&&) noexcept = default;
     SlotMap& operator=(const SlotMap&) = default;
@@ -156,11 +161,20 @@ template <class V>
 class SecondaryMap {
 public:
     void insert(NodeId key, V value) {
-        if (key.index >= entries_.size()) entries_.resize(std::size_t{key.index} + 1);
+        if (key.index >= entries_.size()) {
+            // Keys mostly arrive in slot order: the next entry is appended.
+            if (key.index == entries_.size()) {
+                entries_.emplace_back();
+            } else {
+                entries_.resize(std::size_t{key.index} + 1);
+            }
+        }
         Entry& e = entries_[key.index];
         e.version = key.version;
         e.value = std::move(value);
     }
+
+    void reserve(std::size_t n) { entries_.reserve(n + 1); }
 
     const V* get(NodeId key) const noexcept {
         if (key.index >= entries_.size()) return nullptr;

@@ -92,6 +92,9 @@ public:
         data()[size_++] = value;
     }
 
+    // Removes the last element; the vector must not be empty.
+    void pop_back() noexcept { --size_; }
+
     // Inserts at position `pos` (at most size()).
     void insert(std::size_t pos, const T& value) {
         T copy = value;

@@ -48,14 +48,7 @@ struct SpanTree {
     }
 
     ~SpanTree() {
-        if (children.empty()) return;
-        std::vector<SpanTree> pending = std::move(children);
-        while (!pending.empty()) {
-            SpanTree last = std::move(pending.back());
-            pending.pop_back();
-            for (SpanTree& c : last.children) pending.push_back(std::move(c));
-            last.children.clear();  // only childless shells are destroyed here
-        }
+        if (!children.empty()) release_descendants();
     }
 
     friend bool operator==(const SpanTree& a, const SpanTree& b) {
@@ -72,6 +65,22 @@ struct SpanTree {
     }
 
 private:
+    void release_descendants() {
+        // The descendants that have children, parents before their own
+        // descendants. Cleared from the back, each one's children are
+        // already childless, so no destructor recurses more than one level.
+        std::vector<SpanTree*> parents;
+        for (SpanTree& c : children) {
+            if (!c.children.empty()) parents.push_back(&c);
+        }
+        for (std::size_t i = 0; i < parents.size(); ++i) {
+            for (SpanTree& c : parents[i]->children) {
+                if (!c.children.empty()) parents.push_back(&c);
+            }
+        }
+        for (std::size_t i = parents.size(); i-- > 0;) parents[i]->children.clear();
+    }
+
     void copy_children_from(const SpanTree& other) {
         std::vector<std::pair<SpanTree*, const SpanTree*>> pending{{this, &other}};
         while (!pending.empty()) {

@@ -1,6 +1,6 @@
 #include "syntax/syntax_node.hpp"
 
-#include <array>
+#include <iterator>
 #include <type_traits>
 
 namespace quorvel::syntax {
@@ -53,29 +53,21 @@ namespace {
 template <std::size_t I>
 using Alt = std::variant_alternative_t<I, SyntaxNode::Value>;
 
-// Index-to-kind table of the exchange variant; the asserts pin each entry to
-// its alternative so a reordering cannot silently remap kinds.
-constexpr std::array<NodeKind, 12> kExchangeKinds = {
-    NodeKind::Root,   NodeKind::Group,       NodeKind::Command,  NodeKind::Infix,
-    NodeKind::Declarative, NodeKind::Environment, NodeKind::Scripted, NodeKind::Error,
-    NodeKind::Prime,  NodeKind::Text,        NodeKind::Char,     NodeKind::ActiveSpace,
-};
-static_assert(std::is_same_v<Alt<0>, SyntaxNode::Root>);
-static_assert(std::is_same_v<Alt<1>, SyntaxNode::Group>);
-static_assert(std::is_same_v<Alt<2>, SyntaxNode::Command>);
-static_assert(std::is_same_v<Alt<3>, SyntaxNode::Infix>);
-static_assert(std::is_same_v<Alt<4>, SyntaxNode::Declarative>);
-static_assert(std::is_same_v<Alt<5>, SyntaxNode::Environment>);
-static_assert(std::is_same_v<Alt<6>, SyntaxNode::Scripted>);
-static_assert(std::is_same_v<Alt<7>, SyntaxNode::Error>);
-static_assert(std::is_same_v<Alt<8>, SyntaxNode::Prime>);
-static_assert(std::is_same_v<Alt<9>, SyntaxNode::Text>);
-static_assert(std::is_same_v<Alt<10>, SyntaxNode::Char>);
-static_assert(std::is_same_v<Alt<11>, SyntaxNode::ActiveSpace>);
+// The asserts pin each entry of the index-to-kind table to its alternative,
+// so a reordering cannot silently remap kinds.
+template <std::size_t I, NodeKind K, class T>
+constexpr bool kPinned = std::is_same_v<Alt<I>, T> && SyntaxNode::kKinds[I] == K;
+static_assert(std::variant_size_v<SyntaxNode::Value> == std::size(SyntaxNode::kKinds));
+static_assert(kPinned<0, NodeKind::Root, SyntaxNode::Root> && kPinned<1, NodeKind::Group, SyntaxNode::Group> &&
+              kPinned<2, NodeKind::Command, SyntaxNode::Command> && kPinned<3, NodeKind::Infix, SyntaxNode::Infix> &&
+              kPinned<4, NodeKind::Declarative, SyntaxNode::Declarative> &&
+              kPinned<5, NodeKind::Environment, SyntaxNode::Environment> &&
+              kPinned<6, NodeKind::Scripted, SyntaxNode::Scripted> && kPinned<7, NodeKind::Error, SyntaxNode::Error> &&
+              kPinned<8, NodeKind::Prime, SyntaxNode::Prime> && kPinned<9, NodeKind::Text, SyntaxNode::Text> &&
+              kPinned<10, NodeKind::Char, SyntaxNode::Char> &&
+              kPinned<11, NodeKind::ActiveSpace, SyntaxNode::ActiveSpace>);
 
 }  // namespace
-
-NodeKind SyntaxNode::kind() const { return kExchangeKinds[value.index()]; }
 
 const SyntaxNode::ArgumentSlots* SyntaxNode::args() const {
     return const_cast<SyntaxNode*>(this)->args();
@@ -179,26 +171,110 @@ void SyntaxNode::take_children(std::vector<SyntaxNode>& out) {
     }
 }
 
-SyntaxNode::~SyntaxNode() {
-    if (!owns_children()) return;
-    // Each node popped here is emptied before it dies, so no destructor
-    // below this one recurses.
-    std::vector<SyntaxNode> pending;
-    take_children(pending);
-    while (!pending.empty()) {
-        SyntaxNode node = std::move(pending.back());
-        pending.pop_back();
-        node.take_children(pending);
+namespace {
+
+// Calls fn(child) for each owned child subtree of a node.
+template <class F>
+void for_each_owned_child(SyntaxNode& node, F&& fn) {
+    auto args = [&fn](ArgumentSlots& slots) {
+        for (auto& slot : slots) {
+            if (!slot) continue;
+            if (SyntaxNode* content = slot->value.content()) fn(*content);
+        }
+    };
+    auto box = [&fn](SyntaxNode::Box& b) {
+        if (b) fn(*b);
+    };
+    switch (node.kind()) {
+        case NodeKind::Root:
+            for (auto& c : std::get<SyntaxNode::Root>(node.value).children) fn(c);
+            break;
+        case NodeKind::Group:
+            for (auto& c : std::get<SyntaxNode::Group>(node.value).children) fn(c);
+            break;
+        case NodeKind::Command: args(std::get<SyntaxNode::Command>(node.value).args); break;
+        case NodeKind::Infix: {
+            auto& v = std::get<SyntaxNode::Infix>(node.value);
+            box(v.left);
+            args(v.args);
+            box(v.right);
+            break;
+        }
+        case NodeKind::Declarative: args(std::get<SyntaxNode::Declarative>(node.value).args); break;
+        case NodeKind::Environment: {
+            auto& v = std::get<SyntaxNode::Environment>(node.value);
+            args(v.args);
+            box(v.body);
+            break;
+        }
+        case NodeKind::Scripted: {
+            auto& v = std::get<SyntaxNode::Scripted>(node.value);
+            box(v.base);
+            box(v.subscript);
+            box(v.superscript);
+            break;
+        }
+        default: break;
     }
 }
 
-SyntaxNode::SyntaxNode(SyntaxNode&& other) noexcept : value(std::move(other.value)) {}
+// Frees the owned subtrees of a node without moving any node.
+void release_children(SyntaxNode& node) {
+    switch (node.kind()) {
+        case NodeKind::Root: std::get<SyntaxNode::Root>(node.value).children.clear(); break;
+        case NodeKind::Group: std::get<SyntaxNode::Group>(node.value).children.clear(); break;
+        default: {
+            // Argument slots, operands, bodies and scripts: drop the subtree
+            // boxes; the plain values stay until the node itself dies.
+            if (auto* slots = node.args()) {
+                for (auto& slot : *slots) {
+                    if (!slot) continue;
+                    if (auto* box = slot->value.content_box()) box->reset();
+                }
+            }
+            if (auto* v = node.get_if<SyntaxNode::Infix>()) {
+                v->left.reset();
+                v->right.reset();
+            } else if (auto* v = node.get_if<SyntaxNode::Environment>()) {
+                v->body.reset();
+            } else if (auto* v = node.get_if<SyntaxNode::Scripted>()) {
+                v->base.reset();
+                v->subscript.reset();
+                v->superscript.reset();
+            }
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+void SyntaxNode::release_subtrees() {
+    // The descendants that own children, each listed after its ancestors.
+    // Released from the back, each one's own descendants are already
+    // childless, so no destructor below this one recurses more than one level.
+    std::vector<SyntaxNode*> owners;
+    for_each_owned_child(*this, [&owners](SyntaxNode& c) {
+        if (c.owns_children()) owners.push_back(&c);
+    });
+    for (std::size_t i = 0; i < owners.size(); ++i) {
+        for_each_owned_child(*owners[i], [&owners](SyntaxNode& c) {
+            if (c.owns_children()) owners.push_back(&c);
+        });
+    }
+    for (std::size_t i = owners.size(); i-- > 0;) release_children(*owners[i]);
+}
 
 SyntaxNode& SyntaxNode::operator=(SyntaxNode&& other) noexcept {
-    if (this != &other) {
+    if (this == &other) return *this;
+    if (value.index() > kLastOwningIndex || !owns_children()) {
+        // No subtree of ours can hold `other`.
+        value = std::move(other.value);
+    } else {
         // `other` may live inside this node's subtree: move it out first.
+        // The old value then dies inside the assignment, iteratively.
         SyntaxNode taken(std::move(other));
-        value.swap(taken.value);
+        value = std::move(taken.value);
     }
     return *this;
 }

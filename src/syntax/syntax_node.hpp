@@ -349,13 +349,17 @@ public:
     SyntaxNode(ActiveSpace v) : value(std::in_place_type<ActiveSpace>, v) {}
 
     SyntaxNode(const SyntaxNode& other);
-    SyntaxNode(SyntaxNode&& other) noexcept;
+    SyntaxNode(SyntaxNode&& other) noexcept : value(std::move(other.value)) {}
     SyntaxNode& operator=(const SyntaxNode& other);
     SyntaxNode& operator=(SyntaxNode&& other) noexcept;
-    ~SyntaxNode();
+    ~SyntaxNode() {
+        // Only the first seven kinds can own subtrees; most nodes that die
+        // (leaves and moved-from shells) stop here.
+        if (value.index() <= kLastOwningIndex && owns_children()) release_subtrees();
+    }
 
     // The kind of this node, by variant (not by index).
-    NodeKind kind() const;
+    NodeKind kind() const { return kKinds[value.index()]; }
 
     template <class T>
     bool is() const {
@@ -383,8 +387,19 @@ public:
     // take a tree apart.
     void take_children(std::vector<SyntaxNode>& out);
 
+    // Index-to-kind table of the variant (Error sits at 7 here, last in
+    // NodeKind); the source file pins each entry to its alternative.
+    static constexpr NodeKind kKinds[12] = {
+        NodeKind::Root,   NodeKind::Group,       NodeKind::Command,  NodeKind::Infix,
+        NodeKind::Declarative, NodeKind::Environment, NodeKind::Scripted, NodeKind::Error,
+        NodeKind::Prime,  NodeKind::Text,        NodeKind::Char,     NodeKind::ActiveSpace,
+    };
+
 private:
+    static constexpr std::size_t kLastOwningIndex = 6;  // Scripted
     bool owns_children() const;
+    // Frees every owned subtree without recursion per level.
+    void release_subtrees();
     void copy_from(const SyntaxNode& other);
 };
 

@@ -1,7 +1,5 @@
-"""Configuration given as plain Python data: conversion and strict reading.
-
-These run through the public methods that take overrides, options, items
-and guards, so they wait until those classes are in the module.
+"""Configuration given as plain Python data: conversion and strict reading,
+through the public methods that take overrides, options, items and guards.
 """
 
 import time
@@ -9,11 +7,6 @@ import time
 import pytest
 
 import quorvel
-
-pytestmark = pytest.mark.skipif(
-    not (hasattr(quorvel, "Parser") and hasattr(quorvel, "TransformEngine")),
-    reason="needs Parser and TransformEngine",
-)
 
 SURROGATE = "\ud800"
 REPLACED = "\ufffd" * 3
@@ -159,3 +152,40 @@ def test_self_containing_value_is_refused():
     loop.append(loop)
     with pytest.raises(quorvel.ConfigError, match="^invalid items: .*nested too deeply"):
         apply("items", loop)
+
+
+PARSE_CONFIG_REQUIRED = (
+    "config must be a ParseConfig; pass overrides as keyword arguments (use **overrides for a dict)"
+)
+TRANSFORM_CONFIG_REQUIRED = (
+    "config must be a TransformConfig; pass overrides as keyword arguments (use **overrides for a dict)"
+)
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: quorvel.Parser().parse("x", {"reject_unknown": True}), PARSE_CONFIG_REQUIRED),
+        (lambda: quorvel.Parser().parse("x", quorvel.TransformConfig.faithful()), PARSE_CONFIG_REQUIRED),
+        # The config is checked before the overrides are looked at.
+        (lambda: quorvel.TransformEngine("faithful").normalize("x", quorvel.ParseConfig(), rewrite=[1]),
+         TRANSFORM_CONFIG_REQUIRED),
+        (lambda: quorvel.TransformEngine("faithful").normalize("x", {"rewrite": {}}), TRANSFORM_CONFIG_REQUIRED),
+    ],
+)
+def test_config_objects_of_the_wrong_class(call, message):
+    with pytest.raises(quorvel.ConfigError) as info:
+        call()
+    assert str(info.value) == message
+
+
+def test_overrides_are_laid_over_a_transform_config():
+    engine = quorvel.TransformEngine("faithful")
+    config = quorvel.TransformConfig.faithful()
+    config.rewrite.max_iterations = 0
+    # Rewriting with no iterations fails the run; turning rewriting off by an
+    # override keeps every other setting of the config object.
+    with pytest.raises(quorvel.TransformError, match="max iterations"):
+        engine.normalize(r"\hfilll", config)
+    assert engine.normalize(r"\hfilll", config, rewrite={"enabled": False}) == r"\hfilll"
+    assert config.rewrite.enabled is True

@@ -1,6 +1,5 @@
 #include "transform/rules/registry.hpp"
 
-#include <functional>
 #include <utility>
 
 #include "syntax/slot_map.hpp"
@@ -104,12 +103,7 @@ std::optional<RuleKey> rule_key_from_name(std::string_view name) noexcept {
     return std::nullopt;
 }
 
-bool rule_is_built(const RewriteRule* rule) noexcept {
-    // std::less orders unrelated pointers too.
-    const std::less<const RewriteRule*> before;
-    const RewriteRule* first = PENDING_RULES.data();
-    return before(rule, first) || !before(rule, first + RULE_COUNT);
-}
+bool rule_is_built(const RewriteRule* rule) noexcept { return dynamic_cast<const PendingRule*>(rule) == nullptr; }
 
 RuleError rule_not_available(const RuleKey& key) {
     std::string text = "transform rule ";

@@ -1,0 +1,167 @@
+// Normalisation throughput over the corpus: every line of arxiv.txt and
+// exam.txt is parsed, normalised at each profile and written back, and the
+// rate is printed next to the parse-only rate of the same run. The engines
+// leave out the rules whose behaviour is not built yet.
+//
+//   transform_bench [corpus-dir]      (default: ../shared/corpus, relative to the repository)
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "parse/context.hpp"
+#include "parse/parse.hpp"
+#include "syntax/serializer.hpp"
+#include "transform/context.hpp"
+#include "transform/rules/registry.hpp"
+
+namespace {
+
+using namespace quorvel;
+using clock_type = std::chrono::steady_clock;
+
+struct Profile {
+    const char* name;
+    std::uint8_t level_mask;
+    bool preserve_rendered_spacing;
+};
+
+constexpr Profile PROFILES[] = {
+    {"authoring", 1, true},
+    {"faithful", 3, true},
+    {"corpus", 7, false},
+    {"equiv", 15, false},
+};
+
+transform::RuleSelection built_rules_only() {
+    std::vector<transform::RuleKey> pending;
+    for (const transform::RewriteRule* rule : transform::ALL_RULES)
+        if (!transform::rule_is_built(rule)) pending.push_back(rule->meta().key);
+    return transform::RuleSelection::except(std::move(pending));
+}
+
+struct Counts {
+    std::size_t formulas = 0;
+    std::size_t unparsed = 0;     // no document, or one with error nodes
+    std::size_t failed = 0;       // a rule error or a contract violation
+    std::size_t changed = 0;      // some rule applied
+};
+
+// Runs `round` until at least `min_seconds` have passed; the seconds per round.
+template <class F>
+double time_rounds(F&& round, double min_seconds) {
+    round();  // warm up
+    const auto start = clock_type::now();
+    int rounds = 0;
+    double seconds = 0;
+    do {
+        round();
+        ++rounds;
+        seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+    } while (seconds < min_seconds);
+    return seconds / rounds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string dir = argc > 1 ? argv[1] : "../shared/corpus";
+    std::vector<std::string> lines;
+    for (const char* name : {"arxiv.txt", "exam.txt"}) {
+        std::ifstream in(dir + "/" + name);
+        if (!in) {
+            std::fprintf(stderr, "cannot open %s/%s\n", dir.c_str(), name);
+            return 1;
+        }
+        std::string line;
+        while (std::getline(in, line)) lines.push_back(std::move(line));
+    }
+
+    auto built_context = parse::ParseContextBuilder().build();
+    if (!built_context) {
+        std::fprintf(stderr, "cannot build the parse context\n");
+        return 1;
+    }
+    const parse::ParseContext& context = **built_context;
+    const parse::ParseConfig parse_config;
+    const syntax::SerializeOptions serialize_options;
+    std::size_t sink = 0;  // keeps the optimiser from dropping work
+
+    const double parse_seconds = time_rounds(
+        [&] {
+            for (const std::string& line : lines) {
+                auto outcome = parse::parse_source(context, line, parse_config);
+                sink += outcome.diagnostics.size();
+            }
+        },
+        2.0);
+    const double parse_write_seconds = time_rounds(
+        [&] {
+            for (const std::string& line : lines) {
+                auto outcome = parse::parse_source(context, line, parse_config);
+                if (!outcome.document) continue;
+                auto text = syntax::serialize::serialize_with(outcome.document->ast(), serialize_options);
+                if (text) sink += text->size();
+            }
+        },
+        2.0);
+
+    const double n = static_cast<double>(lines.size());
+    std::printf("formulas %zu\n", lines.size());
+    std::printf("%-10s %12s %14s %14s %9s %9s %9s\n", "profile", "formulas/s", "us/formula", "transform us",
+                "unparsed", "failed", "changed");
+    std::printf("%-10s %12.0f %14.2f %14s\n", "parse", n / parse_seconds, parse_seconds / n * 1e6, "-");
+    std::printf("%-10s %12.0f %14.2f %14s\n", "parse+out", n / parse_write_seconds,
+                parse_write_seconds / n * 1e6, "-");
+
+    for (const Profile& profile : PROFILES) {
+        transform::BuildConfig config{built_rules_only(), transform::TransformOptions{}, profile.level_mask};
+        config.options.flatten_groups.preserve_rendered_spacing = profile.preserve_rendered_spacing;
+        auto engine = transform::TransformContext::from_build_config(std::move(config), context);
+        if (!engine) {
+            std::fprintf(stderr, "%s: %s\n", profile.name, engine.error().to_string().c_str());
+            return 1;
+        }
+        const double seconds = time_rounds(
+            [&] {
+                for (const std::string& line : lines) {
+                    auto outcome = parse::parse_source(context, line, parse_config);
+                    if (!outcome.document || outcome.document->read_only()) continue;
+                    syntax::Ast& ast = outcome.document->ast_mut();
+                    if (!engine->run_with(ast, context, engine->options)) continue;
+                    auto text = syntax::serialize::serialize_with(ast, serialize_options);
+                    if (text) sink += text->size();
+                }
+            },
+            2.0);
+        // One untimed pass with reports for the counts.
+        Counts counts;
+        for (const std::string& line : lines) {
+            ++counts.formulas;
+            auto outcome = parse::parse_source(context, line, parse_config);
+            if (!outcome.document || outcome.document->read_only()) {
+                ++counts.unparsed;
+                continue;
+            }
+            auto report = engine->run_with_report(outcome.document->ast_mut(), context, engine->options);
+            if (!report) {
+                if (counts.failed++ == 0)
+                    std::fprintf(stderr, "%s: first failure: %s: %s\n", profile.name, line.c_str(),
+                                 report.error().to_string().c_str());
+                continue;
+            }
+            for (const transform::RewriteRuleStat& stat : report->rewrite.rules)
+                if (stat.applied > 0) {
+                    ++counts.changed;
+                    break;
+                }
+        }
+        std::printf("%-10s %12.0f %14.2f %14.2f %9zu %9zu %9zu\n", profile.name, n / seconds, seconds / n * 1e6,
+                    (seconds - parse_write_seconds) / n * 1e6, counts.unparsed, counts.failed, counts.changed);
+    }
+    std::printf("(transform us: normalise minus parse+out, per formula; changed: some rule applied)\n");
+    return sink == 0 ? 2 : 0;
+}

@@ -1,0 +1,259 @@
+#include "parse/diagnostics.hpp"
+
+#include <algorithm>
+#include <iterator>
+
+#include "parse/diagnostics_supplements.hpp"
+#include "parse/utf8.hpp"
+
+namespace quorvel::parse {
+
+namespace {
+
+using Kind = ParseDiagnosticKind;
+
+constexpr std::string_view kCommentTruncated = "Unescaped % starts a comment inside this argument";
+
+bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool pattern_is_math_shift(const Pattern& p) {
+    return p.kind == Pattern::Kind::Token && p.token.kind() == TokenKind::MathShift;
+}
+
+std::optional<Kind> infer_kind(const ParseFailure& failure) {
+    const auto* ef = std::get_if<ExpectedFound>(&failure.reason);
+    if (ef == nullptr) return std::nullopt;
+    const bool expects_dollar = std::any_of(ef->expected.begin(), ef->expected.end(), pattern_is_math_shift);
+    if (expects_dollar) {
+        if (!ef->found || ef->found->kind() == TokenKind::MathShift || ef->found->is_control("text")) {
+            return Kind::UnclosedInlineMath;
+        }
+    }
+    if (ef->found && ef->found->kind() == TokenKind::MathShift) return Kind::UnexpectedMathShift;
+    if (ef->found && ef->found->is_control("begin")) return Kind::UnknownEnvironment;
+    if (!ef->expected.empty()) return Kind::RawExpectedFound;
+    return std::nullopt;
+}
+
+// The slice when the range is non-empty, inside the source and on character
+// boundaries.
+std::optional<std::string_view> examinable(std::string_view source, std::size_t start, std::size_t end) {
+    if (start >= end) return std::nullopt;
+    return slice_chars(source, Span{start, end});
+}
+
+bool comment_truncates(std::string_view source, const ParseDiagnostic& d) {
+    auto check = [&](std::size_t start, std::size_t end) {
+        const auto text = examinable(source, start, end);
+        return text && has_unescaped_percent(*text);
+    };
+    if (check(d.span.start, d.span.end)) return true;
+    if (check(d.span.start, source.size())) return true;
+    for (const auto& c : d.contexts) {
+        if (c.label.find("argument") != std::string::npos && check(c.span.start, c.span.end)) return true;
+    }
+    return false;
+}
+
+// ---- Environment headers in the token stream ----------------------------------------
+
+struct Header {
+    bool begin;        // \begin, else \end
+    std::string name;
+    std::size_t control;  // index of the control word
+    std::size_t close;    // index of the `}`; the token count when cut off by the end
+    bool complete;        // closed by `}` after a non-empty name
+};
+
+// Reads the header whose control word stands at `i`; nothing when the tokens
+// there are no header. A name cut off by the end of the tokens counts.
+std::optional<Header> read_header(const std::vector<SpannedToken>& tokens, std::size_t i) {
+    const Token& cw = tokens[i].token;
+    const bool begin = cw.is_control("begin");
+    if (!begin && !cw.is_control("end")) return std::nullopt;
+    std::size_t j = i + 1;
+    while (j < tokens.size() && tokens[j].token.kind() == TokenKind::Whitespace) ++j;
+    if (j >= tokens.size() || tokens[j].token.kind() != TokenKind::LBrace) return std::nullopt;
+    Header h{begin, {}, i, 0, false};
+    for (++j; j < tokens.size(); ++j) {
+        const Token& t = tokens[j].token;
+        if (t.kind() == TokenKind::Char) {
+            utf8::append(h.name, t.ch());
+        } else if (t.kind() == TokenKind::Star) {
+            h.name.push_back('*');
+        } else if (t.kind() == TokenKind::RBrace) {
+            if (h.name.empty()) return std::nullopt;
+            h.close = j;
+            h.complete = true;
+            return h;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (h.name.empty()) return std::nullopt;
+    h.close = tokens.size();
+    return h;
+}
+
+// The environments left open at the end of the source, outermost first.
+std::vector<std::string> open_environments(const std::vector<SpannedToken>& tokens) {
+    std::vector<std::string> stack;
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        if (tokens[i].token.kind() != TokenKind::ControlSeq) continue;
+        const auto h = read_header(tokens, i);
+        if (!h) continue;
+        if (h->begin) {
+            stack.push_back(h->name);
+        } else {
+            auto it = std::find(stack.rbegin(), stack.rend(), h->name);
+            if (it != stack.rend()) stack.erase(std::prev(it.base()), stack.end());
+        }
+        i = h->close < tokens.size() ? h->close : tokens.size();
+    }
+    return stack;
+}
+
+// The rewrites the source allows; true when a rewrite at the end of input (or
+// of an environment in the wrong mode) took place.
+bool supplement_diagnostic_contexts(std::string_view source, const TokenStream& tokens, std::optional<Kind> kind,
+                                    bool at_end_of_input, ParseDiagnostic& d) {
+    if (kind == Kind::UnclosedInlineMath) {
+        d.message = "found '$' expected something else, or end of input";
+        if (std::find(d.expected.begin(), d.expected.end(), "'$'") != d.expected.end()) {
+            d.expected = {"something else", "end of input"};
+        }
+        if (d.found == "\\text" && d.span.end < source.size()) {
+            std::size_t i = d.span.end;
+            while (i < source.size() && (source[i] == ' ' || source[i] == '\t' || source[i] == '\n')) ++i;
+            if (i + 1 < source.size() && source[i] == '{' && source[i + 1] == '$') {
+                d.span = Span{i + 1, i + 2};
+                d.found = "$";
+            }
+        }
+    }
+    if (kind == Kind::UnexpectedMathShift) {
+        const bool currency = d.span.end < source.size() && is_ascii_digit(source[d.span.end]);
+        d.message = currency ? "Unexpected $ inside a math formula; it looks like a currency marker"
+                             : "Unexpected $ inside a math formula";
+        d.expected.clear();
+        d.found = "$";
+    }
+    if (kind == Kind::RawExpectedFound &&
+        (d.message == "Missing subscript content" || d.message == "Missing superscript content")) {
+        d.expected = {d.message.substr(std::string_view("Missing ").size())};
+        if (!d.found && d.span.start < d.span.end) {
+            if (const auto text = slice_chars(source, d.span)) d.found = std::string(*text);
+        }
+    }
+    if (!at_end_of_input) return false;
+
+    // Unclosed command argument.
+    for (const auto& c : d.contexts) {
+        if (c.label.find("argument") == std::string::npos) continue;
+        const std::size_t at = c.span.start;
+        if (at <= source.size() && is_char_boundary(source, at)) {
+            const std::size_t slash = source.substr(0, at).rfind('\\');
+            if (slash != std::string_view::npos) {
+                std::size_t end = slash + 1;
+                while (end < at && is_ascii_letter(source[end])) ++end;
+                if (end > slash + 1) {
+                    d.message = "Command \\" + std::string(source.substr(slash + 1, end - slash - 1)) +
+                                " has an unclosed argument";
+                    return true;
+                }
+            }
+        }
+        break;
+    }
+    // Unclosed environment.
+    const auto open = open_environments(tokens.tokens);
+    if (!open.empty()) {
+        d.message = "Environment " + open.back() + " missing closing \\end{" + open.back() + "}";
+        return true;
+    }
+    // Unclosed group.
+    if (d.span.start > 0 && d.span.start <= source.size() && source[d.span.start - 1] == '{') {
+        d.message = "Unclosed { ... } group";
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool has_unescaped_percent(std::string_view text) {
+    bool escaped = false;
+    for (char c : text) {
+        if (escaped) {
+            escaped = false;
+        } else if (c == '\\') {
+            escaped = true;
+        } else if (c == '%') {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::uint8_t diagnostic_rank(std::optional<ParseDiagnosticKind> kind, bool supplemented, bool at_end_of_input) {
+    if (!kind) return 2;
+    switch (*kind) {
+        case Kind::AmbiguousInfix:
+        case Kind::CommentTruncatedArgument:
+        case Kind::LeftRightDelimiter:
+        case Kind::UnexpectedMathShift:
+        case Kind::UnknownCommand:
+        case Kind::UnknownEnvironment: return 1;
+        case Kind::RawExpectedFound: return at_end_of_input && !supplemented ? 3 : 4;
+        default: return 2;
+    }
+}
+
+RankedDiagnostic convert_diagnostic(const ParseContext& context, std::string_view source,
+                                    const TokenStream& tokens, ParseFailure failure) {
+    SourceFacts facts(context, source, tokens);
+    return convert_diagnostic(facts, std::move(failure));
+}
+
+RankedDiagnostic convert_diagnostic(SourceFacts& facts, ParseFailure failure) {
+    const std::string_view source = facts.source();
+    const TokenStream& tokens = facts.stream();
+    ParseDiagnostic d;
+    d.span = failure.direct ? failure.direct->span : failure.span;
+    d.contexts.reserve(failure.context.size());
+    for (const auto& entry : failure.context) d.contexts.push_back({entry.label.display(), entry.span});
+    const bool at_end = failure.at_end_of_input();
+    if (auto* custom = std::get_if<Custom>(&failure.reason)) {
+        d.message = std::move(custom->message);
+    } else {
+        const auto& ef = std::get<ExpectedFound>(failure.reason);
+        d.expected.reserve(ef.expected.size());
+        for (const auto& p : ef.expected) d.expected.push_back(p.display());
+        if (ef.found) d.found = ef.found->display();
+        d.message = reason_display(failure.reason);
+    }
+    std::optional<Kind> kind = failure.kind ? failure.kind : infer_kind(failure);
+
+    const bool message_says_unclosed = d.message == "unclosed delimited argument" ||
+                                       d.message == "unclosed bracket argument" ||
+                                       d.message == "unclosed brace argument";
+    if ((!kind || kind == Kind::ArgumentValidation || kind == Kind::RawExpectedFound) &&
+        (message_says_unclosed || at_end) && comment_truncates(source, d)) {
+        kind = Kind::CommentTruncatedArgument;
+        d.message = std::string(kCommentTruncated);
+        d.expected.clear();
+        d.found.reset();
+    }
+    if (failure.direct && failure.direct->environment_names) {
+        const auto& names = *failure.direct->environment_names;
+        d.expected = {"\\end{" + names.expected + "}"};
+        d.found = "\\end{" + names.found + "}";
+    }
+    bool supplemented = supplement_diagnostic_contexts(source, tokens, kind, at_end, d);
+    if (supplement_from_source(facts, kind, failure.direct.has_value(), d)) supplemented = true;
+    d.kind = kind;
+    return RankedDiagnostic{diagnostic_rank(kind, supplemented, at_end), std::move(d)};
+}
+
+}  // namespace quorvel::parse

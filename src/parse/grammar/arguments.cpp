@@ -1,0 +1,659 @@
+// Argument slots: the driver that fills a command's slots one spec at a time,
+// the reading of one slot by its form and value kind, and token collection.
+#include "parse/grammar/arguments.hpp"
+
+#include <limits>
+
+#include "parse/column_template.hpp"
+#include "parse/grammar/stack_guard.hpp"
+
+namespace quorvel::parse::grammar {
+
+using knowledge::ArgFormKind;
+using knowledge::ArgSpec;
+using knowledge::ArgValueKind;
+using knowledge::DelimiterToken;
+using syntax::syntax_node::Argument;
+using syntax::syntax_node::ArgumentKind;
+using syntax::syntax_node::ArgumentValue;
+using syntax::syntax_node::Delimiter;
+
+namespace {
+
+constexpr std::uint32_t kUnmatched = std::numeric_limits<std::uint32_t>::max();
+
+bool is_kind(const SpannedToken* t, TokenKind kind) noexcept { return t != nullptr && t->token.kind() == kind; }
+
+bool is_brace_pair(const DelimiterToken& open, const DelimiterToken& close) noexcept {
+    return open == DelimiterToken::character(U'{') && close == DelimiterToken::character(U'}');
+}
+
+}  // namespace
+
+// ---- Session -----------------------------------------------------------------------
+
+ArgumentSession::ArgumentSession(const Input& root) : base(root.token_at(0)), count(root.token_count()) {}
+
+std::size_t ArgumentSession::MemoKeyHash::operator()(const MemoKey& k) const noexcept {
+    std::size_t h = std::hash<const void*>()(k.first);
+    auto mix = [&h](std::size_t v) { h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2); };
+    mix(k.count);
+    mix(k.start);
+    mix(k.end);
+    mix(static_cast<std::size_t>(k.mode) * 2 + (k.require_end ? 1 : 0));
+    return h;
+}
+
+std::optional<std::size_t> ArgumentSession::lookup(const DelimiterToken& open, const DelimiterToken& close,
+                                                   std::size_t index) {
+    if (index >= count) return std::nullopt;
+    if (count >= kUnmatched) {
+        // Too many tokens for the tables' indices: count the depth instead.
+        std::size_t depth = 0;
+        for (std::size_t i = index + 1; i < count; ++i) {
+            const Token& tok = base[i].token;
+            if (matches_delimiter(tok, open)) {
+                ++depth;
+            } else if (matches_delimiter(tok, close)) {
+                if (depth == 0) return i;
+                --depth;
+            }
+        }
+        return std::nullopt;
+    }
+    MatchTable* table = nullptr;
+    for (MatchTable& t : tables_) {
+        if (t.open == open && t.close == close) table = &t;
+    }
+    if (table == nullptr) {
+        // Every opening token is paired with the closing token at which the
+        // depth counted from it first returns to zero: the usual stack pairing.
+        MatchTable built{open, close, std::vector<std::uint32_t>(count, kUnmatched)};
+        std::vector<std::uint32_t> open_at;
+        for (std::size_t i = 0; i < count; ++i) {
+            const Token& tok = base[i].token;
+            if (matches_delimiter(tok, open)) {
+                open_at.push_back(static_cast<std::uint32_t>(i));
+            } else if (matches_delimiter(tok, close) && !open_at.empty()) {
+                built.match[open_at.back()] = static_cast<std::uint32_t>(i);
+                open_at.pop_back();
+            }
+        }
+        tables_.push_back(std::move(built));
+        table = &tables_.back();
+    }
+    const std::uint32_t m = table->match[index];
+    if (m == kUnmatched) return std::nullopt;
+    return m;
+}
+
+std::optional<std::size_t> ArgumentSession::brace_match(std::size_t index) {
+    return lookup(DelimiterToken::character(U'{'), DelimiterToken::character(U'}'), index);
+}
+
+std::optional<std::size_t> ArgumentSession::pair_match(const DelimiterToken& open, const DelimiterToken& close,
+                                                       std::size_t index) {
+    return lookup(open, close, index);
+}
+
+ArgumentSession& Grammar::argument_session() {
+    if (!argument_session_) argument_session_ = std::make_shared<ArgumentSession>(in_);
+    return *argument_session_;
+}
+
+// ---- Token collection -----------------------------------------------------------------
+
+bool matches_delimiter(const Token& token, const DelimiterToken& delimiter) noexcept {
+    if (delimiter.kind == DelimiterToken::Kind::ControlSeq) return token.is_control(delimiter.name);
+    switch (delimiter.ch) {
+        case U'[': return token.kind() == TokenKind::LBracket;
+        case U']': return token.kind() == TokenKind::RBracket;
+        case U'{': return token.kind() == TokenKind::LBrace;
+        case U'}': return token.kind() == TokenKind::RBrace;
+        default: return token.kind() == TokenKind::Char && token.ch() == delimiter.ch;
+    }
+}
+
+Delimiter to_syntax_delimiter(const DelimiterToken& delimiter) {
+    if (delimiter.kind == DelimiterToken::Kind::ControlSeq) return Delimiter::control(std::string(delimiter.name));
+    return Delimiter::character(delimiter.ch);
+}
+
+std::span<const SpannedToken> window_tokens(const Input& in, const Collected& c) noexcept {
+    if (c.last <= c.first) return {};
+    return {in.token_at(c.first), c.last - c.first};
+}
+
+std::string tokens_to_string(std::span<const SpannedToken> tokens) {
+    std::string out;
+    for (const SpannedToken& t : tokens) {
+        if (t.token.kind() != TokenKind::Comment) t.token.append_display(out);
+    }
+    return out;
+}
+
+namespace {
+
+// The group from the opening token at the cursor to the closing token at
+// `close` (an index of `in`), both consumed.
+void take_window(Input& in, std::size_t close, Collected& out) {
+    const std::size_t open = in.pos();
+    out.first = open + 1;
+    out.last = close;
+    out.start = in.token_at(open)->span.end;
+    out.end = in.token_at(close)->span.start;
+    in.rewind(close + 1);
+}
+
+// The closing token of the group opened at the cursor, as an index of `in`;
+// none when it is not closed inside the input.
+std::optional<std::size_t> closing_index(Grammar& g, const DelimiterToken& open, const DelimiterToken& close) {
+    Input& in = g.input();
+    ArgumentSession& session = g.argument_session();
+    const std::size_t here = in.pos();
+    const auto abs = session.index_of(in.token_at(here));
+    if (!abs) return std::nullopt;
+    const auto m = is_brace_pair(open, close) ? session.brace_match(*abs) : session.pair_match(open, close, *abs);
+    if (!m) return std::nullopt;
+    const std::size_t local = here + (*m - *abs);
+    if (local >= in.token_count()) return std::nullopt;
+    return local;
+}
+
+}  // namespace
+
+bool collect_braced_tokens(Grammar& g, Collected& out, Failure& failure) {
+    Input& in = g.input();
+    const std::size_t start = in.pos();
+    if (!is_kind(in.peek(), TokenKind::LBrace)) {
+        in.bump();
+        failure = in.err_since(start, "expected '{'");
+        return false;
+    }
+    const auto close = closing_index(g, DelimiterToken::character(U'{'), DelimiterToken::character(U'}'));
+    if (!close) {
+        in.rewind(in.token_count());
+        failure = in.err_since(start, "unclosed brace argument");
+        return false;
+    }
+    take_window(in, *close, out);
+    return true;
+}
+
+Bracketed collect_optional_bracketed_tokens(Grammar& g, Collected& out, Failure& failure) {
+    Input& in = g.input();
+    const std::size_t start = in.pos();
+    if (!is_kind(in.peek(), TokenKind::LBracket)) return Bracketed::Absent;
+    in.bump();
+    for (;;) {
+        const SpannedToken* t = in.peek();
+        if (t == nullptr) {
+            failure = in.err_since(start, "unclosed bracket argument");
+            return Bracketed::Failed;
+        }
+        switch (t->token.kind()) {
+            case TokenKind::LBrace: {
+                // A braced group hides its `]` and `}`: skip it whole.
+                const auto close = closing_index(g, DelimiterToken::character(U'{'), DelimiterToken::character(U'}'));
+                if (!close) {
+                    in.rewind(in.token_count());
+                    failure = in.err_since(start, "unclosed bracket argument");
+                    return Bracketed::Failed;
+                }
+                in.rewind(*close + 1);
+                break;
+            }
+            case TokenKind::RBrace:
+                in.bump();
+                failure = in.err_since(start, "unbalanced brace in bracket argument");
+                return Bracketed::Failed;
+            case TokenKind::RBracket: {
+                const std::size_t close = in.pos();
+                in.rewind(start);
+                take_window(in, close, out);
+                return Bracketed::Collected;
+            }
+            default: in.bump(); break;
+        }
+    }
+}
+
+bool collect_delimited_tokens(Grammar& g, const DelimiterToken& open, const DelimiterToken& close, Collected& out,
+                              Failure& failure) {
+    Input& in = g.input();
+    const std::size_t start = in.pos();
+    const SpannedToken* first = in.peek();
+    if (first == nullptr) {
+        failure = in.err_since(start, "expected delimited argument");
+        return false;
+    }
+    if (!matches_delimiter(first->token, open)) {
+        in.bump();
+        failure = in.err_since(start, "missing opening delimiter");
+        return false;
+    }
+    std::optional<std::size_t> end;
+    if (open == close) {
+        // The same delimiter both ways: the next one closes.
+        for (std::size_t i = start + 1; i < in.token_count(); ++i) {
+            if (matches_delimiter(in.token_at(i)->token, close)) {
+                end = i;
+                break;
+            }
+        }
+    } else {
+        end = closing_index(g, open, close);
+    }
+    if (!end) {
+        in.rewind(in.token_count());
+        failure = in.err_since(start, "unclosed delimited argument");
+        return false;
+    }
+    take_window(in, *end, out);
+    return true;
+}
+
+// ---- Reading one slot --------------------------------------------------------------------
+
+namespace {
+
+std::optional<ContentMode> content_mode_of(ArgValueKind kind) noexcept {
+    switch (kind) {
+        case ArgValueKind::MathContent:
+        case ArgValueKind::OperatorName: return ContentMode::Math;
+        case ArgValueKind::TextContent: return ContentMode::Text;
+        default: return std::nullopt;
+    }
+}
+
+// Reads one argument slot as its spec prescribes. A failure is the slot's,
+// registered where the slot starts; the input stays where the reader stopped.
+class SlotReader {
+public:
+    explicit SlotReader(Grammar& g) : g_(g), in_(g.input()) {}
+
+    bool read(const ArgSpec& spec, TrackedArgumentSlot& out) {
+        RuleScope scope(in_);
+        Failure failure;
+        if (read_slot(spec, out, failure)) {
+            scope.keep();
+            return true;
+        }
+        return scope.fail(std::move(failure));
+    }
+
+private:
+    bool read_slot(const ArgSpec& spec, TrackedArgumentSlot& out, Failure& failure) {
+        switch (spec.form.kind) {
+            case ArgFormKind::Star: {
+                const bool star = is_kind(in_.peek(), TokenKind::Star);
+                if (star) in_.bump();
+                fill(out, ArgumentKind::Star{}, ArgumentValue::Boolean{star});
+                return true;
+            }
+            case ArgFormKind::Standard: return standard(spec, out, failure);
+            case ArgFormKind::Group: {
+                if (!is_kind(in_.peek(), TokenKind::LBrace)) {
+                    return missing(spec, "missing required braced group argument", failure);
+                }
+                return delimited_form(spec, DelimiterToken::character(U'{'), DelimiterToken::character(U'}'),
+                                      ArgumentKind::Group{}, out, failure);
+            }
+            case ArgFormKind::Delimited: {
+                const SpannedToken* t = in_.peek();
+                if (t == nullptr || !matches_delimiter(t->token, spec.form.open)) {
+                    return missing(spec, "missing required delimited argument", failure);
+                }
+                return delimited_form(spec, spec.form.open, spec.form.close,
+                                      ArgumentKind::Delimited{to_syntax_delimiter(spec.form.open),
+                                                              to_syntax_delimiter(spec.form.close)},
+                                      out, failure);
+            }
+            case ArgFormKind::Paired: {
+                const SpannedToken* t = in_.peek();
+                if (t != nullptr) {
+                    for (const auto& pair : spec.form.pairs) {
+                        if (!matches_delimiter(t->token, pair.open)) continue;
+                        return delimited_form(spec, pair.open, pair.close,
+                                              ArgumentKind::Paired{to_syntax_delimiter(pair.open),
+                                                                   to_syntax_delimiter(pair.close)},
+                                              out, failure);
+                    }
+                }
+                return missing(spec, "missing required paired argument", failure);
+            }
+        }
+        return false;
+    }
+
+    // A slot whose opening token is not there: absent when optional.
+    bool missing(const ArgSpec& spec, const char* message, Failure& failure) {
+        if (!spec.required) return true;
+        failure = in_.err_peek_or_point(message);
+        return false;
+    }
+
+    static void fill(TrackedArgumentSlot& out, ArgumentKind kind, ArgumentValue value) {
+        out.argument = Argument{std::move(kind), false, std::move(value)};
+    }
+
+    static void fill_content(TrackedArgumentSlot& out, ArgumentKind kind, ArgValueKind value_kind, TrackedNode node) {
+        out.content_spans = node.take_span_tree();
+        out.diagnostics = std::move(node.diagnostics);
+        fill(out, std::move(kind), argument_content_value_for_kind(value_kind, std::move(node.node)));
+    }
+
+    // `Group`, `Delimited` and `Paired` slots: the tokens up to the closing
+    // delimiter, read as content or as a scalar value.
+    bool delimited_form(const ArgSpec& spec, const DelimiterToken& open, const DelimiterToken& close,
+                        ArgumentKind kind, TrackedArgumentSlot& out, Failure& failure) {
+        Collected c;
+        if (!collect_delimited_tokens(g_, open, close, c, failure)) return false;
+        if (const auto mode = content_mode_of(spec.kind)) {
+            TrackedNode node;
+            if (!parse_tokens_as_content(g_, *mode, c, node, failure)) return false;
+            fill_content(out, std::move(kind), spec.kind, std::move(node));
+            return true;
+        }
+        ArgumentValue value;
+        if (!parse_delimited_value(g_, spec.kind, c, spec.nullable, value, failure)) return false;
+        fill(out, std::move(kind), std::move(value));
+        return true;
+    }
+
+    bool standard(const ArgSpec& spec, TrackedArgumentSlot& out, Failure& failure) {
+        switch (spec.kind) {
+            case ArgValueKind::MathContent:
+            case ArgValueKind::TextContent:
+            case ArgValueKind::OperatorName: return standard_content(spec, out, failure);
+            case ArgValueKind::Delimiter: return standard_delimiter(spec, out, failure);
+            case ArgValueKind::CsName: return standard_cs_name(spec, out, failure);
+            case ArgValueKind::Dimension:
+            case ArgValueKind::Integer: return standard_number(spec, out, failure);
+            case ArgValueKind::KeyVal:
+            case ArgValueKind::Column: return standard_keyval_or_column(spec, out, failure);
+            case ArgValueKind::Star:
+                failure = in_.err_peek_or_point("invalid spec: star kind requires star form");
+                return false;
+        }
+        return false;
+    }
+
+    bool standard_content(const ArgSpec& spec, TrackedArgumentSlot& out, Failure& failure) {
+        const ContentMode mode = spec.kind == ArgValueKind::TextContent ? ContentMode::Text : ContentMode::Math;
+        if (!spec.required) {
+            Collected c;
+            switch (collect_optional_bracketed_tokens(g_, c, failure)) {
+                case Bracketed::Absent: return true;
+                case Bracketed::Failed: return false;
+                case Bracketed::Collected: break;
+            }
+            TrackedNode node;
+            if (!parse_tokens_as_content(g_, mode, c, node, failure)) return false;
+            fill_content(out, ArgumentKind::Optional{}, spec.kind, std::move(node));
+            return true;
+        }
+        if (is_kind(in_.peek(), TokenKind::LBrace)) {
+            Collected c;
+            if (!collect_braced_tokens(g_, c, failure)) return false;
+            TrackedNode node;
+            if (!parse_tokens_as_content(g_, mode, c, node, failure)) return false;
+            fill_content(out, ArgumentKind::Mandatory{}, spec.kind, std::move(node));
+            return true;
+        }
+        // One item read in place; a failure at the slot's start reads as a
+        // missing mandatory argument.
+        TrackedNode node;
+        const bool ok = labelled(in_, pattern::kMandatoryArgument, true, [&] {
+            return mode == ContentMode::Math ? math_atom_argument(node) : g_.text_item(node);
+        });
+        if (!ok) {
+            failure = in_.take_failure();
+            return false;
+        }
+        fill_content(out, ArgumentKind::Mandatory{}, spec.kind, std::move(node));
+        return true;
+    }
+
+    // An unbraced math argument: one atom, or a scripted atom when a script
+    // marker follows; never an infix command, \right or \end.
+    bool math_atom_argument(TrackedNode& out) {
+        const SpannedToken* t = in_.peek();
+        if (t != nullptr && t->token.kind() == TokenKind::ControlSeq &&
+            (g_.infix_guard(ContentMode::Math) || t->token.is_control("right") || t->token.is_control("end"))) {
+            in_.expect(pattern::kSomethingElse);
+            return false;
+        }
+        const SpannedToken* next = g_.peek_after_ws();
+        if (is_kind(next, TokenKind::Caret) || is_kind(next, TokenKind::Underscore)) return g_.scripted_atom(out);
+        return g_.math_atom(out);
+    }
+
+    // Runs a value parser inside `[`...`]` or `{`...`}` with white space
+    // around it; with `nullable` the value may be missing. Fails without
+    // consuming when the unit does not match.
+    template <class Value>
+    bool bracketed_unit(TokenKind open, TokenKind close, bool nullable, Value&& value) {
+        const std::size_t start = in_.pos();
+        if (!is_kind(in_.peek(), open)) {
+            in_.expect(open == TokenKind::LBrace ? pattern::kLBrace : pattern::kLBracket);
+            return false;
+        }
+        in_.bump();
+        g_.skip_ws();
+        const std::size_t before = in_.pos();
+        if (!value()) {
+            if (!nullable) {
+                in_.rewind(start);
+                return false;
+            }
+            in_.rewind(before);
+        }
+        g_.skip_ws();
+        if (!is_kind(in_.peek(), close)) {
+            in_.expect(close == TokenKind::RBrace ? pattern::kRBrace : pattern::kRBracket);
+            in_.rewind(start);
+            return false;
+        }
+        in_.bump();
+        return true;
+    }
+
+    // A required scalar slot: braced (empty braces allowed when nullable),
+    // else the bare value. An optional one: bracketed, else absent.
+    template <class Value>
+    bool scalar_slot(const ArgSpec& spec, Value&& value, Failure& failure, bool& present) {
+        const std::size_t start = in_.pos();
+        present = true;
+        if (!spec.required) {
+            if (!is_kind(in_.peek(), TokenKind::LBracket)) {
+                present = false;
+                return true;
+            }
+            if (!bracketed_unit(TokenKind::LBracket, TokenKind::RBracket, spec.nullable, value)) {
+                in_.rewind(start);
+                present = false;
+            }
+            return true;
+        }
+        if (bracketed_unit(TokenKind::LBrace, TokenKind::RBrace, spec.nullable, value)) return true;
+        in_.rewind(start);
+        if (value()) return true;
+        failure = in_.take_failure();
+        return false;
+    }
+
+    bool standard_delimiter(const ArgSpec& spec, TrackedArgumentSlot& out, Failure& failure) {
+        Delimiter delimiter;
+        const auto& math = g_.kb(ContentMode::Math);
+        auto value = [&] {
+            delimiter = Delimiter::none();
+            return read_delimiter(in_, math, delimiter);
+        };
+        bool present = false;
+        if (!scalar_slot(spec, value, failure, present)) return false;
+        if (present) fill(out, kind_of(spec), ArgumentValue::Delimiter{std::move(delimiter)});
+        return true;
+    }
+
+    bool standard_number(const ArgSpec& spec, TrackedArgumentSlot& out, Failure& failure) {
+        std::string text;
+        const bool dimension = spec.kind == ArgValueKind::Dimension;
+        auto value = [&] {
+            text.clear();
+            if (dimension) return read_dimension(in_, text);
+            read_integer(in_, text);
+            return true;
+        };
+        bool present = false;
+        if (!scalar_slot(spec, value, failure, present)) return false;
+        if (!present) return true;
+        if (dimension) {
+            fill(out, kind_of(spec), ArgumentValue::Dimension{std::move(text)});
+        } else {
+            fill(out, kind_of(spec), ArgumentValue::Integer{std::move(text)});
+        }
+        return true;
+    }
+
+    bool standard_cs_name(const ArgSpec& spec, TrackedArgumentSlot& out, Failure& failure) {
+        std::string name;
+        if (!spec.required) {
+            Collected c;
+            switch (collect_optional_bracketed_tokens(g_, c, failure)) {
+                case Bracketed::Absent: return true;
+                case Bracketed::Failed: return false;
+                case Bracketed::Collected: break;
+            }
+            const auto tokens = window_tokens(in_, c);
+            if (!(spec.nullable && all_white_space(tokens)) && !parse_tokens_as_cs_name(g_, tokens, name, failure)) {
+                return false;
+            }
+            fill(out, ArgumentKind::Optional{}, ArgumentValue::CSName{std::move(name)});
+            return true;
+        }
+        const SpannedToken* t = in_.peek();
+        if (t == nullptr) {
+            failure = in_.err_peek_or_point("missing required CSName argument");
+            return false;
+        }
+        if (t->token.kind() == TokenKind::LBrace) {
+            Collected c;
+            if (!collect_delimited_tokens(g_, DelimiterToken::character(U'{'), DelimiterToken::character(U'}'), c,
+                                          failure)) {
+                return false;
+            }
+            const auto tokens = window_tokens(in_, c);
+            if (!(spec.nullable && tokens.empty()) && !parse_tokens_as_cs_name(g_, tokens, name, failure)) {
+                return false;
+            }
+        } else {
+            // A single token is the whole name.
+            in_.bump();
+            if (!parse_tokens_as_cs_name(g_, std::span<const SpannedToken>(t, 1), name, failure)) return false;
+        }
+        fill(out, ArgumentKind::Mandatory{}, ArgumentValue::CSName{std::move(name)});
+        return true;
+    }
+
+    // Key-value lists and column templates: braced when required, bracketed
+    // and optional otherwise.
+    bool standard_keyval_or_column(const ArgSpec& spec, TrackedArgumentSlot& out, Failure& failure) {
+        const bool keyval = spec.kind == ArgValueKind::KeyVal;
+        const std::size_t start = in_.pos();
+        Collected c;
+        if (spec.required) {
+            if (!is_kind(in_.peek(), TokenKind::LBrace)) {
+                const Span at = in_.at_end() ? in_.end_span() : in_.span_since(start);
+                failure = Failure::expected_found(at, in_.here_found(),
+                                                  keyval ? pattern::kExpectedKeyvalArgument
+                                                         : pattern::kExpectedColumnArgument);
+                return false;
+            }
+            if (!collect_braced_tokens(g_, c, failure)) return false;
+        } else {
+            switch (collect_optional_bracketed_tokens(g_, c, failure)) {
+                case Bracketed::Absent: return true;
+                case Bracketed::Failed: return false;
+                case Bracketed::Collected: break;
+            }
+        }
+        const std::string text = tokens_to_string(window_tokens(in_, c));
+        const std::string_view trimmed = trim_white_space(text);
+        ArgumentValue value;
+        if (keyval) {
+            if (!(spec.nullable && trimmed.empty())) {
+                if (const auto reason = validate_keyval(text)) {
+                    failure = in_.err_since(start, std::string(*reason));
+                    failure.with_context(pattern::kArgumentValue, failure.span);
+                    return false;
+                }
+            }
+            value = ArgumentValue::KeyVal{std::string(trimmed)};
+        } else {
+            const auto parsed = parse_column_template(trimmed);
+            if (const auto* error = std::get_if<ColumnParseError>(&parsed)) {
+                failure = in_.err_since(start, error->display());
+                return false;
+            }
+            value = ArgumentValue::Column{std::string(trimmed)};
+        }
+        fill(out, kind_of(spec), std::move(value));
+        return true;
+    }
+
+    static ArgumentKind kind_of(const ArgSpec& spec) {
+        if (spec.required) return ArgumentKind::Mandatory{};
+        return ArgumentKind::Optional{};
+    }
+
+    static bool all_white_space(std::span<const SpannedToken> tokens) noexcept {
+        for (const SpannedToken& t : tokens) {
+            if (t.token.kind() != TokenKind::Whitespace) return false;
+        }
+        return true;
+    }
+
+    Grammar& g_;
+    Input& in_;
+};
+
+}  // namespace
+
+// ---- The slot driver ------------------------------------------------------------------------
+
+bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, std::vector<TrackedArgumentSlot>& out) {
+    out.clear();
+    if (specs.empty()) return true;
+    check_stack();
+    RuleScope scope(in_);
+    out.reserve(specs.size());
+    SlotReader reader(*this);
+    for (const ArgSpec& spec : specs) {
+        if (!spec.no_leading_space) {
+            // White space before a slot is skipped silently.
+            while (is_kind(in_.peek(), TokenKind::Whitespace)) in_.bump();
+        }
+        const std::size_t arg_start = in_.pos();
+        TrackedArgumentSlot slot;
+        if (!reader.read(spec, slot)) {
+            Failure failure = in_.take_failure();
+            Span at;
+            if (const auto* contexts = failure.context(); contexts != nullptr && !contexts->empty()) {
+                at = contexts->front().second;
+            } else {
+                at = arg_start >= in_.token_count() ? in_.end_span() : in_.span_since(arg_start);
+            }
+            failure.with_context(label, at);
+            if (!failure.kind) failure.kind = ParseDiagnosticKind::ArgumentValidation;
+            out.clear();
+            return scope.fail(std::move(failure));
+        }
+        if (slot.argument) slot.argument->no_leading_space = spec.no_leading_space;
+        out.push_back(std::move(slot));
+    }
+    scope.keep();
+    return true;
+}
+
+}  // namespace quorvel::parse::grammar

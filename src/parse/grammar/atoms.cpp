@@ -1,0 +1,302 @@
+// Math atoms, braced groups, the knowledge-driven token selectors and the
+// command head.
+#include <limits>
+
+#include "parse/grammar/grammar.hpp"
+#include "parse/grammar/stack_guard.hpp"
+
+namespace quorvel::parse::grammar {
+
+using knowledge::CommandKind;
+using syntax::syntax_node::GroupKind;
+
+namespace {
+
+bool is_escapable(std::string_view name) {
+    return name.size() == 1 && std::string_view("#$%&_{}").find(name[0]) != std::string_view::npos;
+}
+
+ContentMode other_mode(ContentMode mode) {
+    return mode == ContentMode::Math ? ContentMode::Text : ContentMode::Math;
+}
+
+}  // namespace
+
+// ---- The math atom -------------------------------------------------------------------
+
+bool Grammar::math_atom(TrackedNode& out) {
+    check_stack();
+    const SpannedToken* t = in_.peek();
+    if (t != nullptr && t->token.kind() == TokenKind::ControlSeq) {
+        // Control words whose meaning the name or the knowledge base fixes are
+        // read by their own rule alone.
+        const std::string_view name = t->token.name();
+        if (name == "left") return delimited_group(out);
+        if (name == "begin") return environment(ContentMode::Math, out);
+        if (const auto* rec = math_kb_.lookup_command(name)) {
+            if (rec->kind == CommandKind::Declarative) return declarative_command(ContentMode::Math, out);
+            if (rec->kind == CommandKind::Prefix) return prefix_command(ContentMode::Math, out);
+        }
+    }
+    if (t == nullptr || (t->token.kind() != TokenKind::ControlSeq && t->token.kind() != TokenKind::LBrace)) {
+        // Neither `{` nor a control sequence: only one of the last three
+        // alternatives can take the token; each one before it refuses it,
+        // consuming nothing, with the pattern it expects.
+        static constexpr PatternId kRefusals[] = {
+            pattern::kLBrace,        pattern::kBegin,          pattern::kEscapedSymbol,
+            pattern::kNotACommand,   pattern::kNotACommand,    pattern::kBareDelimiterControl,
+            pattern::kUnknownCommand, pattern::kTilde,         pattern::kMathPrime,
+        };
+        const std::span<const PatternId> refusals(kRefusals);
+        const TokenKind kind = t != nullptr ? t->token.kind() : TokenKind::Comment;
+        if (kind == TokenKind::Tilde) {
+            in_.expect_each(refusals.first(7));
+            return active_space(out);
+        }
+        if (kind == TokenKind::Primes) {
+            in_.expect_each(refusals.first(8));
+            return math_prime(out);
+        }
+        in_.expect_each(refusals);
+        return math_char(out);
+    }
+    const std::size_t start = in_.pos();
+    auto attempt = [&](bool ok) {
+        if (!ok) in_.rewind(start);
+        return ok;
+    };
+    return attempt(braced_group(ContentMode::Math, out)) || attempt(environment_alternative(ContentMode::Math, out)) ||
+           attempt(escaped_symbol(out)) || attempt(declarative_command(ContentMode::Math, out)) ||
+           attempt(prefix_command(ContentMode::Math, out)) || attempt(delimiter_control_command(out)) ||
+           attempt(unknown_command(out)) || attempt(active_space(out)) || attempt(math_prime(out)) ||
+           attempt(math_char(out));
+}
+
+// ---- Braced groups -------------------------------------------------------------------
+
+bool Grammar::braced_group(ContentMode mode, TrackedNode& out) {
+    const std::size_t start = in_.pos();
+    const SpannedToken* t = in_.peek();
+    if (t == nullptr || t->token.kind() != TokenKind::LBrace) {
+        in_.expect(pattern::kLBrace);
+        return false;
+    }
+    in_.bump();
+
+    const std::size_t limit = st_.config().max_group_depth;
+    if (st_.depth() >= limit) {
+        // Too deep: skip to the matching `}` (or the end of input) and stand an
+        // Error node in the group's place; the parse goes on after it.
+        std::size_t balance = 1;
+        while (balance > 0) {
+            const SpannedToken* skipped = in_.peek();
+            if (skipped == nullptr) break;
+            in_.bump();
+            if (skipped->token.kind() == TokenKind::LBrace) {
+                if (balance < std::numeric_limits<std::size_t>::max()) ++balance;
+            } else if (skipped->token.kind() == TokenKind::RBrace) {
+                --balance;
+            }
+        }
+        const Span span = in_.span_since(start);
+        std::string message = "max group depth (" + std::to_string(limit) + ") exceeded";
+        ParseFailure failure = ParseFailure::custom(span, message);
+        failure.kind = ParseDiagnosticKind::MaxGroupDepthExceeded;
+        out = TrackedNode::leaf(
+            SyntaxNode::Error{std::move(message), slice_snippet(st_.source(), span.start, span.end)}, span);
+        out.diagnostics.push_back(std::move(failure));
+        return true;
+    }
+
+    DecomposedChildren items;
+    {
+        ParserState::DepthScope deeper(st_);
+        if (!(mode == ContentMode::Math ? math_content(main_math(), items) : text_content(items))) return false;
+    }
+    // Text content leaves the white space before `}` to the group.
+    if (mode == ContentMode::Text) skip_ws();
+    t = in_.peek();
+    if (t == nullptr || t->token.kind() != TokenKind::RBrace) {
+        in_.expect(pattern::kRBrace);
+        return false;
+    }
+    in_.bump();
+    out = TrackedNode::group(mode, GroupKind::Explicit{}, std::move(items), in_.span_since(start));
+    return true;
+}
+
+// ---- Token selectors ---------------------------------------------------------------------
+
+bool Grammar::escaped_symbol(TrackedNode& out) {
+    const SpannedToken* t = in_.peek();
+    if (t == nullptr || t->token.kind() != TokenKind::ControlSeq || !is_escapable(t->token.name())) {
+        in_.expect(pattern::kEscapedSymbol);
+        return false;
+    }
+    in_.bump();
+    set_leaf(out, SyntaxNode::Char{static_cast<char32_t>(t->token.name()[0])}, t->span);
+    return true;
+}
+
+bool Grammar::delimiter_control_command(TrackedNode& out) {
+    const SpannedToken* t = in_.peek();
+    if (t == nullptr || t->token.kind() != TokenKind::ControlSeq ||
+        math_kb_.lookup_delimiter(t->token.name(), true) == nullptr) {
+        in_.expect(pattern::kBareDelimiterControl);
+        return false;
+    }
+    in_.bump();
+    set_leaf(out, SyntaxNode::Command{std::string(t->token.name()), {}, true}, t->span);
+    return true;
+}
+
+bool Grammar::unknown_command(TrackedNode& out) {
+    const SpannedToken* t = in_.peek();
+    if (t == nullptr || t->token.kind() != TokenKind::ControlSeq || math_kb_.lookup_command(t->token.name()) ||
+        text_kb_.lookup_command(t->token.name())) {
+        // A name known in either mode is left to the command rules' mode checks.
+        in_.expect(pattern::kUnknownCommand);
+        return false;
+    }
+    // The mapped failures are recorded where the selector started, so the
+    // label replaces them: the caller sees "unknown command" expected.
+    return labelled(in_, pattern::kUnknownCommand, false, [&] {
+        const std::size_t start = in_.pos();
+        in_.bump();
+        const std::string_view name = t->token.name();
+        if (name == "begin" || name == "end") {
+            in_.add_alt(start, Failure::custom_message(t->span, "Reserved environment delimiter: \\" + std::string(name)));
+            return false;
+        }
+        if (reject_unknown_) {
+            in_.add_alt(start, Failure::custom_message(t->span, "Unknown command: \\" + std::string(name),
+                                                       ParseDiagnosticKind::UnknownCommand));
+            return false;
+        }
+        set_leaf(out, SyntaxNode::Command{std::string(name), {}, false}, t->span);
+        return true;
+    });
+}
+
+bool Grammar::active_space(TrackedNode& out) {
+    const SpannedToken* t = in_.peek();
+    if (t == nullptr || t->token.kind() != TokenKind::Tilde) {
+        in_.expect(pattern::kTilde);
+        return false;
+    }
+    in_.bump();
+    set_leaf(out, SyntaxNode::ActiveSpace{}, t->span);
+    return true;
+}
+
+bool Grammar::math_prime(TrackedNode& out) {
+    const SpannedToken* t = in_.peek();
+    if (t == nullptr || t->token.kind() != TokenKind::Primes) {
+        in_.expect(pattern::kMathPrime);
+        return false;
+    }
+    in_.bump();
+    set_leaf(out, SyntaxNode::Prime{t->token.count()}, t->span);
+    return true;
+}
+
+bool Grammar::math_char(TrackedNode& out) {
+    const SpannedToken* t = in_.peek();
+    char32_t c = 0;
+    if (t != nullptr) {
+        switch (t->token.kind()) {
+            case TokenKind::Char: c = t->token.ch(); break;
+            case TokenKind::Star: c = U'*'; break;
+            case TokenKind::LBracket: c = U'['; break;
+            case TokenKind::RBracket: c = U']'; break;
+            case TokenKind::Ampersand: c = U'&'; break;
+            default: break;
+        }
+    }
+    if (c == 0) {
+        in_.expect(pattern::kMathCharacter);
+        return false;
+    }
+    in_.bump();
+    set_leaf(out, SyntaxNode::Char{c}, t->span);
+    return true;
+}
+
+bool Grammar::environment_alternative(ContentMode mode, TrackedNode& out) {
+    const SpannedToken* t = in_.peek();
+    if (t == nullptr || !t->token.is_control("begin")) {
+        in_.expect(pattern::kBegin);
+        return false;
+    }
+    return environment(mode, out);
+}
+
+// ---- Commands ---------------------------------------------------------------------------
+
+bool Grammar::command_head(CommandKind expected, ContentMode mode, CommandHead& out) {
+    const std::size_t start = in_.pos();
+    const SpannedToken* t = in_.peek();
+    if (t == nullptr || t->token.kind() != TokenKind::ControlSeq) {
+        // Expected "not a command", found the token, spanning it.
+        in_.expect(pattern::kNotACommand);
+        return false;
+    }
+    in_.bump();
+    const std::string_view name = t->token.name();
+    const Span span = t->span;
+    if (const auto* rec = kb(mode).lookup_command(name)) {
+        if (rec->kind == expected) {
+            out = CommandHead{name, rec};
+            return true;
+        }
+        in_.add_alt(start, Failure::custom_message(span, "not " + std::string(knowledge::to_string(expected))));
+        return false;
+    }
+    Failure failure;
+    if (kb(other_mode(mode)).lookup_command(name) != nullptr) {
+        failure = Failure::custom_message(span,
+                                          "Command \\" + std::string(name) + " is not allowed in " +
+                                              std::string(syntax::content_mode_name(mode)) + " mode",
+                                          ParseDiagnosticKind::CommandModeError);
+        failure.at_source(span);
+    } else if (reject_unknown_) {
+        failure = Failure::custom_message(span, "Unknown command: \\" + std::string(name),
+                                          ParseDiagnosticKind::UnknownCommand);
+    } else {
+        failure = Failure::custom_message(span, "unknown");
+        failure.soft = true;
+    }
+    in_.add_alt(start, std::move(failure));
+    return false;
+}
+
+bool Grammar::command_rule(CommandKind kind, ContentMode mode, TrackedNode& out) {
+    const std::size_t start = in_.pos();
+    CommandHead head;
+    if (!command_head(kind, mode, head)) return false;
+    std::vector<TrackedArgumentSlot> slots;
+    const PatternId label =
+        kind == CommandKind::Prefix ? pattern::kCommandArgument : pattern::kDeclarativeCommandArgument;
+    // A slot's failure is the command's.
+    if (!argument_slots(head.record->args, label, slots)) return false;
+    DecomposedArgs args = decompose_args(std::move(slots));
+    if (kind == CommandKind::Prefix) {
+        out.node.value.emplace<SyntaxNode::Command>(std::string(head.name), std::move(args.args), true);
+    } else {
+        out.node.value.emplace<SyntaxNode::Declarative>(std::string(head.name), std::move(args.args));
+    }
+    out.span = in_.span_since(start);
+    out.spans = std::move(args.spans);
+    out.diagnostics = std::move(args.diagnostics);
+    return true;
+}
+
+bool Grammar::prefix_command(ContentMode mode, TrackedNode& out) {
+    return command_rule(CommandKind::Prefix, mode, out);
+}
+
+bool Grammar::declarative_command(ContentMode mode, TrackedNode& out) {
+    return command_rule(CommandKind::Declarative, mode, out);
+}
+
+}  // namespace quorvel::parse::grammar

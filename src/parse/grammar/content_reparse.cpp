@@ -1,0 +1,175 @@
+// The content of a collected argument, read as a small formula of its own.
+//
+// The sub-parse runs over the argument's own tokens in whole-source
+// coordinates, inside the window between its opening and closing token: the
+// end of input lies at the window's end, and a fresh parse state (depth 0,
+// its own recovery list) sees the source only up to there, and from the
+// window's start on. Spans and the positions that failures write into their
+// texts are therefore true source positions, and the tokens are exactly those
+// that were collected.
+#include <algorithm>
+
+#include "parse/grammar/arguments.hpp"
+#include "parse/grammar/stack_guard.hpp"
+
+namespace quorvel::parse::grammar {
+
+namespace {
+
+// One run of the content-block parser of `mode` over a window of the parent's
+// stream. Within a retry on a prefix its result is kept for the rest of the
+// parse: a retry re-reads every argument nested in the prefix.
+SubParse run_window(Grammar& parent, ContentMode mode, const SpannedToken* first, std::size_t count,
+                    std::size_t start, std::size_t end, bool require_end) {
+    check_stack();
+    ArgumentSession& session = parent.argument_session();
+    const ArgumentSession::MemoKey key{first, count, start, end, mode, require_end};
+    if (!session.memo.empty()) {
+        if (auto it = session.memo.find(key); it != session.memo.end()) return it->second;
+    }
+
+    const ParserState& outer = parent.state();
+    const std::string_view source = outer.source();
+    ParserState state(outer.context(), outer.config(), source.substr(0, std::min(end, source.size())));
+    Input in(first, count, start, end);
+    Grammar grammar(state, in);
+    grammar.share_argument_session(parent);
+
+    SubParse result;
+    result.ok = grammar.content_block(mode, result.node);
+    if (result.ok && require_end) {
+        // Text content leaves the white space before its end to its caller,
+        // as a braced text group skips it before its `}`.
+        if (mode == ContentMode::Text) {
+            while (in.peek() != nullptr && in.peek()->token.kind() == TokenKind::Whitespace) in.bump();
+        }
+        if (!in.at_end()) {
+            in.expect(pattern::kEndOfInput);
+            result.ok = false;
+        }
+    }
+    result.failures = state.take_recovery_diagnostics();
+    if (!result.ok) {
+        result.node = TrackedNode{};
+        result.failures.push_back(in.to_owned(in.take_failure()));
+    }
+    if (session.retry_depth > 0) session.memo.emplace(key, result);
+    return result;
+}
+
+struct RetryScope {
+    explicit RetryScope(ArgumentSession& s) noexcept : session(s) { ++session.retry_depth; }
+    ~RetryScope() { --session.retry_depth; }
+    RetryScope(const RetryScope&) = delete;
+    RetryScope& operator=(const RetryScope&) = delete;
+    ArgumentSession& session;
+};
+
+bool has_own_message(const ParseFailure& f) noexcept { return f.is_custom() && !f.soft; }
+
+// Drops the echoes at the content's end: expected/found failures that end
+// there and start after the first failure with a message of its own.
+void filter_outer_errors(std::vector<ParseFailure>& failures, std::size_t content_end) {
+    std::optional<std::size_t> first_own;
+    for (const ParseFailure& f : failures) {
+        if (has_own_message(f) && (!first_own || f.span.start < *first_own)) first_own = f.span.start;
+    }
+    if (!first_own) return;
+    std::erase_if(failures, [&](const ParseFailure& f) {
+        return !f.is_custom() && f.span.end == content_end && f.span.start > *first_own;
+    });
+}
+
+// The failure that reaches farthest: greatest end, then greatest start, then
+// the later one; those with a message of their own first.
+const ParseFailure* choose_failure(const std::vector<ParseFailure>& failures) {
+    auto best_of = [&](auto&& eligible) {
+        const ParseFailure* best = nullptr;
+        for (const ParseFailure& f : failures) {
+            if (!eligible(f)) continue;
+            if (best == nullptr || f.span.end > best->span.end ||
+                (f.span.end == best->span.end && f.span.start >= best->span.start)) {
+                best = &f;
+            }
+        }
+        return best;
+    };
+    if (const ParseFailure* own = best_of(has_own_message)) return own;
+    return best_of([](const ParseFailure& f) { return !f.is_custom(); });
+}
+
+std::string error_message(const ParseFailure& chosen) {
+    if (const auto* ef = std::get_if<ExpectedFound>(&chosen.reason)) {
+        const OwnedToken dollar = OwnedToken::simple(TokenKind::MathShift);
+        const bool found_dollar = ef->found && *ef->found == dollar;
+        const bool expects_dollar = std::any_of(ef->expected.begin(), ef->expected.end(), [&](const Pattern& p) {
+            return p.kind == Pattern::Kind::Token && p.token == dollar;
+        });
+        if (found_dollar && expects_dollar) return "found '$' expected something else, or end of input";
+    }
+    return chosen.display();
+}
+
+}  // namespace
+
+bool parse_tokens_as_content(Grammar& g, ContentMode mode, const Collected& c, TrackedNode& out, Failure& failure) {
+    Input& in = g.input();
+    const auto tokens = window_tokens(in, c);
+
+    // Text of white space only is one space.
+    if (mode == ContentMode::Text && !tokens.empty() &&
+        std::all_of(tokens.begin(), tokens.end(),
+                    [](const SpannedToken& t) { return t.token.kind() == TokenKind::Whitespace; })) {
+        out = TrackedNode::leaf(SyntaxNode::Text{" "}, Span{c.start, c.start + 1});
+        return true;
+    }
+
+    const SpannedToken* first = in.token_at(c.first);
+    SubParse run = run_window(g, mode, first, tokens.size(), c.start, c.end, true);
+    std::vector<ParseFailure> failures = std::move(run.failures);
+    filter_outer_errors(failures, c.end);
+    if (run.ok) {
+        out = std::move(run.node);
+        out.with_diagnostics(std::move(failures));
+        return true;
+    }
+
+    // Nothing read: retry on the prefix before the first expected/found
+    // failure, without requiring the end of input. Its own failures are not
+    // attached; the first run's are.
+    std::size_t cut = c.end;
+    for (const ParseFailure& f : failures) {
+        if (!f.is_custom()) cut = std::min(cut, std::max(f.span.start, c.start));
+    }
+    std::size_t prefix = 0;
+    std::size_t prefix_end = cut;
+    while (prefix < tokens.size() && tokens[prefix].span.start < cut) {
+        prefix_end = std::max(prefix_end, tokens[prefix].span.end);
+        ++prefix;
+    }
+    {
+        RetryScope retry(g.argument_session());
+        SubParse again = run_window(g, mode, first, prefix, c.start, std::min(prefix_end, c.end), false);
+        if (again.ok) {
+            out = std::move(again.node);
+            out.with_diagnostics(std::move(failures));
+            return true;
+        }
+    }
+
+    const ParseFailure* chosen = choose_failure(failures);
+    if (chosen == nullptr) {
+        failure = in.err_peek_or_point("failed to parse delimited argument content");
+        return false;
+    }
+    if (g.state().config().reject_unknown) {
+        failure = in.from_owned(*chosen);
+        return false;
+    }
+    std::string message = error_message(*chosen);
+    out = TrackedNode::leaf(SyntaxNode::Error{std::move(message), tokens_to_string(tokens)}, Span{c.start, c.end});
+    out.with_diagnostics(std::move(failures));
+    return true;
+}
+
+}  // namespace quorvel::parse::grammar

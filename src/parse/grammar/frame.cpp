@@ -1,0 +1,245 @@
+// The frame of the grammar: hard stops, small helpers, the content-group
+// wrappers and the item parsers that content repeats.
+#include <algorithm>
+
+#include "parse/grammar/grammar.hpp"
+#include "parse/grammar/stack_guard.hpp"
+
+namespace quorvel::parse::grammar {
+
+using syntax::syntax_node::GroupKind;
+
+// ---- Hard stops and boundaries ---------------------------------------------------
+
+bool is_text_hard_stop(const Token& token) noexcept {
+    return token.kind() == TokenKind::RBrace || token.kind() == TokenKind::MathShift || token.is_control("end");
+}
+
+bool is_math_hard_stop(const Token& token) noexcept {
+    return is_text_hard_stop(token) || token.is_control("right");
+}
+
+bool is_math_control_paren_hard_stop(const Token& token) noexcept {
+    return is_math_hard_stop(token) || token.is_control(")");
+}
+
+bool is_hard_stop(HardStop stop, const Token& token) noexcept {
+    switch (stop) {
+        case HardStop::Math: return is_math_hard_stop(token);
+        case HardStop::Text: return is_text_hard_stop(token);
+        case HardStop::MathControlParen: return is_math_control_paren_hard_stop(token);
+    }
+    return false;
+}
+
+bool is_outer_closing_boundary(const Token* next) noexcept {
+    if (next == nullptr) return true;
+    switch (next->kind()) {
+        case TokenKind::RBrace:
+        case TokenKind::MathShift:
+        case TokenKind::RBracket: return true;
+        default: return next->is_control("end") || next->is_control("right");
+    }
+}
+
+std::string slice_snippet(std::string_view source, std::size_t start, std::size_t end) {
+    if (start > end || end > source.size()) return {};
+    if (!is_char_boundary(source, start) || !is_char_boundary(source, end)) return {};
+    return std::string(source.substr(start, end - start));
+}
+
+// ---- The \buildrel test ------------------------------------------------------------
+
+namespace {
+
+void collect_occurrences(std::string_view source, std::string_view word, std::size_t from,
+                         std::vector<std::size_t>& out) {
+    for (std::size_t at = source.find(word, from); at != std::string_view::npos; at = source.find(word, at + 1)) {
+        out.push_back(at);
+    }
+}
+
+// The greatest value in the ascending list whose word, `length` bytes long,
+// ends at or before `limit`; none when there is no such value.
+std::optional<std::size_t> last_before(const std::vector<std::size_t>& starts, std::size_t length,
+                                       std::size_t limit) {
+    if (limit < length) return std::nullopt;
+    auto it = std::upper_bound(starts.begin(), starts.end(), limit - length);
+    if (it == starts.begin()) return std::nullopt;
+    return *(it - 1);
+}
+
+constexpr std::string_view kBuildrel = "\\buildrel";
+constexpr std::string_view kInfixWords[] = {"\\over", "\\choose", "\\atop", "\\above"};
+
+}  // namespace
+
+BuildrelIndex::BuildrelIndex(std::string_view source) : source_(source) {}
+BuildrelIndex::BuildrelIndex(std::string_view source, std::size_t floor) : source_(source), floor_(floor) {}
+
+bool BuildrelIndex::has_buildrel_tail_before_over(std::size_t offset) const {
+    if (offset != 0 && (offset > source_.size() || !is_char_boundary(source_, offset))) return false;
+    if (!built_) {
+        collect_occurrences(source_, kBuildrel, floor_, buildrel_);
+        // Each infix word is kept with its length so that only occurrences that
+        // end before the offset count.
+        for (std::string_view word : kInfixWords) {
+            std::vector<std::size_t> starts;
+            collect_occurrences(source_, word, floor_, starts);
+            infix_words_.push_back(std::move(starts));
+        }
+        built_ = true;
+    }
+    const auto buildrel = last_before(buildrel_, kBuildrel.size(), offset);
+    if (!buildrel) return false;
+    std::optional<std::size_t> greatest;
+    for (std::size_t i = 0; i < std::size(kInfixWords); ++i) {
+        const auto at = last_before(infix_words_[i], kInfixWords[i].size(), offset);
+        if (at && (!greatest || *at > *greatest)) greatest = at;
+    }
+    return !greatest || *buildrel > *greatest;
+}
+
+bool source_has_buildrel_tail_before_over(std::string_view source, std::size_t offset) {
+    return BuildrelIndex(source).has_buildrel_tail_before_over(offset);
+}
+
+// ---- Grammar: construction and small rules --------------------------------------------
+
+Grammar::Grammar(ParserState& state, Input& input)
+    : st_(state),
+      in_(input),
+      math_kb_(state.context().knowledge(ContentMode::Math)),
+      text_kb_(state.context().knowledge(ContentMode::Text)),
+      recover_(!state.config().abort_on_error),
+      reject_unknown_(state.config().reject_unknown),
+      buildrel_(state.source(), input.window_start()) {}
+
+void Grammar::skip_ws() {
+    while (const SpannedToken* t = in_.peek()) {
+        if (t->token.kind() != TokenKind::Whitespace) break;
+        in_.bump();
+    }
+    in_.expect(pattern::kSomethingElse);
+}
+
+const SpannedToken* Grammar::peek_after_ws() const noexcept {
+    for (std::size_t i = in_.pos();; ++i) {
+        const SpannedToken* t = in_.token_at(i);
+        if (t == nullptr || t->token.kind() != TokenKind::Whitespace) return t;
+    }
+}
+
+bool Grammar::control_seq(std::string_view name, PatternId label) {
+    const SpannedToken* t = in_.peek();
+    if (t != nullptr && t->token.is_control(name)) {
+        in_.bump();
+        return true;
+    }
+    in_.expect(label);
+    return false;
+}
+
+bool Grammar::infix_guard(ContentMode mode) const noexcept {
+    const SpannedToken* t = in_.peek();
+    if (t == nullptr || t->token.kind() != TokenKind::ControlSeq) return false;
+    const std::string_view name = t->token.name();
+    if (const auto* rec = kb(mode).lookup_command(name); rec != nullptr && rec->kind == knowledge::CommandKind::Infix) {
+        return true;
+    }
+    const ContentMode other = mode == ContentMode::Math ? ContentMode::Text : ContentMode::Math;
+    const auto* rec = kb(other).lookup_command(name);
+    return rec != nullptr && rec->kind == knowledge::CommandKind::Infix;
+}
+
+// ---- Groups --------------------------------------------------------------------
+
+bool Grammar::math_group(MathContentKind kind, TrackedNode& out) {
+    const std::size_t start = in_.pos();
+    DecomposedChildren items;
+    if (!math_content(kind, items)) return false;
+    out = TrackedNode::group(ContentMode::Math, GroupKind::Implicit{}, std::move(items), in_.span_since(start));
+    return true;
+}
+
+bool Grammar::text_group(TrackedNode& out) {
+    const std::size_t start = in_.pos();
+    DecomposedChildren items;
+    if (!text_content(items)) return false;
+    out = TrackedNode::group(ContentMode::Text, GroupKind::Implicit{}, std::move(items), in_.span_since(start));
+    return true;
+}
+
+bool Grammar::content_block(ContentMode mode, TrackedNode& out) {
+    return mode == ContentMode::Math ? math_group(main_math(), out) : text_group(out);
+}
+
+// ---- Items ---------------------------------------------------------------------
+
+bool Grammar::math_item_node(TrackedNode& out) {
+    skip_ws();
+    if (!scripted_atom(out)) return false;
+    skip_ws();
+    return true;
+}
+
+bool Grammar::math_item(TrackedNode& out) {
+    const SpannedToken* t = in_.peek();
+    if (t != nullptr && t->token.kind() == TokenKind::ControlSeq &&
+        (infix_guard(ContentMode::Math) || t->token.is_control("right") || t->token.is_control("end"))) {
+        in_.expect(pattern::kSomethingElse);
+        return false;
+    }
+    return math_item_node(out);
+}
+
+bool Grammar::text_item(TrackedNode& out) {
+    const SpannedToken* t = in_.peek();
+    if (t != nullptr && t->token.is_control("end")) {
+        in_.expect(pattern::kSomethingElse);
+        return false;
+    }
+    return text_atom(false, out);
+}
+
+bool Grammar::mode_item(ContentMode mode, TrackedNode& out) {
+    return mode == ContentMode::Math ? math_item(out) : text_item(out);
+}
+
+bool Grammar::run_item(ItemRule rule, bool paren_recover, TrackedNode& out) {
+    return rule == ItemRule::MathItemNode ? math_item_node(out) : text_atom(paren_recover, out);
+}
+
+bool Grammar::math_item_in(MathContentKind kind, TrackedNode& out) {
+    if (!kind.recover) return math_item_node(out);
+    return recoverable_item(ItemRule::MathItemNode, kind.paren_stop ? HardStop::MathControlParen : HardStop::Math,
+                            ContentMode::Math, out);
+}
+
+bool Grammar::text_item_in(TrackedNode& out) {
+    if (!recover_) return text_atom(false, out);
+    return recoverable_item(ItemRule::TextAtom, HardStop::Text, ContentMode::Text, out);
+}
+
+// ---- Text group content -----------------------------------------------------------
+
+bool Grammar::text_content(DecomposedChildren& out) {
+    check_stack();
+    RuleScope scope(in_);
+    for (;;) {
+        const std::size_t item_start = in_.pos();
+        const SpannedToken* next = peek_after_ws();
+        if (next == nullptr || next->token.kind() == TokenKind::RBrace || next->token.is_control("end")) break;
+        TrackedNode item;
+        if (!text_item_in(item)) {
+            // The item's failure is the content's; the items read so far go.
+            in_.rewind(item_start);
+            return scope.pass_on();
+        }
+        if (in_.pos() == item_start) break;  // an item always consumes; never loop on one that does not
+        out.push(std::move(item));
+    }
+    return true;
+}
+
+}  // namespace quorvel::parse::grammar

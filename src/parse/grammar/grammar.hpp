@@ -1,0 +1,232 @@
+// The grammar: recursive-descent rules over the token stream of one parse,
+// written against the runtime of input.hpp.
+//
+// One `Grammar` serves one (sub-)parse. Its rules return true with their
+// result, or false after making sure the input keeps a failure. The content
+// parsers of the two modes call each other (text arguments in math, inline
+// math in text), so every recursive entry checks the remaining stack.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "knowledge/argspec.hpp"
+#include "knowledge/knowledge_base.hpp"
+#include "knowledge/packages.hpp"
+#include "parse/config.hpp"
+#include "parse/grammar/input.hpp"
+#include "parse/grammar/tracked.hpp"
+#include "parse/parser_state.hpp"
+#include "parse/token.hpp"
+
+namespace quorvel::parse::grammar {
+
+struct ArgumentSession;
+struct RecoveryMemo;
+
+// Where error recovery must stop skipping, by the content an item stands in.
+enum class HardStop : std::uint8_t {
+    Math,              // `}`, `$`, \end, \right
+    Text,              // `}`, `$`, \end
+    MathControlParen,  // the math stops and \)
+};
+
+bool is_math_hard_stop(const Token& token) noexcept;
+bool is_text_hard_stop(const Token& token) noexcept;
+bool is_math_control_paren_hard_stop(const Token& token) noexcept;
+bool is_hard_stop(HardStop stop, const Token& token) noexcept;
+
+// True at the end of input and for `}`, `$`, `]`, \end and \right: the points
+// at which an enclosing construct, not the current one, ends a body.
+bool is_outer_closing_boundary(const Token* next) noexcept;
+
+// source[start..end] when the range is ordered, inside the source and on
+// character boundaries; otherwise the empty text.
+std::string slice_snippet(std::string_view source, std::size_t start, std::size_t end);
+
+// Joins the pieces of one text chunk: a one-space piece right after another
+// one-space piece is dropped, everything else is appended as it is.
+class TextChunkJoiner {
+public:
+    void add(std::string_view piece) {
+        const bool space = piece == " ";
+        if (space && last_was_space_) return;
+        text_.append(piece);
+        last_was_space_ = space;
+    }
+    std::string take() { return std::move(text_); }
+
+private:
+    std::string text_;
+    bool last_was_space_ = false;
+};
+
+// The textual `\buildrel` test before an infix `\over` at `offset`: true when
+// the last "\buildrel" in the source before the offset comes after the last
+// "\over", "\choose", "\atop" and "\above" there (or none of those occurs).
+// Precomputes the occurrences once, so each test is a pair of binary searches.
+class BuildrelIndex {
+public:
+    explicit BuildrelIndex(std::string_view source);
+    // Looks at the source from byte `floor` on only: a re-parsed argument sees
+    // only its own text.
+    BuildrelIndex(std::string_view source, std::size_t floor);
+    bool has_buildrel_tail_before_over(std::size_t offset) const;
+
+private:
+    std::string_view source_;
+    std::size_t floor_ = 0;
+    // Built on the first test: start offsets, ascending, of "\buildrel" and of
+    // each of the four infix words.
+    mutable bool built_ = false;
+    mutable std::vector<std::size_t> buildrel_;
+    mutable std::vector<std::vector<std::size_t>> infix_words_;
+};
+bool source_has_buildrel_tail_before_over(std::string_view source, std::size_t offset);
+
+// Which math content a rule reads: with or without item recovery, and whether
+// it also stops before \) (the content of \(...\) inside text).
+struct MathContentKind {
+    bool recover = true;
+    bool paren_stop = false;
+};
+
+class Grammar {
+public:
+    Grammar(ParserState& state, Input& input);
+    Grammar(const Grammar&) = delete;
+    Grammar& operator=(const Grammar&) = delete;
+
+    Input& input() noexcept { return in_; }
+    ParserState& state() noexcept { return st_; }
+
+    // ---- Content and groups -------------------------------------------------
+
+    // The whole math content: items up to `}`, `$`, the end of input, \right,
+    // \end or the extra stop, split by one infix command; padded by white space.
+    bool math_content(MathContentKind kind, DecomposedChildren& out);
+    // Text items up to `}`, the end of input or \end; the white space before
+    // the stop is left unconsumed.
+    bool text_content(DecomposedChildren& out);
+    // The content of a mode made one implicit group.
+    bool math_group(MathContentKind kind, TrackedNode& out);
+    bool text_group(TrackedNode& out);
+    // The group parser of a mode: the main math content or the text content.
+    bool content_block(ContentMode mode, TrackedNode& out);
+
+    // The kinds of content the frame reads with this grammar's settings.
+    MathContentKind main_math() const noexcept { return {recover_, false}; }
+    MathContentKind paren_math(bool with_recovery) const noexcept { return {recover_ && with_recovery, true}; }
+
+    // ---- Items -------------------------------------------------------------
+
+    // One scripted atom padded by white space; no guard of its own.
+    bool math_item_node(TrackedNode& out);
+    // The math item that refuses to start at an infix command, \right or \end.
+    bool math_item(TrackedNode& out);
+    // A text atom that refuses to start at \end; its \(...\) content never
+    // recovers.
+    bool text_item(TrackedNode& out);
+    bool mode_item(ContentMode mode, TrackedNode& out);
+
+    // ---- Atoms -------------------------------------------------------------
+
+    bool scripted_atom(TrackedNode& out);
+    bool math_atom(TrackedNode& out);
+    // `paren_recover`: whether the content of \(...\) recovers its items.
+    bool text_atom(bool paren_recover, TrackedNode& out);
+    bool braced_group(ContentMode mode, TrackedNode& out);
+    bool text_chunk(TrackedNode& out);
+
+    // ---- Commands ------------------------------------------------------------
+
+    struct CommandHead {
+        std::string_view name;
+        const knowledge::ActiveCommandRecord* record = nullptr;
+    };
+    // Reads a control sequence known in `mode` with the expected kind.
+    bool command_head(knowledge::CommandKind expected, ContentMode mode, CommandHead& out);
+    bool prefix_command(ContentMode mode, TrackedNode& out);
+    bool declarative_command(ContentMode mode, TrackedNode& out);
+    // A look-ahead: the next token is a control word of kind infix in the
+    // knowledge base of `mode` or, failing that, of the other mode.
+    bool infix_guard(ContentMode mode) const noexcept;
+
+    // ---- Rules built elsewhere -------------------------------------------------
+    // The argument slots of a command, environment or infix command; a
+    // `\left`...`\right` group after its `\left`; an environment after its
+    // `\begin`; and the recovery wrapper around one content item.
+
+    bool argument_slots(std::span<const knowledge::ArgSpec> specs, PatternId label,
+                        std::vector<TrackedArgumentSlot>& out);
+    // What the argument rules share across one parse and its argument
+    // re-parses; made on first use, handed to the grammar of each re-parse.
+    ArgumentSession& argument_session();
+    void share_argument_session(const Grammar& parent) noexcept { argument_session_ = parent.argument_session_; }
+    bool delimited_group(TrackedNode& out);
+    bool environment(ContentMode mode, TrackedNode& out);
+
+    enum class ItemRule : std::uint8_t { MathItemNode, TextAtom };
+    bool recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out);
+
+    // Runs one item rule without recovery.
+    bool run_item(ItemRule rule, bool paren_recover, TrackedNode& out);
+
+    // ---- Small rules ---------------------------------------------------------
+
+    // Skips white-space tokens; the refusal of the token after them is kept.
+    void skip_ws();
+    // A look-ahead: after white space, the next token (null at the end).
+    const SpannedToken* peek_after_ws() const noexcept;
+    // Accepts exactly the control sequence `name`, else fails expecting `label`.
+    bool control_seq(std::string_view name, PatternId label);
+
+    const knowledge::KnowledgeBase& kb(ContentMode mode) const noexcept {
+        return mode == ContentMode::Math ? math_kb_ : text_kb_;
+    }
+
+private:
+    bool math_item_in(MathContentKind kind, TrackedNode& out);
+    bool text_item_in(TrackedNode& out);
+    bool left_stop_after_ws(MathContentKind kind) const noexcept;
+    bool right_stop_after_ws(MathContentKind kind) const noexcept;
+    bool infix_step(MathContentKind kind, RuleScope& scope, std::size_t ab_start, DecomposedChildren& left,
+                    DecomposedChildren& out);
+
+    struct ScriptedParts;
+    // How a step of a scripted atom ended: with its result, with a failure of
+    // its own (in the out-parameter), or with a sub-rule's failure left kept.
+    enum class Step : std::uint8_t { Done, Own, PassedOn };
+    Step scripted_components(ScriptedParts& parts, Failure& failure);
+    Step script_operand(PatternId label, TrackedNode& out, Failure& failure);
+    bool braced_prime_group(TrackedNode& out);
+
+    bool escaped_symbol(TrackedNode& out);
+    bool delimiter_control_command(TrackedNode& out);
+    bool unknown_command(TrackedNode& out);
+    bool active_space(TrackedNode& out);
+    bool math_prime(TrackedNode& out);
+    bool math_char(TrackedNode& out);
+    bool environment_alternative(ContentMode mode, TrackedNode& out);
+    bool inline_math_dollar(TrackedNode& out);
+    bool inline_math_paren(bool recover, TrackedNode& out);
+    bool text_script_refusal();
+    bool command_rule(knowledge::CommandKind kind, ContentMode mode, TrackedNode& out);
+
+    ParserState& st_;
+    Input& in_;
+    const knowledge::KnowledgeBase& math_kb_;
+    const knowledge::KnowledgeBase& text_kb_;
+    bool recover_;
+    bool reject_unknown_;
+    BuildrelIndex buildrel_;
+    std::shared_ptr<ArgumentSession> argument_session_;
+    // What the recovery of failed items keeps across this grammar's items.
+    std::shared_ptr<RecoveryMemo> recovery_;
+};
+
+}  // namespace quorvel::parse::grammar

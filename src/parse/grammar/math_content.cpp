@@ -1,0 +1,170 @@
+// Math group content: the items of one stretch of math, split by at most one
+// infix command into its left and right operands.
+#include "parse/grammar/grammar.hpp"
+#include "parse/grammar/stack_guard.hpp"
+
+namespace quorvel::parse::grammar {
+
+namespace {
+
+bool is_content_boundary(const SpannedToken* t) noexcept {
+    return t == nullptr || t->token.kind() == TokenKind::RBrace || t->token.kind() == TokenKind::MathShift;
+}
+
+// Moves the cursor back over the white-space tokens consumed since `floor`.
+void unconsume_trailing_ws(Input& in, std::size_t floor) {
+    std::size_t pos = in.pos();
+    while (pos > floor && in.token_at(pos - 1)->token.kind() == TokenKind::Whitespace) --pos;
+    in.rewind(pos);
+}
+
+}  // namespace
+
+bool Grammar::left_stop_after_ws(MathContentKind kind) const noexcept {
+    const SpannedToken* t = peek_after_ws();
+    if (t == nullptr || t->token.kind() != TokenKind::ControlSeq) return false;
+    if (t->token.is_control("right") || t->token.is_control("end")) return true;
+    if (kind.paren_stop && t->token.is_control(")")) return true;
+    // The guard looks at the cursor; run it at the token after the white space.
+    const std::string_view name = t->token.name();
+    if (const auto* rec = math_kb_.lookup_command(name); rec != nullptr && rec->kind == knowledge::CommandKind::Infix) {
+        return true;
+    }
+    const auto* rec = text_kb_.lookup_command(name);
+    return rec != nullptr && rec->kind == knowledge::CommandKind::Infix;
+}
+
+bool Grammar::right_stop_after_ws(MathContentKind kind) const noexcept {
+    const SpannedToken* t = peek_after_ws();
+    if (t == nullptr) return false;
+    return t->token.is_control("right") || t->token.is_control("end") || (kind.paren_stop && t->token.is_control(")"));
+}
+
+bool Grammar::math_content(MathContentKind kind, DecomposedChildren& out) {
+    check_stack();
+    RuleScope scope(in_);
+    skip_ws();
+    const std::size_t ab_start = in_.pos();
+
+    // Step A: the items before any infix command.
+    DecomposedChildren left;
+    for (;;) {
+        const std::size_t item_start = in_.pos();
+        const SpannedToken* next = peek_after_ws();
+        if (is_content_boundary(next)) break;
+        const bool saw_left = next->token.is_control("left");
+        if (left_stop_after_ws(kind)) break;
+        TrackedNode item;
+        if (math_item_in(kind, item)) {
+            if (in_.pos() == item_start) break;  // an item always consumes; never loop on one that does not
+            left.push(std::move(item));
+            continue;
+        }
+        // The item's failure is the content's; the items read so far go.
+        // A bad \left delimiter keeps the position the item reached.
+        const bool keep_position =
+            saw_left && in_.alt() && in_.alt()->failure.kind == ParseDiagnosticKind::LeftRightDelimiter;
+        if (!keep_position) in_.rewind(item_start);
+        return scope.pass_on();
+    }
+
+    // Steps B and C.
+    if (!infix_step(kind, scope, ab_start, left, out)) return false;
+    skip_ws();
+    return true;
+}
+
+bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t ab_start, DecomposedChildren& left,
+                         DecomposedChildren& out) {
+    const std::size_t infix_pos = in_.pos();
+    const SpannedToken* next = peek_after_ws();
+    const knowledge::ActiveCommandRecord* record = nullptr;
+    if (next != nullptr && next->token.kind() == TokenKind::ControlSeq) {
+        record = math_kb_.lookup_command(next->token.name());
+    }
+    if (record == nullptr || record->kind != knowledge::CommandKind::Infix) {
+        out.append(std::move(left));
+        return true;
+    }
+
+    // The offset of the \buildrel test: where the text after the left operand begins.
+    const SpannedToken* at = in_.token_at(infix_pos);
+    const std::size_t infix_offset = at != nullptr ? at->span.start : in_.source_len();
+
+    auto fail = [&](std::size_t rewind_to) {
+        in_.rewind(rewind_to);
+        return scope.pass_on();
+    };
+
+    skip_ws();
+    CommandHead head;
+    if (!command_head(knowledge::CommandKind::Infix, ContentMode::Math, head)) return fail(in_.pos());
+    std::vector<TrackedArgumentSlot> slots;
+    if (!argument_slots(head.record->args, pattern::kInfixCommandArgument, slots)) return fail(in_.pos());
+
+    // Right operand items are read by the guarded math item, without recovery.
+    DecomposedChildren right;
+    DecomposedChildren tail;
+    if (head.name == "over" && buildrel_.has_buildrel_tail_before_over(infix_offset)) {
+        // \buildrel top \over rel: exactly one right item, then the rest of the
+        // content as a content of its own.
+        const std::size_t item_start = in_.pos();
+        TrackedNode item;
+        if (!math_item(item)) return fail(item_start);
+        right.push(std::move(item));
+        const std::size_t rest = in_.pos();
+        const SpannedToken* t = peek_after_ws();
+        if (!is_content_boundary(t) && !right_stop_after_ws(kind)) {
+            if (!math_content(kind, tail)) return fail(rest);
+            unconsume_trailing_ws(in_, rest);
+        }
+    } else {
+        for (;;) {
+            const std::size_t item_start = in_.pos();
+            skip_ws();
+            const SpannedToken* t = in_.peek();
+            if (is_content_boundary(t) || right_stop_after_ws(kind)) {
+                in_.rewind(item_start);
+                break;
+            }
+            if (t->token.kind() == TokenKind::ControlSeq && infix_guard(ContentMode::Math)) {
+                // A second infix command in this content: located at that
+                // command, which stays unconsumed.
+                Failure failure = in_.err_peek_or_point("Ambiguous use of \\" + std::string(t->token.name()));
+                failure.kind = ParseDiagnosticKind::AmbiguousInfix;
+                return scope.fail(std::move(failure));
+            }
+            in_.rewind(item_start);
+            TrackedNode item;
+            if (!math_item(item)) return fail(item_start);
+            if (in_.pos() == item_start) break;
+            right.push(std::move(item));
+        }
+    }
+
+    // Step C: the operands and the infix node.
+    const Span content = in_.span_since(ab_start);
+    const Span left_span = left.extent(Span{content.start, content.start});
+    const Span right_span = right.extent(Span{content.end, content.end});
+    TrackedNode left_op = TrackedNode::fold(ContentMode::Math, std::move(left), left_span);
+    TrackedNode right_op = TrackedNode::fold(ContentMode::Math, std::move(right), right_span);
+    DecomposedArgs args = decompose_args(std::move(slots));
+
+    TrackedNode node;
+    node.span = Span{left_op.span.start, right_op.span.end};
+    node.diagnostics = std::move(args.diagnostics);
+    for (auto& f : left_op.diagnostics) node.diagnostics.push_back(std::move(f));
+    for (auto& f : right_op.diagnostics) node.diagnostics.push_back(std::move(f));
+    node.spans.reserve(args.spans.size() + 2);
+    node.spans.push_back(SpanTree(left_op.span, std::move(left_op.spans)));
+    for (auto& s : args.spans) node.spans.push_back(std::move(s));
+    node.spans.push_back(SpanTree(right_op.span, std::move(right_op.spans)));
+    node.node = SyntaxNode::Infix{std::string(head.name), std::move(args.args), std::move(left_op.node),
+                                  std::move(right_op.node)};
+
+    out.push(std::move(node));
+    out.append(std::move(tail));
+    return true;
+}
+
+}  // namespace quorvel::parse::grammar

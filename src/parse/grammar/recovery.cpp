@@ -1,0 +1,566 @@
+// Error recovery of content items: a failing item becomes an `Error` node
+// over the skipped tokens and one recorded diagnostic, and the content goes
+// on after it. Also the helpers environments share with it.
+#include "parse/grammar/recovery.hpp"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "parse/grammar/arguments.hpp"
+#include "parse/grammar/stack_guard.hpp"
+#include "parse/utf8.hpp"
+
+namespace quorvel::parse::grammar {
+
+using Kind = ParseDiagnosticKind;
+
+namespace {
+
+ContentMode other_mode(ContentMode mode) {
+    return mode == ContentMode::Math ? ContentMode::Text : ContentMode::Math;
+}
+
+bool is_whitespace_token(const SpannedToken* t) {
+    return t != nullptr && t->token.kind() == TokenKind::Whitespace;
+}
+
+PatternId keyword_label(std::string_view keyword) {
+    return keyword == "end" ? pattern::kEnd : pattern::kBegin;
+}
+
+bool match_control(Input& in, std::string_view name, PatternId label) {
+    const SpannedToken* t = in.peek();
+    if (t != nullptr && t->token.is_control(name)) {
+        in.bump();
+        return true;
+    }
+    in.expect(label);
+    return false;
+}
+
+void skip_whitespace(Input& in) {
+    while (is_whitespace_token(in.peek())) in.bump();
+    in.expect(pattern::kSomethingElse);
+}
+
+// The index of the first token at or after `from` that is not white space.
+std::size_t skip_whitespace_index(const Input& in, std::size_t from) {
+    while (is_whitespace_token(in.token_at(from))) ++from;
+    return from;
+}
+
+// The index of the first token of `in` that starts at or after `offset`.
+std::size_t first_token_from(const Input& in, std::size_t offset) {
+    std::size_t lo = 0;
+    std::size_t hi = in.token_count();
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (in.token_at(mid)->span.start < offset) {
+            lo = mid + 1;
+        } else {
+            hi = mid;
+        }
+    }
+    return lo;
+}
+
+// Unicode white space (the White_Space property), for the textual test of
+// message normalisation.
+bool is_unicode_whitespace(char32_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000;
+}
+
+std::string_view trim_unicode_whitespace_start(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        char32_t c = 0;
+        const std::size_t n =
+            utf8::decode(reinterpret_cast<const unsigned char*>(text.data()) + i, text.size() - i, c);
+        if (n == 0 || !is_unicode_whitespace(c)) break;
+        i += n;
+    }
+    return text.substr(i);
+}
+
+bool is_env_name_char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '*';
+}
+
+// The environment name of a `\begin {name}` at the start of `text`, when it
+// is made of ASCII letters, digits and `*`.
+std::optional<std::string_view> textual_begin_name(std::string_view text) {
+    text = trim_unicode_whitespace_start(text);
+    constexpr std::string_view kBegin = "\\begin";
+    if (text.substr(0, kBegin.size()) != kBegin) return std::nullopt;
+    text = trim_unicode_whitespace_start(text.substr(kBegin.size()));
+    if (text.empty() || text.front() != '{') return std::nullopt;
+    std::size_t end = 1;
+    while (end < text.size() && is_env_name_char(text[end])) ++end;
+    if (end == 1 || end >= text.size() || text[end] != '}') return std::nullopt;
+    return text.substr(1, end - 1);
+}
+
+std::string mode_error_message(std::string_view name, ContentMode mode) {
+    return "Environment " + std::string(name) + " is not allowed in " + std::string(syntax::content_mode_name(mode)) +
+           " mode";
+}
+
+std::string mismatch_message(std::string_view expected, std::string_view found) {
+    return "Environment name mismatch: expected \\end{" + std::string(expected) + "}, found \\end{" +
+           std::string(found) + "}";
+}
+
+}  // namespace
+
+// ---- Environment headers at the cursor ----------------------------------------------
+
+bool environment_name(Input& in, std::string& name) {
+    return labelled(in, pattern::kEnvironmentName, false, [&] {
+        const SpannedToken* t = in.peek();
+        if (t == nullptr || t->token.kind() != TokenKind::LBrace) {
+            in.expect(pattern::kLBrace);
+            return false;
+        }
+        in.bump();
+        name.clear();
+        while ((t = in.peek()) != nullptr) {
+            if (t->token.kind() == TokenKind::Char) {
+                utf8::append(name, t->token.ch());
+            } else if (t->token.kind() == TokenKind::Star) {
+                name.push_back('*');
+            } else {
+                break;
+            }
+            in.bump();
+        }
+        // The name-token selector refused the token after the name.
+        in.expect(pattern::kSomethingElse);
+        if (name.empty()) return false;
+        t = in.peek();
+        if (t == nullptr || t->token.kind() != TokenKind::RBrace) {
+            in.expect(pattern::kRBrace);
+            return false;
+        }
+        in.bump();
+        return true;
+    });
+}
+
+std::optional<EnvironmentHeader> peek_environment_header_at_cursor(Input& in, std::string_view keyword) {
+    const SpannedToken* t = in.peek();
+    if (t == nullptr || !t->token.is_control(keyword)) return std::nullopt;
+    return lookahead(in, [&]() -> std::optional<EnvironmentHeader> {
+        if (!match_control(in, keyword, keyword_label(keyword))) return std::nullopt;
+        skip_whitespace(in);
+        const std::size_t open = in.pos();
+        std::string name;
+        if (!environment_name(in, name)) return std::nullopt;
+        return EnvironmentHeader{std::move(name), in.span_since(open)};
+    });
+}
+
+bool consume_environment_marker(Input& in, std::string_view keyword) {
+    const std::size_t pos = in.pos();
+    std::optional<Input::Located> old = in.take_alt();
+    bool ok = match_control(in, keyword, keyword_label(keyword));
+    if (ok) {
+        skip_whitespace(in);
+        std::string name;
+        ok = environment_name(in, name);
+    }
+    if (ok) {
+        std::optional<Input::Located> fresh = in.take_alt();
+        in.restore_alt(std::move(old));
+        in.merge_alt(std::move(fresh));
+        return true;
+    }
+    in.rewind(pos);
+    in.restore_alt(std::move(old));
+    return false;
+}
+
+bool is_hard_stop_after_whitespace(Input& in, HardStop stop) {
+    const SpannedToken* t = in.token_at(skip_whitespace_index(in, in.pos()));
+    return t != nullptr && is_hard_stop(stop, t->token);
+}
+
+// ---- The environment index ---------------------------------------------------------
+
+EnvironmentIndex::EnvironmentIndex(const SpannedToken* tokens, std::size_t count)
+    : tokens_(tokens), count_(tokens != nullptr ? count : 0) {
+    for (std::size_t i = 0; i < count_; ++i) {
+        const Token& t = tokens_[i].token;
+        if (!t.is_control("begin") && !t.is_control("end")) continue;
+        std::size_t header = kNone;
+        if (auto h = read(i, count_)) {
+            header = headers_.size();
+            headers_.push_back(std::move(*h));
+        }
+        controls_.push_back(Control{i, header, 0, 0});
+    }
+    build_stacks();
+    build_walks();
+}
+
+std::optional<EnvironmentIndex::Header> EnvironmentIndex::read(std::size_t i, std::size_t limit) const {
+    std::size_t j = i + 1;
+    while (j < limit && tokens_[j].token.kind() == TokenKind::Whitespace) ++j;
+    if (j >= limit || tokens_[j].token.kind() != TokenKind::LBrace) return std::nullopt;
+    Header h{i, limit, tokens_[i].token.is_control("begin"), {}};
+    for (++j; j < limit; ++j) {
+        const Token& t = tokens_[j].token;
+        if (t.kind() == TokenKind::Char) {
+            utf8::append(h.name, t.ch());
+        } else if (t.kind() == TokenKind::Star) {
+            h.name.push_back('*');
+        } else if (t.kind() == TokenKind::RBrace && !h.name.empty()) {
+            h.close = j;
+            return h;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (h.name.empty()) return std::nullopt;
+    return h;
+}
+
+void EnvironmentIndex::build_stacks() {
+    nodes_.push_back(StackNode{kNone, kNone});
+    // The current stack, with the depths at which each name stands, so that an
+    // `\end` finds the topmost entry of its name at once.
+    std::vector<std::size_t> stack;
+    std::unordered_map<std::string_view, std::vector<std::size_t>> depths;
+    auto top = [&] { return stack.empty() ? kEmpty : stack.back(); };
+    for (Control& c : controls_) {
+        c.before = top();
+        if (c.header != kNone) {
+            const Header& h = headers_[c.header];
+            if (h.begin) {
+                nodes_.push_back(StackNode{c.header, top()});
+                depths[h.name].push_back(stack.size());
+                stack.push_back(nodes_.size() - 1);
+            } else if (auto it = depths.find(h.name); it != depths.end() && !it->second.empty()) {
+                const std::size_t depth = it->second.back();
+                while (stack.size() > depth) {
+                    depths[headers_[nodes_[stack.back()].header].name].pop_back();
+                    stack.pop_back();
+                }
+            }
+        }
+        c.after = top();
+    }
+}
+
+void EnvironmentIndex::build_walks() {
+    // A strict walk started at a `\begin` ends at its matching `\end`, at the
+    // first `\end` that differs from the innermost open name (which ends the
+    // walks of every `\begin` still open), or at the end of the tokens.
+    const std::size_t n = headers_.size();
+    std::vector<std::size_t> closed_at(n, kNone);
+    std::vector<std::size_t> mismatch(n, kNone);
+    std::vector<std::size_t> open;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (headers_[k].begin) {
+            open.push_back(k);
+            continue;
+        }
+        if (open.empty()) continue;
+        if (headers_[open.back()].name == headers_[k].name) {
+            closed_at[open.back()] = k;
+            open.pop_back();
+            continue;
+        }
+        mismatches_.push_back(Mismatch{headers_[open.back()].name, headers_[k].name});
+        for (std::size_t o : open) mismatch[o] = mismatches_.size() - 1;
+        open.clear();
+    }
+    // A walk from header k with an empty stack skips the `\end`s it meets at
+    // the top and jumps over every environment that closes properly.
+    walk_from_.assign(n + 1, kNone);
+    for (std::size_t k = n; k-- > 0;) {
+        if (!headers_[k].begin) {
+            walk_from_[k] = walk_from_[k + 1];
+        } else if (mismatch[k] != kNone) {
+            walk_from_[k] = mismatch[k];
+        } else if (closed_at[k] != kNone) {
+            walk_from_[k] = walk_from_[closed_at[k] + 1];
+        }
+    }
+}
+
+std::size_t EnvironmentIndex::first_token_at_or_after(std::size_t offset) const {
+    const SpannedToken* end = tokens_ + count_;
+    const SpannedToken* it =
+        std::lower_bound(tokens_, end, offset, [](const SpannedToken& t, std::size_t off) { return t.span.start < off; });
+    return static_cast<std::size_t>(it - tokens_);
+}
+
+std::vector<std::string> EnvironmentIndex::materialise(std::size_t node) const {
+    std::vector<std::string> out;
+    for (; node != kEmpty; node = nodes_[node].parent) out.push_back(headers_[nodes_[node].header].name);
+    std::reverse(out.begin(), out.end());
+    return out;
+}
+
+std::vector<std::string> EnvironmentIndex::stack_before(std::size_t offset) const {
+    if (count_ == 0) return {};
+    const std::size_t limit = first_token_at_or_after(offset);
+    auto it = std::lower_bound(controls_.begin(), controls_.end(), limit,
+                               [](const Control& c, std::size_t l) { return c.token < l; });
+    if (it == controls_.begin()) return {};
+    const Control& c = *(it - 1);
+    if (c.header != kNone && headers_[c.header].close < limit) return materialise(c.after);
+    // The offset cuts this header: it counts with what lies before the offset.
+    std::vector<std::string> stack = materialise(c.before);
+    const std::optional<Header> cut = read(c.token, limit);
+    if (!cut) return stack;
+    if (cut->begin) {
+        stack.push_back(cut->name);
+    } else if (auto top = std::find(stack.rbegin(), stack.rend(), cut->name); top != stack.rend()) {
+        stack.erase(std::prev(top.base()), stack.end());
+    }
+    return stack;
+}
+
+std::optional<EnvironmentIndex::Mismatch> EnvironmentIndex::first_mismatch_from(std::size_t offset) const {
+    auto it = std::lower_bound(headers_.begin(), headers_.end(), offset,
+                               [&](const Header& h, std::size_t off) { return tokens_[h.control].span.start < off; });
+    const std::size_t found = walk_from_[static_cast<std::size_t>(it - headers_.begin())];
+    if (found == kNone) return std::nullopt;
+    return mismatches_[found];
+}
+
+// ---- Wording -------------------------------------------------------------------------
+
+std::pair<std::string, std::optional<Kind>> normalize_recovery_message(const ParseContext& context, ContentMode mode,
+                                                                       std::string_view snippet,
+                                                                       const EnvironmentIndex& index,
+                                                                       std::size_t snippet_offset, std::string message,
+                                                                       std::optional<Kind> kind) {
+    if (kind != Kind::RawExpectedFound) return {std::move(message), kind};
+    if (const auto name = textual_begin_name(snippet)) {
+        if (context.lookup_env(*name, mode) == nullptr && context.lookup_env(*name, other_mode(mode)) != nullptr) {
+            return {mode_error_message(*name, mode), Kind::EnvironmentModeError};
+        }
+    }
+    if (const auto mismatch = index.first_mismatch_from(snippet_offset)) {
+        return {mismatch_message(mismatch->expected, mismatch->found), Kind::EnvironmentNameMismatch};
+    }
+    return {std::move(message), kind};
+}
+
+Failure recovery_diagnostic_from_error(Failure failure, std::string_view message, std::optional<Kind> kind) {
+    if (!kind) return failure;
+    if (failure.custom ? failure.message == message
+                       : (kind == Kind::EnvironmentNameMismatch || kind == Kind::RawExpectedFound ||
+                          kind == Kind::UnclosedInlineMath)) {
+        failure.kind = kind;
+        return failure;
+    }
+    return Failure::custom_message(failure.span, std::string(message), kind);
+}
+
+bool is_delimiter_token(const knowledge::KnowledgeBase& math, const Token& token) {
+    switch (token.kind()) {
+        case TokenKind::Char: {
+            std::string text;
+            utf8::append(text, token.ch());
+            return math.lookup_delimiter(text, false) != nullptr;
+        }
+        case TokenKind::LBracket: return math.lookup_delimiter("[", false) != nullptr;
+        case TokenKind::RBracket: return math.lookup_delimiter("]", false) != nullptr;
+        case TokenKind::ControlSeq: return math.lookup_delimiter(token.name(), true) != nullptr;
+        default: return false;
+    }
+}
+
+std::optional<Failure> invalid_left_recovery_diagnostic(const knowledge::KnowledgeBase& math, const Input& in,
+                                                        std::size_t start, std::size_t end) {
+    auto invalid = [](Span at) {
+        return Failure::custom_message(at, "invalid \\left delimiter", Kind::LeftRightDelimiter);
+    };
+    for (std::size_t i = first_token_from(in, start); i < in.token_count(); ++i) {
+        const SpannedToken* t = in.token_at(i);
+        if (t->span.start > end) return std::nullopt;
+        if (!t->token.is_control("left")) continue;
+        const SpannedToken* next = in.token_at(skip_whitespace_index(in, i + 1));
+        if (next == nullptr) return invalid(t->span);
+        if (next->span.start > end) return std::nullopt;
+        if (!is_delimiter_token(math, next->token)) return invalid(next->span);
+    }
+    return std::nullopt;
+}
+
+// ---- The recovery item -------------------------------------------------------------------
+
+bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out) {
+    const std::size_t p = in_.pos();
+    const std::size_t first = skip_whitespace_index(in_, p);
+    const SpannedToken* next = in_.token_at(first);
+    const bool is_left = next != nullptr && next->token.is_control("left");
+    const bool is_begin = next != nullptr && next->token.is_control("begin");
+    const std::size_t s = next != nullptr ? next->span.start : in_.source_len();
+    std::optional<EnvironmentHeader> header;
+    if (is_begin) {
+        in_.rewind(first);
+        header = peek_environment_header_at_cursor(in_, "begin");
+        in_.rewind(p);
+    }
+
+    if (!recovery_) recovery_ = std::make_shared<RecoveryMemo>(in_.token_count());
+    RecoveryMemo& memo = *recovery_;
+    const std::size_t depth = st_.depth();
+    const std::size_t limit = st_.config().max_group_depth;
+    const std::size_t key = p * 2 + (rule == ItemRule::TextAtom ? 1 : 0);
+    std::optional<Input::Located> kept = in_.take_alt();
+    std::optional<Input::Located> own;
+    bool ok = false;
+    if (++memo.item_runs > memo.item_run_budget) throw NestingTooDeep{};
+    const RecoveryMemo::FailedAttempt* remembered = nullptr;
+    if (auto hit = memo.failed.find(key); hit != memo.failed.end() && depth + hit->second.depth_rise < limit) {
+        remembered = &hit->second;
+    } else if (auto at = memo.failed_at_depth.find({key, depth}); at != memo.failed_at_depth.end()) {
+        remembered = &at->second;
+    }
+    if (remembered != nullptr) {
+        own = remembered->own;
+        in_.rewind(remembered->cursor);
+        st_.reset_depth_peak(std::max(st_.depth_peak(), depth + remembered->depth_rise));
+    } else {
+        const std::size_t outer_peak = st_.depth_peak();
+        st_.reset_depth_peak(depth);
+        ok = run_item(rule, true, out);
+        const std::size_t rise = st_.depth_peak() - depth;
+        st_.reset_depth_peak(std::max(outer_peak, st_.depth_peak()));
+        own = in_.take_alt();
+        if (!ok) {
+            RecoveryMemo::FailedAttempt failed{own, in_.pos(), rise};
+            if (depth + rise < limit) {
+                memo.failed.insert_or_assign(key, std::move(failed));
+            } else {
+                memo.failed_at_depth.insert_or_assign({key, depth}, std::move(failed));
+            }
+        }
+    }
+    // What was kept before the item comes first, as if the item had run on it.
+    in_.restore_alt(std::move(kept));
+    in_.merge_alt(std::move(own));
+    if (ok) return true;
+    Failure e = in_.take_failure();
+
+    // Failures the enclosing construct handles: a bad `\left`, a `\begin` of an
+    // environment it cannot read here, and one that a hard stop follows.
+    auto pass_through = [&] {
+        in_.add_alt(p, std::move(e));
+        return false;
+    };
+    if (is_left && e.kind == Kind::LeftRightDelimiter) return pass_through();
+    if (is_begin && (e.kind == Kind::EnvironmentModeError || e.kind == Kind::UnknownEnvironment)) {
+        return pass_through();
+    }
+    const std::size_t failure_end = e.span.end;
+    in_.rewind(p);
+    if (is_hard_stop_after_whitespace(in_, stop)) return pass_through();
+
+    std::optional<Kind> kind = e.kind;
+    if (!kind && !e.custom) kind = Kind::RawExpectedFound;
+    std::string message;
+    if (header && kb(mode).lookup_env(header->name) == nullptr &&
+        kb(other_mode(mode)).lookup_env(header->name) != nullptr) {
+        message = mode_error_message(header->name, mode);
+        kind = Kind::EnvironmentModeError;
+    } else {
+        message = e.custom ? e.message : in_.display(e);
+    }
+
+    const EnvironmentIndex& environments = memo.environment_index(in_);
+    const std::string_view source = st_.source();
+    const std::size_t window_end = std::min(in_.source_len(), source.size());
+    const std::string_view snippet =
+        s <= window_end && is_char_boundary(source, s) ? source.substr(s, window_end - s) : source.substr(0, window_end);
+    auto [final_message, final_kind] =
+        normalize_recovery_message(st_.context(), mode, snippet, environments, s, std::move(message), kind);
+    const bool skip_arguments = final_kind == Kind::CommandModeError;
+    const bool single_token = final_kind == Kind::UnknownCommand && e.span.start == s;
+
+    std::optional<Failure> diagnostic;
+    if (!e.custom) {
+        const OwnedToken* foreign = e.foreign_found();
+        const SpannedToken* found = foreign != nullptr ? nullptr : in_.token_at(e.found);
+        const bool at_right_or_end =
+            foreign != nullptr ? (foreign->is_control("right") || foreign->is_control("end"))
+                               : (found != nullptr && (found->token.is_control("right") || found->token.is_control("end")));
+        if (at_right_or_end) diagnostic = invalid_left_recovery_diagnostic(math_kb_, in_, s, e.span.end);
+    }
+    if (!diagnostic) diagnostic = recovery_diagnostic_from_error(std::move(e), final_message, final_kind);
+    if ((diagnostic->direct() == nullptr || !*diagnostic->direct()) && header && diagnostic->kind == Kind::EnvironmentModeError) {
+        diagnostic->at_source(header->braced);
+    }
+    st_.push_recovery_diagnostic(in_.to_owned(*diagnostic));
+
+    // Skip the bad content: as a rule up to the next hard stop of the mode.
+    std::optional<std::vector<std::string>> open_before;  // environments open before the item
+    std::optional<std::vector<std::string>> open_at_failure;
+    bool consumed = false;
+    for (;;) {
+        skip_ws();
+        const SpannedToken* t = in_.peek();
+        if (t == nullptr) break;
+        if (skip_arguments && (t->token.kind() == TokenKind::LBracket || t->token.kind() == TokenKind::LBrace)) {
+            // A whole argument group; one left open runs to the end of input,
+            // and the collector's failure is of no interest here.
+            Collected group;
+            Failure ignored;
+            if (t->token.kind() == TokenKind::LBracket) {
+                collect_optional_bracketed_tokens(*this, group, ignored);
+            } else {
+                collect_braced_tokens(*this, group, ignored);
+            }
+            consumed = true;
+            continue;
+        }
+        if (t->token.is_control("begin") && peek_environment_header_at_cursor(in_, "begin")) {
+            if (!consume_environment_marker(in_, "begin")) break;
+            consumed = true;
+            continue;
+        }
+        if (header && t->token.is_control("end")) {
+            if (const auto end = peek_environment_header_at_cursor(in_, "end")) {
+                if (end->name == header->name) {
+                    if (!open_at_failure) open_at_failure = environments.stack_before(failure_end);
+                    if (!open_at_failure->empty() && open_at_failure->back() == end->name &&
+                        consume_environment_marker(in_, "end")) {
+                        consumed = true;
+                    }
+                    break;
+                }
+                if (!open_before) open_before = environments.stack_before(s);
+                if (std::find(open_before->begin(), open_before->end(), end->name) != open_before->end()) break;
+                if (consume_environment_marker(in_, "end")) consumed = true;
+                break;
+            }
+        }
+        if (t->token.is_control("right")) break;
+        if (consumed && is_hard_stop(stop, t->token)) break;
+        in_.bump();
+        consumed = true;
+        if (single_token) break;
+    }
+
+    // The skipped tokens count against the budget as item runs do.
+    memo.item_runs += in_.pos() - p;
+    if (!consumed) {
+        Failure soft = in_.err_since(p, "content recovery must consume at least one token");
+        soft.soft = true;
+        in_.add_alt(p, std::move(soft));
+        return false;
+    }
+    const Span span = in_.span_since(p);
+    out = TrackedNode::leaf(SyntaxNode::Error{std::move(final_message), slice_snippet(source, span.start, span.end)},
+                            span);
+    return true;
+}
+
+}  // namespace quorvel::parse::grammar

@@ -1,0 +1,182 @@
+// Helpers of environments and of the error recovery of content items: the
+// environment-name rule and header peeks, the hard-stop look-ahead, the
+// environment stacks of the token stream, and the wording of recovery
+// diagnostics.
+//
+// The recovery scans walk the token stream of the running input (the whole
+// source, or the window of a re-parsed argument), never a fresh lex: the
+// `EnvironmentIndex` is built once per grammar and answers every scan in
+// logarithmic or amortised constant time, so a formula with thousands of
+// failed items stays linear.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "knowledge/knowledge_base.hpp"
+#include "parse/context.hpp"
+#include "parse/diagnostic_kind.hpp"
+#include "parse/grammar/grammar.hpp"
+#include "parse/grammar/input.hpp"
+#include "parse/lexer.hpp"
+
+namespace quorvel::parse::grammar {
+
+// The environment name rule: `{`, one or more name tokens (a character gives
+// itself, `*` gives "*"), `}`, labelled "environment name". On failure the
+// cursor stays where the rule stopped.
+bool environment_name(Input& in, std::string& name);
+
+struct EnvironmentHeader {
+    std::string name;
+    Span braced;  // from `{` to the end of `}`
+};
+
+// `\keyword`, white space and a braced name at the cursor; consumes nothing
+// and leaves no failure behind.
+std::optional<EnvironmentHeader> peek_environment_header_at_cursor(Input& in, std::string_view keyword);
+
+// Consumes `\keyword`, white space and a braced name and answers true; answers
+// false with the input and the kept failure unchanged otherwise.
+bool consume_environment_marker(Input& in, std::string_view keyword);
+
+// After white space, whether the next token is a hard stop (false at the end
+// of input); consumes nothing and leaves no failure behind.
+bool is_hard_stop_after_whitespace(Input& in, HardStop stop);
+
+// The `\begin{name}` / `\end{name}` headers of one token stream.
+class EnvironmentIndex {
+public:
+    EnvironmentIndex(const SpannedToken* tokens, std::size_t count);
+
+    // The environments opened and not yet closed by the tokens that start
+    // before `offset`, outermost first: `\begin{N}` pushes N, `\end{N}` removes
+    // the topmost N and everything above it (nothing when N is not open). A
+    // header cut off by the offset counts with the name characters before it.
+    std::vector<std::string> stack_before(std::size_t offset) const;
+
+    struct Mismatch {
+        std::string expected;  // the innermost open environment
+        std::string found;     // the name of the `\end`
+    };
+    // Walks the headers of the tokens from `offset` on with an empty stack,
+    // where an `\end` with an empty stack is ignored and one equal to the top
+    // pops it: the first `\end` that differs from the top.
+    std::optional<Mismatch> first_mismatch_from(std::size_t offset) const;
+
+private:
+    struct Header {
+        std::size_t control;  // token index of `\begin` / `\end`
+        std::size_t close;    // token index of `}`; the token count when cut off by the end
+        bool begin;
+        std::string name;
+    };
+    // Every `\begin` / `\end` control word: its readable header (or none) and
+    // the stack state (a node of `nodes_`) before and after it.
+    struct Control {
+        std::size_t token;
+        std::size_t header;
+        std::size_t before;
+        std::size_t after;
+    };
+    // A persistent stack: each node names the header that pushed it.
+    struct StackNode {
+        std::size_t header;
+        std::size_t parent;
+    };
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    static constexpr std::size_t kEmpty = 0;  // the node of the empty stack
+
+    // The header at token `i` read with only the tokens before `limit`.
+    std::optional<Header> read(std::size_t i, std::size_t limit) const;
+    std::vector<std::string> materialise(std::size_t node) const;
+    std::size_t first_token_at_or_after(std::size_t offset) const;
+    void build_stacks();
+    void build_walks();
+
+    const SpannedToken* tokens_;
+    std::size_t count_;
+    std::vector<Header> headers_;  // the readable headers, in order
+    std::vector<Control> controls_;
+    std::vector<StackNode> nodes_;  // node 0 is the empty stack
+    std::vector<Mismatch> mismatches_;
+    // Per header, and one past the last: the index into `mismatches_` of what
+    // the strict walk starting there finds, or kNone.
+    std::vector<std::size_t> walk_from_;
+};
+
+// What the recovery of one grammar keeps across its items: the environment
+// headers of its input, and the failed attempts of items.
+//
+// The skip of a failed item stops at the first hard stop, and the content
+// around it goes on from there over tokens the failed attempt had already
+// read; nested, every level would read them again, which grows exponentially.
+// An attempt is run with the kept failure set aside, so it is a function of
+// its position, its rule and the group depth, and of the depth only when its
+// groups reached the depth limit: a failed attempt is remembered and not run
+// again. Beyond the depth limit results depend on the depth, and unclosed
+// nesting there can still make the reading grow faster than the formula; a
+// budget of item runs and skipped tokens per token ends such a parse as
+// nesting too deep.
+struct RecoveryMemo {
+    explicit RecoveryMemo(std::size_t tokens) : item_run_budget(kItemRunsPerToken * (tokens + 1)) {}
+
+    static constexpr std::size_t kItemRunsPerToken = 64;
+
+    struct FailedAttempt {
+        std::optional<Input::Located> own;  // what the attempt recorded
+        std::size_t cursor = 0;             // where the attempt stopped
+        std::size_t depth_rise = 0;         // how much deeper its groups went
+    };
+    struct AtDepth {
+        std::size_t item;  // position and rule
+        std::size_t depth;
+        bool operator==(const AtDepth&) const = default;
+    };
+    struct AtDepthHash {
+        std::size_t operator()(const AtDepth& k) const noexcept {
+            return std::hash<std::size_t>{}(k.item * 0x9e3779b97f4a7c15ull ^ k.depth);
+        }
+    };
+    std::optional<EnvironmentIndex> environments;
+    // Attempts that stayed below the limit, valid at any depth that keeps them
+    // below it; and those that reached it, valid at their own depth only.
+    std::unordered_map<std::size_t, FailedAttempt> failed;
+    std::unordered_map<AtDepth, FailedAttempt, AtDepthHash> failed_at_depth;
+    std::size_t item_runs = 0;
+    std::size_t item_run_budget;
+
+    const EnvironmentIndex& environment_index(const Input& in) {
+        if (!environments) environments.emplace(in.token_at(0), in.token_count());
+        return *environments;
+    }
+};
+
+// Rewords a raw expected/found failure at an environment header of the
+// other mode, or at a mismatched `\end`; every other kind comes back as it
+// is. `snippet` is the source from the item's start; `index` and
+// `snippet_offset` give the headers of the same text.
+std::pair<std::string, std::optional<ParseDiagnosticKind>> normalize_recovery_message(
+    const ParseContext& context, ContentMode mode, std::string_view snippet, const EnvironmentIndex& index,
+    std::size_t snippet_offset, std::string message, std::optional<ParseDiagnosticKind> kind);
+
+// The failure a recovery records for `failure` with the final message and kind.
+Failure recovery_diagnostic_from_error(Failure failure, std::string_view message,
+                                       std::optional<ParseDiagnosticKind> kind);
+
+// The first `\left` of the input that starts in [start, end] and is followed
+// by no delimiter of the math knowledge base: "invalid \left delimiter" at
+// that token (at the `\left` when nothing follows).
+std::optional<Failure> invalid_left_recovery_diagnostic(const knowledge::KnowledgeBase& math, const Input& in,
+                                                        std::size_t start, std::size_t end);
+
+// Whether the token after `\left` (or `\right`) is a delimiter of the math
+// knowledge base, as the recovery scans and the diagnostics see it.
+bool is_delimiter_token(const knowledge::KnowledgeBase& math, const Token& token);
+
+}  // namespace quorvel::parse::grammar

@@ -1,0 +1,229 @@
+// Scripted atoms: an optional base followed by primes, `_` and `^` markers.
+#include "parse/grammar/grammar.hpp"
+#include "parse/grammar/stack_guard.hpp"
+
+namespace quorvel::parse::grammar {
+
+using syntax::syntax_node::GroupKind;
+
+namespace {
+
+constexpr std::string_view kMissingSubscript = "Missing subscript content";
+constexpr std::string_view kMissingSuperscript = "Missing superscript content";
+
+bool is_missing_operand(const Failure& f) {
+    return f.custom && f.kind == ParseDiagnosticKind::RawExpectedFound &&
+           (f.message == kMissingSubscript || f.message == kMissingSuperscript);
+}
+
+// Held superscript part and a newly arrived one joined into an implicit group.
+// The parts keep their span trees and failures, as the Scripted node does.
+TrackedNode join_superscripts(TrackedNode held, TrackedNode arrived) {
+    TrackedNode out;
+    out.span = Span{held.span.start, arrived.span.end};
+    out.diagnostics = std::move(held.diagnostics);
+    for (auto& f : arrived.diagnostics) out.diagnostics.push_back(std::move(f));
+    out.spans.reserve(2);
+    out.spans.push_back(SpanTree(held.span, std::move(held.spans)));
+    out.spans.push_back(SpanTree(arrived.span, std::move(arrived.spans)));
+    std::vector<SyntaxNode> children;
+    children.reserve(2);
+    children.push_back(std::move(held.node));
+    children.push_back(std::move(arrived.node));
+    out.node = SyntaxNode::Group{ContentMode::Math, GroupKind::Implicit{}, std::move(children)};
+    return out;
+}
+
+}  // namespace
+
+struct Grammar::ScriptedParts {
+    enum class Sup : std::uint8_t { None, PrimesOnly, Explicit, Merged };
+    explicit ScriptedParts(TrackedNode& base_slot) : base(base_slot) {}
+    TrackedNode& base;  // read straight into the result, which it stays without scripts
+    std::optional<TrackedNode> sub;
+    std::optional<TrackedNode> sup;
+    Sup state = Sup::None;
+};
+
+bool Grammar::scripted_atom(TrackedNode& out) {
+    check_stack();
+    RuleScope scope(in_);
+    const std::size_t start = scope.start();
+    ScriptedParts parts(out);
+    Failure failure;
+    const Step step = scripted_components(parts, failure);
+    if (step == Step::PassedOn) return scope.pass_on();
+    if (step == Step::Done) {
+        if (!parts.sub && !parts.sup) return true;
+        SyntaxNode::Scripted node{std::move(out.node), {}, {}};
+        std::vector<SpanTree> spans;
+        spans.reserve(1 + (parts.sub ? 1 : 0) + (parts.sup ? 1 : 0));
+        spans.push_back(out.take_span_tree());
+        out.spans = std::move(spans);
+        out.span = in_.span_since(start);
+        if (parts.sub) {
+            for (auto& f : parts.sub->diagnostics) out.diagnostics.push_back(std::move(f));
+            out.spans.push_back(parts.sub->take_span_tree());
+            node.subscript = std::move(parts.sub->node);
+        }
+        if (parts.sup) {
+            for (auto& f : parts.sup->diagnostics) out.diagnostics.push_back(std::move(f));
+            out.spans.push_back(parts.sup->take_span_tree());
+            node.superscript = std::move(parts.sup->node);
+        }
+        out.node = std::move(node);
+        return true;
+    }
+    if (!is_missing_operand(failure)) return scope.fail(std::move(failure));
+    // A marker without operand: recorded here, and unless the parse aborts on
+    // errors, an Error node stands for the whole construct. The input stays
+    // after the marker and the white space that followed it.
+    std::string text = in_.display(failure);
+    st_.push_recovery_diagnostic(in_.to_owned(failure));
+    if (st_.config().abort_on_error) return scope.fail(std::move(failure));
+    const Span span = in_.span_since(start);
+    out = TrackedNode::leaf(SyntaxNode::Error{std::move(text), slice_snippet(st_.source(), span.start, span.end)}, span);
+    return true;
+}
+
+Grammar::Step Grammar::scripted_components(ScriptedParts& parts, Failure& failure) {
+    // The base.
+    const SpannedToken* t = in_.peek();
+    if (t != nullptr && t->token.kind() == TokenKind::ControlSeq) {
+        // A control word must be an atom: an unknown or misplaced command
+        // reports its own failure.
+        skip_ws();
+        if (!math_atom(parts.base)) return Step::PassedOn;
+    } else {
+        skip_ws();
+        const std::size_t before = in_.pos();
+        if (!math_atom(parts.base)) {
+            in_.rewind(before);
+            t = in_.peek();
+            if (t != nullptr && (t->token.kind() == TokenKind::Caret || t->token.kind() == TokenKind::Underscore)) {
+                parts.base = TrackedNode::leaf(SyntaxNode::Group{ContentMode::Math, GroupKind::Implicit{}, {}},
+                                               Span{t->span.start, t->span.start});
+            } else {
+                failure = in_.err_peek_or_point("expected atom or script marker");
+                return Step::Own;
+            }
+        }
+    }
+
+    // The markers.
+    for (;;) {
+        // Not a marker after the white space: the white space stays unconsumed
+        // and its skip leaves no failure, so look before skipping.
+        t = peek_after_ws();
+        const TokenKind kind = t != nullptr ? t->token.kind() : TokenKind::Comment;
+        if (kind != TokenKind::Primes && kind != TokenKind::Underscore && kind != TokenKind::Caret) return Step::Done;
+        skip_ws();
+        const std::size_t marker = in_.pos();
+
+        bool primes = false;
+        TrackedNode component;
+        if (kind == TokenKind::Primes) {
+            in_.bump();
+            component = TrackedNode::leaf(SyntaxNode::Prime{t->token.count()}, in_.span_since(marker));
+            primes = true;
+        } else if (kind == TokenKind::Underscore) {
+            in_.bump();
+            if (const Step s = script_operand(pattern::kSubscriptContent, component, failure); s != Step::Done) {
+                return s;
+            }
+            component.span = in_.span_since(marker);
+            if (parts.sub) {
+                failure = in_.err_since(marker, "Double subscripts: use braces to clarify");
+                return Step::Own;
+            }
+            parts.sub = std::move(component);
+            continue;
+        } else {
+            in_.bump();
+            if (!braced_prime_group(component)) {
+                if (const Step s = script_operand(pattern::kSuperscriptContent, component, failure); s != Step::Done) {
+                    return s;
+                }
+            }
+            component.span = in_.span_since(marker);
+        }
+
+        using Sup = ScriptedParts::Sup;
+        switch (parts.state) {
+            case Sup::None:
+                parts.sup = std::move(component);
+                parts.state = primes ? Sup::PrimesOnly : Sup::Explicit;
+                break;
+            case Sup::PrimesOnly:
+                parts.sup = join_superscripts(std::move(*parts.sup), std::move(component));
+                parts.state = Sup::Merged;
+                break;
+            case Sup::Explicit:
+            case Sup::Merged:
+                failure = in_.err_since(marker, primes ? "Prime causes double exponent: use braces to clarify"
+                                                       : "Double exponent: use braces to clarify");
+                return Step::Own;
+        }
+    }
+}
+
+Grammar::Step Grammar::script_operand(PatternId label, TrackedNode& out, Failure& failure) {
+    skip_ws();
+    const SpannedToken* t = in_.peek();
+    bool missing = t == nullptr;
+    if (!missing) {
+        switch (t->token.kind()) {
+            case TokenKind::RBrace:
+            case TokenKind::MathShift:
+            case TokenKind::Caret:
+            case TokenKind::Underscore: missing = true; break;
+            default: missing = t->token.is_control("end") || t->token.is_control("right");
+        }
+    }
+    if (missing) {
+        // Nothing is consumed: the failure lies at the token that cannot start
+        // an operand (the end-of-input point when there is none).
+        std::string message = "Missing ";
+        message.append(static_pattern(label).label);
+        failure = Failure::custom_message(in_.here_span(), std::move(message), ParseDiagnosticKind::RawExpectedFound);
+        return Step::Own;
+    }
+    return math_atom(out) ? Step::Done : Step::PassedOn;
+}
+
+bool Grammar::braced_prime_group(TrackedNode& out) {
+    // A group that is not exactly `{`, primes, `}` leaves neither the cursor
+    // moved nor a failure behind, so check the tokens before reading them.
+    std::size_t i = in_.pos();
+    auto next_kind = [&]() -> TokenKind {
+        while (const SpannedToken* t = in_.token_at(i)) {
+            if (t->token.kind() != TokenKind::Whitespace) return t->token.kind();
+            ++i;
+        }
+        return TokenKind::Comment;
+    };
+    if (next_kind() != TokenKind::LBrace) return false;
+    ++i;
+    if (next_kind() != TokenKind::Primes) return false;
+    ++i;
+    if (next_kind() != TokenKind::RBrace) return false;
+
+    const std::size_t start = in_.pos();
+    skip_ws();
+    in_.bump();
+    skip_ws();
+    const SpannedToken* primes = in_.peek();
+    in_.bump();
+    skip_ws();
+    in_.bump();
+
+    std::vector<SyntaxNode> children;
+    children.emplace_back(SyntaxNode::Prime{primes->token.count()});
+    out = TrackedNode::leaf(SyntaxNode::Group{ContentMode::Math, GroupKind::Explicit{}, std::move(children)},
+                            in_.span_since(start));
+    // The Prime inside gets the span of its token.
+    out.spans.emplace_back(primes->span);
+    return true;
+}
+
+}  // namespace quorvel::parse::grammar

@@ -1,0 +1,124 @@
+// Text atoms: text chunks, inline math, braced groups, commands and the
+// refusal of script markers in text.
+#include "parse/grammar/grammar.hpp"
+#include "parse/grammar/stack_guard.hpp"
+#include "parse/utf8.hpp"
+
+namespace quorvel::parse::grammar {
+
+using syntax::syntax_node::GroupKind;
+
+bool Grammar::text_atom(bool paren_recover, TrackedNode& out) {
+    check_stack();
+    const std::size_t start = in_.pos();
+    auto attempt = [&](bool ok) {
+        if (!ok) in_.rewind(start);
+        return ok;
+    };
+    const SpannedToken* t = in_.peek();
+    if (t != nullptr && t->token.kind() == TokenKind::ControlSeq) {
+        // A known command is read by its own rule alone, as in math, so that
+        // a failure in its arguments is the atom's; the names of the other
+        // control-sequence forms keep their alternatives.
+        const std::string_view name = t->token.name();
+        const bool escaped = name.size() == 1 && std::string_view("#$%&_{}").find(name[0]) != std::string_view::npos;
+        if (name != "(" && name != "begin" && !escaped) {
+            if (const auto* rec = text_kb_.lookup_command(name)) {
+                if (rec->kind == knowledge::CommandKind::Declarative) return declarative_command(ContentMode::Text, out);
+                if (rec->kind == knowledge::CommandKind::Prefix) return prefix_command(ContentMode::Text, out);
+            }
+        }
+        // The dollar form of inline math is tried first and cannot match here.
+        in_.expect(pattern::kMathShift);
+        return attempt(inline_math_paren(paren_recover, out)) || attempt(environment_alternative(ContentMode::Text, out)) ||
+               attempt(escaped_symbol(out)) || attempt(declarative_command(ContentMode::Text, out)) ||
+               attempt(prefix_command(ContentMode::Text, out)) || attempt(unknown_command(out));
+    }
+    if (attempt(text_chunk(out)) || attempt(inline_math_dollar(out))) return true;
+    // The parenthesis form cannot match a token that is no control sequence.
+    in_.expect(pattern::kOpenParen);
+    return attempt(braced_group(ContentMode::Text, out)) || attempt(text_script_refusal()) ||
+           attempt(active_space(out));
+}
+
+bool Grammar::text_chunk(TrackedNode& out) {
+    const std::size_t start = in_.pos();
+    TextChunkJoiner joiner;
+    std::string piece;
+    for (;;) {
+        const SpannedToken* t = in_.peek();
+        if (t == nullptr) break;
+        piece.clear();
+        switch (t->token.kind()) {
+            case TokenKind::Char: utf8::append(piece, t->token.ch()); break;
+            case TokenKind::Whitespace: piece = " "; break;
+            case TokenKind::Primes: piece.assign(t->token.count(), '\''); break;
+            case TokenKind::Star: piece = "*"; break;
+            case TokenKind::LBracket: piece = "["; break;
+            case TokenKind::RBracket: piece = "]"; break;
+            default: break;
+        }
+        if (piece.empty()) break;
+        joiner.add(piece);
+        in_.bump();
+    }
+    if (in_.pos() == start) {
+        in_.expect(pattern::kText);
+        return false;
+    }
+    // The token that ended the chunk was refused by the piece selector.
+    in_.expect(pattern::kSomethingElse);
+    set_leaf(out, SyntaxNode::Text{joiner.take()}, in_.span_since(start));
+    return true;
+}
+
+bool Grammar::inline_math_dollar(TrackedNode& out) {
+    const std::size_t start = in_.pos();
+    const SpannedToken* t = in_.peek();
+    if (t == nullptr || t->token.kind() != TokenKind::MathShift) {
+        in_.expect(pattern::kMathShift);
+        return false;
+    }
+    in_.bump();
+    TrackedNode group;
+    if (!math_group(main_math(), group)) return false;
+    t = in_.peek();
+    if (t == nullptr || t->token.kind() != TokenKind::MathShift) {
+        in_.expect(pattern::kMathShift);
+        return false;
+    }
+    in_.bump();
+    out = std::move(group);
+    out.node.get_if<SyntaxNode::Group>()->kind = GroupKind::InlineMath{};
+    out.span = in_.span_since(start);
+    return true;
+}
+
+bool Grammar::inline_math_paren(bool recover, TrackedNode& out) {
+    const std::size_t start = in_.pos();
+    if (!control_seq("(", pattern::kOpenParen)) return false;
+    TrackedNode group;
+    if (!math_group(paren_math(recover), group)) return false;
+    if (!control_seq(")", pattern::kCloseParen)) return false;
+    out = std::move(group);
+    out.node.get_if<SyntaxNode::Group>()->kind = GroupKind::InlineMath{};
+    out.span = in_.span_since(start);
+    return true;
+}
+
+bool Grammar::text_script_refusal() {
+    const SpannedToken* t = in_.peek();
+    if (t == nullptr || (t->token.kind() != TokenKind::Caret && t->token.kind() != TokenKind::Underscore)) {
+        in_.expect(pattern::kSomethingElse);
+        return false;
+    }
+    const std::size_t start = in_.pos();
+    in_.bump();
+    Failure failure = Failure::custom_message(t->span, "Scripted syntax is not allowed in Text mode",
+                                              ParseDiagnosticKind::TextScriptError);
+    failure.at_source(t->span);
+    in_.add_alt(start, std::move(failure));
+    return false;
+}
+
+}  // namespace quorvel::parse::grammar

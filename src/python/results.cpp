@@ -1,0 +1,52 @@
+#include "python/results.hpp"
+
+#include <utility>
+
+#include "facade/records.hpp"
+#include "facade/records_report.hpp"
+#include "python/document.hpp"
+#include "python/errors.hpp"
+#include "python/records.hpp"
+
+namespace quorvel::python {
+namespace {
+
+void set_item(nb::dict& dict, const char* key, nb::handle value) {
+    if (PyDict_SetItemString(dict.ptr(), key, value.ptr()) != 0) throw nb::python_error();
+}
+
+nb::object str_object(const std::string& text) {
+    nb::object object = nb::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    if (!object.is_valid()) throw nb::python_error();
+    return object;
+}
+
+}  // namespace
+
+nb::dict parse_result_to_python(facade::ParseResult&& result) {
+    nb::dict dict;
+    set_item(dict, "document",
+             result.document ? new_document_object(std::move(*result.document)) : nb::none());
+    set_item(dict, "diagnostics", to_python(facade::diagnostics_to_dto(std::move(result.diagnostics))));
+    return dict;
+}
+
+nb::dict report_to_python(const transform::TransformReport& report) {
+    return to_python(facade::transform_report_to_dto(report));
+}
+
+nb::dict normalize_report_result_to_python(const std::string& normalized, const transform::TransformReport& report) {
+    nb::dict dict;
+    set_item(dict, "normalized", str_object(normalized));
+    set_item(dict, "report", report_to_python(report));
+    return dict;
+}
+
+void raise_facade_error(facade::Error&& error) {
+    facade::BindingErrorParts parts = facade::normalize_error_to_parts(std::move(error));
+    if (parts.kind != "parse") raise_error_parts(parts.kind, parts.message);
+    raise_error_parts(parts.kind, parts.message, facade::diagnostics_to_dto(std::move(parts.diagnostics)),
+                      std::move(parts.document));
+}
+
+}  // namespace quorvel::python

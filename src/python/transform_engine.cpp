@@ -1,0 +1,233 @@
+#include "python/transform_engine.hpp"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "python/config_classes.hpp"
+#include "python/config_overrides.hpp"
+#include "python/document.hpp"
+#include "python/errors.hpp"
+#include "python/exceptions.hpp"
+#include "python/extract.hpp"
+#include "python/methods.hpp"
+#include "python/parser.hpp"
+#include "python/results.hpp"
+
+namespace quorvel::python {
+namespace {
+
+std::optional<facade::EngineProfile> profile_from_name(std::string_view name) {
+    if (name == "authoring") return facade::EngineProfile::Authoring;
+    if (name == "faithful") return facade::EngineProfile::Faithful;
+    if (name == "corpus") return facade::EngineProfile::Corpus;
+    if (name == "equiv") return facade::EngineProfile::Equiv;
+    return std::nullopt;
+}
+
+PyTransformEngine build_engine(std::string_view profile_name, const ParserArguments& arguments,
+                               const std::vector<std::string>& disable_rules) {
+    const auto profile = profile_from_name(profile_name);
+    if (!profile) raise_error(config_error(), "unknown transform profile: " + std::string(profile_name));
+    facade::TransformEngineBuilder builder;
+    builder.profile(*profile);
+    configure_parser_half(builder, arguments);
+    for (const std::string& name : disable_rules) {
+        if (auto disabled = builder.disable_rule_by_name(name); !disabled) {
+            raise_facade_error(std::move(disabled.error()));
+        }
+    }
+    auto engine = builder.build();
+    if (!engine) raise_facade_error(std::move(engine).error());
+    return PyTransformEngine{std::move(engine).value()};
+}
+
+// The `__name__` of the value's type, or "unknown" when it has none.
+std::string python_type_name(nb::handle value) {
+    nb::object name =
+        nb::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value.ptr())), "__name__"));
+    if (name.is_valid() && PyUnicode_Check(name.ptr())) {
+        Py_ssize_t size = 0;
+        if (const char* data = PyUnicode_AsUTF8AndSize(name.ptr(), &size)) {
+            return std::string(data, static_cast<std::size_t>(size));
+        }
+    }
+    PyErr_Clear();
+    return "unknown";
+}
+
+const facade::TransformEngine& engine_of(PyObject* self) {
+    // `TransformEngine.__new__(TransformEngine)` makes an object that was
+    // never constructed.
+    if (!nb::inst_ready(self)) raise_error(PyExc_TypeError, "TransformEngine object is not initialized");
+    return nb::inst_ptr<PyTransformEngine>(self)->engine;
+}
+
+const facade::Parser& parser_of(PyObject* self) { return engine_of(self).parser(); }
+
+PyDocument& document_argument(nb::handle value) {
+    // An instance made by `Document.__new__(Document)` holds no document.
+    if (nb::isinstance<PyDocument>(value) && !nb::inst_ready(value)) {
+        raise_argument_error("document", "Document object is not initialized");
+    }
+    return arg_instance<PyDocument>(value, "document", "Document");
+}
+
+// normalize and normalize_with_report: (src, config=None, **overrides).
+template <bool Report>
+PyObject* normalize(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> nb::object {
+        static const Parameter parameters[] = {{"src", true}, {"config"}};
+        PyObject* bound[2];
+        nb::object overrides =
+            bind_arguments(Report ? "normalize_with_report" : "normalize", args, kwargs, parameters, bound, true);
+        const std::string_view source = arg_str(bound[0], "src");
+        const facade::TransformEngine& engine = engine_of(self);
+        const facade::NormalizeConfig config =
+            config::normalize_config_from_python(bound[1], overrides, engine.default_normalize_config());
+        if constexpr (Report) {
+            auto result = engine.normalize_with_report(source, config);
+            if (!result) raise_facade_error(std::move(result).error());
+            return normalize_report_result_to_python(result->normalized, result->report);
+        } else {
+            auto result = engine.normalize_with(source, config);
+            if (!result) raise_facade_error(std::move(result).error());
+            nb::object text = nb::steal(
+                PyUnicode_FromStringAndSize(result->data(), static_cast<Py_ssize_t>(result->size())));
+            if (!text.is_valid()) throw nb::python_error();
+            return text;
+        }
+    });
+}
+
+// _normalize_with_flatten_groups_guards(source, config=None, *, guards,
+// **overrides): the guards are checked before the config and the overrides.
+PyObject* normalize_with_guards(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&] {
+        static const Parameter parameters[] = {{"source", true}, {"config"}, {"guards", true, true}};
+        PyObject* bound[3];
+        nb::object overrides =
+            bind_arguments("_normalize_with_flatten_groups_guards", args, kwargs, parameters, bound, true);
+        const std::string_view source = arg_str(bound[0], "source");
+        const facade::TransformEngine& engine = engine_of(self);
+        nb::handle guards(bound[2]);
+        if (!PyDict_Check(guards.ptr())) {
+            config::raise_invalid_at("guards", {}, "unsupported value of type `" + python_type_name(guards) + "`; pass a dict");
+        }
+        const transform::FlattenGroupsGuardsOverlay overlay = config::guards_from_python(guards);
+        const facade::NormalizeConfig config =
+            config::normalize_config_from_python(bound[1], overrides, engine.default_normalize_config());
+        auto result = engine.normalize_with_flatten_groups_guards(source, config, overlay);
+        if (!result) raise_facade_error(std::move(result).error());
+        return normalize_report_result_to_python(result->normalized, result->report);
+    });
+}
+
+// transform and transform_with_report: (document, config=None, **overrides).
+// The options are read before the document is borrowed; the borrow covers
+// the pipeline run only.
+template <bool Report>
+PyObject* transform(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> nb::object {
+        static const Parameter parameters[] = {{"document", true}, {"config"}};
+        PyObject* bound[2];
+        nb::object overrides =
+            bind_arguments(Report ? "transform_with_report" : "transform", args, kwargs, parameters, bound, true);
+        PyDocument& owner = document_argument(bound[0]);
+        const facade::TransformEngine& engine = engine_of(self);
+        const transform::TransformOptions options =
+            config::transform_config_from_python(bound[1], overrides, engine.default_transform_options());
+        if constexpr (Report) {
+            auto result = [&] {
+                ExclusiveBorrow borrow(owner);
+                return engine.transform_with_report(borrow.document(), options);
+            }();
+            if (!result) raise_facade_error(std::move(result).error());
+            return report_to_python(*result);
+        } else {
+            auto result = [&] {
+                ExclusiveBorrow borrow(owner);
+                return engine.transform_with(borrow.document(), options);
+            }();
+            if (!result) raise_facade_error(std::move(result.error()));
+            return nb::none();
+        }
+    });
+}
+
+PyObject* default_transform_config(PyObject* self, PyObject*) {
+    return guarded([&] { return PyTransformConfig::from_core(engine_of(self).default_transform_options()); });
+}
+
+using Shared = SharedParserMethods<parser_of>;
+using parser_methods::Lookup;
+using parser_methods::NameTest;
+
+constexpr int kArgs = METH_VARARGS | METH_KEYWORDS;
+
+// Static: the interpreter keeps pointers to these for the life of the class.
+PyMethodDef METHODS[] = {
+    {"normalize", c_function(normalize<false>), kArgs, "normalize($self, src, config=None, **overrides)\n--\n\n"},
+    {"normalize_with_report", c_function(normalize<true>), kArgs,
+     "normalize_with_report($self, src, config=None, **overrides)\n--\n\n"},
+    {"_normalize_with_flatten_groups_guards", c_function(normalize_with_guards), kArgs,
+     "_normalize_with_flatten_groups_guards($self, source, config=None, *, guards, **overrides)\n--\n\n"},
+    {"transform", c_function(transform<false>), kArgs, "transform($self, document, config=None, **overrides)\n--\n\n"},
+    {"transform_with_report", c_function(transform<true>), kArgs,
+     "transform_with_report($self, document, config=None, **overrides)\n--\n\n"},
+    {"parse", c_function(Shared::parse), kArgs, "parse($self, src, config=None, **overrides)\n--\n\n"},
+    {"default_parse_config", c_function(Shared::default_parse_config), METH_NOARGS,
+     "default_parse_config($self)\n--\n\n"},
+    {"default_transform_config", c_function(default_transform_config), METH_NOARGS,
+     "default_transform_config($self)\n--\n\n"},
+    {"lookup_command", c_function(Shared::lookup<Lookup::Command>), kArgs,
+     "lookup_command($self, name, mode)\n--\n\n"},
+    {"lookup_explicit_command", c_function(Shared::lookup<Lookup::ExplicitCommand>), kArgs,
+     "lookup_explicit_command($self, name, mode)\n--\n\n"},
+    {"lookup_character", c_function(Shared::lookup<Lookup::Character>), kArgs,
+     "lookup_character($self, name, mode)\n--\n\n"},
+    {"lookup_env", c_function(Shared::lookup<Lookup::Env>), kArgs, "lookup_env($self, name, mode)\n--\n\n"},
+    {"is_delimiter_control", c_function(Shared::name_test<NameTest::DelimiterControl>), kArgs,
+     "is_delimiter_control($self, name)\n--\n\n"},
+    {"knows_command_name", c_function(Shared::name_test<NameTest::Command>), kArgs,
+     "knows_command_name($self, name)\n--\n\n"},
+    {"knows_env_name", c_function(Shared::name_test<NameTest::Env>), kArgs, "knows_env_name($self, name)\n--\n\n"},
+    {"knows_character_name", c_function(Shared::name_test<NameTest::Character>), kArgs,
+     "knows_character_name($self, name)\n--\n\n"},
+};
+
+}  // namespace
+
+void register_transform_engine_class(nb::module_& m) {
+    nb::class_<PyTransformEngine> cls(
+        m, "TransformEngine",
+        "TransformEngine(profile, packages=None, items=None, remove_commands=None, remove_environments=None, "
+        "remove_delimiter_controls=None, disable_rules=None, default_parse_config=None)\n--\n\n",
+        nb::is_final());
+    cls.def(
+        "__init__",
+        [](PyTransformEngine* self, nb::handle profile, nb::handle packages, nb::handle items,
+           nb::handle remove_commands, nb::handle remove_environments, nb::handle remove_delimiter_controls,
+           nb::handle disable_rules, nb::handle default_parse_config) {
+            const std::string_view profile_name = arg_str(profile, "profile");
+            ParserArguments arguments;
+            arguments.packages = optional_names(packages, "packages");
+            arguments.items = items;
+            arguments.remove_commands = names_or_none(remove_commands, "remove_commands");
+            arguments.remove_environments = names_or_none(remove_environments, "remove_environments");
+            arguments.remove_delimiter_controls = names_or_none(remove_delimiter_controls, "remove_delimiter_controls");
+            const std::vector<std::string> disabled = names_or_none(disable_rules, "disable_rules");
+            arguments.default_parse_config = optional_parse_config(default_parse_config, "default_parse_config");
+            new (self) PyTransformEngine(build_engine(profile_name, arguments, disabled));
+        },
+        nb::arg("profile").none(), nb::arg("packages").none() = nb::none(), nb::arg("items").none() = nb::none(),
+        nb::arg("remove_commands").none() = nb::none(), nb::arg("remove_environments").none() = nb::none(),
+        nb::arg("remove_delimiter_controls").none() = nb::none(), nb::arg("disable_rules").none() = nb::none(),
+        nb::arg("default_parse_config").none() = nb::none());
+    add_methods(cls, METHODS);
+    cls.attr("__module__") = "builtins";
+}
+
+}  // namespace quorvel::python

@@ -1,0 +1,148 @@
+// Engines and documents for the transform pipeline tests: a parse context,
+// a prepared transform that leaves out the rules not built yet, and
+// normalisation of parsed sources or of exchange trees.
+#pragma once
+
+#include <memory>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "parse/context.hpp"
+#include "parse/parse.hpp"
+#include "syntax/document.hpp"
+#include "syntax/serializer.hpp"
+#include "transform/context.hpp"
+#include "transform/rules/registry.hpp"
+
+namespace quorvel::transform {
+
+// Readable failure messages for the report rows.
+inline void PrintTo(const RewriteRuleStat& stat, std::ostream* out) {
+    *out << to_string(stat.key) << " applied " << stat.applied << " skipped " << stat.skipped;
+}
+
+}  // namespace quorvel::transform
+
+namespace quorvel::transform::testing {
+
+inline std::shared_ptr<const parse::ParseContext> make_parse_context(
+    std::vector<std::string> packages = {"base", "ams", "physics", "textmacros", "bboldx", "boldsymbol"},
+    std::vector<std::string> removed_commands = {}) {
+    parse::ParseContextBuilder builder;
+    builder.packages(std::move(packages));
+    for (std::string& name : removed_commands) builder.remove_command(std::move(name));
+    return std::move(builder.build()).value();
+}
+
+// The level masks of the four profiles.
+inline constexpr std::uint8_t AUTHORING = 1;
+inline constexpr std::uint8_t FAITHFUL = 3;
+inline constexpr std::uint8_t CORPUS = 7;
+inline constexpr std::uint8_t EQUIV = 15;
+
+// Every rule whose behaviour is built: the rest would fail the inputs that
+// reach them.
+inline RuleSelection built_rules_only() {
+    std::vector<RuleKey> pending;
+    for (const RewriteRule* rule : ALL_RULES)
+        if (!rule_is_built(rule)) pending.push_back(rule->meta().key);
+    return RuleSelection::except(std::move(pending));
+}
+
+inline TransformContext make_engine(const parse::ParseContext& context, std::uint8_t level_mask,
+                                    RuleSelection selection = built_rules_only()) {
+    BuildConfig config{std::move(selection), TransformOptions{}, level_mask};
+    auto built = TransformContext::from_build_config(std::move(config), context);
+    if (!built) throw std::runtime_error(built.error().to_string());
+    return std::move(built).value();
+}
+
+// Output written without optional spaces, so that comparisons do not depend
+// on the serializer's spacing.
+inline syntax::SerializeOptions compact_options() {
+    syntax::SerializeOptions o;
+    o.command_spacing = syntax::CommandSpacing::Minimal;
+    o.group_inner_spacing = syntax::MathGroupInnerSpacing::Compact;
+    o.adjacent_char_spacing = syntax::AdjacentCharSpacing::Compact;
+    o.script_spacing = syntax::ScriptSpacing::Compact;
+    o.environment_name_spacing = syntax::EnvironmentNameSpacing::Compact;
+    return o;
+}
+
+inline std::string compact(const syntax::Ast& ast) {
+    auto text = syntax::serialize::serialize_with(ast, compact_options());
+    if (!text) return "<serialize error>";
+    return std::move(text).value();
+}
+
+// The text with only the spaces it cannot do without: a control space, and
+// one space between a control word and a letter. Spacing choices of the
+// serializer then do not matter to a comparison.
+inline std::string strip_spacing(std::string_view text) {
+    auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    // Whether `out` ends with a control word: letters after an unescaped backslash.
+    auto ends_with_control_word = [&](const std::string& out) {
+        std::size_t i = out.size();
+        while (i > 0 && letter(out[i - 1])) --i;
+        if (i == out.size() || i == 0 || out[i - 1] != '\\') return false;
+        std::size_t backslashes = 0;
+        while (i > 0 && out[i - 1] == '\\') --i, ++backslashes;
+        return backslashes % 2 == 1;
+    };
+    std::string out;
+    std::size_t backslashes = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == ' ' && backslashes % 2 == 0) {
+            std::size_t next = i;
+            while (next < text.size() && text[next] == ' ') ++next;
+            if (next < text.size() && letter(text[next]) && ends_with_control_word(out)) out += ' ';
+            i = next - 1;
+            backslashes = 0;
+            continue;
+        }
+        backslashes = c == '\\' ? backslashes + 1 : 0;
+        out += c;
+    }
+    return out;
+}
+
+inline syntax::document::Document parse_document(const parse::ParseContext& context, std::string_view source) {
+    auto outcome = parse::parse_source(context, source, parse::ParseConfig{});
+    if (!outcome.document) throw std::runtime_error("no document for " + std::string(source));
+    if (!outcome.diagnostics.empty())
+        throw std::runtime_error("diagnostics for " + std::string(source) + ": " + outcome.diagnostics[0].message);
+    return std::move(*outcome.document);
+}
+
+inline syntax::document::Document tree_document(const syntax::SyntaxNode& tree) {
+    auto document = syntax::document::Document::from_syntax(tree);
+    if (!document) throw std::runtime_error("tree refused");
+    return std::move(document).value();
+}
+
+// The output of a run without optional spaces, and the error's text or the
+// report.
+struct RunResult {
+    std::string output;
+    std::string error;
+    TransformReport report;
+};
+
+inline RunResult run(const TransformContext& engine, const parse::ParseContext& context, syntax::Ast& ast,
+                     const TransformOptions& options) {
+    RunResult result;
+    auto report = engine.run_with_report(ast, context, options);
+    if (!report) {
+        result.error = report.error().to_string();
+    } else {
+        result.report = std::move(report).value();
+    }
+    result.output = strip_spacing(compact(ast));
+    return result;
+}
+
+}  // namespace quorvel::transform::testing
