@@ -58,7 +58,8 @@ ParseOutcome parse_source(const ParseContext& context, std::string_view source, 
     } else {
         auto finished = grammar::TrackedNode::finish_root(std::move(top));
         for (auto& f : finished.diagnostics) failures.push_back(std::move(f));
-        auto document = syntax::document::Document::from_syntax_with_spans(std::move(finished.root), finished.spans);
+        auto document = syntax::document::Document::from_syntax_with_spans(std::move(finished.root),
+                                                                           std::move(finished.spans));
         if (!document) syntax::internal_error("parser must produce a syntax root accepted by Document");
         document->set_parse_context_id(context.id());
         outcome.document.emplace(std::move(document).value());

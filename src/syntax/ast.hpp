@@ -362,19 +362,20 @@ public:
 
     // What one build records beside the arena.
     struct SyntaxBuildRecord {
-        // In: the span tree of the exchange tree, or null. A node's k-th part
-        // (in edge order) takes the k-th span child; a part left without one
-        // gets no span, nor does anything below it.
-        const SpanTree* spans = nullptr;
         // In: the number of nodes, when known, so the maps grow once.
         std::size_t node_count = 0;
-        // Out: the spans of the built nodes.
+        // Out: the spans of the built nodes, when a span tree was given.
         ast::SecondaryMap<Span> node_spans;
         // Out: whether an Error node was built.
         bool has_error = false;
     };
-    static Ast from_syntax_root(const SyntaxNode& root, SyntaxBuildRecord& record);
-    static Ast from_syntax_root(SyntaxNode&& root, SyntaxBuildRecord& record);
+    // The build with the source spans of a span tree of the same shape: a
+    // node's k-th part (in edge order) takes the k-th span child; a part left
+    // without one gets no span, nor does anything below it.
+    static Ast from_syntax_root(const SyntaxNode& root, const SpanTree* spans, SyntaxBuildRecord& record);
+    // The same, taking both trees apart on the way (see the one-argument
+    // form); `spans` is left an empty shell too.
+    static Ast from_syntax_root(SyntaxNode&& root, SpanTree&& spans, SyntaxBuildRecord& record);
     // Validates (from the top, mode none) and builds; the first failure of
     // the validation walk is returned instead of an arena.
     static std::variant<Ast, FromSyntaxError> from_syntax(const SyntaxNode& root);
@@ -514,7 +515,7 @@ private:
     Ast() = default;
     explicit Ast(std::size_t capacity) : nodes_(capacity) {}
 
-    template <class Tree>
+    template <class Tree, class Spans>
     friend class ArenaBuilder;
 
     ast::Node& node_mut(ast::NodeId id);

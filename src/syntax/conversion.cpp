@@ -231,32 +231,33 @@ void fill_field(Node& parent, Slot slot, NodeId child) {
 
 // One top-down walk from an exchange tree to a new arena. `Tree` is
 // `const SyntaxNode` to copy values out of the tree, or `SyntaxNode` to move
-// them out and free each subtree once it has been built.
+// them out and free each subtree once it has been built; `Spans` is likewise
+// `const SpanTree` to read the span tree, or `SpanTree` to free it too.
 //
 // Each node is stored with placeholder child ids, which its children fill in
 // as they are stored; nodes take their slots in pre-order of the edges. The
 // walk keeps one frame per node on the current path, holding where in the
 // node's parts it stands, so its stack grows with the depth only.
-template <class Tree>
+template <class Tree, class Spans>
 class ArenaBuilder {
     static constexpr bool kTake = !std::is_const_v<Tree>;
+    static constexpr bool kTakeSpans = !std::is_const_v<Spans>;
     using Slots = std::conditional_t<kTake, SyntaxNode::ArgumentSlots, const SyntaxNode::ArgumentSlots>;
 
 public:
-    explicit ArenaBuilder(Ast::SyntaxBuildRecord* record)
-        : ast_(record != nullptr ? record->node_count : 0), record_(record) {}
+    ArenaBuilder(Ast::SyntaxBuildRecord* record, Spans* spans)
+        : ast_(record != nullptr ? record->node_count : 0), record_(record), spans_(spans) {}
 
     Ast build(Tree& root) {
         auto* r = root.template get_if<SyntaxNode::Root>();
         if (r == nullptr) unreachable("from_syntax_root expects a SyntaxNode::Root");
         if (record_ != nullptr && record_->node_count > 0) {
             ast_.parents_.reserve(record_->node_count);
-            if (record_->spans != nullptr) record_->node_spans.reserve(record_->node_count);
+            if (spans_ != nullptr) record_->node_spans.reserve(record_->node_count);
         }
-        const SpanTree* spans = record_ != nullptr ? record_->spans : nullptr;
         ast_.root_ = ast_.nodes_.insert(Node::Root{placeholder_list(r->children.size()), r->mode});
-        if (spans != nullptr) record_->node_spans.insert(ast_.root_, spans->span);
-        frames_.push_back(Frame{&root, ast_.root_, spans});
+        if (spans_ != nullptr) record_->node_spans.insert(ast_.root_, spans_->span);
+        frames_.push_back(Frame{&root, ast_.root_, spans_});
 
         while (!frames_.empty()) {
             Frame& frame = frames_.back();
@@ -264,6 +265,9 @@ public:
             Slot slot;
             if (!next_part(frame, child, slot)) {
                 if constexpr (kTake) release_parts(*frame.src);
+                if constexpr (kTakeSpans) {
+                    if (frame.spans != nullptr) std::vector<SpanTree>().swap(frame.spans->children);
+                }
                 frames_.pop_back();
                 continue;
             }
@@ -271,7 +275,7 @@ public:
             if (slot.kind() == Slot::Kind::EnvBody && !child->template is<SyntaxNode::Group>()) {
                 internal_error("Environment body must be a Group node");
             }
-            const SpanTree* child_spans = nullptr;
+            Spans* child_spans = nullptr;
             if (frame.spans != nullptr && frame.part < frame.spans->children.size()) {
                 child_spans = &frame.spans->children[frame.part];
             }
@@ -291,7 +295,7 @@ private:
     struct Frame {
         Tree* src;
         NodeId id;
-        const SpanTree* spans;
+        Spans* spans;
         // The position among the node's parts: a phase (operand, arguments,
         // body, script) and an index within it.
         std::uint32_t phase = 0;
@@ -533,20 +537,25 @@ private:
 
     Ast ast_;
     Ast::SyntaxBuildRecord* record_;
+    Spans* spans_;
     // The path from the root; most trees are shallow enough to keep it inline.
     SmallVector<Frame, 16> frames_;
 };
 
-Ast Ast::from_syntax_root(const SyntaxNode& root) { return ArenaBuilder<const SyntaxNode>(nullptr).build(root); }
-
-Ast Ast::from_syntax_root(SyntaxNode&& root) { return ArenaBuilder<SyntaxNode>(nullptr).build(root); }
-
-Ast Ast::from_syntax_root(const SyntaxNode& root, SyntaxBuildRecord& record) {
-    return ArenaBuilder<const SyntaxNode>(&record).build(root);
+Ast Ast::from_syntax_root(const SyntaxNode& root) {
+    return ArenaBuilder<const SyntaxNode, const SpanTree>(nullptr, nullptr).build(root);
 }
 
-Ast Ast::from_syntax_root(SyntaxNode&& root, SyntaxBuildRecord& record) {
-    return ArenaBuilder<SyntaxNode>(&record).build(root);
+Ast Ast::from_syntax_root(SyntaxNode&& root) {
+    return ArenaBuilder<SyntaxNode, const SpanTree>(nullptr, nullptr).build(root);
+}
+
+Ast Ast::from_syntax_root(const SyntaxNode& root, const SpanTree* spans, SyntaxBuildRecord& record) {
+    return ArenaBuilder<const SyntaxNode, const SpanTree>(&record, spans).build(root);
+}
+
+Ast Ast::from_syntax_root(SyntaxNode&& root, SpanTree&& spans, SyntaxBuildRecord& record) {
+    return ArenaBuilder<SyntaxNode, SpanTree>(&record, &spans).build(root);
 }
 
 std::variant<Ast, FromSyntaxError> Ast::from_syntax(const SyntaxNode& root) {

@@ -53,7 +53,7 @@ Document::Document(Ast ast, bool read_only)
 Expected<Document, FromSyntaxError> Document::from_syntax(const SyntaxNode& tree) {
     Ast::SyntaxBuildRecord record;
     if (auto error = validate_syntax(tree, std::nullopt, true, record.node_count)) return *error;
-    Ast ast = Ast::from_syntax_root(tree, record);
+    Ast ast = Ast::from_syntax_root(tree, nullptr, record);
     // The number is taken only now that the tree was accepted.
     return Document(std::move(ast), record.has_error);
 }
@@ -61,18 +61,15 @@ Expected<Document, FromSyntaxError> Document::from_syntax(const SyntaxNode& tree
 Expected<Document, FromSyntaxError> Document::from_syntax_with_spans(const SyntaxNode& tree,
                                                                     const SpanTree& spans) {
     Ast::SyntaxBuildRecord record;
-    record.spans = &spans;
     if (auto error = validate_syntax(tree, std::nullopt, true, record.node_count)) return *error;
-    Ast ast = Ast::from_syntax_root(tree, record);
+    Ast ast = Ast::from_syntax_root(tree, &spans, record);
     return Document(std::move(ast), std::move(record));
 }
 
-Expected<Document, FromSyntaxError> Document::from_syntax_with_spans(SyntaxNode&& tree,
-                                                                    const SpanTree& spans) {
+Expected<Document, FromSyntaxError> Document::from_syntax_with_spans(SyntaxNode&& tree, SpanTree&& spans) {
     Ast::SyntaxBuildRecord record;
-    record.spans = &spans;
     if (auto error = validate_syntax(tree, std::nullopt, true, record.node_count)) return *error;
-    Ast ast = Ast::from_syntax_root(std::move(tree), record);
+    Ast ast = Ast::from_syntax_root(std::move(tree), std::move(spans), record);
     return Document(std::move(ast), std::move(record));
 }
 

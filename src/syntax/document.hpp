@@ -168,10 +168,10 @@ public:
     // without one gets no span, nor does anything below it.
     static Expected<Document, FromSyntaxError> from_syntax_with_spans(const SyntaxNode& tree,
                                                                      const SpanTree& spans);
-    // The same, moving the values out of an accepted tree and freeing it on
-    // the way (it is left an empty shell); a refused tree is left as it was.
-    static Expected<Document, FromSyntaxError> from_syntax_with_spans(SyntaxNode&& tree,
-                                                                     const SpanTree& spans);
+    // The same, moving the values out of an accepted tree and freeing both
+    // trees on the way (they are left empty shells); refused trees are left
+    // as they were.
+    static Expected<Document, FromSyntaxError> from_syntax_with_spans(SyntaxNode&& tree, SpanTree&& spans);
 
     // A document owns its number: it can be moved, never copied.
     Document(Document&&) noexcept = default;

@@ -408,5 +408,36 @@ TEST(RecoveryRobustness, ManyRecoveriesTakeLinearTime) {
     EXPECT_LT(large, 24 * small + 0.5) << small << "s then " << large << "s";
 }
 
+// Unclosed groups nested in segments that close one level each: every failed
+// item's skip stops at the next `}`, and the content around it reads the rest
+// again. Remembered failed attempts keep this linear; beyond the depth limit a
+// budget ends it as nesting too deep.
+std::string unclosed_segments(std::size_t segments) {
+    return std::string(8, '{') + "{}^{ " + repeat("{{{{{{}", segments) + "{{{{{{";
+}
+
+TEST(RecoveryRobustness, RereadAfterSkipStaysFast) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto got = parse_and_show(unclosed_segments(20));
+    EXPECT_EQ(got.tree, "");
+    EXPECT_EQ(got.diagnostics,
+              (std::vector<std::string>{"raw-expected-found 159..159 Unclosed { ... } group",
+                                        "raw-expected-found 9..10 found '}' expected something else, or end of input"}));
+    // Found by fuzzing: took seconds when every level read the rest again.
+    const auto fuzzed = parse_and_show("{{{{{{{{h{{i { 1 m } ^{ " + repeat("{", 15) + "}" + repeat("{", 21) + "}" +
+                                       repeat("{", 15));
+    EXPECT_FALSE(fuzzed.diagnostics.empty());
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
+}
+
+TEST(RecoveryRobustness, RereadBeyondDepthLimitEndsAsTooDeep) {
+    const auto start = std::chrono::steady_clock::now();
+    ParseOutcome out = parse_source(default_context(), unclosed_segments(300), {});
+    EXPECT_FALSE(out.document);
+    ASSERT_EQ(out.diagnostics.size(), 1u);
+    EXPECT_EQ(out.diagnostics[0].kind, K::MaxGroupDepthExceeded);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 10.0);
+}
+
 }  // namespace
 }  // namespace quorvel::parse

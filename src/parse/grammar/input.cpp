@@ -148,12 +148,7 @@ void Input::expect_slow(PatternId expected) {
         kept.extras.reset();
         return;
     }
-    // Built in place: as `Failure::expected_found`, without moving it twice.
-    Located& fresh = alt_.emplace();
-    fresh.pos = at;
-    fresh.failure.span = here_span();
-    fresh.failure.found = here_found();
-    fresh.failure.expected.add(expected);
+    alt_.emplace(Located{at, Failure::expected_found(here_span(), here_found(), expected)});
 }
 
 Failure Input::take_failure() {
