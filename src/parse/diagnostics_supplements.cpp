@@ -83,15 +83,15 @@ bool has_context(const ParseDiagnostic& d, std::string_view label) {
 // ---- Facts ------------------------------------------------------------------------------
 
 std::size_t SourceFacts::first_token_starting_at(std::size_t offset) const noexcept {
-    return static_cast<std::size_t>(
-        std::partition_point(tokens_.begin(), tokens_.end(), [&](const SpannedToken& t) { return t.span.start < offset; }) -
-        tokens_.begin());
+    const auto it = std::partition_point(tokens_.begin(), tokens_.end(),
+                                         [&](const SpannedToken& t) { return t.span.start < offset; });
+    return static_cast<std::size_t>(it - tokens_.begin());
 }
 
 std::size_t SourceFacts::first_token_ending_after(std::size_t offset) const noexcept {
-    return static_cast<std::size_t>(
-        std::partition_point(tokens_.begin(), tokens_.end(), [&](const SpannedToken& t) { return t.span.end <= offset; }) -
-        tokens_.begin());
+    const auto it = std::partition_point(tokens_.begin(), tokens_.end(),
+                                         [&](const SpannedToken& t) { return t.span.end <= offset; });
+    return static_cast<std::size_t>(it - tokens_.begin());
 }
 
 void SourceFacts::build_begin_headers() {
@@ -311,7 +311,9 @@ bool supplement_from_source(SourceFacts& facts, std::optional<Kind> kind, bool h
         const auto text = slice_chars(source, d.span);
         if (text && text->front() == '\\') {
             const std::size_t open = skip_whitespace(tokens, facts.first_token_ending_after(d.span.end));
-            if (const auto close = facts.matching_close(open)) d.span = Span{tokens[open].span.start, tokens[*close].span.end};
+            if (const auto close = facts.matching_close(open)) {
+                d.span = Span{tokens[open].span.start, tokens[*close].span.end};
+            }
         }
     }
     return rewrote_mode;

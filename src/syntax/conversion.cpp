@@ -282,7 +282,7 @@ public:
             ++frame.part;
             const NodeId parent = frame.id;  // `frame` dies with the push below
 
-            NodeId id = ast_.nodes_.insert(shallow_node(*child));
+            NodeId id = ast_.nodes_.insert_with([&] { return shallow_node(*child); });
             fill_field(*ast_.nodes_.get(parent), slot, id);  // the parent was stored just before
             ast_.set_link(id, parent, slot);
             if (child_spans != nullptr) record_->node_spans.insert(id, child_spans->span);

@@ -50,10 +50,16 @@ public:
     void reserve(std::size_t n) { slots_.reserve(n + 1); }
 
     NodeId insert(T value) {
+        return insert_with([&value]() -> T&& { return std::move(value); });
+    }
+
+    // Stores the value that `make()` returns, made in place.
+    template <class Make>
+    NodeId insert_with(Make&& make) {
         if (free_head_ != 0) {
             std::uint32_t index = free_head_;
             Slot& slot = slots_[index];
-            slot.emplace(std::move(value));  // may throw: leave the free list untouched
+            slot.emplace_from(make);  // may throw: leave the free list untouched
             free_head_ = slot.next_free;
             slot.version += 1;
             ++live_;
@@ -63,7 +69,12 @@ public:
         auto index = static_cast<std::uint32_t>(slots_.size());
         slots_.emplace_back();
         Slot& slot = slots_.back();
-        slot.emplace(std::move(value));
+        try {
+            slot.emplace_from(make);
+        } catch (...) {
+            slots_.pop_back();  // the slot holds no value: drop it unused
+            throw;
+        }
         slot.version = 1;
         ++live_;
         return {index, 1};
@@ -143,7 +154,10 @@ private:
         bool occupied() const noexcept { return (version & 1u) == 1u; }
         T* ptr() noexcept { return &value; }
         const T* ptr() const noexcept { return &value; }
-        void emplace(T&& v) { new (&value) T(std::move(v)); }
+        template <class Make>
+        void emplace_from(Make& make) {
+            new (&value) T(make());
+        }
         void destroy() noexcept { value.~T(); }
         void destroy_if_occupied() noexcept {
             if (occupied()) value.~T();
@@ -161,14 +175,12 @@ template <class V>
 class SecondaryMap {
 public:
     void insert(NodeId key, V value) {
-        if (key.index >= entries_.size()) {
+        if (key.index == entries_.size()) {
             // Keys mostly arrive in slot order: the next entry is appended.
-            if (key.index == entries_.size()) {
-                entries_.emplace_back();
-            } else {
-                entries_.resize(std::size_t{key.index} + 1);
-            }
+            entries_.push_back(Entry{key.version, std::move(value)});
+            return;
         }
+        if (key.index > entries_.size()) entries_.resize(std::size_t{key.index} + 1);
         Entry& e = entries_[key.index];
         e.version = key.version;
         e.value = std::move(value);

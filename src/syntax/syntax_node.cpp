@@ -267,7 +267,7 @@ void SyntaxNode::release_subtrees() {
 
 SyntaxNode& SyntaxNode::operator=(SyntaxNode&& other) noexcept {
     if (this == &other) return *this;
-    if (value.index() > kLastOwningIndex || !owns_children()) {
+    if (!may_own_children() || !owns_children()) {
         // No subtree of ours can hold `other`.
         value = std::move(other.value);
     } else {

@@ -353,9 +353,8 @@ public:
     SyntaxNode& operator=(const SyntaxNode& other);
     SyntaxNode& operator=(SyntaxNode&& other) noexcept;
     ~SyntaxNode() {
-        // Only the first seven kinds can own subtrees; most nodes that die
-        // (leaves and moved-from shells) stop here.
-        if (value.index() <= kLastOwningIndex && owns_children()) release_subtrees();
+        // Most nodes that die (leaves and moved-from shells) stop here.
+        if (may_own_children() && owns_children()) release_subtrees();
     }
 
     // The kind of this node, by variant (not by index).
@@ -397,6 +396,14 @@ public:
 
 private:
     static constexpr std::size_t kLastOwningIndex = 6;  // Scripted
+    // A quick test before `owns_children`: false for the kinds that own
+    // nothing and for empty groups, roots and commands.
+    bool may_own_children() const noexcept {
+        if (const auto* g = std::get_if<Group>(&value)) return !g->children.empty();
+        if (const auto* c = std::get_if<Command>(&value)) return !c->args.empty();
+        if (const auto* r = std::get_if<Root>(&value)) return !r->children.empty();
+        return value.index() <= kLastOwningIndex;
+    }
     bool owns_children() const;
     // Frees every owned subtree without recursion per level.
     void release_subtrees();

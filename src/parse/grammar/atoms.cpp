@@ -281,9 +281,9 @@ bool Grammar::command_rule(CommandKind kind, ContentMode mode, TrackedNode& out)
     if (!argument_slots(head.record->args, label, slots)) return false;
     DecomposedArgs args = decompose_args(std::move(slots));
     if (kind == CommandKind::Prefix) {
-        out.node.value.emplace<SyntaxNode::Command>(std::string(head.name), std::move(args.args), true);
+        out.node.value.emplace<SyntaxNode::Command>(SyntaxNode::Command{std::string(head.name), std::move(args.args), true});
     } else {
-        out.node.value.emplace<SyntaxNode::Declarative>(std::string(head.name), std::move(args.args));
+        out.node.value.emplace<SyntaxNode::Declarative>(SyntaxNode::Declarative{std::string(head.name), std::move(args.args)});
     }
     out.span = in_.span_since(start);
     out.spans = std::move(args.spans);

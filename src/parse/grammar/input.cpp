@@ -124,8 +124,12 @@ void merge_failure(Failure& kept, Failure&& rival) {
 // ---- Input: the kept failure ------------------------------------------------------
 
 void Input::add_alt(std::size_t pos, Failure&& failure) {
-    if (!alt_ || alt_->pos < pos) {
+    if (!alt_) {
         alt_.emplace(Located{pos, std::move(failure)});
+    } else if (alt_->pos < pos) {
+        // Replaced in place rather than destroyed and made anew.
+        alt_->pos = pos;
+        alt_->failure = std::move(failure);
     } else if (alt_->pos == pos) {
         merge_failure(alt_->failure, std::move(failure));
     }

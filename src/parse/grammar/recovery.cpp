@@ -293,7 +293,8 @@ void EnvironmentIndex::build_walks() {
 std::size_t EnvironmentIndex::first_token_at_or_after(std::size_t offset) const {
     const SpannedToken* end = tokens_ + count_;
     const SpannedToken* it =
-        std::lower_bound(tokens_, end, offset, [](const SpannedToken& t, std::size_t off) { return t.span.start < off; });
+        std::lower_bound(tokens_, end, offset,
+                         [](const SpannedToken& t, std::size_t off) { return t.span.start < off; });
     return static_cast<std::size_t>(it - tokens_);
 }
 
@@ -414,15 +415,18 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
     const std::size_t depth = st_.depth();
     const std::size_t limit = st_.config().max_group_depth;
     const std::size_t key = p * 2 + (rule == ItemRule::TextAtom ? 1 : 0);
+    if (++memo.item_runs > memo.item_run_budget) throw NestingTooDeep{};
     std::optional<Input::Located> kept = in_.take_alt();
     std::optional<Input::Located> own;
     bool ok = false;
-    if (++memo.item_runs > memo.item_run_budget) throw NestingTooDeep{};
     const RecoveryMemo::FailedAttempt* remembered = nullptr;
-    if (auto hit = memo.failed.find(key); hit != memo.failed.end() && depth + hit->second.depth_rise < limit) {
-        remembered = &hit->second;
-    } else if (auto at = memo.failed_at_depth.find({key, depth}); at != memo.failed_at_depth.end()) {
-        remembered = &at->second;
+    if (!memo.failed.empty()) {
+        if (auto hit = memo.failed.find(key); hit != memo.failed.end() && depth + hit->second.depth_rise < limit) {
+            remembered = &hit->second;
+        }
+    }
+    if (remembered == nullptr && !memo.failed_at_depth.empty()) {
+        if (auto at = memo.failed_at_depth.find({key, depth}); at != memo.failed_at_depth.end()) remembered = &at->second;
     }
     if (remembered != nullptr) {
         own = remembered->own;
@@ -437,6 +441,8 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
         own = in_.take_alt();
         if (!ok) {
             RecoveryMemo::FailedAttempt failed{own, in_.pos(), rise};
+            // Below the limit at this depth, it is below it at any depth that
+            // keeps its groups below it; otherwise valid at this depth only.
             if (depth + rise < limit) {
                 memo.failed.insert_or_assign(key, std::move(failed));
             } else {
@@ -478,8 +484,9 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
     const EnvironmentIndex& environments = memo.environment_index(in_);
     const std::string_view source = st_.source();
     const std::size_t window_end = std::min(in_.source_len(), source.size());
-    const std::string_view snippet =
-        s <= window_end && is_char_boundary(source, s) ? source.substr(s, window_end - s) : source.substr(0, window_end);
+    const std::string_view snippet = s <= window_end && is_char_boundary(source, s)
+                                         ? source.substr(s, window_end - s)
+                                         : source.substr(0, window_end);
     auto [final_message, final_kind] =
         normalize_recovery_message(st_.context(), mode, snippet, environments, s, std::move(message), kind);
     const bool skip_arguments = final_kind == Kind::CommandModeError;
@@ -489,15 +496,14 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
     if (!e.custom) {
         const OwnedToken* foreign = e.foreign_found();
         const SpannedToken* found = foreign != nullptr ? nullptr : in_.token_at(e.found);
+        auto right_or_end = [](const auto& token) { return token.is_control("right") || token.is_control("end"); };
         const bool at_right_or_end =
-            foreign != nullptr ? (foreign->is_control("right") || foreign->is_control("end"))
-                               : (found != nullptr && (found->token.is_control("right") || found->token.is_control("end")));
+            foreign != nullptr ? right_or_end(*foreign) : found != nullptr && right_or_end(found->token);
         if (at_right_or_end) diagnostic = invalid_left_recovery_diagnostic(math_kb_, in_, s, e.span.end);
     }
     if (!diagnostic) diagnostic = recovery_diagnostic_from_error(std::move(e), final_message, final_kind);
-    if ((diagnostic->direct() == nullptr || !*diagnostic->direct()) && header && diagnostic->kind == Kind::EnvironmentModeError) {
-        diagnostic->at_source(header->braced);
-    }
+    const bool has_direct = diagnostic->direct() != nullptr && diagnostic->direct()->has_value();
+    if (!has_direct && header && diagnostic->kind == Kind::EnvironmentModeError) diagnostic->at_source(header->braced);
     st_.push_recovery_diagnostic(in_.to_owned(*diagnostic));
 
     // Skip the bad content: as a rule up to the next hard stop of the mode.

@@ -34,6 +34,36 @@ TrackedNode join_superscripts(TrackedNode held, TrackedNode arrived) {
     return out;
 }
 
+// The first token from `index` on that is not white space (the token count
+// at the end).
+std::size_t skip_whitespace_from(const Input& in, std::size_t index) {
+    while (const SpannedToken* t = in.token_at(index)) {
+        if (t->token.kind() != TokenKind::Whitespace) break;
+        ++index;
+    }
+    return index;
+}
+
+// Whether the atom ahead is one character that `math_char` reads, with no
+// prime, `_` or `^` after it: such an atom can neither fail nor have scripts.
+bool lone_character_ahead(const Input& in) {
+    const std::size_t at = skip_whitespace_from(in, in.pos());
+    const SpannedToken* t = in.token_at(at);
+    if (t == nullptr) return false;
+    switch (t->token.kind()) {
+        case TokenKind::Char:
+        case TokenKind::Star:
+        case TokenKind::LBracket:
+        case TokenKind::RBracket:
+        case TokenKind::Ampersand: break;
+        default: return false;
+    }
+    const SpannedToken* after = in.token_at(skip_whitespace_from(in, at + 1));
+    if (after == nullptr) return true;
+    const TokenKind kind = after->token.kind();
+    return kind != TokenKind::Primes && kind != TokenKind::Underscore && kind != TokenKind::Caret;
+}
+
 }  // namespace
 
 struct Grammar::ScriptedParts {
@@ -47,6 +77,13 @@ struct Grammar::ScriptedParts {
 
 bool Grammar::scripted_atom(TrackedNode& out) {
     check_stack();
+    if (lone_character_ahead(in_)) {
+        // No failure of its own to report, nothing to drop: without a rule
+        // scope its refusals join the kept failure directly, just as the
+        // scope would join them at its end.
+        skip_ws();
+        return math_atom(out);
+    }
     RuleScope scope(in_);
     const std::size_t start = scope.start();
     ScriptedParts parts(out);

@@ -110,9 +110,9 @@ void extend_unique_diagnostics(std::vector<ParseFailure>& into, std::vector<Pars
 }
 
 void DecomposedChildren::push(TrackedNode&& item) {
-    if (nodes.size() == nodes.capacity() && nodes.size() < 4) {
-        nodes.reserve(4);
-        spans.reserve(4);
+    if (nodes.size() == nodes.capacity() && nodes.size() < 8) {
+        nodes.reserve(8);
+        spans.reserve(8);
     }
     if (!item.diagnostics.empty()) extend_unique_diagnostics(diagnostics, std::move(item.diagnostics));
     spans.emplace_back(item.span, std::move(item.spans));
@@ -179,7 +179,7 @@ TrackedNode TrackedNode::fold(ContentMode mode, DecomposedChildren&& items, Span
 
 TrackedNode TrackedNode::group(ContentMode mode, GroupKind kind, DecomposedChildren&& items, Span span) {
     TrackedNode out{SyntaxNode(), span, std::move(items.spans), std::move(items.diagnostics)};
-    out.node.value.emplace<SyntaxNode::Group>(mode, std::move(kind), std::move(items.nodes));
+    out.node.value.emplace<SyntaxNode::Group>(SyntaxNode::Group{mode, std::move(kind), std::move(items.nodes)});
     return out;
 }
 
