@@ -6,7 +6,7 @@
 namespace quorvel::knowledge {
 
 struct ArgSpecList::Storage {
-    std::string text;  // the spec; control-sequence names are views into it
+    std::string text;  // the argument spec; control-sequence names are views into it
     std::vector<DelimiterPair> pairs;
     std::vector<ArgSpec> slots;
 };
@@ -130,12 +130,12 @@ std::string quoted(char32_t c) {
 
 }  // namespace
 
-// Cursor over the spec. Positions are counted in characters; `byte_` is the
+// Cursor over the argument spec. Positions are counted in characters; `byte_` is the
 // matching offset into the (valid UTF-8) text.
 class ArgSpecParser {
 public:
     static Expected<ArgSpecList, ArgSpecParseError> parse(std::string_view spec, std::string_view context) {
-        // The parser reads the storage's own copy of the spec, so the names it
+        // The parser reads the storage's own copy of the argument spec, so the names it
         // cuts out are already views into the list's storage.
         auto storage = std::make_shared<ArgSpecList::Storage>();
         storage->text = to_valid_utf8(spec);

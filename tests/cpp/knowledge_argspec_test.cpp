@@ -224,7 +224,7 @@ TEST(ArgSpecIllFormedUtf8, ControlNameIsValidText) {
 namespace {
 
 // Random specs over the language's own characters: every outcome must be a
-// well-formed slot list or a refusal positioned inside the spec.
+// well-formed slot list or a refusal positioned inside the argument spec.
 TEST(ArgSpecRandom, OutcomesKeepTheInvariants) {
     const std::vector<std::string> pieces = {"m", "o", "O", "g", "G", "s", "r", "R", "d", "D", "{", "}", "<",
                                              ">", ",", ":", "?", "!", "\\", " ", "T", "N", "L", "C", "X", "(",

@@ -21,7 +21,7 @@ using Tags = std::span<const std::string_view>;
 
 inline constexpr Tags NO_TAGS{};
 
-// Slot constructors, named after the spec letters they stand for.
+// Slot constructors, named after the argspec letters they stand for.
 constexpr ArgSpec mandatory(Kind kind = Kind::MathContent, bool nullable = false) {
     return {ArgForm{ArgFormKind::Standard}, true, false, nullable, kind};
 }
