@@ -1,33 +1,18 @@
 #include "facade/records_argspec.hpp"
 
+#include "util/utf8.hpp"
+
 #include <array>
 
 namespace quorvel::facade {
 namespace {
 
-void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 DelimiterTokenInfo token_info(const knowledge::DelimiterToken& token) {
     DelimiterTokenInfo info;
     if (token.kind == knowledge::DelimiterToken::Kind::Char) {
         info.type = DelimiterTokenInfo::Type::Char;
-        append_utf8(info.value, token.ch);
+        util::utf8::append(info.value, token.ch);
     } else {
         info.type = DelimiterTokenInfo::Type::ControlSeq;
         info.value = std::string(token.name);

@@ -1,5 +1,7 @@
 #include "knowledge/argspec.hpp"
 
+#include "util/utf8.hpp"
+
 #include <optional>
 #include <utility>
 
@@ -77,23 +79,6 @@ Decoded decode_at(std::string_view s, std::size_t i) {
     return {kReplacement, 1};
 }
 
-void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 // The spec as well-formed UTF-8: every ill-formed byte becomes U+FFFD, so that
 // names cut out of it and characters quoted in messages are valid text.
@@ -103,7 +88,7 @@ std::string to_valid_utf8(std::string_view s) {
     for (std::size_t i = 0; i < s.size();) {
         const Decoded d = decode_at(s, i);
         if (d.ch == kReplacement && d.len == 1) {
-            append_utf8(out, kReplacement);
+            util::utf8::append(out, kReplacement);
         } else {
             out.append(s.substr(i, d.len));
         }
@@ -123,7 +108,7 @@ bool is_ascii_letter(char32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' &&
 
 std::string quoted(char32_t c) {
     std::string out = "`";
-    append_utf8(out, c);
+    util::utf8::append(out, c);
     out += '`';
     return out;
 }
@@ -305,7 +290,7 @@ bool ArgSpecParser::parse_annotation(ArgSpec& slot) {
         case U'C': slot.kind = ArgValueKind::Column; break;
         default: {
             std::string message = "unsupported value kind annotation `:";
-            append_utf8(message, k);
+            util::utf8::append(message, k);
             message += '`';
             return fail(std::move(message));
         }

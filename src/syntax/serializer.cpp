@@ -1,5 +1,7 @@
 #include "syntax/serializer.hpp"
 
+#include "util/utf8.hpp"
+
 #include <cstring>
 
 namespace quorvel::syntax {
@@ -36,26 +38,6 @@ enum class SpacingClass : std::uint8_t {
 
 constexpr bool is_ascii_digit(char32_t c) { return c >= U'0' && c <= U'9'; }
 
-void append_utf8(std::string& out, char32_t c) {
-    // The arena refuses non-scalar characters at every entry; should one get
-    // in anyway, the output stays valid UTF-8.
-    if (!is_scalar_value(c)) c = 0xFFFD;
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
 
 void append_char(std::string& out, char32_t c, ContentMode mode) {
     switch (c) {
@@ -70,13 +52,13 @@ void append_char(std::string& out, char32_t c, ContentMode mode) {
             break;
         default: break;
     }
-    append_utf8(out, c);
+    util::utf8::append(out, c);
 }
 
 // "." for none, the character unescaped, or a backslash and the name.
 void append_delimiter(std::string& out, const ast::Delimiter& d) {
     if (const auto* c = d.as_char()) {
-        append_utf8(out, c->value);
+        util::utf8::append(out, c->value);
     } else if (const auto* cs = d.as_control()) {
         out.push_back('\\');
         out.append(cs->name);

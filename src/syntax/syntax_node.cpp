@@ -1,5 +1,7 @@
 #include "syntax/syntax_node.hpp"
 
+#include "util/utf8.hpp"
+
 #include <iterator>
 #include <type_traits>
 
@@ -527,23 +529,6 @@ bool operator==(const SyntaxNode& a, const SyntaxNode& b) {
 
 namespace {
 
-void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
 
 // Decodes one UTF-8 sequence at `i`; malformed bytes decode as U+FFFD.
 char32_t decode_utf8(std::string_view s, std::size_t& i) {
@@ -622,7 +607,7 @@ void append_escaped(std::string& out, char32_t c, char quote) {
         out.push_back('}');
         return;
     }
-    append_utf8(out, c);
+    util::utf8::append(out, c);
 }
 
 }  // namespace
