@@ -1,6 +1,7 @@
 #include "parse/failure.hpp"
 
 #include <algorithm>
+#include <functional>
 
 namespace quorvel::parse {
 
@@ -231,6 +232,36 @@ ParseFailure err_since(const TokenStream& stream, std::size_t saved, std::size_t
 
 ParseFailure err_peek_or_point(const TokenStream& stream, std::size_t current, std::string message) {
     return err_since(stream, current, current, std::move(message));
+}
+
+namespace {
+
+std::size_t combine(std::size_t seed, std::size_t value) {
+    return seed ^ (value + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2));
+}
+
+}  // namespace
+
+std::size_t diagnostic_match_hash(const ParseFailure& f) {
+    std::hash<std::string> text;
+    std::size_t h = f.kind ? static_cast<std::size_t>(*f.kind) + 1 : 0;
+    h = combine(h, f.span.start);
+    h = combine(h, f.span.end);
+    if (f.direct) {
+        h = combine(h, f.direct->span.start);
+        h = combine(h, f.direct->span.end);
+        if (f.direct->environment_names) {
+            h = combine(h, text(f.direct->environment_names->found));
+            h = combine(h, text(f.direct->environment_names->expected));
+        }
+    }
+    h = combine(h, text(reason_display(f.reason)));
+    for (const auto& entry : f.context) {
+        h = combine(h, text(entry.label.display()));
+        h = combine(h, entry.span.start);
+        h = combine(h, entry.span.end);
+    }
+    return h;
 }
 
 }  // namespace quorvel::parse

@@ -163,4 +163,9 @@ ParseFailure err_since(const TokenStream& stream, std::size_t saved, std::size_t
 // `err_since` with the saved position taken to be the current one.
 ParseFailure err_peek_or_point(const TokenStream& stream, std::size_t current, std::string message);
 
+// A hash over everything the duplicate tests for diagnostics compare (kind,
+// spans, direct report, reason text, contexts): failures that either test
+// finds equal hash equal, so the tests can run through a hash index.
+std::size_t diagnostic_match_hash(const ParseFailure& f);
+
 }  // namespace quorvel::parse

@@ -16,32 +16,6 @@ using syntax::syntax_node::GroupKind;
 // a hash of everything the tree-diagnostic match compares.
 constexpr std::size_t kPairwiseLimit = 32;
 
-std::size_t combine(std::size_t seed, std::size_t value) {
-    return seed ^ (value + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2));
-}
-
-std::size_t tree_match_hash(const ParseFailure& f) {
-    std::hash<std::string> text;
-    std::size_t h = f.kind ? static_cast<std::size_t>(*f.kind) + 1 : 0;
-    h = combine(h, f.span.start);
-    h = combine(h, f.span.end);
-    if (f.direct) {
-        h = combine(h, f.direct->span.start);
-        h = combine(h, f.direct->span.end);
-        if (f.direct->environment_names) {
-            h = combine(h, text(f.direct->environment_names->found));
-            h = combine(h, text(f.direct->environment_names->expected));
-        }
-    }
-    h = combine(h, text(reason_display(f.reason)));
-    for (const auto& entry : f.context) {
-        h = combine(h, text(entry.label.display()));
-        h = combine(h, entry.span.start);
-        h = combine(h, entry.span.end);
-    }
-    return h;
-}
-
 }  // namespace
 
 TrackedNode& TrackedNode::with_diagnostics(std::vector<ParseFailure> failures) {
@@ -91,9 +65,9 @@ void extend_unique_diagnostics(std::vector<ParseFailure>& into, std::vector<Pars
     }
     std::unordered_multimap<std::size_t, std::size_t> index;
     index.reserve(into.size() + more.size());
-    for (std::size_t i = 0; i < into.size(); ++i) index.emplace(tree_match_hash(into[i]), i);
+    for (std::size_t i = 0; i < into.size(); ++i) index.emplace(diagnostic_match_hash(into[i]), i);
     for (auto& f : more) {
-        const std::size_t h = tree_match_hash(f);
+        const std::size_t h = diagnostic_match_hash(f);
         bool seen = false;
         auto [first, last] = index.equal_range(h);
         for (auto it = first; it != last; ++it) {
