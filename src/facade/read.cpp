@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "util/utf8.hpp"
+
 namespace quorvel::facade::read {
 namespace {
 
@@ -36,37 +38,6 @@ bool escaped_in_debug(char32_t c) {
     return it != std::begin(kEscapedRanges) && c <= std::prev(it)->last;
 }
 
-// Decodes one code point at `i`, advancing `i`; malformed input yields
-// U+FFFD for one byte.
-char32_t next_code_point(std::string_view s, std::size_t& i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char b0 = byte(i);
-    if (b0 < 0x80) {
-        ++i;
-        return b0;
-    }
-    std::size_t len = b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC0 ? 2 : 0;
-    if (len == 0 || b0 > 0xF4 || i + len > s.size()) {
-        ++i;
-        return 0xFFFD;
-    }
-    char32_t c = b0 & (0x7F >> len);
-    for (std::size_t k = 1; k < len; ++k) {
-        unsigned char b = byte(i + k);
-        if ((b & 0xC0) != 0x80) {
-            ++i;
-            return 0xFFFD;
-        }
-        c = (c << 6) | (b & 0x3F);
-    }
-    static constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (c < kMinimum[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-        ++i;
-        return 0xFFFD;
-    }
-    i += len;
-    return c;
-}
 
 void append_hex(std::string& out, std::uint32_t value) {
     char buf[16];
@@ -183,7 +154,7 @@ std::string debug_string(std::string_view utf8) {
     std::size_t i = 0;
     while (i < utf8.size()) {
         const std::size_t start = i;
-        const char32_t c = next_code_point(utf8, i);
+        const char32_t c = util::utf8::decode_lossy(utf8, i);
         switch (c) {
             case U'"': out += "\\\""; continue;
             case U'\\': out += "\\\\"; continue;

@@ -1,8 +1,8 @@
 #include "facade/records_argspec.hpp"
 
-#include "util/utf8.hpp"
-
 #include <array>
+
+#include "util/utf8.hpp"
 
 namespace quorvel::facade {
 namespace {

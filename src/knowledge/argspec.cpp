@@ -1,9 +1,9 @@
 #include "knowledge/argspec.hpp"
 
-#include "util/utf8.hpp"
-
 #include <optional>
 #include <utility>
+
+#include "util/utf8.hpp"
 
 namespace quorvel::knowledge {
 

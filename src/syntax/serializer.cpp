@@ -1,8 +1,8 @@
 #include "syntax/serializer.hpp"
 
-#include "util/utf8.hpp"
-
 #include <cstring>
+
+#include "util/utf8.hpp"
 
 namespace quorvel::syntax {
 

@@ -1,9 +1,9 @@
 #include "syntax/syntax_node.hpp"
 
-#include "util/utf8.hpp"
-
 #include <iterator>
 #include <type_traits>
+
+#include "util/utf8.hpp"
 
 namespace quorvel::syntax {
 
@@ -529,33 +529,6 @@ bool operator==(const SyntaxNode& a, const SyntaxNode& b) {
 
 namespace {
 
-
-// Decodes one UTF-8 sequence at `i`; malformed bytes decode as U+FFFD.
-char32_t decode_utf8(std::string_view s, std::size_t& i) {
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char b0 = byte(i);
-    if (b0 < 0x80) {
-        ++i;
-        return b0;
-    }
-    std::size_t len = b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC0 ? 2 : 0;
-    if (len == 0 || len > 4 || i + len > s.size()) {
-        ++i;
-        return 0xFFFD;
-    }
-    char32_t c = b0 & (0x7F >> len);
-    for (std::size_t k = 1; k < len; ++k) {
-        unsigned char b = byte(i + k);
-        if ((b & 0xC0) != 0x80) {
-            ++i;
-            return 0xFFFD;
-        }
-        c = (c << 6) | (b & 0x3F);
-    }
-    i += len;
-    return c;
-}
-
 // An approximation of the escaping of non-printable and combining
 // characters in debug output: control characters, non-ASCII spaces, line
 // and paragraph separators, common format characters, private use and the
@@ -615,7 +588,7 @@ void append_escaped(std::string& out, char32_t c, char quote) {
 void append_debug_str(std::string& out, std::string_view text) {
     out.push_back('"');
     std::size_t i = 0;
-    while (i < text.size()) append_escaped(out, decode_utf8(text, i), '"');
+    while (i < text.size()) append_escaped(out, util::utf8::decode_lossy(text, i), '"');
     out.push_back('"');
 }
 

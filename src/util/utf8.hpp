@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace quorvel::util::utf8 {
 
@@ -60,6 +61,15 @@ inline void append(std::string& out, char32_t c) {
     } else {
         append(out, 0xFFFD);
     }
+}
+
+// Decodes the code point at `i` and advances past it; an ill-formed byte
+// decodes as U+FFFD and is skipped alone. For texts that are quoted, not lexed.
+inline char32_t decode_lossy(std::string_view s, std::size_t& i) {
+    char32_t c = 0;
+    const std::size_t n = decode(reinterpret_cast<const unsigned char*>(s.data()) + i, s.size() - i, c);
+    i += n == 0 ? 1 : n;
+    return n == 0 ? 0xFFFD : c;
 }
 
 }  // namespace quorvel::util::utf8
