@@ -3,43 +3,31 @@
 #include <utility>
 
 #include "transform/contract.hpp"
+#include "transform/passes/passes.hpp"
 #include "transform/scheduler.hpp"
 
 namespace quorvel::transform::engine {
-
-namespace {
-
-using syntax::ast::NodeId;
-
-// The three tree passes are not built yet. Each keeps its place and its
-// switch in the pipeline, changes nothing and counts nothing, so that the
-// step order and the report's layout already hold.
-void lower_attributes_pass(syntax::Ast&, NodeId, ReportRecorder&) {}
-void finalize_ast_pass(syntax::Ast&, NodeId, ReportRecorder&) {}
-void flatten_groups_pass(syntax::Ast&, NodeId, const FlattenGroupsGuards&, ReportRecorder&) {}
-
-}  // namespace
 
 syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::Ast& ast,
                                                       const parse::ParseContext& context,
                                                       const TransformOptions& options,
                                                       const FlattenGroupsGuardsOverlay* guards,
                                                       ReportRecorder& recorder) {
-    if (options.lower_attributes.enabled) lower_attributes_pass(ast, ast.root(), recorder);
+    if (options.lower_attributes.enabled) passes::lower_attributes(ast, ast.root(), recorder);
 
     if (options.rewrite.enabled) {
         auto rewritten = scheduler::drive_fixed_point(ast, context, plan, options.rewrite.max_iterations, recorder);
         if (!rewritten) return error::TransformError{std::move(rewritten.error())};
     }
 
-    if (options.lower_attributes.enabled) lower_attributes_pass(ast, ast.root(), recorder);
-    if (options.finalize_ast.enabled) finalize_ast_pass(ast, ast.root(), recorder);
+    if (options.lower_attributes.enabled) passes::lower_attributes(ast, ast.root(), recorder);
+    if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
 
     if (options.flatten_groups.enabled) {
         const FlattenGroupsGuards resolved =
             FlattenGroupsGuards::resolve(options.flatten_groups.preserve_rendered_spacing, guards);
-        flatten_groups_pass(ast, ast.root(), resolved, recorder);
-        if (options.finalize_ast.enabled) finalize_ast_pass(ast, ast.root(), recorder);
+        passes::flatten_groups(ast, ast.root(), resolved, recorder);
+        if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
     }
 
     if (options.rewrite.enabled) {

@@ -5,9 +5,14 @@
 #include "syntax/slot_map.hpp"
 #include "transform/rules/ams/operator_alias.hpp"
 #include "transform/rules/ams/renames.hpp"
+#include "transform/rules/ams/structural_rules.hpp"
+#include "transform/rules/base/drop_rules.hpp"
+#include "transform/rules/base/fraction_matrix_rules.hpp"
 #include "transform/rules/base/renames.hpp"
 #include "transform/rules/base/spacing_dimension.hpp"
 #include "transform/rules/base/spacing_merge.hpp"
+#include "transform/rules/base/structure_rules.hpp"
+#include "transform/rules/physics/expansion_rules.hpp"
 #include "transform/rules/physics/renames.hpp"
 #include "transform/rules/registered_rule.hpp"
 
@@ -45,6 +50,11 @@ constexpr void for_each_built_rule(F&& f) {
     for (const auto& rule : base_rules::DOUBLE_SPACER_MERGE_RULES) f(&rule);
     f(&base_rules::SMALL_SPACER_MERGE_TO_ENSPACE);
     for (const auto& rule : physics_rules::PHYSICS_RENAMES) f(&rule);
+    base_rules::for_each_structure_rule(f);
+    base_rules::for_each_fraction_matrix_rule(f);
+    base_rules::for_each_drop_rule(f);
+    ams_rules::for_each_structural_rule(f);
+    physics_rules::for_each_expansion_rule(f);
 }
 
 consteval std::size_t count_built_rules() {

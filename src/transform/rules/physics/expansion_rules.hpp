@@ -1,0 +1,12 @@
+// The physics shorthand expansions.
+#pragma once
+
+#include "transform/rules/registered_rule.hpp"
+
+namespace quorvel::transform::physics_rules {
+
+// Calls `f` on each of this family's rule objects.
+template <class F>
+constexpr void for_each_expansion_rule(F&&) {}
+
+}  // namespace quorvel::transform::physics_rules
