@@ -13,6 +13,7 @@
 #include "transform/rules/base/spacing_merge.hpp"
 #include "transform/rules/base/structure_rules.hpp"
 #include "transform/rules/physics/expansion_rules.hpp"
+#include "transform/rules/physics/fence_rules.hpp"
 #include "transform/rules/physics/renames.hpp"
 #include "transform/rules/registered_rule.hpp"
 
@@ -55,6 +56,7 @@ constexpr void for_each_built_rule(F&& f) {
     base_rules::for_each_drop_rule(f);
     ams_rules::for_each_structural_rule(f);
     physics_rules::for_each_expansion_rule(f);
+    physics_rules::for_each_fence_rule(f);
 }
 
 consteval std::size_t count_built_rules() {

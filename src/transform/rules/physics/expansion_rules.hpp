@@ -1,4 +1,4 @@
-// The physics shorthand expansions.
+// Derivative, vector, matrix-builder and named-function expansions.
 #pragma once
 
 #include "transform/rules/registered_rule.hpp"
