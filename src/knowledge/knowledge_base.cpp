@@ -130,7 +130,8 @@ void KnowledgeBase::reserve_for(std::span<const BuiltinPackage* const> packages,
     environment_index_.reserve(environments);
     character_index_.reserve(characters);
     active_commands_.reserve(commands + characters);
-    delimiter_index_.reserve(delimiters);
+    delimiter_index_[0].reserve(delimiters);
+    delimiter_index_[1].reserve(delimiters);
 }
 
 void KnowledgeBase::import_package(const BuiltinPackage& package, std::span<const std::string_view> from,
@@ -163,12 +164,12 @@ void KnowledgeBase::insert_builtin_delimiter_with_package(const BuiltinDelimiter
 void KnowledgeBase::upsert_delimiter_meta(const ActiveDelimiterRecord& record) {
     const auto index = static_cast<std::uint32_t>(delimiters_.size());
     delimiters_.push_back(record);
-    delimiter_index_.insert_or_assign(DelimiterKey{record.name, record.control}, index);
+    delimiter_index_[record.control ? 1 : 0].insert_or_assign(record.name, index);
 }
 
 void KnowledgeBase::import_or_merge_builtin_command_with_package(const BuiltinCommandSpec& spec,
                                                                  std::span<const std::string_view> from) {
-    if (auto it = command_index_.find(spec.name); it != command_index_.end()) {
+    if (auto it = command_index_.find(spec.name); it != nullptr) {
         const ActiveCommandRecord existing = commands_[it->second];
         // Pr, det and exp look the same in base and physics, but physics
         // typesets them differently: its definition replaces base's.
@@ -192,7 +193,7 @@ void KnowledgeBase::import_or_merge_builtin_command_with_package(const BuiltinCo
 
 void KnowledgeBase::import_or_merge_builtin_environment_with_package(const BuiltinEnvironmentSpec& spec,
                                                                      std::span<const std::string_view> from) {
-    if (auto it = environment_index_.find(spec.name); it != environment_index_.end()) {
+    if (auto it = environment_index_.find(spec.name); it != nullptr) {
         const ActiveEnvironmentRecord existing = environments_[it->second];
         if (existing.argspec == spec.argspec && existing.body_mode == spec.body_mode &&
             managed_merge(existing.from_packages, from)) {
@@ -271,12 +272,12 @@ bool KnowledgeBase::remove_command_by_name(std::string_view name) {
     // The removed set keeps the erased key, which views a record's own name.
     std::string_view key;
     bool held = false;
-    if (auto it = command_index_.find(name); it != command_index_.end()) {
+    if (auto it = command_index_.find(name); it != nullptr) {
         key = it->first;
         command_index_.erase(it);
         held = true;
     }
-    if (auto it = active_commands_.find(name); it != active_commands_.end()) {
+    if (auto it = active_commands_.find(name); it != nullptr) {
         key = it->first;
         active_commands_.erase(it);
         held = true;
@@ -285,10 +286,10 @@ bool KnowledgeBase::remove_command_by_name(std::string_view name) {
     return held;
 }
 
-bool KnowledgeBase::remove_environment_by_name(std::string_view name) { return environment_index_.erase(name) > 0; }
+bool KnowledgeBase::remove_environment_by_name(std::string_view name) { return environment_index_.erase(name); }
 
 bool KnowledgeBase::remove_delimiter_by_key(std::string_view name, bool control) {
-    return delimiter_index_.erase(DelimiterKey{name, control}) > 0;
+    return delimiter_index_[control ? 1 : 0].erase(name);
 }
 
 // ---------------------------------------------------------------- lookups
@@ -296,7 +297,7 @@ bool KnowledgeBase::remove_delimiter_by_key(std::string_view name, bool control)
 const ActiveCommandRecord* KnowledgeBase::lookup_command(std::string_view name) const noexcept {
     if (!removed_commands_.empty() && removed_commands_.contains(name)) return nullptr;
     const auto it = active_commands_.find(name);
-    if (it == active_commands_.end()) return nullptr;
+    if (it == nullptr) return nullptr;
     const ActiveCommandSource source = it->second;
     return source.kind == ActiveCommandSource::Kind::Command ? &commands_[source.index]
                                                              : &character_commands_[source.index];
@@ -304,22 +305,22 @@ const ActiveCommandRecord* KnowledgeBase::lookup_command(std::string_view name) 
 
 const ActiveCommandRecord* KnowledgeBase::lookup_explicit_command(std::string_view name) const noexcept {
     const auto it = command_index_.find(name);
-    return it == command_index_.end() ? nullptr : &commands_[it->second];
+    return it == nullptr ? nullptr : &commands_[it->second];
 }
 
 const ActiveEnvironmentRecord* KnowledgeBase::lookup_env(std::string_view name) const noexcept {
     const auto it = environment_index_.find(name);
-    return it == environment_index_.end() ? nullptr : &environments_[it->second];
+    return it == nullptr ? nullptr : &environments_[it->second];
 }
 
 const ActiveCharacterRecord* KnowledgeBase::lookup_character(std::string_view name) const noexcept {
     const auto it = character_index_.find(name);
-    return it == character_index_.end() ? nullptr : &characters_[it->second];
+    return it == nullptr ? nullptr : &characters_[it->second];
 }
 
 const ActiveDelimiterRecord* KnowledgeBase::lookup_delimiter(std::string_view name, bool control) const noexcept {
-    const auto it = delimiter_index_.find(DelimiterKey{name, control});
-    return it == delimiter_index_.end() ? nullptr : &delimiters_[it->second];
+    const auto it = delimiter_index_[control ? 1 : 0].find(name);
+    return it == nullptr ? nullptr : &delimiters_[it->second];
 }
 
 }  // namespace quorvel::knowledge

@@ -16,12 +16,12 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "knowledge/argspec.hpp"
 #include "knowledge/expected.hpp"
+#include "knowledge/name_map.hpp"
 #include "knowledge/packages.hpp"
 #include "syntax/content_mode.hpp"
 
@@ -142,20 +142,8 @@ private:
         Kind kind;
         std::uint32_t index;
     };
-    struct DelimiterKey {
-        std::string_view name;
-        bool control;
-        friend bool operator==(const DelimiterKey&, const DelimiterKey&) = default;
-    };
-    struct DelimiterKeyHash {
-        std::size_t operator()(const DelimiterKey& k) const noexcept {
-            return std::hash<std::string_view>{}(k.name) ^ (k.control ? 0x9e3779b97f4a7c15ull : 0);
-        }
-    };
     // Keys are views into the records' own names (static or owned here), so
     // neither building nor lookup allocates for a key.
-    template <class V>
-    using NameMap = std::unordered_map<std::string_view, V>;
 
     void reserve_for(std::span<const BuiltinPackage* const> packages, syntax::ContentMode mode);
     void import_package(const BuiltinPackage& package, std::span<const std::string_view> from, syntax::ContentMode mode);
@@ -180,7 +168,7 @@ private:
     std::vector<ActiveEnvironmentRecord> environments_;
     NameMap<std::uint32_t> command_index_;
     NameMap<std::uint32_t> character_index_;
-    std::unordered_map<DelimiterKey, std::uint32_t, DelimiterKeyHash> delimiter_index_;
+    NameMap<std::uint32_t> delimiter_index_[2];  // by name; [1]: control delimiters
     NameMap<ActiveCommandSource> active_commands_;
     std::unordered_set<std::string_view> removed_commands_;
     NameMap<std::uint32_t> environment_index_;

@@ -196,6 +196,10 @@ Lexer::Step Lexer::next() noexcept {
 
 std::optional<LexError> lex_into(std::string_view text, TokenStream& out) {
     out.tokens.clear();
+    // A token takes at least one byte. Reserving the bound once avoids the
+    // copies of geometric growth; pages of a large reservation that are
+    // never written are never touched.
+    out.tokens.reserve(text.size());
     out.source_len = text.size();
     std::size_t pos = 0;
     Token tok;
