@@ -7,10 +7,7 @@ MathML). The two tools are needed only here, not by the package:
     python bench/python_bench.py [corpus-dir] [--transform-bench PATH]
 
 corpus-dir defaults to ../shared/corpus, relative to the repository. Every line
-of arxiv.txt and exam.txt is one formula. The engines leave out the rules whose
-behaviour is not built yet, as the C++ benchmark does: they are found by
-normalising the corpus once and collecting the rules that report themselves
-unavailable.
+of arxiv.txt and exam.txt is one formula.
 
 With --transform-bench, the C++ benchmark (bench/transform_bench.cpp, built with
 -DQUORVEL_BENCH=ON) runs on the same corpus, and the cost of `normalize` called
@@ -19,7 +16,6 @@ from Python is set against the same work done in C++.
 
 import argparse
 import os
-import re
 import subprocess
 import sys
 import time
@@ -27,7 +23,6 @@ import time
 import quorvel
 
 PROFILES = ["authoring", "faithful", "corpus", "equiv"]
-UNAVAILABLE = re.compile(r"transform rule (\S+) is not yet available")
 
 
 def load_corpus(directory):
@@ -52,25 +47,6 @@ def timed(function, lines, passes):
                 failures += 1
         best = min(best, time.perf_counter() - start)
     return best / len(lines), failures
-
-
-def engine_without_unbuilt_rules(profile, lines):
-    disabled = set()
-    while True:
-        engine = quorvel.TransformEngine(profile, disable_rules=sorted(disabled))
-        found = set()
-        for line in lines:
-            try:
-                engine.normalize(line)
-            except quorvel.TransformError as error:
-                match = UNAVAILABLE.search(str(error))
-                if match:
-                    found.add(match.group(1))
-            except quorvel.QuorvelError:
-                pass
-        if not found:
-            return engine, len(disabled)
-        disabled |= found
 
 
 def cpp_microseconds(binary, directory):
@@ -109,15 +85,13 @@ def main():
 
     quorvel_parser = quorvel.Parser()
     report("quorvel Parser.parse", *timed(quorvel_parser.parse, lines, args.passes))
-    left_out = {}
     for profile in PROFILES:
-        engine, left_out[profile] = engine_without_unbuilt_rules(profile, lines)
+        engine = quorvel.TransformEngine(profile)
         report(f"quorvel normalize {profile}", *timed(engine.normalize, lines, args.passes))
     report("pylatexenc LatexWalker", *timed(lambda s: LatexWalker(s).get_latex_nodes(), lines, 1))
     report("latex2mathml convert", *timed(convert, lines, 1))
 
     parse = results["quorvel Parser.parse"]
-    print("(unbuilt rules left out: " + ", ".join(f"{p} {n}" for p, n in left_out.items()) + ")")
     print()
     print(f"pylatexenc LatexWalker / quorvel Parser.parse: {results['pylatexenc LatexWalker'] / parse:.1f}x")
     for profile in PROFILES:

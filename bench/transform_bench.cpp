@@ -1,7 +1,6 @@
 // Normalisation throughput over the corpus: every line of arxiv.txt and
 // exam.txt is parsed, normalised at each profile and written back, and the
-// rate is printed next to the parse-only rate of the same run. The engines
-// leave out the rules whose behaviour is not built yet.
+// rate is printed next to the parse-only rate of the same run.
 //
 //   transform_bench [corpus-dir]      (default: ../shared/corpus, relative to the repository)
 #include <chrono>
@@ -35,13 +34,6 @@ constexpr Profile PROFILES[] = {
     {"corpus", 7, false},
     {"equiv", 15, false},
 };
-
-transform::RuleSelection built_rules_only() {
-    std::vector<transform::RuleKey> pending;
-    for (const transform::RewriteRule* rule : transform::ALL_RULES)
-        if (!transform::rule_is_built(rule)) pending.push_back(rule->meta().key);
-    return transform::RuleSelection::except(std::move(pending));
-}
 
 struct Counts {
     std::size_t formulas = 0;
@@ -118,7 +110,7 @@ int main(int argc, char** argv) {
                 parse_write_seconds / n * 1e6, "-");
 
     for (const Profile& profile : PROFILES) {
-        transform::BuildConfig config{built_rules_only(), transform::TransformOptions{}, profile.level_mask};
+        transform::BuildConfig config{transform::RuleSelection::all(), transform::TransformOptions{}, profile.level_mask};
         config.options.flatten_groups.preserve_rendered_spacing = profile.preserve_rendered_spacing;
         auto engine = transform::TransformContext::from_build_config(std::move(config), context);
         if (!engine) {

@@ -43,17 +43,10 @@ inline constexpr std::uint8_t FAITHFUL = 3;
 inline constexpr std::uint8_t CORPUS = 7;
 inline constexpr std::uint8_t EQUIV = 15;
 
-// Every rule whose behaviour is built: the rest would fail the inputs that
-// reach them.
-inline RuleSelection built_rules_only() {
-    std::vector<RuleKey> pending;
-    for (const RewriteRule* rule : ALL_RULES)
-        if (!rule_is_built(rule)) pending.push_back(rule->meta().key);
-    return RuleSelection::except(std::move(pending));
-}
+inline RuleSelection built_rules_only() { return RuleSelection::all(); }
 
 inline TransformContext make_engine(const parse::ParseContext& context, std::uint8_t level_mask,
-                                    RuleSelection selection = built_rules_only()) {
+                                    RuleSelection selection = RuleSelection::all()) {
     BuildConfig config{std::move(selection), TransformOptions{}, level_mask};
     auto built = TransformContext::from_build_config(std::move(config), context);
     if (!built) throw std::runtime_error(built.error().to_string());

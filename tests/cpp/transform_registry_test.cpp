@@ -197,11 +197,6 @@ TEST(TransformRegistry, KeyDisplayAndLookupByName) {
     EXPECT_EQ(find_rule({"quad-drop", PackageName::Ams}), nullptr);
 }
 
-TEST(TransformRegistry, PendingRuleErrorNamesTheRule) {
-    EXPECT_EQ(rule_not_available({"over-to-frac", PackageName::Base}),
-              RuleError::message("transform rule base/over-to-frac is not yet available"));
-}
-
 // Every target names a record of its kind in the built-in packages.
 TEST(TransformRegistry, TargetsAreBuiltinRecords) {
     const testing::KnowledgePlanSource known(testing::ALL_SEVEN_PACKAGES);

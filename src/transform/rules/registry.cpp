@@ -21,28 +21,9 @@ namespace quorvel::transform {
 
 namespace {
 
-// Stands in for a rule whose behaviour is not built yet: it plans like any
-// other rule but fails when the fixed point offers it a node.
-class PendingRule final : public RegisteredRule {
-public:
-    explicit constexpr PendingRule(std::size_t index) noexcept : RegisteredRule(index) {}
-
-    RuleResult apply(RuleContext&, syntax::ast::NodeId) const override {
-        return rule_not_available(meta().key);
-    }
-};
-
-template <std::size_t... I>
-constexpr std::array<PendingRule, RULE_COUNT> make_pending(std::index_sequence<I...>) {
-    return {PendingRule(I)...};
-}
-
-constexpr std::array<PendingRule, RULE_COUNT> PENDING_RULES =
-    make_pending(std::make_index_sequence<RULE_COUNT>{});
-
-// Calls `f` on every rule object whose behaviour is built.
+// Calls `f` on every rule object.
 template <class F>
-constexpr void for_each_built_rule(F&& f) {
+constexpr void for_each_rule(F&& f) {
     for (const auto& rule : ams_rules::AMS_RENAMES) f(&rule);
     f(&ams_rules::IMPLIEDBY_TO_LONGLEFTARROW);
     f(&ams_rules::IMPLIES_TO_LONGRIGHTARROW);
@@ -59,38 +40,24 @@ constexpr void for_each_built_rule(F&& f) {
     physics_rules::for_each_fence_rule(f);
 }
 
-consteval std::size_t count_built_rules() {
-    std::size_t n = 0;
-    for_each_built_rule([&](const RewriteRule*) { ++n; });
-    return n;
-}
-
-// The rule objects whose behaviour is built. Each lands in its registry
-// position; every other position keeps its pending stand-in.
-constexpr std::size_t BUILT_RULE_COUNT = count_built_rules();
-
-consteval std::array<const RewriteRule*, BUILT_RULE_COUNT> built_rules() {
-    std::array<const RewriteRule*, BUILT_RULE_COUNT> out{};
-    std::size_t next = 0;
-    for_each_built_rule([&](const RewriteRule* rule) { out[next++] = rule; });
-    return out;
-}
-
-constexpr std::array<const RewriteRule*, BUILT_RULE_COUNT> BUILT_RULES = built_rules();
-
+// Puts each rule object in its registry position; the build fails when a
+// position stays empty or is filled twice.
 consteval std::array<const RewriteRule*, RULE_COUNT> assemble_rules() {
     std::array<const RewriteRule*, RULE_COUNT> all{};
-    for (std::size_t i = 0; i < RULE_COUNT; ++i) all[i] = &PENDING_RULES[i];
-    for (const RewriteRule* rule : BUILT_RULES) {
+    std::array<bool, RULE_COUNT> filled{};
+    for_each_rule([&](const RewriteRule* rule) {
         bool placed = false;
         for (std::size_t i = 0; i < RULE_COUNT; ++i) {
             if (&rule->meta() != &RULE_METAS[i]) continue;
-            if (all[i] != &PENDING_RULES[i]) registry_detail::malformed("rule listed twice");
+            if (filled[i]) registry_detail::malformed("rule listed twice");
             all[i] = rule;
+            filled[i] = true;
             placed = true;
         }
         if (!placed) registry_detail::malformed("rule metadata is not a registry row");
-    }
+    });
+    for (const bool f : filled)
+        if (!f) registry_detail::malformed("a registry row has no rule object");
     return all;
 }
 
@@ -113,15 +80,6 @@ std::optional<RuleKey> rule_key_from_name(std::string_view name) noexcept {
             return key;
     }
     return std::nullopt;
-}
-
-bool rule_is_built(const RewriteRule* rule) noexcept { return dynamic_cast<const PendingRule*>(rule) == nullptr; }
-
-RuleError rule_not_available(const RuleKey& key) {
-    std::string text = "transform rule ";
-    append_to(text, key);
-    text += " is not yet available";
-    return RuleError::message(std::move(text));
 }
 
 }  // namespace quorvel::transform

@@ -23,12 +23,4 @@ const RewriteRule* find_rule(const RuleKey& key) noexcept;
 // equals `name` byte for byte; nothing otherwise.
 std::optional<RuleKey> rule_key_from_name(std::string_view name) noexcept;
 
-// False for a stand-in whose behaviour is not built yet.
-bool rule_is_built(const RewriteRule* rule) noexcept;
-
-// The error a rule whose behaviour is not built yet returns from apply, so
-// that a plan which runs it fails loudly instead of silently keeping its
-// targets.
-RuleError rule_not_available(const RuleKey& key);
-
 }  // namespace quorvel::transform

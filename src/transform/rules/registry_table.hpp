@@ -432,7 +432,7 @@ inline constexpr std::array<RuleRow, RULE_COUNT> RULE_ROWS{{
     // Package physics, level faithful.
     {Physics, Faithful, "bra_ket", "expectation-expand", 2,
      "cmd:ev", "same", "-", "cmd:left cmd:middle cmd:right",
-     "Expand the expectation value ev into an angle-bracket fence."},
+     "Expand expectation-value helpers to explicit angle brackets."},
     {Physics, Faithful, "bra_ket", "matrixel-expand", 2,
      "cmd:matrixel", "same", "-", "cmd:left cmd:middle cmd:right",
      "Expand matrixel into an angle-bracket fence with bars between its parts."},
@@ -480,7 +480,7 @@ inline constexpr std::array<RuleRow, RULE_COUNT> RULE_ROWS{{
      "Expand the partial derivative pdv into a fraction of partials."},
     {Physics, Faithful, "eval_fence", "eval-expand", 2,
      "cmd:eval", "same", "-", "cmd:left cmd:right cmd:vphantom cmd:smash chr:int",
-     "Expand eval into an evaluation bar fence."},
+     "Expand eval notation to the explicit fence-and-bar form."},
     {Physics, Faithful, "matrix_builder_expand", "bmqty-to-mqty", 2,
      "cmd:bmqty", "same", "-", "cmd:mqty",
      "Rewrite bmqty as mqty between brackets."},

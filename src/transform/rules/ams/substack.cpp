@@ -1,0 +1,39 @@
+#include "transform/rules/ams/substack.hpp"
+
+#include <string>
+#include <utility>
+
+#include "transform/rule_context.hpp"
+
+namespace quorvel::transform::ams_rules {
+
+namespace {
+
+using syntax::ast::Argument;
+using syntax::ast::ArgumentKind;
+using syntax::ast::ArgumentValue;
+using syntax::ast::Node;
+using syntax::ast::NodeId;
+
+constexpr CommandDisplay SUBSTACK = CommandDisplay::command("substack");
+
+}  // namespace
+
+RuleResult SubstackExpandRule::apply(RuleContext& ctx, NodeId node) const {
+    const auto command = ctx.match_command(node, "substack");
+    if (!command) return RuleOutcome::Skipped;
+    if (auto error = RuleScopedContext::expect_arg_len(command->args.size(), 1, SUBSTACK)) return std::move(*error);
+    auto body = RuleScopedContext::mandatory_math_content(command->args[0], SUBSTACK, "body");
+    if (!body) return std::move(body).error();
+
+    syntax::Ast& ast = ctx.ast;
+    NodeId copy = ast.clone_subtree(*body);
+    // An environment body is always a group.
+    if (!ast.node(copy).is<Node::Group>()) copy = ast.implicit_math_group({&copy, 1});
+    syntax::ast::ArgumentSlots args;
+    args.emplace_back(Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::Column{"c"}});
+    ast.replace_node_drop_detached_children(node, Node::Environment{"subarray", std::move(args), true, copy});
+    return RuleOutcome::Applied;
+}
+
+}  // namespace quorvel::transform::ams_rules

@@ -1,0 +1,57 @@
+#include "transform/rules/base/fixed_delimiter_size.hpp"
+
+#include <utility>
+
+#include "transform/helpers.hpp"
+#include "transform/rule_context.hpp"
+#include "transform/rules/base/spacing_drop.hpp"
+
+namespace quorvel::transform::base_rules {
+
+namespace fixed_delimiter_size::helpers {
+
+namespace {
+
+using syntax::ast::Node;
+using syntax::ast::NodeId;
+
+// The delimiter as a node of its own: the angle brackets have no bare
+// character form in math, so they become their commands.
+Node bare_delimiter_node(const syntax::ast::Delimiter& delimiter) {
+    if (const auto* c = delimiter.as_char()) {
+        if (c->value == U'<') return transform::helpers::bare_command_node("langle");
+        if (c->value == U'>') return transform::helpers::bare_command_node("rangle");
+        return Node::Char{c->value};
+    }
+    const std::string& name = delimiter.as_control()->name;
+    if (name == "lt") return transform::helpers::bare_command_node("langle");
+    if (name == "gt") return transform::helpers::bare_command_node("rangle");
+    return transform::helpers::bare_command_node(name);
+}
+
+}  // namespace
+
+void drop_fixed_delimiter_size(syntax::Ast& ast, NodeId node, const syntax::ast::Delimiter& delimiter) {
+    if (delimiter.is_none()) {
+        spacing_drop::helpers::remove_or_leave_empty_group(ast, node);
+        return;
+    }
+    const NodeId bare = ast.new_node(bare_delimiter_node(delimiter));
+    ast.replace_with_math_sequence_preserving_scripts(node, {}, bare, {});
+}
+
+}  // namespace fixed_delimiter_size::helpers
+
+RuleResult FixedDelimiterSizeDropRule::apply(RuleContext& ctx, syntax::ast::NodeId node) const {
+    const std::string_view name = meta().triggers[0].name;
+    const auto command = ctx.match_command(node, name);
+    if (!command) return RuleOutcome::Skipped;
+    const CommandDisplay display = CommandDisplay::command(name);
+    if (auto error = RuleScopedContext::expect_arg_len(command->args.size(), 1, display)) return std::move(*error);
+    auto delimiter = RuleScopedContext::mandatory_delimiter(command->args[0], display, "argument");
+    if (!delimiter) return std::move(delimiter).error();
+    fixed_delimiter_size::helpers::drop_fixed_delimiter_size(ctx.ast, node, *delimiter);
+    return RuleOutcome::Applied;
+}
+
+}  // namespace quorvel::transform::base_rules

@@ -1,0 +1,190 @@
+#include "transform/rules/base/spacing_drop.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "transform/rule_context.hpp"
+#include "transform/rules/spacing_support.hpp"
+
+namespace quorvel::transform::base_rules {
+
+namespace spacing_drop::helpers {
+
+namespace {
+
+using syntax::ContentMode;
+using syntax::Slot;
+using syntax::ast::ArgumentValue;
+using syntax::ast::Node;
+using syntax::ast::NodeId;
+
+Node empty_math_group() { return Node::Group{{}, syntax::ast::GroupKind::Implicit{}, ContentMode::Math}; }
+
+Node space_text() { return Node::Text{" "}; }
+
+bool is_spacer(const syntax::Ast& ast, NodeId id, std::span<const std::string_view> names) {
+    const auto* command = ast.node(id).get_if<Node::Command>();
+    return command != nullptr && command->known && command->args.empty() &&
+           std::find(names.begin(), names.end(), command->name) != names.end();
+}
+
+// A control word leaves the space that ended its name in the source text.
+bool is_control_word(const Node& node) {
+    const std::string* name = node.name();
+    if (name == nullptr || name->empty()) return false;
+    const char last = name->back();
+    return (last >= 'A' && last <= 'Z') || (last >= 'a' && last <= 'z');
+}
+
+// The mode of the content held in argument slot `index` of `parent`.
+std::optional<ContentMode> argument_mode(const Node& parent, std::size_t index) {
+    const syntax::ast::ArgumentSlots* args = parent.args();
+    if (args == nullptr || index >= args->size() || !(*args)[index]) return std::nullopt;
+    return (*args)[index]->value.content_mode();
+}
+
+bool holds_text_content(const Node& parent, std::size_t index) {
+    const syntax::ast::ArgumentSlots* args = parent.args();
+    return args != nullptr && index < args->size() && (*args)[index] &&
+           std::holds_alternative<ArgumentValue::TextContent>((*args)[index]->value.value);
+}
+
+// The outermost node of the chain of text arguments that holds `node`.
+NodeId outermost_text_argument_holder(const syntax::Ast& ast, NodeId node) {
+    NodeId at = node;
+    for (const syntax::ParentLink* link = ast.parent_link(at);
+         link != nullptr && link->slot.is_argument() && holds_text_content(ast.node(link->parent), link->slot.index());
+         link = ast.parent_link(at))
+        at = link->parent;
+    return at;
+}
+
+bool drop_from_math_list(syntax::Ast& ast, NodeId parent, std::span<const std::string_view> names) {
+    const std::span<const NodeId> children = ast.children(parent);
+    std::vector<NodeId> kept;
+    kept.reserve(children.size());
+    for (NodeId child : children)
+        if (!is_spacer(ast, child, names)) kept.push_back(child);
+    // A node that is no spacer (an unknown command) must not count as a change.
+    if (kept.size() == children.size()) return false;
+    remove_replaced_children(ast, parent, kept);
+    return true;
+}
+
+bool collapse_text_runs(syntax::Ast& ast, NodeId parent, std::span<const NodeId> children,
+                        std::span<const std::string_view> names) {
+    std::vector<NodeId> kept;
+    kept.reserve(children.size());
+    std::vector<NodeId> run_starts;
+    std::optional<NodeId> run_last;  // the last spacer of the current run
+    for (NodeId child : children) {
+        if (is_spacer(ast, child, names)) {
+            if (!run_last) {
+                kept.push_back(child);
+                run_starts.push_back(child);
+            }
+            run_last = child;
+            continue;
+        }
+        if (run_last && is_control_word(ast.node(*run_last))) {
+            const auto* text = ast.node(child).get_if<Node::Text>();
+            if (text != nullptr && !text->value.empty() && text->value.front() == ' ')
+                ast.replace_node(child, Node::Text{text->value.substr(1)});
+        }
+        run_last.reset();
+        kept.push_back(child);
+    }
+    if (run_starts.empty()) return false;
+    for (NodeId start : run_starts) ast.replace_node_drop_detached_children(start, space_text());
+    if (kept.size() != children.size()) remove_replaced_children(ast, parent, kept);
+    return true;
+}
+
+}  // namespace
+
+void remove_or_leave_empty_group(syntax::Ast& ast, NodeId node) {
+    const syntax::ParentLink* link = ast.parent_link(node);
+    if (link != nullptr && link->slot.is_group_child()) {
+        ast.remove_node(node);
+    } else {
+        ast.replace_node_drop_detached_children(node, empty_math_group());
+    }
+}
+
+void remove_replaced_children(syntax::Ast& ast, NodeId parent, std::span<const NodeId> children) {
+    for (NodeId left_out : ast.replace_children(parent, children)) ast.remove_detached(left_out);
+}
+
+bool drop_spacer(syntax::Ast& ast, NodeId node, std::span<const std::string_view> names) {
+    const syntax::ParentLink* link = ast.parent_link(node);
+    if (link == nullptr) return false;
+    const NodeId parent = link->parent;
+    const Node& holder = ast.node(parent);
+
+    ContentMode mode = ContentMode::Math;
+    switch (link->slot.kind()) {
+        case Slot::Kind::GroupChild:
+            if (const auto* root = holder.get_if<Node::Root>()) {
+                mode = root->mode;
+            } else if (const auto* group = holder.get_if<Node::Group>()) {
+                mode = group->mode;
+            } else {
+                return false;
+            }
+            break;
+        case Slot::Kind::Argument:
+            if (auto content = argument_mode(holder, link->slot.index())) {
+                mode = *content;
+            } else {
+                return false;
+            }
+            break;
+        case Slot::Kind::ScriptBase:
+        case Slot::Kind::ScriptSub:
+        case Slot::Kind::ScriptSup:
+        case Slot::Kind::InfixLeft:
+        case Slot::Kind::InfixRight: break;
+        case Slot::Kind::EnvBody: return false;
+    }
+
+    if (link->slot.is_group_child()) {
+        if (mode == ContentMode::Math) return drop_from_math_list(ast, parent, names);
+        // Copied: the walk edits texts of the list.
+        const std::vector<NodeId> children(ast.children(parent).begin(), ast.children(parent).end());
+        return collapse_text_runs(ast, parent, children, names);
+    }
+    if (mode == ContentMode::Math) {
+        ast.replace_node_drop_detached_children(node, empty_math_group());
+        return true;
+    }
+    if (is_control_word(ast.node(node)))
+        spacing_support::drop_leading_space_of_next_text(ast, outermost_text_argument_holder(ast, node));
+    ast.replace_node_drop_detached_children(node, space_text());
+    return true;
+}
+
+}  // namespace spacing_drop::helpers
+
+RuleResult WideSpaceDropRule::apply(RuleContext& ctx, syntax::ast::NodeId node) const {
+    const std::string_view name = meta().triggers[0].name;
+    const auto command = ctx.match_command(node, name);
+    if (!command) return RuleOutcome::Skipped;
+    if (auto error = RuleScopedContext::expect_no_args(command->args.size(), CommandDisplay::command(name)))
+        return std::move(*error);
+    const std::string_view names[] = {name};
+    return spacing_drop::helpers::drop_spacer(ctx.ast, node, names) ? RuleOutcome::Applied : RuleOutcome::Skipped;
+}
+
+RuleResult LayoutHintDropRule::apply(RuleContext& ctx, syntax::ast::NodeId node) const {
+    const std::string_view name = meta().triggers[0].name;
+    const auto command = ctx.match_command(node, name);
+    if (!command) return RuleOutcome::Skipped;
+    if (auto error = RuleScopedContext::expect_no_args(command->args.size(), CommandDisplay::command(name)))
+        return std::move(*error);
+    spacing_drop::helpers::remove_or_leave_empty_group(ctx.ast, node);
+    return RuleOutcome::Applied;
+}
+
+}  // namespace quorvel::transform::base_rules

@@ -1,0 +1,70 @@
+// Commands that only affect layout are dropped at the cleanup levels: wide
+// spaces (`\quad`, `\qquad`, `\enspace`) at equiv, line-break hints and struts
+// at corpus. A dropped node that fills a slot leaves an empty group behind,
+// and in text a dropped space stays one ordinary space.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "syntax/ast.hpp"
+#include "transform/rules/registered_rule.hpp"
+
+namespace quorvel::transform::base_rules {
+
+namespace spacing_drop::helpers {
+
+// Drops a spacer (a known Command without slots named in `names`): in a math
+// list every such spacer of the list goes; in a text list each run of them
+// becomes one space; in a math slot it leaves an empty group, in a text slot
+// one space. False, with the tree untouched, where the node's position is not
+// handled (no parent, an environment body, a slot that holds no content) or
+// the list held no spacer at all.
+bool drop_spacer(syntax::Ast& ast, syntax::ast::NodeId node, std::span<const std::string_view> names);
+
+// Removes a group child; anywhere else the node becomes the empty math
+// group, since a slot must stay filled. Its former children are freed.
+void remove_or_leave_empty_group(syntax::Ast& ast, syntax::ast::NodeId node);
+
+// Sets the child list of `parent` to `children` and frees the old children
+// left out of it.
+void remove_replaced_children(syntax::Ast& ast, syntax::ast::NodeId parent,
+                              std::span<const syntax::ast::NodeId> children);
+
+}  // namespace spacing_drop::helpers
+
+// `\quad`, `\qquad`, `\enspace`: its one trigger, dropped through drop_spacer.
+class WideSpaceDropRule final : public RegisteredRule {
+public:
+    consteval explicit WideSpaceDropRule(std::string_view key)
+        : RegisteredRule(rule_index(knowledge::PackageName::Base, key)) {
+        if (meta().triggers.size() != 1) registry_detail::malformed("a spacing drop has one trigger");
+    }
+
+    RuleResult apply(RuleContext& ctx, syntax::ast::NodeId node) const override;
+};
+
+// Line-break hints and struts: removed from a list, an empty math group in
+// any other place, whatever the mode.
+class LayoutHintDropRule final : public RegisteredRule {
+public:
+    consteval explicit LayoutHintDropRule(std::string_view key)
+        : RegisteredRule(rule_index(knowledge::PackageName::Base, key)) {
+        if (meta().triggers.size() != 1) registry_detail::malformed("a layout hint drop has one trigger");
+    }
+
+    RuleResult apply(RuleContext& ctx, syntax::ast::NodeId node) const override;
+};
+
+inline constexpr WideSpaceDropRule ENSPACE_DROP("enspace-drop");
+inline constexpr WideSpaceDropRule QQUAD_DROP("qquad-drop");
+inline constexpr WideSpaceDropRule QUAD_DROP("quad-drop");
+
+inline constexpr LayoutHintDropRule ALLOWBREAK_DROP("allowbreak-drop");
+inline constexpr LayoutHintDropRule BADBREAK_DROP("badbreak-drop");
+inline constexpr LayoutHintDropRule GOODBREAK_DROP("goodbreak-drop");
+inline constexpr LayoutHintDropRule MATHSTRUT_DROP("mathstrut-drop");
+inline constexpr LayoutHintDropRule NOBREAK_DROP("nobreak-drop");
+inline constexpr LayoutHintDropRule STRUT_DROP("strut-drop");
+
+}  // namespace quorvel::transform::base_rules

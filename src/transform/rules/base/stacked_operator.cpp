@@ -1,0 +1,192 @@
+#include "transform/rules/base/stacked_operator.hpp"
+
+#include <array>
+#include <optional>
+#include <utility>
+
+#include "transform/helpers.hpp"
+#include "transform/rule_context.hpp"
+
+namespace quorvel::transform::base_rules {
+
+namespace {
+
+using syntax::ContentMode;
+using syntax::ast::Argument;
+using syntax::ast::ArgumentKind;
+using syntax::ast::ArgumentValue;
+using syntax::ast::Node;
+using syntax::ast::NodeId;
+
+syntax::ast::ArgumentSlots math_slot(NodeId content) {
+    syntax::ast::ArgumentSlots args;
+    args.emplace_back(Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::MathContent{content}});
+    return args;
+}
+
+bool is_math_group(const Node& node, bool implicit_only) {
+    const auto* group = node.get_if<Node::Group>();
+    return group != nullptr && group->mode == ContentMode::Math && (!implicit_only || group->kind.is_implicit());
+}
+
+}  // namespace
+
+namespace stacked_operator::helpers {
+
+Node stacked_operator_command(syntax::Ast& ast, std::string_view class_name, NodeId base, NodeId top) {
+    const NodeId mathop = ast.new_node(transform::helpers::prefix_command_node("mathop", math_slot(base)));
+    const NodeId limits = ast.new_node(transform::helpers::bare_command_node("limits"));
+    const std::array<NodeId, 2> parts{mathop, ast.superscript(limits, top)};
+    const NodeId group = ast.implicit_math_group(parts);
+    return transform::helpers::prefix_command_node(class_name, math_slot(group));
+}
+
+}  // namespace stacked_operator::helpers
+
+namespace buildrel_expand {
+
+NodeId math_content_from_parts(syntax::Ast& ast, std::span<const NodeId> parts) {
+    if (parts.size() == 1) return parts[0];
+    return ast.implicit_math_group(parts);
+}
+
+OperatorAndAfter split_operator_and_after(const syntax::Ast& ast, NodeId node) {
+    const Node& value = ast.node(node);
+    if (is_math_group(value, true)) {
+        const auto& children = value.get_if<Node::Group>()->children;
+        if (!children.empty()) return {children[0], std::vector<NodeId>(children.begin() + 1, children.end())};
+    }
+    return {node, {}};
+}
+
+}  // namespace buildrel_expand
+
+RuleResult StackedCommandExpandRule::apply(RuleContext& ctx, NodeId node) const {
+    const auto command = ctx.match_command(node, source_);
+    if (!command) return RuleOutcome::Skipped;
+    const CommandDisplay display = CommandDisplay::command(source_);
+    if (auto error = RuleScopedContext::expect_arg_len(command->args.size(), 2, display)) return std::move(*error);
+    const auto above = RuleScopedContext::mandatory_math_content(command->args[0], display, "above");
+    if (!above) return above.error();
+    const auto op = RuleScopedContext::mandatory_math_content(command->args[1], display, "operator");
+    if (!op) return op.error();
+
+    syntax::Ast& ast = ctx.ast;
+    const NodeId top = ast.clone_subtree(*above);
+    const NodeId base = ast.clone_subtree(*op);
+    Node stacked = stacked_operator::helpers::stacked_operator_command(ast, class_, base, top);
+    ast.replace_node_drop_detached_children(node, std::move(stacked));
+    return RuleOutcome::Applied;
+}
+
+namespace {
+
+// Where a `\buildrel` (or the scripts on it) sits: in the numerator of an
+// infix `\over` or of the `\frac` it already became. `host` is the node the
+// result replaces, `right` the operand below the bar, `list` the numerator
+// list that holds the position, if any.
+struct BuildrelPlace {
+    NodeId host;
+    NodeId right;
+    std::optional<NodeId> list;
+};
+
+knowledge::Expected<NodeId, RuleError> frac_denominator(const RuleContext::CommandMatch& frac) {
+    const CommandDisplay display = CommandDisplay::command("frac");
+    if (auto error = RuleScopedContext::expect_arg_len(frac.args.size(), 2, display)) return std::move(*error);
+    return RuleScopedContext::mandatory_math_content(frac.args[1], display, "denominator");
+}
+
+// Nothing when the position is anywhere else; every check that can fail runs
+// here, before the tree is touched.
+knowledge::Expected<std::optional<BuildrelPlace>, RuleError> find_place(const RuleContext& ctx, NodeId position) {
+    const syntax::Ast& ast = ctx.ast;
+    const syntax::ParentLink* link = ast.parent_link(position);
+    if (link == nullptr) return std::optional<BuildrelPlace>();
+    if (link->slot == syntax::Slot::argument(0)) {
+        const auto frac = ctx.match_command(link->parent, "frac");
+        if (!frac) return std::optional<BuildrelPlace>();
+        auto denominator = frac_denominator(*frac);
+        if (!denominator) return std::move(denominator).error();
+        return std::optional<BuildrelPlace>(BuildrelPlace{link->parent, *denominator, std::nullopt});
+    }
+    if (!link->slot.is_group_child()) return std::optional<BuildrelPlace>();
+
+    const NodeId list = link->parent;
+    const syntax::ParentLink* list_link = ast.parent_link(list);
+    if (list_link == nullptr) return std::optional<BuildrelPlace>();
+    if (list_link->slot.kind() == syntax::Slot::Kind::InfixLeft) {
+        const auto over = ctx.match_infix(list_link->parent, "over");
+        if (!over) return std::optional<BuildrelPlace>();
+        if (auto error = RuleScopedContext::expect_no_args(over->args.size(), CommandDisplay::command("over")))
+            return std::move(*error);
+        if (!is_math_group(ast.node(list), true)) return std::optional<BuildrelPlace>();
+        return std::optional<BuildrelPlace>(BuildrelPlace{list_link->parent, over->right, list});
+    }
+    if (list_link->slot == syntax::Slot::argument(0)) {
+        const auto frac = ctx.match_command(list_link->parent, "frac");
+        if (!frac || !is_math_group(ast.node(list), false)) return std::optional<BuildrelPlace>();
+        auto denominator = frac_denominator(*frac);
+        if (!denominator) return std::move(denominator).error();
+        return std::optional<BuildrelPlace>(BuildrelPlace{list_link->parent, *denominator, list});
+    }
+    return std::optional<BuildrelPlace>();
+}
+
+}  // namespace
+
+RuleResult BuildrelExpandRule::apply(RuleContext& ctx, NodeId node) const {
+    const auto command = ctx.match_command(node, "buildrel");
+    if (!command) return RuleOutcome::Skipped;
+    const CommandDisplay display = CommandDisplay::command("buildrel");
+    if (auto error = RuleScopedContext::expect_arg_len(command->args.size(), 1, display)) return std::move(*error);
+    const auto above = RuleScopedContext::mandatory_math_content(command->args[0], display, "above");
+    if (!above) return above.error();
+
+    syntax::Ast& ast = ctx.ast;
+    // Scripts on the `\buildrel` belong to its top material.
+    std::optional<NodeId> scripted;
+    if (const syntax::ParentLink* link = ast.parent_link(node);
+        link != nullptr && link->slot.kind() == syntax::Slot::Kind::ScriptBase)
+        scripted = link->parent;
+    const NodeId position = scripted ? *scripted : node;
+    auto found = find_place(ctx, position);
+    if (!found) return std::move(found).error();
+    if (!*found) return RuleOutcome::Skipped;
+    const BuildrelPlace place = **found;
+
+    std::vector<NodeId> top_parts;
+    ast.append_cloned_math_content(top_parts, *above);
+    if (scripted) {
+        const auto& scripts = *ast.node(*scripted).get_if<Node::Scripted>();
+        const std::optional<NodeId> sub = scripts.subscript;
+        const std::optional<NodeId> sup = scripts.superscript;
+        Node::Scripted value{buildrel_expand::math_content_from_parts(ast, top_parts), std::nullopt, std::nullopt};
+        if (sub) value.subscript = ast.clone_subtree(*sub);
+        if (sup) value.superscript = ast.clone_subtree(*sup);
+        top_parts.assign(1, ast.new_node(std::move(value)));
+    }
+
+    std::vector<NodeId> before;
+    if (place.list) {
+        const std::vector<NodeId> siblings(ast.children(*place.list).begin(), ast.children(*place.list).end());
+        const std::size_t at = ast.parent_link(position)->slot.index();
+        for (std::size_t i = 0; i < siblings.size(); ++i) {
+            if (i < at) before.push_back(ast.clone_subtree(siblings[i]));
+            if (i > at) top_parts.push_back(ast.clone_subtree(siblings[i]));
+        }
+    }
+    const NodeId top = buildrel_expand::math_content_from_parts(ast, top_parts);
+
+    const buildrel_expand::OperatorAndAfter split = buildrel_expand::split_operator_and_after(ast, place.right);
+    const NodeId op = ast.clone_subtree(split.op);
+    std::vector<NodeId> after;
+    after.reserve(split.after.size());
+    for (NodeId id : split.after) after.push_back(ast.clone_subtree(id));
+
+    const NodeId stacked = ast.new_node(stacked_operator::helpers::stacked_operator_command(ast, "mathrel", op, top));
+    ast.replace_with_math_sequence(place.host, std::move(before), stacked, std::move(after));
+    return RuleOutcome::Applied;
+}
+
+}  // namespace quorvel::transform::base_rules

@@ -1,0 +1,166 @@
+#include "transform/rules/physics/expansion_support.hpp"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quorvel::transform::physics_rules {
+
+namespace {
+
+using syntax::Ast;
+using syntax::ast::Argument;
+using syntax::ast::ArgumentKind;
+using syntax::ast::ArgumentSlots;
+using syntax::ast::ArgumentValue;
+using syntax::ast::Node;
+using syntax::ast::NodeId;
+
+RuleError display_message(const CommandDisplay& display, std::string_view tail) {
+    std::string text;
+    display.append_to(text);
+    text += tail;
+    return RuleError::message(std::move(text));
+}
+
+RuleError labelled(const CommandDisplay& display, std::string_view label, std::string_view tail) {
+    std::string text;
+    display.append_to(text);
+    text += ' ';
+    text += label;
+    text += ' ';
+    text += tail;
+    return RuleError::message(std::move(text));
+}
+
+std::optional<Argument> math_slot(NodeId content) {
+    return Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::MathContent{content}};
+}
+
+ArgumentSlots one_math_slot(NodeId content) {
+    ArgumentSlots args;
+    args.push_back(math_slot(content));
+    return args;
+}
+
+// The symbol, raised to `order` when there is one; `order` is a detached
+// node the result takes over.
+NodeId raised_symbol(Ast& ast, derivative_expand::helpers::SymbolBuilder symbol, std::optional<NodeId> order) {
+    const NodeId made = symbol(ast);
+    return order ? ast.superscript(made, *order) : made;
+}
+
+}  // namespace
+
+namespace expansion_checks {
+
+knowledge::Expected<bool, RuleError> star_flag(const Slot& slot, const CommandDisplay& display) {
+    if (!slot || !slot->kind.is_star()) return display_message(display, " should carry a star slot");
+    const auto* flag = std::get_if<ArgumentValue::Boolean>(&slot->value.value);
+    if (flag == nullptr) return display_message(display, " star slot should carry a boolean value");
+    return flag->value;
+}
+
+knowledge::Expected<std::optional<NodeId>, RuleError> optional_math_content(const Slot& slot,
+                                                                            const CommandDisplay& display,
+                                                                            std::string_view label) {
+    if (!slot) return std::optional<NodeId>();
+    if (!std::holds_alternative<ArgumentKind::Optional>(slot->kind.value))
+        return labelled(display, label, "should be an optional math argument");
+    const auto* content = std::get_if<ArgumentValue::MathContent>(&slot->value.value);
+    if (content == nullptr) return labelled(display, label, "should be math content");
+    return std::optional<NodeId>(content->node);
+}
+
+}  // namespace expansion_checks
+
+namespace derivative_expand::helpers {
+
+NodeId differential_d(Ast& ast) {
+    const NodeId d = ast.new_node(Node::Char{U'd'});
+    return ast.new_node(Node::Command{"mathrm", one_math_slot(d), true});
+}
+
+NodeId delta_symbol(Ast& ast) { return ast.new_node(Node::Command{"delta", {}, true}); }
+
+NodeId partial_symbol(Ast& ast) { return ast.new_node(Node::Command{"partial", {}, true}); }
+
+NodeId derivative_numerator(Ast& ast, SymbolBuilder symbol, std::optional<NodeId> order,
+                            std::optional<NodeId> function) {
+    std::optional<NodeId> order_copy;
+    if (order) order_copy = ast.clone_subtree(*order);
+    std::vector<NodeId> children{raised_symbol(ast, symbol, order_copy)};
+    if (function) ast.append_cloned_math_content(children, *function);
+    return ast.implicit_math_group(children);
+}
+
+// Raising a copy of the variable and then appending the clones of that
+// copy's content gives the same nodes as raising a fresh copy directly: a
+// raised copy is a Scripted node, never an implicit group.
+NodeId derivative_denominator(Ast& ast, SymbolBuilder symbol, NodeId variable, std::optional<NodeId> order) {
+    std::vector<NodeId> children{symbol(ast)};
+    if (order) {
+        const NodeId base = ast.clone_subtree(variable);
+        children.push_back(ast.superscript(base, ast.clone_subtree(*order)));
+    } else {
+        ast.append_cloned_math_content(children, variable);
+    }
+    return ast.implicit_math_group(children);
+}
+
+Node derivative_fraction(bool flat, NodeId numerator, NodeId denominator) {
+    ArgumentSlots args;
+    args.reserve(2);
+    args.push_back(math_slot(numerator));
+    args.push_back(math_slot(denominator));
+    return Node::Command{flat ? "flatfrac" : "frac", std::move(args), true};
+}
+
+}  // namespace derivative_expand::helpers
+
+namespace vector_expand::helpers {
+
+knowledge::Expected<VectorArgs, RuleError> vector_args(std::span<const Slot> slots, const CommandDisplay& display) {
+    if (auto error = RuleScopedContext::expect_arg_len(slots.size(), 2, display)) return std::move(*error);
+    auto starred = expansion_checks::star_flag(slots[0], display);
+    if (!starred) return std::move(starred).error();
+    auto argument = RuleScopedContext::mandatory_math_content(slots[1], display, "argument");
+    if (!argument) return std::move(argument).error();
+    return VectorArgs{*starred, *argument};
+}
+
+namespace {
+
+Node vector_style(Ast& ast, bool starred, NodeId argument) {
+    return Node::Command{starred ? "boldsymbol" : "mathbf", one_math_slot(ast.clone_subtree(argument)), true};
+}
+
+}  // namespace
+
+void replace_with_vector_style(Ast& ast, NodeId node, bool starred, NodeId argument) {
+    ast.replace_node_drop_detached_children(node, vector_style(ast, starred, argument));
+}
+
+void replace_with_wrapped_vector_style(Ast& ast, NodeId node, std::string_view wrapper, bool starred,
+                                       NodeId argument) {
+    const NodeId bold = ast.new_node(vector_style(ast, starred, argument));
+    ast.replace_node_drop_detached_children(node, Node::Command{std::string(wrapper), one_math_slot(bold), true});
+}
+
+}  // namespace vector_expand::helpers
+
+namespace matrix_builder_expand::helpers {
+
+Node matrix_quantity_command(NodeId content, char32_t open, char32_t close) {
+    ArgumentSlots args;
+    args.reserve(2);
+    args.push_back(Argument{ArgumentKind::Star{}, false, ArgumentValue::Boolean{false}});
+    args.push_back(Argument{
+        ArgumentKind::Paired{syntax::ast::Delimiter::character(open), syntax::ast::Delimiter::character(close)},
+        false, ArgumentValue::MathContent{content}});
+    return Node::Command{"mqty", std::move(args), true};
+}
+
+}  // namespace matrix_builder_expand::helpers
+
+}  // namespace quorvel::transform::physics_rules

@@ -1,0 +1,181 @@
+#include "transform/rules/physics/fence_rules.hpp"
+
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+
+#include "transform/rule_context.hpp"
+#include "transform/rules/physics/fence_support.hpp"
+
+namespace quorvel::transform::physics_rules {
+
+namespace {
+
+using syntax::ast::ArgumentKind;
+using syntax::ast::ArgumentValue;
+using syntax::ast::Delimiter;
+using syntax::ast::NodeId;
+using bra_ket::helpers::Style;
+using Slots = std::span<const std::optional<syntax::ast::Argument>>;
+
+// The matched slots of a command named after the rule's one trigger, or the
+// outcome to return: Skipped for any other node, the slot-count error for a
+// wrong number of slots. Nothing is allocated on the way to Skipped.
+struct Matched {
+    Slots args;
+    CommandDisplay display;
+};
+
+std::optional<RuleResult> match(const RuleContext& ctx, NodeId node, const RuleMeta& meta, std::size_t slots,
+                                Matched& out) {
+    const std::string_view name = meta.triggers.front().name;
+    const auto command = ctx.match_command(node, name);
+    if (!command) return RuleResult(RuleOutcome::Skipped);
+    out = Matched{command->args, CommandDisplay::command(name)};
+    if (auto error = RuleScopedContext::expect_arg_len(command->args.size(), slots, out.display))
+        return RuleResult(std::move(*error));
+    return std::nullopt;
+}
+
+Delimiter to_delimiter(const FenceDelimiter& d) {
+    return d.control.empty() ? Delimiter::character(d.ch) : Delimiter::control(std::string(d.control));
+}
+
+Style star_style(bool starred) { return starred ? Style::Star : Style::Unstarred; }
+
+bool is_char(const Delimiter& d, char32_t c) {
+    const auto* ch = d.as_char();
+    return ch != nullptr && ch->value == c;
+}
+
+}  // namespace
+
+RuleResult ExpectationExpandRule::apply(RuleContext& ctx, NodeId node) const {
+    Matched m;
+    if (auto declined = match(ctx, node, meta(), 4, m)) return std::move(*declined);
+    auto single = fence_checks::star_flag(m.args[0], m.display);
+    if (!single) return std::move(single).error();
+    auto dual = fence_checks::star_flag(m.args[1], m.display);
+    if (!dual) return std::move(dual).error();
+    auto op = bra_ket::helpers::required_math_arg(m.args[2], m.display, "body");
+    if (!op) return std::move(op).error();
+    auto state = bra_ket::helpers::optional_group_arg(m.args[3], m.display, "state");
+    if (!state) return std::move(state).error();
+
+    if (!*state) {
+        // Without a state only the first star counts: `\ev**{O}` is `\ev*{O}`.
+        bra_ket::helpers::replace_with_expectation_body(ctx.ast, node, star_style(*single), *op);
+    } else {
+        const Style style = *dual ? Style::DoubleStar : star_style(*single);
+        bra_ket::helpers::replace_with_expectation_state(ctx.ast, node, style, *op, **state);
+    }
+    return RuleOutcome::Applied;
+}
+
+// The second star slot needs only a boolean value, whatever its form.
+RuleResult MatrixelExpandRule::apply(RuleContext& ctx, NodeId node) const {
+    Matched m;
+    if (auto declined = match(ctx, node, meta(), 5, m)) return std::move(*declined);
+    auto single = fence_checks::star_flag(m.args[0], m.display);
+    if (!single) return std::move(single).error();
+    auto dual = fence_checks::boolean_flag(m.args[1], m.display);
+    if (!dual) return std::move(dual).error();
+    auto left = bra_ket::helpers::required_math_arg(m.args[2], m.display, "left state");
+    if (!left) return std::move(left).error();
+    auto op = bra_ket::helpers::required_math_arg(m.args[3], m.display, "operator");
+    if (!op) return std::move(op).error();
+    auto right = bra_ket::helpers::required_math_arg(m.args[4], m.display, "right state");
+    if (!right) return std::move(right).error();
+
+    const Style style = *dual ? Style::DoubleStar : star_style(*single);
+    bra_ket::helpers::replace_with_matrix_element(ctx.ast, node, style, *left, *op, *right);
+    return RuleOutcome::Applied;
+}
+
+RuleResult BraOrKetExpandRule::apply(RuleContext& ctx, NodeId node) const {
+    Matched m;
+    if (auto declined = match(ctx, node, meta(), 2, m)) return std::move(*declined);
+    auto starred = fence_checks::star_flag(m.args[0], m.display);
+    if (!starred) return std::move(starred).error();
+    auto body = bra_ket::helpers::required_math_arg(m.args[1], m.display, "body");
+    if (!body) return std::move(body).error();
+
+    if (side_ == Side::Bra) {
+        bra_ket::helpers::replace_with_bra(ctx.ast, node, star_style(*starred), *body);
+    } else {
+        bra_ket::helpers::replace_with_ket(ctx.ast, node, star_style(*starred), *body);
+    }
+    return RuleOutcome::Applied;
+}
+
+// Unstarred, the two sides share one sized fence with a middle bar.
+RuleResult BraketExpandRule::apply(RuleContext& ctx, NodeId node) const {
+    Matched m;
+    if (auto declined = match(ctx, node, meta(), 3, m)) return std::move(*declined);
+    auto starred = fence_checks::star_flag(m.args[0], m.display);
+    if (!starred) return std::move(starred).error();
+    auto left = bra_ket::helpers::required_math_arg(m.args[1], m.display, "left side");
+    if (!left) return std::move(left).error();
+    auto right = bra_ket::helpers::optional_group_arg(m.args[2], m.display, "right side");
+    if (!right) return std::move(right).error();
+
+    const NodeId parts[] = {*left, right->value_or(*left)};
+    bra_ket::helpers::replace_with_angle_bar_parts(ctx.ast, node, *starred ? Style::Star : Style::DoubleStar, parts);
+    return RuleOutcome::Applied;
+}
+
+RuleResult BinaryBracketRule::apply(RuleContext& ctx, NodeId node) const {
+    Matched m;
+    if (auto declined = match(ctx, node, meta(), 3, m)) return std::move(*declined);
+    auto starred = fence_checks::star_flag(m.args[0], m.display);
+    if (!starred) return std::move(starred).error();
+    auto left = fence_checks::braced_math_arg(m.args[1], m.display, "left operand");
+    if (!left) return std::move(left).error();
+    auto right = bra_ket::helpers::required_math_arg(m.args[2], m.display, "right operand");
+    if (!right) return std::move(right).error();
+
+    commutator::helpers::replace_with_binary_bracket_fence(ctx.ast, node, *starred, *left, *right,
+                                                           to_delimiter(open_), to_delimiter(close_));
+    return RuleOutcome::Applied;
+}
+
+RuleResult DelimiterShorthandRule::apply(RuleContext& ctx, NodeId node) const {
+    Matched m;
+    if (auto declined = match(ctx, node, meta(), 2, m)) return std::move(*declined);
+    auto starred = fence_checks::star_flag(m.args[0], m.display);
+    if (!starred) return std::move(starred).error();
+    auto body = fence_checks::braced_math_arg(m.args[1], m.display, "body");
+    if (!body) return std::move(body).error();
+
+    delimiter_shorthand::helpers::replace_with_delimiter_shorthand(ctx.ast, node, *starred, *body,
+                                                                   to_delimiter(left_), to_delimiter(right_));
+    return RuleOutcome::Applied;
+}
+
+// Only the braced form and the forms closed by a bar are evaluation fences;
+// any other pair the slot may hold is declined.
+RuleResult EvalExpandRule::apply(RuleContext& ctx, NodeId node) const {
+    Matched m;
+    if (auto declined = match(ctx, node, meta(), 2, m)) return std::move(*declined);
+    auto starred = fence_checks::star_flag(m.args[0], m.display);
+    if (!starred) return std::move(starred).error();
+
+    const auto& slot = m.args[1];
+    const auto* paired = slot ? std::get_if<ArgumentKind::Paired>(&slot->kind.value) : nullptr;
+    if (paired == nullptr) return RuleOutcome::Skipped;
+    const bool braced = is_char(paired->open, U'{') && is_char(paired->close, U'}');
+    const bool barred = (is_char(paired->open, U'(') || is_char(paired->open, U'[')) && is_char(paired->close, U'|');
+    if (!braced && !barred) return RuleOutcome::Skipped;
+    const auto* body = std::get_if<ArgumentValue::MathContent>(&slot->value.value);
+    if (body == nullptr)
+        return fence_checks::message(m.display, braced ? "braced eval body" : "paired eval body",
+                                     "should be math content");
+
+    const Delimiter left = braced ? Delimiter::none() : paired->open;
+    eval_fence::helpers::replace_with_eval_fence(ctx.ast, node, *starred, body->node, left,
+                                                 Delimiter::character(U'|'));
+    return RuleOutcome::Applied;
+}
+
+}  // namespace quorvel::transform::physics_rules
