@@ -1,5 +1,5 @@
 // Engines and documents for the transform pipeline tests: a parse context,
-// a prepared transform that leaves out the rules not built yet, and
+// a prepared transform, and
 // normalisation of parsed sources or of exchange trees.
 #pragma once
 
@@ -42,8 +42,6 @@ inline constexpr std::uint8_t AUTHORING = 1;
 inline constexpr std::uint8_t FAITHFUL = 3;
 inline constexpr std::uint8_t CORPUS = 7;
 inline constexpr std::uint8_t EQUIV = 15;
-
-inline RuleSelection built_rules_only() { return RuleSelection::all(); }
 
 inline TransformContext make_engine(const parse::ParseContext& context, std::uint8_t level_mask,
                                     RuleSelection selection = RuleSelection::all()) {

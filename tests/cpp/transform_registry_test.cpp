@@ -170,7 +170,8 @@ INSTANTIATE_TEST_SUITE_P(
         RowCase{129, PackageName::Physics, "Bqty-to-brace-fence", RuleLevel::Faithful, 2, "cmd:Bqty", "cmd:Bqty",
                 "-", "cmd:left cmd:right", {PackageName::Physics}},
         RowCase{145, PackageName::Physics, "vu-to-hat-mathbf", RuleLevel::Faithful, 2, "cmd:vu", "cmd:vu", "-",
-                "cmd:hat cmd:mathbf cmd:boldsymbol", {PackageName::Physics}}));
+                "cmd:hat cmd:mathbf cmd:boldsymbol", {PackageName::Physics}}),
+    [](const ::testing::TestParamInfo<RowCase>& info) { return "Row" + std::to_string(info.param.index); });
 
 TEST(TransformRegistry, KeyDisplayAndLookupByName) {
     EXPECT_EQ(to_string(RuleKey{"over-to-frac", PackageName::Base}), "base/over-to-frac");

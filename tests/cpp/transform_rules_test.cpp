@@ -155,7 +155,8 @@ TEST(TransformRules, SpacingMergesThroughTheParser) {
         {"small-spacer-merge, two medium", src("\\:\\:"), AUTHORING, "\\:\\:"},
         {"small-spacer-merge, lone", src("a\\,b"), AUTHORING, "a\\,b"},
         {"small-spacer-merge, then double enspace", src("\\,\\,\\,\\;\\:"), AUTHORING, "\\quad"},
-        {"small-spacer-merge, in a group", src("{a\\:\\;b}"), AUTHORING, "{a\\enspace b}"},
+        // The group goes too: it guards nothing.
+        {"small-spacer-merge, in a group", src("{a\\:\\;b}"), AUTHORING, "a\\enspace b"},
     });
 }
 
@@ -254,6 +255,10 @@ TEST(TransformRules, SpaceRepair) {
         });
         ASSERT_TRUE(spacer);
         const auto texts = ast.find_impl(ast.root(), [](const Node& n) { return n.is<Node::Text>(); });
+        if (c.text_after.empty()) {
+            EXPECT_FALSE(texts);  // finalisation drops the emptied text
+            continue;
+        }
         ASSERT_TRUE(texts);
         EXPECT_EQ(ast.node(*texts).get_if<Node::Text>()->value, c.text_after);
     }

@@ -1,6 +1,11 @@
 // The tree passes around the rewrite fixed point: attribute lowering, tree
-// finalisation and group flattening.
+// finalisation and group flattening. Each changes the tree only through the
+// `Ast` operations, frees every node it takes out, counts its changes on the
+// recorder, and walks with explicit stacks, so tree height costs no stack.
 #pragma once
+
+#include <string>
+#include <string_view>
 
 #include "syntax/ast.hpp"
 #include "transform/config.hpp"
@@ -8,9 +13,20 @@
 
 namespace quorvel::transform::passes {
 
+// Rewrites every font, size and style command below `root` into its
+// canonical form around maximal runs of content sharing the same values.
 void lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder);
+
+// Merges runs of adjacent primes in math lists and normalises the spacing of
+// text lists and text arguments.
 void finalize_ast(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder);
+
+// Removes the groups that no guard keeps.
 void flatten_groups(syntax::Ast& ast, syntax::ast::NodeId root, const FlattenGroupsGuards& guards,
                     ReportRecorder& recorder);
+
+// Every maximal run of tab, line feed, form feed, carriage return, space and
+// no-break space becomes one space; nothing is trimmed.
+std::string normalize_whitespace(std::string_view text);
 
 }  // namespace quorvel::transform::passes

@@ -1,0 +1,426 @@
+// Group flattening: removes brace groups and implicit groups that change
+// neither meaning nor rendering, unless one of the guards keeps them.
+//
+// The walk is post-order over an explicit stack of frames. Each list node's
+// new child list is built aside (in `list_`) while its children finish, and
+// set once when the node itself finishes; so a group's decision sees its
+// content already flattened and its siblings as the earlier decisions left
+// them, exactly as if every removal had been applied at once.
+#include <algorithm>
+#include <array>
+#include <string_view>
+#include <vector>
+
+#include "transform/passes/passes.hpp"
+#include "transform/passes/tree_support.hpp"
+
+namespace quorvel::transform::passes {
+
+namespace {
+
+using syntax::Ast;
+using syntax::ContentMode;
+using syntax::Edge;
+using syntax::NodeKind;
+using syntax::Slot;
+using syntax::ast::Node;
+using syntax::ast::NodeId;
+
+// Subtree flags: what lies at or below a node. The first three are the
+// pass's own; the last two answer the subtree searches of the guards.
+enum Flag : std::uint8_t {
+    HasDeclarative = 1,
+    HasInfix = 2,
+    HasDelimited = 4,
+    HasScripted = 8,
+    HasCommandLike = 16,
+};
+
+std::uint8_t own_flags(const Node& node) {
+    switch (node.kind()) {
+        case NodeKind::Declarative: return HasDeclarative | HasCommandLike;
+        case NodeKind::Command: return HasCommandLike;
+        case NodeKind::Infix: return HasInfix;
+        case NodeKind::Scripted: return HasScripted;
+        case NodeKind::Group:
+            return std::get<Node::Group>(node.value).kind.as_delimited() != nullptr ? HasDelimited : 0;
+        default: return 0;
+    }
+}
+
+bool is_command_like(const Node& node) { return node.is<Node::Command>() || node.is<Node::Declarative>(); }
+
+// Operator names that render with limits or as operators: braces around them
+// as a script base are kept.
+constexpr std::array<std::string_view, 47> NON_ATOMIC_BASE_NAMES{
+    "lg",        "ln",        "Pr",        "arg",       "cos",           "cot",           "csc",
+    "deg",       "det",       "dim",       "exp",       "gcd",           "hom",           "inf",
+    "int",       "ker",       "lim",       "log",       "max",           "min",           "sec",
+    "sin",       "sup",       "sum",       "tan",       "cosh",          "coth",          "prod",
+    "sinh",      "tanh",      "arccos",    "arcsin",    "arctan",        "bigcap",        "bigcup",
+    "bigvee",    "liminf",    "limsup",    "bigodot",   "bigoplus",      "bigsqcup",      "biguplus",
+    "bigwedge",  "bigotimes", "operatorname", "bigtriangleup", "bigtriangledown",
+};
+
+bool is_atom_spacing_char(const Node& node) {
+    const auto* c = node.get_if<Node::Char>();
+    if (c == nullptr) return false;
+    switch (c->value) {
+        case U'!': case U'*': case U'+': case U',': case U'-': case U'.': case U'/': case U':':
+        case U';': case U'<': case U'=': case U'>': case U'?': case U'|': case U'\u00B7': return true;
+        default: return false;
+    }
+}
+
+// A member of a list being rebuilt: the node and its subtree flags.
+struct Entry {
+    NodeId node;
+    std::uint8_t flags = 0;
+};
+
+enum class Outcome : std::uint8_t { Keep, Unwrap, Redirect };
+
+struct Frame {
+    NodeId node;
+    NodeId occupant;  // what stands in the parent's slot: the node, or a placeholder while re-rooted
+    std::optional<Slot> slot;  // none for the start node
+    bool in_env_body = false;
+    bool is_list = false;
+    bool children_cut = false;  // children detached (lists) or swapped out one by one (others)
+    bool list_changed = false;
+    std::uint8_t flags = 0;
+    std::uint32_t depth = 0;
+    std::size_t edge_begin = 0;  // the node's edges in `edges`, and the next one to enter
+    std::size_t cursor = 0;
+    std::size_t edge_end = 0;
+    std::size_t list_begin = 0;  // lists: where the rebuilt child list starts in `list`
+    std::size_t free_begin = 0;  // groups unwrapped into this list, freed once it is set
+};
+
+struct Buffers {
+    std::vector<Frame> frames;
+    std::vector<Edge> edges;
+    std::vector<Entry> list;
+    std::vector<NodeId> to_free;
+    std::vector<NodeId> ids;
+
+    void reset() {
+        support::reset(frames);
+        support::reset(edges);
+        support::reset(list);
+        support::reset(to_free);
+        support::reset(ids);
+    }
+};
+
+Buffers& buffers() {
+    thread_local Buffers kept;
+    return kept;
+}
+
+class Flattener {
+public:
+    Flattener(Ast& ast, const FlattenGroupsGuards& guards, ReportRecorder& recorder)
+        : ast_(ast),
+          guards_(guards),
+          recorder_(recorder),
+          frames_(buffers().frames),
+          edges_(buffers().edges),
+          list_(buffers().list),
+          to_free_(buffers().to_free),
+          ids_(buffers().ids) {
+        buffers().reset();
+    }
+    ~Flattener() { buffers().reset(); }
+    Flattener(const Flattener&) = delete;
+    Flattener& operator=(const Flattener&) = delete;
+
+    void run(NodeId start) {
+        open(start, std::nullopt, false, 0, start);
+        while (!frames_.empty()) {
+            Frame& frame = frames_.back();
+            if (frame.cursor < frame.edge_end) {
+                const Edge edge = edges_[frame.cursor++];
+                enter(edge.first, edge.second);
+            } else {
+                finish();
+            }
+        }
+    }
+
+private:
+    bool guard(FlattenGuard g) const { return guards_[g]; }
+
+    void open(NodeId id, std::optional<Slot> slot, bool in_env_body, std::uint32_t depth, NodeId occupant) {
+        Frame frame;
+        frame.node = id;
+        frame.occupant = occupant;
+        frame.slot = slot;
+        frame.in_env_body = in_env_body;
+        frame.depth = depth;
+        frame.edge_begin = edges_.size();
+        frame.list_begin = list_.size();
+        frame.free_begin = to_free_.size();
+        const Node& node = ast_.node(id);
+        frame.is_list = node.child_list() != nullptr;
+        syntax::for_each_edge(node, [&](NodeId child, Slot s) { edges_.emplace_back(child, s); });
+        frame.edge_end = edges_.size();
+        frame.cursor = frame.edge_begin;
+        if (frame.edge_end > frame.edge_begin && depth + 1 >= support::kRerootDepth) {
+            frame.children_cut = true;
+            if (frame.is_list) ast_.replace_children(id, {});
+        }
+        frames_.push_back(frame);
+    }
+
+    void enter(NodeId child, Slot slot) {
+        const Frame& parent = frames_.back();
+        const Node& node = ast_.node(child);
+        if (!node.is<Node::Group>()) {
+            bool leaf = true;
+            syntax::for_each_edge(node, [&](NodeId, Slot) { leaf = false; });
+            if (leaf) {
+                const std::uint8_t flags = own_flags(node);
+                frames_.back().flags |= flags;
+                if (slot.is_group_child()) list_.push_back({child, flags});
+                return;
+            }
+        }
+        const bool in_env_body = slot.kind() == Slot::Kind::EnvBody || parent.in_env_body;
+        const std::uint32_t depth = parent.children_cut ? 0 : parent.depth + 1;
+        NodeId occupant = child;
+        if (parent.children_cut && !parent.is_list) {
+            occupant = support::new_placeholder(ast_, ContentMode::Math);
+            ast_.replace_content_child(child, occupant);
+        }
+        open(child, slot, in_env_body, depth, occupant);
+    }
+
+    std::span<const Entry> entries_of(const Frame& frame) const {
+        return {list_.data() + frame.list_begin, list_.size() - frame.list_begin};
+    }
+
+    // Sets a list node's rebuilt child list when it differs from the tree's.
+    void commit_list(const Frame& frame) {
+        if (!frame.is_list || !(frame.children_cut || frame.list_changed)) return;
+        ids_.clear();
+        for (const Entry& e : entries_of(frame)) ids_.push_back(e.node);
+        ast_.replace_children(frame.node, ids_);
+    }
+
+    // Leaves every member of the group's rebuilt list a detached root.
+    void release_children(const Frame& frame) {
+        if (frame.children_cut) return;
+        const std::size_t count = ast_.children(frame.node).size();
+        if (count != 0) ast_.detach_children_range(frame.node, 0, count);
+    }
+
+    void free_unwrapped(const Frame& frame) {
+        for (std::size_t i = frame.free_begin; i < to_free_.size(); ++i) ast_.remove_detached(to_free_[i]);
+        to_free_.resize(frame.free_begin);
+    }
+
+    void finish() {
+        const Frame frame = frames_.back();
+        frames_.pop_back();
+        edges_.resize(frame.edge_begin);
+        const Node& node = ast_.node(frame.node);
+        const std::uint8_t flags = frame.flags | own_flags(node);
+        Frame* parent = frames_.empty() ? nullptr : &frames_.back();
+        Outcome outcome = Outcome::Keep;
+        if (parent != nullptr && frame.slot) {
+            const auto& group = node.get_if<Node::Group>();
+            if (group != nullptr && (group->kind.is_explicit() || group->kind.is_implicit())) {
+                outcome = decide(frame, *parent, *group, flags);
+            }
+        }
+
+        switch (outcome) {
+            case Outcome::Keep:
+                commit_list(frame);
+                free_unwrapped(frame);
+                if (frame.occupant != frame.node) support::replace_in_slot_and_free(ast_, frame.occupant, frame.node);
+                list_.resize(frame.list_begin);
+                if (parent != nullptr && frame.slot && frame.slot->is_group_child()) list_.push_back({frame.node, flags});
+                break;
+            case Outcome::Unwrap: {
+                const std::size_t count = list_.size() - frame.list_begin;
+                release_children(frame);
+                free_unwrapped(frame);
+                to_free_.push_back(frame.node);  // freed once the parent's list no longer holds it
+                parent->list_changed = true;
+                recorder_.count(count == 0   ? ReportCounter::RemovedEmpty
+                                : count == 1 ? ReportCounter::ReplacedSingleChild
+                                             : ReportCounter::InlinedMultiChild);
+                break;
+            }
+            case Outcome::Redirect: {
+                const NodeId only = list_[frame.list_begin].node;
+                release_children(frame);
+                free_unwrapped(frame);
+                support::replace_in_slot_and_free(ast_, frame.occupant, only);
+                if (frame.occupant != frame.node) ast_.remove_detached(frame.node);
+                list_.resize(frame.list_begin);
+                recorder_.count(ReportCounter::UnwrappedSlot);
+                break;
+            }
+        }
+        if (parent != nullptr) parent->flags |= flags;
+    }
+
+    Outcome decide(const Frame& frame, const Frame& parent, const Node::Group& group, std::uint8_t flags) {
+        const std::span<const Entry> entries = entries_of(frame);
+        const std::size_t count = entries.size();
+        const Slot::Kind slot = frame.slot->kind();
+
+        if (guard(FlattenGuard::DeclarativeScope) && (flags & HasDeclarative) != 0) {
+            return keep(ReportCounter::DeclarativeScopeHit);
+        }
+        bool placed = false;  // a single prime superscript in an environment body skips the placement checks
+        if (frame.in_env_body && guard(FlattenGuard::EnvBody)) {
+            if (slot == Slot::Kind::ScriptSup && count == 1 && ast_.node(entries[0].node).is<Node::Prime>()) {
+                placed = true;
+            } else {
+                return keep(ReportCounter::EnvBodyHit);
+            }
+        }
+        if (!placed) {
+            switch (slot) {
+                case Slot::Kind::EnvBody: return Outcome::Keep;
+                case Slot::Kind::GroupChild:
+                    if (guard(FlattenGuard::InfixScope) && (flags & HasInfix) != 0) {
+                        return keep(ReportCounter::InfixScopeHit);
+                    }
+                    if (guard(FlattenGuard::DelimitedPair) && (flags & HasDelimited) != 0) {
+                        return keep(ReportCounter::DelimitedPairHit);
+                    }
+                    if (guard(FlattenGuard::CommandContact)) {
+                        const Contact contact = touches_command(frame, parent, entries);
+                        if (contact.contact) {
+                            if (contact.via_scripted_base) recorder_.count(ReportCounter::CommandContactViaScriptedBaseHit);
+                            return keep(ReportCounter::CommandContactHit);
+                        }
+                    }
+                    break;
+                default:
+                    if (count != 1) return Outcome::Keep;
+                    break;
+            }
+        }
+
+        const bool first_spacing = count > 0 && is_atom_spacing_char(ast_.node(entries[0].node));
+        switch (slot) {
+            case Slot::Kind::ScriptBase:
+                if (first_spacing && guard(FlattenGuard::LoneAtomSpacingChar) && count == 1) {
+                    return keep(ReportCounter::LoneAtomSpacingCharHit);
+                }
+                break;
+            case Slot::Kind::Argument:
+                if (guard(FlattenGuard::CommandArgument) && count == 1 && (entries[0].flags & HasCommandLike) != 0) {
+                    return keep(ReportCounter::CommandArgumentHit);
+                }
+                break;
+            case Slot::Kind::GroupChild:
+                if (count == 0 && guard(FlattenGuard::EmptyGroup)) return keep(ReportCounter::EmptyGroupHit);
+                if (first_spacing && guard(FlattenGuard::LoneAtomSpacingChar) && count == 1) {
+                    return keep(ReportCounter::LoneAtomSpacingCharHit);
+                }
+                if (first_spacing && guard(FlattenGuard::LeadingAtomSpacingChar) && count >= 2) {
+                    return keep(ReportCounter::LeadingAtomSpacingCharHit);
+                }
+                break;
+            default: break;
+        }
+
+        const std::optional<ContentMode> mode = slot_mode(parent.node, *frame.slot);
+        if (!mode || *mode != group.mode) return Outcome::Keep;
+
+        if (slot == Slot::Kind::GroupChild) return Outcome::Unwrap;
+        if (count != 1) return Outcome::Keep;
+        if (slot == Slot::Kind::ScriptBase && guard(FlattenGuard::ScriptBase) && !is_atomic_base(entries[0])) {
+            return keep(ReportCounter::ScriptBaseHit);
+        }
+        return Outcome::Redirect;
+    }
+
+    Outcome keep(ReportCounter hit) {
+        recorder_.count(hit);
+        return Outcome::Keep;
+    }
+
+    // The content mode of a slot of `parent`, or none.
+    std::optional<ContentMode> slot_mode(NodeId parent, Slot slot) const {
+        const Node& node = ast_.node(parent);
+        switch (slot.kind()) {
+            case Slot::Kind::GroupChild:
+                if (const auto* root = node.get_if<Node::Root>()) return root->mode;
+                if (const auto* group = node.get_if<Node::Group>()) return group->mode;
+                return std::nullopt;
+            case Slot::Kind::Argument: {
+                const auto* args = node.args();
+                if (args == nullptr || slot.index() >= args->size() || !(*args)[slot.index()]) return std::nullopt;
+                return (*args)[slot.index()]->value.content_mode();
+            }
+            case Slot::Kind::EnvBody: return std::nullopt;
+            default: return ContentMode::Math;
+        }
+    }
+
+    bool is_atomic_base(const Entry& entry) const {
+        const Node& node = ast_.node(entry.node);
+        if (node.is<Node::Char>() || node.is<Node::Prime>()) return true;
+        const auto* command = node.get_if<Node::Command>();
+        if (command == nullptr) return false;
+        for (const auto& arg : command->args)
+            if (arg) return false;
+        if ((entry.flags & HasScripted) != 0) return false;
+        return std::find(NON_ATOMIC_BASE_NAMES.begin(), NON_ATOMIC_BASE_NAMES.end(), command->name) ==
+               NON_ATOMIC_BASE_NAMES.end();
+    }
+
+    struct Contact {
+        bool contact = false;
+        bool via_scripted_base = false;
+    };
+
+    Contact contact_for(NodeId id) const {
+        const Node& node = ast_.node(id);
+        if (is_command_like(node)) return {true, false};
+        if (!guard(FlattenGuard::CommandLikeIncludesScriptedBase) || !node.is<Node::Scripted>()) return {};
+        const Node* base = &node;
+        while (const auto* scripted = base->get_if<Node::Scripted>()) base = &ast_.node(scripted->base);
+        return is_command_like(*base) ? Contact{true, true} : Contact{};
+    }
+
+    // The sibling before the group and the group's first child, as the
+    // earlier decisions left them.
+    Contact touches_command(const Frame& frame, const Frame& parent, std::span<const Entry> entries) const {
+        Contact result;
+        auto add = [&](NodeId id) {
+            const Contact c = contact_for(id);
+            result.contact = result.contact || c.contact;
+            result.via_scripted_base = result.via_scripted_base || c.via_scripted_base;
+        };
+        if (frame.list_begin > parent.list_begin) add(list_[frame.list_begin - 1].node);
+        if (!entries.empty()) add(entries[0].node);
+        return result;
+    }
+
+    Ast& ast_;
+    const FlattenGroupsGuards& guards_;
+    ReportRecorder& recorder_;
+    std::vector<Frame>& frames_;
+    std::vector<Edge>& edges_;
+    std::vector<Entry>& list_;
+    std::vector<NodeId>& to_free_;
+    std::vector<NodeId>& ids_;
+};
+
+}  // namespace
+
+void flatten_groups(syntax::Ast& ast, syntax::ast::NodeId root, const FlattenGroupsGuards& guards,
+                    ReportRecorder& recorder) {
+    Flattener(ast, guards, recorder).run(root);
+}
+
+}  // namespace quorvel::transform::passes

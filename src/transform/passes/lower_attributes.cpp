@@ -1,0 +1,764 @@
+// Attribute lowering: works out which font, size and style values are in
+// force for every piece of content, removes the commands that set them, and
+// writes the values back around maximal runs of content in one canonical
+// form.
+//
+// The mutually recursive steps of the algorithm (canonicalising a subtree,
+// collecting a list, a prefix body or an explicit group) run as tasks on an
+// explicit stack. A task collects its items one by one into the shared pair
+// stack; a task started for an item leaves its pairs on top of the pairs of
+// the task that started it, which is where that task's output continues.
+//
+// Every node a task rebuilds is a detached root while it is rebuilt, so the
+// attaches stay cheap however deep the tree is. Subtrees holding nothing the
+// pass acts on are left as they are: lowering them would change nothing.
+#include <algorithm>
+#include <array>
+#include <string_view>
+#include <vector>
+
+#include "transform/passes/passes.hpp"
+#include "transform/passes/tree_support.hpp"
+
+namespace quorvel::transform::passes {
+
+namespace {
+
+using syntax::Ast;
+using syntax::ContentMode;
+using syntax::NodeKind;
+using syntax::Slot;
+using syntax::ast::Argument;
+using syntax::ast::ArgumentValue;
+using syntax::ast::GroupKind;
+using syntax::ast::Node;
+using syntax::ast::NodeId;
+
+constexpr std::size_t axis_index(Attr attr) noexcept { return static_cast<std::size_t>(attr); }
+
+std::span<const Attr> axes_of(ContentMode mode) noexcept {
+    if (mode == ContentMode::Math) return MATH_AXES;
+    return TEXT_AXES;
+}
+
+ContentMode other_mode(ContentMode mode) noexcept {
+    return mode == ContentMode::Math ? ContentMode::Text : ContentMode::Math;
+}
+
+// An attribute value is named by its line in CANONICAL_FORMS, which every
+// recognised value has exactly one of: 1 + the line's index. 0 is unset.
+using ValueCode = std::uint8_t;
+
+const CanonicalForm* canonical_line(ValueCode code) noexcept {
+    if (code == 0 || code > CANONICAL_FORMS.size()) return nullptr;
+    return &CANONICAL_FORMS[code - 1];
+}
+
+struct RowCodes {
+    std::array<ValueCode, DECLARATIVE_FORMS.size()> declarative{};
+    std::array<ValueCode, PREFIX_FORMS.size()> prefix{};
+};
+
+// A row without a canonical line would still need a value of its own; it
+// gets a code past the table, which writes nothing back.
+const RowCodes& row_codes() {
+    static const RowCodes codes = [] {
+        RowCodes c;
+        auto code_of = [](const AttributeCommandSpec& row, std::size_t fallback) -> ValueCode {
+            const CanonicalForm* line = lookup_canonical_form(row.attr, row.value);
+            return line != nullptr ? static_cast<ValueCode>(line - CANONICAL_FORMS.data() + 1)
+                                   : static_cast<ValueCode>(fallback);
+        };
+        for (std::size_t i = 0; i < DECLARATIVE_FORMS.size(); ++i) c.declarative[i] = code_of(DECLARATIVE_FORMS[i], 64 + i);
+        for (std::size_t i = 0; i < PREFIX_FORMS.size(); ++i) c.prefix[i] = code_of(PREFIX_FORMS[i], 128 + i);
+        return c;
+    }();
+    return codes;
+}
+
+ValueCode code_of_declarative(const AttributeCommandSpec& row) {
+    return row_codes().declarative[static_cast<std::size_t>(&row - DECLARATIVE_FORMS.data())];
+}
+ValueCode code_of_prefix(const AttributeCommandSpec& row) {
+    return row_codes().prefix[static_cast<std::size_t>(&row - PREFIX_FORMS.data())];
+}
+
+// The attribute state in force, one value code per axis. Every collected
+// pair carries a copy, so it is kept to seven bytes; equal codes are equal
+// values, so it compares exactly as the model's `AttributeState` does.
+class State {
+public:
+    ValueCode get(Attr attr) const noexcept { return slots_[axis_index(attr)]; }
+
+    // False exactly when the axis already held the value.
+    bool set(Attr attr, ValueCode code) noexcept {
+        ValueCode& slot = slots_[axis_index(attr)];
+        if (slot == code) return false;
+        slot = code;
+        return true;
+    }
+
+    void clear(std::span<const Attr> axes) noexcept {
+        for (Attr attr : axes) slots_[axis_index(attr)] = 0;
+    }
+
+    AxisList diff_axes(const State& other, std::span<const Attr> axes) const noexcept {
+        AxisList differing;
+        for (Attr attr : axes)
+            if (get(attr) != other.get(attr)) differing.push_back(attr);
+        return differing;
+    }
+
+    friend bool operator==(const State&, const State&) = default;
+
+private:
+    std::array<ValueCode, ATTR_COUNT> slots_{};
+};
+
+struct Pair {
+    NodeId node;
+    State state;
+};
+
+// Names any row of the two command tables uses, for the quick test of
+// whether a subtree holds anything to lower.
+struct AttributeNames {
+    std::vector<std::string_view> declaratives;
+    std::vector<std::string_view> prefixes;
+};
+
+const AttributeNames& attribute_names() {
+    static const AttributeNames names = [] {
+        AttributeNames n;
+        for (const AttributeCommandSpec& row : DECLARATIVE_FORMS) n.declaratives.push_back(row.name);
+        for (const AttributeCommandSpec& row : PREFIX_FORMS) n.prefixes.push_back(row.name);
+        for (auto* list : {&n.declaratives, &n.prefixes}) {
+            std::sort(list->begin(), list->end());
+            list->erase(std::unique(list->begin(), list->end()), list->end());
+        }
+        return n;
+    }();
+    return names;
+}
+
+bool splits_around_white_space(std::string_view text) noexcept {
+    const support::WhiteSpaceEdges edges = support::white_space_edges(text);
+    return edges.leading < text.size() && (edges.leading > 0 || edges.trailing > 0);
+}
+
+bool is_white_space_only(std::string_view text) noexcept {
+    return support::white_space_edges(text).leading == text.size();
+}
+
+// Whether a text stands where its own list or slot is collected in math
+// mode. Elsewhere it is only collected in math when the group around it is
+// dissolved by a math declarative or read as the body of a math prefix,
+// which lowering visits for their own sake.
+bool stands_in_math(const Ast& ast, NodeId id) {
+    const syntax::ParentLink* link = ast.parent_link(id);
+    if (link == nullptr) return true;
+    const Node& parent = ast.node(link->parent);
+    switch (link->slot.kind()) {
+        case Slot::Kind::GroupChild:
+            if (const auto* group = parent.get_if<Node::Group>()) return group->mode == ContentMode::Math;
+            if (const auto* root = parent.get_if<Node::Root>()) return root->mode == ContentMode::Math;
+            return true;
+        case Slot::Kind::Argument: {
+            const auto& arg = (*parent.args())[link->slot.index()];
+            return arg->value.content_mode() != ContentMode::Text;
+        }
+        default: return true;
+    }
+}
+
+// Whether lowering could change a node on its own: an attribute command of
+// either mode, or a text in math with white space around its content.
+bool acts_on(const Ast& ast, NodeId id, const Node& node) {
+    const AttributeNames& names = attribute_names();
+    if (const auto* d = node.get_if<Node::Declarative>()) {
+        return std::binary_search(names.declaratives.begin(), names.declaratives.end(), std::string_view(d->name));
+    }
+    if (const auto* c = node.get_if<Node::Command>()) {
+        return std::binary_search(names.prefixes.begin(), names.prefixes.end(), std::string_view(c->name));
+    }
+    if (const auto* t = node.get_if<Node::Text>()) {
+        return stands_in_math(ast, id) && splits_around_white_space(t->value);
+    }
+    return false;
+}
+
+// The index of the only filled `Mandatory` slot holding content, if there is
+// exactly one.
+std::optional<std::size_t> single_mandatory_content(const syntax::ast::ArgumentSlots& args) {
+    std::optional<std::size_t> found;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const auto& arg = args[i];
+        if (!arg || !std::holds_alternative<syntax::ast::ArgumentKind::Mandatory>(arg->kind.value) ||
+            !arg->value.is_content()) {
+            continue;
+        }
+        if (found) return std::nullopt;
+        found = i;
+    }
+    return found;
+}
+
+enum class Kind : std::uint8_t {
+    List,        // the children of a Root or Group, emitted back into it
+    Slots,       // the single-node slots of any other node, one at a time
+    PrefixBody,  // the body of a prefix command, handed to the list around it
+    Explicit,    // the content of a brace group holding a declarative
+};
+
+struct Task {
+    Kind kind;
+    ContentMode mode;  // the mode the items are collected in
+    NodeId node;
+    State start;    // the state the collection started with: the base of its runs
+    State running;  // the state after the items collected so far
+    std::size_t items_begin = 0;
+    std::size_t cursor = 0;
+    std::size_t items_end = 0;
+    std::size_t pairs_begin = 0;
+    // Slots: the node's own state and mode, its edges still to do, and
+    // the placeholder standing in the slot being lowered.
+    State node_state;
+    ContentMode node_mode = ContentMode::Math;
+    std::size_t edges_begin = 0;
+    std::size_t edges_cursor = 0;
+    std::size_t edges_end = 0;
+    std::optional<NodeId> placeholder;
+    bool env_body = false;
+    // PrefixBody: the command's row; the state the absorption test and
+    // (across modes) the emitted runs are measured against; the state of
+    // the list around it; whether the body is a brace group collected by
+    // a task of its own.
+    const AttributeCommandSpec* row = nullptr;
+    bool across_modes = false;
+    bool explicit_body = false;
+    State measure;
+    State outer;
+};
+
+struct SlotEdge {
+    NodeId child;
+    ContentMode mode;
+    bool env_body;
+};
+
+struct Run {
+    std::size_t begin;
+    std::size_t end;
+    State state;
+    std::uint8_t later_at_base;  // axes that a later run of the same list leaves at the base value
+};
+
+struct Buffers {
+    std::vector<Task> tasks;
+    std::vector<NodeId> items;
+    std::vector<Pair> pairs;
+    std::vector<SlotEdge> edges;
+    std::vector<Run> runs;
+    std::vector<NodeId> chunk;
+    std::vector<NodeId> wrapped;
+    std::vector<NodeId> out;
+    std::vector<NodeId> ids;
+    std::vector<NodeId> walk;
+    // The dirty set: the version of each marked node, by slot index.
+    std::vector<std::uint32_t> dirty;
+    std::vector<std::uint32_t> dirty_marked;
+
+    void reset() {
+        support::reset(tasks);
+        support::reset(pairs);
+        support::reset(edges);
+        support::reset(runs);
+        for (auto* list : {&items, &chunk, &wrapped, &out, &ids, &walk}) support::reset(*list);
+        for (std::uint32_t index : dirty_marked) dirty[index] = 0;
+        support::reset(dirty_marked);
+        if (dirty.capacity() > support::kKeptCapacity) {
+            dirty.clear();
+            dirty.shrink_to_fit();
+        }
+    }
+};
+
+Buffers& buffers() {
+    thread_local Buffers kept;
+    return kept;
+}
+
+class Lowering {
+public:
+    Lowering(Ast& ast, ReportRecorder& recorder)
+        : ast_(ast),
+          recorder_(recorder),
+          tasks_(buffers().tasks),
+          items_(buffers().items),
+          pairs_(buffers().pairs),
+          edges_(buffers().edges),
+          runs_(buffers().runs),
+          chunk_(buffers().chunk),
+          wrapped_(buffers().wrapped),
+          out_(buffers().out),
+          ids_(buffers().ids) {
+        buffers().reset();
+    }
+    ~Lowering() { buffers().reset(); }
+    Lowering(const Lowering&) = delete;
+    Lowering& operator=(const Lowering&) = delete;
+
+    void run(NodeId root) {
+        if (!mark_dirty(root)) return;
+        push_canonicalize(root, State{}, ContentMode::Math);
+        while (!tasks_.empty()) {
+            Task& task = tasks_.back();
+            if (task.cursor < task.items_end) {
+                collect(items_[task.cursor++]);
+            } else {
+                complete();
+            }
+        }
+    }
+
+private:
+    // ---- Which subtrees hold anything to lower -------------------------------
+
+    // Marks every node at or above something the pass acts on; false when the
+    // tree holds nothing of the kind.
+    bool mark_dirty(NodeId root) {
+        std::vector<NodeId>& walk = buffers().walk;
+        walk.push_back(root);
+        while (!walk.empty()) {
+            const NodeId id = walk.back();
+            walk.pop_back();
+            const Node& node = ast_.node(id);
+            syntax::for_each_edge(node, [&](NodeId child, Slot) { walk.push_back(child); });
+            if (!acts_on(ast_, id, node)) continue;
+            for (NodeId current = id; mark(current) && current != root;) {
+                const syntax::ParentLink* link = ast_.parent_link(current);
+                if (link == nullptr) break;
+                current = link->parent;
+            }
+        }
+        return dirty(root);
+    }
+
+    // False when the node was marked already.
+    bool mark(NodeId id) {
+        Buffers& b = buffers();
+        if (id.index >= b.dirty.size()) b.dirty.resize(std::size_t{id.index} + 1, 0);
+        if (b.dirty[id.index] == id.version) return false;
+        b.dirty[id.index] = id.version;
+        b.dirty_marked.push_back(id.index);
+        return true;
+    }
+
+    bool dirty(NodeId id) const {
+        const std::vector<std::uint32_t>& versions = buffers().dirty;
+        return id.index < versions.size() && versions[id.index] == id.version && id.version != 0;
+    }
+
+    // ---- Counting ------------------------------------------------------------
+
+    void count(const AttributeCommandSpec& row, AttributeCounter counter) {
+        if (recorder_.is_collecting()) recorder_.count_attribute(AttributeSet{row.value, row.attr}, counter);
+    }
+    void count(const CanonicalForm& line, AttributeCounter counter) {
+        if (recorder_.is_collecting()) recorder_.count_attribute(AttributeSet{line.value, line.attr}, counter);
+    }
+
+    // Attribute commands at the end of a list that govern no content.
+    void check_empty_segment(const Task& task) {
+        const State& last = pairs_.size() > task.pairs_begin ? pairs_.back().state : task.start;
+        if (!task.running.diff_axes(last, axes_of(task.mode)).empty()) {
+            recorder_.count(ReportCounter::EliminatedEmptySegments);
+        }
+    }
+
+    // ---- Starting tasks --------------------------------------------------------
+
+    Task& push_task(Kind kind, ContentMode mode, NodeId node, const State& state) {
+        Task& task = tasks_.emplace_back();
+        task.kind = kind;
+        task.mode = mode;
+        task.node = node;
+        task.start = state;
+        task.running = state;
+        task.items_begin = task.cursor = task.items_end = items_.size();
+        task.pairs_begin = pairs_.size();
+        task.edges_begin = task.edges_cursor = task.edges_end = edges_.size();
+        return task;
+    }
+
+    // Hands the detached nodes to the task on top as its items.
+    void add_items(std::span<const NodeId> nodes) {
+        items_.insert(items_.end(), nodes.begin(), nodes.end());
+        tasks_.back().items_end = items_.size();
+    }
+
+    // Lowers everything below a dirty node in place; the node itself stays.
+    void push_canonicalize(NodeId id, const State& state, ContentMode mode) {
+        const Node& node = ast_.node(id);
+        if (const auto* list = node.child_list()) {
+            if (list->size() == 0) return;
+            const ContentMode own = node.is<Node::Root>() ? std::get<Node::Root>(node.value).mode
+                                                          : std::get<Node::Group>(node.value).mode;
+            push_task(Kind::List, own, id, state);
+            add_items(ast_.replace_children(id, {}));
+            return;
+        }
+        const std::size_t begin = edges_.size();
+        syntax::for_each_edge(node, [&](NodeId child, Slot slot) {
+            if (!dirty(child)) return;
+            ContentMode edge_mode = ContentMode::Math;
+            switch (slot.kind()) {
+                case Slot::Kind::Argument:
+                    edge_mode = *(*node.args())[slot.index()]->value.content_mode();
+                    break;
+                case Slot::Kind::InfixLeft:
+                case Slot::Kind::InfixRight: return;  // infix operands are never lowered
+                default: break;
+            }
+            edges_.push_back({child, edge_mode, slot.kind() == Slot::Kind::EnvBody});
+        });
+        if (edges_.size() == begin) return;
+        const std::size_t end = edges_.size();
+        Task& task = push_task(Kind::Slots, mode, id, state);
+        task.node_state = state;
+        task.node_mode = mode;
+        task.edges_begin = task.edges_cursor = begin;
+        task.edges_end = end;
+    }
+
+    // A prefix command met in the list of the task on top (its body is
+    // collected in `mode`, starting from `state` with the row's value set).
+    void push_prefix_body(NodeId command, std::size_t slot, const AttributeCommandSpec& row, ContentMode mode,
+                          const State& measure, bool across_modes, const State& outer) {
+        count(row, AttributeCounter::ConsumedPrefixes);
+        State inner = measure;
+        inner.set(row.attr, code_of_prefix(row));
+        const NodeId body = *ast_.arg_slots(command)[slot]->value.content();
+        ast_.replace_content_child(body, support::new_placeholder(ast_, mode));
+
+        Task& task = push_task(Kind::PrefixBody, mode, command, inner);
+        task.row = &row;
+        task.across_modes = across_modes;
+        task.measure = measure;
+        task.outer = outer;
+        const auto* group = ast_.node(body).get_if<Node::Group>();
+        if (group != nullptr && group->kind.is_explicit()) {
+            task.explicit_body = true;
+            push_explicit(body, inner, mode);
+        } else if (group != nullptr && group->kind.is_implicit()) {
+            add_items(ast_.replace_children(body, {}));
+            ast_.remove_detached(body);
+        } else {
+            add_items({&body, 1});
+        }
+    }
+
+    // A brace group in a list: it keeps its braces unless a declarative of
+    // its own changes the state of some of its content.
+    void push_explicit(NodeId group, const State& state, ContentMode mode) {
+        bool has_declarative = false;
+        if (dirty(group)) {
+            for (NodeId child : ast_.children(group)) {
+                if (recognised_declarative(ast_.node(child), mode) != nullptr) {
+                    has_declarative = true;
+                    break;
+                }
+            }
+        }
+        if (!has_declarative) {
+            pairs_.push_back({group, state});
+            if (dirty(group)) push_canonicalize(group, state, mode);
+            return;
+        }
+        push_task(Kind::Explicit, mode, group, state);
+        add_items(ast_.replace_children(group, {}));
+    }
+
+    static const AttributeCommandSpec* recognised_declarative(const Node& node, ContentMode mode) {
+        const auto* d = node.get_if<Node::Declarative>();
+        if (d == nullptr || !d->args.empty()) return nullptr;
+        return lookup_declarative_form(mode, d->name);
+    }
+
+    // ---- Collecting one item -------------------------------------------------
+
+    void collect(NodeId id) {
+        Task& task = tasks_.back();
+        const ContentMode mode = task.mode;
+        const Node& node = ast_.node(id);
+
+        if (const AttributeCommandSpec* row = recognised_declarative(node, mode)) {
+            count(*row, AttributeCounter::ConsumedDeclaratives);
+            if (!task.running.set(row->attr, code_of_declarative(*row))) {
+                count(*row, AttributeCounter::RedundantDeclaratives);
+            }
+            ast_.remove_detached(id);
+            return;
+        }
+        if (const auto* command = node.get_if<Node::Command>()) {
+            if (const auto slot = single_mandatory_content(command->args)) {
+                if (const AttributeCommandSpec* row = lookup_prefix_form(mode, command->name)) {
+                    const State running = task.running;
+                    push_prefix_body(id, *slot, *row, mode, running, false, running);
+                    return;
+                }
+                const ContentMode arg_mode = *command->args[*slot]->value.content_mode();
+                if (arg_mode != mode) {
+                    if (const AttributeCommandSpec* row = lookup_prefix_form(arg_mode, command->name)) {
+                        const State running = task.running;
+                        State measure = running;
+                        measure.clear(axes_of(arg_mode));
+                        push_prefix_body(id, *slot, *row, arg_mode, measure, true, running);
+                        return;
+                    }
+                }
+            }
+        }
+        const State running = task.running;
+        if (const auto* group = node.get_if<Node::Group>(); group != nullptr && group->kind.is_explicit()) {
+            push_explicit(id, running, mode);
+            return;
+        }
+        pairs_.push_back({id, running});
+        if (dirty(id)) push_canonicalize(id, running, mode);
+    }
+
+    // ---- Finishing a task ----------------------------------------------------
+
+    void complete() {
+        Task& task = tasks_.back();
+        switch (task.kind) {
+            case Kind::List: {
+                check_empty_segment(task);
+                emit(task.pairs_begin, task.start, task.mode, task.mode, false);
+                pairs_.resize(task.pairs_begin);
+                ast_.replace_children(task.node, out_);
+                break;
+            }
+            case Kind::Slots:
+                if (task.placeholder) finish_slot(task);
+                if (task.edges_cursor < task.edges_end) {
+                    start_slot(task);
+                    return;
+                }
+                edges_.resize(task.edges_begin);
+                break;
+            case Kind::PrefixBody: complete_prefix_body(task); break;
+            case Kind::Explicit: complete_explicit(task); break;
+        }
+        items_.resize(task.items_begin);
+        tasks_.pop_back();
+    }
+
+    void start_slot(Task& task) {
+        const SlotEdge edge = edges_[task.edges_cursor++];
+        State state = task.node_state;
+        if (edge.mode == ContentMode::Text && task.node_mode == ContentMode::Math) state.clear(TEXT_AXES);
+        if (edge.mode == ContentMode::Math && task.node_mode == ContentMode::Text) state.clear(MATH_AXES);
+        task.mode = edge.mode;
+        task.start = task.running = state;
+        task.env_body = edge.env_body;
+        const NodeId placeholder = support::new_placeholder(ast_, edge.mode);
+        ast_.replace_content_child(edge.child, placeholder);
+        task.placeholder = placeholder;
+        items_.resize(task.items_begin);
+        items_.push_back(edge.child);
+        task.cursor = task.items_begin;
+        task.items_end = items_.size();
+        task.pairs_begin = pairs_.size();
+    }
+
+    void finish_slot(Task& task) {
+        check_empty_segment(task);
+        emit(task.pairs_begin, task.start, task.mode, task.mode, false);
+        pairs_.resize(task.pairs_begin);
+        NodeId result;
+        // An environment body must stay a group.
+        if (out_.size() == 1 && !(task.env_body && !ast_.node(out_[0]).is<Node::Group>())) {
+            result = out_[0];
+        } else {
+            result = new_group(out_, GroupKind::Implicit{}, task.mode);
+        }
+        support::replace_in_slot_and_free(ast_, *task.placeholder, result);
+        task.placeholder.reset();
+    }
+
+    void complete_prefix_body(Task& task) {
+        if (!task.explicit_body) check_empty_segment(task);
+        const AttributeCommandSpec& row = *task.row;
+        if (prefix_is_fully_absorbed(task, row)) count(row, AttributeCounter::RedundantPrefixes);
+        if (task.across_modes) {
+            emit(task.pairs_begin, task.measure, task.mode, other_mode(task.mode), true);
+            pairs_.resize(task.pairs_begin);
+            for (NodeId n : out_) pairs_.push_back({n, task.outer});
+        }
+        ast_.remove_detached(task.node);
+    }
+
+    bool prefix_is_fully_absorbed(const Task& task, const AttributeCommandSpec& row) const {
+        if (pairs_.size() == task.pairs_begin) return true;
+        const ValueCode code = code_of_prefix(row);
+        if (task.measure.get(row.attr) == code) return true;
+        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i)
+            if (pairs_[i].state.get(row.attr) == code) return false;
+        return true;
+    }
+
+    void complete_explicit(Task& task) {
+        check_empty_segment(task);
+        bool differs = false;
+        for (std::size_t i = task.pairs_begin; i < pairs_.size() && !differs; ++i) differs = pairs_[i].state != task.start;
+        if (differs) {
+            ast_.remove_detached(task.node);  // its content joins the list around it
+            return;
+        }
+        ids_.clear();
+        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) ids_.push_back(pairs_[i].node);
+        pairs_.resize(task.pairs_begin);
+        ast_.replace_children(task.node, ids_);
+        pairs_.push_back({task.node, task.start});
+    }
+
+    // ---- Writing the values back ---------------------------------------------
+
+    NodeId new_group(std::span<const NodeId> children, GroupKind kind, ContentMode mode) {
+        return ast_.new_node(Node::Group{syntax::ast::ChildList(children), std::move(kind), mode});
+    }
+
+    // Replaces the pairs from `begin` on by the nodes that carry their values
+    // relative to `base`, into `out_`. `placement` is the mode of the list
+    // the nodes will stand in; with `continued`, more of that list follows.
+    void emit(std::size_t begin, const State& base, ContentMode mode, ContentMode placement, bool continued) {
+        out_.clear();
+        runs_.clear();
+        for (std::size_t i = begin; i < pairs_.size();) {
+            std::size_t j = i + 1;
+            while (j < pairs_.size() && pairs_[j].state == pairs_[i].state) ++j;
+            runs_.push_back({i, j, pairs_[i].state, 0});
+            i = j;
+        }
+        std::uint8_t at_base = 0;
+        for (std::size_t r = runs_.size(); r-- > 0;) {
+            runs_[r].later_at_base = at_base;
+            for (Attr attr : axes_of(mode))
+                if (runs_[r].state.get(attr) == base.get(attr)) at_base |= axis_bit(attr);
+        }
+        for (const Run& run : runs_) {
+            chunk_.clear();
+            if (mode == ContentMode::Text) {
+                for (std::size_t i = run.begin; i < run.end; ++i) chunk_.push_back(pairs_[i].node);
+                wrap_chunk(run, base, mode, placement, continued);
+                continue;
+            }
+            // White space stays outside the wrappers: a text with white space
+            // around its content is split, and white-space texts end a chunk.
+            for (std::size_t i = run.begin; i < run.end; ++i) {
+                const NodeId id = pairs_[i].node;
+                const auto* text = ast_.node(id).get_if<Node::Text>();
+                if (text == nullptr) {
+                    chunk_.push_back(id);
+                } else if (is_white_space_only(text->value)) {
+                    wrap_chunk(run, base, mode, placement, continued);
+                    out_.push_back(id);
+                } else if (!splits_around_white_space(text->value)) {
+                    chunk_.push_back(id);
+                } else {
+                    const std::string value = std::get<Node::Text>(ast_.node(id).value).value;
+                    ast_.remove_detached(id);
+                    const support::WhiteSpaceEdges edges = support::white_space_edges(value);
+                    const std::string_view all(value);
+                    if (edges.leading > 0) {
+                        wrap_chunk(run, base, mode, placement, continued);
+                        out_.push_back(new_text(all.substr(0, edges.leading)));
+                    }
+                    chunk_.push_back(new_text(all.substr(edges.leading, all.size() - edges.leading - edges.trailing)));
+                    if (edges.trailing > 0) {
+                        wrap_chunk(run, base, mode, placement, continued);
+                        out_.push_back(new_text(all.substr(all.size() - edges.trailing)));
+                    }
+                }
+            }
+            wrap_chunk(run, base, mode, placement, continued);
+        }
+    }
+
+    NodeId new_text(std::string_view text) { return ast_.new_node(Node::Text{std::string(text)}); }
+
+    static std::uint8_t axis_bit(Attr attr) { return static_cast<std::uint8_t>(1u << axis_index(attr)); }
+
+    // Wraps the gathered chunk (if any) into `out_` and empties it. A
+    // declarative wrapper left standing in front of the chunk would govern
+    // whatever follows it in the same list; when what follows is not meant to
+    // carry that value, the chunk and its declaratives go into braces.
+    void wrap_chunk(const Run& run, const State& base, ContentMode mode, ContentMode placement, bool continued) {
+        if (chunk_.empty()) return;
+        const std::uint8_t declared = wrap_segment_with_canonical(run.state, base, mode);
+        if (declared != 0 && (continued || (declared & run.later_at_base) != 0)) {
+            out_.push_back(new_group(wrapped_, GroupKind::Explicit{}, placement));
+        } else {
+            out_.insert(out_.end(), wrapped_.begin(), wrapped_.end());
+        }
+        chunk_.clear();
+    }
+
+    // Wraps `chunk_` into `wrapped_` with the forms of the values that
+    // `segment` holds and `base` does not, the first axis innermost. Returns
+    // the axes written as declaratives that stand outside every prefix.
+    std::uint8_t wrap_segment_with_canonical(const State& segment, const State& base, ContentMode mode) {
+        wrapped_.assign(chunk_.begin(), chunk_.end());
+        AxisList axes = segment.diff_axes(base, axes_of(mode));
+        if (mode == ContentMode::Math && axes.size() == 2 && axes[0] == Attr::MathFont && axes[1] == Attr::MathSize) {
+            AxisList swapped;
+            swapped.push_back(Attr::MathSize);
+            swapped.push_back(Attr::MathFont);
+            axes = swapped;  // the size declarative then lands inside the font prefix
+        }
+        std::uint8_t outside = 0;
+        for (Attr attr : axes) {
+            const CanonicalForm* line = canonical_line(segment.get(attr));
+            if (line == nullptr || !line->declarative(mode)) continue;
+            if (const auto& prefix = line->prefix(mode)) {
+                const NodeId body = new_group(wrapped_, GroupKind::Implicit{}, mode);
+                syntax::ast::ArgumentSlots args;
+                args.push_back(Argument{syntax::ast::ArgumentKind::Mandatory{}, false, ArgumentValue::MathContent{body}});
+                if (mode == ContentMode::Text) args.back()->value = ArgumentValue::TextContent{body};
+                const NodeId command = ast_.new_node(Node::Command{std::string(prefix->name), std::move(args), true});
+                wrapped_.assign(1, command);
+                count(*line, AttributeCounter::EmittedPrefixes);
+                outside = 0;
+            } else {
+                const NodeId declarative =
+                    ast_.new_node(Node::Declarative{std::string(line->declarative(mode)->name), {}});
+                wrapped_.insert(wrapped_.begin(), declarative);
+                count(*line, AttributeCounter::EmittedDeclaratives);
+                outside |= axis_bit(attr);
+            }
+        }
+        return outside;
+    }
+
+    Ast& ast_;
+    ReportRecorder& recorder_;
+    std::vector<Task>& tasks_;
+    std::vector<NodeId>& items_;
+    std::vector<Pair>& pairs_;
+    std::vector<SlotEdge>& edges_;
+    std::vector<Run>& runs_;
+    std::vector<NodeId>& chunk_;
+    std::vector<NodeId>& wrapped_;
+    std::vector<NodeId>& out_;
+    std::vector<NodeId>& ids_;
+};
+
+}  // namespace
+
+void lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
+    Lowering(ast, recorder).run(root);
+}
+
+}  // namespace quorvel::transform::passes

@@ -1,0 +1,61 @@
+// What the three tree passes share: the depth at which a walk re-roots the
+// subtrees below it, placeholders for single-node slots, and the character
+// classes the passes test.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "syntax/ast.hpp"
+
+namespace quorvel::transform::passes::support {
+
+// Every attach checks for a cycle by walking from the new parent up to the
+// root of its tree, so edits deep in a tall tree would cost its height each.
+// A walk that reaches this depth detaches the children of the node it is at
+// and reattaches them on the way back: no edit then walks further than this.
+inline constexpr std::uint32_t kRerootDepth = 64;
+
+// An empty implicit group: a stand-in that keeps a single-node slot filled
+// while its node is worked on as a detached root. It is a Group, so it may
+// stand in an environment body as well.
+inline syntax::ast::NodeId new_placeholder(syntax::Ast& ast, syntax::ContentMode mode) {
+    return ast.new_node(syntax::ast::Node::Group{{}, syntax::ast::GroupKind::Implicit{}, mode});
+}
+
+// Puts `replacement` (a detached root) into the slot that `current` holds and
+// frees `current` with everything still below it.
+inline void replace_in_slot_and_free(syntax::Ast& ast, syntax::ast::NodeId current,
+                                     syntax::ast::NodeId replacement) {
+    ast.replace_content_child(current, replacement);
+    ast.remove_detached(current);
+}
+
+// The passes keep their work lists from call to call on one thread, so that
+// the many small trees of a batch cost no allocation each; a call that grew a
+// list past this many entries gives the memory back when it ends.
+inline constexpr std::size_t kKeptCapacity = 1 << 14;
+
+template <class T>
+void reset(std::vector<T>& list) {
+    list.clear();
+    if (list.capacity() > kKeptCapacity) list.shrink_to_fit();
+}
+
+// The Unicode White_Space property.
+constexpr bool is_unicode_white_space(char32_t c) noexcept {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000;
+}
+
+// The lengths in bytes of the leading and trailing white space of a text;
+// when the text is all white space, `leading` covers it and `trailing` is 0.
+struct WhiteSpaceEdges {
+    std::size_t leading = 0;
+    std::size_t trailing = 0;
+};
+WhiteSpaceEdges white_space_edges(std::string_view text) noexcept;
+
+}  // namespace quorvel::transform::passes::support

@@ -1,0 +1,617 @@
+// The three tree passes (attribute lowering, finalisation, group flattening)
+// alone and inside the pipeline: input, settings, expected output and the
+// counters of the report. Counters are compared in one line per case that
+// names only those that are not zero.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "syntax_test_util.hpp"
+#include "transform/passes/passes.hpp"
+#include "transform_pipeline_support.hpp"
+
+namespace quorvel::transform {
+namespace {
+
+using namespace syntax_test;
+using syntax::ast::NodeId;
+
+const parse::ParseContext& context() {
+    static const auto made = testing::make_parse_context();
+    return *made;
+}
+
+struct Input {
+    std::string source;              // parsed when not empty
+    std::optional<SyntaxNode> tree;  // otherwise this exchange tree
+};
+Input src(std::string s) { return {std::move(s), std::nullopt}; }
+Input tree(SyntaxNode node) { return {"", std::move(node)}; }
+
+syntax::document::Document document_of(const Input& input) {
+    return input.tree ? testing::tree_document(*input.tree) : testing::parse_document(context(), input.source);
+}
+std::string describe(const Input& input) {
+    return input.tree ? syntax::debug_string(*input.tree) : input.source;
+}
+
+SyntaxNode declarative(std::string name) { return SyntaxNode::Declarative{std::move(name), {}}; }
+SyntaxNode implicit(ContentMode mode, std::vector<SyntaxNode> children) {
+    return group(mode, std::move(children), sn::GroupKind::Implicit{});
+}
+SyntaxNode in_text(std::vector<SyntaxNode> children) {
+    return root({command("text", {text_arg(implicit(ContentMode::Text, std::move(children)))})});
+}
+
+std::string value_name(const AttrValue& value) {
+    struct Name {
+        std::string operator()(const attr::MathVariant& v) const { return std::string(v.name); }
+        std::string operator()(const attr::Size& v) const { return std::to_string(v.scale); }
+        std::string operator()(const attr::MathStyle& v) const { return std::string(v.name); }
+        std::string operator()(attr::TextFamily v) const { return "family" + std::to_string(int(v)); }
+        std::string operator()(attr::TextSeries v) const { return "series" + std::to_string(int(v)); }
+        std::string operator()(attr::TextShape v) const { return "shape" + std::to_string(int(v)); }
+    };
+    return std::visit(Name{}, value);
+}
+
+// The non-zero counters of the passes: plain counters as name=n, attribute
+// rows as axis:value consumed/redundant/emitted, each declaratives.prefixes.
+std::string counters(const TransformReport& report) {
+    std::vector<std::string> parts;
+    std::vector<std::string> rows;
+    for (const auto& [set, stat] : report.lower_attributes.attributes) {
+        auto pair = [](const AttributeFormCounts& c) {
+            return std::to_string(c.declaratives) + "." + std::to_string(c.prefixes);
+        };
+        rows.push_back(std::string(to_string(set.attr)) + ":" + value_name(set.value) + " " + pair(stat.consumed) +
+                       "/" + pair(stat.redundant) + "/" + pair(stat.emitted));
+    }
+    std::sort(rows.begin(), rows.end());
+    parts.insert(parts.end(), rows.begin(), rows.end());
+    auto add = [&](const char* name, std::uint64_t value) {
+        if (value != 0) parts.push_back(std::string(name) + "=" + std::to_string(value));
+    };
+    add("eliminated_empty_segments", report.lower_attributes.eliminated_empty_segments);
+    add("prime_run_merges", report.finalize_ast.prime_run_merges);
+    add("text_normalizations", report.finalize_ast.text_normalizations);
+    const auto& a = report.flatten_groups.actions;
+    add("removed_empty", a.removed_empty);
+    add("replaced_single_child", a.replaced_single_child);
+    add("inlined_multi_child", a.inlined_multi_child);
+    add("unwrapped_slot", a.unwrapped_slot);
+    const auto& h = report.flatten_groups.guard_hits;
+    add("declarative_scope", h.declarative_scope);
+    add("script_base", h.script_base);
+    add("env_body", h.env_body);
+    add("infix_scope", h.infix_scope);
+    add("command_contact", h.command_contact);
+    add("command_argument", h.command_argument);
+    add("command_contact_via_scripted_base", h.command_contact_via_scripted_base);
+    add("empty_group", h.empty_group);
+    add("lone_atom_spacing_char", h.lone_atom_spacing_char);
+    add("leading_atom_spacing_char", h.leading_atom_spacing_char);
+    add("delimited_pair", h.delimited_pair);
+    std::string out;
+    for (const std::string& part : parts) out += (out.empty() ? "" : ", ") + part;
+    return out;
+}
+
+// Nodes reachable from the root; the passes leave nothing else in the arena.
+std::size_t reachable(const syntax::Ast& ast) {
+    std::size_t count = 0;
+    ast.walk_preorder(ast.root(), [&](NodeId, const syntax::ast::Node&) {
+        ++count;
+        return true;
+    });
+    return count;
+}
+
+using Pass = std::function<void(syntax::Ast&, ReportRecorder&)>;
+
+struct PassRun {
+    std::string output;
+    std::string counters;
+    SyntaxNode tree;
+};
+
+// Runs one pass with a collecting recorder and once more with an off one,
+// which must leave the same tree.
+PassRun run_pass(const Input& input, const Pass& pass) {
+    auto document = document_of(input);
+    ReportRecorder recorder = ReportRecorder::collecting();
+    pass(document.ast_mut(), recorder);
+    PassRun run;
+    run.output = testing::strip_spacing(testing::compact(document.ast()));
+    run.counters = counters(std::move(recorder).into_report());
+    run.tree = document.to_syntax();
+    EXPECT_EQ(reachable(document.ast()), document.ast().node_count()) << "detached nodes left";
+
+    auto quiet = document_of(input);
+    ReportRecorder off = ReportRecorder::off();
+    pass(quiet.ast_mut(), off);
+    EXPECT_EQ(quiet.to_syntax(), run.tree) << "an off recorder changed the result";
+    return run;
+}
+
+void lower(syntax::Ast& ast, ReportRecorder& recorder) { passes::lower_attributes(ast, ast.root(), recorder); }
+void finalize(syntax::Ast& ast, ReportRecorder& recorder) { passes::finalize_ast(ast, ast.root(), recorder); }
+
+struct Case {
+    const char* about;
+    Input input;
+    std::string output;    // without optional spaces
+    std::string counters;  // as `counters` writes them
+};
+
+void check(const std::vector<Case>& cases, const Pass& pass) {
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.about) + ": " + describe(c.input));
+        const PassRun run = run_pass(c.input, pass);
+        EXPECT_EQ(run.output, testing::strip_spacing(c.output));
+        EXPECT_EQ(run.counters, c.counters);
+    }
+}
+
+// ---- Attribute lowering -------------------------------------------------------------------
+
+constexpr const char* BOLD = "math_font:VARIANT.BOLD";
+
+std::string row(const char* key, const char* counts) { return std::string(key) + " " + counts; }
+
+TEST(TransformPassesLowering, MathAndTextCommands) {
+    check(
+        {
+            {"declarative becomes a prefix", src(R"(\bf x)"), R"(\mathbf{x})", row(BOLD, "1.0/0.0/0.1")},
+            {"brace group scoping a declarative dissolves", src(R"({\bf x})"), R"(\mathbf{x})",
+             row(BOLD, "1.0/0.0/0.1") + ", eliminated_empty_segments=1"},
+            {"font and size: the size goes inside", src(R"(\mathbf{\large x})"), R"(\mathbf{\large x})",
+             row(BOLD, "0.1/0.0/0.1") + ", math_size:120 1.0/0.0/1.0, eliminated_empty_segments=1"},
+            {"two declaratives", src(R"(\bf\large x)"), R"(\mathbf{\large x})",
+             row(BOLD, "1.0/0.0/0.1") + ", math_size:120 1.0/0.0/1.0"},
+            {"style has no prefix", src(R"(\displaystyle\bf x)"), R"(\displaystyle\mathbf{x})",
+             row(BOLD, "1.0/0.0/0.1") + ", math_style:D 1.0/0.0/1.0"},
+            {"text declarative", src(R"(\text{\bf a})"), R"(\text{\textbf{a}})", "text_series:series1 1.0/0.0/0.1"},
+            {"text axes: shape innermost", src(R"(\text{\it\bf a})"), R"(\text{\textbf{\textit{a}}})",
+             "text_series:series1 1.0/0.0/0.1, text_shape:shape1 1.0/0.0/0.1"},
+            {"declarative at the end governs nothing", src(R"(x\bf)"), "x",
+             row(BOLD, "1.0/0.0/0.0") + ", eliminated_empty_segments=1"},
+            {"last content already in the final state", src(R"({\bf x}\bf)"), R"(\mathbf{x})",
+             row(BOLD, "2.0/0.0/0.1")},
+            {"repeated declarative is redundant", src(R"(\bf\bf x)"), R"(\mathbf{x})", row(BOLD, "2.0/1.0/0.1")},
+            {"overridden prefix is fully absorbed", src(R"(\mathbf{\mathrm{x}})"), R"(\mathrm{x})",
+             row(BOLD, "0.1/0.1/0.0") + ", math_font:VARIANT.NORMAL 0.1/0.0/0.1, eliminated_empty_segments=2"},
+            {"empty group keeps its braces", src(R"({\bf})"), "{}",
+             row(BOLD, "1.0/0.0/0.0") + ", eliminated_empty_segments=1"},
+            {"empty prefix disappears", src(R"(\mathbf{})"), "", row(BOLD, "0.1/0.1/0.0")},
+            {"infix operands are left alone", src(R"(a\over{\bf b})"), R"(a\over{\bf b})", ""},
+            {"text prefix met in math", src(R"(\textbf{x})"), R"(\textbf{x})", "text_series:series1 0.1/0.0/0.1"},
+            {"prefix inside a run", src(R"(\bf a\mathrm{b}c)"), R"(\mathbf{a}\mathrm{b}\mathbf{c})",
+             row(BOLD, "1.0/0.0/0.2") + ", math_font:VARIANT.NORMAL 0.1/0.0/0.1"},
+            {"inner declarative overrides the prefix", src(R"(\mathcal{\bf A})"), R"(\mathbf{A})",
+             row(BOLD, "1.0/0.0/0.1") + ", math_font:VARIANT.CALLIGRAPHIC 0.1/0.1/0.0, eliminated_empty_segments=1"},
+            {"declarative-only font before a prefix font", src(R"(\oldstyle a\bf b)"), R"(\oldstyle a\mathbf{b})",
+             "math_font:-tex-oldstyle 1.0/0.0/1.0, " + row(BOLD, "1.0/0.0/0.1")},
+            {"superscript slot", src(R"(x^{\bf 2})"), R"(x^{\mathbf{2}})",
+             row(BOLD, "1.0/0.0/0.1") + ", eliminated_empty_segments=1"},
+            {"argument left empty", src(R"(\sqrt{\bf})"), R"(\sqrt{})",
+             row(BOLD, "1.0/0.0/0.0") + ", eliminated_empty_segments=1"},
+            {"environment body", src(R"(\begin{matrix}\bf a\end{matrix})"), R"(\begin{matrix}\mathbf{a}\end{matrix})",
+             row(BOLD, "1.0/0.0/0.1")},
+            {"nothing to lower", src(R"(\frac{a}{b}+\text{c d})"), R"(\frac{a}{b}+\text{c d})", ""},
+        },
+        lower);
+}
+
+// A declarative written in front of a run governs the rest of its list; a
+// later run that must not carry the value is kept out by braces.
+TEST(TransformPassesLowering, DeclarativeScopeIsBounded) {
+    check(
+        {
+            {"middle run", src(R"(a{\large b}c)"), R"(a{\large b}c)", "math_size:120 1.0/0.0/1.0"},
+            {"last run needs no braces", src(R"(a{\large b})"), R"(a\large b)",
+             "math_size:120 1.0/0.0/1.0, eliminated_empty_segments=1"},
+            {"a later run declares its own value", src(R"({\large a}\small b)"), R"(\large a\small b)",
+             "math_size:120 1.0/0.0/1.0, math_size:85 1.0/0.0/1.0"},
+            {"inside a prefix the braces are the prefix's", src(R"(\mathbf{a{\large b}c})"),
+             R"(\mathbf{a}\mathbf{\large b}\mathbf{c})",
+             row(BOLD, "0.1/0.0/0.3") + ", math_size:120 1.0/0.0/1.0, eliminated_empty_segments=1"},
+            {"text prefix across modes", src(R"(\textbf{\large a}b)"), R"({\large\textbf{a}}b)",
+             "text_series:series1 0.1/0.0/0.1, text_size:120 1.0/0.0/1.0"},
+        },
+        lower);
+}
+
+TEST(TransformPassesLowering, BuiltTrees) {
+    const SyntaxNode body = group(ContentMode::Math, {declarative("bf"), ch(U'x')});
+    check(
+        {
+            {"unrecognised in text mode", tree(in_text({declarative("textstyle"), text("a")})),
+             R"(\text{\textstyle a})", ""},
+            {"math prefix met in text", tree(in_text({command("mathbf", {math_arg(ch(U'x'))})})),
+             R"(\text{\mathbf{x}})", row(BOLD, "0.1/0.0/0.1")},
+            {"explicit environment body stays a group", tree(root({environment("matrix", body)})),
+             R"(\begin{matrix}\mathbf{x}\end{matrix})", row(BOLD, "1.0/0.0/0.1") + ", eliminated_empty_segments=1"},
+            {"infix operand", tree(root({infix("over", declarative("bf"), ch(U'x'))})), R"(\bf\over x)", ""},
+        },
+        lower);
+}
+
+// In math, white space around the content of a text stays outside the
+// wrappers.
+TEST(TransformPassesLowering, MathTextsAreSplitAroundWhiteSpace) {
+    struct TreeCase {
+        const char* about;
+        SyntaxNode input;
+        SyntaxNode expected;
+    };
+    const auto bold = [](std::vector<SyntaxNode> children) {
+        return command("mathbf", {math_arg(implicit(ContentMode::Math, std::move(children)))});
+    };
+    const TreeCase cases[] = {
+        {"inside a bold run", root({declarative("bf"), text(" x ")}), root({text(" "), bold({text("x")}), text(" ")})},
+        {"white space ends a chunk", root({declarative("bf"), ch(U'a'), text("\u3000"), ch(U'b')}),
+         root({bold({ch(U'a')}), text("\u3000"), bold({ch(U'b')})})},
+        {"no attribute: still split", root({text("\t y")}), root({text("\t "), text("y")})},
+        {"text mode is not split", in_text({text(" y ")}), in_text({text(" y ")})},
+    };
+    for (const TreeCase& c : cases) {
+        SCOPED_TRACE(c.about);
+        EXPECT_EQ(run_pass(tree(c.input), lower).tree, c.expected);
+    }
+}
+
+// ---- Finalisation --------------------------------------------------------------------------
+
+TEST(TransformPassesFinalize, NormalizeWhitespace) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},
+        {"a  b", "a b"},
+        {"\t\n\xc2\xa0x", " x"},  // tab, line feed and no-break space
+        {"a\vb", "a\vb"},        // a vertical tab is no white space here
+        {"   ", " "},
+        {" a \r\f", " a "},
+        {"\xe3\x80\x80", "\xe3\x80\x80"},  // U+3000 is left as it is
+    };
+    for (const auto& [text, expected] : cases) EXPECT_EQ(passes::normalize_whitespace(text), expected) << text;
+}
+
+TEST(TransformPassesFinalize, PrimesAndTexts) {
+    check(
+        {
+            {"prime run merged", tree(root({ch(U'a'), prime(1), prime(2), ch(U'b')})), "a'''b", "prime_run_merges=1"},
+            {"lone primes stay", tree(root({prime(1), ch(U'x'), prime(1)})), "'x'", ""},
+            {"two runs", tree(root({prime(1), prime(1), ch(U'x'), prime(2), prime(1)})), "''x'''",
+             "prime_run_merges=2"},
+            {"math texts are not normalised", tree(root({text("a  b")})), "a  b", ""},
+            {"text run joined", tree(in_text({text("a "), text(" b")})), R"(\text{a b})", "text_normalizations=1"},
+            {"single text respaced", tree(in_text({text("a  b")})), R"(\text{a b})", "text_normalizations=1"},
+            {"canonical text untouched", tree(in_text({text("a b")})), R"(\text{a b})", ""},
+            {"empty text dropped", tree(in_text({ch(U'a'), text("")})), R"(\text{a})", "text_normalizations=1"},
+            {"text argument respaced", tree(root({command("text", {text_arg(text("a \t b"))})})), R"(\text{a b})",
+             "text_normalizations=1"},
+            {"empty text argument", tree(root({command("text", {text_arg(text(""))})})), R"(\text{})",
+             "text_normalizations=1"},
+            {"nested text group", tree(in_text({group(ContentMode::Text, {text("x  "), text("y")})})),
+             R"(\text{{x y}})", "text_normalizations=1"},
+        },
+        finalize);
+}
+
+TEST(TransformPassesFinalize, SecondRunChangesNothing) {
+    auto document = testing::tree_document(in_text({text("a "), text(" b"), group(ContentMode::Text, {text(" ")})}));
+    ReportRecorder first = ReportRecorder::collecting();
+    finalize(document.ast_mut(), first);
+    const SyntaxNode once = document.to_syntax();
+    ReportRecorder second = ReportRecorder::collecting();
+    finalize(document.ast_mut(), second);
+    EXPECT_EQ(document.to_syntax(), once);
+    EXPECT_EQ(counters(std::move(second).into_report()), "");
+}
+
+// ---- Group flattening ----------------------------------------------------------------------
+
+struct FlattenCase {
+    const char* about;
+    Input input;
+    bool preserve;  // preserve_rendered_spacing: default of guards 4 to 10
+    std::vector<std::pair<FlattenGuard, bool>> overlay;
+    std::string output;
+    std::string counters;
+};
+
+void check_flatten(const std::vector<FlattenCase>& cases) {
+    for (const FlattenCase& c : cases) {
+        SCOPED_TRACE(std::string(c.about) + ": " + describe(c.input));
+        FlattenGroupsGuardsOverlay overlay;
+        for (auto [guard, value] : c.overlay) overlay.guards[static_cast<std::size_t>(guard)] = value;
+        const FlattenGroupsGuards guards = FlattenGroupsGuards::resolve(c.preserve, &overlay);
+        const PassRun run = run_pass(c.input, [&](syntax::Ast& ast, ReportRecorder& recorder) {
+            passes::flatten_groups(ast, ast.root(), guards, recorder);
+        });
+        EXPECT_EQ(run.output, testing::strip_spacing(c.output));
+        EXPECT_EQ(run.counters, c.counters);
+    }
+}
+
+using G = FlattenGuard;
+
+TEST(TransformPassesFlatten, Actions) {
+    check_flatten({
+        {"single child", src("{a}b"), false, {}, "ab", "replaced_single_child=1"},
+        {"several children", src("{ab}c"), false, {}, "abc", "inlined_multi_child=1"},
+        {"empty group", src("{}x"), false, {}, "x", "removed_empty=1"},
+        {"superscript slot", src("x^{2}"), false, {}, "x^{2}", "unwrapped_slot=1"},
+        {"inside out", src("{{{x}}}"), false, {}, "x", "replaced_single_child=3"},
+        {"argument", src(R"(\sqrt{{x}})"), false, {}, R"(\sqrt{x})", "replaced_single_child=1, unwrapped_slot=1"},
+        {"text argument", src(R"(\text{{a}})"), true, {}, R"(\text{a})", "replaced_single_child=1, unwrapped_slot=1"},
+        {"script base", src("{x}_i"), true, {}, "x_{i}", "unwrapped_slot=1"},
+        {"atomic command base", src(R"({\alpha}^2)"), true, {}, R"(\alpha^{2})", "unwrapped_slot=1"},
+        {"primes meet", src("{'}{'}"), true, {}, "''", "replaced_single_child=2"},
+    });
+}
+
+TEST(TransformPassesFlatten, Guards) {
+    check_flatten({
+        {"declarative scope", src(R"({\bf x} y)"), false, {}, R"({\bf x}y)", "declarative_scope=1"},
+        {"declarative scope before the environment body",
+         src(R"(\begin{matrix}{\bf x}\end{matrix})"), false, {}, R"(\begin{matrix}{\bf x}\end{matrix})",
+         "declarative_scope=2"},
+        {"environment body", src(R"(\begin{matrix}{a}\end{matrix})"), false, {}, R"(\begin{matrix}{a}\end{matrix})",
+         "env_body=2"},
+        {"single prime superscript in an environment", src(R"(\begin{matrix}x^{'}\end{matrix})"), false, {},
+         R"(\begin{matrix}x'\end{matrix})", "unwrapped_slot=1, env_body=1"},
+        {"environment body guard off", src(R"(\begin{matrix}{a}\end{matrix})"), false, {{G::EnvBody, false}},
+         R"(\begin{matrix}a\end{matrix})", "replaced_single_child=1"},
+        {"operator base", src(R"({\sum}_i)"), false, {}, R"({\sum}_{i})", "script_base=1"},
+        {"operator base guard off", src(R"({\sum}_i)"), false, {{G::ScriptBase, false}}, R"(\sum_{i})",
+         "unwrapped_slot=1"},
+        {"two children in a slot", src("x^{ab}"), false, {}, "x^{ab}", ""},
+        {"infix scope", src(R"({a\over b}c)"), false, {}, R"({a\over b}c)", "infix_scope=1"},
+        {"delimited pair", src(R"({\left(x\right)})"), true, {}, R"({\left(x\right)})", "delimited_pair=1"},
+        {"delimited pair off", src(R"({\left(x\right)})"), false, {}, R"(\left(x\right))",
+         "replaced_single_child=1"},
+        {"command contact", src(R"(\alpha{b})"), true, {}, R"(\alpha{b})", "command_contact=1"},
+        {"command contact through a scripted base", src(R"(\alpha^2{b})"), true, {}, R"(\alpha^{2}{b})",
+         "command_contact=1, command_contact_via_scripted_base=1"},
+        {"scripted base not included", src(R"(\alpha^2{b})"), false, {{G::CommandContact, true}}, R"(\alpha^{2}b)",
+         "replaced_single_child=1"},
+        {"contact off", src(R"(\alpha{b})"), false, {}, R"(\alpha b)", "replaced_single_child=1"},
+        {"command argument", src(R"(\sqrt{\alpha})"), true, {}, R"(\sqrt{\alpha})", "command_argument=1"},
+        {"empty group", src("{}x"), true, {}, "{}x", "empty_group=1"},
+        {"overlay turns one guard back on", src("{}x{a}"), false, {{G::EmptyGroup, true}}, "{}xa",
+         "replaced_single_child=1, empty_group=1"},
+        {"lone spacing character", src("{=}"), true, {}, "{=}", "lone_atom_spacing_char=1"},
+        {"lone spacing character as a base", src("{+}_1"), true, {}, "{+}_{1}", "lone_atom_spacing_char=1"},
+        {"leading spacing character", src("{,x}"), true, {}, "{,x}", "leading_atom_spacing_char=1"},
+        {"text group in a math list", tree(root({group(ContentMode::Text, {text("a")}), ch(U'b')})), false, {},
+         R"({a}b)", ""},
+    });
+}
+
+// ---- The pipeline ----------------------------------------------------------------------------
+
+struct PipelineCase {
+    const char* about;
+    Input input;
+    std::uint8_t mask;
+    TransformOptions options;
+    std::string output;
+    std::string counters;
+};
+
+TransformOptions with(bool lower, bool finalize, bool flatten, bool preserve = true) {
+    TransformOptions options;
+    options.lower_attributes.enabled = lower;
+    options.finalize_ast.enabled = finalize;
+    options.flatten_groups.enabled = flatten;
+    options.flatten_groups.preserve_rendered_spacing = preserve;
+    return options;
+}
+
+void check_pipeline(const std::vector<PipelineCase>& cases, RuleSelection selection) {
+    for (const PipelineCase& c : cases) {
+        SCOPED_TRACE(std::string(c.about) + ": " + describe(c.input));
+        const TransformContext engine = testing::make_engine(context(), c.mask, selection);
+        auto document = document_of(c.input);
+        const testing::RunResult result = testing::run(engine, context(), document.ast_mut(), c.options);
+        EXPECT_EQ(result.error, "");
+        EXPECT_EQ(result.output, testing::strip_spacing(c.output));
+        EXPECT_EQ(counters(result.report), c.counters);
+    }
+}
+
+TEST(TransformPassesPipeline, PassesAlone) {
+    check_pipeline(
+        {
+            {"flattening lets primes meet", src("{'}{'}"), testing::AUTHORING, with(true, true, true), "''",
+             "prime_run_merges=1, replaced_single_child=2"},
+            {"no finalisation after flattening", src("{'}{'}"), testing::AUTHORING, with(true, false, true), "''",
+             "replaced_single_child=2"},
+            {"no flattening", src("{'}{'}"), testing::AUTHORING, with(true, true, false), "{'}{'}", ""},
+            {"lowered twice", src(R"({\bf x})"), testing::AUTHORING, with(true, true, true), R"(\mathbf{x})",
+             row(BOLD, "1.1/0.0/0.2") + ", eliminated_empty_segments=2, unwrapped_slot=1"},
+            {"lowering off", src(R"({\bf x})"), testing::AUTHORING, with(false, true, true), R"({\bf x})",
+             "declarative_scope=1"},
+            {"spacing not preserved", src(R"(\alpha{b}{}{=})"), testing::EQUIV, with(true, true, true, false),
+             R"(\alpha b=)", "removed_empty=1, replaced_single_child=2"},
+            {"spacing preserved", src(R"(\alpha{b}{}{=})"), testing::EQUIV, with(true, true, true, true),
+             R"(\alpha{b}{}{=})", "command_contact=1, empty_group=1, lone_atom_spacing_char=1"},
+            {"text respaced after flattening", tree(in_text({text("a "), group(ContentMode::Text, {text(" b")})})),
+             testing::AUTHORING, with(false, true, true), R"(\text{a b})",
+             "text_normalizations=1, replaced_single_child=1"},
+        },
+        RuleSelection::only({}));
+}
+
+// Rules run between the two lowerings; what they leave is finalised and
+// flattened.
+TEST(TransformPassesPipeline, WithRules) {
+    check_pipeline(
+        {
+            {"renamed command in a lowered run", src(R"({\bf a\le b})"), testing::AUTHORING, TransformOptions{},
+             R"(\mathbf{a\leq b})", row(BOLD, "1.1/0.0/0.2") + ", eliminated_empty_segments=2"},
+        },
+        RuleSelection::all());
+}
+
+// ---- Deep and large trees --------------------------------------------------------------------
+
+using syntax::Ast;
+using syntax::ast::GroupKind;
+using syntax::ast::Node;
+
+// Builders of one level of a tall tree around the level below it.
+NodeId explicit_group(Ast& ast, std::initializer_list<NodeId> children, ContentMode mode = ContentMode::Math) {
+    return ast.new_node(Node::Group{syntax::ast::ChildList(children), GroupKind::Explicit{}, mode});
+}
+NodeId implicit_group(Ast& ast, std::initializer_list<NodeId> children, ContentMode mode = ContentMode::Math) {
+    return ast.new_node(Node::Group{syntax::ast::ChildList(children), GroupKind::Implicit{}, mode});
+}
+NodeId leaf(Ast& ast, Node value) { return ast.new_node(std::move(value)); }
+std::optional<syntax::ast::Argument> content(syntax::ast::ArgumentKind kind, syntax::ast::ArgumentValue value) {
+    return syntax::ast::Argument{std::move(kind), false, std::move(value)};
+}
+NodeId prefix(Ast& ast, std::string name, NodeId body) {
+    syntax::ast::ArgumentSlots args;
+    args.push_back(content(syntax::ast::ArgumentKind::Mandatory{}, syntax::ast::ArgumentValue::MathContent{body}));
+    return ast.new_node(Node::Command{std::move(name), std::move(args), true});
+}
+
+struct TallShape {
+    const char* name;
+    std::function<NodeId(Ast&)> bottom;
+    std::function<NodeId(Ast&, NodeId)> level;
+};
+
+const TallShape TALL_SHAPES[] = {
+    {"braces", [](Ast& a) { return leaf(a, Node::Char{U'x'}); },
+     [](Ast& a, NodeId in) { return explicit_group(a, {in}); }},
+    {"primes", [](Ast& a) { return leaf(a, Node::Char{U'x'}); },
+     [](Ast& a, NodeId in) { return explicit_group(a, {leaf(a, Node::Prime{1}), in}); }},
+    {"superscripts", [](Ast& a) { return leaf(a, Node::Char{U'x'}); },
+     [](Ast& a, NodeId in) { return a.superscript(leaf(a, Node::Char{U'x'}), explicit_group(a, {in})); }},
+    {"arguments", [](Ast& a) { return leaf(a, Node::Char{U'x'}); },
+     [](Ast& a, NodeId in) { return prefix(a, "sqrt", implicit_group(a, {explicit_group(a, {in})})); }},
+    {"operand chain with optional groups", [](Ast& a) { return leaf(a, Node::Char{U'x'}); },
+     [](Ast& a, NodeId in) {
+         syntax::ast::ArgumentSlots args;
+         const NodeId index = implicit_group(a, {explicit_group(a, {leaf(a, Node::Char{U'3'})})});
+         args.push_back(content(syntax::ast::ArgumentKind::Optional{}, syntax::ast::ArgumentValue::MathContent{index}));
+         args.push_back(content(syntax::ast::ArgumentKind::Mandatory{}, syntax::ast::ArgumentValue::MathContent{in}));
+         return a.new_node(Node::Command{"sqrt", std::move(args), true});
+     }},
+    {"declaratives", [](Ast& a) { return leaf(a, Node::Char{U'x'}); },
+     [](Ast& a, NodeId in) {
+         return explicit_group(a, {leaf(a, Node::Declarative{"bf", {}}), leaf(a, Node::Char{U'a'}), in});
+     }},
+    {"prefixes", [](Ast& a) { return leaf(a, Node::Char{U'x'}); },
+     [](Ast& a, NodeId in) {
+         return prefix(a, "mathbf", implicit_group(a, {leaf(a, Node::Declarative{"large", {}}), leaf(a, Node::Char{U'a'}), in}));
+     }},
+    {"spaced texts", [](Ast& a) { return leaf(a, Node::Text{"x"}); },
+     [](Ast& a, NodeId in) { return explicit_group(a, {leaf(a, Node::Text{" a  "}), in}, ContentMode::Text); }},
+};
+
+// A root over `depth` levels of the shape; a text-mode shape hangs in \text.
+Ast tall_tree(const TallShape& shape, std::size_t depth) {
+    Ast ast = Ast::with_root_mode(ContentMode::Math);
+    NodeId inner = shape.bottom(ast);
+    for (std::size_t i = 0; i < depth; ++i) inner = shape.level(ast, inner);
+    if (const auto* g = ast.node(inner).get_if<Node::Group>(); g != nullptr && g->mode == ContentMode::Text) {
+        syntax::ast::ArgumentSlots args;
+        args.push_back(content(syntax::ast::ArgumentKind::Mandatory{}, syntax::ast::ArgumentValue::TextContent{inner}));
+        inner = ast.new_node(Node::Command{"text", std::move(args), true});
+    }
+    ast.append_child(ast.root(), inner);
+    return ast;
+}
+
+// The whole pipeline on trees far taller than any parse gives: no stack is
+// used up, it ends quickly, and nothing is left detached.
+TEST(TransformPassesDepth, TallTreesEndQuickly) {
+    constexpr std::size_t kDeep = 20000;
+    const TransformContext engine = testing::make_engine(context(), testing::EQUIV, RuleSelection::only({}));
+    for (const TallShape& shape : TALL_SHAPES) {
+        SCOPED_TRACE(shape.name);
+        Ast ast = tall_tree(shape, kDeep);
+        const auto start = std::chrono::steady_clock::now();
+        auto report = engine.run_with_report(ast, context(), with(true, true, true, false));
+        const auto seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        ASSERT_TRUE(report);
+        EXPECT_EQ(reachable(ast), ast.node_count());
+        EXPECT_LT(seconds, 30.0);  // generous: the sanitised suite runs in parallel
+        const std::string name = shape.name;
+        if (name == "braces") {
+            EXPECT_EQ(ast.node_count(), 2u);
+            EXPECT_EQ(report->flatten_groups.actions.replaced_single_child, kDeep);
+        } else if (name == "primes") {
+            ASSERT_EQ(ast.children(ast.root()).size(), 2u);
+            EXPECT_EQ(ast.node(ast.children(ast.root())[0]), Node(Node::Prime{kDeep}));
+        } else if (name == "declaratives") {
+            const AttributeSet bold{attr::MathVariant{"VARIANT.BOLD"}, Attr::MathFont};
+            EXPECT_EQ(report->lower_attributes.attributes.at(bold).consumed.declaratives, kDeep);
+        } else if (name == "spaced texts") {
+            EXPECT_EQ(report->finalize_ast.text_normalizations, kDeep + 1);  // once more after flattening
+        }
+    }
+}
+
+// Flattening that edits every level of a tall tree stays linear in its
+// height: edits deep down cost no more than edits near the root.
+TEST(TransformPassesDepth, EditsAtEveryLevelStayLinear) {
+    const TallShape& shape = TALL_SHAPES[4];  // every level has two groups to flatten
+    auto time_ms = [&](std::size_t depth) {
+        Ast ast = tall_tree(shape, depth);
+        ReportRecorder recorder = ReportRecorder::collecting();
+        const auto start = std::chrono::steady_clock::now();
+        passes::flatten_groups(ast, ast.root(), FlattenGroupsGuards::resolve(false, nullptr), recorder);
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        const auto actions = std::move(recorder).into_report().flatten_groups.actions;
+        EXPECT_EQ(actions.replaced_single_child, depth);
+        EXPECT_EQ(actions.unwrapped_slot, depth);
+        return ms;
+    };
+    const double small = time_ms(5000);
+    const double large = time_ms(40000);
+    EXPECT_LT(large, 30 * small + 100) << small << " ms for 5000 levels, " << large << " ms for 40000";
+}
+
+// ---- Corpus ----------------------------------------------------------------------------------
+
+// The passes alone on real formulas: no error, nothing left detached, and
+// what they write parses again without a diagnostic.
+TEST(TransformPassesCorpus, PassesAreStable) {
+    const std::string dir = QUORVEL_CORPUS_DIR;
+    std::vector<std::string> lines;
+    for (const char* name : {"/arxiv.txt", "/exam.txt"}) {
+        std::ifstream in(dir + name);
+        if (!in) GTEST_SKIP() << "corpus not found at " << dir;
+        std::string line;
+        for (std::size_t i = 0; std::getline(in, line); ++i)
+            if (i % 25 == 0) lines.push_back(line);  // a sample keeps the sanitised build quick
+    }
+    const TransformContext engine = testing::make_engine(context(), testing::EQUIV, RuleSelection::only({}));
+    for (bool preserve : {false, true}) {
+        const TransformOptions options = with(true, true, true, preserve);
+        for (const std::string& line : lines) {
+            auto outcome = parse::parse_source(context(), line, parse::ParseConfig{});
+            if (!outcome.document || outcome.document->read_only()) continue;
+            auto& document = *outcome.document;
+            ASSERT_TRUE(engine.run_with(document.ast_mut(), context(), options)) << line;
+            ASSERT_EQ(reachable(document.ast()), document.ast().node_count()) << line;
+            const std::string output = testing::compact(document.ast());
+            const auto again = parse::parse_source(context(), output, parse::ParseConfig{});
+            EXPECT_TRUE(again.document && again.diagnostics.empty()) << line << "\n" << output;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace quorvel::transform
