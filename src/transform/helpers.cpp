@@ -26,6 +26,16 @@ ArgumentValue content(NodeId node, ContentKind kind) {
 
 Node bare_command_node(std::string_view name) { return Node::Command{std::string(name), {}, true}; }
 
+Argument math_content_arg(NodeId content) {
+    return Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::MathContent{content}};
+}
+
+syntax::ast::ArgumentSlots single_math_content_args(NodeId content) {
+    syntax::ast::ArgumentSlots args;
+    args.emplace_back(math_content_arg(content));
+    return args;
+}
+
 Node prefix_command_node(std::string_view name, syntax::ast::ArgumentSlots args) {
     return Node::Command{std::string(name), std::move(args), true};
 }

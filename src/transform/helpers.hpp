@@ -15,6 +15,12 @@ syntax::ast::Node bare_command_node(std::string_view name);
 // A known Command with that name holding `args` (taken over, not copied).
 syntax::ast::Node prefix_command_node(std::string_view name, syntax::ast::ArgumentSlots args);
 
+// A Mandatory slot holding math content.
+syntax::ast::Argument math_content_arg(syntax::ast::NodeId content);
+
+// The slots of a one-argument command: a math_content_arg.
+syntax::ast::ArgumentSlots single_math_content_args(syntax::ast::NodeId content);
+
 enum class ContentKind : std::uint8_t { Math, Text, OperatorName };
 
 // Two Mandatory slots holding an infix's operands as content of `kind`. The

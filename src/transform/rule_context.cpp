@@ -16,16 +16,24 @@ bool is_mandatory(const Argument& arg) {
     return std::holds_alternative<syntax::ast::ArgumentKind::Mandatory>(arg.kind.value);
 }
 
-// "{display} {label} {tail}", or "{display} optional {label} {tail}".
-RuleError labelled(const CommandDisplay& display, std::string_view label, std::string_view tail,
-                   bool optional = false) {
+// "{display} {qualifier}{label} {tail}"; an empty label drops its space.
+RuleError compose(const CommandDisplay& display, std::string_view qualifier, std::string_view label,
+                  std::string_view tail) {
     std::string text;
     display.append_to(text);
-    text += optional ? " optional " : " ";
-    text += label;
     text += ' ';
+    text += qualifier;
+    if (!label.empty()) {
+        text += label;
+        text += ' ';
+    }
     text += tail;
     return RuleError::message(std::move(text));
+}
+
+RuleError labelled(const CommandDisplay& display, std::string_view label, std::string_view tail,
+                   bool optional = false) {
+    return compose(display, optional ? "optional " : "", label, tail);
 }
 
 }  // namespace
@@ -52,6 +60,17 @@ std::string CommandDisplay::to_string() const {
     std::string out;
     append_to(out);
     return out;
+}
+
+RuleError labelled_error(const CommandDisplay& display, std::string_view label, std::string_view tail) {
+    return compose(display, "", label, tail);
+}
+
+knowledge::Expected<bool, RuleError> RuleScopedContext::star_flag(const Slot& slot, const CommandDisplay& display) {
+    if (!slot || !slot->kind.is_star()) return labelled_error(display, {}, "should carry a star slot");
+    const auto* flag = std::get_if<ArgumentValue::Boolean>(&slot->value.value);
+    if (flag == nullptr) return labelled_error(display, {}, "star slot should carry a boolean value");
+    return flag->value;
 }
 
 std::optional<RuleError> RuleScopedContext::expect_arg_len(std::size_t count, std::size_t expected,
@@ -81,6 +100,13 @@ knowledge::Expected<NodeId, RuleError> RuleScopedContext::mandatory_math_content
     const auto* content = std::get_if<ArgumentValue::MathContent>(&slot->value.value);
     if (content == nullptr) return labelled(display, label, "should be math content");
     return content->node;
+}
+
+knowledge::Expected<NodeId, RuleError> RuleScopedContext::single_math_content(std::span<const Slot> args,
+                                                                              const CommandDisplay& display,
+                                                                              std::string_view label) {
+    if (auto error = expect_arg_len(args.size(), 1, display)) return std::move(*error);
+    return mandatory_math_content(args[0], display, label);
 }
 
 knowledge::Expected<std::optional<NodeId>, RuleError> RuleScopedContext::optional_group_math_content(

@@ -54,6 +54,10 @@ struct CommandDisplay {
     std::string to_string() const;
 };
 
+// "{display} {label} {tail}"; without a label "{display} {tail}". The form
+// every slot check's message takes.
+RuleError labelled_error(const CommandDisplay& display, std::string_view label, std::string_view tail);
+
 // The argument-shape checks a rule makes on the node it matched. Each either
 // passes (giving the slot's content where there is one) or gives the
 // RuleError::Message that names the command and the argument. Kinds are
@@ -68,6 +72,10 @@ struct RuleScopedContext {
         return expect_arg_len(count, 0, display);
     }
 
+    // The flag of a leading Star slot holding a Boolean: "{} should carry a
+    // star slot" / "{} star slot should carry a boolean value".
+    static knowledge::Expected<bool, RuleError> star_flag(const Slot& slot, const CommandDisplay& display);
+
     // "{} {} should be a mandatory delimiter argument" / "{} {} should be a delimiter".
     static knowledge::Expected<syntax::ast::Delimiter, RuleError> mandatory_delimiter(
         const Slot& slot, const CommandDisplay& display, std::string_view label);
@@ -75,6 +83,11 @@ struct RuleScopedContext {
     // "{} {} should be a mandatory math argument" / "{} {} should be math content".
     static knowledge::Expected<syntax::ast::NodeId, RuleError> mandatory_math_content(
         const Slot& slot, const CommandDisplay& display, std::string_view label);
+
+    // The one slot of a single-argument command, as mandatory math content:
+    // expect_arg_len(1), then mandatory_math_content.
+    static knowledge::Expected<syntax::ast::NodeId, RuleError> single_math_content(
+        std::span<const Slot> args, const CommandDisplay& display, std::string_view label);
 
     // An empty slot gives nothing; "{} optional {} should be a braced group" /
     // "{} optional {} should be math content".

@@ -42,6 +42,19 @@ inline SyntaxNode root(std::vector<SyntaxNode> children, ContentMode mode = Cont
     return SyntaxNode::Root{mode, std::move(children)};
 }
 
+inline SyntaxNode implicit_math(std::vector<SyntaxNode> children) {
+    return group(ContentMode::Math, std::move(children), sn::GroupKind::Implicit{});
+}
+
+inline std::optional<sn::Argument> arg_slot(sn::ArgumentKind kind, sn::ArgumentValue value) {
+    return sn::Argument{std::move(kind), false, std::move(value)};
+}
+inline std::optional<sn::Argument> math_slot(sn::ArgumentKind kind, SyntaxNode node) {
+    return arg_slot(std::move(kind), sn::ArgumentValue::MathContent{std::move(node)});
+}
+inline std::optional<sn::Argument> mandatory_arg(sn::ArgumentValue value) {
+    return arg_slot(sn::ArgumentKind::Mandatory{}, std::move(value));
+}
 inline std::optional<sn::Argument> math_arg(SyntaxNode node) {
     return sn::Argument{sn::ArgumentKind::Mandatory{}, false,
                         sn::ArgumentValue::MathContent{std::move(node)}};

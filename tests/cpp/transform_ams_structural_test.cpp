@@ -28,6 +28,11 @@ using testing::AUTHORING;
 using testing::CORPUS;
 using testing::EQUIV;
 using testing::FAITHFUL;
+using testing::Input;
+using testing::document_of;
+using testing::parse_context;
+using testing::src;
+using testing::tree;
 
 constexpr const char* RULES[] = {
     "Bmatrix-env-to-brace-matrix", "bmatrix-env-to-bracket-matrix", "pmatrix-env-to-paren-matrix",
@@ -35,32 +40,12 @@ constexpr const char* RULES[] = {
     "substack-expand",
 };
 
-RuleSelection structural_rules() {
-    std::vector<RuleKey> keys;
-    for (const char* name : RULES) keys.push_back({name, PackageName::Ams});
-    return RuleSelection::only(std::move(keys));
-}
-
-const parse::ParseContext& context() {
-    static const auto shared = testing::make_parse_context();
-    return *shared;
-}
-
-struct Input {
-    std::string source;              // parsed when not empty
-    std::optional<SyntaxNode> tree;  // otherwise this exchange tree
-};
-Input src(std::string s) { return {std::move(s), std::nullopt}; }
-Input tree(SyntaxNode node) { return {"", std::move(node)}; }
-
-syntax::document::Document document_of(const Input& input) {
-    return input.tree ? testing::tree_document(*input.tree) : testing::parse_document(context(), input.source);
-}
+RuleSelection structural_rules() { return testing::only_rules(PackageName::Ams, RULES); }
 
 testing::RunResult normalize(const Input& input, std::uint8_t mask) {
-    const TransformContext engine = testing::make_engine(context(), mask, structural_rules());
+    const TransformContext engine = testing::make_engine(parse_context(), mask, structural_rules());
     auto document = document_of(input);
-    return testing::run(engine, context(), document.ast_mut(), engine.options);
+    return testing::run(engine, parse_context(), document.ast_mut(), engine.options);
 }
 
 std::string written(const Input& input) { return testing::strip_spacing(testing::compact(document_of(input).ast())); }
@@ -99,9 +84,6 @@ void check(const std::vector<Case>& cases) {
 
 std::optional<sn::Argument> optional_arg(sn::ArgumentValue value) {
     return sn::Argument{sn::ArgumentKind::Optional{}, false, std::move(value)};
-}
-std::optional<sn::Argument> mandatory_arg(sn::ArgumentValue value) {
-    return sn::Argument{sn::ArgumentKind::Mandatory{}, false, std::move(value)};
 }
 std::optional<sn::Argument> csname(std::string name) { return optional_arg(sn::ArgumentValue::CSName{name}); }
 SyntaxNode cfrac(std::optional<sn::Argument> alignment, std::optional<sn::Argument> numerator,
@@ -249,7 +231,7 @@ TEST(AmsStructuralRules, DeclinesLeaveTheTree) {
         const NodeId node = ast.children(ast.root())[0];
         const std::string before = testing::compact(ast);
         const std::size_t count = ast.node_count();
-        RuleContext ctx{ast, *context().math(), *context().text()};
+        RuleContext ctx{ast, *parse_context().math(), *parse_context().text()};
         const RuleResult result = c.rule->apply(ctx, node);
         ASSERT_TRUE(result);
         EXPECT_EQ(result.value(), RuleOutcome::Skipped);
@@ -271,27 +253,25 @@ TEST(AmsStructuralRules, NoNodeLeftBehind) {
         "\\idotsint\\limits_a^b",
         "x^{\\idotsint_a}",
     };
-    const TransformContext engine = testing::make_engine(context(), EQUIV, structural_rules());
+    const TransformContext engine = testing::make_engine(parse_context(), EQUIV, structural_rules());
     for (const char* source : sources) {
         SCOPED_TRACE(source);
-        auto document = testing::parse_document(context(), source);
+        auto document = testing::parse_document(parse_context(), source);
         syntax::Ast& ast = document.ast_mut();
-        ASSERT_TRUE(engine.run_with(ast, context(), engine.options));
-        std::size_t reachable = 0;
-        ast.walk_preorder(ast.root(), [&](NodeId, const Node&) { return ++reachable, true; });
-        EXPECT_EQ(ast.node_count(), reachable);
+        ASSERT_TRUE(engine.run_with(ast, parse_context(), engine.options));
+        EXPECT_EQ(ast.node_count(), testing::reachable(ast));
     }
 }
 
 // `\cfrac` hands its very argument nodes to `\frac`; `\substack` and the
 // fenced matrices work on copies.
 TEST(AmsStructuralRules, MovedAndCopiedNodes) {
-    auto document = testing::parse_document(context(), "\\cfrac{a}{b}");
+    auto document = testing::parse_document(parse_context(), "\\cfrac{a}{b}");
     syntax::Ast& ast = document.ast_mut();
     const NodeId node = ast.children(ast.root())[0];
     const NodeId numerator = *ast.node(node).args()->at(1)->value.content();
     const NodeId denominator = *ast.node(node).args()->at(2)->value.content();
-    RuleContext ctx{ast, *context().math(), *context().text()};
+    RuleContext ctx{ast, *parse_context().math(), *parse_context().text()};
     ASSERT_EQ(ams_rules::CFRAC_TO_FRAC.apply(ctx, node).value(), RuleOutcome::Applied);
     const auto* frac = ast.node(node).get_if<Node::Command>();
     ASSERT_NE(frac, nullptr);
@@ -303,11 +283,11 @@ TEST(AmsStructuralRules, MovedAndCopiedNodes) {
     EXPECT_TRUE(std::holds_alternative<sn::ArgumentKind::Mandatory>(frac->args[1]->kind.value));
     EXPECT_EQ(ast.parent_link(denominator)->slot, syntax::Slot::argument(1));
 
-    auto matrix_document = testing::parse_document(context(), "\\begin{Bmatrix} a \\end{Bmatrix}");
+    auto matrix_document = testing::parse_document(parse_context(), "\\begin{Bmatrix} a \\end{Bmatrix}");
     syntax::Ast& tree = matrix_document.ast_mut();
     const NodeId env = tree.children(tree.root())[0];
     const NodeId body = tree.node(env).get_if<Node::Environment>()->body;
-    RuleContext matrix_ctx{tree, *context().math(), *context().text()};
+    RuleContext matrix_ctx{tree, *parse_context().math(), *parse_context().text()};
     ASSERT_EQ(ams_rules::FENCED_MATRIX_ENV_RULES[0].apply(matrix_ctx, env).value(), RuleOutcome::Applied);
     EXPECT_FALSE(tree.contains(body));
     const auto* fence = tree.node(env).get_if<Node::Group>();
@@ -324,9 +304,9 @@ TEST(AmsStructuralRules, MovedAndCopiedNodes) {
 }
 
 TEST(AmsStructuralRules, ReplaceWithMathNodesNeedsAValue) {
-    auto document = testing::parse_document(context(), "\\idotsint");
+    auto document = testing::parse_document(parse_context(), "\\idotsint");
     syntax::Ast& ast = document.ast_mut();
-    RuleContext ctx{ast, *context().math(), *context().text()};
+    RuleContext ctx{ast, *parse_context().math(), *parse_context().text()};
     EXPECT_EQ(internal_message([&] {
                   ams_rules::idotsint_expand::replace_with_math_nodes(ctx, ast.children(ast.root())[0], {});
               }),
@@ -361,7 +341,7 @@ TEST(AmsStructuralRules, ReportCounts) {
 // Nodes made through the document interface (not known) are rewritten once,
 // never repeatedly.
 TEST(AmsStructuralRules, DocumentMadeNodesDoNotSpin) {
-    const TransformContext engine = testing::make_engine(context(), EQUIV, structural_rules());
+    const TransformContext engine = testing::make_engine(parse_context(), EQUIV, structural_rules());
     for (const char* name : {"pmatrix", "Bmatrix", "bmatrix", "vmatrix"}) {
         SCOPED_TRACE(name);
         syntax::document::Document document;
@@ -370,7 +350,7 @@ TEST(AmsStructuralRules, DocumentMadeNodesDoNotSpin) {
         auto env = document.create_environment(name, {}, *body);
         ASSERT_TRUE(env);
         ASSERT_TRUE(document.append_child(document.root(), *env));
-        auto report = engine.run_with_report(document.ast_mut(), context(), engine.options);
+        auto report = engine.run_with_report(document.ast_mut(), parse_context(), engine.options);
         ASSERT_TRUE(report) << report.error().to_string();
         EXPECT_EQ(report->rewrite.iterations, 2u);
     }
@@ -378,7 +358,7 @@ TEST(AmsStructuralRules, DocumentMadeNodesDoNotSpin) {
     auto idotsint = document.create_command("idotsint", {});
     ASSERT_TRUE(idotsint);
     ASSERT_TRUE(document.append_child(document.root(), *idotsint));
-    auto report = engine.run_with_report(document.ast_mut(), context(), engine.options);
+    auto report = engine.run_with_report(document.ast_mut(), parse_context(), engine.options);
     ASSERT_TRUE(report) << report.error().to_string();
     EXPECT_EQ(testing::strip_spacing(testing::compact(document.ast())), "\\int\\cdots\\int");
 }
@@ -386,27 +366,18 @@ TEST(AmsStructuralRules, DocumentMadeNodesDoNotSpin) {
 // Real formulas with these rules' triggers normalise without error, leave
 // none of the consumed triggers, and reach a fixed point.
 TEST(AmsStructuralRules, CorpusFormulas) {
-    const std::string dir = QUORVEL_CORPUS_DIR;
-    std::vector<std::string> lines;
-    for (const char* name : {"/arxiv.txt", "/exam.txt"}) {
-        std::ifstream in(dir + name);
-        if (!in) GTEST_SKIP() << "corpus not found at " << dir;
-        for (std::string line; std::getline(in, line);)
-            for (const char* trigger : {"matrix}", "\\cfrac", "\\substack", "\\idotsint"})
-                if (line.find(trigger) != std::string::npos) {
-                    lines.push_back(line);
-                    break;
-                }
-    }
-    const TransformContext engine = testing::make_engine(context(), EQUIV, structural_rules());
+    const auto corpus = testing::corpus_lines_with({"matrix}", "\\cfrac", "\\substack", "\\idotsint"});
+    if (!corpus) GTEST_SKIP() << "corpus not found at " << QUORVEL_CORPUS_DIR;
+    const std::vector<std::string>& lines = *corpus;
+    const TransformContext engine = testing::make_engine(parse_context(), EQUIV, structural_rules());
     std::size_t rewritten = 0;
     for (const std::string& line : lines) {
-        auto outcome = parse::parse_source(context(), line, parse::ParseConfig{});
+        auto outcome = parse::parse_source(parse_context(), line, parse::ParseConfig{});
         if (!outcome.document || outcome.document->read_only()) continue;
         syntax::Ast& ast = outcome.document->ast_mut();
-        auto first = engine.run_with_report(ast, context(), engine.options);
+        auto first = engine.run_with_report(ast, parse_context(), engine.options);
         ASSERT_TRUE(first) << line << ": " << first.error().to_string();
-        auto second = engine.run_with_report(ast, context(), engine.options);
+        auto second = engine.run_with_report(ast, parse_context(), engine.options);
         ASSERT_TRUE(second) << line << ": " << second.error().to_string();
         EXPECT_EQ(second->rewrite.iterations, 1u) << line;
         if (first->rewrite.iterations > 1) ++rewritten;

@@ -25,41 +25,18 @@ using testing::AUTHORING;
 using testing::CORPUS;
 using testing::EQUIV;
 using testing::FAITHFUL;
+using testing::Input;
+using testing::describe;
+using testing::document_of;
+using testing::parse_context;
+using testing::rewrite_only;
+using testing::src;
+using testing::tree;
 
 std::vector<RuleKey> drop_keys() {
     std::vector<RuleKey> keys;
     base_rules::for_each_drop_rule([&](const RewriteRule* rule) { keys.push_back(rule->meta().key); });
     return keys;
-}
-
-const parse::ParseContext& context() {
-    static const auto made = testing::make_parse_context();
-    return *made;
-}
-
-struct Input {
-    std::string source;              // parsed when not empty
-    std::optional<SyntaxNode> tree;  // otherwise this exchange tree
-};
-Input src(std::string s) { return {std::move(s), std::nullopt}; }
-Input tree(SyntaxNode node) { return {"", std::move(node)}; }
-
-std::string describe(const Input& input) {
-    return input.tree ? syntax::debug_string(*input.tree) : input.source;
-}
-
-syntax::document::Document document_of(const Input& input) {
-    return input.tree ? testing::tree_document(*input.tree) : testing::parse_document(context(), input.source);
-}
-
-// The passes around the rewrite off, so that outputs show what the rules
-// did, whatever the other passes make of it.
-TransformOptions rewrite_only() {
-    TransformOptions options;
-    options.lower_attributes.enabled = false;
-    options.finalize_ast.enabled = false;
-    options.flatten_groups.enabled = false;
-    return options;
 }
 
 struct Outcome {
@@ -70,10 +47,10 @@ struct Outcome {
 
 Outcome normalize(const Input& input, std::uint8_t mask, std::vector<RuleKey> keys = drop_keys(),
                   const TransformOptions& options = rewrite_only()) {
-    const TransformContext engine = testing::make_engine(context(), mask, RuleSelection::only(std::move(keys)));
+    const TransformContext engine = testing::make_engine(parse_context(), mask, RuleSelection::only(std::move(keys)));
     auto document = document_of(input);
     Outcome outcome;
-    auto report = engine.run_with_report(document.ast_mut(), context(), options);
+    auto report = engine.run_with_report(document.ast_mut(), parse_context(), options);
     if (report) {
         outcome.report = std::move(report).value();
     } else {
@@ -167,8 +144,8 @@ TEST(TransformDrops, TextRunShape) {
     const NodeId text_command = ast.children(ast.root())[0];
     const NodeId list = *ast.node(text_command).args()->at(0)->value.content();
     const NodeId first_quad = ast.children(list)[1];
-    const TransformContext engine = testing::make_engine(context(), EQUIV, RuleSelection::only(drop_keys()));
-    ASSERT_TRUE(engine.run_with(ast, context(), rewrite_only()));
+    const TransformContext engine = testing::make_engine(parse_context(), EQUIV, RuleSelection::only(drop_keys()));
+    ASSERT_TRUE(engine.run_with(ast, parse_context(), rewrite_only()));
     std::vector<std::string> texts;
     for (NodeId child : ast.children(list)) {
         const auto* t = ast.node(child).get_if<Node::Text>();
@@ -324,7 +301,7 @@ TEST(TransformDrops, Declines) {
         auto document = testing::tree_document(root({c.child}));
         syntax::Ast& ast = document.ast_mut();
         const SyntaxNode before = ast.to_syntax();
-        RuleContext ctx{ast, *context().math(), *context().text()};
+        RuleContext ctx{ast, *parse_context().math(), *parse_context().text()};
         const RuleResult result = c.rule->apply(ctx, ast.children(ast.root())[0]);
         ASSERT_TRUE(result);
         EXPECT_EQ(result.value(), RuleOutcome::Skipped);
@@ -397,8 +374,8 @@ TEST(TransformDrops, DocumentMadeCommands) {
             ASSERT_TRUE(made);
             ASSERT_TRUE(document.append_child(document.root(), *made));
         }
-        const TransformContext engine = testing::make_engine(context(), c.mask, RuleSelection::only(drop_keys()));
-        auto report = engine.run_with_report(document.ast_mut(), context(), rewrite_only());
+        const TransformContext engine = testing::make_engine(parse_context(), c.mask, RuleSelection::only(drop_keys()));
+        auto report = engine.run_with_report(document.ast_mut(), parse_context(), rewrite_only());
         EXPECT_EQ(report ? "" : report.error().to_string(), c.error);
         EXPECT_EQ(testing::strip_spacing(testing::compact(document.ast())), c.output);
     }
@@ -407,28 +384,18 @@ TEST(TransformDrops, DocumentMadeCommands) {
 // Every corpus line that holds one of the triggers normalises with these
 // rules alone, and a second run finds nothing to change.
 TEST(TransformDropsCorpus, TriggerLinesNormalise) {
-    const std::string dir = QUORVEL_CORPUS_DIR;
-    const std::string_view triggers[] = {"\\quad", "\\enspace", "break", "strut", "\\big", "\\dots"};
-    std::vector<std::string> lines;
-    for (const char* name : {"/arxiv.txt", "/exam.txt"}) {
-        std::ifstream in(dir + name);
-        if (!in) GTEST_SKIP() << "corpus not found at " << dir;
-        std::string line;
-        while (std::getline(in, line))
-            for (std::string_view trigger : triggers)
-                if (line.find(trigger) != std::string::npos) {
-                    lines.push_back(line);
-                    break;
-                }
-    }
-    const TransformContext engine = testing::make_engine(context(), EQUIV, RuleSelection::only(drop_keys()));
+    const auto corpus =
+        testing::corpus_lines_with({"\\quad", "\\enspace", "break", "strut", "\\big", "\\dots"});
+    if (!corpus) GTEST_SKIP() << "corpus not found at " << QUORVEL_CORPUS_DIR;
+    const std::vector<std::string>& lines = *corpus;
+    const TransformContext engine = testing::make_engine(parse_context(), EQUIV, RuleSelection::only(drop_keys()));
     std::size_t failures = 0;
     for (const std::string& line : lines) {
-        auto outcome = parse::parse_source(context(), line, parse::ParseConfig{});
+        auto outcome = parse::parse_source(parse_context(), line, parse::ParseConfig{});
         if (!outcome.document || outcome.document->read_only()) continue;
         syntax::Ast& ast = outcome.document->ast_mut();
-        auto first = engine.run_with_report(ast, context(), engine.options);
-        auto second = first ? engine.run_with_report(ast, context(), engine.options) : std::move(first);
+        auto first = engine.run_with_report(ast, parse_context(), engine.options);
+        auto second = first ? engine.run_with_report(ast, parse_context(), engine.options) : std::move(first);
         if ((!second || second->rewrite.iterations != 1) && failures++ < 5)
             ADD_FAILURE() << line << ": " << (second ? "not a fixed point" : second.error().to_string());
     }

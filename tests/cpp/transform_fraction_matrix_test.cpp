@@ -22,6 +22,11 @@ using namespace syntax_test;
 using syntax::ast::Node;
 using syntax::ast::NodeId;
 using testing::AUTHORING;
+using testing::Input;
+using testing::document_of;
+using testing::parse_context;
+using testing::src;
+using testing::tree;
 
 constexpr const char* FAMILY[] = {
     "above-to-genfrac",       "abovewithdelims-to-genfrac", "atop-to-genfrac",      "atopwithdelims-to-genfrac",
@@ -30,31 +35,14 @@ constexpr const char* FAMILY[] = {
     "matrix-to-matrix-env",   "pmatrix-to-pmatrix-env",
 };
 
-RuleSelection family_only() {
-    std::vector<RuleKey> keys;
-    for (const char* name : FAMILY) keys.push_back({name, PackageName::Base});
-    return RuleSelection::only(std::move(keys));
-}
+RuleSelection family_only() { return testing::only_rules(PackageName::Base, FAMILY); }
 
-std::optional<sn::Argument> mandatory(sn::ArgumentValue value) {
-    return sn::Argument{sn::ArgumentKind::Mandatory{}, false, std::move(value)};
-}
 std::optional<sn::Argument> delim(char32_t c) {
-    return mandatory(sn::ArgumentValue::Delimiter{sn::Delimiter::character(c)});
+    return mandatory_arg(sn::ArgumentValue::Delimiter{sn::Delimiter::character(c)});
 }
 std::optional<sn::Argument> dimension(std::string text) {
-    return mandatory(sn::ArgumentValue::Dimension{std::move(text)});
+    return mandatory_arg(sn::ArgumentValue::Dimension{std::move(text)});
 }
-SyntaxNode implicit(std::vector<SyntaxNode> children) {
-    return group(ContentMode::Math, std::move(children), sn::GroupKind::Implicit{});
-}
-
-struct Input {
-    std::string source;              // parsed when not empty
-    std::optional<SyntaxNode> tree;  // otherwise this exchange tree
-};
-Input src(std::string s) { return {std::move(s), std::nullopt}; }
-Input tree(SyntaxNode node) { return {"", std::move(node)}; }
 
 struct Case {
     const char* what;
@@ -62,15 +50,10 @@ struct Case {
     std::string expected;  // the output, or the error's text
 };
 
-const parse::ParseContext& context() {
-    static const auto made = testing::make_parse_context();
-    return *made;
-}
-
 testing::RunResult normalize(const Input& input) {
-    const TransformContext engine = testing::make_engine(context(), AUTHORING, family_only());
-    auto document = input.tree ? testing::tree_document(*input.tree) : testing::parse_document(context(), input.source);
-    return testing::run(engine, context(), document.ast_mut(), engine.options);
+    const TransformContext engine = testing::make_engine(parse_context(), AUTHORING, family_only());
+    auto document = document_of(input);
+    return testing::run(engine, parse_context(), document.ast_mut(), engine.options);
 }
 
 void check_outputs(const std::vector<Case>& cases) {
@@ -87,7 +70,7 @@ void check_errors(const std::vector<Case>& cases) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.what) + ": " + (c.input.tree ? "(tree)" : c.input.source));
         const auto document =
-            c.input.tree ? testing::tree_document(*c.input.tree) : testing::parse_document(context(), c.input.source);
+            c.input.tree ? testing::tree_document(*c.input.tree) : testing::parse_document(parse_context(), c.input.source);
         const std::string before = testing::strip_spacing(testing::compact(document.ast()));
         const testing::RunResult result = normalize(c.input);
         EXPECT_EQ(result.error, c.expected);
@@ -123,14 +106,14 @@ TEST(TransformFractionMatrix, InfixFractionsThroughTheParser) {
 TEST(TransformFractionMatrix, InfixFractionsOnBuiltTrees) {
     check_outputs({
         {"over-to-frac in an implicit group",
-         tree(root({scripted(ch(U'x'), std::nullopt, implicit({infix("over", ch(U'a'), ch(U'b'))}))})),
+         tree(root({scripted(ch(U'x'), std::nullopt, implicit_math({infix("over", ch(U'a'), ch(U'b'))}))})),
          "x^{\\frac{a}{b}}"},
         {"above-to-genfrac copies the thickness text",
          tree(root({math({infix("above", ch(U'a'), ch(U'b'), {dimension("1pt plus 2pt")})})})),
          "\\genfrac..{1pt plus 2pt}{}{a}{b}"},
         {"overwithdelims-to-genfrac, no delimiters",
          tree(root({math({infix("overwithdelims", ch(U'a'), ch(U'b'),
-                                {mandatory(sn::ArgumentValue::Delimiter{sn::Delimiter::none()}), delim(U'|')})})})),
+                                {mandatory_arg(sn::ArgumentValue::Delimiter{sn::Delimiter::none()}), delim(U'|')})})})),
          "\\genfrac.|{}{}{a}{b}"},
     });
 }
@@ -270,7 +253,7 @@ TEST(TransformFractionMatrix, Declines) {
         {&base_rules::ATOPWITHDELIMS_TO_GENFRAC, infix("atop", a, b)},
         {&base_rules::ABOVE_TO_GENFRAC, command("above", {dimension("1pt")})},
         {&base_rules::MATRIX_TO_MATRIX_ENV, infix("matrix", a, b)},
-        {&base_rules::MATRIX_TO_MATRIX_ENV, environment("matrix", implicit({a}))},
+        {&base_rules::MATRIX_TO_MATRIX_ENV, environment("matrix", implicit_math({a}))},
         {&base_rules::PMATRIX_TO_PMATRIX_ENV, command("matrix", {math_arg(a)})},
         {&base_rules::EQALIGNNO_TO_ALIGN_ENV, command("eqalign", {math_arg(a)})},
         {&base_rules::EQALIGNNO_TO_ALIGN_ENV, ch(U'x')},
@@ -281,7 +264,7 @@ TEST(TransformFractionMatrix, Declines) {
         syntax::Ast& ast = document.ast_mut();
         const std::string before = testing::compact(ast);
         const std::size_t nodes = ast.node_count();
-        RuleContext ctx{ast, *context().math(), *context().text()};
+        RuleContext ctx{ast, *parse_context().math(), *parse_context().text()};
         const RuleResult result = c.rule->apply(ctx, ast.children(ast.root())[0]);
         ASSERT_TRUE(result);
         EXPECT_EQ(result.value(), RuleOutcome::Skipped);
@@ -300,7 +283,7 @@ TEST(TransformFractionMatrix, WhichGroupTheCommandReplaces) {
     const Case cases[] = {
         {root({math({infix("over", ch(U'a'), ch(U'b'))})}), "\\frac{a}{b}"},
         {root({math({ch(U'x'), infix("over", ch(U'a'), ch(U'b'))})}), "{x\\frac{a}{b}}"},
-        {root({implicit({infix("over", ch(U'a'), ch(U'b'))})}), "{\\frac{a}{b}}"},
+        {root({implicit_math({infix("over", ch(U'a'), ch(U'b'))})}), "{\\frac{a}{b}}"},
         {root({scripted(ch(U'x'), std::nullopt, math({infix("over", ch(U'a'), ch(U'b'))}))}), "x^{\\frac{a}{b}}"},
         {root({infix("over", math({infix("over", ch(U'a'), ch(U'b'))}), ch(U'c'))}), "\\frac{a\\over b}{c}"},
     };
@@ -308,7 +291,7 @@ TEST(TransformFractionMatrix, WhichGroupTheCommandReplaces) {
         SCOPED_TRACE(c.expected);
         auto document = testing::tree_document(c.tree);
         syntax::Ast& ast = document.ast_mut();
-        RuleContext ctx{ast, *context().math(), *context().text()};
+        RuleContext ctx{ast, *parse_context().math(), *parse_context().text()};
         const NodeId top = ast.children(ast.root())[0];
         const NodeId infix_node = *ast.find_impl(top, [](const Node& n) { return n.is<Node::Infix>(); });
         const RuleResult result = base_rules::OVER_TO_FRAC.apply(ctx, infix_node);
@@ -330,10 +313,10 @@ TEST(TransformFractionMatrix, NothingLeftDetached) {
     };
     for (const char* source : sources) {
         SCOPED_TRACE(source);
-        auto document = testing::parse_document(context(), source);
+        auto document = testing::parse_document(parse_context(), source);
         syntax::Ast& ast = document.ast_mut();
-        const TransformContext engine = testing::make_engine(context(), AUTHORING, family_only());
-        (void)engine.run_with(ast, context(), engine.options);
+        const TransformContext engine = testing::make_engine(parse_context(), AUTHORING, family_only());
+        (void)engine.run_with(ast, parse_context(), engine.options);
         std::vector<NodeId> attached;
         ast.collect_postorder(ast.root(), attached);
         EXPECT_EQ(ast.node_count(), attached.size());

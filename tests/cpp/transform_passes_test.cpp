@@ -20,25 +20,13 @@ namespace {
 
 using namespace syntax_test;
 using syntax::ast::NodeId;
-
-const parse::ParseContext& context() {
-    static const auto made = testing::make_parse_context();
-    return *made;
-}
-
-struct Input {
-    std::string source;              // parsed when not empty
-    std::optional<SyntaxNode> tree;  // otherwise this exchange tree
-};
-Input src(std::string s) { return {std::move(s), std::nullopt}; }
-Input tree(SyntaxNode node) { return {"", std::move(node)}; }
-
-syntax::document::Document document_of(const Input& input) {
-    return input.tree ? testing::tree_document(*input.tree) : testing::parse_document(context(), input.source);
-}
-std::string describe(const Input& input) {
-    return input.tree ? syntax::debug_string(*input.tree) : input.source;
-}
+using testing::Input;
+using testing::describe;
+using testing::document_of;
+using testing::parse_context;
+using testing::reachable;
+using testing::src;
+using testing::tree;
 
 SyntaxNode declarative(std::string name) { return SyntaxNode::Declarative{std::move(name), {}}; }
 SyntaxNode implicit(ContentMode mode, std::vector<SyntaxNode> children) {
@@ -100,16 +88,6 @@ std::string counters(const TransformReport& report) {
     std::string out;
     for (const std::string& part : parts) out += (out.empty() ? "" : ", ") + part;
     return out;
-}
-
-// Nodes reachable from the root; the passes leave nothing else in the arena.
-std::size_t reachable(const syntax::Ast& ast) {
-    std::size_t count = 0;
-    ast.walk_preorder(ast.root(), [&](NodeId, const syntax::ast::Node&) {
-        ++count;
-        return true;
-    });
-    return count;
 }
 
 using Pass = std::function<void(syntax::Ast&, ReportRecorder&)>;
@@ -417,9 +395,9 @@ TransformOptions with(bool lower, bool finalize, bool flatten, bool preserve = t
 void check_pipeline(const std::vector<PipelineCase>& cases, RuleSelection selection) {
     for (const PipelineCase& c : cases) {
         SCOPED_TRACE(std::string(c.about) + ": " + describe(c.input));
-        const TransformContext engine = testing::make_engine(context(), c.mask, selection);
+        const TransformContext engine = testing::make_engine(parse_context(), c.mask, selection);
         auto document = document_of(c.input);
-        const testing::RunResult result = testing::run(engine, context(), document.ast_mut(), c.options);
+        const testing::RunResult result = testing::run(engine, parse_context(), document.ast_mut(), c.options);
         EXPECT_EQ(result.error, "");
         EXPECT_EQ(result.output, testing::strip_spacing(c.output));
         EXPECT_EQ(counters(result.report), c.counters);
@@ -536,12 +514,12 @@ Ast tall_tree(const TallShape& shape, std::size_t depth) {
 // used up, it ends quickly, and nothing is left detached.
 TEST(TransformPassesDepth, TallTreesEndQuickly) {
     constexpr std::size_t kDeep = 20000;
-    const TransformContext engine = testing::make_engine(context(), testing::EQUIV, RuleSelection::only({}));
+    const TransformContext engine = testing::make_engine(parse_context(), testing::EQUIV, RuleSelection::only({}));
     for (const TallShape& shape : TALL_SHAPES) {
         SCOPED_TRACE(shape.name);
         Ast ast = tall_tree(shape, kDeep);
         const auto start = std::chrono::steady_clock::now();
-        auto report = engine.run_with_report(ast, context(), with(true, true, true, false));
+        auto report = engine.run_with_report(ast, parse_context(), with(true, true, true, false));
         const auto seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         ASSERT_TRUE(report);
@@ -588,26 +566,20 @@ TEST(TransformPassesDepth, EditsAtEveryLevelStayLinear) {
 // The passes alone on real formulas: no error, nothing left detached, and
 // what they write parses again without a diagnostic.
 TEST(TransformPassesCorpus, PassesAreStable) {
-    const std::string dir = QUORVEL_CORPUS_DIR;
-    std::vector<std::string> lines;
-    for (const char* name : {"/arxiv.txt", "/exam.txt"}) {
-        std::ifstream in(dir + name);
-        if (!in) GTEST_SKIP() << "corpus not found at " << dir;
-        std::string line;
-        for (std::size_t i = 0; std::getline(in, line); ++i)
-            if (i % 25 == 0) lines.push_back(line);  // a sample keeps the sanitised build quick
-    }
-    const TransformContext engine = testing::make_engine(context(), testing::EQUIV, RuleSelection::only({}));
+    const auto corpus = testing::corpus_sample(25);
+    if (!corpus) GTEST_SKIP() << "corpus not found at " << QUORVEL_CORPUS_DIR;
+    const std::vector<std::string>& lines = *corpus;
+    const TransformContext engine = testing::make_engine(parse_context(), testing::EQUIV, RuleSelection::only({}));
     for (bool preserve : {false, true}) {
         const TransformOptions options = with(true, true, true, preserve);
         for (const std::string& line : lines) {
-            auto outcome = parse::parse_source(context(), line, parse::ParseConfig{});
+            auto outcome = parse::parse_source(parse_context(), line, parse::ParseConfig{});
             if (!outcome.document || outcome.document->read_only()) continue;
             auto& document = *outcome.document;
-            ASSERT_TRUE(engine.run_with(document.ast_mut(), context(), options)) << line;
+            ASSERT_TRUE(engine.run_with(document.ast_mut(), parse_context(), options)) << line;
             ASSERT_EQ(reachable(document.ast()), document.ast().node_count()) << line;
             const std::string output = testing::compact(document.ast());
-            const auto again = parse::parse_source(context(), output, parse::ParseConfig{});
+            const auto again = parse::parse_source(parse_context(), output, parse::ParseConfig{});
             EXPECT_TRUE(again.document && again.diagnostics.empty()) << line << "\n" << output;
         }
     }

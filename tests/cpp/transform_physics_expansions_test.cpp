@@ -24,6 +24,13 @@ using syntax::ast::Node;
 using syntax::ast::NodeId;
 using testing::AUTHORING;
 using testing::FAITHFUL;
+using testing::Input;
+using testing::document_of;
+using testing::parse_context;
+using testing::reachable;
+using testing::rewrite_only;
+using testing::src;
+using testing::tree;
 
 std::vector<RuleKey> expansion_keys() {
     std::vector<RuleKey> keys;
@@ -37,18 +44,6 @@ RuleSelection expansions_and(std::vector<RuleKey> more = {}) {
     return RuleSelection::only(std::move(keys));
 }
 
-const parse::ParseContext& parse_context() {
-    static const auto context = testing::make_parse_context();
-    return *context;
-}
-
-struct Input {
-    std::string source;              // parsed when not empty
-    std::optional<SyntaxNode> tree;  // otherwise this exchange tree
-};
-Input src(std::string s) { return {std::move(s), std::nullopt}; }
-Input tree(SyntaxNode node) { return {"", std::move(node)}; }
-
 struct Outcome {
     std::string before;
     std::string output;
@@ -57,27 +52,10 @@ struct Outcome {
     std::size_t unreachable = 0;  // arena nodes no longer in the tree
 };
 
-std::size_t reachable(const syntax::Ast& ast) {
-    std::size_t n = 0;
-    ast.walk_preorder(ast.root(), [&](NodeId, const Node&) { return ++n, true; });
-    return n;
-}
-
-// Only the rewrite runs: the outputs show the rules' trees, not what the
-// attribute, finalising and group passes make of them.
-TransformOptions rewrite_only() {
-    TransformOptions options;
-    options.flatten_groups.enabled = false;
-    options.lower_attributes.enabled = false;
-    options.finalize_ast.enabled = false;
-    return options;
-}
-
 Outcome normalize(const Input& input, std::uint8_t mask, RuleSelection selection = expansions_and(),
                   const TransformOptions& options = rewrite_only()) {
     const TransformContext engine = testing::make_engine(parse_context(), mask, std::move(selection));
-    auto document =
-        input.tree ? testing::tree_document(*input.tree) : testing::parse_document(parse_context(), input.source);
+    auto document = document_of(input);
     Outcome outcome;
     outcome.before = testing::strip_spacing(testing::compact(document.ast()));
     auto result = testing::run(engine, parse_context(), document.ast_mut(), options);
@@ -108,23 +86,16 @@ void check(const std::vector<Case>& cases, const RuleSelection& selection = expa
 }
 
 // Slot builders for the exchange trees.
-std::optional<sn::Argument> slot(sn::ArgumentKind kind, SyntaxNode content) {
-    return sn::Argument{std::move(kind), false, sn::ArgumentValue::MathContent{std::move(content)}};
-}
-std::optional<sn::Argument> opt_arg(SyntaxNode content) { return slot(sn::ArgumentKind::Optional{}, std::move(content)); }
-std::optional<sn::Argument> group_arg(SyntaxNode content) { return slot(sn::ArgumentKind::Group{}, std::move(content)); }
+std::optional<sn::Argument> opt_arg(SyntaxNode content) { return math_slot(sn::ArgumentKind::Optional{}, std::move(content)); }
+std::optional<sn::Argument> group_arg(SyntaxNode content) { return math_slot(sn::ArgumentKind::Group{}, std::move(content)); }
 std::optional<sn::Argument> int_arg(std::string value) {
     return sn::Argument{sn::ArgumentKind::Mandatory{}, false, sn::ArgumentValue::Integer{std::move(value)}};
 }
 std::optional<sn::Argument> text_in(sn::ArgumentKind kind) {
     return sn::Argument{std::move(kind), false, sn::ArgumentValue::TextContent{text("t")}};
 }
-std::optional<sn::Argument> star_math() { return slot(sn::ArgumentKind::Star{}, ch(U'x')); }
+std::optional<sn::Argument> star_math() { return math_slot(sn::ArgumentKind::Star{}, ch(U'x')); }
 const std::optional<sn::Argument> none;
-
-SyntaxNode implicit(std::vector<SyntaxNode> children) {
-    return group(ContentMode::Math, std::move(children), sn::GroupKind::Implicit{});
-}
 
 TEST(PhysicsExpansions, Derivatives) {
     check({
@@ -175,7 +146,7 @@ TEST(PhysicsExpansions, DerivativeTrees) {
          tree(root({command("dv", {star_arg(false), none, math_arg(ch(U'f')), group_arg(ch(U'x'))})})),
          "\\frac{\\mathrm{d}f}{\\mathrm{d}x}"},
         {"an implicit order group is copied whole",
-         tree(root({command("dv", {star_arg(false), opt_arg(implicit({ch(U'n'), ch(U'+'), ch(U'1')})),
+         tree(root({command("dv", {star_arg(false), opt_arg(implicit_math({ch(U'n'), ch(U'+'), ch(U'1')})),
                                    math_arg(ch(U'x')), none})})),
          "\\frac{\\mathrm{d}^{n+1}}{\\mathrm{d}x^{n+1}}"},
         {"pdv mixed with a filled order slot",
@@ -218,7 +189,7 @@ TEST(PhysicsExpansions, BuilderTrees) {
         {"zmat keeps empty slots", tree(root({command("zmat", {none, none})})), "\\xmat{0}"},
         {"zmat keeps integer slots", tree(root({command("zmat", {int_arg("4"), int_arg("5")})})),
          "\\xmat{0}{4}{5}"},
-        {"mdet keeps its body", tree(root({command("mdet", {math_arg(implicit({ch(U'a'), ch(U'b')}))})})),
+        {"mdet keeps its body", tree(root({command("mdet", {math_arg(implicit_math({ch(U'a'), ch(U'b')}))})})),
          "\\vmqty{ab}"},
         {"rank as a script", tree(root({scripted(ch(U'x'), std::nullopt, command("rank"))})),
          "x^{\\operatorname{rank}}"},

@@ -22,17 +22,13 @@ using namespace syntax_test;
 using syntax::ast::Node;
 using syntax::ast::NodeId;
 using testing::FAITHFUL;
+using testing::parse_context;
 
 // This family's rules, and nothing else.
 std::vector<RuleKey> fence_keys() {
     std::vector<RuleKey> keys;
     physics_rules::for_each_fence_rule([&](const RewriteRule* rule) { keys.push_back(rule->meta().key); });
     return keys;
-}
-
-const parse::ParseContext& context() {
-    static const auto made = testing::make_parse_context();
-    return *made;
 }
 
 // A slot form that an exchange tree cannot carry (a Boolean outside a star
@@ -54,7 +50,7 @@ Input retyped(SyntaxNode node, std::size_t slot, sn::ArgumentKind kind) {
 }
 
 syntax::document::Document document_of(const Input& input) {
-    auto document = input.tree ? testing::tree_document(*input.tree) : testing::parse_document(context(), input.source);
+    auto document = input.tree ? testing::tree_document(*input.tree) : testing::parse_document(parse_context(), input.source);
     if (input.retype) {
         syntax::Ast& ast = document.ast_mut();
         const NodeId command = ast.children(ast.root())[0];
@@ -66,9 +62,9 @@ syntax::document::Document document_of(const Input& input) {
 }
 
 testing::RunResult normalize(const Input& input, std::uint8_t mask = FAITHFUL) {
-    const TransformContext engine = testing::make_engine(context(), mask, RuleSelection::only(fence_keys()));
+    const TransformContext engine = testing::make_engine(parse_context(), mask, RuleSelection::only(fence_keys()));
     auto document = document_of(input);
-    return testing::run(engine, context(), document.ast_mut(), engine.options);
+    return testing::run(engine, parse_context(), document.ast_mut(), engine.options);
 }
 
 std::string label(const Input& input) { return input.tree ? "(tree)" : input.source; }
@@ -88,15 +84,6 @@ void check(const std::vector<Case>& cases, std::uint8_t mask = FAITHFUL) {
     }
 }
 
-SyntaxNode implicit(std::vector<SyntaxNode> children) {
-    return group(ContentMode::Math, std::move(children), sn::GroupKind::Implicit{});
-}
-std::optional<sn::Argument> slot(sn::ArgumentKind kind, sn::ArgumentValue value) {
-    return sn::Argument{std::move(kind), false, std::move(value)};
-}
-std::optional<sn::Argument> math_slot(sn::ArgumentKind kind, SyntaxNode node) {
-    return slot(std::move(kind), sn::ArgumentValue::MathContent{std::move(node)});
-}
 std::optional<sn::Argument> braced(SyntaxNode node) { return math_slot(sn::ArgumentKind::Group{}, std::move(node)); }
 sn::ArgumentKind pair(char32_t open, char32_t close) {
     return sn::ArgumentKind::Paired{sn::Delimiter::character(open), sn::Delimiter::character(close)};
@@ -189,12 +176,12 @@ TEST(TransformPhysicsFences, ContentShapes) {
     rules_only.lower_attributes.enabled = false;
     rules_only.finalize_ast.enabled = false;
     rules_only.flatten_groups.enabled = false;
-    const TransformContext engine = testing::make_engine(context(), FAITHFUL, RuleSelection::only(fence_keys()));
+    const TransformContext engine = testing::make_engine(parse_context(), FAITHFUL, RuleSelection::only(fence_keys()));
     for (const ShapeCase& c : cases) {
         SCOPED_TRACE(c.source);
-        auto document = testing::parse_document(context(), c.source);
+        auto document = testing::parse_document(parse_context(), c.source);
         const syntax::Ast& ast = document.ast();
-        ASSERT_TRUE(engine.run_with(document.ast_mut(), context(), rules_only));
+        ASSERT_TRUE(engine.run_with(document.ast_mut(), parse_context(), rules_only));
         EXPECT_EQ(ast.children(ast.root()).size(), c.root_children);
         const auto fence = ast.find_impl(ast.root(), [](const Node& n) {
             const auto* g = n.get_if<Node::Group>();
@@ -251,7 +238,7 @@ TEST(TransformPhysicsFences, BuiltTrees) {
          tree(root({command("sqrt", {none, math_arg(command("pqty", {starred, braced(ch(U'x'))}))})})),
          "\\sqrt{(x)}"},
         {"starred eval keeps an implicit body whole",
-         tree(root({command("eval", {starred, paired(U'{', U'}', implicit({ch(U'a'), ch(U'b')}))})})),
+         tree(root({command("eval", {starred, paired(U'{', U'}', implicit_math({ch(U'a'), ch(U'b')}))})})),
          "\\left.\\smash{ab}\\vphantom{\\int}\\right|"},
     });
 }
@@ -267,7 +254,7 @@ TEST(TransformPhysicsFences, SlotShapeErrors) {
     };
     const auto mandatory = [] { return math_arg(ch(U'x')); };
     const auto optional = [] { return math_slot(sn::ArgumentKind::Optional{}, ch(U'x')); };
-    const auto text_group = [] { return slot(sn::ArgumentKind::Group{}, sn::ArgumentValue::TextContent{text("x")}); };
+    const auto text_group = [] { return arg_slot(sn::ArgumentKind::Group{}, sn::ArgumentValue::TextContent{text("x")}); };
     const auto text_mandatory = [] { return text_arg(text("x")); };
     const ErrorCase cases[] = {
         // Slot counts.
@@ -343,21 +330,21 @@ TEST(TransformPhysicsFences, SlotShapeErrors) {
          "physics/bqty-to-bracket-fence: \\bqty body should be a required braced math group"},
         {root({command("abs", {starred, text_group()})}),
          "physics/abs-to-vert-fence: \\abs body should be math content"},
-        {root({command("eval", {starred, slot(pair(U'{', U'}'), sn::ArgumentValue::TextContent{text("x")})})}),
+        {root({command("eval", {starred, arg_slot(pair(U'{', U'}'), sn::ArgumentValue::TextContent{text("x")})})}),
          "physics/eval-expand: \\eval braced eval body should be math content"},
-        {root({command("eval", {unstarred, slot(pair(U'[', U'|'), sn::ArgumentValue::Integer{"1"})})}),
+        {root({command("eval", {unstarred, arg_slot(pair(U'[', U'|'), sn::ArgumentValue::Integer{"1"})})}),
          "physics/eval-expand: \\eval paired eval body should be math content"},
         // The first failing check wins.
         {root({command("comm", {none, mandatory(), none})}),
          "physics/commutator-expand: \\comm should carry a star slot"},
     };
-    const TransformContext engine = testing::make_engine(context(), FAITHFUL, RuleSelection::only(fence_keys()));
+    const TransformContext engine = testing::make_engine(parse_context(), FAITHFUL, RuleSelection::only(fence_keys()));
     for (const ErrorCase& c : cases) {
         SCOPED_TRACE(c.error);
         auto document = document_of(c.input);
         // Compared as exchange trees: a retyped slot has no written form.
         const SyntaxNode before = document.ast().to_syntax();
-        auto report = engine.run_with_report(document.ast_mut(), context(), engine.options);
+        auto report = engine.run_with_report(document.ast_mut(), parse_context(), engine.options);
         ASSERT_FALSE(report);
         EXPECT_EQ(report.error().to_string(), c.error);
         EXPECT_TRUE(document.ast().to_syntax() == before);
@@ -393,7 +380,7 @@ TEST(TransformPhysicsFences, Declines) {
         {&physics_rules::EVAL_EXPAND, command("eval", {unstarred, paired(U'{', U'|', ch(U'x'))})},
         {&physics_rules::EVAL_EXPAND, command("eval", {unstarred, paired(U'|', U'|', ch(U'x'))})},
         {&physics_rules::EVAL_EXPAND,
-         command("eval", {unstarred, slot(pair(U'(', U')'), sn::ArgumentValue::Integer{"1"})})},
+         command("eval", {unstarred, arg_slot(pair(U'(', U')'), sn::ArgumentValue::Integer{"1"})})},
         {&physics_rules::EVAL_EXPAND,
          command("eval", {unstarred, math_slot(sn::ArgumentKind::Paired{sn::Delimiter::control("{"),
                                                                         sn::Delimiter::control("}")},
@@ -409,7 +396,7 @@ TEST(TransformPhysicsFences, Declines) {
         const std::string before = testing::compact(ast);
         SCOPED_TRACE(to_string(c.rule->meta().key) + " on " + before);
         const std::size_t nodes = ast.node_count();
-        RuleContext ctx{ast, *context().math(), *context().text()};
+        RuleContext ctx{ast, *parse_context().math(), *parse_context().text()};
         const RuleResult result = c.rule->apply(ctx, ast.children(ast.root())[0]);
         ASSERT_TRUE(result) << result.error().text;
         EXPECT_EQ(result.value(), RuleOutcome::Skipped);
@@ -460,8 +447,8 @@ TEST(TransformPhysicsFences, DocumentMadeCommands) {
         auto made = document.create_command(name, {});
         ASSERT_TRUE(made);
         ASSERT_TRUE(document.append_child(document.root(), *made));
-        const TransformContext engine = testing::make_engine(context(), FAITHFUL, RuleSelection::only({key}));
-        auto report = engine.run_with_report(document.ast_mut(), context(), engine.options);
+        const TransformContext engine = testing::make_engine(parse_context(), FAITHFUL, RuleSelection::only({key}));
+        auto report = engine.run_with_report(document.ast_mut(), parse_context(), engine.options);
         ASSERT_FALSE(report);
         EXPECT_NE(report.error().to_string().find("explicit argument slots, got 0"), std::string::npos)
             << report.error().to_string();
@@ -473,10 +460,10 @@ TEST(TransformPhysicsFences, DocumentMadeCommands) {
 TEST(TransformPhysicsFences, NoDetachedLeftovers) {
     for (const char* source : {"\\ev{a+b}{s}^2", "\\ket*{a+b}_1", "\\eval*{a+b}", "\\comm*{A}{B}^2"}) {
         SCOPED_TRACE(source);
-        auto document = testing::parse_document(context(), source);
+        auto document = testing::parse_document(parse_context(), source);
         syntax::Ast& ast = document.ast_mut();
-        const TransformContext engine = testing::make_engine(context(), FAITHFUL, RuleSelection::only(fence_keys()));
-        ASSERT_TRUE(engine.run_with(ast, context(), engine.options));
+        const TransformContext engine = testing::make_engine(parse_context(), FAITHFUL, RuleSelection::only(fence_keys()));
+        ASSERT_TRUE(engine.run_with(ast, parse_context(), engine.options));
         std::size_t detached = 0;
         ast.for_each_node([&](NodeId id, const Node&) { detached += ast.is_detached_root(id) ? 1 : 0; });
         EXPECT_EQ(detached, 0u);
@@ -486,17 +473,10 @@ TEST(TransformPhysicsFences, NoDetachedLeftovers) {
 // Real formulas as the content of each kind of fence: every wrapped line
 // that parses cleanly expands, and a second run finds nothing to change.
 TEST(TransformPhysicsFences, CorpusLinesAsContent) {
-    const std::string dir = QUORVEL_CORPUS_DIR;
-    std::vector<std::string> lines;
-    for (const char* name : {"/arxiv.txt", "/exam.txt"}) {
-        std::ifstream in(dir + name);
-        if (!in) GTEST_SKIP() << "corpus not found at " << dir;
-        std::string line;
-        // A sample keeps the sanitised build quick.
-        for (std::size_t i = 0; std::getline(in, line); ++i)
-            if (i % 100 == 0) lines.push_back(line);
-    }
-    const TransformContext engine = testing::make_engine(context(), FAITHFUL, RuleSelection::only(fence_keys()));
+    const auto corpus = testing::corpus_sample(100);
+    if (!corpus) GTEST_SKIP() << "corpus not found at " << QUORVEL_CORPUS_DIR;
+    const std::vector<std::string>& lines = *corpus;
+    const TransformContext engine = testing::make_engine(parse_context(), FAITHFUL, RuleSelection::only(fence_keys()));
     const std::pair<const char*, const char*> wrappers[] = {
         {"\\abs*{", "}^2"}, {"\\ev{O}{", "}^2"}, {"\\eval*{", "}_0^1"}, {"\\matrixel{a}{", "}{b}"}};
     std::size_t expanded = 0;
@@ -504,11 +484,11 @@ TEST(TransformPhysicsFences, CorpusLinesAsContent) {
     for (const std::string& line : lines) {
         for (const auto& [open, close] : wrappers) {
             const std::string source = open + line + close;
-            auto outcome = parse::parse_source(context(), source, parse::ParseConfig{});
+            auto outcome = parse::parse_source(parse_context(), source, parse::ParseConfig{});
             if (!outcome.document || !outcome.diagnostics.empty() || outcome.document->read_only()) continue;
             syntax::Ast& ast = outcome.document->ast_mut();
-            auto first = engine.run_with_report(ast, context(), engine.options);
-            auto second = first ? engine.run_with_report(ast, context(), engine.options) : std::move(first);
+            auto first = engine.run_with_report(ast, parse_context(), engine.options);
+            auto second = first ? engine.run_with_report(ast, parse_context(), engine.options) : std::move(first);
             if (!second || second->rewrite.iterations != 1) {
                 if (failures++ < 5)
                     ADD_FAILURE() << source << ": " << (second ? "not a fixed point" : second.error().to_string());

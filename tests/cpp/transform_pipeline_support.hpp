@@ -3,17 +3,24 @@
 // normalisation of parsed sources or of exchange trees.
 #pragma once
 
+#include <cstddef>
+#include <fstream>
+#include <initializer_list>
 #include <memory>
+#include <optional>
 #include <ostream>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "parse/context.hpp"
 #include "parse/parse.hpp"
 #include "syntax/document.hpp"
 #include "syntax/serializer.hpp"
+#include "syntax/syntax_node.hpp"
 #include "transform/context.hpp"
 #include "transform/rules/registry.hpp"
 
@@ -113,6 +120,87 @@ inline syntax::document::Document tree_document(const syntax::SyntaxNode& tree) 
     auto document = syntax::document::Document::from_syntax(tree);
     if (!document) throw std::runtime_error("tree refused");
     return std::move(document).value();
+}
+
+// Only the named rules of one package.
+inline RuleSelection only_rules(knowledge::PackageName package, std::span<const char* const> names) {
+    std::vector<RuleKey> keys;
+    for (const char* name : names) keys.push_back({name, package});
+    return RuleSelection::only(std::move(keys));
+}
+
+// The parse context of the default packages, made once for all the tests.
+inline const parse::ParseContext& parse_context() {
+    static const auto made = make_parse_context();
+    return *made;
+}
+
+// A case's input: a source to parse, or an exchange tree.
+struct Input {
+    std::string source;                      // parsed when not empty
+    std::optional<syntax::SyntaxNode> tree;  // otherwise this exchange tree
+};
+inline Input src(std::string s) { return {std::move(s), std::nullopt}; }
+inline Input tree(syntax::SyntaxNode node) { return {"", std::move(node)}; }
+
+inline std::string describe(const Input& input) {
+    return input.tree ? syntax::debug_string(*input.tree) : input.source;
+}
+
+inline syntax::document::Document document_of(const Input& input,
+                                              const parse::ParseContext& context = parse_context()) {
+    return input.tree ? tree_document(*input.tree) : parse_document(context, input.source);
+}
+
+// Nodes reachable from the root: a run that leaves no detached node behind
+// has exactly the arena's node count.
+inline std::size_t reachable(const syntax::Ast& ast) {
+    std::size_t count = 0;
+    ast.walk_preorder(ast.root(), [&](syntax::ast::NodeId, const syntax::ast::Node&) {
+        ++count;
+        return true;
+    });
+    return count;
+}
+
+// Only the rewrite runs: outputs show what the rules did, not what the
+// attribute, finalising and group passes make of it.
+inline TransformOptions rewrite_only() {
+    TransformOptions options;
+    options.lower_attributes.enabled = false;
+    options.finalize_ast.enabled = false;
+    options.flatten_groups.enabled = false;
+    return options;
+}
+
+// The corpus lines, file by file, that `keep(line, index in its file)`
+// accepts; nothing when a corpus file is missing.
+template <class Keep>
+std::optional<std::vector<std::string>> corpus_lines(Keep keep) {
+    const std::string dir = QUORVEL_CORPUS_DIR;
+    std::vector<std::string> lines;
+    for (const char* name : {"/arxiv.txt", "/exam.txt"}) {
+        std::ifstream in(dir + name);
+        if (!in) return std::nullopt;
+        std::string line;
+        for (std::size_t i = 0; std::getline(in, line); ++i)
+            if (keep(line, i)) lines.push_back(line);
+    }
+    return lines;
+}
+
+// Every `every`-th line of each file: a sample keeps the sanitised build quick.
+inline std::optional<std::vector<std::string>> corpus_sample(std::size_t every) {
+    return corpus_lines([every](const std::string&, std::size_t i) { return i % every == 0; });
+}
+
+// The lines that contain one of the triggers.
+inline std::optional<std::vector<std::string>> corpus_lines_with(std::initializer_list<std::string_view> triggers) {
+    return corpus_lines([triggers](const std::string& line, std::size_t) {
+        for (std::string_view trigger : triggers)
+            if (line.find(trigger) != std::string::npos) return true;
+        return false;
+    });
 }
 
 // The output of a run without optional spaces, and the error's text or the

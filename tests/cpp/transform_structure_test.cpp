@@ -27,6 +27,9 @@ using syntax::ast::NodeId;
 using testing::AUTHORING;
 using testing::CORPUS;
 using testing::FAITHFUL;
+using testing::Input;
+using testing::src;
+using testing::tree;
 
 constexpr const char* RULES[] = {
     "operatorname-to-named-function",
@@ -97,13 +100,6 @@ const parse::ParseContext& context(Setup setup) {
     return *slot;
 }
 
-struct Input {
-    std::string source;              // parsed when not empty
-    std::optional<SyntaxNode> tree;  // otherwise this exchange tree
-};
-Input src(std::string s) { return {std::move(s), std::nullopt}; }
-Input tree(SyntaxNode node) { return {"", std::move(node)}; }
-
 enum class Expect { Output, Same, Error, Violation };
 
 struct Case {
@@ -116,8 +112,7 @@ struct Case {
 };
 
 syntax::document::Document document_of(const Case& c) {
-    return c.input.tree ? testing::tree_document(*c.input.tree)
-                        : testing::parse_document(context(c.setup), c.input.source);
+    return testing::document_of(c.input, context(c.setup));
 }
 
 testing::RunResult normalize(const Case& c, RuleSelection selection = structure_rules()) {
@@ -179,19 +174,13 @@ Case fails(const char* about, SyntaxNode input, std::uint8_t mask, std::string e
     return fails(about, tree(std::move(input)), mask, std::move(error));
 }
 
-std::optional<sn::Argument> slot(sn::ArgumentKind kind, sn::ArgumentValue value) {
-    return sn::Argument{std::move(kind), false, std::move(value)};
-}
 std::optional<sn::Argument> optional_math(SyntaxNode node) {
-    return slot(sn::ArgumentKind::Optional{}, sn::ArgumentValue::MathContent{std::move(node)});
-}
-SyntaxNode implicit(std::vector<SyntaxNode> children) {
-    return group(ContentMode::Math, std::move(children), sn::GroupKind::Implicit{});
+    return arg_slot(sn::ArgumentKind::Optional{}, sn::ArgumentValue::MathContent{std::move(node)});
 }
 SyntaxNode name_chars(std::string_view name) {
     std::vector<SyntaxNode> out;
     for (char c : name) out.push_back(ch(static_cast<char32_t>(c)));
-    return implicit(std::move(out));
+    return implicit_math(std::move(out));
 }
 SyntaxNode operatorname(SyntaxNode::ArgumentSlots args) { return command("operatorname", std::move(args)); }
 SyntaxNode buildrel(char32_t above) { return command("buildrel", {math_arg(ch(above))}); }
@@ -219,7 +208,7 @@ TEST(TransformStructure, OperatorNames) {
         {"one character is no name", tree(root({operatorname({star_arg(false), opname_arg(ch(U'g'))})})), AUTHORING,
          "\\operatorname{g}"},
         {"non-ASCII character",
-         tree(root({operatorname({star_arg(false), opname_arg(implicit({ch(U's'), ch(U'\u00ef'), ch(U'n')}))})})),
+         tree(root({operatorname({star_arg(false), opname_arg(implicit_math({ch(U's'), ch(U'\u00ef'), ch(U'n')}))})})),
          AUTHORING,
          "\\operatorname{s\u00efn}"},
         {"name from a built tree", tree(root({operatorname({star_arg(true), opname_arg(name_chars("sup"))})})),
@@ -360,7 +349,7 @@ TEST(TransformStructure, SlotShapeErrors) {
         fails("operatorname without name", root({operatorname({star, std::nullopt})}), AUTHORING,
               "base/operatorname-to-named-function: \\operatorname should carry a mandatory operator-name argument"),
         fails("operatorname optional name",
-              root({operatorname({star, slot(sn::ArgumentKind::Optional{},
+              root({operatorname({star, arg_slot(sn::ArgumentKind::Optional{},
                                              sn::ArgumentValue::OperatorNameContent{name_chars("sin")})})}),
               AUTHORING,
               "base/operatorname-to-named-function: \\operatorname operator name should be a mandatory argument"),
@@ -400,9 +389,9 @@ TEST(TransformStructure, SlotShapeErrors) {
               "base/buildrel-expand: \\buildrel should carry exactly 1 explicit argument slots, got 0"),
         fails("buildrel text above", root({command("buildrel", {text_arg(text("a"))})}), FAITHFUL,
               "base/buildrel-expand: \\buildrel above should be math content"),
-        fails("over with slots", root({infix("over", implicit({command("buildrel", {x})}), ch(U'='), {x})}), FAITHFUL,
+        fails("over with slots", root({infix("over", implicit_math({command("buildrel", {x})}), ch(U'='), {x})}), FAITHFUL,
               "base/buildrel-expand: \\over should carry exactly 0 explicit argument slots, got 1"),
-        fails("frac slot count", root({command("frac", {math_arg(implicit({command("buildrel", {x})})), x, x})}),
+        fails("frac slot count", root({command("frac", {math_arg(implicit_math({command("buildrel", {x})})), x, x})}),
               FAITHFUL, "base/buildrel-expand: \\frac should carry exactly 2 explicit argument slots, got 3"),
         fails("frac text denominator",
               root({command("frac", {math_arg(command("buildrel", {x})), text_arg(text("="))})}), FAITHFUL,
@@ -534,19 +523,10 @@ TEST(TransformStructure, LateDeclinesBuildNothing) {
 // Real formulas with these rules' triggers normalise with every built rule,
 // and the result is a fixed point.
 TEST(TransformStructure, CorpusFormulas) {
-    const std::string dir = QUORVEL_CORPUS_DIR;
-    std::vector<std::string> lines;
-    for (const char* name : {"/arxiv.txt", "/exam.txt"}) {
-        std::ifstream in(dir + name);
-        if (!in) GTEST_SKIP() << "corpus not found at " << dir;
-        for (std::string line; std::getline(in, line);)
-            for (const char* trigger : {"\\operatorname", "\\not", "limits", "\\stack", "\\buildrel", "\\root",
-                                        "\\uproot", "\\leftroot", "\\mathrel"})
-                if (line.find(trigger) != std::string::npos) {
-                    lines.push_back(line);
-                    break;
-                }
-    }
+    const auto corpus = testing::corpus_lines_with({"\\operatorname", "\\not", "limits", "\\stack", "\\buildrel",
+                                                    "\\root", "\\uproot", "\\leftroot", "\\mathrel"});
+    if (!corpus) GTEST_SKIP() << "corpus not found at " << QUORVEL_CORPUS_DIR;
+    const std::vector<std::string>& lines = *corpus;
     const auto& ctx = context(Setup::AllPackages);
     std::uint64_t applied = 0;  // by this family's rules
     for (std::uint8_t mask : {FAITHFUL, testing::EQUIV}) {

@@ -78,25 +78,17 @@ struct Buffers {
     }
 };
 
-Buffers& buffers() {
-    thread_local Buffers kept;
-    return kept;
-}
-
 class Finalizer {
 public:
     Finalizer(Ast& ast, ReportRecorder& recorder)
         : ast_(ast),
           recorder_(recorder),
-          steps_(buffers().steps),
-          cut_(buffers().cut),
-          kids_(buffers().kids),
-          before_(buffers().before),
-          after_(buffers().after),
-          joined_(buffers().joined) {
-        buffers().reset();
-    }
-    ~Finalizer() { buffers().reset(); }
+          steps_(kept_.get().steps),
+          cut_(kept_.get().cut),
+          kids_(kept_.get().kids),
+          before_(kept_.get().before),
+          after_(kept_.get().after),
+          joined_(kept_.get().joined) {}
     Finalizer(const Finalizer&) = delete;
     Finalizer& operator=(const Finalizer&) = delete;
 
@@ -299,6 +291,8 @@ private:
         }
     }
 
+    // Declared first: the work-list references below bind into it.
+    support::KeptBuffers<Buffers> kept_;
     Ast& ast_;
     ReportRecorder& recorder_;
     std::vector<Step>& steps_;

@@ -113,25 +113,17 @@ struct Buffers {
     }
 };
 
-Buffers& buffers() {
-    thread_local Buffers kept;
-    return kept;
-}
-
 class Flattener {
 public:
     Flattener(Ast& ast, const FlattenGroupsGuards& guards, ReportRecorder& recorder)
         : ast_(ast),
           guards_(guards),
           recorder_(recorder),
-          frames_(buffers().frames),
-          edges_(buffers().edges),
-          list_(buffers().list),
-          to_free_(buffers().to_free),
-          ids_(buffers().ids) {
-        buffers().reset();
-    }
-    ~Flattener() { buffers().reset(); }
+          frames_(kept_.get().frames),
+          edges_(kept_.get().edges),
+          list_(kept_.get().list),
+          to_free_(kept_.get().to_free),
+          ids_(kept_.get().ids) {}
     Flattener(const Flattener&) = delete;
     Flattener& operator=(const Flattener&) = delete;
 
@@ -406,6 +398,8 @@ private:
         return result;
     }
 
+    // Declared first: the work-list references below bind into it.
+    support::KeptBuffers<Buffers> kept_;
     Ast& ast_;
     const FlattenGroupsGuards& guards_;
     ReportRecorder& recorder_;

@@ -283,28 +283,20 @@ struct Buffers {
     }
 };
 
-Buffers& buffers() {
-    thread_local Buffers kept;
-    return kept;
-}
-
 class Lowering {
 public:
     Lowering(Ast& ast, ReportRecorder& recorder)
         : ast_(ast),
           recorder_(recorder),
-          tasks_(buffers().tasks),
-          items_(buffers().items),
-          pairs_(buffers().pairs),
-          edges_(buffers().edges),
-          runs_(buffers().runs),
-          chunk_(buffers().chunk),
-          wrapped_(buffers().wrapped),
-          out_(buffers().out),
-          ids_(buffers().ids) {
-        buffers().reset();
-    }
-    ~Lowering() { buffers().reset(); }
+          tasks_(kept_.get().tasks),
+          items_(kept_.get().items),
+          pairs_(kept_.get().pairs),
+          edges_(kept_.get().edges),
+          runs_(kept_.get().runs),
+          chunk_(kept_.get().chunk),
+          wrapped_(kept_.get().wrapped),
+          out_(kept_.get().out),
+          ids_(kept_.get().ids) {}
     Lowering(const Lowering&) = delete;
     Lowering& operator=(const Lowering&) = delete;
 
@@ -327,7 +319,7 @@ private:
     // Marks every node at or above something the pass acts on; false when the
     // tree holds nothing of the kind.
     bool mark_dirty(NodeId root) {
-        std::vector<NodeId>& walk = buffers().walk;
+        std::vector<NodeId>& walk = kept_.get().walk;
         walk.push_back(root);
         while (!walk.empty()) {
             const NodeId id = walk.back();
@@ -346,7 +338,7 @@ private:
 
     // False when the node was marked already.
     bool mark(NodeId id) {
-        Buffers& b = buffers();
+        Buffers& b = kept_.get();
         if (id.index >= b.dirty.size()) b.dirty.resize(std::size_t{id.index} + 1, 0);
         if (b.dirty[id.index] == id.version) return false;
         b.dirty[id.index] = id.version;
@@ -355,7 +347,7 @@ private:
     }
 
     bool dirty(NodeId id) const {
-        const std::vector<std::uint32_t>& versions = buffers().dirty;
+        const std::vector<std::uint32_t>& versions = kept_.get().dirty;
         return id.index < versions.size() && versions[id.index] == id.version && id.version != 0;
     }
 
@@ -742,6 +734,8 @@ private:
         return outside;
     }
 
+    // Declared first: the work-list references below bind into it.
+    support::KeptBuffers<Buffers> kept_;
     Ast& ast_;
     ReportRecorder& recorder_;
     std::vector<Task>& tasks_;

@@ -43,6 +43,27 @@ void reset(std::vector<T>& list) {
     if (list.capacity() > kKeptCapacity) list.shrink_to_fit();
 }
 
+// Lends a pass this thread's kept work lists for one run; they are reset on
+// the way in and again on the way out.
+template <class Buffers>
+class KeptBuffers {
+public:
+    KeptBuffers() : kept_(thread_kept()) { kept_.reset(); }
+    ~KeptBuffers() { kept_.reset(); }
+    KeptBuffers(const KeptBuffers&) = delete;
+    KeptBuffers& operator=(const KeptBuffers&) = delete;
+
+    Buffers& get() const noexcept { return kept_; }
+
+private:
+    static Buffers& thread_kept() {
+        thread_local Buffers kept;
+        return kept;
+    }
+
+    Buffers& kept_;
+};
+
 // The Unicode White_Space property.
 constexpr bool is_unicode_white_space(char32_t c) noexcept {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||

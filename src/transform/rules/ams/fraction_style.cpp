@@ -49,8 +49,8 @@ RuleResult CfracToFracRule::apply(RuleContext& ctx, NodeId node) const {
     // The very numerator and denominator nodes move under the `\frac`.
     syntax::ast::ArgumentSlots args;
     args.reserve(2);
-    args.emplace_back(Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::MathContent{*numerator}});
-    args.emplace_back(Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::MathContent{*denominator}});
+    args.emplace_back(helpers::math_content_arg(*numerator));
+    args.emplace_back(helpers::math_content_arg(*denominator));
     ctx.ast.replace_node(node, helpers::prefix_command_node("frac", std::move(args)));
     return RuleOutcome::Applied;
 }

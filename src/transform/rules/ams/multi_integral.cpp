@@ -78,12 +78,10 @@ RuleResult IdotsintExpandRule::apply(RuleContext& ctx, NodeId node) const {
             ast.new_node(bare_command_node("int")),
         };
         const NodeId operand = ast.implicit_math_group(sign);
-        syntax::ast::ArgumentSlots args;
-        args.emplace_back(Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::MathContent{operand}});
         values.reserve(4);
         values.push_back(bare_command_node("!"));
         values.push_back(bare_command_node("!"));
-        values.push_back(helpers::prefix_command_node("mathop", std::move(args)));
+        values.push_back(helpers::prefix_command_node("mathop", helpers::single_math_content_args(operand)));
         values.push_back(Node::Scripted{limits, scripts.subscript, scripts.superscript});
         idotsint_expand::replace_with_math_nodes(ctx, node, std::move(values));
         ast.remove_node(*next);

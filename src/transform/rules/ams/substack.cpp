@@ -22,8 +22,7 @@ constexpr CommandDisplay SUBSTACK = CommandDisplay::command("substack");
 RuleResult SubstackExpandRule::apply(RuleContext& ctx, NodeId node) const {
     const auto command = ctx.match_command(node, "substack");
     if (!command) return RuleOutcome::Skipped;
-    if (auto error = RuleScopedContext::expect_arg_len(command->args.size(), 1, SUBSTACK)) return std::move(*error);
-    auto body = RuleScopedContext::mandatory_math_content(command->args[0], SUBSTACK, "body");
+    auto body = RuleScopedContext::single_math_content(command->args, SUBSTACK, "body");
     if (!body) return std::move(body).error();
 
     syntax::Ast& ast = ctx.ast;

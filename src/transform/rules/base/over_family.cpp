@@ -51,19 +51,10 @@ syntax::ast::ArgumentSlots genfrac_args(Delimiter left, Delimiter right, std::st
 
 knowledge::Expected<std::string, RuleError> dimension_arg(const RuleScopedContext::Slot& slot,
                                                           const CommandDisplay& display, std::string_view label) {
-    auto fail = [&](std::string_view tail) {
-        std::string text;
-        display.append_to(text);
-        text += ' ';
-        text += label;
-        text += ' ';
-        text += tail;
-        return RuleError::message(std::move(text));
-    };
     if (!slot || !std::holds_alternative<ArgumentKind::Mandatory>(slot->kind.value))
-        return fail("should be a mandatory dimension argument");
+        return labelled_error(display, label, "should be a mandatory dimension argument");
     const auto* dimension = std::get_if<ArgumentValue::Dimension>(&slot->value.value);
-    if (dimension == nullptr) return fail("should be a dimension");
+    if (dimension == nullptr) return labelled_error(display, label, "should be a dimension");
     return dimension->value;
 }
 

@@ -29,8 +29,7 @@ RuleResult RootOfToSqrtRule::apply(RuleContext& ctx, NodeId node) const {
     const auto command = ctx.match_command(node, "root");
     if (!command) return RuleOutcome::Skipped;
     const CommandDisplay display = CommandDisplay::command("root");
-    if (auto error = RuleScopedContext::expect_arg_len(command->args.size(), 1, display)) return std::move(*error);
-    const auto degree = RuleScopedContext::mandatory_math_content(command->args[0], display, "degree");
+    const auto degree = RuleScopedContext::single_math_content(command->args, display, "degree");
     if (!degree) return degree.error();
 
     syntax::Ast& ast = ctx.ast;
@@ -60,7 +59,7 @@ RuleResult RootOfToSqrtRule::apply(RuleContext& ctx, NodeId node) const {
     syntax::ast::ArgumentSlots args;
     args.reserve(2);
     args.emplace_back(Argument{ArgumentKind::Optional{}, false, ArgumentValue::MathContent{index}});
-    args.emplace_back(Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::MathContent{radicand}});
+    args.emplace_back(helpers::math_content_arg(radicand));
     ast.replace_node(node, helpers::prefix_command_node("sqrt", std::move(args)));
     return RuleOutcome::Applied;
 }

@@ -18,12 +18,6 @@ using syntax::ast::ArgumentValue;
 using syntax::ast::Node;
 using syntax::ast::NodeId;
 
-syntax::ast::ArgumentSlots math_slot(NodeId content) {
-    syntax::ast::ArgumentSlots args;
-    args.emplace_back(Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::MathContent{content}});
-    return args;
-}
-
 bool is_math_group(const Node& node, bool implicit_only) {
     const auto* group = node.get_if<Node::Group>();
     return group != nullptr && group->mode == ContentMode::Math && (!implicit_only || group->kind.is_implicit());
@@ -34,11 +28,11 @@ bool is_math_group(const Node& node, bool implicit_only) {
 namespace stacked_operator::helpers {
 
 Node stacked_operator_command(syntax::Ast& ast, std::string_view class_name, NodeId base, NodeId top) {
-    const NodeId mathop = ast.new_node(transform::helpers::prefix_command_node("mathop", math_slot(base)));
+    const NodeId mathop = ast.new_node(transform::helpers::prefix_command_node("mathop", transform::helpers::single_math_content_args(base)));
     const NodeId limits = ast.new_node(transform::helpers::bare_command_node("limits"));
     const std::array<NodeId, 2> parts{mathop, ast.superscript(limits, top)};
     const NodeId group = ast.implicit_math_group(parts);
-    return transform::helpers::prefix_command_node(class_name, math_slot(group));
+    return transform::helpers::prefix_command_node(class_name, transform::helpers::single_math_content_args(group));
 }
 
 }  // namespace stacked_operator::helpers
@@ -139,8 +133,7 @@ RuleResult BuildrelExpandRule::apply(RuleContext& ctx, NodeId node) const {
     const auto command = ctx.match_command(node, "buildrel");
     if (!command) return RuleOutcome::Skipped;
     const CommandDisplay display = CommandDisplay::command("buildrel");
-    if (auto error = RuleScopedContext::expect_arg_len(command->args.size(), 1, display)) return std::move(*error);
-    const auto above = RuleScopedContext::mandatory_math_content(command->args[0], display, "above");
+    const auto above = RuleScopedContext::single_math_content(command->args, display, "above");
     if (!above) return above.error();
 
     syntax::Ast& ast = ctx.ast;

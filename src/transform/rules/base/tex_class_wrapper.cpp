@@ -43,9 +43,8 @@ RuleResult DuplicateMathrelWrapperDropRule::apply(RuleContext& ctx, NodeId node)
     if (!inner_content) return inner_content.error();
 
     const NodeId copy = ctx.ast.clone_subtree(*inner_content);
-    syntax::ast::ArgumentSlots args;
-    args.emplace_back(Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::MathContent{copy}});
-    ctx.ast.replace_node_drop_detached_children(node, helpers::prefix_command_node("mathrel", std::move(args)));
+    ctx.ast.replace_node_drop_detached_children(
+        node, helpers::prefix_command_node("mathrel", helpers::single_math_content_args(copy)));
     return RuleOutcome::Applied;
 }
 

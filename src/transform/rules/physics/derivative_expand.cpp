@@ -14,7 +14,6 @@ namespace quorvel::transform::physics_rules {
 namespace {
 
 using expansion_checks::optional_math_content;
-using expansion_checks::star_flag;
 using syntax::ast::Node;
 using syntax::ast::NodeId;
 namespace helpers = derivative_expand::helpers;
@@ -39,7 +38,7 @@ std::optional<RuleResult> read_slots(const RuleContext& ctx, NodeId node, std::s
     const auto& args = command->args;
     if (auto error = RuleScopedContext::expect_arg_len(args.size(), slot_count, display))
         return RuleResult(std::move(*error));
-    auto flat = star_flag(args[0], display);
+    auto flat = RuleScopedContext::star_flag(args[0], display);
     if (!flat) return RuleResult(std::move(flat).error());
     auto order = optional_math_content(args[1], display, "optional order");
     if (!order) return RuleResult(std::move(order).error());

@@ -4,7 +4,11 @@
 #include <utility>
 #include <vector>
 
+#include "transform/helpers.hpp"
+
 namespace quorvel::transform::physics_rules {
+
+namespace build = transform::helpers;
 
 namespace {
 
@@ -15,33 +19,6 @@ using syntax::ast::ArgumentSlots;
 using syntax::ast::ArgumentValue;
 using syntax::ast::Node;
 using syntax::ast::NodeId;
-
-RuleError display_message(const CommandDisplay& display, std::string_view tail) {
-    std::string text;
-    display.append_to(text);
-    text += tail;
-    return RuleError::message(std::move(text));
-}
-
-RuleError labelled(const CommandDisplay& display, std::string_view label, std::string_view tail) {
-    std::string text;
-    display.append_to(text);
-    text += ' ';
-    text += label;
-    text += ' ';
-    text += tail;
-    return RuleError::message(std::move(text));
-}
-
-std::optional<Argument> math_slot(NodeId content) {
-    return Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::MathContent{content}};
-}
-
-ArgumentSlots one_math_slot(NodeId content) {
-    ArgumentSlots args;
-    args.push_back(math_slot(content));
-    return args;
-}
 
 // The symbol, raised to `order` when there is one; `order` is a detached
 // node the result takes over.
@@ -54,21 +31,14 @@ NodeId raised_symbol(Ast& ast, derivative_expand::helpers::SymbolBuilder symbol,
 
 namespace expansion_checks {
 
-knowledge::Expected<bool, RuleError> star_flag(const Slot& slot, const CommandDisplay& display) {
-    if (!slot || !slot->kind.is_star()) return display_message(display, " should carry a star slot");
-    const auto* flag = std::get_if<ArgumentValue::Boolean>(&slot->value.value);
-    if (flag == nullptr) return display_message(display, " star slot should carry a boolean value");
-    return flag->value;
-}
-
 knowledge::Expected<std::optional<NodeId>, RuleError> optional_math_content(const Slot& slot,
                                                                             const CommandDisplay& display,
                                                                             std::string_view label) {
     if (!slot) return std::optional<NodeId>();
     if (!std::holds_alternative<ArgumentKind::Optional>(slot->kind.value))
-        return labelled(display, label, "should be an optional math argument");
+        return labelled_error(display, label, "should be an optional math argument");
     const auto* content = std::get_if<ArgumentValue::MathContent>(&slot->value.value);
-    if (content == nullptr) return labelled(display, label, "should be math content");
+    if (content == nullptr) return labelled_error(display, label, "should be math content");
     return std::optional<NodeId>(content->node);
 }
 
@@ -78,7 +48,7 @@ namespace derivative_expand::helpers {
 
 NodeId differential_d(Ast& ast) {
     const NodeId d = ast.new_node(Node::Char{U'd'});
-    return ast.new_node(Node::Command{"mathrm", one_math_slot(d), true});
+    return ast.new_node(Node::Command{"mathrm", build::single_math_content_args(d), true});
 }
 
 NodeId delta_symbol(Ast& ast) { return ast.new_node(Node::Command{"delta", {}, true}); }
@@ -111,8 +81,8 @@ NodeId derivative_denominator(Ast& ast, SymbolBuilder symbol, NodeId variable, s
 Node derivative_fraction(bool flat, NodeId numerator, NodeId denominator) {
     ArgumentSlots args;
     args.reserve(2);
-    args.push_back(math_slot(numerator));
-    args.push_back(math_slot(denominator));
+    args.push_back(build::math_content_arg(numerator));
+    args.push_back(build::math_content_arg(denominator));
     return Node::Command{flat ? "flatfrac" : "frac", std::move(args), true};
 }
 
@@ -122,7 +92,7 @@ namespace vector_expand::helpers {
 
 knowledge::Expected<VectorArgs, RuleError> vector_args(std::span<const Slot> slots, const CommandDisplay& display) {
     if (auto error = RuleScopedContext::expect_arg_len(slots.size(), 2, display)) return std::move(*error);
-    auto starred = expansion_checks::star_flag(slots[0], display);
+    auto starred = RuleScopedContext::star_flag(slots[0], display);
     if (!starred) return std::move(starred).error();
     auto argument = RuleScopedContext::mandatory_math_content(slots[1], display, "argument");
     if (!argument) return std::move(argument).error();
@@ -132,7 +102,7 @@ knowledge::Expected<VectorArgs, RuleError> vector_args(std::span<const Slot> slo
 namespace {
 
 Node vector_style(Ast& ast, bool starred, NodeId argument) {
-    return Node::Command{starred ? "boldsymbol" : "mathbf", one_math_slot(ast.clone_subtree(argument)), true};
+    return Node::Command{starred ? "boldsymbol" : "mathbf", build::single_math_content_args(ast.clone_subtree(argument)), true};
 }
 
 }  // namespace
@@ -144,7 +114,7 @@ void replace_with_vector_style(Ast& ast, NodeId node, bool starred, NodeId argum
 void replace_with_wrapped_vector_style(Ast& ast, NodeId node, std::string_view wrapper, bool starred,
                                        NodeId argument) {
     const NodeId bold = ast.new_node(vector_style(ast, starred, argument));
-    ast.replace_node_drop_detached_children(node, Node::Command{std::string(wrapper), one_math_slot(bold), true});
+    ast.replace_node_drop_detached_children(node, Node::Command{std::string(wrapper), build::single_math_content_args(bold), true});
 }
 
 }  // namespace vector_expand::helpers

@@ -22,11 +22,6 @@ namespace expansion_checks {
 
 using Slot = RuleScopedContext::Slot;
 
-// The flag of a leading star slot: "{} should carry a star slot" when the
-// slot is empty or of another form, "{} star slot should carry a boolean
-// value" when it holds something else.
-knowledge::Expected<bool, RuleError> star_flag(const Slot& slot, const CommandDisplay& display);
-
 // An empty slot gives nothing; "{} {} should be an optional math argument" /
 // "{} {} should be math content".
 knowledge::Expected<std::optional<syntax::ast::NodeId>, RuleError> optional_math_content(

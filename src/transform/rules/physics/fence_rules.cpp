@@ -54,13 +54,13 @@ bool is_char(const Delimiter& d, char32_t c) {
 RuleResult ExpectationExpandRule::apply(RuleContext& ctx, NodeId node) const {
     Matched m;
     if (auto declined = match(ctx, node, meta(), 4, m)) return std::move(*declined);
-    auto single = fence_checks::star_flag(m.args[0], m.display);
+    auto single = RuleScopedContext::star_flag(m.args[0], m.display);
     if (!single) return std::move(single).error();
-    auto dual = fence_checks::star_flag(m.args[1], m.display);
+    auto dual = RuleScopedContext::star_flag(m.args[1], m.display);
     if (!dual) return std::move(dual).error();
     auto op = bra_ket::helpers::required_math_arg(m.args[2], m.display, "body");
     if (!op) return std::move(op).error();
-    auto state = bra_ket::helpers::optional_group_arg(m.args[3], m.display, "state");
+    auto state = RuleScopedContext::optional_group_math_content(m.args[3], m.display, "state");
     if (!state) return std::move(state).error();
 
     if (!*state) {
@@ -77,7 +77,7 @@ RuleResult ExpectationExpandRule::apply(RuleContext& ctx, NodeId node) const {
 RuleResult MatrixelExpandRule::apply(RuleContext& ctx, NodeId node) const {
     Matched m;
     if (auto declined = match(ctx, node, meta(), 5, m)) return std::move(*declined);
-    auto single = fence_checks::star_flag(m.args[0], m.display);
+    auto single = RuleScopedContext::star_flag(m.args[0], m.display);
     if (!single) return std::move(single).error();
     auto dual = fence_checks::boolean_flag(m.args[1], m.display);
     if (!dual) return std::move(dual).error();
@@ -96,7 +96,7 @@ RuleResult MatrixelExpandRule::apply(RuleContext& ctx, NodeId node) const {
 RuleResult BraOrKetExpandRule::apply(RuleContext& ctx, NodeId node) const {
     Matched m;
     if (auto declined = match(ctx, node, meta(), 2, m)) return std::move(*declined);
-    auto starred = fence_checks::star_flag(m.args[0], m.display);
+    auto starred = RuleScopedContext::star_flag(m.args[0], m.display);
     if (!starred) return std::move(starred).error();
     auto body = bra_ket::helpers::required_math_arg(m.args[1], m.display, "body");
     if (!body) return std::move(body).error();
@@ -113,11 +113,11 @@ RuleResult BraOrKetExpandRule::apply(RuleContext& ctx, NodeId node) const {
 RuleResult BraketExpandRule::apply(RuleContext& ctx, NodeId node) const {
     Matched m;
     if (auto declined = match(ctx, node, meta(), 3, m)) return std::move(*declined);
-    auto starred = fence_checks::star_flag(m.args[0], m.display);
+    auto starred = RuleScopedContext::star_flag(m.args[0], m.display);
     if (!starred) return std::move(starred).error();
     auto left = bra_ket::helpers::required_math_arg(m.args[1], m.display, "left side");
     if (!left) return std::move(left).error();
-    auto right = bra_ket::helpers::optional_group_arg(m.args[2], m.display, "right side");
+    auto right = RuleScopedContext::optional_group_math_content(m.args[2], m.display, "right side");
     if (!right) return std::move(right).error();
 
     const NodeId parts[] = {*left, right->value_or(*left)};
@@ -128,7 +128,7 @@ RuleResult BraketExpandRule::apply(RuleContext& ctx, NodeId node) const {
 RuleResult BinaryBracketRule::apply(RuleContext& ctx, NodeId node) const {
     Matched m;
     if (auto declined = match(ctx, node, meta(), 3, m)) return std::move(*declined);
-    auto starred = fence_checks::star_flag(m.args[0], m.display);
+    auto starred = RuleScopedContext::star_flag(m.args[0], m.display);
     if (!starred) return std::move(starred).error();
     auto left = fence_checks::braced_math_arg(m.args[1], m.display, "left operand");
     if (!left) return std::move(left).error();
@@ -143,7 +143,7 @@ RuleResult BinaryBracketRule::apply(RuleContext& ctx, NodeId node) const {
 RuleResult DelimiterShorthandRule::apply(RuleContext& ctx, NodeId node) const {
     Matched m;
     if (auto declined = match(ctx, node, meta(), 2, m)) return std::move(*declined);
-    auto starred = fence_checks::star_flag(m.args[0], m.display);
+    auto starred = RuleScopedContext::star_flag(m.args[0], m.display);
     if (!starred) return std::move(starred).error();
     auto body = fence_checks::braced_math_arg(m.args[1], m.display, "body");
     if (!body) return std::move(body).error();
@@ -158,7 +158,7 @@ RuleResult DelimiterShorthandRule::apply(RuleContext& ctx, NodeId node) const {
 RuleResult EvalExpandRule::apply(RuleContext& ctx, NodeId node) const {
     Matched m;
     if (auto declined = match(ctx, node, meta(), 2, m)) return std::move(*declined);
-    auto starred = fence_checks::star_flag(m.args[0], m.display);
+    auto starred = RuleScopedContext::star_flag(m.args[0], m.display);
     if (!starred) return std::move(starred).error();
 
     const auto& slot = m.args[1];
@@ -169,7 +169,7 @@ RuleResult EvalExpandRule::apply(RuleContext& ctx, NodeId node) const {
     if (!braced && !barred) return RuleOutcome::Skipped;
     const auto* body = std::get_if<ArgumentValue::MathContent>(&slot->value.value);
     if (body == nullptr)
-        return fence_checks::message(m.display, braced ? "braced eval body" : "paired eval body",
+        return labelled_error(m.display, braced ? "braced eval body" : "paired eval body",
                                      "should be math content");
 
     const Delimiter left = braced ? Delimiter::none() : paired->open;

@@ -72,35 +72,18 @@ const Delimiter& vert() {
 
 namespace fence_checks {
 
-RuleError message(const CommandDisplay& display, std::string_view label, std::string_view tail) {
-    std::string text;
-    display.append_to(text);
-    text += ' ';
-    if (!label.empty()) {
-        text += label;
-        text += ' ';
-    }
-    text += tail;
-    return RuleError::message(std::move(text));
-}
-
-knowledge::Expected<bool, RuleError> star_flag(const Slot& slot, const CommandDisplay& display) {
-    if (!slot || !has_kind<ArgumentKind::Star>(*slot)) return message(display, {}, "should carry a star slot");
-    return boolean_flag(slot, display);
-}
-
 knowledge::Expected<bool, RuleError> boolean_flag(const Slot& slot, const CommandDisplay& display) {
     const auto* flag = slot ? std::get_if<ArgumentValue::Boolean>(&slot->value.value) : nullptr;
-    if (flag == nullptr) return message(display, {}, "star slot should carry a boolean value");
+    if (flag == nullptr) return labelled_error(display, {}, "star slot should carry a boolean value");
     return flag->value;
 }
 
 knowledge::Expected<NodeId, RuleError> braced_math_arg(const Slot& slot, const CommandDisplay& display,
                                                       std::string_view label) {
     if (!slot || !has_kind<ArgumentKind::Group>(*slot))
-        return message(display, label, "should be a required braced math group");
+        return labelled_error(display, label, "should be a required braced math group");
     const NodeId* content = math_content(*slot);
-    if (content == nullptr) return message(display, label, "should be math content");
+    if (content == nullptr) return labelled_error(display, label, "should be math content");
     return *content;
 }
 
@@ -113,14 +96,8 @@ knowledge::Expected<NodeId, RuleError> required_math_arg(const Slot& slot, const
     const NodeId* content = nullptr;
     if (slot && (has_kind<ArgumentKind::Mandatory>(*slot) || has_kind<ArgumentKind::Group>(*slot)))
         content = math_content(*slot);
-    if (content == nullptr) return fence_checks::message(display, label, "should be math content");
+    if (content == nullptr) return labelled_error(display, label, "should be math content");
     return *content;
-}
-
-knowledge::Expected<std::optional<NodeId>, RuleError> optional_group_arg(const Slot& slot,
-                                                                        const CommandDisplay& display,
-                                                                        std::string_view label) {
-    return RuleScopedContext::optional_group_math_content(slot, display, label);
 }
 
 std::vector<NodeId> fixed_parts(Ast& ast, NodeId part, Node value) {
@@ -256,7 +233,7 @@ void replace_with_eval_fence(Ast& ast, NodeId command, bool starred, NodeId body
         syntax::ast::ArgumentSlots args;
         args.emplace_back(std::nullopt);
         const NodeId copy = ast.clone_subtree(body);
-        args.emplace_back(Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::MathContent{copy}});
+        args.emplace_back(build::math_content_arg(copy));
         nodes.push_back(ast.new_node(build::prefix_command_node("smash", std::move(args))));
     } else {
         ast.append_cloned_math_content(nodes, body);

@@ -25,13 +25,6 @@ namespace fence_checks {
 
 using Slot = RuleScopedContext::Slot;
 
-// "{display} {label} {tail}"; without a label "{display} {tail}".
-RuleError message(const CommandDisplay& display, std::string_view label, std::string_view tail);
-
-// A Star slot holding a Boolean: "{} should carry a star slot" /
-// "{} star slot should carry a boolean value".
-knowledge::Expected<bool, RuleError> star_flag(const Slot& slot, const CommandDisplay& display);
-
 // A filled slot holding a Boolean, whatever its form: "{} star slot should
 // carry a boolean value".
 knowledge::Expected<bool, RuleError> boolean_flag(const Slot& slot, const CommandDisplay& display);
@@ -59,11 +52,6 @@ enum class Style : std::uint8_t {
 knowledge::Expected<syntax::ast::NodeId, RuleError> required_math_arg(const Slot& slot,
                                                                      const CommandDisplay& display,
                                                                      std::string_view label);
-
-// Nothing for an empty slot; "{} optional {} should be a braced group" /
-// "{} optional {} should be math content".
-knowledge::Expected<std::optional<syntax::ast::NodeId>, RuleError> optional_group_arg(
-    const Slot& slot, const CommandDisplay& display, std::string_view label);
 
 // The clones of `part`, then a new node holding `value`.
 std::vector<syntax::ast::NodeId> fixed_parts(syntax::Ast& ast, syntax::ast::NodeId part,
