@@ -339,17 +339,17 @@ std::span<const std::optional<ast::Argument>> Ast::arg_slots(NodeId id) const {
 }
 
 std::optional<Slot> Ast::slot(NodeId id) const noexcept {
-    const ParentLink* link = parents_.get(id);
+    const ParentLink* link = link_of(id);
     return link ? std::optional<Slot>(link->slot) : std::nullopt;
 }
 
 std::optional<NodeId> Ast::parent_id(NodeId id) const noexcept {
-    const ParentLink* link = parents_.get(id);
+    const ParentLink* link = link_of(id);
     return link ? std::optional<NodeId>(link->parent) : std::nullopt;
 }
 
 std::optional<NodeId> Ast::next_sibling(NodeId id) const {
-    const ParentLink* link = parents_.get(id);
+    const ParentLink* link = link_of(id);
     if (link == nullptr || !link->slot.is_group_child()) return std::nullopt;
     const auto* list = node(link->parent).child_list();
     std::size_t next = link->slot.index() + 1;
@@ -358,7 +358,7 @@ std::optional<NodeId> Ast::next_sibling(NodeId id) const {
 }
 
 std::optional<NodeId> Ast::prev_sibling(NodeId id) const {
-    const ParentLink* link = parents_.get(id);
+    const ParentLink* link = link_of(id);
     if (link == nullptr || !link->slot.is_group_child()) return std::nullopt;
     const auto* list = node(link->parent).child_list();
     std::size_t index = link->slot.index();
@@ -512,7 +512,8 @@ void Ast::insert_child(NodeId parent, std::size_t position, NodeId child) {
     }
     list.insert(position, child);
     detached_.remove(child);
-    reindex_group_children(parent, position);
+    set_link(child, parent, Slot::group_child(position));
+    shift_group_children(parent, position + 1);
 }
 
 void Ast::reindex_group_children(NodeId parent, std::size_t start) {
@@ -522,9 +523,57 @@ void Ast::reindex_group_children(NodeId parent, std::size_t start) {
     }
 }
 
+void Ast::shift_group_children(NodeId parent, std::size_t start) {
+    if (batch_depth_ == 0) {
+        reindex_group_children(parent, start);
+        return;
+    }
+    for (StaleList& stale : stale_lists_) {
+        if (stale.parent == parent) {
+            stale.first = std::min(stale.first, start);
+            return;
+        }
+    }
+    stale_lists_.push_back({parent, start});
+}
+
+const ParentLink* Ast::refresh_link(NodeId id, const ParentLink* link) noexcept {
+    if (!link->slot.is_group_child()) return link;
+    const NodeId parent = link->parent;
+    auto stale = std::find_if(stale_lists_.begin(), stale_lists_.end(),
+                              [&](const StaleList& s) { return s.parent == parent; });
+    if (stale == stale_lists_.end()) return link;
+    const ast::ChildList* list = nodes_.get(parent) ? nodes_.get(parent)->child_list() : nullptr;
+    if (list == nullptr) return link;
+    const std::size_t index = link->slot.index();
+    if (index < list->size() && (*list)[index] == id) return link;
+    // Everything before `first` is numbered; renumber up to the node.
+    for (std::size_t p = stale->first; p < list->size(); ++p) {
+        set_link((*list)[p], parent, Slot::group_child(p));
+        if ((*list)[p] == id) {
+            stale->first = p + 1;
+            break;
+        }
+    }
+    if (stale->first >= list->size()) stale_lists_.erase(stale);
+    return parents_.get(id);
+}
+
+void Ast::renumber_stale_lists() noexcept {
+    for (const StaleList& stale : stale_lists_) {
+        const ast::Node* parent = nodes_.get(stale.parent);
+        const ast::ChildList* list = parent ? parent->child_list() : nullptr;
+        if (list == nullptr) continue;
+        for (std::size_t p = stale.first; p < list->size(); ++p) {
+            set_link((*list)[p], stale.parent, Slot::group_child(p));
+        }
+    }
+    stale_lists_.clear();
+}
+
 NodeId Ast::detach(NodeId id) {
     if (id == root_) internal_error("Cannot detach root node");
-    const ParentLink* link = parents_.get(id);
+    const ParentLink* link = link_of(id);
     if (link == nullptr) internal_error("Cannot detach node without a parent");
     if (!link->slot.is_group_child()) internal_error("Can only detach GroupChild nodes");
     NodeId parent = link->parent;
@@ -539,7 +588,7 @@ NodeId Ast::detach(NodeId id) {
     list.erase(index);
     drop_link(id);
     detached_.insert(id);
-    reindex_group_children(parent, index);
+    shift_group_children(parent, index);
     return id;
 }
 
@@ -579,7 +628,7 @@ Node Ast::replace_node(NodeId id, Node value) {
     for (const auto& [child, slot] : new_edges) {
         if (slot.kind() == Slot::Kind::EnvBody) check_env_body(child);
         if (old_set.contains(child)) {
-            const ParentLink* link = parents_.get(child);
+            const ParentLink* link = link_of(child);
             if (link == nullptr) internal_error("Existing child is missing parent link");
             if (link->parent != id) {
                 equality_failure("Can only reuse direct children of the replaced node",
@@ -632,7 +681,7 @@ std::vector<NodeId> Ast::replace_children(NodeId parent, std::span<const NodeId>
         if (child == root_) internal_error("Cannot attach the AST root as a child");
         check_no_cycle(child, parent);
         if (auto j = old_position(child)) {
-            const ParentLink* link = parents_.get(child);
+            const ParentLink* link = link_of(child);
             ParentLink expected{parent, Slot::group_child(*j)};
             if (link == nullptr || !(*link == expected)) {
                 equality_failure("Can only reuse direct children of the replaced parent",
@@ -676,7 +725,7 @@ std::vector<NodeId> Ast::detach_children_range(NodeId parent, std::size_t start,
         drop_link(id);
         detached_.insert(id);
     }
-    reindex_group_children(parent, start);
+    shift_group_children(parent, start);
     return removed;
 }
 

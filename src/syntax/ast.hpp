@@ -408,7 +408,7 @@ public:
 
     std::optional<Slot> slot(ast::NodeId id) const noexcept;
     std::optional<ast::NodeId> parent_id(ast::NodeId id) const noexcept;
-    const ParentLink* parent_link(ast::NodeId id) const noexcept { return parents_.get(id); }
+    const ParentLink* parent_link(ast::NodeId id) const noexcept { return link_of(id); }
     std::optional<ast::NodeId> next_sibling(ast::NodeId id) const;
     std::optional<ast::NodeId> prev_sibling(ast::NodeId id) const;
     bool is_detached_root(ast::NodeId id) const noexcept { return detached_.contains(id); }
@@ -470,9 +470,32 @@ public:
     ast::NodeId superscript(ast::NodeId base, ast::NodeId sup);
     ast::NodeId implicit_math_group(std::span<const ast::NodeId> children);
 
+    // While a batch is open, an edit of a long child list does not renumber
+    // the siblings after it at once: a link is brought up to date when it is
+    // read, walking forward from the first edit, and every list is up to date
+    // again when the batch closes. Rules that edit list after list from left
+    // to right then cost the distance between edits, not the list's length
+    // each. Batches are for the one holder of a mutable Ast: a read during a
+    // batch updates links.
+    class EditBatch {
+    public:
+        explicit EditBatch(Ast& ast) noexcept : ast_(ast) { ++ast_.batch_depth_; }
+        ~EditBatch() {
+            if (--ast_.batch_depth_ == 0) ast_.renumber_stale_lists();
+        }
+        EditBatch(const EditBatch&) = delete;
+        EditBatch& operator=(const EditBatch&) = delete;
+
+    private:
+        Ast& ast_;
+    };
+
     void append_child(ast::NodeId parent, ast::NodeId child);
     void insert_child(ast::NodeId parent, std::size_t position, ast::NodeId child);
     void reindex_group_children(ast::NodeId parent, std::size_t start);
+    // After an insertion or removal at `start`: the children from `start` on
+    // have moved (their own links exist); renumbered now, or lazily in a batch.
+    void shift_group_children(ast::NodeId parent, std::size_t start);
     ast::NodeId detach(ast::NodeId id);
     // Frees a detached root and its whole subtree; returns the root's value.
     ast::Node remove_detached(ast::NodeId id);
@@ -521,6 +544,15 @@ private:
     ast::Node& node_mut(ast::NodeId id);
     static void push_children_reversed(const ast::Node& node, std::vector<ast::NodeId>& stack);
 
+    // The link of `id` with an up-to-date child index; null for a root.
+    const ParentLink* link_of(ast::NodeId id) const noexcept {
+        const ParentLink* link = parents_.get(id);
+        if (link == nullptr || stale_lists_.empty()) return link;
+        return const_cast<Ast*>(this)->refresh_link(id, link);
+    }
+    const ParentLink* refresh_link(ast::NodeId id, const ParentLink* link) noexcept;
+    void renumber_stale_lists() noexcept;
+
     void set_link(ast::NodeId child, ast::NodeId parent, Slot slot) {
         parents_.insert(child, ParentLink{parent, slot});
     }
@@ -539,6 +571,14 @@ private:
     ast::SecondaryMap<ParentLink> parents_;
     ast::KeySet detached_;
     ast::NodeId root_;
+    // Inside a batch: each list whose children from `first` on may carry
+    // stale indices. Few lists at once, so a plain vector.
+    struct StaleList {
+        ast::NodeId parent;
+        std::size_t first;
+    };
+    std::vector<StaleList> stale_lists_;
+    int batch_depth_ = 0;
 };
 
 }  // namespace quorvel::syntax

@@ -53,7 +53,7 @@ std::vector<NodeId> concat(const std::vector<NodeId>& before, NodeId middle,
 
 void Ast::replace_content_child(NodeId old_child, NodeId new_child) {
     if (old_child == root_) internal_error("Cannot replace root node");
-    const ParentLink* link = parents_.get(old_child);
+    const ParentLink* link = link_of(old_child);
     if (link == nullptr) internal_error("Cannot replace node without a parent");
     const NodeId parent = link->parent;
     const Slot slot = link->slot;
@@ -144,7 +144,7 @@ void Ast::replace_with_math_sequence(NodeId id, std::vector<NodeId> before, Node
                                      std::vector<NodeId> after) {
     assert_detached_root_sequence(concat(before, middle, after));
 
-    const ParentLink* link = parents_.get(id);
+    const ParentLink* link = link_of(id);
     if (link == nullptr || !link->slot.is_group_child()) {
         // A non-list place (or a detached root): the sequence becomes one
         // implicit math group under this id.
@@ -163,7 +163,7 @@ void Ast::replace_with_math_sequence(NodeId id, std::vector<NodeId> before, Node
     if (!detached_.remove(middle)) internal_error("Node is not a detached root");
     Node value = nodes_.remove(middle);
     for_each_edge(value, [&](NodeId child, Slot) {
-        const ParentLink* child_link = parents_.get(child);
+        const ParentLink* child_link = link_of(child);
         if (child_link == nullptr) {
             internal_error("Detached replacement child should have a parent link");
         }
@@ -188,7 +188,7 @@ void Ast::replace_with_math_sequence_preserving_scripts(NodeId id, std::vector<N
                                                         std::vector<NodeId> after) {
     assert_detached_root_sequence(concat(before, middle, after));
 
-    const ParentLink* link = parents_.get(id);
+    const ParentLink* link = link_of(id);
     if (link != nullptr && link->slot.kind() == Slot::Kind::ScriptBase) {
         const NodeId scripted = link->parent;
         const Node& holder = node(scripted);

@@ -13,6 +13,7 @@ syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::
                                                       const TransformOptions& options,
                                                       const FlattenGroupsGuardsOverlay* guards,
                                                       ReportRecorder& recorder) {
+    const syntax::Ast::EditBatch batch(ast);
     if (options.lower_attributes.enabled) passes::lower_attributes(ast, ast.root(), recorder);
 
     if (options.rewrite.enabled) {

@@ -1,4 +1,5 @@
 #include <functional>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -430,6 +431,48 @@ TEST(SyntaxAst, InsertAndDetachRenumber) {
     // The detached b survives on its own.
     EXPECT_TRUE(f.ast.is_detached_root(f.b));
     EXPECT_TRUE(invariants_hold(f.ast));
+}
+
+// Inside an edit batch, renumbering after an insertion or removal waits
+// until a link is read; every read still sees the true position, and the
+// batch leaves every link numbered.
+TEST(SyntaxAst, EditBatchKeepsLinksTrue) {
+    std::mt19937 rng(7);
+    Ast ast = Ast::with_root_mode(sx::ContentMode::Math);
+    const NodeId root = ast.root();
+    for (int i = 0; i < 200; ++i) ast.append_child(root, new_char(ast, U'a'));
+    {
+        const Ast::EditBatch batch(ast);
+        for (int step = 0; step < 2000; ++step) {
+            const std::size_t size = ast.children(root).size();
+            const std::size_t at = size == 0 ? 0 : rng() % size;
+            switch (rng() % 5) {
+                case 0: ast.insert_child(root, at, new_char(ast, U'b')); break;
+                case 1:
+                    if (size > 0) ast.remove_detached(ast.detach(ast.children(root)[at]));
+                    break;
+                case 2:
+                    if (size > 3) {
+                        for (NodeId gone : ast.detach_children_range(root, at / 2, at / 2 + 2)) {
+                            ast.remove_detached(gone);
+                        }
+                    }
+                    break;
+                default:
+                    if (size > 0) {
+                        const NodeId probe = ast.children(root)[at];
+                        ASSERT_EQ(ast.slot(probe), Slot::group_child(at)) << step;
+                        if (at + 1 < size) {
+                            EXPECT_EQ(ast.next_sibling(probe), ast.children(root)[at + 1]);
+                        }
+                        if (at > 0) {
+                            EXPECT_EQ(ast.prev_sibling(probe), ast.children(root)[at - 1]);
+                        }
+                    }
+            }
+        }
+    }
+    EXPECT_TRUE(invariants_hold(ast));
 }
 
 TEST(SyntaxAst, RemoveDetachedFreesTheSubtree) {
