@@ -528,47 +528,47 @@ void Ast::shift_group_children(NodeId parent, std::size_t start) {
         reindex_group_children(parent, start);
         return;
     }
-    for (StaleList& stale : stale_lists_) {
-        if (stale.parent == parent) {
-            stale.first = std::min(stale.first, start);
-            return;
-        }
+    if (std::size_t* from = stale_from_.get(parent)) {
+        *from = std::min(*from, start);
+        return;
     }
-    stale_lists_.push_back({parent, start});
+    stale_from_.insert(parent, start);
+    stale_lists_.push_back(parent);
 }
 
 const ParentLink* Ast::refresh_link(NodeId id, const ParentLink* link) noexcept {
     if (!link->slot.is_group_child()) return link;
     const NodeId parent = link->parent;
-    auto stale = std::find_if(stale_lists_.begin(), stale_lists_.end(),
-                              [&](const StaleList& s) { return s.parent == parent; });
-    if (stale == stale_lists_.end()) return link;
-    const ast::ChildList* list = nodes_.get(parent) ? nodes_.get(parent)->child_list() : nullptr;
+    std::size_t* from = stale_from_.get(parent);
+    if (from == nullptr) return link;
+    const ast::Node* parent_node = nodes_.get(parent);
+    const ast::ChildList* list = parent_node ? parent_node->child_list() : nullptr;
     if (list == nullptr) return link;
     const std::size_t index = link->slot.index();
     if (index < list->size() && (*list)[index] == id) return link;
-    // Everything before `first` is numbered; renumber up to the node.
-    for (std::size_t p = stale->first; p < list->size(); ++p) {
+    // Everything before `from` is numbered; renumber up to the node.
+    for (std::size_t p = *from; p < list->size(); ++p) {
         set_link((*list)[p], parent, Slot::group_child(p));
         if ((*list)[p] == id) {
-            stale->first = p + 1;
+            *from = p + 1;
             break;
         }
     }
-    if (stale->first >= list->size()) stale_lists_.erase(stale);
+    if (*from >= list->size()) stale_from_.remove(parent);
     return parents_.get(id);
 }
 
 void Ast::renumber_stale_lists() noexcept {
-    for (const StaleList& stale : stale_lists_) {
-        const ast::Node* parent = nodes_.get(stale.parent);
-        const ast::ChildList* list = parent ? parent->child_list() : nullptr;
-        if (list == nullptr) continue;
-        for (std::size_t p = stale.first; p < list->size(); ++p) {
-            set_link((*list)[p], stale.parent, Slot::group_child(p));
-        }
+    for (const NodeId parent : stale_lists_) {
+        const std::size_t* from = stale_from_.get(parent);
+        const ast::Node* parent_node = nodes_.get(parent);
+        const ast::ChildList* list = parent_node ? parent_node->child_list() : nullptr;
+        if (from == nullptr || list == nullptr) continue;
+        for (std::size_t p = *from; p < list->size(); ++p) set_link((*list)[p], parent, Slot::group_child(p));
+        stale_from_.remove(parent);
     }
     stale_lists_.clear();
+    stale_from_.clear();
 }
 
 NodeId Ast::detach(NodeId id) {

@@ -571,13 +571,10 @@ private:
     ast::SecondaryMap<ParentLink> parents_;
     ast::KeySet detached_;
     ast::NodeId root_;
-    // Inside a batch: each list whose children from `first` on may carry
-    // stale indices. Few lists at once, so a plain vector.
-    struct StaleList {
-        ast::NodeId parent;
-        std::size_t first;
-    };
-    std::vector<StaleList> stale_lists_;
+    // Inside a batch: for each list whose children from some index on may
+    // carry stale indices, that index; and the lists, for closing the batch.
+    ast::SecondaryMap<std::size_t> stale_from_;
+    std::vector<ast::NodeId> stale_lists_;
     int batch_depth_ = 0;
 };
 
