@@ -344,7 +344,8 @@ std::optional<Slot> Ast::slot(NodeId id) const noexcept {
 }
 
 std::optional<NodeId> Ast::parent_id(NodeId id) const noexcept {
-    const ParentLink* link = link_of(id);
+    // Only the index of a link can go stale in a batch, never the parent.
+    const ParentLink* link = parents_.get(id);
     return link ? std::optional<NodeId>(link->parent) : std::nullopt;
 }
 
@@ -523,6 +524,11 @@ void Ast::reindex_group_children(NodeId parent, std::size_t start) {
     }
 }
 
+const ast::ChildList* Ast::live_child_list(NodeId parent) const noexcept {
+    const ast::Node* node = nodes_.get(parent);
+    return node != nullptr ? node->child_list() : nullptr;
+}
+
 void Ast::shift_group_children(NodeId parent, std::size_t start) {
     if (batch_depth_ == 0) {
         reindex_group_children(parent, start);
@@ -541,8 +547,7 @@ const ParentLink* Ast::refresh_link(NodeId id, const ParentLink* link) noexcept 
     const NodeId parent = link->parent;
     std::size_t* from = stale_from_.get(parent);
     if (from == nullptr) return link;
-    const ast::Node* parent_node = nodes_.get(parent);
-    const ast::ChildList* list = parent_node ? parent_node->child_list() : nullptr;
+    const ast::ChildList* list = live_child_list(parent);
     if (list == nullptr) return link;
     const std::size_t index = link->slot.index();
     if (index < list->size() && (*list)[index] == id) return link;
@@ -561,8 +566,7 @@ const ParentLink* Ast::refresh_link(NodeId id, const ParentLink* link) noexcept 
 void Ast::renumber_stale_lists() noexcept {
     for (const NodeId parent : stale_lists_) {
         const std::size_t* from = stale_from_.get(parent);
-        const ast::Node* parent_node = nodes_.get(parent);
-        const ast::ChildList* list = parent_node ? parent_node->child_list() : nullptr;
+        const ast::ChildList* list = live_child_list(parent);
         if (from == nullptr || list == nullptr) continue;
         for (std::size_t p = *from; p < list->size(); ++p) set_link((*list)[p], parent, Slot::group_child(p));
         stale_from_.remove(parent);

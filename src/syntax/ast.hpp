@@ -552,6 +552,8 @@ private:
     }
     const ParentLink* refresh_link(ast::NodeId id, const ParentLink* link) noexcept;
     void renumber_stale_lists() noexcept;
+    // The child list of a parent that may have been freed meanwhile.
+    const ast::ChildList* live_child_list(ast::NodeId parent) const noexcept;
 
     void set_link(ast::NodeId child, ast::NodeId parent, Slot slot) {
         parents_.insert(child, ParentLink{parent, slot});
