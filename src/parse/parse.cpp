@@ -26,36 +26,35 @@ ParseOutcome single_diagnostic(std::optional<ParseDiagnosticKind> kind, std::str
     return outcome;
 }
 
-}  // namespace
-
-ParseOutcome parse_source(const ParseContext& context, std::string_view source, const ParseConfig& config) {
-    auto lexed = build_token_stream(source);
-    if (const auto* error = std::get_if<LexError>(&lexed)) {
-        return single_diagnostic(std::nullopt, error->message(), error->span);
-    }
-    const TokenStream& tokens = std::get<TokenStream>(lexed);
-
+// One run of the grammar over the lexed source. A quiet run keeps no failures
+// and gives up (nullopt) where it would need one.
+std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string_view source, const ParseConfig& config,
+                                        const TokenStream& tokens, bool quiet) {
     ParserState state(context, config, source);
     grammar::Input input(tokens);
+    input.set_quiet(quiet);
     grammar::Grammar grammar(state, input);
     grammar::TrackedNode top;
     bool ok = false;
+    std::vector<ParseFailure> failures;
+    ParseOutcome outcome;
     try {
         ok = grammar.math_group(grammar.main_math(), top);
         if (ok && !input.at_end()) {
             input.expect(grammar::pattern::kEndOfInput);
             ok = false;
         }
+        failures = state.take_recovery_diagnostics();
+        if (!ok) failures.push_back(input.to_owned(input.take_failure()));
     } catch (const grammar::NestingTooDeep&) {
+        // A quiet run takes the same steps up to here.
         return single_diagnostic(ParseDiagnosticKind::MaxGroupDepthExceeded, std::string(kNestingTooDeep),
                                  input.here_span());
+    } catch (const grammar::QuietRunAbandoned&) {
+        return std::nullopt;
     }
 
-    std::vector<ParseFailure> failures = state.take_recovery_diagnostics();
-    ParseOutcome outcome;
-    if (!ok) {
-        failures.push_back(input.to_owned(input.take_failure()));
-    } else {
+    if (ok) {
         auto finished = grammar::TrackedNode::finish_root(std::move(top));
         for (auto& f : finished.diagnostics) failures.push_back(std::move(f));
         auto document = syntax::document::Document::from_syntax_with_spans(std::move(finished.root),
@@ -64,6 +63,7 @@ ParseOutcome parse_source(const ParseContext& context, std::string_view source, 
         document->set_parse_context_id(context.id());
         outcome.document.emplace(std::move(document).value());
     }
+    if (failures.empty()) return outcome;
 
     std::vector<RankedDiagnostic> ranked;
     ranked.reserve(failures.size());
@@ -74,6 +74,30 @@ ParseOutcome parse_source(const ParseContext& context, std::string_view source, 
     outcome.diagnostics.reserve(ranked.size());
     for (auto& r : ranked) outcome.diagnostics.push_back(std::move(r.diagnostic));
     return outcome;
+}
+
+ParseOutcome parse_tokens(const ParseContext& context, std::string_view source, const ParseConfig& config,
+                          bool quiet_first) {
+    auto lexed = build_token_stream(source);
+    if (const auto* error = std::get_if<LexError>(&lexed)) {
+        return single_diagnostic(std::nullopt, error->message(), error->span);
+    }
+    const TokenStream& tokens = std::get<TokenStream>(lexed);
+    if (quiet_first) {
+        if (auto outcome = run_grammar(context, source, config, tokens, true)) return std::move(*outcome);
+    }
+    return std::move(*run_grammar(context, source, config, tokens, false));
+}
+
+}  // namespace
+
+ParseOutcome parse_source(const ParseContext& context, std::string_view source, const ParseConfig& config) {
+    return parse_tokens(context, source, config, true);
+}
+
+ParseOutcome parse_source_keeping_failures(const ParseContext& context, std::string_view source,
+                                           const ParseConfig& config) {
+    return parse_tokens(context, source, config, false);
 }
 
 }  // namespace quorvel::parse

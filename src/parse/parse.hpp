@@ -25,4 +25,9 @@ struct ParseOutcome {
 
 ParseOutcome parse_source(const ParseContext& context, std::string_view source, const ParseConfig& config);
 
+// The same road with failures kept from the first step, as `parse_source`
+// takes it once a quiet run gave up; tests compare the two.
+ParseOutcome parse_source_keeping_failures(const ParseContext& context, std::string_view source,
+                                           const ParseConfig& config);
+
 }  // namespace quorvel::parse

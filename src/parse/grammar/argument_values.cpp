@@ -42,6 +42,7 @@ bool whole_window(Grammar& g, const Collected& c, Value&& value) {
     const Input& outer = g.input();
     const auto tokens = window_tokens(outer, c);
     Input in(tokens.data(), tokens.size(), c.start, c.end);
+    in.set_quiet(outer.quiet());
     skip_white_space(in);
     if (!value(in)) return false;
     skip_white_space(in);

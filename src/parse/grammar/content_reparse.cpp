@@ -32,6 +32,7 @@ SubParse run_window(Grammar& parent, ContentMode mode, const SpannedToken* first
     const std::string_view source = outer.source();
     ParserState state(outer.context(), outer.config(), source.substr(0, std::min(end, source.size())));
     Input in(first, count, start, end);
+    in.set_quiet(parent.input().quiet());
     Grammar grammar(state, in);
     grammar.share_argument_session(parent);
 

@@ -123,7 +123,7 @@ void merge_failure(Failure& kept, Failure&& rival) {
 
 // ---- Input: the kept failure ------------------------------------------------------
 
-void Input::add_alt(std::size_t pos, Failure&& failure) {
+void Input::add_alt_slow(std::size_t pos, Failure&& failure) {
     if (!alt_) {
         alt_.emplace(Located{pos, std::move(failure)});
     } else if (alt_->pos < pos) {
@@ -264,6 +264,7 @@ std::string Input::display(const Failure& failure) const {
 }
 
 ParseFailure Input::to_owned(const Failure& failure) const {
+    abandon_if_quiet();
     ParseFailure out;
     if (failure.custom) {
         out = ParseFailure::custom(failure.span, failure.message);

@@ -16,6 +16,12 @@
 //   label adds (label, span) to one that lies beyond it (`labelled`).
 // Positions are token indices: the end of the last consumed token is always
 // that of the token before the cursor.
+//
+// Most formulas parse without a diagnostic, and then the kept failure is
+// never read. A quiet input skips the bookkeeping; the grammar's control flow
+// does not depend on it, and every point that would read a failure (to report
+// it, or to decide how to recover) abandons the quiet run instead, so that
+// the parse is run again with failures kept.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +39,9 @@
 #include "parse/token.hpp"
 
 namespace quorvel::parse::grammar {
+
+// Thrown where a quiet run would read a failure.
+struct QuietRunAbandoned {};
 
 class Input {
 public:
@@ -92,12 +101,21 @@ public:
 
     // ---- The kept failure -----------------------------------------------------
 
+    bool quiet() const noexcept { return quiet_; }
+    void set_quiet(bool quiet) noexcept { quiet_ = quiet; }
+    // Called where the kept failure (or one taken from it) is about to be read.
+    void abandon_if_quiet() const {
+        if (quiet_) throw QuietRunAbandoned{};
+    }
+
     const std::optional<Located>& alt() const noexcept { return alt_; }
     std::optional<Located> take_alt() noexcept { return std::exchange(alt_, std::nullopt); }
     // Puts a failure back as the kept one, dropping whatever is kept now.
     void restore_alt(std::optional<Located> old) noexcept { alt_ = std::move(old); }
     // Offers a failure recorded at `pos`.
-    void add_alt(std::size_t pos, Failure&& failure);
+    void add_alt(std::size_t pos, Failure&& failure) {
+        if (!quiet_) add_alt_slow(pos, std::move(failure));
+    }
     void merge_alt(std::optional<Located>&& other) {
         if (other) add_alt(other->pos, std::move(other->failure));
     }
@@ -110,6 +128,7 @@ public:
     }
     // The token at the cursor is not what `expected` describes.
     void expect(PatternId expected) {
+        if (quiet_) return;
         if (alt_ && alt_->pos >= pos_) {
             // Most refusals meet a failure at the same point, or a farther one.
             if (alt_->pos == pos_ && !alt_->failure.custom) alt_->failure.expected.add(expected);
@@ -120,7 +139,7 @@ public:
     // The refusals of several primitives in a row at the cursor, one expecting
     // each of `ids` in turn: the same as `expect` for each.
     void expect_each(std::span<const PatternId> ids) {
-        if (ids.empty()) return;
+        if (quiet_ || ids.empty()) return;
         expect(ids.front());
         // The kept failure now lies here or farther on.
         if (alt_->pos != pos_ || alt_->failure.custom) return;
@@ -151,13 +170,15 @@ public:
     // The reason followed by its contexts.
     std::string display(const Failure& failure) const;
 
-    // The owned failure, for the tree, the recovery list and the run's result.
+    // The owned failure, for the tree, the recovery list and the run's result;
+    // a quiet run is abandoned here.
     ParseFailure to_owned(const Failure& failure) const;
     // A failure from another stream (an owned one) in the grammar's form.
     Failure from_owned(ParseFailure failure);
 
 private:
     void expect_slow(PatternId expected);
+    void add_alt_slow(std::size_t pos, Failure&& failure);
     void append_found_display(std::string& out, const Failure& failure) const;
 
     const SpannedToken* tokens_;
@@ -165,6 +186,7 @@ private:
     std::size_t source_len_;
     std::size_t window_start_ = 0;
     std::size_t pos_ = 0;
+    bool quiet_ = false;
     std::optional<Located> alt_;
     std::vector<Pattern> dynamic_patterns_;
 };

@@ -62,6 +62,7 @@ bool Grammar::math_content(MathContentKind kind, DecomposedChildren& out) {
         }
         // The item's failure is the content's; the items read so far go.
         // A bad \left delimiter keeps the position the item reached.
+        if (saw_left) in_.abandon_if_quiet();
         const bool keep_position =
             saw_left && in_.alt() && in_.alt()->failure.kind == ParseDiagnosticKind::LeftRightDelimiter;
         if (!keep_position) in_.rewind(item_start);

@@ -440,6 +440,8 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
         st_.reset_depth_peak(std::max(outer_peak, st_.depth_peak()));
         own = in_.take_alt();
         if (!ok) {
+            // Recovery reads the failure.
+            in_.abandon_if_quiet();
             RecoveryMemo::FailedAttempt failed{own, in_.pos(), rise};
             // Below the limit at this depth, it is below it at any depth that
             // keeps its groups below it; otherwise valid at this depth only.
