@@ -1,8 +1,10 @@
 // libFuzzer target: any bytes parse without a crash or a hang under each
-// combination of the recovery settings, and a document that comes out is
-// written back as LaTeX and parsed again.
+// combination of the recovery settings, with the same outcome as a parse that
+// keeps failures from the start, and a document that comes out is written
+// back as LaTeX and parsed again.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string_view>
 
@@ -26,6 +28,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         config.reject_unknown = (settings & 1) != 0;
         config.abort_on_error = (settings & 2) != 0;
         auto outcome = quorvel::parse::parse_source(fuzz_context(), source, config);
+        const auto kept = quorvel::parse::parse_source_keeping_failures(fuzz_context(), source, config);
+        const bool same = outcome.diagnostics == kept.diagnostics &&
+                          outcome.document.has_value() == kept.document.has_value() &&
+                          (!outcome.document || (outcome.document->to_syntax() == kept.document->to_syntax() &&
+                                                 outcome.document->node_spans() == kept.document->node_spans()));
+        if (!same) std::abort();
         if (!outcome.document) continue;
         auto latex = outcome.document->to_latex();
         if (latex) quorvel::parse::parse_source(fuzz_context(), *latex, config);

@@ -397,6 +397,21 @@ std::optional<Failure> invalid_left_recovery_diagnostic(const knowledge::Knowled
 // ---- The recovery item -------------------------------------------------------------------
 
 bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out) {
+    if (!recovery_) recovery_ = std::make_shared<RecoveryMemo>(in_.token_count());
+    RecoveryMemo& memo = *recovery_;
+    if (++memo.item_runs > memo.item_run_budget) throw NestingTooDeep{};
+    const std::size_t depth = st_.depth();
+    if (in_.quiet() && memo.failed.empty() && memo.failed_at_depth.empty()) {
+        // A quiet run keeps no failure and remembers no failed attempt (its
+        // first failed item ends it): only the item's own run is left.
+        const std::size_t outer_peak = st_.depth_peak();
+        st_.reset_depth_peak(depth);
+        const bool ok = run_item(rule, true, out);
+        st_.reset_depth_peak(std::max(outer_peak, st_.depth_peak()));
+        if (!ok) in_.abandon_if_quiet();
+        return true;
+    }
+
     const std::size_t p = in_.pos();
     const std::size_t first = skip_whitespace_index(in_, p);
     const SpannedToken* next = in_.token_at(first);
@@ -410,12 +425,8 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
         in_.rewind(p);
     }
 
-    if (!recovery_) recovery_ = std::make_shared<RecoveryMemo>(in_.token_count());
-    RecoveryMemo& memo = *recovery_;
-    const std::size_t depth = st_.depth();
     const std::size_t limit = st_.config().max_group_depth;
     const std::size_t key = p * 2 + (rule == ItemRule::TextAtom ? 1 : 0);
-    if (++memo.item_runs > memo.item_run_budget) throw NestingTooDeep{};
     std::optional<Input::Located> kept = in_.take_alt();
     std::optional<Input::Located> own;
     bool ok = false;
