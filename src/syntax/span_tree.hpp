@@ -22,15 +22,29 @@ using Span = parse::Span;
 
 struct SpanTree {
     Span span;
-    std::vector<SpanTree> children;
+    // A union member is destroyed only where ~SpanTree says so. Most trees
+    // are leaves or have handed their children on, and their destruction is
+    // then one test, inline: the vector's destructor never recurses into
+    // itself, so destroying a vector of span trees stays cheap too.
+    union {
+        std::vector<SpanTree> children;
+    };
 
-    SpanTree() = default;
-    explicit SpanTree(Span s) : span(s) {}
-    SpanTree(Span s, std::vector<SpanTree> kids) : span(s), children(std::move(kids)) {}
+    SpanTree() noexcept : children() {}
+    explicit SpanTree(Span s) noexcept : span(s), children() {}
+    SpanTree(Span s, std::vector<SpanTree>&& kids) noexcept : span(s), children(std::move(kids)) {}
+    SpanTree(Span s, const std::vector<SpanTree>& kids) : span(s), children() {
+        guarded([&] {
+            children.reserve(kids.size());
+            for (const SpanTree& k : kids) children.push_back(k);
+        });
+    }
 
-    SpanTree(SpanTree&&) noexcept = default;
+    SpanTree(SpanTree&& other) noexcept : span(other.span), children(std::move(other.children)) {}
     SpanTree& operator=(SpanTree&& other) noexcept {
         if (this != &other) {
+            // `other` may lie inside this tree: it stays alive in `old` until
+            // its children have been taken.
             SpanTree old(std::move(*this));
             span = other.span;
             children = std::move(other.children);
@@ -38,7 +52,9 @@ struct SpanTree {
         return *this;
     }
 
-    SpanTree(const SpanTree& other) : span(other.span) { copy_children_from(other); }
+    SpanTree(const SpanTree& other) : span(other.span), children() {
+        guarded([&] { copy_children_from(other); });
+    }
     SpanTree& operator=(const SpanTree& other) {
         if (this != &other) {
             SpanTree copy(other);
@@ -48,7 +64,7 @@ struct SpanTree {
     }
 
     ~SpanTree() {
-        if (!children.empty()) release_descendants();
+        if (children.data() != nullptr) release();
     }
 
     friend bool operator==(const SpanTree& a, const SpanTree& b) {
@@ -65,20 +81,34 @@ struct SpanTree {
     }
 
 private:
-    void release_descendants() {
-        // The descendants that have children, parents before their own
-        // descendants. Cleared from the back, each one's children are
-        // already childless, so no destructor recurses more than one level.
-        std::vector<SpanTree*> parents;
-        for (SpanTree& c : children) {
-            if (!c.children.empty()) parents.push_back(&c);
+    // Runs a step that fills `children`; if it throws, frees what it built,
+    // which no member destructor would do.
+    template <class F>
+    void guarded(F&& fill) {
+        try {
+            fill();
+        } catch (...) {
+            if (children.data() != nullptr) release();
+            throw;
         }
-        for (std::size_t i = 0; i < parents.size(); ++i) {
-            for (SpanTree& c : parents[i]->children) {
-                if (!c.children.empty()) parents.push_back(&c);
+    }
+
+    // Frees the children and all their descendants, then ends `children`.
+    [[gnu::noinline]] void release() noexcept {
+        // The descendants that hold storage, parents before their own
+        // descendants. Freed from the back, each one's children hold none
+        // any more, so no destructor does more than its inline test.
+        std::vector<SpanTree*> owners;
+        for (SpanTree& c : children) {
+            if (c.children.data() != nullptr) owners.push_back(&c);
+        }
+        for (std::size_t i = 0; i < owners.size(); ++i) {
+            for (SpanTree& c : owners[i]->children) {
+                if (c.children.data() != nullptr) owners.push_back(&c);
             }
         }
-        for (std::size_t i = parents.size(); i-- > 0;) parents[i]->children.clear();
+        for (std::size_t i = owners.size(); i-- > 0;) std::vector<SpanTree>().swap(owners[i]->children);
+        children.~vector();
     }
 
     void copy_children_from(const SpanTree& other) {

@@ -337,7 +337,7 @@ private:
         out.argument = Argument{std::move(kind), false, std::move(value)};
     }
 
-    static void fill_content(TrackedArgumentSlot& out, ArgumentKind kind, ArgValueKind value_kind, TrackedNode node) {
+    static void fill_content(TrackedArgumentSlot& out, ArgumentKind kind, ArgValueKind value_kind, TrackedNode&& node) {
         out.content_spans = node.take_span_tree();
         out.diagnostics = std::move(node.diagnostics);
         fill(out, std::move(kind), argument_content_value_for_kind(value_kind, std::move(node.node)));
@@ -635,7 +635,7 @@ bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, st
             while (is_kind(in_.peek(), TokenKind::Whitespace)) in_.bump();
         }
         const std::size_t arg_start = in_.pos();
-        TrackedArgumentSlot slot;
+        TrackedArgumentSlot& slot = out.emplace_back();
         if (!reader.read(spec, slot)) {
             Failure failure = in_.take_failure();
             Span at;
@@ -650,7 +650,6 @@ bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, st
             return scope.fail(std::move(failure));
         }
         if (slot.argument) slot.argument->no_leading_space = spec.no_leading_space;
-        out.push_back(std::move(slot));
     }
     scope.keep();
     return true;

@@ -35,8 +35,8 @@ bool Grammar::delimited_group(TrackedNode& out) {
     Delimiter right;
     if (!read_delimiter(in_, math_kb_, right)) return own_failure(in_.err_peek_or_point("invalid \\right delimiter"));
 
-    out = TrackedNode::group(ContentMode::Math, GroupKind::Delimited{std::move(left), std::move(right)},
-                             std::move(items), in_.span_since(start));
+    set_group(out, ContentMode::Math, GroupKind::Delimited{std::move(left), std::move(right)}, std::move(items),
+              in_.span_since(start));
     return true;
 }
 

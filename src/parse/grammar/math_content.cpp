@@ -48,13 +48,15 @@ bool Grammar::math_content(MathContentKind kind, DecomposedChildren& out) {
 
     // Step A: the items before any infix command.
     DecomposedChildren left;
+    // One slot for every item: a rule that succeeds writes the whole result,
+    // and pushing it leaves the slot empty again.
+    TrackedNode item;
     for (;;) {
         const std::size_t item_start = in_.pos();
         const SpannedToken* next = peek_after_ws();
         if (is_content_boundary(next)) break;
         const bool saw_left = next->token.is_control("left");
         if (left_stop_after_ws(kind)) break;
-        TrackedNode item;
         if (math_item_in(kind, item)) {
             if (in_.pos() == item_start) break;  // an item always consumes; never loop on one that does not
             left.push(std::move(item));

@@ -108,7 +108,7 @@ bool Grammar::scripted_atom(TrackedNode& out) {
             out.spans.push_back(parts.sup->take_span_tree());
             node.superscript = std::move(parts.sup->node);
         }
-        out.node = std::move(node);
+        out.node.value.emplace<SyntaxNode::Scripted>(std::move(node));
         return true;
     }
     if (!is_missing_operand(failure)) return scope.fail(std::move(failure));
@@ -161,7 +161,7 @@ Grammar::Step Grammar::scripted_components(ScriptedParts& parts, Failure& failur
         TrackedNode component;
         if (kind == TokenKind::Primes) {
             in_.bump();
-            component = TrackedNode::leaf(SyntaxNode::Prime{t->token.count()}, in_.span_since(marker));
+            set_leaf(component, SyntaxNode::Prime{t->token.count()}, in_.span_since(marker));
             primes = true;
         } else if (kind == TokenKind::Underscore) {
             in_.bump();

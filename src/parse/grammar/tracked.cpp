@@ -20,7 +20,7 @@ constexpr std::size_t kPairwiseLimit = 32;
 
 TrackedNode& TrackedNode::with_diagnostics(std::vector<ParseFailure> failures) {
     if (diagnostics.empty()) {
-        diagnostics = std::move(failures);
+        diagnostics = FailureList(std::move(failures));
     } else {
         diagnostics.reserve(diagnostics.size() + failures.size());
         for (auto& f : failures) diagnostics.push_back(std::move(f));
@@ -28,30 +28,16 @@ TrackedNode& TrackedNode::with_diagnostics(std::vector<ParseFailure> failures) {
     return *this;
 }
 
-void shift_span_tree(SpanTree& tree, std::size_t delta) {
-    std::vector<SpanTree*> pending{&tree};
-    while (!pending.empty()) {
-        SpanTree* t = pending.back();
-        pending.pop_back();
-        t->span = t->span.shifted(delta);
-        for (SpanTree& c : t->children) pending.push_back(&c);
-    }
-}
-
-void TrackedNode::offset(std::size_t delta) {
-    span = span.shifted(delta);
-    for (SpanTree& t : spans) shift_span_tree(t, delta);
-    for (ParseFailure& f : diagnostics) f = std::move(f).shifted(delta);
-}
-
-void extend_unique_diagnostics(std::vector<ParseFailure>& into, std::vector<ParseFailure> more) {
+void extend_unique_diagnostics(FailureList& into, FailureList&& more) {
     if (more.empty()) return;
+    // Nothing to match against: the list moves over whole.
     if (into.empty() && more.size() == 1) {
-        into.push_back(std::move(more.front()));
+        into = std::move(more);
         return;
     }
-    if (into.size() + more.size() <= kPairwiseLimit) {
-        for (auto& f : more) {
+    FailureList taken = std::move(more);
+    if (into.size() + taken.size() <= kPairwiseLimit) {
+        for (auto& f : taken) {
             bool seen = false;
             for (const auto& g : into) {
                 if (g.matches_tree_diagnostic(f)) {
@@ -64,9 +50,9 @@ void extend_unique_diagnostics(std::vector<ParseFailure>& into, std::vector<Pars
         return;
     }
     std::unordered_multimap<std::size_t, std::size_t> index;
-    index.reserve(into.size() + more.size());
+    index.reserve(into.size() + taken.size());
     for (std::size_t i = 0; i < into.size(); ++i) index.emplace(diagnostic_match_hash(into[i]), i);
-    for (auto& f : more) {
+    for (auto& f : taken) {
         const std::size_t h = diagnostic_match_hash(f);
         bool seen = false;
         auto [first, last] = index.equal_range(h);
@@ -84,6 +70,9 @@ void extend_unique_diagnostics(std::vector<ParseFailure>& into, std::vector<Pars
 }
 
 void DecomposedChildren::push(TrackedNode&& item) {
+    // One allocation of each for nearly every list. Smaller first blocks
+    // cost more in reallocation than they save, larger ones leave the
+    // allocator's fast cache.
     if (nodes.size() == nodes.capacity() && nodes.size() < 8) {
         nodes.reserve(8);
         spans.reserve(8);
@@ -105,41 +94,17 @@ void DecomposedChildren::append(DecomposedChildren&& more) {
     extend_unique_diagnostics(diagnostics, std::move(more.diagnostics));
 }
 
-DecomposedChildren decompose_children(std::vector<TrackedNode> items) {
-    DecomposedChildren out;
-    out.nodes.reserve(items.size());
-    out.spans.reserve(items.size());
-    for (TrackedNode& item : items) out.push(std::move(item));
-    return out;
-}
-
 DecomposedArgs decompose_args(std::vector<TrackedArgumentSlot>&& slots) {
     DecomposedArgs out;
     out.args.reserve(slots.size());
+    std::size_t contents = 0;
+    for (const TrackedArgumentSlot& slot : slots) contents += slot.content_spans ? 1 : 0;
+    out.spans.reserve(contents);
     for (TrackedArgumentSlot& slot : slots) {
         if (slot.content_spans) out.spans.push_back(std::move(*slot.content_spans));
         if (!slot.diagnostics.empty()) extend_unique_diagnostics(out.diagnostics, std::move(slot.diagnostics));
         out.args.push_back(std::move(slot.argument));
     }
-    return out;
-}
-
-TrackedNode TrackedNode::fold(ContentMode mode, std::vector<TrackedNode> items, Span span) {
-    if (items.size() == 1) {
-        TrackedNode only = std::move(items.front());
-        only.span = span;
-        return only;
-    }
-    TrackedNode out;
-    out.span = span;
-    if (items.empty()) {
-        out.node = SyntaxNode::Group{mode, GroupKind::Implicit{}, {}};
-        return out;
-    }
-    DecomposedChildren parts = decompose_children(std::move(items));
-    out.node = SyntaxNode::Group{mode, GroupKind::Implicit{}, std::move(parts.nodes)};
-    out.spans = std::move(parts.spans);
-    out.diagnostics = std::move(parts.diagnostics);
     return out;
 }
 
@@ -152,23 +117,28 @@ TrackedNode TrackedNode::fold(ContentMode mode, DecomposedChildren&& items, Span
 }
 
 TrackedNode TrackedNode::group(ContentMode mode, GroupKind kind, DecomposedChildren&& items, Span span) {
-    TrackedNode out{SyntaxNode(), span, std::move(items.spans), std::move(items.diagnostics)};
-    out.node.value.emplace<SyntaxNode::Group>(SyntaxNode::Group{mode, std::move(kind), std::move(items.nodes)});
+    TrackedNode out;
+    set_group(out, mode, std::move(kind), std::move(items), span);
     return out;
 }
 
+void set_group(TrackedNode& out, ContentMode mode, GroupKind kind, DecomposedChildren&& items, Span span) {
+    out.node.value.emplace<SyntaxNode::Group>(SyntaxNode::Group{mode, std::move(kind), std::move(items.nodes)});
+    out.span = span;
+    out.spans = std::move(items.spans);
+    out.diagnostics = std::move(items.diagnostics);
+}
+
 TrackedNode::FinishedRoot TrackedNode::finish_root(TrackedNode top) {
-    FinishedRoot out;
+    FinishedRoot out{SyntaxNode(), SpanTree(top.span, std::move(top.spans)), std::move(top.diagnostics).take()};
     if (top.node.is<SyntaxNode::Root>()) {
         out.root = std::move(top.node);
     } else if (auto* group = top.node.get_if<SyntaxNode::Group>(); group != nullptr && group->kind.is_implicit()) {
-        out.root = SyntaxNode::Root{group->mode, std::move(group->children)};
+        out.root.value.emplace<SyntaxNode::Root>(SyntaxNode::Root{group->mode, std::move(group->children)});
     } else {
         syntax::internal_error("top-level parser must finish as implicit group or root, got " +
                                syntax::debug_string(top.node));
     }
-    out.spans = SpanTree(top.span, std::move(top.spans));
-    out.diagnostics = std::move(top.diagnostics);
     return out;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <tuple>
 #include <vector>
@@ -25,11 +26,59 @@ using syntax::SyntaxNode;
 
 struct DecomposedChildren;
 
+// The failures gathered below a rule result, in order. Nearly every result
+// has none, so an empty list is one null pointer: results move and die at
+// the cost of a test.
+class FailureList {
+public:
+    FailureList() noexcept = default;
+    explicit FailureList(std::vector<ParseFailure>&& failures) {
+        if (!failures.empty()) items_ = std::make_unique<std::vector<ParseFailure>>(std::move(failures));
+    }
+    FailureList(FailureList&&) noexcept = default;
+    FailureList& operator=(FailureList&&) noexcept = default;
+    FailureList(const FailureList& other)
+        : items_(other.empty() ? nullptr : std::make_unique<std::vector<ParseFailure>>(*other.items_)) {}
+    FailureList& operator=(const FailureList& other) {
+        if (this != &other) *this = FailureList(other);
+        return *this;
+    }
+
+    bool empty() const noexcept { return items_ == nullptr || items_->empty(); }
+    std::size_t size() const noexcept { return items_ == nullptr ? 0 : items_->size(); }
+    void clear() noexcept { items_.reset(); }
+    void push_back(ParseFailure&& failure) { storage().push_back(std::move(failure)); }
+    void reserve(std::size_t n) { storage().reserve(n); }
+
+    ParseFailure* begin() noexcept { return items_ == nullptr ? nullptr : items_->data(); }
+    ParseFailure* end() noexcept { return items_ == nullptr ? nullptr : items_->data() + items_->size(); }
+    const ParseFailure* begin() const noexcept { return items_ == nullptr ? nullptr : items_->data(); }
+    const ParseFailure* end() const noexcept { return items_ == nullptr ? nullptr : items_->data() + items_->size(); }
+    ParseFailure& operator[](std::size_t i) noexcept { return (*items_)[i]; }
+    const ParseFailure& operator[](std::size_t i) const noexcept { return (*items_)[i]; }
+
+    // The failures as a vector; the list is left empty.
+    std::vector<ParseFailure> take() && {
+        std::vector<ParseFailure> out;
+        if (items_ != nullptr) out = std::move(*items_);
+        items_.reset();
+        return out;
+    }
+
+private:
+    std::vector<ParseFailure>& storage() {
+        if (items_ == nullptr) items_ = std::make_unique<std::vector<ParseFailure>>();
+        return *items_;
+    }
+
+    std::unique_ptr<std::vector<ParseFailure>> items_;
+};
+
 struct TrackedNode {
     SyntaxNode node;
     Span span;
     std::vector<SpanTree> spans;
-    std::vector<ParseFailure> diagnostics;
+    FailureList diagnostics;
 
     // A node without children and failures.
     static TrackedNode leaf(SyntaxNode node, Span span) {
@@ -40,17 +89,13 @@ struct TrackedNode {
     }
 
     // The node's own span tree; the node keeps its exchange node.
-    SpanTree take_span_tree() { return SpanTree(span, std::move(spans)); }
+    SpanTree take_span_tree() noexcept { return SpanTree(span, std::move(spans)); }
 
     // Appends failures after the node's own, duplicates included.
     TrackedNode& with_diagnostics(std::vector<ParseFailure> failures);
 
-    // Moves every span of the node, of its span trees and of its failures.
-    void offset(std::size_t delta);
-
     // A content list made one node: an empty implicit group, the single item
     // itself (with `span`), or an implicit group of the items.
-    static TrackedNode fold(ContentMode mode, std::vector<TrackedNode> items, Span span);
     static TrackedNode fold(ContentMode mode, DecomposedChildren&& items, Span span);
     // The group of a content list with the given mode, kind and span.
     static TrackedNode group(ContentMode mode, syntax::syntax_node::GroupKind kind, DecomposedChildren&& items,
@@ -75,13 +120,18 @@ void set_leaf(TrackedNode& out, V value, Span span) {
     out.diagnostics.clear();
 }
 
+// Makes `out` the group of a content list, built in place (see
+// `TrackedNode::group`).
+void set_group(TrackedNode& out, ContentMode mode, syntax::syntax_node::GroupKind kind, DecomposedChildren&& items,
+               Span span);
+
 // One read argument slot: the argument (none for an optional slot that was
 // not written), the span tree of its content when the value is content, and
 // the slot's failures.
 struct TrackedArgumentSlot {
     std::optional<syntax::syntax_node::Argument> argument;
     std::optional<SpanTree> content_spans;
-    std::vector<ParseFailure> diagnostics;
+    FailureList diagnostics;
 };
 
 // Items in the form a group needs them: their nodes, one span tree each, and
@@ -89,7 +139,7 @@ struct TrackedArgumentSlot {
 struct DecomposedChildren {
     std::vector<SyntaxNode> nodes;
     std::vector<SpanTree> spans;
-    std::vector<ParseFailure> diagnostics;
+    FailureList diagnostics;
 
     bool empty() const noexcept { return nodes.empty(); }
     std::size_t size() const noexcept { return nodes.size(); }
@@ -102,21 +152,16 @@ struct DecomposedChildren {
         return nodes.empty() ? empty : Span{spans.front().span.start, spans.back().span.end};
     }
 };
-// The items' nodes, one span tree each, and their failures without duplicates.
-DecomposedChildren decompose_children(std::vector<TrackedNode> items);
 
 struct DecomposedArgs {
     syntax::SyntaxNode::ArgumentSlots args;
     std::vector<SpanTree> spans;  // one per content-bearing slot
-    std::vector<ParseFailure> diagnostics;
+    FailureList diagnostics;
 };
 DecomposedArgs decompose_args(std::vector<TrackedArgumentSlot>&& slots);
 
 // Appends the failures of `more` that no failure of `into` (those appended by
-// this call included) matches as a tree diagnostic.
-void extend_unique_diagnostics(std::vector<ParseFailure>& into, std::vector<ParseFailure> more);
-
-// Every span of the tree moved by `delta`.
-void shift_span_tree(SpanTree& tree, std::size_t delta);
+// this call included) matches as a tree diagnostic; `more` is left empty.
+void extend_unique_diagnostics(FailureList& into, FailureList&& more);
 
 }  // namespace quorvel::parse::grammar
