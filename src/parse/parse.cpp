@@ -7,7 +7,6 @@
 #include "parse/grammar/grammar.hpp"
 #include "parse/grammar/stack_guard.hpp"
 #include "parse/parser_state.hpp"
-#include "syntax/internal_error.hpp"
 
 namespace quorvel::parse {
 
@@ -57,11 +56,9 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
     if (ok) {
         auto finished = grammar::TrackedNode::finish_root(std::move(top));
         for (auto& f : finished.diagnostics) failures.push_back(std::move(f));
-        auto document = syntax::document::Document::from_syntax_with_spans(std::move(finished.root),
-                                                                           std::move(finished.spans));
-        if (!document) syntax::internal_error("parser must produce a syntax root accepted by Document");
-        document->set_parse_context_id(context.id());
-        outcome.document.emplace(std::move(document).value());
+        outcome.document.emplace(
+            syntax::document::Document::from_parsed_syntax(std::move(finished.root), std::move(finished.spans)));
+        outcome.document->set_parse_context_id(context.id());
     }
     if (failures.empty()) return outcome;
 

@@ -302,7 +302,7 @@ std::vector<NodeId> edge_ids(const Node& node) {
 // Reading
 
 Ast Ast::with_root_mode(ContentMode mode) {
-    Ast ast;
+    Ast ast(1);
     ast.root_ = ast.nodes_.insert(Node::Root{{}, mode});
     return ast;
 }

@@ -345,6 +345,10 @@ void for_each_edge(const ast::Node& node, F&& fn) {
     }
 }
 
+namespace document {
+class Document;
+}  // namespace document
+
 class Ast {
 public:
     // ---- Construction ----------------------------------------------------
@@ -359,23 +363,6 @@ public:
     // The same, moving names, texts and argument values out of `root` and
     // freeing its subtrees on the way: `root` is left an empty shell.
     static Ast from_syntax_root(SyntaxNode&& root);
-
-    // What one build records beside the arena.
-    struct SyntaxBuildRecord {
-        // In: the number of nodes, when known, so the maps grow once.
-        std::size_t node_count = 0;
-        // Out: the spans of the built nodes, when a span tree was given.
-        ast::SecondaryMap<Span> node_spans;
-        // Out: whether an Error node was built.
-        bool has_error = false;
-    };
-    // The build with the source spans of a span tree of the same shape: a
-    // node's k-th part (in edge order) takes the k-th span child; a part left
-    // without one gets no span, nor does anything below it.
-    static Ast from_syntax_root(const SyntaxNode& root, const SpanTree* spans, SyntaxBuildRecord& record);
-    // The same, taking both trees apart on the way (see the one-argument
-    // form); `spans` is left an empty shell too.
-    static Ast from_syntax_root(SyntaxNode&& root, SpanTree&& spans, SyntaxBuildRecord& record);
     // Validates (from the top, mode none) and builds; the first failure of
     // the validation walk is returned instead of an arena.
     static std::variant<Ast, FromSyntaxError> from_syntax(const SyntaxNode& root);
@@ -536,10 +523,24 @@ public:
 
 private:
     Ast() = default;
+    // An arena with no node at all, room for `capacity`: only for a build.
     explicit Ast(std::size_t capacity) : nodes_(capacity) {}
 
     template <class Tree, class Spans>
     friend class ArenaBuilder;
+    friend class document::Document;
+
+    // Builds an exchange tree of `node_count` nodes (the Root included) into
+    // this arena, fresh from `Ast(node_count)`; a wrong count costs only
+    // regrowth. With a span tree of the same shape, a node's k-th part (in
+    // edge order) takes the k-th span child into `node_spans`; a part left
+    // without one gets no span, nor does anything below it. The moving form
+    // takes both trees apart on the way, leaving empty shells. Returns
+    // whether an Error node was built.
+    bool build_from_syntax(const SyntaxNode& root, std::size_t node_count, const SpanTree* spans,
+                           ast::SecondaryMap<Span>* node_spans);
+    bool build_from_syntax(SyntaxNode&& root, std::size_t node_count, SpanTree* spans,
+                           ast::SecondaryMap<Span>* node_spans);
 
     ast::Node& node_mut(ast::NodeId id);
     static void push_children_reversed(const ast::Node& node, std::vector<ast::NodeId>& stack);

@@ -204,19 +204,31 @@ std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& top_node,
 
 namespace {
 
+// The variant index of the last exchange kind that can own parts.
+constexpr std::size_t kLastOwnerIndex = 6;
+static_assert(std::is_same_v<std::variant_alternative_t<kLastOwnerIndex, SyntaxNode::Value>, SyntaxNode::Scripted>);
+static_assert(std::is_same_v<std::variant_alternative_t<kLastOwnerIndex + 1, SyntaxNode::Value>, SyntaxNode::Error>);
+
 [[noreturn]] void missing_child() { unreachable("SyntaxNode is missing a required child"); }
 
-ast::ChildList placeholder_list(std::size_t count) {
+// An empty child list with room for `count` ids, which arrive in order.
+ast::ChildList child_list(std::size_t count) {
     ast::ChildList list;
     list.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) list.push_back(NodeId{});
     return list;
 }
 
-// Points the parent's field for `slot` at `child`.
+// The child list of a Root or Group.
+ast::ChildList& list_of(Node& node) {
+    if (auto* g = node.get_if<Node::Group>()) return g->children;
+    return std::get<Node::Root>(node.value).children;
+}
+
+// Points the parent's field for `slot` at `child`; group children arrive in
+// order, so each is appended.
 void fill_field(Node& parent, Slot slot, NodeId child) {
     switch (slot.kind()) {
-        case Slot::Kind::GroupChild: (*parent.child_list())[slot.index()] = child; break;
+        case Slot::Kind::GroupChild: list_of(parent).push_back(child); break;
         case Slot::Kind::Argument: *(*parent.args())[slot.index()]->value.content_ptr() = child; break;
         case Slot::Kind::ScriptBase: std::get<Node::Scripted>(parent.value).base = child; break;
         case Slot::Kind::ScriptSub: std::get<Node::Scripted>(parent.value).subscript = child; break;
@@ -227,178 +239,293 @@ void fill_field(Node& parent, Slot slot, NodeId child) {
     }
 }
 
+// A stack that keeps its first N entries in a plain array and spills the
+// rest to the heap; unlike SmallVector, a push inlines to a store.
+template <class T, std::size_t N>
+class InlineStack {
+    static_assert(std::is_trivially_copyable_v<T>);
+
+public:
+    bool empty() const noexcept { return size_ == 0; }
+    void push(const T& value) {
+        if (size_ < N) {
+            inline_[size_++] = value;
+        } else {
+            spill_.push_back(value);
+            ++size_;
+        }
+    }
+    // Entries in the spill are newer than all inline ones.
+    T& top() noexcept { return size_ > N ? spill_.back() : inline_[size_ - 1]; }
+    void pop() noexcept {
+        if (size_ > N) spill_.pop_back();
+        --size_;
+    }
+
+private:
+    std::size_t size_ = 0;
+    T inline_[N];
+    std::vector<T> spill_;
+};
+
 }  // namespace
 
-// One top-down walk from an exchange tree to a new arena. `Tree` is
+std::size_t count_syntax_nodes(const SyntaxNode& top) {
+    // Nodes whose parts are still to be counted; the order does not matter.
+    InlineStack<const SyntaxNode*, 64> owners;
+    std::size_t count = 1;
+    auto push = [&owners](const SyntaxNode* node) {
+        if (node->value.index() <= kLastOwnerIndex) owners.push(node);
+    };
+    auto add = [&](const SyntaxNode* child) {
+        if (child == nullptr) return;
+        ++count;
+        push(child);
+    };
+    auto add_args = [&](const SyntaxNode::ArgumentSlots& args) {
+        for (const auto& slot : args) {
+            if (slot) add(slot->value.content());
+        }
+    };
+    push(&top);
+    while (!owners.empty()) {
+        const SyntaxNode* node = owners.top();
+        owners.pop();
+        switch (node->kind()) {
+            case NodeKind::Root:
+            case NodeKind::Group: {
+                // Lists hold nearly all nodes.
+                const auto& list = node->kind() == NodeKind::Root ? std::get<SyntaxNode::Root>(node->value).children
+                                                                  : std::get<SyntaxNode::Group>(node->value).children;
+                count += list.size();
+                for (const SyntaxNode& child : list) push(&child);
+                break;
+            }
+            case NodeKind::Command: add_args(std::get<SyntaxNode::Command>(node->value).args); break;
+            case NodeKind::Declarative: add_args(std::get<SyntaxNode::Declarative>(node->value).args); break;
+            case NodeKind::Infix: {
+                const auto& v = std::get<SyntaxNode::Infix>(node->value);
+                add(v.left.get());
+                add(v.right.get());
+                add_args(v.args);
+                break;
+            }
+            case NodeKind::Environment: {
+                const auto& v = std::get<SyntaxNode::Environment>(node->value);
+                add(v.body.get());
+                add_args(v.args);
+                break;
+            }
+            case NodeKind::Scripted: {
+                const auto& v = std::get<SyntaxNode::Scripted>(node->value);
+                add(v.base.get());
+                add(v.subscript.get());
+                add(v.superscript.get());
+                break;
+            }
+            default: break;
+        }
+    }
+    return count;
+}
+
+// One top-down walk from an exchange tree into a fresh arena. `Tree` is
 // `const SyntaxNode` to copy values out of the tree, or `SyntaxNode` to move
 // them out and free each subtree once it has been built; `Spans` is likewise
 // `const SpanTree` to read the span tree, or `SpanTree` to free it too.
 //
-// Each node is stored with placeholder child ids, which its children fill in
-// as they are stored; nodes take their slots in pre-order of the edges. The
-// walk keeps one frame per node on the current path, holding where in the
-// node's parts it stands, so its stack grows with the depth only.
+// Nodes take their slots in pre-order of the edges; a node is stored before
+// its parts, which fill in its child ids as they are stored. The walk keeps
+// one frame per node on the current path, holding where in the node's parts
+// it stands, so its stack grows with the depth only.
 template <class Tree, class Spans>
 class ArenaBuilder {
     static constexpr bool kTake = !std::is_const_v<Tree>;
     static constexpr bool kTakeSpans = !std::is_const_v<Spans>;
     using Slots = std::conditional_t<kTake, SyntaxNode::ArgumentSlots, const SyntaxNode::ArgumentSlots>;
+    using Children = std::conditional_t<kTake, std::vector<SyntaxNode>, const std::vector<SyntaxNode>>;
 
 public:
-    ArenaBuilder(Ast::SyntaxBuildRecord* record, Spans* spans)
-        : ast_(record != nullptr ? record->node_count : 0), record_(record), spans_(spans) {}
+    ArenaBuilder(Ast& ast, ast::SecondaryMap<Span>* node_spans) : ast_(ast), node_spans_(node_spans) {}
 
-    Ast build(Tree& root) {
+    bool build(Tree& root, std::size_t node_count, Spans* spans) {
         auto* r = root.template get_if<SyntaxNode::Root>();
         if (r == nullptr) unreachable("from_syntax_root expects a SyntaxNode::Root");
-        if (record_ != nullptr && record_->node_count > 0) {
-            ast_.parents_.reserve(record_->node_count);
-            if (spans_ != nullptr) record_->node_spans.reserve(record_->node_count);
-        }
-        ast_.root_ = ast_.nodes_.insert(Node::Root{placeholder_list(r->children.size()), r->mode});
-        if (spans_ != nullptr) record_->node_spans.insert(ast_.root_, spans_->span);
-        frames_.push_back(Frame{&root, ast_.root_, spans_});
-
-        while (!frames_.empty()) {
-            Frame& frame = frames_.back();
-            Tree* child = nullptr;
-            Slot slot;
-            if (!next_part(frame, child, slot)) {
-                if constexpr (kTake) release_parts(*frame.src);
-                if constexpr (kTakeSpans) {
-                    if (frame.spans != nullptr) std::vector<SpanTree>().swap(frame.spans->children);
-                }
-                frames_.pop_back();
-                continue;
-            }
-            if (child == nullptr) missing_child();
-            if (slot.kind() == Slot::Kind::EnvBody && !child->template is<SyntaxNode::Group>()) {
-                internal_error("Environment body must be a Group node");
-            }
-            Spans* child_spans = nullptr;
-            if (frame.spans != nullptr && frame.part < frame.spans->children.size()) {
-                child_spans = &frame.spans->children[frame.part];
-            }
-            ++frame.part;
-            const NodeId parent = frame.id;  // `frame` dies with the push below
-
-            NodeId id = ast_.nodes_.insert_with([&] { return shallow_node(*child); });
-            fill_field(*ast_.nodes_.get(parent), slot, id);  // the parent was stored just before
-            ast_.set_link(id, parent, slot);
-            if (child_spans != nullptr) record_->node_spans.insert(id, child_spans->span);
-            if (has_parts(*child)) frames_.push_back(Frame{child, id, child_spans});
-        }
-        return std::move(ast_);
+        if (node_spans_ == nullptr) spans = nullptr;
+        // The root has no parent link: a lone root needs no entries.
+        if (node_count > 1) ast_.parents_.presize(node_count);
+        if (spans != nullptr) node_spans_->presize(node_count);
+        ast_.root_ = ast_.nodes_.append_with([&] { return Node(Node::Root{child_list(r->children.size()), r->mode}); });
+        if (spans != nullptr) node_spans_->insert(ast_.root_, spans->span);
+        frames_.push(frame(&root, spans, ast_.root_));
+        while (!frames_.empty()) step();
+        return has_error_;
     }
 
 private:
+    // Plain data without initializers: the stack's inline array of frames
+    // is then left as it is until used.
     struct Frame {
         Tree* src;
-        NodeId id;
         Spans* spans;
+        NodeId id;
         // The position among the node's parts: a phase (operand, arguments,
         // body, script) and an index within it.
-        std::uint32_t phase = 0;
-        std::uint32_t index = 0;
+        std::uint32_t phase;
+        std::uint32_t index;
         // How many parts were taken, for the span children.
-        std::uint32_t part = 0;
+        std::uint32_t part;
     };
+    static Frame frame(Tree* src, Spans* spans, NodeId id) { return Frame{src, spans, id, 0, 0, 0}; }
 
-    static bool has_parts(const SyntaxNode& node) {
-        switch (node.kind()) {
-            case NodeKind::Group: return !std::get<SyntaxNode::Group>(node.value).children.empty();
-            case NodeKind::Command:
-            case NodeKind::Declarative: return !node.args()->empty();
-            case NodeKind::Infix:
-            case NodeKind::Environment:
-            case NodeKind::Scripted: return true;
-            default: return false;
-        }
-    }
-
-    // The next content argument from `index` on.
-    static bool next_argument(Slots& args, std::uint32_t& index, Tree*& child, Slot& slot) {
-        while (index < args.size()) {
-            const std::uint32_t i = index++;
-            auto& arg = args[i];
-            if (!arg || !arg->value.is_content()) continue;
-            child = arg->value.content();
-            slot = Slot::argument(i);
-            return true;
-        }
-        return false;
-    }
-
-    // The next part of the frame's node in edge order; false when none is left.
-    static bool next_part(Frame& f, Tree*& child, Slot& slot) {
+    // Stores the next part of the top frame's node, or pops the frame when
+    // none is left.
+    void step() {
+        Frame& f = frames_.top();
         auto& value = f.src->value;
         switch (f.src->kind()) {
             case NodeKind::Root:
             case NodeKind::Group: {
-                auto& children = f.src->template is<SyntaxNode::Root>()
-                                     ? std::get<SyntaxNode::Root>(value).children
-                                     : std::get<SyntaxNode::Group>(value).children;
-                if (f.index >= children.size()) return false;
-                slot = Slot::group_child(f.index);
-                child = &children[f.index++];
-                return true;
+                // Most parts are leaves in a list: take them in one go.
+                // The frame's fields are kept in locals: the stores below
+                // could alias them.
+                Children& children = f.src->kind() == NodeKind::Root ? std::get<SyntaxNode::Root>(value).children
+                                                                      : std::get<SyntaxNode::Group>(value).children;
+                Tree* const first = children.data();
+                const std::size_t count = children.size();
+                Spans* const span_first = f.spans != nullptr ? f.spans->children.data() : nullptr;
+                const std::size_t span_count = f.spans != nullptr ? f.spans->children.size() : 0;
+                const NodeId parent = f.id;
+                for (std::uint32_t i = f.index; i < count; ++i) {
+                    Tree& child = first[i];
+                    Spans* child_spans = i < span_count ? span_first + i : nullptr;
+                    const bool owner = has_parts(child);
+                    const NodeId id = store(child, parent, Slot::group_child(i), child_spans);
+                    list_of(ast_.nodes_.occupied(parent.index)).push_back(id);
+                    if (owner) {
+                        f.index = i + 1;
+                        f.part = i + 1;
+                        frames_.push(frame(&child, child_spans, id));
+                        return;
+                    }
+                }
+                break;
             }
+            // Parts that are leaves are taken in one go; a part with parts
+            // of its own pushes its frame, and the walk goes on there.
             case NodeKind::Command:
-            case NodeKind::Declarative: return next_argument(*f.src->args(), f.index, child, slot);
+            case NodeKind::Declarative: {
+                auto& args = *f.src->args();
+                while (Tree* child = next_argument(f, args)) {
+                    if (take_part(f, child, Slot::argument(f.index - 1))) return;
+                }
+                break;
+            }
             case NodeKind::Infix: {
                 auto& v = std::get<SyntaxNode::Infix>(value);
                 if (f.phase == 0) {
                     f.phase = 1;
-                    child = v.left.get();
-                    slot = Slot::infix_left();
-                    return true;
+                    if (take_part(f, v.left.get(), Slot::infix_left())) return;
                 }
                 if (f.phase == 1) {
-                    if (next_argument(v.args, f.index, child, slot)) return true;
+                    while (Tree* child = next_argument(f, v.args)) {
+                        if (take_part(f, child, Slot::argument(f.index - 1))) return;
+                    }
                     f.phase = 2;
-                    child = v.right.get();
-                    slot = Slot::infix_right();
-                    return true;
+                    if (take_part(f, v.right.get(), Slot::infix_right())) return;
                 }
-                return false;
+                break;
             }
             case NodeKind::Environment: {
                 auto& v = std::get<SyntaxNode::Environment>(value);
                 if (f.phase == 0) {
-                    if (next_argument(v.args, f.index, child, slot)) return true;
+                    while (Tree* child = next_argument(f, v.args)) {
+                        if (take_part(f, child, Slot::argument(f.index - 1))) return;
+                    }
                     f.phase = 1;
-                    child = v.body.get();
-                    slot = Slot::env_body();
-                    return true;
+                    if (v.body && !v.body->template is<SyntaxNode::Group>()) {
+                        internal_error("Environment body must be a Group node");
+                    }
+                    if (take_part(f, v.body.get(), Slot::env_body())) return;
                 }
-                return false;
+                break;
             }
             case NodeKind::Scripted: {
                 auto& v = std::get<SyntaxNode::Scripted>(value);
                 if (f.phase == 0) {
                     f.phase = 1;
-                    child = v.base.get();
-                    slot = Slot::script_base();
-                    return true;
+                    if (take_part(f, v.base.get(), Slot::script_base())) return;
                 }
                 if (f.phase == 1) {
                     f.phase = 2;
-                    if (v.subscript) {
-                        child = v.subscript.get();
-                        slot = Slot::script_sub();
-                        return true;
-                    }
+                    if (v.subscript && take_part(f, v.subscript.get(), Slot::script_sub())) return;
                 }
                 if (f.phase == 2) {
                     f.phase = 3;
-                    if (v.superscript) {
-                        child = v.superscript.get();
-                        slot = Slot::script_sup();
-                        return true;
-                    }
+                    if (v.superscript && take_part(f, v.superscript.get(), Slot::script_sup())) return;
                 }
-                return false;
+                break;
             }
+            default: break;
+        }
+        if constexpr (kTake) release_parts(*f.src);
+        if constexpr (kTakeSpans) {
+            if (f.spans != nullptr) std::vector<SpanTree>().swap(f.spans->children);
+        }
+        frames_.pop();
+    }
+
+    // The span child of the frame's next part, if any.
+    static Spans* next_spans(Frame& f) {
+        const std::uint32_t part = f.part++;
+        if (f.spans == nullptr || part >= f.spans->children.size()) return nullptr;
+        return &f.spans->children[part];
+    }
+
+    // Stores one node with its parent link and span; its child ids come later.
+    [[gnu::always_inline]] NodeId store(Tree& child, NodeId parent, Slot slot, Spans* child_spans) {
+        NodeId id;
+        if (const auto* c = child.template get_if<SyntaxNode::Char>()) {
+            id = ast_.nodes_.append_with([c] { return Node(Node::Char{c->value}); });
+        } else {
+            id = ast_.nodes_.append_with([&] { return shallow_node(child); });
+        }
+        ast_.parents_.insert(id, ParentLink{parent, slot});
+        if (child_spans != nullptr) node_spans_->insert(id, child_spans->span);
+        return id;
+    }
+
+    // Stores `child` as the frame's part in `slot`; true when it has parts
+    // of its own, whose frame was pushed (which invalidates `f`).
+    bool take_part(Frame& f, Tree* child, Slot slot) {
+        if (child == nullptr) missing_child();
+        Spans* child_spans = next_spans(f);
+        const NodeId id = store(*child, f.id, slot, child_spans);
+        // The parent is looked up again: the store may have moved it.
+        fill_field(ast_.nodes_.occupied(f.id.index), slot, id);
+        if (!has_parts(*child)) return false;
+        frames_.push(frame(child, child_spans, id));
+        return true;
+    }
+
+    // The next content argument from the frame's index on, which is left
+    // just past it; null when none is left.
+    static Tree* next_argument(Frame& f, Slots& args) {
+        while (f.index < args.size()) {
+            auto& arg = args[f.index++];
+            if (arg && arg->value.is_content()) return arg->value.content();
+        }
+        return nullptr;
+    }
+
+    static bool has_parts(const SyntaxNode& node) {
+        switch (node.kind()) {
+            case NodeKind::Group: return !std::get<SyntaxNode::Group>(node.value).children.empty();
+            case NodeKind::Command: return !std::get<SyntaxNode::Command>(node.value).args.empty();
+            case NodeKind::Declarative: return !std::get<SyntaxNode::Declarative>(node.value).args.empty();
+            case NodeKind::Infix:
+            case NodeKind::Environment:
+            case NodeKind::Scripted: return true;
             default: return false;
         }
     }
@@ -428,8 +555,8 @@ private:
                 v.superscript.reset();
                 break;
             }
-            case NodeKind::Command:
-            case NodeKind::Declarative: node.args()->clear(); break;
+            case NodeKind::Command: std::get<SyntaxNode::Command>(node.value).args.clear(); break;
+            case NodeKind::Declarative: std::get<SyntaxNode::Declarative>(node.value).args.clear(); break;
             default: break;
         }
     }
@@ -444,7 +571,31 @@ private:
         }
     }
 
-    ast::ArgumentSlots shallow_args(Slots& src) {
+    static ast::ArgumentValue shallow_value(std::conditional_t<kTake, sn::ArgumentValue, const sn::ArgumentValue>& src) {
+        auto& v = src.value;
+        switch (v.index()) {
+            // Content values get their node when it is built; a missing one
+            // is refused now, before anything below the node is built.
+            case 0:
+                if (std::get<0>(v).node.get() == nullptr) missing_child();
+                return ast::ArgumentValue::MathContent{};
+            case 1:
+                if (std::get<1>(v).node.get() == nullptr) missing_child();
+                return ast::ArgumentValue::TextContent{};
+            case 2:
+                if (std::get<2>(v).node.get() == nullptr) missing_child();
+                return ast::ArgumentValue::OperatorNameContent{};
+            case 3: return ast::ArgumentValue::Delimiter{take(std::get<sn::ArgumentValue::Delimiter>(v).value)};
+            case 4: return ast::ArgumentValue::CSName{take(std::get<sn::ArgumentValue::CSName>(v).value)};
+            case 5: return ast::ArgumentValue::Dimension{take(std::get<sn::ArgumentValue::Dimension>(v).value)};
+            case 6: return ast::ArgumentValue::Integer{take(std::get<sn::ArgumentValue::Integer>(v).value)};
+            case 7: return ast::ArgumentValue::KeyVal{take(std::get<sn::ArgumentValue::KeyVal>(v).value)};
+            case 8: return ast::ArgumentValue::Column{take(std::get<sn::ArgumentValue::Column>(v).value)};
+            default: return ast::ArgumentValue::Boolean{std::get<sn::ArgumentValue::Boolean>(v).value};
+        }
+    }
+
+    static ast::ArgumentSlots shallow_args(Slots& src) {
         ast::ArgumentSlots out;
         out.reserve(src.size());
         for (auto& slot : src) {
@@ -452,49 +603,19 @@ private:
                 out.emplace_back();
                 continue;
             }
-            ast::Argument& arg = out.emplace_back(std::in_place).value();
-            arg.kind = take(slot->kind);
-            arg.no_leading_space = slot->no_leading_space;
-            auto& v = slot->value.value;
-            switch (v.index()) {
-                // Content values get their node when it is built; a missing
-                // one is refused now, before anything below the node is built.
-                case 0:
-                case 1:
-                case 2: {
-                    if (slot->value.content() == nullptr) missing_child();
-                    if (v.index() == 0) arg.value = ast::ArgumentValue::MathContent{};
-                    if (v.index() == 1) arg.value = ast::ArgumentValue::TextContent{};
-                    if (v.index() == 2) arg.value = ast::ArgumentValue::OperatorNameContent{};
-                    break;
-                }
-                case 3:
-                    arg.value = ast::ArgumentValue::Delimiter{take(std::get<sn::ArgumentValue::Delimiter>(v).value)};
-                    break;
-                case 4: arg.value = ast::ArgumentValue::CSName{take(std::get<sn::ArgumentValue::CSName>(v).value)}; break;
-                case 5:
-                    arg.value = ast::ArgumentValue::Dimension{take(std::get<sn::ArgumentValue::Dimension>(v).value)};
-                    break;
-                case 6:
-                    arg.value = ast::ArgumentValue::Integer{take(std::get<sn::ArgumentValue::Integer>(v).value)};
-                    break;
-                case 7: arg.value = ast::ArgumentValue::KeyVal{take(std::get<sn::ArgumentValue::KeyVal>(v).value)}; break;
-                case 8: arg.value = ast::ArgumentValue::Column{take(std::get<sn::ArgumentValue::Column>(v).value)}; break;
-                default:
-                    arg.value = ast::ArgumentValue::Boolean{std::get<sn::ArgumentValue::Boolean>(v).value};
-                    break;
-            }
+            out.emplace_back(std::in_place, ast::Argument{take(slot->kind), slot->no_leading_space, shallow_value(slot->value)});
         }
         return out;
     }
 
-    // The arena value of one exchange node, its child ids still placeholders.
+    // The arena value of one exchange node, without its child ids.
     Node shallow_node(Tree& src) {
         auto& s = src.value;
         switch (src.kind()) {
+            case NodeKind::Char: return Node::Char{std::get<SyntaxNode::Char>(s).value};
             case NodeKind::Group: {
                 auto& v = std::get<SyntaxNode::Group>(s);
-                return Node::Group{placeholder_list(v.children.size()), take(v.kind), v.mode};
+                return Node::Group{child_list(v.children.size()), take(v.kind), v.mode};
             }
             case NodeKind::Command: {
                 auto& v = std::get<SyntaxNode::Command>(s);
@@ -524,43 +645,53 @@ private:
             }
             case NodeKind::Error: {
                 auto& v = std::get<SyntaxNode::Error>(s);
-                if (record_ != nullptr) record_->has_error = true;
+                has_error_ = true;
                 return Node::Error{take(v.message), take(v.snippet)};
             }
             case NodeKind::Prime: return Node::Prime{std::get<SyntaxNode::Prime>(s).count};
             case NodeKind::Text: return Node::Text{take(std::get<SyntaxNode::Text>(s).value)};
-            case NodeKind::Char: return Node::Char{std::get<SyntaxNode::Char>(s).value};
             case NodeKind::ActiveSpace: return Node::ActiveSpace{};
             default: unreachable("nested SyntaxNode::Root");
         }
     }
 
-    Ast ast_;
-    Ast::SyntaxBuildRecord* record_;
-    Spans* spans_;
+    Ast& ast_;
+    ast::SecondaryMap<Span>* node_spans_;
+    bool has_error_ = false;
     // The path from the root; most trees are shallow enough to keep it inline.
-    SmallVector<Frame, 16> frames_;
+    InlineStack<Frame, 16> frames_;
 };
 
+bool Ast::build_from_syntax(const SyntaxNode& root, std::size_t node_count, const SpanTree* spans,
+                            ast::SecondaryMap<Span>* node_spans) {
+    return ArenaBuilder<const SyntaxNode, const SpanTree>(*this, node_spans).build(root, node_count, spans);
+}
+
+bool Ast::build_from_syntax(SyntaxNode&& root, std::size_t node_count, SpanTree* spans,
+                            ast::SecondaryMap<Span>* node_spans) {
+    return ArenaBuilder<SyntaxNode, SpanTree>(*this, node_spans).build(root, node_count, spans);
+}
+
 Ast Ast::from_syntax_root(const SyntaxNode& root) {
-    return ArenaBuilder<const SyntaxNode, const SpanTree>(nullptr, nullptr).build(root);
+    const std::size_t count = count_syntax_nodes(root);
+    Ast ast(count);
+    ast.build_from_syntax(root, count, nullptr, nullptr);
+    return ast;
 }
 
 Ast Ast::from_syntax_root(SyntaxNode&& root) {
-    return ArenaBuilder<SyntaxNode, const SpanTree>(nullptr, nullptr).build(root);
-}
-
-Ast Ast::from_syntax_root(const SyntaxNode& root, const SpanTree* spans, SyntaxBuildRecord& record) {
-    return ArenaBuilder<const SyntaxNode, const SpanTree>(&record, spans).build(root);
-}
-
-Ast Ast::from_syntax_root(SyntaxNode&& root, SpanTree&& spans, SyntaxBuildRecord& record) {
-    return ArenaBuilder<SyntaxNode, SpanTree>(&record, &spans).build(root);
+    const std::size_t count = count_syntax_nodes(root);
+    Ast ast(count);
+    ast.build_from_syntax(std::move(root), count, nullptr, nullptr);
+    return ast;
 }
 
 std::variant<Ast, FromSyntaxError> Ast::from_syntax(const SyntaxNode& root) {
-    if (auto error = validate_syntax(root, std::nullopt, true)) return *error;
-    return from_syntax_root(root);
+    std::size_t count = 0;
+    if (auto error = validate_syntax(root, std::nullopt, true, count)) return *error;
+    Ast ast(count);
+    ast.build_from_syntax(root, count, nullptr, nullptr);
+    return ast;
 }
 
 // ---------------------------------------------------------------------------

@@ -25,6 +25,10 @@ std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& node,
                                                std::optional<ContentMode> mode, bool top,
                                                std::size_t& node_count);
 
+// The number of nodes of an exchange tree, `top` included. Missing
+// children are skipped, so any tree can be counted.
+std::size_t count_syntax_nodes(const SyntaxNode& top);
+
 // Calls fn(child, slot) for each child an exchange node owns, in the order
 // of `for_each_edge` on the arena: group children; content arguments in
 // slot order, after an infix's left operand and before its right operand

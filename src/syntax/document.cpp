@@ -47,39 +47,48 @@ std::string EditError::message() const {
 
 Document::Document(ContentMode mode) : ast_(Ast::with_root_mode(mode)), id_(next_document_id()) {}
 
-Document::Document(Ast ast, bool read_only)
-    : ast_(std::move(ast)), id_(next_document_id()), read_only_(read_only) {}
-
 Expected<Document, FromSyntaxError> Document::from_syntax(const SyntaxNode& tree) {
-    Ast::SyntaxBuildRecord record;
-    if (auto error = validate_syntax(tree, std::nullopt, true, record.node_count)) return *error;
-    Ast ast = Ast::from_syntax_root(tree, nullptr, record);
+    std::size_t count = 0;
+    if (auto error = validate_syntax(tree, std::nullopt, true, count)) return *error;
+    Document doc(count, false);
+    doc.read_only_ = doc.ast_.build_from_syntax(tree, count, nullptr, nullptr);
     // The number is taken only now that the tree was accepted.
-    return Document(std::move(ast), record.has_error);
+    doc.id_ = next_document_id();
+    return doc;
 }
 
 Expected<Document, FromSyntaxError> Document::from_syntax_with_spans(const SyntaxNode& tree,
                                                                     const SpanTree& spans) {
-    Ast::SyntaxBuildRecord record;
-    if (auto error = validate_syntax(tree, std::nullopt, true, record.node_count)) return *error;
-    Ast ast = Ast::from_syntax_root(tree, &spans, record);
-    return Document(std::move(ast), std::move(record));
+    std::size_t count = 0;
+    if (auto error = validate_syntax(tree, std::nullopt, true, count)) return *error;
+    // The root always takes the span tree's own span.
+    Document doc(count, true);
+    doc.read_only_ = doc.ast_.build_from_syntax(tree, count, &spans, &doc.spans_);
+    doc.id_ = next_document_id();
+    return doc;
 }
 
 Expected<Document, FromSyntaxError> Document::from_syntax_with_spans(SyntaxNode&& tree, SpanTree&& spans) {
-    Ast::SyntaxBuildRecord record;
-    if (auto error = validate_syntax(tree, std::nullopt, true, record.node_count)) return *error;
-    Ast ast = Ast::from_syntax_root(std::move(tree), std::move(spans), record);
-    return Document(std::move(ast), std::move(record));
+    std::size_t count = 0;
+    if (auto error = validate_syntax(tree, std::nullopt, true, count)) return *error;
+    Document doc(count, true);
+    doc.read_only_ = doc.ast_.build_from_syntax(std::move(tree), count, &spans, &doc.spans_);
+    doc.id_ = next_document_id();
+    return doc;
 }
 
-Document::Document(Ast ast, Ast::SyntaxBuildRecord&& record)
-    : ast_(std::move(ast)),
-      spans_(std::move(record.node_spans)),
-      // The root always takes the span tree's own span.
-      has_spans_(true),
-      id_(next_document_id()),
-      read_only_(record.has_error) {}
+Document Document::from_parsed_syntax(SyntaxNode&& tree, SpanTree&& spans) {
+#ifndef NDEBUG
+    if (validate_syntax(tree, std::nullopt, true)) {
+        internal_error("parser must produce a syntax root accepted by Document");
+    }
+#endif
+    const std::size_t count = count_syntax_nodes(tree);
+    Document doc(count, true);
+    doc.read_only_ = doc.ast_.build_from_syntax(std::move(tree), count, &spans, &doc.spans_);
+    doc.id_ = next_document_id();
+    return doc;
+}
 
 std::optional<Span> Document::span(ast::NodeId id) const {
     if (const Span* s = spans_.get(id)) return *s;

@@ -172,6 +172,10 @@ public:
     // trees on the way (they are left empty shells); refused trees are left
     // as they were.
     static Expected<Document, FromSyntaxError> from_syntax_with_spans(SyntaxNode&& tree, SpanTree&& spans);
+    // The moving form for trees the parser built, which need no validation:
+    // a tree the arena cannot hold is an internal error. Debug builds still
+    // validate, so a parser fault shows as an internal error there too.
+    static Document from_parsed_syntax(SyntaxNode&& tree, SpanTree&& spans);
 
     // A document owns its number: it can be moved, never copied.
     Document(Document&&) noexcept = default;
@@ -251,8 +255,9 @@ public:
 
 private:
     explicit Document(ContentMode mode);
-    Document(Ast ast, bool read_only);
-    Document(Ast ast, Ast::SyntaxBuildRecord&& record);
+    // An empty arena with room for `node_count` nodes, to build into; it
+    // takes its number once the build is done.
+    Document(std::size_t node_count, bool has_spans) : ast_(node_count), has_spans_(has_spans) {}
 
     std::optional<EditError> check_writable() const;
     std::optional<EditError> check_detached(ast::NodeId id) const;

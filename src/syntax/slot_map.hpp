@@ -80,6 +80,24 @@ public:
         return {index, 1};
     }
 
+    // As `insert_with`, always in a new slot at the end: for a fresh build,
+    // whose keys then follow the build order.
+    template <class Make>
+    NodeId append_with(Make&& make) {
+        const std::size_t size = slots_.size();
+        if (size > kMaxIndex) internal_error("arena is full");
+        Slot& slot = slots_.emplace_back();
+        try {
+            slot.emplace_from(make);
+        } catch (...) {
+            slots_.pop_back();  // the slot holds no value: drop it unused
+            throw;
+        }
+        slot.version = 1;
+        ++live_;
+        return {static_cast<std::uint32_t>(size), 1};
+    }
+
     bool contains(NodeId key) const noexcept {
         return key.index < slots_.size() && slots_[key.index].version == key.version &&
                (key.version & 1u) == 1u;
@@ -105,6 +123,9 @@ public:
         --live_;
         return value;
     }
+
+    // The value in slot `index`, which must be occupied; no version check.
+    T& occupied(std::uint32_t index) noexcept { return *slots_[index].ptr(); }
 
     // Calls fn(key, value) for every occupied slot in index order.
     template <class F>
@@ -174,19 +195,23 @@ private:
 template <class V>
 class SecondaryMap {
 public:
-    void insert(NodeId key, V value) {
-        if (key.index == entries_.size()) {
-            // Keys mostly arrive in slot order: the next entry is appended.
-            entries_.push_back(Entry{key.version, std::move(value)});
+    [[gnu::always_inline]] void insert(NodeId key, V value) {
+        // Compared as byte offsets, which needs no division by the size.
+        if (std::size_t{key.index} * sizeof(Entry) < entries_.size() * sizeof(Entry)) {
+            Entry& e = entries_[key.index];
+            e.version = key.version;
+            e.value = std::move(value);
             return;
         }
-        if (key.index > entries_.size()) entries_.resize(std::size_t{key.index} + 1);
-        Entry& e = entries_[key.index];
-        e.version = key.version;
-        e.value = std::move(value);
+        insert_beyond(key, std::move(value));
     }
 
     void reserve(std::size_t n) { entries_.reserve(n + 1); }
+    // Room for the keys of the first `n` slots, empty until inserted: a
+    // build that fills nearly all of them then stores each in place.
+    void presize(std::size_t n) {
+        if (entries_.size() < n + 1) entries_.resize(n + 1);
+    }
 
     const V* get(NodeId key) const noexcept {
         if (key.index >= entries_.size()) return nullptr;
@@ -211,6 +236,19 @@ public:
     void clear() noexcept { entries_.clear(); }
 
 private:
+    // Kept out of line so that the store above inlines.
+    [[gnu::noinline]] void insert_beyond(NodeId key, V value) {
+        if (key.index == entries_.size()) {
+            // Keys mostly arrive in slot order: the next entry is appended.
+            entries_.push_back(Entry{key.version, std::move(value)});
+            return;
+        }
+        entries_.resize(std::size_t{key.index} + 1);
+        Entry& e = entries_[key.index];
+        e.version = key.version;
+        e.value = std::move(value);
+    }
+
     struct Entry {
         std::uint32_t version = 0;  // 0: empty
         V value{};

@@ -80,10 +80,46 @@ TEST(ConsumingBuild, SameDocumentAsReading) {
         EXPECT_TRUE(tree.get_if<SyntaxNode::Root>()->children.empty()) << c.name;
         EXPECT_TRUE(spans.children.empty()) << c.name;
 
+        // The parser's entry, which skips validation, builds the same.
+        auto parsed = Document::from_parsed_syntax(SyntaxNode(c.tree), SpanTree(c.spans));
+        EXPECT_EQ(dump(parsed), dump(*read)) << c.name;
+        EXPECT_EQ(parsed.node_spans(), read->node_spans()) << c.name;
+
         // The arena alone, without spans, from a taken tree.
         SyntaxNode again = c.tree;
         sx::Ast ast = sx::Ast::from_syntax_root(std::move(again));
         EXPECT_EQ(ast.to_syntax(), c.tree) << c.name;
+    }
+}
+
+// The count sizes the arena before a build: it must match the nodes built,
+// and stay safe on trees the build refuses.
+TEST(ConsumingBuild, NodeCountMatchesTheBuild) {
+    SyntaxNode::Scripted no_base;
+    no_base.superscript = SyntaxNode::Box(ch(U'y'));
+    struct Case {
+        const char* name;
+        SyntaxNode tree;
+        std::size_t count;
+        bool builds;
+    };
+    Case cases[] = {
+        {"empty_root", root({}), 1, true},
+        {"lone_leaf_top", ch(U'a'), 1, false},
+        {"every_kind", build_cases()[1].tree, 24, true},
+        {"nested_lists", root({math({math({}), implicit({ch(U'a'), ch(U'b')})}), ch(U'c')}), 7, true},
+        {"missing_base", root({SyntaxNode(no_base)}), 3, false},
+        {"empty_content_arg",
+         root({command("f", {sn::Argument{sn::ArgumentKind::Mandatory{}, false, sn::ArgumentValue::MathContent{}},
+                             math_arg(ch(U'x'))})}),
+         3, false},
+        {"nested_root", root({math({root({ch(U'r')})})}), 4, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(sx::count_syntax_nodes(c.tree), c.count) << c.name;
+        if (c.builds) {
+            EXPECT_EQ(sx::Ast::from_syntax_root(c.tree).node_count(), c.count) << c.name;
+        }
     }
 }
 

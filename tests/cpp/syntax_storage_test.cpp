@@ -81,6 +81,53 @@ TEST(SyntaxStorage, SlotMapVersions) {
     EXPECT_EQ(*map.get(b), "b");
 }
 
+TEST(SyntaxStorage, AppendedValuesNeverReuseFreedSlots) {
+    SlotMap<std::string> map(2);
+    NodeId a = map.insert("a");
+    map.insert("b");
+    map.remove(a);
+    NodeId c = map.append_with([] { return std::string("c"); });
+    EXPECT_EQ(c.index, 3u);
+    EXPECT_EQ(c.version, 1u);
+    EXPECT_EQ(*map.get(c), "c");
+    NodeId d = map.insert("d");  // the freed slot is still there for inserts
+    EXPECT_EQ(d.index, a.index);
+    EXPECT_EQ(map.get(a), nullptr);
+    EXPECT_EQ(map.size(), 3u);
+}
+
+// Keys stored below, at and beyond the current end, with and without room
+// made beforehand: each answers with its own value, every other key with none.
+TEST(SyntaxStorage, SecondaryMapStoresKeysInAnyOrder) {
+    struct Case {
+        const char* name;
+        std::size_t presize;  // 0: none
+        std::vector<std::pair<NodeId, int>> inserts;
+        std::vector<NodeId> absent;
+    };
+    const Case cases[] = {
+        {"ascending", 0, {{{1, 1}, 10}, {{2, 1}, 20}, {{3, 1}, 30}}, {{4, 1}, {2, 3}, {0, 0}}},
+        {"gap_then_below", 0, {{{5, 1}, 50}, {{2, 1}, 20}}, {{3, 1}, {4, 1}, {0, 0}, {6, 1}}},
+        {"presized_any_order", 4, {{{4, 1}, 40}, {{1, 1}, 10}, {{6, 1}, 60}}, {{2, 1}, {3, 1}, {5, 1}, {0, 0}}},
+        {"presized_last_key", 3, {{{3, 1}, 30}}, {{1, 1}, {2, 1}, {4, 1}}},
+        {"newer_version", 0, {{{3, 1}, 1}, {{3, 3}, 2}}, {{3, 1}, {3, 2}}},
+    };
+    for (const Case& c : cases) {
+        SecondaryMap<int> map;
+        if (c.presize > 0) map.presize(c.presize);
+        for (const auto& [key, value] : c.inserts) map.insert(key, value);
+        for (std::size_t i = 0; i < c.inserts.size(); ++i) {
+            const auto& [key, value] = c.inserts[i];
+            bool overwritten = false;
+            for (std::size_t j = i + 1; j < c.inserts.size(); ++j) overwritten |= c.inserts[j].first.index == key.index;
+            if (overwritten) continue;
+            ASSERT_NE(map.get(key), nullptr) << c.name << " " << i;
+            EXPECT_EQ(*map.get(key), value) << c.name << " " << i;
+        }
+        for (NodeId key : c.absent) EXPECT_EQ(map.get(key), nullptr) << c.name << " " << key.index << "v" << key.version;
+    }
+}
+
 TEST(SyntaxStorage, SecondaryMapAndKeySetAnswerExactKeys) {
     SecondaryMap<int> links;
     KeySet set;
