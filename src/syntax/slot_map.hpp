@@ -65,19 +65,7 @@ public:
             ++live_;
             return {index, slot.version};
         }
-        if (slots_.size() > kMaxIndex) internal_error("arena is full");
-        auto index = static_cast<std::uint32_t>(slots_.size());
-        slots_.emplace_back();
-        Slot& slot = slots_.back();
-        try {
-            slot.emplace_from(make);
-        } catch (...) {
-            slots_.pop_back();  // the slot holds no value: drop it unused
-            throw;
-        }
-        slot.version = 1;
-        ++live_;
-        return {index, 1};
+        return append_with(std::forward<Make>(make));
     }
 
     // As `insert_with`, always in a new slot at the end: for a fresh build,
