@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "parse/grammar/arguments.hpp"
 #include "parse_grammar_support.hpp"
@@ -798,6 +799,38 @@ INSTANTIATE_TEST_SUITE_P(
         HeadCase{"unknown", "\\foo", CK::Prefix, CM::Math, false, "unknown (soft)"},
         HeadCase{"unknown_rejected", "\\foo", CK::Prefix, CM::Math, true, "Unknown command: \\foo [unknown-command]"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace quorvel::parse
+
+namespace quorvel::parse {
+namespace {
+
+// Braces have a pairing table of their own; it must pair exactly as the
+// table every other delimiter pair uses.
+TEST(ArgumentSessionBraces, PairLikeTheGeneralTable) {
+    const knowledge::DelimiterToken open = knowledge::DelimiterToken::character(U'{');
+    const knowledge::DelimiterToken close = knowledge::DelimiterToken::character(U'}');
+    const char* const kFixed[] = {"", "{", "}", "{}", "}{", "{{}", "{}}", "{a{b}c}d}", "{{{", "}}}{{{}", "x"};
+    std::vector<std::string> sources(std::begin(kFixed), std::end(kFixed));
+    std::mt19937 rng(7);
+    for (int i = 0; i < 300; ++i) {
+        std::string s;
+        const std::size_t length = rng() % 24;
+        for (std::size_t j = 0; j < length; ++j) s += "{}a"[rng() % 3];
+        sources.push_back(s);
+    }
+    for (const std::string& source : sources) {
+        const auto lexed = build_token_stream(source);
+        const TokenStream& tokens = std::get<TokenStream>(lexed);
+        grammar::Input input(tokens);
+        grammar::ArgumentSession braces(input);
+        grammar::ArgumentSession general(input);
+        for (std::size_t i = 0; i <= tokens.tokens.size(); ++i) {
+            EXPECT_EQ(braces.brace_match(i), general.pair_match(open, close, i)) << source << " at " << i;
+        }
+    }
+}
 
 }  // namespace
 }  // namespace quorvel::parse

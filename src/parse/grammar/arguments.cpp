@@ -88,7 +88,35 @@ std::optional<std::size_t> ArgumentSession::lookup(const DelimiterToken& open, c
 }
 
 std::optional<std::size_t> ArgumentSession::brace_match(std::size_t index) {
-    return lookup(DelimiterToken::character(U'{'), DelimiterToken::character(U'}'), index);
+    if (index >= count || count >= kUnmatched) {
+        return lookup(DelimiterToken::character(U'{'), DelimiterToken::character(U'}'), index);
+    }
+    if (braces_.empty()) {
+        // The same stack pairing as `lookup`, kept in the table itself: an
+        // open brace's entry links to the brace open before it until its
+        // closing brace replaces the link.
+        braces_.assign(count, kUnmatched);
+        std::uint32_t top = kUnmatched;
+        for (std::size_t i = 0; i < count; ++i) {
+            const TokenKind kind = base[i].token.kind();
+            if (kind == TokenKind::LBrace) {
+                braces_[i] = top;
+                top = static_cast<std::uint32_t>(i);
+            } else if (kind == TokenKind::RBrace && top != kUnmatched) {
+                const std::uint32_t open = top;
+                top = braces_[open];
+                braces_[open] = static_cast<std::uint32_t>(i);
+            }
+        }
+        while (top != kUnmatched) {
+            const std::uint32_t below = braces_[top];
+            braces_[top] = kUnmatched;
+            top = below;
+        }
+    }
+    const std::uint32_t m = braces_[index];
+    if (m == kUnmatched) return std::nullopt;
+    return m;
 }
 
 std::optional<std::size_t> ArgumentSession::pair_match(const DelimiterToken& open, const DelimiterToken& close,

@@ -89,6 +89,8 @@ private:
         std::vector<std::uint32_t> match;
     };
     std::vector<MatchTable> tables_;
+    // Braces, by far the most collected pair, have a table of their own.
+    std::vector<std::uint32_t> braces_;
     std::optional<std::size_t> lookup(const knowledge::DelimiterToken& open, const knowledge::DelimiterToken& close,
                                       std::size_t index);
 };
