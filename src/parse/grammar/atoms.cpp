@@ -33,7 +33,7 @@ bool Grammar::math_atom(TrackedNode& out) {
         const std::string_view name = t->token.name();
         if (name == "left") return delimited_group(out);
         if (name == "begin") return environment(ContentMode::Math, out);
-        if (const auto* rec = math_kb_.lookup_command(name)) {
+        if (const auto* rec = math_record(*t)) {
             if (rec->kind == CommandKind::Declarative) return declarative_command(ContentMode::Math, out);
             if (rec->kind == CommandKind::Prefix) return prefix_command(ContentMode::Math, out);
         }
@@ -244,7 +244,8 @@ bool Grammar::command_head(CommandKind expected, ContentMode mode, CommandHead& 
     in_.bump();
     const std::string_view name = t->token.name();
     const Span span = t->span;
-    if (const auto* rec = kb(mode).lookup_command(name)) {
+    const auto* rec = mode == ContentMode::Math ? math_record(*t) : text_kb_.lookup_command(name);
+    if (rec != nullptr) {
         if (rec->kind == expected) {
             out = CommandHead{name, rec};
             return true;

@@ -188,6 +188,16 @@ public:
     const knowledge::KnowledgeBase& kb(ContentMode mode) const noexcept {
         return mode == ContentMode::Math ? math_kb_ : text_kb_;
     }
+    // The math knowledge base's record of a control-sequence token (null for
+    // none). The stop test, the atom and the command head ask about the same
+    // token in turn, so the last answer is kept.
+    const knowledge::ActiveCommandRecord* math_record(const SpannedToken& t) const noexcept {
+        if (&t != last_math_token_) {
+            last_math_token_ = &t;
+            last_math_record_ = math_kb_.lookup_command(t.token.name());
+        }
+        return last_math_record_;
+    }
 
 private:
     bool math_item_in(MathContentKind kind, TrackedNode& out);
@@ -227,6 +237,8 @@ private:
     std::shared_ptr<ArgumentSession> argument_session_;
     // What the recovery of failed items keeps across this grammar's items.
     std::shared_ptr<RecoveryMemo> recovery_;
+    mutable const SpannedToken* last_math_token_ = nullptr;
+    mutable const knowledge::ActiveCommandRecord* last_math_record_ = nullptr;
 };
 
 }  // namespace quorvel::parse::grammar

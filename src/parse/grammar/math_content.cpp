@@ -26,11 +26,8 @@ bool Grammar::left_stop_after_ws(MathContentKind kind) const noexcept {
     if (t->token.is_control("right") || t->token.is_control("end")) return true;
     if (kind.paren_stop && t->token.is_control(")")) return true;
     // The guard looks at the cursor; run it at the token after the white space.
-    const std::string_view name = t->token.name();
-    if (const auto* rec = math_kb_.lookup_command(name); rec != nullptr && rec->kind == knowledge::CommandKind::Infix) {
-        return true;
-    }
-    const auto* rec = text_kb_.lookup_command(name);
+    if (const auto* rec = math_record(*t); rec != nullptr && rec->kind == knowledge::CommandKind::Infix) return true;
+    const auto* rec = text_kb_.lookup_command(t->token.name());
     return rec != nullptr && rec->kind == knowledge::CommandKind::Infix;
 }
 
