@@ -1,8 +1,9 @@
 // The one road from a source string to a parsed document: lex once, run the
-// grammar for top-level math content, finish the root, build the document
-// with its spans, stamp it with the context's number, and convert and order
-// every failure into diagnostics. Malformed input yields diagnostics, never
-// an error.
+// grammar for top-level math content (first without keeping failures, again
+// keeping them if one is needed), finish the root, build the document with
+// its spans, stamp it with the context's number, and convert and order every
+// failure into diagnostics. Malformed input yields diagnostics, never an
+// error.
 #pragma once
 
 #include <optional>
