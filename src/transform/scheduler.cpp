@@ -73,6 +73,8 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
     const KnowledgeBase& text = *context.text();
     RuleContext ctx{ast, math, text};
     std::vector<NodeId> snapshot;
+    // Every live node may be listed; rules add few.
+    snapshot.reserve(ast.node_count());
 
     for (std::size_t pass = 0; pass < max_iterations; ++pass) {
         bool changed = false;
