@@ -313,17 +313,7 @@ std::vector<Edge> Ast::node_edges(const Node& node) {
     return edges;
 }
 
-const Node& Ast::node(NodeId id) const {
-    const Node* n = nodes_.get(id);
-    if (n == nullptr) internal_error(std::string(kInvalidNodeId));
-    return *n;
-}
-
-Node& Ast::node_mut(NodeId id) {
-    Node* n = nodes_.get(id);
-    if (n == nullptr) internal_error(std::string(kInvalidNodeId));
-    return *n;
-}
+void Ast::invalid_node_id() { internal_error(std::string(kInvalidNodeId)); }
 
 NodeKind Ast::kind(NodeId id) const { return node(id).kind(); }
 

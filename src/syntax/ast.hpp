@@ -385,7 +385,11 @@ public:
     // Null for a stale id; never fails.
     const ast::Node* node_opt(ast::NodeId id) const noexcept { return nodes_.get(id); }
     // "Invalid NodeId" for a stale id.
-    const ast::Node& node(ast::NodeId id) const;
+    const ast::Node& node(ast::NodeId id) const {
+        const ast::Node* n = nodes_.get(id);
+        if (n == nullptr) [[unlikely]] invalid_node_id();
+        return *n;
+    }
     bool contains(ast::NodeId id) const noexcept { return nodes_.contains(id); }
 
     // Child list of a Root or Group; empty for other kinds.
@@ -542,7 +546,13 @@ private:
     bool build_from_syntax(SyntaxNode&& root, std::size_t node_count, SpanTree* spans,
                            ast::SecondaryMap<Span>* node_spans);
 
-    ast::Node& node_mut(ast::NodeId id);
+    ast::Node& node_mut(ast::NodeId id) {
+        ast::Node* n = nodes_.get(id);
+        if (n == nullptr) [[unlikely]] invalid_node_id();
+        return *n;
+    }
+    // "Invalid NodeId", out of the lookups' way.
+    [[noreturn, gnu::cold]] static void invalid_node_id();
     static void push_children_reversed(const ast::Node& node, std::vector<ast::NodeId>& stack);
 
     // The link of `id` with an up-to-date child index; null for a root.
