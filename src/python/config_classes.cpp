@@ -2,10 +2,13 @@
 
 #include <nanobind/stl/string.h>
 
+#include <iterator>
 #include <string>
 
 #include "facade/transform_engine.hpp"
+#include "python/errors.hpp"
 #include "python/extract.hpp"
+#include "python/methods.hpp"
 
 namespace quorvel::python {
 namespace {
@@ -48,27 +51,110 @@ void add_property(nb::handle cls, const char* name, nb::object getter, nb::objec
     nb::setattr(cls, name, property);
 }
 
-template <class T, bool T::*Field>
-void bool_property(nb::handle cls, const char* name) {
-    add_property(cls, name, nb::cpp_function([](const T& self) { return self.*Field; }),
-                 nb::cpp_function(
-                     [name](T& self, nb::handle value) { self.*Field = arg_bool(value, name); },
-                     nb::arg("self"), nb::arg("value").none()));
-}
+// One field of a value class: a bool or an unsigned 64-bit integer, read
+// and written with the same conversion in `__new__` and in its property.
+template <class T>
+struct Field {
+    const char* name;
+    bool T::*flag = nullptr;
+    std::uint64_t T::*number = nullptr;
 
-template <class T, std::uint64_t T::*Field>
-void u64_property(nb::handle cls, const char* name) {
-    add_property(cls, name, nb::cpp_function([](const T& self) { return self.*Field; }),
-                 nb::cpp_function(
-                     [name](T& self, nb::handle value) { self.*Field = arg_u64(value, name); },
-                     nb::arg("self"), nb::arg("value").none()));
+    void set(T& target, nb::handle value) const {
+        if (flag != nullptr) {
+            target.*flag = arg_bool(value, name);
+        } else {
+            target.*number = arg_u64(value, name);
+        }
+    }
+    nb::object get(const T& source) const {
+        return flag != nullptr ? nb::object(nb::bool_(source.*flag)) : nb::cast(source.*number);
+    }
+};
+
+// The name, text signature and fields (in declaration order) of each value
+// class.
+template <class T>
+struct ValueClass;
+
+template <>
+struct ValueClass<PyParseConfig> {
+    using T = PyParseConfig;
+    static constexpr const char* name = "ParseConfig";
+    static constexpr const char* new_name = "ParseConfig.__new__";
+    static constexpr const char* doc =
+        "ParseConfig(reject_unknown=False, abort_on_error=False, max_group_depth=128)\n--\n\n";
+    static constexpr Field<T> fields[] = {{"reject_unknown", &T::reject_unknown},
+                                          {"abort_on_error", &T::abort_on_error},
+                                          {"max_group_depth", nullptr, &T::max_group_depth}};
+};
+
+template <>
+struct ValueClass<PyLowerAttributesConfig> {
+    using T = PyLowerAttributesConfig;
+    static constexpr const char* name = "LowerAttributesConfig";
+    static constexpr const char* new_name = "LowerAttributesConfig.__new__";
+    static constexpr const char* doc = "LowerAttributesConfig(enabled=True)\n--\n\n";
+    static constexpr Field<T> fields[] = {{"enabled", &T::enabled}};
+};
+
+template <>
+struct ValueClass<PyRewriteConfig> {
+    using T = PyRewriteConfig;
+    static constexpr const char* name = "RewriteConfig";
+    static constexpr const char* new_name = "RewriteConfig.__new__";
+    static constexpr const char* doc = "RewriteConfig(enabled=True, max_iterations=100)\n--\n\n";
+    static constexpr Field<T> fields[] = {{"enabled", &T::enabled}, {"max_iterations", nullptr, &T::max_iterations}};
+};
+
+template <>
+struct ValueClass<PyFinalizeAstConfig> {
+    using T = PyFinalizeAstConfig;
+    static constexpr const char* name = "FinalizeAstConfig";
+    static constexpr const char* new_name = "FinalizeAstConfig.__new__";
+    static constexpr const char* doc = "FinalizeAstConfig(enabled=True)\n--\n\n";
+    static constexpr Field<T> fields[] = {{"enabled", &T::enabled}};
+};
+
+template <>
+struct ValueClass<PyFlattenGroupsConfig> {
+    using T = PyFlattenGroupsConfig;
+    static constexpr const char* name = "FlattenGroupsConfig";
+    static constexpr const char* new_name = "FlattenGroupsConfig.__new__";
+    static constexpr const char* doc = "FlattenGroupsConfig(enabled=True, preserve_rendered_spacing=True)\n--\n\n";
+    static constexpr Field<T> fields[] = {{"enabled", &T::enabled},
+                                          {"preserve_rendered_spacing", &T::preserve_rendered_spacing}};
+};
+
+// `__new__` of a value class: every parameter optional and
+// positional-or-keyword; the given ones are converted in declaration order.
+template <class T>
+PyObject* new_value(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&] {
+        constexpr std::size_t count = std::size(ValueClass<T>::fields);
+        Parameter parameters[count];
+        for (std::size_t i = 0; i < count; ++i) parameters[i] = {ValueClass<T>::fields[i].name};
+        PyObject* bound[count];
+        bind_arguments(ValueClass<T>::new_name, args, kwargs, parameters, bound, false);
+        T value;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (bound[i] != nullptr) ValueClass<T>::fields[i].set(value, bound[i]);
+        }
+        return nb::cast(std::move(value), nb::rv_policy::move);
+    });
 }
 
 // Shared traits of every config class: shown as a builtin, unhashable,
 // equal by value to an instance of the same class and NotImplemented
 // otherwise (so ordering comparisons raise TypeError).
 template <class T>
-void finish_value_class(nb::class_<T>& cls) {
+void register_value_class(nb::module_& m) {
+    nb::class_<T> cls(m, ValueClass<T>::name, ValueClass<T>::doc, nb::is_final(),
+                      nb::type_slots(constructor_slots<new_value<T>>));
+    for (const Field<T>& field : ValueClass<T>::fields) {
+        add_property(cls, field.name, nb::cpp_function([field](const T& self) { return field.get(self); }),
+                     nb::cpp_function([field](T& self, nb::handle value) { field.set(self, value); },
+                                      nb::arg("self"), nb::arg("value").none()));
+    }
     cls.def("__repr__", [](const T& self) { return repr(self); });
     cls.def(
         "__eq__",
@@ -87,100 +173,53 @@ nb::object phase_argument(nb::handle value, const char* name, const char* class_
     return nb::borrow(value);
 }
 
-template <class Phase, nb::object PyTransformConfig::*Field>
+template <class Phase, nb::object PyTransformConfig::*Member>
 void phase_property(nb::handle cls, const char* name, const char* class_name) {
     add_property(cls, name,
-                 nb::cpp_function([](const PyTransformConfig& self) { return self.*Field; }),
+                 nb::cpp_function([](const PyTransformConfig& self) { return self.*Member; }),
                  nb::cpp_function(
                      [name, class_name](PyTransformConfig& self, nb::handle value) {
-                         self.*Field = phase_argument<Phase>(value, name, class_name);
+                         self.*Member = phase_argument<Phase>(value, name, class_name);
                      },
                      nb::arg("self"), nb::arg("value").none()));
 }
 
-void register_parse_config(nb::module_& m) {
-    using T = PyParseConfig;
-    nb::class_<T> cls(
-        m, "ParseConfig",
-        "ParseConfig(reject_unknown=False, abort_on_error=False, max_group_depth=128)\n--\n\n",
-        nb::is_final());
-    cls.def(
-        "__init__",
-        [](T* self, nb::handle reject_unknown, nb::handle abort_on_error,
-           nb::handle max_group_depth) {
-            T value;
-            value.reject_unknown = arg_bool(reject_unknown, "reject_unknown");
-            value.abort_on_error = arg_bool(abort_on_error, "abort_on_error");
-            value.max_group_depth = arg_u64(max_group_depth, "max_group_depth");
-            new (self) T(value);
-        },
-        nb::arg("reject_unknown").none() = false, nb::arg("abort_on_error").none() = false,
-        nb::arg("max_group_depth").none() = 128);
-    bool_property<T, &T::reject_unknown>(cls, "reject_unknown");
-    bool_property<T, &T::abort_on_error>(cls, "abort_on_error");
-    u64_property<T, &T::max_group_depth>(cls, "max_group_depth");
-    finish_value_class(cls);
+// TransformConfig(*, lower_attributes, rewrite, finalize_ast, flatten_groups):
+// all four required, checked in that order, stored as given (shared).
+PyObject* new_transform_config_object(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&] {
+        static const Parameter parameters[] = {{"lower_attributes", true, true},
+                                               {"rewrite", true, true},
+                                               {"finalize_ast", true, true},
+                                               {"flatten_groups", true, true}};
+        PyObject* bound[4];
+        bind_arguments("TransformConfig.__new__", args, kwargs, parameters, bound, false);
+        PyTransformConfig value{
+            phase_argument<PyLowerAttributesConfig>(bound[0], "lower_attributes", "LowerAttributesConfig"),
+            phase_argument<PyRewriteConfig>(bound[1], "rewrite", "RewriteConfig"),
+            phase_argument<PyFinalizeAstConfig>(bound[2], "finalize_ast", "FinalizeAstConfig"),
+            phase_argument<PyFlattenGroupsConfig>(bound[3], "flatten_groups", "FlattenGroupsConfig"),
+        };
+        return nb::cast(std::move(value), nb::rv_policy::move);
+    });
 }
 
-// LowerAttributesConfig and FinalizeAstConfig: one `enabled` switch.
-template <class T>
-void register_switch_config(nb::module_& m, const char* name, const char* doc) {
-    nb::class_<T> cls(m, name, doc, nb::is_final());
-    cls.def(
-        "__init__",
-        [](T* self, nb::handle enabled) {
-            T value;
-            value.enabled = arg_bool(enabled, "enabled");
-            new (self) T(value);
-        },
-        nb::arg("enabled").none() = true);
-    bool_property<T, &T::enabled>(cls, "enabled");
-    finish_value_class(cls);
+// The presets are class methods of the plain CPython kind, so that each has
+// the text signature "name($cls)"; the class argument is not used.
+template <facade::EngineProfile Profile>
+PyObject* preset(PyObject*, PyObject*) {
+    return guarded([] { return PyTransformConfig::from_core(facade::profile_defaults(Profile).options); });
 }
 
-void register_rewrite_config(nb::module_& m) {
-    using T = PyRewriteConfig;
-    nb::class_<T> cls(m, "RewriteConfig", "RewriteConfig(enabled=True, max_iterations=100)\n--\n\n",
-                      nb::is_final());
-    cls.def(
-        "__init__",
-        [](T* self, nb::handle enabled, nb::handle max_iterations) {
-            T value;
-            value.enabled = arg_bool(enabled, "enabled");
-            value.max_iterations = arg_u64(max_iterations, "max_iterations");
-            new (self) T(value);
-        },
-        nb::arg("enabled").none() = true, nb::arg("max_iterations").none() = 100);
-    bool_property<T, &T::enabled>(cls, "enabled");
-    u64_property<T, &T::max_iterations>(cls, "max_iterations");
-    finish_value_class(cls);
-}
+constexpr int kPreset = METH_CLASS | METH_NOARGS;
 
-void register_flatten_groups_config(nb::module_& m) {
-    using T = PyFlattenGroupsConfig;
-    nb::class_<T> cls(m, "FlattenGroupsConfig",
-                      "FlattenGroupsConfig(enabled=True, preserve_rendered_spacing=True)\n--\n\n",
-                      nb::is_final());
-    cls.def(
-        "__init__",
-        [](T* self, nb::handle enabled, nb::handle preserve_rendered_spacing) {
-            T value;
-            value.enabled = arg_bool(enabled, "enabled");
-            value.preserve_rendered_spacing =
-                arg_bool(preserve_rendered_spacing, "preserve_rendered_spacing");
-            new (self) T(value);
-        },
-        nb::arg("enabled").none() = true, nb::arg("preserve_rendered_spacing").none() = true);
-    bool_property<T, &T::enabled>(cls, "enabled");
-    bool_property<T, &T::preserve_rendered_spacing>(cls, "preserve_rendered_spacing");
-    finish_value_class(cls);
-}
-
-// Each preset is the default transform configuration of an engine of the
-// same profile.
-nb::object preset(facade::EngineProfile profile) {
-    return PyTransformConfig::from_core(facade::profile_defaults(profile).options);
-}
+// Static: the interpreter keeps pointers to these for the life of the class.
+PyMethodDef PRESETS[] = {
+    {"authoring", c_function(preset<facade::EngineProfile::Authoring>), kPreset, "authoring($cls)\n--\n\n"},
+    {"faithful", c_function(preset<facade::EngineProfile::Faithful>), kPreset, "faithful($cls)\n--\n\n"},
+    {"corpus", c_function(preset<facade::EngineProfile::Corpus>), kPreset, "corpus($cls)\n--\n\n"},
+    {"equiv", c_function(preset<facade::EngineProfile::Equiv>), kPreset, "equiv($cls)\n--\n\n"},
+};
 
 void register_transform_config(nb::module_& m) {
     using T = PyTransformConfig;
@@ -189,24 +228,7 @@ void register_transform_config(nb::module_& m) {
                       "--\n\n"
                       "Holds shared references to the four phase configs so "
                       "`cfg.rewrite.enabled = False` sticks.",
-                      nb::is_final());
-    cls.def(
-        "__init__",
-        [](T* self, nb::handle lower_attributes, nb::handle rewrite, nb::handle finalize_ast,
-           nb::handle flatten_groups) {
-            T value{
-                phase_argument<PyLowerAttributesConfig>(lower_attributes, "lower_attributes",
-                                                        "LowerAttributesConfig"),
-                phase_argument<PyRewriteConfig>(rewrite, "rewrite", "RewriteConfig"),
-                phase_argument<PyFinalizeAstConfig>(finalize_ast, "finalize_ast",
-                                                    "FinalizeAstConfig"),
-                phase_argument<PyFlattenGroupsConfig>(flatten_groups, "flatten_groups",
-                                                      "FlattenGroupsConfig"),
-            };
-            new (self) T(std::move(value));
-        },
-        nb::kw_only(), nb::arg("lower_attributes").none(), nb::arg("rewrite").none(),
-        nb::arg("finalize_ast").none(), nb::arg("flatten_groups").none());
+                      nb::is_final(), nb::type_slots(constructor_slots<new_transform_config_object>));
     phase_property<PyLowerAttributesConfig, &T::lower_attributes>(cls, "lower_attributes",
                                                                   "LowerAttributesConfig");
     phase_property<PyRewriteConfig, &T::rewrite>(cls, "rewrite", "RewriteConfig");
@@ -227,10 +249,7 @@ void register_transform_config(nb::module_& m) {
                    self.flatten_groups_value() == that.flatten_groups_value();
         },
         nb::arg("other").none());
-    cls.def_static("authoring", [] { return preset(facade::EngineProfile::Authoring); });
-    cls.def_static("faithful", [] { return preset(facade::EngineProfile::Faithful); });
-    cls.def_static("corpus", [] { return preset(facade::EngineProfile::Corpus); });
-    cls.def_static("equiv", [] { return preset(facade::EngineProfile::Equiv); });
+    add_methods(cls, PRESETS);
     cls.attr("__hash__") = nb::none();
     cls.attr("__module__") = "builtins";
 }
@@ -268,13 +287,11 @@ nb::object new_transform_config(const PyLowerAttributesConfig& lower_attributes,
 }
 
 void register_config_classes(nb::module_& m) {
-    register_parse_config(m);
-    register_switch_config<PyLowerAttributesConfig>(m, "LowerAttributesConfig",
-                                                    "LowerAttributesConfig(enabled=True)\n--\n\n");
-    register_rewrite_config(m);
-    register_switch_config<PyFinalizeAstConfig>(m, "FinalizeAstConfig",
-                                                "FinalizeAstConfig(enabled=True)\n--\n\n");
-    register_flatten_groups_config(m);
+    register_value_class<PyParseConfig>(m);
+    register_value_class<PyLowerAttributesConfig>(m);
+    register_value_class<PyRewriteConfig>(m);
+    register_value_class<PyFinalizeAstConfig>(m);
+    register_value_class<PyFlattenGroupsConfig>(m);
     register_transform_config(m);
 }
 

@@ -4,12 +4,21 @@
 #include <cstdint>
 
 #include "python/config_classes.hpp"
+#include "python/errors.hpp"
 #include "python/exceptions.hpp"
 
 namespace quorvel::python::config {
 namespace {
 
 using facade::JsonValue;
+
+// A config object of type T whose fields can be read; one that was never
+// constructed is refused as the other classes refuse theirs.
+template <class T>
+const T& ready_instance(nb::handle config, const char* class_name) {
+    if (!nb::inst_ready(config)) raise_error(PyExc_TypeError, std::string(class_name) + " object is not initialized");
+    return *nb::inst_ptr<T>(config);
+}
 
 // UTF-8 of a str; lone surrogates, which UTF-8 cannot hold, are let through
 // the encoder and then replaced byte by byte, three U+FFFD each.
@@ -191,7 +200,7 @@ std::vector<parse::ContextItem> context_items_from_python(nb::handle items) {
 parse::ParseConfig parse_config_from_python(nb::handle config, nb::handle overrides, parse::ParseConfig base) {
     if (is_given(config)) {
         if (!nb::isinstance<PyParseConfig>(config)) raise_config_error(kParseConfigRequired);
-        const PyParseConfig& given = nb::cast<const PyParseConfig&>(config);
+        const PyParseConfig& given = ready_instance<PyParseConfig>(config, "ParseConfig");
         base.reject_unknown = given.reject_unknown;
         base.abort_on_error = given.abort_on_error;
         base.max_group_depth = static_cast<std::size_t>(given.max_group_depth);
@@ -203,7 +212,7 @@ parse::ParseConfig parse_config_from_python(nb::handle config, nb::handle overri
 
 transform::TransformOptions complete_transform_config(nb::handle config) {
     if (!nb::isinstance<PyTransformConfig>(config)) raise_config_error(kTransformConfigRequired);
-    const PyTransformConfig& given = nb::cast<const PyTransformConfig&>(config);
+    const PyTransformConfig& given = ready_instance<PyTransformConfig>(config, "TransformConfig");
     transform::TransformOptions options;
     options.lower_attributes.enabled = given.lower_attributes_value().enabled;
     const PyRewriteConfig& rewrite = given.rewrite_value();

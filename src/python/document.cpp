@@ -54,8 +54,9 @@ syntax::SerializeOptions serialize_options_from_kwargs(PyObject* kwargs) {
 
 namespace {
 
-// The receiver of a method; the method descriptor has checked its type, but
-// `Document.__new__(Document)` makes an object that was never constructed.
+// The receiver of a method; the method descriptor has checked its type. An
+// object that was never constructed is unreachable from Python while
+// `__new__` constructs; the check keeps a method from ever reading one.
 PyDocument& self_document(PyObject* self) {
     if (!nb::inst_ready(self)) raise_error(PyExc_TypeError, "Document object is not initialized");
     return document_of(self);
@@ -126,6 +127,16 @@ const std::vector<nb::object>* ptr(const std::optional<std::vector<nb::object>>&
 
 // ---- Construction ------------------------------------------------------------
 
+// Document(): no arguments.
+PyObject* new_document(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&] {
+        bind_arguments("Document.__new__", args, kwargs, nullptr, 0, nullptr, false);
+        return nb::cast(PyDocument{}, nb::rv_policy::move);
+    });
+}
+
+}  // namespace
+
 PyObject* from_syntax(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
         static const char* const keywords[] = {"node", nullptr};
@@ -136,6 +147,20 @@ PyObject* from_syntax(PyObject*, PyObject* args, PyObject* kwargs) {
         auto document = Document::from_syntax(*tree);
         if (!document) raise_error_parts("parse", syntax::message(document.error()));
         return new_document_object(std::move(*document));
+    });
+}
+
+namespace {
+
+// Pickled as its exchange tree, rebuilt by the module's private twin of
+// `from_syntax` (the class itself cannot be found by name: its module is
+// "builtins"). A rebuilt document has no parse context and no spans, like
+// any document made by `from_syntax`.
+PyObject* reduce(PyObject* self, PyObject*) {
+    return guarded([&] {
+        nb::object tree = syntax_to_python(read(self, [](const Document& d) { return d.to_syntax(); }));
+        nb::object rebuild = nb::module_::import_("quorvel._native").attr("_document_from_syntax");
+        return nb::object(nb::make_tuple(rebuild, nb::make_tuple(tree)));
     });
 }
 
@@ -457,13 +482,14 @@ PyMethodDef METHODS[] = {
     {"set_text", c_function(set_string<true>), kArgs, "set_text($self, node, value)\n--\n\n"},
     {"set_char", c_function(set_char), kArgs, "set_char($self, node, value)\n--\n\n"},
     {"set_arg", c_function(set_arg), kArgs, "set_arg($self, node, index, value)\n--\n\n"},
+    {"__reduce__", c_function(reduce), METH_NOARGS, nullptr},
 };
 
 }  // namespace
 
 void register_document_class(nb::module_& m) {
-    nb::class_<PyDocument> cls(m, "Document", "Document()\n--\n\n", nb::is_final());
-    cls.def(nb::init<>());
+    nb::class_<PyDocument> cls(m, "Document", "Document()\n--\n\n", nb::is_final(),
+                               nb::type_slots(constructor_slots<new_document>));
     add_methods(cls, METHODS);
     cls.attr("__module__") = "builtins";
 }

@@ -65,6 +65,11 @@ private:
 // `serialize` (null: none given); a bad option raises ConfigError.
 syntax::SerializeOptions serialize_options_from_kwargs(PyObject* kwargs);
 
+// The body of the static method `Document.from_syntax(node)`; the module
+// also holds it as the private `_document_from_syntax`, which rebuilds a
+// pickled Document.
+PyObject* from_syntax(PyObject* cls, PyObject* args, PyObject* kwargs);
+
 // Adds the class Document to the module.
 void register_document_class(nb::module_& m);
 

@@ -82,14 +82,17 @@ nb::object bind_arguments(const char* function, PyObject* args, PyObject* kwargs
 }
 
 // An instance of the bound class T, else TypeError
-// "argument '{name}': '{type}' object cannot be cast as '{class_name}'".
+// "argument '{name}': '{type}' object cannot be cast as '{class_name}'"; an
+// instance that was never constructed gives "argument '{name}':
+// {class_name} object is not initialized".
 template <class T>
 T& arg_instance(nb::handle value, const char* name, const char* class_name) {
     if (!nb::isinstance<T>(value)) {
         raise_argument_error(name, "'" + type_qualname(value) + "' object cannot be cast as '" +
                                        class_name + "'");
     }
-    return nb::cast<T&>(value);
+    if (!nb::inst_ready(value)) raise_argument_error(name, std::string(class_name) + " object is not initialized");
+    return *nb::inst_ptr<T>(value);
 }
 
 }  // namespace quorvel::python

@@ -147,6 +147,9 @@ PyMethodDef FUNCTIONS[] = {
     {"validate_argspec", c_function(validate_argspec), METH_VARARGS | METH_KEYWORDS,
      "validate_argspec(spec)\n--\n\n"},
     {"list_packages", c_function(list_packages), METH_NOARGS, "list_packages()\n--\n\n"},
+    // Private: what a pickled Document names to rebuild itself by.
+    {"_document_from_syntax", c_function(from_syntax), METH_VARARGS | METH_KEYWORDS,
+     "_document_from_syntax(node)\n--\n\n"},
 };
 
 }  // namespace

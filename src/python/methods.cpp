@@ -12,6 +12,8 @@ void add_methods(nb::handle cls, PyMethodDef* defs, std::size_t count) {
             if (!function.is_valid()) throw nb::python_error();
             method = nb::steal(PyObject_CallFunctionObjArgs(
                 reinterpret_cast<PyObject*>(&PyStaticMethod_Type), function.ptr(), nullptr));
+        } else if (def->ml_flags & METH_CLASS) {
+            method = nb::steal(PyDescr_NewClassMethod(type, def));
         } else {
             method = nb::steal(PyDescr_NewMethod(type, def));
         }
@@ -19,6 +21,8 @@ void add_methods(nb::handle cls, PyMethodDef* defs, std::size_t count) {
         if (PyObject_SetAttrString(cls.ptr(), def->ml_name, method.ptr()) != 0) throw nb::python_error();
     }
 }
+
+int init_does_nothing(PyObject*, PyObject*, PyObject*) { return 0; }
 
 void reject_positional(PyObject* args, const char* name) {
     const Py_ssize_t given = args == nullptr ? 0 : PyTuple_Size(args);

@@ -106,7 +106,8 @@ nb::object name_test(NameTest which, const facade::Parser& parser, PyObject* arg
 namespace {
 
 const facade::Parser& parser_of(PyObject* self) {
-    // `Parser.__new__(Parser)` makes an object that was never constructed.
+    // Unreachable from Python while `__new__` constructs; kept so a method
+    // can never read an object that was not.
     if (!nb::inst_ready(self)) raise_error(PyExc_TypeError, "Parser object is not initialized");
     return nb::inst_ptr<PyParser>(self)->parser;
 }
@@ -147,30 +148,34 @@ PyParser build_parser(const ParserArguments& arguments) {
     return PyParser{std::move(parser).value()};
 }
 
+PyObject* new_parser(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&] {
+        static const Parameter parameters[] = {{"packages"},
+                                               {"items"},
+                                               {"remove_commands"},
+                                               {"remove_environments"},
+                                               {"remove_delimiter_controls"},
+                                               {"default_parse_config"}};
+        PyObject* bound[6];
+        bind_arguments("Parser.__new__", args, kwargs, parameters, bound, false);
+        ParserArguments arguments;
+        arguments.packages = optional_names(bound[0], "packages");
+        arguments.items = bound[1];
+        arguments.remove_commands = names_or_none(bound[2], "remove_commands");
+        arguments.remove_environments = names_or_none(bound[3], "remove_environments");
+        arguments.remove_delimiter_controls = names_or_none(bound[4], "remove_delimiter_controls");
+        arguments.default_parse_config = optional_parse_config(bound[5], "default_parse_config");
+        return nb::cast(build_parser(arguments), nb::rv_policy::move);
+    });
+}
+
 }  // namespace
 
 void register_parser_class(nb::module_& m) {
     nb::class_<PyParser> cls(m, "Parser",
                              "Parser(packages=None, items=None, remove_commands=None, remove_environments=None, "
                              "remove_delimiter_controls=None, default_parse_config=None)\n--\n\n",
-                             nb::is_final());
-    cls.def(
-        "__init__",
-        [](PyParser* self, nb::handle packages, nb::handle items, nb::handle remove_commands,
-           nb::handle remove_environments, nb::handle remove_delimiter_controls, nb::handle default_parse_config) {
-            ParserArguments arguments;
-            arguments.packages = optional_names(packages, "packages");
-            arguments.items = items;
-            arguments.remove_commands = names_or_none(remove_commands, "remove_commands");
-            arguments.remove_environments = names_or_none(remove_environments, "remove_environments");
-            arguments.remove_delimiter_controls = names_or_none(remove_delimiter_controls, "remove_delimiter_controls");
-            arguments.default_parse_config = optional_parse_config(default_parse_config, "default_parse_config");
-            new (self) PyParser(build_parser(arguments));
-        },
-        nb::arg("packages").none() = nb::none(), nb::arg("items").none() = nb::none(),
-        nb::arg("remove_commands").none() = nb::none(), nb::arg("remove_environments").none() = nb::none(),
-        nb::arg("remove_delimiter_controls").none() = nb::none(),
-        nb::arg("default_parse_config").none() = nb::none());
+                             nb::is_final(), nb::type_slots(constructor_slots<new_parser>));
     add_methods(cls, METHODS);
     cls.attr("__module__") = "builtins";
 }

@@ -171,8 +171,10 @@ char32_t read_char(nb::handle value) {
     if (!PyUnicode_Check(value.ptr()) || PyUnicode_GetLength(value.ptr()) != 1) {
         fail("expected a str of length 1 for char");
     }
-    // A lone surrogate passes here; the document refuses it as no scalar.
-    return static_cast<char32_t>(PyUnicode_ReadChar(value.ptr(), 0));
+    const Py_UCS4 c = PyUnicode_ReadChar(value.ptr(), 0);
+    // A lone surrogate is one str character but no Unicode scalar value.
+    if (c >= 0xD800 && c <= 0xDFFF) fail("Character must be a Unicode scalar value");
+    return static_cast<char32_t>(c);
 }
 
 bool read_bool(nb::handle value) {

@@ -59,8 +59,8 @@ std::string python_type_name(nb::handle value) {
 }
 
 const facade::TransformEngine& engine_of(PyObject* self) {
-    // `TransformEngine.__new__(TransformEngine)` makes an object that was
-    // never constructed.
+    // Unreachable from Python while `__new__` constructs; kept so a method
+    // can never read an object that was not.
     if (!nb::inst_ready(self)) raise_error(PyExc_TypeError, "TransformEngine object is not initialized");
     return nb::inst_ptr<PyTransformEngine>(self)->engine;
 }
@@ -198,6 +198,31 @@ PyMethodDef METHODS[] = {
      "knows_character_name($self, name)\n--\n\n"},
 };
 
+PyObject* new_engine(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&] {
+        static const Parameter parameters[] = {{"profile", true},
+                                               {"packages"},
+                                               {"items"},
+                                               {"remove_commands"},
+                                               {"remove_environments"},
+                                               {"remove_delimiter_controls"},
+                                               {"disable_rules"},
+                                               {"default_parse_config"}};
+        PyObject* bound[8];
+        bind_arguments("TransformEngine.__new__", args, kwargs, parameters, bound, false);
+        const std::string_view profile_name = arg_str(bound[0], "profile");
+        ParserArguments arguments;
+        arguments.packages = optional_names(bound[1], "packages");
+        arguments.items = bound[2];
+        arguments.remove_commands = names_or_none(bound[3], "remove_commands");
+        arguments.remove_environments = names_or_none(bound[4], "remove_environments");
+        arguments.remove_delimiter_controls = names_or_none(bound[5], "remove_delimiter_controls");
+        const std::vector<std::string> disabled = names_or_none(bound[6], "disable_rules");
+        arguments.default_parse_config = optional_parse_config(bound[7], "default_parse_config");
+        return nb::cast(build_engine(profile_name, arguments, disabled), nb::rv_policy::move);
+    });
+}
+
 }  // namespace
 
 void register_transform_engine_class(nb::module_& m) {
@@ -205,27 +230,7 @@ void register_transform_engine_class(nb::module_& m) {
         m, "TransformEngine",
         "TransformEngine(profile, packages=None, items=None, remove_commands=None, remove_environments=None, "
         "remove_delimiter_controls=None, disable_rules=None, default_parse_config=None)\n--\n\n",
-        nb::is_final());
-    cls.def(
-        "__init__",
-        [](PyTransformEngine* self, nb::handle profile, nb::handle packages, nb::handle items,
-           nb::handle remove_commands, nb::handle remove_environments, nb::handle remove_delimiter_controls,
-           nb::handle disable_rules, nb::handle default_parse_config) {
-            const std::string_view profile_name = arg_str(profile, "profile");
-            ParserArguments arguments;
-            arguments.packages = optional_names(packages, "packages");
-            arguments.items = items;
-            arguments.remove_commands = names_or_none(remove_commands, "remove_commands");
-            arguments.remove_environments = names_or_none(remove_environments, "remove_environments");
-            arguments.remove_delimiter_controls = names_or_none(remove_delimiter_controls, "remove_delimiter_controls");
-            const std::vector<std::string> disabled = names_or_none(disable_rules, "disable_rules");
-            arguments.default_parse_config = optional_parse_config(default_parse_config, "default_parse_config");
-            new (self) PyTransformEngine(build_engine(profile_name, arguments, disabled));
-        },
-        nb::arg("profile").none(), nb::arg("packages").none() = nb::none(), nb::arg("items").none() = nb::none(),
-        nb::arg("remove_commands").none() = nb::none(), nb::arg("remove_environments").none() = nb::none(),
-        nb::arg("remove_delimiter_controls").none() = nb::none(), nb::arg("disable_rules").none() = nb::none(),
-        nb::arg("default_parse_config").none() = nb::none());
+        nb::is_final(), nb::type_slots(constructor_slots<new_engine>));
     add_methods(cls, METHODS);
     cls.attr("__module__") = "builtins";
 }

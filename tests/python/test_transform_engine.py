@@ -32,7 +32,9 @@ GUARDS = [
 @pytest.mark.parametrize(
     "args, kwargs, error, message",
     [
-        ((), {}, TypeError, ""),
+        ((), {}, TypeError, "TransformEngine.__new__() missing 1 required positional argument: 'profile'"),
+        (("equiv",), {"profiles": 1}, TypeError, "TransformEngine.__new__() got an unexpected keyword argument "
+                                                 "'profiles'"),
         ((3,), {}, TypeError, "argument 'profile': 'int' object cannot be cast as 'PyString'"),
         # Argument conversion first, then the profile before anything else.
         (("Equiv",), {"disable_rules": "x"}, TypeError, "argument 'disable_rules': Can't extract `str` to `Vec`"),
@@ -182,7 +184,8 @@ def test_transform_refusals(method):
          "invalid transform overrides: max_group_depth: unknown field `max_group_depth`"),
         (lambda e, d: e.transform(d.root()), TypeError,
          "argument 'document': 'Node' object cannot be cast as 'Document'"),
-        (lambda e, d: e.transform(Document.__new__(Document)), TypeError, "argument 'document': "),
+        (lambda e, d: e.transform(Document.__new__(Document)), TransformError,
+         "document was not parsed by this transform engine"),
         (lambda e, d: e.transform(), TypeError, "transform() missing 1 required positional argument: 'document'"),
     ],
 )
@@ -296,7 +299,8 @@ def test_class_surface():
         inspect.signature(method)
     with pytest.raises(TypeError):
         type("Sub", (TransformEngine,), {})
-    blank = TransformEngine.__new__(TransformEngine)
-    with pytest.raises(TypeError):
-        blank.normalize("x")
+    # Built by `__new__` alone: `__init__` cannot build it again.
+    engine = TransformEngine.__new__(TransformEngine, "authoring")
+    engine.__init__("corpus")
+    assert engine.default_transform_config() == TransformConfig.authoring()
     assert issubclass(TransformError, QuorvelError) and issubclass(EditError, QuorvelError)
