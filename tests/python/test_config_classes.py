@@ -1,3 +1,6 @@
+import inspect
+import types
+
 import pytest
 
 import quorvel
@@ -332,6 +335,11 @@ def test_transform_config_properties_cannot_be_deleted(name):
 )
 def test_presets(preset, preserve):
     make = getattr(TransformConfig, preset)
+    assert isinstance(TransformConfig.__dict__[preset], types.ClassMethodDescriptorType)
+    assert make.__self__ is TransformConfig
+    assert make.__text_signature__ == "($cls)"
+    assert make.__doc__ is None
+    assert str(inspect.signature(make)) == "()"
     a, b = make(), make()
     assert type(a) is TransformConfig
     assert a is not b

@@ -1,6 +1,8 @@
 """Document: construction, reading, output, handles and the class surface."""
 
+import copy as copy_module
 import inspect
+import pickle
 import sys
 
 import pytest
@@ -98,6 +100,42 @@ def test_copy_is_a_new_document():
     assert copy.node_spans() == []
     with pytest.raises(quorvel.EditError, match="^node belongs to a different document$"):
         copy.append_child(original.root(), copy.create_char("x"))
+
+
+def edited():
+    doc = quorvel.Parser().parse(r"\alpha^{2}")["document"]
+    doc.append_child(doc.root(), doc.create_text("é"))
+    return doc
+
+
+PICKLED = {
+    "empty": Document,
+    "built from syntax": lambda: Document.from_syntax(X_SQUARED),
+    "holding an Error node": lambda: Document.from_syntax(WITH_ERROR),
+    "parsed with errors": lambda: quorvel.Parser().parse("x^")["document"],
+    "parsed and edited": edited,
+}
+
+
+@pytest.mark.parametrize("make", PICKLED.values(), ids=PICKLED.keys())
+@pytest.mark.parametrize("protocol", [0, pickle.HIGHEST_PROTOCOL])
+def test_pickle_rebuilds_from_the_exchange_tree(make, protocol):
+    doc = make()
+    copy = pickle.loads(pickle.dumps(doc, protocol))
+    assert type(copy) is Document and copy is not doc
+    assert copy.to_syntax() == doc.to_syntax()
+    assert copy.has_errors() is doc.has_errors()
+    assert copy.to_latex() == doc.to_latex()
+    assert copy.node_spans() == []
+
+
+def test_pickled_copy_has_no_parse_context():
+    engine = quorvel.TransformEngine("authoring")
+    doc = engine.parse(r"x \ge y")["document"]
+    copy = pickle.loads(pickle.dumps(doc))
+    with pytest.raises(quorvel.TransformError, match="^document was not parsed by this transform engine$"):
+        engine.transform(copy)
+    assert copy_module.deepcopy(doc).to_syntax() == doc.to_syntax()
 
 
 FROM_SYNTAX_ERRORS = [

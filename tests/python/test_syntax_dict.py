@@ -214,6 +214,12 @@ READ_ERRORS = {
     "negative count": (root({"Prime": {"count": -1}}), "OverflowError: …"),
     "count not int": (root({"Prime": {"count": "2"}}), "TypeError: …"),
     "surrogate name": (root(command("\ud800")), "UnicodeEncodeError: …"),
+    # One str character, but no Unicode scalar value: refused by the reader.
+    "surrogate char": (root(char("\udfff")), "Character must be a Unicode scalar value"),
+    "surrogate delimiter": (
+        root(command("left", arg({"Delimiter": {"Char": "\ud800"}}))),
+        "Character must be a Unicode scalar value",
+    ),
 }
 
 

@@ -1,6 +1,7 @@
 """TransformEngine: construction order, normalising, transforming documents, guards."""
 
 import inspect
+from concurrent.futures import ProcessPoolExecutor
 
 import pytest
 
@@ -304,3 +305,29 @@ def test_class_surface():
     engine.__init__("corpus")
     assert engine.default_transform_config() == TransformConfig.authoring()
     assert issubclass(TransformError, QuorvelError) and issubclass(EditError, QuorvelError)
+
+
+def normalize_in_worker(src):
+    return TransformEngine("authoring").normalize(src)
+
+
+def test_errors_cross_a_process_pool():
+    # The interpreter lock is held during every call, so work is spread over
+    # processes; a failure in a worker reaches the parent whole.
+    formulas = [r"x \ge y", "x^", r"\frac{a}{b}", r"\left( x"]
+    with ProcessPoolExecutor(max_workers=2) as pool:
+        futures = [pool.submit(normalize_in_worker, src) for src in formulas]
+        outcomes = [future.exception() or future.result() for future in futures]
+    for src, outcome in zip(formulas, outcomes):
+        try:
+            expected = normalize_in_worker(src)
+        except ParseError as error:
+            assert type(outcome) is ParseError
+            assert str(outcome) == str(error)
+            assert outcome.diagnostics == error.diagnostics and outcome.diagnostics
+            assert (outcome.document is None) == (error.document is None)
+            if error.document is not None:
+                assert outcome.document.to_syntax() == error.document.to_syntax()
+        else:
+            assert outcome == expected
+    assert sum(isinstance(outcome, ParseError) for outcome in outcomes) == 2
