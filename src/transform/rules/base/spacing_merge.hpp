@@ -4,8 +4,6 @@
 // these rules consumes its trigger unconditionally.
 #pragma once
 
-#include <string_view>
-
 #include "transform/rules/registered_rule.hpp"
 
 namespace quorvel::transform::base_rules {

@@ -92,8 +92,6 @@ knowledge::Expected<NodeId, RuleError> frac_denominator(const RuleContext::Comma
     return RuleScopedContext::mandatory_math_content(frac.args[1], display, "denominator");
 }
 
-// Nothing when the position is anywhere else; every check that can fail runs
-// here, before the tree is touched.
 // The `\over` above a numerator, once its slots pass.
 knowledge::Expected<std::optional<BuildrelPlace>, RuleError> over_place(const RuleContext::InfixMatch& over,
                                                                         NodeId host, std::optional<NodeId> list) {
@@ -102,6 +100,8 @@ knowledge::Expected<std::optional<BuildrelPlace>, RuleError> over_place(const Ru
     return std::optional<BuildrelPlace>(BuildrelPlace{host, over.right, list});
 }
 
+// Nothing when the position is anywhere else; every check that can fail runs
+// here, before the tree is touched.
 knowledge::Expected<std::optional<BuildrelPlace>, RuleError> find_place(const RuleContext& ctx, NodeId position) {
     const syntax::Ast& ast = ctx.ast;
     const syntax::ParentLink* link = ast.parent_link(position);
