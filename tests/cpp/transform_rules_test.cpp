@@ -146,7 +146,16 @@ TEST(TransformRules, SpacingMergesThroughTheParser) {
         {"double-quad-to-qquad, lone", src("a\\quad b"), AUTHORING, "a\\quad b"},
         {"double-quad-to-qquad, three", src("\\quad\\quad\\quad"), AUTHORING, "\\qquad\\quad"},
         {"double-enspace-to-quad", src("\\enspace\\enspace"), AUTHORING, "\\quad"},
+        {"double-enspace-to-quad, three", src("\\enspace\\enspace\\enspace"), AUTHORING, "\\quad\\enspace"},
         {"double-enspace-to-quad, then qquad", src("\\enspace\\enspace\\enspace\\enspace"), AUTHORING, "\\qquad"},
+        {"double-enspace-to-quad, in text", src("\\text{a\\enspace\\enspace b}"), AUTHORING,
+         "\\text{a\\enspace\\enspace b}"},
+        {"double-enspace-to-quad, in a text argument's math", src("\\text{$\\enspace\\enspace$}"), AUTHORING,
+         "\\text{$\\quad$}"},
+        // The enspace merged in the first pass begins the run: the next pair
+        // waits for it instead of pairing up behind it.
+        {"double-enspace-to-quad, from the first of a run", src("\\,\\,\\,\\enspace\\enspace"), AUTHORING,
+         "\\quad\\enspace"},
         {"small-spacer-merge, thin", src("\\,\\,\\,"), AUTHORING, "\\enspace"},
         {"small-spacer-merge, thick medium", src("\\;\\:"), AUTHORING, "\\enspace"},
         {"small-spacer-merge, medium thick", src("\\:\\;"), AUTHORING, "\\enspace"},
@@ -286,6 +295,11 @@ TEST(TransformRules, SlotShapeErrors) {
          "base/break-to-linebreak: \\break should carry exactly 0 explicit argument slots, got 1"},
         {root({command("quad", {math_arg(ch(U'x'))})}), AUTHORING,
          "base/double-quad-to-qquad: \\quad should carry exactly 0 explicit argument slots, got 1"},
+        {root({command("enspace", {math_arg(ch(U'x'))})}), AUTHORING,
+         "base/double-enspace-to-quad: \\enspace should carry exactly 0 explicit argument slots, got 1"},
+        // Made by edits: the first `\enspace` has no partner, the second fails.
+        {root({command("enspace"), command("enspace", {math_arg(ch(U'x'))})}), AUTHORING,
+         "base/double-enspace-to-quad: \\enspace should carry exactly 0 explicit argument slots, got 1"},
         {root({command(";", {math_arg(ch(U'x'))})}), AUTHORING,
          "base/small-spacer-merge-to-enspace: \\; should carry exactly 0 explicit argument slots, got 1"},
         {root({command("mkern")}), FAITHFUL,

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "facade/transform_engine.hpp"
 #include "syntax_test_util.hpp"
 #include "transform/rule_context.hpp"
 #include "transform/rules/base/structure_rules.hpp"
@@ -296,14 +297,68 @@ TEST(TransformStructure, StackedOperators) {
         violates("buildrel without over", src("\\buildrel x ="), FAITHFUL, BUILDREL_LEFT),
         violates("buildrel over another infix", src("{a\\buildrel x \\atop =}"), FAITHFUL, BUILDREL_LEFT),
         violates("buildrel in the denominator", src("\\frac{=}{\\buildrel x}"), FAITHFUL, BUILDREL_LEFT),
-        // The whole left operand: `\over` has to become `\frac` first.
-        violates("buildrel as the whole left operand", src("\\buildrel x \\over ="), FAITHFUL, BUILDREL_LEFT),
+        // The parser makes the `\buildrel` (or its scripts) the left operand itself.
+        {"buildrel as the whole left operand", src("\\buildrel \\alpha \\over \\rightarrow"), FAITHFUL,
+         "\\mathrel{\\mathop{\\rightarrow}\\limits^{\\alpha}}"},
+        {"whole left operand, something after the relation", src("\\buildrel a \\over b c"), FAITHFUL,
+         "\\mathrel{\\mathop{b}\\limits^{a}}c"},
+        {"whole left operand with scripts", src("\\buildrel\\alpha^2\\over="), FAITHFUL,
+         "\\mathrel{\\mathop{=}\\limits^{\\alpha^{2}}}"},
+        // The braces make an ordinary atom of the relation: they stay.
+        {"whole left operand in braces", src("x{\\buildrel x \\over =}y"), FAITHFUL,
+         "x{\\mathrel{\\mathop{=}\\limits^{x}}}y"},
         violates("an explicit numerator list", tree(root({infix("over", math({buildrel(U'x')}), ch(U'='))})), FAITHFUL,
               BUILDREL_LEFT),
         stays("the level is faithful", "\\stackrel{!}{=}", AUTHORING),
         violates("an infix named stackrel", tree(root({infix("stackrel", ch(U'a'), ch(U'b'))})), FAITHFUL,
               "rewrite contract violated for command `stackrel` (node Some(\"stackrel\"))"),
     });
+}
+
+// A `\buildrel` that is the whole left operand under every rule of a
+// profile: `over-to-frac` leaves the `\over` to `buildrel-expand`, which
+// authoring does not plan, so there the contract fails.
+TEST(TransformStructure, BuildrelAsTheWholeLeftOperandAtEachProfile) {
+    using facade::EngineProfile;
+    struct ProfileCase {
+        const char* source;
+        EngineProfile profile;
+        std::string expected;  // parsed and written with the default options; empty for the error
+    };
+    const ProfileCase cases[] = {
+        {"\\buildrel \\alpha \\over \\rightarrow", EngineProfile::Faithful, "\\mathrel{\\mathop{\\to}\\limits^{\\alpha}}"},
+        {"\\buildrel a \\over b c", EngineProfile::Faithful, "\\mathrel{\\mathop{b}\\limits^{a}} c"},
+        {"\\buildrel\\alpha^2\\over=", EngineProfile::Faithful, "\\mathrel{\\mathop{=}\\limits^{\\alpha^{2}}}"},
+        {"{\\buildrel x \\over =}", EngineProfile::Faithful, "{\\mathrel{\\mathop{=}\\limits^{x}}}"},
+        {"\\buildrel \\alpha \\over \\rightarrow", EngineProfile::Corpus, "\\mathrel{\\mathop{\\to}^{\\alpha}}"},
+        {"\\buildrel a \\over b c", EngineProfile::Corpus, "\\mathrel{\\mathop{b}^{a}} c"},
+        {"\\buildrel\\alpha^2\\over=", EngineProfile::Corpus, "\\mathrel{\\mathop{=}^{\\alpha^{2}}}"},
+        {"{\\buildrel x \\over =}", EngineProfile::Corpus, "\\mathrel{\\mathop{=}^{x}}"},
+        {"\\buildrel \\alpha \\over \\rightarrow", EngineProfile::Equiv, "\\mathrel{\\mathop{\\to}^{\\alpha}}"},
+        {"\\buildrel a \\over b c", EngineProfile::Equiv, "\\mathrel{\\mathop{b}^{a}} c"},
+        {"\\buildrel\\alpha^2\\over=", EngineProfile::Equiv, "\\mathrel{\\mathop{=}^{\\alpha^{2}}}"},
+        {"{\\buildrel x \\over =}", EngineProfile::Equiv, "\\mathrel{\\mathop{=}^{x}}"},
+        {"\\buildrel \\alpha \\over \\rightarrow", EngineProfile::Authoring, ""},
+        {"\\buildrel a \\over b c", EngineProfile::Authoring, ""},
+        {"\\buildrel\\alpha^2\\over=", EngineProfile::Authoring, ""},
+        {"{\\buildrel x \\over =}", EngineProfile::Authoring, ""},
+    };
+    for (const ProfileCase& c : cases) {
+        SCOPED_TRACE(std::string(c.source) + " at profile " + std::to_string(static_cast<int>(c.profile)));
+        facade::TransformEngineBuilder builder;
+        builder.profile(c.profile);
+        const facade::TransformEngine engine = std::move(builder.build()).value();
+        const auto normalized = engine.normalize_with(c.source, engine.default_normalize_config());
+        if (c.expected.empty()) {
+            ASSERT_FALSE(normalized);
+            EXPECT_EQ(normalized.error().message(), "rewrite contract violated for command `over` (node Some(\"over\"))");
+            continue;
+        }
+        ASSERT_TRUE(normalized) << normalized.error().message();
+        auto expected = engine.parse_complete(c.expected, engine.parser().default_parse_config());
+        ASSERT_TRUE(expected) << expected.error().message();
+        EXPECT_EQ(*normalized, syntax::serialize::serialize_with(expected->ast(), syntax::SerializeOptions{}).value());
+    }
 }
 
 TEST(TransformStructure, RootFamily) {
@@ -391,6 +446,8 @@ TEST(TransformStructure, SlotShapeErrors) {
               "base/buildrel-expand: \\buildrel above should be math content"),
         fails("over with slots", root({infix("over", implicit_math({command("buildrel", {x})}), ch(U'='), {x})}), FAITHFUL,
               "base/buildrel-expand: \\over should carry exactly 0 explicit argument slots, got 1"),
+        fails("over with slots above a whole left operand", root({infix("over", command("buildrel", {x}), ch(U'='), {x})}),
+              FAITHFUL, "base/buildrel-expand: \\over should carry exactly 0 explicit argument slots, got 1"),
         fails("frac slot count", root({command("frac", {math_arg(implicit_math({command("buildrel", {x})})), x, x})}),
               FAITHFUL, "base/buildrel-expand: \\frac should carry exactly 2 explicit argument slots, got 3"),
         fails("frac text denominator",

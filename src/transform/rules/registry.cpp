@@ -29,7 +29,8 @@ constexpr void for_each_rule(F&& f) {
     f(&ams_rules::IMPLIES_TO_LONGRIGHTARROW);
     for (const auto& rule : base_rules::BASE_RENAMES) f(&rule);
     for (const auto& rule : base_rules::DIMENSION_SPACING_RULES) f(&rule);
-    for (const auto& rule : base_rules::DOUBLE_SPACER_MERGE_RULES) f(&rule);
+    f(&base_rules::DOUBLE_ENSPACE_TO_QUAD);
+    f(&base_rules::DOUBLE_QUAD_TO_QQUAD);
     f(&base_rules::SMALL_SPACER_MERGE_TO_ENSPACE);
     for (const auto& rule : physics_rules::PHYSICS_RENAMES) f(&rule);
     base_rules::for_each_structure_rule(f);

@@ -50,16 +50,35 @@ bool in_math_list(const syntax::Ast& ast, NodeId node) {
 
 }  // namespace
 
-RuleResult DoubleSpacerMergeRule::apply(RuleContext& ctx, NodeId node) const {
-    const std::string_view source = meta().triggers[0].name;
-    const auto matched = ctx.match_command(node, source);
+RuleResult DoubleQuadToQquadRule::apply(RuleContext& ctx, NodeId node) const {
+    const auto matched = ctx.match_command(node, "quad");
     if (!matched) return RuleOutcome::Skipped;
-    if (auto error = RuleScopedContext::expect_no_args(matched->args.size(), CommandDisplay::command(source)))
+    if (auto error = RuleScopedContext::expect_no_args(matched->args.size(), CommandDisplay::command("quad")))
         return std::move(*error);
     const std::optional<NodeId> next = ctx.ast.next_sibling(node);
-    if (!next || !ctx.match_command(*next, source)) return RuleOutcome::Skipped;
-    ctx.ast.replace_node(node, helpers::bare_command_node(target_));
+    if (!next || !ctx.match_command(*next, "quad")) return RuleOutcome::Skipped;
+    ctx.ast.replace_node(node, helpers::bare_command_node("qquad"));
     ctx.ast.remove_node(*next);
+    return RuleOutcome::Applied;
+}
+
+RuleResult DoubleEnspaceToQuadRule::apply(RuleContext& ctx, NodeId node) const {
+    syntax::Ast& ast = ctx.ast;
+    if (!in_math_list(ast, node)) return RuleOutcome::Skipped;
+    const auto matched = ctx.match_command(node, "enspace");
+    if (!matched) return RuleOutcome::Skipped;
+    if (auto error = RuleScopedContext::expect_no_args(matched->args.size(), CommandDisplay::command("enspace")))
+        return std::move(*error);
+    auto bare_enspace = [&](std::optional<NodeId> id) {
+        if (!id) return false;
+        const auto command = ctx.match_command(*id, "enspace");
+        return command && command->args.empty();
+    };
+    if (bare_enspace(ast.prev_sibling(node))) return RuleOutcome::Skipped;
+    const std::optional<NodeId> next = ast.next_sibling(node);
+    if (!bare_enspace(next)) return RuleOutcome::Skipped;
+    ast.replace_node(node, helpers::bare_command_node("quad"));
+    ast.remove_node(*next);
     return RuleOutcome::Applied;
 }
 

@@ -4,33 +4,34 @@
 // these rules consumes its trigger unconditionally.
 #pragma once
 
-#include <array>
-#include <string_view>
-
 #include "transform/rules/registered_rule.hpp"
 
 namespace quorvel::transform::base_rules {
 
-// A spacer followed directly by the same spacer becomes `target`.
-class DoubleSpacerMergeRule final : public RegisteredRule {
+// `\quad\quad` becomes `\qquad`: the rule looks only at the next sibling, so
+// three in a row give `\qquad\quad` in one pass.
+class DoubleQuadToQquadRule final : public RegisteredRule {
 public:
-    consteval DoubleSpacerMergeRule(std::string_view key, std::string_view target)
-        : RegisteredRule(rule_index(knowledge::PackageName::Base, key)), target_(target) {
-        const RuleMeta& m = meta();
-        if (m.triggers.size() != 1 || m.emits.size() != 1 || m.emits[0].name != target)
-            registry_detail::malformed("a spacer merge has one trigger and emits its target");
-    }
+    consteval DoubleQuadToQquadRule()
+        : RegisteredRule(rule_index(knowledge::PackageName::Base, "double-quad-to-qquad")) {}
 
     RuleResult apply(RuleContext& ctx, syntax::ast::NodeId node) const override;
-
-private:
-    std::string_view target_;
 };
 
-inline constexpr std::array DOUBLE_SPACER_MERGE_RULES{
-    DoubleSpacerMergeRule("double-enspace-to-quad", "quad"),
-    DoubleSpacerMergeRule("double-quad-to-qquad", "qquad"),
+inline constexpr DoubleQuadToQquadRule DOUBLE_QUAD_TO_QQUAD{};
+
+// `\enspace\enspace` in a math list becomes `\quad`. A run pairs from its
+// first `\enspace`, and only `\enspace` commands without slots pair, so no
+// argument is lost and text keeps its spaces.
+class DoubleEnspaceToQuadRule final : public RegisteredRule {
+public:
+    consteval DoubleEnspaceToQuadRule()
+        : RegisteredRule(rule_index(knowledge::PackageName::Base, "double-enspace-to-quad")) {}
+
+    RuleResult apply(RuleContext& ctx, syntax::ast::NodeId node) const override;
 };
+
+inline constexpr DoubleEnspaceToQuadRule DOUBLE_ENSPACE_TO_QUAD{};
 
 class SmallSpacerMergeToEnspaceRule final : public RegisteredRule {
 public:

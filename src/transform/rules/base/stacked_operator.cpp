@@ -76,9 +76,10 @@ RuleResult StackedCommandExpandRule::apply(RuleContext& ctx, NodeId node) const 
 namespace {
 
 // Where a `\buildrel` (or the scripts on it) sits: in the numerator of an
-// infix `\over` or of the `\frac` it already became. `host` is the node the
-// result replaces, `right` the operand below the bar, `list` the numerator
-// list that holds the position, if any.
+// infix `\over` or of the `\frac` it already became, or as the whole of
+// either numerator. `host` is the node the result replaces, `right` the
+// operand below the bar, `list` the numerator list that holds the position,
+// if any.
 struct BuildrelPlace {
     NodeId host;
     NodeId right;
@@ -91,12 +92,27 @@ knowledge::Expected<NodeId, RuleError> frac_denominator(const RuleContext::Comma
     return RuleScopedContext::mandatory_math_content(frac.args[1], display, "denominator");
 }
 
+// The `\over` above a numerator, once its slots pass.
+knowledge::Expected<std::optional<BuildrelPlace>, RuleError> over_place(const RuleContext::InfixMatch& over,
+                                                                        NodeId host, std::optional<NodeId> list) {
+    if (auto error = RuleScopedContext::expect_no_args(over.args.size(), CommandDisplay::command("over")))
+        return std::move(*error);
+    return std::optional<BuildrelPlace>(BuildrelPlace{host, over.right, list});
+}
+
 // Nothing when the position is anywhere else; every check that can fail runs
 // here, before the tree is touched.
 knowledge::Expected<std::optional<BuildrelPlace>, RuleError> find_place(const RuleContext& ctx, NodeId position) {
     const syntax::Ast& ast = ctx.ast;
     const syntax::ParentLink* link = ast.parent_link(position);
     if (link == nullptr) return std::optional<BuildrelPlace>();
+    // `\buildrel top \over rel` with nothing else on the left: the parser
+    // makes the position the left operand itself, with no list around it.
+    if (link->slot.kind() == syntax::Slot::Kind::InfixLeft) {
+        const auto over = ctx.match_infix(link->parent, "over");
+        if (!over) return std::optional<BuildrelPlace>();
+        return over_place(*over, link->parent, std::nullopt);
+    }
     if (link->slot == syntax::Slot::argument(0)) {
         const auto frac = ctx.match_command(link->parent, "frac");
         if (!frac) return std::optional<BuildrelPlace>();
@@ -112,10 +128,9 @@ knowledge::Expected<std::optional<BuildrelPlace>, RuleError> find_place(const Ru
     if (list_link->slot.kind() == syntax::Slot::Kind::InfixLeft) {
         const auto over = ctx.match_infix(list_link->parent, "over");
         if (!over) return std::optional<BuildrelPlace>();
-        if (auto error = RuleScopedContext::expect_no_args(over->args.size(), CommandDisplay::command("over")))
-            return std::move(*error);
-        if (!is_math_group(ast.node(list), true)) return std::optional<BuildrelPlace>();
-        return std::optional<BuildrelPlace>(BuildrelPlace{list_link->parent, over->right, list});
+        auto place = over_place(*over, list_link->parent, list);
+        if (place && !is_math_group(ast.node(list), true)) return std::optional<BuildrelPlace>();
+        return place;
     }
     if (list_link->slot == syntax::Slot::argument(0)) {
         const auto frac = ctx.match_command(list_link->parent, "frac");
