@@ -21,13 +21,22 @@ nb::object str_object(const std::string& text) {
     return object;
 }
 
+nb::list diagnostics_to_python(std::vector<parse::ParseDiagnostic>&& diagnostics) {
+    if (diagnostics.empty()) {
+        PyObject* list = PyList_New(0);
+        if (list == nullptr) throw nb::python_error();
+        return nb::steal<nb::list>(list);
+    }
+    return to_python(facade::diagnostics_to_dto(std::move(diagnostics)));
+}
+
 }  // namespace
 
 nb::dict parse_result_to_python(facade::ParseResult&& result) {
     nb::dict dict;
     set_item(dict, document_key,
              result.document ? new_document_object(std::move(*result.document)) : nb::none());
-    set_item(dict, diagnostics_key, to_python(facade::diagnostics_to_dto(std::move(result.diagnostics))));
+    set_item(dict, diagnostics_key, diagnostics_to_python(std::move(result.diagnostics)));
     return dict;
 }
 
