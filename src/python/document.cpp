@@ -499,8 +499,15 @@ PyMethodDef METHODS[] = {
 }  // namespace
 
 void register_document_class(nb::module_& m) {
+    // A parse makes and drops one Document per call; the binding library
+    // (from 3.1) can keep a few dropped instances' memory for the next ones.
+#if NB_VERSION_MAJOR > 3 || (NB_VERSION_MAJOR == 3 && NB_VERSION_MINOR >= 1)
+    nb::class_<PyDocument> cls(m, "Document", "Document()\n--\n\n", nb::is_final(),
+                               nb::type_slots(constructor_slots<new_document>), nb::pooled());
+#else
     nb::class_<PyDocument> cls(m, "Document", "Document()\n--\n\n", nb::is_final(),
                                nb::type_slots(constructor_slots<new_document>));
+#endif
     add_methods(cls, METHODS);
     cls.attr("__module__") = "builtins";
     document_class = reinterpret_cast<PyTypeObject*>(cls.ptr());
