@@ -1,6 +1,7 @@
 #include "python/results.hpp"
 
 #include <utility>
+#include <vector>
 
 #include "facade/records.hpp"
 #include "facade/records_report.hpp"
