@@ -1,36 +1,42 @@
 """Python throughput over the corpus: quorvel's `Parser.parse` and
-`TransformEngine.normalize` against two pure-Python LaTeX tools, pylatexenc's
+`TransformEngine.normalize`, each set against the same work done in C++, and
+against two pure-Python LaTeX tools when they are installed, pylatexenc's
 `LatexWalker` (parsing) and latex2mathml's converter (parsing and writing
-MathML). The two tools are needed only here, not by the package:
+MathML). The tools are needed only for their rows, not by the package:
 
-    pip install pylatexenc latex2mathml
-    python bench/python_bench.py [corpus-dir] [--transform-bench PATH]
+    pip install pylatexenc latex2mathml      (optional)
+    python bench/python_bench.py [corpus-dir] [--parse-bench PATH] [--transform-bench PATH]
 
 corpus-dir defaults to ../shared/corpus, relative to the repository. Every line
 of arxiv.txt and exam.txt is one formula.
 
-With --transform-bench, the C++ benchmark (bench/transform_bench.cpp, built with
--DQUORVEL_BENCH=ON) runs on the same corpus, and the cost of `normalize` called
-from Python is set against the same work done in C++.
+The C++ benchmarks (bench/parse_bench.cpp and bench/transform_bench.cpp, built
+with -DQUORVEL_BENCH=ON) are looked for in build/rel unless given; when found
+they run on the same corpus, and the cost of `parse` and `normalize` called
+from Python is set against the same work done in C++: parse per corpus file
+against parse_bench, parse and normalise over both files against
+transform_bench.
 """
 
 import argparse
 import os
+import re
 import subprocess
-import sys
 import time
 
 import quorvel
 
 PROFILES = ["authoring", "faithful", "corpus", "equiv"]
+CORPUS_FILES = ["arxiv.txt", "exam.txt"]
 
 
 def load_corpus(directory):
-    lines = []
-    for name in ("arxiv.txt", "exam.txt"):
-        with open(os.path.join(directory, name), encoding="utf-8") as corpus:
-            lines.extend(corpus.read().splitlines())
-    return lines
+    """The formulas of each corpus file, by file name."""
+    corpus = {}
+    for name in CORPUS_FILES:
+        with open(os.path.join(directory, name), encoding="utf-8") as lines:
+            corpus[name] = lines.read().splitlines()
+    return corpus
 
 
 def timed(function, lines, passes):
@@ -49,9 +55,27 @@ def timed(function, lines, passes):
     return best / len(lines), failures
 
 
-def cpp_microseconds(binary, directory):
-    """us/formula per row of the C++ benchmark's table."""
-    output = subprocess.run([binary, directory], check=True, capture_output=True, text=True).stdout
+def run_binary(binary, directory):
+    return subprocess.run([binary, directory], check=True, capture_output=True, text=True).stdout
+
+
+def parse_bench_microseconds(output):
+    """us/formula of the parse row of each corpus file in parse_bench's output."""
+    rows = {}
+    current = None
+    for line in output.splitlines():
+        header = re.match(r"(\S+\.txt):", line)
+        if header:
+            current = header.group(1)
+            continue
+        rate = re.match(r"\s*parse:\s*([\d.]+) formulas/s", line)
+        if rate and current is not None and float(rate.group(1)) > 0:
+            rows[current] = 1e6 / float(rate.group(1))
+    return rows
+
+
+def transform_bench_microseconds(output):
+    """us/formula per row of transform_bench's table."""
     rows = {}
     for line in output.splitlines():
         fields = line.split()
@@ -60,52 +84,96 @@ def cpp_microseconds(binary, directory):
     return rows
 
 
+def find_binary(given, repository, name):
+    if given:
+        return given
+    candidate = os.path.join(repository, "build", "rel", name)
+    return candidate if os.access(candidate, os.X_OK) else None
+
+
+def ratio_line(label, python_us, cpp_us):
+    if cpp_us is None:
+        return f"  {label}: {python_us:.2f} / (no C++ row)"
+    return f"  {label}: {python_us:.2f} / {cpp_us:.2f} = {python_us / cpp_us:.2f}x"
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
+    repository = os.path.dirname(here)
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("corpus", nargs="?", default=os.path.join(here, "..", "..", "shared", "corpus"))
-    parser.add_argument("--transform-bench", help="path of the C++ transform_bench binary")
-    parser.add_argument("--passes", type=int, default=3, help="runs of each quorvel measurement (best is kept)")
+    parser.add_argument("corpus", nargs="?", default=os.path.join(repository, "..", "shared", "corpus"))
+    parser.add_argument("--parse-bench", help="path of the C++ parse_bench binary (default: build/rel/parse_bench)")
+    parser.add_argument(
+        "--transform-bench", help="path of the C++ transform_bench binary (default: build/rel/transform_bench)"
+    )
+    parser.add_argument("--passes", type=int, default=5, help="runs of each quorvel measurement (best is kept)")
     args = parser.parse_args()
 
-    try:
-        from latex2mathml.converter import convert
-        from pylatexenc.latexwalker import LatexWalker
-    except ImportError:
-        sys.exit("needs pylatexenc and latex2mathml: pip install pylatexenc latex2mathml")
-
-    lines = load_corpus(args.corpus)
-    print(f"formulas {len(lines)}")
-    print(f"{'measure':<28} {'formulas/s':>11} {'us/formula':>11} {'failures':>9}")
+    corpus = load_corpus(args.corpus)
+    lines = [line for name in CORPUS_FILES for line in corpus[name]]
+    counts = ", ".join(f"{name} {len(corpus[name])}" for name in CORPUS_FILES)
+    print(f"formulas {len(lines)} ({counts})")
+    print(f"{'measure':<36} {'formulas/s':>11} {'us/formula':>11} {'failures':>9}")
     results = {}
 
     def report(name, seconds, failures):
         results[name] = seconds * 1e6
-        print(f"{name:<28} {1 / seconds:>11.0f} {seconds * 1e6:>11.2f} {failures:>9}")
+        print(f"{name:<36} {1 / seconds:>11.0f} {seconds * 1e6:>11.2f} {failures:>9}")
 
     quorvel_parser = quorvel.Parser()
+    for name in CORPUS_FILES:
+        report(f"quorvel Parser.parse {name}", *timed(quorvel_parser.parse, corpus[name], args.passes))
     report("quorvel Parser.parse", *timed(quorvel_parser.parse, lines, args.passes))
     for profile in PROFILES:
         engine = quorvel.TransformEngine(profile)
         report(f"quorvel normalize {profile}", *timed(engine.normalize, lines, args.passes))
-    report("pylatexenc LatexWalker", *timed(lambda s: LatexWalker(s).get_latex_nodes(), lines, 1))
-    report("latex2mathml convert", *timed(convert, lines, 1))
+
+    peers = []
+    try:
+        from pylatexenc.latexwalker import LatexWalker
+
+        report("pylatexenc LatexWalker", *timed(lambda s: LatexWalker(s).get_latex_nodes(), lines, 1))
+        peers.append("pylatexenc LatexWalker")
+    except ImportError:
+        print("(pylatexenc not installed: its row is skipped)")
+    try:
+        from latex2mathml.converter import convert
+
+        report("latex2mathml convert", *timed(convert, lines, 1))
+        peers.append("latex2mathml convert")
+    except ImportError:
+        print("(latex2mathml not installed: its row is skipped)")
 
     parse = results["quorvel Parser.parse"]
-    print()
-    print(f"pylatexenc LatexWalker / quorvel Parser.parse: {results['pylatexenc LatexWalker'] / parse:.1f}x")
-    for profile in PROFILES:
-        normalize = results[f"quorvel normalize {profile}"]
-        print(f"latex2mathml convert / quorvel normalize {profile}: {results['latex2mathml convert'] / normalize:.1f}x")
-
-    if args.transform_bench:
-        cpp = cpp_microseconds(args.transform_bench, args.corpus)
+    if peers:
         print()
-        print("Python cost / C++ cost of the same work (us/formula):")
-        print(f"  parse: {parse:.2f} / {cpp['parse']:.2f} = {parse / cpp['parse']:.2f}")
+    if "pylatexenc LatexWalker" in peers:
+        print(f"pylatexenc LatexWalker / quorvel Parser.parse: {results['pylatexenc LatexWalker'] / parse:.1f}x")
+    if "latex2mathml convert" in peers:
         for profile in PROFILES:
             normalize = results[f"quorvel normalize {profile}"]
-            print(f"  normalize {profile}: {normalize:.2f} / {cpp[profile]:.2f} = {normalize / cpp[profile]:.2f}")
+            print(
+                f"latex2mathml convert / quorvel normalize {profile}: "
+                f"{results['latex2mathml convert'] / normalize:.1f}x"
+            )
+
+    parse_bench = find_binary(args.parse_bench, repository, "parse_bench")
+    transform_bench = find_binary(args.transform_bench, repository, "transform_bench")
+    if parse_bench or transform_bench:
+        print()
+        print("Python cost / C++ cost of the same work (us/formula):")
+    else:
+        print()
+        print("(no C++ benchmark found: build with -DQUORVEL_BENCH=ON in build/rel, or pass --parse-bench)")
+    if parse_bench:
+        cpp = parse_bench_microseconds(run_binary(parse_bench, args.corpus))
+        for name in CORPUS_FILES:
+            print(ratio_line(f"Parser.parse {name} (parse_bench)", results[f"quorvel Parser.parse {name}"], cpp.get(name)))
+    if transform_bench:
+        cpp = transform_bench_microseconds(run_binary(transform_bench, args.corpus))
+        print(ratio_line("Parser.parse both files (transform_bench)", parse, cpp.get("parse")))
+        for profile in PROFILES:
+            print(ratio_line(f"normalize {profile}", results[f"quorvel normalize {profile}"], cpp.get(profile)))
 
 
 if __name__ == "__main__":

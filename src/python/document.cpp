@@ -1,5 +1,6 @@
 #include "python/document.hpp"
 
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,8 +43,18 @@ ExclusiveBorrow::ExclusiveBorrow(PyDocument& owner) : owner_(owner) {
     owner_.borrow = -1;
 }
 
+namespace {
+// The class Document, set once when it is registered (later module objects
+// share it), so that each new document skips the binding library's lookup
+// of the class by its C++ type.
+PyTypeObject* document_class = nullptr;
+}  // namespace
+
 nb::object new_document_object(Document&& document) {
-    return nb::cast(PyDocument{std::move(document), 0}, nb::rv_policy::move);
+    nb::object object = nb::inst_alloc(nb::handle(reinterpret_cast<PyObject*>(document_class)));
+    new (nb::inst_ptr<PyDocument>(object)) PyDocument{std::move(document), 0};
+    nb::inst_mark_ready(object);
+    return object;
 }
 
 PyDocument& document_of(nb::handle object) { return *nb::inst_ptr<PyDocument>(object); }
@@ -488,10 +499,18 @@ PyMethodDef METHODS[] = {
 }  // namespace
 
 void register_document_class(nb::module_& m) {
+    // A parse makes and drops one Document per call; the binding library
+    // (from 3.1) can keep a few dropped instances' memory for the next ones.
+#if NB_VERSION_MAJOR > 3 || (NB_VERSION_MAJOR == 3 && NB_VERSION_MINOR >= 1)
+    nb::class_<PyDocument> cls(m, "Document", "Document()\n--\n\n", nb::is_final(),
+                               nb::type_slots(constructor_slots<new_document>), nb::pooled());
+#else
     nb::class_<PyDocument> cls(m, "Document", "Document()\n--\n\n", nb::is_final(),
                                nb::type_slots(constructor_slots<new_document>));
+#endif
     add_methods(cls, METHODS);
     cls.attr("__module__") = "builtins";
+    document_class = reinterpret_cast<PyTypeObject*>(cls.ptr());
 }
 
 }  // namespace quorvel::python

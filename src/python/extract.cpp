@@ -126,56 +126,60 @@ std::vector<std::string> arg_str_list(nb::handle value, const char* name) {
     return result;
 }
 
-nb::object bind_arguments(const char* function, PyObject* args, PyObject* kwargs, const Parameter* parameters,
-                          std::size_t count, PyObject** out, bool collect_rest) {
+namespace {
+
+// The binding of both calling conventions: `positional(i)` gives the i-th
+// of `given` positional arguments and `keyword(i, key, value)` the i-th of
+// `keywords` keyword arguments, in call order.
+template <class Positional, class Keyword>
+nb::object bind(const char* function, Py_ssize_t given, Positional&& positional, Py_ssize_t keywords,
+                Keyword&& keyword, const Parameter* parameters, std::size_t count, PyObject** out,
+                bool collect_rest) {
     for (std::size_t i = 0; i < count; ++i) out[i] = nullptr;
-    std::size_t positional = 0;
+    std::size_t accepted = 0;
     std::size_t required = 0;
-    for (; positional < count && !parameters[positional].keyword_only; ++positional) {
-        if (parameters[positional].required) ++required;
+    for (; accepted < count && !parameters[accepted].keyword_only; ++accepted) {
+        if (parameters[accepted].required) ++required;
     }
-    const Py_ssize_t given = args == nullptr ? 0 : PyTuple_Size(args);
-    if (given > static_cast<Py_ssize_t>(positional)) {
-        if (required == positional) {
+    if (given > static_cast<Py_ssize_t>(accepted)) {
+        if (required == accepted) {
             PyErr_Format(PyExc_TypeError, "%s() takes %zu positional argument%s but %zd %s given", function,
-                         positional, positional == 1 ? "" : "s", given, given == 1 ? "was" : "were");
+                         accepted, accepted == 1 ? "" : "s", given, given == 1 ? "was" : "were");
         } else {
             PyErr_Format(PyExc_TypeError, "%s() takes from %zu to %zu positional arguments but %zd %s given",
-                         function, required, positional, given, given == 1 ? "was" : "were");
+                         function, required, accepted, given, given == 1 ? "was" : "were");
         }
         throw nb::python_error();
     }
-    for (Py_ssize_t i = 0; i < given; ++i) out[i] = PyTuple_GetItem(args, i);
+    for (Py_ssize_t i = 0; i < given; ++i) out[i] = positional(i);
 
     nb::object rest;
-    if (kwargs != nullptr) {
+    for (Py_ssize_t k = 0; k < keywords; ++k) {
         PyObject* key = nullptr;
         PyObject* value = nullptr;
-        Py_ssize_t position = 0;
-        while (PyDict_Next(kwargs, &position, &key, &value)) {
-            std::size_t match = count;
-            for (std::size_t i = 0; i < count && match == count; ++i) {
-                if (PyUnicode_CompareWithASCIIString(key, parameters[i].name) == 0) match = i;
-            }
-            if (match < count) {
-                if (out[match] != nullptr) {
-                    PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", function,
-                                 parameters[match].name);
-                    throw nb::python_error();
-                }
-                out[match] = value;
-                continue;
-            }
-            if (!collect_rest) {
-                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", function, key);
+        keyword(k, key, value);
+        std::size_t match = count;
+        for (std::size_t i = 0; i < count && match == count; ++i) {
+            if (PyUnicode_CompareWithASCIIString(key, parameters[i].name) == 0) match = i;
+        }
+        if (match < count) {
+            if (out[match] != nullptr) {
+                PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", function,
+                             parameters[match].name);
                 throw nb::python_error();
             }
-            if (!rest.is_valid()) {
-                rest = nb::steal(PyDict_New());
-                if (!rest.is_valid()) throw nb::python_error();
-            }
-            if (PyDict_SetItem(rest.ptr(), key, value) != 0) throw nb::python_error();
+            out[match] = value;
+            continue;
         }
+        if (!collect_rest) {
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", function, key);
+            throw nb::python_error();
+        }
+        if (!rest.is_valid()) {
+            rest = nb::steal(PyDict_New());
+            if (!rest.is_valid()) throw nb::python_error();
+        }
+        if (PyDict_SetItem(rest.ptr(), key, value) != 0) throw nb::python_error();
     }
     for (std::size_t i = 0; i < count; ++i) {
         if (out[i] == nullptr && parameters[i].required) {
@@ -185,6 +189,31 @@ nb::object bind_arguments(const char* function, PyObject* args, PyObject* kwargs
         }
     }
     return rest;
+}
+
+}  // namespace
+
+nb::object bind_arguments(const char* function, PyObject* args, PyObject* kwargs, const Parameter* parameters,
+                          std::size_t count, PyObject** out, bool collect_rest) {
+    const Py_ssize_t given = args == nullptr ? 0 : PyTuple_Size(args);
+    const Py_ssize_t keywords = kwargs == nullptr ? 0 : PyDict_Size(kwargs);
+    Py_ssize_t position = 0;
+    return bind(
+        function, given, [&](Py_ssize_t i) { return PyTuple_GetItem(args, i); }, keywords,
+        [&](Py_ssize_t, PyObject*& key, PyObject*& value) { PyDict_Next(kwargs, &position, &key, &value); },
+        parameters, count, out, collect_rest);
+}
+
+nb::object bind_fast_arguments(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                               const Parameter* parameters, std::size_t count, PyObject** out, bool collect_rest) {
+    const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_Size(kwnames);
+    return bind(
+        function, nargs, [&](Py_ssize_t i) { return args[i]; }, keywords,
+        [&](Py_ssize_t k, PyObject*& key, PyObject*& value) {
+            key = PyTuple_GetItem(kwnames, k);
+            value = args[nargs + k];
+        },
+        parameters, count, out, collect_rest);
 }
 
 bool arg_bool(nb::handle value, const char* name) {

@@ -81,6 +81,19 @@ nb::object bind_arguments(const char* function, PyObject* args, PyObject* kwargs
     return bind_arguments(function, args, kwargs, parameters, N, out, collect_rest);
 }
 
+// The same for a METH_FASTCALL | METH_KEYWORDS method, whose call brings
+// no argument tuple or keyword dict: `nargs` positional arguments in
+// `args`, followed by the values of the keywords named in `kwnames` (null
+// when there are none).
+nb::object bind_fast_arguments(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                               const Parameter* parameters, std::size_t count, PyObject** out, bool collect_rest);
+
+template <std::size_t N>
+nb::object bind_fast_arguments(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                               const Parameter (&parameters)[N], PyObject* (&out)[N], bool collect_rest) {
+    return bind_fast_arguments(function, args, nargs, kwnames, parameters, N, out, collect_rest);
+}
+
 // An instance of the bound class T, else TypeError
 // "argument '{name}': '{type}' object cannot be cast as '{class_name}'"; an
 // instance that was never constructed gives "argument '{name}':

@@ -34,10 +34,10 @@ std::optional<parse::ParseConfig> optional_parse_config(nb::handle value, const 
 
 namespace parser_methods {
 
-nb::object parse(const facade::Parser& parser, PyObject* args, PyObject* kwargs) {
+nb::object parse(const facade::Parser& parser, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static const Parameter parameters[] = {{"src", true}, {"config"}};
     PyObject* bound[2];
-    nb::object overrides = bind_arguments("parse", args, kwargs, parameters, bound, true);
+    nb::object overrides = bind_fast_arguments("parse", args, nargs, kwnames, parameters, bound, true);
     const std::string_view source = arg_str(bound[0], "src");
     const parse::ParseConfig config =
         config::parse_config_from_python(bound[1], overrides, parser.default_parse_config());
@@ -117,10 +117,11 @@ using parser_methods::Lookup;
 using parser_methods::NameTest;
 
 constexpr int kArgs = METH_VARARGS | METH_KEYWORDS;
+constexpr int kFastArgs = METH_FASTCALL | METH_KEYWORDS;
 
 // Static: the interpreter keeps pointers to these for the life of the class.
 PyMethodDef METHODS[] = {
-    {"parse", c_function(Shared::parse), kArgs, "parse($self, src, config=None, **overrides)\n--\n\n"},
+    {"parse", c_function(Shared::parse), kFastArgs, "parse($self, src, config=None, **overrides)\n--\n\n"},
     {"default_parse_config", c_function(Shared::default_parse_config), METH_NOARGS,
      "default_parse_config($self)\n--\n\n"},
     {"lookup_command", c_function(Shared::lookup<Lookup::Command>), kArgs,

@@ -50,7 +50,9 @@ void configure_parser_half(Builder& builder, const ParserArguments& arguments);
 // The shared methods; `self` is resolved by the class's own accessor.
 namespace parser_methods {
 
-nb::object parse(const facade::Parser& parser, PyObject* args, PyObject* kwargs);
+// A METH_FASTCALL | METH_KEYWORDS body: the hot road of a parse takes no
+// argument tuple.
+nb::object parse(const facade::Parser& parser, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 nb::object default_parse_config(const facade::Parser& parser);
 
 enum class Lookup { Command, ExplicitCommand, Character, Env };
@@ -65,8 +67,8 @@ nb::object name_test(NameTest which, const facade::Parser& parser, PyObject* arg
 // `Of` (which raises TypeError for an object that was never constructed).
 template <const facade::Parser& (*Of)(PyObject*)>
 struct SharedParserMethods {
-    static PyObject* parse(PyObject* self, PyObject* args, PyObject* kwargs) {
-        return guarded([&] { return parser_methods::parse(Of(self), args, kwargs); });
+    static PyObject* parse(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+        return guarded([&] { return parser_methods::parse(Of(self), args, nargs, kwnames); });
     }
     static PyObject* default_parse_config(PyObject* self, PyObject*) {
         return guarded([&] { return parser_methods::default_parse_config(Of(self)); });

@@ -6,28 +6,12 @@
 #include <string_view>
 #include <utility>
 
+#include "python/interned.hpp"
+
 namespace quorvel::python {
 namespace {
 
-// A dict key made once and interned, so that writing many records (the tokens
-// of a long formula, the diagnostics of a corpus) allocates no key strings.
-// Only touched with the interpreter lock held.
-class Key {
-public:
-    explicit constexpr Key(const char* text) : text_(text) {}
-
-    PyObject* get() {
-        if (object_ == nullptr) {
-            object_ = PyUnicode_InternFromString(text_);
-            if (object_ == nullptr) throw nb::python_error();
-        }
-        return object_;
-    }
-
-private:
-    const char* text_;
-    PyObject* object_ = nullptr;  // kept for the life of the process
-};
+using Key = InternedKey;
 
 namespace key {
 Key start{"start"}, end{"end"};

@@ -1,19 +1,20 @@
 #include "python/results.hpp"
 
 #include <utility>
+#include <vector>
 
 #include "facade/records.hpp"
 #include "facade/records_report.hpp"
 #include "python/document.hpp"
 #include "python/errors.hpp"
+#include "python/interned.hpp"
 #include "python/records.hpp"
 
 namespace quorvel::python {
 namespace {
 
-void set_item(nb::dict& dict, const char* key, nb::handle value) {
-    if (PyDict_SetItemString(dict.ptr(), key, value.ptr()) != 0) throw nb::python_error();
-}
+InternedKey document_key{"document"}, diagnostics_key{"diagnostics"};
+InternedKey normalized_key{"normalized"}, report_key{"report"};
 
 nb::object str_object(const std::string& text) {
     nb::object object = nb::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
@@ -21,13 +22,22 @@ nb::object str_object(const std::string& text) {
     return object;
 }
 
+nb::list diagnostics_to_python(std::vector<parse::ParseDiagnostic>&& diagnostics) {
+    if (diagnostics.empty()) {
+        PyObject* list = PyList_New(0);
+        if (list == nullptr) throw nb::python_error();
+        return nb::steal<nb::list>(list);
+    }
+    return to_python(facade::diagnostics_to_dto(std::move(diagnostics)));
+}
+
 }  // namespace
 
 nb::dict parse_result_to_python(facade::ParseResult&& result) {
     nb::dict dict;
-    set_item(dict, "document",
+    set_item(dict, document_key,
              result.document ? new_document_object(std::move(*result.document)) : nb::none());
-    set_item(dict, "diagnostics", to_python(facade::diagnostics_to_dto(std::move(result.diagnostics))));
+    set_item(dict, diagnostics_key, diagnostics_to_python(std::move(result.diagnostics)));
     return dict;
 }
 
@@ -37,8 +47,8 @@ nb::dict report_to_python(const transform::TransformReport& report) {
 
 nb::dict normalize_report_result_to_python(const std::string& normalized, const transform::TransformReport& report) {
     nb::dict dict;
-    set_item(dict, "normalized", str_object(normalized));
-    set_item(dict, "report", report_to_python(report));
+    set_item(dict, normalized_key, str_object(normalized));
+    set_item(dict, report_key, report_to_python(report));
     return dict;
 }
 

@@ -76,13 +76,14 @@ PyDocument& document_argument(nb::handle value) {
 }
 
 // normalize and normalize_with_report: (src, config=None, **overrides).
+// Called without an argument tuple (METH_FASTCALL), as `parse` is.
 template <bool Report>
-PyObject* normalize(PyObject* self, PyObject* args, PyObject* kwargs) {
+PyObject* normalize(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> nb::object {
         static const Parameter parameters[] = {{"src", true}, {"config"}};
         PyObject* bound[2];
-        nb::object overrides =
-            bind_arguments(Report ? "normalize_with_report" : "normalize", args, kwargs, parameters, bound, true);
+        nb::object overrides = bind_fast_arguments(Report ? "normalize_with_report" : "normalize", args, nargs,
+                                                   kwnames, parameters, bound, true);
         const std::string_view source = arg_str(bound[0], "src");
         const facade::TransformEngine& engine = engine_of(self);
         const facade::NormalizeConfig config =
@@ -166,18 +167,19 @@ using parser_methods::Lookup;
 using parser_methods::NameTest;
 
 constexpr int kArgs = METH_VARARGS | METH_KEYWORDS;
+constexpr int kFastArgs = METH_FASTCALL | METH_KEYWORDS;
 
 // Static: the interpreter keeps pointers to these for the life of the class.
 PyMethodDef METHODS[] = {
-    {"normalize", c_function(normalize<false>), kArgs, "normalize($self, src, config=None, **overrides)\n--\n\n"},
-    {"normalize_with_report", c_function(normalize<true>), kArgs,
+    {"normalize", c_function(normalize<false>), kFastArgs, "normalize($self, src, config=None, **overrides)\n--\n\n"},
+    {"normalize_with_report", c_function(normalize<true>), kFastArgs,
      "normalize_with_report($self, src, config=None, **overrides)\n--\n\n"},
     {"_normalize_with_flatten_groups_guards", c_function(normalize_with_guards), kArgs,
      "_normalize_with_flatten_groups_guards($self, source, config=None, *, guards, **overrides)\n--\n\n"},
     {"transform", c_function(transform<false>), kArgs, "transform($self, document, config=None, **overrides)\n--\n\n"},
     {"transform_with_report", c_function(transform<true>), kArgs,
      "transform_with_report($self, document, config=None, **overrides)\n--\n\n"},
-    {"parse", c_function(Shared::parse), kArgs, "parse($self, src, config=None, **overrides)\n--\n\n"},
+    {"parse", c_function(Shared::parse), kFastArgs, "parse($self, src, config=None, **overrides)\n--\n\n"},
     {"default_parse_config", c_function(Shared::default_parse_config), METH_NOARGS,
      "default_parse_config($self)\n--\n\n"},
     {"default_transform_config", c_function(default_transform_config), METH_NOARGS,

@@ -262,3 +262,64 @@ def test_module_order():
     names = list(quorvel._native.__dict__)
     order = ["TransformConfig", "Document", "Node", "Parser", "TransformEngine", "QuorvelError"]
     assert [names.index(n) for n in order] == sorted(names.index(n) for n in order)
+
+
+# The parse road binds its arguments from the interpreter's fast calls (no
+# argument tuple); every call shape must bind as it does for a Python
+# function, on each class that parses.
+FAST_CALLS = [
+    (Parser, "parse"),
+    (lambda: quorvel.TransformEngine("equiv"), "parse"),
+    (lambda: quorvel.TransformEngine("equiv"), "normalize"),
+    (lambda: quorvel.TransformEngine("equiv"), "normalize_with_report"),
+]
+
+
+@pytest.mark.parametrize("make, name", FAST_CALLS)
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        ((), {}, "{}() missing 1 required positional argument: 'src'"),
+        ((), {"config": None, "reject_unknown": True}, "{}() missing 1 required positional argument: 'src'"),
+        (("x", None, 1), {}, "{}() takes from 1 to 2 positional arguments but 3 were given"),
+        (("x",), {"src": "y"}, "{}() got multiple values for argument 'src'"),
+        (("x", None), {"config": None}, "{}() got multiple values for argument 'config'"),
+        ((b"x",), {}, "argument 'src': 'bytes' object cannot be cast as 'PyString'"),
+        ((), {"src": 1, "reject_unknown": object()}, "argument 'src': 'int' object cannot be cast as 'PyString'"),
+    ],
+)
+def test_fast_call_binding_errors(make, name, args, kwargs, message):
+    method = getattr(make(), name)
+    with pytest.raises(TypeError) as info:
+        method(*args, **kwargs)
+    assert type(info.value) is TypeError
+    assert str(info.value) == message.format(name)
+
+
+@pytest.mark.parametrize("make, name", FAST_CALLS)
+def test_fast_call_shapes_bind_alike(make, name):
+    receiver = make()
+    method = getattr(receiver, name)
+    source = r"\hfilll {x}"
+
+    def outcome(call):
+        try:
+            value = call()
+        except quorvel.QuorvelError as error:
+            return type(error), str(error)
+        return value["diagnostics"] if name == "parse" else value
+
+    expected = outcome(lambda: method(source, None, reject_unknown=True))
+    assert expected == outcome(lambda: method(src=source, reject_unknown=True))
+    assert expected == outcome(lambda: method(reject_unknown=True, config=None, src=source))
+    assert expected == outcome(lambda: method(*[source], **{"reject_unknown": True}))
+    assert expected == outcome(lambda: getattr(type(receiver), name)(receiver, source, reject_unknown=True))
+    assert outcome(lambda: method(source)) == outcome(lambda: method(source, **{}))
+
+
+@pytest.mark.parametrize("make, name", FAST_CALLS)
+@pytest.mark.parametrize("first, second", [("reject_unknown", "abort_on_error"), ("abort_on_error", "reject_unknown")])
+def test_fast_call_overrides_keep_call_order(make, name, first, second):
+    with pytest.raises(ConfigError) as info:
+        getattr(make(), name)("x", **{first: object(), second: object()})
+    assert f": {first}: unsupported value of type `object`" in str(info.value)
