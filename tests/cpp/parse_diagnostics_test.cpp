@@ -90,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
         // ranks after the environment's own failure.
         ParseCase{"end_of_input_in_environment",
                   "\\begin{matrix} {x",
-                  {"- 0..6 Environment matrix missing closing \\end{matrix} [] - {}",
+                  {"- 17..17 Environment matrix missing closing \\end{matrix} [] - {}",
                    "raw-expected-found 17..17 Environment matrix missing closing \\end{matrix} [something else, '}'] "
                    "- {}"}},
         ParseCase{"end_of_input_after_brace",
@@ -109,11 +109,11 @@ INSTANTIATE_TEST_SUITE_P(
                   {"unexpected-math-shift 2..3 Unexpected $ inside a math formula [] $ {}"}},
         ParseCase{"bad_left",
                   "\\left x",
-                  {"left-right-delimiter 0..5 invalid \\left delimiter [] - {left-delimited group@0..7}"}},
+                  {"left-right-delimiter 6..6 invalid \\left delimiter [] - {left-delimited group@0..6}"}},
         ParseCase{"bad_left_in_environment",
                   "\\begin{matrix}\\left x\\end{matrix} y",
-                  {"left-right-delimiter 14..19 invalid \\left delimiter [] - {environment body@14..20, "
-                   "left-delimited group@14..21}"}},
+                  {"left-right-delimiter 20..20 invalid \\left delimiter [] - {left-delimited group@14..20, "
+                   "environment body@14..20}"}},
         // Ranks: the unknown command (1), then the argument failure and the
         // text script (2), then the raw failure (4), found first.
         ParseCase{"ranks_sort_stably",

@@ -90,19 +90,19 @@ INSTANTIATE_TEST_SUITE_P(
              "math[!\"Environment name mismatch: expected \\end{a}, found \\end{b}\"|\"\\begin{a}x\\end{b}\"!]",
              {"environment-name-mismatch 10..17 Environment name mismatch: expected \\end{a}, found \\end{b}"}},
         Case{"missing_closing", "\\begin{a}x", "math[!\"Environment a missing closing \\end{a}\"|\"\\begin{a}x\"!]",
-             {"- 0..6 Environment a missing closing \\end{a}"}},
-        Case{"missing_closing_aborts", "\\begin{a}x", "", {"- 0..6 Environment a missing closing \\end{a}"},
+             {"- 10..10 Environment a missing closing \\end{a}"}},
+        Case{"missing_closing_aborts", "\\begin{a}x", "", {"- 10..10 Environment a missing closing \\end{a}"},
              abort_on_error()},
         // The body stops before a stray `}`, an outer boundary.
         Case{"stray_brace",
              "\\begin{a}x}",
              "",
-             {"- 0..6 Environment a missing closing \\end{a}",
+             {"- 10..10 Environment a missing closing \\end{a}",
               "raw-expected-found 10..11 found '}' expected something else, or end of input"}},
         Case{"end_without_name",
              "\\begin{a}x\\end",
              "",
-             {"- 0..6 Environment a missing closing \\end{a}",
+             {"- 10..14 Environment a missing closing \\end{a}",
               "raw-expected-found 10..14 found '\\end' expected something else, or end of input"}},
         Case{"empty_name",
              "\\begin{}",
@@ -194,7 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"boundary_in_braces",
              "{\\begin{matrix}a}",
              "math[{!\"Environment matrix missing closing \\end{matrix}\"|\"\\begin{matrix}a\"!}]",
-             {"- 1..7 Environment matrix missing closing \\end{matrix}"}}),
+             {"- 16..16 Environment matrix missing closing \\end{matrix}"}}),
     name_of);
 
 TEST(EnvironmentSpans, EnvironmentFromBeginToEndBodyOnlyBody) {
@@ -228,21 +228,21 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     DelimitedGroupFailures, EnvironmentParse,
     ::testing::Values(
-        Case{"left_not_a_delimiter", "\\left x", "", {"left-right-delimiter 0..5 invalid \\left delimiter"}},
-        Case{"left_brace_token", "\\left{ x \\right}", "", {"left-right-delimiter 0..5 invalid \\left delimiter"}},
-        Case{"removed_control", "\\left\\langle x\\right)", "", {"left-right-delimiter 0..5 invalid \\left delimiter"},
+        Case{"left_not_a_delimiter", "\\left x", "", {"left-right-delimiter 6..6 invalid \\left delimiter"}},
+        Case{"left_brace_token", "\\left{ x \\right}", "", {"left-right-delimiter 5..5 invalid \\left delimiter"}},
+        Case{"removed_control", "\\left\\langle x\\right)", "", {"left-right-delimiter 5..5 invalid \\left delimiter"},
              {}, true},
-        Case{"missing_right", "\\left( x", "", {"left-right-delimiter 0..5 missing \\right for \\left-delimited group"}},
+        Case{"missing_right", "\\left( x", "", {"left-right-delimiter 0..8 missing \\right for \\left-delimited group"}},
         Case{"right_not_a_delimiter", "\\left( x \\right",
-             "", {"left-right-delimiter 0..5 invalid \\right delimiter"}},
-        Case{"aborting", "\\left( x", "", {"left-right-delimiter 0..5 missing \\right for \\left-delimited group"},
+             "", {"left-right-delimiter 15..15 invalid \\right delimiter"}},
+        Case{"aborting", "\\left( x", "", {"left-right-delimiter 0..8 missing \\right for \\left-delimited group"},
              abort_on_error()},
         // Inside braces the item does not start with \left: it is recovered,
         // and the recovery's skip stops at the `}`, which is then stray.
         Case{"missing_right_in_braces",
              "{\\left( x}",
              "",
-             {"left-right-delimiter 1..6 missing \\right for \\left-delimited group",
+             {"left-right-delimiter 1..9 missing \\right for \\left-delimited group",
               "raw-expected-found 9..10 found '}' expected something else, or end of input"}}),
     name_of);
 
@@ -250,7 +250,7 @@ TEST(DelimitedGroupFailure, CarriesContextAndKind) {
     ParseOutcome out = parse_source(default_context(), "\\left x", {});
     ASSERT_EQ(out.diagnostics.size(), 1u);
     EXPECT_EQ(testing::diag_full(out.diagnostics[0]),
-              "left-right-delimiter 0..5 invalid \\left delimiter [] - {left-delimited group@0..7}");
+              "left-right-delimiter 6..6 invalid \\left delimiter [] - {left-delimited group@0..6}");
 }
 
 TEST(DelimitedGroupSpans, GroupRunsFromLeftThroughRightDelimiter) {
