@@ -104,16 +104,17 @@ INSTANTIATE_TEST_SUITE_P(
              "",
              {"- 10..14 Environment a missing closing \\end{a}",
               "raw-expected-found 10..14 found '\\end' expected something else, or end of input"}},
+        // The recovery's skip takes the braces of the name as a group.
         Case{"empty_name",
              "\\begin{}",
-             "",
-             {"raw-expected-found 7..8 found '}' expected something else",
-              "raw-expected-found 7..8 found '}' expected something else, or end of input"}},
+             "math[!\"found '}' expected something else\"|\"\\begin{}\"!]",
+             {"raw-expected-found 7..8 found '}' expected something else"}},
+        // The skip stops at `\end`, which is then stray.
         Case{"name_with_space",
              "\\begin{a b}x\\end{a b}",
              "",
              {"raw-expected-found 8..9 found ' ' expected something else, or '}'",
-              "raw-expected-found 10..11 found '}' expected something else, or end of input"}},
+              "raw-expected-found 12..16 found '\\end' expected something else, or end of input"}},
         Case{"math_only_in_text",
              "\\text{\\begin{matrix}a\\end{matrix}}",
              "math[\\text{!\"Environment matrix is not allowed in text mode\"|\"\\begin{matrix}a\\end{matrix}\"!}]",
@@ -238,12 +239,11 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"aborting", "\\left( x", "", {"left-right-delimiter 0..8 missing \\right for \\left-delimited group"},
              abort_on_error()},
         // Inside braces the item does not start with \left: it is recovered,
-        // and the recovery's skip stops at the `}`, which is then stray.
+        // and the recovery's skip takes the braces it opened.
         Case{"missing_right_in_braces",
              "{\\left( x}",
-             "",
-             {"left-right-delimiter 1..9 missing \\right for \\left-delimited group",
-              "raw-expected-found 9..10 found '}' expected something else, or end of input"}}),
+             "math[!\"missing \\right for \\left-delimited group\"|\"{\\left( x}\"!]",
+             {"left-right-delimiter 1..9 missing \\right for \\left-delimited group"}}),
     name_of);
 
 TEST(DelimitedGroupFailure, CarriesContextAndKind) {

@@ -147,7 +147,7 @@ def test_parse_result():
     "src, has_document, has_errors",
     [
         (r"x^", True, True),
-        (r"\frac{a}", False, None),
+        (r"\frac{a}", True, True),
         (r"x}", False, None),
         (r"\foo x {", True, True),
     ],
