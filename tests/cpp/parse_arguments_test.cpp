@@ -461,6 +461,11 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"buildrel_tail_with_infix", "\\buildrel a \\over b c \\over d",
              "math[over(\\buildrel{a}|b) over(c|d)]",
              {}},
+        // The snippet of content that cannot be read is rebuilt from its
+        // tokens, and a control word stays apart from the letter after it.
+        Case{"unreadable_snippet_keeps_control_word", "\\sqrt{\\alpha%c\nb \\over b \\atop c}",
+             "math[\\sqrt[-]{!\"Ambiguous use of \\atop\"|\"\\alpha b \\over b \\atop c\"!}]",
+             {"ambiguous-infix 25..25 Ambiguous use of \\atop"}},
         Case{"buildrel_needs_one_item", "{\\buildrel x \\over}",
              "math[!\"expected atom or script marker\"|\"{\\buildrel x \\over}\"!]",
              {"- 18..18 expected atom or script marker"}},
@@ -606,7 +611,10 @@ INSTANTIATE_TEST_SUITE_P(
         // The rebuilt text folds white space and drops comments; the window
         // keeps the true bytes.
         CollectCase{"rebuilt_text", "{x^{2}   y}", "braced", "x^{2} y 1..10 next end"},
-        CollectCase{"comment_dropped", "{a %c\n b}", "braced", "a  b 1..8 next end"}),
+        CollectCase{"comment_dropped", "{a %c\n b}", "braced", "a  b 1..8 next end"},
+        // A control word and a letter that a comment kept apart stay apart.
+        CollectCase{"control_word_then_letter", "{\\alpha%c\nb\\,%c\nb\\beta%c\n1}", "braced",
+                    "\\alpha b\\,b\\beta1 1..26 next end"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct DimensionCase {
