@@ -187,12 +187,9 @@ void ParseFailure::merge(ParseFailure other) {
         }
         return;
     }
-    // The rival's custom reason replaces ours and brings its direct, soft and kind;
-    // span and context stay ours.
-    reason = std::move(other.reason);
-    direct = std::move(other.direct);
-    soft = other.soft;
-    kind = other.kind;
+    // The rival's custom failure replaces ours whole: its span and contexts
+    // say where the fault is, and its direct, soft and kind go with it.
+    *this = std::move(other);
 }
 
 void offer_failure(std::optional<KeptFailure>& kept, std::size_t position, ParseFailure failure) {

@@ -295,7 +295,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"dimension_braced", "\\cdm{1pt}", "math[\\cdm{L:1pt}]", {}},
         Case{"dimension_spaced", "\\cdm{ -1.5 em }", "math[\\cdm{L:-1.5em}]", {}},
         Case{"dimension_bare", "\\cdm.5cm x", "math[\\cdm{L:.5cm} x]", {}},
-        Case{"dimension_no_digits", "\\cdm{pt}", "", {"argument-validation 5..6 invalid dimension"}, aborting},
+        Case{"dimension_no_digits", "\\cdm{pt}", "", {"argument-validation 5..7 invalid dimension"}, aborting},
         Case{"dimension_no_unit", "\\cdm 1",
              "math[!\"unsupported dimension unit\"|\"\\cdm 1\"!]",
              {"argument-validation 5..6 unsupported dimension unit"}},
@@ -396,9 +396,8 @@ INSTANTIATE_TEST_SUITE_P(
              {},
              "root=0..7 root.child.0=0..7"},
         Case{"missing_after_braced", "\\frac{a}",
-             "",
-             {"argument-validation 8..8 found end of input expected mandatory argument in command argument at 8..8",
-              "raw-expected-found 7..8 found '}' expected something else, or end of input"}},
+             "math[!\"found end of input expected mandatory argument in command argument at 8..8\"|\"\\frac{a}\"!]",
+             {"argument-validation 8..8 found end of input expected mandatory argument in command argument at 8..8"}},
         Case{"nested_unbraced", "\\sqrt\\frac a",
              "math[!\"found end of input expected mandatory argument in command argument at 12..12 in mandatory argum"
              "ent at 5..10\"|\"\\sqrt\\frac a\"!]",
@@ -462,10 +461,14 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"buildrel_tail_with_infix", "\\buildrel a \\over b c \\over d",
              "math[over(\\buildrel{a}|b) over(c|d)]",
              {}},
+        // The snippet of content that cannot be read is rebuilt from its
+        // tokens, and a control word stays apart from the letter after it.
+        Case{"unreadable_snippet_keeps_control_word", "\\sqrt{\\alpha%c\nb \\over b \\atop c}",
+             "math[\\sqrt[-]{!\"Ambiguous use of \\atop\"|\"\\alpha b \\over b \\atop c\"!}]",
+             {"ambiguous-infix 25..25 Ambiguous use of \\atop"}},
         Case{"buildrel_needs_one_item", "{\\buildrel x \\over}",
-             "",
-             {"- 18..19 expected atom or script marker",
-              "raw-expected-found 18..19 found '}' expected something else, or end of input"}},
+             "math[!\"expected atom or script marker\"|\"{\\buildrel x \\over}\"!]",
+             {"- 18..18 expected atom or script marker"}},
         Case{"infix_dimension", "a \\above 2pt b", "math[above{L:2pt}(a|b)]", {}},
         Case{"infix_dimension_missing", "a \\above b", "", {"argument-validation 9..10 invalid dimension"}},
         Case{"infix_delimiters", "a \\abovewithdelims ( ] 1pt b", "math[abovewithdelims{D:(}{D:]}{L:1pt}(a|b)]", {}}),
@@ -608,7 +611,10 @@ INSTANTIATE_TEST_SUITE_P(
         // The rebuilt text folds white space and drops comments; the window
         // keeps the true bytes.
         CollectCase{"rebuilt_text", "{x^{2}   y}", "braced", "x^{2} y 1..10 next end"},
-        CollectCase{"comment_dropped", "{a %c\n b}", "braced", "a  b 1..8 next end"}),
+        CollectCase{"comment_dropped", "{a %c\n b}", "braced", "a  b 1..8 next end"},
+        // A control word and a letter that a comment kept apart stay apart.
+        CollectCase{"control_word_then_letter", "{\\alpha%c\nb\\,%c\nb\\beta%c\n1}", "braced",
+                    "\\alpha b\\,b\\beta1 1..26 next end"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct DimensionCase {

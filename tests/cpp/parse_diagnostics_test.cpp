@@ -90,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
         // ranks after the environment's own failure.
         ParseCase{"end_of_input_in_environment",
                   "\\begin{matrix} {x",
-                  {"- 0..6 Environment matrix missing closing \\end{matrix} [] - {}",
+                  {"- 17..17 Environment matrix missing closing \\end{matrix} [] - {}",
                    "raw-expected-found 17..17 Environment matrix missing closing \\end{matrix} [something else, '}'] "
                    "- {}"}},
         ParseCase{"end_of_input_after_brace",
@@ -109,11 +109,11 @@ INSTANTIATE_TEST_SUITE_P(
                   {"unexpected-math-shift 2..3 Unexpected $ inside a math formula [] $ {}"}},
         ParseCase{"bad_left",
                   "\\left x",
-                  {"left-right-delimiter 0..5 invalid \\left delimiter [] - {left-delimited group@0..7}"}},
+                  {"left-right-delimiter 6..6 invalid \\left delimiter [] - {left-delimited group@0..6}"}},
         ParseCase{"bad_left_in_environment",
                   "\\begin{matrix}\\left x\\end{matrix} y",
-                  {"left-right-delimiter 14..19 invalid \\left delimiter [] - {environment body@14..20, "
-                   "left-delimited group@14..21}"}},
+                  {"left-right-delimiter 20..20 invalid \\left delimiter [] - {left-delimited group@14..20, "
+                   "environment body@14..20}"}},
         // Ranks: the unknown command (1), then the argument failure and the
         // text script (2), then the raw failure (4), found first.
         ParseCase{"ranks_sort_stably",
@@ -124,6 +124,110 @@ INSTANTIATE_TEST_SUITE_P(
                    "text-script-error 24..25 Scripted syntax is not allowed in Text mode [] - {}",
                    "raw-expected-found 8..9 Missing subscript content [subscript content] } {}"},
                   reject_unknown()}),
+    [](const ::testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
+
+// The spans and contexts the grammar's rules state for their own failures:
+// the fault itself, not the first token of the construct around it.
+ParseConfig aborting() {
+    ParseConfig c;
+    c.abort_on_error = true;
+    return c;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StatedSpans, ConvertedDiagnostics,
+    ::testing::Values(
+        // Environments: the missing \end at the point after the body, a mismatch
+        // at the \end{...} marker, an unknown environment at its header.
+        ParseCase{"missing_closing_at_end",
+                  "\\begin{a}x",
+                  {"- 10..10 Environment a missing closing \\end{a} [] - {}"}},
+        ParseCase{"missing_closing_before_brace",
+                  "{\\begin{a}x}",
+                  {"- 11..11 Environment a missing closing \\end{a} [] - {}"}},
+        ParseCase{"end_name_mismatch",
+                  "\\begin{a}x\\end{b}",
+                  {"environment-name-mismatch 10..17 Environment name mismatch: expected \\end{a}, found \\end{b} "
+                   "[\\end{a}] \\end{b} {}"}},
+        ParseCase{"unknown_environment",
+                  "\\begin{foo}x\\end{foo}",
+                  {"unknown-environment 0..11 Unknown environment: foo [] - {}"},
+                  reject_unknown()},
+        // \left...\right: a missing delimiter at the point where it was expected,
+        // a missing \right from \left to the content's end; each in the group's
+        // context.
+        ParseCase{"bad_left",
+                  "\\left x",
+                  {"left-right-delimiter 6..6 invalid \\left delimiter [] - {left-delimited group@0..6}"}},
+        ParseCase{"missing_right_at_end",
+                  "\\left( x",
+                  {"left-right-delimiter 0..8 missing \\right for \\left-delimited group [] - {left-delimited "
+                   "group@0..8}"}},
+        ParseCase{"missing_right_in_braces",
+                  "{\\left( x}",
+                  {"left-right-delimiter 1..9 missing \\right for \\left-delimited group [] - {left-delimited "
+                   "group@1..9}"}},
+        ParseCase{"bad_right_at_end",
+                  "\\left( x \\right",
+                  {"left-right-delimiter 15..15 invalid \\right delimiter [] - {left-delimited group@0..15}"}},
+        ParseCase{"missing_right_aborting",
+                  "\\left( x",
+                  {"left-right-delimiter 0..8 missing \\right for \\left-delimited group [] - {left-delimited "
+                   "group@0..8}"},
+                  aborting()},
+        // Scripts: from the second marker to the end of its operand, or over the
+        // primes; a missing operand at the token that cannot start one.
+        ParseCase{"double_subscripts",
+                  "x_1_2",
+                  {"- 3..5 Double subscripts: use braces to clarify [] - {}"}},
+        ParseCase{"double_subscripts_after_base",
+                  "a+x_1_2",
+                  {"- 5..7 Double subscripts: use braces to clarify [] - {}"}},
+        ParseCase{"double_exponent",
+                  "x^2^3",
+                  {"- 3..5 Double exponent: use braces to clarify [] - {}"}},
+        ParseCase{"prime_after_exponent",
+                  "x^2'",
+                  {"- 3..4 Prime causes double exponent: use braces to clarify [] - {}"}},
+        ParseCase{"third_prime_run",
+                  "x' ' '",
+                  {"- 5..6 Prime causes double exponent: use braces to clarify [] - {}"}},
+        ParseCase{"missing_operand_at_end",
+                  "x_",
+                  {"raw-expected-found 2..2 Missing subscript content [subscript content] - {}"}},
+        ParseCase{"missing_operand_aborting",
+                  "x_",
+                  {"raw-expected-found 2..2 Missing subscript content [subscript content] - {}",
+                   "raw-expected-found 2..2 Missing subscript content [subscript content] - {}"},
+                  aborting()},
+        ParseCase{"missing_operand_before_brace",
+                  "{x^ }",
+                  {"raw-expected-found 4..5 Missing superscript content [superscript content] } {}"}},
+        // A token no atom accepts, an infix command met twice, an infix
+        // argument, a script marker in text, an unknown command, stray tokens.
+        ParseCase{"no_atom",
+                  "{a # b}",
+                  {"- 3..3 expected atom or script marker [] - {}"}},
+        ParseCase{"ambiguous_infix",
+                  "a \\over b \\atop c",
+                  {"ambiguous-infix 10..10 Ambiguous use of \\atop [] - {}"}},
+        ParseCase{"infix_argument",
+                  "a \\above b",
+                  {"argument-validation 9..10 invalid dimension [] - {infix command argument@9..10}"}},
+        ParseCase{"text_script",
+                  "\\text{x^2}",
+                  {"text-script-error 7..8 Scripted syntax is not allowed in Text mode [] - {}"}},
+        ParseCase{"unknown_command",
+                  "a \\foo b",
+                  {"unknown-command 2..6 Unknown command: \\foo [] - {}"},
+                  reject_unknown()},
+        ParseCase{"stray_brace",
+                  "a}",
+                  {"raw-expected-found 1..2 found '}' expected something else, or end of input [something else, end "
+                   "of input] } {}"}},
+        ParseCase{"stray_dollar",
+                  "a $",
+                  {"unexpected-math-shift 2..3 Unexpected $ inside a math formula [] $ {}"}}),
     [](const ::testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
 
 // ---- One failure converted -------------------------------------------------------------------

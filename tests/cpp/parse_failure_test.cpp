@@ -82,7 +82,9 @@ TEST(ParseFailure, MergeAtOnePosition) {
         std::optional<Span> direct;
     };
     const std::vector<Case> cases = {
-        {"expected/found then two customs keeps the first custom", {withCtx, c1, c2}, "c1 in ctx at 0..3", {2, 3},
+        // The first custom replaces the expected/found failure whole, with
+        // its own span and (no) contexts.
+        {"expected/found then two customs keeps the first custom", {withCtx, c1, c2}, "c1", {5, 9},
          ParseDiagnosticKind::UnknownCommand, true, Span{7, 8}},
         {"custom first stays", {c2, withCtx, c1}, "c2", {6, 6}, ParseDiagnosticKind::TextScriptError, false,
          std::nullopt},
@@ -95,7 +97,7 @@ TEST(ParseFailure, MergeAtOnePosition) {
              first.at_source({0, 9});
              return std::vector<ParseFailure>{first, ParseFailure::custom({4, 4}, "m")};
          }(),
-         "m", {1, 2}, std::nullopt, false, std::nullopt},
+         "m", {4, 4}, std::nullopt, false, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -104,16 +104,23 @@ INSTANTIATE_TEST_SUITE_P(
                   {}}),
     [](const auto& info) { return info.param.name; });
 
-TEST(GrammarRuntime, CustomReplacingExpectedKeepsTheFirstSpanAndContexts) {
+// A rule's own failure replaces a leftover expected/found failure at its
+// start whole: it keeps its own span and contexts, which say where the fault
+// is, along with its direct report, soft mark and kind.
+TEST(GrammarRuntime, CustomReplacingExpectedBringsItsOwnSpanAndContexts) {
     TokenStream stream = lex("a b");
     Input in(stream);
-    in.expect(pat::kLBrace);
+    Failure leftover = Failure::expected_found({0, 1}, 0, pat::kLBrace);
+    leftover.with_context(pat::kCommandArgument, {0, 3});
+    in.add_alt(0, std::move(leftover));
     Failure custom = Failure::custom_message({7, 9}, "boom", ParseDiagnosticKind::AmbiguousInfix);
+    custom.with_context(pat::kLeftDelimitedGroup, {0, 9});
     custom.at_source({5, 6});
     custom.soft = true;
     in.add_alt(0, std::move(custom));
     const Failure& kept = in.alt()->failure;
-    EXPECT_EQ(kept.span, (Span{0, 1}));
+    EXPECT_EQ(kept.span, (Span{7, 9}));
+    EXPECT_EQ(in.display(kept), "boom in left-delimited group at 0..9");
     ASSERT_TRUE(kept.direct() && *kept.direct());
     EXPECT_EQ((*kept.direct())->span, (Span{5, 6}));
     EXPECT_TRUE(kept.soft);
@@ -256,9 +263,9 @@ INSTANTIATE_TEST_SUITE_P(
         ScopeCase{"abandoned_farther_attempt_wins", std::nullopt, 0, 4, 2, true, 4, "found 'c' expected '}'", {4, 5}},
         // A failure kept from an earlier alternative, farther on, still wins.
         ScopeCase{"older_farther_failure_stays", 4, 2, 6, 6, true, 4, "found 'c' expected '{'", {4, 5}},
-        // At the same position the custom failure takes over the reason; the
-        // older failure's span stays.
-        ScopeCase{"merges_with_older_at_start", 2, 2, 6, 6, true, 2, "own", {2, 3}},
+        // At the same position the custom failure replaces the older
+        // expected/found one whole, its own span included.
+        ScopeCase{"merges_with_older_at_start", 2, 2, 6, 6, true, 2, "own", {9, 9}},
         ScopeCase{"success_keeps_inner", 0, 0, 4, 4, false, 4, "found 'c' expected '}'", {4, 5}},
         ScopeCase{"success_keeps_farther_old", 6, 0, 4, 4, false, 6, "found 'd' expected '{'", {6, 7}}),
     [](const auto& info) { return info.param.name; });

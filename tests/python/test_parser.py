@@ -147,7 +147,7 @@ def test_parse_result():
     "src, has_document, has_errors",
     [
         (r"x^", True, True),
-        (r"\frac{a}", False, None),
+        (r"\frac{a}", True, True),
         (r"x}", False, None),
         (r"\foo x {", True, True),
     ],
@@ -158,6 +158,33 @@ def test_parse_never_raises_on_malformed_source(src, has_document, has_errors):
     assert (result["document"] is not None) == has_document
     if has_document:
         assert result["document"].has_errors() is has_errors
+
+
+TEXT_ENVIRONMENT = {"target": "environment", "name": "tenv", "allowed_mode": "both", "body_mode": "text",
+                    "argspec": ""}
+
+
+@pytest.mark.parametrize(
+    "src, items, latex, diagnostics",
+    [
+        # A failed item's skip takes the braces it opened: one Error node and
+        # its one diagnostic, not a stray `}` that ends the parse.
+        (r"\frac{a}", [], r"\frac{a}", 1),
+        (r"\stackrel{S_{n}}", [], r"\stackrel{S_{n}}", 1),
+        (r"B I_{1}_{1}", [], r"B I_{1}_{1}", 1),
+        (r"\begin{array}{x}a\end{array}", [], r"\begin{array}{x}a\end{array}", 1),
+        (r"{a \over b \atop c} x", [], r"{a \over b \atop c} x", 1),
+        # White space before `\end` of a text body.
+        (r"\begin{tenv}a \foo  \end{tenv}", [TEXT_ENVIRONMENT], r"\begin {tenv}a \foo \end {tenv}", 0),
+        # A rebuilt argument keeps a control word apart from the next letter.
+        ("\\sqrt{\\alpha%c\nb \\over b \\atop c}", [], r"\sqrt { \alpha b \over b \atop c }", 1),
+    ],
+)
+def test_malformed_source_keeps_its_document(src, items, latex, diagnostics):
+    result = Parser(items=items).parse(src)
+    assert len(result["diagnostics"]) == diagnostics, result["diagnostics"]
+    assert result["document"] is not None
+    assert result["document"].to_latex() == latex
 
 
 def test_overrides_hold_for_one_call():

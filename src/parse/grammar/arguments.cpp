@@ -154,8 +154,17 @@ std::span<const SpannedToken> window_tokens(const Input& in, const Collected& c)
 
 std::string tokens_to_string(std::span<const SpannedToken> tokens) {
     std::string out;
+    // A comment can stand between a control word and a letter; written side
+    // by side they would read as one longer control word.
+    auto letter = [](char32_t c) { return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z'); };
+    bool after_control_word = false;
     for (const SpannedToken& t : tokens) {
-        if (t.token.kind() != TokenKind::Comment) t.token.append_display(out);
+        const TokenKind kind = t.token.kind();
+        if (kind == TokenKind::Comment) continue;
+        if (after_control_word && kind == TokenKind::Char && letter(t.token.ch())) out.push_back(' ');
+        t.token.append_display(out);
+        after_control_word =
+            kind == TokenKind::ControlSeq && !t.token.name().empty() && letter(t.token.name().front());
     }
     return out;
 }

@@ -49,8 +49,13 @@ bool Grammar::environment(ContentMode mode, TrackedNode& out) {
         return scope.pass_on();
     }
 
-    // `\end` must follow at once: white space a text body left before it
-    // makes this attempt fail.
+    // A text body leaves the white space before `\end` to the environment,
+    // as it leaves that before `}` to a braced group; otherwise `\end` must
+    // follow at once.
+    if (body_mode == ContentMode::Text) {
+        const SpannedToken* next = peek_after_ws();
+        if (next != nullptr && next->token.is_control("end")) skip_ws();
+    }
     const std::size_t after_body = in_.pos();
     std::string missing = "Environment " + name + " missing closing \\end{" + name + "}";
     if (control_seq("end", pattern::kEnd)) {

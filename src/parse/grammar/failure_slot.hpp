@@ -223,8 +223,8 @@ struct Failure {
 
 // Merges a rival failure offered at the same input position into `kept`: two
 // expected/found reasons unite their expected items (the kept found token
-// stays); a custom reason stays; a custom rival replaces an expected/found
-// reason and brings its direct, soft and kind. Span and context stay kept's.
+// stays, with kept's span and contexts); a custom reason stays; a custom rival
+// replaces an expected/found failure whole, with its own span and contexts.
 void merge_failure(Failure& kept, Failure&& rival);
 
 }  // namespace quorvel::parse::grammar

@@ -108,17 +108,10 @@ void merge_failure(Failure& kept, Failure&& rival) {
         kept.expected.add_all(rival.expected);
         return;
     }
-    kept.custom = true;
-    kept.message = std::move(rival.message);
-    kept.expected.clear();
-    kept.found = kNoToken;
-    if (kept.extras) {
-        kept.extras->foreign_found.reset();
-        kept.extras->direct.reset();
-    }
-    if (rival.extras && rival.extras->direct) kept.extra().direct = std::move(rival.extras->direct);
-    kept.soft = rival.soft;
-    kept.kind = rival.kind;
+    // A rule's own failure says where the fault is: it replaces a leftover of
+    // the steps before it at the same position whole, span and contexts
+    // included, so that it is not reported at a neighbouring token.
+    kept = std::move(rival);
 }
 
 // ---- Input: the kept failure ------------------------------------------------------

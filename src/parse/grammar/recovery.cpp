@@ -519,10 +519,14 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
     if (!has_direct && header && diagnostic->kind == Kind::EnvironmentModeError) diagnostic->at_source(header->braced);
     st_.push_recovery_diagnostic(in_.to_owned(*diagnostic));
 
-    // Skip the bad content: as a rule up to the next hard stop of the mode.
+    // Skip the bad content: as a rule up to the next hard stop of the mode. A
+    // `{` the skip takes opens a level, and while one is open a `}` closes it
+    // as part of the skipped text: the group the failed item opened does not
+    // end the content around it.
     std::optional<std::vector<std::string>> open_before;  // environments open before the item
     std::optional<std::vector<std::string>> open_at_failure;
     bool consumed = false;
+    std::size_t open_levels = 0;
     for (;;) {
         skip_ws();
         const SpannedToken* t = in_.peek();
@@ -562,9 +566,13 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
             }
         }
         if (t->token.is_control("right")) break;
-        if (consumed && is_hard_stop(stop, t->token)) break;
+        const TokenKind kind = t->token.kind();
+        const bool closes_level = kind == TokenKind::RBrace && open_levels > 0;
+        if (consumed && !closes_level && is_hard_stop(stop, t->token)) break;
         in_.bump();
         consumed = true;
+        if (kind == TokenKind::LBrace) ++open_levels;
+        if (closes_level) --open_levels;
         if (single_token) break;
     }
 
