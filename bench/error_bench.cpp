@@ -1,6 +1,7 @@
 // Parse time on error-heavy input: each malformed pattern is repeated to a
-// large input and parsed once at 1/8 of its size and once at full size, and
-// both times are printed with their ratio (about 8 when the parse is linear).
+// large input and parsed at 1/8 of its size and at full size (the best of
+// three runs each), and both times are printed with their ratio (about 8 when
+// the parse is linear).
 //
 //   error_bench [divisor]      (default 1: the full sizes; 8 runs every size at 1/8)
 #include <chrono>
@@ -42,11 +43,15 @@ double seconds_to_parse(const quorvel::parse::ParseContext& context, const Case&
     bytes = source.size();
     quorvel::parse::ParseConfig config;
     config.reject_unknown = c.reject_unknown;
-    const auto start = clock_type::now();
-    auto out = quorvel::parse::parse_source(context, source, config);
-    const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
-    diagnostics = out.diagnostics.size();
-    return seconds;
+    double best = 0;
+    for (int run = 0; run < 3; ++run) {
+        const auto start = clock_type::now();
+        auto out = quorvel::parse::parse_source(context, source, config);
+        const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+        diagnostics = out.diagnostics.size();
+        if (run == 0 || seconds < best) best = seconds;
+    }
+    return best;
 }
 
 }  // namespace
