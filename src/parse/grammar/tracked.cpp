@@ -3,7 +3,6 @@
 #include <functional>
 #include <string>
 #include <utility>
-#include <unordered_map>
 
 #include "syntax/internal_error.hpp"
 
@@ -58,22 +57,16 @@ void extend_unique_diagnostics(FailureList& into, FailureList&& more) {
     for (std::size_t i = block.hashes.size(); i < block.items.size(); ++i) {
         const std::size_t h = diagnostic_match_hash(block.items[i]);
         block.hashes.push_back(h);
-        block.index.emplace(h, i);
+        block.index.insert(h, i);
     }
     const std::vector<std::size_t>& incoming_hashes = taken.block_->hashes;
     for (std::size_t j = 0; j < incoming.size(); ++j) {
         ParseFailure& f = incoming[j];
         const std::size_t h = j < incoming_hashes.size() ? incoming_hashes[j] : diagnostic_match_hash(f);
-        bool seen = false;
-        auto [first, last] = block.index.equal_range(h);
-        for (auto it = first; it != last; ++it) {
-            if (block.items[it->second].matches_tree_diagnostic(f)) {
-                seen = true;
-                break;
-            }
-        }
+        const bool seen =
+            block.index.any_of(h, [&](std::size_t i) { return block.items[i].matches_tree_diagnostic(f); });
         if (!seen) {
-            block.index.emplace(h, block.items.size());
+            block.index.insert(h, block.items.size());
             block.hashes.push_back(h);
             block.items.push_back(std::move(f));
         }

@@ -10,10 +10,10 @@
 #include <memory>
 #include <optional>
 #include <tuple>
-#include <unordered_map>
 #include <vector>
 
 #include "parse/failure.hpp"
+#include "parse/hash_index.hpp"
 #include "parse/span.hpp"
 #include "syntax/content_mode.hpp"
 #include "syntax/span_tree.hpp"
@@ -81,7 +81,7 @@ private:
         // `diagnostic_match_hash` of the first `hashes.size()` items, and
         // those hashes to the items' indices.
         std::vector<std::size_t> hashes;
-        std::unordered_multimap<std::size_t, std::size_t> index;
+        HashIndex index;
     };
 
     Block& storage() {
