@@ -143,7 +143,13 @@ TEST_P(ErrorHeavyInput, ParsesInLinearTime) {
         repeats *= 2;
         small = seconds(repeats);
     }
-    const double large = seconds(8 * repeats);
+    // A second measurement absorbs a busy moment of the machine (the suite
+    // runs tests in parallel); a quadratic parse fails both.
+    double large = seconds(8 * repeats);
+    if (large >= 24 * small + 0.002) {
+        small = seconds(repeats);
+        large = seconds(8 * repeats);
+    }
     EXPECT_LT(large, 24 * small + 0.002) << repeats << " repeats: " << small << " s, 8 times as many: " << large
                                          << " s";
 }
