@@ -36,17 +36,11 @@ std::optional<Kind> infer_kind(const ParseFailure& failure) {
     return std::nullopt;
 }
 
-// The slice when the range is non-empty, inside the source and on character
-// boundaries.
-std::optional<std::string_view> examinable(std::string_view source, std::size_t start, std::size_t end) {
-    if (start >= end) return std::nullopt;
-    return slice_chars(source, Span{start, end});
-}
-
-bool comment_truncates(std::string_view source, const ParseDiagnostic& d) {
+bool comment_truncates(SourceFacts& facts, const ParseDiagnostic& d) {
+    const std::string_view source = facts.source();
     auto check = [&](std::size_t start, std::size_t end) {
-        const auto text = examinable(source, start, end);
-        return text && has_unescaped_percent(*text);
+        return start < end && is_char_boundary(source, start) && is_char_boundary(source, end) &&
+               facts.has_unescaped_percent_in(start, end);
     };
     if (check(d.span.start, d.span.end)) return true;
     if (check(d.span.start, source.size())) return true;
@@ -56,68 +50,11 @@ bool comment_truncates(std::string_view source, const ParseDiagnostic& d) {
     return false;
 }
 
-// ---- Environment headers in the token stream ----------------------------------------
-
-struct Header {
-    bool begin;        // \begin, else \end
-    std::string name;
-    std::size_t control;  // index of the control word
-    std::size_t close;    // index of the `}`; the token count when cut off by the end
-    bool complete;        // closed by `}` after a non-empty name
-};
-
-// Reads the header whose control word stands at `i`; nothing when the tokens
-// there are no header. A name cut off by the end of the tokens counts.
-std::optional<Header> read_header(const std::vector<SpannedToken>& tokens, std::size_t i) {
-    const Token& cw = tokens[i].token;
-    const bool begin = cw.is_control("begin");
-    if (!begin && !cw.is_control("end")) return std::nullopt;
-    std::size_t j = i + 1;
-    while (j < tokens.size() && tokens[j].token.kind() == TokenKind::Whitespace) ++j;
-    if (j >= tokens.size() || tokens[j].token.kind() != TokenKind::LBrace) return std::nullopt;
-    Header h{begin, {}, i, 0, false};
-    for (++j; j < tokens.size(); ++j) {
-        const Token& t = tokens[j].token;
-        if (t.kind() == TokenKind::Char) {
-            utf8::append(h.name, t.ch());
-        } else if (t.kind() == TokenKind::Star) {
-            h.name.push_back('*');
-        } else if (t.kind() == TokenKind::RBrace) {
-            if (h.name.empty()) return std::nullopt;
-            h.close = j;
-            h.complete = true;
-            return h;
-        } else {
-            return std::nullopt;
-        }
-    }
-    if (h.name.empty()) return std::nullopt;
-    h.close = tokens.size();
-    return h;
-}
-
-// The environments left open at the end of the source, outermost first.
-std::vector<std::string> open_environments(const std::vector<SpannedToken>& tokens) {
-    std::vector<std::string> stack;
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
-        if (tokens[i].token.kind() != TokenKind::ControlSeq) continue;
-        const auto h = read_header(tokens, i);
-        if (!h) continue;
-        if (h->begin) {
-            stack.push_back(h->name);
-        } else {
-            auto it = std::find(stack.rbegin(), stack.rend(), h->name);
-            if (it != stack.rend()) stack.erase(std::prev(it.base()), stack.end());
-        }
-        i = h->close < tokens.size() ? h->close : tokens.size();
-    }
-    return stack;
-}
-
 // The rewrites the source allows; true when a rewrite at the end of input (or
 // of an environment in the wrong mode) took place.
-bool supplement_diagnostic_contexts(std::string_view source, const TokenStream& tokens, std::optional<Kind> kind,
-                                    bool at_end_of_input, ParseDiagnostic& d) {
+bool supplement_diagnostic_contexts(SourceFacts& facts, std::optional<Kind> kind, bool at_end_of_input,
+                                    ParseDiagnostic& d) {
+    const std::string_view source = facts.source();
     if (kind == Kind::UnclosedInlineMath) {
         d.message = "found '$' expected something else, or end of input";
         if (std::find(d.expected.begin(), d.expected.end(), "'$'") != d.expected.end()) {
@@ -167,9 +104,8 @@ bool supplement_diagnostic_contexts(std::string_view source, const TokenStream& 
         break;
     }
     // Unclosed environment.
-    const auto open = open_environments(tokens.tokens);
-    if (!open.empty()) {
-        d.message = "Environment " + open.back() + " missing closing \\end{" + open.back() + "}";
+    if (const std::string* open = facts.innermost_open_environment()) {
+        d.message = "Environment " + *open + " missing closing \\end{" + *open + "}";
         return true;
     }
     // Unclosed group.
@@ -217,8 +153,6 @@ RankedDiagnostic convert_diagnostic(const ParseContext& context, std::string_vie
 }
 
 RankedDiagnostic convert_diagnostic(SourceFacts& facts, ParseFailure failure) {
-    const std::string_view source = facts.source();
-    const TokenStream& tokens = facts.stream();
     ParseDiagnostic d;
     d.span = failure.direct ? failure.direct->span : failure.span;
     d.contexts.reserve(failure.context.size());
@@ -239,7 +173,7 @@ RankedDiagnostic convert_diagnostic(SourceFacts& facts, ParseFailure failure) {
                                        d.message == "unclosed bracket argument" ||
                                        d.message == "unclosed brace argument";
     if ((!kind || kind == Kind::ArgumentValidation || kind == Kind::RawExpectedFound) &&
-        (message_says_unclosed || at_end) && comment_truncates(source, d)) {
+        (message_says_unclosed || at_end) && comment_truncates(facts, d)) {
         kind = Kind::CommentTruncatedArgument;
         d.message = std::string(kCommentTruncated);
         d.expected.clear();
@@ -250,7 +184,7 @@ RankedDiagnostic convert_diagnostic(SourceFacts& facts, ParseFailure failure) {
         d.expected = {"\\end{" + names.expected + "}"};
         d.found = "\\end{" + names.found + "}";
     }
-    bool supplemented = supplement_diagnostic_contexts(source, tokens, kind, at_end, d);
+    bool supplemented = supplement_diagnostic_contexts(facts, kind, at_end, d);
     if (supplement_from_source(facts, kind, failure.direct.has_value(), d)) supplemented = true;
     d.kind = kind;
     return RankedDiagnostic{diagnostic_rank(kind, supplemented, at_end), std::move(d)};

@@ -208,6 +208,44 @@ const std::optional<SourceFacts::InvalidLeft>& SourceFacts::first_invalid_left()
     return invalid_left_;
 }
 
+const std::string* SourceFacts::innermost_open_environment() {
+    if (!innermost_open_) {
+        const grammar::EnvironmentIndex index(tokens_.data(), tokens_.size());
+        std::vector<std::string> open = index.stack_before(source_.size());
+        innermost_open_.emplace();
+        if (!open.empty()) *innermost_open_ = std::move(open.back());
+    }
+    return *innermost_open_ ? &**innermost_open_ : nullptr;
+}
+
+bool SourceFacts::has_unescaped_percent_in(std::size_t start, std::size_t end) {
+    if (!percents_built_) {
+        percents_built_ = true;
+        for (std::size_t i = 0; i < source_.size(); ++i) {
+            if (source_[i] == '\\') {
+                const std::size_t run = i;
+                while (i < source_.size() && source_[i] == '\\') ++i;
+                backslash_runs_.emplace_back(run, i);
+                if (i < source_.size() && source_[i] == '%' && (i - run) % 2 == 0) unescaped_percents_.push_back(i);
+            } else if (source_[i] == '%') {
+                unescaped_percents_.push_back(i);
+            }
+        }
+    }
+    end = std::min(end, source_.size());
+    if (start >= end) return false;
+    // Read from `start`, only the run of backslashes that `start` cuts counts
+    // differently: the first other character ends it.
+    std::size_t first = start;
+    auto run = std::upper_bound(backslash_runs_.begin(), backslash_runs_.end(), start,
+                                [](std::size_t at, const auto& r) { return at < r.first; });
+    if (run != backslash_runs_.begin() && start < std::prev(run)->second) first = std::prev(run)->second;
+    if (first >= end) return false;
+    if (source_[first] == '%' && (first - start) % 2 == 0) return true;
+    auto percent = std::upper_bound(unescaped_percents_.begin(), unescaped_percents_.end(), first);
+    return percent != unescaped_percents_.end() && *percent < end;
+}
+
 std::optional<std::size_t> SourceFacts::bracket_match(std::size_t open) const {
     std::size_t braces = 0;
     std::size_t brackets = 0;

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "parse/context.hpp"
@@ -66,6 +67,14 @@ public:
     };
     const std::optional<InvalidLeft>& first_invalid_left();
 
+    // The innermost environment left open at the end of the source; null when
+    // none is.
+    const std::string* innermost_open_environment();
+
+    // Whether the source from `start` to `end` holds a `%` that no backslash
+    // escapes (`has_unescaped_percent` of that slice), in logarithmic time.
+    bool has_unescaped_percent_in(std::size_t start, std::size_t end);
+
     // The closing token matching the `{` or `[` at token index `open`.
     std::optional<std::size_t> matching_close(std::size_t open);
 
@@ -95,6 +104,14 @@ private:
 
     bool invalid_left_built_ = false;
     std::optional<InvalidLeft> invalid_left_;
+
+    std::optional<std::optional<std::string>> innermost_open_;
+
+    // The runs of backslashes as [start, end) pairs, and the positions of the
+    // `%` that an even number of backslashes precedes.
+    bool percents_built_ = false;
+    std::vector<std::pair<std::size_t, std::size_t>> backslash_runs_;
+    std::vector<std::size_t> unescaped_percents_;
 
     std::vector<std::size_t> brace_match_;  // per token; npos when unmatched
     std::unordered_map<std::size_t, std::optional<std::size_t>> bracket_match_;

@@ -1,6 +1,7 @@
 #include "parse/parse.hpp"
 
 #include <algorithm>
+#include <array>
 #include <variant>
 
 #include "parse/diagnostics_supplements.hpp"
@@ -66,10 +67,13 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
     ranked.reserve(failures.size());
     SourceFacts facts(context, source, tokens);
     for (auto& f : failures) ranked.push_back(convert_diagnostic(facts, std::move(f)));
-    std::stable_sort(ranked.begin(), ranked.end(),
-                     [](const RankedDiagnostic& a, const RankedDiagnostic& b) { return a.rank < b.rank; });
-    outcome.diagnostics.reserve(ranked.size());
-    for (auto& r : ranked) outcome.diagnostics.push_back(std::move(r.diagnostic));
+    // Ordered by rank, equal ranks in the order found: a counting sort, as
+    // ranks are small numbers.
+    std::array<std::size_t, 257> next{};
+    for (const auto& r : ranked) ++next[r.rank + 1];
+    for (std::size_t i = 1; i < next.size(); ++i) next[i] += next[i - 1];
+    outcome.diagnostics.resize(ranked.size());
+    for (auto& r : ranked) outcome.diagnostics[next[r.rank]++] = std::move(r.diagnostic);
     return outcome;
 }
 

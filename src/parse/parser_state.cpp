@@ -4,11 +4,10 @@ namespace quorvel::parse {
 
 void ParserState::push_recovery_diagnostic(ParseFailure failure) {
     const std::size_t h = diagnostic_match_hash(failure);
-    auto [first, last] = recovery_index_.equal_range(h);
-    for (auto it = first; it != last; ++it) {
-        if (recovery_[it->second].matches_recovery_diagnostic(failure)) return;
+    if (recovery_index_.any_of(h, [&](std::size_t i) { return recovery_[i].matches_recovery_diagnostic(failure); })) {
+        return;
     }
-    recovery_index_.emplace(h, recovery_.size());
+    recovery_index_.insert(h, recovery_.size());
     recovery_.push_back(std::move(failure));
 }
 

@@ -8,12 +8,12 @@
 
 #include <cstddef>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "parse/config.hpp"
 #include "parse/context.hpp"
 #include "parse/failure.hpp"
+#include "parse/hash_index.hpp"
 
 namespace quorvel::parse {
 
@@ -63,7 +63,7 @@ private:
     std::size_t depth_peak_ = 0;
     std::vector<ParseFailure> recovery_;
     // Hash of what the recovery match compares, to the positions in `recovery_`.
-    std::unordered_multimap<std::size_t, std::size_t> recovery_index_;
+    HashIndex recovery_index_;
 };
 
 }  // namespace quorvel::parse

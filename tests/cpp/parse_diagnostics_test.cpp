@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "parse/diagnostics_supplements.hpp"
 #include "parse_recovery_support.hpp"
 
 namespace quorvel::parse {
@@ -327,6 +328,21 @@ INSTANTIATE_TEST_SUITE_P(
         ConvertCase{"argument_unclosed", "\\frac{a", custom({0, 5}, "bad", K::ArgumentValidation),
                     "argument-validation 0..5 bad [] - {}", 2}),
     [](const ::testing::TestParamInfo<ConvertCase>& info) { return std::string(info.param.name); });
+
+// The indexed percent test agrees with a plain scan of every slice: the
+// backslash run a slice starts in counts from the slice's start only.
+TEST(SourceFactsPercent, AgreesWithTheScanOfEverySlice) {
+    for (const std::string source : {"a%b", "\\%x%", "\\\\%", "\\\\\\%\\%%", "x\\\\\\\\%y\\\\%", "%\\", "\\\\\\"}) {
+        const TokenStream tokens = std::get<TokenStream>(build_token_stream(source));
+        SourceFacts facts(default_context(), source, tokens);
+        for (std::size_t start = 0; start <= source.size(); ++start) {
+            for (std::size_t end = start; end <= source.size() + 1; ++end) {
+                const bool expected = has_unescaped_percent(std::string_view(source).substr(start, end - start));
+                EXPECT_EQ(facts.has_unescaped_percent_in(start, end), expected) << source << " " << start << ".." << end;
+            }
+        }
+    }
+}
 
 }  // namespace
 }  // namespace quorvel::parse

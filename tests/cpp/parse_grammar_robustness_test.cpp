@@ -101,6 +101,72 @@ TEST(LongInput, FlatLineParsesInLinearTime) {
     EXPECT_LT(large, 8 * small + 0.5);
 }
 
+// Malformed input repeated: each repetition is one failure that recovery
+// gets over (or, for the unbraced `\begin`, one more unclosed environment),
+// so the time must grow linearly with the number of repetitions. The base
+// size doubles until its parse takes 10 milliseconds, which keeps the
+// sizes small in a sanitized build; a linear parse then takes about 8 times
+// as long at 8 times the size (more with cache effects), a quadratic one
+// about 64 times.
+struct ErrorPatternCase {
+    const char* name;
+    std::string pattern;
+    bool reject_unknown = false;
+};
+
+void PrintTo(const ErrorPatternCase& c, std::ostream* os) { *os << c.pattern; }
+
+class ErrorHeavyInput : public ::testing::TestWithParam<ErrorPatternCase> {};
+
+TEST_P(ErrorHeavyInput, ParsesInLinearTime) {
+    const ErrorPatternCase& c = GetParam();
+    ParseConfig config;
+    config.reject_unknown = c.reject_unknown;
+    // The best of three runs, in seconds.
+    auto seconds = [&](std::size_t repeats) {
+        std::string source;
+        source.reserve(repeats * c.pattern.size());
+        for (std::size_t i = 0; i < repeats; ++i) source += c.pattern;
+        double best = 0;
+        for (int run = 0; run < 3; ++run) {
+            const auto start = std::chrono::steady_clock::now();
+            const ParseOutcome out = parse_source(default_context(), source, config);
+            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            EXPECT_FALSE(out.diagnostics.empty());
+            if (run == 0 || elapsed < best) best = elapsed;
+        }
+        return best;
+    };
+    std::size_t repeats = 64;
+    double small = seconds(repeats);
+    while (small < 0.01 && repeats < 32768) {
+        repeats *= 2;
+        small = seconds(repeats);
+    }
+    // A second measurement absorbs a busy moment of the machine (the suite
+    // runs tests in parallel); a quadratic parse fails both.
+    double large = seconds(8 * repeats);
+    if (large >= 24 * small + 0.002) {
+        small = seconds(repeats);
+        large = seconds(8 * repeats);
+    }
+    EXPECT_LT(large, 24 * small + 0.002) << repeats << " repeats: " << small << " s, 8 times as many: " << large
+                                         << " s";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, ErrorHeavyInput,
+    ::testing::Values(ErrorPatternCase{"mismatched_end_in_group", R"({\begin{a}x\end{b}})"},
+                      ErrorPatternCase{"mismatched_end", R"(\begin{a}x\end{b} )"},
+                      ErrorPatternCase{"missing_argument_in_argument", R"(\sqrt{\frac{a}})"},
+                      ErrorPatternCase{"unclosed_optional_argument", R"(\sqrt{\sqrt[x})"},
+                      ErrorPatternCase{"parameter_character", R"({x^#})"},
+                      ErrorPatternCase{"unknown_command", R"({\foo})", true},
+                      ErrorPatternCase{"missing_subscript", R"({x_})"},
+                      ErrorPatternCase{"unclosed_left", R"(\sqrt{\left(})"},
+                      ErrorPatternCase{"unclosed_begin", R"({\begin{a}x})"}),
+    [](const auto& info) { return info.param.name; });
+
 TEST(Corpus, EveryLineParsesWithoutCrash) {
     const std::filesystem::path dir = QUORVEL_CORPUS_DIR;
     if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "corpus folder absent: " << dir;

@@ -3,6 +3,7 @@
 // with.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <set>
 
@@ -195,6 +196,35 @@ INSTANTIATE_TEST_SUITE_P(
                       StackCase{"\\begin{ab}", 8, {"a"}}, StackCase{"\\begin{a}\\begin{bc", 17, {"a", "b"}},
                       StackCase{"\\begin{a}\\end{ab}", 15, {}}, StackCase{"\\begin{a b}", 8, {"a"}},
                       StackCase{"\\begin{a}\\begin{", 16, {"a"}}, StackCase{"\\begin{a}x", 100, {"a"}}));
+
+// The logarithmic questions agree with the stack itself at every offset,
+// headers cut by the offset and deep unclosed nesting included.
+TEST(EnvironmentStack, QuestionsAgreeWithTheStack) {
+    std::string deep;
+    for (int i = 0; i < 40; ++i) deep += i % 3 == 0 ? "\\begin{a}x\\end{b}" : i % 3 == 1 ? "\\begin{b}" : "\\end{a}";
+    const std::vector<std::string> sources = {
+        "\\begin{a}\\begin{b}\\begin{c}\\end{b}x\\end{a}",
+        "\\begin{a}\\begin{b}\\begin{a}\\end{a}\\end{ab}\\end{a}",
+        "\\begin {ab}\\begin{a}\\end {a}\\end{abc}",
+        "\\begin{a}\\begin{b}\\end{bc",
+        "\\begin{a b}\\begin{}\\end{a}x",
+        deep};
+    const std::vector<std::string> names = {"a", "b", "c", "ab", "abc", "bc", "z"};
+    for (const std::string& source : sources) {
+        const TokenStream tokens = lex(source);
+        grammar::EnvironmentIndex index(tokens.tokens.data(), tokens.tokens.size());
+        for (std::size_t offset = 0; offset <= source.size() + 1; ++offset) {
+            const std::vector<std::string> stack = index.stack_before(offset);
+            for (const std::string& name : names) {
+                const bool open = std::find(stack.begin(), stack.end(), name) != stack.end();
+                const bool innermost = !stack.empty() && stack.back() == name;
+                EXPECT_EQ(index.is_open_before(offset, name), open) << source << " @" << offset << " " << name;
+                EXPECT_EQ(index.is_innermost_before(offset, name), innermost)
+                    << source << " @" << offset << " " << name;
+            }
+        }
+    }
+}
 
 struct MismatchCase {
     std::string source;

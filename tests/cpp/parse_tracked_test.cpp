@@ -65,4 +65,26 @@ INSTANTIATE_TEST_SUITE_P(
                                  numbered(0, 55)}),
     [](const auto& info) { return info.param.name; });
 
+// Lists merged item by item keep the hashes of their failures across merges;
+// a failure changed in place is matched by what it holds now, and a list that
+// kept hashes brings them along when it is merged.
+TEST(ExtendUnique, KeptHashesFollowTheFailures) {
+    auto merged_one_by_one = [](std::size_t from, std::size_t to) {
+        FailureList out;
+        for (const std::string& m : numbered(from, to)) extend_unique_diagnostics(out, failures({m, m}));
+        return out;
+    };
+    FailureList into = merged_one_by_one(0, 40);
+    EXPECT_EQ(messages(into), numbered(0, 40));
+    into[5] = ParseFailure::custom(Span{0, 1}, "changed");
+    extend_unique_diagnostics(into, failures({"changed", "m5", "m6"}));
+    std::vector<std::string> expected = numbered(0, 40);
+    expected[5] = "changed";
+    expected.push_back("m5");
+    EXPECT_EQ(messages(into), expected);
+    extend_unique_diagnostics(into, merged_one_by_one(35, 80));
+    expected = concat(expected, numbered(40, 80));
+    EXPECT_EQ(messages(into), expected);
+}
+
 }  // namespace

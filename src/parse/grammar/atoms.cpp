@@ -1,7 +1,7 @@
 // Math atoms, braced groups, the knowledge-driven token selectors and the
 // command head.
-#include <limits>
 
+#include "parse/grammar/arguments.hpp"
 #include "parse/grammar/grammar.hpp"
 #include "parse/grammar/stack_guard.hpp"
 
@@ -86,18 +86,13 @@ bool Grammar::braced_group(ContentMode mode, TrackedNode& out) {
     const std::size_t limit = st_.config().max_group_depth;
     if (st_.depth() >= limit) {
         // Too deep: skip to the matching `}` (or the end of input) and stand an
-        // Error node in the group's place; the parse goes on after it.
-        std::size_t balance = 1;
-        while (balance > 0) {
-            const SpannedToken* skipped = in_.peek();
-            if (skipped == nullptr) break;
-            in_.bump();
-            if (skipped->token.kind() == TokenKind::LBrace) {
-                if (balance < std::numeric_limits<std::size_t>::max()) ++balance;
-            } else if (skipped->token.kind() == TokenKind::RBrace) {
-                --balance;
-            }
-        }
+        // Error node in the group's place; the parse goes on after it. The
+        // brace pairing table finds that `}` at once: recovery may come back
+        // to unclosed groups past the limit many times.
+        in_.rewind(start);
+        Collected skipped;
+        Failure unclosed;
+        collect_braced_tokens(*this, skipped, unclosed);
         const Span span = in_.span_since(start);
         std::string message = "max group depth (" + std::to_string(limit) + ") exceeded";
         ParseFailure failure = ParseFailure::custom(span, message);

@@ -227,25 +227,38 @@ std::optional<EnvironmentIndex::Header> EnvironmentIndex::read(std::size_t i, st
 }
 
 void EnvironmentIndex::build_stacks() {
-    nodes_.push_back(StackNode{kNone, kNone});
+    nodes_.push_back(StackNode{kNone, kNone, 0});
     // The current stack, with the depths at which each name stands, so that an
     // `\end` finds the topmost entry of its name at once.
     std::vector<std::size_t> stack;
     std::unordered_map<std::string_view, std::vector<std::size_t>> depths;
     auto top = [&] { return stack.empty() ? kEmpty : stack.back(); };
-    for (Control& c : controls_) {
+    // Notes the entries of `name` after control `ci`.
+    auto note = [&](std::size_t ci, std::string_view name, const std::vector<std::size_t>& at) {
+        auto it = entries_.find(name);
+        if (it == entries_.end()) it = entries_.emplace(std::string(name), std::vector<NameEntries>{}).first;
+        it->second.push_back(at.empty() ? NameEntries{ci, kEmpty, kEmpty}
+                                        : NameEntries{ci, stack[at.front()], stack[at.back()]});
+    };
+    for (std::size_t ci = 0; ci < controls_.size(); ++ci) {
+        Control& c = controls_[ci];
         c.before = top();
         if (c.header != kNone) {
             const Header& h = headers_[c.header];
             if (h.begin) {
-                nodes_.push_back(StackNode{c.header, top()});
-                depths[h.name].push_back(stack.size());
+                nodes_.push_back(StackNode{c.header, top(), stack.size() + 1});
+                std::vector<std::size_t>& at = depths[h.name];
+                at.push_back(stack.size());
                 stack.push_back(nodes_.size() - 1);
+                note(ci, h.name, at);
             } else if (auto it = depths.find(h.name); it != depths.end() && !it->second.empty()) {
                 const std::size_t depth = it->second.back();
                 while (stack.size() > depth) {
-                    depths[headers_[nodes_[stack.back()].header].name].pop_back();
+                    const std::string_view popped = name_of(stack.back());
+                    std::vector<std::size_t>& at = depths[popped];
+                    at.pop_back();
                     stack.pop_back();
+                    note(ci, popped, at);
                 }
             }
         }
@@ -298,31 +311,66 @@ std::size_t EnvironmentIndex::first_token_at_or_after(std::size_t offset) const 
     return static_cast<std::size_t>(it - tokens_);
 }
 
-std::vector<std::string> EnvironmentIndex::materialise(std::size_t node) const {
-    std::vector<std::string> out;
-    for (; node != kEmpty; node = nodes_[node].parent) out.push_back(headers_[nodes_[node].header].name);
-    std::reverse(out.begin(), out.end());
-    return out;
-}
-
-std::vector<std::string> EnvironmentIndex::stack_before(std::size_t offset) const {
-    if (count_ == 0) return {};
+EnvironmentIndex::Position EnvironmentIndex::position_before(std::size_t offset) const {
+    if (count_ == 0) return {0, std::nullopt};
     const std::size_t limit = first_token_at_or_after(offset);
     auto it = std::lower_bound(controls_.begin(), controls_.end(), limit,
                                [](const Control& c, std::size_t l) { return c.token < l; });
-    if (it == controls_.begin()) return {};
-    const Control& c = *(it - 1);
-    if (c.header != kNone && headers_[c.header].close < limit) return materialise(c.after);
+    if (it == controls_.begin()) return {0, std::nullopt};
+    const std::size_t last = static_cast<std::size_t>(it - controls_.begin()) - 1;
+    const Control& c = controls_[last];
+    if (c.header != kNone && headers_[c.header].close < limit) return {last + 1, std::nullopt};
     // The offset cuts this header: it counts with what lies before the offset.
-    std::vector<std::string> stack = materialise(c.before);
-    const std::optional<Header> cut = read(c.token, limit);
-    if (!cut) return stack;
-    if (cut->begin) {
-        stack.push_back(cut->name);
-    } else if (auto top = std::find(stack.rbegin(), stack.rend(), cut->name); top != stack.rend()) {
+    return {last, read(c.token, limit)};
+}
+
+EnvironmentIndex::NameEntries EnvironmentIndex::entries_of(std::string_view name, std::size_t controls) const {
+    constexpr NameEntries none{0, kEmpty, kEmpty};
+    const auto it = entries_.find(name);
+    if (it == entries_.end() || controls == 0) return none;
+    const std::vector<NameEntries>& changes = it->second;
+    auto after = std::upper_bound(changes.begin(), changes.end(), controls - 1,
+                                  [](std::size_t ci, const NameEntries& e) { return ci < e.control; });
+    return after == changes.begin() ? none : *(after - 1);
+}
+
+std::vector<std::string> EnvironmentIndex::stack_before(std::size_t offset) const {
+    const Position at = position_before(offset);
+    std::vector<std::string> stack;
+    for (std::size_t node = at.controls > 0 ? controls_[at.controls - 1].after : kEmpty; node != kEmpty;
+         node = nodes_[node].parent) {
+        stack.emplace_back(name_of(node));
+    }
+    std::reverse(stack.begin(), stack.end());
+    if (!at.cut) return stack;
+    if (at.cut->begin) {
+        stack.push_back(at.cut->name);
+    } else if (auto top = std::find(stack.rbegin(), stack.rend(), at.cut->name); top != stack.rend()) {
         stack.erase(std::prev(top.base()), stack.end());
     }
     return stack;
+}
+
+bool EnvironmentIndex::is_open_before(std::size_t offset, std::string_view name) const {
+    const Position at = position_before(offset);
+    const std::size_t bottom = entries_of(name, at.controls).bottom;
+    if (!at.cut) return bottom != kEmpty;
+    if (at.cut->begin) return at.cut->name == name || bottom != kEmpty;
+    // A cut `\end` removes its name's topmost entry and all above it.
+    const std::size_t removed = entries_of(at.cut->name, at.controls).top;
+    return bottom != kEmpty && (removed == kEmpty || nodes_[bottom].depth < nodes_[removed].depth);
+}
+
+bool EnvironmentIndex::is_innermost_before(std::size_t offset, std::string_view name) const {
+    const Position at = position_before(offset);
+    std::size_t node = at.controls > 0 ? controls_[at.controls - 1].after : kEmpty;
+    if (at.cut) {
+        if (at.cut->begin) return at.cut->name == name;
+        if (const std::size_t removed = entries_of(at.cut->name, at.controls).top; removed != kEmpty) {
+            node = nodes_[removed].parent;
+        }
+    }
+    return node != kEmpty && name_of(node) == name;
 }
 
 std::optional<EnvironmentIndex::Mismatch> EnvironmentIndex::first_mismatch_from(std::size_t offset) const {
@@ -523,8 +571,6 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
     // `{` the skip takes opens a level, and while one is open a `}` closes it
     // as part of the skipped text: the group the failed item opened does not
     // end the content around it.
-    std::optional<std::vector<std::string>> open_before;  // environments open before the item
-    std::optional<std::vector<std::string>> open_at_failure;
     bool consumed = false;
     std::size_t open_levels = 0;
     for (;;) {
@@ -552,15 +598,14 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
         if (header && t->token.is_control("end")) {
             if (const auto end = peek_environment_header_at_cursor(in_, "end")) {
                 if (end->name == header->name) {
-                    if (!open_at_failure) open_at_failure = environments.stack_before(failure_end);
-                    if (!open_at_failure->empty() && open_at_failure->back() == end->name &&
+                    if (environments.is_innermost_before(failure_end, end->name) &&
                         consume_environment_marker(in_, "end")) {
                         consumed = true;
                     }
                     break;
                 }
-                if (!open_before) open_before = environments.stack_before(s);
-                if (std::find(open_before->begin(), open_before->end(), end->name) != open_before->end()) break;
+                // An `\end` of an environment open before the item is the enclosing one's.
+                if (environments.is_open_before(s, end->name)) break;
                 if (consume_environment_marker(in_, "end")) consumed = true;
                 break;
             }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,7 +59,14 @@ public:
     // before `offset`, outermost first: `\begin{N}` pushes N, `\end{N}` removes
     // the topmost N and everything above it (nothing when N is not open). A
     // header cut off by the offset counts with the name characters before it.
+    // Takes time in the depth of the stack; the two questions below answer in
+    // logarithmic time, so that recovery stays linear under deep unclosed
+    // nesting.
     std::vector<std::string> stack_before(std::size_t offset) const;
+    // Whether `name` is in `stack_before(offset)`.
+    bool is_open_before(std::size_t offset, std::string_view name) const;
+    // Whether `name` is the last (innermost) entry of `stack_before(offset)`.
+    bool is_innermost_before(std::size_t offset, std::string_view name) const;
 
     struct Mismatch {
         std::string expected;  // the innermost open environment
@@ -88,14 +96,35 @@ private:
     struct StackNode {
         std::size_t header;
         std::size_t parent;
+        std::size_t depth;  // entries from the bottom up to this one
+    };
+    // The entries of one name on the stack after control `control`: the
+    // bottommost and the topmost (kEmpty when there are none).
+    struct NameEntries {
+        std::size_t control;
+        std::size_t bottom;
+        std::size_t top;
+    };
+    // The stack before an offset: the state after the first `controls`
+    // controls, then the header cut off by the offset, if any.
+    struct Position {
+        std::size_t controls;
+        std::optional<Header> cut;
+    };
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
     };
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     static constexpr std::size_t kEmpty = 0;  // the node of the empty stack
 
     // The header at token `i` read with only the tokens before `limit`.
     std::optional<Header> read(std::size_t i, std::size_t limit) const;
-    std::vector<std::string> materialise(std::size_t node) const;
     std::size_t first_token_at_or_after(std::size_t offset) const;
+    Position position_before(std::size_t offset) const;
+    // The entries of `name` after the first `controls` controls.
+    NameEntries entries_of(std::string_view name, std::size_t controls) const;
+    std::string_view name_of(std::size_t node) const { return headers_[nodes_[node].header].name; }
     void build_stacks();
     void build_walks();
 
@@ -104,6 +133,8 @@ private:
     std::vector<Header> headers_;  // the readable headers, in order
     std::vector<Control> controls_;
     std::vector<StackNode> nodes_;  // node 0 is the empty stack
+    // Per name, each change of its entries along the controls, in order.
+    std::unordered_map<std::string, std::vector<NameEntries>, NameHash, std::equal_to<>> entries_;
     std::vector<Mismatch> mismatches_;
     // Per header, and one past the last: the index into `mismatches_` of what
     // the strict walk starting there finds, or kNone.

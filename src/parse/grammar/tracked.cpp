@@ -2,7 +2,7 @@
 
 #include <functional>
 #include <string>
-#include <unordered_map>
+#include <utility>
 
 #include "syntax/internal_error.hpp"
 
@@ -36,10 +36,11 @@ void extend_unique_diagnostics(FailureList& into, FailureList&& more) {
         return;
     }
     FailureList taken = std::move(more);
-    if (into.size() + taken.size() <= kPairwiseLimit) {
-        for (auto& f : taken) {
+    std::vector<ParseFailure>& incoming = taken.block_->items;
+    if (into.size() + incoming.size() <= kPairwiseLimit) {
+        for (auto& f : incoming) {
             bool seen = false;
-            for (const auto& g : into) {
+            for (const auto& g : std::as_const(into)) {
                 if (g.matches_tree_diagnostic(f)) {
                     seen = true;
                     break;
@@ -49,22 +50,25 @@ void extend_unique_diagnostics(FailureList& into, FailureList&& more) {
         }
         return;
     }
-    std::unordered_multimap<std::size_t, std::size_t> index;
-    index.reserve(into.size() + taken.size());
-    for (std::size_t i = 0; i < into.size(); ++i) index.emplace(diagnostic_match_hash(into[i]), i);
-    for (auto& f : taken) {
-        const std::size_t h = diagnostic_match_hash(f);
-        bool seen = false;
-        auto [first, last] = index.equal_range(h);
-        for (auto it = first; it != last; ++it) {
-            if (into[it->second].matches_tree_diagnostic(f)) {
-                seen = true;
-                break;
-            }
-        }
+    // Through the hash index: the hashes `into` keeps are brought up to date
+    // (appends since the last merge), and those `taken` kept move with its
+    // failures.
+    FailureList::Block& block = into.storage();
+    for (std::size_t i = block.hashes.size(); i < block.items.size(); ++i) {
+        const std::size_t h = diagnostic_match_hash(block.items[i]);
+        block.hashes.push_back(h);
+        block.index.insert(h, i);
+    }
+    const std::vector<std::size_t>& incoming_hashes = taken.block_->hashes;
+    for (std::size_t j = 0; j < incoming.size(); ++j) {
+        ParseFailure& f = incoming[j];
+        const std::size_t h = j < incoming_hashes.size() ? incoming_hashes[j] : diagnostic_match_hash(f);
+        const bool seen =
+            block.index.any_of(h, [&](std::size_t i) { return block.items[i].matches_tree_diagnostic(f); });
         if (!seen) {
-            index.emplace(h, into.size());
-            into.push_back(std::move(f));
+            block.index.insert(h, block.items.size());
+            block.hashes.push_back(h);
+            block.items.push_back(std::move(f));
         }
     }
 }

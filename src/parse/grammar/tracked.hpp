@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "parse/failure.hpp"
+#include "parse/hash_index.hpp"
 #include "parse/span.hpp"
 #include "syntax/content_mode.hpp"
 #include "syntax/span_tree.hpp"
@@ -29,49 +30,70 @@ struct DecomposedChildren;
 // The failures gathered below a rule result, in order. Nearly every result
 // has none, so an empty list is one null pointer: results move and die at
 // the cost of a test.
+//
+// A long list also keeps the duplicate-test hashes of its failures, so that
+// merging lists item by item hashes each failure once instead of rehashing
+// the whole list at every merge. Appending keeps the hashes; any mutable
+// access to the failures drops them.
 class FailureList {
 public:
     FailureList() noexcept = default;
     explicit FailureList(std::vector<ParseFailure>&& failures) {
-        if (!failures.empty()) items_ = std::make_unique<std::vector<ParseFailure>>(std::move(failures));
+        if (!failures.empty()) block_ = std::make_unique<Block>(Block{std::move(failures), {}, {}});
     }
     FailureList(FailureList&&) noexcept = default;
     FailureList& operator=(FailureList&&) noexcept = default;
     FailureList(const FailureList& other)
-        : items_(other.empty() ? nullptr : std::make_unique<std::vector<ParseFailure>>(*other.items_)) {}
+        : block_(other.empty() ? nullptr : std::make_unique<Block>(Block{other.block_->items, {}, {}})) {}
     FailureList& operator=(const FailureList& other) {
         if (this != &other) *this = FailureList(other);
         return *this;
     }
 
-    bool empty() const noexcept { return items_ == nullptr || items_->empty(); }
-    std::size_t size() const noexcept { return items_ == nullptr ? 0 : items_->size(); }
-    void clear() noexcept { items_.reset(); }
-    void push_back(ParseFailure&& failure) { storage().push_back(std::move(failure)); }
-    void reserve(std::size_t n) { storage().reserve(n); }
+    bool empty() const noexcept { return block_ == nullptr || block_->items.empty(); }
+    std::size_t size() const noexcept { return block_ == nullptr ? 0 : block_->items.size(); }
+    void clear() noexcept { block_.reset(); }
+    void push_back(ParseFailure&& failure) { storage().items.push_back(std::move(failure)); }
+    void reserve(std::size_t n) { storage().items.reserve(n); }
 
-    ParseFailure* begin() noexcept { return items_ == nullptr ? nullptr : items_->data(); }
-    ParseFailure* end() noexcept { return items_ == nullptr ? nullptr : items_->data() + items_->size(); }
-    const ParseFailure* begin() const noexcept { return items_ == nullptr ? nullptr : items_->data(); }
-    const ParseFailure* end() const noexcept { return items_ == nullptr ? nullptr : items_->data() + items_->size(); }
-    ParseFailure& operator[](std::size_t i) noexcept { return (*items_)[i]; }
-    const ParseFailure& operator[](std::size_t i) const noexcept { return (*items_)[i]; }
+    ParseFailure* begin() noexcept { return block_ == nullptr ? nullptr : mutable_items().data(); }
+    ParseFailure* end() noexcept { return block_ == nullptr ? nullptr : block_->items.data() + block_->items.size(); }
+    const ParseFailure* begin() const noexcept { return block_ == nullptr ? nullptr : block_->items.data(); }
+    const ParseFailure* end() const noexcept {
+        return block_ == nullptr ? nullptr : block_->items.data() + block_->items.size();
+    }
+    ParseFailure& operator[](std::size_t i) noexcept { return mutable_items()[i]; }
+    const ParseFailure& operator[](std::size_t i) const noexcept { return block_->items[i]; }
 
     // The failures as a vector; the list is left empty.
     std::vector<ParseFailure> take() && {
         std::vector<ParseFailure> out;
-        if (items_ != nullptr) out = std::move(*items_);
-        items_.reset();
+        if (block_ != nullptr) out = std::move(block_->items);
+        block_.reset();
         return out;
     }
 
-private:
-    std::vector<ParseFailure>& storage() {
-        if (items_ == nullptr) items_ = std::make_unique<std::vector<ParseFailure>>();
-        return *items_;
-    }
+    friend void extend_unique_diagnostics(FailureList& into, FailureList&& more);
 
-    std::unique_ptr<std::vector<ParseFailure>> items_;
+private:
+    struct Block {
+        std::vector<ParseFailure> items;
+        // `diagnostic_match_hash` of the first `hashes.size()` items, and
+        // those hashes to the items' indices.
+        std::vector<std::size_t> hashes;
+        HashIndex index;
+    };
+
+    Block& storage() {
+        if (block_ == nullptr) block_ = std::make_unique<Block>();
+        return *block_;
+    }
+    std::vector<ParseFailure>& mutable_items() noexcept {
+        block_->hashes.clear();
+        block_->index.clear();
+        return block_->items;
+    }
+    std::unique_ptr<Block> block_;
 };
 
 struct TrackedNode {
