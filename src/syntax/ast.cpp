@@ -446,15 +446,12 @@ bool Ast::is_ancestor_or_self(NodeId ancestor, NodeId id) const {
         for_each_edge(n, [&](NodeId child, Slot) { down.push_back(Frame{child, kVisit}); });
     };
     if (id == ancestor) return true;
+    const ParentLink* link = parents_.get(id);
+    if (link == nullptr) return false;  // `id` tops its tree, as most new parents do
     expand(ancestor);
-    NodeId up = id;
     std::size_t steps = 0;
     while (true) {
-        const ParentLink* link = parents_.get(up);
-        if (link == nullptr) return false;
-        up = link->parent;
-        if (up == ancestor) return true;
-
+        if (link->parent == ancestor) return true;
         if (down.empty()) return false;
         NodeId at = down.back().node;
         if (std::size_t& next = down.back().next; next == kVisit) {
@@ -466,6 +463,8 @@ bool Ast::is_ancestor_or_self(NodeId ancestor, NodeId id) const {
         }
         expand(at);
         if (++steps > nodes_.size()) internal_error("Cannot create an ancestor cycle");
+        link = parents_.get(link->parent);
+        if (link == nullptr) return false;
     }
 }
 

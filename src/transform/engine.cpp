@@ -27,8 +27,15 @@ syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::
     if (options.flatten_groups.enabled) {
         const FlattenGroupsGuards resolved =
             FlattenGroupsGuards::resolve(options.flatten_groups.preserve_rendered_spacing, guards);
-        passes::flatten_groups(ast, ast.root(), resolved, recorder);
-        if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
+        if (options.finalize_ast.enabled) {
+            // The tree was finalised before; only the lists flattening
+            // changed can have new runs of primes or texts.
+            std::vector<syntax::ast::NodeId> changed_lists;
+            passes::flatten_groups(ast, ast.root(), resolved, recorder, &changed_lists);
+            passes::finalize_lists(ast, changed_lists, recorder);
+        } else {
+            passes::flatten_groups(ast, ast.root(), resolved, recorder);
+        }
     }
 
     if (options.rewrite.enabled) {

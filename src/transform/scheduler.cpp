@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "transform/preorder.hpp"
 #include "transform/rule_context.hpp"
 
 namespace quorvel::transform::scheduler {
@@ -48,7 +49,7 @@ bool is_candidate(const RuleMeta& meta, NodeKind kind, std::string_view name, co
 }  // namespace
 
 void preorder_snapshot(const syntax::Ast& ast, std::vector<NodeId>& out) {
-    ast.find_all_impl(ast.root(), [](const Node&) { return true; }, out);
+    for_each_preorder(ast, ast.root(), [&](NodeId id, const Node&) { out.push_back(id); });
 }
 
 syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const parse::ParseContext& context,
