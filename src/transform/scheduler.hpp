@@ -14,9 +14,6 @@
 
 namespace quorvel::transform::scheduler {
 
-// Every node attached under the root, in pre-order, appended to `out`.
-void preorder_snapshot(const syntax::Ast& ast, std::vector<syntax::ast::NodeId>& out);
-
 // Runs the plan to a fixed point. On failure the tree keeps every change made
 // before it, and the recorder's iterations stay unset.
 syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const parse::ParseContext& context,
