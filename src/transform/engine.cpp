@@ -14,14 +14,19 @@ syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::
                                                       const FlattenGroupsGuardsOverlay* guards,
                                                       ReportRecorder& recorder) {
     const syntax::Ast::EditBatch batch(ast);
-    if (options.lower_attributes.enabled) passes::lower_attributes(ast, ast.root(), recorder);
+    bool lowered = false;
+    if (options.lower_attributes.enabled) lowered = passes::lower_attributes(ast, ast.root(), recorder);
 
+    bool applied = false;
     if (options.rewrite.enabled) {
-        auto rewritten = scheduler::drive_fixed_point(ast, context, plan, options.rewrite.max_iterations, recorder);
+        auto rewritten =
+            scheduler::drive_fixed_point(ast, context, plan, options.rewrite.max_iterations, recorder, &applied);
         if (!rewritten) return error::TransformError{std::move(rewritten.error())};
     }
 
-    if (options.lower_attributes.enabled) passes::lower_attributes(ast, ast.root(), recorder);
+    // A tree the first lowering found nothing in and no rule changed has
+    // nothing for the second either.
+    if (options.lower_attributes.enabled && (lowered || applied)) passes::lower_attributes(ast, ast.root(), recorder);
     if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
 
     if (options.flatten_groups.enabled) {

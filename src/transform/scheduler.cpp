@@ -50,7 +50,7 @@ bool is_candidate(const RuleMeta& meta, NodeKind kind, std::string_view name, co
 
 syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const parse::ParseContext& context,
                                                        const Plan& plan, std::size_t max_iterations,
-                                                       ReportRecorder& recorder) {
+                                                       ReportRecorder& recorder, bool* applied) {
     if (plan.rules.empty()) {
         recorder.set_iterations(0);
         return {};
@@ -107,6 +107,7 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
                 }
                 recorder.record_applied(meta.key);
                 changed = true;
+                if (applied != nullptr) *applied = true;
                 break;
             }
         }

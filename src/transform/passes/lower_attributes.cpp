@@ -318,8 +318,8 @@ public:
     Lowering(const Lowering&) = delete;
     Lowering& operator=(const Lowering&) = delete;
 
-    void run(NodeId root) {
-        if (!mark_dirty(root)) return;
+    bool run(NodeId root) {
+        if (!mark_dirty(root)) return false;
         push_canonicalize(root, State{}, ContentMode::Math);
         while (!tasks_.empty()) {
             Task& task = tasks_.back();
@@ -329,6 +329,7 @@ public:
                 complete();
             }
         }
+        return true;
     }
 
 private:
@@ -777,8 +778,8 @@ private:
 
 }  // namespace
 
-void lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
-    Lowering(ast, recorder).run(root);
+bool lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
+    return Lowering(ast, recorder).run(root);
 }
 
 }  // namespace quorvel::transform::passes

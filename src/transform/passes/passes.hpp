@@ -17,7 +17,8 @@ namespace quorvel::transform::passes {
 
 // Rewrites every font, size and style command below `root` into its
 // canonical form around maximal runs of content sharing the same values.
-void lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder);
+// False when the tree held nothing to lower, and so was left untouched.
+bool lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder);
 
 // Merges runs of adjacent primes in math lists and normalises the spacing of
 // text lists and text arguments.
