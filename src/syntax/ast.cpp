@@ -421,17 +421,50 @@ void Ast::assert_detached_root_sequence(std::span<const NodeId> ids) const {
 }
 
 bool Ast::is_ancestor_or_self(NodeId ancestor, NodeId id) const {
-    // Walking up the links is equivalent to searching the candidate's
-    // subtree (links mirror the edges) and costs only the depth. The step
-    // bound keeps a corrupted link chain from looping.
-    NodeId current = id;
+    // Two walks answer this, links mirroring edges: up the parent links
+    // from `id`, costing its depth, and down the subtree of `ancestor`,
+    // costing its size. They run in lockstep, a step each, and the first to
+    // finish answers, so a check costs the smaller of the two: a fresh leaf
+    // put under a deep node, or a deep subtree put under a fresh node, is
+    // constant. The down walk only has to run out: were `id` inside, the up
+    // walk would meet `ancestor` before the subtree's nodes are all visited.
+    // It reads child lists lazily, one child a step, on a stack whose first
+    // frames are inline. The step bound keeps a corrupted link chain from
+    // looping.
+    static constexpr std::size_t kVisit = static_cast<std::size_t>(-1);
+    struct Frame {
+        NodeId node;
+        std::size_t next;  // the container's next child, or kVisit: the node itself
+    };
+    SmallVector<Frame, 8> down;
+    auto expand = [&](NodeId at) {
+        const Node& n = node(at);
+        if (const ast::ChildList* list = n.child_list()) {
+            if (!list->empty()) down.push_back(Frame{at, 0});
+            return;
+        }
+        for_each_edge(n, [&](NodeId child, Slot) { down.push_back(Frame{child, kVisit}); });
+    };
+    if (id == ancestor) return true;
+    const ParentLink* link = parents_.get(id);
+    if (link == nullptr) return false;  // `id` tops its tree, as most new parents do
+    expand(ancestor);
     std::size_t steps = 0;
     while (true) {
-        if (current == ancestor) return true;
-        const ParentLink* link = parents_.get(current);
-        if (link == nullptr) return false;
-        current = link->parent;
+        if (link->parent == ancestor) return true;
+        if (down.empty()) return false;
+        NodeId at = down.back().node;
+        if (std::size_t& next = down.back().next; next == kVisit) {
+            down.pop_back();
+        } else {
+            const ast::ChildList& list = *node(at).child_list();
+            at = list[next];
+            if (++next == list.size()) down.pop_back();
+        }
+        expand(at);
         if (++steps > nodes_.size()) internal_error("Cannot create an ancestor cycle");
+        link = parents_.get(link->parent);
+        if (link == nullptr) return false;
     }
 }
 

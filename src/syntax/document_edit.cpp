@@ -27,16 +27,6 @@ bool argument_kind_ok(const ast::ArgumentKind& kind) {
     return true;
 }
 
-// Whether `target` lies in the subtree of `root` (or is it). Walks up the
-// parent links, which mirror the edges: this costs the target's depth, as
-// the arena's own check does, not the size of the subtree.
-bool subtree_contains(const Ast& ast, ast::NodeId root, ast::NodeId target) {
-    for (std::optional<ast::NodeId> at = target; at; at = ast.parent_id(*at)) {
-        if (*at == root) return true;
-    }
-    return false;
-}
-
 bool is_container(const Node& n) { return n.is<Node::Root>() || n.is<Node::Group>(); }
 
 bool has_repeat(std::vector<ast::NodeId>& ids) {
@@ -235,7 +225,7 @@ Expected<void, EditError> Document::insert_child_at(NodeId parent, std::size_t i
     if (*c == ast_.root()) return EditError(Kind::RootNode);
     if (ast_.parent_link(*c) != nullptr) return EditError(Kind::NotDetached);
     if (!ast_.is_detached_root(*c)) return EditError(Kind::NotDetached);
-    if (subtree_contains(ast_, *c, *p)) return EditError(Kind::Cycle);
+    if (ast_.is_ancestor_or_self(*c, *p)) return EditError(Kind::Cycle);
     if (index > ast_.children(*p).size()) return EditError(Kind::IndexOutOfBounds);
     ast_.insert_child(*p, index, *c);
     return {};
@@ -285,7 +275,7 @@ Expected<void, EditError> Document::replace_with(NodeId old_node, NodeId new_nod
     if (*o == ast_.root() || *n == ast_.root()) return EditError(Kind::RootNode);
     if (ast_.parent_link(*n) != nullptr) return EditError(Kind::NotDetached);
     if (!ast_.is_detached_root(*n)) return EditError(Kind::NotDetached);
-    if (subtree_contains(ast_, *n, *o)) return EditError(Kind::Cycle);
+    if (ast_.is_ancestor_or_self(*n, *o)) return EditError(Kind::Cycle);
     const ParentLink* link = ast_.parent_link(*o);
     if (link == nullptr) return EditError(Kind::NodeNotFound);
     if (link->slot.kind() == Slot::Kind::EnvBody && ast_.kind(*n) != NodeKind::Group) {
@@ -314,7 +304,7 @@ Expected<NodeId, EditError> Document::wrap(NodeId target, NodeId wrapper) {
     if (auto e = check_detached(*w)) return *e;
     auto place = anchor_place(ast_, *t);
     if (!place) return place.error();
-    if (subtree_contains(ast_, *w, place->parent)) return EditError(Kind::Cycle);
+    if (ast_.is_ancestor_or_self(*w, place->parent)) return EditError(Kind::Cycle);
     ast_.detach(*t);
     ast_.insert_child(place->parent, place->index, *w);
     ast_.append_child(*w, *t);
@@ -431,7 +421,7 @@ Expected<void, EditError> Document::set_arg(NodeId node, std::size_t index, ArgV
     auto built = build_arg_value_for_kind(slots[index]->kind, value);
     if (!built) return built.error();
     if (const NodeId* content = value.node()) {
-        if (subtree_contains(ast_, content->node, *n)) return EditError(Kind::Cycle);
+        if (ast_.is_ancestor_or_self(content->node, *n)) return EditError(Kind::Cycle);
     }
     // Install a copy of the node's value with only this slot's value
     // replaced; the displaced content is left detached, then freed.

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "transform/preorder.hpp"
+
 namespace quorvel::transform::contract {
 
 namespace {
@@ -31,14 +33,13 @@ std::vector<ContractViolation> collect(const syntax::Ast& ast, const parse::Pars
                                        std::span<const RuleTargetKey> eliminated, Matches&& matches) {
     std::vector<ContractViolation> out;
     if (eliminated.empty()) return out;
-    ast.walk_preorder(ast.root(), [&](NodeId, const Node& node) {
+    for_each_preorder(ast, ast.root(), [&](NodeId, const Node& node) {
         const NodeKind kind = node.kind();
-        if (!syntax::is_command_like(kind)) return true;
+        if (!syntax::is_command_like(kind)) return;
         const std::string& name = *node.name();
         matches(name, [&](const RuleTargetKey& target) {
             if (violates(target, kind, name, context)) out.push_back({name, target.name, target.kind});
         });
-        return true;
     });
     return out;
 }

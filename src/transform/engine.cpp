@@ -14,21 +14,33 @@ syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::
                                                       const FlattenGroupsGuardsOverlay* guards,
                                                       ReportRecorder& recorder) {
     const syntax::Ast::EditBatch batch(ast);
-    if (options.lower_attributes.enabled) passes::lower_attributes(ast, ast.root(), recorder);
+    bool lowered = false;
+    if (options.lower_attributes.enabled) lowered = passes::lower_attributes(ast, ast.root(), recorder);
 
+    bool applied = false;
     if (options.rewrite.enabled) {
-        auto rewritten = scheduler::drive_fixed_point(ast, context, plan, options.rewrite.max_iterations, recorder);
+        auto rewritten =
+            scheduler::drive_fixed_point(ast, context, plan, options.rewrite.max_iterations, recorder, &applied);
         if (!rewritten) return error::TransformError{std::move(rewritten.error())};
     }
 
-    if (options.lower_attributes.enabled) passes::lower_attributes(ast, ast.root(), recorder);
+    // A tree the first lowering found nothing in and no rule changed has
+    // nothing for the second either.
+    if (options.lower_attributes.enabled && (lowered || applied)) passes::lower_attributes(ast, ast.root(), recorder);
     if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
 
     if (options.flatten_groups.enabled) {
         const FlattenGroupsGuards resolved =
             FlattenGroupsGuards::resolve(options.flatten_groups.preserve_rendered_spacing, guards);
-        passes::flatten_groups(ast, ast.root(), resolved, recorder);
-        if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
+        if (options.finalize_ast.enabled) {
+            // The tree was finalised before; only the lists flattening
+            // changed can have new runs of primes or texts.
+            std::vector<syntax::ast::NodeId> changed_lists;
+            passes::flatten_groups(ast, ast.root(), resolved, recorder, &changed_lists);
+            passes::finalize_lists(ast, changed_lists, recorder);
+        } else {
+            passes::flatten_groups(ast, ast.root(), resolved, recorder);
+        }
     }
 
     if (options.rewrite.enabled) {

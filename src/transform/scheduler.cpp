@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "transform/preorder.hpp"
 #include "transform/rule_context.hpp"
 
 namespace quorvel::transform::scheduler {
@@ -47,13 +48,9 @@ bool is_candidate(const RuleMeta& meta, NodeKind kind, std::string_view name, co
 
 }  // namespace
 
-void preorder_snapshot(const syntax::Ast& ast, std::vector<NodeId>& out) {
-    ast.find_all_impl(ast.root(), [](const Node&) { return true; }, out);
-}
-
 syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const parse::ParseContext& context,
                                                        const Plan& plan, std::size_t max_iterations,
-                                                       ReportRecorder& recorder) {
+                                                       ReportRecorder& recorder, bool* applied) {
     if (plan.rules.empty()) {
         recorder.set_iterations(0);
         return {};
@@ -79,7 +76,15 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
     for (std::size_t pass = 0; pass < max_iterations; ++pass) {
         bool changed = false;
         snapshot.clear();
-        preorder_snapshot(ast, snapshot);
+        // The nodes before the first one whose name some rule triggers on
+        // would be passed over, and the tree is unchanged until a rule is
+        // offered a node: the snapshot starts there, often nowhere.
+        for_each_preorder(ast, ast.root(), [&](NodeId id, const Node& node) {
+            if (snapshot.empty() && (!syntax::is_command_like(node.kind()) || triggers->find(*node.name()).empty())) {
+                return;
+            }
+            snapshot.push_back(id);
+        });
         for (NodeId id : snapshot) {
             // Gone when a rule applied at an ancestor earlier in this pass.
             const Node* node = ast.node_opt(id);
@@ -102,6 +107,7 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
                 }
                 recorder.record_applied(meta.key);
                 changed = true;
+                if (applied != nullptr) *applied = true;
                 break;
             }
         }

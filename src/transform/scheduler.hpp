@@ -14,13 +14,11 @@
 
 namespace quorvel::transform::scheduler {
 
-// Every node attached under the root, in pre-order, appended to `out`.
-void preorder_snapshot(const syntax::Ast& ast, std::vector<syntax::ast::NodeId>& out);
-
 // Runs the plan to a fixed point. On failure the tree keeps every change made
-// before it, and the recorder's iterations stay unset.
+// before it, and the recorder's iterations stay unset. With `applied`, sets
+// it when some rule changed the tree.
 syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const parse::ParseContext& context,
                                                        const Plan& plan, std::size_t max_iterations,
-                                                       ReportRecorder& recorder);
+                                                       ReportRecorder& recorder, bool* applied = nullptr);
 
 }  // namespace quorvel::transform::scheduler

@@ -1,3 +1,4 @@
+#include <chrono>
 #include <functional>
 #include <random>
 
@@ -431,6 +432,82 @@ TEST(SyntaxAst, InsertAndDetachRenumber) {
     // The detached b survives on its own.
     EXPECT_TRUE(f.ast.is_detached_root(f.b));
     EXPECT_TRUE(invariants_hold(f.ast));
+}
+
+// The cycle check against a walk up the parent links, over every pair of a
+// container and a detached subtree: the fixture's top-level nodes, each of
+// another kind, and a chain deep enough that the up walk outlasts most
+// subtrees.
+TEST(SyntaxAst, CycleCheckAgreesWithTheParentLinks) {
+    Fixture f;
+    std::vector<NodeId> tops;
+    for (NodeId top : std::vector<NodeId>(f.ast.children(f.root).begin(), f.ast.children(f.root).end())) {
+        tops.push_back(f.ast.detach(top));
+    }
+    NodeId chain = f.ast.new_node(Node::Group{});
+    NodeId at = chain;
+    for (int k = 0; k < 40; ++k) {
+        NodeId next = f.ast.new_node(Node::Group{});
+        f.ast.append_child(at, next);
+        at = next;
+    }
+    tops.push_back(chain);
+    std::vector<NodeId> containers;
+    f.ast.for_each_node([&](NodeId id, const Node& node) {
+        if (node.child_list() != nullptr) containers.push_back(id);
+    });
+    auto under = [&](NodeId parent, NodeId top) {
+        for (std::optional<NodeId> at = parent; at; at = f.ast.parent_id(*at)) {
+            if (*at == top) return true;
+        }
+        return false;
+    };
+    for (NodeId parent : containers) {
+        for (NodeId top : tops) {
+            std::string message = internal_message([&] { f.ast.append_child(parent, top); });
+            EXPECT_EQ(message, under(parent, top) ? "Cannot create an ancestor cycle" : "<no error>")
+                << sx::ast::debug_string(top) << " under " << sx::ast::debug_string(parent);
+            if (message == "<no error>") f.ast.detach(top);
+        }
+    }
+    EXPECT_TRUE(invariants_hold(f.ast));
+}
+
+// A chain grows in constant time per level from either end: the cycle check
+// costs the smaller of the parent's depth and the new child's subtree.
+TEST(SyntaxAst, ChainsBuildInLinearTime) {
+    auto top_down = [](Ast& ast, std::size_t n) {
+        NodeId at = ast.root();
+        for (std::size_t k = 0; k < n; ++k) {
+            NodeId group = ast.new_node(Node::Group{});
+            ast.append_child(at, group);
+            at = group;
+        }
+    };
+    auto bottom_up = [](Ast& ast, std::size_t n) {
+        NodeId at = new_char(ast, U'x');
+        for (std::size_t k = 0; k < n; ++k) {
+            NodeId group = ast.new_node(Node::Group{});
+            ast.append_child(group, at);
+            at = group;
+        }
+        ast.append_child(ast.root(), at);
+    };
+    auto seconds = [](auto build, std::size_t n) {
+        double best = 1e9;
+        for (int run = 0; run < 3; ++run) {
+            Ast ast = Ast::from_syntax_root(syntax_test::root({}));
+            auto start = std::chrono::steady_clock::now();
+            build(ast, n);
+            best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
+        return best;
+    };
+    constexpr std::size_t n = 2000;
+    for (auto build : {+top_down, +bottom_up}) {
+        // Linear growth gives 8x, a walk over the depth 64x.
+        EXPECT_LT(seconds(build, 8 * n), 32 * seconds(build, n));
+    }
 }
 
 // Inside an edit batch, renumbering after an insertion or removal waits

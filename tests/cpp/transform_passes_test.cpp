@@ -423,6 +423,14 @@ TEST(TransformPassesPipeline, PassesAlone) {
             {"text respaced after flattening", tree(in_text({text("a "), group(ContentMode::Text, {text(" b")})})),
              testing::AUTHORING, with(false, true, true), R"(\text{a b})",
              "text_normalizations=1, replaced_single_child=1"},
+            // Only the lists flattening changed are finalised again: a kept
+            // script group, the root list three unwraps up, a text argument's list.
+            {"primes meet in a kept script group", src("x^{'{'}}"), testing::AUTHORING, with(true, true, true),
+             "x^{''}", "prime_run_merges=1, replaced_single_child=1"},
+            {"primes meet three levels up", src("a{'{{'}}}"), testing::AUTHORING, with(true, true, true), "a''",
+             "prime_run_merges=1, replaced_single_child=2, inlined_multi_child=1"},
+            {"texts meet two levels up", src(R"(\text{a {b {c }} d})"), testing::AUTHORING, with(true, true, true),
+             R"(\text{a b c d})", "text_normalizations=1, replaced_single_child=1, inlined_multi_child=1"},
         },
         RuleSelection::only({}));
 }

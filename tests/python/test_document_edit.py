@@ -1,5 +1,7 @@
 """Document editing: the create and edit methods, their steps and their errors."""
 
+import time
+
 import pytest
 
 import quorvel
@@ -518,3 +520,71 @@ def test_freed_handles_stay_objects():
     for call in (lambda: doc.remove(group), lambda: doc.clear(group), lambda: doc.unwrap(group)):
         with pytest.raises(quorvel.EditError, match="^node not found$"):
             call()
+
+
+# ---- Deep chains ----------------------------------------------------------------------
+# An edit's cycle check costs the smaller of the parent's depth and the size
+# of the subtree put under it, so a chain grows in constant time per level
+# from either end. Each builder returns the leaf at the bottom of `n` groups.
+
+
+def chain_append_top_down(doc, n):
+    parent = doc.root()
+    for _ in range(n):
+        group = doc.create_group("math")
+        doc.append_child(parent, group)
+        parent = group
+    leaf = doc.create_char("x")
+    doc.append_child(parent, leaf)
+    return leaf
+
+
+def chain_append_bottom_up(doc, n):
+    leaf = node = doc.create_char("x")
+    for _ in range(n):
+        group = doc.create_group("math")
+        doc.append_child(group, node)
+        node = group
+    doc.append_child(doc.root(), node)
+    return leaf
+
+
+def chain_wrap_leaf(doc, n):
+    (leaf,) = attached(doc, "x")
+    for _ in range(n):
+        doc.wrap(leaf, doc.create_group("math"))
+    return leaf
+
+
+def chain_replace_leaf(doc, n):
+    (leaf,) = attached(doc, "x")
+    for _ in range(n):
+        group = math(doc, "x")
+        (new_leaf,) = group.children()
+        doc.replace_with(leaf, group)
+        leaf = new_leaf
+    return leaf
+
+
+CHAINS = [chain_append_top_down, chain_append_bottom_up, chain_wrap_leaf, chain_replace_leaf]
+
+
+def chain_seconds(build, n, runs):
+    best = float("inf")
+    for _ in range(runs):
+        doc = Document()
+        start = time.perf_counter()
+        leaf = build(doc, n)
+        best = min(best, time.perf_counter() - start)
+    assert len(leaf.ancestors()) == n + 1
+    return best
+
+
+@pytest.mark.parametrize("build", CHAINS, ids=[f.__name__ for f in CHAINS])
+def test_deep_chains_build_in_linear_time(build):
+    n = 12_500
+    small = chain_seconds(build, n, 3)
+    large = chain_seconds(build, 8 * n, 2)
+    # Linear growth gives 8x, a walk over the depth 64x.
+    assert large < 2.0
+    assert large < 32 * small

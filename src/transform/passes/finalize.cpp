@@ -110,21 +110,23 @@ public:
         }
     }
 
+    // The list step alone: the runs of a Root or Group's own children.
+    void merge_runs(NodeId id, const Node& node) {
+        const bool text = node.is<Node::Root>() ? std::get<Node::Root>(node.value).mode == ContentMode::Text
+                                                : std::get<Node::Group>(node.value).mode == ContentMode::Text;
+        if (text) {
+            merge_text_runs(id);
+        } else {
+            merge_prime_runs(id);
+        }
+    }
+
 private:
     void visit(NodeId id, std::uint32_t depth) {
         const Node& node = ast_.node(id);
         switch (node.kind()) {
             case NodeKind::Root:
-            case NodeKind::Group: {
-                const bool text = node.is<Node::Root>() ? std::get<Node::Root>(node.value).mode == ContentMode::Text
-                                                        : std::get<Node::Group>(node.value).mode == ContentMode::Text;
-                if (text) {
-                    merge_text_runs(id);
-                } else {
-                    merge_prime_runs(id);
-                }
-                break;
-            }
+            case NodeKind::Group: merge_runs(id, node); break;
             case NodeKind::Command:
             case NodeKind::Infix:
             case NodeKind::Declarative:
@@ -331,6 +333,15 @@ std::string normalize_whitespace(std::string_view text) {
 
 void finalize_ast(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
     Finalizer(ast, recorder).run(root);
+}
+
+void finalize_lists(syntax::Ast& ast, std::span<const syntax::ast::NodeId> lists, ReportRecorder& recorder) {
+    if (lists.empty()) return;
+    Finalizer finalizer(ast, recorder);
+    for (const NodeId id : lists) {
+        const Node* node = ast.node_opt(id);
+        if (node != nullptr && node->child_list() != nullptr) finalizer.merge_runs(id, *node);
+    }
 }
 
 }  // namespace quorvel::transform::passes

@@ -115,10 +115,12 @@ struct Buffers {
 
 class Flattener {
 public:
-    Flattener(Ast& ast, const FlattenGroupsGuards& guards, ReportRecorder& recorder)
+    Flattener(Ast& ast, const FlattenGroupsGuards& guards, ReportRecorder& recorder,
+              std::vector<NodeId>* changed_lists)
         : ast_(ast),
           guards_(guards),
           recorder_(recorder),
+          changed_lists_(changed_lists),
           frames_(kept_.get().frames),
           edges_(kept_.get().edges),
           list_(kept_.get().list),
@@ -230,6 +232,7 @@ private:
         switch (outcome) {
             case Outcome::Keep:
                 commit_list(frame);
+                if (frame.list_changed && changed_lists_ != nullptr) changed_lists_->push_back(frame.node);
                 free_unwrapped(frame);
                 if (frame.occupant != frame.node) support::replace_in_slot_and_free(ast_, frame.occupant, frame.node);
                 list_.resize(frame.list_begin);
@@ -403,6 +406,7 @@ private:
     Ast& ast_;
     const FlattenGroupsGuards& guards_;
     ReportRecorder& recorder_;
+    std::vector<NodeId>* changed_lists_;
     std::vector<Frame>& frames_;
     std::vector<Edge>& edges_;
     std::vector<Entry>& list_;
@@ -413,8 +417,8 @@ private:
 }  // namespace
 
 void flatten_groups(syntax::Ast& ast, syntax::ast::NodeId root, const FlattenGroupsGuards& guards,
-                    ReportRecorder& recorder) {
-    Flattener(ast, guards, recorder).run(root);
+                    ReportRecorder& recorder, std::vector<syntax::ast::NodeId>* changed_lists) {
+    Flattener(ast, guards, recorder, changed_lists).run(root);
 }
 
 }  // namespace quorvel::transform::passes

@@ -120,11 +120,31 @@ struct Pair {
     State state;
 };
 
+// One bit of a 64-bit filter per name, from its length and end letters: a
+// name whose bit is clear is in no list the filter was built from.
+std::uint64_t name_bit(std::string_view name) noexcept {
+    if (name.empty()) return 1;
+    const auto mix = name.size() * 7 + static_cast<unsigned char>(name.front()) * 3 +
+                     static_cast<unsigned char>(name.back());
+    return std::uint64_t{1} << (mix & 63);
+}
+
 // Names any row of the two command tables uses, for the quick test of
-// whether a subtree holds anything to lower.
+// whether a subtree holds anything to lower; most other names are turned
+// away by the filters without a search.
 struct AttributeNames {
     std::vector<std::string_view> declaratives;
     std::vector<std::string_view> prefixes;
+    std::uint64_t declarative_filter = 0;
+    std::uint64_t prefix_filter = 0;
+
+    bool is_declarative(std::string_view name) const {
+        return (declarative_filter & name_bit(name)) != 0 &&
+               std::binary_search(declaratives.begin(), declaratives.end(), name);
+    }
+    bool is_prefix(std::string_view name) const {
+        return (prefix_filter & name_bit(name)) != 0 && std::binary_search(prefixes.begin(), prefixes.end(), name);
+    }
 };
 
 const AttributeNames& attribute_names() {
@@ -136,6 +156,8 @@ const AttributeNames& attribute_names() {
             std::sort(list->begin(), list->end());
             list->erase(std::unique(list->begin(), list->end()), list->end());
         }
+        for (std::string_view name : n.declaratives) n.declarative_filter |= name_bit(name);
+        for (std::string_view name : n.prefixes) n.prefix_filter |= name_bit(name);
         return n;
     }();
     return names;
@@ -175,12 +197,8 @@ bool stands_in_math(const Ast& ast, NodeId id) {
 // either mode, or a text in math with white space around its content.
 bool acts_on(const Ast& ast, NodeId id, const Node& node) {
     const AttributeNames& names = attribute_names();
-    if (const auto* d = node.get_if<Node::Declarative>()) {
-        return std::binary_search(names.declaratives.begin(), names.declaratives.end(), std::string_view(d->name));
-    }
-    if (const auto* c = node.get_if<Node::Command>()) {
-        return std::binary_search(names.prefixes.begin(), names.prefixes.end(), std::string_view(c->name));
-    }
+    if (const auto* d = node.get_if<Node::Declarative>()) return names.is_declarative(d->name);
+    if (const auto* c = node.get_if<Node::Command>()) return names.is_prefix(c->name);
     if (const auto* t = node.get_if<Node::Text>()) {
         return stands_in_math(ast, id) && splits_around_white_space(t->value);
     }
@@ -300,8 +318,8 @@ public:
     Lowering(const Lowering&) = delete;
     Lowering& operator=(const Lowering&) = delete;
 
-    void run(NodeId root) {
-        if (!mark_dirty(root)) return;
+    bool run(NodeId root) {
+        if (!mark_dirty(root)) return false;
         push_canonicalize(root, State{}, ContentMode::Math);
         while (!tasks_.empty()) {
             Task& task = tasks_.back();
@@ -311,6 +329,7 @@ public:
                 complete();
             }
         }
+        return true;
     }
 
 private:
@@ -325,6 +344,10 @@ private:
             const NodeId id = walk.back();
             walk.pop_back();
             const Node& node = ast_.node(id);
+            if (const syntax::ast::ChildList* list = node.child_list()) {
+                walk.insert(walk.end(), list->begin(), list->end());
+                continue;  // a Root or Group is not acted on itself
+            }
             syntax::for_each_edge(node, [&](NodeId child, Slot) { walk.push_back(child); });
             if (!acts_on(ast_, id, node)) continue;
             for (NodeId current = id; mark(current) && current != root;) {
@@ -431,20 +454,24 @@ private:
         State inner = measure;
         inner.set(row.attr, code_of_prefix(row));
         const NodeId body = *ast_.arg_slots(command)[slot]->value.content();
-        ast_.replace_content_child(body, support::new_placeholder(ast_, mode));
+        const auto* group = ast_.node(body).get_if<Node::Group>();
+        const bool implicit = group != nullptr && group->kind.is_implicit();
+        const bool explicit_body = group != nullptr && group->kind.is_explicit();
+        // An implicit body only hands over its children: emptied, it stays
+        // in the command and is freed with it. Any other body is taken out
+        // whole, a placeholder keeping its slot.
+        if (!implicit) ast_.replace_content_child(body, support::new_placeholder(ast_, mode));
 
         Task& task = push_task(Kind::PrefixBody, mode, command, inner);
         task.row = &row;
         task.across_modes = across_modes;
         task.measure = measure;
         task.outer = outer;
-        const auto* group = ast_.node(body).get_if<Node::Group>();
-        if (group != nullptr && group->kind.is_explicit()) {
+        if (explicit_body) {
             task.explicit_body = true;
             push_explicit(body, inner, mode);
-        } else if (group != nullptr && group->kind.is_implicit()) {
+        } else if (implicit) {
             add_items(ast_.replace_children(body, {}));
-            ast_.remove_detached(body);
         } else {
             add_items({&body, 1});
         }
@@ -751,8 +778,8 @@ private:
 
 }  // namespace
 
-void lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
-    Lowering(ast, recorder).run(root);
+bool lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
+    return Lowering(ast, recorder).run(root);
 }
 
 }  // namespace quorvel::transform::passes

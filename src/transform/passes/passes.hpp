@@ -4,8 +4,10 @@
 // recorder, and walks with explicit stacks, so tree height costs no stack.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "syntax/ast.hpp"
 #include "transform/config.hpp"
@@ -15,15 +17,22 @@ namespace quorvel::transform::passes {
 
 // Rewrites every font, size and style command below `root` into its
 // canonical form around maximal runs of content sharing the same values.
-void lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder);
+// False when the tree held nothing to lower, and so was left untouched.
+bool lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder);
 
 // Merges runs of adjacent primes in math lists and normalises the spacing of
 // text lists and text arguments.
 void finalize_ast(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder);
 
-// Removes the groups that no guard keeps.
+// Merges prime runs and normalises text spacing in the given lists only,
+// skipping freed ones: after a tree finalisation, the lists that
+// flattening changed are the only ones that can hold anything to finalise.
+void finalize_lists(syntax::Ast& ast, std::span<const syntax::ast::NodeId> lists, ReportRecorder& recorder);
+
+// Removes the groups that no guard keeps. With `changed_lists`, appends each
+// list node left standing whose child list it changed.
 void flatten_groups(syntax::Ast& ast, syntax::ast::NodeId root, const FlattenGroupsGuards& guards,
-                    ReportRecorder& recorder);
+                    ReportRecorder& recorder, std::vector<syntax::ast::NodeId>* changed_lists = nullptr);
 
 // Every maximal run of tab, line feed, form feed, carriage return, space and
 // no-break space becomes one space; nothing is trimmed.

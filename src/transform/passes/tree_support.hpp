@@ -11,10 +11,11 @@
 
 namespace quorvel::transform::passes::support {
 
-// Every attach checks for a cycle by walking from the new parent up to the
-// root of its tree, so edits deep in a tall tree would cost its height each.
-// A walk that reaches this depth detaches the children of the node it is at
-// and reattaches them on the way back: no edit then walks further than this.
+// Every attach checks for a cycle at the cost of the new parent's depth or,
+// when smaller, of the attached subtree's size, so moving sizeable subtrees
+// deep in a tall tree would cost its height each. A walk that reaches this
+// depth detaches the children of the node it is at and reattaches them on
+// the way back: no check then walks further than this.
 inline constexpr std::uint32_t kRerootDepth = 64;
 
 // An empty implicit group: a stand-in that keeps a single-node slot filled

@@ -1,0 +1,43 @@
+// The pre-order walk of the transform's read-only sweeps (the fixed point's
+// pass snapshot, the contract check): the order of `Ast::walk_preorder`, on
+// a stack kept from call to call on the thread, so that the many small trees
+// of a batch cost no allocation each.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+#include "syntax/ast.hpp"
+
+namespace quorvel::transform {
+
+// Calls fn(id, node) for `start` and every node below it, in pre-order.
+template <class F>
+void for_each_preorder(const syntax::Ast& ast, syntax::ast::NodeId start, F&& fn) {
+    using syntax::ast::NodeId;
+    // Taken out while in use, so a walk started from `fn` gets a stack of
+    // its own; a stack grown past this many entries is not kept.
+    constexpr std::size_t kKeptCapacity = 1 << 12;
+    thread_local std::vector<NodeId> kept;
+    std::vector<NodeId> stack = std::move(kept);
+    stack.clear();
+    stack.push_back(start);
+    while (!stack.empty()) {
+        const NodeId id = stack.back();
+        stack.pop_back();
+        const syntax::ast::Node& node = ast.node(id);
+        fn(id, node);
+        if (const syntax::ast::ChildList* list = node.child_list()) {
+            for (std::size_t i = list->size(); i-- > 0;) stack.push_back((*list)[i]);
+            continue;
+        }
+        const std::size_t mark = stack.size();
+        syntax::for_each_edge(node, [&](NodeId child, syntax::Slot) { stack.push_back(child); });
+        std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
+    }
+    if (stack.capacity() <= kKeptCapacity) kept = std::move(stack);
+}
+
+}  // namespace quorvel::transform
