@@ -271,7 +271,7 @@ private:
 
     std::optional<std::uint64_t> parse_context_id_;
     Ast ast_;
-    ast::SecondaryMap<Span> spans_;
+    NodeSpans spans_;
     bool has_spans_ = false;
     std::uint64_t id_ = 0;
     bool read_only_ = false;
