@@ -565,7 +565,7 @@ private:
     // The link of `id` with an up-to-date child index; null for a root.
     const ParentLink* link_of(ast::NodeId id) const noexcept {
         const ParentLink* link = parents_.get(id);
-        if (link == nullptr || stale_lists_.empty()) return link;
+        if (link == nullptr || !stale_ || stale_->lists.empty()) return link;
         return const_cast<Ast*>(this)->refresh_link(id, link);
     }
     const ParentLink* refresh_link(ast::NodeId id, const ParentLink* link) noexcept;
@@ -593,8 +593,13 @@ private:
     ast::NodeId root_;
     // Inside a batch: for each list whose children from some index on may
     // carry stale indices, that index; and the lists, for closing the batch.
-    ast::SecondaryMap<std::size_t> stale_from_;
-    std::vector<ast::NodeId> stale_lists_;
+    // Made on the first deferred renumbering: most arenas never defer one,
+    // and a pointer keeps every document small.
+    struct StaleLists {
+        ast::SecondaryMap<std::size_t> from;
+        std::vector<ast::NodeId> lists;
+    };
+    syntax_node::Box<StaleLists> stale_;
     int batch_depth_ = 0;
 };
 

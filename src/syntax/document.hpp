@@ -272,8 +272,8 @@ private:
     std::optional<std::uint64_t> parse_context_id_;
     Ast ast_;
     NodeSpans spans_;
-    bool has_spans_ = false;
     std::uint64_t id_ = 0;
+    bool has_spans_ = false;
     bool read_only_ = false;
 };
 
