@@ -27,53 +27,65 @@ ParseOutcome single_diagnostic(std::optional<ParseDiagnosticKind> kind, std::str
 }
 
 // One run of the grammar over the lexed source. A quiet run keeps no failures
-// and gives up (nullopt) where it would need one.
+// and gives up (nullopt) where it would need one. A run that gives an
+// outcome frees the tokens once the diagnostics have read them, before the
+// document is built.
 std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string_view source, const ParseConfig& config,
-                                        const TokenStream& tokens, bool quiet) {
-    ParserState state(context, config, source);
-    grammar::Input input(tokens);
-    input.set_quiet(quiet);
-    grammar::Grammar grammar(state, input);
+                                        TokenStream& tokens, bool quiet) {
     grammar::TrackedNode top;
     bool ok = false;
     std::vector<ParseFailure> failures;
-    ParseOutcome outcome;
-    try {
-        ok = grammar.math_group(grammar.main_math(), top);
-        if (ok && !input.at_end()) {
-            input.expect(grammar::pattern::kEndOfInput);
-            ok = false;
+    {
+        // The grammar and its tables end with this scope.
+        ParserState state(context, config, source);
+        grammar::Input input(tokens);
+        input.set_quiet(quiet);
+        grammar::Grammar grammar(state, input);
+        try {
+            ok = grammar.math_group(grammar.main_math(), top);
+            if (ok && !input.at_end()) {
+                input.expect(grammar::pattern::kEndOfInput);
+                ok = false;
+            }
+            failures = state.take_recovery_diagnostics();
+            if (!ok) failures.push_back(input.to_owned(input.take_failure()));
+        } catch (const grammar::NestingTooDeep&) {
+            // A quiet run takes the same steps up to here.
+            return single_diagnostic(ParseDiagnosticKind::MaxGroupDepthExceeded, std::string(kNestingTooDeep),
+                                     input.here_span());
+        } catch (const grammar::QuietRunAbandoned&) {
+            return std::nullopt;
         }
-        failures = state.take_recovery_diagnostics();
-        if (!ok) failures.push_back(input.to_owned(input.take_failure()));
-    } catch (const grammar::NestingTooDeep&) {
-        // A quiet run takes the same steps up to here.
-        return single_diagnostic(ParseDiagnosticKind::MaxGroupDepthExceeded, std::string(kNestingTooDeep),
-                                 input.here_span());
-    } catch (const grammar::QuietRunAbandoned&) {
-        return std::nullopt;
     }
 
+    std::optional<grammar::TrackedNode::FinishedRoot> finished;
     if (ok) {
-        auto finished = grammar::TrackedNode::finish_root(std::move(top));
-        for (auto& f : finished.diagnostics) failures.push_back(std::move(f));
+        finished.emplace(grammar::TrackedNode::finish_root(std::move(top)));
+        for (auto& f : finished->diagnostics) failures.push_back(std::move(f));
+        std::vector<ParseFailure>().swap(finished->diagnostics);
+    }
+    ParseOutcome outcome;
+    if (!failures.empty()) {
+        std::vector<RankedDiagnostic> ranked;
+        ranked.reserve(failures.size());
+        SourceFacts facts(context, source, tokens);
+        for (auto& f : failures) ranked.push_back(convert_diagnostic(facts, std::move(f)));
+        std::vector<ParseFailure>().swap(failures);
+        // Ordered by rank, equal ranks in the order found: a counting sort, as
+        // ranks are small numbers.
+        std::array<std::size_t, 257> next{};
+        for (const auto& r : ranked) ++next[r.rank + 1];
+        for (std::size_t i = 1; i < next.size(); ++i) next[i] += next[i - 1];
+        outcome.diagnostics.resize(ranked.size());
+        for (auto& r : ranked) outcome.diagnostics[next[r.rank]++] = std::move(r.diagnostic);
+    }
+    std::vector<SpannedToken>().swap(tokens.tokens);
+
+    if (finished) {
         outcome.document.emplace(
-            syntax::document::Document::from_parsed_syntax(std::move(finished.root), std::move(finished.spans)));
+            syntax::document::Document::from_parsed_syntax(std::move(finished->root), std::move(finished->spans)));
         outcome.document->set_parse_context_id(context.id());
     }
-    if (failures.empty()) return outcome;
-
-    std::vector<RankedDiagnostic> ranked;
-    ranked.reserve(failures.size());
-    SourceFacts facts(context, source, tokens);
-    for (auto& f : failures) ranked.push_back(convert_diagnostic(facts, std::move(f)));
-    // Ordered by rank, equal ranks in the order found: a counting sort, as
-    // ranks are small numbers.
-    std::array<std::size_t, 257> next{};
-    for (const auto& r : ranked) ++next[r.rank + 1];
-    for (std::size_t i = 1; i < next.size(); ++i) next[i] += next[i - 1];
-    outcome.diagnostics.resize(ranked.size());
-    for (auto& r : ranked) outcome.diagnostics[next[r.rank]++] = std::move(r.diagnostic);
     return outcome;
 }
 
@@ -83,7 +95,7 @@ ParseOutcome parse_tokens(const ParseContext& context, std::string_view source, 
     if (const auto* error = std::get_if<LexError>(&lexed)) {
         return single_diagnostic(std::nullopt, error->message(), error->span);
     }
-    const TokenStream& tokens = std::get<TokenStream>(lexed);
+    TokenStream& tokens = std::get<TokenStream>(lexed);
     if (quiet_first) {
         if (auto outcome = run_grammar(context, source, config, tokens, true)) return std::move(*outcome);
     }

@@ -557,18 +557,19 @@ void Ast::shift_group_children(NodeId parent, std::size_t start) {
         reindex_group_children(parent, start);
         return;
     }
-    if (std::size_t* from = stale_from_.get(parent)) {
+    if (!stale_) stale_ = StaleLists{};
+    if (std::size_t* from = stale_->from.get(parent)) {
         *from = std::min(*from, start);
         return;
     }
-    stale_from_.insert(parent, start);
-    stale_lists_.push_back(parent);
+    stale_->from.insert(parent, start);
+    stale_->lists.push_back(parent);
 }
 
 const ParentLink* Ast::refresh_link(NodeId id, const ParentLink* link) noexcept {
     if (!link->slot.is_group_child()) return link;
     const NodeId parent = link->parent;
-    std::size_t* from = stale_from_.get(parent);
+    std::size_t* from = stale_->from.get(parent);
     if (from == nullptr) return link;
     const ast::ChildList* list = live_child_list(parent);
     if (list == nullptr) return link;
@@ -582,20 +583,21 @@ const ParentLink* Ast::refresh_link(NodeId id, const ParentLink* link) noexcept 
             break;
         }
     }
-    if (*from >= list->size()) stale_from_.remove(parent);
+    if (*from >= list->size()) stale_->from.remove(parent);
     return parents_.get(id);
 }
 
 void Ast::renumber_stale_lists() noexcept {
-    for (const NodeId parent : stale_lists_) {
-        const std::size_t* from = stale_from_.get(parent);
+    if (!stale_) return;
+    for (const NodeId parent : stale_->lists) {
+        const std::size_t* from = stale_->from.get(parent);
         const ast::ChildList* list = live_child_list(parent);
         if (from == nullptr || list == nullptr) continue;
         for (std::size_t p = *from; p < list->size(); ++p) set_link((*list)[p], parent, Slot::group_child(p));
-        stale_from_.remove(parent);
+        stale_->from.remove(parent);
     }
-    stale_lists_.clear();
-    stale_from_.clear();
+    stale_->lists.clear();
+    stale_->from.clear();
 }
 
 NodeId Ast::detach(NodeId id) {

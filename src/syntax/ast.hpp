@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "syntax/content_mode.hpp"
+#include "syntax/node_spans.hpp"
 #include "syntax/from_syntax_error.hpp"
 #include "syntax/internal_error.hpp"
 #include "syntax/node_kind.hpp"
@@ -258,22 +259,28 @@ public:
     static constexpr Slot infix_right() { return {Kind::InfixRight, 0}; }
     static constexpr Slot env_body() { return {Kind::EnvBody, 0}; }
 
-    constexpr Kind kind() const { return kind_; }
+    constexpr Kind kind() const { return static_cast<Kind>(bits_ >> kIndexBits); }
     // The position of a GroupChild or Argument slot; 0 for the others.
-    constexpr std::size_t index() const { return index_; }
-    constexpr bool is_group_child() const { return kind_ == Kind::GroupChild; }
-    constexpr bool is_argument() const { return kind_ == Kind::Argument; }
+    constexpr std::size_t index() const { return bits_ & kMaxIndex; }
+    constexpr bool is_group_child() const { return kind() == Kind::GroupChild; }
+    constexpr bool is_argument() const { return kind() == Kind::Argument; }
 
     friend constexpr bool operator==(Slot a, Slot b) = default;
 
 private:
-    constexpr Slot(Kind kind, std::size_t index)
-        : kind_(kind), index_(static_cast<std::uint32_t>(index)) {}
+    static constexpr unsigned kIndexBits = 29;
+    static constexpr std::uint32_t kMaxIndex = (std::uint32_t{1} << kIndexBits) - 1;
 
-    // Child and slot positions are below the number of nodes, which fits
-    // 32 bits; this keeps a parent link at 16 bytes.
-    Kind kind_ = Kind::GroupChild;
-    std::uint32_t index_ = 0;
+    constexpr Slot(Kind kind, std::size_t index)
+        : bits_(static_cast<std::uint32_t>(static_cast<std::uint32_t>(kind) << kIndexBits) |
+                static_cast<std::uint32_t>(index)) {
+        if (index > kMaxIndex) [[unlikely]] internal_error("arena is full");
+    }
+
+    // The kind in the top three bits, the position below: a parent link is
+    // then 12 bytes. A list of 2^29 children would need tens of gigabytes
+    // of nodes first.
+    std::uint32_t bits_ = 0;
 };
 
 struct ParentLink {
@@ -542,9 +549,9 @@ private:
     // takes both trees apart on the way, leaving empty shells. Returns
     // whether an Error node was built.
     bool build_from_syntax(const SyntaxNode& root, std::size_t node_count, const SpanTree* spans,
-                           ast::SecondaryMap<Span>* node_spans);
+                           NodeSpans* node_spans);
     bool build_from_syntax(SyntaxNode&& root, std::size_t node_count, SpanTree* spans,
-                           ast::SecondaryMap<Span>* node_spans);
+                           NodeSpans* node_spans);
 
     ast::Node& node_mut(ast::NodeId id) {
         ast::Node* n = nodes_.get(id);
@@ -558,7 +565,7 @@ private:
     // The link of `id` with an up-to-date child index; null for a root.
     const ParentLink* link_of(ast::NodeId id) const noexcept {
         const ParentLink* link = parents_.get(id);
-        if (link == nullptr || stale_lists_.empty()) return link;
+        if (link == nullptr || !stale_ || stale_->lists.empty()) return link;
         return const_cast<Ast*>(this)->refresh_link(id, link);
     }
     const ParentLink* refresh_link(ast::NodeId id, const ParentLink* link) noexcept;
@@ -586,8 +593,13 @@ private:
     ast::NodeId root_;
     // Inside a batch: for each list whose children from some index on may
     // carry stale indices, that index; and the lists, for closing the batch.
-    ast::SecondaryMap<std::size_t> stale_from_;
-    std::vector<ast::NodeId> stale_lists_;
+    // Made on the first deferred renumbering: most arenas never defer one,
+    // and a pointer keeps every document small.
+    struct StaleLists {
+        ast::SecondaryMap<std::size_t> from;
+        std::vector<ast::NodeId> lists;
+    };
+    syntax_node::Box<StaleLists> stale_;
     int batch_depth_ = 0;
 };
 

@@ -346,7 +346,7 @@ class ArenaBuilder {
     using Children = std::conditional_t<kTake, std::vector<SyntaxNode>, const std::vector<SyntaxNode>>;
 
 public:
-    ArenaBuilder(Ast& ast, ast::SecondaryMap<Span>* node_spans) : ast_(ast), node_spans_(node_spans) {}
+    ArenaBuilder(Ast& ast, NodeSpans* node_spans) : ast_(ast), node_spans_(node_spans) {}
 
     bool build(Tree& root, std::size_t node_count, Spans* spans) {
         auto* r = root.template get_if<SyntaxNode::Root>();
@@ -656,19 +656,19 @@ private:
     }
 
     Ast& ast_;
-    ast::SecondaryMap<Span>* node_spans_;
+    NodeSpans* node_spans_;
     bool has_error_ = false;
     // The path from the root; most trees are shallow enough to keep it inline.
     InlineStack<Frame, 16> frames_;
 };
 
 bool Ast::build_from_syntax(const SyntaxNode& root, std::size_t node_count, const SpanTree* spans,
-                            ast::SecondaryMap<Span>* node_spans) {
+                            NodeSpans* node_spans) {
     return ArenaBuilder<const SyntaxNode, const SpanTree>(*this, node_spans).build(root, node_count, spans);
 }
 
 bool Ast::build_from_syntax(SyntaxNode&& root, std::size_t node_count, SpanTree* spans,
-                            ast::SecondaryMap<Span>* node_spans) {
+                            NodeSpans* node_spans) {
     return ArenaBuilder<SyntaxNode, SpanTree>(*this, node_spans).build(root, node_count, spans);
 }
 

@@ -271,9 +271,9 @@ private:
 
     std::optional<std::uint64_t> parse_context_id_;
     Ast ast_;
-    ast::SecondaryMap<Span> spans_;
-    bool has_spans_ = false;
+    NodeSpans spans_;
     std::uint64_t id_ = 0;
+    bool has_spans_ = false;
     bool read_only_ = false;
 };
 

@@ -3,8 +3,10 @@
 // A slot's version is odd while it holds a value and even while it is free.
 // Freeing raises the version by one and the next value stored there raises
 // it again, so a key handed out for an earlier occupant never resolves
-// again. Index 0 is reserved, so the all-zero key names nothing. A slot
-// whose version would wrap around is retired instead of reused.
+// again. Index 0 is reserved, so the all-zero key names nothing; it takes
+// no storage (key index i lives at position i - 1), which matters for the
+// many small arenas. A slot whose version would wrap around is retired
+// instead of reused.
 #pragma once
 
 #include <cstddef>
@@ -34,12 +36,9 @@ std::string debug_string(NodeId id);
 template <class T>
 class SlotMap {
 public:
-    SlotMap() { slots_.emplace_back(); }
+    SlotMap() = default;
     // Room for `capacity` values before the slots grow.
-    explicit SlotMap(std::size_t capacity) {
-        slots_.reserve(capacity + 1);
-        slots_.emplace_back();
-    }
+    explicit SlotMap(std::size_t capacity) { slots_.reserve(capacity); }
     SlotMap(const SlotMap&) = default;
     SlotMap(SlotMap&&) noexcept = default;
     SlotMap& operator=(const SlotMap&) = default;
@@ -47,7 +46,7 @@ public:
 
     std::size_t size() const noexcept { return live_; }
 
-    void reserve(std::size_t n) { slots_.reserve(n + 1); }
+    void reserve(std::size_t n) { slots_.reserve(n); }
 
     NodeId insert(T value) {
         return insert_with([&value]() -> T&& { return std::move(value); });
@@ -58,7 +57,7 @@ public:
     NodeId insert_with(Make&& make) {
         if (free_head_ != 0) {
             std::uint32_t index = free_head_;
-            Slot& slot = slots_[index];
+            Slot& slot = at(index);
             slot.emplace_from(make);  // may throw: leave the free list untouched
             free_head_ = slot.next_free;
             slot.version += 1;
@@ -72,7 +71,7 @@ public:
     // whose keys then follow the build order.
     template <class Make>
     NodeId append_with(Make&& make) {
-        const std::size_t size = slots_.size();
+        const std::size_t size = slots_.size() + 1;  // the new key's index
         if (size > kMaxIndex) internal_error("arena is full");
         Slot& slot = slots_.emplace_back();
         try {
@@ -86,20 +85,19 @@ public:
         return {static_cast<std::uint32_t>(size), 1};
     }
 
+    // Index 0 wraps to the largest position, beyond any size.
     bool contains(NodeId key) const noexcept {
-        return key.index < slots_.size() && slots_[key.index].version == key.version &&
-               (key.version & 1u) == 1u;
+        const std::uint32_t pos = key.index - 1u;
+        return pos < slots_.size() && slots_[pos].version == key.version && (key.version & 1u) == 1u;
     }
 
-    T* get(NodeId key) noexcept { return contains(key) ? slots_[key.index].ptr() : nullptr; }
-    const T* get(NodeId key) const noexcept {
-        return contains(key) ? slots_[key.index].ptr() : nullptr;
-    }
+    T* get(NodeId key) noexcept { return contains(key) ? at(key.index).ptr() : nullptr; }
+    const T* get(NodeId key) const noexcept { return contains(key) ? at(key.index).ptr() : nullptr; }
 
     // Removes and returns the value; the key and every copy of it go stale.
     // The key must resolve.
     T remove(NodeId key) {
-        Slot& slot = slots_[key.index];
+        Slot& slot = at(key.index);
         T value = std::move(*slot.ptr());
         slot.destroy();
         slot.version += 1;  // even: free
@@ -113,14 +111,14 @@ public:
     }
 
     // The value in slot `index`, which must be occupied; no version check.
-    T& occupied(std::uint32_t index) noexcept { return *slots_[index].ptr(); }
+    T& occupied(std::uint32_t index) noexcept { return *at(index).ptr(); }
 
     // Calls fn(key, value) for every occupied slot in index order.
     template <class F>
     void for_each(F&& fn) const {
-        for (std::size_t i = 1; i < slots_.size(); ++i) {
+        for (std::size_t i = 0; i < slots_.size(); ++i) {
             const Slot& slot = slots_[i];
-            if ((slot.version & 1u) == 1u) fn(NodeId{static_cast<std::uint32_t>(i), slot.version}, *slot.ptr());
+            if ((slot.version & 1u) == 1u) fn(NodeId{static_cast<std::uint32_t>(i + 1), slot.version}, *slot.ptr());
         }
     }
 
@@ -173,20 +171,25 @@ private:
         }
     };
 
+    Slot& at(std::uint32_t index) noexcept { return slots_[index - 1u]; }
+    const Slot& at(std::uint32_t index) const noexcept { return slots_[index - 1u]; }
+
     std::vector<Slot> slots_;
-    std::uint32_t free_head_ = 0;
+    std::uint32_t free_head_ = 0;  // a key index; 0: none
     std::size_t live_ = 0;
 };
 
 // Secondary map over the keys of a primary map: an entry answers only for
-// the exact key (index and version) it was stored under.
+// the exact key (index and version) it was stored under. Like the primary
+// map, it keeps no entry for index 0.
 template <class V>
 class SecondaryMap {
 public:
     [[gnu::always_inline]] void insert(NodeId key, V value) {
         // Compared as byte offsets, which needs no division by the size.
-        if (std::size_t{key.index} * sizeof(Entry) < entries_.size() * sizeof(Entry)) {
-            Entry& e = entries_[key.index];
+        const std::uint32_t pos = key.index - 1u;
+        if (std::size_t{pos} * sizeof(Entry) < entries_.size() * sizeof(Entry)) {
+            Entry& e = entries_[pos];
             e.version = key.version;
             e.value = std::move(value);
             return;
@@ -194,16 +197,18 @@ public:
         insert_beyond(key, std::move(value));
     }
 
-    void reserve(std::size_t n) { entries_.reserve(n + 1); }
+    void reserve(std::size_t n) { entries_.reserve(n); }
     // Room for the keys of the first `n` slots, empty until inserted: a
     // build that fills nearly all of them then stores each in place.
     void presize(std::size_t n) {
-        if (entries_.size() < n + 1) entries_.resize(n + 1);
+        if (entries_.size() < n) entries_.resize(n);
     }
 
+    // Index 0 wraps to the largest position, beyond any size.
     const V* get(NodeId key) const noexcept {
-        if (key.index >= entries_.size()) return nullptr;
-        const Entry& e = entries_[key.index];
+        const std::uint32_t pos = key.index - 1u;
+        if (pos >= entries_.size()) return nullptr;
+        const Entry& e = entries_[pos];
         return e.version == key.version && key.version != 0 ? &e.value : nullptr;
     }
     V* get(NodeId key) noexcept {
@@ -213,8 +218,9 @@ public:
 
     // Removes the entry stored under exactly this key; true when there was one.
     bool remove(NodeId key) noexcept {
-        if (key.index >= entries_.size()) return false;
-        Entry& e = entries_[key.index];
+        const std::uint32_t pos = key.index - 1u;
+        if (pos >= entries_.size()) return false;
+        Entry& e = entries_[pos];
         if (e.version != key.version || key.version == 0) return false;
         e.version = 0;
         e.value = V();
@@ -226,13 +232,15 @@ public:
 private:
     // Kept out of line so that the store above inlines.
     [[gnu::noinline]] void insert_beyond(NodeId key, V value) {
-        if (key.index == entries_.size()) {
+        if (key.index == 0) internal_error("Invalid NodeId");
+        const std::size_t pos = key.index - 1u;
+        if (pos == entries_.size()) {
             // Keys mostly arrive in slot order: the next entry is appended.
             entries_.push_back(Entry{key.version, std::move(value)});
             return;
         }
-        entries_.resize(std::size_t{key.index} + 1);
-        Entry& e = entries_[key.index];
+        entries_.resize(pos + 1);
+        Entry& e = entries_[pos];
         e.version = key.version;
         e.value = std::move(value);
     }

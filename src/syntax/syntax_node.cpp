@@ -635,7 +635,7 @@ void append_group_kind(std::string& out, const GroupKind& kind) {
         case 0: out += "Explicit"; break;
         case 1: out += "Implicit"; break;
         case 2: {
-            const auto& d = std::get<GroupKind::Delimited>(kind.value);
+            const auto& d = *kind.as_delimited();
             append_delimiter_pair(out, "Delimited", "left", d.left, "right", d.right);
             break;
         }

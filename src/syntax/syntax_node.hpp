@@ -127,20 +127,25 @@ struct GroupKind {
     struct InlineMath {  // $...$ inside text
         bool operator==(const InlineMath&) const = default;
     };
-    using Value = std::variant<Explicit, Implicit, Delimited, InlineMath>;
+    // The delimiter pair is rare and large: behind a pointer it keeps every
+    // group (and so every node of both trees) small.
+    using Value = std::variant<Explicit, Implicit, Box<Delimited>, InlineMath>;
 
     Value value;
 
     GroupKind() = default;  // Explicit
     GroupKind(Explicit v) : value(std::in_place_type<Explicit>, v) {}
     GroupKind(Implicit v) : value(std::in_place_type<Implicit>, v) {}
-    GroupKind(Delimited v) : value(std::in_place_type<Delimited>, std::move(v)) {}
+    GroupKind(Delimited v) : value(std::in_place_type<Box<Delimited>>, std::move(v)) {}
     GroupKind(InlineMath v) : value(std::in_place_type<InlineMath>, v) {}
 
     bool is_explicit() const { return std::holds_alternative<Explicit>(value); }
     bool is_implicit() const { return std::holds_alternative<Implicit>(value); }
     bool is_inline_math() const { return std::holds_alternative<InlineMath>(value); }
-    const Delimited* as_delimited() const { return std::get_if<Delimited>(&value); }
+    const Delimited* as_delimited() const {
+        const auto* box = std::get_if<Box<Delimited>>(&value);
+        return box != nullptr ? box->get() : nullptr;
+    }
 
     bool operator==(const GroupKind&) const = default;
 };

@@ -3,12 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include "syntax/ast.hpp"
+#include "syntax/node_spans.hpp"
 #include "syntax/slot_map.hpp"
 #include "syntax/small_vector.hpp"
 
 namespace {
 
+using quorvel::syntax::NodeSpans;
+using quorvel::syntax::Slot;
 using quorvel::syntax::SmallVector;
+using quorvel::syntax::Span;
 using quorvel::syntax::ast::KeySet;
 using quorvel::syntax::ast::NodeId;
 using quorvel::syntax::ast::SecondaryMap;
@@ -144,6 +149,51 @@ TEST(SyntaxStorage, SecondaryMapAndKeySetAnswerExactKeys) {
     EXPECT_TRUE(links.remove(old));
     EXPECT_EQ(links.get(old), nullptr);
     EXPECT_FALSE(set.contains(NodeId{}));
+}
+
+// Narrow and full-width spans side by side, and keys that must miss.
+TEST(SyntaxStorage, NodeSpansKeepEveryOffset) {
+    constexpr std::size_t kBig = std::size_t{1} << 32;
+    struct Case {
+        NodeId id;
+        Span span;
+    };
+    const Case cases[] = {
+        {{1, 1}, {0, 0}},
+        {{2, 1}, {3, 4294967295u}},
+        {{3, 1}, {4294967295u, kBig}},
+        {{4, 1}, {kBig + 5, kBig + 9}},
+        {{7, 3}, {12, 40}},
+    };
+    NodeSpans spans;
+    spans.presize(4);
+    for (const Case& c : cases) spans.insert(c.id, c.span);
+    for (const Case& c : cases) {
+        ASSERT_TRUE(spans.get(c.id).has_value()) << c.id.index;
+        EXPECT_EQ(*spans.get(c.id), c.span) << c.id.index;
+        EXPECT_FALSE(spans.get(NodeId{c.id.index, c.id.version + 2}).has_value()) << c.id.index;
+    }
+    EXPECT_FALSE(spans.get(NodeId{5, 1}).has_value());
+    EXPECT_FALSE(spans.get(NodeId{}).has_value());
+}
+
+// A slot keeps its kind and position at both ends of the range.
+TEST(SyntaxStorage, SlotKeepsKindAndIndex) {
+    constexpr std::size_t kMax = (std::size_t{1} << 29) - 1;
+    const std::pair<Slot, std::pair<Slot::Kind, std::size_t>> cases[] = {
+        {Slot::group_child(0), {Slot::Kind::GroupChild, 0}},
+        {Slot::group_child(kMax), {Slot::Kind::GroupChild, kMax}},
+        {Slot::argument(kMax), {Slot::Kind::Argument, kMax}},
+        {Slot::env_body(), {Slot::Kind::EnvBody, 0}},
+        {Slot::script_sup(), {Slot::Kind::ScriptSup, 0}},
+        {Slot::infix_right(), {Slot::Kind::InfixRight, 0}},
+    };
+    for (const auto& [slot, want] : cases) {
+        EXPECT_EQ(slot.kind(), want.first);
+        EXPECT_EQ(slot.index(), want.second);
+    }
+    EXPECT_NE(Slot::group_child(1), Slot::argument(1));
+    EXPECT_THROW(Slot::group_child(kMax + 1), quorvel::syntax::InternalError);
 }
 
 }  // namespace

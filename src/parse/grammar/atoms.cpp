@@ -116,7 +116,7 @@ bool Grammar::braced_group(ContentMode mode, TrackedNode& out) {
         return false;
     }
     in_.bump();
-    set_group(out, mode, GroupKind::Explicit{}, std::move(items), in_.span_since(start));
+    set_group(out, mode, GroupKind::Explicit{}, std::move(items), in_.span_since(start), in_.token_count());
     return true;
 }
 

@@ -158,7 +158,8 @@ bool Grammar::math_group(MathContentKind kind, TrackedNode& out) {
     const std::size_t start = in_.pos();
     DecomposedChildren items;
     if (!math_content(kind, items)) return false;
-    set_group(out, ContentMode::Math, GroupKind::Implicit{}, std::move(items), in_.span_since(start));
+    set_group(out, ContentMode::Math, GroupKind::Implicit{}, std::move(items), in_.span_since(start),
+              in_.token_count());
     return true;
 }
 
@@ -166,7 +167,8 @@ bool Grammar::text_group(TrackedNode& out) {
     const std::size_t start = in_.pos();
     DecomposedChildren items;
     if (!text_content(items)) return false;
-    set_group(out, ContentMode::Text, GroupKind::Implicit{}, std::move(items), in_.span_since(start));
+    set_group(out, ContentMode::Text, GroupKind::Implicit{}, std::move(items), in_.span_since(start),
+              in_.token_count());
     return true;
 }
 

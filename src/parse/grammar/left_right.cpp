@@ -36,7 +36,7 @@ bool Grammar::delimited_group(TrackedNode& out) {
     if (!read_delimiter(in_, math_kb_, right)) return own_failure(in_.err_peek_or_point("invalid \\right delimiter"));
 
     set_group(out, ContentMode::Math, GroupKind::Delimited{std::move(left), std::move(right)}, std::move(items),
-              in_.span_since(start));
+              in_.span_since(start), in_.token_count());
     return true;
 }
 

@@ -146,8 +146,8 @@ bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t ab_
     const Span content = in_.span_since(ab_start);
     const Span left_span = left.extent(Span{content.start, content.start});
     const Span right_span = right.extent(Span{content.end, content.end});
-    TrackedNode left_op = TrackedNode::fold(ContentMode::Math, std::move(left), left_span);
-    TrackedNode right_op = TrackedNode::fold(ContentMode::Math, std::move(right), right_span);
+    TrackedNode left_op = TrackedNode::fold(ContentMode::Math, std::move(left), left_span, in_.token_count());
+    TrackedNode right_op = TrackedNode::fold(ContentMode::Math, std::move(right), right_span, in_.token_count());
     DecomposedArgs args = decompose_args(std::move(slots));
 
     TrackedNode node;

@@ -16,6 +16,9 @@ using syntax::syntax_node::GroupKind;
 // a hash of everything the tree-diagnostic match compares.
 constexpr std::size_t kPairwiseLimit = 32;
 
+// From this many input tokens on, finished groups trim their lists.
+constexpr std::size_t kCompactListsFrom = std::size_t{1} << 16;
+
 }  // namespace
 
 TrackedNode& TrackedNode::with_diagnostics(std::vector<ParseFailure> failures) {
@@ -112,21 +115,33 @@ DecomposedArgs decompose_args(std::vector<TrackedArgumentSlot>&& slots) {
     return out;
 }
 
-TrackedNode TrackedNode::fold(ContentMode mode, DecomposedChildren&& items, Span span) {
+TrackedNode TrackedNode::fold(ContentMode mode, DecomposedChildren&& items, Span span, std::size_t input_tokens) {
     if (items.size() == 1) {
         return TrackedNode{std::move(items.nodes.front()), span, std::move(items.spans.front().children),
                            std::move(items.diagnostics)};
     }
-    return group(mode, GroupKind::Implicit{}, std::move(items), span);
+    return group(mode, GroupKind::Implicit{}, std::move(items), span, input_tokens);
 }
 
-TrackedNode TrackedNode::group(ContentMode mode, GroupKind kind, DecomposedChildren&& items, Span span) {
+TrackedNode TrackedNode::group(ContentMode mode, GroupKind kind, DecomposedChildren&& items, Span span,
+                               std::size_t input_tokens) {
     TrackedNode out;
-    set_group(out, mode, std::move(kind), std::move(items), span);
+    set_group(out, mode, std::move(kind), std::move(items), span, input_tokens);
     return out;
 }
 
-void set_group(TrackedNode& out, ContentMode mode, GroupKind kind, DecomposedChildren&& items, Span span) {
+void set_group(TrackedNode& out, ContentMode mode, GroupKind kind, DecomposedChildren&& items, Span span,
+               std::size_t input_tokens) {
+    // A finished group keeps its lists until the document is built. In a
+    // large input a short list gives back the room its first block left
+    // over, which would otherwise outweigh the nodes of inputs made of many
+    // small groups; a formula of ordinary size frees its tree so soon that
+    // the reallocation would cost more than it saves.
+    if (input_tokens >= kCompactListsFrom && items.nodes.size() < 8 &&
+        items.nodes.capacity() > items.nodes.size()) {
+        items.nodes.shrink_to_fit();
+        items.spans.shrink_to_fit();
+    }
     out.node.value.emplace<SyntaxNode::Group>(SyntaxNode::Group{mode, std::move(kind), std::move(items.nodes)});
     out.span = span;
     out.spans = std::move(items.spans);

@@ -118,10 +118,12 @@ struct TrackedNode {
 
     // A content list made one node: an empty implicit group, the single item
     // itself (with `span`), or an implicit group of the items.
-    static TrackedNode fold(ContentMode mode, DecomposedChildren&& items, Span span);
+    // `input_tokens`, the size of the whole input, decides whether a group
+    // trims its lists (see `set_group`).
+    static TrackedNode fold(ContentMode mode, DecomposedChildren&& items, Span span, std::size_t input_tokens);
     // The group of a content list with the given mode, kind and span.
     static TrackedNode group(ContentMode mode, syntax::syntax_node::GroupKind kind, DecomposedChildren&& items,
-                             Span span);
+                             Span span, std::size_t input_tokens);
 
     // The top-level node as a Root with its span tree and failures.
     struct FinishedRoot {
@@ -145,7 +147,7 @@ void set_leaf(TrackedNode& out, V value, Span span) {
 // Makes `out` the group of a content list, built in place (see
 // `TrackedNode::group`).
 void set_group(TrackedNode& out, ContentMode mode, syntax::syntax_node::GroupKind kind, DecomposedChildren&& items,
-               Span span);
+               Span span, std::size_t input_tokens);
 
 // One read argument slot: the argument (none for an optional slot that was
 // not written), the span tree of its content when the value is content, and
