@@ -76,7 +76,7 @@ struct Grammar::ScriptedParts {
 };
 
 bool Grammar::scripted_atom(TrackedNode& out) {
-    check_stack();
+    if (stack_low()) return on_fresh_stack([&] { return scripted_atom(out); });
     if (lone_character_ahead(in_)) {
         // No failure of its own to report, nothing to drop: without a rule
         // scope its refusals join the kept failure directly, just as the
@@ -85,6 +85,41 @@ bool Grammar::scripted_atom(TrackedNode& out) {
         return math_atom(out);
     }
     RuleScope scope(in_);
+    // The base, read straight into the result, which it stays without scripts.
+    const SpannedToken* t = in_.peek();
+    if (t != nullptr && t->token.kind() == TokenKind::ControlSeq) {
+        // A control word must be an atom: an unknown or misplaced command
+        // reports its own failure.
+        skip_ws();
+        if (!math_atom(out)) return scope.pass_on();
+    } else {
+        skip_ws();
+        const std::size_t before = in_.pos();
+        if (!math_atom(out) && !empty_base(before, scope, out)) return false;
+    }
+    // Not a marker after the white space: the white space stays unconsumed
+    // and its skip leaves no failure, so look before skipping.
+    t = peek_after_ws();
+    const TokenKind kind = t != nullptr ? t->token.kind() : TokenKind::Comment;
+    if (kind != TokenKind::Primes && kind != TokenKind::Underscore && kind != TokenKind::Caret) return true;
+    return scripts_after_base(scope, out);
+}
+
+// No atom at `before`: a script marker there gets an empty base; anything
+// else is the rule's failure. Out of line, as every rarely taken step of the
+// rules that nest.
+[[gnu::noinline]] bool Grammar::empty_base(std::size_t before, RuleScope& scope, TrackedNode& out) {
+    in_.rewind(before);
+    const SpannedToken* t = in_.peek();
+    if (t != nullptr && (t->token.kind() == TokenKind::Caret || t->token.kind() == TokenKind::Underscore)) {
+        out = TrackedNode::leaf(SyntaxNode::Group{ContentMode::Math, GroupKind::Implicit{}, {}},
+                                Span{t->span.start, t->span.start});
+        return true;
+    }
+    return scope.fail(in_.err_peek_or_point("expected atom or script marker"));
+}
+
+[[gnu::noinline]] bool Grammar::scripts_after_base(RuleScope& scope, TrackedNode& out) {
     const std::size_t start = scope.start();
     ScriptedParts parts(out);
     Failure failure;
@@ -124,30 +159,8 @@ bool Grammar::scripted_atom(TrackedNode& out) {
 }
 
 Grammar::Step Grammar::scripted_components(ScriptedParts& parts, Failure& failure) {
-    // The base.
-    const SpannedToken* t = in_.peek();
-    if (t != nullptr && t->token.kind() == TokenKind::ControlSeq) {
-        // A control word must be an atom: an unknown or misplaced command
-        // reports its own failure.
-        skip_ws();
-        if (!math_atom(parts.base)) return Step::PassedOn;
-    } else {
-        skip_ws();
-        const std::size_t before = in_.pos();
-        if (!math_atom(parts.base)) {
-            in_.rewind(before);
-            t = in_.peek();
-            if (t != nullptr && (t->token.kind() == TokenKind::Caret || t->token.kind() == TokenKind::Underscore)) {
-                parts.base = TrackedNode::leaf(SyntaxNode::Group{ContentMode::Math, GroupKind::Implicit{}, {}},
-                                               Span{t->span.start, t->span.start});
-            } else {
-                failure = in_.err_peek_or_point("expected atom or script marker");
-                return Step::Own;
-            }
-        }
-    }
-
-    // The markers.
+    // The markers after the base.
+    const SpannedToken* t = nullptr;
     for (;;) {
         // Not a marker after the white space: the white space stays unconsumed
         // and its skip leaves no failure, so look before skipping.
