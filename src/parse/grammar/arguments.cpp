@@ -301,10 +301,14 @@ public:
     explicit SlotReader(Grammar& g) : g_(g), in_(g.input()) {}
 
     // Out of line: the slot driver, through which arguments nest, stays small.
+    // Content slots, through which they nest, go straight to their reader.
     [[gnu::noinline]] bool read(const ArgSpec& spec, TrackedArgumentSlot& out) {
         RuleScope scope(in_);
         Failure failure;
-        if (read_slot(spec, out, failure)) {
+        const bool content = spec.form.kind == ArgFormKind::Standard &&
+                             (spec.kind == ArgValueKind::MathContent || spec.kind == ArgValueKind::TextContent ||
+                              spec.kind == ArgValueKind::OperatorName);
+        if (content ? standard_content(spec, out, failure) : read_slot(spec, out, failure)) {
             scope.keep();
             return true;
         }
@@ -312,7 +316,7 @@ public:
     }
 
 private:
-    bool read_slot(const ArgSpec& spec, TrackedArgumentSlot& out, Failure& failure) {
+    [[gnu::noinline]] bool read_slot(const ArgSpec& spec, TrackedArgumentSlot& out, Failure& failure) {
         switch (spec.form.kind) {
             case ArgFormKind::Star: {
                 const bool star = is_kind(in_.peek(), TokenKind::Star);
@@ -366,7 +370,7 @@ private:
         out.argument = Argument{std::move(kind), false, std::move(value)};
     }
 
-    static void fill_content(TrackedArgumentSlot& out, ArgumentKind kind, ArgValueKind value_kind, TrackedNode&& node) {
+    [[gnu::noinline]] static void fill_content(TrackedArgumentSlot& out, ArgumentKind kind, ArgValueKind value_kind, TrackedNode&& node) {
         out.content_spans = node.take_span_tree();
         out.diagnostics = std::move(node.diagnostics);
         fill(out, std::move(kind), argument_content_value_for_kind(value_kind, std::move(node.node)));
@@ -408,7 +412,9 @@ private:
         return false;
     }
 
-    bool standard_content(const ArgSpec& spec, TrackedArgumentSlot& out, Failure& failure) {
+    // Out of line, as the other readers: the slot reader's own frame, which
+    // every nested argument adds, holds none of their locals.
+    [[gnu::noinline]] bool standard_content(const ArgSpec& spec, TrackedArgumentSlot& out, Failure& failure) {
         const ContentMode mode = spec.kind == ArgValueKind::TextContent ? ContentMode::Text : ContentMode::Math;
         if (!spec.required) return optional_content(spec, mode, out, failure);
         if (!is_kind(in_.peek(), TokenKind::LBrace)) return unbraced_content(spec, mode, out, failure);

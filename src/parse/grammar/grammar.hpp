@@ -217,6 +217,9 @@ private:
     // The script markers after a base in `out`, and the atom they make of it.
     bool scripts_after_base(RuleScope& scope, TrackedNode& out);
     Step scripted_components(ScriptedParts& parts, Failure& failure);
+    void attach_scripts(ScriptedParts& parts, std::size_t start);
+    bool script_failure(RuleScope& scope, Failure&& failure, TrackedNode& out);
+    Step marker_failure(std::size_t marker, const char* message, Failure& failure);
     Step script_operand(PatternId label, TrackedNode& out, Failure& failure);
     bool braced_prime_group(TrackedNode& out);
 

@@ -34,6 +34,12 @@ TrackedNode join_superscripts(TrackedNode held, TrackedNode arrived) {
     return out;
 }
 
+// The held superscript part joined with an arrived one, in place; out of
+// line, so that the marker loop's frame holds none of the parts it moves.
+[[gnu::noinline]] void join_superscript(std::optional<TrackedNode>& held, TrackedNode&& arrived) {
+    held = join_superscripts(std::move(*held), std::move(arrived));
+}
+
 // The first token from `index` on that is not white space (the token count
 // at the end).
 std::size_t skip_whitespace_from(const Input& in, std::size_t index) {
@@ -120,32 +126,41 @@ bool Grammar::scripted_atom(TrackedNode& out) {
 }
 
 [[gnu::noinline]] bool Grammar::scripts_after_base(RuleScope& scope, TrackedNode& out) {
-    const std::size_t start = scope.start();
     ScriptedParts parts(out);
     Failure failure;
     const Step step = scripted_components(parts, failure);
     if (step == Step::PassedOn) return scope.pass_on();
     if (step == Step::Done) {
-        if (!parts.sub && !parts.sup) return true;
-        SyntaxNode::Scripted node{std::move(out.node), {}, {}};
-        std::vector<SpanTree> spans;
-        spans.reserve(1 + (parts.sub ? 1 : 0) + (parts.sup ? 1 : 0));
-        spans.push_back(out.take_span_tree());
-        out.spans = std::move(spans);
-        out.span = in_.span_since(start);
-        if (parts.sub) {
-            for (auto& f : parts.sub->diagnostics) out.diagnostics.push_back(std::move(f));
-            out.spans.push_back(parts.sub->take_span_tree());
-            node.subscript = std::move(parts.sub->node);
-        }
-        if (parts.sup) {
-            for (auto& f : parts.sup->diagnostics) out.diagnostics.push_back(std::move(f));
-            out.spans.push_back(parts.sup->take_span_tree());
-            node.superscript = std::move(parts.sup->node);
-        }
-        out.node.value.emplace<SyntaxNode::Scripted>(std::move(node));
+        if (parts.sub || parts.sup) attach_scripts(parts, scope.start());
         return true;
     }
+    return script_failure(scope, std::move(failure), out);
+}
+
+// The steps after the markers, out of line: the nesting through a script
+// operand does not carry their frames.
+[[gnu::noinline]] void Grammar::attach_scripts(ScriptedParts& parts, std::size_t start) {
+    TrackedNode& out = parts.base;
+    SyntaxNode::Scripted node{std::move(out.node), {}, {}};
+    std::vector<SpanTree> spans;
+    spans.reserve(1 + (parts.sub ? 1 : 0) + (parts.sup ? 1 : 0));
+    spans.push_back(out.take_span_tree());
+    out.spans = std::move(spans);
+    out.span = in_.span_since(start);
+    if (parts.sub) {
+        for (auto& f : parts.sub->diagnostics) out.diagnostics.push_back(std::move(f));
+        out.spans.push_back(parts.sub->take_span_tree());
+        node.subscript = std::move(parts.sub->node);
+    }
+    if (parts.sup) {
+        for (auto& f : parts.sup->diagnostics) out.diagnostics.push_back(std::move(f));
+        out.spans.push_back(parts.sup->take_span_tree());
+        node.superscript = std::move(parts.sup->node);
+    }
+    out.node.value.emplace<SyntaxNode::Scripted>(std::move(node));
+}
+
+[[gnu::noinline]] bool Grammar::script_failure(RuleScope& scope, Failure&& failure, TrackedNode& out) {
     if (!is_missing_operand(failure)) return scope.fail(std::move(failure));
     // A marker without operand: recorded here, and unless the parse aborts on
     // errors, an Error node stands for the whole construct. The input stays
@@ -153,7 +168,7 @@ bool Grammar::scripted_atom(TrackedNode& out) {
     std::string text = in_.display(failure);
     st_.push_recovery_diagnostic(in_.to_owned(failure));
     if (st_.config().abort_on_error) return scope.fail(std::move(failure));
-    const Span span = in_.span_since(start);
+    const Span span = in_.span_since(scope.start());
     out = TrackedNode::leaf(SyntaxNode::Error{std::move(text), slice_snippet(st_.source(), span.start, span.end)}, span);
     return true;
 }
@@ -182,10 +197,7 @@ Grammar::Step Grammar::scripted_components(ScriptedParts& parts, Failure& failur
                 return s;
             }
             component.span = in_.span_since(marker);
-            if (parts.sub) {
-                failure = in_.err_since(marker, "Double subscripts: use braces to clarify");
-                return Step::Own;
-            }
+            if (parts.sub) return marker_failure(marker, "Double subscripts: use braces to clarify", failure);
             parts.sub = std::move(component);
             continue;
         } else {
@@ -205,16 +217,23 @@ Grammar::Step Grammar::scripted_components(ScriptedParts& parts, Failure& failur
                 parts.state = primes ? Sup::PrimesOnly : Sup::Explicit;
                 break;
             case Sup::PrimesOnly:
-                parts.sup = join_superscripts(std::move(*parts.sup), std::move(component));
+                join_superscript(parts.sup, std::move(component));
                 parts.state = Sup::Merged;
                 break;
             case Sup::Explicit:
             case Sup::Merged:
-                failure = in_.err_since(marker, primes ? "Prime causes double exponent: use braces to clarify"
-                                                       : "Double exponent: use braces to clarify");
-                return Step::Own;
+                return marker_failure(marker,
+                                      primes ? "Prime causes double exponent: use braces to clarify"
+                                             : "Double exponent: use braces to clarify",
+                                      failure);
         }
     }
+}
+
+// Out of line, as the other rarely taken steps of a scripted atom.
+[[gnu::noinline]] Grammar::Step Grammar::marker_failure(std::size_t marker, const char* message, Failure& failure) {
+    failure = in_.err_since(marker, message);
+    return Step::Own;
 }
 
 Grammar::Step Grammar::script_operand(PatternId label, TrackedNode& out, Failure& failure) {
