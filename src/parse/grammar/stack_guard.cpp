@@ -90,13 +90,14 @@ struct Segment {
 // The segments of this thread: the bytes in use by hops still running, and
 // one spare kept for the next hop (a parse that nests just past a segment's
 // end hops once per sibling item; mapping afresh each time would cost more
-// than the work). The spare keeps only its top pages committed.
+// than the work). `trim` gives back the spare's pages below its top.
 struct Segments {
     static constexpr std::size_t kKeptTop = std::size_t{256} * 1024;
 
     std::size_t in_use = 0;
     std::size_t budget = kBudget;
     Segment spare;
+    bool spare_used = false;
 
     ~Segments() {
         if (spare.base != nullptr) munmap(spare.base, spare.size);
@@ -110,8 +111,13 @@ struct Segments {
             munmap(s.base, s.size);
             return;
         }
-        madvise(s.low(), s.usable() - kKeptTop, MADV_DONTNEED);
         spare = s;
+        spare_used = true;
+    }
+    void trim() noexcept {
+        if (!spare_used || in_use > 0) return;
+        spare_used = false;
+        madvise(spare.low(), spare.usable() - kKeptTop, MADV_DONTNEED);
     }
 };
 thread_local Segments segments;
@@ -155,6 +161,8 @@ void segment_entry() {
 const char* compute_stack_floor() noexcept { return compute_floor(); }
 
 std::size_t exchange_segment_budget(std::size_t bytes) noexcept { return std::exchange(segments.budget, bytes); }
+
+void trim_stack_segments() noexcept { segments.trim(); }
 
 void run_on_fresh_segment(void (*body)(void*), void* context) {
     Segments& owned = segments;

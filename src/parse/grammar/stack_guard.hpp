@@ -40,6 +40,10 @@ inline const char* stack_floor() noexcept {
 // when the segment would exceed the thread's budget.
 void run_on_fresh_segment(void (*body)(void*), void* context);
 
+// Gives back the memory the spare segment of this thread committed, once no
+// segment is in use; the parse road calls it when a parse ends.
+void trim_stack_segments() noexcept;
+
 // Sets the bytes of segments this thread may hold at once (1 GB unless
 // changed) and returns the previous value: tests lower it to reach the end of
 // the budget without nesting a gigabyte deep.
