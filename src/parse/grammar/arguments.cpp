@@ -370,7 +370,8 @@ private:
         out.argument = Argument{std::move(kind), false, std::move(value)};
     }
 
-    [[gnu::noinline]] static void fill_content(TrackedArgumentSlot& out, ArgumentKind kind, ArgValueKind value_kind, TrackedNode&& node) {
+    [[gnu::noinline]] static void fill_content(TrackedArgumentSlot& out, ArgumentKind kind, ArgValueKind value_kind,
+                                               TrackedNode&& node) {
         out.content_spans = node.take_span_tree();
         out.diagnostics = std::move(node.diagnostics);
         fill(out, std::move(kind), argument_content_value_for_kind(value_kind, std::move(node.node)));
