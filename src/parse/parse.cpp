@@ -91,6 +91,9 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
 
 ParseOutcome parse_tokens(const ParseContext& context, std::string_view source, const ParseConfig& config,
                           bool quiet_first) {
+    struct TrimSegments {
+        ~TrimSegments() { grammar::detail::trim_stack_segments(); }
+    } trim;
     auto lexed = build_token_stream(source);
     if (const auto* error = std::get_if<LexError>(&lexed)) {
         return single_diagnostic(std::nullopt, error->message(), error->span);

@@ -5,7 +5,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
+#include <optional>
+#include <stdexcept>
+#include <string_view>
+
+#include <pthread.h>
 
 #include "parse_grammar_support.hpp"
 
@@ -24,6 +28,32 @@ void expect_orderly(const ParseOutcome& out) {
     EXPECT_NE(out.diagnostics[0].message.find("nesting limit"), std::string::npos);
 }
 
+// Runs `job` on a new thread with a stack of `stack_bytes`.
+template <class Job>
+void run_with_stack(std::size_t stack_bytes, Job job) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, stack_bytes);
+    pthread_t thread;
+    auto run = [](void* arg) -> void* {
+        (*static_cast<Job*>(arg))();
+        return nullptr;
+    };
+    default_context();  // build it on this thread
+    ASSERT_EQ(pthread_create(&thread, &attr, run, &job), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+}
+
+std::string nested(std::string_view open, std::string_view inner, std::string_view close, std::size_t levels) {
+    std::string source;
+    source.reserve(levels * (open.size() + close.size()) + inner.size());
+    for (std::size_t i = 0; i < levels; ++i) source += open;
+    source += inner;
+    for (std::size_t i = 0; i < levels; ++i) source += close;
+    return source;
+}
+
 struct DeepCase {
     const char* name;
     std::string open;
@@ -32,15 +62,14 @@ struct DeepCase {
 
 class DeepNesting : public ::testing::TestWithParam<DeepCase> {};
 
+// Past the budget of stack segments the parse ends in order. The budget is
+// lowered to one segment so that every build reaches its end quickly.
 TEST_P(DeepNesting, EndsInOrderAndQuickly) {
     const DeepCase& c = GetParam();
-    std::string source;
-    source.reserve(kDeep * (c.open.size() + c.close.size()) + 1);
-    for (std::size_t i = 0; i < kDeep; ++i) source += c.open;
-    source += "x";
-    for (std::size_t i = 0; i < kDeep; ++i) source += c.close;
+    const std::string source = nested(c.open, "x", c.close, kDeep);
     ParseConfig config;
     config.max_group_depth = 1000000000;
+    testing::OneStackSegment budget;
     const auto start = std::chrono::steady_clock::now();
     ParseOutcome out = parse_source(default_context(), source, config);
     const auto elapsed = std::chrono::steady_clock::now() - start;
@@ -53,32 +82,102 @@ INSTANTIATE_TEST_SUITE_P(Cases, DeepNesting,
                                            DeepCase{"unclosed_braces", "{", ""}),
                          [](const auto& info) { return info.param.name; });
 
-TEST(DeepNestingThreads, SmallStackEndsInOrder) {
-    // A thread with a small stack trips the guard early, never overflows.
-    std::string source = std::string(20000, '{') + std::string(20000, '}');
+// Nesting does not depend on the caller's stack: the recursion continues on
+// stack segments of its own, on the main thread and on a thread with a small
+// stack alike, and gives the same document.
+class StackGrowth : public ::testing::TestWithParam<DeepCase> {};
+
+TEST_P(StackGrowth, DeepNestingParsesOnAnyThread) {
+    const DeepCase& c = GetParam();
+    for (const std::size_t levels : {std::size_t{128}, std::size_t{3000}}) {
+        SCOPED_TRACE(levels);
+        const std::string source = nested(c.open, "x", c.close, levels);
+        ParseConfig config;
+        if (levels > 128) config.max_group_depth = 1000000000;
+        const ParseOutcome main = parse_source(default_context(), source, config);
+        ASSERT_TRUE(main.document);
+        EXPECT_TRUE(main.diagnostics.empty());
+        std::optional<std::string> latex;
+        std::size_t diagnostics = 0;
+        bool same = false;
+        run_with_stack(256 * 1024, [&] {
+            ParseOutcome small = parse_source(default_context(), source, config);
+            diagnostics = small.diagnostics.size();
+            if (!small.document) return;
+            same = small.document->to_syntax() == main.document->to_syntax();
+            if (auto written = small.document->to_latex()) latex = std::move(*written);
+        });
+        EXPECT_EQ(diagnostics, 0u);
+        EXPECT_TRUE(same);
+        EXPECT_EQ(latex, main.document->to_latex().value());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Constructs, StackGrowth,
+    ::testing::Values(DeepCase{"braces", "{", "}"}, DeepCase{"frac", "\\frac{", "}{y}"},
+                      DeepCase{"sqrt", "\\sqrt{", "}"}, DeepCase{"left_right", "\\left(", "\\right)"},
+                      DeepCase{"superscripts", "x^{", "}"},
+                      DeepCase{"environments", "\\begin{aligned}", "\\end{aligned}"},
+                      DeepCase{"text_math", "\\text{$", "$}"}),
+    [](const auto& info) { return info.param.name; });
+
+// A failure deep down crosses the segments as an exception (the quiet first
+// run gives up there) and the run that keeps failures reports it.
+TEST(StackGrowthFailures, DeepFailureIsReportedOnce) {
+    const std::string source = nested("{", "x^", "}", 3000);
     ParseConfig config;
     config.max_group_depth = 1000000000;
-    ParseOutcome out;
-    std::thread worker;
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, 256 * 1024);
-    pthread_t thread;
-    struct Job {
-        const std::string* source;
-        const ParseConfig* config;
-        ParseOutcome* out;
-    } job{&source, &config, &out};
-    auto run = [](void* arg) -> void* {
-        auto* j = static_cast<Job*>(arg);
-        *j->out = parse_source(default_context(), *j->source, *j->config);
-        return nullptr;
-    };
-    default_context();  // build it on this thread
-    ASSERT_EQ(pthread_create(&thread, &attr, run, &job), 0);
-    pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attr);
-    expect_orderly(out);
+    std::size_t diagnostics = 0;
+    bool document = false;
+    run_with_stack(256 * 1024, [&] {
+        ParseOutcome out = parse_source(default_context(), source, config);
+        document = out.document.has_value();
+        diagnostics = out.diagnostics.size();
+    });
+    EXPECT_TRUE(document);
+    EXPECT_EQ(diagnostics, 1u);
+}
+
+// The mechanism alone: a recursion with 32 KB frames spans several segments,
+// comes back with its result, carries an exception back across every hop,
+// and ends with `NestingTooDeep` where the budget ends.
+struct Probe {
+    // Returns the depth reached; throws `std::runtime_error` at `throw_at`.
+    static std::size_t descend(std::size_t level, std::size_t levels, std::size_t throw_at) {
+        if (grammar::stack_low()) {
+            return grammar::on_fresh_stack([&] { return descend(level, levels, throw_at); });
+        }
+        volatile char frame[32 * 1024];
+        frame[0] = static_cast<char>(level);
+        if (level == throw_at) throw std::runtime_error("at " + std::to_string(level));
+        const std::size_t reached = level == levels ? level : descend(level + 1, levels, throw_at);
+        return reached + static_cast<std::size_t>(frame[0] != static_cast<char>(level));
+    }
+};
+
+TEST(StackSegments, RecursionSpansSegmentsAndEndsAtTheBudget) {
+    constexpr std::size_t kLevels = 8000;  // about 256 MB of frames: four segments at least
+    std::size_t reached = 0;
+    std::string thrown;
+    bool too_deep = false;
+    run_with_stack(256 * 1024, [&] {
+        reached = Probe::descend(1, kLevels, 0);
+        try {
+            Probe::descend(1, kLevels, kLevels - 1);
+        } catch (const std::runtime_error& e) {
+            thrown = e.what();
+        }
+        testing::OneStackSegment budget;
+        try {
+            Probe::descend(1, kLevels, 0);
+        } catch (const grammar::NestingTooDeep&) {
+            too_deep = true;
+        }
+    });
+    EXPECT_EQ(reached, kLevels);
+    EXPECT_EQ(thrown, "at " + std::to_string(kLevels - 1));
+    EXPECT_TRUE(too_deep);
 }
 
 // A long flat line takes time linear in its length: doubling the line must

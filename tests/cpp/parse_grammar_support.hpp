@@ -17,6 +17,7 @@
 #include "parse/config.hpp"
 #include "parse/context.hpp"
 #include "parse/grammar/grammar.hpp"
+#include "parse/grammar/stack_guard.hpp"
 #include "parse/lexer.hpp"
 #include "parse/parse.hpp"
 #include "parse/parser_state.hpp"
@@ -33,6 +34,20 @@ inline const ParseContext& default_context() {
     }();
     return *context;
 }
+
+// Lowers the stack segment budget of this thread to one segment for the
+// scope's lifetime: deep-nesting tests reach the end of the budget, and the
+// nesting diagnostic, without nesting a gigabyte deep.
+class OneStackSegment {
+public:
+    OneStackSegment() : old_(grammar::detail::exchange_segment_budget(std::size_t{64} * 1024 * 1024)) {}
+    ~OneStackSegment() { grammar::detail::exchange_segment_budget(old_); }
+    OneStackSegment(const OneStackSegment&) = delete;
+    OneStackSegment& operator=(const OneStackSegment&) = delete;
+
+private:
+    std::size_t old_;
+};
 
 inline void print_node(std::string& out, const syntax::SyntaxNode& node);
 

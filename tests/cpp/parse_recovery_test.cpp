@@ -429,6 +429,7 @@ std::string repeat(std::string_view unit, std::size_t n) {
 // nesting diagnostic.
 TEST(RecoveryRobustness, DeepEnvironmentsAndLeftGroupsEndCleanly) {
     const std::size_t n = 100000;
+    testing::OneStackSegment budget;
     for (const auto& [open, close] : {std::pair{"\\begin{matrix}", "\\end{matrix}"}, std::pair{"\\left(", "\\right)"}}) {
         const std::string source = repeat(open, n) + "x" + repeat(close, n);
         ParseOutcome out = parse_source(default_context(), source, {});

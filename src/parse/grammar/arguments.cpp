@@ -309,10 +309,15 @@ class SlotReader {
 public:
     explicit SlotReader(Grammar& g) : g_(g), in_(g.input()) {}
 
-    bool read(const ArgSpec& spec, TrackedArgumentSlot& out) {
+    // Out of line: the slot driver, through which arguments nest, stays small.
+    // Content slots, through which they nest, go straight to their reader.
+    [[gnu::noinline]] bool read(const ArgSpec& spec, TrackedArgumentSlot& out) {
         RuleScope scope(in_);
         Failure failure;
-        if (read_slot(spec, out, failure)) {
+        const bool content = spec.form.kind == ArgFormKind::Standard &&
+                             (spec.kind == ArgValueKind::MathContent || spec.kind == ArgValueKind::TextContent ||
+                              spec.kind == ArgValueKind::OperatorName);
+        if (content ? standard_content(spec, out, failure) : read_slot(spec, out, failure)) {
             scope.keep();
             return true;
         }
@@ -320,7 +325,7 @@ public:
     }
 
 private:
-    bool read_slot(const ArgSpec& spec, TrackedArgumentSlot& out, Failure& failure) {
+    [[gnu::noinline]] bool read_slot(const ArgSpec& spec, TrackedArgumentSlot& out, Failure& failure) {
         switch (spec.form.kind) {
             case ArgFormKind::Star: {
                 const bool star = is_kind(in_.peek(), TokenKind::Star);
@@ -374,7 +379,8 @@ private:
         out.argument = Argument{std::move(kind), false, std::move(value)};
     }
 
-    static void fill_content(TrackedArgumentSlot& out, ArgumentKind kind, ArgValueKind value_kind, TrackedNode&& node) {
+    [[gnu::noinline]] static void fill_content(TrackedArgumentSlot& out, ArgumentKind kind, ArgValueKind value_kind,
+                                               TrackedNode&& node) {
         out.content_spans = node.take_span_tree();
         out.diagnostics = std::move(node.diagnostics);
         fill(out, std::move(kind), argument_content_value_for_kind(value_kind, std::move(node.node)));
@@ -416,28 +422,38 @@ private:
         return false;
     }
 
-    bool standard_content(const ArgSpec& spec, TrackedArgumentSlot& out, Failure& failure) {
+    // Out of line, as the other readers: the slot reader's own frame, which
+    // every nested argument adds, holds none of their locals.
+    [[gnu::noinline]] bool standard_content(const ArgSpec& spec, TrackedArgumentSlot& out, Failure& failure) {
         const ContentMode mode = spec.kind == ArgValueKind::TextContent ? ContentMode::Text : ContentMode::Math;
-        if (!spec.required) {
-            Collected c;
-            switch (collect_optional_bracketed_tokens(g_, c, failure)) {
-                case Bracketed::Absent: return true;
-                case Bracketed::Failed: return false;
-                case Bracketed::Collected: break;
-            }
-            TrackedNode node;
-            if (!parse_tokens_as_content(g_, mode, c, node, failure)) return false;
-            fill_content(out, ArgumentKind::Optional{}, spec.kind, std::move(node));
-            return true;
+        if (!spec.required) return optional_content(spec, mode, out, failure);
+        if (!is_kind(in_.peek(), TokenKind::LBrace)) return unbraced_content(spec, mode, out, failure);
+        Collected c;
+        if (!collect_braced_tokens(g_, c, failure)) return false;
+        TrackedNode node;
+        if (!parse_tokens_as_content(g_, mode, c, node, failure)) return false;
+        fill_content(out, ArgumentKind::Mandatory{}, spec.kind, std::move(node));
+        return true;
+    }
+
+    // The two other forms of a content slot, out of line so that the braced
+    // form, through which arguments nest the most, keeps a small frame.
+    [[gnu::noinline]] bool optional_content(const ArgSpec& spec, ContentMode mode, TrackedArgumentSlot& out,
+                                            Failure& failure) {
+        Collected c;
+        switch (collect_optional_bracketed_tokens(g_, c, failure)) {
+            case Bracketed::Absent: return true;
+            case Bracketed::Failed: return false;
+            case Bracketed::Collected: break;
         }
-        if (is_kind(in_.peek(), TokenKind::LBrace)) {
-            Collected c;
-            if (!collect_braced_tokens(g_, c, failure)) return false;
-            TrackedNode node;
-            if (!parse_tokens_as_content(g_, mode, c, node, failure)) return false;
-            fill_content(out, ArgumentKind::Mandatory{}, spec.kind, std::move(node));
-            return true;
-        }
+        TrackedNode node;
+        if (!parse_tokens_as_content(g_, mode, c, node, failure)) return false;
+        fill_content(out, ArgumentKind::Optional{}, spec.kind, std::move(node));
+        return true;
+    }
+
+    [[gnu::noinline]] bool unbraced_content(const ArgSpec& spec, ContentMode mode, TrackedArgumentSlot& out,
+                                            Failure& failure) {
         // One item read in place; a failure at the slot's start reads as a
         // missing mandatory argument.
         TrackedNode node;
@@ -655,6 +671,21 @@ private:
     Input& in_;
 };
 
+// A slot's failure made the rule's, with the slot's label as context. Out of
+// line, as the failure paths of every rule that nests.
+[[gnu::noinline]] bool slot_failed(Input& in, RuleScope& scope, PatternId label, std::size_t arg_start) {
+    Failure failure = in.take_failure();
+    Span at;
+    if (const auto* contexts = failure.context(); contexts != nullptr && !contexts->empty()) {
+        at = contexts->front().second;
+    } else {
+        at = arg_start >= in.token_count() ? in.end_span() : in.span_since(arg_start);
+    }
+    failure.with_context(label, at);
+    if (!failure.kind) failure.kind = ParseDiagnosticKind::ArgumentValidation;
+    return scope.fail(std::move(failure));
+}
+
 }  // namespace
 
 // ---- The slot driver ------------------------------------------------------------------------
@@ -662,7 +693,7 @@ private:
 bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, std::vector<TrackedArgumentSlot>& out) {
     out.clear();
     if (specs.empty()) return true;
-    check_stack();
+    if (stack_low()) return on_fresh_stack([&] { return argument_slots(specs, label, out); });
     RuleScope scope(in_);
     out.reserve(specs.size());
     SlotReader reader(*this);
@@ -674,17 +705,8 @@ bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, st
         const std::size_t arg_start = in_.pos();
         TrackedArgumentSlot& slot = out.emplace_back();
         if (!reader.read(spec, slot)) {
-            Failure failure = in_.take_failure();
-            Span at;
-            if (const auto* contexts = failure.context(); contexts != nullptr && !contexts->empty()) {
-                at = contexts->front().second;
-            } else {
-                at = arg_start >= in_.token_count() ? in_.end_span() : in_.span_since(arg_start);
-            }
-            failure.with_context(label, at);
-            if (!failure.kind) failure.kind = ParseDiagnosticKind::ArgumentValidation;
             out.clear();
-            return scope.fail(std::move(failure));
+            return slot_failed(in_, scope, label, arg_start);
         }
         if (slot.argument) slot.argument->no_leading_space = spec.no_leading_space;
     }

@@ -20,12 +20,33 @@ ContentMode other_mode(ContentMode mode) {
     return mode == ContentMode::Math ? ContentMode::Text : ContentMode::Math;
 }
 
+// A group past the depth limit: skipped to the matching `}` (or the end of
+// input), with an Error node in its place; the parse goes on after it. Out of
+// line, so that the groups that nest keep a small frame.
+[[gnu::noinline, gnu::cold]] void too_deep_group(Grammar& g, Input& in, ParserState& st, std::size_t start,
+                                                 TrackedNode& out) {
+    const std::size_t limit = st.config().max_group_depth;
+    // The brace pairing table finds that `}` at once: recovery may come back to
+    // unclosed groups past the limit many times.
+    in.rewind(start);
+    Collected skipped;
+    Failure unclosed;
+    collect_braced_tokens(g, skipped, unclosed);
+    const Span span = in.span_since(start);
+    std::string message = "max group depth (" + std::to_string(limit) + ") exceeded";
+    ParseFailure failure = ParseFailure::custom(span, message);
+    failure.kind = ParseDiagnosticKind::MaxGroupDepthExceeded;
+    out = TrackedNode::leaf(SyntaxNode::Error{std::move(message), slice_snippet(st.source(), span.start, span.end)},
+                            span);
+    out.diagnostics.push_back(std::move(failure));
+}
+
 }  // namespace
 
 // ---- The math atom -------------------------------------------------------------------
 
 bool Grammar::math_atom(TrackedNode& out) {
-    check_stack();
+    if (stack_low()) return on_fresh_stack([&] { return math_atom(out); });
     const SpannedToken* t = in_.peek();
     if (t != nullptr && t->token.kind() == TokenKind::ControlSeq) {
         // Control words whose meaning the name or the knowledge base fixes are
@@ -83,23 +104,8 @@ bool Grammar::braced_group(ContentMode mode, TrackedNode& out) {
     }
     in_.bump();
 
-    const std::size_t limit = st_.config().max_group_depth;
-    if (st_.depth() >= limit) {
-        // Too deep: skip to the matching `}` (or the end of input) and stand an
-        // Error node in the group's place; the parse goes on after it. The
-        // brace pairing table finds that `}` at once: recovery may come back
-        // to unclosed groups past the limit many times.
-        in_.rewind(start);
-        Collected skipped;
-        Failure unclosed;
-        collect_braced_tokens(*this, skipped, unclosed);
-        const Span span = in_.span_since(start);
-        std::string message = "max group depth (" + std::to_string(limit) + ") exceeded";
-        ParseFailure failure = ParseFailure::custom(span, message);
-        failure.kind = ParseDiagnosticKind::MaxGroupDepthExceeded;
-        out = TrackedNode::leaf(
-            SyntaxNode::Error{std::move(message), slice_snippet(st_.source(), span.start, span.end)}, span);
-        out.diagnostics.push_back(std::move(failure));
+    if (st_.depth() >= st_.config().max_group_depth) {
+        too_deep_group(*this, in_, st_, start, out);
         return true;
     }
 

@@ -8,6 +8,7 @@
 // texts are therefore true source positions, and the tokens are exactly those
 // that were collected.
 #include <algorithm>
+#include <memory>
 
 #include "parse/grammar/arguments.hpp"
 #include "parse/grammar/stack_guard.hpp"
@@ -16,28 +17,39 @@ namespace quorvel::parse::grammar {
 
 namespace {
 
-// One run of the content-block parser of `mode` over a window of the parent's
-// stream. Within a retry on a prefix its result is kept for the rest of the
-// parse: a retry re-reads every argument nested in the prefix.
-SubParse run_window(Grammar& parent, ContentMode mode, const SpannedToken* first, std::size_t count,
-                    std::size_t start, std::size_t end, bool require_end) {
-    check_stack();
-    ArgumentSession& session = parent.argument_session();
-    const ArgumentSession::MemoKey key{first, count, start, end, mode, require_end};
-    if (!session.memo.empty()) {
-        if (auto it = session.memo.find(key); it != session.memo.end()) return it->second;
+// The parser of a window of the parent's stream. It lives on the heap:
+// arguments nest through their windows, and the stack holds every level.
+struct WindowParser {
+    WindowParser(Grammar& parent, const SpannedToken* first, std::size_t count, std::size_t start, std::size_t end)
+        : state(parent.state().context(), parent.state().config(),
+                parent.state().source().substr(0, std::min(end, parent.state().source().size()))),
+          in(first, count, start, end),
+          grammar(state, in) {
+        in.set_quiet(parent.input().quiet());
+        grammar.share_argument_session(parent);
     }
+    ParserState state;
+    Input in;
+    Grammar grammar;
+};
 
-    const ParserState& outer = parent.state();
-    const std::string_view source = outer.source();
-    ParserState state(outer.context(), outer.config(), source.substr(0, std::min(end, source.size())));
-    Input in(first, count, start, end);
-    in.set_quiet(parent.input().quiet());
-    Grammar grammar(state, in);
-    grammar.share_argument_session(parent);
+// The steps of a window run around its content, out of line so that the
+// run's own frame, which every nested argument adds, stays small.
+[[gnu::noinline]] bool recall(const ArgumentSession& session, const ArgumentSession::MemoKey& key,
+                              SubParse& result) {
+    const auto it = session.memo.find(key);
+    if (it == session.memo.end()) return false;
+    result = it->second;
+    return true;
+}
 
-    SubParse result;
-    result.ok = grammar.content_block(mode, result.node);
+[[gnu::noinline]] void remember(ArgumentSession& session, const ArgumentSession::MemoKey& key,
+                                const SubParse& result) {
+    session.memo.emplace(key, result);
+}
+
+[[gnu::noinline]] void finish_window(WindowParser& window, ContentMode mode, bool require_end, SubParse& result) {
+    Input& in = window.in;
     if (result.ok && require_end) {
         // Text content leaves the white space before its end to its caller,
         // as a braced text group skips it before its `}`.
@@ -49,12 +61,29 @@ SubParse run_window(Grammar& parent, ContentMode mode, const SpannedToken* first
             result.ok = false;
         }
     }
-    result.failures = state.take_recovery_diagnostics();
+    result.failures = window.state.take_recovery_diagnostics();
     if (!result.ok) {
         result.node = TrackedNode{};
         result.failures.push_back(in.to_owned(in.take_failure()));
     }
-    if (session.retry_depth > 0) session.memo.emplace(key, result);
+}
+
+// One run of the content-block parser of `mode` over a window of the parent's
+// stream. Within a retry on a prefix its result is kept for the rest of the
+// parse: a retry re-reads every argument nested in the prefix.
+SubParse run_window(Grammar& parent, ContentMode mode, const SpannedToken* first, std::size_t count,
+                    std::size_t start, std::size_t end, bool require_end) {
+    if (stack_low()) {
+        return on_fresh_stack([&] { return run_window(parent, mode, first, count, start, end, require_end); });
+    }
+    SubParse result;
+    ArgumentSession& session = parent.argument_session();
+    const ArgumentSession::MemoKey key{first, count, start, end, mode, require_end};
+    if (!session.memo.empty() && recall(session, key, result)) return result;
+    const auto window = std::make_unique<WindowParser>(parent, first, count, start, end);
+    result.ok = window->grammar.content_block(mode, result.node);
+    finish_window(*window, mode, require_end, result);
+    if (session.retry_depth > 0) remember(session, key, result);
     return result;
 }
 
@@ -111,33 +140,16 @@ std::string error_message(const ParseFailure& chosen) {
     return chosen.display();
 }
 
-}  // namespace
-
-bool parse_tokens_as_content(Grammar& g, ContentMode mode, const Collected& c, TrackedNode& out, Failure& failure) {
+// The content read nothing: a retry on a prefix, else an Error node or the
+// failure. Out of line: arguments nest through the first run, not through this.
+[[gnu::noinline]] bool retry_or_error(Grammar& g, ContentMode mode, const Collected& c,
+                                      std::span<const SpannedToken> tokens, std::vector<ParseFailure>&& failures,
+                                      TrackedNode& out, Failure& failure) {
     Input& in = g.input();
-    const auto tokens = window_tokens(in, c);
-
-    // Text of white space only is one space.
-    if (mode == ContentMode::Text && !tokens.empty() &&
-        std::all_of(tokens.begin(), tokens.end(),
-                    [](const SpannedToken& t) { return t.token.kind() == TokenKind::Whitespace; })) {
-        out = TrackedNode::leaf(SyntaxNode::Text{" "}, Span{c.start, c.start + 1});
-        return true;
-    }
-
     const SpannedToken* first = in.token_at(c.first);
-    SubParse run = run_window(g, mode, first, tokens.size(), c.start, c.end, true);
-    std::vector<ParseFailure> failures = std::move(run.failures);
-    filter_outer_errors(failures, c.end);
-    if (run.ok) {
-        out = std::move(run.node);
-        out.with_diagnostics(std::move(failures));
-        return true;
-    }
-
-    // Nothing read: retry on the prefix before the first expected/found
-    // failure, without requiring the end of input. Its own failures are not
-    // attached; the first run's are.
+    // Retry on the prefix before the first expected/found failure, without
+    // requiring the end of input. Its own failures are not attached; the first
+    // run's are.
     std::size_t cut = c.end;
     for (const ParseFailure& f : failures) {
         if (!f.is_custom()) cut = std::min(cut, std::max(f.span.start, c.start));
@@ -171,6 +183,33 @@ bool parse_tokens_as_content(Grammar& g, ContentMode mode, const Collected& c, T
     out = TrackedNode::leaf(SyntaxNode::Error{std::move(message), tokens_to_string(tokens)}, Span{c.start, c.end});
     out.with_diagnostics(std::move(failures));
     return true;
+}
+
+}  // namespace
+
+bool parse_tokens_as_content(Grammar& g, ContentMode mode, const Collected& c, TrackedNode& out, Failure& failure) {
+    Input& in = g.input();
+    const auto tokens = window_tokens(in, c);
+
+    // Text of white space only is one space.
+    if (mode == ContentMode::Text && !tokens.empty() &&
+        std::all_of(tokens.begin(), tokens.end(),
+                    [](const SpannedToken& t) { return t.token.kind() == TokenKind::Whitespace; })) {
+        set_leaf(out, SyntaxNode::Text{" "}, Span{c.start, c.start + 1});
+        return true;
+    }
+
+    const SpannedToken* first = in.token_at(c.first);
+    SubParse run = run_window(g, mode, first, tokens.size(), c.start, c.end, true);
+    std::vector<ParseFailure> failures = std::move(run.failures);
+    filter_outer_errors(failures, c.end);
+    if (run.ok) {
+        out = std::move(run.node);
+        out.with_diagnostics(std::move(failures));
+        return true;
+    }
+
+    return retry_or_error(g, mode, c, tokens, std::move(failures), out, failure);
 }
 
 }  // namespace quorvel::parse::grammar

@@ -9,7 +9,7 @@ namespace quorvel::parse::grammar {
 using Kind = ParseDiagnosticKind;
 
 bool Grammar::environment(ContentMode mode, TrackedNode& out) {
-    check_stack();
+    if (stack_low()) return on_fresh_stack([&] { return environment(mode, out); });
     RuleScope scope(in_);
     const std::size_t start = scope.start();
     if (!control_seq("begin", pattern::kBegin)) return scope.pass_on();

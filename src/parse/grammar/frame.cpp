@@ -226,7 +226,7 @@ bool Grammar::text_item_in(TrackedNode& out) {
 // ---- Text group content -----------------------------------------------------------
 
 bool Grammar::text_content(DecomposedChildren& out) {
-    check_stack();
+    if (stack_low()) return on_fresh_stack([&] { return text_content(out); });
     RuleScope scope(in_);
     for (;;) {
         const std::size_t item_start = in_.pos();

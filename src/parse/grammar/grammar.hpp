@@ -172,6 +172,8 @@ public:
 
     enum class ItemRule : std::uint8_t { MathItemNode, TextAtom };
     bool recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out);
+    // The item's run and recovery once failures are kept.
+    bool recover_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out);
 
     // Runs one item rule without recovery.
     bool run_item(ItemRule rule, bool paren_recover, TrackedNode& out);
@@ -211,7 +213,13 @@ private:
     // How a step of a scripted atom ended: with its result, with a failure of
     // its own (in the out-parameter), or with a sub-rule's failure left kept.
     enum class Step : std::uint8_t { Done, Own, PassedOn };
+    bool empty_base(std::size_t before, RuleScope& scope, TrackedNode& out);
+    // The script markers after a base in `out`, and the atom they make of it.
+    bool scripts_after_base(RuleScope& scope, TrackedNode& out);
     Step scripted_components(ScriptedParts& parts, Failure& failure);
+    void attach_scripts(ScriptedParts& parts, std::size_t start);
+    bool script_failure(RuleScope& scope, Failure&& failure, TrackedNode& out);
+    Step marker_failure(std::size_t marker, const char* message, Failure& failure);
     Step script_operand(PatternId label, TrackedNode& out, Failure& failure);
     bool braced_prime_group(TrackedNode& out);
 

@@ -10,7 +10,7 @@ using syntax::syntax_node::GroupKind;
 
 
 bool Grammar::delimited_group(TrackedNode& out) {
-    check_stack();
+    if (stack_low()) return on_fresh_stack([&] { return delimited_group(out); });
     RuleScope scope(in_);
     const std::size_t start = scope.start();
     if (!control_seq("left", pattern::kLeft)) return scope.pass_on();

@@ -38,7 +38,7 @@ bool Grammar::right_stop_after_ws(MathContentKind kind) const noexcept {
 }
 
 bool Grammar::math_content(MathContentKind kind, DecomposedChildren& out) {
-    check_stack();
+    if (stack_low()) return on_fresh_stack([&] { return math_content(kind, out); });
     RuleScope scope(in_);
     skip_ws();
     const std::size_t ab_start = in_.pos();

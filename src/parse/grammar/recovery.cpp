@@ -459,7 +459,13 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
         if (!ok) in_.abandon_if_quiet();
         return true;
     }
+    return recover_item(rule, stop, mode, out);
+}
 
+// Out of line: its frame is large, and the quiet run nests without it.
+[[gnu::noinline]] bool Grammar::recover_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out) {
+    RecoveryMemo& memo = *recovery_;
+    const std::size_t depth = st_.depth();
     const std::size_t p = in_.pos();
     const std::size_t first = skip_whitespace_index(in_, p);
     const SpannedToken* next = in_.token_at(first);
@@ -621,8 +627,11 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
         if (single_token) break;
     }
 
-    // The skipped tokens count against the budget as item runs do.
+    // The skipped tokens count against the budget as item runs do; unclosed
+    // nesting skips the rest of the input once per level, so the budget is
+    // checked here too, not only at the next item.
     memo.item_runs += in_.pos() - p;
+    if (memo.item_runs > memo.item_run_budget) throw NestingTooDeep{};
     if (!consumed) {
         Failure soft = in_.err_since(p, "content recovery must consume at least one token");
         soft.soft = true;

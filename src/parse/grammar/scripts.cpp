@@ -34,6 +34,12 @@ TrackedNode join_superscripts(TrackedNode held, TrackedNode arrived) {
     return out;
 }
 
+// The held superscript part joined with an arrived one, in place; out of
+// line, so that the marker loop's frame holds none of the parts it moves.
+[[gnu::noinline]] void join_superscript(std::optional<TrackedNode>& held, TrackedNode&& arrived) {
+    held = join_superscripts(std::move(*held), std::move(arrived));
+}
+
 // The first token from `index` on that is not white space (the token count
 // at the end).
 std::size_t skip_whitespace_from(const Input& in, std::size_t index) {
@@ -76,7 +82,7 @@ struct Grammar::ScriptedParts {
 };
 
 bool Grammar::scripted_atom(TrackedNode& out) {
-    check_stack();
+    if (stack_low()) return on_fresh_stack([&] { return scripted_atom(out); });
     if (lone_character_ahead(in_)) {
         // No failure of its own to report, nothing to drop: without a rule
         // scope its refusals join the kept failure directly, just as the
@@ -85,32 +91,76 @@ bool Grammar::scripted_atom(TrackedNode& out) {
         return math_atom(out);
     }
     RuleScope scope(in_);
-    const std::size_t start = scope.start();
+    // The base, read straight into the result, which it stays without scripts.
+    const SpannedToken* t = in_.peek();
+    if (t != nullptr && t->token.kind() == TokenKind::ControlSeq) {
+        // A control word must be an atom: an unknown or misplaced command
+        // reports its own failure.
+        skip_ws();
+        if (!math_atom(out)) return scope.pass_on();
+    } else {
+        skip_ws();
+        const std::size_t before = in_.pos();
+        if (!math_atom(out) && !empty_base(before, scope, out)) return false;
+    }
+    // Not a marker after the white space: the white space stays unconsumed
+    // and its skip leaves no failure, so look before skipping.
+    t = peek_after_ws();
+    const TokenKind kind = t != nullptr ? t->token.kind() : TokenKind::Comment;
+    if (kind != TokenKind::Primes && kind != TokenKind::Underscore && kind != TokenKind::Caret) return true;
+    return scripts_after_base(scope, out);
+}
+
+// No atom at `before`: a script marker there gets an empty base; anything
+// else is the rule's failure. Out of line, as every rarely taken step of the
+// rules that nest.
+[[gnu::noinline]] bool Grammar::empty_base(std::size_t before, RuleScope& scope, TrackedNode& out) {
+    in_.rewind(before);
+    const SpannedToken* t = in_.peek();
+    if (t != nullptr && (t->token.kind() == TokenKind::Caret || t->token.kind() == TokenKind::Underscore)) {
+        out = TrackedNode::leaf(SyntaxNode::Group{ContentMode::Math, GroupKind::Implicit{}, {}},
+                                Span{t->span.start, t->span.start});
+        return true;
+    }
+    return scope.fail(in_.err_peek_or_point("expected atom or script marker"));
+}
+
+[[gnu::noinline]] bool Grammar::scripts_after_base(RuleScope& scope, TrackedNode& out) {
     ScriptedParts parts(out);
     Failure failure;
     const Step step = scripted_components(parts, failure);
     if (step == Step::PassedOn) return scope.pass_on();
     if (step == Step::Done) {
-        if (!parts.sub && !parts.sup) return true;
-        SyntaxNode::Scripted node{std::move(out.node), {}, {}};
-        std::vector<SpanTree> spans;
-        spans.reserve(1 + (parts.sub ? 1 : 0) + (parts.sup ? 1 : 0));
-        spans.push_back(out.take_span_tree());
-        out.spans = std::move(spans);
-        out.span = in_.span_since(start);
-        if (parts.sub) {
-            for (auto& f : parts.sub->diagnostics) out.diagnostics.push_back(std::move(f));
-            out.spans.push_back(parts.sub->take_span_tree());
-            node.subscript = std::move(parts.sub->node);
-        }
-        if (parts.sup) {
-            for (auto& f : parts.sup->diagnostics) out.diagnostics.push_back(std::move(f));
-            out.spans.push_back(parts.sup->take_span_tree());
-            node.superscript = std::move(parts.sup->node);
-        }
-        out.node.value.emplace<SyntaxNode::Scripted>(std::move(node));
+        if (parts.sub || parts.sup) attach_scripts(parts, scope.start());
         return true;
     }
+    return script_failure(scope, std::move(failure), out);
+}
+
+// The steps after the markers, out of line: the nesting through a script
+// operand does not carry their frames.
+[[gnu::noinline]] void Grammar::attach_scripts(ScriptedParts& parts, std::size_t start) {
+    TrackedNode& out = parts.base;
+    SyntaxNode::Scripted node{std::move(out.node), {}, {}};
+    std::vector<SpanTree> spans;
+    spans.reserve(1 + (parts.sub ? 1 : 0) + (parts.sup ? 1 : 0));
+    spans.push_back(out.take_span_tree());
+    out.spans = std::move(spans);
+    out.span = in_.span_since(start);
+    if (parts.sub) {
+        for (auto& f : parts.sub->diagnostics) out.diagnostics.push_back(std::move(f));
+        out.spans.push_back(parts.sub->take_span_tree());
+        node.subscript = std::move(parts.sub->node);
+    }
+    if (parts.sup) {
+        for (auto& f : parts.sup->diagnostics) out.diagnostics.push_back(std::move(f));
+        out.spans.push_back(parts.sup->take_span_tree());
+        node.superscript = std::move(parts.sup->node);
+    }
+    out.node.value.emplace<SyntaxNode::Scripted>(std::move(node));
+}
+
+[[gnu::noinline]] bool Grammar::script_failure(RuleScope& scope, Failure&& failure, TrackedNode& out) {
     if (!is_missing_operand(failure)) return scope.fail(std::move(failure));
     // A marker without operand: recorded here, and unless the parse aborts on
     // errors, an Error node stands for the whole construct. The input stays
@@ -118,36 +168,14 @@ bool Grammar::scripted_atom(TrackedNode& out) {
     std::string text = in_.display(failure);
     st_.push_recovery_diagnostic(in_.to_owned(failure));
     if (st_.config().abort_on_error) return scope.fail(std::move(failure));
-    const Span span = in_.span_since(start);
+    const Span span = in_.span_since(scope.start());
     out = TrackedNode::leaf(SyntaxNode::Error{std::move(text), slice_snippet(st_.source(), span.start, span.end)}, span);
     return true;
 }
 
 Grammar::Step Grammar::scripted_components(ScriptedParts& parts, Failure& failure) {
-    // The base.
-    const SpannedToken* t = in_.peek();
-    if (t != nullptr && t->token.kind() == TokenKind::ControlSeq) {
-        // A control word must be an atom: an unknown or misplaced command
-        // reports its own failure.
-        skip_ws();
-        if (!math_atom(parts.base)) return Step::PassedOn;
-    } else {
-        skip_ws();
-        const std::size_t before = in_.pos();
-        if (!math_atom(parts.base)) {
-            in_.rewind(before);
-            t = in_.peek();
-            if (t != nullptr && (t->token.kind() == TokenKind::Caret || t->token.kind() == TokenKind::Underscore)) {
-                parts.base = TrackedNode::leaf(SyntaxNode::Group{ContentMode::Math, GroupKind::Implicit{}, {}},
-                                               Span{t->span.start, t->span.start});
-            } else {
-                failure = in_.err_peek_or_point("expected atom or script marker");
-                return Step::Own;
-            }
-        }
-    }
-
-    // The markers.
+    // The markers after the base.
+    const SpannedToken* t = nullptr;
     for (;;) {
         // Not a marker after the white space: the white space stays unconsumed
         // and its skip leaves no failure, so look before skipping.
@@ -169,10 +197,7 @@ Grammar::Step Grammar::scripted_components(ScriptedParts& parts, Failure& failur
                 return s;
             }
             component.span = in_.span_since(marker);
-            if (parts.sub) {
-                failure = in_.err_since(marker, "Double subscripts: use braces to clarify");
-                return Step::Own;
-            }
+            if (parts.sub) return marker_failure(marker, "Double subscripts: use braces to clarify", failure);
             parts.sub = std::move(component);
             continue;
         } else {
@@ -192,16 +217,23 @@ Grammar::Step Grammar::scripted_components(ScriptedParts& parts, Failure& failur
                 parts.state = primes ? Sup::PrimesOnly : Sup::Explicit;
                 break;
             case Sup::PrimesOnly:
-                parts.sup = join_superscripts(std::move(*parts.sup), std::move(component));
+                join_superscript(parts.sup, std::move(component));
                 parts.state = Sup::Merged;
                 break;
             case Sup::Explicit:
             case Sup::Merged:
-                failure = in_.err_since(marker, primes ? "Prime causes double exponent: use braces to clarify"
-                                                       : "Double exponent: use braces to clarify");
-                return Step::Own;
+                return marker_failure(marker,
+                                      primes ? "Prime causes double exponent: use braces to clarify"
+                                             : "Double exponent: use braces to clarify",
+                                      failure);
         }
     }
+}
+
+// Out of line, as the other rarely taken steps of a scripted atom.
+[[gnu::noinline]] Grammar::Step Grammar::marker_failure(std::size_t marker, const char* message, Failure& failure) {
+    failure = in_.err_since(marker, message);
+    return Step::Own;
 }
 
 Grammar::Step Grammar::script_operand(PatternId label, TrackedNode& out, Failure& failure) {

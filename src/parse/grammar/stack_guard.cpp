@@ -1,10 +1,26 @@
 #include "parse/grammar/stack_guard.hpp"
 
 #include <pthread.h>
+#include <sys/mman.h>
+#include <ucontext.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <new>
+#include <utility>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QUORVEL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUORVEL_ASAN 1
+#endif
+#endif
+#ifdef QUORVEL_ASAN
+#include <sanitizer/common_interface_defs.h>
+#endif
 
 namespace quorvel::parse::grammar::detail {
 
@@ -16,6 +32,10 @@ namespace {
 constexpr std::size_t kMargin = std::size_t{256} * 1024;
 // A thread whose stack cannot be measured gets this much below the first check.
 constexpr std::size_t kAssumedStack = std::size_t{512} * 1024;
+// One segment, and what all segments in use on a thread may add up to. Pages
+// are committed only as the recursion reaches them.
+constexpr std::size_t kSegment = std::size_t{64} * 1024 * 1024;
+constexpr std::size_t kBudget = std::size_t{1024} * 1024 * 1024;
 
 const char* compute_floor() noexcept {
     char probe;
@@ -37,14 +57,146 @@ const char* compute_floor() noexcept {
         usable = kAssumedStack;
         bottom = here > usable ? here - usable : 0;
     }
-    // A small stack keeps a quarter of what is left to the margin rather
-    // than refusing every nesting.
+    // A small stack keeps a quarter of what is left to the margin, so that a
+    // few levels still run on it before the first hop.
     const std::size_t margin = std::min(kMargin, usable / 4);
     return reinterpret_cast<const char*>(bottom + margin);
+}
+
+// A mapping whose lowest page is a guard, so that an overrun faults instead
+// of writing into whatever lies below.
+struct Segment {
+    char* base = nullptr;  // the guard page
+    std::size_t size = 0;
+
+    char* low() const noexcept { return base + guard(); }
+    std::size_t usable() const noexcept { return size - guard(); }
+    static std::size_t guard() noexcept { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
+};
+
+// Out of line: the hop's getcontext returns twice.
+[[gnu::noinline]] Segment map_segment() {
+    void* p = mmap(nullptr, kSegment, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK,
+                   -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    Segment s{static_cast<char*>(p), kSegment};
+    if (mprotect(s.base, Segment::guard(), PROT_NONE) != 0) {
+        munmap(s.base, s.size);
+        throw std::bad_alloc();
+    }
+    return s;
+}
+
+// The segments of this thread: the bytes in use by hops still running, and
+// one spare kept for the next hop (a parse that nests just past a segment's
+// end hops once per sibling item; mapping afresh each time would cost more
+// than the work). `trim` gives back the spare's pages below its top.
+struct Segments {
+    static constexpr std::size_t kKeptTop = std::size_t{256} * 1024;
+
+    std::size_t in_use = 0;
+    std::size_t budget = kBudget;
+    Segment spare;
+    bool spare_used = false;
+
+    ~Segments() {
+        if (spare.base != nullptr) munmap(spare.base, spare.size);
+    }
+    Segment take() {
+        if (spare.base == nullptr) return map_segment();
+        return std::exchange(spare, Segment{});
+    }
+    void give_back(Segment s) noexcept {
+        if (spare.base != nullptr) {
+            munmap(s.base, s.size);
+            return;
+        }
+        spare = s;
+        spare_used = true;
+    }
+    void trim() noexcept {
+        if (!spare_used || in_use > 0) return;
+        spare_used = false;
+        madvise(spare.low(), spare.usable() - kKeptTop, MADV_DONTNEED);
+    }
+};
+thread_local Segments segments;
+
+// One run on a segment: what it runs, the contexts of both sides, and what
+// it threw.
+struct Hop {
+    void (*body)(void*);
+    void* context;
+    ucontext_t caller;
+    ucontext_t callee;
+    std::exception_ptr thrown;
+#ifdef QUORVEL_ASAN
+    void* fake_stack = nullptr;
+    const void* caller_bottom = nullptr;
+    std::size_t caller_size = 0;
+#endif
+};
+// The hop being started; read once by the segment's entry.
+thread_local Hop* starting_hop = nullptr;
+
+void segment_entry() {
+    Hop* hop = starting_hop;
+#ifdef QUORVEL_ASAN
+    __sanitizer_finish_switch_fiber(nullptr, &hop->caller_bottom, &hop->caller_size);
+#endif
+    try {
+        hop->body(hop->context);
+    } catch (...) {
+        hop->thrown = std::current_exception();
+    }
+#ifdef QUORVEL_ASAN
+    // The segment's run is over: no fake stack of it to keep.
+    __sanitizer_start_switch_fiber(nullptr, hop->caller_bottom, hop->caller_size);
+#endif
+    setcontext(&hop->caller);
 }
 
 }  // namespace
 
 const char* compute_stack_floor() noexcept { return compute_floor(); }
+
+std::size_t exchange_segment_budget(std::size_t bytes) noexcept { return std::exchange(segments.budget, bytes); }
+
+void trim_stack_segments() noexcept { segments.trim(); }
+
+void run_on_fresh_segment(void (*body)(void*), void* context) {
+    Segments& owned = segments;
+    if (owned.in_use + kSegment > owned.budget) throw NestingTooDeep{};
+    Segment segment = owned.take();
+
+    Hop hop{};
+    hop.body = body;
+    hop.context = context;
+    if (getcontext(&hop.callee) != 0) {
+        owned.give_back(segment);
+        throw std::bad_alloc();
+    }
+    hop.callee.uc_stack.ss_sp = segment.low();
+    hop.callee.uc_stack.ss_size = segment.usable();
+    hop.callee.uc_link = nullptr;
+    makecontext(&hop.callee, segment_entry, 0);
+
+    const char* outer_floor = stack_floor();
+    stack_floor_cache = segment.low() + kMargin;
+    owned.in_use += kSegment;
+    starting_hop = &hop;
+#ifdef QUORVEL_ASAN
+    __sanitizer_start_switch_fiber(&hop.fake_stack, segment.low(), segment.usable());
+#endif
+    const int switched = swapcontext(&hop.caller, &hop.callee);
+#ifdef QUORVEL_ASAN
+    __sanitizer_finish_switch_fiber(hop.fake_stack, nullptr, nullptr);
+#endif
+    owned.in_use -= kSegment;
+    stack_floor_cache = outer_floor;
+    owned.give_back(segment);
+    if (switched != 0) throw std::bad_alloc();
+    if (hop.thrown) std::rethrow_exception(hop.thrown);
+}
 
 }  // namespace quorvel::parse::grammar::detail

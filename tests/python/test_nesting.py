@@ -1,0 +1,82 @@
+"""Nesting does not depend on the calling thread's stack: the parser continues
+deep recursion on stack segments of its own, so a thread with a small stack
+parses what the main thread parses, and gives the same document."""
+
+import threading
+
+import pytest
+
+import quorvel
+
+SMALL_STACK = 256 * 1024
+DEEP = 20_000
+UNLIMITED = {"max_group_depth": 10**9}
+
+CONSTRUCTS = {
+    "braces": ("{", "}"),
+    "frac": ("\\frac{", "}{y}"),
+    "sqrt": ("\\sqrt{", "}"),
+    "left_right": ("\\left(", "\\right)"),
+    "environments": ("\\begin{aligned}", "\\end{aligned}"),
+    "text_math": ("\\text{$", "$}"),
+}
+
+
+def nested(name, levels):
+    opening, closing = CONSTRUCTS[name]
+    return opening * levels + "x" + closing * levels
+
+
+def in_small_thread(job):
+    """Runs `job` on a new thread with a 256 KB stack; returns its result."""
+    outcome = {}
+
+    def run():
+        try:
+            outcome["result"] = job()
+        except BaseException as error:  # re-raised on the calling thread
+            outcome["error"] = error
+
+    previous = threading.stack_size(SMALL_STACK)
+    try:
+        thread = threading.Thread(target=run)
+        thread.start()
+    finally:
+        threading.stack_size(previous)
+    thread.join()
+    if "error" in outcome:
+        raise outcome["error"]
+    return outcome["result"]
+
+
+def summary(source, **overrides):
+    """What a parse gave: whether a document, the diagnostics, the LaTeX."""
+    result = quorvel.Parser().parse(source, **overrides)
+    document = result["document"]
+    return document is not None, result["diagnostics"], document.to_latex() if document else None
+
+
+@pytest.mark.parametrize("name", CONSTRUCTS)
+def test_default_depth_nesting_parses_in_a_small_thread(name):
+    source = nested(name, 128)
+    has_document, diagnostics, latex = in_small_thread(lambda: summary(source))
+    assert has_document
+    assert diagnostics == []
+    assert latex == summary(source)[2]
+
+
+@pytest.mark.parametrize("name", ["braces", "left_right"])
+def test_deep_nesting_parses_on_any_thread(name):
+    source = nested(name, DEEP)
+    on_main = summary(source, **UNLIMITED)
+    assert on_main[0]
+    assert on_main[1] == []
+    assert in_small_thread(lambda: summary(source, **UNLIMITED)) == on_main
+
+
+def test_deep_failure_is_reported_from_a_small_thread():
+    # The failure lies at the bottom: it crosses every segment on the way out.
+    source = "{" * DEEP + "x^" + "}" * DEEP
+    has_document, diagnostics, _ = in_small_thread(lambda: summary(source, **UNLIMITED))
+    assert has_document
+    assert [d["kind"] for d in diagnostics] == ["raw-expected-found"]
