@@ -10,6 +10,7 @@
 // failed items stays linear.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -155,9 +156,13 @@ private:
 // budget of item runs and skipped tokens per token ends such a parse as
 // nesting too deep.
 struct RecoveryMemo {
-    explicit RecoveryMemo(std::size_t tokens) : item_run_budget(kItemRunsPerToken * (tokens + 1)) {}
+    explicit RecoveryMemo(std::size_t tokens)
+        : item_run_budget(std::max(kItemRunsPerToken * (tokens + 1), kMinimumBudget)) {}
 
     static constexpr std::size_t kItemRunsPerToken = 64;
+    // A short formula may nest a few thousand unclosed levels (about a quarter
+    // of a second of skipping) before the budget ends it.
+    static constexpr std::size_t kMinimumBudget = std::size_t{1} << 22;
 
     struct FailedAttempt {
         std::optional<Input::Located> own;  // what the attempt recorded
