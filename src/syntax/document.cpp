@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 
 #include "syntax/conversion.hpp"
 
@@ -151,6 +152,7 @@ std::vector<NodeSpanEntry> Document::node_spans() const {
         bool is_root;
     };
     std::string path;
+    std::size_t path_bytes = 0;
     std::vector<Item> stack{{ast_.root(), Slot(), 0, true}};
     while (!stack.empty()) {
         Item item = stack.back();
@@ -177,7 +179,11 @@ std::vector<NodeSpanEntry> Document::node_spans() const {
                 case Slot::Kind::EnvBody: path += ".body"; break;
             }
         }
-        if (auto s = spans_.get(item.id)) out.push_back(NodeSpanEntry{path, *s});
+        if (auto s = spans_.get(item.id)) {
+            path_bytes += path.size();
+            if (path_bytes > kNodeSpanPathBudget) throw std::bad_alloc();
+            out.push_back(NodeSpanEntry{path, *s});
+        }
         std::size_t first = stack.size();
         for_each_edge(ast_.node(item.id), [&](ast::NodeId child, Slot slot) {
             stack.push_back(Item{child, slot, path.size(), false});

@@ -207,6 +207,10 @@ public:
     std::vector<NodeRef> errors() const;
     std::vector<NodeRef> find_commands(std::string_view name) const;
     std::vector<NodeRef> find_environments(std::string_view name) const;
+    // Every entry spells its whole path, so the text grows with the square of
+    // the depth: past `kNodeSpanPathBudget` bytes of paths (a tree thousands of
+    // levels deep) it throws std::bad_alloc instead of exhausting memory.
+    static constexpr std::size_t kNodeSpanPathBudget = std::size_t{1} << 30;
     std::vector<NodeSpanEntry> node_spans() const;
     SyntaxNode to_syntax() const { return ast_.to_syntax(); }
 

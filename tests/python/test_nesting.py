@@ -80,3 +80,13 @@ def test_deep_failure_is_reported_from_a_small_thread():
     has_document, diagnostics, _ = in_small_thread(lambda: summary(source, **UNLIMITED))
     assert has_document
     assert [d["kind"] for d in diagnostics] == ["raw-expected-found"]
+
+
+def test_node_spans_of_a_very_deep_document_fail_cleanly():
+    # Each entry spells its whole path: 12,000 nested fractions would need
+    # gigabytes of path text, so the call raises MemoryError instead.
+    document = quorvel.Parser().parse(nested("frac", 12_000), **UNLIMITED)["document"]
+    with pytest.raises(MemoryError):
+        document.node_spans()
+    shallow = quorvel.Parser().parse(nested("frac", 500), **UNLIMITED)["document"]
+    assert max(entry["id"].count(".arg.0.content") for entry in shallow.node_spans()) == 500
