@@ -731,16 +731,19 @@ std::vector<NodeId> Ast::replace_children(NodeId parent, std::span<const NodeId>
         if (k == repeat) internal_error("Node cannot reference the same child twice");
         if (!nodes_.contains(child)) internal_error("Invalid child NodeId");
         if (child == root_) internal_error("Cannot attach the AST root as a child");
-        check_no_cycle(child, parent);
         if (auto j = old_position(child)) {
+            // A child kept in place cannot close a cycle once its link
+            // is confirmed.
             const ParentLink* link = link_of(child);
             ParentLink expected{parent, Slot::group_child(*j)};
             if (link == nullptr || !(*link == expected)) {
+                check_no_cycle(child, parent);
                 equality_failure("Can only reuse direct children of the replaced parent",
                                  link ? "Some(" + debug_string(*link) + ")" : "None",
                                  "Some(" + debug_string(expected) + ")");
             }
         } else {
+            check_no_cycle(child, parent);
             assert_child_is_detached_root(child);
         }
     }
