@@ -290,6 +290,16 @@ namespace {
 
 constexpr std::string_view kInvalidNodeId = "Invalid NodeId";
 
+// The per-thread scratch of the edit operations is kept from call to call,
+// but not once a huge edit has grown it.
+template <class T>
+void trim_scratch(std::vector<T>& scratch) {
+    if (scratch.capacity() > 4096) {
+        scratch.clear();
+        scratch.shrink_to_fit();
+    }
+}
+
 std::vector<NodeId> edge_ids(const Node& node) {
     std::vector<NodeId> ids;
     for_each_edge(node, [&](NodeId id, Slot) { ids.push_back(id); });
@@ -394,6 +404,7 @@ void Ast::collect_postorder(NodeId id, std::vector<NodeId>& out) const {
         for_each_edge(n, [&](NodeId kid, Slot) { stack.emplace_back(kid, false); });
         std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
     }
+    trim_scratch(stack);
 }
 
 // ---------------------------------------------------------------------------
@@ -637,6 +648,7 @@ Node Ast::remove_detached(NodeId id) {
         detached_.remove(descendant);
         nodes_.remove(descendant);
     }
+    trim_scratch(order);
     drop_link(id);
     if (!nodes_.contains(id)) internal_error("Detached root must exist");
     return nodes_.remove(id);
@@ -764,6 +776,8 @@ std::vector<NodeId> Ast::replace_children(NodeId parent, std::span<const NodeId>
     list.clear();
     for (NodeId child : children) list.push_back(child);
     reindex_group_children(parent, 0);
+    trim_scratch(old_positions);
+    trim_scratch(new_sorted);
     return dropped;
 }
 
