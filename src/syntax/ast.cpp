@@ -290,6 +290,16 @@ namespace {
 
 constexpr std::string_view kInvalidNodeId = "Invalid NodeId";
 
+// The per-thread scratch of the edit operations is kept from call to call,
+// but not once a huge edit has grown it.
+template <class T>
+void trim_scratch(std::vector<T>& scratch) {
+    if (scratch.capacity() > 4096) {
+        scratch.clear();
+        scratch.shrink_to_fit();
+    }
+}
+
 std::vector<NodeId> edge_ids(const Node& node) {
     std::vector<NodeId> ids;
     for_each_edge(node, [&](NodeId id, Slot) { ids.push_back(id); });
@@ -376,9 +386,11 @@ bool Ast::subtree_contains(NodeId root, NodeId target) const {
 }
 
 void Ast::collect_postorder(NodeId id, std::vector<NodeId>& out) const {
-    std::vector<std::pair<NodeId, bool>> stack;
+    // The walk's stack is per thread and kept between calls: removals run
+    // this for every dropped subtree, most of them a leaf or two.
+    thread_local std::vector<std::pair<NodeId, bool>> stack;
+    stack.clear();
     stack.emplace_back(id, false);
-    std::vector<NodeId> kids;
     while (!stack.empty()) {
         auto [current, expanded] = stack.back();
         stack.pop_back();
@@ -388,10 +400,11 @@ void Ast::collect_postorder(NodeId id, std::vector<NodeId>& out) const {
         }
         const Node& n = node(current);
         stack.emplace_back(current, true);
-        kids.clear();
-        push_children_reversed(n, kids);
-        for (NodeId kid : kids) stack.emplace_back(kid, false);
+        std::size_t mark = stack.size();
+        for_each_edge(n, [&](NodeId kid, Slot) { stack.emplace_back(kid, false); });
+        std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
     }
+    trim_scratch(stack);
 }
 
 // ---------------------------------------------------------------------------
@@ -537,7 +550,7 @@ void Ast::insert_child(NodeId parent, std::size_t position, NodeId child) {
     list.insert(position, child);
     detached_.remove(child);
     set_link(child, parent, Slot::group_child(position));
-    shift_group_children(parent, position + 1);
+    if (position + 1 < list.size()) shift_group_children(parent, position + 1);
 }
 
 void Ast::reindex_group_children(NodeId parent, std::size_t start) {
@@ -617,7 +630,7 @@ NodeId Ast::detach(NodeId id) {
     list.erase(index);
     drop_link(id);
     detached_.insert(id);
-    shift_group_children(parent, index);
+    if (index < list.size()) shift_group_children(parent, index);
     return id;
 }
 
@@ -626,7 +639,8 @@ Node Ast::remove_detached(NodeId id) {
     if (!nodes_.contains(id)) internal_error(std::string(kInvalidNodeId));
     if (parents_.contains(id)) internal_error("Can only remove detached roots");
     if (!detached_.remove(id)) internal_error("Node is not a detached root");
-    std::vector<NodeId> order;
+    thread_local std::vector<NodeId> order;
+    order.clear();
     collect_postorder(id, order);
     order.pop_back();  // the root itself, last in post-order
     for (NodeId descendant : order) {
@@ -634,6 +648,7 @@ Node Ast::remove_detached(NodeId id) {
         detached_.remove(descendant);
         nodes_.remove(descendant);
     }
+    trim_scratch(order);
     drop_link(id);
     if (!nodes_.contains(id)) internal_error("Detached root must exist");
     return nodes_.remove(id);
@@ -689,17 +704,37 @@ Node Ast::replace_node(NodeId id, Node value) {
 }
 
 std::vector<NodeId> Ast::replace_children(NodeId parent, std::span<const NodeId> children) {
-    const ast::ChildList old_list = container_mut(parent);
-    std::vector<std::pair<NodeId, std::size_t>> old_positions;
-    old_positions.reserve(old_list.size());
-    for (std::size_t j = 0; j < old_list.size(); ++j) old_positions.emplace_back(old_list[j], j);
+    // The old list is read in place: nothing below touches the node storage
+    // until the list is overwritten. Membership in either list is a scan
+    // while the lists are short, as nearly all are, and a binary search in
+    // per-thread sorted copies past that, so a call allocates nothing but
+    // the returned ids.
+    const ast::ChildList& old_list = container_mut(parent);
+    const bool scan = old_list.size() * children.size() <= 256;
+    thread_local std::vector<std::pair<NodeId, std::size_t>> old_positions;
+    thread_local std::vector<NodeId> new_sorted;
     auto by_id = [](const auto& a, const auto& b) { return detail::IdSet::less(a.first, b.first); };
-    std::sort(old_positions.begin(), old_positions.end(), by_id);
+    if (!scan) {
+        old_positions.clear();
+        for (std::size_t j = 0; j < old_list.size(); ++j) old_positions.emplace_back(old_list[j], j);
+        std::sort(old_positions.begin(), old_positions.end(), by_id);
+        new_sorted.assign(children.begin(), children.end());
+        std::sort(new_sorted.begin(), new_sorted.end(), detail::IdSet::less);
+    }
     auto old_position = [&](NodeId id) -> std::optional<std::size_t> {
+        if (scan) {
+            for (std::size_t j = 0; j < old_list.size(); ++j)
+                if (old_list[j] == id) return j;
+            return std::nullopt;
+        }
         auto it = std::lower_bound(old_positions.begin(), old_positions.end(),
                                    std::pair<NodeId, std::size_t>(id, 0), by_id);
         if (it == old_positions.end() || it->first != id) return std::nullopt;
         return it->second;
+    };
+    auto kept = [&](NodeId id) {
+        if (scan) return std::find(children.begin(), children.end(), id) != children.end();
+        return std::binary_search(new_sorted.begin(), new_sorted.end(), id, detail::IdSet::less);
     };
 
     std::size_t repeat = detail::first_repeat(children);
@@ -708,32 +743,41 @@ std::vector<NodeId> Ast::replace_children(NodeId parent, std::span<const NodeId>
         if (k == repeat) internal_error("Node cannot reference the same child twice");
         if (!nodes_.contains(child)) internal_error("Invalid child NodeId");
         if (child == root_) internal_error("Cannot attach the AST root as a child");
-        check_no_cycle(child, parent);
         if (auto j = old_position(child)) {
+            // A child kept in place cannot close a cycle once its link
+            // is confirmed.
             const ParentLink* link = link_of(child);
             ParentLink expected{parent, Slot::group_child(*j)};
             if (link == nullptr || !(*link == expected)) {
+                check_no_cycle(child, parent);
                 equality_failure("Can only reuse direct children of the replaced parent",
                                  link ? "Some(" + debug_string(*link) + ")" : "None",
                                  "Some(" + debug_string(expected) + ")");
             }
         } else {
+            check_no_cycle(child, parent);
             assert_child_is_detached_root(child);
         }
     }
 
-    detail::IdSet new_set(std::vector<NodeId>(children.begin(), children.end()));
     std::vector<NodeId> dropped;
     for (NodeId old_child : old_list) {
-        if (!new_set.contains(old_child)) {
+        if (!kept(old_child)) {
+            if (dropped.empty()) dropped.reserve(old_list.size());
             drop_link(old_child);
             detached_.insert(old_child);
             dropped.push_back(old_child);
         }
     }
     for (NodeId child : children) detached_.remove(child);
-    container_mut(parent) = ast::ChildList(children);
+    // Rewritten in place, keeping the list's storage; `children` may be the
+    // list itself, and each slot is read before it is written.
+    ast::ChildList& list = container_mut(parent);
+    list.clear();
+    for (NodeId child : children) list.push_back(child);
     reindex_group_children(parent, 0);
+    trim_scratch(old_positions);
+    trim_scratch(new_sorted);
     return dropped;
 }
 
@@ -754,7 +798,8 @@ std::vector<NodeId> Ast::detach_children_range(NodeId parent, std::size_t start,
         drop_link(id);
         detached_.insert(id);
     }
-    shift_group_children(parent, start);
+    // A cut tail leaves no child to renumber.
+    if (start < list.size()) shift_group_children(parent, start);
     return removed;
 }
 

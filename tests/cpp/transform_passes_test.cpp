@@ -205,6 +205,61 @@ TEST(TransformPassesLowering, DeclarativeScopeIsBounded) {
         lower);
 }
 
+// A canonical prefix command that lowering would write back unchanged is
+// left in place, counted as if taken apart and written again; anything that
+// would change it still goes through the rebuild.
+TEST(TransformPassesLowering, CanonicalPrefixesStayInPlace) {
+    struct StayCase {
+        Case lowering;
+        bool stays;  // the last command met in a pre-order walk is still the same node
+    };
+    const std::string bold_once = row(BOLD, "0.1/0.0/0.1");
+    const StayCase cases[] = {
+        {{"alone", src(R"(\mathbf{x})"), R"(\mathbf{x})", bold_once + ", eliminated_empty_segments=1"}, true},
+        {{"between atoms", src(R"(a\mathbf{xy}b)"), R"(a\mathbf{xy}b)", bold_once}, true},
+        {{"in a script group", src(R"(H_{\mathrm{q}})"), R"(H_{\mathrm{q}})",
+          "math_font:VARIANT.NORMAL 0.1/0.0/0.1, eliminated_empty_segments=1"},
+         true},
+        {{"different values side by side", src(R"(\mathbf{x}\mathrm{y})"), R"(\mathbf{x}\mathrm{y})",
+          bold_once + ", math_font:VARIANT.NORMAL 0.1/0.0/0.1, eliminated_empty_segments=1"},
+         true},
+        {{"text mode", src(R"(\text{a\textbf{b}})"), R"(\text{a\textbf{b}})",
+          "text_series:series1 0.1/0.0/0.1, eliminated_empty_segments=1"},
+         true},
+        {{"in an infix operand: never lowered", src(R"(a\over\mathbf{b})"), R"(a\over\mathbf{b})", ""}, true},
+        {{"same value side by side joins", src(R"(\mathbf{x}\mathbf{y})"), R"(\mathbf{xy})",
+          row(BOLD, "0.2/0.0/0.1") + ", eliminated_empty_segments=1"},
+         false},
+        {{"inside another prefix", src(R"(\mathrm{\mathbf{x}})"), R"(\mathbf{x})",
+          row(BOLD, "0.1/0.0/0.1") + ", math_font:VARIANT.NORMAL 0.1/0.1/0.0, eliminated_empty_segments=2"},
+         false},
+        {{"unbraced body", src(R"(\mathbf x)"), R"(\mathbf{x})", bold_once + ", eliminated_empty_segments=1"},
+         false},
+        {{"empty body", src(R"(a\mathbf{})"), "a", row(BOLD, "0.1/0.1/0.0")}, false},
+        {{"a text command in math", src(R"(\textbf{x})"), R"(\textbf{x})", "text_series:series1 0.1/0.0/0.1"}, false},
+        {{"a declarative elsewhere", src(R"(\mathbf{x}{\large y})"), R"(\mathbf{x}\large y)",
+          bold_once + ", math_size:120 1.0/0.0/1.0, eliminated_empty_segments=1"},
+         false},
+    };
+    for (const StayCase& c : cases) {
+        SCOPED_TRACE(std::string(c.lowering.about) + ": " + describe(c.lowering.input));
+        const PassRun run = run_pass(c.lowering.input, lower);
+        EXPECT_EQ(run.output, testing::strip_spacing(c.lowering.output));
+        EXPECT_EQ(run.counters, c.lowering.counters);
+
+        auto document = document_of(c.lowering.input);
+        std::optional<NodeId> last;
+        document.ast().walk_preorder(document.ast().root(), [&](NodeId id, const syntax::ast::Node& node) {
+            if (node.is<syntax::ast::Node::Command>()) last = id;
+            return true;
+        });
+        ASSERT_TRUE(last.has_value());
+        ReportRecorder off = ReportRecorder::off();
+        lower(document.ast_mut(), off);
+        EXPECT_EQ(document.ast().contains(*last), c.stays);
+    }
+}
+
 TEST(TransformPassesLowering, BuiltTrees) {
     const SyntaxNode body = group(ContentMode::Math, {declarative("bf"), ch(U'x')});
     check(

@@ -282,6 +282,8 @@ struct Buffers {
     std::vector<NodeId> out;
     std::vector<NodeId> ids;
     std::vector<NodeId> walk;
+    std::vector<std::uint8_t> walk_under;  // per walk entry: what it lies inside (kIn... bits)
+    std::vector<NodeId> standing;  // prefix commands that may stay as written
     // The dirty set: the version of each marked node, by slot index.
     std::vector<std::uint32_t> dirty;
     std::vector<std::uint32_t> dirty_marked;
@@ -291,7 +293,8 @@ struct Buffers {
         support::reset(pairs);
         support::reset(edges);
         support::reset(runs);
-        for (auto* list : {&items, &chunk, &wrapped, &out, &ids, &walk}) support::reset(*list);
+        for (auto* list : {&items, &chunk, &wrapped, &out, &ids, &walk, &standing}) support::reset(*list);
+        support::reset(walk_under);
         for (std::uint32_t index : dirty_marked) dirty[index] = 0;
         support::reset(dirty_marked);
         if (dirty.capacity() > support::kKeptCapacity) {
@@ -319,7 +322,25 @@ public:
     Lowering& operator=(const Lowering&) = delete;
 
     bool run(NodeId root) {
-        if (!mark_dirty(root)) return false;
+        std::vector<NodeId>& standing = kept_.get().standing;
+        bool nested = false;
+        if (!mark_dirty(root, standing, nested) && !standing.empty() && !nested && all_stand(standing)) {
+            // Lowering would take each command apart and write the same one
+            // back: only the counts change. A list ending in one ends on a
+            // state its own does not hold, which counts as an empty segment.
+            for (NodeId id : standing) {
+                const AttributeCommandSpec& row =
+                    *lookup_prefix_form(list_mode(id), std::get<Node::Command>(ast_.node(id).value).name);
+                count(row, AttributeCounter::ConsumedPrefixes);
+                count(*canonical_line(code_of_prefix(row)), AttributeCounter::EmittedPrefixes);
+                const syntax::ParentLink* link = ast_.parent_link(id);
+                if (link->slot.index() + 1 == ast_.children(link->parent).size())
+                    recorder_.count(ReportCounter::EliminatedEmptySegments);
+            }
+            return true;
+        }
+        for (NodeId id : standing) mark_upwards(id, root);
+        if (!dirty(root)) return false;
         push_canonicalize(root, State{}, ContentMode::Math);
         while (!tasks_.empty()) {
             Task& task = tasks_.back();
@@ -335,28 +356,110 @@ public:
 private:
     // ---- Which subtrees hold anything to lower -------------------------------
 
+    static constexpr std::uint8_t kInStanding = 1;  // inside a set-aside prefix command
+    static constexpr std::uint8_t kInInfix = 2;     // inside an infix operand
+
     // Marks every node at or above something the pass acts on; false when the
-    // tree holds nothing of the kind.
-    bool mark_dirty(NodeId root) {
+    // tree holds nothing of the kind. Prefix commands that could stay as
+    // written are set aside in `standing` instead; `nested` tells that one
+    // of them lies inside another or in an infix operand.
+    bool mark_dirty(NodeId root, std::vector<NodeId>& standing, bool& nested) {
         std::vector<NodeId>& walk = kept_.get().walk;
+        std::vector<std::uint8_t>& under = kept_.get().walk_under;
         walk.push_back(root);
+        under.push_back(0);
         while (!walk.empty()) {
             const NodeId id = walk.back();
             walk.pop_back();
+            std::uint8_t in = under.back();
+            under.pop_back();
             const Node& node = ast_.node(id);
             if (const syntax::ast::ChildList* list = node.child_list()) {
                 walk.insert(walk.end(), list->begin(), list->end());
+                under.insert(under.end(), list->size(), in);
                 continue;  // a Root or Group is not acted on itself
             }
-            syntax::for_each_edge(node, [&](NodeId child, Slot) { walk.push_back(child); });
-            if (!acts_on(ast_, id, node)) continue;
-            for (NodeId current = id; mark(current) && current != root;) {
-                const syntax::ParentLink* link = ast_.parent_link(current);
-                if (link == nullptr) break;
-                current = link->parent;
+            if (acts_on(ast_, id, node)) {
+                if (may_stand(id, node)) {
+                    standing.push_back(id);
+                    if (in != 0) nested = true;
+                    in |= kInStanding;
+                } else {
+                    mark_upwards(id, root);
+                }
             }
+            syntax::for_each_edge(node, [&](NodeId child, Slot slot) {
+                walk.push_back(child);
+                const bool infix = slot.kind() == Slot::Kind::InfixLeft || slot.kind() == Slot::Kind::InfixRight;
+                under.push_back(infix ? in | kInInfix : in);
+            });
         }
         return dirty(root);
+    }
+
+    void mark_upwards(NodeId id, NodeId root) {
+        for (NodeId current = id; mark(current) && current != root;) {
+            const syntax::ParentLink* link = ast_.parent_link(current);
+            if (link == nullptr) break;
+            current = link->parent;
+        }
+    }
+
+    // The mode of the list a node stands in; the node must be a list child.
+    ContentMode list_mode(NodeId id) const {
+        const Node& parent = ast_.node(ast_.parent_link(id)->parent);
+        if (const auto* root = parent.get_if<Node::Root>()) return root->mode;
+        return std::get<Node::Group>(parent.value).mode;
+    }
+
+    // A prefix command in a list, in the form lowering writes its value
+    // back in: the canonical command of the list's mode, known, with one
+    // plain mandatory argument holding an implicit group of that mode. Its
+    // content then comes back unchanged when nothing else in the tree is
+    // lowered, unless the group is empty (the command then goes) or, in
+    // math, holds a text (white space splits the content).
+    bool may_stand(NodeId id, const Node& node) const {
+        const auto* command = node.get_if<Node::Command>();
+        if (command == nullptr || !command->known || command->args.size() != 1) return false;
+        if (single_mandatory_content(command->args) != std::optional<std::size_t>(0)) return false;
+        const Argument& arg = *command->args[0];
+        if (arg.no_leading_space) return false;
+        const syntax::ParentLink* link = ast_.parent_link(id);
+        if (link == nullptr || !link->slot.is_group_child()) return false;
+        const ContentMode mode = list_mode(id);
+        if (arg.value.content_mode() != mode) return false;
+        const AttributeCommandSpec* row = lookup_prefix_form(mode, command->name);
+        if (row == nullptr) return false;
+        const CanonicalForm* line = canonical_line(code_of_prefix(*row));
+        if (line == nullptr || !line->declarative(mode) || !line->prefix(mode) || line->prefix(mode)->name != command->name)
+            return false;
+        const auto* body = ast_.node(*arg.value.content()).get_if<Node::Group>();
+        if (body == nullptr || !body->kind.is_implicit() || body->mode != mode || body->children.empty()) return false;
+        if (mode == ContentMode::Math) {
+            for (NodeId child : body->children)
+                if (ast_.node(child).is<Node::Text>()) return false;
+        }
+        return true;
+    }
+
+    // Whether every set-aside command stays as written, when nothing else in
+    // the tree is lowered and none lies inside another (which sets its state)
+    // or in an infix operand (never lowered, so never counted): every state
+    // is then empty but inside the commands, so each is written back unless
+    // it stands next to one of the same name (their content joins).
+    bool all_stand(std::span<const NodeId> standing) const {
+        for (NodeId id : standing) {
+            const syntax::ParentLink* link = ast_.parent_link(id);
+            const std::span<const NodeId> siblings = ast_.children(link->parent);
+            const std::size_t index = link->slot.index();
+            const std::string& name = std::get<Node::Command>(ast_.node(id).value).name;
+            for (std::size_t k : {index - 1, index + 1}) {
+                if (k >= siblings.size()) continue;  // wraps below zero
+                const auto* next = ast_.node(siblings[k]).get_if<Node::Command>();
+                if (next != nullptr && next->name == name) return false;
+            }
+        }
+        return true;
     }
 
     // False when the node was marked already.
