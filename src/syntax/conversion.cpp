@@ -56,10 +56,10 @@ bool delimiter_ok(const sn::Delimiter& d) {
 }
 
 bool argument_kind_ok(const sn::ArgumentKind& kind) {
-    if (const auto* d = std::get_if<sn::ArgumentKind::Delimited>(&kind.value)) {
+    if (const auto* d = kind.as_delimited()) {
         return delimiter_ok(d->open) && delimiter_ok(d->close);
     }
-    if (const auto* p = std::get_if<sn::ArgumentKind::Paired>(&kind.value)) {
+    if (const auto* p = kind.as_paired()) {
         return delimiter_ok(p->open) && delimiter_ok(p->close);
     }
     return true;
