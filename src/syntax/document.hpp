@@ -184,9 +184,15 @@ public:
     Document& operator=(const Document&) = delete;
 
     std::uint64_t id() const { return id_; }
-    std::optional<std::uint64_t> parse_context_id() const { return parse_context_id_; }
+    std::optional<std::uint64_t> parse_context_id() const {
+        if (!has_parse_context_id_) return std::nullopt;
+        return parse_context_id_;
+    }
     // Stamped by the parse context after it built the document.
-    void set_parse_context_id(std::uint64_t id) { parse_context_id_ = id; }
+    void set_parse_context_id(std::uint64_t id) {
+        parse_context_id_ = id;
+        has_parse_context_id_ = true;
+    }
     bool read_only() const { return read_only_; }
 
     const Ast& ast() const { return ast_; }
@@ -269,10 +275,13 @@ private:
     std::vector<NodeRef> collect(bool (*pred)(const ast::Node&, std::string_view),
                                  std::string_view name) const;
 
-    std::optional<std::uint64_t> parse_context_id_;
     Ast ast_;
     NodeSpans spans_;
     std::uint64_t id_ = 0;
+    // Valid when `has_parse_context_id_`: a flag beside the others keeps the
+    // document a word smaller than an optional would.
+    std::uint64_t parse_context_id_ = 0;
+    bool has_parse_context_id_ = false;
     bool has_spans_ = false;
     bool read_only_ = false;
 };

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <new>
 #include <string>
 #include <utility>
@@ -176,7 +177,7 @@ private:
 
     std::vector<Slot> slots_;
     std::uint32_t free_head_ = 0;  // a key index; 0: none
-    std::size_t live_ = 0;
+    std::uint32_t live_ = 0;       // at most kMaxIndex
 };
 
 // Secondary map over the keys of a primary map: an entry answers only for
@@ -252,26 +253,42 @@ private:
     std::vector<Entry> entries_;
 };
 
-// A set of keys, answering only for the exact key stored.
+// A set of keys, answering only for the exact key stored. Most arenas never
+// hold a detached node once built, so the table is made on first insert and
+// an empty set is one pointer.
 class KeySet {
 public:
+    KeySet() = default;
+    KeySet(const KeySet& other)
+        : versions_(other.versions_ ? std::make_unique<Versions>(*other.versions_) : nullptr) {}
+    KeySet(KeySet&&) noexcept = default;
+    KeySet& operator=(const KeySet& other) {
+        if (this != &other) *this = KeySet(other);
+        return *this;
+    }
+    KeySet& operator=(KeySet&&) noexcept = default;
+
     bool insert(NodeId key) {
-        if (key.index >= versions_.size()) versions_.resize(std::size_t{key.index} + 1, 0);
-        bool fresh = versions_[key.index] != key.version;
-        versions_[key.index] = key.version;
+        if (!versions_) versions_ = std::make_unique<Versions>();
+        Versions& v = *versions_;
+        if (key.index >= v.size()) v.resize(std::size_t{key.index} + 1, 0);
+        bool fresh = v[key.index] != key.version;
+        v[key.index] = key.version;
         return fresh;
     }
     bool contains(NodeId key) const noexcept {
-        return key.version != 0 && key.index < versions_.size() && versions_[key.index] == key.version;
+        return key.version != 0 && versions_ && key.index < versions_->size() &&
+               (*versions_)[key.index] == key.version;
     }
     bool remove(NodeId key) noexcept {
         if (!contains(key)) return false;
-        versions_[key.index] = 0;
+        (*versions_)[key.index] = 0;
         return true;
     }
 
 private:
-    std::vector<std::uint32_t> versions_;
+    using Versions = std::vector<std::uint32_t>;
+    std::unique_ptr<Versions> versions_;
 };
 
 }  // namespace quorvel::syntax::ast
