@@ -283,6 +283,7 @@ private:
     std::uint32_t bits_ = 0;
 };
 
+// A default link (the all-zero parent key) names no parent.
 struct ParentLink {
     ast::NodeId parent;
     Slot slot;
@@ -564,7 +565,7 @@ private:
 
     // The link of `id` with an up-to-date child index; null for a root.
     const ParentLink* link_of(ast::NodeId id) const noexcept {
-        const ParentLink* link = parents_.get(id);
+        const ParentLink* link = stored_link(id);
         if (link == nullptr || !stale_ || stale_->lists.empty()) return link;
         return const_cast<Ast*>(this)->refresh_link(id, link);
     }
@@ -573,10 +574,21 @@ private:
     // The child list of a parent that may have been freed meanwhile.
     const ast::ChildList* live_child_list(ast::NodeId parent) const noexcept;
 
-    void set_link(ast::NodeId child, ast::NodeId parent, Slot slot) {
-        parents_.insert(child, ParentLink{parent, slot});
+    // The link as stored, index possibly stale in a batch; null for a root
+    // or a stale id.
+    const ParentLink* stored_link(ast::NodeId id) const noexcept {
+        const ParentLink* link = nodes_.link(id);
+        return link != nullptr && link->parent.version != 0 ? link : nullptr;
     }
-    void drop_link(ast::NodeId child) { parents_.remove(child); }
+    bool has_link(ast::NodeId id) const noexcept { return stored_link(id) != nullptr; }
+    void set_link(ast::NodeId child, ast::NodeId parent, Slot slot) {
+        ParentLink* link = nodes_.link(child);
+        if (link == nullptr) [[unlikely]] invalid_node_id();
+        *link = ParentLink{parent, slot};
+    }
+    void drop_link(ast::NodeId child) {
+        if (ParentLink* link = nodes_.link(child)) *link = ParentLink{};
+    }
 
     // True when `ancestor` is `id` or one of its ancestors by parent links.
     bool is_ancestor_or_self(ast::NodeId ancestor, ast::NodeId id) const;
@@ -587,8 +599,9 @@ private:
     ast::NodeId clone_recursive(ast::NodeId id);
     SyntaxNode to_syntax_impl(ast::NodeId id, bool allow_root) const;
 
-    ast::SlotMap<ast::Node> nodes_;
-    ast::SecondaryMap<ParentLink> parents_;
+    // Each slot carries its node's parent link, in the room its free-list
+    // entry takes while free: no table of its own.
+    ast::SlotMap<ast::Node, ParentLink> nodes_;
     ast::KeySet detached_;
     ast::NodeId root_;
     // Inside a batch: for each list whose children from some index on may

@@ -352,8 +352,6 @@ public:
         auto* r = root.template get_if<SyntaxNode::Root>();
         if (r == nullptr) unreachable("from_syntax_root expects a SyntaxNode::Root");
         if (node_spans_ == nullptr) spans = nullptr;
-        // The root has no parent link: a lone root needs no entries.
-        if (node_count > 1) ast_.parents_.presize(node_count);
         if (spans != nullptr) node_spans_->presize(node_count);
         ast_.root_ = ast_.nodes_.append_with([&] { return Node(Node::Root{child_list(r->children.size()), r->mode}); });
         if (spans != nullptr) node_spans_->insert(ast_.root_, spans->span);
@@ -490,7 +488,7 @@ private:
         } else {
             id = ast_.nodes_.append_with([&] { return shallow_node(child); });
         }
-        ast_.parents_.insert(id, ParentLink{parent, slot});
+        ast_.nodes_.occupied_link(id.index) = ParentLink{parent, slot};
         if (child_spans != nullptr) node_spans_->insert(id, child_spans->span);
         return id;
     }

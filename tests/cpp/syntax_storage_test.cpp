@@ -101,6 +101,52 @@ TEST(SyntaxStorage, AppendedValuesNeverReuseFreedSlots) {
     EXPECT_EQ(map.size(), 3u);
 }
 
+// A slot's link belongs to the value stored there: a value stored anew
+// (by insert into a freed slot or by append) starts with the default link,
+// a stale key has none, and a copy keeps the links it was made with.
+TEST(SyntaxStorage, SlotMapLinksFollowTheirValues) {
+    struct Case {
+        const char* name;
+        bool reuse_freed;  // the second value takes the freed slot of the first
+    };
+    const Case cases[] = {{"insert_into_freed", true}, {"append", false}};
+    for (const Case& c : cases) {
+        SlotMap<std::string, NodeId> map;
+        NodeId a = map.insert("a");
+        NodeId keep = map.insert("keep");
+        *map.link(a) = NodeId{9, 9};
+        *map.link(keep) = NodeId{7, 7};
+        map.remove(a);
+        EXPECT_EQ(map.link(a), nullptr) << c.name;
+        NodeId b = c.reuse_freed ? map.insert("b") : map.append_with([] { return std::string("b"); });
+        EXPECT_EQ(b.index == a.index, c.reuse_freed) << c.name;
+        ASSERT_NE(map.link(b), nullptr) << c.name;
+        EXPECT_EQ(*map.link(b), NodeId{}) << c.name;
+        EXPECT_EQ(map.link(a), nullptr) << c.name;
+
+        SlotMap<std::string, NodeId> copy = map;
+        *map.link(keep) = NodeId{1, 1};
+        EXPECT_EQ(*copy.link(keep), (NodeId{7, 7})) << c.name;
+        NodeId c2 = copy.insert("c");  // the copy's free list survived too
+        EXPECT_EQ(*copy.get(c2), "c") << c.name;
+    }
+}
+
+// A set that was never written holds nothing; a copy is independent.
+TEST(SyntaxStorage, KeySetCopiesAreIndependent) {
+    KeySet empty;
+    KeySet empty_copy = empty;
+    EXPECT_FALSE(empty_copy.contains(NodeId{1, 1}));
+    EXPECT_FALSE(empty_copy.remove(NodeId{1, 1}));
+    KeySet set;
+    set.insert(NodeId{3, 1});
+    KeySet copy = set;
+    EXPECT_TRUE(set.remove(NodeId{3, 1}));
+    EXPECT_TRUE(copy.contains(NodeId{3, 1}));
+    copy = empty;
+    EXPECT_FALSE(copy.contains(NodeId{3, 1}));
+}
+
 // Keys stored below, at and beyond the current end, with and without room
 // made beforehand: each answers with its own value, every other key with none.
 TEST(SyntaxStorage, SecondaryMapStoresKeysInAnyOrder) {
