@@ -21,7 +21,6 @@
 #include <vector>
 
 #include "syntax/content_mode.hpp"
-#include "syntax/node_spans.hpp"
 #include "syntax/from_syntax_error.hpp"
 #include "syntax/internal_error.hpp"
 #include "syntax/node_kind.hpp"
@@ -293,6 +292,18 @@ struct ParentLink {
 
 using Edge = std::pair<ast::NodeId, Slot>;
 
+// What an arena slot keeps beside its node: the parent link, and the node's
+// source span when both offsets fit 32 bits (see NodeSpans).
+struct NodeMeta {
+    static constexpr std::uint32_t kNoSpan = 0xFFFFFFFFu;
+
+    ParentLink link;
+    std::uint32_t span_start = kNoSpan;  // kNoSpan: no span here
+    std::uint32_t span_end = kNoSpan;
+};
+
+class NodeSpans;
+
 std::string debug_string(Slot slot);          // "GroupChild(0)", "ScriptBase"
 std::string debug_string(const ParentLink& link);  // "ParentLink { parent: ..., slot: ... }"
 std::string debug_string(NodeKind kind);
@@ -541,6 +552,7 @@ private:
     template <class Tree, class Spans>
     friend class ArenaBuilder;
     friend class document::Document;
+    friend class NodeSpans;
 
     // Builds an exchange tree of `node_count` nodes (the Root included) into
     // this arena, fresh from `Ast(node_count)`; a wrong count costs only
@@ -577,17 +589,17 @@ private:
     // The link as stored, index possibly stale in a batch; null for a root
     // or a stale id.
     const ParentLink* stored_link(ast::NodeId id) const noexcept {
-        const ParentLink* link = nodes_.link(id);
-        return link != nullptr && link->parent.version != 0 ? link : nullptr;
+        const NodeMeta* meta = nodes_.link(id);
+        return meta != nullptr && meta->link.parent.version != 0 ? &meta->link : nullptr;
     }
     bool has_link(ast::NodeId id) const noexcept { return stored_link(id) != nullptr; }
     void set_link(ast::NodeId child, ast::NodeId parent, Slot slot) {
-        ParentLink* link = nodes_.link(child);
-        if (link == nullptr) [[unlikely]] invalid_node_id();
-        *link = ParentLink{parent, slot};
+        NodeMeta* meta = nodes_.link(child);
+        if (meta == nullptr) [[unlikely]] invalid_node_id();
+        meta->link = ParentLink{parent, slot};
     }
     void drop_link(ast::NodeId child) {
-        if (ParentLink* link = nodes_.link(child)) *link = ParentLink{};
+        if (NodeMeta* meta = nodes_.link(child)) meta->link = ParentLink{};
     }
 
     // True when `ancestor` is `id` or one of its ancestors by parent links.
@@ -599,9 +611,9 @@ private:
     ast::NodeId clone_recursive(ast::NodeId id);
     SyntaxNode to_syntax_impl(ast::NodeId id, bool allow_root) const;
 
-    // Each slot carries its node's parent link, in the room its free-list
-    // entry takes while free: no table of its own.
-    ast::SlotMap<ast::Node, ParentLink> nodes_;
+    // Each slot carries its node's parent link and span, the link in the
+    // room its free-list entry takes while free: no tables of their own.
+    ast::SlotMap<ast::Node, NodeMeta> nodes_;
     ast::KeySet detached_;
     ast::NodeId root_;
     // Inside a batch: for each list whose children from some index on may

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "syntax/ast_internal.hpp"
+#include "syntax/node_spans.hpp"
 
 namespace quorvel::syntax {
 
@@ -352,9 +353,8 @@ public:
         auto* r = root.template get_if<SyntaxNode::Root>();
         if (r == nullptr) unreachable("from_syntax_root expects a SyntaxNode::Root");
         if (node_spans_ == nullptr) spans = nullptr;
-        if (spans != nullptr) node_spans_->presize(node_count);
         ast_.root_ = ast_.nodes_.append_with([&] { return Node(Node::Root{child_list(r->children.size()), r->mode}); });
-        if (spans != nullptr) node_spans_->insert(ast_.root_, spans->span);
+        if (spans != nullptr) node_spans_->insert(ast_, ast_.root_, spans->span);
         frames_.push(frame(&root, spans, ast_.root_));
         while (!frames_.empty()) step();
         return has_error_;
@@ -488,8 +488,8 @@ private:
         } else {
             id = ast_.nodes_.append_with([&] { return shallow_node(child); });
         }
-        ast_.nodes_.occupied_link(id.index) = ParentLink{parent, slot};
-        if (child_spans != nullptr) node_spans_->insert(id, child_spans->span);
+        ast_.nodes_.occupied_link(id.index).link = ParentLink{parent, slot};
+        if (child_spans != nullptr) node_spans_->insert(ast_, id, child_spans->span);
         return id;
     }
 

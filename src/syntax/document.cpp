@@ -91,7 +91,7 @@ Document Document::from_parsed_syntax(SyntaxNode&& tree, SpanTree&& spans) {
 }
 
 std::optional<Span> Document::span(ast::NodeId id) const {
-    return spans_.get(id);
+    return spans_.get(ast_, id);
 }
 
 Expected<ast::NodeId, EditError> Document::check_node_owner(NodeId handle) const {
@@ -177,7 +177,7 @@ std::vector<NodeSpanEntry> Document::node_spans() const {
                 case Slot::Kind::EnvBody: path += ".body"; break;
             }
         }
-        if (auto s = spans_.get(item.id)) out.push_back(NodeSpanEntry{path, *s});
+        if (auto s = spans_.get(ast_, item.id)) out.push_back(NodeSpanEntry{path, *s});
         std::size_t first = stack.size();
         for_each_edge(ast_.node(item.id), [&](ast::NodeId child, Slot slot) {
             stack.push_back(Item{child, slot, path.size(), false});

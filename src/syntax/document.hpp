@@ -21,6 +21,7 @@
 #include "syntax/expected.hpp"
 #include "syntax/from_syntax_error.hpp"
 #include "syntax/node_ref.hpp"
+#include "syntax/node_spans.hpp"
 #include "syntax/serialize_options.hpp"
 #include "syntax/serializer.hpp"
 #include "syntax/span_tree.hpp"

@@ -10,7 +10,10 @@
 
 namespace {
 
+using quorvel::syntax::Ast;
+using quorvel::syntax::ContentMode;
 using quorvel::syntax::NodeSpans;
+using quorvel::syntax::ast::Node;
 using quorvel::syntax::Slot;
 using quorvel::syntax::SmallVector;
 using quorvel::syntax::Span;
@@ -197,30 +200,39 @@ TEST(SyntaxStorage, SecondaryMapAndKeySetAnswerExactKeys) {
     EXPECT_FALSE(set.contains(NodeId{}));
 }
 
-// Narrow and full-width spans side by side, and keys that must miss.
+// Narrow and full-width spans side by side, and keys that must miss: a
+// stale key, and a node stored anew in the freed slot of a node with a span.
 TEST(SyntaxStorage, NodeSpansKeepEveryOffset) {
     constexpr std::size_t kBig = std::size_t{1} << 32;
-    struct Case {
-        NodeId id;
-        Span span;
+    const Span cases[] = {
+        {0, 0},
+        {3, 4294967294u},
+        {3, 4294967295u},
+        {4294967295u, kBig},
+        {kBig + 5, kBig + 9},
+        {12, 40},
     };
-    const Case cases[] = {
-        {{1, 1}, {0, 0}},
-        {{2, 1}, {3, 4294967295u}},
-        {{3, 1}, {4294967295u, kBig}},
-        {{4, 1}, {kBig + 5, kBig + 9}},
-        {{7, 3}, {12, 40}},
-    };
+    Ast ast = Ast::with_root_mode(ContentMode::Math);
     NodeSpans spans;
-    spans.presize(4);
-    for (const Case& c : cases) spans.insert(c.id, c.span);
-    for (const Case& c : cases) {
-        ASSERT_TRUE(spans.get(c.id).has_value()) << c.id.index;
-        EXPECT_EQ(*spans.get(c.id), c.span) << c.id.index;
-        EXPECT_FALSE(spans.get(NodeId{c.id.index, c.id.version + 2}).has_value()) << c.id.index;
+    std::vector<NodeId> ids;
+    for (const Span& span : cases) {
+        ids.push_back(ast.new_node(Node::Char{U'x'}));
+        spans.insert(ast, ids.back(), span);
     }
-    EXPECT_FALSE(spans.get(NodeId{5, 1}).has_value());
-    EXPECT_FALSE(spans.get(NodeId{}).has_value());
+    EXPECT_FALSE(spans.get(ast, ast.root()).has_value());
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        ASSERT_TRUE(spans.get(ast, ids[i]).has_value()) << i;
+        EXPECT_EQ(*spans.get(ast, ids[i]), cases[i]) << i;
+        EXPECT_FALSE(spans.get(ast, NodeId{ids[i].index, ids[i].version + 2}).has_value()) << i;
+    }
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        ast.remove_detached(ids[i]);
+        EXPECT_FALSE(spans.get(ast, ids[i]).has_value()) << i;
+        const NodeId fresh = ast.new_node(Node::Char{U'y'});
+        EXPECT_EQ(fresh.index, ids[i].index) << i;
+        EXPECT_FALSE(spans.get(ast, fresh).has_value()) << i;
+    }
+    EXPECT_FALSE(spans.get(ast, NodeId{}).has_value());
 }
 
 // A slot keeps its kind and position at both ends of the range.
