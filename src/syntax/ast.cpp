@@ -303,7 +303,7 @@ std::vector<NodeId> edge_ids(const Node& node) {
 
 Ast Ast::with_root_mode(ContentMode mode) {
     Ast ast(1);
-    ast.root_ = ast.nodes_.insert(Node::Root{{}, mode});
+    if (ast.nodes_.insert(Node::Root{{}, mode}) != root_) internal_error("root must be the first node");
     return ast;
 }
 

@@ -615,14 +615,20 @@ private:
     // room its free-list entry takes while free: no tables of their own.
     ast::SlotMap<ast::Node, NodeMeta> nodes_;
     ast::KeySet detached_;
-    ast::NodeId root_;
+    // The root is the first node stored in a fresh arena and is never
+    // removed: its key is the same in every arena, and takes no room.
+    static constexpr ast::NodeId root_{1, 1};
     // Inside a batch: for each list whose children from some index on may
     // carry stale indices, that index; and the lists, for closing the batch.
     // Made on the first deferred renumbering: most arenas never defer one,
     // and a pointer keeps every document small.
+    //
+    // The same box holds the rare source spans whose offsets pass 32 bits
+    // (see NodeSpans), so that they too cost a document nothing until used.
     struct StaleLists {
         ast::SecondaryMap<std::size_t> from;
         std::vector<ast::NodeId> lists;
+        ast::SecondaryMap<Span> wide_spans;
     };
     syntax_node::Box<StaleLists> stale_;
     int batch_depth_ = 0;

@@ -349,11 +349,16 @@ class ArenaBuilder {
 public:
     ArenaBuilder(Ast& ast, NodeSpans* node_spans) : ast_(ast), node_spans_(node_spans) {}
 
-    bool build(Tree& root, std::size_t node_count, Spans* spans) {
+    // The arena was made with room for every node: links and spans live in
+    // its slots, so no table needs sizing here.
+    bool build(Tree& root, std::size_t /*node_count*/, Spans* spans) {
         auto* r = root.template get_if<SyntaxNode::Root>();
         if (r == nullptr) unreachable("from_syntax_root expects a SyntaxNode::Root");
         if (node_spans_ == nullptr) spans = nullptr;
-        ast_.root_ = ast_.nodes_.append_with([&] { return Node(Node::Root{child_list(r->children.size()), r->mode}); });
+        if (ast_.nodes_.append_with([&] { return Node(Node::Root{child_list(r->children.size()), r->mode}); }) !=
+            Ast::root_) {
+            internal_error("root must be the first node");
+        }
         if (spans != nullptr) node_spans_->insert(ast_, ast_.root_, spans->span);
         frames_.push(frame(&root, spans, ast_.root_));
         while (!frames_.empty()) step();

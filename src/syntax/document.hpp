@@ -276,15 +276,16 @@ private:
     std::vector<NodeRef> collect(bool (*pred)(const ast::Node&, std::string_view),
                                  std::string_view name) const;
 
-    Ast ast_;
-    NodeSpans spans_;
-    std::uint64_t id_ = 0;
+    // The flags take the room the arena leaves at its end.
+    [[no_unique_address]] Ast ast_;
     // Valid when `has_parse_context_id_`: a flag beside the others keeps the
     // document a word smaller than an optional would.
-    std::uint64_t parse_context_id_ = 0;
     bool has_parse_context_id_ = false;
     bool has_spans_ = false;
     bool read_only_ = false;
+    [[no_unique_address]] NodeSpans spans_;
+    std::uint64_t id_ = 0;
+    std::uint64_t parse_context_id_ = 0;
 };
 
 }  // namespace document

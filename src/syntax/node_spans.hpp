@@ -2,13 +2,13 @@
 //
 // Offsets nearly always fit 32 bits: such a span lives in the node's own
 // arena slot, beside its parent link, and costs no table entry. A span that
-// does not fit goes to a full-width map of its own, made on first use. A
-// node's span is stored once, when the node is built; a node stored anew in
-// a freed slot starts without one.
+// does not fit goes to a full-width map in the arena's box of rare state,
+// made on first use. A node's span is stored once, when the node is built;
+// a node stored anew in a freed slot starts without one. The spans belong
+// to the arena, so this class holds no state of its own.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 
 #include "syntax/ast.hpp"
@@ -19,10 +19,6 @@ namespace quorvel::syntax {
 
 class NodeSpans {
 public:
-    NodeSpans() = default;
-    NodeSpans(NodeSpans&&) noexcept = default;
-    NodeSpans& operator=(NodeSpans&&) noexcept = default;
-
     // `id` must resolve in `ast`.
     [[gnu::always_inline]] void insert(Ast& ast, ast::NodeId id, Span span) {
         if (span.start < NodeMeta::kNoSpan && span.end < NodeMeta::kNoSpan) [[likely]] {
@@ -31,7 +27,7 @@ public:
             meta.span_end = static_cast<std::uint32_t>(span.end);
             return;
         }
-        insert_wide(id, span);
+        insert_wide(ast, id, span);
     }
 
     // None for a key that does not resolve in `ast`.
@@ -39,19 +35,17 @@ public:
         const NodeMeta* meta = ast.nodes_.link(id);
         if (meta == nullptr) return std::nullopt;
         if (meta->span_start != NodeMeta::kNoSpan) return Span{meta->span_start, meta->span_end};
-        if (wide_ != nullptr) {
-            if (const Span* s = wide_->get(id)) return *s;
+        if (ast.stale_) {
+            if (const Span* s = ast.stale_->wide_spans.get(id)) return *s;
         }
         return std::nullopt;
     }
 
 private:
-    [[gnu::noinline]] void insert_wide(ast::NodeId id, Span span) {
-        if (wide_ == nullptr) wide_ = std::make_unique<ast::SecondaryMap<Span>>();
-        wide_->insert(id, span);
+    [[gnu::noinline]] static void insert_wide(Ast& ast, ast::NodeId id, Span span) {
+        if (!ast.stale_) ast.stale_ = Ast::StaleLists{};
+        ast.stale_->wide_spans.insert(id, span);
     }
-
-    std::unique_ptr<ast::SecondaryMap<Span>> wide_;
 };
 
 }  // namespace quorvel::syntax
