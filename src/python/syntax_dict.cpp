@@ -667,11 +667,11 @@ nb::object argument_kind(const sn::ArgumentKind& kind) {
         case 2: return word::Star.object();
         case 3: return word::Group.object();
         case 4: {
-            const auto& d = std::get<sn::ArgumentKind::Delimited>(kind.value);
+            const auto& d = *kind.as_delimited();
             return tagged(word::Delimited, delimiter_pair(word::open, d.open, word::close, d.close));
         }
         default: {
-            const auto& p = std::get<sn::ArgumentKind::Paired>(kind.value);
+            const auto& p = *kind.as_paired();
             return tagged(word::Paired, delimiter_pair(word::open, p.open, word::close, p.close));
         }
     }

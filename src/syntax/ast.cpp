@@ -313,7 +313,7 @@ std::vector<NodeId> edge_ids(const Node& node) {
 
 Ast Ast::with_root_mode(ContentMode mode) {
     Ast ast(1);
-    ast.root_ = ast.nodes_.insert(Node::Root{{}, mode});
+    if (ast.nodes_.insert(Node::Root{{}, mode}) != root_) internal_error("root must be the first node");
     return ast;
 }
 
@@ -345,7 +345,7 @@ std::optional<Slot> Ast::slot(NodeId id) const noexcept {
 
 std::optional<NodeId> Ast::parent_id(NodeId id) const noexcept {
     // Only the index of a link can go stale in a batch, never the parent.
-    const ParentLink* link = parents_.get(id);
+    const ParentLink* link = stored_link(id);
     return link ? std::optional<NodeId>(link->parent) : std::nullopt;
 }
 
@@ -413,7 +413,7 @@ void Ast::collect_postorder(NodeId id, std::vector<NodeId>& out) const {
 void Ast::assert_child_is_detached_root(NodeId child) const {
     if (!nodes_.contains(child)) internal_error("Invalid child NodeId");
     if (child == root_) internal_error("Cannot attach the AST root as a child");
-    if (parents_.contains(child)) internal_error("Cannot attach child that already has a parent");
+    if (has_link(child)) internal_error("Cannot attach child that already has a parent");
     if (!detached_.contains(child)) internal_error("Can only attach detached roots");
 }
 
@@ -459,7 +459,7 @@ bool Ast::is_ancestor_or_self(NodeId ancestor, NodeId id) const {
         for_each_edge(n, [&](NodeId child, Slot) { down.push_back(Frame{child, kVisit}); });
     };
     if (id == ancestor) return true;
-    const ParentLink* link = parents_.get(id);
+    const ParentLink* link = stored_link(id);
     if (link == nullptr) return false;  // `id` tops its tree, as most new parents do
     expand(ancestor);
     std::size_t steps = 0;
@@ -476,7 +476,7 @@ bool Ast::is_ancestor_or_self(NodeId ancestor, NodeId id) const {
         }
         expand(at);
         if (++steps > nodes_.size()) internal_error("Cannot create an ancestor cycle");
-        link = parents_.get(link->parent);
+        link = stored_link(link->parent);
         if (link == nullptr) return false;
     }
 }
@@ -597,7 +597,7 @@ const ParentLink* Ast::refresh_link(NodeId id, const ParentLink* link) noexcept 
         }
     }
     if (*from >= list->size()) stale_->from.remove(parent);
-    return parents_.get(id);
+    return stored_link(id);
 }
 
 void Ast::renumber_stale_lists() noexcept {
@@ -637,7 +637,7 @@ NodeId Ast::detach(NodeId id) {
 Node Ast::remove_detached(NodeId id) {
     if (id == root_) internal_error("Cannot remove root node");
     if (!nodes_.contains(id)) internal_error(std::string(kInvalidNodeId));
-    if (parents_.contains(id)) internal_error("Can only remove detached roots");
+    if (has_link(id)) internal_error("Can only remove detached roots");
     if (!detached_.remove(id)) internal_error("Node is not a detached root");
     thread_local std::vector<NodeId> order;
     order.clear();

@@ -21,7 +21,6 @@
 #include <vector>
 
 #include "syntax/content_mode.hpp"
-#include "syntax/node_spans.hpp"
 #include "syntax/from_syntax_error.hpp"
 #include "syntax/internal_error.hpp"
 #include "syntax/node_kind.hpp"
@@ -283,6 +282,7 @@ private:
     std::uint32_t bits_ = 0;
 };
 
+// A default link (the all-zero parent key) names no parent.
 struct ParentLink {
     ast::NodeId parent;
     Slot slot;
@@ -291,6 +291,18 @@ struct ParentLink {
 };
 
 using Edge = std::pair<ast::NodeId, Slot>;
+
+// What an arena slot keeps beside its node: the parent link, and the node's
+// source span when both offsets fit 32 bits (see NodeSpans).
+struct NodeMeta {
+    static constexpr std::uint32_t kNoSpan = 0xFFFFFFFFu;
+
+    ParentLink link;
+    std::uint32_t span_start = kNoSpan;  // kNoSpan: no span here
+    std::uint32_t span_end = kNoSpan;
+};
+
+class NodeSpans;
 
 std::string debug_string(Slot slot);          // "GroupChild(0)", "ScriptBase"
 std::string debug_string(const ParentLink& link);  // "ParentLink { parent: ..., slot: ... }"
@@ -540,6 +552,7 @@ private:
     template <class Tree, class Spans>
     friend class ArenaBuilder;
     friend class document::Document;
+    friend class NodeSpans;
 
     // Builds an exchange tree of `node_count` nodes (the Root included) into
     // this arena, fresh from `Ast(node_count)`; a wrong count costs only
@@ -564,7 +577,7 @@ private:
 
     // The link of `id` with an up-to-date child index; null for a root.
     const ParentLink* link_of(ast::NodeId id) const noexcept {
-        const ParentLink* link = parents_.get(id);
+        const ParentLink* link = stored_link(id);
         if (link == nullptr || !stale_ || stale_->lists.empty()) return link;
         return const_cast<Ast*>(this)->refresh_link(id, link);
     }
@@ -573,10 +586,21 @@ private:
     // The child list of a parent that may have been freed meanwhile.
     const ast::ChildList* live_child_list(ast::NodeId parent) const noexcept;
 
-    void set_link(ast::NodeId child, ast::NodeId parent, Slot slot) {
-        parents_.insert(child, ParentLink{parent, slot});
+    // The link as stored, index possibly stale in a batch; null for a root
+    // or a stale id.
+    const ParentLink* stored_link(ast::NodeId id) const noexcept {
+        const NodeMeta* meta = nodes_.link(id);
+        return meta != nullptr && meta->link.parent.version != 0 ? &meta->link : nullptr;
     }
-    void drop_link(ast::NodeId child) { parents_.remove(child); }
+    bool has_link(ast::NodeId id) const noexcept { return stored_link(id) != nullptr; }
+    void set_link(ast::NodeId child, ast::NodeId parent, Slot slot) {
+        NodeMeta* meta = nodes_.link(child);
+        if (meta == nullptr) [[unlikely]] invalid_node_id();
+        meta->link = ParentLink{parent, slot};
+    }
+    void drop_link(ast::NodeId child) {
+        if (NodeMeta* meta = nodes_.link(child)) meta->link = ParentLink{};
+    }
 
     // True when `ancestor` is `id` or one of its ancestors by parent links.
     bool is_ancestor_or_self(ast::NodeId ancestor, ast::NodeId id) const;
@@ -587,17 +611,24 @@ private:
     ast::NodeId clone_recursive(ast::NodeId id);
     SyntaxNode to_syntax_impl(ast::NodeId id, bool allow_root) const;
 
-    ast::SlotMap<ast::Node> nodes_;
-    ast::SecondaryMap<ParentLink> parents_;
+    // Each slot carries its node's parent link and span, the link in the
+    // room its free-list entry takes while free: no tables of their own.
+    ast::SlotMap<ast::Node, NodeMeta> nodes_;
     ast::KeySet detached_;
-    ast::NodeId root_;
+    // The root is the first node stored in a fresh arena and is never
+    // removed: its key is the same in every arena, and takes no room.
+    static constexpr ast::NodeId root_{1, 1};
     // Inside a batch: for each list whose children from some index on may
     // carry stale indices, that index; and the lists, for closing the batch.
     // Made on the first deferred renumbering: most arenas never defer one,
     // and a pointer keeps every document small.
+    //
+    // The same box holds the rare source spans whose offsets pass 32 bits
+    // (see NodeSpans), so that they too cost a document nothing until used.
     struct StaleLists {
         ast::SecondaryMap<std::size_t> from;
         std::vector<ast::NodeId> lists;
+        ast::SecondaryMap<Span> wide_spans;
     };
     syntax_node::Box<StaleLists> stale_;
     int batch_depth_ = 0;

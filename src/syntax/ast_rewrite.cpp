@@ -136,7 +136,7 @@ void Ast::replace_node_drop_detached_children(NodeId id, Node value) {
     for_each_edge(current, [&](NodeId child, Slot) { old_children.push_back(child); });
     replace_node(id, std::move(value));
     for (NodeId child : old_children) {
-        if (!parents_.contains(child)) remove_detached(child);
+        if (!has_link(child)) remove_detached(child);
     }
 }
 
@@ -159,7 +159,7 @@ void Ast::replace_with_math_sequence(NodeId id, std::vector<NodeId> before, Node
     // Consume `middle`: its value moves under `id`, its id goes stale.
     if (middle == root_) internal_error("Cannot consume root node as detached replacement");
     if (!nodes_.contains(middle)) internal_error(std::string(kInvalidNodeId));
-    if (parents_.contains(middle)) internal_error("Can only consume detached roots");
+    if (has_link(middle)) internal_error("Can only consume detached roots");
     if (!detached_.remove(middle)) internal_error("Node is not a detached root");
     Node value = nodes_.remove(middle);
     for_each_edge(value, [&](NodeId child, Slot) {

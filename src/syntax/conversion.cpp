@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "syntax/ast_internal.hpp"
+#include "syntax/node_spans.hpp"
 
 namespace quorvel::syntax {
 
@@ -56,10 +57,10 @@ bool delimiter_ok(const sn::Delimiter& d) {
 }
 
 bool argument_kind_ok(const sn::ArgumentKind& kind) {
-    if (const auto* d = std::get_if<sn::ArgumentKind::Delimited>(&kind.value)) {
+    if (const auto* d = kind.as_delimited()) {
         return delimiter_ok(d->open) && delimiter_ok(d->close);
     }
-    if (const auto* p = std::get_if<sn::ArgumentKind::Paired>(&kind.value)) {
+    if (const auto* p = kind.as_paired()) {
         return delimiter_ok(p->open) && delimiter_ok(p->close);
     }
     return true;
@@ -348,15 +349,17 @@ class ArenaBuilder {
 public:
     ArenaBuilder(Ast& ast, NodeSpans* node_spans) : ast_(ast), node_spans_(node_spans) {}
 
-    bool build(Tree& root, std::size_t node_count, Spans* spans) {
+    // The arena was made with room for every node: links and spans live in
+    // its slots, so no table needs sizing here.
+    bool build(Tree& root, std::size_t /*node_count*/, Spans* spans) {
         auto* r = root.template get_if<SyntaxNode::Root>();
         if (r == nullptr) unreachable("from_syntax_root expects a SyntaxNode::Root");
         if (node_spans_ == nullptr) spans = nullptr;
-        // The root has no parent link: a lone root needs no entries.
-        if (node_count > 1) ast_.parents_.presize(node_count);
-        if (spans != nullptr) node_spans_->presize(node_count);
-        ast_.root_ = ast_.nodes_.append_with([&] { return Node(Node::Root{child_list(r->children.size()), r->mode}); });
-        if (spans != nullptr) node_spans_->insert(ast_.root_, spans->span);
+        if (ast_.nodes_.append_with([&] { return Node(Node::Root{child_list(r->children.size()), r->mode}); }) !=
+            Ast::root_) {
+            internal_error("root must be the first node");
+        }
+        if (spans != nullptr) node_spans_->insert(ast_, ast_.root_, spans->span);
         frames_.push(frame(&root, spans, ast_.root_));
         while (!frames_.empty()) step();
         return has_error_;
@@ -490,8 +493,8 @@ private:
         } else {
             id = ast_.nodes_.append_with([&] { return shallow_node(child); });
         }
-        ast_.parents_.insert(id, ParentLink{parent, slot});
-        if (child_spans != nullptr) node_spans_->insert(id, child_spans->span);
+        ast_.nodes_.occupied_link(id.index).link = ParentLink{parent, slot};
+        if (child_spans != nullptr) node_spans_->insert(ast_, id, child_spans->span);
         return id;
     }
 

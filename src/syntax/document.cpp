@@ -92,7 +92,7 @@ Document Document::from_parsed_syntax(SyntaxNode&& tree, SpanTree&& spans) {
 }
 
 std::optional<Span> Document::span(ast::NodeId id) const {
-    return spans_.get(id);
+    return spans_.get(ast_, id);
 }
 
 Expected<ast::NodeId, EditError> Document::check_node_owner(NodeId handle) const {
@@ -179,7 +179,7 @@ std::vector<NodeSpanEntry> Document::node_spans() const {
                 case Slot::Kind::EnvBody: path += ".body"; break;
             }
         }
-        if (auto s = spans_.get(item.id)) {
+        if (auto s = spans_.get(ast_, item.id)) {
             path_bytes += path.size();
             if (path_bytes > kNodeSpanPathBudget) throw std::bad_alloc();
             out.push_back(NodeSpanEntry{path, *s});

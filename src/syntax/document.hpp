@@ -21,6 +21,7 @@
 #include "syntax/expected.hpp"
 #include "syntax/from_syntax_error.hpp"
 #include "syntax/node_ref.hpp"
+#include "syntax/node_spans.hpp"
 #include "syntax/serialize_options.hpp"
 #include "syntax/serializer.hpp"
 #include "syntax/span_tree.hpp"
@@ -184,9 +185,15 @@ public:
     Document& operator=(const Document&) = delete;
 
     std::uint64_t id() const { return id_; }
-    std::optional<std::uint64_t> parse_context_id() const { return parse_context_id_; }
+    std::optional<std::uint64_t> parse_context_id() const {
+        if (!has_parse_context_id_) return std::nullopt;
+        return parse_context_id_;
+    }
     // Stamped by the parse context after it built the document.
-    void set_parse_context_id(std::uint64_t id) { parse_context_id_ = id; }
+    void set_parse_context_id(std::uint64_t id) {
+        parse_context_id_ = id;
+        has_parse_context_id_ = true;
+    }
     bool read_only() const { return read_only_; }
 
     const Ast& ast() const { return ast_; }
@@ -273,12 +280,16 @@ private:
     std::vector<NodeRef> collect(bool (*pred)(const ast::Node&, std::string_view),
                                  std::string_view name) const;
 
-    std::optional<std::uint64_t> parse_context_id_;
-    Ast ast_;
-    NodeSpans spans_;
-    std::uint64_t id_ = 0;
+    // The flags take the room the arena leaves at its end.
+    [[no_unique_address]] Ast ast_;
+    // Valid when `has_parse_context_id_`: a flag beside the others keeps the
+    // document a word smaller than an optional would.
+    bool has_parse_context_id_ = false;
     bool has_spans_ = false;
     bool read_only_ = false;
+    [[no_unique_address]] NodeSpans spans_;
+    std::uint64_t id_ = 0;
+    std::uint64_t parse_context_id_ = 0;
 };
 
 }  // namespace document

@@ -18,10 +18,10 @@ bool delimiter_ok(const ast::Delimiter& d) {
 }
 
 bool argument_kind_ok(const ast::ArgumentKind& kind) {
-    if (const auto* d = std::get_if<ast::ArgumentKind::Delimited>(&kind.value)) {
+    if (const auto* d = kind.as_delimited()) {
         return delimiter_ok(d->open) && delimiter_ok(d->close);
     }
-    if (const auto* p = std::get_if<ast::ArgumentKind::Paired>(&kind.value)) {
+    if (const auto* p = kind.as_paired()) {
         return delimiter_ok(p->open) && delimiter_ok(p->close);
     }
     return true;

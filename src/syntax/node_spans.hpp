@@ -1,15 +1,17 @@
-// The source spans of an arena's nodes, keyed like the arena.
+// The source spans of an arena's nodes.
 //
-// Offsets nearly always fit 32 bits, and an entry is then 12 bytes instead
-// of 24; a span that does not fit goes to a full-width map of its own, made
-// on first use. A node's span is stored once, when the node is built.
+// Offsets nearly always fit 32 bits: such a span lives in the node's own
+// arena slot, beside its parent link, and costs no table entry. A span that
+// does not fit goes to a full-width map in the arena's box of rare state,
+// made on first use. A node's span is stored once, when the node is built;
+// a node stored anew in a freed slot starts without one. The spans belong
+// to the arena, so this class holds no state of its own.
 #pragma once
 
 #include <cstdint>
-#include <limits>
-#include <memory>
 #include <optional>
 
+#include "syntax/ast.hpp"
 #include "syntax/slot_map.hpp"
 #include "syntax/span_tree.hpp"
 
@@ -17,43 +19,33 @@ namespace quorvel::syntax {
 
 class NodeSpans {
 public:
-    NodeSpans() = default;
-    NodeSpans(NodeSpans&&) noexcept = default;
-    NodeSpans& operator=(NodeSpans&&) noexcept = default;
-
-    // Room for the keys of the first `n` slots, as a build fills them.
-    void presize(std::size_t n) { narrow_.presize(n); }
-
-    [[gnu::always_inline]] void insert(ast::NodeId id, Span span) {
-        constexpr std::size_t kMax = std::numeric_limits<std::uint32_t>::max();
-        if (span.start <= kMax && span.end <= kMax) [[likely]] {
-            narrow_.insert(id, Narrow{static_cast<std::uint32_t>(span.start), static_cast<std::uint32_t>(span.end)});
+    // `id` must resolve in `ast`.
+    [[gnu::always_inline]] void insert(Ast& ast, ast::NodeId id, Span span) {
+        if (span.start < NodeMeta::kNoSpan && span.end < NodeMeta::kNoSpan) [[likely]] {
+            NodeMeta& meta = ast.nodes_.occupied_link(id.index);
+            meta.span_start = static_cast<std::uint32_t>(span.start);
+            meta.span_end = static_cast<std::uint32_t>(span.end);
             return;
         }
-        insert_wide(id, span);
+        insert_wide(ast, id, span);
     }
 
-    std::optional<Span> get(ast::NodeId id) const noexcept {
-        if (const Narrow* n = narrow_.get(id)) return Span{n->start, n->end};
-        if (wide_ != nullptr) {
-            if (const Span* s = wide_->get(id)) return *s;
+    // None for a key that does not resolve in `ast`.
+    std::optional<Span> get(const Ast& ast, ast::NodeId id) const noexcept {
+        const NodeMeta* meta = ast.nodes_.link(id);
+        if (meta == nullptr) return std::nullopt;
+        if (meta->span_start != NodeMeta::kNoSpan) return Span{meta->span_start, meta->span_end};
+        if (ast.stale_) {
+            if (const Span* s = ast.stale_->wide_spans.get(id)) return *s;
         }
         return std::nullopt;
     }
 
 private:
-    struct Narrow {
-        std::uint32_t start = 0;
-        std::uint32_t end = 0;
-    };
-
-    [[gnu::noinline]] void insert_wide(ast::NodeId id, Span span) {
-        if (wide_ == nullptr) wide_ = std::make_unique<ast::SecondaryMap<Span>>();
-        wide_->insert(id, span);
+    [[gnu::noinline]] static void insert_wide(Ast& ast, ast::NodeId id, Span span) {
+        if (!ast.stale_) ast.stale_ = Ast::StaleLists{};
+        ast.stale_->wide_spans.insert(id, span);
     }
-
-    ast::SecondaryMap<Narrow> narrow_;
-    std::unique_ptr<ast::SecondaryMap<Span>> wide_;
 };
 
 }  // namespace quorvel::syntax

@@ -606,10 +606,10 @@ private:
         }
         const ast::Delimiter* open = nullptr;
         const ast::Delimiter* close = nullptr;
-        if (const auto* d = std::get_if<K::Delimited>(&kind)) {
+        if (const auto* d = arg.kind.as_delimited()) {
             open = &d->open;
             close = &d->close;
-        } else if (const auto* p = std::get_if<K::Paired>(&kind)) {
+        } else if (const auto* p = arg.kind.as_paired()) {
             open = &p->open;
             close = &p->close;
         }

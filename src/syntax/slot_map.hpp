@@ -12,7 +12,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <new>
+#include <type_traits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,9 +34,18 @@ struct NodeId {
 // "NodeId(3v1)".
 std::string debug_string(NodeId id);
 
+// No per-slot link: the slot is as small as the free list allows.
+struct NoLink {};
+
 // Primary map: owns its values, stored inline in one vector of slots.
-template <class T>
+//
+// With a `Link` type, every occupied slot also carries one link value in the
+// room the free list uses while the slot is free: an attribute of each key
+// that costs no table of its own. A value stored anew starts with `Link{}`.
+template <class T, class Link = NoLink>
 class SlotMap {
+    static_assert(std::is_trivially_copyable_v<Link>);
+
 public:
     SlotMap() = default;
     // Room for `capacity` values before the slots grow.
@@ -59,7 +70,8 @@ public:
             std::uint32_t index = free_head_;
             Slot& slot = at(index);
             slot.emplace_from(make);  // may throw: leave the free list untouched
-            free_head_ = slot.next_free;
+            free_head_ = slot.meta.next_free;
+            slot.meta.link = Link{};
             slot.version += 1;
             ++live_;
             return {index, slot.version};
@@ -80,6 +92,7 @@ public:
             slots_.pop_back();  // the slot holds no value: drop it unused
             throw;
         }
+        slot.meta.link = Link{};
         slot.version = 1;
         ++live_;
         return {static_cast<std::uint32_t>(size), 1};
@@ -102,7 +115,7 @@ public:
         slot.destroy();
         slot.version += 1;  // even: free
         if (slot.version != 0) {
-            slot.next_free = free_head_;
+            slot.meta.next_free = free_head_;
             free_head_ = key.index;
         }
         // A wrapped version retires the slot: it stays free for good.
@@ -112,6 +125,14 @@ public:
 
     // The value in slot `index`, which must be occupied; no version check.
     T& occupied(std::uint32_t index) noexcept { return *at(index).ptr(); }
+
+    // The link of a key that resolves; null for any other key.
+    Link* link(NodeId key) noexcept { return contains(key) ? &at(key.index).meta.link : nullptr; }
+    const Link* link(NodeId key) const noexcept {
+        return contains(key) ? &at(key.index).meta.link : nullptr;
+    }
+    // The link of slot `index`, which must be occupied; no version check.
+    Link& occupied_link(std::uint32_t index) noexcept { return at(index).meta.link; }
 
     // Calls fn(key, value) for every occupied slot in index order.
     template <class F>
@@ -125,19 +146,24 @@ public:
 private:
     static constexpr std::size_t kMaxIndex = 0xFFFFFFFEu;
 
+    union Meta {
+        std::uint32_t next_free;  // next free slot while free
+        Link link;                // while occupied
+    };
+
     struct Slot {
         std::uint32_t version = 0;
-        std::uint32_t next_free = 0;  // next free slot while free
+        Meta meta{0};
         union {
             T value;
         };
 
         Slot() noexcept {}
-        Slot(const Slot& other) : version(other.version), next_free(other.next_free) {
+        Slot(const Slot& other) : version(other.version), meta(other.meta) {
             if (other.occupied()) new (&value) T(other.value);
         }
         Slot(Slot&& other) noexcept
-            : version(other.version), next_free(other.next_free) {
+            : version(other.version), meta(other.meta) {
             if (other.occupied()) new (&value) T(std::move(other.value));
         }
         Slot& operator=(const Slot& other) {
@@ -151,7 +177,7 @@ private:
             if (this != &other) {
                 destroy_if_occupied();
                 version = other.version;
-                next_free = other.next_free;
+                meta = other.meta;
                 if (other.occupied()) new (&value) T(std::move(other.value));
             }
             return *this;
@@ -176,7 +202,7 @@ private:
 
     std::vector<Slot> slots_;
     std::uint32_t free_head_ = 0;  // a key index; 0: none
-    std::size_t live_ = 0;
+    std::uint32_t live_ = 0;       // at most kMaxIndex
 };
 
 // Secondary map over the keys of a primary map: an entry answers only for
@@ -252,26 +278,42 @@ private:
     std::vector<Entry> entries_;
 };
 
-// A set of keys, answering only for the exact key stored.
+// A set of keys, answering only for the exact key stored. Most arenas never
+// hold a detached node once built, so the table is made on first insert and
+// an empty set is one pointer.
 class KeySet {
 public:
+    KeySet() = default;
+    KeySet(const KeySet& other)
+        : versions_(other.versions_ ? std::make_unique<Versions>(*other.versions_) : nullptr) {}
+    KeySet(KeySet&&) noexcept = default;
+    KeySet& operator=(const KeySet& other) {
+        if (this != &other) *this = KeySet(other);
+        return *this;
+    }
+    KeySet& operator=(KeySet&&) noexcept = default;
+
     bool insert(NodeId key) {
-        if (key.index >= versions_.size()) versions_.resize(std::size_t{key.index} + 1, 0);
-        bool fresh = versions_[key.index] != key.version;
-        versions_[key.index] = key.version;
+        if (!versions_) versions_ = std::make_unique<Versions>();
+        Versions& v = *versions_;
+        if (key.index >= v.size()) v.resize(std::size_t{key.index} + 1, 0);
+        bool fresh = v[key.index] != key.version;
+        v[key.index] = key.version;
         return fresh;
     }
     bool contains(NodeId key) const noexcept {
-        return key.version != 0 && key.index < versions_.size() && versions_[key.index] == key.version;
+        return key.version != 0 && versions_ && key.index < versions_->size() &&
+               (*versions_)[key.index] == key.version;
     }
     bool remove(NodeId key) noexcept {
         if (!contains(key)) return false;
-        versions_[key.index] = 0;
+        (*versions_)[key.index] = 0;
         return true;
     }
 
 private:
-    std::vector<std::uint32_t> versions_;
+    using Versions = std::vector<std::uint32_t>;
+    std::unique_ptr<Versions> versions_;
 };
 
 }  // namespace quorvel::syntax::ast

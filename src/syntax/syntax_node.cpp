@@ -650,12 +650,12 @@ void append_argument_kind(std::string& out, const ArgumentKind& kind) {
         case 2: out += "Star"; break;
         case 3: out += "Group"; break;
         case 4: {
-            const auto& d = std::get<ArgumentKind::Delimited>(kind.value);
+            const auto& d = *kind.as_delimited();
             append_delimiter_pair(out, "Delimited", "open", d.open, "close", d.close);
             break;
         }
         default: {
-            const auto& d = std::get<ArgumentKind::Paired>(kind.value);
+            const auto& d = *kind.as_paired();
             append_delimiter_pair(out, "Paired", "open", d.open, "close", d.close);
             break;
         }

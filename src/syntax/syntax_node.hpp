@@ -174,7 +174,9 @@ struct ArgumentKind {
         Delimiter close;
         bool operator==(const Paired&) const = default;
     };
-    using Value = std::variant<Mandatory, Optional, Star, Group, Delimited, Paired>;
+    // The delimiter pairs are rare and large: behind a pointer they keep
+    // every argument slot small.
+    using Value = std::variant<Mandatory, Optional, Star, Group, Box<Delimited>, Box<Paired>>;
 
     Value value;
 
@@ -183,10 +185,18 @@ struct ArgumentKind {
     ArgumentKind(Optional v) : value(std::in_place_type<Optional>, v) {}
     ArgumentKind(Star v) : value(std::in_place_type<Star>, v) {}
     ArgumentKind(Group v) : value(std::in_place_type<Group>, v) {}
-    ArgumentKind(Delimited v) : value(std::in_place_type<Delimited>, std::move(v)) {}
-    ArgumentKind(Paired v) : value(std::in_place_type<Paired>, std::move(v)) {}
+    ArgumentKind(Delimited v) : value(std::in_place_type<Box<Delimited>>, std::move(v)) {}
+    ArgumentKind(Paired v) : value(std::in_place_type<Box<Paired>>, std::move(v)) {}
 
     bool is_star() const { return std::holds_alternative<Star>(value); }
+    const Delimited* as_delimited() const {
+        const auto* box = std::get_if<Box<Delimited>>(&value);
+        return box != nullptr ? box->get() : nullptr;
+    }
+    const Paired* as_paired() const {
+        const auto* box = std::get_if<Box<Paired>>(&value);
+        return box != nullptr ? box->get() : nullptr;
+    }
 
     bool operator==(const ArgumentKind&) const = default;
 };

@@ -78,12 +78,12 @@ void print_args(std::string& out, const sn::ArgumentSlots& args) {
             out += "[";
             print_value(out, slot->value);
             out += "]";
-        } else if (const auto* d = std::get_if<K::Delimited>(&k)) {
+        } else if (const auto* d = slot->kind.as_delimited()) {
             out += "D";
             print_delimiter(out, d->open);
             print_value(out, slot->value);
             print_delimiter(out, d->close);
-        } else if (const auto* p = std::get_if<K::Paired>(&k)) {
+        } else if (const auto* p = slot->kind.as_paired()) {
             out += "P";
             print_delimiter(out, p->open);
             print_value(out, slot->value);

@@ -10,7 +10,10 @@
 
 namespace {
 
+using quorvel::syntax::Ast;
+using quorvel::syntax::ContentMode;
 using quorvel::syntax::NodeSpans;
+using quorvel::syntax::ast::Node;
 using quorvel::syntax::Slot;
 using quorvel::syntax::SmallVector;
 using quorvel::syntax::Span;
@@ -101,6 +104,52 @@ TEST(SyntaxStorage, AppendedValuesNeverReuseFreedSlots) {
     EXPECT_EQ(map.size(), 3u);
 }
 
+// A slot's link belongs to the value stored there: a value stored anew
+// (by insert into a freed slot or by append) starts with the default link,
+// a stale key has none, and a copy keeps the links it was made with.
+TEST(SyntaxStorage, SlotMapLinksFollowTheirValues) {
+    struct Case {
+        const char* name;
+        bool reuse_freed;  // the second value takes the freed slot of the first
+    };
+    const Case cases[] = {{"insert_into_freed", true}, {"append", false}};
+    for (const Case& c : cases) {
+        SlotMap<std::string, NodeId> map;
+        NodeId a = map.insert("a");
+        NodeId keep = map.insert("keep");
+        *map.link(a) = NodeId{9, 9};
+        *map.link(keep) = NodeId{7, 7};
+        map.remove(a);
+        EXPECT_EQ(map.link(a), nullptr) << c.name;
+        NodeId b = c.reuse_freed ? map.insert("b") : map.append_with([] { return std::string("b"); });
+        EXPECT_EQ(b.index == a.index, c.reuse_freed) << c.name;
+        ASSERT_NE(map.link(b), nullptr) << c.name;
+        EXPECT_EQ(*map.link(b), NodeId{}) << c.name;
+        EXPECT_EQ(map.link(a), nullptr) << c.name;
+
+        SlotMap<std::string, NodeId> copy = map;
+        *map.link(keep) = NodeId{1, 1};
+        EXPECT_EQ(*copy.link(keep), (NodeId{7, 7})) << c.name;
+        NodeId c2 = copy.insert("c");  // the copy's free list survived too
+        EXPECT_EQ(*copy.get(c2), "c") << c.name;
+    }
+}
+
+// A set that was never written holds nothing; a copy is independent.
+TEST(SyntaxStorage, KeySetCopiesAreIndependent) {
+    KeySet empty;
+    KeySet empty_copy = empty;
+    EXPECT_FALSE(empty_copy.contains(NodeId{1, 1}));
+    EXPECT_FALSE(empty_copy.remove(NodeId{1, 1}));
+    KeySet set;
+    set.insert(NodeId{3, 1});
+    KeySet copy = set;
+    EXPECT_TRUE(set.remove(NodeId{3, 1}));
+    EXPECT_TRUE(copy.contains(NodeId{3, 1}));
+    copy = empty;
+    EXPECT_FALSE(copy.contains(NodeId{3, 1}));
+}
+
 // Keys stored below, at and beyond the current end, with and without room
 // made beforehand: each answers with its own value, every other key with none.
 TEST(SyntaxStorage, SecondaryMapStoresKeysInAnyOrder) {
@@ -151,30 +200,39 @@ TEST(SyntaxStorage, SecondaryMapAndKeySetAnswerExactKeys) {
     EXPECT_FALSE(set.contains(NodeId{}));
 }
 
-// Narrow and full-width spans side by side, and keys that must miss.
+// Narrow and full-width spans side by side, and keys that must miss: a
+// stale key, and a node stored anew in the freed slot of a node with a span.
 TEST(SyntaxStorage, NodeSpansKeepEveryOffset) {
     constexpr std::size_t kBig = std::size_t{1} << 32;
-    struct Case {
-        NodeId id;
-        Span span;
+    const Span cases[] = {
+        {0, 0},
+        {3, 4294967294u},
+        {3, 4294967295u},
+        {4294967295u, kBig},
+        {kBig + 5, kBig + 9},
+        {12, 40},
     };
-    const Case cases[] = {
-        {{1, 1}, {0, 0}},
-        {{2, 1}, {3, 4294967295u}},
-        {{3, 1}, {4294967295u, kBig}},
-        {{4, 1}, {kBig + 5, kBig + 9}},
-        {{7, 3}, {12, 40}},
-    };
+    Ast ast = Ast::with_root_mode(ContentMode::Math);
     NodeSpans spans;
-    spans.presize(4);
-    for (const Case& c : cases) spans.insert(c.id, c.span);
-    for (const Case& c : cases) {
-        ASSERT_TRUE(spans.get(c.id).has_value()) << c.id.index;
-        EXPECT_EQ(*spans.get(c.id), c.span) << c.id.index;
-        EXPECT_FALSE(spans.get(NodeId{c.id.index, c.id.version + 2}).has_value()) << c.id.index;
+    std::vector<NodeId> ids;
+    for (const Span& span : cases) {
+        ids.push_back(ast.new_node(Node::Char{U'x'}));
+        spans.insert(ast, ids.back(), span);
     }
-    EXPECT_FALSE(spans.get(NodeId{5, 1}).has_value());
-    EXPECT_FALSE(spans.get(NodeId{}).has_value());
+    EXPECT_FALSE(spans.get(ast, ast.root()).has_value());
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        ASSERT_TRUE(spans.get(ast, ids[i]).has_value()) << i;
+        EXPECT_EQ(*spans.get(ast, ids[i]), cases[i]) << i;
+        EXPECT_FALSE(spans.get(ast, NodeId{ids[i].index, ids[i].version + 2}).has_value()) << i;
+    }
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        ast.remove_detached(ids[i]);
+        EXPECT_FALSE(spans.get(ast, ids[i]).has_value()) << i;
+        const NodeId fresh = ast.new_node(Node::Char{U'y'});
+        EXPECT_EQ(fresh.index, ids[i].index) << i;
+        EXPECT_FALSE(spans.get(ast, fresh).has_value()) << i;
+    }
+    EXPECT_FALSE(spans.get(ast, NodeId{}).has_value());
 }
 
 // A slot keeps its kind and position at both ends of the range.

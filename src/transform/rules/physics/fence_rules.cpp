@@ -162,7 +162,7 @@ RuleResult EvalExpandRule::apply(RuleContext& ctx, NodeId node) const {
     if (!starred) return std::move(starred).error();
 
     const auto& slot = m.args[1];
-    const auto* paired = slot ? std::get_if<ArgumentKind::Paired>(&slot->kind.value) : nullptr;
+    const auto* paired = slot ? slot->kind.as_paired() : nullptr;
     if (paired == nullptr) return RuleOutcome::Skipped;
     const bool braced = is_char(paired->open, U'{') && is_char(paired->close, U'}');
     const bool barred = (is_char(paired->open, U'(') || is_char(paired->open, U'[')) && is_char(paired->close, U'|');
