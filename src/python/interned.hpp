@@ -23,6 +23,7 @@ public:
         }
         return object_;
     }
+    nb::object object() { return nb::borrow(get()); }
 
 private:
     const char* text_;

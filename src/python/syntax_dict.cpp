@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "python/extract.hpp"
+#include "python/interned.hpp"
 
 namespace quorvel::python {
 namespace {
@@ -573,25 +574,8 @@ private:
 // Writing
 // ===========================================================================
 
-// A str made once and interned: the keys and variant names recur in every
-// node. Only touched with the interpreter lock held.
-class Name {
-public:
-    explicit constexpr Name(const char* text) : text_(text) {}
-
-    PyObject* get() {
-        if (object_ == nullptr) {
-            object_ = PyUnicode_InternFromString(text_);
-            if (object_ == nullptr) throw nb::python_error();
-        }
-        return object_;
-    }
-    nb::object object() { return nb::borrow(get()); }
-
-private:
-    const char* text_;
-    PyObject* object_ = nullptr;  // kept for the life of the process
-};
+// The keys and variant names recur in every node: each is made once.
+using Name = InternedKey;
 
 namespace word {
 Name Root{"Root"}, Group{"Group"}, Command{"Command"}, Infix{"Infix"}, Declarative{"Declarative"};
