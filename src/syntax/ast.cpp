@@ -803,6 +803,15 @@ std::vector<NodeId> Ast::detach_children_range(NodeId parent, std::size_t start,
     return removed;
 }
 
+void Ast::detach_all_children(NodeId parent) {
+    ast::ChildList& list = container_mut(parent);
+    for (NodeId id : list) {
+        drop_link(id);
+        detached_.insert(id);
+    }
+    list.clear();
+}
+
 NodeId Ast::clone_subtree(NodeId id) {
     if (id == root_) internal_error("Cannot clone root node as a detached subtree");
     if (!nodes_.contains(id)) internal_error(std::string(kInvalidNodeId));
