@@ -639,16 +639,21 @@ Node Ast::remove_detached(NodeId id) {
     if (!nodes_.contains(id)) internal_error(std::string(kInvalidNodeId));
     if (has_link(id)) internal_error("Can only remove detached roots");
     if (!detached_.remove(id)) internal_error("Node is not a detached root");
-    thread_local std::vector<NodeId> order;
-    order.clear();
-    collect_postorder(id, order);
-    order.pop_back();  // the root itself, last in post-order
-    for (NodeId descendant : order) {
-        drop_link(descendant);
-        detached_.remove(descendant);
-        nodes_.remove(descendant);
+    // Most removed roots are leaves or emptied groups: no walk for those.
+    bool has_edges = false;
+    for_each_edge(*nodes_.get(id), [&](NodeId, Slot) { has_edges = true; });
+    if (has_edges) {
+        thread_local std::vector<NodeId> order;
+        order.clear();
+        collect_postorder(id, order);
+        order.pop_back();  // the root itself, last in post-order
+        for (NodeId descendant : order) {
+            drop_link(descendant);
+            detached_.remove(descendant);
+            nodes_.remove(descendant);
+        }
+        trim_scratch(order);
     }
-    trim_scratch(order);
     drop_link(id);
     if (!nodes_.contains(id)) internal_error("Detached root must exist");
     return nodes_.remove(id);
@@ -801,6 +806,15 @@ std::vector<NodeId> Ast::detach_children_range(NodeId parent, std::size_t start,
     // A cut tail leaves no child to renumber.
     if (start < list.size()) shift_group_children(parent, start);
     return removed;
+}
+
+void Ast::detach_all_children(NodeId parent) {
+    ast::ChildList& list = container_mut(parent);
+    for (NodeId id : list) {
+        drop_link(id);
+        detached_.insert(id);
+    }
+    list.clear();
 }
 
 NodeId Ast::clone_subtree(NodeId id) {

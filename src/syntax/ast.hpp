@@ -518,6 +518,9 @@ public:
                                               std::span<const ast::NodeId> children);
     std::vector<ast::NodeId> detach_children_range(ast::NodeId parent, std::size_t start,
                                                    std::size_t end);
+    // detach_children_range over the whole list, without building the list
+    // of the detached: the list keeps its storage.
+    void detach_all_children(ast::NodeId parent);
     ast::NodeId clone_subtree(ast::NodeId id);
 
     void assert_child_is_detached_root(ast::NodeId child) const;

@@ -9,6 +9,7 @@
 // instead of reused.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -296,7 +297,9 @@ public:
     bool insert(NodeId key) {
         if (!versions_) versions_ = std::make_unique<Versions>();
         Versions& v = *versions_;
-        if (key.index >= v.size()) v.resize(std::size_t{key.index} + 1, 0);
+        // Grown by doubling: keys mostly arrive in rising index order, and a
+        // resize per key would cost a call each. A zero marks no key.
+        if (key.index >= v.size()) v.resize(std::max(std::size_t{key.index} + 1, 2 * v.size()), 0);
         bool fresh = v[key.index] != key.version;
         v[key.index] = key.version;
         return fresh;

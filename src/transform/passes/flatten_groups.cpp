@@ -205,8 +205,7 @@ private:
     // Leaves every member of the group's rebuilt list a detached root.
     void release_children(const Frame& frame) {
         if (frame.children_cut) return;
-        const std::size_t count = ast_.children(frame.node).size();
-        if (count != 0) ast_.detach_children_range(frame.node, 0, count);
+        ast_.detach_all_children(frame.node);
     }
 
     void free_unwrapped(const Frame& frame) {

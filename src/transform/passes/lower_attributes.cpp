@@ -376,7 +376,9 @@ private:
             const Node& node = ast_.node(id);
             if (const syntax::ast::ChildList* list = node.child_list()) {
                 walk.insert(walk.end(), list->begin(), list->end());
-                under.insert(under.end(), list->size(), in);
+                // One push per child: the lists are short, and a counted
+                // fill insert costs more than the pushes.
+                for (std::size_t i = 0; i < list->size(); ++i) under.push_back(in);
                 continue;  // a Root or Group is not acted on itself
             }
             if (acts_on(ast_, id, node)) {

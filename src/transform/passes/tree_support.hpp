@@ -45,11 +45,11 @@ void reset(std::vector<T>& list) {
 }
 
 // Lends a pass this thread's kept work lists for one run; they are reset on
-// the way in and again on the way out.
+// the way out (also when the run throws), so every loan finds them empty.
 template <class Buffers>
 class KeptBuffers {
 public:
-    KeptBuffers() : kept_(thread_kept()) { kept_.reset(); }
+    KeptBuffers() : kept_(thread_kept()) {}
     ~KeptBuffers() { kept_.reset(); }
     KeptBuffers(const KeptBuffers&) = delete;
     KeptBuffers& operator=(const KeptBuffers&) = delete;
