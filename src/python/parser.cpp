@@ -32,6 +32,16 @@ std::optional<parse::ParseConfig> optional_parse_config(nb::handle value, const 
     return config;
 }
 
+ParserArguments read_parser_arguments(PyObject* const* bound) {
+    ParserArguments arguments;
+    arguments.packages = optional_names(bound[0], "packages");
+    arguments.items = bound[1];
+    arguments.remove_commands = names_or_none(bound[2], "remove_commands");
+    arguments.remove_environments = names_or_none(bound[3], "remove_environments");
+    arguments.remove_delimiter_controls = names_or_none(bound[4], "remove_delimiter_controls");
+    return arguments;
+}
+
 namespace parser_methods {
 
 nb::object parse(const facade::Parser& parser, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -159,12 +169,7 @@ PyObject* new_parser(PyTypeObject*, PyObject* args, PyObject* kwargs) {
                                                {"default_parse_config"}};
         PyObject* bound[6];
         bind_arguments("Parser.__new__", args, kwargs, parameters, bound, false);
-        ParserArguments arguments;
-        arguments.packages = optional_names(bound[0], "packages");
-        arguments.items = bound[1];
-        arguments.remove_commands = names_or_none(bound[2], "remove_commands");
-        arguments.remove_environments = names_or_none(bound[3], "remove_environments");
-        arguments.remove_delimiter_controls = names_or_none(bound[4], "remove_delimiter_controls");
+        ParserArguments arguments = read_parser_arguments(bound);
         arguments.default_parse_config = optional_parse_config(bound[5], "default_parse_config");
         return nb::cast(build_parser(arguments), nb::rv_policy::move);
     });

@@ -41,6 +41,11 @@ std::vector<std::string> names_or_none(nb::handle value, const char* name);
 // None or absent: not given; otherwise a ParseConfig.
 std::optional<parse::ParseConfig> optional_parse_config(nb::handle value, const char* name);
 
+// The five selection arguments both constructors share (`packages`, `items`
+// and the three removals), bound in that order from `bound[0..4]`; the
+// caller converts `default_parse_config` at its own place in its signature.
+ParserArguments read_parser_arguments(PyObject* const* bound);
+
 // Package selection, default parse configuration, items (read here, so a
 // ConfigError of "items" propagates) and the removals, in that order; the
 // builder replays items before removals whatever the call's order.

@@ -213,12 +213,7 @@ PyObject* new_engine(PyTypeObject*, PyObject* args, PyObject* kwargs) {
         PyObject* bound[8];
         bind_arguments("TransformEngine.__new__", args, kwargs, parameters, bound, false);
         const std::string_view profile_name = arg_str(bound[0], "profile");
-        ParserArguments arguments;
-        arguments.packages = optional_names(bound[1], "packages");
-        arguments.items = bound[2];
-        arguments.remove_commands = names_or_none(bound[3], "remove_commands");
-        arguments.remove_environments = names_or_none(bound[4], "remove_environments");
-        arguments.remove_delimiter_controls = names_or_none(bound[5], "remove_delimiter_controls");
+        ParserArguments arguments = read_parser_arguments(bound + 1);
         const std::vector<std::string> disabled = names_or_none(bound[6], "disable_rules");
         arguments.default_parse_config = optional_parse_config(bound[7], "default_parse_config");
         return nb::cast(build_engine(profile_name, arguments, disabled), nb::rv_policy::move);
