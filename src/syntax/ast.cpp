@@ -71,7 +71,7 @@ ast::ArgumentSlots* Node::args() {
     return nullptr;
 }
 
-const std::string* Node::name() const {
+const ast::Name* Node::name() const {
     if (auto* v = get_if<Command>()) return &v->name;
     if (auto* v = get_if<Infix>()) return &v->name;
     if (auto* v = get_if<Declarative>()) return &v->name;
@@ -160,7 +160,7 @@ std::string debug_args(const ast::ArgumentSlots& args) {
     return out + "]";
 }
 
-std::string debug_name(const std::string& name) {
+std::string debug_name(std::string_view name) {
     std::string out = "name: ";
     append_debug_str(out, name);
     return out;

@@ -20,6 +20,8 @@
 #include <variant>
 #include <vector>
 
+#include "syntax/compact_string.hpp"
+#include "syntax/compact_vector.hpp"
 #include "syntax/content_mode.hpp"
 #include "syntax/from_syntax_error.hpp"
 #include "syntax/internal_error.hpp"
@@ -115,10 +117,14 @@ struct Argument {
     bool operator==(const Argument&) const = default;
 };
 
-using ArgumentSlots = std::vector<std::optional<Argument>>;
+// One pointer wide: most nodes have no argument slots at all.
+using ArgumentSlots = CompactVector<std::optional<Argument>>;
 
 // Child lists of up to two entries are stored inline in the node.
 using ChildList = SmallVector<NodeId, 2>;
+
+// Names and texts: 16 bytes, short ones inline.
+using Name = CompactString;
 
 // One node value. Copying it copies the ids it names, never the subtree.
 struct Node {
@@ -134,25 +140,25 @@ struct Node {
         bool operator==(const Group&) const = default;
     };
     struct Command {
-        std::string name;
+        Name name;
         ArgumentSlots args;
         bool known = false;
         bool operator==(const Command&) const = default;
     };
     struct Infix {
-        std::string name;
+        Name name;
         ArgumentSlots args;
         NodeId left;
         NodeId right;
         bool operator==(const Infix&) const = default;
     };
     struct Declarative {
-        std::string name;
+        Name name;
         ArgumentSlots args;
         bool operator==(const Declarative&) const = default;
     };
     struct Environment {
-        std::string name;
+        Name name;
         ArgumentSlots args;
         bool known = false;
         NodeId body;
@@ -169,7 +175,7 @@ struct Node {
         bool operator==(const Prime&) const = default;
     };
     struct Text {
-        std::string value;
+        Name value;
         bool operator==(const Text&) const = default;
     };
     struct Char {
@@ -180,8 +186,8 @@ struct Node {
         bool operator==(const ActiveSpace&) const = default;
     };
     struct Error {
-        std::string message;
-        std::string snippet;
+        Name message;
+        Name snippet;
         bool operator==(const Error&) const = default;
     };
 
@@ -227,10 +233,14 @@ struct Node {
     const ArgumentSlots* args() const;
     ArgumentSlots* args();
     // The `name` of a command-like node; null for other kinds.
-    const std::string* name() const;
+    const Name* name() const;
 
     bool operator==(const Node&) const = default;
 };
+
+// Every alternative fits in 40 bytes beside the variant's index: a change
+// that grows a node grows every slot of every arena.
+static_assert(sizeof(Node) <= 48);
 
 }  // namespace ast
 

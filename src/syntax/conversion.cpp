@@ -788,13 +788,13 @@ SyntaxNode Ast::to_syntax_impl(NodeId id, bool allow_root) const {
             }
             case NodeKind::Command: {
                 const auto& v = std::get<Node::Command>(n.value);
-                d = SyntaxNode::Command{v.name, export_args(v.args, jobs), v.known};
+                d = SyntaxNode::Command{v.name.str(), export_args(v.args, jobs), v.known};
                 break;
             }
             case NodeKind::Infix: {
                 const auto& v = std::get<Node::Infix>(n.value);
                 SyntaxNode::Infix out;
-                out.name = v.name;
+                out.name = v.name.str();
                 out.left = export_box(v.left, jobs);
                 out.args = export_args(v.args, jobs);
                 out.right = export_box(v.right, jobs);
@@ -803,13 +803,13 @@ SyntaxNode Ast::to_syntax_impl(NodeId id, bool allow_root) const {
             }
             case NodeKind::Declarative: {
                 const auto& v = std::get<Node::Declarative>(n.value);
-                d = SyntaxNode::Declarative{v.name, export_args(v.args, jobs)};
+                d = SyntaxNode::Declarative{v.name.str(), export_args(v.args, jobs)};
                 break;
             }
             case NodeKind::Environment: {
                 const auto& v = std::get<Node::Environment>(n.value);
                 SyntaxNode::Environment out;
-                out.name = v.name;
+                out.name = v.name.str();
                 out.args = export_args(v.args, jobs);
                 out.known = v.known;
                 out.body = export_box(v.body, jobs);
@@ -826,12 +826,12 @@ SyntaxNode Ast::to_syntax_impl(NodeId id, bool allow_root) const {
                 break;
             }
             case NodeKind::Prime: d = SyntaxNode::Prime{std::get<Node::Prime>(n.value).count}; break;
-            case NodeKind::Text: d = SyntaxNode::Text{std::get<Node::Text>(n.value).value}; break;
+            case NodeKind::Text: d = SyntaxNode::Text{std::get<Node::Text>(n.value).value.str()}; break;
             case NodeKind::Char: d = SyntaxNode::Char{std::get<Node::Char>(n.value).value}; break;
             case NodeKind::ActiveSpace: d = SyntaxNode::ActiveSpace{}; break;
             case NodeKind::Error: {
                 const auto& v = std::get<Node::Error>(n.value);
-                d = SyntaxNode::Error{v.message, v.snippet};
+                d = SyntaxNode::Error{v.message.str(), v.snippet.str()};
                 break;
             }
         }

@@ -32,7 +32,7 @@ bool NodeRef::is_error() const { return node().is<Node::Error>(); }
 std::optional<std::string_view> NodeRef::command_name() const {
     const Node& n = node();
     if (n.is<Node::Environment>()) return std::nullopt;
-    if (const std::string* name = n.name()) return std::string_view(*name);
+    if (const ast::Name* name = n.name()) return std::string_view(*name);
     return std::nullopt;
 }
 

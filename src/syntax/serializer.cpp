@@ -424,7 +424,7 @@ private:
             }
             case NodeKind::Prime: prime(std::get<Node::Prime>(node.value).count, mode); return;
             case NodeKind::Text: {
-                const std::string& s = std::get<Node::Text>(node.value).value;
+                std::string_view s = std::get<Node::Text>(node.value).value;
                 put(rule_t(mode, !s.empty()), s, SpacingClass::TextChar, TokenKind::Text, mode);
                 return;
             }
@@ -442,7 +442,7 @@ private:
                 put(rule_c(mode, true), "~", SpacingClass::ActiveSpace, TokenKind::Character, mode);
                 return;
             case NodeKind::Error: {
-                const std::string& s = std::get<Node::Error>(node.value).snippet;
+                std::string_view s = std::get<Node::Error>(node.value).snippet;
                 put(rule_t(mode, !s.empty()), s, SpacingClass::Raw, TokenKind::Error, mode);
                 return;
             }

@@ -631,7 +631,7 @@ void append_delimiter_pair(std::string& out, std::string_view variant, std::stri
 }
 
 void append_group_kind(std::string& out, const GroupKind& kind) {
-    switch (kind.value.index()) {
+    switch (kind.index()) {
         case 0: out += "Explicit"; break;
         case 1: out += "Implicit"; break;
         case 2: {

@@ -112,7 +112,8 @@ struct Delimiter {
     bool operator==(const Delimiter&) const = default;
 };
 
-struct GroupKind {
+class GroupKind {
+public:
     struct Explicit {  // {...}
         bool operator==(const Explicit&) const = default;
     };
@@ -127,27 +128,56 @@ struct GroupKind {
     struct InlineMath {  // $...$ inside text
         bool operator==(const InlineMath&) const = default;
     };
-    // The delimiter pair is rare and large: behind a pointer it keeps every
-    // group (and so every node of both trees) small.
-    using Value = std::variant<Explicit, Implicit, Box<Delimited>, InlineMath>;
 
-    Value value;
+    GroupKind() noexcept = default;  // Explicit
+    GroupKind(Explicit) noexcept : bits_(kExplicit) {}
+    GroupKind(Implicit) noexcept : bits_(kImplicit) {}
+    GroupKind(Delimited v) : bits_(reinterpret_cast<std::uintptr_t>(new Delimited(std::move(v)))) {}
+    GroupKind(InlineMath) noexcept : bits_(kInlineMath) {}
+    GroupKind(const GroupKind& other)
+        : bits_(other.as_delimited() != nullptr
+                    ? reinterpret_cast<std::uintptr_t>(new Delimited(*other.as_delimited()))
+                    : other.bits_) {}
+    GroupKind(GroupKind&& other) noexcept : bits_(std::exchange(other.bits_, kExplicit)) {}
+    GroupKind& operator=(const GroupKind& other) {
+        if (this != &other) *this = GroupKind(other);
+        return *this;
+    }
+    GroupKind& operator=(GroupKind&& other) noexcept {
+        if (this != &other) {
+            release();
+            bits_ = std::exchange(other.bits_, kExplicit);
+        }
+        return *this;
+    }
+    ~GroupKind() { release(); }
 
-    GroupKind() = default;  // Explicit
-    GroupKind(Explicit v) : value(std::in_place_type<Explicit>, v) {}
-    GroupKind(Implicit v) : value(std::in_place_type<Implicit>, v) {}
-    GroupKind(Delimited v) : value(std::in_place_type<Box<Delimited>>, std::move(v)) {}
-    GroupKind(InlineMath v) : value(std::in_place_type<InlineMath>, v) {}
-
-    bool is_explicit() const { return std::holds_alternative<Explicit>(value); }
-    bool is_implicit() const { return std::holds_alternative<Implicit>(value); }
-    bool is_inline_math() const { return std::holds_alternative<InlineMath>(value); }
+    // 0 Explicit, 1 Implicit, 2 Delimited, 3 InlineMath.
+    std::size_t index() const noexcept { return bits_ <= kInlineMath ? bits_ : 2; }
+    bool is_explicit() const { return bits_ == kExplicit; }
+    bool is_implicit() const { return bits_ == kImplicit; }
+    bool is_inline_math() const { return bits_ == kInlineMath; }
     const Delimited* as_delimited() const {
-        const auto* box = std::get_if<Box<Delimited>>(&value);
-        return box != nullptr ? box->get() : nullptr;
+        return bits_ > kInlineMath ? reinterpret_cast<const Delimited*>(bits_) : nullptr;
     }
 
-    bool operator==(const GroupKind&) const = default;
+    friend bool operator==(const GroupKind& a, const GroupKind& b) {
+        const Delimited* da = a.as_delimited();
+        const Delimited* db = b.as_delimited();
+        if (da == nullptr || db == nullptr) return a.bits_ == b.bits_;
+        return *da == *db;
+    }
+
+private:
+    // The three plain kinds are small numbers; anything larger is the
+    // address of the rare delimiter pair. One word keeps every group small.
+    static constexpr std::uintptr_t kExplicit = 0;
+    static constexpr std::uintptr_t kImplicit = 1;
+    static constexpr std::uintptr_t kInlineMath = 3;
+
+    void release() noexcept { delete const_cast<Delimited*>(as_delimited()); }
+
+    std::uintptr_t bits_ = kExplicit;
 };
 
 // The written form of one argument slot.

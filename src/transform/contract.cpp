@@ -36,9 +36,9 @@ std::vector<ContractViolation> collect(const syntax::Ast& ast, const parse::Pars
     for_each_preorder(ast, ast.root(), [&](NodeId, const Node& node) {
         const NodeKind kind = node.kind();
         if (!syntax::is_command_like(kind)) return;
-        const std::string& name = *node.name();
+        const std::string_view name = *node.name();
         matches(name, [&](const RuleTargetKey& target) {
-            if (violates(target, kind, name, context)) out.push_back({name, target.name, target.kind});
+            if (violates(target, kind, name, context)) out.push_back({std::string(name), target.name, target.kind});
         });
     });
     return out;

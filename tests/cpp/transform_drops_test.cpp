@@ -149,7 +149,7 @@ TEST(TransformDrops, TextRunShape) {
     std::vector<std::string> texts;
     for (NodeId child : ast.children(list)) {
         const auto* t = ast.node(child).get_if<Node::Text>();
-        texts.push_back(t != nullptr ? t->value : "<not text>");
+        texts.push_back(t != nullptr ? t->value.str() : "<not text>");
     }
     EXPECT_EQ(texts, (std::vector<std::string>{"a", " ", "b"}));
     EXPECT_EQ(ast.children(list)[1], first_quad);

@@ -161,7 +161,7 @@ TEST(TransformFixedPoint, EnvironmentTrigger) {
 TEST(TransformFixedPoint, RemovedNodesAreNotOffered) {
     std::vector<std::string> offered;
     const FakeRule collapse(fake_meta("collapse", OWNS), [&](RuleContext& ctx, NodeId node) -> RuleResult {
-        offered.push_back(*ctx.ast.node(node).name());
+        offered.push_back(ctx.ast.node(node).name()->str());
         const auto* command = ctx.ast.node(node).get_if<Node::Command>();
         if (command->args.empty()) return RuleOutcome::Skipped;
         ctx.ast.replace_node_drop_detached_children(node, helpers::bare_command_node("ni"));

@@ -454,7 +454,7 @@ private:
             const syntax::ParentLink* link = ast_.parent_link(id);
             const std::span<const NodeId> siblings = ast_.children(link->parent);
             const std::size_t index = link->slot.index();
-            const std::string& name = std::get<Node::Command>(ast_.node(id).value).name;
+            const syntax::ast::Name& name = std::get<Node::Command>(ast_.node(id).value).name;
             for (std::size_t k : {index - 1, index + 1}) {
                 if (k >= siblings.size()) continue;  // wraps below zero
                 const auto* next = ast_.node(siblings[k]).get_if<Node::Command>();
@@ -792,7 +792,7 @@ private:
                 } else if (!splits_around_white_space(text->value)) {
                     chunk_.push_back(id);
                 } else {
-                    const std::string value = std::get<Node::Text>(ast_.node(id).value).value;
+                    const syntax::ast::Name value = std::get<Node::Text>(ast_.node(id).value).value;
                     ast_.remove_detached(id);
                     const support::WhiteSpaceEdges edges = support::white_space_edges(value);
                     const std::string_view all(value);

@@ -63,7 +63,7 @@ void replace_infix_with_command(syntax::Ast& ast, NodeId infix, std::string_view
     Node command = transform::helpers::prefix_command_node(name, std::move(args));
     if (const auto parent = ast.parent_id(infix)) {
         const auto* group = ast.node(*parent).get_if<Node::Group>();
-        if (group != nullptr && std::holds_alternative<syntax::ast::GroupKind::Explicit>(group->kind.value) &&
+        if (group != nullptr && group->kind.is_explicit() &&
             group->children.size() == 1 && group->children[0] == infix) {
             // Emptying the infix frees its operands to be adopted by the
             // command that takes the group's place.

@@ -32,7 +32,7 @@ bool is_spacer(const syntax::Ast& ast, NodeId id, std::span<const std::string_vi
 
 // A control word leaves the space that ended its name in the source text.
 bool is_control_word(const Node& node) {
-    const std::string* name = node.name();
+    const syntax::ast::Name* name = node.name();
     if (name == nullptr || name->empty()) return false;
     const char last = name->back();
     return (last >= 'A' && last <= 'Z') || (last >= 'a' && last <= 'z');
