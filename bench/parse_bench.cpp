@@ -149,7 +149,8 @@ void kept(const char* label, const qp::ParseContext& context, std::size_t count,
 void memory(const qp::ParseContext& context, const std::vector<Corpus>& corpora) {
     std::vector<std::string_view> lines;
     for (const Corpus& c : corpora) lines.insert(lines.end(), c.lines.begin(), c.lines.end());
-    std::printf("kept documents (sizeof(Document) = %zu):\n", sizeof(Document));
+    std::printf("kept documents (sizeof(Document) = %zu, node %zu, arena slot %zu):\n", sizeof(Document),
+                sizeof(quorvel::syntax::ast::Node), quorvel::syntax::Ast::kSlotBytes);
     kept("corpus, cycled", context, 100000, [&](std::size_t i) { return lines[i % lines.size()]; });
     kept("one character", context, 100000, [](std::size_t) { return std::string_view("a"); });
 }

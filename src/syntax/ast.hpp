@@ -645,6 +645,13 @@ private:
     };
     syntax_node::Box<StaleLists> stale_;
     int batch_depth_ = 0;
+
+public:
+    // The room each node takes in its arena (checked below).
+    static constexpr std::size_t kSlotBytes = decltype(nodes_)::slot_bytes();
 };
+
+// A 48-byte node, a 12-byte parent link, an 8-byte span and the version.
+static_assert(Ast::kSlotBytes <= 72);
 
 }  // namespace quorvel::syntax

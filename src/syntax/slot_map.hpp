@@ -60,6 +60,9 @@ public:
 
     void reserve(std::size_t n) { slots_.reserve(n); }
 
+    // The room one value takes in the map, its link included.
+    static constexpr std::size_t slot_bytes() noexcept { return sizeof(Slot); }
+
     NodeId insert(T value) {
         return insert_with([&value]() -> T&& { return std::move(value); });
     }
