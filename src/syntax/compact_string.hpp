@@ -21,8 +21,6 @@ namespace quorvel::syntax {
 
 class CompactString {
 public:
-    static constexpr std::size_t npos = std::string_view::npos;
-
     CompactString() noexcept { set_inline_size(0); }
     CompactString(std::string_view s) { init(s.data(), s.size()); }  // NOLINT: implicit by design
     CompactString(const std::string& s) { init(s.data(), s.size()); }  // NOLINT
@@ -53,7 +51,6 @@ public:
         return is_heap() ? static_cast<std::size_t>(heap_size() & ~kHeapFlag)
                          : kInline - static_cast<unsigned char>(bytes_[kInline]);
     }
-    std::size_t length() const noexcept { return size(); }
     bool empty() const noexcept { return size() == 0; }
     // Always followed by a NUL byte.
     const char* data() const noexcept { return is_heap() ? heap_ptr() : bytes_; }
@@ -71,14 +68,9 @@ public:
 
     bool starts_with(std::string_view s) const noexcept { return view().starts_with(s); }
     bool starts_with(char c) const noexcept { return view().starts_with(c); }
-    bool ends_with(std::string_view s) const noexcept { return view().ends_with(s); }
-    bool ends_with(char c) const noexcept { return view().ends_with(c); }
-    std::size_t find(std::string_view s, std::size_t pos = 0) const noexcept { return view().find(s, pos); }
-    std::size_t find(char c, std::size_t pos = 0) const noexcept { return view().find(c, pos); }
-    std::string substr(std::size_t pos, std::size_t count = npos) const {
-        return std::string(view().substr(pos, count));
+    CompactString substr(std::size_t pos, std::size_t count = std::string_view::npos) const {
+        return CompactString(view().substr(pos, count));
     }
-    int compare(std::string_view s) const noexcept { return view().compare(s); }
 
     friend bool operator==(const CompactString& a, const CompactString& b) noexcept {
         return a.view() == b.view();
@@ -97,16 +89,6 @@ public:
     }
     friend std::strong_ordering operator<=>(const CompactString& a, const char* b) noexcept {
         return a.view() <=> std::string_view(b);
-    }
-    friend std::string operator+(const CompactString& a, std::string_view b) {
-        std::string out(a.view());
-        out += b;
-        return out;
-    }
-    friend std::string operator+(std::string_view a, const CompactString& b) {
-        std::string out(a);
-        out += b.view();
-        return out;
     }
 
 private:
@@ -165,10 +147,3 @@ private:
 static_assert(sizeof(CompactString) == 16);
 
 }  // namespace quorvel::syntax
-
-template <>
-struct std::hash<quorvel::syntax::CompactString> {
-    std::size_t operator()(const quorvel::syntax::CompactString& s) const noexcept {
-        return std::hash<std::string_view>{}(s.view());
-    }
-};
