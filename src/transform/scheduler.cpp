@@ -1,6 +1,8 @@
 #include "transform/scheduler.hpp"
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "transform/preorder.hpp"
 #include "transform/rule_context.hpp"
@@ -39,6 +41,9 @@ bool passes_gate(const RuleTarget& trigger, NodeKind kind, std::string_view name
     return false;
 }
 
+// Snapshots longer than this are not kept for the next call.
+constexpr std::size_t kKeptCapacity = 1 << 14;
+
 bool is_candidate(const RuleMeta& meta, NodeKind kind, std::string_view name, const KnowledgeBase& math,
                   const KnowledgeBase& text) {
     for (const RuleTarget& trigger : meta.triggers)
@@ -69,8 +74,18 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
     const KnowledgeBase& math = *context.math();
     const KnowledgeBase& text = *context.text();
     RuleContext ctx{ast, math, text};
-    std::vector<NodeId> snapshot;
-    // Every live node may be listed; rules add few.
+    // Kept on the thread between calls, and taken out while in use (so a
+    // nested call gets one of its own): the many small trees of a batch
+    // then cost no allocation each. Every live node may be listed.
+    thread_local std::vector<NodeId> kept;
+    std::vector<NodeId> snapshot = std::move(kept);
+    struct Return {
+        std::vector<NodeId>& from;
+        ~Return() {
+            from.clear();
+            if (from.capacity() <= kKeptCapacity) kept = std::move(from);
+        }
+    } give_back{snapshot};
     snapshot.reserve(ast.node_count());
 
     for (std::size_t pass = 0; pass < max_iterations; ++pass) {

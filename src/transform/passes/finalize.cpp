@@ -102,7 +102,7 @@ public:
                 case Step::ReattachList: {
                     const std::span<const NodeId> kids(cut_.data() + step.cut_begin, cut_.size() - step.cut_begin);
                     ast_.replace_children(step.node, kids);
-                    cut_.resize(step.cut_begin);
+                    support::truncate(cut_, step.cut_begin);
                     break;
                 }
                 case Step::ReattachSlot: support::replace_in_slot_and_free(ast_, step.placeholder, step.node); break;

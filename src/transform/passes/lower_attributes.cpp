@@ -293,7 +293,13 @@ struct Buffers {
         support::reset(pairs);
         support::reset(edges);
         support::reset(runs);
-        for (auto* list : {&items, &chunk, &wrapped, &out, &ids, &walk, &standing}) support::reset(*list);
+        support::reset(items);
+        support::reset(chunk);
+        support::reset(wrapped);
+        support::reset(out);
+        support::reset(ids);
+        support::reset(walk);
+        support::reset(standing);
         support::reset(walk_under);
         for (std::uint32_t index : dirty_marked) dirty[index] = 0;
         support::reset(dirty_marked);
@@ -374,21 +380,33 @@ private:
             std::uint8_t in = under.back();
             under.pop_back();
             const Node& node = ast_.node(id);
-            if (const syntax::ast::ChildList* list = node.child_list()) {
-                walk.insert(walk.end(), list->begin(), list->end());
-                // One push per child: the lists are short, and a counted
-                // fill insert costs more than the pushes.
-                for (std::size_t i = 0; i < list->size(); ++i) under.push_back(in);
-                continue;  // a Root or Group is not acted on itself
-            }
-            if (acts_on(ast_, id, node)) {
-                if (may_stand(id, node)) {
-                    standing.push_back(id);
-                    if (in != 0) nested = true;
-                    in |= kInStanding;
-                } else {
-                    mark_upwards(id, root);
+            switch (node.kind()) {
+                case NodeKind::Root:
+                case NodeKind::Group: {
+                    const syntax::ast::ChildList& list = *node.child_list();
+                    walk.insert(walk.end(), list.begin(), list.end());
+                    // One push per child: the lists are short, and a counted
+                    // fill insert costs more than the pushes.
+                    for (std::size_t i = 0; i < list.size(); ++i) under.push_back(in);
+                    continue;  // a Root or Group is not acted on itself
                 }
+                case NodeKind::Command:
+                case NodeKind::Declarative:
+                case NodeKind::Text:
+                    if (acts_on(ast_, id, node)) {
+                        if (may_stand(id, node)) {
+                            standing.push_back(id);
+                            if (in != 0) nested = true;
+                            in |= kInStanding;
+                        } else {
+                            mark_upwards(id, root);
+                        }
+                    }
+                    break;
+                case NodeKind::Infix:
+                case NodeKind::Environment:
+                case NodeKind::Scripted: break;
+                default: continue;  // nothing below, nothing to act on
             }
             syntax::for_each_edge(node, [&](NodeId child, Slot slot) {
                 walk.push_back(child);
@@ -517,6 +535,13 @@ private:
         tasks_.back().items_end = items_.size();
     }
 
+    // Hands the children of a Root or Group to the task on top as its items,
+    // leaving them detached roots and the list empty.
+    void take_children(NodeId list) {
+        add_items(ast_.children(list));
+        ast_.detach_all_children(list);
+    }
+
     // Lowers everything below a dirty node in place; the node itself stays.
     void push_canonicalize(NodeId id, const State& state, ContentMode mode) {
         const Node& node = ast_.node(id);
@@ -525,7 +550,7 @@ private:
             const ContentMode own = node.is<Node::Root>() ? std::get<Node::Root>(node.value).mode
                                                           : std::get<Node::Group>(node.value).mode;
             push_task(Kind::List, own, id, state);
-            add_items(ast_.replace_children(id, {}));
+            take_children(id);
             return;
         }
         const std::size_t begin = edges_.size();
@@ -576,7 +601,7 @@ private:
             task.explicit_body = true;
             push_explicit(body, inner, mode);
         } else if (implicit) {
-            add_items(ast_.replace_children(body, {}));
+            take_children(body);
         } else {
             add_items({&body, 1});
         }
@@ -600,7 +625,7 @@ private:
             return;
         }
         push_task(Kind::Explicit, mode, group, state);
-        add_items(ast_.replace_children(group, {}));
+        take_children(group);
     }
 
     static const AttributeCommandSpec* recognised_declarative(const Node& node, ContentMode mode) {
@@ -660,7 +685,7 @@ private:
             case Kind::List: {
                 check_empty_segment(task);
                 emit(task.pairs_begin, task.start, task.mode, task.mode, false);
-                pairs_.resize(task.pairs_begin);
+                support::truncate(pairs_, task.pairs_begin);
                 ast_.replace_children(task.node, out_);
                 break;
             }
@@ -670,12 +695,12 @@ private:
                     start_slot(task);
                     return;
                 }
-                edges_.resize(task.edges_begin);
+                support::truncate(edges_, task.edges_begin);
                 break;
             case Kind::PrefixBody: complete_prefix_body(task); break;
             case Kind::Explicit: complete_explicit(task); break;
         }
-        items_.resize(task.items_begin);
+        support::truncate(items_, task.items_begin);
         tasks_.pop_back();
     }
 
@@ -690,7 +715,7 @@ private:
         const NodeId placeholder = support::new_placeholder(ast_, edge.mode);
         ast_.replace_content_child(edge.child, placeholder);
         task.placeholder = placeholder;
-        items_.resize(task.items_begin);
+        support::truncate(items_, task.items_begin);
         items_.push_back(edge.child);
         task.cursor = task.items_begin;
         task.items_end = items_.size();
@@ -700,7 +725,7 @@ private:
     void finish_slot(Task& task) {
         check_empty_segment(task);
         emit(task.pairs_begin, task.start, task.mode, task.mode, false);
-        pairs_.resize(task.pairs_begin);
+        support::truncate(pairs_, task.pairs_begin);
         NodeId result;
         // An environment body must stay a group.
         if (out_.size() == 1 && !(task.env_body && !ast_.node(out_[0]).is<Node::Group>())) {
@@ -718,7 +743,7 @@ private:
         if (prefix_is_fully_absorbed(task, row)) count(row, AttributeCounter::RedundantPrefixes);
         if (task.across_modes) {
             emit(task.pairs_begin, task.measure, task.mode, other_mode(task.mode), true);
-            pairs_.resize(task.pairs_begin);
+            support::truncate(pairs_, task.pairs_begin);
             for (NodeId n : out_) pairs_.push_back({n, task.outer});
         }
         ast_.remove_detached(task.node);
@@ -743,7 +768,7 @@ private:
         }
         ids_.clear();
         for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) ids_.push_back(pairs_[i].node);
-        pairs_.resize(task.pairs_begin);
+        support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, ids_);
         pairs_.push_back({task.node, task.start});
     }
