@@ -250,6 +250,14 @@ private:
             }
             case Outcome::Redirect: {
                 const NodeId only = list_[frame.list_begin].node;
+                if (frame.occupant == frame.node && !frame.children_cut && !frame.list_changed) {
+                    // The tree's list is the rebuilt one: its only child
+                    // moves up without a detour through the detached set.
+                    ast_.hoist_only_child(frame.node);
+                    support::truncate(list_, frame.list_begin);
+                    recorder_.count(ReportCounter::UnwrappedSlot);
+                    break;
+                }
                 release_children(frame);
                 free_unwrapped(frame);
                 support::replace_in_slot_and_free(ast_, frame.occupant, only);
