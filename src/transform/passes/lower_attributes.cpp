@@ -332,15 +332,16 @@ public:
         bool nested = false;
         if (!mark_dirty(root, standing, nested) && !standing.empty() && !nested && all_stand(standing)) {
             // Lowering would take each command apart and write the same one
-            // back: only the counts change. A list ending in one ends on a
-            // state its own does not hold, which counts as an empty segment.
+            // back: only the counts change. A list ending in one, and every
+            // single-node slot holding one, ends on a state its own does not
+            // hold, which counts as an empty segment.
             for (NodeId id : standing) {
+                const syntax::ParentLink* link = ast_.parent_link(id);
                 const AttributeCommandSpec& row =
-                    *lookup_prefix_form(list_mode(id), std::get<Node::Command>(ast_.node(id).value).name);
+                    *lookup_prefix_form(*place_mode(*link), std::get<Node::Command>(ast_.node(id).value).name);
                 count(row, AttributeCounter::ConsumedPrefixes);
                 count(*canonical_line(code_of_prefix(row)), AttributeCounter::EmittedPrefixes);
-                const syntax::ParentLink* link = ast_.parent_link(id);
-                if (link->slot.index() + 1 == ast_.children(link->parent).size())
+                if (!link->slot.is_group_child() || link->slot.index() + 1 == ast_.children(link->parent).size())
                     recorder_.count(ReportCounter::EliminatedEmptySegments);
             }
             return true;
@@ -425,19 +426,31 @@ private:
         }
     }
 
-    // The mode of the list a node stands in; the node must be a list child.
-    ContentMode list_mode(NodeId id) const {
-        const Node& parent = ast_.node(ast_.parent_link(id)->parent);
-        if (const auto* root = parent.get_if<Node::Root>()) return root->mode;
-        return std::get<Node::Group>(parent.value).mode;
+    // The mode the content of a place is collected in: a list's own mode,
+    // an argument's content mode, math in a script slot. None for the places
+    // lowering leaves as they are (infix operands) or where a command cannot
+    // stand (an environment body).
+    std::optional<ContentMode> place_mode(const syntax::ParentLink& link) const {
+        const Node& parent = ast_.node(link.parent);
+        switch (link.slot.kind()) {
+            case Slot::Kind::GroupChild:
+                if (const auto* root = parent.get_if<Node::Root>()) return root->mode;
+                return std::get<Node::Group>(parent.value).mode;
+            case Slot::Kind::Argument: return (*parent.args())[link.slot.index()]->value.content_mode();
+            case Slot::Kind::ScriptBase:
+            case Slot::Kind::ScriptSub:
+            case Slot::Kind::ScriptSup: return ContentMode::Math;
+            default: return std::nullopt;
+        }
     }
 
-    // A prefix command in a list, in the form lowering writes its value
-    // back in: the canonical command of the list's mode, known, with one
-    // plain mandatory argument holding an implicit group of that mode. Its
-    // content then comes back unchanged when nothing else in the tree is
-    // lowered, unless the group is empty (the command then goes) or, in
-    // math, holds a text (white space splits the content).
+    // A prefix command in a list or a single-node slot, in the form
+    // lowering writes its value back in: the canonical command of the
+    // place's mode, known, with one plain mandatory argument holding an
+    // implicit group of that mode. Its content then comes back unchanged
+    // when nothing else in the tree is lowered, unless the group is empty
+    // (the command then goes) or, in math, holds a text (white space splits
+    // the content).
     bool may_stand(NodeId id, const Node& node) const {
         const auto* command = node.get_if<Node::Command>();
         if (command == nullptr || !command->known || command->args.size() != 1) return false;
@@ -445,8 +458,10 @@ private:
         const Argument& arg = *command->args[0];
         if (arg.no_leading_space) return false;
         const syntax::ParentLink* link = ast_.parent_link(id);
-        if (link == nullptr || !link->slot.is_group_child()) return false;
-        const ContentMode mode = list_mode(id);
+        if (link == nullptr) return false;
+        const std::optional<ContentMode> place = place_mode(*link);
+        if (!place) return false;
+        const ContentMode mode = *place;
         if (arg.value.content_mode() != mode) return false;
         const AttributeCommandSpec* row = lookup_prefix_form(mode, command->name);
         if (row == nullptr) return false;
@@ -466,10 +481,11 @@ private:
     // the tree is lowered and none lies inside another (which sets its state)
     // or in an infix operand (never lowered, so never counted): every state
     // is then empty but inside the commands, so each is written back unless
-    // it stands next to one of the same name (their content joins).
+    // it stands in a list next to one of the same name (their content joins).
     bool all_stand(std::span<const NodeId> standing) const {
         for (NodeId id : standing) {
             const syntax::ParentLink* link = ast_.parent_link(id);
+            if (!link->slot.is_group_child()) continue;
             const std::span<const NodeId> siblings = ast_.children(link->parent);
             const std::size_t index = link->slot.index();
             const std::string& name = std::get<Node::Command>(ast_.node(id).value).name;
