@@ -14,7 +14,7 @@ syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::
                                                       const FlattenGroupsGuardsOverlay* guards,
                                                       ReportRecorder& recorder) {
     const syntax::Ast::EditBatch batch(ast);
-    bool lowered = false;
+    passes::Lowered lowered = passes::Lowered::Nothing;
     if (options.lower_attributes.enabled) lowered = passes::lower_attributes(ast, ast.root(), recorder);
 
     bool applied = false;
@@ -26,8 +26,12 @@ syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::
     }
 
     // A tree the first lowering found nothing in and no rule changed has
-    // nothing for the second either.
-    const bool lower_again = options.lower_attributes.enabled && (lowered || applied);
+    // nothing for the second either; one it only counted in would only be
+    // counted again, which matters to a report alone.
+    const bool lower_again =
+        options.lower_attributes.enabled &&
+        (applied || lowered == passes::Lowered::Rebuilt ||
+         (lowered == passes::Lowered::CountsOnly && recorder.is_collecting()));
     if (lower_again) passes::lower_attributes(ast, ast.root(), recorder);
     if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
 

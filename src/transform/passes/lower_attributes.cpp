@@ -327,7 +327,7 @@ public:
     Lowering(const Lowering&) = delete;
     Lowering& operator=(const Lowering&) = delete;
 
-    bool run(NodeId root) {
+    Lowered run(NodeId root) {
         std::vector<NodeId>& standing = kept_.get().standing;
         bool nested = false;
         if (!mark_dirty(root, standing, nested) && !standing.empty() && !nested && all_stand(standing)) {
@@ -344,10 +344,10 @@ public:
                 if (!link->slot.is_group_child() || link->slot.index() + 1 == ast_.children(link->parent).size())
                     recorder_.count(ReportCounter::EliminatedEmptySegments);
             }
-            return true;
+            return Lowered::CountsOnly;
         }
         for (NodeId id : standing) mark_upwards(id, root);
-        if (!dirty(root)) return false;
+        if (!dirty(root)) return Lowered::Nothing;
         push_canonicalize(root, State{}, ContentMode::Math);
         while (!tasks_.empty()) {
             Task& task = tasks_.back();
@@ -357,7 +357,7 @@ public:
                 complete();
             }
         }
-        return true;
+        return Lowered::Rebuilt;
     }
 
 private:
@@ -924,7 +924,7 @@ private:
 
 }  // namespace
 
-bool lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
+Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
     return Lowering(ast, recorder).run(root);
 }
 
