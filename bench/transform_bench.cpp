@@ -3,12 +3,18 @@
 // rate is printed next to the parse-only rate of the same run.
 //
 //   transform_bench [corpus-dir]      (default: ../shared/corpus, relative to the repository)
+//   transform_bench corpus-dir --once MODE
+//
+// --once runs a single untimed pass of MODE (parse, parse+out or a profile
+// name) inside `measured_pass`, for instruction counts:
+//   valgrind --tool=callgrind --toggle-collect='*measured_pass*' transform_bench DIR --once equiv
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "parse/context.hpp"
@@ -57,6 +63,39 @@ double time_rounds(F&& round, double min_seconds) {
     return seconds / rounds;
 }
 
+// One pass over the corpus: parse, and unless `engine` is null and `write` is
+// false, normalise with `engine` and write. Kept out of line so an
+// instruction counter can collect exactly this call.
+[[gnu::noinline]] std::size_t measured_pass(const std::vector<std::string>& lines, const parse::ParseContext& context,
+                                            const transform::TransformContext* engine, bool write) {
+    const parse::ParseConfig parse_config;
+    const syntax::SerializeOptions serialize_options;
+    std::size_t sink = 0;
+    for (const std::string& line : lines) {
+        auto outcome = parse::parse_source(context, line, parse_config);
+        sink += outcome.diagnostics.size();
+        if (!write || !outcome.document) continue;
+        if (engine != nullptr) {
+            if (outcome.document->read_only()) continue;
+            if (!engine->run_with(outcome.document->ast_mut(), context, engine->options)) continue;
+        }
+        auto text = syntax::serialize::serialize_with(outcome.document->ast(), serialize_options);
+        if (text) sink += text->size();
+    }
+    return sink;
+}
+
+std::optional<transform::TransformContext> make_engine(const Profile& profile, const parse::ParseContext& context) {
+    transform::BuildConfig config{transform::RuleSelection::all(), transform::TransformOptions{}, profile.level_mask};
+    config.options.flatten_groups.preserve_rendered_spacing = profile.preserve_rendered_spacing;
+    auto engine = transform::TransformContext::from_build_config(std::move(config), context);
+    if (!engine) {
+        std::fprintf(stderr, "%s: %s\n", profile.name, engine.error().to_string().c_str());
+        return std::nullopt;
+    }
+    return std::move(*engine);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -81,6 +120,26 @@ int main(int argc, char** argv) {
     const parse::ParseConfig parse_config;
     const syntax::SerializeOptions serialize_options;
     std::size_t sink = 0;  // keeps the optimiser from dropping work
+
+    if (argc > 3 && std::string_view(argv[2]) == "--once") {
+        const std::string_view mode = argv[3];
+        if (mode == "parse" || mode == "parse+out") {
+            sink = measured_pass(lines, context, nullptr, mode == "parse+out");
+        } else {
+            const Profile* found = nullptr;
+            for (const Profile& profile : PROFILES)
+                if (mode == profile.name) found = &profile;
+            if (found == nullptr) {
+                std::fprintf(stderr, "unknown mode %s\n", argv[3]);
+                return 1;
+            }
+            auto engine = make_engine(*found, context);
+            if (!engine) return 1;
+            sink = measured_pass(lines, context, &*engine, true);
+        }
+        std::printf("formulas %zu\n", lines.size());
+        return sink == 0 ? 2 : 0;
+    }
 
     const double parse_seconds = time_rounds(
         [&] {
@@ -110,13 +169,8 @@ int main(int argc, char** argv) {
                 parse_write_seconds / n * 1e6, "-");
 
     for (const Profile& profile : PROFILES) {
-        transform::BuildConfig config{transform::RuleSelection::all(), transform::TransformOptions{}, profile.level_mask};
-        config.options.flatten_groups.preserve_rendered_spacing = profile.preserve_rendered_spacing;
-        auto engine = transform::TransformContext::from_build_config(std::move(config), context);
-        if (!engine) {
-            std::fprintf(stderr, "%s: %s\n", profile.name, engine.error().to_string().c_str());
-            return 1;
-        }
+        auto engine = make_engine(profile, context);
+        if (!engine) return 1;
         const double seconds = time_rounds(
             [&] {
                 for (const std::string& line : lines) {

@@ -540,6 +540,9 @@ public:
     // ---- Structural rewrites ---------------------------------------------
 
     void replace_content_child(ast::NodeId old_child, ast::NodeId new_child);
+    // Puts the only child of `group`, a Group in a single-node slot, into
+    // that slot and frees the emptied group.
+    void hoist_only_child(ast::NodeId group);
     void replace_node_drop_detached_children(ast::NodeId id, ast::Node value);
     void replace_with_math_sequence(ast::NodeId id, std::vector<ast::NodeId> before,
                                     ast::NodeId middle, std::vector<ast::NodeId> after);
@@ -618,6 +621,8 @@ private:
     // True when `ancestor` is `id` or one of its ancestors by parent links.
     bool is_ancestor_or_self(ast::NodeId ancestor, ast::NodeId id) const;
     void check_no_cycle(ast::NodeId child, ast::NodeId parent) const;
+    // The field of `parent` that holds `old_child` in the single-node `slot`.
+    ast::NodeId* content_field(ast::NodeId parent, Slot slot, ast::NodeId old_child);
     // The container check: resolves and is a Root or Group.
     ast::ChildList& container_mut(ast::NodeId parent);
     void check_env_body(ast::NodeId child) const;

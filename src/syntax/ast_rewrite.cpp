@@ -60,6 +60,34 @@ void Ast::replace_content_child(NodeId old_child, NodeId new_child) {
     assert_child_is_detached_root(new_child);
     check_no_cycle(new_child, parent);
     if (slot.kind() == Slot::Kind::EnvBody) check_env_body(new_child);
+
+    *content_field(parent, slot, old_child) = new_child;
+    drop_link(old_child);
+    detached_.insert(old_child);
+    detached_.remove(new_child);
+    set_link(new_child, parent, slot);
+}
+
+void Ast::hoist_only_child(NodeId group) {
+    if (group == root_) internal_error("Cannot replace root node");
+    const ParentLink* link = link_of(group);
+    if (link == nullptr) internal_error("Cannot replace node without a parent");
+    const NodeId parent = link->parent;
+    const Slot slot = link->slot;
+    auto* value = node_mut(group).get_if<Node::Group>();
+    if (value == nullptr || value->children.size() != 1) internal_error("Can only hoist the only child of a group");
+    const NodeId child = value->children[0];
+    if (slot.kind() == Slot::Kind::EnvBody) check_env_body(child);
+    // The child hangs below the group, so below the parent: it cannot be an
+    // ancestor of the parent, and it never passes through the detached set.
+    *content_field(parent, slot, group) = child;
+    value->children.clear();
+    drop_link(group);
+    set_link(child, parent, slot);
+    nodes_.remove(group);
+}
+
+NodeId* Ast::content_field(NodeId parent, Slot slot, NodeId old_child) {
     Node* p = nodes_.get(parent);
     if (p == nullptr) internal_error(std::string(kInvalidNodeId));
 
@@ -122,12 +150,7 @@ void Ast::replace_content_child(NodeId old_child, NodeId new_child) {
         }
         default: internal_error("Parent does not have replaceable content children");
     }
-
-    *field = new_child;
-    drop_link(old_child);
-    detached_.insert(old_child);
-    detached_.remove(new_child);
-    set_link(new_child, parent, slot);
+    return field;
 }
 
 void Ast::replace_node_drop_detached_children(NodeId id, Node value) {

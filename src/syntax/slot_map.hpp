@@ -300,9 +300,11 @@ public:
     bool insert(NodeId key) {
         if (!versions_) versions_ = std::make_unique<Versions>();
         Versions& v = *versions_;
-        // Grown by doubling: keys mostly arrive in rising index order, and a
-        // resize per key would cost a call each. A zero marks no key.
-        if (key.index >= v.size()) v.resize(std::max(std::size_t{key.index} + 1, 2 * v.size()), 0);
+        // Grown by doubling from a first size that covers a short formula:
+        // keys mostly arrive in rising index order, and a resize per key
+        // would cost a call each. A zero marks no key.
+        if (key.index >= v.size())
+            v.resize(std::max({std::size_t{key.index} + 1, 2 * v.size(), kFirstSize}), 0);
         bool fresh = v[key.index] != key.version;
         v[key.index] = key.version;
         return fresh;
@@ -318,6 +320,7 @@ public:
     }
 
 private:
+    static constexpr std::size_t kFirstSize = 64;
     using Versions = std::vector<std::uint32_t>;
     std::unique_ptr<Versions> versions_;
 };

@@ -14,19 +14,25 @@ syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::
                                                       const FlattenGroupsGuardsOverlay* guards,
                                                       ReportRecorder& recorder) {
     const syntax::Ast::EditBatch batch(ast);
-    bool lowered = false;
+    passes::Lowered lowered = passes::Lowered::Nothing;
     if (options.lower_attributes.enabled) lowered = passes::lower_attributes(ast, ast.root(), recorder);
 
     bool applied = false;
+    bool eliminated_left = true;
     if (options.rewrite.enabled) {
-        auto rewritten =
-            scheduler::drive_fixed_point(ast, context, plan, options.rewrite.max_iterations, recorder, &applied);
+        auto rewritten = scheduler::drive_fixed_point(ast, context, plan, options.rewrite.max_iterations, recorder,
+                                                      &applied, &eliminated_left);
         if (!rewritten) return error::TransformError{std::move(rewritten.error())};
     }
 
     // A tree the first lowering found nothing in and no rule changed has
-    // nothing for the second either.
-    if (options.lower_attributes.enabled && (lowered || applied)) passes::lower_attributes(ast, ast.root(), recorder);
+    // nothing for the second either; one it only counted in would only be
+    // counted again, which matters to a report alone.
+    const bool lower_again =
+        options.lower_attributes.enabled &&
+        (applied || lowered == passes::Lowered::Rebuilt ||
+         (lowered == passes::Lowered::CountsOnly && recorder.is_collecting()));
+    if (lower_again) passes::lower_attributes(ast, ast.root(), recorder);
     if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
 
     if (options.flatten_groups.enabled) {
@@ -43,7 +49,11 @@ syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::
         }
     }
 
-    if (options.rewrite.enabled) {
+    // The passes after the fixed point add no command-like node but the
+    // attribute forms lowering writes: when the fixed point ended on a tree
+    // naming no eliminated target and lowering writes none, nothing can
+    // violate the contract.
+    if (options.rewrite.enabled && (eliminated_left || (lower_again && plan.lowering_emits_eliminated))) {
         const auto violations = plan.indexed()
                                     ? contract::collect_eliminated_violations(ast, context, plan.eliminated,
                                                                               plan.eliminated_index)

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "transform/attributes.hpp"
 #include "transform/rules/registry.hpp"
 
 namespace quorvel::transform {
@@ -261,6 +262,10 @@ void Plan::index() {
             trigger_index.add(trigger.name, static_cast<std::uint32_t>(p));
     for (std::size_t t = 0; t < eliminated.size(); ++t)
         eliminated_index.add(eliminated[t].name, static_cast<std::uint32_t>(t));
+    lowering_emits_eliminated = false;
+    for (const CanonicalForm& line : CANONICAL_FORMS)
+        for (const auto* form : {&line.math_declarative, &line.math_prefix, &line.text_declarative, &line.text_prefix})
+            if (*form && !eliminated_index.find((*form)->name).empty()) lowering_emits_eliminated = true;
     indexed_rules_ = rules.size();
     indexed_targets_ = eliminated.size();
 }

@@ -102,6 +102,9 @@ struct Plan {
     // name, and the positions in `eliminated` of the targets of a name.
     NameIndex trigger_index;
     NameIndex eliminated_index;
+    // Whether attribute lowering can write a command or declarative whose
+    // name some target in `eliminated` has (filled by `index`).
+    bool lowering_emits_eliminated = true;
 
     // Rebuilds both lookups from `rules` and `eliminated`.
     void index();

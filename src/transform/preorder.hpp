@@ -13,6 +13,13 @@
 
 namespace quorvel::transform {
 
+// The kinds that name no other node.
+constexpr bool never_has_children(syntax::NodeKind kind) noexcept {
+    using syntax::NodeKind;
+    return kind == NodeKind::Prime || kind == NodeKind::Text || kind == NodeKind::Char ||
+           kind == NodeKind::ActiveSpace || kind == NodeKind::Error;
+}
+
 // Calls fn(id, node) for `start` and every node below it, in pre-order.
 template <class F>
 void for_each_preorder(const syntax::Ast& ast, syntax::ast::NodeId start, F&& fn) {
@@ -29,10 +36,13 @@ void for_each_preorder(const syntax::Ast& ast, syntax::ast::NodeId start, F&& fn
         stack.pop_back();
         const syntax::ast::Node& node = ast.node(id);
         fn(id, node);
-        if (const syntax::ast::ChildList* list = node.child_list()) {
-            for (std::size_t i = list->size(); i-- > 0;) stack.push_back((*list)[i]);
+        const syntax::NodeKind kind = node.kind();
+        if (kind == syntax::NodeKind::Root || kind == syntax::NodeKind::Group) {
+            const syntax::ast::ChildList& list = *node.child_list();
+            for (std::size_t i = list.size(); i-- > 0;) stack.push_back(list[i]);
             continue;
         }
+        if (never_has_children(kind)) continue;
         const std::size_t mark = stack.size();
         syntax::for_each_edge(node, [&](NodeId child, syntax::Slot) { stack.push_back(child); });
         std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());

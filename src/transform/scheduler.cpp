@@ -1,6 +1,8 @@
 #include "transform/scheduler.hpp"
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "transform/preorder.hpp"
 #include "transform/rule_context.hpp"
@@ -39,6 +41,9 @@ bool passes_gate(const RuleTarget& trigger, NodeKind kind, std::string_view name
     return false;
 }
 
+// Snapshots longer than this are not kept for the next call.
+constexpr std::size_t kKeptCapacity = 1 << 14;
+
 bool is_candidate(const RuleMeta& meta, NodeKind kind, std::string_view name, const KnowledgeBase& math,
                   const KnowledgeBase& text) {
     for (const RuleTarget& trigger : meta.triggers)
@@ -50,7 +55,8 @@ bool is_candidate(const RuleMeta& meta, NodeKind kind, std::string_view name, co
 
 syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const parse::ParseContext& context,
                                                        const Plan& plan, std::size_t max_iterations,
-                                                       ReportRecorder& recorder, bool* applied) {
+                                                       ReportRecorder& recorder, bool* applied,
+                                                       bool* eliminated_left) {
     if (plan.rules.empty()) {
         recorder.set_iterations(0);
         return {};
@@ -69,19 +75,37 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
     const KnowledgeBase& math = *context.math();
     const KnowledgeBase& text = *context.text();
     RuleContext ctx{ast, math, text};
-    std::vector<NodeId> snapshot;
-    // Every live node may be listed; rules add few.
+    // Kept on the thread between calls, and taken out while in use (so a
+    // nested call gets one of its own): the many small trees of a batch
+    // then cost no allocation each. Every live node may be listed.
+    thread_local std::vector<NodeId> kept;
+    std::vector<NodeId> snapshot = std::move(kept);
+    struct Return {
+        std::vector<NodeId>& from;
+        ~Return() {
+            from.clear();
+            if (from.capacity() <= kKeptCapacity) kept = std::move(from);
+        }
+    } give_back{snapshot};
     snapshot.reserve(ast.node_count());
 
+    const NameIndex* eliminated = plan.indexed() ? &plan.eliminated_index : nullptr;
     for (std::size_t pass = 0; pass < max_iterations; ++pass) {
         bool changed = false;
+        bool left = false;  // some node of this pass is named in `eliminated`
         snapshot.clear();
         // The nodes before the first one whose name some rule triggers on
         // would be passed over, and the tree is unchanged until a rule is
         // offered a node: the snapshot starts there, often nowhere.
         for_each_preorder(ast, ast.root(), [&](NodeId id, const Node& node) {
-            if (snapshot.empty() && (!syntax::is_command_like(node.kind()) || triggers->find(*node.name()).empty())) {
-                return;
+            if (snapshot.empty()) {
+                if (!syntax::is_command_like(node.kind())) return;
+                const auto& name = *node.name();
+                if (eliminated != nullptr && !left && !eliminated->find(name).empty()) left = true;
+                if (triggers->find(name).empty()) return;
+            } else if (eliminated != nullptr && !left && syntax::is_command_like(node.kind()) &&
+                       !eliminated->find(*node.name()).empty()) {
+                left = true;
             }
             snapshot.push_back(id);
         });
@@ -113,6 +137,7 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
         }
         if (!changed) {
             recorder.set_iterations(pass + 1);
+            if (eliminated_left != nullptr && eliminated != nullptr) *eliminated_left = left;
             return {};
         }
     }

@@ -367,6 +367,30 @@ TEST(SyntaxAst, RefusedEdits) {
              return [&f, content, top] { f.ast.replace_content_child(content, top); };
          },
          "Cannot create an ancestor cycle"},
+        {"hoist_only_child of a group of three",
+         [](Fixture& f) { return [&f] { f.ast.hoist_only_child(f.g); }; },
+         "Can only hoist the only child of a group"},
+        {"hoist_only_child of a Char",
+         [](Fixture& f) { return [&f] { f.ast.hoist_only_child(f.x); }; },
+         "Can only hoist the only child of a group"},
+        {"hoist_only_child of the root",
+         [](Fixture& f) { return [&f] { f.ast.hoist_only_child(f.root); }; },
+         "Cannot replace root node"},
+        {"hoist_only_child of a detached group",
+         [](Fixture& f) {
+             NodeId lone = f.ast.new_node(Node::Group{{new_char(f.ast, U'd')}, {}, ContentMode::Math});
+             return [&f, lone] { f.ast.hoist_only_child(lone); };
+         },
+         "Cannot replace node without a parent"},
+        {"hoist_only_child of a list child",
+         [](Fixture& f) {
+             f.ast.detach_children_range(f.g, 1, 3);
+             return [&f] { f.ast.hoist_only_child(f.g); };
+         },
+         "Parent does not have replaceable content children"},
+        {"hoist_only_child of a body holding a Char",
+         [](Fixture& f) { return [&f] { f.ast.hoist_only_child(f.body); }; },
+         "Environment body must be a Group node"},
         {"sequence naming one node twice",
          [](Fixture& f) {
              NodeId d = new_char(f.ast, U'd');
@@ -637,6 +661,47 @@ TEST(SyntaxAst, ReplaceContentChildKeepsTheValueKind) {
     f.ast.replace_content_child(f.body, new_body);
     EXPECT_EQ(f.ast.slot(new_body), Slot::env_body());
     EXPECT_TRUE(invariants_hold(f.ast));
+}
+
+TEST(SyntaxAst, HoistOnlyChildTakesTheGroupsSlot) {
+    struct Case {
+        const char* name;
+        std::function<NodeId(Fixture&)> group;  // attached somewhere in a single-node slot
+        std::function<NodeId(Fixture&)> parent;
+        Slot slot;
+    };
+    const std::vector<Case> cases = {
+        {"math argument", [](Fixture& f) { return f.m; }, [](Fixture& f) { return f.cmd; }, Slot::argument(0)},
+        {"text argument", [](Fixture& f) { return f.t; }, [](Fixture& f) { return f.cmd; }, Slot::argument(2)},
+        {"environment body holding a group",
+         [](Fixture& f) {
+             NodeId inner = f.ast.new_node(Node::Group{{}, {}, ContentMode::Math});
+             NodeId outer = f.ast.new_node(Node::Group{{inner}, {}, ContentMode::Math});
+             f.ast.replace_content_child(f.body, outer);
+             return outer;
+         },
+         [](Fixture& f) { return f.env; }, Slot::env_body()},
+        {"script base",
+         [](Fixture& f) {
+             NodeId base = f.ast.new_node(Node::Group{{new_char(f.ast, U'y')}, {}, ContentMode::Math});
+             f.ast.replace_content_child(f.x, base);
+             return base;
+         },
+         [](Fixture& f) { return f.scr; }, Slot::script_base()},
+    };
+    for (const auto& c : cases) {
+        Fixture f;
+        const NodeId group = c.group(f);
+        const NodeId child = edge(f.ast, group, 0);
+        const std::size_t count = f.ast.node_count();
+        f.ast.hoist_only_child(group);
+        EXPECT_FALSE(f.ast.contains(group)) << c.name;
+        EXPECT_EQ(f.ast.node_count(), count - 1) << c.name;
+        ASSERT_NE(f.ast.parent_link(child), nullptr) << c.name;
+        EXPECT_EQ(*f.ast.parent_link(child), (sx::ParentLink{c.parent(f), c.slot})) << c.name;
+        EXPECT_FALSE(f.ast.is_detached_root(child)) << c.name;
+        EXPECT_TRUE(invariants_hold(f.ast)) << c.name;
+    }
 }
 
 std::string chars_of(const Ast& ast, std::span<const NodeId> ids) {

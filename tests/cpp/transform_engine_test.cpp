@@ -246,6 +246,39 @@ TEST(TransformFixedPoint, SnapshotPerPass) {
     EXPECT_EQ(run.error, "rewrite exceeded max iterations: 3");
 }
 
+// Whether the last pass met a node named by an eliminated target: what lets
+// the pipeline leave out the contract check.
+TEST(TransformFixedPoint, ReportsEliminatedNamesLeft) {
+    const FakeRule to_qquad(fake_meta("to-qquad", QUAD), rename("quad", "qquad"));
+    const FakeRule decliner(fake_meta("decliner", QUAD), skip);
+    struct Case {
+        const char* name;
+        std::vector<const RewriteRule*> rules;
+        bool indexed;
+        SyntaxNode tree;
+        bool left;
+    };
+    const Case cases[] = {
+        {"none to begin with", {&to_qquad}, true, root({ch(U'a'), command("alpha")}), false},
+        {"all rewritten", {&to_qquad}, true, root({command("quad", {math_arg(command("quad"))})}), false},
+        {"declined", {&decliner}, true, root({ch(U'a'), command("quad")}), true},
+        {"below a node that is no target", {&decliner}, true, root({command("alpha", {math_arg(command("quad"))})}),
+         true},
+        {"plan without index: unknown", {&to_qquad}, false, root({ch(U'a')}), true},
+        {"empty plan: no pass", {}, true, root({command("quad")}), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto context = make_parse_context();
+        auto document = tree_document(c.tree);
+        ReportRecorder recorder = ReportRecorder::off();
+        bool left = true;
+        ASSERT_TRUE(scheduler::drive_fixed_point(document.ast_mut(), *context, plan_of(c.rules, c.indexed), 100,
+                                                 recorder, nullptr, &left));
+        EXPECT_EQ(left, c.left);
+    }
+}
+
 TEST(TransformContract, Violations) {
     auto context = make_parse_context();
     auto removed = make_parse_context({"base", "ams"}, {"widehat"});
@@ -355,6 +388,36 @@ TEST(TransformPipeline, Switches) {
         if (!c.options.rewrite.enabled) {
             EXPECT_EQ(run.report, TransformReport{});
         }
+    }
+}
+
+// Lowering runs again after the fixed point and may write the canonical form
+// of an attribute: the contract check then still looks at the tree.
+TEST(TransformPipeline, ContractSeesFormsLoweringWritesLate) {
+    constexpr RuleTarget MATHBF[] = {{RuleTargetKind::Command, "mathbf"}};
+    const FakeRule to_bf(fake_meta("to-bf", QUAD), [](RuleContext& ctx, NodeId node) -> RuleResult {
+        ctx.ast.replace_node(node, Node::Declarative{"bf", {}});
+        return RuleOutcome::Applied;
+    });
+    const FakeRule keeps_mathbf(fake_meta("keeps-mathbf", MATHBF), skip);
+    const SyntaxNode tree = root({command("quad"), ch(U'x')});
+    struct Case {
+        const char* name;
+        std::vector<const RewriteRule*> rules;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"nothing eliminated is written", {&to_bf}, ""},
+        {"the written form is eliminated", {&to_bf, &keeps_mathbf},
+         "rewrite contract violated for command `mathbf` (node Some(\"mathbf\"))"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Plan plan = plan_of(c.rules);
+        EXPECT_EQ(plan.lowering_emits_eliminated, !c.error.empty());
+        const PipelineRun run = execute(plan, tree, TransformOptions{});
+        EXPECT_EQ(run.output, "\\mathbf{x}");
+        EXPECT_EQ(run.error, c.error);
     }
 }
 

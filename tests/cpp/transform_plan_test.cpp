@@ -7,6 +7,7 @@
 
 #include "syntax/slot_map.hpp"
 #include "transform/context.hpp"
+#include "transform/name_index.hpp"
 #include "transform/plan.hpp"
 #include "transform/rules/registry.hpp"
 #include "transform/rules/registry_table.hpp"
@@ -378,6 +379,33 @@ INSTANTIATE_TEST_SUITE_P(
                       .eliminated = {key_of(cmd("x")), key_of(chr("x"))}},
         SyntheticCase{.name = "EmptyRegistry", .rules = {}, .order = {}}),
     [](const ::testing::TestParamInfo<SyntheticCase>& info) { return info.param.name; });
+
+// The bit filter in front of the name lookup may let a stranger through but
+// must never turn a listed name away, however full it gets.
+TEST(TransformNameIndex, FindsEveryListedNameAndNoOther) {
+    std::vector<std::string> listed;
+    std::vector<std::string> strangers;
+    for (int i = 0; i < 600; ++i) {
+        // Names of every length from 0 to 11, sharing first and last letters.
+        std::string name = "q" + std::string(static_cast<std::size_t>(i % 10), "abcde"[i % 5]) + std::to_string(i);
+        (i % 2 == 0 ? listed : strangers).push_back(std::move(name));
+    }
+    listed.push_back("");
+    NameIndex index;
+    EXPECT_TRUE(index.find("q").empty());
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        index.add(listed[i], static_cast<std::uint32_t>(i));
+        index.add(listed[i], static_cast<std::uint32_t>(i));  // a repeat is listed once
+    }
+    index.add(listed[0], 900);
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        const std::vector<std::uint32_t> expected =
+            i == 0 ? std::vector<std::uint32_t>{0, 900} : std::vector<std::uint32_t>{static_cast<std::uint32_t>(i)};
+        const auto found = index.find(listed[i]);
+        EXPECT_EQ(std::vector<std::uint32_t>(found.begin(), found.end()), expected) << listed[i];
+    }
+    for (const std::string& name : strangers) EXPECT_TRUE(index.find(name).empty()) << name;
+}
 
 TEST(TransformPlan, ErrorTexts) {
     using Error = PlanBuildError;

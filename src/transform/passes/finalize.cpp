@@ -1,5 +1,6 @@
 // Tree finalisation: merges runs of adjacent primes in math lists and gives
 // the text of text lists and text arguments one canonical spacing.
+#include <algorithm>
 #include <limits>
 #include <string>
 #include <vector>
@@ -102,7 +103,7 @@ public:
                 case Step::ReattachList: {
                     const std::span<const NodeId> kids(cut_.data() + step.cut_begin, cut_.size() - step.cut_begin);
                     ast_.replace_children(step.node, kids);
-                    cut_.resize(step.cut_begin);
+                    support::truncate(cut_, step.cut_begin);
                     break;
                 }
                 case Step::ReattachSlot: support::replace_in_slot_and_free(ast_, step.placeholder, step.node); break;
@@ -114,10 +115,11 @@ public:
     void merge_runs(NodeId id, const Node& node) {
         const bool text = node.is<Node::Root>() ? std::get<Node::Root>(node.value).mode == ContentMode::Text
                                                 : std::get<Node::Group>(node.value).mode == ContentMode::Text;
+        const std::span<const NodeId> children = node.child_list()->span();
         if (text) {
-            merge_text_runs(id);
+            if (has_text_to_normalize(children)) merge_text_runs(id);
         } else {
-            merge_prime_runs(id);
+            if (has_prime_run(children)) merge_prime_runs(id);
         }
     }
 
@@ -130,7 +132,7 @@ private:
             case NodeKind::Command:
             case NodeKind::Infix:
             case NodeKind::Declarative:
-            case NodeKind::Environment: normalize_text_arguments(id); break;
+            case NodeKind::Environment: normalize_text_arguments(id, node); break;
             default: break;
         }
         descend(id, depth);
@@ -140,6 +142,15 @@ private:
     // depth the children are first taken out and put back afterwards.
     void descend(NodeId id, std::uint32_t depth) {
         const Node& node = ast_.node(id);
+        if (depth + 1 < support::kRerootDepth) {
+            // Pushed in order and turned around: the first child is visited first.
+            const std::size_t mark = steps_.size();
+            syntax::for_each_edge(node, [&](NodeId child, Slot) {
+                if (!is_leaf(ast_.node(child))) steps_.push_back({Step::Visit, child, depth + 1, {}, 0});
+            });
+            std::reverse(steps_.begin() + static_cast<std::ptrdiff_t>(mark), steps_.end());
+            return;
+        }
         kids_.clear();
         syntax::for_each_edge(node, [&](NodeId child, Slot) { kids_.push_back(child); });
         if (kids_.empty()) return;
@@ -184,9 +195,9 @@ private:
         for (NodeId dropped : ast_.replace_children(id, after_)) ast_.remove_detached(dropped);
     }
 
-    bool has_prime_run(NodeId id) const {
+    bool has_prime_run(std::span<const NodeId> children) const {
         bool previous = false;
-        for (NodeId child : ast_.children(id)) {
+        for (NodeId child : children) {
             const bool prime = ast_.node(child).is<Node::Prime>();
             if (prime && previous) return true;
             previous = prime;
@@ -195,9 +206,9 @@ private:
     }
 
     // Whether some run of texts is not one text already in canonical form.
-    bool has_text_to_normalize(NodeId id) const {
+    bool has_text_to_normalize(std::span<const NodeId> children) const {
         bool previous = false;
-        for (NodeId child : ast_.children(id)) {
+        for (NodeId child : children) {
             const auto* text = ast_.node(child).get_if<Node::Text>();
             if (text != nullptr && (previous || text->value.empty() || needs_respacing(text->value))) return true;
             previous = text != nullptr;
@@ -205,8 +216,8 @@ private:
         return false;
     }
 
+    // Callers check `has_prime_run` first.
     void merge_prime_runs(NodeId id) {
-        if (!has_prime_run(id)) return;
         load_children(id);
         after_.clear();
         bool merged = false;
@@ -236,8 +247,8 @@ private:
         if (merged) commit_children(id);
     }
 
+    // Callers check `has_text_to_normalize` first.
     void merge_text_runs(NodeId id) {
-        if (!has_text_to_normalize(id)) return;
         load_children(id);
         after_.clear();
         bool changed = false;
@@ -271,10 +282,13 @@ private:
 
     // A `Text` node standing directly in a text argument gets the canonical
     // spacing in place; an empty one becomes an empty text group.
-    void normalize_text_arguments(NodeId id) {
-        const std::size_t count = ast_.arg_slots(id).size();
+    void normalize_text_arguments(NodeId id, const Node& node) {
+        const syntax::ast::ArgumentSlots* args = node.args();
+        const std::size_t count = args->size();
         for (std::size_t i = 0; i < count; ++i) {
-            const auto& slot = ast_.arg_slots(id)[i];
+            // Read anew each time: a replacement below stores into the arena.
+            if (i > 0) args = ast_.node(id).args();
+            const auto& slot = (*args)[i];
             if (!slot) continue;
             const auto* content = std::get_if<syntax::ast::ArgumentValue::TextContent>(&slot->value.value);
             if (content == nullptr) continue;

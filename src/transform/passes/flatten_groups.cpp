@@ -156,7 +156,7 @@ private:
         frame.list_begin = list_.size();
         frame.free_begin = to_free_.size();
         const Node& node = ast_.node(id);
-        frame.is_list = node.child_list() != nullptr;
+        frame.is_list = node.kind() == NodeKind::Root || node.kind() == NodeKind::Group;
         syntax::for_each_edge(node, [&](NodeId child, Slot s) { edges_.emplace_back(child, s); });
         frame.edge_end = edges_.size();
         frame.cursor = frame.edge_begin;
@@ -210,13 +210,13 @@ private:
 
     void free_unwrapped(const Frame& frame) {
         for (std::size_t i = frame.free_begin; i < to_free_.size(); ++i) ast_.remove_detached(to_free_[i]);
-        to_free_.resize(frame.free_begin);
+        support::truncate(to_free_, frame.free_begin);
     }
 
     void finish() {
         const Frame frame = frames_.back();
         frames_.pop_back();
-        edges_.resize(frame.edge_begin);
+        support::truncate(edges_, frame.edge_begin);
         const Node& node = ast_.node(frame.node);
         const std::uint8_t flags = frame.flags | own_flags(node);
         Frame* parent = frames_.empty() ? nullptr : &frames_.back();
@@ -234,7 +234,7 @@ private:
                 if (frame.list_changed && changed_lists_ != nullptr) changed_lists_->push_back(frame.node);
                 free_unwrapped(frame);
                 if (frame.occupant != frame.node) support::replace_in_slot_and_free(ast_, frame.occupant, frame.node);
-                list_.resize(frame.list_begin);
+                support::truncate(list_, frame.list_begin);
                 if (parent != nullptr && frame.slot && frame.slot->is_group_child()) list_.push_back({frame.node, flags});
                 break;
             case Outcome::Unwrap: {
@@ -250,11 +250,19 @@ private:
             }
             case Outcome::Redirect: {
                 const NodeId only = list_[frame.list_begin].node;
+                if (frame.occupant == frame.node && !frame.children_cut && !frame.list_changed) {
+                    // The tree's list is the rebuilt one: its only child
+                    // moves up without a detour through the detached set.
+                    ast_.hoist_only_child(frame.node);
+                    support::truncate(list_, frame.list_begin);
+                    recorder_.count(ReportCounter::UnwrappedSlot);
+                    break;
+                }
                 release_children(frame);
                 free_unwrapped(frame);
                 support::replace_in_slot_and_free(ast_, frame.occupant, only);
                 if (frame.occupant != frame.node) ast_.remove_detached(frame.node);
-                list_.resize(frame.list_begin);
+                support::truncate(list_, frame.list_begin);
                 recorder_.count(ReportCounter::UnwrappedSlot);
                 break;
             }

@@ -293,7 +293,13 @@ struct Buffers {
         support::reset(pairs);
         support::reset(edges);
         support::reset(runs);
-        for (auto* list : {&items, &chunk, &wrapped, &out, &ids, &walk, &standing}) support::reset(*list);
+        support::reset(items);
+        support::reset(chunk);
+        support::reset(wrapped);
+        support::reset(out);
+        support::reset(ids);
+        support::reset(walk);
+        support::reset(standing);
         support::reset(walk_under);
         for (std::uint32_t index : dirty_marked) dirty[index] = 0;
         support::reset(dirty_marked);
@@ -321,26 +327,27 @@ public:
     Lowering(const Lowering&) = delete;
     Lowering& operator=(const Lowering&) = delete;
 
-    bool run(NodeId root) {
+    Lowered run(NodeId root) {
         std::vector<NodeId>& standing = kept_.get().standing;
         bool nested = false;
         if (!mark_dirty(root, standing, nested) && !standing.empty() && !nested && all_stand(standing)) {
             // Lowering would take each command apart and write the same one
-            // back: only the counts change. A list ending in one ends on a
-            // state its own does not hold, which counts as an empty segment.
+            // back: only the counts change. A list ending in one, and every
+            // single-node slot holding one, ends on a state its own does not
+            // hold, which counts as an empty segment.
             for (NodeId id : standing) {
+                const syntax::ParentLink* link = ast_.parent_link(id);
                 const AttributeCommandSpec& row =
-                    *lookup_prefix_form(list_mode(id), std::get<Node::Command>(ast_.node(id).value).name);
+                    *lookup_prefix_form(*place_mode(*link), std::get<Node::Command>(ast_.node(id).value).name);
                 count(row, AttributeCounter::ConsumedPrefixes);
                 count(*canonical_line(code_of_prefix(row)), AttributeCounter::EmittedPrefixes);
-                const syntax::ParentLink* link = ast_.parent_link(id);
-                if (link->slot.index() + 1 == ast_.children(link->parent).size())
+                if (!link->slot.is_group_child() || link->slot.index() + 1 == ast_.children(link->parent).size())
                     recorder_.count(ReportCounter::EliminatedEmptySegments);
             }
-            return true;
+            return Lowered::CountsOnly;
         }
         for (NodeId id : standing) mark_upwards(id, root);
-        if (!dirty(root)) return false;
+        if (!dirty(root)) return Lowered::Nothing;
         push_canonicalize(root, State{}, ContentMode::Math);
         while (!tasks_.empty()) {
             Task& task = tasks_.back();
@@ -350,7 +357,7 @@ public:
                 complete();
             }
         }
-        return true;
+        return Lowered::Rebuilt;
     }
 
 private:
@@ -374,21 +381,33 @@ private:
             std::uint8_t in = under.back();
             under.pop_back();
             const Node& node = ast_.node(id);
-            if (const syntax::ast::ChildList* list = node.child_list()) {
-                walk.insert(walk.end(), list->begin(), list->end());
-                // One push per child: the lists are short, and a counted
-                // fill insert costs more than the pushes.
-                for (std::size_t i = 0; i < list->size(); ++i) under.push_back(in);
-                continue;  // a Root or Group is not acted on itself
-            }
-            if (acts_on(ast_, id, node)) {
-                if (may_stand(id, node)) {
-                    standing.push_back(id);
-                    if (in != 0) nested = true;
-                    in |= kInStanding;
-                } else {
-                    mark_upwards(id, root);
+            switch (node.kind()) {
+                case NodeKind::Root:
+                case NodeKind::Group: {
+                    const syntax::ast::ChildList& list = *node.child_list();
+                    walk.insert(walk.end(), list.begin(), list.end());
+                    // One push per child: the lists are short, and a counted
+                    // fill insert costs more than the pushes.
+                    for (std::size_t i = 0; i < list.size(); ++i) under.push_back(in);
+                    continue;  // a Root or Group is not acted on itself
                 }
+                case NodeKind::Command:
+                case NodeKind::Declarative:
+                case NodeKind::Text:
+                    if (acts_on(ast_, id, node)) {
+                        if (may_stand(id, node)) {
+                            standing.push_back(id);
+                            if (in != 0) nested = true;
+                            in |= kInStanding;
+                        } else {
+                            mark_upwards(id, root);
+                        }
+                    }
+                    break;
+                case NodeKind::Infix:
+                case NodeKind::Environment:
+                case NodeKind::Scripted: break;
+                default: continue;  // nothing below, nothing to act on
             }
             syntax::for_each_edge(node, [&](NodeId child, Slot slot) {
                 walk.push_back(child);
@@ -407,19 +426,31 @@ private:
         }
     }
 
-    // The mode of the list a node stands in; the node must be a list child.
-    ContentMode list_mode(NodeId id) const {
-        const Node& parent = ast_.node(ast_.parent_link(id)->parent);
-        if (const auto* root = parent.get_if<Node::Root>()) return root->mode;
-        return std::get<Node::Group>(parent.value).mode;
+    // The mode the content of a place is collected in: a list's own mode,
+    // an argument's content mode, math in a script slot. None for the places
+    // lowering leaves as they are (infix operands) or where a command cannot
+    // stand (an environment body).
+    std::optional<ContentMode> place_mode(const syntax::ParentLink& link) const {
+        const Node& parent = ast_.node(link.parent);
+        switch (link.slot.kind()) {
+            case Slot::Kind::GroupChild:
+                if (const auto* root = parent.get_if<Node::Root>()) return root->mode;
+                return std::get<Node::Group>(parent.value).mode;
+            case Slot::Kind::Argument: return (*parent.args())[link.slot.index()]->value.content_mode();
+            case Slot::Kind::ScriptBase:
+            case Slot::Kind::ScriptSub:
+            case Slot::Kind::ScriptSup: return ContentMode::Math;
+            default: return std::nullopt;
+        }
     }
 
-    // A prefix command in a list, in the form lowering writes its value
-    // back in: the canonical command of the list's mode, known, with one
-    // plain mandatory argument holding an implicit group of that mode. Its
-    // content then comes back unchanged when nothing else in the tree is
-    // lowered, unless the group is empty (the command then goes) or, in
-    // math, holds a text (white space splits the content).
+    // A prefix command in a list or a single-node slot, in the form
+    // lowering writes its value back in: the canonical command of the
+    // place's mode, known, with one plain mandatory argument holding an
+    // implicit group of that mode. Its content then comes back unchanged
+    // when nothing else in the tree is lowered, unless the group is empty
+    // (the command then goes) or, in math, holds a text (white space splits
+    // the content).
     bool may_stand(NodeId id, const Node& node) const {
         const auto* command = node.get_if<Node::Command>();
         if (command == nullptr || !command->known || command->args.size() != 1) return false;
@@ -427,8 +458,10 @@ private:
         const Argument& arg = *command->args[0];
         if (arg.no_leading_space) return false;
         const syntax::ParentLink* link = ast_.parent_link(id);
-        if (link == nullptr || !link->slot.is_group_child()) return false;
-        const ContentMode mode = list_mode(id);
+        if (link == nullptr) return false;
+        const std::optional<ContentMode> place = place_mode(*link);
+        if (!place) return false;
+        const ContentMode mode = *place;
         if (arg.value.content_mode() != mode) return false;
         const AttributeCommandSpec* row = lookup_prefix_form(mode, command->name);
         if (row == nullptr) return false;
@@ -448,10 +481,11 @@ private:
     // the tree is lowered and none lies inside another (which sets its state)
     // or in an infix operand (never lowered, so never counted): every state
     // is then empty but inside the commands, so each is written back unless
-    // it stands next to one of the same name (their content joins).
+    // it stands in a list next to one of the same name (their content joins).
     bool all_stand(std::span<const NodeId> standing) const {
         for (NodeId id : standing) {
             const syntax::ParentLink* link = ast_.parent_link(id);
+            if (!link->slot.is_group_child()) continue;
             const std::span<const NodeId> siblings = ast_.children(link->parent);
             const std::size_t index = link->slot.index();
             const syntax::ast::Name& name = std::get<Node::Command>(ast_.node(id).value).name;
@@ -517,6 +551,13 @@ private:
         tasks_.back().items_end = items_.size();
     }
 
+    // Hands the children of a Root or Group to the task on top as its items,
+    // leaving them detached roots and the list empty.
+    void take_children(NodeId list) {
+        add_items(ast_.children(list));
+        ast_.detach_all_children(list);
+    }
+
     // Lowers everything below a dirty node in place; the node itself stays.
     void push_canonicalize(NodeId id, const State& state, ContentMode mode) {
         const Node& node = ast_.node(id);
@@ -525,7 +566,7 @@ private:
             const ContentMode own = node.is<Node::Root>() ? std::get<Node::Root>(node.value).mode
                                                           : std::get<Node::Group>(node.value).mode;
             push_task(Kind::List, own, id, state);
-            add_items(ast_.replace_children(id, {}));
+            take_children(id);
             return;
         }
         const std::size_t begin = edges_.size();
@@ -576,7 +617,7 @@ private:
             task.explicit_body = true;
             push_explicit(body, inner, mode);
         } else if (implicit) {
-            add_items(ast_.replace_children(body, {}));
+            take_children(body);
         } else {
             add_items({&body, 1});
         }
@@ -600,7 +641,7 @@ private:
             return;
         }
         push_task(Kind::Explicit, mode, group, state);
-        add_items(ast_.replace_children(group, {}));
+        take_children(group);
     }
 
     static const AttributeCommandSpec* recognised_declarative(const Node& node, ContentMode mode) {
@@ -660,7 +701,7 @@ private:
             case Kind::List: {
                 check_empty_segment(task);
                 emit(task.pairs_begin, task.start, task.mode, task.mode, false);
-                pairs_.resize(task.pairs_begin);
+                support::truncate(pairs_, task.pairs_begin);
                 ast_.replace_children(task.node, out_);
                 break;
             }
@@ -670,12 +711,12 @@ private:
                     start_slot(task);
                     return;
                 }
-                edges_.resize(task.edges_begin);
+                support::truncate(edges_, task.edges_begin);
                 break;
             case Kind::PrefixBody: complete_prefix_body(task); break;
             case Kind::Explicit: complete_explicit(task); break;
         }
-        items_.resize(task.items_begin);
+        support::truncate(items_, task.items_begin);
         tasks_.pop_back();
     }
 
@@ -690,7 +731,7 @@ private:
         const NodeId placeholder = support::new_placeholder(ast_, edge.mode);
         ast_.replace_content_child(edge.child, placeholder);
         task.placeholder = placeholder;
-        items_.resize(task.items_begin);
+        support::truncate(items_, task.items_begin);
         items_.push_back(edge.child);
         task.cursor = task.items_begin;
         task.items_end = items_.size();
@@ -700,7 +741,7 @@ private:
     void finish_slot(Task& task) {
         check_empty_segment(task);
         emit(task.pairs_begin, task.start, task.mode, task.mode, false);
-        pairs_.resize(task.pairs_begin);
+        support::truncate(pairs_, task.pairs_begin);
         NodeId result;
         // An environment body must stay a group.
         if (out_.size() == 1 && !(task.env_body && !ast_.node(out_[0]).is<Node::Group>())) {
@@ -718,7 +759,7 @@ private:
         if (prefix_is_fully_absorbed(task, row)) count(row, AttributeCounter::RedundantPrefixes);
         if (task.across_modes) {
             emit(task.pairs_begin, task.measure, task.mode, other_mode(task.mode), true);
-            pairs_.resize(task.pairs_begin);
+            support::truncate(pairs_, task.pairs_begin);
             for (NodeId n : out_) pairs_.push_back({n, task.outer});
         }
         ast_.remove_detached(task.node);
@@ -743,7 +784,7 @@ private:
         }
         ids_.clear();
         for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) ids_.push_back(pairs_[i].node);
-        pairs_.resize(task.pairs_begin);
+        support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, ids_);
         pairs_.push_back({task.node, task.start});
     }
@@ -883,7 +924,7 @@ private:
 
 }  // namespace
 
-bool lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
+Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
     return Lowering(ast, recorder).run(root);
 }
 

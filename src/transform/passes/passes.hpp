@@ -4,6 +4,7 @@
 // recorder, and walks with explicit stacks, so tree height costs no stack.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -15,10 +16,16 @@
 
 namespace quorvel::transform::passes {
 
+// What attribute lowering did to a tree.
+enum class Lowered : std::uint8_t {
+    Nothing,     // the tree held nothing to lower
+    CountsOnly,  // every command found stays as written: only counted, the tree untouched
+    Rebuilt,     // parts of the tree were lowered anew
+};
+
 // Rewrites every font, size and style command below `root` into its
 // canonical form around maximal runs of content sharing the same values.
-// False when the tree held nothing to lower, and so was left untouched.
-bool lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder);
+Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder);
 
 // Merges runs of adjacent primes in math lists and normalises the spacing of
 // text lists and text arguments.

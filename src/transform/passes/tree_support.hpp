@@ -39,9 +39,23 @@ inline void replace_in_slot_and_free(syntax::Ast& ast, syntax::ast::NodeId curre
 inline constexpr std::size_t kKeptCapacity = 1 << 14;
 
 template <class T>
-void reset(std::vector<T>& list) {
+[[gnu::noinline, gnu::cold]] void release(std::vector<T>& list) {
+    std::vector<T>().swap(list);
+}
+
+// Both run once or more per pass and node: kept inline, the rare release
+// out of line.
+template <class T>
+[[gnu::always_inline]] inline void reset(std::vector<T>& list) {
     list.clear();
-    if (list.capacity() > kKeptCapacity) list.shrink_to_fit();
+    if (list.capacity() > kKeptCapacity) [[unlikely]] release(list);
+}
+
+// Cuts a work list back to its first `size` entries: a shrinking resize
+// without the growing path.
+template <class T>
+[[gnu::always_inline]] inline void truncate(std::vector<T>& list, std::size_t size) noexcept {
+    if (size < list.size()) list.erase(list.begin() + static_cast<std::ptrdiff_t>(size), list.end());
 }
 
 // Lends a pass this thread's kept work lists for one run; they are reset on
