@@ -243,8 +243,16 @@ private:
     bool reject_unknown_;
     BuildrelIndex buildrel_;
     std::shared_ptr<ArgumentSession> argument_session_;
-    // What the recovery of failed items keeps across this grammar's items.
+    // What the recovery of failed items keeps across this grammar's items;
+    // made when an item first fails, so a parse without failures never has one.
     std::shared_ptr<RecoveryMemo> recovery_;
+    // Item runs and skipped tokens so far, against a budget per token (see
+    // `RecoveryMemo`). A short formula may nest a few thousand unclosed levels
+    // (about a quarter of a second of skipping) before the budget ends it.
+    static constexpr std::size_t kItemRunsPerToken = 64;
+    static constexpr std::size_t kMinimumItemRunBudget = std::size_t{1} << 22;
+    std::size_t item_runs_ = 0;
+    std::size_t item_run_budget_;
     mutable const SpannedToken* last_math_token_ = nullptr;
     mutable const knowledge::ActiveCommandRecord* last_math_record_ = nullptr;
 };
