@@ -16,6 +16,31 @@ namespace {
 constexpr std::string_view kNestingTooDeep =
     "max nesting depth exceeded: the formula nests deeper than the parser's nesting limit";
 
+// The token buffer of the last parse on this thread, kept for the next one
+// when it is small: most sources are short formulas, and a fresh buffer
+// (sized by the source's length, so often past the allocator's fast cache)
+// would cost every parse an allocation and its release. Large buffers are
+// freed as soon as the grammar is done with them.
+constexpr std::size_t kSpareTokenCapacity = 1024;
+thread_local std::vector<SpannedToken> spare_tokens;
+
+void release_tokens(std::vector<SpannedToken>& tokens) noexcept {
+    if (tokens.capacity() <= kSpareTokenCapacity && tokens.capacity() > spare_tokens.capacity()) {
+        tokens.clear();
+        spare_tokens.swap(tokens);
+    }
+    std::vector<SpannedToken>().swap(tokens);
+}
+
+// Gives the buffer back on every way out of a parse.
+struct TokenBuffer {
+    TokenStream stream;
+    TokenBuffer() noexcept : stream{std::move(spare_tokens), 0} {}
+    ~TokenBuffer() { release_tokens(stream.tokens); }
+    TokenBuffer(const TokenBuffer&) = delete;
+    TokenBuffer& operator=(const TokenBuffer&) = delete;
+};
+
 ParseOutcome single_diagnostic(std::optional<ParseDiagnosticKind> kind, std::string message, Span span) {
     ParseOutcome outcome;
     ParseDiagnostic d;
@@ -79,7 +104,7 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
         outcome.diagnostics.resize(ranked.size());
         for (auto& r : ranked) outcome.diagnostics[next[r.rank]++] = std::move(r.diagnostic);
     }
-    std::vector<SpannedToken>().swap(tokens.tokens);
+    release_tokens(tokens.tokens);
 
     if (finished) {
         outcome.document.emplace(
@@ -94,11 +119,11 @@ ParseOutcome parse_tokens(const ParseContext& context, std::string_view source, 
     struct TrimSegments {
         ~TrimSegments() { grammar::detail::trim_stack_segments(); }
     } trim;
-    auto lexed = build_token_stream(source);
-    if (const auto* error = std::get_if<LexError>(&lexed)) {
+    TokenBuffer buffer;
+    TokenStream& tokens = buffer.stream;
+    if (const auto error = lex_into(source, tokens)) {
         return single_diagnostic(std::nullopt, error->message(), error->span);
     }
-    TokenStream& tokens = std::get<TokenStream>(lexed);
     if (quiet_first) {
         if (auto outcome = run_grammar(context, source, config, tokens, true)) return std::move(*outcome);
     }
