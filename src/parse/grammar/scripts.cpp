@@ -1,6 +1,7 @@
 // Scripted atoms: an optional base followed by primes, `_` and `^` markers.
 #include "parse/grammar/grammar.hpp"
 #include "parse/grammar/stack_guard.hpp"
+#include "syntax/list_buffers.hpp"
 
 namespace quorvel::parse::grammar {
 
@@ -142,8 +143,7 @@ bool Grammar::scripted_atom(TrackedNode& out) {
 [[gnu::noinline]] void Grammar::attach_scripts(ScriptedParts& parts, std::size_t start) {
     TrackedNode& out = parts.base;
     SyntaxNode::Scripted node{std::move(out.node), {}, {}};
-    std::vector<SpanTree> spans;
-    spans.reserve(1 + (parts.sub ? 1 : 0) + (parts.sup ? 1 : 0));
+    std::vector<SpanTree> spans = syntax::list_buffers::take<SpanTree>();
     spans.push_back(out.take_span_tree());
     out.spans = std::move(spans);
     out.span = in_.span_since(start);
