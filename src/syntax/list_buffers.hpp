@@ -64,4 +64,48 @@ void give_back(std::vector<T>& list) noexcept {
     std::vector<T>().swap(list);
 }
 
+// Single blocks of `Size` bytes (boxed exchange nodes), kept the same way:
+// a parse makes them and the document build frees them by the thousand.
+template <std::size_t Size>
+struct SingleBlocks {
+    std::vector<void*> free;
+    SingleBlocks() = default;
+    SingleBlocks(const SingleBlocks&) = delete;
+    SingleBlocks& operator=(const SingleBlocks&) = delete;
+    ~SingleBlocks() {
+        for (void* p : free) ::operator delete(p, Size);
+    }
+};
+
+template <std::size_t Size>
+SingleBlocks<Size>& spare_singles() noexcept {
+    thread_local SingleBlocks<Size> blocks;
+    return blocks;
+}
+
+template <std::size_t Size>
+void* take_single() {
+    std::vector<void*>& free = spare_singles<Size>().free;
+    if (free.empty()) return ::operator new(Size);
+    void* p = free.back();
+    free.pop_back();
+    return p;
+}
+
+template <std::size_t Size>
+void give_back_single(void* p) noexcept {
+    std::vector<void*>& free = spare_singles<Size>().free;
+    if (free.capacity() == 0) {
+        try {
+            free.reserve(4 * kKept);
+        } catch (...) {
+        }
+    }
+    if (free.size() < free.capacity()) {
+        free.push_back(p);
+        return;
+    }
+    ::operator delete(p, Size);
+}
+
 }  // namespace quorvel::syntax::list_buffers
