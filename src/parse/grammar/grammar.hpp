@@ -204,7 +204,9 @@ public:
 private:
     bool math_item_in(MathContentKind kind, TrackedNode& out);
     bool text_item_in(TrackedNode& out);
-    bool left_stop_after_ws(MathContentKind kind) const noexcept;
+    // Whether `t`, the next token after white space, ends the items before
+    // an infix command.
+    bool left_stop_at(MathContentKind kind, const SpannedToken* t) const noexcept;
     bool right_stop_after_ws(MathContentKind kind) const noexcept;
     bool infix_step(MathContentKind kind, RuleScope& scope, std::size_t ab_start, DecomposedChildren& left,
                     DecomposedChildren& out);
