@@ -73,7 +73,7 @@ struct SingleBlocks {
     SingleBlocks(const SingleBlocks&) = delete;
     SingleBlocks& operator=(const SingleBlocks&) = delete;
     ~SingleBlocks() {
-        for (void* p : free) ::operator delete(p, Size);
+        for (void* p : free) ::operator delete(p);
     }
 };
 
@@ -105,7 +105,7 @@ void give_back_single(void* p) noexcept {
         free.push_back(p);
         return;
     }
-    ::operator delete(p, Size);
+    ::operator delete(p);
 }
 
 }  // namespace quorvel::syntax::list_buffers

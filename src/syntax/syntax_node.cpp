@@ -26,7 +26,7 @@ void* SyntaxNode::operator new(std::size_t size) {
 void SyntaxNode::operator delete(void* p, std::size_t size) noexcept {
     if (p == nullptr) return;
     if (size != sizeof(SyntaxNode)) {
-        ::operator delete(p, size);
+        ::operator delete(p);
         return;
     }
     list_buffers::give_back_single<sizeof(SyntaxNode)>(p);

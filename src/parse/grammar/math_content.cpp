@@ -147,7 +147,7 @@ bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t ab_
     const Span right_span = right.extent(Span{content.end, content.end});
     TrackedNode left_op = TrackedNode::fold(ContentMode::Math, std::move(left), left_span, in_.token_count());
     TrackedNode right_op = TrackedNode::fold(ContentMode::Math, std::move(right), right_span, in_.token_count());
-    DecomposedArgs args = decompose_args(std::move(slots));
+    DecomposedArgs args = decompose_args(std::move(slots), in_.token_count());
 
     TrackedNode node;
     node.span = Span{left_op.span.start, right_op.span.end};

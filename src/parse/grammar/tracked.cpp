@@ -17,9 +17,6 @@ using syntax::syntax_node::GroupKind;
 // a hash of everything the tree-diagnostic match compares.
 constexpr std::size_t kPairwiseLimit = 32;
 
-// From this many input tokens on, finished groups trim their lists.
-constexpr std::size_t kCompactListsFrom = std::size_t{1} << 16;
-
 }  // namespace
 
 TrackedNode& TrackedNode::with_diagnostics(std::vector<ParseFailure> failures) {
@@ -107,13 +104,13 @@ void DecomposedChildren::append(DecomposedChildren&& more) {
     extend_unique_diagnostics(diagnostics, std::move(more.diagnostics));
 }
 
-DecomposedArgs decompose_args(std::vector<TrackedArgumentSlot>&& slots) {
+DecomposedArgs decompose_args(std::vector<TrackedArgumentSlot>&& slots, std::size_t input_tokens) {
     namespace lists = syntax::list_buffers;
     DecomposedArgs out;
     std::size_t contents = 0;
     for (const TrackedArgumentSlot& slot : slots) contents += slot.content_spans ? 1 : 0;
     if (slots.empty()) return out;
-    if (slots.size() <= lists::kFirstBlock) {
+    if (slots.size() <= lists::kFirstBlock && !compact_lists(input_tokens)) {
         out.args = lists::take<std::optional<syntax::syntax_node::Argument>>();
         if (contents > 0) out.spans = lists::take<SpanTree>();
     } else {
@@ -151,7 +148,7 @@ void set_group(TrackedNode& out, ContentMode mode, GroupKind kind, DecomposedChi
     // over, which would otherwise outweigh the nodes of inputs made of many
     // small groups; a formula of ordinary size frees its tree so soon that
     // the reallocation would cost more than it saves.
-    if (input_tokens >= kCompactListsFrom && items.nodes.size() < 8 &&
+    if (compact_lists(input_tokens) && items.nodes.size() < 8 &&
         items.nodes.capacity() > items.nodes.size()) {
         items.nodes.shrink_to_fit();
         items.spans.shrink_to_fit();
