@@ -166,7 +166,12 @@ public:
     // What the argument rules share across one parse and its argument
     // re-parses; made on first use, handed to the grammar of each re-parse.
     ArgumentSession& argument_session();
-    void share_argument_session(const Grammar& parent) noexcept { argument_session_ = parent.argument_session_; }
+    // A re-parse ends before its parent: it borrows the session without
+    // counting a reference (no atomic operations per argument).
+    void share_argument_session(const Grammar& parent) noexcept {
+        argument_session_ = std::shared_ptr<ArgumentSession>(std::shared_ptr<ArgumentSession>(),
+                                                             parent.argument_session_.get());
+    }
     bool delimited_group(TrackedNode& out);
     bool environment(ContentMode mode, TrackedNode& out);
 
