@@ -8,6 +8,7 @@
 #include "parse/grammar/grammar.hpp"
 #include "parse/grammar/stack_guard.hpp"
 #include "parse/parser_state.hpp"
+#include "syntax/list_buffers.hpp"
 
 namespace quorvel::parse {
 
@@ -20,22 +21,34 @@ constexpr std::string_view kNestingTooDeep =
 // when it is small: most sources are short formulas, and a fresh buffer
 // (sized by the source's length, so often past the allocator's fast cache)
 // would cost every parse an allocation and its release. Large buffers are
-// freed as soon as the grammar is done with them.
+// freed as soon as the grammar is done with them. Kept like the lists'
+// blocks, so a parse while the thread ends finds no buffer and makes one.
 constexpr std::size_t kSpareTokenCapacity = 1024;
-thread_local std::vector<SpannedToken> spare_tokens;
+struct SpareTokens : std::vector<SpannedToken> {
+    static constexpr std::size_t kRoom = 0;
+};
 
 void release_tokens(std::vector<SpannedToken>& tokens) noexcept {
-    if (tokens.capacity() <= kSpareTokenCapacity && tokens.capacity() > spare_tokens.capacity()) {
-        tokens.clear();
-        spare_tokens.swap(tokens);
+    if (tokens.capacity() <= kSpareTokenCapacity) {
+        SpareTokens* spare = syntax::list_buffers::detail::kept<SpareTokens>();
+        if (spare != nullptr && tokens.capacity() > spare->capacity()) {
+            tokens.clear();
+            spare->swap(tokens);
+        }
     }
     std::vector<SpannedToken>().swap(tokens);
+}
+
+std::vector<SpannedToken> take_spare_tokens() noexcept {
+    SpareTokens* spare = syntax::list_buffers::detail::kept<SpareTokens>();
+    if (spare == nullptr) return {};
+    return std::move(*spare);
 }
 
 // Gives the buffer back on every way out of a parse.
 struct TokenBuffer {
     TokenStream stream;
-    TokenBuffer() noexcept : stream{std::move(spare_tokens), 0} {}
+    TokenBuffer() noexcept : stream{take_spare_tokens(), 0} {}
     ~TokenBuffer() { release_tokens(stream.tokens); }
     TokenBuffer(const TokenBuffer&) = delete;
     TokenBuffer& operator=(const TokenBuffer&) = delete;
