@@ -4,6 +4,7 @@
 // has parsed nothing yet.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -93,6 +94,33 @@ TEST(ReusedBuffers, OnlyFirstBlocksAreKeptUpToTheBound) {
         for (auto& l : lists_in_use) l = lists::take<std::string>();
         for (auto& l : lists_in_use) lists::give_back(l);
         EXPECT_EQ(kept.size(), lists::kKept);
+    }).join();
+}
+
+// A parse made while its thread ends, after the thread's kept blocks are
+// gone, makes and frees its own.
+struct ParseWhenThreadEnds {
+    std::string source;
+    std::optional<syntax::SyntaxNode> tree;
+    ~ParseWhenThreadEnds() {
+        const ParseOutcome out = parse_source(default_context(), source, ParseConfig{});
+        EXPECT_TRUE(out.document.has_value());
+        if (out.document) EXPECT_EQ(out.document->to_syntax(), *tree);
+    }
+};
+
+TEST(ReusedBuffers, ParseWhileTheThreadEnds) {
+    const std::string source = "\\frac{a_{1}}{b^{2}} + \\sqrt{x} " + repeat("y", 20);
+    const ParseOutcome expected = parse_source(default_context(), source, ParseConfig{});
+    ASSERT_TRUE(expected.document.has_value());
+    std::thread([&] {
+        // Made before the first parse on the thread, so destroyed after the
+        // kept blocks that parse sets up.
+        thread_local ParseWhenThreadEnds late;
+        late.source = source;
+        late.tree = expected.document->to_syntax();
+        const ParseOutcome first = parse_source(default_context(), source, ParseConfig{});
+        EXPECT_TRUE(first.document.has_value());
     }).join();
 }
 
