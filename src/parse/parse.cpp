@@ -8,6 +8,7 @@
 #include "parse/grammar/grammar.hpp"
 #include "parse/grammar/stack_guard.hpp"
 #include "parse/parser_state.hpp"
+#include "syntax/list_buffers.hpp"
 
 namespace quorvel::parse {
 
@@ -15,6 +16,43 @@ namespace {
 
 constexpr std::string_view kNestingTooDeep =
     "max nesting depth exceeded: the formula nests deeper than the parser's nesting limit";
+
+// The token buffer of the last parse on this thread, kept for the next one
+// when it is small: most sources are short formulas, and a fresh buffer
+// (sized by the source's length, so often past the allocator's fast cache)
+// would cost every parse an allocation and its release. Large buffers are
+// freed as soon as the grammar is done with them. Kept like the lists'
+// blocks, so a parse while the thread ends finds no buffer and makes one.
+constexpr std::size_t kSpareTokenCapacity = 1024;
+struct SpareTokens : std::vector<SpannedToken> {
+    static constexpr std::size_t kRoom = 0;
+};
+
+void release_tokens(std::vector<SpannedToken>& tokens) noexcept {
+    if (tokens.capacity() <= kSpareTokenCapacity) {
+        SpareTokens* spare = syntax::list_buffers::detail::kept<SpareTokens>();
+        if (spare != nullptr && tokens.capacity() > spare->capacity()) {
+            tokens.clear();
+            spare->swap(tokens);
+        }
+    }
+    std::vector<SpannedToken>().swap(tokens);
+}
+
+std::vector<SpannedToken> take_spare_tokens() noexcept {
+    SpareTokens* spare = syntax::list_buffers::detail::kept<SpareTokens>();
+    if (spare == nullptr) return {};
+    return std::move(*spare);
+}
+
+// Gives the buffer back on every way out of a parse.
+struct TokenBuffer {
+    TokenStream stream;
+    TokenBuffer() noexcept : stream{take_spare_tokens(), 0} {}
+    ~TokenBuffer() { release_tokens(stream.tokens); }
+    TokenBuffer(const TokenBuffer&) = delete;
+    TokenBuffer& operator=(const TokenBuffer&) = delete;
+};
 
 ParseOutcome single_diagnostic(std::optional<ParseDiagnosticKind> kind, std::string message, Span span) {
     ParseOutcome outcome;
@@ -79,7 +117,7 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
         outcome.diagnostics.resize(ranked.size());
         for (auto& r : ranked) outcome.diagnostics[next[r.rank]++] = std::move(r.diagnostic);
     }
-    std::vector<SpannedToken>().swap(tokens.tokens);
+    release_tokens(tokens.tokens);
 
     if (finished) {
         outcome.document.emplace(
@@ -94,11 +132,11 @@ ParseOutcome parse_tokens(const ParseContext& context, std::string_view source, 
     struct TrimSegments {
         ~TrimSegments() { grammar::detail::trim_stack_segments(); }
     } trim;
-    auto lexed = build_token_stream(source);
-    if (const auto* error = std::get_if<LexError>(&lexed)) {
+    TokenBuffer buffer;
+    TokenStream& tokens = buffer.stream;
+    if (const auto error = lex_into(source, tokens)) {
         return single_diagnostic(std::nullopt, error->message(), error->span);
     }
-    TokenStream& tokens = std::get<TokenStream>(lexed);
     if (quiet_first) {
         if (auto outcome = run_grammar(context, source, config, tokens, true)) return std::move(*outcome);
     }

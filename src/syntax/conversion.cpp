@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "syntax/ast_internal.hpp"
+#include "syntax/list_buffers.hpp"
 #include "syntax/node_spans.hpp"
 
 namespace quorvel::syntax {
@@ -473,7 +474,7 @@ private:
         }
         if constexpr (kTake) release_parts(*f.src);
         if constexpr (kTakeSpans) {
-            if (f.spans != nullptr) std::vector<SpanTree>().swap(f.spans->children);
+            if (f.spans != nullptr) list_buffers::give_back(f.spans->children);
         }
         frames_.pop();
     }
@@ -536,19 +537,20 @@ private:
     // Frees the parts of a node whose parts were all built (and freed).
     static void release_parts(SyntaxNode& node) {
         switch (node.kind()) {
-            case NodeKind::Root: std::vector<SyntaxNode>().swap(std::get<SyntaxNode::Root>(node.value).children); break;
-            case NodeKind::Group: std::vector<SyntaxNode>().swap(std::get<SyntaxNode::Group>(node.value).children); break;
+            // The parser's next lists reuse the blocks of these.
+            case NodeKind::Root: list_buffers::give_back(std::get<SyntaxNode::Root>(node.value).children); break;
+            case NodeKind::Group: list_buffers::give_back(std::get<SyntaxNode::Group>(node.value).children); break;
             case NodeKind::Infix: {
                 auto& v = std::get<SyntaxNode::Infix>(node.value);
                 v.left.reset();
                 v.right.reset();
-                v.args.clear();
+                list_buffers::give_back(v.args);
                 break;
             }
             case NodeKind::Environment: {
                 auto& v = std::get<SyntaxNode::Environment>(node.value);
                 v.body.reset();
-                v.args.clear();
+                list_buffers::give_back(v.args);
                 break;
             }
             case NodeKind::Scripted: {
@@ -558,8 +560,8 @@ private:
                 v.superscript.reset();
                 break;
             }
-            case NodeKind::Command: std::get<SyntaxNode::Command>(node.value).args.clear(); break;
-            case NodeKind::Declarative: std::get<SyntaxNode::Declarative>(node.value).args.clear(); break;
+            case NodeKind::Command: list_buffers::give_back(std::get<SyntaxNode::Command>(node.value).args); break;
+            case NodeKind::Declarative: list_buffers::give_back(std::get<SyntaxNode::Declarative>(node.value).args); break;
             default: break;
         }
     }

@@ -3,6 +3,7 @@
 #include <iterator>
 #include <type_traits>
 
+#include "syntax/list_buffers.hpp"
 #include "util/utf8.hpp"
 
 namespace quorvel::syntax {
@@ -13,6 +14,23 @@ using syntax_node::ArgumentSlots;
 using syntax_node::ArgumentValue;
 using syntax_node::Delimiter;
 using syntax_node::GroupKind;
+
+// ---------------------------------------------------------------------------
+// Boxed node storage
+
+void* SyntaxNode::operator new(std::size_t size) {
+    if (size != sizeof(SyntaxNode)) return ::operator new(size);
+    return list_buffers::take_single<sizeof(SyntaxNode)>();
+}
+
+void SyntaxNode::operator delete(void* p, std::size_t size) noexcept {
+    if (p == nullptr) return;
+    if (size != sizeof(SyntaxNode)) {
+        ::operator delete(p);
+        return;
+    }
+    list_buffers::give_back_single<sizeof(SyntaxNode)>(p);
+}
 
 // ---------------------------------------------------------------------------
 // Argument values

@@ -393,6 +393,11 @@ public:
     SyntaxNode(Char v) : value(std::in_place_type<Char>, v) {}
     SyntaxNode(ActiveSpace v) : value(std::in_place_type<ActiveSpace>, v) {}
 
+    // Boxed nodes are made and freed by the thousand in every parse and
+    // document build: their blocks are reused on the thread.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* p, std::size_t size) noexcept;
+
     SyntaxNode(const SyntaxNode& other);
     SyntaxNode(SyntaxNode&& other) noexcept : value(std::move(other.value)) {}
     SyntaxNode& operator=(const SyntaxNode& other);

@@ -6,6 +6,7 @@
 
 #include "parse/column_template.hpp"
 #include "parse/grammar/stack_guard.hpp"
+#include "syntax/list_buffers.hpp"
 
 namespace quorvel::parse::grammar {
 
@@ -695,7 +696,11 @@ bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, st
     if (specs.empty()) return true;
     if (stack_low()) return on_fresh_stack([&] { return argument_slots(specs, label, out); });
     RuleScope scope(in_);
-    out.reserve(specs.size());
+    if (out.capacity() == 0 && specs.size() <= syntax::list_buffers::kFirstBlock) {
+        out = syntax::list_buffers::take<TrackedArgumentSlot>();
+    } else {
+        out.reserve(specs.size());
+    }
     SlotReader reader(*this);
     for (const ArgSpec& spec : specs) {
         if (!spec.no_leading_space) {

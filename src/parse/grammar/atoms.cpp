@@ -281,7 +281,7 @@ bool Grammar::command_rule(CommandKind kind, ContentMode mode, TrackedNode& out)
         kind == CommandKind::Prefix ? pattern::kCommandArgument : pattern::kDeclarativeCommandArgument;
     // A slot's failure is the command's.
     if (!argument_slots(head.record->args, label, slots)) return false;
-    DecomposedArgs args = decompose_args(std::move(slots));
+    DecomposedArgs args = decompose_args(std::move(slots), in_.token_count());
     if (kind == CommandKind::Prefix) {
         out.node.value.emplace<SyntaxNode::Command>(SyntaxNode::Command{std::string(head.name), std::move(args.args), true});
     } else {

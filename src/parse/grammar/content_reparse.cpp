@@ -9,9 +9,11 @@
 // that were collected.
 #include <algorithm>
 #include <memory>
+#include <new>
 
 #include "parse/grammar/arguments.hpp"
 #include "parse/grammar/stack_guard.hpp"
+#include "syntax/list_buffers.hpp"
 
 namespace quorvel::parse::grammar {
 
@@ -32,6 +34,28 @@ struct WindowParser {
     Input in;
     Grammar grammar;
 };
+
+// A window's parser lives in a block the windows of the thread reuse: most
+// formulas read one or more arguments, each through a window.
+struct WindowParserDeleter {
+    void operator()(WindowParser* w) const noexcept {
+        w->~WindowParser();
+        syntax::list_buffers::give_back_single<sizeof(WindowParser)>(w);
+    }
+};
+using WindowParserPtr = std::unique_ptr<WindowParser, WindowParserDeleter>;
+
+WindowParserPtr make_window_parser(Grammar& parent, const SpannedToken* first, std::size_t count, std::size_t start,
+                                   std::size_t end) {
+    static_assert(alignof(WindowParser) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+    void* block = syntax::list_buffers::take_single<sizeof(WindowParser)>();
+    try {
+        return WindowParserPtr(new (block) WindowParser(parent, first, count, start, end));
+    } catch (...) {
+        syntax::list_buffers::give_back_single<sizeof(WindowParser)>(block);
+        throw;
+    }
+}
 
 // The steps of a window run around its content, out of line so that the
 // run's own frame, which every nested argument adds, stays small.
@@ -80,7 +104,7 @@ SubParse run_window(Grammar& parent, ContentMode mode, const SpannedToken* first
     ArgumentSession& session = parent.argument_session();
     const ArgumentSession::MemoKey key{first, count, start, end, mode, require_end};
     if (!session.memo.empty() && recall(session, key, result)) return result;
-    const auto window = std::make_unique<WindowParser>(parent, first, count, start, end);
+    const WindowParserPtr window = make_window_parser(parent, first, count, start, end);
     result.ok = window->grammar.content_block(mode, result.node);
     finish_window(*window, mode, require_end, result);
     if (session.retry_depth > 0) remember(session, key, result);

@@ -88,7 +88,7 @@ bool Grammar::environment(ContentMode mode, TrackedNode& out) {
         return scope.fail(in_.err_peek_or_point(std::move(missing)));
     }
 
-    DecomposedArgs args = decompose_args(std::move(slots));
+    DecomposedArgs args = decompose_args(std::move(slots), in_.token_count());
     out.diagnostics = std::move(args.diagnostics);
     for (auto& f : body.diagnostics) out.diagnostics.push_back(std::move(f));
     out.spans = std::move(args.spans);

@@ -166,7 +166,12 @@ public:
     // What the argument rules share across one parse and its argument
     // re-parses; made on first use, handed to the grammar of each re-parse.
     ArgumentSession& argument_session();
-    void share_argument_session(const Grammar& parent) noexcept { argument_session_ = parent.argument_session_; }
+    // A re-parse ends before its parent: it borrows the session without
+    // counting a reference (no atomic operations per argument).
+    void share_argument_session(const Grammar& parent) noexcept {
+        argument_session_ = std::shared_ptr<ArgumentSession>(std::shared_ptr<ArgumentSession>(),
+                                                             parent.argument_session_.get());
+    }
     bool delimited_group(TrackedNode& out);
     bool environment(ContentMode mode, TrackedNode& out);
 
@@ -204,7 +209,9 @@ public:
 private:
     bool math_item_in(MathContentKind kind, TrackedNode& out);
     bool text_item_in(TrackedNode& out);
-    bool left_stop_after_ws(MathContentKind kind) const noexcept;
+    // Whether `t`, the next token after white space, ends the items before
+    // an infix command.
+    bool left_stop_at(MathContentKind kind, const SpannedToken* t) const noexcept;
     bool right_stop_after_ws(MathContentKind kind) const noexcept;
     bool infix_step(MathContentKind kind, RuleScope& scope, std::size_t ab_start, DecomposedChildren& left,
                     DecomposedChildren& out);
@@ -243,8 +250,16 @@ private:
     bool reject_unknown_;
     BuildrelIndex buildrel_;
     std::shared_ptr<ArgumentSession> argument_session_;
-    // What the recovery of failed items keeps across this grammar's items.
+    // What the recovery of failed items keeps across this grammar's items;
+    // made when an item first fails, so a parse without failures never has one.
     std::shared_ptr<RecoveryMemo> recovery_;
+    // Item runs and skipped tokens so far, against a budget per token (see
+    // `RecoveryMemo`). A short formula may nest a few thousand unclosed levels
+    // (about a quarter of a second of skipping) before the budget ends it.
+    static constexpr std::size_t kItemRunsPerToken = 64;
+    static constexpr std::size_t kMinimumItemRunBudget = std::size_t{1} << 22;
+    std::size_t item_runs_ = 0;
+    std::size_t item_run_budget_;
     mutable const SpannedToken* last_math_token_ = nullptr;
     mutable const knowledge::ActiveCommandRecord* last_math_record_ = nullptr;
 };

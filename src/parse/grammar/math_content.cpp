@@ -20,8 +20,7 @@ void unconsume_trailing_ws(Input& in, std::size_t floor) {
 
 }  // namespace
 
-bool Grammar::left_stop_after_ws(MathContentKind kind) const noexcept {
-    const SpannedToken* t = peek_after_ws();
+bool Grammar::left_stop_at(MathContentKind kind, const SpannedToken* t) const noexcept {
     if (t == nullptr || t->token.kind() != TokenKind::ControlSeq) return false;
     if (t->token.is_control("right") || t->token.is_control("end")) return true;
     if (kind.paren_stop && t->token.is_control(")")) return true;
@@ -53,7 +52,7 @@ bool Grammar::math_content(MathContentKind kind, DecomposedChildren& out) {
         const SpannedToken* next = peek_after_ws();
         if (is_content_boundary(next)) break;
         const bool saw_left = next->token.is_control("left");
-        if (left_stop_after_ws(kind)) break;
+        if (left_stop_at(kind, next)) break;
         if (math_item_in(kind, item)) {
             if (in_.pos() == item_start) break;  // an item always consumes; never loop on one that does not
             left.push(std::move(item));
@@ -148,7 +147,7 @@ bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t ab_
     const Span right_span = right.extent(Span{content.end, content.end});
     TrackedNode left_op = TrackedNode::fold(ContentMode::Math, std::move(left), left_span, in_.token_count());
     TrackedNode right_op = TrackedNode::fold(ContentMode::Math, std::move(right), right_span, in_.token_count());
-    DecomposedArgs args = decompose_args(std::move(slots));
+    DecomposedArgs args = decompose_args(std::move(slots), in_.token_count());
 
     TrackedNode node;
     node.span = Span{left_op.span.start, right_op.span.end};

@@ -445,13 +445,11 @@ std::optional<Failure> invalid_left_recovery_diagnostic(const knowledge::Knowled
 // ---- The recovery item -------------------------------------------------------------------
 
 bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out) {
-    if (!recovery_) recovery_ = std::make_shared<RecoveryMemo>(in_.token_count());
-    RecoveryMemo& memo = *recovery_;
-    if (++memo.item_runs > memo.item_run_budget) throw NestingTooDeep{};
-    const std::size_t depth = st_.depth();
-    if (in_.quiet() && memo.failed.empty() && memo.failed_at_depth.empty()) {
+    if (++item_runs_ > item_run_budget_) throw NestingTooDeep{};
+    if (in_.quiet()) {
         // A quiet run keeps no failure and remembers no failed attempt (its
         // first failed item ends it): only the item's own run is left.
+        const std::size_t depth = st_.depth();
         const std::size_t outer_peak = st_.depth_peak();
         st_.reset_depth_peak(depth);
         const bool ok = run_item(rule, true, out);
@@ -459,6 +457,7 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
         if (!ok) in_.abandon_if_quiet();
         return true;
     }
+    if (!recovery_) recovery_ = std::make_shared<RecoveryMemo>();
     return recover_item(rule, stop, mode, out);
 }
 
@@ -630,8 +629,8 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
     // The skipped tokens count against the budget as item runs do; unclosed
     // nesting skips the rest of the input once per level, so the budget is
     // checked here too, not only at the next item.
-    memo.item_runs += in_.pos() - p;
-    if (memo.item_runs > memo.item_run_budget) throw NestingTooDeep{};
+    item_runs_ += in_.pos() - p;
+    if (item_runs_ > item_run_budget_) throw NestingTooDeep{};
     if (!consumed) {
         Failure soft = in_.err_since(p, "content recovery must consume at least one token");
         soft.soft = true;

@@ -156,14 +156,6 @@ private:
 // budget of item runs and skipped tokens per token ends such a parse as
 // nesting too deep.
 struct RecoveryMemo {
-    explicit RecoveryMemo(std::size_t tokens)
-        : item_run_budget(std::max(kItemRunsPerToken * (tokens + 1), kMinimumBudget)) {}
-
-    static constexpr std::size_t kItemRunsPerToken = 64;
-    // A short formula may nest a few thousand unclosed levels (about a quarter
-    // of a second of skipping) before the budget ends it.
-    static constexpr std::size_t kMinimumBudget = std::size_t{1} << 22;
-
     struct FailedAttempt {
         std::optional<Input::Located> own;  // what the attempt recorded
         std::size_t cursor = 0;             // where the attempt stopped
@@ -184,8 +176,6 @@ struct RecoveryMemo {
     // below it; and those that reached it, valid at their own depth only.
     std::unordered_map<std::size_t, FailedAttempt> failed;
     std::unordered_map<AtDepth, FailedAttempt, AtDepthHash> failed_at_depth;
-    std::size_t item_runs = 0;
-    std::size_t item_run_budget;
 
     const EnvironmentIndex& environment_index(const Input& in) {
         if (!environments) environments.emplace(in.token_at(0), in.token_count());

@@ -1,6 +1,7 @@
 // Scripted atoms: an optional base followed by primes, `_` and `^` markers.
 #include "parse/grammar/grammar.hpp"
 #include "parse/grammar/stack_guard.hpp"
+#include "syntax/list_buffers.hpp"
 
 namespace quorvel::parse::grammar {
 
@@ -143,7 +144,11 @@ bool Grammar::scripted_atom(TrackedNode& out) {
     TrackedNode& out = parts.base;
     SyntaxNode::Scripted node{std::move(out.node), {}, {}};
     std::vector<SpanTree> spans;
-    spans.reserve(1 + (parts.sub ? 1 : 0) + (parts.sup ? 1 : 0));
+    if (compact_lists(in_.token_count())) {
+        spans.reserve(1 + (parts.sub ? 1 : 0) + (parts.sup ? 1 : 0));
+    } else {
+        spans = syntax::list_buffers::take<SpanTree>();
+    }
     spans.push_back(out.take_span_tree());
     out.spans = std::move(spans);
     out.span = in_.span_since(start);

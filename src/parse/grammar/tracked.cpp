@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "syntax/internal_error.hpp"
+#include "syntax/list_buffers.hpp"
 
 namespace quorvel::parse::grammar {
 
@@ -15,9 +16,6 @@ using syntax::syntax_node::GroupKind;
 // Below this many failures duplicates are looked for pairwise; above it through
 // a hash of everything the tree-diagnostic match compares.
 constexpr std::size_t kPairwiseLimit = 32;
-
-// From this many input tokens on, finished groups trim their lists.
-constexpr std::size_t kCompactListsFrom = std::size_t{1} << 16;
 
 }  // namespace
 
@@ -77,12 +75,17 @@ void extend_unique_diagnostics(FailureList& into, FailureList&& more) {
 }
 
 void DecomposedChildren::push(TrackedNode&& item) {
-    // One allocation of each for nearly every list. Smaller first blocks
-    // cost more in reallocation than they save, larger ones leave the
-    // allocator's fast cache.
-    if (nodes.size() == nodes.capacity() && nodes.size() < 8) {
-        nodes.reserve(8);
-        spans.reserve(8);
+    // One first block of each for nearly every list, reused from lists the
+    // document build emptied. Smaller first blocks cost more in reallocation
+    // than they save, larger ones leave the allocator's fast cache.
+    if (nodes.size() == nodes.capacity() && nodes.size() < syntax::list_buffers::kFirstBlock) {
+        if (nodes.capacity() == 0 && spans.capacity() == 0) {
+            nodes = syntax::list_buffers::take<SyntaxNode>();
+            spans = syntax::list_buffers::take<SpanTree>();
+        } else {
+            nodes.reserve(syntax::list_buffers::kFirstBlock);
+            spans.reserve(syntax::list_buffers::kFirstBlock);
+        }
     }
     if (!item.diagnostics.empty()) extend_unique_diagnostics(diagnostics, std::move(item.diagnostics));
     spans.emplace_back(item.span, std::move(item.spans));
@@ -101,17 +104,25 @@ void DecomposedChildren::append(DecomposedChildren&& more) {
     extend_unique_diagnostics(diagnostics, std::move(more.diagnostics));
 }
 
-DecomposedArgs decompose_args(std::vector<TrackedArgumentSlot>&& slots) {
+DecomposedArgs decompose_args(std::vector<TrackedArgumentSlot>&& slots, std::size_t input_tokens) {
+    namespace lists = syntax::list_buffers;
     DecomposedArgs out;
-    out.args.reserve(slots.size());
     std::size_t contents = 0;
     for (const TrackedArgumentSlot& slot : slots) contents += slot.content_spans ? 1 : 0;
-    out.spans.reserve(contents);
+    if (slots.empty()) return out;
+    if (slots.size() <= lists::kFirstBlock && !compact_lists(input_tokens)) {
+        out.args = lists::take<std::optional<syntax::syntax_node::Argument>>();
+        if (contents > 0) out.spans = lists::take<SpanTree>();
+    } else {
+        out.args.reserve(slots.size());
+        out.spans.reserve(contents);
+    }
     for (TrackedArgumentSlot& slot : slots) {
         if (slot.content_spans) out.spans.push_back(std::move(*slot.content_spans));
         if (!slot.diagnostics.empty()) extend_unique_diagnostics(out.diagnostics, std::move(slot.diagnostics));
         out.args.push_back(std::move(slot.argument));
     }
+    lists::give_back(slots);
     return out;
 }
 
@@ -137,7 +148,7 @@ void set_group(TrackedNode& out, ContentMode mode, GroupKind kind, DecomposedChi
     // over, which would otherwise outweigh the nodes of inputs made of many
     // small groups; a formula of ordinary size frees its tree so soon that
     // the reallocation would cost more than it saves.
-    if (input_tokens >= kCompactListsFrom && items.nodes.size() < 8 &&
+    if (compact_lists(input_tokens) && items.nodes.size() < 8 &&
         items.nodes.capacity() > items.nodes.size()) {
         items.nodes.shrink_to_fit();
         items.spans.shrink_to_fit();

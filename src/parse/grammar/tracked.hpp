@@ -182,7 +182,13 @@ struct DecomposedArgs {
     std::vector<SpanTree> spans;  // one per content-bearing slot
     FailureList diagnostics;
 };
-DecomposedArgs decompose_args(std::vector<TrackedArgumentSlot>&& slots);
+DecomposedArgs decompose_args(std::vector<TrackedArgumentSlot>&& slots, std::size_t input_tokens);
+
+// Whether the tree of an input of this many tokens keeps its lists at their
+// size: in a large input the room a first block leaves over would outweigh
+// the nodes, while a formula of ordinary size takes its lists' blocks from
+// those earlier documents gave back and frees its tree soon after.
+inline bool compact_lists(std::size_t input_tokens) noexcept { return input_tokens >= (std::size_t{1} << 16); }
 
 // Appends the failures of `more` that no failure of `into` (those appended by
 // this call included) matches as a tree diagnostic; `more` is left empty.
