@@ -349,4 +349,31 @@ TEST(ParseFailure, PatternsCompareByKindAndPayload) {
     }
 }
 
+// The direct report is held behind a pointer: copies are deep and compare by
+// value.
+TEST(ParseFailure, DirectReportCopiesAndCompares) {
+    ParseFailure named = ParseFailure::custom({0, 1}, "m").at_environment({2, 3}, "b", "a");
+    ParseFailure plain = ParseFailure::custom({0, 1}, "m").at_source({2, 3});
+    ParseFailure none = ParseFailure::custom({0, 1}, "m");
+    struct Case {
+        const char* name;
+        const ParseFailure* a;
+        const ParseFailure* b;
+        bool same;
+    };
+    const std::vector<Case> cases = {
+        {"names against none", &named, &plain, false}, {"none against a report", &none, &plain, false},
+        {"both none", &none, &none, true}, {"same report", &plain, &plain, true}, {"same names", &named, &named, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ParseFailure copy = *c.b;
+        EXPECT_EQ(c.a->same_source(copy), c.same);
+    }
+    ParseFailure copy = named;
+    copy.direct->environment_names->found = "changed";
+    EXPECT_EQ(named.direct->environment_names->found, "b");
+    EXPECT_EQ(std::move(copy.direct).take()->environment_names->found, "changed");
+    EXPECT_FALSE(copy.direct.has_value());
+}
+
 }  // namespace

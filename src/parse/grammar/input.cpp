@@ -295,7 +295,7 @@ Failure Input::from_owned(ParseFailure owned) {
         if (ef.found) f.extra().foreign_found = std::move(ef.found);
     }
     for (auto& entry : owned.context) f.with_context(intern(entry.label), entry.span);
-    if (owned.direct) f.extra().direct = std::move(owned.direct);
+    if (owned.direct) f.extra().direct = std::move(owned.direct).take();
     f.soft = owned.soft;
     f.kind = owned.kind;
     return f;
