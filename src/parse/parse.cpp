@@ -35,7 +35,8 @@ ParseOutcome single_diagnostic(std::optional<ParseDiagnosticKind> kind, std::str
 // document is built.
 std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string_view source, const ParseConfig& config,
                                         TokenStream& tokens, bool quiet) {
-    grammar::TrackedNode top;
+    grammar::DecomposedChildren top;
+    Span top_span;
     bool ok = false;
     std::vector<ParseFailure> failures;
     {
@@ -45,7 +46,10 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
         input.set_quiet(quiet);
         grammar::Grammar grammar(state, input);
         try {
-            ok = grammar.math_group(grammar.main_math(), top);
+            // The top level is the main math content, kept in blocks.
+            const std::size_t start = input.pos();
+            ok = grammar.math_content(grammar.main_math(), top);
+            if (ok) top_span = input.span_since(start);
             if (ok && !input.at_end()) {
                 input.expect(grammar::pattern::kEndOfInput);
                 ok = false;
@@ -63,7 +67,7 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
 
     std::optional<grammar::TrackedNode::FinishedRoot> finished;
     if (ok) {
-        finished.emplace(grammar::TrackedNode::finish_root(std::move(top)));
+        finished.emplace(grammar::TrackedNode::finish_root(ContentMode::Math, std::move(top), top_span));
         for (auto& f : finished->diagnostics) failures.push_back(std::move(f));
         std::vector<ParseFailure>().swap(finished->diagnostics);
     }
@@ -109,7 +113,7 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
 
     if (finished) {
         outcome.document.emplace(
-            syntax::document::Document::from_parsed_syntax(std::move(finished->root), std::move(finished->spans)));
+            syntax::document::Document::from_parsed_root(std::move(finished->root)));
         outcome.document->set_parse_context_id(context.id());
     }
     return outcome;

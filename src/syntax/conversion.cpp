@@ -365,6 +365,34 @@ public:
         return has_error_;
     }
 
+    // The same for a parsed root in blocks (the moving form only): each
+    // block is freed once its items and everything below them are built.
+    bool build_blocks(ParsedRoot& root) {
+        static_assert(kTake && kTakeSpans);
+        std::size_t total = 0;
+        for (const ParsedBlock& b : root.blocks) total += b.nodes.size();
+        if (ast_.nodes_.append_with([&] { return Node(Node::Root{child_list(total), root.mode}); }) != Ast::root_) {
+            internal_error("root must be the first node");
+        }
+        if (node_spans_ != nullptr) node_spans_->insert(ast_, ast_.root_, root.span);
+        std::size_t index = 0;
+        for (ParsedBlock& block : root.blocks) {
+            const std::size_t span_count = node_spans_ != nullptr ? block.spans.size() : 0;
+            for (std::size_t i = 0; i < block.nodes.size(); ++i, ++index) {
+                SyntaxNode& child = block.nodes[i];
+                SpanTree* child_spans = i < span_count ? &block.spans[i] : nullptr;
+                const NodeId id = store(child, ast_.root_, Slot::group_child(index), child_spans);
+                list_of(ast_.nodes_.occupied(ast_.root_.index)).push_back(id);
+                if (!has_parts(child)) continue;
+                frames_.push(frame(&child, child_spans, id));
+                while (!frames_.empty()) step();
+            }
+            std::vector<SyntaxNode>().swap(block.nodes);
+            std::vector<SpanTree>().swap(block.spans);
+        }
+        return has_error_;
+    }
+
 private:
     // Plain data without initializers: the stack's inline array of frames
     // is then left as it is until used.
@@ -673,6 +701,10 @@ bool Ast::build_from_syntax(const SyntaxNode& root, std::size_t node_count, cons
 bool Ast::build_from_syntax(SyntaxNode&& root, std::size_t node_count, SpanTree* spans,
                             NodeSpans* node_spans) {
     return ArenaBuilder<SyntaxNode, SpanTree>(*this, node_spans).build(root, node_count, spans);
+}
+
+bool Ast::build_from_parsed(ParsedRoot& root, NodeSpans* node_spans) {
+    return ArenaBuilder<SyntaxNode, SpanTree>(*this, node_spans).build_blocks(root);
 }
 
 Ast Ast::from_syntax_root(const SyntaxNode& root) {

@@ -4,13 +4,32 @@
 
 #include <cstddef>
 #include <optional>
+#include <vector>
 
 #include "syntax/ast.hpp"
 #include "syntax/content_mode.hpp"
 #include "syntax/from_syntax_error.hpp"
+#include "syntax/span_tree.hpp"
 #include "syntax/syntax_node.hpp"
 
 namespace quorvel::syntax {
+
+// A run of top-level items of a parsed tree: their nodes and, parallel to
+// them, their span trees.
+struct ParsedBlock {
+    std::vector<SyntaxNode> nodes;
+    std::vector<SpanTree> spans;
+};
+
+// The Root of a parsed tree with its items in blocks, in the order the
+// parser gathered them. A large input's items never need one list for them
+// all: the parser never copies them into a larger list, and the document
+// build frees each block once it has been built.
+struct ParsedRoot {
+    ContentMode mode = ContentMode::Math;
+    Span span;
+    std::vector<ParsedBlock> blocks;
+};
 
 // Validates an exchange tree; returns the first failure of the depth-first
 // walk, or nothing. `mode` is the current content mode (none only for an

@@ -91,6 +91,24 @@ Document Document::from_parsed_syntax(SyntaxNode&& tree, SpanTree&& spans) {
     return doc;
 }
 
+Document Document::from_parsed_root(ParsedRoot&& root) {
+    std::size_t count = 1;
+    for (const ParsedBlock& block : root.blocks) {
+        for (const SyntaxNode& child : block.nodes) {
+#ifndef NDEBUG
+            if (child.is<SyntaxNode::Root>() || validate_syntax(child, root.mode, false)) {
+                internal_error("parser must produce a syntax root accepted by Document");
+            }
+#endif
+            count += count_syntax_nodes(child);
+        }
+    }
+    Document doc(count, true);
+    doc.read_only_ = doc.ast_.build_from_parsed(root, &doc.spans_);
+    doc.id_ = next_document_id();
+    return doc;
+}
+
 std::optional<Span> Document::span(ast::NodeId id) const {
     return spans_.get(ast_, id);
 }

@@ -1,5 +1,6 @@
 #include "parse/grammar/tracked.hpp"
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <utility>
@@ -18,6 +19,12 @@ constexpr std::size_t kPairwiseLimit = 32;
 
 // From this many input tokens on, finished groups trim their lists.
 constexpr std::size_t kCompactListsFrom = std::size_t{1} << 16;
+
+// A list that fills this many items goes on in blocks, which double in size
+// up to the last one. Blocks this large come straight from the system and
+// go back to it when freed.
+constexpr std::size_t kFirstBlock = std::size_t{1} << 16;
+constexpr std::size_t kLastBlock = std::size_t{1} << 20;
 
 }  // namespace
 
@@ -76,29 +83,91 @@ void extend_unique_diagnostics(FailureList& into, FailureList&& more) {
     }
 }
 
-void DecomposedChildren::push(TrackedNode&& item) {
+void DecomposedChildren::make_room() {
+    if (nodes.size() < nodes.capacity()) return;
     // One allocation of each for nearly every list. Smaller first blocks
     // cost more in reallocation than they save, larger ones leave the
     // allocator's fast cache.
-    if (nodes.size() == nodes.capacity() && nodes.size() < 8) {
+    if (nodes.size() < 8) {
         nodes.reserve(8);
         spans.reserve(8);
+        return;
     }
+    if (nodes.size() < kFirstBlock) return;
+    const std::size_t next = std::min(nodes.size() * 2, kLastBlock);
+    sealed_size += nodes.size();
+    sealed.push_back(syntax::ParsedBlock{std::move(nodes), std::move(spans)});
+    nodes = {};
+    spans = {};
+    nodes.reserve(next);
+    spans.reserve(next);
+}
+
+void DecomposedChildren::push(TrackedNode&& item) {
+    make_room();
     if (!item.diagnostics.empty()) extend_unique_diagnostics(diagnostics, std::move(item.diagnostics));
     spans.emplace_back(item.span, std::move(item.spans));
     nodes.push_back(std::move(item.node));
 }
 
+void DecomposedChildren::push_parts(SyntaxNode&& node, SpanTree&& span) {
+    make_room();
+    spans.push_back(std::move(span));
+    nodes.push_back(std::move(node));
+}
+
 void DecomposedChildren::append(DecomposedChildren&& more) {
-    if (nodes.empty()) {
+    if (empty()) {
         *this = std::move(more);
         return;
     }
-    nodes.reserve(nodes.size() + more.nodes.size());
-    spans.reserve(spans.size() + more.spans.size());
-    for (auto& n : more.nodes) nodes.push_back(std::move(n));
-    for (auto& s : more.spans) spans.push_back(std::move(s));
+    if (sealed.empty() && more.sealed.empty() && nodes.size() + more.nodes.size() < kFirstBlock) {
+        nodes.reserve(nodes.size() + more.nodes.size());
+        spans.reserve(spans.size() + more.spans.size());
+        for (auto& n : more.nodes) nodes.push_back(std::move(n));
+        for (auto& s : more.spans) spans.push_back(std::move(s));
+    } else {
+        for (syntax::ParsedBlock& block : more.sealed) {
+            for (std::size_t i = 0; i < block.nodes.size(); ++i) {
+                push_parts(std::move(block.nodes[i]), std::move(block.spans[i]));
+            }
+            block = {};
+        }
+        for (std::size_t i = 0; i < more.nodes.size(); ++i) {
+            push_parts(std::move(more.nodes[i]), std::move(more.spans[i]));
+        }
+    }
     extend_unique_diagnostics(diagnostics, std::move(more.diagnostics));
+}
+
+void DecomposedChildren::flatten() {
+    if (sealed.empty()) return;
+    std::vector<SyntaxNode> all_nodes;
+    std::vector<SpanTree> all_spans;
+    all_nodes.reserve(size());
+    all_spans.reserve(size());
+    // Each block is freed as soon as it was moved.
+    for (syntax::ParsedBlock& block : sealed) {
+        for (auto& n : block.nodes) all_nodes.push_back(std::move(n));
+        for (auto& s : block.spans) all_spans.push_back(std::move(s));
+        block = {};
+    }
+    for (auto& n : nodes) all_nodes.push_back(std::move(n));
+    for (auto& s : spans) all_spans.push_back(std::move(s));
+    nodes = std::move(all_nodes);
+    spans = std::move(all_spans);
+    std::vector<syntax::ParsedBlock>().swap(sealed);
+    sealed_size = 0;
+}
+
+std::vector<syntax::ParsedBlock> DecomposedChildren::take_blocks() && {
+    std::vector<syntax::ParsedBlock> out = std::move(sealed);
+    if (!nodes.empty()) out.push_back(syntax::ParsedBlock{std::move(nodes), std::move(spans)});
+    sealed = {};
+    sealed_size = 0;
+    nodes = {};
+    spans = {};
+    return out;
 }
 
 DecomposedArgs decompose_args(std::vector<TrackedArgumentSlot>&& slots) {
@@ -132,6 +201,7 @@ TrackedNode TrackedNode::group(ContentMode mode, GroupKind kind, DecomposedChild
 
 void set_group(TrackedNode& out, ContentMode mode, GroupKind kind, DecomposedChildren&& items, Span span,
                std::size_t input_tokens) {
+    items.flatten();
     // A finished group keeps its lists until the document is built. In a
     // large input a short list gives back the room its first block left
     // over, which would otherwise outweigh the nodes of inputs made of many
@@ -148,16 +218,12 @@ void set_group(TrackedNode& out, ContentMode mode, GroupKind kind, DecomposedChi
     out.diagnostics = std::move(items.diagnostics);
 }
 
-TrackedNode::FinishedRoot TrackedNode::finish_root(TrackedNode top) {
-    FinishedRoot out{SyntaxNode(), SpanTree(top.span, std::move(top.spans)), std::move(top.diagnostics).take()};
-    if (top.node.is<SyntaxNode::Root>()) {
-        out.root = std::move(top.node);
-    } else if (auto* group = top.node.get_if<SyntaxNode::Group>(); group != nullptr && group->kind.is_implicit()) {
-        out.root.value.emplace<SyntaxNode::Root>(SyntaxNode::Root{group->mode, std::move(group->children)});
-    } else {
-        syntax::internal_error("top-level parser must finish as implicit group or root, got " +
-                               syntax::debug_string(top.node));
-    }
+TrackedNode::FinishedRoot TrackedNode::finish_root(ContentMode mode, DecomposedChildren&& items, Span span) {
+    FinishedRoot out;
+    out.root.mode = mode;
+    out.root.span = span;
+    out.diagnostics = std::move(items.diagnostics).take();
+    out.root.blocks = std::move(items).take_blocks();
     return out;
 }
 

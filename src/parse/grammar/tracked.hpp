@@ -16,6 +16,7 @@
 #include "parse/hash_index.hpp"
 #include "parse/span.hpp"
 #include "syntax/content_mode.hpp"
+#include "syntax/conversion.hpp"
 #include "syntax/span_tree.hpp"
 #include "syntax/syntax_node.hpp"
 
@@ -125,13 +126,12 @@ struct TrackedNode {
     static TrackedNode group(ContentMode mode, syntax::syntax_node::GroupKind kind, DecomposedChildren&& items,
                              Span span, std::size_t input_tokens);
 
-    // The top-level node as a Root with its span tree and failures.
+    // The top-level content as a Root in blocks, with its failures.
     struct FinishedRoot {
-        SyntaxNode root;
-        SpanTree spans;
+        syntax::ParsedRoot root;
         std::vector<ParseFailure> diagnostics;
     };
-    static FinishedRoot finish_root(TrackedNode top);
+    static FinishedRoot finish_root(ContentMode mode, DecomposedChildren&& items, Span span);
 };
 
 // Makes `out` a node without children and failures holding `value` over
@@ -160,21 +160,41 @@ struct TrackedArgumentSlot {
 
 // Items in the form a group needs them: their nodes, one span tree each, and
 // their failures without duplicates. Content parsers build it item by item.
+//
+// A long list is kept in blocks: `nodes` and `spans` hold the latest items,
+// `sealed` the earlier blocks. Its items are then never copied into a list
+// twice their size; a group takes them into one list of the exact size,
+// freeing block by block, and the top level hands its blocks to the document
+// build as they are.
 struct DecomposedChildren {
     std::vector<SyntaxNode> nodes;
     std::vector<SpanTree> spans;
     FailureList diagnostics;
+    std::vector<syntax::ParsedBlock> sealed;
+    std::size_t sealed_size = 0;
 
-    bool empty() const noexcept { return nodes.empty(); }
-    std::size_t size() const noexcept { return nodes.size(); }
+    bool empty() const noexcept { return nodes.empty() && sealed.empty(); }
+    std::size_t size() const noexcept { return sealed_size + nodes.size(); }
     // Adds one item at the end.
     void push(TrackedNode&& item);
     // Adds the items of another list at the end.
     void append(DecomposedChildren&& more);
     // From the first item's start to the last item's end; `empty` without items.
     Span extent(Span empty) const noexcept {
-        return nodes.empty() ? empty : Span{spans.front().span.start, spans.back().span.end};
+        if (this->empty()) return empty;
+        const Span first = sealed.empty() ? spans.front().span : sealed.front().spans.front().span;
+        return Span{first.start, spans.back().span.end};
     }
+    // Puts every item into `nodes` and `spans`.
+    void flatten();
+    // Every item as blocks, in order; the list is left without items.
+    std::vector<syntax::ParsedBlock> take_blocks() &&;
+
+private:
+    // Adds one item whose failures were taken.
+    void push_parts(SyntaxNode&& node, SpanTree&& span);
+    // Makes room for one more item: a full block of a long list is sealed.
+    void make_room();
 };
 
 struct DecomposedArgs {
