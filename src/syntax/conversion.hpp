@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "syntax/ast.hpp"
@@ -28,7 +29,8 @@ struct ParsedBlock {
 struct ParsedRoot {
     ContentMode mode = ContentMode::Math;
     Span span;
-    std::vector<ParsedBlock> blocks;
+    std::vector<ParsedBlock> blocks;  // the earlier blocks of a long list
+    ParsedBlock last;                 // the latest items: all of most lists
 };
 
 // Validates an exchange tree; returns the first failure of the depth-first
@@ -47,6 +49,8 @@ std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& node,
 // The number of nodes of an exchange tree, `top` included. Missing
 // children are skipped, so any tree can be counted.
 std::size_t count_syntax_nodes(const SyntaxNode& top);
+// The number of nodes of the trees `items`, each one included.
+std::size_t count_syntax_nodes(std::span<const SyntaxNode> items);
 
 // Calls fn(child, slot) for each child an exchange node owns, in the order
 // of `for_each_edge` on the arena: group children; content arguments in

@@ -325,9 +325,13 @@ TEST(ParseFailure, PatternsSurviveCopiesAndMoves) {
             EXPECT_EQ(*p, c.pattern);
             EXPECT_EQ(p->display(), c.display);
             EXPECT_EQ(p->kind(), c.pattern.kind());
-            if (c.token) EXPECT_EQ(p->token(), *c.token);
+            if (c.token) {
+                EXPECT_EQ(p->token(), *c.token);
+            }
         }
-        if (c.pattern.kind() == Pattern::Kind::Label) EXPECT_EQ(moved.label_text(), c.display);
+        if (c.pattern.kind() == Pattern::Kind::Label) {
+            EXPECT_EQ(moved.label_text(), c.display);
+        }
     }
 }
 

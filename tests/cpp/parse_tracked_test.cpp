@@ -100,8 +100,7 @@ DecomposedChildren items(std::size_t from, std::size_t to) {
     return out;
 }
 
-// The items' numbers in order, checked against their spans; `blocks` gets
-// how many blocks held them.
+// The items' numbers in order, checked against their spans.
 std::vector<std::size_t> numbers(std::vector<quorvel::syntax::ParsedBlock> blocks) {
     std::vector<std::size_t> out;
     for (const auto& b : blocks) {
@@ -146,7 +145,10 @@ TEST(DecomposedChildren, LongListsKeepEveryItemInOrder) {
             list.flatten();
             EXPECT_EQ(list.nodes.size(), total);
         }
-        std::vector<quorvel::syntax::ParsedBlock> blocks = std::move(list).take_blocks();
+        quorvel::syntax::ParsedRoot root;
+        std::move(list).take_blocks(root);
+        std::vector<quorvel::syntax::ParsedBlock> blocks = std::move(root.blocks);
+        blocks.push_back(std::move(root.last));
         EXPECT_GE(blocks.size(), c.min_blocks);
         EXPECT_TRUE(list.empty());
         std::vector<std::size_t> want(total);

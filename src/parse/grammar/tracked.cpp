@@ -95,19 +95,13 @@ void DecomposedChildren::make_room() {
     }
     if (nodes.size() < kFirstBlock) return;
     const std::size_t next = std::min(nodes.size() * 2, kLastBlock);
-    sealed_size += nodes.size();
-    sealed.push_back(syntax::ParsedBlock{std::move(nodes), std::move(spans)});
+    if (sealed == nullptr) sealed = std::make_unique<Sealed>();
+    sealed->size += nodes.size();
+    sealed->blocks.push_back(syntax::ParsedBlock{std::move(nodes), std::move(spans)});
     nodes = {};
     spans = {};
     nodes.reserve(next);
     spans.reserve(next);
-}
-
-void DecomposedChildren::push(TrackedNode&& item) {
-    make_room();
-    if (!item.diagnostics.empty()) extend_unique_diagnostics(diagnostics, std::move(item.diagnostics));
-    spans.emplace_back(item.span, std::move(item.spans));
-    nodes.push_back(std::move(item.node));
 }
 
 void DecomposedChildren::push_parts(SyntaxNode&& node, SpanTree&& span) {
@@ -121,17 +115,19 @@ void DecomposedChildren::append(DecomposedChildren&& more) {
         *this = std::move(more);
         return;
     }
-    if (sealed.empty() && more.sealed.empty() && nodes.size() + more.nodes.size() < kFirstBlock) {
+    if (sealed == nullptr && more.sealed == nullptr && nodes.size() + more.nodes.size() < kFirstBlock) {
         nodes.reserve(nodes.size() + more.nodes.size());
         spans.reserve(spans.size() + more.spans.size());
         for (auto& n : more.nodes) nodes.push_back(std::move(n));
         for (auto& s : more.spans) spans.push_back(std::move(s));
     } else {
-        for (syntax::ParsedBlock& block : more.sealed) {
-            for (std::size_t i = 0; i < block.nodes.size(); ++i) {
-                push_parts(std::move(block.nodes[i]), std::move(block.spans[i]));
+        if (std::unique_ptr<Sealed> earlier = std::move(more.sealed)) {
+            for (syntax::ParsedBlock& block : earlier->blocks) {
+                for (std::size_t i = 0; i < block.nodes.size(); ++i) {
+                    push_parts(std::move(block.nodes[i]), std::move(block.spans[i]));
+                }
+                block = {};
             }
-            block = {};
         }
         for (std::size_t i = 0; i < more.nodes.size(); ++i) {
             push_parts(std::move(more.nodes[i]), std::move(more.spans[i]));
@@ -141,13 +137,13 @@ void DecomposedChildren::append(DecomposedChildren&& more) {
 }
 
 void DecomposedChildren::flatten() {
-    if (sealed.empty()) return;
+    if (sealed == nullptr) return;
     std::vector<SyntaxNode> all_nodes;
     std::vector<SpanTree> all_spans;
     all_nodes.reserve(size());
     all_spans.reserve(size());
     // Each block is freed as soon as it was moved.
-    for (syntax::ParsedBlock& block : sealed) {
+    for (syntax::ParsedBlock& block : sealed->blocks) {
         for (auto& n : block.nodes) all_nodes.push_back(std::move(n));
         for (auto& s : block.spans) all_spans.push_back(std::move(s));
         block = {};
@@ -156,18 +152,15 @@ void DecomposedChildren::flatten() {
     for (auto& s : spans) all_spans.push_back(std::move(s));
     nodes = std::move(all_nodes);
     spans = std::move(all_spans);
-    std::vector<syntax::ParsedBlock>().swap(sealed);
-    sealed_size = 0;
+    sealed.reset();
 }
 
-std::vector<syntax::ParsedBlock> DecomposedChildren::take_blocks() && {
-    std::vector<syntax::ParsedBlock> out = std::move(sealed);
-    if (!nodes.empty()) out.push_back(syntax::ParsedBlock{std::move(nodes), std::move(spans)});
-    sealed = {};
-    sealed_size = 0;
+void DecomposedChildren::take_blocks(syntax::ParsedRoot& root) && {
+    if (sealed != nullptr) root.blocks = std::move(sealed->blocks);
+    root.last = syntax::ParsedBlock{std::move(nodes), std::move(spans)};
+    sealed.reset();
     nodes = {};
     spans = {};
-    return out;
 }
 
 DecomposedArgs decompose_args(std::vector<TrackedArgumentSlot>&& slots) {
@@ -223,7 +216,7 @@ TrackedNode::FinishedRoot TrackedNode::finish_root(ContentMode mode, DecomposedC
     out.root.mode = mode;
     out.root.span = span;
     out.diagnostics = std::move(items.diagnostics).take();
-    out.root.blocks = std::move(items).take_blocks();
+    std::move(items).take_blocks(out.root);
     return out;
 }
 

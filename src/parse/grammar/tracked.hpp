@@ -170,31 +170,42 @@ struct DecomposedChildren {
     std::vector<SyntaxNode> nodes;
     std::vector<SpanTree> spans;
     FailureList diagnostics;
-    std::vector<syntax::ParsedBlock> sealed;
-    std::size_t sealed_size = 0;
+    // The earlier blocks, with their item count; none for nearly every list.
+    struct Sealed {
+        std::vector<syntax::ParsedBlock> blocks;
+        std::size_t size = 0;
+    };
+    std::unique_ptr<Sealed> sealed;
 
-    bool empty() const noexcept { return nodes.empty() && sealed.empty(); }
-    std::size_t size() const noexcept { return sealed_size + nodes.size(); }
+    bool empty() const noexcept { return nodes.empty() && sealed == nullptr; }
+    std::size_t size() const noexcept { return (sealed != nullptr ? sealed->size : 0) + nodes.size(); }
     // Adds one item at the end.
-    void push(TrackedNode&& item);
+    void push(TrackedNode&& item) {
+        if (nodes.size() == nodes.capacity()) [[unlikely]] make_room();
+        if (!item.diagnostics.empty()) extend_unique_diagnostics(diagnostics, std::move(item.diagnostics));
+        spans.emplace_back(item.span, std::move(item.spans));
+        nodes.push_back(std::move(item.node));
+    }
     // Adds the items of another list at the end.
     void append(DecomposedChildren&& more);
     // From the first item's start to the last item's end; `empty` without items.
     Span extent(Span empty) const noexcept {
         if (this->empty()) return empty;
-        const Span first = sealed.empty() ? spans.front().span : sealed.front().spans.front().span;
+        const Span first = sealed == nullptr ? spans.front().span : sealed->blocks.front().spans.front().span;
         return Span{first.start, spans.back().span.end};
     }
     // Puts every item into `nodes` and `spans`.
     void flatten();
-    // Every item as blocks, in order; the list is left without items.
-    std::vector<syntax::ParsedBlock> take_blocks() &&;
+    // Every item as blocks, in order, into `root`; the list is left without
+    // items.
+    void take_blocks(syntax::ParsedRoot& root) &&;
 
 private:
     // Adds one item whose failures were taken.
     void push_parts(SyntaxNode&& node, SpanTree&& span);
-    // Makes room for one more item: a full block of a long list is sealed.
-    void make_room();
+    // Makes room for one more item in full lists: a full block of a long
+    // list is sealed.
+    [[gnu::noinline]] void make_room();
 };
 
 struct DecomposedArgs {
