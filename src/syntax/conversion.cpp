@@ -404,7 +404,7 @@ public:
                 while (!frames_.empty()) step();
             }
             std::vector<SyntaxNode>().swap(block.nodes);
-            std::vector<SpanTree>().swap(block.spans);
+            block.spans.reset();
         }
         return has_error_;
     }
@@ -517,7 +517,7 @@ private:
         }
         if constexpr (kTake) release_parts(*f.src);
         if constexpr (kTakeSpans) {
-            if (f.spans != nullptr) std::vector<SpanTree>().swap(f.spans->children);
+            if (f.spans != nullptr) f.spans->children.reset();
         }
         frames_.pop();
     }

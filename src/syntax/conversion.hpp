@@ -19,7 +19,7 @@ namespace quorvel::syntax {
 // them, their span trees.
 struct ParsedBlock {
     std::vector<SyntaxNode> nodes;
-    std::vector<SpanTree> spans;
+    SpanList spans;
 };
 
 // The Root of a parsed tree with its items in blocks, in the order the

@@ -108,7 +108,7 @@ TEST(ConsumingBuild, RootInBlocksBuildsTheSame) {
             for (std::size_t i = 0; i < children.size(); ++i) {
                 if (i % every == 0) parsed.blocks.emplace_back();
                 parsed.blocks.back().nodes.push_back(children[i]);
-                if (i < c.spans.children.size()) parsed.blocks.back().spans.push_back(c.spans.children[i]);
+                if (i < c.spans.children.size()) parsed.blocks.back().spans.emplace_back(c.spans.children[i]);
             }
             // The latest items come apart from the earlier blocks.
             parsed.last = std::move(parsed.blocks.back());

@@ -142,7 +142,7 @@ bool Grammar::scripted_atom(TrackedNode& out) {
 [[gnu::noinline]] void Grammar::attach_scripts(ScriptedParts& parts, std::size_t start) {
     TrackedNode& out = parts.base;
     SyntaxNode::Scripted node{std::move(out.node), {}, {}};
-    std::vector<SpanTree> spans;
+    syntax::SpanList spans;
     spans.reserve(1 + (parts.sub ? 1 : 0) + (parts.sup ? 1 : 0));
     spans.push_back(out.take_span_tree());
     out.spans = std::move(spans);

@@ -139,7 +139,7 @@ void DecomposedChildren::append(DecomposedChildren&& more) {
 void DecomposedChildren::flatten() {
     if (sealed == nullptr) return;
     std::vector<SyntaxNode> all_nodes;
-    std::vector<SpanTree> all_spans;
+    syntax::SpanList all_spans;
     all_nodes.reserve(size());
     all_spans.reserve(size());
     // Each block is freed as soon as it was moved.

@@ -100,7 +100,7 @@ private:
 struct TrackedNode {
     SyntaxNode node;
     Span span;
-    std::vector<SpanTree> spans;
+    syntax::SpanList spans;
     FailureList diagnostics;
 
     // A node without children and failures.
@@ -168,7 +168,7 @@ struct TrackedArgumentSlot {
 // build as they are.
 struct DecomposedChildren {
     std::vector<SyntaxNode> nodes;
-    std::vector<SpanTree> spans;
+    syntax::SpanList spans;
     FailureList diagnostics;
     // The earlier blocks, with their item count; none for nearly every list.
     struct Sealed {
@@ -210,7 +210,7 @@ private:
 
 struct DecomposedArgs {
     syntax::SyntaxNode::ArgumentSlots args;
-    std::vector<SpanTree> spans;  // one per content-bearing slot
+    syntax::SpanList spans;  // one per content-bearing slot
     FailureList diagnostics;
 };
 DecomposedArgs decompose_args(std::vector<TrackedArgumentSlot>&& slots);
