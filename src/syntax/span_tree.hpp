@@ -114,7 +114,7 @@ public:
     void reset() noexcept {
         if (data_ == nullptr) return;
         clear();
-        ::operator delete(static_cast<void*>(data_), std::size_t{capacity_} * sizeof(T));
+        ::operator delete(static_cast<void*>(data_));
         data_ = nullptr;
         capacity_ = 0;
     }
@@ -128,7 +128,7 @@ private:
             data_[i].~T();
         }
         if (data_ != nullptr) {
-            ::operator delete(static_cast<void*>(data_), std::size_t{capacity_} * sizeof(T));
+            ::operator delete(static_cast<void*>(data_));
         }
         data_ = fresh;
         capacity_ = static_cast<std::uint32_t>(n);
