@@ -18,7 +18,7 @@ bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <
 bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool pattern_is_math_shift(const Pattern& p) {
-    return p.kind == Pattern::Kind::Token && p.token.kind() == TokenKind::MathShift;
+    return p.kind() == Pattern::Kind::Token && p.token_kind() == TokenKind::MathShift;
 }
 
 std::optional<Kind> infer_kind(const ParseFailure& failure) {

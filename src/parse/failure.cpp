@@ -5,23 +5,58 @@
 
 namespace quorvel::parse {
 
+Pattern Pattern::of_token(TokenKind kind, std::uint64_t value, std::string_view name) {
+    Pattern p(Kind::Token);
+    p.token_kind_ = kind;
+    if (kind == TokenKind::ControlSeq) {
+        p.text_ = copy_text(name.data(), name.size());
+        p.value_ = name.size();
+    } else {
+        p.value_ = value;
+    }
+    return p;
+}
+
+const char* Pattern::copy_text(const char* text, std::size_t size) {
+    if (size == 0) return nullptr;
+    char* out = new char[size];
+    std::copy(text, text + size, out);
+    return out;
+}
+
+OwnedToken Pattern::token() const {
+    switch (token_kind_) {
+        case TokenKind::ControlSeq: return OwnedToken::control_seq(std::string(name()));
+        case TokenKind::Primes: return OwnedToken::primes(static_cast<std::size_t>(value_));
+        case TokenKind::Char: return OwnedToken::character(static_cast<char32_t>(value_));
+        default: return OwnedToken::simple(token_kind_);
+    }
+}
+
 bool Pattern::operator==(const Pattern& other) const {
-    if (kind != other.kind) return false;
-    switch (kind) {
-        case Kind::Token: return token == other.token;
-        case Kind::Label: return label_text == other.label_text;
+    if (kind_ != other.kind_) return false;
+    switch (kind_) {
+        case Kind::Token:
+            return token_kind_ == other.token_kind_ &&
+                   (owns_text() ? name() == other.name() : value_ == other.value_);
+        case Kind::Label: return label_text() == other.label_text();
         default: return true;
     }
 }
 
 void Pattern::append_display(std::string& out) const {
-    switch (kind) {
+    switch (kind_) {
         case Kind::Token:
             out.push_back('\'');
-            token.append_display(out);
+            if (owns_text()) {
+                out.push_back('\\');
+                out.append(name());
+            } else {
+                token().append_display(out);
+            }
             out.push_back('\'');
             break;
-        case Kind::Label: out.append(label_text); break;
+        case Kind::Label: out.append(label_text()); break;
         case Kind::EndOfInput: out.append("end of input"); break;
         case Kind::SomethingElse: out.append("something else"); break;
         case Kind::Any: out.append("any"); break;
@@ -140,7 +175,7 @@ bool ParseFailure::same_contexts(const ParseFailure& other) const {
 namespace {
 
 bool display_equal(const Pattern& x, const Pattern& y) {
-    if (x.kind == Pattern::Kind::Label && y.kind == Pattern::Kind::Label) return x.label_text == y.label_text;
+    if (x.kind() == Pattern::Kind::Label && y.kind() == Pattern::Kind::Label) return x.label_text() == y.label_text();
     return x.display() == y.display();
 }
 

@@ -2,9 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -18,23 +20,80 @@ namespace quorvel::parse {
 // Something a failed rule expected, or a context label: a token (shown quoted), a
 // label (shown as it is), the end of input, "something else" or "any". Label texts
 // are the grammar's static strings and are not copied.
-struct Pattern {
+//
+// Every recovered failure keeps its expected list and contexts until the parse
+// ends, so a pattern is three words: a token pattern keeps the token's kind and
+// value (a control sequence its own copy of the name), a label its text.
+class Pattern {
+public:
     enum class Kind : std::uint8_t { Token, Label, EndOfInput, SomethingElse, Any };
 
-    Kind kind = Kind::SomethingElse;
-    OwnedToken token;             // Kind::Token
-    std::string_view label_text;  // Kind::Label
+    Pattern() noexcept = default;
+    Pattern(const Pattern& other) : value_(other.value_), kind_(other.kind_), token_kind_(other.token_kind_) {
+        text_ = other.owns_text() ? copy_text(other.text_, other.value_) : other.text_;
+    }
+    Pattern(Pattern&& other) noexcept
+        : text_(std::exchange(other.text_, nullptr)), value_(other.value_), kind_(other.kind_),
+          token_kind_(other.token_kind_) {}
+    Pattern& operator=(const Pattern& other) {
+        if (this != &other) *this = Pattern(other);
+        return *this;
+    }
+    Pattern& operator=(Pattern&& other) noexcept {
+        if (this != &other) {
+            release();
+            text_ = std::exchange(other.text_, nullptr);
+            value_ = other.value_;
+            kind_ = other.kind_;
+            token_kind_ = other.token_kind_;
+        }
+        return *this;
+    }
+    ~Pattern() { release(); }
 
-    static Pattern of_token(OwnedToken t) { return Pattern{Kind::Token, std::move(t), {}}; }
-    static Pattern of_token(const Token& t) { return of_token(OwnedToken(t)); }
-    static Pattern label(std::string_view text) { return Pattern{Kind::Label, {}, text}; }
-    static Pattern end_of_input() { return Pattern{Kind::EndOfInput, {}, {}}; }
-    static Pattern something_else() { return Pattern{Kind::SomethingElse, {}, {}}; }
-    static Pattern any() { return Pattern{Kind::Any, {}, {}}; }
+    static Pattern of_token(const OwnedToken& t) { return of_token(t.kind(), t.raw_value(), t.name()); }
+    static Pattern of_token(const Token& t) { return of_token(t.kind(), t.raw_value(), t.name()); }
+    static Pattern label(std::string_view text) {
+        Pattern p(Kind::Label);
+        p.text_ = text.data();
+        p.value_ = text.size();
+        return p;
+    }
+    static Pattern end_of_input() { return Pattern(Kind::EndOfInput); }
+    static Pattern something_else() { return Pattern(Kind::SomethingElse); }
+    static Pattern any() { return Pattern(Kind::Any); }
+
+    Kind kind() const noexcept { return kind_; }
+    // Kind::Token: the token's variant, and the token itself.
+    TokenKind token_kind() const noexcept { return token_kind_; }
+    OwnedToken token() const;
+    // Kind::Label: the label text.
+    std::string_view label_text() const noexcept {
+        return kind_ == Kind::Label ? std::string_view(text_, value_) : std::string_view();
+    }
 
     bool operator==(const Pattern& other) const;
     void append_display(std::string& out) const;
     std::string display() const;
+
+private:
+    explicit Pattern(Kind kind) noexcept : kind_(kind) {}
+    static Pattern of_token(TokenKind kind, std::uint64_t value, std::string_view name);
+    static const char* copy_text(const char* text, std::size_t size);
+    // A control-sequence name; the text of a label is the grammar's.
+    bool owns_text() const noexcept { return kind_ == Kind::Token && token_kind_ == TokenKind::ControlSeq; }
+    std::string_view name() const noexcept {
+        return owns_text() ? std::string_view(text_, value_) : std::string_view();
+    }
+    void release() noexcept {
+        if (owns_text()) delete[] text_;
+        text_ = nullptr;
+    }
+
+    const char* text_ = nullptr;  // the label text, or a control sequence's name
+    std::uint64_t value_ = 0;     // the length of that text, or the token's value
+    Kind kind_ = Kind::SomethingElse;
+    TokenKind token_kind_ = TokenKind::Comment;
 };
 
 struct ExpectedFound {
@@ -68,6 +127,46 @@ struct DirectDiagnostic {
     friend bool operator==(const DirectDiagnostic&, const DirectDiagnostic&) = default;
 };
 
+// An optional value kept behind a pointer: for the parts few failures have,
+// so that every recovered failure a parse keeps stays small.
+template <class T>
+class RareOptional {
+public:
+    RareOptional() noexcept = default;
+    RareOptional(T value) : ptr_(std::make_unique<T>(std::move(value))) {}  // NOLINT: implicit like optional
+    RareOptional(const std::optional<T>& value) : ptr_(value ? std::make_unique<T>(*value) : nullptr) {}  // NOLINT
+    RareOptional(const RareOptional& other) : ptr_(other.ptr_ ? std::make_unique<T>(*other.ptr_) : nullptr) {}
+    RareOptional(RareOptional&&) noexcept = default;
+    RareOptional& operator=(const RareOptional& other) {
+        if (this != &other) ptr_ = other.ptr_ ? std::make_unique<T>(*other.ptr_) : nullptr;
+        return *this;
+    }
+    RareOptional& operator=(RareOptional&&) noexcept = default;
+
+    explicit operator bool() const noexcept { return ptr_ != nullptr; }
+    bool has_value() const noexcept { return ptr_ != nullptr; }
+    T& operator*() noexcept { return *ptr_; }
+    const T& operator*() const noexcept { return *ptr_; }
+    T* operator->() noexcept { return ptr_.get(); }
+    const T* operator->() const noexcept { return ptr_.get(); }
+    void reset() noexcept { ptr_.reset(); }
+    // The value as a plain optional; this one is left empty.
+    std::optional<T> take() && {
+        std::optional<T> out;
+        if (ptr_) out.emplace(std::move(*ptr_));
+        ptr_.reset();
+        return out;
+    }
+
+    friend bool operator==(const RareOptional& a, const RareOptional& b) {
+        if (!a.ptr_ || !b.ptr_) return a.ptr_ == b.ptr_;
+        return *a.ptr_ == *b.ptr_;
+    }
+
+private:
+    std::unique_ptr<T> ptr_;
+};
+
 struct ContextEntry {
     Pattern label;
     Span span;
@@ -79,7 +178,7 @@ struct ParseFailure {
     std::vector<ContextEntry> context;  // innermost first; each label at most once
     Reason reason;
     Span span;
-    std::optional<DirectDiagnostic> direct;
+    RareOptional<DirectDiagnostic> direct;
     bool soft = false;  // set only on failures without a message of their own
     std::optional<ParseDiagnosticKind> kind;
 

@@ -14,6 +14,9 @@ namespace quorvel::parse {
 
 namespace {
 
+// From this many failures on, converting them shrinks their list on the way.
+constexpr std::size_t kShrinkFailuresFrom = 4096;
+
 constexpr std::string_view kNestingTooDeep =
     "max nesting depth exceeded: the formula nests deeper than the parser's nesting limit";
 
@@ -70,7 +73,8 @@ ParseOutcome single_diagnostic(std::optional<ParseDiagnosticKind> kind, std::str
 // document is built.
 std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string_view source, const ParseConfig& config,
                                         TokenStream& tokens, bool quiet) {
-    grammar::TrackedNode top;
+    grammar::DecomposedChildren top;
+    Span top_span;
     bool ok = false;
     std::vector<ParseFailure> failures;
     {
@@ -80,7 +84,10 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
         input.set_quiet(quiet);
         grammar::Grammar grammar(state, input);
         try {
-            ok = grammar.math_group(grammar.main_math(), top);
+            // The top level is the main math content, kept in blocks.
+            const std::size_t start = input.pos();
+            ok = grammar.math_content(grammar.main_math(), top);
+            if (ok) top_span = input.span_since(start);
             if (ok && !input.at_end()) {
                 input.expect(grammar::pattern::kEndOfInput);
                 ok = false;
@@ -98,30 +105,53 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
 
     std::optional<grammar::TrackedNode::FinishedRoot> finished;
     if (ok) {
-        finished.emplace(grammar::TrackedNode::finish_root(std::move(top)));
+        finished.emplace(grammar::TrackedNode::finish_root(ContentMode::Math, std::move(top), top_span));
         for (auto& f : finished->diagnostics) failures.push_back(std::move(f));
         std::vector<ParseFailure>().swap(finished->diagnostics);
     }
     ParseOutcome outcome;
     if (!failures.empty()) {
-        std::vector<RankedDiagnostic> ranked;
-        ranked.reserve(failures.size());
+        // Converted into the outcome's own list, then ordered by rank, equal
+        // ranks in the order found: a counting sort (ranks are small
+        // numbers) applied in place. The failures are taken from the back,
+        // and their list gives back its room as it halves, for the
+        // diagnostics to reuse: an error-heavy input never holds all its
+        // failures beside all its diagnostics.
+        const std::size_t n = failures.size();
+        std::vector<std::uint8_t> ranks(n);
+        outcome.diagnostics.resize(n);
         SourceFacts facts(context, source, tokens);
-        for (auto& f : failures) ranked.push_back(convert_diagnostic(facts, std::move(f)));
+        for (std::size_t i = n; i-- > 0;) {
+            RankedDiagnostic r = convert_diagnostic(facts, std::move(failures.back()));
+            failures.pop_back();
+            if (failures.capacity() >= kShrinkFailuresFrom && failures.size() <= failures.capacity() / 2) {
+                failures.shrink_to_fit();
+            }
+            ranks[i] = r.rank;
+            outcome.diagnostics[i] = std::move(r.diagnostic);
+        }
         std::vector<ParseFailure>().swap(failures);
-        // Ordered by rank, equal ranks in the order found: a counting sort, as
-        // ranks are small numbers.
-        std::array<std::size_t, 257> next{};
-        for (const auto& r : ranked) ++next[r.rank + 1];
-        for (std::size_t i = 1; i < next.size(); ++i) next[i] += next[i - 1];
-        outcome.diagnostics.resize(ranked.size());
-        for (auto& r : ranked) outcome.diagnostics[next[r.rank]++] = std::move(r.diagnostic);
+        if (!std::is_sorted(ranks.begin(), ranks.end())) {
+            std::array<std::size_t, 257> next{};
+            for (const std::uint8_t r : ranks) ++next[r + 1];
+            for (std::size_t i = 1; i < next.size(); ++i) next[i] += next[i - 1];
+            std::vector<std::size_t> target(n);
+            for (std::size_t i = 0; i < n; ++i) target[i] = next[ranks[i]]++;
+            // Each swap puts one diagnostic in its place.
+            for (std::size_t i = 0; i < n; ++i) {
+                while (target[i] != i) {
+                    const std::size_t j = target[i];
+                    std::swap(outcome.diagnostics[i], outcome.diagnostics[j]);
+                    std::swap(target[i], target[j]);
+                }
+            }
+        }
     }
     release_tokens(tokens.tokens);
 
     if (finished) {
         outcome.document.emplace(
-            syntax::document::Document::from_parsed_syntax(std::move(finished->root), std::move(finished->spans)));
+            syntax::document::Document::from_parsed_root(std::move(finished->root)));
         outcome.document->set_parse_context_id(context.id());
     }
     return outcome;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 #include "parse/utf8.hpp"
 
@@ -33,19 +35,26 @@ enum class TokenKind : std::uint8_t {
 // One lexical token. `Name` is std::string_view for tokens that point into the lexed
 // text (`Token`) and std::string for tokens that must outlive it (`OwnedToken`, kept in
 // parse failures). Tokens compare by variant and payload.
+//
+// A large input holds one `Token` per token until its parse ends, so a `Token` is
+// two words: the name's address or the value, and the kind with the name's length.
 template <class Name>
 class BasicToken {
+    static constexpr bool kView = std::is_same_v<Name, std::string_view>;
+    using NameRef = std::conditional_t<kView, std::string_view, const Name&>;
+
 public:
     // A neutral value; the lexer never produces a Comment.
     constexpr BasicToken() = default;
 
     template <class Other>
-    explicit BasicToken(const BasicToken<Other>& other)
-        : kind_(other.kind()), value_(other.raw_value()), name_(other.name()) {}
+    explicit BasicToken(const BasicToken<Other>& other) : BasicToken(other.kind(), other.raw_value()) {
+        if (other.kind() == TokenKind::ControlSeq) set_name(Name(other.name()));
+    }
 
     static BasicToken control_seq(Name name) {
         BasicToken t(TokenKind::ControlSeq, 0);
-        t.name_ = std::move(name);
+        t.set_name(std::move(name));
         return t;
     }
     // A token of a variant without payload (anything but ControlSeq, Primes and Char).
@@ -53,31 +62,31 @@ public:
     static constexpr BasicToken primes(std::size_t count) { return BasicToken(TokenKind::Primes, count); }
     static constexpr BasicToken character(char32_t c) { return BasicToken(TokenKind::Char, c); }
 
-    constexpr TokenKind kind() const { return kind_; }
+    constexpr TokenKind kind() const { return data_.kind(); }
     // ControlSeq: the name without the backslash; empty for other variants.
-    const Name& name() const { return name_; }
+    NameRef name() const { return data_.name(); }
     // Primes: the length of the run.
-    constexpr std::size_t count() const { return static_cast<std::size_t>(value_); }
+    constexpr std::size_t count() const { return static_cast<std::size_t>(raw_value()); }
     // Char: the character.
-    constexpr char32_t ch() const { return static_cast<char32_t>(value_); }
-    constexpr std::uint64_t raw_value() const { return value_; }
+    constexpr char32_t ch() const { return static_cast<char32_t>(raw_value()); }
+    constexpr std::uint64_t raw_value() const { return data_.value(); }
 
     // A control sequence of exactly this name.
     bool is_control(std::string_view name) const {
-        return kind_ == TokenKind::ControlSeq && std::string_view(name_) == name;
+        return kind() == TokenKind::ControlSeq && std::string_view(this->name()) == name;
     }
 
     template <class Other>
     bool operator==(const BasicToken<Other>& other) const {
-        return kind_ == other.kind() && value_ == other.raw_value() &&
-               std::string_view(name_) == std::string_view(other.name());
+        return kind() == other.kind() && raw_value() == other.raw_value() &&
+               std::string_view(name()) == std::string_view(other.name());
     }
 
     // The display text: "\" and the name for a control sequence, the count of ASCII
     // apostrophes for primes, one blank for white space, the character for Char.
     void append_display(std::string& out) const {
-        switch (kind_) {
-            case TokenKind::ControlSeq: out.push_back('\\'); out.append(name_); break;
+        switch (kind()) {
+            case TokenKind::ControlSeq: out.push_back('\\'); out.append(name()); break;
             case TokenKind::Tilde: out.push_back('~'); break;
             case TokenKind::LBrace: out.push_back('{'); break;
             case TokenKind::RBrace: out.push_back('}'); break;
@@ -102,14 +111,51 @@ public:
     }
 
 private:
-    constexpr BasicToken(TokenKind kind, std::uint64_t value) : kind_(kind), value_(value) {}
+    // A view token: the name's address (a control sequence) or the value
+    // (anything else) in one word; the kind in the low byte of the other, the
+    // name's length above it.
+    struct ViewData {
+        union {
+            std::uint64_t number = 0;
+            const char* text;
+        };
+        std::uint64_t meta = static_cast<std::uint64_t>(TokenKind::Comment);
 
-    TokenKind kind_ = TokenKind::Comment;
-    std::uint64_t value_ = 0;  // Primes count or Char scalar value
-    Name name_{};
+        constexpr ViewData() = default;
+        constexpr ViewData(TokenKind kind, std::uint64_t value) : number(value), meta(static_cast<std::uint8_t>(kind)) {}
+        constexpr TokenKind kind() const { return static_cast<TokenKind>(meta & 0xFF); }
+        constexpr std::uint64_t value() const { return kind() == TokenKind::ControlSeq ? 0 : number; }
+        std::string_view name() const {
+            return kind() == TokenKind::ControlSeq ? std::string_view(text, static_cast<std::size_t>(meta >> 8))
+                                                   : std::string_view();
+        }
+        void set_name(std::string_view n) {
+            text = n.data();
+            meta = static_cast<std::uint8_t>(kind()) | (static_cast<std::uint64_t>(n.size()) << 8);
+        }
+    };
+    struct OwnedData {
+        TokenKind kind_ = TokenKind::Comment;
+        std::uint64_t value_ = 0;  // Primes count or Char scalar value
+        std::string name_;
+
+        constexpr OwnedData() = default;
+        constexpr OwnedData(TokenKind kind, std::uint64_t value) : kind_(kind), value_(value) {}
+        constexpr TokenKind kind() const { return kind_; }
+        constexpr std::uint64_t value() const { return value_; }
+        const std::string& name() const { return name_; }
+        void set_name(std::string n) { name_ = std::move(n); }
+    };
+
+    constexpr BasicToken(TokenKind kind, std::uint64_t value) : data_(kind, value) {}
+    void set_name(Name name) { data_.set_name(std::move(name)); }
+
+    std::conditional_t<kView, ViewData, OwnedData> data_{};
 };
 
 using Token = BasicToken<std::string_view>;
 using OwnedToken = BasicToken<std::string>;
+
+static_assert(sizeof(Token) == 16, "a token is two words");
 
 }  // namespace quorvel::parse

@@ -313,6 +313,7 @@ struct NodeMeta {
 };
 
 class NodeSpans;
+struct ParsedRoot;
 
 std::string debug_string(Slot slot);          // "GroupChild(0)", "ScriptBase"
 std::string debug_string(const ParentLink& link);  // "ParentLink { parent: ..., slot: ... }"
@@ -581,6 +582,9 @@ private:
                            NodeSpans* node_spans);
     bool build_from_syntax(SyntaxNode&& root, std::size_t node_count, SpanTree* spans,
                            NodeSpans* node_spans);
+    // The moving form for a parsed root in blocks, freeing each block once
+    // built.
+    bool build_from_parsed(ParsedRoot& root, NodeSpans* node_spans);
 
     ast::Node& node_mut(ast::NodeId id) {
         ast::Node* n = nodes_.get(id);

@@ -270,12 +270,12 @@ private:
     std::vector<T> spill_;
 };
 
-}  // namespace
-
-std::size_t count_syntax_nodes(const SyntaxNode& top) {
+// The nodes of the trees `seed` adds (through the function it is given).
+template <class Seed>
+std::size_t count_nodes(Seed&& seed) {
     // Nodes whose parts are still to be counted; the order does not matter.
     InlineStack<const SyntaxNode*, 64> owners;
-    std::size_t count = 1;
+    std::size_t count = 0;
     auto push = [&owners](const SyntaxNode* node) {
         if (node->value.index() <= kLastOwnerIndex) owners.push(node);
     };
@@ -289,7 +289,10 @@ std::size_t count_syntax_nodes(const SyntaxNode& top) {
             if (slot) add(slot->value.content());
         }
     };
-    push(&top);
+    seed([&](const SyntaxNode* node) {
+        ++count;
+        push(node);
+    });
     while (!owners.empty()) {
         const SyntaxNode* node = owners.top();
         owners.pop();
@@ -331,6 +334,18 @@ std::size_t count_syntax_nodes(const SyntaxNode& top) {
     return count;
 }
 
+}  // namespace
+
+std::size_t count_syntax_nodes(const SyntaxNode& top) {
+    return count_nodes([&](auto&& add) { add(&top); });
+}
+
+std::size_t count_syntax_nodes(std::span<const SyntaxNode> items) {
+    return count_nodes([&](auto&& add) {
+        for (const SyntaxNode& item : items) add(&item);
+    });
+}
+
 // One top-down walk from an exchange tree into a fresh arena. `Tree` is
 // `const SyntaxNode` to copy values out of the tree, or `SyntaxNode` to move
 // them out and free each subtree once it has been built; `Spans` is likewise
@@ -363,6 +378,35 @@ public:
         if (spans != nullptr) node_spans_->insert(ast_, ast_.root_, spans->span);
         frames_.push(frame(&root, spans, ast_.root_));
         while (!frames_.empty()) step();
+        return has_error_;
+    }
+
+    // The same for a parsed root in blocks (the moving form only): each
+    // block is freed once its items and everything below them are built.
+    bool build_blocks(ParsedRoot& root) {
+        static_assert(kTake && kTakeSpans);
+        std::size_t total = root.last.nodes.size();
+        for (const ParsedBlock& b : root.blocks) total += b.nodes.size();
+        if (ast_.nodes_.append_with([&] { return Node(Node::Root{child_list(total), root.mode}); }) != Ast::root_) {
+            internal_error("root must be the first node");
+        }
+        if (node_spans_ != nullptr) node_spans_->insert(ast_, ast_.root_, root.span);
+        std::size_t index = 0;
+        for (std::size_t k = 0; k <= root.blocks.size(); ++k) {
+            ParsedBlock& block = k < root.blocks.size() ? root.blocks[k] : root.last;
+            const std::size_t span_count = node_spans_ != nullptr ? block.spans.size() : 0;
+            for (std::size_t i = 0; i < block.nodes.size(); ++i, ++index) {
+                SyntaxNode& child = block.nodes[i];
+                SpanTree* child_spans = i < span_count ? &block.spans[i] : nullptr;
+                const NodeId id = store(child, ast_.root_, Slot::group_child(index), child_spans);
+                list_of(ast_.nodes_.occupied(ast_.root_.index)).push_back(id);
+                if (!has_parts(child)) continue;
+                frames_.push(frame(&child, child_spans, id));
+                while (!frames_.empty()) step();
+            }
+            list_buffers::give_back(block.nodes);
+            list_buffers::give_back(block.spans);
+        }
         return has_error_;
     }
 
@@ -675,6 +719,10 @@ bool Ast::build_from_syntax(const SyntaxNode& root, std::size_t node_count, cons
 bool Ast::build_from_syntax(SyntaxNode&& root, std::size_t node_count, SpanTree* spans,
                             NodeSpans* node_spans) {
     return ArenaBuilder<SyntaxNode, SpanTree>(*this, node_spans).build(root, node_count, spans);
+}
+
+bool Ast::build_from_parsed(ParsedRoot& root, NodeSpans* node_spans) {
+    return ArenaBuilder<SyntaxNode, SpanTree>(*this, node_spans).build_blocks(root);
 }
 
 Ast Ast::from_syntax_root(const SyntaxNode& root) {

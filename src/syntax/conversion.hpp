@@ -4,13 +4,34 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
+#include <vector>
 
 #include "syntax/ast.hpp"
 #include "syntax/content_mode.hpp"
 #include "syntax/from_syntax_error.hpp"
+#include "syntax/span_tree.hpp"
 #include "syntax/syntax_node.hpp"
 
 namespace quorvel::syntax {
+
+// A run of top-level items of a parsed tree: their nodes and, parallel to
+// them, their span trees.
+struct ParsedBlock {
+    std::vector<SyntaxNode> nodes;
+    SpanList spans;
+};
+
+// The Root of a parsed tree with its items in blocks, in the order the
+// parser gathered them. A large input's items never need one list for them
+// all: the parser never copies them into a larger list, and the document
+// build frees each block once it has been built.
+struct ParsedRoot {
+    ContentMode mode = ContentMode::Math;
+    Span span;
+    std::vector<ParsedBlock> blocks;  // the earlier blocks of a long list
+    ParsedBlock last;                 // the latest items: all of most lists
+};
 
 // Validates an exchange tree; returns the first failure of the depth-first
 // walk, or nothing. `mode` is the current content mode (none only for an
@@ -28,6 +49,8 @@ std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& node,
 // The number of nodes of an exchange tree, `top` included. Missing
 // children are skipped, so any tree can be counted.
 std::size_t count_syntax_nodes(const SyntaxNode& top);
+// The number of nodes of the trees `items`, each one included.
+std::size_t count_syntax_nodes(std::span<const SyntaxNode> items);
 
 // Calls fn(child, slot) for each child an exchange node owns, in the order
 // of `for_each_edge` on the arena: group children; content arguments in

@@ -91,6 +91,25 @@ Document Document::from_parsed_syntax(SyntaxNode&& tree, SpanTree&& spans) {
     return doc;
 }
 
+Document Document::from_parsed_root(ParsedRoot&& root) {
+    std::size_t count = 1;
+    for (std::size_t k = 0; k <= root.blocks.size(); ++k) {
+        const ParsedBlock& block = k < root.blocks.size() ? root.blocks[k] : root.last;
+#ifndef NDEBUG
+        for (const SyntaxNode& child : block.nodes) {
+            if (child.is<SyntaxNode::Root>() || validate_syntax(child, root.mode, false)) {
+                internal_error("parser must produce a syntax root accepted by Document");
+            }
+        }
+#endif
+        count += count_syntax_nodes(block.nodes);
+    }
+    Document doc(count, true);
+    doc.read_only_ = doc.ast_.build_from_parsed(root, &doc.spans_);
+    doc.id_ = next_document_id();
+    return doc;
+}
+
 std::optional<Span> Document::span(ast::NodeId id) const {
     return spans_.get(ast_, id);
 }

@@ -177,6 +177,8 @@ public:
     // a tree the arena cannot hold is an internal error. Debug builds still
     // validate, so a parser fault shows as an internal error there too.
     static Document from_parsed_syntax(SyntaxNode&& tree, SpanTree&& spans);
+    // The same for a parsed root whose items come in blocks.
+    static Document from_parsed_root(ParsedRoot&& root);
 
     // A document owns its number: it can be moved, never copied.
     Document(Document&&) noexcept = default;

@@ -71,40 +71,46 @@ inline Kept* kept() noexcept {
     return k != nullptr ? k : open_kept<Kept>();
 }
 
-template <class T>
-struct KeptLists : std::vector<std::vector<T>> {
+template <class List>
+struct KeptLists : std::vector<List> {
     static constexpr std::size_t kRoom = kKept;
 };
 
 }  // namespace detail
 
-// An empty list with room for `kFirstBlock` items.
-template <class T>
-std::vector<T> take() {
-    auto* blocks = detail::kept<detail::KeptLists<T>>();
+// An empty list (a std::vector or any list with the same reserve, capacity,
+// clear and move surface) with room for `kFirstBlock` items.
+template <class List>
+List take_list() {
+    auto* blocks = detail::kept<detail::KeptLists<List>>();
     if (blocks == nullptr || blocks->empty()) {
-        std::vector<T> out;
+        List out;
         out.reserve(kFirstBlock);
         return out;
     }
-    std::vector<T> out = std::move(blocks->back());
+    List out = std::move(blocks->back());
     blocks->pop_back();
     return out;
 }
 
+template <class T>
+std::vector<T> take() {
+    return take_list<std::vector<T>>();
+}
+
 // Empties `list` (its items must own nothing any more) and keeps its block
 // when it is a first block and there is room; otherwise frees it.
-template <class T>
-void give_back(std::vector<T>& list) noexcept {
+template <class List>
+void give_back(List& list) noexcept {
     if (list.capacity() == kFirstBlock) {
-        auto* blocks = detail::kept<detail::KeptLists<T>>();
+        auto* blocks = detail::kept<detail::KeptLists<List>>();
         if (blocks != nullptr && blocks->size() < blocks->capacity()) {
             list.clear();
             blocks->push_back(std::move(list));
             return;
         }
     }
-    std::vector<T>().swap(list);
+    List().swap(list);
 }
 
 // Single blocks of `Size` bytes (boxed exchange nodes), kept the same way:

@@ -127,6 +127,30 @@ INSTANTIATE_TEST_SUITE_P(
                   reject_unknown()}),
     [](const ::testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
 
+// Many diagnostics of mixed ranks: every one converted, in rank order, equal
+// ranks in the order found.
+TEST(ConvertedDiagnosticsOrder, ManyOfMixedRanks) {
+    struct Case {
+        const char* unit;
+        std::size_t repeats;
+    };
+    const std::vector<Case> cases = {{"\\foo {x_} ", 3}, {"\\foo {x_} ", 3000}, {"{x_} \\foo ", 2500}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.unit) + " x" + std::to_string(c.repeats));
+        std::string source;
+        for (std::size_t i = 0; i < c.repeats; ++i) source += c.unit;
+        ParseOutcome out = parse_source(default_context(), source, reject_unknown());
+        ASSERT_EQ(out.diagnostics.size(), 2 * c.repeats);
+        for (std::size_t i = 0; i < out.diagnostics.size(); ++i) {
+            const std::optional<K> want = i < c.repeats ? K::UnknownCommand : K::RawExpectedFound;
+            ASSERT_EQ(out.diagnostics[i].kind, want) << i;
+            if (i > 0 && i != c.repeats) {
+                ASSERT_LT(out.diagnostics[i - 1].span.start, out.diagnostics[i].span.start) << i;
+            }
+        }
+    }
+}
+
 // The spans and contexts the grammar's rules state for their own failures:
 // the fault itself, not the first token of the construct around it.
 ParseConfig aborting() {

@@ -289,4 +289,95 @@ TEST(ParseFailure, DiagnosticKindNames) {
     }
 }
 
+// Patterns keep their token or label through copies and moves; a control
+// sequence owns its name, which may be long or empty.
+TEST(ParseFailure, PatternsSurviveCopiesAndMoves) {
+    const std::string long_name(40, 'q');
+    struct Case {
+        std::string name;
+        Pattern pattern;
+        std::string display;
+        std::optional<OwnedToken> token;  // for token patterns
+    };
+    const std::vector<Case> cases = {
+        {"short control sequence", Pattern::of_token(Token::control_seq("begin")), "'\\begin'",
+         OwnedToken(Token::control_seq("begin"))},
+        {"long control sequence", Pattern::of_token(OwnedToken::control_seq(long_name)), "'\\" + long_name + "'",
+         OwnedToken::control_seq(long_name)},
+        {"empty control sequence", Pattern::of_token(Token::control_seq("")), "'\\'",
+         OwnedToken(Token::control_seq(""))},
+        {"character", tok(U'\u00e9'), "'\u00e9'", OwnedToken(Token::character(U'\u00e9'))},
+        {"primes", Pattern::of_token(Token::primes(3)), "'" + std::string(3, '\'') + "'",
+         OwnedToken(Token::primes(3))},
+        {"simple token", Pattern::of_token(Token::simple(TokenKind::LBrace)), "'{'",
+         OwnedToken(Token::simple(TokenKind::LBrace))},
+        {"label", label("math character"), "math character", std::nullopt},
+        {"end of input", Pattern::end_of_input(), "end of input", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Pattern copy = c.pattern;
+        Pattern moved = std::move(copy);
+        Pattern assigned = label("other");
+        assigned = moved;
+        assigned = Pattern(assigned);
+        for (const Pattern* p : {&moved, &assigned}) {
+            EXPECT_EQ(*p, c.pattern);
+            EXPECT_EQ(p->display(), c.display);
+            EXPECT_EQ(p->kind(), c.pattern.kind());
+            if (c.token) {
+                EXPECT_EQ(p->token(), *c.token);
+            }
+        }
+        if (c.pattern.kind() == Pattern::Kind::Label) {
+            EXPECT_EQ(moved.label_text(), c.display);
+        }
+    }
+}
+
+TEST(ParseFailure, PatternsCompareByKindAndPayload) {
+    std::vector<std::pair<Pattern, Pattern>> different;
+    different.emplace_back(Pattern::of_token(Token::control_seq("a")), Pattern::of_token(Token::control_seq("ab")));
+    different.emplace_back(Pattern::of_token(Token::control_seq("")), Pattern::of_token(Token::simple(TokenKind::Tilde)));
+    different.emplace_back(tok('a'), tok('b'));
+    different.emplace_back(tok('a'), label("a"));
+    different.emplace_back(Pattern::of_token(Token::primes(1)), Pattern::of_token(Token::primes(2)));
+    different.emplace_back(Pattern::of_token(Token::simple(TokenKind::LBrace)),
+                           Pattern::of_token(Token::simple(TokenKind::RBrace)));
+    different.emplace_back(label("x"), label("y"));
+    different.emplace_back(Pattern::any(), Pattern::something_else());
+    for (const auto& [a, b] : different) {
+        SCOPED_TRACE(a.display() + " / " + b.display());
+        EXPECT_FALSE(a == b);
+        EXPECT_TRUE(a == Pattern(a));
+    }
+}
+
+// The direct report is held behind a pointer: copies are deep and compare by
+// value.
+TEST(ParseFailure, DirectReportCopiesAndCompares) {
+    ParseFailure named = ParseFailure::custom({0, 1}, "m").at_environment({2, 3}, "b", "a");
+    ParseFailure plain = ParseFailure::custom({0, 1}, "m").at_source({2, 3});
+    ParseFailure none = ParseFailure::custom({0, 1}, "m");
+    struct Case {
+        const char* name;
+        const ParseFailure* a;
+        const ParseFailure* b;
+        bool same;
+    };
+    const std::vector<Case> cases = {
+        {"names against none", &named, &plain, false}, {"none against a report", &none, &plain, false},
+        {"both none", &none, &none, true}, {"same report", &plain, &plain, true}, {"same names", &named, &named, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ParseFailure copy = *c.b;
+        EXPECT_EQ(c.a->same_source(copy), c.same);
+    }
+    ParseFailure copy = named;
+    copy.direct->environment_names->found = "changed";
+    EXPECT_EQ(named.direct->environment_names->found, "b");
+    EXPECT_EQ(std::move(copy.direct).take()->environment_names->found, "changed");
+    EXPECT_FALSE(copy.direct.has_value());
+}
+
 }  // namespace

@@ -189,6 +189,44 @@ TEST(ParseLexer, TokenEquality) {
     EXPECT_TRUE(quorvel::parse::OwnedToken(Token::control_seq("left")) == Token::control_seq("left"));
 }
 
+// A token keeps its payload through the owned form and back, whatever its
+// size: names longer than a byte can count, runs of primes past 32 bits.
+TEST(ParseLexer, TokensRoundTripThroughTheOwnedForm) {
+    using quorvel::parse::OwnedToken;
+    const std::string long_name(70000, 'x');
+    struct Case {
+        const char* name;
+        Token token;
+        TokenKind kind;
+        std::string_view payload_name;
+        std::uint64_t value;
+    };
+    const std::vector<Case> cases = {
+        {"short name", Token::control_seq("alpha"), TokenKind::ControlSeq, "alpha", 0},
+        {"empty name", Token::control_seq(""), TokenKind::ControlSeq, "", 0},
+        {"long name", Token::control_seq(long_name), TokenKind::ControlSeq, long_name, 0},
+        {"long prime run", Token::primes(std::size_t{5} << 32), TokenKind::Primes, "", std::uint64_t{5} << 32},
+        {"character", Token::character(0x10FFFF), TokenKind::Char, "", 0x10FFFF},
+        {"simple", Token::simple(TokenKind::Hash), TokenKind::Hash, "", 0},
+        {"neutral", Token(), TokenKind::Comment, "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const OwnedToken owned(c.token);
+        const Token back(owned);
+        for (const Token& t : {c.token, back}) {
+            EXPECT_EQ(t.kind(), c.kind);
+            EXPECT_EQ(t.name(), c.payload_name);
+            EXPECT_EQ(t.raw_value(), c.value);
+        }
+        EXPECT_TRUE(owned == c.token);
+        EXPECT_TRUE(back == c.token);
+        if (c.kind != TokenKind::Primes) {
+            EXPECT_EQ(owned.display(), c.token.display());
+        }
+    }
+}
+
 // Every token, lexed again from its own slice, is the same single token; spans ascend
 // and stay inside the text. Checked over random byte strings and the corpus.
 void check_roundtrip(std::string_view text) {

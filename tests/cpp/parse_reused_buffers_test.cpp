@@ -76,7 +76,7 @@ TEST(ReusedBuffers, OnlyFirstBlocksAreKeptUpToTheBound) {
     };
     // On a thread of its own, which starts with nothing kept.
     std::thread([&] {
-        const auto& kept = *lists::detail::kept<lists::detail::KeptLists<std::string>>();
+        const auto& kept = *lists::detail::kept<lists::detail::KeptLists<std::vector<std::string>>>();
         for (const Case& c : cases) {
             SCOPED_TRACE(c.name);
             std::vector<std::string> list;

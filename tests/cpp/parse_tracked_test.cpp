@@ -87,4 +87,74 @@ TEST(ExtendUnique, KeptHashesFollowTheFailures) {
     EXPECT_EQ(messages(into), expected);
 }
 
+
+// Long lists go on in blocks; every way of taking the items out gives them
+// all, in order, each with its own span.
+using quorvel::parse::grammar::DecomposedChildren;
+using quorvel::parse::grammar::TrackedNode;
+using quorvel::syntax::SyntaxNode;
+
+DecomposedChildren items(std::size_t from, std::size_t to) {
+    DecomposedChildren out;
+    for (std::size_t i = from; i < to; ++i) out.push(TrackedNode::leaf(SyntaxNode::Prime{i}, Span{i, i + 1}));
+    return out;
+}
+
+// The items' numbers in order, checked against their spans.
+std::vector<std::size_t> numbers(std::vector<quorvel::syntax::ParsedBlock> blocks) {
+    std::vector<std::size_t> out;
+    for (const auto& b : blocks) {
+        EXPECT_EQ(b.nodes.size(), b.spans.size());
+        for (std::size_t i = 0; i < b.nodes.size(); ++i) {
+            const std::size_t n = b.nodes[i].get_if<SyntaxNode::Prime>()->count;
+            EXPECT_EQ(b.spans[i].span, (Span{n, n + 1}));
+            out.push_back(n);
+        }
+    }
+    return out;
+}
+
+TEST(DecomposedChildren, LongListsKeepEveryItemInOrder) {
+    struct Case {
+        const char* name;
+        std::size_t first;   // items pushed first
+        std::size_t second;  // items appended from another list
+        bool flatten;
+        std::size_t min_blocks;
+    };
+    const std::size_t block = std::size_t{1} << 16;
+    const Case cases[] = {
+        {"short", 10, 0, false, 1},
+        {"one full block", block, 0, false, 1},
+        {"just past a block", block + 1, 0, false, 2},
+        {"several blocks", 5 * block + 7, 0, false, 3},
+        {"several blocks flattened", 5 * block + 7, 0, true, 1},
+        {"short list appended to a long one", 2 * block, 3, false, 2},
+        {"long list appended to a short one", 3, 2 * block, false, 2},
+        {"two long lists", block + 5, block + 9, true, 1},
+        {"into an empty list", 0, block + 1, false, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DecomposedChildren list = items(0, c.first);
+        list.append(items(c.first, c.first + c.second));
+        const std::size_t total = c.first + c.second;
+        ASSERT_EQ(list.size(), total);
+        EXPECT_EQ(list.extent(Span{9, 9}), (Span{0, total}));
+        if (c.flatten) {
+            list.flatten();
+            EXPECT_EQ(list.nodes.size(), total);
+        }
+        quorvel::syntax::ParsedRoot root;
+        std::move(list).take_blocks(root);
+        std::vector<quorvel::syntax::ParsedBlock> blocks = std::move(root.blocks);
+        blocks.push_back(std::move(root.last));
+        EXPECT_GE(blocks.size(), c.min_blocks);
+        EXPECT_TRUE(list.empty());
+        std::vector<std::size_t> want(total);
+        for (std::size_t i = 0; i < total; ++i) want[i] = i;
+        EXPECT_EQ(numbers(std::move(blocks)), want);
+    }
+}
+
 }  // namespace

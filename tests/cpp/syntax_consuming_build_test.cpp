@@ -92,6 +92,34 @@ TEST(ConsumingBuild, SameDocumentAsReading) {
     }
 }
 
+// The parser's entry for a root in blocks builds the same document however
+// the items are split, empty blocks included.
+TEST(ConsumingBuild, RootInBlocksBuildsTheSame) {
+    for (BuildCase& c : build_cases()) {
+        auto read = Document::from_syntax_with_spans(c.tree, c.spans);
+        ASSERT_TRUE(read.has_value()) << c.name;
+        const auto& children = c.tree.get_if<SyntaxNode::Root>()->children;
+        for (std::size_t every : {std::size_t{1}, std::size_t{2}, children.size() + 1}) {
+            SCOPED_TRACE(std::string(c.name) + " in blocks of " + std::to_string(every));
+            sx::ParsedRoot parsed;
+            parsed.mode = c.tree.get_if<SyntaxNode::Root>()->mode;
+            parsed.span = c.spans.span;
+            parsed.blocks.emplace_back();  // an empty block first
+            for (std::size_t i = 0; i < children.size(); ++i) {
+                if (i % every == 0) parsed.blocks.emplace_back();
+                parsed.blocks.back().nodes.push_back(children[i]);
+                if (i < c.spans.children.size()) parsed.blocks.back().spans.emplace_back(c.spans.children[i]);
+            }
+            // The latest items come apart from the earlier blocks.
+            parsed.last = std::move(parsed.blocks.back());
+            parsed.blocks.pop_back();
+            Document doc = Document::from_parsed_root(std::move(parsed));
+            EXPECT_EQ(dump(doc), dump(*read));
+            EXPECT_EQ(doc.node_spans(), read->node_spans());
+        }
+    }
+}
+
 // The count sizes the arena before a build: it must match the nodes built,
 // and stay safe on trees the build refuses.
 TEST(ConsumingBuild, NodeCountMatchesTheBuild) {

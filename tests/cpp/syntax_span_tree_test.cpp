@@ -80,4 +80,52 @@ INSTANTIATE_TEST_SUITE_P(
                       ShapeCase{"reserved_leaf_at_bottom", [] { return chain(3, 0, true); }, 3}),
     [](const auto& info) { return info.param.name; });
 
+// The children list: every step keeps the entries in order with their own
+// children, and leaves nothing behind (the sanitizer build reports leaks and
+// stale reads).
+TEST(SpanList, StepsKeepEntriesInOrder) {
+    using quorvel::syntax::SpanList;
+    auto fill = [](SpanList& list, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            list.emplace_back(Span{i, i + 1}, std::vector<SpanTree>{SpanTree(Span{i, i})});
+        }
+    };
+    auto starts = [](const SpanList& list) {
+        std::vector<std::size_t> out;
+        for (const SpanTree& t : list) {
+            EXPECT_EQ(t.children.size(), 1u);
+            out.push_back(t.span.start);
+        }
+        return out;
+    };
+    struct Case {
+        const char* name;
+        std::function<void(SpanList&)> step;
+        std::vector<std::size_t> want;
+    };
+    const std::vector<Case> cases = {
+        {"grows one by one", [&](SpanList& l) { fill(l, 5); }, {0, 1, 2, 3, 4}},
+        {"reserved first", [&](SpanList& l) { l.reserve(3); fill(l, 5); }, {0, 1, 2, 3, 4}},
+        {"shrunk", [&](SpanList& l) { fill(l, 5); l.shrink_to_fit(); fill(l, 1); }, {0, 1, 2, 3, 4, 0}},
+        {"cleared and refilled", [&](SpanList& l) { fill(l, 5); l.clear(); fill(l, 2); }, {0, 1}},
+        {"reset", [&](SpanList& l) { fill(l, 3); l.reset(); }, {}},
+        // A full list given one of its own entries: the entry is taken before the room moves.
+        {"own entry pushed when full", [&](SpanList& l) { fill(l, 4); l.emplace_back(l[1]); }, {0, 1, 2, 3, 1}},
+        {"copied", [&](SpanList& l) { SpanList other; fill(other, 3); l = other; fill(other, 1); }, {0, 1, 2}},
+        {"moved", [&](SpanList& l) { SpanList other; fill(other, 3); l = std::move(other); }, {0, 1, 2}},
+        {"from a vector", [&](SpanList& l) {
+             std::vector<SpanTree> v;
+             v.emplace_back(Span{7, 8}, std::vector<SpanTree>{SpanTree(Span{7, 7})});
+             l = SpanList(std::move(v));
+         }, {7}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SpanList list;
+        c.step(list);
+        EXPECT_EQ(starts(list), c.want);
+        EXPECT_EQ(list.empty(), c.want.empty());
+    }
+}
+
 }  // namespace

@@ -157,7 +157,7 @@ std::string error_message(const ParseFailure& chosen) {
         const OwnedToken dollar = OwnedToken::simple(TokenKind::MathShift);
         const bool found_dollar = ef->found && *ef->found == dollar;
         const bool expects_dollar = std::any_of(ef->expected.begin(), ef->expected.end(), [&](const Pattern& p) {
-            return p.kind == Pattern::Kind::Token && p.token == dollar;
+            return p.kind() == Pattern::Kind::Token && p.token_kind() == TokenKind::MathShift;
         });
         if (found_dollar && expects_dollar) return "found '$' expected something else, or end of input";
     }

@@ -160,14 +160,14 @@ Failure Input::take_failure() {
 // ---- Input: patterns and texts ------------------------------------------------------
 
 PatternId Input::intern(const Pattern& p) {
-    if (p.kind == K::EndOfInput) return pattern::kEndOfInput;
-    if (p.kind == K::SomethingElse) return pattern::kSomethingElse;
-    if (p.kind == K::Any) return pattern::kAny;
-    if (p.kind == K::Label) {
-        if (auto id = static_label(p.label_text)) return *id;
-    } else if (p.token.kind() != TokenKind::ControlSeq && p.token.kind() != TokenKind::Primes &&
-               p.token.kind() != TokenKind::Char) {
-        if (auto id = static_token(p.token.kind())) return *id;
+    if (p.kind() == K::EndOfInput) return pattern::kEndOfInput;
+    if (p.kind() == K::SomethingElse) return pattern::kSomethingElse;
+    if (p.kind() == K::Any) return pattern::kAny;
+    if (p.kind() == K::Label) {
+        if (auto id = static_label(p.label_text())) return *id;
+    } else if (p.token_kind() != TokenKind::ControlSeq && p.token_kind() != TokenKind::Primes &&
+               p.token_kind() != TokenKind::Char) {
+        if (auto id = static_token(p.token_kind())) return *id;
     }
     for (std::size_t i = 0; i < dynamic_patterns_.size(); ++i) {
         if (dynamic_patterns_[i] == p) return static_cast<PatternId>(pattern::kStaticPatternCount + i);
@@ -295,7 +295,7 @@ Failure Input::from_owned(ParseFailure owned) {
         if (ef.found) f.extra().foreign_found = std::move(ef.found);
     }
     for (auto& entry : owned.context) f.with_context(intern(entry.label), entry.span);
-    if (owned.direct) f.extra().direct = std::move(owned.direct);
+    if (owned.direct) f.extra().direct = std::move(owned.direct).take();
     f.soft = owned.soft;
     f.kind = owned.kind;
     return f;

@@ -143,11 +143,11 @@ bool Grammar::scripted_atom(TrackedNode& out) {
 [[gnu::noinline]] void Grammar::attach_scripts(ScriptedParts& parts, std::size_t start) {
     TrackedNode& out = parts.base;
     SyntaxNode::Scripted node{std::move(out.node), {}, {}};
-    std::vector<SpanTree> spans;
+    syntax::SpanList spans;
     if (compact_lists(in_.token_count())) {
         spans.reserve(1 + (parts.sub ? 1 : 0) + (parts.sup ? 1 : 0));
     } else {
-        spans = syntax::list_buffers::take<SpanTree>();
+        spans = syntax::list_buffers::take_list<syntax::SpanList>();
     }
     spans.push_back(out.take_span_tree());
     out.spans = std::move(spans);

@@ -1,5 +1,6 @@
 #include "parse/grammar/tracked.hpp"
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <utility>
@@ -16,6 +17,12 @@ using syntax::syntax_node::GroupKind;
 // Below this many failures duplicates are looked for pairwise; above it through
 // a hash of everything the tree-diagnostic match compares.
 constexpr std::size_t kPairwiseLimit = 32;
+
+// A list that fills this many items goes on in blocks, which double in size
+// up to the last one. Blocks this large come straight from the system and
+// go back to it when freed.
+constexpr std::size_t kSealFrom = std::size_t{1} << 16;
+constexpr std::size_t kLastBlock = std::size_t{1} << 20;
 
 }  // namespace
 
@@ -74,34 +81,90 @@ void extend_unique_diagnostics(FailureList& into, FailureList&& more) {
     }
 }
 
-void DecomposedChildren::push(TrackedNode&& item) {
+void DecomposedChildren::make_room() {
+    if (nodes.size() < nodes.capacity()) return;
     // One first block of each for nearly every list, reused from lists the
     // document build emptied. Smaller first blocks cost more in reallocation
     // than they save, larger ones leave the allocator's fast cache.
-    if (nodes.size() == nodes.capacity() && nodes.size() < syntax::list_buffers::kFirstBlock) {
+    namespace lists = syntax::list_buffers;
+    if (nodes.size() < lists::kFirstBlock) {
         if (nodes.capacity() == 0 && spans.capacity() == 0) {
-            nodes = syntax::list_buffers::take<SyntaxNode>();
-            spans = syntax::list_buffers::take<SpanTree>();
+            nodes = lists::take<SyntaxNode>();
+            spans = lists::take_list<syntax::SpanList>();
         } else {
-            nodes.reserve(syntax::list_buffers::kFirstBlock);
-            spans.reserve(syntax::list_buffers::kFirstBlock);
+            nodes.reserve(lists::kFirstBlock);
+            spans.reserve(lists::kFirstBlock);
         }
+        return;
     }
-    if (!item.diagnostics.empty()) extend_unique_diagnostics(diagnostics, std::move(item.diagnostics));
-    spans.emplace_back(item.span, std::move(item.spans));
-    nodes.push_back(std::move(item.node));
+    if (nodes.size() < kSealFrom) return;
+    const std::size_t next = std::min(nodes.size() * 2, kLastBlock);
+    if (sealed == nullptr) sealed = std::make_unique<Sealed>();
+    sealed->size += nodes.size();
+    sealed->blocks.push_back(syntax::ParsedBlock{std::move(nodes), std::move(spans)});
+    nodes = {};
+    spans = {};
+    nodes.reserve(next);
+    spans.reserve(next);
+}
+
+void DecomposedChildren::push_parts(SyntaxNode&& node, SpanTree&& span) {
+    make_room();
+    spans.push_back(std::move(span));
+    nodes.push_back(std::move(node));
 }
 
 void DecomposedChildren::append(DecomposedChildren&& more) {
-    if (nodes.empty()) {
+    if (empty()) {
         *this = std::move(more);
         return;
     }
-    nodes.reserve(nodes.size() + more.nodes.size());
-    spans.reserve(spans.size() + more.spans.size());
-    for (auto& n : more.nodes) nodes.push_back(std::move(n));
-    for (auto& s : more.spans) spans.push_back(std::move(s));
+    if (sealed == nullptr && more.sealed == nullptr && nodes.size() + more.nodes.size() < kSealFrom) {
+        nodes.reserve(nodes.size() + more.nodes.size());
+        spans.reserve(spans.size() + more.spans.size());
+        for (auto& n : more.nodes) nodes.push_back(std::move(n));
+        for (auto& s : more.spans) spans.push_back(std::move(s));
+    } else {
+        if (std::unique_ptr<Sealed> earlier = std::move(more.sealed)) {
+            for (syntax::ParsedBlock& block : earlier->blocks) {
+                for (std::size_t i = 0; i < block.nodes.size(); ++i) {
+                    push_parts(std::move(block.nodes[i]), std::move(block.spans[i]));
+                }
+                block = {};
+            }
+        }
+        for (std::size_t i = 0; i < more.nodes.size(); ++i) {
+            push_parts(std::move(more.nodes[i]), std::move(more.spans[i]));
+        }
+    }
     extend_unique_diagnostics(diagnostics, std::move(more.diagnostics));
+}
+
+void DecomposedChildren::flatten() {
+    if (sealed == nullptr) return;
+    std::vector<SyntaxNode> all_nodes;
+    syntax::SpanList all_spans;
+    all_nodes.reserve(size());
+    all_spans.reserve(size());
+    // Each block is freed as soon as it was moved.
+    for (syntax::ParsedBlock& block : sealed->blocks) {
+        for (auto& n : block.nodes) all_nodes.push_back(std::move(n));
+        for (auto& s : block.spans) all_spans.push_back(std::move(s));
+        block = {};
+    }
+    for (auto& n : nodes) all_nodes.push_back(std::move(n));
+    for (auto& s : spans) all_spans.push_back(std::move(s));
+    nodes = std::move(all_nodes);
+    spans = std::move(all_spans);
+    sealed.reset();
+}
+
+void DecomposedChildren::take_blocks(syntax::ParsedRoot& root) && {
+    if (sealed != nullptr) root.blocks = std::move(sealed->blocks);
+    root.last = syntax::ParsedBlock{std::move(nodes), std::move(spans)};
+    sealed.reset();
+    nodes = {};
+    spans = {};
 }
 
 DecomposedArgs decompose_args(std::vector<TrackedArgumentSlot>&& slots, std::size_t input_tokens) {
@@ -112,7 +175,7 @@ DecomposedArgs decompose_args(std::vector<TrackedArgumentSlot>&& slots, std::siz
     if (slots.empty()) return out;
     if (slots.size() <= lists::kFirstBlock && !compact_lists(input_tokens)) {
         out.args = lists::take<std::optional<syntax::syntax_node::Argument>>();
-        if (contents > 0) out.spans = lists::take<SpanTree>();
+        if (contents > 0) out.spans = lists::take_list<syntax::SpanList>();
     } else {
         out.args.reserve(slots.size());
         out.spans.reserve(contents);
@@ -143,6 +206,7 @@ TrackedNode TrackedNode::group(ContentMode mode, GroupKind kind, DecomposedChild
 
 void set_group(TrackedNode& out, ContentMode mode, GroupKind kind, DecomposedChildren&& items, Span span,
                std::size_t input_tokens) {
+    items.flatten();
     // A finished group keeps its lists until the document is built. In a
     // large input a short list gives back the room its first block left
     // over, which would otherwise outweigh the nodes of inputs made of many
@@ -159,16 +223,12 @@ void set_group(TrackedNode& out, ContentMode mode, GroupKind kind, DecomposedChi
     out.diagnostics = std::move(items.diagnostics);
 }
 
-TrackedNode::FinishedRoot TrackedNode::finish_root(TrackedNode top) {
-    FinishedRoot out{SyntaxNode(), SpanTree(top.span, std::move(top.spans)), std::move(top.diagnostics).take()};
-    if (top.node.is<SyntaxNode::Root>()) {
-        out.root = std::move(top.node);
-    } else if (auto* group = top.node.get_if<SyntaxNode::Group>(); group != nullptr && group->kind.is_implicit()) {
-        out.root.value.emplace<SyntaxNode::Root>(SyntaxNode::Root{group->mode, std::move(group->children)});
-    } else {
-        syntax::internal_error("top-level parser must finish as implicit group or root, got " +
-                               syntax::debug_string(top.node));
-    }
+TrackedNode::FinishedRoot TrackedNode::finish_root(ContentMode mode, DecomposedChildren&& items, Span span) {
+    FinishedRoot out;
+    out.root.mode = mode;
+    out.root.span = span;
+    out.diagnostics = std::move(items.diagnostics).take();
+    std::move(items).take_blocks(out.root);
     return out;
 }
 

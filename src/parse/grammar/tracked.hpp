@@ -16,6 +16,7 @@
 #include "parse/hash_index.hpp"
 #include "parse/span.hpp"
 #include "syntax/content_mode.hpp"
+#include "syntax/conversion.hpp"
 #include "syntax/span_tree.hpp"
 #include "syntax/syntax_node.hpp"
 
@@ -99,7 +100,7 @@ private:
 struct TrackedNode {
     SyntaxNode node;
     Span span;
-    std::vector<SpanTree> spans;
+    syntax::SpanList spans;
     FailureList diagnostics;
 
     // A node without children and failures.
@@ -125,13 +126,12 @@ struct TrackedNode {
     static TrackedNode group(ContentMode mode, syntax::syntax_node::GroupKind kind, DecomposedChildren&& items,
                              Span span, std::size_t input_tokens);
 
-    // The top-level node as a Root with its span tree and failures.
+    // The top-level content as a Root in blocks, with its failures.
     struct FinishedRoot {
-        SyntaxNode root;
-        SpanTree spans;
+        syntax::ParsedRoot root;
         std::vector<ParseFailure> diagnostics;
     };
-    static FinishedRoot finish_root(TrackedNode top);
+    static FinishedRoot finish_root(ContentMode mode, DecomposedChildren&& items, Span span);
 };
 
 // Makes `out` a node without children and failures holding `value` over
@@ -160,26 +160,57 @@ struct TrackedArgumentSlot {
 
 // Items in the form a group needs them: their nodes, one span tree each, and
 // their failures without duplicates. Content parsers build it item by item.
+//
+// A long list is kept in blocks: `nodes` and `spans` hold the latest items,
+// `sealed` the earlier blocks. Its items are then never copied into a list
+// twice their size; a group takes them into one list of the exact size,
+// freeing block by block, and the top level hands its blocks to the document
+// build as they are.
 struct DecomposedChildren {
     std::vector<SyntaxNode> nodes;
-    std::vector<SpanTree> spans;
+    syntax::SpanList spans;
     FailureList diagnostics;
+    // The earlier blocks, with their item count; none for nearly every list.
+    struct Sealed {
+        std::vector<syntax::ParsedBlock> blocks;
+        std::size_t size = 0;
+    };
+    std::unique_ptr<Sealed> sealed;
 
-    bool empty() const noexcept { return nodes.empty(); }
-    std::size_t size() const noexcept { return nodes.size(); }
+    bool empty() const noexcept { return nodes.empty() && sealed == nullptr; }
+    std::size_t size() const noexcept { return (sealed != nullptr ? sealed->size : 0) + nodes.size(); }
     // Adds one item at the end.
-    void push(TrackedNode&& item);
+    void push(TrackedNode&& item) {
+        if (nodes.size() == nodes.capacity()) [[unlikely]] make_room();
+        if (!item.diagnostics.empty()) extend_unique_diagnostics(diagnostics, std::move(item.diagnostics));
+        spans.emplace_back(item.span, std::move(item.spans));
+        nodes.push_back(std::move(item.node));
+    }
     // Adds the items of another list at the end.
     void append(DecomposedChildren&& more);
     // From the first item's start to the last item's end; `empty` without items.
     Span extent(Span empty) const noexcept {
-        return nodes.empty() ? empty : Span{spans.front().span.start, spans.back().span.end};
+        if (this->empty()) return empty;
+        const Span first = sealed == nullptr ? spans.front().span : sealed->blocks.front().spans.front().span;
+        return Span{first.start, spans.back().span.end};
     }
+    // Puts every item into `nodes` and `spans`.
+    void flatten();
+    // Every item as blocks, in order, into `root`; the list is left without
+    // items.
+    void take_blocks(syntax::ParsedRoot& root) &&;
+
+private:
+    // Adds one item whose failures were taken.
+    void push_parts(SyntaxNode&& node, SpanTree&& span);
+    // Makes room for one more item in full lists: a full block of a long
+    // list is sealed.
+    [[gnu::noinline]] void make_room();
 };
 
 struct DecomposedArgs {
     syntax::SyntaxNode::ArgumentSlots args;
-    std::vector<SpanTree> spans;  // one per content-bearing slot
+    syntax::SpanList spans;  // one per content-bearing slot
     FailureList diagnostics;
 };
 DecomposedArgs decompose_args(std::vector<TrackedArgumentSlot>&& slots, std::size_t input_tokens);
