@@ -193,7 +193,7 @@ void large(const LargeRow& row) {
     int status = 0;
     struct rusage usage {};
     wait4(pid, &status, 0, &usage);
-    std::printf("  %-26s %s; peak RSS %.2f GB%s\n", row.label, report.c_str(),
+    std::printf("  %-26s %s; peak RSS %.2f GiB%s\n", row.label, report.c_str(),
                 static_cast<double>(usage.ru_maxrss) / (1024.0 * 1024.0),
                 WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : " (child failed)");
 }
