@@ -430,7 +430,8 @@ private:
         } else {
             auto& slots = *static_cast<SyntaxNode::ArgumentSlots*>(target);
             slots.clear();
-            slots.resize(size);
+            slots.reserve(size);
+            for (std::size_t i = 0; i < size; ++i) slots.emplace_back();
         }
         if (size > 0) stack_.push_back(Frame{type, Record::Root, 0, target, std::nullopt, std::move(items), 0});
     }

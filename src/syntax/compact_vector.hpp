@@ -129,6 +129,8 @@ public:
         block_->size = 0;
     }
 
+    void swap(CompactVector& other) noexcept { std::swap(block_, other.block_); }
+
     friend bool operator==(const CompactVector& a, const CompactVector& b) {
         return std::equal(a.begin(), a.end(), b.begin(), b.end());
     }

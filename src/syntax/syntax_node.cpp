@@ -803,7 +803,7 @@ private:
         }
         lit("]");
     }
-    void stage_name(const std::string& name) {
+    void stage_name(std::string_view name) {
         lit("name: ");
         append_debug_str(tail(), name);
     }

@@ -18,6 +18,8 @@
 #include <variant>
 #include <vector>
 
+#include "syntax/compact_string.hpp"
+#include "syntax/compact_vector.hpp"
 #include "syntax/content_mode.hpp"
 #include "syntax/node_kind.hpp"
 
@@ -312,8 +314,8 @@ struct Argument {
 };
 
 // One entry per slot of the item's argument specification; empty when the
-// slot was not written.
-using ArgumentSlots = std::vector<std::optional<Argument>>;
+// slot was not written. One pointer wide: most nodes have no slots at all.
+using ArgumentSlots = CompactVector<std::optional<Argument>>;
 
 }  // namespace syntax_node
 
@@ -332,22 +334,22 @@ public:
         std::vector<SyntaxNode> children;
     };
     struct Command {
-        std::string name;  // without the backslash
+        CompactString name;  // without the backslash
         ArgumentSlots args;
         bool known = false;
     };
     struct Infix {
-        std::string name;
+        CompactString name;
         ArgumentSlots args;
         Box left;
         Box right;
     };
     struct Declarative {
-        std::string name;
+        CompactString name;
         ArgumentSlots args;
     };
     struct Environment {
-        std::string name;
+        CompactString name;
         ArgumentSlots args;
         bool known = false;
         Box body;  // a Group in the body's mode
@@ -358,14 +360,14 @@ public:
         Box superscript;  // empty when absent
     };
     struct Error {
-        std::string message;
-        std::string snippet;  // written back unchanged
+        CompactString message;
+        CompactString snippet;  // written back unchanged
     };
     struct Prime {
         std::uint64_t count = 0;
     };
     struct Text {
-        std::string value;
+        CompactString value;
     };
     struct Char {
         char32_t value = 0;
@@ -459,6 +461,11 @@ private:
     void release_subtrees();
     void copy_from(const SyntaxNode& other);
 };
+
+// Every alternative fits in 40 bytes beside the variant's index: the grammar
+// holds one of these per node of a parse, so a growth here raises the peak of
+// every large input.
+static_assert(sizeof(SyntaxNode) <= 48);
 
 // Debug forms in the derived style: `Group { mode: Math, kind: Explicit,
 // children: [Char('x'), Text("ab")] }`. Used in messages of internal failures.

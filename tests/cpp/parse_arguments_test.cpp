@@ -116,10 +116,10 @@ void print(std::string& out, const N& node) {
         print_children(out, g->children);
         out += close;
     } else if (const auto* c = node.get_if<N::Command>()) {
-        out += "\\" + c->name + (c->known ? "" : "?");
+        out += "\\" + c->name.str() + (c->known ? "" : "?");
         print_args(out, c->args);
     } else if (const auto* d = node.get_if<N::Declarative>()) {
-        out += "\\" + d->name + "!decl";
+        out += "\\" + d->name.str() + "!decl";
         print_args(out, d->args);
     } else if (const auto* inf = node.get_if<N::Infix>()) {
         out += inf->name;
@@ -140,9 +140,9 @@ void print(std::string& out, const N& node) {
             print(out, *s->superscript);
         }
     } else if (const auto* e = node.get_if<N::Error>()) {
-        out += "!\"" + e->message + "\"|\"" + e->snippet + "\"!";
+        out += "!\"" + e->message.str() + "\"|\"" + e->snippet.str() + "\"!";
     } else if (const auto* t = node.get_if<N::Text>()) {
-        out += "\"" + t->value + "\"";
+        out += "\"" + t->value.str() + "\"";
     } else if (const auto* ch = node.get_if<N::Char>()) {
         utf8::append(out, ch->value);
     } else {

@@ -82,15 +82,15 @@ inline void print_node(std::string& out, const syntax::SyntaxNode& node) {
         print_children(out, g->children);
         out += close;
     } else if (const auto* c = node.get_if<N::Command>()) {
-        out += "\\" + c->name + (c->known ? "" : "?");
+        out += "\\" + c->name.str() + (c->known ? "" : "?");
     } else if (const auto* inf = node.get_if<N::Infix>()) {
-        out += inf->name + "(";
+        out += inf->name.str() + "(";
         print_node(out, *inf->left);
         out += "|";
         print_node(out, *inf->right);
         out += ")";
     } else if (const auto* d = node.get_if<N::Declarative>()) {
-        out += "\\" + d->name + "!decl";
+        out += "\\" + d->name.str() + "!decl";
     } else if (const auto* s = node.get_if<N::Scripted>()) {
         print_node(out, *s->base);
         if (s->subscript) {
@@ -102,11 +102,11 @@ inline void print_node(std::string& out, const syntax::SyntaxNode& node) {
             print_node(out, *s->superscript);
         }
     } else if (const auto* e = node.get_if<N::Error>()) {
-        out += "!\"" + e->message + "\"|\"" + e->snippet + "\"!";
+        out += "!\"" + e->message.str() + "\"|\"" + e->snippet.str() + "\"!";
     } else if (const auto* p = node.get_if<N::Prime>()) {
         out += "'" + std::to_string(p->count);
     } else if (const auto* t = node.get_if<N::Text>()) {
-        out += "\"" + t->value + "\"";
+        out += "\"" + t->value.str() + "\"";
     } else if (const auto* ch = node.get_if<N::Char>()) {
         utf8::append(out, ch->value);
     } else if (node.is<N::ActiveSpace>()) {

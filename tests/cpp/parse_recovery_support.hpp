@@ -80,20 +80,20 @@ inline void show_node(std::string& out, const syntax::SyntaxNode& node) {
         show_children(out, g->children);
         out += implicit ? ">" : inline_math ? "$" : "}";
     } else if (const auto* c = node.get_if<N::Command>()) {
-        out += "\\" + c->name + (c->known ? "" : "?");
+        out += "\\" + c->name.str() + (c->known ? "" : "?");
         show_args(out, c->args);
     } else if (const auto* e = node.get_if<N::Environment>()) {
-        out += "\\begin{" + e->name + "}" + (e->known ? "" : "?");
+        out += "\\begin{" + e->name.str() + "}" + (e->known ? "" : "?");
         show_args(out, e->args);
         show_node(out, *e->body);
     } else if (const auto* inf = node.get_if<N::Infix>()) {
-        out += inf->name + "(";
+        out += inf->name.str() + "(";
         show_node(out, *inf->left);
         out += "|";
         show_node(out, *inf->right);
         out += ")";
     } else if (const auto* d = node.get_if<N::Declarative>()) {
-        out += "\\" + d->name + "!decl";
+        out += "\\" + d->name.str() + "!decl";
         show_args(out, d->args);
     } else if (const auto* s = node.get_if<N::Scripted>()) {
         show_node(out, *s->base);
@@ -106,11 +106,11 @@ inline void show_node(std::string& out, const syntax::SyntaxNode& node) {
             show_node(out, *s->superscript);
         }
     } else if (const auto* err = node.get_if<N::Error>()) {
-        out += "!\"" + err->message + "\"|\"" + err->snippet + "\"!";
+        out += "!\"" + err->message.str() + "\"|\"" + err->snippet.str() + "\"!";
     } else if (const auto* p = node.get_if<N::Prime>()) {
         out += "'" + std::to_string(p->count);
     } else if (const auto* t = node.get_if<N::Text>()) {
-        out += "\"" + t->value + "\"";
+        out += "\"" + t->value.str() + "\"";
     } else if (const auto* ch = node.get_if<N::Char>()) {
         utf8::append(out, ch->value);
     } else if (node.is<N::ActiveSpace>()) {

@@ -252,7 +252,7 @@ TEST(TransformRules, SpaceRepair) {
     static const auto context = testing::make_parse_context();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command + " before \"" + c.text_after + "\"");
-        std::vector<std::optional<sn::Argument>> args;
+        SyntaxNode::ArgumentSlots args;
         if (c.arg) args.push_back(c.arg);
         const SyntaxNode input = root({command("text", {text_arg(text_group({command(c.command, args), c.next}))})});
         const TransformContext engine = testing::make_engine(*context, c.mask);

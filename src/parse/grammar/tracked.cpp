@@ -174,7 +174,7 @@ DecomposedArgs decompose_args(std::vector<TrackedArgumentSlot>&& slots, std::siz
     for (const TrackedArgumentSlot& slot : slots) contents += slot.content_spans ? 1 : 0;
     if (slots.empty()) return out;
     if (slots.size() <= lists::kFirstBlock && !compact_lists(input_tokens)) {
-        out.args = lists::take<std::optional<syntax::syntax_node::Argument>>();
+        out.args = lists::take_list<syntax::SyntaxNode::ArgumentSlots>();
         if (contents > 0) out.spans = lists::take_list<syntax::SpanList>();
     } else {
         out.args.reserve(slots.size());
