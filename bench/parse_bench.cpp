@@ -31,6 +31,7 @@
 
 #include "parse/lexer.hpp"
 #include "parse/parse.hpp"
+#include "syntax/syntax_node.hpp"
 
 namespace {
 
@@ -220,7 +221,8 @@ int main(int argc, char** argv) {
     // Large rows first, while this parent is small: a child's peak counts
     // the pages it shares with its parent.
     if (wanted("large")) {
-        std::printf("large inputs (one child process each):\n");
+        std::printf("large inputs (one child process each; exchange node %zu bytes):\n",
+                    sizeof(quorvel::syntax::SyntaxNode));
         large({"10 MB of `a`", "a", 10'000'000});
         large({"`a+b^2_{i}-` x1,000,000", "a+b^2_{i}-", 1'000'000});
         large({"`{x^#}` x1,000,000", "{x^#}", 1'000'000});

@@ -91,6 +91,7 @@ TEST(SyntaxCompact, VectorMatchesVector) {
         {"push", "a"}, {"push", "a long string past any small buffer"}, {"push", "c"},
         {"pop", ""},   {"push", "d"},  {"push", "e"},  {"clear", ""},   {"push", "f"},
         {"copy", ""},  {"push", "g"},  {"move", ""},   {"push", "h"},   {"self", ""},
+        {"swap", ""},  {"push", "i"},
     };
     CompactVector<std::string> compact;
     std::vector<std::string> model;
@@ -112,6 +113,12 @@ TEST(SyntaxCompact, VectorMatchesVector) {
             CompactVector<std::string> moved(std::move(compact));
             EXPECT_TRUE(compact.empty());  // NOLINT: a moved-from vector is empty
             compact = std::move(moved);
+        } else if (op == "swap") {
+            // Twice: out to an empty vector and back, keeping the block.
+            CompactVector<std::string> other;
+            compact.swap(other);
+            EXPECT_TRUE(compact.empty());
+            other.swap(compact);
         } else {
             // An element of the vector itself, while it grows.
             while (compact.size() < compact.capacity()) compact.push_back(compact.back());
