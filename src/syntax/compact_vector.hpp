@@ -1,6 +1,9 @@
 // A vector that is one pointer wide: size, capacity and elements share one
 // heap block, and an empty vector holds none. For the argument lists of
-// arena nodes, which most nodes (characters, groups, scripts) leave empty.
+// both trees, which most nodes (characters, groups, scripts) leave empty,
+// and the children of span trees. Its element type may still be incomplete
+// where the vector is declared (a span tree holds a vector of span trees).
+// Lists are limited to 2^32 - 1 entries.
 #pragma once
 
 #include <algorithm>
@@ -13,6 +16,7 @@
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace quorvel::syntax {
 
@@ -35,6 +39,11 @@ public:
     CompactVector(It first, It last) {
         reserve(static_cast<std::size_t>(std::distance(first, last)));
         for (; first != last; ++first) push_back(*first);
+    }
+    // Moves the entries of a std::vector over.
+    explicit CompactVector(std::vector<T>&& items) {
+        reserve(items.size());
+        for (T& item : items) push_back(std::move(item));
     }
     CompactVector(const CompactVector& other) {
         reserve(other.size());
@@ -82,31 +91,19 @@ public:
     T& back() noexcept { return data()[size() - 1]; }
     const T& back() const noexcept { return data()[size() - 1]; }
 
+    // Room for exactly `wanted` entries when there is less.
     void reserve(std::size_t wanted) {
-        if (wanted <= capacity()) return;
-        if (wanted > kMaxSize) throw std::bad_alloc();
-        std::size_t grown = std::max<std::size_t>(wanted, capacity() * 2);
-        if (grown > kMaxSize) grown = kMaxSize;
-        Block* fresh = allocate(grown);
-        const std::size_t n = size();
-        T* from = data();
-        T* to = elements(fresh);
-        // Elements are moved (noexcept for the arena's element types), so
-        // the old block is left intact only until the move completes.
-        for (std::size_t i = 0; i < n; ++i) {
-            ::new (to + i) T(std::move(from[i]));
-            from[i].~T();
-        }
-        fresh->size = static_cast<std::uint32_t>(n);
-        deallocate(block_);
-        block_ = fresh;
+        if (wanted > capacity()) reallocate(wanted);
+    }
+    void shrink_to_fit() {
+        if (capacity() > size()) reallocate(size());
     }
 
     template <class... Args>
     T& emplace_back(Args&&... args) {
         if (size() == capacity()) {
             T value(std::forward<Args>(args)...);  // may refer into this vector
-            reserve(size() + 1);
+            reallocate(std::min<std::size_t>(std::max<std::size_t>(1, capacity() * 2), kMaxSize));
             T* slot = ::new (elements(block_) + block_->size) T(std::move(value));
             ++block_->size;
             return *slot;
@@ -129,6 +126,9 @@ public:
         block_->size = 0;
     }
 
+    // Ends the entries and frees the block.
+    void reset() noexcept { destroy(); }
+
     void swap(CompactVector& other) noexcept { std::swap(block_, other.block_); }
 
     friend bool operator==(const CompactVector& a, const CompactVector& b) {
@@ -136,23 +136,43 @@ public:
     }
 
 private:
-    static_assert(std::is_nothrow_move_constructible_v<T>);
-    static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
     static constexpr std::size_t kMaxSize = 0xFFFFFFFFu;
 
     struct Block {
         std::uint32_t size;
         std::uint32_t capacity;
     };
-    static constexpr std::size_t kHeader = (sizeof(Block) + alignof(T) - 1) / alignof(T) * alignof(T);
+    // A function, not a constant, so that T need only be complete where the
+    // vector is used.
+    static constexpr std::size_t header() noexcept {
+        return (sizeof(Block) + alignof(T) - 1) / alignof(T) * alignof(T);
+    }
 
     static T* elements(Block* block) noexcept {
-        return std::launder(reinterpret_cast<T*>(reinterpret_cast<std::byte*>(block) + kHeader));
+        return std::launder(reinterpret_cast<T*>(reinterpret_cast<std::byte*>(block) + header()));
     }
     static const T* elements(const Block* block) noexcept { return elements(const_cast<Block*>(block)); }
 
+    // Moves the entries into a block of exactly `capacity` (at least the
+    // size); an empty vector of no capacity holds no block.
+    void reallocate(std::size_t capacity) {
+        static_assert(std::is_nothrow_move_constructible_v<T>);
+        static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+        if (capacity > kMaxSize) throw std::bad_alloc();
+        Block* fresh = capacity == 0 ? nullptr : allocate(capacity);
+        const std::size_t n = size();
+        T* from = data();
+        for (std::size_t i = 0; i < n; ++i) {
+            ::new (elements(fresh) + i) T(std::move(from[i]));
+            from[i].~T();
+        }
+        if (fresh != nullptr) fresh->size = static_cast<std::uint32_t>(n);
+        deallocate(block_);
+        block_ = fresh;
+    }
+
     static Block* allocate(std::size_t capacity) {
-        void* raw = ::operator new(kHeader + capacity * sizeof(T));
+        void* raw = ::operator new(header() + capacity * sizeof(T));
         return ::new (raw) Block{0, static_cast<std::uint32_t>(capacity)};
     }
     static void deallocate(Block* block) noexcept {
