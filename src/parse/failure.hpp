@@ -14,6 +14,7 @@
 #include "parse/lexer.hpp"
 #include "parse/span.hpp"
 #include "parse/token.hpp"
+#include "util/box.hpp"
 
 namespace quorvel::parse {
 
@@ -127,46 +128,6 @@ struct DirectDiagnostic {
     friend bool operator==(const DirectDiagnostic&, const DirectDiagnostic&) = default;
 };
 
-// An optional value kept behind a pointer: for the parts few failures have,
-// so that every recovered failure a parse keeps stays small.
-template <class T>
-class RareOptional {
-public:
-    RareOptional() noexcept = default;
-    RareOptional(T value) : ptr_(std::make_unique<T>(std::move(value))) {}  // NOLINT: implicit like optional
-    RareOptional(const std::optional<T>& value) : ptr_(value ? std::make_unique<T>(*value) : nullptr) {}  // NOLINT
-    RareOptional(const RareOptional& other) : ptr_(other.ptr_ ? std::make_unique<T>(*other.ptr_) : nullptr) {}
-    RareOptional(RareOptional&&) noexcept = default;
-    RareOptional& operator=(const RareOptional& other) {
-        if (this != &other) ptr_ = other.ptr_ ? std::make_unique<T>(*other.ptr_) : nullptr;
-        return *this;
-    }
-    RareOptional& operator=(RareOptional&&) noexcept = default;
-
-    explicit operator bool() const noexcept { return ptr_ != nullptr; }
-    bool has_value() const noexcept { return ptr_ != nullptr; }
-    T& operator*() noexcept { return *ptr_; }
-    const T& operator*() const noexcept { return *ptr_; }
-    T* operator->() noexcept { return ptr_.get(); }
-    const T* operator->() const noexcept { return ptr_.get(); }
-    void reset() noexcept { ptr_.reset(); }
-    // The value as a plain optional; this one is left empty.
-    std::optional<T> take() && {
-        std::optional<T> out;
-        if (ptr_) out.emplace(std::move(*ptr_));
-        ptr_.reset();
-        return out;
-    }
-
-    friend bool operator==(const RareOptional& a, const RareOptional& b) {
-        if (!a.ptr_ || !b.ptr_) return a.ptr_ == b.ptr_;
-        return *a.ptr_ == *b.ptr_;
-    }
-
-private:
-    std::unique_ptr<T> ptr_;
-};
-
 struct ContextEntry {
     Pattern label;
     Span span;
@@ -178,7 +139,8 @@ struct ParseFailure {
     std::vector<ContextEntry> context;  // innermost first; each label at most once
     Reason reason;
     Span span;
-    RareOptional<DirectDiagnostic> direct;
+    // Few failures have one: behind a pointer, every kept failure stays small.
+    util::Box<DirectDiagnostic> direct;
     bool soft = false;  // set only on failures without a message of their own
     std::optional<ParseDiagnosticKind> kind;
 

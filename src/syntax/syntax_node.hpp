@@ -20,6 +20,7 @@
 
 #include "syntax/compact_string.hpp"
 #include "syntax/compact_vector.hpp"
+#include "util/box.hpp"
 #include "syntax/content_mode.hpp"
 #include "syntax/node_kind.hpp"
 
@@ -35,50 +36,9 @@ class SyntaxNode;
 
 namespace syntax_node {
 
-// An owning, deep-copying pointer with deep equality. It is empty only when
-// default-constructed or moved from; an empty `subscript`/`superscript`
-// means the script is absent.
-template <class T>
-class Box {
-public:
-    Box() noexcept = default;
-    Box(T value) : ptr_(new T(std::move(value))) {}  // NOLINT: implicit by design
-    Box(const Box& other) : ptr_(other.ptr_ ? new T(*other.ptr_) : nullptr) {}
-    Box(Box&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
-    Box& operator=(const Box& other) {
-        if (this != &other) {
-            Box copy(other);
-            std::swap(ptr_, copy.ptr_);
-        }
-        return *this;
-    }
-    Box& operator=(Box&& other) noexcept {
-        if (this != &other) {
-            Box old(std::move(*this));
-            ptr_ = std::exchange(other.ptr_, nullptr);
-        }
-        return *this;
-    }
-    ~Box() { delete ptr_; }
-
-    explicit operator bool() const noexcept { return ptr_ != nullptr; }
-    bool has_value() const noexcept { return ptr_ != nullptr; }
-    T& operator*() noexcept { return *ptr_; }
-    const T& operator*() const noexcept { return *ptr_; }
-    T* operator->() noexcept { return ptr_; }
-    const T* operator->() const noexcept { return ptr_; }
-    T* get() noexcept { return ptr_; }
-    const T* get() const noexcept { return ptr_; }
-    void reset() noexcept { delete std::exchange(ptr_, nullptr); }
-
-    friend bool operator==(const Box& a, const Box& b) {
-        if (!a.ptr_ || !b.ptr_) return a.ptr_ == b.ptr_;
-        return *a.ptr_ == *b.ptr_;
-    }
-
-private:
-    T* ptr_ = nullptr;
-};
+// An owning, deep-copying pointer; an empty `subscript`/`superscript` means
+// the script is absent.
+using util::Box;
 
 // A delimiter: none (written "."), one character, or a control-sequence name
 // without its backslash.

@@ -276,7 +276,7 @@ ParseFailure Input::to_owned(const Failure& failure) const {
     if (failure.extras) {
         out.context.reserve(failure.extras->context.size());
         for (const auto& [label, at] : failure.extras->context) out.context.push_back(ContextEntry{pattern(label), at});
-        out.direct = failure.extras->direct;
+        if (failure.extras->direct) out.direct = *failure.extras->direct;
     }
     out.soft = failure.soft;
     out.kind = failure.kind;
