@@ -17,7 +17,7 @@ fi
 export PIP_ROOT_USER_ACTION=ignore
 PY="${PYTHON:-python3}"
 "$PY" -m pip install -q --disable-pip-version-check \
-    "scikit-build-core>=0.10" "nanobind>=2" cmake ninja pytest hypothesis
+    "scikit-build-core>=0.10" "nanobind>=2" cmake ninja pytest hypothesis numpy
 
 JOBS="$(nproc 2>/dev/null || echo 2)"
 

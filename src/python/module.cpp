@@ -50,6 +50,13 @@ NB_MODULE(_native, m) {
         "Native extension module loaded as `quorvel._native`.\n"
         "Symbols are re-exported from the Python package's `__init__.py`.";
 
+    // Objects still held at exit (by daemon threads, say) are reclaimed with
+    // the process; the binding's report of them is noise to a user. Builds for
+    // leak hunting keep it.
+#ifndef QUORVEL_LEAK_WARNINGS
+    nb::set_leak_warnings(false);
+#endif
+
     namespace py = quorvel::python;
     py::register_functions(m);
     add_classes(m);

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 
+#include "cpu_clock.hpp"
 #include "parse/grammar/arguments.hpp"
 #include "parse_grammar_support.hpp"
 
@@ -680,10 +681,10 @@ TEST(TrimWhiteSpace, UsesTheUnicodeList) {
 // stack segment, the end of the budget is reached in every build.
 void expect_orderly_and_quick(const std::string& source, ParseConfig config, long limit_ms) {
     testing::OneStackSegment budget;
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = quorvel_test::CpuClock::now();
     ParseOutcome out = parse_source(default_context(), source, config);
     const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(quorvel_test::CpuClock::now() - start).count();
     if (!out.document) {
         ASSERT_EQ(out.diagnostics.size(), 1u) << diag(out.diagnostics.front());
         EXPECT_EQ(out.diagnostics[0].kind, ParseDiagnosticKind::MaxGroupDepthExceeded);
@@ -722,10 +723,10 @@ TEST(DeepArguments, NestedTextAndMath) {
 // enclosing retry; every window is still parsed a bounded number of times.
 TEST(RepeatedArguments, FailingNestingIsNotExponential) {
     const std::string source = repeat("\\frac{", 40) + "\\foo" + repeat("}{}", 40);
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = quorvel_test::CpuClock::now();
     ParseOutcome out = parse_source(default_context(), source, with(true, true));
     const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(quorvel_test::CpuClock::now() - start).count();
     EXPECT_LT(ms, 1000);
     ASSERT_FALSE(out.document);
     EXPECT_EQ(diagnostics(out), std::vector<std::string>{"unknown-command 240..244 Unknown command: \\foo"});
@@ -735,10 +736,10 @@ TEST(RepeatedArguments, RetriesAtEveryLevelAreNotExponential) {
     // Every level's content stops at its `$`, fails the end of input and is
     // retried on the prefix before it, which holds the next level.
     const std::string source = repeat("\\frac{", 60) + "x" + repeat("$}{}", 60);
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = quorvel_test::CpuClock::now();
     ParseOutcome out = parse_source(default_context(), source, {});
     const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(quorvel_test::CpuClock::now() - start).count();
     ASSERT_TRUE(out.document);
     EXPECT_EQ(out.diagnostics.size(), 60u);
     EXPECT_LT(ms, 2500);
@@ -747,10 +748,10 @@ TEST(RepeatedArguments, RetriesAtEveryLevelAreNotExponential) {
 TEST(RepeatedArguments, ManySiblingsAreLinear) {
     auto time_ms = [](std::size_t copies) {
         const std::string source = repeat("\\frac{a}{b}+\\sqrt[3]{\\text{c}}", copies);
-        const auto start = std::chrono::steady_clock::now();
+        const auto start = quorvel_test::CpuClock::now();
         ParseOutcome out = parse_source(default_context(), source, {});
         EXPECT_TRUE(out.document);
-        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        return std::chrono::duration<double, std::milli>(quorvel_test::CpuClock::now() - start).count();
     };
     const double small = time_ms(500);
     const double large = time_ms(4000);

@@ -105,7 +105,9 @@ struct ParseWhenThreadEnds {
     ~ParseWhenThreadEnds() {
         const ParseOutcome out = parse_source(default_context(), source, ParseConfig{});
         EXPECT_TRUE(out.document.has_value());
-        if (out.document) EXPECT_EQ(out.document->to_syntax(), *tree);
+        if (out.document) {
+            EXPECT_EQ(out.document->to_syntax(), *tree);
+        }
     }
 };
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cpu_clock.hpp"
 #include "syntax/conversion.hpp"
 #include "syntax_test_util.hpp"
 
@@ -521,9 +522,9 @@ TEST(SyntaxAst, ChainsBuildInLinearTime) {
         double best = 1e9;
         for (int run = 0; run < 3; ++run) {
             Ast ast = Ast::from_syntax_root(syntax_test::root({}));
-            auto start = std::chrono::steady_clock::now();
+            auto start = quorvel_test::CpuClock::now();
             build(ast, n);
-            best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            best = std::min(best, std::chrono::duration<double>(quorvel_test::CpuClock::now() - start).count());
         }
         return best;
     };

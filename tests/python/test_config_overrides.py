@@ -140,10 +140,10 @@ def test_accepted_values(kind, value):
 def test_deep_nesting_is_refused_quickly(kind):
     deep = nested(1_000_000)
     value = {"rewrite": deep} if kind == "normalize" else deep
-    start = time.perf_counter()
+    start = time.thread_time()
     with pytest.raises(quorvel.ConfigError, match="nested too deeply") as info:
         apply(kind, value)
-    assert time.perf_counter() - start < 0.5
+    assert time.thread_time() - start < 0.5
     assert "128" in str(info.value) and "[0][0]" not in str(info.value)
 
 

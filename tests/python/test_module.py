@@ -1,6 +1,8 @@
 import importlib.util
 import inspect
 import pickle
+import subprocess
+import sys
 import warnings
 
 import pytest
@@ -133,3 +135,18 @@ def test_exceptions_pickle_with_their_attributes(call):
     else:
         assert copy.document.to_syntax() == error.document.to_syntax()
         assert copy.document.has_errors() is True
+
+
+def test_exit_with_documents_held_by_a_daemon_thread_is_quiet():
+    program = (
+        "import threading, time, quorvel\n"
+        "def hold():\n"
+        "    doc = quorvel.Parser().parse('x^2')['document']\n"
+        "    node = doc.root()\n"
+        "    time.sleep(60)\n"
+        "threading.Thread(target=hold, daemon=True).start()\n"
+        "time.sleep(0.2)\n"
+    )
+    result = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    assert "leaked" not in result.stderr
