@@ -170,7 +170,8 @@ void register_value_class(nb::module_& m) {
         nb::object values = nb::steal(PyTuple_New(count));
         if (!values.is_valid()) throw nb::python_error();
         for (std::size_t i = 0; i < count; ++i) {
-            PyTuple_SET_ITEM(values.ptr(), i, ValueClass<T>::fields[i].get(self).release().ptr());
+            // Steals the reference; it cannot fail on a fresh tuple.
+            PyTuple_SetItem(values.ptr(), static_cast<Py_ssize_t>(i), ValueClass<T>::fields[i].get(self).release().ptr());
         }
         return reduced(ValueClass<T>::name, values);
     });
@@ -297,12 +298,12 @@ PyObject* config_from_values(PyObject*, PyObject* args) {
         const std::string_view wanted(name);
         if (wanted == "TransformConfig") {
             static const char* const keywords[] = {"lower_attributes", "rewrite", "finalize_ast", "flatten_groups"};
-            if (PyTuple_GET_SIZE(values) != std::size(keywords)) {
+            if (PyTuple_Size(values) != static_cast<Py_ssize_t>(std::size(keywords))) {
                 throw nb::type_error("_config_from_values: TransformConfig takes 4 values");
             }
             nb::dict kwargs;
             for (std::size_t i = 0; i < std::size(keywords); ++i) {
-                kwargs[keywords[i]] = nb::borrow(PyTuple_GET_ITEM(values, static_cast<Py_ssize_t>(i)));
+                kwargs[keywords[i]] = nb::borrow(PyTuple_GetItem(values, static_cast<Py_ssize_t>(i)));
             }
             return called(PyObject_Call(nb::type<PyTransformConfig>().ptr(), nb::tuple().ptr(), kwargs.ptr()));
         }

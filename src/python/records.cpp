@@ -348,7 +348,8 @@ nb::list to_python(std::vector<facade::ParseDiagnosticDto>&& diagnostics) {
     while (!diagnostics.empty()) {
         nb::dict dict = writer.write(std::move(diagnostics.back()));
         diagnostics.pop_back();
-        PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(diagnostics.size()), dict.release().ptr());
+        // Steals the reference; it cannot fail on a fresh list of this size.
+        PyList_SetItem(list.ptr(), static_cast<Py_ssize_t>(diagnostics.size()), dict.release().ptr());
         if (++written % kTrimEvery == 0) return_free_pages();
     }
     return list;
