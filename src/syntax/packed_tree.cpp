@@ -259,7 +259,8 @@ public:
                 case 8: a.value = ArgumentValue::Column{std::string(text())}; break;
                 default: a.value = ArgumentValue::Boolean{flag()}; break;
             }
-            if (SyntaxNode::Box* box = a.value.content_box(); box != nullptr && flag()) {
+            if (SyntaxNode::Box* box = a.value.content_box()) {
+                if (!flag()) fail("missing required child");
                 *box = SyntaxNode();
                 holes.push_back(box->get());
             }
@@ -267,9 +268,12 @@ public:
         return args;
     }
 
-    // Boxes present by the bits that follow; each new box is a hole.
-    void boxes(std::initializer_list<SyntaxNode::Box*> list, std::vector<SyntaxNode*>& holes) {
+    // Boxes present by the bits that follow; each new box is a hole. The
+    // `required` ones (an operand, a body, a base) must be there: the tree
+    // cannot be stored without them.
+    void boxes(std::initializer_list<SyntaxNode::Box*> list, unsigned char required, std::vector<SyntaxNode*>& holes) {
         const unsigned char bits = byte_below(static_cast<unsigned char>(1u << list.size()), "presence bits");
+        if ((bits & required) != required) fail("missing required child");
         unsigned char bit = kFirst;
         for (SyntaxNode::Box* box : list) {
             if ((bits & bit) != 0) {
@@ -323,7 +327,7 @@ public:
                 x.args = slots(holes);
                 into = std::move(x);
                 auto* infix = into.get_if<SyntaxNode::Infix>();
-                boxes({&infix->left, &infix->right}, holes);
+                boxes({&infix->left, &infix->right}, kFirst | kSecond, holes);
                 break;
             }
             case 4: {
@@ -339,13 +343,13 @@ public:
                 e.known = flag();
                 e.args = slots(holes);
                 into = std::move(e);
-                boxes({&into.get_if<SyntaxNode::Environment>()->body}, holes);
+                boxes({&into.get_if<SyntaxNode::Environment>()->body}, kFirst, holes);
                 break;
             }
             case 6: {
                 into = SyntaxNode::Scripted{};
                 auto* s = into.get_if<SyntaxNode::Scripted>();
-                boxes({&s->base, &s->subscript, &s->superscript}, holes);
+                boxes({&s->base, &s->subscript, &s->superscript}, kFirst, holes);
                 break;
             }
             case 7: {

@@ -145,7 +145,6 @@ DEEP = {
     "20,000 braces": ("{", "}", 20_000, UNLIMITED),
     "5,000 fractions": ("\\frac{", "}{y}", 5_000, UNLIMITED),
     "3,000 scripts and roots": ("\\sqrt[n]{x^{", "}}", 3_000, UNLIMITED),
-    "1,000 environments": ("\\begin{matrix}", "\\end{matrix}", 1_000, UNLIMITED),
     "2,000 groups holding Error nodes": ("{x^#", "}", 2_000, UNLIMITED),
 }
 
@@ -214,12 +213,8 @@ def packed(doc):
 
 
 BAD_PACKINGS = {
-    "empty": (b"", "invalid syntax node: truncated"),
     "cut short": (packed(Document.from_syntax(X_SQUARED))[:-1], "invalid syntax node: truncated"),
-    "trailing byte": (packed(Document()) + b"\x0b", "invalid syntax node: trailing bytes"),
-    "other version": (b"\x09" + packed(Document())[1:], "invalid syntax node: unknown packed tree version"),
-    "surrogate character": (b"\x01\x00\x00\x01\x0a\x80\xb0\x03",
-                            "invalid syntax node: Character must be a Unicode scalar value"),
+    "script without a base": (b"\x01\x00\x00\x01\x06\x00", "invalid syntax node: missing required child"),
     "not a root": (b"\x01\x01\x00\x00\x00", "from_syntax expects a SyntaxNode::Root"),
     "prime in text": (b"\x01\x00\x01\x01\x08\x01", "Prime nodes are only valid in math mode"),
 }
@@ -231,12 +226,6 @@ def test_bad_packed_data_raises_parse_error(data, message):
         quorvel._native._document_from_packed(data)
     assert str(info.value) == message
     assert info.value.diagnostics == [] and info.value.document is None
-
-
-@pytest.mark.parametrize("data", ["text", bytearray(b"\x01"), None])
-def test_packed_data_must_be_bytes(data):
-    with pytest.raises(TypeError):
-        quorvel._native._document_from_packed(data)
 
 
 FROM_SYNTAX_ERRORS = [
