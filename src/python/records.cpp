@@ -304,12 +304,17 @@ void return_free_pages() {
 }
 
 // Pauses the cycle collector for a scope, restoring the caller's setting.
+// Python 3.9 has no C calls for it: there the collector keeps running.
 class GcPause {
 public:
+#if PY_VERSION_HEX >= 0x030A0000
     GcPause() : was_enabled_(PyGC_Disable() != 0) {}
     ~GcPause() {
         if (was_enabled_) PyGC_Enable();
     }
+#else
+    GcPause() : was_enabled_(false) {}
+#endif
     GcPause(const GcPause&) = delete;
     GcPause& operator=(const GcPause&) = delete;
 
