@@ -5,7 +5,7 @@ against two pure-Python LaTeX tools when they are installed, pylatexenc's
 MathML). The tools are needed only for their rows, not by the package:
 
     pip install pylatexenc latex2mathml      (optional)
-    python bench/python_bench.py [corpus-dir] [--parse-bench PATH] [--transform-bench PATH]
+    python bench/python_bench.py [corpus-dir] [--parse-bench PATH] [--transform-bench PATH] [--large-only]
 
 corpus-dir defaults to ../shared/corpus, relative to the repository. Every line
 of arxiv.txt and exam.txt is one formula.
@@ -16,12 +16,17 @@ they run on the same corpus, and the cost of `parse` and `normalize` called
 from Python is set against the same work done in C++: parse per corpus file
 against parse_bench, parse and normalise over both files against
 transform_bench.
+
+Large inputs: each row parses one large input from Python in a child process
+and prints its time and the child's peak resident size, beside parse_bench's
+row for the same input (its `large` section) when parse_bench is found.
 """
 
 import argparse
 import os
 import re
 import subprocess
+import sys
 import time
 
 import quorvel
@@ -84,6 +89,41 @@ def transform_bench_microseconds(output):
     return rows
 
 
+# (label in parse_bench's large section, unit, repetitions)
+LARGE_ROWS = [("`{x^#}` x1,000,000", "{x^#}", 1_000_000)]
+
+LARGE_CHILD = """
+import resource, sys, time
+import quorvel
+unit, repeats = sys.argv[1], int(sys.argv[2])
+source = unit * repeats
+parser = quorvel.Parser()
+start = time.perf_counter()
+result = parser.parse(source)
+seconds = time.perf_counter() - start
+peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024**2
+print(f"{seconds:.2f} s, {len(result['diagnostics'])} diagnostics; peak RSS {peak:.2f} GiB")
+"""
+
+
+def large_rows(parse_bench):
+    """Large inputs parsed from Python, each beside parse_bench's row."""
+    cpp = {}
+    if parse_bench:
+        for line in run_binary(parse_bench, "large").splitlines():
+            for label, _, _ in LARGE_ROWS:
+                if line.strip().startswith(label):
+                    cpp[label] = line.strip()[len(label):].strip()
+    print("large inputs (one child process each):")
+    for label, unit, repeats in LARGE_ROWS:
+        python = subprocess.run(
+            [sys.executable, "-c", LARGE_CHILD, unit, str(repeats)], check=True, capture_output=True, text=True
+        ).stdout.strip()
+        print(f"  {label}")
+        print(f"    Parser.parse from Python: {python}")
+        print(f"    C++ (parse_bench):        {cpp.get(label, '(no C++ row: parse_bench not found)')}")
+
+
 def find_binary(given, repository, name):
     if given:
         return given
@@ -107,7 +147,14 @@ def main():
         "--transform-bench", help="path of the C++ transform_bench binary (default: build/rel/transform_bench)"
     )
     parser.add_argument("--passes", type=int, default=5, help="runs of each quorvel measurement (best is kept)")
+    parser.add_argument("--large-only", action="store_true", help="run only the large-input rows")
     args = parser.parse_args()
+
+    parse_bench = find_binary(args.parse_bench, repository, "parse_bench")
+    large_rows(parse_bench)
+    if args.large_only:
+        return
+    print()
 
     corpus = load_corpus(args.corpus)
     lines = [line for name in CORPUS_FILES for line in corpus[name]]
@@ -157,7 +204,6 @@ def main():
                 f"{results['latex2mathml convert'] / normalize:.1f}x"
             )
 
-    parse_bench = find_binary(args.parse_bench, repository, "parse_bench")
     transform_bench = find_binary(args.transform_bench, repository, "transform_bench")
     if parse_bench or transform_bench:
         print()

@@ -143,6 +143,14 @@ PyObject* new_value(PyTypeObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
+// What a pickled config names to rebuild itself by (the classes cannot be
+// found by name: their module is "builtins"), with its class name and the
+// arguments of its constructor.
+nb::object reduced(const char* name, nb::object values) {
+    nb::object rebuild = nb::module_::import_("quorvel._native").attr("_config_from_values");
+    return nb::make_tuple(rebuild, nb::make_tuple(nb::str(name), values));
+}
+
 // Shared traits of every config class: shown as a builtin, unhashable,
 // equal by value to an instance of the same class and NotImplemented
 // otherwise (so ordering comparisons raise TypeError).
@@ -156,6 +164,17 @@ void register_value_class(nb::module_& m) {
                                       nb::arg("self"), nb::arg("value").none()));
     }
     cls.def("__repr__", [](const T& self) { return repr(self); });
+    // Pickled as its values, in the constructor's order.
+    cls.def("__reduce__", [](const T& self) {
+        constexpr std::size_t count = std::size(ValueClass<T>::fields);
+        nb::object values = nb::steal(PyTuple_New(count));
+        if (!values.is_valid()) throw nb::python_error();
+        for (std::size_t i = 0; i < count; ++i) {
+            // Steals the reference; it cannot fail on a fresh tuple.
+            PyTuple_SetItem(values.ptr(), static_cast<Py_ssize_t>(i), ValueClass<T>::fields[i].get(self).release().ptr());
+        }
+        return reduced(ValueClass<T>::name, values);
+    });
     cls.def(
         "__eq__",
         [](const T& self, nb::handle other) -> nb::object {
@@ -249,12 +268,55 @@ void register_transform_config(nb::module_& m) {
                    self.flatten_groups_value() == that.flatten_groups_value();
         },
         nb::arg("other").none());
+    // Pickled with its four phase objects, which pickle themselves; a phase
+    // object shared by several configs stays shared within one pickle.
+    cls.def("__reduce__", [](const T& self) {
+        return reduced("TransformConfig", nb::make_tuple(self.lower_attributes, self.rewrite, self.finalize_ast,
+                                                         self.flatten_groups));
+    });
     add_methods(cls, PRESETS);
     cls.attr("__hash__") = nb::none();
     cls.attr("__module__") = "builtins";
 }
 
 }  // namespace
+
+namespace {
+nb::object called(PyObject* result) {
+    if (result == nullptr) throw nb::python_error();
+    return nb::steal(result);
+}
+}  // namespace
+
+PyObject* config_from_values(PyObject*, PyObject* args) {
+    return guarded([&] {
+        const char* name = nullptr;
+        PyObject* values = nullptr;
+        if (!PyArg_ParseTuple(args, "sO!:_config_from_values", &name, &PyTuple_Type, &values)) {
+            throw nb::python_error();
+        }
+        const std::string_view wanted(name);
+        if (wanted == "TransformConfig") {
+            static const char* const keywords[] = {"lower_attributes", "rewrite", "finalize_ast", "flatten_groups"};
+            if (PyTuple_Size(values) != static_cast<Py_ssize_t>(std::size(keywords))) {
+                throw nb::type_error("_config_from_values: TransformConfig takes 4 values");
+            }
+            nb::dict kwargs;
+            for (std::size_t i = 0; i < std::size(keywords); ++i) {
+                kwargs[keywords[i]] = nb::borrow(PyTuple_GetItem(values, static_cast<Py_ssize_t>(i)));
+            }
+            return called(PyObject_Call(nb::type<PyTransformConfig>().ptr(), nb::tuple().ptr(), kwargs.ptr()));
+        }
+        nb::handle cls;
+        if (wanted == ValueClass<PyParseConfig>::name) cls = nb::type<PyParseConfig>();
+        if (wanted == ValueClass<PyLowerAttributesConfig>::name) cls = nb::type<PyLowerAttributesConfig>();
+        if (wanted == ValueClass<PyRewriteConfig>::name) cls = nb::type<PyRewriteConfig>();
+        if (wanted == ValueClass<PyFinalizeAstConfig>::name) cls = nb::type<PyFinalizeAstConfig>();
+        if (wanted == ValueClass<PyFlattenGroupsConfig>::name) cls = nb::type<PyFlattenGroupsConfig>();
+        if (!cls.is_valid()) throw nb::type_error("_config_from_values: not a config class");
+        return called(PyObject_Call(cls.ptr(), values, nullptr));
+    });
+}
 
 const PyLowerAttributesConfig& PyTransformConfig::lower_attributes_value() const {
     return nb::cast<const PyLowerAttributesConfig&>(lower_attributes);

@@ -67,6 +67,11 @@ nb::object new_transform_config(const PyLowerAttributesConfig& lower_attributes,
                                 const PyFinalizeAstConfig& finalize_ast,
                                 const PyFlattenGroupsConfig& flatten_groups);
 
+// The module's private `_config_from_values(name, values)`: a new config of
+// the class named `name` (one of the six) from its constructor's arguments,
+// converted and checked as the constructor does; what pickled configs call.
+PyObject* config_from_values(PyObject* module, PyObject* args);
+
 // Adds the six classes to the module, in the order ParseConfig,
 // LowerAttributesConfig, RewriteConfig, FinalizeAstConfig,
 // FlattenGroupsConfig, TransformConfig.

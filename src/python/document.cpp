@@ -18,6 +18,7 @@
 #include "python/node.hpp"
 #include "python/records.hpp"
 #include "python/syntax_dict.hpp"
+#include "syntax/packed_tree.hpp"
 
 namespace quorvel::python {
 
@@ -161,17 +162,36 @@ PyObject* from_syntax(PyObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* from_packed(PyObject*, PyObject* args) {
+    return guarded([&] {
+        PyObject* data = nullptr;
+        if (!PyArg_ParseTuple(args, "O!:_document_from_packed", &PyBytes_Type, &data)) throw nb::python_error();
+        char* bytes = nullptr;
+        Py_ssize_t size = 0;
+        if (PyBytes_AsStringAndSize(data, &bytes, &size) != 0) throw nb::python_error();
+        auto tree = syntax::unpack_tree(std::string_view(bytes, static_cast<std::size_t>(size)));
+        if (!tree) raise_error_parts("parse", "invalid syntax node: " + tree.error());
+        auto document = Document::from_syntax(*tree);
+        if (!document) raise_error_parts("parse", syntax::message(document.error()));
+        return new_document_object(std::move(*document));
+    });
+}
+
 namespace {
 
-// Pickled as its exchange tree, rebuilt by the module's private twin of
-// `from_syntax` (the class itself cannot be found by name: its module is
-// "builtins"). A rebuilt document has no parse context and no spans, like
-// any document made by `from_syntax`.
+// Pickled as its exchange tree in packed form (flat bytes, so the pickle's
+// depth does not grow with the tree's), rebuilt by a private module function
+// (the class itself cannot be found by name: its module is "builtins"). A
+// rebuilt document has no parse context and no spans, like any document made
+// by `from_syntax`. Pickles made as nested dicts still load through
+// `_document_from_syntax`.
 PyObject* reduce(PyObject* self, PyObject*) {
     return guarded([&] {
-        nb::object tree = syntax_to_python(read(self, [](const Document& d) { return d.to_syntax(); }));
-        nb::object rebuild = nb::module_::import_("quorvel._native").attr("_document_from_syntax");
-        return nb::object(nb::make_tuple(rebuild, nb::make_tuple(tree)));
+        const std::string packed = read(self, [](const Document& d) { return syntax::pack_tree(d.to_syntax()); });
+        nb::object data = nb::steal(PyBytes_FromStringAndSize(packed.data(), static_cast<Py_ssize_t>(packed.size())));
+        if (!data.is_valid()) throw nb::python_error();
+        nb::object rebuild = nb::module_::import_("quorvel._native").attr("_document_from_packed");
+        return nb::object(nb::make_tuple(rebuild, nb::make_tuple(data)));
     });
 }
 

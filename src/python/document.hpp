@@ -70,6 +70,10 @@ syntax::SerializeOptions serialize_options_from_kwargs(PyObject* kwargs);
 // pickled Document.
 PyObject* from_syntax(PyObject* cls, PyObject* args, PyObject* kwargs);
 
+// The module's private `_document_from_packed(data)`: rebuilds a pickled
+// Document from its tree in packed form (bytes).
+PyObject* from_packed(PyObject* module, PyObject* args);
+
 // Adds the class Document to the module.
 void register_document_class(nb::module_& m);
 

@@ -42,13 +42,12 @@ void raise_error(PyObject* cls, std::string_view message) {
     throw nb::python_error();
 }
 
-nb::object parse_error_to_py(std::string_view message,
-                             const std::vector<facade::ParseDiagnosticDto>& diagnostics,
+nb::object parse_error_to_py(std::string_view message, std::vector<facade::ParseDiagnosticDto>&& diagnostics,
                              std::optional<syntax::document::Document> document) {
     nb::object text = str_object(message);
     nb::object error = nb::steal(PyObject_CallFunctionObjArgs(parse_error(), text.ptr(), nullptr));
     if (!error.is_valid()) throw nb::python_error();
-    nb::object list = to_python(diagnostics);
+    nb::object list = to_python(std::move(diagnostics));
     if (PyObject_SetAttrString(error.ptr(), "diagnostics", list.ptr()) != 0) throw nb::python_error();
     nb::object doc = document ? new_document_object(std::move(*document)) : nb::none();
     if (PyObject_SetAttrString(error.ptr(), "document", doc.ptr()) != 0) throw nb::python_error();
@@ -56,10 +55,10 @@ nb::object parse_error_to_py(std::string_view message,
 }
 
 void raise_error_parts(std::string_view kind, std::string_view message,
-                       const std::vector<facade::ParseDiagnosticDto>& diagnostics,
+                       std::vector<facade::ParseDiagnosticDto> diagnostics,
                        std::optional<syntax::document::Document> document) {
     if (kind == "parse") {
-        nb::object error = parse_error_to_py(message, diagnostics, std::move(document));
+        nb::object error = parse_error_to_py(message, std::move(diagnostics), std::move(document));
         PyErr_SetObject(parse_error(), error.ptr());
         throw nb::python_error();
     }

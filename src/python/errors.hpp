@@ -27,13 +27,12 @@ namespace nb = nanobind;
 // TransformError, anything else exactly QuorvelError. Every category but
 // "parse" drops the diagnostics and the document.
 [[noreturn]] void raise_error_parts(std::string_view kind, std::string_view message,
-                                    const std::vector<facade::ParseDiagnosticDto>& diagnostics = {},
+                                    std::vector<facade::ParseDiagnosticDto> diagnostics = {},
                                     std::optional<syntax::document::Document> document = std::nullopt);
 
 // A ParseError instance with the attributes `diagnostics` (a list of
 // diagnostic dicts) and `document` (a new Document object, or None).
-nb::object parse_error_to_py(std::string_view message,
-                             const std::vector<facade::ParseDiagnosticDto>& diagnostics,
+nb::object parse_error_to_py(std::string_view message, std::vector<facade::ParseDiagnosticDto>&& diagnostics,
                              std::optional<syntax::document::Document> document);
 
 // EditError with the refusal's text.

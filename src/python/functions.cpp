@@ -147,9 +147,14 @@ PyMethodDef FUNCTIONS[] = {
     {"validate_argspec", c_function(validate_argspec), METH_VARARGS | METH_KEYWORDS,
      "validate_argspec(spec)\n--\n\n"},
     {"list_packages", c_function(list_packages), METH_NOARGS, "list_packages()\n--\n\n"},
-    // Private: what a pickled Document names to rebuild itself by.
+    // Private: what a pickled Document names to rebuild itself by (the
+    // nested-dict form is what older pickles name).
     {"_document_from_syntax", c_function(from_syntax), METH_VARARGS | METH_KEYWORDS,
      "_document_from_syntax(node)\n--\n\n"},
+    {"_document_from_packed", c_function(from_packed), METH_VARARGS, "_document_from_packed(data)\n--\n\n"},
+    // Private: what a pickled config names to rebuild itself by.
+    {"_config_from_values", c_function(config_from_values), METH_VARARGS,
+     "_config_from_values(name, values)\n--\n\n"},
 };
 
 }  // namespace

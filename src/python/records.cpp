@@ -1,9 +1,14 @@
 #include "python/records.hpp"
 
 #include <cstdint>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <initializer_list>
+#include <limits>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "python/interned.hpp"
@@ -101,10 +106,6 @@ nb::dict counters(std::initializer_list<std::pair<Key*, std::uint64_t>> entries)
     return std::move(dict).done();
 }
 
-nb::dict context_to_python(const facade::ParseDiagnosticContextDto& context) {
-    return std::move(Dict().put(key::label, text(context.label)).put(key::span, to_python(context.span))).done();
-}
-
 nb::dict token_to_python(const facade::SerializationTokenDto& token) {
     return std::move(Dict()
                          .put(key::text, text(token.text))
@@ -171,6 +172,156 @@ nb::dict form_info(const facade::ArgSpecFormInfo& form) {
     return std::move(dict).done();
 }
 
+// One str object per distinct text of a batch of records: the diagnostics of
+// one parse repeat the same messages and expected items many times over.
+// Keys view the UTF-8 form of the str objects the table holds, so the
+// records may be freed as the batch goes. Past a bound the table stops
+// growing, so a batch of all-different texts costs no more than before.
+class SharedTexts {
+public:
+    SharedTexts() = default;
+    SharedTexts(const SharedTexts&) = delete;
+    SharedTexts& operator=(const SharedTexts&) = delete;
+    ~SharedTexts() {
+        for (auto& entry : table_) Py_DECREF(entry.second);
+    }
+
+    nb::object get(std::string_view value) {
+        if (auto it = table_.find(value); it != table_.end()) return nb::borrow(it->second);
+        nb::object object = text(value);
+        if (table_.size() < kMaxEntries) {
+            // The UTF-8 form of an ASCII str is its own buffer; others keep
+            // theirs inside the object once asked.
+            Py_ssize_t size = 0;
+            const char* utf8 = PyUnicode_AsUTF8AndSize(object.ptr(), &size);
+            if (utf8 == nullptr) throw nb::python_error();
+            table_.emplace(std::string_view(utf8, static_cast<std::size_t>(size)), object.ptr());
+            Py_INCREF(object.ptr());
+        }
+        return object;
+    }
+
+    template <class T>
+    nb::object get(const std::optional<T>& value) {
+        return value ? get(std::string_view(*value)) : nb::none();
+    }
+
+private:
+    static constexpr std::size_t kMaxEntries = std::size_t{1} << 16;
+    std::unordered_map<std::string_view, PyObject*> table_;
+};
+
+void set(nb::handle dict, Key& k, const nb::object& value) {
+    if (PyDict_SetItem(dict.ptr(), k.get(), value.ptr()) != 0) throw nb::python_error();
+}
+
+// New dicts with a fixed list of keys, in its order: copying a dict of the
+// same keys clones its table whole, where inserting one by one would grow it.
+class Shape {
+public:
+    explicit Shape(std::initializer_list<Key*> keys)
+        : template_(nb::steal<nb::dict>(checked(PyDict_New()).release())) {
+        for (Key* k : keys) set(template_, *k, nb::none());
+    }
+    nb::dict copy() const { return nb::steal<nb::dict>(checked(PyDict_Copy(template_.ptr())).release()); }
+
+private:
+    nb::dict template_;
+};
+
+// Writes the diagnostic records of one batch, sharing their texts.
+class DiagnosticWriter {
+public:
+    nb::dict write(const facade::ParseDiagnosticDto& d) {
+        nb::dict dict = diagnostic_.copy();
+        set(dict, key::kind, d.kind ? texts_.get(*d.kind) : nb::none());
+        set(dict, key::message, texts_.get(d.message));
+        set(dict, key::span, span(d.span));
+        set(dict, key::expected, expected(d.expected));
+        set(dict, key::found, texts_.get(d.found));
+        set(dict, key::contexts, list_of(d.contexts, [&](const facade::ParseDiagnosticContextDto& c) {
+                nb::dict context = context_.copy();
+                set(context, key::label, texts_.get(c.label));
+                set(context, key::span, span(c.span));
+                return context;
+            }));
+        return dict;
+    }
+
+    // The same, and the record's expected items may be kept for the next.
+    nb::dict write(facade::ParseDiagnosticDto&& d) {
+        nb::dict dict = write(static_cast<const facade::ParseDiagnosticDto&>(d));
+        if (last_list_.ptr() != nullptr && &d.expected == last_expected_) {
+            last_items_ = std::move(d.expected);
+            last_expected_ = &last_items_;
+        }
+        return dict;
+    }
+
+private:
+    nb::dict span(const parse::Span& s) {
+        nb::dict dict = span_.copy();
+        set(dict, key::start, count(s.start));
+        set(dict, key::end, count(s.end));
+        return dict;
+    }
+
+    // Neighbouring diagnostics often expect the same items: a run copies
+    // the last list instead of looking each item up again.
+    nb::list expected(const std::vector<std::string>& items) {
+        if (last_expected_ != nullptr && *last_expected_ == items) {
+            return nb::steal<nb::list>(
+                checked(PyList_GetSlice(last_list_.ptr(), 0, std::numeric_limits<Py_ssize_t>::max())).release());
+        }
+        nb::list list = list_of(items, [&](const std::string& item) { return texts_.get(item); });
+        last_expected_ = &items;
+        last_list_ = list;
+        return list;
+    }
+
+    SharedTexts texts_;
+    Shape diagnostic_{&key::kind, &key::message, &key::span, &key::expected, &key::found, &key::contexts};
+    Shape context_{&key::label, &key::span};
+    Shape span_{&key::start, &key::end};
+    // The items of `last_list_`: a record's own, or kept here once the
+    // record is freed.
+    const std::vector<std::string>* last_expected_ = nullptr;
+    std::vector<std::string> last_items_;
+    nb::object last_list_;
+};
+
+// The interpreter takes its small objects from arenas of its own, never from
+// the blocks the C++ records free: handing those pages back to the system as
+// the records go keeps them from adding to the peak of a large batch. Each
+// hand-back walks the whole heap (tens of milliseconds on a large one), so it
+// comes only every 2^18 records (about 170 MB of a million-diagnostic batch).
+constexpr std::size_t kTrimEvery = std::size_t{1} << 18;
+
+void return_free_pages() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
+// Pauses the cycle collector for a scope, restoring the caller's setting.
+// Python 3.9 has no C calls for it: there the collector keeps running.
+class GcPause {
+public:
+#if PY_VERSION_HEX >= 0x030A0000
+    GcPause() : was_enabled_(PyGC_Disable() != 0) {}
+    ~GcPause() {
+        if (was_enabled_) PyGC_Enable();
+    }
+#else
+    GcPause() : was_enabled_(false) {}
+#endif
+    GcPause(const GcPause&) = delete;
+    GcPause& operator=(const GcPause&) = delete;
+
+private:
+    bool was_enabled_;
+};
+
 }  // namespace
 
 nb::dict to_python(const parse::Span& span) {
@@ -178,18 +329,35 @@ nb::dict to_python(const parse::Span& span) {
 }
 
 nb::dict to_python(const facade::ParseDiagnosticDto& diagnostic) {
-    return std::move(Dict()
-                         .put(key::kind, optional_text(diagnostic.kind))
-                         .put(key::message, text(diagnostic.message))
-                         .put(key::span, to_python(diagnostic.span))
-                         .put(key::expected, text_list(diagnostic.expected))
-                         .put(key::found, optional_text(diagnostic.found))
-                         .put(key::contexts, list_of(diagnostic.contexts, context_to_python)))
-        .done();
+    DiagnosticWriter writer;
+    return writer.write(diagnostic);
 }
 
 nb::list to_python(const std::vector<facade::ParseDiagnosticDto>& diagnostics) {
-    return list_of(diagnostics, [](const facade::ParseDiagnosticDto& d) { return to_python(d); });
+    // While the list is built no Python code runs (no finalizer, no other
+    // thread), so the cycle collector has nothing to find among the new
+    // containers: pausing it spares it walking them again and again as they
+    // pile up. The caller's setting is restored on every path.
+    GcPause pause;
+    DiagnosticWriter writer;
+    return list_of(diagnostics, [&](const facade::ParseDiagnosticDto& d) { return writer.write(d); });
+}
+
+nb::list to_python(std::vector<facade::ParseDiagnosticDto>&& diagnostics) {
+    GcPause pause;  // as above
+    DiagnosticWriter writer;
+    nb::list list = nb::steal<nb::list>(checked(PyList_New(static_cast<Py_ssize_t>(diagnostics.size()))).release());
+    // From the back, freeing each record once written, so the records and
+    // their Python form are not both held whole.
+    std::size_t written = 0;
+    while (!diagnostics.empty()) {
+        nb::dict dict = writer.write(std::move(diagnostics.back()));
+        diagnostics.pop_back();
+        // Steals the reference; it cannot fail on a fresh list of this size.
+        PyList_SetItem(list.ptr(), static_cast<Py_ssize_t>(diagnostics.size()), dict.release().ptr());
+        if (++written % kTrimEvery == 0) return_free_pages();
+    }
+    return list;
 }
 
 nb::dict to_python(const facade::TokenizedLatexDto& tokenized) {

@@ -21,7 +21,10 @@ namespace nb = nanobind;
 
 nb::dict to_python(const parse::Span& span);
 nb::dict to_python(const facade::ParseDiagnosticDto& diagnostic);
+// The diagnostics of one batch share one str object per distinct text; the
+// consuming form frees each record as soon as it is written.
 nb::list to_python(const std::vector<facade::ParseDiagnosticDto>& diagnostics);
+nb::list to_python(std::vector<facade::ParseDiagnosticDto>&& diagnostics);
 nb::dict to_python(const facade::TokenizedLatexDto& tokenized);
 nb::list to_python(const std::vector<facade::NodeSpanEntryDto>& spans);
 nb::list to_python(const std::vector<facade::PackageInfoDto>& packages);

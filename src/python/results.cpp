@@ -28,7 +28,10 @@ nb::list diagnostics_to_python(std::vector<parse::ParseDiagnostic>&& diagnostics
         if (list == nullptr) throw nb::python_error();
         return nb::steal<nb::list>(list);
     }
-    return to_python(facade::diagnostics_to_dto(std::move(diagnostics)));
+    std::vector<facade::ParseDiagnosticDto> records = facade::diagnostics_to_dto(std::move(diagnostics));
+    // The moved-from originals go before the Python objects are made.
+    std::vector<parse::ParseDiagnostic>().swap(diagnostics);
+    return to_python(std::move(records));
 }
 
 }  // namespace

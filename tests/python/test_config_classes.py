@@ -1,4 +1,6 @@
+import copy as copy_module
 import inspect
+import pickle
 import types
 
 import pytest
@@ -374,3 +376,53 @@ def test_transform_config_foreign_operands(other):
     assert (cfg == other) is False
     assert (cfg != other) is True
     assert TransformConfig.__eq__(cfg, other) is False
+
+
+# --- pickling ---------------------------------------------------------------
+
+
+def custom_transform_config():
+    cfg = TransformConfig.corpus()
+    cfg.rewrite.max_iterations = 2**64 - 1
+    cfg.lower_attributes.enabled = False
+    return cfg
+
+
+PICKLED = {
+    "parse, every field set": lambda: ParseConfig(True, True, 0),
+    "parse, largest depth": lambda: ParseConfig(max_group_depth=2**64 - 1),
+    "rewrite": lambda: RewriteConfig(False, 7),
+    "flatten": lambda: FlattenGroupsConfig(False, False),
+    "transform preset": TransformConfig.equiv,
+    "transform, edited phases": custom_transform_config,
+}
+
+
+@pytest.mark.parametrize("make", PICKLED.values(), ids=PICKLED.keys())
+@pytest.mark.parametrize("protocol", [0, pickle.HIGHEST_PROTOCOL])
+def test_configs_pickle_as_their_values(make, protocol):
+    original = make()
+    copy = pickle.loads(pickle.dumps(original, protocol))
+    assert type(copy) is type(original) and copy is not original
+    assert copy == original and repr(copy) == repr(original)
+    assert copy_module.deepcopy(original) == original
+    clone = copy_module.copy(original)
+    assert clone == original and clone is not original
+
+
+def test_pickled_transform_config_keeps_shared_phases_shared():
+    shared = RewriteConfig(max_iterations=5)
+    a = TransformConfig(**phases(rewrite=shared))
+    b = TransformConfig(**phases(rewrite=shared))
+    a2, b2, alone = pickle.loads(pickle.dumps((a, b, shared)))
+    assert a2.rewrite is b2.rewrite is alone and alone is not shared
+    alone.enabled = False
+    assert not a2.rewrite.enabled and shared.enabled
+
+
+def test_pickled_config_reaches_pool_workers():
+    from concurrent.futures import ProcessPoolExecutor
+
+    config = ParseConfig(reject_unknown=True)
+    with ProcessPoolExecutor(max_workers=1) as pool:
+        assert pool.submit(repr, config).result() == repr(config)

@@ -4,6 +4,7 @@ import copy as copy_module
 import inspect
 import pickle
 import sys
+import time
 
 import pytest
 
@@ -136,6 +137,95 @@ def test_pickled_copy_has_no_parse_context():
     with pytest.raises(quorvel.TransformError, match="^document was not parsed by this transform engine$"):
         engine.transform(copy)
     assert copy_module.deepcopy(doc).to_syntax() == doc.to_syntax()
+
+
+UNLIMITED = quorvel.ParseConfig(max_group_depth=10**9)
+DEEP = {
+    "62 fractions at the default depth": ("\\frac{", "}{y}", 62, None),
+    "20,000 braces": ("{", "}", 20_000, UNLIMITED),
+    "5,000 fractions": ("\\frac{", "}{y}", 5_000, UNLIMITED),
+    "3,000 scripts and roots": ("\\sqrt[n]{x^{", "}}", 3_000, UNLIMITED),
+    "2,000 groups holding Error nodes": ("{x^#", "}", 2_000, UNLIMITED),
+}
+
+
+def deep_document(opening, closing, levels, config, middle="x"):
+    result = quorvel.Parser().parse(opening * levels + middle + closing * levels, config)
+    assert result["document"] is not None, result["diagnostics"][:1]
+    return result["document"]
+
+
+@pytest.mark.parametrize("opening, closing, levels, config", DEEP.values(), ids=DEEP.keys())
+def test_deep_documents_pickle(opening, closing, levels, config):
+    doc = deep_document(opening, closing, levels, config)
+    data = pickle.dumps(doc)
+    copy = pickle.loads(data)
+    # Comparing the nested dicts of a deep tree would itself recurse too deep:
+    # the packed bytes and the written text stand for the tree.
+    assert pickle.dumps(copy) == data
+    assert copy.to_latex() == doc.to_latex()
+    assert copy.has_errors() is doc.has_errors()
+    if levels <= 62:
+        assert copy.to_syntax() == doc.to_syntax()
+
+
+def test_parse_error_with_a_deep_document_pickles():
+    with pytest.raises(quorvel.ParseError) as info:
+        quorvel.TransformEngine("authoring").normalize("\\frac{" * 62 + "x^" + "}{y}" * 62)
+    error = info.value
+    assert error.document is not None and error.document.has_errors()
+    copy = pickle.loads(pickle.dumps(error))
+    assert copy.diagnostics == error.diagnostics
+    assert copy.document.to_syntax() == error.document.to_syntax()
+
+
+@pytest.mark.parametrize("opening, closing", [("{", "}"), ("\\frac{", "}{y}")])
+def test_pickling_deep_documents_takes_linear_time(opening, closing):
+    def seconds(levels):
+        doc = deep_document(opening, closing, levels, UNLIMITED)
+        best = float("inf")
+        for _ in range(3):
+            start = time.perf_counter()
+            pickle.loads(pickle.dumps(doc))
+            best = min(best, time.perf_counter() - start)
+        return best
+
+    small, large = seconds(1_000), seconds(8_000)
+    assert large < 24 * small + 0.01, (small, large)
+
+
+class OlderPickle:
+    """Reduces as documents pickled before the packed form did."""
+
+    def __reduce__(self):
+        return quorvel._native._document_from_syntax, (X_SQUARED,)
+
+
+def test_pickles_of_the_nested_form_still_load():
+    copy = pickle.loads(pickle.dumps(OlderPickle()))
+    assert type(copy) is Document and copy.to_syntax() == X_SQUARED
+
+
+def packed(doc):
+    function, (data,) = doc.__reduce__()
+    assert function is quorvel._native._document_from_packed
+    return data
+
+
+BAD_PACKINGS = {
+    "cut short": (packed(Document.from_syntax(X_SQUARED))[:-1], "invalid syntax node: truncated"),
+    "script without a base": (b"\x01\x00\x00\x01\x06\x00", "invalid syntax node: missing required child"),
+    "not a root": (b"\x01\x01\x00\x00\x00", "from_syntax expects a SyntaxNode::Root"),
+    "prime in text": (b"\x01\x00\x01\x01\x08\x01", "Prime nodes are only valid in math mode"),
+}
+
+
+@pytest.mark.parametrize("data, message", BAD_PACKINGS.values(), ids=BAD_PACKINGS.keys())
+def test_bad_packed_data_raises_parse_error(data, message):
+    with pytest.raises(quorvel.ParseError) as info:
+        quorvel._native._document_from_packed(data)
+    assert str(info.value) == message
+    assert info.value.diagnostics == [] and info.value.document is None
 
 
 FROM_SYNTAX_ERRORS = [

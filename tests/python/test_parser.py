@@ -1,5 +1,6 @@
 """Parser: construction, parsing with overrides, knowledge lookups and name tests."""
 
+import gc
 import inspect
 
 import pytest
@@ -350,3 +351,76 @@ def test_fast_call_overrides_keep_call_order(make, name, first, second):
     with pytest.raises(ConfigError) as info:
         getattr(make(), name)("x", **{first: object(), second: object()})
     assert f": {first}: unsupported value of type `object`" in str(info.value)
+
+
+# --- many diagnostics ---------------------------------------------------------
+
+# Units whose diagnostics do not depend on their neighbours: repeated, mixed
+# runs must give each unit's own diagnostics, shifted to its place.
+UNITS = ["{x^#}", "{\\foo}", "{\\qux}", "{x_}", "{\\sqrt{\\left(}}", "{x}"]
+SEQUENCES = {
+    "one unit repeated": [0] * 40,
+    "alternating": [0, 3] * 20,
+    "runs": [0] * 5 + [1] * 5 + [4] * 5 + [0] * 5 + [3, 3, 5, 5, 2, 2],
+    "every unit": list(range(len(UNITS))) * 3,
+}
+
+
+RANKS = {"unknown-command": 1, "left-right-delimiter": 1, "raw-expected-found": 4}
+
+
+def shifted(diagnostic, offset):
+    def span(s):
+        return {"start": s["start"] + offset, "end": s["end"] + offset}
+
+    return {
+        **diagnostic,
+        "span": span(diagnostic["span"]),
+        "contexts": [{**c, "span": span(c["span"])} for c in diagnostic["contexts"]],
+    }
+
+
+@pytest.mark.parametrize("sequence", SEQUENCES.values(), ids=SEQUENCES.keys())
+def test_many_diagnostics_match_their_units(sequence):
+    parser = Parser()
+    expected, offset = [], 0
+    for index in sequence:
+        unit = UNITS[index]
+        expected += [shifted(d, offset) for d in parser.parse(unit, reject_unknown=True)["diagnostics"]]
+        offset += len(unit.encode())
+    # Diagnostics come ordered by the rank of their kind first, then by place.
+    ranked = sorted(expected, key=lambda d: RANKS[d["kind"]])
+    source = "".join(UNITS[index] for index in sequence)
+    assert parser.parse(source, reject_unknown=True)["diagnostics"] == ranked
+    with pytest.raises(quorvel.ParseError) as info:
+        quorvel.TransformEngine("authoring").normalize(source, reject_unknown=True)
+    assert info.value.diagnostics == ranked
+
+
+def test_diagnostics_share_texts_but_no_containers():
+    diagnostics = Parser().parse("{x^#}" * 3)["diagnostics"]
+    first, second = diagnostics[0], diagnostics[1]
+    assert first["message"] is second["message"]
+    assert all(a is b for a, b in zip(first["expected"], second["expected"]))
+    for name in ("expected", "span", "contexts"):
+        assert first[name] is not second[name]
+    first["expected"].append("mine")
+    first["span"]["start"] = -1
+    first["contexts"].append(None)
+    assert {**diagnostics[2], "span": None} == {**second, "span": None}
+    assert second["expected"][-1] != "mine"
+    assert second["span"]["start"] != -1 and second["contexts"] == []
+
+
+@pytest.mark.parametrize("enabled", [True, False])
+def test_building_diagnostics_keeps_the_collector_setting(enabled):
+    was = gc.isenabled()
+    try:
+        gc.enable() if enabled else gc.disable()
+        assert len(Parser().parse("{x^#}" * 2_000)["diagnostics"]) == 2_000
+        assert gc.isenabled() is enabled
+        with pytest.raises(quorvel.ParseError):
+            quorvel.TransformEngine("authoring").normalize("{x^#}" * 2_000)
+        assert gc.isenabled() is enabled
+    finally:
+        gc.enable() if was else gc.disable()
