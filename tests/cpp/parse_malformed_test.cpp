@@ -93,6 +93,12 @@ INSTANTIATE_TEST_SUITE_P(
         SpanCase{"braced_group_argument_after_a_comment",
                  "\\cg%c\nx",
                  {"argument-validation 6..6 missing required braced group argument {command argument@6..6}"}},
+        // The first bad `\left` of the source lies in a `\begin` header, in
+        // no environment body.
+        SpanCase{"left_in_an_environment_header",
+                 "{\\begin{\\left x}} \\left y",
+                 {"left-right-delimiter 24..24 invalid \\left delimiter {left-delimited group@18..24}",
+                  "raw-expected-found 8..13 found '\\left' expected something else {}"}},
         SpanCase{"text_body_of_comment_only",
                  "\\text{\\begin{prose}%c\n\\end{prose}}",
                  {},
