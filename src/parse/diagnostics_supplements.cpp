@@ -200,8 +200,12 @@ const std::optional<SourceFacts::InvalidLeft>& SourceFacts::first_invalid_left()
             } else {
                 continue;
             }
-            invalid_left_ = InvalidLeft{Span{tokens_[i].span.start, end},
-                                        bodies.empty() ? std::nullopt : std::optional<std::size_t>(bodies.back())};
+            // A `\left` inside a `\begin` header (before its body starts) is
+            // in no body: a context from the body start would end before it.
+            const std::size_t start = tokens_[i].span.start;
+            const bool in_body = !bodies.empty() && bodies.back() <= start;
+            invalid_left_ = InvalidLeft{Span{start, end},
+                                        in_body ? std::optional<std::size_t>(bodies.back()) : std::nullopt};
             break;
         }
     }

@@ -254,7 +254,7 @@ Span span_since(const TokenStream& stream, std::size_t saved, std::size_t curren
     const std::size_t start = saved < tokens.size() ? tokens[saved].span.start : stream.source_len;
     const std::size_t end =
         current > 0 && current <= tokens.size() ? tokens[current - 1].span.end : stream.source_len;
-    return Span{start, end};
+    return Span{start, end < start ? start : end};
 }
 
 ParseFailure err_since(const TokenStream& stream, std::size_t saved, std::size_t current, std::string message) {

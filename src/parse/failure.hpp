@@ -213,8 +213,9 @@ void offer_failure(std::optional<KeptFailure>& kept, std::size_t position, Parse
 
 // The span rule of the grammar: from the start of the token at index `saved` (the
 // end-of-input point when `saved` is at the end of the stream) to the end of the last
-// token before index `current` (the end-of-input point when `current` is 0). Not
-// reordered: it is inverted when a comment separates the two tokens.
+// token before index `current` (the end-of-input point when `current` is 0). A span
+// that would end before it starts (a comment between the two tokens, nothing consumed)
+// is the empty point at the start.
 Span span_since(const TokenStream& stream, std::size_t saved, std::size_t current);
 
 // A custom failure over the span since `saved`; when `saved` is at the end of the

@@ -469,7 +469,7 @@ INSTANTIATE_TEST_SUITE_P(
              {"ambiguous-infix 25..25 Ambiguous use of \\atop"}},
         Case{"buildrel_needs_one_item", "{\\buildrel x \\over}",
              "math[!\"expected atom or script marker\"|\"{\\buildrel x \\over}\"!]",
-             {"- 18..18 expected atom or script marker"}},
+             {"- 18..19 expected atom or script marker"}},
         Case{"infix_dimension", "a \\above 2pt b", "math[above{L:2pt}(a|b)]", {}},
         Case{"infix_dimension_missing", "a \\above b", "", {"argument-validation 9..10 invalid dimension"}},
         Case{"infix_delimiters", "a \\abovewithdelims ( ] 1pt b", "math[abovewithdelims{D:(}{D:]}{L:1pt}(a|b)]", {}}),

@@ -232,7 +232,7 @@ INSTANTIATE_TEST_SUITE_P(
         // argument, a script marker in text, an unknown command, stray tokens.
         ParseCase{"no_atom",
                   "{a # b}",
-                  {"- 3..3 expected atom or script marker [] - {}"}},
+                  {"- 3..4 expected atom or script marker [] - {}"}},
         ParseCase{"ambiguous_infix",
                   "a \\over b \\atop c",
                   {"ambiguous-infix 10..10 Ambiguous use of \\atop [] - {}"}},

@@ -247,7 +247,7 @@ TEST(ParseFailure, SpansOfErrSince) {
         {"point at the start falls back to the end", "x}", 0, 0, {0, 2}},
         {"point after the first token", "x}", 1, 1, {1, 1}},
         {"point at the end", "ab", 2, 2, {2, 2}},
-        {"point after a comment is inverted", "a%c\nb", 1, 1, {4, 1}},
+        {"point after a comment lies at the next token", "a%c\nb", 1, 1, {4, 4}},
         {"saved at the end after a trailing comment", "a%c", 1, 1, {3, 3}},
         {"empty source", "", 0, 0, {0, 0}},
         {"white space counts as a token", "a b", 0, 3, {0, 3}},

@@ -38,8 +38,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SpanCase{"point_at_start", "xyz", 0, 0, {0, 3}},
                       SpanCase{"point_after_first", "x}", 1, 1, {1, 1}},
                       SpanCase{"point_at_end", "ab", 2, 2, {2, 2}},
-                      // A comment between the two tokens inverts the point span.
-                      SpanCase{"comment_between", "a%c\nb", 1, 1, {4, 1}},
+                      // A comment between the two tokens: the point lies at the next token.
+                      SpanCase{"comment_between", "a%c\nb", 1, 1, {4, 4}},
                       SpanCase{"saved_at_end_of_comment_source", "a%c", 1, 1, {3, 3}}),
     [](const auto& info) { return info.param.name; });
 

@@ -62,14 +62,14 @@ INSTANTIATE_TEST_SUITE_P(
              {"unknown-command 8..12 Unknown command: \\foo"}, reject_unknown()},
         // Otherwise up to the next hard stop of the mode.
         Case{"math_up_to_brace", "{a # b} c", "math[{a !\"expected atom or script marker\"|\"# b\"!} c]",
-             {"- 3..3 expected atom or script marker"}},
+             {"- 3..4 expected atom or script marker"}},
         Case{"math_up_to_end", "\\begin{matrix}# a\\end{matrix}",
              "math[\\begin{matrix}<!\"expected atom or script marker\"|\"# a\"!>]",
-             {"- 14..14 expected atom or script marker"}},
+             {"- 14..15 expected atom or script marker"}},
         // White space skipped before the stop belongs to the Error.
         Case{"math_up_to_right", "\\left( # \\right)",
              "math[\\left( !\"expected atom or script marker\"|\"# \"! \\right)]",
-             {"- 7..7 expected atom or script marker"}},
+             {"- 7..8 expected atom or script marker"}},
         Case{"text_script", "\\text{a^b}",
              "math[\\text{T<\"a\" !\"Scripted syntax is not allowed in Text mode\"|\"^b\"!>}]",
              {"text-script-error 7..8 Scripted syntax is not allowed in Text mode"}},
@@ -108,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
              {"ambiguous-infix 11..11 Ambiguous use of \\atop"}},
         Case{"infix_right_operand_in_group", "{a \\over #} c",
              "math[!\"expected atom or script marker\"|\"{a \\over #} c\"!]",
-             {"- 9..9 expected atom or script marker"}},
+             {"- 9..10 expected atom or script marker"}},
         Case{"text_skip_closes_its_braces", "\\text{a^{b} c} d",
              "math[\\text{T<\"a\" !\"Scripted syntax is not allowed in Text mode\"|\"^{b} c\"!>} d]",
              {"text-script-error 7..8 Scripted syntax is not allowed in Text mode"}},
@@ -130,15 +130,15 @@ INSTANTIATE_TEST_SUITE_P(
         // A hard stop after the item's white space: the failure goes to the
         // enclosing construct, here the top level.
         Case{"stray_brace", "a}", "", {"raw-expected-found 1..2 found '}' expected something else, or end of input"}},
-        Case{"aborting", "{a # b}", "", {"- 3..3 expected atom or script marker"}, abort_on_error()},
+        Case{"aborting", "{a # b}", "", {"- 3..4 expected atom or script marker"}, abort_on_error()},
         // \right ends the skip inside an open level too; the `}` after it
         // is then stray.
         Case{"right_inside_level", "\\left( # {b \\right) c}", "",
-             {"- 7..7 expected atom or script marker",
+             {"- 7..8 expected atom or script marker",
               "raw-expected-found 21..22 found '}' expected something else, or end of input"}},
         // A `}` the skip did not open is a hard stop: here stray.
         Case{"stray_brace_after_skip", "a # {b} c} d", "",
-             {"- 2..2 expected atom or script marker",
+             {"- 2..3 expected atom or script marker",
               "raw-expected-found 9..10 found '}' expected something else, or end of input"}},
         // In text, where \right is no hard stop, an item at \right records its
         // failure and then cannot consume anything.

@@ -1,7 +1,9 @@
 // libFuzzer target: any bytes parse without a crash or a hang under each
 // combination of the recovery settings, with the same outcome as a parse that
 // keeps failures from the start, and a document that comes out is written
-// back as LaTeX and parsed again.
+// back as LaTeX and parsed again. Every span handed out (diagnostics, their
+// contexts, node spans) lies inside the source and never ends before it
+// starts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +14,20 @@
 #include "parse/parse.hpp"
 
 namespace {
+
+bool sound(quorvel::parse::Span span, std::size_t length) { return span.start <= span.end && span.end <= length; }
+
+bool spans_sound(const quorvel::parse::ParseOutcome& outcome, std::size_t length) {
+    for (const auto& d : outcome.diagnostics) {
+        if (!sound(d.span, length)) return false;
+        for (const auto& c : d.contexts)
+            if (!sound(c.span, length)) return false;
+    }
+    if (outcome.document)
+        for (const auto& entry : outcome.document->node_spans())
+            if (!sound(entry.span, length)) return false;
+    return true;
+}
 
 const quorvel::parse::ParseContext& fuzz_context() {
     static const std::shared_ptr<const quorvel::parse::ParseContext> context =
@@ -33,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                           outcome.document.has_value() == kept.document.has_value() &&
                           (!outcome.document || (outcome.document->to_syntax() == kept.document->to_syntax() &&
                                                  outcome.document->node_spans() == kept.document->node_spans()));
-        if (!same) std::abort();
+        if (!same || !spans_sound(outcome, size)) std::abort();
         if (!outcome.document) continue;
         auto latex = outcome.document->to_latex();
         if (latex) quorvel::parse::parse_source(fuzz_context(), *latex, config);

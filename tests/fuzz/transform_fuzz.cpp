@@ -1,9 +1,12 @@
 // libFuzzer target: any document the parser makes normalises at each profile
 // without a crash or a hang (a rule error or a contract violation is a clean
-// failure), and a normalised tree is written back and parsed again.
+// failure), and a normalised tree is written back and parsed again. The node
+// spans that a transform leaves lie inside the source and never end before
+// they start.
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string_view>
 
@@ -45,7 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         auto outcome = parse::parse_source(fuzz_context(), source, parse::ParseConfig{});
         if (!outcome.document || outcome.document->read_only()) return 0;
         syntax::Ast& ast = outcome.document->ast_mut();
-        if (!engine.run_with(ast, fuzz_context(), engine.options)) continue;
+        const bool ran = static_cast<bool>(engine.run_with(ast, fuzz_context(), engine.options));
+        for (const auto& entry : outcome.document->node_spans())
+            if (entry.span.start > entry.span.end || entry.span.end > size) std::abort();
+        if (!ran) continue;
         auto latex = syntax::serialize::serialize_with(ast, syntax::SerializeOptions{});
         if (latex) parse::parse_source(fuzz_context(), *latex, parse::ParseConfig{});
     }

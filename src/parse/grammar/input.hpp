@@ -82,17 +82,15 @@ public:
 
     // The span rule: from the start of the token at `saved` (the end-of-input
     // point when there is none) to the end of the last consumed token (the
-    // end-of-input point when none has been consumed).
-    Span span_since(std::size_t saved) const noexcept {
-        const std::size_t start = saved < count_ ? tokens_[saved].span.start : source_len_;
-        const std::size_t end = pos_ > 0 && pos_ <= count_ ? tokens_[pos_ - 1].span.end : source_len_;
-        return {start, end};
-    }
+    // end-of-input point when none has been consumed). When nothing was
+    // consumed since `saved`, a comment before its token would put that end
+    // before the start: the span is then the empty point at the token.
+    Span span_since(std::size_t saved) const noexcept { return span_between(saved, pos_); }
     // The span from the token at `from` to the end of the token before `to`.
     Span span_between(std::size_t from, std::size_t to) const noexcept {
         const std::size_t start = from < count_ ? tokens_[from].span.start : source_len_;
         const std::size_t end = to > 0 && to <= count_ ? tokens_[to - 1].span.end : source_len_;
-        return {start, end};
+        return {start, end < start ? start : end};
     }
     // What a primitive that refuses the token at the cursor reports: that
     // token's span, or the end-of-input point.

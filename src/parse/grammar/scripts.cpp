@@ -123,7 +123,8 @@ bool Grammar::scripted_atom(TrackedNode& out) {
                                 Span{t->span.start, t->span.start});
         return true;
     }
-    return scope.fail(in_.err_peek_or_point("expected atom or script marker"));
+    // Nothing was consumed: the failure lies on the token no atom accepts.
+    return scope.fail(Failure::custom_message(in_.here_span(), "expected atom or script marker"));
 }
 
 [[gnu::noinline]] bool Grammar::scripts_after_base(RuleScope& scope, TrackedNode& out) {
