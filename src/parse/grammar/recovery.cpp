@@ -607,6 +607,7 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
     // stray into that content.
     bool consumed = false;
     SkipLevels levels;
+    bool own_open = false;  // the level of the item's own header, the first one the skip opens
     for (;;) {
         skip_ws();
         const SpannedToken* t = in_.peek();
@@ -626,14 +627,15 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
         }
         if (t->token.is_control("begin") && peek_environment_header_at_cursor(in_, "begin")) {
             if (!consume_environment_marker(in_, "begin")) break;
+            own_open |= header && !consumed;
             consumed = true;
             levels.open(SkipLevels::Environment);
             continue;
         }
         if (t->token.is_control("end")) {
-            // Past the item's own header (the first level the skip opened), an
-            // `\end` closes the innermost environment the skip opened.
-            if (levels.count(SkipLevels::Environment) > (header ? 1 : 0)) {
+            // Past the item's own header, an `\end` closes the innermost
+            // environment the skip opened.
+            if (levels.count(SkipLevels::Environment) > (own_open ? 1 : 0)) {
                 if (!consume_environment_marker(in_, "end")) in_.bump();
                 consumed = true;
                 levels.close(SkipLevels::Environment);
@@ -646,11 +648,11 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
                         // content; otherwise the item failed after it, and it
                         // closes the item's own environment.
                         const bool failed_inside = environments.is_innermost_before(failure_end, end->name);
-                        const bool own_open = levels.count(SkipLevels::Environment) > 0;
                         if ((failed_inside || own_open) && consume_environment_marker(in_, "end")) {
                             consumed = true;
                             if (failed_inside) break;
                             levels.close(SkipLevels::Environment);
+                            own_open = false;
                             continue;
                         }
                         break;
