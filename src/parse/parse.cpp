@@ -7,6 +7,7 @@
 #include "parse/diagnostics_supplements.hpp"
 #include "parse/grammar/grammar.hpp"
 #include "parse/grammar/stack_guard.hpp"
+#include "parse/hash_index.hpp"
 #include "parse/parser_state.hpp"
 #include "syntax/list_buffers.hpp"
 
@@ -65,6 +66,36 @@ ParseOutcome single_diagnostic(std::optional<ParseDiagnosticKind> kind, std::str
     d.span = span;
     outcome.diagnostics.push_back(std::move(d));
     return outcome;
+}
+
+// Keeps the first of diagnostics that read alike, with their ranks. The
+// failures behind them can differ where the user cannot see it: the run's
+// own failure and a recovery diagnostic made from the same failure differ in
+// a kind the conversion infers for the one and the recovery set on the other,
+// so the failures' duplicate tests let both through.
+void drop_repeated_diagnostics(std::vector<ParseDiagnostic>& diagnostics, std::vector<std::uint8_t>& ranks) {
+    if (diagnostics.size() < 2) return;
+    auto hash_of = [](const ParseDiagnostic& d) {
+        std::size_t h = std::hash<std::string>{}(d.message);
+        h ^= (d.kind ? static_cast<std::size_t>(*d.kind) + 1 : 0) + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
+        h ^= d.span.start + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
+        h ^= d.span.end + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
+        return h;
+    };
+    HashIndex seen;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < diagnostics.size(); ++i) {
+        const std::size_t h = hash_of(diagnostics[i]);
+        if (seen.any_of(h, [&](std::size_t j) { return diagnostics[j] == diagnostics[i]; })) continue;
+        if (kept != i) {
+            diagnostics[kept] = std::move(diagnostics[i]);
+            ranks[kept] = ranks[i];
+        }
+        seen.insert(h, kept);
+        ++kept;
+    }
+    diagnostics.resize(kept);
+    ranks.resize(kept);
 }
 
 // One run of the grammar over the lexed source. A quiet run keeps no failures
@@ -131,14 +162,16 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
             outcome.diagnostics[i] = std::move(r.diagnostic);
         }
         std::vector<ParseFailure>().swap(failures);
+        drop_repeated_diagnostics(outcome.diagnostics, ranks);
+        const std::size_t kept = outcome.diagnostics.size();
         if (!std::is_sorted(ranks.begin(), ranks.end())) {
             std::array<std::size_t, 257> next{};
             for (const std::uint8_t r : ranks) ++next[r + 1];
             for (std::size_t i = 1; i < next.size(); ++i) next[i] += next[i - 1];
-            std::vector<std::size_t> target(n);
-            for (std::size_t i = 0; i < n; ++i) target[i] = next[ranks[i]]++;
+            std::vector<std::size_t> target(kept);
+            for (std::size_t i = 0; i < kept; ++i) target[i] = next[ranks[i]]++;
             // Each swap puts one diagnostic in its place.
-            for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t i = 0; i < kept; ++i) {
                 while (target[i] != i) {
                     const std::size_t j = target[i];
                     std::swap(outcome.diagnostics[i], outcome.diagnostics[j]);

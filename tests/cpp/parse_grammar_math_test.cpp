@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"missing_sup_before_brace", "{x^ }", "math[{!\"Missing superscript content\"|\"x^ \"!}]", "",
              {"raw-expected-found 4..5 Missing superscript content"}},
         Case{"missing_sub_aborts", "x_", "", "",
-             {"raw-expected-found 2..2 Missing subscript content", "raw-expected-found 2..2 Missing subscript content"},
+             {"raw-expected-found 2..2 Missing subscript content"},
              abort_on_error()},
         Case{"operand_no_atom", "x^#", "", "",
              {"raw-expected-found 2..3 found '#' expected something else, '{', begin, escaped symbol, not a "

@@ -264,7 +264,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ErrorPatternCase{"unknown_command", R"({\foo})", true},
                       ErrorPatternCase{"missing_subscript", R"({x_})"},
                       ErrorPatternCase{"unclosed_left", R"(\sqrt{\left(})"},
-                      ErrorPatternCase{"unclosed_begin", R"({\begin{a}x})"}),
+                      ErrorPatternCase{"unclosed_begin", R"({\begin{a}x})"},
+                      ErrorPatternCase{"script_fault_after_left_right", R"({\left(x\right)^2^3})"},
+                      ErrorPatternCase{"script_fault_after_environment", R"({\begin{a}x\end{a}^#})"},
+                      ErrorPatternCase{"unclosed_script_after_left_right", R"(\left(x\right)^{2)"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(Corpus, EveryLineParsesWithoutCrash) {

@@ -1,9 +1,13 @@
-// Malformed formulas through the whole parse road.
+// Malformed formulas through the whole parse road: what survives of them,
+// which Error nodes stand for the bad text, what is reported and where.
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "corpus_mistakes.hpp"
 #include "facade/transform_engine.hpp"
 #include "parse_recovery_support.hpp"
 
@@ -105,6 +109,156 @@ INSTANTIATE_TEST_SUITE_P(
                  ".body",
                  "22..22"}),
     [](const ::testing::TestParamInfo<SpanCase>& info) { return std::string(info.param.name); });
+
+using testing::parse_and_show;
+
+// ---- The recovery skip over \left...\right and environments; the closing
+// check of an environment body -------------------------------------------------
+
+// The default packages plus "tenv", an environment of both modes with a text
+// body, and "tinf", an infix command of text mode only.
+const ParseContext& caller_context() {
+    static const std::shared_ptr<const ParseContext> context = [] {
+        using knowledge::AllowedMode;
+        const auto text_body = static_cast<std::uint8_t>(ContentMode::Text);
+        return ParseContextBuilder()
+            .item(ContextItem::environment({"tenv", "", {}, text_body, AllowedMode::Both}))
+            .item(ContextItem::command(
+                {"tinf", "", {}, static_cast<std::uint8_t>(knowledge::CommandKind::Infix), AllowedMode::Text}))
+            .build()
+            .value();
+    }();
+    return *context;
+}
+
+struct PairCase {
+    const char* name;
+    std::string source;
+    int errors;  // Error nodes in the document; -1 when no document is expected
+    std::vector<std::string> diagnostics;
+};
+
+void PrintTo(const PairCase& c, std::ostream* os) { *os << c.source; }
+
+class SkipPairsAndClosings : public ::testing::TestWithParam<PairCase> {};
+
+TEST_P(SkipPairsAndClosings, DocumentErrorsAndDiagnostics) {
+    const PairCase& c = GetParam();
+    ParseOutcome out = parse_source(caller_context(), c.source, {});
+    ASSERT_EQ(out.document.has_value(), c.errors >= 0);
+    if (out.document) {
+        EXPECT_EQ(static_cast<int>(out.document->errors().size()), c.errors)
+            << testing::show(out.document->to_syntax());
+    }
+    std::vector<std::string> got;
+    for (const auto& d : out.diagnostics) got.push_back(testing::diag(d));
+    EXPECT_EQ(got, c.diagnostics);
+}
+
+const std::string kAtomAfterHash =
+    "found '#' expected something else, '{', begin, escaped symbol, not a command, bare delimiter control, "
+    "unknown command, '~', math prime, or math character";
+const std::string kBraceAtEnd = "found end of input expected something else, or '}'";
+const std::string kText = "expected something else, text, '$', (, '{', or '~'";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SkipPairsAndClosings,
+    ::testing::Values(
+        // A script fault after a complete pair: its closing half is skipped
+        // text, not a stray closer that ends the formula.
+        PairCase{"left_right_then_double_exponent", "\\left(x\\right)^2^3", 1,
+                 {"- 16..18 Double exponent: use braces to clarify"}},
+        PairCase{"left_right_then_double_subscript", "y + \\left[ x \\right]_1_2 + z", 1,
+                 {"- 22..24 Double subscripts: use braces to clarify"}},
+        PairCase{"environment_then_bad_superscript", "\\begin{matrix}a\\end{matrix}^#", 1,
+                 {"raw-expected-found 28..29 " + kAtomAfterHash}},
+        PairCase{"nested_left_right", "\\left(\\left[x\\right]\\right)^1^2 + y", 1,
+                 {"- 29..31 Double exponent: use braces to clarify"}},
+        PairCase{"nested_environments", "\\begin{matrix}\\begin{matrix}a\\end{matrix}\\end{matrix}^# b", 1,
+                 {"raw-expected-found 54..55 " + kAtomAfterHash}},
+        PairCase{"environment_inside_left_right", "\\left(\\begin{matrix}a\\end{matrix}\\right)_1_2 c", 1,
+                 {"- 42..44 Double subscripts: use braces to clarify"}},
+        PairCase{"pair_inside_an_argument", "\\frac{\\left(x\\right)^2^3}{y}", 1,
+                 {"- 22..24 Double exponent: use braces to clarify"}},
+        // An unclosed brace the skip opened swallows the pairs after it whole.
+        PairCase{"unclosed_braces_then_left_right", "{{{}\\left(\\right)", 1, {"raw-expected-found 17..17 " + kBraceAtEnd}},
+        PairCase{"unclosed_brace_then_environment", "{\\begin{n}\\end{n}", 1,
+                 {"raw-expected-found 17..17 " + kBraceAtEnd}},
+        PairCase{"left_right_then_unclosed_script", "\\left( x \\right) ^ {2", 1,
+                 {"raw-expected-found 21..21 " + kBraceAtEnd}},
+        // A right operand is read without recovery, so its fault loses the
+        // formula; the run's failure and the recovery's read alike and are
+        // reported once.
+        PairCase{"unclosed_braces_in_right_operand", "\\over{{{}", -1, {"raw-expected-found 9..9 " + kBraceAtEnd}},
+        // Levels close innermost first: the `}` of the text argument closes
+        // the `\left` opened inside it, and the `\right` after it strays.
+        PairCase{"closing_brace_closes_inner_left", "{\\text{\\left x}\\right)}", -1,
+                 {"left-right-delimiter 13..14 invalid \\left delimiter",
+                  "raw-expected-found 15..21 found '\\right' expected something else, or end of input"}},
+        PairCase{"stray_right_after_pair", "\\left( x \\right) \\right) ^2^3", -1,
+                 {"raw-expected-found 17..23 found '\\right' expected something else, or end of input"}},
+
+        // The closing check's probe keeps its own failure: found token and span.
+        PairCase{"text_body_ends_in_space", "\\begin{tenv}a \\foo ", 1,
+                 {"raw-expected-found 19..19 Environment tenv missing closing \\end{tenv}"}},
+        PairCase{"text_body_before_brace", "{\\begin{tenv}a \\foo }", 1, {"raw-expected-found 20..21 found '}' " + kText}},
+        PairCase{"text_infix_in_unknown_environment", "\\begin{a} x \\tinf y\\end{a}", 1,
+                 {"raw-expected-found 12..17 found '\\tinf' expected something else"}},
+        PairCase{"text_infix_in_math_environment", "\\begin{matrix} x \\tinf y\\end{matrix}", 1,
+                 {"raw-expected-found 17..22 found '\\tinf' expected something else"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Over corpus formulas: a script fault right after a complete `\left...\right`
+// pair or environment leaves a document with an Error node, and nothing is
+// reported twice.
+TEST(SkipPairsAndClosingsOverCorpus, ScriptFaultAfterPairKeepsDocument) {
+    const auto lines = mistakes::read_corpus();
+    if (!lines) GTEST_SKIP() << "corpus not found";
+    static const std::regex closer(R"(\\right(\\[A-Za-z]+|\\.|[^\s\\])|\\end\{[A-Za-z*]+\})");
+    static const std::array<std::string_view, 3> faults = {"^1^2", "_1_2", "^#"};
+    std::size_t checked = 0;
+    std::vector<std::string> failures;
+    for (std::size_t i = 0; i < lines->size(); ++i) {
+        const std::string& line = (*lines)[i];
+        if (line.find("\\right") == std::string::npos && line.find("\\end") == std::string::npos) continue;
+        // Only formulas that parse clean, so the pair is complete.
+        if (!parse_source(testing::default_context(), line, {}).diagnostics.empty()) continue;
+        std::size_t k = 0;
+        for (auto it = std::sregex_iterator(line.begin(), line.end(), closer); it != std::sregex_iterator(); ++it) {
+            const std::size_t at = static_cast<std::size_t>(it->position() + it->length());
+            std::string source = line;
+            source.insert(at, faults[(i + k++) % faults.size()]);
+            ParseOutcome out = parse_source(testing::default_context(), source, {});
+            ++checked;
+            std::set<std::string> seen;
+            bool repeated = false;
+            for (const auto& d : out.diagnostics) repeated |= !seen.insert(testing::diag_full(d)).second;
+            if (!out.document || out.document->errors().empty() || out.diagnostics.empty() || repeated) {
+                if (failures.size() < 20) failures.push_back(source);
+            }
+        }
+    }
+    EXPECT_GT(checked, 1000u);
+    EXPECT_TRUE(failures.empty()) << ::testing::PrintToString(failures);
+}
+
+// Over one- and two-edit mistakes of corpus formulas (every fourth, to keep
+// the sanitized run short): no diagnostic is reported twice.
+TEST(SkipPairsAndClosingsOverCorpus, NoDiagnosticTwice) {
+    const auto lines = mistakes::read_corpus();
+    if (!lines) GTEST_SKIP() << "corpus not found";
+    std::vector<std::string> failures;
+    const auto sources = mistakes::corpus_mistakes(*lines, 1);
+    for (std::size_t i = 0; i < sources.size(); i += 4) {
+        const std::string& source = sources[i];
+        ParseOutcome out = parse_source(testing::default_context(), source, {});
+        std::set<std::string> seen;
+        for (const auto& d : out.diagnostics) {
+            if (!seen.insert(testing::diag_full(d)).second && failures.size() < 20) failures.push_back(source);
+        }
+    }
+    EXPECT_TRUE(failures.empty()) << ::testing::PrintToString(failures);
+}
 
 }  // namespace
 }  // namespace quorvel::parse

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "parse/context.hpp"
 #include "parse/parse.hpp"
@@ -35,6 +36,16 @@ const quorvel::parse::ParseContext& fuzz_context() {
     return *context;
 }
 
+// Whether a diagnostic is reported twice: a parse reports each once.
+bool repeats_a_diagnostic(const std::vector<quorvel::parse::ParseDiagnostic>& diagnostics) {
+    for (std::size_t i = 0; i < diagnostics.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (diagnostics[i] == diagnostics[j]) return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -49,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                           outcome.document.has_value() == kept.document.has_value() &&
                           (!outcome.document || (outcome.document->to_syntax() == kept.document->to_syntax() &&
                                                  outcome.document->node_spans() == kept.document->node_spans()));
-        if (!same || !spans_sound(outcome, size)) std::abort();
+        if (!same || !spans_sound(outcome, size) || repeats_a_diagnostic(outcome.diagnostics)) std::abort();
         if (!outcome.document) continue;
         auto latex = outcome.document->to_latex();
         if (latex) quorvel::parse::parse_source(fuzz_context(), *latex, config);

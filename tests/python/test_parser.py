@@ -175,6 +175,11 @@ TEXT_ENVIRONMENT = {"target": "environment", "name": "tenv", "allowed_mode": "bo
         (r"B I_{1}_{1}", [], r"B I_{1}_{1}", 1),
         (r"\begin{array}{x}a\end{array}", [], r"\begin{array}{x}a\end{array}", 1),
         (r"{a \over b \atop c} x", [], r"{a \over b \atop c} x", 1),
+        # The closing half of a pair the skip passed is skipped with it, not a
+        # stray `\right` or `\end` that ends the formula.
+        (r"\left(x\right)^2^3", [], r"\left(x\right)^2^3", 1),
+        (r"\begin{matrix}a\end{matrix}^#", [], r"\begin{matrix}a\end{matrix}^#", 1),
+        (r"{{{}\left(\right)", [], r"{{{}\left(\right)", 1),
         # White space before `\end` of a text body.
         (r"\begin{tenv}a \foo  \end{tenv}", [TEXT_ENVIRONMENT], r"\begin {tenv}a \foo \end {tenv}", 0),
         # A rebuilt argument keeps a control word apart from the next letter.

@@ -76,14 +76,18 @@ bool Grammar::environment(ContentMode mode, TrackedNode& out) {
         const SpannedToken* next = in_.peek();
         if (!is_outer_closing_boundary(next != nullptr ? &next->token : nullptr)) {
             // The body stopped at a token that closes nothing: one item tells
-            // why, when it fails there.
-            std::optional<Failure> probe = lookahead(in_, [&]() -> std::optional<Failure> {
+            // why, when it fails there. Its failure is handed on where it
+            // lies, whole: offered at `\begin` it would merge into what the
+            // alternatives tried there expected, and lose its found token.
+            std::optional<Input::Located> probe = lookahead(in_, [&]() -> std::optional<Input::Located> {
                 skip_ws();
                 TrackedNode item;
-                if (!mode_item(body_mode, item)) return in_.take_failure();
-                return std::nullopt;
+                if (mode_item(body_mode, item)) return std::nullopt;
+                std::optional<Input::Located> failure = in_.take_alt();
+                if (!failure) failure.emplace(Input::Located{in_.pos(), in_.take_failure()});
+                return failure;
             });
-            if (probe) return scope.fail(std::move(*probe));
+            if (probe) return scope.fail_at(probe->pos, std::move(probe->failure));
         }
         return scope.fail(in_.err_peek_or_point(std::move(missing)));
     }

@@ -220,6 +220,15 @@ public:
         in_.merge_alt(std::move(inner));
         return false;
     }
+    // The rule's failure is one a look-ahead met at `pos`, taken whole: what
+    // the rule recorded goes, and the failure is offered where it lies;
+    // always false.
+    bool fail_at(std::size_t pos, Failure&& failure) {
+        done_ = true;
+        in_.restore_alt(std::move(old_));
+        in_.add_alt(pos, std::move(failure));
+        return false;
+    }
     // Hands on the failure a sub-rule left; always false.
     bool pass_on() {
         keep();

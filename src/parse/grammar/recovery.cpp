@@ -112,6 +112,33 @@ std::string mismatch_message(std::string_view expected, std::string_view found) 
            std::string(found) + "}";
 }
 
+// The pairs the recovery skip has opened and not yet closed, innermost last.
+// Closing a kind closes its innermost open level and every level opened
+// inside it, as an `\end` closes the environments left open in its body.
+class SkipLevels {
+public:
+    enum Kind : std::uint8_t { Brace, Left, Environment };
+
+    std::size_t count(Kind kind) const noexcept { return counts_[kind]; }
+    void open(Kind kind) {
+        stack_.push_back(kind);
+        ++counts_[kind];
+    }
+    // Only with `count(kind) > 0`.
+    void close(Kind kind) noexcept {
+        for (;;) {
+            const Kind top = stack_.back();
+            stack_.pop_back();
+            --counts_[top];
+            if (top == kind) return;
+        }
+    }
+
+private:
+    std::vector<Kind> stack_;
+    std::size_t counts_[3] = {0, 0, 0};
+};
+
 }  // namespace
 
 // ---- Environment headers at the cursor ----------------------------------------------
@@ -573,11 +600,14 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
     st_.push_recovery_diagnostic(in_.to_owned(*diagnostic));
 
     // Skip the bad content: as a rule up to the next hard stop of the mode. A
-    // `{` the skip takes opens a level, and while one is open a `}` closes it
-    // as part of the skipped text: the group the failed item opened does not
-    // end the content around it.
+    // `{`, `\left` or `\begin{...}` the skip takes opens a level, and while
+    // one is open its `}`, `\right` or `\end{...}` closes it, and the levels
+    // opened inside it, as part of the skipped text: a pair the failed item
+    // passed does not end the content around it, nor does its closing half
+    // stray into that content.
     bool consumed = false;
-    std::size_t open_levels = 0;
+    SkipLevels levels;
+    bool own_open = false;  // the level of the item's own header, the first one the skip opens
     for (;;) {
         skip_ws();
         const SpannedToken* t = in_.peek();
@@ -597,32 +627,58 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
         }
         if (t->token.is_control("begin") && peek_environment_header_at_cursor(in_, "begin")) {
             if (!consume_environment_marker(in_, "begin")) break;
+            own_open |= header && !consumed;
             consumed = true;
+            levels.open(SkipLevels::Environment);
             continue;
         }
-        if (header && t->token.is_control("end")) {
-            if (const auto end = peek_environment_header_at_cursor(in_, "end")) {
-                if (end->name == header->name) {
-                    if (environments.is_innermost_before(failure_end, end->name) &&
-                        consume_environment_marker(in_, "end")) {
-                        consumed = true;
+        if (t->token.is_control("end")) {
+            // Past the item's own header, an `\end` closes the innermost
+            // environment the skip opened.
+            if (levels.count(SkipLevels::Environment) > (own_open ? 1 : 0)) {
+                if (!consume_environment_marker(in_, "end")) in_.bump();
+                consumed = true;
+                levels.close(SkipLevels::Environment);
+                continue;
+            }
+            if (header) {
+                if (const auto end = peek_environment_header_at_cursor(in_, "end")) {
+                    if (end->name == header->name) {
+                        // Innermost where the item failed, it ends the bad
+                        // content; otherwise the item failed after it, and it
+                        // closes the item's own environment.
+                        const bool failed_inside = environments.is_innermost_before(failure_end, end->name);
+                        if ((failed_inside || own_open) && consume_environment_marker(in_, "end")) {
+                            consumed = true;
+                            if (failed_inside) break;
+                            levels.close(SkipLevels::Environment);
+                            own_open = false;
+                            continue;
+                        }
+                        break;
                     }
+                    // An `\end` of an environment open before the item is the enclosing one's.
+                    if (environments.is_open_before(s, end->name)) break;
+                    if (consume_environment_marker(in_, "end")) consumed = true;
                     break;
                 }
-                // An `\end` of an environment open before the item is the enclosing one's.
-                if (environments.is_open_before(s, end->name)) break;
-                if (consume_environment_marker(in_, "end")) consumed = true;
-                break;
             }
         }
-        if (t->token.is_control("right")) break;
+        if (t->token.is_control("right")) {
+            if (levels.count(SkipLevels::Left) == 0) break;
+            in_.bump();
+            consumed = true;
+            levels.close(SkipLevels::Left);
+            continue;
+        }
         const TokenKind kind = t->token.kind();
-        const bool closes_level = kind == TokenKind::RBrace && open_levels > 0;
+        const bool closes_level = kind == TokenKind::RBrace && levels.count(SkipLevels::Brace) > 0;
         if (consumed && !closes_level && is_hard_stop(stop, t->token)) break;
         in_.bump();
         consumed = true;
-        if (kind == TokenKind::LBrace) ++open_levels;
-        if (closes_level) --open_levels;
+        if (kind == TokenKind::LBrace) levels.open(SkipLevels::Brace);
+        if (closes_level) levels.close(SkipLevels::Brace);
+        if (t->token.is_control("left")) levels.open(SkipLevels::Left);
         if (single_token) break;
     }
 
