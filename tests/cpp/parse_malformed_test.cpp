@@ -41,8 +41,8 @@ struct SpanCase {
     // The span of the first node whose tree path ends with `node` ("" when the
     // case checks none), read before and, for a document without errors,
     // after a transform (which may change the path above the node).
-    std::string node;
-    std::string node_span;
+    std::string node = {};
+    std::string node_span = {};
 };
 
 void PrintTo(const SpanCase& c, std::ostream* os) { *os << c.source; }
