@@ -1,0 +1,114 @@
+// What every parse of malformed input must keep: a document that comes with a
+// diagnostic holds an Error node, the written text keeps every character of
+// the source, and written text parses back to itself. Shared by the property
+// test, the census program and the parse fuzzer.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "parse/context.hpp"
+#include "parse/parse.hpp"
+
+namespace quorvel::invariants {
+
+// The characters that carry content: white space, braces and comments are
+// layout the writer may change. Two writer rules change content characters
+// on purpose, and are folded here so both sides agree: the `^` of `x^'` is
+// written as the bare prime, and `\&` in math is the character `&`, written
+// bare (so the backslash of every `\&` is dropped).
+inline std::array<std::size_t, 256> content_characters(std::string_view text) {
+    std::array<std::size_t, 256> counts{};
+    const std::size_t n = text.size();
+    auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
+    for (std::size_t i = 0; i < n; ++i) {
+        const char c = text[i];
+        if (c == '\\' && i + 1 < n) {
+            const char next = text[i + 1];
+            // An escaped character is content (`\{`, `\%`, `\ `), braces
+            // included; `\&` counts as `&` alone.
+            if (next != '&') ++counts[static_cast<unsigned char>(c)];
+            ++counts[static_cast<unsigned char>(next)];
+            ++i;
+            continue;
+        }
+        if (c == '%') {
+            while (i < n && text[i] != '\n') ++i;
+            continue;
+        }
+        if (is_space(c) || c == '{' || c == '}') continue;
+        if (c == '^') {
+            std::size_t j = i + 1;
+            while (j < n && (is_space(text[j]) || text[j] == '{')) ++j;
+            if (j < n && text[j] == '\'') continue;
+        }
+        ++counts[static_cast<unsigned char>(c)];
+    }
+    return counts;
+}
+
+enum class Violation {
+    None,
+    DiagnosticWithoutError,  // a diagnostic, a document, and no Error node in it
+    LostCharacters,          // the written text lacks or adds content characters
+    NotFixedPoint,           // writing the reparse of the written text changes it
+};
+
+struct Check {
+    Violation violation = Violation::None;
+    std::string written;   // the document's text, when it has one
+    std::string rewritten; // the text written from the reparse, for a fixed-point fault
+};
+
+inline bool has_error_node(const syntax::document::Document& document) { return !document.errors().empty(); }
+
+// Checks one parse of `source`: (a), then (b), then (c), reporting the first
+// that fails. A parse without a document, or a document the writer refuses,
+// has nothing to check.
+inline Check check_parse(const parse::ParseContext& context, std::string_view source,
+                         const parse::ParseOutcome& outcome, const parse::ParseConfig& config = {}) {
+    Check check;
+    if (!outcome.document) return check;
+    if (!outcome.diagnostics.empty() && !has_error_node(*outcome.document)) {
+        check.violation = Violation::DiagnosticWithoutError;
+        return check;
+    }
+    auto written = outcome.document->to_latex();
+    if (!written) return check;
+    check.written = std::move(*written);
+    if (content_characters(check.written) != content_characters(source)) {
+        check.violation = Violation::LostCharacters;
+        return check;
+    }
+    const auto again = parse::parse_source(context, check.written, config);
+    if (again.document) {
+        auto rewritten = again.document->to_latex();
+        if (rewritten) check.rewritten = std::move(*rewritten);
+    }
+    if (check.rewritten != check.written) check.violation = Violation::NotFixedPoint;
+    return check;
+}
+
+// True when `span` lies within a source of `length` bytes, start before end.
+inline bool span_in_range(parse::Span span, std::size_t length) {
+    return span.start <= span.end && span.end <= length;
+}
+
+// True when every diagnostic span, every context span and every node span
+// of the outcome is in range.
+inline bool spans_in_range(std::string_view source, const parse::ParseOutcome& outcome) {
+    for (const auto& d : outcome.diagnostics) {
+        if (!span_in_range(d.span, source.size())) return false;
+        for (const auto& c : d.contexts)
+            if (!span_in_range(c.span, source.size())) return false;
+    }
+    if (outcome.document)
+        for (const auto& entry : outcome.document->node_spans())
+            if (!span_in_range(entry.span, source.size())) return false;
+    return true;
+}
+
+}  // namespace quorvel::invariants
