@@ -17,8 +17,8 @@ namespace quorvel::invariants {
 
 // The characters that carry content: white space, braces and comments are
 // layout the writer may change. Two writer rules change content characters
-// on purpose, and are folded here so both sides agree: the `^` of `x^'` is
-// written as the bare prime, and `\&` in math is the character `&`, written
+// on purpose, and are folded here so both sides agree: the `^` of `x^'` (a
+// caret right before the prime) is written as the bare prime, and `\&` in math is the character `&`, written
 // bare (so the backslash of every `\&` is dropped).
 inline std::array<std::size_t, 256> content_characters(std::string_view text) {
     std::array<std::size_t, 256> counts{};
@@ -28,10 +28,11 @@ inline std::array<std::size_t, 256> content_characters(std::string_view text) {
         const char c = text[i];
         if (c == '\\' && i + 1 < n) {
             const char next = text[i + 1];
-            // An escaped character is content (`\{`, `\%`, `\ `), braces
-            // included; `\&` counts as `&` alone.
+            // An escaped character is content (`\{`, `\%`), braces included;
+            // `\&` counts as `&` alone, and the space of a control space is
+            // white space (a lone `\` at the end is written as `\ `).
             if (next != '&') ++counts[static_cast<unsigned char>(c)];
-            ++counts[static_cast<unsigned char>(next)];
+            if (!is_space(next)) ++counts[static_cast<unsigned char>(next)];
             ++i;
             continue;
         }
@@ -42,7 +43,7 @@ inline std::array<std::size_t, 256> content_characters(std::string_view text) {
         if (is_space(c) || c == '{' || c == '}') continue;
         if (c == '^') {
             std::size_t j = i + 1;
-            while (j < n && (is_space(text[j]) || text[j] == '{')) ++j;
+            while (j < n && is_space(text[j])) ++j;
             if (j < n && text[j] == '\'') continue;
         }
         ++counts[static_cast<unsigned char>(c)];
