@@ -273,6 +273,7 @@ private:
         for (std::size_t i = text.size() - 1; i > 0 && text[i - 1] == '\\'; --i) ++backslashes;
         return backslashes % 2 == 0;
     }
+    bool is_prime(NodeId id) const { return ast_.node(id).template get_if<Node::Prime>() != nullptr; }
     bool is_empty_math_base(NodeId id) const {
         const auto* g = ast_.node(id).template get_if<Node::Group>();
         return g != nullptr && g->kind.is_implicit() && g->mode == ContentMode::Math && g->children.empty();
@@ -455,8 +456,11 @@ private:
                 // After an error that ends in an open script marker, the
                 // braces of an empty base would become that marker's operand
                 // when the text is read again; the marker that follows shows
-                // the base is empty just as well.
-                if (!(after_open_marker_ && is_empty_math_base(v.base))) push_visit(v.base, ContentMode::Math);
+                // the base is empty just as well (a prime written first
+                // shows no marker, and keeps the braces).
+                const bool prime_first = v.superscript && is_prime(*v.superscript) && (!sub_first || !v.subscript);
+                if (!(after_open_marker_ && !prime_first && is_empty_math_base(v.base)))
+                    push_visit(v.base, ContentMode::Math);
                 return;
             }
             case NodeKind::Prime: prime(std::get<Node::Prime>(node.value).count, mode); return;

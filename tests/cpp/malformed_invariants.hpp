@@ -37,7 +37,7 @@ inline std::array<std::size_t, 256> content_characters(std::string_view text) {
             continue;
         }
         if (c == '%') {
-            while (i < n && text[i] != '\n') ++i;
+            while (i < n && text[i] != '\n' && text[i] != '\r') ++i;
             continue;
         }
         if (is_space(c) || c == '{' || c == '}') continue;
@@ -106,16 +106,21 @@ inline bool leaves_brace_open(std::string_view text) {
 
 // Known written texts that do not read back the same, for reasons outside
 // the grammar's recovery:
-// - a lone `\` at the end of the source is the character `\`, which LaTeX
-//   cannot spell: it is written as `\`, and the space after it makes a
+// - a `\` at the end of the source or of a line is the character `\`, which
+//   LaTeX cannot spell: it is written as `\`, and the space after it makes a
 //   control space;
 // - an Error snippet that leaves a brace open (an argument whose `{` is never
 //   closed) takes the closing brace the writer puts around a script operand.
 inline bool known_unstable(std::string_view source, const parse::ParseOutcome& outcome, const Check& check) {
     if (check.violation != Violation::NotFixedPoint) return false;
-    std::size_t backslashes = 0;
-    while (backslashes < source.size() && source[source.size() - 1 - backslashes] == '\\') ++backslashes;
-    if (backslashes % 2 == 1) return true;
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        if (source[i] == '%') {
+            while (i < source.size() && source[i] != '\n' && source[i] != '\r') ++i;
+        } else if (source[i] == '\\') {
+            if (i + 1 == source.size() || source[i + 1] == '\n') return true;
+            ++i;
+        }
+    }
     for (const auto& error : outcome.document->errors()) {
         const auto parts = error.error_parts();
         if (parts && leaves_brace_open(parts->second)) return true;
