@@ -57,13 +57,14 @@ inline bool caret_meets_prime(std::string_view text) {
 }
 
 // The written text keeps the source's content characters. Where a caret
-// meets a prime, the writer moves or drops carets on purpose (`x^'` is
-// written `x'`, `x'^'` is `x^{''}`), so carets are not counted there.
+// meets a prime on either side, the writer moved, dropped or added carets on
+// purpose (`x^'` is written `x'`, `x'^'` is `x^{''}`, two prime runs one
+// `^{...}`), so carets are not counted there.
 inline bool same_content(std::string_view source, std::string_view written) {
     auto a = content_characters(source);
     auto b = content_characters(written);
     if (a == b) return true;
-    if (!caret_meets_prime(source)) return false;
+    if (!caret_meets_prime(source) && !caret_meets_prime(written)) return false;
     a[static_cast<unsigned char>('^')] = b[static_cast<unsigned char>('^')] = 0;
     return a == b;
 }
