@@ -89,7 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
         // An error that ends in an open script marker is not given the
         // braces of the empty base that follows it.
         KeptCase{"missing_superscript_before_subscript", R"(x^_{0})", R"(x^ _ { 0 })", 1, true},
-        KeptCase{"missing_subscript_before_superscript", R"(1 0_ ^ { - 5 })", R"(1 0_ ^ { - 5 })", 1, true}),
+        KeptCase{"missing_subscript_before_superscript", R"(1 0_ ^ { - 5 })", R"(1 0_ ^ { - 5 })", 1, true},
+        KeptCase{"missing_superscript_before_prime", R"(x^^')", R"(x^ { }')", 1, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The content check itself: layout is ignored, the characters are not.
