@@ -250,8 +250,42 @@ private:
     // ---- Writing tokens -----------------------------------------------------
 
     std::size_t begin_token(bool space) {
-        if (space) out_.push_back(' ');
+        if (space && !after_white_space_) out_.push_back(' ');
+        after_white_space_ = false;
+        after_open_marker_ = false;
         return out_.size();
+    }
+    // A verbatim run (a Text value or an Error snippet) brings its own white
+    // space: no separating space is written next to it, so text written
+    // from a parse of written text comes out the same.
+    void put_verbatim(bool space, std::string_view text, SpacingClass cls, TokenKind kind, ContentMode mode) {
+        if (!text.empty() && is_white_space(text.front())) space = false;
+        put(space, text, cls, kind, mode);
+        after_white_space_ = ends_in_white_space(text);
+        after_open_marker_ = kind == TokenKind::Error && ends_in_script_marker(text);
+    }
+    // True when the text, white space aside, ends in a `^` or `_` that no
+    // backslash escapes: a script marker still waiting for its operand.
+    static bool ends_in_script_marker(std::string_view text) {
+        while (!text.empty() && is_white_space(text.back())) text.remove_suffix(1);
+        if (text.empty() || (text.back() != '^' && text.back() != '_')) return false;
+        std::size_t backslashes = 0;
+        for (std::size_t i = text.size() - 1; i > 0 && text[i - 1] == '\\'; --i) ++backslashes;
+        return backslashes % 2 == 0;
+    }
+    bool is_prime(NodeId id) const { return ast_.node(id).template get_if<Node::Prime>() != nullptr; }
+    bool is_empty_math_base(NodeId id) const {
+        const auto* g = ast_.node(id).template get_if<Node::Group>();
+        return g != nullptr && g->kind.is_implicit() && g->mode == ContentMode::Math && g->children.empty();
+    }
+    static bool is_white_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+    // True when the text ends in white space that no backslash makes a
+    // control symbol.
+    static bool ends_in_white_space(std::string_view text) {
+        if (text.empty() || !is_white_space(text.back())) return false;
+        std::size_t backslashes = 0;
+        for (std::size_t i = text.size() - 1; i > 0 && text[i - 1] == '\\'; --i) ++backslashes;
+        return backslashes % 2 == 0;
     }
     void end_token(std::size_t start, SpacingClass cls, TokenKind kind, ContentMode mode) {
         if (out_.size() > start) rec_.record(out_, start, out_.size(), kind, mode);
@@ -419,13 +453,20 @@ private:
                     if (v.subscript) push_node_op(Op::Subscript, *v.subscript);
                     if (v.superscript) push_node_op(Op::Superscript, *v.superscript);
                 }
-                push_visit(v.base, ContentMode::Math);
+                // After an error that ends in an open script marker, the
+                // braces of an empty base would become that marker's operand
+                // when the text is read again; the marker that follows shows
+                // the base is empty just as well (a prime written first
+                // shows no marker, and keeps the braces).
+                const bool prime_first = v.superscript && is_prime(*v.superscript) && (!sub_first || !v.subscript);
+                if (!(after_open_marker_ && !prime_first && is_empty_math_base(v.base)))
+                    push_visit(v.base, ContentMode::Math);
                 return;
             }
             case NodeKind::Prime: prime(std::get<Node::Prime>(node.value).count, mode); return;
             case NodeKind::Text: {
                 std::string_view s = std::get<Node::Text>(node.value).value;
-                put(rule_t(mode, !s.empty()), s, SpacingClass::TextChar, TokenKind::Text, mode);
+                put_verbatim(rule_t(mode, !s.empty()), s, SpacingClass::TextChar, TokenKind::Text, mode);
                 return;
             }
             case NodeKind::Char: {
@@ -443,7 +484,7 @@ private:
                 return;
             case NodeKind::Error: {
                 std::string_view s = std::get<Node::Error>(node.value).snippet;
-                put(rule_t(mode, !s.empty()), s, SpacingClass::Raw, TokenKind::Error, mode);
+                put_verbatim(rule_t(mode, !s.empty()), s, SpacingClass::Raw, TokenKind::Error, mode);
                 return;
             }
         }
@@ -731,6 +772,8 @@ private:
     Recorder rec_;
     std::uint64_t suppress_ = 0;
     SpacingClass last_ = SpacingClass::Start;
+    bool after_white_space_ = false;
+    bool after_open_marker_ = false;
     std::vector<Task> stack_;
     std::uint64_t primes_written_ = 0;
     bool failed_ = false;

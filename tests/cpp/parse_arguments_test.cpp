@@ -439,8 +439,9 @@ INSTANTIATE_TEST_SUITE_P(
              {},
              {},
              "root=0..10 root.child.0=0..10 root.child.0.arg.0.content=6..6 root.child.0.arg.1.content=8..9"},
+        // The rest the prefix could not read stays, as an Error node.
         Case{"dollar_in_math_argument", "\\frac{a$}{b}",
-             "math[\\frac{<a>}{<b>}]",
+             "math[\\frac{<a !\"found '$' expected something else, or end of input\"|\"$\"!>}{<b>}]",
              {"unexpected-math-shift 7..8 Unexpected $ inside a math formula"}},
         // The Error node spans the window and keeps the argument's text.
         Case{"unparsable_becomes_error", "\\frac{x ^ %c\n}{y}",

@@ -114,7 +114,8 @@ INSTANTIATE_TEST_SUITE_P(
              {"text-script-error 7..8 Scripted syntax is not allowed in Text mode"}},
         // Other hard stops still end the skip inside an open level.
         Case{"dollar_inside_level", "\\text{a^{b $c$} d}",
-             "math[\\text{T<\"a\" !\"Scripted syntax is not allowed in Text mode\"|\"^{b \"! $c$>}]",
+             "math[\\text{T<\"a\" !\"Scripted syntax is not allowed in Text mode\"|\"^{b \"! $c$ "
+             "!\"Scripted syntax is not allowed in Text mode\"|\"} d\"!>}]",
              {"text-script-error 7..8 Scripted syntax is not allowed in Text mode",
               "raw-expected-found 14..15 found '}' expected end of input"}},
         // An environment item whose failure lies inside its body takes its

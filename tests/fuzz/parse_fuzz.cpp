@@ -1,9 +1,9 @@
 // libFuzzer target: any bytes parse without a crash or a hang under each
 // combination of the recovery settings, with the same outcome as a parse that
-// keeps failures from the start, and a document that comes out is written
-// back as LaTeX and parsed again. Every span handed out (diagnostics, their
-// contexts, node spans) lies inside the source and never ends before it
-// starts.
+// keeps failures from the start, and a document that comes out keeps every
+// part of the source and is written back as text that reads back to itself.
+// Every span handed out (diagnostics, their contexts, node spans) lies inside
+// the source and never ends before it starts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "../cpp/malformed_invariants.hpp"
 #include "parse/context.hpp"
 #include "parse/parse.hpp"
 
@@ -62,8 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                  outcome.document->node_spans() == kept.document->node_spans()));
         if (!same || !spans_sound(outcome, size) || repeats_a_diagnostic(outcome.diagnostics)) std::abort();
         if (!outcome.document) continue;
-        auto latex = outcome.document->to_latex();
-        if (latex) quorvel::parse::parse_source(fuzz_context(), *latex, config);
+        // A diagnostic comes with an Error node, the written text keeps the
+        // source's characters and reads back to itself.
+        const auto check = quorvel::invariants::check_parse(fuzz_context(), source, outcome, config);
+        if (check.violation != quorvel::invariants::Violation::None &&
+            !quorvel::invariants::known_unstable(source, outcome, check))
+            std::abort();
     }
     return 0;
 }

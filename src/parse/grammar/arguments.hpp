@@ -39,6 +39,8 @@ struct SubParse {
     TrackedNode node;
     // The run's recovery entries, then its failure when it failed.
     std::vector<ParseFailure> failures;
+    // How many of the window's tokens the run consumed.
+    std::size_t consumed = 0;
 };
 
 // What the argument rules share across one parse and all its re-parses.

@@ -86,6 +86,7 @@ WindowParserPtr make_window_parser(Grammar& parent, const SpannedToken* first, s
         }
     }
     result.failures = window.state.take_recovery_diagnostics();
+    result.consumed = in.pos();
     if (!result.ok) {
         result.node = TrackedNode{};
         result.failures.push_back(in.to_owned(in.take_failure()));
@@ -164,6 +165,31 @@ std::string error_message(const ParseFailure& chosen) {
     return chosen.display();
 }
 
+// The message an argument's unreadable text takes: that of the failure
+// chosen to report, or a fixed one when there is none.
+std::string unread_message(const std::vector<ParseFailure>& failures) {
+    const ParseFailure* chosen = choose_failure(failures);
+    return chosen != nullptr ? error_message(*chosen) : std::string("failed to parse delimited argument content");
+}
+
+// The tokens a prefix run left unread become an Error node after the prefix's
+// content, so the document keeps every part of the argument's text. White
+// space alone is layout, not content, and is left out.
+void keep_rest(TrackedNode& prefix, std::span<const SpannedToken> rest, const std::vector<ParseFailure>& failures,
+               std::size_t content_end) {
+    const auto is_layout = [](const SpannedToken& t) {
+        return t.token.kind() == TokenKind::Whitespace || t.token.kind() == TokenKind::Comment;
+    };
+    while (!rest.empty() && is_layout(rest.front())) rest = rest.subspan(1);
+    if (rest.empty()) return;
+    auto* group = std::get_if<SyntaxNode::Group>(&prefix.node.value);
+    if (group == nullptr) return;  // a content block is always a group
+    const Span span{rest.front().span.start, content_end};
+    group->children.push_back(SyntaxNode{SyntaxNode::Error{unread_message(failures), tokens_to_string(rest)}});
+    prefix.spans.push_back(SpanTree(span, {}));
+    prefix.span.end = std::max(prefix.span.end, content_end);
+}
+
 // The content read nothing: a retry on a prefix, else an Error node or the
 // failure. Out of line: arguments nest through the first run, not through this.
 [[gnu::noinline]] bool retry_or_error(Grammar& g, ContentMode mode, const Collected& c,
@@ -189,6 +215,7 @@ std::string error_message(const ParseFailure& chosen) {
         SubParse again = run_window(g, mode, first, prefix, c.start, std::min(prefix_end, c.end), false);
         if (again.ok) {
             out = std::move(again.node);
+            keep_rest(out, tokens.subspan(std::min(again.consumed, tokens.size())), failures, c.end);
             out.with_diagnostics(std::move(failures));
             return true;
         }

@@ -1,0 +1,168 @@
+// What every parse of malformed input must keep: a document that comes with a
+// diagnostic holds an Error node, the written text keeps every character of
+// the source, and written text parses back to itself. Shared by the property
+// test, the census program and the parse fuzzer.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "parse/context.hpp"
+#include "parse/parse.hpp"
+
+namespace quorvel::invariants {
+
+inline bool is_layout_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+// The characters that carry content: white space, braces and comments are
+// layout the writer may change. `\&` in math is the character `&`, written
+// bare, so the backslash of every `\&` is left out; the space of a control
+// space is white space.
+inline std::array<std::size_t, 256> content_characters(std::string_view text) {
+    std::array<std::size_t, 256> counts{};
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const char c = text[i];
+        if (c == '\\' && i + 1 < n) {
+            const char next = text[i + 1];
+            if (next != '&') ++counts[static_cast<unsigned char>(c)];
+            if (!is_layout_space(next)) ++counts[static_cast<unsigned char>(next)];
+            ++i;
+            continue;
+        }
+        if (c == '%') {
+            while (i < n && text[i] != '\n' && text[i] != '\r') ++i;
+            continue;
+        }
+        if (is_layout_space(c) || c == '{' || c == '}') continue;
+        ++counts[static_cast<unsigned char>(c)];
+    }
+    return counts;
+}
+
+// True when a `^` and a prime `'` meet, with only layout between them.
+inline bool caret_meets_prime(std::string_view text) {
+    char last = 0;
+    for (const char c : text) {
+        if (is_layout_space(c) || c == '{' || c == '}') continue;
+        if ((c == '\'' && last == '^') || (c == '^' && last == '\'')) return true;
+        last = c;
+    }
+    return false;
+}
+
+// The written text keeps the source's content characters. Where a caret
+// meets a prime on either side, the writer moved, dropped or added carets on
+// purpose (`x^'` is written `x'`, `x'^'` is `x^{''}`, two prime runs one
+// `^{...}`), so carets are not counted there.
+inline bool same_content(std::string_view source, std::string_view written) {
+    auto a = content_characters(source);
+    auto b = content_characters(written);
+    if (a == b) return true;
+    if (!caret_meets_prime(source) && !caret_meets_prime(written)) return false;
+    a[static_cast<unsigned char>('^')] = b[static_cast<unsigned char>('^')] = 0;
+    return a == b;
+}
+
+enum class Violation {
+    None,
+    DiagnosticWithoutError,  // a diagnostic, a document, and no Error node in it
+    LostCharacters,          // the written text lacks or adds content characters
+    NotFixedPoint,           // writing the reparse of the written text changes it
+};
+
+struct Check {
+    Violation violation = Violation::None;
+    std::string written;   // the document's text, when it has one
+    std::string rewritten; // the text written from the reparse, for a fixed-point fault
+};
+
+inline bool has_error_node(const syntax::document::Document& document) { return !document.errors().empty(); }
+
+// Checks one parse of `source`: (a), then (b), then (c), reporting the first
+// that fails. A parse without a document, or a document the writer refuses,
+// has nothing to check.
+inline Check check_parse(const parse::ParseContext& context, std::string_view source,
+                         const parse::ParseOutcome& outcome, const parse::ParseConfig& config = {}) {
+    Check check;
+    if (!outcome.document) return check;
+    if (!outcome.diagnostics.empty() && !has_error_node(*outcome.document)) {
+        check.violation = Violation::DiagnosticWithoutError;
+        return check;
+    }
+    auto written = outcome.document->to_latex();
+    if (!written) return check;
+    check.written = std::move(*written);
+    if (!same_content(source, check.written)) {
+        check.violation = Violation::LostCharacters;
+        return check;
+    }
+    const auto again = parse::parse_source(context, check.written, config);
+    if (again.document) {
+        auto rewritten = again.document->to_latex();
+        if (rewritten) check.rewritten = std::move(*rewritten);
+    }
+    if (check.rewritten != check.written) check.violation = Violation::NotFixedPoint;
+    return check;
+}
+
+// Unescaped `{` not closed within the text.
+inline bool leaves_brace_open(std::string_view text) {
+    std::size_t open = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\') ++i;
+        else if (text[i] == '{') ++open;
+        else if (text[i] == '}' && open > 0) --open;
+    }
+    return open > 0;
+}
+
+// Known written texts that do not read back the same, for reasons outside
+// the grammar's recovery:
+// - a `\` at the end of the source or of a line is the character `\`, which
+//   LaTeX cannot spell: it is written as `\`, and the space after it makes a
+//   control space;
+// - an Error snippet that leaves a brace open (an argument whose `{` is never
+//   closed) takes the closing brace the writer puts around a script operand.
+inline bool known_unstable(std::string_view source, const parse::ParseOutcome& outcome, const Check& check) {
+    if (check.violation != Violation::NotFixedPoint) return false;
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        if (source[i] == '%') {
+            while (i < source.size() && source[i] != '\n' && source[i] != '\r') ++i;
+        } else if (source[i] == '\\') {
+            if (i + 1 == source.size() || source[i + 1] == '\n') return true;
+            ++i;
+        }
+    }
+    for (const auto& error : outcome.document->errors()) {
+        const auto parts = error.error_parts();
+        if (parts && leaves_brace_open(parts->second)) return true;
+    }
+    return false;
+}
+
+// True when `span` lies within a source of `length` bytes, start before end.
+inline bool span_in_range(parse::Span span, std::size_t length) {
+    return span.start <= span.end && span.end <= length;
+}
+
+// True when every diagnostic span, every context span and every node span
+// of the outcome is in range.
+inline bool spans_in_range(std::string_view source, const parse::ParseOutcome& outcome) {
+    for (const auto& d : outcome.diagnostics) {
+        if (!span_in_range(d.span, source.size())) return false;
+        for (const auto& c : d.contexts)
+            if (!span_in_range(c.span, source.size())) return false;
+    }
+    if (outcome.document)
+        for (const auto& entry : outcome.document->node_spans())
+            if (!span_in_range(entry.span, source.size())) return false;
+    return true;
+}
+
+}  // namespace quorvel::invariants
