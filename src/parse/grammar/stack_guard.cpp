@@ -32,6 +32,12 @@ namespace {
 constexpr std::size_t kMargin = std::size_t{256} * 1024;
 // A thread whose stack cannot be measured gets this much below the first check.
 constexpr std::size_t kAssumedStack = std::size_t{512} * 1024;
+// The most of the caller's stack the parser uses below the first check. The
+// main thread's extent reads as the whole gap below it when its limit is
+// unlimited, and that gap may be neither growable nor mapped: trusting it let
+// deep input recurse through gigabytes of stack into a fault no handler turns
+// into an error. Below this much, the recursion goes on in segments.
+constexpr std::size_t kMostCallerStack = std::size_t{8} * 1024 * 1024;
 // One segment, and what all segments in use on a thread may add up to. Pages
 // are committed only as the recursion reaches them.
 constexpr std::size_t kSegment = std::size_t{64} * 1024 * 1024;
@@ -51,8 +57,8 @@ const char* compute_floor() noexcept {
     std::uintptr_t bottom;
     std::size_t usable;
     if (known && reinterpret_cast<std::uintptr_t>(low) < here) {
-        bottom = reinterpret_cast<std::uintptr_t>(low);
-        usable = here - bottom;
+        usable = std::min<std::size_t>(here - reinterpret_cast<std::uintptr_t>(low), kMostCallerStack);
+        bottom = here - usable;
     } else {
         usable = kAssumedStack;
         bottom = here > usable ? here - usable : 0;
