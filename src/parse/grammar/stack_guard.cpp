@@ -20,6 +20,7 @@
 #endif
 #ifdef QUORVEL_ASAN
 #include <sanitizer/common_interface_defs.h>
+#include <sanitizer/asan_interface.h>
 #endif
 
 namespace quorvel::parse::grammar::detail {
@@ -192,6 +193,10 @@ void run_on_fresh_segment(void (*body)(void*), void* context) {
     owned.in_use += kSegment;
     starting_hop = &hop;
 #ifdef QUORVEL_ASAN
+    // AddressSanitizer clears the shadow of a context's stack on a switch only
+    // for stacks of a few megabytes; what earlier runs left in the shadow of
+    // this memory would otherwise read as overflows in the frames of this one.
+    __asan_unpoison_memory_region(segment.low(), segment.usable());
     __sanitizer_start_switch_fiber(&hop.fake_stack, segment.low(), segment.usable());
 #endif
     const int switched = swapcontext(&hop.caller, &hop.callee);
