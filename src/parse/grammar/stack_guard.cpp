@@ -194,8 +194,10 @@ void run_on_fresh_segment(void (*body)(void*), void* context) {
     starting_hop = &hop;
 #ifdef QUORVEL_ASAN
     // AddressSanitizer clears the shadow of a context's stack on a switch only
-    // for stacks of a few megabytes; what earlier runs left in the shadow of
-    // this memory would otherwise read as overflows in the frames of this one.
+    // for stacks of a few megabytes. What earlier runs left in the shadow of
+    // this memory (the entry frame of a segment never returns, and the pages
+    // of a freed segment may come back inside another) would otherwise read
+    // as overflows in the frames of this one.
     __asan_unpoison_memory_region(segment.low(), segment.usable());
     __sanitizer_start_switch_fiber(&hop.fake_stack, segment.low(), segment.usable());
 #endif
