@@ -4,11 +4,13 @@ tens of thousands of levels deep, which carry the parser onto its stack
 segments and past the budget of node-span path text.
 
     python3 tests/fuzz/seeds.py SEED_DIR [--corpus DIR] [--lines N] [--depth D]
-    build/fuzz/parse_fuzz -max_total_time=600 SEED_DIR
-    build/fuzz/transform_fuzz -max_total_time=600 SEED_DIR
+    build/fuzz/parse_fuzz -max_total_time=600 -rss_limit_mb=4096 NEW_DIR SEED_DIR
+    build/fuzz/transform_fuzz -max_total_time=600 -rss_limit_mb=4096 NEW_DIR SEED_DIR
 
-libFuzzer adds what it finds to the first directory it is given; pass a fresh
-directory first (`parse_fuzz NEW_DIR SEED_DIR`) to keep the seeds as written.
+libFuzzer adds what it finds to the first directory it is given (NEW_DIR), so
+the seeds stay as written. A deep seed takes seconds and, with the node spans'
+gigabyte of path text under AddressSanitizer, more than libFuzzer's default
+2 GB of memory.
 """
 
 import argparse
