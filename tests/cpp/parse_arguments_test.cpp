@@ -463,6 +463,22 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"buildrel_tail_with_infix", "\\buildrel a \\over b c \\over d",
              "math[over(\\buildrel{a}|b) over(c|d)]",
              {}},
+        // A run of constructions: each tail holds the next construction, and
+        // every node lands in the one list of the content.
+        Case{"buildrel_run", "\\buildrel a \\over b \\buildrel c \\over d e ",
+             "math[over(\\buildrel{a}|b) over(\\buildrel{c}|d) e]",
+             {},
+             {},
+             "root=0..42 root.child.0=0..19 root.child.0.left=0..11 root.child.0.left.arg.0.content=10..11 "
+             "root.child.0.right=18..19 root.child.1=20..39 root.child.1.left=20..31 "
+             "root.child.1.left.arg.0.content=30..31 root.child.1.right=38..39 root.child.2=40..41"},
+        // A failure in the last tail fails the whole run's content.
+        Case{"buildrel_run_fails_whole", "{\\buildrel a \\over b \\buildrel c \\over d \\buildrel e \\over}",
+             "math[!\"expected atom or script marker\"|\"{\\buildrel a \\over b \\buildrel c \\over d \\buildrel e \\over}\"!]",
+             {"- 58..58 expected atom or script marker"}},
+        Case{"buildrel_run_ambiguous_tail", "{\\buildrel a \\over b \\buildrel c \\over d e \\over f \\atop g}",
+             "math[!\"Ambiguous use of \\atop\"|\"{\\buildrel a \\over b \\buildrel c \\over d e \\over f \\atop g}\"!]",
+             {"ambiguous-infix 51..51 Ambiguous use of \\atop"}},
         // The snippet of content that cannot be read is rebuilt from its
         // tokens, and a control word stays apart from the letter after it.
         Case{"unreadable_snippet_keeps_control_word", "\\sqrt{\\alpha%c\nb \\over b \\atop c}",

@@ -201,38 +201,24 @@ TEST(LongInput, FlatLineParsesInLinearTime) {
     EXPECT_LT(large, 8 * small + 0.5);
 }
 
-// Malformed input repeated: each repetition is one failure that recovery
-// gets over (or, for the unbraced `\begin`, one more unclosed environment),
-// so the time must grow linearly with the number of repetitions. The base
-// size doubles until its parse takes 10 milliseconds, which keeps the
-// sizes small in a sanitized build; a linear parse then takes about 8 times
-// as long at 8 times the size (more with cache effects), a quadratic one
-// about 64 times.
-struct ErrorPatternCase {
-    const char* name;
-    std::string pattern;
-    bool reject_unknown = false;
-};
-
-void PrintTo(const ErrorPatternCase& c, std::ostream* os) { *os << c.pattern; }
-
-class ErrorHeavyInput : public ::testing::TestWithParam<ErrorPatternCase> {};
-
-TEST_P(ErrorHeavyInput, ParsesInLinearTime) {
-    const ErrorPatternCase& c = GetParam();
-    ParseConfig config;
-    config.reject_unknown = c.reject_unknown;
+// Parses `pattern` repeated at a base count and at 8 times that count and
+// expects the time to grow about linearly. The base count doubles until its
+// parse takes 10 milliseconds, which keeps the sizes small in a sanitized
+// build; a linear parse then takes about 8 times as long at 8 times the size
+// (more with cache effects), a quadratic one about 64 times. `malformed`:
+// whether every parse reports a diagnostic, or none does.
+void expect_linear_in_repeats(const std::string& pattern, const ParseConfig& config, bool malformed) {
     // The best of three runs, in seconds.
     auto seconds = [&](std::size_t repeats) {
         std::string source;
-        source.reserve(repeats * c.pattern.size());
-        for (std::size_t i = 0; i < repeats; ++i) source += c.pattern;
+        source.reserve(repeats * pattern.size());
+        for (std::size_t i = 0; i < repeats; ++i) source += pattern;
         double best = 0;
         for (int run = 0; run < 3; ++run) {
             const auto start = quorvel_test::CpuClock::now();
             const ParseOutcome out = parse_source(default_context(), source, config);
             const double elapsed = std::chrono::duration<double>(quorvel_test::CpuClock::now() - start).count();
-            EXPECT_FALSE(out.diagnostics.empty());
+            EXPECT_EQ(out.diagnostics.empty(), !malformed);
             if (run == 0 || elapsed < best) best = elapsed;
         }
         return best;
@@ -254,6 +240,26 @@ TEST_P(ErrorHeavyInput, ParsesInLinearTime) {
                                          << " s";
 }
 
+// Malformed input repeated: each repetition is one failure that recovery
+// gets over (or, for the unbraced `\begin`, one more unclosed environment),
+// so the time must grow linearly with the number of repetitions.
+struct ErrorPatternCase {
+    const char* name;
+    std::string pattern;
+    bool reject_unknown = false;
+};
+
+void PrintTo(const ErrorPatternCase& c, std::ostream* os) { *os << c.pattern; }
+
+class ErrorHeavyInput : public ::testing::TestWithParam<ErrorPatternCase> {};
+
+TEST_P(ErrorHeavyInput, ParsesInLinearTime) {
+    const ErrorPatternCase& c = GetParam();
+    ParseConfig config;
+    config.reject_unknown = c.reject_unknown;
+    expect_linear_in_repeats(c.pattern, config, true);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Patterns, ErrorHeavyInput,
     ::testing::Values(ErrorPatternCase{"mismatched_end_in_group", R"({\begin{a}x\end{b}})"},
@@ -269,6 +275,24 @@ INSTANTIATE_TEST_SUITE_P(
                       ErrorPatternCase{"script_fault_after_environment", R"({\begin{a}x\end{a}^#})"},
                       ErrorPatternCase{"unclosed_script_after_left_right", R"(\left(x\right)^{2)"}),
     [](const auto& info) { return info.param.name; });
+
+// Valid constructions repeated in one content. Each `\buildrel ... \over`
+// construction reads the rest of the content as a tail of its own, so a run
+// of them nests one tail in the other.
+struct RepeatedCase {
+    const char* name;
+    std::string pattern;
+};
+
+void PrintTo(const RepeatedCase& c, std::ostream* os) { *os << c.pattern; }
+
+class RepeatedConstruct : public ::testing::TestWithParam<RepeatedCase> {};
+
+TEST_P(RepeatedConstruct, ParsesInLinearTime) { expect_linear_in_repeats(GetParam().pattern, ParseConfig{}, false); }
+
+INSTANTIATE_TEST_SUITE_P(Patterns, RepeatedConstruct,
+                         ::testing::Values(RepeatedCase{"buildrel", R"(\buildrel a \over b )"}),
+                         [](const auto& info) { return info.param.name; });
 
 TEST(Corpus, EveryLineParsesWithoutCrash) {
     const std::filesystem::path dir = QUORVEL_CORPUS_DIR;

@@ -2,6 +2,10 @@
 deep recursion on stack segments of its own, so a thread with a small stack
 parses what the main thread parses, and gives the same document."""
 
+import json
+import resource
+import subprocess
+import sys
 import threading
 
 import pytest
@@ -90,3 +94,48 @@ def test_node_spans_of_a_very_deep_document_fail_cleanly():
         document.node_spans()
     shallow = quorvel.Parser().parse(nested("frac", 500), **UNLIMITED)["document"]
     assert max(entry["id"].count(".arg.0.content") for entry in shallow.node_spans()) == 500
+
+
+# Parses 2,000,000 nested fractions in a child process and prints what came of it.
+DEEP_FRACTIONS_CHILD = r"""
+import json, quorvel
+n = 2_000_000
+result = quorvel.Parser().parse("\\frac{" * n + "x" + "}{y}" * n, max_group_depth=10**9)
+print(json.dumps([result["document"] is not None, result["diagnostics"]]))
+"""
+
+
+def test_deep_input_ends_alike_whatever_the_stack_limit():
+    # An unlimited stack limit makes the main thread's stack look as large as
+    # the gap below it; the parser must still hop to its segments and end at
+    # their budget, not recurse through gigabytes of the caller's stack. The
+    # address-space cap makes such a recursion fault quickly instead of taking
+    # the machine's memory.
+    _, hard_stack = resource.getrlimit(resource.RLIMIT_STACK)
+    if hard_stack != resource.RLIM_INFINITY:
+        pytest.skip("the hard stack limit does not allow an unlimited stack")
+    _, hard_as = resource.getrlimit(resource.RLIMIT_AS)
+    address_space = 8 * 1024**3 if hard_as == resource.RLIM_INFINITY else min(hard_as, 8 * 1024**3)
+
+    def unlimited_stack():
+        resource.setrlimit(resource.RLIMIT_STACK, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+        resource.setrlimit(resource.RLIMIT_AS, (address_space, hard_as))
+
+    def default_stack():
+        resource.setrlimit(resource.RLIMIT_STACK, (8 * 1024 * 1024, hard_stack))
+
+    children = [
+        subprocess.Popen([sys.executable, "-c", DEEP_FRACTIONS_CHILD], stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, text=True, preexec_fn=limits)
+        for limits in (default_stack, unlimited_stack)
+    ]
+    outcomes = []
+    for child in children:
+        out, err = child.communicate(timeout=300)
+        assert child.returncode == 0, err[-2000:]
+        outcomes.append(json.loads(out))
+    default, unlimited = outcomes
+    has_document, diagnostics = unlimited
+    assert not has_document
+    assert [d["kind"] for d in diagnostics] == ["max-group-depth-exceeded"]
+    assert unlimited == default

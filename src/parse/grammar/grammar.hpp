@@ -108,6 +108,8 @@ public:
 
     // The whole math content: items up to `}`, `$`, the end of input, \right,
     // \end or the extra stop, split by one infix command; padded by white space.
+    // The items are appended to `out`, which holds nothing of use after a
+    // failure.
     bool math_content(MathContentKind kind, DecomposedChildren& out);
     // Text items up to `}`, the end of input or \end; the white space before
     // the stop is left unconsumed.
@@ -213,8 +215,14 @@ private:
     // an infix command.
     bool left_stop_at(MathContentKind kind, const SpannedToken* t) const noexcept;
     bool right_stop_after_ws(MathContentKind kind) const noexcept;
+    // One math content up to its infix command's right operand, without the
+    // white space after it. `tail` is set to where the content goes on after a
+    // `\buildrel` construction whose tail the caller must read.
+    static constexpr std::size_t kNoTail = static_cast<std::size_t>(-1);
+    bool content_level(MathContentKind kind, RuleScope& scope, DecomposedChildren& out, std::size_t& tail);
     bool infix_step(MathContentKind kind, RuleScope& scope, std::size_t ab_start, DecomposedChildren& left,
-                    DecomposedChildren& out);
+                    DecomposedChildren& out, std::size_t& tail);
+    bool buildrel_tails(MathContentKind kind, RuleScope& outer, std::size_t tail, DecomposedChildren& out);
 
     struct ScriptedParts;
     // How a step of a scripted atom ended: with its result, with a failure of

@@ -1,5 +1,8 @@
 // Math group content: the items of one stretch of math, split by at most one
 // infix command into its left and right operands.
+#include <deque>
+#include <vector>
+
 #include "parse/grammar/grammar.hpp"
 #include "parse/grammar/stack_guard.hpp"
 
@@ -39,6 +42,14 @@ bool Grammar::right_stop_after_ws(MathContentKind kind) const noexcept {
 bool Grammar::math_content(MathContentKind kind, DecomposedChildren& out) {
     if (stack_low()) return on_fresh_stack([&] { return math_content(kind, out); });
     RuleScope scope(in_);
+    std::size_t tail = kNoTail;
+    if (!content_level(kind, scope, out, tail)) return false;
+    if (tail != kNoTail) return buildrel_tails(kind, scope, tail, out);
+    skip_ws();
+    return true;
+}
+
+bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedChildren& out, std::size_t& tail) {
     skip_ws();
     const std::size_t ab_start = in_.pos();
 
@@ -68,13 +79,44 @@ bool Grammar::math_content(MathContentKind kind, DecomposedChildren& out) {
     }
 
     // Steps B and C.
-    if (!infix_step(kind, scope, ab_start, left, out)) return false;
+    return infix_step(kind, scope, ab_start, left, out, tail);
+}
+
+// The tail after `\buildrel top \over rel` is a content of its own, which may
+// end in another such construction with a tail of its own, and so on. Each
+// tail is one level: it keeps its failures apart as a content's rule does, a
+// failure anywhere fails every level around it (each going back to where its
+// tail began), and on success each level ends padded by white space. The
+// levels are kept here instead of on the call stack, and their items go
+// straight into `out`, so a long run takes time and memory linear in its
+// length and no stack.
+bool Grammar::buildrel_tails(MathContentKind kind, RuleScope& outer, std::size_t tail, DecomposedChildren& out) {
+    std::deque<RuleScope> levels;      // levels[i]: the content read from tail_starts[i]
+    std::vector<std::size_t> tail_starts{tail};
+    for (;;) {
+        RuleScope& scope = levels.emplace_back(in_);
+        std::size_t next = kNoTail;
+        if (!content_level(kind, scope, out, next)) {
+            for (std::size_t i = tail_starts.size(); i-- > 0;) {
+                in_.rewind(tail_starts[i]);
+                (i == 0 ? outer : levels[i - 1]).pass_on();
+            }
+            return false;
+        }
+        if (next == kNoTail) break;
+        tail_starts.push_back(next);
+    }
     skip_ws();
+    for (std::size_t i = levels.size(); i-- > 0;) {
+        levels[i].keep();
+        unconsume_trailing_ws(in_, tail_starts[i]);
+        skip_ws();
+    }
     return true;
 }
 
 bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t ab_start, DecomposedChildren& left,
-                         DecomposedChildren& out) {
+                         DecomposedChildren& out, std::size_t& tail) {
     const std::size_t infix_pos = in_.pos();
     const SpannedToken* next = peek_after_ws();
     const knowledge::ActiveCommandRecord* record = nullptr;
@@ -103,20 +145,16 @@ bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t ab_
 
     // Right operand items are read by the guarded math item, without recovery.
     DecomposedChildren right;
-    DecomposedChildren tail;
     if (head.name == "over" && buildrel_.has_buildrel_tail_before_over(infix_offset)) {
         // \buildrel top \over rel: exactly one right item, then the rest of the
-        // content as a content of its own.
+        // content as a content of its own, which the caller reads after this
+        // node (see `buildrel_tails`).
         const std::size_t item_start = in_.pos();
         TrackedNode item;
         if (!math_item(item)) return fail(item_start);
         right.push(std::move(item));
-        const std::size_t rest = in_.pos();
         const SpannedToken* t = peek_after_ws();
-        if (!is_content_boundary(t) && !right_stop_after_ws(kind)) {
-            if (!math_content(kind, tail)) return fail(rest);
-            unconsume_trailing_ws(in_, rest);
-        }
+        if (!is_content_boundary(t) && !right_stop_after_ws(kind)) tail = in_.pos();
     } else {
         for (;;) {
             const std::size_t item_start = in_.pos();
@@ -162,7 +200,6 @@ bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t ab_
                                   std::move(right_op.node)};
 
     out.push(std::move(node));
-    out.append(std::move(tail));
     return true;
 }
 

@@ -20,6 +20,7 @@
 #endif
 #ifdef QUORVEL_ASAN
 #include <sanitizer/common_interface_defs.h>
+#include <sanitizer/asan_interface.h>
 #endif
 
 namespace quorvel::parse::grammar::detail {
@@ -32,6 +33,12 @@ namespace {
 constexpr std::size_t kMargin = std::size_t{256} * 1024;
 // A thread whose stack cannot be measured gets this much below the first check.
 constexpr std::size_t kAssumedStack = std::size_t{512} * 1024;
+// The most of the caller's stack the parser uses below the first check. The
+// main thread's extent reads as the whole gap below it when its limit is
+// unlimited, and that gap may be neither growable nor mapped: trusting it let
+// deep input recurse through gigabytes of stack into a fault no handler turns
+// into an error. Below this much, the recursion goes on in segments.
+constexpr std::size_t kMostCallerStack = std::size_t{8} * 1024 * 1024;
 // One segment, and what all segments in use on a thread may add up to. Pages
 // are committed only as the recursion reaches them.
 constexpr std::size_t kSegment = std::size_t{64} * 1024 * 1024;
@@ -51,8 +58,8 @@ const char* compute_floor() noexcept {
     std::uintptr_t bottom;
     std::size_t usable;
     if (known && reinterpret_cast<std::uintptr_t>(low) < here) {
-        bottom = reinterpret_cast<std::uintptr_t>(low);
-        usable = here - bottom;
+        usable = std::min<std::size_t>(here - reinterpret_cast<std::uintptr_t>(low), kMostCallerStack);
+        bottom = here - usable;
     } else {
         usable = kAssumedStack;
         bottom = here > usable ? here - usable : 0;
@@ -186,6 +193,12 @@ void run_on_fresh_segment(void (*body)(void*), void* context) {
     owned.in_use += kSegment;
     starting_hop = &hop;
 #ifdef QUORVEL_ASAN
+    // AddressSanitizer clears the shadow of a context's stack on a switch only
+    // for stacks of a few megabytes. What earlier runs left in the shadow of
+    // this memory (the entry frame of a segment never returns, and the pages
+    // of a freed segment may come back inside another) would otherwise read
+    // as overflows in the frames of this one.
+    __asan_unpoison_memory_region(segment.low(), segment.usable());
     __sanitizer_start_switch_fiber(&hop.fake_stack, segment.low(), segment.usable());
 #endif
     const int switched = swapcontext(&hop.caller, &hop.callee);

@@ -25,8 +25,9 @@ struct NestingTooDeep : std::exception {
 
 namespace detail {
 // The lowest address the guard lets the stack reach on the current segment
-// of this thread: measured on first use for the thread's own stack, set by
-// each hop for a segment.
+// of this thread: measured on first use for the thread's own stack (at most
+// 8 MB below that first use, whatever the thread's limit), set by each hop
+// for a segment.
 const char* compute_stack_floor() noexcept;
 inline thread_local constinit const char* stack_floor_cache = nullptr;
 inline const char* stack_floor() noexcept {
