@@ -12,8 +12,9 @@ namespace {
 
 using namespace syntax_node;
 
-// Presence bits of the boxed subtrees of Infix, Environment and Scripted.
-constexpr unsigned char kFirst = 1, kSecond = 2, kThird = 4;
+// Presence bits of the boxed subtrees of Infix, Environment and Scripted, one
+// per subtree in order from kFirst up.
+constexpr unsigned char kFirst = 1, kSecond = 2;
 
 // ---- Writing --------------------------------------------------------------------
 

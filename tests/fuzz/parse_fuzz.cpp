@@ -21,25 +21,6 @@
 
 namespace {
 
-bool sound(quorvel::parse::Span span, std::size_t length) { return span.start <= span.end && span.end <= length; }
-
-bool spans_sound(const quorvel::parse::ParseOutcome& outcome, std::size_t length) {
-    for (const auto& d : outcome.diagnostics) {
-        if (!sound(d.span, length)) return false;
-        for (const auto& c : d.contexts)
-            if (!sound(c.span, length)) return false;
-    }
-    if (outcome.document) {
-        try {
-            for (const auto& entry : outcome.document->node_spans())
-                if (!sound(entry.span, length)) return false;
-        } catch (const std::bad_alloc&) {
-            // The documented refusal of very deep documents (see below).
-        }
-    }
-    return true;
-}
-
 const quorvel::parse::ParseContext& fuzz_context() {
     static const std::shared_ptr<const quorvel::parse::ParseContext> context =
         quorvel::parse::ParseContextBuilder().build().value();
@@ -89,7 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                           outcome.document.has_value() == kept.document.has_value() &&
                           (!outcome.document || (outcome.document->to_syntax() == kept.document->to_syntax() &&
                                                  node_spans_digest(*outcome.document) == node_spans_digest(*kept.document)));
-        if (!same || !spans_sound(outcome, size) || repeats_a_diagnostic(outcome.diagnostics)) std::abort();
+        if (!same || !quorvel::invariants::spans_in_range(source, outcome) ||
+            repeats_a_diagnostic(outcome.diagnostics))
+            std::abort();
         if (!outcome.document) continue;
         // A diagnostic comes with an Error node, the written text keeps the
         // source's characters and reads back to itself.
