@@ -340,17 +340,15 @@ void for_each_edge(const ast::Node& node, F&& fn) {
             if (auto content = slots[i]->value.content()) fn(*content, Slot::argument(i));
         }
     };
+    auto children = [&fn](const ast::ChildList& list) {
+        const auto [front, back] = list.segments();
+        std::size_t i = 0;
+        for (const ast::NodeId child : front) fn(child, Slot::group_child(i++));
+        for (const ast::NodeId child : back) fn(child, Slot::group_child(i++));
+    };
     switch (node.kind()) {
-        case NodeKind::Root: {
-            const auto& c = std::get<ast::Node::Root>(node.value).children;
-            for (std::size_t i = 0; i < c.size(); ++i) fn(c[i], Slot::group_child(i));
-            break;
-        }
-        case NodeKind::Group: {
-            const auto& c = std::get<ast::Node::Group>(node.value).children;
-            for (std::size_t i = 0; i < c.size(); ++i) fn(c[i], Slot::group_child(i));
-            break;
-        }
+        case NodeKind::Root: children(std::get<ast::Node::Root>(node.value).children); break;
+        case NodeKind::Group: children(std::get<ast::Node::Group>(node.value).children); break;
         case NodeKind::Command: args(std::get<ast::Node::Command>(node.value).args); break;
         case NodeKind::Declarative: args(std::get<ast::Node::Declarative>(node.value).args); break;
         case NodeKind::Infix: {

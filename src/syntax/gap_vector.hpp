@@ -81,15 +81,26 @@ public:
     T& back() noexcept { return (*this)[size_ - 1]; }
     const T& back() const noexcept { return (*this)[size_ - 1]; }
 
+    // The elements before the gap and after it, without closing it: walks
+    // over every element pay for the gap once, not per element.
+    struct Segments {
+        std::span<const T> front;
+        std::span<const T> back;
+    };
+    Segments segments() const noexcept {
+        if (is_inline()) return {{inline_data_const(), size_}, {}};
+        const Heap& h = heap();
+        if (h.gap_length == 0) return {{h.block, size_}, {}};
+        return {{h.block, h.gap_start}, {h.block + h.gap_start + h.gap_length, size_ - h.gap_start}};
+    }
+
     // Contiguous access closes the gap.
     T* data() noexcept {
-        close_gap();
-        return raw();
+        if (is_inline()) return inline_data();
+        if (heap().gap_length != 0) [[unlikely]] close_open_gap();
+        return heap().block;
     }
-    const T* data() const noexcept {
-        close_gap();
-        return raw();
-    }
+    const T* data() const noexcept { return const_cast<GapVector*>(this)->data(); }
     T* begin() noexcept { return data(); }
     T* end() noexcept { return data() + size_; }
     const T* begin() const noexcept { return data(); }
@@ -99,10 +110,7 @@ public:
 
     // Moves the elements behind the gap down onto it.
     void close_gap() const noexcept {
-        if (!has_gap()) return;
-        auto& self = const_cast<GapVector&>(*this);
-        self.move_gap(size_);
-        self.heap().gap_length = 0;
+        if (has_gap()) const_cast<GapVector&>(*this).close_open_gap();
     }
 
     void reserve(std::size_t wanted) {
@@ -189,11 +197,17 @@ private:
 
     bool is_inline() const noexcept { return capacity_ == N; }
     T* inline_data() noexcept { return std::launder(reinterpret_cast<T*>(inline_)); }
+    const T* inline_data_const() const noexcept { return std::launder(reinterpret_cast<const T*>(inline_)); }
     Heap& heap() noexcept { return *std::launder(reinterpret_cast<Heap*>(inline_)); }
     const Heap& heap() const noexcept { return *std::launder(reinterpret_cast<const Heap*>(inline_)); }
     T* raw() noexcept { return is_inline() ? inline_data() : heap().block; }
     const T* raw() const noexcept { return const_cast<GapVector*>(this)->raw(); }
     std::uint32_t gap_length() const noexcept { return is_inline() ? 0 : heap().gap_length; }
+
+    [[gnu::noinline]] void close_open_gap() noexcept {
+        move_gap(size_);
+        heap().gap_length = 0;
+    }
 
     std::size_t physical(std::size_t i) const noexcept {
         if (is_inline()) return i;

@@ -77,8 +77,8 @@ std::vector<int> elements(const GapVector<int, 4>& v) {
 
 // Each step runs on a GapVector and a std::vector alike: edits through the
 // gap and plain ones, in both directions and across the change to heap
-// storage; element reads see through the gap, a copy leaves it in place, and
-// a whole read closes it.
+// storage; element reads and the two segments see through the gap, a copy
+// leaves it in place, and a whole read closes it.
 TEST(SyntaxStorage, GapVectorMatchesVector) {
     enum class Op { Push, Insert, Erase, GapInsert, GapErase, Pop, Copy, Whole, Clear };
     struct Step {
@@ -154,6 +154,10 @@ TEST(SyntaxStorage, GapVectorMatchesVector) {
         }
         ASSERT_EQ(gapped.size(), model.size()) << k;
         ASSERT_EQ(elements(gapped), model) << k;
+        const auto [front, back] = gapped.segments();
+        std::vector<int> joined(front.begin(), front.end());
+        joined.insert(joined.end(), back.begin(), back.end());
+        EXPECT_EQ(joined, model) << k;
         if (!model.empty()) EXPECT_EQ(gapped.back(), model.back()) << k;
     }
     EXPECT_EQ(std::vector<int>(gapped.begin(), gapped.end()), model);
