@@ -4,10 +4,16 @@
 //
 //   transform_bench [corpus-dir]      (default: ../shared/corpus, relative to the repository)
 //   transform_bench corpus-dir --once MODE
+//   transform_bench --scaling [N-PATTERN [PROFILE [N]]]
 //
 // --once runs a single untimed pass of MODE (parse, parse+out or a profile
 // name) inside `measured_pass`, for instruction counts:
 //   valgrind --tool=callgrind --toggle-collect='*measured_pass*' transform_bench DIR --once equiv
+//
+// --scaling normalises long runs of one pattern at n and 8n copies and prints
+// both times and their ratio (about 8 when the rewrite is linear), for the
+// whole road (parse, normalise, write) and for the normalisation alone; with
+// no pattern it runs the built-in list of list-editing rewrites.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -96,9 +102,91 @@ std::optional<transform::TransformContext> make_engine(const Profile& profile, c
     return std::move(*engine);
 }
 
+// Seconds to parse, normalise and write `copies` copies of `pattern`, and of
+// the normalisation alone (best of `runs` each); negative when the input
+// does not normalise.
+struct ScaledSeconds {
+    double whole = -1;
+    double transform = -1;
+};
+
+ScaledSeconds scaled_seconds(const transform::TransformContext& engine, const parse::ParseContext& context,
+                             const std::string& pattern, std::size_t copies, int runs) {
+    std::string source;
+    source.reserve(pattern.size() * copies);
+    for (std::size_t i = 0; i < copies; ++i) source += pattern;
+    ScaledSeconds best;
+    auto keep_least = [](double& best_seconds, clock_type::time_point since) {
+        const double seconds = std::chrono::duration<double>(clock_type::now() - since).count();
+        if (best_seconds < 0 || seconds < best_seconds) best_seconds = seconds;
+    };
+    for (int run = 0; run < runs; ++run) {
+        const auto start = clock_type::now();
+        auto outcome = parse::parse_source(context, source, parse::ParseConfig{});
+        if (!outcome.document || outcome.document->read_only()) return {};
+        const auto transform_start = clock_type::now();
+        auto done = engine.run_with(outcome.document->ast_mut(), context, engine.options);
+        if (!done) {
+            std::fprintf(stderr, "%s\n", done.error().to_string().c_str());
+            return {};
+        }
+        keep_least(best.transform, transform_start);
+        auto text = syntax::serialize::serialize_with(outcome.document->ast(), syntax::SerializeOptions{});
+        if (!text) return {};
+        keep_least(best.whole, start);
+    }
+    return best;
+}
+
+struct ScalingCase {
+    const char* pattern;
+    const char* profile;
+    std::size_t copies;
+};
+
+constexpr ScalingCase SCALING_CASES[] = {
+    {"a \\not= b ", "authoring", 12500},       {"a \\not\\in b ", "authoring", 12500},
+    {"\\sum\\limits ", "corpus", 12500},       {"a\\quad\\quad b ", "faithful", 12500},
+    {"\\root 3 \\of x ", "authoring", 6250},   {"\\not\\exists ", "authoring", 12500},
+    {"a \\not\\to b ", "authoring", 12500},    {"\\int\\nolimits ", "corpus", 12500},
+    {"a\\enspace\\enspace b ", "faithful", 12500},
+};
+
+int run_scaling(const parse::ParseContext& context, const std::vector<ScalingCase>& cases) {
+    std::printf("%-24s %-10s %8s %10s %10s %7s %12s %12s %7s\n", "pattern", "profile", "n", "n s", "8n s", "ratio",
+                "transform n", "8n", "ratio");
+    for (const ScalingCase& c : cases) {
+        const Profile* found = nullptr;
+        for (const Profile& profile : PROFILES)
+            if (std::string_view(c.profile) == profile.name) found = &profile;
+        if (found == nullptr) {
+            std::fprintf(stderr, "unknown profile %s\n", c.profile);
+            return 1;
+        }
+        auto engine = make_engine(*found, context);
+        if (!engine) return 1;
+        const ScaledSeconds small = scaled_seconds(*engine, context, c.pattern, c.copies, 3);
+        const ScaledSeconds large = scaled_seconds(*engine, context, c.pattern, 8 * c.copies, 2);
+        std::printf("%-24s %-10s %8zu %10.4f %10.4f %7.1f %12.4f %12.4f %7.1f\n", c.pattern, c.profile, c.copies,
+                    small.whole, large.whole, small.whole > 0 ? large.whole / small.whole : 0.0, small.transform,
+                    large.transform, small.transform > 0 ? large.transform / small.transform : 0.0);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "--scaling") {
+        auto built = parse::ParseContextBuilder().build();
+        if (!built) return 1;
+        std::vector<ScalingCase> cases(std::begin(SCALING_CASES), std::end(SCALING_CASES));
+        if (argc > 2) {
+            cases = {ScalingCase{argv[2], argc > 3 ? argv[3] : "authoring",
+                                 argc > 4 ? static_cast<std::size_t>(std::stoul(argv[4])) : 12500}};
+        }
+        return run_scaling(**built, cases);
+    }
     const std::string dir = argc > 1 ? argv[1] : "../shared/corpus";
     std::vector<std::string> lines;
     for (const char* name : {"arxiv.txt", "exam.txt"}) {

@@ -332,6 +332,20 @@ std::span<const NodeId> Ast::children(NodeId id) const {
     return list ? list->span() : std::span<const NodeId>{};
 }
 
+std::size_t Ast::child_count(NodeId id) const {
+    const auto* list = node(id).child_list();
+    return list ? list->size() : 0;
+}
+
+NodeId Ast::child_at(NodeId id, std::size_t index) const {
+    const auto* list = node(id).child_list();
+    if (list == nullptr || index >= list->size()) {
+        internal_error("index out of bounds: the len is " + std::to_string(list ? list->size() : 0) +
+                       " but the index is " + std::to_string(index));
+    }
+    return (*list)[index];
+}
+
 std::span<const std::optional<ast::Argument>> Ast::arg_slots(NodeId id) const {
     const auto* args = node(id).args();
     return args ? std::span<const std::optional<ast::Argument>>(*args)
@@ -547,10 +561,42 @@ void Ast::insert_child(NodeId parent, std::size_t position, NodeId child) {
         internal_error("insertion index (is " + std::to_string(position) +
                        ") should be <= len (is " + std::to_string(list.size()) + ")");
     }
-    list.insert(position, child);
+    insert_in_list(parent, list, position, child);
     detached_.remove(child);
     set_link(child, parent, Slot::group_child(position));
     if (position + 1 < list.size()) shift_group_children(parent, position + 1);
+}
+
+// Lists shorter than this move their tail on every edit: it is cheaper
+// than keeping track of a gap.
+constexpr std::size_t kGapMinLength = 64;
+
+bool Ast::use_gap(const ast::ChildList& list) const noexcept {
+    return batch_depth_ > 0 && list.size() >= kGapMinLength;
+}
+
+void Ast::note_gap(NodeId parent) {
+    if (!stale_) stale_ = StaleLists{};
+    stale_->gapped.push_back(parent);
+}
+
+void Ast::insert_in_list(NodeId parent, ast::ChildList& list, std::size_t position, NodeId child) {
+    if (!use_gap(list)) {
+        list.insert(position, child);
+        return;
+    }
+    // Noted first: a gap that outlived the batch would make reads write.
+    if (!list.has_gap()) note_gap(parent);
+    list.insert_at_gap(position, child);
+}
+
+void Ast::erase_from_list(NodeId parent, ast::ChildList& list, std::size_t first, std::size_t last) {
+    if (!use_gap(list)) {
+        list.erase(first, last);
+        return;
+    }
+    if (!list.has_gap()) note_gap(parent);
+    list.erase_at_gap(first, last);
 }
 
 void Ast::reindex_group_children(NodeId parent, std::size_t start) {
@@ -602,6 +648,10 @@ const ParentLink* Ast::refresh_link(NodeId id, const ParentLink* link) noexcept 
 
 void Ast::renumber_stale_lists() noexcept {
     if (!stale_) return;
+    // Outside a batch no list holds a gap, so reading one changes nothing.
+    for (const NodeId parent : stale_->gapped)
+        if (const ast::ChildList* list = live_child_list(parent)) list->close_gap();
+    stale_->gapped.clear();
     for (const NodeId parent : stale_->lists) {
         const std::size_t* from = stale_->from.get(parent);
         const ast::ChildList* list = live_child_list(parent);
@@ -627,7 +677,7 @@ NodeId Ast::detach(NodeId id) {
         equality_failure("Group child index must match detached node", debug_string(found),
                          debug_string(std::optional<NodeId>(id)));
     }
-    list.erase(index);
+    erase_from_list(parent, list, index, index + 1);
     drop_link(id);
     detached_.insert(id);
     if (index < list.size()) shift_group_children(parent, index);
@@ -797,8 +847,10 @@ std::vector<NodeId> Ast::detach_children_range(NodeId parent, std::size_t start,
         internal_error("slice index starts at " + std::to_string(start) + " but ends at " +
                        std::to_string(end));
     }
-    std::vector<NodeId> removed(list.begin() + start, list.begin() + end);
-    list.erase(start, end);
+    std::vector<NodeId> removed;
+    removed.reserve(end - start);
+    for (std::size_t p = start; p < end; ++p) removed.push_back(list[p]);
+    erase_from_list(parent, list, start, end);
     for (NodeId id : removed) {
         drop_link(id);
         detached_.insert(id);

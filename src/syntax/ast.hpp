@@ -24,6 +24,7 @@
 #include "syntax/compact_vector.hpp"
 #include "syntax/content_mode.hpp"
 #include "syntax/from_syntax_error.hpp"
+#include "syntax/gap_vector.hpp"
 #include "syntax/internal_error.hpp"
 #include "syntax/node_kind.hpp"
 #include "syntax/slot_map.hpp"
@@ -120,8 +121,9 @@ struct Argument {
 // One pointer wide: most nodes have no argument slots at all.
 using ArgumentSlots = CompactVector<std::optional<Argument>>;
 
-// Child lists of up to two entries are stored inline in the node.
-using ChildList = SmallVector<NodeId, 2>;
+// Child lists of up to two entries are stored inline in the node; a long
+// list edited in a batch keeps a gap where the edits happen.
+using ChildList = GapVector<NodeId, 2>;
 
 // Names and texts: 16 bytes, short ones inline.
 using Name = CompactString;
@@ -338,17 +340,15 @@ void for_each_edge(const ast::Node& node, F&& fn) {
             if (auto content = slots[i]->value.content()) fn(*content, Slot::argument(i));
         }
     };
+    auto children = [&fn](const ast::ChildList& list) {
+        const auto [front, back] = list.segments();
+        std::size_t i = 0;
+        for (const ast::NodeId child : front) fn(child, Slot::group_child(i++));
+        for (const ast::NodeId child : back) fn(child, Slot::group_child(i++));
+    };
     switch (node.kind()) {
-        case NodeKind::Root: {
-            const auto& c = std::get<ast::Node::Root>(node.value).children;
-            for (std::size_t i = 0; i < c.size(); ++i) fn(c[i], Slot::group_child(i));
-            break;
-        }
-        case NodeKind::Group: {
-            const auto& c = std::get<ast::Node::Group>(node.value).children;
-            for (std::size_t i = 0; i < c.size(); ++i) fn(c[i], Slot::group_child(i));
-            break;
-        }
+        case NodeKind::Root: children(std::get<ast::Node::Root>(node.value).children); break;
+        case NodeKind::Group: children(std::get<ast::Node::Group>(node.value).children); break;
         case NodeKind::Command: args(std::get<ast::Node::Command>(node.value).args); break;
         case NodeKind::Declarative: args(std::get<ast::Node::Declarative>(node.value).args); break;
         case NodeKind::Infix: {
@@ -422,8 +422,13 @@ public:
     }
     bool contains(ast::NodeId id) const noexcept { return nodes_.contains(id); }
 
-    // Child list of a Root or Group; empty for other kinds.
+    // Child list of a Root or Group; empty for other kinds. In a batch this
+    // costs the length of the list behind its last edit; `child_count` and
+    // `child_at` cost nothing more than a lookup.
     std::span<const ast::NodeId> children(ast::NodeId id) const;
+    std::size_t child_count(ast::NodeId id) const;
+    // Child `index` (below child_count) of a Root or Group.
+    ast::NodeId child_at(ast::NodeId id, std::size_t index) const;
     // `args` of a command-like node; empty for other kinds.
     std::span<const std::optional<ast::Argument>> arg_slots(ast::NodeId id) const;
 
@@ -494,10 +499,12 @@ public:
     // While a batch is open, an edit of a long child list does not renumber
     // the siblings after it at once: a link is brought up to date when it is
     // read, walking forward from the first edit, and every list is up to date
-    // again when the batch closes. Rules that edit list after list from left
-    // to right then cost the distance between edits, not the list's length
-    // each. Batches are for the one holder of a mutable Ast: a read during a
-    // batch updates links.
+    // again when the batch closes. Nor does it move the siblings after it:
+    // the list keeps a gap at its last edit (see GapVector), closed when the
+    // batch closes or the list is read whole. Rules that edit list after list
+    // from left to right then cost the distance between edits, not the
+    // list's length each. Batches are for the one holder of a mutable Ast: a
+    // read during a batch updates links and closes gaps.
     class EditBatch {
     public:
         explicit EditBatch(Ast& ast) noexcept : ast_(ast) { ++ast_.batch_depth_; }
@@ -603,6 +610,12 @@ private:
     }
     const ParentLink* refresh_link(ast::NodeId id, const ParentLink* link) noexcept;
     void renumber_stale_lists() noexcept;
+    // Insertion and removal in the list of `parent`, through its gap in a
+    // batch when the list is long.
+    bool use_gap(const ast::ChildList& list) const noexcept;
+    void note_gap(ast::NodeId parent);
+    void insert_in_list(ast::NodeId parent, ast::ChildList& list, std::size_t position, ast::NodeId child);
+    void erase_from_list(ast::NodeId parent, ast::ChildList& list, std::size_t first, std::size_t last);
     // The child list of a parent that may have been freed meanwhile.
     const ast::ChildList* live_child_list(ast::NodeId parent) const noexcept;
 
@@ -651,6 +664,8 @@ private:
         ast::SecondaryMap<std::size_t> from;
         std::vector<ast::NodeId> lists;
         ast::SecondaryMap<Span> wide_spans;
+        // Lists that may hold a gap (repeats allowed), closed with the batch.
+        std::vector<ast::NodeId> gapped;
     };
     syntax_node::Box<StaleLists> stale_;
     int batch_depth_ = 0;

@@ -38,8 +38,9 @@ void for_each_preorder(const syntax::Ast& ast, syntax::ast::NodeId start, F&& fn
         fn(id, node);
         const syntax::NodeKind kind = node.kind();
         if (kind == syntax::NodeKind::Root || kind == syntax::NodeKind::Group) {
-            const syntax::ast::ChildList& list = *node.child_list();
-            for (std::size_t i = list.size(); i-- > 0;) stack.push_back(list[i]);
+            const auto [front, back] = node.child_list()->segments();
+            for (std::size_t i = back.size(); i-- > 0;) stack.push_back(back[i]);
+            for (std::size_t i = front.size(); i-- > 0;) stack.push_back(front[i]);
             continue;
         }
         if (never_has_children(kind)) continue;

@@ -536,44 +536,75 @@ TEST(SyntaxAst, ChainsBuildInLinearTime) {
 }
 
 // Inside an edit batch, renumbering after an insertion or removal waits
-// until a link is read; every read still sees the true position, and the
-// batch leaves every link numbered.
+// until a link is read, and a long list keeps a gap at its last edit; every
+// read, one child or the whole list, still sees the true list and position,
+// and the batch leaves every link numbered and no gap behind.
 TEST(SyntaxAst, EditBatchKeepsLinksTrue) {
     std::mt19937 rng(7);
     Ast ast = Ast::with_root_mode(sx::ContentMode::Math);
     const NodeId root = ast.root();
     for (int i = 0; i < 200; ++i) ast.append_child(root, new_char(ast, U'a'));
+    std::vector<NodeId> model(ast.children(root).begin(), ast.children(root).end());
     {
         const Ast::EditBatch batch(ast);
         for (int step = 0; step < 2000; ++step) {
-            const std::size_t size = ast.children(root).size();
+            const std::size_t size = ast.child_count(root);
+            ASSERT_EQ(size, model.size()) << step;
             const std::size_t at = size == 0 ? 0 : rng() % size;
-            switch (rng() % 5) {
-                case 0: ast.insert_child(root, at, new_char(ast, U'b')); break;
+            switch (rng() % 7) {
+                case 0: {
+                    const NodeId fresh = new_char(ast, U'b');
+                    ast.insert_child(root, at, fresh);
+                    model.insert(model.begin() + static_cast<long>(at), fresh);
+                    break;
+                }
                 case 1:
-                    if (size > 0) ast.remove_detached(ast.detach(ast.children(root)[at]));
+                    if (size > 0) {
+                        ast.remove_detached(ast.detach(ast.child_at(root, at)));
+                        model.erase(model.begin() + static_cast<long>(at));
+                    }
+                    break;
+                case 5: {
+                    // A run of edits walking right, as a pass makes them.
+                    for (std::size_t k = at; k + 1 < ast.child_count(root) && k < at + 20; k += 2) {
+                        ast.remove_detached(ast.detach(ast.child_at(root, k + 1)));
+                        model.erase(model.begin() + static_cast<long>(k + 1));
+                        const NodeId fresh = new_char(ast, U'c');
+                        ast.insert_child(root, k, fresh);
+                        model.insert(model.begin() + static_cast<long>(k), fresh);
+                    }
+                    break;
+                }
+                case 6:
+                    for (std::size_t k = 0; k < model.size(); ++k) ASSERT_EQ(ast.child_at(root, k), model[k]) << step;
+                    ASSERT_EQ(std::vector<NodeId>(ast.children(root).begin(), ast.children(root).end()), model);
                     break;
                 case 2:
                     if (size > 3) {
-                        for (NodeId gone : ast.detach_children_range(root, at / 2, at / 2 + 2)) {
-                            ast.remove_detached(gone);
-                        }
+                        const std::vector<NodeId> expected(model.begin() + static_cast<long>(at / 2),
+                                                           model.begin() + static_cast<long>(at / 2 + 2));
+                        const std::vector<NodeId> removed = ast.detach_children_range(root, at / 2, at / 2 + 2);
+                        EXPECT_EQ(removed, expected);
+                        for (NodeId gone : removed) ast.remove_detached(gone);
+                        model.erase(model.begin() + static_cast<long>(at / 2), model.begin() + static_cast<long>(at / 2 + 2));
                     }
                     break;
                 default:
                     if (size > 0) {
-                        const NodeId probe = ast.children(root)[at];
+                        const NodeId probe = model[at];
                         ASSERT_EQ(ast.slot(probe), Slot::group_child(at)) << step;
                         if (at + 1 < size) {
-                            EXPECT_EQ(ast.next_sibling(probe), ast.children(root)[at + 1]);
+                            EXPECT_EQ(ast.next_sibling(probe), model[at + 1]);
                         }
                         if (at > 0) {
-                            EXPECT_EQ(ast.prev_sibling(probe), ast.children(root)[at - 1]);
+                            EXPECT_EQ(ast.prev_sibling(probe), model[at - 1]);
                         }
                     }
             }
         }
     }
+    EXPECT_FALSE(ast.node(root).child_list()->has_gap());
+    EXPECT_EQ(std::vector<NodeId>(ast.children(root).begin(), ast.children(root).end()), model);
     EXPECT_TRUE(invariants_hold(ast));
 }
 

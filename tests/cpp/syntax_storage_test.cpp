@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "syntax/ast.hpp"
+#include "syntax/gap_vector.hpp"
 #include "syntax/node_spans.hpp"
 #include "syntax/slot_map.hpp"
 #include "syntax/small_vector.hpp"
@@ -12,6 +13,7 @@ namespace {
 
 using quorvel::syntax::Ast;
 using quorvel::syntax::ContentMode;
+using quorvel::syntax::GapVector;
 using quorvel::syntax::NodeSpans;
 using quorvel::syntax::ast::Node;
 using quorvel::syntax::Slot;
@@ -64,6 +66,101 @@ TEST(SyntaxStorage, SmallVectorMatchesVector) {
     SmallVector<int, 2> inline_copy{8};
     moved = inline_copy;
     EXPECT_EQ(as_vector(moved), (std::vector<int>{8}));
+}
+
+// Element by element, without closing the gap.
+std::vector<int> elements(const GapVector<int, 4>& v) {
+    std::vector<int> out;
+    for (std::size_t i = 0; i < v.size(); ++i) out.push_back(v[i]);
+    return out;
+}
+
+// Each step runs on a GapVector and a std::vector alike: edits through the
+// gap and plain ones, in both directions and across the change to heap
+// storage; element reads and the two segments see through the gap, a copy
+// leaves it in place, and a whole read closes it.
+TEST(SyntaxStorage, GapVectorMatchesVector) {
+    enum class Op { Push, Insert, Erase, GapInsert, GapErase, Pop, Copy, Whole, Clear };
+    struct Step {
+        Op op;
+        std::size_t pos;
+        std::size_t end;  // erase: one past the last; insert: a count
+    };
+    const Step steps[] = {
+        {Op::GapInsert, 0, 1},  // inline storage, opening a gap moves to the heap
+        {Op::Push, 0, 3},       {Op::GapErase, 1, 2},  {Op::GapInsert, 1, 3}, {Op::Copy, 0, 0},
+        {Op::GapInsert, 5, 40},  // past the gap's room: it is opened again
+        {Op::GapErase, 10, 14}, {Op::GapErase, 30, 31}, {Op::GapInsert, 3, 2}, {Op::GapErase, 0, 1},
+        {Op::Copy, 0, 0},       {Op::Insert, 7, 1},    {Op::GapErase, 20, 25}, {Op::Erase, 2, 4},
+        {Op::GapErase, 5, 5},   {Op::GapInsert, 0, 1}, {Op::Pop, 0, 0},        {Op::GapErase, 8, 9},
+        {Op::Push, 0, 2},       {Op::GapInsert, 33, 1}, {Op::Whole, 0, 0},     {Op::GapErase, 0, 30},
+        {Op::Clear, 0, 0},      {Op::GapInsert, 0, 3},
+    };
+    GapVector<int, 4> gapped;
+    std::vector<int> model;
+    int next = 0;
+    for (std::size_t k = 0; k < std::size(steps); ++k) {
+        const Step& s = steps[k];
+        const auto at = [&](std::size_t i) { return model.begin() + static_cast<long>(i); };
+        switch (s.op) {
+            case Op::Push:
+                for (std::size_t i = 0; i < s.end; ++i, ++next) {
+                    gapped.push_back(next);
+                    model.push_back(next);
+                }
+                break;
+            case Op::Insert:
+            case Op::GapInsert:
+                for (std::size_t i = 0; i < s.end; ++i, ++next) {
+                    if (s.op == Op::Insert) gapped.insert(s.pos + i, next);
+                    else gapped.insert_at_gap(s.pos + i, next);
+                    model.insert(at(s.pos + i), next);
+                }
+                break;
+            case Op::Erase:
+                gapped.erase(s.pos, s.end);
+                model.erase(at(s.pos), at(s.end));
+                break;
+            case Op::GapErase:
+                gapped.erase_at_gap(s.pos, s.end);
+                model.erase(at(s.pos), at(s.end));
+                break;
+            case Op::Pop:
+                gapped.pop_back();
+                model.pop_back();
+                break;
+            case Op::Copy: {
+                const bool had_gap = gapped.has_gap();
+                const GapVector<int, 4> copy = gapped;
+                EXPECT_EQ(gapped.has_gap(), had_gap) << k;
+                EXPECT_FALSE(copy.has_gap()) << k;
+                EXPECT_EQ(std::vector<int>(copy.begin(), copy.end()), model) << k;
+                EXPECT_TRUE(copy == gapped) << k;
+                GapVector<int, 4> moved = std::move(gapped);
+                EXPECT_EQ(elements(moved), model) << k;
+                gapped = std::move(moved);
+                break;
+            }
+            case Op::Whole: {
+                const std::span<const int> whole = gapped.span();
+                EXPECT_FALSE(gapped.has_gap()) << k;
+                EXPECT_EQ(std::vector<int>(whole.begin(), whole.end()), model) << k;
+                break;
+            }
+            case Op::Clear:
+                gapped.clear();
+                model.clear();
+                break;
+        }
+        ASSERT_EQ(gapped.size(), model.size()) << k;
+        ASSERT_EQ(elements(gapped), model) << k;
+        const auto [front, back] = gapped.segments();
+        std::vector<int> joined(front.begin(), front.end());
+        joined.insert(joined.end(), back.begin(), back.end());
+        EXPECT_EQ(joined, model) << k;
+        if (!model.empty()) EXPECT_EQ(gapped.back(), model.back()) << k;
+    }
+    EXPECT_EQ(std::vector<int>(gapped.begin(), gapped.end()), model);
 }
 
 TEST(SyntaxStorage, SlotMapVersions) {

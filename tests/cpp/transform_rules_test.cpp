@@ -4,6 +4,7 @@
 // as exchange trees.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -533,6 +534,85 @@ TEST(TransformNodeBuilders, Serialize) {
     append(helpers::prefix_command_node("frac", helpers::infix_prefix_args(left, right, helpers::ContentKind::Math)));
     EXPECT_EQ(testing::strip_spacing(testing::compact(ast)), "\\alpha\\frac x\\\\y\\frac{a}{b}");
 }
+
+
+// ---- Rewrites that change a list's length -------------------------------------------------
+
+// A long formula of one pattern repeated, whose rewrites remove siblings from
+// (or insert them into) one long list: normalising 8 times the copies takes
+// about 8 times as long. An edit that moved every later sibling, or a rule
+// that read the whole list on each rewrite, makes it about 64 times.
+struct LinearCase {
+    const char* family;
+    const char* pattern;
+    std::uint8_t mask;
+    const char* one;  // one copy, normalised (compact, without optional spaces)
+};
+
+void PrintTo(const LinearCase& c, std::ostream* os) { *os << c.family << ": " << c.pattern; }
+
+class ListEditingRewrites : public ::testing::TestWithParam<LinearCase> {};
+
+TEST_P(ListEditingRewrites, StayLinear) {
+    const LinearCase& c = GetParam();
+    const parse::ParseContext& context = testing::parse_context();
+    const TransformContext engine = testing::make_engine(context, c.mask);
+    ASSERT_EQ(normalize(src(c.pattern), c.mask).output, c.one);
+    // Seconds of the normalisation alone, the best of three runs.
+    auto seconds = [&](std::size_t copies) {
+        std::string source;
+        for (std::size_t i = 0; i < copies; ++i) source += c.pattern;
+        double best = 0;
+        for (int run = 0; run < 3; ++run) {
+            auto document = testing::parse_document(context, source);
+            const auto start = std::chrono::steady_clock::now();
+            const bool done = static_cast<bool>(engine.run_with(document.ast_mut(), context, engine.options));
+            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            EXPECT_TRUE(done);
+            if (run == 0 || elapsed < best) best = elapsed;
+        }
+        return best;
+    };
+    // The base size doubles until a run takes 20 ms: large enough that
+    // moving the list's tail would outweigh the rest of a rewrite, small
+    // enough for the sanitized build. A second measurement absorbs a busy
+    // moment of the machine.
+    std::size_t copies = 1000;
+    double small = seconds(copies);
+    while (small < 0.02 && copies < 16000) {
+        copies *= 2;
+        small = seconds(copies);
+    }
+    double large = seconds(8 * copies);
+    if (large > 12 * small + 0.002) {
+        small = seconds(copies);
+        large = seconds(8 * copies);
+    }
+    EXPECT_LE(large, 12 * small + 0.002) << c.pattern << copies << " copies: " << small << " s, 8 times as many: " << large
+                                         << " s";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, ListEditingRewrites,
+    ::testing::Values(LinearCase{"negation pairs", "a \\not= b ", AUTHORING, "a\\neq b"},
+                      LinearCase{"negation pairs", "a \\not\\in b ", AUTHORING, "a\\notin b"},
+                      LinearCase{"negation pairs", "\\not\\exists ", AUTHORING, "\\nexists"},
+                      LinearCase{"negation pairs", "a \\not\\to b ", AUTHORING, "a\\nrightarrow b"},
+                      LinearCase{"limit placement", "\\sum\\limits ", CORPUS, "\\sum"},
+                      LinearCase{"limit placement", "\\int\\nolimits ", CORPUS, "\\int"},
+                      LinearCase{"limit placement", "\\sum\\limits_a^b ", CORPUS, "\\sum_{a}^{b}"},
+                      LinearCase{"spacing merges", "a\\quad\\quad b ", FAITHFUL, "a\\qquad b"},
+                      LinearCase{"spacing merges", "a\\enspace\\enspace b ", FAITHFUL, "a\\quad b"},
+                      LinearCase{"spacing merges", "a\\,\\,\\, b ", FAITHFUL, "a\\enspace b"},
+                      LinearCase{"root family", "\\root 3 \\of x ", AUTHORING, "\\sqrt[3]{x}"},
+                      LinearCase{"root family", "a\\uproot{2} b ", CORPUS, "ab"},
+                      LinearCase{"spacing and hint drops", "a\\qquad b ", EQUIV, "ab"},
+                      LinearCase{"spacing and hint drops", "a\\allowbreak b ", CORPUS, "ab"},
+                      LinearCase{"long arrows", "a \\implies b ", FAITHFUL, "a\\;\\Longrightarrow\\;b"},
+                      LinearCase{"multiple integrals", "\\idotsint ", FAITHFUL, "\\int\\cdots\\int"},
+                      LinearCase{"multiple integrals", "\\idotsint\\limits_a^b ", FAITHFUL,
+                                 "\\!\\!\\mathop{\\,\\,\\int\\cdots\\int}\\limits_{a}^{b}"}),
+    [](const ::testing::TestParamInfo<LinearCase>& info) { return "Case" + std::to_string(info.index); });
 
 }  // namespace
 }  // namespace quorvel::transform

@@ -38,20 +38,22 @@ RuleResult RootOfToSqrtRule::apply(RuleContext& ctx, NodeId node) const {
     if (!link->slot.is_group_child()) return message("\\root should appear as math-list content");
     const NodeId list = link->parent;
     const std::size_t at = link->slot.index();
-    const std::span<const NodeId> siblings = ast.children(list);
+    // Siblings are read one by one: reading the whole list would cost its
+    // length on every `\root` of a long formula.
+    const std::size_t count = ast.child_count(list);
     std::size_t of = at + 1;
-    while (of < siblings.size() && !ctx.match_command(siblings[of], "of")) ++of;
-    if (of >= siblings.size()) return message("\\root should be followed by \\of");
-    const std::size_t of_slots = ast.arg_slots(siblings[of]).size();
+    while (of < count && !ctx.match_command(ast.child_at(list, of), "of")) ++of;
+    if (of >= count) return message("\\root should be followed by \\of");
+    const std::size_t of_slots = ast.arg_slots(ast.child_at(list, of)).size();
     if (auto error = RuleScopedContext::expect_no_args(of_slots, CommandDisplay::command("of")))
         return std::move(*error);
-    if (of + 1 >= siblings.size()) return message("\\of should be followed by a radicand");
+    if (of + 1 >= count) return message("\\of should be followed by a radicand");
 
     // Detaching from the front of the range keeps the next node at `at + 1`.
     std::vector<NodeId> degree_parts{*degree};
-    for (std::size_t k = at + 1; k < of; ++k) degree_parts.push_back(ast.detach(ast.children(list)[at + 1]));
-    ast.remove_node(ast.children(list)[at + 1]);  // the `\of`
-    const NodeId radicand = ast.detach(ast.children(list)[at + 1]);
+    for (std::size_t k = at + 1; k < of; ++k) degree_parts.push_back(ast.detach(ast.child_at(list, at + 1)));
+    ast.remove_node(ast.child_at(list, at + 1));  // the `\of`
+    const NodeId radicand = ast.detach(ast.child_at(list, at + 1));
 
     // Taking the slots off the `\root` frees its degree content for reuse.
     ast.replace_node(node, helpers::bare_command_node("sqrt"));
