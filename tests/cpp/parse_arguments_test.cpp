@@ -475,7 +475,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A failure in the last tail fails the whole run's content.
         Case{"buildrel_run_fails_whole", "{\\buildrel a \\over b \\buildrel c \\over d \\buildrel e \\over}",
              "math[!\"expected atom or script marker\"|\"{\\buildrel a \\over b \\buildrel c \\over d \\buildrel e \\over}\"!]",
-             {"- 58..58 expected atom or script marker"}},
+             {"- 58..59 expected atom or script marker"}},
         Case{"buildrel_run_ambiguous_tail", "{\\buildrel a \\over b \\buildrel c \\over d e \\over f \\atop g}",
              "math[!\"Ambiguous use of \\atop\"|\"{\\buildrel a \\over b \\buildrel c \\over d e \\over f \\atop g}\"!]",
              {"ambiguous-infix 51..51 Ambiguous use of \\atop"}},
