@@ -158,7 +158,9 @@ TEST(SyntaxStorage, GapVectorMatchesVector) {
         std::vector<int> joined(front.begin(), front.end());
         joined.insert(joined.end(), back.begin(), back.end());
         EXPECT_EQ(joined, model) << k;
-        if (!model.empty()) EXPECT_EQ(gapped.back(), model.back()) << k;
+        if (!model.empty()) {
+            EXPECT_EQ(gapped.back(), model.back()) << k;
+        }
     }
     EXPECT_EQ(std::vector<int>(gapped.begin(), gapped.end()), model);
 }
