@@ -9,6 +9,7 @@
 #include "python/errors.hpp"
 #include "python/extract.hpp"
 #include "python/methods.hpp"
+#include "util/thread_storage.hpp"
 
 namespace quorvel::python {
 namespace {
@@ -44,7 +45,10 @@ std::string repr(const PyTransformConfig& c) {
 // plain property of the interpreter would not.
 void add_property(nb::handle cls, const char* name, nb::object getter, nb::object setter) {
     nb::object deleter = nb::cpp_function(
-        [](nb::handle) { throw nb::attribute_error("can't delete attribute"); });
+        [](nb::handle) {
+            util::prepare_thread();
+            throw nb::attribute_error("can't delete attribute");
+        });
     nb::object property = nb::borrow(reinterpret_cast<PyObject*>(&PyProperty_Type))(
         getter, setter, deleter, nb::none());
     property.attr("__doc__") = nb::none();
@@ -159,13 +163,25 @@ void register_value_class(nb::module_& m) {
     nb::class_<T> cls(m, ValueClass<T>::name, ValueClass<T>::doc, nb::is_final(),
                       nb::type_slots(constructor_slots<new_value<T>>));
     for (const Field<T>& field : ValueClass<T>::fields) {
-        add_property(cls, field.name, nb::cpp_function([field](const T& self) { return field.get(self); }),
-                     nb::cpp_function([field](T& self, nb::handle value) { field.set(self, value); },
-                                      nb::arg("self"), nb::arg("value").none()));
+        add_property(cls, field.name,
+                     nb::cpp_function([field](const T& self) {
+                         util::prepare_thread();
+                         return field.get(self);
+                     }),
+                     nb::cpp_function(
+                         [field](T& self, nb::handle value) {
+                             util::prepare_thread();
+                             field.set(self, value);
+                         },
+                         nb::arg("self"), nb::arg("value").none()));
     }
-    cls.def("__repr__", [](const T& self) { return repr(self); });
+    cls.def("__repr__", [](const T& self) {
+        util::prepare_thread();
+        return repr(self);
+    });
     // Pickled as its values, in the constructor's order.
     cls.def("__reduce__", [](const T& self) {
+        util::prepare_thread();
         constexpr std::size_t count = std::size(ValueClass<T>::fields);
         nb::object values = nb::steal(PyTuple_New(count));
         if (!values.is_valid()) throw nb::python_error();
@@ -178,6 +194,7 @@ void register_value_class(nb::module_& m) {
     cls.def(
         "__eq__",
         [](const T& self, nb::handle other) -> nb::object {
+            util::prepare_thread();
             if (!nb::isinstance<T>(other)) return nb::borrow(Py_NotImplemented);
             return nb::bool_(self == nb::cast<const T&>(other));
         },
@@ -195,9 +212,13 @@ nb::object phase_argument(nb::handle value, const char* name, const char* class_
 template <class Phase, nb::object PyTransformConfig::*Member>
 void phase_property(nb::handle cls, const char* name, const char* class_name) {
     add_property(cls, name,
-                 nb::cpp_function([](const PyTransformConfig& self) { return self.*Member; }),
+                 nb::cpp_function([](const PyTransformConfig& self) {
+                     util::prepare_thread();
+                     return self.*Member;
+                 }),
                  nb::cpp_function(
                      [name, class_name](PyTransformConfig& self, nb::handle value) {
+                         util::prepare_thread();
                          self.*Member = phase_argument<Phase>(value, name, class_name);
                      },
                      nb::arg("self"), nb::arg("value").none()));
@@ -254,12 +275,16 @@ void register_transform_config(nb::module_& m) {
     phase_property<PyFinalizeAstConfig, &T::finalize_ast>(cls, "finalize_ast", "FinalizeAstConfig");
     phase_property<PyFlattenGroupsConfig, &T::flatten_groups>(cls, "flatten_groups",
                                                               "FlattenGroupsConfig");
-    cls.def("__repr__", [](const T& self) { return repr(self); });
+    cls.def("__repr__", [](const T& self) {
+        util::prepare_thread();
+        return repr(self);
+    });
     // Unlike the phase classes, a foreign operand is unequal rather than
     // NotImplemented.
     cls.def(
         "__eq__",
         [](const T& self, nb::handle other) {
+            util::prepare_thread();
             if (!nb::isinstance<T>(other)) return false;
             const T& that = nb::cast<const T&>(other);
             return self.lower_attributes_value() == that.lower_attributes_value() &&
@@ -271,6 +296,7 @@ void register_transform_config(nb::module_& m) {
     // Pickled with its four phase objects, which pickle themselves; a phase
     // object shared by several configs stays shared within one pickle.
     cls.def("__reduce__", [](const T& self) {
+        util::prepare_thread();
         return reduced("TransformConfig", nb::make_tuple(self.lower_attributes, self.rewrite, self.finalize_ast,
                                                          self.flatten_groups));
     });

@@ -13,6 +13,7 @@
 #include "facade/records.hpp"
 #include "syntax/document.hpp"
 #include "syntax/internal_error.hpp"
+#include "util/thread_storage.hpp"
 
 namespace quorvel::python {
 
@@ -53,9 +54,11 @@ void set_internal_error(const syntax::InternalError& error) noexcept;
 void set_error_from_current_exception() noexcept;
 
 // Runs an entry point's body, returning its result as a new reference, or
-// null with the Python error set for whatever it threw.
+// null with the Python error set for whatever it threw. The thread's storage
+// is made first, so that running out of memory in the body is a MemoryError.
 template <class Body>
 PyObject* guarded(Body&& body) noexcept {
+    util::prepare_thread();
     try {
         return body().release().ptr();
     } catch (...) {

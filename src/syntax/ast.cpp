@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "syntax/ast_internal.hpp"
+#include "util/thread_storage.hpp"
 
 namespace quorvel::syntax {
 
@@ -402,7 +403,8 @@ bool Ast::subtree_contains(NodeId root, NodeId target) const {
 void Ast::collect_postorder(NodeId id, std::vector<NodeId>& out) const {
     // The walk's stack is per thread and kept between calls: removals run
     // this for every dropped subtree, most of them a leaf or two.
-    thread_local std::vector<std::pair<NodeId, bool>> stack;
+    constinit thread_local util::ThreadCache<std::vector<std::pair<NodeId, bool>>> kept_stack;
+    std::vector<std::pair<NodeId, bool>>& stack = *kept_stack;
     stack.clear();
     stack.emplace_back(id, false);
     while (!stack.empty()) {
@@ -693,7 +695,8 @@ Node Ast::remove_detached(NodeId id) {
     bool has_edges = false;
     for_each_edge(*nodes_.get(id), [&](NodeId, Slot) { has_edges = true; });
     if (has_edges) {
-        thread_local std::vector<NodeId> order;
+        constinit thread_local util::ThreadCache<std::vector<NodeId>> kept_order;
+        std::vector<NodeId>& order = *kept_order;
         order.clear();
         collect_postorder(id, order);
         order.pop_back();  // the root itself, last in post-order
@@ -766,8 +769,10 @@ std::vector<NodeId> Ast::replace_children(NodeId parent, std::span<const NodeId>
     // the returned ids.
     const ast::ChildList& old_list = container_mut(parent);
     const bool scan = old_list.size() * children.size() <= 256;
-    thread_local std::vector<std::pair<NodeId, std::size_t>> old_positions;
-    thread_local std::vector<NodeId> new_sorted;
+    constinit thread_local util::ThreadCache<std::vector<std::pair<NodeId, std::size_t>>> kept_positions;
+    constinit thread_local util::ThreadCache<std::vector<NodeId>> kept_sorted;
+    std::vector<std::pair<NodeId, std::size_t>>& old_positions = *kept_positions;
+    std::vector<NodeId>& new_sorted = *kept_sorted;
     auto by_id = [](const auto& a, const auto& b) { return detail::IdSet::less(a.first, b.first); };
     if (!scan) {
         old_positions.clear();

@@ -17,6 +17,8 @@
 #include <new>
 #include <vector>
 
+#include "util/thread_storage.hpp"
+
 namespace quorvel::syntax::list_buffers {
 
 // The capacity of a list's first block.
@@ -56,8 +58,8 @@ template <class Kept>
     try {
         h.kept = new Kept();
         h.kept->reserve(Kept::kRoom);
-        thread_local Release<Kept> release;  // registered with the first use
-        (void)release;
+        constinit thread_local util::ThreadCache<Release<Kept>> release;
+        (void)*release;
     } catch (...) {
         delete h.kept;
         h.kept = nullptr;

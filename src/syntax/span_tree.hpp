@@ -11,6 +11,7 @@
 // tree never exhausts the call stack.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -91,6 +92,44 @@ struct SpanTree {
         return true;
     }
 
+    // Frees the children and all their descendants with no allocation (the
+    // destructor's way when memory is exhausted): a post-order walk that
+    // keeps at most kFrames ancestors. At that depth it forgets the upper
+    // half of them and goes on; once the frames it kept are done it starts
+    // again from this tree, where every finished subtree holds no storage.
+    void release_in_place() noexcept {
+        constexpr std::size_t kFrames = 256;
+        struct Frame {
+            SpanTree* tree;
+            std::size_t next;  // position of the next child to look at
+        };
+        Frame frames[kFrames];
+        bool again = true;
+        while (again) {
+            again = false;
+            std::size_t depth = 0;
+            frames[depth++] = {this, 0};
+            while (depth > 0) {
+                Frame& f = frames[depth - 1];
+                SpanList& list = f.tree->children;
+                while (f.next < list.size() && list[f.next].children.data() == nullptr) ++f.next;
+                if (f.next == list.size()) {
+                    if (f.tree != this) list.reset();
+                    --depth;
+                    continue;
+                }
+                SpanTree* child = &list[f.next++];
+                if (depth == kFrames) {
+                    std::move(frames + kFrames / 2, frames + kFrames, frames);
+                    depth -= kFrames / 2;
+                    again = true;
+                }
+                frames[depth++] = {child, 0};
+            }
+        }
+        children.reset();
+    }
+
 private:
     // Runs a step that fills `children`; if it throws, frees what it built
     // without recursion.
@@ -110,17 +149,25 @@ private:
         // descendants. Freed from the back, each one's children hold none
         // any more, so no destructor does more than its inline test.
         std::vector<SpanTree*> owners;
-        for (SpanTree& c : children) {
-            if (c.children.data() != nullptr) owners.push_back(&c);
-        }
-        for (std::size_t i = 0; i < owners.size(); ++i) {
-            for (SpanTree& c : owners[i]->children) {
+        try {
+            for (SpanTree& c : children) {
                 if (c.children.data() != nullptr) owners.push_back(&c);
             }
+            for (std::size_t i = 0; i < owners.size(); ++i) {
+                for (SpanTree& c : owners[i]->children) {
+                    if (c.children.data() != nullptr) owners.push_back(&c);
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            // No memory for the list (often because of this tree's size):
+            // nothing is freed yet, so take the walk that needs none.
+            release_in_place();
+            return;
         }
         for (std::size_t i = owners.size(); i-- > 0;) owners[i]->children.reset();
         children.reset();
     }
+
 
     void copy_children_from(const SpanTree& other) {
         std::vector<std::pair<SpanTree*, const SpanTree*>> pending{{this, &other}};

@@ -1,5 +1,6 @@
 #include "syntax/syntax_node.hpp"
 
+#include <algorithm>
 #include <iterator>
 #include <type_traits>
 
@@ -239,7 +240,7 @@ void for_each_owned_child(SyntaxNode& node, F&& fn) {
 }
 
 // Frees the owned subtrees of a node without moving any node.
-void release_children(SyntaxNode& node) {
+void release_children(SyntaxNode& node) noexcept {
     switch (node.kind()) {
         case NodeKind::Root: std::get<SyntaxNode::Root>(node.value).children.clear(); break;
         case NodeKind::Group: std::get<SyntaxNode::Group>(node.value).children.clear(); break;
@@ -269,20 +270,91 @@ void release_children(SyntaxNode& node) {
 
 }  // namespace
 
-void SyntaxNode::release_subtrees() {
+SyntaxNode* SyntaxNode::next_owning_child(SyntaxNode& node, std::size_t& next) noexcept {
+    auto owning = [](const SyntaxNode& c) { return c.may_own_children() && c.owns_children(); };
+    auto* list = node.is<Root>()    ? &std::get<Root>(node.value).children
+                 : node.is<Group>() ? &std::get<Group>(node.value).children
+                                    : nullptr;
+    if (list != nullptr) {
+        while (next < list->size()) {
+            SyntaxNode& c = (*list)[next++];
+            if (owning(c)) return &c;
+        }
+        return nullptr;
+    }
+    // The few operands, bodies and argument contents of the other kinds.
+    SyntaxNode* found = nullptr;
+    std::size_t position = 0;
+    for_each_owned_child(node, [&](SyntaxNode& c) {
+        if (found != nullptr) return;
+        const std::size_t here = position++;
+        if (here >= next && owning(c)) {
+            found = &c;
+            next = here + 1;
+        }
+    });
+    if (found == nullptr) next = position;
+    return found;
+}
+
+void SyntaxNode::release_subtrees() noexcept {
     // The descendants that own children, each listed after its ancestors.
     // Released from the back, each one's own descendants are already
     // childless, so no destructor below this one recurses more than one level.
     std::vector<SyntaxNode*> owners;
-    for_each_owned_child(*this, [&owners](SyntaxNode& c) {
-        if (c.owns_children()) owners.push_back(&c);
-    });
-    for (std::size_t i = 0; i < owners.size(); ++i) {
-        for_each_owned_child(*owners[i], [&owners](SyntaxNode& c) {
+    try {
+        for_each_owned_child(*this, [&owners](SyntaxNode& c) {
             if (c.owns_children()) owners.push_back(&c);
         });
+        for (std::size_t i = 0; i < owners.size(); ++i) {
+            for_each_owned_child(*owners[i], [&owners](SyntaxNode& c) {
+                if (c.owns_children()) owners.push_back(&c);
+            });
+        }
+    } catch (const std::bad_alloc&) {
+        // Out of memory while a tree dies (often because of its size):
+        // nothing is released yet, so take the walk that needs none.
+        release_subtrees_in_place();
+        return;
     }
     for (std::size_t i = owners.size(); i-- > 0;) release_children(*owners[i]);
+}
+
+void SyntaxNode::release_subtrees_in_place() noexcept {
+    // A post-order walk that keeps at most kFrames ancestors. At that depth
+    // it forgets the upper half of them and goes on; once the frames it kept
+    // are done it starts again from this node, where everything finished
+    // before owns nothing any more and is passed over.
+    constexpr std::size_t kFrames = 256;
+    struct Frame {
+        SyntaxNode* node;
+        std::size_t next;  // position of the next owned child to look at
+    };
+    Frame frames[kFrames];
+    bool again = true;
+    while (again) {
+        again = false;
+        std::size_t depth = 0;
+        frames[depth++] = {this, 0};
+        while (depth > 0) {
+            Frame& f = frames[depth - 1];
+            SyntaxNode* child = next_owning_child(*f.node, f.next);
+            if (child == nullptr) {
+                // No owned child of this node owns anything now.
+                if (f.node != this) release_children(*f.node);
+                --depth;
+                continue;
+            }
+            if (depth == kFrames) {
+                std::move(frames + kFrames / 2, frames + kFrames, frames);
+                depth -= kFrames / 2;
+                again = true;
+            }
+            frames[depth++] = {child, 0};
+        }
+    }
+    // What is left below this node owns nothing: its own destruction frees
+    // it without recursion.
 }
 
 SyntaxNode& SyntaxNode::operator=(SyntaxNode&& other) noexcept {

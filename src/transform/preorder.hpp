@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "syntax/ast.hpp"
+#include "util/thread_storage.hpp"
 
 namespace quorvel::transform {
 
@@ -27,8 +28,8 @@ void for_each_preorder(const syntax::Ast& ast, syntax::ast::NodeId start, F&& fn
     // Taken out while in use, so a walk started from `fn` gets a stack of
     // its own; a stack grown past this many entries is not kept.
     constexpr std::size_t kKeptCapacity = 1 << 12;
-    thread_local std::vector<NodeId> kept;
-    std::vector<NodeId> stack = std::move(kept);
+    constinit thread_local util::ThreadCache<std::vector<NodeId>> kept;
+    std::vector<NodeId> stack = std::move(*kept);
     stack.clear();
     stack.push_back(start);
     while (!stack.empty()) {
@@ -48,7 +49,7 @@ void for_each_preorder(const syntax::Ast& ast, syntax::ast::NodeId start, F&& fn
         syntax::for_each_edge(node, [&](NodeId child, syntax::Slot) { stack.push_back(child); });
         std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
     }
-    if (stack.capacity() <= kKeptCapacity) kept = std::move(stack);
+    if (stack.capacity() <= kKeptCapacity) *kept = std::move(stack);
 }
 
 }  // namespace quorvel::transform

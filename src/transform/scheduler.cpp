@@ -6,6 +6,7 @@
 
 #include "transform/preorder.hpp"
 #include "transform/rule_context.hpp"
+#include "util/thread_storage.hpp"
 
 namespace quorvel::transform::scheduler {
 
@@ -78,13 +79,13 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
     // Kept on the thread between calls, and taken out while in use (so a
     // nested call gets one of its own): the many small trees of a batch
     // then cost no allocation each. Every live node may be listed.
-    thread_local std::vector<NodeId> kept;
-    std::vector<NodeId> snapshot = std::move(kept);
+    constinit thread_local util::ThreadCache<std::vector<NodeId>> kept;
+    std::vector<NodeId> snapshot = std::move(*kept);
     struct Return {
         std::vector<NodeId>& from;
         ~Return() {
             from.clear();
-            if (from.capacity() <= kKeptCapacity) kept = std::move(from);
+            if (from.capacity() <= kKeptCapacity) *kept = std::move(from);
         }
     } give_back{snapshot};
     snapshot.reserve(ast.node_count());

@@ -148,3 +148,53 @@ TEST(SyntaxNode, MoveAssignFromOwnSubtree) {
 }
 
 }  // namespace
+
+namespace {
+
+SyntaxNode wrap_in_group(SyntaxNode inner, std::size_t siblings) {
+    std::vector<SyntaxNode> children;
+    children.push_back(std::move(inner));
+    for (std::size_t i = 0; i < siblings; ++i) children.push_back(math({ch(U'a'), ch(U'b')}));
+    return group(ContentMode::Math, std::move(children));
+}
+
+SyntaxNode wrap_in_script(SyntaxNode inner, std::size_t) { return scripted(std::move(inner), ch(U'i'), std::nullopt); }
+
+// `levels` wraps of a leaf, each wrap with `siblings` small groups beside it.
+SyntaxNode tower(SyntaxNode (*wrap)(SyntaxNode, std::size_t), std::size_t levels, std::size_t siblings) {
+    SyntaxNode node = math({ch(U'x')});
+    for (std::size_t i = 0; i < levels; ++i) node = wrap(std::move(node), siblings);
+    return node;
+}
+
+TEST(SyntaxNode, ReleaseInPlaceLeavesOnlyChildrenThatOwnNothing) {
+    struct Case {
+        const char* name;
+        SyntaxNode tree;
+        std::size_t children_left;
+    };
+    std::vector<SyntaxNode> wide;
+    for (int i = 0; i < 50'000; ++i) wide.push_back(math({ch(U'a'), math({ch(U'b')})}));
+    Case cases[] = {
+        {"leaves only", root({ch(U'a'), ch(U'b')}), 2},
+        {"wide", root(std::move(wide)), 50'000},
+        // Deeper than the walk's frames: it starts again from the top.
+        {"deep groups", tower(wrap_in_group, 3'000, 0), 1},
+        {"deep scripts", tower(wrap_in_script, 3'000, 0), 2},
+        {"deep and wide", tower(wrap_in_group, 700, 20), 21},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.tree.release_subtrees_in_place();
+        std::vector<SyntaxNode> children;
+        c.tree.take_children(children);
+        EXPECT_EQ(children.size(), c.children_left);
+        for (SyntaxNode& child : children) {
+            std::vector<SyntaxNode> grandchildren;
+            child.take_children(grandchildren);
+            ASSERT_TRUE(grandchildren.empty());
+        }
+    }
+}
+
+}  // namespace

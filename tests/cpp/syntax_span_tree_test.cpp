@@ -80,6 +80,25 @@ INSTANTIATE_TEST_SUITE_P(
                       ShapeCase{"reserved_leaf_at_bottom", [] { return chain(3, 0, true); }, 3}),
     [](const auto& info) { return info.param.name; });
 
+// Freeing without a work list (as a tree dies when memory is exhausted)
+// leaves no storage behind, also below the walk's frames.
+TEST(SpanTree, ReleaseInPlaceFreesEveryShape) {
+    const ShapeCase cases[] = {
+        {"leaf", [] { return Shape{SpanTree(Span{0, 1}), {}}; }, 0},
+        {"wide", [] { return wide(1000); }, 0},
+        {"deep_chain", [] { return chain(3'000, 0, false); }, 0},
+        {"deep_chain_with_sides", [] { return chain(2'000, 2, true); }, 0},
+        {"reserved_leaf_at_bottom", [] { return chain(3, 0, true); }, 0},
+    };
+    for (const ShapeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Shape s = c.build();
+        s.tree.release_in_place();
+        EXPECT_EQ(s.tree.children.data(), nullptr);
+        EXPECT_EQ(s.tree.children.size(), 0u);
+    }
+}
+
 // The children list: every step keeps the entries in order with their own
 // children, and leaves nothing behind (the sanitizer build reports leaks and
 // stale reads).

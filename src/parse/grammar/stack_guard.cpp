@@ -11,6 +11,8 @@
 #include <new>
 #include <utility>
 
+#include "util/thread_storage.hpp"
+
 #if defined(__SANITIZE_ADDRESS__)
 #define QUORVEL_ASAN 1
 #elif defined(__has_feature)
@@ -127,7 +129,7 @@ struct Segments {
         madvise(spare.low(), spare.usable() - kKeptTop, MADV_DONTNEED);
     }
 };
-thread_local Segments segments;
+constinit thread_local util::ThreadCache<Segments> segments;
 
 // One run on a segment: what it runs, the contexts of both sides, and what
 // it threw.
@@ -167,12 +169,12 @@ void segment_entry() {
 
 const char* compute_stack_floor() noexcept { return compute_floor(); }
 
-std::size_t exchange_segment_budget(std::size_t bytes) noexcept { return std::exchange(segments.budget, bytes); }
+std::size_t exchange_segment_budget(std::size_t bytes) noexcept { return std::exchange(segments->budget, bytes); }
 
-void trim_stack_segments() noexcept { segments.trim(); }
+void trim_stack_segments() noexcept { segments->trim(); }
 
 void run_on_fresh_segment(void (*body)(void*), void* context) {
-    Segments& owned = segments;
+    Segments& owned = *segments;
     if (owned.in_use + kSegment > owned.budget) throw NestingTooDeep{};
     Segment segment = owned.take();
 

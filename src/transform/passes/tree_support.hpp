@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "syntax/ast.hpp"
+#include "util/thread_storage.hpp"
 
 namespace quorvel::transform::passes::support {
 
@@ -72,8 +73,8 @@ public:
 
 private:
     static Buffers& thread_kept() {
-        thread_local Buffers kept;
-        return kept;
+        constinit thread_local util::ThreadCache<Buffers> kept;
+        return *kept;
     }
 
     Buffers& kept_;

@@ -1,0 +1,98 @@
+"""Running out of memory is a MemoryError, wherever in a call it happens.
+
+Each case runs in a child process that lowers its address-space limit to a
+little above what it already uses and makes the call, for a range of
+headrooms; every run is on a new thread, which has none of its per-thread
+storage yet (the C library would end the process if a call needed to make it
+once memory is gone)."""
+
+import os
+import subprocess
+import sys
+
+import pytest
+
+import quorvel  # noqa: F401 - the child imports the same package
+
+pytestmark = pytest.mark.skipif(not os.path.exists("/proc/self/status"), reason="needs /proc")
+
+# Headrooms in MB above the address space in use; None runs without a limit.
+HEADROOMS = [4, 8, 16, 32, 64, 128, 256, None]
+SIZE = 500_000
+
+CHILD = r"""
+import resource, sys, threading
+import quorvel
+
+op, size, headrooms = sys.argv[1], int(sys.argv[2]), sys.argv[3].split(",")
+source = "a" * size
+parser = quorvel.Parser()
+if op in ("parse", "normalize"):
+    engine = quorvel.TransformEngine("authoring")
+    calls = {"parse": lambda: parser.parse(source), "normalize": lambda: engine.normalize(source)}
+elif op == "from_syntax":
+    # Made from a small document, so that no large parse leaves freed memory
+    # behind for the call to reuse.
+    syntax = parser.parse("a")["document"].to_syntax()
+    syntax["Root"]["children"] *= size
+    calls = {op: lambda: quorvel.Document.from_syntax(syntax)}
+else:
+    calls = {op: getattr(parser.parse(source)["document"], op)}
+call = calls[op]
+_, hard = resource.getrlimit(resource.RLIMIT_AS)
+
+
+def address_space():
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmSize:"):
+                return int(line.split()[1]) * 1024
+
+
+outcomes = []
+for headroom in headrooms:
+    go = threading.Event()
+    outcome = []
+
+    def run():
+        go.wait()
+        try:
+            call()
+            outcome.append("ok")
+        except BaseException as error:
+            outcome.append(type(error).__name__)
+
+    thread = threading.Thread(target=run)
+    thread.start()  # its stack and memory arena exist before the limit
+    if headroom != "None":
+        limit = address_space() + int(headroom) * 2**20
+        if hard != resource.RLIM_INFINITY:
+            limit = min(limit, hard)
+        resource.setrlimit(resource.RLIMIT_AS, (limit, hard))
+    go.set()
+    thread.join()
+    resource.setrlimit(resource.RLIMIT_AS, (hard, hard))
+    outcomes.append(outcome[0] if outcome else "nothing")
+print(" ".join(outcomes))
+"""
+
+
+@pytest.mark.parametrize(
+    "op", ["parse", "normalize", "to_syntax", "to_tokenized_latex", "node_spans", "from_syntax"]
+)
+def test_exhausted_memory_raises_memory_error(op):
+    headrooms = ",".join(str(h) for h in HEADROOMS)
+    child = subprocess.run(
+        [sys.executable, "-c", CHILD, op, str(SIZE), headrooms],
+        capture_output=True,
+        text=True,
+        timeout=300,
+        env={**os.environ, "MALLOC_ARENA_MAX": "1"},
+    )
+    # A signal is a negative code; the C library's own ending is 127.
+    assert child.returncode == 0, f"exit {child.returncode}: {child.stderr[-2000:]}"
+    outcomes = child.stdout.split()
+    assert len(outcomes) == len(HEADROOMS), child.stdout + child.stderr
+    assert set(outcomes) <= {"ok", "MemoryError"}, outcomes
+    assert outcomes[0] == "MemoryError", outcomes  # the sweep reaches exhaustion
+    assert outcomes[-1] == "ok", outcomes  # and the call works given room
