@@ -210,7 +210,9 @@ TEST(ThreadStorage, CachesLiveUntilTheThreadEndsAndComeBackAfter) {
         EXPECT_EQ(Tally::made, c.made);
         EXPECT_EQ(Tally::destroyed, c.destroyed);
         // Made anew: nothing of the destroyed one is read.
-        if (c.used_while_ending) EXPECT_EQ(uses_seen_while_ending, 0);
+        if (c.used_while_ending) {
+            EXPECT_EQ(uses_seen_while_ending, 0);
+        }
     }
 }
 
