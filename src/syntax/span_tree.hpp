@@ -22,6 +22,7 @@
 
 #include "parse/span.hpp"
 #include "syntax/compact_vector.hpp"
+#include "util/release_walk.hpp"
 
 namespace quorvel::syntax {
 
@@ -104,22 +105,15 @@ private:
         }
     }
 
-    // Frees the children and all their descendants.
+    // Frees the children and all their descendants, without allocating:
+    // this runs in destructors, also while out of memory.
     [[gnu::noinline]] void release() noexcept {
-        // The descendants that hold storage, parents before their own
-        // descendants. Freed from the back, each one's children hold none
-        // any more, so no destructor does more than its inline test.
-        std::vector<SpanTree*> owners;
-        for (SpanTree& c : children) {
-            if (c.children.data() != nullptr) owners.push_back(&c);
-        }
-        for (std::size_t i = 0; i < owners.size(); ++i) {
-            for (SpanTree& c : owners[i]->children) {
-                if (c.children.data() != nullptr) owners.push_back(&c);
-            }
-        }
-        for (std::size_t i = owners.size(); i-- > 0;) owners[i]->children.reset();
-        children.reset();
+        const auto owning_child = [](SpanTree& tree) -> SpanTree* {
+            auto& list = tree.children;
+            while (!list.empty() && list.back().children.data() == nullptr) list.pop_back();
+            return list.empty() ? nullptr : &list.back();
+        };
+        util::release_bottom_up(*this, owning_child, [](SpanTree& tree) { tree.children.reset(); });
     }
 
     void copy_children_from(const SpanTree& other) {

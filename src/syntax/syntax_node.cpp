@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "syntax/list_buffers.hpp"
+#include "util/release_walk.hpp"
 #include "util/utf8.hpp"
 
 namespace quorvel::syntax {
@@ -270,19 +271,26 @@ void release_children(SyntaxNode& node) {
 }  // namespace
 
 void SyntaxNode::release_subtrees() {
-    // The descendants that own children, each listed after its ancestors.
-    // Released from the back, each one's own descendants are already
-    // childless, so no destructor below this one recurses more than one level.
-    std::vector<SyntaxNode*> owners;
-    for_each_owned_child(*this, [&owners](SyntaxNode& c) {
-        if (c.owns_children()) owners.push_back(&c);
-    });
-    for (std::size_t i = 0; i < owners.size(); ++i) {
-        for_each_owned_child(*owners[i], [&owners](SyntaxNode& c) {
-            if (c.owns_children()) owners.push_back(&c);
-        });
-    }
-    for (std::size_t i = owners.size(); i-- > 0;) release_children(*owners[i]);
+    // A list's trailing children that own nothing are freed as the walk
+    // meets them, so a long list is read once.
+    const auto owning_child = [](SyntaxNode& node) -> SyntaxNode* {
+        const auto from_list = [](std::vector<SyntaxNode>& children) -> SyntaxNode* {
+            while (!children.empty() && !children.back().owns_children()) children.pop_back();
+            return children.empty() ? nullptr : &children.back();
+        };
+        switch (node.kind()) {
+            case NodeKind::Root: return from_list(std::get<Root>(node.value).children);
+            case NodeKind::Group: return from_list(std::get<Group>(node.value).children);
+            default: {
+                SyntaxNode* found = nullptr;
+                for_each_owned_child(node, [&found](SyntaxNode& c) {
+                    if (found == nullptr && c.owns_children()) found = &c;
+                });
+                return found;
+            }
+        }
+    };
+    util::release_bottom_up(*this, owning_child, [](SyntaxNode& node) { release_children(node); });
 }
 
 SyntaxNode& SyntaxNode::operator=(SyntaxNode&& other) noexcept {

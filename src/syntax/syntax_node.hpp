@@ -417,7 +417,7 @@ private:
         return value.index() <= kLastOwningIndex;
     }
     bool owns_children() const;
-    // Frees every owned subtree without recursion per level.
+    // Frees every owned subtree without recursion or heap memory.
     void release_subtrees();
     void copy_from(const SyntaxNode& other);
 };
