@@ -23,6 +23,7 @@
 
 #include "parse/span.hpp"
 #include "syntax/compact_vector.hpp"
+#include "util/release_walk.hpp"
 
 namespace quorvel::syntax {
 
@@ -93,41 +94,15 @@ struct SpanTree {
     }
 
     // Frees the children and all their descendants with no allocation (the
-    // destructor's way when memory is exhausted): a post-order walk that
-    // keeps at most kFrames ancestors. At that depth it forgets the upper
-    // half of them and goes on; once the frames it kept are done it starts
-    // again from this tree, where every finished subtree holds no storage.
+    // destructor's way when memory is exhausted), bottom-up on a path kept
+    // in a fixed ring.
     void release_in_place() noexcept {
-        constexpr std::size_t kFrames = 256;
-        struct Frame {
-            SpanTree* tree;
-            std::size_t next;  // position of the next child to look at
+        const auto owning_child = [](SpanTree& tree) -> SpanTree* {
+            auto& list = tree.children;
+            while (!list.empty() && list.back().children.data() == nullptr) list.pop_back();
+            return list.empty() ? nullptr : &list.back();
         };
-        Frame frames[kFrames];
-        bool again = true;
-        while (again) {
-            again = false;
-            std::size_t depth = 0;
-            frames[depth++] = {this, 0};
-            while (depth > 0) {
-                Frame& f = frames[depth - 1];
-                SpanList& list = f.tree->children;
-                while (f.next < list.size() && list[f.next].children.data() == nullptr) ++f.next;
-                if (f.next == list.size()) {
-                    if (f.tree != this) list.reset();
-                    --depth;
-                    continue;
-                }
-                SpanTree* child = &list[f.next++];
-                if (depth == kFrames) {
-                    std::move(frames + kFrames / 2, frames + kFrames, frames);
-                    depth -= kFrames / 2;
-                    again = true;
-                }
-                frames[depth++] = {child, 0};
-            }
-        }
-        children.reset();
+        util::release_bottom_up(*this, owning_child, [](SpanTree& tree) { tree.children.reset(); });
     }
 
 private:
@@ -143,7 +118,8 @@ private:
         }
     }
 
-    // Frees the children and all their descendants.
+    // Frees the children and all their descendants, without allocating:
+    // this runs in destructors, also while out of memory.
     [[gnu::noinline]] void release() noexcept {
         // The descendants that hold storage, parents before their own
         // descendants. Freed from the back, each one's children hold none
@@ -167,7 +143,6 @@ private:
         for (std::size_t i = owners.size(); i-- > 0;) owners[i]->children.reset();
         children.reset();
     }
-
 
     void copy_children_from(const SpanTree& other) {
         std::vector<std::pair<SpanTree*, const SpanTree*>> pending{{this, &other}};

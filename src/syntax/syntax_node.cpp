@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "syntax/list_buffers.hpp"
+#include "util/release_walk.hpp"
 #include "util/utf8.hpp"
 
 namespace quorvel::syntax {
@@ -270,33 +271,6 @@ void release_children(SyntaxNode& node) noexcept {
 
 }  // namespace
 
-SyntaxNode* SyntaxNode::next_owning_child(SyntaxNode& node, std::size_t& next) noexcept {
-    auto owning = [](const SyntaxNode& c) { return c.may_own_children() && c.owns_children(); };
-    auto* list = node.is<Root>()    ? &std::get<Root>(node.value).children
-                 : node.is<Group>() ? &std::get<Group>(node.value).children
-                                    : nullptr;
-    if (list != nullptr) {
-        while (next < list->size()) {
-            SyntaxNode& c = (*list)[next++];
-            if (owning(c)) return &c;
-        }
-        return nullptr;
-    }
-    // The few operands, bodies and argument contents of the other kinds.
-    SyntaxNode* found = nullptr;
-    std::size_t position = 0;
-    for_each_owned_child(node, [&](SyntaxNode& c) {
-        if (found != nullptr) return;
-        const std::size_t here = position++;
-        if (here >= next && owning(c)) {
-            found = &c;
-            next = here + 1;
-        }
-    });
-    if (found == nullptr) next = position;
-    return found;
-}
-
 void SyntaxNode::release_subtrees() noexcept {
     // The descendants that own children, each listed after its ancestors.
     // Released from the back, each one's own descendants are already
@@ -321,40 +295,26 @@ void SyntaxNode::release_subtrees() noexcept {
 }
 
 void SyntaxNode::release_subtrees_in_place() noexcept {
-    // A post-order walk that keeps at most kFrames ancestors. At that depth
-    // it forgets the upper half of them and goes on; once the frames it kept
-    // are done it starts again from this node, where everything finished
-    // before owns nothing any more and is passed over.
-    constexpr std::size_t kFrames = 256;
-    struct Frame {
-        SyntaxNode* node;
-        std::size_t next;  // position of the next owned child to look at
-    };
-    Frame frames[kFrames];
-    bool again = true;
-    while (again) {
-        again = false;
-        std::size_t depth = 0;
-        frames[depth++] = {this, 0};
-        while (depth > 0) {
-            Frame& f = frames[depth - 1];
-            SyntaxNode* child = next_owning_child(*f.node, f.next);
-            if (child == nullptr) {
-                // No owned child of this node owns anything now.
-                if (f.node != this) release_children(*f.node);
-                --depth;
-                continue;
+    // A list's trailing children that own nothing are freed as the walk
+    // meets them, so a long list is read once.
+    const auto owning_child = [](SyntaxNode& node) -> SyntaxNode* {
+        const auto from_list = [](std::vector<SyntaxNode>& children) -> SyntaxNode* {
+            while (!children.empty() && !children.back().owns_children()) children.pop_back();
+            return children.empty() ? nullptr : &children.back();
+        };
+        switch (node.kind()) {
+            case NodeKind::Root: return from_list(std::get<Root>(node.value).children);
+            case NodeKind::Group: return from_list(std::get<Group>(node.value).children);
+            default: {
+                SyntaxNode* found = nullptr;
+                for_each_owned_child(node, [&found](SyntaxNode& c) {
+                    if (found == nullptr && c.owns_children()) found = &c;
+                });
+                return found;
             }
-            if (depth == kFrames) {
-                std::move(frames + kFrames / 2, frames + kFrames, frames);
-                depth -= kFrames / 2;
-                again = true;
-            }
-            frames[depth++] = {child, 0};
         }
-    }
-    // What is left below this node owns nothing: its own destruction frees
-    // it without recursion.
+    };
+    util::release_bottom_up(*this, owning_child, [](SyntaxNode& node) { release_children(node); });
 }
 
 SyntaxNode& SyntaxNode::operator=(SyntaxNode&& other) noexcept {

@@ -399,10 +399,9 @@ public:
     void take_children(std::vector<SyntaxNode>& out);
 
     // Frees every owned subtree of this node (leaving it childless, or with
-    // children that own nothing) with no allocation at all: a walk with a
-    // bounded number of frames, which starts again from this node while work
-    // is left below its deepest frame (a pass per 128 levels of a deep tree).
-    // The destructor takes it when there is no memory for its work list.
+    // children that own nothing) with no allocation at all, bottom-up on a
+    // path kept in a fixed ring. The destructor takes it when there is no
+    // memory for its work list.
     void release_subtrees_in_place() noexcept;
 
     // Index-to-kind table of the variant (Error sits at 7 here, last in
@@ -427,9 +426,6 @@ private:
     // Frees every owned subtree without recursion per level. Out of memory
     // for its work list, it falls back on `release_subtrees_in_place`.
     void release_subtrees() noexcept;
-    // The next owned child at or after position `next` that owns children
-    // itself, and `next` moved past it; null at the end.
-    static SyntaxNode* next_owning_child(SyntaxNode& node, std::size_t& next) noexcept;
     void copy_from(const SyntaxNode& other);
 };
 

@@ -776,6 +776,23 @@ TEST(RepeatedArguments, ManySiblingsAreLinear) {
     EXPECT_LT(large, 24 * small + 50);
 }
 
+TEST(RepeatedArguments, DeepTextMathWithAFaultIsLinear) {
+    // A `\text$` deep inside nested `\text{$...$}` fails every level above it,
+    // and each retries on its prefix, which holds every level below the fault.
+    auto time_ms = [](std::size_t depth) {
+        const std::string source = repeat("\\text{$", depth) + "\\text${" + repeat("\\text{$", depth) + "x" +
+                                   repeat("$}", 2 * depth + 1);
+        const auto start = quorvel_test::CpuClock::now();
+        ParseOutcome out = parse_source(default_context(), source, {});
+        EXPECT_TRUE(out.document);
+        EXPECT_FALSE(out.diagnostics.empty());
+        return std::chrono::duration<double, std::milli>(quorvel_test::CpuClock::now() - start).count();
+    };
+    const double small = time_ms(250);
+    const double large = time_ms(2000);
+    EXPECT_LT(large, 24 * small + 50);
+}
+
 
 // ---- The command head ----------------------------------------------------------------------
 

@@ -139,3 +139,47 @@ def test_deep_input_ends_alike_whatever_the_stack_limit():
     assert not has_document
     assert [d["kind"] for d in diagnostics] == ["max-group-depth-exceeded"]
     assert unlimited == default
+
+
+# Lowers its own address-space limit step by step above what it uses after a
+# first parse, parses input whose trees are large when memory runs out, and
+# prints how each parse ended. Freeing the half-built trees while the error
+# unwinds must not need memory of its own.
+OUT_OF_MEMORY_CHILD = r"""
+import json, resource, quorvel
+deep = 12_000
+inputs = {
+    "text_math_with_fault": "\\text{$" * deep + "\\text${" + "\\text{$" * deep + "x" + "$}" * (2 * deep + 1),
+    "retried_fractions": "\\frac{" * 1_500 + "x" + "$}{}" * 1_500,
+    "nested_sqrt": "\\sqrt{" * 100_000 + "x" + "}" * 100_000,
+}
+parser = quorvel.Parser()
+for source in inputs.values():
+    parser.parse(source[:2_000])
+def used():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[0]) * resource.getpagesize()
+_, hard = resource.getrlimit(resource.RLIMIT_AS)
+outcomes = []
+for name, source in inputs.items():
+    for extra_mb in (16, 48, 96, 192, 384):
+        resource.setrlimit(resource.RLIMIT_AS, (used() + extra_mb * 1024 * 1024, hard))
+        try:
+            parser.parse(source)
+            outcome = "parsed"
+        except MemoryError:
+            outcome = "MemoryError"
+        resource.setrlimit(resource.RLIMIT_AS, (hard, hard))
+        outcomes.append([name, extra_mb, outcome])
+print(json.dumps(outcomes))
+"""
+
+
+def test_running_out_of_memory_in_a_deep_parse_raises_memory_error():
+    child = subprocess.run([sys.executable, "-c", OUT_OF_MEMORY_CHILD], capture_output=True, text=True, timeout=300)
+    assert child.returncode == 0, (child.returncode, child.stderr[-2000:])
+    outcomes = json.loads(child.stdout)
+    assert {outcome for _, _, outcome in outcomes} <= {"parsed", "MemoryError"}
+    # The smallest room runs out, the largest does not.
+    assert any(outcome == "MemoryError" for _, _, outcome in outcomes)
+    assert any(outcome == "parsed" for _, _, outcome in outcomes)

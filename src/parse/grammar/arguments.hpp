@@ -83,6 +83,17 @@ struct ArgumentSession {
     };
     std::unordered_map<MemoKey, SubParse, MemoKeyHash> memo;
     std::size_t retry_depth = 0;
+    // How many windows are being read, one inside the other, and that count
+    // where the innermost retry on a prefix started.
+    std::size_t window_depth = 0;
+    std::size_t retry_base = 0;
+    struct WindowLevel {
+        explicit WindowLevel(ArgumentSession& s) noexcept : session(s) { ++session.window_depth; }
+        ~WindowLevel() { --session.window_depth; }
+        WindowLevel(const WindowLevel&) = delete;
+        WindowLevel& operator=(const WindowLevel&) = delete;
+        ArgumentSession& session;
+    };
 
 private:
     struct MatchTable {

@@ -105,19 +105,34 @@ SubParse run_window(Grammar& parent, ContentMode mode, const SpannedToken* first
     ArgumentSession& session = parent.argument_session();
     const ArgumentSession::MemoKey key{first, count, start, end, mode, require_end};
     if (!session.memo.empty() && recall(session, key, result)) return result;
-    const WindowParserPtr window = make_window_parser(parent, first, count, start, end);
-    result.ok = window->grammar.content_block(mode, result.node);
-    finish_window(*window, mode, require_end, result);
-    if (session.retry_depth > 0) remember(session, key, result);
+    // Only the prefix run of the innermost retry and the windows it reads
+    // directly are re-read by an enclosing retry; deeper windows are re-read
+    // through them, so keeping those too would hold every subtree once per
+    // level above it.
+    const bool keep = session.retry_depth > 0 && session.window_depth <= session.retry_base + 1;
+    {
+        const WindowParserPtr window = make_window_parser(parent, first, count, start, end);
+        const ArgumentSession::WindowLevel level(session);
+        result.ok = window->grammar.content_block(mode, result.node);
+        finish_window(*window, mode, require_end, result);
+    }
+    if (keep) remember(session, key, result);
     return result;
 }
 
 struct RetryScope {
-    explicit RetryScope(ArgumentSession& s) noexcept : session(s) { ++session.retry_depth; }
-    ~RetryScope() { --session.retry_depth; }
+    explicit RetryScope(ArgumentSession& s) noexcept : session(s), outer_base(s.retry_base) {
+        ++session.retry_depth;
+        session.retry_base = session.window_depth;
+    }
+    ~RetryScope() {
+        --session.retry_depth;
+        session.retry_base = outer_base;
+    }
     RetryScope(const RetryScope&) = delete;
     RetryScope& operator=(const RetryScope&) = delete;
     ArgumentSession& session;
+    std::size_t outer_base;
 };
 
 bool has_own_message(const ParseFailure& f) noexcept { return f.is_custom() && !f.soft; }
