@@ -715,8 +715,36 @@ private:
 
     // A content node between two brackets; the close is deferred until the
     // content has been written.
+    // True when the snippet is one braced group from its first byte to its
+    // last (no comment could hide a brace in it).
+    static bool is_one_braced_group(std::string_view s) {
+        if (s.size() < 2 || s.front() != '{' || s.back() != '}') return false;
+        std::size_t depth = 0;
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            const char c = s[i];
+            if (c == '\\') {
+                ++i;
+            } else if (c == '%') {
+                return false;
+            } else if (c == '{') {
+                ++depth;
+            } else if (c == '}' && --depth == 0) {
+                return i + 1 == s.size();
+            }
+        }
+        return false;
+    }
+
     void wrapped_content(NodeId node, ContentMode outer, ContentMode content, char lb, char rb,
                          bool nls) {
+        // An operand the parser could not read whole, braces and all (a
+        // group past the depth limit), brings its own braces: a pair around
+        // it would read back as one level more, every round.
+        if (const auto* e = ast_.node(node).template get_if<Node::Error>();
+            e != nullptr && lb == '{' && is_one_braced_group(e->snippet)) {
+            push_visit(node, content);
+            return;
+        }
         put(rule_b(outer, nls), lb == '[' ? "[" : "{", SpacingClass::Bracket, TokenKind::Delimiter, outer);
         bool compact =
             content == ContentMode::Math && opt_.group_inner_spacing == MathGroupInnerSpacing::Compact;

@@ -382,3 +382,29 @@ INSTANTIATE_TEST_SUITE_P(Malformed, ContentCharacters,
 
 }  // namespace
 }  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// A group past the depth limit becomes an Error node, braces and all; as a
+// script operand or an argument it is written without a second pair, which
+// would make each written round one level deeper than the last.
+TEST(KeptTextPastTheDepthLimit, IsAFixedPoint) {
+    const auto& context = corpus_engine().parser().context();
+    const std::pair<std::string_view, std::string_view> shapes[] = {
+        {"x^{", "}"}, {"x_{", "}"}, {"\\sqrt{", "}"}, {"\\frac{", "}{y}"}, {"{", "}"}};
+    for (const auto& [open, close] : shapes) {
+        std::string source;
+        for (int i = 0; i < 140; ++i) source += open;
+        source += "x";
+        for (int i = 0; i < 140; ++i) source += close;
+        SCOPED_TRACE(source.substr(0, 12));
+        const auto out = parse::parse_source(context, source, {});
+        ASSERT_TRUE(out.document.has_value());
+        const auto check = invariants::check_parse(context, source, out);
+        EXPECT_EQ(check.violation, invariants::Violation::None) << check.written << "\nwritten again:\n" << check.rewritten;
+    }
+}
+
+}  // namespace
+}  // namespace quorvel
