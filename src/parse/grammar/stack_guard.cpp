@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -46,6 +47,28 @@ constexpr std::size_t kMostCallerStack = std::size_t{8} * 1024 * 1024;
 constexpr std::size_t kSegment = std::size_t{64} * 1024 * 1024;
 constexpr std::size_t kBudget = std::size_t{1024} * 1024 * 1024;
 
+// Touches the stack down to a page or two above `bottom`, one page a frame.
+[[gnu::noinline]] void touch_stack_down_to(std::uintptr_t bottom) noexcept {
+    volatile char page[4096];
+    page[0] = 0;
+    if (reinterpret_cast<std::uintptr_t>(&page[0]) > bottom + 2 * sizeof(page)) touch_stack_down_to(bottom);
+    page[sizeof(page) - 1] = 0;
+}
+
+// The main thread's stack grows on demand, and growing needs address space:
+// under a limit on it, a deep parse would fault where the stack cannot grow,
+// a signal no handler turns into an error. Growing it once, at the first
+// parse on the thread, down to what the parser may use makes the room exist
+// before any later limit; its pages are handed back at once, the room stays.
+void reserve_main_stack(std::uintptr_t bottom, std::uintptr_t here) noexcept {
+    if (getpid() != static_cast<pid_t>(syscall(SYS_gettid))) return;  // other threads' stacks are mapped whole
+    touch_stack_down_to(bottom);
+    const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t low = (bottom + page - 1) & ~(page - 1);
+    const std::uintptr_t high = (here - std::size_t{64} * 1024) & ~(page - 1);
+    if (high > low) madvise(reinterpret_cast<void*>(low), high - low, MADV_DONTNEED);
+}
+
 const char* compute_floor() noexcept {
     char probe;
     const auto here = reinterpret_cast<std::uintptr_t>(&probe);
@@ -62,6 +85,7 @@ const char* compute_floor() noexcept {
     if (known && reinterpret_cast<std::uintptr_t>(low) < here) {
         usable = std::min<std::size_t>(here - reinterpret_cast<std::uintptr_t>(low), kMostCallerStack);
         bottom = here - usable;
+        reserve_main_stack(bottom, here);
     } else {
         usable = kAssumedStack;
         bottom = here > usable ? here - usable : 0;
