@@ -185,9 +185,9 @@ def test_pickling_deep_documents_takes_linear_time(opening, closing):
         doc = deep_document(opening, closing, levels, UNLIMITED)
         best = float("inf")
         for _ in range(3):
-            start = time.perf_counter()
+            start = time.thread_time()
             pickle.loads(pickle.dumps(doc))
-            best = min(best, time.perf_counter() - start)
+            best = min(best, time.thread_time() - start)
         return best
 
     small, large = seconds(1_000), seconds(8_000)
