@@ -328,23 +328,12 @@ nb::dict to_python(const parse::Span& span) {
     return std::move(Dict().put(key::start, count(span.start)).put(key::end, count(span.end))).done();
 }
 
-nb::dict to_python(const facade::ParseDiagnosticDto& diagnostic) {
-    DiagnosticWriter writer;
-    return writer.write(diagnostic);
-}
-
-nb::list to_python(const std::vector<facade::ParseDiagnosticDto>& diagnostics) {
+nb::list to_python(std::vector<facade::ParseDiagnosticDto>&& diagnostics) {
     // While the list is built no Python code runs (no finalizer, no other
     // thread), so the cycle collector has nothing to find among the new
     // containers: pausing it spares it walking them again and again as they
     // pile up. The caller's setting is restored on every path.
     GcPause pause;
-    DiagnosticWriter writer;
-    return list_of(diagnostics, [&](const facade::ParseDiagnosticDto& d) { return writer.write(d); });
-}
-
-nb::list to_python(std::vector<facade::ParseDiagnosticDto>&& diagnostics) {
-    GcPause pause;  // as above
     DiagnosticWriter writer;
     nb::list list = nb::steal<nb::list>(checked(PyList_New(static_cast<Py_ssize_t>(diagnostics.size()))).release());
     // From the back, freeing each record once written, so the records and

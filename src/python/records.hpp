@@ -20,10 +20,8 @@ namespace quorvel::python {
 namespace nb = nanobind;
 
 nb::dict to_python(const parse::Span& span);
-nb::dict to_python(const facade::ParseDiagnosticDto& diagnostic);
-// The diagnostics of one batch share one str object per distinct text; the
-// consuming form frees each record as soon as it is written.
-nb::list to_python(const std::vector<facade::ParseDiagnosticDto>& diagnostics);
+// The diagnostics of one batch share one str object per distinct text; each
+// record is freed as soon as it is written.
 nb::list to_python(std::vector<facade::ParseDiagnosticDto>&& diagnostics);
 nb::dict to_python(const facade::TokenizedLatexDto& tokenized);
 nb::list to_python(const std::vector<facade::NodeSpanEntryDto>& spans);

@@ -14,6 +14,7 @@
 
 #include "corpus_mistakes.hpp"
 #include "facade/transform_engine.hpp"
+#include "malformed_invariants.hpp"
 
 namespace quorvel {
 namespace {
@@ -43,8 +44,6 @@ struct SpanFaults {
     std::size_t inputs_with_fault = 0;
 };
 
-bool sound(parse::Span span, std::size_t length) { return span.start <= span.end && span.end <= length; }
-
 std::string show(parse::Span span) { return std::to_string(span.start) + ".." + std::to_string(span.end); }
 
 // Checks one source; returns whether every span was sound.
@@ -58,17 +57,17 @@ bool check(std::string_view source, const parse::ParseConfig& config, SpanFaults
     };
     auto result = engine().parser().parse_with(source, config);
     for (const auto& d : result.diagnostics) {
-        if (!sound(d.span, n)) note(faults.diagnostics, "diagnostic '" + d.message + "' at " + show(d.span));
+        if (!invariants::span_in_range(d.span, n)) note(faults.diagnostics, "diagnostic '" + d.message + "' at " + show(d.span));
         for (const auto& c : d.contexts)
-            if (!sound(c.span, n)) note(faults.diagnostics, "context " + c.label + " at " + show(c.span));
+            if (!invariants::span_in_range(c.span, n)) note(faults.diagnostics, "context " + c.label + " at " + show(c.span));
     }
     if (result.document) {
         for (const auto& entry : result.document->node_spans())
-            if (!sound(entry.span, n)) note(faults.parsed, "node " + entry.id + " at " + show(entry.span));
+            if (!invariants::span_in_range(entry.span, n)) note(faults.parsed, "node " + entry.id + " at " + show(entry.span));
         if (!result.document->read_only() &&
             engine().transform_with(*result.document, engine().default_transform_options())) {
             for (const auto& entry : result.document->node_spans())
-                if (!sound(entry.span, n))
+                if (!invariants::span_in_range(entry.span, n))
                     note(faults.transformed, "transformed node " + entry.id + " at " + show(entry.span));
         }
     }
