@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "parse/diagnostics_supplements.hpp"
+#include "parse/grammar/arguments.hpp"
 #include "parse/grammar/grammar.hpp"
 #include "parse/grammar/stack_guard.hpp"
 #include "parse/hash_index.hpp"
@@ -114,11 +115,17 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
         grammar::Input input(tokens);
         input.set_quiet(quiet);
         grammar::Grammar grammar(state, input);
+        // A run that keeps failures reads each argument once and shares it
+        // (a quiet run gives up before any argument is read again).
+        if (!quiet) grammar.argument_session().contents.enable(source, tokens.tokens.size());
         try {
             // The top level is the main math content, kept in blocks.
             const std::size_t start = input.pos();
             ok = grammar.math_content(grammar.main_math(), top);
-            if (ok) top_span = input.span_since(start);
+            if (ok) {
+                top_span = input.span_since(start);
+                if (!quiet) grammar.argument_session().contents.resolve(top);
+            }
             if (ok && !input.at_end()) {
                 input.expect(grammar::pattern::kEndOfInput);
                 ok = false;

@@ -195,51 +195,6 @@ void SyntaxNode::take_children(std::vector<SyntaxNode>& out) {
 
 namespace {
 
-// Calls fn(child) for each owned child subtree of a node.
-template <class F>
-void for_each_owned_child(SyntaxNode& node, F&& fn) {
-    auto args = [&fn](ArgumentSlots& slots) {
-        for (auto& slot : slots) {
-            if (!slot) continue;
-            if (SyntaxNode* content = slot->value.content()) fn(*content);
-        }
-    };
-    auto box = [&fn](SyntaxNode::Box& b) {
-        if (b) fn(*b);
-    };
-    switch (node.kind()) {
-        case NodeKind::Root:
-            for (auto& c : std::get<SyntaxNode::Root>(node.value).children) fn(c);
-            break;
-        case NodeKind::Group:
-            for (auto& c : std::get<SyntaxNode::Group>(node.value).children) fn(c);
-            break;
-        case NodeKind::Command: args(std::get<SyntaxNode::Command>(node.value).args); break;
-        case NodeKind::Infix: {
-            auto& v = std::get<SyntaxNode::Infix>(node.value);
-            box(v.left);
-            args(v.args);
-            box(v.right);
-            break;
-        }
-        case NodeKind::Declarative: args(std::get<SyntaxNode::Declarative>(node.value).args); break;
-        case NodeKind::Environment: {
-            auto& v = std::get<SyntaxNode::Environment>(node.value);
-            args(v.args);
-            box(v.body);
-            break;
-        }
-        case NodeKind::Scripted: {
-            auto& v = std::get<SyntaxNode::Scripted>(node.value);
-            box(v.base);
-            box(v.subscript);
-            box(v.superscript);
-            break;
-        }
-        default: break;
-    }
-}
-
 // Frees the owned subtrees of a node without moving any node.
 void release_children(SyntaxNode& node) noexcept {
     switch (node.kind()) {
@@ -277,11 +232,11 @@ void SyntaxNode::release_subtrees() noexcept {
     // childless, so no destructor below this one recurses more than one level.
     std::vector<SyntaxNode*> owners;
     try {
-        for_each_owned_child(*this, [&owners](SyntaxNode& c) {
+        for_each_child([&owners](SyntaxNode& c) {
             if (c.owns_children()) owners.push_back(&c);
         });
         for (std::size_t i = 0; i < owners.size(); ++i) {
-            for_each_owned_child(*owners[i], [&owners](SyntaxNode& c) {
+            owners[i]->for_each_child([&owners](SyntaxNode& c) {
                 if (c.owns_children()) owners.push_back(&c);
             });
         }
@@ -307,7 +262,7 @@ void SyntaxNode::release_subtrees_in_place() noexcept {
             case NodeKind::Group: return from_list(std::get<Group>(node.value).children);
             default: {
                 SyntaxNode* found = nullptr;
-                for_each_owned_child(node, [&found](SyntaxNode& c) {
+                node.for_each_child([&found](SyntaxNode& c) {
                     if (found == nullptr && c.owns_children()) found = &c;
                 });
                 return found;

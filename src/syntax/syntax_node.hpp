@@ -398,6 +398,54 @@ public:
     // take a tree apart.
     void take_children(std::vector<SyntaxNode>& out);
 
+    // Calls fn(child) for each owned child subtree, in the arena's edge order:
+    // children; an infix's left operand, argument contents, right operand; an
+    // environment's argument contents, then body; a script's base, subscript,
+    // superscript; a command's argument contents.
+    template <class F>
+    void for_each_child(F&& fn) {
+        auto args = [&fn](ArgumentSlots& slots) {
+            for (auto& slot : slots) {
+                if (!slot) continue;
+                if (SyntaxNode* content = slot->value.content()) fn(*content);
+            }
+        };
+        auto box = [&fn](Box& b) {
+            if (b) fn(*b);
+        };
+        switch (value.index()) {
+            case 0:
+                for (auto& c : std::get<Root>(value).children) fn(c);
+                break;
+            case 1:
+                for (auto& c : std::get<Group>(value).children) fn(c);
+                break;
+            case 2: args(std::get<Command>(value).args); break;
+            case 3: {
+                auto& v = std::get<Infix>(value);
+                box(v.left);
+                args(v.args);
+                box(v.right);
+                break;
+            }
+            case 4: args(std::get<Declarative>(value).args); break;
+            case 5: {
+                auto& v = std::get<Environment>(value);
+                args(v.args);
+                box(v.body);
+                break;
+            }
+            case 6: {
+                auto& v = std::get<Scripted>(value);
+                box(v.base);
+                box(v.subscript);
+                box(v.superscript);
+                break;
+            }
+            default: break;
+        }
+    }
+
     // Frees every owned subtree of this node (leaving it childless, or with
     // children that own nothing) with no allocation at all, bottom-up on a
     // path kept in a fixed ring. The destructor takes it when there is no

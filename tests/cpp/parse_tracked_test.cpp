@@ -9,7 +9,6 @@ namespace {
 
 using quorvel::parse::ParseFailure;
 using quorvel::parse::Span;
-using quorvel::parse::grammar::extend_unique_diagnostics;
 using quorvel::parse::grammar::FailureList;
 
 FailureList failures(const std::vector<std::string>& messages) {
@@ -18,9 +17,9 @@ FailureList failures(const std::vector<std::string>& messages) {
     return out;
 }
 
-std::vector<std::string> messages(const FailureList& list) {
+std::vector<std::string> messages(FailureList list) {
     std::vector<std::string> out;
-    for (const ParseFailure& f : list) out.push_back(f.display());
+    for (const ParseFailure& f : std::move(list).take()) out.push_back(f.display());
     return out;
 }
 
@@ -30,61 +29,75 @@ std::vector<std::string> numbered(std::size_t from, std::size_t to) {
     return out;
 }
 
-struct ExtendCase {
+std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+struct AppendCase {
     std::string name;
     std::vector<std::string> into;
     std::vector<std::string> more;
     std::vector<std::string> expected;
 };
 
-class ExtendUnique : public ::testing::TestWithParam<ExtendCase> {};
+class FailureListAppend : public ::testing::TestWithParam<AppendCase> {};
 
-TEST_P(ExtendUnique, AppendsUnmatchedInOrderAndEmptiesTheSource) {
-    const ExtendCase& c = GetParam();
+TEST_P(FailureListAppend, TakesInOrderWithoutRepeatsAndEmptiesTheSource) {
+    const AppendCase& c = GetParam();
     FailureList into = failures(c.into);
     FailureList more = failures(c.more);
-    extend_unique_diagnostics(into, std::move(more));
-    EXPECT_EQ(messages(into), c.expected);
+    into.append(std::move(more));
+    EXPECT_EQ(messages(std::move(into)), c.expected);
     EXPECT_TRUE(more.empty());
 }
 
-std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 INSTANTIATE_TEST_SUITE_P(
-    Lists, ExtendUnique,
-    ::testing::Values(ExtendCase{"both_empty", {}, {}, {}},
-                      ExtendCase{"nothing_to_add", {"a"}, {}, {"a"}},
-                      ExtendCase{"one_into_empty", {}, {"a"}, {"a"}},
-                      ExtendCase{"duplicates_within_the_source", {}, {"a", "b", "a"}, {"a", "b"}},
-                      ExtendCase{"duplicates_of_the_target", {"a", "b"}, {"b", "c", "a"}, {"a", "b", "c"}},
+    Lists, FailureListAppend,
+    ::testing::Values(AppendCase{"both_empty", {}, {}, {}},
+                      AppendCase{"nothing_to_add", {"a"}, {}, {"a"}},
+                      AppendCase{"one_into_empty", {}, {"a"}, {"a"}},
+                      AppendCase{"repeats_within_the_source", {}, {"a", "b", "a"}, {"a", "b"}},
+                      AppendCase{"repeats_of_the_target", {"a", "b"}, {"b", "c", "a"}, {"a", "b", "c"}},
                       // Past the pairwise limit the match runs through a hash index.
-                      ExtendCase{"many", numbered(0, 30), concat(numbered(20, 50), numbered(45, 55)),
+                      AppendCase{"many", numbered(0, 30), concat(numbered(20, 50), numbered(45, 55)),
                                  numbered(0, 55)}),
     [](const auto& info) { return info.param.name; });
 
-// Lists merged item by item keep the hashes of their failures across merges;
-// a failure changed in place is matched by what it holds now, and a list that
-// kept hashes brings them along when it is merged.
-TEST(ExtendUnique, KeptHashesFollowTheFailures) {
-    auto merged_one_by_one = [](std::size_t from, std::size_t to) {
-        FailureList out;
-        for (const std::string& m : numbered(from, to)) extend_unique_diagnostics(out, failures({m, m}));
-        return out;
-    };
-    FailureList into = merged_one_by_one(0, 40);
-    EXPECT_EQ(messages(into), numbered(0, 40));
-    into[5] = ParseFailure::custom(Span{0, 1}, "changed");
-    extend_unique_diagnostics(into, failures({"changed", "m5", "m6"}));
-    std::vector<std::string> expected = numbered(0, 40);
-    expected[5] = "changed";
-    expected.push_back("m5");
-    EXPECT_EQ(messages(into), expected);
-    extend_unique_diagnostics(into, merged_one_by_one(35, 80));
-    expected = concat(expected, numbered(40, 80));
-    EXPECT_EQ(messages(into), expected);
+// A copy shares the failures: what is added to one list later is not seen by
+// the other, however the two were joined before.
+TEST(FailureListSharing, CopiesDoNotSeeLaterAdditions) {
+    FailureList base = failures({"a", "b"});
+    FailureList copy = base;
+    base.push_back(ParseFailure::custom(Span{0, 1}, "c"));
+    copy.append(failures({"d"}));
+    FailureList joined = base;
+    joined.append(FailureList(copy));
+    joined.push_back(ParseFailure::custom(Span{0, 1}, "e"));
+    EXPECT_EQ(messages(base), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(messages(copy), (std::vector<std::string>{"a", "b", "d"}));
+    EXPECT_EQ(messages(joined), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+}
+
+// Lists joined hundreds of thousands of levels deep, as nested arguments
+// join them, are taken and freed without recursion.
+TEST(FailureListSharing, DeepJoinsTakeAndFree) {
+    constexpr std::size_t kLevels = 300'000;
+    const FailureList shared = failures({"a"});
+    FailureList left_deep;
+    FailureList right_deep;
+    FailureList kept;
+    for (std::size_t i = 0; i < kLevels; ++i) {
+        left_deep.append(FailureList(shared));
+        FailureList outer(shared);
+        outer.append(std::move(right_deep));
+        right_deep = std::move(outer);
+        if (i == kLevels / 2) kept = left_deep;
+    }
+    left_deep.push_back(ParseFailure::custom(Span{0, 1}, "b"));
+    EXPECT_EQ(messages(std::move(left_deep)), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(messages(std::move(right_deep)), (std::vector<std::string>{"a"}));
+    EXPECT_FALSE(kept.empty());
 }
 
 

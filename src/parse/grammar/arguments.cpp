@@ -2,6 +2,7 @@
 // the reading of one slot by its form and value kind, and token collection.
 #include "parse/grammar/arguments.hpp"
 
+#include <algorithm>
 #include <limits>
 
 #include "parse/column_template.hpp"
@@ -34,16 +35,6 @@ bool is_brace_pair(const DelimiterToken& open, const DelimiterToken& close) noex
 // ---- Session -----------------------------------------------------------------------
 
 ArgumentSession::ArgumentSession(const Input& root) : base(root.token_at(0)), count(root.token_count()) {}
-
-std::size_t ArgumentSession::MemoKeyHash::operator()(const MemoKey& k) const noexcept {
-    std::size_t h = std::hash<const void*>()(k.first);
-    auto mix = [&h](std::size_t v) { h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2); };
-    mix(k.count);
-    mix(k.start);
-    mix(k.end);
-    mix(static_cast<std::size_t>(k.mode) * 2 + (k.require_end ? 1 : 0));
-    return h;
-}
 
 std::optional<std::size_t> ArgumentSession::lookup(const DelimiterToken& open, const DelimiterToken& close,
                                                    std::size_t index) {
@@ -125,9 +116,63 @@ std::optional<std::size_t> ArgumentSession::pair_match(const DelimiterToken& ope
     return lookup(open, close, index);
 }
 
+std::optional<std::size_t> ArgumentSession::plain_group_close(std::size_t index) {
+    if (index >= count || count >= kUnmatched) return std::nullopt;
+    const auto close = brace_match(index);
+    if (!close) return std::nullopt;
+    if (steering_before_.empty()) {
+        steering_before_.assign(count + 1, 0);
+        for (std::size_t i = 0; i < count; ++i) {
+            const Token& t = base[i].token;
+            const bool steers = t.kind() == TokenKind::MathShift ||
+                                (t.kind() == TokenKind::ControlSeq &&
+                                 (t.is_control("begin") || t.is_control("end") || t.is_control("left") ||
+                                  t.is_control("right") || t.is_control(")")));
+            steering_before_[i + 1] = steering_before_[i] + (steers ? 1 : 0);
+        }
+    }
+    if (steering_before_[*close] != steering_before_[index + 1]) return std::nullopt;
+    return close;
+}
+
+std::span<const std::size_t> ArgumentSession::environment_controls(std::size_t first, std::size_t tokens) {
+    if (!environment_controls_) {
+        environment_controls_.emplace();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (base[i].token.is_control("begin") || base[i].token.is_control("end")) {
+                environment_controls_->push_back(i);
+            }
+        }
+    }
+    const std::vector<std::size_t>& all = *environment_controls_;
+    const auto from = std::lower_bound(all.begin(), all.end(), first);
+    const auto to = std::lower_bound(from, all.end(), first + tokens);
+    window_controls_.assign(from, to);
+    for (std::size_t& i : window_controls_) i -= first;
+    return window_controls_;
+}
+
 ArgumentSession& Grammar::argument_session() {
     if (!argument_session_) argument_session_ = std::make_shared<ArgumentSession>(in_);
     return *argument_session_;
+}
+
+std::span<const std::size_t> Grammar::environment_controls() {
+    ArgumentSession& session = argument_session();
+    const auto first = session.index_of(in_.token_at(0));
+    if (!first) return {};
+    return session.environment_controls(*first, in_.token_count());
+}
+
+std::optional<std::size_t> Grammar::plain_group_close(std::size_t pos) {
+    ArgumentSession& session = argument_session();
+    const auto abs = session.index_of(in_.token_at(pos));
+    if (!abs) return std::nullopt;
+    const auto close = session.plain_group_close(*abs);
+    if (!close) return std::nullopt;
+    const std::size_t local = pos + (*close - *abs);
+    if (local >= in_.token_count()) return std::nullopt;
+    return local;
 }
 
 // ---- Token collection -----------------------------------------------------------------

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <span>
 #include <string>
@@ -33,14 +34,121 @@ struct Collected {
     std::size_t end = 0;
 };
 
-// One run of the content-block parser over a window.
-struct SubParse {
-    bool ok = false;
+// Thrown inside the re-parse of an argument once the recovery budget of the
+// parse is spent; the argument's reader gives the window up.
+struct ArgumentsTooComplex {};
+
+// What a content argument's window reads as. The reading is a function of the
+// window, its mode and the parse's settings alone: a failed item around it
+// and the retry of an enclosing argument on a prefix read it again, and
+// unclosed nesting makes every level do so.
+struct ContentOutcome {
+    enum class Kind : std::uint8_t {
+        Node,        // the content (an `Error` node when it cannot be read)
+        Chosen,      // with unknown commands rejected: the slot fails with `chosen`
+        Unreadable,  // no node and no failure to report
+    };
+    Kind kind = Kind::Node;
     TrackedNode node;
-    // The run's recovery entries, then its failure when it failed.
-    std::vector<ParseFailure> failures;
-    // How many of the window's tokens the run consumed.
-    std::size_t consumed = 0;
+    std::optional<ParseFailure> chosen;
+};
+
+// The outcomes of the windows one parse read, each kept once. A reader gets a
+// stand-in of constant size: its node and span tree refer to the kept
+// outcome by number, and its failures share the kept list. The parse puts the
+// kept nodes and span trees in place of their stand-ins once the whole tree
+// is read (`resolve`), where each window of the final tree stands once; a
+// reading that was given up never costs a copy.
+class SharedContents {
+public:
+    struct Key {
+        const SpannedToken* first;
+        std::size_t count;
+        std::size_t start;
+        std::size_t end;
+        ContentMode mode;
+        bool operator==(const Key&) const = default;
+    };
+
+    // On in the parse that resolves the stand-ins at its end; elsewhere every
+    // reader reads its window itself. `tokens` is the length of the parse's
+    // stream, which sets the recovery budget.
+    bool enabled() const noexcept { return enabled_; }
+    void enable(std::string_view source, std::size_t tokens) noexcept {
+        enabled_ = true;
+        source_ = source;
+        budget_ = kWorkPerToken * tokens + kMinimumWork;
+    }
+
+    // The texts Error nodes keep: written at once when short or when sharing
+    // is off, else a marker that `resolve` replaces. A failed item or an
+    // unreadable argument keeps all the text it covers, which under unclosed
+    // nesting holds every level below; only the few that stay in the final
+    // tree are written. `source_text` is `slice_snippet` of the source,
+    // `token_text` is `tokens_to_string`.
+    std::string source_text(std::string_view source, std::size_t start, std::size_t end);
+    std::string token_text(std::span<const SpannedToken> tokens);
+
+    // The recovery of failed items inside arguments, counted over the whole
+    // parse: an item run, or a token skipped, is one unit. Reading each
+    // window once keeps nearly every input to a few units per token, but a
+    // retry on a prefix reads the levels cut by the prefix at its own level,
+    // and a failed item's skip reads the levels it passes; unclosed nesting
+    // of both can still cost a unit per token per level. Past the budget the
+    // window being read is given up (`ArgumentsTooComplex`).
+    void charge(std::size_t units) noexcept { work_ += units; }
+    bool exhausted() const noexcept { return enabled_ && work_ > budget_; }
+
+    // The number of a kept outcome.
+    std::optional<std::size_t> find(const Key& key) const;
+    // Keeps an outcome and answers its number; none when the numbers of the
+    // stand-ins run out.
+    std::optional<std::size_t> keep(const Key& key, ContentOutcome&& outcome);
+    const ContentOutcome& outcome(std::size_t number) const { return entries_[number].outcome; }
+    // A stand-in of a kept `Node` outcome, for one reader.
+    TrackedNode stand_in(std::size_t number) const;
+
+    // Puts the kept contents in place of every stand-in in the items, and in
+    // the contents put in place.
+    void resolve(DecomposedChildren& items);
+
+    static bool is_stand_in(const SyntaxNode& node) noexcept;
+
+private:
+    struct KeyHash {
+        std::size_t operator()(const Key& k) const noexcept;
+    };
+    struct Entry {
+        ContentOutcome outcome;
+        // Where the node and the span children were put; a second stand-in
+        // of the same entry (never seen in a well-formed tree) copies them.
+        const SyntaxNode* placed_node = nullptr;
+        const SpanTree* placed_spans = nullptr;
+    };
+    void resolve_node(SyntaxNode& root);
+    void resolve_spans(SpanTree& root);
+    // A marker for a text written later; none when there is no room for one.
+    std::optional<std::string> defer(const SpannedToken* tokens, std::size_t count, Span span);
+    void write_deferred(syntax::CompactString& text) const;
+
+    // What a deferred text is: the text of `count` tokens from `tokens`, or
+    // when `tokens` is null the source's bytes in `span`.
+    struct Deferred {
+        const SpannedToken* tokens;
+        std::size_t count;
+        Span span;
+    };
+
+    static constexpr std::size_t kWorkPerToken = 16;
+    static constexpr std::size_t kMinimumWork = std::size_t{1} << 16;
+
+    bool enabled_ = false;
+    std::string_view source_;
+    std::vector<Deferred> deferred_;
+    std::size_t work_ = 0;
+    std::size_t budget_ = 0;
+    std::unordered_map<Key, std::size_t, KeyHash> index_;
+    std::deque<Entry> entries_;
 };
 
 // What the argument rules share across one parse and all its re-parses.
@@ -59,41 +167,25 @@ struct ArgumentSession {
     std::optional<std::size_t> pair_match(const knowledge::DelimiterToken& open,
                                           const knowledge::DelimiterToken& close, std::size_t index);
 
+    // The closing brace of the group a `{` at `index` opens, when no `$`,
+    // \begin, \end, \left, \right or \) stands inside it: a group the
+    // recovery skip can pass in one step, as it would token by token.
+    std::optional<std::size_t> plain_group_close(std::size_t index);
+
+    // The `\begin` and `\end` control words among the `count` tokens from
+    // stream index `first`, as indices from `first`, ascending. Valid until
+    // the next call.
+    std::span<const std::size_t> environment_controls(std::size_t first, std::size_t count);
+
     // The stream index of a token of a window.
     std::optional<std::size_t> index_of(const SpannedToken* token) const noexcept {
         if (token == nullptr || token < base || token >= base + count) return std::nullopt;
         return static_cast<std::size_t>(token - base);
     }
 
-    // Re-parses are pure in their window, mode and end-of-input requirement,
-    // and repeat only when an enclosing re-parse retries on a prefix; while
-    // such a retry runs, results are kept so that no window is parsed more
-    // than twice whatever the nesting.
-    struct MemoKey {
-        const SpannedToken* first;
-        std::size_t count;
-        std::size_t start;
-        std::size_t end;
-        ContentMode mode;
-        bool require_end;
-        bool operator==(const MemoKey&) const = default;
-    };
-    struct MemoKeyHash {
-        std::size_t operator()(const MemoKey& k) const noexcept;
-    };
-    std::unordered_map<MemoKey, SubParse, MemoKeyHash> memo;
-    std::size_t retry_depth = 0;
-    // How many windows are being read, one inside the other, and that count
-    // where the innermost retry on a prefix started.
-    std::size_t window_depth = 0;
-    std::size_t retry_base = 0;
-    struct WindowLevel {
-        explicit WindowLevel(ArgumentSession& s) noexcept : session(s) { ++session.window_depth; }
-        ~WindowLevel() { --session.window_depth; }
-        WindowLevel(const WindowLevel&) = delete;
-        WindowLevel& operator=(const WindowLevel&) = delete;
-        ArgumentSession& session;
-    };
+    // The content of every collected argument is read once per parse and
+    // shared by every reader; see `SharedContents`.
+    SharedContents contents;
 
 private:
     struct MatchTable {
@@ -104,6 +196,13 @@ private:
     std::vector<MatchTable> tables_;
     // Braces, by far the most collected pair, have a table of their own.
     std::vector<std::uint32_t> braces_;
+    // How many tokens that stop or steer the recovery skip stand before each
+    // index; built on first use.
+    std::vector<std::uint32_t> steering_before_;
+    // The stream's `\begin` and `\end` control words, built on first use,
+    // and those of the last window asked for.
+    std::optional<std::vector<std::size_t>> environment_controls_;
+    std::vector<std::size_t> window_controls_;
     std::optional<std::size_t> lookup(const knowledge::DelimiterToken& open, const knowledge::DelimiterToken& close,
                                       std::size_t index);
 };

@@ -8,6 +8,7 @@
 // texts are therefore true source positions, and the tokens are exactly those
 // that were collected.
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <new>
 
@@ -18,6 +19,16 @@
 namespace quorvel::parse::grammar {
 
 namespace {
+
+// One run of the content-block parser over a window.
+struct SubParse {
+    bool ok = false;
+    TrackedNode node;
+    // The run's recovery entries, then its failure when it failed.
+    std::vector<ParseFailure> failures;
+    // How many of the window's tokens the run consumed.
+    std::size_t consumed = 0;
+};
 
 // The parser of a window of the parent's stream. It lives on the heap:
 // arguments nest through their windows, and the stack holds every level.
@@ -59,19 +70,6 @@ WindowParserPtr make_window_parser(Grammar& parent, const SpannedToken* first, s
 
 // The steps of a window run around its content, out of line so that the
 // run's own frame, which every nested argument adds, stays small.
-[[gnu::noinline]] bool recall(const ArgumentSession& session, const ArgumentSession::MemoKey& key,
-                              SubParse& result) {
-    const auto it = session.memo.find(key);
-    if (it == session.memo.end()) return false;
-    result = it->second;
-    return true;
-}
-
-[[gnu::noinline]] void remember(ArgumentSession& session, const ArgumentSession::MemoKey& key,
-                                const SubParse& result) {
-    session.memo.emplace(key, result);
-}
-
 [[gnu::noinline]] void finish_window(WindowParser& window, ContentMode mode, bool require_end, SubParse& result) {
     Input& in = window.in;
     if (result.ok && require_end) {
@@ -94,46 +92,18 @@ WindowParserPtr make_window_parser(Grammar& parent, const SpannedToken* first, s
 }
 
 // One run of the content-block parser of `mode` over a window of the parent's
-// stream. Within a retry on a prefix its result is kept for the rest of the
-// parse: a retry re-reads every argument nested in the prefix.
+// stream.
 SubParse run_window(Grammar& parent, ContentMode mode, const SpannedToken* first, std::size_t count,
                     std::size_t start, std::size_t end, bool require_end) {
     if (stack_low()) {
         return on_fresh_stack([&] { return run_window(parent, mode, first, count, start, end, require_end); });
     }
     SubParse result;
-    ArgumentSession& session = parent.argument_session();
-    const ArgumentSession::MemoKey key{first, count, start, end, mode, require_end};
-    if (!session.memo.empty() && recall(session, key, result)) return result;
-    // Only the prefix run of the innermost retry and the windows it reads
-    // directly are re-read by an enclosing retry; deeper windows are re-read
-    // through them, so keeping those too would hold every subtree once per
-    // level above it.
-    const bool keep = session.retry_depth > 0 && session.window_depth <= session.retry_base + 1;
-    {
-        const WindowParserPtr window = make_window_parser(parent, first, count, start, end);
-        const ArgumentSession::WindowLevel level(session);
-        result.ok = window->grammar.content_block(mode, result.node);
-        finish_window(*window, mode, require_end, result);
-    }
-    if (keep) remember(session, key, result);
+    const WindowParserPtr window = make_window_parser(parent, first, count, start, end);
+    result.ok = window->grammar.content_block(mode, result.node);
+    finish_window(*window, mode, require_end, result);
     return result;
 }
-
-struct RetryScope {
-    explicit RetryScope(ArgumentSession& s) noexcept : session(s), outer_base(s.retry_base) {
-        ++session.retry_depth;
-        session.retry_base = session.window_depth;
-    }
-    ~RetryScope() {
-        --session.retry_depth;
-        session.retry_base = outer_base;
-    }
-    RetryScope(const RetryScope&) = delete;
-    RetryScope& operator=(const RetryScope&) = delete;
-    ArgumentSession& session;
-    std::size_t outer_base;
-};
 
 bool has_own_message(const ParseFailure& f) noexcept { return f.is_custom() && !f.soft; }
 
@@ -190,8 +160,8 @@ std::string unread_message(const std::vector<ParseFailure>& failures) {
 // The tokens a prefix run left unread become an Error node after the prefix's
 // content, so the document keeps every part of the argument's text. White
 // space alone is layout, not content, and is left out.
-void keep_rest(TrackedNode& prefix, std::span<const SpannedToken> rest, const std::vector<ParseFailure>& failures,
-               std::size_t content_end) {
+void keep_rest(SharedContents& contents, TrackedNode& prefix, std::span<const SpannedToken> rest,
+               const std::vector<ParseFailure>& failures, std::size_t content_end) {
     const auto is_layout = [](const SpannedToken& t) {
         return t.token.kind() == TokenKind::Whitespace || t.token.kind() == TokenKind::Comment;
     };
@@ -200,16 +170,17 @@ void keep_rest(TrackedNode& prefix, std::span<const SpannedToken> rest, const st
     auto* group = std::get_if<SyntaxNode::Group>(&prefix.node.value);
     if (group == nullptr) return;  // a content block is always a group
     const Span span{rest.front().span.start, content_end};
-    group->children.push_back(SyntaxNode{SyntaxNode::Error{unread_message(failures), tokens_to_string(rest)}});
+    group->children.push_back(SyntaxNode{SyntaxNode::Error{unread_message(failures), contents.token_text(rest)}});
     prefix.spans.push_back(SpanTree(span, {}));
     prefix.span.end = std::max(prefix.span.end, content_end);
 }
 
-// The content read nothing: a retry on a prefix, else an Error node or the
-// failure. Out of line: arguments nest through the first run, not through this.
-[[gnu::noinline]] bool retry_or_error(Grammar& g, ContentMode mode, const Collected& c,
+// The content read nothing: a retry on a prefix, else an Error node, the
+// failure chosen to report, or nothing to report. Out of line: arguments nest
+// through the first run, not through this.
+[[gnu::noinline]] void retry_or_error(Grammar& g, ContentMode mode, const Collected& c,
                                       std::span<const SpannedToken> tokens, std::vector<ParseFailure>&& failures,
-                                      TrackedNode& out, Failure& failure) {
+                                      ContentOutcome& out) {
     Input& in = g.input();
     const SpannedToken* first = in.token_at(c.first);
     // Retry on the prefix before the first expected/found failure, without
@@ -219,36 +190,118 @@ void keep_rest(TrackedNode& prefix, std::span<const SpannedToken> rest, const st
     for (const ParseFailure& f : failures) {
         if (!f.is_custom()) cut = std::min(cut, std::max(f.span.start, c.start));
     }
-    std::size_t prefix = 0;
-    std::size_t prefix_end = cut;
-    while (prefix < tokens.size() && tokens[prefix].span.start < cut) {
-        prefix_end = std::max(prefix_end, tokens[prefix].span.end);
-        ++prefix;
-    }
+    // The tokens that start before the cut (spans ascend), found by halving:
+    // a scan would read every window of a deep nesting once per level.
+    const std::size_t prefix = static_cast<std::size_t>(
+        std::partition_point(tokens.begin(), tokens.end(),
+                             [cut](const SpannedToken& t) { return t.span.start < cut; }) -
+        tokens.begin());
+    const std::size_t prefix_end = prefix > 0 ? std::max(cut, tokens[prefix - 1].span.end) : cut;
     {
-        RetryScope retry(g.argument_session());
         SubParse again = run_window(g, mode, first, prefix, c.start, std::min(prefix_end, c.end), false);
         if (again.ok) {
-            out = std::move(again.node);
-            keep_rest(out, tokens.subspan(std::min(again.consumed, tokens.size())), failures, c.end);
-            out.with_diagnostics(std::move(failures));
-            return true;
+            out.node = std::move(again.node);
+            keep_rest(g.argument_session().contents, out.node, tokens.subspan(std::min(again.consumed, tokens.size())),
+                      failures, c.end);
+            out.node.with_diagnostics(std::move(failures));
+            return;
         }
     }
 
     const ParseFailure* chosen = choose_failure(failures);
     if (chosen == nullptr) {
-        failure = in.err_peek_or_point("failed to parse delimited argument content");
-        return false;
+        out.kind = ContentOutcome::Kind::Unreadable;
+        return;
     }
     if (g.state().config().reject_unknown) {
-        failure = in.from_owned(*chosen);
-        return false;
+        out.kind = ContentOutcome::Kind::Chosen;
+        out.chosen = *chosen;
+        return;
     }
     std::string message = error_message(*chosen);
-    out = TrackedNode::leaf(SyntaxNode::Error{std::move(message), tokens_to_string(tokens)}, Span{c.start, c.end});
-    out.with_diagnostics(std::move(failures));
-    return true;
+    out.node = TrackedNode::leaf(
+        SyntaxNode::Error{std::move(message), g.argument_session().contents.token_text(tokens)}, Span{c.start, c.end});
+    out.node.with_diagnostics(std::move(failures));
+}
+
+constexpr std::string_view kTooComplex = "argument nesting too complex to recover";
+
+// A window given up once the parse's recovery budget is spent: one Error node
+// over its text, with one diagnostic.
+void give_up(SharedContents& contents, const Collected& c, std::span<const SpannedToken> tokens,
+             ContentOutcome& out) {
+    out = ContentOutcome{};
+    const Span span{c.start, c.end};
+    out.node = TrackedNode::leaf(SyntaxNode::Error{std::string(kTooComplex), contents.token_text(tokens)}, span);
+    ParseFailure failure = ParseFailure::custom(span, std::string(kTooComplex));
+    failure.kind = ParseDiagnosticKind::MaxGroupDepthExceeded;
+    out.node.diagnostics.push_back(std::move(failure));
+}
+
+void read_window(Grammar& g, ContentMode mode, const Collected& c, std::span<const SpannedToken> tokens,
+                 ContentOutcome& out);
+
+// What the window reads as, read afresh, or given up.
+void read_content(Grammar& g, ContentMode mode, const Collected& c, std::span<const SpannedToken> tokens,
+                  ContentOutcome& out) {
+    SharedContents& contents = g.argument_session().contents;
+    if (contents.exhausted()) return give_up(contents, c, tokens, out);
+    try {
+        read_window(g, mode, c, tokens, out);
+    } catch (const ArgumentsTooComplex&) {
+        give_up(contents, c, tokens, out);
+    }
+}
+
+void read_window(Grammar& g, ContentMode mode, const Collected& c, std::span<const SpannedToken> tokens,
+                 ContentOutcome& out) {
+    const SpannedToken* first = g.input().token_at(c.first);
+    SubParse run = run_window(g, mode, first, tokens.size(), c.start, c.end, true);
+    std::vector<ParseFailure> failures = std::move(run.failures);
+    filter_outer_errors(failures, c.end);
+    if (run.ok) {
+        out.node = std::move(run.node);
+        out.node.with_diagnostics(std::move(failures));
+        return;
+    }
+    retry_or_error(g, mode, c, tokens, std::move(failures), out);
+}
+
+// The outcome for the reader: the node, or the slot's failure.
+bool deliver(Grammar& g, ContentOutcome&& outcome, TrackedNode& out, Failure& failure) {
+    Input& in = g.input();
+    switch (outcome.kind) {
+        case ContentOutcome::Kind::Node: out = std::move(outcome.node); return true;
+        case ContentOutcome::Kind::Chosen: failure = in.from_owned(*outcome.chosen); return false;
+        case ContentOutcome::Kind::Unreadable:
+            failure = in.err_peek_or_point("failed to parse delimited argument content");
+            return false;
+    }
+    return false;
+}
+
+// The window's outcome kept for the whole parse, read on its first reader;
+// every reader gets a stand-in. Out of line: its frame stays off the nesting.
+[[gnu::noinline]] bool shared_content(Grammar& g, ContentMode mode, const Collected& c,
+                                      std::span<const SpannedToken> tokens, TrackedNode& out, Failure& failure) {
+    SharedContents& contents = g.argument_session().contents;
+    const SharedContents::Key key{g.input().token_at(c.first), tokens.size(), c.start, c.end, mode};
+    std::optional<std::size_t> number = contents.find(key);
+    if (!number) {
+        ContentOutcome fresh;
+        read_content(g, mode, c, tokens, fresh);
+        number = contents.keep(key, std::move(fresh));
+        if (!number) throw NestingTooDeep{};
+    }
+    const ContentOutcome& kept = contents.outcome(*number);
+    if (kept.kind == ContentOutcome::Kind::Node) {
+        out = contents.stand_in(*number);
+        return true;
+    }
+    ContentOutcome copy;
+    copy.kind = kept.kind;
+    copy.chosen = kept.chosen;
+    return deliver(g, std::move(copy), out, failure);
 }
 
 }  // namespace
@@ -265,17 +318,173 @@ bool parse_tokens_as_content(Grammar& g, ContentMode mode, const Collected& c, T
         return true;
     }
 
-    const SpannedToken* first = in.token_at(c.first);
-    SubParse run = run_window(g, mode, first, tokens.size(), c.start, c.end, true);
-    std::vector<ParseFailure> failures = std::move(run.failures);
-    filter_outer_errors(failures, c.end);
-    if (run.ok) {
-        out = std::move(run.node);
-        out.with_diagnostics(std::move(failures));
-        return true;
-    }
+    if (g.argument_session().contents.enabled()) return shared_content(g, mode, c, tokens, out, failure);
+    ContentOutcome outcome;
+    read_content(g, mode, c, tokens, outcome);
+    return deliver(g, std::move(outcome), out, failure);
+}
 
-    return retry_or_error(g, mode, c, tokens, std::move(failures), out, failure);
+// ---- Shared contents -------------------------------------------------------------
+
+namespace {
+
+// A stand-in node is a character no source can hold, numbered past the last
+// scalar value; a stand-in span tree has one child whose start no source
+// reaches and whose end is the number.
+constexpr char32_t kFirstStandIn = 0x200000;
+constexpr std::size_t kStandInCount = std::numeric_limits<char32_t>::max() - kFirstStandIn;
+constexpr std::size_t kStandInSpan = std::numeric_limits<std::size_t>::max();
+
+std::optional<std::size_t> stand_in_number(const SyntaxNode& node) noexcept {
+    const auto* c = node.get_if<SyntaxNode::Char>();
+    if (c == nullptr || c->value < kFirstStandIn) return std::nullopt;
+    return static_cast<std::size_t>(c->value - kFirstStandIn);
+}
+
+std::optional<std::size_t> stand_in_number(const SpanTree& tree) noexcept {
+    if (tree.children.size() != 1 || tree.children[0].span.start != kStandInSpan) return std::nullopt;
+    return tree.children[0].span.end;
+}
+
+}  // namespace
+
+std::size_t SharedContents::KeyHash::operator()(const Key& k) const noexcept {
+    std::size_t h = std::hash<const void*>()(k.first);
+    auto mix = [&h](std::size_t v) { h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2); };
+    mix(k.count);
+    mix(k.start);
+    mix(k.end);
+    mix(static_cast<std::size_t>(k.mode));
+    return h;
+}
+
+bool SharedContents::is_stand_in(const SyntaxNode& node) noexcept { return stand_in_number(node).has_value(); }
+
+std::optional<std::size_t> SharedContents::find(const Key& key) const {
+    const auto it = index_.find(key);
+    if (it == index_.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<std::size_t> SharedContents::keep(const Key& key, ContentOutcome&& outcome) {
+    if (entries_.size() >= kStandInCount) return std::nullopt;
+    entries_.push_back(Entry{std::move(outcome), nullptr, nullptr});
+    try {
+        index_.emplace(key, entries_.size() - 1);
+    } catch (...) {
+        entries_.pop_back();
+        throw;
+    }
+    return entries_.size() - 1;
+}
+
+TrackedNode SharedContents::stand_in(std::size_t number) const {
+    const ContentOutcome& kept = entries_[number].outcome;
+    TrackedNode t;
+    t.node.value.emplace<SyntaxNode::Char>(SyntaxNode::Char{static_cast<char32_t>(kFirstStandIn + number)});
+    t.span = kept.node.span;
+    t.spans.push_back(SpanTree(Span{kStandInSpan, number}));
+    t.diagnostics = kept.node.diagnostics;
+    return t;
+}
+
+namespace {
+
+// A deferred text's marker: a byte no UTF-8 text holds, then its number.
+constexpr char kDeferredMark = '\xFF';
+constexpr std::size_t kMarkerSize = 1 + sizeof(std::size_t);
+// Texts up to these sizes are written at once.
+constexpr std::size_t kDeferFromTokens = 32;
+constexpr std::size_t kDeferFromBytes = 128;
+
+}  // namespace
+
+std::optional<std::string> SharedContents::defer(const SpannedToken* tokens, std::size_t count, Span span) {
+    if (!enabled_ || deferred_.size() >= std::numeric_limits<std::size_t>::max() / 2) return std::nullopt;
+    const std::size_t number = deferred_.size();
+    deferred_.push_back(Deferred{tokens, count, span});
+    std::string marker(kMarkerSize, kDeferredMark);
+    for (std::size_t i = 0; i < sizeof(std::size_t); ++i) marker[1 + i] = static_cast<char>(number >> (8 * i));
+    return marker;
+}
+
+std::string SharedContents::source_text(std::string_view source, std::size_t start, std::size_t end) {
+    if (end > start && end - start > kDeferFromBytes && end <= source.size()) {
+        if (auto marker = defer(nullptr, 0, Span{start, end})) return std::move(*marker);
+    }
+    return slice_snippet(source, start, end);
+}
+
+std::string SharedContents::token_text(std::span<const SpannedToken> tokens) {
+    if (tokens.size() > kDeferFromTokens) {
+        if (auto marker = defer(tokens.data(), tokens.size(), Span{})) return std::move(*marker);
+    }
+    return tokens_to_string(tokens);
+}
+
+void SharedContents::write_deferred(syntax::CompactString& text) const {
+    if (text.size() != kMarkerSize || text[0] != kDeferredMark) return;
+    std::size_t number = 0;
+    for (std::size_t i = 0; i < sizeof(std::size_t); ++i) {
+        number |= static_cast<std::size_t>(static_cast<unsigned char>(text[1 + i])) << (8 * i);
+    }
+    const Deferred& d = deferred_[number];
+    text = d.tokens != nullptr ? tokens_to_string(std::span<const SpannedToken>(d.tokens, d.count))
+                               : slice_snippet(source_, d.span.start, d.span.end);
+}
+
+void SharedContents::resolve(DecomposedChildren& items) {
+    if (entries_.empty() && deferred_.empty()) return;
+    auto resolve_block = [this](std::vector<SyntaxNode>& nodes, syntax::SpanList& spans) {
+        for (SyntaxNode& node : nodes) resolve_node(node);
+        for (SpanTree& tree : spans) resolve_spans(tree);
+    };
+    if (items.sealed != nullptr) {
+        for (syntax::ParsedBlock& block : items.sealed->blocks) resolve_block(block.nodes, block.spans);
+    }
+    resolve_block(items.nodes, items.spans);
+}
+
+void SharedContents::resolve_node(SyntaxNode& root) {
+    // Every node is looked at once; a stand-in is replaced where it stands,
+    // and the content put there is looked at in turn.
+    std::vector<SyntaxNode*> pending{&root};
+    auto place = [&](SyntaxNode& at) {
+        while (const auto number = stand_in_number(at)) {
+            Entry& entry = entries_[*number];
+            if (entry.placed_node == nullptr) {
+                at = std::move(entry.outcome.node.node);
+                entry.placed_node = &at;
+            } else {
+                at = SyntaxNode(*entry.placed_node);
+            }
+        }
+        pending.push_back(&at);
+    };
+    while (!pending.empty()) {
+        SyntaxNode& node = *pending.back();
+        pending.pop_back();
+        if (auto* error = node.get_if<SyntaxNode::Error>()) write_deferred(error->snippet);
+        node.for_each_child(place);
+    }
+}
+
+void SharedContents::resolve_spans(SpanTree& root) {
+    std::vector<SpanTree*> pending{&root};
+    while (!pending.empty()) {
+        SpanTree& tree = *pending.back();
+        pending.pop_back();
+        while (const auto number = stand_in_number(tree)) {
+            Entry& entry = entries_[*number];
+            if (entry.placed_spans == nullptr) {
+                tree.children = std::move(entry.outcome.node.spans);
+                entry.placed_spans = &tree;
+            } else {
+                tree.children = entry.placed_spans->children;
+            }
+        }
+        for (SpanTree& child : tree.children) pending.push_back(&child);
+    }
 }
 
 }  // namespace quorvel::parse::grammar

@@ -94,7 +94,7 @@ bool Grammar::environment(ContentMode mode, TrackedNode& out) {
 
     DecomposedArgs args = decompose_args(std::move(slots), in_.token_count());
     out.diagnostics = std::move(args.diagnostics);
-    for (auto& f : body.diagnostics) out.diagnostics.push_back(std::move(f));
+    out.diagnostics.append(std::move(body.diagnostics));
     out.spans = std::move(args.spans);
     out.spans.push_back(body.take_span_tree());
     out.node = SyntaxNode::Environment{std::move(name), std::move(args.args), known, std::move(body.node)};

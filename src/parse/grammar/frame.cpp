@@ -75,27 +75,26 @@ constexpr std::string_view kInfixWords[] = {"\\over", "\\choose", "\\atop", "\\a
 }  // namespace
 
 BuildrelIndex::BuildrelIndex(std::string_view source) : source_(source) {}
-BuildrelIndex::BuildrelIndex(std::string_view source, std::size_t floor) : source_(source), floor_(floor) {}
 
-bool BuildrelIndex::has_buildrel_tail_before_over(std::size_t offset) const {
+bool BuildrelIndex::has_buildrel_tail_before_over(std::size_t offset, std::size_t floor) const {
     if (offset != 0 && (offset > source_.size() || !is_char_boundary(source_, offset))) return false;
     if (!built_) {
-        collect_occurrences(source_, kBuildrel, floor_, buildrel_);
+        collect_occurrences(source_, kBuildrel, 0, buildrel_);
         // Each infix word is kept with its length so that only occurrences that
         // end before the offset count.
         for (std::string_view word : kInfixWords) {
             std::vector<std::size_t> starts;
-            collect_occurrences(source_, word, floor_, starts);
+            collect_occurrences(source_, word, 0, starts);
             infix_words_.push_back(std::move(starts));
         }
         built_ = true;
     }
     const auto buildrel = last_before(buildrel_, kBuildrel.size(), offset);
-    if (!buildrel) return false;
+    if (!buildrel || *buildrel < floor) return false;
     std::optional<std::size_t> greatest;
     for (std::size_t i = 0; i < std::size(kInfixWords); ++i) {
         const auto at = last_before(infix_words_[i], kInfixWords[i].size(), offset);
-        if (at && (!greatest || *at > *greatest)) greatest = at;
+        if (at && *at >= floor && (!greatest || *at > *greatest)) greatest = at;
     }
     return !greatest || *buildrel > *greatest;
 }
@@ -113,7 +112,7 @@ Grammar::Grammar(ParserState& state, Input& input)
       text_kb_(state.context().knowledge(ContentMode::Text)),
       recover_(!state.config().abort_on_error),
       reject_unknown_(state.config().reject_unknown),
-      buildrel_(state.source(), input.window_start()),
+      buildrel_(state.source()),
       item_run_budget_(std::max(kItemRunsPerToken * (input.token_count() + 1), kMinimumItemRunBudget)) {}
 
 void Grammar::skip_ws() {

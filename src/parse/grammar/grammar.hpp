@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -73,13 +74,12 @@ class BuildrelIndex {
 public:
     explicit BuildrelIndex(std::string_view source);
     // Looks at the source from byte `floor` on only: a re-parsed argument sees
-    // only its own text.
-    BuildrelIndex(std::string_view source, std::size_t floor);
-    bool has_buildrel_tail_before_over(std::size_t offset) const;
+    // only its own text. Every argument of a parse asks the index of the whole
+    // source, so that it is built once however deep the arguments nest.
+    bool has_buildrel_tail_before_over(std::size_t offset, std::size_t floor = 0) const;
 
 private:
     std::string_view source_;
-    std::size_t floor_ = 0;
     // Built on the first test: start offsets, ascending, of "\buildrel" and of
     // each of the four infix words.
     mutable bool built_ = false;
@@ -173,14 +173,25 @@ public:
     void share_argument_session(const Grammar& parent) noexcept {
         argument_session_ = std::shared_ptr<ArgumentSession>(std::shared_ptr<ArgumentSession>(),
                                                              parent.argument_session_.get());
+        buildrel_index_ = parent.buildrel_index_;
     }
     bool delimited_group(TrackedNode& out);
     bool environment(ContentMode mode, TrackedNode& out);
+    // The index of the closing brace of the group a `{` at `pos` opens, when
+    // it closes inside this input and nothing inside it stops or steers the
+    // recovery skip (see `ArgumentSession::plain_group_close`).
+    std::optional<std::size_t> plain_group_close(std::size_t pos);
+    // The indices of this input's `\begin` and `\end` control words, ascending.
+    std::span<const std::size_t> environment_controls();
 
     enum class ItemRule : std::uint8_t { MathItemNode, TextAtom };
     bool recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out);
     // The item's run and recovery once failures are kept.
     bool recover_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out);
+
+    // Counts recovery work against the parse's budget; inside an argument,
+    // throws `ArgumentsTooComplex` once the budget is spent.
+    void charge_recovery(std::size_t units);
 
     // Runs one item rule without recovery.
     bool run_item(ItemRule rule, bool paren_recover, TrackedNode& out);
@@ -256,7 +267,10 @@ private:
     const knowledge::KnowledgeBase& text_kb_;
     bool recover_;
     bool reject_unknown_;
+    // The index of this grammar's source, and the one its tests ask: that of
+    // the whole source, for the grammar of a re-parse.
     BuildrelIndex buildrel_;
+    const BuildrelIndex* buildrel_index_ = &buildrel_;
     std::shared_ptr<ArgumentSession> argument_session_;
     // What the recovery of failed items keeps across this grammar's items;
     // made when an item first fails, so a parse without failures never has one.

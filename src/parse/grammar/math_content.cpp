@@ -145,7 +145,7 @@ bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t ab_
 
     // Right operand items are read by the guarded math item, without recovery.
     DecomposedChildren right;
-    if (head.name == "over" && buildrel_.has_buildrel_tail_before_over(infix_offset)) {
+    if (head.name == "over" && buildrel_index_->has_buildrel_tail_before_over(infix_offset, in_.window_start())) {
         // \buildrel top \over rel: exactly one right item, then the rest of the
         // content as a content of its own, which the caller reads after this
         // node (see `buildrel_tails`).
@@ -190,8 +190,8 @@ bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t ab_
     TrackedNode node;
     node.span = Span{left_op.span.start, right_op.span.end};
     node.diagnostics = std::move(args.diagnostics);
-    for (auto& f : left_op.diagnostics) node.diagnostics.push_back(std::move(f));
-    for (auto& f : right_op.diagnostics) node.diagnostics.push_back(std::move(f));
+    node.diagnostics.append(std::move(left_op.diagnostics));
+    node.diagnostics.append(std::move(right_op.diagnostics));
     node.spans.reserve(args.spans.size() + 2);
     node.spans.push_back(SpanTree(left_op.span, std::move(left_op.spans)));
     for (auto& s : args.spans) node.spans.push_back(std::move(s));

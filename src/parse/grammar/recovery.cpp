@@ -216,10 +216,19 @@ bool is_hard_stop_after_whitespace(Input& in, HardStop stop) {
 // ---- The environment index ---------------------------------------------------------
 
 EnvironmentIndex::EnvironmentIndex(const SpannedToken* tokens, std::size_t count)
+    : EnvironmentIndex(tokens, count, [&] {
+          std::vector<std::size_t> controls;
+          for (std::size_t i = 0; tokens != nullptr && i < count; ++i) {
+              if (tokens[i].token.is_control("begin") || tokens[i].token.is_control("end")) controls.push_back(i);
+          }
+          return controls;
+      }()) {}
+
+EnvironmentIndex::EnvironmentIndex(const SpannedToken* tokens, std::size_t count,
+                                   std::span<const std::size_t> controls)
     : tokens_(tokens), count_(tokens != nullptr ? count : 0) {
-    for (std::size_t i = 0; i < count_; ++i) {
-        const Token& t = tokens_[i].token;
-        if (!t.is_control("begin") && !t.is_control("end")) continue;
+    for (const std::size_t i : controls) {
+        if (i >= count_) break;
         std::size_t header = kNone;
         if (auto h = read(i, count_)) {
             header = headers_.size();
@@ -488,8 +497,17 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
     return recover_item(rule, stop, mode, out);
 }
 
+void Grammar::charge_recovery(std::size_t units) {
+    if (argument_session_ == nullptr) return;
+    SharedContents& contents = argument_session_->contents;
+    contents.charge(units);
+    // The top level has no reader to give it up: only arguments are.
+    if (contents.exhausted() && in_.window_start() > 0) throw ArgumentsTooComplex{};
+}
+
 // Out of line: its frame is large, and the quiet run nests without it.
 [[gnu::noinline]] bool Grammar::recover_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out) {
+    charge_recovery(1);
     RecoveryMemo& memo = *recovery_;
     const std::size_t depth = st_.depth();
     const std::size_t p = in_.pos();
@@ -574,7 +592,15 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
         message = e.custom ? e.message : in_.display(e);
     }
 
-    const EnvironmentIndex& environments = memo.environment_index(in_);
+    if (!memo.environments) {
+        // Built once per input from the stream's list of headers. Nested
+        // arguments each index the headers they hold, so the work counts
+        // against the recovery budget.
+        const std::span<const std::size_t> controls = environment_controls();
+        charge_recovery(controls.size());
+        memo.environments.emplace(in_.token_at(0), in_.token_count(), controls);
+    }
+    const EnvironmentIndex& environments = *memo.environments;
     const std::string_view source = st_.source();
     const std::size_t window_end = std::min(in_.source_len(), source.size());
     const std::string_view snippet = s <= window_end && is_char_boundary(source, s)
@@ -672,6 +698,16 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
             continue;
         }
         const TokenKind kind = t->token.kind();
+        if (kind == TokenKind::LBrace && !single_token) {
+            // A group with nothing inside that stops or steers the skip is
+            // passed whole: token by token, deep nesting would pass it once
+            // per enclosing failed item.
+            if (const auto close = plain_group_close(in_.pos())) {
+                in_.rewind(*close + 1);
+                consumed = true;
+                continue;
+            }
+        }
         const bool closes_level = kind == TokenKind::RBrace && levels.count(SkipLevels::Brace) > 0;
         if (consumed && !closes_level && is_hard_stop(stop, t->token)) break;
         in_.bump();
@@ -687,6 +723,7 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
     // checked here too, not only at the next item.
     item_runs_ += in_.pos() - p;
     if (item_runs_ > item_run_budget_) throw NestingTooDeep{};
+    charge_recovery(in_.pos() - p);
     if (!consumed) {
         Failure soft = in_.err_since(p, "content recovery must consume at least one token");
         soft.soft = true;
@@ -694,8 +731,9 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
         return false;
     }
     const Span span = in_.span_since(p);
-    out = TrackedNode::leaf(SyntaxNode::Error{std::move(final_message), slice_snippet(source, span.start, span.end)},
-                            span);
+    out = TrackedNode::leaf(
+        SyntaxNode::Error{std::move(final_message), argument_session().contents.source_text(source, span.start, span.end)},
+        span);
     return true;
 }
 

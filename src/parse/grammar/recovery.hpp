@@ -55,6 +55,10 @@ bool is_hard_stop_after_whitespace(Input& in, HardStop stop);
 class EnvironmentIndex {
 public:
     EnvironmentIndex(const SpannedToken* tokens, std::size_t count);
+    // The same, given the indices (ascending) of the tokens that are `\begin`
+    // or `\end` control words: a window of a long stream finds its own in the
+    // stream's list instead of reading every token.
+    EnvironmentIndex(const SpannedToken* tokens, std::size_t count, std::span<const std::size_t> controls);
 
     // The environments opened and not yet closed by the tokens that start
     // before `offset`, outermost first: `\begin{N}` pushes N, `\end{N}` removes
@@ -177,10 +181,7 @@ struct RecoveryMemo {
     std::unordered_map<std::size_t, FailedAttempt> failed;
     std::unordered_map<AtDepth, FailedAttempt, AtDepthHash> failed_at_depth;
 
-    const EnvironmentIndex& environment_index(const Input& in) {
-        if (!environments) environments.emplace(in.token_at(0), in.token_count());
-        return *environments;
-    }
+
 };
 
 // Rewords a raw expected/found failure at an environment header of the

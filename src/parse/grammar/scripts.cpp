@@ -23,7 +23,7 @@ TrackedNode join_superscripts(TrackedNode held, TrackedNode arrived) {
     TrackedNode out;
     out.span = Span{held.span.start, arrived.span.end};
     out.diagnostics = std::move(held.diagnostics);
-    for (auto& f : arrived.diagnostics) out.diagnostics.push_back(std::move(f));
+    out.diagnostics.append(std::move(arrived.diagnostics));
     out.spans.reserve(2);
     out.spans.push_back(SpanTree(held.span, std::move(held.spans)));
     out.spans.push_back(SpanTree(arrived.span, std::move(arrived.spans)));
@@ -154,12 +154,12 @@ bool Grammar::scripted_atom(TrackedNode& out) {
     out.spans = std::move(spans);
     out.span = in_.span_since(start);
     if (parts.sub) {
-        for (auto& f : parts.sub->diagnostics) out.diagnostics.push_back(std::move(f));
+        out.diagnostics.append(std::move(parts.sub->diagnostics));
         out.spans.push_back(parts.sub->take_span_tree());
         node.subscript = std::move(parts.sub->node);
     }
     if (parts.sup) {
-        for (auto& f : parts.sup->diagnostics) out.diagnostics.push_back(std::move(f));
+        out.diagnostics.append(std::move(parts.sup->diagnostics));
         out.spans.push_back(parts.sup->take_span_tree());
         node.superscript = std::move(parts.sup->node);
     }

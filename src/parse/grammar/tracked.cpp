@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "parse/hash_index.hpp"
 #include "syntax/internal_error.hpp"
 #include "syntax/list_buffers.hpp"
 
@@ -18,6 +19,10 @@ using syntax::syntax_node::GroupKind;
 // a hash of everything the tree-diagnostic match compares.
 constexpr std::size_t kPairwiseLimit = 32;
 
+// A list of at most this many failures joins another list's block instead of
+// taking a block to join them.
+constexpr std::size_t kJoinedItems = 16;
+
 // A list that fills this many items goes on in blocks, which double in size
 // up to the last one. Blocks this large come straight from the system and
 // go back to it when freed.
@@ -27,58 +32,133 @@ constexpr std::size_t kLastBlock = std::size_t{1} << 20;
 }  // namespace
 
 TrackedNode& TrackedNode::with_diagnostics(std::vector<ParseFailure> failures) {
-    if (diagnostics.empty()) {
-        diagnostics = FailureList(std::move(failures));
-    } else {
-        diagnostics.reserve(diagnostics.size() + failures.size());
-        for (auto& f : failures) diagnostics.push_back(std::move(f));
-    }
+    diagnostics.append(FailureList(std::move(failures)));
     return *this;
 }
 
-void extend_unique_diagnostics(FailureList& into, FailureList&& more) {
-    if (more.empty()) return;
-    // Nothing to match against: the list moves over whole.
-    if (into.empty() && more.size() == 1) {
-        into = std::move(more);
-        return;
-    }
-    FailureList taken = std::move(more);
-    std::vector<ParseFailure>& incoming = taken.block_->items;
-    if (into.size() + incoming.size() <= kPairwiseLimit) {
-        for (auto& f : incoming) {
-            bool seen = false;
-            for (const auto& g : std::as_const(into)) {
-                if (g.matches_tree_diagnostic(f)) {
-                    seen = true;
-                    break;
-                }
+// ---- Failure lists ---------------------------------------------------------------
+
+FailureList::FailureList(std::vector<ParseFailure>&& failures) {
+    if (failures.empty()) return;
+    block_ = new Block;
+    block_->items = std::move(failures);
+}
+
+void FailureList::release(Block* block) noexcept {
+    if (--block->refs != 0) return;
+    block->next_dead = nullptr;
+    Block* dead = block;
+    while (dead != nullptr) {
+        Block* b = dead;
+        dead = b->next_dead;
+        for (Block* child : {b->left, b->right}) {
+            if (child != nullptr && --child->refs == 0) {
+                child->next_dead = dead;
+                dead = child;
             }
-            if (!seen) into.push_back(std::move(f));
         }
+        delete b;
+    }
+}
+
+void FailureList::push_back(ParseFailure&& failure) {
+    if (block_ != nullptr && block_->refs == 1) {
+        block_->items.push_back(std::move(failure));
         return;
     }
-    // Through the hash index: the hashes `into` keeps are brought up to date
-    // (appends since the last merge), and those `taken` kept move with its
-    // failures.
-    FailureList::Block& block = into.storage();
-    for (std::size_t i = block.hashes.size(); i < block.items.size(); ++i) {
-        const std::size_t h = diagnostic_match_hash(block.items[i]);
-        block.hashes.push_back(h);
-        block.index.insert(h, i);
+    auto* b = new Block;
+    try {
+        b->items.push_back(std::move(failure));
+    } catch (...) {
+        delete b;
+        throw;
     }
-    const std::vector<std::size_t>& incoming_hashes = taken.block_->hashes;
-    for (std::size_t j = 0; j < incoming.size(); ++j) {
-        ParseFailure& f = incoming[j];
-        const std::size_t h = j < incoming_hashes.size() ? incoming_hashes[j] : diagnostic_match_hash(f);
-        const bool seen =
-            block.index.any_of(h, [&](std::size_t i) { return block.items[i].matches_tree_diagnostic(f); });
-        if (!seen) {
-            block.index.insert(h, block.items.size());
-            block.hashes.push_back(h);
-            block.items.push_back(std::move(f));
+    b->left = block_;
+    block_ = b;
+}
+
+void FailureList::append(FailureList&& more) {
+    if (more.block_ == nullptr) return;
+    if (block_ == nullptr) {
+        block_ = std::exchange(more.block_, nullptr);
+        return;
+    }
+    // A short list that is a block of its own joins this list's block, so
+    // that the many single failures an input gathers take no block each.
+    Block* m = more.block_;
+    if (block_->refs == 1 && m->refs == 1 && m->left == nullptr && m->right == nullptr &&
+        m->items.size() <= kJoinedItems) {
+        block_->items.reserve(block_->items.size() + m->items.size());
+        for (ParseFailure& f : m->items) block_->items.push_back(std::move(f));
+        more.clear();
+        return;
+    }
+    auto* b = new Block;
+    b->left = block_;
+    b->right = std::exchange(more.block_, nullptr);
+    block_ = b;
+}
+
+std::vector<ParseFailure> FailureList::take() && {
+    std::vector<ParseFailure> all;
+    if (block_ == nullptr) return all;
+    // In order: left, right, then the block's items. A block that only this
+    // list holds gives its failures up; a shared one is copied from.
+    struct Visit {
+        Block* block;
+        bool owned;
+        std::uint8_t stage;
+    };
+    std::vector<Visit> stack;
+    stack.push_back({block_, block_->refs == 1, 0});
+    while (!stack.empty()) {
+        Visit& v = stack.back();
+        Block* b = v.block;
+        const bool owned = v.owned;
+        if (v.stage == 0) {
+            v.stage = 1;
+            if (b->left != nullptr) stack.push_back({b->left, owned && b->left->refs == 1, 0});
+            continue;
+        }
+        if (v.stage == 1) {
+            v.stage = 2;
+            if (b->right != nullptr) stack.push_back({b->right, owned && b->right->refs == 1, 0});
+            continue;
+        }
+        stack.pop_back();
+        for (ParseFailure& f : b->items) {
+            if (owned) {
+                all.push_back(std::move(f));
+            } else {
+                all.push_back(f);
+            }
         }
     }
+    clear();
+
+    if (all.size() < 2) return all;
+    std::size_t kept = 0;
+    auto keep = [&](std::size_t i) {
+        if (kept != i) all[kept] = std::move(all[i]);
+        ++kept;
+    };
+    if (all.size() <= kPairwiseLimit) {
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            bool seen = false;
+            for (std::size_t j = 0; j < kept && !seen; ++j) seen = all[j].matches_tree_diagnostic(all[i]);
+            if (!seen) keep(i);
+        }
+    } else {
+        HashIndex index;
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            const std::size_t h = diagnostic_match_hash(all[i]);
+            if (index.any_of(h, [&](std::size_t j) { return all[j].matches_tree_diagnostic(all[i]); })) continue;
+            index.insert(h, kept);
+            keep(i);
+        }
+    }
+    all.resize(kept);
+    return all;
 }
 
 void DecomposedChildren::make_room() {
@@ -137,7 +217,7 @@ void DecomposedChildren::append(DecomposedChildren&& more) {
             push_parts(std::move(more.nodes[i]), std::move(more.spans[i]));
         }
     }
-    extend_unique_diagnostics(diagnostics, std::move(more.diagnostics));
+    diagnostics.append(std::move(more.diagnostics));
 }
 
 void DecomposedChildren::flatten() {
@@ -182,7 +262,7 @@ DecomposedArgs decompose_args(std::vector<TrackedArgumentSlot>&& slots, std::siz
     }
     for (TrackedArgumentSlot& slot : slots) {
         if (slot.content_spans) out.spans.push_back(std::move(*slot.content_spans));
-        if (!slot.diagnostics.empty()) extend_unique_diagnostics(out.diagnostics, std::move(slot.diagnostics));
+        if (!slot.diagnostics.empty()) out.diagnostics.append(std::move(slot.diagnostics));
         out.args.push_back(std::move(slot.argument));
     }
     lists::give_back(slots);

@@ -10,10 +10,10 @@
 #include <memory>
 #include <optional>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "parse/failure.hpp"
-#include "parse/hash_index.hpp"
 #include "parse/span.hpp"
 #include "syntax/content_mode.hpp"
 #include "syntax/conversion.hpp"
@@ -32,69 +32,62 @@ struct DecomposedChildren;
 // has none, so an empty list is one null pointer: results move and die at
 // the cost of a test.
 //
-// A long list also keeps the duplicate-test hashes of its failures, so that
-// merging lists item by item hashes each failure once instead of rehashing
-// the whole list at every merge. Appending keeps the hashes; any mutable
-// access to the failures drops them.
+// Lists meet level by level as results nest, and an argument's result can
+// be read by several enclosing attempts, so joining two lists and copying
+// one take constant time: a list is a tree of blocks in which `left`, then
+// `right`, then the block's own items come in that order. A block held by
+// two lists is never changed again. Failures that match as tree diagnostics
+// are dropped, keeping the first, when the list is taken: keeping the first
+// of each kind at every join leaves the same failures as keeping it once
+// over the joined whole.
 class FailureList {
 public:
     FailureList() noexcept = default;
-    explicit FailureList(std::vector<ParseFailure>&& failures) {
-        if (!failures.empty()) block_ = std::make_unique<Block>(Block{std::move(failures), {}, {}});
+    explicit FailureList(std::vector<ParseFailure>&& failures);
+    FailureList(FailureList&& other) noexcept : block_(std::exchange(other.block_, nullptr)) {}
+    FailureList& operator=(FailureList&& other) noexcept {
+        if (this != &other) {
+            clear();
+            block_ = std::exchange(other.block_, nullptr);
+        }
+        return *this;
     }
-    FailureList(FailureList&&) noexcept = default;
-    FailureList& operator=(FailureList&&) noexcept = default;
-    FailureList(const FailureList& other)
-        : block_(other.empty() ? nullptr : std::make_unique<Block>(Block{other.block_->items, {}, {}})) {}
-    FailureList& operator=(const FailureList& other) {
+    // A copy shares the failures.
+    FailureList(const FailureList& other) noexcept : block_(other.block_) {
+        if (block_ != nullptr) ++block_->refs;
+    }
+    FailureList& operator=(const FailureList& other) noexcept {
         if (this != &other) *this = FailureList(other);
         return *this;
     }
+    ~FailureList() { clear(); }
 
-    bool empty() const noexcept { return block_ == nullptr || block_->items.empty(); }
-    std::size_t size() const noexcept { return block_ == nullptr ? 0 : block_->items.size(); }
-    void clear() noexcept { block_.reset(); }
-    void push_back(ParseFailure&& failure) { storage().items.push_back(std::move(failure)); }
-    void reserve(std::size_t n) { storage().items.reserve(n); }
-
-    ParseFailure* begin() noexcept { return block_ == nullptr ? nullptr : mutable_items().data(); }
-    ParseFailure* end() noexcept { return block_ == nullptr ? nullptr : block_->items.data() + block_->items.size(); }
-    const ParseFailure* begin() const noexcept { return block_ == nullptr ? nullptr : block_->items.data(); }
-    const ParseFailure* end() const noexcept {
-        return block_ == nullptr ? nullptr : block_->items.data() + block_->items.size();
+    bool empty() const noexcept { return block_ == nullptr; }
+    void clear() noexcept {
+        if (block_ != nullptr) release(std::exchange(block_, nullptr));
     }
-    ParseFailure& operator[](std::size_t i) noexcept { return mutable_items()[i]; }
-    const ParseFailure& operator[](std::size_t i) const noexcept { return block_->items[i]; }
+    void push_back(ParseFailure&& failure);
+    // Adds the failures of `more` after these; `more` is left empty.
+    void append(FailureList&& more);
 
-    // The failures as a vector; the list is left empty.
-    std::vector<ParseFailure> take() && {
-        std::vector<ParseFailure> out;
-        if (block_ != nullptr) out = std::move(block_->items);
-        block_.reset();
-        return out;
-    }
-
-    friend void extend_unique_diagnostics(FailureList& into, FailureList&& more);
+    // The failures in order, each that matches an earlier one as a tree
+    // diagnostic left out; the list is left empty.
+    std::vector<ParseFailure> take() &&;
 
 private:
     struct Block {
+        std::size_t refs = 1;
+        Block* left = nullptr;
+        Block* right = nullptr;
+        // Links the blocks that are being freed.
+        Block* next_dead = nullptr;
         std::vector<ParseFailure> items;
-        // `diagnostic_match_hash` of the first `hashes.size()` items, and
-        // those hashes to the items' indices.
-        std::vector<std::size_t> hashes;
-        HashIndex index;
     };
+    // Drops one reference; frees every block no list holds any more, without
+    // recursion or allocation.
+    static void release(Block* block) noexcept;
 
-    Block& storage() {
-        if (block_ == nullptr) block_ = std::make_unique<Block>();
-        return *block_;
-    }
-    std::vector<ParseFailure>& mutable_items() noexcept {
-        block_->hashes.clear();
-        block_->index.clear();
-        return block_->items;
-    }
-    std::unique_ptr<Block> block_;
+    Block* block_ = nullptr;
 };
 
 struct TrackedNode {
@@ -114,7 +107,7 @@ struct TrackedNode {
     // The node's own span tree; the node keeps its exchange node.
     SpanTree take_span_tree() noexcept { return SpanTree(span, std::move(spans)); }
 
-    // Appends failures after the node's own, duplicates included.
+    // Appends failures after the node's own.
     TrackedNode& with_diagnostics(std::vector<ParseFailure> failures);
 
     // A content list made one node: an empty implicit group, the single item
@@ -159,7 +152,7 @@ struct TrackedArgumentSlot {
 };
 
 // Items in the form a group needs them: their nodes, one span tree each, and
-// their failures without duplicates. Content parsers build it item by item.
+// their failures. Content parsers build it item by item.
 //
 // A long list is kept in blocks: `nodes` and `spans` hold the latest items,
 // `sealed` the earlier blocks. Its items are then never copied into a list
@@ -182,7 +175,7 @@ struct DecomposedChildren {
     // Adds one item at the end.
     void push(TrackedNode&& item) {
         if (nodes.size() == nodes.capacity()) [[unlikely]] make_room();
-        if (!item.diagnostics.empty()) extend_unique_diagnostics(diagnostics, std::move(item.diagnostics));
+        if (!item.diagnostics.empty()) diagnostics.append(std::move(item.diagnostics));
         spans.emplace_back(item.span, std::move(item.spans));
         nodes.push_back(std::move(item.node));
     }
@@ -221,8 +214,5 @@ DecomposedArgs decompose_args(std::vector<TrackedArgumentSlot>&& slots, std::siz
 // those earlier documents gave back and frees its tree soon after.
 inline bool compact_lists(std::size_t input_tokens) noexcept { return input_tokens >= (std::size_t{1} << 16); }
 
-// Appends the failures of `more` that no failure of `into` (those appended by
-// this call included) matches as a tree diagnostic; `more` is left empty.
-void extend_unique_diagnostics(FailureList& into, FailureList&& more);
 
 }  // namespace quorvel::parse::grammar

@@ -1,0 +1,204 @@
+// Deep nesting of arguments, groups, text math, \left...\right and
+// environments with a fault or an infix at the bottom: the parse takes time
+// and memory linear in the depth. Each case runs in a child process under a
+// CPU limit, so a family that grows exponentially fails instead of holding
+// the suite.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cpu_clock.hpp"
+#include "parse_grammar_support.hpp"
+
+namespace quorvel::parse {
+namespace {
+
+using testing::default_context;
+
+std::string repeat(const std::string& s, std::size_t n) {
+    std::string out;
+    out.reserve(s.size() * n);
+    for (std::size_t i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+// What a child reports: CPU seconds (best of two parses) and the growth of
+// the resident set over one parse, in KiB.
+struct Measure {
+    double seconds = 0;
+    long grown_kib = 0;
+};
+
+long status_kib(const char* field) {
+    std::ifstream in("/proc/self/status");
+    const std::size_t length = std::strlen(field);
+    for (std::string line; std::getline(in, line);) {
+        if (line.compare(0, length, field) == 0) return std::stol(line.substr(length));
+    }
+    return 0;
+}
+
+Measure measure(const std::string& source) {
+    Measure m;
+    const long before = status_kib("VmRSS:");
+    for (int run = 0; run < 2; ++run) {
+        const auto start = quorvel_test::CpuClock::now();
+        const ParseOutcome out = parse_source(default_context(), source, ParseConfig{});
+        const double s = std::chrono::duration<double>(quorvel_test::CpuClock::now() - start).count();
+        if (run == 0 || s < m.seconds) m.seconds = s;
+        if (run == 0) m.grown_kib = status_kib("VmHWM:") - before;
+    }
+    return m;
+}
+
+constexpr rlim_t kCpuLimitSeconds = 120;
+
+// Parses `source` in a child process under the CPU limit; none when the
+// child did not finish.
+std::optional<Measure> measure_in_child(const std::string& source) {
+    int fds[2];
+    if (pipe(fds) != 0) return std::nullopt;
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        const rlimit cpu{kCpuLimitSeconds, kCpuLimitSeconds};
+        setrlimit(RLIMIT_CPU, &cpu);
+        const Measure m = measure(source);
+        const bool written = write(fds[1], &m, sizeof m) == static_cast<ssize_t>(sizeof m);
+        _exit(written ? 0 : 1);
+    }
+    close(fds[1]);
+    Measure m;
+    const bool read_all = pid > 0 && read(fds[0], &m, sizeof m) == static_cast<ssize_t>(sizeof m);
+    close(fds[0]);
+    int status = 0;
+    if (pid > 0) waitpid(pid, &status, 0);
+    if (!read_all || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+    return m;
+}
+
+// Expects the parse of `build(8n)` to take at most 12 times the time of
+// `build(n)` (a second measurement absorbs a busy moment of the machine), and
+// with `memory`, to grow the resident set at most 12 times as much.
+template <class Build>
+void expect_linear(const Build& build, std::size_t n, bool memory = false) {
+    const std::string small_source = build(n);
+    const std::string large_source = build(8 * n);
+    std::optional<Measure> small;
+    std::optional<Measure> large;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        small = measure_in_child(small_source);
+        large = measure_in_child(large_source);
+        ASSERT_TRUE(small && large) << "a parse ran past " << kCpuLimitSeconds << " s of CPU time";
+        if (large->seconds <= 12 * small->seconds + 0.01) break;
+    }
+    EXPECT_LE(large->seconds, 12 * small->seconds + 0.01)
+        << "n = " << n << ": " << small->seconds << " s, 8n: " << large->seconds << " s";
+    if (memory) {
+        // A floor of a few MiB keeps allocator noise out of small growths.
+        EXPECT_LE(large->grown_kib, 12 * std::max(small->grown_kib, 4096L))
+            << "n = " << n << ": " << small->grown_kib << " KiB, 8n: " << large->grown_kib << " KiB";
+    }
+}
+
+struct NestCase {
+    const char* name;
+    std::string open;
+    std::string middle;
+    std::string close;
+    std::size_t n;
+    bool memory = false;
+};
+
+void PrintTo(const NestCase& c, std::ostream* os) { *os << c.open << "^n " << c.middle << " " << c.close << "^n"; }
+
+class DeepNesting : public ::testing::TestWithParam<NestCase> {};
+
+TEST_P(DeepNesting, ParsesInLinearTime) {
+    const NestCase& c = GetParam();
+    expect_linear([&](std::size_t n) { return repeat(c.open, n) + c.middle + repeat(c.close, n); }, c.n, c.memory);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, DeepNesting,
+    ::testing::Values(
+        // A stray `}` at the bottom of text math inside text arguments: every
+        // level's recovery reads the levels below it again.
+        NestCase{"text_math_group", R"(\text{${)", "x}", "}$}", 64},
+        NestCase{"group_text_math", R"({\text{$)", "x}", "$}}", 64},
+        NestCase{"mbox_math_group", R"(\mbox{${)", "x}", "}$}", 64},
+        NestCase{"array_text_math_group", R"(\begin{array}{c}\text{${)", "x}", R"(}$}\end{array})", 32},
+        // A fault at the bottom of arguments nested in arguments.
+        NestCase{"frac_dollar", R"(\frac{)", "x", "$}{}", 250, true},
+        NestCase{"sqrt_dollar", R"(\sqrt{)", "x", "$}", 250},
+        NestCase{"sqrt_dollar_after", R"(\sqrt{)", "x", "}$", 250},
+        NestCase{"frac_right", R"(\frac{)", "x", R"(\right)}{})", 250},
+        NestCase{"frac_end", R"(\frac{)", "x", R"(\end{x}}{})", 250},
+        NestCase{"mathrm_dollar", R"(\mathrm{)", "x", "$}", 250},
+        NestCase{"sqrt_parameter", R"(\sqrt{)", "x", "#}", 250},
+        NestCase{"frac_missing_argument", R"(\frac{)", "x", "}", 250},
+        // Valid: an infix command inside nested arguments.
+        NestCase{"infix_before", R"(\sqrt{a\over )", "x", "}", 250},
+        NestCase{"infix_after", R"(\sqrt{)", "x", R"(\over a})", 250}),
+    [](const auto& info) { return info.param.name; });
+
+// Nestings drawn at random from the constructs that read their content
+// again, with one fault token at the bottom: the first n levels against all
+// 8n of the same draw.
+struct Layer {
+    const char* open;
+    const char* close;
+};
+
+constexpr std::array<Layer, 12> kLayers = {{
+    {R"(\frac{)", "}{x}"},
+    {R"(\sqrt{)", "}"},
+    {"{", "}"},
+    {R"(\text{$)", "$}"},
+    {R"(\mbox{${)", "}$}"},
+    {R"(\left()", R"(\right))"},
+    {R"(\begin{matrix})", R"(\end{matrix})"},
+    {R"(\sqrt[)", "]{y}"},
+    {R"({a\over )", "}"},
+    {R"(\textbf{)", "}"},
+    {"x^{", "}"},
+    {R"(\text{a{\it )", "} b}"},
+}};
+
+constexpr std::array<const char*, 11> kFaults = {
+    "}", "$", "#", R"(\right))", R"(\end{x})", "&", R"(\over)", R"(\left()", "{", R"(\begin{a})", "$}"};
+
+class RandomNesting : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(RandomNesting, ParsesInLinearTime) {
+    constexpr std::size_t kLevels = 128;
+    std::mt19937 rng(GetParam());
+    std::vector<const Layer*> layers(8 * kLevels);
+    for (auto& layer : layers) layer = &kLayers[rng() % kLayers.size()];
+    const std::string fault = kFaults[rng() % kFaults.size()];
+    expect_linear(
+        [&](std::size_t n) {
+            std::string source;
+            for (std::size_t i = 0; i < n; ++i) source += layers[i]->open;
+            source += "z" + fault;
+            for (std::size_t i = n; i-- > 0;) source += layers[i]->close;
+            return source;
+        },
+        kLevels);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, RandomNesting, ::testing::Range<std::uint32_t>(1, 13));
+
+}  // namespace
+}  // namespace quorvel::parse
