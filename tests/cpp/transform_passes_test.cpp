@@ -439,6 +439,23 @@ TEST(TransformPassesFlatten, Guards) {
     });
 }
 
+// An unknown command is read with no arguments: its optional run and brace
+// groups follow it as siblings, and all of those groups are its arguments.
+TEST(TransformPassesFlatten, UnknownCommandArgumentRuns) {
+    check_flatten({
+        {"every group of the run", src(R"(\foo{a}{bc}{de})"), true, {}, R"(\foo{a}{bc}{de})", "command_contact=3"},
+        {"after an optional run", src(R"(\foo[2]{ab}{cd})"), true, {}, R"(\foo[2]{ab}{cd})", "command_contact=2"},
+        {"through a scripted base", src(R"(\foo^2{ab}{cd})"), true, {}, R"(\foo^{2}{ab}{cd})",
+         "command_contact=2, command_contact_via_scripted_base=2"},
+        {"scripted base not included", src(R"(\foo^2{ab}{cd})"), false, {{G::CommandContact, true}},
+         R"(\foo^{2}abcd)", "inlined_multi_child=2"},
+        {"contact off", src(R"(\foo{x}{yz})"), false, {{G::CommandLikeIncludesScriptedBase, true}}, R"(\foo xyz)",
+         "replaced_single_child=1, inlined_multi_child=1"},
+        {"inside another's optional run", src(R"(\foo[\qux{a}{b}]{c}{d})"), true, {},
+         R"(\foo[\qux{a}{b}]{c}{d})", "command_contact=4"},
+    });
+}
+
 // ---- The pipeline ----------------------------------------------------------------------------
 
 struct PipelineCase {
@@ -500,6 +517,45 @@ TEST(TransformPassesPipeline, PassesAlone) {
              R"(\text{a b c d})", "text_normalizations=1, replaced_single_child=1, inlined_multi_child=1"},
         },
         RuleSelection::only({}));
+}
+
+// The runs through the whole pipeline: kept where rendering is, flattened as
+// before at corpus and equiv. After a known command its arguments are slots
+// and only the first following group touches it.
+TEST(TransformPassesPipeline, UnknownCommandArgumentRunsAtEachProfile) {
+    struct Case {
+        const char* source;
+        const char* kept;  // authoring and faithful
+        const char* flat;  // corpus and equiv
+    };
+    const Case cases[] = {
+        {R"(\textcolor{blue}{a+b} = c)", R"(\textcolor{blue}{a+b}=c)", R"(\textcolor blue a+b=c)"},
+        {R"(\foo{x}{yz})", R"(\foo{x}{yz})", R"(\foo xyz)"},
+        {R"(\foo{a}{bc}{de})", R"(\foo{a}{bc}{de})", R"(\foo abcde)"},
+        {R"(\href{u}{x+y})", R"(\href{u}{x+y})", R"(\href u x+y)"},
+        {R"(\foo[2]{ab}{cd})", R"(\foo[2]{ab}{cd})", R"(\foo[2]abcd)"},
+        {R"(\text{\foo{ab}{cd} e})", R"(\text{\foo{ab}{cd} e})", R"(\text{\foo abcd e})"},
+        {R"(\text{\foo[2]{ab}{cd} e})", R"(\text{\foo[2]{ab}{cd} e})", R"(\text{\foo[2]abcd e})"},
+        {R"(\foo^2{ab}{cd})", R"(\foo^{2}{ab}{cd})", R"(\foo^{2}abcd)"},
+        {R"({\foo{ab}}{cd})", R"({\foo{ab}}cd)", R"(\foo abcd)"},
+        {R"(\sqrt{x}{y}{z})", R"(\sqrt{x}{y}z)", R"(\sqrt{x}yz)"},
+        {R"(\alpha{b}{cd})", R"(\alpha{b}cd)", R"(\alpha bcd)"},
+        {R"(\foo x{a}{b})", R"(\foo xab)", R"(\foo xab)"},
+        {R"(\foo{a}[x]{b})", R"(\foo{a}[x]b)", R"(\foo a[x]b)"},
+        {R"(\foo[[a]]{b})", R"(\foo[[a]]b)", R"(\foo[[a]]b)"},
+    };
+    for (const std::uint8_t mask : {testing::AUTHORING, testing::FAITHFUL, testing::CORPUS, testing::EQUIV}) {
+        const bool preserve = mask <= testing::FAITHFUL;
+        const TransformContext engine = testing::make_engine(parse_context(), mask);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.source) + " at level mask " + std::to_string(mask));
+            auto document = testing::parse_document(parse_context(), c.source);
+            const auto result =
+                testing::run(engine, parse_context(), document.ast_mut(), with(true, true, true, preserve));
+            EXPECT_EQ(result.error, "");
+            EXPECT_EQ(result.output, testing::strip_spacing(preserve ? c.kept : c.flat));
+        }
+    }
 }
 
 // Rules run between the two lowerings; what they leave is finalised and
