@@ -8,6 +8,8 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@ namespace quorvel::transform {
 namespace {
 
 using namespace syntax_test;
+using syntax::ast::Node;
 using syntax::ast::NodeId;
 using testing::Input;
 using testing::describe;
@@ -439,6 +442,23 @@ TEST(TransformPassesFlatten, Guards) {
     });
 }
 
+// An unknown command is read with no arguments: its optional run and brace
+// groups follow it as siblings, and all of those groups are its arguments.
+TEST(TransformPassesFlatten, UnknownCommandArgumentRuns) {
+    check_flatten({
+        {"every group of the run", src(R"(\foo{a}{bc}{de})"), true, {}, R"(\foo{a}{bc}{de})", "command_contact=3"},
+        {"after an optional run", src(R"(\foo[2]{ab}{cd})"), true, {}, R"(\foo[2]{ab}{cd})", "command_contact=2"},
+        {"through a scripted base", src(R"(\foo^2{ab}{cd})"), true, {}, R"(\foo^{2}{ab}{cd})",
+         "command_contact=2, command_contact_via_scripted_base=2"},
+        {"scripted base not included", src(R"(\foo^2{ab}{cd})"), false, {{G::CommandContact, true}},
+         R"(\foo^{2}abcd)", "inlined_multi_child=2"},
+        {"contact off", src(R"(\foo{x}{yz})"), false, {{G::CommandLikeIncludesScriptedBase, true}}, R"(\foo xyz)",
+         "replaced_single_child=1, inlined_multi_child=1"},
+        {"inside another's optional run", src(R"(\foo[\qux{a}{b}]{c}{d})"), true, {},
+         R"(\foo[\qux{a}{b}]{c}{d})", "command_contact=4"},
+    });
+}
+
 // ---- The pipeline ----------------------------------------------------------------------------
 
 struct PipelineCase {
@@ -500,6 +520,133 @@ TEST(TransformPassesPipeline, PassesAlone) {
              R"(\text{a b c d})", "text_normalizations=1, replaced_single_child=1, inlined_multi_child=1"},
         },
         RuleSelection::only({}));
+}
+
+// The runs through the whole pipeline: kept where rendering is, flattened as
+// before at corpus and equiv. After a known command its arguments are slots
+// and only the first following group touches it.
+TEST(TransformPassesPipeline, UnknownCommandArgumentRunsAtEachProfile) {
+    struct Case {
+        const char* source;
+        const char* kept;  // authoring and faithful
+        const char* flat;  // corpus and equiv
+    };
+    const Case cases[] = {
+        {R"(\textcolor{blue}{a+b} = c)", R"(\textcolor{blue}{a+b}=c)", R"(\textcolor blue a+b=c)"},
+        {R"(\foo{x}{yz})", R"(\foo{x}{yz})", R"(\foo xyz)"},
+        {R"(\foo{a}{bc}{de})", R"(\foo{a}{bc}{de})", R"(\foo abcde)"},
+        {R"(\href{u}{x+y})", R"(\href{u}{x+y})", R"(\href u x+y)"},
+        {R"(\foo[2]{ab}{cd})", R"(\foo[2]{ab}{cd})", R"(\foo[2]abcd)"},
+        {R"(\text{\foo{ab}{cd} e})", R"(\text{\foo{ab}{cd} e})", R"(\text{\foo abcd e})"},
+        {R"(\text{\foo[2]{ab}{cd} e})", R"(\text{\foo[2]{ab}{cd} e})", R"(\text{\foo[2]abcd e})"},
+        {R"(\foo^2{ab}{cd})", R"(\foo^{2}{ab}{cd})", R"(\foo^{2}abcd)"},
+        {R"({\foo{ab}}{cd})", R"({\foo{ab}}cd)", R"(\foo abcd)"},
+        {R"(\sqrt{x}{y}{z})", R"(\sqrt{x}{y}z)", R"(\sqrt{x}yz)"},
+        {R"(\alpha{b}{cd})", R"(\alpha{b}cd)", R"(\alpha bcd)"},
+        {R"(\foo x{a}{b})", R"(\foo xab)", R"(\foo xab)"},
+        {R"(\foo{a}[x]{b})", R"(\foo{a}[x]b)", R"(\foo a[x]b)"},
+        {R"(\foo[[a]]{b})", R"(\foo[[a]]b)", R"(\foo[[a]]b)"},
+    };
+    for (const std::uint8_t mask : {testing::AUTHORING, testing::FAITHFUL, testing::CORPUS, testing::EQUIV}) {
+        const bool preserve = mask <= testing::FAITHFUL;
+        const TransformContext engine = testing::make_engine(parse_context(), mask);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.source) + " at level mask " + std::to_string(mask));
+            auto document = testing::parse_document(parse_context(), c.source);
+            const auto result =
+                testing::run(engine, parse_context(), document.ast_mut(), with(true, true, true, preserve));
+            EXPECT_EQ(result.error, "");
+            EXPECT_EQ(result.output, testing::strip_spacing(preserve ? c.kept : c.flat));
+        }
+    }
+}
+
+// Formulas made from a seed, with unknown commands named apart: each gets 1
+// to 3 groups, sometimes a script or an optional run first, and its groups
+// and optional run may hold further commands. Pieces are joined by `+` (in
+// text by ` and `), so no run goes on past what was made for it.
+class ArgumentRunMaker {
+public:
+    explicit ArgumentRunMaker(unsigned seed) : rng_(seed) {}
+    std::map<std::string, std::size_t> groups;  // of every command made
+
+    std::string formula(bool text) { return text ? R"(\text{)" + content(0, true) + "}" : content(0, false); }
+
+private:
+    std::size_t below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_); }
+
+    std::string content(int depth, bool text) {
+        static const char* const math_atoms[] = {"x", "12", R"(\alpha)", "{y}", "a_i"};
+        std::string out;
+        for (std::size_t i = 0, n = 1 + below(3); i < n; ++i) {
+            if (i > 0) out += text ? " and " : "+";
+            out += depth < 2 && below(2) == 0 ? command(depth, text, true) : text ? "ab" : math_atoms[below(5)];
+        }
+        return out;
+    }
+
+    // In an optional run a command has none of its own: its `]` would end the outer one.
+    std::string command(int depth, bool text, bool optional_allowed) {
+        std::string name = "zq";
+        for (std::size_t n = groups.size(); name.size() < 3 || n > 0; n /= 26) name += char('a' + n % 26);
+        groups[name] = 0;  // taken before the commands in its optional run are named
+        std::string out = "\\" + name;
+        if (!text && below(3) == 0) out += below(2) == 0 ? "^2" : "_{i}^{n}";
+        if (optional_allowed && below(3) == 0) {
+            out += "[" + (!text && below(2) == 0 ? command(depth + 1, false, false) : std::string("v")) + "]";
+        }
+        const std::size_t k = 1 + below(3);
+        groups[name] = k;
+        for (std::size_t i = 0; i < k; ++i) out += "{" + content(depth + 1, text) + "}";
+        return out;
+    }
+
+    std::mt19937 rng_;
+};
+
+// The brace groups that follow each unknown command in the lists of a tree,
+// after its optional run.
+std::map<std::string, std::size_t> argument_groups(const syntax::Ast& ast) {
+    std::map<std::string, std::size_t> found;
+    auto bracket = [&](NodeId id, char32_t c) {
+        const Node& node = ast.node(id);
+        if (const auto* ch = node.get_if<Node::Char>()) return ch->value == c;
+        const auto* text = node.get_if<Node::Text>();
+        return text != nullptr && (c == U'[' ? text->value.starts_with('[') : text->value.view().ends_with(']'));
+    };
+    ast.walk_preorder(ast.root(), [&](NodeId id, const Node& node) {
+        if (!node.is<Node::Root>() && !node.is<Node::Group>()) return true;
+        const std::span<const NodeId> list = ast.children(id);
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            const Node* head = &ast.node(list[i]);
+            while (const auto* scripted = head->get_if<Node::Scripted>()) head = &ast.node(scripted->base);
+            const auto* command = head->get_if<Node::Command>();
+            if (command == nullptr || command->known) continue;
+            std::size_t j = i + 1;
+            if (j < list.size() && bracket(list[j], U'[')) {
+                while (j < list.size() && !bracket(list[j], U']')) ++j;
+                ++j;
+            }
+            std::size_t& count = found[std::string(command->name.view())];
+            for (; j < list.size() && ast.node(list[j]).is<Node::Group>(); ++j) ++count;
+        }
+        return true;
+    });
+    return found;
+}
+
+TEST(TransformPassesPipeline, UnknownCommandsKeepEveryArgumentGroupAtFaithful) {
+    const TransformContext engine = testing::make_engine(parse_context(), testing::FAITHFUL);
+    for (unsigned seed = 0; seed < 300; ++seed) {
+        ArgumentRunMaker maker(seed);
+        const std::string source = maker.formula(seed % 4 == 3);
+        SCOPED_TRACE(source);
+        auto document = testing::parse_document(parse_context(), source);
+        const auto result = testing::run(engine, parse_context(), document.ast_mut(), with(true, true, true, true));
+        ASSERT_EQ(result.error, "");
+        EXPECT_EQ(argument_groups(testing::parse_document(parse_context(), result.output).ast()), maker.groups)
+            << result.output;
+    }
 }
 
 // Rules run between the two lowerings; what they leave is finalised and

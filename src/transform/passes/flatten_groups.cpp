@@ -80,6 +80,28 @@ struct Entry {
 
 enum class Outcome : std::uint8_t { Keep, Unwrap, Redirect };
 
+// Where a list stands in the argument run of an unknown command. Such a
+// command is read with no arguments, so its optional run `[…]` and its brace
+// groups follow it as siblings; each of those groups is an argument, and
+// flattening any of them would hand the command other arguments.
+enum class ArgRun : std::uint8_t {
+    None,
+    Head,           // just after the command, or a scripted node with it as base
+    Optional,       // inside the optional run
+    AfterOptional,  // just after the optional run's `]`
+    Groups,         // just after one of its brace groups
+};
+
+// The run state of a list after the entries stepped through so far. An
+// unknown command inside an optional run gets a second, inner run of brace
+// groups only: the outer run's first `]` ends both.
+struct RunState {
+    ArgRun outer = ArgRun::None;
+    ArgRun inner = ArgRun::None;  // None, Head or Groups
+    bool outer_via_scripted_base = false;
+    bool inner_via_scripted_base = false;
+};
+
 struct Frame {
     NodeId node;
     NodeId occupant;  // what stands in the parent's slot: the node, or a placeholder while re-rooted
@@ -95,6 +117,8 @@ struct Frame {
     std::size_t edge_end = 0;
     std::size_t list_begin = 0;  // lists: where the rebuilt child list starts in `list`
     std::size_t free_begin = 0;  // groups unwrapped into this list, freed once it is set
+    std::size_t run_scanned = 0;  // lists: the entries before here are stepped into `run`
+    RunState run;
 };
 
 struct Buffers {
@@ -155,6 +179,7 @@ private:
         frame.edge_begin = edges_.size();
         frame.list_begin = list_.size();
         frame.free_begin = to_free_.size();
+        frame.run_scanned = frame.list_begin;
         const Node& node = ast_.node(id);
         frame.is_list = node.kind() == NodeKind::Root || node.kind() == NodeKind::Group;
         syntax::for_each_edge(node, [&](NodeId child, Slot s) { edges_.emplace_back(child, s); });
@@ -270,7 +295,7 @@ private:
         if (parent != nullptr) parent->flags |= flags;
     }
 
-    Outcome decide(const Frame& frame, const Frame& parent, const Node::Group& group, std::uint8_t flags) {
+    Outcome decide(const Frame& frame, Frame& parent, const Node::Group& group, std::uint8_t flags) {
         const std::span<const Entry> entries = entries_of(frame);
         const std::size_t count = entries.size();
         const Slot::Kind slot = frame.slot->kind();
@@ -385,26 +410,98 @@ private:
         bool via_scripted_base = false;
     };
 
-    Contact contact_for(NodeId id) const {
-        const Node& node = ast_.node(id);
-        if (is_command_like(node)) return {true, false};
+    // Whether `node` passes `test`, itself or, with the scripted-base guard
+    // on, as the end of its chain of script bases.
+    template <class Test>
+    Contact contact_as(const Node& node, Test test) const {
+        if (test(node)) return {true, false};
         if (!guard(FlattenGuard::CommandLikeIncludesScriptedBase) || !node.is<Node::Scripted>()) return {};
         const Node* base = &node;
         while (const auto* scripted = base->get_if<Node::Scripted>()) base = &ast_.node(scripted->base);
-        return is_command_like(*base) ? Contact{true, true} : Contact{};
+        return test(*base) ? Contact{true, true} : Contact{};
+    }
+
+    Contact contact_for(NodeId id) const { return contact_as(ast_.node(id), is_command_like); }
+
+    Contact unknown_command_head(const Node& node) const {
+        return contact_as(node, [](const Node& n) {
+            const auto* command = n.get_if<Node::Command>();
+            return command != nullptr && !command->known;
+        });
+    }
+
+    static bool is_brace_group(const Node& node) {
+        const auto* group = node.get_if<Node::Group>();
+        return group != nullptr && (group->kind.is_explicit() || group->kind.is_implicit());
+    }
+
+    // The state after `node` read as part of an optional run; `opening` when
+    // the node must open it. In text the brackets sit inside text nodes.
+    static ArgRun through_optional(const Node& node, bool opening) {
+        if (const auto* c = node.get_if<Node::Char>()) {
+            if (opening) return c->value == U'[' ? ArgRun::Optional : ArgRun::None;
+            return c->value == U']' ? ArgRun::AfterOptional : ArgRun::Optional;
+        }
+        if (const auto* t = node.get_if<Node::Text>()) {
+            std::string_view text = t->value;
+            if (opening) {
+                if (!text.starts_with('[')) return ArgRun::None;
+                text.remove_prefix(1);
+            }
+            const std::size_t close = text.find(']');
+            if (close == std::string_view::npos) return ArgRun::Optional;
+            return close + 1 == text.size() ? ArgRun::AfterOptional : ArgRun::None;
+        }
+        return opening ? ArgRun::None : ArgRun::Optional;
+    }
+
+    void step_run(RunState& run, const Node& node) const {
+        if (run.outer == ArgRun::Optional) {
+            run.outer = through_optional(node, false);
+            if (run.outer != ArgRun::Optional) {
+                run.inner = ArgRun::None;
+            } else if (const Contact head = unknown_command_head(node); head.contact) {
+                run.inner = ArgRun::Head;
+                run.inner_via_scripted_base = head.via_scripted_base;
+            } else {
+                run.inner = run.inner != ArgRun::None && is_brace_group(node) ? ArgRun::Groups : ArgRun::None;
+            }
+            return;
+        }
+        if (const Contact head = unknown_command_head(node); head.contact) {
+            run.outer = ArgRun::Head;
+            run.outer_via_scripted_base = head.via_scripted_base;
+        } else if (run.outer != ArgRun::None && is_brace_group(node)) {
+            run.outer = ArgRun::Groups;
+        } else {
+            run.outer = run.outer == ArgRun::Head ? through_optional(node, true) : ArgRun::None;
+        }
+    }
+
+    // Whether the list entry at `at` would stand in an unknown command's
+    // argument run. Entries before it are final, and a list's groups are
+    // decided left to right, so each entry is stepped through once.
+    Contact in_argument_run(Frame& list, std::size_t at) const {
+        for (; list.run_scanned < at; ++list.run_scanned) step_run(list.run, ast_.node(list_[list.run_scanned].node));
+        const RunState& run = list.run;
+        if (run.outer == ArgRun::Optional) {
+            return run.inner == ArgRun::None ? Contact{} : Contact{true, run.inner_via_scripted_base};
+        }
+        return run.outer == ArgRun::None ? Contact{} : Contact{true, run.outer_via_scripted_base};
     }
 
     // The sibling before the group and the group's first child, as the
-    // earlier decisions left them.
-    Contact touches_command(const Frame& frame, const Frame& parent, std::span<const Entry> entries) const {
+    // earlier decisions left them, and the group's place in an unknown
+    // command's argument run.
+    Contact touches_command(const Frame& frame, Frame& parent, std::span<const Entry> entries) const {
         Contact result;
-        auto add = [&](NodeId id) {
-            const Contact c = contact_for(id);
+        auto add = [&](Contact c) {
             result.contact = result.contact || c.contact;
             result.via_scripted_base = result.via_scripted_base || c.via_scripted_base;
         };
-        if (frame.list_begin > parent.list_begin) add(list_[frame.list_begin - 1].node);
-        if (!entries.empty()) add(entries[0].node);
+        if (frame.list_begin > parent.list_begin) add(contact_for(list_[frame.list_begin - 1].node));
+        if (!entries.empty()) add(contact_for(entries[0].node));
+        add(in_argument_run(parent, frame.list_begin));
         return result;
     }
 
