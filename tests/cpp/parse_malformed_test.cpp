@@ -399,7 +399,9 @@ INSTANTIATE_TEST_SUITE_P(
         // braces of the empty base that follows it.
         KeptCase{"missing_superscript_before_subscript", R"(x^_{0})", R"(x^ _ { 0 })", 1, true},
         KeptCase{"missing_subscript_before_superscript", R"(1 0_ ^ { - 5 })", R"(1 0_ ^ { - 5 })", 1, true},
-        KeptCase{"missing_superscript_before_prime", R"(x^^')", R"(x^ { }')", 1, true}),
+        KeptCase{"missing_superscript_before_prime", R"(x^^')", R"(x^ { }')", 1, true},
+        // In text, the white space before an argument's unread rest is kept.
+        KeptCase{"space_before_unread_text", R"(\textbf{\begin{ a }\end})", R"(\textbf {\begin{ a }\end})", 2, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The content check itself: layout is ignored, the characters are not.
