@@ -401,7 +401,14 @@ INSTANTIATE_TEST_SUITE_P(
         KeptCase{"missing_subscript_before_superscript", R"(1 0_ ^ { - 5 })", R"(1 0_ ^ { - 5 })", 1, true},
         KeptCase{"missing_superscript_before_prime", R"(x^^')", R"(x^ { }')", 1, true},
         // In text, the white space before an argument's unread rest is kept.
-        KeptCase{"space_before_unread_text", R"(\textbf{\begin{ a }\end})", R"(\textbf {\begin{ a }\end})", 2, true}),
+        KeptCase{"space_before_unread_text", R"(\textbf{\begin{ a }\end})", R"(\textbf {\begin{ a }\end})", 2, true},
+        // A backslash that stands for itself (at the end of the source or
+        // before a line break) is written before a line break.
+        KeptCase{"backslash_as_superscript", "^^\\", "^ ^ { \\\n}", 1, true},
+        KeptCase{"backslash_as_subscript", "x_\\", "x _ { \\\n}", 0, false},
+        KeptCase{"backslash_at_the_end", "a\\", "a \\", 0, false},
+        KeptCase{"backslash_before_line_break", "a\\\nb", "a \\\nb", 0, false},
+        KeptCase{"backslash_in_text", "\\text{a\\\nb}", "\\text {a\\\nb}", 0, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The content check itself: layout is ignored, the characters are not.
