@@ -250,7 +250,16 @@ private:
     // ---- Writing tokens -----------------------------------------------------
 
     std::size_t begin_token(bool space) {
-        if (space && !after_white_space_) out_.push_back(' ');
+        if (after_lone_backslash_) {
+            // A backslash that stands for itself reads back as one only at
+            // the end of the text or before a line break; before a space it
+            // would read as a control space, before anything else as a
+            // control sequence.
+            out_.push_back('\n');
+        } else if (space && !after_white_space_) {
+            out_.push_back(' ');
+        }
+        after_lone_backslash_ = false;
         after_white_space_ = false;
         after_open_marker_ = false;
         return out_.size();
@@ -263,15 +272,33 @@ private:
         put(space, text, cls, kind, mode);
         after_white_space_ = ends_in_white_space(text);
         after_open_marker_ = kind == TokenKind::Error && ends_in_script_marker(text);
+        after_lone_backslash_ = odd_backslashes_before(text, text.size());
+    }
+    // True when the backslashes right before `end` are an odd run: the last
+    // one escapes nothing.
+    static bool odd_backslashes_before(std::string_view text, std::size_t end) {
+        std::size_t backslashes = 0;
+        for (std::size_t i = end; i > 0 && text[i - 1] == '\\'; --i) ++backslashes;
+        return backslashes % 2 == 1;
+    }
+    // A backslash of a text run that escapes nothing is a character that
+    // stood before a line break; the space the break became is written as
+    // one again, so that the backslash does not read back as a control space.
+    static std::string with_line_breaks_after_lone_backslashes(std::string_view text) {
+        std::string out(text);
+        std::size_t backslashes = 0;
+        for (char& c : out) {
+            if (c == ' ' && backslashes % 2 == 1) c = '\n';
+            backslashes = c == '\\' ? backslashes + 1 : 0;
+        }
+        return out;
     }
     // True when the text, white space aside, ends in a `^` or `_` that no
     // backslash escapes: a script marker still waiting for its operand.
     static bool ends_in_script_marker(std::string_view text) {
         while (!text.empty() && is_white_space(text.back())) text.remove_suffix(1);
         if (text.empty() || (text.back() != '^' && text.back() != '_')) return false;
-        std::size_t backslashes = 0;
-        for (std::size_t i = text.size() - 1; i > 0 && text[i - 1] == '\\'; --i) ++backslashes;
-        return backslashes % 2 == 0;
+        return !odd_backslashes_before(text, text.size() - 1);
     }
     bool is_prime(NodeId id) const { return ast_.node(id).template get_if<Node::Prime>() != nullptr; }
     bool is_empty_math_base(NodeId id) const {
@@ -283,9 +310,7 @@ private:
     // control symbol.
     static bool ends_in_white_space(std::string_view text) {
         if (text.empty() || !is_white_space(text.back())) return false;
-        std::size_t backslashes = 0;
-        for (std::size_t i = text.size() - 1; i > 0 && text[i - 1] == '\\'; --i) ++backslashes;
-        return backslashes % 2 == 0;
+        return !odd_backslashes_before(text, text.size() - 1);
     }
     void end_token(std::size_t start, SpacingClass cls, TokenKind kind, ContentMode mode) {
         if (out_.size() > start) rec_.record(out_, start, out_.size(), kind, mode);
@@ -466,7 +491,13 @@ private:
             case NodeKind::Prime: prime(std::get<Node::Prime>(node.value).count, mode); return;
             case NodeKind::Text: {
                 std::string_view s = std::get<Node::Text>(node.value).value;
-                put_verbatim(rule_t(mode, !s.empty()), s, SpacingClass::TextChar, TokenKind::Text, mode);
+                const bool space = rule_t(mode, !s.empty());
+                if (s.find('\\') == std::string_view::npos) {
+                    put_verbatim(space, s, SpacingClass::TextChar, TokenKind::Text, mode);
+                } else {
+                    put_verbatim(space, with_line_breaks_after_lone_backslashes(s), SpacingClass::TextChar,
+                                 TokenKind::Text, mode);
+                }
                 return;
             }
             case NodeKind::Char: {
@@ -477,6 +508,7 @@ private:
                                    : is_ascii_digit(ch)      ? SpacingClass::MathDigit
                                                              : SpacingClass::MathChar;
                 end_token(start, cls, TokenKind::Character, mode);
+                after_lone_backslash_ = ch == U'\\';
                 return;
             }
             case NodeKind::ActiveSpace:
@@ -802,6 +834,7 @@ private:
     SpacingClass last_ = SpacingClass::Start;
     bool after_white_space_ = false;
     bool after_open_marker_ = false;
+    bool after_lone_backslash_ = false;
     std::vector<Task> stack_;
     std::uint64_t primes_written_ = 0;
     bool failed_ = false;

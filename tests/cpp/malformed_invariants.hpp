@@ -124,22 +124,11 @@ inline bool leaves_brace_open(std::string_view text) {
 }
 
 // Known written texts that do not read back the same, for reasons outside
-// the grammar's recovery:
-// - a `\` at the end of the source or of a line is the character `\`, which
-//   LaTeX cannot spell: it is written as `\`, and the space after it makes a
-//   control space;
-// - an Error snippet that leaves a brace open (an argument whose `{` is never
-//   closed) takes the closing brace the writer puts around a script operand.
-inline bool known_unstable(std::string_view source, const parse::ParseOutcome& outcome, const Check& check) {
+// the grammar's recovery: an Error snippet that leaves a brace open (an
+// argument whose `{` is never closed) takes the closing brace the writer puts
+// around a script operand.
+inline bool known_unstable(std::string_view, const parse::ParseOutcome& outcome, const Check& check) {
     if (check.violation != Violation::NotFixedPoint) return false;
-    for (std::size_t i = 0; i < source.size(); ++i) {
-        if (source[i] == '%') {
-            while (i < source.size() && source[i] != '\n' && source[i] != '\r') ++i;
-        } else if (source[i] == '\\') {
-            if (i + 1 == source.size() || source[i + 1] == '\n') return true;
-            ++i;
-        }
-    }
     for (const auto& error : outcome.document->errors()) {
         const auto parts = error.error_parts();
         if (parts && leaves_brace_open(parts->second)) return true;

@@ -120,7 +120,8 @@ using testing::parse_and_show;
 // check of an environment body -------------------------------------------------
 
 // The default packages plus "tenv", an environment of both modes with a text
-// body, and "tinf", an infix command of text mode only.
+// body, "tinf", an infix command of text mode only, and "tdel", a command
+// whose text argument stands between parentheses.
 const ParseContext& caller_context() {
     static const std::shared_ptr<const ParseContext> context = [] {
         using knowledge::AllowedMode;
@@ -129,6 +130,7 @@ const ParseContext& caller_context() {
             .item(ContextItem::environment({"tenv", "", {}, text_body, AllowedMode::Both}))
             .item(ContextItem::command(
                 {"tinf", "", {}, static_cast<std::uint8_t>(knowledge::CommandKind::Infix), AllowedMode::Text}))
+            .item(ContextItem::command({"tdel", "r():T", {}, 0, AllowedMode::Both}))
             .build()
             .value();
     }();
@@ -209,7 +211,28 @@ INSTANTIATE_TEST_SUITE_P(
         PairCase{"text_infix_in_unknown_environment", "\\begin{a} x \\tinf y\\end{a}", 1,
                  {"raw-expected-found 12..17 found '\\tinf' expected something else"}},
         PairCase{"text_infix_in_math_environment", "\\begin{matrix} x \\tinf y\\end{matrix}", 1,
-                 {"raw-expected-found 17..22 found '\\tinf' expected something else"}}),
+                 {"raw-expected-found 17..22 found '\\tinf' expected something else"}},
+
+        // Inline math in a valid text argument or text body is skipped with
+        // the construct around it that fails: only that construct's fault is
+        // reported, not a `$` read as math.
+        PairCase{"text_math_in_unclosed_group", "{\\text{$y$}", 1, {"raw-expected-found 11..11 " + kBraceAtEnd}},
+        PairCase{"text_math_after_pair", "{\\left(a\\right)\\text{$y$}", 1,
+                 {"raw-expected-found 25..25 " + kBraceAtEnd}},
+        PairCase{"text_math_in_unclosed_environment", "\\begin{matrix} \\text{$x$}", 1,
+                 {"- 25..25 Environment matrix missing closing \\end{matrix}"}},
+        PairCase{"text_math_in_unclosed_argument", "\\frac{a}{\\text{$y$}", 1,
+                 {"argument-validation 8..19 unclosed brace argument"}},
+        PairCase{"text_math_in_two_text_commands", "{\\mbox{$a$} \\textbf{$b$ and $c$}", 1,
+                 {"raw-expected-found 32..32 " + kBraceAtEnd}},
+        PairCase{"text_math_after_optional_slot", "{\\makebox[1cm] {$y$}", 1,
+                 {"raw-expected-found 20..20 " + kBraceAtEnd}},
+        PairCase{"text_math_in_delimited_slot", "{\\tdel($y$)", 1, {"raw-expected-found 11..11 " + kBraceAtEnd}},
+        PairCase{"text_math_in_text_body", "{\\begin{tenv}$y$\\end{tenv}", 1,
+                 {"raw-expected-found 26..26 " + kBraceAtEnd}},
+        // A text body that failed inside is skipped through its own `\end`.
+        PairCase{"fault_in_own_text_body", "\\begin{tenv}$y$ }\\end{tenv} #", 2,
+                 {"- 28..29 expected atom or script marker", "raw-expected-found 16..17 found '}' " + kText}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Over corpus formulas: a script fault right after a complete `\left...\right`
@@ -261,6 +284,35 @@ TEST(SkipPairsAndClosingsOverCorpus, NoDiagnosticTwice) {
             if (!seen.insert(testing::diag_full(d)).second && failures.size() < 20) failures.push_back(source);
         }
     }
+    EXPECT_TRUE(failures.empty()) << ::testing::PrintToString(failures);
+}
+
+// Over corpus formulas with a text argument: inline math put into the
+// argument leaves the formula valid, and wrapped in a construct left open the
+// formula reports that construct's fault alone, at the end.
+TEST(TextMathOverCorpus, OnlyTheOpenConstructIsReported) {
+    const auto lines = mistakes::read_corpus();
+    if (!lines) GTEST_SKIP() << "corpus not found";
+    static const std::regex text_argument(R"(\\(text|mbox|textbf|textrm|textit|hbox)\s*\{)");
+    static const std::array<std::string_view, 2> openers = {"{", "\\begin{matrix}"};
+    std::size_t checked = 0;
+    std::vector<std::string> failures;
+    for (const std::string& line : *lines) {
+        std::smatch m;
+        if (!std::regex_search(line, m, text_argument)) continue;
+        std::string source = line;
+        source.insert(static_cast<std::size_t>(m.position() + m.length()), "$x^{2}$ ");
+        if (!parse_source(testing::default_context(), source, {}).diagnostics.empty()) continue;
+        for (const std::string_view opener : openers) {
+            const std::string wrapped = std::string(opener) + source;
+            ParseOutcome out = parse_source(testing::default_context(), wrapped, {});
+            ++checked;
+            const bool one_at_end = out.diagnostics.size() == 1 && out.diagnostics[0].span.start == wrapped.size() &&
+                                    out.diagnostics[0].span.end == wrapped.size();
+            if ((!out.document || !one_at_end) && failures.size() < 20) failures.push_back(wrapped);
+        }
+    }
+    EXPECT_GT(checked, 1000u);
     EXPECT_TRUE(failures.empty()) << ::testing::PrintToString(failures);
 }
 
@@ -347,7 +399,16 @@ INSTANTIATE_TEST_SUITE_P(
         // braces of the empty base that follows it.
         KeptCase{"missing_superscript_before_subscript", R"(x^_{0})", R"(x^ _ { 0 })", 1, true},
         KeptCase{"missing_subscript_before_superscript", R"(1 0_ ^ { - 5 })", R"(1 0_ ^ { - 5 })", 1, true},
-        KeptCase{"missing_superscript_before_prime", R"(x^^')", R"(x^ { }')", 1, true}),
+        KeptCase{"missing_superscript_before_prime", R"(x^^')", R"(x^ { }')", 1, true},
+        // In text, the white space before an argument's unread rest is kept.
+        KeptCase{"space_before_unread_text", R"(\textbf{\begin{ a }\end})", R"(\textbf {\begin{ a }\end})", 2, true},
+        // A backslash that stands for itself (at the end of the source or
+        // before a line break) is written before a line break.
+        KeptCase{"backslash_as_superscript", "^^\\", "^ ^ { \\\n}", 1, true},
+        KeptCase{"backslash_as_subscript", "x_\\", "x _ { \\\n}", 0, false},
+        KeptCase{"backslash_at_the_end", "a\\", "a \\", 0, false},
+        KeptCase{"backslash_before_line_break", "a\\\nb", "a \\\nb", 0, false},
+        KeptCase{"backslash_in_text", "\\text{a\\\nb}", "\\text {a\\\nb}", 0, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The content check itself: layout is ignored, the characters are not.

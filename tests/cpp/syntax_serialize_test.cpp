@@ -136,7 +136,13 @@ TEST(Serialize, CharsAndEscapes) {
         {"percent in text", text_root({ch(U'%')}), {}, "\\%"},
         {"math escapes", root({ch(U'#'), ch(U'$'), ch(U'_'), ch(U'{'), ch(U'}')}), compact_chars,
          "\\#\\$\\_\\{\\}"},
-        {"raw specials", root({ch(U'\\'), ch(U'^'), ch(U'~')}), compact_chars, "\\^~"},
+        // A backslash that stands for itself is followed by a line break, not
+        // a space (a control space) or the next token (a control sequence).
+        {"raw specials", root({ch(U'\\'), ch(U'^'), ch(U'~')}), compact_chars, "\\\n^~"},
+        {"lone backslash in a script", root({sup(ch(U'x'), ch(U'\\'))}), {}, "x ^ { \\\n}"},
+        {"lone backslash in a text run", text_root({text("a\\ b\\"), ch(U'c')}), {}, "a\\\nb\\\nc"},
+        {"escaped backslash in a text run", text_root({text("a\\\\ b")}), {}, "a\\\\ b"},
+        {"error snippet ending in a backslash", root({error("{a\\"), ch(U'x')}), {}, "{a\\\nx"},
         {"text chars unspaced", text_root({ch(U'a'), ch(U'b'), ch(U'1')}), {}, "ab1"},
         {"non-ASCII", root({ch(U'\u03b1'), ch(U'x')}), {}, "\u03b1 x"},
         {"alpha then letter math", root({command("alpha"), ch(U'x')}), {}, "\\alpha x"},

@@ -159,14 +159,16 @@ std::string unread_message(const std::vector<ParseFailure>& failures) {
 
 // The tokens a prefix run left unread become an Error node after the prefix's
 // content, so the document keeps every part of the argument's text. White
-// space alone is layout, not content, and is left out.
-void keep_rest(SharedContents& contents, TrackedNode& prefix, std::span<const SpannedToken> rest,
+// space alone is layout, not content, and is left out; in text, white space
+// before the rest separates it from the prefix and is kept.
+void keep_rest(SharedContents& contents, TrackedNode& prefix, ContentMode mode, std::span<const SpannedToken> rest,
                const std::vector<ParseFailure>& failures, std::size_t content_end) {
     const auto is_layout = [](const SpannedToken& t) {
         return t.token.kind() == TokenKind::Whitespace || t.token.kind() == TokenKind::Comment;
     };
-    while (!rest.empty() && is_layout(rest.front())) rest = rest.subspan(1);
-    if (rest.empty()) return;
+    const auto content = std::find_if_not(rest.begin(), rest.end(), is_layout);
+    if (content == rest.end()) return;
+    if (mode == ContentMode::Math) rest = rest.subspan(static_cast<std::size_t>(content - rest.begin()));
     auto* group = std::get_if<SyntaxNode::Group>(&prefix.node.value);
     if (group == nullptr) return;  // a content block is always a group
     const Span span{rest.front().span.start, content_end};
@@ -201,8 +203,8 @@ void keep_rest(SharedContents& contents, TrackedNode& prefix, std::span<const Sp
         SubParse again = run_window(g, mode, first, prefix, c.start, std::min(prefix_end, c.end), false);
         if (again.ok) {
             out.node = std::move(again.node);
-            keep_rest(g.argument_session().contents, out.node, tokens.subspan(std::min(again.consumed, tokens.size())),
-                      failures, c.end);
+            keep_rest(g.argument_session().contents, out.node, mode,
+                      tokens.subspan(std::min(again.consumed, tokens.size())), failures, c.end);
             out.node.with_diagnostics(std::move(failures));
             return;
         }

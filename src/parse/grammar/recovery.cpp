@@ -139,6 +139,91 @@ private:
     std::size_t counts_[3] = {0, 0, 0};
 };
 
+// What taking text slots costs one skip. Braced groups and distinct
+// delimiter pairs are matched at once; a bracket group, or one whose two
+// delimiters are the same, is scanned token by token. Once such a scan finds
+// its group open, no later one in the skip is scanned, and the tokens it read
+// count against the item budget, as skipped tokens do.
+struct SlotScans {
+    bool found_open = false;
+    std::size_t read = 0;
+};
+
+// Takes the slots of a command the skip has just passed, each closed group
+// whole, up to its last text-content slot. The skip reads in the item's mode,
+// but in a text slot a `$` opens inline math: taken for a hard stop, it would
+// end the skip inside the argument and leave the rest of the text, valid as
+// it is, to be read as math and reported again. A group left open is left to
+// the token-by-token skip, which stops at the next hard stop as before.
+void skip_text_slots(Grammar& g, std::span<const knowledge::ArgSpec> specs, SlotScans& scans) {
+    using knowledge::ArgFormKind;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < specs.size(); ++i) {
+        if (specs[i].kind == knowledge::ArgValueKind::TextContent) count = i + 1;
+    }
+    Input& in = g.input();
+    for (const knowledge::ArgSpec& spec : specs.first(count)) {
+        const std::size_t before = in.pos();
+        if (!spec.no_leading_space) {
+            while (is_whitespace_token(in.peek())) in.bump();
+        }
+        const SpannedToken* t = in.peek();
+        if (t == nullptr) return;
+        const TokenKind kind = t->token.kind();
+        Collected group;
+        Failure failure;
+        enum { Absent, Taken, Open } outcome = Absent;
+        bool scanned = false;
+        auto delimited = [&](const knowledge::DelimiterToken& open, const knowledge::DelimiterToken& close) {
+            if (!matches_delimiter(t->token, open)) return;
+            scanned = open == close;
+            if (scanned && scans.found_open) {
+                outcome = Open;
+                return;
+            }
+            outcome = collect_delimited_tokens(g, open, close, group, failure) ? Taken : Open;
+        };
+        switch (spec.form.kind) {
+            case ArgFormKind::Star:
+                if (kind == TokenKind::Star) {
+                    in.bump();
+                    outcome = Taken;
+                }
+                break;
+            case ArgFormKind::Standard:
+                if (spec.required) {
+                    if (kind == TokenKind::LBrace) outcome = collect_braced_tokens(g, group, failure) ? Taken : Open;
+                } else if (kind == TokenKind::LBracket) {
+                    scanned = true;
+                    outcome = !scans.found_open &&
+                                      collect_optional_bracketed_tokens(g, group, failure) == Bracketed::Collected
+                                  ? Taken
+                                  : Open;
+                }
+                break;
+            case ArgFormKind::Group:
+                if (kind == TokenKind::LBrace) outcome = collect_braced_tokens(g, group, failure) ? Taken : Open;
+                break;
+            case ArgFormKind::Delimited: delimited(spec.form.open, spec.form.close); break;
+            case ArgFormKind::Paired:
+                for (const auto& pair : spec.form.pairs) {
+                    delimited(pair.open, pair.close);
+                    if (outcome != Absent) break;
+                }
+                break;
+        }
+        if (outcome == Taken) continue;
+        if (outcome == Open && scanned) {
+            scans.read += in.pos() - before;
+            scans.found_open = true;
+        }
+        in.rewind(before);
+        // An absent optional slot takes nothing; past a group left open, or a
+        // bare value the skip cannot measure, the skip goes on token by token.
+        if (outcome == Open || spec.required) return;
+    }
+}
+
 }  // namespace
 
 // ---- Environment headers at the cursor ----------------------------------------------
@@ -307,7 +392,8 @@ void EnvironmentIndex::build_walks() {
     // first `\end` that differs from the innermost open name (which ends the
     // walks of every `\begin` still open), or at the end of the tokens.
     const std::size_t n = headers_.size();
-    std::vector<std::size_t> closed_at(n, kNone);
+    std::vector<std::size_t>& closed_at = closed_at_;
+    closed_at.assign(n, kNone);
     std::vector<std::size_t> mismatch(n, kNone);
     std::vector<std::size_t> open;
     for (std::size_t k = 0; k < n; ++k) {
@@ -337,6 +423,16 @@ void EnvironmentIndex::build_walks() {
             walk_from_[k] = walk_from_[closed_at[k] + 1];
         }
     }
+}
+
+std::optional<std::size_t> EnvironmentIndex::after_closing_end(std::size_t begin) const {
+    const auto it = std::lower_bound(headers_.begin(), headers_.end(), begin,
+                                     [](const Header& h, std::size_t token) { return h.control < token; });
+    if (it == headers_.end() || it->control != begin || !it->begin) return std::nullopt;
+    const std::size_t end = closed_at_[static_cast<std::size_t>(it - headers_.begin())];
+    // A closing header cut off by the end of the tokens closes nothing whole.
+    if (end == kNone || headers_[end].close >= count_) return std::nullopt;
+    return headers_[end].close + 1;
 }
 
 std::size_t EnvironmentIndex::first_token_at_or_after(std::size_t offset) const {
@@ -634,6 +730,7 @@ void Grammar::charge_recovery(std::size_t units) {
     bool consumed = false;
     SkipLevels levels;
     bool own_open = false;  // the level of the item's own header, the first one the skip opens
+    SlotScans slot_scans;
     for (;;) {
         skip_ws();
         const SpannedToken* t = in_.peek();
@@ -650,6 +747,24 @@ void Grammar::charge_recovery(std::size_t units) {
             }
             consumed = true;
             continue;
+        }
+        if (t->token.is_control("begin")) {
+            if (const auto begin = peek_environment_header_at_cursor(in_, "begin")) {
+                // A text body is taken whole, as a text slot is.
+                const knowledge::ActiveEnvironmentRecord* record = kb(mode).lookup_env(begin->name);
+                const auto after = record != nullptr && record->body_mode == ContentMode::Text
+                                       ? environments.after_closing_end(in_.pos())
+                                       : std::nullopt;
+                if (after) {
+                    const bool own = header && !consumed;
+                    in_.rewind(*after);
+                    consumed = true;
+                    // The item's own environment, failed in its body: the
+                    // bad content ends with it.
+                    if (own && failure_end <= in_.token_at(*after - 1)->span.end) break;
+                    continue;
+                }
+            }
         }
         if (t->token.is_control("begin") && peek_environment_header_at_cursor(in_, "begin")) {
             if (!consume_environment_marker(in_, "begin")) break;
@@ -716,12 +831,17 @@ void Grammar::charge_recovery(std::size_t units) {
         if (closes_level) levels.close(SkipLevels::Brace);
         if (t->token.is_control("left")) levels.open(SkipLevels::Left);
         if (single_token) break;
+        if (kind == TokenKind::ControlSeq) {
+            if (const auto* record = kb(mode).lookup_command(t->token.name())) {
+                skip_text_slots(*this, record->args, slot_scans);
+            }
+        }
     }
 
     // The skipped tokens count against the budget as item runs do; unclosed
     // nesting skips the rest of the input once per level, so the budget is
     // checked here too, not only at the next item.
-    item_runs_ += in_.pos() - p;
+    item_runs_ += in_.pos() - p + slot_scans.read;
     if (item_runs_ > item_run_budget_) throw NestingTooDeep{};
     charge_recovery(in_.pos() - p);
     if (!consumed) {

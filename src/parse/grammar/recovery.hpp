@@ -82,6 +82,11 @@ public:
     // pops it: the first `\end` that differs from the top.
     std::optional<Mismatch> first_mismatch_from(std::size_t offset) const;
 
+    // For a `\begin` header whose control word is token `begin`: the token
+    // after the `}` of the `\end` header that closes it (the strict walk's
+    // pairing), or none.
+    std::optional<std::size_t> after_closing_end(std::size_t begin) const;
+
 private:
     struct Header {
         std::size_t control;  // token index of `\begin` / `\end`
@@ -144,6 +149,9 @@ private:
     // Per header, and one past the last: the index into `mismatches_` of what
     // the strict walk starting there finds, or kNone.
     std::vector<std::size_t> walk_from_;
+    // Per header: the `\end` header that closes a `\begin` in the strict
+    // walk, or kNone.
+    std::vector<std::size_t> closed_at_;
 };
 
 // What the recovery of one grammar keeps across its items: the environment
