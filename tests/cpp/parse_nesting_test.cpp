@@ -123,15 +123,15 @@ struct NestCase {
 
 void PrintTo(const NestCase& c, std::ostream* os) { *os << c.open << "^n " << c.middle << " " << c.close << "^n"; }
 
-class DeepNesting : public ::testing::TestWithParam<NestCase> {};
+class NestedFaults : public ::testing::TestWithParam<NestCase> {};
 
-TEST_P(DeepNesting, ParsesInLinearTime) {
+TEST_P(NestedFaults, ParsesInLinearTime) {
     const NestCase& c = GetParam();
     expect_linear([&](std::size_t n) { return repeat(c.open, n) + c.middle + repeat(c.close, n); }, c.n, c.memory);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Families, DeepNesting,
+    Families, NestedFaults,
     ::testing::Values(
         // A stray `}` at the bottom of text math inside text arguments: every
         // level's recovery reads the levels below it again.

@@ -1,16 +1,25 @@
 """Writes a seed directory for the libFuzzer targets: one file per corpus
-formula (a fixed sample when there are more than --lines) and inputs nested
-tens of thousands of levels deep, which carry the parser onto its stack
-segments and past the budget of node-span path text.
+formula (a fixed sample when there are more than --lines), inputs nested tens
+of thousands of levels deep, which carry the parser onto its stack segments
+and past the budget of node-span path text, and nestings of constructs that
+read their content again with a fault or an infix at the bottom, a few
+hundred levels deep. Also writes the dictionary the targets take
+(latex.dict beside this file).
 
     python3 tests/fuzz/seeds.py SEED_DIR [--corpus DIR] [--lines N] [--depth D]
-    build/fuzz/parse_fuzz -max_total_time=600 -rss_limit_mb=4096 NEW_DIR SEED_DIR
-    build/fuzz/transform_fuzz -max_total_time=600 -rss_limit_mb=4096 NEW_DIR SEED_DIR
+    build/fuzz/parse_fuzz -max_total_time=600 -rss_limit_mb=4096 -timeout=10 \
+        -dict=tests/fuzz/latex.dict NEW_DIR SEED_DIR
+    build/fuzz/transform_fuzz -max_total_time=600 -rss_limit_mb=4096 -dict=tests/fuzz/latex.dict NEW_DIR SEED_DIR
 
 libFuzzer adds what it finds to the first directory it is given (NEW_DIR), so
 the seeds stay as written. A deep seed takes seconds and, with the node spans'
 gigabyte of path text under AddressSanitizer, more than libFuzzer's default
 2 GB of memory.
+
+Mutation rarely builds a nesting of several different constructs many
+levels deep, and coverage gives no reward for one more level: the nesting
+seeds start the fuzzer there, and the dictionary lets it insert and swap
+whole openings and closings.
 """
 
 import argparse
@@ -33,6 +42,49 @@ DEEP = {
     "unclosed_braces": ("{", ""),
     "unclosed_frac": ("\\frac{", ""),
 }
+
+
+# Openings and closings of constructs whose content is read again (argument
+# windows, text math, environments), nested and mixed with a fault or an
+# infix at the bottom.
+NESTING = {
+    "text_math_group": ("\\text{${", "x}", "}$}"),
+    "group_text_math": ("{\\text{$", "x}", "$}}"),
+    "mbox_math_group": ("\\mbox{${", "x}", "}$}"),
+    "array_text_math_group": ("\\begin{array}{c}\\text{${", "x}", "}$}\\end{array}"),
+    "frac_dollar": ("\\frac{", "x", "$}{}"),
+    "sqrt_dollar_after": ("\\sqrt{", "x", "}$"),
+    "frac_right": ("\\frac{", "x", "\\right)}{}"),
+    "frac_end": ("\\frac{", "x", "\\end{x}}{}"),
+    "sqrt_parameter": ("\\sqrt{", "x", "#}"),
+    "frac_missing_argument": ("\\frac{", "x", "}"),
+    "infix_before": ("\\sqrt{a\\over ", "x", "}"),
+    "infix_after": ("\\sqrt{", "x", "\\over a}"),
+    "matrix_stray_brace": ("\\begin{matrix}", "a}", "\\end{matrix}"),
+}
+LAYERS = [
+    ("\\frac{", "}{x}"), ("\\sqrt{", "}"), ("{", "}"), ("\\text{$", "$}"), ("\\mbox{${", "}$}"),
+    ("\\left(", "\\right)"), ("\\begin{matrix}", "\\end{matrix}"), ("\\sqrt[", "]{y}"),
+    ("{a\\over ", "}"), ("\\textbf{", "}"), ("x^{", "}"), ("\\text{a{\\it ", "} b}"),
+]
+FAULTS = ["}", "$", "#", "\\right)", "\\end{x}", "&", "\\over", "\\left(", "{", "\\begin{a}", "$}"]
+NESTING_DEPTHS = (24, 300)
+RANDOM_NESTINGS = 40
+
+
+def random_nesting(rng, levels):
+    layers = [rng.choice(LAYERS) for _ in range(levels)]
+    return "".join(o for o, _ in layers) + "z" + rng.choice(FAULTS) + "".join(c for _, c in reversed(layers))
+
+
+def write_dictionary(path):
+    words = {o for o, _ in LAYERS} | {c for _, c in LAYERS} | set(FAULTS)
+    for opening, middle, closing in NESTING.values():
+        words |= {opening, middle, closing}
+    with open(path, "w", encoding="utf-8") as f:
+        for word in sorted(words):
+            escaped = word.replace("\\", "\\\\").replace('"', '\\"')
+            f.write(f'"{escaped}"\n')
 
 
 def corpus_lines(folder):
@@ -67,7 +119,15 @@ def main():
         write_seed(args.seed_dir, "corpus", line)
     for name, (opening, closing) in DEEP.items():
         write_seed(args.seed_dir, f"deep-{name}", opening * args.depth + "x" + closing * args.depth)
-    print(f"{len(lines)} corpus formulas and {len(DEEP)} deep seeds in {args.seed_dir}")
+    for name, (opening, middle, closing) in NESTING.items():
+        for depth in NESTING_DEPTHS:
+            write_seed(args.seed_dir, f"nesting-{name}", opening * depth + middle + closing * depth)
+    rng = random.Random(1)
+    for _ in range(RANDOM_NESTINGS):
+        write_seed(args.seed_dir, "nesting-random", random_nesting(rng, rng.choice(NESTING_DEPTHS)))
+    write_dictionary(os.path.join(os.path.dirname(os.path.abspath(__file__)), "latex.dict"))
+    nestings = len(NESTING) * len(NESTING_DEPTHS) + RANDOM_NESTINGS
+    print(f"{len(lines)} corpus formulas, {len(DEEP)} deep seeds and {nestings} nestings in {args.seed_dir}")
 
 
 if __name__ == "__main__":
