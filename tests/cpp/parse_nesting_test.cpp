@@ -153,36 +153,36 @@ INSTANTIATE_TEST_SUITE_P(
         NestCase{"infix_after", R"(\sqrt{)", "x", R"(\over a})", 250}),
     [](const auto& info) { return info.param.name; });
 
-// Nestings drawn at random from the constructs that read their content
-// again, with one fault token at the bottom: the first n levels against all
-// 8n of the same draw.
+// Nestings drawn at random from the levels above and from valid ones
+// (arguments, text math, \left...\right, environments), with one more fault
+// token at the bottom: the first n levels against all 8n of the same draw.
 struct Layer {
     const char* open;
     const char* close;
 };
 
-constexpr std::array<Layer, 12> kLayers = {{
-    {R"(\frac{)", "}{x}"},
-    {R"(\sqrt{)", "}"},
-    {"{", "}"},
-    {R"(\text{$)", "$}"},
+constexpr std::array<Layer, 13> kLayers = {{
+    {R"(\frac{)", "$}{}"},
+    {R"(\sqrt{)", "#}"},
+    {R"(\text{${)", "}$}"},
+    {R"({\text{$)", "$}}"},
     {R"(\mbox{${)", "}$}"},
+    {R"(\frac{)", R"(\right)}{})"},
+    {R"(\frac{)", R"(\end{x}}{})"},
+    {R"(\sqrt{a\over )", "}"},
+    {R"(\sqrt{)", R"(\over a})"},
+    {R"(\frac{)", "}{x}"},
+    {R"(\text{$)", "$}"},
     {R"(\left()", R"(\right))"},
     {R"(\begin{matrix})", R"(\end{matrix})"},
-    {R"(\sqrt[)", "]{y}"},
-    {R"({a\over )", "}"},
-    {R"(\textbf{)", "}"},
-    {"x^{", "}"},
-    {R"(\text{a{\it )", "} b}"},
 }};
 
-constexpr std::array<const char*, 11> kFaults = {
-    "}", "$", "#", R"(\right))", R"(\end{x})", "&", R"(\over)", R"(\left()", "{", R"(\begin{a})", "$}"};
+constexpr std::array<const char*, 6> kFaults = {"}", "$", "#", R"(\right))", R"(\end{x})", ""};
 
 class RandomNesting : public ::testing::TestWithParam<std::uint32_t> {};
 
 TEST_P(RandomNesting, ParsesInLinearTime) {
-    constexpr std::size_t kLevels = 128;
+    constexpr std::size_t kLevels = 250;
     std::mt19937 rng(GetParam());
     std::vector<const Layer*> layers(8 * kLevels);
     for (auto& layer : layers) layer = &kLayers[rng() % kLayers.size()];
@@ -198,7 +198,7 @@ TEST_P(RandomNesting, ParsesInLinearTime) {
         kLevels);
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, RandomNesting, ::testing::Range<std::uint32_t>(1, 13));
+INSTANTIATE_TEST_SUITE_P(Seeds, RandomNesting, ::testing::Range<std::uint32_t>(1, 9));
 
 }  // namespace
 }  // namespace quorvel::parse
