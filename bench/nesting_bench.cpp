@@ -39,16 +39,16 @@ std::string nest(const char* open, const char* middle, const char* close, std::s
 const std::vector<Family>& families() {
     static const std::vector<Family> all = {
         {R"(\text{${ ^n x} }$}^n)", [](std::size_t n) { return nest(R"(\text{${)", "x}", "}$}", n); },
-         {16, 20, 24, 28, 128}},
+         {20, 28, 128, 1024}},
         {R"({\text{$ ^n x} $}}^n)", [](std::size_t n) { return nest(R"({\text{$)", "x}", "$}}", n); },
-         {16, 20, 24, 128}},
+         {20, 128, 1024}},
         {R"(\mbox{${ ^n x} }$}^n)", [](std::size_t n) { return nest(R"(\mbox{${)", "x}", "}$}", n); },
-         {16, 20, 24, 128}},
+         {20, 128, 1024}},
         {R"(array/\text{$/{ triple ^n x})",
          [](std::size_t n) { return nest(R"(\begin{array}{c}\text{${)", "x}", R"(}$}\end{array})", n); },
-         {8, 10, 12, 30, 240}},
+         {12, 30, 240, 1920}},
         {R"(\frac{^n x $}{}^n)", [](std::size_t n) { return nest(R"(\frac{)", "x", "$}{}", n); },
-         {1000, 2000, 4000, 8000}},
+         {1000, 2000, 4000, 8000, 32000}},
         {R"(\sqrt{^n x $}^n)", [](std::size_t n) { return nest(R"(\sqrt{)", "x", "$}", n); }, {1000, 2000, 8000}},
         {R"(\sqrt{^n x }$^n)", [](std::size_t n) { return nest(R"(\sqrt{)", "x", "}$", n); }, {1000, 2000, 8000}},
         {R"(\frac{^n x \right)}{}^n)", [](std::size_t n) { return nest(R"(\frac{)", "x", R"(\right)}{})", n); },
@@ -67,7 +67,7 @@ const std::vector<Family>& families() {
              return repeat(R"(\begin{matrix})", n) + "a" + repeat(R"(\end{matrix})", n / 2) + "}" +
                     repeat(R"(\end{matrix})", n - n / 2);
          },
-         {250, 1000, 2000}},
+         {250, 500, 1000, 2000}},
     };
     return all;
 }

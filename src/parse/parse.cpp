@@ -117,7 +117,7 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
         grammar::Grammar grammar(state, input);
         // A run that keeps failures reads each argument once and shares it
         // (a quiet run gives up before any argument is read again).
-        if (!quiet) grammar.argument_session().contents.enable(source, tokens.tokens.size());
+        if (!quiet) grammar.argument_session().contents.enable(source, tokens.tokens.data(), tokens.tokens.size());
         try {
             // The top level is the main math content, kept in blocks.
             const std::size_t start = input.pos();

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "parse/column_template.hpp"
+#include "parse/utf8.hpp"
 #include "parse/grammar/stack_guard.hpp"
 #include "syntax/list_buffers.hpp"
 
@@ -135,6 +136,179 @@ std::optional<std::size_t> ArgumentSession::plain_group_close(std::size_t index)
     return close;
 }
 
+namespace {
+
+// The index of the `}` of a readable `\begin{name}` or `\end{name}` header
+// whose control word is at `i`: white space, `{`, one or more name
+// characters, `}`.
+std::optional<std::size_t> header_close(const SpannedToken* tokens, std::size_t count, std::size_t i) {
+    std::size_t j = i + 1;
+    while (j < count && tokens[j].token.kind() == TokenKind::Whitespace) ++j;
+    if (j >= count || tokens[j].token.kind() != TokenKind::LBrace) return std::nullopt;
+    const std::size_t name = ++j;
+    while (j < count && (tokens[j].token.kind() == TokenKind::Char || tokens[j].token.kind() == TokenKind::Star)) ++j;
+    if (j == name || j >= count || tokens[j].token.kind() != TokenKind::RBrace) return std::nullopt;
+    return j;
+}
+
+std::string header_name(const SpannedToken* tokens, std::size_t from, std::size_t to) {
+    std::string name;
+    for (std::size_t k = from; k < to; ++k) {
+        if (tokens[k].token.kind() == TokenKind::Star) {
+            name.push_back('*');
+        } else {
+            utf8::append(name, tokens[k].token.ch());
+        }
+    }
+    return name;
+}
+
+bool has_text_slot(const knowledge::ActiveCommandRecord* record) {
+    if (record == nullptr) return false;
+    for (const ArgSpec& spec : record->args) {
+        if (spec.kind == ArgValueKind::TextContent) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<std::size_t> ArgumentSession::inert_environment_close(std::size_t index,
+                                                                    const knowledge::KnowledgeBase& math,
+                                                                    const knowledge::KnowledgeBase& text) {
+    if (index >= count || count >= kUnmatched) return std::nullopt;
+    if (inert_close_.empty()) {
+        inert_close_.assign(count, kUnmatched);
+        // One pass with a stack of the open `\begin`s: each remembers the
+        // brace depth it opened at, the lowest depth seen since, and whether
+        // anything that stops or steers the skip stood inside.
+        struct Open {
+            std::size_t begin;
+            std::size_t depth;
+            std::size_t lowest;
+            bool hazard;
+        };
+        std::vector<Open> open;
+        std::size_t depth = 0;
+        auto taint = [&] {
+            if (!open.empty()) open.back().hazard = true;
+        };
+        for (std::size_t i = 0; i < count; ++i) {
+            const Token& t = base[i].token;
+            switch (t.kind()) {
+                case TokenKind::LBrace: ++depth; continue;
+                case TokenKind::RBrace:
+                    if (depth == 0) {
+                        taint();
+                    } else {
+                        --depth;
+                        if (!open.empty()) open.back().lowest = std::min(open.back().lowest, depth);
+                    }
+                    continue;
+                case TokenKind::MathShift:
+                case TokenKind::LBracket: taint(); continue;
+                case TokenKind::ControlSeq: break;
+                default: continue;
+            }
+            const bool begin = t.is_control("begin");
+            if (!begin && !t.is_control("end")) {
+                if (t.is_control("left") || t.is_control("right") || t.is_control(")") ||
+                    has_text_slot(math.lookup_command(t.name())) || has_text_slot(text.lookup_command(t.name()))) {
+                    taint();
+                }
+                continue;
+            }
+            const auto close = header_close(base, count, i);
+            if (!close) {
+                taint();
+                continue;
+            }
+            if (begin) {
+                std::size_t brace = i + 1;
+                while (base[brace].token.kind() != TokenKind::LBrace) ++brace;
+                const std::string name = header_name(base, brace + 1, *close);
+                const auto* in_math = math.lookup_env(name);
+                const auto* in_text = text.lookup_env(name);
+                const bool text_body = (in_math != nullptr && in_math->body_mode == ContentMode::Text) ||
+                                       (in_text != nullptr && in_text->body_mode == ContentMode::Text);
+                open.push_back(Open{i, depth, depth, text_body});
+            } else if (!open.empty()) {
+                // Any `\end` closes the innermost `\begin` the skip opened.
+                const Open done = open.back();
+                open.pop_back();
+                const bool balanced = done.lowest >= done.depth && depth == done.depth;
+                if (!done.hazard && balanced) inert_close_[done.begin] = static_cast<std::uint32_t>(*close);
+                if (!open.empty()) {
+                    open.back().hazard = open.back().hazard || done.hazard || !balanced;
+                    open.back().lowest = std::min(open.back().lowest, done.lowest);
+                }
+            }
+            i = *close;
+        }
+    }
+    const std::uint32_t close = inert_close_[index];
+    if (close == kUnmatched) return std::nullopt;
+    return close;
+}
+
+ArgumentSession::SkipRun ArgumentSession::skip_run(std::size_t index, const knowledge::KnowledgeBase& math,
+                                                    const knowledge::KnowledgeBase& text) {
+    if (index >= count || count >= kUnmatched) return {index, 0};
+    if (run_end_.empty()) {
+        // From the back: a token the stretch passes takes the stretch after
+        // it (after the group, environment or header it starts).
+        run_end_.assign(count + 1, 0);
+        run_opens_.assign(count + 1, 0);
+        run_end_[count] = static_cast<std::uint32_t>(count);
+        for (std::size_t i = count; i-- > 0;) {
+            const Token& t = base[i].token;
+            std::optional<std::size_t> next;  // where the stretch goes on
+            std::uint32_t opens = 0;
+            switch (t.kind()) {
+                case TokenKind::RBrace:
+                case TokenKind::RBracket:
+                case TokenKind::MathShift: break;
+                case TokenKind::LBrace:
+                    if (const auto close = plain_group_close(i)) next = *close + 1;
+                    break;
+                case TokenKind::ControlSeq:
+                    if (t.is_control("begin")) {
+                        const auto header = header_close(base, count, i);
+                        if (!header) break;
+                        std::size_t brace = i + 1;
+                        while (base[brace].token.kind() != TokenKind::LBrace) ++brace;
+                        const std::string name = header_name(base, brace + 1, *header);
+                        const auto* in_math = math.lookup_env(name);
+                        const auto* in_text = text.lookup_env(name);
+                        if ((in_math != nullptr && in_math->body_mode == ContentMode::Text) ||
+                            (in_text != nullptr && in_text->body_mode == ContentMode::Text)) {
+                            break;
+                        }
+                        if (const auto close = inert_environment_close(i, math, text)) {
+                            next = *close + 1;
+                        } else {
+                            next = *header + 1;
+                            opens = 1;
+                        }
+                    } else if (!t.is_control("end") && !t.is_control("left") && !t.is_control("right") &&
+                               !t.is_control(")") && !has_text_slot(math.lookup_command(t.name())) &&
+                               !has_text_slot(text.lookup_command(t.name()))) {
+                        next = i + 1;
+                    }
+                    break;
+                default: next = i + 1; break;
+            }
+            if (next) {
+                run_end_[i] = run_end_[*next];
+                run_opens_[i] = opens + run_opens_[*next];
+            } else {
+                run_end_[i] = static_cast<std::uint32_t>(i);
+            }
+        }
+    }
+    return {run_end_[index], run_opens_[index]};
+}
+
 std::span<const std::size_t> ArgumentSession::environment_controls(std::size_t first, std::size_t tokens) {
     if (!environment_controls_) {
         environment_controls_.emplace();
@@ -162,6 +336,27 @@ std::span<const std::size_t> Grammar::environment_controls() {
     const auto first = session.index_of(in_.token_at(0));
     if (!first) return {};
     return session.environment_controls(*first, in_.token_count());
+}
+
+std::optional<std::size_t> Grammar::inert_environment_close(std::size_t pos) {
+    ArgumentSession& session = argument_session();
+    const auto abs = session.index_of(in_.token_at(pos));
+    if (!abs) return std::nullopt;
+    const auto close = session.inert_environment_close(*abs, math_kb_, text_kb_);
+    if (!close) return std::nullopt;
+    const std::size_t local = pos + (*close - *abs);
+    if (local >= in_.token_count()) return std::nullopt;
+    return local;
+}
+
+std::optional<Grammar::SkipRun> Grammar::skip_run(std::size_t pos) {
+    ArgumentSession& session = argument_session();
+    const auto abs = session.index_of(in_.token_at(pos));
+    if (!abs) return std::nullopt;
+    const ArgumentSession::SkipRun run = session.skip_run(*abs, math_kb_, text_kb_);
+    const std::size_t end = pos + (run.end - *abs);
+    if (end > in_.token_count()) return std::nullopt;
+    return SkipRun{end, run.opens};
 }
 
 std::optional<std::size_t> Grammar::plain_group_close(std::size_t pos) {

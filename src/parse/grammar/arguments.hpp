@@ -15,7 +15,7 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <memory>
 #include <vector>
 
 #include "knowledge/argspec.hpp"
@@ -50,7 +50,8 @@ struct ContentOutcome {
     };
     Kind kind = Kind::Node;
     TrackedNode node;
-    std::optional<ParseFailure> chosen;
+    // Rare: kept out of line, so that the many kept outcomes stay small.
+    std::unique_ptr<ParseFailure> chosen;
 };
 
 // The outcomes of the windows one parse read, each kept once. A reader gets a
@@ -74,10 +75,12 @@ public:
     // reader reads its window itself. `tokens` is the length of the parse's
     // stream, which sets the recovery budget.
     bool enabled() const noexcept { return enabled_; }
-    void enable(std::string_view source, std::size_t tokens) noexcept {
+    void enable(std::string_view source, const SpannedToken* tokens, std::size_t count) noexcept {
         enabled_ = true;
         source_ = source;
-        budget_ = kWorkPerToken * tokens + kMinimumWork;
+        tokens_ = tokens;
+        token_count_ = count;
+        budget_ = kWorkPerToken * count + kMinimumWork;
     }
 
     // The texts Error nodes keep: written at once when short or when sharing
@@ -115,18 +118,23 @@ public:
     static bool is_stand_in(const SyntaxNode& node) noexcept;
 
 private:
-    struct KeyHash {
-        std::size_t operator()(const Key& k) const noexcept;
-    };
     struct Entry {
         ContentOutcome outcome;
+        Key key;
+        // The entry kept before it for the same first token, plus one (0 for
+        // none).
+        std::uint32_t next = 0;
         // Where the node and the span children were put; a second stand-in
         // of the same entry (never seen in a well-formed tree) copies them.
         const SyntaxNode* placed_node = nullptr;
         const SpanTree* placed_spans = nullptr;
     };
-    void resolve_node(SyntaxNode& root);
-    void resolve_spans(SpanTree& root);
+    // The index in the stream of a key's first token.
+    std::optional<std::size_t> slot_of(const Key& key) const noexcept {
+        if (key.first == nullptr || key.first < tokens_ || key.first >= tokens_ + token_count_) return std::nullopt;
+        return static_cast<std::size_t>(key.first - tokens_);
+    }
+    void resolve_tree(SyntaxNode& root, SpanTree* root_spans);
     // A marker for a text written later; none when there is no room for one.
     std::optional<std::string> defer(const SpannedToken* tokens, std::size_t count, Span span);
     void write_deferred(syntax::CompactString& text) const;
@@ -144,10 +152,15 @@ private:
 
     bool enabled_ = false;
     std::string_view source_;
+    const SpannedToken* tokens_ = nullptr;
+    std::size_t token_count_ = 0;
     std::vector<Deferred> deferred_;
     std::size_t work_ = 0;
     std::size_t budget_ = 0;
-    std::unordered_map<Key, std::size_t, KeyHash> index_;
+    // Per token of the stream, the newest entry whose window starts there,
+    // plus one: a window is known by its first token and, rarely, its extent
+    // and mode. Made on the first kept outcome.
+    std::vector<std::uint32_t> newest_;
     std::deque<Entry> entries_;
 };
 
@@ -171,6 +184,27 @@ struct ArgumentSession {
     // \begin, \end, \left, \right or \) stands inside it: a group the
     // recovery skip can pass in one step, as it would token by token.
     std::optional<std::size_t> plain_group_close(std::size_t index);
+
+    // For a `\begin{..}` at `index`: the index of the last token of the
+    // `\end{..}` that closes it by count (as the recovery skip pairs them),
+    // when the recovery skip would pass everything in between without
+    // stopping or steering: braces that balance, headers that read, and no
+    // `$`, `[`, \left, \right, \), command with a text argument or
+    // environment with a text body in either mode. Built on first use.
+    std::optional<std::size_t> inert_environment_close(std::size_t index, const knowledge::KnowledgeBase& math,
+                                                       const knowledge::KnowledgeBase& text);
+
+    // From `index`, the stretch of tokens the recovery skip, once it has
+    // taken a token, passes one after another without stopping or steering:
+    // white space, characters, commands without a text argument, `[`, plain
+    // braced groups and inert environments (each passed whole), and readable
+    // `\begin` headers of environments without a text body, each of which
+    // opens a level. Answers the index after it and the levels it opens.
+    struct SkipRun {
+        std::size_t end;
+        std::size_t opens;
+    };
+    SkipRun skip_run(std::size_t index, const knowledge::KnowledgeBase& math, const knowledge::KnowledgeBase& text);
 
     // The `\begin` and `\end` control words among the `count` tokens from
     // stream index `first`, as indices from `first`, ascending. Valid until
@@ -202,6 +236,11 @@ private:
     // The stream's `\begin` and `\end` control words, built on first use,
     // and those of the last window asked for.
     std::optional<std::vector<std::size_t>> environment_controls_;
+    std::vector<std::uint32_t> inert_close_;
+    // Per index, where the skip's stretch from there ends and how many levels
+    // it opens; one more entry for the end of the stream.
+    std::vector<std::uint32_t> run_end_;
+    std::vector<std::uint32_t> run_opens_;
     std::vector<std::size_t> window_controls_;
     std::optional<std::size_t> lookup(const knowledge::DelimiterToken& open, const knowledge::DelimiterToken& close,
                                       std::size_t index);

@@ -217,7 +217,7 @@ void keep_rest(SharedContents& contents, TrackedNode& prefix, ContentMode mode, 
     }
     if (g.state().config().reject_unknown) {
         out.kind = ContentOutcome::Kind::Chosen;
-        out.chosen = *chosen;
+        out.chosen = std::make_unique<ParseFailure>(*chosen);
         return;
     }
     std::string message = error_message(*chosen);
@@ -302,7 +302,7 @@ bool deliver(Grammar& g, ContentOutcome&& outcome, TrackedNode& out, Failure& fa
     }
     ContentOutcome copy;
     copy.kind = kept.kind;
-    copy.chosen = kept.chosen;
+    if (kept.chosen) copy.chosen = std::make_unique<ParseFailure>(*kept.chosen);
     return deliver(g, std::move(copy), out, failure);
 }
 
@@ -331,11 +331,11 @@ bool parse_tokens_as_content(Grammar& g, ContentMode mode, const Collected& c, T
 namespace {
 
 // A stand-in node is a character no source can hold, numbered past the last
-// scalar value; a stand-in span tree has one child whose start no source
-// reaches and whose end is the number.
+// scalar value. Its span tree is the content's span without children; the
+// kept children take their place beside the kept node, as span trees run
+// parallel to the nodes.
 constexpr char32_t kFirstStandIn = 0x200000;
 constexpr std::size_t kStandInCount = std::numeric_limits<char32_t>::max() - kFirstStandIn;
-constexpr std::size_t kStandInSpan = std::numeric_limits<std::size_t>::max();
 
 std::optional<std::size_t> stand_in_number(const SyntaxNode& node) noexcept {
     const auto* c = node.get_if<SyntaxNode::Char>();
@@ -343,40 +343,27 @@ std::optional<std::size_t> stand_in_number(const SyntaxNode& node) noexcept {
     return static_cast<std::size_t>(c->value - kFirstStandIn);
 }
 
-std::optional<std::size_t> stand_in_number(const SpanTree& tree) noexcept {
-    if (tree.children.size() != 1 || tree.children[0].span.start != kStandInSpan) return std::nullopt;
-    return tree.children[0].span.end;
-}
-
 }  // namespace
-
-std::size_t SharedContents::KeyHash::operator()(const Key& k) const noexcept {
-    std::size_t h = std::hash<const void*>()(k.first);
-    auto mix = [&h](std::size_t v) { h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2); };
-    mix(k.count);
-    mix(k.start);
-    mix(k.end);
-    mix(static_cast<std::size_t>(k.mode));
-    return h;
-}
 
 bool SharedContents::is_stand_in(const SyntaxNode& node) noexcept { return stand_in_number(node).has_value(); }
 
 std::optional<std::size_t> SharedContents::find(const Key& key) const {
-    const auto it = index_.find(key);
-    if (it == index_.end()) return std::nullopt;
-    return it->second;
+    const auto slot = slot_of(key);
+    if (!slot || newest_.empty()) return std::nullopt;
+    for (std::uint32_t at = newest_[*slot]; at != 0; at = entries_[at - 1].next) {
+        if (entries_[at - 1].key == key) return at - 1;
+    }
+    return std::nullopt;
 }
 
 std::optional<std::size_t> SharedContents::keep(const Key& key, ContentOutcome&& outcome) {
-    if (entries_.size() >= kStandInCount) return std::nullopt;
-    entries_.push_back(Entry{std::move(outcome), nullptr, nullptr});
-    try {
-        index_.emplace(key, entries_.size() - 1);
-    } catch (...) {
-        entries_.pop_back();
-        throw;
+    const auto slot = slot_of(key);
+    if (!slot || entries_.size() >= kStandInCount || entries_.size() >= std::numeric_limits<std::uint32_t>::max() - 1) {
+        return std::nullopt;
     }
+    if (newest_.empty()) newest_.assign(token_count_, 0);
+    entries_.push_back(Entry{std::move(outcome), key, newest_[*slot], nullptr, nullptr});
+    newest_[*slot] = static_cast<std::uint32_t>(entries_.size());
     return entries_.size() - 1;
 }
 
@@ -385,7 +372,6 @@ TrackedNode SharedContents::stand_in(std::size_t number) const {
     TrackedNode t;
     t.node.value.emplace<SyntaxNode::Char>(SyntaxNode::Char{static_cast<char32_t>(kFirstStandIn + number)});
     t.span = kept.node.span;
-    t.spans.push_back(SpanTree(Span{kStandInSpan, number}));
     t.diagnostics = kept.node.diagnostics;
     return t;
 }
@@ -438,8 +424,7 @@ void SharedContents::write_deferred(syntax::CompactString& text) const {
 void SharedContents::resolve(DecomposedChildren& items) {
     if (entries_.empty() && deferred_.empty()) return;
     auto resolve_block = [this](std::vector<SyntaxNode>& nodes, syntax::SpanList& spans) {
-        for (SyntaxNode& node : nodes) resolve_node(node);
-        for (SpanTree& tree : spans) resolve_spans(tree);
+        for (std::size_t i = 0; i < nodes.size(); ++i) resolve_tree(nodes[i], i < spans.size() ? &spans[i] : nullptr);
     };
     if (items.sealed != nullptr) {
         for (syntax::ParsedBlock& block : items.sealed->blocks) resolve_block(block.nodes, block.spans);
@@ -447,45 +432,38 @@ void SharedContents::resolve(DecomposedChildren& items) {
     resolve_block(items.nodes, items.spans);
 }
 
-void SharedContents::resolve_node(SyntaxNode& root) {
-    // Every node is looked at once; a stand-in is replaced where it stands,
-    // and the content put there is looked at in turn.
-    std::vector<SyntaxNode*> pending{&root};
-    auto place = [&](SyntaxNode& at) {
-        while (const auto number = stand_in_number(at)) {
-            Entry& entry = entries_[*number];
-            if (entry.placed_node == nullptr) {
-                at = std::move(entry.outcome.node.node);
-                entry.placed_node = &at;
-            } else {
-                at = SyntaxNode(*entry.placed_node);
-            }
-        }
-        pending.push_back(&at);
-    };
+void SharedContents::resolve_tree(SyntaxNode& root, SpanTree* root_spans) {
+    // Every node is looked at once, with its span tree beside it: a stand-in
+    // is replaced where it stands, its span tree takes the kept children, and
+    // the content put there is looked at in turn. Deferred texts of Error
+    // nodes are written on the way.
+    std::vector<std::pair<SyntaxNode*, SpanTree*>> pending{{&root, root_spans}};
     while (!pending.empty()) {
-        SyntaxNode& node = *pending.back();
+        const auto [node, spans] = pending.back();
         pending.pop_back();
-        if (auto* error = node.get_if<SyntaxNode::Error>()) write_deferred(error->snippet);
-        node.for_each_child(place);
-    }
-}
-
-void SharedContents::resolve_spans(SpanTree& root) {
-    std::vector<SpanTree*> pending{&root};
-    while (!pending.empty()) {
-        SpanTree& tree = *pending.back();
-        pending.pop_back();
-        while (const auto number = stand_in_number(tree)) {
-            Entry& entry = entries_[*number];
-            if (entry.placed_spans == nullptr) {
-                tree.children = std::move(entry.outcome.node.spans);
-                entry.placed_spans = &tree;
-            } else {
-                tree.children = entry.placed_spans->children;
+        if (auto* error = node->get_if<SyntaxNode::Error>()) write_deferred(error->snippet);
+        std::size_t k = 0;
+        node->for_each_child([&](SyntaxNode& child) {
+            SpanTree* child_spans = spans != nullptr && k < spans->children.size() ? &spans->children[k] : nullptr;
+            ++k;
+            while (const auto number = stand_in_number(child)) {
+                Entry& entry = entries_[*number];
+                if (entry.placed_node == nullptr) {
+                    child = std::move(entry.outcome.node.node);
+                    entry.placed_node = &child;
+                    if (child_spans != nullptr) {
+                        child_spans->children = std::move(entry.outcome.node.spans);
+                        entry.placed_spans = child_spans;
+                    }
+                } else {
+                    child = SyntaxNode(*entry.placed_node);
+                    if (child_spans != nullptr && entry.placed_spans != nullptr) {
+                        child_spans->children = entry.placed_spans->children;
+                    }
+                }
             }
-        }
-        for (SpanTree& child : tree.children) pending.push_back(&child);
+            pending.emplace_back(&child, child_spans);
+        });
     }
 }
 

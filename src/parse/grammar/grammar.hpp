@@ -181,6 +181,19 @@ public:
     // it closes inside this input and nothing inside it stops or steers the
     // recovery skip (see `ArgumentSession::plain_group_close`).
     std::optional<std::size_t> plain_group_close(std::size_t pos);
+    // For a `\begin{..}` at `pos`: the index of the last token of the
+    // `\end{..}` that closes it by count, when it lies inside this input and
+    // the recovery skip would pass everything in between without stopping or
+    // steering (see `ArgumentSession::inert_environment_close`).
+    std::optional<std::size_t> inert_environment_close(std::size_t pos);
+    // From `pos`, the stretch the recovery skip passes without stopping or
+    // steering once it has taken a token (see `ArgumentSession::skip_run`),
+    // when it ends inside this input.
+    struct SkipRun {
+        std::size_t end;    // the index of the token after it
+        std::size_t opens;  // the environments it leaves open
+    };
+    std::optional<SkipRun> skip_run(std::size_t pos);
     // The indices of this input's `\begin` and `\end` control words, ascending.
     std::span<const std::size_t> environment_controls();
 

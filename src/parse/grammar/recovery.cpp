@@ -120,22 +120,33 @@ public:
     enum Kind : std::uint8_t { Brace, Left, Environment };
 
     std::size_t count(Kind kind) const noexcept { return counts_[kind]; }
-    void open(Kind kind) {
-        stack_.push_back(kind);
-        ++counts_[kind];
+    // Opens `n` levels of one kind, kept as one run: a skip that passes a
+    // deep nesting opens its levels at once.
+    void open(Kind kind, std::size_t n = 1) {
+        if (n == 0) return;
+        if (!runs_.empty() && runs_.back().kind == kind) {
+            runs_.back().n += n;
+        } else {
+            runs_.push_back(Run{kind, n});
+        }
+        counts_[kind] += n;
     }
     // Only with `count(kind) > 0`.
     void close(Kind kind) noexcept {
-        for (;;) {
-            const Kind top = stack_.back();
-            stack_.pop_back();
-            --counts_[top];
-            if (top == kind) return;
+        while (runs_.back().kind != kind) {
+            counts_[runs_.back().kind] -= runs_.back().n;
+            runs_.pop_back();
         }
+        --counts_[kind];
+        if (--runs_.back().n == 0) runs_.pop_back();
     }
 
 private:
-    std::vector<Kind> stack_;
+    struct Run {
+        Kind kind;
+        std::size_t n;
+    };
+    std::vector<Run> runs_;
     std::size_t counts_[3] = {0, 0, 0};
 };
 
@@ -731,7 +742,10 @@ void Grammar::charge_recovery(std::size_t units) {
     SkipLevels levels;
     bool own_open = false;  // the level of the item's own header, the first one the skip opens
     SlotScans slot_scans;
-    for (;;) {
+    // The steps the skip takes, each over one token or one stretch passed
+    // whole: what the budget counts.
+    std::size_t steps = 0;
+    for (;; ++steps) {
         skip_ws();
         const SpannedToken* t = in_.peek();
         if (t == nullptr) break;
@@ -747,6 +761,16 @@ void Grammar::charge_recovery(std::size_t units) {
             }
             consumed = true;
             continue;
+        }
+        if (consumed && !single_token && !skip_arguments) {
+            // A stretch of tokens that only open environments and pass what
+            // neither stops nor steers the skip is passed at once: token by
+            // token, deep nesting would pass it once per enclosing failed item.
+            if (const auto run = skip_run(in_.pos()); run && run->end > in_.pos()) {
+                levels.open(SkipLevels::Environment, run->opens);
+                in_.rewind(run->end);
+                continue;
+            }
         }
         if (t->token.is_control("begin")) {
             if (const auto begin = peek_environment_header_at_cursor(in_, "begin")) {
@@ -764,6 +788,16 @@ void Grammar::charge_recovery(std::size_t units) {
                     if (own && failure_end <= in_.token_at(*after - 1)->span.end) break;
                     continue;
                 }
+            }
+        }
+        if (t->token.is_control("begin") && !single_token && !skip_arguments && !(header && !consumed)) {
+            // An environment with nothing inside that stops or steers the
+            // skip is passed whole: header by header, deep nesting would
+            // pass it once per enclosing failed item.
+            if (const auto close = inert_environment_close(in_.pos())) {
+                in_.rewind(*close + 1);
+                consumed = true;
+                continue;
             }
         }
         if (t->token.is_control("begin") && peek_environment_header_at_cursor(in_, "begin")) {
@@ -838,12 +872,12 @@ void Grammar::charge_recovery(std::size_t units) {
         }
     }
 
-    // The skipped tokens count against the budget as item runs do; unclosed
+    // The skip's steps count against the budget as item runs do; unclosed
     // nesting skips the rest of the input once per level, so the budget is
     // checked here too, not only at the next item.
-    item_runs_ += in_.pos() - p + slot_scans.read;
+    item_runs_ += steps + slot_scans.read;
     if (item_runs_ > item_run_budget_) throw NestingTooDeep{};
-    charge_recovery(in_.pos() - p);
+    charge_recovery(steps + slot_scans.read);
     if (!consumed) {
         Failure soft = in_.err_since(p, "content recovery must consume at least one token");
         soft.soft = true;
