@@ -153,6 +153,21 @@ INSTANTIATE_TEST_SUITE_P(
         NestCase{"infix_after", R"(\sqrt{)", "x", R"(\over a})", 250}),
     [](const auto& info) { return info.param.name; });
 
+// A stray `}` halfway down nested environments: each failed level's
+// recovery passes the levels below it.
+// The skip counts its steps, not the levels it passes, so the fault itself
+// is reported, not the nesting.
+TEST(NestedEnvironments, StrayBraceParsesInLinearTime) {
+    const auto build = [](std::size_t n) {
+        return repeat(R"(\begin{matrix})", n) + "a" + repeat(R"(\end{matrix})", n / 2) + "}" +
+               repeat(R"(\end{matrix})", n - n / 2);
+    };
+    expect_linear(build, 250);
+    const ParseOutcome out = parse_source(default_context(), build(2000), ParseConfig{});
+    ASSERT_FALSE(out.diagnostics.empty());
+    EXPECT_EQ(out.diagnostics.front().message, R"(Environment matrix missing closing \end{matrix})");
+}
+
 // Nestings drawn at random from the levels above and from valid ones
 // (arguments, text math, \left...\right, environments), with one more fault
 // token at the bottom: the first n levels against all 8n of the same draw.
