@@ -124,7 +124,11 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
                 const RewriteRule& rule = *plan.rules[position];
                 const RuleMeta& meta = rule.meta();
                 if (!is_candidate(meta, kind, *current.name(), math, text)) continue;
+                // A rule's edits are one step: one that runs out of memory
+                // halfway is taken back whole.
+                syntax::Ast::Step step(ast);
                 RuleResult result = rule.apply(ctx, id);
+                step.commit();
                 if (!result) return RewriteError::from_rule_error(meta.key, std::move(result).error());
                 if (result.value() == RuleOutcome::Skipped) {
                     recorder.record_skipped(meta.key);
