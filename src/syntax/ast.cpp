@@ -545,41 +545,49 @@ constinit thread_local util::ThreadCache<StepLog> kept_log;
 // ---------------------------------------------------------------------------
 // Steps
 
-Ast::Step::Step(Ast& ast) noexcept {
-    if (ast.log_.step != nullptr) return;  // part of the open step
+void Ast::Step::open(Ast& ast) {
+    StepLog* kept = &*kept_log;
+    if (kept->in_use) {
+        // A step on another arena holds the thread's log.
+        own_ = std::make_unique<StepLog>();
+        kept = own_.get();
+    }
     ast_ = &ast;
-    log_ = std::move(*kept_log);
-    log_.clear();
-    ast.log_.step = &log_;
+    log_ = kept;
+    log_->in_use = true;
+    ast.log_.step = log_;
 }
 
-Ast::Step::~Step() {
-    if (ast_ == nullptr) return;
-    if (!committed_) ast_->undo(log_);
+void Ast::Step::close() noexcept {
+    if (!committed_) ast_->undo(*log_);
     ast_->log_.step = nullptr;
-    log_.clear();
-    if (log_.records.capacity() <= kKeptLogCapacity && log_.ids.capacity() <= kKeptLogCapacity &&
-        log_.values.capacity() <= kKeptLogCapacity)
-        *kept_log = std::move(log_);
+    log_->clear();
+    log_->in_use = false;
+    if (log_->records.capacity() > kKeptLogCapacity || log_->ids.capacity() > kKeptLogCapacity ||
+        log_->values.capacity() > kKeptLogCapacity) [[unlikely]]
+        *log_ = StepLog{};
 }
 
-void Ast::Step::commit() noexcept {
-    if (ast_ == nullptr || committed_) return;
+void Ast::Step::keep() noexcept {
     committed_ = true;
     ast_->log_.step = nullptr;
-    for (const StepRecord& record : log_.records) {
-        if (record.op == StepRecord::Op::Freed) ast_->free_subtree(record.a);
-        if (record.op == StepRecord::Op::Hoisted) ast_->nodes_.remove(record.a);
+    for (const std::uint32_t r : log_->frees) {
+        const StepRecord& record = log_->records[r];
+        if (record.op == StepRecord::Op::Freed) {
+            ast_->free_subtree(record.a);
+        } else {
+            ast_->nodes_.remove(record.a);  // a hoisted group, emptied
+        }
     }
-    log_.clear();
 }
 
-void Ast::log_room(std::size_t ids, bool value) {
+void Ast::log_room(std::size_t ids, bool value, bool frees) {
     StepLog* log = log_.step;
     if (log == nullptr) return;
     make_room(log->records, 1);
     if (ids > 0) make_room(log->ids, ids);
     if (value) make_room(log->values, 1);
+    if (frees) make_room(log->frees, 1);
 }
 
 void Ast::undo(StepLog& log) noexcept {
@@ -922,10 +930,10 @@ void Ast::remove_detached(NodeId id) {
     if (!nodes_.contains(id)) internal_error(std::string(kInvalidNodeId));
     if (has_link(id)) internal_error("Can only remove detached roots");
     if (!detached_.contains(id)) internal_error("Node is not a detached root");
-    log_room();
+    log_room(0, false, true);
     detached_.remove(id);
     if (in_step()) {
-        log({StepRecord::Op::Freed, {}, id});
+        log_free({StepRecord::Op::Freed, {}, id});
         return;
     }
     free_subtree(id);

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -409,11 +410,14 @@ struct StepLog {
     std::vector<StepRecord> records;
     std::vector<ast::NodeId> ids;
     std::vector<ast::Node> values;
+    std::vector<std::uint32_t> frees;  // the Freed and Hoisted records, whose nodes the commit frees
+    bool in_use = false;               // lent to a step
 
     void clear() noexcept {
         records.clear();
         ids.clear();
         values.clear();
+        frees.clear();
     }
 };
 
@@ -567,17 +571,28 @@ public:
     // that is made of several changes opens one of its own.
     class Step {
     public:
-        explicit Step(Ast& ast) noexcept;
-        ~Step();
+        explicit Step(Ast& ast) {
+            if (ast.log_.step == nullptr) open(ast);
+        }
+        ~Step() {
+            if (ast_ != nullptr) close();
+        }
         Step(const Step&) = delete;
         Step& operator=(const Step&) = delete;
         // Keeps the edits and frees what they dropped.
-        void commit() noexcept;
+        void commit() noexcept {
+            if (ast_ != nullptr && !committed_) keep();
+        }
 
     private:
+        void open(Ast& ast);
+        void close() noexcept;
+        void keep() noexcept;
+
         Ast* ast_ = nullptr;  // null for a nested step
         bool committed_ = false;
-        StepLog log_;
+        StepLog* log_ = nullptr;  // the thread's, or `own_` while that one is lent
+        std::unique_ptr<StepLog> own_;
     };
 
     void append_child(ast::NodeId parent, ast::NodeId child);
@@ -677,9 +692,14 @@ private:
     // Room for a deferred renumbering of the list of `parent`, made before
     // an edit's first change so that `shift_group_children` cannot fail.
     void prepare_shift(ast::NodeId parent);
-    // Room in the open step's log for one record, `ids` saved ids and
-    // `value` saved values; nothing outside a step.
-    void log_room(std::size_t ids = 0, bool value = false);
+    // Room in the open step's log for one record, `ids` saved ids, a saved
+    // value and a node to free; nothing outside a step.
+    void log_room(std::size_t ids = 0, bool value = false, bool frees = false);
+    // Logs a record whose node the commit frees.
+    void log_free(const StepRecord& record) noexcept {
+        log_.step->frees.push_back(static_cast<std::uint32_t>(log_.step->records.size()));
+        log_.step->records.push_back(record);
+    }
     void log(const StepRecord& record) noexcept {
         if (log_.step != nullptr) log_.step->records.push_back(record);
     }

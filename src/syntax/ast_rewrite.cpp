@@ -92,7 +92,7 @@ void Ast::hoist_only_child(NodeId group) {
     const NodeId child = value->children[0];
     if (slot.kind() == Slot::Kind::EnvBody) check_env_body(child);
     NodeId* field = content_field(parent, slot, group);
-    log_room();
+    log_room(0, false, true);
     // The child hangs below the group, so below the parent: it cannot be an
     // ancestor of the parent, and it never passes through the detached set.
     // In a step the emptied group waits, linked nowhere, for the commit.
@@ -101,7 +101,7 @@ void Ast::hoist_only_child(NodeId group) {
     drop_link(group);
     set_link(child, parent, slot);
     if (in_step()) {
-        log({StepRecord::Op::Hoisted, slot, group, child, parent});
+        log_free({StepRecord::Op::Hoisted, slot, group, child, parent});
         return;
     }
     nodes_.remove(group);

@@ -55,22 +55,26 @@ syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::
         options.lower_attributes.enabled &&
         (applied || lowered == passes::Lowered::Rebuilt ||
          (lowered == passes::Lowered::CountsOnly && recorder.is_collecting()));
-    if (lower_again) run_as_step(ast, [&] { return passes::lower_attributes(ast, ast.root(), recorder); });
-    if (options.finalize_ast.enabled) run_as_step(ast, [&] { passes::finalize_ast(ast, ast.root(), recorder); });
-
-    if (options.flatten_groups.enabled) {
+    // The passes after the fixed point are one step: one that fails leaves
+    // the tree the fixed point left.
+    run_as_step(ast, [&] {
+        if (lower_again) passes::lower_attributes(ast, ast.root(), recorder);
+        if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
+        if (!options.flatten_groups.enabled) return;
         const FlattenGroupsGuards resolved =
             FlattenGroupsGuards::resolve(options.flatten_groups.preserve_rendered_spacing, guards);
         if (options.finalize_ast.enabled) {
             // The tree was finalised before; only the lists flattening
-            // changed can have new runs of primes or texts.
+            // changed can have new runs of primes or texts. Groups it took
+            // out are freed only when the step ends: lists are looked up
+            // among the nodes still standing.
             std::vector<syntax::ast::NodeId> changed_lists;
-            run_as_step(ast, [&] { passes::flatten_groups(ast, ast.root(), resolved, recorder, &changed_lists); });
-            run_as_step(ast, [&] { passes::finalize_lists(ast, changed_lists, recorder); });
+            passes::flatten_groups(ast, ast.root(), resolved, recorder, &changed_lists);
+            passes::finalize_lists(ast, changed_lists, recorder);
         } else {
-            run_as_step(ast, [&] { passes::flatten_groups(ast, ast.root(), resolved, recorder); });
+            passes::flatten_groups(ast, ast.root(), resolved, recorder);
         }
-    }
+    });
 
     // The passes after the fixed point add no command-like node but the
     // attribute forms lowering writes: when the fixed point ended on a tree

@@ -117,6 +117,10 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
             const NodeKind kind = node->kind();
             if (!syntax::is_command_like(kind)) continue;
             const std::span<const std::uint32_t> positions = triggers->find(*node->name());
+            // A rule's edits are one step, taken back whole when they run out
+            // of memory halfway. Rules that decline change nothing, and at
+            // most one rule applies to a node in a pass: one step per node.
+            syntax::Ast::Step step(ast);
             for (std::uint32_t position : positions) {
                 // Re-read every time: a rule that declined left the node as it
                 // was, but the name must not dangle across apply calls.
@@ -124,11 +128,7 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
                 const RewriteRule& rule = *plan.rules[position];
                 const RuleMeta& meta = rule.meta();
                 if (!is_candidate(meta, kind, *current.name(), math, text)) continue;
-                // A rule's edits are one step: one that runs out of memory
-                // halfway is taken back whole.
-                syntax::Ast::Step step(ast);
                 RuleResult result = rule.apply(ctx, id);
-                step.commit();
                 if (!result) return RewriteError::from_rule_error(meta.key, std::move(result).error());
                 if (result.value() == RuleOutcome::Skipped) {
                     recorder.record_skipped(meta.key);
@@ -139,6 +139,7 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
                 if (applied != nullptr) *applied = true;
                 break;
             }
+            step.commit();
         }
         if (!changed) {
             recorder.set_iterations(pass + 1);
