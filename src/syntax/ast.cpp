@@ -576,7 +576,7 @@ void Ast::Step::keep() noexcept {
         if (record.op == StepRecord::Op::Freed) {
             ast_->free_subtree(record.a);
         } else {
-            ast_->nodes_.remove(record.a);  // a hoisted group, emptied
+            ast_->nodes_.erase(record.a);  // a hoisted group, emptied
         }
     }
 }
@@ -610,7 +610,7 @@ void Ast::undo(StepLog& log) noexcept {
             case Op::NewNode:
                 unlink_children(*nodes_.get(record.a));
                 detached_.remove(record.a);
-                nodes_.remove(record.a);
+                nodes_.erase(record.a);
                 break;
             case Op::Detached:
                 container_mut(record.b).insert_in_place(record.index, &record.a, 1);
@@ -720,13 +720,13 @@ void Ast::free_subtree(NodeId top) noexcept {
         }
         if (at == top) {
             drop_link(at);
-            nodes_.remove(at);
+            nodes_.erase(at);
             return;
         }
         const NodeId parent = stored_link(at)->parent;
         drop_link(at);
         detached_.remove(at);
-        nodes_.remove(at);
+        nodes_.erase(at);
         at = parent;
     }
 }
@@ -755,7 +755,7 @@ NodeId Ast::new_node(Node value) {
     try {
         detached_.insert(id);
     } catch (...) {
-        nodes_.remove(id);
+        nodes_.erase(id);
         throw;
     }
     for (const auto& [child, slot] : edges) {

@@ -104,7 +104,7 @@ void Ast::hoist_only_child(NodeId group) {
         log_free({StepRecord::Op::Hoisted, slot, group, child, parent});
         return;
     }
-    nodes_.remove(group);
+    nodes_.erase(group);
 }
 
 NodeId* Ast::content_field(NodeId parent, Slot slot, NodeId old_child) {

@@ -127,6 +127,18 @@ public:
         return value;
     }
 
+    // Removes and destroys the value in place; the key must resolve.
+    void erase(NodeId key) noexcept {
+        Slot& slot = at(key.index);
+        slot.destroy();
+        slot.version += 1;  // even: free
+        if (slot.version != 0) {
+            slot.meta.next_free = free_head_;
+            free_head_ = key.index;
+        }
+        --live_;
+    }
+
     // The value in slot `index`, which must be occupied; no version check.
     T& occupied(std::uint32_t index) noexcept { return *at(index).ptr(); }
 
