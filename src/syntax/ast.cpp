@@ -516,6 +516,228 @@ void Ast::check_env_body(NodeId child) const {
 // ---------------------------------------------------------------------------
 // Edit primitives
 
+namespace {
+
+// Room for `more` elements in a work list, grown by doubling: the edits
+// that make room for one record each must not reallocate every time.
+template <class T>
+void make_room(std::vector<T>& list, std::size_t more) {
+    if (list.capacity() - list.size() >= more) return;
+    list.reserve(std::max(list.size() + more, 2 * list.capacity()));
+}
+
+// The largest key among `ids`, for covering the detached set before an
+// edit's first change.
+NodeId max_id(std::span<const NodeId> ids, NodeId start = {}) {
+    NodeId top = start;
+    for (NodeId id : ids)
+        if (id.index > top.index) top = id;
+    return top;
+}
+
+// A step's log, kept on the thread between steps: the many small edits of
+// a transform then allocate none of their own.
+constexpr std::size_t kKeptLogCapacity = 1 << 14;
+constinit thread_local util::ThreadCache<StepLog> kept_log;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Steps
+
+void Ast::Step::open(Ast& ast) {
+    StepLog* kept = &*kept_log;
+    if (kept->in_use) {
+        // A step on another arena holds the thread's log.
+        own_ = std::make_unique<StepLog>();
+        kept = own_.get();
+    }
+    ast_ = &ast;
+    log_ = kept;
+    log_->in_use = true;
+    ast.log_.step = log_;
+}
+
+void Ast::Step::close() noexcept {
+    if (!committed_) ast_->undo(*log_);
+    ast_->log_.step = nullptr;
+    log_->clear();
+    log_->in_use = false;
+    if (log_->records.capacity() > kKeptLogCapacity || log_->ids.capacity() > kKeptLogCapacity ||
+        log_->values.capacity() > kKeptLogCapacity) [[unlikely]]
+        *log_ = StepLog{};
+}
+
+void Ast::Step::keep() noexcept {
+    committed_ = true;
+    ast_->log_.step = nullptr;
+    for (const std::uint32_t r : log_->frees) {
+        const StepRecord& record = log_->records[r];
+        if (record.op == StepRecord::Op::Freed) {
+            ast_->free_subtree(record.a);
+        } else {
+            ast_->nodes_.erase(record.a);  // a hoisted group, emptied
+        }
+    }
+}
+
+void Ast::log_room(std::size_t ids, bool value, bool frees) {
+    StepLog* log = log_.step;
+    if (log == nullptr) return;
+    make_room(log->records, 1);
+    if (ids > 0) make_room(log->ids, ids);
+    if (value) make_room(log->values, 1);
+    if (frees) make_room(log->frees, 1);
+}
+
+void Ast::undo(StepLog& log) noexcept {
+    using Op = StepRecord::Op;
+    auto unlink_children = [this](const Node& value) {
+        for_each_edge(value, [this](NodeId child, Slot) {
+            drop_link(child);
+            detached_.insert(child);
+        });
+    };
+    auto link_children = [this](NodeId parent, const Node& value) {
+        for_each_edge(value, [this, parent](NodeId child, Slot slot) {
+            detached_.remove(child);
+            set_link(child, parent, slot);
+        });
+    };
+    for (std::size_t r = log.records.size(); r-- > 0;) {
+        const StepRecord& record = log.records[r];
+        switch (record.op) {
+            case Op::NewNode:
+                unlink_children(*nodes_.get(record.a));
+                detached_.remove(record.a);
+                nodes_.erase(record.a);
+                break;
+            case Op::Detached:
+                container_mut(record.b).insert_in_place(record.index, &record.a, 1);
+                detached_.remove(record.a);
+                set_link(record.a, record.b, Slot::group_child(record.index));
+                break;
+            case Op::DetachedRange: {
+                const NodeId* ids = log.ids.data() + record.begin;
+                container_mut(record.b).insert_in_place(record.index, ids, record.count);
+                for (std::uint32_t k = 0; k < record.count; ++k) {
+                    detached_.remove(ids[k]);
+                    set_link(ids[k], record.b, Slot::group_child(record.index + k));
+                }
+                break;
+            }
+            case Op::Inserted:
+                container_mut(record.b).erase_in_place(record.index, record.index + 1);
+                drop_link(record.a);
+                detached_.insert(record.a);
+                break;
+            case Op::ReplacedValue: {
+                Node& value = node_mut(record.a);
+                unlink_children(value);
+                value = std::move(log.values[record.begin]);
+                link_children(record.a, value);
+                break;
+            }
+            case Op::ReplacedChildren: {
+                ast::ChildList& list = container_mut(record.b);
+                for (std::size_t p = 0; p < list.size(); ++p) {
+                    drop_link(list[p]);
+                    detached_.insert(list[p]);
+                }
+                list.clear();
+                const NodeId* ids = log.ids.data() + record.begin;
+                list.insert_in_place(0, ids, record.count);
+                for (std::uint32_t k = 0; k < record.count; ++k) {
+                    detached_.remove(ids[k]);
+                    set_link(ids[k], record.b, Slot::group_child(k));
+                }
+                break;
+            }
+            case Op::ContentSwap:
+                *content_field(record.c, record.slot, record.b) = record.a;
+                drop_link(record.b);
+                detached_.insert(record.b);
+                detached_.remove(record.a);
+                set_link(record.a, record.c, record.slot);
+                break;
+            case Op::Hoisted:
+                container_mut(record.a).insert_in_place(0, &record.b, 1);
+                set_link(record.b, record.a, Slot::group_child(0));
+                *content_field(record.c, record.slot, record.b) = record.a;
+                set_link(record.a, record.c, record.slot);
+                break;
+            case Op::ConsumedInto: {
+                Node& value = node_mut(record.a);
+                Node consumed = std::move(value);
+                value = std::move(log.values[record.begin]);
+                link_children(record.a, value);
+                Node& shell = node_mut(record.b);
+                shell = std::move(consumed);
+                for_each_edge(shell, [this, &record](NodeId child, Slot slot) { set_link(child, record.b, slot); });
+                break;
+            }
+            case Op::Freed: detached_.insert(record.a); break;
+        }
+    }
+    log.clear();
+    // Positions were put back exactly; the links of the siblings behind
+    // them are brought up to date here, once, over every list.
+    nodes_.for_each([this](NodeId id, const Node& node) {
+        const ast::ChildList* list = node.child_list();
+        if (list == nullptr) return;
+        const auto [front, back] = list->segments();
+        std::size_t p = 0;
+        for (const NodeId child : front) set_link(child, id, Slot::group_child(p++));
+        for (const NodeId child : back) set_link(child, id, Slot::group_child(p++));
+    });
+    if (stale_) {
+        stale_->from.clear();
+        stale_->lists.clear();
+    }
+}
+
+void Ast::free_subtree(NodeId top) noexcept {
+    // Down to a node with nothing below it, which is freed; then up its
+    // parent link to free the next. A list gives up its children from the
+    // back; another node's children are found by their keys going stale.
+    NodeId at = top;
+    while (true) {
+        Node& node = *nodes_.get(at);
+        std::optional<NodeId> below;
+        if (ast::ChildList* list = node.child_list()) {
+            if (!list->empty()) {
+                below = list->back();
+                list->pop_back();
+            }
+        } else {
+            for_each_edge(node, [&](NodeId child, Slot) {
+                if (!below && nodes_.contains(child)) below = child;
+            });
+        }
+        if (below) {
+            at = *below;
+            continue;
+        }
+        if (at == top) {
+            drop_link(at);
+            nodes_.erase(at);
+            return;
+        }
+        const NodeId parent = stored_link(at)->parent;
+        drop_link(at);
+        detached_.remove(at);
+        nodes_.erase(at);
+        at = parent;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Edit primitives
+//
+// Each edit checks and allocates everything it needs first, then changes the
+// tree with steps that cannot fail: one that throws leaves the tree as it
+// was.
+
 NodeId Ast::new_node(Node value) {
     if (value.is<Node::Root>()) internal_error("Cannot create detached root node");
     detail::EdgeBuffer edges;
@@ -523,17 +745,24 @@ NodeId Ast::new_node(Node value) {
     if (detail::first_repeat(edges) != edges.size()) {
         internal_error("Node cannot reference the same child twice");
     }
-    NodeId id = nodes_.insert(std::move(value));
-    detached_.insert(id);
-    // Each child is checked just before it is attached, after the node is
-    // stored; a failure leaves the earlier children attached.
+    // A fresh node is nobody's descendant, so no child can close a cycle.
     for (const auto& [child, slot] : edges) {
         assert_child_is_detached_root(child);
-        check_no_cycle(child, id);
         if (slot.kind() == Slot::Kind::EnvBody) check_env_body(child);
+    }
+    log_room();
+    NodeId id = nodes_.insert(std::move(value));
+    try {
+        detached_.insert(id);
+    } catch (...) {
+        nodes_.erase(id);
+        throw;
+    }
+    for (const auto& [child, slot] : edges) {
         detached_.remove(child);
         set_link(child, id, slot);
     }
+    log({StepRecord::Op::NewNode, {}, id, {}, {}});
     return id;
 }
 
@@ -546,13 +775,7 @@ NodeId Ast::implicit_math_group(std::span<const NodeId> children) {
 }
 
 void Ast::append_child(NodeId parent, NodeId child) {
-    assert_child_is_detached_root(child);
-    check_no_cycle(child, parent);
-    ast::ChildList& list = container_mut(parent);
-    std::size_t index = list.size();
-    list.push_back(child);
-    detached_.remove(child);
-    set_link(child, parent, Slot::group_child(index));
+    insert_child(parent, container_mut(parent).size(), child);
 }
 
 void Ast::insert_child(NodeId parent, std::size_t position, NodeId child) {
@@ -563,10 +786,13 @@ void Ast::insert_child(NodeId parent, std::size_t position, NodeId child) {
         internal_error("insertion index (is " + std::to_string(position) +
                        ") should be <= len (is " + std::to_string(list.size()) + ")");
     }
-    insert_in_list(parent, list, position, child);
+    log_room();
+    if (position < list.size()) prepare_shift(parent);
+    insert_in_list(parent, list, position, child);  // the one change that may fail, and then changes nothing
     detached_.remove(child);
     set_link(child, parent, Slot::group_child(position));
     if (position + 1 < list.size()) shift_group_children(parent, position + 1);
+    log({StepRecord::Op::Inserted, {}, child, parent, {}, static_cast<std::uint32_t>(position)});
 }
 
 // Lists shorter than this move their tail on every edit: it is cheaper
@@ -613,11 +839,20 @@ const ast::ChildList* Ast::live_child_list(NodeId parent) const noexcept {
     return node != nullptr ? node->child_list() : nullptr;
 }
 
+void Ast::prepare_shift(NodeId parent) {
+    if (batch_depth_ == 0) return;
+    if (!stale_) stale_ = StaleLists{};
+    if (stale_->from.get(parent) != nullptr) return;
+    stale_->from.presize(parent.index);
+    make_room(stale_->lists, 1);
+}
+
 void Ast::shift_group_children(NodeId parent, std::size_t start) {
     if (batch_depth_ == 0) {
         reindex_group_children(parent, start);
         return;
     }
+    // After prepare_shift for this parent, nothing below allocates.
     if (!stale_) stale_ = StaleLists{};
     if (std::size_t* from = stale_->from.get(parent)) {
         *from = std::min(*from, start);
@@ -679,45 +914,39 @@ NodeId Ast::detach(NodeId id) {
         equality_failure("Group child index must match detached node", debug_string(found),
                          debug_string(std::optional<NodeId>(id)));
     }
+    detached_.cover(id);
+    log_room();
+    if (index + 1 < list.size()) prepare_shift(parent);
     erase_from_list(parent, list, index, index + 1);
     drop_link(id);
     detached_.insert(id);
     if (index < list.size()) shift_group_children(parent, index);
+    log({StepRecord::Op::Detached, {}, id, parent, {}, static_cast<std::uint32_t>(index)});
     return id;
 }
 
-Node Ast::remove_detached(NodeId id) {
+void Ast::remove_detached(NodeId id) {
     if (id == root_) internal_error("Cannot remove root node");
     if (!nodes_.contains(id)) internal_error(std::string(kInvalidNodeId));
     if (has_link(id)) internal_error("Can only remove detached roots");
-    if (!detached_.remove(id)) internal_error("Node is not a detached root");
-    // Most removed roots are leaves or emptied groups: no walk for those.
-    bool has_edges = false;
-    for_each_edge(*nodes_.get(id), [&](NodeId, Slot) { has_edges = true; });
-    if (has_edges) {
-        constinit thread_local util::ThreadCache<std::vector<NodeId>> kept_order;
-        std::vector<NodeId>& order = *kept_order;
-        order.clear();
-        collect_postorder(id, order);
-        order.pop_back();  // the root itself, last in post-order
-        for (NodeId descendant : order) {
-            drop_link(descendant);
-            detached_.remove(descendant);
-            nodes_.remove(descendant);
-        }
-        trim_scratch(order);
+    if (!detached_.contains(id)) internal_error("Node is not a detached root");
+    log_room(0, false, true);
+    detached_.remove(id);
+    if (in_step()) {
+        log_free({StepRecord::Op::Freed, {}, id});
+        return;
     }
-    drop_link(id);
-    if (!nodes_.contains(id)) internal_error("Detached root must exist");
-    return nodes_.remove(id);
+    free_subtree(id);
 }
 
 void Ast::remove_node(NodeId id) {
+    Step step(*this);
     detach(id);
     remove_detached(id);
+    step.commit();
 }
 
-Node Ast::replace_node(NodeId id, Node value) {
+void Ast::replace_node(NodeId id, Node value) {
     if (id == root_) internal_error("Cannot replace root node");
     if (!nodes_.contains(id)) internal_error(std::string(kInvalidNodeId));
     if (value.is<Node::Root>()) internal_error("Cannot replace node with root variant");
@@ -746,6 +975,9 @@ Node Ast::replace_node(NodeId id, Node value) {
     new_ids.reserve(new_edges.size());
     for (const auto& edge : new_edges) new_ids.push_back(edge.first);
     detail::IdSet new_set(new_ids);
+    // Undoing the step puts every child of either value through the set.
+    detached_.cover(max_id(new_ids, max_id(old_ids)));
+    log_room(0, true);
 
     for (NodeId old_child : old_ids) {
         if (!new_set.contains(old_child)) {
@@ -758,7 +990,10 @@ Node Ast::replace_node(NodeId id, Node value) {
     }
     Node old = std::exchange(node_mut(id), std::move(value));
     for (const auto& [child, slot] : new_edges) set_link(child, id, slot);
-    return old;
+    if (in_step()) {
+        log({StepRecord::Op::ReplacedValue, {}, id, {}, {}, 0, static_cast<std::uint32_t>(log_.step->values.size())});
+        log_.step->values.push_back(std::move(old));
+    }
 }
 
 std::vector<NodeId> Ast::replace_children(NodeId parent, std::span<const NodeId> children) {
@@ -766,8 +1001,8 @@ std::vector<NodeId> Ast::replace_children(NodeId parent, std::span<const NodeId>
     // until the list is overwritten. Membership in either list is a scan
     // while the lists are short, as nearly all are, and a binary search in
     // per-thread sorted copies past that, so a call allocates nothing but
-    // the returned ids.
-    const ast::ChildList& old_list = container_mut(parent);
+    // the returned ids (and, in a step, the old list's copy in the log).
+    ast::ChildList& old_list = container_mut(parent);
     const bool scan = old_list.size() * children.size() <= 256;
     constinit thread_local util::ThreadCache<std::vector<std::pair<NodeId, std::size_t>>> kept_positions;
     constinit thread_local util::ThreadCache<std::vector<NodeId>> kept_sorted;
@@ -798,6 +1033,7 @@ std::vector<NodeId> Ast::replace_children(NodeId parent, std::span<const NodeId>
     };
 
     std::size_t repeat = detail::first_repeat(children);
+    NodeId top = max_id(children);
     for (std::size_t k = 0; k < children.size(); ++k) {
         NodeId child = children[k];
         if (k == repeat) internal_error("Node cannot reference the same child twice");
@@ -820,10 +1056,29 @@ std::vector<NodeId> Ast::replace_children(NodeId parent, std::span<const NodeId>
         }
     }
 
+    // Everything the change needs, made before it starts: the returned ids,
+    // the room in the detached set and the list, and the old list in the log.
     std::vector<NodeId> dropped;
-    for (NodeId old_child : old_list) {
+    std::size_t dropping = 0;
+    for (std::size_t j = 0; j < old_list.size(); ++j) {
+        top = old_list[j].index > top.index ? old_list[j] : top;
+        if (!kept(old_list[j])) ++dropping;
+    }
+    dropped.reserve(dropping);
+    detached_.cover(top);
+    log_room(old_list.size());
+    if (children.size() > old_list.capacity()) {
+        // `children` is not the list itself, which cannot outgrow itself.
+        old_list.reserve(children.size());
+    }
+    const std::uint32_t saved = in_step() ? static_cast<std::uint32_t>(log_.step->ids.size()) : 0;
+    if (in_step())
+        for (std::size_t j = 0; j < old_list.size(); ++j) log_.step->ids.push_back(old_list[j]);
+    const std::size_t old_size = old_list.size();
+
+    for (std::size_t j = 0; j < old_list.size(); ++j) {
+        const NodeId old_child = old_list[j];
         if (!kept(old_child)) {
-            if (dropped.empty()) dropped.reserve(old_list.size());
             drop_link(old_child);
             detached_.insert(old_child);
             dropped.push_back(old_child);
@@ -838,6 +1093,7 @@ std::vector<NodeId> Ast::replace_children(NodeId parent, std::span<const NodeId>
     reindex_group_children(parent, 0);
     trim_scratch(old_positions);
     trim_scratch(new_sorted);
+    log({StepRecord::Op::ReplacedChildren, {}, {}, parent, {}, 0, saved, static_cast<std::uint32_t>(old_size)});
     return dropped;
 }
 
@@ -855,29 +1111,50 @@ std::vector<NodeId> Ast::detach_children_range(NodeId parent, std::size_t start,
     std::vector<NodeId> removed;
     removed.reserve(end - start);
     for (std::size_t p = start; p < end; ++p) removed.push_back(list[p]);
-    erase_from_list(parent, list, start, end);
+    detached_.cover(max_id(removed));
+    log_room(removed.size());
+    if (end < list.size()) prepare_shift(parent);
+    erase_from_list(parent, list, start, end);  // the one change that may fail, and then changes nothing
+    const std::uint32_t saved = in_step() ? static_cast<std::uint32_t>(log_.step->ids.size()) : 0;
     for (NodeId id : removed) {
         drop_link(id);
         detached_.insert(id);
+        if (in_step()) log_.step->ids.push_back(id);
     }
     // A cut tail leaves no child to renumber.
     if (start < list.size()) shift_group_children(parent, start);
+    log({StepRecord::Op::DetachedRange, {}, {}, parent, {}, static_cast<std::uint32_t>(start), saved,
+         static_cast<std::uint32_t>(removed.size())});
     return removed;
 }
 
 void Ast::detach_all_children(NodeId parent) {
     ast::ChildList& list = container_mut(parent);
-    for (NodeId id : list) {
+    NodeId top;
+    for (std::size_t p = 0; p < list.size(); ++p)
+        if (list[p].index > top.index) top = list[p];
+    detached_.cover(top);
+    log_room(list.size());
+    const std::uint32_t saved = in_step() ? static_cast<std::uint32_t>(log_.step->ids.size()) : 0;
+    for (std::size_t p = 0; p < list.size(); ++p) {
+        const NodeId id = list[p];
         drop_link(id);
         detached_.insert(id);
+        if (in_step()) log_.step->ids.push_back(id);
     }
+    const std::uint32_t count = static_cast<std::uint32_t>(list.size());
     list.clear();
+    log({StepRecord::Op::DetachedRange, {}, {}, parent, {}, 0, saved, count});
 }
 
 NodeId Ast::clone_subtree(NodeId id) {
     if (id == root_) internal_error("Cannot clone root node as a detached subtree");
     if (!nodes_.contains(id)) internal_error(std::string(kInvalidNodeId));
-    return clone_recursive(id);
+    // A copy that runs out of memory halfway leaves no part behind.
+    Step step(*this);
+    const NodeId copy = clone_recursive(id);
+    step.commit();
+    return copy;
 }
 
 NodeId Ast::clone_recursive(NodeId id) {

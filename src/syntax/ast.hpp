@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -379,6 +380,47 @@ namespace document {
 class Document;
 }  // namespace document
 
+// How to take back one edit made inside a step (see Ast::Step): the kind of
+// edit, the nodes and place it touched, and where its saved ids or value
+// wait in the log.
+struct StepRecord {
+    enum class Op : std::uint8_t {
+        NewNode,           // a: the new node
+        Detached,          // a: the child, b: its list, index: its position
+        DetachedRange,     // b: the list, index: the first position, ids: the children
+        Inserted,          // a: the child, b: its list, index: its position
+        ReplacedValue,     // a: the node, values: its old value
+        ReplacedChildren,  // b: the list, ids: its old children
+        ContentSwap,       // a: the old content, b: the new, c: the parent, slot
+        Hoisted,           // a: the freed group, b: its child, c: the parent, slot
+        ConsumedInto,      // a: the node, b: the consumed root, values: the node's old value
+        Freed,             // a: a detached root freed when the step ends
+    };
+    Op op = Op::NewNode;
+    Slot slot = {};
+    ast::NodeId a = {};
+    ast::NodeId b = {};
+    ast::NodeId c = {};
+    std::uint32_t index = 0;
+    std::uint32_t begin = 0;  // first saved id, or the saved value
+    std::uint32_t count = 0;  // saved ids
+};
+
+struct StepLog {
+    std::vector<StepRecord> records;
+    std::vector<ast::NodeId> ids;
+    std::vector<ast::Node> values;
+    std::vector<std::uint32_t> frees;  // the Freed and Hoisted records, whose nodes the commit frees
+    bool in_use = false;               // lent to a step
+
+    void clear() noexcept {
+        records.clear();
+        ids.clear();
+        values.clear();
+        frees.clear();
+    }
+};
+
 class Ast {
 public:
     // ---- Construction ----------------------------------------------------
@@ -518,6 +560,41 @@ public:
         Ast& ast_;
     };
 
+    // A step makes a series of edits one: either all of them stand or none
+    // does. While a step is open each edit records how to take it back,
+    // having made room for the record (and for everything else it needs)
+    // before its first change, and nodes it drops are freed only when the
+    // step commits. A step left without `commit`, as when an edit runs out
+    // of memory, takes its edits back newest first without allocating: the
+    // tree is then exactly as it was when the step opened, links and all.
+    // Steps nest; an inner one is part of the outermost. Every edit below
+    // that is made of several changes opens one of its own.
+    class Step {
+    public:
+        explicit Step(Ast& ast) {
+            if (ast.log_.step == nullptr) open(ast);
+        }
+        ~Step() {
+            if (ast_ != nullptr) close();
+        }
+        Step(const Step&) = delete;
+        Step& operator=(const Step&) = delete;
+        // Keeps the edits and frees what they dropped.
+        void commit() noexcept {
+            if (ast_ != nullptr && !committed_) keep();
+        }
+
+    private:
+        void open(Ast& ast);
+        void close() noexcept;
+        void keep() noexcept;
+
+        Ast* ast_ = nullptr;  // null for a nested step
+        bool committed_ = false;
+        StepLog* log_ = nullptr;  // the thread's, or `own_` while that one is lent
+        std::unique_ptr<StepLog> own_;
+    };
+
     void append_child(ast::NodeId parent, ast::NodeId child);
     void insert_child(ast::NodeId parent, std::size_t position, ast::NodeId child);
     void reindex_group_children(ast::NodeId parent, std::size_t start);
@@ -525,11 +602,13 @@ public:
     // have moved (their own links exist); renumbered now, or lazily in a batch.
     void shift_group_children(ast::NodeId parent, std::size_t start);
     ast::NodeId detach(ast::NodeId id);
-    // Frees a detached root and its whole subtree; returns the root's value.
-    ast::Node remove_detached(ast::NodeId id);
+    // Frees a detached root and its whole subtree (inside a step, when the
+    // step commits; the root is no detached root from the call on).
+    void remove_detached(ast::NodeId id);
     void remove_node(ast::NodeId id);
-    // Stores a new value under `id` (same id, same place); returns the old.
-    ast::Node replace_node(ast::NodeId id, ast::Node value);
+    // Stores a new value under `id` (same id, same place); the old children
+    // the new value does not name become detached roots.
+    void replace_node(ast::NodeId id, ast::Node value);
     // Sets the child list of a Root or Group; returns the old children that
     // were left out, now detached roots, in their old order.
     std::vector<ast::NodeId> replace_children(ast::NodeId parent,
@@ -610,6 +689,31 @@ private:
     }
     const ParentLink* refresh_link(ast::NodeId id, const ParentLink* link) noexcept;
     void renumber_stale_lists() noexcept;
+    // Room for a deferred renumbering of the list of `parent`, made before
+    // an edit's first change so that `shift_group_children` cannot fail.
+    void prepare_shift(ast::NodeId parent);
+    // Room in the open step's log for one record, `ids` saved ids, a saved
+    // value and a node to free; nothing outside a step.
+    void log_room(std::size_t ids = 0, bool value = false, bool frees = false);
+    // Logs a record whose node the commit frees.
+    void log_free(const StepRecord& record) noexcept {
+        log_.step->frees.push_back(static_cast<std::uint32_t>(log_.step->records.size()));
+        log_.step->records.push_back(record);
+    }
+    void log(const StepRecord& record) noexcept {
+        if (log_.step != nullptr) log_.step->records.push_back(record);
+    }
+    bool in_step() const noexcept { return log_.step != nullptr; }
+    // Takes back the records of `log`, newest first, and renumbers every
+    // list; allocates nothing.
+    void undo(StepLog& log) noexcept;
+    // Frees a node and everything below it, bottom-up along the parent
+    // links, allocating nothing.
+    void free_subtree(ast::NodeId top) noexcept;
+    // Moves the value of the detached root `middle` under `id` (in place of
+    // its value), leaving `middle` an empty leaf and the old children of `id`
+    // detached roots.
+    void consume_into(ast::NodeId id, ast::NodeId middle);
     // Insertion and removal in the list of `parent`, through its gap in a
     // batch when the list is long.
     bool use_gap(const ast::ChildList& list) const noexcept;
@@ -669,6 +773,14 @@ private:
     };
     syntax_node::Box<StaleLists> stale_;
     int batch_depth_ = 0;
+    // The log of the open step; a copy of the arena opens none.
+    struct StepPointer {
+        StepLog* step = nullptr;
+        StepPointer() = default;
+        StepPointer(const StepPointer&) noexcept {}
+        StepPointer& operator=(const StepPointer&) noexcept { return *this; }
+    };
+    StepPointer log_;
 
 public:
     // The room each node takes in its arena (checked below).

@@ -39,6 +39,15 @@ NodeId* script_field(std::optional<NodeId>& field, NodeId old_child, std::string
     return &*field;
 }
 
+// The largest key among a node value's children.
+NodeId max_edge(const Node& value) {
+    NodeId top;
+    for_each_edge(value, [&](NodeId child, Slot) {
+        if (child.index > top.index) top = child;
+    });
+    return top;
+}
+
 std::vector<NodeId> concat(const std::vector<NodeId>& before, NodeId middle,
                            const std::vector<NodeId>& after) {
     std::vector<NodeId> all;
@@ -60,12 +69,16 @@ void Ast::replace_content_child(NodeId old_child, NodeId new_child) {
     assert_child_is_detached_root(new_child);
     check_no_cycle(new_child, parent);
     if (slot.kind() == Slot::Kind::EnvBody) check_env_body(new_child);
+    NodeId* field = content_field(parent, slot, old_child);
+    detached_.cover(old_child);
+    log_room();
 
-    *content_field(parent, slot, old_child) = new_child;
+    *field = new_child;
     drop_link(old_child);
     detached_.insert(old_child);
     detached_.remove(new_child);
     set_link(new_child, parent, slot);
+    log({StepRecord::Op::ContentSwap, slot, old_child, new_child, parent});
 }
 
 void Ast::hoist_only_child(NodeId group) {
@@ -78,13 +91,20 @@ void Ast::hoist_only_child(NodeId group) {
     if (value == nullptr || value->children.size() != 1) internal_error("Can only hoist the only child of a group");
     const NodeId child = value->children[0];
     if (slot.kind() == Slot::Kind::EnvBody) check_env_body(child);
+    NodeId* field = content_field(parent, slot, group);
+    log_room(0, false, true);
     // The child hangs below the group, so below the parent: it cannot be an
     // ancestor of the parent, and it never passes through the detached set.
-    *content_field(parent, slot, group) = child;
+    // In a step the emptied group waits, linked nowhere, for the commit.
+    *field = child;
     value->children.clear();
     drop_link(group);
     set_link(child, parent, slot);
-    nodes_.remove(group);
+    if (in_step()) {
+        log_free({StepRecord::Op::Hoisted, slot, group, child, parent});
+        return;
+    }
+    nodes_.erase(group);
 }
 
 NodeId* Ast::content_field(NodeId parent, Slot slot, NodeId old_child) {
@@ -154,12 +174,48 @@ NodeId* Ast::content_field(NodeId parent, Slot slot, NodeId old_child) {
 }
 
 void Ast::replace_node_drop_detached_children(NodeId id, Node value) {
+    Step step(*this);
     const Node& current = node(id);
     std::vector<NodeId> old_children;
     for_each_edge(current, [&](NodeId child, Slot) { old_children.push_back(child); });
     replace_node(id, std::move(value));
     for (NodeId child : old_children) {
         if (!has_link(child)) remove_detached(child);
+    }
+    step.commit();
+}
+
+void Ast::consume_into(NodeId id, NodeId middle) {
+    if (middle == root_) internal_error("Cannot consume root node as detached replacement");
+    if (!nodes_.contains(middle)) internal_error(std::string(kInvalidNodeId));
+    if (has_link(middle)) internal_error("Can only consume detached roots");
+    if (!detached_.contains(middle)) internal_error("Node is not a detached root");
+    if (id == root_) internal_error("Cannot replace root node");
+    Node& target = node_mut(id);
+    for_each_edge(node(middle), [&](NodeId child, Slot) {
+        const ParentLink* child_link = link_of(child);
+        if (child_link == nullptr) {
+            internal_error("Detached replacement child should have a parent link");
+        }
+        if (child_link->parent != middle) {
+            equality_failure("Detached replacement child must point at the consumed root",
+                             ast::debug_string(child_link->parent), ast::debug_string(middle));
+        }
+    });
+    detached_.cover(max_edge(target));
+    log_room(0, true);
+
+    // The children of `middle` hang below a detached root, so moving them
+    // under `id` closes no cycle; the old children of `id` are let go.
+    Node old = std::exchange(target, std::exchange(node_mut(middle), Node{}));
+    for_each_edge(old, [this](NodeId child, Slot) {
+        drop_link(child);
+        detached_.insert(child);
+    });
+    for_each_edge(node(id), [this, id](NodeId child, Slot slot) { set_link(child, id, slot); });
+    if (in_step()) {
+        log({StepRecord::Op::ConsumedInto, {}, id, middle, {}, 0, static_cast<std::uint32_t>(log_.step->values.size())});
+        log_.step->values.push_back(std::move(old));
     }
 }
 
@@ -179,31 +235,20 @@ void Ast::replace_with_math_sequence(NodeId id, std::vector<NodeId> before, Node
     const NodeId parent = link->parent;
     const std::size_t index = link->slot.index();
 
-    // Consume `middle`: its value moves under `id`, its id goes stale.
-    if (middle == root_) internal_error("Cannot consume root node as detached replacement");
-    if (!nodes_.contains(middle)) internal_error(std::string(kInvalidNodeId));
-    if (has_link(middle)) internal_error("Can only consume detached roots");
-    if (!detached_.remove(middle)) internal_error("Node is not a detached root");
-    Node value = nodes_.remove(middle);
-    for_each_edge(value, [&](NodeId child, Slot) {
-        const ParentLink* child_link = link_of(child);
-        if (child_link == nullptr) {
-            internal_error("Detached replacement child should have a parent link");
-        }
-        NodeId former_parent = child_link->parent;
-        drop_link(child);
-        if (former_parent != middle) {
-            equality_failure("Detached replacement child must point at the consumed root",
-                             ast::debug_string(former_parent), ast::debug_string(middle));
-        }
-        detached_.insert(child);
-    });
-    replace_node_drop_detached_children(id, std::move(value));
+    // Consume `middle`: its value moves under `id`, its id goes stale. The
+    // old children of `id`, and the shell of `middle`, are freed.
+    Step step(*this);
+    std::vector<NodeId> old_children;
+    for_each_edge(node(id), [&](NodeId child, Slot) { old_children.push_back(child); });
+    consume_into(id, middle);
+    for (NodeId child : old_children) remove_detached(child);
+    remove_detached(middle);
 
     std::size_t position = index;
     for (NodeId node_id : before) insert_child(parent, position++, node_id);
     ++position;  // past `id`
     for (NodeId node_id : after) insert_child(parent, position++, node_id);
+    step.commit();
 }
 
 void Ast::replace_with_math_sequence_preserving_scripts(NodeId id, std::vector<NodeId> before,
@@ -211,6 +256,7 @@ void Ast::replace_with_math_sequence_preserving_scripts(NodeId id, std::vector<N
                                                         std::vector<NodeId> after) {
     assert_detached_root_sequence(concat(before, middle, after));
 
+    Step step(*this);
     const ParentLink* link = link_of(id);
     if (link != nullptr && link->slot.kind() == Slot::Kind::ScriptBase) {
         const NodeId scripted = link->parent;
@@ -237,10 +283,12 @@ void Ast::replace_with_math_sequence_preserving_scripts(NodeId id, std::vector<N
                 after.push_back(wrapper);
                 replace_with_math_sequence(scripted, std::move(before), middle, std::move(after));
             }
+            step.commit();
             return;
         }
     }
     replace_with_math_sequence(id, std::move(before), middle, std::move(after));
+    step.commit();
 }
 
 void Ast::append_cloned_math_content(std::vector<NodeId>& out, NodeId id) {

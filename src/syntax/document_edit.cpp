@@ -1,6 +1,8 @@
 // Document edits. Each one runs every check before its first change, in a
 // fixed order, so a refused edit leaves the document as it was and the
-// arena's own invariant checks are never reached.
+// arena's own invariant checks are never reached. An edit made of several
+// arena edits is one step, so running out of memory halfway through leaves
+// the document as it was too.
 #include <algorithm>
 
 #include "syntax/document.hpp"
@@ -281,6 +283,7 @@ Expected<void, EditError> Document::replace_with(NodeId old_node, NodeId new_nod
     if (link->slot.kind() == Slot::Kind::EnvBody && ast_.kind(*n) != NodeKind::Group) {
         return EditError::slot_shape_mismatch(shape::kGroup);
     }
+    Ast::Step step(ast_);
     if (link->slot.is_group_child()) {
         ast::NodeId parent = link->parent;
         std::size_t index = link->slot.index();
@@ -290,6 +293,7 @@ Expected<void, EditError> Document::replace_with(NodeId old_node, NodeId new_nod
         ast_.replace_content_child(*o, *n);
     }
     ast_.remove_detached(*o);
+    step.commit();
     return {};
 }
 
@@ -305,9 +309,11 @@ Expected<NodeId, EditError> Document::wrap(NodeId target, NodeId wrapper) {
     auto place = anchor_place(ast_, *t);
     if (!place) return place.error();
     if (ast_.is_ancestor_or_self(*w, place->parent)) return EditError(Kind::Cycle);
+    Ast::Step step(ast_);
     ast_.detach(*t);
     ast_.insert_child(place->parent, place->index, *w);
     ast_.append_child(*w, *t);
+    step.commit();
     return wrapper;
 }
 
@@ -319,6 +325,7 @@ Expected<std::vector<NodeId>, EditError> Document::unwrap(NodeId group) {
     if (ast_.kind(*g) != NodeKind::Group) return EditError::slot_shape_mismatch(shape::kGroup);
     auto place = anchor_place(ast_, *g);
     if (!place) return place.error();
+    Ast::Step step(ast_);
     std::vector<ast::NodeId> kids = ast_.detach_children_range(*g, 0, ast_.children(*g).size());
     ast_.remove_node(*g);
     std::vector<NodeId> out;
@@ -327,6 +334,7 @@ Expected<std::vector<NodeId>, EditError> Document::unwrap(NodeId group) {
         ast_.insert_child(place->parent, place->index + k, kids[k]);
         out.push_back(handle(kids[k]));
     }
+    step.commit();
     return out;
 }
 
@@ -368,9 +376,11 @@ Expected<void, EditError> Document::clear(NodeId container) {
     auto c = check_node_owner(container);
     if (!c) return c.error();
     if (!is_container(ast_.node(*c))) return EditError(Kind::NotAContainer);
+    Ast::Step step(ast_);
     for (ast::NodeId kid : ast_.detach_children_range(*c, 0, ast_.children(*c).size())) {
         ast_.remove_detached(kid);
     }
+    step.commit();
     return {};
 }
 
@@ -428,11 +438,13 @@ Expected<void, EditError> Document::set_arg(NodeId node, std::size_t index, ArgV
     std::optional<ast::NodeId> old_content = slots[index]->value.content();
     Node replacement = ast_.node(*n);
     (*replacement.args())[index]->value = std::move(*built);
+    Ast::Step step(ast_);
     ast_.replace_node(*n, std::move(replacement));
     if (old_content && ast_.contains(*old_content) && *old_content != ast_.root() &&
         ast_.is_detached_root(*old_content)) {
         ast_.remove_detached(*old_content);
     }
+    step.commit();
     return {};
 }
 

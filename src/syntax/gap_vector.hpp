@@ -180,6 +180,39 @@ public:
         size_ -= static_cast<std::uint32_t>(last - first);
     }
 
+    // Inserts `count` values at `pos` without allocating: through the gap
+    // when it is wide enough, else moving the elements behind. The caller
+    // knows there is room: `size() + count` is at most `capacity()`, as it
+    // is when putting back what an erase took out.
+    void insert_in_place(std::size_t pos, const T* values, std::size_t count) noexcept {
+        if (count == 0) return;
+        if (gap_length() >= count) {
+            move_gap(pos);
+            Heap& h = heap();
+            std::memcpy(h.block + h.gap_start, values, count * sizeof(T));
+            h.gap_start += static_cast<std::uint32_t>(count);
+            h.gap_length -= static_cast<std::uint32_t>(count);
+        } else {
+            close_gap();
+            T* d = raw();
+            std::memmove(d + pos + count, d + pos, (size_ - pos) * sizeof(T));
+            std::memcpy(d + pos, values, count * sizeof(T));
+        }
+        size_ += static_cast<std::uint32_t>(count);
+    }
+
+    // Removes positions [first, last) without allocating, and without
+    // opening a gap in a vector that has none.
+    void erase_in_place(std::size_t first, std::size_t last) noexcept {
+        if (has_gap()) {
+            erase_at_gap(first, last);
+            return;
+        }
+        T* d = raw();
+        std::memmove(d + first, d + last, (size_ - last) * sizeof(T));
+        size_ -= static_cast<std::uint32_t>(last - first);
+    }
+
     void clear() noexcept {
         size_ = 0;
         if (!is_inline()) heap().gap_length = 0;
@@ -247,8 +280,9 @@ private:
         if (wanted > kMaxSize) throw std::bad_alloc();
         std::size_t grown = std::max<std::size_t>(wanted, std::size_t{capacity_} * 2);
         if (grown > kMaxSize) grown = kMaxSize;
-        T* fresh = static_cast<T*>(std::malloc(grown * sizeof(T)));
-        if (fresh == nullptr) throw std::bad_alloc();
+        // Through operator new, as every other block of the tree, so that a
+        // failing allocation behaves the same wherever it happens.
+        T* fresh = static_cast<T*>(::operator new(grown * sizeof(T)));
         if (size_ > 0) std::memcpy(fresh, raw(), size_ * sizeof(T));
         release();
         heap() = Heap{fresh, 0, 0};
@@ -284,7 +318,7 @@ private:
         other.capacity_ = N;
     }
     void release() noexcept {
-        if (!is_inline()) std::free(heap().block);
+        if (!is_inline()) ::operator delete(heap().block);
         capacity_ = N;
     }
 

@@ -127,6 +127,18 @@ public:
         return value;
     }
 
+    // Removes and destroys the value in place; the key must resolve.
+    void erase(NodeId key) noexcept {
+        Slot& slot = at(key.index);
+        slot.destroy();
+        slot.version += 1;  // even: free
+        if (slot.version != 0) {
+            slot.meta.next_free = free_head_;
+            free_head_ = key.index;
+        }
+        --live_;
+    }
+
     // The value in slot `index`, which must be occupied; no version check.
     T& occupied(std::uint32_t index) noexcept { return *at(index).ptr(); }
 
@@ -298,16 +310,22 @@ public:
     KeySet& operator=(KeySet&&) noexcept = default;
 
     bool insert(NodeId key) {
-        if (!versions_) versions_ = std::make_unique<Versions>();
-        Versions& v = *versions_;
         // Grown by doubling from a first size that covers a short formula:
         // keys mostly arrive in rising index order, and a resize per key
         // would cost a call each. A zero marks no key.
-        if (key.index >= v.size())
-            v.resize(std::max({std::size_t{key.index} + 1, 2 * v.size(), kFirstSize}), 0);
+        cover(key);
+        Versions& v = *versions_;
         bool fresh = v[key.index] != key.version;
         v[key.index] = key.version;
         return fresh;
+    }
+    // Makes room for `key`, so that inserting it later allocates nothing:
+    // an edit calls this before its first change.
+    void cover(NodeId key) {
+        if (!versions_) versions_ = std::make_unique<Versions>();
+        Versions& v = *versions_;
+        if (key.index >= v.size())
+            v.resize(std::max({std::size_t{key.index} + 1, 2 * v.size(), kFirstSize}), 0);
     }
     bool contains(NodeId key) const noexcept {
         return key.version != 0 && versions_ && key.index < versions_->size() &&

@@ -74,8 +74,9 @@ public:
         if (wanted > kMaxSize) throw std::bad_alloc();
         std::size_t grown = std::max<std::size_t>(wanted, std::size_t{capacity_} * 2);
         if (grown > kMaxSize) grown = kMaxSize;
-        T* fresh = static_cast<T*>(std::malloc(grown * sizeof(T)));
-        if (fresh == nullptr) throw std::bad_alloc();
+        // Through operator new, as every other block of the tree, so that a
+        // failing allocation behaves the same wherever it happens.
+        T* fresh = static_cast<T*>(::operator new(grown * sizeof(T)));
         if (size_ > 0) std::memcpy(fresh, data(), size_ * sizeof(T));
         release();
         heap_ = fresh;
@@ -142,7 +143,7 @@ private:
         other.capacity_ = N;
     }
     void release() noexcept {
-        if (!is_inline()) std::free(heap_);
+        if (!is_inline()) ::operator delete(heap_);
         capacity_ = N;
     }
 

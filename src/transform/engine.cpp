@@ -1,5 +1,6 @@
 #include "transform/engine.hpp"
 
+#include <type_traits>
 #include <utility>
 
 #include "transform/contract.hpp"
@@ -8,6 +9,27 @@
 
 namespace quorvel::transform::engine {
 
+namespace {
+
+// A tree pass builds lists aside and puts them back as it goes, so a pass
+// stopped halfway (out of memory) would leave material detached: each pass
+// is one step, taken back whole when it fails, and the tree is then the one
+// the passes before it left.
+template <class Pass>
+auto run_as_step(syntax::Ast& ast, Pass&& pass) {
+    syntax::Ast::Step step(ast);
+    if constexpr (std::is_void_v<decltype(pass())>) {
+        pass();
+        step.commit();
+    } else {
+        auto result = pass();
+        step.commit();
+        return result;
+    }
+}
+
+}  // namespace
+
 syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::Ast& ast,
                                                       const parse::ParseContext& context,
                                                       const TransformOptions& options,
@@ -15,7 +37,8 @@ syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::
                                                       ReportRecorder& recorder) {
     const syntax::Ast::EditBatch batch(ast);
     passes::Lowered lowered = passes::Lowered::Nothing;
-    if (options.lower_attributes.enabled) lowered = passes::lower_attributes(ast, ast.root(), recorder);
+    if (options.lower_attributes.enabled)
+        lowered = run_as_step(ast, [&] { return passes::lower_attributes(ast, ast.root(), recorder); });
 
     bool applied = false;
     bool eliminated_left = true;
@@ -32,22 +55,26 @@ syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::
         options.lower_attributes.enabled &&
         (applied || lowered == passes::Lowered::Rebuilt ||
          (lowered == passes::Lowered::CountsOnly && recorder.is_collecting()));
-    if (lower_again) passes::lower_attributes(ast, ast.root(), recorder);
-    if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
-
-    if (options.flatten_groups.enabled) {
+    // The passes after the fixed point are one step: one that fails leaves
+    // the tree the fixed point left.
+    run_as_step(ast, [&] {
+        if (lower_again) passes::lower_attributes(ast, ast.root(), recorder);
+        if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
+        if (!options.flatten_groups.enabled) return;
         const FlattenGroupsGuards resolved =
             FlattenGroupsGuards::resolve(options.flatten_groups.preserve_rendered_spacing, guards);
         if (options.finalize_ast.enabled) {
             // The tree was finalised before; only the lists flattening
-            // changed can have new runs of primes or texts.
+            // changed can have new runs of primes or texts. Groups it took
+            // out are freed only when the step ends: lists are looked up
+            // among the nodes still standing.
             std::vector<syntax::ast::NodeId> changed_lists;
             passes::flatten_groups(ast, ast.root(), resolved, recorder, &changed_lists);
             passes::finalize_lists(ast, changed_lists, recorder);
         } else {
             passes::flatten_groups(ast, ast.root(), resolved, recorder);
         }
-    }
+    });
 
     // The passes after the fixed point add no command-like node but the
     // attribute forms lowering writes: when the fixed point ended on a tree

@@ -117,6 +117,10 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
             const NodeKind kind = node->kind();
             if (!syntax::is_command_like(kind)) continue;
             const std::span<const std::uint32_t> positions = triggers->find(*node->name());
+            // A rule's edits are one step, taken back whole when they run out
+            // of memory halfway. Rules that decline change nothing, and at
+            // most one rule applies to a node in a pass: one step per node.
+            syntax::Ast::Step step(ast);
             for (std::uint32_t position : positions) {
                 // Re-read every time: a rule that declined left the node as it
                 // was, but the name must not dangle across apply calls.
@@ -135,6 +139,7 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
                 if (applied != nullptr) *applied = true;
                 break;
             }
+            step.commit();
         }
         if (!changed) {
             recorder.set_iterations(pass + 1);

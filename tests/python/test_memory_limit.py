@@ -96,3 +96,100 @@ def test_exhausted_memory_raises_memory_error(op):
     assert set(outcomes) <= {"ok", "MemoryError"}, outcomes
     assert outcomes[0] == "MemoryError", outcomes  # the sweep reaches exhaustion
     assert outcomes[-1] == "ok", outcomes  # and the call works given room
+
+
+# Transforms of long documents under a limit, each in a process of its own:
+# whatever step runs out, the document keeps every letter of its source,
+# stays free of errors, reads back without a diagnostic, and a second
+# transform with room gives the normalised text.
+# Headrooms in KB: fine steps, so that the runs stop in different passes.
+TRANSFORM_HEADROOMS = [0, 256, 512, 1024, 2048, 3072, 4096, 6144, 16384, None]
+TRANSFORM_SOURCES = {  # a pattern and its number of copies
+    "flat groups": (r"{x} ", 30_000),
+    "groups and renames": (r"a {x} b \ge ", 10_000),
+    "negation and spacing merges": (r"a \not= b \quad\quad c ", 6_000),
+}
+
+TRANSFORM_CHILD = r"""
+import collections, re, resource, sys, threading
+import quorvel
+
+profile, pattern, copies, headroom = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
+source = pattern * copies
+engine = quorvel.TransformEngine(profile)
+# Parsed first, in a process that has freed nothing yet: the transform finds
+# no freed memory to reuse under the limit.
+document = engine.parse(source)["document"]
+_, hard = resource.getrlimit(resource.RLIMIT_AS)
+
+
+def letters(text):
+    # Letters outside command names: renaming a command keeps them all.
+    return collections.Counter(c for c in re.sub(r"\\[A-Za-z]+", "", text) if c.isalpha())
+
+
+def address_space():
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmSize:"):
+                return int(line.split()[1]) * 1024
+
+
+go = threading.Event()
+outcome = []
+
+
+def run():
+    go.wait()
+    try:
+        engine.transform(document)
+        outcome.append("ok")
+    except BaseException as error:
+        outcome.append(type(error).__name__)
+
+
+thread = threading.Thread(target=run)
+thread.start()  # its stack and memory arena exist before the limit
+if headroom != "None":
+    limit = address_space() + int(headroom) * 2**10
+    if hard != resource.RLIM_INFINITY:
+        limit = min(limit, hard)
+    resource.setrlimit(resource.RLIMIT_AS, (limit, hard))
+go.set()
+thread.join()
+resource.setrlimit(resource.RLIMIT_AS, (hard, hard))
+result = outcome[0] if outcome else "nothing"
+written = document.to_latex()
+problems = []
+if letters(written) != letters(source):
+    problems.append("letters")
+if document.has_errors():
+    problems.append("errors")
+if quorvel.Parser().parse(written)["diagnostics"]:
+    problems.append("diagnostics")
+if result == "MemoryError":
+    engine.transform(document)
+if document.to_latex() != engine.normalize(source):
+    problems.append("second-transform")
+print(result + ("/" + "+".join(problems) if problems else ""))
+"""
+
+
+@pytest.mark.parametrize("profile", ["authoring", "faithful", "corpus", "equiv"])
+@pytest.mark.parametrize("name", list(TRANSFORM_SOURCES))
+def test_transform_out_of_memory_loses_no_content(profile, name):
+    outcomes = []
+    for headroom in TRANSFORM_HEADROOMS:
+        child = subprocess.run(
+            [sys.executable, "-c", TRANSFORM_CHILD, profile, *map(str, TRANSFORM_SOURCES[name]), str(headroom)],
+            capture_output=True,
+            text=True,
+            timeout=300,
+            env={**os.environ, "MALLOC_ARENA_MAX": "1"},
+        )
+        assert child.returncode == 0, f"exit {child.returncode}: {child.stderr[-2000:]}"
+        outcomes.append(child.stdout.strip())
+    # "MemoryError/letters" and the like name what a failed run lost.
+    assert set(outcomes) <= {"ok", "MemoryError"}, outcomes
+    assert outcomes[0] == "MemoryError", outcomes  # the sweep reaches exhaustion
+    assert outcomes[-1] == "ok", outcomes
