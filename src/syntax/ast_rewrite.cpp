@@ -66,6 +66,8 @@ void Ast::replace_content_child(NodeId old_child, NodeId new_child) {
     detached_.insert(old_child);
     detached_.remove(new_child);
     set_link(new_child, parent, slot);
+    note_attached(parent, new_child);
+    note_outside(old_child, parent);
 }
 
 void Ast::hoist_only_child(NodeId group) {
@@ -84,6 +86,7 @@ void Ast::hoist_only_child(NodeId group) {
     value->children.clear();
     drop_link(group);
     set_link(child, parent, slot);
+    note_attached(parent, child);
     nodes_.remove(group);
 }
 
@@ -184,6 +187,10 @@ void Ast::replace_with_math_sequence(NodeId id, std::vector<NodeId> before, Node
     if (!nodes_.contains(middle)) internal_error(std::string(kInvalidNodeId));
     if (has_link(middle)) internal_error("Can only consume detached roots");
     if (!detached_.remove(middle)) internal_error("Node is not a detached root");
+    // A place outside `middle`'s subtree is outside each child's.
+    std::optional<NodeId> outside;
+    if (const NodeId* place = known_outside(middle)) outside = *place;
+    forget_outside(middle);
     Node value = nodes_.remove(middle);
     for_each_edge(value, [&](NodeId child, Slot) {
         const ParentLink* child_link = link_of(child);
@@ -197,6 +204,7 @@ void Ast::replace_with_math_sequence(NodeId id, std::vector<NodeId> before, Node
                              ast::debug_string(former_parent), ast::debug_string(middle));
         }
         detached_.insert(child);
+        if (outside) note_outside(child, *outside);
     });
     replace_node_drop_detached_children(id, std::move(value));
 
