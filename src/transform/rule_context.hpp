@@ -38,7 +38,8 @@ struct RuleContext {
     // walk of the tree answers every question until the pass ends, and an
     // answer of none every question after it. A rule that would search
     // subtrees for such a command, node after node of a deep tree, asks
-    // this first. Outside a fixed point the answer is always yes.
+    // this first. Outside a fixed point the answer is always yes. The name
+    // is kept for the context's lifetime: pass a literal.
     bool may_hold_command(std::string_view name);
 
     struct CommandMatch {
