@@ -5,6 +5,7 @@
 //   transform_bench [corpus-dir]      (default: ../shared/corpus, relative to the repository)
 //   transform_bench corpus-dir --once MODE
 //   transform_bench --scaling [N-PATTERN [PROFILE [N]]]
+//   transform_bench --nesting [OPEN CLOSE [PROFILE [N [MIDDLE]]]]
 //
 // --once runs a single untimed pass of MODE (parse, parse+out or a profile
 // name) inside `measured_pass`, for instruction counts:
@@ -14,7 +15,13 @@
 // both times and their ratio (about 8 when the rewrite is linear), for the
 // whole road (parse, normalise, write) and for the normalisation alone; with
 // no pattern it runs the built-in list of list-editing rewrites.
+//
+// --nesting does the same for one construct nested n and 8n deep,
+// OPEN x n + MIDDLE (default x) + CLOSE x n, with the depth limit lifted; with
+// no construct it runs the built-in list (infix fractions and their
+// neighbours). Times there are the thread's CPU time.
 #include <chrono>
+#include <ctime>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -174,6 +181,82 @@ int run_scaling(const parse::ParseContext& context, const std::vector<ScalingCas
     return 0;
 }
 
+
+// The thread's CPU time in seconds: the nesting figures should not depend on
+// what else the machine runs.
+double thread_seconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+struct NestingCase {
+    const char* open;
+    const char* close;
+    const char* profile;
+    std::size_t depth;
+    const char* middle = "x";
+};
+
+constexpr NestingCase NESTING_CASES[] = {
+    {"{a\\over ", "}", "faithful", 1000},          {"{", "\\over a}", "faithful", 1000},
+    {"{a\\atop ", "}", "faithful", 1000},          {"{a\\choose ", "}", "faithful", 1000},
+    {"{a\\brace ", "}", "faithful", 1000},         {"{a\\above 2pt ", "}", "faithful", 1000},
+    {"{a\\overwithdelims() ", "}", "faithful", 1000}, {"{", "\\atopwithdelims[] a}", "faithful", 1000},
+    {"{a\\over b+", "}", "faithful", 1000},        {"{a+", "\\over b}", "faithful", 1000},
+    {"{a\\over ", "}", "equiv", 1000},             {"{a\\over ", "}", "authoring", 1000},
+    {"\\frac{a}{", "}", "faithful", 1000},         {"\\frac{", "}{a}", "faithful", 1000},
+    {"\\sqrt{", "}", "faithful", 1000},            {"\\left(", "\\right)", "faithful", 1000},
+    {"{", "}", "faithful", 1000},                  {"{a ", " b}", "equiv", 1000},
+    {"\\mathbf{", "}", "equiv", 1000},             {"\\root 3 \\of {", "}", "faithful", 1000},
+};
+
+// Seconds of the normalisation alone of `depth` levels, the best of `runs`;
+// negative when the input does not normalise.
+double nested_seconds(const transform::TransformContext& engine, const parse::ParseContext& context,
+                      const NestingCase& c, std::size_t depth, int runs) {
+    std::string source;
+    for (std::size_t i = 0; i < depth; ++i) source += c.open;
+    source += c.middle;
+    for (std::size_t i = 0; i < depth; ++i) source += c.close;
+    parse::ParseConfig config;
+    config.max_group_depth = 4 * depth + 128;
+    double best = -1;
+    for (int run = 0; run < runs; ++run) {
+        auto outcome = parse::parse_source(context, source, config);
+        if (!outcome.document || outcome.document->read_only()) return -1;
+        const double start = thread_seconds();
+        auto done = engine.run_with(outcome.document->ast_mut(), context, engine.options);
+        const double seconds = thread_seconds() - start;
+        if (!done) {
+            std::fprintf(stderr, "%s\n", done.error().to_string().c_str());
+            return -1;
+        }
+        if (best < 0 || seconds < best) best = seconds;
+    }
+    return best;
+}
+
+int run_nesting(const parse::ParseContext& context, const std::vector<NestingCase>& cases) {
+    std::printf("%-24s %-12s %-10s %8s %10s %10s %7s\n", "open", "close", "profile", "n", "n s", "8n s", "ratio");
+    for (const NestingCase& c : cases) {
+        const Profile* found = nullptr;
+        for (const Profile& profile : PROFILES)
+            if (std::string_view(c.profile) == profile.name) found = &profile;
+        if (found == nullptr) {
+            std::fprintf(stderr, "unknown profile %s\n", c.profile);
+            return 1;
+        }
+        auto engine = make_engine(*found, context);
+        if (!engine) return 1;
+        const double small = nested_seconds(*engine, context, c, c.depth, 3);
+        const double large = nested_seconds(*engine, context, c, 8 * c.depth, 2);
+        std::printf("%-24s %-12s %-10s %8zu %10.4f %10.4f %7.1f\n", c.open, c.close, c.profile, c.depth, small, large,
+                    small > 0 ? large / small : 0.0);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -186,6 +269,17 @@ int main(int argc, char** argv) {
                                  argc > 4 ? static_cast<std::size_t>(std::stoul(argv[4])) : 12500}};
         }
         return run_scaling(**built, cases);
+    }
+    if (argc > 1 && std::string_view(argv[1]) == "--nesting") {
+        auto built = parse::ParseContextBuilder().build();
+        if (!built) return 1;
+        std::vector<NestingCase> cases(std::begin(NESTING_CASES), std::end(NESTING_CASES));
+        if (argc > 3) {
+            cases = {NestingCase{argv[2], argv[3], argc > 4 ? argv[4] : "faithful",
+                                 argc > 5 ? static_cast<std::size_t>(std::stoul(argv[5])) : 1000,
+                                 argc > 6 ? argv[6] : "x"}};
+        }
+        return run_nesting(**built, cases);
     }
     const std::string dir = argc > 1 ? argv[1] : "../shared/corpus";
     std::vector<std::string> lines;

@@ -498,7 +498,108 @@ bool Ast::is_ancestor_or_self(NodeId ancestor, NodeId id) const {
 }
 
 void Ast::check_no_cycle(NodeId child, NodeId parent) const {
+    if (shown_outside(child, parent)) return;
     if (is_ancestor_or_self(child, parent)) internal_error("Cannot create an ancestor cycle");
+}
+
+// ---------------------------------------------------------------------------
+// Places known outside a detached subtree
+
+namespace {
+
+// Steps of each walk that looks for a known place: rules move material one
+// or two levels.
+constexpr int kOutsideSteps = 4;
+
+bool is_leaf(const Node& node) {
+    bool leaf = true;
+    for_each_edge(node, [&](NodeId, Slot) { leaf = false; });
+    return leaf;
+}
+
+}  // namespace
+
+void Ast::note_outside(NodeId root, NodeId place) noexcept {
+    const Node* n = nodes_.get(root);
+    if (n == nullptr || is_leaf(*n)) return;
+    forget_outside(root);
+    if (outside_count_ == kOutsideEntries) {
+        std::copy(outside_ + 1, outside_ + kOutsideEntries, outside_);
+        --outside_count_;
+    }
+    outside_[outside_count_++] = Outside{root, place};
+}
+
+void Ast::note_attached(NodeId parent, NodeId child) noexcept {
+    if (outside_count_ == 0) return;
+    // Under a node with a parent, the attachment may lie inside any noted
+    // root's subtree; under a detached root, only inside that root's.
+    if (stored_link(parent) != nullptr) {
+        outside_count_ = 0;
+        return;
+    }
+    forget_outside(parent);
+    forget_outside(child);
+}
+
+void Ast::forget_outside(NodeId root) noexcept {
+    for (std::size_t k = 0; k < outside_count_; ++k) {
+        if (outside_[k].root != root) continue;
+        std::copy(outside_ + k + 1, outside_ + outside_count_, outside_ + k);
+        --outside_count_;
+        return;
+    }
+}
+
+const NodeId* Ast::known_outside(NodeId root) const noexcept {
+    for (std::size_t k = 0; k < outside_count_; ++k)
+        if (outside_[k].root == root) return &outside_[k].place;
+    return nullptr;
+}
+
+template <class Edges>
+std::optional<NodeId> Ast::outside_of_all(const Edges& edges) const noexcept {
+    // The first known place of a child, when every other child is a leaf
+    // elsewhere or shows it outside too.
+    if (outside_count_ == 0) return std::nullopt;
+    std::optional<NodeId> place;
+    for (const auto& [child, slot] : edges)
+        if (const NodeId* known = known_outside(child)) {
+            place = *known;
+            break;
+        }
+    if (!place) return std::nullopt;
+    for (const auto& [child, slot] : edges) {
+        const Node* n = nodes_.get(child);
+        if (n == nullptr || child == *place) return std::nullopt;
+        if (!is_leaf(*n) && !shown_outside(child, *place)) return std::nullopt;
+    }
+    return place;
+}
+
+bool Ast::shown_outside(NodeId child, NodeId parent) const noexcept {
+    const NodeId* place = known_outside(child);
+    if (place == nullptr || stored_link(child) != nullptr) return false;
+    // Up from the parent: were it inside the subtree, every node up to
+    // `child` would be too, so meeting the place first shows it is not.
+    NodeId at = parent;
+    for (int step = 0; step < kOutsideSteps; ++step) {
+        if (at == child) return false;
+        if (at == *place) return true;
+        const ParentLink* link = stored_link(at);
+        if (link == nullptr) break;
+        at = link->parent;
+    }
+    // Up from the place: an ancestor of a node outside the subtree of a
+    // detached root is outside it too.
+    at = *place;
+    for (int step = 0; step < kOutsideSteps; ++step) {
+        if (at == parent) return true;
+        const ParentLink* link = stored_link(at);
+        if (link == nullptr) break;
+        at = link->parent;
+    }
+    return false;
 }
 
 ast::ChildList& Ast::container_mut(NodeId parent) {
@@ -571,6 +672,8 @@ void Ast::Step::close() noexcept {
 void Ast::Step::keep() noexcept {
     committed_ = true;
     ast_->log_.step = nullptr;
+    // The nodes freed below may be noted places.
+    if (!log_->frees.empty()) ast_->outside_count_ = 0;
     for (const std::uint32_t r : log_->frees) {
         const StepRecord& record = log_->records[r];
         if (record.op == StepRecord::Op::Freed) {
@@ -592,6 +695,9 @@ void Ast::log_room(std::size_t ids, bool value, bool frees) {
 
 void Ast::undo(StepLog& log) noexcept {
     using Op = StepRecord::Op;
+    // Taking edits back attaches without the notes: what the places outside
+    // detached roots said may no longer hold.
+    outside_count_ = 0;
     auto unlink_children = [this](const Node& value) {
         for_each_edge(value, [this](NodeId child, Slot) {
             drop_link(child);
@@ -751,6 +857,7 @@ NodeId Ast::new_node(Node value) {
         if (slot.kind() == Slot::Kind::EnvBody) check_env_body(child);
     }
     log_room();
+    const std::optional<NodeId> outside = outside_of_all(edges);
     NodeId id = nodes_.insert(std::move(value));
     try {
         detached_.insert(id);
@@ -761,8 +868,10 @@ NodeId Ast::new_node(Node value) {
     for (const auto& [child, slot] : edges) {
         detached_.remove(child);
         set_link(child, id, slot);
+        forget_outside(child);
     }
     log({StepRecord::Op::NewNode, {}, id, {}, {}});
+    if (outside) note_outside(id, *outside);
     return id;
 }
 
@@ -791,6 +900,7 @@ void Ast::insert_child(NodeId parent, std::size_t position, NodeId child) {
     insert_in_list(parent, list, position, child);  // the one change that may fail, and then changes nothing
     detached_.remove(child);
     set_link(child, parent, Slot::group_child(position));
+    note_attached(parent, child);
     if (position + 1 < list.size()) shift_group_children(parent, position + 1);
     log({StepRecord::Op::Inserted, {}, child, parent, {}, static_cast<std::uint32_t>(position)});
 }
@@ -920,6 +1030,7 @@ NodeId Ast::detach(NodeId id) {
     erase_from_list(parent, list, index, index + 1);
     drop_link(id);
     detached_.insert(id);
+    note_outside(id, parent);
     if (index < list.size()) shift_group_children(parent, index);
     log({StepRecord::Op::Detached, {}, id, parent, {}, static_cast<std::uint32_t>(index)});
     return id;
@@ -932,6 +1043,7 @@ void Ast::remove_detached(NodeId id) {
     if (!detached_.contains(id)) internal_error("Node is not a detached root");
     log_room(0, false, true);
     detached_.remove(id);
+    forget_outside(id);
     if (in_step()) {
         log_free({StepRecord::Op::Freed, {}, id});
         return;
@@ -990,6 +1102,10 @@ void Ast::replace_node(NodeId id, Node value) {
     }
     Node old = std::exchange(node_mut(id), std::move(value));
     for (const auto& [child, slot] : new_edges) set_link(child, id, slot);
+    for (NodeId new_child : new_ids)
+        if (!old_set.contains(new_child)) note_attached(id, new_child);
+    for (NodeId old_child : old_ids)
+        if (!new_set.contains(old_child)) note_outside(old_child, id);
     if (in_step()) {
         log({StepRecord::Op::ReplacedValue, {}, id, {}, {}, 0, static_cast<std::uint32_t>(log_.step->values.size())});
         log_.step->values.push_back(std::move(old));
@@ -1091,6 +1207,9 @@ std::vector<NodeId> Ast::replace_children(NodeId parent, std::span<const NodeId>
     list.clear();
     for (NodeId child : children) list.push_back(child);
     reindex_group_children(parent, 0);
+    // Every listed child is attached now: a kept one was already.
+    for (NodeId child : children) note_attached(parent, child);
+    for (NodeId old_child : dropped) note_outside(old_child, parent);
     trim_scratch(old_positions);
     trim_scratch(new_sorted);
     log({StepRecord::Op::ReplacedChildren, {}, {}, parent, {}, 0, saved, static_cast<std::uint32_t>(old_size)});
@@ -1120,6 +1239,7 @@ std::vector<NodeId> Ast::detach_children_range(NodeId parent, std::size_t start,
         drop_link(id);
         detached_.insert(id);
         if (in_step()) log_.step->ids.push_back(id);
+        note_outside(id, parent);
     }
     // A cut tail leaves no child to renumber.
     if (start < list.size()) shift_group_children(parent, start);
@@ -1141,6 +1261,7 @@ void Ast::detach_all_children(NodeId parent) {
         drop_link(id);
         detached_.insert(id);
         if (in_step()) log_.step->ids.push_back(id);
+        note_outside(id, parent);
     }
     const std::uint32_t count = static_cast<std::uint32_t>(list.size());
     list.clear();

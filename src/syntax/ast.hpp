@@ -742,6 +742,39 @@ private:
     // True when `ancestor` is `id` or one of its ancestors by parent links.
     bool is_ancestor_or_self(ast::NodeId ancestor, ast::NodeId id) const;
     void check_no_cycle(ast::NodeId child, ast::NodeId parent) const;
+
+    // Places known to lie outside a detached root's subtree: the parent it
+    // was cut from, or, for a new node, a place outside the subtree of each
+    // of its children. The cycle check costs the smaller of the new child's
+    // subtree and the parent's depth, and a rule that rewrites every level of
+    // a deep nest cuts a large subtree out and puts it back deep down, at
+    // every level. But it puts it back near where it was (an operand one
+    // level up, a sibling under its neighbour): a short walk between the new
+    // parent and the known place shows that the parent lies outside.
+    //
+    // A place stays outside unless something is attached inside the root's
+    // subtree: an attachment under a node that has a parent forgets every
+    // entry, one under a detached root forgets that root's. Entries cost no
+    // allocation; the oldest gives way to a new one.
+    struct Outside {
+        ast::NodeId root;
+        ast::NodeId place;
+    };
+    static constexpr std::size_t kOutsideEntries = 4;
+    // Notes that `place` lies outside the subtree of the detached root
+    // `root`; a leaf's check is immediate and is not noted.
+    void note_outside(ast::NodeId root, ast::NodeId place) noexcept;
+    // After `child` was attached under `parent`.
+    void note_attached(ast::NodeId parent, ast::NodeId child) noexcept;
+    void forget_outside(ast::NodeId root) noexcept;
+    const ast::NodeId* known_outside(ast::NodeId root) const noexcept;
+    // Whether a short walk shows that `parent` lies outside the subtree of
+    // the detached root `child` (false: not shown, either way).
+    bool shown_outside(ast::NodeId child, ast::NodeId parent) const noexcept;
+    // A place outside the subtree of each of the (detached) children named
+    // by `edges`, so outside that of a new node over them, if one is known.
+    template <class Edges>
+    std::optional<ast::NodeId> outside_of_all(const Edges& edges) const noexcept;
     // The field of `parent` that holds `old_child` in the single-node `slot`.
     ast::NodeId* content_field(ast::NodeId parent, Slot slot, ast::NodeId old_child);
     // The container check: resolves and is a Root or Group.
@@ -781,6 +814,8 @@ private:
         StepPointer& operator=(const StepPointer&) noexcept { return *this; }
     };
     StepPointer log_;
+    std::uint8_t outside_count_ = 0;
+    Outside outside_[kOutsideEntries]{};
 
 public:
     // The room each node takes in its arena (checked below).

@@ -78,6 +78,8 @@ void Ast::replace_content_child(NodeId old_child, NodeId new_child) {
     detached_.insert(old_child);
     detached_.remove(new_child);
     set_link(new_child, parent, slot);
+    note_attached(parent, new_child);
+    note_outside(old_child, parent);
     log({StepRecord::Op::ContentSwap, slot, old_child, new_child, parent});
 }
 
@@ -100,6 +102,7 @@ void Ast::hoist_only_child(NodeId group) {
     value->children.clear();
     drop_link(group);
     set_link(child, parent, slot);
+    note_attached(parent, child);
     if (in_step()) {
         log_free({StepRecord::Op::Hoisted, slot, group, child, parent});
         return;
@@ -212,7 +215,12 @@ void Ast::consume_into(NodeId id, NodeId middle) {
         drop_link(child);
         detached_.insert(child);
     });
-    for_each_edge(node(id), [this, id](NodeId child, Slot slot) { set_link(child, id, slot); });
+    for_each_edge(node(id), [this, id](NodeId child, Slot slot) {
+        set_link(child, id, slot);
+        note_attached(id, child);
+    });
+    forget_outside(middle);
+    for_each_edge(old, [this, id](NodeId child, Slot) { note_outside(child, id); });
     if (in_step()) {
         log({StepRecord::Op::ConsumedInto, {}, id, middle, {}, 0, static_cast<std::uint32_t>(log_.step->values.size())});
         log_.step->values.push_back(std::move(old));

@@ -38,6 +38,23 @@ RuleError labelled(const CommandDisplay& display, std::string_view label, std::s
 
 }  // namespace
 
+bool RuleContext::may_hold_command(std::string_view name) {
+    if (pass == 0) return true;
+    CommandScan* scan = nullptr;
+    for (CommandScan& entry : command_scans)
+        if (entry.name == name) scan = &entry;
+    if (scan == nullptr) scan = &command_scans.emplace_back(CommandScan{name});
+    if (scan->absent) return false;
+    if (scan->pass != pass) {
+        scan->pass = pass;
+        scan->absent = !ast.find_impl(ast.root(), [&](const Node& node) {
+                               const auto* command = node.get_if<Node::Command>();
+                               return command != nullptr && command->name == name;
+                           }).has_value();
+    }
+    return !scan->absent;
+}
+
 std::optional<RuleContext::CommandMatch> RuleContext::match_command(NodeId node, std::string_view name) const {
     const auto* command = ast.node(node).get_if<Node::Command>();
     if (command == nullptr || command->name != name) return std::nullopt;

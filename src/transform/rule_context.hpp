@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "knowledge/expected.hpp"
 #include "knowledge/knowledge_base.hpp"
@@ -20,6 +21,26 @@ struct RuleContext {
     syntax::Ast& ast;
     const knowledge::KnowledgeBase& math;
     const knowledge::KnowledgeBase& text;
+    // The fixed point's pass, counted from 1; 0 outside a fixed point.
+    std::size_t pass = 0;
+    // What `may_hold_command` found: per name, the pass of its last walk
+    // and whether that walk found none.
+    struct CommandScan {
+        std::string_view name;
+        std::size_t pass = 0;
+        bool absent = false;
+    };
+    std::vector<CommandScan> command_scans{};
+
+    // Whether a Command named `name` may hang anywhere in the tree, for a
+    // name no rule emits. Such a command can only come from the source, so
+    // none appears during a fixed point once none is there: in a pass, one
+    // walk of the tree answers every question until the pass ends, and an
+    // answer of none every question after it. A rule that would search
+    // subtrees for such a command, node after node of a deep tree, asks
+    // this first. Outside a fixed point the answer is always yes. The name
+    // is kept for the context's lifetime: pass a literal.
+    bool may_hold_command(std::string_view name);
 
     struct CommandMatch {
         std::string_view name;

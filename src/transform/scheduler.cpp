@@ -92,6 +92,7 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
 
     const NameIndex* eliminated = plan.indexed() ? &plan.eliminated_index : nullptr;
     for (std::size_t pass = 0; pass < max_iterations; ++pass) {
+        ctx.pass = pass + 1;
         bool changed = false;
         bool left = false;  // some node of this pass is named in `eliminated`
         snapshot.clear();

@@ -1,3 +1,4 @@
+#include <array>
 #include <chrono>
 #include <functional>
 #include <random>
@@ -209,6 +210,21 @@ TEST(SyntaxAst, Reading) {
     EXPECT_TRUE(invariants_hold(ast));
 }
 
+// Under the root, top{place{cut{inner{z}}, x}}, with cut detached from
+// place: the parts {cut, inner, x, top}.
+std::array<NodeId, 4> cut_beside(Ast& ast) {
+    auto group = [&](std::vector<NodeId> children) {
+        return ast.new_node(Node::Group{sx::ast::ChildList(std::span<const NodeId>(children)), {}, ContentMode::Math});
+    };
+    const NodeId inner = group({new_char(ast, U'z')});
+    const NodeId cut = group({inner});
+    const NodeId x = group({});
+    const NodeId top = group({group({cut, x})});
+    ast.append_child(ast.root(), top);
+    ast.detach(cut);
+    return {cut, inner, x, top};
+}
+
 struct FailureCase {
     const char* name;
     // Prepares the case and returns the failing call.
@@ -413,6 +429,22 @@ TEST(SyntaxAst, RefusedEdits) {
              return [&f] { f.ast.kind(f.c); };
          },
          "Invalid NodeId"},
+        // A cut subtree under a neighbour of the place it was cut from, once
+        // that place was put inside it: below a node of it, or below its root.
+        {"a cut node under its old place, moved inside it",
+         [](Fixture& f) {
+             auto [cut, inner, x, top] = cut_beside(f.ast);
+             f.ast.append_child(inner, f.ast.detach(top));
+             return [&f, cut, x] { f.ast.append_child(x, cut); };
+         },
+         "Cannot create an ancestor cycle"},
+        {"a cut node under its old place, moved under it",
+         [](Fixture& f) {
+             auto [cut, inner, x, top] = cut_beside(f.ast);
+             f.ast.append_child(cut, f.ast.detach(top));
+             return [&f, cut, x] { f.ast.append_child(x, cut); };
+         },
+         "Cannot create an ancestor cycle"},
     };
     for (const auto& c : cases) {
         Fixture f;
@@ -496,6 +528,151 @@ TEST(SyntaxAst, CycleCheckAgreesWithTheParentLinks) {
         }
     }
     EXPECT_TRUE(invariants_hold(f.ast));
+}
+
+// The cycle check against the parent links again, after random edits that
+// cut subtrees out and put them back, build new nodes over them, attach
+// material inside them and empty nodes in place: the places the arena notes
+// as outside a cut subtree never let a cycle through.
+TEST(SyntaxAst, CycleCheckAgreesAfterCutsAndMoves) {
+    std::mt19937 rng(31);
+    Ast ast = Ast::with_root_mode(sx::ContentMode::Math);
+    auto pick = [&](const std::vector<NodeId>& ids) { return ids[rng() % ids.size()]; };
+    auto group_of = [](std::vector<NodeId> children) {
+        return Node::Group{sx::ast::ChildList(std::span<const NodeId>(children)), {}, ContentMode::Math};
+    };
+    std::vector<NodeId> made{ast.root()};
+    for (int k = 0; k < 80; ++k) {
+        NodeId group = ast.new_node(group_of({new_char(ast, U'x')}));
+        ast.append_child(pick(made), group);
+        made.push_back(group);
+    }
+    auto under = [&](NodeId parent, NodeId top) {
+        for (std::optional<NodeId> at = parent; at; at = ast.parent_id(*at))
+            if (*at == top) return true;
+        return false;
+    };
+    std::size_t cycles = 0;
+    std::size_t attached = 0;
+    for (int step = 0; step < 4000; ++step) {
+        std::vector<NodeId> groups;
+        std::vector<NodeId> listed;  // group children that are groups
+        std::vector<NodeId> tops;    // detached group roots
+        ast.for_each_node([&](NodeId id, const Node& node) {
+            if (!node.is<Node::Group>()) return;
+            groups.push_back(id);
+            if (ast.is_detached_root(id)) tops.push_back(id);
+            else if (ast.slot(id) && ast.slot(id)->is_group_child()) listed.push_back(id);
+        });
+        const unsigned op = rng() % 6;
+        if (op == 0 && !listed.empty()) {
+            ast.detach(pick(listed));
+        } else if (op == 1 && !listed.empty()) {
+            // Emptied in place: its children become cut roots.
+            ast.replace_node(pick(listed), group_of({}));
+        } else if (op == 2 && tops.size() >= 2) {
+            NodeId first = pick(tops);
+            NodeId second = pick(tops);
+            if (first != second) ast.new_node(group_of({first, new_char(ast, U'y'), second}));
+        } else if (!tops.empty()) {
+            const NodeId top = pick(tops);
+            const NodeId parent = pick(groups);
+            std::string message;
+            if (op == 3) {
+                std::vector<NodeId> children(ast.children(parent).begin(), ast.children(parent).end());
+                children.push_back(top);
+                message = internal_message([&] { ast.replace_node(parent, group_of(children)); });
+            } else {
+                message = internal_message([&] { ast.append_child(parent, top); });
+            }
+            const bool cycle = under(parent, top);
+            ASSERT_EQ(message, cycle ? "Cannot create an ancestor cycle" : "<no error>")
+                << "step " << step << ": " << sx::ast::debug_string(top) << " under "
+                << sx::ast::debug_string(parent);
+            cycles += cycle;
+            attached += !cycle;
+        }
+    }
+    EXPECT_TRUE(invariants_hold(ast));
+    EXPECT_GT(cycles, 100u);
+    EXPECT_GT(attached, 100u);
+}
+
+// A subtree cut out of a deep tree and put back one level up, or under its
+// former sibling, costs a constant step, however deep the place and however
+// large the subtree: the rewrites of nested infixes and radicals do this at
+// every level.
+TEST(SyntaxAst, CutsPutBackNearbyCostNoWalk) {
+    // A chain of n explicit groups, each holding an infix whose right operand
+    // is the next group, and at each level in turn (from the top): the infix
+    // emptied, and its group given a value over the operands.
+    auto operands_up = [](std::size_t n) {
+        Ast ast = Ast::with_root_mode(sx::ContentMode::Math);
+        NodeId inner = new_char(ast, U'x');
+        std::vector<NodeId> groups;
+        for (std::size_t k = 0; k < n; ++k) {
+            NodeId infix = ast.new_node(Node::Infix{"over", {}, new_char(ast, U'a'), inner});
+            inner = ast.new_node(Node::Group{sx::ast::ChildList(std::span<const NodeId>(&infix, 1)),
+                                             sx::ast::GroupKind::Explicit{}, ContentMode::Math});
+            groups.push_back(inner);
+        }
+        ast.append_child(ast.root(), inner);
+        const auto start = quorvel_test::CpuClock::now();
+        for (std::size_t k = n; k-- > 0;) {
+            const NodeId infix = ast.children(groups[k])[0];
+            const auto* value = ast.node(infix).get_if<Node::Infix>();
+            const NodeId left = value->left;
+            const NodeId right = value->right;
+            ast.replace_node(infix, Node::Text{});
+            sx::ast::ArgumentSlots args;
+            args.push_back(sx::ast::Argument{sx::ast::ArgumentKind::Mandatory{}, false,
+                                             sx::ast::ArgumentValue::MathContent{left}});
+            args.push_back(sx::ast::Argument{sx::ast::ArgumentKind::Mandatory{}, false,
+                                             sx::ast::ArgumentValue::MathContent{right}});
+            ast.replace_node(groups[k], Node::Command{"frac", std::move(args), true});
+            ast.remove_detached(infix);
+        }
+        const double seconds = std::chrono::duration<double>(quorvel_test::CpuClock::now() - start).count();
+        EXPECT_TRUE(invariants_hold(ast));
+        return seconds;
+    };
+    // A chain of n lists, each [\root, \of, next list]: at each level from the
+    // top, the next list is cut out and put under the \root.
+    auto sibling_in = [](std::size_t n) {
+        Ast ast = Ast::with_root_mode(sx::ContentMode::Math);
+        NodeId inner = new_char(ast, U'x');
+        std::vector<NodeId> roots;
+        for (std::size_t k = 0; k < n; ++k) {
+            NodeId root_cmd = ast.new_node(Node::Command{"root", {}, true});
+            NodeId of = ast.new_node(Node::Command{"of", {}, true});
+            roots.push_back(root_cmd);
+            const NodeId list[] = {root_cmd, of, inner};
+            inner = ast.new_node(Node::Group{sx::ast::ChildList(std::span<const NodeId>(list)),
+                                             sx::ast::GroupKind::Explicit{}, ContentMode::Math});
+        }
+        ast.append_child(ast.root(), inner);
+        const auto start = quorvel_test::CpuClock::now();
+        for (std::size_t k = n; k-- > 0;) {
+            const NodeId list = *ast.parent_id(roots[k]);
+            ast.remove_node(ast.child_at(list, 1));
+            const NodeId radicand = ast.detach(ast.child_at(list, 1));
+            sx::ast::ArgumentSlots args;
+            args.push_back(sx::ast::Argument{sx::ast::ArgumentKind::Mandatory{}, false,
+                                             sx::ast::ArgumentValue::MathContent{radicand}});
+            ast.replace_node(roots[k], Node::Command{"sqrt", std::move(args), true});
+        }
+        const double seconds = std::chrono::duration<double>(quorvel_test::CpuClock::now() - start).count();
+        EXPECT_TRUE(invariants_hold(ast));
+        return seconds;
+    };
+    constexpr std::size_t n = 2000;
+    for (auto edit : {+operands_up, +sibling_in}) {
+        const double small = std::min(edit(n), edit(n));
+        const double large = std::min(edit(8 * n), edit(8 * n));
+        // Linear growth gives 8x; a walk of the depth or of the subtree at
+        // every level gives 64x.
+        EXPECT_LT(large, 20 * small + 0.002) << small << " s, 8 times as deep: " << large << " s";
+    }
 }
 
 // A chain grows in constant time per level from either end: the cycle check

@@ -380,5 +380,41 @@ TEST(TransformFractionMatrix, BuildrelOverIsLeftAlone) {
     EXPECT_EQ(result.output, "\\buildrel{\\alpha}\\over\\rightarrow");
 }
 
+// Whether an \over waits for a \buildrel in its numerator follows the tree as
+// it is when the \over is offered: a \buildrel anywhere makes numerators be
+// searched in that pass; once buildrel-expand has taken the last one, none
+// is searched, and the waiting \over goes.
+TEST(TransformFractionMatrix, BuildrelSearchFollowsTheTree) {
+    struct Case {
+        const char* source;
+        const char* expected;
+        std::uint64_t applied;  // by over-to-frac
+        std::uint64_t skipped;
+        std::uint64_t iterations;
+    };
+    const Case cases[] = {
+        {"{{\\buildrel a \\over b}\\over c}", "\\frac{\\mathrel{\\mathop{b}\\limits^{a}}}{c}", 1, 2, 3},
+        {"{{{\\buildrel a \\over b}\\over c}\\over d}", "\\frac{\\frac{\\mathrel{\\mathop{b}\\limits^{a}}}{c}}{d}", 2, 3, 3},
+        {"{{x\\over y}\\over {\\buildrel a \\over b}}", "\\frac{\\frac{x}{y}}{\\mathrel{\\mathop{b}\\limits^{a}}}", 2, 1, 2},
+        {"{{{x\\over a}\\over a}\\over a} \\buildrel p \\over q",
+         "\\frac{\\frac{\\frac{x}{a}}{a}}{a}\\mathrel{\\mathop{q}\\limits^{p}}", 3, 1, 2},
+        {"{{{x\\over a}\\over a}\\over a}", "\\frac{\\frac{\\frac{x}{a}}{a}}{a}", 3, 0, 2},
+    };
+    const TransformContext engine = testing::make_engine(parse_context(), testing::FAITHFUL);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source);
+        auto document = testing::parse_document(parse_context(), c.source);
+        const testing::RunResult result = testing::run(engine, parse_context(), document.ast_mut(), engine.options);
+        EXPECT_EQ(result.error, "");
+        EXPECT_EQ(result.output, c.expected);
+        EXPECT_EQ(result.report.rewrite.iterations, c.iterations);
+        RewriteRuleStat over{};
+        for (const RewriteRuleStat& stat : result.report.rewrite.rules)
+            if (stat.key.name == "over-to-frac") over = stat;
+        EXPECT_EQ(over.applied, c.applied);
+        EXPECT_EQ(over.skipped, c.skipped);
+    }
+}
+
 }  // namespace
 }  // namespace quorvel::transform

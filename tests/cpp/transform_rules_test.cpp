@@ -618,5 +618,87 @@ INSTANTIATE_TEST_SUITE_P(
                                  "\\!\\!\\mathop{\\,\\,\\int\\cdots\\int}\\limits_{a}^{b}"}),
     [](const ::testing::TestParamInfo<LinearCase>& info) { return "Case" + std::to_string(info.index); });
 
+
+// ---- Rewrites at every level of a deep nest ----------------------------------------------
+
+// One construct nested n deep, open^n x close^n, with the depth limit lifted:
+// normalising 8 times as deep takes about 8 times as long. A rewrite that
+// walked the subtree below it, or the path above it, at every level makes it
+// about 64 times.
+struct NestedCase {
+    const char* family;
+    const char* open;
+    const char* close;
+    std::uint8_t mask;
+    const char* one;  // one level, normalised (compact, without optional spaces)
+};
+
+void PrintTo(const NestedCase& c, std::ostream* os) { *os << c.family << ": " << c.open << "x" << c.close; }
+
+class NestedRewrites : public ::testing::TestWithParam<NestedCase> {};
+
+TEST_P(NestedRewrites, StayLinear) {
+    const NestedCase& c = GetParam();
+    const parse::ParseContext& context = testing::parse_context();
+    const TransformContext engine = testing::make_engine(context, c.mask);
+    const std::string open = c.open;
+    const std::string close = c.close;
+    ASSERT_EQ(normalize(src(open + "x" + close), c.mask).output, c.one);
+    ASSERT_EQ(normalize(src(open + open + "x" + close + close), c.mask).error, "");
+    // Seconds of the normalisation alone, the best of three runs.
+    auto seconds = [&](std::size_t depth) {
+        std::string source;
+        for (std::size_t i = 0; i < depth; ++i) source += open;
+        source += 'x';
+        for (std::size_t i = 0; i < depth; ++i) source += close;
+        parse::ParseConfig config;
+        config.max_group_depth = 4 * depth + 128;
+        // Parsed once: each run normalises a copy of the tree.
+        auto outcome = parse::parse_source(context, source, config);
+        EXPECT_TRUE(outcome.document && outcome.diagnostics.empty());
+        if (!outcome.document) return 0.0;
+        double best = 0;
+        for (int run = 0; run < 3; ++run) {
+            syntax::Ast ast = outcome.document->ast();
+            const auto start = quorvel_test::CpuClock::now();
+            const bool done = static_cast<bool>(engine.run_with(ast, context, engine.options));
+            const double elapsed = std::chrono::duration<double>(quorvel_test::CpuClock::now() - start).count();
+            EXPECT_TRUE(done);
+            if (run == 0 || elapsed < best) best = elapsed;
+        }
+        return best;
+    };
+    // 1000 and 8000 levels, and a second measurement to absorb a busy
+    // moment. Deeper trees outgrow the caches, and time no longer follows
+    // the work done.
+    constexpr std::size_t depth = 1000;
+    double small = seconds(depth);
+    double large = seconds(8 * depth);
+    if (large > 12 * small + 0.002) {
+        small = seconds(depth);
+        large = seconds(8 * depth);
+    }
+    EXPECT_LE(large, 12 * small + 0.002) << depth << " levels: " << small << " s, 8 times as deep: " << large << " s";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, NestedRewrites,
+    ::testing::Values(
+        NestedCase{"infix fractions", "{a\\over ", "}", FAITHFUL, "\\frac{a}{x}"},
+        NestedCase{"infix fractions", "{a\\over ", "}", AUTHORING, "\\frac{a}{x}"},
+        NestedCase{"infix fractions", "{a\\over ", "}", EQUIV, "\\frac{a}{x}"},
+        NestedCase{"infix fractions", "{", "\\over a}", FAITHFUL, "\\frac{x}{a}"},
+        NestedCase{"infix fractions", "{", "\\over a}", EQUIV, "\\frac{x}{a}"},
+        NestedCase{"infix fractions", "{a\\atop ", "}", FAITHFUL, "\\genfrac..{0pt}{}{a}{x}"},
+        NestedCase{"infix fractions", "{a\\choose ", "}", FAITHFUL, "\\binom{a}{x}"},
+        NestedCase{"infix fractions", "{", "\\choose a}", EQUIV, "\\binom{x}{a}"},
+        NestedCase{"infix fractions", "{a\\above 2pt ", "}", FAITHFUL, "\\genfrac..{2pt}{}{a}{x}"},
+        NestedCase{"infix fractions", "{", "\\atopwithdelims[] a}", FAITHFUL, "\\genfrac[]{0pt}{}{x}{a}"},
+        NestedCase{"infix fractions", "y^{a\\over ", "}", FAITHFUL, "y^{\\frac{a}{x}}"},
+        NestedCase{"root family", "\\root 3\\of {", "}", AUTHORING, "\\sqrt[3]{x}"},
+        NestedCase{"root family", "\\root {", "}\\of a", AUTHORING, "\\sqrt[x]{a}"},
+        NestedCase{"root family", "\\root {", "} y\\of a", AUTHORING, "\\sqrt[xy]{a}"}),
+    [](const ::testing::TestParamInfo<NestedCase>& info) { return "Case" + std::to_string(info.index); });
+
 }  // namespace
 }  // namespace quorvel::transform

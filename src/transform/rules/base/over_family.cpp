@@ -21,9 +21,11 @@ std::optional<Argument> mandatory(ArgumentValue value) {
 }
 
 // `\buildrel a \over b` belongs to the buildrel expansion, which may consume
-// the `\over`.
-bool holds_buildrel(const syntax::Ast& ast, NodeId operand) {
-    return ast
+// the `\over`. In a tree without one no operand is searched: nested infixes
+// would each search the operands of all those below.
+bool holds_buildrel(RuleContext& ctx, NodeId operand) {
+    if (!ctx.may_hold_command("buildrel")) return false;
+    return ctx.ast
         .find_impl(operand,
                    [](const Node& node) {
                        const auto* command = node.get_if<Node::Command>();
@@ -87,7 +89,7 @@ RuleResult InfixFractionRule::apply(RuleContext& ctx, NodeId node) const {
 
     const std::string_view target = meta().emits[0].name;
     if (target_ != Target::Genfrac) {
-        if (target_ == Target::Frac && holds_buildrel(ctx.ast, infix->left)) return RuleOutcome::Skipped;
+        if (target_ == Target::Frac && holds_buildrel(ctx, infix->left)) return RuleOutcome::Skipped;
         over_family::helpers::replace_infix_with_command(
             ctx.ast, node, target, helpers::infix_prefix_args(infix->left, infix->right, helpers::ContentKind::Math));
         return RuleOutcome::Applied;
