@@ -138,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
         NestCase{"text_math_group", R"(\text{${)", "x}", "}$}", 64},
         NestCase{"group_text_math", R"({\text{$)", "x}", "$}}", 64},
         NestCase{"mbox_math_group", R"(\mbox{${)", "x}", "}$}", 64},
-        NestCase{"array_text_math_group", R"(\begin{array}{c}\text{${)", "x}", R"(}$}\end{array})", 32},
+        NestCase{"array_text_math_group", R"(\begin{array}{c}\text{${)", "x}", R"(}$}\end{array})", 64},
         // A fault at the bottom of arguments nested in arguments.
         NestCase{"frac_dollar", R"(\frac{)", "x", "$}{}", 250, true},
         NestCase{"sqrt_dollar", R"(\sqrt{)", "x", "$}", 250},
