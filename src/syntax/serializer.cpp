@@ -612,7 +612,7 @@ private:
         }
         put(space, marker == '_' ? "_" : "^", SpacingClass::ScriptMarker, TokenKind::Character,
             ContentMode::Math);
-        wrapped_content(node, ContentMode::Math, ContentMode::Math, '{', '}', false);
+        wrapped_content(node, ContentMode::Math, ContentMode::Math, '{', '}', false, true);
     }
 
     void superscript(NodeId node) {
@@ -648,7 +648,7 @@ private:
             }
         }
         if (braced) {
-            wrapped_content(id, ContentMode::Math, ContentMode::Math, '{', '}', false);
+            wrapped_content(id, ContentMode::Math, ContentMode::Math, '{', '}', false, true);
         } else {
             push_visit(id, ContentMode::Math);
         }
@@ -698,7 +698,7 @@ private:
                 if (open != nullptr) {
                     recorded_delimiters(*open, *close, node, content, outer, nls);
                 } else {
-                    wrapped_content(node, outer, content, lb, rb, nls);
+                    wrapped_content(node, outer, content, lb, rb, nls, false);
                 }
                 return;
             }
@@ -767,13 +767,17 @@ private:
         return false;
     }
 
-    void wrapped_content(NodeId node, ContentMode outer, ContentMode content, char lb, char rb,
-                         bool nls) {
+    // `operand`: a script or infix operand, which the parser reads as one
+    // item, braces included; an argument's braces are the argument's own.
+    void wrapped_content(NodeId node, ContentMode outer, ContentMode content, char lb, char rb, bool nls,
+                         bool operand) {
         // An operand the parser could not read whole, braces and all (a
         // group past the depth limit), brings its own braces: a pair around
-        // it would read back as one level more, every round.
+        // it would read back as one level more, every round. The text of an
+        // argument that could not be read lies inside the argument's braces,
+        // even when it is one braced group itself.
         if (const auto* e = ast_.node(node).template get_if<Node::Error>();
-            e != nullptr && lb == '{' && is_one_braced_group(e->snippet)) {
+            operand && e != nullptr && lb == '{' && is_one_braced_group(e->snippet)) {
             push_visit(node, content);
             return;
         }

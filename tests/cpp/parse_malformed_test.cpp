@@ -469,3 +469,24 @@ TEST(KeptTextPastTheDepthLimit, IsAFixedPoint) {
 
 }  // namespace
 }  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// The text of an argument that could not be read lies inside the argument's
+// braces even when it is one braced group itself: it keeps them when written.
+TEST(KeptTextOfUnreadableArguments, IsAFixedPoint) {
+    const auto& context = corpus_engine().parser().context();
+    parse::ParseConfig config;
+    config.abort_on_error = true;
+    for (const std::string_view source : {R"(\sqrt{{x$}})", R"(\frac{{a$}}{b})", R"(\sqrt{{\left(x}})"}) {
+        SCOPED_TRACE(source);
+        const auto out = parse::parse_source(context, source, config);
+        ASSERT_TRUE(out.document.has_value());
+        const auto check = invariants::check_parse(context, source, out, config);
+        EXPECT_EQ(check.violation, invariants::Violation::None) << check.written << "\nwritten again:\n" << check.rewritten;
+    }
+}
+
+}  // namespace
+}  // namespace quorvel
