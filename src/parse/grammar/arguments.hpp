@@ -72,8 +72,8 @@ public:
     };
 
     // On in the parse that resolves the stand-ins at its end; elsewhere every
-    // reader reads its window itself. `tokens` is the length of the parse's
-    // stream, which sets the recovery budget.
+    // reader reads its window itself. The stream's length sets the recovery
+    // budget.
     bool enabled() const noexcept { return enabled_; }
     void enable(std::string_view source, const SpannedToken* tokens, std::size_t count) noexcept {
         enabled_ = true;
@@ -92,8 +92,9 @@ public:
     std::string source_text(std::string_view source, std::size_t start, std::size_t end);
     std::string token_text(std::span<const SpannedToken> tokens);
 
-    // The recovery of failed items inside arguments, counted over the whole
-    // parse: an item run, or a token skipped, is one unit. Reading each
+    // The recovery of failed items, counted over the whole parse: an item
+    // run, a step of the skip after a failed item, or an environment header
+    // an argument indexes, is one unit. Reading each
     // window once keeps nearly every input to a few units per token, but a
     // retry on a prefix reads the levels cut by the prefix at its own level,
     // and a failed item's skip reads the levels it passes; unclosed nesting
@@ -114,8 +115,6 @@ public:
     // Puts the kept contents in place of every stand-in in the items, and in
     // the contents put in place.
     void resolve(DecomposedChildren& items);
-
-    static bool is_stand_in(const SyntaxNode& node) noexcept;
 
 private:
     struct Entry {

@@ -345,8 +345,6 @@ std::optional<std::size_t> stand_in_number(const SyntaxNode& node) noexcept {
 
 }  // namespace
 
-bool SharedContents::is_stand_in(const SyntaxNode& node) noexcept { return stand_in_number(node).has_value(); }
-
 std::optional<std::size_t> SharedContents::find(const Key& key) const {
     const auto slot = slot_of(key);
     if (!slot || newest_.empty()) return std::nullopt;
