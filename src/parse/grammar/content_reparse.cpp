@@ -437,7 +437,9 @@ void SharedContents::resolve_tree(SyntaxNode& root, SpanTree* root_spans) {
     // nodes are written on the way.
     std::vector<std::pair<SyntaxNode*, SpanTree*>> pending{{&root, root_spans}};
     while (!pending.empty()) {
-        const auto [node, spans] = pending.back();
+        // Named, not bound: a lambda below reads them.
+        SyntaxNode* const node = pending.back().first;
+        SpanTree* const spans = pending.back().second;
         pending.pop_back();
         if (auto* error = node->get_if<SyntaxNode::Error>()) write_deferred(error->snippet);
         std::size_t k = 0;
