@@ -177,12 +177,15 @@ void keep_rest(SharedContents& contents, TrackedNode& prefix, ContentMode mode, 
     prefix.span.end = std::max(prefix.span.end, content_end);
 }
 
+using OutcomeKind = ContentOutcome::Kind;
+
 // The content read nothing: a retry on a prefix, else an Error node, the
 // failure chosen to report, or nothing to report. Out of line: arguments nest
 // through the first run, not through this.
-[[gnu::noinline]] void retry_or_error(Grammar& g, ContentMode mode, const Collected& c,
-                                      std::span<const SpannedToken> tokens, std::vector<ParseFailure>&& failures,
-                                      ContentOutcome& out) {
+[[gnu::noinline]] OutcomeKind retry_or_error(Grammar& g, ContentMode mode, const Collected& c,
+                                             std::span<const SpannedToken> tokens,
+                                             std::vector<ParseFailure>&& failures, TrackedNode& node,
+                                             std::unique_ptr<ParseFailure>& chosen_out) {
     Input& in = g.input();
     const SpannedToken* first = in.token_at(c.first);
     // Retry on the prefix before the first expected/found failure, without
@@ -202,28 +205,41 @@ void keep_rest(SharedContents& contents, TrackedNode& prefix, ContentMode mode, 
     {
         SubParse again = run_window(g, mode, first, prefix, c.start, std::min(prefix_end, c.end), false);
         if (again.ok) {
-            out.node = std::move(again.node);
-            keep_rest(g.argument_session().contents, out.node, mode,
+            node = std::move(again.node);
+            keep_rest(g.argument_session().contents, node, mode,
                       tokens.subspan(std::min(again.consumed, tokens.size())), failures, c.end);
-            out.node.with_diagnostics(std::move(failures));
-            return;
+            node.with_diagnostics(std::move(failures));
+            return OutcomeKind::Node;
         }
     }
 
     const ParseFailure* chosen = choose_failure(failures);
-    if (chosen == nullptr) {
-        out.kind = ContentOutcome::Kind::Unreadable;
-        return;
-    }
+    if (chosen == nullptr) return OutcomeKind::Unreadable;
     if (g.state().config().reject_unknown) {
-        out.kind = ContentOutcome::Kind::Chosen;
-        out.chosen = std::make_unique<ParseFailure>(*chosen);
-        return;
+        chosen_out = std::make_unique<ParseFailure>(*chosen);
+        return OutcomeKind::Chosen;
     }
     std::string message = error_message(*chosen);
-    out.node = TrackedNode::leaf(
+    node = TrackedNode::leaf(
         SyntaxNode::Error{std::move(message), g.argument_session().contents.token_text(tokens)}, Span{c.start, c.end});
-    out.node.with_diagnostics(std::move(failures));
+    node.with_diagnostics(std::move(failures));
+    return OutcomeKind::Node;
+}
+
+// What the window reads as, read afresh: its node, or no node and what the
+// reader's slot fails with.
+OutcomeKind read_window(Grammar& g, ContentMode mode, const Collected& c, std::span<const SpannedToken> tokens,
+                        TrackedNode& node, std::unique_ptr<ParseFailure>& chosen) {
+    const SpannedToken* first = g.input().token_at(c.first);
+    SubParse run = run_window(g, mode, first, tokens.size(), c.start, c.end, true);
+    std::vector<ParseFailure> failures = std::move(run.failures);
+    filter_outer_errors(failures, c.end);
+    if (run.ok) {
+        node = std::move(run.node);
+        node.with_diagnostics(std::move(failures));
+        return OutcomeKind::Node;
+    }
+    return retry_or_error(g, mode, c, tokens, std::move(failures), node, chosen);
 }
 
 constexpr std::string_view kTooComplex = "argument nesting too complex to recover";
@@ -240,44 +256,25 @@ void give_up(SharedContents& contents, const Collected& c, std::span<const Spann
     out.node.diagnostics.push_back(std::move(failure));
 }
 
-void read_window(Grammar& g, ContentMode mode, const Collected& c, std::span<const SpannedToken> tokens,
-                 ContentOutcome& out);
-
-// What the window reads as, read afresh, or given up.
+// The window read for keeping, or given up.
 void read_content(Grammar& g, ContentMode mode, const Collected& c, std::span<const SpannedToken> tokens,
                   ContentOutcome& out) {
     SharedContents& contents = g.argument_session().contents;
     if (contents.exhausted()) return give_up(contents, c, tokens, out);
     try {
-        read_window(g, mode, c, tokens, out);
+        out.kind = read_window(g, mode, c, tokens, out.node, out.chosen);
     } catch (const ArgumentsTooComplex&) {
         give_up(contents, c, tokens, out);
     }
 }
 
-void read_window(Grammar& g, ContentMode mode, const Collected& c, std::span<const SpannedToken> tokens,
-                 ContentOutcome& out) {
-    const SpannedToken* first = g.input().token_at(c.first);
-    SubParse run = run_window(g, mode, first, tokens.size(), c.start, c.end, true);
-    std::vector<ParseFailure> failures = std::move(run.failures);
-    filter_outer_errors(failures, c.end);
-    if (run.ok) {
-        out.node = std::move(run.node);
-        out.node.with_diagnostics(std::move(failures));
-        return;
-    }
-    retry_or_error(g, mode, c, tokens, std::move(failures), out);
-}
-
-// The outcome for the reader: the node, or the slot's failure.
-bool deliver(Grammar& g, ContentOutcome&& outcome, TrackedNode& out, Failure& failure) {
+// The slot's failure for a window that gave no node.
+bool slot_failure(Grammar& g, OutcomeKind kind, const ParseFailure* chosen, Failure& failure) {
     Input& in = g.input();
-    switch (outcome.kind) {
-        case ContentOutcome::Kind::Node: out = std::move(outcome.node); return true;
-        case ContentOutcome::Kind::Chosen: failure = in.from_owned(*outcome.chosen); return false;
-        case ContentOutcome::Kind::Unreadable:
-            failure = in.err_peek_or_point("failed to parse delimited argument content");
-            return false;
+    if (kind == OutcomeKind::Chosen && chosen != nullptr) {
+        failure = in.from_owned(*chosen);
+    } else {
+        failure = in.err_peek_or_point("failed to parse delimited argument content");
     }
     return false;
 }
@@ -296,14 +293,11 @@ bool deliver(Grammar& g, ContentOutcome&& outcome, TrackedNode& out, Failure& fa
         if (!number) throw NestingTooDeep{};
     }
     const ContentOutcome& kept = contents.outcome(*number);
-    if (kept.kind == ContentOutcome::Kind::Node) {
+    if (kept.kind == OutcomeKind::Node) {
         out = contents.stand_in(*number);
         return true;
     }
-    ContentOutcome copy;
-    copy.kind = kept.kind;
-    if (kept.chosen) copy.chosen = std::make_unique<ParseFailure>(*kept.chosen);
-    return deliver(g, std::move(copy), out, failure);
+    return slot_failure(g, kept.kind, kept.chosen.get(), failure);
 }
 
 }  // namespace
@@ -321,9 +315,9 @@ bool parse_tokens_as_content(Grammar& g, ContentMode mode, const Collected& c, T
     }
 
     if (g.argument_session().contents.enabled()) return shared_content(g, mode, c, tokens, out, failure);
-    ContentOutcome outcome;
-    read_content(g, mode, c, tokens, outcome);
-    return deliver(g, std::move(outcome), out, failure);
+    std::unique_ptr<ParseFailure> chosen;
+    const OutcomeKind kind = read_window(g, mode, c, tokens, out, chosen);
+    return kind == OutcomeKind::Node || slot_failure(g, kind, chosen.get(), failure);
 }
 
 // ---- Shared contents -------------------------------------------------------------
