@@ -253,23 +253,32 @@ std::optional<std::size_t> ArgumentSession::inert_environment_close(std::size_t 
 
 ArgumentSession::SkipRun ArgumentSession::skip_run(std::size_t index, const knowledge::KnowledgeBase& math,
                                                     const knowledge::KnowledgeBase& text) {
-    if (index >= count || count >= kUnmatched) return {index, 0};
+    if (index >= count || count >= kUnmatched) return {index, 0, false};
     if (run_end_.empty()) {
         // From the back: a token the stretch passes takes the stretch after
-        // it (after the group, environment or header it starts).
+        // it (after the group, environment or header it starts), unless it
+        // opens a level of the other kind than the levels that stretch opens.
         run_end_.assign(count + 1, 0);
         run_opens_.assign(count + 1, 0);
+        run_braces_.assign(count + 1, false);
         run_end_[count] = static_cast<std::uint32_t>(count);
         for (std::size_t i = count; i-- > 0;) {
             const Token& t = base[i].token;
             std::optional<std::size_t> next;  // where the stretch goes on
             std::uint32_t opens = 0;
+            bool braces = false;
             switch (t.kind()) {
                 case TokenKind::RBrace:
                 case TokenKind::RBracket:
                 case TokenKind::MathShift: break;
                 case TokenKind::LBrace:
-                    if (const auto close = plain_group_close(i)) next = *close + 1;
+                    if (const auto close = plain_group_close(i)) {
+                        next = *close + 1;
+                    } else if (!brace_match(i)) {
+                        next = i + 1;
+                        opens = 1;
+                        braces = true;
+                    }
                     break;
                 case TokenKind::ControlSeq:
                     if (t.is_control("begin")) {
@@ -298,15 +307,20 @@ ArgumentSession::SkipRun ArgumentSession::skip_run(std::size_t index, const know
                     break;
                 default: next = i + 1; break;
             }
-            if (next) {
+            if (!next) {
+                run_end_[i] = static_cast<std::uint32_t>(i);
+            } else if (opens > 0 && run_opens_[*next] > 0 && run_braces_[*next] != braces) {
+                run_end_[i] = static_cast<std::uint32_t>(*next);
+                run_opens_[i] = opens;
+                run_braces_[i] = braces;
+            } else {
                 run_end_[i] = run_end_[*next];
                 run_opens_[i] = opens + run_opens_[*next];
-            } else {
-                run_end_[i] = static_cast<std::uint32_t>(i);
+                run_braces_[i] = opens > 0 ? braces : run_braces_[*next];
             }
         }
     }
-    return {run_end_[index], run_opens_[index]};
+    return {run_end_[index], run_opens_[index], run_braces_[index]};
 }
 
 std::span<const std::size_t> ArgumentSession::environment_controls(std::size_t first, std::size_t tokens) {
@@ -356,7 +370,7 @@ std::optional<Grammar::SkipRun> Grammar::skip_run(std::size_t pos) {
     const ArgumentSession::SkipRun run = session.skip_run(*abs, math_kb_, text_kb_);
     const std::size_t end = pos + (run.end - *abs);
     if (end > in_.token_count()) return std::nullopt;
-    return SkipRun{end, run.opens};
+    return SkipRun{end, run.opens, run.braces};
 }
 
 std::optional<std::size_t> Grammar::plain_group_close(std::size_t pos) {

@@ -196,12 +196,14 @@ struct ArgumentSession {
     // From `index`, the stretch of tokens the recovery skip, once it has
     // taken a token, passes one after another without stopping or steering:
     // white space, characters, commands without a text argument, `[`, plain
-    // braced groups and inert environments (each passed whole), and readable
-    // `\begin` headers of environments without a text body, each of which
-    // opens a level. Answers the index after it and the levels it opens.
+    // braced groups and inert environments (each passed whole), and levels
+    // of one kind that it opens: readable `\begin` headers of environments
+    // without a text body, or `{` that no `}` closes. Answers the index after
+    // it, the levels it opens and their kind.
     struct SkipRun {
         std::size_t end;
         std::size_t opens;
+        bool braces;  // the levels are braces, not environments
     };
     SkipRun skip_run(std::size_t index, const knowledge::KnowledgeBase& math, const knowledge::KnowledgeBase& text);
 
@@ -240,6 +242,7 @@ private:
     // it opens; one more entry for the end of the stream.
     std::vector<std::uint32_t> run_end_;
     std::vector<std::uint32_t> run_opens_;
+    std::vector<bool> run_braces_;
     std::vector<std::size_t> window_controls_;
     std::optional<std::size_t> lookup(const knowledge::DelimiterToken& open, const knowledge::DelimiterToken& close,
                                       std::size_t index);

@@ -191,7 +191,8 @@ public:
     // when it ends inside this input.
     struct SkipRun {
         std::size_t end;    // the index of the token after it
-        std::size_t opens;  // the environments it leaves open
+        std::size_t opens;  // the levels it leaves open
+        bool braces;        // braces, else environments
     };
     std::optional<SkipRun> skip_run(std::size_t pos);
     // The indices of this input's `\begin` and `\end` control words, ascending.

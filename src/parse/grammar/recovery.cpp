@@ -767,7 +767,7 @@ void Grammar::charge_recovery(std::size_t units) {
             // neither stops nor steers the skip is passed at once: token by
             // token, deep nesting would pass it once per enclosing failed item.
             if (const auto run = skip_run(in_.pos()); run && run->end > in_.pos()) {
-                levels.open(SkipLevels::Environment, run->opens);
+                levels.open(run->braces ? SkipLevels::Brace : SkipLevels::Environment, run->opens);
                 in_.rewind(run->end);
                 continue;
             }
