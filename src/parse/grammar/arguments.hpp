@@ -147,7 +147,7 @@ private:
     };
 
     static constexpr std::size_t kWorkPerToken = 16;
-    static constexpr std::size_t kMinimumWork = std::size_t{1} << 16;
+    static constexpr std::size_t kMinimumWork = std::size_t{1} << 13;
 
     bool enabled_ = false;
     std::string_view source_;
