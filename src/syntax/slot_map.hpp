@@ -114,16 +114,8 @@ public:
     // Removes and returns the value; the key and every copy of it go stale.
     // The key must resolve.
     T remove(NodeId key) {
-        Slot& slot = at(key.index);
-        T value = std::move(*slot.ptr());
-        slot.destroy();
-        slot.version += 1;  // even: free
-        if (slot.version != 0) {
-            slot.meta.next_free = free_head_;
-            free_head_ = key.index;
-        }
-        // A wrapped version retires the slot: it stays free for good.
-        --live_;
+        T value = std::move(*at(key.index).ptr());
+        erase(key);
         return value;
     }
 
@@ -132,6 +124,7 @@ public:
         Slot& slot = at(key.index);
         slot.destroy();
         slot.version += 1;  // even: free
+        // A wrapped version retires the slot: it stays free for good.
         if (slot.version != 0) {
             slot.meta.next_free = free_head_;
             free_head_ = key.index;
