@@ -732,6 +732,13 @@ private:
             put_delimiter(rule_b(outer, nls), d->value, outer);
             return;
         }
+        if (const auto* name = std::get_if<V::CSName>(&value);
+            name != nullptr && name->value == "}" && std::holds_alternative<K::Mandatory>(kind)) {
+            // A `}` read bare as a mandatory name: in braces it would close
+            // them and leave one `}` over.
+            put(rule_b(outer, nls), "}", SpacingClass::Raw, TokenKind::Raw, outer);
+            return;
+        }
         scalar_wrapped(arg.value, lb, rb, outer, nls);
     }
 

@@ -490,3 +490,23 @@ TEST(KeptTextOfUnreadableArguments, IsAFixedPoint) {
 
 }  // namespace
 }  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// A `}` read bare as the name of a mandatory name slot is written bare: in
+// braces it would close them.
+TEST(KeptTextOfBareBraceNames, IsAFixedPoint) {
+    const auto& context = corpus_engine().parser().context();
+    for (const std::string_view source : {R"(\ref}t)", R"({\ref}})", R"(a\label }b)"}) {
+        SCOPED_TRACE(source);
+        const auto out = parse::parse_source(context, source, {});
+        ASSERT_TRUE(out.document.has_value());
+        EXPECT_TRUE(out.diagnostics.empty());
+        const auto check = invariants::check_parse(context, source, out);
+        EXPECT_EQ(check.violation, invariants::Violation::None) << check.written << "\nwritten again:\n" << check.rewritten;
+    }
+}
+
+}  // namespace
+}  // namespace quorvel
