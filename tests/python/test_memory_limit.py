@@ -20,8 +20,49 @@ pytestmark = pytest.mark.skipif(not os.path.exists("/proc/self/status"), reason=
 HEADROOMS = [4, 8, 16, 32, 64, 128, 256, None]
 SIZE = 500_000
 
-CHILD = r"""
-import resource, sys, threading
+# Shared by the child scripts: runs a call on a new thread under an
+# address-space limit of `headroom` bytes above what is in use (None: no limit)
+# and names its outcome.
+LIMITED_CALL = r"""
+import resource, threading
+
+_, hard = resource.getrlimit(resource.RLIMIT_AS)
+
+
+def address_space():
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmSize:"):
+                return int(line.split()[1]) * 1024
+
+
+def run_limited(call, headroom):
+    go = threading.Event()
+    outcome = []
+
+    def run():
+        go.wait()
+        try:
+            call()
+            outcome.append("ok")
+        except BaseException as error:
+            outcome.append(type(error).__name__)
+
+    thread = threading.Thread(target=run)
+    thread.start()  # its stack and memory arena exist before the limit
+    if headroom is not None:
+        limit = address_space() + headroom
+        if hard != resource.RLIM_INFINITY:
+            limit = min(limit, hard)
+        resource.setrlimit(resource.RLIMIT_AS, (limit, hard))
+    go.set()
+    thread.join()
+    resource.setrlimit(resource.RLIMIT_AS, (hard, hard))
+    return outcome[0] if outcome else "nothing"
+"""
+
+CHILD = LIMITED_CALL + r"""
+import sys
 import quorvel
 
 op, size, headrooms = sys.argv[1], int(sys.argv[2]), sys.argv[3].split(",")
@@ -39,40 +80,7 @@ elif op == "from_syntax":
 else:
     calls = {op: getattr(parser.parse(source)["document"], op)}
 call = calls[op]
-_, hard = resource.getrlimit(resource.RLIMIT_AS)
-
-
-def address_space():
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith("VmSize:"):
-                return int(line.split()[1]) * 1024
-
-
-outcomes = []
-for headroom in headrooms:
-    go = threading.Event()
-    outcome = []
-
-    def run():
-        go.wait()
-        try:
-            call()
-            outcome.append("ok")
-        except BaseException as error:
-            outcome.append(type(error).__name__)
-
-    thread = threading.Thread(target=run)
-    thread.start()  # its stack and memory arena exist before the limit
-    if headroom != "None":
-        limit = address_space() + int(headroom) * 2**20
-        if hard != resource.RLIM_INFINITY:
-            limit = min(limit, hard)
-        resource.setrlimit(resource.RLIMIT_AS, (limit, hard))
-    go.set()
-    thread.join()
-    resource.setrlimit(resource.RLIMIT_AS, (hard, hard))
-    outcomes.append(outcome[0] if outcome else "nothing")
+outcomes = [run_limited(call, None if h == "None" else int(h) * 2**20) for h in headrooms]
 print(" ".join(outcomes))
 """
 
@@ -110,8 +118,8 @@ TRANSFORM_SOURCES = {  # a pattern and its number of copies
     "negation and spacing merges": (r"a \not= b \quad\quad c ", 6_000),
 }
 
-TRANSFORM_CHILD = r"""
-import collections, re, resource, sys, threading
+TRANSFORM_CHILD = LIMITED_CALL + r"""
+import collections, re, sys
 import quorvel
 
 profile, pattern, copies, headroom = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
@@ -120,7 +128,6 @@ engine = quorvel.TransformEngine(profile)
 # Parsed first, in a process that has freed nothing yet: the transform finds
 # no freed memory to reuse under the limit.
 document = engine.parse(source)["document"]
-_, hard = resource.getrlimit(resource.RLIMIT_AS)
 
 
 def letters(text):
@@ -128,37 +135,7 @@ def letters(text):
     return collections.Counter(c for c in re.sub(r"\\[A-Za-z]+", "", text) if c.isalpha())
 
 
-def address_space():
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith("VmSize:"):
-                return int(line.split()[1]) * 1024
-
-
-go = threading.Event()
-outcome = []
-
-
-def run():
-    go.wait()
-    try:
-        engine.transform(document)
-        outcome.append("ok")
-    except BaseException as error:
-        outcome.append(type(error).__name__)
-
-
-thread = threading.Thread(target=run)
-thread.start()  # its stack and memory arena exist before the limit
-if headroom != "None":
-    limit = address_space() + int(headroom) * 2**10
-    if hard != resource.RLIM_INFINITY:
-        limit = min(limit, hard)
-    resource.setrlimit(resource.RLIMIT_AS, (limit, hard))
-go.set()
-thread.join()
-resource.setrlimit(resource.RLIMIT_AS, (hard, hard))
-result = outcome[0] if outcome else "nothing"
+result = run_limited(lambda: engine.transform(document), None if headroom == "None" else int(headroom) * 2**10)
 written = document.to_latex()
 problems = []
 if letters(written) != letters(source):
