@@ -109,6 +109,14 @@ std::optional<transform::TransformContext> make_engine(const Profile& profile, c
     return std::move(*engine);
 }
 
+// The engine of the profile called `name`; reports an unknown name.
+std::optional<transform::TransformContext> make_engine(std::string_view name, const parse::ParseContext& context) {
+    for (const Profile& profile : PROFILES)
+        if (name == profile.name) return make_engine(profile, context);
+    std::fprintf(stderr, "unknown profile %.*s\n", static_cast<int>(name.size()), name.data());
+    return std::nullopt;
+}
+
 // Seconds to parse, normalise and write `copies` copies of `pattern`, and of
 // the normalisation alone (best of `runs` each); negative when the input
 // does not normalise.
@@ -163,14 +171,7 @@ int run_scaling(const parse::ParseContext& context, const std::vector<ScalingCas
     std::printf("%-24s %-10s %8s %10s %10s %7s %12s %12s %7s\n", "pattern", "profile", "n", "n s", "8n s", "ratio",
                 "transform n", "8n", "ratio");
     for (const ScalingCase& c : cases) {
-        const Profile* found = nullptr;
-        for (const Profile& profile : PROFILES)
-            if (std::string_view(c.profile) == profile.name) found = &profile;
-        if (found == nullptr) {
-            std::fprintf(stderr, "unknown profile %s\n", c.profile);
-            return 1;
-        }
-        auto engine = make_engine(*found, context);
+        auto engine = make_engine(std::string_view(c.profile), context);
         if (!engine) return 1;
         const ScaledSeconds small = scaled_seconds(*engine, context, c.pattern, c.copies, 3);
         const ScaledSeconds large = scaled_seconds(*engine, context, c.pattern, 8 * c.copies, 2);
@@ -240,14 +241,7 @@ double nested_seconds(const transform::TransformContext& engine, const parse::Pa
 int run_nesting(const parse::ParseContext& context, const std::vector<NestingCase>& cases) {
     std::printf("%-24s %-12s %-10s %8s %10s %10s %7s\n", "open", "close", "profile", "n", "n s", "8n s", "ratio");
     for (const NestingCase& c : cases) {
-        const Profile* found = nullptr;
-        for (const Profile& profile : PROFILES)
-            if (std::string_view(c.profile) == profile.name) found = &profile;
-        if (found == nullptr) {
-            std::fprintf(stderr, "unknown profile %s\n", c.profile);
-            return 1;
-        }
-        auto engine = make_engine(*found, context);
+        auto engine = make_engine(std::string_view(c.profile), context);
         if (!engine) return 1;
         const double small = nested_seconds(*engine, context, c, c.depth, 3);
         const double large = nested_seconds(*engine, context, c, 8 * c.depth, 2);
@@ -308,14 +302,7 @@ int main(int argc, char** argv) {
         if (mode == "parse" || mode == "parse+out") {
             sink = measured_pass(lines, context, nullptr, mode == "parse+out");
         } else {
-            const Profile* found = nullptr;
-            for (const Profile& profile : PROFILES)
-                if (mode == profile.name) found = &profile;
-            if (found == nullptr) {
-                std::fprintf(stderr, "unknown mode %s\n", argv[3]);
-                return 1;
-            }
-            auto engine = make_engine(*found, context);
+            auto engine = make_engine(mode, context);
             if (!engine) return 1;
             sink = measured_pass(lines, context, &*engine, true);
         }
