@@ -16,6 +16,7 @@ namespace quorvel::parse {
 namespace {
 
 using testing::default_context;
+using testing::repeat;
 using testing::diag;
 using N = syntax::SyntaxNode;
 namespace sn = syntax::syntax_node;
@@ -707,13 +708,6 @@ void expect_orderly_and_quick(const std::string& source, ParseConfig config, lon
         EXPECT_EQ(out.diagnostics[0].kind, ParseDiagnosticKind::MaxGroupDepthExceeded);
     }
     EXPECT_LT(ms, 5 * limit_ms);  // generous: the sanitized suite runs in parallel
-}
-
-std::string repeat(std::string_view s, std::size_t n) {
-    std::string out;
-    out.reserve(s.size() * n);
-    for (std::size_t i = 0; i < n; ++i) out += s;
-    return out;
 }
 
 constexpr std::size_t kDeep = 100000;

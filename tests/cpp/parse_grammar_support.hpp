@@ -9,6 +9,7 @@
 // left out); !"message"|"snippet"! for an Error; math[...] / text[...] roots.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,6 +27,14 @@
 #include "syntax/syntax_node.hpp"
 
 namespace quorvel::parse::testing {
+
+// `unit` written `times` times: the openings and closings of deep inputs.
+inline std::string repeat(std::string_view unit, std::size_t times) {
+    std::string out;
+    out.reserve(unit.size() * times);
+    for (std::size_t i = 0; i < times; ++i) out += unit;
+    return out;
+}
 
 inline const ParseContext& default_context() {
     static const std::shared_ptr<const ParseContext> context = [] {

@@ -24,13 +24,7 @@ namespace quorvel::parse {
 namespace {
 
 using testing::default_context;
-
-std::string repeat(const std::string& s, std::size_t n) {
-    std::string out;
-    out.reserve(s.size() * n);
-    for (std::size_t i = 0; i < n; ++i) out += s;
-    return out;
-}
+using testing::repeat;
 
 // What a child reports: CPU seconds (best of two parses) and the growth of
 // the resident set over one parse, in KiB.

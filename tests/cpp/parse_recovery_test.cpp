@@ -15,6 +15,7 @@ namespace quorvel::parse {
 namespace {
 
 using testing::default_context;
+using testing::repeat;
 using testing::parse_and_show;
 
 ParseConfig reject_unknown() {
@@ -419,13 +420,6 @@ TEST(EnvironmentMarker, ConsumeTakesAllOrNothing) {
 }
 
 // ---- Robustness ----------------------------------------------------------------------------
-
-std::string repeat(std::string_view unit, std::size_t n) {
-    std::string out;
-    out.reserve(unit.size() * n);
-    for (std::size_t i = 0; i < n; ++i) out.append(unit);
-    return out;
-}
 
 // Nesting without the group-depth limit ends in order: a document or the
 // nesting diagnostic.

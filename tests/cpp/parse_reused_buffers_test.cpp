@@ -16,12 +16,7 @@ namespace quorvel::parse {
 namespace {
 
 using testing::default_context;
-
-std::string repeat(const std::string& unit, std::size_t times) {
-    std::string out;
-    for (std::size_t i = 0; i < times; ++i) out += unit;
-    return out;
-}
+using testing::repeat;
 
 TEST(ReusedBuffers, ParsesInTurnMatchFreshThreads) {
     // Short and long sources in turn (the long ones past the size of a kept
