@@ -35,7 +35,8 @@ struct Collected {
 };
 
 // Thrown inside the re-parse of an argument once the recovery budget of the
-// parse is spent; the argument's reader gives the window up.
+// parse is spent; the argument's reader reads the window again without
+// recovery, and gives it up when it fails there.
 struct ArgumentsTooComplex {};
 
 // What a content argument's window reads as. The reading is a function of the
@@ -99,7 +100,8 @@ public:
     // retry on a prefix reads the levels cut by the prefix at its own level,
     // and a failed item's skip reads the levels it passes; unclosed nesting
     // of both can still cost a unit per token per level. Past the budget the
-    // window being read is given up (`ArgumentsTooComplex`).
+    // window being read, and every one read after, is read without recovery
+    // (`ArgumentsTooComplex`): one that fails there is given up.
     void charge(std::size_t units) noexcept { work_ += units; }
     bool exhausted() const noexcept { return enabled_ && work_ > budget_; }
 

@@ -33,12 +33,13 @@ struct SubParse {
 // The parser of a window of the parent's stream. It lives on the heap:
 // arguments nest through their windows, and the stack holds every level.
 struct WindowParser {
-    WindowParser(Grammar& parent, const SpannedToken* first, std::size_t count, std::size_t start, std::size_t end)
+    WindowParser(Grammar& parent, const SpannedToken* first, std::size_t count, std::size_t start, std::size_t end,
+                 bool quiet)
         : state(parent.state().context(), parent.state().config(),
                 parent.state().source().substr(0, std::min(end, parent.state().source().size()))),
           in(first, count, start, end),
           grammar(state, in) {
-        in.set_quiet(parent.input().quiet());
+        in.set_quiet(quiet);
         grammar.share_argument_session(parent);
     }
     ParserState state;
@@ -57,11 +58,11 @@ struct WindowParserDeleter {
 using WindowParserPtr = std::unique_ptr<WindowParser, WindowParserDeleter>;
 
 WindowParserPtr make_window_parser(Grammar& parent, const SpannedToken* first, std::size_t count, std::size_t start,
-                                   std::size_t end) {
+                                   std::size_t end, bool quiet) {
     static_assert(alignof(WindowParser) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
     void* block = syntax::list_buffers::take_single<sizeof(WindowParser)>();
     try {
-        return WindowParserPtr(new (block) WindowParser(parent, first, count, start, end));
+        return WindowParserPtr(new (block) WindowParser(parent, first, count, start, end, quiet));
     } catch (...) {
         syntax::list_buffers::give_back_single<sizeof(WindowParser)>(block);
         throw;
@@ -92,14 +93,15 @@ WindowParserPtr make_window_parser(Grammar& parent, const SpannedToken* first, s
 }
 
 // One run of the content-block parser of `mode` over a window of the parent's
-// stream.
+// stream, quiet when the parent's input is, or when `quiet` is set.
 SubParse run_window(Grammar& parent, ContentMode mode, const SpannedToken* first, std::size_t count,
-                    std::size_t start, std::size_t end, bool require_end) {
+                    std::size_t start, std::size_t end, bool require_end, bool quiet = false) {
     if (stack_low()) {
-        return on_fresh_stack([&] { return run_window(parent, mode, first, count, start, end, require_end); });
+        return on_fresh_stack([&] { return run_window(parent, mode, first, count, start, end, require_end, quiet); });
     }
     SubParse result;
-    const WindowParserPtr window = make_window_parser(parent, first, count, start, end);
+    const WindowParserPtr window =
+        make_window_parser(parent, first, count, start, end, quiet || parent.input().quiet());
     result.ok = window->grammar.content_block(mode, result.node);
     finish_window(*window, mode, require_end, result);
     return result;
@@ -256,15 +258,36 @@ void give_up(SharedContents& contents, const Collected& c, std::span<const Spann
     out.node.diagnostics.push_back(std::move(failure));
 }
 
-// The window read for keeping, or given up.
+// Once the recovery budget is spent, a window is read once more without
+// keeping failures, which takes linear time: content that reads clean keeps
+// its tree and reports nothing, and only content that fails is given up.
+[[gnu::noinline]] void read_quietly_or_give_up(Grammar& g, ContentMode mode, const Collected& c,
+                                               std::span<const SpannedToken> tokens, ContentOutcome& out) {
+    SharedContents& contents = g.argument_session().contents;
+    out = ContentOutcome{};
+    try {
+        SubParse run = run_window(g, mode, g.input().token_at(c.first), tokens.size(), c.start, c.end, true, true);
+        // A nested window kept before may carry failures of its own: then
+        // this one does not read clean either.
+        if (run.ok && run.failures.empty() && run.node.diagnostics.empty()) {
+            out.node = std::move(run.node);
+            return;
+        }
+    } catch (const QuietRunAbandoned&) {
+    }
+    give_up(contents, c, tokens, out);
+}
+
+// The window read for keeping; past the recovery budget, read quietly or
+// given up.
 void read_content(Grammar& g, ContentMode mode, const Collected& c, std::span<const SpannedToken> tokens,
                   ContentOutcome& out) {
     SharedContents& contents = g.argument_session().contents;
-    if (contents.exhausted()) return give_up(contents, c, tokens, out);
+    if (contents.exhausted()) return read_quietly_or_give_up(g, mode, c, tokens, out);
     try {
         out.kind = read_window(g, mode, c, tokens, out.node, out.chosen);
     } catch (const ArgumentsTooComplex&) {
-        give_up(contents, c, tokens, out);
+        read_quietly_or_give_up(g, mode, c, tokens, out);
     }
 }
 

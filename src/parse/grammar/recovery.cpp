@@ -160,13 +160,27 @@ struct SlotScans {
     std::size_t read = 0;
 };
 
+// Whether a collected text argument reads without a failure. Its outcome is
+// kept for the parse, and the command's own reading has mostly read it
+// already, so asking costs nothing more.
+bool reads_clean(Grammar& g, const Collected& group) {
+    TrackedNode node;
+    Failure failure;
+    return parse_tokens_as_content(g, ContentMode::Text, group, node, failure) && node.diagnostics.empty();
+}
+
 // Takes the slots of a command the skip has just passed, each closed group
 // whole, up to its last text-content slot. The skip reads in the item's mode,
 // but in a text slot a `$` opens inline math: taken for a hard stop, it would
 // end the skip inside the argument and leave the rest of the text, valid as
-// it is, to be read as math and reported again. A group left open is left to
-// the token-by-token skip, which stops at the next hard stop as before.
-void skip_text_slots(Grammar& g, std::span<const knowledge::ArgSpec> specs, SlotScans& scans) {
+// it is, to be read as math and reported again. Only a text argument that
+// reads clean is taken so: a fault inside one is reported where the skip
+// stops at it. A group left open, or one that does not read clean, is left
+// to the token-by-token skip, which stops at the next hard stop as before.
+// Answers the index of the closing token of a closed text argument that does
+// not read clean, which the skip then passes token by token.
+std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge::ArgSpec> specs,
+                                           SlotScans& scans) {
     using knowledge::ArgFormKind;
     std::size_t count = 0;
     for (std::size_t i = 0; i < specs.size(); ++i) {
@@ -179,7 +193,7 @@ void skip_text_slots(Grammar& g, std::span<const knowledge::ArgSpec> specs, Slot
             while (is_whitespace_token(in.peek())) in.bump();
         }
         const SpannedToken* t = in.peek();
-        if (t == nullptr) return;
+        if (t == nullptr) return std::nullopt;
         const TokenKind kind = t->token.kind();
         Collected group;
         Failure failure;
@@ -223,7 +237,11 @@ void skip_text_slots(Grammar& g, std::span<const knowledge::ArgSpec> specs, Slot
                 }
                 break;
         }
-        if (outcome == Taken) continue;
+        if (outcome == Taken) {
+            if (spec.kind != knowledge::ArgValueKind::TextContent || reads_clean(g, group)) continue;
+            in.rewind(before);
+            return group.last;
+        }
         if (outcome == Open && scanned) {
             scans.read += in.pos() - before;
             scans.found_open = true;
@@ -231,9 +249,37 @@ void skip_text_slots(Grammar& g, std::span<const knowledge::ArgSpec> specs, Slot
         in.rewind(before);
         // An absent optional slot takes nothing; past a group left open, or a
         // bare value the skip cannot measure, the skip goes on token by token.
-        if (outcome == Open || spec.required) return;
+        if (outcome == Open || spec.required) return std::nullopt;
     }
+    return std::nullopt;
 }
+
+// The closed text arguments that did not read clean and that the skip is
+// passing token by token, innermost last. Inside one, a `\right` or `\end`
+// is text, which cannot close a `\left` or an environment opened outside
+// it: there the skip stops, and the fault is reported where it lies.
+class TextFences {
+public:
+    void enter(std::size_t close, std::size_t lefts, std::size_t environments) {
+        fences_.push_back(Fence{close, lefts, environments});
+    }
+    // Drops the fences of the arguments the skip has left.
+    void leave_before(std::size_t pos) {
+        while (!fences_.empty() && pos > fences_.back().close) fences_.pop_back();
+    }
+    bool stops_right(std::size_t lefts) const { return !fences_.empty() && lefts <= fences_.back().lefts; }
+    bool stops_end(std::size_t environments) const {
+        return !fences_.empty() && environments <= fences_.back().environments;
+    }
+
+private:
+    struct Fence {
+        std::size_t close;  // the argument's closing token
+        std::size_t lefts;
+        std::size_t environments;
+    };
+    std::vector<Fence> fences_;
+};
 
 }  // namespace
 
@@ -742,6 +788,7 @@ void Grammar::charge_recovery(std::size_t units) {
     SkipLevels levels;
     bool own_open = false;  // the level of the item's own header, the first one the skip opens
     SlotScans slot_scans;
+    TextFences fences;
     // The steps the skip takes, each over one token or one stretch passed
     // whole: what the budget counts.
     std::size_t steps = 0;
@@ -749,6 +796,11 @@ void Grammar::charge_recovery(std::size_t units) {
         skip_ws();
         const SpannedToken* t = in_.peek();
         if (t == nullptr) break;
+        fences.leave_before(in_.pos());
+        if ((t->token.is_control("right") && fences.stops_right(levels.count(SkipLevels::Left))) ||
+            (t->token.is_control("end") && fences.stops_end(levels.count(SkipLevels::Environment)))) {
+            break;
+        }
         if (skip_arguments && (t->token.kind() == TokenKind::LBracket || t->token.kind() == TokenKind::LBrace)) {
             // A whole argument group; one left open runs to the end of input,
             // and the collector's failure is of no interest here.
@@ -867,7 +919,9 @@ void Grammar::charge_recovery(std::size_t units) {
         if (single_token) break;
         if (kind == TokenKind::ControlSeq) {
             if (const auto* record = kb(mode).lookup_command(t->token.name())) {
-                skip_text_slots(*this, record->args, slot_scans);
+                if (const auto close = skip_text_slots(*this, record->args, slot_scans)) {
+                    fences.enter(*close, levels.count(SkipLevels::Left), levels.count(SkipLevels::Environment));
+                }
             }
         }
     }
