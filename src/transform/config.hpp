@@ -99,6 +99,10 @@ struct FlattenGroupsGuardsOverlay {
 // The resolved guard flags that group flattening obeys.
 struct FlattenGroupsGuards {
     std::array<bool, FLATTEN_GUARD_COUNT> guards{};
+    // Not a guard of its own: while rendering is preserved, a text group
+    // stays when taking it out would join two characters into a ligature,
+    // such as two hyphens into an en dash.
+    bool ligature_break = false;
 
     bool operator[](FlattenGuard guard) const noexcept {
         return guards[static_cast<std::size_t>(guard)];
@@ -106,6 +110,7 @@ struct FlattenGroupsGuards {
 
     // Guards 0 to 3 are always on by default, 4 to 10 follow
     // `preserve_rendered_spacing`; then each present overlay entry wins.
+    // `ligature_break` follows `preserve_rendered_spacing` alone.
     static FlattenGroupsGuards resolve(bool preserve_rendered_spacing,
                                        const FlattenGroupsGuardsOverlay* overlay) noexcept;
 
