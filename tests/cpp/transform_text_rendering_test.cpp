@@ -87,6 +87,11 @@ TEST(TransformTextRendering, SpacingAfterARemovedDeclarativeIsDropped) {
         {R"(\text{x{\bf{ y}}z})", R"(\text {x\textbf{ y}z})", nullptr},
         {R"(\text{x{\large y}z})", R"(\text {x{\large y}z})", nullptr},
         {R"(\text{x\large y})", R"(\text {x\large y})", nullptr},
+        // A declarative written back in front of a real space: the space
+        // stays content. Corpus and equiv take the empty group out, as they
+        // do when it is written so in the source.
+        {R"(\text{\large{\it a} b})", R"(\text {\large\textit{a}\large{} b})", R"(\text {\large\textit{a}\large b})"},
+        {R"(\text{\large{\bf a}~b})", R"(\text {\large\textbf{a}\large~b})", nullptr},
         {R"({\bf x} y)", R"(\mathbf { x } y)", nullptr},
     });
 }

@@ -904,6 +904,11 @@ private:
         return support::joins_in_text(std::string_view(first->value).back(), std::string_view(second->value).front());
     }
 
+    bool starts_with_spacing(NodeId id) const {
+        const auto* text = ast_.node(id).get_if<Node::Text>();
+        return text != nullptr && support::leading_spacing(text->value) > 0;
+    }
+
     NodeId new_text(std::string_view text) { return ast_.new_node(Node::Text{std::string(text)}); }
 
     static std::uint8_t axis_bit(Attr attr) { return static_cast<std::uint8_t>(1u << axis_index(attr)); }
@@ -951,6 +956,11 @@ private:
             } else {
                 const NodeId declarative =
                     ast_.new_node(Node::Declarative{std::string(line->declarative(mode)->name), {}});
+                // In text, spacing right after the new control word would
+                // only end its name: an empty group keeps it content.
+                if (mode == ContentMode::Text && !wrapped_.empty() && starts_with_spacing(wrapped_.front())) {
+                    wrapped_.insert(wrapped_.begin(), new_group({}, GroupKind::Explicit{}, ContentMode::Text));
+                }
                 wrapped_.insert(wrapped_.begin(), declarative);
                 count(*line, AttributeCounter::EmittedDeclaratives);
                 outside |= axis_bit(attr);
