@@ -819,7 +819,12 @@ private:
             return;
         }
         ids_.clear();
-        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) ids_.push_back(pairs_[i].node);
+        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
+            if (i > task.pairs_begin && task.mode == ContentMode::Text && would_join(pairs_[i - 1], pairs_[i])) {
+                ids_.push_back(new_group({}, GroupKind::Explicit{}, ContentMode::Text));
+            }
+            ids_.push_back(pairs_[i].node);
+        }
         support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, ids_);
         pairs_.push_back({task.node, task.start});
