@@ -40,8 +40,9 @@ struct TransformOptions {
     };
     struct FlattenGroups {
         bool enabled = true;
-        // Default of the spacing-related guards. The engine's own options set
-        // it from the profile; this default is the configuration classes'.
+        // Default of the spacing-related guards, and whether text groups that
+        // keep a ligature apart stay. The engine's own options set it from
+        // the profile; this default is the configuration classes'.
         bool preserve_rendered_spacing = true;
         friend bool operator==(const FlattenGroups&, const FlattenGroups&) = default;
     };
