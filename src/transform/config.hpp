@@ -40,8 +40,9 @@ struct TransformOptions {
     };
     struct FlattenGroups {
         bool enabled = true;
-        // Default of the spacing-related guards. The engine's own options set
-        // it from the profile; this default is the configuration classes'.
+        // Default of the spacing-related guards, and whether text groups that
+        // keep a ligature apart stay. The engine's own options set it from
+        // the profile; this default is the configuration classes'.
         bool preserve_rendered_spacing = true;
         friend bool operator==(const FlattenGroups&, const FlattenGroups&) = default;
     };
@@ -99,6 +100,10 @@ struct FlattenGroupsGuardsOverlay {
 // The resolved guard flags that group flattening obeys.
 struct FlattenGroupsGuards {
     std::array<bool, FLATTEN_GUARD_COUNT> guards{};
+    // Not a guard of its own: while rendering is preserved, a text group
+    // stays when taking it out would join two characters into a ligature,
+    // such as two hyphens into an en dash.
+    bool ligature_break = false;
 
     bool operator[](FlattenGuard guard) const noexcept {
         return guards[static_cast<std::size_t>(guard)];
@@ -106,6 +111,7 @@ struct FlattenGroupsGuards {
 
     // Guards 0 to 3 are always on by default, 4 to 10 follow
     // `preserve_rendered_spacing`; then each present overlay entry wins.
+    // `ligature_break` follows `preserve_rendered_spacing` alone.
     static FlattenGroupsGuards resolve(bool preserve_rendered_spacing,
                                        const FlattenGroupsGuardsOverlay* overlay) noexcept;
 

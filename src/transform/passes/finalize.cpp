@@ -18,6 +18,7 @@ using syntax::NodeKind;
 using syntax::Slot;
 using syntax::ast::Node;
 using syntax::ast::NodeId;
+using support::is_spacing_byte;
 
 // Whether a node has nothing below it that the pass could visit.
 bool is_leaf(const Node& node) {
@@ -29,12 +30,6 @@ bool is_leaf(const Node& node) {
         case NodeKind::Error: return true;
         default: return false;
     }
-}
-
-// Tab, line feed, form feed, carriage return and space; with the no-break
-// space they make up a spacing run. A vertical tab is not among them.
-constexpr bool is_spacing_byte(unsigned char c) noexcept {
-    return c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D || c == 0x20;
 }
 
 // Whether `normalize_whitespace` would change the text: a spacing character

@@ -362,12 +362,36 @@ private:
         const std::optional<ContentMode> mode = slot_mode(parent.node, *frame.slot);
         if (!mode || *mode != group.mode) return Outcome::Keep;
 
-        if (slot == Slot::Kind::GroupChild) return Outcome::Unwrap;
+        if (slot == Slot::Kind::GroupChild) {
+            if (group.mode == ContentMode::Text && guards_.ligature_break && joins_ligature(frame, parent, entries))
+                return Outcome::Keep;
+            return Outcome::Unwrap;
+        }
         if (count != 1) return Outcome::Keep;
         if (slot == Slot::Kind::ScriptBase && guard(FlattenGuard::ScriptBase) && !is_atomic_base(entries[0])) {
             return keep(ReportCounter::ScriptBaseHit);
         }
         return Outcome::Redirect;
+    }
+
+    // The first or last character of a text, or 0 for any other node.
+    char text_edge(NodeId id, bool last) const {
+        const auto* text = ast_.node(id).get_if<Node::Text>();
+        if (text == nullptr || text->value.empty()) return 0;
+        const std::string_view value = text->value;
+        return last ? value.back() : value.front();
+    }
+
+    // Whether taking the group out of its text list would put two characters
+    // side by side that join: the sibling before it (as the earlier decisions
+    // left it) against its content, its content against the sibling after it
+    // (which decides later, against what this decision leaves).
+    bool joins_ligature(const Frame& frame, const Frame& parent, std::span<const Entry> entries) const {
+        const char before = frame.list_begin > parent.list_begin ? text_edge(list_[frame.list_begin - 1].node, true) : 0;
+        const char after = parent.cursor < parent.edge_end ? text_edge(edges_[parent.cursor].first, false) : 0;
+        if (entries.empty()) return support::joins_in_text(before, after);
+        return support::joins_in_text(before, text_edge(entries.front().node, false)) ||
+               support::joins_in_text(text_edge(entries.back().node, true), after);
     }
 
     Outcome keep(ReportCounter hit) {

@@ -14,7 +14,9 @@
 // pass acts on are left as they are: lowering them would change nothing.
 #include <algorithm>
 #include <array>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "transform/passes/passes.hpp"
@@ -118,6 +120,9 @@ private:
 struct Pair {
     NodeId node;
     State state;
+    // Pairs of one stretch stood side by side in the same list; a removed
+    // command or a brace ends a stretch.
+    std::uint32_t stretch = 0;
 };
 
 // One bit of a 64-bit filter per name, from its length and end letters: a
@@ -247,6 +252,9 @@ struct Task {
     std::size_t edges_end = 0;
     std::optional<NodeId> placeholder;
     bool env_body = false;
+    // The item before was a declarative taken out of text: a spacing run
+    // after it only ended its name.
+    bool after_control_word = false;
     // PrefixBody: the command's row; the state the absorption test and
     // (across modes) the emitted runs are measured against; the state of
     // the list around it; whether the body is a brace group collected by
@@ -533,6 +541,7 @@ private:
     // ---- Starting tasks --------------------------------------------------------
 
     Task& push_task(Kind kind, ContentMode mode, NodeId node, const State& state) {
+        ++stretch_;
         Task& task = tasks_.emplace_back();
         task.kind = kind;
         task.mode = mode;
@@ -655,6 +664,11 @@ private:
     void collect(NodeId id) {
         Task& task = tasks_.back();
         const ContentMode mode = task.mode;
+        if (std::exchange(task.after_control_word, false)) {
+            const std::optional<NodeId> rest = drop_name_end(id);
+            if (!rest) return;
+            id = *rest;
+        }
         const Node& node = ast_.node(id);
 
         if (const AttributeCommandSpec* row = recognised_declarative(node, mode)) {
@@ -663,6 +677,11 @@ private:
                 count(*row, AttributeCounter::RedundantDeclaratives);
             }
             ast_.remove_detached(id);
+            ++stretch_;
+            // Every declarative name is a control word. In text the spacing
+            // after it is no content; once the command is gone, the text
+            // would otherwise carry it into a prefix, where it shows.
+            task.after_control_word = mode == ContentMode::Text;
             return;
         }
         if (const auto* command = node.get_if<Node::Command>()) {
@@ -689,8 +708,23 @@ private:
             push_explicit(id, running, mode);
             return;
         }
-        pairs_.push_back({id, running});
+        pairs_.push_back({id, running, stretch_});
         if (dirty(id)) push_canonicalize(id, running, mode);
+    }
+
+    // A text that followed a removed control word, without the spacing run
+    // that only ended the word's name; none when nothing else is left. Any
+    // other node comes back as it is.
+    std::optional<NodeId> drop_name_end(NodeId id) {
+        const auto* text = ast_.node(id).get_if<Node::Text>();
+        if (text == nullptr) return id;
+        const std::size_t spacing = support::leading_spacing(text->value);
+        if (spacing == 0) return id;
+        // A copy: a new node may move the arena.
+        const std::string rest(std::string_view(text->value).substr(spacing));
+        const std::optional<NodeId> kept = rest.empty() ? std::nullopt : std::optional<NodeId>(new_text(rest));
+        ast_.remove_detached(id);
+        return kept;
     }
 
     // ---- Finishing a task ----------------------------------------------------
@@ -718,6 +752,7 @@ private:
         }
         support::truncate(items_, task.items_begin);
         tasks_.pop_back();
+        ++stretch_;
     }
 
     void start_slot(Task& task) {
@@ -728,6 +763,7 @@ private:
         task.mode = edge.mode;
         task.start = task.running = state;
         task.env_body = edge.env_body;
+        task.after_control_word = false;  // each slot is a list of its own
         const NodeId placeholder = support::new_placeholder(ast_, edge.mode);
         ast_.replace_content_child(edge.child, placeholder);
         task.placeholder = placeholder;
@@ -783,7 +819,12 @@ private:
             return;
         }
         ids_.clear();
-        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) ids_.push_back(pairs_[i].node);
+        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
+            if (i > task.pairs_begin && task.mode == ContentMode::Text && would_join(pairs_[i - 1], pairs_[i])) {
+                ids_.push_back(new_group({}, GroupKind::Explicit{}, ContentMode::Text));
+            }
+            ids_.push_back(pairs_[i].node);
+        }
         support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, ids_);
         pairs_.push_back({task.node, task.start});
@@ -816,7 +857,12 @@ private:
         for (const Run& run : runs_) {
             chunk_.clear();
             if (mode == ContentMode::Text) {
-                for (std::size_t i = run.begin; i < run.end; ++i) chunk_.push_back(pairs_[i].node);
+                for (std::size_t i = run.begin; i < run.end; ++i) {
+                    if (i > run.begin && would_join(pairs_[i - 1], pairs_[i])) {
+                        chunk_.push_back(new_group({}, GroupKind::Explicit{}, ContentMode::Text));
+                    }
+                    chunk_.push_back(pairs_[i].node);
+                }
                 wrap_chunk(run, base, mode, placement, continued);
                 continue;
             }
@@ -850,6 +896,22 @@ private:
             }
             wrap_chunk(run, base, mode, placement, continued);
         }
+    }
+
+    // Whether two texts of one run, written side by side, would join into a
+    // ligature that a removed command or brace kept apart; an empty brace
+    // group between them keeps it apart still.
+    bool would_join(const Pair& before, const Pair& after) const {
+        if (before.stretch == after.stretch) return false;
+        const auto* first = ast_.node(before.node).get_if<Node::Text>();
+        const auto* second = ast_.node(after.node).get_if<Node::Text>();
+        if (first == nullptr || second == nullptr || first->value.empty() || second->value.empty()) return false;
+        return support::joins_in_text(std::string_view(first->value).back(), std::string_view(second->value).front());
+    }
+
+    bool starts_with_spacing(NodeId id) const {
+        const auto* text = ast_.node(id).get_if<Node::Text>();
+        return text != nullptr && support::leading_spacing(text->value) > 0;
     }
 
     NodeId new_text(std::string_view text) { return ast_.new_node(Node::Text{std::string(text)}); }
@@ -899,6 +961,11 @@ private:
             } else {
                 const NodeId declarative =
                     ast_.new_node(Node::Declarative{std::string(line->declarative(mode)->name), {}});
+                // In text, spacing right after the new control word would
+                // only end its name: an empty group keeps it content.
+                if (mode == ContentMode::Text && !wrapped_.empty() && starts_with_spacing(wrapped_.front())) {
+                    wrapped_.insert(wrapped_.begin(), new_group({}, GroupKind::Explicit{}, ContentMode::Text));
+                }
                 wrapped_.insert(wrapped_.begin(), declarative);
                 count(*line, AttributeCounter::EmittedDeclaratives);
                 outside |= axis_bit(attr);
@@ -920,6 +987,7 @@ private:
     std::vector<NodeId>& wrapped_;
     std::vector<NodeId>& out_;
     std::vector<NodeId>& ids_;
+    std::uint32_t stretch_ = 1;
 };
 
 }  // namespace

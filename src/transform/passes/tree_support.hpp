@@ -3,6 +3,7 @@
 // classes the passes test.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -94,5 +95,41 @@ struct WhiteSpaceEdges {
     std::size_t trailing = 0;
 };
 WhiteSpaceEdges white_space_edges(std::string_view text) noexcept;
+
+// Tab, line feed, form feed, carriage return and space; with the no-break
+// space they make up a spacing run of text. A vertical tab is not among them.
+constexpr bool is_spacing_byte(unsigned char c) noexcept {
+    return c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D || c == 0x20;
+}
+
+// Whether two characters written side by side in text render as one glyph:
+// `--` and `---` as dashes, two quotes as a double quote, `!`` and `?`` as
+// the inverted marks, `<<` and `>>` as guillemets.
+constexpr bool joins_in_text(char first, char second) noexcept {
+    switch (second) {
+        case '-': return first == '-';
+        case '`': return first == '`' || first == '!' || first == '?';
+        case '\'': return first == '\'';
+        case '<': return first == '<';
+        case '>': return first == '>';
+        default: return false;
+    }
+}
+
+// The length in bytes of the spacing run a text starts with.
+constexpr std::size_t leading_spacing(std::string_view text) noexcept {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (is_spacing_byte(static_cast<unsigned char>(text[i]))) {
+            ++i;
+        } else if (static_cast<unsigned char>(text[i]) == 0xC2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) == 0xA0) {
+            i += 2;  // U+00A0
+        } else {
+            break;
+        }
+    }
+    return i;
+}
 
 }  // namespace quorvel::transform::passes::support
