@@ -66,68 +66,35 @@ std::optional<std::string> normalised(const facade::TransformEngine& e, const st
 
 struct PrimeCase {
     const char* source;
-    const char* written;                  // parsed and written back
-    std::array<const char*, 4> outputs;  // authoring, faithful, corpus, equiv
+    const char* written;    // parsed and written back
+    const char* rendered;   // normalised at authoring and faithful
+    const char* flattened;  // at corpus and equiv; null: as rendered
 };
 
 // A `\prime` that would become a second superscript stays a command; one
 // that would not becomes a prime of the item before it. Braces that part a
-// superscript from a prime stay at every profile. The primes of a merged
-// superscript are written after the base, the rest as the `^` operand.
+// superscript from a prime stay. The primes of a merged superscript are
+// written after the base, the rest as the `^` operand.
 const PrimeCase PRIME_CASES[] = {
-    // \prime after a superscript
-    {"x^a{\\prime}", "x ^ { a } { \\prime }",
-     {"x ^ { a } { \\prime }", "x ^ { a } { \\prime }", "x ^ { a } \\prime", "x ^ { a } \\prime"}},
-    {"x^a \\prime", "x ^ { a } \\prime",
-     {"x ^ { a } \\prime", "x ^ { a } \\prime", "x ^ { a } \\prime", "x ^ { a } \\prime"}},
-    {"{x^a}{\\prime}", "{ x ^ { a } } { \\prime }",
-     {"x ^ { a } { \\prime }", "x ^ { a } { \\prime }", "x ^ { a } \\prime", "x ^ { a } \\prime"}},
-    {"x_1^2\\prime", "x _ { 1 } ^ { 2 } \\prime",
-     {"x _ { 1 } ^ { 2 } \\prime", "x _ { 1 } ^ { 2 } \\prime", "x _ { 1 } ^ { 2 } \\prime",
-      "x _ { 1 } ^ { 2 } \\prime"}},
-    {"x^\\,{\\prime}", "x ^ { \\, } { \\prime }",
-     {"x ^ { \\, } { \\prime }", "x ^ { \\, } { \\prime }", "x ^ { \\, } \\prime", "x ^ { \\, } \\prime"}},
-    {"t ^\\ { \\prime }", "t ^ { \\  } { \\prime }",
-     {"t ^ { ~ } { \\prime }", "t ^ { ~ } { \\prime }", "t ^ { ~ } \\prime", "t ^ { ~ } \\prime"}},
-    {"x^a{}\\prime", "x ^ { a } { } \\prime",
-     {"x ^ { a } { } \\prime", "x ^ { a } { } \\prime", "x ^ { a } \\prime", "x ^ { a } \\prime"}},
-    {"x^a\\prime^2", "x ^ { a } \\prime ^ { 2 }",
-     {"x ^ { a } \\prime ^ { 2 }", "x ^ { a } \\prime ^ { 2 }", "x ^ { a } \\prime ^ { 2 }",
-      "x ^ { a } \\prime ^ { 2 }"}},
-    {"x^a\\prime\\prime", "x ^ { a } \\prime \\prime",
-     {"x ^ { a } \\prime'", "x ^ { a } \\prime'", "x ^ { a } \\prime'", "x ^ { a } \\prime'"}},
-    {"{y x^a}\\prime", "{ y x ^ { a } } \\prime",
-     {"y x ^ { a } \\prime", "y x ^ { a } \\prime", "y x ^ { a } \\prime", "y x ^ { a } \\prime"}},
-    {"x^a\\frac{b}{c}\\prime", "x ^ { a } \\frac { b } { c } \\prime",
-     {"x ^ { a } \\frac { b } { c }'", "x ^ { a } \\frac { b } { c }'", "x ^ { a } \\frac { b } { c }'",
-      "x ^ { a } \\frac { b } { c }'"}},
-    // \prime where its prime reads back
-    {"f\\prime", "f \\prime", {"f'", "f'", "f'", "f'"}},
-    {"\\mu\\prime", "\\mu \\prime", {"\\mu'", "\\mu'", "\\mu'", "\\mu'"}},
-    {"x_1\\prime", "x _ { 1 } \\prime", {"x _ { 1 }'", "x _ { 1 }'", "x _ { 1 }'", "x _ { 1 }'"}},
-    {"x'\\prime", "x' \\prime", {"x''", "x''", "x''", "x''"}},
-    {"\\left(x^a\\right)\\prime", "\\left ( x ^ { a } \\right ) \\prime",
-     {"\\left ( x ^ { a } \\right )'", "\\left ( x ^ { a } \\right )'", "\\left ( x ^ { a } \\right )'",
-      "\\left ( x ^ { a } \\right )'"}},
-    // a braced prime after a superscript
-    {"x^a{'}", "x ^ { a } { ' }", {"x ^ { a } { ' }", "x ^ { a } { ' }", "x ^ { a } { ' }", "x ^ { a } { ' }"}},
-    {"x^a{'}^2", "x ^ { a } { ' } ^ { 2 }",
-     {"x ^ { a } { ' } ^ { 2 }", "x ^ { a } { ' } ^ { 2 }", "x ^ { a } { ' } ^ { 2 }",
-      "x ^ { a } { ' } ^ { 2 }"}},
-    {"{x^a}{'}", "{ x ^ { a } } { ' }",
-     {"{ x ^ { a } }'", "{ x ^ { a } }'", "{ x ^ { a } }'", "{ x ^ { a } }'"}},
-    {"{x}{'}", "{ x } { ' }", {"x'", "x'", "x'", "x'"}},
-    // merged superscripts
-    {"f'^2", "f'^ { 2 }", {"f'^ { 2 }", "f'^ { 2 }", "f'^ { 2 }", "f'^ { 2 }"}},
-    {"f''^2", "f''^ { 2 }", {"f''^ { 2 }", "f''^ { 2 }", "f''^ { 2 }", "f''^ { 2 }"}},
-    {"x'_1^2", "x _ { 1 }'^ { 2 }",
-     {"x _ { 1 }'^ { 2 }", "x _ { 1 }'^ { 2 }", "x _ { 1 }'^ { 2 }", "x _ { 1 }'^ { 2 }"}},
-    {"x'^{a b}", "x'^ { a b }", {"x'^ { a b }", "x'^ { a b }", "x'^ { a b }", "x'^ { a b }"}},
-    {"x' '", "x''", {"x''", "x''", "x''", "x''"}},
-    {"x'^'", "x''", {"x''", "x''", "x''", "x''"}},
-    {"x'^\\frac{1}{2}", "x'^ { \\frac { 1 } { 2 } }",
-     {"x'^ { \\frac { 1 } { 2 } }", "x'^ { \\frac { 1 } { 2 } }", "x'^ { \\frac { 1 } { 2 } }",
-      "x'^ { \\frac { 1 } { 2 } }"}},
+    {"x^a{\\prime}", "x ^ { a } { \\prime }", "x ^ { a } { \\prime }", "x ^ { a } \\prime"},
+    {"{x^a}{\\prime}", "{ x ^ { a } } { \\prime }", "x ^ { a } { \\prime }", "x ^ { a } \\prime"},
+    {"x_1^2\\prime", "x _ { 1 } ^ { 2 } \\prime", "x _ { 1 } ^ { 2 } \\prime", nullptr},
+    {"x^\\,{\\prime}", "x ^ { \\, } { \\prime }", "x ^ { \\, } { \\prime }", "x ^ { \\, } \\prime"},
+    {"t ^\\ { \\prime }", "t ^ { \\  } { \\prime }", "t ^ { ~ } { \\prime }", "t ^ { ~ } \\prime"},
+    {"x^a{}\\prime", "x ^ { a } { } \\prime", "x ^ { a } { } \\prime", "x ^ { a } \\prime"},
+    {"x^a\\prime\\prime", "x ^ { a } \\prime \\prime", "x ^ { a } \\prime'", nullptr},
+    {"{y x^a}\\prime", "{ y x ^ { a } } \\prime", "y x ^ { a } \\prime", nullptr},
+    {"x\\prime^2", "x \\prime ^ { 2 }", "x \\prime ^ { 2 }", nullptr},
+    {"\\prime'^2", "\\prime'^ { 2 }", "\\prime'^ { 2 }", nullptr},
+    {"\\mu\\prime", "\\mu \\prime", "\\mu'", nullptr},
+    {"x_1\\prime", "x _ { 1 } \\prime", "x _ { 1 }'", nullptr},
+    {"\\left(x^a\\right)\\prime", "\\left ( x ^ { a } \\right ) \\prime", "\\left ( x ^ { a } \\right )'", nullptr},
+    {"x^a{'}^2", "x ^ { a } { ' } ^ { 2 }", "x ^ { a } { ' } ^ { 2 }", nullptr},
+    {"{x^a}{'}", "{ x ^ { a } } { ' }", "{ x ^ { a } }'", nullptr},
+    {"{x}{'}", "{ x } { ' }", "x'", nullptr},
+    {"f''^2", "f''^ { 2 }", "f''^ { 2 }", nullptr},
+    {"x'_1^2", "x _ { 1 }'^ { 2 }", "x _ { 1 }'^ { 2 }", nullptr},
+    {"x' '", "x''", "x''", nullptr},
 };
 
 TEST(ReadBack, PrimesAtEveryProfile) {
@@ -141,7 +108,7 @@ TEST(ReadBack, PrimesAtEveryProfile) {
             SCOPED_TRACE(PROFILE_NAMES[p]);
             const auto output = normalised(engine(p), c.source);
             ASSERT_TRUE(output.has_value()) << "does not normalise";
-            EXPECT_EQ(*output, c.outputs[p]);
+            EXPECT_EQ(*output, p < 2 || c.flattened == nullptr ? c.rendered : c.flattened);
             EXPECT_EQ(read_back_fault(engine(p), *output), "");
         }
     }
