@@ -422,7 +422,8 @@ private:
                 if (t.index + 1 < children.size()) push_children(t.node, t.mode, t.index + 1);
                 // Primes that follow an item of the same math list read back
                 // as its superscript, which is written glued to it: glued
-                // here too, the text reads back to itself.
+                // here too, the text reads back to itself. Unreadable text
+                // keeps its space.
                 glue_next_prime_ = t.index > 0 && t.mode == ContentMode::Math && starts_with_prime(children[t.index]);
                 push_visit(children[t.index], t.mode);
                 break;
@@ -539,7 +540,7 @@ private:
         if (mode == ContentMode::Math) {
             if (count > 0 && take_counter()) {
                 space = false;
-            } else if (glue_next_prime_) {
+            } else if (glue_next_prime_ && last_ != SpacingClass::Raw) {
                 space = false;
             } else {
                 space = last_ != SpacingClass::Start && last_ != SpacingClass::MathChar &&
