@@ -385,9 +385,10 @@ private:
         return s != nullptr && s->superscript && !ast_.node(*s->superscript).is<Node::Prime>();
     }
     enum class PrimeHead : std::uint8_t { None, Bare, Scripted };
-    // How the text of `id` may start with primes, once brace groups not yet
-    // decided are taken apart: a lone prime, or a prime base with scripts.
-    PrimeHead prime_head(NodeId id) const {
+    // How the text of `id` starts with primes: a lone prime, or a prime
+    // base with scripts. With `through_groups`, brace groups not yet decided
+    // count as taken apart.
+    PrimeHead prime_head(NodeId id, bool through_groups = true) const {
         bool scripted = false;
         for (;;) {
             const Node& node = ast_.node(id);
@@ -398,22 +399,26 @@ private:
                 continue;
             }
             const auto* g = node.get_if<Node::Group>();
-            if (g == nullptr || !(g->kind.is_explicit() || g->kind.is_implicit()) || g->children.empty())
+            if (!through_groups || g == nullptr || !(g->kind.is_explicit() || g->kind.is_implicit()) ||
+                g->children.empty())
                 return PrimeHead::None;
             id = g->children[0];
         }
     }
-    bool joins_wrongly(NodeId before, NodeId after) const {
-        const PrimeHead head = prime_head(after);
+    bool joins_wrongly(NodeId before, NodeId after, bool through_groups) const {
+        const PrimeHead head = prime_head(after, through_groups);
         return head != PrimeHead::None && (head == PrimeHead::Scripted || carries_superscript(before));
     }
     bool primes_would_not_read_back(const Frame& frame, const Frame& parent, std::span<const Entry> entries) const {
         if (entries.empty()) return false;
-        if (frame.list_begin > parent.list_begin && joins_wrongly(list_[frame.list_begin - 1].node, entries.front().node))
+        if (frame.list_begin > parent.list_begin &&
+            joins_wrongly(list_[frame.list_begin - 1].node, entries.front().node, true))
             return true;
+        // Brace groups next, bases included, decide for themselves with these
+        // entries before them.
         if (parent.cursor >= parent.edge_end) return false;
         const Edge next = edges_[parent.cursor];
-        return next.second.is_group_child() && joins_wrongly(entries.back().node, next.first);
+        return next.second.is_group_child() && joins_wrongly(entries.back().node, next.first, false);
     }
     // A prime base that would replace its braces: after any item, or before
     // a superscript that starts with primes (the runs would read as one).
