@@ -155,9 +155,9 @@ private:
 // and writes back to itself: a sample of the corpus, and made formulas.
 TEST(ReadBack, NormalisedOutputsOfValidFormulas) {
     std::vector<std::string> inputs;
-    if (const auto sample = transform::testing::corpus_sample(12)) inputs = *sample;
+    if (const auto sample = transform::testing::corpus_sample(24)) inputs = *sample;
     FormulaMaker maker(38);
-    for (int i = 0; i < 2500; ++i) inputs.push_back(maker.formula());
+    for (int i = 0; i < 1500; ++i) inputs.push_back(maker.formula());
     for (std::size_t p = 0; p < PROFILES.size(); ++p) {
         const facade::TransformEngine& e = engine(p);
         std::size_t checked = 0;
