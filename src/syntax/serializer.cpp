@@ -262,6 +262,7 @@ private:
         after_lone_backslash_ = false;
         after_white_space_ = false;
         after_open_marker_ = false;
+        glue_next_prime_ = false;
         return out_.size();
     }
     // A verbatim run (a Text value or an Error snippet) brings its own white
@@ -299,6 +300,12 @@ private:
         while (!text.empty() && is_white_space(text.back())) text.remove_suffix(1);
         if (text.empty() || (text.back() != '^' && text.back() != '_')) return false;
         return !odd_backslashes_before(text, text.size() - 1);
+    }
+    // Whether the text of `id` starts with its own primes: a prime, or a
+    // scripted node whose innermost base is one.
+    bool starts_with_prime(NodeId id) const {
+        while (const auto* s = ast_.node(id).template get_if<Node::Scripted>()) id = s->base;
+        return is_prime(id);
     }
     bool is_prime(NodeId id) const { return ast_.node(id).template get_if<Node::Prime>() != nullptr; }
     bool is_empty_math_base(NodeId id) const {
@@ -413,6 +420,11 @@ private:
                 auto children = ast_.children(t.node);
                 if (t.index >= children.size()) break;
                 if (t.index + 1 < children.size()) push_children(t.node, t.mode, t.index + 1);
+                // Primes that follow an item of the same math list read back
+                // as its superscript, which is written glued to it: glued
+                // here too, the text reads back to itself. Unreadable text
+                // keeps its space.
+                glue_next_prime_ = t.index > 0 && t.mode == ContentMode::Math && starts_with_prime(children[t.index]);
                 push_visit(children[t.index], t.mode);
                 break;
             }
@@ -483,7 +495,8 @@ private:
                 // when the text is read again; the marker that follows shows
                 // the base is empty just as well (a prime written first
                 // shows no marker, and keeps the braces).
-                const bool prime_first = v.superscript && is_prime(*v.superscript) && (!sub_first || !v.subscript);
+                const bool prime_first = v.superscript && (is_prime(*v.superscript) || held_primes(*v.superscript) > 0) &&
+                                         (!sub_first || !v.subscript);
                 if (!(after_open_marker_ && !prime_first && is_empty_math_base(v.base)))
                     push_visit(v.base, ContentMode::Math);
                 return;
@@ -526,6 +539,8 @@ private:
         bool space;
         if (mode == ContentMode::Math) {
             if (count > 0 && take_counter()) {
+                space = false;
+            } else if (glue_next_prime_ && last_ != SpacingClass::Raw) {
                 space = false;
             } else {
                 space = last_ != SpacingClass::Start && last_ != SpacingClass::MathChar &&
@@ -621,7 +636,50 @@ private:
             put_primes(false, p->count, SpacingClass::Primes, ContentMode::Math);
             return;
         }
+        if (const std::size_t held = held_primes(node); held > 0) {
+            merged_superscript(node, held);
+            return;
+        }
         script('^', node);
+    }
+
+    // How many primes lead a merged superscript: an implicit math group
+    // whose first children are primes, as `x'^2` reads.
+    std::size_t held_primes(NodeId node) const {
+        const auto* g = ast_.node(node).template get_if<Node::Group>();
+        if (g == nullptr || !g->kind.is_implicit() || g->mode != ContentMode::Math) return 0;
+        std::size_t held = 0;
+        for (NodeId child : g->children) {
+            const auto* p = ast_.node(child).template get_if<Node::Prime>();
+            if (p == nullptr || p->count == 0) break;
+            ++held;
+        }
+        return held;
+    }
+
+    // The held primes glued to the base as in `x'`, then the rest as the
+    // operand of a `^` glued to them: `x'^{2}` reads back as the same merged
+    // superscript, while `x^{'2}` would put the prime on an empty base
+    // inside the superscript and raise it twice. TeX looks for the `^` right
+    // after the primes, so no space goes between them.
+    void merged_superscript(NodeId node, std::size_t held) {
+        auto children = ast_.children(node);
+        for (std::size_t i = 0; i < held; ++i)
+            if (!put_primes(false, std::get<Node::Prime>(ast_.node(children[i]).value).count,
+                            SpacingClass::Primes, ContentMode::Math))
+                return;
+        if (held == children.size()) return;
+        take_counter();
+        put(false, "^", SpacingClass::ScriptMarker, TokenKind::Character, ContentMode::Math);
+        if (held + 1 == children.size()) {
+            wrapped_content(children[held], ContentMode::Math, ContentMode::Math, '{', '}', false, true);
+            return;
+        }
+        put(rule_b(ContentMode::Math, false), "{", SpacingClass::Bracket, TokenKind::Delimiter, ContentMode::Math);
+        const bool compact = opt_.group_inner_spacing == MathGroupInnerSpacing::Compact;
+        if (compact) suppress_ += 1;
+        push_close('}', compact, ContentMode::Math, ContentMode::Math);
+        push_children(node, ContentMode::Math, held);
     }
 
     void infix_operand(NodeId id) {
@@ -845,6 +903,7 @@ private:
     SpacingClass last_ = SpacingClass::Start;
     bool after_white_space_ = false;
     bool after_open_marker_ = false;
+    bool glue_next_prime_ = false;  // the next token is primes that follow a list item
     bool after_lone_backslash_ = false;
     std::vector<Task> stack_;
     std::uint64_t primes_written_ = 0;

@@ -59,8 +59,8 @@ inline bool caret_meets_prime(std::string_view text) {
 
 // The written text keeps the source's content characters. Where a caret
 // meets a prime on either side, the writer moved, dropped or added carets on
-// purpose (`x^'` is written `x'`, `x'^'` is `x^{''}`, two prime runs one
-// `^{...}`), so carets are not counted there.
+// purpose (`x^'` is written `x'`, `x'^'` is `x''`, two prime runs one
+// run), so carets are not counted there.
 inline bool same_content(std::string_view source, std::string_view written) {
     auto a = content_characters(source);
     auto b = content_characters(written);

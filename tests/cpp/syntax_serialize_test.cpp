@@ -116,9 +116,34 @@ TEST(Serialize, Primes) {
     check_cases({
         {"after a char", root({ch(U'x'), prime(2)}), {}, "x''"},
         {"after a digit", root({ch(U'1'), prime(1)}), {}, "1'"},
-        {"after a brace", root({math({ch(U'x')}), prime(1)}), {}, "{ x } '"},
+        // Primes after an item read back as its superscript, written glued.
+        {"after a brace", root({math({ch(U'x')}), prime(1)}), {}, "{ x }'"},
         {"after math shift", text_root({inline_math({prime(1)})}), {}, "$ '$"},
-        {"after a command", root({command("alpha"), prime(1)}), {}, "\\alpha '"},
+        {"after a command", root({command("alpha"), prime(1)}), {}, "\\alpha'"},
+        {"prime base after a command", root({command("alpha"), sub(prime(1), ch(U'i'))}), {}, "\\alpha' _ { i }"},
+        {"first in a group after a command", root({command("alpha"), math({prime(1)})}), {}, "\\alpha { ' }"},
+    });
+}
+
+// A merged superscript (`x'^2` read) keeps its primes on the base and writes
+// the rest as the operand of a `^` glued to them; braces around the primes
+// would raise them twice.
+TEST(Serialize, MergedSuperscripts) {
+    auto sup_first = with([](auto& o) { o.script_order = sx::ScriptOrder::SupFirst; });
+    check_cases({
+        {"prime and one atom", root({sup(ch(U'f'), implicit({prime(1), ch(U'2')}))}), {}, "f'^ { 2 }"},
+        {"compact", root({sup(ch(U'f'), implicit({prime(2), ch(U'2')}))}), compact_all(), "f''^{2}"},
+        {"braced operand braced once", root({sup(ch(U'f'), implicit({prime(1), math({ch(U'2')})}))}), {},
+         "f'^ { 2 }"},
+        {"several atoms share one pair", root({sup(ch(U'f'), implicit({prime(1), ch(U'a'), ch(U'b')}))}), {},
+         "f'^ { a b }"},
+        {"primes only", root({sup(ch(U'f'), implicit({prime(1), prime(1)}))}), {}, "f''"},
+        {"after the subscript", root({scripted(ch(U'x'), ch(U'1'), implicit({prime(1), ch(U'2')}))}), {},
+         "x _ { 1 }'^ { 2 }"},
+        {"before the subscript", root({scripted(ch(U'x'), ch(U'1'), implicit({prime(1), ch(U'2')}))}), sup_first,
+         "x'^ { 2 } _ { 1 }"},
+        // Not merged: the superscript's own braces hold the prime.
+        {"explicit group", root({sup(ch(U'f'), math({prime(1), ch(U'2')}))}), {}, "f ^ { ' 2 }"},
     });
 }
 

@@ -365,11 +365,14 @@ private:
         if (slot == Slot::Kind::GroupChild) {
             if (group.mode == ContentMode::Text && guards_.ligature_break && joins_ligature(frame, parent, entries))
                 return Outcome::Keep;
-            return Outcome::Unwrap;
+            return primes_would_not_read_back(frame, parent, entries) ? Outcome::Keep : Outcome::Unwrap;
         }
         if (count != 1) return Outcome::Keep;
         if (slot == Slot::Kind::ScriptBase && guard(FlattenGuard::ScriptBase) && !is_atomic_base(entries[0])) {
             return keep(ReportCounter::ScriptBaseHit);
+        }
+        if (slot == Slot::Kind::ScriptBase && base_prime_would_not_read_back(parent, entries[0].node)) {
+            return Outcome::Keep;
         }
         return Outcome::Redirect;
     }
@@ -392,6 +395,67 @@ private:
         if (entries.empty()) return support::joins_in_text(before, after);
         return support::joins_in_text(before, text_edge(entries.front().node, false)) ||
                support::joins_in_text(text_edge(entries.back().node, true), after);
+    }
+
+    // Primes read back as a script of the item they follow: after an item
+    // with a superscript other than primes, as `x^a'`, they do not read at
+    // all, and the scripts of a prime base would become that item's. The
+    // braces that part such a pair stay. Not a guard: without them the text
+    // does not read back.
+    bool carries_superscript(NodeId id) const {
+        const auto* s = ast_.node(id).get_if<Node::Scripted>();
+        return s != nullptr && s->superscript && !ast_.node(*s->superscript).is<Node::Prime>();
+    }
+    enum class PrimeHead : std::uint8_t { None, Bare, Scripted };
+    // How the text of `id` starts with primes: a lone prime, or a prime
+    // base with scripts. With `through_groups`, brace groups not yet decided
+    // count as taken apart.
+    PrimeHead prime_head(NodeId id, bool through_groups = true) const {
+        bool scripted = false;
+        for (;;) {
+            const Node& node = ast_.node(id);
+            if (node.is<Node::Prime>()) return scripted ? PrimeHead::Scripted : PrimeHead::Bare;
+            if (const auto* s = node.get_if<Node::Scripted>()) {
+                scripted = true;
+                id = s->base;
+                continue;
+            }
+            const auto* g = node.get_if<Node::Group>();
+            if (!through_groups || g == nullptr || !(g->kind.is_explicit() || g->kind.is_implicit()) ||
+                g->children.empty())
+                return PrimeHead::None;
+            id = g->children[0];
+        }
+    }
+    bool joins_wrongly(NodeId before, NodeId after, bool through_groups) const {
+        const PrimeHead head = prime_head(after, through_groups);
+        return head != PrimeHead::None && (head == PrimeHead::Scripted || carries_superscript(before));
+    }
+    bool primes_would_not_read_back(const Frame& frame, const Frame& parent, std::span<const Entry> entries) const {
+        if (entries.empty()) return false;
+        if (frame.list_begin > parent.list_begin &&
+            joins_wrongly(list_[frame.list_begin - 1].node, entries.front().node, true))
+            return true;
+        // Brace groups next, bases included, decide for themselves with these
+        // entries before them.
+        if (parent.cursor >= parent.edge_end) return false;
+        const Edge next = edges_[parent.cursor];
+        return next.second.is_group_child() && joins_wrongly(entries.back().node, next.first, false);
+    }
+    // A prime base that would replace its braces: after any item, or before
+    // a superscript that starts with primes (the runs would read as one).
+    bool base_prime_would_not_read_back(const Frame& scripted, NodeId base) const {
+        if (prime_head(base) != PrimeHead::Bare) return false;
+        const auto& s = std::get<Node::Scripted>(ast_.node(scripted.node).value);
+        if (s.superscript) {
+            if (ast_.node(*s.superscript).is<Node::Prime>()) return true;
+            const auto* g = ast_.node(*s.superscript).get_if<Node::Group>();
+            if (g != nullptr && g->kind.is_implicit() && !g->children.empty() &&
+                ast_.node(g->children[0]).is<Node::Prime>())
+                return true;
+        }
+        if (frames_.size() < 2 || !scripted.slot || !scripted.slot->is_group_child()) return false;
+        return scripted.list_begin > frames_[frames_.size() - 2].list_begin;
     }
 
     Outcome keep(ReportCounter hit) {

@@ -159,7 +159,7 @@ inline constexpr std::array<RuleRow, RULE_COUNT> RULE_ROWS{{
      "chr:owns", "same", "-", "chr:ni",
      "Rewrite the owns alias as the canonical ni character."},
     {Base, Authoring, "character_alias", "prime-to-prime-node", 1,
-     "chr:prime", "same", "-", "-",
+     "chr:prime", "-", "chr:prime", "-",
      "Convert the prime control sequence to the Prime AST node."},
     {Base, Authoring, "linebreak_alias", "break-to-linebreak", 1,
      "cmd:break", "same", "-", "-",

@@ -1,7 +1,9 @@
 #include "transform/rules/rename_rule.hpp"
 
+#include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "transform/helpers.hpp"
 #include "transform/rule_context.hpp"
@@ -47,6 +49,80 @@ bool in_math_position(const syntax::Ast& ast, NodeId node) {
     return false;
 }
 
+bool is_math_brace_group(const Node& node) {
+    const auto* g = node.get_if<Node::Group>();
+    return g != nullptr && (g->kind.is_explicit() || g->kind.is_implicit()) && g->mode == ContentMode::Math;
+}
+
+// Whether the item written last for `item` carries a superscript that is not
+// a run of primes. Brace groups count as gone, as flattening may take them
+// apart after the rules: the answer is about their last item, and none when
+// nothing of `item` would be left.
+std::optional<bool> ends_in_superscript(const syntax::Ast& ast, NodeId item) {
+    std::vector<std::pair<NodeId, std::size_t>> open;  // groups entered, and the index of the child looked at
+    NodeId at = item;
+    for (;;) {
+        const Node& node = ast.node(at);
+        if (const auto* s = node.get_if<Node::Scripted>())
+            return s->superscript && !ast.node(*s->superscript).is<Node::Prime>();
+        if (const auto* infix = node.get_if<Node::Infix>()) {
+            at = infix->right;  // a bare right operand ends the infix
+            continue;
+        }
+        if (!is_math_brace_group(node)) return false;
+        if (const auto children = ast.children(at); !children.empty()) {
+            open.emplace_back(at, children.size() - 1);
+            at = children.back();
+            continue;
+        }
+        // An empty group: the child before it, in the innermost group left.
+        while (!open.empty() && open.back().second == 0) open.pop_back();
+        if (open.empty()) return std::nullopt;
+        at = ast.children(open.back().first)[--open.back().second];
+    }
+}
+
+bool starts_with_primes(const syntax::Ast& ast, NodeId node) {
+    const Node& n = ast.node(node);
+    if (n.is<Node::Prime>()) return true;
+    const auto* g = n.get_if<Node::Group>();
+    return g != nullptr && g->kind.is_implicit() && !g->children.empty() && ast.node(g->children[0]).is<Node::Prime>();
+}
+
+// Whether a prime written for `node` would not read back as the node it
+// becomes. Its text joins whatever item it follows, brace groups that may
+// be flattened aside: as a second superscript after `x^a`, and with the
+// scripts it carries, as more scripts of that item. A prime base whose
+// superscript starts with primes would read as one longer run.
+bool prime_would_not_read_back(const syntax::Ast& ast, NodeId node) {
+    bool carries_scripts = false;
+    if (const syntax::ParentLink* link = ast.parent_link(node); link && link->slot.kind() == Slot::Kind::ScriptBase) {
+        const auto& scripted = std::get<Node::Scripted>(ast.node(link->parent).value);
+        if (scripted.superscript && starts_with_primes(ast, *scripted.superscript)) return true;
+        carries_scripts = true;
+    }
+    NodeId at = node;
+    for (;;) {
+        const syntax::ParentLink* link = ast.parent_link(at);
+        if (link == nullptr) return false;
+        switch (link->slot.kind()) {
+            case Slot::Kind::ScriptBase:  // written first, as a bare left operand is
+            case Slot::Kind::InfixLeft: at = link->parent; continue;
+            case Slot::Kind::GroupChild: {
+                // Scripts join any item before, even an empty group kept.
+                if (carries_scripts && link->slot.index() > 0) return true;
+                const auto siblings = ast.children(link->parent);
+                for (std::size_t i = link->slot.index(); i > 0; --i)
+                    if (const std::optional<bool> ends = ends_in_superscript(ast, siblings[i - 1])) return *ends;
+                if (!is_math_brace_group(ast.node(link->parent))) return false;
+                at = link->parent;
+                continue;
+            }
+            default: return false;
+        }
+    }
+}
+
 }  // namespace
 
 RuleResult RenameRule::apply(RuleContext& ctx, NodeId node) const {
@@ -65,6 +141,8 @@ RuleResult RenameRule::apply(RuleContext& ctx, NodeId node) const {
     if (auto error = RuleScopedContext::expect_no_args(command->args.size(), CommandDisplay::command(source->name)))
         return std::move(*error);
     if (form_ == RenameForm::MathActiveSpace && !in_math_position(ctx.ast, node)) return RuleOutcome::Skipped;
+    // Kept as a command where its prime would not read back.
+    if (form_ == RenameForm::Prime && prime_would_not_read_back(ctx.ast, node)) return RuleOutcome::Skipped;
 
     Node replacement;
     switch (form_) {

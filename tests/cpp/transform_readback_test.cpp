@@ -1,0 +1,179 @@
+// Normalised text reads back: at every profile, the output of a formula that
+// parses clean parses clean again and writes back to itself. Primes are the
+// case in point: a `'` reads as a script of the item it follows, so the
+// writer and the rewrites must not put one where it would be a second
+// superscript, nor write the primes of `x'^2` inside the superscript.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "facade/transform_engine.hpp"
+#include "parse/parse.hpp"
+#include "transform_pipeline_support.hpp"
+
+namespace quorvel {
+namespace {
+
+constexpr std::array<facade::EngineProfile, 4> PROFILES{facade::EngineProfile::Authoring,
+                                                        facade::EngineProfile::Faithful,
+                                                        facade::EngineProfile::Corpus, facade::EngineProfile::Equiv};
+constexpr std::array<const char*, 4> PROFILE_NAMES{"authoring", "faithful", "corpus", "equiv"};
+
+const facade::TransformEngine& engine(std::size_t profile) {
+    static const std::vector<facade::TransformEngine> engines = [] {
+        std::vector<facade::TransformEngine> built;
+        for (facade::EngineProfile p : PROFILES) {
+            facade::TransformEngineBuilder builder;
+            builder.profile(p);
+            auto made = builder.build();
+            if (!made) throw std::runtime_error(std::string(made.error().message()));
+            built.push_back(std::move(made).value());
+        }
+        return built;
+    }();
+    return engines[profile];
+}
+
+// What reading `text` back shows: empty when it parses clean and writes
+// back to itself, else the first diagnostic or the text written again.
+std::string read_back_fault(const facade::TransformEngine& e, const std::string& text) {
+    const auto again = e.parser().parse_with(text, e.default_normalize_config().parse);
+    if (!again.document) return "no document";
+    if (!again.diagnostics.empty()) return again.diagnostics[0].message;
+    auto rewritten = again.document->to_latex();
+    if (!rewritten) return "not written";
+    return *rewritten == text ? "" : "written again as " + *rewritten;
+}
+
+std::optional<std::string> written(const facade::TransformEngine& e, const std::string& source) {
+    const auto parsed = e.parser().parse_with(source, e.default_normalize_config().parse);
+    if (!parsed.document || !parsed.diagnostics.empty()) return std::nullopt;
+    auto text = parsed.document->to_latex();
+    if (!text) return std::nullopt;
+    return *text;
+}
+
+std::optional<std::string> normalised(const facade::TransformEngine& e, const std::string& source) {
+    auto text = e.normalize_with(source, e.default_normalize_config());
+    if (!text) return std::nullopt;
+    return *text;
+}
+
+struct PrimeCase {
+    const char* source;
+    const char* written;    // parsed and written back
+    const char* rendered;   // normalised at authoring and faithful
+    const char* flattened;  // at corpus and equiv; null: as rendered
+};
+
+// A `\prime` that would become a second superscript stays a command; one
+// that would not becomes a prime of the item before it. Braces that part a
+// superscript from a prime stay. The primes of a merged superscript are
+// written after the base, the rest as the `^` operand.
+const PrimeCase PRIME_CASES[] = {
+    {"x^a{\\prime}", "x ^ { a } { \\prime }", "x ^ { a } { \\prime }", "x ^ { a } \\prime"},
+    {"{x^a}{\\prime}", "{ x ^ { a } } { \\prime }", "x ^ { a } { \\prime }", "x ^ { a } \\prime"},
+    {"x_1^2\\prime", "x _ { 1 } ^ { 2 } \\prime", "x _ { 1 } ^ { 2 } \\prime", nullptr},
+    {"x^\\,{\\prime}", "x ^ { \\, } { \\prime }", "x ^ { \\, } { \\prime }", "x ^ { \\, } \\prime"},
+    {"t ^\\ { \\prime }", "t ^ { \\  } { \\prime }", "t ^ { ~ } { \\prime }", "t ^ { ~ } \\prime"},
+    {"x^a{}\\prime", "x ^ { a } { } \\prime", "x ^ { a } { } \\prime", "x ^ { a } \\prime"},
+    {"x^a\\prime\\prime", "x ^ { a } \\prime \\prime", "x ^ { a } \\prime'", nullptr},
+    {"{y x^a}\\prime", "{ y x ^ { a } } \\prime", "y x ^ { a } \\prime", nullptr},
+    {"x\\prime^2", "x \\prime ^ { 2 }", "x \\prime ^ { 2 }", nullptr},
+    {"\\prime'^2", "\\prime'^ { 2 }", "\\prime'^ { 2 }", nullptr},
+    {"\\mu\\prime", "\\mu \\prime", "\\mu'", nullptr},
+    {"x_1\\prime", "x _ { 1 } \\prime", "x _ { 1 }'", nullptr},
+    {"\\left(x^a\\right)\\prime", "\\left ( x ^ { a } \\right ) \\prime", "\\left ( x ^ { a } \\right )'", nullptr},
+    {"x^a{'}^2", "x ^ { a } { ' } ^ { 2 }", "x ^ { a } { ' } ^ { 2 }", nullptr},
+    {"{x^a}{'}", "{ x ^ { a } } { ' }", "x ^ { a } { ' }", nullptr},
+    {"{x^a}\\prime_1", "{ x ^ { a } } \\prime _ { 1 }", "x ^ { a } \\prime _ { 1 }", nullptr},
+    {"{x^a}{'}^2", "{ x ^ { a } } { ' } ^ { 2 }", "x ^ { a } { ' } ^ { 2 }", nullptr},
+    {"{x}{'}", "{ x } { ' }", "x'", nullptr},
+    {"f''^2", "f''^ { 2 }", "f''^ { 2 }", nullptr},
+    {"x'_1^2", "x _ { 1 }'^ { 2 }", "x _ { 1 }'^ { 2 }", nullptr},
+    {"x' '", "x''", "x''", nullptr},
+};
+
+TEST(ReadBack, PrimesAtEveryProfile) {
+    for (const PrimeCase& c : PRIME_CASES) {
+        SCOPED_TRACE(c.source);
+        const auto text = written(engine(0), c.source);
+        ASSERT_TRUE(text.has_value()) << "does not parse clean";
+        EXPECT_EQ(*text, c.written);
+        EXPECT_EQ(read_back_fault(engine(0), *text), "");
+        for (std::size_t p = 0; p < PROFILES.size(); ++p) {
+            SCOPED_TRACE(PROFILE_NAMES[p]);
+            const auto output = normalised(engine(p), c.source);
+            ASSERT_TRUE(output.has_value()) << "does not normalise";
+            EXPECT_EQ(*output, p < 2 || c.flattened == nullptr ? c.rendered : c.flattened);
+            EXPECT_EQ(read_back_fault(engine(p), *output), "");
+        }
+    }
+}
+
+// Formulas made of the pieces that meet at a prime: atoms, brace groups,
+// scripts and prime runs, `\prime`, spacing commands. Deterministic.
+class FormulaMaker {
+public:
+    explicit FormulaMaker(std::uint64_t seed) : state_(seed) {}
+
+    std::string formula(int depth = 0) {
+        std::string out;
+        const std::size_t items = 1 + pick(4);
+        for (std::size_t i = 0; i < items; ++i) {
+            if (depth < 2 && pick(5) == 0) {
+                out += "{" + formula(depth + 1) + "}";
+            } else {
+                out += ATOMS[pick(ATOMS.size())];
+            }
+            out += SCRIPTS[pick(SCRIPTS.size())];
+        }
+        return out;
+    }
+
+private:
+    static constexpr std::array<const char*, 16> ATOMS{
+        "x",        "2",          "\\prime", "\\prime", "'",           "\\alpha",   "\\mu ",           "{}",
+        "\\frac{a}{b}", "\\sqrt{y}", "\\,",     "\\ ",    "\\mathrm{d}", "\\left(z\\right)", "\\text{ab}", "+"};
+    static constexpr std::array<const char*, 14> SCRIPTS{
+        "", "", "", "'", "''", "^a", "_1", "'^2", "_1^2", "'_1", "^{\\prime}", "^\\,", "^{'}", "_i'"};
+
+    std::size_t pick(std::size_t n) {
+        state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<std::size_t>((state_ >> 33) % n);
+    }
+
+    std::uint64_t state_;
+};
+
+// Every normalised output of a formula that parses clean reads back clean
+// and writes back to itself: a sample of the corpus, and made formulas.
+TEST(ReadBack, NormalisedOutputsOfValidFormulas) {
+    std::vector<std::string> inputs;
+    if (const auto sample = transform::testing::corpus_sample(24)) inputs = *sample;
+    FormulaMaker maker(38);
+    for (int i = 0; i < 1500; ++i) inputs.push_back(maker.formula());
+    for (std::size_t p = 0; p < PROFILES.size(); ++p) {
+        const facade::TransformEngine& e = engine(p);
+        std::size_t checked = 0;
+        std::size_t faults = 0;
+        for (const std::string& source : inputs) {
+            if (!written(e, source)) continue;
+            const auto output = normalised(e, source);
+            if (!output) continue;
+            ++checked;
+            if (const std::string fault = read_back_fault(e, *output); !fault.empty() && faults++ < 5)
+                ADD_FAILURE() << PROFILE_NAMES[p] << ": " << source << " -> " << *output << ": " << fault;
+        }
+        EXPECT_EQ(faults, 0u) << PROFILE_NAMES[p];
+        EXPECT_GT(checked, inputs.size() / 2) << PROFILE_NAMES[p];
+    }
+}
+
+}  // namespace
+}  // namespace quorvel
