@@ -72,7 +72,7 @@ std::size_t count_differences(const std::vector<std::string>& inputs) {
 // Levels that nest, each with its closing half, and faults for the bottom:
 // groups, arguments with text slots the skip scans, environments and
 // `\left`, some of them left open or closed twice.
-constexpr std::array<std::array<const char*, 2>, 16> kLevels = {{
+constexpr std::array<std::array<const char*, 2>, 17> kLevels = {{
     {R"(\frac{)", "$}{}"},
     {R"(\sqrt{)", "#}"},
     {R"(\text{${)", "}$}"},
@@ -89,10 +89,11 @@ constexpr std::array<std::array<const char*, 2>, 16> kLevels = {{
     {R"(\framebox[)", "}"},
     {R"(\begin{matrix})", ""},
     {R"(\text{)", "}"},
+    {R"(#{\makebox[})", ""},
 }};
 
-constexpr std::array<const char*, 10> kFaults = {
-    "}", "$", "#", R"(\right))", R"(\end{x})", "", R"(\makebox[)", "{", "]", R"(\end{matrix})"};
+constexpr std::array<const char*, 11> kFaults = {
+    "}", "$", "#", R"(\right))", R"(\end{x})", "", R"(\makebox[)", "{", "]", R"(\end{matrix})", R"(\framebox[x]{a$b})"};
 
 std::vector<std::string> random_nestings(std::uint32_t seed, std::size_t count) {
     std::mt19937 rng(seed);
@@ -138,6 +139,11 @@ INSTANTIATE_TEST_SUITE_P(
         // A failed bracket scan inside a group stops the later scans, so the
         // second bracket does not hide the `\end`.
         SkipCase{"bracket_scan_in_group", R"(\begin{\makebox[}\framebox[\end])", false, {{7, 15}, {27, 31}}},
+        // The same within one skip: past the group, the text slot is not
+        // taken whole and its `$` stops the skip.
+        SkipCase{"bracket_scan_in_group_then_text", R"(#{\makebox[}\framebox[x]{$})", false, {{25, 26}, {0, 1}}},
+        SkipCase{"bracket_scan_in_group_then_text_in_argument", R"(\sqrt{#{\makebox[}\framebox[x]{a$b}})", true,
+                 {{32, 33}, {6, 7}}},
         // A closed bracket that is not text does not hide a `$`.
         SkipCase{"dollar_in_dimension", R"(\frac{{\makebox[}\makebox[{}$]}{b})", true, {{28, 29}, {16, 16}, {30, 30}}},
         SkipCase{"dollar_after_text_slot", R"(\makebox[2cm]{a $x$ b} $)", false, {{23, 24}}},
