@@ -2,6 +2,7 @@
 // the input of the property tests over malformed formulas.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <fstream>
@@ -83,6 +84,49 @@ inline std::vector<std::string> corpus_mistakes(const std::vector<std::string>& 
     out.reserve(lines.size() * per_line);
     for (const auto& line : lines)
         for (std::size_t k = 0; k < per_line; ++k) out.push_back(maker.make(line, 1 + static_cast<int>(k % 2)));
+    return out;
+}
+
+// Constructs wrapped around random stretches of a formula: a pair (an
+// environment or `\\left...\\right`) crossed by a group or an argument
+// that opens inside it and closes after it, behind a group left open. An Error then
+// ends inside a brace that the text after it closes.
+inline constexpr std::array<std::array<std::string_view, 2>, 4> kCrossed = {{
+    {"\\begin{array}{}", "\\end{array}"},
+    {"\\begin{matrix}", "\\end{matrix}"},
+    {"\\left(", "\\right)"},
+    {"\\begin{x}", "\\end{x}"},
+}};
+inline constexpr std::array<std::string_view, 4> kOpenGroups = {"{", "^{", "\\frac{", "_{"};
+inline constexpr std::array<std::string_view, 3> kCrossingOpeners = {"{", "\\sqrt{", "\\frac{"};
+
+// `per_line` wrappings for every line, the same for every run. Stretches
+// start and end between characters, never inside one.
+inline std::vector<std::string> corpus_wrappings(const std::vector<std::string>& lines, std::size_t per_line,
+                                                 std::uint64_t seed = 37) {
+    std::mt19937_64 rng(seed);
+    auto below = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
+    std::vector<std::string> out;
+    out.reserve(lines.size() * per_line);
+    for (const auto& line : lines) {
+        std::vector<std::size_t> cuts;
+        for (std::size_t i = 0; i <= line.size(); ++i)
+            if (i == line.size() || (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80) cuts.push_back(i);
+        for (std::size_t k = 0; k < per_line; ++k) {
+            std::array<std::size_t, 5> at;
+            for (auto& p : at) p = cuts[below(cuts.size())];
+            std::sort(at.begin(), at.end());
+            const auto& pair = kCrossed[below(kCrossed.size())];
+            // From the back, so that earlier positions stay valid.
+            std::string s = line;
+            s.insert(at[4], "}");
+            s.insert(at[3], pair[1]);
+            s.insert(at[2], kCrossingOpeners[below(kCrossingOpeners.size())]);
+            s.insert(at[1], pair[0]);
+            s.insert(at[0], kOpenGroups[below(kOpenGroups.size())]);
+            out.push_back(std::move(s));
+        }
+    }
     return out;
 }
 

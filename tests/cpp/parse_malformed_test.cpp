@@ -400,6 +400,15 @@ INSTANTIATE_TEST_SUITE_P(
         KeptCase{"missing_superscript_before_subscript", R"(x^_{0})", R"(x^ _ { 0 })", 1, true},
         KeptCase{"missing_subscript_before_superscript", R"(1 0_ ^ { - 5 })", R"(1 0_ ^ { - 5 })", 1, true},
         KeptCase{"missing_superscript_before_prime", R"(x^^')", R"(x^ { }')", 1, true},
+        // An environment closed inside a brace it opened: the Error keeps the
+        // brace's `}`, not the group around it, which would pair differently
+        // once written.
+        KeptCase{"end_inside_own_brace", R"({{}}^{\begin{array}{}\frac{\end{array}{}}_2)",
+                 R"({{}}^{\begin{array}{}\frac{\end{array}{}}_2)", 2, true},
+        KeptCase{"end_inside_own_brace_in_script", R"(x^{\begin{x}{\end{x}}_2)",
+                 R"(x _ { 2 } ^ { \begin {x} { \end {x} })", 1, true},
+        KeptCase{"right_inside_own_brace", R"(A_{1} B^{_\left({1}, \frac{\right)D D}_{1})",
+                 R"(A _ { 1 } B^{_\left({1}, \frac{\right)D D}_{1})", 2, true},
         // In text, the white space before an argument's unread rest is kept.
         KeptCase{"space_before_unread_text", R"(\textbf{\begin{ a }\end})", R"(\textbf {\begin{ a }\end})", 2, true},
         // A backslash that stands for itself (at the end of the source or

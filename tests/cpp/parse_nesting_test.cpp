@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -26,12 +27,39 @@ namespace {
 using testing::default_context;
 using testing::repeat;
 
-// What a child reports: CPU seconds (best of two parses) and the growth of
-// the resident set over one parse, in KiB.
+// What a child reports: CPU seconds (best of two parses), the growth of the
+// resident set over one parse, in KiB, and what the parse gave, so that a
+// parse that stops early cannot pass for a fast one.
 struct Measure {
     double seconds = 0;
     long grown_kib = 0;
+    bool document = false;
+    std::size_t diagnostics = 0;
+    // Diagnostics of a parse that gave up: a nesting or recovery limit.
+    std::size_t gave_up = 0;
+    // The distinct messages, sorted, each ended by a line feed (cut short
+    // when they do not fit).
+    char messages[2048] = {};
 };
+
+bool gives_up(const ParseDiagnostic& d) {
+    return d.kind == ParseDiagnosticKind::MaxGroupDepthExceeded || d.message.find("too complex") != std::string::npos ||
+           d.message.find("nesting depth") != std::string::npos;
+}
+
+std::vector<std::string> lines_of(const char* text) {
+    std::vector<std::string> out;
+    std::string line;
+    for (const char* c = text; *c != 0; ++c) {
+        if (*c == '\n') {
+            out.push_back(std::move(line));
+            line.clear();
+        } else {
+            line.push_back(*c);
+        }
+    }
+    return out;
+}
 
 long status_kib(const char* field) {
     std::ifstream in("/proc/self/status");
@@ -50,7 +78,21 @@ Measure measure(const std::string& source) {
         const ParseOutcome out = parse_source(default_context(), source, ParseConfig{});
         const double s = std::chrono::duration<double>(quorvel_test::CpuClock::now() - start).count();
         if (run == 0 || s < m.seconds) m.seconds = s;
-        if (run == 0) m.grown_kib = status_kib("VmHWM:") - before;
+        if (run > 0) continue;
+        m.grown_kib = status_kib("VmHWM:") - before;
+        m.document = out.document.has_value();
+        m.diagnostics = out.diagnostics.size();
+        std::vector<std::string> messages;
+        for (const ParseDiagnostic& d : out.diagnostics) {
+            m.gave_up += gives_up(d) ? 1 : 0;
+            messages.push_back(d.message);
+        }
+        std::sort(messages.begin(), messages.end());
+        messages.erase(std::unique(messages.begin(), messages.end()), messages.end());
+        std::string joined;
+        for (const std::string& message : messages) joined += message + "\n";
+        joined.resize(std::min(joined.size(), sizeof m.messages - 1));
+        std::memcpy(m.messages, joined.data(), joined.size());
     }
     return m;
 }
@@ -82,11 +124,35 @@ std::optional<Measure> measure_in_child(const std::string& source) {
     return m;
 }
 
+// What the parse of a nesting n levels deep must give: a document or not,
+// `per_level` diagnostics for every level and `extra` more, whose distinct
+// messages begin with `messages` (sorted), and never a give-up.
+struct Expect {
+    bool document;
+    std::size_t per_level;
+    std::size_t extra;
+    std::vector<std::string> messages;
+};
+
+void expect_result(const Measure& m, std::size_t n, const Expect& e) {
+    SCOPED_TRACE("n = " + std::to_string(n));
+    EXPECT_EQ(m.gave_up, 0u);
+    EXPECT_EQ(m.document, e.document);
+    EXPECT_EQ(m.diagnostics, e.per_level * n + e.extra);
+    const std::vector<std::string> messages = lines_of(m.messages);
+    ASSERT_EQ(messages.size(), e.messages.size()) << m.messages;
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        EXPECT_EQ(messages[i].substr(0, e.messages[i].size()), e.messages[i]);
+    }
+}
+
 // Expects the parse of `build(8n)` to take at most 12 times the time of
 // `build(n)` (a second measurement absorbs a busy moment of the machine), and
-// with `memory`, to grow the resident set at most 12 times as much.
+// with `memory`, to grow the resident set at most 12 times as much. Answers
+// the two measures, whose results the caller checks; none when a parse did
+// not finish.
 template <class Build>
-void expect_linear(const Build& build, std::size_t n, bool memory = false) {
+std::optional<std::pair<Measure, Measure>> expect_linear(const Build& build, std::size_t n, bool memory = false) {
     const std::string small_source = build(n);
     const std::string large_source = build(8 * n);
     std::optional<Measure> small;
@@ -94,7 +160,10 @@ void expect_linear(const Build& build, std::size_t n, bool memory = false) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         small = measure_in_child(small_source);
         large = measure_in_child(large_source);
-        ASSERT_TRUE(small && large) << "a parse ran past " << kCpuLimitSeconds << " s of CPU time";
+        if (!small || !large) {
+            ADD_FAILURE() << "a parse ran past " << kCpuLimitSeconds << " s of CPU time";
+            return std::nullopt;
+        }
         if (large->seconds <= 12 * small->seconds + 0.01) break;
     }
     EXPECT_LE(large->seconds, 12 * small->seconds + 0.01)
@@ -104,6 +173,7 @@ void expect_linear(const Build& build, std::size_t n, bool memory = false) {
         EXPECT_LE(large->grown_kib, 12 * std::max(small->grown_kib, 4096L))
             << "n = " << n << ": " << small->grown_kib << " KiB, 8n: " << large->grown_kib << " KiB";
     }
+    return std::pair{*small, *large};
 }
 
 struct NestCase {
@@ -112,16 +182,23 @@ struct NestCase {
     std::string middle;
     std::string close;
     std::size_t n;
+    Expect expect;
     bool memory = false;
 };
 
 void PrintTo(const NestCase& c, std::ostream* os) { *os << c.open << "^n " << c.middle << " " << c.close << "^n"; }
 
+constexpr const char* kDollar = "Unexpected $ inside a math formula";
+
 class NestedFaults : public ::testing::TestWithParam<NestCase> {};
 
 TEST_P(NestedFaults, ParsesInLinearTime) {
     const NestCase& c = GetParam();
-    expect_linear([&](std::size_t n) { return repeat(c.open, n) + c.middle + repeat(c.close, n); }, c.n, c.memory);
+    const auto measures =
+        expect_linear([&](std::size_t n) { return repeat(c.open, n) + c.middle + repeat(c.close, n); }, c.n, c.memory);
+    if (!measures) return;
+    expect_result(measures->first, c.n, c.expect);
+    expect_result(measures->second, 8 * c.n, c.expect);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -129,22 +206,27 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // A stray `}` at the bottom of text math inside text arguments: every
         // level's recovery reads the levels below it again.
-        NestCase{"text_math_group", R"(\text{${)", "x}", "}$}", 64},
-        NestCase{"group_text_math", R"({\text{$)", "x}", "$}}", 64},
-        NestCase{"mbox_math_group", R"(\mbox{${)", "x}", "}$}", 64},
-        NestCase{"array_text_math_group", R"(\begin{array}{c}\text{${)", "x}", R"(}$}\end{array})", 64},
+        NestCase{"text_math_group", R"(\text{${)", "x}", "}$}", 64, {false, 0, 1, {kDollar}}},
+        NestCase{"group_text_math", R"({\text{$)", "x}", "$}}", 64,
+                 {false, 0, 2, {kDollar, "found '$' expected something else, or '}'"}}},
+        NestCase{"mbox_math_group", R"(\mbox{${)", "x}", "}$}", 64, {false, 0, 1, {kDollar}}},
+        NestCase{"array_text_math_group", R"(\begin{array}{c}\text{${)", "x}", R"(}$}\end{array})", 64,
+                 {false, 0, 2, {R"(Environment array missing closing \end{array})", kDollar}}},
         // A fault at the bottom of arguments nested in arguments.
-        NestCase{"frac_dollar", R"(\frac{)", "x", "$}{}", 250, true},
-        NestCase{"sqrt_dollar", R"(\sqrt{)", "x", "$}", 250},
-        NestCase{"sqrt_dollar_after", R"(\sqrt{)", "x", "}$", 250},
-        NestCase{"frac_right", R"(\frac{)", "x", R"(\right)}{})", 250},
-        NestCase{"frac_end", R"(\frac{)", "x", R"(\end{x}}{})", 250},
-        NestCase{"mathrm_dollar", R"(\mathrm{)", "x", "$}", 250},
-        NestCase{"sqrt_parameter", R"(\sqrt{)", "x", "#}", 250},
-        NestCase{"frac_missing_argument", R"(\frac{)", "x", "}", 250},
+        NestCase{"frac_dollar", R"(\frac{)", "x", "$}{}", 250, {true, 1, 0, {kDollar}}, true},
+        NestCase{"sqrt_dollar", R"(\sqrt{)", "x", "$}", 250, {true, 1, 0, {kDollar}}},
+        NestCase{"sqrt_dollar_after", R"(\sqrt{)", "x", "}$", 250, {false, 0, 1, {kDollar}}},
+        NestCase{"frac_right", R"(\frac{)", "x", R"(\right)}{})", 250,
+                 {true, 1, 0, {R"(found '\right' expected something else, or end of input)"}}},
+        NestCase{"frac_end", R"(\frac{)", "x", R"(\end{x}}{})", 250,
+                 {true, 1, 0, {R"(found '\end' expected something else, or end of input)"}}},
+        NestCase{"mathrm_dollar", R"(\mathrm{)", "x", "$}", 250, {true, 1, 0, {kDollar}}},
+        NestCase{"sqrt_parameter", R"(\sqrt{)", "x", "#}", 250, {true, 1, 0, {"expected atom or script marker"}}},
+        NestCase{"frac_missing_argument", R"(\frac{)", "x", "}", 250,
+                 {true, 0, 1, {"found end of input expected mandatory argument in command argument at "}}},
         // Valid: an infix command inside nested arguments.
-        NestCase{"infix_before", R"(\sqrt{a\over )", "x", "}", 250},
-        NestCase{"infix_after", R"(\sqrt{)", "x", R"(\over a})", 250}),
+        NestCase{"infix_before", R"(\sqrt{a\over )", "x", "}", 250, {true, 0, 0, {}}},
+        NestCase{"infix_after", R"(\sqrt{)", "x", R"(\over a})", 250, {true, 0, 0, {}}}),
     [](const auto& info) { return info.param.name; });
 
 // A stray `}` halfway down nested environments: each failed level's
@@ -156,7 +238,16 @@ TEST(NestedEnvironments, StrayBraceParsesInLinearTime) {
         return repeat(R"(\begin{matrix})", n) + "a" + repeat(R"(\end{matrix})", n / 2) + "}" +
                repeat(R"(\end{matrix})", n - n / 2);
     };
-    expect_linear(build, 250);
+    const auto measures = expect_linear(build, 250);
+    if (measures) {
+        const Expect expect{false,
+                            0,
+                            2,
+                            {R"(Environment matrix missing closing \end{matrix})",
+                             "found '}' expected something else, or end of input"}};
+        expect_result(measures->first, 250, expect);
+        expect_result(measures->second, 2000, expect);
+    }
     const ParseOutcome out = parse_source(default_context(), build(2000), ParseConfig{});
     ASSERT_FALSE(out.diagnostics.empty());
     EXPECT_EQ(out.diagnostics.front().message, R"(Environment matrix missing closing \end{matrix})");
@@ -196,7 +287,7 @@ TEST_P(RandomNesting, ParsesInLinearTime) {
     std::vector<const Layer*> layers(8 * kLevels);
     for (auto& layer : layers) layer = &kLayers[rng() % kLayers.size()];
     const std::string fault = kFaults[rng() % kFaults.size()];
-    expect_linear(
+    const auto measures = expect_linear(
         [&](std::size_t n) {
             std::string source;
             for (std::size_t i = 0; i < n; ++i) source += layers[i]->open;
@@ -205,6 +296,13 @@ TEST_P(RandomNesting, ParsesInLinearTime) {
             return source;
         },
         kLevels);
+    if (!measures) return;
+    // Faulty levels are drawn at every depth: each draw reports, and none
+    // gives up.
+    for (const Measure& m : {measures->first, measures->second}) {
+        EXPECT_EQ(m.gave_up, 0u) << m.messages;
+        EXPECT_GT(m.diagnostics, 0u);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, RandomNesting, ::testing::Range<std::uint32_t>(1, 9));

@@ -83,23 +83,35 @@ TEST(FailureListSharing, CopiesDoNotSeeLaterAdditions) {
 // join them, are taken and freed without recursion.
 TEST(FailureListSharing, DeepJoinsTakeAndFree) {
     constexpr std::size_t kLevels = 300'000;
+    constexpr std::size_t kMarkEvery = 1'000;
     const FailureList shared = failures({"a"});
     FailureList left_deep;
     FailureList right_deep;
     FailureList kept;
+    std::vector<std::string> marks{"a"};
+    std::vector<std::string> kept_marks;
     for (std::size_t i = 0; i < kLevels; ++i) {
         left_deep.append(FailureList(shared));
+        if (i % kMarkEvery == 0) {
+            marks.push_back("m" + std::to_string(i));
+            left_deep.push_back(ParseFailure::custom(Span{0, 1}, marks.back()));
+        }
         FailureList outer(shared);
         outer.append(std::move(right_deep));
         right_deep = std::move(outer);
-        if (i == kLevels / 2) kept = left_deep;
+        if (i == kLevels / 2) {
+            kept = left_deep;
+            kept_marks = marks;
+        }
     }
     left_deep.push_back(ParseFailure::custom(Span{0, 1}, "b"));
-    EXPECT_EQ(messages(std::move(left_deep)), (std::vector<std::string>{"a", "b"}));
+    marks.push_back("b");
+    EXPECT_EQ(messages(std::move(left_deep)), marks);
     EXPECT_EQ(messages(std::move(right_deep)), (std::vector<std::string>{"a"}));
-    EXPECT_FALSE(kept.empty());
+    // Taking and freeing the longer list leaves the half it shared whole,
+    // without what was added after the copy.
+    EXPECT_EQ(messages(std::move(kept)), kept_marks);
 }
-
 
 // Long lists go on in blocks; every way of taking the items out gives them
 // all, in order, each with its own span.

@@ -117,10 +117,39 @@ std::optional<std::size_t> ArgumentSession::pair_match(const DelimiterToken& ope
     return lookup(open, close, index);
 }
 
-std::optional<std::size_t> ArgumentSession::plain_group_close(std::size_t index) {
-    if (index >= count || count >= kUnmatched) return std::nullopt;
-    const auto close = brace_match(index);
-    if (!close) return std::nullopt;
+namespace {
+
+// Whether the recovery skip, passing this command token by token, reads a
+// text slot of it in a way a group around it could not contain or that
+// leaves a mark on the rest of the skip: an optional bracket or a delimited
+// form is scanned, may run past the group's end, and a scan that finds its
+// group open stops the later ones. Braced slots close inside the group.
+bool scans_text_slots(const knowledge::ActiveCommandRecord* record) {
+    if (record == nullptr) return false;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < record->args.size(); ++i) {
+        if (record->args[i].kind == ArgValueKind::TextContent) count = i + 1;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const ArgSpec& spec = record->args[i];
+        switch (spec.form.kind) {
+            case ArgFormKind::Star:
+            case ArgFormKind::Group: break;
+            case ArgFormKind::Standard:
+                if (!spec.required) return true;
+                break;
+            case ArgFormKind::Delimited:
+            case ArgFormKind::Paired: return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool ArgumentSession::plain_between(std::size_t from, std::size_t to, const knowledge::KnowledgeBase& math,
+                                    const knowledge::KnowledgeBase& text) {
+    if (from > to || to > count || count >= kUnmatched) return false;
     if (steering_before_.empty()) {
         steering_before_.assign(count + 1, 0);
         for (std::size_t i = 0; i < count; ++i) {
@@ -128,11 +157,20 @@ std::optional<std::size_t> ArgumentSession::plain_group_close(std::size_t index)
             const bool steers = t.kind() == TokenKind::MathShift ||
                                 (t.kind() == TokenKind::ControlSeq &&
                                  (t.is_control("begin") || t.is_control("end") || t.is_control("left") ||
-                                  t.is_control("right") || t.is_control(")")));
+                                  t.is_control("right") || t.is_control(")") ||
+                                  scans_text_slots(math.lookup_command(t.name())) ||
+                                  scans_text_slots(text.lookup_command(t.name()))));
             steering_before_[i + 1] = steering_before_[i] + (steers ? 1 : 0);
         }
     }
-    if (steering_before_[*close] != steering_before_[index + 1]) return std::nullopt;
+    return steering_before_[to] == steering_before_[from];
+}
+
+std::optional<std::size_t> ArgumentSession::plain_group_close(std::size_t index, const knowledge::KnowledgeBase& math,
+                                                              const knowledge::KnowledgeBase& text) {
+    if (index >= count || count >= kUnmatched) return std::nullopt;
+    const auto close = brace_match(index);
+    if (!close || !plain_between(index + 1, *close, math, text)) return std::nullopt;
     return close;
 }
 
@@ -272,7 +310,7 @@ ArgumentSession::SkipRun ArgumentSession::skip_run(std::size_t index, const know
                 case TokenKind::RBracket:
                 case TokenKind::MathShift: break;
                 case TokenKind::LBrace:
-                    if (const auto close = plain_group_close(i)) {
+                    if (const auto close = plain_group_close(i, math, text)) {
                         next = *close + 1;
                     } else if (!brace_match(i)) {
                         next = i + 1;
@@ -373,11 +411,19 @@ std::optional<Grammar::SkipRun> Grammar::skip_run(std::size_t pos) {
     return SkipRun{end, run.opens, run.braces};
 }
 
+bool Grammar::plain_tokens(std::size_t from, std::size_t to) {
+    if (from >= to) return true;
+    ArgumentSession& session = argument_session();
+    const auto abs = session.index_of(in_.token_at(from));
+    if (!abs || to > in_.token_count()) return false;
+    return session.plain_between(*abs, *abs + (to - from), math_kb_, text_kb_);
+}
+
 std::optional<std::size_t> Grammar::plain_group_close(std::size_t pos) {
     ArgumentSession& session = argument_session();
     const auto abs = session.index_of(in_.token_at(pos));
     if (!abs) return std::nullopt;
-    const auto close = session.plain_group_close(*abs);
+    const auto close = session.plain_group_close(*abs, math_kb_, text_kb_);
     if (!close) return std::nullopt;
     const std::size_t local = pos + (*close - *abs);
     if (local >= in_.token_count()) return std::nullopt;

@@ -182,9 +182,16 @@ struct ArgumentSession {
                                           const knowledge::DelimiterToken& close, std::size_t index);
 
     // The closing brace of the group a `{` at `index` opens, when no `$`,
-    // \begin, \end, \left, \right or \) stands inside it: a group the
-    // recovery skip can pass in one step, as it would token by token.
-    std::optional<std::size_t> plain_group_close(std::size_t index);
+    // \begin, \end, \left, \right, \) or command whose text slots the skip
+    // scans (an optional bracket or a delimited form, in either mode) stands
+    // inside it: a group the recovery skip can pass in one step, as it would
+    // token by token. Built on first use.
+    std::optional<std::size_t> plain_group_close(std::size_t index, const knowledge::KnowledgeBase& math,
+                                                 const knowledge::KnowledgeBase& text);
+    // Whether none of those tokens stands among the stream's tokens
+    // [from, to).
+    bool plain_between(std::size_t from, std::size_t to, const knowledge::KnowledgeBase& math,
+                       const knowledge::KnowledgeBase& text);
 
     // For a `\begin{..}` at `index`: the index of the last token of the
     // `\end{..}` that closes it by count (as the recovery skip pairs them),

@@ -181,6 +181,9 @@ public:
     // it closes inside this input and nothing inside it stops or steers the
     // recovery skip (see `ArgumentSession::plain_group_close`).
     std::optional<std::size_t> plain_group_close(std::size_t pos);
+    // Whether the tokens [from, to) of the input hold nothing that stops or
+    // steers the recovery skip (see `ArgumentSession::plain_between`).
+    bool plain_tokens(std::size_t from, std::size_t to);
     // For a `\begin{..}` at `pos`: the index of the last token of the
     // `\end{..}` that closes it by count, when it lies inside this input and
     // the recovery skip would pass everything in between without stopping or

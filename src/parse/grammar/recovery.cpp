@@ -4,6 +4,7 @@
 #include "parse/grammar/recovery.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <unordered_map>
 
 #include "parse/grammar/arguments.hpp"
@@ -15,6 +16,8 @@ namespace quorvel::parse::grammar {
 using Kind = ParseDiagnosticKind;
 
 namespace {
+
+std::atomic<bool> stepwise_skip{false};
 
 ContentMode other_mode(ContentMode mode) {
     return mode == ContentMode::Math ? ContentMode::Text : ContentMode::Math;
@@ -114,7 +117,10 @@ std::string mismatch_message(std::string_view expected, std::string_view found) 
 
 // The pairs the recovery skip has opened and not yet closed, innermost last.
 // Closing a kind closes its innermost open level and every level opened
-// inside it, as an `\end` closes the environments left open in its body.
+// inside it, as an `\end` closes the environments left open in its body;
+// but a brace level stays open until its own `}`. Written text pairs braces
+// whatever stands between them: an Error whose text left a `{` open while
+// the construct around it took the `}` would read back differently.
 class SkipLevels {
 public:
     enum Kind : std::uint8_t { Brace, Left, Environment };
@@ -132,13 +138,25 @@ public:
         counts_[kind] += n;
     }
     // Only with `count(kind) > 0`.
-    void close(Kind kind) noexcept {
+    void close(Kind kind) {
+        std::size_t braces = 0;
         while (runs_.back().kind != kind) {
-            counts_[runs_.back().kind] -= runs_.back().n;
+            if (runs_.back().kind == Brace) {
+                braces += runs_.back().n;
+            } else {
+                counts_[runs_.back().kind] -= runs_.back().n;
+            }
             runs_.pop_back();
         }
         --counts_[kind];
         if (--runs_.back().n == 0) runs_.pop_back();
+        if (braces == 0) return;
+        // Within the capacity the popped runs left.
+        if (!runs_.empty() && runs_.back().kind == Brace) {
+            runs_.back().n += braces;
+        } else {
+            runs_.push_back(Run{Brace, braces});
+        }
     }
 
 private:
@@ -238,9 +256,17 @@ std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge
                 break;
         }
         if (outcome == Taken) {
-            if (spec.kind != knowledge::ArgValueKind::TextContent || reads_clean(g, group)) continue;
+            if (spec.kind == knowledge::ArgValueKind::TextContent) {
+                if (reads_clean(g, group)) continue;
+                in.rewind(before);
+                return group.last;
+            }
+            // A closed slot that is not text has no math of its own to hide:
+            // one holding what stops or steers the skip is gone through token
+            // by token, so that a stray `$` or `\end` in it is still found.
+            if (g.plain_tokens(before, in.pos())) continue;
             in.rewind(before);
-            return group.last;
+            return std::nullopt;
         }
         if (outcome == Open && scanned) {
             scans.read += in.pos() - before;
@@ -282,6 +308,8 @@ private:
 };
 
 }  // namespace
+
+void set_stepwise_recovery_skip(bool on) noexcept { stepwise_skip.store(on, std::memory_order_relaxed); }
 
 // ---- Environment headers at the cursor ----------------------------------------------
 
@@ -792,6 +820,7 @@ void Grammar::charge_recovery(std::size_t units) {
     // The steps the skip takes, each over one token or one stretch passed
     // whole: what the budget counts.
     std::size_t steps = 0;
+    const bool one_step_passes = !stepwise_skip.load(std::memory_order_relaxed);
     for (;; ++steps) {
         skip_ws();
         const SpannedToken* t = in_.peek();
@@ -814,7 +843,7 @@ void Grammar::charge_recovery(std::size_t units) {
             consumed = true;
             continue;
         }
-        if (consumed && !single_token && !skip_arguments) {
+        if (one_step_passes && consumed && !single_token && !skip_arguments) {
             // A stretch of tokens that only open environments and pass what
             // neither stops nor steers the skip is passed at once: token by
             // token, deep nesting would pass it once per enclosing failed item.
@@ -842,7 +871,8 @@ void Grammar::charge_recovery(std::size_t units) {
                 }
             }
         }
-        if (t->token.is_control("begin") && !single_token && !skip_arguments && !(header && !consumed)) {
+        if (one_step_passes && t->token.is_control("begin") && !single_token && !skip_arguments &&
+            !(header && !consumed)) {
             // An environment with nothing inside that stops or steers the
             // skip is passed whole: header by header, deep nesting would
             // pass it once per enclosing failed item.
@@ -899,7 +929,7 @@ void Grammar::charge_recovery(std::size_t units) {
             continue;
         }
         const TokenKind kind = t->token.kind();
-        if (kind == TokenKind::LBrace && !single_token) {
+        if (one_step_passes && kind == TokenKind::LBrace && !single_token) {
             // A group with nothing inside that stops or steers the skip is
             // passed whole: token by token, deep nesting would pass it once
             // per enclosing failed item.

@@ -210,6 +210,12 @@ Failure recovery_diagnostic_from_error(Failure failure, std::string_view message
 std::optional<Failure> invalid_left_recovery_diagnostic(const knowledge::KnowledgeBase& math, const Input& in,
                                                         std::size_t start, std::size_t end);
 
+// Test only: makes every recovery skip of the process go token by token,
+// without the passes that take a group, an environment or a stretch of
+// opening levels in one step. Those passes are shortcuts and must change no
+// result; the tests compare both ways.
+void set_stepwise_recovery_skip(bool on) noexcept;
+
 // Whether the token after `\left` (or `\right`) is a delimiter of the math
 // knowledge base, as the recovery scans and the diagnostics see it.
 bool is_delimiter_token(const knowledge::KnowledgeBase& math, const Token& token);
