@@ -598,6 +598,10 @@ public:
         std::unique_ptr<StepLog> own_;
     };
 
+    // The log of the open step, records of nested steps included; null
+    // outside a step.
+    const StepLog* step_log() const noexcept { return log_.step; }
+
     void append_child(ast::NodeId parent, ast::NodeId child);
     void insert_child(ast::NodeId parent, std::size_t position, ast::NodeId child);
     void reindex_group_children(ast::NodeId parent, std::size_t start);

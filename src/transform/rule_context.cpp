@@ -55,6 +55,93 @@ bool RuleContext::may_hold_command(std::string_view name) {
     return !scan->absent;
 }
 
+namespace {
+
+bool is_command_named(const Node& node, std::string_view name) {
+    const auto* command = node.get_if<Node::Command>();
+    return command != nullptr && command->name == name;
+}
+
+// Marks every node on the paths up from the live commands of `paths`, each
+// once: a walk stops at a node already marked, whose ancestors are too.
+void mark_paths(const syntax::Ast& ast, RuleContext::CommandPaths& paths) {
+    if (++paths.stamp == 0) {
+        paths.marks.clear();
+        paths.stamp = 1;
+    }
+    std::erase_if(paths.commands, [&](NodeId id) {
+        const Node* node = ast.node_opt(id);
+        return node == nullptr || !is_command_named(*node, paths.name);
+    });
+    for (NodeId at : paths.commands) {
+        while (true) {
+            if (const std::uint32_t* mark = paths.marks.get(at); mark != nullptr && *mark == paths.stamp) break;
+            paths.marks.insert(at, paths.stamp);
+            const auto parent = ast.parent_id(at);
+            if (!parent) break;
+            at = *parent;
+        }
+    }
+    paths.marked = true;
+}
+
+}  // namespace
+
+bool RuleContext::holds_command(NodeId at, std::string_view name) {
+    if (pass == 0) return ast.find_impl(at, [&](const Node& node) { return is_command_named(node, name); }).has_value();
+    if (!may_hold_command(name)) return false;
+    CommandPaths* paths = nullptr;
+    for (CommandPaths& entry : command_paths)
+        if (entry.name == name) paths = &entry;
+    if (paths == nullptr) paths = &command_paths.emplace_back(CommandPaths{name});
+    if (paths->pass != pass) {
+        // Detached roots included: a rule may attach one later.
+        paths->pass = pass;
+        paths->commands.clear();
+        paths->marked = false;
+        ast.for_each_node([&](NodeId id, const Node& node) {
+            if (is_command_named(node, name)) paths->commands.push_back(id);
+        });
+    }
+    if (!paths->marked) mark_paths(ast, *paths);
+    const std::uint32_t* mark = paths->marks.get(at);
+    return mark != nullptr && *mark == paths->stamp;
+}
+
+void RuleContext::note_edits(const syntax::StepLog& log, std::size_t first) {
+    using Op = syntax::StepRecord::Op;
+    for (CommandPaths& paths : command_paths) {
+        if (paths.pass != pass) continue;
+        // A node whose link changed is named by its record, or is a child of
+        // a node whose value or list changed; the marks hold while none of
+        // them is marked. A marked child has a marked parent, so the old
+        // children of a changed node need no look.
+        auto check = [&](NodeId id) {
+            if (!paths.marked) return;
+            const std::uint32_t* mark = paths.marks.get(id);
+            if (mark != nullptr && *mark == paths.stamp) paths.marked = false;
+        };
+        for (std::size_t r = first; r < log.records.size(); ++r) {
+            const syntax::StepRecord& record = log.records[r];
+            check(record.a);
+            check(record.b);
+            check(record.c);
+            NodeId valued{};
+            if (record.op == Op::NewNode || record.op == Op::ReplacedValue || record.op == Op::ConsumedInto)
+                valued = record.a;
+            else if (record.op == Op::ReplacedChildren)
+                valued = record.b;
+            const Node* node = ast.node_opt(valued);
+            if (node == nullptr) continue;
+            if (valued == record.a && is_command_named(*node, paths.name)) {
+                paths.commands.push_back(valued);
+                paths.marked = false;
+            }
+            syntax::for_each_edge(*node, [&](NodeId child, syntax::Slot) { check(child); });
+        }
+    }
+}
+
 std::optional<RuleContext::CommandMatch> RuleContext::match_command(NodeId node, std::string_view name) const {
     const auto* command = ast.node(node).get_if<Node::Command>();
     if (command == nullptr || command->name != name) return std::nullopt;
