@@ -62,6 +62,25 @@ bool is_command_named(const Node& node, std::string_view name) {
     return command != nullptr && command->name == name;
 }
 
+// Whether the subtree of `at` holds a command named `name`, when a search
+// visits at most `budget` nodes to tell; nothing otherwise.
+std::optional<bool> search_within(const syntax::Ast& ast, NodeId at, std::string_view name, std::size_t budget) {
+    std::size_t visited = 0;
+    std::optional<bool> found = false;
+    ast.walk_preorder(at, [&](NodeId, const Node& node) {
+        if (is_command_named(node, name)) {
+            found = true;
+            return false;
+        }
+        if (++visited > budget) {
+            found.reset();
+            return false;
+        }
+        return true;
+    });
+    return found;
+}
+
 // Marks every node on the paths up from the live commands of `paths`, each
 // once: a walk stops at a node already marked, whose ancestors are too.
 void mark_paths(const syntax::Ast& ast, RuleContext::CommandPaths& paths) {
@@ -73,10 +92,12 @@ void mark_paths(const syntax::Ast& ast, RuleContext::CommandPaths& paths) {
         const Node* node = ast.node_opt(id);
         return node == nullptr || !is_command_named(*node, paths.name);
     });
+    paths.path_nodes = 0;
     for (NodeId at : paths.commands) {
         while (true) {
             if (const std::uint32_t* mark = paths.marks.get(at); mark != nullptr && *mark == paths.stamp) break;
             paths.marks.insert(at, paths.stamp);
+            ++paths.path_nodes;
             const auto parent = ast.parent_id(at);
             if (!parent) break;
             at = *parent;
@@ -103,7 +124,16 @@ bool RuleContext::holds_command(NodeId at, std::string_view name) {
             if (is_command_named(node, name)) paths->commands.push_back(id);
         });
     }
-    if (!paths->marked) mark_paths(ast, *paths);
+    if (!paths->marked) {
+        // Marking again costs the paths; a search of a small subtree costs
+        // less, as when a run of \buildrel is expanded one after another. A
+        // search that would cost more than the marking gives way to it.
+        if (paths->path_nodes > 0) {
+            const std::optional<bool> found = search_within(ast, at, name, paths->path_nodes);
+            if (found) return *found;
+        }
+        mark_paths(ast, *paths);
+    }
     const std::uint32_t* mark = paths->marks.get(at);
     return mark != nullptr && *mark == paths->stamp;
 }
