@@ -5,7 +5,7 @@ against two pure-Python LaTeX tools when they are installed, pylatexenc's
 MathML). The tools are needed only for their rows, not by the package:
 
     pip install pylatexenc latex2mathml      (optional)
-    python bench/python_bench.py [corpus-dir] [--parse-bench PATH] [--transform-bench PATH] [--large-only]
+    python bench/python_bench.py [corpus-dir] [--parse-bench PATH] [--transform-bench PATH] [--large-only] [--kept-only]
 
 corpus-dir defaults to ../shared/corpus, relative to the repository. Every line
 of arxiv.txt and exam.txt is one formula.
@@ -16,6 +16,9 @@ they run on the same corpus, and the cost of `parse` and `normalize` called
 from Python is set against the same work done in C++: parse per corpus file
 against parse_bench, parse and normalise over both files against
 transform_bench.
+
+Kept documents: 100,000 corpus formulas parsed from Python and their documents
+kept alive at once, in a child process: the resident growth per document.
 
 Large inputs: each row parses one large input from Python in a child process
 and prints its time and the child's peak resident size, beside parse_bench's
@@ -106,6 +109,38 @@ print(f"{seconds:.2f} s, {len(result['diagnostics'])} diagnostics; peak RSS {pea
 """
 
 
+KEPT_CHILD = """
+import sys
+import quorvel
+
+def resident():
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) * 1024
+    return 0
+
+lines = [line for name in sys.argv[2:] for line in open(name, encoding="utf-8").read().splitlines()]
+count = int(sys.argv[1])
+parser = quorvel.Parser()
+kept = [None] * count
+before = resident()
+for i in range(count):
+    kept[i] = parser.parse(lines[i % len(lines)])["document"]
+documents = sum(1 for doc in kept if doc is not None)
+print(f"{documents} documents kept; resident growth {(resident() - before) / documents:.0f} bytes per document")
+"""
+
+
+def kept_row(directory, count=100_000):
+    """Resident growth per corpus document parsed from Python and kept, in a child process."""
+    files = [os.path.join(directory, name) for name in CORPUS_FILES]
+    python = subprocess.run(
+        [sys.executable, "-c", KEPT_CHILD, str(count), *files], check=True, capture_output=True, text=True
+    ).stdout.strip()
+    print(f"kept documents (the corpus cycled, one child process): {python}")
+
+
 def large_rows(parse_bench):
     """Large inputs parsed from Python, each beside parse_bench's row."""
     cpp = {}
@@ -148,8 +183,12 @@ def main():
     )
     parser.add_argument("--passes", type=int, default=5, help="runs of each quorvel measurement (best is kept)")
     parser.add_argument("--large-only", action="store_true", help="run only the large-input rows")
+    parser.add_argument("--kept-only", action="store_true", help="run only the kept-documents row")
     args = parser.parse_args()
 
+    kept_row(args.corpus)
+    if args.kept_only:
+        return
     parse_bench = find_binary(args.parse_bench, repository, "parse_bench")
     large_rows(parse_bench)
     if args.large_only:

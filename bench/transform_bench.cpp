@@ -5,7 +5,7 @@
 //   transform_bench [corpus-dir]      (default: ../shared/corpus, relative to the repository)
 //   transform_bench corpus-dir --once MODE
 //   transform_bench --scaling [N-PATTERN [PROFILE [N]]]
-//   transform_bench --nesting [OPEN CLOSE [PROFILE [N [MIDDLE]]]]
+//   transform_bench --nesting [OPEN CLOSE [PROFILE [N [MIDDLE [PREFIX]]]]]
 //
 // --once runs a single untimed pass of MODE (parse, parse+out or a profile
 // name) inside `measured_pass`, for instruction counts:
@@ -17,7 +17,7 @@
 // no pattern it runs the built-in list of list-editing rewrites.
 //
 // --nesting does the same for one construct nested n and 8n deep,
-// OPEN x n + MIDDLE (default x) + CLOSE x n, with the depth limit lifted; with
+// PREFIX + OPEN x n + MIDDLE (default x) + CLOSE x n, with the depth limit lifted; with
 // no construct it runs the built-in list (infix fractions and their
 // neighbours). Times there are the thread's CPU time.
 #include <chrono>
@@ -197,6 +197,7 @@ struct NestingCase {
     const char* profile;
     std::size_t depth;
     const char* middle = "x";
+    const char* prefix = "";
 };
 
 constexpr NestingCase NESTING_CASES[] = {
@@ -210,13 +211,16 @@ constexpr NestingCase NESTING_CASES[] = {
     {"\\sqrt{", "}", "faithful", 1000},            {"\\left(", "\\right)", "faithful", 1000},
     {"{", "}", "faithful", 1000},                  {"{a ", " b}", "equiv", 1000},
     {"\\mathbf{", "}", "equiv", 1000},             {"\\root 3 \\of {", "}", "faithful", 1000},
+    // A \buildrel beside the nest, and one at its bottom.
+    {"\\mathrm{", "\\over b}", "faithful", 1000, "x", "\\buildrel a\\over b "},
+    {"\\mathrm{", "x\\over b}", "faithful", 1000, "\\buildrel a\\over b "},
 };
 
 // Seconds of the normalisation alone of `depth` levels, the best of `runs`;
 // negative when the input does not normalise.
 double nested_seconds(const transform::TransformContext& engine, const parse::ParseContext& context,
                       const NestingCase& c, std::size_t depth, int runs) {
-    std::string source;
+    std::string source = c.prefix;
     for (std::size_t i = 0; i < depth; ++i) source += c.open;
     source += c.middle;
     for (std::size_t i = 0; i < depth; ++i) source += c.close;
@@ -271,7 +275,7 @@ int main(int argc, char** argv) {
         if (argc > 3) {
             cases = {NestingCase{argv[2], argv[3], argc > 4 ? argv[4] : "faithful",
                                  argc > 5 ? static_cast<std::size_t>(std::stoul(argv[5])) : 1000,
-                                 argc > 6 ? argv[6] : "x"}};
+                                 argc > 6 ? argv[6] : "x", argc > 7 ? argv[7] : ""}};
         }
         return run_nesting(**built, cases);
     }

@@ -1,6 +1,7 @@
 #include "syntax/ast.hpp"
 
 #include <algorithm>
+#include <new>
 #include <type_traits>
 
 #include "syntax/ast_internal.hpp"
@@ -522,20 +523,28 @@ bool is_leaf(const Node& node) {
 void Ast::note_outside(NodeId root, NodeId place) noexcept {
     const Node* n = nodes_.get(root);
     if (n == nullptr || is_leaf(*n)) return;
-    forget_outside(root);
-    if (outside_count_ == kOutsideEntries) {
-        std::copy(outside_ + 1, outside_ + kOutsideEntries, outside_);
-        --outside_count_;
+    if (!outside_) {
+        try {
+            outside_ = OutsideRing{};
+        } catch (const std::bad_alloc&) {
+            return;
+        }
     }
-    outside_[outside_count_++] = Outside{root, place};
+    forget_outside(root);
+    OutsideRing& ring = *outside_;
+    if (ring.count == kOutsideEntries) {
+        std::copy(ring.entries + 1, ring.entries + kOutsideEntries, ring.entries);
+        --ring.count;
+    }
+    ring.entries[ring.count++] = Outside{root, place};
 }
 
 void Ast::note_attached(NodeId parent, NodeId child) noexcept {
-    if (outside_count_ == 0) return;
+    if (outside_count() == 0) return;
     // Under a node with a parent, the attachment may lie inside any noted
     // root's subtree; under a detached root, only inside that root's.
     if (stored_link(parent) != nullptr) {
-        outside_count_ = 0;
+        forget_all_outside();
         return;
     }
     forget_outside(parent);
@@ -543,17 +552,19 @@ void Ast::note_attached(NodeId parent, NodeId child) noexcept {
 }
 
 void Ast::forget_outside(NodeId root) noexcept {
-    for (std::size_t k = 0; k < outside_count_; ++k) {
-        if (outside_[k].root != root) continue;
-        std::copy(outside_ + k + 1, outside_ + outside_count_, outside_ + k);
-        --outside_count_;
+    if (!outside_) return;
+    OutsideRing& ring = *outside_;
+    for (std::size_t k = 0; k < ring.count; ++k) {
+        if (ring.entries[k].root != root) continue;
+        std::copy(ring.entries + k + 1, ring.entries + ring.count, ring.entries + k);
+        --ring.count;
         return;
     }
 }
 
 const NodeId* Ast::known_outside(NodeId root) const noexcept {
-    for (std::size_t k = 0; k < outside_count_; ++k)
-        if (outside_[k].root == root) return &outside_[k].place;
+    for (std::size_t k = 0; k < outside_count(); ++k)
+        if (outside_->entries[k].root == root) return &outside_->entries[k].place;
     return nullptr;
 }
 
@@ -561,7 +572,7 @@ template <class Edges>
 std::optional<NodeId> Ast::outside_of_all(const Edges& edges) const noexcept {
     // The first known place of a child, when every other child is a leaf
     // elsewhere or shows it outside too.
-    if (outside_count_ == 0) return std::nullopt;
+    if (outside_count() == 0) return std::nullopt;
     std::optional<NodeId> place;
     for (const auto& [child, slot] : edges)
         if (const NodeId* known = known_outside(child)) {
@@ -673,7 +684,7 @@ void Ast::Step::keep() noexcept {
     committed_ = true;
     ast_->log_.step = nullptr;
     // The nodes freed below may be noted places.
-    if (!log_->frees.empty()) ast_->outside_count_ = 0;
+    if (!log_->frees.empty()) ast_->forget_all_outside();
     for (const std::uint32_t r : log_->frees) {
         const StepRecord& record = log_->records[r];
         if (record.op == StepRecord::Op::Freed) {
@@ -697,7 +708,7 @@ void Ast::undo(StepLog& log) noexcept {
     using Op = StepRecord::Op;
     // Taking edits back attaches without the notes: what the places outside
     // detached roots said may no longer hold.
-    outside_count_ = 0;
+    forget_all_outside();
     auto unlink_children = [this](const Node& value) {
         for_each_edge(value, [this](NodeId child, Slot) {
             drop_link(child);

@@ -551,7 +551,10 @@ public:
     public:
         explicit EditBatch(Ast& ast) noexcept : ast_(ast) { ++ast_.batch_depth_; }
         ~EditBatch() {
-            if (--ast_.batch_depth_ == 0) ast_.renumber_stale_lists();
+            if (--ast_.batch_depth_ == 0) {
+                ast_.renumber_stale_lists();
+                ast_.outside_.reset();
+            }
         }
         EditBatch(const EditBatch&) = delete;
         EditBatch& operator=(const EditBatch&) = delete;
@@ -594,6 +597,10 @@ public:
         StepLog* log_ = nullptr;  // the thread's, or `own_` while that one is lent
         std::unique_ptr<StepLog> own_;
     };
+
+    // The log of the open step, records of nested steps included; null
+    // outside a step.
+    const StepLog* step_log() const noexcept { return log_.step; }
 
     void append_child(ast::NodeId parent, ast::NodeId child);
     void insert_child(ast::NodeId parent, std::size_t position, ast::NodeId child);
@@ -755,12 +762,24 @@ private:
     // A place stays outside unless something is attached inside the root's
     // subtree: an attachment under a node that has a parent forgets every
     // entry, one under a detached root forgets that root's. Entries cost no
-    // allocation; the oldest gives way to a new one.
+    // allocation once the ring is made; the oldest gives way to a new one.
+    // The ring is made on the first note and dropped when the outermost
+    // batch closes, so a document read and kept pays one pointer for it.
+    // Notes only save walks: where the ring cannot be made, none is kept.
     struct Outside {
         ast::NodeId root;
         ast::NodeId place;
     };
     static constexpr std::size_t kOutsideEntries = 4;
+    struct OutsideRing {
+        std::uint8_t count = 0;
+        Outside entries[kOutsideEntries]{};
+        friend bool operator==(const OutsideRing&, const OutsideRing&) = default;
+    };
+    std::size_t outside_count() const noexcept { return outside_ ? outside_->count : 0; }
+    void forget_all_outside() noexcept {
+        if (outside_) outside_->count = 0;
+    }
     // Notes that `place` lies outside the subtree of the detached root
     // `root`; a leaf's check is immediate and is not noted.
     void note_outside(ast::NodeId root, ast::NodeId place) noexcept;
@@ -805,7 +824,6 @@ private:
         std::vector<ast::NodeId> gapped;
     };
     syntax_node::Box<StaleLists> stale_;
-    int batch_depth_ = 0;
     // The log of the open step; a copy of the arena opens none.
     struct StepPointer {
         StepLog* step = nullptr;
@@ -814,8 +832,9 @@ private:
         StepPointer& operator=(const StepPointer&) noexcept { return *this; }
     };
     StepPointer log_;
-    std::uint8_t outside_count_ = 0;
-    Outside outside_[kOutsideEntries]{};
+    syntax_node::Box<OutsideRing> outside_;
+    // Last, so that the document's flags take the room after it.
+    int batch_depth_ = 0;
 
 public:
     // The room each node takes in its arena (checked below).

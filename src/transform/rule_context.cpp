@@ -55,6 +55,123 @@ bool RuleContext::may_hold_command(std::string_view name) {
     return !scan->absent;
 }
 
+namespace {
+
+bool is_command_named(const Node& node, std::string_view name) {
+    const auto* command = node.get_if<Node::Command>();
+    return command != nullptr && command->name == name;
+}
+
+// Whether the subtree of `at` holds a command named `name`, when a search
+// visits at most `budget` nodes to tell; nothing otherwise.
+std::optional<bool> search_within(const syntax::Ast& ast, NodeId at, std::string_view name, std::size_t budget) {
+    std::size_t visited = 0;
+    std::optional<bool> found = false;
+    ast.walk_preorder(at, [&](NodeId, const Node& node) {
+        if (is_command_named(node, name)) {
+            found = true;
+            return false;
+        }
+        if (++visited > budget) {
+            found.reset();
+            return false;
+        }
+        return true;
+    });
+    return found;
+}
+
+// Marks every node on the paths up from the live commands of `paths`, each
+// once: a walk stops at a node already marked, whose ancestors are too.
+void mark_paths(const syntax::Ast& ast, RuleContext::CommandPaths& paths) {
+    if (++paths.stamp == 0) {
+        paths.marks.clear();
+        paths.stamp = 1;
+    }
+    std::erase_if(paths.commands, [&](NodeId id) {
+        const Node* node = ast.node_opt(id);
+        return node == nullptr || !is_command_named(*node, paths.name);
+    });
+    paths.path_nodes = 0;
+    for (NodeId at : paths.commands) {
+        while (true) {
+            if (const std::uint32_t* mark = paths.marks.get(at); mark != nullptr && *mark == paths.stamp) break;
+            paths.marks.insert(at, paths.stamp);
+            ++paths.path_nodes;
+            const auto parent = ast.parent_id(at);
+            if (!parent) break;
+            at = *parent;
+        }
+    }
+    paths.marked = true;
+}
+
+}  // namespace
+
+bool RuleContext::holds_command(NodeId at, std::string_view name) {
+    if (pass == 0) return ast.find_impl(at, [&](const Node& node) { return is_command_named(node, name); }).has_value();
+    if (!may_hold_command(name)) return false;
+    CommandPaths* paths = nullptr;
+    for (CommandPaths& entry : command_paths)
+        if (entry.name == name) paths = &entry;
+    if (paths == nullptr) paths = &command_paths.emplace_back(CommandPaths{name});
+    if (paths->pass != pass) {
+        // Detached roots included: a rule may attach one later.
+        paths->pass = pass;
+        paths->commands.clear();
+        paths->marked = false;
+        ast.for_each_node([&](NodeId id, const Node& node) {
+            if (is_command_named(node, name)) paths->commands.push_back(id);
+        });
+    }
+    if (!paths->marked) {
+        // Marking again costs the paths; a search of a small subtree costs
+        // less, as when a run of \buildrel is expanded one after another. A
+        // search that would cost more than the marking gives way to it.
+        if (paths->path_nodes > 0) {
+            const std::optional<bool> found = search_within(ast, at, name, paths->path_nodes);
+            if (found) return *found;
+        }
+        mark_paths(ast, *paths);
+    }
+    const std::uint32_t* mark = paths->marks.get(at);
+    return mark != nullptr && *mark == paths->stamp;
+}
+
+void RuleContext::note_edits(const syntax::StepLog& log, std::size_t first) {
+    using Op = syntax::StepRecord::Op;
+    for (CommandPaths& paths : command_paths) {
+        if (paths.pass != pass) continue;
+        // A node whose link changed is named by its record, or is a child of
+        // a node whose value or list changed; the marks hold while none of
+        // them is marked. A marked child has a marked parent, so the old
+        // children of a changed node need no look.
+        auto check = [&](NodeId id) {
+            if (!paths.marked) return;
+            const std::uint32_t* mark = paths.marks.get(id);
+            if (mark != nullptr && *mark == paths.stamp) paths.marked = false;
+        };
+        for (std::size_t r = first; r < log.records.size(); ++r) {
+            const syntax::StepRecord& record = log.records[r];
+            check(record.a);
+            check(record.b);
+            check(record.c);
+            NodeId valued{};
+            if (record.op == Op::NewNode || record.op == Op::ReplacedValue || record.op == Op::ConsumedInto)
+                valued = record.a;
+            else if (record.op == Op::ReplacedChildren)
+                valued = record.b;
+            const Node* node = ast.node_opt(valued);
+            if (node == nullptr) continue;
+            if (valued == record.a && is_command_named(*node, paths.name)) {
+                paths.commands.push_back(valued);
+                paths.marked = false;
+            }
+            syntax::for_each_edge(*node, [&](NodeId child, syntax::Slot) { check(child); });
+        }
+    }
+}
+
 std::optional<RuleContext::CommandMatch> RuleContext::match_command(NodeId node, std::string_view name) const {
     const auto* command = ast.node(node).get_if<Node::Command>();
     if (command == nullptr || command->name != name) return std::nullopt;

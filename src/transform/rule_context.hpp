@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -41,6 +42,35 @@ struct RuleContext {
     // this first. Outside a fixed point the answer is always yes. The name
     // is kept for the context's lifetime: pass a literal.
     bool may_hold_command(std::string_view name);
+
+    // Whether a Command named `name`, a name no rule emits, lies in the
+    // subtree of `at`, `at` included. In a fixed point the answer costs a
+    // lookup: the nodes on the paths up from every such command are marked
+    // once and marked again only after a step moves one of them (see
+    // `note_edits`), so that the nested infixes of a deep tree do not each
+    // search the operands of all those below. Until then a subtree smaller
+    // than the paths is searched instead. Outside a fixed point it is a
+    // search of the subtree. Answers hold between edits; a rule asks before
+    // it edits. The name is kept for the context's lifetime: pass a literal.
+    bool holds_command(syntax::ast::NodeId at, std::string_view name);
+    // After a rule applied: the records the step logged from `first` on.
+    // Commands made by cloning join the list; a moved node on a marked path
+    // calls for marking again.
+    void note_edits(const syntax::StepLog& log, std::size_t first);
+
+    // For `holds_command`, per name: the commands met since the pass's
+    // first question (some may since have gone), and the marks, current
+    // where the stamp equals `stamp`, on `path_nodes` nodes when last made.
+    struct CommandPaths {
+        std::string_view name;
+        std::size_t pass = 0;
+        std::vector<syntax::ast::NodeId> commands{};
+        syntax::ast::SecondaryMap<std::uint32_t> marks{};
+        std::uint32_t stamp = 0;
+        std::size_t path_nodes = 0;
+        bool marked = false;
+    };
+    std::vector<CommandPaths> command_paths{};
 
     struct CommandMatch {
         std::string_view name;

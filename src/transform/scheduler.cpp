@@ -129,6 +129,7 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
                 const RewriteRule& rule = *plan.rules[position];
                 const RuleMeta& meta = rule.meta();
                 if (!is_candidate(meta, kind, *current.name(), math, text)) continue;
+                const std::size_t first_record = ast.step_log()->records.size();
                 RuleResult result = rule.apply(ctx, id);
                 if (!result) return RewriteError::from_rule_error(meta.key, std::move(result).error());
                 if (result.value() == RuleOutcome::Skipped) {
@@ -136,6 +137,7 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
                     continue;
                 }
                 recorder.record_applied(meta.key);
+                ctx.note_edits(*ast.step_log(), first_record);
                 changed = true;
                 if (applied != nullptr) *applied = true;
                 break;

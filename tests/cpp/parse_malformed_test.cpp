@@ -519,3 +519,22 @@ TEST(KeptTextOfBareBraceNames, IsAFixedPoint) {
 
 }  // namespace
 }  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// A backslash that escapes nothing reads back as itself only before a line
+// break or at the end of the text: it is written there and nowhere else.
+TEST(LoneBackslashes, ReadBackAsThemselves) {
+    const auto& context = corpus_engine().parser().context();
+    for (const std::string_view source : {"x \\", "x\\", "\\", "x \\\ny", "\\text{a\\\n}", "\\text{a\\}"}) {
+        SCOPED_TRACE(source);
+        const auto out = parse::parse_source(context, source, {});
+        ASSERT_TRUE(out.document.has_value());
+        const auto check = invariants::check_parse(context, source, out);
+        EXPECT_EQ(check.violation, invariants::Violation::None) << check.written << "\nwritten again:\n" << check.rewritten;
+    }
+}
+
+}  // namespace
+}  // namespace quorvel

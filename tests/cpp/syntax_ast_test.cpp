@@ -533,69 +533,79 @@ TEST(SyntaxAst, CycleCheckAgreesWithTheParentLinks) {
 // The cycle check against the parent links again, after random edits that
 // cut subtrees out and put them back, build new nodes over them, attach
 // material inside them and empty nodes in place: the places the arena notes
-// as outside a cut subtree never let a cycle through.
+// as outside a cut subtree never let a cycle through. Run bare, and in short
+// batches, whose closing drops the notes.
 TEST(SyntaxAst, CycleCheckAgreesAfterCutsAndMoves) {
-    std::mt19937 rng(31);
-    Ast ast = Ast::with_root_mode(sx::ContentMode::Math);
-    auto pick = [&](const std::vector<NodeId>& ids) { return ids[rng() % ids.size()]; };
-    auto group_of = [](std::vector<NodeId> children) {
-        return Node::Group{sx::ast::ChildList(std::span<const NodeId>(children)), {}, ContentMode::Math};
-    };
-    std::vector<NodeId> made{ast.root()};
-    for (int k = 0; k < 80; ++k) {
-        NodeId group = ast.new_node(group_of({new_char(ast, U'x')}));
-        ast.append_child(pick(made), group);
-        made.push_back(group);
-    }
-    auto under = [&](NodeId parent, NodeId top) {
-        for (std::optional<NodeId> at = parent; at; at = ast.parent_id(*at))
-            if (*at == top) return true;
-        return false;
-    };
-    std::size_t cycles = 0;
-    std::size_t attached = 0;
-    for (int step = 0; step < 4000; ++step) {
-        std::vector<NodeId> groups;
-        std::vector<NodeId> listed;  // group children that are groups
-        std::vector<NodeId> tops;    // detached group roots
-        ast.for_each_node([&](NodeId id, const Node& node) {
-            if (!node.is<Node::Group>()) return;
-            groups.push_back(id);
-            if (ast.is_detached_root(id)) tops.push_back(id);
-            else if (ast.slot(id) && ast.slot(id)->is_group_child()) listed.push_back(id);
-        });
-        const unsigned op = rng() % 6;
-        if (op == 0 && !listed.empty()) {
-            ast.detach(pick(listed));
-        } else if (op == 1 && !listed.empty()) {
-            // Emptied in place: its children become cut roots.
-            ast.replace_node(pick(listed), group_of({}));
-        } else if (op == 2 && tops.size() >= 2) {
-            NodeId first = pick(tops);
-            NodeId second = pick(tops);
-            if (first != second) ast.new_node(group_of({first, new_char(ast, U'y'), second}));
-        } else if (!tops.empty()) {
-            const NodeId top = pick(tops);
-            const NodeId parent = pick(groups);
-            std::string message;
-            if (op == 3) {
-                std::vector<NodeId> children(ast.children(parent).begin(), ast.children(parent).end());
-                children.push_back(top);
-                message = internal_message([&] { ast.replace_node(parent, group_of(children)); });
-            } else {
-                message = internal_message([&] { ast.append_child(parent, top); });
-            }
-            const bool cycle = under(parent, top);
-            ASSERT_EQ(message, cycle ? "Cannot create an ancestor cycle" : "<no error>")
-                << "step " << step << ": " << sx::ast::debug_string(top) << " under "
-                << sx::ast::debug_string(parent);
-            cycles += cycle;
-            attached += !cycle;
+    for (const int batch_steps : {0, 5}) {
+        SCOPED_TRACE(batch_steps == 0 ? "no batch" : "batches of 5 steps");
+        std::mt19937 rng(31);
+        Ast ast = Ast::with_root_mode(sx::ContentMode::Math);
+        std::optional<Ast::EditBatch> batch;  // closed before the arena goes
+        auto pick = [&](const std::vector<NodeId>& ids) { return ids[rng() % ids.size()]; };
+        auto group_of = [](std::vector<NodeId> children) {
+            return Node::Group{sx::ast::ChildList(std::span<const NodeId>(children)), {}, ContentMode::Math};
+        };
+        std::vector<NodeId> made{ast.root()};
+        for (int k = 0; k < 80; ++k) {
+            NodeId group = ast.new_node(group_of({new_char(ast, U'x')}));
+            ast.append_child(pick(made), group);
+            made.push_back(group);
         }
+        auto under = [&](NodeId parent, NodeId top) {
+            for (std::optional<NodeId> at = parent; at; at = ast.parent_id(*at))
+                if (*at == top) return true;
+            return false;
+        };
+        std::size_t cycles = 0;
+        std::size_t attached = 0;
+        for (int step = 0; step < 4000; ++step) {
+            if (batch_steps != 0 && step % batch_steps == 0) {
+                batch.reset();
+                batch.emplace(ast);
+            }
+            std::vector<NodeId> groups;
+            std::vector<NodeId> listed;  // group children that are groups
+            std::vector<NodeId> tops;    // detached group roots
+            ast.for_each_node([&](NodeId id, const Node& node) {
+                if (!node.is<Node::Group>()) return;
+                groups.push_back(id);
+                if (ast.is_detached_root(id)) tops.push_back(id);
+                else if (ast.slot(id) && ast.slot(id)->is_group_child()) listed.push_back(id);
+            });
+            const unsigned op = rng() % 6;
+            if (op == 0 && !listed.empty()) {
+                ast.detach(pick(listed));
+            } else if (op == 1 && !listed.empty()) {
+                // Emptied in place: its children become cut roots.
+                ast.replace_node(pick(listed), group_of({}));
+            } else if (op == 2 && tops.size() >= 2) {
+                NodeId first = pick(tops);
+                NodeId second = pick(tops);
+                if (first != second) ast.new_node(group_of({first, new_char(ast, U'y'), second}));
+            } else if (!tops.empty()) {
+                const NodeId top = pick(tops);
+                const NodeId parent = pick(groups);
+                std::string message;
+                if (op == 3) {
+                    std::vector<NodeId> children(ast.children(parent).begin(), ast.children(parent).end());
+                    children.push_back(top);
+                    message = internal_message([&] { ast.replace_node(parent, group_of(children)); });
+                } else {
+                    message = internal_message([&] { ast.append_child(parent, top); });
+                }
+                const bool cycle = under(parent, top);
+                ASSERT_EQ(message, cycle ? "Cannot create an ancestor cycle" : "<no error>")
+                    << "step " << step << ": " << sx::ast::debug_string(top) << " under "
+                    << sx::ast::debug_string(parent);
+                cycles += cycle;
+                attached += !cycle;
+            }
+        }
+        batch.reset();
+        EXPECT_TRUE(invariants_hold(ast));
+        EXPECT_GT(cycles, 100u);
+        EXPECT_GT(attached, 100u);
     }
-    EXPECT_TRUE(invariants_hold(ast));
-    EXPECT_GT(cycles, 100u);
-    EXPECT_GT(attached, 100u);
 }
 
 // A subtree cut out of a deep tree and put back one level up, or under its

@@ -167,6 +167,9 @@ TEST(Serialize, CharsAndEscapes) {
         {"lone backslash in a script", root({sup(ch(U'x'), ch(U'\\'))}), {}, "x ^ { \\\n}"},
         {"lone backslash in a text run", text_root({text("a\\ b\\"), ch(U'c')}), {}, "a\\\nb\\\nc"},
         {"escaped backslash in a text run", text_root({text("a\\\\ b")}), {}, "a\\\\ b"},
+        // At the end of the text it reads back as itself, and stays last.
+        {"lone backslash ending math", root({ch(U'x'), ch(U'\\')}), {}, "x \\"},
+        {"lone backslash ending a text run", text_root({text("a\\")}), {}, "a\\"},
         {"error snippet ending in a backslash", root({error("{a\\"), ch(U'x')}), {}, "{a\\\nx"},
         {"text chars unspaced", text_root({ch(U'a'), ch(U'b'), ch(U'1')}), {}, "ab1"},
         {"non-ASCII", root({ch(U'\u03b1'), ch(U'x')}), {}, "\u03b1 x"},

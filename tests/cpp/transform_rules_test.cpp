@@ -537,6 +537,107 @@ TEST(TransformNodeBuilders, Serialize) {
 }
 
 
+// ---- Where a command lies below a node ----------------------------------------------------
+
+// `holds_command` answers from marks kept across edits; after every edit
+// below, logged in a step and noted, each node's answer must match a search
+// of its subtree. Each edit moves, copies, renames or frees something on a
+// marked path, or changes nothing there.
+struct HoldsCase {
+    const char* name;
+    void (*edit)(syntax::Ast& ast);
+};
+
+void PrintTo(const HoldsCase& c, std::ostream* os) { *os << c.name; }
+
+std::optional<NodeId> first_node(const syntax::Ast& ast, bool (*pred)(const Node&)) {
+    std::optional<NodeId> found;
+    ast.for_each_node([&](NodeId id, const Node& node) {
+        if (!found && pred(node)) found = id;
+    });
+    return found;
+}
+bool is_buildrel(const Node& node) {
+    const auto* command = node.get_if<Node::Command>();
+    return command != nullptr && command->name == "buildrel";
+}
+bool is_mathrm(const Node& node) {
+    const auto* command = node.get_if<Node::Command>();
+    return command != nullptr && command->name == "mathrm";
+}
+bool is_c(const Node& node) {
+    const auto* c = node.get_if<Node::Char>();
+    return c != nullptr && c->value == U'c';
+}
+// The list holding `c` (inside `\sqrt`), and the explicit group around the `\buildrel`.
+NodeId list_of_c(const syntax::Ast& ast) { return *ast.parent_id(*first_node(ast, is_c)); }
+NodeId group_of_buildrel(const syntax::Ast& ast) {
+    NodeId at = *first_node(ast, is_buildrel);
+    while (true) {
+        const auto* group = ast.node(at).get_if<Node::Group>();
+        if (group != nullptr && group->kind.is_explicit()) return at;
+        at = *ast.parent_id(at);
+    }
+}
+
+class HoldsCommand : public ::testing::TestWithParam<HoldsCase> {};
+
+TEST_P(HoldsCommand, MatchesASearchAfterEachEdit) {
+    const parse::ParseContext& context = testing::parse_context();
+    auto document = testing::parse_document(context, "{a \\buildrel p \\over q b} + \\sqrt{c {d}} + \\mathrm{e}");
+    syntax::Ast& ast = document.ast_mut();
+    RuleContext ctx{ast, *context.math(), *context.text()};
+    ctx.pass = 1;
+    auto check = [&](const char* when) {
+        ast.for_each_node([&](NodeId id, const Node&) {
+            const bool found = ast.find_impl(id, is_buildrel).has_value();
+            EXPECT_EQ(ctx.holds_command(id, "buildrel"), found) << when << ": " << syntax::debug_string(id);
+        });
+    };
+    check("before");
+    for (int round = 0; round < 2; ++round) {
+        syntax::Ast::Step step(ast);
+        const std::size_t first = ast.step_log()->records.size();
+        GetParam().edit(ast);
+        ctx.note_edits(*ast.step_log(), first);
+        step.commit();
+        check(round == 0 ? "after the edit" : "after the edit made again");
+        if (!first_node(ast, is_buildrel) || !first_node(ast, is_mathrm)) break;
+    }
+    ctx.pass = 2;
+    check("in the next pass");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Edits, HoldsCommand,
+    ::testing::Values(
+        HoldsCase{"an edit away from every path",
+                  [](syntax::Ast& ast) { ast.append_child(list_of_c(ast), ast.new_node(Node::Char{U'z'})); }},
+        HoldsCase{"the command moved to the top",
+                  [](syntax::Ast& ast) { ast.append_child(ast.root(), ast.detach(*first_node(ast, is_buildrel))); }},
+        HoldsCase{"its group moved into another argument",
+                  [](syntax::Ast& ast) { ast.insert_child(list_of_c(ast), 0, ast.detach(group_of_buildrel(ast))); }},
+        HoldsCase{"its group cut out and freed",
+                  [](syntax::Ast& ast) { ast.remove_detached(ast.detach(group_of_buildrel(ast))); }},
+        HoldsCase{"the command copied into another argument",
+                  [](syntax::Ast& ast) {
+                      ast.append_child(list_of_c(ast), ast.clone_subtree(*first_node(ast, is_buildrel)));
+                  }},
+        HoldsCase{"the command replaced by another",
+                  [](syntax::Ast& ast) {
+                      ast.replace_node(*first_node(ast, is_buildrel), Node::Command{"mathrel", {}, true});
+                  }},
+        HoldsCase{"another command given its value",
+                  [](syntax::Ast& ast) {
+                      ast.replace_node(*first_node(ast, is_mathrm), Node::Command{"buildrel", {}, true});
+                  }},
+        HoldsCase{"a new node made over its group",
+                  [](syntax::Ast& ast) {
+                      const NodeId group = ast.detach(group_of_buildrel(ast));
+                      ast.append_child(list_of_c(ast), ast.implicit_math_group(std::vector<NodeId>{group}));
+                  }}),
+    [](const ::testing::TestParamInfo<HoldsCase>& info) { return "Case" + std::to_string(info.index); });
+
 // ---- Rewrites that change a list's length -------------------------------------------------
 
 // A long formula of one pattern repeated, whose rewrites remove siblings from
@@ -631,9 +732,13 @@ struct NestedCase {
     const char* close;
     std::uint8_t mask;
     const char* one;  // one level, normalised (compact, without optional spaces)
+    const char* prefix = "";  // written once, before the nest
+    const char* centre = "x";
 };
 
-void PrintTo(const NestedCase& c, std::ostream* os) { *os << c.family << ": " << c.open << "x" << c.close; }
+void PrintTo(const NestedCase& c, std::ostream* os) {
+    *os << c.family << ": " << c.prefix << c.open << c.centre << c.close;
+}
 
 class NestedRewrites : public ::testing::TestWithParam<NestedCase> {};
 
@@ -643,13 +748,15 @@ TEST_P(NestedRewrites, StayLinear) {
     const TransformContext engine = testing::make_engine(context, c.mask);
     const std::string open = c.open;
     const std::string close = c.close;
-    ASSERT_EQ(normalize(src(open + "x" + close), c.mask).output, c.one);
-    ASSERT_EQ(normalize(src(open + open + "x" + close + close), c.mask).error, "");
+    const std::string prefix = c.prefix;
+    const std::string centre = c.centre;
+    ASSERT_EQ(normalize(src(prefix + open + centre + close), c.mask).output, c.one);
+    ASSERT_EQ(normalize(src(prefix + open + open + centre + close + close), c.mask).error, "");
     // Seconds of the normalisation alone, the best of three runs.
     auto seconds = [&](std::size_t depth) {
-        std::string source;
+        std::string source = prefix;
         for (std::size_t i = 0; i < depth; ++i) source += open;
-        source += 'x';
+        source += centre;
         for (std::size_t i = 0; i < depth; ++i) source += close;
         parse::ParseConfig config;
         config.max_group_depth = 4 * depth + 128;
@@ -697,7 +804,15 @@ INSTANTIATE_TEST_SUITE_P(
         NestedCase{"infix fractions", "y^{a\\over ", "}", FAITHFUL, "y^{\\frac{a}{x}}"},
         NestedCase{"root family", "\\root 3\\of {", "}", AUTHORING, "\\sqrt[3]{x}"},
         NestedCase{"root family", "\\root {", "}\\of a", AUTHORING, "\\sqrt[x]{a}"},
-        NestedCase{"root family", "\\root {", "} y\\of a", AUTHORING, "\\sqrt[xy]{a}"}),
+        NestedCase{"root family", "\\root {", "} y\\of a", AUTHORING, "\\sqrt[xy]{a}"},
+        // A \buildrel beside the nest, or at its bottom, is not looked for
+        // again at every level.
+        NestedCase{"infix fractions", "\\mathrm{", "\\over b}", FAITHFUL,
+                   "\\mathrel{\\mathop{b}\\limits^{a}}\\mathrm{\\frac{x}{b}}", "\\buildrel a\\over b "},
+        NestedCase{"infix fractions", "\\mathrm{", "x\\over b}", FAITHFUL,
+                   "\\mathrm{\\mathrel{\\mathop{b}\\limits^{a}}\\frac{x}{b}}", "", "\\buildrel a\\over b "},
+        NestedCase{"infix fractions", "\\mathrm{{c\\over d}", "x\\over b}", FAITHFUL,
+                   "\\mathrm{\\frac{c}{d}\\mathrel{\\mathop{b}\\limits^{a}}\\frac{x}{b}}", "", "\\buildrel a\\over b "}),
     [](const ::testing::TestParamInfo<NestedCase>& info) { return "Case" + std::to_string(info.index); });
 
 }  // namespace

@@ -21,18 +21,9 @@ std::optional<Argument> mandatory(ArgumentValue value) {
 }
 
 // `\buildrel a \over b` belongs to the buildrel expansion, which may consume
-// the `\over`. In a tree without one no operand is searched: nested infixes
-// would each search the operands of all those below.
-bool holds_buildrel(RuleContext& ctx, NodeId operand) {
-    if (!ctx.may_hold_command("buildrel")) return false;
-    return ctx.ast
-        .find_impl(operand,
-                   [](const Node& node) {
-                       const auto* command = node.get_if<Node::Command>();
-                       return command != nullptr && command->name == "buildrel";
-                   })
-        .has_value();
-}
+// the `\over`. The context answers without searching the operand: nested
+// infixes would each search the operands of all those below.
+bool holds_buildrel(RuleContext& ctx, NodeId operand) { return ctx.holds_command(operand, "buildrel"); }
 
 }  // namespace
 
