@@ -168,6 +168,14 @@ public:
     // What the argument rules share across one parse and its argument
     // re-parses; made on first use, handed to the grammar of each re-parse.
     ArgumentSession& argument_session();
+    ArgumentSession* argument_session_if_made() const noexcept { return argument_session_.get(); }
+    // How the session, once made, treats the windows of arguments (see
+    // `SharedContents`): each reader reads its own; the parse throws
+    // `ContentsReadAgain` where it goes back over a window; or every outcome
+    // is kept for the whole parse and the caller resolves the stand-ins in
+    // the final tree. Set on the grammar of a whole parse.
+    enum class Contents : std::uint8_t { Own, Watched, Shared };
+    void set_contents(Contents contents) noexcept { contents_ = contents; }
     // A re-parse ends before its parent: it borrows the session without
     // counting a reference (no atomic operations per argument).
     void share_argument_session(const Grammar& parent) noexcept {
@@ -286,6 +294,7 @@ private:
     BuildrelIndex buildrel_;
     const BuildrelIndex* buildrel_index_ = &buildrel_;
     std::shared_ptr<ArgumentSession> argument_session_;
+    Contents contents_ = Contents::Own;
     // What the recovery of failed items keeps across this grammar's items;
     // made when an item first fails, so a parse without failures never has one.
     std::shared_ptr<RecoveryMemo> recovery_;
