@@ -283,6 +283,25 @@ private:
     bool text_script_refusal();
     bool command_rule(knowledge::CommandKind kind, ContentMode mode, TrackedNode& out);
 
+    // `\(` in text reads its math content before it can see whether a `\)`
+    // ends it; a run of them, none closed, would read the rest of the run
+    // once per `\(`. In a quiet run the content from a token, at one depth
+    // and kind, always reads the same: where a content read an item before
+    // its infix command, if any, a content that starts at that item ends
+    // where the first one ended. A `\(` whose content would end there
+    // without a `\)` fails without reading it again.
+    struct ParenContentEnd {
+        std::size_t end = kNoTail;  // where the content ended, after its white space
+        std::size_t depth = 0;
+        bool recover = false;
+    };
+    bool paren_content_fails(std::size_t content_start, MathContentKind kind) const noexcept;
+    void keep_paren_content_end(std::span<const std::size_t> item_starts, MathContentKind kind, std::size_t end);
+    std::vector<ParenContentEnd> paren_ends_;
+    // Where the items of the content being read for a `\(` start (and where
+    // they stop); its outermost level takes it.
+    std::vector<std::size_t>* paren_item_starts_ = nullptr;
+
     ParserState& st_;
     Input& in_;
     const knowledge::KnowledgeBase& math_kb_;
