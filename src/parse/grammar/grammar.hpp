@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "knowledge/argspec.hpp"
@@ -297,7 +298,9 @@ private:
     };
     bool paren_content_fails(std::size_t content_start, MathContentKind kind) const noexcept;
     void keep_paren_content_end(std::span<const std::size_t> item_starts, MathContentKind kind, std::size_t end);
-    std::vector<ParenContentEnd> paren_ends_;
+    // By the start of an item; few, and a window's grammar must not pay for
+    // the window's length.
+    std::unordered_map<std::size_t, ParenContentEnd> paren_ends_;
     // Where the items of the content being read for a `\(` start (and where
     // they stop); its outermost level takes it.
     std::vector<std::size_t>* paren_item_starts_ = nullptr;

@@ -95,22 +95,18 @@ bool Grammar::inline_math_dollar(TrackedNode& out) {
 }
 
 bool Grammar::paren_content_fails(std::size_t content_start, MathContentKind kind) const noexcept {
-    if (content_start >= paren_ends_.size()) return false;
-    const ParenContentEnd& e = paren_ends_[content_start];
-    if (e.end == kNoTail || e.depth != st_.depth() || e.recover != kind.recover) return false;
+    if (paren_ends_.empty()) return false;
+    const auto found = paren_ends_.find(content_start);
+    if (found == paren_ends_.end()) return false;
+    const ParenContentEnd& e = found->second;
+    if (e.depth != st_.depth() || e.recover != kind.recover) return false;
     const SpannedToken* t = in_.token_at(e.end);
     return t == nullptr || !t->token.is_control(")");
 }
 
 void Grammar::keep_paren_content_end(std::span<const std::size_t> item_starts, MathContentKind kind,
                                      std::size_t end) {
-    if (item_starts.empty()) return;
-    if (paren_ends_.empty()) paren_ends_.resize(in_.token_count() + 1);
-    for (const std::size_t at : item_starts) {
-        if (at < paren_ends_.size() && paren_ends_[at].end == kNoTail) {
-            paren_ends_[at] = ParenContentEnd{end, st_.depth(), kind.recover};
-        }
-    }
+    for (const std::size_t at : item_starts) paren_ends_.try_emplace(at, ParenContentEnd{end, st_.depth(), kind.recover});
 }
 
 bool Grammar::inline_math_paren(bool recover, TrackedNode& out) {
