@@ -292,15 +292,16 @@ private:
     // where the first one ended. A `\(` whose content would end there
     // without a `\)` fails without reading it again.
     struct ParenContentEnd {
-        std::size_t end = kNoTail;  // where the content ended, after its white space
+        std::size_t end = 0;  // where the content ended, after its white space
         std::size_t depth = 0;
         bool recover = false;
     };
     bool paren_content_fails(std::size_t content_start, MathContentKind kind) const noexcept;
     void keep_paren_content_end(std::span<const std::size_t> item_starts, MathContentKind kind, std::size_t end);
-    // By the start of an item; few, and a window's grammar must not pay for
-    // the window's length.
-    std::unordered_map<std::size_t, ParenContentEnd> paren_ends_;
+    // By the start of an item, made on the first content kept: a window's
+    // grammar never pays for the window's length, nor a formula without
+    // `\(` in text for any of it.
+    std::unique_ptr<std::unordered_map<std::size_t, ParenContentEnd>> paren_ends_;
     // Where the items of the content being read for a `\(` start (and where
     // they stop); its outermost level takes it.
     std::vector<std::size_t>* paren_item_starts_ = nullptr;

@@ -95,9 +95,9 @@ bool Grammar::inline_math_dollar(TrackedNode& out) {
 }
 
 bool Grammar::paren_content_fails(std::size_t content_start, MathContentKind kind) const noexcept {
-    if (paren_ends_.empty()) return false;
-    const auto found = paren_ends_.find(content_start);
-    if (found == paren_ends_.end()) return false;
+    if (!paren_ends_) return false;
+    const auto found = paren_ends_->find(content_start);
+    if (found == paren_ends_->end()) return false;
     const ParenContentEnd& e = found->second;
     if (e.depth != st_.depth() || e.recover != kind.recover) return false;
     const SpannedToken* t = in_.token_at(e.end);
@@ -106,7 +106,10 @@ bool Grammar::paren_content_fails(std::size_t content_start, MathContentKind kin
 
 void Grammar::keep_paren_content_end(std::span<const std::size_t> item_starts, MathContentKind kind,
                                      std::size_t end) {
-    for (const std::size_t at : item_starts) paren_ends_.try_emplace(at, ParenContentEnd{end, st_.depth(), kind.recover});
+    if (!paren_ends_) paren_ends_ = std::make_unique<std::unordered_map<std::size_t, ParenContentEnd>>();
+    for (const std::size_t at : item_starts) {
+        paren_ends_->try_emplace(at, ParenContentEnd{end, st_.depth(), kind.recover});
+    }
 }
 
 bool Grammar::inline_math_paren(bool recover, TrackedNode& out) {
