@@ -62,6 +62,12 @@ const std::vector<Family>& families() {
          {1000, 8000}},
         {R"(\sqrt{^n x \over a}^n)", [](std::size_t n) { return nest(R"(\sqrt{)", "x", R"(\over a})", n); },
          {1000, 8000}},
+        {R"(\textbf{\( ^n z }^n)", [](std::size_t n) { return nest(R"(\textbf{\()", "z", "}", n); },
+         {16, 20, 25, 1000, 9000}},
+        {R"({\textbf{\( ^n z }}^n)", [](std::size_t n) { return nest(R"({\textbf{\()", "z", "}}", n); },
+         {20, 1000, 7500}},
+        {R"(\text{ \(^n })", [](std::size_t n) { return R"(\text{)" + repeat(R"(\()", n) + "}"; },
+         {500, 4000, 50000}},
         {R"(matrix^n a \end^(n/2) } \end^(n/2))",
          [](std::size_t n) {
              return repeat(R"(\begin{matrix})", n) + "a" + repeat(R"(\end{matrix})", n / 2) + "}" +

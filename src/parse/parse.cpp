@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <variant>
 
 #include "parse/diagnostics_supplements.hpp"
@@ -99,12 +100,18 @@ void drop_repeated_diagnostics(std::vector<ParseDiagnostic>& diagnostics, std::v
     ranks.resize(kept);
 }
 
+// How a run of the grammar goes: quiet (keeping no failures), and with the
+// arguments' windows watched or shared (see `Grammar::Contents`).
+enum class Run : std::uint8_t { QuietWatched, QuietShared, KeepingFailures };
+
 // One run of the grammar over the lexed source. A quiet run keeps no failures
-// and gives up (nullopt) where it would need one. A run that gives an
-// outcome frees the tokens once the diagnostics have read them, before the
+// and gives up (nullopt) where it would need one; a watched run gives up
+// where it goes back over an argument (`ContentsReadAgain`). A run that gives
+// an outcome frees the tokens once the diagnostics have read them, before the
 // document is built.
 std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string_view source, const ParseConfig& config,
-                                        TokenStream& tokens, bool quiet) {
+                                        TokenStream& tokens, Run run) {
+    const bool quiet = run != Run::KeepingFailures;
     grammar::DecomposedChildren top;
     Span top_span;
     bool ok = false;
@@ -115,16 +122,25 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
         grammar::Input input(tokens);
         input.set_quiet(quiet);
         grammar::Grammar grammar(state, input);
-        // A run that keeps failures reads each argument once and shares it
-        // (a quiet run gives up before any argument is read again).
-        if (!quiet) grammar.argument_session().contents.enable(source, tokens.tokens.data(), tokens.tokens.size());
+        // Most formulas read each argument once, in order, and take the
+        // watched run. One that reads an argument again (an alternative
+        // around it failed: `\(` in text read as inline math, then as a
+        // command) is run again with every argument read once and shared by
+        // its readers; nested, every level would otherwise double the work.
+        // The run that keeps failures shares from the start, and counts
+        // recovery from its start.
+        grammar.set_contents(run == Run::QuietWatched ? grammar::Grammar::Contents::Watched
+                                                      : grammar::Grammar::Contents::Shared);
+        if (!quiet) grammar.argument_session();
         try {
             // The top level is the main math content, kept in blocks.
             const std::size_t start = input.pos();
             ok = grammar.math_content(grammar.main_math(), top);
             if (ok) {
                 top_span = input.span_since(start);
-                if (!quiet) grammar.argument_session().contents.resolve(top);
+                if (grammar::ArgumentSession* session = grammar.argument_session_if_made()) {
+                    session->contents.resolve(top);
+                }
             }
             if (ok && !input.at_end()) {
                 input.expect(grammar::pattern::kEndOfInput);
@@ -208,9 +224,17 @@ ParseOutcome parse_tokens(const ParseContext& context, std::string_view source, 
         return single_diagnostic(std::nullopt, error->message(), error->span);
     }
     if (quiet_first) {
-        if (auto outcome = run_grammar(context, source, config, tokens, true)) return std::move(*outcome);
+        try {
+            if (auto outcome = run_grammar(context, source, config, tokens, Run::QuietWatched)) {
+                return std::move(*outcome);
+            }
+        } catch (const grammar::ContentsReadAgain&) {
+            if (auto outcome = run_grammar(context, source, config, tokens, Run::QuietShared)) {
+                return std::move(*outcome);
+            }
+        }
     }
-    return std::move(*run_grammar(context, source, config, tokens, false));
+    return std::move(*run_grammar(context, source, config, tokens, Run::KeepingFailures));
 }
 
 }  // namespace

@@ -70,12 +70,12 @@ long status_kib(const char* field) {
     return 0;
 }
 
-Measure measure(const std::string& source) {
+Measure measure(const std::string& source, const ParseConfig& config) {
     Measure m;
     const long before = status_kib("VmRSS:");
     for (int run = 0; run < 2; ++run) {
         const auto start = quorvel_test::CpuClock::now();
-        const ParseOutcome out = parse_source(default_context(), source, ParseConfig{});
+        const ParseOutcome out = parse_source(default_context(), source, config);
         const double s = std::chrono::duration<double>(quorvel_test::CpuClock::now() - start).count();
         if (run == 0 || s < m.seconds) m.seconds = s;
         if (run > 0) continue;
@@ -101,7 +101,7 @@ constexpr rlim_t kCpuLimitSeconds = 120;
 
 // Parses `source` in a child process under the CPU limit; none when the
 // child did not finish.
-std::optional<Measure> measure_in_child(const std::string& source) {
+std::optional<Measure> measure_in_child(const std::string& source, const ParseConfig& config = ParseConfig{}) {
     int fds[2];
     if (pipe(fds) != 0) return std::nullopt;
     std::fflush(nullptr);
@@ -110,7 +110,7 @@ std::optional<Measure> measure_in_child(const std::string& source) {
         close(fds[0]);
         const rlimit cpu{kCpuLimitSeconds, kCpuLimitSeconds};
         setrlimit(RLIMIT_CPU, &cpu);
-        const Measure m = measure(source);
+        const Measure m = measure(source, config);
         const bool written = write(fds[1], &m, sizeof m) == static_cast<ssize_t>(sizeof m);
         _exit(written ? 0 : 1);
     }
@@ -152,14 +152,15 @@ void expect_result(const Measure& m, std::size_t n, const Expect& e) {
 // the two measures, whose results the caller checks; none when a parse did
 // not finish.
 template <class Build>
-std::optional<std::pair<Measure, Measure>> expect_linear(const Build& build, std::size_t n, bool memory = false) {
+std::optional<std::pair<Measure, Measure>> expect_linear(const Build& build, std::size_t n, bool memory = false,
+                                                         const ParseConfig& config = ParseConfig{}) {
     const std::string small_source = build(n);
     const std::string large_source = build(8 * n);
     std::optional<Measure> small;
     std::optional<Measure> large;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        small = measure_in_child(small_source);
-        large = measure_in_child(large_source);
+        small = measure_in_child(small_source, config);
+        large = measure_in_child(large_source, config);
         if (!small || !large) {
             ADD_FAILURE() << "a parse ran past " << kCpuLimitSeconds << " s of CPU time";
             return std::nullopt;
@@ -306,6 +307,84 @@ TEST_P(RandomNesting, ParsesInLinearTime) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, RandomNesting, ::testing::Range<std::uint32_t>(1, 9));
+
+// `\(` left open in text: each is read as inline math up to the end of its
+// text, then as a command. Nested in text arguments, every level read the
+// argument below it twice, in the parse that keeps no failures too; in a
+// run, every `\(` read the rest of the run. The input is valid (an open `\(`
+// in text is a command), so nothing may give up on it.
+ParseConfig with_abort() {
+    ParseConfig config;
+    config.abort_on_error = true;
+    return config;
+}
+
+ParseConfig with_depth(std::size_t depth) {
+    ParseConfig config;
+    config.max_group_depth = depth;
+    return config;
+}
+
+std::string nested(const char* open, const char* middle, const char* close, std::size_t n) {
+    return repeat(open, n) + middle + repeat(close, n);
+}
+
+struct OpenParenCase {
+    const char* name;
+    std::string (*build)(std::size_t n);
+    std::size_t n;
+    ParseConfig config;
+    // The diagnostics the parse of 8n reports.
+    std::size_t diagnostics = 0;
+};
+
+void PrintTo(const OpenParenCase& c, std::ostream* os) { *os << c.build(2); }
+
+class OpenParenInText : public ::testing::TestWithParam<OpenParenCase> {};
+
+TEST_P(OpenParenInText, ParsesInLinearTimeAndMemory) {
+    const OpenParenCase& c = GetParam();
+    expect_linear(c.build, c.n, true, c.config);
+    const ParseOutcome out = parse_source(default_context(), c.build(8 * c.n), c.config);
+    EXPECT_TRUE(out.document.has_value());
+    EXPECT_EQ(out.diagnostics.size(), c.diagnostics);
+    for (const ParseDiagnostic& d : out.diagnostics) {
+        EXPECT_EQ(d.message.find("too complex"), std::string::npos) << d.message;
+        EXPECT_EQ(d.message.find("max nesting depth exceeded"), std::string::npos) << d.message;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, OpenParenInText,
+    ::testing::Values(
+        OpenParenCase{"textbf", [](std::size_t n) { return nested(R"(\textbf{\()", "z", "}", n); }, 64, {}},
+        OpenParenCase{"textit", [](std::size_t n) { return nested(R"(\textit{\()", "z", "}", n); }, 64, {}},
+        OpenParenCase{"textrm", [](std::size_t n) { return nested(R"(\textrm{\()", "z", "}", n); }, 64, {}},
+        OpenParenCase{"texttt", [](std::size_t n) { return nested(R"(\texttt{\()", "z", "}", n); }, 64, {}},
+        OpenParenCase{"textsf", [](std::size_t n) { return nested(R"(\textsf{\()", "z", "}", n); }, 64, {}},
+        OpenParenCase{"textnormal", [](std::size_t n) { return nested(R"(\textnormal{\()", "z", "}", n); }, 64,
+                      {}},
+        OpenParenCase{"group_textbf", [](std::size_t n) { return nested(R"({\textbf{\()", "z", "}}", n); }, 64, {}},
+        OpenParenCase{"textbf_closed_first",
+                      [](std::size_t n) { return nested(R"(\textbf{\(x\)\()", "z", "}", n); }, 64, {}},
+        OpenParenCase{"textbf_abort", [](std::size_t n) { return nested(R"(\textbf{\()", "z", "}", n); }, 64,
+                      with_abort()},
+        OpenParenCase{"textbf_depth_4", [](std::size_t n) { return nested(R"(\textbf{\()", "z", "}", n); }, 64,
+                      with_depth(4)},
+        // A fault at the bottom: the parse that keeps failures shares the
+        // arguments; the open `\(` and the missing superscript are reported.
+        OpenParenCase{"textbf_fault", [](std::size_t n) { return nested(R"(\textbf{\()", "z^", "}", n); }, 64, {},
+                      2},
+        OpenParenCase{"run", [](std::size_t n) { return R"(\text{)" + repeat(R"(\()", n) + "}"; }, 500, {}},
+        OpenParenCase{"run_spaced", [](std::size_t n) { return R"(\text{)" + repeat(R"( \( )", n) + "}"; }, 500,
+                      {}},
+        OpenParenCase{"run_abort", [](std::size_t n) { return R"(\text{)" + repeat(R"(\()", n) + "}"; }, 500,
+                      with_abort()},
+        OpenParenCase{"run_depth_4", [](std::size_t n) { return R"(\text{)" + repeat(R"(\()", n) + "}"; }, 500,
+                      with_depth(4)},
+        OpenParenCase{"run_fault", [](std::size_t n) { return R"(\text{)" + repeat(R"(\()", n) + "}^"; }, 500, {},
+                      1}),
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace quorvel::parse

@@ -98,6 +98,23 @@ const char* const kInputs[] = {
     "a\\\\[3pt]b",
     "a\\\\[3q]b",
     "\\setlength{\\x}{3pt}",
+    // `\(` in text left open: read as math, then as a command. Nested in
+    // text arguments the quiet run reads an argument again and runs again
+    // sharing them; in a run, later contents end where an earlier one did.
+    "\\textbf{\\(\\textbf{\\(z}}",
+    "{\\textbf{\\(\\textbf{\\(z}}}",
+    "\\textbf{\\(x\\)\\(\\textbf{\\(x\\)\\(z}}",
+    "\\textbf{\\(\\textbf{\\(z^}}",
+    "\\text{\\(\\(\\(}",
+    "\\text{\\( \\(  \\( }",
+    "\\text{\\(\\(a\\over b}",
+    "\\text{\\(\\(\\buildrel a\\over b c}",
+    "\\text{\\(a\\(b\\)}",
+    "\\text{\\(\\(x\\) \\(y}",
+    "\\text{\\(\\({x}\\(}",
+    "\\text{\\(\\(\\text{\\(\\(}}",
+    "\\text{\\(\\(x^}",
+    "\\text{\\(\\(}\\text{\\(\\)}",
 };
 
 TEST(QuietRun, TableMatchesKeepingFailures) {

@@ -379,7 +379,12 @@ std::span<const std::size_t> ArgumentSession::environment_controls(std::size_t f
 }
 
 ArgumentSession& Grammar::argument_session() {
-    if (!argument_session_) argument_session_ = std::make_shared<ArgumentSession>(in_);
+    if (!argument_session_) {
+        argument_session_ = std::make_shared<ArgumentSession>(in_);
+        SharedContents& contents = argument_session_->contents;
+        if (contents_ == Contents::Shared) contents.enable(st_.source(), in_.token_at(0), in_.token_count());
+        if (contents_ == Contents::Watched) contents.watch();
+    }
     return *argument_session_;
 }
 

@@ -39,6 +39,10 @@ struct Collected {
 // recovery, and gives it up when it fails there.
 struct ArgumentsTooComplex {};
 
+// Thrown when a watched parse reads a window again; the parse is run again
+// with the windows' outcomes shared (see `SharedContents::watch`).
+struct ContentsReadAgain {};
+
 // What a content argument's window reads as. The reading is a function of the
 // window, its mode and the parse's settings alone: a failed item around it
 // and the retry of an enclosing argument on a prefix read it again, and
@@ -82,6 +86,18 @@ public:
         tokens_ = tokens;
         token_count_ = count;
         budget_ = kWorkPerToken * count + kMinimumWork;
+    }
+
+    // Off, a parse reads windows in the order of their first tokens until it
+    // goes back over one it has read; then `note_read` throws
+    // `ContentsReadAgain`, for the caller to run the parse again with the
+    // outcomes shared. A parse that never goes back takes no stand-ins and
+    // no resolving walk.
+    void watch() noexcept { watching_ = true; }
+    void note_read(const SpannedToken* first) {
+        if (!watching_) return;
+        if (last_first_ != nullptr && first <= last_first_) throw ContentsReadAgain{};
+        last_first_ = first;
     }
 
     // The texts Error nodes keep: written at once when short or when sharing
@@ -152,6 +168,8 @@ private:
     static constexpr std::size_t kMinimumWork = std::size_t{1} << 13;
 
     bool enabled_ = false;
+    bool watching_ = false;
+    const SpannedToken* last_first_ = nullptr;
     std::string_view source_;
     const SpannedToken* tokens_ = nullptr;
     std::size_t token_count_ = 0;

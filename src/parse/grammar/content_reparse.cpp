@@ -337,7 +337,9 @@ bool parse_tokens_as_content(Grammar& g, ContentMode mode, const Collected& c, T
         return true;
     }
 
-    if (g.argument_session().contents.enabled()) return shared_content(g, mode, c, tokens, out, failure);
+    SharedContents& contents = g.argument_session().contents;
+    if (contents.enabled()) return shared_content(g, mode, c, tokens, out, failure);
+    contents.note_read(in.token_at(c.first));
     std::unique_ptr<ParseFailure> chosen;
     const OutcomeKind kind = read_window(g, mode, c, tokens, out, chosen);
     return kind == OutcomeKind::Node || slot_failure(g, kind, chosen.get(), failure);

@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "knowledge/argspec.hpp"
@@ -168,6 +169,14 @@ public:
     // What the argument rules share across one parse and its argument
     // re-parses; made on first use, handed to the grammar of each re-parse.
     ArgumentSession& argument_session();
+    ArgumentSession* argument_session_if_made() const noexcept { return argument_session_.get(); }
+    // How the session, once made, treats the windows of arguments (see
+    // `SharedContents`): each reader reads its own; the parse throws
+    // `ContentsReadAgain` where it goes back over a window; or every outcome
+    // is kept for the whole parse and the caller resolves the stand-ins in
+    // the final tree. Set on the grammar of a whole parse.
+    enum class Contents : std::uint8_t { Own, Watched, Shared };
+    void set_contents(Contents contents) noexcept { contents_ = contents; }
     // A re-parse ends before its parent: it borrows the session without
     // counting a reference (no atomic operations per argument).
     void share_argument_session(const Grammar& parent) noexcept {
@@ -278,6 +287,28 @@ private:
     bool text_script_refusal();
     bool command_rule(knowledge::CommandKind kind, ContentMode mode, TrackedNode& out);
 
+    // `\(` in text reads its math content before it can see whether a `\)`
+    // ends it; a run of them, none closed, would read the rest of the run
+    // once per `\(`. In a quiet run the content from a token, at one depth
+    // and kind, always reads the same: where a content read an item before
+    // its infix command, if any, a content that starts at that item ends
+    // where the first one ended. A `\(` whose content would end there
+    // without a `\)` fails without reading it again.
+    struct ParenContentEnd {
+        std::size_t end = 0;  // where the content ended, after its white space
+        std::size_t depth = 0;
+        bool recover = false;
+    };
+    bool paren_content_fails(std::size_t content_start, MathContentKind kind) const noexcept;
+    void keep_paren_content_end(std::span<const std::size_t> item_starts, MathContentKind kind, std::size_t end);
+    // By the start of an item, made on the first content kept: a window's
+    // grammar never pays for the window's length, nor a formula without
+    // `\(` in text for any of it.
+    std::unique_ptr<std::unordered_map<std::size_t, ParenContentEnd>> paren_ends_;
+    // Where the items of the content being read for a `\(` start (and where
+    // they stop); its outermost level takes it.
+    std::vector<std::size_t>* paren_item_starts_ = nullptr;
+
     ParserState& st_;
     Input& in_;
     const knowledge::KnowledgeBase& math_kb_;
@@ -289,6 +320,7 @@ private:
     BuildrelIndex buildrel_;
     const BuildrelIndex* buildrel_index_ = &buildrel_;
     std::shared_ptr<ArgumentSession> argument_session_;
+    Contents contents_ = Contents::Own;
     // What the recovery of failed items keeps across this grammar's items;
     // made when an item first fails, so a parse without failures never has one.
     std::shared_ptr<RecoveryMemo> recovery_;

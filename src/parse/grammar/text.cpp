@@ -94,11 +94,46 @@ bool Grammar::inline_math_dollar(TrackedNode& out) {
     return true;
 }
 
+bool Grammar::paren_content_fails(std::size_t content_start, MathContentKind kind) const noexcept {
+    if (!paren_ends_) return false;
+    const auto found = paren_ends_->find(content_start);
+    if (found == paren_ends_->end()) return false;
+    const ParenContentEnd& e = found->second;
+    if (e.depth != st_.depth() || e.recover != kind.recover) return false;
+    const SpannedToken* t = in_.token_at(e.end);
+    return t == nullptr || !t->token.is_control(")");
+}
+
+void Grammar::keep_paren_content_end(std::span<const std::size_t> item_starts, MathContentKind kind,
+                                     std::size_t end) {
+    if (!paren_ends_) paren_ends_ = std::make_unique<std::unordered_map<std::size_t, ParenContentEnd>>();
+    for (const std::size_t at : item_starts) {
+        paren_ends_->try_emplace(at, ParenContentEnd{end, st_.depth(), kind.recover});
+    }
+}
+
 bool Grammar::inline_math_paren(bool recover, TrackedNode& out) {
     const std::size_t start = in_.pos();
     if (!control_seq("(", pattern::kOpenParen)) return false;
+    const MathContentKind kind = paren_math(recover);
     TrackedNode group;
-    if (!math_group(paren_math(recover), group)) return false;
+    if (in_.quiet()) {
+        // A quiet run records no failure: the refusal needs no reading.
+        std::size_t content_start = in_.pos();
+        while (in_.token_at(content_start) != nullptr &&
+               in_.token_at(content_start)->token.kind() == TokenKind::Whitespace) {
+            ++content_start;
+        }
+        if (paren_content_fails(content_start, kind)) return false;
+        std::vector<std::size_t> item_starts;
+        paren_item_starts_ = &item_starts;
+        const bool ok = math_group(kind, group);
+        paren_item_starts_ = nullptr;
+        if (!ok) return false;
+        keep_paren_content_end(item_starts, kind, in_.pos());
+    } else if (!math_group(kind, group)) {
+        return false;
+    }
     if (!control_seq(")", pattern::kCloseParen)) return false;
     out = std::move(group);
     out.node.get_if<SyntaxNode::Group>()->kind = GroupKind::InlineMath{};
