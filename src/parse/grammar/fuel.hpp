@@ -31,11 +31,13 @@ struct FormulaTooComplex {};
 
 class Fuel {
 public:
-    // Units per token of the source and the floor every run gets. The
-    // corpus and its generated mistakes burn at most about 1/20 of this per
-    // token, and short formulas far less than the floor.
-    static constexpr std::size_t kUnitsPerToken = 4096;
-    static constexpr std::size_t kFloor = std::size_t{1} << 22;
+    // Units per token of the source and the floor every run gets. Real
+    // formulas burn at most about 15 units per token once they are a few
+    // hundred tokens long, and a few thousand units in all when shorter; the
+    // linear hostile families (deep faulty nesting) about 70 per token. Past
+    // the tank lie only inputs whose reading grows faster than their length.
+    static constexpr std::size_t kUnitsPerToken = 512;
+    static constexpr std::size_t kFloor = std::size_t{1} << 20;
     // Bytes of memory per unit burnt.
     static constexpr std::size_t kBytesPerUnit = 8;
 
