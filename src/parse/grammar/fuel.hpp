@@ -4,13 +4,14 @@
 // Every loop of the grammar and every re-read of tokens passes through the
 // token cursor (`Input::peek`, `token_at`, `bump`, `rewind`), and every level
 // of recursion through a rule entry. The cursor burns one unit per call; the
-// rule entries check the tank and throw `FormulaTooComplex` once it is spent.
+// rule entries and the charged allocations check the tank and throw
+// `FormulaTooComplex` once it is spent.
 // The tank holds a fixed number of units per token plus a floor, so a run
 // does work linear in its input, whatever an unforeseen re-reading would
 // otherwise cost.
 //
-// Memory is charged to the same tank. The allocations a run makes are of
-// three sorts:
+// Memory is charged to the same tank. The heap allocations a run makes are
+// of three sorts:
 // - boxed nodes, failures and kept argument outcomes, each of a bounded size,
 //   which burn their size in units where they are made (`hold`);
 // - texts (Error texts, snippets, messages), which burn their length;
@@ -18,7 +19,8 @@
 //   per element held.
 // So everything the run allocates is at most a constant times the units
 // burnt, and the run's peak memory, which is at most all it allocated, is
-// bounded by a constant times the input's size, as its work is.
+// bounded by a constant times the input's size, as its work is. (The stack
+// the recursion runs on has a budget of its own: see stack_guard.hpp.)
 #pragma once
 
 #include <cstddef>
@@ -48,8 +50,12 @@ public:
     Fuel& operator=(const Fuel&) = delete;
 
     void burn(std::size_t units) noexcept { used_ += units; }
-    // Charges an allocation of `bytes`.
-    void hold(std::size_t bytes) noexcept { used_ += bytes / kBytesPerUnit + 1; }
+    // Charges an allocation of `bytes`, and checks the tank: allocations
+    // made on the way back out of deep recursion meet no rule entry.
+    void hold(std::size_t bytes) {
+        used_ += bytes / kBytesPerUnit + 1;
+        check();
+    }
     bool spent() const noexcept { return used_ > limit_; }
     void check() const {
         if (spent()) [[unlikely]]
