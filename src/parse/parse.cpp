@@ -115,13 +115,25 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
     grammar::DecomposedChildren top;
     Span top_span;
     bool ok = false;
+    bool too_complex = false;
     std::vector<ParseFailure> failures;
+    // The run's work and memory, against a bound linear in its tokens.
+    grammar::Fuel fuel(tokens.tokens.size());
+    struct Report {
+        const grammar::Fuel& fuel;
+        ~Report() {
+            auto& r = grammar::detail::last_parse_fuel;
+            r.used = std::max(r.used, fuel.used());
+        }
+    } report{fuel};
     {
         // The grammar and its tables end with this scope.
+        const grammar::Fuel::Scope fuel_scope(fuel);
         ParserState state(context, config, source);
         grammar::Input input(tokens);
         input.set_quiet(quiet);
         grammar::Grammar grammar(state, input);
+        grammar.set_top_level(&top);
         // Most formulas read each argument once, in order, and take the
         // watched run. One that reads an argument again (an alternative
         // around it failed: `\(` in text read as inline math, then as a
@@ -154,7 +166,34 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
                                      input.here_span());
         } catch (const grammar::QuietRunAbandoned&) {
             return std::nullopt;
+        } catch (const grammar::FormulaTooComplex&) {
+            // Spent outside a top-level item's own reading (an infix
+            // command's right operand, say): nothing read stays.
+            if (quiet) return std::nullopt;
+            too_complex = true;
         }
+    }
+    if (too_complex) {
+        // The whole formula, but its white space at both ends, is one Error
+        // node with its text.
+        top = grammar::DecomposedChildren{};
+        failures.clear();
+        const auto& ts = tokens.tokens;
+        std::size_t first = 0;
+        std::size_t end = ts.size();
+        while (first < end && ts[first].token.kind() == TokenKind::Whitespace) ++first;
+        while (end > first && ts[end - 1].token.kind() == TokenKind::Whitespace) --end;
+        const Span span = first < end ? Span{ts[first].span.start, ts[end - 1].span.end} : Span{0, 0};
+        grammar::TrackedNode rest = grammar::TrackedNode::leaf(
+            syntax::SyntaxNode::Error{std::string(grammar::Grammar::kTooComplex),
+                              grammar::slice_snippet(source, span.start, span.end)},
+            span);
+        ParseFailure failure = ParseFailure::custom(span, std::string(grammar::Grammar::kTooComplex));
+        failure.kind = ParseDiagnosticKind::MaxGroupDepthExceeded;
+        rest.diagnostics.push_back(std::move(failure));
+        top.push(std::move(rest));
+        top_span = Span{ts.front().span.start, ts.back().span.end};
+        ok = true;
     }
 
     std::optional<grammar::TrackedNode::FinishedRoot> finished;
@@ -220,9 +259,11 @@ ParseOutcome parse_tokens(const ParseContext& context, std::string_view source, 
     } trim;
     TokenBuffer buffer;
     TokenStream& tokens = buffer.stream;
+    grammar::detail::last_parse_fuel = {};
     if (const auto error = lex_into(source, tokens)) {
         return single_diagnostic(std::nullopt, error->message(), error->span);
     }
+    grammar::detail::last_parse_fuel.tokens = tokens.tokens.size();
     if (quiet_first) {
         try {
             if (auto outcome = run_grammar(context, source, config, tokens, Run::QuietWatched)) {

@@ -11,6 +11,13 @@ void ParserState::push_recovery_diagnostic(ParseFailure failure) {
     recovery_.push_back(std::move(failure));
 }
 
+void ParserState::drop_recovery_diagnostics_from(std::size_t count) {
+    if (count >= recovery_.size()) return;
+    std::vector<ParseFailure> kept = take_recovery_diagnostics();
+    kept.resize(count);
+    for (ParseFailure& f : kept) push_recovery_diagnostic(std::move(f));
+}
+
 std::vector<ParseFailure> ParserState::take_recovery_diagnostics() {
     recovery_index_.clear();
     return std::exchange(recovery_, {});

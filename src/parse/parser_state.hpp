@@ -39,6 +39,9 @@ public:
     void push_recovery_diagnostic(ParseFailure failure);
     // The kept failures in the order they were pushed; the list is left empty.
     std::vector<ParseFailure> take_recovery_diagnostics();
+    std::size_t recovery_diagnostic_count() const noexcept { return recovery_.size(); }
+    // Drops the kept failures from the `count`th on.
+    void drop_recovery_diagnostics_from(std::size_t count);
 
     // Raises the depth for its lifetime and restores it whatever the outcome.
     class DepthScope {

@@ -71,6 +71,32 @@ FAULTS = ["}", "$", "#", "\\right)", "\\end{x}", "&", "\\over", "\\left(", "{", 
 NESTING_DEPTHS = (24, 300)
 RANDOM_NESTINGS = 40
 
+# The shapes of the nesting sweep (tests/cpp/parse_nesting_sweep_test.cpp):
+# a command's argument or an environment's body, nested with an opener that
+# can fail, left unclosed at every level, with a fault at the bottom, or
+# well formed. Text arguments with inline math left open at every level
+# (`\textbf{\(`) read the levels below them again.
+SWEEP_LAYERS = [
+    ("\\textbf{", "}"), ("\\textit{", "}"), ("\\textrm{", "}"), ("\\texttt{", "}"), ("\\textsf{", "}"),
+    ("\\textnormal{", "}"), ("\\text{", "}"), ("\\mbox{", "}"), ("\\frac{", "}{y}"), ("\\sqrt[", "]{y}"),
+    ("\\mathbf{", "}"), ("\\overset{", "}{y}"), ("\\boxed{", "}"), ("\\begin{matrix}", "\\end{matrix}"),
+]
+SWEEP_OPENERS = [
+    ("\\(", "\\)"), ("$", "$"), ("\\[", "\\]"), ("{", "}"), ("\\left(", "\\right)"),
+    ("\\begin{aligned}", "\\end{aligned}"), ("x^{", "}"), ("x_{", "}"), ("a&", ""), ("a\\\\", ""),
+]
+SWEEP_DEPTHS = (12, 64)
+
+
+def sweep_nestings():
+    for layer_open, layer_close in SWEEP_LAYERS:
+        for opener_open, opener_close in SWEEP_OPENERS + [("", "")]:
+            for fault in ("none", "bottom", "every"):
+                close = opener_close if fault != "every" else ("" if opener_close else "}")
+                middle = "z" + ("}" if fault == "bottom" else "")
+                for depth in SWEEP_DEPTHS:
+                    yield ((layer_open + opener_open) * depth + middle + (close + layer_close) * depth)
+
 
 def random_nesting(rng, levels):
     layers = [rng.choice(LAYERS) for _ in range(levels)]
@@ -79,6 +105,7 @@ def random_nesting(rng, levels):
 
 def write_dictionary(path):
     words = {o for o, _ in LAYERS} | {c for _, c in LAYERS} | set(FAULTS)
+    words |= {w for pair in SWEEP_LAYERS + SWEEP_OPENERS for w in pair if w}
     for opening, middle, closing in NESTING.values():
         words |= {opening, middle, closing}
     with open(path, "w", encoding="utf-8") as f:
@@ -125,8 +152,12 @@ def main():
     rng = random.Random(1)
     for _ in range(RANDOM_NESTINGS):
         write_seed(args.seed_dir, "nesting-random", random_nesting(rng, rng.choice(NESTING_DEPTHS)))
+    sweep = 0
+    for text in sweep_nestings():
+        write_seed(args.seed_dir, "nesting-sweep", text)
+        sweep += 1
     write_dictionary(os.path.join(os.path.dirname(os.path.abspath(__file__)), "latex.dict"))
-    nestings = len(NESTING) * len(NESTING_DEPTHS) + RANDOM_NESTINGS
+    nestings = len(NESTING) * len(NESTING_DEPTHS) + RANDOM_NESTINGS + sweep
     print(f"{len(lines)} corpus formulas, {len(DEEP)} deep seeds and {nestings} nestings in {args.seed_dir}")
 
 

@@ -472,6 +472,7 @@ std::string tokens_to_string(std::span<const SpannedToken> tokens) {
         after_control_word =
             kind == TokenKind::ControlSeq && !t.token.name().empty() && letter(t.token.name().front());
     }
+    Fuel::current().hold(out.size());
     return out;
 }
 
@@ -999,6 +1000,7 @@ private:
 bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, std::vector<TrackedArgumentSlot>& out) {
     out.clear();
     if (specs.empty()) return true;
+    in_.check_fuel();
     if (stack_low()) return on_fresh_stack([&] { return argument_slots(specs, label, out); });
     RuleScope scope(in_);
     if (out.capacity() == 0 && specs.size() <= syntax::list_buffers::kFirstBlock) {

@@ -46,6 +46,7 @@ ContentMode other_mode(ContentMode mode) {
 // ---- The math atom -------------------------------------------------------------------
 
 bool Grammar::math_atom(TrackedNode& out) {
+    in_.check_fuel();
     if (stack_low()) return on_fresh_stack([&] { return math_atom(out); });
     const SpannedToken* t = in_.peek();
     if (t != nullptr && t->token.kind() == TokenKind::ControlSeq) {

@@ -96,6 +96,7 @@ WindowParserPtr make_window_parser(Grammar& parent, const SpannedToken* first, s
 // stream, quiet when the parent's input is, or when `quiet` is set.
 SubParse run_window(Grammar& parent, ContentMode mode, const SpannedToken* first, std::size_t count,
                     std::size_t start, std::size_t end, bool require_end, bool quiet = false) {
+    parent.input().check_fuel();
     if (stack_low()) {
         return on_fresh_stack([&] { return run_window(parent, mode, first, count, start, end, require_end, quiet); });
     }
@@ -379,6 +380,7 @@ std::optional<std::size_t> SharedContents::keep(const Key& key, ContentOutcome&&
         return std::nullopt;
     }
     if (newest_.empty()) newest_.assign(token_count_, 0);
+    Fuel::current().hold(sizeof(Entry));
     entries_.push_back(Entry{std::move(outcome), key, newest_[*slot], nullptr, nullptr});
     newest_[*slot] = static_cast<std::uint32_t>(entries_.size());
     return entries_.size() - 1;

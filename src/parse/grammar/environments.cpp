@@ -9,6 +9,7 @@ namespace quorvel::parse::grammar {
 using Kind = ParseDiagnosticKind;
 
 bool Grammar::environment(ContentMode mode, TrackedNode& out) {
+    in_.check_fuel();
     if (stack_low()) return on_fresh_stack([&] { return environment(mode, out); });
     RuleScope scope(in_);
     const std::size_t start = scope.start();

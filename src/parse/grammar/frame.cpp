@@ -45,6 +45,7 @@ bool is_outer_closing_boundary(const Token* next) noexcept {
 std::string slice_snippet(std::string_view source, std::size_t start, std::size_t end) {
     if (start > end || end > source.size()) return {};
     if (!is_char_boundary(source, start) || !is_char_boundary(source, end)) return {};
+    Fuel::current().hold(end - start);
     return std::string(source.substr(start, end - start));
 }
 
@@ -226,6 +227,7 @@ bool Grammar::text_item_in(TrackedNode& out) {
 // ---- Text group content -----------------------------------------------------------
 
 bool Grammar::text_content(DecomposedChildren& out) {
+    in_.check_fuel();
     if (stack_low()) return on_fresh_stack([&] { return text_content(out); });
     RuleScope scope(in_);
     for (;;) {

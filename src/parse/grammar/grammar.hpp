@@ -105,6 +105,13 @@ public:
     Input& input() noexcept { return in_; }
     ParserState& state() noexcept { return st_; }
 
+    // The list the top-level items of the run go into. When the run's fuel
+    // is spent while it reads one of them, the items before it stay and the
+    // rest of the input becomes one Error node (`give_up_rest`); a quiet run
+    // is abandoned instead.
+    void set_top_level(const DecomposedChildren* top) noexcept { top_ = top; }
+    static constexpr std::string_view kTooComplex = "formula too complex to parse";
+
     // ---- Content and groups -------------------------------------------------
 
     // The whole math content: items up to `}`, `$`, the end of input, \right,
@@ -247,6 +254,10 @@ public:
 
 private:
     bool math_item_in(MathContentKind kind, TrackedNode& out);
+    // A top-level item; true when it was read, false when it failed or the
+    // rest of the input was given up (then `gave_up` is set).
+    [[gnu::noinline]] bool top_level_item(MathContentKind kind, std::size_t item_start, TrackedNode& out,
+                                          DecomposedChildren& items, bool& gave_up);
     bool text_item_in(TrackedNode& out);
     // Whether `t`, the next token after white space, ends the items before
     // an infix command.
@@ -321,6 +332,7 @@ private:
     const BuildrelIndex* buildrel_index_ = &buildrel_;
     std::shared_ptr<ArgumentSession> argument_session_;
     Contents contents_ = Contents::Own;
+    const DecomposedChildren* top_ = nullptr;
     // What the recovery of failed items keeps across this grammar's items;
     // made when an item first fails, so a parse without failures never has one.
     std::shared_ptr<RecoveryMemo> recovery_;

@@ -34,6 +34,7 @@
 
 #include "parse/failure.hpp"
 #include "parse/grammar/failure_slot.hpp"
+#include "parse/grammar/fuel.hpp"
 #include "parse/lexer.hpp"
 #include "parse/span.hpp"
 #include "parse/token.hpp"
@@ -61,7 +62,10 @@ public:
     // ---- Cursor -------------------------------------------------------------
 
     std::size_t pos() const noexcept { return pos_; }
-    void rewind(std::size_t pos) noexcept { pos_ = pos; }
+    void rewind(std::size_t pos) noexcept {
+        fuel_->burn(1);
+        pos_ = pos;
+    }
     bool at_end() const noexcept { return pos_ >= count_; }
     std::size_t token_count() const noexcept { return count_; }
     std::size_t source_len() const noexcept { return source_len_; }
@@ -71,14 +75,29 @@ public:
     Span end_span() const noexcept { return {source_len_, source_len_}; }
 
     // The token at the cursor, or null at the end of input.
-    const SpannedToken* peek() const noexcept { return pos_ < count_ ? &tokens_[pos_] : nullptr; }
+    // Every look at a token burns a unit of the run's fuel (see fuel.hpp).
+    const SpannedToken* peek() const noexcept {
+        fuel_->burn(1);
+        return pos_ < count_ ? &tokens_[pos_] : nullptr;
+    }
     const SpannedToken* token_at(std::size_t index) const noexcept {
+        fuel_->burn(1);
         return index < count_ ? &tokens_[index] : nullptr;
     }
     // Consumes the token at the cursor; nothing at the end of input.
     void bump() noexcept {
+        fuel_->burn(1);
         if (pos_ < count_) ++pos_;
     }
+
+    // ---- Fuel -----------------------------------------------------------------
+
+    // The tank of the run this input belongs to: the thread's when the input
+    // was made.
+    Fuel& fuel() const noexcept { return *fuel_; }
+    // Called at every rule entry: throws `FormulaTooComplex` once the run's
+    // fuel is spent.
+    void check_fuel() const { fuel_->check(); }
 
     // The span rule: from the start of the token at `saved` (the end-of-input
     // point when there is none) to the end of the last consumed token (the
@@ -183,6 +202,7 @@ private:
     std::size_t count_;
     std::size_t source_len_;
     std::size_t window_start_ = 0;
+    Fuel* fuel_ = &Fuel::current();
     std::size_t pos_ = 0;
     bool quiet_ = false;
     std::optional<Located> alt_;

@@ -10,6 +10,7 @@ using syntax::syntax_node::GroupKind;
 
 
 bool Grammar::delimited_group(TrackedNode& out) {
+    in_.check_fuel();
     if (stack_low()) return on_fresh_stack([&] { return delimited_group(out); });
     RuleScope scope(in_);
     const std::size_t start = scope.start();

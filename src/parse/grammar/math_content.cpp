@@ -41,6 +41,7 @@ bool Grammar::right_stop_after_ws(MathContentKind kind) const noexcept {
 }
 
 bool Grammar::math_content(MathContentKind kind, DecomposedChildren& out) {
+    in_.check_fuel();
     if (stack_low()) return on_fresh_stack([&] { return math_content(kind, out); });
     RuleScope scope(in_);
     std::size_t tail = kNoTail;
@@ -67,11 +68,13 @@ bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedCh
         if (is_content_boundary(next)) break;
         const bool saw_left = next->token.is_control("left");
         if (left_stop_at(kind, next)) break;
-        if (math_item_in(kind, item)) {
+        bool gave_up = false;
+        if (&out == top_ ? top_level_item(kind, item_start, item, left, gave_up) : math_item_in(kind, item)) {
             if (in_.pos() == item_start) break;  // an item always consumes; never loop on one that does not
             left.push(std::move(item));
             continue;
         }
+        if (gave_up) break;
         // The item's failure is the content's; the items read so far go.
         // A bad \left delimiter keeps the position the item reached.
         if (saw_left) in_.abandon_if_quiet();
@@ -83,6 +86,40 @@ bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedCh
 
     // Steps B and C.
     return infix_step(kind, scope, ab_start, left, out, tail);
+}
+
+bool Grammar::top_level_item(MathContentKind kind, std::size_t item_start, TrackedNode& out,
+                             DecomposedChildren& items, bool& gave_up) {
+    if (in_.quiet()) return math_item_in(kind, out);
+    const std::size_t kept = st_.recovery_diagnostic_count();
+    try {
+        return math_item_in(kind, out);
+    } catch (const FormulaTooComplex&) {
+    }
+    // What the item left behind goes: its recovery diagnostics and its kept
+    // failure. The rest of the input, from the item's first token to the last
+    // token that is not white space, is one Error node with its text.
+    in_.fuel().lift();
+    gave_up = true;
+    st_.drop_recovery_diagnostics_from(kept);
+    in_.restore_alt(std::nullopt);
+    std::size_t first = item_start;
+    while (in_.token_at(first) != nullptr && in_.token_at(first)->token.kind() == TokenKind::Whitespace) ++first;
+    std::size_t end = in_.token_count();
+    while (end > first && in_.token_at(end - 1)->token.kind() == TokenKind::Whitespace) --end;
+    if (end == first) {
+        in_.rewind(end);
+        return false;
+    }
+    const Span span = in_.span_between(first, end);
+    TrackedNode rest = TrackedNode::leaf(
+        SyntaxNode::Error{std::string(kTooComplex), slice_snippet(st_.source(), span.start, span.end)}, span);
+    ParseFailure failure = ParseFailure::custom(span, std::string(kTooComplex));
+    failure.kind = ParseDiagnosticKind::MaxGroupDepthExceeded;
+    rest.diagnostics.push_back(std::move(failure));
+    items.push(std::move(rest));
+    in_.rewind(end);
+    return false;
 }
 
 // The tail after `\buildrel top \over rel` is a content of its own, which may

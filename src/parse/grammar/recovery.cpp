@@ -662,6 +662,7 @@ std::optional<Failure> invalid_left_recovery_diagnostic(const knowledge::Knowled
 // ---- The recovery item -------------------------------------------------------------------
 
 bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out) {
+    in_.check_fuel();
     if (++item_runs_ > item_run_budget_) throw NestingTooDeep{};
     if (in_.quiet()) {
         // A quiet run keeps no failure and remembers no failed attempt (its
@@ -679,6 +680,7 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
 }
 
 void Grammar::charge_recovery(std::size_t units) {
+    in_.check_fuel();
     if (argument_session_ == nullptr) return;
     SharedContents& contents = argument_session_->contents;
     contents.charge(units);

@@ -83,6 +83,7 @@ struct Grammar::ScriptedParts {
 };
 
 bool Grammar::scripted_atom(TrackedNode& out) {
+    in_.check_fuel();
     if (stack_low()) return on_fresh_stack([&] { return scripted_atom(out); });
     if (lone_character_ahead(in_)) {
         // No failure of its own to report, nothing to drop: without a rule

@@ -9,6 +9,7 @@ namespace quorvel::parse::grammar {
 using syntax::syntax_node::GroupKind;
 
 bool Grammar::text_atom(bool paren_recover, TrackedNode& out) {
+    in_.check_fuel();
     if (stack_low()) return on_fresh_stack([&] { return text_atom(paren_recover, out); });
     const std::size_t start = in_.pos();
     auto attempt = [&](bool ok) {

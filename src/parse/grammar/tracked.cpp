@@ -40,6 +40,7 @@ TrackedNode& TrackedNode::with_diagnostics(std::vector<ParseFailure> failures) {
 
 FailureList::FailureList(std::vector<ParseFailure>&& failures) {
     if (failures.empty()) return;
+    Fuel::current().hold(sizeof(Block));
     block_ = new Block;
     block_->items = std::move(failures);
 }
@@ -62,6 +63,7 @@ void FailureList::release(Block* block) noexcept {
 }
 
 void FailureList::push_back(ParseFailure&& failure) {
+    Fuel::current().hold(sizeof(Block));
     if (block_ != nullptr && block_->refs == 1) {
         block_->items.push_back(std::move(failure));
         return;
@@ -93,6 +95,7 @@ void FailureList::append(FailureList&& more) {
         more.clear();
         return;
     }
+    Fuel::current().hold(sizeof(Block));
     auto* b = new Block;
     b->left = block_;
     b->right = std::exchange(more.block_, nullptr);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "parse/failure.hpp"
+#include "parse/grammar/fuel.hpp"
 #include "parse/span.hpp"
 #include "syntax/content_mode.hpp"
 #include "syntax/conversion.hpp"
@@ -174,6 +175,7 @@ struct DecomposedChildren {
     std::size_t size() const noexcept { return (sealed != nullptr ? sealed->size : 0) + nodes.size(); }
     // Adds one item at the end.
     void push(TrackedNode&& item) {
+        Fuel::current().hold(sizeof(SyntaxNode) + sizeof(SpanTree));
         if (nodes.size() == nodes.capacity()) [[unlikely]] make_room();
         if (!item.diagnostics.empty()) diagnostics.append(std::move(item.diagnostics));
         spans.emplace_back(item.span, std::move(item.spans));

@@ -1,0 +1,181 @@
+// The bound on a parse's work: a formula whose reading grows faster than its
+// length ends with the top-level items read before the one that ran out, and
+// the rest as one Error node with one diagnostic; everything else stays far
+// below the bound.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "corpus_mistakes.hpp"
+#include "malformed_invariants.hpp"
+#include "parse/grammar/fuel.hpp"
+#include "parse_grammar_support.hpp"
+
+namespace quorvel::parse {
+namespace {
+
+using grammar::Fuel;
+using testing::default_context;
+using testing::repeat;
+
+constexpr std::string_view kTooComplex = "formula too complex to parse";
+
+// Text math in bold text, nested: without a bound each level reads the
+// levels below it about twice.
+std::string bold_text_math(std::size_t n, std::string_view command = "\\textbf") {
+    return repeat(std::string(command) + "{\\(", n) + "z" + repeat("}", n);
+}
+
+// Runs in `text` without a closing: each one read to the end of the text.
+std::string open_text_math(std::size_t n) { return "\\text{" + repeat("\\(", n) + "}"; }
+
+// A small tank for the scope: the tests reach its end with short inputs.
+struct SmallTank {
+    grammar::detail::FuelScale old = grammar::detail::exchange_fuel_scale({8, 4096});
+    ~SmallTank() { grammar::detail::exchange_fuel_scale(old); }
+};
+
+std::vector<std::pair<const char*, ParseConfig>> configs() {
+    ParseConfig reject;
+    reject.reject_unknown = true;
+    ParseConfig abort;
+    abort.abort_on_error = true;
+    ParseConfig shallow;
+    shallow.max_group_depth = 4;
+    return {{"default", {}}, {"reject_unknown", reject}, {"abort_on_error", abort}, {"max_group_depth=4", shallow}};
+}
+
+std::size_t count_too_complex(const ParseOutcome& out) {
+    std::size_t n = 0;
+    for (const auto& d : out.diagnostics) n += d.message == kTooComplex;
+    return n;
+}
+
+struct SpentCase {
+    const char* name;
+    std::string prefix;  // read before the bound is reached
+    std::string rest;    // given up
+    // The rest is reached inside an item that began at the formula's start
+    // (an infix command's right operand): the whole formula is given up.
+    bool whole = false;
+    // The prefix holds a fault, which `abort_on_error` may stop at.
+    bool faulty = false;
+};
+
+void PrintTo(const SpentCase& c, std::ostream* os) { *os << c.name; }
+
+class SpentFuel : public ::testing::TestWithParam<SpentCase> {};
+
+TEST_P(SpentFuel, RestIsOneErrorNode) {
+    const SpentCase& c = GetParam();
+    const std::string source = c.prefix + c.rest;
+    const SmallTank tank;
+    for (const auto& [name, config] : configs()) {
+        SCOPED_TRACE(name);
+        const ParseOutcome out = parse_source(default_context(), source, config);
+        // The first fault may end the parse before the bound does.
+        if (c.faulty && config.abort_on_error && count_too_complex(out) == 0) continue;
+        ASSERT_TRUE(out.document);
+        ASSERT_EQ(count_too_complex(out), 1u);
+        const ParseDiagnostic* spent = nullptr;
+        for (const auto& d : out.diagnostics) {
+            if (d.message == kTooComplex) spent = &d;
+        }
+        EXPECT_EQ(spent->kind, ParseDiagnosticKind::MaxGroupDepthExceeded);
+        const std::size_t start = c.whole ? 0 : c.prefix.size();
+        EXPECT_EQ(spent->span, (Span{start, source.size()}));
+
+        // The rest is the last top-level node, an Error that keeps its text.
+        const syntax::SyntaxNode root = out.document->to_syntax();
+        const auto& children = root.get_if<syntax::SyntaxNode::Root>()->children;
+        ASSERT_FALSE(children.empty());
+        const auto* error = children.back().get_if<syntax::SyntaxNode::Error>();
+        ASSERT_NE(error, nullptr);
+        EXPECT_EQ(std::string_view(error->snippet), std::string_view(source).substr(start));
+        if (!c.whole && !c.prefix.empty()) EXPECT_GT(children.size(), 1u);
+
+        // The written text reads back to itself, with the same diagnostics.
+        const auto check = invariants::check_parse(default_context(), source, out, config);
+        EXPECT_EQ(check.violation, invariants::Violation::None) << check.written;
+        const ParseOutcome again = parse_source(default_context(), check.written, config);
+        EXPECT_EQ(again.diagnostics.size(), out.diagnostics.size());
+        EXPECT_EQ(count_too_complex(again), 1u);
+
+        // A quiet run that runs out falls through to the run that keeps
+        // failures, which gives what a parse without the quiet run gives.
+        const ParseOutcome direct = parse_source_keeping_failures(default_context(), source, config);
+        EXPECT_EQ(direct.diagnostics, out.diagnostics);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, SpentFuel,
+    ::testing::Values(SpentCase{"alone", "", open_text_math(300)},
+                      SpentCase{"after_items", "a+b=", open_text_math(300)},
+                      SpentCase{"after_commands", "\\frac{a}{b} x^{2} ", open_text_math(300)},
+                      SpentCase{"after_a_fault", "a&+", open_text_math(300), false, true},
+                      SpentCase{"inside_a_group", "x ", "{" + open_text_math(300) + "}"},
+                      SpentCase{"infix_operand", "a \\over ", open_text_math(300), true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Deep but linear inputs, faulty or not, stay below the bound: they are
+// read to the end, with their own diagnostics.
+TEST(WorkBound, LinearFamiliesStayBelow) {
+    const std::vector<std::string> inputs = {
+        repeat("\\frac{", 4000) + "x" + repeat("$}{}", 4000),
+        repeat("\\sqrt{", 4000) + "x" + repeat("}$", 4000),
+        repeat("\\sqrt{", 2500) + "x" + repeat("#}", 2500),
+        repeat("\\text{${", 256) + "x}" + repeat("}$}", 256),
+        repeat("\\begin{array}{c}\\text{${", 256) + "x}" + repeat("}$}\\end{array}", 256),
+        repeat("\\sqrt{a\\over ", 2000) + "x" + repeat("}", 2000),
+        repeat("\\frac{a}{b}", 20000) + "}",
+        repeat("\\sqrt{", 50000) + "x" + repeat("}", 50000),
+        // The quiet run reaches the bound; the run that keeps failures
+        // reads each argument once.
+        bold_text_math(24),
+        bold_text_math(24, "\\textit"),
+    };
+    for (const auto& [name, config] : configs()) {
+        for (const std::string& source : inputs) {
+            const ParseOutcome out = parse_source(default_context(), source, config);
+            EXPECT_EQ(count_too_complex(out), 0u) << name << ": " << source.substr(0, 60);
+        }
+    }
+}
+
+// Every corpus formula and a generated mistake of each stay twenty times
+// below the bound.
+TEST(WorkBound, CorpusStaysTwentyTimesBelow) {
+    const auto lines = mistakes::read_corpus();
+    if (!lines) GTEST_SKIP() << "corpus not found at " << QUORVEL_CORPUS_DIR;
+    const std::vector<std::string> made = mistakes::corpus_mistakes(*lines, 1);
+    for (const auto* set : {&*lines, &made}) {
+        for (const std::string& source : *set) {
+            (void)parse_source(default_context(), source, {});
+            const auto r = grammar::detail::last_parse_fuel;
+            ASSERT_LE(20 * r.used, Fuel::kUnitsPerToken * r.tokens + Fuel::kFloor) << source;
+        }
+    }
+}
+
+// A smaller tank reaches its end sooner, inside a formula the full tank
+// reads whole.
+TEST(WorkBound, SmallerTankGivesUpEarlier) {
+    const std::string source = repeat("x+", 50) + open_text_math(300);
+    const ParseOutcome full = parse_source(default_context(), source, {});
+    EXPECT_EQ(count_too_complex(full), 0u);
+    const SmallTank tank;
+    const ParseOutcome small = parse_source(default_context(), source, {});
+    ASSERT_EQ(count_too_complex(small), 1u);
+    ASSERT_TRUE(small.document);
+    const auto check = invariants::check_parse(default_context(), source, small);
+    EXPECT_EQ(check.violation, invariants::Violation::None) << check.written;
+    // Given up at the bold text, or at a plain item before it.
+    const Span span = small.diagnostics.back().span;
+    EXPECT_LE(span.start, 100u);
+    EXPECT_EQ(span.end, source.size());
+}
+
+}  // namespace
+}  // namespace quorvel::parse
