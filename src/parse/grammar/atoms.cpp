@@ -36,8 +36,7 @@ ContentMode other_mode(ContentMode mode) {
     std::string message = "max group depth (" + std::to_string(limit) + ") exceeded";
     ParseFailure failure = ParseFailure::custom(span, message);
     failure.kind = ParseDiagnosticKind::MaxGroupDepthExceeded;
-    out = TrackedNode::leaf(SyntaxNode::Error{std::move(message), slice_snippet(st.source(), span.start, span.end)},
-                            span);
+    out = TrackedNode::leaf(SyntaxNode::Error{std::move(message), g.error_text(span)}, span);
     out.diagnostics.push_back(std::move(failure));
 }
 

@@ -203,6 +203,11 @@ public:
     // The item's run and recovery once failures are kept.
     bool recover_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out);
 
+    // The source text an Error node keeps over `span`: deferred when long and
+    // the parse resolves its tree at the end (see `SharedContents`), so that
+    // a failure at every level of a nesting does not copy every level below.
+    std::string error_text(Span span);
+
     // Counts recovery work against the parse's budget; inside an argument,
     // throws `ArgumentsTooComplex` once the budget is spent.
     void charge_recovery(std::size_t units);

@@ -604,6 +604,13 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
     return recover_item(rule, stop, mode, out);
 }
 
+std::string Grammar::error_text(Span span) {
+    // Only a run that resolves its tree has a session from the start; a
+    // quiet run writes its texts at once.
+    if (argument_session_ == nullptr) return slice_snippet(st_.source(), span.start, span.end);
+    return argument_session_->contents.source_text(st_.source(), span.start, span.end);
+}
+
 void Grammar::charge_recovery(std::size_t units) {
     if (argument_session_ == nullptr) return;
     SharedContents& contents = argument_session_->contents;
