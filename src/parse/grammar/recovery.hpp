@@ -200,6 +200,13 @@ using EnvironmentIndexSource = std::function<const EnvironmentIndex&()>;
 std::pair<std::string, std::optional<ParseDiagnosticKind>> normalize_recovery_message(
     const ParseContext& context, ContentMode mode, std::string_view snippet, const EnvironmentIndexSource& index,
     std::size_t snippet_offset, std::string message, std::optional<ParseDiagnosticKind> kind);
+inline std::pair<std::string, std::optional<ParseDiagnosticKind>> normalize_recovery_message(
+    const ParseContext& context, ContentMode mode, std::string_view snippet, const EnvironmentIndex& index,
+    std::size_t snippet_offset, std::string message, std::optional<ParseDiagnosticKind> kind) {
+    return normalize_recovery_message(
+        context, mode, snippet, EnvironmentIndexSource([&]() -> const EnvironmentIndex& { return index; }),
+        snippet_offset, std::move(message), kind);
+}
 
 // The failure a recovery records for `failure` with the final message and kind.
 Failure recovery_diagnostic_from_error(Failure failure, std::string_view message,
