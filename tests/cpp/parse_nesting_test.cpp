@@ -222,7 +222,8 @@ ParseConfig deep_groups() {
 
 bool gives_up(const ParseOutcome& out) {
     return std::any_of(out.diagnostics.begin(), out.diagnostics.end(), [](const ParseDiagnostic& d) {
-        return d.kind == ParseDiagnosticKind::MaxGroupDepthExceeded || d.message.find("too complex") != std::string::npos;
+        return d.kind == ParseDiagnosticKind::MaxGroupDepthExceeded ||
+               d.message.find("too complex") != std::string::npos;
     });
 }
 
@@ -241,7 +242,7 @@ TEST_P(MissingOperandAtEveryLevel, KeepsPeakMemoryLinear) {
     const MissingOperandCase& c = GetParam();
     const ParseConfig config = c.deep ? deep_groups() : ParseConfig{};
     const auto build = [&](std::size_t n) { return repeat(c.open, n) + "z" + repeat(c.close, n); };
-    expect_linear(build, 500, true, config);
+    expect_linear(build, 1000, true, config);
     const ParseOutcome out = parse_source(default_context(), build(300), config);
     ASSERT_TRUE(out.document.has_value());
     ASSERT_FALSE(out.diagnostics.empty());
@@ -303,13 +304,17 @@ struct DeepGroupCase {
     bool document;  // whether the formula has a document (a top-level `$` has none)
 };
 
-void PrintTo(const DeepGroupCase& c, std::ostream* os) { *os << c.open << " {^n " << c.middle << " " << c.close_each << "^n " << c.close; }
+void PrintTo(const DeepGroupCase& c, std::ostream* os) {
+    *os << c.open << " {^n " << c.middle << " " << c.close_each << "^n " << c.close;
+}
 
 class DeepUnclosedGroups : public ::testing::TestWithParam<DeepGroupCase> {};
 
 TEST_P(DeepUnclosedGroups, ParseInLinearTimeWithoutGivingUp) {
     const DeepGroupCase& c = GetParam();
-    const auto build = [&](std::size_t n) { return c.open + repeat("{", n) + c.middle + repeat(c.close_each, n) + c.close; };
+    const auto build = [&](std::size_t n) {
+        return c.open + repeat("{", n) + c.middle + repeat(c.close_each, n) + c.close;
+    };
     expect_linear(build, 2000, true, deep_groups());
     const ParseOutcome out = parse_source(default_context(), build(16000), deep_groups());
     EXPECT_EQ(out.document.has_value(), c.document);

@@ -898,7 +898,8 @@ void Grammar::charge_recovery(std::size_t units) {
                 // nesting would pass it once per enclosing failed item. The
                 // last is read as ever, so the kept failure is the same.
                 const std::size_t spare = levels.count(SkipLevels::Environment) - (own_open ? 1 : 0);
-                if (const auto run = end_header_run(in_.pos(), spare); run && run->nth > 1) {
+                const auto run = spare > 1 ? end_header_run(in_.pos(), spare) : std::nullopt;
+                if (run && run->nth > 1) {
                     levels.close(SkipLevels::Environment, run->nth - 1);
                     in_.rewind(run->control);
                 }
