@@ -94,6 +94,16 @@ bool Grammar::math_atom(TrackedNode& out) {
 
 // ---- Braced groups -------------------------------------------------------------------
 
+// Deep in a quiet run, a `{` that no `}` of the stream closes makes no group,
+// and the run would fail at the bottom of the nesting below it; giving the run
+// up here spares the descent and the unwinding of every level. Giving up is
+// always sound: the run that keeps failures reads the formula anyway.
+[[gnu::noinline, gnu::cold]] void Grammar::abandon_unclosed_group(std::size_t open) {
+    ArgumentSession& session = argument_session();
+    const auto index = session.index_of(in_.token_at(open));
+    if (index && !session.brace_match(*index)) in_.abandon_if_quiet();
+}
+
 bool Grammar::braced_group(ContentMode mode, TrackedNode& out) {
     const std::size_t start = in_.pos();
     const SpannedToken* t = in_.peek();
@@ -107,6 +117,7 @@ bool Grammar::braced_group(ContentMode mode, TrackedNode& out) {
         too_deep_group(*this, in_, st_, start, out);
         return true;
     }
+    if (st_.depth() >= kQuietUnclosedCheckDepth && in_.quiet()) [[unlikely]] abandon_unclosed_group(start);
 
     DecomposedChildren items;
     {

@@ -288,6 +288,11 @@ private:
     Step marker_failure(std::size_t marker, const char* message, Failure& failure);
     Step script_operand(PatternId label, TrackedNode& out, Failure& failure);
     bool braced_prime_group(TrackedNode& out);
+    // Gives a quiet run up at a `{` (at index `open`) that nothing closes.
+    void abandon_unclosed_group(std::size_t open);
+    // Groups this deep are checked for a closing brace in a quiet run; no
+    // ordinary formula nests so far.
+    static constexpr std::size_t kQuietUnclosedCheckDepth = 256;
 
     bool escaped_symbol(TrackedNode& out);
     bool delimiter_control_command(TrackedNode& out);
