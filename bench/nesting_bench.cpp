@@ -30,6 +30,7 @@ struct Family {
     const char* name;
     std::string (*build)(std::size_t n);
     std::vector<std::size_t> sizes;
+    bool deep_groups = false;  // parsed with the group depth limit raised
 };
 
 std::string nest(const char* open, const char* middle, const char* close, std::size_t n) {
@@ -74,6 +75,20 @@ const std::vector<Family>& families() {
                     repeat(R"(\end{matrix})", n - n / 2);
          },
          {250, 500, 1000, 2000}},
+        {R"(\frac{^n z _}{y}^n)", [](std::size_t n) { return nest(R"(\frac{)", "z", "_}{y}", n); },
+         {1000, 8000}},
+        {R"(\mathbf{^n z ^}^n)", [](std::size_t n) { return nest(R"(\mathbf{)", "z", "^}", n); }, {1000, 15000}},
+        {R"(aligned^n x^{^n \end^(n/2))",
+         [](std::size_t n) {
+             return repeat(R"(\begin{aligned})", n) + repeat("x^{", n) + repeat(R"(\end{aligned})", n / 2);
+         },
+         {500, 4000}},
+        {R"(\sqrt{\begin{matrix}^n z \end{matrix}#}^n)",
+         [](std::size_t n) { return nest(R"(\sqrt{\begin{matrix})", " z ", R"(\end{matrix}#})", n); },
+         {400, 3200}},
+        {R"(\left( {^n \right) (deep groups))",
+         [](std::size_t n) { return R"(\left()" + repeat("{", n) + R"(\right))"; }, {12500, 100000}, true},
+        {R"({^n x$ }^n (deep groups))", [](std::size_t n) { return nest("{", "x$", "}", n); }, {6250, 50000}, true},
     };
     return all;
 }
@@ -100,7 +115,9 @@ int main(int argc, char** argv) {
             if (pid == 0) {
                 const rlimit cpu{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
                 setrlimit(RLIMIT_CPU, &cpu);
-                auto out = quorvel::parse::parse_source(*context.value(), source, quorvel::parse::ParseConfig{});
+                quorvel::parse::ParseConfig config;
+                if (family.deep_groups) config.max_group_depth = std::size_t{1} << 20;
+                auto out = quorvel::parse::parse_source(*context.value(), source, config);
                 std::_Exit(out.document ? 0 : 1);
             }
             int status = 0;

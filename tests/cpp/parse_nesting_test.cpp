@@ -386,5 +386,125 @@ INSTANTIATE_TEST_SUITE_P(
                       1}),
     [](const auto& info) { return info.param.name; });
 
+// A script marker without operand before every closing brace: each level's
+// Error node covers the levels below it, so its text must not be copied per
+// level. Peak memory as well as time stays linear, and every diagnostic is
+// the missing operand itself.
+ParseConfig deep_groups() {
+    ParseConfig config;
+    config.max_group_depth = 1 << 20;
+    return config;
+}
+
+bool gives_up(const ParseOutcome& out) {
+    return std::any_of(out.diagnostics.begin(), out.diagnostics.end(), [](const ParseDiagnostic& d) {
+        return d.kind == ParseDiagnosticKind::MaxGroupDepthExceeded ||
+               d.message.find("too complex") != std::string::npos;
+    });
+}
+
+struct MissingOperandCase {
+    const char* name;
+    std::string open;
+    std::string close;
+    bool deep = false;  // plain groups nest past the default depth limit
+};
+
+void PrintTo(const MissingOperandCase& c, std::ostream* os) { *os << c.open << "^n z " << c.close << "^n"; }
+
+class MissingOperandAtEveryLevel : public ::testing::TestWithParam<MissingOperandCase> {};
+
+TEST_P(MissingOperandAtEveryLevel, KeepsPeakMemoryLinear) {
+    const MissingOperandCase& c = GetParam();
+    const ParseConfig config = c.deep ? deep_groups() : ParseConfig{};
+    const auto build = [&](std::size_t n) { return repeat(c.open, n) + "z" + repeat(c.close, n); };
+    expect_linear(build, 1000, true, config);
+    const ParseOutcome out = parse_source(default_context(), build(300), config);
+    ASSERT_TRUE(out.document.has_value());
+    ASSERT_FALSE(out.diagnostics.empty());
+    for (const ParseDiagnostic& d : out.diagnostics) {
+        EXPECT_TRUE(d.message == "Missing subscript content" || d.message == "Missing superscript content")
+            << d.message;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layers, MissingOperandAtEveryLevel,
+    ::testing::Values(MissingOperandCase{"frac_subscript", R"(\frac{)", "_}{y}"},
+                      MissingOperandCase{"mathbf_superscript", R"(\mathbf{)", "^}"},
+                      MissingOperandCase{"sqrt_superscript", R"(\sqrt{)", "^}"},
+                      MissingOperandCase{"overset_subscript", R"(\overset{)", "_}{=}"},
+                      MissingOperandCase{"boxed_superscript", R"(\boxed{)", "^}"},
+                      MissingOperandCase{"text_math_superscript", R"(\text{$)", "^$}"},
+                      MissingOperandCase{"plain_group_superscript", "{", "^}", true}),
+    [](const auto& info) { return info.param.name; });
+
+// Unclosed script groups inside nested environments closed halfway: every
+// failed environment's recovery passes the run of `\end` headers after it.
+TEST(NestedAlignedScripts, ParsesInLinearTime) {
+    const auto build = [](std::size_t n) {
+        return repeat(R"(\begin{aligned})", n) + repeat("x^{", n) + repeat(R"(\end{aligned})", n / 2);
+    };
+    expect_linear(build, 250, true);
+    const ParseOutcome out = parse_source(default_context(), build(1000), ParseConfig{});
+    ASSERT_TRUE(out.document.has_value());
+    EXPECT_FALSE(gives_up(out));
+    ASSERT_FALSE(out.diagnostics.empty());
+    EXPECT_EQ(out.diagnostics.front().message, R"(Environment aligned missing closing \end{aligned})");
+}
+
+// A bad token after an environment at every level of nested arguments: each
+// level reports its own fault, without indexing the environments of every
+// level below it.
+TEST(NestedRootMatrices, ReportsEveryLevel) {
+    const auto build = [](std::size_t n) {
+        return repeat(R"(\sqrt{\begin{matrix})", n) + " z " + repeat(R"(\end{matrix}#})", n);
+    };
+    expect_linear(build, 250, true);
+    constexpr std::size_t kLevels = 1000;
+    const ParseOutcome out = parse_source(default_context(), build(kLevels), ParseConfig{});
+    ASSERT_TRUE(out.document.has_value());
+    EXPECT_FALSE(gives_up(out));
+    EXPECT_EQ(out.diagnostics.size(), kLevels);
+    for (const ParseDiagnostic& d : out.diagnostics) EXPECT_EQ(d.message, "expected atom or script marker");
+}
+
+// Unclosed groups nested deeper than the default limit, with the limit
+// raised: no recovery scans every level below it, and nothing gives up.
+struct DeepGroupCase {
+    const char* name;
+    std::string open;
+    std::string middle;
+    std::string close_each;  // after each level, none for unclosed groups
+    std::string close;
+    bool document;  // whether the formula has a document (a top-level `$` has none)
+};
+
+void PrintTo(const DeepGroupCase& c, std::ostream* os) {
+    *os << c.open << " {^n " << c.middle << " " << c.close_each << "^n " << c.close;
+}
+
+class DeepUnclosedGroups : public ::testing::TestWithParam<DeepGroupCase> {};
+
+TEST_P(DeepUnclosedGroups, ParseInLinearTimeWithoutGivingUp) {
+    const DeepGroupCase& c = GetParam();
+    const auto build = [&](std::size_t n) {
+        return c.open + repeat("{", n) + c.middle + repeat(c.close_each, n) + c.close;
+    };
+    expect_linear(build, 2000, true, deep_groups());
+    const ParseOutcome out = parse_source(default_context(), build(16000), deep_groups());
+    EXPECT_EQ(out.document.has_value(), c.document);
+    EXPECT_FALSE(out.diagnostics.empty());
+    EXPECT_FALSE(gives_up(out));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, DeepUnclosedGroups,
+    ::testing::Values(DeepGroupCase{"left_right", R"(\left()", "", "", R"(\right))", true},
+                      DeepGroupCase{"left_right_in_matrix", R"(\begin{matrix}\left()", "", "",
+                                    R"(\right)\end{matrix})", true},
+                      DeepGroupCase{"dollar_in_groups", "", "x$", "}", "", false}),
+    [](const auto& info) { return info.param.name; });
+
 }  // namespace
 }  // namespace quorvel::parse

@@ -312,7 +312,7 @@ ArgumentSession::SkipRun ArgumentSession::skip_run(std::size_t index, const know
                 case TokenKind::LBrace:
                     if (const auto close = plain_group_close(i, math, text)) {
                         next = *close + 1;
-                    } else if (!brace_match(i)) {
+                    } else {
                         next = i + 1;
                         opens = 1;
                         braces = true;
@@ -359,6 +359,34 @@ ArgumentSession::SkipRun ArgumentSession::skip_run(std::size_t index, const know
         }
     }
     return {run_end_[index], run_opens_[index], run_braces_[index]};
+}
+
+std::optional<ArgumentSession::EndHeader> ArgumentSession::end_header_run(std::size_t index, std::size_t n) {
+    if (index >= count || count >= kUnmatched || n == 0) return std::nullopt;
+    if (!end_runs_) {
+        std::vector<EndRun> runs;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!base[i].token.is_control("end")) continue;
+            const auto close = header_close(base, count, i);
+            if (!close) continue;
+            runs.push_back(EndRun{static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(*close), 0});
+        }
+        // From the back: a header that white space alone parts from the next
+        // one continues its run.
+        for (std::size_t k = runs.size(); k-- > 1;) {
+            std::size_t j = runs[k - 1].close + 1;
+            while (j < count && base[j].token.kind() == TokenKind::Whitespace) ++j;
+            if (j == runs[k].control) runs[k - 1].after = runs[k].after + 1;
+        }
+        end_runs_.emplace(std::move(runs));
+    }
+    const std::vector<EndRun>& runs = *end_runs_;
+    const auto at = std::lower_bound(runs.begin(), runs.end(), index,
+                                     [](const EndRun& r, std::size_t i) { return r.control < i; });
+    if (at == runs.end() || at->control != index) return std::nullopt;
+    const std::size_t nth = std::min<std::size_t>(n, std::size_t{at->after} + 1);
+    const EndRun& last = at[static_cast<std::ptrdiff_t>(nth - 1)];
+    return EndHeader{last.control, last.close, nth};
 }
 
 std::span<const std::size_t> ArgumentSession::environment_controls(std::size_t first, std::size_t tokens) {
@@ -422,6 +450,32 @@ bool Grammar::plain_tokens(std::size_t from, std::size_t to) {
     const auto abs = session.index_of(in_.token_at(from));
     if (!abs || to > in_.token_count()) return false;
     return session.plain_between(*abs, *abs + (to - from), math_kb_, text_kb_);
+}
+
+std::optional<Grammar::EndHeader> Grammar::end_header_run(std::size_t pos, std::size_t n) {
+    ArgumentSession& session = argument_session();
+    const auto abs = session.index_of(in_.token_at(pos));
+    if (!abs) return std::nullopt;
+    // Headers past the input's end are cut off by it: fewer are taken.
+    const std::size_t room = in_.token_count() - pos;
+    auto run = session.end_header_run(*abs, n);
+    if (run && run->close - *abs >= room) {
+        // Rare (a window ending inside a run): find the last that fits.
+        std::size_t lo = 0;
+        std::size_t hi = run->nth;  // the count that fits lies in [lo, hi)
+        while (lo + 1 < hi) {
+            const std::size_t mid = lo + (hi - lo) / 2;
+            const auto probe = session.end_header_run(*abs, mid);
+            if (probe && probe->close - *abs < room) {
+                lo = mid;
+            } else {
+                hi = mid;
+            }
+        }
+        run = lo > 0 ? session.end_header_run(*abs, lo) : std::nullopt;
+    }
+    if (!run) return std::nullopt;
+    return EndHeader{pos + (run->control - *abs), run->nth};
 }
 
 std::optional<std::size_t> Grammar::plain_group_close(std::size_t pos) {

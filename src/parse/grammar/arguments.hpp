@@ -225,7 +225,8 @@ struct ArgumentSession {
     // white space, characters, commands without a text argument, `[`, plain
     // braced groups and inert environments (each passed whole), and levels
     // of one kind that it opens: readable `\begin` headers of environments
-    // without a text body, or `{` that no `}` closes. Answers the index after
+    // without a text body, or `{` that opens no plain group (the skip takes
+    // such a `{` alone, closed later or not). Answers the index after
     // it, the levels it opens and their kind.
     struct SkipRun {
         std::size_t end;
@@ -234,10 +235,36 @@ struct ArgumentSession {
     };
     SkipRun skip_run(std::size_t index, const knowledge::KnowledgeBase& math, const knowledge::KnowledgeBase& text);
 
+    // From a readable `\end{..}` header whose control word is at `index`:
+    // the control word of the `n`-th of the readable `\end` headers that
+    // follow one another from there, with only white space between them
+    // (the first is the one at `index`), taking at most `n` of them. Answers
+    // that header's control word and its closing brace, and how many headers
+    // that is; none when no header starts at `index`. The recovery skip
+    // passes a run of them in one step while it has levels for them to close.
+    struct EndHeader {
+        std::size_t control;
+        std::size_t close;
+        std::size_t nth;
+    };
+    std::optional<EndHeader> end_header_run(std::size_t index, std::size_t n);
+
     // The `\begin` and `\end` control words among the `count` tokens from
     // stream index `first`, as indices from `first`, ascending. Valid until
     // the next call.
     std::span<const std::size_t> environment_controls(std::size_t first, std::size_t count);
+
+    // The stream's `\left` control words, ascending, and per entry the first
+    // entry from there on whose `\left` no delimiter follows in the stream
+    // (the entry count for none). Built on first use, with the math
+    // knowledge base of the parse, for the recovery's test of a bad `\left`:
+    // scanning the failed item's text would read every level of a deep
+    // nesting once per level.
+    struct LeftControls {
+        std::vector<std::size_t> at;
+        std::vector<std::size_t> next_bad;
+    };
+    const LeftControls& left_controls(const knowledge::KnowledgeBase& math);
 
     // The stream index of a token of a window.
     std::optional<std::size_t> index_of(const SpannedToken* token) const noexcept {
@@ -271,6 +298,15 @@ private:
     std::vector<std::uint32_t> run_opens_;
     std::vector<bool> run_braces_;
     std::vector<std::size_t> window_controls_;
+    std::optional<LeftControls> left_controls_;
+    // The readable `\end` headers, in order: control word, closing brace,
+    // and how many headers the run from there still holds after it.
+    struct EndRun {
+        std::uint32_t control;
+        std::uint32_t close;
+        std::uint32_t after;
+    };
+    std::optional<std::vector<EndRun>> end_runs_;
     std::optional<std::size_t> lookup(const knowledge::DelimiterToken& open, const knowledge::DelimiterToken& close,
                                       std::size_t index);
 };

@@ -36,8 +36,7 @@ ContentMode other_mode(ContentMode mode) {
     std::string message = "max group depth (" + std::to_string(limit) + ") exceeded";
     ParseFailure failure = ParseFailure::custom(span, message);
     failure.kind = ParseDiagnosticKind::MaxGroupDepthExceeded;
-    out = TrackedNode::leaf(SyntaxNode::Error{std::move(message), slice_snippet(st.source(), span.start, span.end)},
-                            span);
+    out = TrackedNode::leaf(SyntaxNode::Error{std::move(message), g.error_text(span)}, span);
     out.diagnostics.push_back(std::move(failure));
 }
 
@@ -96,6 +95,16 @@ bool Grammar::math_atom(TrackedNode& out) {
 
 // ---- Braced groups -------------------------------------------------------------------
 
+// Deep in a quiet run, a `{` that no `}` of the stream closes makes no group,
+// and the run would fail at the bottom of the nesting below it; giving the run
+// up here spares the descent and the unwinding of every level. Giving up is
+// always sound: the run that keeps failures reads the formula anyway.
+[[gnu::noinline, gnu::cold]] void Grammar::abandon_unclosed_group(std::size_t open) {
+    ArgumentSession& session = argument_session();
+    const auto index = session.index_of(in_.token_at(open));
+    if (index && !session.brace_match(*index)) in_.abandon_if_quiet();
+}
+
 bool Grammar::braced_group(ContentMode mode, TrackedNode& out) {
     const std::size_t start = in_.pos();
     const SpannedToken* t = in_.peek();
@@ -109,6 +118,7 @@ bool Grammar::braced_group(ContentMode mode, TrackedNode& out) {
         too_deep_group(*this, in_, st_, start, out);
         return true;
     }
+    if (st_.depth() >= kQuietUnclosedCheckDepth && in_.quiet()) [[unlikely]] abandon_unclosed_group(start);
 
     DecomposedChildren items;
     {

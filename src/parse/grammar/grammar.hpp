@@ -214,13 +214,39 @@ public:
         bool braces;        // braces, else environments
     };
     std::optional<SkipRun> skip_run(std::size_t pos);
+    // From a readable `\end{..}` header at `pos`, the `n`-th header of the
+    // run of them that follow one another (see
+    // `ArgumentSession::end_header_run`), when it lies inside this input.
+    struct EndHeader {
+        std::size_t control;  // the index of its control word
+        std::size_t nth;
+    };
+    std::optional<EndHeader> end_header_run(std::size_t pos, std::size_t n);
     // The indices of this input's `\begin` and `\end` control words, ascending.
     std::span<const std::size_t> environment_controls();
+    // `invalid_left_recovery_diagnostic` over this input, answered from the
+    // stream's list of `\left` words.
+    std::optional<Failure> invalid_left_between(std::size_t start, std::size_t end);
 
     enum class ItemRule : std::uint8_t { MathItemNode, TextAtom };
     bool recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out);
     // The item's run and recovery once failures are kept.
     bool recover_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out);
+    // After the item at `p` failed: its diagnostic, and the skip over the bad
+    // content to an Error node.
+    bool skip_failed_item(HardStop stop, ContentMode mode, std::size_t p, TrackedNode& out);
+    // A failed attempt of the item `key` remembered at `depth`, taken as if
+    // it ran again; false when there is none.
+    bool replay_failed_attempt(std::size_t key, std::size_t depth, std::optional<Input::Located>& kept);
+    // After the item's run: a failed attempt remembered, and the failures
+    // kept before it merged with its own.
+    void note_item_run(std::size_t key, std::size_t depth, std::size_t outer_peak, bool ok,
+                       std::optional<Input::Located>& kept);
+
+    // The source text an Error node keeps over `span`: deferred when long and
+    // the parse resolves its tree at the end (see `SharedContents`), so that
+    // a failure at every level of a nesting does not copy every level below.
+    std::string error_text(Span span);
 
     // Counts recovery work against the parse's budget; inside an argument,
     // throws `ArgumentsTooComplex` once the budget is spent.
@@ -285,6 +311,11 @@ private:
     Step marker_failure(std::size_t marker, const char* message, Failure& failure);
     Step script_operand(PatternId label, TrackedNode& out, Failure& failure);
     bool braced_prime_group(TrackedNode& out);
+    // Gives a quiet run up at a `{` (at index `open`) that nothing closes.
+    void abandon_unclosed_group(std::size_t open);
+    // Groups this deep are checked for a closing brace in a quiet run; no
+    // ordinary formula nests so far.
+    static constexpr std::size_t kQuietUnclosedCheckDepth = 256;
 
     bool escaped_symbol(TrackedNode& out);
     bool delimiter_control_command(TrackedNode& out);

@@ -137,19 +137,25 @@ public:
         }
         counts_[kind] += n;
     }
-    // Only with `count(kind) > 0`.
-    void close(Kind kind) {
+    // Closes `n` levels of a kind one after another; only with
+    // `count(kind) >= n`. Brace levels opened inside them stay open until
+    // their own `}`.
+    void close(Kind kind, std::size_t n = 1) {
         std::size_t braces = 0;
-        while (runs_.back().kind != kind) {
-            if (runs_.back().kind == Brace) {
-                braces += runs_.back().n;
-            } else {
-                counts_[runs_.back().kind] -= runs_.back().n;
+        while (n > 0) {
+            while (runs_.back().kind != kind) {
+                if (runs_.back().kind == Brace) {
+                    braces += runs_.back().n;
+                } else {
+                    counts_[runs_.back().kind] -= runs_.back().n;
+                }
+                runs_.pop_back();
             }
-            runs_.pop_back();
+            const std::size_t here = std::min(n, runs_.back().n);
+            counts_[kind] -= here;
+            n -= here;
+            if ((runs_.back().n -= here) == 0) runs_.pop_back();
         }
-        --counts_[kind];
-        if (--runs_.back().n == 0) runs_.pop_back();
         if (braces == 0) return;
         // Within the capacity the popped runs left.
         if (!runs_.empty() && runs_.back().kind == Brace) {
@@ -602,7 +608,7 @@ std::optional<EnvironmentIndex::Mismatch> EnvironmentIndex::first_mismatch_from(
 
 std::pair<std::string, std::optional<Kind>> normalize_recovery_message(const ParseContext& context, ContentMode mode,
                                                                        std::string_view snippet,
-                                                                       const EnvironmentIndex& index,
+                                                                       const EnvironmentIndexSource& index,
                                                                        std::size_t snippet_offset, std::string message,
                                                                        std::optional<Kind> kind) {
     if (kind != Kind::RawExpectedFound) return {std::move(message), kind};
@@ -611,7 +617,7 @@ std::pair<std::string, std::optional<Kind>> normalize_recovery_message(const Par
             return {mode_error_message(*name, mode), Kind::EnvironmentModeError};
         }
     }
-    if (const auto mismatch = index.first_mismatch_from(snippet_offset)) {
+    if (const auto mismatch = index().first_mismatch_from(snippet_offset)) {
         return {mismatch_message(mismatch->expected, mismatch->found), Kind::EnvironmentNameMismatch};
     }
     return {std::move(message), kind};
@@ -659,6 +665,55 @@ std::optional<Failure> invalid_left_recovery_diagnostic(const knowledge::Knowled
     return std::nullopt;
 }
 
+const ArgumentSession::LeftControls& ArgumentSession::left_controls(const knowledge::KnowledgeBase& math) {
+    if (left_controls_) return *left_controls_;
+    LeftControls lefts;
+    std::vector<bool> bad;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!base[i].token.is_control("left")) continue;
+        std::size_t j = i + 1;
+        while (j < count && base[j].token.kind() == TokenKind::Whitespace) ++j;
+        lefts.at.push_back(i);
+        bad.push_back(j == count || !is_delimiter_token(math, base[j].token));
+    }
+    lefts.next_bad.assign(lefts.at.size(), lefts.at.size());
+    for (std::size_t k = lefts.at.size(); k-- > 0;) {
+        lefts.next_bad[k] = bad[k] ? k : k + 1 < lefts.at.size() ? lefts.next_bad[k + 1] : lefts.at.size();
+    }
+    return left_controls_.emplace(std::move(lefts));
+}
+
+std::optional<Failure> Grammar::invalid_left_between(std::size_t start, std::size_t end) {
+    ArgumentSession& session = argument_session();
+    const std::optional<std::size_t> first = session.index_of(in_.token_at(0));
+    if (!first) return invalid_left_recovery_diagnostic(math_kb_, in_, start, end);
+    const std::vector<std::size_t>& at = session.left_controls(math_kb_).at;
+    const std::vector<std::size_t>& next_bad = session.left_controls(math_kb_).next_bad;
+    // The `\left` words of this input that start in [start, end].
+    const auto lo = std::lower_bound(at.begin(), at.end(), *first + first_token_from(in_, start));
+    auto hi = std::lower_bound(lo, at.end(), *first + in_.token_count());
+    hi = std::partition_point(lo, hi, [&](std::size_t i) { return session.base[i].span.start <= end; });
+    if (lo == hi) return std::nullopt;
+    auto invalid = [](Span at_span) {
+        return Failure::custom_message(at_span, "invalid \\left delimiter", Kind::LeftRightDelimiter);
+    };
+    // Before the last of them, each is followed by a token of this input
+    // inside the range, as in the whole stream.
+    const std::size_t lo_k = static_cast<std::size_t>(lo - at.begin());
+    const std::size_t last_k = static_cast<std::size_t>(hi - at.begin()) - 1;
+    if (next_bad[lo_k] < last_k) {
+        const std::size_t i = at[next_bad[lo_k]] - *first;
+        return invalid(in_.token_at(skip_whitespace_index(in_, i + 1))->span);
+    }
+    // The last one sees this input's end and the range's.
+    const std::size_t i = at[last_k] - *first;
+    const SpannedToken* next = in_.token_at(skip_whitespace_index(in_, i + 1));
+    if (next == nullptr) return invalid(in_.token_at(i)->span);
+    if (next->span.start > end) return std::nullopt;
+    if (!is_delimiter_token(math_kb_, next->token)) return invalid(next->span);
+    return std::nullopt;
+}
+
 // ---- The recovery item -------------------------------------------------------------------
 
 bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out) {
@@ -679,6 +734,13 @@ bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, T
     return recover_item(rule, stop, mode, out);
 }
 
+std::string Grammar::error_text(Span span) {
+    // Only a run that resolves its tree has a session from the start; a
+    // quiet run writes its texts at once.
+    if (argument_session_ == nullptr) return slice_snippet(st_.source(), span.start, span.end);
+    return argument_session_->contents.source_text(st_.source(), span.start, span.end);
+}
+
 void Grammar::charge_recovery(std::size_t units) {
     in_.check_fuel();
     if (argument_session_ == nullptr) return;
@@ -688,29 +750,28 @@ void Grammar::charge_recovery(std::size_t units) {
     if (contents.exhausted() && in_.window_start() > 0) throw ArgumentsTooComplex{};
 }
 
-// Out of line: its frame is large, and the quiet run nests without it.
+// Out of line: its frame is large, and the quiet run nests without it. The
+// item's run nests through this frame; what follows a failed run does not,
+// and lives in a frame of its own.
 [[gnu::noinline]] bool Grammar::recover_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out) {
     charge_recovery(1);
-    RecoveryMemo& memo = *recovery_;
     const std::size_t depth = st_.depth();
     const std::size_t p = in_.pos();
-    const std::size_t first = skip_whitespace_index(in_, p);
-    const SpannedToken* next = in_.token_at(first);
-    const bool is_left = next != nullptr && next->token.is_control("left");
-    const bool is_begin = next != nullptr && next->token.is_control("begin");
-    const std::size_t s = next != nullptr ? next->span.start : in_.source_len();
-    std::optional<EnvironmentHeader> header;
-    if (is_begin) {
-        in_.rewind(first);
-        header = peek_environment_header_at_cursor(in_, "begin");
-        in_.rewind(p);
-    }
-
-    const std::size_t limit = st_.config().max_group_depth;
     const std::size_t key = p * 2 + (rule == ItemRule::TextAtom ? 1 : 0);
     std::optional<Input::Located> kept = in_.take_alt();
-    std::optional<Input::Located> own;
-    bool ok = false;
+    if (replay_failed_attempt(key, depth, kept)) return skip_failed_item(stop, mode, p, out);
+    const std::size_t outer_peak = st_.depth_peak();
+    st_.reset_depth_peak(depth);
+    const bool ok = run_item(rule, true, out);
+    note_item_run(key, depth, outer_peak, ok, kept);
+    if (ok) return true;
+    return skip_failed_item(stop, mode, p, out);
+}
+
+[[gnu::noinline]] bool Grammar::replay_failed_attempt(std::size_t key, std::size_t depth,
+                                                      std::optional<Input::Located>& kept) {
+    RecoveryMemo& memo = *recovery_;
+    const std::size_t limit = st_.config().max_group_depth;
     const RecoveryMemo::FailedAttempt* remembered = nullptr;
     if (!memo.failed.empty()) {
         if (auto hit = memo.failed.find(key); hit != memo.failed.end() && depth + hit->second.depth_rise < limit) {
@@ -720,35 +781,54 @@ void Grammar::charge_recovery(std::size_t units) {
     if (remembered == nullptr && !memo.failed_at_depth.empty()) {
         if (auto at = memo.failed_at_depth.find({key, depth}); at != memo.failed_at_depth.end()) remembered = &at->second;
     }
-    if (remembered != nullptr) {
-        own = remembered->own;
-        in_.rewind(remembered->cursor);
-        st_.reset_depth_peak(std::max(st_.depth_peak(), depth + remembered->depth_rise));
-    } else {
-        const std::size_t outer_peak = st_.depth_peak();
-        st_.reset_depth_peak(depth);
-        ok = run_item(rule, true, out);
-        const std::size_t rise = st_.depth_peak() - depth;
-        st_.reset_depth_peak(std::max(outer_peak, st_.depth_peak()));
-        own = in_.take_alt();
-        if (!ok) {
-            // Recovery reads the failure.
-            in_.abandon_if_quiet();
-            RecoveryMemo::FailedAttempt failed{own, in_.pos(), rise};
-            // Below the limit at this depth, it is below it at any depth that
-            // keeps its groups below it; otherwise valid at this depth only.
-            if (depth + rise < limit) {
-                memo.failed.insert_or_assign(key, std::move(failed));
-            } else {
-                memo.failed_at_depth.insert_or_assign({key, depth}, std::move(failed));
-            }
+    if (remembered == nullptr) return false;
+    std::optional<Input::Located> own = remembered->own;
+    in_.rewind(remembered->cursor);
+    st_.reset_depth_peak(std::max(st_.depth_peak(), depth + remembered->depth_rise));
+    // What was kept before the item comes first, as if the item had run on it.
+    in_.restore_alt(std::move(kept));
+    in_.merge_alt(std::move(own));
+    return true;
+}
+
+[[gnu::noinline]] void Grammar::note_item_run(std::size_t key, std::size_t depth, std::size_t outer_peak, bool ok,
+                                              std::optional<Input::Located>& kept) {
+    const std::size_t rise = st_.depth_peak() - depth;
+    st_.reset_depth_peak(std::max(outer_peak, st_.depth_peak()));
+    std::optional<Input::Located> own = in_.take_alt();
+    if (!ok) {
+        // Recovery reads the failure.
+        in_.abandon_if_quiet();
+        RecoveryMemo::FailedAttempt failed{own, in_.pos(), rise};
+        // Below the limit at this depth, it is below it at any depth that
+        // keeps its groups below it; otherwise valid at this depth only.
+        RecoveryMemo& memo = *recovery_;
+        if (depth + rise < st_.config().max_group_depth) {
+            memo.failed.insert_or_assign(key, std::move(failed));
+        } else {
+            memo.failed_at_depth.insert_or_assign({key, depth}, std::move(failed));
         }
     }
     // What was kept before the item comes first, as if the item had run on it.
     in_.restore_alt(std::move(kept));
     in_.merge_alt(std::move(own));
-    if (ok) return true;
+}
+
+[[gnu::noinline]] bool Grammar::skip_failed_item(HardStop stop, ContentMode mode, std::size_t p, TrackedNode& out) {
+    RecoveryMemo& memo = *recovery_;
     Failure e = in_.take_failure();
+    const std::size_t first = skip_whitespace_index(in_, p);
+    const SpannedToken* next = in_.token_at(first);
+    const bool is_left = next != nullptr && next->token.is_control("left");
+    const bool is_begin = next != nullptr && next->token.is_control("begin");
+    const std::size_t s = next != nullptr ? next->span.start : in_.source_len();
+    std::optional<EnvironmentHeader> header;
+    if (is_begin) {
+        const std::size_t after = in_.pos();
+        in_.rewind(first);
+        header = peek_environment_header_at_cursor(in_, "begin");
+        in_.rewind(after);
+    }
 
     // Failures the enclosing construct handles: a bad `\left`, a `\begin` of an
     // environment it cannot read here, and one that a hard stop follows.
@@ -775,15 +855,18 @@ void Grammar::charge_recovery(std::size_t units) {
         message = e.custom ? e.message : in_.display(e);
     }
 
-    if (!memo.environments) {
-        // Built once per input from the stream's list of headers. Nested
-        // arguments each index the headers they hold, so the work counts
-        // against the recovery budget.
-        const std::span<const std::size_t> controls = environment_controls();
-        charge_recovery(controls.size());
-        memo.environments.emplace(in_.token_at(0), in_.token_count(), controls);
-    }
-    const EnvironmentIndex& environments = *memo.environments;
+    // Built once per input from the stream's list of headers, on the first
+    // question: nested arguments each index the headers they hold, so the
+    // work counts against the recovery budget, and a failure that asks
+    // nothing about environments does not index them.
+    auto environments = [&]() -> const EnvironmentIndex& {
+        if (!memo.environments) {
+            const std::span<const std::size_t> controls = environment_controls();
+            charge_recovery(controls.size());
+            memo.environments.emplace(in_.token_at(0), in_.token_count(), controls);
+        }
+        return *memo.environments;
+    };
     const std::string_view source = st_.source();
     const std::size_t window_end = std::min(in_.source_len(), source.size());
     const std::string_view snippet = s <= window_end && is_char_boundary(source, s)
@@ -801,7 +884,7 @@ void Grammar::charge_recovery(std::size_t units) {
         auto right_or_end = [](const auto& token) { return token.is_control("right") || token.is_control("end"); };
         const bool at_right_or_end =
             foreign != nullptr ? right_or_end(*foreign) : found != nullptr && right_or_end(found->token);
-        if (at_right_or_end) diagnostic = invalid_left_recovery_diagnostic(math_kb_, in_, s, e.span.end);
+        if (at_right_or_end) diagnostic = invalid_left_between(s, e.span.end);
     }
     if (!diagnostic) diagnostic = recovery_diagnostic_from_error(std::move(e), final_message, final_kind);
     const bool has_direct = diagnostic->direct() != nullptr && diagnostic->direct()->has_value();
@@ -860,7 +943,7 @@ void Grammar::charge_recovery(std::size_t units) {
                 // A text body is taken whole, as a text slot is.
                 const knowledge::ActiveEnvironmentRecord* record = kb(mode).lookup_env(begin->name);
                 const auto after = record != nullptr && record->body_mode == ContentMode::Text
-                                       ? environments.after_closing_end(in_.pos())
+                                       ? environments().after_closing_end(in_.pos())
                                        : std::nullopt;
                 if (after) {
                     const bool own = header && !consumed;
@@ -895,6 +978,16 @@ void Grammar::charge_recovery(std::size_t units) {
             // Past the item's own header, an `\end` closes the innermost
             // environment the skip opened.
             if (levels.count(SkipLevels::Environment) > (own_open ? 1 : 0)) {
+                // A run of headers, each closing a level the skip opened, is
+                // passed up to its last one at once: header by header, deep
+                // nesting would pass it once per enclosing failed item. The
+                // last is read as ever, so the kept failure is the same.
+                const std::size_t spare = levels.count(SkipLevels::Environment) - (own_open ? 1 : 0);
+                const auto run = spare > 1 ? end_header_run(in_.pos(), spare) : std::nullopt;
+                if (run && run->nth > 1) {
+                    levels.close(SkipLevels::Environment, run->nth - 1);
+                    in_.rewind(run->control);
+                }
                 if (!consume_environment_marker(in_, "end")) in_.bump();
                 consumed = true;
                 levels.close(SkipLevels::Environment);
@@ -906,7 +999,7 @@ void Grammar::charge_recovery(std::size_t units) {
                         // Innermost where the item failed, it ends the bad
                         // content; otherwise the item failed after it, and it
                         // closes the item's own environment.
-                        const bool failed_inside = environments.is_innermost_before(failure_end, end->name);
+                        const bool failed_inside = environments().is_innermost_before(failure_end, end->name);
                         if ((failed_inside || own_open) && consume_environment_marker(in_, "end")) {
                             consumed = true;
                             if (failed_inside) break;
@@ -917,7 +1010,7 @@ void Grammar::charge_recovery(std::size_t units) {
                         break;
                     }
                     // An `\end` of an environment open before the item is the enclosing one's.
-                    if (environments.is_open_before(s, end->name)) break;
+                    if (environments().is_open_before(s, end->name)) break;
                     if (consume_environment_marker(in_, "end")) consumed = true;
                     break;
                 }

@@ -194,11 +194,19 @@ struct RecoveryMemo {
 
 // Rewords a raw expected/found failure at an environment header of the
 // other mode, or at a mismatched `\end`; every other kind comes back as it
-// is. `snippet` is the source from the item's start; `index` and
-// `snippet_offset` give the headers of the same text.
+// is. `snippet` is the source from the item's start; `index` (asked only
+// for a raw failure) and `snippet_offset` give the headers of the same text.
+using EnvironmentIndexSource = std::function<const EnvironmentIndex&()>;
 std::pair<std::string, std::optional<ParseDiagnosticKind>> normalize_recovery_message(
-    const ParseContext& context, ContentMode mode, std::string_view snippet, const EnvironmentIndex& index,
+    const ParseContext& context, ContentMode mode, std::string_view snippet, const EnvironmentIndexSource& index,
     std::size_t snippet_offset, std::string message, std::optional<ParseDiagnosticKind> kind);
+inline std::pair<std::string, std::optional<ParseDiagnosticKind>> normalize_recovery_message(
+    const ParseContext& context, ContentMode mode, std::string_view snippet, const EnvironmentIndex& index,
+    std::size_t snippet_offset, std::string message, std::optional<ParseDiagnosticKind> kind) {
+    return normalize_recovery_message(
+        context, mode, snippet, EnvironmentIndexSource([&]() -> const EnvironmentIndex& { return index; }),
+        snippet_offset, std::move(message), kind);
+}
 
 // The failure a recovery records for `failure` with the final message and kind.
 Failure recovery_diagnostic_from_error(Failure failure, std::string_view message,

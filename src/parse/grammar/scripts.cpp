@@ -176,7 +176,7 @@ bool Grammar::scripted_atom(TrackedNode& out) {
     st_.push_recovery_diagnostic(in_.to_owned(failure));
     if (st_.config().abort_on_error) return scope.fail(std::move(failure));
     const Span span = in_.span_since(scope.start());
-    out = TrackedNode::leaf(SyntaxNode::Error{std::move(text), slice_snippet(st_.source(), span.start, span.end)}, span);
+    out = TrackedNode::leaf(SyntaxNode::Error{std::move(text), error_text(span)}, span);
     return true;
 }
 

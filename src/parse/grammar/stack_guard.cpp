@@ -121,36 +121,45 @@ struct Segment {
 }
 
 // The segments of this thread: the bytes in use by hops still running, and
-// one spare kept for the next hop (a parse that nests just past a segment's
-// end hops once per sibling item; mapping afresh each time would cost more
-// than the work). `trim` gives back the spare's pages below its top.
+// the spares kept for the next hops. A parse that nests just past a segment's
+// end hops once per sibling item, and a parse that gives up its quiet run
+// nests as deep again: mapping afresh each time, and faulting its pages in
+// again, would cost more than the work. The spares held never exceed what
+// the deepest hop of the parse had in use. `trim`, at the end of a parse,
+// keeps one spare and gives back its pages below its top.
 struct Segments {
     static constexpr std::size_t kKeptTop = std::size_t{256} * 1024;
+    static constexpr std::size_t kMostSpares = kBudget / kSegment;
 
     std::size_t in_use = 0;
     std::size_t budget = kBudget;
-    Segment spare;
+    Segment spares[kMostSpares];
+    std::size_t spare_count = 0;
     bool spare_used = false;
 
     ~Segments() {
-        if (spare.base != nullptr) munmap(spare.base, spare.size);
+        for (std::size_t i = 0; i < spare_count; ++i) munmap(spares[i].base, spares[i].size);
     }
     Segment take() {
-        if (spare.base == nullptr) return map_segment();
-        return std::exchange(spare, Segment{});
+        if (spare_count == 0) return map_segment();
+        return std::exchange(spares[--spare_count], Segment{});
     }
     void give_back(Segment s) noexcept {
-        if (spare.base != nullptr) {
+        if (spare_count == kMostSpares) {
             munmap(s.base, s.size);
             return;
         }
-        spare = s;
+        spares[spare_count++] = s;
         spare_used = true;
     }
     void trim() noexcept {
         if (!spare_used || in_use > 0) return;
         spare_used = false;
-        madvise(spare.low(), spare.usable() - kKeptTop, MADV_DONTNEED);
+        while (spare_count > 1) {
+            const Segment s = std::exchange(spares[--spare_count], Segment{});
+            munmap(s.base, s.size);
+        }
+        if (spare_count == 1) madvise(spares[0].low(), spares[0].usable() - kKeptTop, MADV_DONTNEED);
     }
 };
 constinit thread_local util::ThreadCache<Segments> segments;
