@@ -6,9 +6,11 @@
 #include <array>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "corpus_mistakes.hpp"
+#include "parse/grammar/arguments.hpp"
 #include "parse_recovery_support.hpp"
 
 namespace quorvel::parse {
@@ -108,11 +110,18 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- Arguments read after the recovery budget is spent ---------------------------------
 
-// Nested roots whose every level fails, in a family whose recovery grows
-// faster than the formula: at 400 levels it spends the budget.
+// Nested roots whose every level fails: with a budget of a few units, their
+// recovery spends it.
 std::string spending_prefix() {
-    return repeat("\\sqrt{\\begin{matrix}", 400) + " z " + repeat("\\end{matrix}#}", 400) + " + ";
+    return repeat("\\sqrt{\\begin{matrix}", 40) + " z " + repeat("\\end{matrix}#}", 40) + " + ";
 }
+
+// Makes the recovery budget a few units for one test.
+struct SmallRecoveryBudget {
+    grammar::detail::RecoveryBudgetScale old =
+        std::exchange(grammar::detail::recovery_budget_scale, grammar::detail::RecoveryBudgetScale{0, 32});
+    ~SmallRecoveryBudget() { grammar::detail::recovery_budget_scale = old; }
+};
 
 constexpr const char* kTooComplex = "max-group-depth-exceeded";
 
@@ -132,6 +141,7 @@ class SpentBudget : public ::testing::TestWithParam<BudgetCase> {};
 
 TEST_P(SpentBudget, GivesUpOnlyWhatFails) {
     const BudgetCase& c = GetParam();
+    const SmallRecoveryBudget small;
     const std::string prefix = spending_prefix();
     const ParseOutcome out = parse_source(default_context(), prefix + c.tail, {});
     // The prefix's argument is the one given up first.

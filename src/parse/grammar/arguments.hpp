@@ -39,6 +39,16 @@ struct Collected {
 // recovery, and gives it up when it fails there.
 struct ArgumentsTooComplex {};
 
+namespace detail {
+// The recovery budget's size on this thread: units per token and the floor.
+// Tests make it small to spend it with short inputs.
+struct RecoveryBudgetScale {
+    std::size_t per_token = 16;
+    std::size_t floor = std::size_t{1} << 13;
+};
+inline thread_local constinit RecoveryBudgetScale recovery_budget_scale{};
+}  // namespace detail
+
 // Thrown when a watched parse reads a window again; the parse is run again
 // with the windows' outcomes shared (see `SharedContents::watch`).
 struct ContentsReadAgain {};
@@ -85,7 +95,7 @@ public:
         source_ = source;
         tokens_ = tokens;
         token_count_ = count;
-        budget_ = kWorkPerToken * count + kMinimumWork;
+        budget_ = detail::recovery_budget_scale.per_token * count + detail::recovery_budget_scale.floor;
     }
 
     // Off, a parse reads windows in the order of their first tokens until it
@@ -163,9 +173,6 @@ private:
         std::size_t count;
         Span span;
     };
-
-    static constexpr std::size_t kWorkPerToken = 16;
-    static constexpr std::size_t kMinimumWork = std::size_t{1} << 13;
 
     bool enabled_ = false;
     bool watching_ = false;
