@@ -93,7 +93,9 @@ TEST_P(SpentFuel, RestIsOneErrorNode) {
         const auto* error = children.back().get_if<syntax::SyntaxNode::Error>();
         ASSERT_NE(error, nullptr);
         EXPECT_EQ(std::string_view(error->snippet), std::string_view(source).substr(start));
-        if (!c.whole && !c.prefix.empty()) EXPECT_GT(children.size(), 1u);
+        if (!c.whole && !c.prefix.empty()) {
+            EXPECT_GT(children.size(), 1u);
+        }
 
         // The written text reads back to itself, with the same diagnostics.
         const auto check = invariants::check_parse(default_context(), source, out, config);
