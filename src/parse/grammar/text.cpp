@@ -95,21 +95,27 @@ bool Grammar::inline_math_dollar(TrackedNode& out) {
     return true;
 }
 
-bool Grammar::paren_content_fails(std::size_t content_start, MathContentKind kind) const noexcept {
-    if (!paren_ends_) return false;
+const Grammar::ParenContentEnd* Grammar::paren_content_fails(std::size_t content_start,
+                                                             MathContentKind kind) const noexcept {
+    if (!paren_ends_) return nullptr;
     const auto found = paren_ends_->find(content_start);
-    if (found == paren_ends_->end()) return false;
+    if (found == paren_ends_->end()) return nullptr;
     const ParenContentEnd& e = found->second;
-    if (e.depth != st_.depth() || e.recover != kind.recover) return false;
+    if (e.depth != st_.depth() || e.recover != kind.recover) return nullptr;
+    // A quiet run's entry cannot replay the failure a later run keeps.
+    if (!in_.quiet() && e.left == nullptr) return nullptr;
     const SpannedToken* t = in_.token_at(e.end);
-    return t == nullptr || !t->token.is_control(")");
+    return t == nullptr || !t->token.is_control(")") ? &e : nullptr;
 }
 
-void Grammar::keep_paren_content_end(std::span<const std::size_t> item_starts, MathContentKind kind,
-                                     std::size_t end) {
+void Grammar::keep_paren_content_end(std::span<const ParenItemStart> item_starts, MathContentKind kind,
+                                     std::size_t end, std::shared_ptr<const Input::Located> left) {
     if (!paren_ends_) paren_ends_ = std::make_unique<std::unordered_map<std::size_t, ParenContentEnd>>();
-    for (const std::size_t at : item_starts) {
-        paren_ends_->try_emplace(at, ParenContentEnd{end, st_.depth(), kind.recover});
+    for (const ParenItemStart& item : item_starts) {
+        const bool replays =
+            left == nullptr || (item.at < left->pos && (item.kept_before == kNoToken || item.kept_before < left->pos));
+        if (!replays) continue;
+        paren_ends_->try_emplace(item.at, ParenContentEnd{end, st_.depth(), kind.recover, left});
     }
 }
 
@@ -118,23 +124,41 @@ bool Grammar::inline_math_paren(bool recover, TrackedNode& out) {
     if (!control_seq("(", pattern::kOpenParen)) return false;
     const MathContentKind kind = paren_math(recover);
     TrackedNode group;
-    if (in_.quiet()) {
-        // A quiet run records no failure: the refusal needs no reading.
-        std::size_t content_start = in_.pos();
-        while (in_.token_at(content_start) != nullptr &&
-               in_.token_at(content_start)->token.kind() == TokenKind::Whitespace) {
-            ++content_start;
+    std::size_t content_start = in_.pos();
+    while (in_.token_at(content_start) != nullptr &&
+           in_.token_at(content_start)->token.kind() == TokenKind::Whitespace) {
+        ++content_start;
+    }
+    if (const ParenContentEnd* e = paren_content_fails(content_start, kind)) {
+        if (in_.quiet()) return false;  // a quiet run records no failure: the refusal needs no reading
+        {
+            RuleScope scope(in_);
+            Failure left = e->left->failure;
+            in_.add_alt(e->left->pos, std::move(left));
         }
-        if (paren_content_fails(content_start, kind)) return false;
-        std::vector<std::size_t> item_starts;
-        paren_item_starts_ = &item_starts;
-        const bool ok = math_group(kind, group);
-        paren_item_starts_ = nullptr;
-        if (!ok) return false;
-        keep_paren_content_end(item_starts, kind, in_.pos());
-    } else if (!math_group(kind, group)) {
+        in_.rewind(e->end);
+        control_seq(")", pattern::kCloseParen);
         return false;
     }
+    std::vector<ParenItemStart> item_starts;
+    struct Probe {
+        std::vector<ParenItemStart>*& slot;
+        ~Probe() { slot = nullptr; }
+    } probe{paren_item_starts_};
+    paren_item_starts_ = &item_starts;
+    const std::size_t diagnostics = st_.recovery_diagnostic_count();
+    std::shared_ptr<const Input::Located> left;
+    {
+        // What the content leaves is taken apart from what was kept before
+        // it, then joined to it as the content's own rule would.
+        RuleScope scope(in_);
+        if (!math_group(kind, group)) return scope.pass_on();
+        if (!in_.quiet() && in_.alt() && st_.recovery_diagnostic_count() == diagnostics) {
+            left = std::make_shared<const Input::Located>(Input::Located{in_.alt()->pos, in_.alt()->failure});
+        }
+    }
+    paren_item_starts_ = nullptr;
+    if (in_.quiet() || left != nullptr) keep_paren_content_end(item_starts, kind, in_.pos(), std::move(left));
     if (!control_seq(")", pattern::kCloseParen)) return false;
     out = std::move(group);
     out.node.get_if<SyntaxNode::Group>()->kind = GroupKind::InlineMath{};
