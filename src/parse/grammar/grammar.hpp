@@ -341,7 +341,8 @@ private:
     // failure. That is the same from a later item only when everything the
     // reading recorded before the item lies before the failure it left (so
     // the item's reading records what lies there, in the same order), and
-    // when the reading left no recovery diagnostic behind.
+    // when the reading left no recovery diagnostic behind. So with the depth
+    // its groups reached: the deepest lies past the item, or nowhere.
     struct ParenContentEnd {
         std::size_t end = 0;  // where the content ended, after its white space
         std::size_t depth = 0;
@@ -349,14 +350,16 @@ private:
         // In a run that keeps failures: the failure the content's reading
         // left, from an empty slot; null in a quiet run.
         std::shared_ptr<const Input::Located> left;
+        std::size_t rise = 0;  // how far below `depth` its groups reached
     };
     struct ParenItemStart {
         std::size_t at;
         std::size_t kept_before;  // the kept failure's position there; kNoToken without one
+        std::size_t peak_before;  // the deepest group depth reached before it
     };
     const ParenContentEnd* paren_content_fails(std::size_t content_start, MathContentKind kind) const noexcept;
     void keep_paren_content_end(std::span<const ParenItemStart> item_starts, MathContentKind kind, std::size_t end,
-                                std::shared_ptr<const Input::Located> left);
+                                std::shared_ptr<const Input::Located> left, std::size_t rise);
     // By the start of an item, made on the first content kept: a window's
     // grammar never pays for the window's length, nor a formula without
     // `\(` in text for any of it.

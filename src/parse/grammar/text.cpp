@@ -1,5 +1,7 @@
 // Text atoms: text chunks, inline math, braced groups, commands and the
 // refusal of script markers in text.
+#include <algorithm>
+
 #include "parse/grammar/grammar.hpp"
 #include "parse/grammar/stack_guard.hpp"
 #include "parse/utf8.hpp"
@@ -109,13 +111,14 @@ const Grammar::ParenContentEnd* Grammar::paren_content_fails(std::size_t content
 }
 
 void Grammar::keep_paren_content_end(std::span<const ParenItemStart> item_starts, MathContentKind kind,
-                                     std::size_t end, std::shared_ptr<const Input::Located> left) {
+                                     std::size_t end, std::shared_ptr<const Input::Located> left, std::size_t rise) {
     if (!paren_ends_) paren_ends_ = std::make_unique<std::unordered_map<std::size_t, ParenContentEnd>>();
     for (const ParenItemStart& item : item_starts) {
-        const bool replays =
-            left == nullptr || (item.at < left->pos && (item.kept_before == kNoToken || item.kept_before < left->pos));
+        const bool replays = left == nullptr ||
+                             (item.at < left->pos && (item.kept_before == kNoToken || item.kept_before < left->pos) &&
+                              (rise == 0 || item.peak_before < st_.depth() + rise));
         if (!replays) continue;
-        paren_ends_->try_emplace(item.at, ParenContentEnd{end, st_.depth(), kind.recover, left});
+        paren_ends_->try_emplace(item.at, ParenContentEnd{end, st_.depth(), kind.recover, left, rise});
     }
 }
 
@@ -136,6 +139,7 @@ bool Grammar::inline_math_paren(bool recover, TrackedNode& out) {
             Failure left = e->left->failure;
             in_.add_alt(e->left->pos, std::move(left));
         }
+        st_.reset_depth_peak(std::max(st_.depth_peak(), st_.depth() + e->rise));
         in_.rewind(e->end);
         control_seq(")", pattern::kCloseParen);
         return false;
@@ -147,18 +151,30 @@ bool Grammar::inline_math_paren(bool recover, TrackedNode& out) {
     } probe{paren_item_starts_};
     paren_item_starts_ = &item_starts;
     const std::size_t diagnostics = st_.recovery_diagnostic_count();
+    const std::size_t depth = st_.depth();
+    // The depth the content reaches is measured from here; the enclosing
+    // peak is put back even when the reading throws.
+    struct Peak {
+        ParserState& st;
+        std::size_t outer;
+        ~Peak() { st.reset_depth_peak(std::max(outer, st.depth_peak())); }
+    } peak{st_, st_.depth_peak()};
+    st_.reset_depth_peak(depth);
     std::shared_ptr<const Input::Located> left;
+    std::size_t rise = 0;
     {
         // What the content leaves is taken apart from what was kept before
         // it, then joined to it as the content's own rule would.
         RuleScope scope(in_);
-        if (!math_group(kind, group)) return scope.pass_on();
+        const bool ok = math_group(kind, group);
+        rise = st_.depth_peak() - depth;
+        if (!ok) return scope.pass_on();
         if (!in_.quiet() && in_.alt() && st_.recovery_diagnostic_count() == diagnostics) {
             left = std::make_shared<const Input::Located>(Input::Located{in_.alt()->pos, in_.alt()->failure});
         }
     }
     paren_item_starts_ = nullptr;
-    if (in_.quiet() || left != nullptr) keep_paren_content_end(item_starts, kind, in_.pos(), std::move(left));
+    if (in_.quiet() || left != nullptr) keep_paren_content_end(item_starts, kind, in_.pos(), std::move(left), rise);
     if (!control_seq(")", pattern::kCloseParen)) return false;
     out = std::move(group);
     out.node.get_if<SyntaxNode::Group>()->kind = GroupKind::InlineMath{};
