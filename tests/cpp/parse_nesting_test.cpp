@@ -329,6 +329,9 @@ std::string nested(const char* open, const char* middle, const char* close, std:
     return repeat(open, n) + middle + repeat(close, n);
 }
 
+constexpr const char* kMissingSuperscript = "Missing superscript content";
+constexpr const char* kOpenParenAtEnd = "found end of input expected something else, or )";
+
 struct OpenParenCase {
     const char* name;
     std::string (*build)(std::size_t n);
@@ -336,6 +339,9 @@ struct OpenParenCase {
     ParseConfig config;
     // The diagnostics the parse of 8n reports.
     std::size_t diagnostics = 0;
+    bool document = true;
+    // The message of the first of them, when given.
+    const char* message = nullptr;
 };
 
 void PrintTo(const OpenParenCase& c, std::ostream* os) { *os << c.build(2); }
@@ -346,8 +352,9 @@ TEST_P(OpenParenInText, ParsesInLinearTimeAndMemory) {
     const OpenParenCase& c = GetParam();
     expect_linear(c.build, c.n, true, c.config);
     const ParseOutcome out = parse_source(default_context(), c.build(8 * c.n), c.config);
-    EXPECT_TRUE(out.document.has_value());
-    EXPECT_EQ(out.diagnostics.size(), c.diagnostics);
+    EXPECT_EQ(out.document.has_value(), c.document);
+    ASSERT_EQ(out.diagnostics.size(), c.diagnostics);
+    if (c.message != nullptr) EXPECT_EQ(out.diagnostics.front().message, c.message);
     for (const ParseDiagnostic& d : out.diagnostics) {
         EXPECT_EQ(d.message.find("too complex"), std::string::npos) << d.message;
         EXPECT_EQ(d.message.find("max nesting depth exceeded"), std::string::npos) << d.message;
@@ -383,7 +390,26 @@ INSTANTIATE_TEST_SUITE_P(
         OpenParenCase{"run_depth_4", [](std::size_t n) { return R"(\text{)" + repeat(R"(\()", n) + "}"; }, 500,
                       with_depth(4)},
         OpenParenCase{"run_fault", [](std::size_t n) { return R"(\text{)" + repeat(R"(\()", n) + "}^"; }, 500, {},
-                      1}),
+                      1},
+        // The parse that keeps failures reads the math of each `\(` once too,
+        // and takes what it left in the kept failure again.
+        OpenParenCase{"run_fault_abort", [](std::size_t n) { return R"(\text{)" + repeat(R"(\()", n) + "}^"; }, 500,
+                      with_abort(), 1, false, kMissingSuperscript},
+        OpenParenCase{"run_spaced_fault", [](std::size_t n) { return R"(\text{)" + repeat(R"( \( )", n) + "}^"; },
+                      500, {}, 1, true, kMissingSuperscript},
+        OpenParenCase{"run_spaced_fault_abort",
+                      [](std::size_t n) { return R"(\text{)" + repeat(R"( \( )", n) + "}^"; }, 500, with_abort(), 1,
+                      false, kMissingSuperscript},
+        OpenParenCase{"run_items_fault_abort",
+                      [](std::size_t n) { return R"(\text{)" + repeat(R"(\(a)", n) + "}^"; }, 500, with_abort(), 1,
+                      false, kMissingSuperscript},
+        // The content of every `\(` ends after an infix command, at the end
+        // of input, where the text argument misses its brace.
+        OpenParenCase{"run_infix", [](std::size_t n) { return R"(\text{)" + repeat(R"(\()", n) + R"(a\over b})"; },
+                      500, {}, 1, true, kOpenParenAtEnd},
+        OpenParenCase{"run_infix_abort",
+                      [](std::size_t n) { return R"(\text{)" + repeat(R"(\()", n) + R"(a\over b})"; }, 500,
+                      with_abort(), 1, true, kOpenParenAtEnd}),
     [](const auto& info) { return info.param.name; });
 
 // A script marker without operand before every closing brace: each level's

@@ -52,7 +52,7 @@ bool Grammar::math_content(MathContentKind kind, DecomposedChildren& out) {
 }
 
 bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedChildren& out, std::size_t& tail) {
-    std::vector<std::size_t>* const probe = std::exchange(paren_item_starts_, nullptr);
+    std::vector<ParenItemStart>* const probe = std::exchange(paren_item_starts_, nullptr);
     skip_ws();
     const std::size_t ab_start = in_.pos();
 
@@ -63,7 +63,7 @@ bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedCh
     TrackedNode item;
     for (;;) {
         const std::size_t item_start = in_.pos();
-        if (probe != nullptr) probe->push_back(item_start);
+        if (probe != nullptr) probe->push_back({item_start, in_.alt() ? in_.alt()->pos : kNoToken, st_.depth_peak()});
         const SpannedToken* next = peek_after_ws();
         if (is_content_boundary(next)) break;
         const bool saw_left = next->token.is_control("left");

@@ -1,5 +1,7 @@
 // Text atoms: text chunks, inline math, braced groups, commands and the
 // refusal of script markers in text.
+#include <algorithm>
+
 #include "parse/grammar/grammar.hpp"
 #include "parse/grammar/stack_guard.hpp"
 #include "parse/utf8.hpp"
@@ -95,21 +97,28 @@ bool Grammar::inline_math_dollar(TrackedNode& out) {
     return true;
 }
 
-bool Grammar::paren_content_fails(std::size_t content_start, MathContentKind kind) const noexcept {
-    if (!paren_ends_) return false;
+const Grammar::ParenContentEnd* Grammar::paren_content_fails(std::size_t content_start,
+                                                             MathContentKind kind) const noexcept {
+    if (!paren_ends_) return nullptr;
     const auto found = paren_ends_->find(content_start);
-    if (found == paren_ends_->end()) return false;
+    if (found == paren_ends_->end()) return nullptr;
     const ParenContentEnd& e = found->second;
-    if (e.depth != st_.depth() || e.recover != kind.recover) return false;
+    if (e.depth != st_.depth() || e.recover != kind.recover) return nullptr;
+    // A quiet run's entry cannot replay the failure a later run keeps.
+    if (!in_.quiet() && e.left == nullptr) return nullptr;
     const SpannedToken* t = in_.token_at(e.end);
-    return t == nullptr || !t->token.is_control(")");
+    return t == nullptr || !t->token.is_control(")") ? &e : nullptr;
 }
 
-void Grammar::keep_paren_content_end(std::span<const std::size_t> item_starts, MathContentKind kind,
-                                     std::size_t end) {
+void Grammar::keep_paren_content_end(std::span<const ParenItemStart> item_starts, MathContentKind kind,
+                                     std::size_t end, std::shared_ptr<const Input::Located> left, std::size_t rise) {
     if (!paren_ends_) paren_ends_ = std::make_unique<std::unordered_map<std::size_t, ParenContentEnd>>();
-    for (const std::size_t at : item_starts) {
-        paren_ends_->try_emplace(at, ParenContentEnd{end, st_.depth(), kind.recover});
+    for (const ParenItemStart& item : item_starts) {
+        const bool replays = left == nullptr ||
+                             (item.at < left->pos && (item.kept_before == kNoToken || item.kept_before < left->pos) &&
+                              (rise == 0 || item.peak_before < st_.depth() + rise));
+        if (!replays) continue;
+        paren_ends_->try_emplace(item.at, ParenContentEnd{end, st_.depth(), kind.recover, left, rise});
     }
 }
 
@@ -118,23 +127,54 @@ bool Grammar::inline_math_paren(bool recover, TrackedNode& out) {
     if (!control_seq("(", pattern::kOpenParen)) return false;
     const MathContentKind kind = paren_math(recover);
     TrackedNode group;
-    if (in_.quiet()) {
-        // A quiet run records no failure: the refusal needs no reading.
-        std::size_t content_start = in_.pos();
-        while (in_.token_at(content_start) != nullptr &&
-               in_.token_at(content_start)->token.kind() == TokenKind::Whitespace) {
-            ++content_start;
+    std::size_t content_start = in_.pos();
+    while (in_.token_at(content_start) != nullptr &&
+           in_.token_at(content_start)->token.kind() == TokenKind::Whitespace) {
+        ++content_start;
+    }
+    if (const ParenContentEnd* e = paren_content_fails(content_start, kind)) {
+        if (in_.quiet()) return false;  // a quiet run records no failure: the refusal needs no reading
+        {
+            RuleScope scope(in_);
+            Failure left = e->left->failure;
+            in_.add_alt(e->left->pos, std::move(left));
         }
-        if (paren_content_fails(content_start, kind)) return false;
-        std::vector<std::size_t> item_starts;
-        paren_item_starts_ = &item_starts;
-        const bool ok = math_group(kind, group);
-        paren_item_starts_ = nullptr;
-        if (!ok) return false;
-        keep_paren_content_end(item_starts, kind, in_.pos());
-    } else if (!math_group(kind, group)) {
+        st_.reset_depth_peak(std::max(st_.depth_peak(), st_.depth() + e->rise));
+        in_.rewind(e->end);
+        control_seq(")", pattern::kCloseParen);
         return false;
     }
+    std::vector<ParenItemStart> item_starts;
+    struct Probe {
+        std::vector<ParenItemStart>*& slot;
+        ~Probe() { slot = nullptr; }
+    } probe{paren_item_starts_};
+    paren_item_starts_ = &item_starts;
+    const std::size_t diagnostics = st_.recovery_diagnostic_count();
+    const std::size_t depth = st_.depth();
+    // The depth the content reaches is measured from here; the enclosing
+    // peak is put back even when the reading throws.
+    struct Peak {
+        ParserState& st;
+        std::size_t outer;
+        ~Peak() { st.reset_depth_peak(std::max(outer, st.depth_peak())); }
+    } peak{st_, st_.depth_peak()};
+    st_.reset_depth_peak(depth);
+    std::shared_ptr<const Input::Located> left;
+    std::size_t rise = 0;
+    {
+        // What the content leaves is taken apart from what was kept before
+        // it, then joined to it as the content's own rule would.
+        RuleScope scope(in_);
+        const bool ok = math_group(kind, group);
+        rise = st_.depth_peak() - depth;
+        if (!ok) return scope.pass_on();
+        if (!in_.quiet() && in_.alt() && st_.recovery_diagnostic_count() == diagnostics) {
+            left = std::make_shared<const Input::Located>(Input::Located{in_.alt()->pos, in_.alt()->failure});
+        }
+    }
+    paren_item_starts_ = nullptr;
+    if (in_.quiet() || left != nullptr) keep_paren_content_end(item_starts, kind, in_.pos(), std::move(left), rise);
     if (!control_seq(")", pattern::kCloseParen)) return false;
     out = std::move(group);
     out.node.get_if<SyntaxNode::Group>()->kind = GroupKind::InlineMath{};
