@@ -71,8 +71,9 @@ std::size_t count_differences(const std::vector<std::string>& inputs) {
 
 // Levels that nest, each with its closing half, and faults for the bottom:
 // groups, arguments with text slots the skip scans, environments and
-// `\left`, some of them left open or closed twice.
-constexpr std::array<std::array<const char*, 2>, 17> kLevels = {{
+// `\left`, some of them left open or closed twice, and levels that open
+// several kinds at once, some closed out of turn.
+constexpr std::array<std::array<const char*, 2>, 23> kLevels = {{
     {R"(\frac{)", "$}{}"},
     {R"(\sqrt{)", "#}"},
     {R"(\text{${)", "}$}"},
@@ -90,6 +91,12 @@ constexpr std::array<std::array<const char*, 2>, 17> kLevels = {{
     {R"(\begin{matrix})", ""},
     {R"(\text{)", "}"},
     {R"(#{\makebox[})", ""},
+    {R"(\begin{cases}\left()", R"(\right)\end{cases})"},
+    {R"(\mathbb{\left()", R"(\right)})"},
+    {R"(x_{\begin{matrix})", R"(\end{matrix}})"},
+    {R"({\left()", "}"},
+    {R"(\left(\begin{matrix}{)", R"(\right))"},
+    {R"(\begin{matrix}{\left()", R"(\end{matrix})"},
 }};
 
 constexpr std::array<const char*, 11> kFaults = {

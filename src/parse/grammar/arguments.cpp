@@ -369,7 +369,7 @@ std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run(std::size_t 
         // The stretches of one kind and the inert environments, built.
         skip_run(0, math, text);
         inert_environment_close(0, math, text);
-        for (auto& v : mixed_opens_) v.assign(count + 1, 0);
+        mixed_opens_.assign(count + 1, 0);
         mixed_end_.assign(count + 1, static_cast<std::uint32_t>(count));
         std::vector<std::uint8_t> opener(count, OpensNothing);
         // From the back, as the stretches of one kind, but a `\left` opens a
@@ -397,7 +397,7 @@ std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run(std::size_t 
                 }
             }
             mixed_end_[i] = mixed_end_[next];
-            for (int k = 0; k < 3; ++k) mixed_opens_[k][i] = mixed_opens_[k][next] + (opener[i] == k ? 1 : 0);
+            mixed_opens_[i] = mixed_opens_[next] + (opener[i] != OpensNothing ? 1 : 0);
         }
         // Openers inside an inert environment are passed with it, never
         // opened: they do not count by index.
@@ -416,11 +416,16 @@ std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run(std::size_t 
             }
         }
     }
+    // The openers its tokens count by index are among the stretch's (it
+    // passes whole only plain groups and inert environments): as many in
+    // all, they are the same.
     MixedRun run{mixed_end_[index], {}};
+    std::size_t by_index = 0;
     for (int k = 0; k < 3; ++k) {
-        run.opens[k] = mixed_opens_[k][index];
-        if (run.opens[k] != opener_prefix_[k][run.end] - opener_prefix_[k][index]) return std::nullopt;
+        run.opens[k] = opener_prefix_[k][run.end] - opener_prefix_[k][index];
+        by_index += run.opens[k];
     }
+    if (by_index != mixed_opens_[index]) return std::nullopt;
     return run;
 }
 

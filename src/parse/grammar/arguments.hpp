@@ -318,10 +318,10 @@ private:
     std::vector<std::uint32_t> run_end_;
     std::vector<std::uint32_t> run_opens_;
     std::vector<bool> run_braces_;
-    // The mixed stretches: where each ends, the levels it opens by kind, and
-    // per kind the openers before each index.
+    // The mixed stretches: where each ends, the levels it opens, and per
+    // kind the openers before each index.
     std::vector<std::uint32_t> mixed_end_;
-    std::vector<std::uint32_t> mixed_opens_[3];
+    std::vector<std::uint32_t> mixed_opens_;
     std::vector<std::uint32_t> opener_prefix_[3];
     std::vector<std::size_t> window_controls_;
     std::optional<LeftControls> left_controls_;
