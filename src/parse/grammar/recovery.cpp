@@ -977,9 +977,13 @@ void Grammar::charge_recovery(std::size_t units) {
             continue;
         }
         if (one_step_passes && consumed && !single_token && !skip_arguments) {
-            // A stretch of tokens that only open environments and pass what
-            // neither stops nor steers the skip is passed at once: token by
-            // token, deep nesting would pass it once per enclosing failed item.
+            // A stretch of tokens that only open levels (braces, `\left`,
+            // environments) and pass what neither stops nor steers the skip
+            // is passed at once: token by token, deep nesting would pass it
+            // once per enclosing failed item. Levels of more than one kind
+            // are kept as the stretch itself, so that passing it stays
+            // constant time. Where the stretch of every kind cannot be kept
+            // so, that of one kind is taken.
             if (const auto run = mixed_skip_run(in_.pos()); run && run->end > in_.pos()) {
                 const std::size_t kinds = (run->opens[SkipLevels::Brace] > 0 ? 1 : 0) +
                                           (run->opens[SkipLevels::Left] > 0 ? 1 : 0) +
