@@ -185,7 +185,15 @@ struct NestCase {
     std::size_t n;
     Expect expect;
     bool memory = false;
+    ParseConfig config{};
 };
+
+ParseConfig rejecting_unknown(std::size_t max_group_depth = ParseConfig{}.max_group_depth) {
+    ParseConfig config;
+    config.reject_unknown = true;
+    config.max_group_depth = max_group_depth;
+    return config;
+}
 
 void PrintTo(const NestCase& c, std::ostream* os) { *os << c.open << "^n " << c.middle << " " << c.close << "^n"; }
 
@@ -196,7 +204,8 @@ class NestedFaults : public ::testing::TestWithParam<NestCase> {};
 TEST_P(NestedFaults, ParsesInLinearTime) {
     const NestCase& c = GetParam();
     const auto measures =
-        expect_linear([&](std::size_t n) { return repeat(c.open, n) + c.middle + repeat(c.close, n); }, c.n, c.memory);
+        expect_linear([&](std::size_t n) { return repeat(c.open, n) + c.middle + repeat(c.close, n); }, c.n, c.memory,
+                      c.config);
     if (!measures) return;
     expect_result(measures->first, c.n, c.expect);
     expect_result(measures->second, 8 * c.n, c.expect);
@@ -227,7 +236,26 @@ INSTANTIATE_TEST_SUITE_P(
                  {true, 0, 1, {"found end of input expected mandatory argument in command argument at "}}},
         // Valid: an infix command inside nested arguments.
         NestCase{"infix_before", R"(\sqrt{a\over )", "x", "}", 250, {true, 0, 0, {}}},
-        NestCase{"infix_after", R"(\sqrt{)", "x", R"(\over a})", 250, {true, 0, 0, {}}}),
+        NestCase{"infix_after", R"(\sqrt{)", "x", R"(\over a})", 250, {true, 0, 0, {}}},
+        // A fault at the bottom of levels that open `\left`, braces and
+        // environments in turn: each failed level's recovery passes the
+        // levels below it, which open levels of more than one kind.
+        NestCase{"cases_left_dollar", R"(\begin{cases}\left()", "z$", R"(\right)\end{cases})", 200,
+                 {false, 1, 1, {kDollar, R"(missing \right for \left-delimited group)"}}, true},
+        NestCase{"matrix_left_dollar", R"(\begin{matrix}\left()", "z$", R"(\right)\end{matrix})", 200,
+                 {false, 1, 1, {kDollar, R"(missing \right for \left-delimited group)"}}},
+        NestCase{"pmatrix_subscript_right", R"(\begin{pmatrix}x_{)", R"(z\right))", R"(}\end{pmatrix})", 250,
+                 {false, 0, 3,
+                  {R"(Environment pmatrix missing closing \end{pmatrix})", R"(found '\right' expected something else, or '}')",
+                   R"(found '\right' expected something else, or end of input)"}},
+                 false, rejecting_unknown(1 << 20)},
+        NestCase{"aligned_superscript_dollar", R"(\begin{aligned}x^{)", "z$", R"(}\end{aligned})", 250,
+                 {false, 0, 3,
+                  {R"(Environment aligned missing closing \end{aligned})", kDollar,
+                   "found '$' expected something else, or '}'"}},
+                 false, rejecting_unknown(1 << 20)},
+        NestCase{"mathbb_left_dollar", R"(\mathbb{\left()", "z$", R"(\right)})", 250,
+                 {false, 0, 2, {kDollar, R"(missing \right for \left-delimited group)"}}, false, rejecting_unknown()}),
     [](const auto& info) { return info.param.name; });
 
 // A stray `}` halfway down nested environments: each failed level's

@@ -149,7 +149,19 @@ INSTANTIATE_TEST_SUITE_P(
         SkipCase{"dollar_after_text_slot", R"(\makebox[2cm]{a $x$ b} $)", false, {{23, 24}}},
         // A bracket left open inside a group ends at the group's `}`; the
         // `\end` after the group is reported.
-        SkipCase{"bracket_in_group_then_end", R"(\sqrt{{\makebox[}x\end{y}})", true, {{16, 16}, {18, 22}}}),
+        SkipCase{"bracket_in_group_then_end", R"(\sqrt{{\makebox[}x\end{y}})", true, {{16, 16}, {18, 22}}},
+        // A stretch that opens `\left`, environments and braces in turn,
+        // then closings that reach into it: a `\right` its innermost level,
+        // an `\end` past a brace that stays open, a `}` past the rest.
+        SkipCase{"mixed_stretch_closed_in_turn", R"(#\left(\begin{matrix}{\left(x\right)\end{matrix}\right))", true,
+                 {{0, 1}}},
+        SkipCase{"mixed_stretch_closed_in_turn_in_argument", R"(\sqrt{#\left(\begin{matrix}{\left(x\right)\end{matrix}\right)})",
+                 true, {{5, 62}}},
+        SkipCase{"mixed_stretch_end_keeps_brace", R"(#\begin{cases}{\left(x\end{cases}}\right))", false, {{0, 1}, {34, 40}}},
+        SkipCase{"mixed_stretch_brace_closes_left", R"(#{\left(\begin{matrix}x}\right)\end{matrix})", false,
+                 {{0, 1}, {24, 30}}},
+        SkipCase{"mixed_stretch_brace_closes_left_in_argument", R"(\frac{#{\left(\begin{matrix}x}\right)\end{matrix}}{y})",
+                 true, {{6, 7}, {30, 36}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct PropertyCase {

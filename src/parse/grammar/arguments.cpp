@@ -361,6 +361,84 @@ ArgumentSession::SkipRun ArgumentSession::skip_run(std::size_t index, const know
     return {run_end_[index], run_opens_[index], run_braces_[index]};
 }
 
+std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run(std::size_t index,
+                                                                    const knowledge::KnowledgeBase& math,
+                                                                    const knowledge::KnowledgeBase& text) {
+    if (index >= count || count >= kUnmatched) return std::nullopt;
+    if (mixed_end_.empty()) {
+        // The stretches of one kind and the inert environments, built.
+        skip_run(0, math, text);
+        inert_environment_close(0, math, text);
+        mixed_opens_.assign(count + 1, 0);
+        mixed_end_.assign(count + 1, static_cast<std::uint32_t>(count));
+        std::vector<std::uint8_t> opener(count, OpensNothing);
+        // From the back, as the stretches of one kind, but a `\left` opens a
+        // level and the stretch goes on through a change of kind.
+        for (std::size_t i = count; i-- > 0;) {
+            const Token& t = base[i].token;
+            std::size_t next = i + 1;
+            if (t.is_control("left")) {
+                opener[i] = OpensLeft;
+            } else if (run_end_[i] == i) {
+                mixed_end_[i] = static_cast<std::uint32_t>(i);  // stops or steers
+                continue;
+            } else if (t.kind() == TokenKind::LBrace) {
+                if (const auto close = plain_group_close(i, math, text)) {
+                    next = *close + 1;
+                } else {
+                    opener[i] = OpensBrace;
+                }
+            } else if (t.is_control("begin")) {
+                if (const auto close = inert_environment_close(i, math, text)) {
+                    next = *close + 1;
+                } else {
+                    opener[i] = OpensEnvironment;
+                    next = *header_close(base, count, i) + 1;
+                }
+            }
+            mixed_end_[i] = mixed_end_[next];
+            mixed_opens_[i] = mixed_opens_[next] + (opener[i] != OpensNothing ? 1 : 0);
+        }
+        // Openers inside an inert environment are passed with it, never
+        // opened: they do not count by index.
+        std::vector<std::int32_t> inside(count + 1, 0);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (inert_close_[i] == kUnmatched) continue;
+            ++inside[i + 1];
+            --inside[inert_close_[i] + 1];
+        }
+        for (auto& v : opener_prefix_) v.assign(count + 1, 0);
+        std::int32_t depth = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            depth += inside[i];
+            for (int k = 0; k < 3; ++k) {
+                opener_prefix_[k][i + 1] = opener_prefix_[k][i] + (depth == 0 && opener[i] == k ? 1 : 0);
+            }
+        }
+    }
+    // The openers its tokens count by index are among the stretch's (it
+    // passes whole only plain groups and inert environments): as many in
+    // all, they are the same.
+    MixedRun run{mixed_end_[index], {}};
+    std::size_t by_index = 0;
+    for (int k = 0; k < 3; ++k) {
+        run.opens[k] = opener_prefix_[k][run.end] - opener_prefix_[k][index];
+        by_index += run.opens[k];
+    }
+    if (by_index != mixed_opens_[index]) return std::nullopt;
+    return run;
+}
+
+std::size_t ArgumentSession::nth_opener_from_top(OpenerKind kind, std::size_t from, std::size_t to,
+                                                 std::size_t nth) const {
+    const std::vector<std::uint32_t>& prefix = opener_prefix_[kind];
+    // The last index i in [from, to) with `nth` openers in [i, to).
+    const std::size_t target = prefix[to] - nth;
+    const auto at = std::upper_bound(prefix.begin() + static_cast<std::ptrdiff_t>(from),
+                                     prefix.begin() + static_cast<std::ptrdiff_t>(to), target);
+    return static_cast<std::size_t>(at - prefix.begin()) - 1;
+}
+
 std::optional<ArgumentSession::EndHeader> ArgumentSession::end_header_run(std::size_t index, std::size_t n) {
     if (index >= count || count >= kUnmatched || n == 0) return std::nullopt;
     if (!end_runs_) {
@@ -442,6 +520,17 @@ std::optional<Grammar::SkipRun> Grammar::skip_run(std::size_t pos) {
     const std::size_t end = pos + (run.end - *abs);
     if (end > in_.token_count()) return std::nullopt;
     return SkipRun{end, run.opens, run.braces};
+}
+
+std::optional<Grammar::MixedSkipRun> Grammar::mixed_skip_run(std::size_t pos) {
+    ArgumentSession& session = argument_session();
+    const auto abs = session.index_of(in_.token_at(pos));
+    if (!abs) return std::nullopt;
+    const auto run = session.mixed_run(*abs, math_kb_, text_kb_);
+    if (!run) return std::nullopt;
+    const std::size_t end = pos + (run->end - *abs);
+    if (end > in_.token_count()) return std::nullopt;
+    return MixedSkipRun{end, *abs, run->end, {run->opens[0], run->opens[1], run->opens[2]}};
 }
 
 bool Grammar::plain_tokens(std::size_t from, std::size_t to) {

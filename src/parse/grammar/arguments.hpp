@@ -242,6 +242,27 @@ struct ArgumentSession {
     };
     SkipRun skip_run(std::size_t index, const knowledge::KnowledgeBase& math, const knowledge::KnowledgeBase& text);
 
+    // The same stretch where it may open levels of every kind, `\left`
+    // included: the levels it opens are those of the openers among the
+    // stream's tokens [index, end), in order, so the skip keeps them as that
+    // range and asks `openers_before` about it instead of opening them one
+    // by one. None when the stretch passes whole some opener that the count
+    // by index would take for its own (it starts inside an inert
+    // environment); the skip then takes `skip_run`.
+    enum OpenerKind : std::uint8_t { OpensBrace, OpensLeft, OpensEnvironment, OpensNothing };
+    struct MixedRun {
+        std::size_t end;
+        std::size_t opens[3];  // by OpenerKind
+    };
+    std::optional<MixedRun> mixed_run(std::size_t index, const knowledge::KnowledgeBase& math,
+                                      const knowledge::KnowledgeBase& text);
+    // How many levels of `kind` the openers among tokens [0, index) open, not
+    // counting those inside inert environments; only after `mixed_run`.
+    std::size_t openers_before(OpenerKind kind, std::size_t index) const { return opener_prefix_[kind][index]; }
+    // In [from, to): the opener of `kind` with `nth` of them from it to `to`
+    // (nth >= 1, and at least that many in the range).
+    std::size_t nth_opener_from_top(OpenerKind kind, std::size_t from, std::size_t to, std::size_t nth) const;
+
     // From a readable `\end{..}` header whose control word is at `index`:
     // the control word of the `n`-th of the readable `\end` headers that
     // follow one another from there, with only white space between them
@@ -304,6 +325,11 @@ private:
     std::vector<std::uint32_t> run_end_;
     std::vector<std::uint32_t> run_opens_;
     std::vector<bool> run_braces_;
+    // The mixed stretches: where each ends, the levels it opens, and per
+    // kind the openers before each index.
+    std::vector<std::uint32_t> mixed_end_;
+    std::vector<std::uint32_t> mixed_opens_;
+    std::vector<std::uint32_t> opener_prefix_[3];
     std::vector<std::size_t> window_controls_;
     std::optional<LeftControls> left_controls_;
     // The readable `\end` headers, in order: control word, closing brace,

@@ -214,6 +214,15 @@ public:
         bool braces;        // braces, else environments
     };
     std::optional<SkipRun> skip_run(std::size_t pos);
+    // The same stretch through levels of every kind (see
+    // `ArgumentSession::mixed_run`), with its range in the stream.
+    struct MixedSkipRun {
+        std::size_t end;
+        std::size_t stream_from;
+        std::size_t stream_to;
+        std::size_t opens[3];
+    };
+    std::optional<MixedSkipRun> mixed_skip_run(std::size_t pos);
     // From a readable `\end{..}` header at `pos`, the `n`-th header of the
     // run of them that follow one another (see
     // `ArgumentSession::end_header_run`), when it lies inside this input.

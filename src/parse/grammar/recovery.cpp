@@ -125,17 +125,30 @@ class SkipLevels {
 public:
     enum Kind : std::uint8_t { Brace, Left, Environment };
 
+    explicit SkipLevels(const ArgumentSession& session) : session_(session) {}
+
     std::size_t count(Kind kind) const noexcept { return counts_[kind]; }
     // Opens `n` levels of one kind, kept as one run: a skip that passes a
     // deep nesting opens its levels at once.
     void open(Kind kind, std::size_t n = 1) {
         if (n == 0) return;
-        if (!runs_.empty() && runs_.back().kind == kind) {
+        if (!runs_.empty() && !runs_.back().stretch && runs_.back().kind == kind) {
             runs_.back().n += n;
         } else {
-            runs_.push_back(Run{kind, n});
+            runs_.push_back(Run{kind, false, n, 0});
         }
         counts_[kind] += n;
+    }
+    // Opens the levels of the openers among the stream's tokens [from, to)
+    // (see `ArgumentSession::mixed_run`), kept as that range.
+    void open_stretch(std::size_t from, std::size_t to) {
+        std::size_t total = 0;
+        for (int k = 0; k < 3; ++k) {
+            const std::size_t n = in_stretch(static_cast<Kind>(k), from, to);
+            counts_[k] += n;
+            total += n;
+        }
+        if (total > 0) runs_.push_back(Run{Brace, true, from, to});
     }
     // Closes `n` levels of a kind one after another; only with
     // `count(kind) >= n`. Brace levels opened inside them stay open until
@@ -143,33 +156,68 @@ public:
     void close(Kind kind, std::size_t n = 1) {
         std::size_t braces = 0;
         while (n > 0) {
-            while (runs_.back().kind != kind) {
-                if (runs_.back().kind == Brace) {
-                    braces += runs_.back().n;
+            Run& top = runs_.back();
+            if (top.stretch) {
+                const std::size_t have = in_stretch(kind, top.n, top.to);
+                // The levels above the innermost one this closes.
+                const std::size_t from =
+                    have == 0 ? top.n
+                              : session_.nth_opener_from_top(static_cast<ArgumentSession::OpenerKind>(kind), top.n,
+                                                             top.to, std::min(n, have));
+                const std::size_t here = std::min(n, have);
+                for (int k = 0; k < 3; ++k) {
+                    const std::size_t popped = in_stretch(static_cast<Kind>(k), from, top.to);
+                    if (k == Brace && kind != Brace) {
+                        braces += popped;
+                    } else {
+                        counts_[k] -= popped;
+                    }
+                }
+                n -= here;
+                top.to = from;
+                if (top.to == top.n || in_stretch_total(top.n, top.to) == 0) runs_.pop_back();
+                continue;
+            }
+            if (top.kind != kind) {
+                if (top.kind == Brace) {
+                    braces += top.n;
                 } else {
-                    counts_[runs_.back().kind] -= runs_.back().n;
+                    counts_[top.kind] -= top.n;
                 }
                 runs_.pop_back();
+                continue;
             }
-            const std::size_t here = std::min(n, runs_.back().n);
+            const std::size_t here = std::min(n, top.n);
             counts_[kind] -= here;
             n -= here;
-            if ((runs_.back().n -= here) == 0) runs_.pop_back();
+            if ((top.n -= here) == 0) runs_.pop_back();
         }
         if (braces == 0) return;
         // Within the capacity the popped runs left.
-        if (!runs_.empty() && runs_.back().kind == Brace) {
+        if (!runs_.empty() && !runs_.back().stretch && runs_.back().kind == Brace) {
             runs_.back().n += braces;
         } else {
-            runs_.push_back(Run{Brace, braces});
+            runs_.push_back(Run{Brace, false, braces, 0});
         }
     }
 
 private:
+    // Levels of one kind, `n` of them; or a stretch of the stream, the
+    // tokens [n, to), whose openers are the levels.
     struct Run {
         Kind kind;
+        bool stretch;
         std::size_t n;
+        std::size_t to;
     };
+    std::size_t in_stretch(Kind kind, std::size_t from, std::size_t to) const {
+        const auto k = static_cast<ArgumentSession::OpenerKind>(kind);
+        return session_.openers_before(k, to) - session_.openers_before(k, from);
+    }
+    std::size_t in_stretch_total(std::size_t from, std::size_t to) const {
+        return in_stretch(Brace, from, to) + in_stretch(Left, from, to) + in_stretch(Environment, from, to);
+    }
+    const ArgumentSession& session_;
     std::vector<Run> runs_;
     std::size_t counts_[3] = {0, 0, 0};
 };
@@ -898,7 +946,7 @@ void Grammar::charge_recovery(std::size_t units) {
     // passed does not end the content around it, nor does its closing half
     // stray into that content.
     bool consumed = false;
-    SkipLevels levels;
+    SkipLevels levels(argument_session());
     bool own_open = false;  // the level of the item's own header, the first one the skip opens
     SlotScans slot_scans;
     TextFences fences;
@@ -929,9 +977,27 @@ void Grammar::charge_recovery(std::size_t units) {
             continue;
         }
         if (one_step_passes && consumed && !single_token && !skip_arguments) {
-            // A stretch of tokens that only open environments and pass what
-            // neither stops nor steers the skip is passed at once: token by
-            // token, deep nesting would pass it once per enclosing failed item.
+            // A stretch of tokens that only open levels (braces, `\left`,
+            // environments) and pass what neither stops nor steers the skip
+            // is passed at once: token by token, deep nesting would pass it
+            // once per enclosing failed item. Levels of more than one kind
+            // are kept as the stretch itself, so that passing it stays
+            // constant time. Where the stretch of every kind cannot be kept
+            // so, that of one kind is taken.
+            if (const auto run = mixed_skip_run(in_.pos()); run && run->end > in_.pos()) {
+                const std::size_t kinds = (run->opens[SkipLevels::Brace] > 0 ? 1 : 0) +
+                                          (run->opens[SkipLevels::Left] > 0 ? 1 : 0) +
+                                          (run->opens[SkipLevels::Environment] > 0 ? 1 : 0);
+                if (kinds > 1) {
+                    levels.open_stretch(run->stream_from, run->stream_to);
+                } else {
+                    for (const auto kind : {SkipLevels::Brace, SkipLevels::Left, SkipLevels::Environment}) {
+                        levels.open(kind, run->opens[kind]);
+                    }
+                }
+                in_.rewind(run->end);
+                continue;
+            }
             if (const auto run = skip_run(in_.pos()); run && run->end > in_.pos()) {
                 levels.open(run->braces ? SkipLevels::Brace : SkipLevels::Environment, run->opens);
                 in_.rewind(run->end);
