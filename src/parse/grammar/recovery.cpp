@@ -351,6 +351,11 @@ public:
     bool stops_end(std::size_t environments) const {
         return !fences_.empty() && environments <= fences_.back().environments;
     }
+    // Inside one, the skip goes token by token: a stretch passed at once
+    // would pass the `\right` or `\end` it must stop at.
+    bool active() const noexcept { return !fences_.empty(); }
+    // The environments open outside the innermost one.
+    std::size_t environments() const noexcept { return fences_.empty() ? 0 : fences_.back().environments; }
 
 private:
     struct Fence {
@@ -976,7 +981,8 @@ void Grammar::charge_recovery(std::size_t units) {
             consumed = true;
             continue;
         }
-        if (one_step_passes && consumed && !single_token && !skip_arguments) {
+        const bool passes = one_step_passes && !fences.active();
+        if (passes && consumed && !single_token && !skip_arguments) {
             // A stretch of tokens that only open levels (braces, `\left`,
             // environments) and pass what neither stops nor steers the skip
             // is passed at once: token by token, deep nesting would pass it
@@ -1022,7 +1028,7 @@ void Grammar::charge_recovery(std::size_t units) {
                 }
             }
         }
-        if (one_step_passes && t->token.is_control("begin") && !single_token && !skip_arguments &&
+        if (passes && t->token.is_control("begin") && !single_token && !skip_arguments &&
             !(header && !consumed)) {
             // An environment with nothing inside that stops or steers the
             // skip is passed whole: header by header, deep nesting would
@@ -1048,7 +1054,9 @@ void Grammar::charge_recovery(std::size_t units) {
                 // passed up to its last one at once: header by header, deep
                 // nesting would pass it once per enclosing failed item. The
                 // last is read as ever, so the kept failure is the same.
-                const std::size_t spare = levels.count(SkipLevels::Environment) - (own_open ? 1 : 0);
+                const std::size_t floor = std::max<std::size_t>(own_open ? 1 : 0, fences.environments());
+                const std::size_t open = levels.count(SkipLevels::Environment);
+                const std::size_t spare = open > floor ? open - floor : 0;
                 const auto run = spare > 1 ? end_header_run(in_.pos(), spare) : std::nullopt;
                 if (run && run->nth > 1) {
                     levels.close(SkipLevels::Environment, run->nth - 1);
@@ -1090,7 +1098,7 @@ void Grammar::charge_recovery(std::size_t units) {
             continue;
         }
         const TokenKind kind = t->token.kind();
-        if (one_step_passes && kind == TokenKind::LBrace && !single_token) {
+        if (passes && kind == TokenKind::LBrace && !single_token) {
             // A group with nothing inside that stops or steers the skip is
             // passed whole: token by token, deep nesting would pass it once
             // per enclosing failed item.
