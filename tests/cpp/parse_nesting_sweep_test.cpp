@@ -283,6 +283,7 @@ std::vector<std::string> known_superlinear() {
         if (!line.empty()) out.push_back(line);
     }
     std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
     return out;
 }
 
@@ -370,7 +371,10 @@ TEST(NestingSweep, WorkGrowsLinearly) {
     ASSERT_FALSE(known.empty()) << "the list of known superlinear nestings was not found";
     std::vector<std::string> grown;
     for (const std::size_t i : found) grown.push_back(describe(all[i], i));
+    // Nestings that differ only in a fault the description leaves out
+    // describe alike.
     std::sort(grown.begin(), grown.end());
+    grown.erase(std::unique(grown.begin(), grown.end()), grown.end());
     std::vector<std::string> unknown;
     std::set_difference(grown.begin(), grown.end(), known.begin(), known.end(), std::back_inserter(unknown));
     for (const std::string& d : unknown) ADD_FAILURE() << "work grows more than 12 times for 8 times the levels: " << d;
