@@ -456,6 +456,14 @@ INSTANTIATE_TEST_SUITE_P(Malformed, ContentCharacters,
 namespace quorvel {
 namespace {
 
+// Expects `source` to give a document whose written text reads back to itself.
+void expect_fixed_point(const parse::ParseContext& context, std::string_view source) {
+    const auto out = parse::parse_source(context, source, {});
+    ASSERT_TRUE(out.document.has_value());
+    const auto check = invariants::check_parse(context, source, out);
+    EXPECT_EQ(check.violation, invariants::Violation::None) << check.written << "\nwritten again:\n" << check.rewritten;
+}
+
 // A group past the depth limit becomes an Error node, braces and all; as a
 // script operand or an argument it is written without a second pair, which
 // would make each written round one level deeper than the last.
@@ -469,10 +477,7 @@ TEST(KeptTextPastTheDepthLimit, IsAFixedPoint) {
         source += "x";
         for (int i = 0; i < 140; ++i) source += close;
         SCOPED_TRACE(source.substr(0, 12));
-        const auto out = parse::parse_source(context, source, {});
-        ASSERT_TRUE(out.document.has_value());
-        const auto check = invariants::check_parse(context, source, out);
-        EXPECT_EQ(check.violation, invariants::Violation::None) << check.written << "\nwritten again:\n" << check.rewritten;
+        expect_fixed_point(context, source);
     }
 }
 
@@ -529,10 +534,7 @@ TEST(LoneBackslashes, ReadBackAsThemselves) {
     const auto& context = corpus_engine().parser().context();
     for (const std::string_view source : {"x \\", "x\\", "\\", "x \\\ny", "\\text{a\\\n}", "\\text{a\\}"}) {
         SCOPED_TRACE(source);
-        const auto out = parse::parse_source(context, source, {});
-        ASSERT_TRUE(out.document.has_value());
-        const auto check = invariants::check_parse(context, source, out);
-        EXPECT_EQ(check.violation, invariants::Violation::None) << check.written << "\nwritten again:\n" << check.rewritten;
+        expect_fixed_point(context, source);
     }
 }
 
