@@ -22,6 +22,7 @@
 #include "cpu_clock.hpp"
 #include "knowledge/packages.hpp"
 #include "parse/grammar/fuel.hpp"
+#include "parse_digest.hpp"
 #include "parse_grammar_support.hpp"
 
 namespace quorvel::parse {
@@ -297,9 +298,17 @@ constexpr std::size_t kLevels = 16;
 constexpr int kWorkers = 8;
 constexpr rlim_t kWorkerCpuSeconds = 600;
 
-// The work units of the parse of `source`.
-std::size_t work_of(const std::string& source, const ParseConfig& config) {
-    (void)parse_source(all_packages(), source, config);
+// QUORVEL_SWEEP_DIGEST=path has each worker write, to path.<worker>, a line
+// per nesting: its index and the digests of its parses at both sizes, for
+// comparing the results of two builds.
+std::FILE* digest_file(int worker) {
+    const char* path = std::getenv("QUORVEL_SWEEP_DIGEST");
+    return path == nullptr ? nullptr : std::fopen((std::string(path) + "." + std::to_string(worker)).c_str(), "w");
+}
+
+// The work units of the parse of `source`, and the digest of its result.
+std::size_t work_of(const std::string& source, const ParseConfig& config, std::uint64_t& digest) {
+    digest = quorvel::testing::parse_digest(parse_source(all_packages(), source, config));
     return grammar::detail::last_parse_fuel.used;
 }
 
@@ -317,14 +326,21 @@ std::vector<std::size_t> superlinear_work(const std::vector<Sweep>& all, const s
             close(fds[0]);
             const rlimit cpu{kWorkerCpuSeconds, kWorkerCpuSeconds};
             setrlimit(RLIMIT_CPU, &cpu);
+            std::FILE* digests = digest_file(w);
             for (std::size_t i = w; i < all.size(); i += kWorkers) {
                 const ParseConfig config = config_of(all[i].config);
-                const std::size_t small = work_of(build(all[i], kLevels, index_of[i]), config);
-                const std::size_t large = work_of(build(all[i], 8 * kLevels, index_of[i]), config);
+                std::uint64_t d[2];
+                const std::size_t small = work_of(build(all[i], kLevels, index_of[i]), config, d[0]);
+                const std::size_t large = work_of(build(all[i], 8 * kLevels, index_of[i]), config, d[1]);
+                if (digests != nullptr) {
+                    std::fprintf(digests, "%zu %016llx %016llx\n", index_of[i], static_cast<unsigned long long>(d[0]),
+                                 static_cast<unsigned long long>(d[1]));
+                }
                 if (large > 12 * small) {
                     if (write(fds[1], &i, sizeof i) != static_cast<ssize_t>(sizeof i)) _exit(1);
                 }
             }
+            if (digests != nullptr) std::fclose(digests);
             _exit(0);
         }
         close(fds[1]);
