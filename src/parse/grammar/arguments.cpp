@@ -1170,3 +1170,74 @@ bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, st
 }
 
 }  // namespace quorvel::parse::grammar
+
+namespace quorvel::parse::grammar {
+
+std::optional<ArgumentSession::CloserRun> ArgumentSession::brace_closer_run(std::size_t index, std::size_t n,
+                                                                             std::size_t limit,
+                                                                             const knowledge::KnowledgeBase& math,
+                                                                             const knowledge::KnowledgeBase& text) {
+    if (index >= count || count >= kUnmatched || n == 0 || base[index].token.kind() != TokenKind::RBrace) {
+        return std::nullopt;
+    }
+    if (closers_end_.empty()) {
+        skip_run(0, math, text);
+        inert_environment_close(0, math, text);
+        closers_end_.assign(count + 1, static_cast<std::uint32_t>(count));
+        // From the back: a `}` goes on to what follows it; a stretch that
+        // opens no level goes on to where it ends. Where a stretch opens a
+        // level, the run ends before it.
+        for (std::size_t i = count; i-- > 0;) {
+            if (base[i].token.kind() == TokenKind::RBrace) {
+                closers_end_[i] = closers_end_[i + 1];
+            } else if (run_end_[i] > i && run_opens_[i] == 0) {
+                closers_end_[i] = closers_end_[run_end_[i]];
+            } else {
+                closers_end_[i] = static_cast<std::uint32_t>(i);
+            }
+        }
+        // A run passes plain groups and inert environments whole, and steps
+        // on every other token: the `}` it closes levels with are those no
+        // such group or environment encloses. (They nest or stand apart, as
+        // both hold balanced braces.)
+        std::vector<std::int32_t> inside(count + 1, 0);
+        for (std::size_t i = 0; i < count; ++i) {
+            std::optional<std::size_t> close;
+            if (base[i].token.kind() == TokenKind::LBrace) {
+                close = plain_group_close(i, math, text);
+            } else if (inert_close_[i] != kUnmatched) {
+                close = inert_close_[i];
+            }
+            if (!close) continue;
+            ++inside[i + 1];
+            --inside[*close + 1];
+        }
+        std::int32_t depth = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            depth += inside[i];
+            if (depth == 0 && base[i].token.kind() == TokenKind::RBrace) {
+                rbraces_.push_back(static_cast<std::uint32_t>(i));
+            }
+        }
+    }
+    // Only from a `}` nothing encloses, every such `}` up to the run's end
+    // is one the run steps on.
+    const auto first = std::lower_bound(rbraces_.begin(), rbraces_.end(), index);
+    if (first == rbraces_.end() || *first != index) return std::nullopt;
+    const std::size_t end = std::min<std::size_t>(closers_end_[index], limit);
+    const auto past = std::lower_bound(first, rbraces_.end(), end);
+    const std::size_t nth = std::min(n, static_cast<std::size_t>(past - first));
+    if (nth == 0) return std::nullopt;
+    return CloserRun{std::size_t{first[static_cast<std::ptrdiff_t>(nth - 1)]} + 1, nth};
+}
+
+std::optional<Grammar::CloserRun> Grammar::brace_closer_run(std::size_t pos, std::size_t n) {
+    ArgumentSession& session = argument_session();
+    const auto abs = session.index_of(in_.token_at(pos));
+    if (!abs) return std::nullopt;
+    const auto run = session.brace_closer_run(*abs, n, *abs + (in_.token_count() - pos), math_kb_, text_kb_);
+    if (!run) return std::nullopt;
+    return CloserRun{pos + (run->end - *abs), run->nth};
+}
+
+}  // namespace quorvel::parse::grammar

@@ -277,6 +277,20 @@ struct ArgumentSession {
     };
     std::optional<EndHeader> end_header_run(std::size_t index, std::size_t n);
 
+    // From a `}` at `index`: the `n`-th `}` of the stretch from there made of
+    // `}` tokens and of what `skip_run` passes without opening a level, taking
+    // at most `n` of them and only those before stream index `limit`. Answers
+    // the index after that `}` and how many that is; none when no `}` stands
+    // at `index`, or one that a plain group or an inert environment encloses. The recovery skip passes such a run in one step while it
+    // has brace levels for each `}` to close.
+    struct CloserRun {
+        std::size_t end;
+        std::size_t nth;
+    };
+    std::optional<CloserRun> brace_closer_run(std::size_t index, std::size_t n, std::size_t limit,
+                                              const knowledge::KnowledgeBase& math,
+                                              const knowledge::KnowledgeBase& text);
+
     // The `\begin` and `\end` control words among the `count` tokens from
     // stream index `first`, as indices from `first`, ascending. Valid until
     // the next call.
@@ -340,6 +354,11 @@ private:
         std::uint32_t after;
     };
     std::optional<std::vector<EndRun>> end_runs_;
+    // The stream's `}` tokens that no plain group or inert environment
+    // encloses, and per index where the stretch of closers `brace_closer_run`
+    // passes from there ends.
+    std::vector<std::uint32_t> rbraces_;
+    std::vector<std::uint32_t> closers_end_;
     std::optional<std::size_t> lookup(const knowledge::DelimiterToken& open, const knowledge::DelimiterToken& close,
                                       std::size_t index);
 };

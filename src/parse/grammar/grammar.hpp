@@ -231,6 +231,13 @@ public:
         std::size_t nth;
     };
     std::optional<EndHeader> end_header_run(std::size_t pos, std::size_t n);
+    // From a `}` at `pos`, the `n`-th `}` of the run of closers from there
+    // (see `ArgumentSession::brace_closer_run`) inside this input.
+    struct CloserRun {
+        std::size_t end;  // the index of the token after that `}`
+        std::size_t nth;
+    };
+    std::optional<CloserRun> brace_closer_run(std::size_t pos, std::size_t n);
     // The indices of this input's `\begin` and `\end` control words, ascending.
     std::span<const std::size_t> environment_controls();
     // `invalid_left_recovery_diagnostic` over this input, answered from the

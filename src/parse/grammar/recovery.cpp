@@ -1058,7 +1058,7 @@ void Grammar::charge_recovery(std::size_t units) {
                 const std::size_t open = levels.count(SkipLevels::Environment);
                 const std::size_t spare = open > floor ? open - floor : 0;
                 const auto run = spare > 1 ? end_header_run(in_.pos(), spare) : std::nullopt;
-                if (run && run->nth > 1) {
+            if (run && run->nth > 1) {
                     levels.close(SkipLevels::Environment, run->nth - 1);
                     in_.rewind(run->control);
                 }
@@ -1104,6 +1104,19 @@ void Grammar::charge_recovery(std::size_t units) {
             // per enclosing failed item.
             if (const auto close = plain_group_close(in_.pos())) {
                 in_.rewind(*close + 1);
+                consumed = true;
+                continue;
+            }
+        }
+        if (passes && kind == TokenKind::RBrace && !single_token && !skip_arguments &&
+            levels.count(SkipLevels::Brace) > 1) {
+            // A run of `}`, each closing a level the skip opened, with only
+            // what opens no level between them, is passed at once: one by
+            // one, deep nesting would pass it once per enclosing failed item.
+            const auto run = brace_closer_run(in_.pos(), levels.count(SkipLevels::Brace));
+            if (run && run->nth > 1) {
+                levels.close(SkipLevels::Brace, run->nth);
+                in_.rewind(run->end);
                 consumed = true;
                 continue;
             }
