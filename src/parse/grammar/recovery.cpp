@@ -1058,7 +1058,7 @@ void Grammar::charge_recovery(std::size_t units) {
                 const std::size_t open = levels.count(SkipLevels::Environment);
                 const std::size_t spare = open > floor ? open - floor : 0;
                 const auto run = spare > 1 ? end_header_run(in_.pos(), spare) : std::nullopt;
-            if (run && run->nth > 1) {
+                if (run && run->nth > 1) {
                     levels.close(SkipLevels::Environment, run->nth - 1);
                     in_.rewind(run->control);
                 }
