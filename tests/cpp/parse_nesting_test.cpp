@@ -255,7 +255,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "found '$' expected something else, or '}'"}},
                  false, rejecting_unknown(1 << 20)},
         NestCase{"mathbb_left_dollar", R"(\mathbb{\left()", "z$", R"(\right)})", 250,
-                 {false, 0, 2, {kDollar, R"(missing \right for \left-delimited group)"}}, false, rejecting_unknown()}),
+                 {false, 0, 2, {kDollar, R"(missing \right for \left-delimited group)"}}, false, rejecting_unknown()},
+        // An environment left open in an argument at every level: each
+        // level's recovery passes the levels below it and then their closing
+        // braces, with a plain group between them or not.
+        NestCase{"mathbb_matrix", R"(\mathbb{\begin{matrix})", "z", "}", 200,
+                 {true, 0, 1, {R"(Environment matrix missing closing \end{matrix})"}}},
+        NestCase{"frac_matrix", R"(\frac{\begin{matrix})", "z", "}{a}", 200,
+                 {true, 0, 1, {R"(Environment matrix missing closing \end{matrix})"}}, false, rejecting_unknown()}),
     [](const auto& info) { return info.param.name; });
 
 // A stray `}` halfway down nested environments: each failed level's

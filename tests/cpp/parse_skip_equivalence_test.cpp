@@ -1,5 +1,5 @@
-// The recovery skip passes a plain group, an inert environment or a stretch
-// of opening levels in one step. Gone through token by token, the same input
+// The recovery skip passes a plain group, an inert environment, a stretch
+// of opening levels or a run of closing braces in one step. Gone through token by token, the same input
 // must give the same document, spans and diagnostics: compared over corpus
 // mistakes, wrappings and random nestings, under four configurations.
 #include <gtest/gtest.h>
@@ -161,7 +161,16 @@ INSTANTIATE_TEST_SUITE_P(
         SkipCase{"mixed_stretch_brace_closes_left", R"(#{\left(\begin{matrix}x}\right)\end{matrix})", false,
                  {{0, 1}, {24, 30}}},
         SkipCase{"mixed_stretch_brace_closes_left_in_argument", R"(\frac{#{\left(\begin{matrix}x}\right)\end{matrix}}{y})",
-                 true, {{6, 7}, {30, 36}}}),
+                 true, {{6, 7}, {30, 36}}},
+        // Braces closing the levels of a mixed stretch, with a plain group,
+        // an inert environment and characters between them: the run ends
+        // with the last level, and the `}` after it is a stray one.
+        SkipCase{"closing_braces_past_groups_and_environments",
+                 R"(#{\begin{matrix}{\begin{matrix}x}{a}\begin{matrix}y\end{matrix}b}c})", false, {{0, 1}, {66, 67}}},
+        SkipCase{"closing_braces_past_the_levels", R"(\frac{#{{\begin{matrix}{x} } } }}{b})", false,
+                 {{32, 33}, {32, 33}}},
+        SkipCase{"closing_braces_of_nested_arguments",
+                 R"(\mathbb{\begin{matrix}\mathbb{\begin{matrix}\mathbb{\begin{matrix}z} \alpha } [ })", true, {{80, 80}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct PropertyCase {
