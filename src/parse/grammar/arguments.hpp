@@ -281,8 +281,9 @@ struct ArgumentSession {
     // `}` tokens and of what `skip_run` passes without opening a level, taking
     // at most `n` of them and only those before stream index `limit`. Answers
     // the index after that `}` and how many that is; none when no `}` stands
-    // at `index`, or one that a plain group or an inert environment encloses. The recovery skip passes such a run in one step while it
-    // has brace levels for each `}` to close.
+    // at `index`, or one that a plain group or an inert environment encloses.
+    // The recovery skip passes such a run in one step while it has brace
+    // levels for each `}` to close.
     struct CloserRun {
         std::size_t end;
         std::size_t nth;
