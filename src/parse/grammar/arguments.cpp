@@ -1169,4 +1169,43 @@ bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, st
     return true;
 }
 
+// ---- Runs of closing braces ---------------------------------------------------------
+
+std::optional<ArgumentSession::CloseRun> ArgumentSession::close_brace_run(std::size_t index, std::size_t n,
+                                                                          std::size_t limit) {
+    if (index >= count || count >= kUnmatched || n == 0) return std::nullopt;
+    if (!close_braces_built_) {
+        close_braces_built_ = true;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (base[i].token.kind() == TokenKind::RBrace) close_braces_.push_back(static_cast<std::uint32_t>(i));
+        }
+        close_braces_after_.assign(close_braces_.size(), 0);
+        // From the back: a `}` that white space alone parts from the next
+        // one continues its run.
+        for (std::size_t k = close_braces_.size(); k-- > 1;) {
+            std::size_t j = close_braces_[k - 1] + 1;
+            while (j < count && base[j].token.kind() == TokenKind::Whitespace) ++j;
+            if (j == close_braces_[k]) close_braces_after_[k - 1] = close_braces_after_[k] + 1;
+        }
+    }
+    const auto at = std::lower_bound(close_braces_.begin(), close_braces_.end(), index);
+    if (at == close_braces_.end() || *at != index) return std::nullopt;
+    const std::size_t k = static_cast<std::size_t>(at - close_braces_.begin());
+    // Those before `limit`, found by halving: the run's entries ascend.
+    const auto run_end = at + static_cast<std::ptrdiff_t>(close_braces_after_[k]) + 1;
+    const std::size_t fit = static_cast<std::size_t>(std::lower_bound(at, run_end, limit) - at);
+    const std::size_t nth = std::min(n, fit);
+    if (nth == 0) return std::nullopt;
+    return CloseRun{close_braces_[k + nth - 1], nth};
+}
+
+std::optional<Grammar::CloseRun> Grammar::close_brace_run(std::size_t pos, std::size_t n) {
+    ArgumentSession& session = argument_session();
+    const auto abs = session.index_of(in_.token_at(pos));
+    if (!abs) return std::nullopt;
+    const auto run = session.close_brace_run(*abs, n, *abs + (in_.token_count() - pos));
+    if (!run) return std::nullopt;
+    return CloseRun{pos + (run->last - *abs), run->nth};
+}
+
 }  // namespace quorvel::parse::grammar

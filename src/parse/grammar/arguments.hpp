@@ -277,6 +277,18 @@ struct ArgumentSession {
     };
     std::optional<EndHeader> end_header_run(std::size_t index, std::size_t n);
 
+    // From a `}` at `index`: the `n`-th of the `}` that follow one another
+    // from there with only white space between them (the first is the one
+    // at `index`), taking at most `n` of them and none at or past `limit`.
+    // Answers its index and how many that is; none when no `}` stands at
+    // `index`. The recovery skip passes a run of them in one step while it
+    // has brace levels for them to close.
+    struct CloseRun {
+        std::size_t last;
+        std::size_t nth;
+    };
+    std::optional<CloseRun> close_brace_run(std::size_t index, std::size_t n, std::size_t limit);
+
     // The `\begin` and `\end` control words among the `count` tokens from
     // stream index `first`, as indices from `first`, ascending. Valid until
     // the next call.
@@ -340,6 +352,11 @@ private:
         std::uint32_t after;
     };
     std::optional<std::vector<EndRun>> end_runs_;
+    // The stream's `}` tokens, in order, and per entry how many more of them
+    // its run holds after it.
+    std::vector<std::uint32_t> close_braces_;
+    std::vector<std::uint32_t> close_braces_after_;
+    bool close_braces_built_ = false;
     std::optional<std::size_t> lookup(const knowledge::DelimiterToken& open, const knowledge::DelimiterToken& close,
                                       std::size_t index);
 };

@@ -231,6 +231,14 @@ public:
         std::size_t nth;
     };
     std::optional<EndHeader> end_header_run(std::size_t pos, std::size_t n);
+    // From a `}` at `pos`, the index of the `n`-th `}` of the run of them
+    // that follow one another (see `ArgumentSession::close_brace_run`) inside
+    // this input, and how many that is.
+    struct CloseRun {
+        std::size_t last;  // the index of that `}`
+        std::size_t nth;
+    };
+    std::optional<CloseRun> close_brace_run(std::size_t pos, std::size_t n);
     // The indices of this input's `\begin` and `\end` control words, ascending.
     std::span<const std::size_t> environment_controls();
     // `invalid_left_recovery_diagnostic` over this input, answered from the

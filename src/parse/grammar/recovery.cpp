@@ -1108,6 +1108,16 @@ void Grammar::charge_recovery(std::size_t units) {
                 continue;
             }
         }
+        if (passes && kind == TokenKind::RBrace && consumed && !single_token && levels.count(SkipLevels::Brace) > 1) {
+            // A run of `}`, each closing a brace level the skip opened, is
+            // passed at once: one by one, deep nesting would pass it once
+            // per enclosing failed item.
+            if (const auto run = close_brace_run(in_.pos(), levels.count(SkipLevels::Brace)); run && run->nth > 1) {
+                levels.close(SkipLevels::Brace, run->nth);
+                in_.rewind(run->last + 1);
+                continue;
+            }
+        }
         const bool closes_level = kind == TokenKind::RBrace && levels.count(SkipLevels::Brace) > 0;
         if (consumed && !closes_level && is_hard_stop(stop, t->token)) break;
         in_.bump();
