@@ -1172,38 +1172,86 @@ bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, st
 // ---- Runs of closing braces ---------------------------------------------------------
 
 std::optional<ArgumentSession::CloseRun> ArgumentSession::close_brace_run(std::size_t index, std::size_t n,
-                                                                          std::size_t limit) {
+                                                                          std::size_t limit,
+                                                                          const knowledge::KnowledgeBase& math,
+                                                                          const knowledge::KnowledgeBase& text) {
     if (index >= count || count >= kUnmatched || n == 0) return std::nullopt;
-    if (!close_braces_built_) {
-        close_braces_built_ = true;
-        for (std::size_t i = 0; i < count; ++i) {
-            if (base[i].token.kind() == TokenKind::RBrace) close_braces_.push_back(static_cast<std::uint32_t>(i));
+    if (!close_runs_built_) {
+        close_runs_built_ = true;
+        // Where the tokens from each index on stop being white space or
+        // plain groups, each group jumped whole.
+        std::vector<std::uint32_t> past(count + 1, static_cast<std::uint32_t>(count));
+        for (std::size_t i = count; i-- > 0;) {
+            std::size_t next = i;
+            if (base[i].token.kind() == TokenKind::Whitespace) {
+                next = past[i + 1];
+            } else if (base[i].token.kind() == TokenKind::LBrace) {
+                if (const auto close = plain_group_close(i, math, text)) next = past[*close + 1];
+            }
+            past[i] = static_cast<std::uint32_t>(next);
         }
-        close_braces_after_.assign(close_braces_.size(), 0);
-        // From the back: a `}` that white space alone parts from the next
-        // one continues its run.
-        for (std::size_t k = close_braces_.size(); k-- > 1;) {
-            std::size_t j = close_braces_[k - 1] + 1;
-            while (j < count && base[j].token.kind() == TokenKind::Whitespace) ++j;
-            if (j == close_braces_[k]) close_braces_after_[k - 1] = close_braces_after_[k] + 1;
+        std::int64_t depth = 0;
+        std::int64_t lowest = 0;
+        std::vector<std::int64_t> depths;
+        for (std::size_t i = 0; i < count; ++i) {
+            const TokenKind kind = base[i].token.kind();
+            if (kind == TokenKind::LBrace) ++depth;
+            if (kind != TokenKind::RBrace) continue;
+            --depth;
+            lowest = std::min(lowest, depth);
+            close_braces_.push_back(static_cast<std::uint32_t>(i));
+            depths.push_back(depth);
+        }
+        const std::size_t total = close_braces_.size();
+        close_depth_.resize(total);
+        close_run_last_.resize(total);
+        for (std::size_t k = 0; k < total; ++k) {
+            close_depth_[k] = static_cast<std::uint32_t>(depths[k] - lowest);
+            if (closes_at_depth_.size() <= close_depth_[k]) closes_at_depth_.resize(close_depth_[k] + 1);
+            closes_at_depth_[close_depth_[k]].push_back(close_braces_[k]);
+        }
+        // From the back: a `}` that white space and plain groups alone part
+        // from the next `}` continues its run.
+        for (std::size_t k = total; k-- > 0;) {
+            close_run_last_[k] = close_braces_[k];
+            const std::size_t j = past[close_braces_[k] + 1];
+            if (j < count && base[j].token.kind() == TokenKind::RBrace) {
+                const auto next = std::lower_bound(close_braces_.begin() + static_cast<std::ptrdiff_t>(k + 1),
+                                                   close_braces_.end(), static_cast<std::uint32_t>(j));
+                close_run_last_[k] = close_run_last_[static_cast<std::size_t>(next - close_braces_.begin())];
+            }
         }
     }
     const auto at = std::lower_bound(close_braces_.begin(), close_braces_.end(), index);
-    if (at == close_braces_.end() || *at != index) return std::nullopt;
+    if (at == close_braces_.end() || *at != index || index >= limit) return std::nullopt;
     const std::size_t k = static_cast<std::size_t>(at - close_braces_.begin());
-    // Those before `limit`, found by halving: the run's entries ascend.
-    const auto run_end = at + static_cast<std::ptrdiff_t>(close_braces_after_[k]) + 1;
-    const std::size_t fit = static_cast<std::size_t>(std::lower_bound(at, run_end, limit) - at);
-    const std::size_t nth = std::min(n, fit);
-    if (nth == 0) return std::nullopt;
-    return CloseRun{close_braces_[k + nth - 1], nth};
+    const std::size_t last = static_cast<std::size_t>(
+        std::lower_bound(close_braces_.begin(), close_braces_.end(), close_run_last_[k]) - close_braces_.begin());
+    // Each `}` of the run leaves the depth one below the one before it.
+    const std::size_t in_run = close_depth_[k] - close_depth_[last] + 1;
+    auto nth_close = [&](std::size_t m) -> std::size_t {
+        const std::vector<std::uint32_t>& at_depth = closes_at_depth_[close_depth_[k] - (m - 1)];
+        return *std::lower_bound(at_depth.begin(), at_depth.end(), static_cast<std::uint32_t>(index));
+    };
+    // The most of them before `limit`, found by halving: they ascend.
+    std::size_t lo = 1;                        // fits
+    std::size_t hi = std::min(n, in_run) + 1;  // the count that fits lies in [lo, hi)
+    while (lo + 1 < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (nth_close(mid) < limit) {
+            lo = mid;
+        } else {
+            hi = mid;
+        }
+    }
+    return CloseRun{nth_close(lo), lo};
 }
 
 std::optional<Grammar::CloseRun> Grammar::close_brace_run(std::size_t pos, std::size_t n) {
     ArgumentSession& session = argument_session();
     const auto abs = session.index_of(in_.token_at(pos));
     if (!abs) return std::nullopt;
-    const auto run = session.close_brace_run(*abs, n, *abs + (in_.token_count() - pos));
+    const auto run = session.close_brace_run(*abs, n, *abs + (in_.token_count() - pos), math_kb_, text_kb_);
     if (!run) return std::nullopt;
     return CloseRun{pos + (run->last - *abs), run->nth};
 }

@@ -278,16 +278,19 @@ struct ArgumentSession {
     std::optional<EndHeader> end_header_run(std::size_t index, std::size_t n);
 
     // From a `}` at `index`: the `n`-th of the `}` that follow one another
-    // from there with only white space between them (the first is the one
-    // at `index`), taking at most `n` of them and none at or past `limit`.
-    // Answers its index and how many that is; none when no `}` stands at
-    // `index`. The recovery skip passes a run of them in one step while it
-    // has brace levels for them to close.
+    // from there with only white space and plain groups (see
+    // `plain_group_close`) between them (the first is the one at `index`),
+    // taking at most `n` of them and none at or past `limit`. Answers its
+    // index and how many that is; none when no `}` stands at `index`. The
+    // recovery skip passes a run of them in one step while it has brace
+    // levels for them to close, as it would one by one, each plain group
+    // whole.
     struct CloseRun {
         std::size_t last;
         std::size_t nth;
     };
-    std::optional<CloseRun> close_brace_run(std::size_t index, std::size_t n, std::size_t limit);
+    std::optional<CloseRun> close_brace_run(std::size_t index, std::size_t n, std::size_t limit,
+                                            const knowledge::KnowledgeBase& math, const knowledge::KnowledgeBase& text);
 
     // The `\begin` and `\end` control words among the `count` tokens from
     // stream index `first`, as indices from `first`, ascending. Valid until
@@ -352,11 +355,16 @@ private:
         std::uint32_t after;
     };
     std::optional<std::vector<EndRun>> end_runs_;
-    // The stream's `}` tokens, in order, and per entry how many more of them
-    // its run holds after it.
+    // The stream's `}` tokens, in order; per entry the last `}` of its run,
+    // and the brace depth after it (below zero for a stray one, hence the
+    // offset). Per depth, the `}` that leave it, in order: the `n`-th of a
+    // run is the first after its start that leaves the depth `n - 1` below
+    // the start's.
     std::vector<std::uint32_t> close_braces_;
-    std::vector<std::uint32_t> close_braces_after_;
-    bool close_braces_built_ = false;
+    std::vector<std::uint32_t> close_run_last_;
+    std::vector<std::uint32_t> close_depth_;
+    std::vector<std::vector<std::uint32_t>> closes_at_depth_;
+    bool close_runs_built_ = false;
     std::optional<std::size_t> lookup(const knowledge::DelimiterToken& open, const knowledge::DelimiterToken& close,
                                       std::size_t index);
 };
