@@ -262,7 +262,17 @@ INSTANTIATE_TEST_SUITE_P(
         NestCase{"mathbb_matrix", R"(\mathbb{\begin{matrix})", "z", "}", 200,
                  {true, 0, 1, {R"(Environment matrix missing closing \end{matrix})"}}},
         NestCase{"frac_matrix", R"(\frac{\begin{matrix})", "z", "}{a}", 200,
-                 {true, 0, 1, {R"(Environment matrix missing closing \end{matrix})"}}, false, rejecting_unknown()}),
+                 {true, 0, 1, {R"(Environment matrix missing closing \end{matrix})"}}, false, rejecting_unknown()},
+        // A `\left` left open in an argument at every level: with unknown
+        // commands rejected the argument fails, and each level's recovery
+        // passes the levels below it, then their closing braces, with the
+        // groups of the later arguments between them.
+        NestCase{"sqrt_left_open", R"(\sqrt{\left()", "z", "}", 250,
+                 {true, 0, 1, {R"(missing \right for \left-delimited group)"}}, false, rejecting_unknown()},
+        NestCase{"binom_left_open", R"(\binom{\left()", "z", "}{a}", 250,
+                 {true, 0, 1, {R"(missing \right for \left-delimited group)"}}, false, rejecting_unknown()},
+        NestCase{"mathchoice_left_open", R"(\mathchoice{\left()", "z", "} {a}{a} {a}", 250,
+                 {true, 0, 1, {R"(missing \right for \left-delimited group)"}}, false, rejecting_unknown()}),
     [](const auto& info) { return info.param.name; });
 
 // A stray `}` halfway down nested environments: each failed level's

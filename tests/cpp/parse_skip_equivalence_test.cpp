@@ -117,16 +117,23 @@ struct SkipCase {
     const char* source;
     bool document;
     std::vector<Span> diagnostics;  // in order
+    ParseConfig config{};
 };
 
 void PrintTo(const SkipCase& c, std::ostream* os) { *os << c.source; }
+
+ParseConfig rejecting_unknown() {
+    ParseConfig config;
+    config.reject_unknown = true;
+    return config;
+}
 
 class OneStepPasses : public ::testing::TestWithParam<SkipCase> {};
 
 TEST_P(OneStepPasses, ReportAsTokenByToken) {
     const SkipCase& c = GetParam();
-    const ParseOutcome out = parse_source(context(), c.source, {});
-    EXPECT_EQ(difference(out, parse_stepwise(c.source, {})), "");
+    const ParseOutcome out = parse_source(context(), c.source, c.config);
+    EXPECT_EQ(difference(out, parse_stepwise(c.source, c.config)), "");
     EXPECT_EQ(out.document.has_value(), c.document);
     std::vector<Span> spans;
     for (const auto& d : out.diagnostics) spans.push_back(d.span);
@@ -170,7 +177,17 @@ INSTANTIATE_TEST_SUITE_P(
         SkipCase{"closing_braces_past_the_levels", R"(\frac{#{{\begin{matrix}{x} } } }}{b})", false,
                  {{32, 33}, {32, 33}}},
         SkipCase{"closing_braces_of_nested_arguments",
-                 R"(\mathbb{\begin{matrix}\mathbb{\begin{matrix}\mathbb{\begin{matrix}z} \alpha } [ })", true, {{80, 80}}}),
+                 R"(\mathbb{\begin{matrix}\mathbb{\begin{matrix}\mathbb{\begin{matrix}z} \alpha } [ })", true, {{80, 80}}},
+        // A run of `}` passed at once closes no more levels than the skip
+        // opened, passes the plain groups and white space between them, and
+        // ends at the argument's end.
+        SkipCase{"closing_run_past_levels", R"(#{{z}}}})", false, {{0, 1}, {6, 7}}},
+        SkipCase{"closing_run_through_plain_groups", R"(#{{z} {a}{b} } {c}}x)", false, {{0, 1}, {18, 19}}},
+        SkipCase{"closing_run_in_argument", R"(\frac{#{ {z} } }{b}})", false, {{19, 20}}},
+        SkipCase{"closing_run_of_left_in_arguments", R"(\sqrt{\left({\left(\sqrt{\left(z}}}})", false,
+                 {{6, 34}, {35, 36}}, rejecting_unknown()},
+        SkipCase{"closing_run_of_left_through_groups", R"(\binom{\left(\binom{\left(z}{a}}{a}}})", false,
+                 {{7, 31}, {35, 36}}, rejecting_unknown()}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct PropertyCase {
