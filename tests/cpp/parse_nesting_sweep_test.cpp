@@ -9,11 +9,13 @@
 // child processes under a CPU limit: its CPU time and its peak memory (the
 // growth of the resident set) may grow at most 12 times too.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <chrono>
 #include <cstdio>
@@ -21,9 +23,11 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "child_measure.hpp"
+#include "malformed_invariants.hpp"
 #include "parse/grammar/fuel.hpp"
 #include "nesting_sweep.hpp"
 #include "parse_digest.hpp"
@@ -297,49 +301,57 @@ Growth growth(const Sweep& s, std::size_t index) {
     return g;
 }
 
-// Reads `size` bytes, in as many pieces as the pipe hands them over; false
-// at the end of the stream.
-bool read_whole(int fd, void* to, std::size_t size) {
-    auto* at = static_cast<char*>(to);
-    while (size > 0) {
-        const ssize_t got = read(fd, at, size);
-        if (got <= 0) return false;
-        at += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-// The growths of the sampled nestings, measured by `kWorkers` children in
-// parallel, each over every kWorkers-th; CPU time is the measure, so the
-// parallel runs do not read as slowness.
-std::vector<Growth> sample_growths(const std::vector<Sweep>& all, const std::vector<std::size_t>& picked) {
+// `each(k)` for every k below `count`, computed by `kWorkers` children, each
+// over every kWorkers-th; fewer records when a child did not finish.
+template <class Record, class Each>
+std::vector<Record> in_workers(std::size_t count, const Each& each) {
+    static_assert(std::is_trivially_copyable_v<Record>);
     std::vector<std::pair<pid_t, int>> children;
     std::fflush(nullptr);
     for (int w = 0; w < kWorkers; ++w) {
         int fds[2];
-        if (pipe(fds) != 0) return {};
+        if (pipe(fds) != 0) break;
         const pid_t pid = fork();
         if (pid == 0) {
             close(fds[0]);
             const rlimit cpu{kWorkerCpuSeconds, kWorkerCpuSeconds};
             setrlimit(RLIMIT_CPU, &cpu);
-            for (std::size_t k = w; k < picked.size(); k += kWorkers) {
-                const Growth g = growth(all[picked[k]], picked[k]);
-                if (write(fds[1], &g, sizeof g) != static_cast<ssize_t>(sizeof g)) _exit(1);
+            for (std::size_t k = w; k < count; k += kWorkers) {
+                const Record r = each(k);
+                if (write(fds[1], &r, sizeof r) != static_cast<ssize_t>(sizeof r)) _exit(1);
             }
             _exit(0);
         }
         close(fds[1]);
         children.emplace_back(pid, fds[0]);
     }
-    std::vector<Growth> out;
-    for (const auto& [pid, fd] : children) {
-        Growth g;
-        while (read_whole(fd, &g, sizeof g)) out.push_back(g);
-        close(fd);
+    // Read from every child as it writes: a child whose pipe is full waits.
+    std::vector<pollfd> open_pipes;
+    for (const auto& child : children) open_pipes.push_back(pollfd{child.second, POLLIN, 0});
+    std::vector<std::string> bytes(children.size());
+    while (std::any_of(open_pipes.begin(), open_pipes.end(), [](const pollfd& p) { return p.fd >= 0; })) {
+        if (poll(open_pipes.data(), open_pipes.size(), -1) < 0 && errno != EINTR) break;
+        for (std::size_t c = 0; c < open_pipes.size(); ++c) {
+            if (open_pipes[c].fd < 0 || open_pipes[c].revents == 0) continue;
+            char buffer[1 << 16];
+            const ssize_t got = read(open_pipes[c].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                bytes[c].append(buffer, static_cast<std::size_t>(got));
+            } else if (got == 0 || errno != EINTR) {
+                close(open_pipes[c].fd);
+                open_pipes[c].fd = -1;
+            }
+        }
+    }
+    std::vector<Record> out;
+    for (std::size_t c = 0; c < children.size(); ++c) {
         int status = 0;
-        if (pid > 0) waitpid(pid, &status, 0);
+        if (children[c].first > 0) waitpid(children[c].first, &status, 0);
+        for (std::size_t at = 0; at + sizeof(Record) <= bytes[c].size(); at += sizeof(Record)) {
+            Record r;
+            std::memcpy(&r, bytes[c].data() + at, sizeof r);
+            out.push_back(r);
+        }
     }
     return out;
 }
@@ -354,7 +366,9 @@ TEST(NestingSweep, TimeAndMemoryGrowLinearlyForASample) {
     // Every opener, fault and configuration is met.
     ASSERT_EQ(picked.size(), (openers().size() + 1) * 3 * 4);
     std::erase_if(picked, [&](std::size_t i) { return !matches(describe(all[i], i)); });
-    const std::vector<Growth> growths = sample_growths(all, picked);
+    // CPU time is the measure, so the parallel runs do not read as slowness.
+    const std::vector<Growth> growths =
+        in_workers<Growth>(picked.size(), [&](std::size_t k) { return growth(all[picked[k]], picked[k]); });
     ASSERT_EQ(growths.size(), picked.size()) << "a worker did not finish";
     const Growth* slowest = nullptr;
     double worst_memory = 0;
@@ -380,6 +394,60 @@ TEST(NestingSweep, TimeAndMemoryGrowLinearlyForASample) {
                 growths.size(), seconds[seconds.size() / 2], kSampleLevels, 8 * kSampleLevels, worst_memory,
                 kMemoryFloorKib, time_growth(*slowest), slowest->small.seconds, slowest->large.seconds,
                 slowest->small.work, slowest->large.work, describe(all[slowest->index], slowest->index).c_str());
+}
+
+// ---- What the fuzz target checks, for every nesting a few levels deep ---------------
+
+// The fuzzers start from the sweep's nestings (bench/sweep_nestings.cpp);
+// the suite checks them the way the parse fuzz target does, so that a
+// nesting the fuzzer would stop at fails here first: the parse that keeps
+// failures from the start gives the same, every span lies in the source,
+// no diagnostic is reported twice, and a document keeps the source's
+// characters and reads back to itself.
+std::string fuzz_check(const std::string& source, const ParseConfig& config) {
+    const ParseOutcome out = parse_source(all_packages(), source, config);
+    const ParseOutcome kept = parse_source_keeping_failures(all_packages(), source, config);
+    if (out.diagnostics != kept.diagnostics || out.document.has_value() != kept.document.has_value() ||
+        (out.document && out.document->to_syntax() != kept.document->to_syntax())) {
+        return "differs from the parse that keeps failures";
+    }
+    if (!invariants::spans_in_range(source, out)) return "a span out of range";
+    for (std::size_t i = 0; i < out.diagnostics.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (out.diagnostics[i] == out.diagnostics[j]) return "a diagnostic reported twice";
+        }
+    }
+    const invariants::Check check = invariants::check_parse(all_packages(), source, out, config);
+    if (check.violation != invariants::Violation::None && !invariants::known_unstable(source, out, check)) {
+        return "written as " + check.written + (check.rewritten.empty() ? "" : ", read back as " + check.rewritten);
+    }
+    return {};
+}
+
+struct FuzzFault {
+    std::size_t index = 0;
+    char fault[512] = {};
+};
+
+TEST(NestingSweep, PassesTheFuzzTargetsChecks) {
+    (void)all_packages();  // built once, before the workers
+    const std::vector<Layer> layers = all_layers();
+    const std::vector<Sweep> all = sweeps(layers);
+    std::vector<std::size_t> chosen;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (matches(describe(all[i], i))) chosen.push_back(i);
+    }
+    const std::vector<FuzzFault> checked = in_workers<FuzzFault>(chosen.size(), [&](std::size_t k) {
+        FuzzFault f;
+        f.index = chosen[k];
+        const std::string fault = fuzz_check(build(all[f.index], 2, f.index), config_of(all[f.index].config));
+        std::memcpy(f.fault, fault.data(), std::min(fault.size(), sizeof f.fault - 1));
+        return f;
+    });
+    ASSERT_EQ(checked.size(), chosen.size()) << "a worker did not finish";
+    for (const FuzzFault& f : checked) {
+        EXPECT_STREQ(f.fault, "") << describe(all[f.index], f.index);
+    }
 }
 
 }  // namespace
