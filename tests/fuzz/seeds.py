@@ -104,7 +104,11 @@ def write_dictionary(path, sweep_pieces):
         words |= {opening, middle, closing}
     with open(path, "w", encoding="utf-8") as f:
         for word in sorted(words):
-            escaped = word.replace("\\", "\\\\").replace('"', '\\"')
+            # libFuzzer reads printable ASCII; other bytes are written \xAB.
+            escaped = "".join(
+                "\\" + chr(b) if chr(b) in '\\"' else chr(b) if 0x20 <= b < 0x7F else f"\\x{b:02X}"
+                for b in word.encode("utf-8")
+            )
             f.write(f'"{escaped}"\n')
 
 
