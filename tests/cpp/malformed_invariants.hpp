@@ -23,7 +23,8 @@ inline bool is_layout_space(char c) {
 // The characters that carry content: white space, braces and comments are
 // layout the writer may change. `\&` in math is the character `&`, written
 // bare, so the backslash of every `\&` is left out; the space of a control
-// space is white space.
+// space is white space. Inline math keeps no record of its delimiters and is
+// written in dollars, so `\(` and `\)` count as `$`.
 inline std::array<std::size_t, 256> content_characters(std::string_view text) {
     std::array<std::size_t, 256> counts{};
     const std::size_t n = text.size();
@@ -31,6 +32,11 @@ inline std::array<std::size_t, 256> content_characters(std::string_view text) {
         const char c = text[i];
         if (c == '\\' && i + 1 < n) {
             const char next = text[i + 1];
+            if (next == '(' || next == ')') {
+                ++counts[static_cast<unsigned char>('$')];
+                ++i;
+                continue;
+            }
             if (next != '&') ++counts[static_cast<unsigned char>(c)];
             if (!is_layout_space(next)) ++counts[static_cast<unsigned char>(next)];
             ++i;

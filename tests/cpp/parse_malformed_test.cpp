@@ -436,6 +436,9 @@ TEST_P(ContentCharacters, ComparesContentOnly) {
 
 INSTANTIATE_TEST_SUITE_P(Malformed, ContentCharacters,
                          ::testing::Values(ContentCase{"\\frac12", "\\frac { 1 } { 2 }", true},
+                                           // Inline math is written in dollars.
+                                           ContentCase{"\\text{\\(z\\)}", "\\text {$z$}", true},
+                                           ContentCase{"\\text{\\(z\\)}", "\\text {$z}", false},
                                            ContentCase{"a %note\nb", "a b", true},
                                            ContentCase{"a \\% b", "a b", false},
                                            ContentCase{"\\{a\\}", "\\{ a \\}", true},

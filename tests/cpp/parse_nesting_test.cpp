@@ -18,34 +18,16 @@
 #include <string>
 #include <vector>
 
-#include "cpu_clock.hpp"
+#include "child_measure.hpp"
 #include "parse_grammar_support.hpp"
 
 namespace quorvel::parse {
 namespace {
 
 using testing::default_context;
+using testing::expect_linear;
+using testing::Measure;
 using testing::repeat;
-
-// What a child reports: CPU seconds (best of two parses), the growth of the
-// resident set over one parse, in KiB, and what the parse gave, so that a
-// parse that stops early cannot pass for a fast one.
-struct Measure {
-    double seconds = 0;
-    long grown_kib = 0;
-    bool document = false;
-    std::size_t diagnostics = 0;
-    // Diagnostics of a parse that gave up: a nesting or recovery limit.
-    std::size_t gave_up = 0;
-    // The distinct messages, sorted, each ended by a line feed (cut short
-    // when they do not fit).
-    char messages[2048] = {};
-};
-
-bool gives_up(const ParseDiagnostic& d) {
-    return d.kind == ParseDiagnosticKind::MaxGroupDepthExceeded || d.message.find("too complex") != std::string::npos ||
-           d.message.find("nesting depth") != std::string::npos;
-}
 
 std::vector<std::string> lines_of(const char* text) {
     std::vector<std::string> out;
@@ -59,69 +41,6 @@ std::vector<std::string> lines_of(const char* text) {
         }
     }
     return out;
-}
-
-long status_kib(const char* field) {
-    std::ifstream in("/proc/self/status");
-    const std::size_t length = std::strlen(field);
-    for (std::string line; std::getline(in, line);) {
-        if (line.compare(0, length, field) == 0) return std::stol(line.substr(length));
-    }
-    return 0;
-}
-
-Measure measure(const std::string& source, const ParseConfig& config) {
-    Measure m;
-    const long before = status_kib("VmRSS:");
-    for (int run = 0; run < 2; ++run) {
-        const auto start = quorvel_test::CpuClock::now();
-        const ParseOutcome out = parse_source(default_context(), source, config);
-        const double s = std::chrono::duration<double>(quorvel_test::CpuClock::now() - start).count();
-        if (run == 0 || s < m.seconds) m.seconds = s;
-        if (run > 0) continue;
-        m.grown_kib = status_kib("VmHWM:") - before;
-        m.document = out.document.has_value();
-        m.diagnostics = out.diagnostics.size();
-        std::vector<std::string> messages;
-        for (const ParseDiagnostic& d : out.diagnostics) {
-            m.gave_up += gives_up(d) ? 1 : 0;
-            messages.push_back(d.message);
-        }
-        std::sort(messages.begin(), messages.end());
-        messages.erase(std::unique(messages.begin(), messages.end()), messages.end());
-        std::string joined;
-        for (const std::string& message : messages) joined += message + "\n";
-        joined.resize(std::min(joined.size(), sizeof m.messages - 1));
-        std::memcpy(m.messages, joined.data(), joined.size());
-    }
-    return m;
-}
-
-constexpr rlim_t kCpuLimitSeconds = 120;
-
-// Parses `source` in a child process under the CPU limit; none when the
-// child did not finish.
-std::optional<Measure> measure_in_child(const std::string& source, const ParseConfig& config = ParseConfig{}) {
-    int fds[2];
-    if (pipe(fds) != 0) return std::nullopt;
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        const rlimit cpu{kCpuLimitSeconds, kCpuLimitSeconds};
-        setrlimit(RLIMIT_CPU, &cpu);
-        const Measure m = measure(source, config);
-        const bool written = write(fds[1], &m, sizeof m) == static_cast<ssize_t>(sizeof m);
-        _exit(written ? 0 : 1);
-    }
-    close(fds[1]);
-    Measure m;
-    const bool read_all = pid > 0 && read(fds[0], &m, sizeof m) == static_cast<ssize_t>(sizeof m);
-    close(fds[0]);
-    int status = 0;
-    if (pid > 0) waitpid(pid, &status, 0);
-    if (!read_all || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-    return m;
 }
 
 // What the parse of a nesting n levels deep must give: a document or not,
@@ -144,37 +63,6 @@ void expect_result(const Measure& m, std::size_t n, const Expect& e) {
     for (std::size_t i = 0; i < messages.size(); ++i) {
         EXPECT_EQ(messages[i].substr(0, e.messages[i].size()), e.messages[i]);
     }
-}
-
-// Expects the parse of `build(8n)` to take at most 12 times the time of
-// `build(n)` (a second measurement absorbs a busy moment of the machine), and
-// with `memory`, to grow the resident set at most 12 times as much. Answers
-// the two measures, whose results the caller checks; none when a parse did
-// not finish.
-template <class Build>
-std::optional<std::pair<Measure, Measure>> expect_linear(const Build& build, std::size_t n, bool memory = false,
-                                                         const ParseConfig& config = ParseConfig{}) {
-    const std::string small_source = build(n);
-    const std::string large_source = build(8 * n);
-    std::optional<Measure> small;
-    std::optional<Measure> large;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        small = measure_in_child(small_source, config);
-        large = measure_in_child(large_source, config);
-        if (!small || !large) {
-            ADD_FAILURE() << "a parse ran past " << kCpuLimitSeconds << " s of CPU time";
-            return std::nullopt;
-        }
-        if (large->seconds <= 12 * small->seconds + 0.01) break;
-    }
-    EXPECT_LE(large->seconds, 12 * small->seconds + 0.01)
-        << "n = " << n << ": " << small->seconds << " s, 8n: " << large->seconds << " s";
-    if (memory) {
-        // A floor of a few MiB keeps allocator noise out of small growths.
-        EXPECT_LE(large->grown_kib, 12 * std::max(small->grown_kib, 4096L))
-            << "n = " << n << ": " << small->grown_kib << " KiB, 8n: " << large->grown_kib << " KiB";
-    }
-    return std::pair{*small, *large};
 }
 
 struct NestCase {

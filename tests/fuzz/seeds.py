@@ -3,10 +3,12 @@ formula (a fixed sample when there are more than --lines), inputs nested tens
 of thousands of levels deep, which carry the parser onto its stack segments
 and past the budget of node-span path text, and nestings of constructs that
 read their content again with a fault or an infix at the bottom, a few
-hundred levels deep. Also writes the dictionary the targets take
-(latex.dict beside this file).
+hundred levels deep, among them every nesting of the nesting sweep, which
+build/rel/sweep_nestings writes (configure with -DQUORVEL_BENCH=ON). Also
+writes the dictionary the targets take (latex.dict beside this file).
 
     python3 tests/fuzz/seeds.py SEED_DIR [--corpus DIR] [--lines N] [--depth D]
+        [--sweep PROGRAM|none] [--sweep-levels 16,128]
     build/fuzz/parse_fuzz -max_total_time=600 -rss_limit_mb=4096 -timeout=10 \
         -dict=tests/fuzz/latex.dict NEW_DIR SEED_DIR
     build/fuzz/transform_fuzz -max_total_time=600 -rss_limit_mb=4096 -dict=tests/fuzz/latex.dict NEW_DIR SEED_DIR
@@ -26,6 +28,7 @@ import argparse
 import hashlib
 import os
 import random
+import subprocess
 
 DEFAULT_CORPUS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "shared", "corpus")
 
@@ -71,31 +74,23 @@ FAULTS = ["}", "$", "#", "\\right)", "\\end{x}", "&", "\\over", "\\left(", "{", 
 NESTING_DEPTHS = (24, 300)
 RANDOM_NESTINGS = 40
 
-# The shapes of the nesting sweep (tests/cpp/parse_nesting_sweep_test.cpp):
-# a command's argument or an environment's body, nested with an opener that
-# can fail, left unclosed at every level, with a fault at the bottom, or
-# well formed. Text arguments with inline math left open at every level
-# (`\textbf{\(`) read the levels below them again.
-SWEEP_LAYERS = [
-    ("\\textbf{", "}"), ("\\textit{", "}"), ("\\textrm{", "}"), ("\\texttt{", "}"), ("\\textsf{", "}"),
-    ("\\textnormal{", "}"), ("\\text{", "}"), ("\\mbox{", "}"), ("\\frac{", "}{y}"), ("\\sqrt[", "]{y}"),
-    ("\\mathbf{", "}"), ("\\overset{", "}{y}"), ("\\boxed{", "}"), ("\\begin{matrix}", "\\end{matrix}"),
-]
-SWEEP_OPENERS = [
-    ("\\(", "\\)"), ("$", "$"), ("\\[", "\\]"), ("{", "}"), ("\\left(", "\\right)"),
-    ("\\begin{aligned}", "\\end{aligned}"), ("x^{", "}"), ("x_{", "}"), ("a&", ""), ("a\\\\", ""),
-]
-SWEEP_DEPTHS = (12, 64)
+# The nestings of the sweep (tests/cpp/nesting_sweep.hpp): every built-in
+# command argument and environment body nested with each opener that can fail
+# and with itself, left unclosed at every level, with a fault at the bottom,
+# or well formed. The program that writes them shares the sweep's generator,
+# so the seeds follow the sweep as it grows; text arguments with inline math
+# left open at every level (`\textbf{\(`) are among them.
+DEFAULT_SWEEP = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "build", "rel", "sweep_nestings")
 
 
-def sweep_nestings():
-    for layer_open, layer_close in SWEEP_LAYERS:
-        for opener_open, opener_close in SWEEP_OPENERS + [("", "")]:
-            for fault in ("none", "bottom", "every"):
-                close = opener_close if fault != "every" else ("" if opener_close else "}")
-                middle = "z" + ("}" if fault == "bottom" else "")
-                for depth in SWEEP_DEPTHS:
-                    yield ((layer_open + opener_open) * depth + middle + (close + layer_close) * depth)
+def sweep_output(program, *args):
+    if not os.path.isfile(program):
+        raise SystemExit(
+            f"{program} not found: build it (cmake -DQUORVEL_BENCH=ON, target sweep_nestings) "
+            "or pass --sweep none to leave out the sweep's nestings"
+        )
+    out = subprocess.run([program, *args], check=True, capture_output=True, text=True).stdout
+    return [line for line in out.split("\n") if line]
 
 
 def random_nesting(rng, levels):
@@ -103,14 +98,17 @@ def random_nesting(rng, levels):
     return "".join(o for o, _ in layers) + "z" + rng.choice(FAULTS) + "".join(c for _, c in reversed(layers))
 
 
-def write_dictionary(path):
-    words = {o for o, _ in LAYERS} | {c for _, c in LAYERS} | set(FAULTS)
-    words |= {w for pair in SWEEP_LAYERS + SWEEP_OPENERS for w in pair if w}
+def write_dictionary(path, sweep_pieces):
+    words = {o for o, _ in LAYERS} | {c for _, c in LAYERS} | set(FAULTS) | set(sweep_pieces)
     for opening, middle, closing in NESTING.values():
         words |= {opening, middle, closing}
     with open(path, "w", encoding="utf-8") as f:
         for word in sorted(words):
-            escaped = word.replace("\\", "\\\\").replace('"', '\\"')
+            # libFuzzer reads printable ASCII; other bytes are written \xAB.
+            escaped = "".join(
+                "\\" + chr(b) if chr(b) in '\\"' else chr(b) if 0x20 <= b < 0x7F else f"\\x{b:02X}"
+                for b in word.encode("utf-8")
+            )
             f.write(f'"{escaped}"\n')
 
 
@@ -136,6 +134,8 @@ def main():
     parser.add_argument("--corpus", default=DEFAULT_CORPUS, help="folder of *.txt files, one formula a line")
     parser.add_argument("--lines", type=int, default=3000, help="corpus formulas to sample")
     parser.add_argument("--depth", type=int, default=30000, help="levels of the deep seeds")
+    parser.add_argument("--sweep", default=DEFAULT_SWEEP, help="the sweep_nestings program, or none")
+    parser.add_argument("--sweep-levels", default="16", help="levels of the sweep's nestings, comma separated")
     args = parser.parse_args()
 
     os.makedirs(args.seed_dir, exist_ok=True)
@@ -153,10 +153,14 @@ def main():
     for _ in range(RANDOM_NESTINGS):
         write_seed(args.seed_dir, "nesting-random", random_nesting(rng, rng.choice(NESTING_DEPTHS)))
     sweep = 0
-    for text in sweep_nestings():
-        write_seed(args.seed_dir, "nesting-sweep", text)
-        sweep += 1
-    write_dictionary(os.path.join(os.path.dirname(os.path.abspath(__file__)), "latex.dict"))
+    if args.sweep != "none":
+        for text in sweep_output(args.sweep, *args.sweep_levels.split(",")):
+            write_seed(args.seed_dir, "nesting-sweep", text)
+            sweep += 1
+        # Without the sweep's pieces the dictionary would lose words: it is
+        # written only with them.
+        write_dictionary(os.path.join(os.path.dirname(os.path.abspath(__file__)), "latex.dict"),
+                         sweep_output(args.sweep, "--pieces"))
     nestings = len(NESTING) * len(NESTING_DEPTHS) + RANDOM_NESTINGS + sweep
     print(f"{len(lines)} corpus formulas, {len(DEEP)} deep seeds and {nestings} nestings in {args.seed_dir}")
 
