@@ -262,6 +262,24 @@ struct ArgumentSession {
     // In [from, to): the opener of `kind` with `nth` of them from it to `to`
     // (nth >= 1, and at least that many in the range).
     std::size_t nth_opener_from_top(OpenerKind kind, std::size_t from, std::size_t to, std::size_t nth) const;
+    // The stretch of `mixed_run` from `index` as a window that ends before
+    // the stream's token `limit` sees it. A paired or delimited argument
+    // closes on a token the stretch passes, so the stream's stretch can run
+    // past its window: it is cut at `limit`, or at the group or environment
+    // it would pass whole across `limit`, which the window's skip takes as
+    // it takes any group left open. None as for `mixed_run`.
+    std::optional<MixedRun> mixed_run_before(std::size_t index, std::size_t limit,
+                                             const knowledge::KnowledgeBase& math,
+                                             const knowledge::KnowledgeBase& text);
+
+    // Whether the recovery skip, going token by token through the tokens
+    // [from, to) of a closed braced text argument, passes them all and leaves
+    // nothing behind: no `$`, \begin, \end, \left or \right, no \) when
+    // `paren_stops`, and no command whose text slots the skip scans, but for
+    // one that scans only bracket slots where no `[` stands to scan. Built on
+    // first use.
+    bool passes_through(std::size_t from, std::size_t to, bool paren_stops, const knowledge::KnowledgeBase& math,
+                        const knowledge::KnowledgeBase& text);
 
     // From a readable `\end{..}` header whose control word is at `index`:
     // the control word of the `n`-th of the readable `\end` headers that
@@ -330,6 +348,25 @@ private:
     std::vector<std::uint32_t> mixed_end_;
     std::vector<std::uint32_t> mixed_opens_;
     std::vector<std::uint32_t> opener_prefix_[3];
+    // The groups and environments the stretches pass whole, a tree by
+    // nesting: per token, the start of the innermost one around it; per
+    // start, its parent, a farther ancestor to jump to, and its depth.
+    // Built on the first stretch cut by a window.
+    std::vector<std::uint32_t> passed_around_;
+    std::vector<std::uint32_t> passed_parent_;
+    std::vector<std::uint32_t> passed_jump_;
+    std::vector<std::uint32_t> passed_depth_;
+    bool passed_nested_ = true;
+    void build_passed_tree(const knowledge::KnowledgeBase& math, const knowledge::KnowledgeBase& text);
+    // Per index, how many tokens before it stop or steer the skip by any
+    // means, are \), are `[`, and are commands that scan bracket slots only.
+    struct PassCounts {
+        std::uint32_t steering;
+        std::uint32_t parens;
+        std::uint32_t brackets;
+        std::uint32_t bracket_scanners;
+    };
+    std::vector<PassCounts> pass_counts_;
     std::vector<std::size_t> window_controls_;
     std::optional<LeftControls> left_controls_;
     // The readable `\end` headers, in order: control word, closing brace,
