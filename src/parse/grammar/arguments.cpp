@@ -1172,80 +1172,18 @@ bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, st
 
 // ---- Stretches cut by a window ---------------------------------------------------------
 
-void ArgumentSession::build_passed_tree(const knowledge::KnowledgeBase& math, const knowledge::KnowledgeBase& text) {
-    passed_around_.assign(count + 1, kUnmatched);
-    passed_parent_.assign(count, kUnmatched);
-    passed_jump_.assign(count, kUnmatched);
-    passed_depth_.assign(count, 0);
-    // Where a stretch passing the token at `i` goes on, as `mixed_run` steps:
-    // past a plain group, an inert environment or a `\begin` header.
-    auto passed_to = [&](std::size_t i) -> std::size_t {
-        const Token& t = base[i].token;
-        if (t.is_control("left") || run_end_[i] == i) return i + 1;
-        if (t.kind() == TokenKind::LBrace) {
-            if (const auto close = plain_group_close(i, math, text)) return *close + 1;
-        } else if (t.is_control("begin")) {
-            if (const auto close = inert_environment_close(i, math, text)) return *close + 1;
-            return *header_close(base, count, i) + 1;
-        }
-        return i + 1;
-    };
-    struct Open {
-        std::uint32_t start;
-        std::size_t end;
-    };
-    std::vector<Open> open;
-    for (std::size_t i = 0; i < count; ++i) {
-        while (!open.empty() && open.back().end <= i) open.pop_back();
-        if (!open.empty()) passed_around_[i] = open.back().start;
-        const std::size_t end = passed_to(i);
-        if (end <= i + 1) continue;
-        if (!open.empty() && end > open.back().end) {
-            // Not nested: no stretch is cut.
-            passed_nested_ = false;
-            return;
-        }
-        const auto at = static_cast<std::uint32_t>(i);
-        if (open.empty()) {
-            passed_jump_[i] = at;
-        } else {
-            // Skew-binary jumps: an ancestor query takes logarithmic time.
-            const std::uint32_t parent = open.back().start;
-            const std::uint32_t j = passed_jump_[parent];
-            passed_parent_[i] = parent;
-            passed_depth_[i] = passed_depth_[parent] + 1;
-            passed_jump_[i] = passed_depth_[parent] - passed_depth_[j] == passed_depth_[j] - passed_depth_[passed_jump_[j]]
-                                  ? passed_jump_[j]
-                                  : parent;
-        }
-        open.push_back(Open{at, end});
-    }
-}
-
 std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run_before(std::size_t index, std::size_t limit,
                                                                            const knowledge::KnowledgeBase& math,
                                                                            const knowledge::KnowledgeBase& text) {
     const auto whole = mixed_run(index, math, text);
     if (index >= count || mixed_end_.empty() || limit >= count || mixed_end_[index] <= limit) return whole;
-    if (passed_around_.empty()) build_passed_tree(math, text);
-    if (!passed_nested_) return std::nullopt;
-    // The stretch passes every token up to `limit` but those inside what it
-    // passes whole: it ends at `limit`, or at the outermost group or
-    // environment from `index` on that holds `limit`.
-    std::size_t end = limit;
-    if (std::uint32_t v = passed_around_[limit]; v != kUnmatched && v >= index) {
-        while (passed_parent_[v] != kUnmatched && passed_parent_[v] >= index) {
-            v = passed_jump_[v] >= index ? passed_jump_[v] : passed_parent_[v];
-        }
-        end = v;
-    }
-    MixedRun run{end, {}};
-    std::size_t by_index = 0;
-    for (int k = 0; k < 3; ++k) {
-        run.opens[k] = opener_prefix_[k][end] - opener_prefix_[k][index];
-        by_index += run.opens[k];
-    }
-    if (by_index != mixed_opens_[index] - mixed_opens_[end]) return std::nullopt;
+    // The stream's stretch passes `limit`: in the window the skip goes
+    // through every token up to its end without stopping. What the stretch
+    // passes whole but the window cuts (a group or environment closed past
+    // `limit`) holds nothing that stops the skip either, and only opens
+    // levels that nothing in the window closes; the skip ends there.
+    MixedRun run{limit, {}};
+    for (int k = 0; k < 3; ++k) run.opens[k] = opener_prefix_[k][limit] - opener_prefix_[k][index];
     return run;
 }
 

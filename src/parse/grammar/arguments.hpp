@@ -265,9 +265,8 @@ struct ArgumentSession {
     // The stretch of `mixed_run` from `index` as a window that ends before
     // the stream's token `limit` sees it. A paired or delimited argument
     // closes on a token the stretch passes, so the stream's stretch can run
-    // past its window: it is cut at `limit`, or at the group or environment
-    // it would pass whole across `limit`, which the window's skip takes as
-    // it takes any group left open. None as for `mixed_run`.
+    // past its window: then it is cut at `limit`, and the window's skip
+    // passes the rest of the window at once. None as for `mixed_run`.
     std::optional<MixedRun> mixed_run_before(std::size_t index, std::size_t limit,
                                              const knowledge::KnowledgeBase& math,
                                              const knowledge::KnowledgeBase& text);
@@ -348,16 +347,6 @@ private:
     std::vector<std::uint32_t> mixed_end_;
     std::vector<std::uint32_t> mixed_opens_;
     std::vector<std::uint32_t> opener_prefix_[3];
-    // The groups and environments the stretches pass whole, a tree by
-    // nesting: per token, the start of the innermost one around it; per
-    // start, its parent, a farther ancestor to jump to, and its depth.
-    // Built on the first stretch cut by a window.
-    std::vector<std::uint32_t> passed_around_;
-    std::vector<std::uint32_t> passed_parent_;
-    std::vector<std::uint32_t> passed_jump_;
-    std::vector<std::uint32_t> passed_depth_;
-    bool passed_nested_ = true;
-    void build_passed_tree(const knowledge::KnowledgeBase& math, const knowledge::KnowledgeBase& text);
     // Per index, how many tokens before it stop or steer the skip by any
     // means, are \), are `[`, and are commands that scan bracket slots only.
     struct PassCounts {
