@@ -1233,10 +1233,25 @@ bool ArgumentSession::passes_through(std::size_t from, std::size_t to, bool pare
             } else if (t.kind() == TokenKind::ControlSeq) {
                 if (t.is_control(")")) {
                     ++c.parens;
-                } else if (t.is_control("begin") || t.is_control("end") || t.is_control("left") ||
-                           t.is_control("right")) {
+                } else if (t.is_control("end") || t.is_control("right")) {
                     ++c.steering;
-                } else {
+                } else if (t.is_control("begin")) {
+                    // A text body is taken whole up to its `\end`, which may
+                    // stand past the argument; any other environment, as a
+                    // `\left`, opens a level that the argument's `}` closes
+                    // when nothing inside closes one.
+                    if (const auto close = header_close(base, count, i)) {
+                        std::size_t brace = i + 1;
+                        while (base[brace].token.kind() != TokenKind::LBrace) ++brace;
+                        const std::string name = header_name(base, brace + 1, *close);
+                        const auto* in_math = math.lookup_env(name);
+                        const auto* in_text = text.lookup_env(name);
+                        if ((in_math != nullptr && in_math->body_mode == ContentMode::Text) ||
+                            (in_text != nullptr && in_text->body_mode == ContentMode::Text)) {
+                            ++c.steering;
+                        }
+                    }
+                } else if (!t.is_control("left")) {
                     const SlotScan scan = std::max(slot_scan(math.lookup_command(t.name())),
                                                    slot_scan(text.lookup_command(t.name())));
                     if (scan == SlotScan::Delimited) ++c.steering;

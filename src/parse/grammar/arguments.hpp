@@ -273,10 +273,11 @@ struct ArgumentSession {
 
     // Whether the recovery skip, going token by token through the tokens
     // [from, to) of a closed braced text argument, passes them all and leaves
-    // nothing behind: no `$`, \begin, \end, \left or \right, no \) when
-    // `paren_stops`, and no command whose text slots the skip scans, but for
-    // one that scans only bracket slots where no `[` stands to scan. Built on
-    // first use.
+    // nothing behind: no `$`, \end, \right or environment with a text body
+    // (a \left or another \begin opens a level that the argument's `}`
+    // closes), no \) when `paren_stops`, and no command whose text slots the
+    // skip scans, but for one that scans only bracket slots where no `[`
+    // stands to scan. Built on first use.
     bool passes_through(std::size_t from, std::size_t to, bool paren_stops, const knowledge::KnowledgeBase& math,
                         const knowledge::KnowledgeBase& text);
 
