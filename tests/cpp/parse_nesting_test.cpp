@@ -467,5 +467,29 @@ INSTANTIATE_TEST_SUITE_P(
                       DeepGroupCase{"dollar_in_groups", "", "x$", "}", "", false}),
     [](const auto& info) { return info.param.name; });
 
+// An argument whose closing delimiter is a character, or a faulty text
+// argument, nested with a fault at every level: every failed level's
+// recovery passes the levels below it, which must not cost a step per level.
+constexpr const char* kBraceAtEnd = "found end of input expected something else, or '}'";
+
+INSTANTIATE_TEST_SUITE_P(
+    DelimitedArguments, NestedFaults,
+    ::testing::Values(
+        NestCase{"curl_superscript", R"(\curl(x^{)", "z", ")", 250, {true, 0, 1, {kBraceAtEnd}}},
+        NestCase{"qty_group", R"(\qty({)", "z", ")", 250, {true, 0, 1, {kBraceAtEnd}}},
+        NestCase{"eval_subscript", R"(\eval(x_{)", "z", "|", 250, {true, 0, 1, {kBraceAtEnd}}},
+        NestCase{"grad_subscript_deep", R"(\grad(x_{)", "z", ")", 250, {true, 0, 1, {kBraceAtEnd}}, false,
+                 deep_groups()},
+        NestCase{"mmltoken_name", R"(\mmlToken{\x}{)", "z", "}", 250,
+                 {true, 0, 1, {"escape sequence should not appear in CSName"}}, true, deep_groups()},
+        NestCase{"mmltoken_text_math_column", R"(\mmlToken{x}{\(a&)", "z", R"(}\)})", 200,
+                 {false, 0, 1, {"found '}' expected something else, or end of input"}}, false, deep_groups()},
+        NestCase{"text_mmltoken_superscript", R"(\text{\mmlToken{x}{\(x^{)", "z", R"(\)}})", 200,
+                 {true, 0, 1, {"unclosed brace argument"}}, false, deep_groups()},
+        NestCase{"text_mmltoken_math_unknown", R"(\text{\mmlToken{x}{\()", "z", "}}", 200,
+                 {true, 0, 1, {"found end of input expected something else, or )"}}, false,
+                 rejecting_unknown(1 << 20)}),
+    [](const auto& info) { return info.param.name; });
+
 }  // namespace
 }  // namespace quorvel::parse

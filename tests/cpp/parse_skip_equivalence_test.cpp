@@ -95,19 +95,26 @@ constexpr std::array<std::array<const char*, 2>, 17> kLevels = {{
 constexpr std::array<const char*, 11> kFaults = {
     "}", "$", "#", R"(\right))", R"(\end{x})", "", R"(\makebox[)", "{", "]", R"(\end{matrix})", R"(\framebox[x]{a$b})"};
 
-std::vector<std::string> random_nestings(std::uint32_t seed, std::size_t count) {
+template <std::size_t L, std::size_t F>
+std::vector<std::string> random_nestings(std::uint32_t seed, std::size_t count,
+                                         const std::array<std::array<const char*, 2>, L>& levels,
+                                         const std::array<const char*, F>& faults, std::size_t most_levels = 10) {
     std::mt19937 rng(seed);
     std::vector<std::string> out;
     for (std::size_t k = 0; k < count; ++k) {
-        std::vector<std::size_t> picks(1 + rng() % 10);
-        for (auto& p : picks) p = rng() % kLevels.size();
+        std::vector<std::size_t> picks(1 + rng() % most_levels);
+        for (auto& p : picks) p = rng() % levels.size();
         std::string source;
-        for (const std::size_t p : picks) source += kLevels[p][0];
-        source += std::string("z") + kFaults[rng() % kFaults.size()];
-        for (std::size_t i = picks.size(); i-- > 0;) source += kLevels[picks[i]][1];
+        for (const std::size_t p : picks) source += levels[p][0];
+        source += std::string("z") + faults[rng() % faults.size()];
+        for (std::size_t i = picks.size(); i-- > 0;) source += levels[picks[i]][1];
         out.push_back(std::move(source));
     }
     return out;
+}
+
+std::vector<std::string> random_nestings(std::uint32_t seed, std::size_t count) {
+    return random_nestings(seed, count, kLevels, kFaults);
 }
 
 // Inputs where a pass that took a group, an environment or a bracket whole
@@ -212,6 +219,31 @@ TEST_P(SkipEquivalence, OneStepEqualsTokenByToken) {
 
 INSTANTIATE_TEST_SUITE_P(Corpus, SkipEquivalence, ::testing::Values(PropertyCase{"every_eighth_line", 8}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Arguments closed by a character (a stretch of the stream runs past their
+// window) and text arguments of a command that scans a bracket slot (passed
+// whole when nothing in them stops or steers the skip), nested with groups,
+// environments, `\left`, brackets and inline math that cross their closings.
+constexpr std::array<std::array<const char*, 2>, 18> kDelimitedLevels = {{
+    {R"(\curl()", ")"}, {R"(\eval()", "|"}, {R"(\qty()", ")"}, {R"(\mmlToken{x}{)", "}"},
+    {R"(\mmlToken{\x}{)", "}"}, {R"(\text{\mmlToken{x}{\()", R"(\)}})"}, {R"(\mmlToken{x}[k=v]{)", "}"},
+    {"{", "}"}, {"{", ""}, {"", "}"}, {"(", ")"}, {R"(\left()", R"(\right))"},
+    {R"(\begin{matrix})", R"(\end{matrix})"}, {R"(\begin{matrix})", ""}, {"x^{", "}"}, {R"(\()", R"(\))"},
+    {R"(\makebox[)", "]{"}, {R"(\text{)", "}"},
+}};
+
+constexpr std::array<const char*, 14> kDelimitedFaults = {
+    "}", "$", "#", R"(\right))", R"(\end{x})", "", "[", "{", ")", "|", R"(\))", "{)}", R"(\mmlToken{x}[k]{a})",
+    R"(\begin{matrix})"};
+
+class DelimitedSkipEquivalence : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(DelimitedSkipEquivalence, OneStepEqualsTokenByToken) {
+    const std::vector<std::string> inputs = random_nestings(GetParam(), 1500, kDelimitedLevels, kDelimitedFaults, 8);
+    EXPECT_EQ(count_differences(inputs), 0u) << "of " << inputs.size() << " inputs";
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, DelimitedSkipEquivalence, ::testing::Values(1u, 2u));
 
 }  // namespace
 }  // namespace quorvel::parse

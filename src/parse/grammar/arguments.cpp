@@ -526,7 +526,7 @@ std::optional<Grammar::MixedSkipRun> Grammar::mixed_skip_run(std::size_t pos) {
     ArgumentSession& session = argument_session();
     const auto abs = session.index_of(in_.token_at(pos));
     if (!abs) return std::nullopt;
-    const auto run = session.mixed_run(*abs, math_kb_, text_kb_);
+    const auto run = session.mixed_run_before(*abs, *abs + (in_.token_count() - pos), math_kb_, text_kb_);
     if (!run) return std::nullopt;
     const std::size_t end = pos + (run->end - *abs);
     if (end > in_.token_count()) return std::nullopt;
@@ -1167,6 +1167,105 @@ bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, st
     }
     scope.keep();
     return true;
+}
+
+
+// ---- Stretches cut by a window ---------------------------------------------------------
+
+std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run_before(std::size_t index, std::size_t limit,
+                                                                           const knowledge::KnowledgeBase& math,
+                                                                           const knowledge::KnowledgeBase& text) {
+    const auto whole = mixed_run(index, math, text);
+    if (index >= count || mixed_end_.empty() || limit >= count || mixed_end_[index] <= limit) return whole;
+    // The stream's stretch passes `limit`: in the window the skip goes
+    // through every token up to its end without stopping. What the stretch
+    // passes whole but the window cuts (a group or environment closed past
+    // `limit`) holds nothing that stops the skip either, and only opens
+    // levels that nothing in the window closes; the skip ends there.
+    MixedRun run{limit, {}};
+    for (int k = 0; k < 3; ++k) run.opens[k] = opener_prefix_[k][limit] - opener_prefix_[k][index];
+    return run;
+}
+
+namespace {
+
+// How the skip reads a command's slots up to its last text slot: not at
+// all, by bracket slots alone, or through a delimited form, which may run
+// past the group around the command.
+enum class SlotScan : std::uint8_t { None, Brackets, Delimited };
+
+SlotScan slot_scan(const knowledge::ActiveCommandRecord* record) {
+    if (record == nullptr) return SlotScan::None;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < record->args.size(); ++i) {
+        if (record->args[i].kind == ArgValueKind::TextContent) count = i + 1;
+    }
+    SlotScan scan = SlotScan::None;
+    for (std::size_t i = 0; i < count; ++i) {
+        const ArgSpec& spec = record->args[i];
+        switch (spec.form.kind) {
+            case ArgFormKind::Star:
+            case ArgFormKind::Group: break;
+            case ArgFormKind::Standard:
+                if (!spec.required) scan = SlotScan::Brackets;
+                break;
+            case ArgFormKind::Delimited:
+            case ArgFormKind::Paired: return SlotScan::Delimited;
+        }
+    }
+    return scan;
+}
+
+}  // namespace
+
+bool ArgumentSession::passes_through(std::size_t from, std::size_t to, bool paren_stops,
+                                     const knowledge::KnowledgeBase& math, const knowledge::KnowledgeBase& text) {
+    if (from > to || to > count || count >= kUnmatched) return false;
+    if (pass_counts_.empty()) {
+        pass_counts_.assign(count + 1, PassCounts{0, 0, 0, 0});
+        for (std::size_t i = 0; i < count; ++i) {
+            const Token& t = base[i].token;
+            PassCounts c = pass_counts_[i];
+            if (t.kind() == TokenKind::MathShift) {
+                ++c.steering;
+            } else if (t.kind() == TokenKind::LBracket) {
+                ++c.brackets;
+            } else if (t.kind() == TokenKind::ControlSeq) {
+                if (t.is_control(")")) {
+                    ++c.parens;
+                } else if (t.is_control("end") || t.is_control("right")) {
+                    ++c.steering;
+                } else if (t.is_control("begin")) {
+                    // A text body is taken whole up to its `\end`, which may
+                    // stand past the argument; any other environment, as a
+                    // `\left`, opens a level that the argument's `}` closes
+                    // when nothing inside closes one.
+                    if (const auto close = header_close(base, count, i)) {
+                        std::size_t brace = i + 1;
+                        while (base[brace].token.kind() != TokenKind::LBrace) ++brace;
+                        const std::string name = header_name(base, brace + 1, *close);
+                        const auto* in_math = math.lookup_env(name);
+                        const auto* in_text = text.lookup_env(name);
+                        if ((in_math != nullptr && in_math->body_mode == ContentMode::Text) ||
+                            (in_text != nullptr && in_text->body_mode == ContentMode::Text)) {
+                            ++c.steering;
+                        }
+                    }
+                } else if (!t.is_control("left")) {
+                    const SlotScan scan = std::max(slot_scan(math.lookup_command(t.name())),
+                                                   slot_scan(text.lookup_command(t.name())));
+                    if (scan == SlotScan::Delimited) ++c.steering;
+                    if (scan == SlotScan::Brackets) ++c.bracket_scanners;
+                }
+            }
+            pass_counts_[i + 1] = c;
+        }
+    }
+    const PassCounts& a = pass_counts_[from];
+    const PassCounts& b = pass_counts_[to];
+    if (b.steering != a.steering) return false;
+    if (paren_stops && b.parens != a.parens) return false;
+    return b.bracket_scanners == a.bracket_scanners || b.brackets == a.brackets;
 }
 
 }  // namespace quorvel::parse::grammar

@@ -262,6 +262,24 @@ struct ArgumentSession {
     // In [from, to): the opener of `kind` with `nth` of them from it to `to`
     // (nth >= 1, and at least that many in the range).
     std::size_t nth_opener_from_top(OpenerKind kind, std::size_t from, std::size_t to, std::size_t nth) const;
+    // The stretch of `mixed_run` from `index` as a window that ends before
+    // the stream's token `limit` sees it. A paired or delimited argument
+    // closes on a token the stretch passes, so the stream's stretch can run
+    // past its window: then it is cut at `limit`, and the window's skip
+    // passes the rest of the window at once. None as for `mixed_run`.
+    std::optional<MixedRun> mixed_run_before(std::size_t index, std::size_t limit,
+                                             const knowledge::KnowledgeBase& math,
+                                             const knowledge::KnowledgeBase& text);
+
+    // Whether the recovery skip, going token by token through the tokens
+    // [from, to) of a closed braced text argument, passes them all and leaves
+    // nothing behind: no `$`, \end, \right or environment with a text body
+    // (a \left or another \begin opens a level that the argument's `}`
+    // closes), no \) when `paren_stops`, and no command whose text slots the
+    // skip scans, but for one that scans only bracket slots where no `[`
+    // stands to scan. Built on first use.
+    bool passes_through(std::size_t from, std::size_t to, bool paren_stops, const knowledge::KnowledgeBase& math,
+                        const knowledge::KnowledgeBase& text);
 
     // From a readable `\end{..}` header whose control word is at `index`:
     // the control word of the `n`-th of the readable `\end` headers that
@@ -345,6 +363,15 @@ private:
     std::vector<std::uint32_t> mixed_end_;
     std::vector<std::uint32_t> mixed_opens_;
     std::vector<std::uint32_t> opener_prefix_[3];
+    // Per index, how many tokens before it stop or steer the skip by any
+    // means, are \), are `[`, and are commands that scan bracket slots only.
+    struct PassCounts {
+        std::uint32_t steering;
+        std::uint32_t parens;
+        std::uint32_t brackets;
+        std::uint32_t bracket_scanners;
+    };
+    std::vector<PassCounts> pass_counts_;
     std::vector<std::size_t> window_controls_;
     std::optional<LeftControls> left_controls_;
     // The readable `\end` headers, in order: control word, closing brace,

@@ -200,6 +200,11 @@ public:
     // Whether the tokens [from, to) of the input hold nothing that stops or
     // steers the recovery skip (see `ArgumentSession::plain_between`).
     bool plain_tokens(std::size_t from, std::size_t to);
+    // For a closed braced text argument whose `{` follows the cursor after
+    // white space and whose `}` is at `close`: whether the recovery skip,
+    // stopping at `stop` and going through it token by token, passes it all
+    // and leaves nothing behind (see `ArgumentSession::passes_through`).
+    bool text_argument_passes(std::size_t close, HardStop stop);
     // For a `\begin{..}` at `pos`: the index of the last token of the
     // `\end{..}` that closes it by count, when it lies inside this input and
     // the recovery skip would pass everything in between without stopping or

@@ -1132,7 +1132,15 @@ void Grammar::charge_recovery(std::size_t units) {
         if (kind == TokenKind::ControlSeq) {
             if (const auto* record = kb(mode).lookup_command(t->token.name())) {
                 if (const auto close = skip_text_slots(*this, record->args, slot_scans)) {
-                    fences.enter(*close, levels.count(SkipLevels::Left), levels.count(SkipLevels::Environment));
+                    // A faulty argument with nothing inside that stops or
+                    // steers the skip is passed whole: token by token, deep
+                    // nesting would pass it once per enclosing failed item.
+                    if (one_step_passes && text_argument_passes(*close, stop)) {
+                        in_.rewind(*close + 1);
+                    } else {
+                        fences.enter(*close, levels.count(SkipLevels::Left),
+                                     levels.count(SkipLevels::Environment));
+                    }
                 }
             }
         }
@@ -1155,6 +1163,17 @@ void Grammar::charge_recovery(std::size_t units) {
         SyntaxNode::Error{std::move(final_message), argument_session().contents.source_text(source, span.start, span.end)},
         span);
     return true;
+}
+
+bool Grammar::text_argument_passes(std::size_t close, HardStop stop) {
+    const std::size_t open = skip_whitespace_index(in_, in_.pos());
+    const SpannedToken* t = in_.token_at(open);
+    if (t == nullptr || t->token.kind() != TokenKind::LBrace || close >= in_.token_count()) return false;
+    ArgumentSession& session = argument_session();
+    const auto abs = session.index_of(t);
+    if (!abs || session.brace_match(*abs) != *abs + (close - open)) return false;
+    return session.passes_through(*abs + 1, *abs + (close - open), stop == HardStop::MathControlParen, math_kb_,
+                                  text_kb_);
 }
 
 }  // namespace quorvel::parse::grammar
