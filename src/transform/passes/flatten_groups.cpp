@@ -397,42 +397,18 @@ private:
                support::joins_in_text(text_edge(entries.back().node, true), after);
     }
 
-    // Primes read back as a script of the item they follow: after an item
-    // with a superscript other than primes, as `x^a'`, they do not read at
-    // all, and the scripts of a prime base would become that item's. The
-    // braces that part such a pair stay. Not a guard: without them the text
-    // does not read back.
-    bool carries_superscript(NodeId id) const {
-        const auto* s = ast_.node(id).get_if<Node::Scripted>();
-        return s != nullptr && s->superscript && !ast_.node(*s->superscript).is<Node::Prime>();
-    }
-    enum class PrimeHead : std::uint8_t { None, Bare, Scripted };
-    // How the text of `id` starts with primes: a lone prime, or a prime
-    // base with scripts. With `through_groups`, brace groups not yet decided
-    // count as taken apart.
-    PrimeHead prime_head(NodeId id, bool through_groups = true) const {
-        bool scripted = false;
-        for (;;) {
-            const Node& node = ast_.node(id);
-            if (node.is<Node::Prime>()) return scripted ? PrimeHead::Scripted : PrimeHead::Bare;
-            if (const auto* s = node.get_if<Node::Scripted>()) {
-                scripted = true;
-                id = s->base;
-                continue;
-            }
-            const auto* g = node.get_if<Node::Group>();
-            if (!through_groups || g == nullptr || !(g->kind.is_explicit() || g->kind.is_implicit()) ||
-                g->children.empty())
-                return PrimeHead::None;
-            id = g->children[0];
-        }
+    // Primes read back as a script of the item they follow (see
+    // `support::primes_join_wrongly`). The braces that part such a pair stay.
+    // Not a guard: without them the text does not read back.
+    support::PrimeHead prime_head(NodeId id, bool through_groups = true) const {
+        return support::prime_head(ast_, id, through_groups);
     }
     bool joins_wrongly(NodeId before, NodeId after, bool through_groups) const {
-        const PrimeHead head = prime_head(after, through_groups);
-        return head != PrimeHead::None && (head == PrimeHead::Scripted || carries_superscript(before));
+        return support::primes_join_wrongly(ast_, before, after, through_groups);
     }
     bool primes_would_not_read_back(const Frame& frame, const Frame& parent, std::span<const Entry> entries) const {
         if (entries.empty()) return false;
+        if (joins_held_primes(frame, parent, entries.front().node)) return true;
         if (frame.list_begin > parent.list_begin &&
             joins_wrongly(list_[frame.list_begin - 1].node, entries.front().node, true))
             return true;
@@ -442,10 +418,23 @@ private:
         const Edge next = edges_[parent.cursor];
         return next.second.is_group_child() && joins_wrongly(entries.back().node, next.first, false);
     }
+    // A merged superscript, as `x'^{...}` reads, holds the primes of its base
+    // first and then the operand of its `^`. A prime that starts a brace
+    // group of that operand stands on an empty base and is raised once more,
+    // as in `x'^{'a}`: taken out of its braces it would join the held run.
+    bool joins_held_primes(const Frame& frame, const Frame& parent, NodeId first) const {
+        if (!parent.slot || parent.slot->kind() != Slot::Kind::ScriptSup || frame.list_begin == parent.list_begin)
+            return false;
+        const auto* g = ast_.node(parent.node).get_if<Node::Group>();
+        if (g == nullptr || !g->kind.is_implicit()) return false;
+        for (std::size_t i = parent.list_begin; i < frame.list_begin; ++i)
+            if (!ast_.node(list_[i].node).is<Node::Prime>()) return false;
+        return prime_head(first) != support::PrimeHead::None;
+    }
     // A prime base that would replace its braces: after any item, or before
     // a superscript that starts with primes (the runs would read as one).
     bool base_prime_would_not_read_back(const Frame& scripted, NodeId base) const {
-        if (prime_head(base) != PrimeHead::Bare) return false;
+        if (prime_head(base) != support::PrimeHead::Bare) return false;
         const auto& s = std::get<Node::Scripted>(ast_.node(scripted.node).value);
         if (s.superscript) {
             if (ast_.node(*s.superscript).is<Node::Prime>()) return true;

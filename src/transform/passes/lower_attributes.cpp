@@ -869,9 +869,14 @@ private:
             // White space stays outside the wrappers: a text with white space
             // around its content is split, and white-space texts end a chunk.
             for (std::size_t i = run.begin; i < run.end; ++i) {
-                const NodeId id = pairs_[i].node;
+                NodeId id = pairs_[i].node;
                 const auto* text = ast_.node(id).get_if<Node::Text>();
                 if (text == nullptr) {
+                    // Content of a dissolved group or prefix body may start
+                    // with primes that its braces kept off the item before.
+                    if (i > run.begin && support::primes_join_wrongly(ast_, pairs_[i - 1].node, id, false)) {
+                        id = new_group({&id, 1}, GroupKind::Explicit{}, ContentMode::Math);
+                    }
                     chunk_.push_back(id);
                 } else if (is_white_space_only(text->value)) {
                     wrap_chunk(run, base, mode, placement, continued);

@@ -89,6 +89,19 @@ bool starts_with_primes(const syntax::Ast& ast, NodeId node) {
     return g != nullptr && g->kind.is_implicit() && !g->children.empty() && ast.node(g->children[0]).is<Node::Prime>();
 }
 
+// Whether the list is a merged superscript, as `x'^{...}` reads, and its
+// children before `index` are all primes: the primes held from the base.
+bool holds_primes_before(const syntax::Ast& ast, NodeId list, std::size_t index) {
+    const auto* g = ast.node(list).get_if<Node::Group>();
+    const syntax::ParentLink* link = ast.parent_link(list);
+    if (index == 0 || g == nullptr || !g->kind.is_implicit() || link == nullptr ||
+        link->slot.kind() != Slot::Kind::ScriptSup)
+        return false;
+    for (std::size_t i = 0; i < index; ++i)
+        if (!ast.node(g->children[i]).is<Node::Prime>()) return false;
+    return true;
+}
+
 // Whether a prime written for `node` would not read back as the node it
 // becomes. Its text joins whatever item it follows, brace groups that may
 // be flattened aside: as a second superscript after `x^a`, and with the
@@ -112,6 +125,10 @@ bool prime_would_not_read_back(const syntax::Ast& ast, NodeId node) {
                 // Scripts join any item before, even an empty group kept.
                 if (carries_scripts && link->slot.index() > 0) return true;
                 const auto siblings = ast.children(link->parent);
+                // A prime starting a brace group just after the held primes
+                // of a merged superscript would be raised once more than the
+                // `\prime` it replaces, which joins the held run.
+                if (at != node && holds_primes_before(ast, link->parent, link->slot.index())) return true;
                 for (std::size_t i = link->slot.index(); i > 0; --i)
                     if (const std::optional<bool> ends = ends_in_superscript(ast, siblings[i - 1])) return *ends;
                 if (!is_math_brace_group(ast.node(link->parent))) return false;
