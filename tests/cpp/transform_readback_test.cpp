@@ -97,6 +97,18 @@ const PrimeCase PRIME_CASES[] = {
     {"f''^2", "f''^ { 2 }", "f''^ { 2 }", nullptr},
     {"x'_1^2", "x _ { 1 }'^ { 2 }", "x _ { 1 }'^ { 2 }", nullptr},
     {"x' '", "x''", "x''", nullptr},
+    // A prime first in a group stands on an empty base. Lowering that
+    // dissolves the group, or merges a prefix body into the run before it,
+    // keeps it off a scripted item; after the held primes of a merged
+    // superscript it stays in its group, raised once more.
+    {"x^2{'\\bf y}", "x ^ { 2 } { ' \\bf y }", "x ^ { 2 } { ' } \\mathbf { y }", nullptr},
+    {"x^2{'_1\\bf y}", "x ^ { 2 } { ' _ { 1 } \\bf y }", "x ^ { 2 } { ' _ { 1 } } \\mathbf { y }", nullptr},
+    {"\\bf x^2\\mathbf{'y}", "\\bf x ^ { 2 } \\mathbf { ' y }", "\\mathbf { x ^ { 2 } { ' } y }", nullptr},
+    {"x'^{'a}", "x'^ { ' a }", "x'^ { ' a }", nullptr},
+    {"x'^{{'}a}", "x'^ { { ' } a }", "x'^ { ' a }", nullptr},
+    {"x'^{'}", "x'^ { ' }", "x'^ { ' }", nullptr},
+    {"x'^{\\prime a}", "x'^ { \\prime a }", "x'^ { \\prime a }", nullptr},
+    {"x'^\\prime", "x'^ { \\prime }", "x''", nullptr},
 };
 
 TEST(ReadBack, PrimesAtEveryProfile) {
@@ -137,11 +149,12 @@ public:
     }
 
 private:
-    static constexpr std::array<const char*, 16> ATOMS{
+    static constexpr std::array<const char*, 20> ATOMS{
         "x",        "2",          "\\prime", "\\prime", "'",           "\\alpha",   "\\mu ",           "{}",
-        "\\frac{a}{b}", "\\sqrt{y}", "\\,",     "\\ ",    "\\mathrm{d}", "\\left(z\\right)", "\\text{ab}", "+"};
-    static constexpr std::array<const char*, 14> SCRIPTS{
-        "", "", "", "'", "''", "^a", "_1", "'^2", "_1^2", "'_1", "^{\\prime}", "^\\,", "^{'}", "_i'"};
+        "\\frac{a}{b}", "\\sqrt{y}", "\\,",     "\\ ",    "\\mathrm{d}", "\\left(z\\right)", "\\text{ab}", "+",
+        "\\bf ",   "\\rm ",     "\\large ", "\\mathbf{y}"};
+    static constexpr std::array<const char*, 15> SCRIPTS{
+        "", "", "", "'", "''", "^a", "_1", "'^2", "_1^2", "'_1", "^{\\prime}", "^\\,", "^{'}", "_i'", "^{'a}"};
 
     std::size_t pick(std::size_t n) {
         state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
