@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "transform/attributes.hpp"
 #include "transform/passes/passes.hpp"
 #include "transform/passes/tree_support.hpp"
 
@@ -119,6 +120,9 @@ struct Frame {
     std::size_t free_begin = 0;  // groups unwrapped into this list, freed once it is set
     std::size_t run_scanned = 0;  // lists: the entries before here are stepped into `run`
     RunState run;
+    std::size_t declaratives_scanned = 0;  // lists: the entries before here are looked at for `declared`
+    bool declared = false;  // an attribute declarative stands among them
+    bool content_before = false;  // and something else
 };
 
 struct Buffers {
@@ -180,6 +184,7 @@ private:
         frame.list_begin = list_.size();
         frame.free_begin = to_free_.size();
         frame.run_scanned = frame.list_begin;
+        frame.declaratives_scanned = frame.list_begin;
         const Node& node = ast_.node(id);
         frame.is_list = node.kind() == NodeKind::Root || node.kind() == NodeKind::Group;
         syntax::for_each_edge(node, [&](NodeId child, Slot s) { edges_.emplace_back(child, s); });
@@ -365,6 +370,8 @@ private:
         if (slot == Slot::Kind::GroupChild) {
             if (group.mode == ContentMode::Text && guards_.ligature_break && joins_ligature(frame, parent, entries))
                 return Outcome::Keep;
+            if (group.mode == ContentMode::Text && spacing_would_end_a_name(frame, parent, entries)) return Outcome::Keep;
+            if (prefixes_would_be_lowered_again(frame, parent, entries, group.mode)) return Outcome::Keep;
             return primes_would_not_read_back(frame, parent, entries) ? Outcome::Keep : Outcome::Unwrap;
         }
         if (count != 1) return Outcome::Keep;
@@ -373,6 +380,10 @@ private:
         }
         if (slot == Slot::Kind::ScriptBase && base_prime_would_not_read_back(parent, entries[0].node)) {
             return Outcome::Keep;
+        }
+        if (slot == Slot::Kind::Argument && attribute_prefix(parent.node, group.mode) &&
+            holds_prefix(entries[0].node, group.mode)) {
+            return Outcome::Keep;  // a prefix in a prefix: see below
         }
         return Outcome::Redirect;
     }
@@ -395,6 +406,44 @@ private:
         if (entries.empty()) return support::joins_in_text(before, after);
         return support::joins_in_text(before, text_edge(entries.front().node, false)) ||
                support::joins_in_text(text_edge(entries.back().node, true), after);
+    }
+
+    // In text, spacing right after a control word only ends its name: a
+    // group between them keeps a text of spacing alone, which the next
+    // reading would lose.
+    bool spacing_would_end_a_name(const Frame& frame, const Frame& parent, std::span<const Entry> entries) const {
+        if (frame.list_begin == parent.list_begin) return false;
+        const Node& before = ast_.node(list_[frame.list_begin - 1].node);
+        std::string_view name;
+        if (const auto* d = before.get_if<Node::Declarative>()) {
+            if (!d->args.empty()) return false;
+            name = d->name;
+        } else if (const auto* c = before.get_if<Node::Command>()) {
+            for (const auto& arg : c->args)
+                if (arg) return false;
+            name = c->name;
+        } else {
+            return false;
+        }
+        if (name.empty() || !((name.back() >= 'a' && name.back() <= 'z') || (name.back() >= 'A' && name.back() <= 'Z')))
+            return false;
+        NodeId first;
+        bool last = false;  // the text would end the list
+        if (!entries.empty()) {
+            first = entries.front().node;
+            last = entries.size() == 1 && parent.cursor == parent.edge_end;
+        } else if (parent.cursor < parent.edge_end && edges_[parent.cursor].second.is_group_child()) {
+            first = edges_[parent.cursor].first;
+            last = parent.cursor + 1 == parent.edge_end;
+        } else {
+            return false;
+        }
+        const auto* text = ast_.node(first).get_if<Node::Text>();
+        if (text == nullptr) return false;
+        // Only spacing alone is lost from the written text: before anything
+        // else a space follows the control word all the same. At the end of
+        // a list it is written as a control space.
+        return !text->value.empty() && support::leading_spacing(text->value) == text->value.size() && !last;
     }
 
     // Primes read back as a script of the item they follow (see
@@ -445,6 +494,86 @@ private:
         }
         if (frames_.size() < 2 || !scripted.slot || !scripted.slot->is_group_child()) return false;
         return scripted.list_begin > frames_[frames_.size() - 2].list_begin;
+    }
+
+    // Lowering writes the content of a brace group it keeps relative to the
+    // attribute values in force at the group. Out of its braces, an attribute
+    // prefix of that content is read, the next time, as part of the list
+    // around: where a value is in force there (the list is the body of a
+    // prefix, or follows a declarative), or where it meets a prefix of the
+    // same name, lowering would write it otherwise. Those braces stay, so
+    // that a normalised output normalises to itself.
+    bool attribute_prefix(NodeId id, ContentMode mode) const {
+        const auto* command = ast_.node(id).get_if<Node::Command>();
+        if (command == nullptr || lookup_prefix_form(mode, command->name) == nullptr) return false;
+        std::size_t content = 0;
+        bool same_mode = false;
+        for (const auto& arg : command->args) {
+            if (!arg || !std::holds_alternative<syntax::ast::ArgumentKind::Mandatory>(arg->kind.value) ||
+                !arg->value.is_content())
+                continue;
+            ++content;
+            same_mode = arg->value.content_mode() == mode;
+        }
+        return content == 1 && same_mode;
+    }
+    bool attribute_declarative(NodeId id, ContentMode mode) const {
+        const auto* d = ast_.node(id).get_if<Node::Declarative>();
+        return d != nullptr && d->args.empty() && lookup_declarative_form(mode, d->name) != nullptr;
+    }
+    // A prefix, or a brace group empty or holding one: in an argument slot
+    // the group's braces are the argument's, and a prefix left with no
+    // content goes.
+    bool holds_prefix(NodeId id, ContentMode mode) const {
+        if (attribute_prefix(id, mode)) return true;
+        if (!is_brace_group(ast_.node(id))) return false;
+        const auto children = ast_.children(id);
+        for (NodeId child : children)
+            if (attribute_prefix(child, mode)) return true;
+        return children.empty();
+    }
+    // Whether the list is the body of an attribute prefix.
+    bool prefix_body(const Frame& list, ContentMode mode) const {
+        return list.slot && list.slot->kind() == Slot::Kind::Argument && frames_.size() >= 2 &&
+               &frames_.back() == &list && attribute_prefix(frames_[frames_.size() - 2].node, mode);
+    }
+    // An empty group that is the last content of its list, attribute
+    // declaratives aside, right after a declarative or as all of a prefix
+    // body: without it the declarative governs nothing and goes, and so does
+    // the prefix.
+    bool only_content_of_list(const Frame& frame, const Frame& parent, ContentMode mode) const {
+        for (std::size_t i = parent.cursor; i < parent.edge_end; ++i)
+            if (!attribute_declarative(edges_[i].first, mode)) return false;
+        if (frame.list_begin == parent.list_begin) return prefix_body(parent, mode);
+        return attribute_declarative(list_[frame.list_begin - 1].node, mode);
+    }
+    bool prefixes_would_be_lowered_again(const Frame& frame, Frame& parent, std::span<const Entry> entries,
+                                         ContentMode mode) const {
+        if (entries.empty()) return only_content_of_list(frame, parent, mode);
+        bool holds_prefix = false;
+        for (const Entry& e : entries) holds_prefix = holds_prefix || attribute_prefix(e.node, mode);
+        if (!holds_prefix) return false;
+        if (prefix_body(parent, mode)) return true;
+        for (; parent.declaratives_scanned < frame.list_begin; ++parent.declaratives_scanned) {
+            const NodeId before = list_[parent.declaratives_scanned].node;
+            if (attribute_declarative(before, mode)) {
+                parent.declared = true;
+            } else {
+                parent.content_before = true;
+            }
+        }
+        // A lone prefix that is all the content governed by declaratives is
+        // written the same either way.
+        if (parent.declared && (parent.content_before || entries.size() > 1 || parent.cursor < parent.edge_end))
+            return true;
+        auto same_prefix = [&](NodeId a, NodeId b) {
+            return attribute_prefix(a, mode) && attribute_prefix(b, mode) &&
+                   std::get<Node::Command>(ast_.node(a).value).name == std::get<Node::Command>(ast_.node(b).value).name;
+        };
+        if (frame.list_begin > parent.list_begin && same_prefix(list_[frame.list_begin - 1].node, entries.front().node))
+            return true;
+        if (parent.cursor >= parent.edge_end || !edges_[parent.cursor].second.is_group_child()) return false;
+        return same_prefix(entries.back().node, edges_[parent.cursor].first);
     }
 
     Outcome keep(ReportCounter hit) {

@@ -255,6 +255,8 @@ struct Task {
     // The item before was a declarative taken out of text: a spacing run
     // after it only ended its name.
     bool after_control_word = false;
+    // Explicit: the group holds no declarative of its own.
+    bool own_braces = false;
     // PrefixBody: the command's row; the state the absorption test and
     // (across modes) the emitted runs are measured against; the state of
     // the list around it; whether the body is a brace group collected by
@@ -644,12 +646,12 @@ private:
                 }
             }
         }
-        if (!has_declarative) {
+        if (!has_declarative && !dirty(group)) {
             pairs_.push_back({group, state});
-            if (dirty(group)) push_canonicalize(group, state, mode);
             return;
         }
-        push_task(Kind::Explicit, mode, group, state);
+        Task& task = push_task(Kind::Explicit, mode, group, state);
+        task.own_braces = !has_declarative;
         take_children(group);
     }
 
@@ -812,6 +814,21 @@ private:
 
     void complete_explicit(Task& task) {
         check_empty_segment(task);
+        if (task.own_braces) {
+            // Braces with no declarative of their own stay, and their content
+            // is written inside them, unless that puts a declarative directly
+            // into the group: read again, the group would then dissolve, as
+            // it does here.
+            if (!declares_outside(task)) {
+                emit(task.pairs_begin, task.start, task.mode, task.mode, false);
+                support::truncate(pairs_, task.pairs_begin);
+                ast_.replace_children(task.node, out_);
+                pairs_.push_back({task.node, task.start});
+            } else {
+                ast_.remove_detached(task.node);
+            }
+            return;
+        }
         bool differs = false;
         for (std::size_t i = task.pairs_begin; i < pairs_.size() && !differs; ++i) differs = pairs_[i].state != task.start;
         if (differs) {
@@ -929,7 +946,7 @@ private:
     // carry that value, the chunk and its declaratives go into braces.
     void wrap_chunk(const Run& run, const State& base, ContentMode mode, ContentMode placement, bool continued) {
         if (chunk_.empty()) return;
-        const std::uint8_t declared = wrap_segment_with_canonical(run.state, base, mode);
+        const std::uint8_t declared = wrap_segment_with_canonical(run.state, base, mode, placement != mode);
         if (declared != 0 && (continued || (declared & run.later_at_base) != 0)) {
             out_.push_back(new_group(wrapped_, GroupKind::Explicit{}, placement));
         } else {
@@ -941,8 +958,24 @@ private:
     // Wraps `chunk_` into `wrapped_` with the forms of the values that
     // `segment` holds and `base` does not, the first axis innermost. Returns
     // the axes written as declaratives that stand outside every prefix.
-    std::uint8_t wrap_segment_with_canonical(const State& segment, const State& base, ContentMode mode) {
-        wrapped_.assign(chunk_.begin(), chunk_.end());
+    // Whether writing the pairs of the task relative to its start state
+    // puts a declarative outside every prefix.
+    bool declares_outside(const Task& task) const {
+        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
+            if (i > task.pairs_begin && pairs_[i].state == pairs_[i - 1].state) continue;
+            std::uint8_t outside = 0;
+            for (Attr attr : wrap_axes(pairs_[i].state, task.start, task.mode, false)) {
+                const CanonicalForm* line = canonical_line(pairs_[i].state.get(attr));
+                if (line == nullptr || !line->declarative(task.mode)) continue;
+                outside = line->prefix(task.mode) ? 0 : outside | axis_bit(attr);
+            }
+            if (outside != 0) return true;
+        }
+        return false;
+    }
+
+    // The axes a run is wrapped for, the first innermost.
+    AxisList wrap_axes(const State& segment, const State& base, ContentMode mode, bool across) const {
         AxisList axes = segment.diff_axes(base, axes_of(mode));
         if (mode == ContentMode::Math && axes.size() == 2 && axes[0] == Attr::MathFont && axes[1] == Attr::MathSize) {
             AxisList swapped;
@@ -950,6 +983,25 @@ private:
             swapped.push_back(Attr::MathFont);
             axes = swapped;  // the size declarative then lands inside the font prefix
         }
+        if (across) {
+            // Written into a list of the other mode, a declarative outside
+            // every prefix would be read in that mode: the axes written as
+            // declaratives go innermost, inside the prefixes.
+            AxisList inner;
+            AxisList outer;
+            for (Attr attr : axes) {
+                const CanonicalForm* line = canonical_line(segment.get(attr));
+                (line != nullptr && !line->prefix(mode) ? inner : outer).push_back(attr);
+            }
+            for (Attr attr : outer) inner.push_back(attr);
+            axes = inner;
+        }
+        return axes;
+    }
+
+    std::uint8_t wrap_segment_with_canonical(const State& segment, const State& base, ContentMode mode, bool across) {
+        wrapped_.assign(chunk_.begin(), chunk_.end());
+        const AxisList axes = wrap_axes(segment, base, mode, across);
         std::uint8_t outside = 0;
         for (Attr attr : axes) {
             const CanonicalForm* line = canonical_line(segment.get(attr));

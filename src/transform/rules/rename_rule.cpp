@@ -54,6 +54,16 @@ bool is_math_brace_group(const Node& node) {
     return g != nullptr && (g->kind.is_explicit() || g->kind.is_implicit()) && g->mode == ContentMode::Math;
 }
 
+// Whether a superscript is a prime, or a brace group holding only a prime,
+// which flattening always puts in the group's place.
+bool is_prime_superscript(const syntax::Ast& ast, NodeId sup) {
+    const Node& n = ast.node(sup);
+    if (n.is<Node::Prime>()) return true;
+    if (!is_math_brace_group(n)) return false;
+    const auto children = ast.children(sup);
+    return children.size() == 1 && ast.node(children[0]).is<Node::Prime>();
+}
+
 // Whether the item written last for `item` carries a superscript that is not
 // a run of primes. Brace groups count as gone, as flattening may take them
 // apart after the rules: the answer is about their last item, and none when
@@ -64,7 +74,7 @@ std::optional<bool> ends_in_superscript(const syntax::Ast& ast, NodeId item) {
     for (;;) {
         const Node& node = ast.node(at);
         if (const auto* s = node.get_if<Node::Scripted>())
-            return s->superscript && !ast.node(*s->superscript).is<Node::Prime>();
+            return s->superscript && !is_prime_superscript(ast, *s->superscript);
         if (const auto* infix = node.get_if<Node::Infix>()) {
             at = infix->right;  // a bare right operand ends the infix
             continue;
@@ -84,7 +94,7 @@ std::optional<bool> ends_in_superscript(const syntax::Ast& ast, NodeId item) {
 
 bool starts_with_primes(const syntax::Ast& ast, NodeId node) {
     const Node& n = ast.node(node);
-    if (n.is<Node::Prime>()) return true;
+    if (is_prime_superscript(ast, node)) return true;
     const auto* g = n.get_if<Node::Group>();
     return g != nullptr && g->kind.is_implicit() && !g->children.empty() && ast.node(g->children[0]).is<Node::Prime>();
 }
