@@ -150,10 +150,10 @@ public:
     }
 
 private:
-    static constexpr std::array<const char*, 20> ATOMS{
+    static constexpr std::array<const char*, 22> ATOMS{
         "x",        "2",          "\\prime", "\\prime", "'",           "\\alpha",   "\\mu ",           "{}",
         "\\frac{a}{b}", "\\sqrt{y}", "\\,",     "\\ ",    "\\mathrm{d}", "\\left(z\\right)", "\\text{ab}", "+",
-        "\\bf ",   "\\rm ",     "\\large ", "\\mathbf{y}"};
+        "\\bf ",   "\\rm ",     "\\large ", "\\mathbf{y}", "{'\\bf y}", "\\mathbf{'y}"};
     static constexpr std::array<const char*, 15> SCRIPTS{
         "", "", "", "'", "''", "^a", "_1", "'^2", "_1^2", "'_1", "^{\\prime}", "^\\,", "^{'}", "_i'", "^{'a}"};
 

@@ -456,7 +456,12 @@ private:
         return support::primes_join_wrongly(ast_, before, after, through_groups);
     }
     bool primes_would_not_read_back(const Frame& frame, const Frame& parent, std::span<const Entry> entries) const {
-        if (entries.empty()) return false;
+        if (entries.empty()) {
+            // An empty group parts the item before it from the one after.
+            return frame.list_begin > parent.list_begin && parent.cursor < parent.edge_end &&
+                   edges_[parent.cursor].second.is_group_child() &&
+                   joins_wrongly(list_[frame.list_begin - 1].node, edges_[parent.cursor].first, false);
+        }
         if (joins_held_primes(frame, parent, entries.front().node)) return true;
         if (frame.list_begin > parent.list_begin &&
             joins_wrongly(list_[frame.list_begin - 1].node, entries.front().node, true))
