@@ -123,6 +123,7 @@ struct Frame {
     std::size_t declaratives_scanned = 0;  // lists: the entries before here are looked at for `declared`
     bool declared = false;  // an attribute declarative stands among them
     bool content_before = false;  // and something else
+    std::uint32_t prefixes = 0;  // lists: attribute prefixes of the list's mode among the rebuilt entries
 };
 
 struct Buffers {
@@ -265,7 +266,11 @@ private:
                 free_unwrapped(frame);
                 if (frame.occupant != frame.node) support::replace_in_slot_and_free(ast_, frame.occupant, frame.node);
                 support::truncate(list_, frame.list_begin);
-                if (parent != nullptr && frame.slot && frame.slot->is_group_child()) list_.push_back({frame.node, flags});
+                if (parent != nullptr && frame.slot && frame.slot->is_group_child()) {
+                    list_.push_back({frame.node, flags});
+                    if (const auto mode = slot_mode(parent->node, *frame.slot); mode && attribute_prefix(frame.node, *mode))
+                        ++parent->prefixes;
+                }
                 break;
             case Outcome::Unwrap: {
                 const std::size_t count = list_.size() - frame.list_begin;
@@ -273,6 +278,7 @@ private:
                 free_unwrapped(frame);
                 to_free_.push_back(frame.node);  // freed once the parent's list no longer holds it
                 parent->list_changed = true;
+                parent->prefixes += frame.prefixes;
                 recorder_.count(count == 0   ? ReportCounter::RemovedEmpty
                                 : count == 1 ? ReportCounter::ReplacedSingleChild
                                              : ReportCounter::InlinedMultiChild);
@@ -555,9 +561,7 @@ private:
     bool prefixes_would_be_lowered_again(const Frame& frame, Frame& parent, std::span<const Entry> entries,
                                          ContentMode mode) const {
         if (entries.empty()) return only_content_of_list(frame, parent, mode);
-        bool holds_prefix = false;
-        for (const Entry& e : entries) holds_prefix = holds_prefix || attribute_prefix(e.node, mode);
-        if (!holds_prefix) return false;
+        if (frame.prefixes == 0) return false;
         if (prefix_body(parent, mode)) return true;
         for (; parent.declaratives_scanned < frame.list_begin; ++parent.declaratives_scanned) {
             const NodeId before = list_[parent.declaratives_scanned].node;

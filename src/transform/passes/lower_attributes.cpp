@@ -255,8 +255,11 @@ struct Task {
     // The item before was a declarative taken out of text: a spacing run
     // after it only ended its name.
     bool after_control_word = false;
-    // Explicit: the group holds no declarative of its own.
+    // Explicit: the group holds no declarative of its own; a group inside
+    // it with the same start dissolved, and one did as its content declares.
     bool own_braces = false;
+    bool differs_inside = false;
+    bool declares_inside = false;
     // PrefixBody: the command's row; the state the absorption test and
     // (across modes) the emitted runs are measured against; the state of
     // the list around it; whether the body is a brace group collected by
@@ -652,6 +655,7 @@ private:
         }
         Task& task = push_task(Kind::Explicit, mode, group, state);
         task.own_braces = !has_declarative;
+        scan_budget_ += kScanPerGroup;
         take_children(group);
     }
 
@@ -825,14 +829,13 @@ private:
                 ast_.replace_children(task.node, out_);
                 pairs_.push_back({task.node, task.start});
             } else {
-                ast_.remove_detached(task.node);
+                task.declares_inside = true;
+                dissolve(task);
             }
             return;
         }
-        bool differs = false;
-        for (std::size_t i = task.pairs_begin; i < pairs_.size() && !differs; ++i) differs = pairs_[i].state != task.start;
-        if (differs) {
-            ast_.remove_detached(task.node);  // its content joins the list around it
+        if (differs(task)) {
+            dissolve(task);  // its content joins the list around it
             return;
         }
         ids_.clear();
@@ -960,8 +963,37 @@ private:
     // the axes written as declaratives that stand outside every prefix.
     // Whether writing the pairs of the task relative to its start state
     // puts a declarative outside every prefix.
-    bool declares_outside(const Task& task) const {
+    // Whether some pair's state differs from the start of the task.
+    bool differs(const Task& task) {
+        if (task.differs_inside) return true;
         for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
+            if (scan_budget_ == 0) return true;  // see `declares_outside`
+            --scan_budget_;
+            if (pairs_[i].state != task.start) return true;
+        }
+        return false;
+    }
+
+    // A group whose content joins the list around: an enclosing group that
+    // starts where it did learns what its pairs showed without looking at
+    // them again.
+    void dissolve(const Task& task) {
+        ast_.remove_detached(task.node);
+        if (tasks_.size() < 2) return;
+        Task& around = tasks_[tasks_.size() - 2];
+        if (around.kind != Kind::Explicit || around.start != task.start) return;
+        around.differs_inside = true;
+        around.declares_inside = around.declares_inside || task.declares_inside;
+    }
+
+    bool declares_outside(const Task& task) {
+        if (task.declares_inside) return true;
+        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
+            // Past the budget the group dissolves, as a group that declares
+            // does: its pairs keep their states, so the content keeps its
+            // attributes.
+            if (scan_budget_ == 0) return true;
+            --scan_budget_;
             if (i > task.pairs_begin && pairs_[i].state == pairs_[i - 1].state) continue;
             std::uint8_t outside = 0;
             for (Attr attr : wrap_axes(pairs_[i].state, task.start, task.mode, false)) {
@@ -1045,6 +1077,11 @@ private:
     std::vector<NodeId>& out_;
     std::vector<NodeId>& ids_;
     std::uint32_t stretch_ = 1;
+    // Pairs the brace groups may look at to decide whether they dissolve: a
+    // fixed allowance and a share per group, so that nested groups cost
+    // linear time.
+    static constexpr std::size_t kScanPerGroup = 64;
+    std::size_t scan_budget_ = std::size_t{1} << 16;
 };
 
 }  // namespace
