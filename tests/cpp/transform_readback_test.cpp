@@ -206,7 +206,9 @@ const SettleCase SETTLE_CASES[] = {
     {"\\mathrm{{\\mathbf{\\Phi}}}", "\\mathrm { { \\mathbf { \\Phi } } }", nullptr},
     {"\\mathbf{x}{\\mathbf{y}}", "\\mathbf { x } { \\mathbf { y } }", nullptr},
     {"\\large x{\\mathbf{y}}", "\\large x { \\mathbf { y } }", nullptr},
-    // A lone prefix that is all the declaratives govern reads the same.
+    // A lone prefix that is all the declaratives govern reads the same,
+    // unless a math size would go inside the font prefix.
+    {"\\large{\\mathbf{y}}", "\\large { \\mathbf { y } }", nullptr},
     {"T_{\\scriptscriptstyle{\\mathrm{QGP}}}", "T _ { \\scriptscriptstyle { \\mathrm { Q G P } } }",
      "T _ { \\scriptscriptstyle \\mathrm { Q G P } }"},
     // A kept group whose content would gain a declarative dissolves.

@@ -123,6 +123,7 @@ struct Frame {
     std::size_t declaratives_scanned = 0;  // lists: the entries before here are looked at for `declared`
     bool declared = false;  // an attribute declarative stands among them
     bool content_before = false;  // and something else
+    bool declared_math_size = false;  // a math size among those declaratives
     std::uint32_t prefixes = 0;  // lists: attribute prefixes of the list's mode among the rebuilt entries
 };
 
@@ -567,13 +568,18 @@ private:
             const NodeId before = list_[parent.declaratives_scanned].node;
             if (attribute_declarative(before, mode)) {
                 parent.declared = true;
+                parent.declared_math_size = parent.declared_math_size ||
+                    lookup_declarative_form(mode, std::get<Node::Declarative>(ast_.node(before).value).name)->attr ==
+                        Attr::MathSize;
             } else {
                 parent.content_before = true;
             }
         }
         // A lone prefix that is all the content governed by declaratives is
-        // written the same either way.
-        if (parent.declared && (parent.content_before || entries.size() > 1 || parent.cursor < parent.edge_end))
+        // written the same either way, unless a math size would go inside
+        // the font prefix.
+        if (parent.declared && (parent.content_before || parent.declared_math_size || entries.size() > 1 ||
+                                parent.cursor < parent.edge_end))
             return true;
         auto same_prefix = [&](NodeId a, NodeId b) {
             return attribute_prefix(a, mode) && attribute_prefix(b, mode) &&

@@ -958,11 +958,6 @@ private:
         chunk_.clear();
     }
 
-    // Wraps `chunk_` into `wrapped_` with the forms of the values that
-    // `segment` holds and `base` does not, the first axis innermost. Returns
-    // the axes written as declaratives that stand outside every prefix.
-    // Whether writing the pairs of the task relative to its start state
-    // puts a declarative outside every prefix.
     // Whether some pair's state differs from the start of the task.
     bool differs(const Task& task) {
         if (task.differs_inside) return true;
@@ -986,6 +981,8 @@ private:
         around.declares_inside = around.declares_inside || task.declares_inside;
     }
 
+    // Whether writing the pairs of the task relative to its start state
+    // puts a declarative outside every prefix.
     bool declares_outside(const Task& task) {
         if (task.declares_inside) return true;
         for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
@@ -1031,6 +1028,9 @@ private:
         return axes;
     }
 
+    // Wraps `chunk_` into `wrapped_` with the forms of the values that
+    // `segment` holds and `base` does not, the first axis innermost. Returns
+    // the axes written as declaratives that stand outside every prefix.
     std::uint8_t wrap_segment_with_canonical(const State& segment, const State& base, ContentMode mode, bool across) {
         wrapped_.assign(chunk_.begin(), chunk_.end());
         const AxisList axes = wrap_axes(segment, base, mode, across);
