@@ -307,6 +307,28 @@ private:
         while (const auto* s = ast_.node(id).template get_if<Node::Scripted>()) id = s->base;
         return is_prime(id);
     }
+    // Whether the child at `index` is a text of spacing only that ends a
+    // brace group's list after an item other than a text, or is all of an
+    // explicit group's list.
+    bool ends_on_lone_spacing(NodeId list, std::span<const NodeId> children, std::size_t index) const {
+        const auto* g = ast_.node(list).template get_if<Node::Group>();
+        if (g == nullptr || index + 1 != children.size()) return false;
+        if (index == 0 ? !g->kind.is_explicit() : ast_.node(children[index - 1]).template is<Node::Text>())
+            return false;
+        const auto* text = ast_.node(children[index]).template get_if<Node::Text>();
+        if (text == nullptr || text->value.empty()) return false;
+        const std::string_view value = text->value;
+        for (std::size_t i = 0; i < value.size(); ++i) {
+            const char c = value[i];
+            if (c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r') continue;
+            if (c == '\xC2' && i + 1 < value.size() && value[i + 1] == '\xA0') {
+                ++i;
+                continue;
+            }
+            return false;
+        }
+        return true;
+    }
     bool is_prime(NodeId id) const { return ast_.node(id).template get_if<Node::Prime>() != nullptr; }
     bool is_empty_math_base(NodeId id) const {
         const auto* g = ast_.node(id).template get_if<Node::Group>();
@@ -425,6 +447,13 @@ private:
                 // here too, the text reads back to itself. Unreadable text
                 // keeps its space.
                 glue_next_prime_ = t.index > 0 && t.mode == ContentMode::Math && starts_with_prime(children[t.index]);
+                if (t.mode == ContentMode::Text && ends_on_lone_spacing(t.node, children, t.index)) {
+                    // Spacing between an item and the closing brace reads as
+                    // nothing, in braces of its own too: a control space is
+                    // the space it renders.
+                    put_control(rule_c(ContentMode::Text, true), " ", ContentMode::Text);
+                    break;
+                }
                 push_visit(children[t.index], t.mode);
                 break;
             }

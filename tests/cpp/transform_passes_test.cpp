@@ -203,7 +203,9 @@ TEST(TransformPassesLowering, DeclarativeScopeIsBounded) {
             {"inside a prefix the braces are the prefix's", src(R"(\mathbf{a{\large b}c})"),
              R"(\mathbf{a}\mathbf{\large b}\mathbf{c})",
              row(BOLD, "0.1/0.0/0.3") + ", math_size:120 1.0/0.0/1.0, eliminated_empty_segments=1"},
-            {"text prefix across modes", src(R"(\textbf{\large a}b)"), R"({\large\textbf{a}}b)",
+            // A text declarative must not land in the math list, where it
+            // would read as a math one: it goes inside the prefix.
+            {"text prefix across modes", src(R"(\textbf{\large a}b)"), R"(\textbf{\large a}b)",
              "text_series:series1 0.1/0.0/0.1, text_size:120 1.0/0.0/1.0"},
         },
         lower);
@@ -716,6 +718,16 @@ const TallShape TALL_SHAPES[] = {
      }},
     {"spaced texts", [](Ast& a) { return leaf(a, Node::Text{"x"}); },
      [](Ast& a, NodeId in) { return explicit_group(a, {leaf(a, Node::Text{" a  "}), in}, ContentMode::Text); }},
+    // Every level dissolves for the size declared at the bottom, so each
+    // level's group sees the content of all levels below.
+    {"groups dissolved from below", [](Ast& a) { return explicit_group(a, {leaf(a, Node::Declarative{"small", {}}), leaf(a, Node::Char{U'x'})}); },
+     [](Ast& a, NodeId in) {
+         return explicit_group(a, {leaf(a, Node::Char{U'a'}), explicit_group(a, {leaf(a, Node::Declarative{"bf", {}}), in})});
+     }},
+    {"prefixes in groups", [](Ast& a) { return leaf(a, Node::Char{U'x'}); },
+     [](Ast& a, NodeId in) {
+         return explicit_group(a, {prefix(a, "mathrm", implicit_group(a, {leaf(a, Node::Char{U'a'})})), in});
+     }},
 };
 
 // A root over `depth` levels of the shape; a text-mode shape hangs in \text.
@@ -781,6 +793,26 @@ TEST(TransformPassesDepth, EditsAtEveryLevelStayLinear) {
     const double small = time_ms(5000);
     const double large = time_ms(40000);
     EXPECT_LT(large, 30 * small + 100) << small << " ms for 5000 levels, " << large << " ms for 40000";
+}
+
+// Whether a group dissolves, or keeps braces around attribute prefixes, is
+// decided without a walk over the levels below: the pipeline stays linear.
+TEST(TransformPassesDepth, GroupDecisionsStayLinear) {
+    const TransformContext engine = testing::make_engine(parse_context(), testing::EQUIV, RuleSelection::only({}));
+    for (const TallShape& shape : TALL_SHAPES) {
+        const std::string name = shape.name;
+        if (name != "groups dissolved from below" && name != "prefixes in groups") continue;
+        SCOPED_TRACE(name);
+        auto time_ms = [&](std::size_t depth) {
+            Ast ast = tall_tree(shape, depth);
+            const auto start = quorvel_test::CpuClock::now();
+            EXPECT_TRUE(engine.run_with_report(ast, parse_context(), with(true, true, true, false)));
+            return std::chrono::duration<double, std::milli>(quorvel_test::CpuClock::now() - start).count();
+        };
+        const double small = time_ms(2000);
+        const double large = time_ms(16000);
+        EXPECT_LT(large, 30 * small + 100) << small << " ms for 2000 levels, " << large << " ms for 16000";
+    }
 }
 
 // ---- Corpus ----------------------------------------------------------------------------------

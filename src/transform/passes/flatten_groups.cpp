@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "transform/attributes.hpp"
 #include "transform/passes/passes.hpp"
 #include "transform/passes/tree_support.hpp"
 
@@ -119,6 +120,11 @@ struct Frame {
     std::size_t free_begin = 0;  // groups unwrapped into this list, freed once it is set
     std::size_t run_scanned = 0;  // lists: the entries before here are stepped into `run`
     RunState run;
+    std::size_t declaratives_scanned = 0;  // lists: the entries before here are looked at for `declared`
+    bool declared = false;  // an attribute declarative stands among them
+    bool content_before = false;  // and something else
+    bool declared_math_size = false;  // a math size among those declaratives
+    std::uint32_t prefixes = 0;  // lists: attribute prefixes of the list's mode among the rebuilt entries
 };
 
 struct Buffers {
@@ -180,6 +186,7 @@ private:
         frame.list_begin = list_.size();
         frame.free_begin = to_free_.size();
         frame.run_scanned = frame.list_begin;
+        frame.declaratives_scanned = frame.list_begin;
         const Node& node = ast_.node(id);
         frame.is_list = node.kind() == NodeKind::Root || node.kind() == NodeKind::Group;
         syntax::for_each_edge(node, [&](NodeId child, Slot s) { edges_.emplace_back(child, s); });
@@ -260,7 +267,11 @@ private:
                 free_unwrapped(frame);
                 if (frame.occupant != frame.node) support::replace_in_slot_and_free(ast_, frame.occupant, frame.node);
                 support::truncate(list_, frame.list_begin);
-                if (parent != nullptr && frame.slot && frame.slot->is_group_child()) list_.push_back({frame.node, flags});
+                if (parent != nullptr && frame.slot && frame.slot->is_group_child()) {
+                    list_.push_back({frame.node, flags});
+                    if (const auto mode = slot_mode(parent->node, *frame.slot); mode && attribute_prefix(frame.node, *mode))
+                        ++parent->prefixes;
+                }
                 break;
             case Outcome::Unwrap: {
                 const std::size_t count = list_.size() - frame.list_begin;
@@ -268,6 +279,7 @@ private:
                 free_unwrapped(frame);
                 to_free_.push_back(frame.node);  // freed once the parent's list no longer holds it
                 parent->list_changed = true;
+                parent->prefixes += frame.prefixes;
                 recorder_.count(count == 0   ? ReportCounter::RemovedEmpty
                                 : count == 1 ? ReportCounter::ReplacedSingleChild
                                              : ReportCounter::InlinedMultiChild);
@@ -365,6 +377,8 @@ private:
         if (slot == Slot::Kind::GroupChild) {
             if (group.mode == ContentMode::Text && guards_.ligature_break && joins_ligature(frame, parent, entries))
                 return Outcome::Keep;
+            if (group.mode == ContentMode::Text && spacing_would_end_a_name(frame, parent, entries)) return Outcome::Keep;
+            if (prefixes_would_be_lowered_again(frame, parent, entries, group.mode)) return Outcome::Keep;
             return primes_would_not_read_back(frame, parent, entries) ? Outcome::Keep : Outcome::Unwrap;
         }
         if (count != 1) return Outcome::Keep;
@@ -373,6 +387,10 @@ private:
         }
         if (slot == Slot::Kind::ScriptBase && base_prime_would_not_read_back(parent, entries[0].node)) {
             return Outcome::Keep;
+        }
+        if (slot == Slot::Kind::Argument && attribute_prefix(parent.node, group.mode) &&
+            holds_prefix(entries[0].node, group.mode)) {
+            return Outcome::Keep;  // a prefix in a prefix: see below
         }
         return Outcome::Redirect;
     }
@@ -397,42 +415,61 @@ private:
                support::joins_in_text(text_edge(entries.back().node, true), after);
     }
 
-    // Primes read back as a script of the item they follow: after an item
-    // with a superscript other than primes, as `x^a'`, they do not read at
-    // all, and the scripts of a prime base would become that item's. The
-    // braces that part such a pair stay. Not a guard: without them the text
-    // does not read back.
-    bool carries_superscript(NodeId id) const {
-        const auto* s = ast_.node(id).get_if<Node::Scripted>();
-        return s != nullptr && s->superscript && !ast_.node(*s->superscript).is<Node::Prime>();
-    }
-    enum class PrimeHead : std::uint8_t { None, Bare, Scripted };
-    // How the text of `id` starts with primes: a lone prime, or a prime
-    // base with scripts. With `through_groups`, brace groups not yet decided
-    // count as taken apart.
-    PrimeHead prime_head(NodeId id, bool through_groups = true) const {
-        bool scripted = false;
-        for (;;) {
-            const Node& node = ast_.node(id);
-            if (node.is<Node::Prime>()) return scripted ? PrimeHead::Scripted : PrimeHead::Bare;
-            if (const auto* s = node.get_if<Node::Scripted>()) {
-                scripted = true;
-                id = s->base;
-                continue;
-            }
-            const auto* g = node.get_if<Node::Group>();
-            if (!through_groups || g == nullptr || !(g->kind.is_explicit() || g->kind.is_implicit()) ||
-                g->children.empty())
-                return PrimeHead::None;
-            id = g->children[0];
+    // In text, spacing right after a control word only ends its name: a
+    // group between them keeps a text of spacing alone, which the next
+    // reading would lose.
+    bool spacing_would_end_a_name(const Frame& frame, const Frame& parent, std::span<const Entry> entries) const {
+        if (frame.list_begin == parent.list_begin) return false;
+        const Node& before = ast_.node(list_[frame.list_begin - 1].node);
+        std::string_view name;
+        if (const auto* d = before.get_if<Node::Declarative>()) {
+            if (!d->args.empty()) return false;
+            name = d->name;
+        } else if (const auto* c = before.get_if<Node::Command>()) {
+            for (const auto& arg : c->args)
+                if (arg) return false;
+            name = c->name;
+        } else {
+            return false;
         }
+        if (name.empty() || !((name.back() >= 'a' && name.back() <= 'z') || (name.back() >= 'A' && name.back() <= 'Z')))
+            return false;
+        NodeId first;
+        bool last = false;  // the text would end the list
+        if (!entries.empty()) {
+            first = entries.front().node;
+            last = entries.size() == 1 && parent.cursor == parent.edge_end;
+        } else if (parent.cursor < parent.edge_end && edges_[parent.cursor].second.is_group_child()) {
+            first = edges_[parent.cursor].first;
+            last = parent.cursor + 1 == parent.edge_end;
+        } else {
+            return false;
+        }
+        const auto* text = ast_.node(first).get_if<Node::Text>();
+        if (text == nullptr) return false;
+        // Only spacing alone is lost from the written text: before anything
+        // else a space follows the control word all the same. At the end of
+        // a list it is written as a control space.
+        return !text->value.empty() && support::leading_spacing(text->value) == text->value.size() && !last;
+    }
+
+    // Primes read back as a script of the item they follow (see
+    // `support::primes_join_wrongly`). The braces that part such a pair stay.
+    // Not a guard: without them the text does not read back.
+    support::PrimeHead prime_head(NodeId id, bool through_groups = true) const {
+        return support::prime_head(ast_, id, through_groups);
     }
     bool joins_wrongly(NodeId before, NodeId after, bool through_groups) const {
-        const PrimeHead head = prime_head(after, through_groups);
-        return head != PrimeHead::None && (head == PrimeHead::Scripted || carries_superscript(before));
+        return support::primes_join_wrongly(ast_, before, after, through_groups);
     }
     bool primes_would_not_read_back(const Frame& frame, const Frame& parent, std::span<const Entry> entries) const {
-        if (entries.empty()) return false;
+        if (entries.empty()) {
+            // An empty group parts the item before it from the one after.
+            return frame.list_begin > parent.list_begin && parent.cursor < parent.edge_end &&
+                   edges_[parent.cursor].second.is_group_child() &&
+                   joins_wrongly(list_[frame.list_begin - 1].node, edges_[parent.cursor].first, false);
+        }
+        if (joins_held_primes(frame, parent, entries.front().node)) return true;
         if (frame.list_begin > parent.list_begin &&
             joins_wrongly(list_[frame.list_begin - 1].node, entries.front().node, true))
             return true;
@@ -442,10 +479,23 @@ private:
         const Edge next = edges_[parent.cursor];
         return next.second.is_group_child() && joins_wrongly(entries.back().node, next.first, false);
     }
+    // A merged superscript, as `x'^{...}` reads, holds the primes of its base
+    // first and then the operand of its `^`. A prime that starts a brace
+    // group of that operand stands on an empty base and is raised once more,
+    // as in `x'^{'a}`: taken out of its braces it would join the held run.
+    bool joins_held_primes(const Frame& frame, const Frame& parent, NodeId first) const {
+        if (!parent.slot || parent.slot->kind() != Slot::Kind::ScriptSup || frame.list_begin == parent.list_begin)
+            return false;
+        const auto* g = ast_.node(parent.node).get_if<Node::Group>();
+        if (g == nullptr || !g->kind.is_implicit()) return false;
+        for (std::size_t i = parent.list_begin; i < frame.list_begin; ++i)
+            if (!ast_.node(list_[i].node).is<Node::Prime>()) return false;
+        return prime_head(first) != support::PrimeHead::None;
+    }
     // A prime base that would replace its braces: after any item, or before
     // a superscript that starts with primes (the runs would read as one).
     bool base_prime_would_not_read_back(const Frame& scripted, NodeId base) const {
-        if (prime_head(base) != PrimeHead::Bare) return false;
+        if (prime_head(base) != support::PrimeHead::Bare) return false;
         const auto& s = std::get<Node::Scripted>(ast_.node(scripted.node).value);
         if (s.superscript) {
             if (ast_.node(*s.superscript).is<Node::Prime>()) return true;
@@ -456,6 +506,89 @@ private:
         }
         if (frames_.size() < 2 || !scripted.slot || !scripted.slot->is_group_child()) return false;
         return scripted.list_begin > frames_[frames_.size() - 2].list_begin;
+    }
+
+    // Lowering writes the content of a brace group it keeps relative to the
+    // attribute values in force at the group. Out of its braces, an attribute
+    // prefix of that content is read, the next time, as part of the list
+    // around: where a value is in force there (the list is the body of a
+    // prefix, or follows a declarative), or where it meets a prefix of the
+    // same name, lowering would write it otherwise. Those braces stay, so
+    // that a normalised output normalises to itself.
+    bool attribute_prefix(NodeId id, ContentMode mode) const {
+        const auto* command = ast_.node(id).get_if<Node::Command>();
+        if (command == nullptr || lookup_prefix_form(mode, command->name) == nullptr) return false;
+        std::size_t content = 0;
+        bool same_mode = false;
+        for (const auto& arg : command->args) {
+            if (!arg || !std::holds_alternative<syntax::ast::ArgumentKind::Mandatory>(arg->kind.value) ||
+                !arg->value.is_content())
+                continue;
+            ++content;
+            same_mode = arg->value.content_mode() == mode;
+        }
+        return content == 1 && same_mode;
+    }
+    bool attribute_declarative(NodeId id, ContentMode mode) const {
+        const auto* d = ast_.node(id).get_if<Node::Declarative>();
+        return d != nullptr && d->args.empty() && lookup_declarative_form(mode, d->name) != nullptr;
+    }
+    // A prefix, or a brace group empty or holding one: in an argument slot
+    // the group's braces are the argument's, and a prefix left with no
+    // content goes.
+    bool holds_prefix(NodeId id, ContentMode mode) const {
+        if (attribute_prefix(id, mode)) return true;
+        if (!is_brace_group(ast_.node(id))) return false;
+        const auto children = ast_.children(id);
+        for (NodeId child : children)
+            if (attribute_prefix(child, mode)) return true;
+        return children.empty();
+    }
+    // Whether the list is the body of an attribute prefix.
+    bool prefix_body(const Frame& list, ContentMode mode) const {
+        return list.slot && list.slot->kind() == Slot::Kind::Argument && frames_.size() >= 2 &&
+               &frames_.back() == &list && attribute_prefix(frames_[frames_.size() - 2].node, mode);
+    }
+    // An empty group that is the last content of its list, attribute
+    // declaratives aside, right after a declarative or as all of a prefix
+    // body: without it the declarative governs nothing and goes, and so does
+    // the prefix.
+    bool only_content_of_list(const Frame& frame, const Frame& parent, ContentMode mode) const {
+        for (std::size_t i = parent.cursor; i < parent.edge_end; ++i)
+            if (!attribute_declarative(edges_[i].first, mode)) return false;
+        if (frame.list_begin == parent.list_begin) return prefix_body(parent, mode);
+        return attribute_declarative(list_[frame.list_begin - 1].node, mode);
+    }
+    bool prefixes_would_be_lowered_again(const Frame& frame, Frame& parent, std::span<const Entry> entries,
+                                         ContentMode mode) const {
+        if (entries.empty()) return only_content_of_list(frame, parent, mode);
+        if (frame.prefixes == 0) return false;
+        if (prefix_body(parent, mode)) return true;
+        for (; parent.declaratives_scanned < frame.list_begin; ++parent.declaratives_scanned) {
+            const NodeId before = list_[parent.declaratives_scanned].node;
+            if (attribute_declarative(before, mode)) {
+                parent.declared = true;
+                parent.declared_math_size = parent.declared_math_size ||
+                    lookup_declarative_form(mode, std::get<Node::Declarative>(ast_.node(before).value).name)->attr ==
+                        Attr::MathSize;
+            } else {
+                parent.content_before = true;
+            }
+        }
+        // A lone prefix that is all the content governed by declaratives is
+        // written the same either way, unless a math size would go inside
+        // the font prefix.
+        if (parent.declared && (parent.content_before || parent.declared_math_size || entries.size() > 1 ||
+                                parent.cursor < parent.edge_end))
+            return true;
+        auto same_prefix = [&](NodeId a, NodeId b) {
+            return attribute_prefix(a, mode) && attribute_prefix(b, mode) &&
+                   std::get<Node::Command>(ast_.node(a).value).name == std::get<Node::Command>(ast_.node(b).value).name;
+        };
+        if (frame.list_begin > parent.list_begin && same_prefix(list_[frame.list_begin - 1].node, entries.front().node))
+            return true;
+        if (parent.cursor >= parent.edge_end || !edges_[parent.cursor].second.is_group_child()) return false;
+        return same_prefix(entries.back().node, edges_[parent.cursor].first);
     }
 
     Outcome keep(ReportCounter hit) {

@@ -255,6 +255,11 @@ struct Task {
     // The item before was a declarative taken out of text: a spacing run
     // after it only ended its name.
     bool after_control_word = false;
+    // Explicit: the group holds no declarative of its own; a group inside
+    // it with the same start dissolved, and one did as its content declares.
+    bool own_braces = false;
+    bool differs_inside = false;
+    bool declares_inside = false;
     // PrefixBody: the command's row; the state the absorption test and
     // (across modes) the emitted runs are measured against; the state of
     // the list around it; whether the body is a brace group collected by
@@ -644,12 +649,13 @@ private:
                 }
             }
         }
-        if (!has_declarative) {
+        if (!has_declarative && !dirty(group)) {
             pairs_.push_back({group, state});
-            if (dirty(group)) push_canonicalize(group, state, mode);
             return;
         }
-        push_task(Kind::Explicit, mode, group, state);
+        Task& task = push_task(Kind::Explicit, mode, group, state);
+        task.own_braces = !has_declarative;
+        scan_budget_ += kScanPerGroup;
         take_children(group);
     }
 
@@ -812,10 +818,24 @@ private:
 
     void complete_explicit(Task& task) {
         check_empty_segment(task);
-        bool differs = false;
-        for (std::size_t i = task.pairs_begin; i < pairs_.size() && !differs; ++i) differs = pairs_[i].state != task.start;
-        if (differs) {
-            ast_.remove_detached(task.node);  // its content joins the list around it
+        if (task.own_braces) {
+            // Braces with no declarative of their own stay, and their content
+            // is written inside them, unless that puts a declarative directly
+            // into the group: read again, the group would then dissolve, as
+            // it does here.
+            if (!declares_outside(task)) {
+                emit(task.pairs_begin, task.start, task.mode, task.mode, false);
+                support::truncate(pairs_, task.pairs_begin);
+                ast_.replace_children(task.node, out_);
+                pairs_.push_back({task.node, task.start});
+            } else {
+                task.declares_inside = true;
+                dissolve(task);
+            }
+            return;
+        }
+        if (differs(task)) {
+            dissolve(task);  // its content joins the list around it
             return;
         }
         ids_.clear();
@@ -869,9 +889,14 @@ private:
             // White space stays outside the wrappers: a text with white space
             // around its content is split, and white-space texts end a chunk.
             for (std::size_t i = run.begin; i < run.end; ++i) {
-                const NodeId id = pairs_[i].node;
+                NodeId id = pairs_[i].node;
                 const auto* text = ast_.node(id).get_if<Node::Text>();
                 if (text == nullptr) {
+                    // Content of a dissolved group or prefix body may start
+                    // with primes that its braces kept off the item before.
+                    if (i > run.begin && support::primes_join_wrongly(ast_, pairs_[i - 1].node, id, false)) {
+                        id = new_group({&id, 1}, GroupKind::Explicit{}, ContentMode::Math);
+                    }
                     chunk_.push_back(id);
                 } else if (is_white_space_only(text->value)) {
                     wrap_chunk(run, base, mode, placement, continued);
@@ -924,7 +949,7 @@ private:
     // carry that value, the chunk and its declaratives go into braces.
     void wrap_chunk(const Run& run, const State& base, ContentMode mode, ContentMode placement, bool continued) {
         if (chunk_.empty()) return;
-        const std::uint8_t declared = wrap_segment_with_canonical(run.state, base, mode);
+        const std::uint8_t declared = wrap_segment_with_canonical(run.state, base, mode, placement != mode);
         if (declared != 0 && (continued || (declared & run.later_at_base) != 0)) {
             out_.push_back(new_group(wrapped_, GroupKind::Explicit{}, placement));
         } else {
@@ -933,11 +958,53 @@ private:
         chunk_.clear();
     }
 
-    // Wraps `chunk_` into `wrapped_` with the forms of the values that
-    // `segment` holds and `base` does not, the first axis innermost. Returns
-    // the axes written as declaratives that stand outside every prefix.
-    std::uint8_t wrap_segment_with_canonical(const State& segment, const State& base, ContentMode mode) {
-        wrapped_.assign(chunk_.begin(), chunk_.end());
+    // Whether some pair's state differs from the start of the task.
+    bool differs(const Task& task) {
+        if (task.differs_inside) return true;
+        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
+            if (scan_budget_ == 0) return true;  // see `declares_outside`
+            --scan_budget_;
+            if (pairs_[i].state != task.start) return true;
+        }
+        return false;
+    }
+
+    // A group whose content joins the list around: an enclosing group that
+    // starts where it did learns what its pairs showed without looking at
+    // them again.
+    void dissolve(const Task& task) {
+        ast_.remove_detached(task.node);
+        if (tasks_.size() < 2) return;
+        Task& around = tasks_[tasks_.size() - 2];
+        if (around.kind != Kind::Explicit || around.start != task.start) return;
+        around.differs_inside = true;
+        around.declares_inside = around.declares_inside || task.declares_inside;
+    }
+
+    // Whether writing the pairs of the task relative to its start state
+    // puts a declarative outside every prefix.
+    bool declares_outside(const Task& task) {
+        if (task.declares_inside) return true;
+        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
+            // Past the budget the group dissolves, as a group that declares
+            // does: its pairs keep their states, so the content keeps its
+            // attributes.
+            if (scan_budget_ == 0) return true;
+            --scan_budget_;
+            if (i > task.pairs_begin && pairs_[i].state == pairs_[i - 1].state) continue;
+            std::uint8_t outside = 0;
+            for (Attr attr : wrap_axes(pairs_[i].state, task.start, task.mode, false)) {
+                const CanonicalForm* line = canonical_line(pairs_[i].state.get(attr));
+                if (line == nullptr || !line->declarative(task.mode)) continue;
+                outside = line->prefix(task.mode) ? 0 : outside | axis_bit(attr);
+            }
+            if (outside != 0) return true;
+        }
+        return false;
+    }
+
+    // The axes a run is wrapped for, the first innermost.
+    AxisList wrap_axes(const State& segment, const State& base, ContentMode mode, bool across) const {
         AxisList axes = segment.diff_axes(base, axes_of(mode));
         if (mode == ContentMode::Math && axes.size() == 2 && axes[0] == Attr::MathFont && axes[1] == Attr::MathSize) {
             AxisList swapped;
@@ -945,6 +1012,28 @@ private:
             swapped.push_back(Attr::MathFont);
             axes = swapped;  // the size declarative then lands inside the font prefix
         }
+        if (across) {
+            // Written into a list of the other mode, a declarative outside
+            // every prefix would be read in that mode: the axes written as
+            // declaratives go innermost, inside the prefixes.
+            AxisList inner;
+            AxisList outer;
+            for (Attr attr : axes) {
+                const CanonicalForm* line = canonical_line(segment.get(attr));
+                (line != nullptr && !line->prefix(mode) ? inner : outer).push_back(attr);
+            }
+            for (Attr attr : outer) inner.push_back(attr);
+            axes = inner;
+        }
+        return axes;
+    }
+
+    // Wraps `chunk_` into `wrapped_` with the forms of the values that
+    // `segment` holds and `base` does not, the first axis innermost. Returns
+    // the axes written as declaratives that stand outside every prefix.
+    std::uint8_t wrap_segment_with_canonical(const State& segment, const State& base, ContentMode mode, bool across) {
+        wrapped_.assign(chunk_.begin(), chunk_.end());
+        const AxisList axes = wrap_axes(segment, base, mode, across);
         std::uint8_t outside = 0;
         for (Attr attr : axes) {
             const CanonicalForm* line = canonical_line(segment.get(attr));
@@ -988,6 +1077,11 @@ private:
     std::vector<NodeId>& out_;
     std::vector<NodeId>& ids_;
     std::uint32_t stretch_ = 1;
+    // Pairs the brace groups may look at to decide whether they dissolve: a
+    // fixed allowance and a share per group, so that nested groups cost
+    // linear time.
+    static constexpr std::size_t kScanPerGroup = 64;
+    std::size_t scan_budget_ = std::size_t{1} << 16;
 };
 
 }  // namespace

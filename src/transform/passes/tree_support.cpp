@@ -27,4 +27,33 @@ WhiteSpaceEdges white_space_edges(std::string_view text) noexcept {
     return edges;
 }
 
+PrimeHead prime_head(const syntax::Ast& ast, syntax::ast::NodeId id, bool through_groups) {
+    using syntax::ast::Node;
+    bool scripted = false;
+    for (;;) {
+        const Node& node = ast.node(id);
+        if (node.is<Node::Prime>()) return scripted ? PrimeHead::Scripted : PrimeHead::Bare;
+        if (const auto* s = node.get_if<Node::Scripted>()) {
+            scripted = true;
+            id = s->base;
+            continue;
+        }
+        const auto* g = node.get_if<Node::Group>();
+        if (!through_groups || g == nullptr || !(g->kind.is_explicit() || g->kind.is_implicit()) ||
+            g->children.empty())
+            return PrimeHead::None;
+        id = g->children[0];
+    }
+}
+
+bool primes_join_wrongly(const syntax::Ast& ast, syntax::ast::NodeId before, syntax::ast::NodeId after,
+                         bool through_groups) {
+    using syntax::ast::Node;
+    const PrimeHead head = prime_head(ast, after, through_groups);
+    if (head == PrimeHead::None) return false;
+    if (head == PrimeHead::Scripted) return true;
+    const auto* s = ast.node(before).get_if<Node::Scripted>();
+    return s != nullptr && s->superscript && !ast.node(*s->superscript).is<Node::Prime>();
+}
+
 }  // namespace quorvel::transform::passes::support

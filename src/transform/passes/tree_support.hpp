@@ -132,4 +132,18 @@ constexpr std::size_t leading_spacing(std::string_view text) noexcept {
     return i;
 }
 
+// How the text of a math node starts with primes of its own: a lone prime,
+// or a prime base carrying scripts. A `'` reads as a script of the item
+// before it, so such a node joins that item when written after it. With
+// `through_groups`, explicit and implicit groups count as taken apart.
+enum class PrimeHead : std::uint8_t { None, Bare, Scripted };
+PrimeHead prime_head(const syntax::Ast& ast, syntax::ast::NodeId id, bool through_groups);
+
+// Whether written after `before`, the primes `after` starts with would not
+// read back as its own: after an item with a superscript other than primes,
+// as `x^a'`, they do not read at all, and the scripts of a prime base would
+// become that item's.
+bool primes_join_wrongly(const syntax::Ast& ast, syntax::ast::NodeId before, syntax::ast::NodeId after,
+                         bool through_groups);
+
 }  // namespace quorvel::transform::passes::support

@@ -54,6 +54,16 @@ bool is_math_brace_group(const Node& node) {
     return g != nullptr && (g->kind.is_explicit() || g->kind.is_implicit()) && g->mode == ContentMode::Math;
 }
 
+// Whether a superscript is a prime, or a brace group holding only a prime,
+// which flattening always puts in the group's place.
+bool is_prime_superscript(const syntax::Ast& ast, NodeId sup) {
+    const Node& n = ast.node(sup);
+    if (n.is<Node::Prime>()) return true;
+    if (!is_math_brace_group(n)) return false;
+    const auto children = ast.children(sup);
+    return children.size() == 1 && ast.node(children[0]).is<Node::Prime>();
+}
+
 // Whether the item written last for `item` carries a superscript that is not
 // a run of primes. Brace groups count as gone, as flattening may take them
 // apart after the rules: the answer is about their last item, and none when
@@ -64,7 +74,7 @@ std::optional<bool> ends_in_superscript(const syntax::Ast& ast, NodeId item) {
     for (;;) {
         const Node& node = ast.node(at);
         if (const auto* s = node.get_if<Node::Scripted>())
-            return s->superscript && !ast.node(*s->superscript).is<Node::Prime>();
+            return s->superscript && !is_prime_superscript(ast, *s->superscript);
         if (const auto* infix = node.get_if<Node::Infix>()) {
             at = infix->right;  // a bare right operand ends the infix
             continue;
@@ -84,9 +94,22 @@ std::optional<bool> ends_in_superscript(const syntax::Ast& ast, NodeId item) {
 
 bool starts_with_primes(const syntax::Ast& ast, NodeId node) {
     const Node& n = ast.node(node);
-    if (n.is<Node::Prime>()) return true;
+    if (is_prime_superscript(ast, node)) return true;
     const auto* g = n.get_if<Node::Group>();
     return g != nullptr && g->kind.is_implicit() && !g->children.empty() && ast.node(g->children[0]).is<Node::Prime>();
+}
+
+// Whether the list is a merged superscript, as `x'^{...}` reads, and its
+// children before `index` are all primes: the primes held from the base.
+bool holds_primes_before(const syntax::Ast& ast, NodeId list, std::size_t index) {
+    const auto* g = ast.node(list).get_if<Node::Group>();
+    const syntax::ParentLink* link = ast.parent_link(list);
+    if (index == 0 || g == nullptr || !g->kind.is_implicit() || link == nullptr ||
+        link->slot.kind() != Slot::Kind::ScriptSup)
+        return false;
+    for (std::size_t i = 0; i < index; ++i)
+        if (!ast.node(g->children[i]).is<Node::Prime>()) return false;
+    return true;
 }
 
 // Whether a prime written for `node` would not read back as the node it
@@ -112,6 +135,10 @@ bool prime_would_not_read_back(const syntax::Ast& ast, NodeId node) {
                 // Scripts join any item before, even an empty group kept.
                 if (carries_scripts && link->slot.index() > 0) return true;
                 const auto siblings = ast.children(link->parent);
+                // A prime starting a brace group just after the held primes
+                // of a merged superscript would be raised once more than the
+                // `\prime` it replaces, which joins the held run.
+                if (at != node && holds_primes_before(ast, link->parent, link->slot.index())) return true;
                 for (std::size_t i = link->slot.index(); i > 0; --i)
                     if (const std::optional<bool> ends = ends_in_superscript(ast, siblings[i - 1])) return *ends;
                 if (!is_math_brace_group(ast.node(link->parent))) return false;
