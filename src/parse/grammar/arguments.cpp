@@ -1169,4 +1169,41 @@ bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, st
     return true;
 }
 
+// ---- Faulty text arguments the recovery skip passes whole ---------------------------
+
+bool ArgumentSession::plain_between_but_parens(std::size_t from, std::size_t to, bool parens_pass,
+                                               const knowledge::KnowledgeBase& math,
+                                               const knowledge::KnowledgeBase& text) {
+    if (!parens_pass || from > to || to > count || count >= kUnmatched) return plain_between(from, to, math, text);
+    if (parens_before_.empty()) {
+        parens_before_.assign(count + 1, 0);
+        for (std::size_t i = 0; i < count; ++i) {
+            parens_before_[i + 1] = parens_before_[i] + (base[i].token.is_control(")") ? 1 : 0);
+        }
+    }
+    // Fills the steering counts.
+    plain_between(from, from, math, text);
+    return steering_before_[to] - steering_before_[from] == parens_before_[to] - parens_before_[from];
+}
+
+bool Grammar::passes_unchanged(std::size_t from, std::size_t to, HardStop stop) {
+    if (from >= to) return true;
+    ArgumentSession& session = argument_session();
+    const auto abs = session.index_of(in_.token_at(from));
+    if (!abs || to > in_.token_count()) return false;
+    // One braced group after white space: every `}` in it closes a level the
+    // skip opened in it.
+    std::size_t open = from;
+    while (open < to && in_.token_at(open)->token.kind() == TokenKind::Whitespace) ++open;
+    if (open == to || in_.token_at(open)->token.kind() != TokenKind::LBrace) return false;
+    const auto close = session.brace_match(*abs + (open - from));
+    if (!close || *close != *abs + (to - from) - 1) return false;
+    // What is left stops nowhere: no `$`, `\end`, `\right` (nor `\)` where it
+    // stops the skip); opens no level it does not close: no `\left` or
+    // `\begin`, and braces close among the tokens; and takes no slot by a
+    // scan that could run past them.
+    return session.plain_between_but_parens(*abs, *abs + (to - from), stop != HardStop::MathControlParen, math_kb_,
+                                            text_kb_);
+}
+
 }  // namespace quorvel::parse::grammar

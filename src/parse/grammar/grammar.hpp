@@ -236,6 +236,11 @@ public:
     // `invalid_left_recovery_diagnostic` over this input, answered from the
     // stream's list of `\left` words.
     std::optional<Failure> invalid_left_between(std::size_t start, std::size_t end);
+    // Whether the recovery skip of an item stopping at `stop`, going token
+    // by token through the tokens [from, to) of the input, would stop at none
+    // of them and leave its levels as it found them, when every group among
+    // them closes among them.
+    bool passes_unchanged(std::size_t from, std::size_t to, HardStop stop);
 
     enum class ItemRule : std::uint8_t { MathItemNode, TextAtom };
     bool recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out);

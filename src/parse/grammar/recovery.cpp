@@ -1119,7 +1119,17 @@ void Grammar::charge_recovery(std::size_t units) {
         if (kind == TokenKind::ControlSeq) {
             if (const auto* record = kb(mode).lookup_command(t->token.name())) {
                 if (const auto close = skip_text_slots(*this, record->args, slot_scans)) {
-                    fences.enter(*close, levels.count(SkipLevels::Left), levels.count(SkipLevels::Environment));
+                    // Through an argument holding nothing the skip stops at
+                    // or that changes its levels, the fence would stop
+                    // nothing and the skip would come out as it went in:
+                    // it is passed whole. Token by token, deep nesting
+                    // would pass it once per enclosing failed item.
+                    if (one_step_passes && !skip_arguments && passes_unchanged(in_.pos(), *close + 1, stop)) {
+                        in_.rewind(*close + 1);
+                    } else {
+                        fences.enter(*close, levels.count(SkipLevels::Left),
+                                     levels.count(SkipLevels::Environment));
+                    }
                 }
             }
         }
