@@ -1186,24 +1186,25 @@ bool ArgumentSession::plain_between_but_parens(std::size_t from, std::size_t to,
     return steering_before_[to] - steering_before_[from] == parens_before_[to] - parens_before_[from];
 }
 
-bool Grammar::passes_unchanged(std::size_t from, std::size_t to, HardStop stop) {
-    if (from >= to) return true;
+std::optional<std::size_t> Grammar::unchanging_group_close(std::size_t pos, HardStop stop, bool unless_plain) {
+    const SpannedToken* t = in_.token_at(pos);
+    if (t == nullptr || t->token.kind() != TokenKind::LBrace) return std::nullopt;
     ArgumentSession& session = argument_session();
-    const auto abs = session.index_of(in_.token_at(from));
-    if (!abs || to > in_.token_count()) return false;
-    // One braced group after white space: every `}` in it closes a level the
-    // skip opened in it.
-    std::size_t open = from;
-    while (open < to && in_.token_at(open)->token.kind() == TokenKind::Whitespace) ++open;
-    if (open == to || in_.token_at(open)->token.kind() != TokenKind::LBrace) return false;
-    const auto close = session.brace_match(*abs + (open - from));
-    if (!close || *close != *abs + (to - from) - 1) return false;
-    // What is left stops nowhere: no `$`, `\end`, `\right` (nor `\)` where it
-    // stops the skip); opens no level it does not close: no `\left` or
-    // `\begin`, and braces close among the tokens; and takes no slot by a
-    // scan that could run past them.
-    return session.plain_between_but_parens(*abs, *abs + (to - from), stop != HardStop::MathControlParen, math_kb_,
-                                            text_kb_);
+    const auto abs = session.index_of(t);
+    if (!abs) return std::nullopt;
+    const auto close = session.brace_match(*abs);
+    if (!close) return std::nullopt;
+    const std::size_t local = pos + (*close - *abs);
+    if (local >= in_.token_count()) return std::nullopt;
+    // Inside, nothing stops the skip: no `$`, `\end`, `\right` (nor `\)`
+    // where it stops the skip); nothing opens a level it does not close: no
+    // `\left` or `\begin`, and each `}` closes a `{` taken inside; and no
+    // slot is taken by a scan that could run past the group.
+    if (!session.plain_between_but_parens(*abs + 1, *close, stop != HardStop::MathControlParen, math_kb_, text_kb_)) {
+        return std::nullopt;
+    }
+    if (unless_plain && session.plain_between(*abs + 1, *close, math_kb_, text_kb_)) return std::nullopt;
+    return local;
 }
 
 }  // namespace quorvel::parse::grammar
