@@ -161,7 +161,17 @@ INSTANTIATE_TEST_SUITE_P(
         SkipCase{"mixed_stretch_brace_closes_left", R"(#{\left(\begin{matrix}x}\right)\end{matrix})", false,
                  {{0, 1}, {24, 30}}},
         SkipCase{"mixed_stretch_brace_closes_left_in_argument", R"(\frac{#{\left(\begin{matrix}x}\right)\end{matrix}}{y})",
-                 true, {{6, 7}, {30, 36}}}),
+                 true, {{6, 7}, {30, 36}}},
+        // A group or a faulty text argument passed whole where nothing in it
+        // stops the skip; where a `\)`, `\right` or `\end` in it does, it is
+        // gone through and the skip stops there.
+        SkipCase{"faulty_text_arguments_nested", R"(\text{\Bbb{\(x^{\text{\Bbb{\(x^{z\)}}\)}})", true, {{5, 41}}},
+        SkipCase{"math_only_command_in_text_argument", R"(\text{\mbox{\(a&\mbox{\(a&z}\)}}\)})", false, {{34, 35}}},
+        SkipCase{"group_holding_paren_in_inline_math", R"(\(#{a\)}\))", true, {{2, 3}}},
+        SkipCase{"text_argument_holding_paren_in_inline_math", R"(\(#{\text{\(a\)}}\))", true, {{2, 3}}},
+        SkipCase{"right_in_faulty_text_argument", R"(\left(#\text{\(a&\right)}\right))", false, {{6, 7}, {24, 25}}},
+        SkipCase{"end_in_nested_faulty_text_argument", R"(\sqrt{#\text{\(a&\text{\(\end{x}}}})", true,
+                 {{6, 7}, {25, 29}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct PropertyCase {
