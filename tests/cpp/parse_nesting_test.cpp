@@ -267,6 +267,8 @@ INSTANTIATE_TEST_SUITE_P(
         NestCase{"text_group_math", R"(\text{\Bbb{{\()", "z", R"(\)}})", 64, {true, 0, 1, {"unclosed brace argument"}}},
         NestCase{"text_math_alignment", R"(\text{\Bbb{\(a&)", "z", R"(}\)}})", 64, {false, 0, 1, {kStrayBrace}}},
         NestCase{"mbox_math_alignment", R"(\mbox{\(a&)", "z", R"(}\)})", 64, {false, 0, 1, {kStrayBrace}}},
+        NestCase{"makebox_math_alignment", R"(\makebox{\(a&)", "z", R"(}\)})", 64, {false, 0, 1, {kStrayBrace}}, false,
+                 rejecting_unknown()},
         NestCase{"hbox_math_newline", R"(\hbox{\(a\\)", "z", R"(}\)})", 64, {false, 0, 1, {kStrayBrace}}, false,
                  rejecting_unknown()},
         NestCase{"qq_math_superscript_bottom", R"(\qq{\(x^{)", "z}", R"(}\)})", 64,

@@ -167,6 +167,9 @@ INSTANTIATE_TEST_SUITE_P(
         // gone through and the skip stops there.
         SkipCase{"faulty_text_arguments_nested", R"(\text{\Bbb{\(x^{\text{\Bbb{\(x^{z\)}}\)}})", true, {{5, 41}}},
         SkipCase{"math_only_command_in_text_argument", R"(\text{\mbox{\(a&\mbox{\(a&z}\)}}\)})", false, {{34, 35}}},
+        SkipCase{"bracket_command_without_bracket_in_text_argument", R"(\text{\makebox{\(a&\makebox{\(a&z}\)}}\)})", false,
+                 {{40, 41}}},
+        SkipCase{"bracket_after_braced_slot_in_inline_math", R"(\text{\(#{\makebox{a}[\)}\)})", true, {{8, 9}, {24, 25}}},
         SkipCase{"group_holding_paren_in_inline_math", R"(\text{\(#{a\)}\)})", true, {{8, 9}, {13, 14}}},
         SkipCase{"text_argument_holding_paren_in_inline_math", R"(\text{\(#{\text{\(a\)}}\)})", true, {{8, 9}}},
         SkipCase{"right_in_faulty_text_argument", R"(\left(#\text{\(a&\right)}\right))", false, {{6, 7}, {24, 25}}},
