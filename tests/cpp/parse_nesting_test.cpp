@@ -86,6 +86,7 @@ ParseConfig rejecting_unknown(std::size_t max_group_depth = ParseConfig{}.max_gr
 void PrintTo(const NestCase& c, std::ostream* os) { *os << c.open << "^n " << c.middle << " " << c.close << "^n"; }
 
 constexpr const char* kDollar = "Unexpected $ inside a math formula";
+constexpr const char* kStrayBrace = "found '}' expected something else, or end of input";
 
 class NestedFaults : public ::testing::TestWithParam<NestCase> {};
 
@@ -160,7 +161,23 @@ INSTANTIATE_TEST_SUITE_P(
         NestCase{"binom_left_open", R"(\binom{\left()", "z", "}{a}", 250,
                  {true, 0, 1, {R"(missing \right for \left-delimited group)"}}, false, rejecting_unknown()},
         NestCase{"mathchoice_left_open", R"(\mathchoice{\left()", "z", "} {a}{a} {a}", 250,
-                 {true, 0, 1, {R"(missing \right for \left-delimited group)"}}, false, rejecting_unknown()}),
+                 {true, 0, 1, {R"(missing \right for \left-delimited group)"}}, false, rejecting_unknown()},
+        // Text math inside a text argument, an opener left open in the math:
+        // every failed level's skip goes into the faulty text arguments of
+        // the levels below it, or through a group that holds them.
+        NestCase{"text_math_superscript", R"(\text{\Bbb{\(x^{)", "z", R"(\)}})", 64,
+                 {true, 0, 1, {"unclosed brace argument"}}},
+        NestCase{"text_math_subscript", R"(\text{\textbf{\(x_{)", "z", R"(\)}})", 64,
+                 {true, 0, 1, {"unclosed brace argument"}}, false, rejecting_unknown()},
+        NestCase{"text_group_math", R"(\text{\Bbb{{\()", "z", R"(\)}})", 64, {true, 0, 1, {"unclosed brace argument"}}},
+        NestCase{"text_math_alignment", R"(\text{\Bbb{\(a&)", "z", R"(}\)}})", 64, {false, 0, 1, {kStrayBrace}}},
+        NestCase{"mbox_math_alignment", R"(\mbox{\(a&)", "z", R"(}\)})", 64, {false, 0, 1, {kStrayBrace}}},
+        NestCase{"makebox_math_alignment", R"(\makebox{\(a&)", "z", R"(}\)})", 64, {false, 0, 1, {kStrayBrace}}, false,
+                 rejecting_unknown()},
+        NestCase{"hbox_math_newline", R"(\hbox{\(a\\)", "z", R"(}\)})", 64, {false, 0, 1, {kStrayBrace}}, false,
+                 rejecting_unknown()},
+        NestCase{"qq_math_superscript_bottom", R"(\qq{\(x^{)", "z}", R"(}\)})", 64,
+                 {false, 0, 2, {R"(Unknown command: \))", kStrayBrace}}, false, rejecting_unknown()}),
     [](const auto& info) { return info.param.name; });
 
 // A stray `}` halfway down nested environments: each failed level's

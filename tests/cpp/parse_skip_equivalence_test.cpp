@@ -194,7 +194,20 @@ INSTANTIATE_TEST_SUITE_P(
         SkipCase{"closing_run_of_left_in_arguments", R"(\sqrt{\left({\left(\sqrt{\left(z}}}})", false,
                  {{6, 34}, {35, 36}}, rejecting_unknown()},
         SkipCase{"closing_run_of_left_through_groups", R"(\binom{\left(\binom{\left(z}{a}}{a}}})", false,
-                 {{7, 31}, {35, 36}}, rejecting_unknown()}),
+                 {{7, 31}, {35, 36}}, rejecting_unknown()},
+        // A group or a faulty text argument passed whole where nothing in it
+        // stops the skip; where a `\)`, `\right` or `\end` in it does, it is
+        // gone through and the skip stops there.
+        SkipCase{"faulty_text_arguments_nested", R"(\text{\Bbb{\(x^{\text{\Bbb{\(x^{z\)}}\)}})", true, {{5, 41}}},
+        SkipCase{"math_only_command_in_text_argument", R"(\text{\mbox{\(a&\mbox{\(a&z}\)}}\)})", false, {{34, 35}}},
+        SkipCase{"bracket_command_without_bracket_in_text_argument", R"(\text{\makebox{\(a&\makebox{\(a&z}\)}}\)})", false,
+                 {{40, 41}}},
+        SkipCase{"bracket_after_braced_slot_in_inline_math", R"(\text{\(#{\makebox{a}[\)}\)})", true, {{8, 9}, {24, 25}}},
+        SkipCase{"group_holding_paren_in_inline_math", R"(\text{\(#{a\)}\)})", true, {{8, 9}, {13, 14}}},
+        SkipCase{"text_argument_holding_paren_in_inline_math", R"(\text{\(#{\text{\(a\)}}\)})", true, {{8, 9}}},
+        SkipCase{"right_in_faulty_text_argument", R"(\left(#\text{\(a&\right)}\right))", false, {{6, 7}, {24, 25}}},
+        SkipCase{"end_in_nested_faulty_text_argument", R"(\sqrt{#\text{\(a&\text{\(\end{x}}}})", true,
+                 {{6, 7}, {25, 29}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct PropertyCase {

@@ -1339,4 +1339,86 @@ std::optional<Grammar::CloserRun> Grammar::brace_closer_run(std::size_t pos, std
     return CloserRun{pos + (run->end - *abs), run->nth};
 }
 
+// ---- Faulty text arguments the recovery skip passes whole ---------------------------
+
+namespace {
+
+// Whether the recovery skip, taking the slots of a command whose next token
+// that is not white space is `next`, scans none of them: its scanned slots
+// are optional brackets ahead of every other slot, and no `[` follows.
+bool scans_nothing_here(const knowledge::ActiveCommandRecord* record, const Token* next) {
+    if (record == nullptr || !scans_text_slots(record)) return true;
+    if (next != nullptr && next->kind() == TokenKind::LBracket) return false;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < record->args.size(); ++i) {
+        if (record->args[i].kind == ArgValueKind::TextContent) count = i + 1;
+    }
+    bool leading = true;
+    for (std::size_t i = 0; i < count; ++i) {
+        const ArgSpec& spec = record->args[i];
+        if (spec.form.kind == ArgFormKind::Standard && !spec.required) {
+            if (!leading) return false;
+            continue;
+        }
+        leading = false;
+        if (spec.form.kind != ArgFormKind::Standard && spec.form.kind != ArgFormKind::Group) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ArgumentSession::plain_between_but_parens(std::size_t from, std::size_t to, bool parens_pass,
+                                               const knowledge::KnowledgeBase& math,
+                                               const knowledge::KnowledgeBase& text) {
+    if (from > to || to > count || count >= kUnmatched) return plain_between(from, to, math, text);
+    if (parens_before_.empty()) {
+        parens_before_.assign(count + 1, 0);
+        idle_scans_before_.assign(count + 1, 0);
+        for (std::size_t i = 0; i < count; ++i) {
+            const Token& t = base[i].token;
+            bool idle = false;
+            if (t.kind() == TokenKind::ControlSeq && !t.is_control("begin") && !t.is_control("end") &&
+                !t.is_control("left") && !t.is_control("right") && !t.is_control(")")) {
+                const auto* in_math = math.lookup_command(t.name());
+                const auto* in_text = text.lookup_command(t.name());
+                if (scans_text_slots(in_math) || scans_text_slots(in_text)) {
+                    std::size_t j = i + 1;
+                    while (j < count && base[j].token.kind() == TokenKind::Whitespace) ++j;
+                    const Token* next = j < count ? &base[j].token : nullptr;
+                    idle = scans_nothing_here(in_math, next) && scans_nothing_here(in_text, next);
+                }
+            }
+            parens_before_[i + 1] = parens_before_[i] + (t.is_control(")") ? 1 : 0);
+            idle_scans_before_[i + 1] = idle_scans_before_[i] + (idle ? 1 : 0);
+        }
+    }
+    // Fills the steering counts.
+    plain_between(from, from, math, text);
+    const std::uint32_t passing = (parens_pass ? parens_before_[to] - parens_before_[from] : 0) +
+                                  (idle_scans_before_[to] - idle_scans_before_[from]);
+    return steering_before_[to] - steering_before_[from] == passing;
+}
+
+std::optional<std::size_t> Grammar::unchanging_group_close(std::size_t pos, HardStop stop, bool unless_plain) {
+    const SpannedToken* t = in_.token_at(pos);
+    if (t == nullptr || t->token.kind() != TokenKind::LBrace) return std::nullopt;
+    ArgumentSession& session = argument_session();
+    const auto abs = session.index_of(t);
+    if (!abs) return std::nullopt;
+    const auto close = session.brace_match(*abs);
+    if (!close) return std::nullopt;
+    const std::size_t local = pos + (*close - *abs);
+    if (local >= in_.token_count()) return std::nullopt;
+    // Inside, nothing stops the skip: no `$`, `\end`, `\right` (nor `\)`
+    // where it stops the skip); nothing opens a level it does not close: no
+    // `\left` or `\begin`, and each `}` closes a `{` taken inside; and no
+    // slot is taken by a scan that could run past the group.
+    if (!session.plain_between_but_parens(*abs + 1, *close, stop != HardStop::MathControlParen, math_kb_, text_kb_)) {
+        return std::nullopt;
+    }
+    if (unless_plain && session.plain_between(*abs + 1, *close, math_kb_, text_kb_)) return std::nullopt;
+    return local;
+}
+
 }  // namespace quorvel::parse::grammar

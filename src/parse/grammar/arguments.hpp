@@ -327,6 +327,13 @@ struct ArgumentSession {
     };
     const LeftControls& left_controls(const knowledge::KnowledgeBase& math);
 
+    // Whether among the stream's tokens [from, to) nothing stops or steers
+    // the recovery skip (see `plain_between`) but, with `parens_pass`, `\)`
+    // (a skip whose mode does not stop at `\)` passes it as any token), and
+    // commands whose slots the skip would take there without a scan.
+    bool plain_between_but_parens(std::size_t from, std::size_t to, bool parens_pass,
+                                  const knowledge::KnowledgeBase& math, const knowledge::KnowledgeBase& text);
+
     // The stream index of a token of a window.
     std::optional<std::size_t> index_of(const SpannedToken* token) const noexcept {
         if (token == nullptr || token < base || token >= base + count) return std::nullopt;
@@ -374,6 +381,10 @@ private:
     std::vector<PassCounts> pass_counts_;
     std::vector<std::size_t> window_controls_;
     std::optional<LeftControls> left_controls_;
+    // How many `\)`, and commands whose slots the skip would take here
+    // without a scan, stand before each index; built on first use.
+    std::vector<std::uint32_t> parens_before_;
+    std::vector<std::uint32_t> idle_scans_before_;
     // The readable `\end` headers, in order: control word, closing brace,
     // and how many headers the run from there still holds after it.
     struct EndRun {

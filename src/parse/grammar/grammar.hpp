@@ -248,6 +248,12 @@ public:
     // `invalid_left_recovery_diagnostic` over this input, answered from the
     // stream's list of `\left` words.
     std::optional<Failure> invalid_left_between(std::size_t start, std::size_t end);
+    // For a `{` at `pos`: the index of its closing brace, when it closes
+    // inside this input and the recovery skip of an item stopping at `stop`,
+    // going token by token through the group, would stop nowhere in it and
+    // come out with the levels it went in with, whatever fences it is in;
+    // with `unless_plain`, none for a group `plain_group_close` answers.
+    std::optional<std::size_t> unchanging_group_close(std::size_t pos, HardStop stop, bool unless_plain);
 
     enum class ItemRule : std::uint8_t { MathItemNode, TextAtom };
     bool recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out);

@@ -251,8 +251,12 @@ bool reads_clean(Grammar& g, const Collected& group) {
 // to the token-by-token skip, which stops at the next hard stop as before.
 // Answers the index of the closing token of a closed text argument that does
 // not read clean, which the skip then passes token by token.
+// With `unchanging`, the last text argument, when the skip would go through
+// it unchanged (see `Grammar::unchanging_group_close`), is taken whole
+// without asking whether it reads clean: either way the skip goes on after
+// it as it was, and asking would read it.
 std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge::ArgSpec> specs,
-                                           SlotScans& scans) {
+                                           SlotScans& scans, std::optional<HardStop> unchanging) {
     using knowledge::ArgFormKind;
     std::size_t count = 0;
     for (std::size_t i = 0; i < specs.size(); ++i) {
@@ -311,6 +315,10 @@ std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge
         }
         if (outcome == Taken) {
             if (spec.kind == knowledge::ArgValueKind::TextContent) {
+                if (unchanging && &spec == &specs[count - 1] &&
+                    g.unchanging_group_close(skip_whitespace_index(in, before), *unchanging, false) == group.last) {
+                    continue;
+                }
                 if (reads_clean(g, group)) continue;
                 in.rewind(before);
                 return group.last;
@@ -982,6 +990,17 @@ void Grammar::charge_recovery(std::size_t units) {
             continue;
         }
         const bool passes = one_step_passes && !fences.active();
+        if (one_step_passes && !single_token && t->token.kind() == TokenKind::LBrace) {
+            // A group the skip would go through and come out of unchanged is
+            // passed whole, in a faulty text argument too: token by token,
+            // deep nesting would pass it once per enclosing failed item. A
+            // plain group outside one is left to the stretch that holds it.
+            if (const auto close = unchanging_group_close(in_.pos(), stop, passes && consumed)) {
+                in_.rewind(*close + 1);
+                consumed = true;
+                continue;
+            }
+        }
         if (passes && consumed && !single_token && !skip_arguments) {
             // A stretch of tokens that only open levels (braces, `\left`,
             // environments) and pass what neither stops nor steers the skip
@@ -1131,11 +1150,17 @@ void Grammar::charge_recovery(std::size_t units) {
         if (single_token) break;
         if (kind == TokenKind::ControlSeq) {
             if (const auto* record = kb(mode).lookup_command(t->token.name())) {
-                if (const auto close = skip_text_slots(*this, record->args, slot_scans)) {
-                    // A faulty argument with nothing inside that stops or
-                    // steers the skip is passed whole: token by token, deep
-                    // nesting would pass it once per enclosing failed item.
-                    if (one_step_passes && text_argument_passes(*close, stop)) {
+                const bool unchanging = one_step_passes && !skip_arguments;
+                if (const auto close = skip_text_slots(*this, record->args, slot_scans,
+                                                       unchanging ? std::optional(stop) : std::nullopt)) {
+                    // Through an argument holding nothing the skip stops at
+                    // or that changes its levels, the fence would stop
+                    // nothing and the skip would come out as it went in:
+                    // it is passed whole. Token by token, deep nesting
+                    // would pass it once per enclosing failed item.
+                    if ((unchanging &&
+                         unchanging_group_close(skip_whitespace_index(in_, in_.pos()), stop, false) == *close) ||
+                        (one_step_passes && text_argument_passes(*close, stop))) {
                         in_.rewind(*close + 1);
                     } else {
                         fences.enter(*close, levels.count(SkipLevels::Left),
