@@ -151,6 +151,10 @@ INSTANTIATE_TEST_SUITE_P(
                  {true, 0, 1, {R"(Environment matrix missing closing \end{matrix})"}}},
         NestCase{"frac_matrix", R"(\frac{\begin{matrix})", "z", "}{a}", 200,
                  {true, 0, 1, {R"(Environment matrix missing closing \end{matrix})"}}, false, rejecting_unknown()},
+        // The same under a command whose text slot is in its text-mode record
+        // alone: the math skip passes it as any command.
+        NestCase{"bbb_matrix", R"(\Bbb{\begin{matrix})", "z", "}", 200,
+                 {true, 0, 1, {R"(Environment matrix missing closing \end{matrix})"}}},
         // A `\left` left open in an argument at every level: with unknown
         // commands rejected the argument fails, and each level's recovery
         // passes the levels below it, then their closing braces, with the
@@ -160,6 +164,8 @@ INSTANTIATE_TEST_SUITE_P(
         NestCase{"binom_left_open", R"(\binom{\left()", "z", "}{a}", 250,
                  {true, 0, 1, {R"(missing \right for \left-delimited group)"}}, false, rejecting_unknown()},
         NestCase{"mathchoice_left_open", R"(\mathchoice{\left()", "z", "} {a}{a} {a}", 250,
+                 {true, 0, 1, {R"(missing \right for \left-delimited group)"}}, false, rejecting_unknown()},
+        NestCase{"vphantom_left_open", R"(\vphantom{\left()", "z", "}", 250,
                  {true, 0, 1, {R"(missing \right for \left-delimited group)"}}, false, rejecting_unknown()}),
     [](const auto& info) { return info.param.name; });
 
