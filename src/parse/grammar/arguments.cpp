@@ -325,7 +325,8 @@ ArgumentSession::SkipRun ArgumentSession::skip_run(std::size_t index, const know
                         std::size_t brace = i + 1;
                         while (base[brace].token.kind() != TokenKind::LBrace) ++brace;
                         const std::string name = header_name(base, brace + 1, *header);
-                        const auto* record = kb.lookup_env(name);                        if (record != nullptr && record->body_mode == ContentMode::Text) {
+                        const auto* record = kb.lookup_env(name);
+                        if (record != nullptr && record->body_mode == ContentMode::Text) {
                             break;
                         }
                         if (const auto close = inert_environment_close(i, kb, mode)) {
@@ -1243,7 +1244,8 @@ bool ArgumentSession::passes_through(std::size_t from, std::size_t to, bool pare
                         std::size_t brace = i + 1;
                         while (base[brace].token.kind() != TokenKind::LBrace) ++brace;
                         const std::string name = header_name(base, brace + 1, *close);
-                        const auto* record = kb.lookup_env(name);                        if (record != nullptr && record->body_mode == ContentMode::Text) {
+                        const auto* record = kb.lookup_env(name);
+                        if (record != nullptr && record->body_mode == ContentMode::Text) {
                             ++c.steering;
                         }
                     }
