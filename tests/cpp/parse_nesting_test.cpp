@@ -152,6 +152,10 @@ INSTANTIATE_TEST_SUITE_P(
                  {true, 0, 1, {R"(Environment matrix missing closing \end{matrix})"}}},
         NestCase{"frac_matrix", R"(\frac{\begin{matrix})", "z", "}{a}", 200,
                  {true, 0, 1, {R"(Environment matrix missing closing \end{matrix})"}}, false, rejecting_unknown()},
+        // The same under a command whose text slot is in its text-mode record
+        // alone: the math skip passes it as any command.
+        NestCase{"bbb_matrix", R"(\Bbb{\begin{matrix})", "z", "}", 200,
+                 {true, 0, 1, {R"(Environment matrix missing closing \end{matrix})"}}},
         // A `\left` left open in an argument at every level: with unknown
         // commands rejected the argument fails, and each level's recovery
         // passes the levels below it, then their closing braces, with the
@@ -177,7 +181,9 @@ INSTANTIATE_TEST_SUITE_P(
         NestCase{"hbox_math_newline", R"(\hbox{\(a\\)", "z", R"(}\)})", 64, {false, 0, 1, {kStrayBrace}}, false,
                  rejecting_unknown()},
         NestCase{"qq_math_superscript_bottom", R"(\qq{\(x^{)", "z}", R"(}\)})", 64,
-                 {false, 0, 2, {R"(Unknown command: \))", kStrayBrace}}, false, rejecting_unknown()}),
+                 {false, 0, 2, {R"(Unknown command: \))", kStrayBrace}}, false, rejecting_unknown()},
+        NestCase{"vphantom_left_open", R"(\vphantom{\left()", "z", "}", 250,
+                 {true, 0, 1, {R"(missing \right for \left-delimited group)"}}, false, rejecting_unknown()}),
     [](const auto& info) { return info.param.name; });
 
 // A stray `}` halfway down nested environments: each failed level's

@@ -207,7 +207,10 @@ INSTANTIATE_TEST_SUITE_P(
         SkipCase{"text_argument_holding_paren_in_inline_math", R"(\text{\(#{\text{\(a\)}}\)})", true, {{8, 9}}},
         SkipCase{"right_in_faulty_text_argument", R"(\left(#\text{\(a&\right)}\right))", false, {{6, 7}, {24, 25}}},
         SkipCase{"end_in_nested_faulty_text_argument", R"(\sqrt{#\text{\(a&\text{\(\end{x}}}})", true,
-                 {{6, 7}, {25, 29}}}),
+                 {{6, 7}, {25, 29}}},
+        // A command with a text slot in text mode alone: the math skip passes
+        // it, the text skip after it takes its slot, `$` and all.
+        SkipCase{"text_slot_of_one_mode", R"(\Bbb{\begin{matrix}z} \text{#\Bbb{a $x$ b}c})", true, {{20, 20}, {28, 29}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct PropertyCase {

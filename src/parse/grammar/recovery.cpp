@@ -125,7 +125,7 @@ class SkipLevels {
 public:
     enum Kind : std::uint8_t { Brace, Left, Environment };
 
-    explicit SkipLevels(const ArgumentSession& session) : session_(session) {}
+    SkipLevels(const ArgumentSession& session, ContentMode mode) : session_(session), mode_(mode) {}
 
     std::size_t count(Kind kind) const noexcept { return counts_[kind]; }
     // Opens `n` levels of one kind, kept as one run: a skip that passes a
@@ -162,7 +162,7 @@ public:
                 // The levels above the innermost one this closes.
                 const std::size_t from =
                     have == 0 ? top.n
-                              : session_.nth_opener_from_top(static_cast<ArgumentSession::OpenerKind>(kind), top.n,
+                              : session_.nth_opener_from_top(mode_, static_cast<ArgumentSession::OpenerKind>(kind), top.n,
                                                              top.to, std::min(n, have));
                 const std::size_t here = std::min(n, have);
                 for (int k = 0; k < 3; ++k) {
@@ -212,12 +212,13 @@ private:
     };
     std::size_t in_stretch(Kind kind, std::size_t from, std::size_t to) const {
         const auto k = static_cast<ArgumentSession::OpenerKind>(kind);
-        return session_.openers_before(k, to) - session_.openers_before(k, from);
+        return session_.openers_before(mode_, k, to) - session_.openers_before(mode_, k, from);
     }
     std::size_t in_stretch_total(std::size_t from, std::size_t to) const {
         return in_stretch(Brace, from, to) + in_stretch(Left, from, to) + in_stretch(Environment, from, to);
     }
     const ArgumentSession& session_;
+    ContentMode mode_;  // the skip's, whose stretches these are
     std::vector<Run> runs_;
     std::size_t counts_[3] = {0, 0, 0};
 };
@@ -256,7 +257,7 @@ bool reads_clean(Grammar& g, const Collected& group) {
 // without asking whether it reads clean: either way the skip goes on after
 // it as it was, and asking would read it.
 std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge::ArgSpec> specs,
-                                           SlotScans& scans, std::optional<HardStop> unchanging) {
+                                           SlotScans& scans, ContentMode mode, std::optional<HardStop> unchanging) {
     using knowledge::ArgFormKind;
     std::size_t count = 0;
     for (std::size_t i = 0; i < specs.size(); ++i) {
@@ -316,7 +317,7 @@ std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge
         if (outcome == Taken) {
             if (spec.kind == knowledge::ArgValueKind::TextContent) {
                 if (unchanging && &spec == &specs[count - 1] &&
-                    g.unchanging_group_close(skip_whitespace_index(in, before), *unchanging, false) == group.last) {
+                    g.unchanging_group_close(skip_whitespace_index(in, before), *unchanging, mode, false) == group.last) {
                     continue;
                 }
                 if (reads_clean(g, group)) continue;
@@ -326,7 +327,7 @@ std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge
             // A closed slot that is not text has no math of its own to hide:
             // one holding what stops or steers the skip is gone through token
             // by token, so that a stray `$` or `\end` in it is still found.
-            if (g.plain_tokens(before, in.pos())) continue;
+            if (g.plain_tokens(before, in.pos(), mode)) continue;
             in.rewind(before);
             return std::nullopt;
         }
@@ -959,7 +960,7 @@ void Grammar::charge_recovery(std::size_t units) {
     // passed does not end the content around it, nor does its closing half
     // stray into that content.
     bool consumed = false;
-    SkipLevels levels(argument_session());
+    SkipLevels levels(argument_session(), mode);
     bool own_open = false;  // the level of the item's own header, the first one the skip opens
     SlotScans slot_scans;
     TextFences fences;
@@ -995,7 +996,7 @@ void Grammar::charge_recovery(std::size_t units) {
             // passed whole, in a faulty text argument too: token by token,
             // deep nesting would pass it once per enclosing failed item. A
             // plain group outside one is left to the stretch that holds it.
-            if (const auto close = unchanging_group_close(in_.pos(), stop, passes && consumed)) {
+            if (const auto close = unchanging_group_close(in_.pos(), stop, mode, passes && consumed)) {
                 in_.rewind(*close + 1);
                 consumed = true;
                 continue;
@@ -1009,7 +1010,7 @@ void Grammar::charge_recovery(std::size_t units) {
             // are kept as the stretch itself, so that passing it stays
             // constant time. Where the stretch of every kind cannot be kept
             // so, that of one kind is taken.
-            if (const auto run = mixed_skip_run(in_.pos()); run && run->end > in_.pos()) {
+            if (const auto run = mixed_skip_run(in_.pos(), mode); run && run->end > in_.pos()) {
                 const std::size_t kinds = (run->opens[SkipLevels::Brace] > 0 ? 1 : 0) +
                                           (run->opens[SkipLevels::Left] > 0 ? 1 : 0) +
                                           (run->opens[SkipLevels::Environment] > 0 ? 1 : 0);
@@ -1023,7 +1024,7 @@ void Grammar::charge_recovery(std::size_t units) {
                 in_.rewind(run->end);
                 continue;
             }
-            if (const auto run = skip_run(in_.pos()); run && run->end > in_.pos()) {
+            if (const auto run = skip_run(in_.pos(), mode); run && run->end > in_.pos()) {
                 levels.open(run->braces ? SkipLevels::Brace : SkipLevels::Environment, run->opens);
                 in_.rewind(run->end);
                 continue;
@@ -1052,7 +1053,7 @@ void Grammar::charge_recovery(std::size_t units) {
             // An environment with nothing inside that stops or steers the
             // skip is passed whole: header by header, deep nesting would
             // pass it once per enclosing failed item.
-            if (const auto close = inert_environment_close(in_.pos())) {
+            if (const auto close = inert_environment_close(in_.pos(), mode)) {
                 in_.rewind(*close + 1);
                 consumed = true;
                 continue;
@@ -1121,7 +1122,7 @@ void Grammar::charge_recovery(std::size_t units) {
             // A group with nothing inside that stops or steers the skip is
             // passed whole: token by token, deep nesting would pass it once
             // per enclosing failed item.
-            if (const auto close = plain_group_close(in_.pos())) {
+            if (const auto close = plain_group_close(in_.pos(), mode)) {
                 in_.rewind(*close + 1);
                 consumed = true;
                 continue;
@@ -1132,7 +1133,7 @@ void Grammar::charge_recovery(std::size_t units) {
             // A run of `}`, each closing a level the skip opened, with only
             // what opens no level between them, is passed at once: one by
             // one, deep nesting would pass it once per enclosing failed item.
-            const auto run = brace_closer_run(in_.pos(), levels.count(SkipLevels::Brace));
+            const auto run = brace_closer_run(in_.pos(), levels.count(SkipLevels::Brace), mode);
             if (run && run->nth > 1) {
                 levels.close(SkipLevels::Brace, run->nth);
                 in_.rewind(run->end);
@@ -1151,16 +1152,16 @@ void Grammar::charge_recovery(std::size_t units) {
         if (kind == TokenKind::ControlSeq) {
             if (const auto* record = kb(mode).lookup_command(t->token.name())) {
                 const bool unchanging = one_step_passes && !skip_arguments;
-                if (const auto close = skip_text_slots(*this, record->args, slot_scans,
+                if (const auto close = skip_text_slots(*this, record->args, slot_scans, mode,
                                                        unchanging ? std::optional(stop) : std::nullopt)) {
                     // Through an argument holding nothing the skip stops at
                     // or that changes its levels, the fence would stop
                     // nothing and the skip would come out as it went in:
                     // it is passed whole. Token by token, deep nesting
                     // would pass it once per enclosing failed item.
-                    if ((unchanging &&
-                         unchanging_group_close(skip_whitespace_index(in_, in_.pos()), stop, false) == *close) ||
-                        (one_step_passes && text_argument_passes(*close, stop))) {
+                    if ((unchanging && unchanging_group_close(skip_whitespace_index(in_, in_.pos()), stop, mode,
+                                                              false) == *close) ||
+                        (one_step_passes && text_argument_passes(*close, stop, mode))) {
                         in_.rewind(*close + 1);
                     } else {
                         fences.enter(*close, levels.count(SkipLevels::Left),
@@ -1190,15 +1191,15 @@ void Grammar::charge_recovery(std::size_t units) {
     return true;
 }
 
-bool Grammar::text_argument_passes(std::size_t close, HardStop stop) {
+bool Grammar::text_argument_passes(std::size_t close, HardStop stop, ContentMode mode) {
     const std::size_t open = skip_whitespace_index(in_, in_.pos());
     const SpannedToken* t = in_.token_at(open);
     if (t == nullptr || t->token.kind() != TokenKind::LBrace || close >= in_.token_count()) return false;
     ArgumentSession& session = argument_session();
     const auto abs = session.index_of(t);
     if (!abs || session.brace_match(*abs) != *abs + (close - open)) return false;
-    return session.passes_through(*abs + 1, *abs + (close - open), stop == HardStop::MathControlParen, math_kb_,
-                                  text_kb_);
+    return session.passes_through(*abs + 1, *abs + (close - open), stop == HardStop::MathControlParen, kb(mode),
+                                  mode);
 }
 
 }  // namespace quorvel::parse::grammar
