@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "knowledge/argspec.hpp"
@@ -303,6 +304,24 @@ struct ArgumentSession {
     // The content of every collected argument is read once per parse and
     // shared by every reader; see `SharedContents`.
     SharedContents contents;
+
+    // Where the recovery skip, having taken a level's opener at stream index
+    // `opener` in some failed item's skip, closed that level again with
+    // everything opened inside it and without stopping: the stream index
+    // after the closer. What such a stretch does depends only on its own
+    // tokens, the skip's mode and its hard stop, so every enclosing level's
+    // skip of a deep nesting passes it in one step.
+    struct ClosedLevel {
+        std::size_t opener;
+        std::uint8_t mode_and_stop;
+        bool operator==(const ClosedLevel&) const = default;
+    };
+    struct ClosedLevelHash {
+        std::size_t operator()(const ClosedLevel& k) const noexcept {
+            return std::hash<std::size_t>{}(k.opener * 8 + k.mode_and_stop);
+        }
+    };
+    std::unordered_map<ClosedLevel, std::size_t, ClosedLevelHash> closed_levels;
 
 private:
     struct MatchTable {

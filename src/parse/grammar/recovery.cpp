@@ -128,6 +128,21 @@ public:
     explicit SkipLevels(const ArgumentSession& session) : session_(session) {}
 
     std::size_t count(Kind kind) const noexcept { return counts_[kind]; }
+    std::size_t total() const noexcept { return counts_[Brace] + counts_[Left] + counts_[Environment]; }
+    // The kind of the innermost open level; only with `total() > 0`.
+    Kind innermost() const {
+        const Run& top = runs_.back();
+        if (!top.stretch) return top.kind;
+        Kind kind = Brace;
+        std::optional<std::size_t> last;
+        for (int k = 0; k < 3; ++k) {
+            if (in_stretch(static_cast<Kind>(k), top.n, top.to) == 0) continue;
+            const std::size_t at =
+                session_.nth_opener_from_top(static_cast<ArgumentSession::OpenerKind>(k), top.n, top.to, 1);
+            if (!last || at > *last) last = at, kind = static_cast<Kind>(k);
+        }
+        return kind;
+    }
     // Opens `n` levels of one kind, kept as one run: a skip that passes a
     // deep nesting opens its levels at once.
     void open(Kind kind, std::size_t n = 1) {
@@ -364,6 +379,98 @@ private:
         std::size_t environments;
     };
     std::vector<Fence> fences_;
+};
+
+// Whether taking the text slots of a command scans a group token by token
+// (an optional bracket, or a delimited form): such a scan may read past the
+// level around it, up to the end of the input.
+bool scans_slot_tokens(const knowledge::ActiveCommandRecord& record) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < record.args.size(); ++i) {
+        if (record.args[i].kind == knowledge::ArgValueKind::TextContent) count = i + 1;
+    }
+    for (const knowledge::ArgSpec& spec : std::span(record.args).first(count)) {
+        const auto kind = spec.form.kind;
+        if ((kind == knowledge::ArgFormKind::Standard && !spec.required) ||
+            kind == knowledge::ArgFormKind::Delimited || kind == knowledge::ArgFormKind::Paired) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The levels the skip opened, by their openers' stream indices and the
+// levels below them, innermost last; a stretch passed at once is one entry
+// over its openers. A level that its own closer closes alone, after
+// everything opened inside it, is kept in the session (see
+// `ArgumentSession::closed_levels`): inside it the skip neither stopped nor
+// touched a level outside, so wherever the skip takes the same opener it
+// reaches the same closer with its levels as they were. A level whose
+// stretch read what may answer otherwise in another window is tainted and
+// not kept; levels closed in any other way drop every mark.
+class LevelMarks {
+public:
+    explicit LevelMarks(const ArgumentSession& session) : session_(session) {}
+
+    void open(std::size_t opener, std::size_t below) { marks_.push_back(Mark{opener, opener + 1, below, false}); }
+    // The openers of a stretch, as `SkipLevels::open_stretch` keeps them.
+    void open_stretch(std::size_t from, std::size_t to, std::size_t below) {
+        if (openers(from, to) > 0) marks_.push_back(Mark{from, to, below, false});
+    }
+    // After the innermost level was closed alone with `below` levels left:
+    // its opener, when it may be kept.
+    std::optional<std::size_t> closed(std::size_t below) {
+        if (marks_.empty()) return std::nullopt;
+        Mark& top = marks_.back();
+        const bool single = top.to == top.from + 1;
+        const std::size_t n = single ? 1 : openers(top.from, top.to);
+        if (top.below + n - 1 != below) {
+            marks_.clear();
+            return std::nullopt;
+        }
+        const std::size_t opener = single ? top.from : last_opener(top.from, top.to);
+        const bool tainted = top.tainted;
+        if (n == 1) {
+            marks_.pop_back();
+        } else {
+            top.to = opener;
+        }
+        if (tainted) return std::nullopt;
+        return opener;
+    }
+    void clear() noexcept { marks_.clear(); }
+    void taint() noexcept {
+        for (Mark& mark : marks_) mark.tainted = true;
+    }
+
+private:
+    // Levels `below` .. of the openers among stream tokens [from, to); a
+    // single opener is [opener, opener + 1).
+    struct Mark {
+        std::size_t from;
+        std::size_t to;
+        std::size_t below;
+        bool tainted;
+    };
+    std::size_t openers(std::size_t from, std::size_t to) const {
+        std::size_t n = 0;
+        for (int k = 0; k < 3; ++k) {
+            const auto kind = static_cast<ArgumentSession::OpenerKind>(k);
+            n += session_.openers_before(kind, to) - session_.openers_before(kind, from);
+        }
+        return n;
+    }
+    std::size_t last_opener(std::size_t from, std::size_t to) const {
+        std::size_t last = from;
+        for (int k = 0; k < 3; ++k) {
+            const auto kind = static_cast<ArgumentSession::OpenerKind>(k);
+            if (session_.openers_before(kind, to) == session_.openers_before(kind, from)) continue;
+            last = std::max(last, session_.nth_opener_from_top(kind, from, to, 1));
+        }
+        return last;
+    }
+    const ArgumentSession& session_;
+    std::vector<Mark> marks_;
 };
 
 }  // namespace
@@ -959,6 +1066,22 @@ void Grammar::charge_recovery(std::size_t units) {
     // whole: what the budget counts.
     std::size_t steps = 0;
     const bool one_step_passes = !stepwise_skip.load(std::memory_order_relaxed);
+    // Levels closed again, kept and passed by stream index.
+    ArgumentSession& session = argument_session();
+    LevelMarks marks(session);
+    const std::optional<std::size_t> stream_at = session.index_of(in_.token_at(0));
+    const bool keeps_levels = one_step_passes && !skip_arguments && !single_token && stream_at.has_value();
+    const auto mode_and_stop =
+        static_cast<std::uint8_t>((mode == ContentMode::Math ? 1 : 0) | (static_cast<unsigned>(stop) << 1));
+    auto close_alone = [&](bool alone) {
+        if (!alone) {
+            marks.clear();
+            return;
+        }
+        if (const auto opener = marks.closed(levels.total()); opener && keeps_levels) {
+            session.closed_levels.try_emplace({*opener, mode_and_stop}, *stream_at + in_.pos());
+        }
+    };
     for (;; ++steps) {
         skip_ws();
         const SpannedToken* t = in_.peek();
@@ -967,6 +1090,14 @@ void Grammar::charge_recovery(std::size_t units) {
         if ((t->token.is_control("right") && fences.stops_right(levels.count(SkipLevels::Left))) ||
             (t->token.is_control("end") && fences.stops_end(levels.count(SkipLevels::Environment)))) {
             break;
+        }
+        if (keeps_levels && consumed &&
+            (t->token.kind() == TokenKind::LBrace || t->token.is_control("left") || t->token.is_control("begin"))) {
+            const auto kept = session.closed_levels.find({*stream_at + in_.pos(), mode_and_stop});
+            if (kept != session.closed_levels.end() && kept->second - *stream_at <= in_.token_count()) {
+                in_.rewind(kept->second - *stream_at);
+                continue;
+            }
         }
         if (skip_arguments && (t->token.kind() == TokenKind::LBracket || t->token.kind() == TokenKind::LBrace)) {
             // A whole argument group; one left open runs to the end of input,
@@ -994,6 +1125,7 @@ void Grammar::charge_recovery(std::size_t units) {
                 const std::size_t kinds = (run->opens[SkipLevels::Brace] > 0 ? 1 : 0) +
                                           (run->opens[SkipLevels::Left] > 0 ? 1 : 0) +
                                           (run->opens[SkipLevels::Environment] > 0 ? 1 : 0);
+                if (keeps_levels) marks.open_stretch(run->stream_from, run->stream_to, levels.total());
                 if (kinds > 1) {
                     levels.open_stretch(run->stream_from, run->stream_to);
                 } else {
@@ -1005,6 +1137,7 @@ void Grammar::charge_recovery(std::size_t units) {
                 continue;
             }
             if (const auto run = skip_run(in_.pos()); run && run->end > in_.pos()) {
+                marks.clear();
                 levels.open(run->braces ? SkipLevels::Brace : SkipLevels::Environment, run->opens);
                 in_.rewind(run->end);
                 continue;
@@ -1017,6 +1150,8 @@ void Grammar::charge_recovery(std::size_t units) {
                 const auto after = record != nullptr && record->body_mode == ContentMode::Text
                                        ? environments().after_closing_end(in_.pos())
                                        : std::nullopt;
+                // A body that no `\end` closes may find one in a wider window.
+                if (record != nullptr && record->body_mode == ContentMode::Text && !after) marks.taint();
                 if (after) {
                     const bool own = header && !consumed;
                     in_.rewind(*after);
@@ -1040,8 +1175,11 @@ void Grammar::charge_recovery(std::size_t units) {
             }
         }
         if (t->token.is_control("begin") && peek_environment_header_at_cursor(in_, "begin")) {
+            const std::size_t opener = in_.pos();
+            const std::size_t below = levels.total();
             if (!consume_environment_marker(in_, "begin")) break;
             own_open |= header && !consumed;
+            if (consumed && keeps_levels) marks.open(*stream_at + opener, below);
             consumed = true;
             levels.open(SkipLevels::Environment);
             continue;
@@ -1054,6 +1192,7 @@ void Grammar::charge_recovery(std::size_t units) {
                 // passed up to its last one at once: header by header, deep
                 // nesting would pass it once per enclosing failed item. The
                 // last is read as ever, so the kept failure is the same.
+                bool alone = levels.innermost() == SkipLevels::Environment;
                 const std::size_t floor = std::max<std::size_t>(own_open ? 1 : 0, fences.environments());
                 const std::size_t open = levels.count(SkipLevels::Environment);
                 const std::size_t spare = open > floor ? open - floor : 0;
@@ -1061,10 +1200,12 @@ void Grammar::charge_recovery(std::size_t units) {
                 if (run && run->nth > 1) {
                     levels.close(SkipLevels::Environment, run->nth - 1);
                     in_.rewind(run->control);
+                    alone = false;
                 }
                 if (!consume_environment_marker(in_, "end")) in_.bump();
                 consumed = true;
                 levels.close(SkipLevels::Environment);
+                close_alone(alone);
                 continue;
             }
             if (header) {
@@ -1078,6 +1219,7 @@ void Grammar::charge_recovery(std::size_t units) {
                             consumed = true;
                             if (failed_inside) break;
                             levels.close(SkipLevels::Environment);
+                            marks.clear();
                             own_open = false;
                             continue;
                         }
@@ -1092,9 +1234,11 @@ void Grammar::charge_recovery(std::size_t units) {
         }
         if (t->token.is_control("right")) {
             if (levels.count(SkipLevels::Left) == 0) break;
+            const bool alone = levels.innermost() == SkipLevels::Left;
             in_.bump();
             consumed = true;
             levels.close(SkipLevels::Left);
+            close_alone(alone);
             continue;
         }
         const TokenKind kind = t->token.kind();
@@ -1110,14 +1254,24 @@ void Grammar::charge_recovery(std::size_t units) {
         }
         const bool closes_level = kind == TokenKind::RBrace && levels.count(SkipLevels::Brace) > 0;
         if (consumed && !closes_level && is_hard_stop(stop, t->token)) break;
+        const std::size_t opener = in_.pos();
+        const std::size_t below = levels.total();
+        const bool alone = closes_level && levels.innermost() == SkipLevels::Brace;
+        if (consumed && keeps_levels && (kind == TokenKind::LBrace || t->token.is_control("left"))) {
+            marks.open(*stream_at + opener, below);
+        }
         in_.bump();
         consumed = true;
         if (kind == TokenKind::LBrace) levels.open(SkipLevels::Brace);
-        if (closes_level) levels.close(SkipLevels::Brace);
+        if (closes_level) {
+            levels.close(SkipLevels::Brace);
+            close_alone(alone);
+        }
         if (t->token.is_control("left")) levels.open(SkipLevels::Left);
         if (single_token) break;
         if (kind == TokenKind::ControlSeq) {
             if (const auto* record = kb(mode).lookup_command(t->token.name())) {
+                if (scans_slot_tokens(*record)) marks.taint();
                 if (const auto close = skip_text_slots(*this, record->args, slot_scans)) {
                     fences.enter(*close, levels.count(SkipLevels::Left), levels.count(SkipLevels::Environment));
                 }
