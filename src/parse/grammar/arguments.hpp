@@ -192,6 +192,8 @@ private:
 };
 
 // What the argument rules share across one parse and all its re-parses.
+class EnvironmentIndex;
+
 struct ArgumentSession {
     explicit ArgumentSession(const Input& root);
 
@@ -322,6 +324,11 @@ struct ArgumentSession {
         }
     };
     std::unordered_map<ClosedLevel, std::size_t, ClosedLevelHash> closed_levels;
+
+    // The environment headers of the whole stream, built on first use: a
+    // window whose answer it gives asks it instead of indexing its own
+    // headers, which nested windows would do once per level.
+    std::shared_ptr<const EnvironmentIndex> stream_environments;
 
 private:
     struct MatchTable {

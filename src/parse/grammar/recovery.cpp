@@ -658,7 +658,7 @@ void EnvironmentIndex::build_walks() {
             open.pop_back();
             continue;
         }
-        mismatches_.push_back(Mismatch{headers_[open.back()].name, headers_[k].name});
+        mismatches_.push_back(Mismatch{headers_[open.back()].name, headers_[k].name, headers_[k].close});
         for (std::size_t o : open) mismatch[o] = mismatches_.size() - 1;
         open.clear();
     }
@@ -762,6 +762,14 @@ std::optional<EnvironmentIndex::Mismatch> EnvironmentIndex::first_mismatch_from(
     const std::size_t found = walk_from_[static_cast<std::size_t>(it - headers_.begin())];
     if (found == kNone) return std::nullopt;
     return mismatches_[found];
+}
+
+bool EnvironmentIndex::no_header_cut_at(std::size_t limit) const {
+    const auto it = std::lower_bound(controls_.begin(), controls_.end(), limit,
+                                     [](const Control& c, std::size_t l) { return c.token < l; });
+    if (it == controls_.begin()) return true;
+    const Control& c = *(it - 1);
+    return c.header != kNone && headers_[c.header].close < limit;
 }
 
 // ---- Wording -------------------------------------------------------------------------
@@ -1027,13 +1035,49 @@ void Grammar::charge_recovery(std::size_t units) {
         }
         return *memo.environments;
     };
+    // A raw failure asks for the first mismatched `\end` from the item on.
+    // The stream's headers answer for every window whose end cuts none, so
+    // nested windows need not each index their own.
+    auto mismatches = [&]() -> const EnvironmentIndex& {
+        ArgumentSession& session = argument_session();
+        const std::optional<std::size_t> first = session.index_of(in_.token_at(0));
+        if (memo.environments || !first) return environments();
+        if (!session.stream_environments) {
+            const std::span<const std::size_t> controls = session.environment_controls(0, session.count);
+            charge_recovery(controls.size());
+            session.stream_environments = std::make_shared<const EnvironmentIndex>(session.base, session.count, controls);
+        }
+        const EnvironmentIndex& stream = *session.stream_environments;
+        const std::size_t limit = *first + in_.token_count();
+        if (!stream.no_header_cut_at(limit)) return environments();
+        if (const auto found = stream.first_mismatch_from(s); found && found->close < limit) return stream;
+        static const EnvironmentIndex none(nullptr, 0);
+        return none;
+    };
+    // The environments open before an offset: the headers before it alone
+    // answer, so nested windows index only what precedes their failure.
+    std::optional<EnvironmentIndex> headers_before;
+    std::size_t headers_limit = 0;
+    auto open_before = [&](std::size_t offset) -> const EnvironmentIndex& {
+        ArgumentSession& session = argument_session();
+        const std::optional<std::size_t> first = session.index_of(in_.token_at(0));
+        if (memo.environments || !first) return environments();
+        const std::size_t limit = first_token_from(in_, offset);
+        if (!headers_before || headers_limit < limit) {
+            const std::span<const std::size_t> controls = session.environment_controls(*first, limit);
+            charge_recovery(controls.size());
+            headers_before.emplace(in_.token_at(0), in_.token_count(), controls);
+            headers_limit = limit;
+        }
+        return *headers_before;
+    };
     const std::string_view source = st_.source();
     const std::size_t window_end = std::min(in_.source_len(), source.size());
     const std::string_view snippet = s <= window_end && is_char_boundary(source, s)
                                          ? source.substr(s, window_end - s)
                                          : source.substr(0, window_end);
     auto [final_message, final_kind] =
-        normalize_recovery_message(st_.context(), mode, snippet, environments, s, std::move(message), kind);
+        normalize_recovery_message(st_.context(), mode, snippet, mismatches, s, std::move(message), kind);
     const bool skip_arguments = final_kind == Kind::CommandModeError;
     const bool single_token = final_kind == Kind::UnknownCommand && e.span.start == s;
 
@@ -1214,7 +1258,7 @@ void Grammar::charge_recovery(std::size_t units) {
                         // Innermost where the item failed, it ends the bad
                         // content; otherwise the item failed after it, and it
                         // closes the item's own environment.
-                        const bool failed_inside = environments().is_innermost_before(failure_end, end->name);
+                        const bool failed_inside = open_before(failure_end).is_innermost_before(failure_end, end->name);
                         if ((failed_inside || own_open) && consume_environment_marker(in_, "end")) {
                             consumed = true;
                             if (failed_inside) break;
@@ -1226,7 +1270,7 @@ void Grammar::charge_recovery(std::size_t units) {
                         break;
                     }
                     // An `\end` of an environment open before the item is the enclosing one's.
-                    if (environments().is_open_before(s, end->name)) break;
+                    if (open_before(s).is_open_before(s, end->name)) break;
                     if (consume_environment_marker(in_, "end")) consumed = true;
                     break;
                 }

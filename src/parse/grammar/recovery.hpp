@@ -76,11 +76,16 @@ public:
     struct Mismatch {
         std::string expected;  // the innermost open environment
         std::string found;     // the name of the `\end`
+        std::size_t close;     // the index of the `}` of that `\end` header
     };
     // Walks the headers of the tokens from `offset` on with an empty stack,
     // where an `\end` with an empty stack is ignored and one equal to the top
     // pops it: the first `\end` that differs from the top.
     std::optional<Mismatch> first_mismatch_from(std::size_t offset) const;
+    // Whether the last `\begin` or `\end` control word before token `limit`,
+    // if any, has a readable header that ends before `limit`: then the
+    // tokens before `limit` read every header as these tokens do.
+    bool no_header_cut_at(std::size_t limit) const;
 
     // For a `\begin` header whose control word is token `begin`: the token
     // after the `}` of the `\end` header that closes it (the strict walk's
