@@ -1054,23 +1054,6 @@ void Grammar::charge_recovery(std::size_t units) {
         static const EnvironmentIndex none(nullptr, 0);
         return none;
     };
-    // The environments open before an offset: the headers before it alone
-    // answer, so nested windows index only what precedes their failure.
-    std::optional<EnvironmentIndex> headers_before;
-    std::size_t headers_limit = 0;
-    auto open_before = [&](std::size_t offset) -> const EnvironmentIndex& {
-        ArgumentSession& session = argument_session();
-        const std::optional<std::size_t> first = session.index_of(in_.token_at(0));
-        if (memo.environments || !first) return environments();
-        const std::size_t limit = first_token_from(in_, offset);
-        if (!headers_before || headers_limit < limit) {
-            const std::span<const std::size_t> controls = session.environment_controls(*first, limit);
-            charge_recovery(controls.size());
-            headers_before.emplace(in_.token_at(0), in_.token_count(), controls);
-            headers_limit = limit;
-        }
-        return *headers_before;
-    };
     const std::string_view source = st_.source();
     const std::size_t window_end = std::min(in_.source_len(), source.size());
     const std::string_view snippet = s <= window_end && is_char_boundary(source, s)
@@ -1258,7 +1241,7 @@ void Grammar::charge_recovery(std::size_t units) {
                         // Innermost where the item failed, it ends the bad
                         // content; otherwise the item failed after it, and it
                         // closes the item's own environment.
-                        const bool failed_inside = open_before(failure_end).is_innermost_before(failure_end, end->name);
+                        const bool failed_inside = environments().is_innermost_before(failure_end, end->name);
                         if ((failed_inside || own_open) && consume_environment_marker(in_, "end")) {
                             consumed = true;
                             if (failed_inside) break;
@@ -1270,7 +1253,7 @@ void Grammar::charge_recovery(std::size_t units) {
                         break;
                     }
                     // An `\end` of an environment open before the item is the enclosing one's.
-                    if (open_before(s).is_open_before(s, end->name)) break;
+                    if (environments().is_open_before(s, end->name)) break;
                     if (consume_environment_marker(in_, "end")) consumed = true;
                     break;
                 }
