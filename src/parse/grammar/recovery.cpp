@@ -1065,7 +1065,12 @@ void Grammar::charge_recovery(std::size_t units) {
     auto environments = [&]() -> const EnvironmentIndex& {
         if (!memo.environments) {
             const std::span<const std::size_t> controls = environment_controls();
-            charge_recovery(controls.size());
+            if (memo.environments_asked) {
+                argument_session().contents.charge(controls.size());
+            } else {
+                charge_recovery(controls.size());
+            }
+            memo.environments_asked = true;
             memo.environments.emplace(in_.token_at(0), in_.token_count(), controls);
         }
         return *memo.environments;
@@ -1075,6 +1080,10 @@ void Grammar::charge_recovery(std::size_t units) {
     // nested windows need not each index their own.
     const std::optional<std::size_t> window_at = argument_session().index_of(in_.token_at(0));
     auto stream_environments = [&]() -> const EnvironmentIndex& {
+        if (!memo.environments_asked) {
+            memo.environments_asked = true;
+            charge_recovery(0);
+        }
         ArgumentSession& session = argument_session();
         if (!session.stream_environments) {
             const std::span<const std::size_t> controls = session.environment_controls(0, session.count);

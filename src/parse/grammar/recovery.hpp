@@ -199,6 +199,9 @@ struct RecoveryMemo {
         }
     };
     std::optional<EnvironmentIndex> environments;
+    // Whether a failure has asked about environments: the first question
+    // checks the recovery budget, whichever index answers it.
+    bool environments_asked = false;
     // Attempts that stayed below the limit, valid at any depth that keeps them
     // below it; and those that reached it, valid at their own depth only.
     std::unordered_map<std::size_t, FailedAttempt> failed;
