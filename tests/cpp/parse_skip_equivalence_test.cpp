@@ -72,7 +72,7 @@ std::size_t count_differences(const std::vector<std::string>& inputs) {
 // Levels that nest, each with its closing half, and faults for the bottom:
 // groups, arguments with text slots the skip scans, environments and
 // `\left`, some of them left open or closed twice.
-constexpr std::array<std::array<const char*, 2>, 17> kLevels = {{
+constexpr std::array<std::array<const char*, 2>, 19> kLevels = {{
     {R"(\frac{)", "$}{}"},
     {R"(\sqrt{)", "#}"},
     {R"(\text{${)", "}$}"},
@@ -90,6 +90,8 @@ constexpr std::array<std::array<const char*, 2>, 17> kLevels = {{
     {R"(\begin{matrix})", ""},
     {R"(\text{)", "}"},
     {R"(#{\makebox[})", ""},
+    {R"(\text{\()", "}"},
+    {R"(\begin{bmatrix}\text{\()", R"(}\end{bmatrix})"},
 }};
 
 constexpr std::array<const char*, 11> kFaults = {

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "knowledge/argspec.hpp"
@@ -191,6 +192,8 @@ private:
 };
 
 // What the argument rules share across one parse and all its re-parses.
+class EnvironmentIndex;
+
 struct ArgumentSession {
     explicit ArgumentSession(const Input& root);
 
@@ -317,6 +320,12 @@ struct ArgumentSession {
     std::optional<CloserRun> brace_closer_run(std::size_t index, std::size_t n, std::size_t limit,
                                               const knowledge::KnowledgeBase& kb,
                                               ContentMode mode);
+    // The stream index of the `k`-th `}` (from 0) that the run from `index`
+    // closes a level with; only for k below the `nth` that run gave.
+    std::size_t closer_in_run(ContentMode mode, std::size_t index, std::size_t k) const {
+        const std::vector<std::uint32_t>& closers = skip_tables_[static_cast<std::size_t>(mode)].rbraces_;
+        return *(std::lower_bound(closers.begin(), closers.end(), index) + static_cast<std::ptrdiff_t>(k));
+    }
 
     // The `\begin` and `\end` control words among the `count` tokens from
     // stream index `first`, as indices from `first`, ascending. Valid until
@@ -351,6 +360,29 @@ struct ArgumentSession {
     // The content of every collected argument is read once per parse and
     // shared by every reader; see `SharedContents`.
     SharedContents contents;
+
+    // Where the recovery skip, having taken a level's opener at stream index
+    // `opener` in some failed item's skip, closed that level again with
+    // everything opened inside it and without stopping: the stream index
+    // after the closer. What such a stretch does depends only on its own
+    // tokens, the skip's mode and its hard stop, so every enclosing level's
+    // skip of a deep nesting passes it in one step.
+    struct ClosedLevel {
+        std::size_t opener;
+        std::uint8_t mode_and_stop;
+        bool operator==(const ClosedLevel&) const = default;
+    };
+    struct ClosedLevelHash {
+        std::size_t operator()(const ClosedLevel& k) const noexcept {
+            return std::hash<std::size_t>{}(k.opener * 8 + k.mode_and_stop);
+        }
+    };
+    std::unordered_map<ClosedLevel, std::size_t, ClosedLevelHash> closed_levels;
+
+    // The environment headers of the whole stream, built on first use: a
+    // window whose answer it gives asks it instead of indexing its own
+    // headers, which nested windows would do once per level.
+    std::shared_ptr<const EnvironmentIndex> stream_environments;
 
 private:
     struct MatchTable {
