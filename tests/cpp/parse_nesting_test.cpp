@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "child_measure.hpp"
+#include "cpu_clock.hpp"
+#include "parse/grammar/fuel.hpp"
 #include "parse_grammar_support.hpp"
 
 namespace quorvel::parse {
@@ -152,6 +154,10 @@ INSTANTIATE_TEST_SUITE_P(
                  {true, 0, 1, {R"(Environment matrix missing closing \end{matrix})"}}},
         NestCase{"frac_matrix", R"(\frac{\begin{matrix})", "z", "}{a}", 200,
                  {true, 0, 1, {R"(Environment matrix missing closing \end{matrix})"}}, false, rejecting_unknown()},
+        // The same under a command whose text slot is in its text-mode record
+        // alone: the math skip passes it as any command.
+        NestCase{"bbb_matrix", R"(\Bbb{\begin{matrix})", "z", "}", 200,
+                 {true, 0, 1, {R"(Environment matrix missing closing \end{matrix})"}}},
         // A `\left` left open in an argument at every level: with unknown
         // commands rejected the argument fails, and each level's recovery
         // passes the levels below it, then their closing braces, with the
@@ -177,7 +183,9 @@ INSTANTIATE_TEST_SUITE_P(
         NestCase{"hbox_math_newline", R"(\hbox{\(a\\)", "z", R"(}\)})", 64, {false, 0, 1, {kStrayBrace}}, false,
                  rejecting_unknown()},
         NestCase{"qq_math_superscript_bottom", R"(\qq{\(x^{)", "z}", R"(}\)})", 64,
-                 {false, 0, 2, {R"(Unknown command: \))", kStrayBrace}}, false, rejecting_unknown()}),
+                 {false, 0, 2, {R"(Unknown command: \))", kStrayBrace}}, false, rejecting_unknown()},
+        NestCase{"vphantom_left_open", R"(\vphantom{\left()", "z", "}", 250,
+                 {true, 0, 1, {R"(missing \right for \left-delimited group)"}}, false, rejecting_unknown()}),
     [](const auto& info) { return info.param.name; });
 
 // A stray `}` halfway down nested environments: each failed level's
@@ -506,6 +514,56 @@ INSTANTIATE_TEST_SUITE_P(
         NestCase{"text_mmltoken_math_unknown", R"(\text{\mmlToken{x}{\()", "z", "}}", 200,
                  {true, 0, 1, {"found end of input expected something else, or )"}}, false,
                  rejecting_unknown(1 << 20)}),
+    [](const auto& info) { return info.param.name; });
+
+// Inline math left open in a text argument at every level: each level's
+// recovery meets the levels below it, which it passes in one step once one
+// skip has closed them. The work units (deterministic) grow with the depth,
+// and the result is the real fault, never a give-up.
+struct TextMathCase {
+    const char* name;
+    std::string open_each;
+    std::string close_each;
+    bool reject_unknown;
+    std::size_t max_group_depth;  // 0 for the default
+    const char* message;          // the one diagnostic's
+};
+
+void PrintTo(const TextMathCase& c, std::ostream* os) { *os << c.open_each << "^n z " << c.close_each << "^n"; }
+
+class TextMathLeftOpen : public ::testing::TestWithParam<TextMathCase> {};
+
+TEST_P(TextMathLeftOpen, WorkGrowsLinearlyWithTheRealFault) {
+    const TextMathCase& c = GetParam();
+    ParseConfig config;
+    config.reject_unknown = c.reject_unknown;
+    if (c.max_group_depth > 0) config.max_group_depth = c.max_group_depth;
+    std::size_t units[2] = {0, 0};
+    const std::size_t levels[2] = {24, 192};
+    for (int i = 0; i < 2; ++i) {
+        const std::string source = repeat(c.open_each, levels[i]) + "z" + repeat(c.close_each, levels[i]);
+        const ParseOutcome out = parse_source(default_context(), source, config);
+        units[i] = grammar::detail::last_parse_fuel.used;
+        ASSERT_TRUE(out.document.has_value());
+        ASSERT_EQ(out.diagnostics.size(), 1u) << levels[i] << " levels";
+        EXPECT_EQ(out.diagnostics.front().message, c.message) << levels[i] << " levels";
+    }
+    EXPECT_LT(units[1], 12 * units[0]) << units[0] << " -> " << units[1];
+}
+
+constexpr const char* kNoCloseParen = "found end of input expected something else, or )";
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, TextMathLeftOpen,
+    ::testing::Values(
+        TextMathCase{"bmatrix", R"(\begin{bmatrix}\text{\()", R"(}\end{bmatrix})", false, 0,
+                     "Environment bmatrix is not allowed in text mode"},
+        TextMathCase{"align_star", R"(\begin{align*}\text{\()", R"(}\end{align*})", true, 0, kNoCloseParen},
+        TextMathCase{"framebox", R"(\framebox{\()", "}", false, 0, kNoCloseParen},
+        TextMathCase{"makebox_deep", R"(\makebox{\()", "}", false, 4096, kNoCloseParen},
+        TextMathCase{"textbf", R"(\textbf{\()", "}", true, 0, kNoCloseParen},
+        TextMathCase{"mathbb_text_deep", R"(\mathbb{\text{\()", R"(}\)})", false, 4096, kNoCloseParen},
+        TextMathCase{"llap_text", R"(\llap{\text{\()", "}}", true, 0, kNoCloseParen}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace

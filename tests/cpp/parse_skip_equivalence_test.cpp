@@ -72,7 +72,7 @@ std::size_t count_differences(const std::vector<std::string>& inputs) {
 // Levels that nest, each with its closing half, and faults for the bottom:
 // groups, arguments with text slots the skip scans, environments and
 // `\left`, some of them left open or closed twice.
-constexpr std::array<std::array<const char*, 2>, 17> kLevels = {{
+constexpr std::array<std::array<const char*, 2>, 19> kLevels = {{
     {R"(\frac{)", "$}{}"},
     {R"(\sqrt{)", "#}"},
     {R"(\text{${)", "}$}"},
@@ -90,6 +90,8 @@ constexpr std::array<std::array<const char*, 2>, 17> kLevels = {{
     {R"(\begin{matrix})", ""},
     {R"(\text{)", "}"},
     {R"(#{\makebox[})", ""},
+    {R"(\text{\()", "}"},
+    {R"(\begin{bmatrix}\text{\()", R"(}\end{bmatrix})"},
 }};
 
 constexpr std::array<const char*, 11> kFaults = {
@@ -207,7 +209,10 @@ INSTANTIATE_TEST_SUITE_P(
         SkipCase{"text_argument_holding_paren_in_inline_math", R"(\text{\(#{\text{\(a\)}}\)})", true, {{8, 9}}},
         SkipCase{"right_in_faulty_text_argument", R"(\left(#\text{\(a&\right)}\right))", false, {{6, 7}, {24, 25}}},
         SkipCase{"end_in_nested_faulty_text_argument", R"(\sqrt{#\text{\(a&\text{\(\end{x}}}})", true,
-                 {{6, 7}, {25, 29}}}),
+                 {{6, 7}, {25, 29}}},
+        // A command with a text slot in text mode alone: the math skip passes
+        // it, the text skip after it takes its slot, `$` and all.
+        SkipCase{"text_slot_of_one_mode", R"(\Bbb{\begin{matrix}z} \text{#\Bbb{a $x$ b}c})", true, {{20, 20}, {28, 29}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct PropertyCase {

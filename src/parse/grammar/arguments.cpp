@@ -147,30 +147,30 @@ bool scans_text_slots(const knowledge::ActiveCommandRecord* record) {
 
 }  // namespace
 
-bool ArgumentSession::plain_between(std::size_t from, std::size_t to, const knowledge::KnowledgeBase& math,
-                                    const knowledge::KnowledgeBase& text) {
+bool ArgumentSession::plain_between(std::size_t from, std::size_t to, const knowledge::KnowledgeBase& kb,
+                                    ContentMode mode) {
+    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
     if (from > to || to > count || count >= kUnmatched) return false;
-    if (steering_before_.empty()) {
-        steering_before_.assign(count + 1, 0);
+    if (tb.steering_before_.empty()) {
+        tb.steering_before_.assign(count + 1, 0);
         for (std::size_t i = 0; i < count; ++i) {
             const Token& t = base[i].token;
             const bool steers = t.kind() == TokenKind::MathShift ||
                                 (t.kind() == TokenKind::ControlSeq &&
                                  (t.is_control("begin") || t.is_control("end") || t.is_control("left") ||
                                   t.is_control("right") || t.is_control(")") ||
-                                  scans_text_slots(math.lookup_command(t.name())) ||
-                                  scans_text_slots(text.lookup_command(t.name()))));
-            steering_before_[i + 1] = steering_before_[i] + (steers ? 1 : 0);
+                                  scans_text_slots(kb.lookup_command(t.name()))));
+            tb.steering_before_[i + 1] = tb.steering_before_[i] + (steers ? 1 : 0);
         }
     }
-    return steering_before_[to] == steering_before_[from];
+    return tb.steering_before_[to] == tb.steering_before_[from];
 }
 
-std::optional<std::size_t> ArgumentSession::plain_group_close(std::size_t index, const knowledge::KnowledgeBase& math,
-                                                              const knowledge::KnowledgeBase& text) {
+std::optional<std::size_t> ArgumentSession::plain_group_close(std::size_t index, const knowledge::KnowledgeBase& kb,
+                                                              ContentMode mode) {
     if (index >= count || count >= kUnmatched) return std::nullopt;
     const auto close = brace_match(index);
-    if (!close || !plain_between(index + 1, *close, math, text)) return std::nullopt;
+    if (!close || !plain_between(index + 1, *close, kb, mode)) return std::nullopt;
     return close;
 }
 
@@ -212,11 +212,12 @@ bool has_text_slot(const knowledge::ActiveCommandRecord* record) {
 }  // namespace
 
 std::optional<std::size_t> ArgumentSession::inert_environment_close(std::size_t index,
-                                                                    const knowledge::KnowledgeBase& math,
-                                                                    const knowledge::KnowledgeBase& text) {
+                                                                    const knowledge::KnowledgeBase& kb,
+                                                                    ContentMode mode) {
+    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
     if (index >= count || count >= kUnmatched) return std::nullopt;
-    if (inert_close_.empty()) {
-        inert_close_.assign(count, kUnmatched);
+    if (tb.inert_close_.empty()) {
+        tb.inert_close_.assign(count, kUnmatched);
         // One pass with a stack of the open `\begin`s: each remembers the
         // brace depth it opened at, the lowest depth seen since, and whether
         // anything that stops or steers the skip stood inside.
@@ -251,7 +252,7 @@ std::optional<std::size_t> ArgumentSession::inert_environment_close(std::size_t 
             const bool begin = t.is_control("begin");
             if (!begin && !t.is_control("end")) {
                 if (t.is_control("left") || t.is_control("right") || t.is_control(")") ||
-                    has_text_slot(math.lookup_command(t.name())) || has_text_slot(text.lookup_command(t.name()))) {
+                    has_text_slot(kb.lookup_command(t.name()))) {
                     taint();
                 }
                 continue;
@@ -265,17 +266,15 @@ std::optional<std::size_t> ArgumentSession::inert_environment_close(std::size_t 
                 std::size_t brace = i + 1;
                 while (base[brace].token.kind() != TokenKind::LBrace) ++brace;
                 const std::string name = header_name(base, brace + 1, *close);
-                const auto* in_math = math.lookup_env(name);
-                const auto* in_text = text.lookup_env(name);
-                const bool text_body = (in_math != nullptr && in_math->body_mode == ContentMode::Text) ||
-                                       (in_text != nullptr && in_text->body_mode == ContentMode::Text);
+                const auto* record = kb.lookup_env(name);
+                const bool text_body = record != nullptr && record->body_mode == ContentMode::Text;
                 open.push_back(Open{i, depth, depth, text_body});
             } else if (!open.empty()) {
                 // Any `\end` closes the innermost `\begin` the skip opened.
                 const Open done = open.back();
                 open.pop_back();
                 const bool balanced = done.lowest >= done.depth && depth == done.depth;
-                if (!done.hazard && balanced) inert_close_[done.begin] = static_cast<std::uint32_t>(*close);
+                if (!done.hazard && balanced) tb.inert_close_[done.begin] = static_cast<std::uint32_t>(*close);
                 if (!open.empty()) {
                     open.back().hazard = open.back().hazard || done.hazard || !balanced;
                     open.back().lowest = std::min(open.back().lowest, done.lowest);
@@ -284,22 +283,23 @@ std::optional<std::size_t> ArgumentSession::inert_environment_close(std::size_t 
             i = *close;
         }
     }
-    const std::uint32_t close = inert_close_[index];
+    const std::uint32_t close = tb.inert_close_[index];
     if (close == kUnmatched) return std::nullopt;
     return close;
 }
 
-ArgumentSession::SkipRun ArgumentSession::skip_run(std::size_t index, const knowledge::KnowledgeBase& math,
-                                                    const knowledge::KnowledgeBase& text) {
+ArgumentSession::SkipRun ArgumentSession::skip_run(std::size_t index, const knowledge::KnowledgeBase& kb,
+                                                    ContentMode mode) {
+    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
     if (index >= count || count >= kUnmatched) return {index, 0, false};
-    if (run_end_.empty()) {
+    if (tb.run_end_.empty()) {
         // From the back: a token the stretch passes takes the stretch after
         // it (after the group, environment or header it starts), unless it
         // opens a level of the other kind than the levels that stretch opens.
-        run_end_.assign(count + 1, 0);
-        run_opens_.assign(count + 1, 0);
-        run_braces_.assign(count + 1, false);
-        run_end_[count] = static_cast<std::uint32_t>(count);
+        tb.run_end_.assign(count + 1, 0);
+        tb.run_opens_.assign(count + 1, 0);
+        tb.run_braces_.assign(count + 1, false);
+        tb.run_end_[count] = static_cast<std::uint32_t>(count);
         for (std::size_t i = count; i-- > 0;) {
             const Token& t = base[i].token;
             std::optional<std::size_t> next;  // where the stretch goes on
@@ -310,7 +310,7 @@ ArgumentSession::SkipRun ArgumentSession::skip_run(std::size_t index, const know
                 case TokenKind::RBracket:
                 case TokenKind::MathShift: break;
                 case TokenKind::LBrace:
-                    if (const auto close = plain_group_close(i, math, text)) {
+                    if (const auto close = plain_group_close(i, kb, mode)) {
                         next = *close + 1;
                     } else {
                         next = i + 1;
@@ -325,52 +325,50 @@ ArgumentSession::SkipRun ArgumentSession::skip_run(std::size_t index, const know
                         std::size_t brace = i + 1;
                         while (base[brace].token.kind() != TokenKind::LBrace) ++brace;
                         const std::string name = header_name(base, brace + 1, *header);
-                        const auto* in_math = math.lookup_env(name);
-                        const auto* in_text = text.lookup_env(name);
-                        if ((in_math != nullptr && in_math->body_mode == ContentMode::Text) ||
-                            (in_text != nullptr && in_text->body_mode == ContentMode::Text)) {
+                        const auto* record = kb.lookup_env(name);
+                        if (record != nullptr && record->body_mode == ContentMode::Text) {
                             break;
                         }
-                        if (const auto close = inert_environment_close(i, math, text)) {
+                        if (const auto close = inert_environment_close(i, kb, mode)) {
                             next = *close + 1;
                         } else {
                             next = *header + 1;
                             opens = 1;
                         }
                     } else if (!t.is_control("end") && !t.is_control("left") && !t.is_control("right") &&
-                               !t.is_control(")") && !has_text_slot(math.lookup_command(t.name())) &&
-                               !has_text_slot(text.lookup_command(t.name()))) {
+                               !t.is_control(")") && !has_text_slot(kb.lookup_command(t.name()))) {
                         next = i + 1;
                     }
                     break;
                 default: next = i + 1; break;
             }
             if (!next) {
-                run_end_[i] = static_cast<std::uint32_t>(i);
-            } else if (opens > 0 && run_opens_[*next] > 0 && run_braces_[*next] != braces) {
-                run_end_[i] = static_cast<std::uint32_t>(*next);
-                run_opens_[i] = opens;
-                run_braces_[i] = braces;
+                tb.run_end_[i] = static_cast<std::uint32_t>(i);
+            } else if (opens > 0 && tb.run_opens_[*next] > 0 && tb.run_braces_[*next] != braces) {
+                tb.run_end_[i] = static_cast<std::uint32_t>(*next);
+                tb.run_opens_[i] = opens;
+                tb.run_braces_[i] = braces;
             } else {
-                run_end_[i] = run_end_[*next];
-                run_opens_[i] = opens + run_opens_[*next];
-                run_braces_[i] = opens > 0 ? braces : run_braces_[*next];
+                tb.run_end_[i] = tb.run_end_[*next];
+                tb.run_opens_[i] = opens + tb.run_opens_[*next];
+                tb.run_braces_[i] = opens > 0 ? braces : tb.run_braces_[*next];
             }
         }
     }
-    return {run_end_[index], run_opens_[index], run_braces_[index]};
+    return {tb.run_end_[index], tb.run_opens_[index], tb.run_braces_[index]};
 }
 
 std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run(std::size_t index,
-                                                                    const knowledge::KnowledgeBase& math,
-                                                                    const knowledge::KnowledgeBase& text) {
+                                                                    const knowledge::KnowledgeBase& kb,
+                                                                    ContentMode mode) {
+    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
     if (index >= count || count >= kUnmatched) return std::nullopt;
-    if (mixed_end_.empty()) {
+    if (tb.mixed_end_.empty()) {
         // The stretches of one kind and the inert environments, built.
-        skip_run(0, math, text);
-        inert_environment_close(0, math, text);
-        mixed_opens_.assign(count + 1, 0);
-        mixed_end_.assign(count + 1, static_cast<std::uint32_t>(count));
+        skip_run(0, kb, mode);
+        inert_environment_close(0, kb, mode);
+        tb.mixed_opens_.assign(count + 1, 0);
+        tb.mixed_end_.assign(count + 1, static_cast<std::uint32_t>(count));
         std::vector<std::uint8_t> opener(count, OpensNothing);
         // From the back, as the stretches of one kind, but a `\left` opens a
         // level and the stretch goes on through a change of kind.
@@ -379,59 +377,59 @@ std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run(std::size_t 
             std::size_t next = i + 1;
             if (t.is_control("left")) {
                 opener[i] = OpensLeft;
-            } else if (run_end_[i] == i) {
-                mixed_end_[i] = static_cast<std::uint32_t>(i);  // stops or steers
+            } else if (tb.run_end_[i] == i) {
+                tb.mixed_end_[i] = static_cast<std::uint32_t>(i);  // stops or steers
                 continue;
             } else if (t.kind() == TokenKind::LBrace) {
-                if (const auto close = plain_group_close(i, math, text)) {
+                if (const auto close = plain_group_close(i, kb, mode)) {
                     next = *close + 1;
                 } else {
                     opener[i] = OpensBrace;
                 }
             } else if (t.is_control("begin")) {
-                if (const auto close = inert_environment_close(i, math, text)) {
+                if (const auto close = inert_environment_close(i, kb, mode)) {
                     next = *close + 1;
                 } else {
                     opener[i] = OpensEnvironment;
                     next = *header_close(base, count, i) + 1;
                 }
             }
-            mixed_end_[i] = mixed_end_[next];
-            mixed_opens_[i] = mixed_opens_[next] + (opener[i] != OpensNothing ? 1 : 0);
+            tb.mixed_end_[i] = tb.mixed_end_[next];
+            tb.mixed_opens_[i] = tb.mixed_opens_[next] + (opener[i] != OpensNothing ? 1 : 0);
         }
         // Openers inside an inert environment are passed with it, never
         // opened: they do not count by index.
         std::vector<std::int32_t> inside(count + 1, 0);
         for (std::size_t i = 0; i < count; ++i) {
-            if (inert_close_[i] == kUnmatched) continue;
+            if (tb.inert_close_[i] == kUnmatched) continue;
             ++inside[i + 1];
-            --inside[inert_close_[i] + 1];
+            --inside[tb.inert_close_[i] + 1];
         }
-        for (auto& v : opener_prefix_) v.assign(count + 1, 0);
+        for (auto& v : tb.opener_prefix_) v.assign(count + 1, 0);
         std::int32_t depth = 0;
         for (std::size_t i = 0; i < count; ++i) {
             depth += inside[i];
             for (int k = 0; k < 3; ++k) {
-                opener_prefix_[k][i + 1] = opener_prefix_[k][i] + (depth == 0 && opener[i] == k ? 1 : 0);
+                tb.opener_prefix_[k][i + 1] = tb.opener_prefix_[k][i] + (depth == 0 && opener[i] == k ? 1 : 0);
             }
         }
     }
     // The openers its tokens count by index are among the stretch's (it
     // passes whole only plain groups and inert environments): as many in
     // all, they are the same.
-    MixedRun run{mixed_end_[index], {}};
+    MixedRun run{tb.mixed_end_[index], {}};
     std::size_t by_index = 0;
     for (int k = 0; k < 3; ++k) {
-        run.opens[k] = opener_prefix_[k][run.end] - opener_prefix_[k][index];
+        run.opens[k] = tb.opener_prefix_[k][run.end] - tb.opener_prefix_[k][index];
         by_index += run.opens[k];
     }
-    if (by_index != mixed_opens_[index]) return std::nullopt;
+    if (by_index != tb.mixed_opens_[index]) return std::nullopt;
     return run;
 }
 
-std::size_t ArgumentSession::nth_opener_from_top(OpenerKind kind, std::size_t from, std::size_t to,
-                                                 std::size_t nth) const {
-    const std::vector<std::uint32_t>& prefix = opener_prefix_[kind];
+std::size_t ArgumentSession::nth_opener_from_top(ContentMode mode, OpenerKind kind, std::size_t from,
+                                                 std::size_t to, std::size_t nth) const {
+    const std::vector<std::uint32_t>& prefix = skip_tables_[static_cast<std::size_t>(mode)].opener_prefix_[kind];
     // The last index i in [from, to) with `nth` openers in [i, to).
     const std::size_t target = prefix[to] - nth;
     const auto at = std::upper_bound(prefix.begin() + static_cast<std::ptrdiff_t>(from),
@@ -501,44 +499,44 @@ std::span<const std::size_t> Grammar::environment_controls() {
     return session.environment_controls(*first, in_.token_count());
 }
 
-std::optional<std::size_t> Grammar::inert_environment_close(std::size_t pos) {
+std::optional<std::size_t> Grammar::inert_environment_close(std::size_t pos, ContentMode mode) {
     ArgumentSession& session = argument_session();
     const auto abs = session.index_of(in_.token_at(pos));
     if (!abs) return std::nullopt;
-    const auto close = session.inert_environment_close(*abs, math_kb_, text_kb_);
+    const auto close = session.inert_environment_close(*abs, kb(mode), mode);
     if (!close) return std::nullopt;
     const std::size_t local = pos + (*close - *abs);
     if (local >= in_.token_count()) return std::nullopt;
     return local;
 }
 
-std::optional<Grammar::SkipRun> Grammar::skip_run(std::size_t pos) {
+std::optional<Grammar::SkipRun> Grammar::skip_run(std::size_t pos, ContentMode mode) {
     ArgumentSession& session = argument_session();
     const auto abs = session.index_of(in_.token_at(pos));
     if (!abs) return std::nullopt;
-    const ArgumentSession::SkipRun run = session.skip_run(*abs, math_kb_, text_kb_);
+    const ArgumentSession::SkipRun run = session.skip_run(*abs, kb(mode), mode);
     const std::size_t end = pos + (run.end - *abs);
     if (end > in_.token_count()) return std::nullopt;
     return SkipRun{end, run.opens, run.braces};
 }
 
-std::optional<Grammar::MixedSkipRun> Grammar::mixed_skip_run(std::size_t pos) {
+std::optional<Grammar::MixedSkipRun> Grammar::mixed_skip_run(std::size_t pos, ContentMode mode) {
     ArgumentSession& session = argument_session();
     const auto abs = session.index_of(in_.token_at(pos));
     if (!abs) return std::nullopt;
-    const auto run = session.mixed_run_before(*abs, *abs + (in_.token_count() - pos), math_kb_, text_kb_);
+    const auto run = session.mixed_run_before(*abs, *abs + (in_.token_count() - pos), kb(mode), mode);
     if (!run) return std::nullopt;
     const std::size_t end = pos + (run->end - *abs);
     if (end > in_.token_count()) return std::nullopt;
     return MixedSkipRun{end, *abs, run->end, {run->opens[0], run->opens[1], run->opens[2]}};
 }
 
-bool Grammar::plain_tokens(std::size_t from, std::size_t to) {
+bool Grammar::plain_tokens(std::size_t from, std::size_t to, ContentMode mode) {
     if (from >= to) return true;
     ArgumentSession& session = argument_session();
     const auto abs = session.index_of(in_.token_at(from));
     if (!abs || to > in_.token_count()) return false;
-    return session.plain_between(*abs, *abs + (to - from), math_kb_, text_kb_);
+    return session.plain_between(*abs, *abs + (to - from), kb(mode), mode);
 }
 
 std::optional<Grammar::EndHeader> Grammar::end_header_run(std::size_t pos, std::size_t n) {
@@ -567,11 +565,11 @@ std::optional<Grammar::EndHeader> Grammar::end_header_run(std::size_t pos, std::
     return EndHeader{pos + (run->control - *abs), run->nth};
 }
 
-std::optional<std::size_t> Grammar::plain_group_close(std::size_t pos) {
+std::optional<std::size_t> Grammar::plain_group_close(std::size_t pos, ContentMode mode) {
     ArgumentSession& session = argument_session();
     const auto abs = session.index_of(in_.token_at(pos));
     if (!abs) return std::nullopt;
-    const auto close = session.plain_group_close(*abs, math_kb_, text_kb_);
+    const auto close = session.plain_group_close(*abs, kb(mode), mode);
     if (!close) return std::nullopt;
     const std::size_t local = pos + (*close - *abs);
     if (local >= in_.token_count()) return std::nullopt;
@@ -1173,17 +1171,18 @@ bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, st
 // ---- Stretches cut by a window ---------------------------------------------------------
 
 std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run_before(std::size_t index, std::size_t limit,
-                                                                           const knowledge::KnowledgeBase& math,
-                                                                           const knowledge::KnowledgeBase& text) {
-    const auto whole = mixed_run(index, math, text);
-    if (index >= count || mixed_end_.empty() || limit >= count || mixed_end_[index] <= limit) return whole;
+                                                                           const knowledge::KnowledgeBase& kb,
+                                                                           ContentMode mode) {
+    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
+    const auto whole = mixed_run(index, kb, mode);
+    if (index >= count || tb.mixed_end_.empty() || limit >= count || tb.mixed_end_[index] <= limit) return whole;
     // The stream's stretch passes `limit`: in the window the skip goes
     // through every token up to its end without stopping. What the stretch
     // passes whole but the window cuts (a group or environment closed past
     // `limit`) holds nothing that stops the skip either, and only opens
     // levels that nothing in the window closes; the skip ends there.
     MixedRun run{limit, {}};
-    for (int k = 0; k < 3; ++k) run.opens[k] = opener_prefix_[k][limit] - opener_prefix_[k][index];
+    for (int k = 0; k < 3; ++k) run.opens[k] = tb.opener_prefix_[k][limit] - tb.opener_prefix_[k][index];
     return run;
 }
 
@@ -1219,13 +1218,14 @@ SlotScan slot_scan(const knowledge::ActiveCommandRecord* record) {
 }  // namespace
 
 bool ArgumentSession::passes_through(std::size_t from, std::size_t to, bool paren_stops,
-                                     const knowledge::KnowledgeBase& math, const knowledge::KnowledgeBase& text) {
+                                     const knowledge::KnowledgeBase& kb, ContentMode mode) {
+    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
     if (from > to || to > count || count >= kUnmatched) return false;
-    if (pass_counts_.empty()) {
-        pass_counts_.assign(count + 1, PassCounts{0, 0, 0, 0});
+    if (tb.pass_counts_.empty()) {
+        tb.pass_counts_.assign(count + 1, SkipTables::PassCounts{0, 0, 0, 0});
         for (std::size_t i = 0; i < count; ++i) {
             const Token& t = base[i].token;
-            PassCounts c = pass_counts_[i];
+            SkipTables::PassCounts c = tb.pass_counts_[i];
             if (t.kind() == TokenKind::MathShift) {
                 ++c.steering;
             } else if (t.kind() == TokenKind::LBracket) {
@@ -1244,25 +1244,22 @@ bool ArgumentSession::passes_through(std::size_t from, std::size_t to, bool pare
                         std::size_t brace = i + 1;
                         while (base[brace].token.kind() != TokenKind::LBrace) ++brace;
                         const std::string name = header_name(base, brace + 1, *close);
-                        const auto* in_math = math.lookup_env(name);
-                        const auto* in_text = text.lookup_env(name);
-                        if ((in_math != nullptr && in_math->body_mode == ContentMode::Text) ||
-                            (in_text != nullptr && in_text->body_mode == ContentMode::Text)) {
+                        const auto* record = kb.lookup_env(name);
+                        if (record != nullptr && record->body_mode == ContentMode::Text) {
                             ++c.steering;
                         }
                     }
                 } else if (!t.is_control("left")) {
-                    const SlotScan scan = std::max(slot_scan(math.lookup_command(t.name())),
-                                                   slot_scan(text.lookup_command(t.name())));
+                    const SlotScan scan = slot_scan(kb.lookup_command(t.name()));
                     if (scan == SlotScan::Delimited) ++c.steering;
                     if (scan == SlotScan::Brackets) ++c.bracket_scanners;
                 }
             }
-            pass_counts_[i + 1] = c;
+            tb.pass_counts_[i + 1] = c;
         }
     }
-    const PassCounts& a = pass_counts_[from];
-    const PassCounts& b = pass_counts_[to];
+    const SkipTables::PassCounts& a = tb.pass_counts_[from];
+    const SkipTables::PassCounts& b = tb.pass_counts_[to];
     if (b.steering != a.steering) return false;
     if (paren_stops && b.parens != a.parens) return false;
     return b.bracket_scanners == a.bracket_scanners || b.brackets == a.brackets;
@@ -1274,25 +1271,26 @@ namespace quorvel::parse::grammar {
 
 std::optional<ArgumentSession::CloserRun> ArgumentSession::brace_closer_run(std::size_t index, std::size_t n,
                                                                              std::size_t limit,
-                                                                             const knowledge::KnowledgeBase& math,
-                                                                             const knowledge::KnowledgeBase& text) {
+                                                                             const knowledge::KnowledgeBase& kb,
+                                                                             ContentMode mode) {
+    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
     if (index >= count || count >= kUnmatched || n == 0 || base[index].token.kind() != TokenKind::RBrace) {
         return std::nullopt;
     }
-    if (closers_end_.empty()) {
-        skip_run(0, math, text);
-        inert_environment_close(0, math, text);
-        closers_end_.assign(count + 1, static_cast<std::uint32_t>(count));
+    if (tb.closers_end_.empty()) {
+        skip_run(0, kb, mode);
+        inert_environment_close(0, kb, mode);
+        tb.closers_end_.assign(count + 1, static_cast<std::uint32_t>(count));
         // From the back: a `}` goes on to what follows it; a stretch that
         // opens no level goes on to where it ends. Where a stretch opens a
         // level, the run ends before it.
         for (std::size_t i = count; i-- > 0;) {
             if (base[i].token.kind() == TokenKind::RBrace) {
-                closers_end_[i] = closers_end_[i + 1];
-            } else if (run_end_[i] > i && run_opens_[i] == 0) {
-                closers_end_[i] = closers_end_[run_end_[i]];
+                tb.closers_end_[i] = tb.closers_end_[i + 1];
+            } else if (tb.run_end_[i] > i && tb.run_opens_[i] == 0) {
+                tb.closers_end_[i] = tb.closers_end_[tb.run_end_[i]];
             } else {
-                closers_end_[i] = static_cast<std::uint32_t>(i);
+                tb.closers_end_[i] = static_cast<std::uint32_t>(i);
             }
         }
         // A run passes plain groups and inert environments whole, and steps
@@ -1303,9 +1301,9 @@ std::optional<ArgumentSession::CloserRun> ArgumentSession::brace_closer_run(std:
         for (std::size_t i = 0; i < count; ++i) {
             std::optional<std::size_t> close;
             if (base[i].token.kind() == TokenKind::LBrace) {
-                close = plain_group_close(i, math, text);
-            } else if (inert_close_[i] != kUnmatched) {
-                close = inert_close_[i];
+                close = plain_group_close(i, kb, mode);
+            } else if (tb.inert_close_[i] != kUnmatched) {
+                close = tb.inert_close_[i];
             }
             if (!close) continue;
             ++inside[i + 1];
@@ -1315,26 +1313,26 @@ std::optional<ArgumentSession::CloserRun> ArgumentSession::brace_closer_run(std:
         for (std::size_t i = 0; i < count; ++i) {
             depth += inside[i];
             if (depth == 0 && base[i].token.kind() == TokenKind::RBrace) {
-                rbraces_.push_back(static_cast<std::uint32_t>(i));
+                tb.rbraces_.push_back(static_cast<std::uint32_t>(i));
             }
         }
     }
     // Only from a `}` nothing encloses, every such `}` up to the run's end
     // is one the run steps on.
-    const auto first = std::lower_bound(rbraces_.begin(), rbraces_.end(), index);
-    if (first == rbraces_.end() || *first != index) return std::nullopt;
-    const std::size_t end = std::min<std::size_t>(closers_end_[index], limit);
-    const auto past = std::lower_bound(first, rbraces_.end(), end);
+    const auto first = std::lower_bound(tb.rbraces_.begin(), tb.rbraces_.end(), index);
+    if (first == tb.rbraces_.end() || *first != index) return std::nullopt;
+    const std::size_t end = std::min<std::size_t>(tb.closers_end_[index], limit);
+    const auto past = std::lower_bound(first, tb.rbraces_.end(), end);
     const std::size_t nth = std::min(n, static_cast<std::size_t>(past - first));
     if (nth == 0) return std::nullopt;
     return CloserRun{std::size_t{first[static_cast<std::ptrdiff_t>(nth - 1)]} + 1, nth};
 }
 
-std::optional<Grammar::CloserRun> Grammar::brace_closer_run(std::size_t pos, std::size_t n) {
+std::optional<Grammar::CloserRun> Grammar::brace_closer_run(std::size_t pos, std::size_t n, ContentMode mode) {
     ArgumentSession& session = argument_session();
     const auto abs = session.index_of(in_.token_at(pos));
     if (!abs) return std::nullopt;
-    const auto run = session.brace_closer_run(*abs, n, *abs + (in_.token_count() - pos), math_kb_, text_kb_);
+    const auto run = session.brace_closer_run(*abs, n, *abs + (in_.token_count() - pos), kb(mode), mode);
     if (!run) return std::nullopt;
     return CloserRun{pos + (run->end - *abs), run->nth};
 }
@@ -1369,38 +1367,37 @@ bool scans_nothing_here(const knowledge::ActiveCommandRecord* record, const Toke
 }  // namespace
 
 bool ArgumentSession::plain_between_but_parens(std::size_t from, std::size_t to, bool parens_pass,
-                                               const knowledge::KnowledgeBase& math,
-                                               const knowledge::KnowledgeBase& text) {
-    if (from > to || to > count || count >= kUnmatched) return plain_between(from, to, math, text);
-    if (parens_before_.empty()) {
-        parens_before_.assign(count + 1, 0);
-        idle_scans_before_.assign(count + 1, 0);
+                                               const knowledge::KnowledgeBase& kb, ContentMode mode) {
+    if (from > to || to > count || count >= kUnmatched) return plain_between(from, to, kb, mode);
+    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
+    if (tb.parens_before_.empty()) {
+        tb.parens_before_.assign(count + 1, 0);
+        tb.idle_scans_before_.assign(count + 1, 0);
         for (std::size_t i = 0; i < count; ++i) {
             const Token& t = base[i].token;
             bool idle = false;
             if (t.kind() == TokenKind::ControlSeq && !t.is_control("begin") && !t.is_control("end") &&
                 !t.is_control("left") && !t.is_control("right") && !t.is_control(")")) {
-                const auto* in_math = math.lookup_command(t.name());
-                const auto* in_text = text.lookup_command(t.name());
-                if (scans_text_slots(in_math) || scans_text_slots(in_text)) {
+                const auto* record = kb.lookup_command(t.name());
+                if (scans_text_slots(record)) {
                     std::size_t j = i + 1;
                     while (j < count && base[j].token.kind() == TokenKind::Whitespace) ++j;
-                    const Token* next = j < count ? &base[j].token : nullptr;
-                    idle = scans_nothing_here(in_math, next) && scans_nothing_here(in_text, next);
+                    idle = scans_nothing_here(record, j < count ? &base[j].token : nullptr);
                 }
             }
-            parens_before_[i + 1] = parens_before_[i] + (t.is_control(")") ? 1 : 0);
-            idle_scans_before_[i + 1] = idle_scans_before_[i] + (idle ? 1 : 0);
+            tb.parens_before_[i + 1] = tb.parens_before_[i] + (t.is_control(")") ? 1 : 0);
+            tb.idle_scans_before_[i + 1] = tb.idle_scans_before_[i] + (idle ? 1 : 0);
         }
     }
     // Fills the steering counts.
-    plain_between(from, from, math, text);
-    const std::uint32_t passing = (parens_pass ? parens_before_[to] - parens_before_[from] : 0) +
-                                  (idle_scans_before_[to] - idle_scans_before_[from]);
-    return steering_before_[to] - steering_before_[from] == passing;
+    plain_between(from, from, kb, mode);
+    const std::uint32_t passing = (parens_pass ? tb.parens_before_[to] - tb.parens_before_[from] : 0) +
+                                  (tb.idle_scans_before_[to] - tb.idle_scans_before_[from]);
+    return tb.steering_before_[to] - tb.steering_before_[from] == passing;
 }
 
-std::optional<std::size_t> Grammar::unchanging_group_close(std::size_t pos, HardStop stop, bool unless_plain) {
+std::optional<std::size_t> Grammar::unchanging_group_close(std::size_t pos, HardStop stop, ContentMode mode,
+                                                           bool unless_plain) {
     const SpannedToken* t = in_.token_at(pos);
     if (t == nullptr || t->token.kind() != TokenKind::LBrace) return std::nullopt;
     ArgumentSession& session = argument_session();
@@ -1414,10 +1411,10 @@ std::optional<std::size_t> Grammar::unchanging_group_close(std::size_t pos, Hard
     // where it stops the skip); nothing opens a level it does not close: no
     // `\left` or `\begin`, and each `}` closes a `{` taken inside; and no
     // slot is taken by a scan that could run past the group.
-    if (!session.plain_between_but_parens(*abs + 1, *close, stop != HardStop::MathControlParen, math_kb_, text_kb_)) {
+    if (!session.plain_between_but_parens(*abs + 1, *close, stop != HardStop::MathControlParen, kb(mode), mode)) {
         return std::nullopt;
     }
-    if (unless_plain && session.plain_between(*abs + 1, *close, math_kb_, text_kb_)) return std::nullopt;
+    if (unless_plain && session.plain_between(*abs + 1, *close, kb(mode), mode)) return std::nullopt;
     return local;
 }
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "knowledge/argspec.hpp"
@@ -191,6 +192,8 @@ private:
 };
 
 // What the argument rules share across one parse and all its re-parses.
+class EnvironmentIndex;
+
 struct ArgumentSession {
     explicit ArgumentSession(const Input& root);
 
@@ -206,26 +209,31 @@ struct ArgumentSession {
     std::optional<std::size_t> pair_match(const knowledge::DelimiterToken& open,
                                           const knowledge::DelimiterToken& close, std::size_t index);
 
+    // The recovery skip's tables below answer for the skip of one mode, `kb`
+    // being that mode's knowledge base: a command steers the skip when its
+    // record there has a text slot, as the skip reads only that record. Each
+    // is built on first use per mode.
+    //
     // The closing brace of the group a `{` at `index` opens, when no `$`,
     // \begin, \end, \left, \right, \) or command whose text slots the skip
-    // scans (an optional bracket or a delimited form, in either mode) stands
-    // inside it: a group the recovery skip can pass in one step, as it would
-    // token by token. Built on first use.
-    std::optional<std::size_t> plain_group_close(std::size_t index, const knowledge::KnowledgeBase& math,
-                                                 const knowledge::KnowledgeBase& text);
+    // scans (an optional bracket or a delimited form) stands inside it: a
+    // group the recovery skip can pass in one step, as it would token by
+    // token.
+    std::optional<std::size_t> plain_group_close(std::size_t index, const knowledge::KnowledgeBase& kb,
+                                                 ContentMode mode);
     // Whether none of those tokens stands among the stream's tokens
     // [from, to).
-    bool plain_between(std::size_t from, std::size_t to, const knowledge::KnowledgeBase& math,
-                       const knowledge::KnowledgeBase& text);
+    bool plain_between(std::size_t from, std::size_t to, const knowledge::KnowledgeBase& kb,
+                       ContentMode mode);
 
     // For a `\begin{..}` at `index`: the index of the last token of the
     // `\end{..}` that closes it by count (as the recovery skip pairs them),
     // when the recovery skip would pass everything in between without
     // stopping or steering: braces that balance, headers that read, and no
     // `$`, `[`, \left, \right, \), command with a text argument or
-    // environment with a text body in either mode. Built on first use.
-    std::optional<std::size_t> inert_environment_close(std::size_t index, const knowledge::KnowledgeBase& math,
-                                                       const knowledge::KnowledgeBase& text);
+    // environment with a text body.
+    std::optional<std::size_t> inert_environment_close(std::size_t index, const knowledge::KnowledgeBase& kb,
+                                                       ContentMode mode);
 
     // From `index`, the stretch of tokens the recovery skip, once it has
     // taken a token, passes one after another without stopping or steering:
@@ -240,7 +248,7 @@ struct ArgumentSession {
         std::size_t opens;
         bool braces;  // the levels are braces, not environments
     };
-    SkipRun skip_run(std::size_t index, const knowledge::KnowledgeBase& math, const knowledge::KnowledgeBase& text);
+    SkipRun skip_run(std::size_t index, const knowledge::KnowledgeBase& kb, ContentMode mode);
 
     // The same stretch where it may open levels of every kind, `\left`
     // included: the levels it opens are those of the openers among the
@@ -254,22 +262,25 @@ struct ArgumentSession {
         std::size_t end;
         std::size_t opens[3];  // by OpenerKind
     };
-    std::optional<MixedRun> mixed_run(std::size_t index, const knowledge::KnowledgeBase& math,
-                                      const knowledge::KnowledgeBase& text);
+    std::optional<MixedRun> mixed_run(std::size_t index, const knowledge::KnowledgeBase& kb,
+                                      ContentMode mode);
     // How many levels of `kind` the openers among tokens [0, index) open, not
     // counting those inside inert environments; only after `mixed_run`.
-    std::size_t openers_before(OpenerKind kind, std::size_t index) const { return opener_prefix_[kind][index]; }
+    std::size_t openers_before(ContentMode mode, OpenerKind kind, std::size_t index) const {
+        return skip_tables_[static_cast<std::size_t>(mode)].opener_prefix_[kind][index];
+    }
     // In [from, to): the opener of `kind` with `nth` of them from it to `to`
     // (nth >= 1, and at least that many in the range).
-    std::size_t nth_opener_from_top(OpenerKind kind, std::size_t from, std::size_t to, std::size_t nth) const;
+    std::size_t nth_opener_from_top(ContentMode mode, OpenerKind kind, std::size_t from, std::size_t to,
+                                    std::size_t nth) const;
     // The stretch of `mixed_run` from `index` as a window that ends before
     // the stream's token `limit` sees it. A paired or delimited argument
     // closes on a token the stretch passes, so the stream's stretch can run
     // past its window: then it is cut at `limit`, and the window's skip
     // passes the rest of the window at once. None as for `mixed_run`.
     std::optional<MixedRun> mixed_run_before(std::size_t index, std::size_t limit,
-                                             const knowledge::KnowledgeBase& math,
-                                             const knowledge::KnowledgeBase& text);
+                                             const knowledge::KnowledgeBase& kb,
+                                             ContentMode mode);
 
     // Whether the recovery skip, going token by token through the tokens
     // [from, to) of a closed braced text argument, passes them all and leaves
@@ -278,8 +289,8 @@ struct ArgumentSession {
     // closes), no \) when `paren_stops`, and no command whose text slots the
     // skip scans, but for one that scans only bracket slots where no `[`
     // stands to scan. Built on first use.
-    bool passes_through(std::size_t from, std::size_t to, bool paren_stops, const knowledge::KnowledgeBase& math,
-                        const knowledge::KnowledgeBase& text);
+    bool passes_through(std::size_t from, std::size_t to, bool paren_stops, const knowledge::KnowledgeBase& kb,
+                        ContentMode mode);
 
     // From a readable `\end{..}` header whose control word is at `index`:
     // the control word of the `n`-th of the readable `\end` headers that
@@ -307,8 +318,14 @@ struct ArgumentSession {
         std::size_t nth;
     };
     std::optional<CloserRun> brace_closer_run(std::size_t index, std::size_t n, std::size_t limit,
-                                              const knowledge::KnowledgeBase& math,
-                                              const knowledge::KnowledgeBase& text);
+                                              const knowledge::KnowledgeBase& kb,
+                                              ContentMode mode);
+    // The stream index of the `k`-th `}` (from 0) that the run from `index`
+    // closes a level with; only for k below the `nth` that run gave.
+    std::size_t closer_in_run(ContentMode mode, std::size_t index, std::size_t k) const {
+        const std::vector<std::uint32_t>& closers = skip_tables_[static_cast<std::size_t>(mode)].rbraces_;
+        return *(std::lower_bound(closers.begin(), closers.end(), index) + static_cast<std::ptrdiff_t>(k));
+    }
 
     // The `\begin` and `\end` control words among the `count` tokens from
     // stream index `first`, as indices from `first`, ascending. Valid until
@@ -332,7 +349,7 @@ struct ArgumentSession {
     // (a skip whose mode does not stop at `\)` passes it as any token), and
     // commands whose slots the skip would take there without a scan.
     bool plain_between_but_parens(std::size_t from, std::size_t to, bool parens_pass,
-                                  const knowledge::KnowledgeBase& math, const knowledge::KnowledgeBase& text);
+                                  const knowledge::KnowledgeBase& kb, ContentMode mode);
 
     // The stream index of a token of a window.
     std::optional<std::size_t> index_of(const SpannedToken* token) const noexcept {
@@ -344,6 +361,29 @@ struct ArgumentSession {
     // shared by every reader; see `SharedContents`.
     SharedContents contents;
 
+    // Where the recovery skip, having taken a level's opener at stream index
+    // `opener` in some failed item's skip, closed that level again with
+    // everything opened inside it and without stopping: the stream index
+    // after the closer. What such a stretch does depends only on its own
+    // tokens, the skip's mode and its hard stop, so every enclosing level's
+    // skip of a deep nesting passes it in one step.
+    struct ClosedLevel {
+        std::size_t opener;
+        std::uint8_t mode_and_stop;
+        bool operator==(const ClosedLevel&) const = default;
+    };
+    struct ClosedLevelHash {
+        std::size_t operator()(const ClosedLevel& k) const noexcept {
+            return std::hash<std::size_t>{}(k.opener * 8 + k.mode_and_stop);
+        }
+    };
+    std::unordered_map<ClosedLevel, std::size_t, ClosedLevelHash> closed_levels;
+
+    // The environment headers of the whole stream, built on first use: a
+    // window whose answer it gives asks it instead of indexing its own
+    // headers, which nested windows would do once per level.
+    std::shared_ptr<const EnvironmentIndex> stream_environments;
+
 private:
     struct MatchTable {
         knowledge::DelimiterToken open;
@@ -353,38 +393,47 @@ private:
     std::vector<MatchTable> tables_;
     // Braces, by far the most collected pair, have a table of their own.
     std::vector<std::uint32_t> braces_;
-    // How many tokens that stop or steer the recovery skip stand before each
-    // index; built on first use.
-    std::vector<std::uint32_t> steering_before_;
+    // The recovery skip's tables of one mode.
+    struct SkipTables {
+        // How many tokens that stop or steer the recovery skip stand before each
+        // index; built on first use.
+        std::vector<std::uint32_t> steering_before_;
+        std::vector<std::uint32_t> inert_close_;
+        // Per index, where the skip's stretch from there ends and how many levels
+        // it opens; one more entry for the end of the stream.
+        std::vector<std::uint32_t> run_end_;
+        std::vector<std::uint32_t> run_opens_;
+        std::vector<bool> run_braces_;
+        // The mixed stretches: where each ends, the levels it opens, and per
+        // kind the openers before each index.
+        std::vector<std::uint32_t> mixed_end_;
+        std::vector<std::uint32_t> mixed_opens_;
+        std::vector<std::uint32_t> opener_prefix_[3];
+        // Per index, how many tokens before it stop or steer the skip by any
+        // means, are \), are `[`, and are commands that scan bracket slots only.
+        struct PassCounts {
+            std::uint32_t steering;
+            std::uint32_t parens;
+            std::uint32_t brackets;
+            std::uint32_t bracket_scanners;
+        };
+        std::vector<PassCounts> pass_counts_;
+        // The stream's `}` tokens that no plain group or inert environment
+        // encloses, and per index where the stretch of closers `brace_closer_run`
+        // passes from there ends.
+        std::vector<std::uint32_t> rbraces_;
+        std::vector<std::uint32_t> closers_end_;
+        // How many `\)`, and commands whose slots the skip would take here
+        // without a scan, stand before each index.
+        std::vector<std::uint32_t> parens_before_;
+        std::vector<std::uint32_t> idle_scans_before_;
+    };
+    SkipTables skip_tables_[2];  // by ContentMode
     // The stream's `\begin` and `\end` control words, built on first use,
     // and those of the last window asked for.
     std::optional<std::vector<std::size_t>> environment_controls_;
-    std::vector<std::uint32_t> inert_close_;
-    // Per index, where the skip's stretch from there ends and how many levels
-    // it opens; one more entry for the end of the stream.
-    std::vector<std::uint32_t> run_end_;
-    std::vector<std::uint32_t> run_opens_;
-    std::vector<bool> run_braces_;
-    // The mixed stretches: where each ends, the levels it opens, and per
-    // kind the openers before each index.
-    std::vector<std::uint32_t> mixed_end_;
-    std::vector<std::uint32_t> mixed_opens_;
-    std::vector<std::uint32_t> opener_prefix_[3];
-    // Per index, how many tokens before it stop or steer the skip by any
-    // means, are \), are `[`, and are commands that scan bracket slots only.
-    struct PassCounts {
-        std::uint32_t steering;
-        std::uint32_t parens;
-        std::uint32_t brackets;
-        std::uint32_t bracket_scanners;
-    };
-    std::vector<PassCounts> pass_counts_;
     std::vector<std::size_t> window_controls_;
     std::optional<LeftControls> left_controls_;
-    // How many `\)`, and commands whose slots the skip would take here
-    // without a scan, stand before each index; built on first use.
-    std::vector<std::uint32_t> parens_before_;
-    std::vector<std::uint32_t> idle_scans_before_;
     // The readable `\end` headers, in order: control word, closing brace,
     // and how many headers the run from there still holds after it.
     struct EndRun {
@@ -393,11 +442,6 @@ private:
         std::uint32_t after;
     };
     std::optional<std::vector<EndRun>> end_runs_;
-    // The stream's `}` tokens that no plain group or inert environment
-    // encloses, and per index where the stretch of closers `brace_closer_run`
-    // passes from there ends.
-    std::vector<std::uint32_t> rbraces_;
-    std::vector<std::uint32_t> closers_end_;
     std::optional<std::size_t> lookup(const knowledge::DelimiterToken& open, const knowledge::DelimiterToken& close,
                                       std::size_t index);
 };

@@ -125,9 +125,24 @@ class SkipLevels {
 public:
     enum Kind : std::uint8_t { Brace, Left, Environment };
 
-    explicit SkipLevels(const ArgumentSession& session) : session_(session) {}
+    SkipLevels(const ArgumentSession& session, ContentMode mode) : session_(session), mode_(mode) {}
 
     std::size_t count(Kind kind) const noexcept { return counts_[kind]; }
+    std::size_t total() const noexcept { return counts_[Brace] + counts_[Left] + counts_[Environment]; }
+    // The kind of the innermost open level; only with `total() > 0`.
+    Kind innermost() const {
+        const Run& top = runs_.back();
+        if (!top.stretch) return top.kind;
+        Kind kind = Brace;
+        std::optional<std::size_t> last;
+        for (int k = 0; k < 3; ++k) {
+            if (in_stretch(static_cast<Kind>(k), top.n, top.to) == 0) continue;
+            const std::size_t at =
+                session_.nth_opener_from_top(mode_, static_cast<ArgumentSession::OpenerKind>(k), top.n, top.to, 1);
+            if (!last || at > *last) last = at, kind = static_cast<Kind>(k);
+        }
+        return kind;
+    }
     // Opens `n` levels of one kind, kept as one run: a skip that passes a
     // deep nesting opens its levels at once.
     void open(Kind kind, std::size_t n = 1) {
@@ -162,7 +177,7 @@ public:
                 // The levels above the innermost one this closes.
                 const std::size_t from =
                     have == 0 ? top.n
-                              : session_.nth_opener_from_top(static_cast<ArgumentSession::OpenerKind>(kind), top.n,
+                              : session_.nth_opener_from_top(mode_, static_cast<ArgumentSession::OpenerKind>(kind), top.n,
                                                              top.to, std::min(n, have));
                 const std::size_t here = std::min(n, have);
                 for (int k = 0; k < 3; ++k) {
@@ -212,12 +227,13 @@ private:
     };
     std::size_t in_stretch(Kind kind, std::size_t from, std::size_t to) const {
         const auto k = static_cast<ArgumentSession::OpenerKind>(kind);
-        return session_.openers_before(k, to) - session_.openers_before(k, from);
+        return session_.openers_before(mode_, k, to) - session_.openers_before(mode_, k, from);
     }
     std::size_t in_stretch_total(std::size_t from, std::size_t to) const {
         return in_stretch(Brace, from, to) + in_stretch(Left, from, to) + in_stretch(Environment, from, to);
     }
     const ArgumentSession& session_;
+    ContentMode mode_;  // the skip's, whose stretches these are
     std::vector<Run> runs_;
     std::size_t counts_[3] = {0, 0, 0};
 };
@@ -256,7 +272,7 @@ bool reads_clean(Grammar& g, const Collected& group) {
 // without asking whether it reads clean: either way the skip goes on after
 // it as it was, and asking would read it.
 std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge::ArgSpec> specs,
-                                           SlotScans& scans, std::optional<HardStop> unchanging) {
+                                           SlotScans& scans, ContentMode mode, std::optional<HardStop> unchanging) {
     using knowledge::ArgFormKind;
     std::size_t count = 0;
     for (std::size_t i = 0; i < specs.size(); ++i) {
@@ -316,7 +332,7 @@ std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge
         if (outcome == Taken) {
             if (spec.kind == knowledge::ArgValueKind::TextContent) {
                 if (unchanging && &spec == &specs[count - 1] &&
-                    g.unchanging_group_close(skip_whitespace_index(in, before), *unchanging, false) == group.last) {
+                    g.unchanging_group_close(skip_whitespace_index(in, before), *unchanging, mode, false) == group.last) {
                     continue;
                 }
                 if (reads_clean(g, group)) continue;
@@ -326,7 +342,7 @@ std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge
             // A closed slot that is not text has no math of its own to hide:
             // one holding what stops or steers the skip is gone through token
             // by token, so that a stray `$` or `\end` in it is still found.
-            if (g.plain_tokens(before, in.pos())) continue;
+            if (g.plain_tokens(before, in.pos(), mode)) continue;
             in.rewind(before);
             return std::nullopt;
         }
@@ -372,6 +388,142 @@ private:
         std::size_t environments;
     };
     std::vector<Fence> fences_;
+};
+
+// Whether taking the text slots of a command scans a group token by token
+// (an optional bracket, or a delimited form): such a scan may read past the
+// level around it, up to the end of the input.
+bool scans_slot_tokens(const knowledge::ActiveCommandRecord& record) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < record.args.size(); ++i) {
+        if (record.args[i].kind == knowledge::ArgValueKind::TextContent) count = i + 1;
+    }
+    for (const knowledge::ArgSpec& spec : std::span(record.args).first(count)) {
+        const auto kind = spec.form.kind;
+        if ((kind == knowledge::ArgFormKind::Standard && !spec.required) ||
+            kind == knowledge::ArgFormKind::Delimited || kind == knowledge::ArgFormKind::Paired) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The levels the skip opened, by their openers' stream indices and the
+// levels below them, innermost last; a stretch passed at once is one entry
+// over its openers. A level that its own closer closes alone, after
+// everything opened inside it, is kept in the session (see
+// `ArgumentSession::closed_levels`): inside it the skip neither stopped nor
+// touched a level outside, so wherever the skip takes the same opener it
+// reaches the same closer with its levels as they were. A level whose
+// stretch read what may answer otherwise in another window is tainted and
+// not kept; levels closed in any other way drop every mark.
+class LevelMarks {
+public:
+    LevelMarks(const ArgumentSession& session, ContentMode mode) : session_(session), mode_(mode) {}
+
+    void open(std::size_t opener, std::size_t below) { marks_.push_back(Mark{opener, opener + 1, below, false}); }
+    // The openers of a stretch, as `SkipLevels::open_stretch` keeps them.
+    void open_stretch(std::size_t from, std::size_t to, std::size_t below) {
+        if (openers(from, to) > 0) marks_.push_back(Mark{from, to, below, false});
+    }
+    // After the innermost level was closed alone with `below` levels left:
+    // its opener, when it may be kept.
+    std::optional<std::size_t> closed(std::size_t below) {
+        if (marks_.empty()) return std::nullopt;
+        Mark& top = marks_.back();
+        const bool single = top.to == top.from + 1;
+        const std::size_t n = single ? 1 : openers(top.from, top.to);
+        if (top.below + n - 1 != below) {
+            marks_.clear();
+            return std::nullopt;
+        }
+        const std::size_t opener = single ? top.from : last_opener(top.from, top.to);
+        const bool tainted = top.tainted;
+        if (n == 1) {
+            marks_.pop_back();
+        } else {
+            top.to = opener;
+        }
+        if (tainted) return std::nullopt;
+        return opener;
+    }
+    bool empty() const noexcept { return marks_.empty(); }
+    // The innermost open levels, when the marks stand for the `total` levels
+    // open and those of the innermost mark are of one kind: that kind, how
+    // many, and a function giving the opener of the `r`-th from the top.
+    struct Innermost {
+        ArgumentSession::OpenerKind kind;
+        std::size_t n;
+        std::size_t from;
+        std::size_t to;
+        bool single;
+    };
+    std::optional<Innermost> innermost(std::size_t total) const {
+        if (marks_.empty()) return std::nullopt;
+        const Mark& top = marks_.back();
+        if (top.to == top.from + 1) {
+            if (top.below + 1 != total) return std::nullopt;
+            return Innermost{ArgumentSession::OpensNothing, 1, top.from, top.to, true};
+        }
+        std::optional<ArgumentSession::OpenerKind> only;
+        std::size_t n = 0;
+        for (int k = 0; k < 3; ++k) {
+            const auto kind = static_cast<ArgumentSession::OpenerKind>(k);
+            const std::size_t here = session_.openers_before(mode_, kind, top.to) - session_.openers_before(mode_, kind, top.from);
+            if (here == 0) continue;
+            if (only) return std::nullopt;
+            only = kind;
+            n = here;
+        }
+        if (!only || top.below + n != total) return std::nullopt;
+        return Innermost{*only, n, top.from, top.to, false};
+    }
+    std::size_t opener_from_top(const Innermost& in, std::size_t r) const {
+        return in.single ? in.from : session_.nth_opener_from_top(mode_, in.kind, in.from, in.to, r);
+    }
+    // The innermost mark's `r` innermost levels, the outermost of them at
+    // `opener`, were closed at once.
+    void close_top(const Innermost& in, std::size_t r, std::size_t opener) {
+        if (r == in.n) {
+            marks_.pop_back();
+        } else {
+            marks_.back().to = opener;
+        }
+    }
+    void clear() noexcept { marks_.clear(); }
+    void taint() noexcept {
+        for (Mark& mark : marks_) mark.tainted = true;
+    }
+
+private:
+    // Levels `below` .. of the openers among stream tokens [from, to); a
+    // single opener is [opener, opener + 1).
+    struct Mark {
+        std::size_t from;
+        std::size_t to;
+        std::size_t below;
+        bool tainted;
+    };
+    std::size_t openers(std::size_t from, std::size_t to) const {
+        std::size_t n = 0;
+        for (int k = 0; k < 3; ++k) {
+            const auto kind = static_cast<ArgumentSession::OpenerKind>(k);
+            n += session_.openers_before(mode_, kind, to) - session_.openers_before(mode_, kind, from);
+        }
+        return n;
+    }
+    std::size_t last_opener(std::size_t from, std::size_t to) const {
+        std::size_t last = from;
+        for (int k = 0; k < 3; ++k) {
+            const auto kind = static_cast<ArgumentSession::OpenerKind>(k);
+            if (session_.openers_before(mode_, kind, to) == session_.openers_before(mode_, kind, from)) continue;
+            last = std::max(last, session_.nth_opener_from_top(mode_, kind, from, to, 1));
+        }
+        return last;
+    }
+    const ArgumentSession& session_;
+    ContentMode mode_;  // the skip's, whose stretches these are
+    std::vector<Mark> marks_;
 };
 
 }  // namespace
@@ -500,7 +652,7 @@ std::optional<EnvironmentIndex::Header> EnvironmentIndex::read(std::size_t i, st
 }
 
 void EnvironmentIndex::build_stacks() {
-    nodes_.push_back(StackNode{kNone, kNone, 0});
+    nodes_.push_back(StackNode{kNone, kNone, 0, kEmpty});
     // The current stack, with the depths at which each name stands, so that an
     // `\end` finds the topmost entry of its name at once.
     std::vector<std::size_t> stack;
@@ -519,7 +671,13 @@ void EnvironmentIndex::build_stacks() {
         if (c.header != kNone) {
             const Header& h = headers_[c.header];
             if (h.begin) {
-                nodes_.push_back(StackNode{c.header, top(), stack.size() + 1});
+                // Jump pointers of skew-binary lengths: the parent's jump
+                // twice when its two jumps are as long, else the parent.
+                const std::size_t parent = top();
+                const std::size_t once = nodes_[parent].jump;
+                const std::size_t twice = nodes_[once].jump;
+                const bool doubles = nodes_[parent].depth - nodes_[once].depth == nodes_[once].depth - nodes_[twice].depth;
+                nodes_.push_back(StackNode{c.header, parent, stack.size() + 1, doubles ? twice : parent});
                 std::vector<std::size_t>& at = depths[h.name];
                 at.push_back(stack.size());
                 stack.push_back(nodes_.size() - 1);
@@ -559,7 +717,7 @@ void EnvironmentIndex::build_walks() {
             open.pop_back();
             continue;
         }
-        mismatches_.push_back(Mismatch{headers_[open.back()].name, headers_[k].name});
+        mismatches_.push_back(Mismatch{headers_[open.back()].name, headers_[k].name, headers_[k].close});
         for (std::size_t o : open) mismatch[o] = mismatches_.size() - 1;
         open.clear();
     }
@@ -663,6 +821,43 @@ std::optional<EnvironmentIndex::Mismatch> EnvironmentIndex::first_mismatch_from(
     const std::size_t found = walk_from_[static_cast<std::size_t>(it - headers_.begin())];
     if (found == kNone) return std::nullopt;
     return mismatches_[found];
+}
+
+std::size_t EnvironmentIndex::ancestor_at(std::size_t node, std::size_t depth) const {
+    while (nodes_[node].depth > depth) {
+        const StackNode& n = nodes_[node];
+        node = nodes_[n.jump].depth >= depth ? n.jump : n.parent;
+    }
+    return node;
+}
+
+std::optional<bool> EnvironmentIndex::is_innermost_in_window(std::size_t first, std::size_t offset,
+                                                             std::string_view name) const {
+    // The stack the window's tokens start on.
+    const auto below = std::lower_bound(controls_.begin(), controls_.end(), first,
+                                        [](const Control& c, std::size_t f) { return c.token < f; });
+    std::size_t base = kEmpty;
+    if (below != controls_.begin()) {
+        const Control& c = *(below - 1);
+        if (c.header != kNone && headers_[c.header].close >= first) return std::nullopt;
+        base = c.after;
+    }
+    const Position at = position_before(offset);
+    if (at.cut) return std::nullopt;
+    const std::size_t node = at.controls > 0 ? controls_[at.controls - 1].after : kEmpty;
+    // Unless the window's tokens removed an entry below them, the window's
+    // own stack is what stands above the base.
+    const std::size_t depth = nodes_[base].depth;
+    if (nodes_[node].depth < depth || ancestor_at(node, depth) != base) return std::nullopt;
+    return node != base && name_of(node) == name;
+}
+
+bool EnvironmentIndex::no_header_cut_at(std::size_t limit) const {
+    const auto it = std::lower_bound(controls_.begin(), controls_.end(), limit,
+                                     [](const Control& c, std::size_t l) { return c.token < l; });
+    if (it == controls_.begin()) return true;
+    const Control& c = *(it - 1);
+    return c.header != kNone && headers_[c.header].close < limit;
 }
 
 // ---- Wording -------------------------------------------------------------------------
@@ -923,10 +1118,32 @@ void Grammar::charge_recovery(std::size_t units) {
     auto environments = [&]() -> const EnvironmentIndex& {
         if (!memo.environments) {
             const std::span<const std::size_t> controls = environment_controls();
-            charge_recovery(controls.size());
+            if (memo.environments_asked) {
+                argument_session().contents.charge(controls.size());
+            } else {
+                charge_recovery(controls.size());
+            }
+            memo.environments_asked = true;
             memo.environments.emplace(in_.token_at(0), in_.token_count(), controls);
         }
         return *memo.environments;
+    };
+    // Whether an `\end` closes the innermost environment where the item
+    // failed is asked of the stream's headers where they answer for the
+    // window, so nested windows need not each index their own.
+    const std::optional<std::size_t> window_at = argument_session().index_of(in_.token_at(0));
+    auto stream_environments = [&]() -> const EnvironmentIndex& {
+        if (!memo.environments_asked) {
+            memo.environments_asked = true;
+            charge_recovery(0);
+        }
+        ArgumentSession& session = argument_session();
+        if (!session.stream_environments) {
+            const std::span<const std::size_t> controls = session.environment_controls(0, session.count);
+            charge_recovery(controls.size());
+            session.stream_environments = std::make_shared<const EnvironmentIndex>(session.base, session.count, controls);
+        }
+        return *session.stream_environments;
     };
     const std::string_view source = st_.source();
     const std::size_t window_end = std::min(in_.source_len(), source.size());
@@ -959,7 +1176,7 @@ void Grammar::charge_recovery(std::size_t units) {
     // passed does not end the content around it, nor does its closing half
     // stray into that content.
     bool consumed = false;
-    SkipLevels levels(argument_session());
+    SkipLevels levels(argument_session(), mode);
     bool own_open = false;  // the level of the item's own header, the first one the skip opens
     SlotScans slot_scans;
     TextFences fences;
@@ -967,6 +1184,22 @@ void Grammar::charge_recovery(std::size_t units) {
     // whole: what the budget counts.
     std::size_t steps = 0;
     const bool one_step_passes = !stepwise_skip.load(std::memory_order_relaxed);
+    // Levels closed again, kept and passed by stream index.
+    ArgumentSession& session = argument_session();
+    LevelMarks marks(session, mode);
+    const std::optional<std::size_t> stream_at = session.index_of(in_.token_at(0));
+    const bool keeps_levels = one_step_passes && !skip_arguments && !single_token && stream_at.has_value();
+    const auto mode_and_stop =
+        static_cast<std::uint8_t>((mode == ContentMode::Math ? 1 : 0) | (static_cast<unsigned>(stop) << 1));
+    auto close_alone = [&](bool alone) {
+        if (!alone) {
+            marks.clear();
+            return;
+        }
+        if (const auto opener = marks.closed(levels.total()); opener && keeps_levels) {
+            session.closed_levels.try_emplace({*opener, mode_and_stop}, *stream_at + in_.pos());
+        }
+    };
     for (;; ++steps) {
         skip_ws();
         const SpannedToken* t = in_.peek();
@@ -975,6 +1208,52 @@ void Grammar::charge_recovery(std::size_t units) {
         if ((t->token.is_control("right") && fences.stops_right(levels.count(SkipLevels::Left))) ||
             (t->token.is_control("end") && fences.stops_end(levels.count(SkipLevels::Environment)))) {
             break;
+        }
+        if (keeps_levels && consumed &&
+            (t->token.kind() == TokenKind::LBrace || t->token.is_control("left") || t->token.is_control("begin"))) {
+            const auto kept = session.closed_levels.find({*stream_at + in_.pos(), mode_and_stop});
+            if (kept != session.closed_levels.end() && kept->second - *stream_at <= in_.token_count()) {
+                in_.rewind(kept->second - *stream_at);
+                continue;
+            }
+        }
+        if (keeps_levels && consumed && !marks.empty()) {
+            // Inside a level kept closed, whose opener this skip passed in a
+            // stretch: from its opener on, the skip does what the skip that
+            // kept it did, so it closes that level where that one did.
+            // Of the innermost levels of one kind, the outermost kept is
+            // sought, as kept levels nest: the skip closes every level
+            // inside it with it.
+            if (const auto in = marks.innermost(levels.total())) {
+                const std::size_t here = *stream_at + in_.pos();
+                auto kept_end = [&](std::size_t r) -> std::optional<std::size_t> {
+                    const auto kept = session.closed_levels.find({marks.opener_from_top(*in, r), mode_and_stop});
+                    if (kept == session.closed_levels.end() || kept->second <= here ||
+                        kept->second - *stream_at > in_.token_count()) {
+                        return std::nullopt;
+                    }
+                    return kept->second;
+                };
+                if (const auto first = kept_end(1)) {
+                    std::size_t lo = 1;
+                    std::size_t hi = in->n + 1;  // kept_end(lo) holds; the first failing lies in (lo, hi]
+                    std::size_t end = *first;
+                    while (hi - lo > 1) {
+                        const std::size_t mid = lo + (hi - lo) / 2;
+                        if (const auto e = kept_end(mid)) {
+                            lo = mid;
+                            end = *e;
+                        } else {
+                            hi = mid;
+                        }
+                    }
+                    const SkipLevels::Kind kind = in->single ? levels.innermost() : static_cast<SkipLevels::Kind>(in->kind);
+                    levels.close(kind, lo);
+                    marks.close_top(*in, lo, marks.opener_from_top(*in, lo));
+                    in_.rewind(end - *stream_at);
+                    continue;
+                }
+            }
         }
         if (skip_arguments && (t->token.kind() == TokenKind::LBracket || t->token.kind() == TokenKind::LBrace)) {
             // A whole argument group; one left open runs to the end of input,
@@ -995,7 +1274,7 @@ void Grammar::charge_recovery(std::size_t units) {
             // passed whole, in a faulty text argument too: token by token,
             // deep nesting would pass it once per enclosing failed item. A
             // plain group outside one is left to the stretch that holds it.
-            if (const auto close = unchanging_group_close(in_.pos(), stop, passes && consumed)) {
+            if (const auto close = unchanging_group_close(in_.pos(), stop, mode, passes && consumed)) {
                 in_.rewind(*close + 1);
                 consumed = true;
                 continue;
@@ -1009,10 +1288,11 @@ void Grammar::charge_recovery(std::size_t units) {
             // are kept as the stretch itself, so that passing it stays
             // constant time. Where the stretch of every kind cannot be kept
             // so, that of one kind is taken.
-            if (const auto run = mixed_skip_run(in_.pos()); run && run->end > in_.pos()) {
+            if (const auto run = mixed_skip_run(in_.pos(), mode); run && run->end > in_.pos()) {
                 const std::size_t kinds = (run->opens[SkipLevels::Brace] > 0 ? 1 : 0) +
                                           (run->opens[SkipLevels::Left] > 0 ? 1 : 0) +
                                           (run->opens[SkipLevels::Environment] > 0 ? 1 : 0);
+                if (keeps_levels) marks.open_stretch(run->stream_from, run->stream_to, levels.total());
                 if (kinds > 1) {
                     levels.open_stretch(run->stream_from, run->stream_to);
                 } else {
@@ -1023,7 +1303,8 @@ void Grammar::charge_recovery(std::size_t units) {
                 in_.rewind(run->end);
                 continue;
             }
-            if (const auto run = skip_run(in_.pos()); run && run->end > in_.pos()) {
+            if (const auto run = skip_run(in_.pos(), mode); run && run->end > in_.pos()) {
+                marks.clear();
                 levels.open(run->braces ? SkipLevels::Brace : SkipLevels::Environment, run->opens);
                 in_.rewind(run->end);
                 continue;
@@ -1036,6 +1317,8 @@ void Grammar::charge_recovery(std::size_t units) {
                 const auto after = record != nullptr && record->body_mode == ContentMode::Text
                                        ? environments().after_closing_end(in_.pos())
                                        : std::nullopt;
+                // A body that no `\end` closes may find one in a wider window.
+                if (record != nullptr && record->body_mode == ContentMode::Text && !after) marks.taint();
                 if (after) {
                     const bool own = header && !consumed;
                     in_.rewind(*after);
@@ -1052,15 +1335,18 @@ void Grammar::charge_recovery(std::size_t units) {
             // An environment with nothing inside that stops or steers the
             // skip is passed whole: header by header, deep nesting would
             // pass it once per enclosing failed item.
-            if (const auto close = inert_environment_close(in_.pos())) {
+            if (const auto close = inert_environment_close(in_.pos(), mode)) {
                 in_.rewind(*close + 1);
                 consumed = true;
                 continue;
             }
         }
         if (t->token.is_control("begin") && peek_environment_header_at_cursor(in_, "begin")) {
+            const std::size_t opener = in_.pos();
+            const std::size_t below = levels.total();
             if (!consume_environment_marker(in_, "begin")) break;
             own_open |= header && !consumed;
+            if (consumed && keeps_levels) marks.open(*stream_at + opener, below);
             consumed = true;
             levels.open(SkipLevels::Environment);
             continue;
@@ -1073,6 +1359,7 @@ void Grammar::charge_recovery(std::size_t units) {
                 // passed up to its last one at once: header by header, deep
                 // nesting would pass it once per enclosing failed item. The
                 // last is read as ever, so the kept failure is the same.
+                bool alone = levels.innermost() == SkipLevels::Environment;
                 const std::size_t floor = std::max<std::size_t>(own_open ? 1 : 0, fences.environments());
                 const std::size_t open = levels.count(SkipLevels::Environment);
                 const std::size_t spare = open > floor ? open - floor : 0;
@@ -1080,10 +1367,12 @@ void Grammar::charge_recovery(std::size_t units) {
                 if (run && run->nth > 1) {
                     levels.close(SkipLevels::Environment, run->nth - 1);
                     in_.rewind(run->control);
+                    alone = false;
                 }
                 if (!consume_environment_marker(in_, "end")) in_.bump();
                 consumed = true;
                 levels.close(SkipLevels::Environment);
+                close_alone(alone);
                 continue;
             }
             if (header) {
@@ -1092,11 +1381,21 @@ void Grammar::charge_recovery(std::size_t units) {
                         // Innermost where the item failed, it ends the bad
                         // content; otherwise the item failed after it, and it
                         // closes the item's own environment.
-                        const bool failed_inside = environments().is_innermost_before(failure_end, end->name);
+                        // Asked of the stream's headers where they answer
+                        // for the window, as nested windows would each
+                        // index their own.
+                        std::optional<bool> innermost;
+                        if (!memo.environments && window_at) {
+                            innermost =
+                                stream_environments().is_innermost_in_window(*window_at, failure_end, end->name);
+                        }
+                        const bool failed_inside =
+                            innermost ? *innermost : environments().is_innermost_before(failure_end, end->name);
                         if ((failed_inside || own_open) && consume_environment_marker(in_, "end")) {
                             consumed = true;
                             if (failed_inside) break;
                             levels.close(SkipLevels::Environment);
+                            marks.clear();
                             own_open = false;
                             continue;
                         }
@@ -1111,9 +1410,11 @@ void Grammar::charge_recovery(std::size_t units) {
         }
         if (t->token.is_control("right")) {
             if (levels.count(SkipLevels::Left) == 0) break;
+            const bool alone = levels.innermost() == SkipLevels::Left;
             in_.bump();
             consumed = true;
             levels.close(SkipLevels::Left);
+            close_alone(alone);
             continue;
         }
         const TokenKind kind = t->token.kind();
@@ -1121,7 +1422,7 @@ void Grammar::charge_recovery(std::size_t units) {
             // A group with nothing inside that stops or steers the skip is
             // passed whole: token by token, deep nesting would pass it once
             // per enclosing failed item.
-            if (const auto close = plain_group_close(in_.pos())) {
+            if (const auto close = plain_group_close(in_.pos(), mode)) {
                 in_.rewind(*close + 1);
                 consumed = true;
                 continue;
@@ -1132,9 +1433,20 @@ void Grammar::charge_recovery(std::size_t units) {
             // A run of `}`, each closing a level the skip opened, with only
             // what opens no level between them, is passed at once: one by
             // one, deep nesting would pass it once per enclosing failed item.
-            const auto run = brace_closer_run(in_.pos(), levels.count(SkipLevels::Brace));
+            const auto run = brace_closer_run(in_.pos(), levels.count(SkipLevels::Brace), mode);
             if (run && run->nth > 1) {
-                levels.close(SkipLevels::Brace, run->nth);
+                // The marked levels among those it closes are closed one by
+                // one, as each `}` would close them, so that those closed
+                // alone are kept; the rest at once.
+                std::size_t closed = 0;
+                const std::size_t from = stream_at ? *stream_at + in_.pos() : 0;
+                for (; closed < run->nth && !marks.empty(); ++closed) {
+                    const bool alone = levels.innermost() == SkipLevels::Brace;
+                    levels.close(SkipLevels::Brace);
+                    in_.rewind(session.closer_in_run(mode, from, closed) - *stream_at + 1);
+                    close_alone(alone);
+                }
+                if (closed < run->nth) levels.close(SkipLevels::Brace, run->nth - closed);
                 in_.rewind(run->end);
                 consumed = true;
                 continue;
@@ -1142,25 +1454,35 @@ void Grammar::charge_recovery(std::size_t units) {
         }
         const bool closes_level = kind == TokenKind::RBrace && levels.count(SkipLevels::Brace) > 0;
         if (consumed && !closes_level && is_hard_stop(stop, t->token)) break;
+        const std::size_t opener = in_.pos();
+        const std::size_t below = levels.total();
+        const bool alone = closes_level && levels.innermost() == SkipLevels::Brace;
+        if (consumed && keeps_levels && (kind == TokenKind::LBrace || t->token.is_control("left"))) {
+            marks.open(*stream_at + opener, below);
+        }
         in_.bump();
         consumed = true;
         if (kind == TokenKind::LBrace) levels.open(SkipLevels::Brace);
-        if (closes_level) levels.close(SkipLevels::Brace);
+        if (closes_level) {
+            levels.close(SkipLevels::Brace);
+            close_alone(alone);
+        }
         if (t->token.is_control("left")) levels.open(SkipLevels::Left);
         if (single_token) break;
         if (kind == TokenKind::ControlSeq) {
             if (const auto* record = kb(mode).lookup_command(t->token.name())) {
+                if (scans_slot_tokens(*record)) marks.taint();
                 const bool unchanging = one_step_passes && !skip_arguments;
-                if (const auto close = skip_text_slots(*this, record->args, slot_scans,
+                if (const auto close = skip_text_slots(*this, record->args, slot_scans, mode,
                                                        unchanging ? std::optional(stop) : std::nullopt)) {
                     // Through an argument holding nothing the skip stops at
                     // or that changes its levels, the fence would stop
                     // nothing and the skip would come out as it went in:
                     // it is passed whole. Token by token, deep nesting
                     // would pass it once per enclosing failed item.
-                    if ((unchanging &&
-                         unchanging_group_close(skip_whitespace_index(in_, in_.pos()), stop, false) == *close) ||
-                        (one_step_passes && text_argument_passes(*close, stop))) {
+                    if ((unchanging && unchanging_group_close(skip_whitespace_index(in_, in_.pos()), stop, mode,
+                                                              false) == *close) ||
+                        (one_step_passes && text_argument_passes(*close, stop, mode))) {
                         in_.rewind(*close + 1);
                     } else {
                         fences.enter(*close, levels.count(SkipLevels::Left),
@@ -1190,15 +1512,15 @@ void Grammar::charge_recovery(std::size_t units) {
     return true;
 }
 
-bool Grammar::text_argument_passes(std::size_t close, HardStop stop) {
+bool Grammar::text_argument_passes(std::size_t close, HardStop stop, ContentMode mode) {
     const std::size_t open = skip_whitespace_index(in_, in_.pos());
     const SpannedToken* t = in_.token_at(open);
     if (t == nullptr || t->token.kind() != TokenKind::LBrace || close >= in_.token_count()) return false;
     ArgumentSession& session = argument_session();
     const auto abs = session.index_of(t);
     if (!abs || session.brace_match(*abs) != *abs + (close - open)) return false;
-    return session.passes_through(*abs + 1, *abs + (close - open), stop == HardStop::MathControlParen, math_kb_,
-                                  text_kb_);
+    return session.passes_through(*abs + 1, *abs + (close - open), stop == HardStop::MathControlParen, kb(mode),
+                                  mode);
 }
 
 }  // namespace quorvel::parse::grammar
