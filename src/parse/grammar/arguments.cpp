@@ -119,31 +119,39 @@ std::optional<std::size_t> ArgumentSession::pair_match(const DelimiterToken& ope
 
 namespace {
 
-// Whether the recovery skip, passing this command token by token, reads a
-// text slot of it in a way a group around it could not contain or that
-// leaves a mark on the rest of the skip: an optional bracket or a delimited
-// form is scanned, may run past the group's end, and a scan that finds its
-// group open stops the later ones. Braced slots close inside the group.
-bool scans_text_slots(const knowledge::ActiveCommandRecord* record) {
-    if (record == nullptr) return false;
+// How the skip reads a command's slots up to its last text slot: not at
+// all, by bracket slots alone, or through a delimited form, which may run
+// past the group around the command.
+enum class SlotScan : std::uint8_t { None, Brackets, Delimited };
+
+SlotScan slot_scan(const knowledge::ActiveCommandRecord* record) {
+    if (record == nullptr) return SlotScan::None;
     std::size_t count = 0;
     for (std::size_t i = 0; i < record->args.size(); ++i) {
         if (record->args[i].kind == ArgValueKind::TextContent) count = i + 1;
     }
+    SlotScan scan = SlotScan::None;
     for (std::size_t i = 0; i < count; ++i) {
         const ArgSpec& spec = record->args[i];
         switch (spec.form.kind) {
             case ArgFormKind::Star:
             case ArgFormKind::Group: break;
             case ArgFormKind::Standard:
-                if (!spec.required) return true;
+                if (!spec.required) scan = SlotScan::Brackets;
                 break;
             case ArgFormKind::Delimited:
-            case ArgFormKind::Paired: return true;
+            case ArgFormKind::Paired: return SlotScan::Delimited;
         }
     }
-    return false;
+    return scan;
 }
+
+// Whether the recovery skip, passing this command token by token, reads a
+// text slot of it in a way a group around it could not contain or that
+// leaves a mark on the rest of the skip: an optional bracket or a delimited
+// form is scanned, may run past the group's end, and a scan that finds its
+// group open stops the later ones. Braced slots close inside the group.
+bool scans_text_slots(const knowledge::ActiveCommandRecord* record) { return slot_scan(record) != SlotScan::None; }
 
 }  // namespace
 
@@ -1185,37 +1193,6 @@ std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run_before(std::
     for (int k = 0; k < 3; ++k) run.opens[k] = tb.opener_prefix_[k][limit] - tb.opener_prefix_[k][index];
     return run;
 }
-
-namespace {
-
-// How the skip reads a command's slots up to its last text slot: not at
-// all, by bracket slots alone, or through a delimited form, which may run
-// past the group around the command.
-enum class SlotScan : std::uint8_t { None, Brackets, Delimited };
-
-SlotScan slot_scan(const knowledge::ActiveCommandRecord* record) {
-    if (record == nullptr) return SlotScan::None;
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < record->args.size(); ++i) {
-        if (record->args[i].kind == ArgValueKind::TextContent) count = i + 1;
-    }
-    SlotScan scan = SlotScan::None;
-    for (std::size_t i = 0; i < count; ++i) {
-        const ArgSpec& spec = record->args[i];
-        switch (spec.form.kind) {
-            case ArgFormKind::Star:
-            case ArgFormKind::Group: break;
-            case ArgFormKind::Standard:
-                if (!spec.required) scan = SlotScan::Brackets;
-                break;
-            case ArgFormKind::Delimited:
-            case ArgFormKind::Paired: return SlotScan::Delimited;
-        }
-    }
-    return scan;
-}
-
-}  // namespace
 
 bool ArgumentSession::passes_through(std::size_t from, std::size_t to, bool paren_stops,
                                      const knowledge::KnowledgeBase& kb, ContentMode mode) {
