@@ -1,7 +1,9 @@
 // The recovery skip passes a plain group, an inert environment, a stretch
-// of opening levels or a run of closing braces in one step. Gone through token by token, the same input
-// must give the same document, spans and diagnostics: compared over corpus
-// mistakes, wrappings and random nestings, under four configurations.
+// of opening levels or a run of closing braces in one step, and goes from a
+// token to where another skip from it stopped. Gone through token by token,
+// the same input must give the same document, spans and diagnostics:
+// compared over corpus mistakes, wrappings and random nestings, under four
+// configurations.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -262,6 +264,50 @@ TEST_P(DelimitedSkipEquivalence, OneStepEqualsTokenByToken) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, DelimitedSkipEquivalence, ::testing::Values(1u, 2u));
+
+// Text arguments holding inline math, with environments and `\left` left
+// open or closed outside them, nested a few times each: a skip that stops
+// inside the levels below takes the stop another level's skip kept, in
+// windows that end at the argument or are cut by a retry on a prefix.
+constexpr std::array<std::array<const char*, 2>, 16> kRepeatedLevels = {{
+    {R"(\text{\(\begin{matrix})", R"(\)})"}, {R"(\text{\()", R"(\)})"}, {R"(\textrm{\(\begin{matrix})", R"(\)})"},
+    {R"(\text{\(\left()", R"(\)})"}, {R"(\fbox{\(\left()", R"(\)})"},
+    {R"(\text{\hphantom{\(\begin{matrix})", R"(\end{matrix}\)}})"}, {R"(\mbox{\(a&)", R"(}\)})"},
+    {R"(\text{\(x^{)", R"(\)}})"}, {"{", "}"}, {R"(\begin{matrix})", R"(\end{matrix})"},
+    {R"(\left()", R"(\right))"}, {R"(\text{)", "}"}, {R"(\makebox[)", "]{"}, {"", R"(\))"}, {"", "}"},
+    {R"(\acomm{\text{\()", R"(\)}}{a})"},
+}};
+
+constexpr std::array<const char*, 10> kRepeatedFaults = {
+    "}", "$", R"(\))", R"(\right))", R"(\end{matrix})", "", "{", R"(\end{x})", "#", "&"};
+
+// Runs of one level, each repeated one to four times.
+std::vector<std::string> repeated_nestings(std::uint32_t seed, std::size_t count) {
+    std::mt19937 rng(seed);
+    std::vector<std::string> out;
+    for (std::size_t k = 0; k < count; ++k) {
+        std::vector<std::size_t> picks;
+        for (std::size_t runs = 1 + rng() % 3; runs > 0; --runs) {
+            const std::size_t level = rng() % kRepeatedLevels.size();
+            picks.insert(picks.end(), 1 + rng() % 4, level);
+        }
+        std::string source;
+        for (const std::size_t p : picks) source += kRepeatedLevels[p][0];
+        source += std::string("z") + kRepeatedFaults[rng() % kRepeatedFaults.size()];
+        for (std::size_t i = picks.size(); i-- > 0;) source += kRepeatedLevels[picks[i]][1];
+        out.push_back(std::move(source));
+    }
+    return out;
+}
+
+class RepeatedSkipEquivalence : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(RepeatedSkipEquivalence, OneStepEqualsTokenByToken) {
+    const std::vector<std::string> inputs = repeated_nestings(GetParam(), 1500);
+    EXPECT_EQ(count_differences(inputs), 0u) << "of " << inputs.size() << " inputs";
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, RepeatedSkipEquivalence, ::testing::Values(1u, 2u));
 
 }  // namespace
 }  // namespace quorvel::parse

@@ -379,12 +379,46 @@ struct ArgumentSession {
     };
     std::unordered_map<ClosedLevel, std::size_t, ClosedLevelHash> closed_levels;
 
+    // Where the recovery skip, passing the token at a stream index past the
+    // item's header, stopped (at a hard stop, at the fence of an argument it
+    // entered after that token, or at its window's end) having closed no
+    // level open at the token, nor met a closer such a level or an earlier
+    // fence answers. What it did from there depends on nothing before the
+    // token: only on the skip's mode and hard stop, on the tokens up to
+    // `reach` (the stop, or the closing token of the outermost argument it
+    // entered and had not left), and on where its window ends, as far as it
+    // found groups open there: every skip that passes the same token, in a
+    // window that holds `reach` and ends by `end_at_most`, stops there too,
+    // whatever levels it has open. Keyed as `closed_levels`; stream indices.
+    struct SkipStop {
+        std::size_t stop;
+        std::size_t reach;
+        std::size_t end_at_most;
+    };
+    // Where a skip that passes `at` inside a window ending at stream index
+    // `end` stops, as one kept for such a window says.
+    std::optional<SkipStop> skip_stop(const ClosedLevel& at, std::size_t end) const {
+        const auto kept = skip_stops_.find(at);
+        if (kept == skip_stops_.end()) return std::nullopt;
+        for (const SkipStop& stop : kept->second) {
+            if (stop.reach < end && end <= stop.end_at_most) return stop;
+        }
+        return std::nullopt;
+    }
+    // Skips in windows of other ends may keep other stops for one token; a
+    // few are kept, so that asking stays constant time.
+    void keep_skip_stop(const ClosedLevel& at, const SkipStop& stop) {
+        auto& kept = skip_stops_[at];
+        if (kept.size() < 4) kept.push_back(stop);
+    }
+
     // The environment headers of the whole stream, built on first use: a
     // window whose answer it gives asks it instead of indexing its own
     // headers, which nested windows would do once per level.
     std::shared_ptr<const EnvironmentIndex> stream_environments;
 
 private:
+    std::unordered_map<ClosedLevel, std::vector<SkipStop>, ClosedLevelHash> skip_stops_;
     struct MatchTable {
         knowledge::DelimiterToken open;
         knowledge::DelimiterToken close;

@@ -246,6 +246,10 @@ private:
 struct SlotScans {
     bool found_open = false;
     std::size_t read = 0;
+    // Since last asked, a slot was found open, its group running to the
+    // window's end: a braced group, with the index of its `{`, or another.
+    std::optional<std::size_t> open_brace;
+    bool left_open = false;
 };
 
 // Whether a collected text argument reads without a failure. Its outcome is
@@ -287,6 +291,8 @@ std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge
         const SpannedToken* t = in.peek();
         if (t == nullptr) return std::nullopt;
         const TokenKind kind = t->token.kind();
+        const std::size_t at = in.pos();
+        bool braced = false;
         Collected group;
         Failure failure;
         enum { Absent, Taken, Open } outcome = Absent;
@@ -309,7 +315,10 @@ std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge
                 break;
             case ArgFormKind::Standard:
                 if (spec.required) {
-                    if (kind == TokenKind::LBrace) outcome = collect_braced_tokens(g, group, failure) ? Taken : Open;
+                    if (kind == TokenKind::LBrace) {
+                        braced = true;
+                        outcome = collect_braced_tokens(g, group, failure) ? Taken : Open;
+                    }
                 } else if (kind == TokenKind::LBracket) {
                     scanned = true;
                     outcome = !scans.found_open &&
@@ -319,7 +328,10 @@ std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge
                 }
                 break;
             case ArgFormKind::Group:
-                if (kind == TokenKind::LBrace) outcome = collect_braced_tokens(g, group, failure) ? Taken : Open;
+                if (kind == TokenKind::LBrace) {
+                    braced = true;
+                    outcome = collect_braced_tokens(g, group, failure) ? Taken : Open;
+                }
                 break;
             case ArgFormKind::Delimited: delimited(spec.form.open, spec.form.close); break;
             case ArgFormKind::Paired:
@@ -346,6 +358,13 @@ std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge
             in.rewind(before);
             return std::nullopt;
         }
+        if (outcome == Open) {
+            if (braced) {
+                scans.open_brace = at;
+            } else {
+                scans.left_open = true;
+            }
+        }
         if (outcome == Open && scanned) {
             scans.read += in.pos() - before;
             scans.found_open = true;
@@ -364,8 +383,9 @@ std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge
 // it: there the skip stops, and the fault is reported where it lies.
 class TextFences {
 public:
-    void enter(std::size_t close, std::size_t lefts, std::size_t environments) {
-        fences_.push_back(Fence{close, lefts, environments});
+    // `entry`: the index after the command whose argument this is.
+    void enter(std::size_t close, std::size_t lefts, std::size_t environments, std::size_t entry) {
+        fences_.push_back(Fence{close, lefts, environments, entry});
     }
     // Drops the fences of the arguments the skip has left.
     void leave_before(std::size_t pos) {
@@ -380,14 +400,129 @@ public:
     bool active() const noexcept { return !fences_.empty(); }
     // The environments open outside the innermost one.
     std::size_t environments() const noexcept { return fences_.empty() ? 0 : fences_.back().environments; }
+    std::size_t innermost_entry() const { return fences_.back().entry; }
 
-private:
     struct Fence {
         std::size_t close;  // the argument's closing token
         std::size_t lefts;
         std::size_t environments;
+        std::size_t entry;
     };
+    // Outermost first.
+    std::span<const Fence> entered() const noexcept { return fences_; }
+
+private:
     std::vector<Fence> fences_;
+};
+
+// The tokens a skip passed, with the levels open there, from which it has
+// so far asked nothing of what came before: neither closed a level open
+// there, nor met a closer that such a level or the fence of an argument
+// entered before would answer (see `ArgumentSession::skip_stops`).
+// Innermost last. The levels open at a kept token stay open through every
+// later kept token, so each count grows along the list and what a closer
+// rules out is a tail of it. What the skip asked of its window's end since a
+// token bounds the ends of the windows that may use it; all in stream
+// indices.
+class StopCandidates {
+public:
+    StopCandidates(bool on, std::size_t stream_at) : on_(on), stream_at_(stream_at) {}
+    bool on() const noexcept { return on_; }
+    // Off for the rest of the skip: what it does depends on what it did.
+    void off() noexcept {
+        on_ = false;
+        at_.clear();
+        bounds_.clear();
+    }
+    void pass(std::size_t pos, const SkipLevels& levels) {
+        if (!on_) return;
+        settle(levels);
+        at_.push_back(Candidate{
+            stream_at_ + pos, {levels.count(SkipLevels::Brace), levels.count(SkipLevels::Left),
+                               levels.count(SkipLevels::Environment)}});
+    }
+    // What every token passed so far did asks that a window end after `above`
+    // and at or before `at_most`.
+    void bound(std::size_t above, std::size_t at_most) {
+        if (at_.empty()) return;
+        if (!bounds_.empty() && bounds_.back().n == at_.size()) {
+            bounds_.back().above = std::max(bounds_.back().above, above);
+            bounds_.back().at_most = std::min(bounds_.back().at_most, at_most);
+        } else {
+            bounds_.push_back(Bound{at_.size(), above, at_most});
+        }
+    }
+    // A closer of `kind`, met with the levels as they are, is answered by
+    // the innermost open level of its kind: one open at a kept token, unless
+    // more are open now.
+    void closer(SkipLevels::Kind kind, const SkipLevels& levels) {
+        while (!at_.empty() && at_.back().counts[kind] >= levels.count(kind)) pop();
+    }
+    // Levels open at kept tokens were closed.
+    void settle(const SkipLevels& levels) {
+        auto closed = [&](const Candidate& c) {
+            for (int k = 0; k < 3; ++k) {
+                if (c.counts[k] > levels.count(static_cast<SkipLevels::Kind>(k))) return true;
+            }
+            return false;
+        };
+        while (!at_.empty() && closed(at_.back())) pop();
+    }
+    // The fence of the argument entered at window index `entry` stopped the
+    // skip.
+    void fence_stop(std::size_t entry) {
+        while (!at_.empty() && at_.back().pos >= stream_at_ + entry) pop();
+    }
+    // The skip stopped at window index `stop`: keeps where it stopped for
+    // every token left. Past each, it read up to `stop` and the closing
+    // token of every argument it entered after it and had not left.
+    void keep(ArgumentSession& session, std::uint8_t mode_and_stop, std::size_t stop, bool at_end,
+              std::span<const TextFences::Fence> fences) {
+        std::size_t f = fences.size();
+        std::size_t b = bounds_.size();
+        std::size_t above = 0;
+        std::size_t at_most = std::numeric_limits<std::size_t>::max();
+        // From the innermost token out, gathering the bounds asked after it.
+        for (std::size_t i = at_.size(); i-- > 0;) {
+            for (; b > 0 && bounds_[b - 1].n > i; --b) {
+                above = std::max(above, bounds_[b - 1].above);
+                at_most = std::min(at_most, bounds_[b - 1].at_most);
+            }
+            const Candidate& c = at_[i];
+            // At the window's end, the bound asked there holds the stop.
+            std::size_t read = at_end ? above : std::max(above, stream_at_ + stop);
+            // The outermost argument entered after the token, still open.
+            while (f > 0 && stream_at_ + fences[f - 1].entry > c.pos) --f;
+            if (f < fences.size()) read = std::max(read, stream_at_ + fences[f].close);
+            if (read < at_most) session.keep_skip_stop({c.pos, mode_and_stop}, {stream_at_ + stop, read, at_most});
+        }
+        at_.clear();
+        bounds_.clear();
+    }
+
+private:
+    struct Candidate {
+        std::size_t pos;
+        std::size_t counts[3];
+    };
+    // Asked when the first `n` tokens were kept.
+    struct Bound {
+        std::size_t n;
+        std::size_t above;
+        std::size_t at_most;
+    };
+    void pop() {
+        at_.pop_back();
+        // A bound asked after the token popped was asked after those left.
+        if (bounds_.empty() || bounds_.back().n <= at_.size()) return;
+        const Bound last = bounds_.back();
+        bounds_.pop_back();
+        if (!at_.empty()) bound(last.above, last.at_most);
+    }
+    bool on_;
+    std::size_t stream_at_;
+    std::vector<Candidate> at_;
+    std::vector<Bound> bounds_;  // by `n`, ascending
 };
 
 // Whether taking the text slots of a command scans a group token by token
@@ -1200,13 +1335,36 @@ void Grammar::charge_recovery(std::size_t units) {
             session.closed_levels.try_emplace({*opener, mode_and_stop}, *stream_at + in_.pos());
         }
     };
+    // Where skips stopped, kept and passed by stream index.
+    StopCandidates stops(keeps_levels, stream_at.value_or(0));
+    const std::size_t stream_end = stream_at.value_or(0) + in_.token_count();
+    bool stop_at_end = false;
     for (;; ++steps) {
         skip_ws();
         const SpannedToken* t = in_.peek();
-        if (t == nullptr) break;
+        if (t == nullptr) {
+            // Where the window ends.
+            stops.bound(stream_end - 1, stream_end);
+            stop_at_end = true;
+            break;
+        }
         fences.leave_before(in_.pos());
+        if (stops.on() && consumed) {
+            // From a token where another skip stopped without asking what
+            // came before, this one stops where that one did.
+            if (const auto kept = session.skip_stop({*stream_at + in_.pos(), mode_and_stop}, stream_end)) {
+                stops.bound(kept->reach, kept->end_at_most);
+                stop_at_end = kept->stop == stream_end;
+                in_.rewind(kept->stop - *stream_at);
+                // What the skip meets there, as it would have met it.
+                skip_ws();
+                break;
+            }
+            stops.pass(in_.pos(), levels);
+        }
         if ((t->token.is_control("right") && fences.stops_right(levels.count(SkipLevels::Left))) ||
             (t->token.is_control("end") && fences.stops_end(levels.count(SkipLevels::Environment)))) {
+            stops.fence_stop(fences.innermost_entry());
             break;
         }
         if (keeps_levels && consumed &&
@@ -1318,7 +1476,10 @@ void Grammar::charge_recovery(std::size_t units) {
                                        ? environments().after_closing_end(in_.pos())
                                        : std::nullopt;
                 // A body that no `\end` closes may find one in a wider window.
-                if (record != nullptr && record->body_mode == ContentMode::Text && !after) marks.taint();
+                if (record != nullptr && record->body_mode == ContentMode::Text && !after) {
+                    marks.taint();
+                    stops.bound(stream_end - 1, stream_end);
+                }
                 if (after) {
                     const bool own = header && !consumed;
                     in_.rewind(*after);
@@ -1352,6 +1513,7 @@ void Grammar::charge_recovery(std::size_t units) {
             continue;
         }
         if (t->token.is_control("end")) {
+            stops.closer(SkipLevels::Environment, levels);
             // Past the item's own header, an `\end` closes the innermost
             // environment the skip opened.
             if (levels.count(SkipLevels::Environment) > (own_open ? 1 : 0)) {
@@ -1409,6 +1571,7 @@ void Grammar::charge_recovery(std::size_t units) {
             }
         }
         if (t->token.is_control("right")) {
+            stops.closer(SkipLevels::Left, levels);
             if (levels.count(SkipLevels::Left) == 0) break;
             const bool alone = levels.innermost() == SkipLevels::Left;
             in_.bump();
@@ -1428,6 +1591,7 @@ void Grammar::charge_recovery(std::size_t units) {
                 continue;
             }
         }
+        if (kind == TokenKind::RBrace) stops.closer(SkipLevels::Brace, levels);
         if (passes && kind == TokenKind::RBrace && !single_token && !skip_arguments &&
             levels.count(SkipLevels::Brace) > 1) {
             // A run of `}`, each closing a level the skip opened, with only
@@ -1473,8 +1637,20 @@ void Grammar::charge_recovery(std::size_t units) {
             if (const auto* record = kb(mode).lookup_command(t->token.name())) {
                 if (scans_slot_tokens(*record)) marks.taint();
                 const bool unchanging = one_step_passes && !skip_arguments;
-                if (const auto close = skip_text_slots(*this, record->args, slot_scans, mode,
-                                                       unchanging ? std::optional(stop) : std::nullopt)) {
+                const auto close = skip_text_slots(*this, record->args, slot_scans, mode,
+                                                   unchanging ? std::optional(stop) : std::nullopt);
+                if (slot_scans.found_open) {
+                    stops.off();
+                } else if (slot_scans.open_brace) {
+                    // Open in every window that ends before its `}`.
+                    const auto match = session.brace_match(*stream_at + *slot_scans.open_brace);
+                    stops.bound(0, match.value_or(std::numeric_limits<std::size_t>::max()));
+                } else if (slot_scans.left_open) {
+                    stops.bound(stream_end - 1, stream_end);
+                }
+                slot_scans.open_brace.reset();
+                slot_scans.left_open = false;
+                if (close) {
                     // Through an argument holding nothing the skip stops at
                     // or that changes its levels, the fence would stop
                     // nothing and the skip would come out as it went in:
@@ -1486,13 +1662,17 @@ void Grammar::charge_recovery(std::size_t units) {
                         in_.rewind(*close + 1);
                     } else {
                         fences.enter(*close, levels.count(SkipLevels::Left),
-                                     levels.count(SkipLevels::Environment));
+                                     levels.count(SkipLevels::Environment), in_.pos());
                     }
                 }
             }
         }
     }
 
+    if (stops.on()) {
+        stops.settle(levels);
+        stops.keep(session, mode_and_stop, in_.pos(), stop_at_end, fences.entered());
+    }
     // The skip's steps count against the budget as item runs do; unclosed
     // nesting skips the rest of the input once per level, so the budget is
     // checked here too, not only at the next item.
