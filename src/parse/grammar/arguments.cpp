@@ -1249,7 +1249,7 @@ namespace quorvel::parse::grammar {
 std::optional<ArgumentSession::CloserRun> ArgumentSession::brace_closer_run(std::size_t index, std::size_t n,
                                                                              std::size_t limit,
                                                                              const knowledge::KnowledgeBase& kb,
-                                                                             ContentMode mode) {
+                                                                             ContentMode mode, bool parens_pass) {
     SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
     if (index >= count || count >= kUnmatched || n == 0 || base[index].token.kind() != TokenKind::RBrace) {
         return std::nullopt;
@@ -1261,13 +1261,18 @@ std::optional<ArgumentSession::CloserRun> ArgumentSession::brace_closer_run(std:
         // From the back: a `}` goes on to what follows it; a stretch that
         // opens no level goes on to where it ends. Where a stretch opens a
         // level, the run ends before it.
+        tb.closers_end_past_parens_.assign(count + 1, static_cast<std::uint32_t>(count));
         for (std::size_t i = count; i-- > 0;) {
             if (base[i].token.kind() == TokenKind::RBrace) {
                 tb.closers_end_[i] = tb.closers_end_[i + 1];
+                tb.closers_end_past_parens_[i] = tb.closers_end_past_parens_[i + 1];
             } else if (tb.run_end_[i] > i && tb.run_opens_[i] == 0) {
                 tb.closers_end_[i] = tb.closers_end_[tb.run_end_[i]];
+                tb.closers_end_past_parens_[i] = tb.closers_end_past_parens_[tb.run_end_[i]];
             } else {
                 tb.closers_end_[i] = static_cast<std::uint32_t>(i);
+                tb.closers_end_past_parens_[i] =
+                    base[i].token.is_control(")") ? tb.closers_end_past_parens_[i + 1] : static_cast<std::uint32_t>(i);
             }
         }
         // A run passes plain groups and inert environments whole, and steps
@@ -1298,18 +1303,21 @@ std::optional<ArgumentSession::CloserRun> ArgumentSession::brace_closer_run(std:
     // is one the run steps on.
     const auto first = std::lower_bound(tb.rbraces_.begin(), tb.rbraces_.end(), index);
     if (first == tb.rbraces_.end() || *first != index) return std::nullopt;
-    const std::size_t end = std::min<std::size_t>(tb.closers_end_[index], limit);
+    const std::size_t end =
+        std::min<std::size_t>(parens_pass ? tb.closers_end_past_parens_[index] : tb.closers_end_[index], limit);
     const auto past = std::lower_bound(first, tb.rbraces_.end(), end);
     const std::size_t nth = std::min(n, static_cast<std::size_t>(past - first));
     if (nth == 0) return std::nullopt;
     return CloserRun{std::size_t{first[static_cast<std::ptrdiff_t>(nth - 1)]} + 1, nth};
 }
 
-std::optional<Grammar::CloserRun> Grammar::brace_closer_run(std::size_t pos, std::size_t n, ContentMode mode) {
+std::optional<Grammar::CloserRun> Grammar::brace_closer_run(std::size_t pos, std::size_t n, ContentMode mode,
+                                                           HardStop stop) {
     ArgumentSession& session = argument_session();
     const auto abs = session.index_of(in_.token_at(pos));
     if (!abs) return std::nullopt;
-    const auto run = session.brace_closer_run(*abs, n, *abs + (in_.token_count() - pos), kb(mode), mode);
+    const auto run = session.brace_closer_run(*abs, n, *abs + (in_.token_count() - pos), kb(mode), mode,
+                                              stop != HardStop::MathControlParen);
     if (!run) return std::nullopt;
     return CloserRun{pos + (run->end - *abs), run->nth};
 }

@@ -307,7 +307,9 @@ struct ArgumentSession {
     std::optional<EndHeader> end_header_run(std::size_t index, std::size_t n);
 
     // From a `}` at `index`: the `n`-th `}` of the stretch from there made of
-    // `}` tokens and of what `skip_run` passes without opening a level, taking
+    // `}` tokens and of what `skip_run` passes without opening a level, and
+    // with `parens_pass` of `\)` (a skip that does not stop at `\)` passes
+    // it as any token), taking
     // at most `n` of them and only those before stream index `limit`. Answers
     // the index after that `}` and how many that is; none when no `}` stands
     // at `index`, or one that a plain group or an inert environment encloses.
@@ -318,8 +320,8 @@ struct ArgumentSession {
         std::size_t nth;
     };
     std::optional<CloserRun> brace_closer_run(std::size_t index, std::size_t n, std::size_t limit,
-                                              const knowledge::KnowledgeBase& kb,
-                                              ContentMode mode);
+                                              const knowledge::KnowledgeBase& kb, ContentMode mode,
+                                              bool parens_pass);
     // The stream index of the `k`-th `}` (from 0) that the run from `index`
     // closes a level with; only for k below the `nth` that run gave.
     std::size_t closer_in_run(ContentMode mode, std::size_t index, std::size_t k) const {
@@ -390,10 +392,14 @@ struct ArgumentSession {
     // found groups open there: every skip that passes the same token, in a
     // window that holds `reach` and ends by `end_at_most`, stops there too,
     // whatever levels it has open. Keyed as `closed_levels`; stream indices.
+    // With `goes_on`, the skip did not stop at `stop` but came there with
+    // the levels it had at the token, asking as little before it: another
+    // skip goes on from there with its own.
     struct SkipStop {
         std::size_t stop;
         std::size_t reach;
         std::size_t end_at_most;
+        bool goes_on;
     };
     // Where a skip that passes `at` inside a window ending at stream index
     // `end` stops, as one kept for such a window says.
@@ -457,6 +463,7 @@ private:
         // passes from there ends.
         std::vector<std::uint32_t> rbraces_;
         std::vector<std::uint32_t> closers_end_;
+        std::vector<std::uint32_t> closers_end_past_parens_;
         // How many `\)`, and commands whose slots the skip would take here
         // without a scan, stand before each index.
         std::vector<std::uint32_t> parens_before_;

@@ -242,7 +242,7 @@ public:
         std::size_t end;  // the index of the token after that `}`
         std::size_t nth;
     };
-    std::optional<CloserRun> brace_closer_run(std::size_t pos, std::size_t n, ContentMode mode);
+    std::optional<CloserRun> brace_closer_run(std::size_t pos, std::size_t n, ContentMode mode, HardStop stop);
     // The indices of this input's `\begin` and `\end` control words, ascending.
     std::span<const std::size_t> environment_controls();
     // `invalid_left_recovery_diagnostic` over this input, answered from the

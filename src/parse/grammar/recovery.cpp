@@ -421,25 +421,38 @@ private:
 // entered before would answer (see `ArgumentSession::skip_stops`).
 // Innermost last. The levels open at a kept token stay open through every
 // later kept token, so each count grows along the list and what a closer
-// rules out is a tail of it. What the skip asked of its window's end since a
-// token bounds the ends of the windows that may use it; all in stream
-// indices.
+// rules out is a tail of it; tokens with the same levels open form a run.
+// What the skip asked of its window's end since a token bounds the ends of
+// the windows that may use it. Stream indices throughout.
 class StopCandidates {
 public:
-    StopCandidates(bool on, std::size_t stream_at) : on_(on), stream_at_(stream_at) {}
+    StopCandidates(ArgumentSession& session, bool on, std::size_t stream_at, std::uint8_t mode_and_stop)
+        : session_(session), on_(on), stream_at_(stream_at), mode_and_stop_(mode_and_stop) {}
     bool on() const noexcept { return on_; }
     // Off for the rest of the skip: what it does depends on what it did.
-    void off() noexcept {
+    void off() {
+        while (!at_.empty()) pop();
         on_ = false;
-        at_.clear();
-        bounds_.clear();
     }
-    void pass(std::size_t pos, const SkipLevels& levels) {
+    // At window index `pos`, with the levels as they are and the innermost
+    // argument entered, if any.
+    void pass(std::size_t pos, const SkipLevels& levels, std::optional<std::size_t> fence_entry) {
         if (!on_) return;
         settle(levels);
-        at_.push_back(Candidate{
-            stream_at_ + pos, {levels.count(SkipLevels::Brace), levels.count(SkipLevels::Left),
-                               levels.count(SkipLevels::Environment)}});
+        const Candidate c{stream_at_ + pos, {levels.count(SkipLevels::Brace), levels.count(SkipLevels::Left),
+                                             levels.count(SkipLevels::Environment)}};
+        if (!runs_.empty() && std::equal(c.counts, c.counts + 3, at_[runs_.back().first].counts)) {
+            // Back to the levels of the run's tokens, inside no argument
+            // entered since: from each, the skip came here with its levels
+            // as they were.
+            Run& run = runs_.back();
+            if (!fence_entry || stream_at_ + *fence_entry <= at_[run.first].pos) {
+                run.back_at = Return{c.pos, run.above, run.at_most};
+            }
+        } else {
+            runs_.push_back(Run{at_.size()});
+        }
+        at_.push_back(c);
     }
     // What every token passed so far did asks that a window end after `above`
     // and at or before `at_most`.
@@ -451,6 +464,9 @@ public:
         } else {
             bounds_.push_back(Bound{at_.size(), above, at_most});
         }
+        Run& run = runs_.back();
+        run.above = std::max(run.above, above);
+        run.at_most = std::min(run.at_most, at_most);
     }
     // A closer of `kind`, met with the levels as they are, is answered by
     // the innermost open level of its kind: one open at a kept token, unless
@@ -476,8 +492,7 @@ public:
     // The skip stopped at window index `stop`: keeps where it stopped for
     // every token left. Past each, it read up to `stop` and the closing
     // token of every argument it entered after it and had not left.
-    void keep(ArgumentSession& session, std::uint8_t mode_and_stop, std::size_t stop, bool at_end,
-              std::span<const TextFences::Fence> fences) {
+    void keep(std::size_t stop, bool at_end, std::span<const TextFences::Fence> fences) {
         std::size_t f = fences.size();
         std::size_t b = bounds_.size();
         std::size_t above = 0;
@@ -494,10 +509,11 @@ public:
             // The outermost argument entered after the token, still open.
             while (f > 0 && stream_at_ + fences[f - 1].entry > c.pos) --f;
             if (f < fences.size()) read = std::max(read, stream_at_ + fences[f].close);
-            if (read < at_most) session.keep_skip_stop({c.pos, mode_and_stop}, {stream_at_ + stop, read, at_most});
+            if (read < at_most) {
+                session_.keep_skip_stop({c.pos, mode_and_stop_}, {stream_at_ + stop, read, at_most, false});
+            }
         }
-        at_.clear();
-        bounds_.clear();
+        off();
     }
 
 private:
@@ -511,18 +527,59 @@ private:
         std::size_t above;
         std::size_t at_most;
     };
+    struct Return {
+        std::size_t at = 0;
+        std::size_t above = 0;
+        std::size_t at_most = std::numeric_limits<std::size_t>::max();
+    };
+    // The tokens from `first` with the same levels open; the bounds asked
+    // since the first was kept; the last token where the skip was back to
+    // those levels, and the bounds asked up to there.
+    struct Run {
+        std::size_t first;
+        std::size_t above = 0;
+        std::size_t at_most = std::numeric_limits<std::size_t>::max();
+        Return back_at{};
+    };
     void pop() {
+        const Candidate c = at_.back();
         at_.pop_back();
+        Run& run = runs_.back();
+        // The skip went on from the token to where it was back, whatever it
+        // asked later.
+        if (run.back_at.at > c.pos) {
+            const Return& r = run.back_at;
+            if (r.above < r.at_most && r.at < r.at_most) {
+                session_.keep_skip_stop({c.pos, mode_and_stop_}, {r.at, std::max(r.above, r.at), r.at_most, true});
+            }
+        }
+        if (at_.size() == run.first) {
+            const Run done = run;
+            runs_.pop_back();
+            if (!runs_.empty()) {
+                runs_.back().above = std::max(runs_.back().above, done.above);
+                runs_.back().at_most = std::min(runs_.back().at_most, done.at_most);
+            }
+        }
         // A bound asked after the token popped was asked after those left.
         if (bounds_.empty() || bounds_.back().n <= at_.size()) return;
         const Bound last = bounds_.back();
         bounds_.pop_back();
-        if (!at_.empty()) bound(last.above, last.at_most);
+        if (at_.empty()) return;
+        if (!bounds_.empty() && bounds_.back().n == at_.size()) {
+            bounds_.back().above = std::max(bounds_.back().above, last.above);
+            bounds_.back().at_most = std::min(bounds_.back().at_most, last.at_most);
+        } else {
+            bounds_.push_back(Bound{at_.size(), last.above, last.at_most});
+        }
     }
+    ArgumentSession& session_;
     bool on_;
     std::size_t stream_at_;
+    std::uint8_t mode_and_stop_;
     std::vector<Candidate> at_;
     std::vector<Bound> bounds_;  // by `n`, ascending
+    std::vector<Run> runs_;
 };
 
 // Whether taking the text slots of a command scans a group token by token
@@ -1336,7 +1393,7 @@ void Grammar::charge_recovery(std::size_t units) {
         }
     };
     // Where skips stopped, kept and passed by stream index.
-    StopCandidates stops(keeps_levels, stream_at.value_or(0));
+    StopCandidates stops(session, keeps_levels, stream_at.value_or(0), mode_and_stop);
     const std::size_t stream_end = stream_at.value_or(0) + in_.token_count();
     bool stop_at_end = false;
     for (;; ++steps) {
@@ -1354,13 +1411,16 @@ void Grammar::charge_recovery(std::size_t units) {
             // came before, this one stops where that one did.
             if (const auto kept = session.skip_stop({*stream_at + in_.pos(), mode_and_stop}, stream_end)) {
                 stops.bound(kept->reach, kept->end_at_most);
-                stop_at_end = kept->stop == stream_end;
                 in_.rewind(kept->stop - *stream_at);
+                // Back to the levels it had here: it goes on from there.
+                if (kept->goes_on) continue;
+                stop_at_end = kept->stop == stream_end;
                 // What the skip meets there, as it would have met it.
                 skip_ws();
                 break;
             }
-            stops.pass(in_.pos(), levels);
+            stops.pass(in_.pos(), levels,
+                       fences.active() ? std::optional(fences.innermost_entry()) : std::nullopt);
         }
         if ((t->token.is_control("right") && fences.stops_right(levels.count(SkipLevels::Left))) ||
             (t->token.is_control("end") && fences.stops_end(levels.count(SkipLevels::Environment)))) {
@@ -1597,7 +1657,7 @@ void Grammar::charge_recovery(std::size_t units) {
             // A run of `}`, each closing a level the skip opened, with only
             // what opens no level between them, is passed at once: one by
             // one, deep nesting would pass it once per enclosing failed item.
-            const auto run = brace_closer_run(in_.pos(), levels.count(SkipLevels::Brace), mode);
+            const auto run = brace_closer_run(in_.pos(), levels.count(SkipLevels::Brace), mode, stop);
             if (run && run->nth > 1) {
                 // The marked levels among those it closes are closed one by
                 // one, as each `}` would close them, so that those closed
@@ -1671,7 +1731,7 @@ void Grammar::charge_recovery(std::size_t units) {
 
     if (stops.on()) {
         stops.settle(levels);
-        stops.keep(session, mode_and_stop, in_.pos(), stop_at_end, fences.entered());
+        stops.keep(in_.pos(), stop_at_end, fences.entered());
     }
     // The skip's steps count against the budget as item runs do; unclosed
     // nesting skips the rest of the input once per level, so the budget is
