@@ -4,7 +4,7 @@
 // with a fault at the bottom, at every level, or nowhere, each under one of
 // four configurations. Every nesting is parsed at n and 8n levels in forked
 // workers, and the parse's work units (the fuel of the work bound) may grow
-// at most 12 times, bar the listed ones that grow faster today. A sample of
+// at most 12 times. A sample of
 // one nesting per opener, fault and configuration is also measured in
 // child processes under a CPU limit: its CPU time and its peak memory (the
 // growth of the resident set) may grow at most 12 times too.
@@ -20,8 +20,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -37,21 +35,6 @@ namespace quorvel::parse {
 namespace {
 
 using namespace sweep;
-
-// The nestings whose work grows faster than their length today, one
-// description a line: bounded by the recovery budget and the parse's work
-// bound until their reading is made linear. The list only shrinks: a
-// nesting not on it that grows, and one on it that no longer does, both fail.
-std::vector<std::string> known_superlinear() {
-    std::ifstream in(QUORVEL_TEST_DATA_DIR "/nesting_sweep_superlinear.txt");
-    std::vector<std::string> out;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty()) out.push_back(line);
-    }
-    std::sort(out.begin(), out.end());
-    out.erase(std::unique(out.begin(), out.end()), out.end());
-    return out;
-}
 
 // ---- Work, in forked workers -----------------------------------------------------
 
@@ -144,7 +127,7 @@ TEST(NestingSweep, LayersCoverEveryArgumentForm) {
 }
 
 // QUORVEL_SWEEP_MATCH=text checks only the nestings whose description holds
-// `text`, and the listed ones among them.
+// `text`.
 bool matches(const std::string& description) {
     const char* only = std::getenv("QUORVEL_SWEEP_MATCH");
     return only == nullptr || description.find(only) != std::string::npos;
@@ -163,23 +146,10 @@ TEST(NestingSweep, WorkGrowsLinearly) {
     }
     const std::vector<std::size_t> found = superlinear_work(chosen, index_of);
     ASSERT_TRUE(found.empty() || found.back() != static_cast<std::size_t>(-1)) << "a worker did not finish";
-    std::vector<std::string> known = known_superlinear();
-    ASSERT_FALSE(known.empty()) << "the list of known superlinear nestings was not found";
-    std::erase_if(known, [](const std::string& d) { return !matches(d); });
-    std::vector<std::string> grown;
-    for (const std::size_t i : found) grown.push_back(describe(chosen[i], index_of[i]));
-    // Nestings that differ only in a fault the description leaves out
-    // describe alike.
-    std::sort(grown.begin(), grown.end());
-    grown.erase(std::unique(grown.begin(), grown.end()), grown.end());
-    std::vector<std::string> unknown;
-    std::set_difference(grown.begin(), grown.end(), known.begin(), known.end(), std::back_inserter(unknown));
-    for (const std::string& d : unknown) ADD_FAILURE() << "work grows more than 12 times for 8 times the levels: " << d;
-    std::vector<std::string> mended;
-    std::set_difference(known.begin(), known.end(), grown.begin(), grown.end(), std::back_inserter(mended));
-    for (const std::string& d : mended) ADD_FAILURE() << "listed as growing faster than its length, but linear: " << d;
-    std::printf("[ sweep    ] %zu nestings, %zu known to grow faster than their length, bounded by the budgets\n",
-                chosen.size(), known.size());
+    for (const std::size_t i : found) {
+        ADD_FAILURE() << "work grows more than 12 times for 8 times the levels: " << describe(chosen[i], index_of[i]);
+    }
+    std::printf("[ sweep    ] %zu nestings\n", chosen.size());
 }
 
 // ---- Time and peak memory, for a sample, in child processes -----------------------
@@ -188,14 +158,12 @@ TEST(NestingSweep, WorkGrowsLinearly) {
 // below it costs time or memory without burning them. A sample measures
 // what the parse really spends: one nesting per opener (or the layer
 // itself), fault and configuration, the layers taken in turn from math
-// arguments, text arguments and environments. The listed superlinear
-// nestings are left out: only the budgets bound them.
-std::vector<std::size_t> sample(const std::vector<Sweep>& all, const std::vector<std::string>& known) {
+// arguments, text arguments and environments.
+std::vector<std::size_t> sample(const std::vector<Sweep>& all) {
     const std::size_t keys = (openers().size() + 1) * 3 * 4;
     std::vector<std::vector<std::size_t>> by_key(keys * 3);
     for (std::size_t i = 0; i < all.size(); ++i) {
         const Sweep& s = all[i];
-        if (std::binary_search(known.begin(), known.end(), describe(s, i))) continue;
         const std::size_t opener = s.a == s.b ? openers().size() : static_cast<std::size_t>(s.b - openers().data());
         const std::size_t key = (opener * 3 + static_cast<std::size_t>(s.fault)) * 4 + static_cast<std::size_t>(s.config);
         const std::size_t kind = s.a->name.starts_with("env:") ? 2 : s.a->inner == Where::Text ? 1 : 0;
@@ -215,9 +183,8 @@ std::vector<std::size_t> sample(const std::vector<Sweep>& all, const std::vector
     return out;
 }
 
-// The levels of the work sweep, whose list of superlinear nestings holds at
-// these sizes: the parses take milliseconds in a sanitized build, and the
-// sample is measured in well under a minute.
+// The levels of the work sweep: the parses take milliseconds in a sanitized
+// build, and the sample is measured in well under a minute.
 constexpr std::size_t kSampleLevels = kLevels;
 constexpr int kRepeats = 5;
 // Time grows somewhat faster than the work on its own as the parse's memory
@@ -360,9 +327,7 @@ TEST(NestingSweep, TimeAndMemoryGrowLinearlyForASample) {
     (void)all_packages();  // built once, before the children
     const std::vector<Layer> layers = all_layers();
     const std::vector<Sweep> all = sweeps(layers);
-    const std::vector<std::string> known = known_superlinear();
-    ASSERT_FALSE(known.empty()) << "the list of known superlinear nestings was not found";
-    std::vector<std::size_t> picked = sample(all, known);
+    std::vector<std::size_t> picked = sample(all);
     // Every opener, fault and configuration is met.
     ASSERT_EQ(picked.size(), (openers().size() + 1) * 3 * 4);
     std::erase_if(picked, [&](std::size_t i) { return !matches(describe(all[i], i)); });
