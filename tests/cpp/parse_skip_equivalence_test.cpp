@@ -214,7 +214,25 @@ INSTANTIATE_TEST_SUITE_P(
                  {{6, 7}, {25, 29}}},
         // A command with a text slot in text mode alone: the math skip passes
         // it, the text skip after it takes its slot, `$` and all.
-        SkipCase{"text_slot_of_one_mode", R"(\Bbb{\begin{matrix}z} \text{#\Bbb{a $x$ b}c})", true, {{20, 20}, {28, 29}}}),
+        SkipCase{"text_slot_of_one_mode", R"(\Bbb{\begin{matrix}z} \text{#\Bbb{a $x$ b}c})", true, {{20, 20}, {28, 29}}},
+        // Each level's skip meets the skips of the levels below: it stops
+        // where theirs stopped, or goes on from where theirs came back to
+        // the levels they had, seeing there what they saw.
+        SkipCase{"stop_kept_in_text_arguments",
+                 R"(\text{\(\begin{matrix}\text{\(\begin{matrix}\text{\(\begin{matrix}z\)}\)}\)})", true,
+                 {{75, 75}, {69, 70}}},
+        SkipCase{"stop_kept_past_the_end_of_an_environment",
+                 R"(\text{\(\left(\text{\(\left(\text{\hphantom{\(\begin{matrix}z\end{x}\end{matrix}\)}}\)\)}\)})", true,
+                 {{89, 91}, {8, 91}, {68, 72}}, rejecting_unknown()},
+        SkipCase{"back_to_the_levels_in_text_arguments",
+                 R"(\text{\hphantom{\(\begin{matrix}\text{\hphantom{\(\begin{matrix}\text{\hphantom{\(\begin{matrix}z}\end{matrix}\)}}\end{matrix}\)}}\end{matrix}\)}})",
+                 false, {{145, 146}}},
+        SkipCase{"back_to_the_levels_past_right",
+                 R"(\text{\texttt{\(\left(\text{\texttt{\(\left(\text{\texttt{\(\left(z}\right)\)}}\right)\)}}\right)\)}})",
+                 false, {{90, 96}, {100, 101}}, rejecting_unknown()},
+        // A text skip passes `\)` in a run of closing braces.
+        SkipCase{"closing_run_past_paren", R"(\fbox{\(\left(\fbox{\(\left(\fbox{\(\left(z\)}\)}\)})", true,
+                 {{49, 51}, {8, 51}}, rejecting_unknown()}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct PropertyCase {
