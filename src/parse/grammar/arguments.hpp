@@ -395,11 +395,13 @@ struct ArgumentSession {
     // With `goes_on`, the skip did not stop at `stop` but came there with
     // the levels it had at the token, asking as little before it: another
     // skip goes on from there with its own.
+    // `steps`: the steps the skip took from the token to there.
     struct SkipStop {
         std::size_t stop;
         std::size_t reach;
         std::size_t end_at_most;
         bool goes_on;
+        std::size_t steps;
     };
     // Where a skip that passes `at` inside a window ending at stream index
     // `end` stops, as one kept for such a window says.

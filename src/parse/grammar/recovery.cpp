@@ -19,6 +19,10 @@ namespace {
 
 std::atomic<bool> stepwise_skip{false};
 
+// The most steps a skip counts for going where a kept skip stopped or was
+// back, whatever that skip took.
+constexpr std::size_t kMostStepsOfKeptSkip = 16;
+
 ContentMode other_mode(ContentMode mode) {
     return mode == ContentMode::Math ? ContentMode::Text : ContentMode::Math;
 }
@@ -434,20 +438,21 @@ public:
         while (!at_.empty()) pop();
         on_ = false;
     }
-    // At window index `pos`, with the levels as they are and the innermost
-    // argument entered, if any.
-    void pass(std::size_t pos, const SkipLevels& levels, std::optional<std::size_t> fence_entry) {
+    // At window index `pos` and step `step`, with the levels as they are and
+    // the innermost argument entered, if any.
+    void pass(std::size_t pos, std::size_t step, const SkipLevels& levels, std::optional<std::size_t> fence_entry) {
         if (!on_) return;
         settle(levels);
-        const Candidate c{stream_at_ + pos, {levels.count(SkipLevels::Brace), levels.count(SkipLevels::Left),
-                                             levels.count(SkipLevels::Environment)}};
+        const Candidate c{stream_at_ + pos, step,
+                          {levels.count(SkipLevels::Brace), levels.count(SkipLevels::Left),
+                           levels.count(SkipLevels::Environment)}};
         if (!runs_.empty() && std::equal(c.counts, c.counts + 3, at_[runs_.back().first].counts)) {
             // Back to the levels of the run's tokens, inside no argument
             // entered since: from each, the skip came here with its levels
             // as they were.
             Run& run = runs_.back();
             if (!fence_entry || stream_at_ + *fence_entry <= at_[run.first].pos) {
-                run.back_at = Return{c.pos, run.above, run.at_most};
+                run.back_at = Return{c.pos, step, run.above, run.at_most};
             }
         } else {
             runs_.push_back(Run{at_.size()});
@@ -489,10 +494,10 @@ public:
     void fence_stop(std::size_t entry) {
         while (!at_.empty() && at_.back().pos >= stream_at_ + entry) pop();
     }
-    // The skip stopped at window index `stop`: keeps where it stopped for
-    // every token left. Past each, it read up to `stop` and the closing
-    // token of every argument it entered after it and had not left.
-    void keep(std::size_t stop, bool at_end, std::span<const TextFences::Fence> fences) {
+    // The skip stopped at window index `stop`, at step `step`: keeps where it
+    // stopped for every token left. Past each, it read up to `stop` and the
+    // closing token of every argument it entered after it and had not left.
+    void keep(std::size_t stop, std::size_t step, bool at_end, std::span<const TextFences::Fence> fences) {
         std::size_t f = fences.size();
         std::size_t b = bounds_.size();
         std::size_t above = 0;
@@ -510,7 +515,8 @@ public:
             while (f > 0 && stream_at_ + fences[f - 1].entry > c.pos) --f;
             if (f < fences.size()) read = std::max(read, stream_at_ + fences[f].close);
             if (read < at_most) {
-                session_.keep_skip_stop({c.pos, mode_and_stop_}, {stream_at_ + stop, read, at_most, false});
+                session_.keep_skip_stop({c.pos, mode_and_stop_},
+                                        {stream_at_ + stop, read, at_most, false, step - c.step});
             }
         }
         off();
@@ -519,6 +525,7 @@ public:
 private:
     struct Candidate {
         std::size_t pos;
+        std::size_t step;
         std::size_t counts[3];
     };
     // Asked when the first `n` tokens were kept.
@@ -529,6 +536,7 @@ private:
     };
     struct Return {
         std::size_t at = 0;
+        std::size_t step = 0;
         std::size_t above = 0;
         std::size_t at_most = std::numeric_limits<std::size_t>::max();
     };
@@ -550,7 +558,8 @@ private:
         if (run.back_at.at > c.pos) {
             const Return& r = run.back_at;
             if (r.above < r.at_most && r.at < r.at_most) {
-                session_.keep_skip_stop({c.pos, mode_and_stop_}, {r.at, std::max(r.above, r.at), r.at_most, true});
+                session_.keep_skip_stop({c.pos, mode_and_stop_},
+                                        {r.at, std::max(r.above, r.at), r.at_most, true, r.step - c.step});
             }
         }
         if (at_.size() == run.first) {
@@ -1373,8 +1382,18 @@ void Grammar::charge_recovery(std::size_t units) {
     SlotScans slot_scans;
     TextFences fences;
     // The steps the skip takes, each over one token or one stretch passed
-    // whole: what the budget counts.
+    // whole: what the budget counts. Going to where a kept skip stopped or
+    // was back counts as the steps that skip took there, up to
+    // `kMostStepsOfKeptSkip`: where skips are short, the budget runs out
+    // where it would have without them, and a long stretch the skip does
+    // not go through again costs a constant.
     std::size_t steps = 0;
+    std::size_t kept_steps = 0;  // counted beyond one a step for kept skips
+    auto take_kept_steps = [&](std::size_t taken, bool goes_on) {
+        const std::size_t counted = std::min(taken, kMostStepsOfKeptSkip);
+        // A skip that goes on counts a step for the jump itself.
+        kept_steps += goes_on ? (counted > 0 ? counted - 1 : 0) : counted;
+    };
     const bool one_step_passes = !stepwise_skip.load(std::memory_order_relaxed);
     // Levels closed again, kept and passed by stream index.
     ArgumentSession& session = argument_session();
@@ -1411,6 +1430,7 @@ void Grammar::charge_recovery(std::size_t units) {
             // came before, this one stops where that one did.
             if (const auto kept = session.skip_stop({*stream_at + in_.pos(), mode_and_stop}, stream_end)) {
                 stops.bound(kept->reach, kept->end_at_most);
+                take_kept_steps(kept->steps, kept->goes_on);
                 in_.rewind(kept->stop - *stream_at);
                 // Back to the levels it had here: it goes on from there.
                 if (kept->goes_on) continue;
@@ -1419,7 +1439,7 @@ void Grammar::charge_recovery(std::size_t units) {
                 skip_ws();
                 break;
             }
-            stops.pass(in_.pos(), levels,
+            stops.pass(in_.pos(), steps + kept_steps, levels,
                        fences.active() ? std::optional(fences.innermost_entry()) : std::nullopt);
         }
         if ((t->token.is_control("right") && fences.stops_right(levels.count(SkipLevels::Left))) ||
@@ -1731,14 +1751,14 @@ void Grammar::charge_recovery(std::size_t units) {
 
     if (stops.on()) {
         stops.settle(levels);
-        stops.keep(in_.pos(), stop_at_end, fences.entered());
+        stops.keep(in_.pos(), steps + kept_steps, stop_at_end, fences.entered());
     }
     // The skip's steps count against the budget as item runs do; unclosed
     // nesting skips the rest of the input once per level, so the budget is
     // checked here too, not only at the next item.
-    item_runs_ += steps + slot_scans.read;
+    item_runs_ += steps + kept_steps + slot_scans.read;
     if (item_runs_ > item_run_budget_) throw NestingTooDeep{};
-    charge_recovery(steps + slot_scans.read);
+    charge_recovery(steps + kept_steps + slot_scans.read);
     if (!consumed) {
         Failure soft = in_.err_since(p, "content recovery must consume at least one token");
         soft.soft = true;
