@@ -173,6 +173,23 @@ INSTANTIATE_TEST_SUITE_P(
         // the levels below it, or through a group that holds them.
         NestCase{"text_math_superscript", R"(\text{\Bbb{\(x^{)", "z", R"(\)}})", 64,
                  {true, 0, 1, {"unclosed brace argument"}}},
+        // Text math inside a text argument, an environment or `\left` left
+        // open in the math at every level, or closed outside it: every
+        // level's skip stops where the skip of the level below stopped, or
+        // goes on from where that one came back to its levels.
+        NestCase{"text_math_matrix", R"(\text{\(\begin{matrix})", "z", R"(\)})", 64,
+                 {true, 0, 2, {R"(Environment matrix missing closing \end{matrix})", "found '}' expected end of input"}},
+                 true},
+        NestCase{"text_math_matrix_closed_outside", R"(\text{\hphantom{\(\begin{matrix})", "z}",
+                 R"(\end{matrix}\)}})", 64, {false, 0, 1, {kStrayBrace}}, true},
+        NestCase{"text_math_left_closed_outside", R"(\text{\texttt{\(\left()", "z}", R"(\right)\)}})", 64,
+                 {false, 0, 2, {R"(Command \right is not allowed in text mode)", kStrayBrace}}, false,
+                 rejecting_unknown()},
+        NestCase{"fbox_math_left", R"(\fbox{\(\left()", "z", R"(\)})", 64,
+                 {true, 0, 2, {R"(Unknown command: \))", R"(missing \right for \left-delimited group)"}}, false,
+                 rejecting_unknown()},
+        NestCase{"acomm_text_math", R"(\acomm{\text{\()", "z}", R"(\)}}{a})", 64,
+                 {false, 0, 2, {"found '}' expected mandatory argument in command argument at ", kStrayBrace}}},
         NestCase{"text_math_subscript", R"(\text{\textbf{\(x_{)", "z", R"(\)}})", 64,
                  {true, 0, 1, {"unclosed brace argument"}}, false, rejecting_unknown()},
         NestCase{"text_group_math", R"(\text{\Bbb{{\()", "z", R"(\)}})", 64, {true, 0, 1, {"unclosed brace argument"}}},
