@@ -99,6 +99,17 @@ constexpr std::array<std::array<const char*, 2>, 19> kLevels = {{
 constexpr std::array<const char*, 11> kFaults = {
     "}", "$", "#", R"(\right))", R"(\end{x})", "", R"(\makebox[)", "{", "]", R"(\end{matrix})", R"(\framebox[x]{a$b})"};
 
+// The openers of the picked levels, `z` and `fault`, and their closers.
+template <std::size_t L>
+std::string nesting(const std::array<std::array<const char*, 2>, L>& levels, const std::vector<std::size_t>& picks,
+                    const char* fault) {
+    std::string source;
+    for (const std::size_t p : picks) source += levels[p][0];
+    source += std::string("z") + fault;
+    for (std::size_t i = picks.size(); i-- > 0;) source += levels[picks[i]][1];
+    return source;
+}
+
 template <std::size_t L, std::size_t F>
 std::vector<std::string> random_nestings(std::uint32_t seed, std::size_t count,
                                          const std::array<std::array<const char*, 2>, L>& levels,
@@ -108,11 +119,7 @@ std::vector<std::string> random_nestings(std::uint32_t seed, std::size_t count,
     for (std::size_t k = 0; k < count; ++k) {
         std::vector<std::size_t> picks(1 + rng() % most_levels);
         for (auto& p : picks) p = rng() % levels.size();
-        std::string source;
-        for (const std::size_t p : picks) source += levels[p][0];
-        source += std::string("z") + faults[rng() % faults.size()];
-        for (std::size_t i = picks.size(); i-- > 0;) source += levels[picks[i]][1];
-        out.push_back(std::move(source));
+        out.push_back(nesting(levels, picks, faults[rng() % faults.size()]));
     }
     return out;
 }
@@ -309,11 +316,7 @@ std::vector<std::string> repeated_nestings(std::uint32_t seed, std::size_t count
             const std::size_t level = rng() % kRepeatedLevels.size();
             picks.insert(picks.end(), 1 + rng() % 4, level);
         }
-        std::string source;
-        for (const std::size_t p : picks) source += kRepeatedLevels[p][0];
-        source += std::string("z") + kRepeatedFaults[rng() % kRepeatedFaults.size()];
-        for (std::size_t i = picks.size(); i-- > 0;) source += kRepeatedLevels[picks[i]][1];
-        out.push_back(std::move(source));
+        out.push_back(nesting(kRepeatedLevels, picks, kRepeatedFaults[rng() % kRepeatedFaults.size()]));
     }
     return out;
 }
