@@ -307,10 +307,10 @@ struct ArgumentSession {
     std::optional<EndHeader> end_header_run(std::size_t index, std::size_t n);
 
     // From a `}` at `index`: the `n`-th `}` of the stretch from there made of
-    // `}` tokens and of what `skip_run` passes without opening a level, and
-    // with `parens_pass` of `\)` (a skip that does not stop at `\)` passes
-    // it as any token), taking
-    // at most `n` of them and only those before stream index `limit`. Answers
+    // `}` tokens, of what `skip_run` passes without opening a level and, with
+    // `parens_pass`, of `\)` (which a skip that does not stop there passes as
+    // any token), taking at most `n` of them and only those before stream
+    // index `limit`. Answers
     // the index after that `}` and how many that is; none when no `}` stands
     // at `index`, or one that a plain group or an inert environment encloses.
     // The recovery skip passes such a run in one step while it has brace
@@ -381,27 +381,23 @@ struct ArgumentSession {
     };
     std::unordered_map<ClosedLevel, std::size_t, ClosedLevelHash> closed_levels;
 
-    // Where the recovery skip, passing the token at a stream index past the
-    // item's header, stopped (at a hard stop, at the fence of an argument it
-    // entered after that token, or at its window's end) having closed no
-    // level open at the token, nor met a closer such a level or an earlier
-    // fence answers. What it did from there depends on nothing before the
-    // token: only on the skip's mode and hard stop, on the tokens up to
-    // `reach` (the stop, or the closing token of the outermost argument it
-    // entered and had not left), and on where its window ends, as far as it
-    // found groups open there: every skip that passes the same token, in a
-    // window that holds `reach` and ends by `end_at_most`, stops there too,
+    // What the recovery skip did from a token it passed past the item's
+    // header, when from there it closed no level open at the token and met
+    // no closer that such a level, or the fence of an argument entered
+    // before, answers: either it stopped (at a hard stop, at the fence of an
+    // argument entered since, or at its window's end), or it came back to
+    // the levels it had at the token, inside no argument entered since. That
+    // depends on nothing before the token: only on the skip's mode and hard
+    // stop, on the tokens it read and on where its window ends, as far as it
+    // found groups open there. So every skip that passes the same token, in
+    // a window that holds `reach` and ends by `end_at_most`, does the same,
     // whatever levels it has open. Keyed as `closed_levels`; stream indices.
-    // With `goes_on`, the skip did not stop at `stop` but came there with
-    // the levels it had at the token, asking as little before it: another
-    // skip goes on from there with its own.
-    // `steps`: the steps the skip took from the token to there.
     struct SkipStop {
-        std::size_t stop;
-        std::size_t reach;
-        std::size_t end_at_most;
-        bool goes_on;
-        std::size_t steps;
+        std::size_t stop;         // where it stopped, or was back
+        std::size_t reach;        // the last token it read: the stop, or the close of an argument still open
+        std::size_t end_at_most;  // the latest window end that leaves the groups it found open so
+        bool goes_on;             // back to its levels at `stop`, and going on from there
+        std::size_t steps;        // the steps it took from the token to `stop`
     };
     // Where a skip that passes `at` inside a window ending at stream index
     // `end` stops, as one kept for such a window says.

@@ -422,7 +422,7 @@ private:
 // The tokens a skip passed, with the levels open there, from which it has
 // so far asked nothing of what came before: neither closed a level open
 // there, nor met a closer that such a level or the fence of an argument
-// entered before would answer (see `ArgumentSession::skip_stops`).
+// entered before would answer (see `ArgumentSession::SkipStop`).
 // Innermost last. The levels open at a kept token stay open through every
 // later kept token, so each count grows along the list and what a closer
 // rules out is a tail of it; tokens with the same levels open form a run.
@@ -1411,7 +1411,8 @@ void Grammar::charge_recovery(std::size_t units) {
             session.closed_levels.try_emplace({*opener, mode_and_stop}, *stream_at + in_.pos());
         }
     };
-    // Where skips stopped, kept and passed by stream index.
+    // What skips did from the tokens they passed, kept and asked by stream
+    // index.
     StopCandidates stops(session, keeps_levels, stream_at.value_or(0), mode_and_stop);
     const std::size_t stream_end = stream_at.value_or(0) + in_.token_count();
     bool stop_at_end = false;
