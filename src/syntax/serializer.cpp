@@ -207,10 +207,17 @@ private:
         }
     }
 
+    // Whether a control word ends where the next token starts: not so after
+    // a control symbol in text, where TeX skips no space, so that a space
+    // written there would read back as content.
+    bool ends_control_word(ContentMode m) const {
+        return last_ == SpacingClass::ControlWord && !(m == ContentMode::Text && after_text_symbol_);
+    }
+
     // Rule T: verbatim runs (Text, Error snippets, delimited scalars).
     bool rule_t(ContentMode m, bool non_empty) {
         bool suppressed = non_empty && take_counter();
-        if (last_ == SpacingClass::ControlWord) return true;
+        if (ends_control_word(m)) return true;
         if (last_ == SpacingClass::Start) return false;
         if (m == ContentMode::Text || suppressed) return false;
         if (last_ == SpacingClass::MathShift) return false;
@@ -223,7 +230,7 @@ private:
         bool suppressed = take_counter();
         if (last_ == SpacingClass::Start) return false;
         bool digit = is_ascii_digit(ch);
-        if (last_ == SpacingClass::ControlWord && (m == ContentMode::Text || !digit)) return true;
+        if (ends_control_word(m) && (m == ContentMode::Text || !digit)) return true;
         if (m == ContentMode::Text || suppressed) return false;
         switch (last_) {
             case SpacingClass::ScriptMarker: return opt_.script_spacing == ScriptSpacing::Spaced;
@@ -260,6 +267,7 @@ private:
             out_.push_back(' ');
         }
         after_lone_backslash_ = false;
+        after_text_symbol_ = false;
         after_white_space_ = false;
         after_open_marker_ = false;
         glue_next_prime_ = false;
@@ -328,6 +336,33 @@ private:
             return false;
         }
         return true;
+    }
+    // A one-character name that is no letter, as `\,` or `\ `; letters
+    // make control words.
+    static bool is_control_symbol(std::string_view name) {
+        if (name.empty()) return false;
+        const unsigned char c = static_cast<unsigned char>(name.front()) | 0x20;
+        return c < 'a' || c > 'z';
+    }
+    // Whether the node stands in text content: a text list, or a text
+    // argument. Operator names are written in text mode but read as math,
+    // where spaces do not show: their output stays as it was.
+    bool in_text_content(NodeId id) const {
+        const syntax::ParentLink* link = ast_.parent_link(id);
+        if (link == nullptr) return false;
+        const Node& parent = ast_.node(link->parent);
+        switch (link->slot.kind()) {
+            case syntax::Slot::Kind::GroupChild:
+                if (const auto* g = parent.template get_if<Node::Group>()) return g->mode == ContentMode::Text;
+                if (const auto* r = parent.template get_if<Node::Root>()) return r->mode == ContentMode::Text;
+                return false;
+            case syntax::Slot::Kind::Argument: {
+                const ast::ArgumentSlots* args = parent.args();
+                if (args == nullptr || link->slot.index() >= args->size() || !(*args)[link->slot.index()]) return false;
+                return std::holds_alternative<ast::ArgumentValue::TextContent>((*args)[link->slot.index()]->value.value);
+            }
+            default: return false;
+        }
     }
     bool is_prime(NodeId id) const { return ast_.node(id).template get_if<Node::Prime>() != nullptr; }
     bool is_empty_math_base(NodeId id) const {
@@ -492,13 +527,13 @@ private:
             case NodeKind::Root: unreachable("root node must be handled by serialize_root");
             case NodeKind::Group: group(id, std::get<Node::Group>(node.value)); return;
             case NodeKind::Command:
-                put_control(rule_c(mode, true), std::get<Node::Command>(node.value).name, mode);
+            case NodeKind::Declarative: {
+                const std::string_view name = *node.name();
+                put_control(rule_c(mode, true), name, mode);
+                after_text_symbol_ = mode == ContentMode::Text && is_control_symbol(name) && in_text_content(id);
                 push_slots(id, mode);
                 return;
-            case NodeKind::Declarative:
-                put_control(rule_c(mode, true), std::get<Node::Declarative>(node.value).name, mode);
-                push_slots(id, mode);
-                return;
+            }
             case NodeKind::Infix: {
                 const auto& v = std::get<Node::Infix>(node.value);
                 push_node_op(Op::InfixOperand, v.right);
@@ -578,7 +613,7 @@ private:
             put_primes(space, count, SpacingClass::Primes, mode);
         } else {
             if (count > 0) take_counter();
-            put_primes(last_ == SpacingClass::ControlWord, count, SpacingClass::TextChar, mode);
+            put_primes(ends_control_word(mode), count, SpacingClass::TextChar, mode);
         }
     }
 
@@ -934,6 +969,7 @@ private:
     bool after_open_marker_ = false;
     bool glue_next_prime_ = false;  // the next token is primes that follow a list item
     bool after_lone_backslash_ = false;
+    bool after_text_symbol_ = false;  // the last token is a control symbol in text content
     std::vector<Task> stack_;
     std::uint64_t primes_written_ = 0;
     bool failed_ = false;

@@ -183,6 +183,29 @@ TEST(Serialize, CharsAndEscapes) {
     });
 }
 
+// TeX skips no space after a control symbol: in text, one written there
+// would read back as content. Math, operator names included, keeps its
+// spaces, which do not show.
+TEST(Serialize, ControlSymbolsInText) {
+    auto in_text = [](std::vector<SyntaxNode> children) {
+        return root({command("text", {text_arg(text_group(std::move(children)))})});
+    };
+    check_cases({
+        {"thin space before a letter", in_text({text("a"), command(","), text("b")}), {}, "\\text {a\\,b}"},
+        {"control space", in_text({text("a"), command(" "), text("b")}), {}, "\\text {a\\ b}"},
+        {"line break", in_text({text("a"), command("\\"), text("b")}), {}, "\\text {a\\\\b}"},
+        {"italic correction", in_text({command("/"), text("b")}), {}, "\\text {\\/b}"},
+        {"text keeps its own space", in_text({command(";"), text(" b")}), {}, "\\text {\\; b}"},
+        {"character", in_text({command("-"), ch(U'&')}), {}, "\\text {\\-\\&}"},
+        {"control word still spaced", in_text({command("quad"), text("b")}), {}, "\\text {\\quad b}"},
+        {"single text argument", root({command("mbox", {text_arg(command(","))}), ch(U'x')}), {}, "\\mbox {\\,} x"},
+        {"text root", text_root({command(":"), text("b")}), {}, "\\:b"},
+        {"math", root({ch(U'a'), command(","), ch(U'b'), command(";"), ch(U'2')}), {}, "a \\, b \\; 2"},
+        {"operator name", root({command("operatorname", {opname_arg(implicit({ch(U'a'), command(","), ch(U'b')}))})}),
+         {}, "\\operatorname {a\\, b}"},
+    });
+}
+
 TEST(Serialize, Groups) {
     auto compact = with([](auto& o) { o.group_inner_spacing = sx::MathGroupInnerSpacing::Compact; });
     auto minimal = with([](auto& o) { o.command_spacing = sx::CommandSpacing::Minimal; });

@@ -86,7 +86,7 @@ TEST(TransformTextRendering, SpacingAfterARemovedDeclarativeIsDropped) {
         {R"(\text{x \bf y})", R"(\text {x \textbf{y}})", nullptr},
         {R"(\textit{\bf y z})", R"(\textbf {\textit{y z}})", nullptr},
         {R"(\text{{\bf } x})", R"(\text {{} x})", R"(\text { x})"},
-        {R"(\text{x{\bf\ y}z})", R"(\text {x\textbf{\  y}z})", nullptr},
+        {R"(\text{x{\bf\ y}z})", R"(\text {x\textbf{\ y}z})", nullptr},
         {R"(\text{x{\bf~y}z})", R"(\text {x\textbf{~y}z})", nullptr},
         {R"(\text{x{\bf{ y}}z})", R"(\text {x\textbf{ y}z})", nullptr},
         {R"(\text{x{\large y}z})", R"(\text {x{\large y}z})", nullptr},
