@@ -119,10 +119,22 @@ TEST(TransformTextRendering, GroupsThatKeepLigaturesApartStay) {
         {R"(\text{a-{-b}c})", R"(\text {a-{-b}c})", R"(\text {a--bc})"},
         {R"(\text{{a-}{-b}})", R"(\text {a-{-b}})", R"(\text {a--b})"},
         {R"(\text{-{}-})", R"(\text {-{}-})", R"(\text {--})"},
+        // The f-ligatures, in every argument that is text.
+        {R"(\text{f{i}x})", R"(\text {f{i}x})", R"(\text {fix})"},
+        {R"(\text{{f}i})", R"(\text {{f}i})", R"(\text {fi})"},
+        {R"(\textbf{f{i}})", R"(\textbf {f{i}})", R"(\textbf {fi})"},
+        {R"(\mbox{f{l}})", R"(\mbox {f{l}})", R"(\mbox {fl})"},
+        {R"(\text{f{f}})", R"(\text {f{f}})", R"(\text {ff})"},
+        {R"(\text{ff{i}})", R"(\text {ff{i}})", R"(\text {ffi})"},
+        {R"(\text{f{f}l})", R"(\text {f{f}l})", R"(\text {ffl})"},
+        {R"(\text{f{}i})", R"(\text {f{}i})", R"(\text {fi})"},
         // Nothing joins: the group goes at every profile.
         {R"(\text{a{-}})", R"(\text {a-})", nullptr},
         {R"(\text{-{a}-})", R"(\text {-a-})", nullptr},
         {R"(\text{<{>}})", R"(\text {<>})", nullptr},
+        {R"(\text{f{a}i})", R"(\text {fai})", nullptr},
+        {R"(\text{i{f}})", R"(\text {if})", nullptr},
+        {R"(\text{F{i}})", R"(\text {Fi})", nullptr},
         {R"(\text{`{!}})", R"(\text {`!})", nullptr},
         {R"(\text{'{`}})", R"(\text {'`})", nullptr},
         {R"(\text{- {-}})", R"(\text {- -})", nullptr},
@@ -143,6 +155,8 @@ TEST(TransformTextRendering, LoweringKeepsLigaturesApart) {
         {R"(\text{{\bf a}{\bf b}})", R"(\text {\textbf{ab}})", nullptr},
         {R"(\text{{\bf -}{\bf a}})", R"(\text {\textbf{-a}})", nullptr},
         {R"(\text{\it{`\it ``}})", R"(\text {\textit{`{}``}})", R"(\text {\textit{```}})"},
+        {R"(\text{\bf f\bf i})", R"(\text {\textbf{f{}i}})", R"(\text {\textbf{fi}})"},
+        {R"(\text{{\it f}{\it f}l})", R"(\text {\textit{f{}f}l})", R"(\text {\textit{ff}l})"},
     });
 }
 

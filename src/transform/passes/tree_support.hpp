@@ -104,9 +104,13 @@ constexpr bool is_spacing_byte(unsigned char c) noexcept {
 
 // Whether two characters written side by side in text render as one glyph:
 // `--` and `---` as dashes, two quotes as a double quote, `!`` and `?`` as
-// the inverted marks, `<<` and `>>` as guillemets.
+// the inverted marks, `<<` and `>>` as guillemets, and the f-ligatures `ff`,
+// `fi`, `fl` (`ffi` and `ffl` join pair by pair).
 constexpr bool joins_in_text(char first, char second) noexcept {
     switch (second) {
+        case 'f':
+        case 'i':
+        case 'l': return first == 'f';
         case '-': return first == '-';
         case '`': return first == '`' || first == '!' || first == '?';
         case '\'': return first == '\'';
