@@ -230,6 +230,8 @@ knowledge::Expected<Plan, PlanBuildError> Plan::build(const BuildConfig& config,
     for (std::uint32_t i = 0; i < n; ++i)
         if (predecessors[i] == 0) queue.push_back(i);
     Plan plan;
+    plan.preserves_rendering =
+        (config.level_mask & (level_bit(RuleLevel::Corpus) | level_bit(RuleLevel::Equiv))) == 0;
     plan.rules.reserve(n);
     for (std::size_t head = 0; head < queue.size(); ++head) {
         const std::uint32_t rule = queue[head];

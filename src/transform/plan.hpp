@@ -105,6 +105,9 @@ struct Plan {
     // Whether attribute lowering can write a command or declarative whose
     // name some target in `eliminated` has (filled by `index`).
     bool lowering_emits_eliminated = true;
+    // Whether the output must render as the source: no corpus or equiv
+    // level was admitted. Rules that would change rendering ask it.
+    bool preserves_rendering = true;
 
     // Rebuilds both lookups from `rules` and `eliminated`.
     void index();

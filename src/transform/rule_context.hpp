@@ -24,6 +24,8 @@ struct RuleContext {
     const knowledge::KnowledgeBase& text;
     // The fixed point's pass, counted from 1; 0 outside a fixed point.
     std::size_t pass = 0;
+    // Whether the plan keeps rendering (authoring and faithful).
+    bool preserves_rendering = true;
     // What `may_hold_command` found: per name, the pass of its last walk
     // and whether that walk found none.
     struct CommandScan {

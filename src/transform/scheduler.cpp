@@ -76,6 +76,7 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
     const KnowledgeBase& math = *context.math();
     const KnowledgeBase& text = *context.text();
     RuleContext ctx{ast, math, text};
+    ctx.preserves_rendering = plan.preserves_rendering;
     // Kept on the thread between calls, and taken out while in use (so a
     // nested call gets one of its own): the many small trees of a batch
     // then cost no allocation each. Every live node may be listed.

@@ -121,7 +121,9 @@ TEST(TransformRules, BareRenamesThroughTheParser) {
 TEST(TransformRules, OneNodeReplacementsThroughTheParser) {
     check({
         {"ast-to-asterisk", src("a\\ast b"), AUTHORING, "a*b"},
-        {"prime-to-prime-node", src("f\\prime"), AUTHORING, "f'"},
+        {"prime-to-prime-node", src("f^\\prime"), AUTHORING, "f'"},
+        {"prime-to-prime-node, baseline", src("f\\prime"), AUTHORING, "f\\prime"},
+        {"prime-to-prime-node, baseline", src("f\\prime"), CORPUS, "f'"},
         {"break-to-linebreak", src("a \\break b"), AUTHORING, "a\\\\b"},
         {"newline-to-linebreak", src("a\\newline b"), AUTHORING, "a\\\\b"},
         {"control-space-to-tilde", src("x\\ y"), AUTHORING, "x~y"},

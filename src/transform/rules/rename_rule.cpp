@@ -54,6 +54,58 @@ bool is_math_brace_group(const Node& node) {
     return g != nullptr && (g->kind.is_explicit() || g->kind.is_implicit()) && g->mode == ContentMode::Math;
 }
 
+bool is_prime_item(const Node& node) {
+    if (node.is<Node::Prime>()) return true;
+    const auto* command = node.get_if<Node::Command>();
+    return command != nullptr && command->name == "prime" && command->args.empty();
+}
+
+// Whether the node is primes alone: primes, `\prime`s and brace groups that
+// hold nothing else, and at least one prime.
+bool only_primes(const syntax::Ast& ast, NodeId node) {
+    std::vector<NodeId> open{node};
+    bool any = false;
+    while (!open.empty()) {
+        const NodeId at = open.back();
+        open.pop_back();
+        const Node& n = ast.node(at);
+        if (is_prime_item(n)) {
+            any = true;
+            continue;
+        }
+        if (!is_math_brace_group(n)) return false;
+        for (NodeId child : ast.children(at)) open.push_back(child);
+    }
+    return any;
+}
+
+enum class PrimePlace : std::uint8_t {
+    Baseline,     // of a math list or argument
+    Superscript,  // a superscript made of primes alone
+    Script,       // anywhere else in a script
+};
+
+// Where a `\prime` stands, brace groups aside. A superscript of primes alone
+// is written as a run of `'`; anywhere else in a script a `'` would be a
+// superscript of what precedes it, raised once more than the `\prime` was.
+PrimePlace prime_place(const syntax::Ast& ast, NodeId node) {
+    NodeId at = node;
+    for (;;) {
+        const syntax::ParentLink* link = ast.parent_link(at);
+        if (link == nullptr) return PrimePlace::Baseline;
+        switch (link->slot.kind()) {
+            case Slot::Kind::GroupChild:
+                if (!is_math_brace_group(ast.node(link->parent))) return PrimePlace::Baseline;
+                at = link->parent;
+                continue;
+            case Slot::Kind::ScriptBase: at = link->parent; continue;
+            case Slot::Kind::ScriptSup: return only_primes(ast, at) ? PrimePlace::Superscript : PrimePlace::Script;
+            case Slot::Kind::ScriptSub: return PrimePlace::Script;
+            default: return PrimePlace::Baseline;
+        }
+    }
+}
+
 // Whether a superscript is a prime, or a brace group holding only a prime,
 // which flattening always puts in the group's place.
 bool is_prime_superscript(const syntax::Ast& ast, NodeId sup) {
@@ -74,7 +126,7 @@ std::optional<bool> ends_in_superscript(const syntax::Ast& ast, NodeId item) {
     for (;;) {
         const Node& node = ast.node(at);
         if (const auto* s = node.get_if<Node::Scripted>())
-            return s->superscript && !is_prime_superscript(ast, *s->superscript);
+            return s->superscript && !only_primes(ast, *s->superscript);
         if (const auto* infix = node.get_if<Node::Infix>()) {
             at = infix->right;  // a bare right operand ends the infix
             continue;
@@ -168,8 +220,16 @@ RuleResult RenameRule::apply(RuleContext& ctx, NodeId node) const {
     if (auto error = RuleScopedContext::expect_no_args(command->args.size(), CommandDisplay::command(source->name)))
         return std::move(*error);
     if (form_ == RenameForm::MathActiveSpace && !in_math_position(ctx.ast, node)) return RuleOutcome::Skipped;
-    // Kept as a command where its prime would not read back.
-    if (form_ == RenameForm::Prime && prime_would_not_read_back(ctx.ast, node)) return RuleOutcome::Skipped;
+    if (form_ == RenameForm::Prime) {
+        // A `\prime` on the baseline is a full-size symbol, a `'` a
+        // superscript: it stays while rendering is kept. In a script it
+        // stays unless the superscript is primes alone, and it stays
+        // wherever its prime would not read back.
+        const PrimePlace place = prime_place(ctx.ast, node);
+        if (place == PrimePlace::Script || (place == PrimePlace::Baseline && ctx.preserves_rendering) ||
+            prime_would_not_read_back(ctx.ast, node))
+            return RuleOutcome::Skipped;
+    }
 
     Node replacement;
     switch (form_) {

@@ -55,6 +55,25 @@ std::optional<EllipsisChoice> atom_choice(const RuleContext& ctx, NodeId id) {
     }
 }
 
+// Whether `node`, last in its list, ends a math brace group (or groups, one
+// in another) that an item of a list follows. The closing brace decides for
+// an ellipsis there, as `\ldots`; once flattening takes the group apart,
+// that item would decide instead, one normalisation later.
+bool ends_group_before_more(const syntax::Ast& ast, NodeId node) {
+    for (NodeId at = node;;) {
+        const syntax::ParentLink* link = ast.parent_link(at);
+        if (link == nullptr || link->slot.kind() != syntax::Slot::Kind::GroupChild) return false;
+        const auto* group = ast.node(link->parent).get_if<Node::Group>();
+        if (group == nullptr || !(group->kind.is_explicit() || group->kind.is_implicit()) ||
+            group->mode != syntax::ContentMode::Math)
+            return false;
+        at = link->parent;
+        const syntax::ParentLink* up = ast.parent_link(at);
+        if (up == nullptr || up->slot.kind() != syntax::Slot::Kind::GroupChild) return false;
+        if (ast.next_sibling(at)) return true;
+    }
+}
+
 }  // namespace
 
 RuleResult DotsToLdotsOrCdotsRule::apply(RuleContext& ctx, NodeId node) const {
@@ -63,8 +82,8 @@ RuleResult DotsToLdotsOrCdotsRule::apply(RuleContext& ctx, NodeId node) const {
     if (auto error = RuleScopedContext::expect_no_args(command->args.size(), CommandDisplay::command("dots")))
         return std::move(*error);
     const std::optional<NodeId> next = ctx.ast.next_sibling(node);
-    if (!next) return RuleOutcome::Skipped;
-    const std::optional<EllipsisChoice> choice = atom_choice(ctx, *next);
+    if (!next && !ends_group_before_more(ctx.ast, node)) return RuleOutcome::Skipped;
+    const std::optional<EllipsisChoice> choice = next ? atom_choice(ctx, *next) : EllipsisChoice::Ldots;
     if (!choice || *choice == EllipsisChoice::Undetermined) return RuleOutcome::Skipped;
     ctx.ast.replace_node(node, transform::helpers::bare_command_node(*choice == EllipsisChoice::Ldots ? "ldots" : "cdots"));
     return RuleOutcome::Applied;
