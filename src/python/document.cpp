@@ -265,7 +265,7 @@ PyObject* create_char(PyObject* self, PyObject* args, PyObject* kwargs) {
         static const char* const keywords[] = {"value", nullptr};
         PyObject* value = nullptr;
         parse_arguments(args, kwargs, "O:create_char", keywords, &value);
-        const std::string_view text = arg_str(value, "value");
+        const std::string_view text = arg_str(value, "value", "edit");
         const char32_t c = parse_char(text);
         return new_node(self, edit(self, [&](Document& d) { return d.create_char(c); }));
     });
@@ -276,7 +276,7 @@ PyObject* create_text(PyObject* self, PyObject* args, PyObject* kwargs) {
         static const char* const keywords[] = {"value", nullptr};
         PyObject* value = nullptr;
         parse_arguments(args, kwargs, "O:create_text", keywords, &value);
-        std::string text(arg_str(value, "value"));
+        std::string text(arg_str(value, "value", "edit"));
         return new_node(self, edit(self, [&](Document& d) {
                             return d.create_node(syntax::ast::Node::Text{std::move(text)});
                         }));
@@ -292,7 +292,7 @@ PyObject* create_group(PyObject* self, PyObject* args, PyObject* kwargs) {
         static const char* const keywords[] = {"mode", nullptr};
         PyObject* mode = nullptr;
         parse_arguments(args, kwargs, "O:create_group", keywords, &mode);
-        const std::string_view text = arg_str(mode, "mode");
+        const std::string_view text = arg_str(mode, "mode", "config");
         const syntax::ContentMode content_mode = py_content_mode(text);
         return new_node(self, edit(self, [&](Document& d) { return d.create_group(content_mode); }));
     });
@@ -306,7 +306,7 @@ PyObject* create_command_like(PyObject* self, PyObject* args, PyObject* kwargs) 
         PyObject* values = nullptr;
         parse_arguments(args, kwargs, Declarative ? "O|O:create_declarative" : "O|O:create_command", keywords,
                         &name, &values);
-        std::string text(arg_str(name, "name"));
+        std::string text(arg_str(name, "name", "edit"));
         const auto list = optional_list(values, "args");
         std::vector<syntax::ArgValue> converted = py_arg_values(self, ptr(list));
         return new_node(self, edit(self, [&](Document& d) {
@@ -323,7 +323,7 @@ PyObject* create_environment(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject* values = nullptr;
         PyObject* body = nullptr;
         parse_arguments(args, kwargs, "OOO:create_environment", keywords, &name, &values, &body);
-        std::string text(arg_str(name, "name"));
+        std::string text(arg_str(name, "name", "edit"));
         const auto list = optional_list(values, "args");
         const PyNode& body_node = node_arg(body, "body");
         const Id body_id = owned_node_id(body_node, self);
@@ -436,7 +436,7 @@ PyObject* set_string(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject* value = nullptr;
         parse_arguments(args, kwargs, Text ? "OO:set_text" : "OO:set_command_name", keywords, &node, &value);
         const PyNode& n = node_arg(node, "node");
-        std::string text(arg_str(value, keywords[1]));
+        std::string text(arg_str(value, keywords[1], "edit"));
         const Id id = owned_node_id(n, self);
         return edit_to_none(self, [&](Document& d) {
             return Text ? d.set_text(id, std::move(text)) : d.set_command_name(id, std::move(text));
@@ -451,7 +451,7 @@ PyObject* set_char(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject* value = nullptr;
         parse_arguments(args, kwargs, "OO:set_char", keywords, &node, &value);
         const PyNode& n = node_arg(node, "node");
-        const std::string_view text = arg_str(value, "value");
+        const std::string_view text = arg_str(value, "value", "edit");
         const Id id = owned_node_id(n, self);
         const char32_t c = parse_char(text);
         return edit_to_none(self, [&](Document& d) { return d.set_char(id, c); });

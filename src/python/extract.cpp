@@ -1,8 +1,11 @@
 #include "python/extract.hpp"
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "python/errors.hpp"
 
 namespace quorvel::python {
 namespace {
@@ -16,6 +19,20 @@ std::string str_or(PyObject* text, std::string_view fallback) {
     }
     PyErr_Clear();
     return std::string(fallback);
+}
+
+// "lone surrogate U+D800 at index 1": the first code point of the str that
+// UTF-8 cannot encode.
+std::string lone_surrogate(PyObject* text) {
+    const Py_ssize_t length = PyUnicode_GetLength(text);
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        const Py_UCS4 c = PyUnicode_ReadChar(text, i);
+        if (c < 0xD800 || c > 0xDFFF) continue;
+        char code[8];
+        std::snprintf(code, sizeof code, "%04X", static_cast<unsigned>(c));
+        return "lone surrogate U+" + std::string(code) + " at index " + std::to_string(i);
+    }
+    return "it cannot be encoded as UTF-8";
 }
 
 std::string type_attr(nb::handle value, const char* attr) {
@@ -118,11 +135,11 @@ std::vector<nb::object> arg_object_list(nb::handle value, const char* name) {
     return result;
 }
 
-std::vector<std::string> arg_str_list(nb::handle value, const char* name) {
+std::vector<std::string> arg_str_list(nb::handle value, const char* name, std::string_view category) {
     std::vector<nb::object> items = arg_object_list(value, name);
     std::vector<std::string> result;
     result.reserve(items.size());
-    for (const nb::object& item : items) result.emplace_back(arg_str(item, name));
+    for (const nb::object& item : items) result.emplace_back(arg_str(item, name, category));
     return result;
 }
 
@@ -242,13 +259,18 @@ std::uint64_t arg_u64(nb::handle value, const char* name) {
     return result;
 }
 
-std::string_view arg_str(nb::handle value, const char* name) {
+std::string_view arg_str(nb::handle value, const char* name, std::string_view category) {
     if (!PyUnicode_Check(value.ptr())) {
         raise_argument_error(name, "'" + type_qualname(value) + "' object cannot be cast as 'PyString'");
     }
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(value.ptr(), &size);
-    if (data == nullptr) raise_conversion_error(name);
+    if (data == nullptr) {
+        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) raise_conversion_error(name);
+        PyErr_Clear();
+        raise_error_parts(category, "argument '" + std::string(name) + "' is not valid Unicode: " +
+                                        lone_surrogate(value.ptr()));
+    }
     return std::string_view(data, static_cast<std::size_t>(size));
 }
 

@@ -1,8 +1,9 @@
 // Conversion of Python arguments with the interpreter's own error classes:
 // a TypeError becomes "argument '{name}': {message}" (the original kept as
-// its cause), any other error (OverflowError, UnicodeEncodeError) passes
-// unchanged. Parameters are taken as plain objects and converted here, so
-// that the binding library's dispatcher never answers a bad value itself.
+// its cause), any other error (OverflowError) passes unchanged; a str that
+// is not valid Unicode is a QuorvelError (see arg_str). Parameters are taken
+// as plain objects and converted here, so that the binding library's
+// dispatcher never answers a bad value itself.
 #pragma once
 
 #include <nanobind/nanobind.h>
@@ -34,9 +35,13 @@ bool arg_bool(nb::handle value, const char* name);
 std::uint64_t arg_u64(nb::handle value, const char* name);
 
 // A str (or subclass) as UTF-8. The view is the object's own cached
-// encoding, valid while `value` lives; a str that cannot be encoded (a lone
-// surrogate) raises the interpreter's UnicodeEncodeError unchanged.
-std::string_view arg_str(nb::handle value, const char* name);
+// encoding, valid while `value` lives. A str that UTF-8 cannot encode (one
+// holding a lone surrogate) raises the QuorvelError of `category`, as
+// raise_error_parts picks it ("parse", "edit", "config"; exactly
+// QuorvelError by default): "argument '{name}' is not valid Unicode: lone
+// surrogate U+D800 at index 1". A ParseError has no diagnostics and no
+// document then.
+std::string_view arg_str(nb::handle value, const char* name, std::string_view category = "");
 
 // The same conversions outside argument extraction: a wrong type raises a
 // plain TypeError "'{type}' object cannot be cast as 'PyBool'" (or
@@ -55,8 +60,8 @@ bool is_mapping(nb::handle value);
 std::vector<nb::object> arg_object_list(nb::handle value, const char* name);
 
 // A sequence of str read into owned strings (arg_object_list, then arg_str
-// on each item under the same argument name).
-std::vector<std::string> arg_str_list(nb::handle value, const char* name);
+// on each item under the same argument name and category).
+std::vector<std::string> arg_str_list(nb::handle value, const char* name, std::string_view category = "");
 
 // One parameter of a method that binds its own arguments.
 struct Parameter {

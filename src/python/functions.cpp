@@ -39,13 +39,13 @@ PyObject* count_targets(PyObject*, PyObject* args, PyObject* kwargs) {
                                          &settings, &packages)) {
             throw nb::python_error();
         }
-        const std::string_view source = arg_str(src, "src");
+        const std::string_view source = arg_str(src, "src", "parse");
         if (settings != Py_None) arg_instance<PyParseConfig>(settings, "config", "ParseConfig");
         facade::ParserBuilder builder;
         if (packages != Py_None) {
             std::vector<std::string> names;
             for (const nb::object& name : arg_object_list(packages, "packages")) {
-                names.emplace_back(arg_str(name, "packages"));
+                names.emplace_back(arg_str(name, "packages", "config"));
             }
             if (names.empty()) {
                 builder.empty_knowledge();

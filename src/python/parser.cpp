@@ -15,7 +15,7 @@ namespace quorvel::python {
 
 std::optional<std::vector<std::string>> optional_names(nb::handle value, const char* name) {
     if (!value.is_valid() || value.is_none()) return std::nullopt;
-    return arg_str_list(value, name);
+    return arg_str_list(value, name, "config");
 }
 
 std::vector<std::string> names_or_none(nb::handle value, const char* name) {
@@ -48,7 +48,7 @@ nb::object parse(const facade::Parser& parser, PyObject* const* args, Py_ssize_t
     static const Parameter parameters[] = {{"src", true}, {"config"}};
     PyObject* bound[2];
     nb::object overrides = bind_fast_arguments("parse", args, nargs, kwnames, parameters, bound, true);
-    const std::string_view source = arg_str(bound[0], "src");
+    const std::string_view source = arg_str(bound[0], "src", "parse");
     const parse::ParseConfig config =
         config::parse_config_from_python(bound[1], overrides, parser.default_parse_config());
     return parse_result_to_python(parser.parse_with(source, config));

@@ -84,7 +84,7 @@ PyObject* normalize(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
         PyObject* bound[2];
         nb::object overrides = bind_fast_arguments(Report ? "normalize_with_report" : "normalize", args, nargs,
                                                    kwnames, parameters, bound, true);
-        const std::string_view source = arg_str(bound[0], "src");
+        const std::string_view source = arg_str(bound[0], "src", "parse");
         const facade::TransformEngine& engine = engine_of(self);
         const facade::NormalizeConfig config =
             config::normalize_config_from_python(bound[1], overrides, engine.default_normalize_config());
@@ -111,7 +111,7 @@ PyObject* normalize_with_guards(PyObject* self, PyObject* args, PyObject* kwargs
         PyObject* bound[3];
         nb::object overrides =
             bind_arguments("_normalize_with_flatten_groups_guards", args, kwargs, parameters, bound, true);
-        const std::string_view source = arg_str(bound[0], "source");
+        const std::string_view source = arg_str(bound[0], "source", "parse");
         const facade::TransformEngine& engine = engine_of(self);
         nb::handle guards(bound[2]);
         if (!PyDict_Check(guards.ptr())) {
@@ -212,7 +212,7 @@ PyObject* new_engine(PyTypeObject*, PyObject* args, PyObject* kwargs) {
                                                {"default_parse_config"}};
         PyObject* bound[8];
         bind_arguments("TransformEngine.__new__", args, kwargs, parameters, bound, false);
-        const std::string_view profile_name = arg_str(bound[0], "profile");
+        const std::string_view profile_name = arg_str(bound[0], "profile", "config");
         ParserArguments arguments = read_parser_arguments(bound + 1);
         const std::vector<std::string> disabled = names_or_none(bound[6], "disable_rules");
         arguments.default_parse_config = optional_parse_config(bound[7], "default_parse_config");

@@ -293,7 +293,8 @@ ARGUMENT_ERRORS = [
     (lambda d: d.append_child(d.root()), TypeError, None),
     (lambda d: d.create_active_space(1), TypeError, None),
     (lambda d: d.remove(d.root(), d.root()), TypeError, None),
-    (lambda d: d.create_char("\ud800"), UnicodeEncodeError, None),
+    (lambda d: d.create_char("\ud800"), quorvel.EditError,
+     "argument 'value' is not valid Unicode: lone surrogate U+D800 at index 0"),
 ]
 
 

@@ -242,13 +242,29 @@ def test_type_error_wins_over_config_error():
         Parser().parse(1, TransformConfig.equiv())
 
 
-def test_lone_surrogates_raise_the_interpreters_error():
-    with pytest.raises(UnicodeEncodeError):
-        Parser().parse("\ud800")
-    with pytest.raises(UnicodeEncodeError):
-        Parser().knows_command_name("\udfff")
-    with pytest.raises(UnicodeEncodeError):
-        Parser(packages=["\ud800"])
+# A str holding a lone surrogate has no UTF-8 form: the argument is refused
+# with the module's error of its kind, naming the first surrogate.
+LONE_SURROGATES = {
+    "parse": (lambda: Parser().parse("x\ud800"), quorvel.ParseError, "src", "U+D800 at index 1"),
+    "normalize": (lambda: quorvel.TransformEngine("faithful").normalize("\udfffx"), quorvel.ParseError, "src",
+                  "U+DFFF at index 0"),
+    "count_targets": (lambda: quorvel.count_targets("ab\udc00"), quorvel.ParseError, "src", "U+DC00 at index 2"),
+    "package": (lambda: Parser(packages=["\ud800"]), ConfigError, "packages", "U+D800 at index 0"),
+    "profile": (lambda: quorvel.TransformEngine("\ud800"), ConfigError, "profile", "U+D800 at index 0"),
+    "edit": (lambda: quorvel.Document().create_text("a\ud800"), quorvel.EditError, "value", "U+D800 at index 1"),
+    "lookup": (lambda: Parser().knows_command_name("\udfff"), quorvel.QuorvelError, "name", "U+DFFF at index 0"),
+    "argspec": (lambda: quorvel.validate_argspec("m\ud800"), quorvel.QuorvelError, "spec", "U+D800 at index 1"),
+}
+
+
+@pytest.mark.parametrize("call, error, argument, where", LONE_SURROGATES.values(), ids=LONE_SURROGATES.keys())
+def test_lone_surrogates_raise_a_quorvel_error(call, error, argument, where):
+    with pytest.raises(quorvel.QuorvelError) as info:
+        call()
+    assert type(info.value) is error
+    assert str(info.value) == f"argument '{argument}' is not valid Unicode: lone surrogate {where}"
+    if error is quorvel.ParseError:
+        assert info.value.diagnostics == [] and info.value.document is None
 
 
 def test_parse_max_group_depth_at_the_top_of_its_range():

@@ -1,8 +1,8 @@
 """Nothing crashes the interpreter: random formulas built from the corpus
 vocabulary, random configuration values and random sequences of edits and
 transforms all end in a result or in one of the module's exception classes
-(TypeError and OverflowError where an argument has the wrong type or range,
-UnicodeEncodeError for a lone surrogate)."""
+(TypeError and OverflowError where an argument has the wrong type or range;
+a lone surrogate is a QuorvelError)."""
 
 import os
 import re
@@ -79,12 +79,10 @@ guard_dicts = st.dictionaries(
 )
 
 
-def settle(call, source=""):
+def settle(call):
     """Runs `call`; an exception must be one the decisions allow."""
     try:
         return call()
-    except UnicodeEncodeError:
-        assert any(0xD800 <= ord(c) <= 0xDFFF for c in source)
     except ALLOWED:
         pass
     return None
@@ -100,14 +98,14 @@ def settle(call, source=""):
 )
 def test_parsing_and_normalising_never_crash(src, profile, overrides, phases, guards):
     engine = ENGINES[profile]
-    result = settle(lambda: PARSER.parse(src, **overrides), src)
+    result = settle(lambda: PARSER.parse(src, **overrides))
     if result is not None and result["document"] is not None:
         settle(lambda: result["document"].to_latex())
         settle(lambda: quorvel.Document.from_syntax(result["document"].to_syntax()).to_latex())
-    settle(lambda: engine.normalize(src, **phases), src)
-    settle(lambda: engine.normalize_with_report(src, **phases), src)
-    settle(lambda: engine._normalize_with_flatten_groups_guards(src, guards=guards), src)
-    settle(lambda: quorvel.count_targets(src), src)
+    settle(lambda: engine.normalize(src, **phases))
+    settle(lambda: engine.normalize_with_report(src, **phases))
+    settle(lambda: engine._normalize_with_flatten_groups_guards(src, guards=guards))
+    settle(lambda: quorvel.count_targets(src))
 
 
 # One random edit: a method name and indices into the pool of nodes the test
