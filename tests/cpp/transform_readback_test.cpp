@@ -296,7 +296,7 @@ public:
 
 private:
     std::string content(int depth) {
-        static constexpr std::array<const char*, 7> ATOMS{"a", "b", "-", "'", "`", " ", "x y"};
+        static constexpr std::array<const char*, 10> ATOMS{"a", "b", "f", "i", "\\,", "-", "'", "`", " ", "x y"};
         static constexpr std::array<const char*, 6> DECLARATIVES{"\\bf ", "\\it ", "\\rm ", "\\sf ", "\\large ",
                                                                 "\\small "};
         static constexpr std::array<const char*, 4> PREFIXES{"\\textbf{", "\\textit{", "\\textrm{", "\\texttt{"};

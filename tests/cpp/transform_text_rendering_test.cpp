@@ -119,15 +119,6 @@ TEST(TransformTextRendering, GroupsThatKeepLigaturesApartStay) {
         {R"(\text{a-{-b}c})", R"(\text {a-{-b}c})", R"(\text {a--bc})"},
         {R"(\text{{a-}{-b}})", R"(\text {a-{-b}})", R"(\text {a--b})"},
         {R"(\text{-{}-})", R"(\text {-{}-})", R"(\text {--})"},
-        // The f-ligatures, in every argument that is text.
-        {R"(\text{f{i}x})", R"(\text {f{i}x})", R"(\text {fix})"},
-        {R"(\text{{f}i})", R"(\text {{f}i})", R"(\text {fi})"},
-        {R"(\textbf{f{i}})", R"(\textbf {f{i}})", R"(\textbf {fi})"},
-        {R"(\mbox{f{l}})", R"(\mbox {f{l}})", R"(\mbox {fl})"},
-        {R"(\text{f{f}})", R"(\text {f{f}})", R"(\text {ff})"},
-        {R"(\text{ff{i}})", R"(\text {ff{i}})", R"(\text {ffi})"},
-        {R"(\text{f{f}l})", R"(\text {f{f}l})", R"(\text {ffl})"},
-        {R"(\text{f{}i})", R"(\text {f{}i})", R"(\text {fi})"},
         // Nothing joins: the group goes at every profile.
         {R"(\text{a{-}})", R"(\text {a-})", nullptr},
         {R"(\text{-{a}-})", R"(\text {-a-})", nullptr},
@@ -140,6 +131,55 @@ TEST(TransformTextRendering, GroupsThatKeepLigaturesApartStay) {
         {R"(\text{- {-}})", R"(\text {- -})", nullptr},
         // Math has no such ligatures: its own guards decide.
         {R"(a{b}-)", R"(a b -)", nullptr},
+    });
+}
+
+// Checks the cases, and that at the profiles that keep rendering the output
+// reads back as the tree of the source.
+void check_same_tree_where_kept(const std::vector<Case>& cases) {
+    check(cases);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source);
+        const auto source = parse::parse_source(parse_context(), c.source, parse::ParseConfig{});
+        const auto output = parse::parse_source(parse_context(), c.kept, parse::ParseConfig{});
+        ASSERT_TRUE(source.document && output.document);
+        EXPECT_EQ(output.document->to_syntax(), source.document->to_syntax());
+    }
+}
+
+// The f-ligatures, in every argument that is text: ff, fi, fl, and ffi and
+// ffl pair by pair.
+TEST(TransformTextRendering, GroupsThatKeepFLigaturesApartStay) {
+    check_same_tree_where_kept({
+        {R"(\text{f{i}x})", R"(\text {f{i}x})", R"(\text {fix})"},
+        {R"(\text{{f}i})", R"(\text {{f}i})", R"(\text {fi})"},
+        {R"(\textbf{f{i}})", R"(\textbf {f{i}})", R"(\textbf {fi})"},
+        {R"(\mbox{f{l}})", R"(\mbox {f{l}})", R"(\mbox {fl})"},
+        {R"(\text{f{f}})", R"(\text {f{f}})", R"(\text {ff})"},
+        {R"(\text{ff{i}})", R"(\text {ff{i}})", R"(\text {ffi})"},
+        {R"(\text{f{f}l})", R"(\text {f{f}l})", R"(\text {ffl})"},
+        {R"(\text{f{}i})", R"(\text {f{}i})", R"(\text {fi})"},
+    });
+}
+
+// TeX skips no space after a control symbol: none is written there, in
+// text, at any profile.
+TEST(TransformTextRendering, ControlSymbolsInTextKeepTheirText) {
+    check_same_tree_where_kept({
+        {R"(\text{a\,b})", R"(\text {a\,b})", nullptr},
+        {R"(\text{a\;b})", R"(\text {a\;b})", nullptr},
+        {R"(\text{a\:b})", R"(\text {a\:b})", nullptr},
+        {R"(\text{a\!b})", R"(\text {a\!b})", nullptr},
+        {R"(\text{a\/b})", R"(\text {a\/b})", nullptr},
+        {R"(\text{a\-b})", R"(\text {a\-b})", nullptr},
+        {R"(\text{a\ b})", R"(\text {a\ b})", nullptr},
+        {R"(\text{a\\b})", R"(\text {a\\b})", nullptr},
+        {R"(\text{a\, b})", R"(\text {a\, b})", nullptr},
+        {R"(\mbox{\,x}y)", R"(\mbox {\,x} y)", nullptr},
+        {R"(\textbf{a\,b})", R"(\textbf {a\,b})", nullptr},
+        // Math, operator names included, keeps its spaces.
+        {R"(a\,b)", R"(a \, b)", nullptr},
+        {R"(\operatorname{a\,b})", R"(\operatorname {a\, b})", nullptr},
     });
 }
 
@@ -297,7 +337,7 @@ private:
     std::size_t below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_); }
 
     std::string content(int depth) {
-        static const char* const atoms[] = {"a", "b", "-", "-", "'", "`", "<", ">", "!", "?", " "};
+        static const char* const atoms[] = {"a", "b", "f", "i", "l", "-", "-", "'", "`", "<", ">", "!", "?", " "};
         static const char* const declaratives[] = {"\\bf", "\\it", "\\large", "\\small"};
         std::string out;
         for (std::size_t i = 0, n = 1 + below(5); i < n; ++i) {
