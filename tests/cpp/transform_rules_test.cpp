@@ -814,7 +814,11 @@ INSTANTIATE_TEST_SUITE_P(
         NestedCase{"infix fractions", "\\mathrm{", "x\\over b}", FAITHFUL,
                    "\\mathrm{\\mathrel{\\mathop{b}\\limits^{a}}\\frac{x}{b}}", "", "\\buildrel a\\over b "},
         NestedCase{"infix fractions", "\\mathrm{{c\\over d}", "x\\over b}", FAITHFUL,
-                   "\\mathrm{\\frac{c}{d}\\mathrel{\\mathop{b}\\limits^{a}}\\frac{x}{b}}", "", "\\buildrel a\\over b "}),
+                   "\\mathrm{\\frac{c}{d}\\mathrel{\\mathop{b}\\limits^{a}}\\frac{x}{b}}", "", "\\buildrel a\\over b "},
+        // Not a nest: every `\\prime` of one long superscript asks whether
+        // the superscript is primes alone, each a bounded look.
+        NestedCase{"primes", "\\prime", "", CORPUS, "x'", "x^{", "}"},
+        NestedCase{"primes", "{\\prime}", "", CORPUS, "x^{{\\prime}a}", "x^{", "a}"}),
     [](const ::testing::TestParamInfo<NestedCase>& info) { return "Case" + std::to_string(info.index); });
 
 }  // namespace

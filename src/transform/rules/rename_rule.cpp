@@ -61,9 +61,13 @@ bool is_prime_item(const Node& node) {
 }
 
 // Whether the node is primes alone: primes, `\prime`s and brace groups that
-// hold nothing else, and at least one prime.
+// hold nothing else, and at least one prime. Every `\prime` of a script asks
+// it of the whole script: past a few dozen nodes the answer is no, so that a
+// long script costs each a bounded look.
 bool only_primes(const syntax::Ast& ast, NodeId node) {
+    constexpr std::size_t kLooked = 64;
     std::vector<NodeId> open{node};
+    std::size_t met = 1;  // nodes put on `open`
     bool any = false;
     while (!open.empty()) {
         const NodeId at = open.back();
@@ -74,7 +78,10 @@ bool only_primes(const syntax::Ast& ast, NodeId node) {
             continue;
         }
         if (!is_math_brace_group(n)) return false;
-        for (NodeId child : ast.children(at)) open.push_back(child);
+        const auto children = ast.children(at);
+        met += children.size();
+        if (met > kLooked) return false;
+        open.insert(open.end(), children.begin(), children.end());
     }
     return any;
 }
@@ -88,9 +95,12 @@ enum class PrimePlace : std::uint8_t {
 // Where a `\prime` stands, brace groups aside. A superscript of primes alone
 // is written as a run of `'`; anywhere else in a script a `'` would be a
 // superscript of what precedes it, raised once more than the `\prime` was.
+// Past a depth no parse reaches, the answer is a script: each of many
+// `\prime`s deep in a built tree looks a bounded way up.
 PrimePlace prime_place(const syntax::Ast& ast, NodeId node) {
+    constexpr std::size_t kLevels = 256;
     NodeId at = node;
-    for (;;) {
+    for (std::size_t level = 0; level < kLevels; ++level) {
         const syntax::ParentLink* link = ast.parent_link(at);
         if (link == nullptr) return PrimePlace::Baseline;
         switch (link->slot.kind()) {
@@ -104,6 +114,7 @@ PrimePlace prime_place(const syntax::Ast& ast, NodeId node) {
             default: return PrimePlace::Baseline;
         }
     }
+    return PrimePlace::Script;
 }
 
 // Whether a superscript is a prime, or a brace group holding only a prime,
