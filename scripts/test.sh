@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the C++ suite (GoogleTest, built with ASan and UBSan) and the
 # Python suite (pytest against the installed package). Installs what is missing.
+# CMAKE_BUILD_PARALLEL_LEVEL caps the jobs of both builds and of ctest (default:
+# every core).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,7 +21,9 @@ PY="${PYTHON:-python3}"
 "$PY" -m pip install -q --disable-pip-version-check \
     "scikit-build-core>=0.10" "nanobind>=2" cmake ninja pytest hypothesis numpy
 
-JOBS="$(nproc 2>/dev/null || echo 2)"
+JOBS="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc 2>/dev/null || echo 2)}"
+# The package build (scikit-build-core) reads it from the environment.
+export CMAKE_BUILD_PARALLEL_LEVEL="$JOBS"
 
 echo "== C++ tests (sanitized)"
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug \
