@@ -507,27 +507,6 @@ std::span<const std::size_t> Grammar::environment_controls() {
     return session.environment_controls(*first, in_.token_count());
 }
 
-std::optional<std::size_t> Grammar::inert_environment_close(std::size_t pos, ContentMode mode) {
-    ArgumentSession& session = argument_session();
-    const auto abs = session.index_of(in_.token_at(pos));
-    if (!abs) return std::nullopt;
-    const auto close = session.inert_environment_close(*abs, kb(mode), mode);
-    if (!close) return std::nullopt;
-    const std::size_t local = pos + (*close - *abs);
-    if (local >= in_.token_count()) return std::nullopt;
-    return local;
-}
-
-std::optional<Grammar::SkipRun> Grammar::skip_run(std::size_t pos, ContentMode mode) {
-    ArgumentSession& session = argument_session();
-    const auto abs = session.index_of(in_.token_at(pos));
-    if (!abs) return std::nullopt;
-    const ArgumentSession::SkipRun run = session.skip_run(*abs, kb(mode), mode);
-    const std::size_t end = pos + (run.end - *abs);
-    if (end > in_.token_count()) return std::nullopt;
-    return SkipRun{end, run.opens, run.braces};
-}
-
 std::optional<Grammar::MixedSkipRun> Grammar::mixed_skip_run(std::size_t pos, ContentMode mode) {
     ArgumentSession& session = argument_session();
     const auto abs = session.index_of(in_.token_at(pos));
@@ -571,17 +550,6 @@ std::optional<Grammar::EndHeader> Grammar::end_header_run(std::size_t pos, std::
     }
     if (!run) return std::nullopt;
     return EndHeader{pos + (run->control - *abs), run->nth};
-}
-
-std::optional<std::size_t> Grammar::plain_group_close(std::size_t pos, ContentMode mode) {
-    ArgumentSession& session = argument_session();
-    const auto abs = session.index_of(in_.token_at(pos));
-    if (!abs) return std::nullopt;
-    const auto close = session.plain_group_close(*abs, kb(mode), mode);
-    if (!close) return std::nullopt;
-    const std::size_t local = pos + (*close - *abs);
-    if (local >= in_.token_count()) return std::nullopt;
-    return local;
 }
 
 // ---- Token collection -----------------------------------------------------------------
@@ -1194,53 +1162,6 @@ std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run_before(std::
     return run;
 }
 
-bool ArgumentSession::passes_through(std::size_t from, std::size_t to, bool paren_stops,
-                                     const knowledge::KnowledgeBase& kb, ContentMode mode) {
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
-    if (from > to || to > count || count >= kUnmatched) return false;
-    if (tb.pass_counts_.empty()) {
-        tb.pass_counts_.assign(count + 1, SkipTables::PassCounts{0, 0, 0, 0});
-        for (std::size_t i = 0; i < count; ++i) {
-            const Token& t = base[i].token;
-            SkipTables::PassCounts c = tb.pass_counts_[i];
-            if (t.kind() == TokenKind::MathShift) {
-                ++c.steering;
-            } else if (t.kind() == TokenKind::LBracket) {
-                ++c.brackets;
-            } else if (t.kind() == TokenKind::ControlSeq) {
-                if (t.is_control(")")) {
-                    ++c.parens;
-                } else if (t.is_control("end") || t.is_control("right")) {
-                    ++c.steering;
-                } else if (t.is_control("begin")) {
-                    // A text body is taken whole up to its `\end`, which may
-                    // stand past the argument; any other environment, as a
-                    // `\left`, opens a level that the argument's `}` closes
-                    // when nothing inside closes one.
-                    if (const auto close = header_close(base, count, i)) {
-                        std::size_t brace = i + 1;
-                        while (base[brace].token.kind() != TokenKind::LBrace) ++brace;
-                        const std::string name = header_name(base, brace + 1, *close);
-                        const auto* record = kb.lookup_env(name);
-                        if (record != nullptr && record->body_mode == ContentMode::Text) {
-                            ++c.steering;
-                        }
-                    }
-                } else if (!t.is_control("left")) {
-                    const SlotScan scan = slot_scan(kb.lookup_command(t.name()));
-                    if (scan == SlotScan::Delimited) ++c.steering;
-                    if (scan == SlotScan::Brackets) ++c.bracket_scanners;
-                }
-            }
-            tb.pass_counts_[i + 1] = c;
-        }
-    }
-    const SkipTables::PassCounts& a = tb.pass_counts_[from];
-    const SkipTables::PassCounts& b = tb.pass_counts_[to];
-    if (b.steering != a.steering) return false;
-    if (paren_stops && b.parens != a.parens) return false;
-    return b.bracket_scanners == a.bracket_scanners || b.brackets == a.brackets;
-}
 
 }  // namespace quorvel::parse::grammar
 
@@ -1320,87 +1241,6 @@ std::optional<Grammar::CloserRun> Grammar::brace_closer_run(std::size_t pos, std
                                               stop != HardStop::MathControlParen);
     if (!run) return std::nullopt;
     return CloserRun{pos + (run->end - *abs), run->nth};
-}
-
-// ---- Faulty text arguments the recovery skip passes whole ---------------------------
-
-namespace {
-
-// Whether the recovery skip, taking the slots of a command whose next token
-// that is not white space is `next`, scans none of them: its scanned slots
-// are optional brackets ahead of every other slot, and no `[` follows.
-bool scans_nothing_here(const knowledge::ActiveCommandRecord* record, const Token* next) {
-    if (record == nullptr || !scans_text_slots(record)) return true;
-    if (next != nullptr && next->kind() == TokenKind::LBracket) return false;
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < record->args.size(); ++i) {
-        if (record->args[i].kind == ArgValueKind::TextContent) count = i + 1;
-    }
-    bool leading = true;
-    for (std::size_t i = 0; i < count; ++i) {
-        const ArgSpec& spec = record->args[i];
-        if (spec.form.kind == ArgFormKind::Standard && !spec.required) {
-            if (!leading) return false;
-            continue;
-        }
-        leading = false;
-        if (spec.form.kind != ArgFormKind::Standard && spec.form.kind != ArgFormKind::Group) return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-bool ArgumentSession::plain_between_but_parens(std::size_t from, std::size_t to, bool parens_pass,
-                                               const knowledge::KnowledgeBase& kb, ContentMode mode) {
-    if (from > to || to > count || count >= kUnmatched) return plain_between(from, to, kb, mode);
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
-    if (tb.parens_before_.empty()) {
-        tb.parens_before_.assign(count + 1, 0);
-        tb.idle_scans_before_.assign(count + 1, 0);
-        for (std::size_t i = 0; i < count; ++i) {
-            const Token& t = base[i].token;
-            bool idle = false;
-            if (t.kind() == TokenKind::ControlSeq && !t.is_control("begin") && !t.is_control("end") &&
-                !t.is_control("left") && !t.is_control("right") && !t.is_control(")")) {
-                const auto* record = kb.lookup_command(t.name());
-                if (scans_text_slots(record)) {
-                    std::size_t j = i + 1;
-                    while (j < count && base[j].token.kind() == TokenKind::Whitespace) ++j;
-                    idle = scans_nothing_here(record, j < count ? &base[j].token : nullptr);
-                }
-            }
-            tb.parens_before_[i + 1] = tb.parens_before_[i] + (t.is_control(")") ? 1 : 0);
-            tb.idle_scans_before_[i + 1] = tb.idle_scans_before_[i] + (idle ? 1 : 0);
-        }
-    }
-    // Fills the steering counts.
-    plain_between(from, from, kb, mode);
-    const std::uint32_t passing = (parens_pass ? tb.parens_before_[to] - tb.parens_before_[from] : 0) +
-                                  (tb.idle_scans_before_[to] - tb.idle_scans_before_[from]);
-    return tb.steering_before_[to] - tb.steering_before_[from] == passing;
-}
-
-std::optional<std::size_t> Grammar::unchanging_group_close(std::size_t pos, HardStop stop, ContentMode mode,
-                                                           bool unless_plain) {
-    const SpannedToken* t = in_.token_at(pos);
-    if (t == nullptr || t->token.kind() != TokenKind::LBrace) return std::nullopt;
-    ArgumentSession& session = argument_session();
-    const auto abs = session.index_of(t);
-    if (!abs) return std::nullopt;
-    const auto close = session.brace_match(*abs);
-    if (!close) return std::nullopt;
-    const std::size_t local = pos + (*close - *abs);
-    if (local >= in_.token_count()) return std::nullopt;
-    // Inside, nothing stops the skip: no `$`, `\end`, `\right` (nor `\)`
-    // where it stops the skip); nothing opens a level it does not close: no
-    // `\left` or `\begin`, and each `}` closes a `{` taken inside; and no
-    // slot is taken by a scan that could run past the group.
-    if (!session.plain_between_but_parens(*abs + 1, *close, stop != HardStop::MathControlParen, kb(mode), mode)) {
-        return std::nullopt;
-    }
-    if (unless_plain && session.plain_between(*abs + 1, *close, kb(mode), mode)) return std::nullopt;
-    return local;
 }
 
 }  // namespace quorvel::parse::grammar

@@ -256,7 +256,7 @@ struct ArgumentSession {
     // range and asks `openers_before` about it instead of opening them one
     // by one. None when the stretch passes whole some opener that the count
     // by index would take for its own (it starts inside an inert
-    // environment); the skip then takes `skip_run`.
+    // environment); the skip then goes token by token.
     enum OpenerKind : std::uint8_t { OpensBrace, OpensLeft, OpensEnvironment, OpensNothing };
     struct MixedRun {
         std::size_t end;
@@ -281,16 +281,6 @@ struct ArgumentSession {
     std::optional<MixedRun> mixed_run_before(std::size_t index, std::size_t limit,
                                              const knowledge::KnowledgeBase& kb,
                                              ContentMode mode);
-
-    // Whether the recovery skip, going token by token through the tokens
-    // [from, to) of a closed braced text argument, passes them all and leaves
-    // nothing behind: no `$`, \end, \right or environment with a text body
-    // (a \left or another \begin opens a level that the argument's `}`
-    // closes), no \) when `paren_stops`, and no command whose text slots the
-    // skip scans, but for one that scans only bracket slots where no `[`
-    // stands to scan. Built on first use.
-    bool passes_through(std::size_t from, std::size_t to, bool paren_stops, const knowledge::KnowledgeBase& kb,
-                        ContentMode mode);
 
     // From a readable `\end{..}` header whose control word is at `index`:
     // the control word of the `n`-th of the readable `\end` headers that
@@ -346,12 +336,6 @@ struct ArgumentSession {
     };
     const LeftControls& left_controls(const knowledge::KnowledgeBase& math);
 
-    // Whether among the stream's tokens [from, to) nothing stops or steers
-    // the recovery skip (see `plain_between`) but, with `parens_pass`, `\)`
-    // (a skip whose mode does not stop at `\)` passes it as any token), and
-    // commands whose slots the skip would take there without a scan.
-    bool plain_between_but_parens(std::size_t from, std::size_t to, bool parens_pass,
-                                  const knowledge::KnowledgeBase& kb, ContentMode mode);
 
     // The stream index of a token of a window.
     std::optional<std::size_t> index_of(const SpannedToken* token) const noexcept {
@@ -367,8 +351,8 @@ struct ArgumentSession {
     // `opener` in some failed item's skip, closed that level again with
     // everything opened inside it and without stopping: the stream index
     // after the closer. What such a stretch does depends only on its own
-    // tokens, the skip's mode and its hard stop, so every enclosing level's
-    // skip of a deep nesting passes it in one step.
+    // tokens, the skip's mode and its hard stop, so an enclosing level's
+    // skip that passed the opener in a stretch closes it there in one step.
     struct ClosedLevel {
         std::size_t opener;
         std::uint8_t mode_and_stop;
@@ -447,25 +431,12 @@ private:
         std::vector<std::uint32_t> mixed_end_;
         std::vector<std::uint32_t> mixed_opens_;
         std::vector<std::uint32_t> opener_prefix_[3];
-        // Per index, how many tokens before it stop or steer the skip by any
-        // means, are \), are `[`, and are commands that scan bracket slots only.
-        struct PassCounts {
-            std::uint32_t steering;
-            std::uint32_t parens;
-            std::uint32_t brackets;
-            std::uint32_t bracket_scanners;
-        };
-        std::vector<PassCounts> pass_counts_;
         // The stream's `}` tokens that no plain group or inert environment
         // encloses, and per index where the stretch of closers `brace_closer_run`
         // passes from there ends.
         std::vector<std::uint32_t> rbraces_;
         std::vector<std::uint32_t> closers_end_;
         std::vector<std::uint32_t> closers_end_past_parens_;
-        // How many `\)`, and commands whose slots the skip would take here
-        // without a scan, stand before each index.
-        std::vector<std::uint32_t> parens_before_;
-        std::vector<std::uint32_t> idle_scans_before_;
     };
     SkipTables skip_tables_[2];  // by ContentMode
     // The stream's `\begin` and `\end` control words, built on first use,

@@ -275,12 +275,8 @@ bool reads_clean(Grammar& g, const Collected& group) {
 // to the token-by-token skip, which stops at the next hard stop as before.
 // Answers the index of the closing token of a closed text argument that does
 // not read clean, which the skip then passes token by token.
-// With `unchanging`, the last text argument, when the skip would go through
-// it unchanged (see `Grammar::unchanging_group_close`), is taken whole
-// without asking whether it reads clean: either way the skip goes on after
-// it as it was, and asking would read it.
 std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge::ArgSpec> specs,
-                                           SlotScans& scans, ContentMode mode, std::optional<HardStop> unchanging) {
+                                           SlotScans& scans, ContentMode mode) {
     using knowledge::ArgFormKind;
     std::size_t count = 0;
     for (std::size_t i = 0; i < specs.size(); ++i) {
@@ -347,10 +343,6 @@ std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge
         }
         if (outcome == Taken) {
             if (spec.kind == knowledge::ArgValueKind::TextContent) {
-                if (unchanging && &spec == &specs[count - 1] &&
-                    g.unchanging_group_close(skip_whitespace_index(in, before), *unchanging, mode, false) == group.last) {
-                    continue;
-                }
                 if (reads_clean(g, group)) continue;
                 in.rewind(before);
                 return group.last;
@@ -1448,14 +1440,6 @@ void Grammar::charge_recovery(std::size_t units) {
             stops.fence_stop(fences.innermost_entry());
             break;
         }
-        if (keeps_levels && consumed &&
-            (t->token.kind() == TokenKind::LBrace || t->token.is_control("left") || t->token.is_control("begin"))) {
-            const auto kept = session.closed_levels.find({*stream_at + in_.pos(), mode_and_stop});
-            if (kept != session.closed_levels.end() && kept->second - *stream_at <= in_.token_count()) {
-                in_.rewind(kept->second - *stream_at);
-                continue;
-            }
-        }
         if (keeps_levels && consumed && !marks.empty()) {
             // Inside a level kept closed, whose opener this skip passed in a
             // stretch: from its opener on, the skip does what the skip that
@@ -1508,25 +1492,13 @@ void Grammar::charge_recovery(std::size_t units) {
             continue;
         }
         const bool passes = one_step_passes && !fences.active();
-        if (one_step_passes && !single_token && t->token.kind() == TokenKind::LBrace) {
-            // A group the skip would go through and come out of unchanged is
-            // passed whole, in a faulty text argument too: token by token,
-            // deep nesting would pass it once per enclosing failed item. A
-            // plain group outside one is left to the stretch that holds it.
-            if (const auto close = unchanging_group_close(in_.pos(), stop, mode, passes && consumed)) {
-                in_.rewind(*close + 1);
-                consumed = true;
-                continue;
-            }
-        }
         if (passes && consumed && !single_token && !skip_arguments) {
             // A stretch of tokens that only open levels (braces, `\left`,
             // environments) and pass what neither stops nor steers the skip
             // is passed at once: token by token, deep nesting would pass it
             // once per enclosing failed item. Levels of more than one kind
             // are kept as the stretch itself, so that passing it stays
-            // constant time. Where the stretch of every kind cannot be kept
-            // so, that of one kind is taken.
+            // constant time.
             if (const auto run = mixed_skip_run(in_.pos(), mode); run && run->end > in_.pos()) {
                 const std::size_t kinds = (run->opens[SkipLevels::Brace] > 0 ? 1 : 0) +
                                           (run->opens[SkipLevels::Left] > 0 ? 1 : 0) +
@@ -1539,12 +1511,6 @@ void Grammar::charge_recovery(std::size_t units) {
                         levels.open(kind, run->opens[kind]);
                     }
                 }
-                in_.rewind(run->end);
-                continue;
-            }
-            if (const auto run = skip_run(in_.pos(), mode); run && run->end > in_.pos()) {
-                marks.clear();
-                levels.open(run->braces ? SkipLevels::Brace : SkipLevels::Environment, run->opens);
                 in_.rewind(run->end);
                 continue;
             }
@@ -1570,17 +1536,6 @@ void Grammar::charge_recovery(std::size_t units) {
                     if (own && failure_end <= in_.token_at(*after - 1)->span.end) break;
                     continue;
                 }
-            }
-        }
-        if (passes && t->token.is_control("begin") && !single_token && !skip_arguments &&
-            !(header && !consumed)) {
-            // An environment with nothing inside that stops or steers the
-            // skip is passed whole: header by header, deep nesting would
-            // pass it once per enclosing failed item.
-            if (const auto close = inert_environment_close(in_.pos(), mode)) {
-                in_.rewind(*close + 1);
-                consumed = true;
-                continue;
             }
         }
         if (t->token.is_control("begin") && peek_environment_header_at_cursor(in_, "begin")) {
@@ -1662,16 +1617,6 @@ void Grammar::charge_recovery(std::size_t units) {
             continue;
         }
         const TokenKind kind = t->token.kind();
-        if (passes && kind == TokenKind::LBrace && !single_token) {
-            // A group with nothing inside that stops or steers the skip is
-            // passed whole: token by token, deep nesting would pass it once
-            // per enclosing failed item.
-            if (const auto close = plain_group_close(in_.pos(), mode)) {
-                in_.rewind(*close + 1);
-                consumed = true;
-                continue;
-            }
-        }
         if (kind == TokenKind::RBrace) stops.closer(SkipLevels::Brace, levels);
         if (passes && kind == TokenKind::RBrace && !single_token && !skip_arguments &&
             levels.count(SkipLevels::Brace) > 1) {
@@ -1717,9 +1662,7 @@ void Grammar::charge_recovery(std::size_t units) {
         if (kind == TokenKind::ControlSeq) {
             if (const auto* record = kb(mode).lookup_command(t->token.name())) {
                 if (scans_slot_tokens(*record)) marks.taint();
-                const bool unchanging = one_step_passes && !skip_arguments;
-                const auto close = skip_text_slots(*this, record->args, slot_scans, mode,
-                                                   unchanging ? std::optional(stop) : std::nullopt);
+                const auto close = skip_text_slots(*this, record->args, slot_scans, mode);
                 if (slot_scans.found_open) {
                     stops.off();
                 } else if (slot_scans.open_brace) {
@@ -1732,19 +1675,8 @@ void Grammar::charge_recovery(std::size_t units) {
                 slot_scans.open_brace.reset();
                 slot_scans.left_open = false;
                 if (close) {
-                    // Through an argument holding nothing the skip stops at
-                    // or that changes its levels, the fence would stop
-                    // nothing and the skip would come out as it went in:
-                    // it is passed whole. Token by token, deep nesting
-                    // would pass it once per enclosing failed item.
-                    if ((unchanging && unchanging_group_close(skip_whitespace_index(in_, in_.pos()), stop, mode,
-                                                              false) == *close) ||
-                        (one_step_passes && text_argument_passes(*close, stop, mode))) {
-                        in_.rewind(*close + 1);
-                    } else {
-                        fences.enter(*close, levels.count(SkipLevels::Left),
-                                     levels.count(SkipLevels::Environment), in_.pos());
-                    }
+                    fences.enter(*close, levels.count(SkipLevels::Left), levels.count(SkipLevels::Environment),
+                                 in_.pos());
                 }
             }
         }
@@ -1771,17 +1703,6 @@ void Grammar::charge_recovery(std::size_t units) {
         SyntaxNode::Error{std::move(final_message), argument_session().contents.source_text(source, span.start, span.end)},
         span);
     return true;
-}
-
-bool Grammar::text_argument_passes(std::size_t close, HardStop stop, ContentMode mode) {
-    const std::size_t open = skip_whitespace_index(in_, in_.pos());
-    const SpannedToken* t = in_.token_at(open);
-    if (t == nullptr || t->token.kind() != TokenKind::LBrace || close >= in_.token_count()) return false;
-    ArgumentSession& session = argument_session();
-    const auto abs = session.index_of(t);
-    if (!abs || session.brace_match(*abs) != *abs + (close - open)) return false;
-    return session.passes_through(*abs + 1, *abs + (close - open), stop == HardStop::MathControlParen, kb(mode),
-                                  mode);
 }
 
 }  // namespace quorvel::parse::grammar
