@@ -192,8 +192,6 @@ private:
 };
 
 // What the argument rules share across one parse and all its re-parses.
-class EnvironmentIndex;
-
 struct ArgumentSession {
     explicit ArgumentSession(const Input& root);
 
@@ -400,10 +398,6 @@ struct ArgumentSession {
         if (kept.size() < 4) kept.push_back(stop);
     }
 
-    // The environment headers of the whole stream, built on first use: a
-    // window whose answer it gives asks it instead of indexing its own
-    // headers, which nested windows would do once per level.
-    std::shared_ptr<const EnvironmentIndex> stream_environments;
 
 private:
     std::unordered_map<ClosedLevel, std::vector<SkipStop>, ClosedLevelHash> skip_stops_;

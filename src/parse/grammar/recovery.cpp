@@ -845,7 +845,7 @@ std::optional<EnvironmentIndex::Header> EnvironmentIndex::read(std::size_t i, st
 }
 
 void EnvironmentIndex::build_stacks() {
-    nodes_.push_back(StackNode{kNone, kNone, 0, kEmpty});
+    nodes_.push_back(StackNode{kNone, kNone, 0});
     // The current stack, with the depths at which each name stands, so that an
     // `\end` finds the topmost entry of its name at once.
     std::vector<std::size_t> stack;
@@ -864,13 +864,7 @@ void EnvironmentIndex::build_stacks() {
         if (c.header != kNone) {
             const Header& h = headers_[c.header];
             if (h.begin) {
-                // Jump pointers of skew-binary lengths: the parent's jump
-                // twice when its two jumps are as long, else the parent.
-                const std::size_t parent = top();
-                const std::size_t once = nodes_[parent].jump;
-                const std::size_t twice = nodes_[once].jump;
-                const bool doubles = nodes_[parent].depth - nodes_[once].depth == nodes_[once].depth - nodes_[twice].depth;
-                nodes_.push_back(StackNode{c.header, parent, stack.size() + 1, doubles ? twice : parent});
+                nodes_.push_back(StackNode{c.header, top(), stack.size() + 1});
                 std::vector<std::size_t>& at = depths[h.name];
                 at.push_back(stack.size());
                 stack.push_back(nodes_.size() - 1);
@@ -1014,43 +1008,6 @@ std::optional<EnvironmentIndex::Mismatch> EnvironmentIndex::first_mismatch_from(
     const std::size_t found = walk_from_[static_cast<std::size_t>(it - headers_.begin())];
     if (found == kNone) return std::nullopt;
     return mismatches_[found];
-}
-
-std::size_t EnvironmentIndex::ancestor_at(std::size_t node, std::size_t depth) const {
-    while (nodes_[node].depth > depth) {
-        const StackNode& n = nodes_[node];
-        node = nodes_[n.jump].depth >= depth ? n.jump : n.parent;
-    }
-    return node;
-}
-
-std::optional<bool> EnvironmentIndex::is_innermost_in_window(std::size_t first, std::size_t offset,
-                                                             std::string_view name) const {
-    // The stack the window's tokens start on.
-    const auto below = std::lower_bound(controls_.begin(), controls_.end(), first,
-                                        [](const Control& c, std::size_t f) { return c.token < f; });
-    std::size_t base = kEmpty;
-    if (below != controls_.begin()) {
-        const Control& c = *(below - 1);
-        if (c.header != kNone && headers_[c.header].close >= first) return std::nullopt;
-        base = c.after;
-    }
-    const Position at = position_before(offset);
-    if (at.cut) return std::nullopt;
-    const std::size_t node = at.controls > 0 ? controls_[at.controls - 1].after : kEmpty;
-    // Unless the window's tokens removed an entry below them, the window's
-    // own stack is what stands above the base.
-    const std::size_t depth = nodes_[base].depth;
-    if (nodes_[node].depth < depth || ancestor_at(node, depth) != base) return std::nullopt;
-    return node != base && name_of(node) == name;
-}
-
-bool EnvironmentIndex::no_header_cut_at(std::size_t limit) const {
-    const auto it = std::lower_bound(controls_.begin(), controls_.end(), limit,
-                                     [](const Control& c, std::size_t l) { return c.token < l; });
-    if (it == controls_.begin()) return true;
-    const Control& c = *(it - 1);
-    return c.header != kNone && headers_[c.header].close < limit;
 }
 
 // ---- Wording -------------------------------------------------------------------------
@@ -1311,32 +1268,10 @@ void Grammar::charge_recovery(std::size_t units) {
     auto environments = [&]() -> const EnvironmentIndex& {
         if (!memo.environments) {
             const std::span<const std::size_t> controls = environment_controls();
-            if (memo.environments_asked) {
-                argument_session().contents.charge(controls.size());
-            } else {
-                charge_recovery(controls.size());
-            }
-            memo.environments_asked = true;
+            charge_recovery(controls.size());
             memo.environments.emplace(in_.token_at(0), in_.token_count(), controls);
         }
         return *memo.environments;
-    };
-    // Whether an `\end` closes the innermost environment where the item
-    // failed is asked of the stream's headers where they answer for the
-    // window, so nested windows need not each index their own.
-    const std::optional<std::size_t> window_at = argument_session().index_of(in_.token_at(0));
-    auto stream_environments = [&]() -> const EnvironmentIndex& {
-        if (!memo.environments_asked) {
-            memo.environments_asked = true;
-            charge_recovery(0);
-        }
-        ArgumentSession& session = argument_session();
-        if (!session.stream_environments) {
-            const std::span<const std::size_t> controls = session.environment_controls(0, session.count);
-            charge_recovery(controls.size());
-            session.stream_environments = std::make_shared<const EnvironmentIndex>(session.base, session.count, controls);
-        }
-        return *session.stream_environments;
     };
     const std::string_view source = st_.source();
     const std::size_t window_end = std::min(in_.source_len(), source.size());
@@ -1579,16 +1514,7 @@ void Grammar::charge_recovery(std::size_t units) {
                         // Innermost where the item failed, it ends the bad
                         // content; otherwise the item failed after it, and it
                         // closes the item's own environment.
-                        // Asked of the stream's headers where they answer
-                        // for the window, as nested windows would each
-                        // index their own.
-                        std::optional<bool> innermost;
-                        if (!memo.environments && window_at) {
-                            innermost =
-                                stream_environments().is_innermost_in_window(*window_at, failure_end, end->name);
-                        }
-                        const bool failed_inside =
-                            innermost ? *innermost : environments().is_innermost_before(failure_end, end->name);
+                        const bool failed_inside = environments().is_innermost_before(failure_end, end->name);
                         if ((failed_inside || own_open) && consume_environment_marker(in_, "end")) {
                             consumed = true;
                             if (failed_inside) break;
