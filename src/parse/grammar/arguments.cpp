@@ -399,7 +399,10 @@ std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run(std::size_t 
                     next = *close + 1;
                 } else {
                     opener[i] = OpensEnvironment;
-                    next = *header_close(base, count, i) + 1;
+                    // `run_end_` passes only a `\begin` whose header reads.
+                    const auto header = header_close(base, count, i);
+                    assert(header.has_value());
+                    next = *header + 1;
                 }
             }
             tb.mixed_end_[i] = tb.mixed_end_[next];
@@ -439,6 +442,7 @@ std::size_t ArgumentSession::nth_opener_from_top(ContentMode mode, OpenerKind ki
                                                  std::size_t to, std::size_t nth) const {
     const std::vector<std::uint32_t>& prefix = skip_tables_[static_cast<std::size_t>(mode)].opener_prefix_[kind];
     // The last index i in [from, to) with `nth` openers in [i, to).
+    assert(nth >= 1 && prefix[to] - prefix[from] >= nth);
     const std::size_t target = prefix[to] - nth;
     const auto at = std::upper_bound(prefix.begin() + static_cast<std::ptrdiff_t>(from),
                                      prefix.begin() + static_cast<std::ptrdiff_t>(to), target);

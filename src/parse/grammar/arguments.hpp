@@ -8,6 +8,7 @@
 // are true source positions, and the tokens are exactly those collected.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -314,7 +315,9 @@ struct ArgumentSession {
     // closes a level with; only for k below the `nth` that run gave.
     std::size_t closer_in_run(ContentMode mode, std::size_t index, std::size_t k) const {
         const std::vector<std::uint32_t>& closers = skip_tables_[static_cast<std::size_t>(mode)].rbraces_;
-        return *(std::lower_bound(closers.begin(), closers.end(), index) + static_cast<std::ptrdiff_t>(k));
+        const auto first = std::lower_bound(closers.begin(), closers.end(), index);
+        assert(k < static_cast<std::size_t>(closers.end() - first));
+        return first[static_cast<std::ptrdiff_t>(k)];
     }
 
     // The `\begin` and `\end` control words among the `count` tokens from

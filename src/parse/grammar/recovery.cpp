@@ -4,7 +4,7 @@
 #include "parse/grammar/recovery.hpp"
 
 #include <algorithm>
-#include <atomic>
+#include <cassert>
 #include <unordered_map>
 
 #include "parse/grammar/arguments.hpp"
@@ -17,7 +17,7 @@ using Kind = ParseDiagnosticKind;
 
 namespace {
 
-std::atomic<bool> stepwise_skip{false};
+thread_local constinit bool stepwise_skip = false;
 
 // The most steps a skip counts for going where a kept skip stopped or was
 // back, whatever that skip took.
@@ -135,6 +135,7 @@ public:
     std::size_t total() const noexcept { return counts_[Brace] + counts_[Left] + counts_[Environment]; }
     // The kind of the innermost open level; only with `total() > 0`.
     Kind innermost() const {
+        assert(!runs_.empty());
         const Run& top = runs_.back();
         if (!top.stretch) return top.kind;
         Kind kind = Brace;
@@ -721,7 +722,7 @@ private:
 
 }  // namespace
 
-void set_stepwise_recovery_skip(bool on) noexcept { stepwise_skip.store(on, std::memory_order_relaxed); }
+void set_stepwise_recovery_skip(bool on) noexcept { stepwise_skip = on; }
 
 // ---- Environment headers at the cursor ----------------------------------------------
 
@@ -1321,7 +1322,7 @@ void Grammar::charge_recovery(std::size_t units) {
         // A skip that goes on counts a step for the jump itself.
         kept_steps += goes_on ? (counted > 0 ? counted - 1 : 0) : counted;
     };
-    const bool one_step_passes = !stepwise_skip.load(std::memory_order_relaxed);
+    const bool one_step_passes = !stepwise_skip;
     // Levels closed again, kept and passed by stream index.
     ArgumentSession& session = argument_session();
     LevelMarks marks(session, mode);

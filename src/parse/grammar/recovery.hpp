@@ -219,7 +219,7 @@ Failure recovery_diagnostic_from_error(Failure failure, std::string_view message
 std::optional<Failure> invalid_left_recovery_diagnostic(const knowledge::KnowledgeBase& math, const Input& in,
                                                         std::size_t start, std::size_t end);
 
-// Test only: makes every recovery skip of the process go token by token,
+// Test only: makes every recovery skip of this thread go token by token,
 // without the passes that take a group, an environment or a stretch of
 // opening levels in one step. Those passes are shortcuts and must change no
 // result; the tests compare both ways.
