@@ -117,43 +117,25 @@ std::optional<std::size_t> ArgumentSession::pair_match(const DelimiterToken& ope
     return lookup(open, close, index);
 }
 
-namespace {
-
-// How the skip reads a command's slots up to its last text slot: not at
-// all, by bracket slots alone, or through a delimited form, which may run
-// past the group around the command.
-enum class SlotScan : std::uint8_t { None, Brackets, Delimited };
-
-SlotScan slot_scan(const knowledge::ActiveCommandRecord* record) {
-    if (record == nullptr) return SlotScan::None;
+std::span<const ArgSpec> skip_taken_slots(const knowledge::ActiveCommandRecord* record) {
+    if (record == nullptr) return {};
     std::size_t count = 0;
     for (std::size_t i = 0; i < record->args.size(); ++i) {
         if (record->args[i].kind == ArgValueKind::TextContent) count = i + 1;
     }
-    SlotScan scan = SlotScan::None;
-    for (std::size_t i = 0; i < count; ++i) {
-        const ArgSpec& spec = record->args[i];
-        switch (spec.form.kind) {
-            case ArgFormKind::Star:
-            case ArgFormKind::Group: break;
-            case ArgFormKind::Standard:
-                if (!spec.required) scan = SlotScan::Brackets;
-                break;
-            case ArgFormKind::Delimited:
-            case ArgFormKind::Paired: return SlotScan::Delimited;
-        }
-    }
-    return scan;
+    return std::span(record->args).first(count);
 }
 
-// Whether the recovery skip, passing this command token by token, reads a
-// text slot of it in a way a group around it could not contain or that
-// leaves a mark on the rest of the skip: an optional bracket or a delimited
-// form is scanned, may run past the group's end, and a scan that finds its
-// group open stops the later ones. Braced slots close inside the group.
-bool scans_text_slots(const knowledge::ActiveCommandRecord* record) { return slot_scan(record) != SlotScan::None; }
-
-}  // namespace
+bool scans_taken_slots(const knowledge::ActiveCommandRecord* record) {
+    for (const ArgSpec& spec : skip_taken_slots(record)) {
+        const ArgFormKind form = spec.form.kind;
+        if ((form == ArgFormKind::Standard && !spec.required) || form == ArgFormKind::Delimited ||
+            form == ArgFormKind::Paired) {
+            return true;
+        }
+    }
+    return false;
+}
 
 bool ArgumentSession::plain_between(std::size_t from, std::size_t to, const knowledge::KnowledgeBase& kb,
                                     ContentMode mode) {
@@ -167,7 +149,7 @@ bool ArgumentSession::plain_between(std::size_t from, std::size_t to, const know
                                 (t.kind() == TokenKind::ControlSeq &&
                                  (t.is_control("begin") || t.is_control("end") || t.is_control("left") ||
                                   t.is_control("right") || t.is_control(")") ||
-                                  scans_text_slots(kb.lookup_command(t.name()))));
+                                  scans_taken_slots(kb.lookup_command(t.name()))));
             tb.steering_before_[i + 1] = tb.steering_before_[i] + (steers ? 1 : 0);
         }
     }
@@ -184,37 +166,34 @@ std::optional<std::size_t> ArgumentSession::plain_group_close(std::size_t index,
 
 namespace {
 
-// The index of the `}` of a readable `\begin{name}` or `\end{name}` header
-// whose control word is at `i`: white space, `{`, one or more name
-// characters, `}`.
-std::optional<std::size_t> header_close(const SpannedToken* tokens, std::size_t count, std::size_t i) {
+// A readable `\begin{name}` or `\end{name}` header whose control word is
+// at `i`: white space, `{`, one or more name characters, `}`. Answers the
+// index of its `}` and, for a `\begin` and with `kb`, whether `kb` gives the
+// environment a text body, which the recovery skip takes whole.
+struct HeaderRead {
+    std::size_t close;
+    bool text_body;
+};
+std::optional<HeaderRead> read_header(const SpannedToken* tokens, std::size_t count, std::size_t i,
+                                      const knowledge::KnowledgeBase* kb) {
     std::size_t j = i + 1;
     while (j < count && tokens[j].token.kind() == TokenKind::Whitespace) ++j;
     if (j >= count || tokens[j].token.kind() != TokenKind::LBrace) return std::nullopt;
-    const std::size_t name = ++j;
-    while (j < count && (tokens[j].token.kind() == TokenKind::Char || tokens[j].token.kind() == TokenKind::Star)) ++j;
-    if (j == name || j >= count || tokens[j].token.kind() != TokenKind::RBrace) return std::nullopt;
-    return j;
-}
-
-std::string header_name(const SpannedToken* tokens, std::size_t from, std::size_t to) {
     std::string name;
-    for (std::size_t k = from; k < to; ++k) {
-        if (tokens[k].token.kind() == TokenKind::Star) {
+    for (++j; j < count; ++j) {
+        const Token& t = tokens[j].token;
+        if (t.kind() == TokenKind::Char) {
+            utf8::append(name, t.ch());
+        } else if (t.kind() == TokenKind::Star) {
             name.push_back('*');
         } else {
-            utf8::append(name, tokens[k].token.ch());
+            break;
         }
     }
-    return name;
-}
-
-bool has_text_slot(const knowledge::ActiveCommandRecord* record) {
-    if (record == nullptr) return false;
-    for (const ArgSpec& spec : record->args) {
-        if (spec.kind == ArgValueKind::TextContent) return true;
-    }
-    return false;
+    if (name.empty() || j >= count || tokens[j].token.kind() != TokenKind::RBrace) return std::nullopt;
+    if (kb == nullptr || !tokens[i].token.is_control("begin")) return HeaderRead{j, false};
+    const auto* record = kb->lookup_env(name);
+    return HeaderRead{j, record != nullptr && record->body_mode == ContentMode::Text};
 }
 
 }  // namespace
@@ -260,35 +239,31 @@ std::optional<std::size_t> ArgumentSession::inert_environment_close(std::size_t 
             const bool begin = t.is_control("begin");
             if (!begin && !t.is_control("end")) {
                 if (t.is_control("left") || t.is_control("right") || t.is_control(")") ||
-                    has_text_slot(kb.lookup_command(t.name()))) {
+                    !skip_taken_slots(kb.lookup_command(t.name())).empty()) {
                     taint();
                 }
                 continue;
             }
-            const auto close = header_close(base, count, i);
-            if (!close) {
+            const auto header = read_header(base, count, i, &kb);
+            if (!header) {
                 taint();
                 continue;
             }
+            const std::size_t close = header->close;
             if (begin) {
-                std::size_t brace = i + 1;
-                while (base[brace].token.kind() != TokenKind::LBrace) ++brace;
-                const std::string name = header_name(base, brace + 1, *close);
-                const auto* record = kb.lookup_env(name);
-                const bool text_body = record != nullptr && record->body_mode == ContentMode::Text;
-                open.push_back(Open{i, depth, depth, text_body});
+                open.push_back(Open{i, depth, depth, header->text_body});
             } else if (!open.empty()) {
                 // Any `\end` closes the innermost `\begin` the skip opened.
                 const Open done = open.back();
                 open.pop_back();
                 const bool balanced = done.lowest >= done.depth && depth == done.depth;
-                if (!done.hazard && balanced) tb.inert_close_[done.begin] = static_cast<std::uint32_t>(*close);
+                if (!done.hazard && balanced) tb.inert_close_[done.begin] = static_cast<std::uint32_t>(close);
                 if (!open.empty()) {
                     open.back().hazard = open.back().hazard || done.hazard || !balanced;
                     open.back().lowest = std::min(open.back().lowest, done.lowest);
                 }
             }
-            i = *close;
+            i = close;
         }
     }
     const std::uint32_t close = tb.inert_close_[index];
@@ -328,23 +303,16 @@ ArgumentSession::SkipRun ArgumentSession::skip_run(std::size_t index, const know
                     break;
                 case TokenKind::ControlSeq:
                     if (t.is_control("begin")) {
-                        const auto header = header_close(base, count, i);
-                        if (!header) break;
-                        std::size_t brace = i + 1;
-                        while (base[brace].token.kind() != TokenKind::LBrace) ++brace;
-                        const std::string name = header_name(base, brace + 1, *header);
-                        const auto* record = kb.lookup_env(name);
-                        if (record != nullptr && record->body_mode == ContentMode::Text) {
-                            break;
-                        }
+                        const auto header = read_header(base, count, i, &kb);
+                        if (!header || header->text_body) break;
                         if (const auto close = inert_environment_close(i, kb, mode)) {
                             next = *close + 1;
                         } else {
-                            next = *header + 1;
+                            next = header->close + 1;
                             opens = 1;
                         }
                     } else if (!t.is_control("end") && !t.is_control("left") && !t.is_control("right") &&
-                               !t.is_control(")") && !has_text_slot(kb.lookup_command(t.name()))) {
+                               !t.is_control(")") && skip_taken_slots(kb.lookup_command(t.name())).empty()) {
                         next = i + 1;
                     }
                     break;
@@ -400,9 +368,9 @@ std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run(std::size_t 
                 } else {
                     opener[i] = OpensEnvironment;
                     // `run_end_` passes only a `\begin` whose header reads.
-                    const auto header = header_close(base, count, i);
+                    const auto header = read_header(base, count, i, &kb);
                     assert(header.has_value());
-                    next = *header + 1;
+                    next = header->close + 1;
                 }
             }
             tb.mixed_end_[i] = tb.mixed_end_[next];
@@ -455,9 +423,9 @@ std::optional<ArgumentSession::EndHeader> ArgumentSession::end_header_run(std::s
         std::vector<EndRun> runs;
         for (std::size_t i = 0; i < count; ++i) {
             if (!base[i].token.is_control("end")) continue;
-            const auto close = header_close(base, count, i);
-            if (!close) continue;
-            runs.push_back(EndRun{static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(*close), 0});
+            const auto header = read_header(base, count, i, nullptr);
+            if (!header) continue;
+            runs.push_back(EndRun{static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(header->close), 0});
         }
         // From the back: a header that white space alone parts from the next
         // one continues its run.

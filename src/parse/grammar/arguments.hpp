@@ -453,6 +453,18 @@ private:
                                       std::size_t index);
 };
 
+// ---- What the recovery skip takes after a command ---------------------------------
+
+// The slots of a command up to its last text-content slot (none without a
+// record or a text slot): those the recovery skip takes after the command,
+// so that a `$` in a text argument does not read as a hard stop.
+std::span<const knowledge::ArgSpec> skip_taken_slots(const knowledge::ActiveCommandRecord* record);
+// Whether taking them scans a group token by token (an optional bracket or
+// a delimited form): such a scan may read past the group around the command,
+// up to the end of the input, and one that finds its group open stops the
+// later ones. Braced slots close inside the group.
+bool scans_taken_slots(const knowledge::ActiveCommandRecord* record);
+
 // ---- Token collection ------------------------------------------------------------
 
 // Whether a token is the delimiter a spec names: `[`, `]`, `{` and `}` are

@@ -266,8 +266,8 @@ bool reads_clean(Grammar& g, const Collected& group) {
     return parse_tokens_as_content(g, ContentMode::Text, group, node, failure) && node.diagnostics.empty();
 }
 
-// Takes the slots of a command the skip has just passed, each closed group
-// whole, up to its last text-content slot. The skip reads in the item's mode,
+// Takes the slots of a command the skip has just passed (`skip_taken_slots`),
+// each closed group whole. The skip reads in the item's mode,
 // but in a text slot a `$` opens inline math: taken for a hard stop, it would
 // end the skip inside the argument and leave the rest of the text, valid as
 // it is, to be read as math and reported again. Only a text argument that
@@ -279,12 +279,8 @@ bool reads_clean(Grammar& g, const Collected& group) {
 std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge::ArgSpec> specs,
                                            SlotScans& scans, ContentMode mode) {
     using knowledge::ArgFormKind;
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        if (specs[i].kind == knowledge::ArgValueKind::TextContent) count = i + 1;
-    }
     Input& in = g.input();
-    for (const knowledge::ArgSpec& spec : specs.first(count)) {
+    for (const knowledge::ArgSpec& spec : specs) {
         const std::size_t before = in.pos();
         if (!spec.no_leading_space) {
             while (is_whitespace_token(in.peek())) in.bump();
@@ -583,24 +579,6 @@ private:
     std::vector<Bound> bounds_;  // by `n`, ascending
     std::vector<Run> runs_;
 };
-
-// Whether taking the text slots of a command scans a group token by token
-// (an optional bracket, or a delimited form): such a scan may read past the
-// level around it, up to the end of the input.
-bool scans_slot_tokens(const knowledge::ActiveCommandRecord& record) {
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < record.args.size(); ++i) {
-        if (record.args[i].kind == knowledge::ArgValueKind::TextContent) count = i + 1;
-    }
-    for (const knowledge::ArgSpec& spec : std::span(record.args).first(count)) {
-        const auto kind = spec.form.kind;
-        if ((kind == knowledge::ArgFormKind::Standard && !spec.required) ||
-            kind == knowledge::ArgFormKind::Delimited || kind == knowledge::ArgFormKind::Paired) {
-            return true;
-        }
-    }
-    return false;
-}
 
 // The levels the skip opened, by their openers' stream indices and the
 // levels below them, innermost last; a stretch passed at once is one entry
@@ -1588,8 +1566,8 @@ void Grammar::charge_recovery(std::size_t units) {
         if (single_token) break;
         if (kind == TokenKind::ControlSeq) {
             if (const auto* record = kb(mode).lookup_command(t->token.name())) {
-                if (scans_slot_tokens(*record)) marks.taint();
-                const auto close = skip_text_slots(*this, record->args, slot_scans, mode);
+                if (scans_taken_slots(record)) marks.taint();
+                const auto close = skip_text_slots(*this, skip_taken_slots(record), slot_scans, mode);
                 if (slot_scans.found_open) {
                     stops.off();
                 } else if (slot_scans.open_brace) {
