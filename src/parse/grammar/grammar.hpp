@@ -232,8 +232,9 @@ public:
     // The item's run and recovery once failures are kept.
     bool recover_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out);
     // After the item at `p` failed: its diagnostic, and the skip over the bad
-    // content to an Error node.
+    // content to an Error node (see `ItemSkip` in recovery.cpp).
     bool skip_failed_item(HardStop stop, ContentMode mode, std::size_t p, TrackedNode& out);
+    friend class ItemSkip;
     // A failed attempt of the item `key` remembered at `depth`, taken as if
     // it ran again; false when there is none.
     bool replay_failed_attempt(std::size_t key, std::size_t depth, std::optional<Input::Located>& kept);
