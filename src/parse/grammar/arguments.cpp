@@ -271,67 +271,32 @@ std::optional<std::size_t> ArgumentSession::inert_environment_close(std::size_t 
     return close;
 }
 
-ArgumentSession::SkipRun ArgumentSession::skip_run(std::size_t index, const knowledge::KnowledgeBase& kb,
-                                                    ContentMode mode) {
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
-    if (index >= count || count >= kUnmatched) return {index, 0, false};
-    if (tb.run_end_.empty()) {
-        // From the back: a token the stretch passes takes the stretch after
-        // it (after the group, environment or header it starts), unless it
-        // opens a level of the other kind than the levels that stretch opens.
-        tb.run_end_.assign(count + 1, 0);
-        tb.run_opens_.assign(count + 1, 0);
-        tb.run_braces_.assign(count + 1, false);
-        tb.run_end_[count] = static_cast<std::uint32_t>(count);
-        for (std::size_t i = count; i-- > 0;) {
-            const Token& t = base[i].token;
-            std::optional<std::size_t> next;  // where the stretch goes on
-            std::uint32_t opens = 0;
-            bool braces = false;
-            switch (t.kind()) {
-                case TokenKind::RBrace:
-                case TokenKind::RBracket:
-                case TokenKind::MathShift: break;
-                case TokenKind::LBrace:
-                    if (const auto close = plain_group_close(i, kb, mode)) {
-                        next = *close + 1;
-                    } else {
-                        next = i + 1;
-                        opens = 1;
-                        braces = true;
-                    }
-                    break;
-                case TokenKind::ControlSeq:
-                    if (t.is_control("begin")) {
-                        const auto header = read_header(base, count, i, &kb);
-                        if (!header || header->text_body) break;
-                        if (const auto close = inert_environment_close(i, kb, mode)) {
-                            next = *close + 1;
-                        } else {
-                            next = header->close + 1;
-                            opens = 1;
-                        }
-                    } else if (!t.is_control("end") && !t.is_control("left") && !t.is_control("right") &&
-                               !t.is_control(")") && skip_taken_slots(kb.lookup_command(t.name())).empty()) {
-                        next = i + 1;
-                    }
-                    break;
-                default: next = i + 1; break;
-            }
-            if (!next) {
-                tb.run_end_[i] = static_cast<std::uint32_t>(i);
-            } else if (opens > 0 && tb.run_opens_[*next] > 0 && tb.run_braces_[*next] != braces) {
-                tb.run_end_[i] = static_cast<std::uint32_t>(*next);
-                tb.run_opens_[i] = opens;
-                tb.run_braces_[i] = braces;
-            } else {
-                tb.run_end_[i] = tb.run_end_[*next];
-                tb.run_opens_[i] = opens + tb.run_opens_[*next];
-                tb.run_braces_[i] = opens > 0 ? braces : tb.run_braces_[*next];
-            }
-        }
+std::optional<ArgumentSession::StretchStep> ArgumentSession::stretch_step(std::size_t i,
+                                                                          const knowledge::KnowledgeBase& kb,
+                                                                          ContentMode mode) {
+    const Token& t = base[i].token;
+    switch (t.kind()) {
+        case TokenKind::RBrace:
+        case TokenKind::RBracket:
+        case TokenKind::MathShift: return std::nullopt;
+        case TokenKind::LBrace:
+            if (const auto close = plain_group_close(i, kb, mode)) return StretchStep{*close + 1, OpensNothing};
+            return StretchStep{i + 1, OpensBrace};
+        case TokenKind::ControlSeq: break;
+        default: return StretchStep{i + 1, OpensNothing};
     }
-    return {tb.run_end_[index], tb.run_opens_[index], tb.run_braces_[index]};
+    if (t.is_control("left")) return StretchStep{i + 1, OpensLeft};
+    if (t.is_control("begin")) {
+        const auto header = read_header(base, count, i, &kb);
+        if (!header || header->text_body) return std::nullopt;
+        if (const auto close = inert_environment_close(i, kb, mode)) return StretchStep{*close + 1, OpensNothing};
+        return StretchStep{header->close + 1, OpensEnvironment};
+    }
+    if (t.is_control("end") || t.is_control("right") || t.is_control(")") ||
+        !skip_taken_slots(kb.lookup_command(t.name())).empty()) {
+        return std::nullopt;
+    }
+    return StretchStep{i + 1, OpensNothing};
 }
 
 std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run(std::size_t index,
@@ -340,41 +305,21 @@ std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run(std::size_t 
     SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
     if (index >= count || count >= kUnmatched) return std::nullopt;
     if (tb.mixed_end_.empty()) {
-        // The stretches of one kind and the inert environments, built.
-        skip_run(0, kb, mode);
         inert_environment_close(0, kb, mode);
         tb.mixed_opens_.assign(count + 1, 0);
         tb.mixed_end_.assign(count + 1, static_cast<std::uint32_t>(count));
         std::vector<std::uint8_t> opener(count, OpensNothing);
-        // From the back, as the stretches of one kind, but a `\left` opens a
-        // level and the stretch goes on through a change of kind.
+        // From the back: a token the stretch passes takes the stretch after
+        // it (after the group, environment or header it starts).
         for (std::size_t i = count; i-- > 0;) {
-            const Token& t = base[i].token;
-            std::size_t next = i + 1;
-            if (t.is_control("left")) {
-                opener[i] = OpensLeft;
-            } else if (tb.run_end_[i] == i) {
+            const auto step = stretch_step(i, kb, mode);
+            if (!step) {
                 tb.mixed_end_[i] = static_cast<std::uint32_t>(i);  // stops or steers
                 continue;
-            } else if (t.kind() == TokenKind::LBrace) {
-                if (const auto close = plain_group_close(i, kb, mode)) {
-                    next = *close + 1;
-                } else {
-                    opener[i] = OpensBrace;
-                }
-            } else if (t.is_control("begin")) {
-                if (const auto close = inert_environment_close(i, kb, mode)) {
-                    next = *close + 1;
-                } else {
-                    opener[i] = OpensEnvironment;
-                    // `run_end_` passes only a `\begin` whose header reads.
-                    const auto header = read_header(base, count, i, &kb);
-                    assert(header.has_value());
-                    next = header->close + 1;
-                }
             }
-            tb.mixed_end_[i] = tb.mixed_end_[next];
-            tb.mixed_opens_[i] = tb.mixed_opens_[next] + (opener[i] != OpensNothing ? 1 : 0);
+            opener[i] = step->opens;
+            tb.mixed_end_[i] = tb.mixed_end_[step->next];
+            tb.mixed_opens_[i] = tb.mixed_opens_[step->next] + (step->opens != OpensNothing ? 1 : 0);
         }
         // Openers inside an inert environment are passed with it, never
         // opened: they do not count by index.
@@ -1148,20 +1093,19 @@ std::optional<ArgumentSession::CloserRun> ArgumentSession::brace_closer_run(std:
         return std::nullopt;
     }
     if (tb.closers_end_.empty()) {
-        skip_run(0, kb, mode);
         inert_environment_close(0, kb, mode);
         tb.closers_end_.assign(count + 1, static_cast<std::uint32_t>(count));
-        // From the back: a `}` goes on to what follows it; a stretch that
-        // opens no level goes on to where it ends. Where a stretch opens a
-        // level, the run ends before it.
+        // From the back: a `}`, or what a stretch passes without opening a
+        // level, goes on to what follows it; the run ends where a level
+        // opens or the stretch stops.
         tb.closers_end_past_parens_.assign(count + 1, static_cast<std::uint32_t>(count));
         for (std::size_t i = count; i-- > 0;) {
             if (base[i].token.kind() == TokenKind::RBrace) {
                 tb.closers_end_[i] = tb.closers_end_[i + 1];
                 tb.closers_end_past_parens_[i] = tb.closers_end_past_parens_[i + 1];
-            } else if (tb.run_end_[i] > i && tb.run_opens_[i] == 0) {
-                tb.closers_end_[i] = tb.closers_end_[tb.run_end_[i]];
-                tb.closers_end_past_parens_[i] = tb.closers_end_past_parens_[tb.run_end_[i]];
+            } else if (const auto step = stretch_step(i, kb, mode); step && step->opens == OpensNothing) {
+                tb.closers_end_[i] = tb.closers_end_[step->next];
+                tb.closers_end_past_parens_[i] = tb.closers_end_past_parens_[step->next];
             } else {
                 tb.closers_end_[i] = static_cast<std::uint32_t>(i);
                 tb.closers_end_past_parens_[i] =

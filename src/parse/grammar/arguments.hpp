@@ -237,23 +237,12 @@ struct ArgumentSession {
     // From `index`, the stretch of tokens the recovery skip, once it has
     // taken a token, passes one after another without stopping or steering:
     // white space, characters, commands without a text argument, `[`, plain
-    // braced groups and inert environments (each passed whole), and levels
-    // of one kind that it opens: readable `\begin` headers of environments
-    // without a text body, or `{` that opens no plain group (the skip takes
-    // such a `{` alone, closed later or not). Answers the index after
-    // it, the levels it opens and their kind.
-    struct SkipRun {
-        std::size_t end;
-        std::size_t opens;
-        bool braces;  // the levels are braces, not environments
-    };
-    SkipRun skip_run(std::size_t index, const knowledge::KnowledgeBase& kb, ContentMode mode);
-
-    // The same stretch where it may open levels of every kind, `\left`
-    // included: the levels it opens are those of the openers among the
-    // stream's tokens [index, end), in order, so the skip keeps them as that
-    // range and asks `openers_before` about it instead of opening them one
-    // by one. None when the stretch passes whole some opener that the count
+    // braced groups and inert environments (each passed whole), and the
+    // levels it opens: `{` that opens no plain group, `\left`, and readable
+    // `\begin` headers of environments without a text body. These are the
+    // openers among the stream's tokens [index, end), in order, so the skip
+    // keeps them as that range and asks `openers_before` about it instead of
+    // opening them one by one. None when the stretch passes whole some opener that the count
     // by index would take for its own (it starts inside an inert
     // environment); the skip then goes token by token.
     enum OpenerKind : std::uint8_t { OpensBrace, OpensLeft, OpensEnvironment, OpensNothing };
@@ -296,7 +285,7 @@ struct ArgumentSession {
     std::optional<EndHeader> end_header_run(std::size_t index, std::size_t n);
 
     // From a `}` at `index`: the `n`-th `}` of the stretch from there made of
-    // `}` tokens, of what `skip_run` passes without opening a level and, with
+    // `}` tokens, of what `mixed_run` passes without opening a level and, with
     // `parens_pass`, of `\)` (which a skip that does not stop there passes as
     // any token), taking at most `n` of them and only those before stream
     // index `limit`. Answers
@@ -418,11 +407,6 @@ private:
         // index; built on first use.
         std::vector<std::uint32_t> steering_before_;
         std::vector<std::uint32_t> inert_close_;
-        // Per index, where the skip's stretch from there ends and how many levels
-        // it opens; one more entry for the end of the stream.
-        std::vector<std::uint32_t> run_end_;
-        std::vector<std::uint32_t> run_opens_;
-        std::vector<bool> run_braces_;
         // The mixed stretches: where each ends, the levels it opens, and per
         // kind the openers before each index.
         std::vector<std::uint32_t> mixed_end_;
@@ -451,6 +435,14 @@ private:
     std::optional<std::vector<EndRun>> end_runs_;
     std::optional<std::size_t> lookup(const knowledge::DelimiterToken& open, const knowledge::DelimiterToken& close,
                                       std::size_t index);
+    // How the stretch of `mixed_run` takes the token at `i`: none where it
+    // stops or steers the skip; else where it goes on, and the level the
+    // token opens, if any.
+    struct StretchStep {
+        std::size_t next;
+        OpenerKind opens;
+    };
+    std::optional<StretchStep> stretch_step(std::size_t i, const knowledge::KnowledgeBase& kb, ContentMode mode);
 };
 
 // ---- What the recovery skip takes after a command ---------------------------------
