@@ -153,10 +153,8 @@ private:
         // The entry kept before it for the same first token, plus one (0 for
         // none).
         std::uint32_t next = 0;
-        // Where the node and the span children were put; a second stand-in
-        // of the same entry (never seen in a well-formed tree) copies them.
-        const SyntaxNode* placed_node = nullptr;
-        const SpanTree* placed_spans = nullptr;
+        // Put in place: each window stands once in the final tree.
+        bool placed = false;
     };
     // The index in the stream of a key's first token.
     std::optional<std::size_t> slot_of(const Key& key) const noexcept {

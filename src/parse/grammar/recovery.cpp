@@ -1713,7 +1713,7 @@ void ItemSkip::close_alone(bool alone) {
 }
 
 [[gnu::noinline]] bool Grammar::skip_failed_item(HardStop stop, ContentMode mode, std::size_t p, TrackedNode& out) {
-    const std::optional<FailedItem> item = ItemSkip::report(*this, stop, mode, p);
+    std::optional<FailedItem> item = ItemSkip::report(*this, stop, mode, p);
     if (!item) return false;
     if (!ItemSkip(*this, stop, mode, *item).run()) {
         Failure soft = in_.err_since(p, "content recovery must consume at least one token");
@@ -1722,9 +1722,7 @@ void ItemSkip::close_alone(bool alone) {
         return false;
     }
     const Span span = in_.span_since(p);
-    out = TrackedNode::leaf(
-        SyntaxNode::Error{item->message, argument_session().contents.source_text(st_.source(), span.start, span.end)},
-        span);
+    out = TrackedNode::leaf(SyntaxNode::Error{std::move(item->message), error_text(span)}, span);
     return true;
 }
 
