@@ -362,7 +362,8 @@ std::size_t ArgumentSession::nth_opener_from_top(ContentMode mode, OpenerKind ki
     return static_cast<std::size_t>(at - prefix.begin()) - 1;
 }
 
-std::optional<ArgumentSession::EndHeader> ArgumentSession::end_header_run(std::size_t index, std::size_t n) {
+std::optional<ArgumentSession::EndHeader> ArgumentSession::end_header_run(std::size_t index, std::size_t n,
+                                                                           std::size_t limit) {
     if (index >= count || count >= kUnmatched || n == 0) return std::nullopt;
     if (!end_runs_) {
         std::vector<EndRun> runs;
@@ -385,9 +386,13 @@ std::optional<ArgumentSession::EndHeader> ArgumentSession::end_header_run(std::s
     const auto at = std::lower_bound(runs.begin(), runs.end(), index,
                                      [](const EndRun& r, std::size_t i) { return r.control < i; });
     if (at == runs.end() || at->control != index) return std::nullopt;
-    const std::size_t nth = std::min<std::size_t>(n, std::size_t{at->after} + 1);
+    const auto taken = at + static_cast<std::ptrdiff_t>(std::min<std::size_t>(n, std::size_t{at->after} + 1));
+    // A header whose `}` lies at or past `limit` is cut off there.
+    const std::size_t nth =
+        static_cast<std::size_t>(std::partition_point(at, taken, [&](const EndRun& r) { return r.close < limit; }) - at);
+    if (nth == 0) return std::nullopt;
     const EndRun& last = at[static_cast<std::ptrdiff_t>(nth - 1)];
-    return EndHeader{last.control, last.close, nth};
+    return EndHeader{last.control, nth};
 }
 
 std::span<const std::size_t> ArgumentSession::environment_controls(std::size_t first, std::size_t tokens) {
@@ -447,24 +452,7 @@ std::optional<Grammar::EndHeader> Grammar::end_header_run(std::size_t pos, std::
     ArgumentSession& session = argument_session();
     const auto abs = session.index_of(in_.token_at(pos));
     if (!abs) return std::nullopt;
-    // Headers past the input's end are cut off by it: fewer are taken.
-    const std::size_t room = in_.token_count() - pos;
-    auto run = session.end_header_run(*abs, n);
-    if (run && run->close - *abs >= room) {
-        // Rare (a window ending inside a run): find the last that fits.
-        std::size_t lo = 0;
-        std::size_t hi = run->nth;  // the count that fits lies in [lo, hi)
-        while (lo + 1 < hi) {
-            const std::size_t mid = lo + (hi - lo) / 2;
-            const auto probe = session.end_header_run(*abs, mid);
-            if (probe && probe->close - *abs < room) {
-                lo = mid;
-            } else {
-                hi = mid;
-            }
-        }
-        run = lo > 0 ? session.end_header_run(*abs, lo) : std::nullopt;
-    }
+    const auto run = session.end_header_run(*abs, n, *abs + (in_.token_count() - pos));
     if (!run) return std::nullopt;
     return EndHeader{pos + (run->control - *abs), run->nth};
 }

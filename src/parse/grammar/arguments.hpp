@@ -272,15 +272,15 @@ struct ArgumentSession {
     // the control word of the `n`-th of the readable `\end` headers that
     // follow one another from there, with only white space between them
     // (the first is the one at `index`), taking at most `n` of them. Answers
-    // that header's control word and its closing brace, and how many headers
-    // that is; none when no header starts at `index`. The recovery skip
-    // passes a run of them in one step while it has levels for them to close.
+    // that header's control word, and how many headers that is, counting only those whose `}` lies before stream index
+    // `limit`; none when no header starts at `index` or none counts. The
+    // recovery skip passes a run of them in one step while it has levels for
+    // them to close.
     struct EndHeader {
         std::size_t control;
-        std::size_t close;
         std::size_t nth;
     };
-    std::optional<EndHeader> end_header_run(std::size_t index, std::size_t n);
+    std::optional<EndHeader> end_header_run(std::size_t index, std::size_t n, std::size_t limit);
 
     // From a `}` at `index`: the `n`-th `}` of the stretch from there made of
     // `}` tokens, of what `mixed_run` passes without opening a level and, with
