@@ -273,8 +273,9 @@ TEST_P(NormalizeRecoveryMessage, Rewords) {
     const NormalizeCase& c = GetParam();
     const TokenStream tokens = lex(c.snippet);
     grammar::EnvironmentIndex index(tokens.tokens.data(), tokens.tokens.size());
-    auto [message, kind] =
-        grammar::normalize_recovery_message(default_context(), c.mode, c.snippet, index, 0, "original", c.kind);
+    auto [message, kind] = grammar::normalize_recovery_message(
+        default_context(), c.mode, c.snippet, [&]() -> const grammar::EnvironmentIndex& { return index; }, 0,
+        "original", c.kind);
     EXPECT_EQ(message, c.message) << c.snippet;
     EXPECT_EQ(kind, c.result_kind) << c.snippet;
 }

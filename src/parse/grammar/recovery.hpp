@@ -189,8 +189,6 @@ struct RecoveryMemo {
     // below it; and those that reached it, valid at their own depth only.
     std::unordered_map<std::size_t, FailedAttempt> failed;
     std::unordered_map<AtDepth, FailedAttempt, AtDepthHash> failed_at_depth;
-
-
 };
 
 // Rewords a raw expected/found failure at an environment header of the
@@ -201,13 +199,6 @@ using EnvironmentIndexSource = std::function<const EnvironmentIndex&()>;
 std::pair<std::string, std::optional<ParseDiagnosticKind>> normalize_recovery_message(
     const ParseContext& context, ContentMode mode, std::string_view snippet, const EnvironmentIndexSource& index,
     std::size_t snippet_offset, std::string message, std::optional<ParseDiagnosticKind> kind);
-inline std::pair<std::string, std::optional<ParseDiagnosticKind>> normalize_recovery_message(
-    const ParseContext& context, ContentMode mode, std::string_view snippet, const EnvironmentIndex& index,
-    std::size_t snippet_offset, std::string message, std::optional<ParseDiagnosticKind> kind) {
-    return normalize_recovery_message(
-        context, mode, snippet, EnvironmentIndexSource([&]() -> const EnvironmentIndex& { return index; }),
-        snippet_offset, std::move(message), kind);
-}
 
 // The failure a recovery records for `failure` with the final message and kind.
 Failure recovery_diagnostic_from_error(Failure failure, std::string_view message,
