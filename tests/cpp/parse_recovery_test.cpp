@@ -229,59 +229,6 @@ TEST(EnvironmentStack, QuestionsAgreeWithTheStack) {
     }
 }
 
-// A window asks the stream's index in place of its own: wherever the
-// stream's index answers, it answers as the window's own index does, for
-// every window, offset and name, deep nesting and cut headers included.
-TEST(EnvironmentStack, StreamAnswersForEveryWindow) {
-    std::string deep;
-    for (int i = 0; i < 9; ++i) deep += "\\begin{a}x";
-    for (int i = 0; i < 9; ++i) deep += i % 4 == 3 ? "\\end{b}" : "\\end{a}";
-    const std::vector<std::string> sources = {
-        "\\begin{a}\\begin{b}\\begin{c}\\end{b}x\\end{a}",
-        "\\begin{a}\\begin{b}\\begin{a}\\end{a}\\end{ab}\\end{a}",
-        "\\begin {ab}\\begin{a}\\end {a}\\end{abc}",
-        "\\begin{a}{\\begin{b}\\end{a}}\\end{b}\\begin{c}",
-        // Below the window's start, an entry removed and another put back.
-        "\\begin{a}\\begin{b}\\end{a}\\begin{c}\\end{b}x",
-        "\\begin{a}\\begin{b}\\end{bc",
-        "\\begin{a b}\\begin{}\\end{a}x",
-        deep};
-    const std::vector<std::string> names = {"a", "b", "c", "ab", "z"};
-    std::size_t answered = 0;
-    for (const std::string& source : sources) {
-        const TokenStream tokens = lex(source);
-        const std::size_t count = tokens.tokens.size();
-        grammar::EnvironmentIndex stream(tokens.tokens.data(), count);
-        for (std::size_t first = 0; first < count; ++first) {
-            for (std::size_t last = first + 1; last <= count; ++last) {
-                grammar::EnvironmentIndex window(tokens.tokens.data() + first, last - first);
-                const std::size_t from = tokens.tokens[first].span.start;
-                const std::size_t to = tokens.tokens[last - 1].span.end;
-                for (std::size_t offset = from; offset <= to; ++offset) {
-                    for (const std::string& name : names) {
-                        const auto innermost = stream.is_innermost_in_window(first, offset, name);
-                        if (!innermost) continue;
-                        ++answered;
-                        ASSERT_EQ(*innermost, window.is_innermost_before(offset, name))
-                            << source << " [" << first << ", " << last << ") @" << offset << " " << name;
-                    }
-                    // A mismatch the stream finds inside the window, or none
-                    // when the window's end cuts no header.
-                    if (!stream.no_header_cut_at(last)) continue;
-                    const auto found = stream.first_mismatch_from(offset);
-                    const auto own = window.first_mismatch_from(offset);
-                    const bool inside = found && found->close < last;
-                    ASSERT_EQ(own.has_value(), inside) << source << " [" << first << ", " << last << ") @" << offset;
-                    if (inside) {
-                        EXPECT_EQ(own->expected + "/" + own->found, found->expected + "/" + found->found);
-                    }
-                }
-            }
-        }
-    }
-    EXPECT_GT(answered, 5000u);
-}
-
 struct MismatchCase {
     std::string source;
     std::size_t offset;
@@ -326,8 +273,9 @@ TEST_P(NormalizeRecoveryMessage, Rewords) {
     const NormalizeCase& c = GetParam();
     const TokenStream tokens = lex(c.snippet);
     grammar::EnvironmentIndex index(tokens.tokens.data(), tokens.tokens.size());
-    auto [message, kind] =
-        grammar::normalize_recovery_message(default_context(), c.mode, c.snippet, index, 0, "original", c.kind);
+    auto [message, kind] = grammar::normalize_recovery_message(
+        default_context(), c.mode, c.snippet, [&]() -> const grammar::EnvironmentIndex& { return index; }, 0,
+        "original", c.kind);
     EXPECT_EQ(message, c.message) << c.snippet;
     EXPECT_EQ(kind, c.result_kind) << c.snippet;
 }

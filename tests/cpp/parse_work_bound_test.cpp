@@ -85,6 +85,10 @@ TEST_P(SpentFuel, RestIsOneErrorNode) {
         EXPECT_EQ(spent->kind, ParseDiagnosticKind::MaxGroupDepthExceeded);
         const std::size_t start = c.whole ? 0 : c.prefix.size();
         EXPECT_EQ(spent->span, (Span{start, source.size()}));
+        // What the given-up item recovered from goes with it.
+        for (const auto& d : out.diagnostics) {
+            if (&d != spent) EXPECT_LE(d.span.end, start) << d.message;
+        }
 
         // The rest is the last top-level node, an Error that keeps its text.
         const syntax::SyntaxNode root = out.document->to_syntax();
@@ -118,6 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SpentCase{"after_commands", "\\frac{a}{b} x^{2} ", open_text_math(300)},
                       SpentCase{"after_a_fault", "a&+", open_text_math(300), false, true},
                       SpentCase{"inside_a_group", "x ", "{" + open_text_math(300) + "}"},
+                      SpentCase{"after_a_fault_in_the_item", "x ", "{a^#+" + open_text_math(300) + "}", false, true},
                       SpentCase{"infix_operand", "a \\over ", open_text_math(300), true}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -163,6 +168,18 @@ TEST(WorkBound, CorpusStaysTwentyTimesBelow) {
 
 // A smaller tank reaches its end sooner, inside a formula the full tank
 // reads whole.
+// Going where a kept skip stopped counts the steps that skip took. Counted
+// as one step, the recovery budget of this nesting runs out later, and its
+// work grows with the square of the levels until then.
+TEST(WorkBound, KeptSkipsCountTheirSteps) {
+    auto work = [](std::size_t n) {
+        const std::string source = repeat("\\begin{array}{c}\\text{${", n) + "x}" + repeat("}$}\\end{array}", n);
+        (void)parse_source(default_context(), source, ParseConfig{});
+        return grammar::detail::last_parse_fuel.used;
+    };
+    EXPECT_LE(work(512), 12 * work(64));
+}
+
 TEST(WorkBound, SmallerTankGivesUpEarlier) {
     const std::string source = repeat("x+", 50) + open_text_math(300);
     const ParseOutcome full = parse_source(default_context(), source, {});

@@ -117,43 +117,25 @@ std::optional<std::size_t> ArgumentSession::pair_match(const DelimiterToken& ope
     return lookup(open, close, index);
 }
 
-namespace {
-
-// How the skip reads a command's slots up to its last text slot: not at
-// all, by bracket slots alone, or through a delimited form, which may run
-// past the group around the command.
-enum class SlotScan : std::uint8_t { None, Brackets, Delimited };
-
-SlotScan slot_scan(const knowledge::ActiveCommandRecord* record) {
-    if (record == nullptr) return SlotScan::None;
+std::span<const ArgSpec> skip_taken_slots(const knowledge::ActiveCommandRecord* record) {
+    if (record == nullptr) return {};
     std::size_t count = 0;
     for (std::size_t i = 0; i < record->args.size(); ++i) {
         if (record->args[i].kind == ArgValueKind::TextContent) count = i + 1;
     }
-    SlotScan scan = SlotScan::None;
-    for (std::size_t i = 0; i < count; ++i) {
-        const ArgSpec& spec = record->args[i];
-        switch (spec.form.kind) {
-            case ArgFormKind::Star:
-            case ArgFormKind::Group: break;
-            case ArgFormKind::Standard:
-                if (!spec.required) scan = SlotScan::Brackets;
-                break;
-            case ArgFormKind::Delimited:
-            case ArgFormKind::Paired: return SlotScan::Delimited;
-        }
-    }
-    return scan;
+    return std::span(record->args).first(count);
 }
 
-// Whether the recovery skip, passing this command token by token, reads a
-// text slot of it in a way a group around it could not contain or that
-// leaves a mark on the rest of the skip: an optional bracket or a delimited
-// form is scanned, may run past the group's end, and a scan that finds its
-// group open stops the later ones. Braced slots close inside the group.
-bool scans_text_slots(const knowledge::ActiveCommandRecord* record) { return slot_scan(record) != SlotScan::None; }
-
-}  // namespace
+bool scans_taken_slots(const knowledge::ActiveCommandRecord* record) {
+    for (const ArgSpec& spec : skip_taken_slots(record)) {
+        const ArgFormKind form = spec.form.kind;
+        if ((form == ArgFormKind::Standard && !spec.required) || form == ArgFormKind::Delimited ||
+            form == ArgFormKind::Paired) {
+            return true;
+        }
+    }
+    return false;
+}
 
 bool ArgumentSession::plain_between(std::size_t from, std::size_t to, const knowledge::KnowledgeBase& kb,
                                     ContentMode mode) {
@@ -167,7 +149,7 @@ bool ArgumentSession::plain_between(std::size_t from, std::size_t to, const know
                                 (t.kind() == TokenKind::ControlSeq &&
                                  (t.is_control("begin") || t.is_control("end") || t.is_control("left") ||
                                   t.is_control("right") || t.is_control(")") ||
-                                  scans_text_slots(kb.lookup_command(t.name()))));
+                                  scans_taken_slots(kb.lookup_command(t.name()))));
             tb.steering_before_[i + 1] = tb.steering_before_[i] + (steers ? 1 : 0);
         }
     }
@@ -184,37 +166,34 @@ std::optional<std::size_t> ArgumentSession::plain_group_close(std::size_t index,
 
 namespace {
 
-// The index of the `}` of a readable `\begin{name}` or `\end{name}` header
-// whose control word is at `i`: white space, `{`, one or more name
-// characters, `}`.
-std::optional<std::size_t> header_close(const SpannedToken* tokens, std::size_t count, std::size_t i) {
+// A readable `\begin{name}` or `\end{name}` header whose control word is
+// at `i`: white space, `{`, one or more name characters, `}`. Answers the
+// index of its `}` and, for a `\begin` and with `kb`, whether `kb` gives the
+// environment a text body, which the recovery skip takes whole.
+struct HeaderRead {
+    std::size_t close;
+    bool text_body;
+};
+std::optional<HeaderRead> read_header(const SpannedToken* tokens, std::size_t count, std::size_t i,
+                                      const knowledge::KnowledgeBase* kb) {
     std::size_t j = i + 1;
     while (j < count && tokens[j].token.kind() == TokenKind::Whitespace) ++j;
     if (j >= count || tokens[j].token.kind() != TokenKind::LBrace) return std::nullopt;
-    const std::size_t name = ++j;
-    while (j < count && (tokens[j].token.kind() == TokenKind::Char || tokens[j].token.kind() == TokenKind::Star)) ++j;
-    if (j == name || j >= count || tokens[j].token.kind() != TokenKind::RBrace) return std::nullopt;
-    return j;
-}
-
-std::string header_name(const SpannedToken* tokens, std::size_t from, std::size_t to) {
     std::string name;
-    for (std::size_t k = from; k < to; ++k) {
-        if (tokens[k].token.kind() == TokenKind::Star) {
+    for (++j; j < count; ++j) {
+        const Token& t = tokens[j].token;
+        if (t.kind() == TokenKind::Char) {
+            utf8::append(name, t.ch());
+        } else if (t.kind() == TokenKind::Star) {
             name.push_back('*');
         } else {
-            utf8::append(name, tokens[k].token.ch());
+            break;
         }
     }
-    return name;
-}
-
-bool has_text_slot(const knowledge::ActiveCommandRecord* record) {
-    if (record == nullptr) return false;
-    for (const ArgSpec& spec : record->args) {
-        if (spec.kind == ArgValueKind::TextContent) return true;
-    }
-    return false;
+    if (name.empty() || j >= count || tokens[j].token.kind() != TokenKind::RBrace) return std::nullopt;
+    if (kb == nullptr || !tokens[i].token.is_control("begin")) return HeaderRead{j, false};
+    const auto* record = kb->lookup_env(name);
+    return HeaderRead{j, record != nullptr && record->body_mode == ContentMode::Text};
 }
 
 }  // namespace
@@ -260,35 +239,31 @@ std::optional<std::size_t> ArgumentSession::inert_environment_close(std::size_t 
             const bool begin = t.is_control("begin");
             if (!begin && !t.is_control("end")) {
                 if (t.is_control("left") || t.is_control("right") || t.is_control(")") ||
-                    has_text_slot(kb.lookup_command(t.name()))) {
+                    !skip_taken_slots(kb.lookup_command(t.name())).empty()) {
                     taint();
                 }
                 continue;
             }
-            const auto close = header_close(base, count, i);
-            if (!close) {
+            const auto header = read_header(base, count, i, &kb);
+            if (!header) {
                 taint();
                 continue;
             }
+            const std::size_t close = header->close;
             if (begin) {
-                std::size_t brace = i + 1;
-                while (base[brace].token.kind() != TokenKind::LBrace) ++brace;
-                const std::string name = header_name(base, brace + 1, *close);
-                const auto* record = kb.lookup_env(name);
-                const bool text_body = record != nullptr && record->body_mode == ContentMode::Text;
-                open.push_back(Open{i, depth, depth, text_body});
+                open.push_back(Open{i, depth, depth, header->text_body});
             } else if (!open.empty()) {
                 // Any `\end` closes the innermost `\begin` the skip opened.
                 const Open done = open.back();
                 open.pop_back();
                 const bool balanced = done.lowest >= done.depth && depth == done.depth;
-                if (!done.hazard && balanced) tb.inert_close_[done.begin] = static_cast<std::uint32_t>(*close);
+                if (!done.hazard && balanced) tb.inert_close_[done.begin] = static_cast<std::uint32_t>(close);
                 if (!open.empty()) {
                     open.back().hazard = open.back().hazard || done.hazard || !balanced;
                     open.back().lowest = std::min(open.back().lowest, done.lowest);
                 }
             }
-            i = *close;
+            i = close;
         }
     }
     const std::uint32_t close = tb.inert_close_[index];
@@ -296,74 +271,32 @@ std::optional<std::size_t> ArgumentSession::inert_environment_close(std::size_t 
     return close;
 }
 
-ArgumentSession::SkipRun ArgumentSession::skip_run(std::size_t index, const knowledge::KnowledgeBase& kb,
-                                                    ContentMode mode) {
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
-    if (index >= count || count >= kUnmatched) return {index, 0, false};
-    if (tb.run_end_.empty()) {
-        // From the back: a token the stretch passes takes the stretch after
-        // it (after the group, environment or header it starts), unless it
-        // opens a level of the other kind than the levels that stretch opens.
-        tb.run_end_.assign(count + 1, 0);
-        tb.run_opens_.assign(count + 1, 0);
-        tb.run_braces_.assign(count + 1, false);
-        tb.run_end_[count] = static_cast<std::uint32_t>(count);
-        for (std::size_t i = count; i-- > 0;) {
-            const Token& t = base[i].token;
-            std::optional<std::size_t> next;  // where the stretch goes on
-            std::uint32_t opens = 0;
-            bool braces = false;
-            switch (t.kind()) {
-                case TokenKind::RBrace:
-                case TokenKind::RBracket:
-                case TokenKind::MathShift: break;
-                case TokenKind::LBrace:
-                    if (const auto close = plain_group_close(i, kb, mode)) {
-                        next = *close + 1;
-                    } else {
-                        next = i + 1;
-                        opens = 1;
-                        braces = true;
-                    }
-                    break;
-                case TokenKind::ControlSeq:
-                    if (t.is_control("begin")) {
-                        const auto header = header_close(base, count, i);
-                        if (!header) break;
-                        std::size_t brace = i + 1;
-                        while (base[brace].token.kind() != TokenKind::LBrace) ++brace;
-                        const std::string name = header_name(base, brace + 1, *header);
-                        const auto* record = kb.lookup_env(name);
-                        if (record != nullptr && record->body_mode == ContentMode::Text) {
-                            break;
-                        }
-                        if (const auto close = inert_environment_close(i, kb, mode)) {
-                            next = *close + 1;
-                        } else {
-                            next = *header + 1;
-                            opens = 1;
-                        }
-                    } else if (!t.is_control("end") && !t.is_control("left") && !t.is_control("right") &&
-                               !t.is_control(")") && !has_text_slot(kb.lookup_command(t.name()))) {
-                        next = i + 1;
-                    }
-                    break;
-                default: next = i + 1; break;
-            }
-            if (!next) {
-                tb.run_end_[i] = static_cast<std::uint32_t>(i);
-            } else if (opens > 0 && tb.run_opens_[*next] > 0 && tb.run_braces_[*next] != braces) {
-                tb.run_end_[i] = static_cast<std::uint32_t>(*next);
-                tb.run_opens_[i] = opens;
-                tb.run_braces_[i] = braces;
-            } else {
-                tb.run_end_[i] = tb.run_end_[*next];
-                tb.run_opens_[i] = opens + tb.run_opens_[*next];
-                tb.run_braces_[i] = opens > 0 ? braces : tb.run_braces_[*next];
-            }
-        }
+std::optional<ArgumentSession::StretchStep> ArgumentSession::stretch_step(std::size_t i,
+                                                                          const knowledge::KnowledgeBase& kb,
+                                                                          ContentMode mode) {
+    const Token& t = base[i].token;
+    switch (t.kind()) {
+        case TokenKind::RBrace:
+        case TokenKind::RBracket:
+        case TokenKind::MathShift: return std::nullopt;
+        case TokenKind::LBrace:
+            if (const auto close = plain_group_close(i, kb, mode)) return StretchStep{*close + 1, OpensNothing};
+            return StretchStep{i + 1, OpensBrace};
+        case TokenKind::ControlSeq: break;
+        default: return StretchStep{i + 1, OpensNothing};
     }
-    return {tb.run_end_[index], tb.run_opens_[index], tb.run_braces_[index]};
+    if (t.is_control("left")) return StretchStep{i + 1, OpensLeft};
+    if (t.is_control("begin")) {
+        const auto header = read_header(base, count, i, &kb);
+        if (!header || header->text_body) return std::nullopt;
+        if (const auto close = inert_environment_close(i, kb, mode)) return StretchStep{*close + 1, OpensNothing};
+        return StretchStep{header->close + 1, OpensEnvironment};
+    }
+    if (t.is_control("end") || t.is_control("right") || t.is_control(")") ||
+        !skip_taken_slots(kb.lookup_command(t.name())).empty()) {
+        return std::nullopt;
+    }
+    return StretchStep{i + 1, OpensNothing};
 }
 
 std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run(std::size_t index,
@@ -372,38 +305,21 @@ std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run(std::size_t 
     SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
     if (index >= count || count >= kUnmatched) return std::nullopt;
     if (tb.mixed_end_.empty()) {
-        // The stretches of one kind and the inert environments, built.
-        skip_run(0, kb, mode);
         inert_environment_close(0, kb, mode);
         tb.mixed_opens_.assign(count + 1, 0);
         tb.mixed_end_.assign(count + 1, static_cast<std::uint32_t>(count));
         std::vector<std::uint8_t> opener(count, OpensNothing);
-        // From the back, as the stretches of one kind, but a `\left` opens a
-        // level and the stretch goes on through a change of kind.
+        // From the back: a token the stretch passes takes the stretch after
+        // it (after the group, environment or header it starts).
         for (std::size_t i = count; i-- > 0;) {
-            const Token& t = base[i].token;
-            std::size_t next = i + 1;
-            if (t.is_control("left")) {
-                opener[i] = OpensLeft;
-            } else if (tb.run_end_[i] == i) {
+            const auto step = stretch_step(i, kb, mode);
+            if (!step) {
                 tb.mixed_end_[i] = static_cast<std::uint32_t>(i);  // stops or steers
                 continue;
-            } else if (t.kind() == TokenKind::LBrace) {
-                if (const auto close = plain_group_close(i, kb, mode)) {
-                    next = *close + 1;
-                } else {
-                    opener[i] = OpensBrace;
-                }
-            } else if (t.is_control("begin")) {
-                if (const auto close = inert_environment_close(i, kb, mode)) {
-                    next = *close + 1;
-                } else {
-                    opener[i] = OpensEnvironment;
-                    next = *header_close(base, count, i) + 1;
-                }
             }
-            tb.mixed_end_[i] = tb.mixed_end_[next];
-            tb.mixed_opens_[i] = tb.mixed_opens_[next] + (opener[i] != OpensNothing ? 1 : 0);
+            opener[i] = step->opens;
+            tb.mixed_end_[i] = tb.mixed_end_[step->next];
+            tb.mixed_opens_[i] = tb.mixed_opens_[step->next] + (step->opens != OpensNothing ? 1 : 0);
         }
         // Openers inside an inert environment are passed with it, never
         // opened: they do not count by index.
@@ -439,21 +355,23 @@ std::size_t ArgumentSession::nth_opener_from_top(ContentMode mode, OpenerKind ki
                                                  std::size_t to, std::size_t nth) const {
     const std::vector<std::uint32_t>& prefix = skip_tables_[static_cast<std::size_t>(mode)].opener_prefix_[kind];
     // The last index i in [from, to) with `nth` openers in [i, to).
+    assert(nth >= 1 && prefix[to] - prefix[from] >= nth);
     const std::size_t target = prefix[to] - nth;
     const auto at = std::upper_bound(prefix.begin() + static_cast<std::ptrdiff_t>(from),
                                      prefix.begin() + static_cast<std::ptrdiff_t>(to), target);
     return static_cast<std::size_t>(at - prefix.begin()) - 1;
 }
 
-std::optional<ArgumentSession::EndHeader> ArgumentSession::end_header_run(std::size_t index, std::size_t n) {
+std::optional<ArgumentSession::EndHeader> ArgumentSession::end_header_run(std::size_t index, std::size_t n,
+                                                                           std::size_t limit) {
     if (index >= count || count >= kUnmatched || n == 0) return std::nullopt;
     if (!end_runs_) {
         std::vector<EndRun> runs;
         for (std::size_t i = 0; i < count; ++i) {
             if (!base[i].token.is_control("end")) continue;
-            const auto close = header_close(base, count, i);
-            if (!close) continue;
-            runs.push_back(EndRun{static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(*close), 0});
+            const auto header = read_header(base, count, i, nullptr);
+            if (!header) continue;
+            runs.push_back(EndRun{static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(header->close), 0});
         }
         // From the back: a header that white space alone parts from the next
         // one continues its run.
@@ -468,9 +386,13 @@ std::optional<ArgumentSession::EndHeader> ArgumentSession::end_header_run(std::s
     const auto at = std::lower_bound(runs.begin(), runs.end(), index,
                                      [](const EndRun& r, std::size_t i) { return r.control < i; });
     if (at == runs.end() || at->control != index) return std::nullopt;
-    const std::size_t nth = std::min<std::size_t>(n, std::size_t{at->after} + 1);
+    const auto taken = at + static_cast<std::ptrdiff_t>(std::min<std::size_t>(n, std::size_t{at->after} + 1));
+    // A header whose `}` lies at or past `limit` is cut off there.
+    const std::size_t nth =
+        static_cast<std::size_t>(std::partition_point(at, taken, [&](const EndRun& r) { return r.close < limit; }) - at);
+    if (nth == 0) return std::nullopt;
     const EndRun& last = at[static_cast<std::ptrdiff_t>(nth - 1)];
-    return EndHeader{last.control, last.close, nth};
+    return EndHeader{last.control, nth};
 }
 
 std::span<const std::size_t> ArgumentSession::environment_controls(std::size_t first, std::size_t tokens) {
@@ -507,27 +429,6 @@ std::span<const std::size_t> Grammar::environment_controls() {
     return session.environment_controls(*first, in_.token_count());
 }
 
-std::optional<std::size_t> Grammar::inert_environment_close(std::size_t pos, ContentMode mode) {
-    ArgumentSession& session = argument_session();
-    const auto abs = session.index_of(in_.token_at(pos));
-    if (!abs) return std::nullopt;
-    const auto close = session.inert_environment_close(*abs, kb(mode), mode);
-    if (!close) return std::nullopt;
-    const std::size_t local = pos + (*close - *abs);
-    if (local >= in_.token_count()) return std::nullopt;
-    return local;
-}
-
-std::optional<Grammar::SkipRun> Grammar::skip_run(std::size_t pos, ContentMode mode) {
-    ArgumentSession& session = argument_session();
-    const auto abs = session.index_of(in_.token_at(pos));
-    if (!abs) return std::nullopt;
-    const ArgumentSession::SkipRun run = session.skip_run(*abs, kb(mode), mode);
-    const std::size_t end = pos + (run.end - *abs);
-    if (end > in_.token_count()) return std::nullopt;
-    return SkipRun{end, run.opens, run.braces};
-}
-
 std::optional<Grammar::MixedSkipRun> Grammar::mixed_skip_run(std::size_t pos, ContentMode mode) {
     ArgumentSession& session = argument_session();
     const auto abs = session.index_of(in_.token_at(pos));
@@ -551,37 +452,9 @@ std::optional<Grammar::EndHeader> Grammar::end_header_run(std::size_t pos, std::
     ArgumentSession& session = argument_session();
     const auto abs = session.index_of(in_.token_at(pos));
     if (!abs) return std::nullopt;
-    // Headers past the input's end are cut off by it: fewer are taken.
-    const std::size_t room = in_.token_count() - pos;
-    auto run = session.end_header_run(*abs, n);
-    if (run && run->close - *abs >= room) {
-        // Rare (a window ending inside a run): find the last that fits.
-        std::size_t lo = 0;
-        std::size_t hi = run->nth;  // the count that fits lies in [lo, hi)
-        while (lo + 1 < hi) {
-            const std::size_t mid = lo + (hi - lo) / 2;
-            const auto probe = session.end_header_run(*abs, mid);
-            if (probe && probe->close - *abs < room) {
-                lo = mid;
-            } else {
-                hi = mid;
-            }
-        }
-        run = lo > 0 ? session.end_header_run(*abs, lo) : std::nullopt;
-    }
+    const auto run = session.end_header_run(*abs, n, *abs + (in_.token_count() - pos));
     if (!run) return std::nullopt;
     return EndHeader{pos + (run->control - *abs), run->nth};
-}
-
-std::optional<std::size_t> Grammar::plain_group_close(std::size_t pos, ContentMode mode) {
-    ArgumentSession& session = argument_session();
-    const auto abs = session.index_of(in_.token_at(pos));
-    if (!abs) return std::nullopt;
-    const auto close = session.plain_group_close(*abs, kb(mode), mode);
-    if (!close) return std::nullopt;
-    const std::size_t local = pos + (*close - *abs);
-    if (local >= in_.token_count()) return std::nullopt;
-    return local;
 }
 
 // ---- Token collection -----------------------------------------------------------------
@@ -1194,53 +1067,6 @@ std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run_before(std::
     return run;
 }
 
-bool ArgumentSession::passes_through(std::size_t from, std::size_t to, bool paren_stops,
-                                     const knowledge::KnowledgeBase& kb, ContentMode mode) {
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
-    if (from > to || to > count || count >= kUnmatched) return false;
-    if (tb.pass_counts_.empty()) {
-        tb.pass_counts_.assign(count + 1, SkipTables::PassCounts{0, 0, 0, 0});
-        for (std::size_t i = 0; i < count; ++i) {
-            const Token& t = base[i].token;
-            SkipTables::PassCounts c = tb.pass_counts_[i];
-            if (t.kind() == TokenKind::MathShift) {
-                ++c.steering;
-            } else if (t.kind() == TokenKind::LBracket) {
-                ++c.brackets;
-            } else if (t.kind() == TokenKind::ControlSeq) {
-                if (t.is_control(")")) {
-                    ++c.parens;
-                } else if (t.is_control("end") || t.is_control("right")) {
-                    ++c.steering;
-                } else if (t.is_control("begin")) {
-                    // A text body is taken whole up to its `\end`, which may
-                    // stand past the argument; any other environment, as a
-                    // `\left`, opens a level that the argument's `}` closes
-                    // when nothing inside closes one.
-                    if (const auto close = header_close(base, count, i)) {
-                        std::size_t brace = i + 1;
-                        while (base[brace].token.kind() != TokenKind::LBrace) ++brace;
-                        const std::string name = header_name(base, brace + 1, *close);
-                        const auto* record = kb.lookup_env(name);
-                        if (record != nullptr && record->body_mode == ContentMode::Text) {
-                            ++c.steering;
-                        }
-                    }
-                } else if (!t.is_control("left")) {
-                    const SlotScan scan = slot_scan(kb.lookup_command(t.name()));
-                    if (scan == SlotScan::Delimited) ++c.steering;
-                    if (scan == SlotScan::Brackets) ++c.bracket_scanners;
-                }
-            }
-            tb.pass_counts_[i + 1] = c;
-        }
-    }
-    const SkipTables::PassCounts& a = tb.pass_counts_[from];
-    const SkipTables::PassCounts& b = tb.pass_counts_[to];
-    if (b.steering != a.steering) return false;
-    if (paren_stops && b.parens != a.parens) return false;
-    return b.bracket_scanners == a.bracket_scanners || b.brackets == a.brackets;
-}
 
 }  // namespace quorvel::parse::grammar
 
@@ -1255,20 +1081,19 @@ std::optional<ArgumentSession::CloserRun> ArgumentSession::brace_closer_run(std:
         return std::nullopt;
     }
     if (tb.closers_end_.empty()) {
-        skip_run(0, kb, mode);
         inert_environment_close(0, kb, mode);
         tb.closers_end_.assign(count + 1, static_cast<std::uint32_t>(count));
-        // From the back: a `}` goes on to what follows it; a stretch that
-        // opens no level goes on to where it ends. Where a stretch opens a
-        // level, the run ends before it.
+        // From the back: a `}`, or what a stretch passes without opening a
+        // level, goes on to what follows it; the run ends where a level
+        // opens or the stretch stops.
         tb.closers_end_past_parens_.assign(count + 1, static_cast<std::uint32_t>(count));
         for (std::size_t i = count; i-- > 0;) {
             if (base[i].token.kind() == TokenKind::RBrace) {
                 tb.closers_end_[i] = tb.closers_end_[i + 1];
                 tb.closers_end_past_parens_[i] = tb.closers_end_past_parens_[i + 1];
-            } else if (tb.run_end_[i] > i && tb.run_opens_[i] == 0) {
-                tb.closers_end_[i] = tb.closers_end_[tb.run_end_[i]];
-                tb.closers_end_past_parens_[i] = tb.closers_end_past_parens_[tb.run_end_[i]];
+            } else if (const auto step = stretch_step(i, kb, mode); step && step->opens == OpensNothing) {
+                tb.closers_end_[i] = tb.closers_end_[step->next];
+                tb.closers_end_past_parens_[i] = tb.closers_end_past_parens_[step->next];
             } else {
                 tb.closers_end_[i] = static_cast<std::uint32_t>(i);
                 tb.closers_end_past_parens_[i] =
@@ -1320,87 +1145,6 @@ std::optional<Grammar::CloserRun> Grammar::brace_closer_run(std::size_t pos, std
                                               stop != HardStop::MathControlParen);
     if (!run) return std::nullopt;
     return CloserRun{pos + (run->end - *abs), run->nth};
-}
-
-// ---- Faulty text arguments the recovery skip passes whole ---------------------------
-
-namespace {
-
-// Whether the recovery skip, taking the slots of a command whose next token
-// that is not white space is `next`, scans none of them: its scanned slots
-// are optional brackets ahead of every other slot, and no `[` follows.
-bool scans_nothing_here(const knowledge::ActiveCommandRecord* record, const Token* next) {
-    if (record == nullptr || !scans_text_slots(record)) return true;
-    if (next != nullptr && next->kind() == TokenKind::LBracket) return false;
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < record->args.size(); ++i) {
-        if (record->args[i].kind == ArgValueKind::TextContent) count = i + 1;
-    }
-    bool leading = true;
-    for (std::size_t i = 0; i < count; ++i) {
-        const ArgSpec& spec = record->args[i];
-        if (spec.form.kind == ArgFormKind::Standard && !spec.required) {
-            if (!leading) return false;
-            continue;
-        }
-        leading = false;
-        if (spec.form.kind != ArgFormKind::Standard && spec.form.kind != ArgFormKind::Group) return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-bool ArgumentSession::plain_between_but_parens(std::size_t from, std::size_t to, bool parens_pass,
-                                               const knowledge::KnowledgeBase& kb, ContentMode mode) {
-    if (from > to || to > count || count >= kUnmatched) return plain_between(from, to, kb, mode);
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
-    if (tb.parens_before_.empty()) {
-        tb.parens_before_.assign(count + 1, 0);
-        tb.idle_scans_before_.assign(count + 1, 0);
-        for (std::size_t i = 0; i < count; ++i) {
-            const Token& t = base[i].token;
-            bool idle = false;
-            if (t.kind() == TokenKind::ControlSeq && !t.is_control("begin") && !t.is_control("end") &&
-                !t.is_control("left") && !t.is_control("right") && !t.is_control(")")) {
-                const auto* record = kb.lookup_command(t.name());
-                if (scans_text_slots(record)) {
-                    std::size_t j = i + 1;
-                    while (j < count && base[j].token.kind() == TokenKind::Whitespace) ++j;
-                    idle = scans_nothing_here(record, j < count ? &base[j].token : nullptr);
-                }
-            }
-            tb.parens_before_[i + 1] = tb.parens_before_[i] + (t.is_control(")") ? 1 : 0);
-            tb.idle_scans_before_[i + 1] = tb.idle_scans_before_[i] + (idle ? 1 : 0);
-        }
-    }
-    // Fills the steering counts.
-    plain_between(from, from, kb, mode);
-    const std::uint32_t passing = (parens_pass ? tb.parens_before_[to] - tb.parens_before_[from] : 0) +
-                                  (tb.idle_scans_before_[to] - tb.idle_scans_before_[from]);
-    return tb.steering_before_[to] - tb.steering_before_[from] == passing;
-}
-
-std::optional<std::size_t> Grammar::unchanging_group_close(std::size_t pos, HardStop stop, ContentMode mode,
-                                                           bool unless_plain) {
-    const SpannedToken* t = in_.token_at(pos);
-    if (t == nullptr || t->token.kind() != TokenKind::LBrace) return std::nullopt;
-    ArgumentSession& session = argument_session();
-    const auto abs = session.index_of(t);
-    if (!abs) return std::nullopt;
-    const auto close = session.brace_match(*abs);
-    if (!close) return std::nullopt;
-    const std::size_t local = pos + (*close - *abs);
-    if (local >= in_.token_count()) return std::nullopt;
-    // Inside, nothing stops the skip: no `$`, `\end`, `\right` (nor `\)`
-    // where it stops the skip); nothing opens a level it does not close: no
-    // `\left` or `\begin`, and each `}` closes a `{` taken inside; and no
-    // slot is taken by a scan that could run past the group.
-    if (!session.plain_between_but_parens(*abs + 1, *close, stop != HardStop::MathControlParen, kb(mode), mode)) {
-        return std::nullopt;
-    }
-    if (unless_plain && session.plain_between(*abs + 1, *close, kb(mode), mode)) return std::nullopt;
-    return local;
 }
 
 }  // namespace quorvel::parse::grammar

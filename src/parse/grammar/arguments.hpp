@@ -8,6 +8,7 @@
 // are true source positions, and the tokens are exactly those collected.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -152,10 +153,8 @@ private:
         // The entry kept before it for the same first token, plus one (0 for
         // none).
         std::uint32_t next = 0;
-        // Where the node and the span children were put; a second stand-in
-        // of the same entry (never seen in a well-formed tree) copies them.
-        const SyntaxNode* placed_node = nullptr;
-        const SpanTree* placed_spans = nullptr;
+        // Put in place: each window stands once in the final tree.
+        bool placed = false;
     };
     // The index in the stream of a key's first token.
     std::optional<std::size_t> slot_of(const Key& key) const noexcept {
@@ -192,8 +191,6 @@ private:
 };
 
 // What the argument rules share across one parse and all its re-parses.
-class EnvironmentIndex;
-
 struct ArgumentSession {
     explicit ArgumentSession(const Input& root);
 
@@ -238,25 +235,14 @@ struct ArgumentSession {
     // From `index`, the stretch of tokens the recovery skip, once it has
     // taken a token, passes one after another without stopping or steering:
     // white space, characters, commands without a text argument, `[`, plain
-    // braced groups and inert environments (each passed whole), and levels
-    // of one kind that it opens: readable `\begin` headers of environments
-    // without a text body, or `{` that opens no plain group (the skip takes
-    // such a `{` alone, closed later or not). Answers the index after
-    // it, the levels it opens and their kind.
-    struct SkipRun {
-        std::size_t end;
-        std::size_t opens;
-        bool braces;  // the levels are braces, not environments
-    };
-    SkipRun skip_run(std::size_t index, const knowledge::KnowledgeBase& kb, ContentMode mode);
-
-    // The same stretch where it may open levels of every kind, `\left`
-    // included: the levels it opens are those of the openers among the
-    // stream's tokens [index, end), in order, so the skip keeps them as that
-    // range and asks `openers_before` about it instead of opening them one
-    // by one. None when the stretch passes whole some opener that the count
+    // braced groups and inert environments (each passed whole), and the
+    // levels it opens: `{` that opens no plain group, `\left`, and readable
+    // `\begin` headers of environments without a text body. These are the
+    // openers among the stream's tokens [index, end), in order, so the skip
+    // keeps them as that range and asks `openers_before` about it instead of
+    // opening them one by one. None when the stretch passes whole some opener that the count
     // by index would take for its own (it starts inside an inert
-    // environment); the skip then takes `skip_run`.
+    // environment); the skip then goes token by token.
     enum OpenerKind : std::uint8_t { OpensBrace, OpensLeft, OpensEnvironment, OpensNothing };
     struct MixedRun {
         std::size_t end;
@@ -282,32 +268,22 @@ struct ArgumentSession {
                                              const knowledge::KnowledgeBase& kb,
                                              ContentMode mode);
 
-    // Whether the recovery skip, going token by token through the tokens
-    // [from, to) of a closed braced text argument, passes them all and leaves
-    // nothing behind: no `$`, \end, \right or environment with a text body
-    // (a \left or another \begin opens a level that the argument's `}`
-    // closes), no \) when `paren_stops`, and no command whose text slots the
-    // skip scans, but for one that scans only bracket slots where no `[`
-    // stands to scan. Built on first use.
-    bool passes_through(std::size_t from, std::size_t to, bool paren_stops, const knowledge::KnowledgeBase& kb,
-                        ContentMode mode);
-
     // From a readable `\end{..}` header whose control word is at `index`:
     // the control word of the `n`-th of the readable `\end` headers that
     // follow one another from there, with only white space between them
     // (the first is the one at `index`), taking at most `n` of them. Answers
-    // that header's control word and its closing brace, and how many headers
-    // that is; none when no header starts at `index`. The recovery skip
-    // passes a run of them in one step while it has levels for them to close.
+    // that header's control word, and how many headers that is, counting only those whose `}` lies before stream index
+    // `limit`; none when no header starts at `index` or none counts. The
+    // recovery skip passes a run of them in one step while it has levels for
+    // them to close.
     struct EndHeader {
         std::size_t control;
-        std::size_t close;
         std::size_t nth;
     };
-    std::optional<EndHeader> end_header_run(std::size_t index, std::size_t n);
+    std::optional<EndHeader> end_header_run(std::size_t index, std::size_t n, std::size_t limit);
 
     // From a `}` at `index`: the `n`-th `}` of the stretch from there made of
-    // `}` tokens, of what `skip_run` passes without opening a level and, with
+    // `}` tokens, of what `mixed_run` passes without opening a level and, with
     // `parens_pass`, of `\)` (which a skip that does not stop there passes as
     // any token), taking at most `n` of them and only those before stream
     // index `limit`. Answers
@@ -326,7 +302,9 @@ struct ArgumentSession {
     // closes a level with; only for k below the `nth` that run gave.
     std::size_t closer_in_run(ContentMode mode, std::size_t index, std::size_t k) const {
         const std::vector<std::uint32_t>& closers = skip_tables_[static_cast<std::size_t>(mode)].rbraces_;
-        return *(std::lower_bound(closers.begin(), closers.end(), index) + static_cast<std::ptrdiff_t>(k));
+        const auto first = std::lower_bound(closers.begin(), closers.end(), index);
+        assert(k < static_cast<std::size_t>(closers.end() - first));
+        return first[static_cast<std::ptrdiff_t>(k)];
     }
 
     // The `\begin` and `\end` control words among the `count` tokens from
@@ -346,12 +324,6 @@ struct ArgumentSession {
     };
     const LeftControls& left_controls(const knowledge::KnowledgeBase& math);
 
-    // Whether among the stream's tokens [from, to) nothing stops or steers
-    // the recovery skip (see `plain_between`) but, with `parens_pass`, `\)`
-    // (a skip whose mode does not stop at `\)` passes it as any token), and
-    // commands whose slots the skip would take there without a scan.
-    bool plain_between_but_parens(std::size_t from, std::size_t to, bool parens_pass,
-                                  const knowledge::KnowledgeBase& kb, ContentMode mode);
 
     // The stream index of a token of a window.
     std::optional<std::size_t> index_of(const SpannedToken* token) const noexcept {
@@ -367,8 +339,8 @@ struct ArgumentSession {
     // `opener` in some failed item's skip, closed that level again with
     // everything opened inside it and without stopping: the stream index
     // after the closer. What such a stretch does depends only on its own
-    // tokens, the skip's mode and its hard stop, so every enclosing level's
-    // skip of a deep nesting passes it in one step.
+    // tokens, the skip's mode and its hard stop, so an enclosing level's
+    // skip that passed the opener in a stretch closes it there in one step.
     struct ClosedLevel {
         std::size_t opener;
         std::uint8_t mode_and_stop;
@@ -416,10 +388,6 @@ struct ArgumentSession {
         if (kept.size() < 4) kept.push_back(stop);
     }
 
-    // The environment headers of the whole stream, built on first use: a
-    // window whose answer it gives asks it instead of indexing its own
-    // headers, which nested windows would do once per level.
-    std::shared_ptr<const EnvironmentIndex> stream_environments;
 
 private:
     std::unordered_map<ClosedLevel, std::vector<SkipStop>, ClosedLevelHash> skip_stops_;
@@ -437,35 +405,17 @@ private:
         // index; built on first use.
         std::vector<std::uint32_t> steering_before_;
         std::vector<std::uint32_t> inert_close_;
-        // Per index, where the skip's stretch from there ends and how many levels
-        // it opens; one more entry for the end of the stream.
-        std::vector<std::uint32_t> run_end_;
-        std::vector<std::uint32_t> run_opens_;
-        std::vector<bool> run_braces_;
         // The mixed stretches: where each ends, the levels it opens, and per
         // kind the openers before each index.
         std::vector<std::uint32_t> mixed_end_;
         std::vector<std::uint32_t> mixed_opens_;
         std::vector<std::uint32_t> opener_prefix_[3];
-        // Per index, how many tokens before it stop or steer the skip by any
-        // means, are \), are `[`, and are commands that scan bracket slots only.
-        struct PassCounts {
-            std::uint32_t steering;
-            std::uint32_t parens;
-            std::uint32_t brackets;
-            std::uint32_t bracket_scanners;
-        };
-        std::vector<PassCounts> pass_counts_;
         // The stream's `}` tokens that no plain group or inert environment
         // encloses, and per index where the stretch of closers `brace_closer_run`
         // passes from there ends.
         std::vector<std::uint32_t> rbraces_;
         std::vector<std::uint32_t> closers_end_;
         std::vector<std::uint32_t> closers_end_past_parens_;
-        // How many `\)`, and commands whose slots the skip would take here
-        // without a scan, stand before each index.
-        std::vector<std::uint32_t> parens_before_;
-        std::vector<std::uint32_t> idle_scans_before_;
     };
     SkipTables skip_tables_[2];  // by ContentMode
     // The stream's `\begin` and `\end` control words, built on first use,
@@ -483,7 +433,27 @@ private:
     std::optional<std::vector<EndRun>> end_runs_;
     std::optional<std::size_t> lookup(const knowledge::DelimiterToken& open, const knowledge::DelimiterToken& close,
                                       std::size_t index);
+    // How the stretch of `mixed_run` takes the token at `i`: none where it
+    // stops or steers the skip; else where it goes on, and the level the
+    // token opens, if any.
+    struct StretchStep {
+        std::size_t next;
+        OpenerKind opens;
+    };
+    std::optional<StretchStep> stretch_step(std::size_t i, const knowledge::KnowledgeBase& kb, ContentMode mode);
 };
+
+// ---- What the recovery skip takes after a command ---------------------------------
+
+// The slots of a command up to its last text-content slot (none without a
+// record or a text slot): those the recovery skip takes after the command,
+// so that a `$` in a text argument does not read as a hard stop.
+std::span<const knowledge::ArgSpec> skip_taken_slots(const knowledge::ActiveCommandRecord* record);
+// Whether taking them scans a group token by token (an optional bracket or
+// a delimited form): such a scan may read past the group around the command,
+// up to the end of the input, and one that finds its group open stops the
+// later ones. Braced slots close inside the group.
+bool scans_taken_slots(const knowledge::ActiveCommandRecord* record);
 
 // ---- Token collection ------------------------------------------------------------
 

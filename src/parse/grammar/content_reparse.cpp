@@ -381,7 +381,7 @@ std::optional<std::size_t> SharedContents::keep(const Key& key, ContentOutcome&&
     }
     if (newest_.empty()) newest_.assign(token_count_, 0);
     Fuel::current().hold(sizeof(Entry));
-    entries_.push_back(Entry{std::move(outcome), key, newest_[*slot], nullptr, nullptr});
+    entries_.push_back(Entry{std::move(outcome), key, newest_[*slot], false});
     newest_[*slot] = static_cast<std::uint32_t>(entries_.size());
     return entries_.size() - 1;
 }
@@ -469,19 +469,10 @@ void SharedContents::resolve_tree(SyntaxNode& root, SpanTree* root_spans) {
             ++k;
             while (const auto number = stand_in_number(child)) {
                 Entry& entry = entries_[*number];
-                if (entry.placed_node == nullptr) {
-                    child = std::move(entry.outcome.node.node);
-                    entry.placed_node = &child;
-                    if (child_spans != nullptr) {
-                        child_spans->children = std::move(entry.outcome.node.spans);
-                        entry.placed_spans = child_spans;
-                    }
-                } else {
-                    child = SyntaxNode(*entry.placed_node);
-                    if (child_spans != nullptr && entry.placed_spans != nullptr) {
-                        child_spans->children = entry.placed_spans->children;
-                    }
-                }
+                assert(!entry.placed);
+                entry.placed = true;
+                child = std::move(entry.outcome.node.node);
+                if (child_spans != nullptr) child_spans->children = std::move(entry.outcome.node.spans);
             }
             pending.emplace_back(&child, child_spans);
         });

@@ -193,33 +193,11 @@ public:
     }
     bool delimited_group(TrackedNode& out);
     bool environment(ContentMode mode, TrackedNode& out);
-    // The index of the closing brace of the group a `{` at `pos` opens, when
-    // it closes inside this input and nothing inside it stops or steers the
-    // recovery skip (see `ArgumentSession::plain_group_close`).
-    std::optional<std::size_t> plain_group_close(std::size_t pos, ContentMode mode);
     // Whether the tokens [from, to) of the input hold nothing that stops or
     // steers the recovery skip (see `ArgumentSession::plain_between`).
     bool plain_tokens(std::size_t from, std::size_t to, ContentMode mode);
-    // For a closed braced text argument whose `{` follows the cursor after
-    // white space and whose `}` is at `close`: whether the recovery skip,
-    // stopping at `stop` and going through it token by token, passes it all
-    // and leaves nothing behind (see `ArgumentSession::passes_through`).
-    bool text_argument_passes(std::size_t close, HardStop stop, ContentMode mode);
-    // For a `\begin{..}` at `pos`: the index of the last token of the
-    // `\end{..}` that closes it by count, when it lies inside this input and
-    // the recovery skip would pass everything in between without stopping or
-    // steering (see `ArgumentSession::inert_environment_close`).
-    std::optional<std::size_t> inert_environment_close(std::size_t pos, ContentMode mode);
     // From `pos`, the stretch the recovery skip passes without stopping or
-    // steering once it has taken a token (see `ArgumentSession::skip_run`),
-    // when it ends inside this input.
-    struct SkipRun {
-        std::size_t end;    // the index of the token after it
-        std::size_t opens;  // the levels it leaves open
-        bool braces;        // braces, else environments
-    };
-    std::optional<SkipRun> skip_run(std::size_t pos, ContentMode mode);
-    // The same stretch through levels of every kind (see
+    // steering once it has taken a token, through levels of every kind (see
     // `ArgumentSession::mixed_run`), with its range in the stream.
     struct MixedSkipRun {
         std::size_t end;
@@ -248,20 +226,15 @@ public:
     // `invalid_left_recovery_diagnostic` over this input, answered from the
     // stream's list of `\left` words.
     std::optional<Failure> invalid_left_between(std::size_t start, std::size_t end);
-    // For a `{` at `pos`: the index of its closing brace, when it closes
-    // inside this input and the recovery skip of an item stopping at `stop`,
-    // going token by token through the group, would stop nowhere in it and
-    // come out with the levels it went in with, whatever fences it is in;
-    // with `unless_plain`, none for a group `plain_group_close` answers.
-    std::optional<std::size_t> unchanging_group_close(std::size_t pos, HardStop stop, ContentMode mode, bool unless_plain);
 
     enum class ItemRule : std::uint8_t { MathItemNode, TextAtom };
     bool recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out);
     // The item's run and recovery once failures are kept.
     bool recover_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out);
     // After the item at `p` failed: its diagnostic, and the skip over the bad
-    // content to an Error node.
+    // content to an Error node (see `ItemSkip` in recovery.cpp).
     bool skip_failed_item(HardStop stop, ContentMode mode, std::size_t p, TrackedNode& out);
+    friend class ItemSkip;
     // A failed attempt of the item `key` remembered at `depth`, taken as if
     // it ran again; false when there is none.
     bool replay_failed_attempt(std::size_t key, std::size_t depth, std::optional<Input::Located>& kept);

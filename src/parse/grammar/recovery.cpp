@@ -4,7 +4,7 @@
 #include "parse/grammar/recovery.hpp"
 
 #include <algorithm>
-#include <atomic>
+#include <cassert>
 #include <unordered_map>
 
 #include "parse/grammar/arguments.hpp"
@@ -17,7 +17,7 @@ using Kind = ParseDiagnosticKind;
 
 namespace {
 
-std::atomic<bool> stepwise_skip{false};
+thread_local constinit bool stepwise_skip = false;
 
 // The most steps a skip counts for going where a kept skip stopped or was
 // back, whatever that skip took.
@@ -135,6 +135,7 @@ public:
     std::size_t total() const noexcept { return counts_[Brace] + counts_[Left] + counts_[Environment]; }
     // The kind of the innermost open level; only with `total() > 0`.
     Kind innermost() const {
+        assert(!runs_.empty());
         const Run& top = runs_.back();
         if (!top.stretch) return top.kind;
         Kind kind = Brace;
@@ -265,8 +266,8 @@ bool reads_clean(Grammar& g, const Collected& group) {
     return parse_tokens_as_content(g, ContentMode::Text, group, node, failure) && node.diagnostics.empty();
 }
 
-// Takes the slots of a command the skip has just passed, each closed group
-// whole, up to its last text-content slot. The skip reads in the item's mode,
+// Takes the slots of a command the skip has just passed (`skip_taken_slots`),
+// each closed group whole. The skip reads in the item's mode,
 // but in a text slot a `$` opens inline math: taken for a hard stop, it would
 // end the skip inside the argument and leave the rest of the text, valid as
 // it is, to be read as math and reported again. Only a text argument that
@@ -275,19 +276,11 @@ bool reads_clean(Grammar& g, const Collected& group) {
 // to the token-by-token skip, which stops at the next hard stop as before.
 // Answers the index of the closing token of a closed text argument that does
 // not read clean, which the skip then passes token by token.
-// With `unchanging`, the last text argument, when the skip would go through
-// it unchanged (see `Grammar::unchanging_group_close`), is taken whole
-// without asking whether it reads clean: either way the skip goes on after
-// it as it was, and asking would read it.
 std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge::ArgSpec> specs,
-                                           SlotScans& scans, ContentMode mode, std::optional<HardStop> unchanging) {
+                                           SlotScans& scans, ContentMode mode) {
     using knowledge::ArgFormKind;
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        if (specs[i].kind == knowledge::ArgValueKind::TextContent) count = i + 1;
-    }
     Input& in = g.input();
-    for (const knowledge::ArgSpec& spec : specs.first(count)) {
+    for (const knowledge::ArgSpec& spec : specs) {
         const std::size_t before = in.pos();
         if (!spec.no_leading_space) {
             while (is_whitespace_token(in.peek())) in.bump();
@@ -347,10 +340,6 @@ std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge
         }
         if (outcome == Taken) {
             if (spec.kind == knowledge::ArgValueKind::TextContent) {
-                if (unchanging && &spec == &specs[count - 1] &&
-                    g.unchanging_group_close(skip_whitespace_index(in, before), *unchanging, mode, false) == group.last) {
-                    continue;
-                }
                 if (reads_clean(g, group)) continue;
                 in.rewind(before);
                 return group.last;
@@ -591,24 +580,6 @@ private:
     std::vector<Run> runs_;
 };
 
-// Whether taking the text slots of a command scans a group token by token
-// (an optional bracket, or a delimited form): such a scan may read past the
-// level around it, up to the end of the input.
-bool scans_slot_tokens(const knowledge::ActiveCommandRecord& record) {
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < record.args.size(); ++i) {
-        if (record.args[i].kind == knowledge::ArgValueKind::TextContent) count = i + 1;
-    }
-    for (const knowledge::ArgSpec& spec : std::span(record.args).first(count)) {
-        const auto kind = spec.form.kind;
-        if ((kind == knowledge::ArgFormKind::Standard && !spec.required) ||
-            kind == knowledge::ArgFormKind::Delimited || kind == knowledge::ArgFormKind::Paired) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The levels the skip opened, by their openers' stream indices and the
 // levels below them, innermost last; a stretch passed at once is one entry
 // over its openers. A level that its own closer closes alone, after
@@ -729,7 +700,7 @@ private:
 
 }  // namespace
 
-void set_stepwise_recovery_skip(bool on) noexcept { stepwise_skip.store(on, std::memory_order_relaxed); }
+void set_stepwise_recovery_skip(bool on) noexcept { stepwise_skip = on; }
 
 // ---- Environment headers at the cursor ----------------------------------------------
 
@@ -853,7 +824,7 @@ std::optional<EnvironmentIndex::Header> EnvironmentIndex::read(std::size_t i, st
 }
 
 void EnvironmentIndex::build_stacks() {
-    nodes_.push_back(StackNode{kNone, kNone, 0, kEmpty});
+    nodes_.push_back(StackNode{kNone, kNone, 0});
     // The current stack, with the depths at which each name stands, so that an
     // `\end` finds the topmost entry of its name at once.
     std::vector<std::size_t> stack;
@@ -872,13 +843,7 @@ void EnvironmentIndex::build_stacks() {
         if (c.header != kNone) {
             const Header& h = headers_[c.header];
             if (h.begin) {
-                // Jump pointers of skew-binary lengths: the parent's jump
-                // twice when its two jumps are as long, else the parent.
-                const std::size_t parent = top();
-                const std::size_t once = nodes_[parent].jump;
-                const std::size_t twice = nodes_[once].jump;
-                const bool doubles = nodes_[parent].depth - nodes_[once].depth == nodes_[once].depth - nodes_[twice].depth;
-                nodes_.push_back(StackNode{c.header, parent, stack.size() + 1, doubles ? twice : parent});
+                nodes_.push_back(StackNode{c.header, top(), stack.size() + 1});
                 std::vector<std::size_t>& at = depths[h.name];
                 at.push_back(stack.size());
                 stack.push_back(nodes_.size() - 1);
@@ -1022,43 +987,6 @@ std::optional<EnvironmentIndex::Mismatch> EnvironmentIndex::first_mismatch_from(
     const std::size_t found = walk_from_[static_cast<std::size_t>(it - headers_.begin())];
     if (found == kNone) return std::nullopt;
     return mismatches_[found];
-}
-
-std::size_t EnvironmentIndex::ancestor_at(std::size_t node, std::size_t depth) const {
-    while (nodes_[node].depth > depth) {
-        const StackNode& n = nodes_[node];
-        node = nodes_[n.jump].depth >= depth ? n.jump : n.parent;
-    }
-    return node;
-}
-
-std::optional<bool> EnvironmentIndex::is_innermost_in_window(std::size_t first, std::size_t offset,
-                                                             std::string_view name) const {
-    // The stack the window's tokens start on.
-    const auto below = std::lower_bound(controls_.begin(), controls_.end(), first,
-                                        [](const Control& c, std::size_t f) { return c.token < f; });
-    std::size_t base = kEmpty;
-    if (below != controls_.begin()) {
-        const Control& c = *(below - 1);
-        if (c.header != kNone && headers_[c.header].close >= first) return std::nullopt;
-        base = c.after;
-    }
-    const Position at = position_before(offset);
-    if (at.cut) return std::nullopt;
-    const std::size_t node = at.controls > 0 ? controls_[at.controls - 1].after : kEmpty;
-    // Unless the window's tokens removed an entry below them, the window's
-    // own stack is what stands above the base.
-    const std::size_t depth = nodes_[base].depth;
-    if (nodes_[node].depth < depth || ancestor_at(node, depth) != base) return std::nullopt;
-    return node != base && name_of(node) == name;
-}
-
-bool EnvironmentIndex::no_header_cut_at(std::size_t limit) const {
-    const auto it = std::lower_bound(controls_.begin(), controls_.end(), limit,
-                                     [](const Control& c, std::size_t l) { return c.token < l; });
-    if (it == controls_.begin()) return true;
-    const Control& c = *(it - 1);
-    return c.header != kNone && headers_[c.header].close < limit;
 }
 
 // ---- Wording -------------------------------------------------------------------------
@@ -1271,517 +1199,531 @@ void Grammar::charge_recovery(std::size_t units) {
     in_.merge_alt(std::move(own));
 }
 
-[[gnu::noinline]] bool Grammar::skip_failed_item(HardStop stop, ContentMode mode, std::size_t p, TrackedNode& out) {
-    RecoveryMemo& memo = *recovery_;
-    Failure e = in_.take_failure();
-    const std::size_t first = skip_whitespace_index(in_, p);
-    const SpannedToken* next = in_.token_at(first);
+// ---- The skip over a failed item's bad content -------------------------------------------
+
+// What the skip knows of the failed item: where it started, its own
+// environment header, where its failure ended, and how the failure steers
+// the skip.
+struct FailedItem {
+    std::size_t p;            // the item's position
+    std::size_t s;            // the offset of its first token
+    std::size_t failure_end;  // the end of its failure's span
+    std::optional<EnvironmentHeader> header;
+    // A command in the wrong mode: its argument groups are skipped whole.
+    bool skip_arguments;
+    // An unknown command at the item's start: it alone is skipped.
+    bool single_token;
+    std::string message;
+};
+
+// Skips the bad content: as a rule up to the next hard stop of the mode. A
+// `{`, `\left` or `\begin{...}` the skip takes opens a level, and while one
+// is open its `}`, `\right` or `\end{...}` closes it, and the levels opened
+// inside it, as part of the skipped text: a pair the failed item passed does
+// not end the content around it, nor does its closing half stray into that
+// content. Each step below takes what it knows at the cursor, or leaves it
+// to the next.
+class ItemSkip {
+public:
+    // After the item at `p` failed: none when the enclosing construct
+    // handles the failure (a bad `\left`, a `\begin` of an environment it
+    // cannot read here, or a hard stop after it); else its diagnostic is
+    // recorded.
+    static std::optional<FailedItem> report(Grammar& g, HardStop stop, ContentMode mode, std::size_t p);
+
+    ItemSkip(Grammar& g, HardStop stop, ContentMode mode, const FailedItem& item)
+        : g_(g),
+          in_(g.in_),
+          session_(g.argument_session()),
+          stop_(stop),
+          mode_(mode),
+          item_(item),
+          levels_(session_, mode),
+          marks_(session_, mode),
+          stream_at_(session_.index_of(in_.token_at(0))),
+          keeps_levels_(!stepwise_skip && !item.skip_arguments && !item.single_token && stream_at_.has_value()),
+          mode_and_stop_(
+              static_cast<std::uint8_t>((mode == ContentMode::Math ? 1 : 0) | (static_cast<unsigned>(stop) << 1))),
+          stops_(session_, keeps_levels_, stream_at_.value_or(0), mode_and_stop_),
+          stream_end_(stream_at_.value_or(0) + in_.token_count()) {}
+
+    // Skips up to where the bad content ends; answers whether it took any
+    // token. Its steps are charged to the budgets.
+    bool run();
+
+    // The environment headers of the input, indexed on the first question:
+    // nested arguments each index the headers they hold, so the work counts
+    // against the recovery budget, and a failure that asks nothing about
+    // environments does not index them.
+    static const EnvironmentIndex& environments(Grammar& g);
+
+private:
+    enum class Step : std::uint8_t { Next, Taken, Stop };
+
+    Step kept_stop();
+    Step fence(const Token& t);
+    Step kept_levels();
+    Step argument_group(const Token& t);
+    Step stretch();
+    Step begin(const Token& t);
+    Step end(const Token& t);
+    Step right(const Token& t);
+    Step closer_run(const Token& t);
+    Step token(const SpannedToken& t);
+    void command_slots(const knowledge::ActiveCommandRecord& record);
+    // After a level was closed: whether alone, after everything opened
+    // inside it, so that its end may be kept.
+    void close_alone(bool alone);
+    // Going to where a kept skip stopped or was back counts as the steps
+    // that skip took there, up to `kMostStepsOfKeptSkip`: where skips are
+    // short, the budget runs out where it would have without them, and a
+    // long stretch the skip does not go through again costs a constant.
+    void take_kept_steps(std::size_t taken, bool goes_on) {
+        const std::size_t counted = std::min(taken, kMostStepsOfKeptSkip);
+        // A skip that goes on counts a step for the jump itself.
+        kept_steps_ += goes_on ? (counted > 0 ? counted - 1 : 0) : counted;
+    }
+    bool one_step() const noexcept { return !stepwise_skip; }
+
+    Grammar& g_;
+    Input& in_;
+    ArgumentSession& session_;
+    HardStop stop_;
+    ContentMode mode_;
+    const FailedItem& item_;
+    bool consumed_ = false;
+    SkipLevels levels_;
+    bool own_open_ = false;  // the level of the item's own header, the first one the skip opens
+    SlotScans slot_scans_;
+    TextFences fences_;
+    // The steps the skip takes, each over one token or one stretch passed
+    // whole: what the budget counts.
+    std::size_t steps_ = 0;
+    std::size_t kept_steps_ = 0;  // counted beyond one a step for kept skips
+    // Levels closed again, kept and passed by stream index.
+    LevelMarks marks_;
+    std::optional<std::size_t> stream_at_;
+    bool keeps_levels_;
+    std::uint8_t mode_and_stop_;
+    // What skips did from the tokens they passed, kept and asked by stream
+    // index.
+    StopCandidates stops_;
+    std::size_t stream_end_;
+    bool stop_at_end_ = false;
+};
+
+const EnvironmentIndex& ItemSkip::environments(Grammar& g) {
+    RecoveryMemo& memo = *g.recovery_;
+    if (!memo.environments) {
+        const std::span<const std::size_t> controls = g.environment_controls();
+        g.charge_recovery(controls.size());
+        memo.environments.emplace(g.in_.token_at(0), g.in_.token_count(), controls);
+    }
+    return *memo.environments;
+}
+
+std::optional<FailedItem> ItemSkip::report(Grammar& g, HardStop stop, ContentMode mode, std::size_t p) {
+    Input& in = g.in_;
+    Failure e = in.take_failure();
+    const std::size_t first = skip_whitespace_index(in, p);
+    const SpannedToken* next = in.token_at(first);
     const bool is_left = next != nullptr && next->token.is_control("left");
     const bool is_begin = next != nullptr && next->token.is_control("begin");
-    const std::size_t s = next != nullptr ? next->span.start : in_.source_len();
-    std::optional<EnvironmentHeader> header;
+    FailedItem item{p, next != nullptr ? next->span.start : in.source_len(), e.span.end, std::nullopt, false, false, {}};
     if (is_begin) {
-        const std::size_t after = in_.pos();
-        in_.rewind(first);
-        header = peek_environment_header_at_cursor(in_, "begin");
-        in_.rewind(after);
+        const std::size_t after = in.pos();
+        in.rewind(first);
+        item.header = peek_environment_header_at_cursor(in, "begin");
+        in.rewind(after);
     }
 
-    // Failures the enclosing construct handles: a bad `\left`, a `\begin` of an
-    // environment it cannot read here, and one that a hard stop follows.
-    auto pass_through = [&] {
-        in_.add_alt(p, std::move(e));
-        return false;
+    auto pass_through = [&]() -> std::optional<FailedItem> {
+        in.add_alt(p, std::move(e));
+        return std::nullopt;
     };
     if (is_left && e.kind == Kind::LeftRightDelimiter) return pass_through();
     if (is_begin && (e.kind == Kind::EnvironmentModeError || e.kind == Kind::UnknownEnvironment)) {
         return pass_through();
     }
-    const std::size_t failure_end = e.span.end;
-    in_.rewind(p);
-    if (is_hard_stop_after_whitespace(in_, stop)) return pass_through();
+    in.rewind(p);
+    if (is_hard_stop_after_whitespace(in, stop)) return pass_through();
 
+    const std::optional<EnvironmentHeader>& header = item.header;
     std::optional<Kind> kind = e.kind;
     if (!kind && !e.custom) kind = Kind::RawExpectedFound;
     std::string message;
-    if (header && kb(mode).lookup_env(header->name) == nullptr &&
-        kb(other_mode(mode)).lookup_env(header->name) != nullptr) {
+    if (header && g.kb(mode).lookup_env(header->name) == nullptr &&
+        g.kb(other_mode(mode)).lookup_env(header->name) != nullptr) {
         message = mode_error_message(header->name, mode);
         kind = Kind::EnvironmentModeError;
     } else {
-        message = e.custom ? e.message : in_.display(e);
+        message = e.custom ? e.message : in.display(e);
     }
-
-    // Built once per input from the stream's list of headers, on the first
-    // question: nested arguments each index the headers they hold, so the
-    // work counts against the recovery budget, and a failure that asks
-    // nothing about environments does not index them.
-    auto environments = [&]() -> const EnvironmentIndex& {
-        if (!memo.environments) {
-            const std::span<const std::size_t> controls = environment_controls();
-            if (memo.environments_asked) {
-                argument_session().contents.charge(controls.size());
-            } else {
-                charge_recovery(controls.size());
-            }
-            memo.environments_asked = true;
-            memo.environments.emplace(in_.token_at(0), in_.token_count(), controls);
-        }
-        return *memo.environments;
-    };
-    // Whether an `\end` closes the innermost environment where the item
-    // failed is asked of the stream's headers where they answer for the
-    // window, so nested windows need not each index their own.
-    const std::optional<std::size_t> window_at = argument_session().index_of(in_.token_at(0));
-    auto stream_environments = [&]() -> const EnvironmentIndex& {
-        if (!memo.environments_asked) {
-            memo.environments_asked = true;
-            charge_recovery(0);
-        }
-        ArgumentSession& session = argument_session();
-        if (!session.stream_environments) {
-            const std::span<const std::size_t> controls = session.environment_controls(0, session.count);
-            charge_recovery(controls.size());
-            session.stream_environments = std::make_shared<const EnvironmentIndex>(session.base, session.count, controls);
-        }
-        return *session.stream_environments;
-    };
-    const std::string_view source = st_.source();
-    const std::size_t window_end = std::min(in_.source_len(), source.size());
+    const std::string_view source = g.st_.source();
+    const std::size_t s = item.s;
+    const std::size_t window_end = std::min(in.source_len(), source.size());
     const std::string_view snippet = s <= window_end && is_char_boundary(source, s)
                                          ? source.substr(s, window_end - s)
                                          : source.substr(0, window_end);
-    auto [final_message, final_kind] =
-        normalize_recovery_message(st_.context(), mode, snippet, environments, s, std::move(message), kind);
-    const bool skip_arguments = final_kind == Kind::CommandModeError;
-    const bool single_token = final_kind == Kind::UnknownCommand && e.span.start == s;
+    auto [final_message, final_kind] = normalize_recovery_message(
+        g.st_.context(), mode, snippet, [&]() -> const EnvironmentIndex& { return environments(g); }, s,
+        std::move(message), kind);
+    item.skip_arguments = final_kind == Kind::CommandModeError;
+    item.single_token = final_kind == Kind::UnknownCommand && e.span.start == s;
 
     std::optional<Failure> diagnostic;
     if (!e.custom) {
         const OwnedToken* foreign = e.foreign_found();
-        const SpannedToken* found = foreign != nullptr ? nullptr : in_.token_at(e.found);
+        const SpannedToken* found = foreign != nullptr ? nullptr : in.token_at(e.found);
         auto right_or_end = [](const auto& token) { return token.is_control("right") || token.is_control("end"); };
         const bool at_right_or_end =
             foreign != nullptr ? right_or_end(*foreign) : found != nullptr && right_or_end(found->token);
-        if (at_right_or_end) diagnostic = invalid_left_between(s, e.span.end);
+        if (at_right_or_end) diagnostic = g.invalid_left_between(s, e.span.end);
     }
     if (!diagnostic) diagnostic = recovery_diagnostic_from_error(std::move(e), final_message, final_kind);
     const bool has_direct = diagnostic->direct() != nullptr && diagnostic->direct()->has_value();
     if (!has_direct && header && diagnostic->kind == Kind::EnvironmentModeError) diagnostic->at_source(header->braced);
-    st_.push_recovery_diagnostic(in_.to_owned(*diagnostic));
+    g.st_.push_recovery_diagnostic(in.to_owned(*diagnostic));
+    item.message = std::move(final_message);
+    return item;
+}
 
-    // Skip the bad content: as a rule up to the next hard stop of the mode. A
-    // `{`, `\left` or `\begin{...}` the skip takes opens a level, and while
-    // one is open its `}`, `\right` or `\end{...}` closes it, and the levels
-    // opened inside it, as part of the skipped text: a pair the failed item
-    // passed does not end the content around it, nor does its closing half
-    // stray into that content.
-    bool consumed = false;
-    SkipLevels levels(argument_session(), mode);
-    bool own_open = false;  // the level of the item's own header, the first one the skip opens
-    SlotScans slot_scans;
-    TextFences fences;
-    // The steps the skip takes, each over one token or one stretch passed
-    // whole: what the budget counts. Going to where a kept skip stopped or
-    // was back counts as the steps that skip took there, up to
-    // `kMostStepsOfKeptSkip`: where skips are short, the budget runs out
-    // where it would have without them, and a long stretch the skip does
-    // not go through again costs a constant.
-    std::size_t steps = 0;
-    std::size_t kept_steps = 0;  // counted beyond one a step for kept skips
-    auto take_kept_steps = [&](std::size_t taken, bool goes_on) {
-        const std::size_t counted = std::min(taken, kMostStepsOfKeptSkip);
-        // A skip that goes on counts a step for the jump itself.
-        kept_steps += goes_on ? (counted > 0 ? counted - 1 : 0) : counted;
-    };
-    const bool one_step_passes = !stepwise_skip.load(std::memory_order_relaxed);
-    // Levels closed again, kept and passed by stream index.
-    ArgumentSession& session = argument_session();
-    LevelMarks marks(session, mode);
-    const std::optional<std::size_t> stream_at = session.index_of(in_.token_at(0));
-    const bool keeps_levels = one_step_passes && !skip_arguments && !single_token && stream_at.has_value();
-    const auto mode_and_stop =
-        static_cast<std::uint8_t>((mode == ContentMode::Math ? 1 : 0) | (static_cast<unsigned>(stop) << 1));
-    auto close_alone = [&](bool alone) {
-        if (!alone) {
-            marks.clear();
-            return;
-        }
-        if (const auto opener = marks.closed(levels.total()); opener && keeps_levels) {
-            session.closed_levels.try_emplace({*opener, mode_and_stop}, *stream_at + in_.pos());
-        }
-    };
-    // What skips did from the tokens they passed, kept and asked by stream
-    // index.
-    StopCandidates stops(session, keeps_levels, stream_at.value_or(0), mode_and_stop);
-    const std::size_t stream_end = stream_at.value_or(0) + in_.token_count();
-    bool stop_at_end = false;
-    for (;; ++steps) {
-        skip_ws();
+bool ItemSkip::run() {
+    for (;; ++steps_) {
+        g_.skip_ws();
         const SpannedToken* t = in_.peek();
         if (t == nullptr) {
             // Where the window ends.
-            stops.bound(stream_end - 1, stream_end);
-            stop_at_end = true;
+            stops_.bound(stream_end_ - 1, stream_end_);
+            stop_at_end_ = true;
             break;
         }
-        fences.leave_before(in_.pos());
-        if (stops.on() && consumed) {
-            // From a token where another skip stopped without asking what
-            // came before, this one stops where that one did.
-            if (const auto kept = session.skip_stop({*stream_at + in_.pos(), mode_and_stop}, stream_end)) {
-                stops.bound(kept->reach, kept->end_at_most);
-                take_kept_steps(kept->steps, kept->goes_on);
-                in_.rewind(kept->stop - *stream_at);
-                // Back to the levels it had here: it goes on from there.
-                if (kept->goes_on) continue;
-                stop_at_end = kept->stop == stream_end;
-                // What the skip meets there, as it would have met it.
-                skip_ws();
-                break;
-            }
-            stops.pass(in_.pos(), steps + kept_steps, levels,
-                       fences.active() ? std::optional(fences.innermost_entry()) : std::nullopt);
-        }
-        if ((t->token.is_control("right") && fences.stops_right(levels.count(SkipLevels::Left))) ||
-            (t->token.is_control("end") && fences.stops_end(levels.count(SkipLevels::Environment)))) {
-            stops.fence_stop(fences.innermost_entry());
-            break;
-        }
-        if (keeps_levels && consumed &&
-            (t->token.kind() == TokenKind::LBrace || t->token.is_control("left") || t->token.is_control("begin"))) {
-            const auto kept = session.closed_levels.find({*stream_at + in_.pos(), mode_and_stop});
-            if (kept != session.closed_levels.end() && kept->second - *stream_at <= in_.token_count()) {
-                in_.rewind(kept->second - *stream_at);
-                continue;
-            }
-        }
-        if (keeps_levels && consumed && !marks.empty()) {
-            // Inside a level kept closed, whose opener this skip passed in a
-            // stretch: from its opener on, the skip does what the skip that
-            // kept it did, so it closes that level where that one did.
-            // Of the innermost levels of one kind, the outermost kept is
-            // sought, as kept levels nest: the skip closes every level
-            // inside it with it.
-            if (const auto in = marks.innermost(levels.total())) {
-                const std::size_t here = *stream_at + in_.pos();
-                auto kept_end = [&](std::size_t r) -> std::optional<std::size_t> {
-                    const auto kept = session.closed_levels.find({marks.opener_from_top(*in, r), mode_and_stop});
-                    if (kept == session.closed_levels.end() || kept->second <= here ||
-                        kept->second - *stream_at > in_.token_count()) {
-                        return std::nullopt;
-                    }
-                    return kept->second;
-                };
-                if (const auto first = kept_end(1)) {
-                    std::size_t lo = 1;
-                    std::size_t hi = in->n + 1;  // kept_end(lo) holds; the first failing lies in (lo, hi]
-                    std::size_t end = *first;
-                    while (hi - lo > 1) {
-                        const std::size_t mid = lo + (hi - lo) / 2;
-                        if (const auto e = kept_end(mid)) {
-                            lo = mid;
-                            end = *e;
-                        } else {
-                            hi = mid;
-                        }
-                    }
-                    const SkipLevels::Kind kind = in->single ? levels.innermost() : static_cast<SkipLevels::Kind>(in->kind);
-                    levels.close(kind, lo);
-                    marks.close_top(*in, lo, marks.opener_from_top(*in, lo));
-                    in_.rewind(end - *stream_at);
-                    continue;
-                }
-            }
-        }
-        if (skip_arguments && (t->token.kind() == TokenKind::LBracket || t->token.kind() == TokenKind::LBrace)) {
-            // A whole argument group; one left open runs to the end of input,
-            // and the collector's failure is of no interest here.
-            Collected group;
-            Failure ignored;
-            if (t->token.kind() == TokenKind::LBracket) {
-                collect_optional_bracketed_tokens(*this, group, ignored);
-            } else {
-                collect_braced_tokens(*this, group, ignored);
-            }
-            consumed = true;
-            continue;
-        }
-        const bool passes = one_step_passes && !fences.active();
-        if (one_step_passes && !single_token && t->token.kind() == TokenKind::LBrace) {
-            // A group the skip would go through and come out of unchanged is
-            // passed whole, in a faulty text argument too: token by token,
-            // deep nesting would pass it once per enclosing failed item. A
-            // plain group outside one is left to the stretch that holds it.
-            if (const auto close = unchanging_group_close(in_.pos(), stop, mode, passes && consumed)) {
-                in_.rewind(*close + 1);
-                consumed = true;
-                continue;
-            }
-        }
-        if (passes && consumed && !single_token && !skip_arguments) {
-            // A stretch of tokens that only open levels (braces, `\left`,
-            // environments) and pass what neither stops nor steers the skip
-            // is passed at once: token by token, deep nesting would pass it
-            // once per enclosing failed item. Levels of more than one kind
-            // are kept as the stretch itself, so that passing it stays
-            // constant time. Where the stretch of every kind cannot be kept
-            // so, that of one kind is taken.
-            if (const auto run = mixed_skip_run(in_.pos(), mode); run && run->end > in_.pos()) {
-                const std::size_t kinds = (run->opens[SkipLevels::Brace] > 0 ? 1 : 0) +
-                                          (run->opens[SkipLevels::Left] > 0 ? 1 : 0) +
-                                          (run->opens[SkipLevels::Environment] > 0 ? 1 : 0);
-                if (keeps_levels) marks.open_stretch(run->stream_from, run->stream_to, levels.total());
-                if (kinds > 1) {
-                    levels.open_stretch(run->stream_from, run->stream_to);
-                } else {
-                    for (const auto kind : {SkipLevels::Brace, SkipLevels::Left, SkipLevels::Environment}) {
-                        levels.open(kind, run->opens[kind]);
-                    }
-                }
-                in_.rewind(run->end);
-                continue;
-            }
-            if (const auto run = skip_run(in_.pos(), mode); run && run->end > in_.pos()) {
-                marks.clear();
-                levels.open(run->braces ? SkipLevels::Brace : SkipLevels::Environment, run->opens);
-                in_.rewind(run->end);
-                continue;
-            }
-        }
-        if (t->token.is_control("begin")) {
-            if (const auto begin = peek_environment_header_at_cursor(in_, "begin")) {
-                // A text body is taken whole, as a text slot is.
-                const knowledge::ActiveEnvironmentRecord* record = kb(mode).lookup_env(begin->name);
-                const auto after = record != nullptr && record->body_mode == ContentMode::Text
-                                       ? environments().after_closing_end(in_.pos())
-                                       : std::nullopt;
-                // A body that no `\end` closes may find one in a wider window.
-                if (record != nullptr && record->body_mode == ContentMode::Text && !after) {
-                    marks.taint();
-                    stops.bound(stream_end - 1, stream_end);
-                }
-                if (after) {
-                    const bool own = header && !consumed;
-                    in_.rewind(*after);
-                    consumed = true;
-                    // The item's own environment, failed in its body: the
-                    // bad content ends with it.
-                    if (own && failure_end <= in_.token_at(*after - 1)->span.end) break;
-                    continue;
-                }
-            }
-        }
-        if (passes && t->token.is_control("begin") && !single_token && !skip_arguments &&
-            !(header && !consumed)) {
-            // An environment with nothing inside that stops or steers the
-            // skip is passed whole: header by header, deep nesting would
-            // pass it once per enclosing failed item.
-            if (const auto close = inert_environment_close(in_.pos(), mode)) {
-                in_.rewind(*close + 1);
-                consumed = true;
-                continue;
-            }
-        }
-        if (t->token.is_control("begin") && peek_environment_header_at_cursor(in_, "begin")) {
-            const std::size_t opener = in_.pos();
-            const std::size_t below = levels.total();
-            if (!consume_environment_marker(in_, "begin")) break;
-            own_open |= header && !consumed;
-            if (consumed && keeps_levels) marks.open(*stream_at + opener, below);
-            consumed = true;
-            levels.open(SkipLevels::Environment);
-            continue;
-        }
-        if (t->token.is_control("end")) {
-            stops.closer(SkipLevels::Environment, levels);
-            // Past the item's own header, an `\end` closes the innermost
-            // environment the skip opened.
-            if (levels.count(SkipLevels::Environment) > (own_open ? 1 : 0)) {
-                // A run of headers, each closing a level the skip opened, is
-                // passed up to its last one at once: header by header, deep
-                // nesting would pass it once per enclosing failed item. The
-                // last is read as ever, so the kept failure is the same.
-                bool alone = levels.innermost() == SkipLevels::Environment;
-                const std::size_t floor = std::max<std::size_t>(own_open ? 1 : 0, fences.environments());
-                const std::size_t open = levels.count(SkipLevels::Environment);
-                const std::size_t spare = open > floor ? open - floor : 0;
-                const auto run = spare > 1 ? end_header_run(in_.pos(), spare) : std::nullopt;
-                if (run && run->nth > 1) {
-                    levels.close(SkipLevels::Environment, run->nth - 1);
-                    in_.rewind(run->control);
-                    alone = false;
-                }
-                if (!consume_environment_marker(in_, "end")) in_.bump();
-                consumed = true;
-                levels.close(SkipLevels::Environment);
-                close_alone(alone);
-                continue;
-            }
-            if (header) {
-                if (const auto end = peek_environment_header_at_cursor(in_, "end")) {
-                    if (end->name == header->name) {
-                        // Innermost where the item failed, it ends the bad
-                        // content; otherwise the item failed after it, and it
-                        // closes the item's own environment.
-                        // Asked of the stream's headers where they answer
-                        // for the window, as nested windows would each
-                        // index their own.
-                        std::optional<bool> innermost;
-                        if (!memo.environments && window_at) {
-                            innermost =
-                                stream_environments().is_innermost_in_window(*window_at, failure_end, end->name);
-                        }
-                        const bool failed_inside =
-                            innermost ? *innermost : environments().is_innermost_before(failure_end, end->name);
-                        if ((failed_inside || own_open) && consume_environment_marker(in_, "end")) {
-                            consumed = true;
-                            if (failed_inside) break;
-                            levels.close(SkipLevels::Environment);
-                            marks.clear();
-                            own_open = false;
-                            continue;
-                        }
-                        break;
-                    }
-                    // An `\end` of an environment open before the item is the enclosing one's.
-                    if (environments().is_open_before(s, end->name)) break;
-                    if (consume_environment_marker(in_, "end")) consumed = true;
-                    break;
-                }
-            }
-        }
-        if (t->token.is_control("right")) {
-            stops.closer(SkipLevels::Left, levels);
-            if (levels.count(SkipLevels::Left) == 0) break;
-            const bool alone = levels.innermost() == SkipLevels::Left;
-            in_.bump();
-            consumed = true;
-            levels.close(SkipLevels::Left);
-            close_alone(alone);
-            continue;
-        }
-        const TokenKind kind = t->token.kind();
-        if (passes && kind == TokenKind::LBrace && !single_token) {
-            // A group with nothing inside that stops or steers the skip is
-            // passed whole: token by token, deep nesting would pass it once
-            // per enclosing failed item.
-            if (const auto close = plain_group_close(in_.pos(), mode)) {
-                in_.rewind(*close + 1);
-                consumed = true;
-                continue;
-            }
-        }
-        if (kind == TokenKind::RBrace) stops.closer(SkipLevels::Brace, levels);
-        if (passes && kind == TokenKind::RBrace && !single_token && !skip_arguments &&
-            levels.count(SkipLevels::Brace) > 1) {
-            // A run of `}`, each closing a level the skip opened, with only
-            // what opens no level between them, is passed at once: one by
-            // one, deep nesting would pass it once per enclosing failed item.
-            const auto run = brace_closer_run(in_.pos(), levels.count(SkipLevels::Brace), mode, stop);
-            if (run && run->nth > 1) {
-                // The marked levels among those it closes are closed one by
-                // one, as each `}` would close them, so that those closed
-                // alone are kept; the rest at once.
-                std::size_t closed = 0;
-                const std::size_t from = stream_at ? *stream_at + in_.pos() : 0;
-                for (; closed < run->nth && !marks.empty(); ++closed) {
-                    const bool alone = levels.innermost() == SkipLevels::Brace;
-                    levels.close(SkipLevels::Brace);
-                    in_.rewind(session.closer_in_run(mode, from, closed) - *stream_at + 1);
-                    close_alone(alone);
-                }
-                if (closed < run->nth) levels.close(SkipLevels::Brace, run->nth - closed);
-                in_.rewind(run->end);
-                consumed = true;
-                continue;
-            }
-        }
-        const bool closes_level = kind == TokenKind::RBrace && levels.count(SkipLevels::Brace) > 0;
-        if (consumed && !closes_level && is_hard_stop(stop, t->token)) break;
-        const std::size_t opener = in_.pos();
-        const std::size_t below = levels.total();
-        const bool alone = closes_level && levels.innermost() == SkipLevels::Brace;
-        if (consumed && keeps_levels && (kind == TokenKind::LBrace || t->token.is_control("left"))) {
-            marks.open(*stream_at + opener, below);
-        }
-        in_.bump();
-        consumed = true;
-        if (kind == TokenKind::LBrace) levels.open(SkipLevels::Brace);
-        if (closes_level) {
-            levels.close(SkipLevels::Brace);
-            close_alone(alone);
-        }
-        if (t->token.is_control("left")) levels.open(SkipLevels::Left);
-        if (single_token) break;
-        if (kind == TokenKind::ControlSeq) {
-            if (const auto* record = kb(mode).lookup_command(t->token.name())) {
-                if (scans_slot_tokens(*record)) marks.taint();
-                const bool unchanging = one_step_passes && !skip_arguments;
-                const auto close = skip_text_slots(*this, record->args, slot_scans, mode,
-                                                   unchanging ? std::optional(stop) : std::nullopt);
-                if (slot_scans.found_open) {
-                    stops.off();
-                } else if (slot_scans.open_brace) {
-                    // Open in every window that ends before its `}`.
-                    const auto match = session.brace_match(*stream_at + *slot_scans.open_brace);
-                    stops.bound(0, match.value_or(std::numeric_limits<std::size_t>::max()));
-                } else if (slot_scans.left_open) {
-                    stops.bound(stream_end - 1, stream_end);
-                }
-                slot_scans.open_brace.reset();
-                slot_scans.left_open = false;
-                if (close) {
-                    // Through an argument holding nothing the skip stops at
-                    // or that changes its levels, the fence would stop
-                    // nothing and the skip would come out as it went in:
-                    // it is passed whole. Token by token, deep nesting
-                    // would pass it once per enclosing failed item.
-                    if ((unchanging && unchanging_group_close(skip_whitespace_index(in_, in_.pos()), stop, mode,
-                                                              false) == *close) ||
-                        (one_step_passes && text_argument_passes(*close, stop, mode))) {
-                        in_.rewind(*close + 1);
-                    } else {
-                        fences.enter(*close, levels.count(SkipLevels::Left),
-                                     levels.count(SkipLevels::Environment), in_.pos());
-                    }
-                }
-            }
-        }
+        fences_.leave_before(in_.pos());
+        Step step = kept_stop();
+        if (step == Step::Next) step = fence(t->token);
+        if (step == Step::Next) step = kept_levels();
+        if (step == Step::Next) step = argument_group(t->token);
+        if (step == Step::Next) step = stretch();
+        if (step == Step::Next) step = begin(t->token);
+        if (step == Step::Next) step = end(t->token);
+        if (step == Step::Next) step = right(t->token);
+        if (step == Step::Next) step = closer_run(t->token);
+        if (step == Step::Next) step = token(*t);
+        if (step == Step::Stop) break;
     }
-
-    if (stops.on()) {
-        stops.settle(levels);
-        stops.keep(in_.pos(), steps + kept_steps, stop_at_end, fences.entered());
+    if (stops_.on()) {
+        stops_.settle(levels_);
+        stops_.keep(in_.pos(), steps_ + kept_steps_, stop_at_end_, fences_.entered());
     }
     // The skip's steps count against the budget as item runs do; unclosed
     // nesting skips the rest of the input once per level, so the budget is
     // checked here too, not only at the next item.
-    item_runs_ += steps + kept_steps + slot_scans.read;
-    if (item_runs_ > item_run_budget_) throw NestingTooDeep{};
-    charge_recovery(steps + kept_steps + slot_scans.read);
-    if (!consumed) {
+    const std::size_t units = steps_ + kept_steps_ + slot_scans_.read;
+    g_.item_runs_ += units;
+    if (g_.item_runs_ > g_.item_run_budget_) throw NestingTooDeep{};
+    g_.charge_recovery(units);
+    return consumed_;
+}
+
+ItemSkip::Step ItemSkip::kept_stop() {
+    if (!stops_.on() || !consumed_) return Step::Next;
+    // From a token where another skip stopped without asking what came
+    // before, this one stops where that one did.
+    const auto kept = session_.skip_stop({*stream_at_ + in_.pos(), mode_and_stop_}, stream_end_);
+    if (!kept) {
+        stops_.pass(in_.pos(), steps_ + kept_steps_, levels_,
+                    fences_.active() ? std::optional(fences_.innermost_entry()) : std::nullopt);
+        return Step::Next;
+    }
+    stops_.bound(kept->reach, kept->end_at_most);
+    take_kept_steps(kept->steps, kept->goes_on);
+    in_.rewind(kept->stop - *stream_at_);
+    // Back to the levels it had here: it goes on from there.
+    if (kept->goes_on) return Step::Taken;
+    stop_at_end_ = kept->stop == stream_end_;
+    // What the skip meets there, as it would have met it.
+    g_.skip_ws();
+    return Step::Stop;
+}
+
+ItemSkip::Step ItemSkip::fence(const Token& t) {
+    if ((t.is_control("right") && fences_.stops_right(levels_.count(SkipLevels::Left))) ||
+        (t.is_control("end") && fences_.stops_end(levels_.count(SkipLevels::Environment)))) {
+        stops_.fence_stop(fences_.innermost_entry());
+        return Step::Stop;
+    }
+    return Step::Next;
+}
+
+ItemSkip::Step ItemSkip::kept_levels() {
+    if (!keeps_levels_ || !consumed_ || marks_.empty()) return Step::Next;
+    // Inside a level kept closed, whose opener this skip passed in a
+    // stretch: from its opener on, the skip does what the skip that kept it
+    // did, so it closes that level where that one did. Of the innermost
+    // levels of one kind, the outermost kept is sought, as kept levels
+    // nest: the skip closes every level inside it with it.
+    const auto in = marks_.innermost(levels_.total());
+    if (!in) return Step::Next;
+    const std::size_t here = *stream_at_ + in_.pos();
+    auto kept_end = [&](std::size_t r) -> std::optional<std::size_t> {
+        const auto kept = session_.closed_levels.find({marks_.opener_from_top(*in, r), mode_and_stop_});
+        if (kept == session_.closed_levels.end() || kept->second <= here ||
+            kept->second - *stream_at_ > in_.token_count()) {
+            return std::nullopt;
+        }
+        return kept->second;
+    };
+    const auto first = kept_end(1);
+    if (!first) return Step::Next;
+    std::size_t lo = 1;
+    std::size_t hi = in->n + 1;  // kept_end(lo) holds; the first failing lies in (lo, hi]
+    std::size_t end = *first;
+    while (hi - lo > 1) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (const auto e = kept_end(mid)) {
+            lo = mid;
+            end = *e;
+        } else {
+            hi = mid;
+        }
+    }
+    const SkipLevels::Kind kind = in->single ? levels_.innermost() : static_cast<SkipLevels::Kind>(in->kind);
+    levels_.close(kind, lo);
+    marks_.close_top(*in, lo, marks_.opener_from_top(*in, lo));
+    in_.rewind(end - *stream_at_);
+    return Step::Taken;
+}
+
+ItemSkip::Step ItemSkip::argument_group(const Token& t) {
+    if (!item_.skip_arguments || (t.kind() != TokenKind::LBracket && t.kind() != TokenKind::LBrace)) {
+        return Step::Next;
+    }
+    // A whole argument group; one left open runs to the end of input, and
+    // the collector's failure is of no interest here.
+    Collected group;
+    Failure ignored;
+    if (t.kind() == TokenKind::LBracket) {
+        collect_optional_bracketed_tokens(g_, group, ignored);
+    } else {
+        collect_braced_tokens(g_, group, ignored);
+    }
+    consumed_ = true;
+    return Step::Taken;
+}
+
+ItemSkip::Step ItemSkip::stretch() {
+    if (!one_step() || fences_.active() || !consumed_ || item_.single_token || item_.skip_arguments) {
+        return Step::Next;
+    }
+    // A stretch of tokens that only open levels (braces, `\left`,
+    // environments) and pass what neither stops nor steers the skip is
+    // passed at once: token by token, deep nesting would pass it once per
+    // enclosing failed item. Levels of more than one kind are kept as the
+    // stretch itself, so that passing it stays constant time.
+    const auto run = g_.mixed_skip_run(in_.pos(), mode_);
+    if (!run || run->end <= in_.pos()) return Step::Next;
+    const std::size_t kinds = (run->opens[SkipLevels::Brace] > 0 ? 1 : 0) +
+                              (run->opens[SkipLevels::Left] > 0 ? 1 : 0) +
+                              (run->opens[SkipLevels::Environment] > 0 ? 1 : 0);
+    if (keeps_levels_) marks_.open_stretch(run->stream_from, run->stream_to, levels_.total());
+    if (kinds > 1) {
+        levels_.open_stretch(run->stream_from, run->stream_to);
+    } else {
+        for (const auto kind : {SkipLevels::Brace, SkipLevels::Left, SkipLevels::Environment}) {
+            levels_.open(kind, run->opens[kind]);
+        }
+    }
+    in_.rewind(run->end);
+    return Step::Taken;
+}
+
+ItemSkip::Step ItemSkip::begin(const Token& t) {
+    if (!t.is_control("begin")) return Step::Next;
+    const auto header = peek_environment_header_at_cursor(in_, "begin");
+    if (!header) return Step::Next;
+    // A text body is taken whole, as a text slot is.
+    const knowledge::ActiveEnvironmentRecord* record = g_.kb(mode_).lookup_env(header->name);
+    if (record != nullptr && record->body_mode == ContentMode::Text) {
+        if (const auto after = environments(g_).after_closing_end(in_.pos())) {
+            const bool own = item_.header && !consumed_;
+            in_.rewind(*after);
+            consumed_ = true;
+            // The item's own environment, failed in its body: the bad
+            // content ends with it.
+            if (own && item_.failure_end <= in_.token_at(*after - 1)->span.end) return Step::Stop;
+            return Step::Taken;
+        }
+        // A body that no `\end` closes may find one in a wider window.
+        marks_.taint();
+        stops_.bound(stream_end_ - 1, stream_end_);
+    }
+    const std::size_t opener = in_.pos();
+    const std::size_t below = levels_.total();
+    if (!consume_environment_marker(in_, "begin")) return Step::Stop;
+    own_open_ |= item_.header && !consumed_;
+    if (consumed_ && keeps_levels_) marks_.open(*stream_at_ + opener, below);
+    consumed_ = true;
+    levels_.open(SkipLevels::Environment);
+    return Step::Taken;
+}
+
+ItemSkip::Step ItemSkip::end(const Token& t) {
+    if (!t.is_control("end")) return Step::Next;
+    stops_.closer(SkipLevels::Environment, levels_);
+    // Past the item's own header, an `\end` closes the innermost
+    // environment the skip opened.
+    if (levels_.count(SkipLevels::Environment) > (own_open_ ? 1 : 0)) {
+        // A run of headers, each closing a level the skip opened, is passed
+        // up to its last one at once: header by header, deep nesting would
+        // pass it once per enclosing failed item. The last is read as ever,
+        // so the kept failure is the same.
+        bool alone = levels_.innermost() == SkipLevels::Environment;
+        const std::size_t floor = std::max<std::size_t>(own_open_ ? 1 : 0, fences_.environments());
+        const std::size_t open = levels_.count(SkipLevels::Environment);
+        const std::size_t spare = open > floor ? open - floor : 0;
+        const auto run = spare > 1 ? g_.end_header_run(in_.pos(), spare) : std::nullopt;
+        if (run && run->nth > 1) {
+            levels_.close(SkipLevels::Environment, run->nth - 1);
+            in_.rewind(run->control);
+            alone = false;
+        }
+        if (!consume_environment_marker(in_, "end")) in_.bump();
+        consumed_ = true;
+        levels_.close(SkipLevels::Environment);
+        close_alone(alone);
+        return Step::Taken;
+    }
+    if (!item_.header) return Step::Next;
+    const auto end = peek_environment_header_at_cursor(in_, "end");
+    if (!end) return Step::Next;
+    if (end->name == item_.header->name) {
+        // Innermost where the item failed, it ends the bad content;
+        // otherwise the item failed after it, and it closes the item's own
+        // environment.
+        const bool failed_inside = environments(g_).is_innermost_before(item_.failure_end, end->name);
+        if ((failed_inside || own_open_) && consume_environment_marker(in_, "end")) {
+            consumed_ = true;
+            if (failed_inside) return Step::Stop;
+            levels_.close(SkipLevels::Environment);
+            marks_.clear();
+            own_open_ = false;
+            return Step::Taken;
+        }
+        return Step::Stop;
+    }
+    // An `\end` of an environment open before the item is the enclosing one's.
+    if (environments(g_).is_open_before(item_.s, end->name)) return Step::Stop;
+    if (consume_environment_marker(in_, "end")) consumed_ = true;
+    return Step::Stop;
+}
+
+ItemSkip::Step ItemSkip::right(const Token& t) {
+    if (!t.is_control("right")) return Step::Next;
+    stops_.closer(SkipLevels::Left, levels_);
+    if (levels_.count(SkipLevels::Left) == 0) return Step::Stop;
+    const bool alone = levels_.innermost() == SkipLevels::Left;
+    in_.bump();
+    consumed_ = true;
+    levels_.close(SkipLevels::Left);
+    close_alone(alone);
+    return Step::Taken;
+}
+
+ItemSkip::Step ItemSkip::closer_run(const Token& t) {
+    if (t.kind() != TokenKind::RBrace) return Step::Next;
+    stops_.closer(SkipLevels::Brace, levels_);
+    if (!one_step() || fences_.active() || item_.single_token || item_.skip_arguments ||
+        levels_.count(SkipLevels::Brace) <= 1) {
+        return Step::Next;
+    }
+    // A run of `}`, each closing a level the skip opened, with only what
+    // opens no level between them, is passed at once: one by one, deep
+    // nesting would pass it once per enclosing failed item.
+    const auto run = g_.brace_closer_run(in_.pos(), levels_.count(SkipLevels::Brace), mode_, stop_);
+    if (!run || run->nth <= 1) return Step::Next;
+    // The marked levels among those it closes are closed one by one, as
+    // each `}` would close them, so that those closed alone are kept; the
+    // rest at once.
+    std::size_t closed = 0;
+    const std::size_t from = stream_at_ ? *stream_at_ + in_.pos() : 0;
+    for (; closed < run->nth && !marks_.empty(); ++closed) {
+        const bool alone = levels_.innermost() == SkipLevels::Brace;
+        levels_.close(SkipLevels::Brace);
+        in_.rewind(session_.closer_in_run(mode_, from, closed) - *stream_at_ + 1);
+        close_alone(alone);
+    }
+    if (closed < run->nth) levels_.close(SkipLevels::Brace, run->nth - closed);
+    in_.rewind(run->end);
+    consumed_ = true;
+    return Step::Taken;
+}
+
+ItemSkip::Step ItemSkip::token(const SpannedToken& t) {
+    const TokenKind kind = t.token.kind();
+    const bool closes_level = kind == TokenKind::RBrace && levels_.count(SkipLevels::Brace) > 0;
+    if (consumed_ && !closes_level && is_hard_stop(stop_, t.token)) return Step::Stop;
+    const std::size_t opener = in_.pos();
+    const std::size_t below = levels_.total();
+    const bool alone = closes_level && levels_.innermost() == SkipLevels::Brace;
+    if (consumed_ && keeps_levels_ && (kind == TokenKind::LBrace || t.token.is_control("left"))) {
+        marks_.open(*stream_at_ + opener, below);
+    }
+    in_.bump();
+    consumed_ = true;
+    if (kind == TokenKind::LBrace) levels_.open(SkipLevels::Brace);
+    if (closes_level) {
+        levels_.close(SkipLevels::Brace);
+        close_alone(alone);
+    }
+    if (t.token.is_control("left")) levels_.open(SkipLevels::Left);
+    if (item_.single_token) return Step::Stop;
+    if (kind == TokenKind::ControlSeq) {
+        if (const auto* record = g_.kb(mode_).lookup_command(t.token.name())) command_slots(*record);
+    }
+    return Step::Taken;
+}
+
+void ItemSkip::command_slots(const knowledge::ActiveCommandRecord& record) {
+    if (scans_taken_slots(&record)) marks_.taint();
+    const auto close = skip_text_slots(g_, skip_taken_slots(&record), slot_scans_, mode_);
+    if (slot_scans_.found_open) {
+        stops_.off();
+    } else if (slot_scans_.open_brace) {
+        // Open in every window that ends before its `}`.
+        const auto match = session_.brace_match(*stream_at_ + *slot_scans_.open_brace);
+        stops_.bound(0, match.value_or(std::numeric_limits<std::size_t>::max()));
+    } else if (slot_scans_.left_open) {
+        stops_.bound(stream_end_ - 1, stream_end_);
+    }
+    slot_scans_.open_brace.reset();
+    slot_scans_.left_open = false;
+    if (close) {
+        fences_.enter(*close, levels_.count(SkipLevels::Left), levels_.count(SkipLevels::Environment), in_.pos());
+    }
+}
+
+void ItemSkip::close_alone(bool alone) {
+    if (!alone) {
+        marks_.clear();
+        return;
+    }
+    if (const auto opener = marks_.closed(levels_.total()); opener && keeps_levels_) {
+        session_.closed_levels.try_emplace({*opener, mode_and_stop_}, *stream_at_ + in_.pos());
+    }
+}
+
+[[gnu::noinline]] bool Grammar::skip_failed_item(HardStop stop, ContentMode mode, std::size_t p, TrackedNode& out) {
+    std::optional<FailedItem> item = ItemSkip::report(*this, stop, mode, p);
+    if (!item) return false;
+    if (!ItemSkip(*this, stop, mode, *item).run()) {
         Failure soft = in_.err_since(p, "content recovery must consume at least one token");
         soft.soft = true;
         in_.add_alt(p, std::move(soft));
         return false;
     }
     const Span span = in_.span_since(p);
-    out = TrackedNode::leaf(
-        SyntaxNode::Error{std::move(final_message), argument_session().contents.source_text(source, span.start, span.end)},
-        span);
+    out = TrackedNode::leaf(SyntaxNode::Error{std::move(item->message), error_text(span)}, span);
     return true;
-}
-
-bool Grammar::text_argument_passes(std::size_t close, HardStop stop, ContentMode mode) {
-    const std::size_t open = skip_whitespace_index(in_, in_.pos());
-    const SpannedToken* t = in_.token_at(open);
-    if (t == nullptr || t->token.kind() != TokenKind::LBrace || close >= in_.token_count()) return false;
-    ArgumentSession& session = argument_session();
-    const auto abs = session.index_of(t);
-    if (!abs || session.brace_match(*abs) != *abs + (close - open)) return false;
-    return session.passes_through(*abs + 1, *abs + (close - open), stop == HardStop::MathControlParen, kb(mode),
-                                  mode);
 }
 
 }  // namespace quorvel::parse::grammar

@@ -82,16 +82,6 @@ public:
     // where an `\end` with an empty stack is ignored and one equal to the top
     // pops it: the first `\end` that differs from the top.
     std::optional<Mismatch> first_mismatch_from(std::size_t offset) const;
-    // Whether the last `\begin` or `\end` control word before token `limit`,
-    // if any, has a readable header that ends before `limit`: then the
-    // tokens before `limit` read every header as these tokens do.
-    bool no_header_cut_at(std::size_t limit) const;
-    // For a window of these tokens from token `first` on: whether `name` is
-    // the innermost environment its tokens before `offset` leave open, as an
-    // index of the window alone answers. None when this index cannot tell:
-    // a header cut by the window's start or by the offset, or tokens of the
-    // window that close an environment opened before it.
-    std::optional<bool> is_innermost_in_window(std::size_t first, std::size_t offset, std::string_view name) const;
 
     // For a `\begin` header whose control word is token `begin`: the token
     // after the `}` of the `\end` header that closes it (the strict walk's
@@ -118,7 +108,6 @@ private:
         std::size_t header;
         std::size_t parent;
         std::size_t depth;  // entries from the bottom up to this one
-        std::size_t jump;   // an ancestor, so that any one is found in logarithmic steps
     };
     // The entries of one name on the stack after control `control`: the
     // bottommost and the topmost (kEmpty when there are none).
@@ -147,9 +136,6 @@ private:
     // The entries of `name` after the first `controls` controls.
     NameEntries entries_of(std::string_view name, std::size_t controls) const;
     std::string_view name_of(std::size_t node) const { return headers_[nodes_[node].header].name; }
-    // The ancestor of `node` (or itself) with `depth` entries; only with
-    // depth <= nodes_[node].depth.
-    std::size_t ancestor_at(std::size_t node, std::size_t depth) const;
     void build_stacks();
     void build_walks();
 
@@ -199,15 +185,10 @@ struct RecoveryMemo {
         }
     };
     std::optional<EnvironmentIndex> environments;
-    // Whether a failure has asked about environments: the first question
-    // checks the recovery budget, whichever index answers it.
-    bool environments_asked = false;
     // Attempts that stayed below the limit, valid at any depth that keeps them
     // below it; and those that reached it, valid at their own depth only.
     std::unordered_map<std::size_t, FailedAttempt> failed;
     std::unordered_map<AtDepth, FailedAttempt, AtDepthHash> failed_at_depth;
-
-
 };
 
 // Rewords a raw expected/found failure at an environment header of the
@@ -218,13 +199,6 @@ using EnvironmentIndexSource = std::function<const EnvironmentIndex&()>;
 std::pair<std::string, std::optional<ParseDiagnosticKind>> normalize_recovery_message(
     const ParseContext& context, ContentMode mode, std::string_view snippet, const EnvironmentIndexSource& index,
     std::size_t snippet_offset, std::string message, std::optional<ParseDiagnosticKind> kind);
-inline std::pair<std::string, std::optional<ParseDiagnosticKind>> normalize_recovery_message(
-    const ParseContext& context, ContentMode mode, std::string_view snippet, const EnvironmentIndex& index,
-    std::size_t snippet_offset, std::string message, std::optional<ParseDiagnosticKind> kind) {
-    return normalize_recovery_message(
-        context, mode, snippet, EnvironmentIndexSource([&]() -> const EnvironmentIndex& { return index; }),
-        snippet_offset, std::move(message), kind);
-}
 
 // The failure a recovery records for `failure` with the final message and kind.
 Failure recovery_diagnostic_from_error(Failure failure, std::string_view message,
@@ -236,7 +210,7 @@ Failure recovery_diagnostic_from_error(Failure failure, std::string_view message
 std::optional<Failure> invalid_left_recovery_diagnostic(const knowledge::KnowledgeBase& math, const Input& in,
                                                         std::size_t start, std::size_t end);
 
-// Test only: makes every recovery skip of the process go token by token,
+// Test only: makes every recovery skip of this thread go token by token,
 // without the passes that take a group, an environment or a stretch of
 // opening levels in one step. Those passes are shortcuts and must change no
 // result; the tests compare both ways.
