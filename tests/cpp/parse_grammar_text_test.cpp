@@ -47,6 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TextCase{"escaped_dollar_then_digit", "\\$5", "T<$ \"5\">", "", 0},
                       TextCase{"text_braced_group", "a{b c}d", "T<\"a\" T{\"b c\"} \"d\">", "", 0},
                       TextCase{"command_then_space_before_brace", "{\\quad }", "T<T{\\quad}>", "", 0},
+                      // White space alone in a group is a space, not an empty group.
+                      TextCase{"space_alone_in_group", "a{ }b", "T<\"a\" T{\" \"} \"b\">", "0..5[0..1 1..4[2..3] 4..5]", 0},
                       TextCase{"unknown_command", "\\foo x", "T<\\foo? \" x\">", "", 0},
                       // The content leaves the stop and the white space before it.
                       TextCase{"trailing_space_kept_in_chunk", "a }", "T<\"a \">", "", 2},

@@ -162,6 +162,17 @@ TEST(TransformTextRendering, GroupsThatKeepFLigaturesApartStay) {
     });
 }
 
+// A group of white space alone sets a space, as a text argument of white
+// space does: the space stays.
+TEST(TransformTextRendering, SpaceAloneInTextGroupStays) {
+    check({
+        {R"(\text{a{ }b})", R"(\text {a b})", nullptr},
+        {R"(\text{a{  }b})", R"(\text {a b})", nullptr},
+        {R"(\mbox{{ }})", R"(\mbox { })", nullptr},
+        {R"(\text{a{{ }}b})", R"(\text {a b})", nullptr},
+        {R"(\text{a\,{ }b})", R"(\text {a\,{\ }b})", R"(\text {a\, b})"},
+    });
+}
 // TeX skips no space after a control symbol: none is written there, in
 // text, at any profile.
 TEST(TransformTextRendering, ControlSymbolsInTextKeepTheirText) {

@@ -125,8 +125,17 @@ bool Grammar::braced_group(ContentMode mode, TrackedNode& out) {
         ParserState::DepthScope deeper(st_);
         if (!(mode == ContentMode::Math ? math_content(main_math(), items) : text_content(items))) return false;
     }
-    // Text content leaves the white space before `}` to the group.
-    if (mode == ContentMode::Text) skip_ws();
+    // Text content leaves the white space before `}` to the group. White
+    // space alone sets a space there, as in a text argument: it stays.
+    if (mode == ContentMode::Text) {
+        const SpannedToken* space = in_.peek();
+        skip_ws();
+        if (items.empty() && space != nullptr && space->token.kind() == TokenKind::Whitespace) {
+            TrackedNode text;
+            set_leaf(text, SyntaxNode::Text{" "}, Span{space->span.start, space->span.start + 1});
+            items.push(std::move(text));
+        }
+    }
     t = in_.peek();
     if (t == nullptr || t->token.kind() != TokenKind::RBrace) {
         in_.expect(pattern::kRBrace);
