@@ -157,7 +157,7 @@ bool scans_text_slots(const knowledge::ActiveCommandRecord* record) { return slo
 
 bool ArgumentSession::plain_between(std::size_t from, std::size_t to, const knowledge::KnowledgeBase& kb,
                                     ContentMode mode) {
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
+    SkipTables& tb = skip_tables(mode);
     if (from > to || to > count || count >= kUnmatched) return false;
     if (tb.steering_before_.empty()) {
         tb.steering_before_.assign(count + 1, 0);
@@ -222,7 +222,7 @@ bool has_text_slot(const knowledge::ActiveCommandRecord* record) {
 std::optional<std::size_t> ArgumentSession::inert_environment_close(std::size_t index,
                                                                     const knowledge::KnowledgeBase& kb,
                                                                     ContentMode mode) {
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
+    SkipTables& tb = skip_tables(mode);
     if (index >= count || count >= kUnmatched) return std::nullopt;
     if (tb.inert_close_.empty()) {
         tb.inert_close_.assign(count, kUnmatched);
@@ -298,7 +298,7 @@ std::optional<std::size_t> ArgumentSession::inert_environment_close(std::size_t 
 
 ArgumentSession::SkipRun ArgumentSession::skip_run(std::size_t index, const knowledge::KnowledgeBase& kb,
                                                     ContentMode mode) {
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
+    SkipTables& tb = skip_tables(mode);
     if (index >= count || count >= kUnmatched) return {index, 0, false};
     if (tb.run_end_.empty()) {
         // From the back: a token the stretch passes takes the stretch after
@@ -369,7 +369,7 @@ ArgumentSession::SkipRun ArgumentSession::skip_run(std::size_t index, const know
 std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run(std::size_t index,
                                                                     const knowledge::KnowledgeBase& kb,
                                                                     ContentMode mode) {
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
+    SkipTables& tb = skip_tables(mode);
     if (index >= count || count >= kUnmatched) return std::nullopt;
     if (tb.mixed_end_.empty()) {
         // The stretches of one kind and the inert environments, built.
@@ -437,7 +437,7 @@ std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run(std::size_t 
 
 std::size_t ArgumentSession::nth_opener_from_top(ContentMode mode, OpenerKind kind, std::size_t from,
                                                  std::size_t to, std::size_t nth) const {
-    const std::vector<std::uint32_t>& prefix = skip_tables_[static_cast<std::size_t>(mode)].opener_prefix_[kind];
+    const std::vector<std::uint32_t>& prefix = skip_tables(mode).opener_prefix_[kind];
     // The last index i in [from, to) with `nth` openers in [i, to).
     const std::size_t target = prefix[to] - nth;
     const auto at = std::upper_bound(prefix.begin() + static_cast<std::ptrdiff_t>(from),
@@ -1181,7 +1181,7 @@ bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, st
 std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run_before(std::size_t index, std::size_t limit,
                                                                            const knowledge::KnowledgeBase& kb,
                                                                            ContentMode mode) {
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
+    SkipTables& tb = skip_tables(mode);
     const auto whole = mixed_run(index, kb, mode);
     if (index >= count || tb.mixed_end_.empty() || limit >= count || tb.mixed_end_[index] <= limit) return whole;
     // The stream's stretch passes `limit`: in the window the skip goes
@@ -1196,7 +1196,7 @@ std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run_before(std::
 
 bool ArgumentSession::passes_through(std::size_t from, std::size_t to, bool paren_stops,
                                      const knowledge::KnowledgeBase& kb, ContentMode mode) {
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
+    SkipTables& tb = skip_tables(mode);
     if (from > to || to > count || count >= kUnmatched) return false;
     if (tb.pass_counts_.empty()) {
         tb.pass_counts_.assign(count + 1, SkipTables::PassCounts{0, 0, 0, 0});
@@ -1250,7 +1250,7 @@ std::optional<ArgumentSession::CloserRun> ArgumentSession::brace_closer_run(std:
                                                                              std::size_t limit,
                                                                              const knowledge::KnowledgeBase& kb,
                                                                              ContentMode mode, bool parens_pass) {
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
+    SkipTables& tb = skip_tables(mode);
     if (index >= count || count >= kUnmatched || n == 0 || base[index].token.kind() != TokenKind::RBrace) {
         return std::nullopt;
     }
@@ -1354,7 +1354,7 @@ bool scans_nothing_here(const knowledge::ActiveCommandRecord* record, const Toke
 bool ArgumentSession::plain_between_but_parens(std::size_t from, std::size_t to, bool parens_pass,
                                                const knowledge::KnowledgeBase& kb, ContentMode mode) {
     if (from > to || to > count || count >= kUnmatched) return plain_between(from, to, kb, mode);
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
+    SkipTables& tb = skip_tables(mode);
     if (tb.parens_before_.empty()) {
         tb.parens_before_.assign(count + 1, 0);
         tb.idle_scans_before_.assign(count + 1, 0);

@@ -61,6 +61,7 @@ bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedCh
     // One slot for every item: a rule that succeeds writes the whole result,
     // and pushing it leaves the slot empty again.
     TrackedNode item;
+    const bool top = &out == top_ && !in_.quiet();
     for (;;) {
         const std::size_t item_start = in_.pos();
         if (probe != nullptr) probe->push_back({item_start, in_.alt() ? in_.alt()->pos : kNoToken, st_.depth_peak()});
@@ -69,7 +70,7 @@ bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedCh
         const bool saw_left = next->token.is_control("left");
         if (left_stop_at(kind, next)) break;
         bool gave_up = false;
-        if (&out == top_ ? top_level_item(kind, item_start, item, left, gave_up) : math_item_in(kind, item)) {
+        if (top ? top_level_item(kind, item_start, item, left, gave_up) : math_item_in(kind, item)) {
             if (in_.pos() == item_start) break;  // an item always consumes; never loop on one that does not
             left.push(std::move(item));
             continue;
@@ -90,7 +91,6 @@ bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedCh
 
 bool Grammar::top_level_item(MathContentKind kind, std::size_t item_start, TrackedNode& out,
                              DecomposedChildren& items, bool& gave_up) {
-    if (in_.quiet()) return math_item_in(kind, out);
     const std::size_t kept = st_.recovery_diagnostic_count();
     try {
         return math_item_in(kind, out);
@@ -99,7 +99,7 @@ bool Grammar::top_level_item(MathContentKind kind, std::size_t item_start, Track
     // What the item left behind goes: its recovery diagnostics and its kept
     // failure. The rest of the input, from the item's first token to the last
     // token that is not white space, is one Error node with its text.
-    in_.fuel().lift();
+    in_.lift_fuel();
     gave_up = true;
     st_.drop_recovery_diagnostics_from(kept);
     in_.restore_alt(std::nullopt);
