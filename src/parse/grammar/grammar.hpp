@@ -286,7 +286,7 @@ public:
 
     // Skips white-space tokens; the refusal of the token after them is kept.
     // Inline, as the two below: every item and every operand calls them.
-    void skip_ws() {
+    [[gnu::always_inline]] void skip_ws() {
         in_.skip_whitespace();
         in_.expect(pattern::kSomethingElse);
     }

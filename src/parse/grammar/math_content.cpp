@@ -30,6 +30,7 @@ bool Grammar::left_stop_at(MathContentKind kind, const SpannedToken* t) const no
     if (kind.paren_stop && t->token.is_control(")")) return true;
     // The guard looks at the cursor; run it at the token after the white space.
     if (const auto* rec = math_record(*t); rec != nullptr && rec->kind == knowledge::CommandKind::Infix) return true;
+    if (!st_.context().has_text_only_infix()) return false;
     const auto* rec = text_kb_.lookup_command(t->token.name());
     return rec != nullptr && rec->kind == knowledge::CommandKind::Infix;
 }
