@@ -1161,7 +1161,7 @@ bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, st
     for (const ArgSpec& spec : specs) {
         if (!spec.no_leading_space) {
             // White space before a slot is skipped silently.
-            while (is_kind(in_.peek(), TokenKind::Whitespace)) in_.bump();
+            in_.skip_whitespace();
         }
         const std::size_t arg_start = in_.pos();
         TrackedArgumentSlot& slot = out.emplace_back();

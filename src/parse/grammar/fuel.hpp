@@ -93,6 +93,11 @@ public:
             if (used_ > limit_) [[unlikely]]
                 throw FormulaTooComplex{};
         }
+        // `Fuel::hold` while this meter holds the tank.
+        void hold(std::size_t bytes) {
+            used_ += bytes / kBytesPerUnit + 1;
+            check();
+        }
         // Lifts the tank (see `Fuel::lift`) while this meter holds it.
         void lift() noexcept {
             fuel_->lift();

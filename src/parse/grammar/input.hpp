@@ -101,6 +101,22 @@ public:
         meter_.burn(2 * (p - pos_));
         pos_ = p;
     }
+    // The index of the first token from `index` on that is not white space
+    // (the token count at the end); burns what a `token_at` of each token up
+    // to it would.
+    std::size_t whitespace_end(std::size_t index) const noexcept {
+        std::size_t p = index;
+        while (p < count_ && tokens_[p].token.kind() == TokenKind::Whitespace) ++p;
+        meter_.burn(p - index + 1);
+        return p;
+    }
+    // The first token from `index` on that is not white space, or null,
+    // with `index` moved to it; burns what a `token_at` of each token up to
+    // it would.
+    const SpannedToken* token_after_whitespace(std::size_t& index) const noexcept {
+        index = whitespace_end(index);
+        return index < count_ ? &tokens_[index] : nullptr;
+    }
     // The first token from the cursor on that is not white space, or null;
     // burns what a `token_at` of each token up to it would.
     const SpannedToken* peek_after_whitespace() const noexcept {
@@ -124,6 +140,9 @@ public:
     // Called at every rule entry: throws `FormulaTooComplex` once the run's
     // fuel is spent.
     void check_fuel() const { meter_.check(); }
+    // Charges an allocation of `bytes` (see `Fuel::hold`); only the
+    // innermost input may.
+    void hold(std::size_t bytes) { meter_.hold(bytes); }
 
     // The span rule: from the start of the token at `saved` (the end-of-input
     // point when there is none) to the end of the last consumed token (the

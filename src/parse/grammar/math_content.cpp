@@ -68,17 +68,18 @@ bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedCh
         if (probe != nullptr) probe->push_back({item_start, in_.alt() ? in_.alt()->pos : kNoToken, st_.depth_peak()});
         const SpannedToken* next = peek_after_ws();
         if (is_content_boundary(next)) break;
-        const bool saw_left = next->token.is_control("left");
         if (left_stop_at(kind, next)) break;
         bool gave_up = false;
         if (top ? top_level_item(kind, item_start, item, left, gave_up) : math_item_in(kind, item)) {
             if (in_.pos() == item_start) break;  // an item always consumes; never loop on one that does not
-            left.push(std::move(item));
+            in_.hold(DecomposedChildren::kItemBytes);
+            left.push_held(std::move(item));
             continue;
         }
         if (gave_up) break;
         // The item's failure is the content's; the items read so far go.
         // A bad \left delimiter keeps the position the item reached.
+        const bool saw_left = next->token.is_control("left");
         if (saw_left) in_.abandon_if_quiet();
         const bool keep_position =
             saw_left && in_.alt() && in_.alt()->failure.kind == ParseDiagnosticKind::LeftRightDelimiter;
