@@ -6,13 +6,13 @@
 // of recursion through a rule entry. The cursor burns one unit per call; the
 // rule entries and the charged allocations check the tank and throw
 // `FormulaTooComplex` once it is spent.
+// The tank holds a fixed number of units per token plus a floor, so a run
+// does work linear in its input, whatever an unforeseen re-reading would
+// otherwise cost.
 //
 // The count of units burnt lives in the innermost input reading into the
 // tank (see `Fuel::Meter`), so a look at a token adds to a field of the
 // cursor itself rather than reaching through a pointer on every call.
-// The tank holds a fixed number of units per token plus a floor, so a run
-// does work linear in its input, whatever an unforeseen re-reading would
-// otherwise cost.
 //
 // Memory is charged to the same tank. The heap allocations a run makes are
 // of three sorts:
@@ -111,9 +111,6 @@ public:
         std::size_t start_;
         std::size_t limit_;  // the tank's, read once
     };
-    // Once the run has given the rest of its input up, the little it still
-    // does (at the end of input) runs unbounded.
-    void lift() noexcept { limit_ = kMax; }
 
     // The tank of the run on this thread; an unbounded one outside a run.
     static Fuel& current() noexcept;
@@ -130,6 +127,11 @@ public:
     };
 
 private:
+    // Once the run has given the rest of its input up, the little it still
+    // does (at the end of input) runs unbounded. Only through the meter that
+    // holds the count, which keeps the limit at hand.
+    void lift() noexcept { limit_ = kMax; }
+
     static constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
     std::size_t own_ = 0;  // the count while no input holds it
     std::size_t* used_ = &own_;
