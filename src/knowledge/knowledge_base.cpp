@@ -303,6 +303,16 @@ const ActiveCommandRecord* KnowledgeBase::lookup_command(std::string_view name) 
                                                              : &character_commands_[source.index];
 }
 
+std::vector<std::string_view> KnowledgeBase::command_names_of_kind(CommandKind kind) const {
+    std::vector<std::string_view> names;
+    for (const auto* records : {&commands_, &character_commands_}) {
+        for (const ActiveCommandRecord& r : *records) {
+            if (r.kind == kind) names.push_back(r.name);
+        }
+    }
+    return names;
+}
+
 const ActiveCommandRecord* KnowledgeBase::lookup_explicit_command(std::string_view name) const noexcept {
     const auto it = command_index_.find(name);
     return it == nullptr ? nullptr : &commands_[it->second];

@@ -135,6 +135,8 @@ public:
     const ActiveEnvironmentRecord* lookup_env(std::string_view name) const noexcept;
     const ActiveCharacterRecord* lookup_character(std::string_view name) const noexcept;
     const ActiveDelimiterRecord* lookup_delimiter(std::string_view name, bool control) const noexcept;
+    // The names of every command record of `kind`, active or not.
+    std::vector<std::string_view> command_names_of_kind(CommandKind kind) const;
 
 private:
     struct ActiveCommandSource {

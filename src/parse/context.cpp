@@ -143,6 +143,14 @@ knowledge::Expected<std::shared_ptr<const ParseContext>, ContextBuildError> Pars
         }
     }
 
+    for (std::string_view name : text.command_names_of_kind(knowledge::CommandKind::Infix)) {
+        const auto* in_text = text.lookup_command(name);
+        const auto* in_math = math.lookup_command(name);
+        if (in_text != nullptr && in_text->kind == knowledge::CommandKind::Infix &&
+            (in_math == nullptr || in_math->kind != knowledge::CommandKind::Infix)) {
+            ctx->text_only_infix_ = true;
+        }
+    }
     ctx->math_ = std::make_shared<const KnowledgeBase>(std::move(math));
     ctx->text_ = std::make_shared<const KnowledgeBase>(std::move(text));
     ctx->id_ = NEXT_PARSE_CONTEXT_ID.fetch_add(1, std::memory_order_relaxed);

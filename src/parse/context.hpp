@@ -136,6 +136,9 @@ public:
     bool knows_env_name(std::string_view name) const noexcept;
     bool knows_character_name(std::string_view name) const noexcept;
     bool is_delimiter_control(std::string_view name) const noexcept;
+    // Whether some command is infix in text but not in math: only then does
+    // a math content ask the text knowledge whether a command splits it.
+    bool has_text_only_infix() const noexcept { return text_only_infix_; }
 
 private:
     friend class ParseContextBuilder;
@@ -146,6 +149,7 @@ private:
     std::shared_ptr<const KnowledgeBase> text_;
     MutationSummary mutations_;
     std::uint64_t id_ = 0;
+    bool text_only_infix_ = false;
 };
 
 }  // namespace quorvel::parse

@@ -150,9 +150,8 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
             ok = grammar.math_content(grammar.main_math(), top);
             if (ok) {
                 top_span = input.span_since(start);
-                if (grammar::ArgumentSession* session = grammar.argument_session_if_made()) {
-                    session->contents.resolve(top);
-                }
+                grammar::ArgumentSession* session = grammar.argument_session_if_made();
+                if (session != nullptr && session->contents.enabled()) session->contents.resolve(top);
             }
             if (ok && !input.at_end()) {
                 input.expect(grammar::pattern::kEndOfInput);

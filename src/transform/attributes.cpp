@@ -1,5 +1,6 @@
 #include "transform/attributes.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -229,7 +230,31 @@ const AttributeCommandSpec* lookup_declarative_form(syntax::ContentMode mode, st
     return nullptr;
 }
 
+// The first letters and the shortest and longest names of the prefix forms:
+// the flattening asks about every command it meets, and most are none.
+struct NameShape {
+    std::uint64_t first_letters[4] = {};
+    std::size_t shortest = std::string_view::npos;
+    std::size_t longest = 0;
+    constexpr bool may_be(std::string_view name) const noexcept {
+        if (name.size() < shortest || name.size() > longest) return false;
+        const auto c = static_cast<unsigned char>(name.front());
+        return (first_letters[c / 64] >> (c % 64) & 1) != 0;
+    }
+};
+constexpr NameShape PREFIX_NAMES = [] {
+    NameShape shape;
+    for (const AttributeCommandSpec& row : PREFIX_FORMS) {
+        const auto c = static_cast<unsigned char>(row.name.front());
+        shape.first_letters[c / 64] |= std::uint64_t{1} << (c % 64);
+        shape.shortest = std::min(shape.shortest, row.name.size());
+        shape.longest = std::max(shape.longest, row.name.size());
+    }
+    return shape;
+}();
+
 const AttributeCommandSpec* lookup_prefix_form(syntax::ContentMode mode, std::string_view name) noexcept {
+    if (!PREFIX_NAMES.may_be(name)) return nullptr;
     for (const AttributeCommandSpec& row : PREFIX_FORMS)
         if (row.mode == mode && row.name == name) return &row;
     return nullptr;

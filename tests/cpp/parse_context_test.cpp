@@ -105,3 +105,31 @@ TEST(ParseContext, IdsAreConsecutiveAndFailuresTakeNone) {
 }
 
 }  // namespace
+
+// A math content asks the text knowledge whether a command splits it only when
+// some command is infix in text alone.
+TEST(ParseContext, TextOnlyInfix) {
+    const auto infix = static_cast<std::uint8_t>(quorvel::knowledge::CommandKind::Infix);
+    struct Case {
+        const char* name;
+        std::vector<ContextItem> items;
+        std::vector<std::string> removed;
+        bool want;
+    };
+    const std::vector<Case> cases = {
+        {"default packages", {}, {}, false},
+        {"infix in text only", {ContextItem::command({"tinf", "", {}, infix, AllowedMode::Text})}, {}, true},
+        {"infix in both modes", {ContextItem::command({"tinf", "", {}, infix, AllowedMode::Both})}, {}, false},
+        {"prefix in text only", {ContextItem::command({"tinf", "", {}, 0, AllowedMode::Text})}, {}, false},
+        {"removed again", {ContextItem::command({"tinf", "", {}, infix, AllowedMode::Text})}, {"tinf"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ParseContextBuilder b;
+        for (const ContextItem& item : c.items) b.item(item);
+        for (const std::string& name : c.removed) b.remove_command(name);
+        auto built = b.build();
+        ASSERT_TRUE(built);
+        EXPECT_EQ((*built)->has_text_only_infix(), c.want);
+    }
+}

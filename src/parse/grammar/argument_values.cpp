@@ -29,12 +29,7 @@ const SpannedToken* plain_char(const Input& in) noexcept {
 bool is_digit(char32_t c) noexcept { return c >= U'0' && c <= U'9'; }
 bool is_ascii_letter(char32_t c) noexcept { return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z'); }
 
-void skip_white_space(Input& in) {
-    while (const SpannedToken* t = in.peek()) {
-        if (t->token.kind() != TokenKind::Whitespace) break;
-        in.bump();
-    }
-}
+void skip_white_space(Input& in) { in.skip_whitespace(); }
 
 // Reads the whole of a window as white space, one value and white space.
 template <class Value>

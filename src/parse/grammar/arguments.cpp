@@ -139,7 +139,7 @@ bool scans_taken_slots(const knowledge::ActiveCommandRecord* record) {
 
 bool ArgumentSession::plain_between(std::size_t from, std::size_t to, const knowledge::KnowledgeBase& kb,
                                     ContentMode mode) {
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
+    SkipTables& tb = skip_tables(mode);
     if (from > to || to > count || count >= kUnmatched) return false;
     if (tb.steering_before_.empty()) {
         tb.steering_before_.assign(count + 1, 0);
@@ -201,7 +201,7 @@ std::optional<HeaderRead> read_header(const SpannedToken* tokens, std::size_t co
 std::optional<std::size_t> ArgumentSession::inert_environment_close(std::size_t index,
                                                                     const knowledge::KnowledgeBase& kb,
                                                                     ContentMode mode) {
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
+    SkipTables& tb = skip_tables(mode);
     if (index >= count || count >= kUnmatched) return std::nullopt;
     if (tb.inert_close_.empty()) {
         tb.inert_close_.assign(count, kUnmatched);
@@ -302,7 +302,7 @@ std::optional<ArgumentSession::StretchStep> ArgumentSession::stretch_step(std::s
 std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run(std::size_t index,
                                                                     const knowledge::KnowledgeBase& kb,
                                                                     ContentMode mode) {
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
+    SkipTables& tb = skip_tables(mode);
     if (index >= count || count >= kUnmatched) return std::nullopt;
     if (tb.mixed_end_.empty()) {
         inert_environment_close(0, kb, mode);
@@ -353,7 +353,7 @@ std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run(std::size_t 
 
 std::size_t ArgumentSession::nth_opener_from_top(ContentMode mode, OpenerKind kind, std::size_t from,
                                                  std::size_t to, std::size_t nth) const {
-    const std::vector<std::uint32_t>& prefix = skip_tables_[static_cast<std::size_t>(mode)].opener_prefix_[kind];
+    const std::vector<std::uint32_t>& prefix = skip_tables(mode).opener_prefix_[kind];
     // The last index i in [from, to) with `nth` openers in [i, to).
     assert(nth >= 1 && prefix[to] - prefix[from] >= nth);
     const std::size_t target = prefix[to] - nth;
@@ -1034,7 +1034,7 @@ bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, st
     for (const ArgSpec& spec : specs) {
         if (!spec.no_leading_space) {
             // White space before a slot is skipped silently.
-            while (is_kind(in_.peek(), TokenKind::Whitespace)) in_.bump();
+            in_.skip_whitespace();
         }
         const std::size_t arg_start = in_.pos();
         TrackedArgumentSlot& slot = out.emplace_back();
@@ -1054,7 +1054,7 @@ bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, st
 std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run_before(std::size_t index, std::size_t limit,
                                                                            const knowledge::KnowledgeBase& kb,
                                                                            ContentMode mode) {
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
+    SkipTables& tb = skip_tables(mode);
     const auto whole = mixed_run(index, kb, mode);
     if (index >= count || tb.mixed_end_.empty() || limit >= count || tb.mixed_end_[index] <= limit) return whole;
     // The stream's stretch passes `limit`: in the window the skip goes
@@ -1076,7 +1076,7 @@ std::optional<ArgumentSession::CloserRun> ArgumentSession::brace_closer_run(std:
                                                                              std::size_t limit,
                                                                              const knowledge::KnowledgeBase& kb,
                                                                              ContentMode mode, bool parens_pass) {
-    SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
+    SkipTables& tb = skip_tables(mode);
     if (index >= count || count >= kUnmatched || n == 0 || base[index].token.kind() != TokenKind::RBrace) {
         return std::nullopt;
     }

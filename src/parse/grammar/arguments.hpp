@@ -253,7 +253,7 @@ struct ArgumentSession {
     // How many levels of `kind` the openers among tokens [0, index) open, not
     // counting those inside inert environments; only after `mixed_run`.
     std::size_t openers_before(ContentMode mode, OpenerKind kind, std::size_t index) const {
-        return skip_tables_[static_cast<std::size_t>(mode)].opener_prefix_[kind][index];
+        return skip_tables(mode).opener_prefix_[kind][index];
     }
     // In [from, to): the opener of `kind` with `nth` of them from it to `to`
     // (nth >= 1, and at least that many in the range).
@@ -301,7 +301,7 @@ struct ArgumentSession {
     // The stream index of the `k`-th `}` (from 0) that the run from `index`
     // closes a level with; only for k below the `nth` that run gave.
     std::size_t closer_in_run(ContentMode mode, std::size_t index, std::size_t k) const {
-        const std::vector<std::uint32_t>& closers = skip_tables_[static_cast<std::size_t>(mode)].rbraces_;
+        const std::vector<std::uint32_t>& closers = skip_tables(mode).rbraces_;
         const auto first = std::lower_bound(closers.begin(), closers.end(), index);
         assert(k < static_cast<std::size_t>(closers.end() - first));
         return first[static_cast<std::ptrdiff_t>(k)];
@@ -417,7 +417,15 @@ private:
         std::vector<std::uint32_t> closers_end_;
         std::vector<std::uint32_t> closers_end_past_parens_;
     };
-    SkipTables skip_tables_[2];  // by ContentMode
+    // By ContentMode; made when a failed item's skip first asks, so that a
+    // parse without failures neither builds nor frees them.
+    std::unique_ptr<SkipTables[]> skip_tables_;
+    SkipTables& skip_tables(ContentMode mode) {
+        if (!skip_tables_) skip_tables_ = std::make_unique<SkipTables[]>(2);
+        return skip_tables_[static_cast<std::size_t>(mode)];
+    }
+    // Only once made.
+    const SkipTables& skip_tables(ContentMode mode) const { return skip_tables_[static_cast<std::size_t>(mode)]; }
     // The stream's `\begin` and `\end` control words, built on first use,
     // and those of the last window asked for.
     std::optional<std::vector<std::size_t>> environment_controls_;

@@ -116,21 +116,6 @@ Grammar::Grammar(ParserState& state, Input& input)
       buildrel_(state.source()),
       item_run_budget_(std::max(kItemRunsPerToken * (input.token_count() + 1), kMinimumItemRunBudget)) {}
 
-void Grammar::skip_ws() {
-    while (const SpannedToken* t = in_.peek()) {
-        if (t->token.kind() != TokenKind::Whitespace) break;
-        in_.bump();
-    }
-    in_.expect(pattern::kSomethingElse);
-}
-
-const SpannedToken* Grammar::peek_after_ws() const noexcept {
-    for (std::size_t i = in_.pos();; ++i) {
-        const SpannedToken* t = in_.token_at(i);
-        if (t == nullptr || t->token.kind() != TokenKind::Whitespace) return t;
-    }
-}
-
 bool Grammar::control_seq(std::string_view name, PatternId label) {
     const SpannedToken* t = in_.peek();
     if (t != nullptr && t->token.is_control(name)) {

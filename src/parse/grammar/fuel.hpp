@@ -10,6 +10,10 @@
 // does work linear in its input, whatever an unforeseen re-reading would
 // otherwise cost.
 //
+// The count of units burnt lives in the innermost input reading into the
+// tank (see `Fuel::Meter`), so a look at a token adds to a field of the
+// cursor itself rather than reaching through a pointer on every call.
+//
 // Memory is charged to the same tank. The heap allocations a run makes are
 // of three sorts:
 // - boxed nodes, failures and kept argument outcomes, each of a bounded size,
@@ -23,6 +27,7 @@
 // the recursion runs on has a budget of its own: see stack_guard.hpp.)
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <limits>
 
@@ -44,28 +49,68 @@ public:
     static constexpr std::size_t kBytesPerUnit = 8;
 
     // An unbounded tank: what a cursor used outside a parse burns into.
-    constexpr Fuel() noexcept {}
+    Fuel() noexcept {}
     explicit Fuel(std::size_t tokens) noexcept;
     Fuel(const Fuel&) = delete;
     Fuel& operator=(const Fuel&) = delete;
 
-    void burn(std::size_t units) noexcept { used_ += units; }
+    void burn(std::size_t units) noexcept { *used_ += units; }
     // Charges an allocation of `bytes`, and checks the tank: allocations
     // made on the way back out of deep recursion meet no rule entry.
     void hold(std::size_t bytes) {
-        used_ += bytes / kBytesPerUnit + 1;
+        *used_ += bytes / kBytesPerUnit + 1;
         check();
     }
-    bool spent() const noexcept { return used_ > limit_; }
+    bool spent() const noexcept { return *used_ > limit_; }
     void check() const {
         if (spent()) [[unlikely]]
             throw FormulaTooComplex{};
     }
-    std::size_t used() const noexcept { return used_; }
+    std::size_t used() const noexcept { return *used_; }
     std::size_t limit() const noexcept { return limit_; }
-    // Once the run has given the rest of its input up, the little it still
-    // does (at the end of input) runs unbounded.
-    void lift() noexcept { limit_ = kMax; }
+
+    // The tank's count of units burnt, held for their lifetime by the inputs
+    // reading into it, innermost first: it starts from the count it takes
+    // over and hands back what it burnt. Inputs live and die nested.
+    class Meter {
+    public:
+        explicit Meter(Fuel& fuel) noexcept
+            : fuel_(&fuel), outer_(fuel.used_), used_(*outer_), start_(used_), limit_(fuel.limit_) {
+            fuel.used_ = &used_;
+        }
+        ~Meter() {
+            assert(fuel_->used_ == &used_);
+            *outer_ += used_ - start_;
+            fuel_->used_ = outer_;
+        }
+        Meter(const Meter&) = delete;
+        Meter& operator=(const Meter&) = delete;
+
+        Fuel& fuel() const noexcept { return *fuel_; }
+        void burn(std::size_t units) noexcept { used_ += units; }
+        // Checks the tank, this meter holding its count.
+        void check() const {
+            if (used_ > limit_) [[unlikely]]
+                throw FormulaTooComplex{};
+        }
+        // `Fuel::hold` while this meter holds the tank.
+        void hold(std::size_t bytes) {
+            used_ += bytes / kBytesPerUnit + 1;
+            check();
+        }
+        // Lifts the tank (see `Fuel::lift`) while this meter holds it.
+        void lift() noexcept {
+            fuel_->lift();
+            limit_ = fuel_->limit_;
+        }
+
+    private:
+        Fuel* fuel_;
+        std::size_t* outer_;
+        std::size_t used_;
+        std::size_t start_;
+        std::size_t limit_;  // the tank's, read once
+    };
 
     // The tank of the run on this thread; an unbounded one outside a run.
     static Fuel& current() noexcept;
@@ -82,14 +127,20 @@ public:
     };
 
 private:
+    // Once the run has given the rest of its input up, the little it still
+    // does (at the end of input) runs unbounded. Only through the meter that
+    // holds the count, which keeps the limit at hand.
+    void lift() noexcept { limit_ = kMax; }
+
     static constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
-    std::size_t used_ = 0;
+    std::size_t own_ = 0;  // the count while no input holds it
+    std::size_t* used_ = &own_;
     std::size_t limit_ = kMax;
     static inline thread_local constinit Fuel* current_ = nullptr;
 };
 
 namespace detail {
-inline thread_local constinit Fuel idle_fuel{};
+inline thread_local Fuel idle_fuel;
 
 // The tank's size on this thread: tests make it small to reach its end with
 // short inputs.

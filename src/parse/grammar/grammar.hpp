@@ -258,9 +258,13 @@ public:
     // ---- Small rules ---------------------------------------------------------
 
     // Skips white-space tokens; the refusal of the token after them is kept.
-    void skip_ws();
+    // Inline, as the two below: every item and every operand calls them.
+    [[gnu::always_inline]] void skip_ws() {
+        in_.skip_whitespace();
+        in_.expect(pattern::kSomethingElse);
+    }
     // A look-ahead: after white space, the next token (null at the end).
-    const SpannedToken* peek_after_ws() const noexcept;
+    const SpannedToken* peek_after_ws() const noexcept { return in_.peek_after_whitespace(); }
     // Accepts exactly the control sequence `name`, else fails expecting `label`.
     bool control_seq(std::string_view name, PatternId label);
 
@@ -280,8 +284,9 @@ public:
 
 private:
     bool math_item_in(MathContentKind kind, TrackedNode& out);
-    // A top-level item; true when it was read, false when it failed or the
-    // rest of the input was given up (then `gave_up` is set).
+    // A top-level item of a run that keeps failures; true when it was read,
+    // false when it failed or the rest of the input was given up (then
+    // `gave_up` is set).
     [[gnu::noinline]] bool top_level_item(MathContentKind kind, std::size_t item_start, TrackedNode& out,
                                           DecomposedChildren& items, bool& gave_up);
     bool text_item_in(TrackedNode& out);

@@ -258,7 +258,7 @@ std::string Input::display(const Failure& failure) const {
 
 ParseFailure Input::to_owned(const Failure& failure) const {
     abandon_if_quiet();
-    fuel_->hold(sizeof(ParseFailure) + failure.message.size() + failure.expected.size() * sizeof(Pattern));
+    meter_.fuel().hold(sizeof(ParseFailure) + failure.message.size() + failure.expected.size() * sizeof(Pattern));
     ParseFailure out;
     if (failure.custom) {
         out = ParseFailure::custom(failure.span, failure.message);

@@ -63,7 +63,7 @@ public:
 
     std::size_t pos() const noexcept { return pos_; }
     void rewind(std::size_t pos) noexcept {
-        fuel_->burn(1);
+        meter_.burn(1);
         pos_ = pos;
     }
     bool at_end() const noexcept { return pos_ >= count_; }
@@ -77,27 +77,72 @@ public:
     // The token at the cursor, or null at the end of input.
     // Every look at a token burns a unit of the run's fuel (see fuel.hpp).
     const SpannedToken* peek() const noexcept {
-        fuel_->burn(1);
+        meter_.burn(1);
         return pos_ < count_ ? &tokens_[pos_] : nullptr;
     }
     const SpannedToken* token_at(std::size_t index) const noexcept {
-        fuel_->burn(1);
+        meter_.burn(1);
         return index < count_ ? &tokens_[index] : nullptr;
     }
     // Consumes the token at the cursor; nothing at the end of input.
     void bump() noexcept {
-        fuel_->burn(1);
+        meter_.burn(1);
         if (pos_ < count_) ++pos_;
+    }
+
+    // Moves the cursor past white space, burning what a `peek` at each token
+    // and a `bump` of each white one would.
+    void skip_whitespace() noexcept {
+        meter_.burn(1);
+        std::size_t p = pos_;
+        if (p >= count_ || tokens_[p].token.kind() != TokenKind::Whitespace) return;
+        do ++p;
+        while (p < count_ && tokens_[p].token.kind() == TokenKind::Whitespace);
+        meter_.burn(2 * (p - pos_));
+        pos_ = p;
+    }
+    // The index of the first token from `index` on that is not white space
+    // (the token count at the end); burns what a `token_at` of each token up
+    // to it would.
+    std::size_t whitespace_end(std::size_t index) const noexcept {
+        std::size_t p = index;
+        while (p < count_ && tokens_[p].token.kind() == TokenKind::Whitespace) ++p;
+        meter_.burn(p - index + 1);
+        return p;
+    }
+    // The first token from `index` on that is not white space, or null,
+    // with `index` moved to it; burns what a `token_at` of each token up to
+    // it would.
+    const SpannedToken* token_after_whitespace(std::size_t& index) const noexcept {
+        index = whitespace_end(index);
+        return index < count_ ? &tokens_[index] : nullptr;
+    }
+    // The first token from the cursor on that is not white space, or null;
+    // burns what a `token_at` of each token up to it would.
+    const SpannedToken* peek_after_whitespace() const noexcept {
+        meter_.burn(1);
+        std::size_t p = pos_;
+        if (p >= count_) return nullptr;
+        if (tokens_[p].token.kind() != TokenKind::Whitespace) return &tokens_[p];
+        do ++p;
+        while (p < count_ && tokens_[p].token.kind() == TokenKind::Whitespace);
+        meter_.burn(p - pos_);
+        return p < count_ ? &tokens_[p] : nullptr;
     }
 
     // ---- Fuel -----------------------------------------------------------------
 
     // The tank of the run this input belongs to: the thread's when the input
     // was made.
-    Fuel& fuel() const noexcept { return *fuel_; }
+    Fuel& fuel() const noexcept { return meter_.fuel(); }
+    // Lifts the tank (see `Fuel::lift`); only the innermost input may.
+    void lift_fuel() noexcept { meter_.lift(); }
     // Called at every rule entry: throws `FormulaTooComplex` once the run's
     // fuel is spent.
-    void check_fuel() const { fuel_->check(); }
+    void check_fuel() const { meter_.check(); }
+    // Charges an allocation of `bytes` (see `Fuel::hold`); only the
+    // innermost input may.
+    void hold(std::size_t bytes) { meter_.hold(bytes); }
 
     // The span rule: from the start of the token at `saved` (the end-of-input
     // point when there is none) to the end of the last consumed token (the
@@ -202,7 +247,7 @@ private:
     std::size_t count_;
     std::size_t source_len_;
     std::size_t window_start_ = 0;
-    Fuel* fuel_ = &Fuel::current();
+    mutable Fuel::Meter meter_{Fuel::current()};
     std::size_t pos_ = 0;
     bool quiet_ = false;
     std::optional<Located> alt_;

@@ -30,6 +30,7 @@ bool Grammar::left_stop_at(MathContentKind kind, const SpannedToken* t) const no
     if (kind.paren_stop && t->token.is_control(")")) return true;
     // The guard looks at the cursor; run it at the token after the white space.
     if (const auto* rec = math_record(*t); rec != nullptr && rec->kind == knowledge::CommandKind::Infix) return true;
+    if (!st_.context().has_text_only_infix()) return false;
     const auto* rec = text_kb_.lookup_command(t->token.name());
     return rec != nullptr && rec->kind == knowledge::CommandKind::Infix;
 }
@@ -61,22 +62,24 @@ bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedCh
     // One slot for every item: a rule that succeeds writes the whole result,
     // and pushing it leaves the slot empty again.
     TrackedNode item;
+    const bool top = &out == top_ && !in_.quiet();
     for (;;) {
         const std::size_t item_start = in_.pos();
         if (probe != nullptr) probe->push_back({item_start, in_.alt() ? in_.alt()->pos : kNoToken, st_.depth_peak()});
         const SpannedToken* next = peek_after_ws();
         if (is_content_boundary(next)) break;
-        const bool saw_left = next->token.is_control("left");
         if (left_stop_at(kind, next)) break;
         bool gave_up = false;
-        if (&out == top_ ? top_level_item(kind, item_start, item, left, gave_up) : math_item_in(kind, item)) {
+        if (top ? top_level_item(kind, item_start, item, left, gave_up) : math_item_in(kind, item)) {
             if (in_.pos() == item_start) break;  // an item always consumes; never loop on one that does not
-            left.push(std::move(item));
+            in_.hold(DecomposedChildren::kItemBytes);
+            left.push_held(std::move(item));
             continue;
         }
         if (gave_up) break;
         // The item's failure is the content's; the items read so far go.
         // A bad \left delimiter keeps the position the item reached.
+        const bool saw_left = next->token.is_control("left");
         if (saw_left) in_.abandon_if_quiet();
         const bool keep_position =
             saw_left && in_.alt() && in_.alt()->failure.kind == ParseDiagnosticKind::LeftRightDelimiter;
@@ -90,7 +93,6 @@ bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedCh
 
 bool Grammar::top_level_item(MathContentKind kind, std::size_t item_start, TrackedNode& out,
                              DecomposedChildren& items, bool& gave_up) {
-    if (in_.quiet()) return math_item_in(kind, out);
     const std::size_t kept = st_.recovery_diagnostic_count();
     try {
         return math_item_in(kind, out);
@@ -99,7 +101,7 @@ bool Grammar::top_level_item(MathContentKind kind, std::size_t item_start, Track
     // What the item left behind goes: its recovery diagnostics and its kept
     // failure. The rest of the input, from the item's first token to the last
     // token that is not white space, is one Error node with its text.
-    in_.fuel().lift();
+    in_.lift_fuel();
     gave_up = true;
     st_.drop_recovery_diagnostics_from(kept);
     in_.restore_alt(std::nullopt);

@@ -43,13 +43,7 @@ TrackedNode join_superscripts(TrackedNode held, TrackedNode arrived) {
 
 // The first token from `index` on that is not white space (the token count
 // at the end).
-std::size_t skip_whitespace_from(const Input& in, std::size_t index) {
-    while (const SpannedToken* t = in.token_at(index)) {
-        if (t->token.kind() != TokenKind::Whitespace) break;
-        ++index;
-    }
-    return index;
-}
+std::size_t skip_whitespace_from(const Input& in, std::size_t index) { return in.whitespace_end(index); }
 
 // Whether the atom ahead is one character that `math_char` reads, with no
 // prime, `_` or `^` after it: such an atom can neither fail nor have scripts.
@@ -272,11 +266,8 @@ bool Grammar::braced_prime_group(TrackedNode& out) {
     // moved nor a failure behind, so check the tokens before reading them.
     std::size_t i = in_.pos();
     auto next_kind = [&]() -> TokenKind {
-        while (const SpannedToken* t = in_.token_at(i)) {
-            if (t->token.kind() != TokenKind::Whitespace) return t->token.kind();
-            ++i;
-        }
-        return TokenKind::Comment;
+        const SpannedToken* t = in_.token_after_whitespace(i);
+        return t != nullptr ? t->token.kind() : TokenKind::Comment;
     };
     if (next_kind() != TokenKind::LBrace) return false;
     ++i;

@@ -173,9 +173,15 @@ struct DecomposedChildren {
 
     bool empty() const noexcept { return nodes.empty() && sealed == nullptr; }
     std::size_t size() const noexcept { return (sealed != nullptr ? sealed->size : 0) + nodes.size(); }
+    // What an item holds, charged to the run's fuel.
+    static constexpr std::size_t kItemBytes = sizeof(SyntaxNode) + sizeof(SpanTree);
     // Adds one item at the end.
     void push(TrackedNode&& item) {
-        Fuel::current().hold(sizeof(SyntaxNode) + sizeof(SpanTree));
+        Fuel::current().hold(kItemBytes);
+        push_held(std::move(item));
+    }
+    // The same, the caller having charged `kItemBytes`.
+    void push_held(TrackedNode&& item) {
         if (nodes.size() == nodes.capacity()) [[unlikely]] make_room();
         if (!item.diagnostics.empty()) diagnostics.append(std::move(item.diagnostics));
         spans.emplace_back(item.span, std::move(item.spans));
