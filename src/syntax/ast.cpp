@@ -1,6 +1,7 @@
 #include "syntax/ast.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <new>
 #include <type_traits>
 
@@ -855,8 +856,53 @@ void Ast::free_subtree(NodeId top) noexcept {
 // tree with steps that cannot fail: one that throws leaves the tree as it
 // was.
 
+namespace {
+// The open build limit of this thread.
+constinit thread_local Ast::BuildLimit* open_limit = nullptr;
+}  // namespace
+
+Ast::BuildLimit::BuildLimit(const Ast& ast, std::size_t multiple, std::size_t constant) noexcept
+    : ast_(ast), outer_(open_limit), multiple_(multiple), constant_(constant) {
+    open_limit = this;
+}
+
+Ast::BuildLimit::~BuildLimit() { open_limit = outer_; }
+
+void Ast::BuildLimit::charge(const Node& value) {
+    if (!started_) {
+        // Measured at the first new node, not when opened: a run that builds
+        // nothing never walks the arena.
+        started_ = true;
+        ast_.for_each_node([&](NodeId, const Node& node) { measured_ += footprint(node); });
+        const std::size_t most = std::numeric_limits<std::size_t>::max();
+        allowance_ = measured_ > (most - constant_) / multiple_ ? most : measured_ * multiple_ + constant_;
+    }
+    const std::size_t bytes = footprint(value);
+    if (bytes > allowance_ - built_) throw BuildLimitExceeded(allowance_);
+    built_ += bytes;
+}
+
+std::size_t Ast::footprint(const Node& node) noexcept {
+    std::size_t bytes = kSlotBytes;
+    if (const ast::Name* name = node.name()) bytes += name->size();
+    if (const auto* text = node.get_if<Node::Text>()) bytes += text->value.size();
+    if (const auto* error = node.get_if<Node::Error>()) bytes += error->message.size() + error->snippet.size();
+    if (const ast::ChildList* children = node.child_list()) bytes += children->size() * sizeof(NodeId);
+    if (const ast::ArgumentSlots* args = node.args()) {
+        bytes += args->size() * sizeof(std::optional<ast::Argument>);
+        for (const auto& slot : *args) {
+            if (!slot) continue;
+            std::visit([&](const auto& v) {
+                if constexpr (requires { v.value.size(); }) bytes += v.value.size();
+            }, slot->value.value);
+        }
+    }
+    return bytes;
+}
+
 NodeId Ast::new_node(Node value) {
     if (value.is<Node::Root>()) internal_error("Cannot create detached root node");
+    if (open_limit != nullptr && &open_limit->ast_ == this) open_limit->charge(value);
     detail::EdgeBuffer edges;
     detail::collect_edges(value, edges);
     if (detail::first_repeat(edges) != edges.size()) {

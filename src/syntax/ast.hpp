@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <span>
@@ -421,6 +422,13 @@ struct StepLog {
     }
 };
 
+// What `new_node` throws past the allowance of an open `Ast::BuildLimit`.
+struct BuildLimitExceeded : std::exception {
+    std::size_t allowance = 0;  // bytes
+    explicit BuildLimitExceeded(std::size_t bytes) noexcept : allowance(bytes) {}
+    const char* what() const noexcept override { return "build limit exceeded"; }
+};
+
 class Ast {
 public:
     // ---- Construction ----------------------------------------------------
@@ -601,6 +609,43 @@ public:
     // The log of the open step, records of nested steps included; null
     // outside a step.
     const StepLog* step_log() const noexcept { return log_.step; }
+
+    // While one is open on a thread, the new nodes of its arena count, in
+    // bytes, against `multiple` times what the arena held when the first of
+    // them came plus `constant`: a rewrite that copies an argument twice
+    // doubles its output with each level of nesting, and memory must run out
+    // on no input. The node that would pass the allowance is not made:
+    // `new_node` throws `BuildLimitExceeded` instead (inside a step, which
+    // then takes back what it made). Limits nest; the innermost counts.
+    class BuildLimit {
+    public:
+        BuildLimit(const Ast& ast, std::size_t multiple, std::size_t constant) noexcept;
+        ~BuildLimit();
+        BuildLimit(const BuildLimit&) = delete;
+        BuildLimit& operator=(const BuildLimit&) = delete;
+
+        // What the arena held when the first new node came (0 before it),
+        // and what has been built since, in bytes.
+        std::size_t measured() const noexcept { return measured_; }
+        std::size_t built() const noexcept { return built_; }
+        std::size_t allowance() const noexcept { return allowance_; }
+
+    private:
+        friend class Ast;
+        void charge(const ast::Node& value);
+
+        const Ast& ast_;
+        BuildLimit* outer_;
+        std::size_t multiple_;
+        std::size_t constant_;
+        std::size_t measured_ = 0;
+        std::size_t allowance_ = 0;
+        std::size_t built_ = 0;
+        bool started_ = false;
+    };
+    // Roughly what a node takes: its slot and the heap blocks of its names,
+    // texts, child list and argument slots.
+    static std::size_t footprint(const ast::Node& node) noexcept;
 
     void append_child(ast::NodeId parent, ast::NodeId child);
     void insert_child(ast::NodeId parent, std::size_t position, ast::NodeId child);

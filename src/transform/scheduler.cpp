@@ -1,6 +1,7 @@
 #include "transform/scheduler.hpp"
 
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -52,6 +53,14 @@ bool is_candidate(const RuleMeta& meta, NodeKind kind, std::string_view name, co
     return false;
 }
 
+// "the rewrite would build more than ...": why a rule stopped at the limit.
+std::string too_large(const syntax::Ast::BuildLimit& limit) {
+    return "the rewrite would build more than " + std::to_string(limit.allowance()) + " bytes, " +
+           std::to_string(kBuildMultiple) + " times the " + std::to_string(limit.measured()) +
+           " bytes of the tree it was given plus " + std::to_string(kBuildConstant) +
+           ": an argument copied at every level of a nesting doubles the output with each level";
+}
+
 }  // namespace
 
 syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const parse::ParseContext& context,
@@ -92,6 +101,7 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
     snapshot.reserve(ast.node_count());
 
     const NameIndex* eliminated = plan.indexed() ? &plan.eliminated_index : nullptr;
+    syntax::Ast::BuildLimit limit(ast, kBuildMultiple, kBuildConstant);
     for (std::size_t pass = 0; pass < max_iterations; ++pass) {
         ctx.pass = pass + 1;
         bool changed = false;
@@ -131,7 +141,13 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
                 const RuleMeta& meta = rule.meta();
                 if (!is_candidate(meta, kind, *current.name(), math, text)) continue;
                 const std::size_t first_record = ast.step_log()->records.size();
-                RuleResult result = rule.apply(ctx, id);
+                RuleResult result = [&]() -> RuleResult {
+                    try {
+                        return rule.apply(ctx, id);
+                    } catch (const syntax::BuildLimitExceeded&) {
+                        return RuleError::message(too_large(limit));
+                    }
+                }();
                 if (!result) return RewriteError::from_rule_error(meta.key, std::move(result).error());
                 if (result.value() == RuleOutcome::Skipped) {
                     recorder.record_skipped(meta.key);

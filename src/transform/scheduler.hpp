@@ -14,6 +14,13 @@
 
 namespace quorvel::transform::scheduler {
 
+// What the rules of one fixed point may build: this many times the bytes of
+// the tree they are given, plus the constant (see Ast::BuildLimit). Past it
+// the rule that would build more fails with a RuleFailed error that says so.
+// No formula of the corpus builds more than one and a half times its tree.
+inline constexpr std::size_t kBuildMultiple = 64;
+inline constexpr std::size_t kBuildConstant = std::size_t{64} * 1024;
+
 // Runs the plan to a fixed point. On failure the tree keeps every change made
 // before it, and the recorder's iterations stay unset. With `applied`, sets
 // it when some rule changed the tree. With `eliminated_left`, clears it when

@@ -1,15 +1,19 @@
 // What every parse of malformed input must keep: a document that comes with a
 // diagnostic holds an Error node, the written text keeps every character of
-// the source, and written text parses back to itself. Shared by the property
-// test, the census program and the parse fuzzer.
+// the source, and written text parses back to itself; and what every parse
+// must keep: the same outcome when failures are kept from the start, spans
+// inside the source, no diagnostic twice. Shared by the property tests, the
+// census program, the fuzz replay and the parse fuzzer.
 #pragma once
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "parse/context.hpp"
 #include "parse/parse.hpp"
@@ -63,11 +67,37 @@ inline bool caret_meets_prime(std::string_view text) {
     return false;
 }
 
+// The text with its characters as the lexer reads them: U+2019 is a prime,
+// written back `'`, and U+00A0 is white space. The character after a
+// backslash names a control symbol and stays as it is.
+inline std::string lexer_characters(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            out += text[i++];
+            do out += text[i++];
+            while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80);
+        } else if (text.substr(i, 3) == "\xE2\x80\x99") {
+            out += '\'';
+            i += 3;
+        } else if (text.substr(i, 2) == "\xC2\xA0") {
+            out += ' ';
+            i += 2;
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
 // The written text keeps the source's content characters. Where a caret
 // meets a prime on either side, the writer moved, dropped or added carets on
 // purpose (`x^'` is written `x'`, `x'^'` is `x''`, two prime runs one
 // run), so carets are not counted there.
-inline bool same_content(std::string_view source, std::string_view written) {
+inline bool same_content(std::string_view source_bytes, std::string_view written_bytes) {
+    const std::string source = lexer_characters(source_bytes);
+    const std::string written = lexer_characters(written_bytes);
     auto a = content_characters(source);
     auto b = content_characters(written);
     if (a == b) return true;
@@ -165,6 +195,103 @@ inline bool spans_in_range(std::string_view source, const parse::ParseOutcome& o
         }
     }
     return true;
+}
+
+// Whether a diagnostic is reported twice: a parse reports each once.
+inline bool repeats_a_diagnostic(const std::vector<parse::ParseDiagnostic>& diagnostics) {
+    for (std::size_t i = 0; i < diagnostics.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (diagnostics[i] == diagnostics[j]) return true;
+        }
+    }
+    return false;
+}
+
+// A digest of the document's node spans, or none when the call refuses: each
+// entry spells its whole path, so a tree thousands of levels deep passes the
+// budget of path text and gets std::bad_alloc, as documented. Digests keep
+// one list alive at a time; two lists near the budget would pass the
+// fuzzer's memory limit.
+inline std::optional<std::size_t> node_spans_digest(const syntax::document::Document& document) {
+    try {
+        std::size_t digest = 0;
+        for (const auto& entry : document.node_spans()) {
+            digest = (digest * 1000003) ^ std::hash<std::string>{}(entry.id);
+            digest = (digest * 1000003) ^ entry.span.start;
+            digest = (digest * 1000003) ^ entry.span.end;
+        }
+        return digest;
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+}
+
+enum class Fault {
+    None,
+    KeptDiffers,         // keeping failures from the start changes the outcome
+    SpanOutOfRange,      // a diagnostic, context or node span outside the source
+    RepeatedDiagnostic,  // a diagnostic reported twice
+    Unsound,             // check_parse found `check.violation`
+};
+
+struct Finding {
+    Fault fault = Fault::None;
+    parse::ParseConfig config;
+    Check check;
+};
+
+inline const char* to_string(Fault fault) {
+    switch (fault) {
+        case Fault::None: return "none";
+        case Fault::KeptDiffers: return "kept differs";
+        case Fault::SpanOutOfRange: return "span out of range";
+        case Fault::RepeatedDiagnostic: return "repeated diagnostic";
+        case Fault::Unsound: return "unsound";
+    }
+    return "?";
+}
+
+inline const char* to_string(Violation violation) {
+    switch (violation) {
+        case Violation::None: return "none";
+        case Violation::DiagnosticWithoutError: return "diagnostic without Error node";
+        case Violation::LostCharacters: return "lost characters";
+        case Violation::NotFixedPoint: return "not a fixed point";
+    }
+    return "?";
+}
+
+// Every check of one parse of `source` under `config`: the first that fails.
+inline Finding check_source(const parse::ParseContext& context, std::string_view source,
+                            const parse::ParseConfig& config) {
+    Finding finding;
+    finding.config = config;
+    const auto outcome = parse::parse_source(context, source, config);
+    const auto kept = parse::parse_source_keeping_failures(context, source, config);
+    const bool same = outcome.diagnostics == kept.diagnostics &&
+                      outcome.document.has_value() == kept.document.has_value() &&
+                      (!outcome.document || (outcome.document->to_syntax() == kept.document->to_syntax() &&
+                                             node_spans_digest(*outcome.document) == node_spans_digest(*kept.document)));
+    if (!same) finding.fault = Fault::KeptDiffers;
+    else if (!spans_in_range(source, outcome)) finding.fault = Fault::SpanOutOfRange;
+    else if (repeats_a_diagnostic(outcome.diagnostics)) finding.fault = Fault::RepeatedDiagnostic;
+    if (finding.fault != Fault::None || !outcome.document) return finding;
+    finding.check = check_parse(context, source, outcome, config);
+    if (finding.check.violation != Violation::None && !known_unstable(source, outcome, finding.check))
+        finding.fault = Fault::Unsound;
+    return finding;
+}
+
+// The same under each combination of reject_unknown and abort_on_error.
+inline Finding check_source(const parse::ParseContext& context, std::string_view source) {
+    for (int settings = 0; settings < 4; ++settings) {
+        parse::ParseConfig config;
+        config.reject_unknown = (settings & 1) != 0;
+        config.abort_on_error = (settings & 2) != 0;
+        Finding finding = check_source(context, source, config);
+        if (finding.fault != Fault::None) return finding;
+    }
+    return {};
 }
 
 }  // namespace quorvel::invariants

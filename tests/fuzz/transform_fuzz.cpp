@@ -1,6 +1,7 @@
 // libFuzzer target: any document the parser makes normalises at each profile
 // without a crash or a hang (a rule error or a contract violation is a clean
-// failure), and a normalised tree is written back and parsed again. The node
+// failure), what the rules build stays within the build limit, and a
+// normalised tree is written back and parsed again. The node
 // spans that a transform leaves lie inside the source and never end before
 // they start (a tree too deep for their path text may refuse them, as
 // documented).
@@ -16,6 +17,7 @@
 #include "parse/parse.hpp"
 #include "syntax/serializer.hpp"
 #include "transform/context.hpp"
+#include "transform/scheduler.hpp"
 
 namespace {
 
@@ -42,6 +44,13 @@ const std::array<transform::TransformContext, 4>& engines() {
     return built;
 }
 
+// What the arena holds, by the measure of its build limit.
+std::size_t arena_bytes(const syntax::Ast& ast) {
+    std::size_t bytes = 0;
+    ast.for_each_node([&](syntax::ast::NodeId, const syntax::ast::Node& node) { bytes += syntax::Ast::footprint(node); });
+    return bytes;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -50,8 +59,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         auto outcome = parse::parse_source(fuzz_context(), source, parse::ParseConfig{});
         if (!outcome.document || outcome.document->read_only()) return 0;
         syntax::Ast& ast = outcome.document->ast_mut();
+        const std::size_t before = arena_bytes(ast);
         const bool ran = static_cast<bool>(engine.run_with(ast, fuzz_context(), engine.options));
         if (!invariants::spans_in_range(source, outcome)) std::abort();
+        // What the rules built is bounded by the limit; the passes around
+        // them change the tree by a few nodes per node at most.
+        if (arena_bytes(ast) > 4 * (before * (transform::scheduler::kBuildMultiple + 1) +
+                                    transform::scheduler::kBuildConstant))
+            std::abort();
         if (!ran) continue;
         auto latex = syntax::serialize::serialize_with(ast, syntax::SerializeOptions{});
         if (latex) parse::parse_source(fuzz_context(), *latex, parse::ParseConfig{});

@@ -1,0 +1,169 @@
+// The parse fuzzer's checks (invariants::check_source: the same outcome when
+// failures are kept from the start, spans inside the source, no diagnostic
+// twice, an Error node for every diagnostic, every character kept, written
+// text a fixed point), replayed over what the fuzzers found, the sweep's
+// nestings at small sizes, and seeded soups of the tokens that open and
+// close recovery's constructs.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "malformed_invariants.hpp"
+#include "nesting_sweep.hpp"
+#include "parse/context.hpp"
+
+namespace quorvel {
+namespace {
+
+using invariants::Fault;
+
+const parse::ParseContext& context() {
+    static const auto built = parse::ParseContextBuilder().build().value();
+    return *built;
+}
+
+std::string describe(const std::string& source, const invariants::Finding& f) {
+    return std::string(invariants::to_string(f.fault)) + " (" + invariants::to_string(f.check.violation) +
+           ", abort_on_error=" + (f.config.abort_on_error ? "1" : "0") +
+           ", reject_unknown=" + (f.config.reject_unknown ? "1" : "0") + ")\n  source:  " + source +
+           "\n  written: " + f.check.written + "\n  again:   " + f.check.rewritten;
+}
+
+std::string repeated(std::string_view piece, std::size_t n) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) out += piece;
+    return out;
+}
+
+struct Regression {
+    const char* name;
+    std::string source;
+    // Why the case is known to fail still, or null. A known-open case is
+    // skipped; it is enabled once recovery mends it.
+    const char* open = nullptr;
+};
+
+const std::vector<Regression>& regressions() {
+    static const std::vector<Regression> all = {
+        // U+2019 is read as a prime and written `'`; U+00A0 is white space.
+        {"right_quote_prime", "f\xE2\x80\x99(x)+g\xE2\x80\x99\xE2\x80\x99"},
+        {"right_quote_after_caret", "x^\xE2\x80\x99"},
+        {"right_quote_in_text", "\\text{it\xE2\x80\x99s}"},
+        {"no_break_space", "a\xC2\xA0" "+\xC2\xA0" "b"},
+        {"backslash_right_quote", "\\\xE2\x80\x99 x"},
+        // Deep enough to run on fresh stack segments, whatever the stack.
+        {"left_3000", repeated("\\left(", 3000)},
+        {"frac_unclosed_3000", repeated("\\frac{", 3000)},
+        {"text_math_300", repeated("\\text{$", 300) + "x" + repeated("$}", 300)},
+        {"text_inline_math_dollars", "\\text{\\({$$}}", "a diagnostic without an Error node"},
+        {"text_inline_math_end", "\\text{\\({\\(\\)}\\end}", "written text that is not a fixed point"},
+        {"subscript_caret_prime", "_^'", "written text that is not a fixed point"},
+        {"soup_left_frac_text", "\\left(\\\\x_\\right)\\frac{}\\left(\\frac{\\)\\text{\\right)"},
+        {"soup_frac_textbf_mbox", "\\frac{^^}\\left(\\textbf{\\right)\\mbox{x}{^"},
+    };
+    return all;
+}
+
+class FuzzReplay : public ::testing::TestWithParam<Regression> {};
+
+TEST_P(FuzzReplay, KeepsEveryInvariant) {
+    const Regression& c = GetParam();
+    const auto finding = invariants::check_source(context(), c.source);
+    if (c.open != nullptr) {
+        GTEST_SKIP() << "known open: " << c.open << "; now "
+                     << (finding.fault == Fault::None ? std::string("passes") : describe(c.source, finding));
+    }
+    EXPECT_EQ(finding.fault, Fault::None) << describe(c.source, finding);
+}
+
+INSTANTIATE_TEST_SUITE_P(Found, FuzzReplay, ::testing::ValuesIn(regressions()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The fuzzers' seeds from the sweep, at one and three levels, each under the
+// configuration the sweep gives it.
+TEST(FuzzReplaySweep, SmallNestingsKeepEveryInvariant) {
+    using namespace parse::sweep;
+    const std::vector<Layer> layers = all_layers();
+    const std::vector<Sweep> all = sweeps(layers);
+    std::size_t failures = 0;
+    std::set<std::string> seen;
+    for (const std::size_t levels : {1, 3}) {
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            const std::string source = build(all[i], levels, i);
+            if (!seen.insert(source).second) continue;
+            const auto finding = invariants::check_source(context(), source, config_of(all[i].config));
+            if (finding.fault != Fault::None && ++failures <= 5) ADD_FAILURE() << describe(source, finding);
+        }
+    }
+    EXPECT_EQ(failures, 0u) << "of " << seen.size() << " nestings";
+}
+
+// ---- Token soups ----------------------------------------------------------------
+
+// The pieces of the soups: openings and closings of the constructs recovery
+// reads again, and the items that end or split them.
+constexpr const char* kPieces[] = {
+    "\\text{", "\\(", "\\)", "{", "}", "$", "$$", "\\end", "\\begin{matrix}", "\\left(", "\\right)", "\\frac{",
+    "}{", "^", "_", "'", "&", "\\\\",
+};
+
+// splitmix64: the same soups from every standard library.
+std::uint64_t next(std::uint64_t& state) {
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15u);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    return z ^ (z >> 31);
+}
+
+std::string soup(std::uint64_t& state) {
+    constexpr std::size_t kCount = sizeof(kPieces) / sizeof(kPieces[0]);
+    const std::size_t pieces = 3 + next(state) % 10;
+    std::string out;
+    for (std::size_t i = 0; i < pieces; ++i) out += kPieces[next(state) % kCount];
+    return out;
+}
+
+constexpr std::size_t kSoups = 60000;
+
+// Soups whose written text is not yet a fixed point: recovery's open faults,
+// each without abort_on_error. `_^'` gives an Error for the `_` and a
+// scripted empty base with a prime, written `{ }'`: the `{ }` then reads as
+// the subscript of that `_`. Any other soup that breaks an invariant fails
+// the test; these are enabled once recovery mends them.
+const std::set<std::string>& known_open_soups() {
+    static const std::set<std::string> all = {
+        "&_^'",
+        "_\\left(_^'\\right)\\text{\\end}\\)",
+        "\\text{^\\\\\\end$$}_^'",
+        "_^'\\)^",
+    };
+    return all;
+}
+
+TEST(FuzzReplaySoup, SoupsKeepEveryInvariant) {
+    std::uint64_t state = 3;
+    std::size_t failures = 0;
+    std::size_t open = 0;
+    for (std::size_t i = 0; i < kSoups; ++i) {
+        const std::string source = soup(state);
+        for (const bool abort_on_error : {false, true}) {
+            parse::ParseConfig config;
+            config.abort_on_error = abort_on_error;
+            const auto finding = invariants::check_source(context(), source, config);
+            if (finding.fault == Fault::None) continue;
+            if (known_open_soups().count(source) != 0) {
+                ++open;
+                continue;
+            }
+            if (++failures <= 10) ADD_FAILURE() << describe(source, finding);
+        }
+    }
+    EXPECT_EQ(failures, 0u) << "of " << 2 * kSoups << " parses";
+    if (open > 0) std::printf("%zu parses of known-open soups still fail\n", open);
+}
+
+}  // namespace
+}  // namespace quorvel
