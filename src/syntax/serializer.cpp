@@ -127,6 +127,7 @@ enum class Op : std::uint8_t {
     InfixOperand, // `node` as an infix operand
     Subscript,    // `node` as subscript
     Superscript,  // `node` as superscript
+    CaretPrimes,  // the Prime `node` as a superscript written `^'`
     EnvEnd,       // \end{name} of the Environment `node`, in `mode`
 };
 
@@ -511,6 +512,7 @@ private:
             case Op::InfixOperand: infix_operand(t.node); break;
             case Op::Subscript: script('_', t.node); break;
             case Op::Superscript: superscript(t.node); break;
+            case Op::CaretPrimes: caret_primes(t.node); break;
             case Op::EnvEnd: {
                 const auto& v = std::get<Node::Environment>(ast_.node(t.node).value);
                 environment_head("\\end", v.name, t.mode);
@@ -546,23 +548,26 @@ private:
             case NodeKind::Scripted: {
                 const auto& v = std::get<Node::Scripted>(node.value);
                 bool sub_first = opt_.script_order == ScriptOrder::SubFirst;
-                // Pushed in reverse: the base is written first.
-                if (sub_first) {
-                    if (v.superscript) push_node_op(Op::Superscript, *v.superscript);
-                    if (v.subscript) push_node_op(Op::Subscript, *v.subscript);
-                } else {
-                    if (v.subscript) push_node_op(Op::Subscript, *v.subscript);
-                    if (v.superscript) push_node_op(Op::Superscript, *v.superscript);
-                }
                 // After an error that ends in an open script marker, the
                 // braces of an empty base would become that marker's operand
                 // when the text is read again; the marker that follows shows
-                // the base is empty just as well (a prime written first
-                // shows no marker, and keeps the braces).
+                // the base is empty just as well. A prime written first shows
+                // no marker: it is written `^'`, which reads back as the same
+                // prime, and merged primes keep the braces.
                 const bool prime_first = v.superscript && (is_prime(*v.superscript) || held_primes(*v.superscript) > 0) &&
                                          (!sub_first || !v.subscript);
-                if (!(after_open_marker_ && !prime_first && is_empty_math_base(v.base)))
-                    push_visit(v.base, ContentMode::Math);
+                const bool drop_base = after_open_marker_ && is_empty_math_base(v.base) &&
+                                       (!prime_first || is_prime(*v.superscript));
+                const Op sup = drop_base && prime_first ? Op::CaretPrimes : Op::Superscript;
+                // Pushed in reverse: the base is written first.
+                if (sub_first) {
+                    if (v.superscript) push_node_op(sup, *v.superscript);
+                    if (v.subscript) push_node_op(Op::Subscript, *v.subscript);
+                } else {
+                    if (v.subscript) push_node_op(Op::Subscript, *v.subscript);
+                    if (v.superscript) push_node_op(sup, *v.superscript);
+                }
+                if (!drop_base) push_visit(v.base, ContentMode::Math);
                 return;
             }
             case NodeKind::Prime: prime(std::get<Node::Prime>(node.value).count, mode); return;
@@ -683,7 +688,7 @@ private:
         put(false, "}", SpacingClass::Bracket, TokenKind::Delimiter, mode);
     }
 
-    void script(char marker, NodeId node) {
+    void script_marker(char marker) {
         bool space = false;
         if (!take_counter()) {
             space = opt_.script_spacing == ScriptSpacing::Spaced && last_ != SpacingClass::Start &&
@@ -691,6 +696,9 @@ private:
         }
         put(space, marker == '_' ? "_" : "^", SpacingClass::ScriptMarker, TokenKind::Character,
             ContentMode::Math);
+    }
+    void script(char marker, NodeId node) {
+        script_marker(marker);
         wrapped_content(node, ContentMode::Math, ContentMode::Math, '{', '}', false, true);
     }
 
@@ -705,6 +713,11 @@ private:
             return;
         }
         script('^', node);
+    }
+
+    void caret_primes(NodeId node) {
+        script_marker('^');
+        put_primes(false, std::get<Node::Prime>(ast_.node(node).value).count, SpacingClass::Primes, ContentMode::Math);
     }
 
     // How many primes lead a merged superscript: an implicit math group
