@@ -82,7 +82,7 @@ TEST_P(SpentFuel, RestIsOneErrorNode) {
         for (const auto& d : out.diagnostics) {
             if (d.message == kTooComplex) spent = &d;
         }
-        EXPECT_EQ(spent->kind, ParseDiagnosticKind::MaxGroupDepthExceeded);
+        EXPECT_EQ(spent->kind, ParseDiagnosticKind::FormulaTooComplex);
         const std::size_t start = c.whole ? 0 : c.prefix.size();
         EXPECT_EQ(spent->span, (Span{start, source.size()}));
 

@@ -147,6 +147,11 @@ public:
         }
         return kind;
     }
+    // Back to the levels `earlier` had open, a copy of these levels.
+    void restore(const SkipLevels& earlier) {
+        runs_ = earlier.runs_;
+        std::copy(std::begin(earlier.counts_), std::end(earlier.counts_), std::begin(counts_));
+    }
     // Opens `n` levels of one kind, kept as one run: a skip that passes a
     // deep nesting opens its levels at once.
     void open(Kind kind, std::size_t n = 1) {
@@ -270,17 +275,17 @@ bool reads_clean(Grammar& g, const Collected& group) {
 // but in a text slot a `$` opens inline math: taken for a hard stop, it would
 // end the skip inside the argument and leave the rest of the text, valid as
 // it is, to be read as math and reported again. Only a text argument that
-// reads clean is taken so: a fault inside one is reported where the skip
-// stops at it. A group left open, or one that does not read clean, is left
-// to the token-by-token skip, which stops at the next hard stop as before.
-// Answers the index of the closing token of a closed text argument that does
-// not read clean, which the skip then passes token by token.
+// reads clean is taken so: a fault inside one is found where the skip stops
+// at it. A group left open, or one that does not read clean, is left to the
+// token-by-token skip, which stops at the next hard stop as before.
+// Answers a closed text argument that does not read clean, which the skip
+// then passes token by token.
 // With `unchanging`, the last text argument, when the skip would go through
 // it unchanged (see `Grammar::unchanging_group_close`), is taken whole
 // without asking whether it reads clean: either way the skip goes on after
 // it as it was, and asking would read it.
-std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge::ArgSpec> specs,
-                                           SlotScans& scans, ContentMode mode, std::optional<HardStop> unchanging) {
+std::optional<Collected> skip_text_slots(Grammar& g, std::span<const knowledge::ArgSpec> specs, SlotScans& scans,
+                                         ContentMode mode, std::optional<HardStop> unchanging) {
     using knowledge::ArgFormKind;
     std::size_t count = 0;
     for (std::size_t i = 0; i < specs.size(); ++i) {
@@ -353,7 +358,7 @@ std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge
                 }
                 if (reads_clean(g, group)) continue;
                 in.rewind(before);
-                return group.last;
+                return group;
             }
             // A closed slot that is not text has no math of its own to hide:
             // one holding what stops or steers the skip is gone through token
@@ -384,7 +389,12 @@ std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge
 // The closed text arguments that did not read clean and that the skip is
 // passing token by token, innermost last. Inside one, a `\right` or `\end`
 // is text, which cannot close a `\left` or an environment opened outside
-// it: there the skip stops, and the fault is reported where it lies.
+// it. Where the skip would stop inside one, at such a token or at a hard
+// stop, the fault lies in the argument: the outermost one is taken whole
+// instead, as it stood when the skip entered it, and its Error node carries
+// the argument's own diagnostics. Stopping there would leave the rest of the
+// argument to the content around it, which cannot read it: the parse would
+// keep no document.
 class TextFences {
 public:
     // `entry`: the index after the command whose argument this is.
@@ -435,8 +445,13 @@ public:
     bool on() const noexcept { return on_; }
     // Off for the rest of the skip: what it does depends on what it did.
     void off() {
-        while (!at_.empty()) pop();
+        forget();
         on_ = false;
+    }
+    // Drops the tokens passed so far: what the skip does from them on
+    // depends on what it did before.
+    void forget() {
+        while (!at_.empty()) pop();
     }
     // At window index `pos` and step `step`, with the levels as they are and
     // the innermost argument entered, if any.
@@ -488,11 +503,6 @@ public:
             return false;
         };
         while (!at_.empty() && closed(at_.back())) pop();
-    }
-    // The fence of the argument entered at window index `entry` stopped the
-    // skip.
-    void fence_stop(std::size_t entry) {
-        while (!at_.empty() && at_.back().pos >= stream_at_ + entry) pop();
     }
     // The skip stopped at window index `stop`, at step `step`: keeps where it
     // stopped for every token left. Past each, it read up to `stop` and the
@@ -1175,7 +1185,6 @@ std::optional<Failure> Grammar::invalid_left_between(std::size_t start, std::siz
 
 bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out) {
     in_.check_fuel();
-    if (++item_runs_ > item_run_budget_) throw NestingTooDeep{};
     if (in_.quiet()) {
         // A quiet run keeps no failure and remembers no failed attempt (its
         // first failed item ends it): only the item's own run is left.
@@ -1381,6 +1390,10 @@ void Grammar::charge_recovery(std::size_t units) {
     bool own_open = false;  // the level of the item's own header, the first one the skip opens
     SlotScans slot_scans;
     TextFences fences;
+    // The outermost argument entered, with the levels open before it, and
+    // the diagnostics of the arguments taken whole after all.
+    std::optional<std::pair<Collected, SkipLevels>> outer_fence;
+    FailureList inside_fences;
     // The steps the skip takes, each over one token or one stretch passed
     // whole: what the budget counts. Going to where a kept skip stopped or
     // was back counts as the steps that skip took there, up to
@@ -1415,6 +1428,30 @@ void Grammar::charge_recovery(std::size_t units) {
     // index.
     StopCandidates stops(session, keeps_levels, stream_at.value_or(0), mode_and_stop);
     const std::size_t stream_end = stream_at.value_or(0) + in_.token_count();
+    // Whether the skip was inside an argument entered, which it then leaves.
+    auto leave_fence = [&] {
+        fences.leave_before(in_.pos());
+        if (!fences.active()) return false;
+        auto& [group, before] = *outer_fence;
+        if (one_step_passes && stream_at) {
+            for (const TextFences::Fence& f : fences.entered()) {
+                session.stopping_text_arguments.insert({*stream_at + f.close, mode_and_stop});
+            }
+        }
+        TrackedNode node;
+        Failure failure;
+        if (parse_tokens_as_content(*this, ContentMode::Text, group, node, failure)) {
+            inside_fences.append(std::move(node.diagnostics));
+        } else {
+            inside_fences.push_back(in_.to_owned(failure));
+        }
+        in_.rewind(group.last + 1);
+        fences.leave_before(in_.pos());
+        levels.restore(before);
+        stops.forget();
+        marks.clear();
+        return true;
+    };
     bool stop_at_end = false;
     for (;; ++steps) {
         skip_ws();
@@ -1438,6 +1475,7 @@ void Grammar::charge_recovery(std::size_t units) {
                 stop_at_end = kept->stop == stream_end;
                 // What the skip meets there, as it would have met it.
                 skip_ws();
+                if (leave_fence()) continue;
                 break;
             }
             stops.pass(in_.pos(), steps + kept_steps, levels,
@@ -1445,8 +1483,8 @@ void Grammar::charge_recovery(std::size_t units) {
         }
         if ((t->token.is_control("right") && fences.stops_right(levels.count(SkipLevels::Left))) ||
             (t->token.is_control("end") && fences.stops_end(levels.count(SkipLevels::Environment)))) {
-            stops.fence_stop(fences.innermost_entry());
-            break;
+            leave_fence();
+            continue;
         }
         if (keeps_levels && consumed &&
             (t->token.kind() == TokenKind::LBrace || t->token.is_control("left") || t->token.is_control("begin"))) {
@@ -1698,7 +1736,10 @@ void Grammar::charge_recovery(std::size_t units) {
             }
         }
         const bool closes_level = kind == TokenKind::RBrace && levels.count(SkipLevels::Brace) > 0;
-        if (consumed && !closes_level && is_hard_stop(stop, t->token)) break;
+        if (consumed && !closes_level && is_hard_stop(stop, t->token)) {
+            if (leave_fence()) continue;
+            break;
+        }
         const std::size_t opener = in_.pos();
         const std::size_t below = levels.total();
         const bool alone = closes_level && levels.innermost() == SkipLevels::Brace;
@@ -1738,12 +1779,17 @@ void Grammar::charge_recovery(std::size_t units) {
                     // it is passed whole. Token by token, deep nesting
                     // would pass it once per enclosing failed item.
                     if ((unchanging && unchanging_group_close(skip_whitespace_index(in_, in_.pos()), stop, mode,
-                                                              false) == *close) ||
-                        (one_step_passes && text_argument_passes(*close, stop, mode))) {
-                        in_.rewind(*close + 1);
+                                                              false) == close->last) ||
+                        (one_step_passes && text_argument_passes(close->last, stop, mode))) {
+                        in_.rewind(close->last + 1);
                     } else {
-                        fences.enter(*close, levels.count(SkipLevels::Left),
+                        if (!fences.active()) outer_fence.emplace(*close, levels);
+                        fences.enter(close->last, levels.count(SkipLevels::Left),
                                      levels.count(SkipLevels::Environment), in_.pos());
+                        if (one_step_passes && stream_at &&
+                            session.stopping_text_arguments.contains({*stream_at + close->last, mode_and_stop})) {
+                            leave_fence();
+                        }
                     }
                 }
             }
@@ -1754,11 +1800,6 @@ void Grammar::charge_recovery(std::size_t units) {
         stops.settle(levels);
         stops.keep(in_.pos(), steps + kept_steps, stop_at_end, fences.entered());
     }
-    // The skip's steps count against the budget as item runs do; unclosed
-    // nesting skips the rest of the input once per level, so the budget is
-    // checked here too, not only at the next item.
-    item_runs_ += steps + kept_steps + slot_scans.read;
-    if (item_runs_ > item_run_budget_) throw NestingTooDeep{};
     charge_recovery(steps + kept_steps + slot_scans.read);
     if (!consumed) {
         Failure soft = in_.err_since(p, "content recovery must consume at least one token");
@@ -1770,6 +1811,7 @@ void Grammar::charge_recovery(std::size_t units) {
     out = TrackedNode::leaf(
         SyntaxNode::Error{std::move(final_message), argument_session().contents.source_text(source, span.start, span.end)},
         span);
+    out.diagnostics = std::move(inside_fences);
     return true;
 }
 
