@@ -357,7 +357,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A fault at the bottom: the parse that keeps failures shares the
         // arguments; the open `\(` and the missing superscript are reported.
         OpenParenCase{"textbf_fault", [](std::size_t n) { return nested(R"(\textbf{\()", "z^", "}", n); }, 200, {},
-                      2},
+                      1},
         OpenParenCase{"run", [](std::size_t n) { return R"(\text{)" + repeat(R"(\()", n) + "}"; }, 500, {}},
         OpenParenCase{"run_spaced", [](std::size_t n) { return R"(\text{)" + repeat(R"( \( )", n) + "}"; }, 500,
                       {}},

@@ -113,6 +113,17 @@ INSTANTIATE_TEST_SUITE_P(
         TextFaultCase{"environment_inside_faulty_text",
                       "{\\begin{cases} a & \\text{\\begin{x} b \\end{x} $} \\end{cases}",
                       {kOpenMath + " 46..46 " + kOpenMathMessage, "raw-expected-found 59..59 " + kBraceAtEnd}},
+        // A fault inside a closed text argument and another outside it.
+        TextFaultCase{"right_in_text_in_open_group",
+                      "\\rho{ = \\textrm { c\\right) o n s t }",
+                      {kRightInText + " 19..25" + kRightInTextMessage, "- 19..19 " + kNothingTaken,
+                       "raw-expected-found 36..36 " + kBraceAtEnd}},
+        TextFaultCase{"end_in_text_then_open_subscript",
+                      "\\textnormal { U n \\end{x}} _{ { \\delta }",
+                      {"raw-expected-found 40..40 " + kBraceAtEnd, "raw-expected-found 18..22 " + kStrayEnd}},
+        TextFaultCase{"text_math_in_open_subscript",
+                      "^ { 1 1 } _{ { \\Lambda } \\textrm {$ B } ( 1 _ { 1 } ^ { + } )",
+                      {kOpenMath + " 38..38 " + kOpenMathMessage, "raw-expected-found 61..61 " + kBraceAtEnd}},
         // Valid text math, nested too, is not read as math and reported.
         TextFaultCase{"clean_nested_text_math", "{\\text{a \\textbf{$b$} c}", {"raw-expected-found 24..24 " + kBraceAtEnd}},
         TextFaultCase{"clean_text_math_in_environment",
