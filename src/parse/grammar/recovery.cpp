@@ -275,11 +275,11 @@ bool reads_clean(Grammar& g, const Collected& group) {
 // but in a text slot a `$` opens inline math: taken for a hard stop, it would
 // end the skip inside the argument and leave the rest of the text, valid as
 // it is, to be read as math and reported again. Only a text argument that
-// reads clean is taken so: a fault inside one is found where the skip stops
-// at it. A group left open, or one that does not read clean, is left to the
-// token-by-token skip, which stops at the next hard stop as before.
-// Answers a closed text argument that does not read clean, which the skip
-// then passes token by token.
+// reads clean is taken so at once: a faulty one is gone through token by
+// token, and taken whole only where the skip would stop inside it (see
+// `TextFences`). A group left open is left to the token-by-token skip, which
+// stops at the next hard stop as before.
+// Answers a closed text argument that does not read clean.
 // With `unchanging`, the last text argument, when the skip would go through
 // it unchanged (see `Grammar::unchanging_group_close`), is taken whole
 // without asking whether it reads clean: either way the skip goes on after
