@@ -7,6 +7,8 @@ namespace quorvel::parse {
 
 // The kind of a parse diagnostic, chosen by the rule that failed or inferred when
 // the failure is converted. Declaration order is part of the interface.
+// `FormulaTooComplex` (a formula whose reading passed the parse's work bound)
+// comes last, so the kinds before it keep their numbers.
 enum class ParseDiagnosticKind : std::uint8_t {
     AmbiguousInfix,
     ArgumentValidation,
@@ -22,9 +24,10 @@ enum class ParseDiagnosticKind : std::uint8_t {
     UnexpectedMathShift,
     UnknownCommand,
     UnknownEnvironment,
+    FormulaTooComplex,
 };
 
-inline constexpr std::size_t kParseDiagnosticKindCount = 14;
+inline constexpr std::size_t kParseDiagnosticKindCount = 15;
 
 // The kebab-case name under which a kind is written.
 constexpr std::string_view parse_diagnostic_kind_name(ParseDiagnosticKind kind) {
@@ -43,6 +46,7 @@ constexpr std::string_view parse_diagnostic_kind_name(ParseDiagnosticKind kind) 
         case ParseDiagnosticKind::UnexpectedMathShift: return "unexpected-math-shift";
         case ParseDiagnosticKind::UnknownCommand: return "unknown-command";
         case ParseDiagnosticKind::UnknownEnvironment: return "unknown-environment";
+        case ParseDiagnosticKind::FormulaTooComplex: return "formula-too-complex";
     }
     return "";
 }

@@ -173,24 +173,11 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
         }
     }
     if (too_complex) {
-        // The whole formula, but its white space at both ends, is one Error
-        // node with its text.
+        // The whole formula is the rest.
         top = grammar::DecomposedChildren{};
         failures.clear();
         const auto& ts = tokens.tokens;
-        std::size_t first = 0;
-        std::size_t end = ts.size();
-        while (first < end && ts[first].token.kind() == TokenKind::Whitespace) ++first;
-        while (end > first && ts[end - 1].token.kind() == TokenKind::Whitespace) --end;
-        const Span span = first < end ? Span{ts[first].span.start, ts[end - 1].span.end} : Span{0, 0};
-        grammar::TrackedNode rest = grammar::TrackedNode::leaf(
-            syntax::SyntaxNode::Error{std::string(grammar::Grammar::kTooComplex),
-                              grammar::slice_snippet(source, span.start, span.end)},
-            span);
-        ParseFailure failure = ParseFailure::custom(span, std::string(grammar::Grammar::kTooComplex));
-        failure.kind = ParseDiagnosticKind::MaxGroupDepthExceeded;
-        rest.diagnostics.push_back(std::move(failure));
-        top.push(std::move(rest));
+        if (auto rest = grammar::too_complex_rest(source, ts, 0)) top.push(std::move(*rest));
         top_span = Span{ts.front().span.start, ts.back().span.end};
         ok = true;
     }
@@ -247,6 +234,12 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
         outcome.document.emplace(
             syntax::document::Document::from_parsed_root(std::move(finished->root)));
         outcome.document->set_parse_context_id(context.id());
+        // A failure recorded inside an attempt the grammar went back on stays
+        // reported while its Error node went with the attempt. Over a tree
+        // without an Error node it would be a fault the document does not
+        // show, and the document would pass for valid: such a parse keeps
+        // no document.
+        if (!outcome.diagnostics.empty() && outcome.document->errors().empty()) outcome.document.reset();
     }
     return outcome;
 }

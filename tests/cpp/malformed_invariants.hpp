@@ -6,6 +6,7 @@
 // census program, the fuzz replay and the parse fuzzer.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <functional>
@@ -120,6 +121,24 @@ struct Check {
 };
 
 inline bool has_error_node(const syntax::document::Document& document) { return !document.errors().empty(); }
+
+// True when every diagnostic starts inside the span of an Error node, its
+// end included: a fault at the end of the skipped text, such as the end of
+// input or the token after a script marker, starts there.
+inline bool diagnostics_in_error_nodes(const parse::ParseOutcome& outcome) {
+    if (!outcome.document) return true;
+    std::vector<parse::Span> errors;
+    for (const auto& node : outcome.document->errors()) {
+        if (const auto span = node.span()) errors.push_back(*span);
+    }
+    for (const auto& d : outcome.diagnostics) {
+        const bool inside = std::any_of(errors.begin(), errors.end(), [&](const parse::Span& e) {
+            return e.start <= d.span.start && d.span.start <= e.end;
+        });
+        if (!inside) return false;
+    }
+    return true;
+}
 
 // Checks one parse of `source`: (a), then (b), then (c), reporting the first
 // that fails. A parse without a document, or a document the writer refuses,

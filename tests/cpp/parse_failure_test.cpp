@@ -281,6 +281,7 @@ TEST(ParseFailure, DiagnosticKindNames) {
         {K::UnexpectedMathShift, "unexpected-math-shift"},
         {K::UnknownCommand, "unknown-command"},
         {K::UnknownEnvironment, "unknown-environment"},
+        {K::FormulaTooComplex, "formula-too-complex"},
     };
     ASSERT_EQ(cases.size(), quorvel::parse::kParseDiagnosticKindCount);
     for (std::size_t i = 0; i < cases.size(); ++i) {

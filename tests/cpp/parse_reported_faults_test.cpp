@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "corpus_mistakes.hpp"
+#include "malformed_invariants.hpp"
 #include "parse/grammar/arguments.hpp"
 #include "parse_recovery_support.hpp"
 
@@ -39,68 +40,90 @@ class FaultInClosedTextArgument : public ::testing::TestWithParam<TextFaultCase>
 
 TEST_P(FaultInClosedTextArgument, IsReported) {
     const TextFaultCase& c = GetParam();
-    EXPECT_EQ(diagnostics_of(parse_source(default_context(), c.source, {})), c.diagnostics);
+    const ParseOutcome out = parse_source(default_context(), c.source, {});
+    EXPECT_EQ(diagnostics_of(out), c.diagnostics);
+    // The faulty argument is taken whole: the document stays.
+    ASSERT_TRUE(out.document.has_value());
+    EXPECT_TRUE(invariants::diagnostics_in_error_nodes(out));
 }
 
 const std::string kBraceAtEnd = "found end of input expected something else, or '}'";
 const std::string kStrayEnd = "found '\\end' expected something else, or end of input";
-const std::string kStrayRight = "found '\\right' expected something else, or end of input";
-const std::string kDollar = "unexpected-math-shift";
+const std::string kEndInText = "found '\\end' expected end of input";
+const std::string kRightInText = "command-mode-error";
+const std::string kRightInTextMessage = " Command \\right is not allowed in text mode";
+const std::string kNothingTaken = "content recovery must consume at least one token";
+const std::string kOpenMath = "unclosed-inline-math";
+const std::string kOpenMathMessage = "found '$' expected something else, or end of input";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FaultInClosedTextArgument,
     ::testing::Values(
-        // A fault inside the argument is reported where the skip, token by
-        // token, stops at it, beside the fault of the construct left open.
+        // A fault inside the argument is reported as the argument's own
+        // reading reports it, beside the fault of the construct left open.
         TextFaultCase{"end_in_text",
                       "{\\text { (.) \\end{x}} 5",
                       {"raw-expected-found 23..23 " + kBraceAtEnd, "raw-expected-found 13..17 " + kStrayEnd}},
         TextFaultCase{"right_in_text_in_unclosed_argument",
                       "\\frac{\\text{a \\right) b}",
-                      {"argument-validation 5..24 unclosed brace argument", "raw-expected-found 14..20 " + kStrayRight}},
+                      {"argument-validation 5..24 unclosed brace argument", kRightInText + " 14..20" + kRightInTextMessage,
+                       "- 14..14 " + kNothingTaken}},
         TextFaultCase{"unclosed_text_math_deep",
                       "{{{{{{{{{\\text{${x}}}}}}}}}}",
-                      {kDollar + " 15..16 Unexpected $ inside a math formula", "raw-expected-found 28..28 " + kBraceAtEnd}},
+                      {kOpenMath + " 19..19 " + kOpenMathMessage, "raw-expected-found 28..28 " + kBraceAtEnd}},
         TextFaultCase{"unclosed_text_math_currency",
                       "{\\text { 2$7. } 18 \\%",
-                      {kDollar + " 10..11 Unexpected $ inside a math formula; it looks like a currency marker",
-                       "raw-expected-found 21..21 " + kBraceAtEnd}},
+                      {kOpenMath + " 14..14 " + kOpenMathMessage, "raw-expected-found 21..21 " + kBraceAtEnd}},
         // Other text commands and slot forms.
         TextFaultCase{"end_in_mbox",
                       "{\\mbox{\\end{x}}",
-                      {"raw-expected-found 15..15 " + kBraceAtEnd, "raw-expected-found 7..11 " + kStrayEnd}},
+                      {"raw-expected-found 15..15 " + kBraceAtEnd, "raw-expected-found 7..11 " + kEndInText}},
         TextFaultCase{"dollar_after_optional_slot",
                       "{\\makebox[1cm]{$}",
-                      {kDollar + " 15..16 Unexpected $ inside a math formula", "raw-expected-found 17..17 " + kBraceAtEnd}},
+                      {kOpenMath + " 16..16 " + kOpenMathMessage, "raw-expected-found 17..17 " + kBraceAtEnd}},
         TextFaultCase{"fault_in_nested_text_argument",
                       "{\\text{a \\textbf{b \\end{x}} c}",
                       {"raw-expected-found 30..30 " + kBraceAtEnd, "raw-expected-found 19..23 " + kStrayEnd}},
-        // A clean argument is still taken whole, a faulty one after it is not.
+        // A clean argument is still taken whole, a faulty one after it too.
         TextFaultCase{"clean_then_faulty",
                       "{\\text{ok}\\text{bad \\right)}",
-                      {"raw-expected-found 28..28 " + kBraceAtEnd, "raw-expected-found 20..26 " + kStrayRight}},
+                      {kRightInText + " 20..26" + kRightInTextMessage, "- 20..20 " + kNothingTaken,
+                       "raw-expected-found 28..28 " + kBraceAtEnd}},
         TextFaultCase{"clean_math_then_faulty",
                       "{\\text{a $x$ b} \\text{c $}",
-                      {kDollar + " 24..25 Unexpected $ inside a math formula", "raw-expected-found 26..26 " + kBraceAtEnd}},
-        // Passed token by token, a faulty argument's `\right` or `\end` is
-        // text: it closes no `\left` or environment opened outside it.
+                      {kOpenMath + " 25..25 " + kOpenMathMessage, "raw-expected-found 26..26 " + kBraceAtEnd}},
+        // A faulty argument's `\right` or `\end` is text: it closes no
+        // `\left` or environment opened outside it.
         TextFaultCase{"right_in_text_inside_left",
                       "{\\left[ B , \\textbf{a \\right)} \\right] = 0",
-                      {"raw-expected-found 42..42 " + kBraceAtEnd, "raw-expected-found 22..28 " + kStrayRight}},
+                      {kRightInText + " 22..28" + kRightInTextMessage, "- 22..22 " + kNothingTaken,
+                       "raw-expected-found 42..42 " + kBraceAtEnd}},
         TextFaultCase{"end_in_text_inside_environment",
                       "{\\begin{cases} a & \\text{\\end{x} b} \\end{cases}",
-                      {"environment-name-mismatch 47..47 " + kBraceAtEnd, "raw-expected-found 25..29 " + kStrayEnd}},
+                      {"environment-name-mismatch 47..47 " + kBraceAtEnd, "raw-expected-found 25..29 " + kEndInText}},
         TextFaultCase{"end_of_own_environment_in_text",
                       "\\begin{matrix}\\text{\\end{matrix}}",
                       {"- 33..33 Environment matrix missing closing \\end{matrix}",
-                       "raw-expected-found 20..24 " + kStrayEnd}},
-        // Pairs opened inside the argument still close there.
+                       "raw-expected-found 20..24 " + kEndInText}},
+        // Pairs opened inside the argument are the argument's.
         TextFaultCase{"left_right_inside_faulty_text",
                       "{\\left( \\text{a \\left[ b \\right] c $} \\right)",
-                      {kDollar + " 35..36 Unexpected $ inside a math formula", "raw-expected-found 45..45 " + kBraceAtEnd}},
+                      {"command-mode-error 16..21 Command \\left is not allowed in text mode",
+                       "raw-expected-found 45..45 " + kBraceAtEnd}},
         TextFaultCase{"environment_inside_faulty_text",
                       "{\\begin{cases} a & \\text{\\begin{x} b \\end{x} $} \\end{cases}",
-                      {kDollar + " 45..46 Unexpected $ inside a math formula", "raw-expected-found 59..59 " + kBraceAtEnd}},
+                      {kOpenMath + " 46..46 " + kOpenMathMessage, "raw-expected-found 59..59 " + kBraceAtEnd}},
+        // A fault inside a closed text argument and another outside it.
+        TextFaultCase{"right_in_text_in_open_group",
+                      "\\rho{ = \\textrm { c\\right) o n s t }",
+                      {kRightInText + " 19..25" + kRightInTextMessage, "- 19..19 " + kNothingTaken,
+                       "raw-expected-found 36..36 " + kBraceAtEnd}},
+        TextFaultCase{"end_in_text_then_open_subscript",
+                      "\\textnormal { U n \\end{x}} _{ { \\delta }",
+                      {"raw-expected-found 40..40 " + kBraceAtEnd, "raw-expected-found 18..22 " + kStrayEnd}},
+        TextFaultCase{"text_math_in_open_subscript",
+                      "^ { 1 1 } _{ { \\Lambda } \\textrm {$ B } ( 1 _ { 1 } ^ { + } )",
+                      {kOpenMath + " 38..38 " + kOpenMathMessage, "raw-expected-found 61..61 " + kBraceAtEnd}},
         // Valid text math, nested too, is not read as math and reported.
         TextFaultCase{"clean_nested_text_math", "{\\text{a \\textbf{$b$} c}", {"raw-expected-found 24..24 " + kBraceAtEnd}},
         TextFaultCase{"clean_text_math_in_environment",
@@ -123,7 +146,7 @@ struct SmallRecoveryBudget {
     ~SmallRecoveryBudget() { grammar::detail::recovery_budget_scale = old; }
 };
 
-constexpr const char* kTooComplex = "max-group-depth-exceeded";
+constexpr const char* kTooComplex = "formula-too-complex";
 
 struct BudgetCase {
     const char* name;

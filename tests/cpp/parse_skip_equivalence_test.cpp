@@ -207,8 +207,8 @@ INSTANTIATE_TEST_SUITE_P(
         SkipCase{"closing_run_of_left_through_groups", R"(\binom{\left(\binom{\left(z}{a}}{a}}})", false,
                  {{7, 31}, {35, 36}}, rejecting_unknown()},
         // A group or a faulty text argument passed whole where nothing in it
-        // stops the skip; where a `\)`, `\right` or `\end` in it does, it is
-        // gone through and the skip stops there.
+        // stops the skip; where a `\)`, `\right` or `\end` in it would, the
+        // argument is taken whole too and reports its own faults.
         SkipCase{"faulty_text_arguments_nested", R"(\text{\Bbb{\(x^{\text{\Bbb{\(x^{z\)}}\)}})", true, {{5, 41}}},
         SkipCase{"math_only_command_in_text_argument", R"(\text{\mbox{\(a&\mbox{\(a&z}\)}}\)})", false, {{34, 35}}},
         SkipCase{"bracket_command_without_bracket_in_text_argument", R"(\text{\makebox{\(a&\makebox{\(a&z}\)}}\)})", false,
@@ -216,9 +216,10 @@ INSTANTIATE_TEST_SUITE_P(
         SkipCase{"bracket_after_braced_slot_in_inline_math", R"(\text{\(#{\makebox{a}[\)}\)})", true, {{8, 9}, {24, 25}}},
         SkipCase{"group_holding_paren_in_inline_math", R"(\text{\(#{a\)}\)})", true, {{8, 9}, {13, 14}}},
         SkipCase{"text_argument_holding_paren_in_inline_math", R"(\text{\(#{\text{\(a\)}}\)})", true, {{8, 9}}},
-        SkipCase{"right_in_faulty_text_argument", R"(\left(#\text{\(a&\right)}\right))", false, {{6, 7}, {24, 25}}},
+        SkipCase{"right_in_faulty_text_argument", R"(\left(#\text{\(a&\right)}\right))", true,
+                 {{6, 7}, {17, 23}, {17, 17}, {17, 23}}},
         SkipCase{"end_in_nested_faulty_text_argument", R"(\sqrt{#\text{\(a&\text{\(\end{x}}}})", true,
-                 {{6, 7}, {25, 29}}},
+                 {{6, 7}, {33, 33}, {25, 29}}},
         // A command with a text slot in text mode alone: the math skip passes
         // it, the text skip after it takes its slot, `$` and all.
         SkipCase{"text_slot_of_one_mode", R"(\Bbb{\begin{matrix}z} \text{#\Bbb{a $x$ b}c})", true, {{20, 20}, {28, 29}}},
@@ -227,10 +228,10 @@ INSTANTIATE_TEST_SUITE_P(
         // the levels they had, seeing there what they saw.
         SkipCase{"stop_kept_in_text_arguments",
                  R"(\text{\(\begin{matrix}\text{\(\begin{matrix}\text{\(\begin{matrix}z\)}\)}\)})", true,
-                 {{75, 75}, {69, 70}}},
+                 {{69, 69}, {72, 72}, {75, 75}}},
         SkipCase{"stop_kept_past_the_end_of_an_environment",
                  R"(\text{\(\left(\text{\(\left(\text{\hphantom{\(\begin{matrix}z\end{x}\end{matrix}\)}}\)\)}\)})", true,
-                 {{89, 91}, {8, 91}, {68, 72}}, rejecting_unknown()},
+                 {{89, 91}, {8, 91}, {61, 68}, {68, 72}, {68, 72}}, rejecting_unknown()},
         SkipCase{"back_to_the_levels_in_text_arguments",
                  R"(\text{\hphantom{\(\begin{matrix}\text{\hphantom{\(\begin{matrix}\text{\hphantom{\(\begin{matrix}z}\end{matrix}\)}}\end{matrix}\)}}\end{matrix}\)}})",
                  false, {{145, 146}}},

@@ -82,7 +82,7 @@ TEST_P(SpentFuel, RestIsOneErrorNode) {
         for (const auto& d : out.diagnostics) {
             if (d.message == kTooComplex) spent = &d;
         }
-        EXPECT_EQ(spent->kind, ParseDiagnosticKind::MaxGroupDepthExceeded);
+        EXPECT_EQ(spent->kind, ParseDiagnosticKind::FormulaTooComplex);
         const std::size_t start = c.whole ? 0 : c.prefix.size();
         EXPECT_EQ(spent->span, (Span{start, source.size()}));
         // What the given-up item recovered from goes with it.
@@ -128,6 +128,41 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Deep but linear inputs, faulty or not, stay below the bound: they are
 // read to the end, with their own diagnostics.
+// Open constructs around closed `\left...\right` runs, thousands of levels:
+// no nesting limit is passed, so the parse keeps a document and never says
+// the nesting is too deep, whichever budget the reading reaches.
+struct OpenAroundClosedCase {
+    const char* name;
+    std::string source;
+    std::size_t max_group_depth;
+};
+
+class OpenAroundClosed : public ::testing::TestWithParam<OpenAroundClosedCase> {};
+
+TEST_P(OpenAroundClosed, KeepsItsDocument) {
+    const OpenAroundClosedCase& c = GetParam();
+    ParseConfig config;
+    config.max_group_depth = c.max_group_depth;
+    const ParseOutcome out = parse_source(default_context(), c.source, config);
+    ASSERT_TRUE(out.document.has_value());
+    for (const auto& d : out.diagnostics) {
+        EXPECT_EQ(d.message.find("nesting depth"), std::string::npos) << d.message;
+        EXPECT_NE(d.kind, ParseDiagnosticKind::MaxGroupDepthExceeded);
+    }
+    EXPECT_TRUE(invariants::diagnostics_in_error_nodes(out));
+}
+
+std::string matrix_left_block() {
+    return "{" + repeat("\\begin{matrix}\\left(", 1000) + "z" + repeat("\\right)", 1000) + "}";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, OpenAroundClosed,
+    ::testing::Values(OpenAroundClosedCase{"matrix_left_blocks", repeat(matrix_left_block(), 5), 128},
+                      OpenAroundClosedCase{"braces_around_left",
+                                           repeat("{\\left(", 7144) + "z" + repeat("\\right)", 7144), 100000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(WorkBound, LinearFamiliesStayBelow) {
     const std::vector<std::string> inputs = {
         repeat("\\frac{", 4000) + "x" + repeat("$}{}", 4000),

@@ -193,6 +193,16 @@ def test_malformed_source_keeps_its_document(src, items, latex, diagnostics):
     assert result["document"].to_latex() == latex
 
 
+def test_too_complex_formula_has_its_own_kind_and_keeps_a_document():
+    # Braces left open around closed \left...\right runs, 7144 levels: the
+    # reading passes its work bound, while nothing nests past a limit.
+    source = "{\\left(" * 7144 + "z" + "\\right)" * 7144
+    result = Parser().parse(source, max_group_depth=100000)
+    assert [d["kind"] for d in result["diagnostics"]] == ["formula-too-complex"]
+    assert result["diagnostics"][0]["message"] == "formula too complex to parse"
+    assert result["document"] is not None and result["document"].has_errors()
+
+
 def test_overrides_hold_for_one_call():
     parser = Parser()
     deep = "{{{{x}}}}"

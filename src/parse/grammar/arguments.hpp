@@ -18,6 +18,7 @@
 #include <string_view>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "knowledge/argspec.hpp"
@@ -352,6 +353,13 @@ struct ArgumentSession {
         }
     };
     std::unordered_map<ClosedLevel, std::size_t, ClosedLevelHash> closed_levels;
+
+    // The closed text arguments, by the stream index of their closing token,
+    // inside which the recovery skip, going through token by token, would
+    // stop, and which it takes whole instead. Inside one the skip depends
+    // only on the argument's tokens, its mode and its hard stop, so every
+    // enclosing level's skip takes it at once. Keyed as `closed_levels`.
+    std::unordered_set<ClosedLevel, ClosedLevelHash> stopping_text_arguments;
 
     // What the recovery skip did from a token it passed past the item's
     // header, when from there it closed no level open at the token and met

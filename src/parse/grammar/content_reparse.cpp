@@ -255,7 +255,7 @@ void give_up(SharedContents& contents, const Collected& c, std::span<const Spann
     const Span span{c.start, c.end};
     out.node = TrackedNode::leaf(SyntaxNode::Error{std::string(kTooComplex), contents.token_text(tokens)}, span);
     ParseFailure failure = ParseFailure::custom(span, std::string(kTooComplex));
-    failure.kind = ParseDiagnosticKind::MaxGroupDepthExceeded;
+    failure.kind = ParseDiagnosticKind::FormulaTooComplex;
     out.node.diagnostics.push_back(std::move(failure));
 }
 
@@ -314,7 +314,7 @@ bool slot_failure(Grammar& g, OutcomeKind kind, const ParseFailure* chosen, Fail
         ContentOutcome fresh;
         read_content(g, mode, c, tokens, fresh);
         number = contents.keep(key, std::move(fresh));
-        if (!number) throw NestingTooDeep{};
+        if (!number) throw FormulaTooComplex{};
     }
     const ContentOutcome& kept = contents.outcome(*number);
     if (kept.kind == OutcomeKind::Node) {

@@ -113,8 +113,7 @@ Grammar::Grammar(ParserState& state, Input& input)
       text_kb_(state.context().knowledge(ContentMode::Text)),
       recover_(!state.config().abort_on_error),
       reject_unknown_(state.config().reject_unknown),
-      buildrel_(state.source()),
-      item_run_budget_(std::max(kItemRunsPerToken * (input.token_count() + 1), kMinimumItemRunBudget)) {}
+      buildrel_(state.source()) {}
 
 bool Grammar::control_seq(std::string_view name, PatternId label) {
     const SpannedToken* t = in_.peek();

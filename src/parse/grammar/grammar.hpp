@@ -50,6 +50,13 @@ bool is_outer_closing_boundary(const Token* next) noexcept;
 // character boundaries; otherwise the empty text.
 std::string slice_snippet(std::string_view source, std::size_t start, std::size_t end);
 
+// What a run whose work bound is spent makes of the tokens from `from` on:
+// one Error node over them, but their white space at both ends, keeping
+// their text, with the diagnostic "formula too complex to parse"; nothing
+// when only white space is left.
+std::optional<TrackedNode> too_complex_rest(std::string_view source, std::span<const SpannedToken> tokens,
+                                            std::size_t from);
+
 // Joins the pieces of one text chunk: a one-space piece right after another
 // one-space piece is dropped, everything else is appended as it is.
 class TextChunkJoiner {
@@ -107,7 +114,7 @@ public:
 
     // The list the top-level items of the run go into. When the run's fuel
     // is spent while it reads one of them, the items before it stay and the
-    // rest of the input becomes one Error node (`give_up_rest`); a quiet run
+    // rest of the input becomes one Error node (`too_complex_rest`); a quiet run
     // is abandoned instead.
     void set_top_level(const DecomposedChildren* top) noexcept { top_ = top; }
     static constexpr std::string_view kTooComplex = "formula too complex to parse";
@@ -389,13 +396,6 @@ private:
     // What the recovery of failed items keeps across this grammar's items;
     // made when an item first fails, so a parse without failures never has one.
     std::shared_ptr<RecoveryMemo> recovery_;
-    // Item runs and skipped tokens so far, against a budget per token (see
-    // `RecoveryMemo`). A short formula may nest a few thousand unclosed levels
-    // (about a quarter of a second of skipping) before the budget ends it.
-    static constexpr std::size_t kItemRunsPerToken = 64;
-    static constexpr std::size_t kMinimumItemRunBudget = std::size_t{1} << 22;
-    std::size_t item_runs_ = 0;
-    std::size_t item_run_budget_;
     mutable const SpannedToken* last_math_token_ = nullptr;
     mutable const knowledge::ActiveCommandRecord* last_math_record_ = nullptr;
 };

@@ -105,23 +105,27 @@ bool Grammar::top_level_item(MathContentKind kind, std::size_t item_start, Track
     gave_up = true;
     st_.drop_recovery_diagnostics_from(kept);
     in_.restore_alt(std::nullopt);
-    std::size_t first = item_start;
-    while (in_.token_at(first) != nullptr && in_.token_at(first)->token.kind() == TokenKind::Whitespace) ++first;
-    std::size_t end = in_.token_count();
-    while (end > first && in_.token_at(end - 1)->token.kind() == TokenKind::Whitespace) --end;
-    if (end == first) {
-        in_.rewind(end);
-        return false;
+    const std::size_t count = in_.token_count();
+    if (auto rest = too_complex_rest(st_.source(), std::span(in_.token_at(0), count), item_start)) {
+        items.push(std::move(*rest));
     }
-    const Span span = in_.span_between(first, end);
-    TrackedNode rest = TrackedNode::leaf(
-        SyntaxNode::Error{std::string(kTooComplex), slice_snippet(st_.source(), span.start, span.end)}, span);
-    ParseFailure failure = ParseFailure::custom(span, std::string(kTooComplex));
-    failure.kind = ParseDiagnosticKind::MaxGroupDepthExceeded;
-    rest.diagnostics.push_back(std::move(failure));
-    items.push(std::move(rest));
-    in_.rewind(end);
+    in_.rewind(count);
     return false;
+}
+
+std::optional<TrackedNode> too_complex_rest(std::string_view source, std::span<const SpannedToken> tokens,
+                                            std::size_t from) {
+    std::size_t end = tokens.size();
+    while (from < end && tokens[from].token.kind() == TokenKind::Whitespace) ++from;
+    while (end > from && tokens[end - 1].token.kind() == TokenKind::Whitespace) --end;
+    if (end == from) return std::nullopt;
+    const Span span{tokens[from].span.start, tokens[end - 1].span.end};
+    TrackedNode rest = TrackedNode::leaf(
+        SyntaxNode::Error{std::string(Grammar::kTooComplex), slice_snippet(source, span.start, span.end)}, span);
+    ParseFailure failure = ParseFailure::custom(span, std::string(Grammar::kTooComplex));
+    failure.kind = ParseDiagnosticKind::FormulaTooComplex;
+    rest.diagnostics.push_back(std::move(failure));
+    return rest;
 }
 
 // The tail after `\buildrel top \over rel` is a content of its own, which may

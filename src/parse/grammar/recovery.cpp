@@ -148,6 +148,11 @@ public:
         }
         return kind;
     }
+    // Back to the levels `earlier` had open, a copy of these levels.
+    void restore(const SkipLevels& earlier) {
+        runs_ = earlier.runs_;
+        std::copy(std::begin(earlier.counts_), std::end(earlier.counts_), std::begin(counts_));
+    }
     // Opens `n` levels of one kind, kept as one run: a skip that passes a
     // deep nesting opens its levels at once.
     void open(Kind kind, std::size_t n = 1) {
@@ -247,7 +252,7 @@ private:
 // delimiter pairs are matched at once; a bracket group, or one whose two
 // delimiters are the same, is scanned token by token. Once such a scan finds
 // its group open, no later one in the skip is scanned, and the tokens it read
-// count against the item budget, as skipped tokens do.
+// count against the recovery budget, as skipped tokens do.
 struct SlotScans {
     bool found_open = false;
     std::size_t read = 0;
@@ -271,13 +276,13 @@ bool reads_clean(Grammar& g, const Collected& group) {
 // but in a text slot a `$` opens inline math: taken for a hard stop, it would
 // end the skip inside the argument and leave the rest of the text, valid as
 // it is, to be read as math and reported again. Only a text argument that
-// reads clean is taken so: a fault inside one is reported where the skip
-// stops at it. A group left open, or one that does not read clean, is left
-// to the token-by-token skip, which stops at the next hard stop as before.
-// Answers the index of the closing token of a closed text argument that does
-// not read clean, which the skip then passes token by token.
-std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge::ArgSpec> specs,
-                                           SlotScans& scans, ContentMode mode) {
+// reads clean is taken so at once: a faulty one is gone through token by
+// token, and taken whole only where the skip would stop inside it (see
+// `TextFences`). A group left open is left to the token-by-token skip, which
+// stops at the next hard stop as before.
+// Answers a closed text argument that does not read clean.
+std::optional<Collected> skip_text_slots(Grammar& g, std::span<const knowledge::ArgSpec> specs, SlotScans& scans,
+                                         ContentMode mode) {
     using knowledge::ArgFormKind;
     Input& in = g.input();
     for (const knowledge::ArgSpec& spec : specs) {
@@ -342,7 +347,7 @@ std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge
             if (spec.kind == knowledge::ArgValueKind::TextContent) {
                 if (reads_clean(g, group)) continue;
                 in.rewind(before);
-                return group.last;
+                return group;
             }
             // A closed slot that is not text has no math of its own to hide:
             // one holding what stops or steers the skip is gone through token
@@ -373,7 +378,12 @@ std::optional<std::size_t> skip_text_slots(Grammar& g, std::span<const knowledge
 // The closed text arguments that did not read clean and that the skip is
 // passing token by token, innermost last. Inside one, a `\right` or `\end`
 // is text, which cannot close a `\left` or an environment opened outside
-// it: there the skip stops, and the fault is reported where it lies.
+// it. Where the skip would stop inside one, at such a token or at a hard
+// stop, the fault lies in the argument: the outermost one is taken whole
+// instead, as it stood when the skip entered it, and its Error node carries
+// the argument's own diagnostics. Stopping there would leave the rest of the
+// argument to the content around it, which cannot read it: the parse would
+// keep no document.
 class TextFences {
 public:
     // `entry`: the index after the command whose argument this is.
@@ -424,8 +434,13 @@ public:
     bool on() const noexcept { return on_; }
     // Off for the rest of the skip: what it does depends on what it did.
     void off() {
-        while (!at_.empty()) pop();
+        forget();
         on_ = false;
+    }
+    // Drops the tokens passed so far: what the skip does from them on
+    // depends on what it did before.
+    void forget() {
+        while (!at_.empty()) pop();
     }
     // At window index `pos` and step `step`, with the levels as they are and
     // the innermost argument entered, if any.
@@ -477,11 +492,6 @@ public:
             return false;
         };
         while (!at_.empty() && closed(at_.back())) pop();
-    }
-    // The fence of the argument entered at window index `entry` stopped the
-    // skip.
-    void fence_stop(std::size_t entry) {
-        while (!at_.empty() && at_.back().pos >= stream_at_ + entry) pop();
     }
     // The skip stopped at window index `stop`, at step `step`: keeps where it
     // stopped for every token left. Past each, it read up to `stop` and the
@@ -1103,7 +1113,6 @@ std::optional<Failure> Grammar::invalid_left_between(std::size_t start, std::siz
 
 bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out) {
     in_.check_fuel();
-    if (++item_runs_ > item_run_budget_) throw NestingTooDeep{};
     if (in_.quiet()) {
         // A quiet run keeps no failure and remembers no failed attempt (its
         // first failed item ends it): only the item's own run is left.
@@ -1248,8 +1257,11 @@ public:
           stream_end_(stream_at_.value_or(0) + in_.token_count()) {}
 
     // Skips up to where the bad content ends; answers whether it took any
-    // token. Its steps are charged to the budgets.
+    // token. Its steps are charged to the recovery budget.
     bool run();
+    // The diagnostics of the arguments taken whole (see `leave_fence`), which
+    // the Error node carries.
+    FailureList take_fence_diagnostics() { return std::move(inside_fences_); }
 
     // The environment headers of the input, indexed on the first question:
     // nested arguments each index the headers they hold, so the work counts
@@ -1271,6 +1283,9 @@ private:
     Step closer_run(const Token& t);
     Step token(const SpannedToken& t);
     void command_slots(const knowledge::ActiveCommandRecord& record);
+    // Where the skip would stop inside an argument entered, it takes the
+    // outermost one whole instead; answers whether it was inside one.
+    bool leave_fence();
     // After a level was closed: whether alone, after everything opened
     // inside it, so that its end may be kept.
     void close_alone(bool alone);
@@ -1296,6 +1311,10 @@ private:
     bool own_open_ = false;  // the level of the item's own header, the first one the skip opens
     SlotScans slot_scans_;
     TextFences fences_;
+    // The outermost argument entered, with the levels open before it, and
+    // the diagnostics of the arguments taken whole after all.
+    std::optional<std::pair<Collected, SkipLevels>> outer_fence_;
+    FailureList inside_fences_;
     // The steps the skip takes, each over one token or one stretch passed
     // whole: what the budget counts.
     std::size_t steps_ = 0;
@@ -1415,14 +1434,32 @@ bool ItemSkip::run() {
         stops_.settle(levels_);
         stops_.keep(in_.pos(), steps_ + kept_steps_, stop_at_end_, fences_.entered());
     }
-    // The skip's steps count against the budget as item runs do; unclosed
-    // nesting skips the rest of the input once per level, so the budget is
-    // checked here too, not only at the next item.
-    const std::size_t units = steps_ + kept_steps_ + slot_scans_.read;
-    g_.item_runs_ += units;
-    if (g_.item_runs_ > g_.item_run_budget_) throw NestingTooDeep{};
-    g_.charge_recovery(units);
+    g_.charge_recovery(steps_ + kept_steps_ + slot_scans_.read);
     return consumed_;
+}
+
+bool ItemSkip::leave_fence() {
+    fences_.leave_before(in_.pos());
+    if (!fences_.active()) return false;
+    const auto& [group, before] = *outer_fence_;
+    if (one_step() && stream_at_) {
+        for (const TextFences::Fence& f : fences_.entered()) {
+            session_.stopping_text_arguments.insert({*stream_at_ + f.close, mode_and_stop_});
+        }
+    }
+    TrackedNode node;
+    Failure failure;
+    if (parse_tokens_as_content(g_, ContentMode::Text, group, node, failure)) {
+        inside_fences_.append(std::move(node.diagnostics));
+    } else {
+        inside_fences_.push_back(in_.to_owned(failure));
+    }
+    in_.rewind(group.last + 1);
+    fences_.leave_before(in_.pos());
+    levels_.restore(before);
+    stops_.forget();
+    marks_.clear();
+    return true;
 }
 
 ItemSkip::Step ItemSkip::kept_stop() {
@@ -1443,14 +1480,16 @@ ItemSkip::Step ItemSkip::kept_stop() {
     stop_at_end_ = kept->stop == stream_end_;
     // What the skip meets there, as it would have met it.
     g_.skip_ws();
-    return Step::Stop;
+    return leave_fence() ? Step::Taken : Step::Stop;
 }
 
+// Inside an argument entered, a `\right` or `\end` no level opened in it
+// answers is text, where the skip would stop: it takes the argument whole.
 ItemSkip::Step ItemSkip::fence(const Token& t) {
     if ((t.is_control("right") && fences_.stops_right(levels_.count(SkipLevels::Left))) ||
         (t.is_control("end") && fences_.stops_end(levels_.count(SkipLevels::Environment)))) {
-        stops_.fence_stop(fences_.innermost_entry());
-        return Step::Stop;
+        leave_fence();
+        return Step::Taken;
     }
     return Step::Next;
 }
@@ -1661,7 +1700,7 @@ ItemSkip::Step ItemSkip::closer_run(const Token& t) {
 ItemSkip::Step ItemSkip::token(const SpannedToken& t) {
     const TokenKind kind = t.token.kind();
     const bool closes_level = kind == TokenKind::RBrace && levels_.count(SkipLevels::Brace) > 0;
-    if (consumed_ && !closes_level && is_hard_stop(stop_, t.token)) return Step::Stop;
+    if (consumed_ && !closes_level && is_hard_stop(stop_, t.token)) return leave_fence() ? Step::Taken : Step::Stop;
     const std::size_t opener = in_.pos();
     const std::size_t below = levels_.total();
     const bool alone = closes_level && levels_.innermost() == SkipLevels::Brace;
@@ -1698,7 +1737,14 @@ void ItemSkip::command_slots(const knowledge::ActiveCommandRecord& record) {
     slot_scans_.open_brace.reset();
     slot_scans_.left_open = false;
     if (close) {
-        fences_.enter(*close, levels_.count(SkipLevels::Left), levels_.count(SkipLevels::Environment), in_.pos());
+        if (!fences_.active()) outer_fence_.emplace(*close, levels_);
+        fences_.enter(close->last, levels_.count(SkipLevels::Left), levels_.count(SkipLevels::Environment),
+                      in_.pos());
+        // One another skip took whole is taken whole at once.
+        if (one_step() && stream_at_ &&
+            session_.stopping_text_arguments.contains({*stream_at_ + close->last, mode_and_stop_})) {
+            leave_fence();
+        }
     }
 }
 
@@ -1715,7 +1761,8 @@ void ItemSkip::close_alone(bool alone) {
 [[gnu::noinline]] bool Grammar::skip_failed_item(HardStop stop, ContentMode mode, std::size_t p, TrackedNode& out) {
     std::optional<FailedItem> item = ItemSkip::report(*this, stop, mode, p);
     if (!item) return false;
-    if (!ItemSkip(*this, stop, mode, *item).run()) {
+    ItemSkip skip(*this, stop, mode, *item);
+    if (!skip.run()) {
         Failure soft = in_.err_since(p, "content recovery must consume at least one token");
         soft.soft = true;
         in_.add_alt(p, std::move(soft));
@@ -1723,6 +1770,7 @@ void ItemSkip::close_alone(bool alone) {
     }
     const Span span = in_.span_since(p);
     out = TrackedNode::leaf(SyntaxNode::Error{std::move(item->message), error_text(span)}, span);
+    out.diagnostics = skip.take_fence_diagnostics();
     return true;
 }
 

@@ -165,9 +165,8 @@ private:
 // its position, its rule and the group depth, and of the depth only when its
 // groups reached the depth limit: a failed attempt is remembered and not run
 // again. Beyond the depth limit results depend on the depth, and unclosed
-// nesting there can still make the reading grow faster than the formula; a
-// budget of item runs and skipped tokens per token ends such a parse as
-// nesting too deep.
+// nesting there can still make the reading grow faster than the formula,
+// up to the parse's work bound (fuel.hpp).
 struct RecoveryMemo {
     struct FailedAttempt {
         std::optional<Input::Located> own;  // what the attempt recorded

@@ -33,9 +33,18 @@ bool Grammar::text_atom(bool paren_recover, TrackedNode& out) {
         }
         // The dollar form of inline math is tried first and cannot match here.
         in_.expect(pattern::kMathShift);
-        return attempt(inline_math_paren(paren_recover, out)) || attempt(environment_alternative(ContentMode::Text, out)) ||
-               attempt(escaped_symbol(out)) || attempt(declarative_command(ContentMode::Text, out)) ||
-               attempt(prefix_command(ContentMode::Text, out)) || attempt(unknown_command(out));
+        const std::size_t recovered = st_.recovery_diagnostic_count();
+        if (attempt(inline_math_paren(paren_recover, out))) return true;
+        // A `\(` that math does not close is read as a command: what the
+        // math's recovery reported went with the math and its Error nodes.
+        // Kept, it would be a fault no Error node shows, over a tree that
+        // reads as valid; and the text written back, with the math's `\(`
+        // as `$`, would not read back the same.
+        const bool ok = attempt(environment_alternative(ContentMode::Text, out)) || attempt(escaped_symbol(out)) ||
+                        attempt(declarative_command(ContentMode::Text, out)) ||
+                        attempt(prefix_command(ContentMode::Text, out)) || attempt(unknown_command(out));
+        if (ok) st_.drop_recovery_diagnostics_from(recovered);
+        return ok;
     }
     if (attempt(text_chunk(out)) || attempt(inline_math_dollar(out))) return true;
     // The parenthesis form cannot match a token that is no control sequence.
