@@ -87,7 +87,9 @@ TEST_P(SpentFuel, RestIsOneErrorNode) {
         EXPECT_EQ(spent->span, (Span{start, source.size()}));
         // What the given-up item recovered from goes with it.
         for (const auto& d : out.diagnostics) {
-            if (&d != spent) EXPECT_LE(d.span.end, start) << d.message;
+            if (&d != spent) {
+                EXPECT_LE(d.span.end, start) << d.message;
+            }
         }
 
         // The rest is the last top-level node, an Error that keeps its text.
