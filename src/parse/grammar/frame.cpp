@@ -116,6 +116,11 @@ Grammar::Grammar(ParserState& state, Input& input)
       buildrel_(state.source()),
       item_run_budget_(std::max(kItemRunsPerToken * (input.token_count() + 1), kMinimumItemRunBudget)) {}
 
+void Grammar::item_runs_spent() {
+    detail::last_parse_fuel.reached |= detail::kItemRunBudget;
+    throw NestingTooDeep{};
+}
+
 void Grammar::skip_ws() {
     while (const SpannedToken* t = in_.peek()) {
         if (t->token.kind() != TokenKind::Whitespace) break;

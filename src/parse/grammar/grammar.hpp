@@ -278,6 +278,8 @@ public:
     // Counts recovery work against the parse's budget; inside an argument,
     // throws `ArgumentsTooComplex` once the budget is spent.
     void charge_recovery(std::size_t units);
+    // Ends the parse once the item runs pass their budget.
+    [[noreturn]] static void item_runs_spent();
 
     // Runs one item rule without recovery.
     bool run_item(ItemRule rule, bool paren_recover, TrackedNode& out);

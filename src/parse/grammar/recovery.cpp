@@ -1175,7 +1175,7 @@ std::optional<Failure> Grammar::invalid_left_between(std::size_t start, std::siz
 
 bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out) {
     in_.check_fuel();
-    if (++item_runs_ > item_run_budget_) throw NestingTooDeep{};
+    if (++item_runs_ > item_run_budget_) item_runs_spent();
     if (in_.quiet()) {
         // A quiet run keeps no failure and remembers no failed attempt (its
         // first failed item ends it): only the item's own run is left.
@@ -1758,7 +1758,7 @@ void Grammar::charge_recovery(std::size_t units) {
     // nesting skips the rest of the input once per level, so the budget is
     // checked here too, not only at the next item.
     item_runs_ += steps + kept_steps + slot_scans.read;
-    if (item_runs_ > item_run_budget_) throw NestingTooDeep{};
+    if (item_runs_ > item_run_budget_) item_runs_spent();
     charge_recovery(steps + kept_steps + slot_scans.read);
     if (!consumed) {
         Failure soft = in_.err_since(p, "content recovery must consume at least one token");
