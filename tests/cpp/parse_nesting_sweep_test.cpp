@@ -61,24 +61,26 @@ testing::Work work_of(const std::string& source, const ParseConfig& config, std:
     return testing::last_work();
 }
 
+constexpr std::size_t kIncomplete = static_cast<std::size_t>(-1);
+
 // A nesting whose work at n and 8n levels passes the limits of a linear
 // family (`testing::work_fault`).
 struct Flagged {
-    std::size_t index = 0;
+    std::size_t index = kIncomplete;
     testing::Work small;
     testing::Work large;
 };
 
 // The nestings that pass the limits; checked by `kWorkers` children, each
-// over every kWorkers-th nesting. Ends with an index of -1 when a child did
-// not finish.
+// over every kWorkers-th nesting. Ends with one of index `kIncomplete` when a
+// child did not finish.
 std::vector<Flagged> flagged_work(const std::vector<Sweep>& all, const std::vector<std::size_t>& index_of) {
     std::vector<Flagged> found;
     std::vector<std::pair<pid_t, int>> children;
     std::fflush(nullptr);
     for (int w = 0; w < kWorkers; ++w) {
         int fds[2];
-        if (pipe(fds) != 0) return {Flagged{static_cast<std::size_t>(-1)}};
+        if (pipe(fds) != 0) return {Flagged{}};
         const pid_t pid = fork();
         if (pid == 0) {
             close(fds[0]);
@@ -88,7 +90,8 @@ std::vector<Flagged> flagged_work(const std::vector<Sweep>& all, const std::vect
             for (std::size_t i = w; i < all.size(); i += kWorkers) {
                 const ParseConfig config = config_of(all[i].config);
                 std::uint64_t d[2];
-                Flagged f{i};
+                Flagged f;
+                f.index = i;
                 f.small = work_of(build(all[i], kLevels, index_of[i]), config, d[0]);
                 f.large = work_of(build(all[i], 8 * kLevels, index_of[i]), config, d[1]);
                 if (digests != nullptr) {
@@ -116,7 +119,7 @@ std::vector<Flagged> flagged_work(const std::vector<Sweep>& all, const std::vect
         }
     }
     std::sort(found.begin(), found.end(), [](const Flagged& a, const Flagged& b) { return a.index < b.index; });
-    if (!complete) found.push_back(Flagged{static_cast<std::size_t>(-1)});
+    if (!complete) found.push_back(Flagged{});
     return found;
 }
 
@@ -157,7 +160,7 @@ TEST(NestingSweep, WorkGrowsLinearly) {
         }
     }
     const std::vector<Flagged> found = flagged_work(chosen, index_of);
-    ASSERT_TRUE(found.empty() || found.back().index != static_cast<std::size_t>(-1)) << "a worker did not finish";
+    ASSERT_TRUE(found.empty() || found.back().index != kIncomplete) << "a worker did not finish";
     for (const Flagged& f : found) {
         ADD_FAILURE() << testing::work_fault(f.small, f.large) << ": " << describe(chosen[f.index], index_of[f.index]);
     }
