@@ -77,6 +77,7 @@ TEST_P(SpentFuel, RestIsOneErrorNode) {
         const ParseOutcome out = parse_source(default_context(), source, config);
         // The first fault may end the parse before the bound does.
         if (c.faulty && config.abort_on_error && count_too_complex(out) == 0) continue;
+        EXPECT_NE(testing::last_work().reached & grammar::detail::kWorkBound, 0);
         ASSERT_TRUE(out.document);
         ASSERT_EQ(count_too_complex(out), 1u);
         const ParseDiagnostic* spent = nullptr;
@@ -149,6 +150,15 @@ TEST(WorkBound, LinearFamiliesStayBelow) {
             EXPECT_EQ(testing::work_fault(testing::last_work(), limits), "") << name << ": " << source.substr(0, 60);
         }
     }
+}
+
+// Environments and `\left` nested in a group, the group repeated: the item
+// runs and skip steps pass their budget, which ends the parse, and the
+// parse reports that budget as reached.
+TEST(WorkBound, ItemRunBudgetIsReported) {
+    const std::string group = "{" + repeat("\\begin{matrix}\\left(", 1000) + "z" + repeat("\\right)", 1000) + "}";
+    (void)parse_source(default_context(), repeat(group, 5), {});
+    EXPECT_EQ(testing::last_work().reached, grammar::detail::kItemRunBudget);
 }
 
 // Every corpus formula and a generated mistake of each stay twenty times
