@@ -383,7 +383,8 @@ TEST(NestingSweep, TimeAndMemoryGrowLinearlyForASample) {
                 "(over %ld KiB), x%.2f in time per unit (%.6f s to %.6f s, %zu to %zu units): %s\n",
                 growths.size(), seconds[seconds.size() / 2], kSampleLevels, 8 * kSampleLevels, worst_memory,
                 kMemoryFloorKib, time_per_unit_growth(*slowest), slowest->seconds.small, slowest->seconds.large,
-                slowest->small.work.units, slowest->large.work.units, describe(all[slowest->index], slowest->index).c_str());
+                slowest->small.work.units, slowest->large.work.units,
+                describe(all[slowest->index], slowest->index).c_str());
 }
 
 // ---- What the fuzz target checks, for every nesting a few levels deep ---------------

@@ -1,5 +1,5 @@
 // Deep nesting of arguments, groups, text math, \left...\right and
-// environments with a fault or an infix at the bottom: the parse takes time
+// environments with a fault or an infix at the bottom: the parse takes work
 // and memory linear in the depth. Each case runs in a child process under a
 // CPU limit, so a family that grows exponentially fails instead of holding
 // the suite.
@@ -28,6 +28,7 @@ namespace {
 
 using testing::default_context;
 using testing::expect_linear;
+using testing::kRecoveryBound;
 using testing::Measure;
 using testing::repeat;
 
@@ -78,10 +79,6 @@ struct NestCase {
     ParseConfig config{};
     testing::WorkLimits limits{};
 };
-
-// Families whose work only the recovery budget keeps linear: every level's
-// recovery reads the levels below it again.
-constexpr testing::WorkLimits kRecoveryBound{900, grammar::detail::kRecoveryBudget};
 
 ParseConfig rejecting_unknown(std::size_t max_group_depth = ParseConfig{}.max_group_depth) {
     ParseConfig config;

@@ -40,10 +40,17 @@ struct WorkLimits {
     std::uint8_t budgets = 0;
 };
 
+// Families whose work only the recovery budget keeps linear (every level's
+// recovery reads the levels below it again): short ones burn up to about
+// 800 units per token before the budget runs out.
+inline constexpr WorkLimits kRecoveryBound{900, grammar::detail::kRecoveryBudget};
+
 // How one parse's work passes the limits; empty when it does not.
 inline std::string work_fault(const Work& w, const WorkLimits& limits = {}) {
     std::string fault;
-    if (w.per_token() > limits.per_token) fault += " more than " + std::to_string(int(limits.per_token)) + " units per token;";
+    if (w.per_token() > limits.per_token) {
+        fault += " more than " + std::to_string(static_cast<int>(limits.per_token)) + " units per token;";
+    }
     const unsigned over = w.reached & ~limits.budgets;
     if (over & grammar::detail::kWorkBound) fault += " reached the work bound;";
     if (over & grammar::detail::kRecoveryBudget) fault += " reached the recovery budget;";
