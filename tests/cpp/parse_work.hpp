@@ -47,27 +47,29 @@ inline constexpr WorkLimits kRecoveryBound{900, grammar::detail::kRecoveryBudget
 
 // How one parse's work passes the limits; empty when it does not.
 inline std::string work_fault(const Work& w, const WorkLimits& limits = {}) {
-    std::string fault;
-    if (w.per_token() > limits.per_token) {
-        fault += " more than " + std::to_string(static_cast<int>(limits.per_token)) + " units per token;";
-    }
     const unsigned over = w.reached & ~limits.budgets;
-    if (over & grammar::detail::kWorkBound) fault += " reached the work bound;";
-    if (over & grammar::detail::kRecoveryBudget) fault += " reached the recovery budget;";
-    if (over & grammar::detail::kItemRunBudget) fault += " reached the item-run budget;";
-    if (fault.empty()) return fault;
-    return fault + " " + std::to_string(w.units) + " units, " + std::to_string(w.tokens) + " tokens";
+    if (w.per_token() <= limits.per_token && over == 0) return {};
+    char text[200];
+    std::snprintf(text, sizeof text, " %zu units, %zu tokens:%s%s%s%s", w.units, w.tokens,
+                  w.per_token() > limits.per_token ? " too many units per token;" : "",
+                  over & grammar::detail::kWorkBound ? " reached the work bound;" : "",
+                  over & grammar::detail::kRecoveryBudget ? " reached the recovery budget;" : "",
+                  over & grammar::detail::kItemRunBudget ? " reached the item-run budget;" : "");
+    return text;
 }
 
 // The same for the parses of n and 8n levels, whose work grows at most 12
 // times besides.
 inline std::string work_fault(const Work& small, const Work& large, const WorkLimits& limits = {}) {
     std::string fault;
-    if (large.units > 12 * small.units) {
-        fault = "grows from " + std::to_string(small.units) + " to " + std::to_string(large.units) + " units;";
+    if (large.units > 12 * small.units) fault = "grows more than 12 times;";
+    if (const std::string f = work_fault(small, limits); !f.empty()) fault.append(" at n:").append(f);
+    if (const std::string f = work_fault(large, limits); !f.empty()) fault.append(" at 8n:").append(f);
+    if (!fault.empty() && fault.find(" at n:") == std::string::npos) {
+        char figures[100];
+        std::snprintf(figures, sizeof figures, " %zu units -> %zu units", small.units, large.units);
+        fault.append(figures);
     }
-    if (const std::string f = work_fault(small, limits); !f.empty()) fault += " at n:" + f;
-    if (const std::string f = work_fault(large, limits); !f.empty()) fault += " at 8n:" + f;
     return fault;
 }
 

@@ -155,8 +155,8 @@ TEST(WorkBound, LinearFamiliesStayBelow) {
 // runs and skip steps pass their budget, which ends the parse, and the
 // parse reports that budget as reached.
 TEST(WorkBound, ItemRunBudgetIsReported) {
-    const std::string group = "{" + repeat("\\begin{matrix}\\left(", 1000) + "z" + repeat("\\right)", 1000) + "}";
-    (void)parse_source(default_context(), repeat(group, 5), {});
+    const std::string group = repeat("\\begin{matrix}\\left(", 1000) + "z" + repeat("\\right)", 1000);
+    (void)parse_source(default_context(), repeat("{" + group + "}", 5), {});
     EXPECT_EQ(testing::last_work().reached, grammar::detail::kItemRunBudget);
 }
 
