@@ -7,8 +7,8 @@
 // most 12 times, stay under a ceiling per token, and no run may reach a
 // budget (see parse_work.hpp). A sample of one nesting per opener, fault and
 // configuration is also measured in child processes under a CPU limit: its
-// CPU time per work unit may grow at most 4 times, and its peak memory (the
-// growth of the resident set) at most 12 times.
+// CPU time per work unit and token may grow at most 4 times, and its peak
+// memory (the growth of the resident set) at most 12 times.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -203,12 +203,12 @@ std::vector<std::size_t> sample(const std::vector<Sweep>& all) {
 constexpr std::size_t kSampleLevels = kLevels;
 constexpr int kRepeats = 5;
 // The work sweep holds the units to linear growth; time may grow faster
-// only by what the units do not count. Time per unit grows somewhat as the
-// parse's memory leaves the caches (here at most 1.5 times, about 2 for the
-// parses of a few microseconds that give up early); a cost that grows with
+// only by what the units do not count. The units leave out the lexer, so
+// time is taken per unit and token. It grows somewhat as the parse's memory
+// leaves the caches (here at most 1.3 times); a cost that grows with
 // the square of the levels and burns no units grows it about 8 times. The
-// allowance of 0.1 ms absorbs the noise of those short parses. Memory under
-// 1 MiB is allocator noise.
+// allowance of 0.1 ms absorbs the noise of parses of a few microseconds.
+// Memory under 1 MiB is allocator noise.
 constexpr double kMostTimePerUnitGrowth = 4;
 constexpr double kTimeAllowanceSeconds = 0.0001;
 constexpr long kMemoryFloorKib = 1024;
@@ -226,14 +226,13 @@ struct Growth {
     Seconds seconds;
 };
 
+double cost(const testing::Measure& m) { return static_cast<double>(m.work.units + m.work.tokens); }
 double time_per_unit_growth(const Growth& g) {
-    return (g.seconds.large / static_cast<double>(g.large.work.units)) /
-           (g.seconds.small / static_cast<double>(g.small.work.units));
+    return (g.seconds.large / cost(g.large)) / (g.seconds.small / cost(g.small));
 }
 bool time_within(const Growth& g) {
-    const double per_unit = g.seconds.small / static_cast<double>(g.small.work.units);
     return g.seconds.large <=
-           kMostTimePerUnitGrowth * per_unit * static_cast<double>(g.large.work.units) + kTimeAllowanceSeconds;
+           kMostTimePerUnitGrowth * g.seconds.small / cost(g.small) * cost(g.large) + kTimeAllowanceSeconds;
 }
 double memory_growth(const Growth& g) {
     return static_cast<double>(g.large.grown_kib) / static_cast<double>(std::max(g.small.grown_kib, kMemoryFloorKib));
@@ -380,7 +379,7 @@ TEST(NestingSweep, TimeAndMemoryGrowLinearlyForASample) {
     if (slowest == nullptr) return;
     std::sort(seconds.begin(), seconds.end());
     std::printf("[ sample   ] %zu nestings, median %.6f s at %zu levels; growth to %zu levels at most x%.1f in memory "
-                "(over %ld KiB), x%.2f in time per unit (%.6f s to %.6f s, %zu to %zu units): %s\n",
+                "(over %ld KiB), x%.2f in time per unit and token (%.6f s to %.6f s, %zu to %zu units): %s\n",
                 growths.size(), seconds[seconds.size() / 2], kSampleLevels, 8 * kSampleLevels, worst_memory,
                 kMemoryFloorKib, time_per_unit_growth(*slowest), slowest->seconds.small, slowest->seconds.large,
                 slowest->small.work.units, slowest->large.work.units,

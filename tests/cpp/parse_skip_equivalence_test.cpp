@@ -355,8 +355,8 @@ bool ran_out() { return (testing::last_work().reached & grammar::detail::kRecove
 class SmallBudgetSkipEquivalence : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(SmallBudgetSkipEquivalence, OneStepRunsOutOnlyWhereTokenByTokenDoes) {
-    std::vector<std::string> inputs = random_nestings(3, 1000);
-    const std::vector<std::string> repeated = repeated_nestings(3, 600);
+    std::vector<std::string> inputs = random_nestings(3, 600);
+    const std::vector<std::string> repeated = repeated_nestings(3, 400);
     inputs.insert(inputs.end(), repeated.begin(), repeated.end());
     const std::vector<ParseConfig> configs = configurations();
     std::size_t failures = 0;
