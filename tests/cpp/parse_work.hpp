@@ -62,14 +62,13 @@ inline std::string work_fault(const Work& w, const WorkLimits& limits = {}) {
 // times besides.
 inline std::string work_fault(const Work& small, const Work& large, const WorkLimits& limits = {}) {
     std::string fault;
-    if (large.units > 12 * small.units) fault = "grows more than 12 times;";
+    if (large.units > 12 * small.units) {
+        char growth[100];
+        std::snprintf(growth, sizeof growth, "grows from %zu to %zu units;", small.units, large.units);
+        fault = growth;
+    }
     if (const std::string f = work_fault(small, limits); !f.empty()) fault.append(" at n:").append(f);
     if (const std::string f = work_fault(large, limits); !f.empty()) fault.append(" at 8n:").append(f);
-    if (!fault.empty() && fault.find(" at n:") == std::string::npos) {
-        char figures[100];
-        std::snprintf(figures, sizeof figures, " %zu units -> %zu units", small.units, large.units);
-        fault.append(figures);
-    }
     return fault;
 }
 
