@@ -121,9 +121,11 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
     grammar::Fuel fuel(tokens.tokens.size());
     struct Report {
         const grammar::Fuel& fuel;
+        const std::size_t limit = fuel.limit();
         ~Report() {
             auto& r = grammar::detail::last_parse_fuel;
             r.used = std::max(r.used, fuel.used());
+            if (fuel.used() > limit) r.reached |= grammar::detail::kWorkBound;
         }
     } report{fuel};
     {

@@ -1,5 +1,5 @@
-// Measures one parse in a child process under a CPU limit: its CPU time, the
-// growth of the resident set over it and what it gave. A parse that grows
+// Measures one parse in a child process under a CPU limit: its work units,
+// the growth of the resident set over it and what it gave. A parse that grows
 // exponentially then fails its test instead of holding the suite, and each
 // parse starts from a fresh peak of the resident set.
 #pragma once
@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -20,20 +20,17 @@
 #include <utility>
 #include <vector>
 
-#include "cpu_clock.hpp"
-#include "parse/grammar/fuel.hpp"
 #include "parse_grammar_support.hpp"
+#include "parse_work.hpp"
 
 namespace quorvel::parse::testing {
 
-// What a child reports: CPU seconds (best of its parses), the growth of the
-// resident set over the first parse, in KiB, the parse's work units, and
-// what the parse gave, so that a parse that stops early cannot pass for a
-// fast one.
+// What a child reports: the parse's work, the growth of the resident set
+// over it, in KiB, and what the parse gave, so that a parse that stops early
+// cannot pass for a cheap one.
 struct Measure {
-    double seconds = 0;
+    Work work;
     long grown_kib = 0;
-    std::size_t work = 0;
     bool document = false;
     std::size_t diagnostics = 0;
     // Diagnostics of a parse that gave up: a nesting or recovery limit.
@@ -57,36 +54,29 @@ inline long status_kib(const char* field) {
     return 0;
 }
 
-// Parses `source` `runs` times; the first parse gives the memory and the
-// result, the fastest the time. A `warm_up` parse before them maps the
-// allocator's first pools, so that a small parse's growth is its own.
+// Parses `source` once. A `warm_up` parse before it maps the allocator's
+// first pools, so that a small parse's growth is its own.
 inline Measure measure(const std::string& source, const ParseConfig& config, const ParseContext& context,
-                       int runs = 2, const std::string& warm_up = {}) {
+                       const std::string& warm_up = {}) {
     Measure m;
     if (!warm_up.empty()) (void)parse_source(context, warm_up, config);
     const long before = status_kib("VmRSS:");
-    for (int run = 0; run < runs; ++run) {
-        const auto start = quorvel_test::CpuClock::now();
-        const ParseOutcome out = parse_source(context, source, config);
-        const double s = std::chrono::duration<double>(quorvel_test::CpuClock::now() - start).count();
-        if (run == 0 || s < m.seconds) m.seconds = s;
-        if (run > 0) continue;
-        m.grown_kib = status_kib("VmHWM:") - before;
-        m.work = grammar::detail::last_parse_fuel.used;
-        m.document = out.document.has_value();
-        m.diagnostics = out.diagnostics.size();
-        std::vector<std::string> messages;
-        for (const ParseDiagnostic& d : out.diagnostics) {
-            m.gave_up += gives_up(d) ? 1 : 0;
-            messages.push_back(d.message);
-        }
-        std::sort(messages.begin(), messages.end());
-        messages.erase(std::unique(messages.begin(), messages.end()), messages.end());
-        std::string joined;
-        for (const std::string& message : messages) joined += message + "\n";
-        joined.resize(std::min(joined.size(), sizeof m.messages - 1));
-        std::memcpy(m.messages, joined.data(), joined.size());
+    const ParseOutcome out = parse_source(context, source, config);
+    m.grown_kib = status_kib("VmHWM:") - before;
+    m.work = last_work();
+    m.document = out.document.has_value();
+    m.diagnostics = out.diagnostics.size();
+    std::vector<std::string> messages;
+    for (const ParseDiagnostic& d : out.diagnostics) {
+        m.gave_up += gives_up(d) ? 1 : 0;
+        messages.push_back(d.message);
     }
+    std::sort(messages.begin(), messages.end());
+    messages.erase(std::unique(messages.begin(), messages.end()), messages.end());
+    std::string joined;
+    for (const std::string& message : messages) joined += message + "\n";
+    joined.resize(std::min(joined.size(), sizeof m.messages - 1));
+    std::memcpy(m.messages, joined.data(), joined.size());
     return m;
 }
 
@@ -138,38 +128,32 @@ auto run_in_child(const Run& run) -> std::optional<decltype(run())> {
 // Parses `source` in a child process under the CPU limit; none when the
 // child did not finish.
 inline std::optional<Measure> measure_in_child(const std::string& source, const ParseConfig& config = ParseConfig{},
-                                               const ParseContext& context = default_context(), int runs = 2,
+                                               const ParseContext& context = default_context(),
                                                const std::string& warm_up = {}) {
-    return run_in_child([&] { return measure(source, config, context, runs, warm_up); });
+    return run_in_child([&] { return measure(source, config, context, warm_up); });
 }
 
-// Expects the parse of `build(8n)` to take at most 12 times the time of
-// `build(n)` (a second measurement absorbs a busy moment of the machine), and
-// with `memory`, to grow the resident set at most 12 times as much. Answers
-// the two measures, whose results the caller checks; none when a parse did
-// not finish.
+// Measures `build(n)` and `build(8n)` and expects their work to grow
+// linearly (`work_fault`); with `memory`, the resident set may grow
+// at most 12 times as much too, the one cost work units do not see whole.
+// Answers the two measures, whose results the caller checks; none when a
+// parse did not finish.
 template <class Build>
 std::optional<std::pair<Measure, Measure>> expect_linear(const Build& build, std::size_t n, bool memory = false,
-                                                         const ParseConfig& config = ParseConfig{}) {
-    const std::string small_source = build(n);
-    const std::string large_source = build(8 * n);
-    std::optional<Measure> small;
-    std::optional<Measure> large;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        small = measure_in_child(small_source, config);
-        large = measure_in_child(large_source, config);
-        if (!small || !large) {
-            ADD_FAILURE() << "a parse ran past " << kCpuLimitSeconds << " s of CPU time";
-            return std::nullopt;
-        }
-        if (large->seconds <= 12 * small->seconds + 0.01) break;
+                                                         const ParseConfig& config = ParseConfig{},
+                                                         const WorkLimits& limits = {}) {
+    SCOPED_TRACE("n = " + std::to_string(n));
+    const std::optional<Measure> small = measure_in_child(build(n), config);
+    const std::optional<Measure> large = measure_in_child(build(8 * n), config);
+    if (!small || !large) {
+        ADD_FAILURE() << "a parse ran past " << kCpuLimitSeconds << " s of CPU time";
+        return std::nullopt;
     }
-    EXPECT_LE(large->seconds, 12 * small->seconds + 0.01)
-        << "n = " << n << ": " << small->seconds << " s, 8n: " << large->seconds << " s";
+    EXPECT_EQ(work_fault(small->work, large->work, limits), "");
     if (memory) {
         // A floor of a few MiB keeps allocator noise out of small growths.
         EXPECT_LE(large->grown_kib, 12 * std::max(small->grown_kib, 4096L))
-            << "n = " << n << ": " << small->grown_kib << " KiB, 8n: " << large->grown_kib << " KiB";
+            << small->grown_kib << " KiB -> " << large->grown_kib << " KiB";
     }
     return std::pair{*small, *large};
 }

@@ -13,6 +13,7 @@
 
 #include "cpu_clock.hpp"
 #include "parse_grammar_support.hpp"
+#include "parse_work.hpp"
 
 namespace quorvel::parse {
 namespace {
@@ -208,7 +209,8 @@ TEST(LongInput, FlatLineParsesInLinearTime) {
 // (more with cache effects), a quadratic one about 64 times. `malformed`:
 // whether every parse reports a diagnostic, or none does.
 void expect_linear_in_repeats(const std::string& pattern, const ParseConfig& config, bool malformed) {
-    // The best of three runs, in seconds.
+    // The best of three runs, in seconds; the work of the last.
+    testing::Work work;
     auto seconds = [&](std::size_t repeats) {
         std::string source;
         source.reserve(repeats * pattern.size());
@@ -221,6 +223,7 @@ void expect_linear_in_repeats(const std::string& pattern, const ParseConfig& con
             EXPECT_EQ(out.diagnostics.empty(), !malformed);
             if (run == 0 || elapsed < best) best = elapsed;
         }
+        work = testing::last_work();
         return best;
     };
     std::size_t repeats = 64;
@@ -229,6 +232,7 @@ void expect_linear_in_repeats(const std::string& pattern, const ParseConfig& con
         repeats *= 2;
         small = seconds(repeats);
     }
+    const testing::Work small_work = work;
     // A second measurement absorbs a busy moment of the machine (the suite
     // runs tests in parallel); a quadratic parse fails both.
     double large = seconds(8 * repeats);
@@ -238,6 +242,7 @@ void expect_linear_in_repeats(const std::string& pattern, const ParseConfig& con
     }
     EXPECT_LT(large, 24 * small + 0.002) << repeats << " repeats: " << small << " s, 8 times as many: " << large
                                          << " s";
+    EXPECT_EQ(testing::work_fault(small_work, work), "") << repeats << " repeats";
 }
 
 // Malformed input repeated: each repetition is one failure that recovery

@@ -1,5 +1,5 @@
 // Deep nesting of arguments, groups, text math, \left...\right and
-// environments with a fault or an infix at the bottom: the parse takes time
+// environments with a fault or an infix at the bottom: the parse takes work
 // and memory linear in the depth. Each case runs in a child process under a
 // CPU limit, so a family that grows exponentially fails instead of holding
 // the suite.
@@ -28,6 +28,7 @@ namespace {
 
 using testing::default_context;
 using testing::expect_linear;
+using testing::kRecoveryBound;
 using testing::Measure;
 using testing::repeat;
 
@@ -76,6 +77,7 @@ struct NestCase {
     Expect expect;
     bool memory = false;
     ParseConfig config{};
+    testing::WorkLimits limits{};
 };
 
 ParseConfig rejecting_unknown(std::size_t max_group_depth = ParseConfig{}.max_group_depth) {
@@ -96,7 +98,7 @@ TEST_P(NestedFaults, ParsesInLinearTime) {
     const NestCase& c = GetParam();
     const auto measures =
         expect_linear([&](std::size_t n) { return repeat(c.open, n) + c.middle + repeat(c.close, n); }, c.n, c.memory,
-                      c.config);
+                      c.config, c.limits);
     if (!measures) return;
     expect_result(measures->first, c.n, c.expect);
     expect_result(measures->second, 8 * c.n, c.expect);
@@ -107,12 +109,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // A stray `}` at the bottom of text math inside text arguments: every
         // level's recovery reads the levels below it again.
-        NestCase{"text_math_group", R"(\text{${)", "x}", "}$}", 64, {false, 0, 1, {kDollar}}},
+        NestCase{"text_math_group", R"(\text{${)", "x}", "}$}", 64, {false, 0, 1, {kDollar}}, false, {},
+                 kRecoveryBound},
         NestCase{"group_text_math", R"({\text{$)", "x}", "$}}", 64,
-                 {false, 0, 2, {kDollar, "found '$' expected something else, or '}'"}}},
-        NestCase{"mbox_math_group", R"(\mbox{${)", "x}", "}$}", 64, {false, 0, 1, {kDollar}}},
+                 {false, 0, 2, {kDollar, "found '$' expected something else, or '}'"}}, false, {}, kRecoveryBound},
+        NestCase{"mbox_math_group", R"(\mbox{${)", "x}", "}$}", 64, {false, 0, 1, {kDollar}}, false, {},
+                 kRecoveryBound},
         NestCase{"array_text_math_group", R"(\begin{array}{c}\text{${)", "x}", R"(}$}\end{array})", 64,
-                 {false, 0, 2, {R"(Environment array missing closing \end{array})", kDollar}}},
+                 {false, 0, 2, {R"(Environment array missing closing \end{array})", kDollar}}, false, {},
+                 kRecoveryBound},
         // A fault at the bottom of arguments nested in arguments.
         NestCase{"frac_dollar", R"(\frac{)", "x", "$}{}", 250, {true, 1, 0, {kDollar}}, true},
         NestCase{"sqrt_dollar", R"(\sqrt{)", "x", "$}", 250, {true, 1, 0, {kDollar}}},
@@ -179,8 +184,10 @@ INSTANTIATE_TEST_SUITE_P(
         // goes on from where that one came back to its levels.
         NestCase{"text_math_matrix", R"(\text{\(\begin{matrix})", "z", R"(\)})", 64,
                  {true, 1, 0, {R"(Environment matrix missing closing \end{matrix})"}}, true},
+        // Each level takes the faulty text arguments below it whole and
+        // reads them again: the recovery budget keeps that linear.
         NestCase{"text_math_matrix_closed_outside", R"(\text{\hphantom{\(\begin{matrix})", "z}",
-                 R"(\end{matrix}\)}})", 64, {false, 0, 1, {kStrayBrace}}, true},
+                 R"(\end{matrix}\)}})", 64, {false, 0, 1, {kStrayBrace}}, true, {}, kRecoveryBound},
         NestCase{"text_math_left_closed_outside", R"(\text{\texttt{\(\left()", "z}", R"(\right)\)}})", 64,
                  {false, 0, 2, {R"(Command \right is not allowed in text mode)", kStrayBrace}}, false,
                  rejecting_unknown()},
@@ -554,17 +561,17 @@ TEST_P(TextMathLeftOpen, WorkGrowsLinearlyWithTheRealFault) {
     ParseConfig config;
     config.reject_unknown = c.reject_unknown;
     if (c.max_group_depth > 0) config.max_group_depth = c.max_group_depth;
-    std::size_t units[2] = {0, 0};
+    testing::Work work[2];
     const std::size_t levels[2] = {24, 192};
     for (int i = 0; i < 2; ++i) {
         const std::string source = repeat(c.open_each, levels[i]) + "z" + repeat(c.close_each, levels[i]);
         const ParseOutcome out = parse_source(default_context(), source, config);
-        units[i] = grammar::detail::last_parse_fuel.used;
+        work[i] = testing::last_work();
         ASSERT_TRUE(out.document.has_value());
         ASSERT_EQ(out.diagnostics.size(), 1u) << levels[i] << " levels";
         EXPECT_EQ(out.diagnostics.front().message, c.message) << levels[i] << " levels";
     }
-    EXPECT_LT(units[1], 12 * units[0]) << units[0] << " -> " << units[1];
+    EXPECT_EQ(testing::work_fault(work[0], work[1]), "");
 }
 
 constexpr const char* kNoCloseParen = "found end of input expected something else, or )";

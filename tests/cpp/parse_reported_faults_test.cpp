@@ -13,6 +13,7 @@
 #include "malformed_invariants.hpp"
 #include "parse/grammar/arguments.hpp"
 #include "parse_recovery_support.hpp"
+#include "parse_work.hpp"
 
 namespace quorvel::parse {
 namespace {
@@ -167,6 +168,7 @@ TEST_P(SpentBudget, GivesUpOnlyWhatFails) {
     const SmallRecoveryBudget small;
     const std::string prefix = spending_prefix();
     const ParseOutcome out = parse_source(default_context(), prefix + c.tail, {});
+    EXPECT_NE(testing::last_work().reached & grammar::detail::kRecoveryBudget, 0);
     // The prefix's argument is the one given up first.
     const std::string message = " argument nesting too complex to recover";
     std::vector<std::string> expected = {std::string(kTooComplex) + " 6.." + std::to_string(prefix.size() - 4) +

@@ -3,18 +3,22 @@
 // token to where another skip from it stopped. Gone through token by token,
 // the same input must give the same document, spans and diagnostics:
 // compared over corpus mistakes, wrappings and random nestings, under four
-// configurations.
+// configurations. Under a small recovery budget, the two differ only where
+// the token-by-token skip runs out of it.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <utility>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "corpus_mistakes.hpp"
 #include "parse/context.hpp"
+#include "parse/grammar/arguments.hpp"
 #include "parse/grammar/recovery.hpp"
 #include "parse/parse.hpp"
+#include "parse_work.hpp"
 
 namespace quorvel::parse {
 namespace {
@@ -330,6 +334,60 @@ TEST_P(RepeatedSkipEquivalence, OneStepEqualsTokenByToken) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, RepeatedSkipEquivalence, ::testing::Values(1u, 2u));
+
+// Under a small recovery budget the two skips may run out in different
+// windows: a stretch passed in one step, or a jump to where another skip
+// stopped, counts fewer steps than walking it (the budget counts the work
+// done, and a jump saves the walk; counting the walk would make the nestings
+// the jumps keep linear reach the budget). So the one-step skip runs out
+// later, or not at all. What holds: it runs out only on inputs where the
+// token-by-token skip runs out too, and a skip that does not run out reports
+// as with the full budget. The two then differ only where the token-by-token
+// skip ran out.
+struct SmallBudget {
+    grammar::detail::RecoveryBudgetScale old;
+    explicit SmallBudget(std::size_t units)
+        : old(std::exchange(grammar::detail::recovery_budget_scale, grammar::detail::RecoveryBudgetScale{0, units})) {}
+    ~SmallBudget() { grammar::detail::recovery_budget_scale = old; }
+};
+
+bool ran_out() { return (testing::last_work().reached & grammar::detail::kRecoveryBudget) != 0; }
+
+class SmallBudgetSkipEquivalence : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(SmallBudgetSkipEquivalence, OneStepRunsOutOnlyWhereTokenByTokenDoes) {
+    std::vector<std::string> inputs = random_nestings(3, 600);
+    const std::vector<std::string> repeated = repeated_nestings(3, 400);
+    inputs.insert(inputs.end(), repeated.begin(), repeated.end());
+    const std::vector<ParseConfig> configs = configurations();
+    std::size_t failures = 0;
+    std::size_t walk_alone = 0;  // parses where only the token-by-token skip ran out
+    for (const std::string& source : inputs) {
+        for (std::size_t k = 0; k < configs.size(); ++k) {
+            const ParseOutcome full = parse_source(context(), source, configs[k]);
+            const SmallBudget small(GetParam());
+            const ParseOutcome one_step = parse_source(context(), source, configs[k]);
+            const bool one_step_ran_out = ran_out();
+            const ParseOutcome stepwise = parse_stepwise(source, configs[k]);
+            const bool stepwise_ran_out = ran_out();
+            walk_alone += stepwise_ran_out && !one_step_ran_out;
+            std::string fault;
+            if (one_step_ran_out && !stepwise_ran_out) fault = "only the one-step skip ran out";
+            // Without running out, each reports as with the full budget.
+            const std::string one_step_differs = one_step_ran_out ? "" : difference(one_step, full);
+            const std::string stepwise_differs = stepwise_ran_out ? "" : difference(stepwise, full);
+            if (!one_step_differs.empty()) fault = "one-step skip: " + one_step_differs;
+            if (!stepwise_differs.empty()) fault = "token-by-token skip: " + stepwise_differs;
+            if (!fault.empty() && ++failures <= 5) ADD_FAILURE() << fault << ", configuration " << k << ": " << source;
+        }
+    }
+    EXPECT_EQ(failures, 0u);
+    // The larger budget is still small enough that walking runs out where
+    // jumping does not; at the smallest both run out on nearly every fault.
+    if (GetParam() >= 64) EXPECT_GT(walk_alone, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Budgets, SmallBudgetSkipEquivalence, ::testing::Values(2u, 64u));
 
 }  // namespace
 }  // namespace quorvel::parse

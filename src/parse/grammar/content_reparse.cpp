@@ -265,6 +265,7 @@ void give_up(SharedContents& contents, const Collected& c, std::span<const Spann
 [[gnu::noinline]] void read_quietly_or_give_up(Grammar& g, ContentMode mode, const Collected& c,
                                                std::span<const SpannedToken> tokens, ContentOutcome& out) {
     SharedContents& contents = g.argument_session().contents;
+    detail::last_parse_fuel.reached |= detail::kRecoveryBudget;
     out = ContentOutcome{};
     try {
         SubParse run = run_window(g, mode, g.input().token_at(c.first), tokens.size(), c.start, c.end, true, true);

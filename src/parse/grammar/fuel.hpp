@@ -29,6 +29,7 @@
 
 #include <cassert>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 
 namespace quorvel::parse::grammar {
@@ -155,11 +156,20 @@ inline FuelScale exchange_fuel_scale(FuelScale scale) noexcept {
     return old;
 }
 
-// The most units one run of the last parse on this thread burnt, and the
-// parse's tokens: how far an input stays from the bound.
+// The budgets a parse can reach, as bits.
+enum Budget : std::uint8_t {
+    kWorkBound = 1,       // a run's tank (any run, the quiet ones too)
+    kRecoveryBudget = 2,  // windows read without recovery, or given up
+};
+
+// The most units one run of the last parse on this thread burnt, the
+// parse's tokens, and the budgets its runs reached: how far an input stays
+// from the bounds, and whether one of them absorbed its cost. Written only
+// at a run's end and where a budget is reached.
 struct FuelReport {
     std::size_t used = 0;
     std::size_t tokens = 0;
+    std::uint8_t reached = 0;
 };
 inline thread_local constinit FuelReport last_parse_fuel{};
 }  // namespace detail

@@ -1,0 +1,74 @@
+// The work of a parse, in the units of its work bound, and the limits a
+// family linear in its input keeps to. Units are counted, not timed: the
+// limits hold at any size, on any machine and in any build.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "parse/grammar/fuel.hpp"
+
+namespace quorvel::parse::testing {
+
+// The work of the last parse on this thread: the most units one of its runs
+// burnt, its tokens and the budgets its runs reached.
+struct Work {
+    std::size_t units = 0;
+    std::size_t tokens = 0;
+    std::uint8_t reached = 0;  // grammar::detail::Budget bits
+
+    double per_token() const {
+        return static_cast<double>(units) / static_cast<double>(std::max<std::size_t>(tokens, 1));
+    }
+};
+
+inline Work last_work() {
+    const grammar::detail::FuelReport r = grammar::detail::last_parse_fuel;
+    return Work{r.used, r.tokens, r.reached};
+}
+
+// What a linear family may spend. The hostile linear families burn up to
+// about 135 units per token, real formulas about 15; a run that the work
+// bound ends has burnt more than 512. A budget reached means it absorbed a
+// cost that grows faster than the input, which the units then no longer
+// show: only the budgets a family needs to stay linear are allowed.
+struct WorkLimits {
+    double per_token = 160;
+    std::uint8_t budgets = 0;
+};
+
+// Families whose work only the recovery budget keeps linear (every level's
+// recovery reads the levels below it again): short ones burn up to about
+// 800 units per token before the budget runs out.
+inline constexpr WorkLimits kRecoveryBound{900, grammar::detail::kRecoveryBudget};
+
+// How one parse's work passes the limits; empty when it does not.
+inline std::string work_fault(const Work& w, const WorkLimits& limits = {}) {
+    const unsigned over = w.reached & ~limits.budgets;
+    if (w.per_token() <= limits.per_token && over == 0) return {};
+    char text[200];
+    std::snprintf(text, sizeof text, " %zu units, %zu tokens:%s%s%s", w.units, w.tokens,
+                  w.per_token() > limits.per_token ? " too many units per token;" : "",
+                  over & grammar::detail::kWorkBound ? " reached the work bound;" : "",
+                  over & grammar::detail::kRecoveryBudget ? " reached the recovery budget;" : "");
+    return text;
+}
+
+// The same for the parses of n and 8n levels, whose work grows at most 12
+// times besides.
+inline std::string work_fault(const Work& small, const Work& large, const WorkLimits& limits = {}) {
+    std::string fault;
+    if (large.units > 12 * small.units) {
+        char growth[100];
+        std::snprintf(growth, sizeof growth, "grows from %zu to %zu units;", small.units, large.units);
+        fault = growth;
+    }
+    if (const std::string f = work_fault(small, limits); !f.empty()) fault.append(" at n:").append(f);
+    if (const std::string f = work_fault(large, limits); !f.empty()) fault.append(" at 8n:").append(f);
+    return fault;
+}
+
+}  // namespace quorvel::parse::testing
