@@ -1210,9 +1210,12 @@ void ArgumentSession::keep_skip_stop(const ClosedLevel& at, const SkipStop& stop
     auto& kept = skip_stops_[at];
     if (kept.size() >= 4) return;
     kept.push_back(stop);
-    if (!stop.goes_on || stop.end_at_most != std::numeric_limits<std::size_t>::max() || !mixed_run(at.opener, kb, mode)) {
-        return;
-    }
+    // A stretch ends only where a skip went on and asked nothing of its
+    // window's end, which a skip in any window that holds its reach takes.
+    if (!stop.goes_on || stop.end_at_most != std::numeric_limits<std::size_t>::max()) return;
+    // Builds the stretches on first use; none is kept from inside an inert
+    // environment, which no stretch steps into.
+    if (!mixed_run(at.opener, kb, mode)) return;
     const SkipTables& tb = skip_tables_[static_cast<std::size_t>(mode)];
     returns_by_stretch_.emplace(at.mode_and_stop, tb.mixed_end_[at.opener], static_cast<std::uint32_t>(at.opener),
                                 stop.reach);
