@@ -1,8 +1,9 @@
 // The nestings of the sweep (tests/cpp/parse_nesting_sweep_test.cpp): every
 // built-in command argument (mandatory, optional, math and text) and every
 // environment body, nested with each opener that can fail and with itself,
-// with a fault at the bottom, at every level, or nowhere, each under one of
-// four configurations in turn. Shared by the sweep and by the tool that
+// with a fault at the bottom, at every level, or nowhere, or with the layer
+// left open at every level around the opener, which closes, or inside it,
+// each under one of four configurations in turn. Shared by the sweep and by the tool that
 // writes them out as fuzzer seeds (bench/sweep_nestings.cpp), so that both
 // draw the same nestings.
 #pragma once
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -170,7 +172,13 @@ inline const std::vector<Layer>& openers() {
     return list;
 }
 
-enum class Fault : std::uint8_t { Nowhere, Bottom, EveryLevel };
+// Where the levels go wrong: nowhere; at the bottom; the opener left open at
+// every level; the layer left open at every level, around the opener, which
+// closes (`\begin{matrix}\left(`^n z `\right)`^n), or inside it
+// (`\left(\begin{aligned}`^n z `\right)`^n). With itself, the layer is left
+// open around a copy of itself that closes.
+enum class Fault : std::uint8_t { Nowhere, Bottom, EveryLevel, OpenAroundOpener, OpenInsideOpener };
+inline constexpr std::size_t kFaults = 5;
 inline constexpr std::array<std::string_view, 7> kBottomFaults = {"}", "$", "\\right)", "\\end{x}", "^", "#", "&"};
 
 struct Sweep {
@@ -200,18 +208,24 @@ inline std::pair<std::string, std::string> level(const Sweep& s) {
     std::string open;
     std::string close;
     Where mode = Where::Math;
-    for (const Layer* l : {s.a, s.b}) {
+    // The two layers, outer first, and whether each is left open.
+    std::pair<const Layer*, bool> parts[2] = {{s.a, false}, {s.b, s.fault == Fault::EveryLevel}};
+    if (s.fault == Fault::OpenAroundOpener) parts[0].second = true;
+    if (s.fault == Fault::OpenInsideOpener) parts[0] = {s.b, false}, parts[1] = {s.a, true};
+    // With itself, one layer, but for the layer left open around a copy.
+    const bool once = s.a == s.b && s.fault != Fault::OpenAroundOpener;
+    for (const auto& [l, left_open] : std::span(parts).subspan(once ? 1 : 0)) {
         bridge(mode, l->outer, open, close);
         const Where into = l->outer == Where::Any ? mode : l->outer;
         std::string lclose = l->close;
-        if (s.fault == Fault::EveryLevel && l == s.b) {
-            // Left unclosed, or, without a closing, a stray brace per level.
+        if (left_open) {
+            // Left unclosed, or, an opener without a closing, a stray brace
+            // per level.
             lclose = lclose.empty() ? "}" : "";
         }
         open += l->open;
         close.insert(0, lclose);
         mode = inside(*l, into);
-        if (s.a == s.b) break;
     }
     // Back to math for the next level.
     bridge(mode, Where::Math, open, close);
@@ -252,12 +266,19 @@ inline std::vector<Sweep> sweeps(const std::vector<Layer>& layers) {
     std::vector<Sweep> out;
     const auto& ops = openers();
     std::size_t k = 0;
-    for (const Layer& a : layers) {
-        for (std::size_t b = 0; b <= ops.size(); ++b) {
-            for (Fault f : {Fault::Nowhere, Fault::Bottom, Fault::EveryLevel}) {
-                // One configuration per nesting, in turn: every configuration
-                // meets every opener and fault over the layers.
-                out.push_back(Sweep{&a, b < ops.size() ? &ops[b] : &a, f, static_cast<int>(k++ % 4)});
+    // The layers left open come after the rest, which keep their indices.
+    for (const auto& faults : {std::vector{Fault::Nowhere, Fault::Bottom, Fault::EveryLevel},
+                               std::vector{Fault::OpenAroundOpener, Fault::OpenInsideOpener}}) {
+        for (const Layer& a : layers) {
+            for (std::size_t b = 0; b <= ops.size(); ++b) {
+                for (Fault f : faults) {
+                    // With itself, both orders are one nesting.
+                    if (b == ops.size() && f == Fault::OpenInsideOpener) continue;
+                    // One configuration per nesting, in turn: every
+                    // configuration meets every opener and fault over the
+                    // layers.
+                    out.push_back(Sweep{&a, b < ops.size() ? &ops[b] : &a, f, static_cast<int>(k++ % 4)});
+                }
             }
         }
     }
@@ -265,7 +286,8 @@ inline std::vector<Sweep> sweeps(const std::vector<Layer>& layers) {
 }
 
 inline std::string describe(const Sweep& s, std::size_t index) {
-    static constexpr const char* faults[] = {"no fault", "fault at the bottom", "fault at every level"};
+    static constexpr const char* faults[] = {"no fault", "fault at the bottom", "fault at every level",
+                                             "left open around it", "left open inside it"};
     return s.a->name + " with " + (s.a == s.b ? std::string("itself") : s.b->name) + ", " +
            faults[static_cast<int>(s.fault)] + ", " + kConfigNames[s.config] + ": " + build(s, 2, index);
 }

@@ -589,5 +589,61 @@ INSTANTIATE_TEST_SUITE_P(
         TextMathCase{"llap_text", R"(\llap{\text{\()", "}}", true, 0, kNoCloseParen}),
     [](const auto& info) { return info.param.name; });
 
+// A construct left open at every level around a `\left...\right` that
+// closes, or inside one: each level's skip passes the levels below it,
+// which must not cost it a step per level. The work units (deterministic)
+// grow linearly and stay a few dozen per token, and every level's fault is
+// reported, with no give-up.
+struct OpenAroundCase {
+    const char* name;
+    std::string open_each;
+    std::string close_each;
+    ParseConfig config;
+    Expect expect;
+};
+
+void PrintTo(const OpenAroundCase& c, std::ostream* os) { *os << c.open_each << "^n z " << c.close_each << "^n"; }
+
+class OpenAroundClosedLeft : public ::testing::TestWithParam<OpenAroundCase> {};
+
+TEST_P(OpenAroundClosedLeft, WorkGrowsLinearlyWithEveryFault) {
+    const OpenAroundCase& c = GetParam();
+    const testing::WorkLimits limits{64, 0};
+    const std::size_t levels[2] = {128, 1024};
+    testing::Work work[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::string source = repeat(c.open_each, levels[i]) + "z" + repeat(c.close_each, levels[i]);
+        const Measure m = testing::measure(source, c.config, default_context());
+        expect_result(m, levels[i], c.expect);
+        work[i] = m.work;
+    }
+    EXPECT_EQ(testing::work_fault(work[0], work[1], limits), "");
+}
+
+Expect missing_end(const char* name) {
+    return {true, 1, 0, {"Environment " + std::string(name) + " missing closing \\end{" + name + "}"}};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, OpenAroundClosedLeft,
+    ::testing::Values(
+        OpenAroundCase{"matrix", R"(\begin{matrix}\left()", R"(\right))", {}, missing_end("matrix")},
+        OpenAroundCase{"aligned", R"(\begin{aligned}\left()", R"(\right))", {}, missing_end("aligned")},
+        OpenAroundCase{"array", R"(\begin{array}{c}\left()", R"(\right))", {}, missing_end("array")},
+        OpenAroundCase{"cases", R"(\begin{cases}\left()", R"(\right))", {}, missing_end("cases")},
+        OpenAroundCase{"smallmatrix", R"(\begin{smallmatrix}\left()", R"(\right))", {}, missing_end("smallmatrix")},
+        OpenAroundCase{"inside_left", R"(\left(\begin{aligned})", R"(\right))", {}, missing_end("aligned")},
+        // A `\right` leaves the braces opened inside its `\left` open.
+        OpenAroundCase{"group_deep",
+                       R"({\left()",
+                       R"(\right))",
+                       deep_groups(),
+                       {true,
+                        1,
+                        0,
+                        {R"(found '\right' expected something else, or '}')",
+                         "found end of input expected something else, or '}'"}}}),
+    [](const auto& info) { return info.param.name; });
+
 }  // namespace
 }  // namespace quorvel::parse

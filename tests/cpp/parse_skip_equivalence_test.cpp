@@ -244,7 +244,17 @@ INSTANTIATE_TEST_SUITE_P(
                  false, {{90, 96}, {100, 101}}, rejecting_unknown()},
         // A text skip passes `\)` in a run of closing braces.
         SkipCase{"closing_run_past_paren", R"(\fbox{\(\left(\fbox{\(\left(\fbox{\(\left(z\)}\)}\)})", true,
-                 {{49, 51}, {8, 51}}, rejecting_unknown()}),
+                 {{49, 51}, {8, 51}}, rejecting_unknown()},
+        // A stretch of openers ends where the skip of a level below went on
+        // from, and the skip goes on from where that one came back to its
+        // levels, with the braces a `\right` left open.
+        SkipCase{"stretch_ends_where_a_skip_went_on",
+                 R"(\begin{matrix}\left(\begin{matrix}\left(\begin{matrix}\left(z\right)\right)\right))", true,
+                 {{68, 68}, {75, 75}, {82, 82}}},
+        SkipCase{"went_on_with_braces_left_open", R"({\left({\left({\left(z\right)\right)\right))", true,
+                 {{43, 43}, {29, 35}, {36, 42}}},
+        SkipCase{"went_on_with_braces_left_open_in_argument", R"(\sqrt{{\left({\left({\left(z\right)\right)\right)})", true,
+                 {{5, 50}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct PropertyCase {
@@ -299,13 +309,14 @@ INSTANTIATE_TEST_SUITE_P(Seeds, DelimitedSkipEquivalence, ::testing::Values(1u, 
 // open or closed outside them, nested a few times each: a skip that stops
 // inside the levels below takes the stop another level's skip kept, in
 // windows that end at the argument or are cut by a retry on a prefix.
-constexpr std::array<std::array<const char*, 2>, 16> kRepeatedLevels = {{
+constexpr std::array<std::array<const char*, 2>, 19> kRepeatedLevels = {{
     {R"(\text{\(\begin{matrix})", R"(\)})"}, {R"(\text{\()", R"(\)})"}, {R"(\textrm{\(\begin{matrix})", R"(\)})"},
     {R"(\text{\(\left()", R"(\)})"}, {R"(\fbox{\(\left()", R"(\)})"},
     {R"(\text{\hphantom{\(\begin{matrix})", R"(\end{matrix}\)}})"}, {R"(\mbox{\(a&)", R"(}\)})"},
     {R"(\text{\(x^{)", R"(\)}})"}, {"{", "}"}, {R"(\begin{matrix})", R"(\end{matrix})"},
     {R"(\left()", R"(\right))"}, {R"(\text{)", "}"}, {R"(\makebox[)", "]{"}, {"", R"(\))"}, {"", "}"},
-    {R"(\acomm{\text{\()", R"(\)}}{a})"},
+    {R"(\acomm{\text{\()", R"(\)}}{a})"}, {R"(\begin{matrix}\left()", R"(\right))"}, {R"({\left()", R"(\right))"},
+    {R"(\left(\begin{aligned})", R"(\right))"},
 }};
 
 constexpr std::array<const char*, 10> kRepeatedFaults = {

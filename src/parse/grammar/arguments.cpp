@@ -429,12 +429,23 @@ std::span<const std::size_t> Grammar::environment_controls() {
     return session.environment_controls(*first, in_.token_count());
 }
 
-std::optional<Grammar::MixedSkipRun> Grammar::mixed_skip_run(std::size_t pos, ContentMode mode) {
+std::optional<Grammar::MixedSkipRun> Grammar::mixed_skip_run(std::size_t pos, ContentMode mode,
+                                                            std::optional<std::uint8_t> kept_stops) {
     ArgumentSession& session = argument_session();
     const auto abs = session.index_of(in_.token_at(pos));
     if (!abs) return std::nullopt;
-    const auto run = session.mixed_run_before(*abs, *abs + (in_.token_count() - pos), kb(mode), mode);
+    auto run = session.mixed_run_before(*abs, *abs + (in_.token_count() - pos), kb(mode), mode);
     if (!run) return std::nullopt;
+    if (kept_stops) {
+        const std::size_t window_end = *abs + (in_.token_count() - pos);
+        if (const auto kept = session.kept_return_in_stretch(*abs, run->end, window_end, mode, *kept_stops)) {
+            run->end = *kept;
+            for (int k = 0; k < 3; ++k) {
+                const auto kind = static_cast<ArgumentSession::OpenerKind>(k);
+                run->opens[k] = session.openers_before(mode, kind, *kept) - session.openers_before(mode, kind, *abs);
+            }
+        }
+    }
     const std::size_t end = pos + (run->end - *abs);
     if (end > in_.token_count()) return std::nullopt;
     return MixedSkipRun{end, *abs, run->end, {run->opens[0], run->opens[1], run->opens[2]}};
@@ -1067,6 +1078,35 @@ std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run_before(std::
     return run;
 }
 
+void ArgumentSession::keep_skip_stop(const ClosedLevel& at, const SkipStop& stop, const knowledge::KnowledgeBase& kb,
+                                     ContentMode mode) {
+    auto& kept = skip_stops_[at];
+    if (kept.size() >= 4) return;
+    kept.push_back(stop);
+    // A stretch ends only where a skip went on and asked nothing of its
+    // window's end, which a skip in any window that holds its reach takes.
+    if (!stop.goes_on || stop.end_at_most != std::numeric_limits<std::size_t>::max()) return;
+    // Builds the stretches on first use; none is kept from inside an inert
+    // environment, which no stretch steps into.
+    if (!mixed_run(at.opener, kb, mode)) return;
+    const SkipTables& tb = skip_tables(mode);
+    returns_by_stretch_.emplace(at.mode_and_stop, tb.mixed_end_[at.opener], static_cast<std::uint32_t>(at.opener),
+                                stop.reach);
+}
+
+std::optional<std::size_t> ArgumentSession::kept_return_in_stretch(std::size_t index, std::size_t limit,
+                                                                   std::size_t end, ContentMode mode,
+                                                                   std::uint8_t mode_and_stop) const {
+    const SkipTables& tb = skip_tables(mode);
+    if (index >= count || tb.mixed_end_.empty()) return std::nullopt;
+    const std::uint32_t stretch_end = tb.mixed_end_[index];
+    const auto it = returns_by_stretch_.lower_bound({mode_and_stop, stretch_end, static_cast<std::uint32_t>(index + 1), 0});
+    if (it == returns_by_stretch_.end() || std::get<0>(*it) != mode_and_stop || std::get<1>(*it) != stretch_end ||
+        std::get<2>(*it) >= limit || std::get<3>(*it) >= end) {
+        return std::nullopt;
+    }
+    return std::get<2>(*it);
+}
 
 }  // namespace quorvel::parse::grammar
 

@@ -13,9 +13,11 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -366,7 +368,9 @@ struct ArgumentSession {
     // no closer that such a level, or the fence of an argument entered
     // before, answers: either it stopped (at a hard stop, at the fence of an
     // argument entered since, or at its window's end), or it came back to
-    // the levels it had at the token, inside no argument entered since. That
+    // the levels it had at the token, inside no argument entered since, and
+    // maybe brace levels opened since (a `\right` or `\end` that closes a
+    // level leaves the braces opened inside it open). That
     // depends on nothing before the token: only on the skip's mode and hard
     // stop, on the tokens it read and on where its window ends, as far as it
     // found groups open there. So every skip that passes the same token, in
@@ -378,6 +382,7 @@ struct ArgumentSession {
         std::size_t end_at_most;  // the latest window end that leaves the groups it found open so
         bool goes_on;             // back to its levels at `stop`, and going on from there
         std::size_t steps;        // the steps it took from the token to `stop`
+        std::size_t braces = 0;   // going on: the brace levels it opened since and left open, innermost
     };
     // Where a skip that passes `at` inside a window ending at stream index
     // `end` stops, as one kept for such a window says.
@@ -390,15 +395,26 @@ struct ArgumentSession {
         return std::nullopt;
     }
     // Skips in windows of other ends may keep other stops for one token; a
-    // few are kept, so that asking stays constant time.
-    void keep_skip_stop(const ClosedLevel& at, const SkipStop& stop) {
-        auto& kept = skip_stops_[at];
-        if (kept.size() < 4) kept.push_back(stop);
-    }
-
+    // few are kept, so that asking stays constant time. `kb` and `mode` are
+    // the skip's, whose stretches pass the token.
+    void keep_skip_stop(const ClosedLevel& at, const SkipStop& stop, const knowledge::KnowledgeBase& kb,
+                        ContentMode mode);
+    // The first token after `index` and before `limit` that the mixed
+    // stretch from `index` (see `mixed_run`) steps on and where a skip was
+    // kept going on that any window ending at `end` may take (one that asked
+    // nothing of its window's end); only after `mixed_run` from `index`.
+    // None when the first such token's skip reached past `end`.
+    std::optional<std::size_t> kept_return_in_stretch(std::size_t index, std::size_t limit, std::size_t end,
+                                                      ContentMode mode, std::uint8_t mode_and_stop) const;
 
 private:
     std::unordered_map<ClosedLevel, std::vector<SkipStop>, ClosedLevelHash> skip_stops_;
+    // The tokens where a skip was kept going on, with its reach, by mode and
+    // stop and by the end of the mixed stretch from each: the tokens a
+    // stretch steps on are those between its start and its end whose own
+    // stretch ends where it does (one inside a group, environment or header
+    // it passes whole ends inside that).
+    std::set<std::tuple<std::uint8_t, std::uint32_t, std::uint32_t, std::size_t>> returns_by_stretch_;
     struct MatchTable {
         knowledge::DelimiterToken open;
         knowledge::DelimiterToken close;

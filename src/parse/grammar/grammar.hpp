@@ -205,14 +205,17 @@ public:
     bool plain_tokens(std::size_t from, std::size_t to, ContentMode mode);
     // From `pos`, the stretch the recovery skip passes without stopping or
     // steering once it has taken a token, through levels of every kind (see
-    // `ArgumentSession::mixed_run`), with its range in the stream.
+    // `ArgumentSession::mixed_run`), with its range in the stream. With
+    // `kept_stops`, it ends at the first token it steps on where a skip of
+    // that mode and stop was kept going on (`kept_return_in_stretch`).
     struct MixedSkipRun {
         std::size_t end;
         std::size_t stream_from;
         std::size_t stream_to;
         std::size_t opens[3];
     };
-    std::optional<MixedSkipRun> mixed_skip_run(std::size_t pos, ContentMode mode);
+    std::optional<MixedSkipRun> mixed_skip_run(std::size_t pos, ContentMode mode,
+                                               std::optional<std::uint8_t> kept_stops = std::nullopt);
     // From a readable `\end{..}` header at `pos`, the `n`-th header of the
     // run of them that follow one another (see
     // `ArgumentSession::end_header_run`), when it lies inside this input.

@@ -429,8 +429,9 @@ private:
 // the windows that may use it. Stream indices throughout.
 class StopCandidates {
 public:
-    StopCandidates(ArgumentSession& session, bool on, std::size_t stream_at, std::uint8_t mode_and_stop)
-        : session_(session), on_(on), stream_at_(stream_at), mode_and_stop_(mode_and_stop) {}
+    StopCandidates(ArgumentSession& session, const knowledge::KnowledgeBase& kb, ContentMode mode, bool on,
+                   std::size_t stream_at, std::uint8_t mode_and_stop)
+        : session_(session), kb_(kb), mode_(mode), on_(on), stream_at_(stream_at), mode_and_stop_(mode_and_stop) {}
     bool on() const noexcept { return on_; }
     // Off for the rest of the skip: what it does depends on what it did.
     void off() {
@@ -450,16 +451,22 @@ public:
         const Candidate c{stream_at_ + pos, step,
                           {levels.count(SkipLevels::Brace), levels.count(SkipLevels::Left),
                            levels.count(SkipLevels::Environment)}};
+        const std::optional<std::size_t> inside =
+            fence_entry ? std::optional(stream_at_ + *fence_entry) : std::nullopt;
         if (!runs_.empty() && std::equal(c.counts, c.counts + 3, at_[runs_.back().first].counts)) {
             // Back to the levels of the run's tokens, inside no argument
             // entered since: from each, the skip came here with its levels
             // as they were.
             Run& run = runs_.back();
-            if (!fence_entry || stream_at_ + *fence_entry <= at_[run.first].pos) {
-                run.back_at = Return{c.pos, step, run.above, run.at_most};
+            if (!inside || *inside <= at_[run.first].pos) {
+                run.back_at = Return{c.pos, step, run.above, run.at_most, c.counts[SkipLevels::Brace], inside};
             }
         } else {
+            // With only braces more than a run below, the skip is back to
+            // that run's levels too, plus these braces: the new run passes
+            // its returns down when it ends (see `pop`).
             runs_.push_back(Run{at_.size()});
+            runs_.back().back_at = Return{c.pos, step, 0, kNoEnd, c.counts[SkipLevels::Brace], inside};
         }
         at_.push_back(c);
     }
@@ -515,7 +522,7 @@ public:
             if (f < fences.size()) read = std::max(read, stream_at_ + fences[f].close);
             if (read < at_most) {
                 session_.keep_skip_stop({c.pos, mode_and_stop_},
-                                        {stream_at_ + stop, read, at_most, false, step - c.step});
+                                        {stream_at_ + stop, read, at_most, false, step - c.step}, kb_, mode_);
             }
         }
         off();
@@ -533,11 +540,14 @@ private:
         std::size_t above;
         std::size_t at_most;
     };
+    static constexpr std::size_t kNoEnd = std::numeric_limits<std::size_t>::max();
     struct Return {
         std::size_t at = 0;
         std::size_t step = 0;
         std::size_t above = 0;
-        std::size_t at_most = std::numeric_limits<std::size_t>::max();
+        std::size_t at_most = kNoEnd;
+        std::size_t braces = 0;             // the brace levels open there
+        std::optional<std::size_t> inside;  // the entry of the innermost argument entered there
     };
     // The tokens from `first` with the same levels open; the bounds asked
     // since the first was kept; the last token where the skip was back to
@@ -557,16 +567,34 @@ private:
         if (run.back_at.at > c.pos) {
             const Return& r = run.back_at;
             if (r.above < r.at_most && r.at < r.at_most) {
-                session_.keep_skip_stop({c.pos, mode_and_stop_},
-                                        {r.at, std::max(r.above, r.at), r.at_most, true, r.step - c.step});
+                session_.keep_skip_stop(
+                    {c.pos, mode_and_stop_},
+                    {r.at, std::max(r.above, r.at), r.at_most, true, r.step - c.step, r.braces - c.counts[SkipLevels::Brace]},
+                    kb_, mode_);
             }
         }
         if (at_.size() == run.first) {
             const Run done = run;
             runs_.pop_back();
             if (!runs_.empty()) {
-                runs_.back().above = std::max(runs_.back().above, done.above);
-                runs_.back().at_most = std::min(runs_.back().at_most, done.at_most);
+                Run& below = runs_.back();
+                const std::size_t* counts = at_[below.first].counts;
+                // Where the skip was back to the ended run's levels, it was
+                // back to these, plus braces, if it was inside no argument
+                // entered since these and opened nothing else since them.
+                const Return& r = done.back_at;
+                if (r.at > below.back_at.at && counts[SkipLevels::Left] == c.counts[SkipLevels::Left] &&
+                    counts[SkipLevels::Environment] == c.counts[SkipLevels::Environment] &&
+                    (!r.inside || *r.inside <= at_[below.first].pos)) {
+                    below.back_at = Return{r.at,
+                                           r.step,
+                                           std::max(below.above, r.above),
+                                           std::min(below.at_most, r.at_most),
+                                           r.braces,
+                                           r.inside};
+                }
+                below.above = std::max(below.above, done.above);
+                below.at_most = std::min(below.at_most, done.at_most);
             }
         }
         // A bound asked after the token popped was asked after those left.
@@ -582,6 +610,8 @@ private:
         }
     }
     ArgumentSession& session_;
+    const knowledge::KnowledgeBase& kb_;
+    ContentMode mode_;
     bool on_;
     std::size_t stream_at_;
     std::uint8_t mode_and_stop_;
@@ -1253,7 +1283,7 @@ public:
           keeps_levels_(!stepwise_skip && !item.skip_arguments && !item.single_token && stream_at_.has_value()),
           mode_and_stop_(
               static_cast<std::uint8_t>((mode == ContentMode::Math ? 1 : 0) | (static_cast<unsigned>(stop) << 1))),
-          stops_(session_, keeps_levels_, stream_at_.value_or(0), mode_and_stop_),
+          stops_(session_, g.kb(mode), mode, keeps_levels_, stream_at_.value_or(0), mode_and_stop_),
           stream_end_(stream_at_.value_or(0) + in_.token_count()) {}
 
     // Skips up to where the bad content ends; answers whether it took any
@@ -1475,8 +1505,15 @@ ItemSkip::Step ItemSkip::kept_stop() {
     stops_.bound(kept->reach, kept->end_at_most);
     take_kept_steps(kept->steps, kept->goes_on);
     in_.rewind(kept->stop - *stream_at_);
-    // Back to the levels it had here: it goes on from there.
-    if (kept->goes_on) return Step::Taken;
+    // Back to the levels it had here, and the braces it left open: it goes
+    // on from there.
+    if (kept->goes_on) {
+        if (kept->braces > 0) {
+            levels_.open(SkipLevels::Brace, kept->braces);
+            marks_.clear();
+        }
+        return Step::Taken;
+    }
     stop_at_end_ = kept->stop == stream_end_;
     // What the skip meets there, as it would have met it.
     g_.skip_ws();
@@ -1558,8 +1595,11 @@ ItemSkip::Step ItemSkip::stretch() {
     // environments) and pass what neither stops nor steers the skip is
     // passed at once: token by token, deep nesting would pass it once per
     // enclosing failed item. Levels of more than one kind are kept as the
-    // stretch itself, so that passing it stays constant time.
-    const auto run = g_.mixed_skip_run(in_.pos(), mode_);
+    // stretch itself, so that passing it stays constant time. It ends where
+    // a kept skip went on from, so that this one takes the same way (see
+    // `ArgumentSession::kept_return_in_stretch`).
+    const auto run =
+        g_.mixed_skip_run(in_.pos(), mode_, stops_.on() ? std::optional(mode_and_stop_) : std::nullopt);
     if (!run || run->end <= in_.pos()) return Step::Next;
     const std::size_t kinds = (run->opens[SkipLevels::Brace] > 0 ? 1 : 0) +
                               (run->opens[SkipLevels::Left] > 0 ? 1 : 0) +
