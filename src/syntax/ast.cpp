@@ -878,7 +878,7 @@ void Ast::BuildLimit::charge(const Node& value) {
         allowance_ = measured_ > (most - constant_) / multiple_ ? most : measured_ * multiple_ + constant_;
     }
     const std::size_t bytes = footprint(value);
-    if (bytes > allowance_ - built_) throw BuildLimitExceeded(allowance_);
+    if (bytes > allowance_ - built_) throw BuildLimitExceeded{};
     built_ += bytes;
 }
 

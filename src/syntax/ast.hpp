@@ -422,10 +422,9 @@ struct StepLog {
     }
 };
 
-// What `new_node` throws past the allowance of an open `Ast::BuildLimit`.
+// What `new_node` throws past the allowance of an open `Ast::BuildLimit`;
+// the limit itself tells the figures.
 struct BuildLimitExceeded : std::exception {
-    std::size_t allowance = 0;  // bytes
-    explicit BuildLimitExceeded(std::size_t bytes) noexcept : allowance(bytes) {}
     const char* what() const noexcept override { return "build limit exceeded"; }
 };
 
