@@ -396,6 +396,7 @@ bool Ast::subtree_contains(NodeId root, NodeId target) const {
     while (!stack.empty()) {
         NodeId id = stack.back();
         stack.pop_back();
+        ++tree_work;
         if (id == target) return true;
         push_children_reversed(node(id), stack);
     }
@@ -409,6 +410,7 @@ void Ast::collect_postorder(NodeId id, std::vector<NodeId>& out) const {
     std::vector<std::pair<NodeId, bool>>& stack = *kept_stack;
     stack.clear();
     stack.emplace_back(id, false);
+    const std::size_t first = out.size();
     while (!stack.empty()) {
         auto [current, expanded] = stack.back();
         stack.pop_back();
@@ -422,6 +424,7 @@ void Ast::collect_postorder(NodeId id, std::vector<NodeId>& out) const {
         for_each_edge(n, [&](NodeId kid, Slot) { stack.emplace_back(kid, false); });
         std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
     }
+    tree_work += out.size() - first;
     trim_scratch(stack);
 }
 
@@ -481,6 +484,10 @@ bool Ast::is_ancestor_or_self(NodeId ancestor, NodeId id) const {
     if (link == nullptr) return false;  // `id` tops its tree, as most new parents do
     expand(ancestor);
     std::size_t steps = 0;
+    struct Count {
+        std::size_t& steps;
+        ~Count() { tree_work += steps; }
+    } count{steps};
     while (true) {
         if (link->parent == ancestor) return true;
         if (down.empty()) return false;
@@ -999,6 +1006,7 @@ void Ast::reindex_group_children(NodeId parent, std::size_t start) {
     for (std::size_t p = start; p < list.size(); ++p) {
         set_link(list[p], parent, Slot::group_child(p));
     }
+    if (start < list.size()) tree_work += list.size() - start;
 }
 
 const ast::ChildList* Ast::live_child_list(NodeId parent) const noexcept {
@@ -1039,13 +1047,16 @@ const ParentLink* Ast::refresh_link(NodeId id, const ParentLink* link) noexcept 
     const std::size_t index = link->slot.index();
     if (index < list->size() && (*list)[index] == id) return link;
     // Everything before `from` is numbered; renumber up to the node.
-    for (std::size_t p = *from; p < list->size(); ++p) {
+    const std::size_t start = *from;
+    std::size_t p = start;
+    for (; p < list->size(); ++p) {
         set_link((*list)[p], parent, Slot::group_child(p));
         if ((*list)[p] == id) {
             *from = p + 1;
             break;
         }
     }
+    tree_work += p - start;
     if (*from >= list->size()) stale_->from.remove(parent);
     return stored_link(id);
 }
@@ -1061,6 +1072,7 @@ void Ast::renumber_stale_lists() noexcept {
         const ast::ChildList* list = live_child_list(parent);
         if (from == nullptr || list == nullptr) continue;
         for (std::size_t p = *from; p < list->size(); ++p) set_link((*list)[p], parent, Slot::group_child(p));
+        if (*from < list->size()) tree_work += list->size() - *from;
         stale_->from.remove(parent);
     }
     stale_->lists.clear();

@@ -521,13 +521,16 @@ public:
     void walk_preorder(ast::NodeId start, F&& fn) const {
         std::vector<ast::NodeId> stack;
         stack.push_back(start);
+        std::size_t visited = 0;
         while (!stack.empty()) {
             ast::NodeId id = stack.back();
             stack.pop_back();
             const ast::Node& n = node(id);
-            if (!fn(id, n)) return;
+            ++visited;
+            if (!fn(id, n)) break;
             push_children_reversed(n, stack);
         }
+        tree_work += visited;
     }
 
     // Calls fn(id, node) for every live node, detached ones included, in

@@ -26,6 +26,8 @@
 #include <span>
 #include <type_traits>
 
+#include "syntax/tree_work.hpp"
+
 namespace quorvel::syntax {
 
 template <class T, std::uint32_t N>
@@ -141,7 +143,7 @@ public:
         close_gap();
         if (size_ == capacity_) grow_to(std::size_t{size_} + 1);
         T* d = raw();
-        std::memmove(d + pos + 1, d + pos, (size_ - pos) * sizeof(T));
+        shift(d + pos + 1, d + pos, size_ - pos);
         d[pos] = copy;
         ++size_;
     }
@@ -150,7 +152,7 @@ public:
     void erase(std::size_t first, std::size_t last) {
         close_gap();
         T* d = raw();
-        std::memmove(d + first, d + last, (size_ - last) * sizeof(T));
+        shift(d + first, d + last, size_ - last);
         size_ -= static_cast<std::uint32_t>(last - first);
     }
     void erase(std::size_t pos) { erase(pos, pos + 1); }
@@ -195,7 +197,7 @@ public:
         } else {
             close_gap();
             T* d = raw();
-            std::memmove(d + pos + count, d + pos, (size_ - pos) * sizeof(T));
+            shift(d + pos + count, d + pos, size_ - pos);
             std::memcpy(d + pos, values, count * sizeof(T));
         }
         size_ += static_cast<std::uint32_t>(count);
@@ -209,7 +211,7 @@ public:
             return;
         }
         T* d = raw();
-        std::memmove(d + first, d + last, (size_ - last) * sizeof(T));
+        shift(d + first, d + last, size_ - last);
         size_ -= static_cast<std::uint32_t>(last - first);
     }
 
@@ -248,6 +250,12 @@ private:
         return i < h.gap_start ? i : i + h.gap_length;
     }
 
+    // Moves `count` elements within the block: the list work of an edit.
+    static void shift(T* to, const T* from, std::size_t count) noexcept {
+        std::memmove(to, from, count * sizeof(T));
+        tree_work += count;
+    }
+
     // Moves the gap so that it starts at element `pos`.
     void move_gap(std::size_t pos) noexcept {
         Heap& h = heap();
@@ -257,9 +265,9 @@ private:
         }
         T* d = h.block;
         if (pos < h.gap_start) {
-            std::memmove(d + pos + h.gap_length, d + pos, (h.gap_start - pos) * sizeof(T));
+            shift(d + pos + h.gap_length, d + pos, h.gap_start - pos);
         } else if (pos > h.gap_start) {
-            std::memmove(d + h.gap_start, d + h.gap_start + h.gap_length, (pos - h.gap_start) * sizeof(T));
+            shift(d + h.gap_start, d + h.gap_start + h.gap_length, pos - h.gap_start);
         }
         h.gap_start = static_cast<std::uint32_t>(pos);
     }
@@ -269,7 +277,7 @@ private:
         grow_to(std::max<std::size_t>(std::size_t{size_} + extra, N + 1));
         Heap& h = heap();
         T* d = h.block;
-        std::memmove(d + pos + extra, d + pos, (size_ - pos) * sizeof(T));
+        shift(d + pos + extra, d + pos, size_ - pos);
         h.gap_start = static_cast<std::uint32_t>(pos);
         h.gap_length = static_cast<std::uint32_t>(extra);
     }

@@ -779,20 +779,20 @@ TEST(TransformPassesDepth, TallTreesEndQuickly) {
 // height: edits deep down cost no more than edits near the root.
 TEST(TransformPassesDepth, EditsAtEveryLevelStayLinear) {
     const TallShape& shape = TALL_SHAPES[4];  // every level has two groups to flatten
-    auto time_ms = [&](std::size_t depth) {
+    auto work = [&](std::size_t depth) {
         Ast ast = tall_tree(shape, depth);
         ReportRecorder recorder = ReportRecorder::collecting();
-        const auto start = quorvel_test::CpuClock::now();
-        passes::flatten_groups(ast, ast.root(), FlattenGroupsGuards::resolve(false, nullptr), recorder);
-        const double ms = std::chrono::duration<double, std::milli>(quorvel_test::CpuClock::now() - start).count();
+        const std::uint64_t units = testing::tree_work_of([&] {
+            passes::flatten_groups(ast, ast.root(), FlattenGroupsGuards::resolve(false, nullptr), recorder);
+        });
         const auto actions = std::move(recorder).into_report().flatten_groups.actions;
         EXPECT_EQ(actions.replaced_single_child, depth);
         EXPECT_EQ(actions.unwrapped_slot, depth);
-        return ms;
+        return units;
     };
-    const double small = time_ms(5000);
-    const double large = time_ms(40000);
-    EXPECT_LT(large, 30 * small + 100) << small << " ms for 5000 levels, " << large << " ms for 40000";
+    const std::uint64_t small = work(5000);
+    const std::uint64_t large = work(40000);
+    EXPECT_LE(large, 12 * small) << small << " units for 5000 levels, " << large << " for 40000";
 }
 
 // Whether a group dissolves, or keeps braces around attribute prefixes, is
@@ -803,15 +803,14 @@ TEST(TransformPassesDepth, GroupDecisionsStayLinear) {
         const std::string name = shape.name;
         if (name != "groups dissolved from below" && name != "prefixes in groups") continue;
         SCOPED_TRACE(name);
-        auto time_ms = [&](std::size_t depth) {
+        auto work = [&](std::size_t depth) {
             Ast ast = tall_tree(shape, depth);
-            const auto start = quorvel_test::CpuClock::now();
-            EXPECT_TRUE(engine.run_with_report(ast, parse_context(), with(true, true, true, false)));
-            return std::chrono::duration<double, std::milli>(quorvel_test::CpuClock::now() - start).count();
+            return testing::tree_work_of(
+                [&] { EXPECT_TRUE(engine.run_with_report(ast, parse_context(), with(true, true, true, false))); });
         };
-        const double small = time_ms(2000);
-        const double large = time_ms(16000);
-        EXPECT_LT(large, 30 * small + 100) << small << " ms for 2000 levels, " << large << " ms for 16000";
+        const std::uint64_t small = work(2000);
+        const std::uint64_t large = work(16000);
+        EXPECT_LE(large, 12 * small) << small << " units for 2000 levels, " << large << " for 16000";
     }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <fstream>
 #include <initializer_list>
 #include <memory>
@@ -21,6 +22,7 @@
 #include "syntax/document.hpp"
 #include "syntax/serializer.hpp"
 #include "syntax/syntax_node.hpp"
+#include "syntax/tree_work.hpp"
 #include "transform/context.hpp"
 #include "transform/rules/registry.hpp"
 
@@ -34,6 +36,15 @@ inline void PrintTo(const RewriteRuleStat& stat, std::ostream* out) {
 }  // namespace quorvel::transform
 
 namespace quorvel::transform::testing {
+
+// The tree work (see syntax/tree_work.hpp) that `run` does: a count, so a
+// test comparing sizes holds on any machine and in any build.
+template <class F>
+std::uint64_t tree_work_of(F&& run) {
+    const std::uint64_t before = syntax::tree_work;
+    run();
+    return syntax::tree_work - before;
+}
 
 inline std::shared_ptr<const parse::ParseContext> make_parse_context(
     std::vector<std::string> packages = {"base", "ams", "physics", "textmacros", "bboldx", "boldsymbol"},

@@ -4,13 +4,12 @@
 // as exchange trees.
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "cpu_clock.hpp"
 #include "syntax_test_util.hpp"
 #include "transform/helpers.hpp"
 #include "transform/rule_context.hpp"
@@ -643,9 +642,10 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- Rewrites that change a list's length -------------------------------------------------
 
 // A long formula of one pattern repeated, whose rewrites remove siblings from
-// (or insert them into) one long list: normalising 8 times the copies takes
-// about 8 times as long. An edit that moved every later sibling, or a rule
-// that read the whole list on each rewrite, makes it about 64 times.
+// (or insert them into) one long list: normalising 8 times the copies does
+// about 8 times the tree work. An edit that moved or renumbered every later
+// sibling, or a rule that walked the whole list on each rewrite, makes it
+// about 64 times.
 struct LinearCase {
     const char* family;
     const char* pattern;
@@ -662,38 +662,16 @@ TEST_P(ListEditingRewrites, StayLinear) {
     const parse::ParseContext& context = testing::parse_context();
     const TransformContext engine = testing::make_engine(context, c.mask);
     ASSERT_EQ(normalize(src(c.pattern), c.mask).output, c.one);
-    // Seconds of the normalisation alone, the best of three runs.
-    auto seconds = [&](std::size_t copies) {
+    auto work = [&](std::size_t copies) {
         std::string source;
         for (std::size_t i = 0; i < copies; ++i) source += c.pattern;
-        double best = 0;
-        for (int run = 0; run < 3; ++run) {
-            auto document = testing::parse_document(context, source);
-            const auto start = quorvel_test::CpuClock::now();
-            const bool done = static_cast<bool>(engine.run_with(document.ast_mut(), context, engine.options));
-            const double elapsed = std::chrono::duration<double>(quorvel_test::CpuClock::now() - start).count();
-            EXPECT_TRUE(done);
-            if (run == 0 || elapsed < best) best = elapsed;
-        }
-        return best;
+        auto document = testing::parse_document(context, source);
+        return testing::tree_work_of([&] { EXPECT_TRUE(engine.run_with(document.ast_mut(), context, engine.options)); });
     };
-    // The base size doubles until a run takes 20 ms: large enough that
-    // moving the list's tail would outweigh the rest of a rewrite, small
-    // enough for the sanitized build. Measuring again absorbs a busy moment
-    // of the machine.
-    std::size_t copies = 1000;
-    double small = seconds(copies);
-    while (small < 0.02 && copies < 16000) {
-        copies *= 2;
-        small = seconds(copies);
-    }
-    double large = seconds(8 * copies);
-    for (int retry = 0; retry < 3 && large > 12 * small + 0.002; ++retry) {
-        small = seconds(copies);
-        large = seconds(8 * copies);
-    }
-    EXPECT_LE(large, 12 * small + 0.002) << c.pattern << copies << " copies: " << small << " s, 8 times as many: " << large
-                                         << " s";
+    const std::uint64_t small = work(1000);
+    const std::uint64_t large = work(8000);
+    EXPECT_GE(small, 1000u);
+    EXPECT_LE(large, 12 * small) << c.pattern << ": " << small << " units for 1000 copies, " << large << " for 8000";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -725,9 +703,9 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- Rewrites at every level of a deep nest ----------------------------------------------
 
 // One construct nested n deep, open^n x close^n, with the depth limit lifted:
-// normalising 8 times as deep takes about 8 times as long. A rewrite that
-// walked the subtree below it, or the path above it, at every level makes it
-// about 64 times.
+// normalising 8 times as deep does about 8 times the tree work. A rewrite
+// that walked the subtree below it at every level, or checked each attach
+// against the whole path above it, makes it about 64 times.
 struct NestedCase {
     const char* family;
     const char* open;
@@ -754,39 +732,23 @@ TEST_P(NestedRewrites, StayLinear) {
     const std::string centre = c.centre;
     ASSERT_EQ(normalize(src(prefix + open + centre + close), c.mask).output, c.one);
     ASSERT_EQ(normalize(src(prefix + open + open + centre + close + close), c.mask).error, "");
-    // Seconds of the normalisation alone, the best of three runs.
-    auto seconds = [&](std::size_t depth) {
+    auto work = [&](std::size_t depth) {
         std::string source = prefix;
         for (std::size_t i = 0; i < depth; ++i) source += open;
         source += centre;
         for (std::size_t i = 0; i < depth; ++i) source += close;
         parse::ParseConfig config;
         config.max_group_depth = 4 * depth + 128;
-        // Parsed once: each run normalises a copy of the tree.
         auto outcome = parse::parse_source(context, source, config);
         EXPECT_TRUE(outcome.document && outcome.diagnostics.empty());
-        if (!outcome.document) return 0.0;
-        double best = 0;
-        for (int run = 0; run < 3; ++run) {
-            syntax::Ast ast = outcome.document->ast();
-            const auto start = quorvel_test::CpuClock::now();
-            const bool done = static_cast<bool>(engine.run_with(ast, context, engine.options));
-            const double elapsed = std::chrono::duration<double>(quorvel_test::CpuClock::now() - start).count();
-            EXPECT_TRUE(done);
-            if (run == 0 || elapsed < best) best = elapsed;
-        }
-        return best;
+        if (!outcome.document) return std::uint64_t{0};
+        syntax::Ast ast = outcome.document->ast();
+        return testing::tree_work_of([&] { EXPECT_TRUE(engine.run_with(ast, context, engine.options)); });
     };
-    // 1000 and 8000 levels, measured again to absorb a busy moment. Deeper trees outgrow the caches, and time no longer follows
-    // the work done.
-    constexpr std::size_t depth = 1000;
-    double small = seconds(depth);
-    double large = seconds(8 * depth);
-    for (int retry = 0; retry < 3 && large > 12 * small + 0.002; ++retry) {
-        small = seconds(depth);
-        large = seconds(8 * depth);
-    }
-    EXPECT_LE(large, 12 * small + 0.002) << depth << " levels: " << small << " s, 8 times as deep: " << large << " s";
+    const std::uint64_t small = work(1000);
+    const std::uint64_t large = work(8000);
+    EXPECT_GE(small, 1000u);
+    EXPECT_LE(large, 12 * small) << small << " units for 1000 levels, " << large << " for 8000";
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "syntax/tree_work.hpp"
 #include "transform/passes/passes.hpp"
 #include "transform/passes/tree_support.hpp"
 
@@ -341,6 +342,7 @@ std::string normalize_whitespace(std::string_view text) {
 }
 
 void finalize_ast(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
+    syntax::tree_work += ast.node_count();  // the walk, counted at once
     Finalizer(ast, recorder).run(root);
 }
 
