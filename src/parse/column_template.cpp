@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "parse/utf8.hpp"
+#include "util/work_count.hpp"
 
 namespace quorvel::parse {
 
@@ -114,6 +115,7 @@ struct Base {
                 --depth;
             }
         }
+        util::work_count += n;
     }
 };
 
@@ -151,6 +153,7 @@ public:
     void feed(std::string_view text) {
         const auto* s = reinterpret_cast<const unsigned char*>(text.data());
         std::size_t i = 0;
+        util::work_count += text.size();
         while (i < text.size() && state_ != Fail) {
             char32_t c;
             std::size_t len = utf8::decode(s + i, text.size() - i, c);
@@ -329,6 +332,7 @@ private:
     }
 
     char32_t read_char() {
+        ++util::work_count;
         Frame& f = frames_.back();
         char32_t c;
         f.pos += char_len(f, c);
@@ -414,11 +418,13 @@ private:
                     } else if (ch == '{') {
                         ++d;
                     } else if (ch == '}' && --d == 0) {
+                        util::work_count += x - from;
                         push_segment(g.base, from, x, 1);
                         g.pos = x + 1;
                         return std::nullopt;
                     }
                 }
+                util::work_count += g.b - from;
                 push_segment(g.base, from, g.b, 1);
                 g.pos = g.b;
                 if (g.reps > 1) {
@@ -437,6 +443,7 @@ private:
 
     static PassSummary summarize(const Frame& g, bool escape) {
         PassSummary s{0, kNoClose, escape};
+        util::work_count += g.b - g.a;
         const char* t = g.base->text.data();
         for (std::size_t x = g.a; x < g.b; ++x) {
             if (s.escape_out) {
@@ -505,6 +512,7 @@ private:
     }
 
     std::uint64_t argument_length() const {
+        util::work_count += segments_.size();
         std::uint64_t total = 0;
         for (const Segment& s : segments_) {
             const std::uint64_t len = s.b - s.a;
@@ -522,6 +530,7 @@ private:
         for (const Segment& s : segments_) {
             for (std::uint64_t r = 0; r < s.reps; ++r) out.append(s.base->text.substr(s.a, s.b - s.a));
         }
+        util::work_count += out.size();
         return out;
     }
 

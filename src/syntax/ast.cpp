@@ -396,7 +396,7 @@ bool Ast::subtree_contains(NodeId root, NodeId target) const {
     while (!stack.empty()) {
         NodeId id = stack.back();
         stack.pop_back();
-        ++tree_work;
+        ++util::work_count;
         if (id == target) return true;
         push_children_reversed(node(id), stack);
     }
@@ -424,7 +424,7 @@ void Ast::collect_postorder(NodeId id, std::vector<NodeId>& out) const {
         for_each_edge(n, [&](NodeId kid, Slot) { stack.emplace_back(kid, false); });
         std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
     }
-    tree_work += out.size() - first;
+    util::work_count += out.size() - first;
     trim_scratch(stack);
 }
 
@@ -486,7 +486,7 @@ bool Ast::is_ancestor_or_self(NodeId ancestor, NodeId id) const {
     std::size_t steps = 0;
     struct Count {
         std::size_t& steps;
-        ~Count() { tree_work += steps; }
+        ~Count() { util::work_count += steps; }
     } count{steps};
     while (true) {
         if (link->parent == ancestor) return true;
@@ -1006,7 +1006,7 @@ void Ast::reindex_group_children(NodeId parent, std::size_t start) {
     for (std::size_t p = start; p < list.size(); ++p) {
         set_link(list[p], parent, Slot::group_child(p));
     }
-    if (start < list.size()) tree_work += list.size() - start;
+    if (start < list.size()) util::work_count += list.size() - start;
 }
 
 const ast::ChildList* Ast::live_child_list(NodeId parent) const noexcept {
@@ -1056,7 +1056,7 @@ const ParentLink* Ast::refresh_link(NodeId id, const ParentLink* link) noexcept 
             break;
         }
     }
-    tree_work += p - start;
+    util::work_count += p - start;
     if (*from >= list->size()) stale_->from.remove(parent);
     return stored_link(id);
 }
@@ -1072,7 +1072,7 @@ void Ast::renumber_stale_lists() noexcept {
         const ast::ChildList* list = live_child_list(parent);
         if (from == nullptr || list == nullptr) continue;
         for (std::size_t p = *from; p < list->size(); ++p) set_link((*list)[p], parent, Slot::group_child(p));
-        if (*from < list->size()) tree_work += list->size() - *from;
+        if (*from < list->size()) util::work_count += list->size() - *from;
         stale_->from.remove(parent);
     }
     stale_->lists.clear();

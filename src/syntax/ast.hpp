@@ -530,7 +530,7 @@ public:
             if (!fn(id, n)) break;
             push_children_reversed(n, stack);
         }
-        tree_work += visited;
+        util::work_count += visited;
     }
 
     // Calls fn(id, node) for every live node, detached ones included, in

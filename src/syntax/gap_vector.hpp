@@ -26,7 +26,7 @@
 #include <span>
 #include <type_traits>
 
-#include "syntax/tree_work.hpp"
+#include "util/work_count.hpp"
 
 namespace quorvel::syntax {
 
@@ -253,7 +253,7 @@ private:
     // Moves `count` elements within the block: the list work of an edit.
     static void shift(T* to, const T* from, std::size_t count) noexcept {
         std::memmove(to, from, count * sizeof(T));
-        tree_work += count;
+        util::work_count += count;
     }
 
     // Moves the gap so that it starts at element `pos`.

@@ -5,10 +5,10 @@
 #include <utility>
 #include <vector>
 
-#include "syntax/tree_work.hpp"
 #include "transform/preorder.hpp"
 #include "transform/rule_context.hpp"
 #include "util/thread_storage.hpp"
+#include "util/work_count.hpp"
 
 namespace quorvel::transform::scheduler {
 
@@ -124,7 +124,7 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
             snapshot.push_back(id);
         });
         // The walk and the nodes offered to rules, counted at once.
-        syntax::tree_work += ast.node_count() + snapshot.size();
+        util::work_count += ast.node_count() + snapshot.size();
         for (NodeId id : snapshot) {
             // Gone when a rule applied at an ancestor earlier in this pass.
             const Node* node = ast.node_opt(id);

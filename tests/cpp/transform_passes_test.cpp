@@ -782,7 +782,7 @@ TEST(TransformPassesDepth, EditsAtEveryLevelStayLinear) {
     auto work = [&](std::size_t depth) {
         Ast ast = tall_tree(shape, depth);
         ReportRecorder recorder = ReportRecorder::collecting();
-        const std::uint64_t units = testing::tree_work_of([&] {
+        const std::uint64_t units = testing::work_of([&] {
             passes::flatten_groups(ast, ast.root(), FlattenGroupsGuards::resolve(false, nullptr), recorder);
         });
         const auto actions = std::move(recorder).into_report().flatten_groups.actions;
@@ -805,7 +805,7 @@ TEST(TransformPassesDepth, GroupDecisionsStayLinear) {
         SCOPED_TRACE(name);
         auto work = [&](std::size_t depth) {
             Ast ast = tall_tree(shape, depth);
-            return testing::tree_work_of(
+            return testing::work_of(
                 [&] { EXPECT_TRUE(engine.run_with_report(ast, parse_context(), with(true, true, true, false))); });
         };
         const std::uint64_t small = work(2000);

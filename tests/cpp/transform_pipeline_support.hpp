@@ -22,9 +22,9 @@
 #include "syntax/document.hpp"
 #include "syntax/serializer.hpp"
 #include "syntax/syntax_node.hpp"
-#include "syntax/tree_work.hpp"
 #include "transform/context.hpp"
 #include "transform/rules/registry.hpp"
+#include "util/work_count.hpp"
 
 namespace quorvel::transform {
 
@@ -37,13 +37,13 @@ inline void PrintTo(const RewriteRuleStat& stat, std::ostream* out) {
 
 namespace quorvel::transform::testing {
 
-// The tree work (see syntax/tree_work.hpp) that `run` does: a count, so a
-// test comparing sizes holds on any machine and in any build.
+// The work (see util/work_count.hpp) that `run` does: a count, so a test
+// comparing sizes holds on any machine and in any build.
 template <class F>
-std::uint64_t tree_work_of(F&& run) {
-    const std::uint64_t before = syntax::tree_work;
+std::uint64_t work_of(F&& run) {
+    const std::uint64_t before = util::work_count;
     run();
-    return syntax::tree_work - before;
+    return util::work_count - before;
 }
 
 inline std::shared_ptr<const parse::ParseContext> make_parse_context(

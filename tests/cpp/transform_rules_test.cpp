@@ -643,7 +643,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A long formula of one pattern repeated, whose rewrites remove siblings from
 // (or insert them into) one long list: normalising 8 times the copies does
-// about 8 times the tree work. An edit that moved or renumbered every later
+// about 8 times the work. An edit that moved or renumbered every later
 // sibling, or a rule that walked the whole list on each rewrite, makes it
 // about 64 times.
 struct LinearCase {
@@ -666,7 +666,7 @@ TEST_P(ListEditingRewrites, StayLinear) {
         std::string source;
         for (std::size_t i = 0; i < copies; ++i) source += c.pattern;
         auto document = testing::parse_document(context, source);
-        return testing::tree_work_of([&] { EXPECT_TRUE(engine.run_with(document.ast_mut(), context, engine.options)); });
+        return testing::work_of([&] { EXPECT_TRUE(engine.run_with(document.ast_mut(), context, engine.options)); });
     };
     const std::uint64_t small = work(1000);
     const std::uint64_t large = work(8000);
@@ -703,7 +703,7 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- Rewrites at every level of a deep nest ----------------------------------------------
 
 // One construct nested n deep, open^n x close^n, with the depth limit lifted:
-// normalising 8 times as deep does about 8 times the tree work. A rewrite
+// normalising 8 times as deep does about 8 times the work. A rewrite
 // that walked the subtree below it at every level, or checked each attach
 // against the whole path above it, makes it about 64 times.
 struct NestedCase {
@@ -743,7 +743,7 @@ TEST_P(NestedRewrites, StayLinear) {
         EXPECT_TRUE(outcome.document && outcome.diagnostics.empty());
         if (!outcome.document) return std::uint64_t{0};
         syntax::Ast ast = outcome.document->ast();
-        return testing::tree_work_of([&] { EXPECT_TRUE(engine.run_with(ast, context, engine.options)); });
+        return testing::work_of([&] { EXPECT_TRUE(engine.run_with(ast, context, engine.options)); });
     };
     const std::uint64_t small = work(1000);
     const std::uint64_t large = work(8000);

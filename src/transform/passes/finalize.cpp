@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "syntax/tree_work.hpp"
 #include "transform/passes/passes.hpp"
 #include "transform/passes/tree_support.hpp"
+#include "util/work_count.hpp"
 
 namespace quorvel::transform::passes {
 
@@ -342,7 +342,7 @@ std::string normalize_whitespace(std::string_view text) {
 }
 
 void finalize_ast(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
-    syntax::tree_work += ast.node_count();  // the walk, counted at once
+    util::work_count += ast.node_count();  // the walk, counted at once
     Finalizer(ast, recorder).run(root);
 }
 

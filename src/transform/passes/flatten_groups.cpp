@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "syntax/tree_work.hpp"
 #include "transform/attributes.hpp"
 #include "transform/passes/passes.hpp"
 #include "transform/passes/tree_support.hpp"
+#include "util/work_count.hpp"
 
 namespace quorvel::transform::passes {
 
@@ -744,7 +744,7 @@ private:
 
 void flatten_groups(syntax::Ast& ast, syntax::ast::NodeId root, const FlattenGroupsGuards& guards,
                     ReportRecorder& recorder, std::vector<syntax::ast::NodeId>* changed_lists) {
-    syntax::tree_work += ast.node_count();  // the walk, counted at once
+    util::work_count += ast.node_count();  // the walk, counted at once
     Flattener(ast, guards, recorder, changed_lists).run(root);
 }
 

@@ -19,9 +19,9 @@
 #include <utility>
 #include <vector>
 
-#include "syntax/tree_work.hpp"
 #include "transform/passes/passes.hpp"
 #include "transform/passes/tree_support.hpp"
+#include "util/work_count.hpp"
 
 namespace quorvel::transform::passes {
 
@@ -1088,7 +1088,7 @@ private:
 }  // namespace
 
 Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
-    syntax::tree_work += ast.node_count();  // the walk, counted at once
+    util::work_count += ast.node_count();  // the walk, counted at once
     return Lowering(ast, recorder).run(root);
 }
 
