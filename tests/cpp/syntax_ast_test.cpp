@@ -1,13 +1,13 @@
 #include <array>
-#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <random>
 
 #include <gtest/gtest.h>
 
-#include "cpu_clock.hpp"
 #include "syntax/conversion.hpp"
 #include "syntax_test_util.hpp"
+#include "util/work_count.hpp"
 
 namespace {
 
@@ -627,7 +627,7 @@ TEST(SyntaxAst, CutsPutBackNearbyCostNoWalk) {
             groups.push_back(inner);
         }
         ast.append_child(ast.root(), inner);
-        const auto start = quorvel_test::CpuClock::now();
+        const std::uint64_t before = quorvel::util::work_count;
         for (std::size_t k = n; k-- > 0;) {
             const NodeId infix = ast.children(groups[k])[0];
             const auto* value = ast.node(infix).get_if<Node::Infix>();
@@ -642,9 +642,9 @@ TEST(SyntaxAst, CutsPutBackNearbyCostNoWalk) {
             ast.replace_node(groups[k], Node::Command{"frac", std::move(args), true});
             ast.remove_detached(infix);
         }
-        const double seconds = std::chrono::duration<double>(quorvel_test::CpuClock::now() - start).count();
+        const std::uint64_t work = quorvel::util::work_count - before;
         EXPECT_TRUE(invariants_hold(ast));
-        return seconds;
+        return work;
     };
     // A chain of n lists, each [\root, \of, next list]: at each level from the
     // top, the next list is cut out and put under the \root.
@@ -661,7 +661,7 @@ TEST(SyntaxAst, CutsPutBackNearbyCostNoWalk) {
                                              sx::ast::GroupKind::Explicit{}, ContentMode::Math});
         }
         ast.append_child(ast.root(), inner);
-        const auto start = quorvel_test::CpuClock::now();
+        const std::uint64_t before = quorvel::util::work_count;
         for (std::size_t k = n; k-- > 0;) {
             const NodeId list = *ast.parent_id(roots[k]);
             ast.remove_node(ast.child_at(list, 1));
@@ -671,17 +671,17 @@ TEST(SyntaxAst, CutsPutBackNearbyCostNoWalk) {
                                              sx::ast::ArgumentValue::MathContent{radicand}});
             ast.replace_node(roots[k], Node::Command{"sqrt", std::move(args), true});
         }
-        const double seconds = std::chrono::duration<double>(quorvel_test::CpuClock::now() - start).count();
+        const std::uint64_t work = quorvel::util::work_count - before;
         EXPECT_TRUE(invariants_hold(ast));
-        return seconds;
+        return work;
     };
     constexpr std::size_t n = 2000;
     for (auto edit : {+operands_up, +sibling_in}) {
-        const double small = std::min(edit(n), edit(n));
-        const double large = std::min(edit(8 * n), edit(8 * n));
+        const std::uint64_t small = edit(n);
+        const std::uint64_t large = edit(8 * n);
         // Linear growth gives 8x; a walk of the depth or of the subtree at
         // every level gives 64x.
-        EXPECT_LT(large, 20 * small + 0.002) << small << " s, 8 times as deep: " << large << " s";
+        EXPECT_LE(large, 12 * small) << small << " units, 8 times as deep: " << large;
     }
 }
 
@@ -705,20 +705,17 @@ TEST(SyntaxAst, ChainsBuildInLinearTime) {
         }
         ast.append_child(ast.root(), at);
     };
-    auto seconds = [](auto build, std::size_t n) {
-        double best = 1e9;
-        for (int run = 0; run < 3; ++run) {
-            Ast ast = Ast::from_syntax_root(syntax_test::root({}));
-            auto start = quorvel_test::CpuClock::now();
-            build(ast, n);
-            best = std::min(best, std::chrono::duration<double>(quorvel_test::CpuClock::now() - start).count());
-        }
-        return best;
+    auto work = [](auto build, std::size_t n) {
+        Ast ast = Ast::from_syntax_root(syntax_test::root({}));
+        const std::uint64_t before = quorvel::util::work_count;
+        build(ast, n);
+        return quorvel::util::work_count - before;
     };
     constexpr std::size_t n = 2000;
     for (auto build : {+top_down, +bottom_up}) {
         // Linear growth gives 8x, a walk over the depth 64x.
-        EXPECT_LT(seconds(build, 8 * n), 32 * seconds(build, n));
+        const std::uint64_t small = work(build, n);
+        EXPECT_LE(work(build, 8 * n), 12 * small) << small << " units for " << n << " levels";
     }
 }
 
