@@ -129,30 +129,8 @@ class SkipLevels {
 public:
     enum Kind : std::uint8_t { Brace, Left, Environment };
 
-    SkipLevels(const ArgumentSession& session, ContentMode mode) : session_(session), mode_(mode) {}
-
     std::size_t count(Kind kind) const noexcept { return counts_[kind]; }
     std::size_t total() const noexcept { return counts_[Brace] + counts_[Left] + counts_[Environment]; }
-    // The kind of the innermost open level; only with `total() > 0`.
-    Kind innermost() const {
-        assert(!runs_.empty());
-        const Run& top = runs_.back();
-        if (!top.stretch) return top.kind;
-        Kind kind = Brace;
-        std::optional<std::size_t> last;
-        for (int k = 0; k < 3; ++k) {
-            if (in_stretch(static_cast<Kind>(k), top.n, top.to) == 0) continue;
-            const std::size_t at =
-                session_.nth_opener_from_top(mode_, static_cast<ArgumentSession::OpenerKind>(k), top.n, top.to, 1);
-            if (!last || at > *last) last = at, kind = static_cast<Kind>(k);
-        }
-        return kind;
-    }
-    // Back to the levels `earlier` had open, a copy of these levels.
-    void restore(const SkipLevels& earlier) {
-        runs_ = earlier.runs_;
-        std::copy(std::begin(earlier.counts_), std::end(earlier.counts_), std::begin(counts_));
-    }
     // Opens `n` levels of one kind, kept as one run: a skip that passes a
     // deep nesting opens its levels at once.
     void open(Kind kind, std::size_t n = 1) {
@@ -165,8 +143,9 @@ public:
         counts_[kind] += n;
     }
     // Opens the levels of the openers among the stream's tokens [from, to)
-    // (see `ArgumentSession::mixed_run`), kept as that range.
-    void open_stretch(std::size_t from, std::size_t to) {
+    // (see `SkipTable::stretch_end`), kept as that range.
+    void open_stretch(const SkipTable& table, std::size_t from, std::size_t to) {
+        table_ = &table;
         std::size_t total = 0;
         for (int k = 0; k < 3; ++k) {
             const std::size_t n = in_stretch(static_cast<Kind>(k), from, to);
@@ -187,8 +166,8 @@ public:
                 // The levels above the innermost one this closes.
                 const std::size_t from =
                     have == 0 ? top.n
-                              : session_.nth_opener_from_top(mode_, static_cast<ArgumentSession::OpenerKind>(kind), top.n,
-                                                             top.to, std::min(n, have));
+                              : table_->nth_opener_from_top(static_cast<SkipTable::OpenerKind>(kind), top.n, top.to,
+                                                            std::min(n, have));
                 const std::size_t here = std::min(n, have);
                 for (int k = 0; k < 3; ++k) {
                     const std::size_t popped = in_stretch(static_cast<Kind>(k), from, top.to);
@@ -236,14 +215,13 @@ private:
         std::size_t to;
     };
     std::size_t in_stretch(Kind kind, std::size_t from, std::size_t to) const {
-        const auto k = static_cast<ArgumentSession::OpenerKind>(kind);
-        return session_.openers_before(mode_, k, to) - session_.openers_before(mode_, k, from);
+        const auto k = static_cast<SkipTable::OpenerKind>(kind);
+        return table_->openers_before(k, to) - table_->openers_before(k, from);
     }
     std::size_t in_stretch_total(std::size_t from, std::size_t to) const {
         return in_stretch(Brace, from, to) + in_stretch(Left, from, to) + in_stretch(Environment, from, to);
     }
-    const ArgumentSession& session_;
-    ContentMode mode_;  // the skip's, whose stretches these are
+    const SkipTable* table_ = nullptr;  // the skip's, whose stretches these are
     std::vector<Run> runs_;
     std::size_t counts_[3] = {0, 0, 0};
 };
@@ -281,8 +259,11 @@ bool reads_clean(Grammar& g, const Collected& group) {
 // `TextFences`). A group left open is left to the token-by-token skip, which
 // stops at the next hard stop as before.
 // Answers a closed text argument that does not read clean.
+// `plain(from, to)`: whether the tokens [from, to) hold nothing that stops or
+// steers the skip.
+template <class Plain>
 std::optional<Collected> skip_text_slots(Grammar& g, std::span<const knowledge::ArgSpec> specs, SlotScans& scans,
-                                         ContentMode mode) {
+                                         const Plain& plain) {
     using knowledge::ArgFormKind;
     Input& in = g.input();
     for (const knowledge::ArgSpec& spec : specs) {
@@ -352,7 +333,7 @@ std::optional<Collected> skip_text_slots(Grammar& g, std::span<const knowledge::
             // A closed slot that is not text has no math of its own to hide:
             // one holding what stops or steers the skip is gone through token
             // by token, so that a stray `$` or `\end` in it is still found.
-            if (g.plain_tokens(before, in.pos(), mode)) continue;
+            if (plain(before, in.pos())) continue;
             in.rewind(before);
             return std::nullopt;
         }
@@ -618,124 +599,6 @@ private:
     std::vector<Candidate> at_;
     std::vector<Bound> bounds_;  // by `n`, ascending
     std::vector<Run> runs_;
-};
-
-// The levels the skip opened, by their openers' stream indices and the
-// levels below them, innermost last; a stretch passed at once is one entry
-// over its openers. A level that its own closer closes alone, after
-// everything opened inside it, is kept in the session (see
-// `ArgumentSession::closed_levels`): inside it the skip neither stopped nor
-// touched a level outside, so wherever the skip takes the same opener it
-// reaches the same closer with its levels as they were. A level whose
-// stretch read what may answer otherwise in another window is tainted and
-// not kept; levels closed in any other way drop every mark.
-class LevelMarks {
-public:
-    LevelMarks(const ArgumentSession& session, ContentMode mode) : session_(session), mode_(mode) {}
-
-    void open(std::size_t opener, std::size_t below) { marks_.push_back(Mark{opener, opener + 1, below, false}); }
-    // The openers of a stretch, as `SkipLevels::open_stretch` keeps them.
-    void open_stretch(std::size_t from, std::size_t to, std::size_t below) {
-        if (openers(from, to) > 0) marks_.push_back(Mark{from, to, below, false});
-    }
-    // After the innermost level was closed alone with `below` levels left:
-    // its opener, when it may be kept.
-    std::optional<std::size_t> closed(std::size_t below) {
-        if (marks_.empty()) return std::nullopt;
-        Mark& top = marks_.back();
-        const bool single = top.to == top.from + 1;
-        const std::size_t n = single ? 1 : openers(top.from, top.to);
-        if (top.below + n - 1 != below) {
-            marks_.clear();
-            return std::nullopt;
-        }
-        const std::size_t opener = single ? top.from : last_opener(top.from, top.to);
-        const bool tainted = top.tainted;
-        if (n == 1) {
-            marks_.pop_back();
-        } else {
-            top.to = opener;
-        }
-        if (tainted) return std::nullopt;
-        return opener;
-    }
-    bool empty() const noexcept { return marks_.empty(); }
-    // The innermost open levels, when the marks stand for the `total` levels
-    // open and those of the innermost mark are of one kind: that kind, how
-    // many, and a function giving the opener of the `r`-th from the top.
-    struct Innermost {
-        ArgumentSession::OpenerKind kind;
-        std::size_t n;
-        std::size_t from;
-        std::size_t to;
-        bool single;
-    };
-    std::optional<Innermost> innermost(std::size_t total) const {
-        if (marks_.empty()) return std::nullopt;
-        const Mark& top = marks_.back();
-        if (top.to == top.from + 1) {
-            if (top.below + 1 != total) return std::nullopt;
-            return Innermost{ArgumentSession::OpensNothing, 1, top.from, top.to, true};
-        }
-        std::optional<ArgumentSession::OpenerKind> only;
-        std::size_t n = 0;
-        for (int k = 0; k < 3; ++k) {
-            const auto kind = static_cast<ArgumentSession::OpenerKind>(k);
-            const std::size_t here = session_.openers_before(mode_, kind, top.to) - session_.openers_before(mode_, kind, top.from);
-            if (here == 0) continue;
-            if (only) return std::nullopt;
-            only = kind;
-            n = here;
-        }
-        if (!only || top.below + n != total) return std::nullopt;
-        return Innermost{*only, n, top.from, top.to, false};
-    }
-    std::size_t opener_from_top(const Innermost& in, std::size_t r) const {
-        return in.single ? in.from : session_.nth_opener_from_top(mode_, in.kind, in.from, in.to, r);
-    }
-    // The innermost mark's `r` innermost levels, the outermost of them at
-    // `opener`, were closed at once.
-    void close_top(const Innermost& in, std::size_t r, std::size_t opener) {
-        if (r == in.n) {
-            marks_.pop_back();
-        } else {
-            marks_.back().to = opener;
-        }
-    }
-    void clear() noexcept { marks_.clear(); }
-    void taint() noexcept {
-        for (Mark& mark : marks_) mark.tainted = true;
-    }
-
-private:
-    // Levels `below` .. of the openers among stream tokens [from, to); a
-    // single opener is [opener, opener + 1).
-    struct Mark {
-        std::size_t from;
-        std::size_t to;
-        std::size_t below;
-        bool tainted;
-    };
-    std::size_t openers(std::size_t from, std::size_t to) const {
-        std::size_t n = 0;
-        for (int k = 0; k < 3; ++k) {
-            const auto kind = static_cast<ArgumentSession::OpenerKind>(k);
-            n += session_.openers_before(mode_, kind, to) - session_.openers_before(mode_, kind, from);
-        }
-        return n;
-    }
-    std::size_t last_opener(std::size_t from, std::size_t to) const {
-        std::size_t last = from;
-        for (int k = 0; k < 3; ++k) {
-            const auto kind = static_cast<ArgumentSession::OpenerKind>(k);
-            if (session_.openers_before(mode_, kind, to) == session_.openers_before(mode_, kind, from)) continue;
-            last = std::max(last, session_.nth_opener_from_top(mode_, kind, from, to, 1));
-        }
-        return last;
-    }
-    const ArgumentSession& session_;
-    ContentMode mode_;  // the skip's, whose stretches these are
-    std::vector<Mark> marks_;
 };
 
 }  // namespace
@@ -1277,13 +1140,12 @@ public:
           stop_(stop),
           mode_(mode),
           item_(item),
-          levels_(session_, mode),
-          marks_(session_, mode),
           stream_at_(session_.index_of(in_.token_at(0))),
-          keeps_levels_(!stepwise_skip && !item.skip_arguments && !item.single_token && stream_at_.has_value()),
           mode_and_stop_(
               static_cast<std::uint8_t>((mode == ContentMode::Math ? 1 : 0) | (static_cast<unsigned>(stop) << 1))),
-          stops_(session_, g.kb(mode), mode, keeps_levels_, stream_at_.value_or(0), mode_and_stop_),
+          stops_(session_, g.kb(mode), mode,
+                 !stepwise_skip && !item.skip_arguments && !item.single_token && stream_at_.has_value(),
+                 stream_at_.value_or(0), mode_and_stop_),
           stream_end_(stream_at_.value_or(0) + in_.token_count()) {}
 
     // Skips up to where the bad content ends; answers whether it took any
@@ -1304,7 +1166,6 @@ private:
 
     Step kept_stop();
     Step fence(const Token& t);
-    Step kept_levels();
     Step argument_group(const Token& t);
     Step stretch();
     Step begin(const Token& t);
@@ -1316,9 +1177,6 @@ private:
     // Where the skip would stop inside an argument entered, it takes the
     // outermost one whole instead; answers whether it was inside one.
     bool leave_fence();
-    // After a level was closed: whether alone, after everything opened
-    // inside it, so that its end may be kept.
-    void close_alone(bool alone);
     // Going to where a kept skip stopped or was back counts as the steps
     // that skip took there, up to `kMostStepsOfKeptSkip`: where skips are
     // short, the budget runs out where it would have without them, and a
@@ -1329,6 +1187,8 @@ private:
         kept_steps_ += goes_on ? (counted > 0 ? counted - 1 : 0) : counted;
     }
     bool one_step() const noexcept { return !stepwise_skip; }
+    // The skip's table, when its input lies in the stream (see `SkipTable`).
+    const SkipTable* skip_table() { return stream_at_ ? session_.skip_table(mode_, g_.kb(mode_)) : nullptr; }
 
     Grammar& g_;
     Input& in_;
@@ -1349,10 +1209,7 @@ private:
     // whole: what the budget counts.
     std::size_t steps_ = 0;
     std::size_t kept_steps_ = 0;  // counted beyond one a step for kept skips
-    // Levels closed again, kept and passed by stream index.
-    LevelMarks marks_;
     std::optional<std::size_t> stream_at_;
-    bool keeps_levels_;
     std::uint8_t mode_and_stop_;
     // What skips did from the tokens they passed, kept and asked by stream
     // index.
@@ -1364,9 +1221,13 @@ private:
 const EnvironmentIndex& ItemSkip::environments(Grammar& g) {
     RecoveryMemo& memo = *g.recovery_;
     if (!memo.environments) {
-        const std::span<const std::size_t> controls = g.environment_controls();
+        ArgumentSession& session = g.argument_session();
+        const SpannedToken* first = g.in_.token_at(0);
+        const auto at = session.index_of(first);
+        const auto controls =
+            at ? session.environment_controls(*at, g.in_.token_count()) : std::span<const std::size_t>{};
         g.charge_recovery(controls.size());
-        memo.environments.emplace(g.in_.token_at(0), g.in_.token_count(), controls);
+        memo.environments.emplace(first, g.in_.token_count(), controls);
     }
     return *memo.environments;
 }
@@ -1450,7 +1311,6 @@ bool ItemSkip::run() {
         fences_.leave_before(in_.pos());
         Step step = kept_stop();
         if (step == Step::Next) step = fence(t->token);
-        if (step == Step::Next) step = kept_levels();
         if (step == Step::Next) step = argument_group(t->token);
         if (step == Step::Next) step = stretch();
         if (step == Step::Next) step = begin(t->token);
@@ -1486,9 +1346,8 @@ bool ItemSkip::leave_fence() {
     }
     in_.rewind(group.last + 1);
     fences_.leave_before(in_.pos());
-    levels_.restore(before);
+    levels_ = before;
     stops_.forget();
-    marks_.clear();
     return true;
 }
 
@@ -1508,10 +1367,7 @@ ItemSkip::Step ItemSkip::kept_stop() {
     // Back to the levels it had here, and the braces it left open: it goes
     // on from there.
     if (kept->goes_on) {
-        if (kept->braces > 0) {
-            levels_.open(SkipLevels::Brace, kept->braces);
-            marks_.clear();
-        }
+        levels_.open(SkipLevels::Brace, kept->braces);
         return Step::Taken;
     }
     stop_at_end_ = kept->stop == stream_end_;
@@ -1529,45 +1385,6 @@ ItemSkip::Step ItemSkip::fence(const Token& t) {
         return Step::Taken;
     }
     return Step::Next;
-}
-
-ItemSkip::Step ItemSkip::kept_levels() {
-    if (!keeps_levels_ || !consumed_ || marks_.empty()) return Step::Next;
-    // Inside a level kept closed, whose opener this skip passed in a
-    // stretch: from its opener on, the skip does what the skip that kept it
-    // did, so it closes that level where that one did. Of the innermost
-    // levels of one kind, the outermost kept is sought, as kept levels
-    // nest: the skip closes every level inside it with it.
-    const auto in = marks_.innermost(levels_.total());
-    if (!in) return Step::Next;
-    const std::size_t here = *stream_at_ + in_.pos();
-    auto kept_end = [&](std::size_t r) -> std::optional<std::size_t> {
-        const auto kept = session_.closed_levels.find({marks_.opener_from_top(*in, r), mode_and_stop_});
-        if (kept == session_.closed_levels.end() || kept->second <= here ||
-            kept->second - *stream_at_ > in_.token_count()) {
-            return std::nullopt;
-        }
-        return kept->second;
-    };
-    const auto first = kept_end(1);
-    if (!first) return Step::Next;
-    std::size_t lo = 1;
-    std::size_t hi = in->n + 1;  // kept_end(lo) holds; the first failing lies in (lo, hi]
-    std::size_t end = *first;
-    while (hi - lo > 1) {
-        const std::size_t mid = lo + (hi - lo) / 2;
-        if (const auto e = kept_end(mid)) {
-            lo = mid;
-            end = *e;
-        } else {
-            hi = mid;
-        }
-    }
-    const SkipLevels::Kind kind = in->single ? levels_.innermost() : static_cast<SkipLevels::Kind>(in->kind);
-    levels_.close(kind, lo);
-    marks_.close_top(*in, lo, marks_.opener_from_top(*in, lo));
-    in_.rewind(end - *stream_at_);
-    return Step::Taken;
 }
 
 ItemSkip::Step ItemSkip::argument_group(const Token& t) {
@@ -1598,21 +1415,19 @@ ItemSkip::Step ItemSkip::stretch() {
     // stretch itself, so that passing it stays constant time. It ends where
     // a kept skip went on from, so that this one takes the same way (see
     // `ArgumentSession::kept_return_in_stretch`).
-    const auto run =
-        g_.mixed_skip_run(in_.pos(), mode_, stops_.on() ? std::optional(mode_and_stop_) : std::nullopt);
-    if (!run || run->end <= in_.pos()) return Step::Next;
-    const std::size_t kinds = (run->opens[SkipLevels::Brace] > 0 ? 1 : 0) +
-                              (run->opens[SkipLevels::Left] > 0 ? 1 : 0) +
-                              (run->opens[SkipLevels::Environment] > 0 ? 1 : 0);
-    if (keeps_levels_) marks_.open_stretch(run->stream_from, run->stream_to, levels_.total());
-    if (kinds > 1) {
-        levels_.open_stretch(run->stream_from, run->stream_to);
-    } else {
-        for (const auto kind : {SkipLevels::Brace, SkipLevels::Left, SkipLevels::Environment}) {
-            levels_.open(kind, run->opens[kind]);
+    const SkipTable* table = skip_table();
+    if (table == nullptr) return Step::Next;
+    const std::size_t from = *stream_at_ + in_.pos();
+    auto to = table->stretch_end(from, stream_end_);
+    if (!to) return Step::Next;
+    if (stops_.on()) {
+        if (const auto kept = session_.kept_return_in_stretch(from, *to, stream_end_, *table, mode_and_stop_)) {
+            to = kept;
         }
     }
-    in_.rewind(run->end);
+    if (*to <= from) return Step::Next;
+    levels_.open_stretch(*table, from, *to);
+    in_.rewind(*to - *stream_at_);
     return Step::Taken;
 }
 
@@ -1633,14 +1448,10 @@ ItemSkip::Step ItemSkip::begin(const Token& t) {
             return Step::Taken;
         }
         // A body that no `\end` closes may find one in a wider window.
-        marks_.taint();
         stops_.bound(stream_end_ - 1, stream_end_);
     }
-    const std::size_t opener = in_.pos();
-    const std::size_t below = levels_.total();
     if (!consume_environment_marker(in_, "begin")) return Step::Stop;
     own_open_ |= item_.header && !consumed_;
-    if (consumed_ && keeps_levels_) marks_.open(*stream_at_ + opener, below);
     consumed_ = true;
     levels_.open(SkipLevels::Environment);
     return Step::Taken;
@@ -1656,20 +1467,19 @@ ItemSkip::Step ItemSkip::end(const Token& t) {
         // up to its last one at once: header by header, deep nesting would
         // pass it once per enclosing failed item. The last is read as ever,
         // so the kept failure is the same.
-        bool alone = levels_.innermost() == SkipLevels::Environment;
         const std::size_t floor = std::max<std::size_t>(own_open_ ? 1 : 0, fences_.environments());
         const std::size_t open = levels_.count(SkipLevels::Environment);
         const std::size_t spare = open > floor ? open - floor : 0;
-        const auto run = spare > 1 ? g_.end_header_run(in_.pos(), spare) : std::nullopt;
+        const auto run = spare > 1 && stream_at_
+                             ? session_.end_header_run(*stream_at_ + in_.pos(), spare, stream_end_)
+                             : std::nullopt;
         if (run && run->nth > 1) {
             levels_.close(SkipLevels::Environment, run->nth - 1);
-            in_.rewind(run->control);
-            alone = false;
+            in_.rewind(run->control - *stream_at_);
         }
         if (!consume_environment_marker(in_, "end")) in_.bump();
         consumed_ = true;
         levels_.close(SkipLevels::Environment);
-        close_alone(alone);
         return Step::Taken;
     }
     if (!item_.header) return Step::Next;
@@ -1684,7 +1494,6 @@ ItemSkip::Step ItemSkip::end(const Token& t) {
             consumed_ = true;
             if (failed_inside) return Step::Stop;
             levels_.close(SkipLevels::Environment);
-            marks_.clear();
             own_open_ = false;
             return Step::Taken;
         }
@@ -1700,11 +1509,9 @@ ItemSkip::Step ItemSkip::right(const Token& t) {
     if (!t.is_control("right")) return Step::Next;
     stops_.closer(SkipLevels::Left, levels_);
     if (levels_.count(SkipLevels::Left) == 0) return Step::Stop;
-    const bool alone = levels_.innermost() == SkipLevels::Left;
     in_.bump();
     consumed_ = true;
     levels_.close(SkipLevels::Left);
-    close_alone(alone);
     return Step::Taken;
 }
 
@@ -1718,21 +1525,13 @@ ItemSkip::Step ItemSkip::closer_run(const Token& t) {
     // A run of `}`, each closing a level the skip opened, with only what
     // opens no level between them, is passed at once: one by one, deep
     // nesting would pass it once per enclosing failed item.
-    const auto run = g_.brace_closer_run(in_.pos(), levels_.count(SkipLevels::Brace), mode_, stop_);
+    const SkipTable* table = skip_table();
+    const auto run = table != nullptr ? table->closer_run(*stream_at_ + in_.pos(), levels_.count(SkipLevels::Brace),
+                                                          stream_end_, stop_ != HardStop::MathControlParen)
+                                      : std::nullopt;
     if (!run || run->nth <= 1) return Step::Next;
-    // The marked levels among those it closes are closed one by one, as
-    // each `}` would close them, so that those closed alone are kept; the
-    // rest at once.
-    std::size_t closed = 0;
-    const std::size_t from = stream_at_ ? *stream_at_ + in_.pos() : 0;
-    for (; closed < run->nth && !marks_.empty(); ++closed) {
-        const bool alone = levels_.innermost() == SkipLevels::Brace;
-        levels_.close(SkipLevels::Brace);
-        in_.rewind(session_.closer_in_run(mode_, from, closed) - *stream_at_ + 1);
-        close_alone(alone);
-    }
-    if (closed < run->nth) levels_.close(SkipLevels::Brace, run->nth - closed);
-    in_.rewind(run->end);
+    levels_.close(SkipLevels::Brace, run->nth);
+    in_.rewind(run->end - *stream_at_);
     consumed_ = true;
     return Step::Taken;
 }
@@ -1741,19 +1540,10 @@ ItemSkip::Step ItemSkip::token(const SpannedToken& t) {
     const TokenKind kind = t.token.kind();
     const bool closes_level = kind == TokenKind::RBrace && levels_.count(SkipLevels::Brace) > 0;
     if (consumed_ && !closes_level && is_hard_stop(stop_, t.token)) return leave_fence() ? Step::Taken : Step::Stop;
-    const std::size_t opener = in_.pos();
-    const std::size_t below = levels_.total();
-    const bool alone = closes_level && levels_.innermost() == SkipLevels::Brace;
-    if (consumed_ && keeps_levels_ && (kind == TokenKind::LBrace || t.token.is_control("left"))) {
-        marks_.open(*stream_at_ + opener, below);
-    }
     in_.bump();
     consumed_ = true;
     if (kind == TokenKind::LBrace) levels_.open(SkipLevels::Brace);
-    if (closes_level) {
-        levels_.close(SkipLevels::Brace);
-        close_alone(alone);
-    }
+    if (closes_level) levels_.close(SkipLevels::Brace);
     if (t.token.is_control("left")) levels_.open(SkipLevels::Left);
     if (item_.single_token) return Step::Stop;
     if (kind == TokenKind::ControlSeq) {
@@ -1763,8 +1553,10 @@ ItemSkip::Step ItemSkip::token(const SpannedToken& t) {
 }
 
 void ItemSkip::command_slots(const knowledge::ActiveCommandRecord& record) {
-    if (scans_taken_slots(&record)) marks_.taint();
-    const auto close = skip_text_slots(g_, skip_taken_slots(&record), slot_scans_, mode_);
+    const auto close = skip_text_slots(g_, skip_taken_slots(&record), slot_scans_, [&](std::size_t from, std::size_t to) {
+        const SkipTable* table = from < to ? skip_table() : nullptr;
+        return from >= to || (table != nullptr && table->plain_between(*stream_at_ + from, *stream_at_ + to));
+    });
     if (slot_scans_.found_open) {
         stops_.off();
     } else if (slot_scans_.open_brace) {
@@ -1785,16 +1577,6 @@ void ItemSkip::command_slots(const knowledge::ActiveCommandRecord& record) {
             session_.stopping_text_arguments.contains({*stream_at_ + close->last, mode_and_stop_})) {
             leave_fence();
         }
-    }
-}
-
-void ItemSkip::close_alone(bool alone) {
-    if (!alone) {
-        marks_.clear();
-        return;
-    }
-    if (const auto opener = marks_.closed(levels_.total()); opener && keeps_levels_) {
-        session_.closed_levels.try_emplace({*opener, mode_and_stop_}, *stream_at_ + in_.pos());
     }
 }
 
