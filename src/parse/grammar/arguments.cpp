@@ -775,7 +775,7 @@ std::optional<TokenHeader> read_environment_header(const SpannedToken* tokens, s
     std::size_t j = i + 1;
     while (j < limit && tokens[j].token.kind() == TokenKind::Whitespace) ++j;
     if (j >= limit || tokens[j].token.kind() != TokenKind::LBrace) return std::nullopt;
-    TokenHeader h{limit, {}};
+    TokenHeader h{j, limit, {}};
     for (++j; j < limit; ++j) {
         const Token& t = tokens[j].token;
         if (t.kind() == TokenKind::Char) {

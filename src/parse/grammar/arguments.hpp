@@ -488,8 +488,10 @@ std::span<const knowledge::ArgSpec> skip_taken_slots(const knowledge::ActiveComm
 // The header of the `\begin` or `\end` control word at token `i`, read with
 // only the tokens before `limit`: white space, `{`, one or more name tokens
 // (a character gives itself, `*` gives "*") and `}`. `close` is the index of
-// the `}`, or `limit` when the limit cuts the header after its name began.
+// the `}`, or `limit` when the limit cuts the header after its name began;
+// `open` that of the `{`.
 struct TokenHeader {
+    std::size_t open;
     std::size_t close;
     std::string name;
 };

@@ -50,12 +50,6 @@ void skip_whitespace(Input& in) {
     in.expect(pattern::kSomethingElse);
 }
 
-// The index of the first token at or after `from` that is not white space.
-std::size_t skip_whitespace_index(const Input& in, std::size_t from) {
-    while (is_whitespace_token(in.token_at(from))) ++from;
-    return from;
-}
-
 // The index of the first token of `in` that starts at or after `offset`.
 std::size_t first_token_from(const Input& in, std::size_t offset) {
     std::size_t lo = 0;
@@ -117,6 +111,14 @@ std::string mode_error_message(std::string_view name, ContentMode mode) {
 std::string mismatch_message(std::string_view expected, std::string_view found) {
     return "Environment name mismatch: expected \\end{" + std::string(expected) + "}, found \\end{" +
            std::string(found) + "}";
+}
+
+// The header of the `\begin` or `\end` at `t`, read whole within the `count`
+// tokens from it.
+std::optional<TokenHeader> whole_header(const SpannedToken* t, std::size_t count) {
+    auto header = read_environment_header(t, 0, count);
+    if (!header || header->close == count) return std::nullopt;
+    return header;
 }
 
 // The pairs the recovery skip has opened and not yet closed, innermost last.
@@ -639,19 +641,6 @@ bool environment_name(Input& in, std::string& name) {
     });
 }
 
-std::optional<EnvironmentHeader> peek_environment_header_at_cursor(Input& in, std::string_view keyword) {
-    const SpannedToken* t = in.peek();
-    if (t == nullptr || !t->token.is_control(keyword)) return std::nullopt;
-    return lookahead(in, [&]() -> std::optional<EnvironmentHeader> {
-        if (!match_control(in, keyword, keyword_label(keyword))) return std::nullopt;
-        skip_whitespace(in);
-        const std::size_t open = in.pos();
-        std::string name;
-        if (!environment_name(in, name)) return std::nullopt;
-        return EnvironmentHeader{std::move(name), in.span_since(open)};
-    });
-}
-
 bool consume_environment_marker(Input& in, std::string_view keyword) {
     const std::size_t pos = in.pos();
     std::optional<Input::Located> old = in.take_alt();
@@ -670,11 +659,6 @@ bool consume_environment_marker(Input& in, std::string_view keyword) {
     in.rewind(pos);
     in.restore_alt(std::move(old));
     return false;
-}
-
-bool is_hard_stop_after_whitespace(Input& in, HardStop stop) {
-    const SpannedToken* t = in.token_at(skip_whitespace_index(in, in.pos()));
-    return t != nullptr && is_hard_stop(stop, t->token);
 }
 
 // ---- The environment index ---------------------------------------------------------
@@ -705,25 +689,9 @@ EnvironmentIndex::EnvironmentIndex(const SpannedToken* tokens, std::size_t count
 }
 
 std::optional<EnvironmentIndex::Header> EnvironmentIndex::read(std::size_t i, std::size_t limit) const {
-    std::size_t j = i + 1;
-    while (j < limit && tokens_[j].token.kind() == TokenKind::Whitespace) ++j;
-    if (j >= limit || tokens_[j].token.kind() != TokenKind::LBrace) return std::nullopt;
-    Header h{i, limit, tokens_[i].token.is_control("begin"), {}};
-    for (++j; j < limit; ++j) {
-        const Token& t = tokens_[j].token;
-        if (t.kind() == TokenKind::Char) {
-            utf8::append(h.name, t.ch());
-        } else if (t.kind() == TokenKind::Star) {
-            h.name.push_back('*');
-        } else if (t.kind() == TokenKind::RBrace && !h.name.empty()) {
-            h.close = j;
-            return h;
-        } else {
-            return std::nullopt;
-        }
-    }
-    if (h.name.empty()) return std::nullopt;
-    return h;
+    auto h = read_environment_header(tokens_, i, limit);
+    if (!h) return std::nullopt;
+    return Header{i, h->close, tokens_[i].token.is_control("begin"), std::move(h->name)};
 }
 
 void EnvironmentIndex::build_stacks() {
@@ -945,7 +913,8 @@ std::optional<Failure> invalid_left_recovery_diagnostic(const knowledge::Knowled
         const SpannedToken* t = in.token_at(i);
         if (t->span.start > end) return std::nullopt;
         if (!t->token.is_control("left")) continue;
-        const SpannedToken* next = in.token_at(skip_whitespace_index(in, i + 1));
+        std::size_t at = i + 1;
+        const SpannedToken* next = in.token_after_whitespace(at);
         if (next == nullptr) return invalid(t->span);
         if (next->span.start > end) return std::nullopt;
         if (!is_delimiter_token(math, next->token)) return invalid(next->span);
@@ -991,11 +960,13 @@ std::optional<Failure> Grammar::invalid_left_between(std::size_t start, std::siz
     const std::size_t last_k = static_cast<std::size_t>(hi - at.begin()) - 1;
     if (next_bad[lo_k] < last_k) {
         const std::size_t i = at[next_bad[lo_k]] - *first;
-        return invalid(in_.token_at(skip_whitespace_index(in_, i + 1))->span);
+        std::size_t after = i + 1;
+        return invalid(in_.token_after_whitespace(after)->span);
     }
     // The last one sees this input's end and the range's.
     const std::size_t i = at[last_k] - *first;
-    const SpannedToken* next = in_.token_at(skip_whitespace_index(in_, i + 1));
+    std::size_t after = i + 1;
+    const SpannedToken* next = in_.token_after_whitespace(after);
     if (next == nullptr) return invalid(in_.token_at(i)->span);
     if (next->span.start > end) return std::nullopt;
     if (!is_delimiter_token(math_kb_, next->token)) return invalid(next->span);
@@ -1110,12 +1081,14 @@ struct FailedItem {
     std::size_t p;            // the item's position
     std::size_t s;            // the offset of its first token
     std::size_t failure_end;  // the end of its failure's span
-    std::optional<EnvironmentHeader> header;
+    // Its own environment header: the name, and from `{` to the end of `}`.
+    std::optional<std::string> header = std::nullopt;
+    Span braced{};
     // A command in the wrong mode: its argument groups are skipped whole.
-    bool skip_arguments;
+    bool skip_arguments = false;
     // An unknown command at the item's start: it alone is skipped.
-    bool single_token;
-    std::string message;
+    bool single_token = false;
+    std::string message{};
 };
 
 // Skips the bad content: as a rule up to the next hard stop of the mode. A
@@ -1140,7 +1113,8 @@ public:
           stop_(stop),
           mode_(mode),
           item_(item),
-          stream_at_(session_.index_of(in_.token_at(0))),
+          tokens_(in_.token_at(0)),
+          stream_at_(session_.index_of(tokens_)),
           mode_and_stop_(
               static_cast<std::uint8_t>((mode == ContentMode::Math ? 1 : 0) | (static_cast<unsigned>(stop) << 1))),
           stops_(session_, g.kb(mode), mode,
@@ -1209,6 +1183,7 @@ private:
     // whole: what the budget counts.
     std::size_t steps_ = 0;
     std::size_t kept_steps_ = 0;  // counted beyond one a step for kept skips
+    const SpannedToken* tokens_;  // the input's
     std::optional<std::size_t> stream_at_;
     std::uint8_t mode_and_stop_;
     // What skips did from the tokens they passed, kept and asked by stream
@@ -1235,16 +1210,14 @@ const EnvironmentIndex& ItemSkip::environments(Grammar& g) {
 std::optional<FailedItem> ItemSkip::report(Grammar& g, HardStop stop, ContentMode mode, std::size_t p) {
     Input& in = g.in_;
     Failure e = in.take_failure();
-    const std::size_t first = skip_whitespace_index(in, p);
-    const SpannedToken* next = in.token_at(first);
+    std::size_t first = p;
+    const SpannedToken* next = in.token_after_whitespace(first);
     const bool is_left = next != nullptr && next->token.is_control("left");
     const bool is_begin = next != nullptr && next->token.is_control("begin");
-    FailedItem item{p, next != nullptr ? next->span.start : in.source_len(), e.span.end, std::nullopt, false, false, {}};
-    if (is_begin) {
-        const std::size_t after = in.pos();
-        in.rewind(first);
-        item.header = peek_environment_header_at_cursor(in, "begin");
-        in.rewind(after);
+    FailedItem item{p, next != nullptr ? next->span.start : in.source_len(), e.span.end};
+    if (const auto header = is_begin ? whole_header(next, in.token_count() - first) : std::nullopt) {
+        item.header = header->name;
+        item.braced = in.span_between(first + header->open, first + header->close + 1);
     }
 
     auto pass_through = [&]() -> std::optional<FailedItem> {
@@ -1256,15 +1229,14 @@ std::optional<FailedItem> ItemSkip::report(Grammar& g, HardStop stop, ContentMod
         return pass_through();
     }
     in.rewind(p);
-    if (is_hard_stop_after_whitespace(in, stop)) return pass_through();
+    if (next != nullptr && is_hard_stop(stop, next->token)) return pass_through();
 
-    const std::optional<EnvironmentHeader>& header = item.header;
+    const std::optional<std::string>& header = item.header;
     std::optional<Kind> kind = e.kind;
     if (!kind && !e.custom) kind = Kind::RawExpectedFound;
     std::string message;
-    if (header && g.kb(mode).lookup_env(header->name) == nullptr &&
-        g.kb(other_mode(mode)).lookup_env(header->name) != nullptr) {
-        message = mode_error_message(header->name, mode);
+    if (header && g.kb(mode).lookup_env(*header) == nullptr && g.kb(other_mode(mode)).lookup_env(*header) != nullptr) {
+        message = mode_error_message(*header, mode);
         kind = Kind::EnvironmentModeError;
     } else {
         message = e.custom ? e.message : in.display(e);
@@ -1292,7 +1264,7 @@ std::optional<FailedItem> ItemSkip::report(Grammar& g, HardStop stop, ContentMod
     }
     if (!diagnostic) diagnostic = recovery_diagnostic_from_error(std::move(e), final_message, final_kind);
     const bool has_direct = diagnostic->direct() != nullptr && diagnostic->direct()->has_value();
-    if (!has_direct && header && diagnostic->kind == Kind::EnvironmentModeError) diagnostic->at_source(header->braced);
+    if (!has_direct && header && diagnostic->kind == Kind::EnvironmentModeError) diagnostic->at_source(item.braced);
     g.st_.push_recovery_diagnostic(in.to_owned(*diagnostic));
     item.message = std::move(final_message);
     return item;
@@ -1433,7 +1405,7 @@ ItemSkip::Step ItemSkip::stretch() {
 
 ItemSkip::Step ItemSkip::begin(const Token& t) {
     if (!t.is_control("begin")) return Step::Next;
-    const auto header = peek_environment_header_at_cursor(in_, "begin");
+    const auto header = whole_header(tokens_ + in_.pos(), in_.token_count() - in_.pos());
     if (!header) return Step::Next;
     // A text body is taken whole, as a text slot is.
     const knowledge::ActiveEnvironmentRecord* record = g_.kb(mode_).lookup_env(header->name);
@@ -1483,9 +1455,9 @@ ItemSkip::Step ItemSkip::end(const Token& t) {
         return Step::Taken;
     }
     if (!item_.header) return Step::Next;
-    const auto end = peek_environment_header_at_cursor(in_, "end");
+    const auto end = whole_header(tokens_ + in_.pos(), in_.token_count() - in_.pos());
     if (!end) return Step::Next;
-    if (end->name == item_.header->name) {
+    if (end->name == *item_.header) {
         // Innermost where the item failed, it ends the bad content;
         // otherwise the item failed after it, and it closes the item's own
         // environment.

@@ -34,22 +34,9 @@ namespace quorvel::parse::grammar {
 // cursor stays where the rule stopped.
 bool environment_name(Input& in, std::string& name);
 
-struct EnvironmentHeader {
-    std::string name;
-    Span braced;  // from `{` to the end of `}`
-};
-
-// `\keyword`, white space and a braced name at the cursor; consumes nothing
-// and leaves no failure behind.
-std::optional<EnvironmentHeader> peek_environment_header_at_cursor(Input& in, std::string_view keyword);
-
 // Consumes `\keyword`, white space and a braced name and answers true; answers
 // false with the input and the kept failure unchanged otherwise.
 bool consume_environment_marker(Input& in, std::string_view keyword);
-
-// After white space, whether the next token is a hard stop (false at the end
-// of input); consumes nothing and leaves no failure behind.
-bool is_hard_stop_after_whitespace(Input& in, HardStop stop);
 
 // The `\begin{name}` / `\end{name}` headers of one token stream.
 class EnvironmentIndex {
