@@ -355,7 +355,7 @@ class InvalidLeft : public ::testing::TestWithParam<InvalidLeftCase> {};
 TEST_P(InvalidLeft, FirstBadDelimiterInRange) {
     const InvalidLeftCase& c = GetParam();
     testing::Harness h(c.source);
-    const auto f = grammar::invalid_left_recovery_diagnostic(default_context().knowledge(Math), h.in(), c.start, c.end);
+    const auto f = h.g().invalid_left_between(c.start, c.end);
     std::string got;
     if (f) {
         got = h.in().display(*f) + " " + std::to_string(f->span.start) + ".." + std::to_string(f->span.end);

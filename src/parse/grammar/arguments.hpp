@@ -369,7 +369,6 @@ struct ArgumentSession {
     };
     const LeftControls& left_controls(const knowledge::KnowledgeBase& math);
 
-
     // The stream index of a token of a window.
     std::optional<std::size_t> index_of(const SpannedToken* token) const noexcept {
         if (token == nullptr || token < base || token >= base + count) return std::nullopt;

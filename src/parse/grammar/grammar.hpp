@@ -200,8 +200,11 @@ public:
     }
     bool delimited_group(TrackedNode& out);
     bool environment(ContentMode mode, TrackedNode& out);
-    // `invalid_left_recovery_diagnostic` over this input, answered from the
-    // stream's list of `\left` words.
+    // The first `\left` of the input that starts in [start, end] and is
+    // followed by no delimiter of the math knowledge base: "invalid \left
+    // delimiter" at that token (at the `\left` when nothing follows).
+    // Answered from the stream's list of `\left` words: scanning the failed
+    // item's text would read every level of a deep nesting once per level.
     std::optional<Failure> invalid_left_between(std::size_t start, std::size_t end);
 
     enum class ItemRule : std::uint8_t { MathItemNode, TextAtom };

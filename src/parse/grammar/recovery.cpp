@@ -904,24 +904,6 @@ bool is_delimiter_token(const knowledge::KnowledgeBase& math, const Token& token
     }
 }
 
-std::optional<Failure> invalid_left_recovery_diagnostic(const knowledge::KnowledgeBase& math, const Input& in,
-                                                        std::size_t start, std::size_t end) {
-    auto invalid = [](Span at) {
-        return Failure::custom_message(at, "invalid \\left delimiter", Kind::LeftRightDelimiter);
-    };
-    for (std::size_t i = first_token_from(in, start); i < in.token_count(); ++i) {
-        const SpannedToken* t = in.token_at(i);
-        if (t->span.start > end) return std::nullopt;
-        if (!t->token.is_control("left")) continue;
-        std::size_t at = i + 1;
-        const SpannedToken* next = in.token_after_whitespace(at);
-        if (next == nullptr) return invalid(t->span);
-        if (next->span.start > end) return std::nullopt;
-        if (!is_delimiter_token(math, next->token)) return invalid(next->span);
-    }
-    return std::nullopt;
-}
-
 const ArgumentSession::LeftControls& ArgumentSession::left_controls(const knowledge::KnowledgeBase& math) {
     if (left_controls_) return *left_controls_;
     LeftControls lefts;
@@ -942,8 +924,9 @@ const ArgumentSession::LeftControls& ArgumentSession::left_controls(const knowle
 
 std::optional<Failure> Grammar::invalid_left_between(std::size_t start, std::size_t end) {
     ArgumentSession& session = argument_session();
+    // Every input but an empty one is a window of the stream.
     const std::optional<std::size_t> first = session.index_of(in_.token_at(0));
-    if (!first) return invalid_left_recovery_diagnostic(math_kb_, in_, start, end);
+    if (!first) return std::nullopt;
     const std::vector<std::size_t>& at = session.left_controls(math_kb_).at;
     const std::vector<std::size_t>& next_bad = session.left_controls(math_kb_).next_bad;
     // The `\left` words of this input that start in [start, end].

@@ -190,12 +190,6 @@ std::pair<std::string, std::optional<ParseDiagnosticKind>> normalize_recovery_me
 Failure recovery_diagnostic_from_error(Failure failure, std::string_view message,
                                        std::optional<ParseDiagnosticKind> kind);
 
-// The first `\left` of the input that starts in [start, end] and is followed
-// by no delimiter of the math knowledge base: "invalid \left delimiter" at
-// that token (at the `\left` when nothing follows).
-std::optional<Failure> invalid_left_recovery_diagnostic(const knowledge::KnowledgeBase& math, const Input& in,
-                                                        std::size_t start, std::size_t end);
-
 // Test only: makes every recovery skip of this thread go token by token,
 // without the passes that take a group, an environment or a stretch of
 // opening levels in one step. Those passes are shortcuts and must change no
