@@ -818,51 +818,49 @@ SkipTable::SkipTable(ArgumentSession& session, const knowledge::KnowledgeBase& k
     build_closer_runs(s);
 }
 
+std::uint16_t SkipTable::role_of(const SpannedToken* t, std::size_t count, const knowledge::KnowledgeBase& kb,
+                                 std::size_t* close) {
+    const Token& token = t->token;
+    switch (token.kind()) {
+        case TokenKind::LBrace: return kOpenBrace;
+        case TokenKind::RBrace: return kCloseBrace;
+        case TokenKind::LBracket: return kOpenBracket;
+        case TokenKind::RBracket: return kCloseBracket;
+        case TokenKind::MathShift: return kMathShift;
+        case TokenKind::ControlSeq: break;
+        default: return 0;
+    }
+    if (token.is_control("left")) return kLeft;
+    if (token.is_control("right")) return kRight;
+    if (token.is_control(")")) return kParen;
+    const bool begin = token.is_control("begin");
+    if (begin || token.is_control("end")) {
+        const auto header = read_environment_header(t, 0, count);
+        const std::uint16_t role = begin ? kBegin : kEnd;
+        if (!header || header->close == count) return role | kBadHeader;
+        if (close != nullptr) *close = header->close;
+        const auto* record = begin ? kb.lookup_env(header->name) : nullptr;
+        return record != nullptr && record->body_mode == ContentMode::Text ? role | kTextBody : role;
+    }
+    const std::span<const ArgSpec> slots = skip_taken_slots(kb.lookup_command(token.name()));
+    std::uint16_t role = slots.empty() ? 0 : kTextSlots;
+    for (const ArgSpec& spec : slots) {
+        const ArgFormKind form = spec.form.kind;
+        if ((form == ArgFormKind::Standard && !spec.required) || form == ArgFormKind::Delimited ||
+            form == ArgFormKind::Paired) {
+            role |= kScanSlots;
+        }
+    }
+    return role;
+}
+
 void SkipTable::classify(ArgumentSession& session, const knowledge::KnowledgeBase& kb, Scratch& s) {
-    const SpannedToken* base = session.base;
     steering_before_.assign(count_ + 1, 0);
     for (std::size_t i = 0; i < count_; ++i) {
-        const Token& t = base[i].token;
-        std::uint16_t& role = s.roles[i];
-        switch (t.kind()) {
-            case TokenKind::LBrace: role = kOpenBrace; break;
-            case TokenKind::RBrace: role = kCloseBrace; break;
-            case TokenKind::LBracket: role = kOpenBracket; break;
-            case TokenKind::RBracket: role = kCloseBracket; break;
-            case TokenKind::MathShift: role = kMathShift; break;
-            case TokenKind::ControlSeq:
-                if (t.is_control("left")) {
-                    role = kLeft;
-                } else if (t.is_control("right")) {
-                    role = kRight;
-                } else if (t.is_control(")")) {
-                    role = kParen;
-                } else if (t.is_control("begin") || t.is_control("end")) {
-                    const bool begin = t.is_control("begin");
-                    role = begin ? kBegin : kEnd;
-                    const auto header = read_environment_header(base, i, count_);
-                    if (!header || header->close == count_) {
-                        role |= kBadHeader;
-                    } else {
-                        s.close[i] = static_cast<std::uint32_t>(header->close);
-                        const auto* record = begin ? kb.lookup_env(header->name) : nullptr;
-                        if (record != nullptr && record->body_mode == ContentMode::Text) role |= kTextBody;
-                    }
-                } else {
-                    const std::span<const ArgSpec> slots = skip_taken_slots(kb.lookup_command(t.name()));
-                    if (!slots.empty()) role = kTextSlots;
-                    for (const ArgSpec& spec : slots) {
-                        const ArgFormKind form = spec.form.kind;
-                        if ((form == ArgFormKind::Standard && !spec.required) || form == ArgFormKind::Delimited ||
-                            form == ArgFormKind::Paired) {
-                            role |= kScanSlots;
-                        }
-                    }
-                }
-                break;
-            default: break;
-        }
-        steering_before_[i + 1] = steering_before_[i] + ((role & kSteers) != 0 ? 1 : 0);
+        std::size_t close = kUnmatched;
+        s.roles[i] = role_of(session.base + i, count_ - i, kb, &close);
+        if (close != kUnmatched) s.close[i] = static_cast<std::uint32_t>(i + close);
+        steering_before_[i + 1] = steering_before_[i] + ((s.roles[i] & kSteers) != 0 ? 1 : 0);
     }
     // A plain group holds nothing that steers the skip.
     for (std::size_t i = 0; i < count_; ++i) {

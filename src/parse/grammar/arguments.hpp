@@ -206,6 +206,30 @@ public:
 
     SkipTable(ArgumentSession& session, const knowledge::KnowledgeBase& kb);
 
+    // What a token does to the skip. A `\begin` or `\end` control word
+    // whose header does not read has `kBadHeader`.
+    enum Role : std::uint16_t {
+        kOpenBrace = 1 << 0,
+        kCloseBrace = 1 << 1,
+        kOpenBracket = 1 << 2,
+        kCloseBracket = 1 << 3,
+        kMathShift = 1 << 4,
+        kParen = 1 << 5,  // `\)`
+        kLeft = 1 << 6,
+        kRight = 1 << 7,
+        kBegin = 1 << 8,
+        kEnd = 1 << 9,
+        kBadHeader = 1 << 10,
+        kTextBody = 1 << 11,   // the `\begin` of an environment with a text body, taken whole
+        kTextSlots = 1 << 12,  // a command with a text slot, taken with its slots
+        kScanSlots = 1 << 13,  // ... one of which the skip scans
+    };
+    // The role of `t[0]`, its header read within the `count` tokens from
+    // it; `close` is set to the index of a readable header's `}`. The skip
+    // steps by it, and the tables are made of it.
+    static std::uint16_t role_of(const SpannedToken* t, std::size_t count, const knowledge::KnowledgeBase& kb,
+                                 std::size_t* close = nullptr);
+
     // Whether the stream's tokens [from, to) hold nothing that stops or
     // steers the skip inside a closed group: no `$`, \begin, \end, \left,
     // \right, \) or command whose text slots the skip scans (an optional
@@ -254,24 +278,6 @@ public:
     std::optional<CloserRun> closer_run(std::size_t index, std::size_t n, std::size_t limit, bool parens_pass) const;
 
 private:
-    // What a token does to the skip. A `\begin` or `\end` control word
-    // whose header does not read has `kBadHeader`.
-    enum Role : std::uint16_t {
-        kOpenBrace = 1 << 0,
-        kCloseBrace = 1 << 1,
-        kOpenBracket = 1 << 2,
-        kCloseBracket = 1 << 3,
-        kMathShift = 1 << 4,
-        kParen = 1 << 5,  // `\)`
-        kLeft = 1 << 6,
-        kRight = 1 << 7,
-        kBegin = 1 << 8,
-        kEnd = 1 << 9,
-        kBadHeader = 1 << 10,
-        kTextBody = 1 << 11,   // the `\begin` of an environment with a text body, taken whole
-        kTextSlots = 1 << 12,  // a command with a text slot, taken with its slots
-        kScanSlots = 1 << 13,  // ... one of which the skip scans
-    };
     // What stops or steers the skip even inside a closed group, which the
     // slots of a command are taken with; what an inert environment may not
     // hold; and what ends a stretch.

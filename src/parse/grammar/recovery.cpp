@@ -1122,14 +1122,14 @@ private:
     enum class Step : std::uint8_t { Next, Taken, Stop };
 
     Step kept_stop();
-    Step fence(const Token& t);
-    Step argument_group(const Token& t);
+    Step fence(std::uint16_t role);
+    Step argument_group(std::uint16_t role);
     Step stretch();
-    Step begin(const Token& t);
-    Step end(const Token& t);
-    Step right(const Token& t);
-    Step closer_run(const Token& t);
-    Step token(const SpannedToken& t);
+    Step begin(std::uint16_t role);
+    Step end(std::uint16_t role);
+    Step right(std::uint16_t role);
+    Step closer_run(std::uint16_t role);
+    Step token(const SpannedToken& t, std::uint16_t role);
     void command_slots(const knowledge::ActiveCommandRecord& record);
     // Where the skip would stop inside an argument entered, it takes the
     // outermost one whole instead; answers whether it was inside one.
@@ -1264,15 +1264,17 @@ bool ItemSkip::run() {
             break;
         }
         fences_.leave_before(in_.pos());
+        // What the token does to the skip, as the stretches see it.
+        const std::uint16_t role = SkipTable::role_of(t, in_.token_count() - in_.pos(), g_.kb(mode_));
         Step step = kept_stop();
-        if (step == Step::Next) step = fence(t->token);
-        if (step == Step::Next) step = argument_group(t->token);
+        if (step == Step::Next) step = fence(role);
+        if (step == Step::Next) step = argument_group(role);
         if (step == Step::Next) step = stretch();
-        if (step == Step::Next) step = begin(t->token);
-        if (step == Step::Next) step = end(t->token);
-        if (step == Step::Next) step = right(t->token);
-        if (step == Step::Next) step = closer_run(t->token);
-        if (step == Step::Next) step = token(*t);
+        if (step == Step::Next) step = begin(role);
+        if (step == Step::Next) step = end(role);
+        if (step == Step::Next) step = right(role);
+        if (step == Step::Next) step = closer_run(role);
+        if (step == Step::Next) step = token(*t, role);
         if (step == Step::Stop) break;
     }
     if (stops_.on()) {
@@ -1333,24 +1335,22 @@ ItemSkip::Step ItemSkip::kept_stop() {
 
 // Inside an argument entered, a `\right` or `\end` no level opened in it
 // answers is text, where the skip would stop: it takes the argument whole.
-ItemSkip::Step ItemSkip::fence(const Token& t) {
-    if ((t.is_control("right") && fences_.stops_right(levels_.count(SkipLevels::Left))) ||
-        (t.is_control("end") && fences_.stops_end(levels_.count(SkipLevels::Environment)))) {
+ItemSkip::Step ItemSkip::fence(std::uint16_t role) {
+    if (((role & SkipTable::kRight) && fences_.stops_right(levels_.count(SkipLevels::Left))) ||
+        ((role & SkipTable::kEnd) && fences_.stops_end(levels_.count(SkipLevels::Environment)))) {
         leave_fence();
         return Step::Taken;
     }
     return Step::Next;
 }
 
-ItemSkip::Step ItemSkip::argument_group(const Token& t) {
-    if (!item_.skip_arguments || (t.kind() != TokenKind::LBracket && t.kind() != TokenKind::LBrace)) {
-        return Step::Next;
-    }
+ItemSkip::Step ItemSkip::argument_group(std::uint16_t role) {
+    if (!item_.skip_arguments || !(role & (SkipTable::kOpenBracket | SkipTable::kOpenBrace))) return Step::Next;
     // A whole argument group; one left open runs to the end of input, and
     // the collector's failure is of no interest here.
     Collected group;
     Failure ignored;
-    if (t.kind() == TokenKind::LBracket) {
+    if (role & SkipTable::kOpenBracket) {
         collect_optional_bracketed_tokens(g_, group, ignored);
     } else {
         collect_braced_tokens(g_, group, ignored);
@@ -1386,13 +1386,10 @@ ItemSkip::Step ItemSkip::stretch() {
     return Step::Taken;
 }
 
-ItemSkip::Step ItemSkip::begin(const Token& t) {
-    if (!t.is_control("begin")) return Step::Next;
-    const auto header = whole_header(tokens_ + in_.pos(), in_.token_count() - in_.pos());
-    if (!header) return Step::Next;
+ItemSkip::Step ItemSkip::begin(std::uint16_t role) {
+    if (!(role & SkipTable::kBegin) || (role & SkipTable::kBadHeader)) return Step::Next;
     // A text body is taken whole, as a text slot is.
-    const knowledge::ActiveEnvironmentRecord* record = g_.kb(mode_).lookup_env(header->name);
-    if (record != nullptr && record->body_mode == ContentMode::Text) {
+    if (role & SkipTable::kTextBody) {
         if (const auto after = environments(g_).after_closing_end(in_.pos())) {
             const bool own = item_.header && !consumed_;
             in_.rewind(*after);
@@ -1412,8 +1409,8 @@ ItemSkip::Step ItemSkip::begin(const Token& t) {
     return Step::Taken;
 }
 
-ItemSkip::Step ItemSkip::end(const Token& t) {
-    if (!t.is_control("end")) return Step::Next;
+ItemSkip::Step ItemSkip::end(std::uint16_t role) {
+    if (!(role & SkipTable::kEnd)) return Step::Next;
     stops_.closer(SkipLevels::Environment, levels_);
     // Past the item's own header, an `\end` closes the innermost
     // environment the skip opened.
@@ -1460,8 +1457,8 @@ ItemSkip::Step ItemSkip::end(const Token& t) {
     return Step::Stop;
 }
 
-ItemSkip::Step ItemSkip::right(const Token& t) {
-    if (!t.is_control("right")) return Step::Next;
+ItemSkip::Step ItemSkip::right(std::uint16_t role) {
+    if (!(role & SkipTable::kRight)) return Step::Next;
     stops_.closer(SkipLevels::Left, levels_);
     if (levels_.count(SkipLevels::Left) == 0) return Step::Stop;
     in_.bump();
@@ -1470,8 +1467,8 @@ ItemSkip::Step ItemSkip::right(const Token& t) {
     return Step::Taken;
 }
 
-ItemSkip::Step ItemSkip::closer_run(const Token& t) {
-    if (t.kind() != TokenKind::RBrace) return Step::Next;
+ItemSkip::Step ItemSkip::closer_run(std::uint16_t role) {
+    if (!(role & SkipTable::kCloseBrace)) return Step::Next;
     stops_.closer(SkipLevels::Brace, levels_);
     if (!one_step() || fences_.active() || item_.single_token || item_.skip_arguments ||
         levels_.count(SkipLevels::Brace) <= 1) {
@@ -1491,19 +1488,16 @@ ItemSkip::Step ItemSkip::closer_run(const Token& t) {
     return Step::Taken;
 }
 
-ItemSkip::Step ItemSkip::token(const SpannedToken& t) {
-    const TokenKind kind = t.token.kind();
-    const bool closes_level = kind == TokenKind::RBrace && levels_.count(SkipLevels::Brace) > 0;
+ItemSkip::Step ItemSkip::token(const SpannedToken& t, std::uint16_t role) {
+    const bool closes_level = (role & SkipTable::kCloseBrace) && levels_.count(SkipLevels::Brace) > 0;
     if (consumed_ && !closes_level && is_hard_stop(stop_, t.token)) return leave_fence() ? Step::Taken : Step::Stop;
     in_.bump();
     consumed_ = true;
-    if (kind == TokenKind::LBrace) levels_.open(SkipLevels::Brace);
+    if (role & SkipTable::kOpenBrace) levels_.open(SkipLevels::Brace);
     if (closes_level) levels_.close(SkipLevels::Brace);
-    if (t.token.is_control("left")) levels_.open(SkipLevels::Left);
+    if (role & SkipTable::kLeft) levels_.open(SkipLevels::Left);
     if (item_.single_token) return Step::Stop;
-    if (kind == TokenKind::ControlSeq) {
-        if (const auto* record = g_.kb(mode_).lookup_command(t.token.name())) command_slots(*record);
-    }
+    if (role & SkipTable::kTextSlots) command_slots(*g_.kb(mode_).lookup_command(t.token.name()));
     return Step::Taken;
 }
 
