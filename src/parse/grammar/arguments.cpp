@@ -117,39 +117,6 @@ std::optional<std::size_t> ArgumentSession::pair_match(const DelimiterToken& ope
     return lookup(open, close, index);
 }
 
-std::optional<ArgumentSession::EndHeader> ArgumentSession::end_header_run(std::size_t index, std::size_t n,
-                                                                           std::size_t limit) {
-    if (index >= count || count >= kUnmatched || n == 0) return std::nullopt;
-    if (!end_runs_) {
-        std::vector<EndRun> runs;
-        for (std::size_t i = 0; i < count; ++i) {
-            if (!base[i].token.is_control("end")) continue;
-            const auto header = read_environment_header(base, i, count);
-            if (!header || header->close == count) continue;
-            runs.push_back(EndRun{static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(header->close), 0});
-        }
-        // From the back: a header that white space alone parts from the next
-        // one continues its run.
-        for (std::size_t k = runs.size(); k-- > 1;) {
-            std::size_t j = runs[k - 1].close + 1;
-            while (j < count && base[j].token.kind() == TokenKind::Whitespace) ++j;
-            if (j == runs[k].control) runs[k - 1].after = runs[k].after + 1;
-        }
-        end_runs_.emplace(std::move(runs));
-    }
-    const std::vector<EndRun>& runs = *end_runs_;
-    const auto at = std::lower_bound(runs.begin(), runs.end(), index,
-                                     [](const EndRun& r, std::size_t i) { return r.control < i; });
-    if (at == runs.end() || at->control != index) return std::nullopt;
-    const auto taken = at + static_cast<std::ptrdiff_t>(std::min<std::size_t>(n, std::size_t{at->after} + 1));
-    // A header whose `}` lies at or past `limit` is cut off there.
-    const std::size_t nth =
-        static_cast<std::size_t>(std::partition_point(at, taken, [&](const EndRun& r) { return r.close < limit; }) - at);
-    if (nth == 0) return std::nullopt;
-    const EndRun& last = at[static_cast<std::ptrdiff_t>(nth - 1)];
-    return EndHeader{last.control, nth};
-}
-
 std::span<const std::size_t> ArgumentSession::environment_controls(std::size_t first, std::size_t tokens) {
     if (!environment_controls_) {
         environment_controls_.emplace();
@@ -816,6 +783,16 @@ SkipTable::SkipTable(ArgumentSession& session, const knowledge::KnowledgeBase& k
     find_inert_environments(s);
     build_stretches(s);
     build_closer_runs(s);
+    for (std::size_t i = 0; i < count_; ++i) {
+        if (s.roles[i] == kEnd) end_runs_.push_back(EndRun{static_cast<std::uint32_t>(i), s.close[i], 0});
+    }
+    // From the back: a readable `\end` header that white space alone parts
+    // from the next one continues its run.
+    for (std::size_t k = end_runs_.size(); k-- > 1;) {
+        std::size_t j = end_runs_[k - 1].close + 1;
+        while (j < count_ && session.base[j].token.kind() == TokenKind::Whitespace) ++j;
+        if (j == end_runs_[k].control) end_runs_[k - 1].after = end_runs_[k].after + 1;
+    }
 }
 
 std::uint16_t SkipTable::role_of(const SpannedToken* t, std::size_t count, const knowledge::KnowledgeBase& kb,
@@ -1014,6 +991,19 @@ std::size_t SkipTable::nth_opener_from_top(OpenerKind kind, std::size_t from, st
     const auto at = std::upper_bound(prefix.begin() + static_cast<std::ptrdiff_t>(from),
                                      prefix.begin() + static_cast<std::ptrdiff_t>(to), target);
     return static_cast<std::size_t>(at - prefix.begin()) - 1;
+}
+
+std::optional<SkipTable::EndHeader> SkipTable::end_header_run(std::size_t index, std::size_t n,
+                                                             std::size_t limit) const {
+    const auto at = std::lower_bound(end_runs_.begin(), end_runs_.end(), index,
+                                     [](const EndRun& r, std::size_t i) { return r.control < i; });
+    if (at == end_runs_.end() || at->control != index) return std::nullopt;
+    const auto taken = at + static_cast<std::ptrdiff_t>(std::min<std::size_t>(n, std::size_t{at->after} + 1));
+    // A header whose `}` lies at or past `limit` is cut off there.
+    const std::size_t nth =
+        static_cast<std::size_t>(std::partition_point(at, taken, [&](const EndRun& r) { return r.close < limit; }) - at);
+    if (nth == 0) return std::nullopt;
+    return EndHeader{at[static_cast<std::ptrdiff_t>(nth - 1)].control, nth};
 }
 
 std::optional<SkipTable::CloserRun> SkipTable::closer_run(std::size_t index, std::size_t n, std::size_t limit,

@@ -277,6 +277,19 @@ public:
     };
     std::optional<CloserRun> closer_run(std::size_t index, std::size_t n, std::size_t limit, bool parens_pass) const;
 
+    // From a readable `\end{..}` header whose control word is at `index`:
+    // the control word of the `n`-th of the readable `\end` headers that
+    // follow one another from there, with only white space between them
+    // (the first is the one at `index`), counting only those whose `}` lies
+    // before stream index `limit`, and how many that is; none when no header
+    // starts at `index` or none counts. The recovery skip passes a run of
+    // them in one step while it has levels for them to close.
+    struct EndHeader {
+        std::size_t control;
+        std::size_t nth;
+    };
+    std::optional<EndHeader> end_header_run(std::size_t index, std::size_t n, std::size_t limit) const;
+
 private:
     // What stops or steers the skip even inside a closed group, which the
     // slots of a command are taken with; what an inert environment may not
@@ -321,6 +334,14 @@ private:
     // index where the run of closers from there ends, without and with `\)`.
     std::vector<std::uint32_t> rbraces_;
     std::vector<std::uint32_t> closers_end_[2];
+    // The readable `\end` headers, in order: control word, closing brace,
+    // and how many headers the run from there still holds after it.
+    struct EndRun {
+        std::uint32_t control;
+        std::uint32_t close;
+        std::uint32_t after;
+    };
+    std::vector<EndRun> end_runs_;
 };
 
 // What the argument rules share across one parse and all its re-parses.
@@ -344,19 +365,6 @@ struct ArgumentSession {
     // without failures neither builds nor frees it. None when the stream is
     // too long for its indices: the skip then goes token by token.
     const SkipTable* skip_table(ContentMode mode, const knowledge::KnowledgeBase& kb);
-
-    // From a readable `\end{..}` header whose control word is at `index`:
-    // the control word of the `n`-th of the readable `\end` headers that
-    // follow one another from there, with only white space between them
-    // (the first is the one at `index`), counting only those whose `}` lies
-    // before stream index `limit`, and how many that is; none when no header
-    // starts at `index` or none counts. The recovery skip passes a run of
-    // them in one step while it has levels for them to close.
-    struct EndHeader {
-        std::size_t control;
-        std::size_t nth;
-    };
-    std::optional<EndHeader> end_header_run(std::size_t index, std::size_t n, std::size_t limit);
 
     // The `\begin` and `\end` control words among the `count` tokens from
     // stream index `first`, as indices from `first`, ascending. Valid until
@@ -471,14 +479,6 @@ private:
     std::optional<std::vector<std::size_t>> environment_controls_;
     std::vector<std::size_t> window_controls_;
     std::optional<LeftControls> left_controls_;
-    // The readable `\end` headers, in order: control word, closing brace,
-    // and how many headers the run from there still holds after it.
-    struct EndRun {
-        std::uint32_t control;
-        std::uint32_t close;
-        std::uint32_t after;
-    };
-    std::optional<std::vector<EndRun>> end_runs_;
     std::optional<std::size_t> lookup(const knowledge::DelimiterToken& open, const knowledge::DelimiterToken& close,
                                       std::size_t index);
 };

@@ -457,12 +457,7 @@ public:
     // and at or before `at_most`.
     void bound(std::size_t above, std::size_t at_most) {
         if (at_.empty()) return;
-        if (!bounds_.empty() && bounds_.back().n == at_.size()) {
-            bounds_.back().above = std::max(bounds_.back().above, above);
-            bounds_.back().at_most = std::min(bounds_.back().at_most, at_most);
-        } else {
-            bounds_.push_back(Bound{at_.size(), above, at_most});
-        }
+        add_bound(above, at_most);
         Run& run = runs_.back();
         run.above = std::max(run.above, above);
         run.at_most = std::min(run.at_most, at_most);
@@ -584,13 +579,13 @@ private:
         if (bounds_.empty() || bounds_.back().n <= at_.size()) return;
         const Bound last = bounds_.back();
         bounds_.pop_back();
-        if (at_.empty()) return;
-        if (!bounds_.empty() && bounds_.back().n == at_.size()) {
-            bounds_.back().above = std::max(bounds_.back().above, last.above);
-            bounds_.back().at_most = std::min(bounds_.back().at_most, last.at_most);
-        } else {
-            bounds_.push_back(Bound{at_.size(), last.above, last.at_most});
-        }
+        if (!at_.empty()) add_bound(last.above, last.at_most);
+    }
+    // Asked when the first `at_.size()` tokens were kept.
+    void add_bound(std::size_t above, std::size_t at_most) {
+        if (bounds_.empty() || bounds_.back().n != at_.size()) bounds_.push_back(Bound{at_.size(), 0, kNoEnd});
+        bounds_.back().above = std::max(bounds_.back().above, above);
+        bounds_.back().at_most = std::min(bounds_.back().at_most, at_most);
     }
     ArgumentSession& session_;
     const knowledge::KnowledgeBase& kb_;
@@ -1422,9 +1417,9 @@ ItemSkip::Step ItemSkip::end(std::uint16_t role) {
         const std::size_t floor = std::max<std::size_t>(own_open_ ? 1 : 0, fences_.environments());
         const std::size_t open = levels_.count(SkipLevels::Environment);
         const std::size_t spare = open > floor ? open - floor : 0;
-        const auto run = spare > 1 && stream_at_
-                             ? session_.end_header_run(*stream_at_ + in_.pos(), spare, stream_end_)
-                             : std::nullopt;
+        const SkipTable* table = spare > 1 ? skip_table() : nullptr;
+        const auto run =
+            table != nullptr ? table->end_header_run(*stream_at_ + in_.pos(), spare, stream_end_) : std::nullopt;
         if (run && run->nth > 1) {
             levels_.close(SkipLevels::Environment, run->nth - 1);
             in_.rewind(run->control - *stream_at_);
