@@ -460,7 +460,7 @@ struct ArgumentSession {
 private:
     std::unordered_map<SkipKey, std::vector<SkipStop>, SkipKeyHash> skip_stops_;
     // The tokens where a skip was kept going on, with its reach, by mode and
-    // stop and by the end of the mixed stretch from each: the tokens a
+    // stop and by the end of the stretch from each: the tokens a
     // stretch steps on are those between its start and its end whose own
     // stretch ends where it does (one inside a group, environment or header
     // it passes whole ends inside that).
