@@ -293,10 +293,11 @@ public:
 private:
     // What stops or steers the skip even inside a closed group, which the
     // slots of a command are taken with; what an inert environment may not
-    // hold; and what ends a stretch.
+    // hold besides unbalanced braces and an environment with a text body;
+    // and what ends a stretch.
     static constexpr std::uint16_t kSteers = kMathShift | kParen | kLeft | kRight | kBegin | kEnd | kScanSlots;
-    static constexpr std::uint16_t kTaints = kMathShift | kParen | kLeft | kRight | kOpenBracket | kBadHeader |
-                                             kTextBody | kTextSlots;
+    static constexpr std::uint16_t kTaints =
+        kMathShift | kParen | kLeft | kRight | kOpenBracket | kBadHeader | kTextSlots;
     static constexpr std::uint16_t kStops =
         kCloseBrace | kCloseBracket | kMathShift | kParen | kRight | kEnd | kBadHeader | kTextBody | kTextSlots;
 
