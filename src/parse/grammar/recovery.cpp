@@ -50,21 +50,6 @@ void skip_whitespace(Input& in) {
     in.expect(pattern::kSomethingElse);
 }
 
-// The index of the first token of `in` that starts at or after `offset`.
-std::size_t first_token_from(const Input& in, std::size_t offset) {
-    std::size_t lo = 0;
-    std::size_t hi = in.token_count();
-    while (lo < hi) {
-        const std::size_t mid = lo + (hi - lo) / 2;
-        if (in.token_at(mid)->span.start < offset) {
-            lo = mid + 1;
-        } else {
-            hi = mid;
-        }
-    }
-    return lo;
-}
-
 // Unicode white space (the White_Space property), for the textual test of
 // message normalisation.
 bool is_unicode_whitespace(char32_t c) {
@@ -925,8 +910,9 @@ std::optional<Failure> Grammar::invalid_left_between(std::size_t start, std::siz
     const std::vector<std::size_t>& at = session.left_controls(math_kb_).at;
     const std::vector<std::size_t>& next_bad = session.left_controls(math_kb_).next_bad;
     // The `\left` words of this input that start in [start, end].
-    const auto lo = std::lower_bound(at.begin(), at.end(), *first + first_token_from(in_, start));
+    auto lo = std::lower_bound(at.begin(), at.end(), *first);
     auto hi = std::lower_bound(lo, at.end(), *first + in_.token_count());
+    lo = std::partition_point(lo, hi, [&](std::size_t i) { return session.base[i].span.start < start; });
     hi = std::partition_point(lo, hi, [&](std::size_t i) { return session.base[i].span.start <= end; });
     if (lo == hi) return std::nullopt;
     auto invalid = [](Span at_span) {
