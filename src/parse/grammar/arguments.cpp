@@ -898,9 +898,14 @@ void SkipTable::find_inert_environments(Scratch& s) {
 std::optional<SkipTable::Step> SkipTable::step(std::size_t i, const Scratch& s) {
     const std::uint16_t role = s.roles[i];
     if (role & kStops) return std::nullopt;
-    if (role & kOpenBrace) return s.close[i] != kUnmatched ? Step{s.close[i] + 1, OpensNothing} : Step{i + 1, OpensBrace};
+    // A plain group and an inert environment are passed whole.
+    if (role & kOpenBrace) {
+        return s.close[i] != kUnmatched ? Step{s.close[i] + 1, OpensNothing} : Step{i + 1, OpensBrace};
+    }
     if (role & kLeft) return Step{i + 1, OpensLeft};
-    if (role & kBegin) return s.inert[i] != kUnmatched ? Step{s.inert[i] + 1, OpensNothing} : Step{s.close[i] + 1, OpensEnvironment};
+    if (role & kBegin) {
+        return s.inert[i] != kUnmatched ? Step{s.inert[i] + 1, OpensNothing} : Step{s.close[i] + 1, OpensEnvironment};
+    }
     return Step{i + 1, OpensNothing};
 }
 
@@ -1000,8 +1005,8 @@ std::optional<SkipTable::EndHeader> SkipTable::end_header_run(std::size_t index,
     if (at == end_runs_.end() || at->control != index) return std::nullopt;
     const auto taken = at + static_cast<std::ptrdiff_t>(std::min<std::size_t>(n, std::size_t{at->after} + 1));
     // A header whose `}` lies at or past `limit` is cut off there.
-    const std::size_t nth =
-        static_cast<std::size_t>(std::partition_point(at, taken, [&](const EndRun& r) { return r.close < limit; }) - at);
+    const auto cut = std::partition_point(at, taken, [&](const EndRun& r) { return r.close < limit; });
+    const auto nth = static_cast<std::size_t>(cut - at);
     if (nth == 0) return std::nullopt;
     return EndHeader{at[static_cast<std::ptrdiff_t>(nth - 1)].control, nth};
 }
@@ -1038,7 +1043,8 @@ std::optional<std::size_t> ArgumentSession::kept_return_in_stretch(std::size_t i
                                                                    std::size_t end, const SkipTable& table,
                                                                    std::uint8_t mode_and_stop) const {
     const auto stretch_end = static_cast<std::uint32_t>(table.stretch_to(index));
-    const auto it = returns_by_stretch_.lower_bound({mode_and_stop, stretch_end, static_cast<std::uint32_t>(index + 1), 0});
+    const auto it =
+        returns_by_stretch_.lower_bound({mode_and_stop, stretch_end, static_cast<std::uint32_t>(index + 1), 0});
     if (it == returns_by_stretch_.end() || std::get<0>(*it) != mode_and_stop || std::get<1>(*it) != stretch_end ||
         std::get<2>(*it) >= limit || std::get<3>(*it) >= end) {
         return std::nullopt;

@@ -1347,8 +1347,8 @@ ItemSkip::Step ItemSkip::stretch() {
     // A stretch of tokens that only open levels (braces, `\left`,
     // environments) and pass what neither stops nor steers the skip is
     // passed at once: token by token, deep nesting would pass it once per
-    // enclosing failed item. Levels of more than one kind are kept as the
-    // stretch itself, so that passing it stays constant time. It ends where
+    // enclosing failed item. Its levels are kept as the stretch itself, so
+    // that passing it stays constant time. It ends where
     // a kept skip went on from, so that this one takes the same way (see
     // `ArgumentSession::kept_return_in_stretch`).
     const SkipTable* table = skip_table();
@@ -1483,10 +1483,11 @@ ItemSkip::Step ItemSkip::token(const SpannedToken& t, std::uint16_t role) {
 }
 
 void ItemSkip::command_slots(const knowledge::ActiveCommandRecord& record) {
-    const auto close = skip_text_slots(g_, skip_taken_slots(&record), slot_scans_, [&](std::size_t from, std::size_t to) {
+    auto plain = [&](std::size_t from, std::size_t to) {
         const SkipTable* table = from < to ? skip_table() : nullptr;
         return from >= to || (table != nullptr && table->plain_between(*stream_at_ + from, *stream_at_ + to));
-    });
+    };
+    const auto close = skip_text_slots(g_, skip_taken_slots(&record), slot_scans_, plain);
     if (slot_scans_.found_open) {
         stops_.off();
     } else if (slot_scans_.open_brace) {
