@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <set>
 
+#include "parse/grammar/arguments.hpp"
 #include "parse/grammar/recovery.hpp"
 #include "parse_recovery_support.hpp"
 #include "parse_work.hpp"
@@ -353,7 +354,7 @@ class InvalidLeft : public ::testing::TestWithParam<InvalidLeftCase> {};
 TEST_P(InvalidLeft, FirstBadDelimiterInRange) {
     const InvalidLeftCase& c = GetParam();
     testing::Harness h(c.source);
-    const auto f = grammar::invalid_left_recovery_diagnostic(default_context().knowledge(Math), h.in(), c.start, c.end);
+    const auto f = h.g().invalid_left_between(c.start, c.end);
     std::string got;
     if (f) {
         got = h.in().display(*f) + " " + std::to_string(f->span.start) + ".." + std::to_string(f->span.end);
@@ -380,12 +381,12 @@ struct HardStopCase {
 
 class HardStopAfterWhitespace : public ::testing::TestWithParam<HardStopCase> {};
 
-TEST_P(HardStopAfterWhitespace, LooksWithoutConsuming) {
+TEST_P(HardStopAfterWhitespace, StopsTheSkip) {
     const HardStopCase& c = GetParam();
     testing::Harness h(c.source);
-    EXPECT_EQ(grammar::is_hard_stop_after_whitespace(h.in(), c.stop), c.expected) << c.source;
-    EXPECT_EQ(h.in().pos(), 0u);
-    EXPECT_FALSE(h.in().alt());
+    std::size_t at = 0;
+    const SpannedToken* t = h.in().token_after_whitespace(at);
+    EXPECT_EQ(t != nullptr && grammar::is_hard_stop(c.stop, t->token), c.expected) << c.source;
 }
 
 using grammar::HardStop;
@@ -397,16 +398,32 @@ INSTANTIATE_TEST_SUITE_P(
                       HardStopCase{"$", HardStop::Text, true}, HardStopCase{"]", HardStop::Math, false},
                       HardStopCase{"\\ends", HardStop::Text, false}));
 
-TEST(EnvironmentMarker, PeekLeavesInputAndFailuresAlone) {
-    testing::Harness h("\\begin {a*}x");
-    const auto header = grammar::peek_environment_header_at_cursor(h.in(), "begin");
-    ASSERT_TRUE(header);
-    EXPECT_EQ(header->name, "a*");
-    EXPECT_EQ(header->braced, (Span{7, 11}));
-    EXPECT_EQ(h.in().pos(), 0u);
-    EXPECT_FALSE(h.in().alt());
-    EXPECT_FALSE(grammar::peek_environment_header_at_cursor(h.in(), "end"));
+struct HeaderCase {
+    std::string source;
+    std::size_t limit;  // tokens
+    std::optional<std::size_t> close;
+    std::string name;
+};
+
+class EnvironmentHeaderTokens : public ::testing::TestWithParam<HeaderCase> {};
+
+TEST_P(EnvironmentHeaderTokens, ReadWithinTheLimit) {
+    const HeaderCase& c = GetParam();
+    testing::Harness h(c.source);
+    const auto header = grammar::read_environment_header(h.in().token_at(0), 0, c.limit);
+    ASSERT_EQ(header.has_value(), c.close.has_value()) << c.source;
+    if (!header) return;
+    EXPECT_EQ(header->close, *c.close) << c.source;
+    EXPECT_EQ(header->name, c.name) << c.source;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Recovery, EnvironmentHeaderTokens,
+    ::testing::Values(HeaderCase{"\\begin {a*}x", 7, 5, "a*"}, HeaderCase{"\\end{ab}", 5, 4, "ab"},
+                      // Cut by the limit after the name began: the limit stands for the `}`.
+                      HeaderCase{"\\end{ab}", 4, 4, "ab"}, HeaderCase{"\\end{ab}", 2, std::nullopt, ""},
+                      HeaderCase{"\\end{a b}", 6, std::nullopt, ""}, HeaderCase{"\\end{}", 3, std::nullopt, ""},
+                      HeaderCase{"\\end x", 3, std::nullopt, ""}));
 
 TEST(EnvironmentMarker, ConsumeTakesAllOrNothing) {
     testing::Harness good("\\end{a}x");

@@ -117,284 +117,6 @@ std::optional<std::size_t> ArgumentSession::pair_match(const DelimiterToken& ope
     return lookup(open, close, index);
 }
 
-std::span<const ArgSpec> skip_taken_slots(const knowledge::ActiveCommandRecord* record) {
-    if (record == nullptr) return {};
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < record->args.size(); ++i) {
-        if (record->args[i].kind == ArgValueKind::TextContent) count = i + 1;
-    }
-    return std::span(record->args).first(count);
-}
-
-bool scans_taken_slots(const knowledge::ActiveCommandRecord* record) {
-    for (const ArgSpec& spec : skip_taken_slots(record)) {
-        const ArgFormKind form = spec.form.kind;
-        if ((form == ArgFormKind::Standard && !spec.required) || form == ArgFormKind::Delimited ||
-            form == ArgFormKind::Paired) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool ArgumentSession::plain_between(std::size_t from, std::size_t to, const knowledge::KnowledgeBase& kb,
-                                    ContentMode mode) {
-    SkipTables& tb = skip_tables(mode);
-    if (from > to || to > count || count >= kUnmatched) return false;
-    if (tb.steering_before_.empty()) {
-        tb.steering_before_.assign(count + 1, 0);
-        for (std::size_t i = 0; i < count; ++i) {
-            const Token& t = base[i].token;
-            const bool steers = t.kind() == TokenKind::MathShift ||
-                                (t.kind() == TokenKind::ControlSeq &&
-                                 (t.is_control("begin") || t.is_control("end") || t.is_control("left") ||
-                                  t.is_control("right") || t.is_control(")") ||
-                                  scans_taken_slots(kb.lookup_command(t.name()))));
-            tb.steering_before_[i + 1] = tb.steering_before_[i] + (steers ? 1 : 0);
-        }
-    }
-    return tb.steering_before_[to] == tb.steering_before_[from];
-}
-
-std::optional<std::size_t> ArgumentSession::plain_group_close(std::size_t index, const knowledge::KnowledgeBase& kb,
-                                                              ContentMode mode) {
-    if (index >= count || count >= kUnmatched) return std::nullopt;
-    const auto close = brace_match(index);
-    if (!close || !plain_between(index + 1, *close, kb, mode)) return std::nullopt;
-    return close;
-}
-
-namespace {
-
-// A readable `\begin{name}` or `\end{name}` header whose control word is
-// at `i`: white space, `{`, one or more name characters, `}`. Answers the
-// index of its `}` and, for a `\begin` and with `kb`, whether `kb` gives the
-// environment a text body, which the recovery skip takes whole.
-struct HeaderRead {
-    std::size_t close;
-    bool text_body;
-};
-std::optional<HeaderRead> read_header(const SpannedToken* tokens, std::size_t count, std::size_t i,
-                                      const knowledge::KnowledgeBase* kb) {
-    std::size_t j = i + 1;
-    while (j < count && tokens[j].token.kind() == TokenKind::Whitespace) ++j;
-    if (j >= count || tokens[j].token.kind() != TokenKind::LBrace) return std::nullopt;
-    std::string name;
-    for (++j; j < count; ++j) {
-        const Token& t = tokens[j].token;
-        if (t.kind() == TokenKind::Char) {
-            utf8::append(name, t.ch());
-        } else if (t.kind() == TokenKind::Star) {
-            name.push_back('*');
-        } else {
-            break;
-        }
-    }
-    if (name.empty() || j >= count || tokens[j].token.kind() != TokenKind::RBrace) return std::nullopt;
-    if (kb == nullptr || !tokens[i].token.is_control("begin")) return HeaderRead{j, false};
-    const auto* record = kb->lookup_env(name);
-    return HeaderRead{j, record != nullptr && record->body_mode == ContentMode::Text};
-}
-
-}  // namespace
-
-std::optional<std::size_t> ArgumentSession::inert_environment_close(std::size_t index,
-                                                                    const knowledge::KnowledgeBase& kb,
-                                                                    ContentMode mode) {
-    SkipTables& tb = skip_tables(mode);
-    if (index >= count || count >= kUnmatched) return std::nullopt;
-    if (tb.inert_close_.empty()) {
-        tb.inert_close_.assign(count, kUnmatched);
-        // One pass with a stack of the open `\begin`s: each remembers the
-        // brace depth it opened at, the lowest depth seen since, and whether
-        // anything that stops or steers the skip stood inside.
-        struct Open {
-            std::size_t begin;
-            std::size_t depth;
-            std::size_t lowest;
-            bool hazard;
-        };
-        std::vector<Open> open;
-        std::size_t depth = 0;
-        auto taint = [&] {
-            if (!open.empty()) open.back().hazard = true;
-        };
-        for (std::size_t i = 0; i < count; ++i) {
-            const Token& t = base[i].token;
-            switch (t.kind()) {
-                case TokenKind::LBrace: ++depth; continue;
-                case TokenKind::RBrace:
-                    if (depth == 0) {
-                        taint();
-                    } else {
-                        --depth;
-                        if (!open.empty()) open.back().lowest = std::min(open.back().lowest, depth);
-                    }
-                    continue;
-                case TokenKind::MathShift:
-                case TokenKind::LBracket: taint(); continue;
-                case TokenKind::ControlSeq: break;
-                default: continue;
-            }
-            const bool begin = t.is_control("begin");
-            if (!begin && !t.is_control("end")) {
-                if (t.is_control("left") || t.is_control("right") || t.is_control(")") ||
-                    !skip_taken_slots(kb.lookup_command(t.name())).empty()) {
-                    taint();
-                }
-                continue;
-            }
-            const auto header = read_header(base, count, i, &kb);
-            if (!header) {
-                taint();
-                continue;
-            }
-            const std::size_t close = header->close;
-            if (begin) {
-                open.push_back(Open{i, depth, depth, header->text_body});
-            } else if (!open.empty()) {
-                // Any `\end` closes the innermost `\begin` the skip opened.
-                const Open done = open.back();
-                open.pop_back();
-                const bool balanced = done.lowest >= done.depth && depth == done.depth;
-                if (!done.hazard && balanced) tb.inert_close_[done.begin] = static_cast<std::uint32_t>(close);
-                if (!open.empty()) {
-                    open.back().hazard = open.back().hazard || done.hazard || !balanced;
-                    open.back().lowest = std::min(open.back().lowest, done.lowest);
-                }
-            }
-            i = close;
-        }
-    }
-    const std::uint32_t close = tb.inert_close_[index];
-    if (close == kUnmatched) return std::nullopt;
-    return close;
-}
-
-std::optional<ArgumentSession::StretchStep> ArgumentSession::stretch_step(std::size_t i,
-                                                                          const knowledge::KnowledgeBase& kb,
-                                                                          ContentMode mode) {
-    const Token& t = base[i].token;
-    switch (t.kind()) {
-        case TokenKind::RBrace:
-        case TokenKind::RBracket:
-        case TokenKind::MathShift: return std::nullopt;
-        case TokenKind::LBrace:
-            if (const auto close = plain_group_close(i, kb, mode)) return StretchStep{*close + 1, OpensNothing};
-            return StretchStep{i + 1, OpensBrace};
-        case TokenKind::ControlSeq: break;
-        default: return StretchStep{i + 1, OpensNothing};
-    }
-    if (t.is_control("left")) return StretchStep{i + 1, OpensLeft};
-    if (t.is_control("begin")) {
-        const auto header = read_header(base, count, i, &kb);
-        if (!header || header->text_body) return std::nullopt;
-        if (const auto close = inert_environment_close(i, kb, mode)) return StretchStep{*close + 1, OpensNothing};
-        return StretchStep{header->close + 1, OpensEnvironment};
-    }
-    if (t.is_control("end") || t.is_control("right") || t.is_control(")") ||
-        !skip_taken_slots(kb.lookup_command(t.name())).empty()) {
-        return std::nullopt;
-    }
-    return StretchStep{i + 1, OpensNothing};
-}
-
-std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run(std::size_t index,
-                                                                    const knowledge::KnowledgeBase& kb,
-                                                                    ContentMode mode) {
-    SkipTables& tb = skip_tables(mode);
-    if (index >= count || count >= kUnmatched) return std::nullopt;
-    if (tb.mixed_end_.empty()) {
-        inert_environment_close(0, kb, mode);
-        tb.mixed_opens_.assign(count + 1, 0);
-        tb.mixed_end_.assign(count + 1, static_cast<std::uint32_t>(count));
-        std::vector<std::uint8_t> opener(count, OpensNothing);
-        // From the back: a token the stretch passes takes the stretch after
-        // it (after the group, environment or header it starts).
-        for (std::size_t i = count; i-- > 0;) {
-            const auto step = stretch_step(i, kb, mode);
-            if (!step) {
-                tb.mixed_end_[i] = static_cast<std::uint32_t>(i);  // stops or steers
-                continue;
-            }
-            opener[i] = step->opens;
-            tb.mixed_end_[i] = tb.mixed_end_[step->next];
-            tb.mixed_opens_[i] = tb.mixed_opens_[step->next] + (step->opens != OpensNothing ? 1 : 0);
-        }
-        // Openers inside an inert environment are passed with it, never
-        // opened: they do not count by index.
-        std::vector<std::int32_t> inside(count + 1, 0);
-        for (std::size_t i = 0; i < count; ++i) {
-            if (tb.inert_close_[i] == kUnmatched) continue;
-            ++inside[i + 1];
-            --inside[tb.inert_close_[i] + 1];
-        }
-        for (auto& v : tb.opener_prefix_) v.assign(count + 1, 0);
-        std::int32_t depth = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            depth += inside[i];
-            for (int k = 0; k < 3; ++k) {
-                tb.opener_prefix_[k][i + 1] = tb.opener_prefix_[k][i] + (depth == 0 && opener[i] == k ? 1 : 0);
-            }
-        }
-    }
-    // The openers its tokens count by index are among the stretch's (it
-    // passes whole only plain groups and inert environments): as many in
-    // all, they are the same.
-    MixedRun run{tb.mixed_end_[index], {}};
-    std::size_t by_index = 0;
-    for (int k = 0; k < 3; ++k) {
-        run.opens[k] = tb.opener_prefix_[k][run.end] - tb.opener_prefix_[k][index];
-        by_index += run.opens[k];
-    }
-    if (by_index != tb.mixed_opens_[index]) return std::nullopt;
-    return run;
-}
-
-std::size_t ArgumentSession::nth_opener_from_top(ContentMode mode, OpenerKind kind, std::size_t from,
-                                                 std::size_t to, std::size_t nth) const {
-    const std::vector<std::uint32_t>& prefix = skip_tables(mode).opener_prefix_[kind];
-    // The last index i in [from, to) with `nth` openers in [i, to).
-    assert(nth >= 1 && prefix[to] - prefix[from] >= nth);
-    const std::size_t target = prefix[to] - nth;
-    const auto at = std::upper_bound(prefix.begin() + static_cast<std::ptrdiff_t>(from),
-                                     prefix.begin() + static_cast<std::ptrdiff_t>(to), target);
-    return static_cast<std::size_t>(at - prefix.begin()) - 1;
-}
-
-std::optional<ArgumentSession::EndHeader> ArgumentSession::end_header_run(std::size_t index, std::size_t n,
-                                                                           std::size_t limit) {
-    if (index >= count || count >= kUnmatched || n == 0) return std::nullopt;
-    if (!end_runs_) {
-        std::vector<EndRun> runs;
-        for (std::size_t i = 0; i < count; ++i) {
-            if (!base[i].token.is_control("end")) continue;
-            const auto header = read_header(base, count, i, nullptr);
-            if (!header) continue;
-            runs.push_back(EndRun{static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(header->close), 0});
-        }
-        // From the back: a header that white space alone parts from the next
-        // one continues its run.
-        for (std::size_t k = runs.size(); k-- > 1;) {
-            std::size_t j = runs[k - 1].close + 1;
-            while (j < count && base[j].token.kind() == TokenKind::Whitespace) ++j;
-            if (j == runs[k].control) runs[k - 1].after = runs[k].after + 1;
-        }
-        end_runs_.emplace(std::move(runs));
-    }
-    const std::vector<EndRun>& runs = *end_runs_;
-    const auto at = std::lower_bound(runs.begin(), runs.end(), index,
-                                     [](const EndRun& r, std::size_t i) { return r.control < i; });
-    if (at == runs.end() || at->control != index) return std::nullopt;
-    const auto taken = at + static_cast<std::ptrdiff_t>(std::min<std::size_t>(n, std::size_t{at->after} + 1));
-    // A header whose `}` lies at or past `limit` is cut off there.
-    const std::size_t nth =
-        static_cast<std::size_t>(std::partition_point(at, taken, [&](const EndRun& r) { return r.close < limit; }) - at);
-    if (nth == 0) return std::nullopt;
-    const EndRun& last = at[static_cast<std::ptrdiff_t>(nth - 1)];
-    return EndHeader{last.control, nth};
-}
-
 std::span<const std::size_t> ArgumentSession::environment_controls(std::size_t first, std::size_t tokens) {
     if (!environment_controls_) {
         environment_controls_.emplace();
@@ -420,52 +142,6 @@ ArgumentSession& Grammar::argument_session() {
         if (contents_ == Contents::Watched) contents.watch();
     }
     return *argument_session_;
-}
-
-std::span<const std::size_t> Grammar::environment_controls() {
-    ArgumentSession& session = argument_session();
-    const auto first = session.index_of(in_.token_at(0));
-    if (!first) return {};
-    return session.environment_controls(*first, in_.token_count());
-}
-
-std::optional<Grammar::MixedSkipRun> Grammar::mixed_skip_run(std::size_t pos, ContentMode mode,
-                                                            std::optional<std::uint8_t> kept_stops) {
-    ArgumentSession& session = argument_session();
-    const auto abs = session.index_of(in_.token_at(pos));
-    if (!abs) return std::nullopt;
-    auto run = session.mixed_run_before(*abs, *abs + (in_.token_count() - pos), kb(mode), mode);
-    if (!run) return std::nullopt;
-    if (kept_stops) {
-        const std::size_t window_end = *abs + (in_.token_count() - pos);
-        if (const auto kept = session.kept_return_in_stretch(*abs, run->end, window_end, mode, *kept_stops)) {
-            run->end = *kept;
-            for (int k = 0; k < 3; ++k) {
-                const auto kind = static_cast<ArgumentSession::OpenerKind>(k);
-                run->opens[k] = session.openers_before(mode, kind, *kept) - session.openers_before(mode, kind, *abs);
-            }
-        }
-    }
-    const std::size_t end = pos + (run->end - *abs);
-    if (end > in_.token_count()) return std::nullopt;
-    return MixedSkipRun{end, *abs, run->end, {run->opens[0], run->opens[1], run->opens[2]}};
-}
-
-bool Grammar::plain_tokens(std::size_t from, std::size_t to, ContentMode mode) {
-    if (from >= to) return true;
-    ArgumentSession& session = argument_session();
-    const auto abs = session.index_of(in_.token_at(from));
-    if (!abs || to > in_.token_count()) return false;
-    return session.plain_between(*abs, *abs + (to - from), kb(mode), mode);
-}
-
-std::optional<Grammar::EndHeader> Grammar::end_header_run(std::size_t pos, std::size_t n) {
-    ArgumentSession& session = argument_session();
-    const auto abs = session.index_of(in_.token_at(pos));
-    if (!abs) return std::nullopt;
-    const auto run = session.end_header_run(*abs, n, *abs + (in_.token_count() - pos));
-    if (!run) return std::nullopt;
-    return EndHeader{pos + (run->control - *abs), run->nth};
 }
 
 // ---- Token collection -----------------------------------------------------------------
@@ -1060,131 +736,320 @@ bool Grammar::argument_slots(std::span<const ArgSpec> specs, PatternId label, st
 }
 
 
-// ---- Stretches cut by a window ---------------------------------------------------------
+// ---- The recovery skip's table ---------------------------------------------------------
 
-std::optional<ArgumentSession::MixedRun> ArgumentSession::mixed_run_before(std::size_t index, std::size_t limit,
-                                                                           const knowledge::KnowledgeBase& kb,
-                                                                           ContentMode mode) {
-    SkipTables& tb = skip_tables(mode);
-    const auto whole = mixed_run(index, kb, mode);
-    if (index >= count || tb.mixed_end_.empty() || limit >= count || tb.mixed_end_[index] <= limit) return whole;
-    // The stream's stretch passes `limit`: in the window the skip goes
-    // through every token up to its end without stopping. What the stretch
-    // passes whole but the window cuts (a group or environment closed past
-    // `limit`) holds nothing that stops the skip either, and only opens
-    // levels that nothing in the window closes; the skip ends there.
-    MixedRun run{limit, {}};
-    for (int k = 0; k < 3; ++k) run.opens[k] = tb.opener_prefix_[k][limit] - tb.opener_prefix_[k][index];
-    return run;
+std::optional<TokenHeader> read_environment_header(const SpannedToken* tokens, std::size_t i, std::size_t limit) {
+    std::size_t j = i + 1;
+    while (j < limit && tokens[j].token.kind() == TokenKind::Whitespace) ++j;
+    if (j >= limit || tokens[j].token.kind() != TokenKind::LBrace) return std::nullopt;
+    TokenHeader h{j, limit, {}};
+    for (++j; j < limit; ++j) {
+        const Token& t = tokens[j].token;
+        if (t.kind() == TokenKind::Char) {
+            utf8::append(h.name, t.ch());
+        } else if (t.kind() == TokenKind::Star) {
+            h.name.push_back('*');
+        } else if (t.kind() == TokenKind::RBrace && !h.name.empty()) {
+            h.close = j;
+            return h;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (h.name.empty()) return std::nullopt;
+    return h;
 }
 
-void ArgumentSession::keep_skip_stop(const ClosedLevel& at, const SkipStop& stop, const knowledge::KnowledgeBase& kb,
+std::span<const ArgSpec> skip_taken_slots(const knowledge::ActiveCommandRecord* record) {
+    if (record == nullptr) return {};
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < record->args.size(); ++i) {
+        if (record->args[i].kind == ArgValueKind::TextContent) count = i + 1;
+    }
+    return std::span(record->args).first(count);
+}
+
+const SkipTable* ArgumentSession::skip_table(ContentMode mode, const knowledge::KnowledgeBase& kb) {
+    if (count >= kUnmatched) return nullptr;
+    std::unique_ptr<SkipTable>& table = skip_tables_[static_cast<std::size_t>(mode)];
+    if (!table) table = std::make_unique<SkipTable>(*this, kb);
+    return table.get();
+}
+
+SkipTable::SkipTable(ArgumentSession& session, const knowledge::KnowledgeBase& kb) : count_(session.count) {
+    Scratch s{std::vector<std::uint16_t>(count_, 0), std::vector<std::uint32_t>(count_, kUnmatched),
+              std::vector<std::uint32_t>(count_, kUnmatched)};
+    classify(session, kb, s);
+    find_inert_environments(s);
+    build_stretches(s);
+    build_closer_runs(s);
+    for (std::size_t i = 0; i < count_; ++i) {
+        if (s.roles[i] == kEnd) end_runs_.push_back(EndRun{static_cast<std::uint32_t>(i), s.close[i], 0});
+    }
+    // From the back: a readable `\end` header that white space alone parts
+    // from the next one continues its run.
+    for (std::size_t k = end_runs_.size(); k-- > 1;) {
+        std::size_t j = end_runs_[k - 1].close + 1;
+        while (j < count_ && session.base[j].token.kind() == TokenKind::Whitespace) ++j;
+        if (j == end_runs_[k].control) end_runs_[k - 1].after = end_runs_[k].after + 1;
+    }
+}
+
+std::uint16_t SkipTable::role_of(const SpannedToken* t, std::size_t count, const knowledge::KnowledgeBase& kb,
+                                 std::size_t* close) {
+    const Token& token = t->token;
+    switch (token.kind()) {
+        case TokenKind::LBrace: return kOpenBrace;
+        case TokenKind::RBrace: return kCloseBrace;
+        case TokenKind::LBracket: return kOpenBracket;
+        case TokenKind::RBracket: return kCloseBracket;
+        case TokenKind::MathShift: return kMathShift;
+        case TokenKind::ControlSeq: break;
+        default: return 0;
+    }
+    if (token.is_control("left")) return kLeft;
+    if (token.is_control("right")) return kRight;
+    if (token.is_control(")")) return kParen;
+    const bool begin = token.is_control("begin");
+    if (begin || token.is_control("end")) {
+        const auto header = read_environment_header(t, 0, count);
+        const std::uint16_t role = begin ? kBegin : kEnd;
+        if (!header || header->close == count) return role | kBadHeader;
+        if (close != nullptr) *close = header->close;
+        const auto* record = begin ? kb.lookup_env(header->name) : nullptr;
+        return record != nullptr && record->body_mode == ContentMode::Text ? role | kTextBody : role;
+    }
+    const std::span<const ArgSpec> slots = skip_taken_slots(kb.lookup_command(token.name()));
+    std::uint16_t role = slots.empty() ? 0 : kTextSlots;
+    for (const ArgSpec& spec : slots) {
+        const ArgFormKind form = spec.form.kind;
+        if ((form == ArgFormKind::Standard && !spec.required) || form == ArgFormKind::Delimited ||
+            form == ArgFormKind::Paired) {
+            role |= kScanSlots;
+        }
+    }
+    return role;
+}
+
+void SkipTable::classify(ArgumentSession& session, const knowledge::KnowledgeBase& kb, Scratch& s) {
+    steering_before_.assign(count_ + 1, 0);
+    for (std::size_t i = 0; i < count_; ++i) {
+        std::size_t close = kUnmatched;
+        s.roles[i] = role_of(session.base + i, count_ - i, kb, &close);
+        if (close != kUnmatched) s.close[i] = static_cast<std::uint32_t>(i + close);
+        steering_before_[i + 1] = steering_before_[i] + ((s.roles[i] & kSteers) != 0 ? 1 : 0);
+    }
+    // A plain group holds nothing that steers the skip.
+    for (std::size_t i = 0; i < count_; ++i) {
+        if (s.roles[i] != kOpenBrace) continue;
+        if (const auto close = session.brace_match(i); close && plain_between(i + 1, *close)) {
+            s.close[i] = static_cast<std::uint32_t>(*close);
+        }
+    }
+}
+
+void SkipTable::find_inert_environments(Scratch& s) {
+    // One pass with a stack of the open `\begin`s: each remembers the brace
+    // depth it opened at, the lowest depth seen since, and whether anything
+    // that stops or steers the skip stood inside.
+    struct Open {
+        std::size_t begin;
+        std::size_t depth;
+        std::size_t lowest;
+        bool hazard;
+    };
+    std::vector<Open> open;
+    std::size_t depth = 0;
+    auto taint = [&] {
+        if (!open.empty()) open.back().hazard = true;
+    };
+    for (std::size_t i = 0; i < count_; ++i) {
+        const std::uint16_t role = s.roles[i];
+        if (role & kOpenBrace) {
+            ++depth;
+        } else if (role & kCloseBrace) {
+            if (depth == 0) {
+                taint();
+            } else {
+                --depth;
+                if (!open.empty()) open.back().lowest = std::min(open.back().lowest, depth);
+            }
+        } else if ((role & (kBegin | kEnd)) != 0 && (role & kBadHeader) == 0) {
+            if (role & kBegin) {
+                open.push_back(Open{i, depth, depth, (role & kTextBody) != 0});
+            } else if (!open.empty()) {
+                // Any `\end` closes the innermost `\begin` the skip opened.
+                const Open done = open.back();
+                open.pop_back();
+                const bool balanced = done.lowest >= done.depth && depth == done.depth;
+                if (!done.hazard && balanced) s.inert[done.begin] = s.close[i];
+                if (!open.empty()) {
+                    open.back().hazard = open.back().hazard || done.hazard || !balanced;
+                    open.back().lowest = std::min(open.back().lowest, done.lowest);
+                }
+            }
+            i = s.close[i];
+        } else if (role & kTaints) {
+            taint();
+        }
+    }
+}
+
+std::optional<SkipTable::Step> SkipTable::step(std::size_t i, const Scratch& s) {
+    const std::uint16_t role = s.roles[i];
+    if (role & kStops) return std::nullopt;
+    // A plain group and an inert environment are passed whole.
+    if (role & kOpenBrace) {
+        return s.close[i] != kUnmatched ? Step{s.close[i] + 1, OpensNothing} : Step{i + 1, OpensBrace};
+    }
+    if (role & kLeft) return Step{i + 1, OpensLeft};
+    if (role & kBegin) {
+        return s.inert[i] != kUnmatched ? Step{s.inert[i] + 1, OpensNothing} : Step{s.close[i] + 1, OpensEnvironment};
+    }
+    return Step{i + 1, OpensNothing};
+}
+
+// What a stretch or a run of closers passes whole, a plain group or an inert
+// environment, counts none of its tokens by index.
+std::vector<std::int32_t> SkipTable::inside_whole(const Scratch& s, bool groups) const {
+    std::vector<std::int32_t> inside(count_ + 1, 0);
+    for (std::size_t i = 0; i < count_; ++i) {
+        const std::uint32_t close = s.roles[i] == kOpenBrace ? (groups ? s.close[i] : kUnmatched) : s.inert[i];
+        if (close == kUnmatched) continue;
+        ++inside[i + 1];
+        --inside[close + 1];
+    }
+    std::int32_t depth = 0;
+    for (std::size_t i = 0; i <= count_; ++i) inside[i] = depth += inside[i];
+    return inside;
+}
+
+void SkipTable::build_stretches(const Scratch& s) {
+    stretch_opens_.assign(count_ + 1, 0);
+    stretch_end_.assign(count_ + 1, static_cast<std::uint32_t>(count_));
+    std::vector<std::uint8_t> opener(count_, OpensNothing);
+    // From the back: a token the stretch passes takes the stretch after it
+    // (after the group, environment or header it starts).
+    for (std::size_t i = count_; i-- > 0;) {
+        const auto next = step(i, s);
+        if (!next) {
+            stretch_end_[i] = static_cast<std::uint32_t>(i);
+            continue;
+        }
+        opener[i] = next->opens;
+        stretch_end_[i] = stretch_end_[next->to];
+        stretch_opens_[i] = stretch_opens_[next->to] + (next->opens != OpensNothing ? 1 : 0);
+    }
+    // Openers inside an inert environment are passed with it, never opened.
+    const std::vector<std::int32_t> inside = inside_whole(s, false);
+    for (auto& v : opener_prefix_) v.assign(count_ + 1, 0);
+    for (std::size_t i = 0; i < count_; ++i) {
+        for (int k = 0; k < 3; ++k) {
+            opener_prefix_[k][i + 1] = opener_prefix_[k][i] + (inside[i] == 0 && opener[i] == k ? 1 : 0);
+        }
+    }
+}
+
+void SkipTable::build_closer_runs(const Scratch& s) {
+    // From the back: a `}`, or what a stretch passes without opening a
+    // level, goes on to what follows it; the run ends where a level opens or
+    // the stretch stops, or past `\)` where the skip passes it.
+    for (auto& v : closers_end_) v.assign(count_ + 1, static_cast<std::uint32_t>(count_));
+    for (std::size_t i = count_; i-- > 0;) {
+        const auto next = s.roles[i] == kCloseBrace ? std::optional(Step{i + 1, OpensNothing}) : step(i, s);
+        for (int parens = 0; parens < 2; ++parens) {
+            if (next && next->opens == OpensNothing) {
+                closers_end_[parens][i] = closers_end_[parens][next->to];
+            } else {
+                closers_end_[parens][i] = parens && s.roles[i] == kParen ? closers_end_[parens][i + 1]
+                                                                       : static_cast<std::uint32_t>(i);
+            }
+        }
+    }
+    // A run passes plain groups and inert environments whole, and steps on
+    // every other token: the `}` it closes levels with are those no such
+    // group or environment encloses. (They nest or stand apart, as both
+    // hold balanced braces.)
+    const std::vector<std::int32_t> inside = inside_whole(s, true);
+    for (std::size_t i = 0; i < count_; ++i) {
+        if (inside[i] == 0 && s.roles[i] == kCloseBrace) rbraces_.push_back(static_cast<std::uint32_t>(i));
+    }
+}
+
+std::optional<std::size_t> SkipTable::stretch_end(std::size_t index, std::size_t limit) const {
+    if (index >= count_) return std::nullopt;
+    if (limit < count_ && stretch_end_[index] > limit) return limit;
+    // The openers its tokens count by index are among the stretch's (it
+    // passes whole only plain groups and inert environments): as many in
+    // all, they are the same.
+    std::size_t by_index = 0;
+    for (const auto& prefix : opener_prefix_) by_index += prefix[stretch_end_[index]] - prefix[index];
+    if (by_index != stretch_opens_[index]) return std::nullopt;
+    return stretch_end_[index];
+}
+
+std::size_t SkipTable::nth_opener_from_top(OpenerKind kind, std::size_t from, std::size_t to, std::size_t nth) const {
+    const std::vector<std::uint32_t>& prefix = opener_prefix_[kind];
+    // The last index i in [from, to) with `nth` openers in [i, to).
+    assert(nth >= 1 && prefix[to] - prefix[from] >= nth);
+    const std::size_t target = prefix[to] - nth;
+    const auto at = std::upper_bound(prefix.begin() + static_cast<std::ptrdiff_t>(from),
+                                     prefix.begin() + static_cast<std::ptrdiff_t>(to), target);
+    return static_cast<std::size_t>(at - prefix.begin()) - 1;
+}
+
+std::optional<SkipTable::EndHeader> SkipTable::end_header_run(std::size_t index, std::size_t n,
+                                                             std::size_t limit) const {
+    const auto at = std::lower_bound(end_runs_.begin(), end_runs_.end(), index,
+                                     [](const EndRun& r, std::size_t i) { return r.control < i; });
+    if (at == end_runs_.end() || at->control != index) return std::nullopt;
+    const auto taken = at + static_cast<std::ptrdiff_t>(std::min<std::size_t>(n, std::size_t{at->after} + 1));
+    // A header whose `}` lies at or past `limit` is cut off there.
+    const auto cut = std::partition_point(at, taken, [&](const EndRun& r) { return r.close < limit; });
+    const auto nth = static_cast<std::size_t>(cut - at);
+    if (nth == 0) return std::nullopt;
+    return EndHeader{at[static_cast<std::ptrdiff_t>(nth - 1)].control, nth};
+}
+
+std::optional<SkipTable::CloserRun> SkipTable::closer_run(std::size_t index, std::size_t n, std::size_t limit,
+                                                          bool parens_pass) const {
+    // Only from a `}` nothing encloses, every such `}` up to the run's end is
+    // one the run steps on.
+    const auto first = std::lower_bound(rbraces_.begin(), rbraces_.end(), index);
+    if (first == rbraces_.end() || *first != index) return std::nullopt;
+    const std::size_t end = std::min<std::size_t>(closers_end_[parens_pass ? 1 : 0][index], limit);
+    const std::size_t nth = std::min(n, static_cast<std::size_t>(std::lower_bound(first, rbraces_.end(), end) - first));
+    if (nth == 0) return std::nullopt;
+    return CloserRun{std::size_t{first[static_cast<std::ptrdiff_t>(nth - 1)]} + 1, nth};
+}
+
+void ArgumentSession::keep_skip_stop(const SkipKey& at, const SkipStop& stop, const knowledge::KnowledgeBase& kb,
                                      ContentMode mode) {
     auto& kept = skip_stops_[at];
     if (kept.size() >= 4) return;
     kept.push_back(stop);
     // A stretch ends only where a skip went on and asked nothing of its
-    // window's end, which a skip in any window that holds its reach takes.
+    // window's end, which a skip in any window that holds its reach takes;
+    // none is kept from inside an inert environment, which no stretch steps
+    // into.
     if (!stop.goes_on || stop.end_at_most != std::numeric_limits<std::size_t>::max()) return;
-    // Builds the stretches on first use; none is kept from inside an inert
-    // environment, which no stretch steps into.
-    if (!mixed_run(at.opener, kb, mode)) return;
-    const SkipTables& tb = skip_tables(mode);
-    returns_by_stretch_.emplace(at.mode_and_stop, tb.mixed_end_[at.opener], static_cast<std::uint32_t>(at.opener),
+    const SkipTable* table = skip_table(mode, kb);
+    if (table == nullptr || !table->stretch_end(at.token, count)) return;
+    returns_by_stretch_.emplace(at.mode_and_stop, table->stretch_to(at.token), static_cast<std::uint32_t>(at.token),
                                 stop.reach);
 }
 
 std::optional<std::size_t> ArgumentSession::kept_return_in_stretch(std::size_t index, std::size_t limit,
-                                                                   std::size_t end, ContentMode mode,
+                                                                   std::size_t end, const SkipTable& table,
                                                                    std::uint8_t mode_and_stop) const {
-    const SkipTables& tb = skip_tables(mode);
-    if (index >= count || tb.mixed_end_.empty()) return std::nullopt;
-    const std::uint32_t stretch_end = tb.mixed_end_[index];
-    const auto it = returns_by_stretch_.lower_bound({mode_and_stop, stretch_end, static_cast<std::uint32_t>(index + 1), 0});
+    const auto stretch_end = static_cast<std::uint32_t>(table.stretch_to(index));
+    const auto it =
+        returns_by_stretch_.lower_bound({mode_and_stop, stretch_end, static_cast<std::uint32_t>(index + 1), 0});
     if (it == returns_by_stretch_.end() || std::get<0>(*it) != mode_and_stop || std::get<1>(*it) != stretch_end ||
         std::get<2>(*it) >= limit || std::get<3>(*it) >= end) {
         return std::nullopt;
     }
     return std::get<2>(*it);
-}
-
-}  // namespace quorvel::parse::grammar
-
-namespace quorvel::parse::grammar {
-
-std::optional<ArgumentSession::CloserRun> ArgumentSession::brace_closer_run(std::size_t index, std::size_t n,
-                                                                             std::size_t limit,
-                                                                             const knowledge::KnowledgeBase& kb,
-                                                                             ContentMode mode, bool parens_pass) {
-    SkipTables& tb = skip_tables(mode);
-    if (index >= count || count >= kUnmatched || n == 0 || base[index].token.kind() != TokenKind::RBrace) {
-        return std::nullopt;
-    }
-    if (tb.closers_end_.empty()) {
-        inert_environment_close(0, kb, mode);
-        tb.closers_end_.assign(count + 1, static_cast<std::uint32_t>(count));
-        // From the back: a `}`, or what a stretch passes without opening a
-        // level, goes on to what follows it; the run ends where a level
-        // opens or the stretch stops.
-        tb.closers_end_past_parens_.assign(count + 1, static_cast<std::uint32_t>(count));
-        for (std::size_t i = count; i-- > 0;) {
-            if (base[i].token.kind() == TokenKind::RBrace) {
-                tb.closers_end_[i] = tb.closers_end_[i + 1];
-                tb.closers_end_past_parens_[i] = tb.closers_end_past_parens_[i + 1];
-            } else if (const auto step = stretch_step(i, kb, mode); step && step->opens == OpensNothing) {
-                tb.closers_end_[i] = tb.closers_end_[step->next];
-                tb.closers_end_past_parens_[i] = tb.closers_end_past_parens_[step->next];
-            } else {
-                tb.closers_end_[i] = static_cast<std::uint32_t>(i);
-                tb.closers_end_past_parens_[i] =
-                    base[i].token.is_control(")") ? tb.closers_end_past_parens_[i + 1] : static_cast<std::uint32_t>(i);
-            }
-        }
-        // A run passes plain groups and inert environments whole, and steps
-        // on every other token: the `}` it closes levels with are those no
-        // such group or environment encloses. (They nest or stand apart, as
-        // both hold balanced braces.)
-        std::vector<std::int32_t> inside(count + 1, 0);
-        for (std::size_t i = 0; i < count; ++i) {
-            std::optional<std::size_t> close;
-            if (base[i].token.kind() == TokenKind::LBrace) {
-                close = plain_group_close(i, kb, mode);
-            } else if (tb.inert_close_[i] != kUnmatched) {
-                close = tb.inert_close_[i];
-            }
-            if (!close) continue;
-            ++inside[i + 1];
-            --inside[*close + 1];
-        }
-        std::int32_t depth = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            depth += inside[i];
-            if (depth == 0 && base[i].token.kind() == TokenKind::RBrace) {
-                tb.rbraces_.push_back(static_cast<std::uint32_t>(i));
-            }
-        }
-    }
-    // Only from a `}` nothing encloses, every such `}` up to the run's end
-    // is one the run steps on.
-    const auto first = std::lower_bound(tb.rbraces_.begin(), tb.rbraces_.end(), index);
-    if (first == tb.rbraces_.end() || *first != index) return std::nullopt;
-    const std::size_t end =
-        std::min<std::size_t>(parens_pass ? tb.closers_end_past_parens_[index] : tb.closers_end_[index], limit);
-    const auto past = std::lower_bound(first, tb.rbraces_.end(), end);
-    const std::size_t nth = std::min(n, static_cast<std::size_t>(past - first));
-    if (nth == 0) return std::nullopt;
-    return CloserRun{std::size_t{first[static_cast<std::ptrdiff_t>(nth - 1)]} + 1, nth};
-}
-
-std::optional<Grammar::CloserRun> Grammar::brace_closer_run(std::size_t pos, std::size_t n, ContentMode mode,
-                                                           HardStop stop) {
-    ArgumentSession& session = argument_session();
-    const auto abs = session.index_of(in_.token_at(pos));
-    if (!abs) return std::nullopt;
-    const auto run = session.brace_closer_run(*abs, n, *abs + (in_.token_count() - pos), kb(mode), mode,
-                                              stop != HardStop::MathControlParen);
-    if (!run) return std::nullopt;
-    return CloserRun{pos + (run->end - *abs), run->nth};
 }
 
 }  // namespace quorvel::parse::grammar

@@ -193,6 +193,158 @@ private:
     std::deque<Entry> entries_;
 };
 
+struct ArgumentSession;
+
+// The recovery skip of one mode as the stream's tokens steer it, `kb` being
+// that mode's knowledge base: a command steers the skip when its record there
+// has a text slot, as the skip reads only that record. Each token is
+// classified once by what it does to the skip (`Role`); the tables, and so
+// every pass of the skip over more than one token, are derived from that.
+class SkipTable {
+public:
+    enum OpenerKind : std::uint8_t { OpensBrace, OpensLeft, OpensEnvironment, OpensNothing };
+
+    SkipTable(ArgumentSession& session, const knowledge::KnowledgeBase& kb);
+
+    // What a token does to the skip. A `\begin` or `\end` control word
+    // whose header does not read has `kBadHeader`.
+    enum Role : std::uint16_t {
+        kOpenBrace = 1 << 0,
+        kCloseBrace = 1 << 1,
+        kOpenBracket = 1 << 2,
+        kCloseBracket = 1 << 3,
+        kMathShift = 1 << 4,
+        kParen = 1 << 5,  // `\)`
+        kLeft = 1 << 6,
+        kRight = 1 << 7,
+        kBegin = 1 << 8,
+        kEnd = 1 << 9,
+        kBadHeader = 1 << 10,
+        kTextBody = 1 << 11,   // the `\begin` of an environment with a text body, taken whole
+        kTextSlots = 1 << 12,  // a command with a text slot, taken with its slots
+        kScanSlots = 1 << 13,  // ... one of which the skip scans
+    };
+    // The role of `t[0]`, its header read within the `count` tokens from
+    // it; `close` is set to the index of a readable header's `}`. The skip
+    // steps by it, and the tables are made of it.
+    static std::uint16_t role_of(const SpannedToken* t, std::size_t count, const knowledge::KnowledgeBase& kb,
+                                 std::size_t* close = nullptr);
+
+    // Whether the stream's tokens [from, to) hold nothing that stops or
+    // steers the skip inside a closed group: no `$`, \begin, \end, \left,
+    // \right, \) or command whose text slots the skip scans (an optional
+    // bracket or a delimited form).
+    bool plain_between(std::size_t from, std::size_t to) const {
+        return from <= to && to <= steering_before_.size() - 1 && steering_before_[to] == steering_before_[from];
+    }
+
+    // From `index`, the end of the stretch of tokens the skip, once it has
+    // taken a token, passes one after another without stopping or steering:
+    // white space, characters, commands without a text argument, `[`, plain
+    // braced groups (holding nothing `plain_between` finds) and inert
+    // environments (whose body the skip would pass without stopping or
+    // steering, with balanced braces), each passed whole, and the levels it
+    // opens: `{` that opens no plain group, `\left`, and readable `\begin`
+    // headers of environments without a text body. These are the openers
+    // among the stream's tokens [index, end), so the skip keeps them as that
+    // range (see `openers_before`). A paired or delimited argument closes on
+    // a token the stretch passes, so the stream's stretch can run past a
+    // window ending before `limit`: it is cut there, and the window's skip
+    // passes the rest of the window at once. None when the stretch passes
+    // whole some opener that the count by index would take for its own (it
+    // starts inside an inert environment).
+    std::optional<std::size_t> stretch_end(std::size_t index, std::size_t limit) const;
+    // The stream's stretch from `index`, uncut.
+    std::size_t stretch_to(std::size_t index) const { return stretch_end_[index]; }
+    // How many levels of `kind` the openers among tokens [0, index) open, not
+    // counting those inside inert environments.
+    std::size_t openers_before(OpenerKind kind, std::size_t index) const { return opener_prefix_[kind][index]; }
+    // In [from, to): the opener of `kind` with `nth` of them from it to `to`
+    // (nth >= 1, and at least that many in the range).
+    std::size_t nth_opener_from_top(OpenerKind kind, std::size_t from, std::size_t to, std::size_t nth) const;
+
+    // From a `}` at `index`: the `n`-th `}` of the stretch from there made of
+    // `}` tokens, of what a stretch passes without opening a level and, with
+    // `parens_pass`, of `\)` (which a skip that does not stop there passes as
+    // any token), taking only those before stream index `limit`. Answers the
+    // index after that `}` and how many that is; none when no `}` stands at
+    // `index`, or one that a plain group or an inert environment encloses.
+    // The skip passes such a run in one step while it has brace levels for
+    // each `}` to close.
+    struct CloserRun {
+        std::size_t end;
+        std::size_t nth;
+    };
+    std::optional<CloserRun> closer_run(std::size_t index, std::size_t n, std::size_t limit, bool parens_pass) const;
+
+    // From a readable `\end{..}` header whose control word is at `index`:
+    // the control word of the `n`-th of the readable `\end` headers that
+    // follow one another from there, with only white space between them
+    // (the first is the one at `index`), counting only those whose `}` lies
+    // before stream index `limit`, and how many that is; none when no header
+    // starts at `index` or none counts. The recovery skip passes a run of
+    // them in one step while it has levels for them to close.
+    struct EndHeader {
+        std::size_t control;
+        std::size_t nth;
+    };
+    std::optional<EndHeader> end_header_run(std::size_t index, std::size_t n, std::size_t limit) const;
+
+private:
+    // What stops or steers the skip even inside a closed group, which the
+    // slots of a command are taken with; what an inert environment may not
+    // hold besides unbalanced braces and an environment with a text body;
+    // and what ends a stretch.
+    static constexpr std::uint16_t kSteers = kMathShift | kParen | kLeft | kRight | kBegin | kEnd | kScanSlots;
+    static constexpr std::uint16_t kTaints =
+        kMathShift | kParen | kLeft | kRight | kOpenBracket | kBadHeader | kTextSlots;
+    static constexpr std::uint16_t kStops =
+        kCloseBrace | kCloseBracket | kMathShift | kParen | kRight | kEnd | kBadHeader | kTextBody | kTextSlots;
+
+    // What the tables are built from, per token: its role; the `}` of a
+    // readable header at its control word, and of a plain group at its `{`;
+    // and the `}` of the `\end` header of an inert environment at its
+    // `\begin`.
+    struct Scratch {
+        std::vector<std::uint16_t> roles;
+        std::vector<std::uint32_t> close;
+        std::vector<std::uint32_t> inert;
+    };
+    // How a stretch takes a token: where it goes on, and the level the token
+    // opens; none where the token stops or steers the skip.
+    struct Step {
+        std::size_t to;
+        OpenerKind opens;
+    };
+    void classify(ArgumentSession& session, const knowledge::KnowledgeBase& kb, Scratch& s);
+    void find_inert_environments(Scratch& s);
+    static std::optional<Step> step(std::size_t i, const Scratch& s);
+    std::vector<std::int32_t> inside_whole(const Scratch& s, bool groups) const;
+    void build_stretches(const Scratch& s);
+    void build_closer_runs(const Scratch& s);
+
+    std::size_t count_;
+    // How many tokens that steer the skip stand before each index.
+    std::vector<std::uint32_t> steering_before_;
+    // Per token, where the stretch from it ends and the levels it opens;
+    // per kind, the openers before each index.
+    std::vector<std::uint32_t> stretch_end_;
+    std::vector<std::uint32_t> stretch_opens_;
+    std::vector<std::uint32_t> opener_prefix_[3];
+    // The `}` tokens no plain group or inert environment encloses, and per
+    // index where the run of closers from there ends, without and with `\)`.
+    std::vector<std::uint32_t> rbraces_;
+    std::vector<std::uint32_t> closers_end_[2];
+    // The readable `\end` headers, in order: control word, closing brace,
+    // and how many headers the run from there still holds after it.
+    struct EndRun {
+        std::uint32_t control;
+        std::uint32_t close;
+        std::uint32_t after;
+    };
+    std::vector<EndRun> end_runs_;
+};
+
 // What the argument rules share across one parse and all its re-parses.
 struct ArgumentSession {
     explicit ArgumentSession(const Input& root);
@@ -209,106 +361,11 @@ struct ArgumentSession {
     std::optional<std::size_t> pair_match(const knowledge::DelimiterToken& open,
                                           const knowledge::DelimiterToken& close, std::size_t index);
 
-    // The recovery skip's tables below answer for the skip of one mode, `kb`
-    // being that mode's knowledge base: a command steers the skip when its
-    // record there has a text slot, as the skip reads only that record. Each
-    // is built on first use per mode.
-    //
-    // The closing brace of the group a `{` at `index` opens, when no `$`,
-    // \begin, \end, \left, \right, \) or command whose text slots the skip
-    // scans (an optional bracket or a delimited form) stands inside it: a
-    // group the recovery skip can pass in one step, as it would token by
-    // token.
-    std::optional<std::size_t> plain_group_close(std::size_t index, const knowledge::KnowledgeBase& kb,
-                                                 ContentMode mode);
-    // Whether none of those tokens stands among the stream's tokens
-    // [from, to).
-    bool plain_between(std::size_t from, std::size_t to, const knowledge::KnowledgeBase& kb,
-                       ContentMode mode);
-
-    // For a `\begin{..}` at `index`: the index of the last token of the
-    // `\end{..}` that closes it by count (as the recovery skip pairs them),
-    // when the recovery skip would pass everything in between without
-    // stopping or steering: braces that balance, headers that read, and no
-    // `$`, `[`, \left, \right, \), command with a text argument or
-    // environment with a text body.
-    std::optional<std::size_t> inert_environment_close(std::size_t index, const knowledge::KnowledgeBase& kb,
-                                                       ContentMode mode);
-
-    // From `index`, the stretch of tokens the recovery skip, once it has
-    // taken a token, passes one after another without stopping or steering:
-    // white space, characters, commands without a text argument, `[`, plain
-    // braced groups and inert environments (each passed whole), and the
-    // levels it opens: `{` that opens no plain group, `\left`, and readable
-    // `\begin` headers of environments without a text body. These are the
-    // openers among the stream's tokens [index, end), in order, so the skip
-    // keeps them as that range and asks `openers_before` about it instead of
-    // opening them one by one. None when the stretch passes whole some opener that the count
-    // by index would take for its own (it starts inside an inert
-    // environment); the skip then goes token by token.
-    enum OpenerKind : std::uint8_t { OpensBrace, OpensLeft, OpensEnvironment, OpensNothing };
-    struct MixedRun {
-        std::size_t end;
-        std::size_t opens[3];  // by OpenerKind
-    };
-    std::optional<MixedRun> mixed_run(std::size_t index, const knowledge::KnowledgeBase& kb,
-                                      ContentMode mode);
-    // How many levels of `kind` the openers among tokens [0, index) open, not
-    // counting those inside inert environments; only after `mixed_run`.
-    std::size_t openers_before(ContentMode mode, OpenerKind kind, std::size_t index) const {
-        return skip_tables(mode).opener_prefix_[kind][index];
-    }
-    // In [from, to): the opener of `kind` with `nth` of them from it to `to`
-    // (nth >= 1, and at least that many in the range).
-    std::size_t nth_opener_from_top(ContentMode mode, OpenerKind kind, std::size_t from, std::size_t to,
-                                    std::size_t nth) const;
-    // The stretch of `mixed_run` from `index` as a window that ends before
-    // the stream's token `limit` sees it. A paired or delimited argument
-    // closes on a token the stretch passes, so the stream's stretch can run
-    // past its window: then it is cut at `limit`, and the window's skip
-    // passes the rest of the window at once. None as for `mixed_run`.
-    std::optional<MixedRun> mixed_run_before(std::size_t index, std::size_t limit,
-                                             const knowledge::KnowledgeBase& kb,
-                                             ContentMode mode);
-
-    // From a readable `\end{..}` header whose control word is at `index`:
-    // the control word of the `n`-th of the readable `\end` headers that
-    // follow one another from there, with only white space between them
-    // (the first is the one at `index`), taking at most `n` of them. Answers
-    // that header's control word, and how many headers that is, counting only those whose `}` lies before stream index
-    // `limit`; none when no header starts at `index` or none counts. The
-    // recovery skip passes a run of them in one step while it has levels for
-    // them to close.
-    struct EndHeader {
-        std::size_t control;
-        std::size_t nth;
-    };
-    std::optional<EndHeader> end_header_run(std::size_t index, std::size_t n, std::size_t limit);
-
-    // From a `}` at `index`: the `n`-th `}` of the stretch from there made of
-    // `}` tokens, of what `mixed_run` passes without opening a level and, with
-    // `parens_pass`, of `\)` (which a skip that does not stop there passes as
-    // any token), taking at most `n` of them and only those before stream
-    // index `limit`. Answers
-    // the index after that `}` and how many that is; none when no `}` stands
-    // at `index`, or one that a plain group or an inert environment encloses.
-    // The recovery skip passes such a run in one step while it has brace
-    // levels for each `}` to close.
-    struct CloserRun {
-        std::size_t end;
-        std::size_t nth;
-    };
-    std::optional<CloserRun> brace_closer_run(std::size_t index, std::size_t n, std::size_t limit,
-                                              const knowledge::KnowledgeBase& kb, ContentMode mode,
-                                              bool parens_pass);
-    // The stream index of the `k`-th `}` (from 0) that the run from `index`
-    // closes a level with; only for k below the `nth` that run gave.
-    std::size_t closer_in_run(ContentMode mode, std::size_t index, std::size_t k) const {
-        const std::vector<std::uint32_t>& closers = skip_tables(mode).rbraces_;
-        const auto first = std::lower_bound(closers.begin(), closers.end(), index);
-        assert(k < static_cast<std::size_t>(closers.end() - first));
-        return first[static_cast<std::ptrdiff_t>(k)];
-    }
+    // The recovery skip's view of the stream in `mode`, `kb` being that
+    // mode's knowledge base; built on first use per mode, so that a parse
+    // without failures neither builds nor frees it. None when the stream is
+    // too long for its indices: the skip then goes token by token.
+    const SkipTable* skip_table(ContentMode mode, const knowledge::KnowledgeBase& kb);
 
     // The `\begin` and `\end` control words among the `count` tokens from
     // stream index `first`, as indices from `first`, ascending. Valid until
@@ -327,7 +384,6 @@ struct ArgumentSession {
     };
     const LeftControls& left_controls(const knowledge::KnowledgeBase& math);
 
-
     // The stream index of a token of a window.
     std::optional<std::size_t> index_of(const SpannedToken* token) const noexcept {
         if (token == nullptr || token < base || token >= base + count) return std::nullopt;
@@ -338,30 +394,25 @@ struct ArgumentSession {
     // shared by every reader; see `SharedContents`.
     SharedContents contents;
 
-    // Where the recovery skip, having taken a level's opener at stream index
-    // `opener` in some failed item's skip, closed that level again with
-    // everything opened inside it and without stopping: the stream index
-    // after the closer. What such a stretch does depends only on its own
-    // tokens, the skip's mode and its hard stop, so an enclosing level's
-    // skip that passed the opener in a stretch closes it there in one step.
-    struct ClosedLevel {
-        std::size_t opener;
+    // A stream token as one recovery skip sees it: what a skip does from a
+    // token depends on its mode and hard stop besides the tokens.
+    struct SkipKey {
+        std::size_t token;
         std::uint8_t mode_and_stop;
-        bool operator==(const ClosedLevel&) const = default;
+        bool operator==(const SkipKey&) const = default;
     };
-    struct ClosedLevelHash {
-        std::size_t operator()(const ClosedLevel& k) const noexcept {
-            return std::hash<std::size_t>{}(k.opener * 8 + k.mode_and_stop);
+    struct SkipKeyHash {
+        std::size_t operator()(const SkipKey& k) const noexcept {
+            return std::hash<std::size_t>{}(k.token * 8 + k.mode_and_stop);
         }
     };
-    std::unordered_map<ClosedLevel, std::size_t, ClosedLevelHash> closed_levels;
 
     // The closed text arguments, by the stream index of their closing token,
     // inside which the recovery skip, going through token by token, would
     // stop, and which it takes whole instead. Inside one the skip depends
     // only on the argument's tokens, its mode and its hard stop, so every
-    // enclosing level's skip takes it at once. Keyed as `closed_levels`.
-    std::unordered_set<ClosedLevel, ClosedLevelHash> stopping_text_arguments;
+    // enclosing level's skip takes it at once.
+    std::unordered_set<SkipKey, SkipKeyHash> stopping_text_arguments;
 
     // What the recovery skip did from a token it passed past the item's
     // header, when from there it closed no level open at the token and met
@@ -375,7 +426,7 @@ struct ArgumentSession {
     // stop, on the tokens it read and on where its window ends, as far as it
     // found groups open there. So every skip that passes the same token, in
     // a window that holds `reach` and ends by `end_at_most`, does the same,
-    // whatever levels it has open. Keyed as `closed_levels`; stream indices.
+    // whatever levels it has open. Stream indices.
     struct SkipStop {
         std::size_t stop;         // where it stopped, or was back
         std::size_t reach;        // the last token it read: the stop, or the close of an argument still open
@@ -386,7 +437,7 @@ struct ArgumentSession {
     };
     // Where a skip that passes `at` inside a window ending at stream index
     // `end` stops, as one kept for such a window says.
-    std::optional<SkipStop> skip_stop(const ClosedLevel& at, std::size_t end) const {
+    std::optional<SkipStop> skip_stop(const SkipKey& at, std::size_t end) const {
         const auto kept = skip_stops_.find(at);
         if (kept == skip_stops_.end()) return std::nullopt;
         for (const SkipStop& stop : kept->second) {
@@ -397,20 +448,20 @@ struct ArgumentSession {
     // Skips in windows of other ends may keep other stops for one token; a
     // few are kept, so that asking stays constant time. `kb` and `mode` are
     // the skip's, whose stretches pass the token.
-    void keep_skip_stop(const ClosedLevel& at, const SkipStop& stop, const knowledge::KnowledgeBase& kb,
+    void keep_skip_stop(const SkipKey& at, const SkipStop& stop, const knowledge::KnowledgeBase& kb,
                         ContentMode mode);
-    // The first token after `index` and before `limit` that the mixed
-    // stretch from `index` (see `mixed_run`) steps on and where a skip was
-    // kept going on that any window ending at `end` may take (one that asked
-    // nothing of its window's end); only after `mixed_run` from `index`.
-    // None when the first such token's skip reached past `end`.
+    // The first token after `index` and before `limit` that the stretch from
+    // `index` (see `SkipTable::stretch_end`) steps on and where a skip of
+    // `table`'s mode was kept going on that any window ending at `end` may
+    // take (one that asked nothing of its window's end). None when the first
+    // such token's skip reached past `end`.
     std::optional<std::size_t> kept_return_in_stretch(std::size_t index, std::size_t limit, std::size_t end,
-                                                      ContentMode mode, std::uint8_t mode_and_stop) const;
+                                                      const SkipTable& table, std::uint8_t mode_and_stop) const;
 
 private:
-    std::unordered_map<ClosedLevel, std::vector<SkipStop>, ClosedLevelHash> skip_stops_;
+    std::unordered_map<SkipKey, std::vector<SkipStop>, SkipKeyHash> skip_stops_;
     // The tokens where a skip was kept going on, with its reach, by mode and
-    // stop and by the end of the mixed stretch from each: the tokens a
+    // stop and by the end of the stretch from each: the tokens a
     // stretch steps on are those between its start and its end whose own
     // stretch ends where it does (one inside a group, environment or header
     // it passes whole ends inside that).
@@ -423,56 +474,14 @@ private:
     std::vector<MatchTable> tables_;
     // Braces, by far the most collected pair, have a table of their own.
     std::vector<std::uint32_t> braces_;
-    // The recovery skip's tables of one mode.
-    struct SkipTables {
-        // How many tokens that stop or steer the recovery skip stand before each
-        // index; built on first use.
-        std::vector<std::uint32_t> steering_before_;
-        std::vector<std::uint32_t> inert_close_;
-        // The mixed stretches: where each ends, the levels it opens, and per
-        // kind the openers before each index.
-        std::vector<std::uint32_t> mixed_end_;
-        std::vector<std::uint32_t> mixed_opens_;
-        std::vector<std::uint32_t> opener_prefix_[3];
-        // The stream's `}` tokens that no plain group or inert environment
-        // encloses, and per index where the stretch of closers `brace_closer_run`
-        // passes from there ends.
-        std::vector<std::uint32_t> rbraces_;
-        std::vector<std::uint32_t> closers_end_;
-        std::vector<std::uint32_t> closers_end_past_parens_;
-    };
-    // By ContentMode; made when a failed item's skip first asks, so that a
-    // parse without failures neither builds nor frees them.
-    std::unique_ptr<SkipTables[]> skip_tables_;
-    SkipTables& skip_tables(ContentMode mode) {
-        if (!skip_tables_) skip_tables_ = std::make_unique<SkipTables[]>(2);
-        return skip_tables_[static_cast<std::size_t>(mode)];
-    }
-    // Only once made.
-    const SkipTables& skip_tables(ContentMode mode) const { return skip_tables_[static_cast<std::size_t>(mode)]; }
+    std::unique_ptr<SkipTable> skip_tables_[2];  // by ContentMode
     // The stream's `\begin` and `\end` control words, built on first use,
     // and those of the last window asked for.
     std::optional<std::vector<std::size_t>> environment_controls_;
     std::vector<std::size_t> window_controls_;
     std::optional<LeftControls> left_controls_;
-    // The readable `\end` headers, in order: control word, closing brace,
-    // and how many headers the run from there still holds after it.
-    struct EndRun {
-        std::uint32_t control;
-        std::uint32_t close;
-        std::uint32_t after;
-    };
-    std::optional<std::vector<EndRun>> end_runs_;
     std::optional<std::size_t> lookup(const knowledge::DelimiterToken& open, const knowledge::DelimiterToken& close,
                                       std::size_t index);
-    // How the stretch of `mixed_run` takes the token at `i`: none where it
-    // stops or steers the skip; else where it goes on, and the level the
-    // token opens, if any.
-    struct StretchStep {
-        std::size_t next;
-        OpenerKind opens;
-    };
-    std::optional<StretchStep> stretch_step(std::size_t i, const knowledge::KnowledgeBase& kb, ContentMode mode);
 };
 
 // ---- What the recovery skip takes after a command ---------------------------------
@@ -481,11 +490,18 @@ private:
 // record or a text slot): those the recovery skip takes after the command,
 // so that a `$` in a text argument does not read as a hard stop.
 std::span<const knowledge::ArgSpec> skip_taken_slots(const knowledge::ActiveCommandRecord* record);
-// Whether taking them scans a group token by token (an optional bracket or
-// a delimited form): such a scan may read past the group around the command,
-// up to the end of the input, and one that finds its group open stops the
-// later ones. Braced slots close inside the group.
-bool scans_taken_slots(const knowledge::ActiveCommandRecord* record);
+
+// The header of the `\begin` or `\end` control word at token `i`, read with
+// only the tokens before `limit`: white space, `{`, one or more name tokens
+// (a character gives itself, `*` gives "*") and `}`. `close` is the index of
+// the `}`, or `limit` when the limit cuts the header after its name began;
+// `open` that of the `{`.
+struct TokenHeader {
+    std::size_t open;
+    std::size_t close;
+    std::string name;
+};
+std::optional<TokenHeader> read_environment_header(const SpannedToken* tokens, std::size_t i, std::size_t limit);
 
 // ---- Token collection ------------------------------------------------------------
 

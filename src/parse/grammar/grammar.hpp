@@ -200,41 +200,11 @@ public:
     }
     bool delimited_group(TrackedNode& out);
     bool environment(ContentMode mode, TrackedNode& out);
-    // Whether the tokens [from, to) of the input hold nothing that stops or
-    // steers the recovery skip (see `ArgumentSession::plain_between`).
-    bool plain_tokens(std::size_t from, std::size_t to, ContentMode mode);
-    // From `pos`, the stretch the recovery skip passes without stopping or
-    // steering once it has taken a token, through levels of every kind (see
-    // `ArgumentSession::mixed_run`), with its range in the stream. With
-    // `kept_stops`, it ends at the first token it steps on where a skip of
-    // that mode and stop was kept going on (`kept_return_in_stretch`).
-    struct MixedSkipRun {
-        std::size_t end;
-        std::size_t stream_from;
-        std::size_t stream_to;
-        std::size_t opens[3];
-    };
-    std::optional<MixedSkipRun> mixed_skip_run(std::size_t pos, ContentMode mode,
-                                               std::optional<std::uint8_t> kept_stops = std::nullopt);
-    // From a readable `\end{..}` header at `pos`, the `n`-th header of the
-    // run of them that follow one another (see
-    // `ArgumentSession::end_header_run`), when it lies inside this input.
-    struct EndHeader {
-        std::size_t control;  // the index of its control word
-        std::size_t nth;
-    };
-    std::optional<EndHeader> end_header_run(std::size_t pos, std::size_t n);
-    // From a `}` at `pos`, the `n`-th `}` of the run of closers from there
-    // (see `ArgumentSession::brace_closer_run`) inside this input.
-    struct CloserRun {
-        std::size_t end;  // the index of the token after that `}`
-        std::size_t nth;
-    };
-    std::optional<CloserRun> brace_closer_run(std::size_t pos, std::size_t n, ContentMode mode, HardStop stop);
-    // The indices of this input's `\begin` and `\end` control words, ascending.
-    std::span<const std::size_t> environment_controls();
-    // `invalid_left_recovery_diagnostic` over this input, answered from the
-    // stream's list of `\left` words.
+    // The first `\left` of the input that starts in [start, end] and is
+    // followed by no delimiter of the math knowledge base: "invalid \left
+    // delimiter" at that token (at the `\left` when nothing follows).
+    // Answered from the stream's list of `\left` words: scanning the failed
+    // item's text would read every level of a deep nesting once per level.
     std::optional<Failure> invalid_left_between(std::size_t start, std::size_t end);
 
     enum class ItemRule : std::uint8_t { MathItemNode, TextAtom };

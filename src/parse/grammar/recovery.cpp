@@ -50,27 +50,6 @@ void skip_whitespace(Input& in) {
     in.expect(pattern::kSomethingElse);
 }
 
-// The index of the first token at or after `from` that is not white space.
-std::size_t skip_whitespace_index(const Input& in, std::size_t from) {
-    while (is_whitespace_token(in.token_at(from))) ++from;
-    return from;
-}
-
-// The index of the first token of `in` that starts at or after `offset`.
-std::size_t first_token_from(const Input& in, std::size_t offset) {
-    std::size_t lo = 0;
-    std::size_t hi = in.token_count();
-    while (lo < hi) {
-        const std::size_t mid = lo + (hi - lo) / 2;
-        if (in.token_at(mid)->span.start < offset) {
-            lo = mid + 1;
-        } else {
-            hi = mid;
-        }
-    }
-    return lo;
-}
-
 // Unicode white space (the White_Space property), for the textual test of
 // message normalisation.
 bool is_unicode_whitespace(char32_t c) {
@@ -119,6 +98,14 @@ std::string mismatch_message(std::string_view expected, std::string_view found) 
            std::string(found) + "}";
 }
 
+// The header of the `\begin` or `\end` at `t`, read whole within the `count`
+// tokens from it.
+std::optional<TokenHeader> whole_header(const SpannedToken* t, std::size_t count) {
+    auto header = read_environment_header(t, 0, count);
+    if (!header || header->close == count) return std::nullopt;
+    return header;
+}
+
 // The pairs the recovery skip has opened and not yet closed, innermost last.
 // Closing a kind closes its innermost open level and every level opened
 // inside it, as an `\end` closes the environments left open in its body;
@@ -129,30 +116,8 @@ class SkipLevels {
 public:
     enum Kind : std::uint8_t { Brace, Left, Environment };
 
-    SkipLevels(const ArgumentSession& session, ContentMode mode) : session_(session), mode_(mode) {}
-
     std::size_t count(Kind kind) const noexcept { return counts_[kind]; }
     std::size_t total() const noexcept { return counts_[Brace] + counts_[Left] + counts_[Environment]; }
-    // The kind of the innermost open level; only with `total() > 0`.
-    Kind innermost() const {
-        assert(!runs_.empty());
-        const Run& top = runs_.back();
-        if (!top.stretch) return top.kind;
-        Kind kind = Brace;
-        std::optional<std::size_t> last;
-        for (int k = 0; k < 3; ++k) {
-            if (in_stretch(static_cast<Kind>(k), top.n, top.to) == 0) continue;
-            const std::size_t at =
-                session_.nth_opener_from_top(mode_, static_cast<ArgumentSession::OpenerKind>(k), top.n, top.to, 1);
-            if (!last || at > *last) last = at, kind = static_cast<Kind>(k);
-        }
-        return kind;
-    }
-    // Back to the levels `earlier` had open, a copy of these levels.
-    void restore(const SkipLevels& earlier) {
-        runs_ = earlier.runs_;
-        std::copy(std::begin(earlier.counts_), std::end(earlier.counts_), std::begin(counts_));
-    }
     // Opens `n` levels of one kind, kept as one run: a skip that passes a
     // deep nesting opens its levels at once.
     void open(Kind kind, std::size_t n = 1) {
@@ -165,8 +130,9 @@ public:
         counts_[kind] += n;
     }
     // Opens the levels of the openers among the stream's tokens [from, to)
-    // (see `ArgumentSession::mixed_run`), kept as that range.
-    void open_stretch(std::size_t from, std::size_t to) {
+    // (see `SkipTable::stretch_end`), kept as that range.
+    void open_stretch(const SkipTable& table, std::size_t from, std::size_t to) {
+        table_ = &table;
         std::size_t total = 0;
         for (int k = 0; k < 3; ++k) {
             const std::size_t n = in_stretch(static_cast<Kind>(k), from, to);
@@ -187,8 +153,8 @@ public:
                 // The levels above the innermost one this closes.
                 const std::size_t from =
                     have == 0 ? top.n
-                              : session_.nth_opener_from_top(mode_, static_cast<ArgumentSession::OpenerKind>(kind), top.n,
-                                                             top.to, std::min(n, have));
+                              : table_->nth_opener_from_top(static_cast<SkipTable::OpenerKind>(kind), top.n, top.to,
+                                                            std::min(n, have));
                 const std::size_t here = std::min(n, have);
                 for (int k = 0; k < 3; ++k) {
                     const std::size_t popped = in_stretch(static_cast<Kind>(k), from, top.to);
@@ -236,14 +202,13 @@ private:
         std::size_t to;
     };
     std::size_t in_stretch(Kind kind, std::size_t from, std::size_t to) const {
-        const auto k = static_cast<ArgumentSession::OpenerKind>(kind);
-        return session_.openers_before(mode_, k, to) - session_.openers_before(mode_, k, from);
+        const auto k = static_cast<SkipTable::OpenerKind>(kind);
+        return table_->openers_before(k, to) - table_->openers_before(k, from);
     }
     std::size_t in_stretch_total(std::size_t from, std::size_t to) const {
         return in_stretch(Brace, from, to) + in_stretch(Left, from, to) + in_stretch(Environment, from, to);
     }
-    const ArgumentSession& session_;
-    ContentMode mode_;  // the skip's, whose stretches these are
+    const SkipTable* table_ = nullptr;  // the skip's, whose stretches these are
     std::vector<Run> runs_;
     std::size_t counts_[3] = {0, 0, 0};
 };
@@ -281,8 +246,11 @@ bool reads_clean(Grammar& g, const Collected& group) {
 // `TextFences`). A group left open is left to the token-by-token skip, which
 // stops at the next hard stop as before.
 // Answers a closed text argument that does not read clean.
+// `plain(from, to)`: whether the tokens [from, to) hold nothing that stops or
+// steers the skip.
+template <class Plain>
 std::optional<Collected> skip_text_slots(Grammar& g, std::span<const knowledge::ArgSpec> specs, SlotScans& scans,
-                                         ContentMode mode) {
+                                         const Plain& plain) {
     using knowledge::ArgFormKind;
     Input& in = g.input();
     for (const knowledge::ArgSpec& spec : specs) {
@@ -352,7 +320,7 @@ std::optional<Collected> skip_text_slots(Grammar& g, std::span<const knowledge::
             // A closed slot that is not text has no math of its own to hide:
             // one holding what stops or steers the skip is gone through token
             // by token, so that a stray `$` or `\end` in it is still found.
-            if (g.plain_tokens(before, in.pos(), mode)) continue;
+            if (plain(before, in.pos())) continue;
             in.rewind(before);
             return std::nullopt;
         }
@@ -474,12 +442,7 @@ public:
     // and at or before `at_most`.
     void bound(std::size_t above, std::size_t at_most) {
         if (at_.empty()) return;
-        if (!bounds_.empty() && bounds_.back().n == at_.size()) {
-            bounds_.back().above = std::max(bounds_.back().above, above);
-            bounds_.back().at_most = std::min(bounds_.back().at_most, at_most);
-        } else {
-            bounds_.push_back(Bound{at_.size(), above, at_most});
-        }
+        add_bound(above, at_most);
         Run& run = runs_.back();
         run.above = std::max(run.above, above);
         run.at_most = std::min(run.at_most, at_most);
@@ -601,13 +564,13 @@ private:
         if (bounds_.empty() || bounds_.back().n <= at_.size()) return;
         const Bound last = bounds_.back();
         bounds_.pop_back();
-        if (at_.empty()) return;
-        if (!bounds_.empty() && bounds_.back().n == at_.size()) {
-            bounds_.back().above = std::max(bounds_.back().above, last.above);
-            bounds_.back().at_most = std::min(bounds_.back().at_most, last.at_most);
-        } else {
-            bounds_.push_back(Bound{at_.size(), last.above, last.at_most});
-        }
+        if (!at_.empty()) add_bound(last.above, last.at_most);
+    }
+    // Asked when the first `at_.size()` tokens were kept.
+    void add_bound(std::size_t above, std::size_t at_most) {
+        if (bounds_.empty() || bounds_.back().n != at_.size()) bounds_.push_back(Bound{at_.size(), 0, kNoEnd});
+        bounds_.back().above = std::max(bounds_.back().above, above);
+        bounds_.back().at_most = std::min(bounds_.back().at_most, at_most);
     }
     ArgumentSession& session_;
     const knowledge::KnowledgeBase& kb_;
@@ -618,124 +581,6 @@ private:
     std::vector<Candidate> at_;
     std::vector<Bound> bounds_;  // by `n`, ascending
     std::vector<Run> runs_;
-};
-
-// The levels the skip opened, by their openers' stream indices and the
-// levels below them, innermost last; a stretch passed at once is one entry
-// over its openers. A level that its own closer closes alone, after
-// everything opened inside it, is kept in the session (see
-// `ArgumentSession::closed_levels`): inside it the skip neither stopped nor
-// touched a level outside, so wherever the skip takes the same opener it
-// reaches the same closer with its levels as they were. A level whose
-// stretch read what may answer otherwise in another window is tainted and
-// not kept; levels closed in any other way drop every mark.
-class LevelMarks {
-public:
-    LevelMarks(const ArgumentSession& session, ContentMode mode) : session_(session), mode_(mode) {}
-
-    void open(std::size_t opener, std::size_t below) { marks_.push_back(Mark{opener, opener + 1, below, false}); }
-    // The openers of a stretch, as `SkipLevels::open_stretch` keeps them.
-    void open_stretch(std::size_t from, std::size_t to, std::size_t below) {
-        if (openers(from, to) > 0) marks_.push_back(Mark{from, to, below, false});
-    }
-    // After the innermost level was closed alone with `below` levels left:
-    // its opener, when it may be kept.
-    std::optional<std::size_t> closed(std::size_t below) {
-        if (marks_.empty()) return std::nullopt;
-        Mark& top = marks_.back();
-        const bool single = top.to == top.from + 1;
-        const std::size_t n = single ? 1 : openers(top.from, top.to);
-        if (top.below + n - 1 != below) {
-            marks_.clear();
-            return std::nullopt;
-        }
-        const std::size_t opener = single ? top.from : last_opener(top.from, top.to);
-        const bool tainted = top.tainted;
-        if (n == 1) {
-            marks_.pop_back();
-        } else {
-            top.to = opener;
-        }
-        if (tainted) return std::nullopt;
-        return opener;
-    }
-    bool empty() const noexcept { return marks_.empty(); }
-    // The innermost open levels, when the marks stand for the `total` levels
-    // open and those of the innermost mark are of one kind: that kind, how
-    // many, and a function giving the opener of the `r`-th from the top.
-    struct Innermost {
-        ArgumentSession::OpenerKind kind;
-        std::size_t n;
-        std::size_t from;
-        std::size_t to;
-        bool single;
-    };
-    std::optional<Innermost> innermost(std::size_t total) const {
-        if (marks_.empty()) return std::nullopt;
-        const Mark& top = marks_.back();
-        if (top.to == top.from + 1) {
-            if (top.below + 1 != total) return std::nullopt;
-            return Innermost{ArgumentSession::OpensNothing, 1, top.from, top.to, true};
-        }
-        std::optional<ArgumentSession::OpenerKind> only;
-        std::size_t n = 0;
-        for (int k = 0; k < 3; ++k) {
-            const auto kind = static_cast<ArgumentSession::OpenerKind>(k);
-            const std::size_t here = session_.openers_before(mode_, kind, top.to) - session_.openers_before(mode_, kind, top.from);
-            if (here == 0) continue;
-            if (only) return std::nullopt;
-            only = kind;
-            n = here;
-        }
-        if (!only || top.below + n != total) return std::nullopt;
-        return Innermost{*only, n, top.from, top.to, false};
-    }
-    std::size_t opener_from_top(const Innermost& in, std::size_t r) const {
-        return in.single ? in.from : session_.nth_opener_from_top(mode_, in.kind, in.from, in.to, r);
-    }
-    // The innermost mark's `r` innermost levels, the outermost of them at
-    // `opener`, were closed at once.
-    void close_top(const Innermost& in, std::size_t r, std::size_t opener) {
-        if (r == in.n) {
-            marks_.pop_back();
-        } else {
-            marks_.back().to = opener;
-        }
-    }
-    void clear() noexcept { marks_.clear(); }
-    void taint() noexcept {
-        for (Mark& mark : marks_) mark.tainted = true;
-    }
-
-private:
-    // Levels `below` .. of the openers among stream tokens [from, to); a
-    // single opener is [opener, opener + 1).
-    struct Mark {
-        std::size_t from;
-        std::size_t to;
-        std::size_t below;
-        bool tainted;
-    };
-    std::size_t openers(std::size_t from, std::size_t to) const {
-        std::size_t n = 0;
-        for (int k = 0; k < 3; ++k) {
-            const auto kind = static_cast<ArgumentSession::OpenerKind>(k);
-            n += session_.openers_before(mode_, kind, to) - session_.openers_before(mode_, kind, from);
-        }
-        return n;
-    }
-    std::size_t last_opener(std::size_t from, std::size_t to) const {
-        std::size_t last = from;
-        for (int k = 0; k < 3; ++k) {
-            const auto kind = static_cast<ArgumentSession::OpenerKind>(k);
-            if (session_.openers_before(mode_, kind, to) == session_.openers_before(mode_, kind, from)) continue;
-            last = std::max(last, session_.nth_opener_from_top(mode_, kind, from, to, 1));
-        }
-        return last;
-    }
-    const ArgumentSession& session_;
-    ContentMode mode_;  // the skip's, whose stretches these are
-    std::vector<Mark> marks_;
 };
 
 }  // namespace
@@ -776,19 +621,6 @@ bool environment_name(Input& in, std::string& name) {
     });
 }
 
-std::optional<EnvironmentHeader> peek_environment_header_at_cursor(Input& in, std::string_view keyword) {
-    const SpannedToken* t = in.peek();
-    if (t == nullptr || !t->token.is_control(keyword)) return std::nullopt;
-    return lookahead(in, [&]() -> std::optional<EnvironmentHeader> {
-        if (!match_control(in, keyword, keyword_label(keyword))) return std::nullopt;
-        skip_whitespace(in);
-        const std::size_t open = in.pos();
-        std::string name;
-        if (!environment_name(in, name)) return std::nullopt;
-        return EnvironmentHeader{std::move(name), in.span_since(open)};
-    });
-}
-
 bool consume_environment_marker(Input& in, std::string_view keyword) {
     const std::size_t pos = in.pos();
     std::optional<Input::Located> old = in.take_alt();
@@ -807,11 +639,6 @@ bool consume_environment_marker(Input& in, std::string_view keyword) {
     in.rewind(pos);
     in.restore_alt(std::move(old));
     return false;
-}
-
-bool is_hard_stop_after_whitespace(Input& in, HardStop stop) {
-    const SpannedToken* t = in.token_at(skip_whitespace_index(in, in.pos()));
-    return t != nullptr && is_hard_stop(stop, t->token);
 }
 
 // ---- The environment index ---------------------------------------------------------
@@ -842,25 +669,9 @@ EnvironmentIndex::EnvironmentIndex(const SpannedToken* tokens, std::size_t count
 }
 
 std::optional<EnvironmentIndex::Header> EnvironmentIndex::read(std::size_t i, std::size_t limit) const {
-    std::size_t j = i + 1;
-    while (j < limit && tokens_[j].token.kind() == TokenKind::Whitespace) ++j;
-    if (j >= limit || tokens_[j].token.kind() != TokenKind::LBrace) return std::nullopt;
-    Header h{i, limit, tokens_[i].token.is_control("begin"), {}};
-    for (++j; j < limit; ++j) {
-        const Token& t = tokens_[j].token;
-        if (t.kind() == TokenKind::Char) {
-            utf8::append(h.name, t.ch());
-        } else if (t.kind() == TokenKind::Star) {
-            h.name.push_back('*');
-        } else if (t.kind() == TokenKind::RBrace && !h.name.empty()) {
-            h.close = j;
-            return h;
-        } else {
-            return std::nullopt;
-        }
-    }
-    if (h.name.empty()) return std::nullopt;
-    return h;
+    auto h = read_environment_header(tokens_, i, limit);
+    if (!h) return std::nullopt;
+    return Header{i, h->close, tokens_[i].token.is_control("begin"), std::move(h->name)};
 }
 
 void EnvironmentIndex::build_stacks() {
@@ -1073,23 +884,6 @@ bool is_delimiter_token(const knowledge::KnowledgeBase& math, const Token& token
     }
 }
 
-std::optional<Failure> invalid_left_recovery_diagnostic(const knowledge::KnowledgeBase& math, const Input& in,
-                                                        std::size_t start, std::size_t end) {
-    auto invalid = [](Span at) {
-        return Failure::custom_message(at, "invalid \\left delimiter", Kind::LeftRightDelimiter);
-    };
-    for (std::size_t i = first_token_from(in, start); i < in.token_count(); ++i) {
-        const SpannedToken* t = in.token_at(i);
-        if (t->span.start > end) return std::nullopt;
-        if (!t->token.is_control("left")) continue;
-        const SpannedToken* next = in.token_at(skip_whitespace_index(in, i + 1));
-        if (next == nullptr) return invalid(t->span);
-        if (next->span.start > end) return std::nullopt;
-        if (!is_delimiter_token(math, next->token)) return invalid(next->span);
-    }
-    return std::nullopt;
-}
-
 const ArgumentSession::LeftControls& ArgumentSession::left_controls(const knowledge::KnowledgeBase& math) {
     if (left_controls_) return *left_controls_;
     LeftControls lefts;
@@ -1110,13 +904,15 @@ const ArgumentSession::LeftControls& ArgumentSession::left_controls(const knowle
 
 std::optional<Failure> Grammar::invalid_left_between(std::size_t start, std::size_t end) {
     ArgumentSession& session = argument_session();
+    // Every input but an empty one is a window of the stream.
     const std::optional<std::size_t> first = session.index_of(in_.token_at(0));
-    if (!first) return invalid_left_recovery_diagnostic(math_kb_, in_, start, end);
+    if (!first) return std::nullopt;
     const std::vector<std::size_t>& at = session.left_controls(math_kb_).at;
     const std::vector<std::size_t>& next_bad = session.left_controls(math_kb_).next_bad;
     // The `\left` words of this input that start in [start, end].
-    const auto lo = std::lower_bound(at.begin(), at.end(), *first + first_token_from(in_, start));
+    auto lo = std::lower_bound(at.begin(), at.end(), *first);
     auto hi = std::lower_bound(lo, at.end(), *first + in_.token_count());
+    lo = std::partition_point(lo, hi, [&](std::size_t i) { return session.base[i].span.start < start; });
     hi = std::partition_point(lo, hi, [&](std::size_t i) { return session.base[i].span.start <= end; });
     if (lo == hi) return std::nullopt;
     auto invalid = [](Span at_span) {
@@ -1128,11 +924,13 @@ std::optional<Failure> Grammar::invalid_left_between(std::size_t start, std::siz
     const std::size_t last_k = static_cast<std::size_t>(hi - at.begin()) - 1;
     if (next_bad[lo_k] < last_k) {
         const std::size_t i = at[next_bad[lo_k]] - *first;
-        return invalid(in_.token_at(skip_whitespace_index(in_, i + 1))->span);
+        std::size_t after = i + 1;
+        return invalid(in_.token_after_whitespace(after)->span);
     }
     // The last one sees this input's end and the range's.
     const std::size_t i = at[last_k] - *first;
-    const SpannedToken* next = in_.token_at(skip_whitespace_index(in_, i + 1));
+    std::size_t after = i + 1;
+    const SpannedToken* next = in_.token_after_whitespace(after);
     if (next == nullptr) return invalid(in_.token_at(i)->span);
     if (next->span.start > end) return std::nullopt;
     if (!is_delimiter_token(math_kb_, next->token)) return invalid(next->span);
@@ -1247,12 +1045,14 @@ struct FailedItem {
     std::size_t p;            // the item's position
     std::size_t s;            // the offset of its first token
     std::size_t failure_end;  // the end of its failure's span
-    std::optional<EnvironmentHeader> header;
+    // Its own environment header: the name, and from `{` to the end of `}`.
+    std::optional<std::string> header = std::nullopt;
+    Span braced{};
     // A command in the wrong mode: its argument groups are skipped whole.
-    bool skip_arguments;
+    bool skip_arguments = false;
     // An unknown command at the item's start: it alone is skipped.
-    bool single_token;
-    std::string message;
+    bool single_token = false;
+    std::string message{};
 };
 
 // Skips the bad content: as a rule up to the next hard stop of the mode. A
@@ -1277,13 +1077,13 @@ public:
           stop_(stop),
           mode_(mode),
           item_(item),
-          levels_(session_, mode),
-          marks_(session_, mode),
-          stream_at_(session_.index_of(in_.token_at(0))),
-          keeps_levels_(!stepwise_skip && !item.skip_arguments && !item.single_token && stream_at_.has_value()),
+          tokens_(in_.token_at(0)),
+          stream_at_(session_.index_of(tokens_)),
           mode_and_stop_(
               static_cast<std::uint8_t>((mode == ContentMode::Math ? 1 : 0) | (static_cast<unsigned>(stop) << 1))),
-          stops_(session_, g.kb(mode), mode, keeps_levels_, stream_at_.value_or(0), mode_and_stop_),
+          stops_(session_, g.kb(mode), mode,
+                 !stepwise_skip && !item.skip_arguments && !item.single_token && stream_at_.has_value(),
+                 stream_at_.value_or(0), mode_and_stop_),
           stream_end_(stream_at_.value_or(0) + in_.token_count()) {}
 
     // Skips up to where the bad content ends; answers whether it took any
@@ -1303,22 +1103,18 @@ private:
     enum class Step : std::uint8_t { Next, Taken, Stop };
 
     Step kept_stop();
-    Step fence(const Token& t);
-    Step kept_levels();
-    Step argument_group(const Token& t);
+    Step fence(std::uint16_t role);
+    Step argument_group(std::uint16_t role);
     Step stretch();
-    Step begin(const Token& t);
-    Step end(const Token& t);
-    Step right(const Token& t);
-    Step closer_run(const Token& t);
-    Step token(const SpannedToken& t);
+    Step begin(std::uint16_t role);
+    Step end(std::uint16_t role);
+    Step right(std::uint16_t role);
+    Step closer_run(std::uint16_t role);
+    Step token(const SpannedToken& t, std::uint16_t role);
     void command_slots(const knowledge::ActiveCommandRecord& record);
     // Where the skip would stop inside an argument entered, it takes the
     // outermost one whole instead; answers whether it was inside one.
     bool leave_fence();
-    // After a level was closed: whether alone, after everything opened
-    // inside it, so that its end may be kept.
-    void close_alone(bool alone);
     // Going to where a kept skip stopped or was back counts as the steps
     // that skip took there, up to `kMostStepsOfKeptSkip`: where skips are
     // short, the budget runs out where it would have without them, and a
@@ -1329,6 +1125,8 @@ private:
         kept_steps_ += goes_on ? (counted > 0 ? counted - 1 : 0) : counted;
     }
     bool one_step() const noexcept { return !stepwise_skip; }
+    // The skip's table, when its input lies in the stream (see `SkipTable`).
+    const SkipTable* skip_table() { return stream_at_ ? session_.skip_table(mode_, g_.kb(mode_)) : nullptr; }
 
     Grammar& g_;
     Input& in_;
@@ -1349,10 +1147,8 @@ private:
     // whole: what the budget counts.
     std::size_t steps_ = 0;
     std::size_t kept_steps_ = 0;  // counted beyond one a step for kept skips
-    // Levels closed again, kept and passed by stream index.
-    LevelMarks marks_;
+    const SpannedToken* tokens_;  // the input's
     std::optional<std::size_t> stream_at_;
-    bool keeps_levels_;
     std::uint8_t mode_and_stop_;
     // What skips did from the tokens they passed, kept and asked by stream
     // index.
@@ -1364,9 +1160,13 @@ private:
 const EnvironmentIndex& ItemSkip::environments(Grammar& g) {
     RecoveryMemo& memo = *g.recovery_;
     if (!memo.environments) {
-        const std::span<const std::size_t> controls = g.environment_controls();
+        ArgumentSession& session = g.argument_session();
+        const SpannedToken* first = g.in_.token_at(0);
+        const auto at = session.index_of(first);
+        const auto controls =
+            at ? session.environment_controls(*at, g.in_.token_count()) : std::span<const std::size_t>{};
         g.charge_recovery(controls.size());
-        memo.environments.emplace(g.in_.token_at(0), g.in_.token_count(), controls);
+        memo.environments.emplace(first, g.in_.token_count(), controls);
     }
     return *memo.environments;
 }
@@ -1374,16 +1174,14 @@ const EnvironmentIndex& ItemSkip::environments(Grammar& g) {
 std::optional<FailedItem> ItemSkip::report(Grammar& g, HardStop stop, ContentMode mode, std::size_t p) {
     Input& in = g.in_;
     Failure e = in.take_failure();
-    const std::size_t first = skip_whitespace_index(in, p);
-    const SpannedToken* next = in.token_at(first);
+    std::size_t first = p;
+    const SpannedToken* next = in.token_after_whitespace(first);
     const bool is_left = next != nullptr && next->token.is_control("left");
     const bool is_begin = next != nullptr && next->token.is_control("begin");
-    FailedItem item{p, next != nullptr ? next->span.start : in.source_len(), e.span.end, std::nullopt, false, false, {}};
-    if (is_begin) {
-        const std::size_t after = in.pos();
-        in.rewind(first);
-        item.header = peek_environment_header_at_cursor(in, "begin");
-        in.rewind(after);
+    FailedItem item{p, next != nullptr ? next->span.start : in.source_len(), e.span.end};
+    if (const auto header = is_begin ? whole_header(next, in.token_count() - first) : std::nullopt) {
+        item.header = header->name;
+        item.braced = in.span_between(first + header->open, first + header->close + 1);
     }
 
     auto pass_through = [&]() -> std::optional<FailedItem> {
@@ -1395,15 +1193,14 @@ std::optional<FailedItem> ItemSkip::report(Grammar& g, HardStop stop, ContentMod
         return pass_through();
     }
     in.rewind(p);
-    if (is_hard_stop_after_whitespace(in, stop)) return pass_through();
+    if (next != nullptr && is_hard_stop(stop, next->token)) return pass_through();
 
-    const std::optional<EnvironmentHeader>& header = item.header;
+    const std::optional<std::string>& header = item.header;
     std::optional<Kind> kind = e.kind;
     if (!kind && !e.custom) kind = Kind::RawExpectedFound;
     std::string message;
-    if (header && g.kb(mode).lookup_env(header->name) == nullptr &&
-        g.kb(other_mode(mode)).lookup_env(header->name) != nullptr) {
-        message = mode_error_message(header->name, mode);
+    if (header && g.kb(mode).lookup_env(*header) == nullptr && g.kb(other_mode(mode)).lookup_env(*header) != nullptr) {
+        message = mode_error_message(*header, mode);
         kind = Kind::EnvironmentModeError;
     } else {
         message = e.custom ? e.message : in.display(e);
@@ -1431,7 +1228,7 @@ std::optional<FailedItem> ItemSkip::report(Grammar& g, HardStop stop, ContentMod
     }
     if (!diagnostic) diagnostic = recovery_diagnostic_from_error(std::move(e), final_message, final_kind);
     const bool has_direct = diagnostic->direct() != nullptr && diagnostic->direct()->has_value();
-    if (!has_direct && header && diagnostic->kind == Kind::EnvironmentModeError) diagnostic->at_source(header->braced);
+    if (!has_direct && header && diagnostic->kind == Kind::EnvironmentModeError) diagnostic->at_source(item.braced);
     g.st_.push_recovery_diagnostic(in.to_owned(*diagnostic));
     item.message = std::move(final_message);
     return item;
@@ -1448,16 +1245,17 @@ bool ItemSkip::run() {
             break;
         }
         fences_.leave_before(in_.pos());
+        // What the token does to the skip, as the stretches see it.
+        const std::uint16_t role = SkipTable::role_of(t, in_.token_count() - in_.pos(), g_.kb(mode_));
         Step step = kept_stop();
-        if (step == Step::Next) step = fence(t->token);
-        if (step == Step::Next) step = kept_levels();
-        if (step == Step::Next) step = argument_group(t->token);
+        if (step == Step::Next) step = fence(role);
+        if (step == Step::Next) step = argument_group(role);
         if (step == Step::Next) step = stretch();
-        if (step == Step::Next) step = begin(t->token);
-        if (step == Step::Next) step = end(t->token);
-        if (step == Step::Next) step = right(t->token);
-        if (step == Step::Next) step = closer_run(t->token);
-        if (step == Step::Next) step = token(*t);
+        if (step == Step::Next) step = begin(role);
+        if (step == Step::Next) step = end(role);
+        if (step == Step::Next) step = right(role);
+        if (step == Step::Next) step = closer_run(role);
+        if (step == Step::Next) step = token(*t, role);
         if (step == Step::Stop) break;
     }
     if (stops_.on()) {
@@ -1486,9 +1284,8 @@ bool ItemSkip::leave_fence() {
     }
     in_.rewind(group.last + 1);
     fences_.leave_before(in_.pos());
-    levels_.restore(before);
+    levels_ = before;
     stops_.forget();
-    marks_.clear();
     return true;
 }
 
@@ -1508,10 +1305,7 @@ ItemSkip::Step ItemSkip::kept_stop() {
     // Back to the levels it had here, and the braces it left open: it goes
     // on from there.
     if (kept->goes_on) {
-        if (kept->braces > 0) {
-            levels_.open(SkipLevels::Brace, kept->braces);
-            marks_.clear();
-        }
+        levels_.open(SkipLevels::Brace, kept->braces);
         return Step::Taken;
     }
     stop_at_end_ = kept->stop == stream_end_;
@@ -1522,63 +1316,22 @@ ItemSkip::Step ItemSkip::kept_stop() {
 
 // Inside an argument entered, a `\right` or `\end` no level opened in it
 // answers is text, where the skip would stop: it takes the argument whole.
-ItemSkip::Step ItemSkip::fence(const Token& t) {
-    if ((t.is_control("right") && fences_.stops_right(levels_.count(SkipLevels::Left))) ||
-        (t.is_control("end") && fences_.stops_end(levels_.count(SkipLevels::Environment)))) {
+ItemSkip::Step ItemSkip::fence(std::uint16_t role) {
+    if (((role & SkipTable::kRight) && fences_.stops_right(levels_.count(SkipLevels::Left))) ||
+        ((role & SkipTable::kEnd) && fences_.stops_end(levels_.count(SkipLevels::Environment)))) {
         leave_fence();
         return Step::Taken;
     }
     return Step::Next;
 }
 
-ItemSkip::Step ItemSkip::kept_levels() {
-    if (!keeps_levels_ || !consumed_ || marks_.empty()) return Step::Next;
-    // Inside a level kept closed, whose opener this skip passed in a
-    // stretch: from its opener on, the skip does what the skip that kept it
-    // did, so it closes that level where that one did. Of the innermost
-    // levels of one kind, the outermost kept is sought, as kept levels
-    // nest: the skip closes every level inside it with it.
-    const auto in = marks_.innermost(levels_.total());
-    if (!in) return Step::Next;
-    const std::size_t here = *stream_at_ + in_.pos();
-    auto kept_end = [&](std::size_t r) -> std::optional<std::size_t> {
-        const auto kept = session_.closed_levels.find({marks_.opener_from_top(*in, r), mode_and_stop_});
-        if (kept == session_.closed_levels.end() || kept->second <= here ||
-            kept->second - *stream_at_ > in_.token_count()) {
-            return std::nullopt;
-        }
-        return kept->second;
-    };
-    const auto first = kept_end(1);
-    if (!first) return Step::Next;
-    std::size_t lo = 1;
-    std::size_t hi = in->n + 1;  // kept_end(lo) holds; the first failing lies in (lo, hi]
-    std::size_t end = *first;
-    while (hi - lo > 1) {
-        const std::size_t mid = lo + (hi - lo) / 2;
-        if (const auto e = kept_end(mid)) {
-            lo = mid;
-            end = *e;
-        } else {
-            hi = mid;
-        }
-    }
-    const SkipLevels::Kind kind = in->single ? levels_.innermost() : static_cast<SkipLevels::Kind>(in->kind);
-    levels_.close(kind, lo);
-    marks_.close_top(*in, lo, marks_.opener_from_top(*in, lo));
-    in_.rewind(end - *stream_at_);
-    return Step::Taken;
-}
-
-ItemSkip::Step ItemSkip::argument_group(const Token& t) {
-    if (!item_.skip_arguments || (t.kind() != TokenKind::LBracket && t.kind() != TokenKind::LBrace)) {
-        return Step::Next;
-    }
+ItemSkip::Step ItemSkip::argument_group(std::uint16_t role) {
+    if (!item_.skip_arguments || !(role & (SkipTable::kOpenBracket | SkipTable::kOpenBrace))) return Step::Next;
     // A whole argument group; one left open runs to the end of input, and
     // the collector's failure is of no interest here.
     Collected group;
     Failure ignored;
-    if (t.kind() == TokenKind::LBracket) {
+    if (role & SkipTable::kOpenBracket) {
         collect_optional_bracketed_tokens(g_, group, ignored);
     } else {
         collect_braced_tokens(g_, group, ignored);
@@ -1594,35 +1347,30 @@ ItemSkip::Step ItemSkip::stretch() {
     // A stretch of tokens that only open levels (braces, `\left`,
     // environments) and pass what neither stops nor steers the skip is
     // passed at once: token by token, deep nesting would pass it once per
-    // enclosing failed item. Levels of more than one kind are kept as the
-    // stretch itself, so that passing it stays constant time. It ends where
+    // enclosing failed item. Its levels are kept as the stretch itself, so
+    // that passing it stays constant time. It ends where
     // a kept skip went on from, so that this one takes the same way (see
     // `ArgumentSession::kept_return_in_stretch`).
-    const auto run =
-        g_.mixed_skip_run(in_.pos(), mode_, stops_.on() ? std::optional(mode_and_stop_) : std::nullopt);
-    if (!run || run->end <= in_.pos()) return Step::Next;
-    const std::size_t kinds = (run->opens[SkipLevels::Brace] > 0 ? 1 : 0) +
-                              (run->opens[SkipLevels::Left] > 0 ? 1 : 0) +
-                              (run->opens[SkipLevels::Environment] > 0 ? 1 : 0);
-    if (keeps_levels_) marks_.open_stretch(run->stream_from, run->stream_to, levels_.total());
-    if (kinds > 1) {
-        levels_.open_stretch(run->stream_from, run->stream_to);
-    } else {
-        for (const auto kind : {SkipLevels::Brace, SkipLevels::Left, SkipLevels::Environment}) {
-            levels_.open(kind, run->opens[kind]);
+    const SkipTable* table = skip_table();
+    if (table == nullptr) return Step::Next;
+    const std::size_t from = *stream_at_ + in_.pos();
+    auto to = table->stretch_end(from, stream_end_);
+    if (!to) return Step::Next;
+    if (stops_.on()) {
+        if (const auto kept = session_.kept_return_in_stretch(from, *to, stream_end_, *table, mode_and_stop_)) {
+            to = kept;
         }
     }
-    in_.rewind(run->end);
+    if (*to <= from) return Step::Next;
+    levels_.open_stretch(*table, from, *to);
+    in_.rewind(*to - *stream_at_);
     return Step::Taken;
 }
 
-ItemSkip::Step ItemSkip::begin(const Token& t) {
-    if (!t.is_control("begin")) return Step::Next;
-    const auto header = peek_environment_header_at_cursor(in_, "begin");
-    if (!header) return Step::Next;
+ItemSkip::Step ItemSkip::begin(std::uint16_t role) {
+    if (!(role & SkipTable::kBegin) || (role & SkipTable::kBadHeader)) return Step::Next;
     // A text body is taken whole, as a text slot is.
-    const knowledge::ActiveEnvironmentRecord* record = g_.kb(mode_).lookup_env(header->name);
-    if (record != nullptr && record->body_mode == ContentMode::Text) {
+    if (role & SkipTable::kTextBody) {
         if (const auto after = environments(g_).after_closing_end(in_.pos())) {
             const bool own = item_.header && !consumed_;
             in_.rewind(*after);
@@ -1633,21 +1381,17 @@ ItemSkip::Step ItemSkip::begin(const Token& t) {
             return Step::Taken;
         }
         // A body that no `\end` closes may find one in a wider window.
-        marks_.taint();
         stops_.bound(stream_end_ - 1, stream_end_);
     }
-    const std::size_t opener = in_.pos();
-    const std::size_t below = levels_.total();
     if (!consume_environment_marker(in_, "begin")) return Step::Stop;
     own_open_ |= item_.header && !consumed_;
-    if (consumed_ && keeps_levels_) marks_.open(*stream_at_ + opener, below);
     consumed_ = true;
     levels_.open(SkipLevels::Environment);
     return Step::Taken;
 }
 
-ItemSkip::Step ItemSkip::end(const Token& t) {
-    if (!t.is_control("end")) return Step::Next;
+ItemSkip::Step ItemSkip::end(std::uint16_t role) {
+    if (!(role & SkipTable::kEnd)) return Step::Next;
     stops_.closer(SkipLevels::Environment, levels_);
     // Past the item's own header, an `\end` closes the innermost
     // environment the skip opened.
@@ -1656,26 +1400,25 @@ ItemSkip::Step ItemSkip::end(const Token& t) {
         // up to its last one at once: header by header, deep nesting would
         // pass it once per enclosing failed item. The last is read as ever,
         // so the kept failure is the same.
-        bool alone = levels_.innermost() == SkipLevels::Environment;
         const std::size_t floor = std::max<std::size_t>(own_open_ ? 1 : 0, fences_.environments());
         const std::size_t open = levels_.count(SkipLevels::Environment);
         const std::size_t spare = open > floor ? open - floor : 0;
-        const auto run = spare > 1 ? g_.end_header_run(in_.pos(), spare) : std::nullopt;
+        const SkipTable* table = spare > 1 ? skip_table() : nullptr;
+        const auto run =
+            table != nullptr ? table->end_header_run(*stream_at_ + in_.pos(), spare, stream_end_) : std::nullopt;
         if (run && run->nth > 1) {
             levels_.close(SkipLevels::Environment, run->nth - 1);
-            in_.rewind(run->control);
-            alone = false;
+            in_.rewind(run->control - *stream_at_);
         }
         if (!consume_environment_marker(in_, "end")) in_.bump();
         consumed_ = true;
         levels_.close(SkipLevels::Environment);
-        close_alone(alone);
         return Step::Taken;
     }
     if (!item_.header) return Step::Next;
-    const auto end = peek_environment_header_at_cursor(in_, "end");
+    const auto end = whole_header(tokens_ + in_.pos(), in_.token_count() - in_.pos());
     if (!end) return Step::Next;
-    if (end->name == item_.header->name) {
+    if (end->name == *item_.header) {
         // Innermost where the item failed, it ends the bad content;
         // otherwise the item failed after it, and it closes the item's own
         // environment.
@@ -1684,7 +1427,6 @@ ItemSkip::Step ItemSkip::end(const Token& t) {
             consumed_ = true;
             if (failed_inside) return Step::Stop;
             levels_.close(SkipLevels::Environment);
-            marks_.clear();
             own_open_ = false;
             return Step::Taken;
         }
@@ -1696,20 +1438,18 @@ ItemSkip::Step ItemSkip::end(const Token& t) {
     return Step::Stop;
 }
 
-ItemSkip::Step ItemSkip::right(const Token& t) {
-    if (!t.is_control("right")) return Step::Next;
+ItemSkip::Step ItemSkip::right(std::uint16_t role) {
+    if (!(role & SkipTable::kRight)) return Step::Next;
     stops_.closer(SkipLevels::Left, levels_);
     if (levels_.count(SkipLevels::Left) == 0) return Step::Stop;
-    const bool alone = levels_.innermost() == SkipLevels::Left;
     in_.bump();
     consumed_ = true;
     levels_.close(SkipLevels::Left);
-    close_alone(alone);
     return Step::Taken;
 }
 
-ItemSkip::Step ItemSkip::closer_run(const Token& t) {
-    if (t.kind() != TokenKind::RBrace) return Step::Next;
+ItemSkip::Step ItemSkip::closer_run(std::uint16_t role) {
+    if (!(role & SkipTable::kCloseBrace)) return Step::Next;
     stops_.closer(SkipLevels::Brace, levels_);
     if (!one_step() || fences_.active() || item_.single_token || item_.skip_arguments ||
         levels_.count(SkipLevels::Brace) <= 1) {
@@ -1718,53 +1458,36 @@ ItemSkip::Step ItemSkip::closer_run(const Token& t) {
     // A run of `}`, each closing a level the skip opened, with only what
     // opens no level between them, is passed at once: one by one, deep
     // nesting would pass it once per enclosing failed item.
-    const auto run = g_.brace_closer_run(in_.pos(), levels_.count(SkipLevels::Brace), mode_, stop_);
+    const SkipTable* table = skip_table();
+    const auto run = table != nullptr ? table->closer_run(*stream_at_ + in_.pos(), levels_.count(SkipLevels::Brace),
+                                                          stream_end_, stop_ != HardStop::MathControlParen)
+                                      : std::nullopt;
     if (!run || run->nth <= 1) return Step::Next;
-    // The marked levels among those it closes are closed one by one, as
-    // each `}` would close them, so that those closed alone are kept; the
-    // rest at once.
-    std::size_t closed = 0;
-    const std::size_t from = stream_at_ ? *stream_at_ + in_.pos() : 0;
-    for (; closed < run->nth && !marks_.empty(); ++closed) {
-        const bool alone = levels_.innermost() == SkipLevels::Brace;
-        levels_.close(SkipLevels::Brace);
-        in_.rewind(session_.closer_in_run(mode_, from, closed) - *stream_at_ + 1);
-        close_alone(alone);
-    }
-    if (closed < run->nth) levels_.close(SkipLevels::Brace, run->nth - closed);
-    in_.rewind(run->end);
+    levels_.close(SkipLevels::Brace, run->nth);
+    in_.rewind(run->end - *stream_at_);
     consumed_ = true;
     return Step::Taken;
 }
 
-ItemSkip::Step ItemSkip::token(const SpannedToken& t) {
-    const TokenKind kind = t.token.kind();
-    const bool closes_level = kind == TokenKind::RBrace && levels_.count(SkipLevels::Brace) > 0;
+ItemSkip::Step ItemSkip::token(const SpannedToken& t, std::uint16_t role) {
+    const bool closes_level = (role & SkipTable::kCloseBrace) && levels_.count(SkipLevels::Brace) > 0;
     if (consumed_ && !closes_level && is_hard_stop(stop_, t.token)) return leave_fence() ? Step::Taken : Step::Stop;
-    const std::size_t opener = in_.pos();
-    const std::size_t below = levels_.total();
-    const bool alone = closes_level && levels_.innermost() == SkipLevels::Brace;
-    if (consumed_ && keeps_levels_ && (kind == TokenKind::LBrace || t.token.is_control("left"))) {
-        marks_.open(*stream_at_ + opener, below);
-    }
     in_.bump();
     consumed_ = true;
-    if (kind == TokenKind::LBrace) levels_.open(SkipLevels::Brace);
-    if (closes_level) {
-        levels_.close(SkipLevels::Brace);
-        close_alone(alone);
-    }
-    if (t.token.is_control("left")) levels_.open(SkipLevels::Left);
+    if (role & SkipTable::kOpenBrace) levels_.open(SkipLevels::Brace);
+    if (closes_level) levels_.close(SkipLevels::Brace);
+    if (role & SkipTable::kLeft) levels_.open(SkipLevels::Left);
     if (item_.single_token) return Step::Stop;
-    if (kind == TokenKind::ControlSeq) {
-        if (const auto* record = g_.kb(mode_).lookup_command(t.token.name())) command_slots(*record);
-    }
+    if (role & SkipTable::kTextSlots) command_slots(*g_.kb(mode_).lookup_command(t.token.name()));
     return Step::Taken;
 }
 
 void ItemSkip::command_slots(const knowledge::ActiveCommandRecord& record) {
-    if (scans_taken_slots(&record)) marks_.taint();
-    const auto close = skip_text_slots(g_, skip_taken_slots(&record), slot_scans_, mode_);
+    auto plain = [&](std::size_t from, std::size_t to) {
+        const SkipTable* table = from < to ? skip_table() : nullptr;
+        return from >= to || (table != nullptr && table->plain_between(*stream_at_ + from, *stream_at_ + to));
+    };
+    const auto close = skip_text_slots(g_, skip_taken_slots(&record), slot_scans_, plain);
     if (slot_scans_.found_open) {
         stops_.off();
     } else if (slot_scans_.open_brace) {
@@ -1785,16 +1508,6 @@ void ItemSkip::command_slots(const knowledge::ActiveCommandRecord& record) {
             session_.stopping_text_arguments.contains({*stream_at_ + close->last, mode_and_stop_})) {
             leave_fence();
         }
-    }
-}
-
-void ItemSkip::close_alone(bool alone) {
-    if (!alone) {
-        marks_.clear();
-        return;
-    }
-    if (const auto opener = marks_.closed(levels_.total()); opener && keeps_levels_) {
-        session_.closed_levels.try_emplace({*opener, mode_and_stop_}, *stream_at_ + in_.pos());
     }
 }
 

@@ -34,22 +34,9 @@ namespace quorvel::parse::grammar {
 // cursor stays where the rule stopped.
 bool environment_name(Input& in, std::string& name);
 
-struct EnvironmentHeader {
-    std::string name;
-    Span braced;  // from `{` to the end of `}`
-};
-
-// `\keyword`, white space and a braced name at the cursor; consumes nothing
-// and leaves no failure behind.
-std::optional<EnvironmentHeader> peek_environment_header_at_cursor(Input& in, std::string_view keyword);
-
 // Consumes `\keyword`, white space and a braced name and answers true; answers
 // false with the input and the kept failure unchanged otherwise.
 bool consume_environment_marker(Input& in, std::string_view keyword);
-
-// After white space, whether the next token is a hard stop (false at the end
-// of input); consumes nothing and leaves no failure behind.
-bool is_hard_stop_after_whitespace(Input& in, HardStop stop);
 
 // The `\begin{name}` / `\end{name}` headers of one token stream.
 class EnvironmentIndex {
@@ -202,12 +189,6 @@ std::pair<std::string, std::optional<ParseDiagnosticKind>> normalize_recovery_me
 // The failure a recovery records for `failure` with the final message and kind.
 Failure recovery_diagnostic_from_error(Failure failure, std::string_view message,
                                        std::optional<ParseDiagnosticKind> kind);
-
-// The first `\left` of the input that starts in [start, end] and is followed
-// by no delimiter of the math knowledge base: "invalid \left delimiter" at
-// that token (at the `\left` when nothing follows).
-std::optional<Failure> invalid_left_recovery_diagnostic(const knowledge::KnowledgeBase& math, const Input& in,
-                                                        std::size_t start, std::size_t end);
 
 // Test only: makes every recovery skip of this thread go token by token,
 // without the passes that take a group, an environment or a stretch of
