@@ -37,9 +37,6 @@ enum class HardStop : std::uint8_t {
     MathControlParen,  // the math stops and \)
 };
 
-bool is_math_hard_stop(const Token& token) noexcept;
-bool is_text_hard_stop(const Token& token) noexcept;
-bool is_math_control_paren_hard_stop(const Token& token) noexcept;
 bool is_hard_stop(HardStop stop, const Token& token) noexcept;
 
 // True at the end of input and for `}`, `$`, `]`, \end and \right: the points
@@ -94,7 +91,6 @@ private:
     mutable std::vector<std::size_t> buildrel_;
     mutable std::vector<std::vector<std::size_t>> infix_words_;
 };
-bool source_has_buildrel_tail_before_over(std::string_view source, std::size_t offset);
 
 // Which math content a rule reads: with or without item recovery, and whether
 // it also stops before \) (the content of \(...\) inside text).

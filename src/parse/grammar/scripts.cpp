@@ -41,14 +41,15 @@ TrackedNode join_superscripts(TrackedNode held, TrackedNode arrived) {
     held = join_superscripts(std::move(*held), std::move(arrived));
 }
 
-// The first token from `index` on that is not white space (the token count
-// at the end).
-std::size_t skip_whitespace_from(const Input& in, std::size_t index) { return in.whitespace_end(index); }
+bool is_script_marker(const SpannedToken* t) noexcept {
+    const TokenKind kind = t != nullptr ? t->token.kind() : TokenKind::Comment;
+    return kind == TokenKind::Primes || kind == TokenKind::Underscore || kind == TokenKind::Caret;
+}
 
 // Whether the atom ahead is one character that `math_char` reads, with no
 // prime, `_` or `^` after it: such an atom can neither fail nor have scripts.
 bool lone_character_ahead(const Input& in) {
-    const std::size_t at = skip_whitespace_from(in, in.pos());
+    const std::size_t at = in.whitespace_end(in.pos());
     const SpannedToken* t = in.token_at(at);
     if (t == nullptr) return false;
     switch (t->token.kind()) {
@@ -59,10 +60,7 @@ bool lone_character_ahead(const Input& in) {
         case TokenKind::Ampersand: break;
         default: return false;
     }
-    const SpannedToken* after = in.token_at(skip_whitespace_from(in, at + 1));
-    if (after == nullptr) return true;
-    const TokenKind kind = after->token.kind();
-    return kind != TokenKind::Primes && kind != TokenKind::Underscore && kind != TokenKind::Caret;
+    return !is_script_marker(in.token_at(in.whitespace_end(at + 1)));
 }
 
 }  // namespace
@@ -101,10 +99,7 @@ bool Grammar::scripted_atom(TrackedNode& out) {
     }
     // Not a marker after the white space: the white space stays unconsumed
     // and its skip leaves no failure, so look before skipping.
-    t = peek_after_ws();
-    const TokenKind kind = t != nullptr ? t->token.kind() : TokenKind::Comment;
-    if (kind != TokenKind::Primes && kind != TokenKind::Underscore && kind != TokenKind::Caret) return true;
-    return scripts_after_base(scope, out);
+    return !is_script_marker(peek_after_ws()) || scripts_after_base(scope, out);
 }
 
 // No atom at `before`: a script marker there gets an empty base; anything
@@ -175,14 +170,11 @@ bool Grammar::scripted_atom(TrackedNode& out) {
 }
 
 Grammar::Step Grammar::scripted_components(ScriptedParts& parts, Failure& failure) {
-    // The markers after the base.
-    const SpannedToken* t = nullptr;
+    // The markers after the base, looked for as after the base itself.
     for (;;) {
-        // Not a marker after the white space: the white space stays unconsumed
-        // and its skip leaves no failure, so look before skipping.
-        t = peek_after_ws();
-        const TokenKind kind = t != nullptr ? t->token.kind() : TokenKind::Comment;
-        if (kind != TokenKind::Primes && kind != TokenKind::Underscore && kind != TokenKind::Caret) return Step::Done;
+        const SpannedToken* t = peek_after_ws();
+        if (!is_script_marker(t)) return Step::Done;
+        const TokenKind kind = t->token.kind();
         skip_ws();
         const std::size_t marker = in_.pos();
 
