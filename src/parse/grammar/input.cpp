@@ -64,20 +64,6 @@ constexpr std::array<StaticPattern, pattern::kStaticPatternCount> kStaticPattern
 
 const StaticPattern& static_pattern(PatternId id) { return kStaticPatterns[id]; }
 
-std::optional<PatternId> static_label(std::string_view text) {
-    for (PatternId i = 0; i < pattern::kStaticPatternCount; ++i) {
-        if (kStaticPatterns[i].kind == K::Label && kStaticPatterns[i].label == text) return i;
-    }
-    return std::nullopt;
-}
-
-std::optional<PatternId> static_token(TokenKind kind) {
-    for (PatternId i = 0; i < pattern::kStaticPatternCount; ++i) {
-        if (kStaticPatterns[i].kind == K::Token && kStaticPatterns[i].token == kind) return i;
-    }
-    return std::nullopt;
-}
-
 // ---- Failure --------------------------------------------------------------------
 
 void Failure::label_with(PatternId label) {
@@ -160,14 +146,13 @@ Failure Input::take_failure() {
 // ---- Input: patterns and texts ------------------------------------------------------
 
 PatternId Input::intern(const Pattern& p) {
-    if (p.kind() == K::EndOfInput) return pattern::kEndOfInput;
-    if (p.kind() == K::SomethingElse) return pattern::kSomethingElse;
-    if (p.kind() == K::Any) return pattern::kAny;
-    if (p.kind() == K::Label) {
-        if (auto id = static_label(p.label_text())) return *id;
-    } else if (p.token_kind() != TokenKind::ControlSeq && p.token_kind() != TokenKind::Primes &&
-               p.token_kind() != TokenKind::Char) {
-        if (auto id = static_token(p.token_kind())) return *id;
+    // A static one of the same kind, label and token kind (token kinds with a
+    // payload have none).
+    for (PatternId i = 0; i < pattern::kStaticPatternCount; ++i) {
+        const StaticPattern& s = kStaticPatterns[i];
+        if (s.kind == p.kind() && s.label == p.label_text() && (s.kind != K::Token || s.token == p.token_kind())) {
+            return i;
+        }
     }
     for (std::size_t i = 0; i < dynamic_patterns_.size(); ++i) {
         if (dynamic_patterns_[i] == p) return static_cast<PatternId>(pattern::kStaticPatternCount + i);

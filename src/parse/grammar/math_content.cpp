@@ -120,12 +120,8 @@ std::optional<TrackedNode> too_complex_rest(std::string_view source, std::span<c
     while (end > from && tokens[end - 1].token.kind() == TokenKind::Whitespace) --end;
     if (end == from) return std::nullopt;
     const Span span{tokens[from].span.start, tokens[end - 1].span.end};
-    TrackedNode rest = TrackedNode::leaf(
-        SyntaxNode::Error{std::string(Grammar::kTooComplex), slice_snippet(source, span.start, span.end)}, span);
-    ParseFailure failure = ParseFailure::custom(span, std::string(Grammar::kTooComplex));
-    failure.kind = ParseDiagnosticKind::FormulaTooComplex;
-    rest.diagnostics.push_back(std::move(failure));
-    return rest;
+    return TrackedNode::error(span, std::string(Grammar::kTooComplex), slice_snippet(source, span.start, span.end),
+                              ParseDiagnosticKind::FormulaTooComplex);
 }
 
 // The tail after `\buildrel top \over rel` is a content of its own, which may

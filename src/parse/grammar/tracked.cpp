@@ -36,6 +36,14 @@ TrackedNode& TrackedNode::with_diagnostics(std::vector<ParseFailure> failures) {
     return *this;
 }
 
+TrackedNode TrackedNode::error(Span span, std::string message, std::string text, ParseDiagnosticKind kind) {
+    ParseFailure failure = ParseFailure::custom(span, message);
+    failure.kind = kind;
+    TrackedNode out = leaf(SyntaxNode::Error{std::move(message), std::move(text)}, span);
+    out.diagnostics.push_back(std::move(failure));
+    return out;
+}
+
 // ---- Failure lists ---------------------------------------------------------------
 
 FailureList::FailureList(std::vector<ParseFailure>&& failures) {
@@ -105,32 +113,22 @@ void FailureList::append(FailureList&& more) {
 std::vector<ParseFailure> FailureList::take() && {
     std::vector<ParseFailure> all;
     if (block_ == nullptr) return all;
-    // In order: left, right, then the block's items. A block that only this
-    // list holds gives its failures up; a shared one is copied from.
-    struct Visit {
-        Block* block;
-        bool owned;
-        std::uint8_t stage;
-    };
-    std::vector<Visit> stack;
-    stack.push_back({block_, block_->refs == 1, 0});
-    while (!stack.empty()) {
-        Visit& v = stack.back();
-        Block* b = v.block;
-        const bool owned = v.owned;
-        if (v.stage == 0) {
-            v.stage = 1;
-            if (b->left != nullptr) stack.push_back({b->left, owned && b->left->refs == 1, 0});
-            continue;
+    // In order: left, right, then the block's items, which is the reverse of
+    // a walk that takes a block, then its right, then its left. A block that
+    // only this list holds gives its failures up; a shared one is copied from.
+    std::vector<std::pair<Block*, bool>> walk;
+    std::vector<std::pair<Block*, bool>> pending{{block_, block_->refs == 1}};
+    while (!pending.empty()) {
+        const auto [b, owned] = pending.back();
+        pending.pop_back();
+        walk.emplace_back(b, owned);
+        for (Block* child : {b->left, b->right}) {
+            if (child != nullptr) pending.emplace_back(child, owned && child->refs == 1);
         }
-        if (v.stage == 1) {
-            v.stage = 2;
-            if (b->right != nullptr) stack.push_back({b->right, owned && b->right->refs == 1, 0});
-            continue;
-        }
-        stack.pop_back();
-        for (ParseFailure& f : b->items) {
-            if (owned) {
+    }
+    for (auto it = walk.rbegin(); it != walk.rend(); ++it) {
+        for (ParseFailure& f : it->first->items) {
+            if (it->second) {
                 all.push_back(std::move(f));
             } else {
                 all.push_back(f);
@@ -277,13 +275,8 @@ TrackedNode TrackedNode::fold(ContentMode mode, DecomposedChildren&& items, Span
         return TrackedNode{std::move(items.nodes.front()), span, std::move(items.spans.front().children),
                            std::move(items.diagnostics)};
     }
-    return group(mode, GroupKind::Implicit{}, std::move(items), span, input_tokens);
-}
-
-TrackedNode TrackedNode::group(ContentMode mode, GroupKind kind, DecomposedChildren&& items, Span span,
-                               std::size_t input_tokens) {
     TrackedNode out;
-    set_group(out, mode, std::move(kind), std::move(items), span, input_tokens);
+    set_group(out, mode, GroupKind::Implicit{}, std::move(items), span, input_tokens);
     return out;
 }
 
