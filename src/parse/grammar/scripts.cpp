@@ -173,8 +173,8 @@ Grammar::Step Grammar::scripted_components(ScriptedParts& parts, Failure& failur
     // The markers after the base, looked for as after the base itself.
     for (;;) {
         const SpannedToken* t = peek_after_ws();
-        if (!is_script_marker(t)) return Step::Done;
-        const TokenKind kind = t->token.kind();
+        const TokenKind kind = t != nullptr ? t->token.kind() : TokenKind::Comment;
+        if (kind != TokenKind::Primes && kind != TokenKind::Underscore && kind != TokenKind::Caret) return Step::Done;
         skip_ws();
         const std::size_t marker = in_.pos();
 

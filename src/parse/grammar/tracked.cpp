@@ -113,22 +113,32 @@ void FailureList::append(FailureList&& more) {
 std::vector<ParseFailure> FailureList::take() && {
     std::vector<ParseFailure> all;
     if (block_ == nullptr) return all;
-    // In order: left, right, then the block's items, which is the reverse of
-    // a walk that takes a block, then its right, then its left. A block that
-    // only this list holds gives its failures up; a shared one is copied from.
-    std::vector<std::pair<Block*, bool>> walk;
-    std::vector<std::pair<Block*, bool>> pending{{block_, block_->refs == 1}};
-    while (!pending.empty()) {
-        const auto [b, owned] = pending.back();
-        pending.pop_back();
-        walk.emplace_back(b, owned);
-        for (Block* child : {b->left, b->right}) {
-            if (child != nullptr) pending.emplace_back(child, owned && child->refs == 1);
+    // In order: left, right, then the block's items. A block that only this
+    // list holds gives its failures up; a shared one is copied from.
+    struct Visit {
+        Block* block;
+        bool owned;
+        std::uint8_t stage;
+    };
+    std::vector<Visit> stack;
+    stack.push_back({block_, block_->refs == 1, 0});
+    while (!stack.empty()) {
+        Visit& v = stack.back();
+        Block* b = v.block;
+        const bool owned = v.owned;
+        if (v.stage == 0) {
+            v.stage = 1;
+            if (b->left != nullptr) stack.push_back({b->left, owned && b->left->refs == 1, 0});
+            continue;
         }
-    }
-    for (auto it = walk.rbegin(); it != walk.rend(); ++it) {
-        for (ParseFailure& f : it->first->items) {
-            if (it->second) {
+        if (v.stage == 1) {
+            v.stage = 2;
+            if (b->right != nullptr) stack.push_back({b->right, owned && b->right->refs == 1, 0});
+            continue;
+        }
+        stack.pop_back();
+        for (ParseFailure& f : b->items) {
+            if (owned) {
                 all.push_back(std::move(f));
             } else {
                 all.push_back(f);
