@@ -158,6 +158,9 @@ std::optional<std::string_view> validate_keyval(std::string_view text) {
     std::string value;
     bool in_value = false;
     auto blank = [](const std::string& s) { return trim_white_space(s).empty(); };
+    auto letter_at = [&](std::size_t at) {
+        return at < text.size() && is_ascii_letter(static_cast<unsigned char>(text[at]));
+    };
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         std::string& buffer = in_value ? value : key;
@@ -166,13 +169,8 @@ std::optional<std::string_view> validate_keyval(std::string_view text) {
                 // The escape and what it escapes: a run of letters, or one
                 // character (whose further bytes the loop copies next).
                 buffer.push_back(c);
-                if (i + 1 < text.size() && is_ascii_letter(static_cast<unsigned char>(text[i + 1]))) {
-                    while (i + 1 < text.size() && is_ascii_letter(static_cast<unsigned char>(text[i + 1]))) {
-                        buffer.push_back(text[++i]);
-                    }
-                } else if (i + 1 < text.size()) {
-                    buffer.push_back(text[++i]);
-                }
+                if (i + 1 < text.size()) buffer.push_back(text[++i]);
+                while (letter_at(i) && letter_at(i + 1)) buffer.push_back(text[++i]);
                 break;
             }
             case '{':

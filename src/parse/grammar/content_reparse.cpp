@@ -284,11 +284,9 @@ void read_content(Grammar& g, ContentMode mode, const Collected& c, std::span<co
 // The slot's failure for a window that gave no node.
 bool slot_failure(Grammar& g, OutcomeKind kind, const ParseFailure* chosen, Failure& failure) {
     Input& in = g.input();
-    if (kind == OutcomeKind::Chosen && chosen != nullptr) {
-        failure = in.from_owned(*chosen);
-    } else {
-        failure = in.err_peek_or_point("failed to parse delimited argument content");
-    }
+    failure = kind == OutcomeKind::Chosen && chosen != nullptr
+                  ? in.from_owned(*chosen)
+                  : in.err_peek_or_point("failed to parse delimited argument content");
     return false;
 }
 
