@@ -299,6 +299,7 @@ private:
     // Whether `t`, the next token after white space, ends the items before
     // an infix command.
     bool left_stop_at(MathContentKind kind, const SpannedToken* t) const noexcept;
+    bool right_stop_after_ws(MathContentKind kind) const noexcept;
     // One math content up to its infix command's right operand, without the
     // white space after it. `tail` is set to where the content goes on after a
     // `\buildrel` construction whose tail the caller must read.

@@ -15,12 +15,6 @@ bool is_content_boundary(const SpannedToken* t) noexcept {
     return t == nullptr || t->token.kind() == TokenKind::RBrace || t->token.kind() == TokenKind::MathShift;
 }
 
-// \right, \end, and \) where the content stops there: they end either operand.
-bool ends_operand(MathContentKind kind, const SpannedToken* t) noexcept {
-    return t != nullptr && (t->token.is_control("right") || t->token.is_control("end") ||
-                            (kind.paren_stop && t->token.is_control(")")));
-}
-
 // Moves the cursor back over the white-space tokens consumed since `floor`.
 void unconsume_trailing_ws(Input& in, std::size_t floor) {
     std::size_t pos = in.pos();
@@ -32,12 +26,19 @@ void unconsume_trailing_ws(Input& in, std::size_t floor) {
 
 bool Grammar::left_stop_at(MathContentKind kind, const SpannedToken* t) const noexcept {
     if (t == nullptr || t->token.kind() != TokenKind::ControlSeq) return false;
-    if (ends_operand(kind, t)) return true;
+    if (t->token.is_control("right") || t->token.is_control("end")) return true;
+    if (kind.paren_stop && t->token.is_control(")")) return true;
     // The guard looks at the cursor; run it at the token after the white space.
     if (const auto* rec = math_record(*t); rec != nullptr && rec->kind == knowledge::CommandKind::Infix) return true;
     if (!st_.context().has_text_only_infix()) return false;
     const auto* rec = text_kb_.lookup_command(t->token.name());
     return rec != nullptr && rec->kind == knowledge::CommandKind::Infix;
+}
+
+bool Grammar::right_stop_after_ws(MathContentKind kind) const noexcept {
+    const SpannedToken* t = peek_after_ws();
+    if (t == nullptr) return false;
+    return t->token.is_control("right") || t->token.is_control("end") || (kind.paren_stop && t->token.is_control(")"));
 }
 
 bool Grammar::math_content(MathContentKind kind, DecomposedChildren& out) {
@@ -195,13 +196,13 @@ bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t ab_
         if (!math_item(item)) return fail(item_start);
         right.push(std::move(item));
         const SpannedToken* t = peek_after_ws();
-        if (!is_content_boundary(t) && !ends_operand(kind, peek_after_ws())) tail = in_.pos();
+        if (!is_content_boundary(t) && !right_stop_after_ws(kind)) tail = in_.pos();
     } else {
         for (;;) {
             const std::size_t item_start = in_.pos();
             skip_ws();
             const SpannedToken* t = in_.peek();
-            if (is_content_boundary(t) || ends_operand(kind, peek_after_ws())) {
+            if (is_content_boundary(t) || right_stop_after_ws(kind)) {
                 in_.rewind(item_start);
                 break;
             }
