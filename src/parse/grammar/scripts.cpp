@@ -17,28 +17,24 @@ bool is_missing_operand(const Failure& f) {
            (f.message == kMissingSubscript || f.message == kMissingSuperscript);
 }
 
-// Held superscript part and a newly arrived one joined into an implicit group.
-// The parts keep their span trees and failures, as the Scripted node does.
-TrackedNode join_superscripts(TrackedNode held, TrackedNode arrived) {
+// The held superscript part and a newly arrived one joined, in place, into an
+// implicit group. The parts keep their span trees and failures, as the
+// Scripted node does. Out of line, so that the marker loop's frame holds none
+// of the parts it moves.
+[[gnu::noinline]] void join_superscript(std::optional<TrackedNode>& held, TrackedNode&& arrived) {
     TrackedNode out;
-    out.span = Span{held.span.start, arrived.span.end};
-    out.diagnostics = std::move(held.diagnostics);
+    out.span = Span{held->span.start, arrived.span.end};
+    out.diagnostics = std::move(held->diagnostics);
     out.diagnostics.append(std::move(arrived.diagnostics));
     out.spans.reserve(2);
-    out.spans.push_back(SpanTree(held.span, std::move(held.spans)));
+    out.spans.push_back(SpanTree(held->span, std::move(held->spans)));
     out.spans.push_back(SpanTree(arrived.span, std::move(arrived.spans)));
     std::vector<SyntaxNode> children;
     children.reserve(2);
-    children.push_back(std::move(held.node));
+    children.push_back(std::move(held->node));
     children.push_back(std::move(arrived.node));
     out.node = SyntaxNode::Group{ContentMode::Math, GroupKind::Implicit{}, std::move(children)};
-    return out;
-}
-
-// The held superscript part joined with an arrived one, in place; out of
-// line, so that the marker loop's frame holds none of the parts it moves.
-[[gnu::noinline]] void join_superscript(std::optional<TrackedNode>& held, TrackedNode&& arrived) {
-    held = join_superscripts(std::move(*held), std::move(arrived));
+    held = std::move(out);
 }
 
 bool is_script_marker(const SpannedToken* t) noexcept {
