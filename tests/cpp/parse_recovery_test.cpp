@@ -28,6 +28,11 @@ ParseConfig abort_on_error() {
     c.abort_on_error = true;
     return c;
 }
+ParseConfig max_depth(std::size_t depth) {
+    ParseConfig c;
+    c.max_group_depth = depth;
+    return c;
+}
 
 struct Case {
     const char* name;
@@ -123,7 +128,17 @@ INSTANTIATE_TEST_SUITE_P(
         // \end when that environment is the innermost open at the failure.
         Case{"environment_body_failure", "\\begin{matrix}\\left x\\end{matrix} y",
              "math[!\"invalid \\left delimiter\"|\"\\begin{matrix}\\left x\\end{matrix}\"! y]",
-             {"left-right-delimiter 20..20 invalid \\left delimiter"}}),
+             {"left-right-delimiter 20..20 invalid \\left delimiter"}},
+        // The `\(` read inside the groups meets the depth limit, the one read
+        // again after the skip left them does not: its content's end, kept
+        // from the first reading, does not hold for the second.
+        Case{"paren_content_at_another_depth", "\\text{{{$$\\({\\right}}\\right}}",
+             "math[\\text{!\"Command \\right is not allowed in text mode\"|\"{{$$\\({\\right}}\\right}\"!}]",
+             {"command-mode-error 21..27 Command \\right is not allowed in text mode",
+              "- 21..21 content recovery must consume at least one token",
+              "command-mode-error 13..19 Command \\right is not allowed in text mode",
+              "- 13..13 content recovery must consume at least one token"},
+             max_depth(2)}),
     name_of);
 
 INSTANTIATE_TEST_SUITE_P(

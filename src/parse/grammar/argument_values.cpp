@@ -28,8 +28,19 @@ const SpannedToken* plain_char(const Input& in) noexcept {
 
 bool is_digit(char32_t c) noexcept { return c >= U'0' && c <= U'9'; }
 bool is_ascii_letter(char32_t c) noexcept { return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z'); }
+bool is_sign(char32_t c) noexcept { return c == U'+' || c == U'-'; }
 
-void skip_white_space(Input& in) { in.skip_whitespace(); }
+// Appends the plain characters from the cursor on that `accept` takes, at
+// most `most` of them; answers how many it took.
+template <class Accept>
+std::size_t take_chars(Input& in, std::string& out, Accept&& accept, std::size_t most = std::string::npos) {
+    std::size_t n = 0;
+    for (const SpannedToken* t = nullptr; n < most && (t = plain_char(in)) != nullptr && accept(t->token.ch()); ++n) {
+        out.push_back(static_cast<char>(t->token.ch()));
+        in.bump();
+    }
+    return n;
+}
 
 // Reads the whole of a window as white space, one value and white space.
 template <class Value>
@@ -38,9 +49,9 @@ bool whole_window(Grammar& g, const Collected& c, Value&& value) {
     const auto tokens = window_tokens(outer, c);
     Input in(tokens.data(), tokens.size(), c.start, c.end);
     in.set_quiet(outer.quiet());
-    skip_white_space(in);
+    in.skip_whitespace();
     if (!value(in)) return false;
-    skip_white_space(in);
+    in.skip_whitespace();
     return in.at_end();
 }
 
@@ -113,40 +124,18 @@ bool read_dimension(Input& in, std::string& out) {
     RuleScope scope(in);
     const std::size_t start = scope.start();
     std::string value;
-    if (const SpannedToken* t = plain_char(in); t != nullptr && (t->token.ch() == U'+' || t->token.ch() == U'-')) {
-        value.push_back(static_cast<char>(t->token.ch()));
-        in.bump();
+    take_chars(in, value, is_sign, 1);
+    std::size_t digits = take_chars(in, value, is_digit);
+    if (take_chars(in, value, [](char32_t c) { return c == U'.' || c == U','; }, 1) > 0) {
+        digits += take_chars(in, value, is_digit);
     }
-    std::size_t digits = 0;
-    auto read_digits = [&] {
-        while (const SpannedToken* t = plain_char(in)) {
-            if (!is_digit(t->token.ch())) break;
-            value.push_back(static_cast<char>(t->token.ch()));
-            in.bump();
-            ++digits;
-        }
-    };
-    read_digits();
-    const std::size_t before_separator = digits;
-    bool separator = false;
-    if (const SpannedToken* t = plain_char(in); t != nullptr && (t->token.ch() == U'.' || t->token.ch() == U',')) {
-        separator = true;
-        value.push_back(static_cast<char>(t->token.ch()));
-        in.bump();
-        read_digits();
-    }
-    skip_white_space(in);
+    in.skip_whitespace();
     std::string unit;
-    while (const SpannedToken* t = plain_char(in)) {
-        if (!is_ascii_letter(t->token.ch())) break;
-        unit.push_back(static_cast<char>(t->token.ch()));
-        in.bump();
-    }
+    take_chars(in, unit, is_ascii_letter);
     // The character selector refused the token where the dimension stops.
     in.expect(in.pos() == start ? pattern::kDimension : pattern::kSomethingElse);
 
-    const bool has_digits = separator ? digits > 0 : before_separator > 0;
-    if (!has_digits) return scope.fail(in.err_since(start, "invalid dimension"));
+    if (digits == 0) return scope.fail(in.err_since(start, "invalid dimension"));
     if (!is_valid_dimension_unit(unit)) return scope.fail(in.err_since(start, "unsupported dimension unit"));
     scope.keep();
     out = std::move(value);
@@ -156,15 +145,8 @@ bool read_dimension(Input& in, std::string& out) {
 
 void read_integer(Input& in, std::string& out) {
     const std::size_t start = in.pos();
-    if (const SpannedToken* t = plain_char(in); t != nullptr && (t->token.ch() == U'+' || t->token.ch() == U'-')) {
-        out.push_back(static_cast<char>(t->token.ch()));
-        in.bump();
-    }
-    while (const SpannedToken* t = plain_char(in)) {
-        if (!is_digit(t->token.ch())) break;
-        out.push_back(static_cast<char>(t->token.ch()));
-        in.bump();
-    }
+    take_chars(in, out, is_sign, 1);
+    take_chars(in, out, is_digit);
     in.expect(in.pos() == start ? pattern::kInteger : pattern::kSomethingElse);
 }
 
@@ -176,6 +158,9 @@ std::optional<std::string_view> validate_keyval(std::string_view text) {
     std::string value;
     bool in_value = false;
     auto blank = [](const std::string& s) { return trim_white_space(s).empty(); };
+    auto letter_at = [&](std::size_t at) {
+        return at < text.size() && is_ascii_letter(static_cast<unsigned char>(text[at]));
+    };
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         std::string& buffer = in_value ? value : key;
@@ -184,13 +169,8 @@ std::optional<std::string_view> validate_keyval(std::string_view text) {
                 // The escape and what it escapes: a run of letters, or one
                 // character (whose further bytes the loop copies next).
                 buffer.push_back(c);
-                if (i + 1 < text.size() && is_ascii_letter(static_cast<unsigned char>(text[i + 1]))) {
-                    while (i + 1 < text.size() && is_ascii_letter(static_cast<unsigned char>(text[i + 1]))) {
-                        buffer.push_back(text[++i]);
-                    }
-                } else if (i + 1 < text.size()) {
-                    buffer.push_back(text[++i]);
-                }
+                if (i + 1 < text.size()) buffer.push_back(text[++i]);
+                while (letter_at(i) && letter_at(i + 1)) buffer.push_back(text[++i]);
                 break;
             }
             case '{':
@@ -253,16 +233,14 @@ bool parse_delimited_value(Grammar& g, ArgValueKind kind, const Collected& c, bo
         failure = in.err_peek_or_point(std::move(message));
         return false;
     };
+    const std::string text = tokens_to_string(tokens);
+    const std::string_view trimmed = trim_white_space(text);
+    const bool empty = nullable && trimmed.empty();
     switch (kind) {
         case ArgValueKind::Delimiter: {
-            const std::string text = tokens_to_string(tokens);
-            if (nullable && trim_white_space(text).empty()) {
-                out = ArgumentValue::Delimiter{Delimiter::none()};
-                return true;
-            }
-            Delimiter delimiter;
+            Delimiter delimiter;  // none when empty
             const auto& math = g.kb(ContentMode::Math);
-            if (!whole_window(g, c, [&](Input& sub) { return read_delimiter(sub, math, delimiter); })) {
+            if (!empty && !whole_window(g, c, [&](Input& sub) { return read_delimiter(sub, math, delimiter); })) {
                 return fail("invalid delimiter argument");
             }
             out = ArgumentValue::Delimiter{std::move(delimiter)};
@@ -280,14 +258,12 @@ bool parse_delimited_value(Grammar& g, ArgValueKind kind, const Collected& c, bo
         case ArgValueKind::Integer: {
             const bool dimension = kind == ArgValueKind::Dimension;
             std::string value;
-            if (!(nullable && trim_white_space(tokens_to_string(tokens)).empty())) {
-                const bool ok = whole_window(g, c, [&](Input& sub) {
-                    if (dimension) return read_dimension(sub, value);
-                    read_integer(sub, value);
-                    return true;
-                });
-                if (!ok) return fail(dimension ? "invalid dimension argument" : "invalid integer argument");
-            }
+            const bool ok = empty || whole_window(g, c, [&](Input& sub) {
+                                if (dimension) return read_dimension(sub, value);
+                                read_integer(sub, value);
+                                return true;
+                            });
+            if (!ok) return fail(dimension ? "invalid dimension argument" : "invalid integer argument");
             if (dimension) {
                 out = ArgumentValue::Dimension{std::move(value)};
             } else {
@@ -296,17 +272,13 @@ bool parse_delimited_value(Grammar& g, ArgValueKind kind, const Collected& c, bo
             return true;
         }
         case ArgValueKind::KeyVal: {
-            const std::string text = tokens_to_string(tokens);
-            const std::string_view trimmed = trim_white_space(text);
-            if (!(nullable && trimmed.empty())) {
+            if (!empty) {
                 if (const auto reason = validate_keyval(text)) return fail(std::string(*reason));
             }
             out = ArgumentValue::KeyVal{std::string(trimmed)};
             return true;
         }
         case ArgValueKind::Column: {
-            const std::string text = tokens_to_string(tokens);
-            const std::string_view trimmed = trim_white_space(text);
             const auto parsed = parse_column_template(trimmed);
             if (const auto* error = std::get_if<ColumnParseError>(&parsed)) return fail(error->display());
             out = ArgumentValue::Column{std::string(trimmed)};

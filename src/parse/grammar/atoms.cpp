@@ -33,11 +33,8 @@ ContentMode other_mode(ContentMode mode) {
     Failure unclosed;
     collect_braced_tokens(g, skipped, unclosed);
     const Span span = in.span_since(start);
-    std::string message = "max group depth (" + std::to_string(limit) + ") exceeded";
-    ParseFailure failure = ParseFailure::custom(span, message);
-    failure.kind = ParseDiagnosticKind::MaxGroupDepthExceeded;
-    out = TrackedNode::leaf(SyntaxNode::Error{std::move(message), g.error_text(span)}, span);
-    out.diagnostics.push_back(std::move(failure));
+    out = TrackedNode::error(span, "max group depth (" + std::to_string(limit) + ") exceeded", g.error_text(span),
+                             ParseDiagnosticKind::MaxGroupDepthExceeded);
 }
 
 }  // namespace

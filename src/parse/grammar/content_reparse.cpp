@@ -245,26 +245,12 @@ OutcomeKind read_window(Grammar& g, ContentMode mode, const Collected& c, std::s
     return retry_or_error(g, mode, c, tokens, std::move(failures), node, chosen);
 }
 
-constexpr std::string_view kTooComplex = "argument nesting too complex to recover";
-
-// A window given up once the parse's recovery budget is spent: one Error node
-// over its text, with one diagnostic.
-void give_up(SharedContents& contents, const Collected& c, std::span<const SpannedToken> tokens,
-             ContentOutcome& out) {
-    out = ContentOutcome{};
-    const Span span{c.start, c.end};
-    out.node = TrackedNode::leaf(SyntaxNode::Error{std::string(kTooComplex), contents.token_text(tokens)}, span);
-    ParseFailure failure = ParseFailure::custom(span, std::string(kTooComplex));
-    failure.kind = ParseDiagnosticKind::FormulaTooComplex;
-    out.node.diagnostics.push_back(std::move(failure));
-}
-
 // Once the recovery budget is spent, a window is read once more without
 // keeping failures, which takes linear time: content that reads clean keeps
-// its tree and reports nothing, and only content that fails is given up.
+// its tree and reports nothing, and only content that fails is given up, one
+// Error node over its text with one diagnostic.
 [[gnu::noinline]] void read_quietly_or_give_up(Grammar& g, ContentMode mode, const Collected& c,
                                                std::span<const SpannedToken> tokens, ContentOutcome& out) {
-    SharedContents& contents = g.argument_session().contents;
     detail::last_parse_fuel.reached |= detail::kRecoveryBudget;
     out = ContentOutcome{};
     try {
@@ -277,7 +263,9 @@ void give_up(SharedContents& contents, const Collected& c, std::span<const Spann
         }
     } catch (const QuietRunAbandoned&) {
     }
-    give_up(contents, c, tokens, out);
+    out.node = TrackedNode::error(Span{c.start, c.end}, "argument nesting too complex to recover",
+                                  g.argument_session().contents.token_text(tokens),
+                                  ParseDiagnosticKind::FormulaTooComplex);
 }
 
 // The window read for keeping; past the recovery budget, read quietly or
@@ -296,11 +284,9 @@ void read_content(Grammar& g, ContentMode mode, const Collected& c, std::span<co
 // The slot's failure for a window that gave no node.
 bool slot_failure(Grammar& g, OutcomeKind kind, const ParseFailure* chosen, Failure& failure) {
     Input& in = g.input();
-    if (kind == OutcomeKind::Chosen && chosen != nullptr) {
-        failure = in.from_owned(*chosen);
-    } else {
-        failure = in.err_peek_or_point("failed to parse delimited argument content");
-    }
+    failure = kind == OutcomeKind::Chosen && chosen != nullptr
+                  ? in.from_owned(*chosen)
+                  : in.err_peek_or_point("failed to parse delimited argument content");
     return false;
 }
 

@@ -93,10 +93,6 @@ struct StaticPattern {
 };
 
 const StaticPattern& static_pattern(PatternId id);
-// The static pattern of a label text, if the grammar names it.
-std::optional<PatternId> static_label(std::string_view text);
-// The static pattern of a token without payload, if there is one.
-std::optional<PatternId> static_token(TokenKind kind);
 
 // An insertion-ordered set of pattern numbers; membership of the static ones is
 // a bit test.

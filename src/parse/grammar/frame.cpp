@@ -11,25 +11,10 @@ using syntax::syntax_node::GroupKind;
 
 // ---- Hard stops and boundaries ---------------------------------------------------
 
-bool is_text_hard_stop(const Token& token) noexcept {
-    return token.kind() == TokenKind::RBrace || token.kind() == TokenKind::MathShift || token.is_control("end");
-}
-
-bool is_math_hard_stop(const Token& token) noexcept {
-    return is_text_hard_stop(token) || token.is_control("right");
-}
-
-bool is_math_control_paren_hard_stop(const Token& token) noexcept {
-    return is_math_hard_stop(token) || token.is_control(")");
-}
-
 bool is_hard_stop(HardStop stop, const Token& token) noexcept {
-    switch (stop) {
-        case HardStop::Math: return is_math_hard_stop(token);
-        case HardStop::Text: return is_text_hard_stop(token);
-        case HardStop::MathControlParen: return is_math_control_paren_hard_stop(token);
-    }
-    return false;
+    if (token.kind() == TokenKind::RBrace || token.kind() == TokenKind::MathShift || token.is_control("end")) return true;
+    if (stop == HardStop::Text) return false;
+    return token.is_control("right") || (stop == HardStop::MathControlParen && token.is_control(")"));
 }
 
 bool is_outer_closing_boundary(const Token* next) noexcept {
@@ -98,10 +83,6 @@ bool BuildrelIndex::has_buildrel_tail_before_over(std::size_t offset, std::size_
         if (at && *at >= floor && (!greatest || *at > *greatest)) greatest = at;
     }
     return !greatest || *buildrel > *greatest;
-}
-
-bool source_has_buildrel_tail_before_over(std::string_view source, std::size_t offset) {
-    return BuildrelIndex(source).has_buildrel_tail_before_over(offset);
 }
 
 // ---- Grammar: construction and small rules --------------------------------------------

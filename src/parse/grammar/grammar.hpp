@@ -37,9 +37,6 @@ enum class HardStop : std::uint8_t {
     MathControlParen,  // the math stops and \)
 };
 
-bool is_math_hard_stop(const Token& token) noexcept;
-bool is_text_hard_stop(const Token& token) noexcept;
-bool is_math_control_paren_hard_stop(const Token& token) noexcept;
 bool is_hard_stop(HardStop stop, const Token& token) noexcept;
 
 // True at the end of input and for `}`, `$`, `]`, \end and \right: the points
@@ -94,7 +91,6 @@ private:
     mutable std::vector<std::size_t> buildrel_;
     mutable std::vector<std::vector<std::size_t>> infix_words_;
 };
-bool source_has_buildrel_tail_before_over(std::string_view source, std::size_t offset);
 
 // Which math content a rule reads: with or without item recovery, and whether
 // it also stops before \) (the content of \(...\) inside text).
@@ -322,12 +318,11 @@ private:
     // ended. A `\(` whose content would end there without a `\)` fails
     // without reading it again.
     //
-    // A run that keeps failures replays what the reading left in the kept
-    // failure. That is the same from a later item only when everything the
-    // reading recorded before the item lies before the failure it left (so
-    // the item's reading records what lies there, in the same order), and
-    // when the reading left no recovery diagnostic behind. So with the depth
-    // its groups reached: the deepest lies past the item, or nowhere.
+    // A run that keeps failures replays the failure the reading left, when
+    // the reading left no recovery diagnostic behind. That failure lies at
+    // the content's end or past it, where a reading from any of its items
+    // records the same; the depth its groups reached bounds that of such a
+    // reading from above, which keeps the recovery's memos on the safe side.
     struct ParenContentEnd {
         std::size_t end = 0;  // where the content ended, after its white space
         std::size_t depth = 0;
@@ -337,21 +332,14 @@ private:
         std::shared_ptr<const Input::Located> left;
         std::size_t rise = 0;  // how far below `depth` its groups reached
     };
-    struct ParenItemStart {
-        std::size_t at;
-        std::size_t kept_before;  // the kept failure's position there; kNoToken without one
-        std::size_t peak_before;  // the deepest group depth reached before it
-    };
     const ParenContentEnd* paren_content_fails(std::size_t content_start, MathContentKind kind) const noexcept;
-    void keep_paren_content_end(std::span<const ParenItemStart> item_starts, MathContentKind kind, std::size_t end,
-                                std::shared_ptr<const Input::Located> left, std::size_t rise);
     // By the start of an item, made on the first content kept: a window's
     // grammar never pays for the window's length, nor a formula without
     // `\(` in text for any of it.
     std::unique_ptr<std::unordered_map<std::size_t, ParenContentEnd>> paren_ends_;
     // Where the items of the content being read for a `\(` start (and where
     // they stop); its outermost level takes it.
-    std::vector<ParenItemStart>* paren_item_starts_ = nullptr;
+    std::vector<std::size_t>* paren_item_starts_ = nullptr;
 
     ParserState& st_;
     Input& in_;

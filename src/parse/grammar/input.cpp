@@ -64,20 +64,6 @@ constexpr std::array<StaticPattern, pattern::kStaticPatternCount> kStaticPattern
 
 const StaticPattern& static_pattern(PatternId id) { return kStaticPatterns[id]; }
 
-std::optional<PatternId> static_label(std::string_view text) {
-    for (PatternId i = 0; i < pattern::kStaticPatternCount; ++i) {
-        if (kStaticPatterns[i].kind == K::Label && kStaticPatterns[i].label == text) return i;
-    }
-    return std::nullopt;
-}
-
-std::optional<PatternId> static_token(TokenKind kind) {
-    for (PatternId i = 0; i < pattern::kStaticPatternCount; ++i) {
-        if (kStaticPatterns[i].kind == K::Token && kStaticPatterns[i].token == kind) return i;
-    }
-    return std::nullopt;
-}
-
 // ---- Failure --------------------------------------------------------------------
 
 void Failure::label_with(PatternId label) {
@@ -160,14 +146,13 @@ Failure Input::take_failure() {
 // ---- Input: patterns and texts ------------------------------------------------------
 
 PatternId Input::intern(const Pattern& p) {
-    if (p.kind() == K::EndOfInput) return pattern::kEndOfInput;
-    if (p.kind() == K::SomethingElse) return pattern::kSomethingElse;
-    if (p.kind() == K::Any) return pattern::kAny;
-    if (p.kind() == K::Label) {
-        if (auto id = static_label(p.label_text())) return *id;
-    } else if (p.token_kind() != TokenKind::ControlSeq && p.token_kind() != TokenKind::Primes &&
-               p.token_kind() != TokenKind::Char) {
-        if (auto id = static_token(p.token_kind())) return *id;
+    // A static one of the same kind, label and token kind (token kinds with a
+    // payload have none).
+    for (PatternId i = 0; i < pattern::kStaticPatternCount; ++i) {
+        const StaticPattern& s = kStaticPatterns[i];
+        if (s.kind == p.kind() && s.label == p.label_text() && (s.kind != K::Token || s.token == p.token_kind())) {
+            return i;
+        }
     }
     for (std::size_t i = 0; i < dynamic_patterns_.size(); ++i) {
         if (dynamic_patterns_[i] == p) return static_cast<PatternId>(pattern::kStaticPatternCount + i);
@@ -189,24 +174,7 @@ Pattern Input::pattern(PatternId id) const {
     return Pattern::something_else();
 }
 
-void Input::append_pattern_display(std::string& out, PatternId id) const {
-    if (id >= pattern::kStaticPatternCount) {
-        dynamic_patterns_[id - pattern::kStaticPatternCount].append_display(out);
-        return;
-    }
-    const StaticPattern& s = kStaticPatterns[id];
-    switch (s.kind) {
-        case K::Token:
-            out.push_back('\'');
-            OwnedToken::simple(s.token).append_display(out);
-            out.push_back('\'');
-            break;
-        case K::Label: out.append(s.label); break;
-        case K::EndOfInput: out.append("end of input"); break;
-        case K::SomethingElse: out.append("something else"); break;
-        case K::Any: out.append("any"); break;
-    }
-}
+void Input::append_pattern_display(std::string& out, PatternId id) const { pattern(id).append_display(out); }
 
 void Input::append_found_display(std::string& out, const Failure& failure) const {
     if (const OwnedToken* foreign = failure.foreign_found()) {

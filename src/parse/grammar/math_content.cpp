@@ -53,7 +53,7 @@ bool Grammar::math_content(MathContentKind kind, DecomposedChildren& out) {
 }
 
 bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedChildren& out, std::size_t& tail) {
-    std::vector<ParenItemStart>* const probe = std::exchange(paren_item_starts_, nullptr);
+    std::vector<std::size_t>* const probe = std::exchange(paren_item_starts_, nullptr);
     skip_ws();
     const std::size_t ab_start = in_.pos();
 
@@ -65,7 +65,7 @@ bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedCh
     const bool top = &out == top_ && !in_.quiet();
     for (;;) {
         const std::size_t item_start = in_.pos();
-        if (probe != nullptr) probe->push_back({item_start, in_.alt() ? in_.alt()->pos : kNoToken, st_.depth_peak()});
+        if (probe != nullptr) probe->push_back(item_start);
         const SpannedToken* next = peek_after_ws();
         if (is_content_boundary(next)) break;
         if (left_stop_at(kind, next)) break;
@@ -120,12 +120,8 @@ std::optional<TrackedNode> too_complex_rest(std::string_view source, std::span<c
     while (end > from && tokens[end - 1].token.kind() == TokenKind::Whitespace) --end;
     if (end == from) return std::nullopt;
     const Span span{tokens[from].span.start, tokens[end - 1].span.end};
-    TrackedNode rest = TrackedNode::leaf(
-        SyntaxNode::Error{std::string(Grammar::kTooComplex), slice_snippet(source, span.start, span.end)}, span);
-    ParseFailure failure = ParseFailure::custom(span, std::string(Grammar::kTooComplex));
-    failure.kind = ParseDiagnosticKind::FormulaTooComplex;
-    rest.diagnostics.push_back(std::move(failure));
-    return rest;
+    return TrackedNode::error(span, std::string(Grammar::kTooComplex), slice_snippet(source, span.start, span.end),
+                              ParseDiagnosticKind::FormulaTooComplex);
 }
 
 // The tail after `\buildrel top \over rel` is a content of its own, which may

@@ -17,38 +17,35 @@ bool is_missing_operand(const Failure& f) {
            (f.message == kMissingSubscript || f.message == kMissingSuperscript);
 }
 
-// Held superscript part and a newly arrived one joined into an implicit group.
-// The parts keep their span trees and failures, as the Scripted node does.
-TrackedNode join_superscripts(TrackedNode held, TrackedNode arrived) {
+// The held superscript part and a newly arrived one joined, in place, into an
+// implicit group. The parts keep their span trees and failures, as the
+// Scripted node does. Out of line, so that the marker loop's frame holds none
+// of the parts it moves.
+[[gnu::noinline]] void join_superscript(std::optional<TrackedNode>& held, TrackedNode&& arrived) {
     TrackedNode out;
-    out.span = Span{held.span.start, arrived.span.end};
-    out.diagnostics = std::move(held.diagnostics);
+    out.span = Span{held->span.start, arrived.span.end};
+    out.diagnostics = std::move(held->diagnostics);
     out.diagnostics.append(std::move(arrived.diagnostics));
     out.spans.reserve(2);
-    out.spans.push_back(SpanTree(held.span, std::move(held.spans)));
+    out.spans.push_back(SpanTree(held->span, std::move(held->spans)));
     out.spans.push_back(SpanTree(arrived.span, std::move(arrived.spans)));
     std::vector<SyntaxNode> children;
     children.reserve(2);
-    children.push_back(std::move(held.node));
+    children.push_back(std::move(held->node));
     children.push_back(std::move(arrived.node));
     out.node = SyntaxNode::Group{ContentMode::Math, GroupKind::Implicit{}, std::move(children)};
-    return out;
+    held = std::move(out);
 }
 
-// The held superscript part joined with an arrived one, in place; out of
-// line, so that the marker loop's frame holds none of the parts it moves.
-[[gnu::noinline]] void join_superscript(std::optional<TrackedNode>& held, TrackedNode&& arrived) {
-    held = join_superscripts(std::move(*held), std::move(arrived));
+bool is_script_marker(const SpannedToken* t) noexcept {
+    const TokenKind kind = t != nullptr ? t->token.kind() : TokenKind::Comment;
+    return kind == TokenKind::Primes || kind == TokenKind::Underscore || kind == TokenKind::Caret;
 }
-
-// The first token from `index` on that is not white space (the token count
-// at the end).
-std::size_t skip_whitespace_from(const Input& in, std::size_t index) { return in.whitespace_end(index); }
 
 // Whether the atom ahead is one character that `math_char` reads, with no
 // prime, `_` or `^` after it: such an atom can neither fail nor have scripts.
 bool lone_character_ahead(const Input& in) {
-    const std::size_t at = skip_whitespace_from(in, in.pos());
+    const std::size_t at = in.whitespace_end(in.pos());
     const SpannedToken* t = in.token_at(at);
     if (t == nullptr) return false;
     switch (t->token.kind()) {
@@ -59,10 +56,7 @@ bool lone_character_ahead(const Input& in) {
         case TokenKind::Ampersand: break;
         default: return false;
     }
-    const SpannedToken* after = in.token_at(skip_whitespace_from(in, at + 1));
-    if (after == nullptr) return true;
-    const TokenKind kind = after->token.kind();
-    return kind != TokenKind::Primes && kind != TokenKind::Underscore && kind != TokenKind::Caret;
+    return !is_script_marker(in.token_at(in.whitespace_end(at + 1)));
 }
 
 }  // namespace
@@ -101,10 +95,7 @@ bool Grammar::scripted_atom(TrackedNode& out) {
     }
     // Not a marker after the white space: the white space stays unconsumed
     // and its skip leaves no failure, so look before skipping.
-    t = peek_after_ws();
-    const TokenKind kind = t != nullptr ? t->token.kind() : TokenKind::Comment;
-    if (kind != TokenKind::Primes && kind != TokenKind::Underscore && kind != TokenKind::Caret) return true;
-    return scripts_after_base(scope, out);
+    return !is_script_marker(peek_after_ws()) || scripts_after_base(scope, out);
 }
 
 // No atom at `before`: a script marker there gets an empty base; anything
@@ -175,12 +166,9 @@ bool Grammar::scripted_atom(TrackedNode& out) {
 }
 
 Grammar::Step Grammar::scripted_components(ScriptedParts& parts, Failure& failure) {
-    // The markers after the base.
-    const SpannedToken* t = nullptr;
+    // The markers after the base, looked for as after the base itself.
     for (;;) {
-        // Not a marker after the white space: the white space stays unconsumed
-        // and its skip leaves no failure, so look before skipping.
-        t = peek_after_ws();
+        const SpannedToken* t = peek_after_ws();
         const TokenKind kind = t != nullptr ? t->token.kind() : TokenKind::Comment;
         if (kind != TokenKind::Primes && kind != TokenKind::Underscore && kind != TokenKind::Caret) return Step::Done;
         skip_ws();

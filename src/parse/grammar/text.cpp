@@ -113,22 +113,8 @@ const Grammar::ParenContentEnd* Grammar::paren_content_fails(std::size_t content
     if (found == paren_ends_->end()) return nullptr;
     const ParenContentEnd& e = found->second;
     if (e.depth != st_.depth() || e.recover != kind.recover) return nullptr;
-    // A quiet run's entry cannot replay the failure a later run keeps.
-    if (!in_.quiet() && e.left == nullptr) return nullptr;
     const SpannedToken* t = in_.token_at(e.end);
     return t == nullptr || !t->token.is_control(")") ? &e : nullptr;
-}
-
-void Grammar::keep_paren_content_end(std::span<const ParenItemStart> item_starts, MathContentKind kind,
-                                     std::size_t end, std::shared_ptr<const Input::Located> left, std::size_t rise) {
-    if (!paren_ends_) paren_ends_ = std::make_unique<std::unordered_map<std::size_t, ParenContentEnd>>();
-    for (const ParenItemStart& item : item_starts) {
-        const bool replays = left == nullptr ||
-                             (item.at < left->pos && (item.kept_before == kNoToken || item.kept_before < left->pos) &&
-                              (rise == 0 || item.peak_before < st_.depth() + rise));
-        if (!replays) continue;
-        paren_ends_->try_emplace(item.at, ParenContentEnd{end, st_.depth(), kind.recover, left, rise});
-    }
 }
 
 bool Grammar::inline_math_paren(bool recover, TrackedNode& out) {
@@ -153,9 +139,9 @@ bool Grammar::inline_math_paren(bool recover, TrackedNode& out) {
         control_seq(")", pattern::kCloseParen);
         return false;
     }
-    std::vector<ParenItemStart> item_starts;
+    std::vector<std::size_t> item_starts;
     struct Probe {
-        std::vector<ParenItemStart>*& slot;
+        std::vector<std::size_t>*& slot;
         ~Probe() { slot = nullptr; }
     } probe{paren_item_starts_};
     paren_item_starts_ = &item_starts;
@@ -183,7 +169,11 @@ bool Grammar::inline_math_paren(bool recover, TrackedNode& out) {
         }
     }
     paren_item_starts_ = nullptr;
-    if (in_.quiet() || left != nullptr) keep_paren_content_end(item_starts, kind, in_.pos(), std::move(left), rise);
+    if (in_.quiet() || left != nullptr) {
+        if (!paren_ends_) paren_ends_ = std::make_unique<std::unordered_map<std::size_t, ParenContentEnd>>();
+        const ParenContentEnd end{in_.pos(), st_.depth(), kind.recover, std::move(left), rise};
+        for (const std::size_t at : item_starts) paren_ends_->try_emplace(at, end);
+    }
     if (!control_seq(")", pattern::kCloseParen)) return false;
     out = std::move(group);
     out.node.get_if<SyntaxNode::Group>()->kind = GroupKind::InlineMath{};

@@ -36,6 +36,14 @@ TrackedNode& TrackedNode::with_diagnostics(std::vector<ParseFailure> failures) {
     return *this;
 }
 
+TrackedNode TrackedNode::error(Span span, std::string message, std::string text, ParseDiagnosticKind kind) {
+    ParseFailure failure = ParseFailure::custom(span, message);
+    failure.kind = kind;
+    TrackedNode out = leaf(SyntaxNode::Error{std::move(message), std::move(text)}, span);
+    out.diagnostics.push_back(std::move(failure));
+    return out;
+}
+
 // ---- Failure lists ---------------------------------------------------------------
 
 FailureList::FailureList(std::vector<ParseFailure>&& failures) {
@@ -277,13 +285,8 @@ TrackedNode TrackedNode::fold(ContentMode mode, DecomposedChildren&& items, Span
         return TrackedNode{std::move(items.nodes.front()), span, std::move(items.spans.front().children),
                            std::move(items.diagnostics)};
     }
-    return group(mode, GroupKind::Implicit{}, std::move(items), span, input_tokens);
-}
-
-TrackedNode TrackedNode::group(ContentMode mode, GroupKind kind, DecomposedChildren&& items, Span span,
-                               std::size_t input_tokens) {
     TrackedNode out;
-    set_group(out, mode, std::move(kind), std::move(items), span, input_tokens);
+    set_group(out, mode, GroupKind::Implicit{}, std::move(items), span, input_tokens);
     return out;
 }
 

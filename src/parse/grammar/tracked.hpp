@@ -111,14 +111,15 @@ struct TrackedNode {
     // Appends failures after the node's own.
     TrackedNode& with_diagnostics(std::vector<ParseFailure> failures);
 
+    // An Error node over `span` that keeps `text`, with `message` as its one
+    // diagnostic, of `kind`.
+    static TrackedNode error(Span span, std::string message, std::string text, ParseDiagnosticKind kind);
+
     // A content list made one node: an empty implicit group, the single item
     // itself (with `span`), or an implicit group of the items.
     // `input_tokens`, the size of the whole input, decides whether a group
     // trims its lists (see `set_group`).
     static TrackedNode fold(ContentMode mode, DecomposedChildren&& items, Span span, std::size_t input_tokens);
-    // The group of a content list with the given mode, kind and span.
-    static TrackedNode group(ContentMode mode, syntax::syntax_node::GroupKind kind, DecomposedChildren&& items,
-                             Span span, std::size_t input_tokens);
 
     // The top-level content as a Root in blocks, with its failures.
     struct FinishedRoot {
