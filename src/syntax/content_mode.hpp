@@ -9,6 +9,10 @@ namespace quorvel::syntax {
 // The two content modes of LaTeX math source.
 enum class ContentMode : std::uint8_t { Math, Text };
 
+constexpr ContentMode other_mode(ContentMode mode) {
+    return mode == ContentMode::Math ? ContentMode::Text : ContentMode::Math;
+}
+
 constexpr std::string_view content_mode_name(ContentMode mode) {
     return mode == ContentMode::Math ? "math" : "text";
 }

@@ -16,10 +16,6 @@ bool is_escapable(std::string_view name) {
     return name.size() == 1 && std::string_view("#$%&_{}").find(name[0]) != std::string_view::npos;
 }
 
-ContentMode other_mode(ContentMode mode) {
-    return mode == ContentMode::Math ? ContentMode::Text : ContentMode::Math;
-}
-
 // A group past the depth limit: skipped to the matching `}` (or the end of
 // input), with an Error node in its place; the parse goes on after it. Out of
 // line, so that the groups that nest keep a small frame.

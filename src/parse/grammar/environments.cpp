@@ -22,7 +22,7 @@ bool Grammar::environment(ContentMode mode, TrackedNode& out) {
     std::vector<TrackedArgumentSlot> slots;
     ContentMode body_mode = mode;
     bool known = false;
-    const ContentMode other = mode == ContentMode::Math ? ContentMode::Text : ContentMode::Math;
+    const ContentMode other = other_mode(mode);
     if (const auto* record = kb(mode).lookup_env(name)) {
         if (!argument_slots(record->args, pattern::kEnvironmentArgument, slots)) return scope.pass_on();
         body_mode = record->body_mode;

@@ -113,7 +113,7 @@ bool Grammar::infix_guard(ContentMode mode) const noexcept {
     if (const auto* rec = kb(mode).lookup_command(name); rec != nullptr && rec->kind == knowledge::CommandKind::Infix) {
         return true;
     }
-    const ContentMode other = mode == ContentMode::Math ? ContentMode::Text : ContentMode::Math;
+    const ContentMode other = other_mode(mode);
     const auto* rec = kb(other).lookup_command(name);
     return rec != nullptr && rec->kind == knowledge::CommandKind::Infix;
 }

@@ -23,10 +23,6 @@ thread_local constinit bool stepwise_skip = false;
 // back, whatever that skip took.
 constexpr std::size_t kMostStepsOfKeptSkip = 16;
 
-ContentMode other_mode(ContentMode mode) {
-    return mode == ContentMode::Math ? ContentMode::Text : ContentMode::Math;
-}
-
 bool is_whitespace_token(const SpannedToken* t) {
     return t != nullptr && t->token.kind() == TokenKind::Whitespace;
 }

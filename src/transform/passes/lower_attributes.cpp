@@ -44,10 +44,6 @@ std::span<const Attr> axes_of(ContentMode mode) noexcept {
     return TEXT_AXES;
 }
 
-ContentMode other_mode(ContentMode mode) noexcept {
-    return mode == ContentMode::Math ? ContentMode::Text : ContentMode::Math;
-}
-
 // An attribute value is named by its line in CANONICAL_FORMS, which every
 // recognised value has exactly one of: 1 + the line's index. 0 is unset.
 using ValueCode = std::uint8_t;
