@@ -490,7 +490,8 @@ private:
                     put_control(rule_c(ContentMode::Text, true), " ", ContentMode::Text);
                     break;
                 }
-                push_visit(children[t.index], t.mode);
+                // Written now: the rest of the list waits on the stack.
+                visit(children[t.index], t.mode);
                 break;
             }
             case Op::Slots: {
