@@ -161,7 +161,9 @@ constexpr std::size_t kKeptTasks = 1 << 12;
 template <class Recorder>
 class Serializer {
 public:
-    Serializer(const Ast& ast, const SerializeOptions& options) : ast_(ast), opt_(options) { stack_.swap(*kept_tasks); }
+    Serializer(const Ast& ast, const SerializeOptions& options) : ast_(ast), opt_(options) {
+        stack_.swap(*kept_tasks);
+    }
     ~Serializer() {
         stack_.clear();
         if (stack_.capacity() <= kKeptTasks) kept_tasks->swap(stack_);

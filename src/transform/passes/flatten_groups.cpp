@@ -270,9 +270,10 @@ private:
                 if (parent != nullptr && frame.slot && frame.slot->is_group_child()) {
                     list_.push_back({frame.node, flags});
                     // Prefixes are commands: the list's mode is looked up for those alone.
-                    if (ast_.node(frame.node).is<Node::Command>())
-                        if (const auto mode = slot_mode(parent->node, *frame.slot); mode && attribute_prefix(frame.node, *mode))
-                            ++parent->prefixes;
+                    if (ast_.node(frame.node).is<Node::Command>()) {
+                        const auto mode = slot_mode(parent->node, *frame.slot);
+                        if (mode && attribute_prefix(frame.node, *mode)) ++parent->prefixes;
+                    }
                 }
                 break;
             case Outcome::Unwrap: {
