@@ -391,8 +391,8 @@ private:
         if (slot == Slot::Kind::ScriptBase && base_prime_would_not_read_back(parent, entries[0].node)) {
             return Outcome::Keep;
         }
-        if (slot == Slot::Kind::Argument && attribute_prefix(parent.node, group.mode) &&
-            holds_prefix(entries[0].node, group.mode)) {
+        if (slot == Slot::Kind::Argument && holds_prefix(entries[0].node, group.mode) &&
+            attribute_prefix(parent.node, group.mode)) {
             return Outcome::Keep;  // a prefix in a prefix: see below
         }
         return Outcome::Redirect;
