@@ -4,12 +4,16 @@
 //
 //   transform_bench [corpus-dir]      (default: ../shared/corpus, relative to the repository)
 //   transform_bench corpus-dir --once MODE
+//   transform_bench corpus-dir --dump PROFILE
 //   transform_bench --scaling [N-PATTERN [PROFILE [N]]]
 //   transform_bench --nesting [OPEN CLOSE [PROFILE [N [MIDDLE [PREFIX]]]]]
 //
 // --once runs a single untimed pass of MODE (parse, parse+out or a profile
 // name) inside `measured_pass`, for instruction counts:
 //   valgrind --tool=callgrind --toggle-collect='*measured_pass*' transform_bench DIR --once equiv
+//
+// --dump writes each line's normalised text at PROFILE, one a line (a
+// marker where there is none), to compare the outputs of two builds.
 //
 // --scaling normalises long runs of one pattern at n and 8n copies and prints
 // both times and their ratio (about 8 when the rewrite is linear), for the
@@ -312,6 +316,23 @@ int main(int argc, char** argv) {
         }
         std::printf("formulas %zu\n", lines.size());
         return sink == 0 ? 2 : 0;
+    }
+
+    if (argc > 3 && std::string_view(argv[2]) == "--dump") {
+        auto engine = make_engine(std::string_view(argv[3]), context);
+        if (!engine) return 1;
+        for (const std::string& line : lines) {
+            auto outcome = parse::parse_source(context, line, parse_config);
+            std::optional<std::string> text;
+            if (outcome.document && !outcome.document->read_only() &&
+                engine->run_with(outcome.document->ast_mut(), context, engine->options))
+                if (auto written = syntax::serialize::serialize_with(outcome.document->ast(), serialize_options))
+                    text = std::move(*written);
+            const std::string_view shown = text ? std::string_view(*text) : "<none>";
+            std::fwrite(shown.data(), 1, shown.size(), stdout);
+            std::fputc('\n', stdout);
+        }
+        return 0;
     }
 
     const double parse_seconds = time_rounds(

@@ -56,32 +56,6 @@ std::optional<ContentMode> ast::ArgumentValue::content_mode() const {
     }
 }
 
-const ast::ChildList* Node::child_list() const { return const_cast<Node*>(this)->child_list(); }
-
-ast::ChildList* Node::child_list() {
-    if (auto* v = get_if<Root>()) return &v->children;
-    if (auto* v = get_if<Group>()) return &v->children;
-    return nullptr;
-}
-
-const ast::ArgumentSlots* Node::args() const { return const_cast<Node*>(this)->args(); }
-
-ast::ArgumentSlots* Node::args() {
-    if (auto* v = get_if<Command>()) return &v->args;
-    if (auto* v = get_if<Infix>()) return &v->args;
-    if (auto* v = get_if<Declarative>()) return &v->args;
-    if (auto* v = get_if<Environment>()) return &v->args;
-    return nullptr;
-}
-
-const ast::Name* Node::name() const {
-    if (auto* v = get_if<Command>()) return &v->name;
-    if (auto* v = get_if<Infix>()) return &v->name;
-    if (auto* v = get_if<Declarative>()) return &v->name;
-    if (auto* v = get_if<Environment>()) return &v->name;
-    return nullptr;
-}
-
 std::string debug_string(Slot slot) {
     switch (slot.kind()) {
         case Slot::Kind::GroupChild: return "GroupChild(" + std::to_string(slot.index()) + ")";
@@ -330,16 +304,6 @@ void Ast::invalid_node_id() { internal_error(std::string(kInvalidNodeId)); }
 
 NodeKind Ast::kind(NodeId id) const { return node(id).kind(); }
 
-std::span<const NodeId> Ast::children(NodeId id) const {
-    const auto* list = node(id).child_list();
-    return list ? list->span() : std::span<const NodeId>{};
-}
-
-std::size_t Ast::child_count(NodeId id) const {
-    const auto* list = node(id).child_list();
-    return list ? list->size() : 0;
-}
-
 NodeId Ast::child_at(NodeId id, std::size_t index) const {
     const auto* list = node(id).child_list();
     if (list == nullptr || index >= list->size()) {
@@ -347,12 +311,6 @@ NodeId Ast::child_at(NodeId id, std::size_t index) const {
                        " but the index is " + std::to_string(index));
     }
     return (*list)[index];
-}
-
-std::span<const std::optional<ast::Argument>> Ast::arg_slots(NodeId id) const {
-    const auto* args = node(id).args();
-    return args ? std::span<const std::optional<ast::Argument>>(*args)
-                : std::span<const std::optional<ast::Argument>>{};
 }
 
 std::optional<Slot> Ast::slot(NodeId id) const noexcept {

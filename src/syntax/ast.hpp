@@ -231,13 +231,29 @@ struct Node {
     }
 
     // The child list of a Root or Group; null for other kinds.
-    const ChildList* child_list() const;
-    ChildList* child_list();
+    const ChildList* child_list() const { return const_cast<Node*>(this)->child_list(); }
+    ChildList* child_list() {
+        if (auto* v = get_if<Root>()) return &v->children;
+        if (auto* v = get_if<Group>()) return &v->children;
+        return nullptr;
+    }
     // The `args` of a command-like node; null for other kinds.
-    const ArgumentSlots* args() const;
-    ArgumentSlots* args();
+    const ArgumentSlots* args() const { return const_cast<Node*>(this)->args(); }
+    ArgumentSlots* args() {
+        if (auto* v = get_if<Command>()) return &v->args;
+        if (auto* v = get_if<Infix>()) return &v->args;
+        if (auto* v = get_if<Declarative>()) return &v->args;
+        if (auto* v = get_if<Environment>()) return &v->args;
+        return nullptr;
+    }
     // The `name` of a command-like node; null for other kinds.
-    const Name* name() const;
+    const Name* name() const {
+        if (auto* v = get_if<Command>()) return &v->name;
+        if (auto* v = get_if<Infix>()) return &v->name;
+        if (auto* v = get_if<Declarative>()) return &v->name;
+        if (auto* v = get_if<Environment>()) return &v->name;
+        return nullptr;
+    }
 
     bool operator==(const Node&) const = default;
 };
@@ -474,12 +490,22 @@ public:
     // Child list of a Root or Group; empty for other kinds. In a batch this
     // costs the length of the list behind its last edit; `child_count` and
     // `child_at` cost nothing more than a lookup.
-    std::span<const ast::NodeId> children(ast::NodeId id) const;
-    std::size_t child_count(ast::NodeId id) const;
+    std::span<const ast::NodeId> children(ast::NodeId id) const {
+        const auto* list = node(id).child_list();
+        return list ? list->span() : std::span<const ast::NodeId>{};
+    }
+    std::size_t child_count(ast::NodeId id) const {
+        const auto* list = node(id).child_list();
+        return list ? list->size() : 0;
+    }
     // Child `index` (below child_count) of a Root or Group.
     ast::NodeId child_at(ast::NodeId id, std::size_t index) const;
     // `args` of a command-like node; empty for other kinds.
-    std::span<const std::optional<ast::Argument>> arg_slots(ast::NodeId id) const;
+    std::span<const std::optional<ast::Argument>> arg_slots(ast::NodeId id) const {
+        const auto* args = node(id).args();
+        return args ? std::span<const std::optional<ast::Argument>>(*args)
+                    : std::span<const std::optional<ast::Argument>>{};
+    }
 
     std::optional<Slot> slot(ast::NodeId id) const noexcept;
     std::optional<ast::NodeId> parent_id(ast::NodeId id) const noexcept;

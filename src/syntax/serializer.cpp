@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "util/thread_storage.hpp"
 #include "util/utf8.hpp"
 
 namespace quorvel::syntax {
@@ -151,10 +152,24 @@ struct Task {
     Task() : index(0) {}
 };
 
+// The task stack of this thread, kept between calls and taken out while in
+// use: the many small trees of a batch then cost no allocation each. One
+// grown past this many tasks gives its memory back.
+constinit thread_local util::ThreadCache<std::vector<Task>> kept_tasks;
+constexpr std::size_t kKeptTasks = 1 << 12;
+
 template <class Recorder>
 class Serializer {
 public:
-    Serializer(const Ast& ast, const SerializeOptions& options) : ast_(ast), opt_(options) {}
+    Serializer(const Ast& ast, const SerializeOptions& options) : ast_(ast), opt_(options) {
+        stack_.swap(*kept_tasks);
+    }
+    ~Serializer() {
+        stack_.clear();
+        if (stack_.capacity() <= kKeptTasks) kept_tasks->swap(stack_);
+    }
+    Serializer(const Serializer&) = delete;
+    Serializer& operator=(const Serializer&) = delete;
 
     // Writes the whole tree; false when the walk was refused.
     bool run() {
@@ -490,7 +505,8 @@ private:
                     put_control(rule_c(ContentMode::Text, true), " ", ContentMode::Text);
                     break;
                 }
-                push_visit(children[t.index], t.mode);
+                // Written now: the rest of the list waits on the stack.
+                visit(children[t.index], t.mode);
                 break;
             }
             case Op::Slots: {

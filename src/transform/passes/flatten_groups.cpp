@@ -270,8 +270,11 @@ private:
                 support::truncate(list_, frame.list_begin);
                 if (parent != nullptr && frame.slot && frame.slot->is_group_child()) {
                     list_.push_back({frame.node, flags});
-                    if (const auto mode = slot_mode(parent->node, *frame.slot); mode && attribute_prefix(frame.node, *mode))
-                        ++parent->prefixes;
+                    // Prefixes are commands: the list's mode is looked up for those alone.
+                    if (ast_.node(frame.node).is<Node::Command>()) {
+                        const auto mode = slot_mode(parent->node, *frame.slot);
+                        if (mode && attribute_prefix(frame.node, *mode)) ++parent->prefixes;
+                    }
                 }
                 break;
             case Outcome::Unwrap: {
@@ -389,8 +392,8 @@ private:
         if (slot == Slot::Kind::ScriptBase && base_prime_would_not_read_back(parent, entries[0].node)) {
             return Outcome::Keep;
         }
-        if (slot == Slot::Kind::Argument && attribute_prefix(parent.node, group.mode) &&
-            holds_prefix(entries[0].node, group.mode)) {
+        if (slot == Slot::Kind::Argument && holds_prefix(entries[0].node, group.mode) &&
+            attribute_prefix(parent.node, group.mode)) {
             return Outcome::Keep;  // a prefix in a prefix: see below
         }
         return Outcome::Redirect;
