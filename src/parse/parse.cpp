@@ -241,7 +241,11 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
         // without an Error node it would be a fault the document does not
         // show, and the document would pass for valid: such a parse keeps
         // no document.
-        if (!outcome.diagnostics.empty() && outcome.document->errors().empty()) outcome.document.reset();
+        const auto& ast = outcome.document->ast();
+        if (!outcome.diagnostics.empty() &&
+            !ast.find_impl(ast.root(), [](const syntax::ast::Node& n) { return n.is<syntax::ast::Node::Error>(); })) {
+            outcome.document.reset();
+        }
     }
     return outcome;
 }
