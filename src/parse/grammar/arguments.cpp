@@ -395,7 +395,7 @@ private:
         out.argument = Argument{std::move(kind), false, std::move(value)};
     }
 
-    [[gnu::noinline]] static void fill_content(TrackedArgumentSlot& out, ArgumentKind kind, ArgValueKind value_kind,
+    [[gnu::noinline]] static void fill_content(TrackedArgumentSlot& out, ArgumentKind&& kind, ArgValueKind value_kind,
                                                TrackedNode&& node) {
         out.content_spans = node.take_span_tree();
         out.diagnostics = std::move(node.diagnostics);
@@ -1025,7 +1025,8 @@ std::optional<SkipTable::CloserRun> SkipTable::closer_run(std::size_t index, std
 
 void ArgumentSession::keep_skip_stop(const SkipKey& at, const SkipStop& stop, const knowledge::KnowledgeBase& kb,
                                      ContentMode mode) {
-    auto& kept = skip_stops_[at];
+    if (!kept_) kept_.emplace();
+    auto& kept = kept_->stops[at];
     if (kept.size() >= 4) return;
     kept.push_back(stop);
     // A stretch ends only where a skip went on and asked nothing of its
@@ -1035,17 +1036,18 @@ void ArgumentSession::keep_skip_stop(const SkipKey& at, const SkipStop& stop, co
     if (!stop.goes_on || stop.end_at_most != std::numeric_limits<std::size_t>::max()) return;
     const SkipTable* table = skip_table(mode, kb);
     if (table == nullptr || !table->stretch_end(at.token, count)) return;
-    returns_by_stretch_.emplace(at.mode_and_stop, table->stretch_to(at.token), static_cast<std::uint32_t>(at.token),
-                                stop.reach);
+    kept_->returns_by_stretch.emplace(at.mode_and_stop, table->stretch_to(at.token),
+                                      static_cast<std::uint32_t>(at.token), stop.reach);
 }
 
 std::optional<std::size_t> ArgumentSession::kept_return_in_stretch(std::size_t index, std::size_t limit,
                                                                    std::size_t end, const SkipTable& table,
                                                                    std::uint8_t mode_and_stop) const {
+    if (!kept_) return std::nullopt;
     const auto stretch_end = static_cast<std::uint32_t>(table.stretch_to(index));
-    const auto it =
-        returns_by_stretch_.lower_bound({mode_and_stop, stretch_end, static_cast<std::uint32_t>(index + 1), 0});
-    if (it == returns_by_stretch_.end() || std::get<0>(*it) != mode_and_stop || std::get<1>(*it) != stretch_end ||
+    const auto& returns = kept_->returns_by_stretch;
+    const auto it = returns.lower_bound({mode_and_stop, stretch_end, static_cast<std::uint32_t>(index + 1), 0});
+    if (it == returns.end() || std::get<0>(*it) != mode_and_stop || std::get<1>(*it) != stretch_end ||
         std::get<2>(*it) >= limit || std::get<3>(*it) >= end) {
         return std::nullopt;
     }

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <tuple>
 #include <memory>
+#include <memory_resource>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -438,8 +439,9 @@ struct ArgumentSession {
     // Where a skip that passes `at` inside a window ending at stream index
     // `end` stops, as one kept for such a window says.
     std::optional<SkipStop> skip_stop(const SkipKey& at, std::size_t end) const {
-        const auto kept = skip_stops_.find(at);
-        if (kept == skip_stops_.end()) return std::nullopt;
+        if (!kept_) return std::nullopt;
+        const auto kept = kept_->stops.find(at);
+        if (kept == kept_->stops.end()) return std::nullopt;
         for (const SkipStop& stop : kept->second) {
             if (stop.reach < end && end <= stop.end_at_most) return stop;
         }
@@ -459,13 +461,20 @@ struct ArgumentSession {
                                                       const SkipTable& table, std::uint8_t mode_and_stop) const;
 
 private:
-    std::unordered_map<SkipKey, std::vector<SkipStop>, SkipKeyHash> skip_stops_;
-    // The tokens where a skip was kept going on, with its reach, by mode and
-    // stop and by the end of the stretch from each: the tokens a
-    // stretch steps on are those between its start and its end whose own
-    // stretch ends where it does (one inside a group, environment or header
-    // it passes whole ends inside that).
-    std::set<std::tuple<std::uint8_t, std::uint32_t, std::uint32_t, std::size_t>> returns_by_stretch_;
+    // What the skips kept: made on the first keep, so that a parse without
+    // failures neither builds nor frees it. It only grows while the parse
+    // runs, so its nodes come from one arena, given back at once.
+    struct Kept {
+        std::pmr::monotonic_buffer_resource memory;
+        std::pmr::unordered_map<SkipKey, std::pmr::vector<SkipStop>, SkipKeyHash> stops{&memory};
+        // The tokens where a skip was kept going on, with its reach, by mode
+        // and stop and by the end of the stretch from each: the tokens a
+        // stretch steps on are those between its start and its end whose own
+        // stretch ends where it does (one inside a group, environment or
+        // header it passes whole ends inside that).
+        std::pmr::set<std::tuple<std::uint8_t, std::uint32_t, std::uint32_t, std::size_t>> returns_by_stretch{&memory};
+    };
+    std::optional<Kept> kept_;
     struct MatchTable {
         knowledge::DelimiterToken open;
         knowledge::DelimiterToken close;
