@@ -391,7 +391,7 @@ private:
         return false;
     }
 
-    static void fill(TrackedArgumentSlot& out, ArgumentKind kind, ArgumentValue value) {
+    static void fill(TrackedArgumentSlot& out, ArgumentKind&& kind, ArgumentValue&& value) {
         out.argument = Argument{std::move(kind), false, std::move(value)};
     }
 
