@@ -174,7 +174,24 @@ Pattern Input::pattern(PatternId id) const {
     return Pattern::something_else();
 }
 
-void Input::append_pattern_display(std::string& out, PatternId id) const { pattern(id).append_display(out); }
+void Input::append_pattern_display(std::string& out, PatternId id) const {
+    if (id >= pattern::kStaticPatternCount) {
+        dynamic_patterns_[id - pattern::kStaticPatternCount].append_display(out);
+        return;
+    }
+    const StaticPattern& s = kStaticPatterns[id];
+    switch (s.kind) {
+        case K::Token:
+            out.push_back('\'');
+            OwnedToken::simple(s.token).append_display(out);
+            out.push_back('\'');
+            break;
+        case K::Label: out.append(s.label); break;
+        case K::EndOfInput: out.append("end of input"); break;
+        case K::SomethingElse: out.append("something else"); break;
+        case K::Any: out.append("any"); break;
+    }
+}
 
 void Input::append_found_display(std::string& out, const Failure& failure) const {
     if (const OwnedToken* foreign = failure.foreign_found()) {
