@@ -847,7 +847,6 @@ private:
     struct OutsideRing {
         std::uint8_t count = 0;
         Outside entries[kOutsideEntries]{};
-        friend bool operator==(const OutsideRing&, const OutsideRing&) = default;
     };
     std::size_t outside_count() const noexcept { return outside_ ? outside_->count : 0; }
     void forget_all_outside() noexcept {

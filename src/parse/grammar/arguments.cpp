@@ -1025,7 +1025,7 @@ std::optional<SkipTable::CloserRun> SkipTable::closer_run(std::size_t index, std
 
 void ArgumentSession::keep_skip_stop(const SkipKey& at, const SkipStop& stop, const knowledge::KnowledgeBase& kb,
                                      ContentMode mode) {
-    if (!kept_) kept_.emplace();
+    if (!kept_) kept_ = std::make_unique<Kept>();
     auto& kept = kept_->stops[at];
     if (kept.size() >= 4) return;
     kept.push_back(stop);

@@ -474,7 +474,7 @@ private:
         // header it passes whole ends inside that).
         std::pmr::set<std::tuple<std::uint8_t, std::uint32_t, std::uint32_t, std::size_t>> returns_by_stretch{&memory};
     };
-    std::optional<Kept> kept_;
+    std::unique_ptr<Kept> kept_;  // made on the first keep
     struct MatchTable {
         knowledge::DelimiterToken open;
         knowledge::DelimiterToken close;
