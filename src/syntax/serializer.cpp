@@ -332,13 +332,12 @@ private:
         return is_prime(id);
     }
     // Whether the child at `index` is a text of spacing only that ends a
-    // brace group's list after an item other than a text, or is all of an
-    // explicit group's list.
+    // group's list after an item other than a text. Spacing alone in a
+    // brace group reads back as itself.
     bool ends_on_lone_spacing(NodeId list, std::span<const NodeId> children, std::size_t index) const {
         const auto* g = ast_.node(list).template get_if<Node::Group>();
-        if (g == nullptr || index + 1 != children.size()) return false;
-        if (index == 0 ? !g->kind.is_explicit() : ast_.node(children[index - 1]).template is<Node::Text>())
-            return false;
+        if (g == nullptr || index == 0 || index + 1 != children.size()) return false;
+        if (ast_.node(children[index - 1]).template is<Node::Text>()) return false;
         const auto* text = ast_.node(children[index]).template get_if<Node::Text>();
         if (text == nullptr || text->value.empty()) return false;
         const std::string_view value = text->value;
@@ -500,8 +499,7 @@ private:
                 glue_next_prime_ = t.index > 0 && t.mode == ContentMode::Math && starts_with_prime(children[t.index]);
                 if (t.mode == ContentMode::Text && ends_on_lone_spacing(t.node, children, t.index)) {
                     // Spacing between an item and the closing brace reads as
-                    // nothing, in braces of its own too: a control space is
-                    // the space it renders.
+                    // nothing: a control space is the space it renders.
                     put_control(rule_c(ContentMode::Text, true), " ", ContentMode::Text);
                     break;
                 }

@@ -67,6 +67,9 @@ const std::vector<Regression>& regressions() {
         // around it.
         {"soup_left_frac_text", "\\left(\\\\x_\\right)\\frac{}\\left(\\frac{\\)\\text{\\right)"},
         {"soup_frac_textbf_mbox", "\\frac{^^}\\left(\\textbf{\\right)\\mbox{x}{^"},
+        // A space alone in a text group reads back as itself.
+        {"space_alone_in_text_group", "\\text{{ }}"},
+        {"spaces_alone_in_text_groups", "\\textbf{\\textit y{  }}\\text{a{ }b}"},
     };
     return all;
 }

@@ -170,7 +170,7 @@ TEST(TransformTextRendering, SpaceAloneInTextGroupStays) {
         {R"(\text{a{  }b})", R"(\text {a b})", nullptr},
         {R"(\mbox{{ }})", R"(\mbox { })", nullptr},
         {R"(\text{a{{ }}b})", R"(\text {a b})", nullptr},
-        {R"(\text{a\,{ }b})", R"(\text {a\,{\ }b})", R"(\text {a\, b})"},
+        {R"(\text{a\,{ }b})", R"(\text {a\,{ }b})", R"(\text {a\, b})"},
     });
 }
 // TeX skips no space after a control symbol: none is written there, in
