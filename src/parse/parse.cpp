@@ -241,11 +241,7 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
         // without an Error node it would be a fault the document does not
         // show, and the document would pass for valid: such a parse keeps
         // no document.
-        const auto& ast = outcome.document->ast();
-        if (!outcome.diagnostics.empty() &&
-            !ast.find_impl(ast.root(), [](const syntax::ast::Node& n) { return n.is<syntax::ast::Node::Error>(); })) {
-            outcome.document.reset();
-        }
+        if (!outcome.diagnostics.empty() && !outcome.document->has_errors()) outcome.document.reset();
     }
     return outcome;
 }

@@ -140,6 +140,10 @@ std::vector<NodeRef> Document::errors() const {
     return collect([](const ast::Node& n, std::string_view) { return n.is<ast::Node::Error>(); }, {});
 }
 
+bool Document::has_errors() const {
+    return ast_.find_impl(ast_.root(), [](const ast::Node& n) { return n.is<ast::Node::Error>(); }).has_value();
+}
+
 std::vector<NodeRef> Document::find_commands(std::string_view name) const {
     return collect(
         [](const ast::Node& n, std::string_view wanted) {

@@ -214,6 +214,7 @@ public:
     Expected<ast::NodeId, EditError> check_node_owner(NodeId handle) const;
 
     std::vector<NodeRef> errors() const;
+    bool has_errors() const;
     std::vector<NodeRef> find_commands(std::string_view name) const;
     std::vector<NodeRef> find_environments(std::string_view name) const;
     // Every entry spells its whole path, so the text grows with the square of

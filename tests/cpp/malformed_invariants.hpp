@@ -120,7 +120,7 @@ struct Check {
     std::string rewritten; // the text written from the reparse, for a fixed-point fault
 };
 
-inline bool has_error_node(const syntax::document::Document& document) { return !document.errors().empty(); }
+inline bool has_error_node(const syntax::document::Document& document) { return document.has_errors(); }
 
 // True when every diagnostic starts inside the span of an Error node, its
 // end included: a fault at the end of the skipped text, such as the end of
