@@ -9,6 +9,7 @@
 #include "parse/utf8.hpp"
 #include "parse/grammar/stack_guard.hpp"
 #include "syntax/list_buffers.hpp"
+#include "util/work_count.hpp"
 
 namespace quorvel::parse::grammar {
 
@@ -119,6 +120,7 @@ std::optional<std::size_t> ArgumentSession::pair_match(const DelimiterToken& ope
 
 std::span<const std::size_t> ArgumentSession::environment_controls(std::size_t first, std::size_t tokens) {
     if (!environment_controls_) {
+        util::work_count += count;
         environment_controls_.emplace();
         for (std::size_t i = 0; i < count; ++i) {
             if (base[i].token.is_control("begin") || base[i].token.is_control("end")) {
@@ -130,6 +132,7 @@ std::span<const std::size_t> ArgumentSession::environment_controls(std::size_t f
     const auto from = std::lower_bound(all.begin(), all.end(), first);
     const auto to = std::lower_bound(from, all.end(), first + tokens);
     window_controls_.assign(from, to);
+    util::work_count += window_controls_.size();
     for (std::size_t& i : window_controls_) i -= first;
     return window_controls_;
 }
@@ -777,6 +780,7 @@ const SkipTable* ArgumentSession::skip_table(ContentMode mode, const knowledge::
 }
 
 SkipTable::SkipTable(ArgumentSession& session, const knowledge::KnowledgeBase& kb) : count_(session.count) {
+    util::work_count += count_;
     Scratch s{std::vector<std::uint16_t>(count_, 0), std::vector<std::uint32_t>(count_, kUnmatched),
               std::vector<std::uint32_t>(count_, kUnmatched)};
     classify(session, kb, s);
@@ -1027,6 +1031,7 @@ void ArgumentSession::keep_skip_stop(const SkipKey& at, const SkipStop& stop, co
                                      ContentMode mode) {
     if (!kept_) kept_ = std::make_unique<Kept>();
     auto& kept = kept_->stops[at];
+    util::work_count += 1 + kept.size();
     if (kept.size() >= 4) return;
     kept.push_back(stop);
     // A stretch ends only where a skip went on and asked nothing of its
@@ -1036,6 +1041,7 @@ void ArgumentSession::keep_skip_stop(const SkipKey& at, const SkipStop& stop, co
     if (!stop.goes_on || stop.end_at_most != std::numeric_limits<std::size_t>::max()) return;
     const SkipTable* table = skip_table(mode, kb);
     if (table == nullptr || !table->stretch_end(at.token, count)) return;
+    ++util::work_count;
     kept_->returns_by_stretch.emplace(at.mode_and_stop, table->stretch_to(at.token),
                                       static_cast<std::uint32_t>(at.token), stop.reach);
 }
@@ -1044,6 +1050,7 @@ std::optional<std::size_t> ArgumentSession::kept_return_in_stretch(std::size_t i
                                                                    std::size_t end, const SkipTable& table,
                                                                    std::uint8_t mode_and_stop) const {
     if (!kept_) return std::nullopt;
+    ++util::work_count;
     const auto stretch_end = static_cast<std::uint32_t>(table.stretch_to(index));
     const auto& returns = kept_->returns_by_stretch;
     const auto it = returns.lower_bound({mode_and_stop, stretch_end, static_cast<std::uint32_t>(index + 1), 0});

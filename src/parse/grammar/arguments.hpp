@@ -28,6 +28,7 @@
 #include "knowledge/knowledge_base.hpp"
 #include "parse/grammar/grammar.hpp"
 #include "syntax/syntax_node.hpp"
+#include "util/work_count.hpp"
 
 namespace quorvel::parse::grammar {
 
@@ -440,9 +441,11 @@ struct ArgumentSession {
     // `end` stops, as one kept for such a window says.
     std::optional<SkipStop> skip_stop(const SkipKey& at, std::size_t end) const {
         if (!kept_) return std::nullopt;
+        ++util::work_count;
         const auto kept = kept_->stops.find(at);
         if (kept == kept_->stops.end()) return std::nullopt;
         for (const SkipStop& stop : kept->second) {
+            ++util::work_count;
             if (stop.reach < end && end <= stop.end_at_most) return stop;
         }
         return std::nullopt;

@@ -15,6 +15,7 @@
 #include "parse/grammar/arguments.hpp"
 #include "parse/grammar/stack_guard.hpp"
 #include "syntax/list_buffers.hpp"
+#include "util/work_count.hpp"
 
 namespace quorvel::parse::grammar {
 
@@ -356,6 +357,7 @@ std::optional<std::size_t> SharedContents::find(const Key& key) const {
     const auto slot = slot_of(key);
     if (!slot || newest_.empty()) return std::nullopt;
     for (std::uint32_t at = newest_[*slot]; at != 0; at = entries_[at - 1].next) {
+        ++util::work_count;
         if (entries_[at - 1].key == key) return at - 1;
     }
     return std::nullopt;
@@ -366,7 +368,10 @@ std::optional<std::size_t> SharedContents::keep(const Key& key, ContentOutcome&&
     if (!slot || entries_.size() >= kStandInCount || entries_.size() >= std::numeric_limits<std::uint32_t>::max() - 1) {
         return std::nullopt;
     }
-    if (newest_.empty()) newest_.assign(token_count_, 0);
+    if (newest_.empty()) {
+        newest_.assign(token_count_, 0);
+        util::work_count += token_count_;
+    }
     Fuel::current().hold(sizeof(Entry));
     entries_.push_back(Entry{std::move(outcome), key, newest_[*slot], false});
     newest_[*slot] = static_cast<std::uint32_t>(entries_.size());
@@ -375,6 +380,7 @@ std::optional<std::size_t> SharedContents::keep(const Key& key, ContentOutcome&&
 
 TrackedNode SharedContents::stand_in(std::size_t number) const {
     const ContentOutcome& kept = entries_[number].outcome;
+    ++util::work_count;
     TrackedNode t;
     t.node.value.emplace<SyntaxNode::Char>(SyntaxNode::Char{static_cast<char32_t>(kFirstStandIn + number)});
     t.span = kept.node.span;

@@ -10,6 +10,7 @@
 #include "parse/grammar/arguments.hpp"
 #include "parse/grammar/stack_guard.hpp"
 #include "parse/utf8.hpp"
+#include "util/work_count.hpp"
 
 namespace quorvel::parse::grammar {
 
@@ -111,6 +112,19 @@ std::optional<TokenHeader> whole_header(const SpannedToken* t, std::size_t count
 class SkipLevels {
 public:
     enum Kind : std::uint8_t { Brace, Left, Environment };
+
+    SkipLevels() = default;
+    SkipLevels(const SkipLevels& other) : table_(other.table_), runs_(other.runs_) {
+        std::copy(other.counts_, other.counts_ + 3, counts_);
+        util::work_count += runs_.size();
+    }
+    SkipLevels& operator=(const SkipLevels& other) {
+        table_ = other.table_;
+        runs_ = other.runs_;
+        std::copy(other.counts_, other.counts_ + 3, counts_);
+        util::work_count += runs_.size();
+        return *this;
+    }
 
     std::size_t count(Kind kind) const noexcept { return counts_[kind]; }
     std::size_t total() const noexcept { return counts_[Brace] + counts_[Left] + counts_[Environment]; }
@@ -468,6 +482,7 @@ public:
         std::size_t above = 0;
         std::size_t at_most = std::numeric_limits<std::size_t>::max();
         // From the innermost token out, gathering the bounds asked after it.
+        util::work_count += at_.size();
         for (std::size_t i = at_.size(); i-- > 0;) {
             for (; b > 0 && bounds_[b - 1].n > i; --b) {
                 above = std::max(above, bounds_[b - 1].above);
@@ -518,6 +533,7 @@ private:
         Return back_at{};
     };
     void pop() {
+        ++util::work_count;
         const Candidate c = at_.back();
         at_.pop_back();
         Run& run = runs_.back();
@@ -884,6 +900,7 @@ const ArgumentSession::LeftControls& ArgumentSession::left_controls(const knowle
     if (left_controls_) return *left_controls_;
     LeftControls lefts;
     std::vector<bool> bad;
+    util::work_count += count;
     for (std::size_t i = 0; i < count; ++i) {
         if (!base[i].token.is_control("left")) continue;
         std::size_t j = i + 1;
@@ -991,6 +1008,7 @@ void Grammar::charge_recovery(std::size_t units) {
     RecoveryMemo& memo = *recovery_;
     const std::size_t limit = st_.config().max_group_depth;
     const RecoveryMemo::FailedAttempt* remembered = nullptr;
+    ++util::work_count;
     if (!memo.failed.empty()) {
         if (auto hit = memo.failed.find(key); hit != memo.failed.end() && depth + hit->second.depth_rise < limit) {
             remembered = &hit->second;
@@ -1021,6 +1039,7 @@ void Grammar::charge_recovery(std::size_t units) {
         // Below the limit at this depth, it is below it at any depth that
         // keeps its groups below it; otherwise valid at this depth only.
         RecoveryMemo& memo = *recovery_;
+        ++util::work_count;
         if (depth + rise < st_.config().max_group_depth) {
             memo.failed.insert_or_assign(key, std::move(failed));
         } else {
@@ -1267,6 +1286,7 @@ bool ItemSkip::leave_fence() {
     if (!fences_.active()) return false;
     const auto& [group, before] = *outer_fence_;
     if (one_step() && stream_at_) {
+        util::work_count += fences_.entered().size();
         for (const TextFences::Fence& f : fences_.entered()) {
             session_.stopping_text_arguments.insert({*stream_at_ + f.close, mode_and_stop_});
         }
@@ -1500,6 +1520,7 @@ void ItemSkip::command_slots(const knowledge::ActiveCommandRecord& record) {
         fences_.enter(close->last, levels_.count(SkipLevels::Left), levels_.count(SkipLevels::Environment),
                       in_.pos());
         // One another skip took whole is taken whole at once.
+        ++util::work_count;
         if (one_step() && stream_at_ &&
             session_.stopping_text_arguments.contains({*stream_at_ + close->last, mode_and_stop_})) {
             leave_fence();

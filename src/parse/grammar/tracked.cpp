@@ -8,6 +8,7 @@
 #include "parse/hash_index.hpp"
 #include "syntax/internal_error.hpp"
 #include "syntax/list_buffers.hpp"
+#include "util/work_count.hpp"
 
 namespace quorvel::parse::grammar {
 
@@ -54,12 +55,14 @@ FailureList::FailureList(std::vector<ParseFailure>&& failures) {
 }
 
 void FailureList::release(Block* block) noexcept {
+    ++util::work_count;
     if (--block->refs != 0) return;
     block->next_dead = nullptr;
     Block* dead = block;
     while (dead != nullptr) {
         Block* b = dead;
         dead = b->next_dead;
+        util::work_count += 1 + b->items.size();
         for (Block* child : {b->left, b->right}) {
             if (child != nullptr && --child->refs == 0) {
                 child->next_dead = dead;
@@ -137,6 +140,7 @@ std::vector<ParseFailure> FailureList::take() && {
             continue;
         }
         stack.pop_back();
+        util::work_count += 1 + b->items.size();
         for (ParseFailure& f : b->items) {
             if (owned) {
                 all.push_back(std::move(f));
