@@ -114,17 +114,10 @@ public:
     enum Kind : std::uint8_t { Brace, Left, Environment };
 
     SkipLevels() = default;
-    SkipLevels(const SkipLevels& other) : table_(other.table_), runs_(other.runs_) {
-        std::copy(other.counts_, other.counts_ + 3, counts_);
-        util::work_count += runs_.size();
-    }
-    SkipLevels& operator=(const SkipLevels& other) {
-        table_ = other.table_;
-        runs_ = other.runs_;
-        std::copy(other.counts_, other.counts_ + 3, counts_);
-        util::work_count += runs_.size();
-        return *this;
-    }
+    // Not copied: a skip that passes a deep nesting holds a run per level it
+    // passed, and it marks its levels at every argument it enters.
+    SkipLevels(const SkipLevels&) = delete;
+    SkipLevels& operator=(const SkipLevels&) = delete;
 
     std::size_t count(Kind kind) const noexcept { return counts_[kind]; }
     std::size_t total() const noexcept { return counts_[Brace] + counts_[Left] + counts_[Environment]; }
@@ -211,6 +204,29 @@ private:
         std::size_t n;
         std::size_t to;
     };
+
+public:
+    // The levels as they stand, to go back to while no level open now is
+    // closed: only the top run may change meanwhile (levels of its kind
+    // join it), and going back costs the runs opened since.
+    struct Mark {
+        std::size_t runs;
+        Run top;
+        std::size_t counts[3];
+    };
+    Mark mark() const noexcept {
+        return Mark{runs_.size(), runs_.empty() ? Run{} : runs_.back(), {counts_[0], counts_[1], counts_[2]}};
+    }
+    void restore(const Mark& m) {
+        assert(runs_.size() >= m.runs);
+        assert(m.runs == 0 || (runs_[m.runs - 1].kind == m.top.kind && runs_[m.runs - 1].stretch == m.top.stretch));
+        util::work_count += runs_.size() - m.runs;
+        runs_.resize(m.runs);
+        if (m.runs > 0) runs_.back() = m.top;
+        std::copy(m.counts, m.counts + 3, counts_);
+    }
+
+private:
     std::size_t in_stretch(Kind kind, std::size_t from, std::size_t to) const {
         const auto k = static_cast<SkipTable::OpenerKind>(kind);
         return table_->openers_before(k, to) - table_->openers_before(k, from);
@@ -1156,7 +1172,7 @@ private:
     TextFences fences_;
     // The outermost argument entered, with the levels open before it, and
     // the diagnostics of the arguments taken whole after all.
-    std::optional<std::pair<Collected, SkipLevels>> outer_fence_;
+    std::optional<std::pair<Collected, SkipLevels::Mark>> outer_fence_;
     FailureList inside_fences_;
     // The steps the skip takes, each over one token or one stretch passed
     // whole: what the budget counts.
@@ -1300,7 +1316,7 @@ bool ItemSkip::leave_fence() {
     }
     in_.rewind(group.last + 1);
     fences_.leave_before(in_.pos());
-    levels_ = before;
+    levels_.restore(before);
     stops_.forget();
     return true;
 }
@@ -1516,7 +1532,7 @@ void ItemSkip::command_slots(const knowledge::ActiveCommandRecord& record) {
     slot_scans_.open_brace.reset();
     slot_scans_.left_open = false;
     if (close) {
-        if (!fences_.active()) outer_fence_.emplace(*close, levels_);
+        if (!fences_.active()) outer_fence_.emplace(*close, levels_.mark());
         fences_.enter(close->last, levels_.count(SkipLevels::Left), levels_.count(SkipLevels::Environment),
                       in_.pos());
         // One another skip took whole is taken whole at once.
