@@ -4,9 +4,9 @@
 // with a fault at the bottom, at every level, or nowhere, or left open at
 // every level around the opener or inside it, each under one of four
 // configurations. Every nesting is parsed at n and 8n levels in forked
-// workers: the parse's work units (the fuel of the work bound) may grow at
-// most 12 times, stay under a ceiling per token, and no run may reach a
-// budget (see parse_work.hpp). A sample of one nesting per opener, fault and
+// workers: the parse's work units (the fuel of the work bound), and the work
+// they leave out, may grow at most 12 times, the units stay under a ceiling
+// per token, and no run may reach a budget (see parse_work.hpp). A sample of one nesting per opener, fault and
 // configuration is also measured in child processes under a CPU limit: its
 // CPU time per work unit and token may grow at most 4 times, and its peak
 // memory (the growth of the resident set) at most 12 times.
@@ -58,8 +58,10 @@ std::FILE* digest_file(int worker) {
 
 // The work of the parse of `source`, and the digest of its result.
 testing::Work work_of(const std::string& source, const ParseConfig& config, std::uint64_t& digest) {
-    digest = quorvel::testing::parse_digest(parse_source(all_packages(), source, config));
-    return testing::last_work();
+    ParseOutcome out;
+    const testing::Work work = testing::measure_work([&] { out = parse_source(all_packages(), source, config); });
+    digest = quorvel::testing::parse_digest(out);
+    return work;
 }
 
 constexpr std::size_t kIncomplete = static_cast<std::size_t>(-1);
