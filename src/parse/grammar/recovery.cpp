@@ -113,12 +113,6 @@ class SkipLevels {
 public:
     enum Kind : std::uint8_t { Brace, Left, Environment };
 
-    SkipLevels() = default;
-    // Not copied: a skip that passes a deep nesting holds a run per level it
-    // passed, and it marks its levels at every argument it enters.
-    SkipLevels(const SkipLevels&) = delete;
-    SkipLevels& operator=(const SkipLevels&) = delete;
-
     std::size_t count(Kind kind) const noexcept { return counts_[kind]; }
     std::size_t total() const noexcept { return counts_[Brace] + counts_[Left] + counts_[Environment]; }
     // Opens `n` levels of one kind, kept as one run: a skip that passes a
@@ -206,6 +200,12 @@ private:
     };
 
 public:
+    SkipLevels() = default;
+    // Not copied: a skip that passes a deep nesting holds a run per level it
+    // passed, and it marks its levels at every argument it enters.
+    SkipLevels(const SkipLevels&) = delete;
+    SkipLevels& operator=(const SkipLevels&) = delete;
+
     // The levels as they stand, to go back to while no level open now is
     // closed: only the top run may change meanwhile (levels of its kind
     // join it), and going back costs the runs opened since.
