@@ -42,8 +42,9 @@ public:
     // Units per token of the source and the floor every run gets. Real
     // formulas burn at most about 15 units per token once they are a few
     // hundred tokens long, and a few thousand units in all when shorter; the
-    // linear hostile families (deep faulty nesting) about 70 per token. Past
-    // the tank lie only inputs whose reading grows faster than their length.
+    // linear hostile families (deep faulty nesting) up to about 200 per
+    // token. Past the tank lie only inputs whose reading grows faster than
+    // their length.
     static constexpr std::size_t kUnitsPerToken = 512;
     static constexpr std::size_t kFloor = std::size_t{1} << 20;
     // Bytes of memory per unit burnt.

@@ -24,6 +24,17 @@ thread_local constinit bool stepwise_skip = false;
 // back, whatever that skip took.
 constexpr std::size_t kMostStepsOfKeptSkip = 16;
 
+// What the skip does besides looking at tokens, in units of the work bound
+// (a look at a token is one): a step, and a lookup in the tables it keeps or
+// searches (kept stops and returns, text arguments taken whole, the sorted
+// tables of runs and openers). Deep nesting can make the skips' steps grow
+// faster than the formula; charged so, the work the bound allows takes about
+// the time the corpus takes per unit, and such input reaches the bound
+// early and cheaply.
+constexpr std::size_t kUnitsPerSkipStep = 4;
+constexpr std::size_t kUnitsPerLookup = 12;
+void burn_lookups(std::size_t n = 1) noexcept { Fuel::current().burn(n * kUnitsPerLookup); }
+
 bool is_whitespace_token(const SpannedToken* t) {
     return t != nullptr && t->token.kind() == TokenKind::Whitespace;
 }
@@ -147,6 +158,7 @@ public:
             Run& top = runs_.back();
             if (top.stretch) {
                 const std::size_t have = in_stretch(kind, top.n, top.to);
+                if (have != 0) burn_lookups();
                 // The levels above the innermost one this closes.
                 const std::size_t from =
                     have == 0 ? top.n
@@ -511,6 +523,7 @@ public:
             while (f > 0 && stream_at_ + fences[f - 1].entry > c.pos) --f;
             if (f < fences.size()) read = std::max(read, stream_at_ + fences[f].close);
             if (read < at_most) {
+                burn_lookups(2);  // a kept stop, and maybe a kept return
                 session_.keep_skip_stop({c.pos, mode_and_stop_},
                                         {stream_at_ + stop, read, at_most, false, step - c.step}, kb_, mode_);
             }
@@ -558,6 +571,7 @@ private:
         if (run.back_at.at > c.pos) {
             const Return& r = run.back_at;
             if (r.above < r.at_most && r.at < r.at_most) {
+                burn_lookups(2);
                 session_.keep_skip_stop(
                     {c.pos, mode_and_stop_},
                     {r.at, std::max(r.above, r.at), r.at_most, true, r.step - c.step, r.braces - c.counts[SkipLevels::Brace]},
@@ -1267,6 +1281,7 @@ std::optional<FailedItem> ItemSkip::report(Grammar& g, HardStop stop, ContentMod
 
 bool ItemSkip::run() {
     for (;; ++steps_) {
+        in_.fuel().burn(kUnitsPerSkipStep);
         g_.skip_ws();
         const SpannedToken* t = in_.peek();
         if (t == nullptr) {
@@ -1303,6 +1318,7 @@ bool ItemSkip::leave_fence() {
     const auto& [group, before] = *outer_fence_;
     if (one_step() && stream_at_) {
         util::work_count += fences_.entered().size();
+        burn_lookups(fences_.entered().size());
         for (const TextFences::Fence& f : fences_.entered()) {
             session_.stopping_text_arguments.insert({*stream_at_ + f.close, mode_and_stop_});
         }
@@ -1325,6 +1341,7 @@ ItemSkip::Step ItemSkip::kept_stop() {
     if (!stops_.on() || !consumed_) return Step::Next;
     // From a token where another skip stopped without asking what came
     // before, this one stops where that one did.
+    burn_lookups();
     const auto kept = session_.skip_stop({*stream_at_ + in_.pos(), mode_and_stop_}, stream_end_);
     if (!kept) {
         stops_.pass(in_.pos(), steps_ + kept_steps_, levels_,
@@ -1385,6 +1402,7 @@ ItemSkip::Step ItemSkip::stretch() {
     // `ArgumentSession::kept_return_in_stretch`).
     const SkipTable* table = skip_table();
     if (table == nullptr) return Step::Next;
+    burn_lookups(stops_.on() ? 2 : 1);
     const std::size_t from = *stream_at_ + in_.pos();
     auto to = table->stretch_end(from, stream_end_);
     if (!to) return Step::Next;
@@ -1436,6 +1454,7 @@ ItemSkip::Step ItemSkip::end(std::uint16_t role) {
         const std::size_t open = levels_.count(SkipLevels::Environment);
         const std::size_t spare = open > floor ? open - floor : 0;
         const SkipTable* table = spare > 1 ? skip_table() : nullptr;
+        if (table != nullptr) burn_lookups();
         const auto run =
             table != nullptr ? table->end_header_run(*stream_at_ + in_.pos(), spare, stream_end_) : std::nullopt;
         if (run && run->nth > 1) {
@@ -1450,6 +1469,7 @@ ItemSkip::Step ItemSkip::end(std::uint16_t role) {
     if (!item_.header) return Step::Next;
     const auto end = whole_header(tokens_ + in_.pos(), in_.token_count() - in_.pos());
     if (!end) return Step::Next;
+    burn_lookups();
     if (end->name == *item_.header) {
         // Innermost where the item failed, it ends the bad content;
         // otherwise the item failed after it, and it closes the item's own
@@ -1491,6 +1511,7 @@ ItemSkip::Step ItemSkip::closer_run(std::uint16_t role) {
     // opens no level between them, is passed at once: one by one, deep
     // nesting would pass it once per enclosing failed item.
     const SkipTable* table = skip_table();
+    burn_lookups();
     const auto run = table != nullptr ? table->closer_run(*stream_at_ + in_.pos(), levels_.count(SkipLevels::Brace),
                                                           stream_end_, stop_ != HardStop::MathControlParen)
                                       : std::nullopt;
@@ -1537,6 +1558,7 @@ void ItemSkip::command_slots(const knowledge::ActiveCommandRecord& record) {
                       in_.pos());
         // One another skip took whole is taken whole at once.
         ++util::work_count;
+        burn_lookups();
         if (one_step() && stream_at_ &&
             session_.stopping_text_arguments.contains({*stream_at_ + close->last, mode_and_stop_})) {
             leave_fence();
