@@ -55,8 +55,8 @@ std::string fault_at(const Family& f, bool small_tank) {
     return testing::work_fault(measure(f.n), measure(8 * f.n), any);
 }
 
-// The three-layer nestings whose reading grew fastest, with the square of
-// their levels.
+// Three-layer nestings whose reading grows with the square of their levels
+// until the tank runs out.
 std::vector<Family> three_layer_families(std::size_t n) {
     return {
         {"frac_matrix_cases", "\\frac{\\begin{matrix}\\begin{cases}", "z", "\\end{cases}}{a}", n},
