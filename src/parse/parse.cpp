@@ -236,12 +236,6 @@ std::optional<ParseOutcome> run_grammar(const ParseContext& context, std::string
         outcome.document.emplace(
             syntax::document::Document::from_parsed_root(std::move(finished->root)));
         outcome.document->set_parse_context_id(context.id());
-        // A failure recorded inside an attempt the grammar went back on stays
-        // reported while its Error node went with the attempt. Over a tree
-        // without an Error node it would be a fault the document does not
-        // show, and the document would pass for valid: such a parse keeps
-        // no document.
-        if (!outcome.diagnostics.empty() && !outcome.document->has_errors()) outcome.document.reset();
     }
     return outcome;
 }

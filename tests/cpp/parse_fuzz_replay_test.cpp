@@ -87,23 +87,32 @@ INSTANTIATE_TEST_SUITE_P(Found, FuzzReplay, ::testing::ValuesIn(regressions()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The fuzzers' seeds from the sweep, at one and three levels, each under the
-// configuration the sweep gives it.
-TEST(FuzzReplaySweep, SmallNestingsKeepEveryInvariant) {
+// configuration the sweep gives it; in shards, each a test of its own, so
+// that no one test runs long.
+constexpr std::size_t kSweepShards = 3;
+
+class FuzzReplaySweep : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(FuzzReplaySweep, SmallNestingsKeepEveryInvariant) {
     using namespace parse::sweep;
     const std::vector<Layer> layers = all_layers();
     const std::vector<Sweep> all = sweeps(layers);
     std::size_t failures = 0;
+    std::size_t checked = 0;
     std::set<std::string> seen;
     for (const std::size_t levels : {1, 3}) {
         for (std::size_t i = 0; i < all.size(); ++i) {
             const std::string source = build(all[i], levels, i);
-            if (!seen.insert(source).second) continue;
+            if (!seen.insert(source).second || seen.size() % kSweepShards != GetParam()) continue;
+            ++checked;
             const auto finding = invariants::check_source(context(), source, config_of(all[i].config));
             if (finding.fault != Fault::None && ++failures <= 5) ADD_FAILURE() << describe(source, finding);
         }
     }
-    EXPECT_EQ(failures, 0u) << "of " << seen.size() << " nestings";
+    EXPECT_EQ(failures, 0u) << "of " << checked << " nestings";
 }
+
+INSTANTIATE_TEST_SUITE_P(Shards, FuzzReplaySweep, ::testing::Range<std::size_t>(0, kSweepShards));
 
 // ---- Token soups ----------------------------------------------------------------
 
@@ -130,12 +139,19 @@ std::string soup(std::uint64_t& state) {
     return out;
 }
 
+// Taken in shards of the same sequence, each a test of its own.
 constexpr std::size_t kSoups = 60000;
+constexpr std::size_t kSoupShards = 4;
 
-TEST(FuzzReplaySoup, SoupsKeepEveryInvariant) {
+class FuzzReplaySoup : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(FuzzReplaySoup, SoupsKeepEveryInvariant) {
+    const std::size_t from = GetParam() * kSoups / kSoupShards;
+    const std::size_t to = (GetParam() + 1) * kSoups / kSoupShards;
     std::uint64_t state = 3;
+    for (std::size_t i = 0; i < from; ++i) (void)soup(state);
     std::size_t failures = 0;
-    for (std::size_t i = 0; i < kSoups; ++i) {
+    for (std::size_t i = from; i < to; ++i) {
         const std::string source = soup(state);
         for (const bool abort_on_error : {false, true}) {
             parse::ParseConfig config;
@@ -148,8 +164,10 @@ TEST(FuzzReplaySoup, SoupsKeepEveryInvariant) {
             }
         }
     }
-    EXPECT_EQ(failures, 0u) << "of " << 2 * kSoups << " parses";
+    EXPECT_EQ(failures, 0u) << "of " << 2 * (to - from) << " parses";
 }
+
+INSTANTIATE_TEST_SUITE_P(Shards, FuzzReplaySoup, ::testing::Range<std::size_t>(0, kSoupShards));
 
 }  // namespace
 }  // namespace quorvel

@@ -471,6 +471,43 @@ TEST(RecoveryRobustness, DeepEnvironmentsAndLeftGroupsEndCleanly) {
     }
 }
 
+// A caller's command with a text slot, in each argument form: the skip of a
+// failed item before it takes the slot whole, `$` and all, and goes on past
+// it, so the item's one Error node covers everything to the end.
+struct CallerSlotCase {
+    const char* name;
+    const char* argspec;  // of `\cmd`
+    const char* source;
+};
+
+void PrintTo(const CallerSlotCase& c, std::ostream* os) { *os << c.argspec << ": " << c.source; }
+
+class CallerTextSlots : public ::testing::TestWithParam<CallerSlotCase> {};
+
+TEST_P(CallerTextSlots, SkipTakesTheSlotWhole) {
+    const CallerSlotCase& c = GetParam();
+    ParseContextBuilder builder;
+    builder.item(ContextItem::command(CommandItem{"cmd", c.argspec, {}, 0, knowledge::AllowedMode::Math}));
+    const auto context = builder.build().value();
+    const ParseOutcome out = parse_source(*context, c.source, {});
+    ASSERT_TRUE(out.document);
+    EXPECT_EQ(out.diagnostics.size(), 1u);
+    const auto errors = out.document->errors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].error_parts()->second, c.source);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, CallerTextSlots,
+    ::testing::Values(CallerSlotCase{"star", "s m:T", "#\\cmd*{a $x$ b} c"},
+                      CallerSlotCase{"star_absent", "s m:T", "#\\cmd{a $x$ b} c"},
+                      CallerSlotCase{"braced_group", "m{}:T", "#\\cmd{a $x$ b} c"},
+                      CallerSlotCase{"optional_group", "g:T", "#\\cmd{a $x$ b} c"},
+                      CallerSlotCase{"paired", "r<(,)><|,|>:T", "#\\cmd(a $x$ b) c"},
+                      CallerSlotCase{"paired_second", "r<(,)><[,]>:T", "#\\cmd[a $x$ b] c"},
+                      CallerSlotCase{"delimited", "r():T", "#\\cmd(a $x$ b) c"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // Many failed items: the recovery scans are indexed, so the work grows
 // linearly with the formula.
 TEST(RecoveryRobustness, ManyRecoveriesTakeLinearTime) {

@@ -400,5 +400,45 @@ TEST_P(SmallBudgetSkipEquivalence, OneStepRunsOutOnlyWhereTokenByTokenDoes) {
 
 INSTANTIATE_TEST_SUITE_P(Budgets, SmallBudgetSkipEquivalence, ::testing::Values(2u, 64u));
 
+// Where the skips of the levels below are short, going to where one stopped
+// or was back counts the steps it took, as walking there does: the one-step
+// skip runs out of a small budget where the token-by-token skip does, with
+// the same outcome. Counted as one step, it would read on.
+struct ShortKeptCase {
+    const char* name;
+    const char* source;
+    std::size_t budget;
+};
+
+void PrintTo(const ShortKeptCase& c, std::ostream* os) { *os << c.source << " (budget " << c.budget << ")"; }
+
+class ShortKeptSkips : public ::testing::TestWithParam<ShortKeptCase> {};
+
+TEST_P(ShortKeptSkips, RunOutWhereTokenByTokenDoes) {
+    const ShortKeptCase& c = GetParam();
+    const SmallBudget small(c.budget);
+    const ParseOutcome one_step = parse_source(context(), c.source, {});
+    EXPECT_TRUE(ran_out());
+    const ParseOutcome stepwise = parse_stepwise(c.source, {});
+    EXPECT_TRUE(ran_out());
+    EXPECT_EQ(difference(one_step, stepwise), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Nestings, ShortKeptSkips,
+    ::testing::Values(
+        ShortKeptCase{"text_math_scripts", R"(\text{\(x^{\text{\(x^{\text{\(x^{z\)}}\)}}\)}})", 32},
+        ShortKeptCase{"scripts_around_left_aligned", R"(\text{\(x^{\text{\(x^{\left(\begin{aligned}z\)\right)\)}}\)}})",
+                      32},
+        ShortKeptCase{"text_math_around_matrix_left",
+                      R"(\text{\(\text{\(\text{\(\begin{matrix}\left(\begin{matrix}\left(\begin{matrix}\left(z\right)\right)\right)\right)\)}\)}\)})",
+                      64},
+        ShortKeptCase{"fbox_left_matrix_left",
+                      R"(\fbox{\(\left(\begin{matrix}\left(\begin{matrix}\left(\begin{matrix}\left(\left(z&\right)\right)\right)\right)\)})",
+                      64},
+        ShortKeptCase{"scripts_around_text_dollar",
+                      R"(\text{\(x^{\text{\(x^{\text{\(x^{\text{\(x^{\text{\text{z$}}\)}}\)}}\)}}\)}})", 128}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace quorvel::parse

@@ -9,6 +9,7 @@
 
 #include "corpus_mistakes.hpp"
 #include "malformed_invariants.hpp"
+#include "parse/grammar/arguments.hpp"
 #include "parse/grammar/fuel.hpp"
 #include "parse_grammar_support.hpp"
 #include "parse_work.hpp"
@@ -208,8 +209,6 @@ TEST(WorkBound, CorpusStaysTwentyTimesBelow) {
     }
 }
 
-// A smaller tank reaches its end sooner, inside a formula the full tank
-// reads whole.
 // Going where a kept skip stopped counts the steps that skip took. Counted
 // as one step, the recovery budget of this nesting runs out later, and its
 // work grows with the square of the levels until then.
@@ -222,6 +221,8 @@ TEST(WorkBound, KeptSkipsCountTheirSteps) {
     EXPECT_LE(work(512), 12 * work(64));
 }
 
+// A smaller tank reaches its end sooner, inside a formula the full tank
+// reads whole.
 TEST(WorkBound, SmallerTankGivesUpEarlier) {
     const std::string source = repeat("x+", 50) + open_text_math(300);
     const ParseOutcome full = parse_source(default_context(), source, {});
@@ -237,6 +238,33 @@ TEST(WorkBound, SmallerTankGivesUpEarlier) {
     EXPECT_LE(span.start, 100u);
     EXPECT_EQ(span.end, source.size());
 }
+
+// A budget's units per token times the tokens past the largest size give
+// the largest budget, not what the product wraps to.
+class BudgetScale : public ::testing::TestWithParam<grammar::detail::Budget> {};
+
+TEST_P(BudgetScale, SaturatesInsteadOfWrapping) {
+    namespace d = grammar::detail;
+    const d::Budget budget = GetParam();
+    const std::string source = repeat("\\frac{#}{#}", 40);
+    auto reached = [&](std::size_t per_token, std::size_t floor) {
+        const d::FuelScale fuel = d::fuel_scale;
+        const d::RecoveryBudgetScale recovery = d::recovery_budget_scale;
+        if (budget == d::kWorkBound) d::fuel_scale = {per_token, floor};
+        if (budget == d::kRecoveryBudget) d::recovery_budget_scale = {per_token, floor};
+        (void)parse_source(default_context(), source, {});
+        d::fuel_scale = fuel;
+        d::recovery_budget_scale = recovery;
+        // An even count: 2^63 units per token wrap to none.
+        EXPECT_EQ(testing::last_work().tokens % 2, 0u);
+        return (testing::last_work().reached & budget) != 0;
+    };
+    EXPECT_TRUE(reached(0, 2));
+    EXPECT_FALSE(reached(std::size_t{1} << 63, 2));
+}
+
+INSTANTIATE_TEST_SUITE_P(Budgets, BudgetScale,
+                         ::testing::Values(grammar::detail::kWorkBound, grammar::detail::kRecoveryBudget));
 
 }  // namespace
 }  // namespace quorvel::parse

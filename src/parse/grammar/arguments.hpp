@@ -102,7 +102,8 @@ public:
         source_ = source;
         tokens_ = tokens;
         token_count_ = count;
-        budget_ = detail::recovery_budget_scale.per_token * count + detail::recovery_budget_scale.floor;
+        budget_ = detail::linear_budget(detail::recovery_budget_scale.per_token, count,
+                                        detail::recovery_budget_scale.floor);
     }
 
     // Off, a parse reads windows in the order of their first tokens until it

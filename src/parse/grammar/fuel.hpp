@@ -144,6 +144,12 @@ private:
 namespace detail {
 inline thread_local Fuel idle_fuel;
 
+// `per_token * tokens + floor`, or the largest size where that overflows.
+constexpr std::size_t linear_budget(std::size_t per_token, std::size_t tokens, std::size_t floor) noexcept {
+    constexpr std::size_t kMost = std::numeric_limits<std::size_t>::max();
+    return per_token != 0 && tokens > (kMost - floor) / per_token ? kMost : per_token * tokens + floor;
+}
+
 // The tank's size on this thread: tests make it small to reach its end with
 // short inputs.
 struct FuelScale {
@@ -177,7 +183,7 @@ inline thread_local constinit FuelReport last_parse_fuel{};
 
 inline Fuel::Fuel(std::size_t tokens) noexcept {
     const detail::FuelScale s = detail::fuel_scale;
-    limit_ = s.per_token != 0 && tokens > (kMax - s.floor) / s.per_token ? kMax : s.per_token * tokens + s.floor;
+    limit_ = detail::linear_budget(s.per_token, tokens, s.floor);
 }
 
 inline Fuel& Fuel::current() noexcept {

@@ -123,9 +123,12 @@ std::optional<TokenHeader> whole_header(const SpannedToken* t, std::size_t count
 class SkipLevels {
 public:
     enum Kind : std::uint8_t { Brace, Left, Environment };
+    // A kind and the table's opener kind of the same level are cast into
+    // each other.
+    static_assert(int{Brace} == int{SkipTable::OpensBrace} && int{Left} == int{SkipTable::OpensLeft} &&
+                  int{Environment} == int{SkipTable::OpensEnvironment});
 
     std::size_t count(Kind kind) const noexcept { return counts_[kind]; }
-    std::size_t total() const noexcept { return counts_[Brace] + counts_[Left] + counts_[Environment]; }
     // Opens `n` levels of one kind, kept as one run: a skip that passes a
     // deep nesting opens its levels at once.
     void open(Kind kind, std::size_t n = 1) {
@@ -776,7 +779,7 @@ void EnvironmentIndex::build_walks() {
             open.pop_back();
             continue;
         }
-        mismatches_.push_back(Mismatch{headers_[open.back()].name, headers_[k].name, headers_[k].close});
+        mismatches_.push_back(Mismatch{headers_[open.back()].name, headers_[k].name});
         for (std::size_t o : open) mismatch[o] = mismatches_.size() - 1;
         open.clear();
     }
@@ -1087,7 +1090,6 @@ void Grammar::charge_recovery(std::size_t units) {
 // environment header, where its failure ended, and how the failure steers
 // the skip.
 struct FailedItem {
-    std::size_t p;            // the item's position
     std::size_t s;            // the offset of its first token
     std::size_t failure_end;  // the end of its failure's span
     // Its own environment header: the name, and from `{` to the end of `}`.
@@ -1223,7 +1225,7 @@ std::optional<FailedItem> ItemSkip::report(Grammar& g, HardStop stop, ContentMod
     const SpannedToken* next = in.token_after_whitespace(first);
     const bool is_left = next != nullptr && next->token.is_control("left");
     const bool is_begin = next != nullptr && next->token.is_control("begin");
-    FailedItem item{p, next != nullptr ? next->span.start : in.source_len(), e.span.end};
+    FailedItem item{next != nullptr ? next->span.start : in.source_len(), e.span.end};
     if (const auto header = is_begin ? whole_header(next, in.token_count() - first) : std::nullopt) {
         item.header = header->name;
         item.braced = in.span_between(first + header->open, first + header->close + 1);

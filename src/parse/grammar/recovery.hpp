@@ -63,7 +63,6 @@ public:
     struct Mismatch {
         std::string expected;  // the innermost open environment
         std::string found;     // the name of the `\end`
-        std::size_t close;     // the index of the `}` of that `\end` header
     };
     // Walks the headers of the tokens from `offset` on with an empty stack,
     // where an `\end` with an empty stack is ignored and one equal to the top
