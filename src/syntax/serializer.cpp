@@ -1089,6 +1089,8 @@ bool closes_bracket_argument(const Ast& ast, NodeId node) {
                     continue;
                 }
                 if (closing(*open) || closing(*close)) return true;
+                // Brace delimiters hide their content as a group does.
+                if (const auto* c = open->as_char(); c != nullptr && c->value == U'{') continue;
                 if (const auto content = arg->value.content()) {
                     push_content(*content);
                 } else if (!std::holds_alternative<ast::ArgumentValue::Boolean>(arg->value.value)) {

@@ -54,6 +54,11 @@ std::uint8_t own_flags(const Node& node) {
 
 bool is_command_like(const Node& node) { return node.is<Node::Command>() || node.is<Node::Declarative>(); }
 
+bool is_brace_group_node(const Node& node) {
+    const auto* group = node.get_if<Node::Group>();
+    return group != nullptr && (group->kind.is_explicit() || group->kind.is_implicit());
+}
+
 // Operator names that render with limits or as operators: braces around them
 // as a script base are kept.
 constexpr std::array<std::string_view, 47> NON_ATOMIC_BASE_NAMES{
@@ -276,8 +281,8 @@ private:
         return false;
     }
 
-    // A `[` written right after a command whose trailing slots are empty
-    // opens its optional argument: the group that parts them stays.
+    // A `[` or `(` written right after a command whose trailing slots are
+    // empty may open one of them: the group that parts them stays.
     bool would_open_brackets(std::optional<NodeId> before, std::optional<NodeId> first) const {
         if (!before || !first) return false;
         const Node& command = ast_.node(*before);
@@ -286,9 +291,9 @@ private:
         if (args->empty() || args->back()) return false;
         const Node* n = &ast_.node(*first);
         while (const auto* scripted = n->get_if<Node::Scripted>()) n = &ast_.node(scripted->base);
-        if (const auto* c = n->get_if<Node::Char>()) return c->value == U'[';
+        if (const auto* c = n->get_if<Node::Char>()) return c->value == U'[' || c->value == U'(';
         const auto* t = n->get_if<Node::Text>();
-        return t != nullptr && t->value.starts_with('[');
+        return t != nullptr && (t->value.starts_with('[') || t->value.starts_with('('));
     }
 
     // The entry just before `frame` in its list, as the earlier decisions left it.
@@ -458,13 +463,13 @@ private:
             if (group.mode == ContentMode::Text && spacing_would_end_a_name(frame, parent, entries)) return Outcome::Keep;
             if (prefixes_would_be_lowered_again(frame, parent, entries, group.mode)) return Outcome::Keep;
             if (would_close_brackets(parent.list_bare, entries, false)) return Outcome::Keep;
-            std::optional<NodeId> first;
-            if (!entries.empty()) {
-                first = entries.front().node;
-            } else if (parent.cursor < parent.edge_end && edges_[parent.cursor].second.is_group_child()) {
-                first = edges_[parent.cursor].first;
-            }
-            if (would_open_brackets(entry_before(parent, frame), first)) return Outcome::Keep;
+            std::optional<NodeId> next;
+            if (parent.cursor < parent.edge_end && edges_[parent.cursor].second.is_group_child())
+                next = edges_[parent.cursor].first;
+            if (entries.empty() ? would_open_brackets(entry_before(parent, frame), next)
+                                : would_open_brackets(entry_before(parent, frame), entries.front().node) ||
+                                      would_open_brackets(entries.back().node, next))
+                return Outcome::Keep;
             return primes_would_not_read_back(frame, parent, entries) ? Outcome::Keep : Outcome::Unwrap;
         }
         if (count != 1) return Outcome::Keep;
@@ -741,10 +746,7 @@ private:
         });
     }
 
-    static bool is_brace_group(const Node& node) {
-        const auto* group = node.get_if<Node::Group>();
-        return group != nullptr && (group->kind.is_explicit() || group->kind.is_implicit());
-    }
+    static bool is_brace_group(const Node& node) { return is_brace_group_node(node); }
 
     // The state after `node` read as part of an optional run; `opening` when
     // the node must open it. In text the brackets sit inside text nodes.
@@ -831,9 +833,58 @@ private:
 
 }  // namespace
 
+namespace {
+
+// An item of a bracket argument whose text would end the argument is written
+// in braces (see `closes_bracket_argument`). Rules build such items; they get
+// their braces in the tree before flattening looks at it, so that it decides
+// as it will when it reads the text again.
+void brace_bracket_closers(Ast& ast, NodeId root) {
+    std::vector<NodeId> todo{root};
+    std::vector<NodeId> ids;
+    while (!todo.empty()) {
+        const NodeId id = todo.back();
+        todo.pop_back();
+        syntax::for_each_edge(ast.node(id), [&](NodeId child, Slot) { todo.push_back(child); });
+        // Slots are looked up afresh each time: new nodes may move the tree's storage.
+        for (std::size_t i = 0; ast.node(id).args() != nullptr && i < ast.node(id).args()->size(); ++i) {
+            const auto& arg = (*ast.node(id).args())[i];
+            if (!arg || !std::holds_alternative<syntax::ast::ArgumentKind::Optional>(arg->kind.value)) continue;
+            const auto content = arg->value.content();
+            const auto mode = arg->value.content_mode();
+            if (!content || !mode) continue;
+            const NodeId list = *content;
+            if (!is_brace_group_node(ast.node(list))) {
+                if (!syntax::serialize::closes_bracket_argument(ast, list)) continue;
+                const NodeId stand_in = support::new_placeholder(ast, *mode);
+                ast.replace_content_child(list, stand_in);
+                const NodeId braced = ast.new_node(Node::Group{{list}, syntax::ast::GroupKind::Explicit{}, *mode});
+                support::replace_in_slot_and_free(
+                    ast, stand_in, ast.new_node(Node::Group{{braced}, syntax::ast::GroupKind::Implicit{}, *mode}));
+                continue;
+            }
+            const auto children = ast.children(list);
+            if (std::none_of(children.begin(), children.end(), [&](NodeId c) {
+                    return syntax::serialize::closes_bracket_argument(ast, c);
+                }))
+                continue;
+            const auto group_mode = std::get<Node::Group>(ast.node(list).value).mode;
+            ids.assign(children.begin(), children.end());
+            ast.detach_all_children(list);
+            for (NodeId& c : ids)
+                if (syntax::serialize::closes_bracket_argument(ast, c))
+                    c = ast.new_node(Node::Group{{c}, syntax::ast::GroupKind::Explicit{}, group_mode});
+            ast.replace_children(list, ids);
+        }
+    }
+}
+
+}  // namespace
+
 void flatten_groups(syntax::Ast& ast, syntax::ast::NodeId root, const FlattenGroupsGuards& guards,
                     ReportRecorder& recorder, std::vector<syntax::ast::NodeId>* changed_lists) {
     util::work_count += ast.node_count();  // the walk, counted at once
+    brace_bracket_closers(ast, root);
     Flattener(ast, guards, recorder, changed_lists).run(root);
 }
 
