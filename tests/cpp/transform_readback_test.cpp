@@ -396,6 +396,12 @@ const BracketCase BRACKET_CASES[] = {
     {"\\sec{[}^2a]", "\\sec { [ } ^ { 2 } a ]", nullptr, nullptr},
     {"\\sqrt[\\sec{[}]{x}", "\\sqrt [ \\sec { [ } ] { x }", nullptr, nullptr},
     {"\\sqrt{x}{[}a]", "\\sqrt { x } { [ } a ]", nullptr, "\\sqrt { x } [ a ]"},
+    {"{\\dd}[a]", "{ \\dd } [ a ]", nullptr, nullptr},
+    {"{a\\dd}(x)", "{ a \\dd } ( x )", nullptr, nullptr},
+    // An item a rule builds gets its braces before flattening decides
+    // inside it, as the next reading will see them.
+    {"\\sqrt[\\pmqty{]{]}}]{x}", "\\sqrt [ \\pmqty { ] ] } ] { x }", "\\sqrt [ { \\mqty ( ] ] ) } ] { x }",
+     nullptr},
     // Matrix builders.
     {"\\pmqty{(}", "\\pmqty { ( }", nullptr, nullptr},
     {"\\pmqty{)}", "\\pmqty { ) }", nullptr, nullptr},
