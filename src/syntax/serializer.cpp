@@ -130,6 +130,7 @@ enum class Op : std::uint8_t {
     Superscript,  // `node` as superscript
     CaretPrimes,  // the Prime `node` as a superscript written `^'`
     EnvEnd,       // \end{name} of the Environment `node`, in `mode`
+    Braced,       // `node` in braces, in `mode`
 };
 
 // One pending step of the walk. The serializer keeps these on an explicit
@@ -178,6 +179,19 @@ public:
         if (r == nullptr) unreachable("root must be a root node");
         out_.reserve(ast_.node_count() * 3 + 16);
         if (!r->children.empty()) push_children(root, r->mode);
+        return drain();
+    }
+    // Writes one subtree.
+    bool run_from(NodeId node, ContentMode mode) {
+        push_visit(node, mode);
+        return drain();
+    }
+
+    std::string& output() { return out_; }
+    Recorder& recorder() { return rec_; }
+
+private:
+    bool drain() {
         while (!stack_.empty() && !failed_) {
             Task t = stack_.back();
             stack_.pop_back();
@@ -186,10 +200,6 @@ public:
         return !failed_;
     }
 
-    std::string& output() { return out_; }
-    Recorder& recorder() { return rec_; }
-
-private:
     // ---- Spacing rules ------------------------------------------------------
 
     bool take_counter() {
@@ -441,12 +451,15 @@ private:
         t.mode = mode;
         stack_.push_back(t);
     }
-    void push_children(NodeId node, ContentMode mode, std::size_t from = 0) {
+    // `brace_closers`: the children stand in a bracket argument, where one
+    // that would end it is written in braces (`nls` carries the flag).
+    void push_children(NodeId node, ContentMode mode, std::size_t from = 0, bool brace_closers = false) {
         Task t;
         t.op = Op::Children;
         t.node = node;
         t.mode = mode;
         t.index = from;
+        t.nls = brace_closers;
         stack_.push_back(t);
     }
     void push_slots(NodeId node, ContentMode outer, std::size_t from = 0) {
@@ -491,7 +504,7 @@ private:
             case Op::Children: {
                 auto children = ast_.children(t.node);
                 if (t.index >= children.size()) break;
-                if (t.index + 1 < children.size()) push_children(t.node, t.mode, t.index + 1);
+                if (t.index + 1 < children.size()) push_children(t.node, t.mode, t.index + 1, t.nls);
                 // Primes that follow an item of the same math list read back
                 // as its superscript, which is written glued to it: glued
                 // here too, the text reads back to itself. Unreadable text
@@ -504,7 +517,11 @@ private:
                     break;
                 }
                 // Written now: the rest of the list waits on the stack.
-                visit(children[t.index], t.mode);
+                if (t.nls && serialize::closes_bracket_argument(ast_, children[t.index])) {
+                    wrapped_content(children[t.index], t.mode, t.mode, '{', '}', false, false);
+                } else {
+                    visit(children[t.index], t.mode);
+                }
                 break;
             }
             case Op::Slots: {
@@ -527,6 +544,7 @@ private:
             case Op::Subscript: script('_', t.node); break;
             case Op::Superscript: superscript(t.node); break;
             case Op::CaretPrimes: caret_primes(t.node); break;
+            case Op::Braced: wrapped_content(t.node, t.mode, t.mode, '{', '}', false, false); break;
             case Op::EnvEnd: {
                 const auto& v = std::get<Node::Environment>(ast_.node(t.node).value);
                 environment_head("\\end", v.name, t.mode);
@@ -956,11 +974,15 @@ private:
                 return;
             }
             push_close(rb, compact, content, outer);
-            push_children(node, g->mode);
+            push_children(node, g->mode, 0, lb == '[');
             return;
         }
         push_close(rb, compact, content, outer);
-        push_visit(node, content);
+        if (lb == '[' && serialize::closes_bracket_argument(ast_, node)) {
+            push_node_op(Op::Braced, node, content);
+        } else {
+            push_visit(node, content);
+        }
     }
 
     void recorded_delimiters(const ast::Delimiter& open, const ast::Delimiter& close, NodeId node,
@@ -1005,6 +1027,89 @@ private:
 }  // namespace
 
 namespace serialize {
+
+bool closes_bracket_argument(const Ast& ast, NodeId node) {
+    using K = ast::ArgumentKind;
+    auto closing = [](const ast::Delimiter& d) {
+        const auto* c = d.as_char();
+        return c != nullptr && c->value == U']';
+    };
+    // The nodes whose text is written bare, without braces of their own.
+    std::vector<NodeId> bare{node};
+    // The content of an argument, an operand or a body: a group there is
+    // written as its children alone.
+    auto push_content = [&](NodeId id) {
+        const auto* g = ast.node(id).get_if<Node::Group>();
+        if (g == nullptr || !(g->kind.is_explicit() || g->kind.is_implicit())) {
+            bare.push_back(id);
+        } else {
+            bare.insert(bare.end(), g->children.begin(), g->children.end());
+        }
+    };
+    while (!bare.empty()) {
+        const Node& n = ast.node(bare.back());
+        bare.pop_back();
+        if (const auto* c = n.get_if<Node::Char>()) {
+            if (c->value == U']') return true;
+        } else if (const auto* t = n.get_if<Node::Text>()) {
+            if (std::string_view(t->value).find(']') != std::string_view::npos) return true;
+        } else if (const auto* e = n.get_if<Node::Error>()) {
+            if (std::string_view(e->snippet).find(']') != std::string_view::npos) return true;
+        } else if (const auto* g = n.get_if<Node::Group>()) {
+            const auto* d = g->kind.as_delimited();
+            if (d != nullptr && (closing(d->left) || closing(d->right))) return true;
+            if (d != nullptr || g->kind.is_inline_math()) bare.insert(bare.end(), g->children.begin(), g->children.end());
+        } else if (const auto* s = n.get_if<Node::Scripted>()) {
+            bare.push_back(s->base);  // scripts are written in braces
+        } else if (const auto* args = n.args()) {
+            if (const auto* infix = n.get_if<Node::Infix>()) {
+                push_content(infix->left);
+                push_content(infix->right);
+            } else if (const auto* env = n.get_if<Node::Environment>()) {
+                push_content(env->body);
+            }
+            for (const auto& arg : *args) {
+                if (!arg) continue;
+                if (std::holds_alternative<K::Optional>(arg->kind.value)) return true;
+                const ast::Delimiter* open = nullptr;
+                const ast::Delimiter* close = nullptr;
+                if (const auto* d = arg->kind.as_delimited()) {
+                    open = &d->open;
+                    close = &d->close;
+                } else if (const auto* p = arg->kind.as_paired()) {
+                    open = &p->open;
+                    close = &p->close;
+                }
+                const auto* delimiter = std::get_if<ast::ArgumentValue::Delimiter>(&arg->value.value);
+                if (open == nullptr) {
+                    // Braced, but for a bare delimiter.
+                    if (delimiter != nullptr && std::holds_alternative<K::Mandatory>(arg->kind.value) &&
+                        closing(delimiter->value))
+                        return true;
+                    continue;
+                }
+                if (closing(*open) || closing(*close)) return true;
+                // Brace delimiters hide their content as a group does.
+                if (const auto* c = open->as_char(); c != nullptr && c->value == U'{') continue;
+                if (const auto content = arg->value.content()) {
+                    push_content(*content);
+                } else if (!std::holds_alternative<ast::ArgumentValue::Boolean>(arg->value.value)) {
+                    std::string text;
+                    append_scalar_text(text, arg->value);
+                    if (text.find(']') != std::string::npos) return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
+Expected<std::string, SerializeError> serialize_node_with(const Ast& ast, NodeId node, ContentMode mode,
+                                                          const SerializeOptions& options) {
+    Serializer<NoopRecorder> s(ast, options);
+    if (!s.run_from(node, mode)) return SerializeError(SerializeError::Kind::TooManyPrimes);
+    return std::move(s.output());
+}
 
 Expected<std::string, SerializeError> serialize_with(const Ast& ast, const SerializeOptions& options) {
     Serializer<NoopRecorder> s(ast, options);

@@ -56,6 +56,17 @@ Expected<std::string, SerializeError> serialize_with(const Ast& ast,
 Expected<TokenizedLatex, SerializeError> serialize_tokenized_with(
     const Ast& ast, const SerializeOptions& options);
 
+// The text of one node and its subtree, as the whole-tree walk writes it
+// standing in `mode` at the start of the output.
+Expected<std::string, SerializeError> serialize_node_with(const Ast& ast, ast::NodeId node, ContentMode mode,
+                                                          const SerializeOptions& options);
+
+// Whether the text written for `node` holds a `]` outside braces. In a
+// bracket argument `[...]` that `]` ends the argument, brackets do not nest
+// there and only braces hide them; so such a node is written in braces
+// there, and the transform keeps the braces it already has.
+bool closes_bracket_argument(const Ast& ast, ast::NodeId node);
+
 // The text of one character: math escapes # $ % _ { }, text also &.
 std::string serialized_char(char32_t ch, ContentMode mode);
 

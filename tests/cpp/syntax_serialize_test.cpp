@@ -309,6 +309,54 @@ TEST(Serialize, CommandArguments) {
     });
 }
 
+// An item of a bracket argument whose text holds a `]` outside braces would
+// end the argument: it is written in braces. Braces of its own, a script or
+// a braced argument already hide the `]`.
+TEST(Serialize, BracketArgumentItemsThatWouldEndIt) {
+    auto sqrt_of = [](SyntaxNode index) {
+        return root({command("sqrt", {math_slot(sn::ArgumentKind::Optional{}, std::move(index)),
+                                      math_arg(implicit({ch(U'x')}))})});
+    };
+    auto optional = [](SyntaxNode content) { return math_slot(sn::ArgumentKind::Optional{}, std::move(content)); };
+    auto bar = [](sn::Delimiter open, sn::Delimiter close, SyntaxNode body) {
+        return command("qty", {arg(sn::ArgumentKind::Paired{std::move(open), std::move(close)},
+                                   sn::ArgumentValue::MathContent{std::move(body)})});
+    };
+    std::vector<Case> cases;
+    auto add = [&](const char* name, SyntaxNode index, const char* expected) {
+        cases.push_back({name, sqrt_of(std::move(index)), {}, expected});
+    };
+    add("a bracket among the items", implicit({ch(U'a'), ch(U']'), ch(U'b')}), "\\sqrt [ a { ] } b ] { x }");
+    add("the content itself", ch(U']'), "\\sqrt [ { ] } ] { x }");
+    add("an explicit group as content", math({ch(U']')}), "\\sqrt [ { ] } ] { x }");
+    add("a script base", implicit({sup(ch(U']'), ch(U'2'))}), "\\sqrt [ { ] ^ { 2 } } ] { x }");
+    add("a delimiter of a delimited group", implicit({delimited(dch(U'['), dch(U']'), {ch(U'a')})}),
+        "\\sqrt [ { \\left [ a \\right ] } ] { x }");
+    add("inside a delimited group", implicit({delimited(dch(U'('), dch(U')'), {ch(U']')})}),
+        "\\sqrt [ { \\left ( ] \\right ) } ] { x }");
+    add("an optional argument", implicit({command("sqrt", {optional(implicit({ch(U'3')})), math_arg(implicit({}))})}),
+        "\\sqrt [ { \\sqrt [ 3 ] { } } ] { x }");
+    add("a paired argument", implicit({bar(dch(U'['), dch(U']'), implicit({ch(U'a')}))}),
+        "\\sqrt [ { \\qty [ a ] } ] { x }");
+    add("inside a paired argument", implicit({bar(dch(U'('), dch(U')'), implicit({ch(U']')}))}),
+        "\\sqrt [ { \\qty ( ] ) } ] { x }");
+    add("a bare delimiter", implicit({command("big", {mandatory_arg(sn::ArgumentValue::Delimiter{dch(U']')})})}),
+        "\\sqrt [ { \\big ] } ] { x }");
+    add("an infix operand", implicit({infix("over", implicit({ch(U']')}), implicit({ch(U'b')}))}),
+        "\\sqrt [ { ] \\over b } ] { x }");
+    add("in braces already", implicit({math({ch(U']')})}), "\\sqrt [ { ] } ] { x }");
+    add("in a script", implicit({sub(ch(U'a'), ch(U']'))}), "\\sqrt [ a _ { ] } ] { x }");
+    add("in a braced argument", implicit({command("frac", {math_arg(implicit({ch(U']')})), math_arg(implicit({}))})}),
+        "\\sqrt [ \\frac { ] } { } ] { x }");
+    add("an opening bracket", implicit({ch(U'['), ch(U'a')}), "\\sqrt [ [ a ] { x }");
+    cases.push_back({"text", root({command("f", {arg(sn::ArgumentKind::Optional{},
+                                                     sn::ArgumentValue::TextContent{text_group({text("a]b")})})})}),
+                     {}, "\\f [{a]b}]"});
+    cases.push_back({"compact", sqrt_of(implicit({ch(U'a'), ch(U']')})), compact_all(), "\\sqrt[a {]}] {x}"});
+    cases.push_back({"a mandatory argument", root({command("f", {math_arg(implicit({ch(U']')}))})}), {}, "\\f { ] }"});
+    check_cases(cases);
+}
+
 TEST(Serialize, InfixOperands) {
     auto explicit_ = with([](auto& o) { o.infix_grouping = sx::InfixGrouping::AlwaysExplicit; });
     auto over = [](SyntaxNode l, SyntaxNode r) { return root({infix("over", std::move(l), std::move(r))}); };

@@ -6,6 +6,7 @@
 // superscript, nor write the primes of `x'^2` inside the superscript.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -351,6 +352,83 @@ TEST(ReadBack, NormalisedOutputsSettle) {
                               << again.value_or("(fails)");
         }
         EXPECT_EQ(faults, 0u) << PROFILE_NAMES[p];
+    }
+}
+
+struct BracketCase {
+    const char* source;
+    const char* authoring;
+    const char* faithful;   // null: as at authoring
+    const char* flattened;  // at corpus and equiv; null: as at faithful
+};
+
+// A `]` outside braces ends a bracket argument, and a `[` right after a
+// command whose slots are open starts its optional argument: the braces that
+// hide one stay, and items that rules build there are written in braces.
+// `\mqty(...)` pairs its delimiters and sees no braces: `\pmqty` and `\bmqty`
+// stay where the body has an unpaired one.
+const BracketCase BRACKET_CASES[] = {
+    {"\\sqrt[{[a]}]{x}", "\\sqrt [ { [ a ] } ] { x }", nullptr, nullptr},
+    {"\\sqrt[{a]}]{x}", "\\sqrt [ { a ] } ] { x }", nullptr, nullptr},
+    {"\\sec[{(\\sec[]}]", "\\sec [ { ( \\sec [ ] } ]", nullptr, nullptr},
+    {"\\dd[{\\dd[]}]", "\\dd [ { \\dd [ ] } ]", nullptr, nullptr},
+    {"\\dv[{]}]{}", "\\dv [ { ] } ] { }",
+     "\\frac { \\mathrm { d } ^ { ] } } { \\mathrm { d } { } ^ { ] } }", nullptr},
+    // Through a group flattened into the one that stays, a script base, a
+    // delimited group or argument, or a redirected argument.
+    {"\\sqrt[{{]}}]{x}", "\\sqrt [ { ] } ] { x }", nullptr, nullptr},
+    {"\\sqrt[{]^2}]{x}", "\\sqrt [ { ] ^ { 2 } } ] { x }", nullptr, nullptr},
+    {"\\sqrt[{\\left[a\\right]}]{x}", "\\sqrt [ { \\left [ a \\right ] } ] { x }", nullptr, nullptr},
+    {"\\sqrt[\\qty({]})]{x}", "\\sqrt [ \\qty ( { ] } ) ] { x }", nullptr, nullptr},
+    {"\\sqrt[{\\sqrt[3]{x}}]{y}", "\\sqrt [ { \\sqrt [ 3 ] { x } } ] { y }", nullptr, nullptr},
+    // Braces elsewhere go as before.
+    {"\\sqrt[{a}b]{x}", "\\sqrt [ a b ] { x }", nullptr, nullptr},
+    {"\\sqrt[a]{{]}}", "\\sqrt [ a ] { ] }", nullptr, nullptr},
+    // Made by rules.
+    {"\\root{]}\\of x", "\\sqrt [ { ] } ] { x }", nullptr, nullptr},
+    {"\\root a]b\\of x", "\\sqrt [ a { ] } b ] { x }", nullptr, nullptr},
+    {"\\sqrt[\\bmqty{a}]{x}", "\\sqrt [ \\bmqty { a } ] { x }", "\\sqrt [ { \\mqty [ a ] } ] { x }", nullptr},
+    {"\\sqrt[\\comm{A}{B}]{x}", "\\sqrt [ \\comm { A } { B } ] { x }",
+     "\\sqrt [ { \\left [ A , B \\right ] } ] { x }", nullptr},
+    // A `[` that a command would take.
+    {"x\\sec{[}a]", "x \\sec { [ } a ]", nullptr, nullptr},
+    {"\\sec{}[a]", "\\sec { } [ a ]", nullptr, nullptr},
+    {"\\sec{[}^2a]", "\\sec { [ } ^ { 2 } a ]", nullptr, nullptr},
+    {"\\sqrt[\\sec{[}]{x}", "\\sqrt [ \\sec { [ } ] { x }", nullptr, nullptr},
+    {"\\sqrt{x}{[}a]", "\\sqrt { x } { [ } a ]", nullptr, "\\sqrt { x } [ a ]"},
+    {"{\\dd}[a]", "{ \\dd } [ a ]", nullptr, nullptr},
+    {"{a\\dd}(x)", "{ a \\dd } ( x )", nullptr, nullptr},
+    // An item a rule builds gets its braces before flattening decides
+    // inside it, as the next reading will see them.
+    {"\\sqrt[\\pmqty{]{]}}]{x}", "\\sqrt [ \\pmqty { ] ] } ] { x }", "\\sqrt [ { \\mqty ( ] ] ) } ] { x }",
+     nullptr},
+    // Matrix builders.
+    {"\\pmqty{(}", "\\pmqty { ( }", nullptr, nullptr},
+    {"\\pmqty{)}", "\\pmqty { ) }", nullptr, nullptr},
+    {"\\bmqty{[}", "\\bmqty { [ }", nullptr, nullptr},
+    {"\\bmqty{]}", "\\bmqty { ] }", nullptr, nullptr},
+    {"\\pmqty{{)}(}", "\\pmqty { ) ( }", nullptr, nullptr},
+    {"\\pmqty{\\left(a\\right.}", "\\pmqty { \\left ( a \\right . }", nullptr, nullptr},
+    {"\\pmqty{(a)}", "\\pmqty { ( a ) }", "\\mqty ( ( a ) )", nullptr},
+    {"\\bmqty{\\sqrt[3]{x}}", "\\bmqty { \\sqrt [ 3 ] { x } }", "\\mqty [ \\sqrt [ 3 ] { x } ]", nullptr},
+    {"\\pmqty{\\text{(}}", "\\pmqty { \\text {(} }", nullptr, nullptr},
+    {"\\pmqty{\\{}", "\\pmqty { \\{ }", "\\mqty ( \\{ )", nullptr},
+};
+
+TEST(ReadBack, BracketsAndDelimitersInArguments) {
+    for (const BracketCase& c : BRACKET_CASES) {
+        SCOPED_TRACE(c.source);
+        ASSERT_TRUE(written(engine(0), c.source).has_value()) << "does not parse clean";
+        const char* faithful = c.faithful != nullptr ? c.faithful : c.authoring;
+        const char* expected[] = {c.authoring, faithful, c.flattened != nullptr ? c.flattened : faithful};
+        for (std::size_t p = 0; p < PROFILES.size(); ++p) {
+            SCOPED_TRACE(PROFILE_NAMES[p]);
+            const auto output = normalised(engine(p), c.source);
+            ASSERT_TRUE(output.has_value()) << "does not normalise";
+            EXPECT_EQ(*output, expected[std::min<std::size_t>(p, 2)]);
+            EXPECT_EQ(read_back_fault(engine(p), *output), "");
+            EXPECT_EQ(normalised(engine(p), *output), output) << "not settled";
+        }
     }
 }
 

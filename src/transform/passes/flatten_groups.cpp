@@ -8,9 +8,11 @@
 // them, exactly as if every removal had been applied at once.
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string_view>
 #include <vector>
 
+#include "syntax/serializer.hpp"
 #include "transform/attributes.hpp"
 #include "transform/passes/passes.hpp"
 #include "transform/passes/tree_support.hpp"
@@ -51,6 +53,11 @@ std::uint8_t own_flags(const Node& node) {
 }
 
 bool is_command_like(const Node& node) { return node.is<Node::Command>() || node.is<Node::Declarative>(); }
+
+bool is_brace_group_node(const Node& node) {
+    const auto* group = node.get_if<Node::Group>();
+    return group != nullptr && (group->kind.is_explicit() || group->kind.is_implicit());
+}
 
 // Operator names that render with limits or as operators: braces around them
 // as a script base are kept.
@@ -126,6 +133,10 @@ struct Frame {
     bool content_before = false;  // and something else
     bool declared_math_size = false;  // a math size among those declaratives
     std::uint32_t prefixes = 0;  // lists: attribute prefixes of the list's mode among the rebuilt entries
+    // The node's text, as it stands, is written bare in a bracket argument
+    // (`bare`); lists: so are its children (`list_bare`).
+    bool bare = false;
+    bool list_bare = false;
 };
 
 struct Buffers {
@@ -190,6 +201,7 @@ private:
         frame.declaratives_scanned = frame.list_begin;
         const Node& node = ast_.node(id);
         frame.is_list = node.kind() == NodeKind::Root || node.kind() == NodeKind::Group;
+        if (slot && !frames_.empty()) place_in_brackets(frame, frames_.back(), node);
         syntax::for_each_edge(node, [&](NodeId child, Slot s) { edges_.emplace_back(child, s); });
         frame.edge_end = edges_.size();
         frame.cursor = frame.edge_begin;
@@ -221,6 +233,73 @@ private:
             ast_.replace_content_child(child, occupant);
         }
         open(child, slot, in_env_body, depth, occupant);
+    }
+
+    // Where text stands bare in a bracket argument: in its content, and
+    // passed down through what is written without braces (script bases,
+    // delimited groups and arguments, operands, bodies). A brace group in a
+    // list or a script base keeps its children in braces while it stays; if
+    // it goes, it decides with its content in view.
+    void place_in_brackets(Frame& frame, const Frame& parent, const Node& node) const {
+        switch (frame.slot->kind()) {
+            case Slot::Kind::Argument: {
+                const auto& arg = (*ast_.node(parent.node).args())[frame.slot->index()];
+                if (std::holds_alternative<syntax::ast::ArgumentKind::Optional>(arg->kind.value)) {
+                    frame.bare = true;
+                } else if (arg->kind.as_delimited() != nullptr || arg->kind.as_paired() != nullptr) {
+                    frame.bare = parent.bare;
+                }
+                break;
+            }
+            case Slot::Kind::GroupChild: frame.bare = parent.list_bare; break;
+            case Slot::Kind::ScriptBase:
+            case Slot::Kind::InfixLeft:
+            case Slot::Kind::InfixRight:
+            case Slot::Kind::EnvBody: frame.bare = parent.bare; break;
+            default: break;
+        }
+        const auto* group = node.get_if<Node::Group>();
+        if (group == nullptr || !frame.bare) return;
+        frame.list_bare = !is_brace_group(node) || (frame.slot->kind() != Slot::Kind::GroupChild &&
+                                                    frame.slot->kind() != Slot::Kind::ScriptBase);
+    }
+
+    // A `]` that would stand bare in a bracket argument ends it: braces that
+    // hide one stay. In an argument the group's braces are the argument's,
+    // so a brace group that would take its place loses them.
+    bool would_close_brackets(bool lands_bare, std::span<const Entry> entries, bool into_argument) const {
+        if (!lands_bare) return false;
+        for (const Entry& e : entries) {
+            const NodeId id = e.node;
+            if (into_argument && is_brace_group(ast_.node(id))) {
+                for (NodeId child : ast_.children(id))
+                    if (syntax::serialize::closes_bracket_argument(ast_, child)) return true;
+            } else if (syntax::serialize::closes_bracket_argument(ast_, id)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // A `[` or `(` written right after a command whose trailing slots are
+    // empty may open one of them: the group that parts them stays.
+    bool would_open_brackets(std::optional<NodeId> before, std::optional<NodeId> first) const {
+        if (!before || !first) return false;
+        const Node& command = ast_.node(*before);
+        if (!is_command_like(command)) return false;
+        const auto* args = command.args();
+        if (args->empty() || args->back()) return false;
+        const Node* n = &ast_.node(*first);
+        while (const auto* scripted = n->get_if<Node::Scripted>()) n = &ast_.node(scripted->base);
+        if (const auto* c = n->get_if<Node::Char>()) return c->value == U'[' || c->value == U'(';
+        const auto* t = n->get_if<Node::Text>();
+        return t != nullptr && (t->value.starts_with('[') || t->value.starts_with('('));
+    }
+
+    // The entry just before `frame` in its list, as the earlier decisions left it.
+    std::optional<NodeId> entry_before(const Frame& list, const Frame& frame) const {
+        if (frame.list_begin == list.list_begin) return std::nullopt;
+        return list_[frame.list_begin - 1].node;
     }
 
     std::span<const Entry> entries_of(const Frame& frame) const {
@@ -383,6 +462,14 @@ private:
                 return Outcome::Keep;
             if (group.mode == ContentMode::Text && spacing_would_end_a_name(frame, parent, entries)) return Outcome::Keep;
             if (prefixes_would_be_lowered_again(frame, parent, entries, group.mode)) return Outcome::Keep;
+            if (would_close_brackets(parent.list_bare, entries, false)) return Outcome::Keep;
+            std::optional<NodeId> next;
+            if (parent.cursor < parent.edge_end && edges_[parent.cursor].second.is_group_child())
+                next = edges_[parent.cursor].first;
+            if (entries.empty() ? would_open_brackets(entry_before(parent, frame), next)
+                                : would_open_brackets(entry_before(parent, frame), entries.front().node) ||
+                                      would_open_brackets(entries.back().node, next))
+                return Outcome::Keep;
             return primes_would_not_read_back(frame, parent, entries) ? Outcome::Keep : Outcome::Unwrap;
         }
         if (count != 1) return Outcome::Keep;
@@ -396,6 +483,10 @@ private:
             attribute_prefix(parent.node, group.mode)) {
             return Outcome::Keep;  // a prefix in a prefix: see below
         }
+        if (would_close_brackets(frame.bare, entries, slot == Slot::Kind::Argument)) return Outcome::Keep;
+        if (slot == Slot::Kind::ScriptBase && frames_.size() >= 2 && parent.slot && parent.slot->is_group_child() &&
+            would_open_brackets(entry_before(frames_[frames_.size() - 2], parent), entries[0].node))
+            return Outcome::Keep;
         return Outcome::Redirect;
     }
 
@@ -655,10 +746,7 @@ private:
         });
     }
 
-    static bool is_brace_group(const Node& node) {
-        const auto* group = node.get_if<Node::Group>();
-        return group != nullptr && (group->kind.is_explicit() || group->kind.is_implicit());
-    }
+    static bool is_brace_group(const Node& node) { return is_brace_group_node(node); }
 
     // The state after `node` read as part of an optional run; `opening` when
     // the node must open it. In text the brackets sit inside text nodes.
@@ -745,9 +833,58 @@ private:
 
 }  // namespace
 
+namespace {
+
+// An item of a bracket argument whose text would end the argument is written
+// in braces (see `closes_bracket_argument`). Rules build such items; they get
+// their braces in the tree before flattening looks at it, so that it decides
+// as it will when it reads the text again.
+void brace_bracket_closers(Ast& ast, NodeId root) {
+    std::vector<NodeId> todo{root};
+    std::vector<NodeId> ids;
+    while (!todo.empty()) {
+        const NodeId id = todo.back();
+        todo.pop_back();
+        syntax::for_each_edge(ast.node(id), [&](NodeId child, Slot) { todo.push_back(child); });
+        // Slots are looked up afresh each time: new nodes may move the tree's storage.
+        for (std::size_t i = 0; ast.node(id).args() != nullptr && i < ast.node(id).args()->size(); ++i) {
+            const auto& arg = (*ast.node(id).args())[i];
+            if (!arg || !std::holds_alternative<syntax::ast::ArgumentKind::Optional>(arg->kind.value)) continue;
+            const auto content = arg->value.content();
+            const auto mode = arg->value.content_mode();
+            if (!content || !mode) continue;
+            const NodeId list = *content;
+            if (!is_brace_group_node(ast.node(list))) {
+                if (!syntax::serialize::closes_bracket_argument(ast, list)) continue;
+                const NodeId stand_in = support::new_placeholder(ast, *mode);
+                ast.replace_content_child(list, stand_in);
+                const NodeId braced = ast.new_node(Node::Group{{list}, syntax::ast::GroupKind::Explicit{}, *mode});
+                support::replace_in_slot_and_free(
+                    ast, stand_in, ast.new_node(Node::Group{{braced}, syntax::ast::GroupKind::Implicit{}, *mode}));
+                continue;
+            }
+            const auto children = ast.children(list);
+            if (std::none_of(children.begin(), children.end(), [&](NodeId c) {
+                    return syntax::serialize::closes_bracket_argument(ast, c);
+                }))
+                continue;
+            const auto group_mode = std::get<Node::Group>(ast.node(list).value).mode;
+            ids.assign(children.begin(), children.end());
+            ast.detach_all_children(list);
+            for (NodeId& c : ids)
+                if (syntax::serialize::closes_bracket_argument(ast, c))
+                    c = ast.new_node(Node::Group{{c}, syntax::ast::GroupKind::Explicit{}, group_mode});
+            ast.replace_children(list, ids);
+        }
+    }
+}
+
+}  // namespace
+
 void flatten_groups(syntax::Ast& ast, syntax::ast::NodeId root, const FlattenGroupsGuards& guards,
                     ReportRecorder& recorder, std::vector<syntax::ast::NodeId>* changed_lists) {
     util::work_count += ast.node_count();  // the walk, counted at once
+    brace_bracket_closers(ast, root);
     Flattener(ast, guards, recorder, changed_lists).run(root);
 }
 

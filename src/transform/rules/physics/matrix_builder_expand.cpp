@@ -1,8 +1,10 @@
 #include "transform/rules/physics/matrix_builder_expand.hpp"
 
+#include <cstddef>
 #include <string_view>
 #include <utility>
 
+#include "syntax/serializer.hpp"
 #include "transform/rule_context.hpp"
 #include "transform/rules/physics/expansion_support.hpp"
 
@@ -30,10 +32,34 @@ knowledge::Expected<NodeId, RuleResult> body_of(const RuleContext& ctx, NodeId n
     return *body;
 }
 
-RuleResult to_matrix_quantity(RuleContext& ctx, NodeId node, std::string_view name, char32_t open,
-                              char32_t close) {
+// Whether `text`, written between `open` and `close`, reads back as the
+// whole argument. The reader pairs the two delimiters and sees nothing
+// else, braces included: no brace group can hide an unpaired one.
+bool reads_back_between(std::string_view text, char open, char close) {
+    std::size_t depth = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\\') {
+            ++i;  // a control symbol, or the first letter of a control word
+        } else if (c == '%') {
+            return false;  // a comment would hide the rest of its line
+        } else if (c == open) {
+            ++depth;
+        } else if (c == close) {
+            if (depth == 0) return false;
+            --depth;
+        }
+    }
+    return depth == 0;
+}
+
+// A body with a delimiter of its own that has no partner, `\pmqty{(}`, has
+// no `\mqty(...)` form: the shorthand stays.
+RuleResult to_matrix_quantity(RuleContext& ctx, NodeId node, std::string_view name, char open, char close) {
     auto body = body_of(ctx, node, name);
     if (!body) return std::move(body).error();
+    const auto text = syntax::serialize::serialize_node_with(ctx.ast, *body, syntax::ContentMode::Math, {});
+    if (!text || !reads_back_between(*text, open, close)) return RuleOutcome::Skipped;
     const NodeId copy = ctx.ast.clone_subtree(*body);
     ctx.ast.replace_node_drop_detached_children(
         node, matrix_builder_expand::helpers::matrix_quantity_command(copy, open, close));
@@ -43,11 +69,11 @@ RuleResult to_matrix_quantity(RuleContext& ctx, NodeId node, std::string_view na
 }  // namespace
 
 RuleResult BmqtyToMqtyRule::apply(RuleContext& ctx, NodeId node) const {
-    return to_matrix_quantity(ctx, node, "bmqty", U'[', U']');
+    return to_matrix_quantity(ctx, node, "bmqty", '[', ']');
 }
 
 RuleResult PmqtyToMqtyRule::apply(RuleContext& ctx, NodeId node) const {
-    return to_matrix_quantity(ctx, node, "pmqty", U'(', U')');
+    return to_matrix_quantity(ctx, node, "pmqty", '(', ')');
 }
 
 // A plain rename once the body is checked: the same slots, and so the same
