@@ -496,7 +496,10 @@ private:
                 // as its superscript, which is written glued to it: glued
                 // here too, the text reads back to itself. Unreadable text
                 // keeps its space.
-                glue_next_prime_ = t.index > 0 && t.mode == ContentMode::Math && starts_with_prime(children[t.index]);
+                // Operator-name content is written in text mode but read
+                // as math: its primes are glued alike.
+                glue_next_prime_ = t.index > 0 && starts_with_prime(children[t.index]) &&
+                                   (t.mode == ContentMode::Math || !in_text_content(children[t.index]));
                 if (t.mode == ContentMode::Text && ends_on_lone_spacing(t.node, children, t.index)) {
                     // Spacing between an item and the closing brace reads as
                     // nothing: a control space is the space it renders.
@@ -581,7 +584,10 @@ private:
                     if (v.subscript) push_node_op(Op::Subscript, *v.subscript);
                     if (v.superscript) push_node_op(sup, *v.superscript);
                 }
-                if (!drop_base) push_visit(v.base, ContentMode::Math);
+                // In operator-name content the base is written in the text
+                // mode of its neighbours, so that an item with primes reads
+                // the same whether they are its superscript or follow it.
+                if (!drop_base) push_visit(v.base, mode);
                 return;
             }
             case NodeKind::Prime: prime(std::get<Node::Prime>(node.value).count, mode); return;
@@ -632,7 +638,7 @@ private:
             put_primes(space, count, SpacingClass::Primes, mode);
         } else {
             if (count > 0) take_counter();
-            put_primes(ends_control_word(mode), count, SpacingClass::TextChar, mode);
+            put_primes(ends_control_word(mode) && !glue_next_prime_, count, SpacingClass::TextChar, mode);
         }
     }
 
@@ -716,10 +722,22 @@ private:
         wrapped_content(node, ContentMode::Math, ContentMode::Math, '{', '}', false, true);
     }
 
+    // Whether the primes of superscript `sup` would be written right after
+    // a base that is primes itself: glued, the two runs would read back as
+    // one base prime.
+    bool after_prime_base(NodeId sup) const {
+        if (last_ != SpacingClass::Primes) return false;
+        const syntax::ParentLink* link = ast_.parent_link(sup);
+        if (link == nullptr) return false;
+        const auto* s = ast_.node(link->parent).template get_if<Node::Scripted>();
+        return s != nullptr && is_prime(s->base);
+    }
+
     void superscript(NodeId node) {
         if (const auto* p = ast_.node(node).template get_if<Node::Prime>()) {
-            // Glued to the base: no space, counter untouched.
-            put_primes(false, p->count, SpacingClass::Primes, ContentMode::Math);
+            // Glued to the base: no space, counter untouched; a base prime
+            // is parted from them by a space.
+            put_primes(after_prime_base(node), p->count, SpacingClass::Primes, ContentMode::Math);
             return;
         }
         if (const std::size_t held = held_primes(node); held > 0) {
@@ -756,7 +774,7 @@ private:
     void merged_superscript(NodeId node, std::size_t held) {
         auto children = ast_.children(node);
         for (std::size_t i = 0; i < held; ++i)
-            if (!put_primes(false, std::get<Node::Prime>(ast_.node(children[i]).value).count,
+            if (!put_primes(i == 0 && after_prime_base(node), std::get<Node::Prime>(ast_.node(children[i]).value).count,
                             SpacingClass::Primes, ContentMode::Math))
                 return;
         if (held == children.size()) return;

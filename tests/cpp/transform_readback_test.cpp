@@ -129,7 +129,9 @@ const PrimeCase PRIME_CASES[] = {
     // Each settles in one normalisation.
     {"S^{\\prime\\prime}\\prime", "S ^ { \\prime \\prime } \\prime", "S'' \\prime", "S'''"},
     {"x^{\\prime^{\\prime}}", "x ^ { \\prime ^ { \\prime } }", "x ^ { \\prime' }", nullptr},
-    {"\\prime^{\\prime}", "\\prime ^ { \\prime }", "\\prime'", "''"},
+    // A prime on a base prime is parted from it: glued, the two would read
+    // back as one base of two primes.
+    {"\\prime^{\\prime}", "\\prime ^ { \\prime }", "\\prime'", "' '"},
 };
 
 TEST(ReadBack, PrimesAtEveryProfile) {
