@@ -286,6 +286,7 @@ private:
         after_text_symbol_ = false;
         after_white_space_ = false;
         after_open_marker_ = false;
+        after_error_ = false;
         glue_next_prime_ = false;
         return out_.size();
     }
@@ -297,6 +298,7 @@ private:
         put(space, text, cls, kind, mode);
         after_white_space_ = ends_in_white_space(text);
         after_open_marker_ = kind == TokenKind::Error && ends_in_script_marker(text);
+        after_error_ = kind == TokenKind::Error;
         after_lone_backslash_ = odd_backslashes_before(text, text.size());
     }
     // True when the backslashes right before `end` are an odd run: the last
@@ -520,7 +522,10 @@ private:
             case Op::Literal:
                 put(rule(t.rule, t.mode, t.nls), t.literal, t.cls, t.kind, t.token_mode);
                 break;
-            case Op::Delim: put_delimiter(rule(t.rule, t.mode, t.nls), *t.delim, t.token_mode); break;
+            // The text of an argument that ends in an Error snippet is read
+            // again with its recovery, which a space added before the
+            // closing delimiter can change: none is added there.
+            case Op::Delim: put_delimiter(rule(t.rule, t.mode, t.nls) && !after_error_, *t.delim, t.token_mode); break;
             case Op::InfixName: {
                 const auto& v = std::get<Node::Infix>(ast_.node(t.node).value);
                 put_control(rule_c(ContentMode::Math, false), v.name, ContentMode::Math);
@@ -1012,6 +1017,7 @@ private:
     SpacingClass last_ = SpacingClass::Start;
     bool after_white_space_ = false;
     bool after_open_marker_ = false;
+    bool after_error_ = false;  // the last token is an Error snippet
     bool glue_next_prime_ = false;  // the next token is primes that follow a list item
     bool after_lone_backslash_ = false;
     bool after_text_symbol_ = false;  // the last token is a control symbol in text content

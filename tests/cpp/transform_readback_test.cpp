@@ -347,6 +347,37 @@ TEST(ReadBack, OutputsSettleInOneRound) {
     }
 }
 
+struct ErrorCase {
+    const char* source;
+    const char* written;  // parsed with unknown commands refused
+};
+
+// A delimited argument whose text ends in an Error snippet is read again with
+// its recovery: the written text reads back as itself.
+const ErrorCase ERROR_CASES[] = {
+    {"\\qty(\\y{{\\qty(}})})", "\\qty ( \\y {{\\qty(}}) })"},
+    {"\\qty(\\y{{\\qty(}}) })", "\\qty ( \\y {{\\qty(}}) })"},
+    {"\\qty[\\y{{\\qty[}}]}]", "\\qty [ \\y {{\\qty[}}] }]"},
+    {"\\qty(a\\y )", "\\qty ( a \\y)"},
+};
+
+TEST(ReadBack, ErrorDocumentsWriteBackToThemselves) {
+    parse::ParseConfig config = engine(0).default_normalize_config().parse;
+    config.reject_unknown = true;
+    const auto write = [&](const std::string& source) -> std::string {
+        const auto parsed = engine(0).parser().parse_with(source, config);
+        if (!parsed.document) return "no document";
+        auto text = parsed.document->to_latex();
+        return text ? *text : "not written";
+    };
+    for (const ErrorCase& c : ERROR_CASES) {
+        SCOPED_TRACE(c.source);
+        const std::string text = write(c.source);
+        EXPECT_EQ(text, c.written);
+        EXPECT_EQ(write(text), text);
+    }
+}
+
 // Text arguments made from a seed: characters, spaces, brace groups,
 // attribute declaratives and prefixes, and inline math.
 class TextMaker {
