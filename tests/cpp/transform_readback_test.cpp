@@ -347,6 +347,38 @@ TEST(ReadBack, OutputsSettleInOneRound) {
     }
 }
 
+struct RoundReport {
+    const char* source;
+    std::size_t profile;
+    const char* rule;  // applied once; null: none applied
+    std::uint64_t iterations;
+};
+
+// The rules' round after flattening counts in the report when a rule applied
+// in it, and leaves the report as it was otherwise.
+const RoundReport ROUND_REPORTS[] = {
+    {"{\\:{}\\;}", 2, "small-spacer-merge-to-enspace", 3},
+    {"\\quad{}\\quad", 2, "double-quad-to-qquad", 3},
+    {"{a}b", 3, nullptr, 1},
+    {"{\\:}x", 3, nullptr, 1},
+};
+
+TEST(ReadBack, RoundsAfterFlatteningInTheReport) {
+    for (const RoundReport& c : ROUND_REPORTS) {
+        SCOPED_TRACE(c.source);
+        const facade::TransformEngine& e = engine(c.profile);
+        const auto reported = e.normalize_with_report(c.source, e.default_normalize_config());
+        ASSERT_TRUE(reported.has_value());
+        std::uint64_t applied = 0;
+        for (const auto& stat : reported->report.rewrite.rules) {
+            applied += stat.applied;
+            if (c.rule != nullptr && stat.key.name == c.rule) EXPECT_EQ(stat.applied, 1u);
+        }
+        EXPECT_EQ(applied, c.rule == nullptr ? 0u : 1u);
+        EXPECT_EQ(reported->report.rewrite.iterations, c.iterations);
+    }
+}
+
 struct ErrorCase {
     const char* source;
     const char* written;  // parsed with unknown commands refused
