@@ -21,7 +21,7 @@ std::string str_or(PyObject* text, std::string_view fallback) {
     return std::string(fallback);
 }
 
-// "lone surrogate U+D800 at index 1": the first code point of the str that
+// "lone surrogate U+D800 at index 0" for '\ud800': the first code point of the str that
 // UTF-8 cannot encode.
 std::string lone_surrogate(PyObject* text) {
     const Py_ssize_t length = PyUnicode_GetLength(text);

@@ -296,6 +296,7 @@ private:
         after_text_symbol_ = false;
         after_white_space_ = false;
         after_open_marker_ = false;
+        after_error_ = false;
         glue_next_prime_ = false;
         return out_.size();
     }
@@ -307,6 +308,7 @@ private:
         put(space, text, cls, kind, mode);
         after_white_space_ = ends_in_white_space(text);
         after_open_marker_ = kind == TokenKind::Error && ends_in_script_marker(text);
+        after_error_ = kind == TokenKind::Error;
         after_lone_backslash_ = odd_backslashes_before(text, text.size());
     }
     // True when the backslashes right before `end` are an odd run: the last
@@ -509,7 +511,10 @@ private:
                 // as its superscript, which is written glued to it: glued
                 // here too, the text reads back to itself. Unreadable text
                 // keeps its space.
-                glue_next_prime_ = t.index > 0 && t.mode == ContentMode::Math && starts_with_prime(children[t.index]);
+                // Operator-name content is written in text mode but read
+                // as math: its primes are glued alike.
+                glue_next_prime_ = t.index > 0 && starts_with_prime(children[t.index]) &&
+                                   (t.mode == ContentMode::Math || !in_text_content(children[t.index]));
                 if (t.mode == ContentMode::Text && ends_on_lone_spacing(t.node, children, t.index)) {
                     // Spacing between an item and the closing brace reads as
                     // nothing: a control space is the space it renders.
@@ -534,7 +539,10 @@ private:
             case Op::Literal:
                 put(rule(t.rule, t.mode, t.nls), t.literal, t.cls, t.kind, t.token_mode);
                 break;
-            case Op::Delim: put_delimiter(rule(t.rule, t.mode, t.nls), *t.delim, t.token_mode); break;
+            // The text of an argument that ends in an Error snippet is read
+            // again with its recovery, which a space added before the
+            // closing delimiter can change: none is added there.
+            case Op::Delim: put_delimiter(rule(t.rule, t.mode, t.nls) && !after_error_, *t.delim, t.token_mode); break;
             case Op::InfixName: {
                 const auto& v = std::get<Node::Infix>(ast_.node(t.node).value);
                 put_control(rule_c(ContentMode::Math, false), v.name, ContentMode::Math);
@@ -599,7 +607,10 @@ private:
                     if (v.subscript) push_node_op(Op::Subscript, *v.subscript);
                     if (v.superscript) push_node_op(sup, *v.superscript);
                 }
-                if (!drop_base) push_visit(v.base, ContentMode::Math);
+                // In operator-name content the base is written in the text
+                // mode of its neighbours, so that an item with primes reads
+                // the same whether they are its superscript or follow it.
+                if (!drop_base) push_visit(v.base, mode);
                 return;
             }
             case NodeKind::Prime: prime(std::get<Node::Prime>(node.value).count, mode); return;
@@ -650,7 +661,7 @@ private:
             put_primes(space, count, SpacingClass::Primes, mode);
         } else {
             if (count > 0) take_counter();
-            put_primes(ends_control_word(mode), count, SpacingClass::TextChar, mode);
+            put_primes(ends_control_word(mode) && !glue_next_prime_, count, SpacingClass::TextChar, mode);
         }
     }
 
@@ -734,10 +745,22 @@ private:
         wrapped_content(node, ContentMode::Math, ContentMode::Math, '{', '}', false, true);
     }
 
+    // Whether the primes of superscript `sup` would be written right after
+    // a base that is primes itself: glued, the two runs would read back as
+    // one base prime.
+    bool after_prime_base(NodeId sup) const {
+        if (last_ != SpacingClass::Primes) return false;
+        const syntax::ParentLink* link = ast_.parent_link(sup);
+        if (link == nullptr) return false;
+        const auto* s = ast_.node(link->parent).template get_if<Node::Scripted>();
+        return s != nullptr && is_prime(s->base);
+    }
+
     void superscript(NodeId node) {
         if (const auto* p = ast_.node(node).template get_if<Node::Prime>()) {
-            // Glued to the base: no space, counter untouched.
-            put_primes(false, p->count, SpacingClass::Primes, ContentMode::Math);
+            // Glued to the base: no space, counter untouched; a base prime
+            // is parted from them by a space.
+            put_primes(after_prime_base(node), p->count, SpacingClass::Primes, ContentMode::Math);
             return;
         }
         if (const std::size_t held = held_primes(node); held > 0) {
@@ -774,7 +797,7 @@ private:
     void merged_superscript(NodeId node, std::size_t held) {
         auto children = ast_.children(node);
         for (std::size_t i = 0; i < held; ++i)
-            if (!put_primes(false, std::get<Node::Prime>(ast_.node(children[i]).value).count,
+            if (!put_primes(i == 0 && after_prime_base(node), std::get<Node::Prime>(ast_.node(children[i]).value).count,
                             SpacingClass::Primes, ContentMode::Math))
                 return;
         if (held == children.size()) return;
@@ -1016,6 +1039,7 @@ private:
     SpacingClass last_ = SpacingClass::Start;
     bool after_white_space_ = false;
     bool after_open_marker_ = false;
+    bool after_error_ = false;  // the last token is an Error snippet
     bool glue_next_prime_ = false;  // the next token is primes that follow a list item
     bool after_lone_backslash_ = false;
     bool after_text_symbol_ = false;  // the last token is a control symbol in text content

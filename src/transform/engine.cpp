@@ -28,6 +28,10 @@ auto run_as_step(syntax::Ast& ast, Pass&& pass) {
     }
 }
 
+// Rounds of the rules after flattening, at most: each needs a group that
+// flattening removed and a rule that then applied.
+constexpr std::size_t kSettleRounds = 4;
+
 }  // namespace
 
 syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::Ast& ast,
@@ -51,30 +55,48 @@ syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::
     // A tree the first lowering found nothing in and no rule changed has
     // nothing for the second either; one it only counted in would only be
     // counted again, which matters to a report alone.
-    const bool lower_again =
+    bool lower_again =
         options.lower_attributes.enabled &&
         (applied || lowered == passes::Lowered::Rebuilt ||
          (lowered == passes::Lowered::CountsOnly && recorder.is_collecting()));
     // The passes after the fixed point are one step: one that fails leaves
-    // the tree the fixed point left.
-    run_as_step(ast, [&] {
-        if (lower_again) passes::lower_attributes(ast, ast.root(), recorder);
-        if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
-        if (!options.flatten_groups.enabled) return;
-        const FlattenGroupsGuards resolved =
-            FlattenGroupsGuards::resolve(options.flatten_groups.preserve_rendered_spacing, guards);
-        if (options.finalize_ast.enabled) {
+    // the tree the fixed point left. Whether flattening removed a group.
+    const auto tail = [&] {
+        return run_as_step(ast, [&] {
+            if (lower_again) passes::lower_attributes(ast, ast.root(), recorder);
+            if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
+            if (!options.flatten_groups.enabled) return false;
+            const FlattenGroupsGuards resolved =
+                FlattenGroupsGuards::resolve(options.flatten_groups.preserve_rendered_spacing, guards);
+            if (!options.finalize_ast.enabled) return passes::flatten_groups(ast, ast.root(), resolved, recorder);
             // The tree was finalised before; only the lists flattening
             // changed can have new runs of primes or texts. Groups it took
             // out are freed only when the step ends: lists are looked up
             // among the nodes still standing.
             std::vector<syntax::ast::NodeId> changed_lists;
-            passes::flatten_groups(ast, ast.root(), resolved, recorder, &changed_lists);
+            const bool removed = passes::flatten_groups(ast, ast.root(), resolved, recorder, &changed_lists);
             passes::finalize_lists(ast, changed_lists, recorder);
-        } else {
-            passes::flatten_groups(ast, ast.root(), resolved, recorder);
-        }
-    });
+            return removed;
+        });
+    };
+    bool flattened = tail();
+
+    // Flattening can bring together what a rule acts on: two spacers that an
+    // empty group parted, a pair the braces kept apart. The rules then go
+    // over the flattened tree once more, and the passes after them, so that
+    // the output normalises to itself; the rounds are bounded. A round in
+    // which no rule applied leaves the report as it was.
+    for (std::size_t round = 0; flattened && options.rewrite.enabled && round < kSettleRounds; ++round) {
+        bool again = false;
+        ReportRecorder rules = recorder.is_collecting() ? ReportRecorder::collecting() : ReportRecorder::off();
+        auto rewritten = scheduler::drive_fixed_point(ast, context, plan, options.rewrite.max_iterations, rules,
+                                                      &again, &eliminated_left);
+        if (!rewritten) return error::TransformError{std::move(rewritten.error())};
+        if (!again) break;
+        recorder.add_rewrite(rules);
+        lower_again = options.lower_attributes.enabled;
+        flattened = tail();
+    }
 
     // The passes after the fixed point add no command-like node but the
     // attribute forms lowering writes: when the fixed point ended on a tree

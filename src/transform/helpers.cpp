@@ -26,6 +26,12 @@ ArgumentValue content(NodeId node, ContentKind kind) {
 
 Node bare_command_node(std::string_view name) { return Node::Command{std::string(name), {}, true}; }
 
+Node bare_symbol_node(std::string_view name) {
+    if (name.size() == 1 && std::string_view("#$%&_{}").find(name[0]) != std::string_view::npos)
+        return Node::Char{static_cast<char32_t>(name[0])};
+    return bare_command_node(name);
+}
+
 Argument math_content_arg(NodeId content) {
     return Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::MathContent{content}};
 }

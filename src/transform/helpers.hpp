@@ -12,6 +12,10 @@ namespace quorvel::transform::helpers {
 // A known Command with that name and no slots.
 syntax::ast::Node bare_command_node(std::string_view name);
 
+// A control symbol standing on its own, as the parser reads it: `\{` and the
+// other escaped characters are that character, any other name a bare command.
+syntax::ast::Node bare_symbol_node(std::string_view name);
+
 // A known Command with that name holding `args` (taken over, not copied).
 syntax::ast::Node prefix_command_node(std::string_view name, syntax::ast::ArgumentSlots args);
 

@@ -25,6 +25,16 @@ void ReportRecorder::set_iterations(std::uint64_t iterations) noexcept {
     if (report_) report_->rewrite.iterations = iterations;
 }
 
+void ReportRecorder::add_rewrite(const ReportRecorder& round) {
+    if (!report_ || !round.report_) return;
+    for (const RewriteRuleStat& stat : round.report_->rewrite.rules) {
+        RewriteRuleStat& mine = rule_stat(stat.key);
+        mine.applied += stat.applied;
+        mine.skipped += stat.skipped;
+    }
+    report_->rewrite.iterations += round.report_->rewrite.iterations;
+}
+
 void ReportRecorder::count(ReportCounter counter) noexcept {
     if (!report_) return;
     FinalizeAstReport& finalize = report_->finalize_ast;

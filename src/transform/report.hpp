@@ -130,6 +130,9 @@ public:
     void record_skipped(const RuleKey& key);
 
     void set_iterations(std::uint64_t iterations) noexcept;
+    // Adds the rule counters and the iterations of a further round of the
+    // rules, recorded apart.
+    void add_rewrite(const ReportRecorder& round);
     void count(ReportCounter counter) noexcept;
     void count_attribute(const AttributeSet& set, AttributeCounter counter);
 

@@ -130,7 +130,9 @@ const PrimeCase PRIME_CASES[] = {
     // Each settles in one normalisation.
     {"S^{\\prime\\prime}\\prime", "S ^ { \\prime \\prime } \\prime", "S'' \\prime", "S'''"},
     {"x^{\\prime^{\\prime}}", "x ^ { \\prime ^ { \\prime } }", "x ^ { \\prime' }", nullptr},
-    {"\\prime^{\\prime}", "\\prime ^ { \\prime }", "\\prime'", "''"},
+    // A prime on a base prime is parted from it: glued, the two would read
+    // back as one base of two primes.
+    {"\\prime^{\\prime}", "\\prime ^ { \\prime }", "\\prime'", "' '"},
 };
 
 TEST(ReadBack, PrimesAtEveryProfile) {
@@ -282,6 +284,131 @@ const SettleCase ELLIPSIS_CASES[] = {
 
 TEST(ReadBack, EllipsesAtTheEndOfAGroupSettle) {
     check_settled(ELLIPSIS_CASES, 1);
+}
+
+struct ProfileCase {
+    const char* source;
+    std::array<const char*, 4> outputs;  // in the order of PROFILES
+};
+
+// What a rule or pass would do to the output in a second normalisation it
+// does in the first, and what is written reads back as the tree it came from.
+const ProfileCase ONE_ROUND_CASES[] = {
+    // Operator-name content is written in text mode but read as math: a
+    // prime after an item reads back as its superscript, which is written
+    // the same.
+    {"\\operatorname{l\\prime}",
+     {"\\operatorname {l\\prime}", "\\operatorname {l\\prime}", "\\operatorname {l'}", "\\operatorname {l'}"}},
+    {"\\operatorname{\\alpha\\prime}",
+     {"\\operatorname {\\alpha\\prime}", "\\operatorname {\\alpha\\prime}", "\\operatorname {\\alpha'}",
+      "\\operatorname {\\alpha'}"}},
+    {"\\operatorname{ab\\prime c}",
+     {"\\operatorname {ab\\prime c}", "\\operatorname {ab\\prime c}", "\\operatorname {ab'c}",
+      "\\operatorname {ab'c}"}},
+    {"\\operatorname{x_1\\prime}",
+     {"\\operatorname {x _ { 1 }\\prime}", "\\operatorname {x _ { 1 }\\prime}", "\\operatorname {x _ { 1 }'}",
+      "\\operatorname {x _ { 1 }'}"}},
+    // A delimiter left bare is what the parser makes of its text.
+    {"\\operatorname{\\big\\{o}",
+     {"\\operatorname {\\big\\{o}", "\\operatorname {\\big\\{o}", "\\operatorname {\\big\\{o}",
+      "\\operatorname {\\{o}"}},
+    {"\\operatorname{\\pb*{a}{b}}",
+     {"\\operatorname {\\pb*{ a }{ b }}", "\\operatorname {\\{a,b\\}}", "\\operatorname {\\{a,b\\}}",
+      "\\operatorname {\\{a,b\\}}"}},
+    // A `\(` or `\)` that found no partner keeps its group.
+    {"\\text{\\({\\)}}", {"\\text {\\({\\)}}", "\\text {\\({\\)}}", "\\text {\\({\\)}}", "\\text {\\({\\)}}"}},
+    {"\\textbf{\\(f{{}\\)}}",
+     {"\\textbf {\\(f{{}\\)}}", "\\textbf {\\(f{{}\\)}}", "\\textbf {\\(f{\\)}}", "\\textbf {\\(f{\\)}}"}},
+    {"\\text{{\\(}x\\)}", {"\\text {{\\(}x\\)}", "\\text {{\\(}x\\)}", "\\text {{\\(}x\\)}", "\\text {{\\(}x\\)}"}},
+    // Spacers that flattening brings together are merged, then dropped.
+    {"{\\:{}\\;}", {"{ \\: { } \\; }", "{ \\: { } \\; }", "\\enspace", ""}},
+    {"{\\:}{\\;}", {"{ \\: } { \\; }", "{ \\: } { \\; }", "\\enspace", ""}},
+    {"\\quad{}\\quad", {"\\quad { } \\quad", "\\quad { } \\quad", "\\qquad", ""}},
+    {"\\enspace{}\\enspace", {"\\enspace { } \\enspace", "\\enspace { } \\enspace", "\\quad", ""}},
+    {"x{\\enspace}\\enspace", {"x { \\enspace } \\enspace", "x { \\enspace } \\enspace", "x \\quad", "x"}},
+    // A prime superscript of a base prime is parted from it: glued, the two
+    // would read back as one base of more primes.
+    {"' '^m", {"' '^ { m }", "' '^ { m }", "' '^ { m }", "' '^ { m }"}},
+    {"' '", {"' '", "' '", "' '", "' '"}},
+    {"'' '_1^2", {"'' _ { 1 }'^ { 2 }", "'' _ { 1 }'^ { 2 }", "'' _ { 1 }'^ { 2 }", "'' _ { 1 }'^ { 2 }"}},
+};
+
+TEST(ReadBack, OutputsSettleInOneRound) {
+    for (const ProfileCase& c : ONE_ROUND_CASES) {
+        SCOPED_TRACE(c.source);
+        ASSERT_TRUE(written(engine(0), c.source).has_value()) << "does not parse clean";
+        for (std::size_t p = 0; p < PROFILES.size(); ++p) {
+            SCOPED_TRACE(PROFILE_NAMES[p]);
+            const auto output = normalised(engine(p), c.source);
+            ASSERT_TRUE(output.has_value()) << "does not normalise";
+            EXPECT_EQ(*output, c.outputs[p]);
+            EXPECT_EQ(read_back_fault(engine(p), *output), "");
+            EXPECT_EQ(normalised(engine(p), *output), output) << "not settled";
+        }
+    }
+}
+
+struct RoundReport {
+    const char* source;
+    std::size_t profile;
+    const char* rule;  // applied once; null: none applied
+    std::uint64_t iterations;
+};
+
+// The rules' round after flattening counts in the report when a rule applied
+// in it, and leaves the report as it was otherwise.
+const RoundReport ROUND_REPORTS[] = {
+    {"{\\:{}\\;}", 2, "small-spacer-merge-to-enspace", 3},
+    {"\\quad{}\\quad", 2, "double-quad-to-qquad", 3},
+    {"{a}b", 3, nullptr, 1},
+    {"{\\:}x", 3, nullptr, 1},
+};
+
+TEST(ReadBack, RoundsAfterFlatteningInTheReport) {
+    for (const RoundReport& c : ROUND_REPORTS) {
+        SCOPED_TRACE(c.source);
+        const facade::TransformEngine& e = engine(c.profile);
+        const auto reported = e.normalize_with_report(c.source, e.default_normalize_config());
+        ASSERT_TRUE(reported.has_value());
+        std::uint64_t applied = 0;
+        for (const auto& stat : reported->report.rewrite.rules) {
+            applied += stat.applied;
+            if (c.rule != nullptr && stat.key.name == c.rule) EXPECT_EQ(stat.applied, 1u);
+        }
+        EXPECT_EQ(applied, c.rule == nullptr ? 0u : 1u);
+        EXPECT_EQ(reported->report.rewrite.iterations, c.iterations);
+    }
+}
+
+struct ErrorCase {
+    const char* source;
+    const char* written;  // parsed with unknown commands refused
+};
+
+// A delimited argument whose text ends in an Error snippet is read again with
+// its recovery: the written text reads back as itself.
+const ErrorCase ERROR_CASES[] = {
+    {"\\qty(\\y{{\\qty(}})})", "\\qty ( \\y {{\\qty(}}) })"},
+    {"\\qty(\\y{{\\qty(}}) })", "\\qty ( \\y {{\\qty(}}) })"},
+    {"\\qty[\\y{{\\qty[}}]}]", "\\qty [ \\y {{\\qty[}}] }]"},
+    {"\\qty(a\\y )", "\\qty ( a \\y)"},
+};
+
+TEST(ReadBack, ErrorDocumentsWriteBackToThemselves) {
+    parse::ParseConfig config = engine(0).default_normalize_config().parse;
+    config.reject_unknown = true;
+    const auto write = [&](const std::string& source) -> std::string {
+        const auto parsed = engine(0).parser().parse_with(source, config);
+        if (!parsed.document) return "no document";
+        auto text = parsed.document->to_latex();
+        return text ? *text : "not written";
+    };
+    for (const ErrorCase& c : ERROR_CASES) {
+        SCOPED_TRACE(c.source);
+        const std::string text = write(c.source);
+        EXPECT_EQ(text, c.written);
+        EXPECT_EQ(write(text), text);
+    }
 }
 
 // Text arguments made from a seed: characters, spaces, brace groups,

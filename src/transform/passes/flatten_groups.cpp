@@ -171,6 +171,8 @@ public:
     Flattener(const Flattener&) = delete;
     Flattener& operator=(const Flattener&) = delete;
 
+    bool removed() const { return removed_; }
+
     void run(NodeId start) {
         open(start, std::nullopt, false, 0, start);
         while (!frames_.empty()) {
@@ -357,6 +359,7 @@ private:
                 }
                 break;
             case Outcome::Unwrap: {
+                removed_ = true;
                 const std::size_t count = list_.size() - frame.list_begin;
                 release_children(frame);
                 free_unwrapped(frame);
@@ -369,6 +372,7 @@ private:
                 break;
             }
             case Outcome::Redirect: {
+                removed_ = true;
                 const NodeId only = list_[frame.list_begin].node;
                 if (frame.occupant == frame.node && !frame.children_cut && !frame.list_changed) {
                     // The tree's list is the rebuilt one: its only child
@@ -461,6 +465,7 @@ private:
             if (group.mode == ContentMode::Text && guards_.ligature_break && joins_ligature(frame, parent, entries))
                 return Outcome::Keep;
             if (group.mode == ContentMode::Text && spacing_would_end_a_name(frame, parent, entries)) return Outcome::Keep;
+            if (group.mode == ContentMode::Text && holds_lone_math_shift(entries)) return Outcome::Keep;
             if (prefixes_would_be_lowered_again(frame, parent, entries, group.mode)) return Outcome::Keep;
             if (would_close_brackets(parent.list_bare, entries, false)) return Outcome::Keep;
             std::optional<NodeId> next;
@@ -508,6 +513,18 @@ private:
         if (entries.empty()) return support::joins_in_text(before, after);
         return support::joins_in_text(before, text_edge(entries.front().node, false)) ||
                support::joins_in_text(text_edge(entries.back().node, true), after);
+    }
+
+    // In text, a `\(` or `\)` that found no partner at its level is read
+    // as a command; out of its group it could pair with one around it and
+    // read back as inline math.
+    bool holds_lone_math_shift(std::span<const Entry> entries) const {
+        for (const Entry& e : entries) {
+            const auto* command = ast_.node(e.node).get_if<Node::Command>();
+            if (command != nullptr && command->args.empty() && (command->name == "(" || command->name == ")"))
+                return true;
+        }
+        return false;
     }
 
     // In text, spacing right after a control word only ends its name: a
@@ -829,6 +846,7 @@ private:
     std::vector<Entry>& list_;
     std::vector<NodeId>& to_free_;
     std::vector<NodeId>& ids_;
+    bool removed_ = false;
 };
 
 }  // namespace
@@ -881,11 +899,13 @@ void brace_bracket_closers(Ast& ast, NodeId root) {
 
 }  // namespace
 
-void flatten_groups(syntax::Ast& ast, syntax::ast::NodeId root, const FlattenGroupsGuards& guards,
+bool flatten_groups(syntax::Ast& ast, syntax::ast::NodeId root, const FlattenGroupsGuards& guards,
                     ReportRecorder& recorder, std::vector<syntax::ast::NodeId>* changed_lists) {
     util::work_count += ast.node_count();  // the walk, counted at once
     brace_bracket_closers(ast, root);
-    Flattener(ast, guards, recorder, changed_lists).run(root);
+    Flattener flattener(ast, guards, recorder, changed_lists);
+    flattener.run(root);
+    return flattener.removed();
 }
 
 }  // namespace quorvel::transform::passes

@@ -36,9 +36,10 @@ void finalize_ast(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& re
 // flattening changed are the only ones that can hold anything to finalise.
 void finalize_lists(syntax::Ast& ast, std::span<const syntax::ast::NodeId> lists, ReportRecorder& recorder);
 
-// Removes the groups that no guard keeps. With `changed_lists`, appends each
-// list node left standing whose child list it changed.
-void flatten_groups(syntax::Ast& ast, syntax::ast::NodeId root, const FlattenGroupsGuards& guards,
+// Removes the groups that no guard keeps; whether it removed any. With
+// `changed_lists`, appends each list node left standing whose child list it
+// changed.
+bool flatten_groups(syntax::Ast& ast, syntax::ast::NodeId root, const FlattenGroupsGuards& guards,
                     ReportRecorder& recorder, std::vector<syntax::ast::NodeId>* changed_lists = nullptr);
 
 // Every maximal run of tab, line feed, form feed, carriage return, space and

@@ -15,8 +15,9 @@ namespace {
 using syntax::ast::Node;
 using syntax::ast::NodeId;
 
-// The delimiter as a node of its own: the angle brackets have no bare
-// character form in math, so they become their commands.
+// The delimiter as a node of its own, as it reads back: the angle brackets
+// have no bare character form in math, so they become their commands, and
+// `\{` becomes the character the parser makes of it.
 Node bare_delimiter_node(const syntax::ast::Delimiter& delimiter) {
     if (const auto* c = delimiter.as_char()) {
         if (c->value == U'<') return transform::helpers::bare_command_node("langle");
@@ -26,7 +27,7 @@ Node bare_delimiter_node(const syntax::ast::Delimiter& delimiter) {
     const std::string& name = delimiter.as_control()->name;
     if (name == "lt") return transform::helpers::bare_command_node("langle");
     if (name == "gt") return transform::helpers::bare_command_node("rangle");
-    return transform::helpers::bare_command_node(name);
+    return transform::helpers::bare_symbol_node(name);
 }
 
 }  // namespace

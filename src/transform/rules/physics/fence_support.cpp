@@ -35,10 +35,10 @@ Node::Group delimited(std::vector<NodeId> children, const Delimiter& left, const
                        GroupKind::Delimited{left, right}, syntax::ContentMode::Math};
 }
 
-// A delimiter written on its own: a control sequence becomes a bare command,
-// a character a Char. The callers never pass the empty delimiter.
+// A delimiter written on its own: a control sequence becomes what it reads
+// back as, a character a Char. The callers never pass the empty delimiter.
 Node delimiter_node(const Delimiter& delimiter) {
-    if (const auto* control = delimiter.as_control()) return build::bare_command_node(control->name);
+    if (const auto* control = delimiter.as_control()) return build::bare_symbol_node(control->name);
     if (const auto* c = delimiter.as_char()) return Node::Char{c->value};
     return Node::Char{U'.'};
 }
