@@ -57,13 +57,21 @@ inline std::array<std::size_t, 256> content_characters(std::string_view text) {
     return counts;
 }
 
-// True when a `^` and a prime `'` meet, with only layout between them.
+// True when a `^` and a prime `'` meet, with only layout between them:
+// white space, braces and comments. A control symbol such as `\%` or `\'`
+// is neither.
 inline bool caret_meets_prime(std::string_view text) {
     char last = 0;
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '%') {
+            while (i + 1 < text.size() && text[i + 1] != '\n' && text[i + 1] != '\r') ++i;
+            continue;
+        }
         if (is_layout_space(c) || c == '{' || c == '}') continue;
         if ((c == '\'' && last == '^') || (c == '^' && last == '\'')) return true;
         last = c;
+        if (c == '\\' && i + 1 < text.size()) ++i;
     }
     return false;
 }

@@ -9,14 +9,18 @@ writes the dictionary the targets take (latex.dict beside this file).
 
     python3 tests/fuzz/seeds.py SEED_DIR [--corpus DIR] [--lines N] [--depth D]
         [--sweep PROGRAM|none] [--sweep-levels 16,128]
-    build/fuzz/parse_fuzz -max_total_time=600 -rss_limit_mb=4096 -timeout=10 \
+    build/fuzz/parse_fuzz -max_total_time=600 -rss_limit_mb=4096 -timeout=600 \
         -dict=tests/fuzz/latex.dict NEW_DIR SEED_DIR
-    build/fuzz/transform_fuzz -max_total_time=600 -rss_limit_mb=4096 -dict=tests/fuzz/latex.dict NEW_DIR SEED_DIR
+    build/fuzz/transform_fuzz -max_total_time=600 -rss_limit_mb=4096 -timeout=600 \
+        -dict=tests/fuzz/latex.dict NEW_DIR SEED_DIR
 
 libFuzzer adds what it finds to the first directory it is given (NEW_DIR), so
-the seeds stay as written. A deep seed takes seconds and, with the node spans'
-gigabyte of path text under AddressSanitizer, more than libFuzzer's default
-2 GB of memory.
+the seeds stay as written. Under AddressSanitizer a deep seed of the default
+30000 levels takes up to two minutes, more than three on a busy machine, hence
+the timeout; with the node spans' gigabyte of path text it takes more than
+libFuzzer's default 2 GB of memory.
+QUORVEL_FUZZ_KEEP_GOING=1 makes both targets report a broken check on stderr
+and go on, where a known fault would stop every run at once.
 
 Mutation rarely builds a nesting of several different constructs many
 levels deep, and coverage gives no reward for one more level: the nesting
