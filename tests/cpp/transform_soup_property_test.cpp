@@ -56,85 +56,32 @@ constexpr std::array<std::string_view, 31> SHAPES{
 constexpr std::array<std::string_view, 11> BRACKETS{
     "n", "2", "", "{x}", "{[a]}", "{a]}", "{[}", "{]}", "a{]}b", "{@}", "a{@}"};
 
-// What a path holds for the content of a bracket argument.
-constexpr std::string_view IN_BRACKETS = "<bracket argument>";
-
-// TEMPORARY: constructs whose faults are being mended on other branches are
-// not generated. An entry keeps a piece that contains `piece` out of every
-// place whose path (the openings of the pieces around it, IN_BRACKETS for a
-// bracket argument) contains `inside`. Remove each entry once its fault is
-// mended.
-struct KnownFailing {
-    std::string_view inside;
-    std::string_view piece;
-};
-constexpr std::array<KnownFailing, 11> KNOWN_FAILING{{
-    // Braces that keep a bracket from ending or opening a bracket argument.
-    {IN_BRACKETS, "["},
-    {IN_BRACKETS, "]"},
-    {IN_BRACKETS, "\\bmqty"},
-    // A physics matrix whose body holds its own delimiter.
-    {"\\pmqty{", "("},
-    {"\\bmqty{", "["},
-    {"\\bmqty{", "]"},
-    // Spacing that merges with the spacing after its group once the group
-    // is flattened.
-    {"{", "\\:"},
-    {"{", "\\;"},
-    {"{", "\\quad"},
-    // `\prime` in an operator name, written `'` one round too late.
-    {"\\operatorname{", "\\prime"},
-    // A prime after the superscript a derivative builds.
-    {"\\pdv[", "'"},
-}};
-
-bool known_failing(std::string_view path, std::string_view piece) {
-    for (const KnownFailing& k : KNOWN_FAILING)
-        if (path.find(k.inside) != std::string_view::npos && piece.find(k.piece) != std::string_view::npos)
-            return true;
-    return false;
-}
-
 // Deterministic formulas of the pieces above, at most three levels deep.
 class SoupMaker {
 public:
     explicit SoupMaker(std::uint64_t seed) : state_(seed) {}
 
-    std::string formula(const std::string& path = "", int depth = 0) {
+    std::string formula(int depth = 0) {
         std::string out;
-        for (std::size_t i = 0, n = 1 + pick(3); i < n; ++i) {
-            if (depth < 3 && pick(3) == 0) {
-                const std::string_view shape = choose(SHAPES, path);
-                out += expand(shape, path + std::string(shape.substr(0, shape.find('@'))), depth + 1);
-            } else {
-                out += choose(ATOMS, path);
-            }
-        }
+        for (std::size_t i = 0, n = 1 + pick(3); i < n; ++i)
+            out += depth < 3 && pick(3) == 0 ? expand(choose(SHAPES), depth + 1) : std::string(choose(ATOMS));
         return out;
     }
 
 private:
-    // `path` holds the openings of the pieces around the one being made.
-    std::string expand(std::string_view shape, const std::string& path, int depth) {
+    // `@` is a formula, `#` the content of a bracket argument.
+    std::string expand(std::string_view shape, int depth) {
         std::string out;
         for (const char c : shape) {
-            if (c == '@') out += formula(path, depth);
-            else if (c == '#') out += bracket_content(path + std::string(IN_BRACKETS), depth);
+            if (c == '@') out += formula(depth);
+            else if (c == '#') out += expand(choose(BRACKETS), depth);
             else out += c;
         }
         return out;
     }
 
-    std::string bracket_content(const std::string& path, int depth) {
-        return expand(choose(BRACKETS, path), path, depth);
-    }
-
     template <std::size_t N>
-    std::string_view choose(const std::array<std::string_view, N>& table, std::string_view path) {
-        std::string_view piece = table[pick(N)];
-        while (known_failing(path, piece)) piece = table[pick(N)];
-        return piece;
-    }
+    std::string_view choose(const std::array<std::string_view, N>& table) { return table[pick(N)]; }
 
     std::size_t pick(std::size_t n) {
         state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
