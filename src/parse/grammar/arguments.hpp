@@ -21,7 +21,6 @@
 #include <memory>
 #include <memory_resource>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "knowledge/argspec.hpp"
@@ -415,7 +414,23 @@ struct ArgumentSession {
     // stop, and which it takes whole instead. Inside one the skip depends
     // only on the argument's tokens, its mode and its hard stop, so every
     // enclosing level's skip takes it at once.
-    std::unordered_set<SkipKey, SkipKeyHash> stopping_text_arguments;
+    // A bit per mode and hard stop of each token: the set is looked up at
+    // every text argument a skip enters, and a hash set's misses grew with
+    // the input.
+    class KeySet {
+    public:
+        void insert(const SkipKey& k) {
+            if (k.token >= bits_.size()) bits_.resize(k.token + 1);
+            bits_[k.token] |= static_cast<std::uint8_t>(1u << k.mode_and_stop);
+        }
+        bool contains(const SkipKey& k) const noexcept {
+            return k.token < bits_.size() && (bits_[k.token] >> k.mode_and_stop & 1u) != 0;
+        }
+
+    private:
+        std::vector<std::uint8_t> bits_;
+    };
+    KeySet stopping_text_arguments;
 
     // What the recovery skip did from a token it passed past the item's
     // header, when from there it closed no level open at the token and met
