@@ -132,8 +132,8 @@ int main(int argc, char** argv) {
         for (unsigned long i = 0; i < count; ++i) {
             const layers::Level level = layers::random_level(seed + i);
             const std::size_t n = layers::levels_for(level, 40 * 1024);
-            const std::string small = layers::nest(level.open, "z", level.close, n);
-            const std::string large = layers::nest(level.open, "z", level.close, 8 * n);
+            const std::string small = sweep::nest(level.open, "z", level.close, n);
+            const std::string large = sweep::nest(level.open, "z", level.close, 8 * n);
             const Result a = measure(small, limit);
             const Result b = measure(large, limit);
             const bool finished = a.seconds >= 0 && b.seconds >= 0;

@@ -27,17 +27,7 @@ inline constexpr Family kFamilies[] = {
     {R"(\left(\begin{matrix}\left()", "z", R"(\end{matrix}\right))"},
 };
 
-inline std::string nest(const std::string& open, const std::string& middle, const std::string& close,
-                        std::size_t n) {
-    std::string out;
-    out.reserve((open.size() + close.size()) * n + middle.size());
-    for (std::size_t i = 0; i < n; ++i) out += open;
-    out += middle;
-    for (std::size_t i = 0; i < n; ++i) out += close;
-    return out;
-}
-
-inline std::string build(const Family& f, std::size_t n) { return nest(f.open, f.middle, f.close, n); }
+inline std::string build(const Family& f, std::size_t n) { return sweep::nest(f.open, f.middle, f.close, n); }
 
 // One level of a random three-layer nesting, standing in math.
 struct Level {

@@ -232,16 +232,21 @@ inline std::pair<std::string, std::string> level(const Sweep& s) {
     return {open, close};
 }
 
-inline std::string build(const Sweep& s, std::size_t n, std::size_t index) {
-    const auto [open, close] = level(s);
-    std::string middle = "z";
-    if (s.fault == Fault::Bottom) middle += kBottomFaults[index % kBottomFaults.size()];
+// `open` n times, `middle`, then `close` n times.
+inline std::string nest(std::string_view open, std::string_view middle, std::string_view close, std::size_t n) {
     std::string out;
     out.reserve((open.size() + close.size()) * n + middle.size());
     for (std::size_t i = 0; i < n; ++i) out += open;
     out += middle;
     for (std::size_t i = 0; i < n; ++i) out += close;
     return out;
+}
+
+inline std::string build(const Sweep& s, std::size_t n, std::size_t index) {
+    const auto [open, close] = level(s);
+    std::string middle = "z";
+    if (s.fault == Fault::Bottom) middle += kBottomFaults[index % kBottomFaults.size()];
+    return nest(open, middle, close, n);
 }
 
 inline ParseConfig config_of(int c) {

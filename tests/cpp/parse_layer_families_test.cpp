@@ -82,8 +82,8 @@ TEST(LayerFamilies, RandomNestingsGrowLinearly) {
     for (std::uint64_t seed = 1; seed <= 48; ++seed) {
         if (std::find(std::begin(kGrowsFaster), std::end(kGrowsFaster), seed) != std::end(kGrowsFaster)) continue;
         const layers::Level level = layers::random_level(seed);
-        const Parsed small = parse(layers::nest(level.open, "z", level.close, 16), deep);
-        const Parsed large = parse(layers::nest(level.open, "z", level.close, 128), deep);
+        const Parsed small = parse(sweep::nest(level.open, "z", level.close, 16), deep);
+        const Parsed large = parse(sweep::nest(level.open, "z", level.close, 128), deep);
         SCOPED_TRACE("seed " + std::to_string(seed) + ": " + level.describe);
         if (!(large.work.reached & grammar::detail::kWorkBound)) {
             EXPECT_EQ(testing::work_fault(small.work, large.work, testing::kRecoveryBound), "");

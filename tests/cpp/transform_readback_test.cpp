@@ -16,31 +16,16 @@
 #include <vector>
 
 #include "facade/transform_engine.hpp"
+#include "profile_engines.hpp"
 #include "parse/parse.hpp"
 #include "transform_pipeline_support.hpp"
 
 namespace quorvel {
 namespace {
 
-constexpr std::array<facade::EngineProfile, 4> PROFILES{facade::EngineProfile::Authoring,
-                                                        facade::EngineProfile::Faithful,
-                                                        facade::EngineProfile::Corpus, facade::EngineProfile::Equiv};
-constexpr std::array<const char*, 4> PROFILE_NAMES{"authoring", "faithful", "corpus", "equiv"};
-
-const facade::TransformEngine& engine(std::size_t profile) {
-    static const std::vector<facade::TransformEngine> engines = [] {
-        std::vector<facade::TransformEngine> built;
-        for (facade::EngineProfile p : PROFILES) {
-            facade::TransformEngineBuilder builder;
-            builder.profile(p);
-            auto made = builder.build();
-            if (!made) throw std::runtime_error(std::string(made.error().message()));
-            built.push_back(std::move(made).value());
-        }
-        return built;
-    }();
-    return engines[profile];
-}
+using testing::engine;
+using testing::PROFILE_NAMES;
+using testing::PROFILES;
 
 // What reading `text` back shows: empty when it parses clean and writes
 // back to itself, else the first diagnostic or the text written again.

@@ -15,29 +15,14 @@
 #include <vector>
 
 #include "facade/transform_engine.hpp"
+#include "profile_engines.hpp"
 
 namespace quorvel {
 namespace {
 
-constexpr std::array<facade::EngineProfile, 4> PROFILES{facade::EngineProfile::Faithful, facade::EngineProfile::Equiv,
-                                                        facade::EngineProfile::Corpus,
-                                                        facade::EngineProfile::Authoring};
-constexpr std::array<const char*, 4> PROFILE_NAMES{"faithful", "equiv", "corpus", "authoring"};
-
-const facade::TransformEngine& engine(std::size_t profile) {
-    static const std::vector<facade::TransformEngine> engines = [] {
-        std::vector<facade::TransformEngine> built;
-        for (facade::EngineProfile p : PROFILES) {
-            facade::TransformEngineBuilder builder;
-            builder.profile(p);
-            auto made = builder.build();
-            if (!made) throw std::runtime_error(std::string(made.error().message()));
-            built.push_back(std::move(made).value());
-        }
-        return built;
-    }();
-    return engines[profile];
-}
+using testing::engine;
+using testing::PROFILE_NAMES;
+using testing::PROFILES;
 
 // Pieces a formula is made of. `@` stands for a nested formula, `#` for the
 // content of a bracket argument.
