@@ -1077,8 +1077,6 @@ bool closes_bracket_argument(const Ast& ast, NodeId node) {
             if (c->value == U']') return true;
         } else if (const auto* t = n.get_if<Node::Text>()) {
             if (std::string_view(t->value).find(']') != std::string_view::npos) return true;
-        } else if (const auto* e = n.get_if<Node::Error>()) {
-            if (std::string_view(e->snippet).find(']') != std::string_view::npos) return true;
         } else if (const auto* g = n.get_if<Node::Group>()) {
             const auto* d = g->kind.as_delimited();
             if (d != nullptr && (closing(d->left) || closing(d->right))) return true;

@@ -64,7 +64,9 @@ Expected<std::string, SerializeError> serialize_node_with(const Ast& ast, ast::N
 // Whether the text written for `node` holds a `]` outside braces. In a
 // bracket argument `[...]` that `]` ends the argument, brackets do not nest
 // there and only braces hide them; so such a node is written in braces
-// there, and the transform keeps the braces it already has.
+// there, and the transform keeps the braces it already has. An Error node's
+// text is written as it stood where the parser found it, so it reads back
+// alike and never counts: braced, it would gain a level at every reading.
 bool closes_bracket_argument(const Ast& ast, ast::NodeId node);
 
 // The text of one character: math escapes # $ % _ { }, text also &.

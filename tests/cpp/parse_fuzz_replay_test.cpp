@@ -41,6 +41,7 @@ std::string repeated(std::string_view piece, std::size_t n) {
 struct Regression {
     const char* name;
     std::string source;
+    bool abort_on_error = false;
 };
 
 const std::vector<Regression>& regressions() {
@@ -74,6 +75,13 @@ const std::vector<Regression>& regressions() {
         // takes the caret away.
         {"caret_comment_prime", "^%\n'"},
         {"caret_comment_text_prime", "x^%a\n'"},
+        // An Error in a bracket argument is written as it stood, never
+        // braced: braced, it gained a level at every reading.
+        {"error_in_bracket_argument",
+         R"(\text{$\left(\text{$\mbox{${\mbox{${\sqrt[\sqrt[\text{a{\it {a\over \textbf{\text{a{\it {a\over )"
+         R"(\text{$\text{a{\it \sqrt[\begin{matrix}\sqrt{\text{a{\it \frac{\sqrt{\mbox{${\text{a{\it )"
+         R"(\textbf{\sqrt[z\right)]{y}}} b}}$}}}{x}} b}}\end{matrix}]{y}} b}$}}} b}}}} b}]{y}]{y}}$}}$}$}\right)$})",
+         true},
     };
     return all;
 }
@@ -82,9 +90,11 @@ class FuzzReplay : public ::testing::TestWithParam<Regression> {};
 
 TEST_P(FuzzReplay, KeepsEveryInvariant) {
     const Regression& c = GetParam();
-    const auto finding = invariants::check_source(context(), c.source);
+    parse::ParseConfig config;
+    config.abort_on_error = c.abort_on_error;
+    const auto finding = invariants::check_source(context(), c.source, config);
     EXPECT_EQ(finding.fault, Fault::None) << describe(c.source, finding);
-    EXPECT_TRUE(invariants::diagnostics_in_error_nodes(parse::parse_source(context(), c.source, {})));
+    EXPECT_TRUE(invariants::diagnostics_in_error_nodes(parse::parse_source(context(), c.source, config)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Found, FuzzReplay, ::testing::ValuesIn(regressions()),
