@@ -488,7 +488,10 @@ private:
             if (group.mode == ContentMode::Text && guards_.ligature_break && joins_ligature(frame, parent, entries))
                 return Outcome::Keep;
             if (group.mode == ContentMode::Text && spacing_would_end_a_name(frame, parent, entries)) return Outcome::Keep;
-            if (group.mode == ContentMode::Text && holds_lone_math_shift(entries)) return Outcome::Keep;
+            if (group.mode == ContentMode::Text && std::any_of(entries.begin(), entries.end(), [&](const Entry& e) {
+                    return support::is_lone_math_shift(ast_, e.node);
+                }))
+                return Outcome::Keep;
             if (prefixes_would_be_lowered_again(frame, parent, entries, group.mode)) return Outcome::Keep;
             if (would_close_brackets(parent.list_bare, entries, false)) return Outcome::Keep;
             std::optional<NodeId> next;
@@ -536,18 +539,6 @@ private:
         if (entries.empty()) return support::joins_in_text(before, after);
         return support::joins_in_text(before, text_edge(entries.front().node, false)) ||
                support::joins_in_text(text_edge(entries.back().node, true), after);
-    }
-
-    // In text, a `\(` or `\)` that found no partner at its level is read
-    // as a command; out of its group it could pair with one around it and
-    // read back as inline math.
-    bool holds_lone_math_shift(std::span<const Entry> entries) const {
-        for (const Entry& e : entries) {
-            const auto* command = ast_.node(e.node).get_if<Node::Command>();
-            if (command != nullptr && command->args.empty() && (command->name == "(" || command->name == ")"))
-                return true;
-        }
-        return false;
     }
 
     // In text, spacing right after a control word only ends its name: a
