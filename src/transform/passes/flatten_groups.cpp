@@ -373,25 +373,48 @@ private:
             }
             case Outcome::Redirect: {
                 removed_ = true;
-                const NodeId only = list_[frame.list_begin].node;
+                const Entry only = list_[frame.list_begin];
                 if (frame.occupant == frame.node && !frame.children_cut && !frame.list_changed) {
                     // The tree's list is the rebuilt one: its only child
                     // moves up without a detour through the detached set.
                     ast_.hoist_only_child(frame.node);
-                    support::truncate(list_, frame.list_begin);
-                    recorder_.count(ReportCounter::UnwrappedSlot);
-                    break;
+                } else {
+                    release_children(frame);
+                    free_unwrapped(frame);
+                    support::replace_in_slot_and_free(ast_, frame.occupant, only.node);
+                    if (frame.occupant != frame.node) ast_.remove_detached(frame.node);
                 }
-                release_children(frame);
-                free_unwrapped(frame);
-                support::replace_in_slot_and_free(ast_, frame.occupant, only);
-                if (frame.occupant != frame.node) ast_.remove_detached(frame.node);
                 support::truncate(list_, frame.list_begin);
                 recorder_.count(ReportCounter::UnwrappedSlot);
+                redecide_in_slot(frame, *parent, only);
                 break;
             }
         }
         if (parent != nullptr) parent->flags |= flags;
+    }
+
+    // A group kept as a member of a list (by a guard of lists) that now
+    // stands alone in the slot is decided again there, as the next round
+    // would decide it, and so on down a chain of such groups. In a slot only
+    // a group of one member goes, and that member's flags are the group's.
+    void redecide_in_slot(const Frame& removed, Frame& parent, Entry occupant) {
+        while (is_brace_group(ast_.node(occupant.node))) {
+            Frame frame = removed;
+            frame.node = frame.occupant = occupant.node;
+            frame.children_cut = frame.list_changed = false;
+            frame.prefixes = 0;
+            const auto children = ast_.children(occupant.node);
+            for (NodeId child : children)
+                list_.push_back({child, children.size() == 1 ? occupant.flags : own_flags(ast_.node(child))});
+            const Outcome outcome =
+                decide(frame, parent, std::get<Node::Group>(ast_.node(occupant.node).value), occupant.flags);
+            support::truncate(list_, frame.list_begin);
+            if (outcome != Outcome::Redirect) return;
+            const NodeId child = children.front();
+            ast_.hoist_only_child(occupant.node);
+            recorder_.count(ReportCounter::UnwrappedSlot);
+            occupant.node = child;
+        }
     }
 
     Outcome decide(const Frame& frame, Frame& parent, const Node::Group& group, std::uint8_t flags) {
@@ -465,7 +488,10 @@ private:
             if (group.mode == ContentMode::Text && guards_.ligature_break && joins_ligature(frame, parent, entries))
                 return Outcome::Keep;
             if (group.mode == ContentMode::Text && spacing_would_end_a_name(frame, parent, entries)) return Outcome::Keep;
-            if (group.mode == ContentMode::Text && holds_lone_math_shift(entries)) return Outcome::Keep;
+            if (group.mode == ContentMode::Text && std::any_of(entries.begin(), entries.end(), [&](const Entry& e) {
+                    return support::is_lone_math_shift(ast_, e.node);
+                }))
+                return Outcome::Keep;
             if (prefixes_would_be_lowered_again(frame, parent, entries, group.mode)) return Outcome::Keep;
             if (would_close_brackets(parent.list_bare, entries, false)) return Outcome::Keep;
             std::optional<NodeId> next;
@@ -513,18 +539,6 @@ private:
         if (entries.empty()) return support::joins_in_text(before, after);
         return support::joins_in_text(before, text_edge(entries.front().node, false)) ||
                support::joins_in_text(text_edge(entries.back().node, true), after);
-    }
-
-    // In text, a `\(` or `\)` that found no partner at its level is read
-    // as a command; out of its group it could pair with one around it and
-    // read back as inline math.
-    bool holds_lone_math_shift(std::span<const Entry> entries) const {
-        for (const Entry& e : entries) {
-            const auto* command = ast_.node(e.node).get_if<Node::Command>();
-            if (command != nullptr && command->args.empty() && (command->name == "(" || command->name == ")"))
-                return true;
-        }
-        return false;
     }
 
     // In text, spacing right after a control word only ends its name: a

@@ -688,7 +688,7 @@ private:
             return;
         }
         if (const auto* command = node.get_if<Node::Command>()) {
-            if (const auto slot = single_mandatory_content(command->args)) {
+            if (const auto slot = single_mandatory_content(command->args); slot && !parts_math_shift(*command, *slot)) {
                 if (const AttributeCommandSpec* row = lookup_prefix_form(mode, command->name)) {
                     const State running = task.running;
                     push_prefix_body(id, *slot, *row, mode, running, false, running);
@@ -713,6 +713,19 @@ private:
         }
         pairs_.push_back({id, running, stretch_});
         if (dirty(id)) push_canonicalize(id, running, mode);
+    }
+
+    // A text body holding a lone `\(` or `\)` keeps its prefix: where the
+    // value is already in force, lowering would write the body bare, next
+    // to a partner outside. The prefix stays an item like any other.
+    bool parts_math_shift(const Node::Command& command, std::size_t slot) const {
+        const ArgumentValue& value = command.args[slot]->value;
+        if (value.content_mode() != ContentMode::Text) return false;
+        const NodeId body = *value.content();
+        if (!ast_.node(body).is<Node::Group>()) return support::is_lone_math_shift(ast_, body);
+        const auto children = ast_.children(body);
+        return std::any_of(children.begin(), children.end(),
+                           [&](NodeId c) { return support::is_lone_math_shift(ast_, c); });
     }
 
     // A text that followed a removed control word, without the spacing run

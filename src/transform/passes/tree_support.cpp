@@ -46,6 +46,11 @@ PrimeHead prime_head(const syntax::Ast& ast, syntax::ast::NodeId id, bool throug
     }
 }
 
+bool is_lone_math_shift(const syntax::Ast& ast, syntax::ast::NodeId id) {
+    const auto* command = ast.node(id).get_if<syntax::ast::Node::Command>();
+    return command != nullptr && command->args.empty() && (command->name == "(" || command->name == ")");
+}
+
 bool primes_join_wrongly(const syntax::Ast& ast, syntax::ast::NodeId before, syntax::ast::NodeId after,
                          bool through_groups) {
     using syntax::ast::Node;

@@ -150,4 +150,10 @@ PrimeHead prime_head(const syntax::Ast& ast, syntax::ast::NodeId id, bool throug
 bool primes_join_wrongly(const syntax::Ast& ast, syntax::ast::NodeId before, syntax::ast::NodeId after,
                          bool through_groups);
 
+// In text, a `\(` or `\)` that found no partner at its level is read as a
+// command; out of the braces around it (a group's or a prefix body's) it
+// could pair with one outside and read back as inline math. Such braces
+// stay; this tells whether a member of a text list is one of them.
+bool is_lone_math_shift(const syntax::Ast& ast, syntax::ast::NodeId id);
+
 }  // namespace quorvel::transform::passes::support
