@@ -72,8 +72,8 @@ INSTANTIATE_TEST_SUITE_P(Named, LayerFamily, ::testing::ValuesIn(layers::kFamili
 constexpr std::uint64_t kGrowsFaster[] = {34};
 
 // Seeded random nestings, at n and 8n levels, their groups kept below the
-// depth limit (past it a failed attempt is remembered at its own depth only,
-// and unclosed nesting can grow faster than the formula up to the bound):
+// depth limit (past it unclosed nesting can grow faster than the formula up
+// to the bound):
 // the work of those that stay below the bound grows at most 12 times, and
 // none ends with more than one `formula-too-complex` diagnostic.
 TEST(LayerFamilies, RandomNestingsGrowLinearly) {

@@ -529,9 +529,9 @@ TEST(RecoveryRobustness, ManyRecoveriesTakeLinearTime) {
 
 // Unclosed groups nested in segments that close one level each. The skip of
 // a failed item takes the `}` of every group it opened, so it runs to the end
-// of input at each level and the formula keeps one Error node; remembered
-// failed attempts keep the levels from reading the rest again, and beyond the
-// depth limit a budget would end such a parse as nesting too deep.
+// of input at each level and the formula keeps one Error node; the kept skip
+// stops keep the levels from reading the rest again, and beyond the depth
+// limit a budget would end such a parse as nesting too deep.
 std::string unclosed_segments(std::size_t segments) {
     return std::string(8, '{') + "{}^{ " + repeat("{{{{{{}", segments) + "{{{{{{";
 }

@@ -209,18 +209,6 @@ TEST(WorkBound, CorpusStaysTwentyTimesBelow) {
     }
 }
 
-// Going where a kept skip stopped counts the steps that skip took. Counted
-// as one step, the recovery budget of this nesting runs out later, and its
-// work grows with the square of the levels until then.
-TEST(WorkBound, KeptSkipsCountTheirSteps) {
-    auto work = [](std::size_t n) {
-        const std::string source = repeat("\\begin{array}{c}\\text{${", n) + "x}" + repeat("}$}\\end{array}", n);
-        (void)parse_source(default_context(), source, ParseConfig{});
-        return grammar::detail::last_parse_fuel.used;
-    };
-    EXPECT_LE(work(512), 12 * work(64));
-}
-
 // A smaller tank reaches its end sooner, inside a formula the full tank
 // reads whole.
 TEST(WorkBound, SmallerTankGivesUpEarlier) {

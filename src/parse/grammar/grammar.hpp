@@ -28,7 +28,7 @@
 namespace quorvel::parse::grammar {
 
 struct ArgumentSession;
-struct RecoveryMemo;
+class EnvironmentIndex;
 
 // Where error recovery must stop skipping, by the content an item stands in.
 enum class HardStop : std::uint8_t {
@@ -211,13 +211,6 @@ public:
     // content to an Error node (see `ItemSkip` in recovery.cpp).
     bool skip_failed_item(HardStop stop, ContentMode mode, std::size_t p, TrackedNode& out);
     friend class ItemSkip;
-    // A failed attempt of the item `key` remembered at `depth`, taken as if
-    // it ran again; false when there is none.
-    bool replay_failed_attempt(std::size_t key, std::size_t depth, std::optional<Input::Located>& kept);
-    // After the item's run: a failed attempt remembered, and the failures
-    // kept before it merged with its own.
-    void note_item_run(std::size_t key, std::size_t depth, std::size_t outer_peak, bool ok,
-                       std::optional<Input::Located>& kept);
 
     // The source text an Error node keeps over `span`: deferred when long and
     // the parse resolves its tree at the end (see `SharedContents`), so that
@@ -354,9 +347,9 @@ private:
     std::shared_ptr<ArgumentSession> argument_session_;
     Contents contents_ = Contents::Own;
     const DecomposedChildren* top_ = nullptr;
-    // What the recovery of failed items keeps across this grammar's items;
-    // made when an item first fails, so a parse without failures never has one.
-    std::shared_ptr<RecoveryMemo> recovery_;
+    // The environment headers of this grammar's input, indexed when a
+    // recovery first asks (see `ItemSkip::environments`).
+    std::shared_ptr<const EnvironmentIndex> environments_;
     mutable const SpannedToken* last_math_token_ = nullptr;
     mutable const knowledge::ActiveCommandRecord* last_math_record_ = nullptr;
 };

@@ -988,17 +988,11 @@ std::optional<Failure> Grammar::invalid_left_between(std::size_t start, std::siz
 bool Grammar::recoverable_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out) {
     in_.check_fuel();
     if (in_.quiet()) {
-        // A quiet run keeps no failure and remembers no failed attempt (its
-        // first failed item ends it): only the item's own run is left.
-        const std::size_t depth = st_.depth();
-        const std::size_t outer_peak = st_.depth_peak();
-        st_.reset_depth_peak(depth);
-        const bool ok = run_item(rule, true, out);
-        st_.reset_depth_peak(std::max(outer_peak, st_.depth_peak()));
-        if (!ok) in_.abandon_if_quiet();
+        // A quiet run keeps no failure (its first failed item ends it): only
+        // the item's own run is left.
+        if (!run_item(rule, true, out)) in_.abandon_if_quiet();
         return true;
     }
-    if (!recovery_) recovery_ = std::make_shared<RecoveryMemo>();
     return recover_item(rule, stop, mode, out);
 }
 
@@ -1023,65 +1017,15 @@ void Grammar::charge_recovery(std::size_t units) {
 // and lives in a frame of its own.
 [[gnu::noinline]] bool Grammar::recover_item(ItemRule rule, HardStop stop, ContentMode mode, TrackedNode& out) {
     charge_recovery(1);
-    const std::size_t depth = st_.depth();
     const std::size_t p = in_.pos();
-    const std::size_t key = p * 2 + (rule == ItemRule::TextAtom ? 1 : 0);
     std::optional<Input::Located> kept = in_.take_alt();
-    if (replay_failed_attempt(key, depth, kept)) return skip_failed_item(stop, mode, p, out);
-    const std::size_t outer_peak = st_.depth_peak();
-    st_.reset_depth_peak(depth);
     const bool ok = run_item(rule, true, out);
-    note_item_run(key, depth, outer_peak, ok, kept);
+    // What was kept before the item comes first, as if the item had run on it.
+    std::optional<Input::Located> own = in_.take_alt();
+    in_.restore_alt(std::move(kept));
+    in_.merge_alt(std::move(own));
     if (ok) return true;
     return skip_failed_item(stop, mode, p, out);
-}
-
-[[gnu::noinline]] bool Grammar::replay_failed_attempt(std::size_t key, std::size_t depth,
-                                                      std::optional<Input::Located>& kept) {
-    RecoveryMemo& memo = *recovery_;
-    const std::size_t limit = st_.config().max_group_depth;
-    const RecoveryMemo::FailedAttempt* remembered = nullptr;
-    ++util::work_count;
-    if (!memo.failed.empty()) {
-        if (auto hit = memo.failed.find(key); hit != memo.failed.end() && depth + hit->second.depth_rise < limit) {
-            remembered = &hit->second;
-        }
-    }
-    if (remembered == nullptr && !memo.failed_at_depth.empty()) {
-        if (auto at = memo.failed_at_depth.find({key, depth}); at != memo.failed_at_depth.end()) remembered = &at->second;
-    }
-    if (remembered == nullptr) return false;
-    std::optional<Input::Located> own = remembered->own;
-    in_.rewind(remembered->cursor);
-    st_.reset_depth_peak(std::max(st_.depth_peak(), depth + remembered->depth_rise));
-    // What was kept before the item comes first, as if the item had run on it.
-    in_.restore_alt(std::move(kept));
-    in_.merge_alt(std::move(own));
-    return true;
-}
-
-[[gnu::noinline]] void Grammar::note_item_run(std::size_t key, std::size_t depth, std::size_t outer_peak, bool ok,
-                                              std::optional<Input::Located>& kept) {
-    const std::size_t rise = st_.depth_peak() - depth;
-    st_.reset_depth_peak(std::max(outer_peak, st_.depth_peak()));
-    std::optional<Input::Located> own = in_.take_alt();
-    if (!ok) {
-        // Recovery reads the failure.
-        in_.abandon_if_quiet();
-        RecoveryMemo::FailedAttempt failed{own, in_.pos(), rise};
-        // Below the limit at this depth, it is below it at any depth that
-        // keeps its groups below it; otherwise valid at this depth only.
-        RecoveryMemo& memo = *recovery_;
-        ++util::work_count;
-        if (depth + rise < st_.config().max_group_depth) {
-            memo.failed.insert_or_assign(key, std::move(failed));
-        } else {
-            memo.failed_at_depth.insert_or_assign({key, depth}, std::move(failed));
-        }
-    }
-    // What was kept before the item comes first, as if the item had run on it.
-    in_.restore_alt(std::move(kept));
-    in_.merge_alt(std::move(own));
 }
 
 // ---- The skip over a failed item's bad content -------------------------------------------
@@ -1205,17 +1149,16 @@ private:
 };
 
 const EnvironmentIndex& ItemSkip::environments(Grammar& g) {
-    RecoveryMemo& memo = *g.recovery_;
-    if (!memo.environments) {
+    if (!g.environments_) {
         ArgumentSession& session = g.argument_session();
         const SpannedToken* first = g.in_.token_at(0);
         const auto at = session.index_of(first);
         const auto controls =
             at ? session.environment_controls(*at, g.in_.token_count()) : std::span<const std::size_t>{};
         g.charge_recovery(controls.size());
-        memo.environments.emplace(first, g.in_.token_count(), controls);
+        g.environments_ = std::make_shared<const EnvironmentIndex>(first, g.in_.token_count(), controls);
     }
-    return *memo.environments;
+    return *g.environments_;
 }
 
 std::optional<FailedItem> ItemSkip::report(Grammar& g, HardStop stop, ContentMode mode, std::size_t p) {

@@ -141,41 +141,6 @@ private:
     std::vector<std::size_t> closed_at_;
 };
 
-// What the recovery of one grammar keeps across its items: the environment
-// headers of its input, and the failed attempts of items.
-//
-// The skip of a failed item stops at the first hard stop, and the content
-// around it goes on from there over tokens the failed attempt had already
-// read; nested, every level would read them again, which grows exponentially.
-// An attempt is run with the kept failure set aside, so it is a function of
-// its position, its rule and the group depth, and of the depth only when its
-// groups reached the depth limit: a failed attempt is remembered and not run
-// again. Beyond the depth limit results depend on the depth, and unclosed
-// nesting there can still make the reading grow faster than the formula,
-// up to the parse's work bound (fuel.hpp).
-struct RecoveryMemo {
-    struct FailedAttempt {
-        std::optional<Input::Located> own;  // what the attempt recorded
-        std::size_t cursor = 0;             // where the attempt stopped
-        std::size_t depth_rise = 0;         // how much deeper its groups went
-    };
-    struct AtDepth {
-        std::size_t item;  // position and rule
-        std::size_t depth;
-        bool operator==(const AtDepth&) const = default;
-    };
-    struct AtDepthHash {
-        std::size_t operator()(const AtDepth& k) const noexcept {
-            return std::hash<std::size_t>{}(k.item * 0x9e3779b97f4a7c15ull ^ k.depth);
-        }
-    };
-    std::optional<EnvironmentIndex> environments;
-    // Attempts that stayed below the limit, valid at any depth that keeps them
-    // below it; and those that reached it, valid at their own depth only.
-    std::unordered_map<std::size_t, FailedAttempt> failed;
-    std::unordered_map<AtDepth, FailedAttempt, AtDepthHash> failed_at_depth;
-};
-
 // Rewords a raw expected/found failure at an environment header of the
 // other mode, or at a mismatched `\end`; every other kind comes back as it
 // is. `snippet` is the source from the item's start; `index` (asked only
