@@ -150,4 +150,15 @@ PrimeHead prime_head(const syntax::Ast& ast, syntax::ast::NodeId id, bool throug
 bool primes_join_wrongly(const syntax::Ast& ast, syntax::ast::NodeId before, syntax::ast::NodeId after,
                          bool through_groups);
 
+// What a rule building a math list writes after `before` for `item`: the
+// item, or where its primes would join `before`, as the `'` of a function
+// would after `\partial^{2}`, a brace group holding it, which flattening
+// keeps for the same reason.
+syntax::ast::NodeId kept_apart(syntax::Ast& ast, syntax::ast::NodeId before, syntax::ast::NodeId item);
+
+// Appends clones of the math content `content` to the list `out` a rule is
+// building, its first item kept apart from the item before it.
+void append_cloned_content_after(syntax::Ast& ast, std::vector<syntax::ast::NodeId>& out,
+                                 syntax::ast::NodeId content);
+
 }  // namespace quorvel::transform::passes::support
