@@ -115,6 +115,12 @@ const PrimeCase PRIME_CASES[] = {
     // Each settles in one normalisation.
     {"S^{\\prime\\prime}\\prime", "S ^ { \\prime \\prime } \\prime", "S'' \\prime", "S'''"},
     {"x^{\\prime^{\\prime}}", "x ^ { \\prime ^ { \\prime } }", "x ^ { \\prime' }", nullptr},
+    // A superscript written with a `^`, as a merged one is past its held
+    // primes, takes no prime after it.
+    {"x'^{'}\\prime", "x'^ { ' } \\prime", "x'^ { ' } \\prime", nullptr},
+    {"x'^{''}\\prime", "x'^ { '' } \\prime", "x'^ { '' } \\prime", nullptr},
+    {"x_a'^{'}\\prime", "x _ { a }'^ { ' } \\prime", "x _ { a }'^ { ' } \\prime", nullptr},
+    {"x^{{'}}\\prime", "x ^ { { ' } } \\prime", "x' \\prime", "x''"},
     // A prime on a base prime is parted from it: glued, the two would read
     // back as one base of two primes.
     {"\\prime^{\\prime}", "\\prime ^ { \\prime }", "\\prime'", "' '"},
@@ -343,6 +349,40 @@ const ProfileCase ONE_ROUND_CASES[] = {
     {"' '^m", {"' '^ { m }", "' '^ { m }", "' '^ { m }", "' '^ { m }"}},
     {"' '", {"' '", "' '", "' '", "' '"}},
     {"'' '_1^2", {"'' _ { 1 }'^ { 2 }", "'' _ { 1 }'^ { 2 }", "'' _ { 1 }'^ { 2 }", "'' _ { 1 }'^ { 2 }"}},
+    // An argument that an expansion writes after an item keeps its braces
+    // where its primes would join that item: after a raised symbol they
+    // would be a second superscript, and a prime base with scripts would
+    // give its scripts to the item.
+    {"\\pdv[2]{'}{x}",
+     {"\\pdv [ 2 ] { ' } { x }", "\\frac { \\partial ^ { 2 } { ' } } { \\partial x ^ { 2 } }",
+      "\\frac { \\partial ^ { 2 } { ' } } { \\partial x ^ { 2 } }",
+      "\\frac { \\partial ^ { 2 } { ' } } { \\partial x ^ { 2 } }"}},
+    {"\\dv[2]{'}{x}",
+     {"\\dv [ 2 ] { ' } { x }", "\\frac { \\mathrm { d } ^ { 2 } { ' } } { \\mathrm { d } x ^ { 2 } }",
+      "\\frac { \\mathrm { d } ^ { 2 } { ' } } { \\mathrm { d } x ^ { 2 } }",
+      "\\frac { \\mathrm { d } ^ { 2 } { ' } } { \\mathrm { d } x ^ { 2 } }"}},
+    {"\\pdv[2]{'x}{x}",
+     {"\\pdv [ 2 ] { ' x } { x }", "\\frac { \\partial ^ { 2 } { ' } x } { \\partial x ^ { 2 } }",
+      "\\frac { \\partial ^ { 2 } { ' } x } { \\partial x ^ { 2 } }",
+      "\\frac { \\partial ^ { 2 } { ' } x } { \\partial x ^ { 2 } }"}},
+    {"\\pdv{'}{x}{y}",
+     {"\\pdv { ' } { x } { y }", "\\frac { \\partial ^ { 2 } { ' } } { \\partial x \\partial y }",
+      "\\frac { \\partial ^ { 2 } { ' } } { \\partial x \\partial y }",
+      "\\frac { \\partial ^ { 2 } { ' } } { \\partial x \\partial y }"}},
+    {"\\pdv{f}{x}{'^a}",
+     {"\\pdv { f } { x } { ' ^ { a } }",
+      "\\frac { \\partial ^ { 2 } f } { \\partial x \\partial { ' ^ { a } } }",
+      "\\frac { \\partial ^ { 2 } f } { \\partial x \\partial { ' ^ { a } } }",
+      "\\frac { \\partial ^ { 2 } f } { \\partial x \\partial { ' ^ { a } } }"}},
+    {"\\fdv{'^a}{x}",
+     {"\\fdv { ' ^ { a } } { x }", "\\frac { \\delta { ' ^ { a } } } { \\delta x }",
+      "\\frac { \\delta { ' ^ { a } } } { \\delta x }", "\\frac { \\delta { ' ^ { a } } } { \\delta x }"}},
+    {"\\bra*{'^a}",
+     {"\\bra* { ' ^ { a } }", "\\langle { ' ^ { a } } \\vert", "\\langle { ' ^ { a } } \\vert",
+      "\\langle { ' ^ { a } } \\vert"}},
+    {"\\comm*{a}{'^b}",
+     {"\\comm* { a } { ' ^ { b } }", "[ a , { ' ^ { b } } ]", "[ a , { ' ^ { b } } ]", "[ a , { ' ^ { b } } ]"}},
+    {"\\abs*{'^a}", {"\\abs* { ' ^ { a } }", "| { ' ^ { a } } |", "| { ' ^ { a } } |", "| { ' ^ { a } } |"}},
 };
 
 TEST(ReadBack, OutputsSettleInOneRound) {

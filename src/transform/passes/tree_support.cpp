@@ -61,4 +61,18 @@ bool primes_join_wrongly(const syntax::Ast& ast, syntax::ast::NodeId before, syn
     return s != nullptr && s->superscript && !ast.node(*s->superscript).is<Node::Prime>();
 }
 
+syntax::ast::NodeId kept_apart(syntax::Ast& ast, syntax::ast::NodeId before, syntax::ast::NodeId item) {
+    using syntax::ast::Node;
+    if (!primes_join_wrongly(ast, before, item, false)) return item;
+    return ast.new_node(Node::Group{syntax::ast::ChildList(std::span<const syntax::ast::NodeId>(&item, 1)),
+                                    syntax::ast::GroupKind::Explicit{}, syntax::ContentMode::Math});
+}
+
+void append_cloned_content_after(syntax::Ast& ast, std::vector<syntax::ast::NodeId>& out,
+                                 syntax::ast::NodeId content) {
+    const std::size_t start = out.size();
+    ast.append_cloned_math_content(out, content);
+    if (start > 0 && start < out.size()) out[start] = kept_apart(ast, out[start - 1], out[start]);
+}
+
 }  // namespace quorvel::transform::passes::support

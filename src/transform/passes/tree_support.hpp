@@ -156,4 +156,15 @@ bool primes_join_wrongly(const syntax::Ast& ast, syntax::ast::NodeId before, syn
 // stay; this tells whether a member of a text list is one of them.
 bool is_lone_math_shift(const syntax::Ast& ast, syntax::ast::NodeId id);
 
+// What a rule building a math list writes after `before` for `item`: the
+// item, or where its primes would join `before`, as the `'` of a function
+// would after `\partial^{2}`, a brace group holding it, which flattening
+// keeps for the same reason.
+syntax::ast::NodeId kept_apart(syntax::Ast& ast, syntax::ast::NodeId before, syntax::ast::NodeId item);
+
+// Appends clones of the math content `content` to the list `out` a rule is
+// building, its first item kept apart from the item before it.
+void append_cloned_content_after(syntax::Ast& ast, std::vector<syntax::ast::NodeId>& out,
+                                 syntax::ast::NodeId content);
+
 }  // namespace quorvel::transform::passes::support

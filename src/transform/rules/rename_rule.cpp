@@ -127,17 +127,45 @@ bool is_prime_superscript(const syntax::Ast& ast, NodeId sup) {
     return children.size() == 1 && ast.node(children[0]).is<Node::Prime>();
 }
 
+// Whether a superscript is written as a run of `'` glued to its base, as
+// `x''`, once flattening has taken the braces it takes: a lone prime in
+// brace groups, or the primes a merged superscript holds. Any other brace
+// group stays, and a `^` goes before it.
+bool written_as_primes(const syntax::Ast& ast, NodeId sup) {
+    if (!only_primes(ast, sup)) return false;  // which also bounds the look below
+    const auto* g = ast.node(sup).get_if<Node::Group>();
+    if (g == nullptr) return true;
+    if (g->kind.is_implicit()) {
+        for (NodeId child : g->children)
+            if (!is_prime_item(ast.node(child))) return false;
+        return true;
+    }
+    std::size_t items = 0;
+    std::vector<NodeId> open{sup};
+    while (!open.empty()) {
+        const NodeId at = open.back();
+        open.pop_back();
+        if (is_prime_item(ast.node(at))) {
+            ++items;
+            continue;
+        }
+        const auto children = ast.children(at);
+        open.insert(open.end(), children.begin(), children.end());
+    }
+    return items == 1;
+}
+
 // Whether the item written last for `item` carries a superscript that is not
-// a run of primes. Brace groups count as gone, as flattening may take them
-// apart after the rules: the answer is about their last item, and none when
-// nothing of `item` would be left.
+// written as a run of primes. Brace groups count as gone, as flattening may
+// take them apart after the rules: the answer is about their last item, and
+// none when nothing of `item` would be left.
 std::optional<bool> ends_in_superscript(const syntax::Ast& ast, NodeId item) {
     std::vector<std::pair<NodeId, std::size_t>> open;  // groups entered, and the index of the child looked at
     NodeId at = item;
     for (;;) {
         const Node& node = ast.node(at);
         if (const auto* s = node.get_if<Node::Scripted>())
-            return s->superscript && !only_primes(ast, *s->superscript);
+            return s->superscript && !written_as_primes(ast, *s->superscript);
         if (const auto* infix = node.get_if<Node::Infix>()) {
             at = infix->right;  // a bare right operand ends the infix
             continue;

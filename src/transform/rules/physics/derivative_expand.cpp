@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "transform/passes/tree_support.hpp"
 #include "transform/rule_context.hpp"
 #include "transform/rules/physics/expansion_support.hpp"
 
@@ -107,9 +108,9 @@ RuleResult PdvToFracPartialRule::apply(RuleContext& ctx, NodeId node) const {
     const NodeId numerator = helpers::derivative_numerator(ast, helpers::partial_symbol, two, slots.first);
     ast.remove_detached(two);  // the numerator holds a copy
     std::vector<NodeId> parts{helpers::partial_symbol(ast)};
-    ast.append_cloned_math_content(parts, *slots.denominator);
+    passes::support::append_cloned_content_after(ast, parts, *slots.denominator);
     parts.push_back(helpers::partial_symbol(ast));
-    ast.append_cloned_math_content(parts, *slots.mixed);
+    passes::support::append_cloned_content_after(ast, parts, *slots.mixed);
     const NodeId denominator = ast.implicit_math_group(parts);
     ast.replace_node_drop_detached_children(node, helpers::derivative_fraction(slots.flat, numerator, denominator));
     return RuleOutcome::Applied;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "transform/helpers.hpp"
+#include "transform/passes/tree_support.hpp"
 
 namespace quorvel::transform::physics_rules {
 
@@ -60,7 +61,7 @@ NodeId derivative_numerator(Ast& ast, SymbolBuilder symbol, std::optional<NodeId
     std::optional<NodeId> order_copy;
     if (order) order_copy = ast.clone_subtree(*order);
     std::vector<NodeId> children{raised_symbol(ast, symbol, order_copy)};
-    if (function) ast.append_cloned_math_content(children, *function);
+    if (function) passes::support::append_cloned_content_after(ast, children, *function);
     return ast.implicit_math_group(children);
 }
 
@@ -73,7 +74,7 @@ NodeId derivative_denominator(Ast& ast, SymbolBuilder symbol, NodeId variable, s
         const NodeId base = ast.clone_subtree(variable);
         children.push_back(ast.superscript(base, ast.clone_subtree(*order)));
     } else {
-        ast.append_cloned_math_content(children, variable);
+        passes::support::append_cloned_content_after(ast, children, variable);
     }
     return ast.implicit_math_group(children);
 }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "transform/helpers.hpp"
+#include "transform/passes/tree_support.hpp"
 
 namespace quorvel::transform::physics_rules {
 
@@ -52,6 +53,7 @@ Node middle_vert() {
 
 // Replaces `command` by `first` followed by `rest`, scripts on the last node.
 void replace_with_sequence(Ast& ast, NodeId command, NodeId first, std::vector<NodeId> rest) {
+    if (!rest.empty()) rest[0] = passes::support::kept_apart(ast, first, rest[0]);
     ast.replace_with_math_sequence_preserving_scripts(command, {}, first, std::move(rest));
 }
 
@@ -102,7 +104,7 @@ knowledge::Expected<NodeId, RuleError> required_math_arg(const Slot& slot, const
 
 std::vector<NodeId> fixed_parts(Ast& ast, NodeId part, Node value) {
     std::vector<NodeId> out;
-    ast.append_cloned_math_content(out, part);
+    passes::support::append_cloned_content_after(ast, out, part);
     out.push_back(ast.new_node(std::move(value)));
     return out;
 }
@@ -114,7 +116,7 @@ void replace_with_fixed_sequence(Ast& ast, NodeId command, Node before, std::vec
 void replace_with_delimited_group(Ast& ast, NodeId command, const Delimiter& left, std::span<const NodeId> parts,
                                   const Delimiter& right) {
     std::vector<NodeId> children;
-    for (NodeId part : parts) ast.append_cloned_math_content(children, part);
+    for (NodeId part : parts) passes::support::append_cloned_content_after(ast, children, part);
     ast.replace_node_drop_detached_children(command, delimited(std::move(children), left, right));
 }
 
@@ -163,7 +165,7 @@ void replace_with_angle_bar_parts(Ast& ast, NodeId command, Style style, std::sp
     if (style == Style::Star) {
         for (std::size_t i = 0; i < parts.size(); ++i) {
             if (i > 0) nodes.push_back(ast.new_node(build::bare_command_node("vert")));
-            ast.append_cloned_math_content(nodes, parts[i]);
+            passes::support::append_cloned_content_after(ast, nodes, parts[i]);
         }
         nodes.push_back(ast.new_node(build::bare_command_node("rangle")));
         replace_with_fixed_sequence(ast, command, build::bare_command_node("langle"), std::move(nodes));
@@ -171,19 +173,20 @@ void replace_with_angle_bar_parts(Ast& ast, NodeId command, Style style, std::sp
     }
     for (std::size_t i = 0; i < parts.size(); ++i) {
         if (i > 0) nodes.push_back(ast.new_node(middle_vert()));
-        ast.append_cloned_math_content(nodes, parts[i]);
+        passes::support::append_cloned_content_after(ast, nodes, parts[i]);
     }
     ast.replace_node_drop_detached_children(command, delimited(std::move(nodes), langle(), rangle()));
 }
 
 void replace_with_split_auto_angle_bar_parts(Ast& ast, NodeId command, NodeId a, NodeId b, NodeId c) {
     std::vector<NodeId> first;
-    ast.append_cloned_math_content(first, a);
+    passes::support::append_cloned_content_after(ast, first, a);
     std::vector<NodeId> middle;
-    ast.append_cloned_math_content(middle, b);
+    passes::support::append_cloned_content_after(ast, middle, b);
     std::vector<NodeId> last;
-    ast.append_cloned_math_content(last, c);
+    passes::support::append_cloned_content_after(ast, last, c);
     const NodeId opening = ast.new_node(delimited(std::move(first), langle(), vert()));
+    if (!middle.empty()) middle[0] = passes::support::kept_apart(ast, opening, middle[0]);
     middle.push_back(ast.new_node(delimited(std::move(last), vert(), rangle())));
     ast.replace_with_math_sequence(command, {}, opening, std::move(middle));
 }
@@ -195,9 +198,9 @@ namespace commutator::helpers {
 void replace_with_binary_bracket_fence(Ast& ast, NodeId command, bool starred, NodeId left, NodeId right,
                                        const Delimiter& open, const Delimiter& close) {
     std::vector<NodeId> nodes;
-    ast.append_cloned_math_content(nodes, left);
+    passes::support::append_cloned_content_after(ast, nodes, left);
     nodes.push_back(ast.new_node(Node::Char{U','}));
-    ast.append_cloned_math_content(nodes, right);
+    passes::support::append_cloned_content_after(ast, nodes, right);
     if (!starred) {
         ast.replace_node_drop_detached_children(command, delimited(std::move(nodes), open, close));
         return;
@@ -213,7 +216,7 @@ namespace delimiter_shorthand::helpers {
 void replace_with_delimiter_shorthand(Ast& ast, NodeId command, bool starred, NodeId content,
                                       const Delimiter& left, const Delimiter& right) {
     std::vector<NodeId> nodes;
-    ast.append_cloned_math_content(nodes, content);
+    passes::support::append_cloned_content_after(ast, nodes, content);
     if (!starred) {
         ast.replace_node_drop_detached_children(command, delimited(std::move(nodes), left, right));
         return;
@@ -236,7 +239,7 @@ void replace_with_eval_fence(Ast& ast, NodeId command, bool starred, NodeId body
         args.emplace_back(build::math_content_arg(copy));
         nodes.push_back(ast.new_node(build::prefix_command_node("smash", std::move(args))));
     } else {
-        ast.append_cloned_math_content(nodes, body);
+        passes::support::append_cloned_content_after(ast, nodes, body);
     }
     syntax::ast::ArgumentSlots phantom;
     phantom.emplace_back(Argument{ArgumentKind::Mandatory{}, false,
