@@ -182,7 +182,7 @@ std::string lost(const std::string& source, const std::string& output) {
         if (output[i] == '{') ++depth;
         else if (output[i] == '}') --depth;
         else if (rest.starts_with("\\begin")) bodies.push_back(depth);
-        else if (rest.starts_with("\\end")) bodies.pop_back();
+        else if (rest.starts_with("\\end") && !bodies.empty()) bodies.pop_back();
         else if ((output[i] == '&' || rest.starts_with("\\\\")) && (bodies.empty() || bodies.back() != depth))
             return "a cell boundary inside braces";
         if (rest.starts_with("\\\\")) ++i;

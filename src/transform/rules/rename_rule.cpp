@@ -145,7 +145,7 @@ bool holds_raised_prime(const syntax::Ast& ast, NodeId sup) {
 }
 
 // Whether a superscript is a prime, or a brace group holding only a prime,
-// which flattening always puts in the group's place.
+// which flattening may put in the group's place.
 bool is_prime_superscript(const syntax::Ast& ast, NodeId sup) {
     const Node& n = ast.node(sup);
     if (n.is<Node::Prime>()) return true;
