@@ -104,6 +104,9 @@ struct FlattenGroupsGuards {
     // stays when taking it out would join two characters into a ligature,
     // such as two hyphens into an en dash.
     bool ligature_break = false;
+    // Likewise, a brace group holding a lone prime as a superscript stays:
+    // `x^{'}` raises its prime once more than `x'` does.
+    bool raised_primes = false;
 
     bool operator[](FlattenGuard guard) const noexcept {
         return guards[static_cast<std::size_t>(guard)];
@@ -111,7 +114,8 @@ struct FlattenGroupsGuards {
 
     // Guards 0 to 3 are always on by default, 4 to 10 follow
     // `preserve_rendered_spacing`; then each present overlay entry wins.
-    // `ligature_break` follows `preserve_rendered_spacing` alone.
+    // `ligature_break` and `raised_primes` follow `preserve_rendered_spacing`
+    // alone.
     static FlattenGroupsGuards resolve(bool preserve_rendered_spacing,
                                        const FlattenGroupsGuardsOverlay* overlay) noexcept;
 

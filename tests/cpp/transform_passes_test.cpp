@@ -211,6 +211,41 @@ TEST(TransformPassesLowering, DeclarativeScopeIsBounded) {
         lower);
 }
 
+// Each cell of an environment body is lowered on its own, from the state in
+// force where the environment starts: a switch ends at the `&` or row end.
+// Every slot but a script base starts with no style, as TeX may set one
+// there; fonts and sizes carry on into it.
+TEST(TransformPassesLowering, CellsAndStyleSlots) {
+    constexpr const char* D = "math_style:D";
+    check(
+        {
+            {"font at the start of a cell", src(R"(\begin{pmatrix}\bf a&b\\c&d\end{pmatrix})"),
+             R"(\begin{pmatrix}\mathbf{a}&b\\c&d\end{pmatrix})", row(BOLD, "1.0/0.0/0.1")},
+            {"declarative ends at its cell", src(R"(\begin{matrix}\displaystyle a&b\cr c\end{matrix})"),
+             R"(\begin{matrix}\displaystyle a&b\cr c\end{matrix})", row(D, "1.0/0.0/1.0")},
+            {"declarative at the end of a cell", src(R"(\begin{matrix}a\bf&b\end{matrix})"),
+             R"(\begin{matrix}a&b\end{matrix})", row(BOLD, "1.0/0.0/0.0") + ", eliminated_empty_segments=1"},
+            {"cells start from the state outside", src(R"(\bf x\begin{matrix}a&\rm b\end{matrix})"),
+             R"(\mathbf{x\begin{matrix}a&\mathrm{b}\end{matrix}})",
+             row(BOLD, "1.0/0.0/0.1") + ", math_font:VARIANT.NORMAL 1.0/0.0/0.1"},
+            {"a switch in each cell", src(R"(\begin{matrix}\large a&\large b\end{matrix})"),
+             R"(\begin{matrix}\large a&\large b\end{matrix})", "math_size:120 2.0/0.0/2.0"},
+            {"style in a fraction part", src(R"(\displaystyle\frac{\displaystyle a}{b})"),
+             R"(\displaystyle\frac{\displaystyle a}{b})", row(D, "2.0/0.0/2.0")},
+            {"style in a superscript", src(R"(\displaystyle x^{\displaystyle 2})"),
+             R"(\displaystyle x^{\displaystyle 2})", row(D, "2.0/0.0/2.0") + ", eliminated_empty_segments=1"},
+            {"style in a cell", src(R"(\displaystyle\begin{matrix}\displaystyle a\end{matrix})"),
+             R"(\displaystyle\begin{matrix}\displaystyle a\end{matrix})", row(D, "2.0/0.0/2.0")},
+            {"a script base keeps the style", src(R"(\displaystyle{\displaystyle x}^2)"), R"(\displaystyle{x}^{2})",
+             row(D, "2.0/1.0/1.0")},
+            {"a second switch in one list goes", src(R"(\sqrt{\displaystyle a\displaystyle b})"),
+             R"(\sqrt{\displaystyle ab})", row(D, "2.0/1.0/1.0")},
+            {"fonts carry into slots", src(R"(\bf\frac{\bf a}{b})"), R"(\mathbf{\frac{a}{b}})",
+             row(BOLD, "2.0/1.0/0.1")},
+        },
+        lower);
+}
+
 // A canonical prefix command that lowering would write back unchanged is
 // left in place, counted as if taken apart and written again; anything that
 // would change it still goes through the rebuild.

@@ -120,7 +120,7 @@ const PrimeCase PRIME_CASES[] = {
     {"x'^{'}\\prime", "x'^ { ' } \\prime", "x'^ { ' } \\prime", nullptr},
     {"x'^{''}\\prime", "x'^ { '' } \\prime", "x'^ { '' } \\prime", nullptr},
     {"x_a'^{'}\\prime", "x _ { a }'^ { ' } \\prime", "x _ { a }'^ { ' } \\prime", nullptr},
-    {"x^{{'}}\\prime", "x ^ { { ' } } \\prime", "x' \\prime", "x''"},
+    {"x^{{'}}\\prime", "x ^ { { ' } } \\prime", "x ^ { ' } \\prime", "x''"},
     // A prime on a base prime is parted from it: glued, the two would read
     // back as one base of two primes.
     {"\\prime^{\\prime}", "\\prime ^ { \\prime }", "\\prime'", "' '"},

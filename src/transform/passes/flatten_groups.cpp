@@ -425,9 +425,12 @@ private:
         if (guard(FlattenGuard::DeclarativeScope) && (flags & HasDeclarative) != 0) {
             return keep(ReportCounter::DeclarativeScopeHit);
         }
+        const bool lone_prime_superscript =
+            slot == Slot::Kind::ScriptSup && count == 1 && ast_.node(entries[0].node).is<Node::Prime>();
+        if (lone_prime_superscript && guards_.raised_primes && group.kind.is_explicit()) return Outcome::Keep;
         bool placed = false;  // a single prime superscript in an environment body skips the placement checks
         if (frame.in_env_body && guard(FlattenGuard::EnvBody)) {
-            if (slot == Slot::Kind::ScriptSup && count == 1 && ast_.node(entries[0].node).is<Node::Prime>()) {
+            if (lone_prime_superscript) {
                 placed = true;
             } else {
                 return keep(ReportCounter::EnvBodyHit);

@@ -122,6 +122,24 @@ struct Pair {
     std::uint32_t stretch = 0;
 };
 
+// The stretch of a `&` or row end in an environment body: it ends a cell.
+constexpr std::uint32_t kCellEnd = UINT32_MAX;
+
+// The axis TeX may set anew in a slot: fraction parts, scripts, cells, a
+// root's index and the top of a stacked operator take a style of their own,
+// whatever style stands outside. Which commands do is not known here, so
+// every slot but a script base starts with no style, and a style switch in
+// it stays.
+constexpr std::array<Attr, 1> STYLE_AXIS{Attr::MathStyle};
+
+// A cell of an alignment is a group of its own in TeX: it ends at a `&`, a
+// `\\` or a `\cr`.
+bool ends_cell(const Node& node) {
+    if (const auto* c = node.get_if<Node::Char>()) return c->value == U'&';
+    const auto* command = node.get_if<Node::Command>();
+    return command != nullptr && (command->name == "\\" || command->name == "cr");
+}
+
 // One bit of a 64-bit filter per name, from its length and end letters: a
 // name whose bit is clear is in no list the filter was built from.
 std::uint64_t name_bit(std::string_view name) noexcept {
@@ -249,6 +267,11 @@ struct Task {
     std::size_t edges_end = 0;
     std::optional<NodeId> placeholder;
     bool env_body = false;
+    // List: an environment body, whose cells are lowered one by one from
+    // its start; the pairs of the cell being collected begin at
+    // `cell_begin` (the task's first pair in any other task).
+    bool cells = false;
+    std::size_t cell_begin = 0;
     // The item before was a declarative taken out of text: a spacing run
     // after it only ended its name.
     bool after_control_word = false;
@@ -272,6 +295,7 @@ struct SlotEdge {
     NodeId child;
     ContentMode mode;
     bool env_body;
+    bool own_style;  // see `STYLE_AXIS`
 };
 
 struct Run {
@@ -532,9 +556,9 @@ private:
         if (recorder_.is_collecting()) recorder_.count_attribute(AttributeSet{line.value, line.attr}, counter);
     }
 
-    // Attribute commands at the end of a list that govern no content.
+    // Attribute commands at the end of a list (or cell) that govern no content.
     void check_empty_segment(const Task& task) {
-        const State& last = pairs_.size() > task.pairs_begin ? pairs_.back().state : task.start;
+        const State& last = pairs_.size() > task.cell_begin ? pairs_.back().state : task.start;
         if (!task.running.diff_axes(last, axes_of(task.mode)).empty()) {
             recorder_.count(ReportCounter::EliminatedEmptySegments);
         }
@@ -551,7 +575,7 @@ private:
         task.start = state;
         task.running = state;
         task.items_begin = task.cursor = task.items_end = items_.size();
-        task.pairs_begin = pairs_.size();
+        task.pairs_begin = task.cell_begin = pairs_.size();
         task.edges_begin = task.edges_cursor = task.edges_end = edges_.size();
         return task;
     }
@@ -592,7 +616,8 @@ private:
                 case Slot::Kind::InfixRight: return;  // infix operands are never lowered
                 default: break;
             }
-            edges_.push_back({child, edge_mode, slot.kind() == Slot::Kind::EnvBody});
+            edges_.push_back(
+                {child, edge_mode, slot.kind() == Slot::Kind::EnvBody, slot.kind() != Slot::Kind::ScriptBase});
         });
         if (edges_.size() == begin) return;
         const std::size_t end = edges_.size();
@@ -673,6 +698,15 @@ private:
             id = *rest;
         }
         const Node& node = ast_.node(id);
+        if (task.cells && ends_cell(node)) {
+            check_empty_segment(task);
+            task.running = task.start;
+            pairs_.push_back({id, task.start, kCellEnd});
+            task.cell_begin = pairs_.size();
+            ++stretch_;
+            if (dirty(id)) push_canonicalize(id, task.start, mode);
+            return;
+        }
 
         if (const AttributeCommandSpec* row = recognised_declarative(node, mode)) {
             count(*row, AttributeCounter::ConsumedDeclaratives);
@@ -711,8 +745,13 @@ private:
             push_explicit(id, running, mode);
             return;
         }
+        const bool env_body = task.kind == Kind::Slots && task.env_body;
         pairs_.push_back({id, running, stretch_});
-        if (dirty(id)) push_canonicalize(id, running, mode);
+        if (!dirty(id)) return;
+        push_canonicalize(id, running, mode);
+        Task& pushed = tasks_.back();
+        if (env_body && pushed.node == id && pushed.kind == Kind::List && pushed.mode == ContentMode::Math)
+            pushed.cells = true;
     }
 
     // A text body holding a lone `\(` or `\)` keeps its prefix: where the
@@ -750,7 +789,11 @@ private:
         switch (task.kind) {
             case Kind::List: {
                 check_empty_segment(task);
-                emit(task.pairs_begin, task.start, task.mode, task.mode, false);
+                if (task.cells) {
+                    emit_cells(task);
+                } else {
+                    emit(task.pairs_begin, task.start, task.mode, task.mode, false);
+                }
                 support::truncate(pairs_, task.pairs_begin);
                 ast_.replace_children(task.node, out_);
                 break;
@@ -776,6 +819,7 @@ private:
         State state = task.node_state;
         if (edge.mode == ContentMode::Text && task.node_mode == ContentMode::Math) state.clear(TEXT_AXES);
         if (edge.mode == ContentMode::Math && task.node_mode == ContentMode::Text) state.clear(MATH_AXES);
+        if (edge.own_style) state.clear(STYLE_AXIS);
         task.mode = edge.mode;
         task.start = task.running = state;
         task.env_body = edge.env_body;
@@ -787,7 +831,7 @@ private:
         items_.push_back(edge.child);
         task.cursor = task.items_begin;
         task.items_end = items_.size();
-        task.pairs_begin = pairs_.size();
+        task.pairs_begin = task.cell_begin = pairs_.size();
     }
 
     void finish_slot(Task& task) {
@@ -871,10 +915,31 @@ private:
     // the nodes will stand in; with `continued`, more of that list follows.
     void emit(std::size_t begin, const State& base, ContentMode mode, ContentMode placement, bool continued) {
         out_.clear();
+        emit_runs(begin, pairs_.size(), base, mode, placement, continued);
+    }
+
+    // The cells of an environment body, each written on its own relative to
+    // the body's start, with the `&` and row ends between them.
+    void emit_cells(const Task& task) {
+        out_.clear();
+        std::size_t from = task.pairs_begin;
+        for (std::size_t i = from; i < pairs_.size(); ++i) {
+            if (pairs_[i].stretch != kCellEnd) continue;
+            emit_runs(from, i, task.start, task.mode, task.mode, false);
+            out_.push_back(pairs_[i].node);
+            from = i + 1;
+        }
+        emit_runs(from, pairs_.size(), task.start, task.mode, task.mode, false);
+    }
+
+    // Appends to `out_` the nodes that carry the values of the pairs in
+    // [begin, end) relative to `base`.
+    void emit_runs(std::size_t begin, std::size_t end, const State& base, ContentMode mode, ContentMode placement,
+                   bool continued) {
         runs_.clear();
-        for (std::size_t i = begin; i < pairs_.size();) {
+        for (std::size_t i = begin; i < end;) {
             std::size_t j = i + 1;
-            while (j < pairs_.size() && pairs_[j].state == pairs_[i].state) ++j;
+            while (j < end && pairs_[j].state == pairs_[i].state) ++j;
             runs_.push_back({i, j, pairs_[i].state, 0});
             i = j;
         }

@@ -117,8 +117,35 @@ PrimePlace prime_place(const syntax::Ast& ast, NodeId node) {
     return PrimePlace::Script;
 }
 
+// The brace groups between a `\prime` and the superscript of primes alone
+// it stands in, innermost first.
+std::vector<NodeId> braces_up_to_superscript(const syntax::Ast& ast, NodeId node) {
+    std::vector<NodeId> groups;
+    for (const syntax::ParentLink* link = ast.parent_link(node); link && link->slot.is_group_child();
+         link = ast.parent_link(link->parent))
+        groups.push_back(link->parent);
+    return groups;
+}
+
+// Whether a superscript of primes alone holds a `'` written in braces, as
+// in `x^{'\prime}`: raised twice, it is no run of primes of the base.
+bool holds_raised_prime(const syntax::Ast& ast, NodeId sup) {
+    std::vector<NodeId> open{sup};
+    while (!open.empty()) {
+        const NodeId at = open.back();
+        open.pop_back();
+        const auto* g = ast.node(at).get_if<Node::Group>();
+        if (g == nullptr) continue;
+        for (NodeId child : g->children) {
+            if (g->kind.is_explicit() && ast.node(child).is<Node::Prime>()) return true;
+            open.push_back(child);
+        }
+    }
+    return false;
+}
+
 // Whether a superscript is a prime, or a brace group holding only a prime,
-// which flattening always puts in the group's place.
+// which flattening may put in the group's place.
 bool is_prime_superscript(const syntax::Ast& ast, NodeId sup) {
     const Node& n = ast.node(sup);
     if (n.is<Node::Prime>()) return true;
@@ -259,6 +286,7 @@ RuleResult RenameRule::apply(RuleContext& ctx, NodeId node) const {
     if (auto error = RuleScopedContext::expect_no_args(command->args.size(), CommandDisplay::command(source->name)))
         return std::move(*error);
     if (form_ == RenameForm::MathActiveSpace && !in_math_position(ctx.ast, node)) return RuleOutcome::Skipped;
+    std::vector<NodeId> braces;  // of a `\prime` that becomes a run of primes
     if (form_ == RenameForm::Prime) {
         // A `\prime` on the baseline is a full-size symbol, a `'` a
         // superscript: it stays while rendering is kept. In a script it
@@ -268,6 +296,15 @@ RuleResult RenameRule::apply(RuleContext& ctx, NodeId node) const {
         if (place == PrimePlace::Script || (place == PrimePlace::Baseline && ctx.preserves_rendering) ||
             prime_would_not_read_back(ctx.ast, node))
             return RuleOutcome::Skipped;
+        if (place == PrimePlace::Superscript) {
+            // The braces around it become no braces of the source: a `'` the
+            // source wrote in braces is raised twice, and while rendering is
+            // kept those braces stay. A prime in braces of the source beside
+            // it keeps the `\prime` as it is.
+            braces = braces_up_to_superscript(ctx.ast, node);
+            if (ctx.preserves_rendering && !braces.empty() && holds_raised_prime(ctx.ast, braces.back()))
+                return RuleOutcome::Skipped;
+        }
     }
 
     Node replacement;
@@ -281,6 +318,12 @@ RuleResult RenameRule::apply(RuleContext& ctx, NodeId node) const {
         case RenameForm::LineBreak: replacement = helpers::linebreak_command_node(); break;
     }
     ctx.ast.replace_node(node, std::move(replacement));
+    for (NodeId id : braces) {
+        const auto& group = std::get<Node::Group>(ctx.ast.node(id).value);
+        if (!group.kind.is_explicit()) continue;
+        Node implicit = Node::Group{group.children, syntax::ast::GroupKind::Implicit{}, group.mode};
+        ctx.ast.replace_node(id, std::move(implicit));
+    }
     if (repair_) spacing_support::drop_leading_space_of_next_text(ctx.ast, node);
     return RuleOutcome::Applied;
 }
