@@ -1073,20 +1073,20 @@ private:
         return depth == 0;
     }
     // Whether an Error snippet at or below `node` does not pair its braces.
-    // The ancestors of such snippets are found once per tree: error
-    // documents may be deep.
+    // A subtree is searched once, when the first argument in it asks: the
+    // writer asks from the top down, and error documents may be deep.
     bool holds_unpaired_brace(NodeId node) {
-        if (!unpaired_scanned_) {
-            unpaired_scanned_ = true;
-            ast_.for_each_node([&](NodeId id, const Node& n) {
-                const auto* e = n.template get_if<Node::Error>();
-                if (e == nullptr || pairs_braces(e->snippet)) return;
-                for (std::optional<NodeId> at = id; at && unpaired_.insert(at->index).second;
-                     at = ast_.parent_id(*at)) {
-                }
-            });
+        if (!scanned_.contains(node.index)) {
+            std::vector<NodeId> subtree;
+            ast_.collect_postorder(node, subtree);
+            for (NodeId id : subtree) {
+                scanned_.insert(id.index);
+                const auto* e = ast_.node(id).template get_if<Node::Error>();
+                if (e == nullptr || pairs_braces(e->snippet)) continue;
+                for (NodeId at = id; unpaired_.insert(at.index).second && !(at == node);) at = *ast_.parent_id(at);
+            }
         }
-        return !unpaired_.empty() && unpaired_.contains(node.index);
+        return unpaired_.contains(node.index);
     }
 
     void recorded_delimiters(const ast::Delimiter& open, const ast::Delimiter& close, NodeId node,
@@ -1127,7 +1127,7 @@ private:
     // in anything else.
     std::size_t control_word_end_ = std::string::npos;
     std::size_t bar_arguments_ = 0;
-    bool unpaired_scanned_ = false;
+    std::unordered_set<std::uint32_t> scanned_;   // nodes whose subtree was searched for unpaired braces
     std::unordered_set<std::uint32_t> unpaired_;  // nodes that hold an Error snippet with an unpaired brace  // arguments delimited by a bar around the next token
     bool after_open_marker_ = false;
     bool after_error_ = false;  // the last token is an Error snippet
