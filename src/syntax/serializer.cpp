@@ -132,7 +132,7 @@ enum class Op : std::uint8_t {
     CaretPrimes,  // the Prime `node` as a superscript written `^'`
     EnvEnd,       // \end{name} of the Environment `node`, in `mode`
     Braced,       // `node` in braces, in `mode`
-    LeaveBarArgument,  // the content of an argument delimited by a bar is written
+    LeaveBarArgument,  // the content of an argument between two bars is written
 };
 
 // One pending step of the walk. The serializer keeps these on an explicit
@@ -453,9 +453,9 @@ private:
         const auto* c = d.as_char();
         return c != nullptr && c->value == U'|';
     }
-    // Whether a bar written here would end an argument that a bar
-    // delimits: its reader sees no nesting, not even of fences. There the
-    // bar is written by its name, `\vert`.
+    // Whether a bar written here would end an argument that bars delimit:
+    // its reader sees no nesting, not even of fences. There the bar is
+    // written by its name, `\vert`.
     bool ends_bar_argument(const ast::Delimiter& d) const { return bar_arguments_ > 0 && is_bar(d); }
     // A run of primes, after the caller decided the space.
     bool put_primes(bool space, std::uint64_t count, SpacingClass cls, ContentMode mode) {
@@ -1094,7 +1094,9 @@ private:
         // Spaced by the content mode, reported in the outer mode.
         put_delimiter(rule_b(content, nls), open, outer, true);
         push_delim(close, content, false, outer, true);
-        if (is_bar(open) || is_bar(close)) {
+        // Only where both ends are bars: with a different opening, a bar
+        // may be the partner of one inside, which the reader pairs.
+        if (is_bar(open) && is_bar(close)) {
             ++bar_arguments_;
             push_node_op(Op::LeaveBarArgument, node);
         }
@@ -1126,9 +1128,9 @@ private:
     // Where the control word that ends the output ends; npos when it ends
     // in anything else.
     std::size_t control_word_end_ = std::string::npos;
-    std::size_t bar_arguments_ = 0;
+    std::size_t bar_arguments_ = 0;  // arguments between two bars around the next token
     std::unordered_set<std::uint32_t> scanned_;   // nodes whose subtree was searched for unpaired braces
-    std::unordered_set<std::uint32_t> unpaired_;  // nodes that hold an Error snippet with an unpaired brace  // arguments delimited by a bar around the next token
+    std::unordered_set<std::uint32_t> unpaired_;  // nodes that hold an Error snippet with an unpaired brace
     bool after_open_marker_ = false;
     bool after_error_ = false;  // the last token is an Error snippet
     bool glue_next_prime_ = false;  // the next token is primes that follow a list item

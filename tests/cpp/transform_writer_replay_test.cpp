@@ -60,11 +60,13 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\qty|\\ketbra{}{\\eval{}}|", nullptr},
         ReplayCase{"\\mqty|\\begin{vmatrix}a\\end{vmatrix}|", nullptr},
         ReplayCase{"\\qty|\\norm{a}|", nullptr},
+        // A bar that pairs with an opening inside stays a bar.
+        ReplayCase{"{\\eval(({}||x''}", nullptr},
         ReplayCase{"\\qty(\\abs{a})", "\\qty ( \\left | a \\right | )"},
         ReplayCase{"\\mqty[\\dv[{[}]{]f}{x}]", "\\mqty [ \\dv [ [ ] { ] f } { x } ]"},
         ReplayCase{"\\qty[\\dv*[[]]]", nullptr},
         ReplayCase{"\\qty[\\pdv[[]x{x}{x}\\Biggr]]", nullptr},
-        ReplayCase{"\\qty(\\dv[{(}]{f}{x})", nullptr},
+        ReplayCase{"\\qty(\\dv[{(}]{f}{x}))", "\\qty ( \\dv [ ( ] { f } { x } ) )"},
         ReplayCase{"\\mqty[\\dv[{[a]}]{f}{x}]",
                    "\\mqty [ \\frac { \\mathrm { d } ^ { [ a ] } f } { \\mathrm { d } x ^ { [ a ] } } ]"},
         ReplayCase{"\\eval x|", "\\eval x |"}));

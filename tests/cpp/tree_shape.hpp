@@ -3,7 +3,8 @@
 // slot it stands in. Groups, primes and scripts are transparent: braces that
 // flattening may take away, `x'` against `x^{\prime}`-like merges and the
 // order of scripts do not count, but a character that moves into another
-// slot, a command that gains or loses an argument and a lost character do.
+// slot, a command that gains or loses an argument and a lost character do;
+// white space in text does not.
 // Two trees that a normalisation and a reading of its output give must have
 // the same shape.
 #pragma once
@@ -123,7 +124,10 @@ inline std::string tree_shape(const syntax::Ast& ast) {
         } else if (const auto* c = node.get_if<Node::Char>()) {
             util::utf8::append(out, c->value);
         } else if (const auto* t = node.get_if<Node::Text>()) {
-            out += std::string_view(t->value);
+            // White space is no character: the space that ends a control
+            // word before text is written, and read back as text.
+            for (const char c : std::string_view(t->value))
+                if (c != ' ' && c != '\t' && c != '\n' && c != '\r') out += c;
         } else if (node.is<Node::ActiveSpace>()) {
             out += '~';
         } else if (const auto* e = node.get_if<Node::Error>()) {
