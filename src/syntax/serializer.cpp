@@ -1,6 +1,7 @@
 #include "syntax/serializer.hpp"
 
 #include <cstring>
+#include <unordered_set>
 
 #include "util/thread_storage.hpp"
 #include "util/utf8.hpp"
@@ -131,6 +132,7 @@ enum class Op : std::uint8_t {
     CaretPrimes,  // the Prime `node` as a superscript written `^'`
     EnvEnd,       // \end{name} of the Environment `node`, in `mode`
     Braced,       // `node` in braces, in `mode`
+    LeaveBarArgument,  // the content of an argument between two bars is written
 };
 
 // One pending step of the walk. The serializer keeps these on an explicit
@@ -143,6 +145,7 @@ struct Task {
     SpacingClass cls = SpacingClass::Bracket;
     TokenKind kind = TokenKind::Delimiter;
     bool nls = false;  // the no-leading-space flag of rule B
+    bool own = false;  // a Delim that delimits an argument: written as it is
     NodeId node{};
     union {
         std::size_t index;
@@ -403,9 +406,26 @@ private:
         if (text.empty() || !is_white_space(text.back())) return false;
         return !odd_backslashes_before(text, text.size() - 1);
     }
+    // Every token ends here, whatever rule spaced it: a letter written right
+    // after a control word would continue its name, so one space parts
+    // them, in every mode. TeX skips that space when it reads the word.
     void end_token(std::size_t start, SpacingClass cls, TokenKind kind, ContentMode mode) {
-        if (out_.size() > start) rec_.record(out_, start, out_.size(), kind, mode);
+        if (out_.size() > start) {
+            if (start == control_word_end_ && is_ascii_letter(out_[start])) out_.insert(start++, 1, ' ');
+            control_word_end_ = ends_in_control_word(out_, start) ? out_.size() : std::string::npos;
+            rec_.record(out_, start, out_.size(), kind, mode);
+        }
         last_ = cls;
+    }
+    static bool is_ascii_letter(char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+    // Whether the text from `start` on ends in a backslash and letters that
+    // no backslash escapes. Letters glued to an earlier token are no name:
+    // a control word is never left open into the next token.
+    static bool ends_in_control_word(std::string_view text, std::size_t start) {
+        std::size_t i = text.size();
+        while (i > start && is_ascii_letter(text[i - 1])) --i;
+        if (i == text.size() || i == start || text[i - 1] != '\\') return false;
+        return odd_backslashes_before(text, i);
     }
     void put(bool space, std::string_view text, SpacingClass cls, TokenKind kind,
              ContentMode mode) {
@@ -419,11 +439,24 @@ private:
         out_.append(name);
         end_token(start, SpacingClass::ControlWord, TokenKind::ControlSequence, mode);
     }
-    void put_delimiter(bool space, const ast::Delimiter& d, ContentMode token_mode) {
+    // `own`: the delimiter of an argument, which pairs with its partner.
+    void put_delimiter(bool space, const ast::Delimiter& d, ContentMode token_mode, bool own = false) {
         std::size_t start = begin_token(space);
-        append_delimiter(out_, d);
+        if (!own && ends_bar_argument(d)) {
+            out_.append("\\vert");
+        } else {
+            append_delimiter(out_, d);
+        }
         end_token(start, SpacingClass::Delimiter, TokenKind::Delimiter, token_mode);
     }
+    static bool is_bar(const ast::Delimiter& d) {
+        const auto* c = d.as_char();
+        return c != nullptr && c->value == U'|';
+    }
+    // Whether a bar written here would end an argument that bars delimit:
+    // its reader sees no nesting, not even of fences. There the bar is
+    // written by its name, `\vert`.
+    bool ends_bar_argument(const ast::Delimiter& d) const { return bar_arguments_ > 0 && is_bar(d); }
     // A run of primes, after the caller decided the space.
     bool put_primes(bool space, std::uint64_t count, SpacingClass cls, ContentMode mode) {
         if (count > serialize::kMaxPrimes - primes_written_) {
@@ -484,8 +517,10 @@ private:
         t.token_mode = token_mode;
         stack_.push_back(t);
     }
-    void push_delim(const ast::Delimiter& d, ContentMode rule_mode, bool nls, ContentMode token_mode) {
+    void push_delim(const ast::Delimiter& d, ContentMode rule_mode, bool nls, ContentMode token_mode,
+                    bool own = false) {
         Task t;
+        t.own = own;
         t.op = Op::Delim;
         t.delim = &d;
         t.rule = Rule::Boundary;
@@ -542,7 +577,9 @@ private:
             // The text of an argument that ends in an Error snippet is read
             // again with its recovery, which a space added before the
             // closing delimiter can change: none is added there.
-            case Op::Delim: put_delimiter(rule(t.rule, t.mode, t.nls) && !after_error_, *t.delim, t.token_mode); break;
+            case Op::Delim:
+                put_delimiter(rule(t.rule, t.mode, t.nls) && !after_error_, *t.delim, t.token_mode, t.own);
+                break;
             case Op::InfixName: {
                 const auto& v = std::get<Node::Infix>(ast_.node(t.node).value);
                 put_control(rule_c(ContentMode::Math, false), v.name, ContentMode::Math);
@@ -553,6 +590,7 @@ private:
             case Op::Superscript: superscript(t.node); break;
             case Op::CaretPrimes: caret_primes(t.node); break;
             case Op::Braced: wrapped_content(t.node, t.mode, t.mode, '{', '}', false, false); break;
+            case Op::LeaveBarArgument: --bar_arguments_; break;
             case Op::EnvEnd: {
                 const auto& v = std::get<Node::Environment>(ast_.node(t.node).value);
                 environment_head("\\end", v.name, t.mode);
@@ -627,6 +665,10 @@ private:
             }
             case NodeKind::Char: {
                 char32_t ch = std::get<Node::Char>(node.value).value;
+                if (mode == ContentMode::Math && bar_arguments_ > 0 && ch == U'|') {
+                    put_control(rule_c(mode, true), "vert", mode);
+                    return;
+                }
                 std::size_t start = begin_token(rule_k(ch, mode));
                 append_char(out_, ch, mode);
                 SpacingClass cls = mode == ContentMode::Text ? SpacingClass::TextChar
@@ -895,9 +937,9 @@ private:
             case 2: {
                 NodeId node = std::get<V::OperatorNameContent>(value).node;
                 if (open != nullptr) {
-                    put_delimiter(rule_b(outer, nls), *open, outer);
+                    put_delimiter(rule_b(outer, nls), *open, outer, true);
                     // The close delimiter never gets a space.
-                    push_delim(*close, outer, true, outer);
+                    push_delim(*close, outer, true, outer, true);
                 } else {
                     put(rule_b(outer, nls), lb == '[' ? "[" : "{", SpacingClass::Bracket,
                         TokenKind::Delimiter, outer);
@@ -910,11 +952,11 @@ private:
         }
         if (open != nullptr) {
             // Delimited scalar.
-            put_delimiter(rule_b(outer, nls), *open, outer);
+            put_delimiter(rule_b(outer, nls), *open, outer, true);
             std::size_t start = begin_token(rule_t(outer, !scalar_text_empty(arg.value)));
             append_scalar_text(out_, arg.value);
             end_token(start, SpacingClass::Raw, TokenKind::Raw, outer);
-            put_delimiter(rule_b(outer, false), *close, outer);
+            put_delimiter(rule_b(outer, false), *close, outer, true);
             return;
         }
         if (const auto* d = std::get_if<V::Delimiter>(&value);
@@ -978,6 +1020,15 @@ private:
             push_visit(node, content);
             return;
         }
+        // An argument read without braces whose text does not pair its
+        // braces (an Error snippet in a delimited argument of its own, which
+        // sees no braces) is written as it was read: braces around it would
+        // end at its first unpaired `}`.
+        if (!operand && lb == '{' && brace_group(ast_.node(node)) == nullptr && holds_unpaired_brace(node)) {
+            take_counter();
+            push_visit(node, content);
+            return;
+        }
         put(rule_b(outer, nls), lb == '[' ? "[" : "{", SpacingClass::Bracket, TokenKind::Delimiter, outer);
         bool compact =
             content == ContentMode::Math && opt_.group_inner_spacing == MathGroupInnerSpacing::Compact;
@@ -1008,11 +1059,47 @@ private:
         }
     }
 
+    static bool pairs_braces(std::string_view text) {
+        std::size_t depth = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\\') {
+                ++i;
+            } else if (text[i] == '{') {
+                ++depth;
+            } else if (text[i] == '}' && depth-- == 0) {
+                return false;
+            }
+        }
+        return depth == 0;
+    }
+    // Whether an Error snippet at or below `node` does not pair its braces.
+    // A subtree is searched once, when the first argument in it asks: the
+    // writer asks from the top down, and error documents may be deep.
+    bool holds_unpaired_brace(NodeId node) {
+        if (!scanned_.contains(node.index)) {
+            std::vector<NodeId> subtree;
+            ast_.collect_postorder(node, subtree);
+            for (NodeId id : subtree) {
+                scanned_.insert(id.index);
+                const auto* e = ast_.node(id).template get_if<Node::Error>();
+                if (e == nullptr || pairs_braces(e->snippet)) continue;
+                for (NodeId at = id; unpaired_.insert(at.index).second && !(at == node);) at = *ast_.parent_id(at);
+            }
+        }
+        return unpaired_.contains(node.index);
+    }
+
     void recorded_delimiters(const ast::Delimiter& open, const ast::Delimiter& close, NodeId node,
                              ContentMode content, ContentMode outer, bool nls) {
         // Spaced by the content mode, reported in the outer mode.
-        put_delimiter(rule_b(content, nls), open, outer);
-        push_delim(close, content, false, outer);
+        put_delimiter(rule_b(content, nls), open, outer, true);
+        push_delim(close, content, false, outer, true);
+        // Only where both ends are bars: with a different opening, a bar
+        // may be the partner of one inside, which the reader pairs.
+        if (is_bar(open) && is_bar(close)) {
+            ++bar_arguments_;
+            push_node_op(Op::LeaveBarArgument, node);
+        }
         const Node& n = ast_.node(node);
         if (const auto* g = brace_group(n)) {
             if (!g->children.empty()) push_children(node, g->mode);
@@ -1038,6 +1125,12 @@ private:
     std::uint64_t suppress_ = 0;
     SpacingClass last_ = SpacingClass::Start;
     bool after_white_space_ = false;
+    // Where the control word that ends the output ends; npos when it ends
+    // in anything else.
+    std::size_t control_word_end_ = std::string::npos;
+    std::size_t bar_arguments_ = 0;  // arguments between two bars around the next token
+    std::unordered_set<std::uint32_t> scanned_;   // nodes whose subtree was searched for unpaired braces
+    std::unordered_set<std::uint32_t> unpaired_;  // nodes that hold an Error snippet with an unpaired brace
     bool after_open_marker_ = false;
     bool after_error_ = false;  // the last token is an Error snippet
     bool glue_next_prime_ = false;  // the next token is primes that follow a list item

@@ -444,6 +444,13 @@ const ErrorCase ERROR_CASES[] = {
     {"\\qty(\\y{{\\qty(}}) })", "\\qty ( \\y {{\\qty(}}) })"},
     {"\\qty[\\y{{\\qty[}}]}]", "\\qty [ \\y {{\\qty[}}] }]"},
     {"\\qty(a\\y )", "\\qty ( a \\y)"},
+    // A letter after an unknown control word stays apart from it.
+    {"\\operatorname{\\foo f^2}", "\\operatorname {\\foo f ^ { 2 }}"},
+    {"\\operatorname{\\foo x}", "\\operatorname {\\foo x}"},
+    // An argument read without braces whose snippet has an unpaired brace
+    // is written without them.
+    {"[\\sqrt\\mqty[3}, 2]", "[ \\sqrt \\mqty [ 3 }, 2]"},
+    {"\\frac\\mqty[3}, 2]x", "\\frac \\mqty [ 3 }, 2] { x }"},
 };
 
 TEST(ReadBack, ErrorDocumentsWriteBackToThemselves) {

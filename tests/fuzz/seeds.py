@@ -1,18 +1,33 @@
-"""Writes a seed directory for the libFuzzer targets: one file per corpus
-formula (a fixed sample when there are more than --lines), inputs nested tens
-of thousands of levels deep, which carry the parser onto its stack segments
-and past the budget of node-span path text, and nestings of constructs that
-read their content again with a fault or an infix at the bottom, a few
-hundred levels deep, among them every nesting of the nesting sweep, which
-build/rel/sweep_nestings writes (configure with -DQUORVEL_BENCH=ON). Also
-writes the dictionary the targets take (latex.dict beside this file).
+"""Writes a seed directory for the libFuzzer targets, and the dictionary they
+take (latex.dict beside this file).
 
-    python3 tests/fuzz/seeds.py SEED_DIR [--corpus DIR] [--lines N] [--depth D]
+The default seed set holds one file per corpus formula (a fixed sample when
+there are more than --lines), a soup of small valid formulas made of the
+constructs whose normalised text is easy to get wrong (fences and derivatives
+inside arguments that pair their delimiters, operator names holding
+delimiters, adjacent groups, commands with open trailing slots, fonts parted
+by `{}`, primes in and after groups), and nestings of constructs that read
+their content again with a fault or an infix at the bottom, a few hundred
+levels deep, among them every nesting of the nesting sweep, which
+build/rel/sweep_nestings writes (configure with -DQUORVEL_BENCH=ON). Run it
+with a small max_len: the mutations then stay near formulas that find faults.
+
+    python3 tests/fuzz/seeds.py SEED_DIR [--corpus DIR] [--lines N] [--soup N]
         [--sweep PROGRAM|none] [--sweep-levels 16,128]
-    build/fuzz/parse_fuzz -max_total_time=600 -rss_limit_mb=4096 -timeout=600 \
+    build/fuzz/transform_fuzz -max_total_time=600 -max_len=1024 -jobs=2 \
         -dict=tests/fuzz/latex.dict NEW_DIR SEED_DIR
+    build/fuzz/parse_fuzz -max_total_time=600 -max_len=1024 -jobs=2 \
+        -dict=tests/fuzz/latex.dict NEW_DIR SEED_DIR
+
+The deep seed set (--deep) holds inputs nested tens of thousands of levels
+deep, which carry the parser onto its stack segments and past the budget of
+node-span path text. They are a set of their own: libFuzzer takes the
+longest seed as its max_len (840,001 bytes at the default 30000 levels), and
+a run among them manages some tens of executions a second.
+
+    python3 tests/fuzz/seeds.py --deep DEEP_DIR [--depth D]
     build/fuzz/transform_fuzz -max_total_time=600 -rss_limit_mb=4096 -timeout=600 \
-        -dict=tests/fuzz/latex.dict NEW_DIR SEED_DIR
+        NEW_DEEP_DIR DEEP_DIR
 
 libFuzzer adds what it finds to the first directory it is given (NEW_DIR), so
 the seeds stay as written. Under AddressSanitizer a deep seed of the default
@@ -97,6 +112,31 @@ def sweep_output(program, *args):
     return [line for line in out.split("\n") if line]
 
 
+# Pieces of the soup: `@` is a nested formula. The soup property of the C++
+# tests (tests/cpp/transform_soup_property_test.cpp) draws from the same kinds.
+SOUP_ATOMS = ["x", "2", "+", "(", "]", "\\alpha ", "'", "\\prime ", "x'", "\\,", "~", "{}", "|"]
+SOUP_SHAPES = [
+    "{@}", "{@}{@}", "@^{@}", "@_{@}", "\\sqrt[@]{@}", "\\dv[@]{@}{x}", "\\pdv{@}{x}{y}", "\\pmqty{@}",
+    "\\mqty(@)", "\\mqty[@]", "\\qty(@)", "\\qty[@]", "\\qty|@|", "\\abs{@}", "\\abs*{@}", "\\norm{@}",
+    "\\eval{@}_0^1", "\\eval(@|", "\\ev{@}{@}", "\\braket{@}{@}", "\\comm{@}{@}", "\\text{$@$}",
+    "\\operatorname{@}", "\\operatorname{\\left( @ \\right\\rangle @}", "\\operatorname{\\bigl\\langle @}",
+    "\\mathbf{@}{}\\mathbf{@}", "{\\cal @}{}\\cal @", "{@}{'}", "{@'}", "\\qty\\big( @ )",
+    "\\begin{aligned}\\bigl[ @ \\bigr] = @\\end{aligned}", "\\begin{vmatrix}@ & @\\end{vmatrix}",
+    "{@\\dv{@}}{@}", "{@\\qty}|@|", "\\frac{@}{@}", "{\\bf @}", "\\displaystyle{@}",
+]
+SOUP_FORMULAS = 2000
+
+
+def soup_formula(rng, depth=0):
+    out = ""
+    for _ in range(1 + rng.randrange(3)):
+        if depth < 3 and rng.randrange(3) == 0:
+            out += "".join(soup_formula(rng, depth + 1) if c == "@" else c for c in rng.choice(SOUP_SHAPES))
+        else:
+            out += rng.choice(SOUP_ATOMS)
+    return out
+
+
 def random_nesting(rng, levels):
     layers = [rng.choice(LAYERS) for _ in range(levels)]
     return "".join(o for o, _ in layers) + "z" + rng.choice(FAULTS) + "".join(c for _, c in reversed(layers))
@@ -135,21 +175,29 @@ def write_seed(folder, prefix, text):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("seed_dir")
+    parser.add_argument("--deep", action="store_true", help="write the deep seeds only")
     parser.add_argument("--corpus", default=DEFAULT_CORPUS, help="folder of *.txt files, one formula a line")
     parser.add_argument("--lines", type=int, default=3000, help="corpus formulas to sample")
+    parser.add_argument("--soup", type=int, default=SOUP_FORMULAS, help="soup formulas to make")
     parser.add_argument("--depth", type=int, default=30000, help="levels of the deep seeds")
     parser.add_argument("--sweep", default=DEFAULT_SWEEP, help="the sweep_nestings program, or none")
     parser.add_argument("--sweep-levels", default="16", help="levels of the sweep's nestings, comma separated")
     args = parser.parse_args()
 
     os.makedirs(args.seed_dir, exist_ok=True)
+    if args.deep:
+        for name, (opening, closing) in DEEP.items():
+            write_seed(args.seed_dir, f"deep-{name}", opening * args.depth + "x" + closing * args.depth)
+        print(f"{len(DEEP)} deep seeds in {args.seed_dir}")
+        return
     lines = corpus_lines(args.corpus) if os.path.isdir(args.corpus) else []
     if len(lines) > args.lines:
         lines = random.Random(0).sample(lines, args.lines)
     for line in lines:
         write_seed(args.seed_dir, "corpus", line)
-    for name, (opening, closing) in DEEP.items():
-        write_seed(args.seed_dir, f"deep-{name}", opening * args.depth + "x" + closing * args.depth)
+    soup_rng = random.Random(2)
+    for _ in range(args.soup):
+        write_seed(args.seed_dir, "soup", soup_formula(soup_rng))
     for name, (opening, middle, closing) in NESTING.items():
         for depth in NESTING_DEPTHS:
             write_seed(args.seed_dir, f"nesting-{name}", opening * depth + middle + closing * depth)
@@ -166,7 +214,7 @@ def main():
         write_dictionary(os.path.join(os.path.dirname(os.path.abspath(__file__)), "latex.dict"),
                          sweep_output(args.sweep, "--pieces"))
     nestings = len(NESTING) * len(NESTING_DEPTHS) + RANDOM_NESTINGS + sweep
-    print(f"{len(lines)} corpus formulas, {len(DEEP)} deep seeds and {nestings} nestings in {args.seed_dir}")
+    print(f"{len(lines)} corpus formulas, {args.soup} soup formulas and {nestings} nestings in {args.seed_dir}")
 
 
 if __name__ == "__main__":

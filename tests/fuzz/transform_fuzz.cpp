@@ -5,7 +5,10 @@
 // spans that a transform leaves lie inside the source and never end before
 // they start (a tree too deep for their path text may refuse them, as
 // documented). For valid input (it parses without a diagnostic) the
-// normalised text parses without a diagnostic too and normalises to itself.
+// normalised text parses without a diagnostic too, reads back as the tree it
+// was written from (each character in the same command or environment slot,
+// groups, primes and scripts aside: tests/cpp/tree_shape.hpp) and normalises
+// to itself.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +20,7 @@
 #include <string_view>
 
 #include "../cpp/malformed_invariants.hpp"
+#include "../cpp/tree_shape.hpp"
 #include "facade/transform_engine.hpp"
 #include "parse/context.hpp"
 #include "parse/parse.hpp"
@@ -99,6 +103,8 @@ void fail(const char* what, std::size_t profile, std::string_view source, std::s
 struct Normalised {
     bool clean = false;  // parsed without a diagnostic
     std::optional<std::string> text;
+    std::string read_shape;  // of the tree as parsed
+    std::string shape;       // of the tree as normalised
     std::string first_diagnostic;
 };
 
@@ -109,6 +115,7 @@ Normalised normalise(const transform::TransformContext& engine, std::string_view
     if (!result.clean) result.first_diagnostic = outcome.diagnostics.front().message;
     if (!outcome.document || outcome.document->read_only()) return result;
     syntax::Ast& ast = outcome.document->ast_mut();
+    if (result.clean) result.read_shape = testing::tree_shape(ast);
     const std::size_t before = arena_bytes(ast);
     const bool ran = static_cast<bool>(engine.run_with(ast, fuzz_context(), engine.options));
     if (!invariants::spans_in_range(text, outcome)) std::abort();
@@ -118,6 +125,7 @@ Normalised normalise(const transform::TransformContext& engine, std::string_view
         4 * (before * (transform::scheduler::kBuildMultiple + 1) + transform::scheduler::kBuildConstant))
         std::abort();
     if (!ran) return result;
+    if (result.clean) result.shape = testing::tree_shape(ast);
     if (auto latex = outcome.document->to_latex()) result.text = std::move(*latex);
     return result;
 }
@@ -132,6 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const Normalised second = normalise(engines()[p], *first.text);
         if (!first.clean) continue;
         if (!second.clean) fail("diagnostic", p, source, *first.text, second.first_diagnostic);
+        else if (second.read_shape != first.shape) fail("another tree", p, source, *first.text, first.shape + " | " + second.read_shape);
         else if (second.text != first.text) fail("not settled", p, source, *first.text, second.text.value_or("(fails)"));
     }
     return 0;

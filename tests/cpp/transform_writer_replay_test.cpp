@@ -1,0 +1,75 @@
+// Formulas whose normalised text once glued a control word to the letter
+// after it, or ended an argument that pairs its delimiters too early. At
+// every profile the output reads back clean, as the same tree, and
+// normalises to itself.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "profile_engines.hpp"
+#include "readback_check.hpp"
+
+namespace quorvel {
+namespace {
+
+using testing::engine;
+using testing::PROFILE_NAMES;
+using testing::PROFILES;
+
+struct ReplayCase {
+    const char* source;
+    const char* faithful;  // the output at faithful, where it is pinned
+};
+
+class WriterReplay : public ::testing::TestWithParam<ReplayCase> {};
+
+TEST_P(WriterReplay, ReadsBackAsTheSameTreeAndSettles) {
+    const ReplayCase& c = GetParam();
+    for (std::size_t p = 0; p < PROFILES.size(); ++p)
+        EXPECT_EQ(testing::readback_fault(engine(p), c.source), "") << PROFILE_NAMES[p];
+    if (c.faithful != nullptr) {
+        const auto output = engine(1).normalize_with(c.source, engine(1).default_normalize_config());
+        ASSERT_TRUE(output);
+        EXPECT_EQ(*output, c.faithful);
+    }
+}
+
+// A letter after a control word, in an operator name's text spacing: the
+// delimiter of a `\right`, of a size command, of a fence a rule built.
+INSTANTIATE_TEST_SUITE_P(
+    ControlWords, WriterReplay,
+    ::testing::Values(
+        ReplayCase{"\\operatorname{\\left( a \\right\\rangle b}", "\\operatorname { \\left ( a \\right \\rangle b}"},
+        ReplayCase{"\\operatorname{\\left\\lvert a\\right\\rvert y'}",
+                   "\\operatorname { \\left \\lvert a \\right \\rvert y'}"},
+        ReplayCase{"\\operatorname{\\left\\lvert a\\right\\rvert y^{2}}", nullptr},
+        ReplayCase{"\\operatorname{\\left\\lvert a\\right\\rvert y_{2}}", nullptr},
+        ReplayCase{"\\operatorname{\\bigl\\langle b}", "\\operatorname {\\bigl\\langle b}"},
+        ReplayCase{"\\operatorname{\\ev{a}{b}}", nullptr},
+        ReplayCase{"\\operatorname{\\foo x}", "\\operatorname {\\foo x}"}));
+
+// A bar inside an argument a bar delimits is written `\vert`; a derivative
+// whose order does not pair its brackets stays, as does an `\eval` without
+// a fence to build.
+INSTANTIATE_TEST_SUITE_P(
+    DelimitedArguments, WriterReplay,
+    ::testing::Values(
+        ReplayCase{"\\qty|\\abs{a}|", "\\qty | \\left \\vert a \\right \\vert |"},
+        ReplayCase{"\\qty|\\abs*{a}|", "\\qty | \\vert a \\vert |"},
+        ReplayCase{"\\qty|\\eval{x}_0^1|", nullptr},
+        ReplayCase{"\\qty|\\ketbra{}{\\eval{}}|", nullptr},
+        ReplayCase{"\\mqty|\\begin{vmatrix}a\\end{vmatrix}|", nullptr},
+        ReplayCase{"\\qty|\\norm{a}|", nullptr},
+        // A bar that pairs with an opening inside stays a bar.
+        ReplayCase{"{\\eval(({}||x''}", nullptr},
+        ReplayCase{"\\qty(\\abs{a})", "\\qty ( \\left | a \\right | )"},
+        ReplayCase{"\\mqty[\\dv[{[}]{]f}{x}]", "\\mqty [ \\dv [ [ ] { ] f } { x } ]"},
+        ReplayCase{"\\qty[\\dv*[[]]]", nullptr},
+        ReplayCase{"\\qty[\\pdv[[]x{x}{x}\\Biggr]]", nullptr},
+        ReplayCase{"\\qty(\\dv[{(}]{f}{x}))", "\\qty ( \\dv [ ( ] { f } { x } ) )"},
+        ReplayCase{"\\mqty[\\dv[{[a]}]{f}{x}]",
+                   "\\mqty [ \\frac { \\mathrm { d } ^ { [ a ] } f } { \\mathrm { d } x ^ { [ a ] } } ]"},
+        ReplayCase{"\\eval x|", "\\eval x |"}));
+
+}  // namespace
+}  // namespace quorvel
