@@ -869,9 +869,9 @@ std::size_t Ast::footprint(const Node& node) noexcept {
 NodeId Ast::new_node(Node value) {
     if (value.is<Node::Root>()) internal_error("Cannot create detached root node");
     if (open_limit != nullptr && &open_limit->ast_ == this) open_limit->charge(value);
-    // A node costs about what 32 steps of a walk do; nothing is made
+    // A node costs about what 64 steps of a walk do; nothing is made
     // yet, so a run past its work bound may end here.
-    util::work_count += 32;
+    util::work_count += 64;
     util::check_work();
     detail::EdgeBuffer edges;
     detail::collect_edges(value, edges);
