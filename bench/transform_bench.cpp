@@ -18,7 +18,8 @@
 //
 // --budget prints, for each profile, the largest share of its work bound
 // (engine::work_allowance) that a corpus formula's transform uses, and the
-// formula.
+// formula; and what the copy of the tree that `transform` keeps for a
+// failure costs, against the transform itself.
 //
 // --scaling normalises long runs of one pattern at n and 8n copies and prints
 // both times and their ratio (about 8 when the rewrite is linear), for the
@@ -330,7 +331,7 @@ int main(int argc, char** argv) {
         for (const Profile& profile : PROFILES) {
             auto engine = make_engine(profile, context);
             if (!engine) return 1;
-            double most = 0, most_per_node = 0;
+            double most = 0, most_per_node = 0, copying = 0, transforming = 0;
             std::uint64_t work = 0, nodes = 0;
             std::string_view worst;
             for (const std::string& line : lines) {
@@ -339,7 +340,15 @@ int main(int argc, char** argv) {
                 syntax::Ast& ast = outcome.document->ast_mut();
                 const std::uint64_t allowance = transform::engine::work_allowance(ast.node_count());
                 const std::uint64_t before = util::work_count;
-                if (!engine->run_with(ast, context, engine->options)) continue;
+                const auto copy_start = clock_type::now();
+                const syntax::Ast kept = ast;
+                const auto run_start = clock_type::now();
+                const bool ran = static_cast<bool>(engine->run_with(ast, context, engine->options));
+                const auto run_end = clock_type::now();
+                sink += kept.node_count();
+                copying += std::chrono::duration<double>(run_start - copy_start).count();
+                transforming += std::chrono::duration<double>(run_end - run_start).count();
+                if (!ran) continue;
                 const std::uint64_t used = util::work_count - before;
                 const double share = static_cast<double>(used) / static_cast<double>(allowance);
                 if (share > most) most = share, worst = line;
@@ -347,9 +356,11 @@ int main(int argc, char** argv) {
                 work += used;
                 nodes += ast.node_count();
             }
-            std::printf("%-10s largest share %.6f, work per node %.1f, at most %.1f: %.*s\n", profile.name, most,
-                        static_cast<double>(work) / static_cast<double>(nodes), most_per_node,
-                        static_cast<int>(std::min<std::size_t>(worst.size(), 80)), worst.data());
+            std::printf("%-10s largest share %.6f, work per node %.1f, at most %.1f; a copy costs %.1f%% of a "
+                        "transform: %.*s\n",
+                        profile.name, most, static_cast<double>(work) / static_cast<double>(nodes), most_per_node,
+                        100 * copying / transforming, static_cast<int>(std::min<std::size_t>(worst.size(), 60)),
+                        worst.data());
         }
         return 0;
     }
