@@ -5,6 +5,7 @@
 //   transform_bench [corpus-dir]      (default: ../shared/corpus, relative to the repository)
 //   transform_bench corpus-dir --once MODE
 //   transform_bench corpus-dir --dump PROFILE
+//   transform_bench corpus-dir --budget
 //   transform_bench --scaling [N-PATTERN [PROFILE [N]]]
 //   transform_bench --nesting [OPEN CLOSE [PROFILE [N [MIDDLE [PREFIX]]]]]
 //
@@ -15,6 +16,11 @@
 // --dump writes each line's normalised text at PROFILE, one a line (a
 // marker where there is none), to compare the outputs of two builds.
 //
+// --budget prints, for each profile, the largest share of its work bound
+// (engine::work_allowance) that a corpus formula's transform uses, and the
+// formula; and what the copy of the tree that `transform` keeps for a
+// failure costs, against the transform itself.
+//
 // --scaling normalises long runs of one pattern at n and 8n copies and prints
 // both times and their ratio (about 8 when the rewrite is linear), for the
 // whole road (parse, normalise, write) and for the normalisation alone; with
@@ -24,6 +30,7 @@
 // PREFIX + OPEN x n + MIDDLE (default x) + CLOSE x n, with the depth limit lifted; with
 // no construct it runs the built-in list (infix fractions and their
 // neighbours). Times there are the thread's CPU time.
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <cstdint>
@@ -38,7 +45,9 @@
 #include "parse/parse.hpp"
 #include "syntax/serializer.hpp"
 #include "transform/context.hpp"
+#include "transform/engine.hpp"
 #include "transform/rules/registry.hpp"
+#include "util/work_count.hpp"
 
 namespace {
 
@@ -316,6 +325,44 @@ int main(int argc, char** argv) {
         }
         std::printf("formulas %zu\n", lines.size());
         return sink == 0 ? 2 : 0;
+    }
+
+    if (argc > 2 && std::string_view(argv[2]) == "--budget") {
+        for (const Profile& profile : PROFILES) {
+            auto engine = make_engine(profile, context);
+            if (!engine) return 1;
+            double most = 0, most_per_node = 0, copying = 0, transforming = 0;
+            std::uint64_t work = 0, nodes = 0;
+            std::string_view worst;
+            for (const std::string& line : lines) {
+                auto outcome = parse::parse_source(context, line, parse_config);
+                if (!outcome.document || outcome.document->read_only()) continue;
+                syntax::Ast& ast = outcome.document->ast_mut();
+                const std::uint64_t allowance = transform::engine::work_allowance(ast.node_count());
+                const std::uint64_t before = util::work_count;
+                const auto copy_start = clock_type::now();
+                const syntax::Ast kept = ast;
+                const auto run_start = clock_type::now();
+                const bool ran = static_cast<bool>(engine->run_with(ast, context, engine->options));
+                const auto run_end = clock_type::now();
+                sink += kept.node_count();
+                copying += std::chrono::duration<double>(run_start - copy_start).count();
+                transforming += std::chrono::duration<double>(run_end - run_start).count();
+                if (!ran) continue;
+                const std::uint64_t used = util::work_count - before;
+                const double share = static_cast<double>(used) / static_cast<double>(allowance);
+                if (share > most) most = share, worst = line;
+                most_per_node = std::max(most_per_node, static_cast<double>(used) / static_cast<double>(ast.node_count()));
+                work += used;
+                nodes += ast.node_count();
+            }
+            std::printf("%-10s largest share %.6f, work per node %.1f, at most %.1f; a copy costs %.1f%% of a "
+                        "transform: %.*s\n",
+                        profile.name, most, static_cast<double>(work) / static_cast<double>(nodes), most_per_node,
+                        100 * copying / transforming, static_cast<int>(std::min<std::size_t>(worst.size(), 60)),
+                        worst.data());
+        }
+        return 0;
     }
 
     if (argc > 3 && std::string_view(argv[2]) == "--dump") {

@@ -69,10 +69,23 @@ syntax::Expected<NormalizedWithReport, Error> TransformEngine::normalize_with_fl
     });
 }
 
+// The caller keeps the document whatever happens, so a run that fails must
+// leave it as it was: the run edits the caller's tree, and a copy of it,
+// taken first, is put back on failure. `normalize` owns its document and
+// pays for no copy.
+template <class Run>
+auto TransformEngine::transform_kept(syntax::document::Document& document, Run&& run) const
+    -> decltype(run(document.ast_mut())) {
+    syntax::Ast before = document.ast();
+    auto result = run(document.ast_mut());
+    if (!result) document.ast_mut() = std::move(before);
+    return result;
+}
+
 syntax::Expected<void, Error> TransformEngine::transform_with(syntax::document::Document& document,
                                                               const transform::TransformOptions& options) const {
     if (auto checked = check_document(document); !checked) return checked;
-    auto run = context_.run_with(document.ast_mut(), parser_.context(), options);
+    auto run = transform_kept(document, [&](syntax::Ast& ast) { return context_.run_with(ast, parser_.context(), options); });
     if (!run) return Error(TransformError::from(run.error()));
     return {};
 }
@@ -80,7 +93,8 @@ syntax::Expected<void, Error> TransformEngine::transform_with(syntax::document::
 syntax::Expected<transform::TransformReport, Error> TransformEngine::transform_with_report(
     syntax::document::Document& document, const transform::TransformOptions& options) const {
     if (auto checked = check_document(document); !checked) return std::move(checked.error());
-    auto report = context_.run_with_report(document.ast_mut(), parser_.context(), options);
+    auto report = transform_kept(
+        document, [&](syntax::Ast& ast) { return context_.run_with_report(ast, parser_.context(), options); });
     if (!report) return Error(TransformError::from(report.error()));
     return std::move(report).value();
 }

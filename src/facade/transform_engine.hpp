@@ -83,6 +83,9 @@ private:
     syntax::Expected<NormalizedWithReport, Error> normalize_reporting(std::string_view source,
                                                                       const NormalizeConfig& config,
                                                                       Run&& run) const;
+    // `run` on the document's tree, which is as it was before when it fails.
+    template <class Run>
+    auto transform_kept(syntax::document::Document& document, Run&& run) const -> decltype(run(document.ast_mut()));
 
     Parser parser_;
     transform::TransformContext context_;

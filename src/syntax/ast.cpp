@@ -783,8 +783,9 @@ void Ast::free_subtree(NodeId top) noexcept {
     // Down to a node with nothing below it, which is freed; then up its
     // parent link to free the next. A list gives up its children from the
     // back; another node's children are found by their keys going stale.
+    // Each step counts as work, as a freed node costs about four steps of a walk.
     NodeId at = top;
-    while (true) {
+    for (;; util::work_count += 4) {
         Node& node = *nodes_.get(at);
         std::optional<NodeId> below;
         if (ast::ChildList* list = node.child_list()) {
@@ -868,6 +869,10 @@ std::size_t Ast::footprint(const Node& node) noexcept {
 NodeId Ast::new_node(Node value) {
     if (value.is<Node::Root>()) internal_error("Cannot create detached root node");
     if (open_limit != nullptr && &open_limit->ast_ == this) open_limit->charge(value);
+    // A node costs about what 64 steps of a walk do; nothing is made
+    // yet, so a run past its work bound may end here.
+    util::work_count += 64;
+    util::check_work();
     detail::EdgeBuffer edges;
     detail::collect_edges(value, edges);
     if (detail::first_repeat(edges) != edges.size()) {

@@ -542,7 +542,8 @@ public:
         });
     }
     // Pre-order walk; fn(id, node) returns false to stop. Stale ids met on
-    // the way are "Invalid NodeId".
+    // the way are "Invalid NodeId". Counts its nodes as work, and may end a
+    // run past its work bound (util::check_work).
     template <class F>
     void walk_preorder(ast::NodeId start, F&& fn) const {
         std::vector<ast::NodeId> stack;
@@ -557,6 +558,7 @@ public:
             push_children_reversed(n, stack);
         }
         util::work_count += visited;
+        util::check_work();
     }
 
     // Calls fn(id, node) for every live node, detached ones included, in

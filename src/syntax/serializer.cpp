@@ -1,10 +1,12 @@
 #include "syntax/serializer.hpp"
 
 #include <cstring>
+#include <functional>
 #include <unordered_set>
 
 #include "util/thread_storage.hpp"
 #include "util/utf8.hpp"
+#include "util/work_count.hpp"
 
 namespace quorvel::syntax {
 
@@ -104,6 +106,13 @@ struct NoopRecorder {
     void record(const std::string&, std::size_t, std::size_t, TokenKind, ContentMode) {}
 };
 
+// Where the text of each wanted node begins and ends.
+struct NodeRanges {
+    std::function<bool(NodeId)> wanted;
+    std::vector<serialize::NodeRange>& ranges;
+    std::vector<std::size_t> open{};  // indices into `ranges` of the nodes being written
+};
+
 struct TokenRecorder {
     std::vector<SerializationToken> tokens;
     void record(const std::string& out, std::size_t start, std::size_t end, TokenKind kind,
@@ -133,6 +142,7 @@ enum class Op : std::uint8_t {
     EnvEnd,       // \end{name} of the Environment `node`, in `mode`
     Braced,       // `node` in braces, in `mode`
     LeaveBarArgument,  // the content of an argument between two bars is written
+    RangeEnd,     // the text of `node` ends here (NodeRanges)
 };
 
 // One pending step of the walk. The serializer keeps these on an explicit
@@ -165,7 +175,8 @@ constexpr std::size_t kKeptTasks = 1 << 12;
 template <class Recorder>
 class Serializer {
 public:
-    Serializer(const Ast& ast, const SerializeOptions& options) : ast_(ast), opt_(options) {
+    Serializer(const Ast& ast, const SerializeOptions& options, NodeRanges* ranges = nullptr)
+        : ast_(ast), opt_(options), ranges_(ranges) {
         stack_.swap(*kept_tasks);
     }
     ~Serializer() {
@@ -182,12 +193,12 @@ public:
         if (r == nullptr) unreachable("root must be a root node");
         out_.reserve(ast_.node_count() * 3 + 16);
         if (!r->children.empty()) push_children(root, r->mode);
-        return drain();
+        return count(drain());
     }
     // Writes one subtree.
     bool run_from(NodeId node, ContentMode mode) {
         push_visit(node, mode);
-        return drain();
+        return count(drain());
     }
 
     std::string& output() { return out_; }
@@ -201,6 +212,14 @@ private:
             step(t);
         }
         return !failed_;
+    }
+
+    // Counts the text written as work, a byte as half a step of a walk, and
+    // may end a run past its work bound: checks are written as text.
+    bool count(bool written) {
+        util::work_count += out_.size() / 2;
+        util::check_work();
+        return written;
     }
 
     // ---- Spacing rules ------------------------------------------------------
@@ -591,6 +610,10 @@ private:
             case Op::CaretPrimes: caret_primes(t.node); break;
             case Op::Braced: wrapped_content(t.node, t.mode, t.mode, '{', '}', false, false); break;
             case Op::LeaveBarArgument: --bar_arguments_; break;
+            case Op::RangeEnd:
+                ranges_->ranges[ranges_->open.back()].end = out_.size();
+                ranges_->open.pop_back();
+                break;
             case Op::EnvEnd: {
                 const auto& v = std::get<Node::Environment>(ast_.node(t.node).value);
                 environment_head("\\end", v.name, t.mode);
@@ -601,7 +624,17 @@ private:
 
     // ---- Nodes --------------------------------------------------------------
 
+    // The text of `id` starts here when it is wanted (NodeRanges), and
+    // ends once the tasks pushed after this are done.
+    void open_range(NodeId id) {
+        if (ranges_ == nullptr || !ranges_->wanted(id)) [[likely]] return;
+        push_node_op(Op::RangeEnd, id);
+        ranges_->open.push_back(ranges_->ranges.size());
+        ranges_->ranges.push_back({id, out_.size(), out_.size()});
+    }
+
     void visit(NodeId id, ContentMode mode) {
+        open_range(id);
         const Node& node = ast_.node(id);
         switch (node.kind()) {
             case NodeKind::Root: unreachable("root node must be handled by serialize_root");
@@ -1048,6 +1081,7 @@ private:
                 return;
             }
             push_close(rb, compact, content, outer);
+            open_range(node);
             push_children(node, g->mode, 0, lb == '[');
             return;
         }
@@ -1122,6 +1156,7 @@ private:
     const SerializeOptions& opt_;
     std::string out_;
     Recorder rec_;
+    NodeRanges* ranges_;
     std::uint64_t suppress_ = 0;
     SpacingClass last_ = SpacingClass::Start;
     bool after_white_space_ = false;
@@ -1151,6 +1186,7 @@ bool closes_bracket_argument(const Ast& ast, NodeId node) {
         const auto* c = d.as_char();
         return c != nullptr && c->value == U']';
     };
+    util::check_work();
     // The nodes whose text is written bare, without braces of their own.
     std::vector<NodeId> bare{node};
     // The content of an argument, an operand or a body: a group there is
@@ -1166,6 +1202,7 @@ bool closes_bracket_argument(const Ast& ast, NodeId node) {
     while (!bare.empty()) {
         const Node& n = ast.node(bare.back());
         bare.pop_back();
+        util::work_count += 2;
         if (const auto* c = n.get_if<Node::Char>()) {
             if (c->value == U']') return true;
         } else if (const auto* t = n.get_if<Node::Text>()) {
@@ -1222,6 +1259,16 @@ bool closes_bracket_argument(const Ast& ast, NodeId node) {
 Expected<std::string, SerializeError> serialize_node_with(const Ast& ast, NodeId node, ContentMode mode,
                                                           const SerializeOptions& options) {
     Serializer<NoopRecorder> s(ast, options);
+    if (!s.run_from(node, mode)) return SerializeError(SerializeError::Kind::TooManyPrimes);
+    return std::move(s.output());
+}
+
+Expected<std::string, SerializeError> serialize_node_ranges(const Ast& ast, NodeId node, ContentMode mode,
+                                                            const SerializeOptions& options,
+                                                            std::function<bool(NodeId)> wanted,
+                                                            std::vector<NodeRange>& ranges) {
+    NodeRanges marks{std::move(wanted), ranges};
+    Serializer<NoopRecorder> s(ast, options, &marks);
     if (!s.run_from(node, mode)) return SerializeError(SerializeError::Kind::TooManyPrimes);
     return std::move(s.output());
 }

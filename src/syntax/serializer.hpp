@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,22 @@ Expected<TokenizedLatex, SerializeError> serialize_tokenized_with(
 // standing in `mode` at the start of the output.
 Expected<std::string, SerializeError> serialize_node_with(const Ast& ast, ast::NodeId node, ContentMode mode,
                                                           const SerializeOptions& options);
+
+// Where the text of one node begins and ends in a text written.
+struct NodeRange {
+    ast::NodeId node;
+    std::size_t start = 0;
+    std::size_t end = 0;
+};
+
+// `serialize_node_with`, also giving the range of the text of each node
+// below `node` (or itself) for which `wanted` holds, in the order written:
+// the text between is what the node's own writing would give, but for
+// white space.
+Expected<std::string, SerializeError> serialize_node_ranges(const Ast& ast, ast::NodeId node, ContentMode mode,
+                                                            const SerializeOptions& options,
+                                                            std::function<bool(ast::NodeId)> wanted,
+                                                            std::vector<NodeRange>& ranges);
 
 // Whether the text written for `node` holds a `]` outside braces. In a
 // bracket argument `[...]` that `]` ends the argument, brackets do not nest

@@ -6,6 +6,7 @@
 #include "transform/contract.hpp"
 #include "transform/passes/passes.hpp"
 #include "transform/scheduler.hpp"
+#include "util/work_count.hpp"
 
 namespace quorvel::transform::engine {
 
@@ -32,13 +33,11 @@ auto run_as_step(syntax::Ast& ast, Pass&& pass) {
 // flattening removed and a rule that then applied.
 constexpr std::size_t kSettleRounds = 4;
 
-}  // namespace
-
-syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::Ast& ast,
-                                                      const parse::ParseContext& context,
-                                                      const TransformOptions& options,
-                                                      const FlattenGroupsGuardsOverlay* guards,
-                                                      ReportRecorder& recorder) {
+syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, syntax::Ast& ast,
+                                                         const parse::ParseContext& context,
+                                                         const TransformOptions& options,
+                                                         const FlattenGroupsGuardsOverlay* guards,
+                                                         ReportRecorder& recorder) {
     const syntax::Ast::EditBatch batch(ast);
     passes::Lowered lowered = passes::Lowered::Nothing;
     if (options.lower_attributes.enabled)
@@ -114,6 +113,22 @@ syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::
         }
     }
     return {};
+}
+
+}  // namespace
+
+syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::Ast& ast,
+                                                      const parse::ParseContext& context,
+                                                      const TransformOptions& options,
+                                                      const FlattenGroupsGuardsOverlay* guards,
+                                                      ReportRecorder& recorder) {
+    const std::size_t size = ast.node_count();
+    const util::WorkBound bound(work_allowance(size));
+    try {
+        return run_passes(plan, ast, context, options, guards, recorder);
+    } catch (const util::WorkBoundReached&) {
+        return error::TransformError{RewriteError{RewriteError::TooComplex{work_allowance(size), size}}};
+    }
 }
 
 }  // namespace quorvel::transform::engine

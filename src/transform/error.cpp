@@ -68,6 +68,12 @@ std::string RewriteError::to_string() const {
         out += "` (node ";
         out += optional_name_debug(e->node);
         out += ')';
+    } else if (const auto* e = std::get_if<TooComplex>(&value)) {
+        out = "formula too complex to normalise: its transform would take more than ";
+        out += std::to_string(e->limit);
+        out += " steps of work, for a tree of ";
+        out += std::to_string(e->size);
+        out += " nodes";
     } else {
         out = "rewrite exceeded max iterations: ";
         out += std::to_string(std::get<MaxIterations>(value).limit);

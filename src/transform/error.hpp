@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <variant>
@@ -34,15 +35,22 @@ struct RewriteError {
         std::size_t limit = 0;
         friend bool operator==(const MaxIterations&, const MaxIterations&) = default;
     };
+    // The run passed its work bound (see engine::kWorkPerNode).
+    struct TooComplex {
+        std::uint64_t limit = 0;
+        std::size_t size = 0;  // the tree's size the bound was measured on, in nodes
+        friend bool operator==(const TooComplex&, const TooComplex&) = default;
+    };
 
-    std::variant<RuleFailed, MissingMetadata, ContractViolated, MaxIterations> value;
+    std::variant<RuleFailed, MissingMetadata, ContractViolated, MaxIterations, TooComplex> value;
 
     // The fixed point's error for a rule's failure.
     static RewriteError from_rule_error(const RuleKey& key, RuleError error);
 
     // "{key}: {message}", "{key}: missing metadata for {name}",
     // "rewrite contract violated for {kind} `{name}` (node Some("..."))" (or
-    // "(node None)"), "rewrite exceeded max iterations: {limit}".
+    // "(node None)"), "rewrite exceeded max iterations: {limit}",
+    // "formula too complex to normalise: ...".
     std::string to_string() const;
 
     friend bool operator==(const RewriteError&, const RewriteError&) = default;

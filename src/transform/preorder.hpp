@@ -11,6 +11,7 @@
 
 #include "syntax/ast.hpp"
 #include "util/thread_storage.hpp"
+#include "util/work_count.hpp"
 
 namespace quorvel::transform {
 
@@ -21,7 +22,8 @@ constexpr bool never_has_children(syntax::NodeKind kind) noexcept {
            kind == NodeKind::ActiveSpace || kind == NodeKind::Error;
 }
 
-// Calls fn(id, node) for `start` and every node below it, in pre-order.
+// Calls fn(id, node) for `start` and every node below it, in pre-order;
+// counts the nodes as work, and may end a run past its work bound.
 template <class F>
 void for_each_preorder(const syntax::Ast& ast, syntax::ast::NodeId start, F&& fn) {
     using syntax::ast::NodeId;
@@ -32,9 +34,11 @@ void for_each_preorder(const syntax::Ast& ast, syntax::ast::NodeId start, F&& fn
     std::vector<NodeId> stack = std::move(*kept);
     stack.clear();
     stack.push_back(start);
+    std::size_t visited = 0;
     while (!stack.empty()) {
         const NodeId id = stack.back();
         stack.pop_back();
+        ++visited;
         const syntax::ast::Node& node = ast.node(id);
         fn(id, node);
         const syntax::NodeKind kind = node.kind();
@@ -50,6 +54,8 @@ void for_each_preorder(const syntax::Ast& ast, syntax::ast::NodeId start, F&& fn
         std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
     }
     if (stack.capacity() <= kKeptCapacity) *kept = std::move(stack);
+    util::work_count += visited;
+    util::check_work();
 }
 
 }  // namespace quorvel::transform

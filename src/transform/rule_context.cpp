@@ -140,6 +140,7 @@ bool RuleContext::holds_command(NodeId at, std::string_view name) {
 
 void RuleContext::note_edits(const syntax::StepLog& log, std::size_t first) {
     using Op = syntax::StepRecord::Op;
+    ++edits;
     for (CommandPaths& paths : command_paths) {
         if (paths.pass != pass) continue;
         // A node whose link changed is named by its record, or is a child of

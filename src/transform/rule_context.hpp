@@ -57,8 +57,20 @@ struct RuleContext {
     bool holds_command(syntax::ast::NodeId at, std::string_view name);
     // After a rule applied: the records the step logged from `first` on.
     // Commands made by cloning join the list; a moved node on a marked path
-    // calls for marking again.
+    // calls for marking again. Counts the rules applied (`edits`).
     void note_edits(const syntax::StepLog& log, std::size_t first);
+    std::uint64_t edits = 0;
+
+    // What the physics matrix builders found of the bodies they were, or will
+    // be, offered: whether each body's text pairs `(` `)` (bit 0) and `[` `]`
+    // (bit 1). An entry holds in the pass and after the number of rules
+    // applied it was found at: the tree has not changed since.
+    struct MatrixBody {
+        std::size_t pass = 0;
+        std::uint64_t edits = 0;
+        std::uint8_t pairs = 0;
+    };
+    syntax::ast::SecondaryMap<MatrixBody> matrix_bodies{};
 
     // For `holds_command`, per name: the commands met since the pass's
     // first question (some may since have gone), and the marks, current

@@ -123,8 +123,8 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
             }
             snapshot.push_back(id);
         });
-        // The walk and the nodes offered to rules, counted at once.
-        util::work_count += ast.node_count() + snapshot.size();
+        // The nodes offered to rules, counted at once (the walk counts itself).
+        util::work_count += snapshot.size();
         for (NodeId id : snapshot) {
             // Gone when a rule applied at an ancestor earlier in this pass.
             const Node* node = ast.node_opt(id);
@@ -143,6 +143,9 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
                 const RewriteRule& rule = *plan.rules[position];
                 const RuleMeta& meta = rule.meta();
                 if (!is_candidate(meta, kind, *current.name(), math, text)) continue;
+                // Every attempt counts, also one that declines and builds nothing.
+                ++util::work_count;
+                util::check_work();
                 const std::size_t first_record = ast.step_log()->records.size();
                 RuleResult result = [&]() -> RuleResult {
                     try {

@@ -1,7 +1,9 @@
 // libFuzzer target: any document the parser makes normalises at each profile
 // without a crash or a hang (a rule error or a contract violation is a clean
-// failure), what the rules build stays within the build limit, and a
-// normalised tree is written back and parsed again. The node
+// failure), what the rules build stays within the build limit, the work
+// counted (util/work_count.hpp) stays within twice the work bound of a tree
+// of as many nodes as the input has bytes, and a normalised tree is written
+// back and parsed again. The node
 // spans that a transform leaves lie inside the source and never end before
 // they start (a tree too deep for their path text may refuse them, as
 // documented). For valid input (it parses without a diagnostic) the
@@ -25,7 +27,9 @@
 #include "parse/context.hpp"
 #include "parse/parse.hpp"
 #include "transform/context.hpp"
+#include "transform/engine.hpp"
 #include "transform/scheduler.hpp"
+#include "util/work_count.hpp"
 
 namespace {
 
@@ -117,7 +121,15 @@ Normalised normalise(const transform::TransformContext& engine, std::string_view
     syntax::Ast& ast = outcome.document->ast_mut();
     if (result.clean) result.read_shape = testing::tree_shape(ast);
     const std::size_t before = arena_bytes(ast);
+    const std::uint64_t work = util::work_count;
     const bool ran = static_cast<bool>(engine.run_with(ast, fuzz_context(), engine.options));
+    // The bound stops a run at its first check past it; between two checks
+    // no step does more than a walk of the tree or a copy of it.
+    if (util::work_count - work > 2 * transform::engine::work_allowance(text.size() + 16)) {
+        std::fprintf(stderr, "WORK %llu units for %zu bytes\n",
+                     static_cast<unsigned long long>(util::work_count - work), text.size());
+        std::abort();
+    }
     if (!invariants::spans_in_range(text, outcome)) std::abort();
     // What the rules built is bounded by the limit; the passes around
     // them change the tree by a few nodes per node at most.

@@ -149,6 +149,24 @@ def test_transform_in_place(method):
     assert document.to_latex() == r"x \geq y"
 
 
+@pytest.mark.parametrize("method", ["transform", "transform_with_report"])
+@pytest.mark.parametrize(
+    "source, iterations, message",
+    [
+        (r"\buildrel x \over \buildrel x \over y", 100, "contract violated"),
+        (r"\ket{" * 8 + "x" + "}" * 8, 4, "max iterations"),
+        (r"\dv[{" * 40 + "1" + "}]{f}{x}" * 40, 100, "too complex to normalise"),
+    ],
+)
+def test_failed_transform_leaves_the_document(method, source, iterations, message):
+    engine = TransformEngine("faithful")
+    document = engine.parse(source, max_group_depth=256)["document"]
+    before = document.to_latex()
+    with pytest.raises(TransformError, match=message):
+        getattr(engine, method)(document, rewrite={"max_iterations": iterations})
+    assert document.to_latex() == before
+
+
 def foreign_documents():
     return {
         "other engine": TransformEngine("faithful").parse("x")["document"],

@@ -343,6 +343,7 @@ std::string normalize_whitespace(std::string_view text) {
 
 void finalize_ast(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
     util::work_count += ast.node_count();  // the walk, counted at once
+    util::check_work();
     Finalizer(ast, recorder).run(root);
 }
 

@@ -919,6 +919,7 @@ void brace_bracket_closers(Ast& ast, NodeId root) {
 bool flatten_groups(syntax::Ast& ast, syntax::ast::NodeId root, const FlattenGroupsGuards& guards,
                     ReportRecorder& recorder, std::vector<syntax::ast::NodeId>* changed_lists) {
     util::work_count += ast.node_count();  // the walk, counted at once
+    util::check_work();
     brace_bracket_closers(ast, root);
     Flattener flattener(ast, guards, recorder, changed_lists);
     flattener.run(root);

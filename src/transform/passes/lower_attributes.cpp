@@ -1163,6 +1163,7 @@ private:
 
 Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
     util::work_count += ast.node_count();  // the walk, counted at once
+    util::check_work();
     return Lowering(ast, recorder).run(root);
 }
 

@@ -1,8 +1,11 @@
 #include "transform/rules/physics/matrix_builder_expand.hpp"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "syntax/serializer.hpp"
 #include "transform/rule_context.hpp"
@@ -32,25 +35,87 @@ knowledge::Expected<NodeId, RuleResult> body_of(const RuleContext& ctx, NodeId n
     return *body;
 }
 
-// Whether `text`, written between `open` and `close`, reads back as the
-// whole argument. The reader pairs the two delimiters and sees nothing
-// else, braces included: no brace group can hide an unpaired one.
-bool reads_back_between(std::string_view text, char open, char close) {
-    std::size_t depth = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\\') {
-            ++i;  // a control symbol, or the first letter of a control word
-        } else if (c == '%') {
-            return false;  // a comment would hide the rest of its line
-        } else if (c == open) {
-            ++depth;
-        } else if (c == close) {
-            if (depth == 0) return false;
-            --depth;
+// Whether the text of a node, written between `open` and `close`, reads
+// back as the whole argument. The reader pairs the two delimiters and sees
+// nothing else, braces included: no brace group can hide an unpaired one. A
+// backslash takes the character after it (a control symbol, or the first
+// letter of a control word), and a comment would hide the rest of its line.
+//
+// Every `\pmqty` and `\bmqty` of a nest asks about its own body, whose text
+// holds the bodies below it: one text is written for the outermost body, and
+// the answers for every body in it are read off in one sweep, keeping for
+// each body the depths at its start and the least depth inside it.
+void find_pairs(RuleContext& ctx, NodeId body) {
+    const auto is_body = [&ctx](NodeId id) {
+        const syntax::ParentLink* link = ctx.ast.parent_link(id);
+        if (link == nullptr) return false;
+        const Node& parent = ctx.ast.node(link->parent);
+        if (!parent.is<Node::Command>()) return false;
+        const std::string_view name = *parent.name();
+        return name == "pmqty" || name == "bmqty";
+    };
+    std::vector<syntax::serialize::NodeRange> ranges;
+    const auto text =
+        syntax::serialize::serialize_node_ranges(ctx.ast, body, syntax::ContentMode::Math, {}, is_body, ranges);
+    if (!text) return;  // an unwritten body is declined
+    struct Open {
+        std::size_t range;
+        std::int64_t base[2];
+        std::int64_t least[2];
+        std::size_t comments;
+    };
+    std::vector<Open> open;
+    std::int64_t depth[2] = {0, 0};  // of `(` `)` and of `[` `]`
+    std::size_t comments = 0;
+    std::size_t next = 0;
+    bool escaped = false;
+    const auto close = [&] {
+        const Open& o = open.back();
+        std::uint8_t pairs = 0;
+        for (int k = 0; k < 2; ++k)
+            if (o.comments == comments && depth[k] == o.base[k] && o.least[k] >= o.base[k]) pairs |= 1u << k;
+        ctx.matrix_bodies.insert(ranges[o.range].node, {ctx.pass, ctx.edits, pairs});
+        const Open done = o;
+        open.pop_back();
+        if (!open.empty())
+            for (int k = 0; k < 2; ++k) open.back().least[k] = std::min(open.back().least[k], done.least[k]);
+    };
+    const std::string_view written = *text;
+    for (std::size_t i = 0;; ++i) {
+        while (!open.empty() && ranges[open.back().range].end == i) close();
+        while (next < ranges.size() && ranges[next].start == i) {
+            open.push_back({next, {depth[0], depth[1]}, {depth[0], depth[1]}, comments});
+            if (ranges[next].end == i) close();
+            ++next;
         }
+        if (i == written.size()) break;
+        if (escaped) {
+            escaped = false;
+            continue;
+        }
+        const char c = written[i];
+        if (c == '\\') escaped = true;
+        else if (c == '%') ++comments;
+        else if (c == '(') ++depth[0];
+        else if (c == ')') --depth[0];
+        else if (c == '[') ++depth[1];
+        else if (c == ']') --depth[1];
+        else continue;
+        if (open.empty()) continue;
+        for (int k = 0; k < 2; ++k) open.back().least[k] = std::min(open.back().least[k], depth[k]);
     }
-    return depth == 0;
+}
+
+// Whether the body's text reads back between the delimiters of `pair` (0:
+// parentheses, 1: brackets); found once a pass for a whole nest.
+bool reads_back_between(RuleContext& ctx, NodeId body, int pair) {
+    const auto found = [&]() -> const RuleContext::MatrixBody* {
+        const RuleContext::MatrixBody* entry = ctx.matrix_bodies.get(body);
+        return entry != nullptr && entry->pass == ctx.pass && entry->edits == ctx.edits ? entry : nullptr;
+    };
+    if (found() == nullptr) find_pairs(ctx, body);
+    const RuleContext::MatrixBody* entry = found();
+    return entry != nullptr && (entry->pairs >> pair & 1u) != 0;
 }
 
 // A body with a delimiter of its own that has no partner, `\pmqty{(}`, has
@@ -58,8 +123,7 @@ bool reads_back_between(std::string_view text, char open, char close) {
 RuleResult to_matrix_quantity(RuleContext& ctx, NodeId node, std::string_view name, char open, char close) {
     auto body = body_of(ctx, node, name);
     if (!body) return std::move(body).error();
-    const auto text = syntax::serialize::serialize_node_with(ctx.ast, *body, syntax::ContentMode::Math, {});
-    if (!text || !reads_back_between(*text, open, close)) return RuleOutcome::Skipped;
+    if (!reads_back_between(ctx, *body, open == '(' ? 0 : 1)) return RuleOutcome::Skipped;
     const NodeId copy = ctx.ast.clone_subtree(*body);
     ctx.ast.replace_node_drop_detached_children(
         node, matrix_builder_expand::helpers::matrix_quantity_command(copy, open, close));

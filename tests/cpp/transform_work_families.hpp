@@ -1,0 +1,121 @@
+// Inputs whose normalisation once grew faster than their size: nestings of
+// rewritten constructs, each at the profiles where it is slow, and seeded
+// random nestings of physics shorthands, bracket arguments, fences, fonts,
+// scripts and environments. Shared by the work tests and the bench, so that
+// both measure the same inputs.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quorvel::transform::families {
+
+// Bits of `Family::profiles`, in the order authoring, faithful, corpus, equiv.
+inline constexpr std::uint8_t kAuthoring = 1, kFaithful = 2, kCorpus = 4, kEquiv = 8, kAll = 15;
+inline constexpr std::array<const char*, 4> kProfileNames{"authoring", "faithful", "corpus", "equiv"};
+
+// `prefix` + `open` x levels + `middle` + `close` x levels + `suffix`; a
+// family with `width` grows its middle (`middle` x width) instead of its
+// levels, which stay at `levels`.
+struct Family {
+    std::string name;
+    std::string open;
+    std::string middle;
+    std::string close;
+    std::uint8_t profiles = kAll;
+    std::size_t levels = 0;  // at n
+    std::size_t width = 0;   // at n, for a family that grows its middle
+    std::string prefix{};
+    std::string suffix{};
+    std::string core{};  // at the bottom, before the middle
+
+
+    // The input at `scale` times its size at n.
+    std::string build(std::size_t scale) const {
+        const std::size_t depth = width == 0 ? levels * scale : levels;
+        std::string out = prefix;
+        for (std::size_t i = 0; i < depth; ++i) out += open;
+        out += core;
+        for (std::size_t i = 0, n = width == 0 ? 1 : width * scale; i < n; ++i) out += middle;
+        for (std::size_t i = 0; i < depth; ++i) out += close;
+        return out + suffix;
+    }
+};
+
+// The reported families, at sizes where each shows its growth: bodies of
+// the matrix builders, and rewrites that copy an argument at every level.
+inline std::vector<Family> reported(std::size_t levels = 64) {
+    const std::size_t wide = 16;  // levels of the families that grow their middle
+    return {
+        {"pmqty_unpaired", "\\pmqty{", "(", "}", kFaithful | kCorpus | kEquiv, levels},
+        {"bmqty_unpaired", "\\bmqty{", "[", "}", kFaithful | kCorpus | kEquiv, levels},
+        {"pmqty_wide", "\\pmqty{", "x", "}", kFaithful, wide, 4 * levels, "", "", "("},
+        {"eval", "\\eval(", "x", ")|", kFaithful, levels},
+        {"dv_order", "\\dv[{", "1", "}]{f}{x}", kFaithful, levels},
+        {"abs", "\\abs{", "x", "}", kFaithful, levels},
+        {"ket_unclosed_body", "\\ket{\\pmqty{", "(", "}}", kFaithful | kEquiv, levels},
+    };
+}
+
+// Chains of groups in a bracket argument, which flattening considers
+// level by level.
+inline std::vector<Family> bracket_chains(std::size_t levels = 64) {
+    const std::size_t wide = 16;
+    return {
+        {"sqrt_qty", "\\qty(", "x", ")", kCorpus | kEquiv, levels, 0, "\\sqrt[", "]{y}"},
+        {"xrightarrow_mqty", "\\mqty(", "x", ")", kCorpus | kEquiv, levels, 0, "\\xrightarrow[", "]{y}"},
+        {"left_qty", "\\left(\\qty(", "x", ")\\right)", kCorpus | kEquiv, levels},
+        {"qty_left", "\\qty(\\left(", "x", "\\right))", kCorpus | kEquiv, levels},
+        {"sqrt_qty_wide", "\\qty(", "x", ")", kCorpus, wide, 4 * levels, "\\sqrt[", "]{y}"},
+    };
+}
+
+// One level of a random nesting.
+struct Layer {
+    const char* open;
+    const char* close;
+};
+
+inline constexpr std::array<Layer, 30> kLayers{{
+    // physics shorthands
+    {"\\qty(", ")"}, {"\\qty[", "]"}, {"\\abs{", "}"}, {"\\norm{", "}"}, {"\\pmqty{", "}"},
+    {"\\bmqty{", "}"}, {"\\mqty(", ")"}, {"\\eval(", ")|"}, {"\\dv[{", "}]{f}{x}"}, {"\\pdv{", "}{x}"},
+    {"\\ket{", "}"}, {"\\braket{a}{", "}"}, {"\\vb{", "}"}, {"\\mdet{", "}"}, {"\\comm{", "}{b}"},
+    // bracket arguments
+    {"\\sqrt[", "]{y}"}, {"\\xrightarrow[", "]{}"},
+    // fences
+    {"\\left(", "\\right)"}, {"\\left[", "\\right]"}, {"\\bigl(", "\\bigr)"},
+    // fonts
+    {"\\mathrm{", "}"}, {"{\\bf ", "}"}, {"\\text{$", "$}"}, {"\\operatorname{f", "}"},
+    // scripts
+    {"x^{", "}"}, {"{", "}_a"},
+    // environments and fractions
+    {"\\begin{matrix}", "\\end{matrix}"}, {"\\begin{pmatrix}", "\\end{pmatrix}"}, {"{a\\over ", "}"},
+    {"\\frac{", "}{a}"},
+}};
+
+// `count` families of three layers each, drawn with a fixed seed, repeated
+// `levels` times at n, at every profile.
+inline std::vector<Family> random_nestings(std::size_t count, std::size_t levels = 16) {
+    std::uint64_t state = 54;
+    auto pick = [&](std::size_t n) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<std::size_t>((state >> 33) % n);
+    };
+    std::vector<Family> out;
+    for (std::size_t i = 0; i < count; ++i) {
+        Family f{"random_" + std::to_string(i), "", "x", "", kAll, levels};
+        for (int layer = 0; layer < 3; ++layer) {
+            const Layer& l = kLayers[pick(kLayers.size())];
+            f.open += l.open;
+            f.close = l.close + f.close;
+        }
+        out.push_back(std::move(f));
+    }
+    return out;
+}
+
+}  // namespace quorvel::transform::families
