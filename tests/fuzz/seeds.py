@@ -4,8 +4,11 @@ of thousands of levels deep, which carry the parser onto its stack segments
 and past the budget of node-span path text, and nestings of constructs that
 read their content again with a fault or an infix at the bottom, a few
 hundred levels deep, among them every nesting of the nesting sweep, which
-build/rel/sweep_nestings writes (configure with -DQUORVEL_BENCH=ON). Also
-writes the dictionary the targets take (latex.dict beside this file).
+build/rel/sweep_nestings writes (configure with -DQUORVEL_BENCH=ON), and
+caller-declared commands and environments of every argument form inside
+open levels (tests/cpp/caller_items.hpp: data that starts with byte 0x01
+declares items, one a line, before the source). Also writes the dictionary
+the targets take (latex.dict beside this file).
 
     python3 tests/fuzz/seeds.py SEED_DIR [--corpus DIR] [--lines N] [--depth D]
         [--sweep PROGRAM|none] [--sweep-levels 16,128]
@@ -70,13 +73,38 @@ NESTING = {
     "matrix_stray_brace": ("\\begin{matrix}", "a}", "\\end{matrix}"),
 }
 LAYERS = [
-    ("\\frac{", "}{x}"), ("\\sqrt{", "}"), ("{", "}"), ("\\text{$", "$}"), ("\\mbox{${", "}$}"),
-    ("\\left(", "\\right)"), ("\\begin{matrix}", "\\end{matrix}"), ("\\sqrt[", "]{y}"),
-    ("{a\\over ", "}"), ("\\textbf{", "}"), ("x^{", "}"), ("\\text{a{\\it ", "} b}"),
+    (r"\frac{", "}{x}"), (r"\sqrt{", "}"), ("{", "}"), (r"\text{$", "$}"), (r"\mbox{${", "}$}"),
+    (r"\left(", r"\right)"), (r"\begin{matrix}", r"\end{matrix}"), (r"\sqrt[", "]{y}"),
+    (r"{a\over ", "}"), (r"\textbf{", "}"), ("x^{", "}"), (r"\text{a{\it ", "} b}"),
 ]
 FAULTS = ["}", "$", "#", "\\right)", "\\end{x}", "&", "\\over", "\\left(", "{", "\\begin{a}", "$}"]
 NESTING_DEPTHS = (24, 300)
 RANDOM_NESTINGS = 40
+
+# Caller items before a source (see tests/cpp/caller_items.hpp): a line
+# "\x01" TARGET MODE NAME " " ARGSPEC per item, TARGET c/i/d (prefix, infix,
+# declarative command), e/E (environment with a math or text body) or x
+# (delimiter control), MODE m/t/b. Fences whose content does not balance its
+# braces, and text bodies, inside levels a skip has to close.
+CALLER = [
+    ("cm", "cmd", "r():T", r"#{\left(\text{}{\cmd(}}\right)c)d\right)}}"),
+    ("cm", "cmd", "r<(,)><[,]>:T", r"#{\left(\text{}{\cmd[}}\right)]\right)"),
+    ("cb", "cmd", "r||:T", r"&\text{}{{\left[\cmd|d}{\begin{matrix}}}$|}d"),
+    ("cb", "cmd", "r<(,)><[,]>:T", r"&{\(\left[{\cmd[\(}}}}\(}\right]}}"),
+    ("cb", "cmd", "r<[,]>:T", r"\\{\left(\left(\cmd[}}\)]}}]"),
+    ("Em", "env", "", r"{\left\text{\begin{env}{{\end{env}}}}}"),
+    ("Em", "env", "", r"{\left(\text{\begin{env}{{\end{env}}}}}"),
+    ("Em", "env", "", r"{\left\mbox{\begin{env}{{\end{env}}}}}"),
+    ("Em", "env", "m:T", r"{\left\text{\begin{env}{{\end{env}}}}}"),
+    ("cm", "cmd", "s o m:T d<[,]> g:T R(){x} m{}", r"{\left(\cmd*[}]{a$}$b}[{]({)}\right)}"),
+    ("em", "env", "O{x} r||:T", r"\begin{matrix}\begin{env}|}{|x&\end{env}\end{matrix}"),
+    ("ib", "over", "m:T", r"{a\over{\text{$}$}b}"),
+]
+# Item lines and argument forms for the dictionary: the fuzzer inserts and
+# swaps them whole.
+CALLER_WORDS = ["\x01cm", "\x01cb", "\x01ct", "\x01em", "\x01Em", "\x01Eb", "\x01ib", "\x01dm", "\x01xm",
+                "cmd ", "env ", "\\cmd", "\\begin{env}", "\\end{env}", "m:T", "m{}:T", "g:T", "o:T", "s ",
+                "r():T", "r||:T", "r<(,)><[,]>:T", "d<[,]>", "R(){x}", "O{x}", ":T", ":T?", "\n"]
 
 # The nestings of the sweep (tests/cpp/nesting_sweep.hpp): every built-in
 # command argument and environment body nested with each opener that can fail
@@ -103,7 +131,7 @@ def random_nesting(rng, levels):
 
 
 def write_dictionary(path, sweep_pieces):
-    words = {o for o, _ in LAYERS} | {c for _, c in LAYERS} | set(FAULTS) | set(sweep_pieces)
+    words = {o for o, _ in LAYERS} | {c for _, c in LAYERS} | set(FAULTS) | set(sweep_pieces) | set(CALLER_WORDS)
     for opening, middle, closing in NESTING.values():
         words |= {opening, middle, closing}
     with open(path, "w", encoding="utf-8") as f:
@@ -156,6 +184,8 @@ def main():
     rng = random.Random(1)
     for _ in range(RANDOM_NESTINGS):
         write_seed(args.seed_dir, "nesting-random", random_nesting(rng, rng.choice(NESTING_DEPTHS)))
+    for target_mode, name, argspec, source in CALLER:
+        write_seed(args.seed_dir, "caller", f"\x01{target_mode}{name} {argspec}\n{source}")
     sweep = 0
     if args.sweep != "none":
         for text in sweep_output(args.sweep, *args.sweep_levels.split(",")):
@@ -166,7 +196,8 @@ def main():
         write_dictionary(os.path.join(os.path.dirname(os.path.abspath(__file__)), "latex.dict"),
                          sweep_output(args.sweep, "--pieces"))
     nestings = len(NESTING) * len(NESTING_DEPTHS) + RANDOM_NESTINGS + sweep
-    print(f"{len(lines)} corpus formulas, {len(DEEP)} deep seeds and {nestings} nestings in {args.seed_dir}")
+    print(f"{len(lines)} corpus formulas, {len(DEEP)} deep seeds, {nestings} nestings and "
+          f"{len(CALLER)} caller seeds in {args.seed_dir}")
 
 
 if __name__ == "__main__":
