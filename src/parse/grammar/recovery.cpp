@@ -158,6 +158,15 @@ public:
     void close(Kind kind, std::size_t n = 1) {
         std::size_t braces = 0;
         while (n > 0) {
+            if (runs_.empty()) {
+                // Counts that promised more levels than the runs hold: never
+                // so while the two are kept together, but no reason to read
+                // past the end.
+                assert(false && "closing more levels than are open");
+                counts_[Left] = counts_[Environment] = 0;
+                counts_[Brace] = braces;
+                break;
+            }
             Run& top = runs_.back();
             if (top.stretch) {
                 const std::size_t have = in_stretch(kind, top.n, top.to);
@@ -178,7 +187,7 @@ public:
                 }
                 n -= here;
                 top.to = from;
-                if (top.to == top.n || in_stretch_total(top.n, top.to) == 0) runs_.pop_back();
+                if (top.to == top.n || in_stretch_total(top.n, top.to) == 0) pop_run();
                 continue;
             }
             if (top.kind != kind) {
@@ -187,13 +196,13 @@ public:
                 } else {
                     counts_[top.kind] -= top.n;
                 }
-                runs_.pop_back();
+                pop_run();
                 continue;
             }
             const std::size_t here = std::min(n, top.n);
             counts_[kind] -= here;
             n -= here;
-            if ((top.n -= here) == 0) runs_.pop_back();
+            if ((top.n -= here) == 0) pop_run();
         }
         if (braces == 0) return;
         // Within the capacity the popped runs left.
@@ -212,6 +221,7 @@ private:
         bool stretch;
         std::size_t n;
         std::size_t to;
+        bool operator==(const Run&) const = default;
     };
 
 public:
@@ -221,24 +231,55 @@ public:
     SkipLevels(const SkipLevels&) = delete;
     SkipLevels& operator=(const SkipLevels&) = delete;
 
-    // The levels as they stand, to go back to while no level open now is
-    // closed: only the top run may change meanwhile (levels of its kind
-    // join it), and going back costs the runs opened since.
+    // Marks the levels as they stand, to go back to (`back_to_mark`). Only
+    // the top run changes while the levels open at the mark stay open, so
+    // going back costs the runs opened since. They need not stay open: in a
+    // delimited argument, or past a text body taken whole, only the
+    // delimiters pair, and a `}` there closes a level opened outside. The
+    // first close that reaches below the mark saves the runs under it.
+    void set_mark() {
+        mark_ = Mark{runs_.size(), runs_.empty() ? Run{} : runs_.back(), {counts_[0], counts_[1], counts_[2]}};
+        below_.clear();
+        saved_below_ = false;
+#ifndef NDEBUG
+        check_ = runs_;
+#endif
+    }
+    void back_to_mark() {
+        assert(mark_);
+        if (!mark_) return;
+        const Mark& m = *mark_;
+        if (saved_below_) {
+            util::work_count += below_.size() + runs_.size();
+            runs_.swap(below_);
+            runs_.push_back(m.top);
+        } else {
+            assert(runs_.size() >= m.runs);
+            util::work_count += runs_.size() - m.runs;
+            runs_.resize(m.runs);
+            if (m.runs > 0) runs_.back() = m.top;
+        }
+        std::copy(m.counts, m.counts + 3, counts_);
+        assert(runs_ == check_);
+        mark_.reset();
+    }
+
+private:
     struct Mark {
         std::size_t runs;
         Run top;
         std::size_t counts[3];
     };
-    Mark mark() const noexcept {
-        return Mark{runs_.size(), runs_.empty() ? Run{} : runs_.back(), {counts_[0], counts_[1], counts_[2]}};
-    }
-    void restore(const Mark& m) {
-        assert(runs_.size() >= m.runs);
-        assert(m.runs == 0 || (runs_[m.runs - 1].kind == m.top.kind && runs_[m.runs - 1].stretch == m.top.stretch));
-        util::work_count += runs_.size() - m.runs;
-        runs_.resize(m.runs);
-        if (m.runs > 0) runs_.back() = m.top;
-        std::copy(m.counts, m.counts + 3, counts_);
+    void pop_run() {
+        if (mark_ && !saved_below_ && runs_.size() == mark_->runs) {
+            // The runs under the marked top are as they were when marked:
+            // only the top run changes.
+            below_.assign(runs_.begin(), runs_.end() - 1);
+            saved_below_ = true;
+            util::work_count += below_.size();
+            burn_lookups(below_.size());
+        }
+        runs_.pop_back();
     }
 
 private:
@@ -252,6 +293,12 @@ private:
     const SkipTable* table_ = nullptr;  // the skip's, whose stretches these are
     std::vector<Run> runs_;
     std::size_t counts_[3] = {0, 0, 0};
+    std::optional<Mark> mark_;
+    std::vector<Run> below_;  // the runs under the marked top, once a close reached them
+    bool saved_below_ = false;
+#ifndef NDEBUG
+    std::vector<Run> check_;  // every run at the mark, to check going back against
+#endif
 };
 
 // What taking text slots costs one skip. Braced groups and distinct
@@ -1132,7 +1179,7 @@ private:
     TextFences fences_;
     // The outermost argument entered, with the levels open before it, and
     // the diagnostics of the arguments taken whole after all.
-    std::optional<std::pair<Collected, SkipLevels::Mark>> outer_fence_;
+    std::optional<Collected> outer_fence_;
     FailureList inside_fences_;
     // The steps the skip takes, each over one token or one stretch passed
     // whole: what the budget counts.
@@ -1260,7 +1307,7 @@ bool ItemSkip::run() {
 bool ItemSkip::leave_fence() {
     fences_.leave_before(in_.pos());
     if (!fences_.active()) return false;
-    const auto& [group, before] = *outer_fence_;
+    const Collected& group = *outer_fence_;
     if (one_step() && stream_at_) {
         util::work_count += fences_.entered().size();
         burn_lookups(fences_.entered().size());
@@ -1277,7 +1324,7 @@ bool ItemSkip::leave_fence() {
     }
     in_.rewind(group.last + 1);
     fences_.leave_before(in_.pos());
-    levels_.restore(before);
+    levels_.back_to_mark();
     stops_.forget();
     return true;
 }
@@ -1498,7 +1545,10 @@ void ItemSkip::command_slots(const knowledge::ActiveCommandRecord& record) {
     slot_scans_.open_brace.reset();
     slot_scans_.left_open = false;
     if (close) {
-        if (!fences_.active()) outer_fence_.emplace(*close, levels_.mark());
+        if (!fences_.active()) {
+            outer_fence_.emplace(*close);
+            levels_.set_mark();
+        }
         fences_.enter(close->last, levels_.count(SkipLevels::Left), levels_.count(SkipLevels::Environment),
                       in_.pos());
         // One another skip took whole is taken whole at once.
