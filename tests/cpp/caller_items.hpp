@@ -44,7 +44,8 @@ struct Decoded {
 
 inline std::size_t pick(char c, const char* letters) {
     const std::size_t count = std::strlen(letters);
-    if (const char* at = std::strchr(letters, c); at != nullptr && c != '\0') return static_cast<std::size_t>(at - letters);
+    const char* at = c == '\0' ? nullptr : std::strchr(letters, c);
+    if (at != nullptr) return static_cast<std::size_t>(at - letters);
     return static_cast<unsigned char>(c) % count;
 }
 
