@@ -100,6 +100,43 @@ CALLER = [
     ("em", "env", "O{x} r||:T", r"\begin{matrix}\begin{env}|}{|x&\end{env}\end{matrix}"),
     ("ib", "over", "m:T", r"{a\over{\text{$}$}b}"),
 ]
+# Random caller items around levels left open: a command of each argument
+# form (with the fences of its first argument) and an environment, after a
+# fault and open levels, with closers inside the argument or body.
+CALLER_FORMS = [
+    ("m", "{", "}"), ("m{}", "{", "}"), ("o", "[", "]"), ("O{x}", "[", "]"), ("g", "{", "}"), ("G{x}", "{", "}"),
+    ("r()", "(", ")"), ("r||", "|", "|"), ("r{}", "{", "}"), ("r$$", "$", "$"), ("r)(", ")", "("),
+    (r"r\langle\rangle", r"\langle", r"\rangle"), ("r<(,)><[,]>", "[", "]"), ("r<(,)><[,]>", "(", ")"),
+    ("d()", "(", ")"), ("D<[,]>{x}", "[", "]"), ("R||{x}", "|", "|"), ("!o", "[", "]"), ("r() m", "(", ")"),
+]
+CALLER_ENVIRONMENTS = ["", "m", "o", "r()", "r||", "r<(,)><[,]>", "g"]
+CALLER_FAULTS = ["#", "&", r"\\", "^^", "_", r"\left", "}", r"\right)"]
+CALLER_OPENERS = ["{", r"\left(", r"\left", r"\left[", r"\begin{matrix}", r"\text{", r"\mbox{", r"\(", "$",
+                  r"\frac{", "x^{", r"\text{}", "x", "#"]
+CALLER_INSIDE = ["}", "}", r"\right)", r"\right]", r"\end{matrix}", r"\)", "$", "{", "x", "#", r"\(",
+                 r"\text{", r"\begin{matrix}", r"\left(", "&", "]", ")", "|"]
+CALLER_AFTER = ["{", "}", "}", r"\text{", r"\left(", r"\right)", r"\right]", r"\end{matrix}", r"\)", "$", "#",
+                "&", r"\\", "^", "x", "}{", r"\over", "(", ")", "[", "]", "|", r"\cmd", r"\end{env}"]
+RANDOM_CALLER = 120
+
+
+def random_caller(rng):
+    argspec, open_, close = rng.choice(CALLER_FORMS)
+    argspec += rng.choice(["", ":T"])
+    environment = rng.choice(CALLER_ENVIRONMENTS)
+    items = (f"\x01c{rng.choice('mtb')}cmd {argspec}\n"
+             f"\x01{rng.choice('eE')}{rng.choice('mtb')}env {environment}\n")
+    source = rng.choice(CALLER_FAULTS) if rng.random() < 0.5 else ""
+    source += "".join(rng.choice(CALLER_OPENERS) for _ in range(rng.randint(1, 4)))
+    inside = "".join(rng.choice(CALLER_INSIDE) for _ in range(rng.randint(1, 4)))
+    if rng.random() < 0.7:
+        source += rf"\cmd{open_}{inside}{close}"
+    else:
+        source += rf"\begin{{env}}{inside}\end{{env}}"
+    source += "".join(rng.choice(CALLER_AFTER) for _ in range(rng.randint(0, 5)))
+    return items + source
+
+
 # Item lines and argument forms for the dictionary: the fuzzer inserts and
 # swaps them whole.
 CALLER_WORDS = ["\x01cm", "\x01cb", "\x01ct", "\x01em", "\x01Em", "\x01Eb", "\x01ib", "\x01dm", "\x01xm",
@@ -186,6 +223,9 @@ def main():
         write_seed(args.seed_dir, "nesting-random", random_nesting(rng, rng.choice(NESTING_DEPTHS)))
     for target_mode, name, argspec, source in CALLER:
         write_seed(args.seed_dir, "caller", f"\x01{target_mode}{name} {argspec}\n{source}")
+    rng = random.Random(2)
+    for _ in range(RANDOM_CALLER):
+        write_seed(args.seed_dir, "caller-random", random_caller(rng))
     sweep = 0
     if args.sweep != "none":
         for text in sweep_output(args.sweep, *args.sweep_levels.split(",")):
@@ -197,7 +237,7 @@ def main():
                          sweep_output(args.sweep, "--pieces"))
     nestings = len(NESTING) * len(NESTING_DEPTHS) + RANDOM_NESTINGS + sweep
     print(f"{len(lines)} corpus formulas, {len(DEEP)} deep seeds, {nestings} nestings and "
-          f"{len(CALLER)} caller seeds in {args.seed_dir}")
+          f"{len(CALLER) + RANDOM_CALLER} caller seeds in {args.seed_dir}")
 
 
 if __name__ == "__main__":
