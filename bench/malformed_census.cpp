@@ -21,20 +21,25 @@ namespace {
 
 using namespace quorvel;
 
+// The violations with None, and the slot of the span examples after them.
+constexpr std::size_t kViolations = 5;
+constexpr std::size_t kSpanExamples = kViolations;
+
 struct Tally {
     std::size_t inputs = 0;
     std::size_t with_diagnostic = 0;
     std::size_t without_document = 0;
-    std::size_t counts[4] = {};
+    std::size_t counts[kViolations] = {};
     std::size_t known_unstable = 0;
     std::size_t bad_spans = 0;
     std::size_t bad_spans_after_transform = 0;
-    std::vector<std::string> examples[5];
+    std::vector<std::string> examples[kViolations + 1];
 };
 
 const char* label(invariants::Violation v) {
     switch (v) {
         case invariants::Violation::DiagnosticWithoutError: return "diagnostic but no Error node";
+        case invariants::Violation::ErrorWithoutDiagnostic: return "Error node but no diagnostic";
         case invariants::Violation::LostCharacters: return "lost or added characters";
         case invariants::Violation::NotFixedPoint: return "written text not a fixed point";
         case invariants::Violation::None: break;
@@ -70,7 +75,7 @@ void run(const facade::TransformEngine& engine, const std::vector<std::string>& 
         }
         if (!invariants::spans_in_range(source, outcome)) {
             ++tally.bad_spans;
-            if (tally.examples[4].size() < keep) tally.examples[4].push_back(source);
+            if (tally.examples[kSpanExamples].size() < keep) tally.examples[kSpanExamples].push_back(source);
         }
         // Spans that a transform leaves on a complete document.
         if (outcome.document && outcome.diagnostics.empty()) {
@@ -89,13 +94,13 @@ void run(const facade::TransformEngine& engine, const std::vector<std::string>& 
 void print(const char* title, const Tally& t) {
     std::printf("== %s: %zu inputs, %zu with a diagnostic, %zu without a document\n", title, t.inputs,
                 t.with_diagnostic, t.without_document);
-    for (int k = 1; k <= 3; ++k) {
+    for (std::size_t k = 1; k < kViolations; ++k) {
         std::printf("  %-34s %zu\n", label(static_cast<invariants::Violation>(k)), t.counts[k]);
         for (const auto& e : t.examples[k]) std::printf("      %s\n", e.c_str());
     }
     std::printf("  %-34s %zu\n", "  known unstable texts (not above)", t.known_unstable);
     std::printf("  %-34s %zu\n", "inverted or out-of-range span", t.bad_spans);
-    for (const auto& e : t.examples[4]) std::printf("      %s\n", e.c_str());
+    for (const auto& e : t.examples[kSpanExamples]) std::printf("      %s\n", e.c_str());
     std::printf("  %-34s %zu\n", "  the same after a corpus transform", t.bad_spans_after_transform);
 }
 

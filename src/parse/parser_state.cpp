@@ -1,5 +1,7 @@
 #include "parse/parser_state.hpp"
 
+#include <algorithm>
+
 namespace quorvel::parse {
 
 void ParserState::push_recovery_diagnostic(ParseFailure failure) {
@@ -11,11 +13,13 @@ void ParserState::push_recovery_diagnostic(ParseFailure failure) {
     recovery_.push_back(std::move(failure));
 }
 
-void ParserState::drop_recovery_diagnostics_from(std::size_t count) {
-    if (count >= recovery_.size()) return;
+void ParserState::drop_recovery_diagnostics_between(std::size_t from, std::size_t to) {
+    to = std::min(to, recovery_.size());
+    if (from >= to) return;
     std::vector<ParseFailure> kept = take_recovery_diagnostics();
-    kept.resize(count);
-    for (ParseFailure& f : kept) push_recovery_diagnostic(std::move(f));
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        if (i < from || i >= to) push_recovery_diagnostic(std::move(kept[i]));
+    }
 }
 
 std::vector<ParseFailure> ParserState::take_recovery_diagnostics() {

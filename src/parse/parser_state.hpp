@@ -40,8 +40,12 @@ public:
     // The kept failures in the order they were pushed; the list is left empty.
     std::vector<ParseFailure> take_recovery_diagnostics();
     std::size_t recovery_diagnostic_count() const noexcept { return recovery_.size(); }
+    // Drops the kept failures from the `from`th to before the `to`th.
+    void drop_recovery_diagnostics_between(std::size_t from, std::size_t to);
     // Drops the kept failures from the `count`th on.
-    void drop_recovery_diagnostics_from(std::size_t count);
+    void drop_recovery_diagnostics_from(std::size_t count) {
+        drop_recovery_diagnostics_between(count, recovery_.size());
+    }
 
     // Raises the depth for its lifetime and restores it whatever the outcome.
     class DepthScope {

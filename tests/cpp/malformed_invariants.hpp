@@ -1,9 +1,9 @@
-// What every parse of malformed input must keep: a document that comes with a
-// diagnostic holds an Error node, the written text keeps every character of
-// the source, and written text parses back to itself; and what every parse
-// must keep: the same outcome when failures are kept from the start, spans
-// inside the source, no diagnostic twice. Shared by the property tests, the
-// census program, the fuzz replay and the parse fuzzer.
+// What every parse of malformed input must keep: a document holds an Error
+// node exactly when it comes with a diagnostic, the written text keeps every
+// character of the source, and written text parses back to itself; and what
+// every parse must keep: the same outcome when failures are kept from the
+// start, spans inside the source, no diagnostic twice. Shared by the property
+// tests, the census program, the fuzz replay and the parse fuzzer.
 #pragma once
 
 #include <algorithm>
@@ -118,6 +118,7 @@ inline bool same_content(std::string_view source_bytes, std::string_view written
 enum class Violation {
     None,
     DiagnosticWithoutError,  // a diagnostic, a document, and no Error node in it
+    ErrorWithoutDiagnostic,  // an Error node and no diagnostic
     LostCharacters,          // the written text lacks or adds content characters
     NotFixedPoint,           // writing the reparse of the written text changes it
 };
@@ -155,8 +156,9 @@ inline Check check_parse(const parse::ParseContext& context, std::string_view so
                          const parse::ParseOutcome& outcome, const parse::ParseConfig& config = {}) {
     Check check;
     if (!outcome.document) return check;
-    if (!outcome.diagnostics.empty() && !has_error_node(*outcome.document)) {
-        check.violation = Violation::DiagnosticWithoutError;
+    if (outcome.diagnostics.empty() == has_error_node(*outcome.document)) {
+        check.violation =
+            outcome.diagnostics.empty() ? Violation::ErrorWithoutDiagnostic : Violation::DiagnosticWithoutError;
         return check;
     }
     auto written = outcome.document->to_latex();
@@ -282,6 +284,7 @@ inline const char* to_string(Violation violation) {
     switch (violation) {
         case Violation::None: return "none";
         case Violation::DiagnosticWithoutError: return "diagnostic without Error node";
+        case Violation::ErrorWithoutDiagnostic: return "Error node without diagnostic";
         case Violation::LostCharacters: return "lost characters";
         case Violation::NotFixedPoint: return "not a fixed point";
     }

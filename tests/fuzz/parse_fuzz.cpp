@@ -3,15 +3,19 @@
 // keeps failures from the start, and a document that comes out keeps every
 // part of the source and is written back as text that reads back to itself.
 // Every span handed out (diagnostics, their contexts, node spans) lies inside
-// the source and never ends before it starts.
+// the source and never ends before it starts. Data that starts with byte 0x01
+// declares caller items first (caller_items.hpp), parsed with a parser built
+// from them.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "../cpp/caller_items.hpp"
 #include "../cpp/malformed_invariants.hpp"
 #include "parse/context.hpp"
 #include "parse/parse.hpp"
@@ -22,6 +26,18 @@ const quorvel::parse::ParseContext& fuzz_context() {
     static const std::shared_ptr<const quorvel::parse::ParseContext> context =
         quorvel::parse::ParseContextBuilder().build().value();
     return *context;
+}
+
+// The parser of the data's items. Mutation mostly changes the source, so
+// the last parser built is kept for the next input with the same items.
+const quorvel::parse::ParseContext* caller_context(const quorvel::caller_items::Decoded& decoded) {
+    static std::string header;
+    static std::optional<quorvel::facade::Parser> parser;
+    if (!parser || header != decoded.header) {
+        parser = quorvel::caller_items::build_parser(decoded.items);
+        header = decoded.header;
+    }
+    return parser ? &parser->context() : nullptr;
 }
 
 // With QUORVEL_FUZZ_KEEP_GOING set, a document that breaks what recovery
@@ -56,10 +72,15 @@ void report(const quorvel::invariants::Finding& finding, std::string_view source
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using quorvel::invariants::Fault;
-    const std::string_view source(reinterpret_cast<const char*>(data), size);
-    const auto finding = quorvel::invariants::check_source(fuzz_context(), source);
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const auto decoded = quorvel::caller_items::decode(bytes);
+    const quorvel::parse::ParseContext* context =
+        decoded.header.empty() ? &fuzz_context() : caller_context(decoded);
+    if (context == nullptr) return 0;
+    const std::string_view source = decoded.source;
+    const auto finding = quorvel::invariants::check_source(*context, source);
     if (finding.fault == Fault::None) return 0;
     if (finding.fault != Fault::Unsound || !keep_going()) std::abort();
-    report(finding, source);
+    report(finding, bytes);
     return 0;
 }

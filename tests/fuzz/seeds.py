@@ -6,10 +6,13 @@ there are more than --lines), a soup of small valid formulas made of the
 constructs whose normalised text is easy to get wrong (fences and derivatives
 inside arguments that pair their delimiters, operator names holding
 delimiters, adjacent groups, commands with open trailing slots, fonts parted
-by `{}`, primes in and after groups), and nestings of constructs that read
+by `{}`, primes in and after groups), nestings of constructs that read
 their content again with a fault or an infix at the bottom, a few hundred
 levels deep, among them every nesting of the nesting sweep, which
-build/rel/sweep_nestings writes (configure with -DQUORVEL_BENCH=ON). Run it
+build/rel/sweep_nestings writes (configure with -DQUORVEL_BENCH=ON), and
+caller-declared commands and environments of every argument form inside
+open levels (tests/cpp/caller_items.hpp: data that starts with byte 0x01
+declares items, one a line, before the source). Run it
 with a small max_len: the mutations then stay near formulas that find faults.
 
     python3 tests/fuzz/seeds.py SEED_DIR [--corpus DIR] [--lines N] [--soup N]
@@ -85,13 +88,75 @@ NESTING = {
     "matrix_stray_brace": ("\\begin{matrix}", "a}", "\\end{matrix}"),
 }
 LAYERS = [
-    ("\\frac{", "}{x}"), ("\\sqrt{", "}"), ("{", "}"), ("\\text{$", "$}"), ("\\mbox{${", "}$}"),
-    ("\\left(", "\\right)"), ("\\begin{matrix}", "\\end{matrix}"), ("\\sqrt[", "]{y}"),
-    ("{a\\over ", "}"), ("\\textbf{", "}"), ("x^{", "}"), ("\\text{a{\\it ", "} b}"),
+    (r"\frac{", "}{x}"), (r"\sqrt{", "}"), ("{", "}"), (r"\text{$", "$}"), (r"\mbox{${", "}$}"),
+    (r"\left(", r"\right)"), (r"\begin{matrix}", r"\end{matrix}"), (r"\sqrt[", "]{y}"),
+    (r"{a\over ", "}"), (r"\textbf{", "}"), ("x^{", "}"), (r"\text{a{\it ", "} b}"),
 ]
 FAULTS = ["}", "$", "#", "\\right)", "\\end{x}", "&", "\\over", "\\left(", "{", "\\begin{a}", "$}"]
 NESTING_DEPTHS = (24, 300)
 RANDOM_NESTINGS = 40
+
+# Caller items before a source (see tests/cpp/caller_items.hpp): a line
+# "\x01" TARGET MODE NAME " " ARGSPEC per item, TARGET c/i/d (prefix, infix,
+# declarative command), e/E (environment with a math or text body) or x
+# (delimiter control), MODE m/t/b. Fences whose content does not balance its
+# braces, and text bodies, inside levels a skip has to close.
+CALLER = [
+    ("cm", "cmd", "r():T", r"#{\left(\text{}{\cmd(}}\right)c)d\right)}}"),
+    ("cm", "cmd", "r<(,)><[,]>:T", r"#{\left(\text{}{\cmd[}}\right)]\right)"),
+    ("cb", "cmd", "r||:T", r"&\text{}{{\left[\cmd|d}{\begin{matrix}}}$|}d"),
+    ("cb", "cmd", "r<(,)><[,]>:T", r"&{\(\left[{\cmd[\(}}}}\(}\right]}}"),
+    ("cb", "cmd", "r<[,]>:T", r"\\{\left(\left(\cmd[}}\)]}}]"),
+    ("Em", "env", "", r"{\left\text{\begin{env}{{\end{env}}}}}"),
+    ("Em", "env", "", r"{\left(\text{\begin{env}{{\end{env}}}}}"),
+    ("Em", "env", "", r"{\left\mbox{\begin{env}{{\end{env}}}}}"),
+    ("Em", "env", "m:T", r"{\left\text{\begin{env}{{\end{env}}}}}"),
+    ("cm", "cmd", "s o m:T d<[,]> g:T R(){x} m{}", r"{\left(\cmd*[}]{a$}$b}[{]({)}\right)}"),
+    ("em", "env", "O{x} r||:T", r"\begin{matrix}\begin{env}|}{|x&\end{env}\end{matrix}"),
+    ("ib", "over", "m:T", r"{a\over{\text{$}$}b}"),
+]
+# Random caller items around levels left open: a command of each argument
+# form (with the fences of its first argument) and an environment, after a
+# fault and open levels, with closers inside the argument or body.
+CALLER_FORMS = [
+    ("m", "{", "}"), ("m{}", "{", "}"), ("o", "[", "]"), ("O{x}", "[", "]"), ("g", "{", "}"), ("G{x}", "{", "}"),
+    ("r()", "(", ")"), ("r||", "|", "|"), ("r{}", "{", "}"), ("r$$", "$", "$"), ("r)(", ")", "("),
+    (r"r\langle\rangle", r"\langle", r"\rangle"), ("r<(,)><[,]>", "[", "]"), ("r<(,)><[,]>", "(", ")"),
+    ("d()", "(", ")"), ("D<[,]>{x}", "[", "]"), ("R||{x}", "|", "|"), ("!o", "[", "]"), ("r() m", "(", ")"),
+]
+CALLER_ENVIRONMENTS = ["", "m", "o", "r()", "r||", "r<(,)><[,]>", "g"]
+CALLER_FAULTS = ["#", "&", r"\\", "^^", "_", r"\left", "}", r"\right)"]
+CALLER_OPENERS = ["{", r"\left(", r"\left", r"\left[", r"\begin{matrix}", r"\text{", r"\mbox{", r"\(", "$",
+                  r"\frac{", "x^{", r"\text{}", "x", "#"]
+CALLER_INSIDE = ["}", "}", r"\right)", r"\right]", r"\end{matrix}", r"\)", "$", "{", "x", "#", r"\(",
+                 r"\text{", r"\begin{matrix}", r"\left(", "&", "]", ")", "|"]
+CALLER_AFTER = ["{", "}", "}", r"\text{", r"\left(", r"\right)", r"\right]", r"\end{matrix}", r"\)", "$", "#",
+                "&", r"\\", "^", "x", "}{", r"\over", "(", ")", "[", "]", "|", r"\cmd", r"\end{env}"]
+RANDOM_CALLER = 120
+
+
+def random_caller(rng):
+    argspec, open_, close = rng.choice(CALLER_FORMS)
+    argspec += rng.choice(["", ":T"])
+    environment = rng.choice(CALLER_ENVIRONMENTS)
+    items = (f"\x01c{rng.choice('mtb')}cmd {argspec}\n"
+             f"\x01{rng.choice('eE')}{rng.choice('mtb')}env {environment}\n")
+    source = rng.choice(CALLER_FAULTS) if rng.random() < 0.5 else ""
+    source += "".join(rng.choice(CALLER_OPENERS) for _ in range(rng.randint(1, 4)))
+    inside = "".join(rng.choice(CALLER_INSIDE) for _ in range(rng.randint(1, 4)))
+    if rng.random() < 0.7:
+        source += rf"\cmd{open_}{inside}{close}"
+    else:
+        source += rf"\begin{{env}}{inside}\end{{env}}"
+    source += "".join(rng.choice(CALLER_AFTER) for _ in range(rng.randint(0, 5)))
+    return items + source
+
+
+# Item lines and argument forms for the dictionary: the fuzzer inserts and
+# swaps them whole.
+CALLER_WORDS = ["\x01cm", "\x01cb", "\x01ct", "\x01em", "\x01Em", "\x01Eb", "\x01ib", "\x01dm", "\x01xm",
+                "cmd ", "env ", "\\cmd", "\\begin{env}", "\\end{env}", "m:T", "m{}:T", "g:T", "o:T", "s ",
+                "r():T", "r||:T", "r<(,)><[,]>:T", "d<[,]>", "R(){x}", "O{x}", ":T", ":T?", "\n"]
 
 # The nestings of the sweep (tests/cpp/nesting_sweep.hpp): every built-in
 # command argument and environment body nested with each opener that can fail
@@ -143,7 +208,7 @@ def random_nesting(rng, levels):
 
 
 def write_dictionary(path, sweep_pieces):
-    words = {o for o, _ in LAYERS} | {c for _, c in LAYERS} | set(FAULTS) | set(sweep_pieces)
+    words = {o for o, _ in LAYERS} | {c for _, c in LAYERS} | set(FAULTS) | set(sweep_pieces) | set(CALLER_WORDS)
     for opening, middle, closing in NESTING.values():
         words |= {opening, middle, closing}
     with open(path, "w", encoding="utf-8") as f:
@@ -204,6 +269,11 @@ def main():
     rng = random.Random(1)
     for _ in range(RANDOM_NESTINGS):
         write_seed(args.seed_dir, "nesting-random", random_nesting(rng, rng.choice(NESTING_DEPTHS)))
+    for target_mode, name, argspec, source in CALLER:
+        write_seed(args.seed_dir, "caller", f"\x01{target_mode}{name} {argspec}\n{source}")
+    rng = random.Random(2)
+    for _ in range(RANDOM_CALLER):
+        write_seed(args.seed_dir, "caller-random", random_caller(rng))
     sweep = 0
     if args.sweep != "none":
         for text in sweep_output(args.sweep, *args.sweep_levels.split(",")):
@@ -214,7 +284,8 @@ def main():
         write_dictionary(os.path.join(os.path.dirname(os.path.abspath(__file__)), "latex.dict"),
                          sweep_output(args.sweep, "--pieces"))
     nestings = len(NESTING) * len(NESTING_DEPTHS) + RANDOM_NESTINGS + sweep
-    print(f"{len(lines)} corpus formulas, {args.soup} soup formulas and {nestings} nestings in {args.seed_dir}")
+    print(f"{len(lines)} corpus formulas, {args.soup} soup formulas, {nestings} nestings and "
+          f"{len(CALLER) + RANDOM_CALLER} caller seeds in {args.seed_dir}")
 
 
 if __name__ == "__main__":

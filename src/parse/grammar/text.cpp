@@ -35,15 +35,18 @@ bool Grammar::text_atom(bool paren_recover, TrackedNode& out) {
         in_.expect(pattern::kMathShift);
         const std::size_t recovered = st_.recovery_diagnostic_count();
         if (attempt(inline_math_paren(paren_recover, out))) return true;
+        const std::size_t math_reported = st_.recovery_diagnostic_count();
         // A `\(` that math does not close is read as a command: what the
         // math's recovery reported went with the math and its Error nodes.
         // Kept, it would be a fault no Error node shows, over a tree that
         // reads as valid; and the text written back, with the math's `\(`
-        // as `$`, would not read back the same.
+        // as `$`, would not read back the same. What the item read instead
+        // reported (a caller's text environment, say) stays with its Error
+        // nodes.
         const bool ok = attempt(environment_alternative(ContentMode::Text, out)) || attempt(escaped_symbol(out)) ||
                         attempt(declarative_command(ContentMode::Text, out)) ||
                         attempt(prefix_command(ContentMode::Text, out)) || attempt(unknown_command(out));
-        if (ok) st_.drop_recovery_diagnostics_from(recovered);
+        if (ok) st_.drop_recovery_diagnostics_between(recovered, math_reported);
         return ok;
     }
     if (attempt(text_chunk(out)) || attempt(inline_math_dollar(out))) return true;
