@@ -4,6 +4,7 @@
 // inside it. No parse may crash, and a parse that finds a fault says so.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,139 @@ INSTANTIATE_TEST_SUITE_P(
         TextBodyCase{"left_in_mbox", R"(\mbox{\begin{env}\left(\end{env}})",
                      "Command \\left is not allowed in text mode"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Seeded soups around caller items --------------------------------------------------
+
+// Every argument form a caller can declare, with the fences of its first
+// argument; each form is also taken text-valued, and after a star.
+struct Form {
+    const char* argspec;
+    const char* open;
+    const char* close;
+};
+
+constexpr Form kCommandForms[] = {
+    {"m", "{", "}"},        {"m{}", "{", "}"},      {"o", "[", "]"},
+    {"O{x}", "[", "]"},     {"g", "{", "}"},        {"G{x}", "{", "}"},
+    {"r()", "(", ")"},      {"r||", "|", "|"},      {"r{}", "{", "}"},
+    {"r$$", "$", "$"},      {"r)(", ")", "("},      {"r\\langle\\rangle", "\\langle", "\\rangle"},
+    {"r<(,)><[,]>", "[", "]"}, {"r<(,)><[,]>", "(", ")"}, {"r<[,]><\\{,\\}>", "\\{", "\\}"},
+    {"d()", "(", ")"},      {"D<[,]>{x}", "[", "]"}, {"R||{x}", "|", "|"},
+    {"!o", "[", "]"},       {"m o", "{", "}"},      {"r() m", "(", ")"},
+};
+constexpr const char* kEnvironmentForms[] = {"", "m", "o", "r()", "r||", "r<(,)><[,]>", "g"};
+constexpr char kModes[] = {'m', 't', 'b'};
+
+TEST(CallerItemSoup, EveryFormIsDeclared) {
+    for (const Form& form : kCommandForms) {
+        for (const char* kind : {"", ":T"}) {
+            EXPECT_TRUE(knowledge::parse_arg_specs(std::string(form.argspec) + kind, "test")) << form.argspec << kind;
+        }
+    }
+    for (const char* form : kEnvironmentForms) EXPECT_TRUE(knowledge::parse_arg_specs(form, "test")) << form;
+}
+
+// A fault that sends recovery skipping, levels left open before the
+// caller's item, what stands inside its argument or body (closers of those
+// levels among it), and the pieces that follow.
+constexpr const char* kFaults[] = {"#", "&", "\\\\", "^^", "_", "\\left", "}", "\\right)"};
+constexpr const char* kOpeners[] = {
+    "{", "{", "\\left(", "\\left", "\\left[", "\\begin{matrix}", "\\text{", "\\mbox{", "\\(", "$",
+    "\\frac{", "x^{", "\\text{}", "x", "#",
+};
+constexpr const char* kInside[] = {
+    "}", "}", "}", "\\right)", "\\right]", "\\end{matrix}", "\\)", "$", "{", "x", "#", "\\(", "\\text{",
+    "\\begin{matrix}", "\\left(", "&", "]", ")", "|",
+};
+constexpr const char* kPieces[] = {
+    "{", "}", "}", "\\text{", "\\left(", "\\right)", "\\right]", "\\begin{matrix}", "\\end{matrix}", "\\(",
+    "\\)", "$", "#", "&", "\\\\", "^", "x", "}{", "\\over", "(", ")", "[", "]", "|", "\\cmd", "\\end{env}",
+};
+
+// splitmix64: the same soups from every standard library.
+std::uint64_t next(std::uint64_t& state) {
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15u);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    return z ^ (z >> 31);
+}
+
+template <class T, std::size_t N>
+const T& draw(std::uint64_t& state, const T (&from)[N]) {
+    return from[next(state) % N];
+}
+
+template <std::size_t N>
+void append(std::string& out, std::uint64_t& state, const char* const (&from)[N], std::size_t most) {
+    for (std::size_t n = next(state) % (most + 1); n > 0; --n) out += draw(state, from);
+}
+
+struct Declared {
+    std::string items;  // a command and an environment
+    Form form;          // of the command
+};
+
+Declared declare(std::uint64_t& state) {
+    const Form& form = draw(state, kCommandForms);
+    std::string command = form.argspec;
+    if (next(state) % 2 != 0) command += ":T";
+    if (next(state) % 4 == 0) command = "s " + command;
+    std::string environment = draw(state, kEnvironmentForms);
+    if (!environment.empty() && next(state) % 2 != 0) environment += ":T";
+    const char body = next(state) % 2 != 0 ? 'E' : 'e';
+    return {line('c', draw(state, kModes), "cmd", command) + line(body, draw(state, kModes), "env", environment),
+            form};
+}
+
+// Maybe a fault, open levels, the command on a fenced argument or the
+// environment, then anything.
+std::string soup(std::uint64_t& state, const Form& form) {
+    std::string out;
+    if (next(state) % 2 != 0) out += draw(state, kFaults);
+    append(out, state, kOpeners, 4);
+    if (next(state) % 3 != 0) {
+        out += next(state) % 4 == 0 ? "\\cmd*" : "\\cmd";
+        out += form.open;
+        append(out, state, kInside, 4);
+        if (next(state) % 4 != 0) out += form.close;
+    } else {
+        out += "\\begin{env}";
+        append(out, state, kInside, 4);
+        out += "\\end{env}";
+    }
+    append(out, state, kPieces, 6);
+    return out;
+}
+
+constexpr std::size_t kParsers = 240;
+constexpr std::size_t kSoupsPerParser = 60;
+constexpr std::size_t kShards = 4;
+
+class CallerItemSoup : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(CallerItemSoup, EveryFaultIsReported) {
+    std::uint64_t state = 53 + GetParam();
+    std::size_t failures = 0;
+    for (std::size_t p = 0; p < kParsers / kShards; ++p) {
+        const Declared declared = declare(state);
+        auto parser = caller_items::build_parser(caller_items::decode(declared.items).items);
+        ASSERT_TRUE(parser) << declared.items;
+        for (std::size_t i = 0; i < kSoupsPerParser; ++i) {
+            const std::string source = soup(state, declared.form);
+            for (const bool abort_on_error : {false, true}) {
+                parse::ParseConfig config;
+                config.abort_on_error = abort_on_error;
+                const auto out = parse::parse_source(parser->context(), source, config);
+                const std::string fault = unreported_fault(out);
+                if (!fault.empty() && ++failures <= 10)
+                    ADD_FAILURE() << fault << "\n  items: " << declared.items << "  source: " << source;
+            }
+        }
+    }
+    EXPECT_EQ(failures, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shards, CallerItemSoup, ::testing::Range<std::size_t>(0, kShards));
 
 }  // namespace
 }  // namespace quorvel
