@@ -66,6 +66,15 @@ const std::vector<Replay>& replays() {
         {"text_body_left_paren_text", kEnvText, R"({\left(\text{\begin{env}{{\end{env}}}}})"},
         {"text_body_left_mbox", kEnvText, R"({\left\mbox{\begin{env}{{\end{env}}}}})"},
         {"text_body_text_argument", line('E', 'm', "env", "m:T"), R"({\left\text{\begin{env}{{\end{env}}}}})"},
+        // A fence inside a text argument whose delimiters pair past that
+        // argument's end: not an argument the skip enters. Each has a stray
+        // closer, which ends the parse.
+        {"crossed_fence", line('c', 'm', "cmd", "r():T"), R"(#\text{\cmd(}}))", false},
+        {"crossed_angle_fence", line('c', 'm', "cmd", "r\\langle\\rangle:T"), R"(#\text{\cmd\langle}}\rangle)", false},
+        {"crossed_mbox_fence", line('c', 'm', "cmd", "r\\langle\\rangle:T"), R"(#\mbox{\cmd\langle}}\rangle)", false},
+        {"crossed_reversed_fence", line('c', 'b', "cmd", "r)(:T"), R"(&#\left\text{\cmd))\)x}(}\over[\left()", false},
+        {"crossed_starred_fence", line('c', 'b', "cmd", "s r<[,]><\\{,\\}>:T"),
+         R"(&\text{\mbox{\cmd*\{})#\right)\}#\over)", false},
     };
     return all;
 }

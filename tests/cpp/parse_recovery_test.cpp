@@ -508,55 +508,6 @@ INSTANTIATE_TEST_SUITE_P(
                       CallerSlotCase{"delimited", "r():T", "#\\cmd(a $x$ b) c"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The same slots, and a caller's environment with a text body, with levels
-// open around them: only the slot's delimiters pair, so a `}` inside it (or
-// inside a text body the skip takes whole) closes a level opened outside,
-// which the skip must get back when it takes the argument whole.
-struct CallerLevelsCase {
-    const char* name;
-    bool environment;  // `env` with this argspec and a text body; else `\cmd`
-    const char* argspec;
-    knowledge::AllowedMode allowed;
-    const char* source;
-};
-
-void PrintTo(const CallerLevelsCase& c, std::ostream* os) { *os << c.argspec << ": " << c.source; }
-
-class CallerSlotsInOpenLevels : public ::testing::TestWithParam<CallerLevelsCase> {};
-
-TEST_P(CallerSlotsInOpenLevels, EndWithDiagnostics) {
-    const CallerLevelsCase& c = GetParam();
-    ParseContextBuilder builder;
-    CommandItem item{c.environment ? "env" : "cmd", c.argspec, {}, 0, c.allowed};
-    if (c.environment) item.kind_or_body = static_cast<std::uint8_t>(syntax::ContentMode::Text);
-    builder.item(c.environment ? ContextItem::environment(item) : ContextItem::command(item));
-    const auto context = builder.build().value();
-    const ParseOutcome out = parse_source(*context, c.source, {});
-    EXPECT_FALSE(out.diagnostics.empty());
-    if (out.document) {
-        EXPECT_FALSE(out.document->errors().empty());
-    }
-}
-
-constexpr auto kMath = knowledge::AllowedMode::Math;
-constexpr auto kBoth = knowledge::AllowedMode::Both;
-
-INSTANTIATE_TEST_SUITE_P(
-    Forms, CallerSlotsInOpenLevels,
-    ::testing::Values(
-        CallerLevelsCase{"delimited", false, "r():T", kMath, "#{\\left(\\text{}{\\cmd(}}\\right)c)d\\right)}}"},
-        CallerLevelsCase{"paired", false, "r<(,)><[,]>:T", kMath, "#{\\left(\\text{}{\\cmd[}}\\right)]\\right)"},
-        CallerLevelsCase{"bars", false, "r||:T", kBoth, "&\\text{}{{\\left[\\cmd|d}{\\begin{matrix}}}$|}d"},
-        CallerLevelsCase{"paired_dollar", false, "r<(,)><[,]>:T", kMath, "&{\\(\\left[{\\cmd[\\(}}}}\\(}\\right]}}"},
-        CallerLevelsCase{"paired_dollar_both", false, "r<(,)><[,]>:T", kBoth,
-                         "&{\\(\\left[{\\cmd[\\(}}}}\\(}\\right]}}"},
-        CallerLevelsCase{"paired_lone", false, "r<[,]>:T", kBoth, "\\\\{\\left(\\left(\\cmd[}}\\)]}}]"},
-        CallerLevelsCase{"text_body", true, "", kMath, "{\\left\\text{\\begin{env}{{\\end{env}}}}}"},
-        CallerLevelsCase{"text_body_paren", true, "", kMath, "{\\left(\\text{\\begin{env}{{\\end{env}}}}}"},
-        CallerLevelsCase{"text_body_mbox", true, "", kMath, "{\\left\\mbox{\\begin{env}{{\\end{env}}}}}"},
-        CallerLevelsCase{"text_body_argument", true, "m:T", kMath, "{\\left\\text{\\begin{env}{{\\end{env}}}}}"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
 // Many failed items: the recovery scans are indexed, so the work grows
 // linearly with the formula.
 TEST(RecoveryRobustness, ManyRecoveriesTakeLinearTime) {

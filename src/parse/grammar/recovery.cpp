@@ -460,6 +460,10 @@ public:
     // The environments open outside the innermost one.
     std::size_t environments() const noexcept { return fences_.empty() ? 0 : fences_.back().environments; }
     std::size_t innermost_entry() const { return fences_.back().entry; }
+    // Whether an argument closing at `close` lies inside the innermost one:
+    // one whose delimiters pair past that argument's end does not close in
+    // its text, and entering it would leave the fences crossed.
+    bool nests(std::size_t close) const { return fences_.empty() || close <= fences_.back().close; }
 
     struct Fence {
         std::size_t close;  // the argument's closing token
@@ -1544,7 +1548,7 @@ void ItemSkip::command_slots(const knowledge::ActiveCommandRecord& record) {
     }
     slot_scans_.open_brace.reset();
     slot_scans_.left_open = false;
-    if (close) {
+    if (close && fences_.nests(close->last)) {
         if (!fences_.active()) {
             outer_fence_.emplace(*close);
             levels_.set_mark();
