@@ -12,6 +12,7 @@
 
 #include "syntax/ast.hpp"
 #include "transform/config.hpp"
+#include "transform/name_index.hpp"
 #include "transform/report.hpp"
 
 namespace quorvel::transform::passes {
@@ -38,9 +39,12 @@ void finalize_lists(syntax::Ast& ast, std::span<const syntax::ast::NodeId> lists
 
 // Removes the groups that no guard keeps; whether it removed any. With
 // `changed_lists`, appends each list node left standing whose child list it
-// changed.
+// changed. With `watched` and `seen`, appends each command-like node named
+// in `watched` that a removal showed something new: in its subtree, or
+// next to it (some may be listed twice, and some gone when it returns).
 bool flatten_groups(syntax::Ast& ast, syntax::ast::NodeId root, const FlattenGroupsGuards& guards,
-                    ReportRecorder& recorder, std::vector<syntax::ast::NodeId>* changed_lists = nullptr);
+                    ReportRecorder& recorder, std::vector<syntax::ast::NodeId>* changed_lists = nullptr,
+                    const NameIndex* watched = nullptr, std::vector<syntax::ast::NodeId>* seen = nullptr);
 
 // Every maximal run of tab, line feed, form feed, carriage return, space and
 // no-break space becomes one space; nothing is trimmed.
