@@ -84,15 +84,15 @@ syntax::Expected<void, error::TransformError> execute(const Plan& plan, syntax::
             if (!options.flatten_groups.enabled) return false;
             const FlattenGroupsGuards resolved =
                 FlattenGroupsGuards::resolve(options.flatten_groups.preserve_rendered_spacing, guards);
-            if (!options.finalize_ast.enabled)
-                return passes::flatten_groups(ast, ast.root(), resolved, recorder, nullptr, watched, &seen);
+            const passes::FlattenSight sight{context.math().get(), context.text().get(), watched, &seen};
+            if (!options.finalize_ast.enabled) return passes::flatten_groups(ast, ast.root(), resolved, recorder, nullptr, sight);
             // The tree was finalised before; only the lists flattening
             // changed can have new runs of primes or texts. Groups it took
             // out are freed only when the step ends: lists are looked up
             // among the nodes still standing.
             std::vector<syntax::ast::NodeId> changed_lists;
             const bool removed =
-                passes::flatten_groups(ast, ast.root(), resolved, recorder, &changed_lists, watched, &seen);
+                passes::flatten_groups(ast, ast.root(), resolved, recorder, &changed_lists, sight);
             passes::finalize_lists(ast, changed_lists, recorder);
             return removed;
         });

@@ -14,6 +14,7 @@
 
 #include "syntax/serializer.hpp"
 #include "transform/attributes.hpp"
+#include "transform/passes/exposure.hpp"
 #include "transform/passes/passes.hpp"
 #include "transform/passes/tree_support.hpp"
 #include "util/work_count.hpp"
@@ -81,6 +82,7 @@ struct Entry {
     NodeId node;
     std::uint8_t flags = 0;
     bool changed = false;  // a removal below changed its subtree
+    bool parts_next = false;  // a group kept so that what follows stays off a slot its last member leaves open
 };
 
 enum class Outcome : std::uint8_t { Keep, Unwrap, Redirect };
@@ -168,13 +170,14 @@ struct Buffers {
 class Flattener {
 public:
     Flattener(Ast& ast, const FlattenGroupsGuards& guards, ReportRecorder& recorder,
-              std::vector<NodeId>* changed_lists, const NameIndex* watched, std::vector<NodeId>* seen)
+              std::vector<NodeId>* changed_lists, const FlattenSight& sight)
         : ast_(ast),
           guards_(guards),
           recorder_(recorder),
           changed_lists_(changed_lists),
-          watched_(watched),
-          seen_(seen),
+          sight_(sight),
+          watched_(sight.watched),
+          seen_(sight.watched != nullptr ? sight.seen : nullptr),
           frames_(kept_.get().frames),
           edges_(kept_.get().edges),
           list_(kept_.get().list),
@@ -360,25 +363,23 @@ private:
         return false;
     }
 
-    // A `[` or `(` written right after a command whose trailing slots are
-    // empty may open one of them: the group that parts them stays.
-    bool would_open_brackets(std::optional<NodeId> before, std::optional<NodeId> first) const {
-        if (!before || !first) return false;
-        const Node& command = ast_.node(*before);
-        if (!is_command_like(command)) return false;
-        const auto* args = command.args();
-        if (args->empty() || args->back()) return false;
-        const Node* n = &ast_.node(*first);
-        while (const auto* scripted = n->get_if<Node::Scripted>()) n = &ast_.node(scripted->base);
-        if (const auto* c = n->get_if<Node::Char>()) return c->value == U'[' || c->value == U'(';
-        const auto* t = n->get_if<Node::Text>();
-        return t != nullptr && (t->value.starts_with('[') || t->value.starts_with('('));
+    // Whether `first`, written right after `before`, would fill an open slot
+    // of it: the group that parts them stays.
+    bool would_fill_a_slot(std::optional<NodeId> before, std::optional<NodeId> first) const {
+        if (!before || !first || sight_.math == nullptr || sight_.text == nullptr) return false;
+        const Node& node = ast_.node(*before);
+        if (!is_command_like(node) && !node.is<Node::Environment>()) return false;
+        return support::takes_token(ast_, *sight_.math, *sight_.text, *before, support::lead_token(ast_, *first));
     }
 
-    // The entry just before `frame` in its list, as the earlier decisions left it.
-    std::optional<NodeId> entry_before(const Frame& list, const Frame& frame) const {
-        if (frame.list_begin == list.list_begin) return std::nullopt;
-        return list_[frame.list_begin - 1].node;
+    // What is written just before `frame`, which stands in the list
+    // `frames_[list]`: the entry before it, as the earlier decisions left
+    // it, or for the first of an environment's body the environment.
+    std::optional<NodeId> written_before(std::size_t list, const Frame& frame) const {
+        const Frame& l = frames_[list];
+        if (frame.list_begin > l.list_begin) return list_[frame.list_begin - 1].node;
+        if (list > 0 && l.slot && l.slot->kind() == Slot::Kind::EnvBody) return frames_[list - 1].node;
+        return std::nullopt;
     }
 
     std::span<const Entry> entries_of(const Frame& frame) const {
@@ -413,6 +414,7 @@ private:
         const Node& node = ast_.node(frame.node);
         const std::uint8_t flags = frame.flags | own_flags(node);
         Outcome outcome = Outcome::Keep;
+        parting_ = false;
         if (parent != nullptr && frame.slot) {
             const auto& group = node.get_if<Node::Group>();
             if (group != nullptr && (group->kind.is_explicit() || group->kind.is_implicit())) {
@@ -430,7 +432,7 @@ private:
                 if (frame.track) set_closes(frame.node, closes);
                 support::truncate(list_, frame.list_begin);
                 if (parent != nullptr && frame.slot && frame.slot->is_group_child()) {
-                    list_.push_back({frame.node, flags, frame.changed_below || parent->changed_next});
+                    list_.push_back({frame.node, flags, frame.changed_below || parent->changed_next, parting_});
                     parent->changed_next = false;
                     // Prefixes are commands: the list's mode is looked up for those alone.
                     if (ast_.node(frame.node).is<Node::Command>()) {
@@ -480,7 +482,7 @@ private:
                 recorder_.count(ReportCounter::UnwrappedSlot);
                 parent->changed_below = true;
                 const NodeId occupant = redecide_in_slot(frame, *parent, only);
-                watch(occupant, HasCommandLike);
+                if (seen_ != nullptr) watch(occupant, HasCommandLike);
                 if (parent->track) contribute(*parent, *frame.slot, occupant);
                 break;
             }
@@ -492,8 +494,10 @@ private:
     // What a removal changed (the members of a list, what stands in a slot),
     // every node above it and their neighbours may look new to a rule named
     // in `watched_`.
-    void watch(NodeId id, std::uint8_t flags) {
-        if (seen_ == nullptr || (flags & HasCommandLike) == 0) return;
+    [[gnu::always_inline]] void watch(NodeId id, std::uint8_t flags) {
+        if ((flags & HasCommandLike) != 0) watch_named(id);
+    }
+    void watch_named(NodeId id) {
         const Node& node = ast_.node(id);
         if (is_command_like(node) && !watched_->find(*node.name()).empty()) seen_->push_back(id);
     }
@@ -618,10 +622,17 @@ private:
             std::optional<NodeId> next;
             if (parent.cursor < parent.edge_end && edges_[parent.cursor].second.is_group_child())
                 next = edges_[parent.cursor].first;
-            if (entries.empty() ? would_open_brackets(entry_before(parent, frame), next)
-                                : would_open_brackets(entry_before(parent, frame), entries.front().node) ||
-                                      would_open_brackets(entries.back().node, next))
+            const std::optional<NodeId> before = written_before(frames_.size() - 1, frame);
+            if (entries.empty() ? would_fill_a_slot(before, next) : would_fill_a_slot(before, entries.front().node))
                 return Outcome::Keep;
+            // A group that follows one kept for it stays too: out of its
+            // braces its first token might not fill the slot, and the group
+            // before would go the next time.
+            if (frame.list_begin > parent.list_begin && list_[frame.list_begin - 1].parts_next) return Outcome::Keep;
+            if (!entries.empty() && would_fill_a_slot(entries.back().node, next)) {
+                parting_ = true;
+                return Outcome::Keep;
+            }
             return primes_would_not_read_back(frame, parent, entries) ? Outcome::Keep : Outcome::Unwrap;
         }
         if (count != 1) return Outcome::Keep;
@@ -637,7 +648,7 @@ private:
         }
         if (would_close_brackets(frame.bare, entries, slot == Slot::Kind::Argument)) return Outcome::Keep;
         if (slot == Slot::Kind::ScriptBase && frames_.size() >= 2 && parent.slot && parent.slot->is_group_child() &&
-            would_open_brackets(entry_before(frames_[frames_.size() - 2], parent), entries[0].node))
+            would_fill_a_slot(written_before(frames_.size() - 2, parent), entries[0].node))
             return Outcome::Keep;
         return Outcome::Redirect;
     }
@@ -979,6 +990,7 @@ private:
     const FlattenGroupsGuards& guards_;
     ReportRecorder& recorder_;
     std::vector<NodeId>* changed_lists_;
+    const FlattenSight& sight_;
     const NameIndex* watched_;
     std::vector<NodeId>* seen_;
     std::vector<Frame>& frames_;
@@ -988,15 +1000,16 @@ private:
     std::vector<NodeId>& ids_;
     std::vector<std::uint8_t>& closes_;
     bool removed_ = false;
+    bool parting_ = false;  // the group just decided stays to part its last member from what follows
 };
 
 }  // namespace
 
 bool flatten_groups(syntax::Ast& ast, syntax::ast::NodeId root, const FlattenGroupsGuards& guards,
                     ReportRecorder& recorder, std::vector<syntax::ast::NodeId>* changed_lists,
-                    const NameIndex* watched, std::vector<syntax::ast::NodeId>* seen) {
+                    const FlattenSight& sight) {
     util::work_count += ast.node_count();  // the walk, counted at once
-    Flattener flattener(ast, guards, recorder, changed_lists, watched, watched != nullptr ? seen : nullptr);
+    Flattener flattener(ast, guards, recorder, changed_lists, sight);
     flattener.run(root);
     return flattener.removed();
 }
