@@ -283,7 +283,7 @@ private:
 
     // ---- Writing tokens -----------------------------------------------------
 
-    std::size_t begin_token(bool space) {
+    [[gnu::always_inline]] std::size_t begin_token(bool space) {
         if (after_lone_backslash_) {
             // A backslash that stands for itself reads back as one only at
             // the end of the text or before a line break; before a space it
@@ -501,7 +501,7 @@ private:
                      SpacingClass::Bracket, TokenKind::Delimiter, token_mode);
     }
 
-    void step(const Task& t) {
+    [[gnu::always_inline]] void step(const Task& t) {
         switch (t.op) {
             case Op::Visit: visit(t.node, t.mode); break;
             case Op::Children: {

@@ -46,6 +46,21 @@ const Exposure EXPOSURES[] = {
     {"\\sqrt{}{[}a]", "\\sqrt"},
 };
 
+// A size command keeps its delimiter where, bare, it would fill an open slot
+// of what stands before it; elsewhere it goes.
+struct SizeDrop {
+    const char* source;
+    const char* equiv;  // normalised at equiv
+};
+
+const SizeDrop SIZE_DROPS[] = {
+    {"\\qty\\big( x )", "\\qty \\big ( x )"},
+    {"\\sin\\bigl[ C", "\\sin \\big [ C"},
+    {"\\begin{aligned}\\bigl[ a \\bigr] = b\\end{aligned}", "\\begin {aligned} \\big [ a ] = b \\end {aligned}"},
+    {"x\\big( y", "x ( y"},
+    {"\\begin{aligned} a \\bigl[ b\\end{aligned}", "\\begin {aligned} a [ b \\end {aligned}"},
+};
+
 TEST(Exposure, RemovalsKeepTheNextTokenOffAnOpenSlot) {
     for (const Exposure& c : EXPOSURES) {
         for (std::size_t p = 0; p < PROFILES.size(); ++p) {
@@ -62,6 +77,47 @@ TEST(Exposure, RemovalsKeepTheNextTokenOffAnOpenSlot) {
             auto second = e.normalize_with(*output, e.default_normalize_config());
             ASSERT_TRUE(second.has_value());
             EXPECT_EQ(*second, *output) << "not settled";
+        }
+    }
+}
+
+TEST(Exposure, SizeCommandsStayWhereTheirDelimiterWouldFillASlot) {
+    const auto& e = engine(3);
+    for (const SizeDrop& c : SIZE_DROPS) {
+        SCOPED_TRACE(c.source);
+        auto output = e.normalize_with(c.source, e.default_normalize_config());
+        ASSERT_TRUE(output.has_value());
+        EXPECT_EQ(*output, c.equiv);
+        std::string fault;
+        EXPECT_EQ(tree_text(e, *output, fault), *output);
+        EXPECT_EQ(fault, "");
+        auto second = e.normalize_with(*output, e.default_normalize_config());
+        ASSERT_TRUE(second.has_value());
+        EXPECT_EQ(*second, *output) << "not settled";
+    }
+}
+
+// Outputs that once settled only in a second normalisation.
+const char* const SETTLE_IN_ONE_ROUND[] = {
+    "\\mathbf{a}{}\\mathbf{b}", "{\\cal A}{}\\cal B", "\\mathbf{x}{}\\vb{x}", "\\hbox{\\textrm{a}{}\\textrm{x}}",
+    "{2\\dv{f}}{x}", "\\qty\\big( x )",
+    // A derivative's variable that is a script or primes takes the order in braces.
+    "\\dv[2]'", "\\dv[]'", "\\dv[2]^{3}", "\\pdv[2]{f}{'}",
+};
+
+TEST(Exposure, OutputsSettleInOneRound) {
+    for (const char* source : SETTLE_IN_ONE_ROUND) {
+        for (std::size_t p = 0; p < PROFILES.size(); ++p) {
+            SCOPED_TRACE(std::string(PROFILE_NAMES[p]) + ": " + source);
+            const auto& e = engine(p);
+            auto output = e.normalize_with(source, e.default_normalize_config());
+            ASSERT_TRUE(output.has_value());
+            std::string fault;
+            EXPECT_EQ(tree_text(e, *output, fault), *output);
+            EXPECT_EQ(fault, "");
+            auto second = e.normalize_with(*output, e.default_normalize_config());
+            ASSERT_TRUE(second.has_value());
+            EXPECT_EQ(*second, *output);
         }
     }
 }

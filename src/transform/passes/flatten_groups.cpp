@@ -819,7 +819,18 @@ private:
     }
     bool prefixes_would_be_lowered_again(const Frame& frame, Frame& parent, std::span<const Entry> entries,
                                          ContentMode mode) const {
-        if (entries.empty()) return only_content_of_list(frame, parent, mode);
+        auto same_prefix = [&](NodeId a, NodeId b) {
+            return attribute_prefix(a, mode) && attribute_prefix(b, mode) &&
+                   std::get<Node::Command>(ast_.node(a).value).name == std::get<Node::Command>(ast_.node(b).value).name;
+        };
+        if (entries.empty()) {
+            if (only_content_of_list(frame, parent, mode)) return true;
+            // An empty group that parts two prefixes of one name: without
+            // it they would meet, and be lowered as one.
+            return frame.list_begin > parent.list_begin && parent.cursor < parent.edge_end &&
+                   edges_[parent.cursor].second.is_group_child() &&
+                   same_prefix(list_[frame.list_begin - 1].node, edges_[parent.cursor].first);
+        }
         if (frame.prefixes == 0) return false;
         if (prefix_body(parent, mode)) return true;
         for (; parent.declaratives_scanned < frame.list_begin; ++parent.declaratives_scanned) {
@@ -839,10 +850,6 @@ private:
         if (parent.declared && (parent.content_before || parent.declared_math_size || entries.size() > 1 ||
                                 parent.cursor < parent.edge_end))
             return true;
-        auto same_prefix = [&](NodeId a, NodeId b) {
-            return attribute_prefix(a, mode) && attribute_prefix(b, mode) &&
-                   std::get<Node::Command>(ast_.node(a).value).name == std::get<Node::Command>(ast_.node(b).value).name;
-        };
         if (frame.list_begin > parent.list_begin && same_prefix(list_[frame.list_begin - 1].node, entries.front().node))
             return true;
         if (parent.cursor >= parent.edge_end || !edges_[parent.cursor].second.is_group_child()) return false;
