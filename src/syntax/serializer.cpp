@@ -304,7 +304,7 @@ private:
 
     // ---- Writing tokens -----------------------------------------------------
 
-    std::size_t begin_token(bool space) {
+    [[gnu::always_inline]] std::size_t begin_token(bool space) {
         if (after_lone_backslash_) {
             // A backslash that stands for itself reads back as one only at
             // the end of the text or before a line break; before a space it
@@ -554,7 +554,7 @@ private:
                      SpacingClass::Bracket, TokenKind::Delimiter, token_mode);
     }
 
-    void step(const Task& t) {
+    [[gnu::always_inline]] void step(const Task& t) {
         switch (t.op) {
             case Op::Visit: visit(t.node, t.mode); break;
             case Op::Children: {
@@ -1180,78 +1180,116 @@ private:
 
 namespace serialize {
 
-bool closes_bracket_argument(const Ast& ast, NodeId node) {
+namespace {
+
+bool is_closing(const ast::Delimiter& d) {
+    const auto* c = d.as_char();
+    return c != nullptr && c->value == U']';
+}
+
+bool is_brace_list(const Node& node) {
+    const auto* g = node.get_if<Node::Group>();
+    return g != nullptr && (g->kind.is_explicit() || g->kind.is_implicit());
+}
+
+}  // namespace
+
+bool own_text_closes_bracket(const Ast& ast, NodeId node) {
     using K = ast::ArgumentKind;
-    auto closing = [](const ast::Delimiter& d) {
-        const auto* c = d.as_char();
-        return c != nullptr && c->value == U']';
-    };
+    const Node& n = ast.node(node);
+    if (const auto* c = n.get_if<Node::Char>()) return c->value == U']';
+    if (const auto* t = n.get_if<Node::Text>()) return std::string_view(t->value).find(']') != std::string_view::npos;
+    if (const auto* g = n.get_if<Node::Group>()) {
+        const auto* d = g->kind.as_delimited();
+        return d != nullptr && (is_closing(d->left) || is_closing(d->right));
+    }
+    const auto* args = n.args();
+    if (args == nullptr || n.is<Node::Scripted>()) return false;
+    for (const auto& arg : *args) {
+        if (!arg) continue;
+        // A filled bracket argument writes its own `]`.
+        if (std::holds_alternative<K::Optional>(arg->kind.value)) return true;
+        const ast::Delimiter* open = nullptr;
+        const ast::Delimiter* close = nullptr;
+        if (const auto* d = arg->kind.as_delimited()) {
+            open = &d->open;
+            close = &d->close;
+        } else if (const auto* p = arg->kind.as_paired()) {
+            open = &p->open;
+            close = &p->close;
+        }
+        if (open == nullptr) {
+            // Braced, but for a bare delimiter.
+            const auto* delimiter = std::get_if<ast::ArgumentValue::Delimiter>(&arg->value.value);
+            if (delimiter != nullptr && std::holds_alternative<K::Mandatory>(arg->kind.value) &&
+                is_closing(delimiter->value))
+                return true;
+            continue;
+        }
+        if (is_closing(*open) || is_closing(*close)) return true;
+        if (const auto* c = open->as_char(); c != nullptr && c->value == U'{') continue;
+        if (!arg->value.content() && !std::holds_alternative<ast::ArgumentValue::Boolean>(arg->value.value)) {
+            std::string text;
+            append_scalar_text(text, arg->value);
+            if (text.find(']') != std::string::npos) return true;
+        }
+    }
+    return false;
+}
+
+BracketReach bracket_reach(const Ast& ast, NodeId parent, Slot slot) {
+    const Node& n = ast.node(parent);
+    switch (slot.kind()) {
+        case Slot::Kind::GroupChild: {
+            // A brace group hides its children; the root is no item.
+            const auto* g = n.get_if<Node::Group>();
+            return g != nullptr && !is_brace_list(n) ? BracketReach::Whole : BracketReach::Hidden;
+        }
+        case Slot::Kind::ScriptBase: return BracketReach::Whole;
+        case Slot::Kind::ScriptSub:
+        case Slot::Kind::ScriptSup: return BracketReach::Hidden;  // scripts are written in braces
+        case Slot::Kind::InfixLeft:
+        case Slot::Kind::InfixRight:
+        case Slot::Kind::EnvBody: return BracketReach::Content;
+        case Slot::Kind::Argument: {
+            const auto& arg = (*n.args())[slot.index()];
+            const ast::Delimiter* open = nullptr;
+            if (const auto* d = arg->kind.as_delimited()) open = &d->open;
+            if (const auto* p = arg->kind.as_paired()) open = &p->open;
+            // Braced arguments hide their content; a bracket argument's
+            // own `]` is its node's.
+            if (open == nullptr) return BracketReach::Hidden;
+            if (const auto* c = open->as_char(); c != nullptr && c->value == U'{') return BracketReach::Hidden;
+            return BracketReach::Content;
+        }
+    }
+    return BracketReach::Hidden;
+}
+
+bool closes_bracket_argument(const Ast& ast, NodeId node) {
     util::check_work();
     // The nodes whose text is written bare, without braces of their own.
     std::vector<NodeId> bare{node};
-    // The content of an argument, an operand or a body: a group there is
-    // written as its children alone.
-    auto push_content = [&](NodeId id) {
-        const auto* g = ast.node(id).get_if<Node::Group>();
-        if (g == nullptr || !(g->kind.is_explicit() || g->kind.is_implicit())) {
-            bare.push_back(id);
-        } else {
-            bare.insert(bare.end(), g->children.begin(), g->children.end());
-        }
-    };
     while (!bare.empty()) {
-        const Node& n = ast.node(bare.back());
+        const NodeId id = bare.back();
         bare.pop_back();
         util::work_count += 2;
-        if (const auto* c = n.get_if<Node::Char>()) {
-            if (c->value == U']') return true;
-        } else if (const auto* t = n.get_if<Node::Text>()) {
-            if (std::string_view(t->value).find(']') != std::string_view::npos) return true;
-        } else if (const auto* g = n.get_if<Node::Group>()) {
-            const auto* d = g->kind.as_delimited();
-            if (d != nullptr && (closing(d->left) || closing(d->right))) return true;
-            if (d != nullptr || g->kind.is_inline_math()) bare.insert(bare.end(), g->children.begin(), g->children.end());
-        } else if (const auto* s = n.get_if<Node::Scripted>()) {
-            bare.push_back(s->base);  // scripts are written in braces
-        } else if (const auto* args = n.args()) {
-            if (const auto* infix = n.get_if<Node::Infix>()) {
-                push_content(infix->left);
-                push_content(infix->right);
-            } else if (const auto* env = n.get_if<Node::Environment>()) {
-                push_content(env->body);
+        if (own_text_closes_bracket(ast, id)) return true;
+        for_each_edge(ast.node(id), [&](NodeId child, Slot slot) {
+            switch (bracket_reach(ast, id, slot)) {
+                case BracketReach::Hidden: return;
+                case BracketReach::Whole: bare.push_back(child); return;
+                case BracketReach::Content:
+                    // A group there is written as its children alone.
+                    if (is_brace_list(ast.node(child))) {
+                        const auto children = ast.children(child);
+                        bare.insert(bare.end(), children.begin(), children.end());
+                    } else {
+                        bare.push_back(child);
+                    }
+                    return;
             }
-            for (const auto& arg : *args) {
-                if (!arg) continue;
-                if (std::holds_alternative<K::Optional>(arg->kind.value)) return true;
-                const ast::Delimiter* open = nullptr;
-                const ast::Delimiter* close = nullptr;
-                if (const auto* d = arg->kind.as_delimited()) {
-                    open = &d->open;
-                    close = &d->close;
-                } else if (const auto* p = arg->kind.as_paired()) {
-                    open = &p->open;
-                    close = &p->close;
-                }
-                const auto* delimiter = std::get_if<ast::ArgumentValue::Delimiter>(&arg->value.value);
-                if (open == nullptr) {
-                    // Braced, but for a bare delimiter.
-                    if (delimiter != nullptr && std::holds_alternative<K::Mandatory>(arg->kind.value) &&
-                        closing(delimiter->value))
-                        return true;
-                    continue;
-                }
-                if (closing(*open) || closing(*close)) return true;
-                // Brace delimiters hide their content as a group does.
-                if (const auto* c = open->as_char(); c != nullptr && c->value == U'{') continue;
-                if (const auto content = arg->value.content()) {
-                    push_content(*content);
-                } else if (!std::holds_alternative<ast::ArgumentValue::Boolean>(arg->value.value)) {
-                    std::string text;
-                    append_scalar_text(text, arg->value);
-                    if (text.find(']') != std::string::npos) return true;
-                }
-            }
-        }
+        });
     }
     return false;
 }

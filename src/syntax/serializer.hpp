@@ -86,6 +86,15 @@ Expected<std::string, SerializeError> serialize_node_ranges(const Ast& ast, ast:
 // alike and never counts: braced, it would gain a level at every reading.
 bool closes_bracket_argument(const Ast& ast, ast::NodeId node);
 
+// The two steps of that answer, for a walk that computes it for every node
+// at once. Whether the node's own text, its slots aside, holds a bare `]`.
+bool own_text_closes_bracket(const Ast& ast, ast::NodeId node);
+// How the text of a slot stands in its node's text: hidden in braces (or
+// scripts), written whole, or written as content, where a brace group is
+// written as its children alone.
+enum class BracketReach : std::uint8_t { Hidden, Whole, Content };
+BracketReach bracket_reach(const Ast& ast, ast::NodeId parent, Slot slot);
+
 // The text of one character: math escapes # $ % _ { }, text also &.
 std::string serialized_char(char32_t ch, ContentMode mode);
 

@@ -1,12 +1,15 @@
 #include "transform/engine.hpp"
 
+#include <algorithm>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "transform/contract.hpp"
 #include "transform/passes/passes.hpp"
 #include "transform/scheduler.hpp"
 #include "util/work_count.hpp"
+#include "util/thread_storage.hpp"
 
 namespace quorvel::transform::engine {
 
@@ -59,21 +62,36 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
         (applied || lowered == passes::Lowered::Rebuilt ||
          (lowered == passes::Lowered::CountsOnly && recorder.is_collecting()));
     // The passes after the fixed point are one step: one that fails leaves
-    // the tree the fixed point left. Whether flattening removed a group.
+    // the tree the fixed point left. Whether flattening removed a group;
+    // `seen`: the nodes named by a trigger that it showed something new
+    // (with a plan indexed by name; without, every node is offered again).
+    const NameIndex* watched = plan.indexed() ? &plan.trigger_index : nullptr;
+    constinit thread_local util::ThreadCache<std::vector<syntax::ast::NodeId>> kept_seen;
+    std::vector<syntax::ast::NodeId> seen = std::move(*kept_seen);
+    struct Return {
+        std::vector<syntax::ast::NodeId>& from;
+        ~Return() {
+            from.clear();
+            if (from.capacity() <= 4096) *kept_seen = std::move(from);
+        }
+    } give_back{seen};
     const auto tail = [&] {
+        seen.clear();
         return run_as_step(ast, [&] {
             if (lower_again) passes::lower_attributes(ast, ast.root(), recorder);
             if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
             if (!options.flatten_groups.enabled) return false;
             const FlattenGroupsGuards resolved =
                 FlattenGroupsGuards::resolve(options.flatten_groups.preserve_rendered_spacing, guards);
-            if (!options.finalize_ast.enabled) return passes::flatten_groups(ast, ast.root(), resolved, recorder);
+            const passes::FlattenSight sight{context.math().get(), context.text().get(), watched, &seen};
+            if (!options.finalize_ast.enabled) return passes::flatten_groups(ast, ast.root(), resolved, recorder, nullptr, sight);
             // The tree was finalised before; only the lists flattening
             // changed can have new runs of primes or texts. Groups it took
             // out are freed only when the step ends: lists are looked up
             // among the nodes still standing.
             std::vector<syntax::ast::NodeId> changed_lists;
-            const bool removed = passes::flatten_groups(ast, ast.root(), resolved, recorder, &changed_lists);
+            const bool removed =
+                passes::flatten_groups(ast, ast.root(), resolved, recorder, &changed_lists, sight);
             passes::finalize_lists(ast, changed_lists, recorder);
             return removed;
         });
@@ -85,11 +103,19 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
     // over the flattened tree once more, and the passes after them, so that
     // the output normalises to itself; the rounds are bounded. A round in
     // which no rule applied leaves the report as it was.
+    // The rules declined everything else before: their first pass offers
+    // them what flattening showed something new, in the order of the nodes'
+    // making, which is the order of the text for those the parser made.
     for (std::size_t round = 0; flattened && options.rewrite.enabled && round < kSettleRounds; ++round) {
+        if (watched != nullptr) {
+            if (seen.empty()) break;
+            std::sort(seen.begin(), seen.end(), [](auto a, auto b) { return a.index < b.index; });
+            seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+        }
         bool again = false;
         ReportRecorder rules = recorder.is_collecting() ? ReportRecorder::collecting() : ReportRecorder::off();
         auto rewritten = scheduler::drive_fixed_point(ast, context, plan, options.rewrite.max_iterations, rules,
-                                                      &again, &eliminated_left);
+                                                      &again, &eliminated_left, watched != nullptr ? &seen : nullptr);
         if (!rewritten) return error::TransformError{std::move(rewritten.error())};
         if (!again) break;
         recorder.add_rewrite(rules);

@@ -67,7 +67,7 @@ std::string too_large(const syntax::Ast::BuildLimit& limit) {
 syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const parse::ParseContext& context,
                                                        const Plan& plan, std::size_t max_iterations,
                                                        ReportRecorder& recorder, bool* applied,
-                                                       bool* eliminated_left) {
+                                                       bool* eliminated_left, const std::vector<NodeId>* first) {
     if (plan.rules.empty()) {
         recorder.set_iterations(0);
         return {};
@@ -108,10 +108,12 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
         bool changed = false;
         bool left = false;  // some node of this pass is named in `eliminated`
         snapshot.clear();
+        const bool restricted = pass == 0 && first != nullptr;
+        if (restricted) snapshot.assign(first->begin(), first->end());
         // The nodes before the first one whose name some rule triggers on
         // would be passed over, and the tree is unchanged until a rule is
         // offered a node: the snapshot starts there, often nowhere.
-        for_each_preorder(ast, ast.root(), [&](NodeId id, const Node& node) {
+        if (!restricted) for_each_preorder(ast, ast.root(), [&](NodeId id, const Node& node) {
             if (snapshot.empty()) {
                 if (!syntax::is_command_like(node.kind())) return;
                 const auto& name = *node.name();
@@ -123,7 +125,7 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
             }
             snapshot.push_back(id);
         });
-        // The nodes offered to rules, counted at once (the walk counts itself).
+        // The nodes offered to rules, counted at once (a walk counts itself).
         util::work_count += snapshot.size();
         for (NodeId id : snapshot) {
             // Gone when a rule applied at an ancestor earlier in this pass.
@@ -169,7 +171,7 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
         }
         if (!changed) {
             recorder.set_iterations(pass + 1);
-            if (eliminated_left != nullptr && eliminated != nullptr) *eliminated_left = left;
+            if (eliminated_left != nullptr && eliminated != nullptr && !restricted) *eliminated_left = left;
             return {};
         }
     }

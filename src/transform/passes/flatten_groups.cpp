@@ -14,6 +14,7 @@
 
 #include "syntax/serializer.hpp"
 #include "transform/attributes.hpp"
+#include "transform/passes/exposure.hpp"
 #include "transform/passes/passes.hpp"
 #include "transform/passes/tree_support.hpp"
 #include "util/work_count.hpp"
@@ -54,11 +55,6 @@ std::uint8_t own_flags(const Node& node) {
 
 bool is_command_like(const Node& node) { return node.is<Node::Command>() || node.is<Node::Declarative>(); }
 
-bool is_brace_group_node(const Node& node) {
-    const auto* group = node.get_if<Node::Group>();
-    return group != nullptr && (group->kind.is_explicit() || group->kind.is_implicit());
-}
-
 // Operator names that render with limits or as operators: braces around them
 // as a script base are kept.
 constexpr std::array<std::string_view, 47> NON_ATOMIC_BASE_NAMES{
@@ -85,6 +81,8 @@ bool is_atom_spacing_char(const Node& node) {
 struct Entry {
     NodeId node;
     std::uint8_t flags = 0;
+    bool changed = false;  // a removal below changed its subtree
+    bool parts_next = false;  // a group kept so that what follows stays off a slot its last member leaves open
 };
 
 enum class Outcome : std::uint8_t { Keep, Unwrap, Redirect };
@@ -134,10 +132,22 @@ struct Frame {
     bool declared_math_size = false;  // a math size among those declaratives
     std::uint32_t prefixes = 0;  // lists: attribute prefixes of the list's mode among the rebuilt entries
     // The node's text, as it stands, is written bare in a bracket argument
-    // (`bare`); lists: so are its children (`list_bare`).
+    // (`bare`); lists: so are its children (`list_bare`). `track`: the node
+    // stands there once the brace groups around it go, so whether its text
+    // would end the argument is worked out as it finishes (`closes`: what
+    // its slots contribute so far).
     bool bare = false;
     bool list_bare = false;
+    bool track = false;
+    bool changed_below = false;  // a removal changed its list or a slot, here or below
+    bool changed_next = false;  // lists: an empty group went just before the next member
+    bool closes = false;
 };
+
+// Bits of `Buffers::closes`: the node's text holds a `]` that would end a
+// bracket argument around it; a brace group's children do.
+enum ClosesBits : std::uint8_t { Closes = 1, InnerCloses = 2 };
+
 
 struct Buffers {
     std::vector<Frame> frames;
@@ -145,8 +155,10 @@ struct Buffers {
     std::vector<Entry> list;
     std::vector<NodeId> to_free;
     std::vector<NodeId> ids;
+    std::vector<std::uint8_t> closes;  // ClosesBits by node index, for tracked nodes
 
     void reset() {
+        support::reset(closes);
         support::reset(frames);
         support::reset(edges);
         support::reset(list);
@@ -158,23 +170,27 @@ struct Buffers {
 class Flattener {
 public:
     Flattener(Ast& ast, const FlattenGroupsGuards& guards, ReportRecorder& recorder,
-              std::vector<NodeId>* changed_lists)
+              std::vector<NodeId>* changed_lists, const FlattenSight& sight)
         : ast_(ast),
           guards_(guards),
           recorder_(recorder),
           changed_lists_(changed_lists),
+          sight_(sight),
+          watched_(sight.watched),
+          seen_(sight.watched != nullptr ? sight.seen : nullptr),
           frames_(kept_.get().frames),
           edges_(kept_.get().edges),
           list_(kept_.get().list),
           to_free_(kept_.get().to_free),
-          ids_(kept_.get().ids) {}
+          ids_(kept_.get().ids),
+          closes_(kept_.get().closes) {}
     Flattener(const Flattener&) = delete;
     Flattener& operator=(const Flattener&) = delete;
 
     bool removed() const { return removed_; }
 
     void run(NodeId start) {
-        open(start, std::nullopt, false, 0, start);
+        open(start, std::nullopt, false, 0, start, false);
         while (!frames_.empty()) {
             Frame& frame = frames_.back();
             if (frame.cursor < frame.edge_end) {
@@ -189,7 +205,9 @@ public:
 private:
     bool guard(FlattenGuard g) const { return guards_[g]; }
 
-    void open(NodeId id, std::optional<Slot> slot, bool in_env_body, std::uint32_t depth, NodeId occupant) {
+    // `bracket`: the node is the content of a bracket argument.
+    void open(NodeId id, std::optional<Slot> slot, bool in_env_body, std::uint32_t depth, NodeId occupant,
+              bool bracket) {
         Frame frame;
         frame.node = id;
         frame.occupant = occupant;
@@ -201,9 +219,15 @@ private:
         frame.free_begin = to_free_.size();
         frame.run_scanned = frame.list_begin;
         frame.declaratives_scanned = frame.list_begin;
+        if (bracket && is_brace_group(ast_.node(id))) brace_closing_items(id);
         const Node& node = ast_.node(id);
         frame.is_list = node.kind() == NodeKind::Root || node.kind() == NodeKind::Group;
-        if (slot && !frames_.empty()) place_in_brackets(frame, frames_.back(), node);
+        if (bracket) {
+            frame.bare = frame.track = true;
+            frame.list_bare = node.is<Node::Group>();
+        } else if (slot && !frames_.empty() && frames_.back().track) {
+            place_in_brackets(frame, frames_.back(), node);
+        }
         syntax::for_each_edge(node, [&](NodeId child, Slot s) { edges_.emplace_back(child, s); });
         frame.edge_end = edges_.size();
         frame.cursor = frame.edge_begin;
@@ -216,14 +240,25 @@ private:
 
     void enter(NodeId child, Slot slot) {
         const Frame& parent = frames_.back();
+        const bool bracket = slot.is_argument() && is_bracket_slot(parent.node, slot);
+        if (bracket && !is_brace_group(ast_.node(child))) child = brace_closing_content(child, slot, parent.node);
         const Node& node = ast_.node(child);
         if (!node.is<Node::Group>()) {
             bool leaf = true;
             syntax::for_each_edge(node, [&](NodeId, Slot) { leaf = false; });
             if (leaf) {
+                Frame& parent_frame = frames_.back();
                 const std::uint8_t flags = own_flags(node);
-                frames_.back().flags |= flags;
-                if (slot.is_group_child()) list_.push_back({child, flags});
+                parent_frame.flags |= flags;
+                if ((node.is<Node::Char>() || node.is<Node::Text>()) && parent_frame.track &&
+                    syntax::serialize::own_text_closes_bracket(ast_, child)) {
+                    set_closes(child, Closes);
+                    if (!slot.is_group_child()) contribute(parent_frame, slot, child);
+                }
+                if (slot.is_group_child()) {
+                    list_.push_back({child, flags, parent_frame.changed_next});
+                    parent_frame.changed_next = false;
+                }
                 return;
             }
         }
@@ -234,36 +269,86 @@ private:
             occupant = support::new_placeholder(ast_, ContentMode::Math);
             ast_.replace_content_child(child, occupant);
         }
-        open(child, slot, in_env_body, depth, occupant);
+        open(child, slot, in_env_body, depth, occupant, bracket);
     }
 
     // Where text stands bare in a bracket argument: in its content, and
     // passed down through what is written without braces (script bases,
     // delimited groups and arguments, operands, bodies). A brace group in a
     // list or a script base keeps its children in braces while it stays; if
-    // it goes, it decides with its content in view.
+    // it goes, it decides with its content in view, so they are tracked.
     void place_in_brackets(Frame& frame, const Frame& parent, const Node& node) const {
-        switch (frame.slot->kind()) {
-            case Slot::Kind::Argument: {
-                const auto& arg = (*ast_.node(parent.node).args())[frame.slot->index()];
-                if (std::holds_alternative<syntax::ast::ArgumentKind::Optional>(arg->kind.value)) {
-                    frame.bare = true;
-                } else if (arg->kind.as_delimited() != nullptr || arg->kind.as_paired() != nullptr) {
-                    frame.bare = parent.bare;
-                }
-                break;
-            }
-            case Slot::Kind::GroupChild: frame.bare = parent.list_bare; break;
-            case Slot::Kind::ScriptBase:
-            case Slot::Kind::InfixLeft:
-            case Slot::Kind::InfixRight:
-            case Slot::Kind::EnvBody: frame.bare = parent.bare; break;
-            default: break;
+        const Slot slot = *frame.slot;
+        bool content = false;  // a brace group here is written as its children
+        if (slot.is_group_child()) {
+            frame.track = true;
+            frame.bare = parent.list_bare;
+        } else {
+            const auto reach = syntax::serialize::bracket_reach(ast_, parent.node, slot);
+            frame.track = reach != syntax::serialize::BracketReach::Hidden;
+            frame.bare = frame.track && parent.bare;
+            content = reach == syntax::serialize::BracketReach::Content;
         }
-        const auto* group = node.get_if<Node::Group>();
-        if (group == nullptr || !frame.bare) return;
-        frame.list_bare = !is_brace_group(node) || (frame.slot->kind() != Slot::Kind::GroupChild &&
-                                                    frame.slot->kind() != Slot::Kind::ScriptBase);
+        if (frame.bare && node.is<Node::Group>()) frame.list_bare = !is_brace_group(node) || content;
+    }
+
+    bool is_bracket_slot(NodeId parent, Slot slot) const {
+        return slot.is_argument() && std::holds_alternative<syntax::ast::ArgumentKind::Optional>(
+                                         (*ast_.node(parent).args())[slot.index()]->kind.value);
+    }
+    std::uint8_t closes_of(NodeId id) const { return id.index < closes_.size() ? closes_[id.index] : 0; }
+    void set_closes(NodeId id, std::uint8_t bits) {
+        if (id.index >= closes_.size()) closes_.resize(id.index + 1, 0);
+        closes_[id.index] = bits;
+    }
+    // What the node now in `slot` of the tracked, non-list `parent` adds to
+    // whether the parent's text would end a bracket argument.
+    void contribute(Frame& parent, Slot slot, NodeId occupant) const {
+        switch (syntax::serialize::bracket_reach(ast_, parent.node, slot)) {
+            case syntax::serialize::BracketReach::Hidden: return;
+            case syntax::serialize::BracketReach::Whole: parent.closes |= (closes_of(occupant) & Closes) != 0; return;
+            case syntax::serialize::BracketReach::Content:
+                parent.closes |= (closes_of(occupant) & (is_brace_group(ast_.node(occupant)) ? InnerCloses : Closes)) != 0;
+                return;
+        }
+    }
+    // The bits of a tracked node that has finished, its slots decided.
+    std::uint8_t finished_closes(const Frame& frame, const Node& node) const {
+        if (!frame.is_list) return frame.closes || syntax::serialize::own_text_closes_bracket(ast_, frame.node) ? Closes : 0;
+        bool any = false;
+        for (const Entry& e : entries_of(frame)) any = any || (closes_of(e.node) & Closes) != 0;
+        if (is_brace_group(node)) return any ? InnerCloses : 0;
+        return any || syntax::serialize::own_text_closes_bracket(ast_, frame.node) ? Closes : 0;
+    }
+
+    // An item of a bracket argument whose text would end the argument is
+    // written in braces; rules build such items. They get their braces as
+    // the walk enters the argument, so that flattening decides as it will
+    // when it reads the text again.
+    void brace_closing_items(NodeId list) {
+        const auto children = ast_.children(list);
+        if (std::none_of(children.begin(), children.end(),
+                         [&](NodeId c) { return syntax::serialize::closes_bracket_argument(ast_, c); }))
+            return;
+        const auto mode = std::get<Node::Group>(ast_.node(list).value).mode;
+        ids_.assign(children.begin(), children.end());
+        ast_.detach_all_children(list);
+        for (NodeId& c : ids_)
+            if (syntax::serialize::closes_bracket_argument(ast_, c))
+                c = ast_.new_node(Node::Group{{c}, syntax::ast::GroupKind::Explicit{}, mode});
+        ast_.replace_children(list, ids_);
+    }
+    // The whole content of a bracket argument, not a group of its own:
+    // the braces go around it; what stands in the slot now.
+    NodeId brace_closing_content(NodeId content, Slot slot, NodeId parent) {
+        const auto mode = (*ast_.node(parent).args())[slot.index()]->value.content_mode();
+        if (!mode || !syntax::serialize::closes_bracket_argument(ast_, content)) return content;
+        const NodeId stand_in = support::new_placeholder(ast_, *mode);
+        ast_.replace_content_child(content, stand_in);
+        const NodeId braced = ast_.new_node(Node::Group{{content}, syntax::ast::GroupKind::Explicit{}, *mode});
+        const NodeId list = ast_.new_node(Node::Group{{braced}, syntax::ast::GroupKind::Implicit{}, *mode});
+        support::replace_in_slot_and_free(ast_, stand_in, list);
+        return list;
     }
 
     // A `]` that would stand bare in a bracket argument ends it: braces that
@@ -272,36 +357,29 @@ private:
     bool would_close_brackets(bool lands_bare, std::span<const Entry> entries, bool into_argument) const {
         if (!lands_bare) return false;
         for (const Entry& e : entries) {
-            const NodeId id = e.node;
-            if (into_argument && is_brace_group(ast_.node(id))) {
-                for (NodeId child : ast_.children(id))
-                    if (syntax::serialize::closes_bracket_argument(ast_, child)) return true;
-            } else if (syntax::serialize::closes_bracket_argument(ast_, id)) {
-                return true;
-            }
+            const bool inner = into_argument && is_brace_group(ast_.node(e.node));
+            if ((closes_of(e.node) & (inner ? InnerCloses : Closes)) != 0) return true;
         }
         return false;
     }
 
-    // A `[` or `(` written right after a command whose trailing slots are
-    // empty may open one of them: the group that parts them stays.
-    bool would_open_brackets(std::optional<NodeId> before, std::optional<NodeId> first) const {
-        if (!before || !first) return false;
-        const Node& command = ast_.node(*before);
-        if (!is_command_like(command)) return false;
-        const auto* args = command.args();
-        if (args->empty() || args->back()) return false;
-        const Node* n = &ast_.node(*first);
-        while (const auto* scripted = n->get_if<Node::Scripted>()) n = &ast_.node(scripted->base);
-        if (const auto* c = n->get_if<Node::Char>()) return c->value == U'[' || c->value == U'(';
-        const auto* t = n->get_if<Node::Text>();
-        return t != nullptr && (t->value.starts_with('[') || t->value.starts_with('('));
+    // Whether `first`, written right after `before`, would fill an open slot
+    // of it: the group that parts them stays.
+    bool would_fill_a_slot(std::optional<NodeId> before, std::optional<NodeId> first) const {
+        if (!before || !first || sight_.math == nullptr || sight_.text == nullptr) return false;
+        const Node& node = ast_.node(*before);
+        if (!is_command_like(node) && !node.is<Node::Environment>()) return false;
+        return support::takes_token(ast_, *sight_.math, *sight_.text, *before, support::lead_token(ast_, *first));
     }
 
-    // The entry just before `frame` in its list, as the earlier decisions left it.
-    std::optional<NodeId> entry_before(const Frame& list, const Frame& frame) const {
-        if (frame.list_begin == list.list_begin) return std::nullopt;
-        return list_[frame.list_begin - 1].node;
+    // What is written just before `frame`, which stands in the list
+    // `frames_[list]`: the entry before it, as the earlier decisions left
+    // it, or for the first of an environment's body the environment.
+    std::optional<NodeId> written_before(std::size_t list, const Frame& frame) const {
+        const Frame& l = frames_[list];
+        if (frame.list_begin > l.list_begin) return list_[frame.list_begin - 1].node;
+        if (list > 0 && l.slot && l.slot->kind() == Slot::Kind::EnvBody) return frames_[list - 1].node;
+        return std::nullopt;
     }
 
     std::span<const Entry> entries_of(const Frame& frame) const {
@@ -331,10 +409,12 @@ private:
         const Frame frame = frames_.back();
         frames_.pop_back();
         support::truncate(edges_, frame.edge_begin);
+        Frame* parent = frames_.empty() ? nullptr : &frames_.back();
+        watch_changes(frame, parent);
         const Node& node = ast_.node(frame.node);
         const std::uint8_t flags = frame.flags | own_flags(node);
-        Frame* parent = frames_.empty() ? nullptr : &frames_.back();
         Outcome outcome = Outcome::Keep;
+        parting_ = false;
         if (parent != nullptr && frame.slot) {
             const auto& group = node.get_if<Node::Group>();
             if (group != nullptr && (group->kind.is_explicit() || group->kind.is_implicit())) {
@@ -343,28 +423,42 @@ private:
         }
 
         switch (outcome) {
-            case Outcome::Keep:
+            case Outcome::Keep: {
                 commit_list(frame);
                 if (frame.list_changed && changed_lists_ != nullptr) changed_lists_->push_back(frame.node);
                 free_unwrapped(frame);
                 if (frame.occupant != frame.node) support::replace_in_slot_and_free(ast_, frame.occupant, frame.node);
+                const std::uint8_t closes = frame.track ? finished_closes(frame, node) : 0;
+                if (frame.track) set_closes(frame.node, closes);
                 support::truncate(list_, frame.list_begin);
                 if (parent != nullptr && frame.slot && frame.slot->is_group_child()) {
-                    list_.push_back({frame.node, flags});
+                    list_.push_back({frame.node, flags, frame.changed_below || parent->changed_next, parting_});
+                    parent->changed_next = false;
                     // Prefixes are commands: the list's mode is looked up for those alone.
                     if (ast_.node(frame.node).is<Node::Command>()) {
                         const auto mode = slot_mode(parent->node, *frame.slot);
                         if (mode && attribute_prefix(frame.node, *mode)) ++parent->prefixes;
                     }
+                } else if (parent != nullptr && frame.slot && parent->track) {
+                    contribute(*parent, *frame.slot, frame.node);
                 }
                 break;
+            }
             case Outcome::Unwrap: {
                 removed_ = true;
                 const std::size_t count = list_.size() - frame.list_begin;
                 release_children(frame);
                 free_unwrapped(frame);
                 to_free_.push_back(frame.node);  // freed once the parent's list no longer holds it
+                parent->changed_below = true;
                 parent->list_changed = true;
+                // Its members are new in the list; with none, the members
+                // before and after it are new neighbours.
+                for (std::size_t i = frame.list_begin; i < list_.size(); ++i) list_[i].changed = true;
+                if (count == 0) {
+                    if (frame.list_begin > parent->list_begin) list_[frame.list_begin - 1].changed = true;
+                    parent->changed_next = true;
+                }
                 parent->prefixes += frame.prefixes;
                 recorder_.count(count == 0   ? ReportCounter::RemovedEmpty
                                 : count == 1 ? ReportCounter::ReplacedSingleChild
@@ -386,18 +480,48 @@ private:
                 }
                 support::truncate(list_, frame.list_begin);
                 recorder_.count(ReportCounter::UnwrappedSlot);
-                redecide_in_slot(frame, *parent, only);
+                parent->changed_below = true;
+                const NodeId occupant = redecide_in_slot(frame, *parent, only);
+                if (seen_ != nullptr) watch(occupant, HasCommandLike);
+                if (parent->track) contribute(*parent, *frame.slot, occupant);
                 break;
             }
         }
         if (parent != nullptr) parent->flags |= flags;
     }
 
+    // A rule offered a node reads its subtree and its neighbours' subtrees.
+    // What a removal changed (the members of a list, what stands in a slot),
+    // every node above it and their neighbours may look new to a rule named
+    // in `watched_`.
+    [[gnu::always_inline]] void watch(NodeId id, std::uint8_t flags) {
+        if ((flags & HasCommandLike) != 0) watch_named(id);
+    }
+    void watch_named(NodeId id) {
+        const Node& node = ast_.node(id);
+        if (is_command_like(node) && !watched_->find(*node.name()).empty()) seen_->push_back(id);
+    }
+    void watch_changes(const Frame& frame, Frame* parent) {
+        if (!frame.changed_below || seen_ == nullptr) return;
+        if (parent != nullptr) parent->changed_below = true;
+        if (!frame.is_list) {
+            watch(frame.node, HasCommandLike);
+            return;
+        }
+        const auto entries = entries_of(frame);
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            // A member that is new here, or next to a changed one.
+            if (entries[i].changed || (i > 0 && entries[i - 1].changed) ||
+                (i + 1 < entries.size() && entries[i + 1].changed))
+                watch(entries[i].node, entries[i].flags);
+        }
+    }
+
     // A group kept as a member of a list (by a guard of lists) that now
     // stands alone in the slot is decided again there, as the next round
     // would decide it, and so on down a chain of such groups. In a slot only
     // a group of one member goes, and that member's flags are the group's.
-    void redecide_in_slot(const Frame& removed, Frame& parent, Entry occupant) {
+    NodeId redecide_in_slot(const Frame& removed, Frame& parent, Entry occupant) {
         while (is_brace_group(ast_.node(occupant.node))) {
             Frame frame = removed;
             frame.node = frame.occupant = occupant.node;
@@ -409,12 +533,13 @@ private:
             const Outcome outcome =
                 decide(frame, parent, std::get<Node::Group>(ast_.node(occupant.node).value), occupant.flags);
             support::truncate(list_, frame.list_begin);
-            if (outcome != Outcome::Redirect) return;
+            if (outcome != Outcome::Redirect) return occupant.node;
             const NodeId child = children.front();
             ast_.hoist_only_child(occupant.node);
             recorder_.count(ReportCounter::UnwrappedSlot);
             occupant.node = child;
         }
+        return occupant.node;
     }
 
     Outcome decide(const Frame& frame, Frame& parent, const Node::Group& group, std::uint8_t flags) {
@@ -500,10 +625,17 @@ private:
             std::optional<NodeId> next;
             if (parent.cursor < parent.edge_end && edges_[parent.cursor].second.is_group_child())
                 next = edges_[parent.cursor].first;
-            if (entries.empty() ? would_open_brackets(entry_before(parent, frame), next)
-                                : would_open_brackets(entry_before(parent, frame), entries.front().node) ||
-                                      would_open_brackets(entries.back().node, next))
+            const std::optional<NodeId> before = written_before(frames_.size() - 1, frame);
+            if (entries.empty() ? would_fill_a_slot(before, next) : would_fill_a_slot(before, entries.front().node))
                 return Outcome::Keep;
+            // A group that follows one kept for it stays too: out of its
+            // braces its first token might not fill the slot, and the group
+            // before would go the next time.
+            if (frame.list_begin > parent.list_begin && list_[frame.list_begin - 1].parts_next) return Outcome::Keep;
+            if (!entries.empty() && would_fill_a_slot(entries.back().node, next)) {
+                parting_ = true;
+                return Outcome::Keep;
+            }
             return primes_would_not_read_back(frame, parent, entries) ? Outcome::Keep : Outcome::Unwrap;
         }
         if (count != 1) return Outcome::Keep;
@@ -519,7 +651,7 @@ private:
         }
         if (would_close_brackets(frame.bare, entries, slot == Slot::Kind::Argument)) return Outcome::Keep;
         if (slot == Slot::Kind::ScriptBase && frames_.size() >= 2 && parent.slot && parent.slot->is_group_child() &&
-            would_open_brackets(entry_before(frames_[frames_.size() - 2], parent), entries[0].node))
+            would_fill_a_slot(written_before(frames_.size() - 2, parent), entries[0].node))
             return Outcome::Keep;
         return Outcome::Redirect;
     }
@@ -690,7 +822,18 @@ private:
     }
     bool prefixes_would_be_lowered_again(const Frame& frame, Frame& parent, std::span<const Entry> entries,
                                          ContentMode mode) const {
-        if (entries.empty()) return only_content_of_list(frame, parent, mode);
+        auto same_prefix = [&](NodeId a, NodeId b) {
+            return attribute_prefix(a, mode) && attribute_prefix(b, mode) &&
+                   std::get<Node::Command>(ast_.node(a).value).name == std::get<Node::Command>(ast_.node(b).value).name;
+        };
+        if (entries.empty()) {
+            if (only_content_of_list(frame, parent, mode)) return true;
+            // An empty group that parts two prefixes of one name: without
+            // it they would meet, and be lowered as one.
+            return frame.list_begin > parent.list_begin && parent.cursor < parent.edge_end &&
+                   edges_[parent.cursor].second.is_group_child() &&
+                   same_prefix(list_[frame.list_begin - 1].node, edges_[parent.cursor].first);
+        }
         if (frame.prefixes == 0) return false;
         if (prefix_body(parent, mode)) return true;
         for (; parent.declaratives_scanned < frame.list_begin; ++parent.declaratives_scanned) {
@@ -710,10 +853,6 @@ private:
         if (parent.declared && (parent.content_before || parent.declared_math_size || entries.size() > 1 ||
                                 parent.cursor < parent.edge_end))
             return true;
-        auto same_prefix = [&](NodeId a, NodeId b) {
-            return attribute_prefix(a, mode) && attribute_prefix(b, mode) &&
-                   std::get<Node::Command>(ast_.node(a).value).name == std::get<Node::Command>(ast_.node(b).value).name;
-        };
         if (frame.list_begin > parent.list_begin && same_prefix(list_[frame.list_begin - 1].node, entries.front().node))
             return true;
         if (parent.cursor >= parent.edge_end || !edges_[parent.cursor].second.is_group_child()) return false;
@@ -780,7 +919,10 @@ private:
         });
     }
 
-    static bool is_brace_group(const Node& node) { return is_brace_group_node(node); }
+    static bool is_brace_group(const Node& node) {
+        const auto* group = node.get_if<Node::Group>();
+        return group != nullptr && (group->kind.is_explicit() || group->kind.is_implicit());
+    }
 
     // The state after `node` read as part of an optional run; `opening` when
     // the node must open it. In text the brackets sit inside text nodes.
@@ -858,70 +1000,27 @@ private:
     const FlattenGroupsGuards& guards_;
     ReportRecorder& recorder_;
     std::vector<NodeId>* changed_lists_;
+    const FlattenSight& sight_;
+    const NameIndex* watched_;
+    std::vector<NodeId>* seen_;
     std::vector<Frame>& frames_;
     std::vector<Edge>& edges_;
     std::vector<Entry>& list_;
     std::vector<NodeId>& to_free_;
     std::vector<NodeId>& ids_;
+    std::vector<std::uint8_t>& closes_;
     bool removed_ = false;
+    bool parting_ = false;  // the group just decided stays to part its last member from what follows
 };
 
 }  // namespace
 
-namespace {
-
-// An item of a bracket argument whose text would end the argument is written
-// in braces (see `closes_bracket_argument`). Rules build such items; they get
-// their braces in the tree before flattening looks at it, so that it decides
-// as it will when it reads the text again.
-void brace_bracket_closers(Ast& ast, NodeId root) {
-    std::vector<NodeId> todo{root};
-    std::vector<NodeId> ids;
-    while (!todo.empty()) {
-        const NodeId id = todo.back();
-        todo.pop_back();
-        syntax::for_each_edge(ast.node(id), [&](NodeId child, Slot) { todo.push_back(child); });
-        // Slots are looked up afresh each time: new nodes may move the tree's storage.
-        for (std::size_t i = 0; ast.node(id).args() != nullptr && i < ast.node(id).args()->size(); ++i) {
-            const auto& arg = (*ast.node(id).args())[i];
-            if (!arg || !std::holds_alternative<syntax::ast::ArgumentKind::Optional>(arg->kind.value)) continue;
-            const auto content = arg->value.content();
-            const auto mode = arg->value.content_mode();
-            if (!content || !mode) continue;
-            const NodeId list = *content;
-            if (!is_brace_group_node(ast.node(list))) {
-                if (!syntax::serialize::closes_bracket_argument(ast, list)) continue;
-                const NodeId stand_in = support::new_placeholder(ast, *mode);
-                ast.replace_content_child(list, stand_in);
-                const NodeId braced = ast.new_node(Node::Group{{list}, syntax::ast::GroupKind::Explicit{}, *mode});
-                support::replace_in_slot_and_free(
-                    ast, stand_in, ast.new_node(Node::Group{{braced}, syntax::ast::GroupKind::Implicit{}, *mode}));
-                continue;
-            }
-            const auto children = ast.children(list);
-            if (std::none_of(children.begin(), children.end(), [&](NodeId c) {
-                    return syntax::serialize::closes_bracket_argument(ast, c);
-                }))
-                continue;
-            const auto group_mode = std::get<Node::Group>(ast.node(list).value).mode;
-            ids.assign(children.begin(), children.end());
-            ast.detach_all_children(list);
-            for (NodeId& c : ids)
-                if (syntax::serialize::closes_bracket_argument(ast, c))
-                    c = ast.new_node(Node::Group{{c}, syntax::ast::GroupKind::Explicit{}, group_mode});
-            ast.replace_children(list, ids);
-        }
-    }
-}
-
-}  // namespace
-
 bool flatten_groups(syntax::Ast& ast, syntax::ast::NodeId root, const FlattenGroupsGuards& guards,
-                    ReportRecorder& recorder, std::vector<syntax::ast::NodeId>* changed_lists) {
+                    ReportRecorder& recorder, std::vector<syntax::ast::NodeId>* changed_lists,
+                    const FlattenSight& sight) {
     util::work_count += ast.node_count();  // the walk, counted at once
     util::check_work();
-    brace_bracket_closers(ast, root);
-    Flattener flattener(ast, guards, recorder, changed_lists);
+    Flattener flattener(ast, guards, recorder, changed_lists, sight);
     flattener.run(root);
     return flattener.removed();
 }

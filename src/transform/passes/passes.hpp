@@ -12,6 +12,8 @@
 
 #include "syntax/ast.hpp"
 #include "transform/config.hpp"
+#include "knowledge/knowledge_base.hpp"
+#include "transform/name_index.hpp"
 #include "transform/report.hpp"
 
 namespace quorvel::transform::passes {
@@ -36,11 +38,25 @@ void finalize_ast(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& re
 // flattening changed are the only ones that can hold anything to finalise.
 void finalize_lists(syntax::Ast& ast, std::span<const syntax::ast::NodeId> lists, ReportRecorder& recorder);
 
+// What flattening may look up beyond the tree. With the knowledge bases, a
+// group stays where taking it out would hand the token after it to an open
+// slot of the command before it. With `watched` and `seen`, it appends each
+// command-like node named in `watched` that a removal showed something new:
+// in its subtree, or next to it (some may be listed twice, and some gone
+// when it returns).
+struct FlattenSight {
+    const knowledge::KnowledgeBase* math = nullptr;
+    const knowledge::KnowledgeBase* text = nullptr;
+    const NameIndex* watched = nullptr;
+    std::vector<syntax::ast::NodeId>* seen = nullptr;
+};
+
 // Removes the groups that no guard keeps; whether it removed any. With
 // `changed_lists`, appends each list node left standing whose child list it
 // changed.
 bool flatten_groups(syntax::Ast& ast, syntax::ast::NodeId root, const FlattenGroupsGuards& guards,
-                    ReportRecorder& recorder, std::vector<syntax::ast::NodeId>* changed_lists = nullptr);
+                    ReportRecorder& recorder, std::vector<syntax::ast::NodeId>* changed_lists = nullptr,
+                    const FlattenSight& sight = {});
 
 // Every maximal run of tab, line feed, form feed, carriage return, space and
 // no-break space becomes one space; nothing is trimmed.

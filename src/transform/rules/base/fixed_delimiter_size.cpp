@@ -1,8 +1,10 @@
 #include "transform/rules/base/fixed_delimiter_size.hpp"
 
+#include <optional>
 #include <utility>
 
 #include "transform/helpers.hpp"
+#include "transform/passes/exposure.hpp"
 #include "transform/rule_context.hpp"
 #include "transform/rules/base/spacing_drop.hpp"
 
@@ -30,7 +32,36 @@ Node bare_delimiter_node(const syntax::ast::Delimiter& delimiter) {
     return transform::helpers::bare_symbol_node(name);
 }
 
+// The item written just before `node` (a script base stands for its scripted
+// node), or the environment whose body it starts.
+std::optional<NodeId> written_before(const syntax::Ast& ast, NodeId node) {
+    NodeId item = node;
+    const syntax::ParentLink* link = ast.parent_link(item);
+    while (link != nullptr && link->slot.kind() == syntax::Slot::Kind::ScriptBase) {
+        item = link->parent;
+        link = ast.parent_link(item);
+    }
+    if (link == nullptr || !link->slot.is_group_child()) return std::nullopt;
+    if (const auto before = ast.prev_sibling(item)) return before;
+    const syntax::ParentLink* list = ast.parent_link(link->parent);
+    if (list != nullptr && list->slot.kind() == syntax::Slot::Kind::EnvBody) return list->parent;
+    return std::nullopt;
+}
+
 }  // namespace
+
+bool bare_delimiter_fills_a_slot(const RuleContext& ctx, NodeId node, const syntax::ast::Delimiter& delimiter) {
+    const auto before = written_before(ctx.ast, node);
+    if (!before || delimiter.is_none()) return false;
+    const Node bare = bare_delimiter_node(delimiter);
+    transform::passes::support::LeadToken token;
+    if (const auto* c = bare.get_if<Node::Char>()) {
+        token = {transform::passes::support::LeadToken::Kind::Char, c->value, {}};
+    } else {
+        token = {transform::passes::support::LeadToken::Kind::Control, 0, *bare.name()};
+    }
+    return transform::passes::support::takes_token(ctx.ast, ctx.math, ctx.text, *before, token);
+}
 
 void drop_fixed_delimiter_size(syntax::Ast& ast, NodeId node, const syntax::ast::Delimiter& delimiter) {
     if (delimiter.is_none()) {
@@ -51,6 +82,9 @@ RuleResult FixedDelimiterSizeDropRule::apply(RuleContext& ctx, syntax::ast::Node
     if (auto error = RuleScopedContext::expect_arg_len(command->args.size(), 1, display)) return std::move(*error);
     auto delimiter = RuleScopedContext::mandatory_delimiter(command->args[0], display, "argument");
     if (!delimiter) return std::move(delimiter).error();
+    // Bare, the delimiter would fill an open slot of what stands before it:
+    // the size stays.
+    if (fixed_delimiter_size::helpers::bare_delimiter_fills_a_slot(ctx, node, *delimiter)) return RuleOutcome::Skipped;
     fixed_delimiter_size::helpers::drop_fixed_delimiter_size(ctx.ast, node, *delimiter);
     return RuleOutcome::Applied;
 }

@@ -18,6 +18,11 @@ namespace fixed_delimiter_size::helpers {
 // and leaves an empty math group anywhere else.
 void drop_fixed_delimiter_size(syntax::Ast& ast, syntax::ast::NodeId node, const syntax::ast::Delimiter& delimiter);
 
+// Whether the delimiter of the size command `node`, written bare, would fill
+// an open slot of the command or environment written before it.
+bool bare_delimiter_fills_a_slot(const RuleContext& ctx, syntax::ast::NodeId node,
+                                 const syntax::ast::Delimiter& delimiter);
+
 }  // namespace fixed_delimiter_size::helpers
 
 class FixedDelimiterSizeDropRule final : public RegisteredRule {

@@ -71,7 +71,17 @@ NodeId derivative_numerator(Ast& ast, SymbolBuilder symbol, std::optional<NodeId
 NodeId derivative_denominator(Ast& ast, SymbolBuilder symbol, NodeId variable, std::optional<NodeId> order) {
     std::vector<NodeId> children{symbol(ast)};
     if (order) {
-        const NodeId base = ast.clone_subtree(variable);
+        NodeId base = ast.clone_subtree(variable);
+        // A variable that is a script or primes itself takes the order in
+        // braces: bare, its script and the order would be two superscripts
+        // of one base, and primes would join the base before them.
+        const Node* inner = &ast.node(base);
+        while (const auto* g = inner->get_if<Node::Group>()) {
+            if (!g->kind.is_implicit() || g->children.size() != 1) break;
+            inner = &ast.node(g->children[0]);
+        }
+        if (inner->is<Node::Scripted>() || inner->is<Node::Prime>())
+            base = ast.new_node(Node::Group{{base}, syntax::ast::GroupKind::Explicit{}, syntax::ContentMode::Math});
         children.push_back(ast.superscript(base, ast.clone_subtree(*order)));
     } else {
         passes::support::append_cloned_content_after(ast, children, variable);

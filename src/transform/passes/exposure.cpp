@@ -1,0 +1,100 @@
+#include "transform/passes/exposure.hpp"
+
+namespace quorvel::transform::passes::support {
+
+namespace {
+
+using knowledge::ArgFormKind;
+using knowledge::DelimiterToken;
+using syntax::ast::Node;
+
+bool matches(const DelimiterToken& d, const LeadToken& token) {
+    if (d.kind == DelimiterToken::Kind::ControlSeq) return token.kind == LeadToken::Kind::Control && token.name == d.name;
+    if (d.ch == U'{') return token.kind == LeadToken::Kind::Brace;
+    return token.kind == LeadToken::Kind::Char && token.ch == d.ch;
+}
+
+}  // namespace
+
+LeadToken lead_token(const syntax::Ast& ast, syntax::ast::NodeId node) {
+    const Node* n = &ast.node(node);
+    for (;;) {
+        if (const auto* s = n->get_if<Node::Scripted>()) {
+            n = &ast.node(s->base);
+            continue;
+        }
+        const auto* g = n->get_if<Node::Group>();
+        if (g == nullptr || !g->kind.is_implicit()) break;
+        // An implicit group is written as its children alone.
+        if (g->children.empty()) return {};
+        n = &ast.node(g->children[0]);
+    }
+    if (const auto* c = n->get_if<Node::Char>()) return {LeadToken::Kind::Char, c->value, {}};
+    if (const auto* t = n->get_if<Node::Text>()) {
+        if (t->value.empty()) return {};
+        return {LeadToken::Kind::Char, static_cast<unsigned char>(t->value[0]), {}};
+    }
+    if (n->is<Node::Prime>()) return {LeadToken::Kind::Char, U'\'', {}};
+    if (const auto* g = n->get_if<Node::Group>()) {
+        if (g->kind.is_explicit()) return {LeadToken::Kind::Brace, U'{', {}};
+        if (g->kind.as_delimited() != nullptr) return {LeadToken::Kind::Control, 0, "left"};
+        return {LeadToken::Kind::Other, 0, {}};
+    }
+    if (n->is<Node::Command>() || n->is<Node::Declarative>()) return {LeadToken::Kind::Control, 0, *n->name()};
+    if (n->is<Node::Environment>()) return {LeadToken::Kind::Control, 0, "begin"};
+    return {LeadToken::Kind::Other, 0, {}};
+}
+
+bool takes_token(const syntax::Ast& ast, const knowledge::KnowledgeBase& math, const knowledge::KnowledgeBase& text,
+                 syntax::ast::NodeId before, LeadToken token) {
+    if (token.kind == LeadToken::Kind::None) return false;
+    const Node& node = ast.node(before);
+    std::span<const knowledge::ArgSpec> specs;
+    if (const auto* env = node.get_if<Node::Environment>()) {
+        const auto* record = math.lookup_env(env->name);
+        if (record == nullptr) record = text.lookup_env(env->name);
+        if (record == nullptr) return false;
+        specs = record->args;
+    } else if (node.is<Node::Command>() || node.is<Node::Declarative>()) {
+        if (const auto* c = node.get_if<Node::Command>(); c != nullptr && !c->known) return false;
+        const auto* record = math.lookup_command(*node.name());
+        if (record == nullptr) record = text.lookup_command(*node.name());
+        if (record == nullptr) return false;
+        specs = record->args;
+    } else {
+        return false;
+    }
+    const auto& args = *node.args();
+    if (args.size() != specs.size()) return false;
+    std::size_t first_open = args.size();
+    while (first_open > 0 && !args[first_open - 1]) --first_open;
+    // The reading goes on slot by slot after the last one filled: a slot
+    // the token opens takes it, a required one takes any token, an
+    // optional one that it does not open is passed by.
+    for (std::size_t i = first_open; i < specs.size(); ++i) {
+        const knowledge::ArgSpec& spec = specs[i];
+        switch (spec.form.kind) {
+            case ArgFormKind::Star:
+                if (token.kind == LeadToken::Kind::Char && token.ch == U'*') return true;
+                continue;
+            case ArgFormKind::Standard:
+                if (spec.required) return true;
+                if (token.kind == LeadToken::Kind::Char && token.ch == U'[') return true;
+                continue;
+            case ArgFormKind::Group:
+                if (spec.required || token.kind == LeadToken::Kind::Brace) return true;
+                continue;
+            case ArgFormKind::Delimited:
+                if (spec.required || matches(spec.form.open, token)) return true;
+                continue;
+            case ArgFormKind::Paired:
+                if (spec.required) return true;
+                for (const auto& pair : spec.form.pairs)
+                    if (matches(pair.open, token)) return true;
+                continue;
+        }
+    }
+    return false;
+}
+
+}  // namespace quorvel::transform::passes::support
