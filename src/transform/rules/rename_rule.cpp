@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "transform/helpers.hpp"
+#include "transform/passes/exposure.hpp"
 #include "transform/rule_context.hpp"
 #include "transform/rules/spacing_support.hpp"
 
@@ -317,6 +318,15 @@ RuleResult RenameRule::apply(RuleContext& ctx, NodeId node) const {
         case RenameForm::Prime: replacement = Node::Prime{1}; break;
         case RenameForm::LineBreak: replacement = helpers::linebreak_command_node(); break;
     }
+    // A character written where the command was may fill an open slot of the
+    // command before it, as `*` the star of `\mqty`: the command stays.
+    using passes::support::LeadToken;
+    LeadToken token{LeadToken::Kind::Control, 0, {}};
+    if (const auto* c = replacement.get_if<Node::Char>()) token = {LeadToken::Kind::Char, c->value, {}};
+    else if (replacement.is<Node::Prime>()) token = {LeadToken::Kind::Char, U'\'', {}};
+    else if (replacement.is<Node::ActiveSpace>()) token = {LeadToken::Kind::Char, U'~', {}};
+    else if (const auto name = replacement.name()) token.name = *name;
+    if (passes::support::taken_by_item_before(ctx.ast, ctx.math, ctx.text, node, token)) return RuleOutcome::Skipped;
     ctx.ast.replace_node(node, std::move(replacement));
     for (NodeId id : braces) {
         const auto& group = std::get<Node::Group>(ctx.ast.node(id).value);
