@@ -258,6 +258,13 @@ bool prime_would_not_read_back(const syntax::Ast& ast, NodeId node) {
                 // of a merged superscript would be raised once more than the
                 // `\prime` it replaces, which joins the held run.
                 if (at != node && holds_primes_before(ast, link->parent, link->slot.index())) return true;
+                // Right after a brace group, a prime makes it a script base,
+                // which flattening decides otherwise than a member of a
+                // list: the `\prime` waits until the group has gone.
+                if (at == node && link->slot.index() > 0) {
+                    const auto* g = ast.node(siblings[link->slot.index() - 1]).get_if<Node::Group>();
+                    if (g != nullptr && g->kind.is_explicit()) return true;
+                }
                 for (std::size_t i = link->slot.index(); i > 0; --i)
                     if (const std::optional<bool> ends = ends_in_superscript(ast, siblings[i - 1])) return *ends;
                 if (!is_math_brace_group(ast.node(link->parent))) return false;
