@@ -71,5 +71,19 @@ INSTANTIATE_TEST_SUITE_P(
                    "\\mqty [ \\frac { \\mathrm { d } ^ { [ a ] } f } { \\mathrm { d } x ^ { [ a ] } } ]"},
         ReplayCase{"\\eval x|", "\\eval x |"}));
 
+// Removals and renames that once settled only in a second round, or exposed
+// a token to an open slot of the command before them: primes after a group
+// kept in its list or after a declarative, which would take them as scripts;
+// `*` after a command with a star slot; a size command before the delimiter
+// a quantity takes.
+INSTANTIATE_TEST_SUITE_P(
+    Removals, WriterReplay,
+    ::testing::Values(
+        ReplayCase{"{\\sigma}{'}", "{ \\sigma } { ' }"}, ReplayCase{"\\pi^{}{x}{'}", "\\pi ^ { } { x } { ' }"},
+        ReplayCase{"{\\expval{x}}{\\:}\\prime", nullptr}, ReplayCase{"x^{\\prime{}\\prime}", nullptr},
+        ReplayCase{"\\displaystyle{'}", "\\displaystyle { ' }"}, ReplayCase{"\\displaystyle{'}\\prime", nullptr},
+        ReplayCase{"\\mqty\\ast", "\\mqty \\ast"}, ReplayCase{"\\mqty*\\ast", "\\mqty* *"},
+        ReplayCase{"\\qty\\big(\\pmqty{)})", nullptr}));
+
 }  // namespace
 }  // namespace quorvel

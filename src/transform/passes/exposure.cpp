@@ -8,6 +8,14 @@ using knowledge::ArgFormKind;
 using knowledge::DelimiterToken;
 using syntax::ast::Node;
 
+// A star slot holds a boolean even when no star was written: it stands
+// open all the same.
+bool is_open(const std::optional<syntax::ast::Argument>& arg) {
+    if (!arg) return true;
+    const auto* star = std::get_if<syntax::ast::ArgumentValue::Boolean>(&arg->value.value);
+    return star != nullptr && !star->value;
+}
+
 bool matches(const DelimiterToken& d, const LeadToken& token) {
     if (d.kind == DelimiterToken::Kind::ControlSeq) return token.kind == LeadToken::Kind::Control && token.name == d.name;
     if (d.ch == U'{') return token.kind == LeadToken::Kind::Brace;
@@ -67,7 +75,7 @@ bool takes_token(const syntax::Ast& ast, const knowledge::KnowledgeBase& math, c
     const auto& args = *node.args();
     if (args.size() != specs.size()) return false;
     std::size_t first_open = args.size();
-    while (first_open > 0 && !args[first_open - 1]) --first_open;
+    while (first_open > 0 && is_open(args[first_open - 1])) --first_open;
     // The reading goes on slot by slot after the last one filled: a slot
     // the token opens takes it, a required one takes any token, an
     // optional one that it does not open is passed by.
@@ -95,6 +103,21 @@ bool takes_token(const syntax::Ast& ast, const knowledge::KnowledgeBase& math, c
         }
     }
     return false;
+}
+
+bool taken_by_item_before(const syntax::Ast& ast, const knowledge::KnowledgeBase& math,
+                          const knowledge::KnowledgeBase& text, syntax::ast::NodeId node, LeadToken token) {
+    syntax::ast::NodeId item = node;
+    const syntax::ParentLink* link = ast.parent_link(item);
+    while (link != nullptr && link->slot.kind() == syntax::Slot::Kind::ScriptBase) {
+        item = link->parent;
+        link = ast.parent_link(item);
+    }
+    if (link == nullptr || !link->slot.is_group_child()) return false;
+    if (const auto before = ast.prev_sibling(item)) return takes_token(ast, math, text, *before, token);
+    const syntax::ParentLink* list = ast.parent_link(link->parent);
+    return list != nullptr && list->slot.kind() == syntax::Slot::Kind::EnvBody &&
+           takes_token(ast, math, text, list->parent, token);
 }
 
 }  // namespace quorvel::transform::passes::support

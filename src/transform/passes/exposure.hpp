@@ -29,4 +29,11 @@ LeadToken lead_token(const syntax::Ast& ast, syntax::ast::NodeId node);
 bool takes_token(const syntax::Ast& ast, const knowledge::KnowledgeBase& math, const knowledge::KnowledgeBase& text,
                  syntax::ast::NodeId before, LeadToken token);
 
+// Whether `token`, written in place of `node`, would fill an open slot of
+// the item written just before it (a script base stands for its scripted
+// node) or of the environment whose body it starts: what a rule that
+// replaces or drops a node asks before it does.
+bool taken_by_item_before(const syntax::Ast& ast, const knowledge::KnowledgeBase& math,
+                          const knowledge::KnowledgeBase& text, syntax::ast::NodeId node, LeadToken token);
+
 }  // namespace quorvel::transform::passes::support

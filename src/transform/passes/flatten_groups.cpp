@@ -728,17 +728,27 @@ private:
             // An empty group parts the item before it from the one after.
             return frame.list_begin > parent.list_begin && parent.cursor < parent.edge_end &&
                    edges_[parent.cursor].second.is_group_child() &&
-                   joins_wrongly(list_[frame.list_begin - 1].node, edges_[parent.cursor].first, false);
+                   (joins_wrongly(list_[frame.list_begin - 1].node, edges_[parent.cursor].first, false) ||
+                    primes_go_on_kept_braces(list_[frame.list_begin - 1].node, edges_[parent.cursor].first, false));
         }
         if (joins_held_primes(frame, parent, entries.front().node)) return true;
         if (frame.list_begin > parent.list_begin &&
-            joins_wrongly(list_[frame.list_begin - 1].node, entries.front().node, true))
+            (joins_wrongly(list_[frame.list_begin - 1].node, entries.front().node, true) ||
+             primes_go_on_kept_braces(list_[frame.list_begin - 1].node, entries.front().node, true)))
             return true;
         // Brace groups next, bases included, decide for themselves with these
         // entries before them.
         if (parent.cursor >= parent.edge_end) return false;
         const Edge next = edges_[parent.cursor];
         return next.second.is_group_child() && joins_wrongly(entries.back().node, next.first, false);
+    }
+    // Primes after a brace group kept in the list make it their base, where
+    // it is decided anew and may go; after a declarative they read as its
+    // scripts, which a rule takes apart. Either settles only the next time.
+    bool primes_go_on_kept_braces(NodeId before, NodeId after, bool through_groups) const {
+        const Node& node = ast_.node(before);
+        return (is_brace_group(node) || node.is<Node::Declarative>()) &&
+               prime_head(after, through_groups) != support::PrimeHead::None;
     }
     // A merged superscript, as `x'^{...}` reads, holds the primes of its base
     // first and then the operand of its `^`. A prime that starts a brace

@@ -141,8 +141,8 @@ inline constexpr std::array<RuleRow, RULE_COUNT> RULE_ROWS{{
 
     // Package base, level authoring.
     {Base, Authoring, "character_alias", "ast-to-asterisk", 2,
-     "chr:ast", "same", "-", "-",
-     "Rewrite ast as a plain asterisk character."},
+     "chr:ast", "-", "chr:ast", "-",
+     "Rewrite ast as a plain asterisk character, unless the command before would take it as its star."},
     {Base, Authoring, "character_alias", "ge-to-geq", 2,
      "chr:ge", "same", "-", "chr:geq",
      "Collapse ge to the explicit geq relation character."},

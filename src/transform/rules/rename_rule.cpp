@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "transform/helpers.hpp"
+#include "transform/passes/exposure.hpp"
 #include "transform/rule_context.hpp"
 #include "transform/rules/spacing_support.hpp"
 
@@ -257,6 +258,13 @@ bool prime_would_not_read_back(const syntax::Ast& ast, NodeId node) {
                 // of a merged superscript would be raised once more than the
                 // `\prime` it replaces, which joins the held run.
                 if (at != node && holds_primes_before(ast, link->parent, link->slot.index())) return true;
+                // Right after a brace group, a prime makes it a script base,
+                // which flattening decides otherwise than a member of a
+                // list: the `\prime` waits until the group has gone.
+                if (at == node && link->slot.index() > 0) {
+                    const auto* g = ast.node(siblings[link->slot.index() - 1]).get_if<Node::Group>();
+                    if (g != nullptr && g->kind.is_explicit()) return true;
+                }
                 for (std::size_t i = link->slot.index(); i > 0; --i)
                     if (const std::optional<bool> ends = ends_in_superscript(ast, siblings[i - 1])) return *ends;
                 if (!is_math_brace_group(ast.node(link->parent))) return false;
@@ -317,6 +325,15 @@ RuleResult RenameRule::apply(RuleContext& ctx, NodeId node) const {
         case RenameForm::Prime: replacement = Node::Prime{1}; break;
         case RenameForm::LineBreak: replacement = helpers::linebreak_command_node(); break;
     }
+    // A character written where the command was may fill an open slot of the
+    // command before it, as `*` the star of `\mqty`: the command stays.
+    using passes::support::LeadToken;
+    LeadToken token{LeadToken::Kind::Control, 0, {}};
+    if (const auto* c = replacement.get_if<Node::Char>()) token = {LeadToken::Kind::Char, c->value, {}};
+    else if (replacement.is<Node::Prime>()) token = {LeadToken::Kind::Char, U'\'', {}};
+    else if (replacement.is<Node::ActiveSpace>()) token = {LeadToken::Kind::Char, U'~', {}};
+    else if (const auto name = replacement.name()) token.name = *name;
+    if (passes::support::taken_by_item_before(ctx.ast, ctx.math, ctx.text, node, token)) return RuleOutcome::Skipped;
     ctx.ast.replace_node(node, std::move(replacement));
     for (NodeId id : braces) {
         const auto& group = std::get<Node::Group>(ctx.ast.node(id).value);

@@ -32,27 +32,10 @@ Node bare_delimiter_node(const syntax::ast::Delimiter& delimiter) {
     return transform::helpers::bare_symbol_node(name);
 }
 
-// The item written just before `node` (a script base stands for its scripted
-// node), or the environment whose body it starts.
-std::optional<NodeId> written_before(const syntax::Ast& ast, NodeId node) {
-    NodeId item = node;
-    const syntax::ParentLink* link = ast.parent_link(item);
-    while (link != nullptr && link->slot.kind() == syntax::Slot::Kind::ScriptBase) {
-        item = link->parent;
-        link = ast.parent_link(item);
-    }
-    if (link == nullptr || !link->slot.is_group_child()) return std::nullopt;
-    if (const auto before = ast.prev_sibling(item)) return before;
-    const syntax::ParentLink* list = ast.parent_link(link->parent);
-    if (list != nullptr && list->slot.kind() == syntax::Slot::Kind::EnvBody) return list->parent;
-    return std::nullopt;
-}
-
 }  // namespace
 
 bool bare_delimiter_fills_a_slot(const RuleContext& ctx, NodeId node, const syntax::ast::Delimiter& delimiter) {
-    const auto before = written_before(ctx.ast, node);
-    if (!before || delimiter.is_none()) return false;
+    if (delimiter.is_none()) return false;
     const Node bare = bare_delimiter_node(delimiter);
     transform::passes::support::LeadToken token;
     if (const auto* c = bare.get_if<Node::Char>()) {
@@ -60,7 +43,7 @@ bool bare_delimiter_fills_a_slot(const RuleContext& ctx, NodeId node, const synt
     } else {
         token = {transform::passes::support::LeadToken::Kind::Control, 0, *bare.name()};
     }
-    return transform::passes::support::takes_token(ctx.ast, ctx.math, ctx.text, *before, token);
+    return transform::passes::support::taken_by_item_before(ctx.ast, ctx.math, ctx.text, node, token);
 }
 
 void drop_fixed_delimiter_size(syntax::Ast& ast, NodeId node, const syntax::ast::Delimiter& delimiter) {
