@@ -450,13 +450,13 @@ private:
         if (i == text.size() || i == start || text[i - 1] != '\\') return false;
         return odd_backslashes_before(text, i);
     }
-    void put(bool space, std::string_view text, SpacingClass cls, TokenKind kind,
+    [[gnu::always_inline]] void put(bool space, std::string_view text, SpacingClass cls, TokenKind kind,
              ContentMode mode) {
         std::size_t start = begin_token(space);
         out_.append(text);
         end_token(start, cls, kind, mode);
     }
-    void put_control(bool space, std::string_view name, ContentMode mode) {
+    [[gnu::always_inline]] void put_control(bool space, std::string_view name, ContentMode mode) {
         std::size_t start = begin_token(space);
         out_.push_back('\\');
         out_.append(name);
@@ -495,7 +495,7 @@ private:
 
     // ---- The task stack -----------------------------------------------------
 
-    void push_visit(NodeId node, ContentMode mode) {
+    [[gnu::always_inline]] void push_visit(NodeId node, ContentMode mode) {
         Task t;
         t.op = Op::Visit;
         t.node = node;
@@ -511,7 +511,7 @@ private:
     }
     // `brace_closers`: the children stand in a bracket argument, where one
     // that would end it is written in braces (`nls` carries the flag).
-    void push_children(NodeId node, ContentMode mode, std::size_t from = 0, bool brace_closers = false) {
+    [[gnu::always_inline]] void push_children(NodeId node, ContentMode mode, std::size_t from = 0, bool brace_closers = false) {
         Task t;
         t.op = Op::Children;
         t.node = node;
@@ -630,7 +630,7 @@ private:
 
     // The text of `id` starts here when it is wanted (NodeRanges), and
     // ends once the tasks pushed after this are done.
-    void open_range(NodeId id) {
+    [[gnu::always_inline]] void open_range(NodeId id) {
         if (ranges_ == nullptr || !ranges_->wanted(id)) [[likely]] return;
         push_node_op(Op::RangeEnd, id);
         ranges_->open.push_back(ranges_->ranges.size());
