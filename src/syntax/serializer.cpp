@@ -428,10 +428,14 @@ private:
     // Every token ends here, whatever rule spaced it: a letter written right
     // after a control word would continue its name, so one space parts
     // them, in every mode. TeX skips that space when it reads the word.
-    void end_token(std::size_t start, SpacingClass cls, TokenKind kind, ContentMode mode) {
+    // Only a token that ends in a letter can end a control word: the scan
+    // back is left to those.
+    [[gnu::always_inline]] void end_token(std::size_t start, SpacingClass cls, TokenKind kind, ContentMode mode) {
         if (out_.size() > start) {
-            if (start == control_word_end_ && is_ascii_letter(out_[start])) out_.insert(start++, 1, ' ');
-            control_word_end_ = ends_in_control_word(out_, start) ? out_.size() : std::string::npos;
+            if (start == control_word_end_ && is_ascii_letter(out_[start])) [[unlikely]]
+                out_.insert(start++, 1, ' ');
+            control_word_end_ = out_.size() - start > 1 && is_ascii_letter(out_.back()) && ends_in_control_word(out_, start) ? out_.size()
+                                                                                                 : std::string::npos;
             rec_.record(out_, start, out_.size(), kind, mode);
         }
         last_ = cls;
@@ -440,19 +444,19 @@ private:
     // Whether the text from `start` on ends in a backslash and letters that
     // no backslash escapes. Letters glued to an earlier token are no name:
     // a control word is never left open into the next token.
-    static bool ends_in_control_word(std::string_view text, std::size_t start) {
+    [[gnu::noinline]] static bool ends_in_control_word(std::string_view text, std::size_t start) {
         std::size_t i = text.size();
         while (i > start && is_ascii_letter(text[i - 1])) --i;
         if (i == text.size() || i == start || text[i - 1] != '\\') return false;
         return odd_backslashes_before(text, i);
     }
-    void put(bool space, std::string_view text, SpacingClass cls, TokenKind kind,
+    [[gnu::always_inline]] void put(bool space, std::string_view text, SpacingClass cls, TokenKind kind,
              ContentMode mode) {
         std::size_t start = begin_token(space);
         out_.append(text);
         end_token(start, cls, kind, mode);
     }
-    void put_control(bool space, std::string_view name, ContentMode mode) {
+    [[gnu::always_inline]] void put_control(bool space, std::string_view name, ContentMode mode) {
         std::size_t start = begin_token(space);
         out_.push_back('\\');
         out_.append(name);
@@ -491,7 +495,7 @@ private:
 
     // ---- The task stack -----------------------------------------------------
 
-    void push_visit(NodeId node, ContentMode mode) {
+    [[gnu::always_inline]] void push_visit(NodeId node, ContentMode mode) {
         Task t;
         t.op = Op::Visit;
         t.node = node;
@@ -507,7 +511,7 @@ private:
     }
     // `brace_closers`: the children stand in a bracket argument, where one
     // that would end it is written in braces (`nls` carries the flag).
-    void push_children(NodeId node, ContentMode mode, std::size_t from = 0, bool brace_closers = false) {
+    [[gnu::always_inline]] void push_children(NodeId node, ContentMode mode, std::size_t from = 0, bool brace_closers = false) {
         Task t;
         t.op = Op::Children;
         t.node = node;
@@ -626,7 +630,7 @@ private:
 
     // The text of `id` starts here when it is wanted (NodeRanges), and
     // ends once the tasks pushed after this are done.
-    void open_range(NodeId id) {
+    [[gnu::always_inline]] void open_range(NodeId id) {
         if (ranges_ == nullptr || !ranges_->wanted(id)) [[likely]] return;
         push_node_op(Op::RangeEnd, id);
         ranges_->open.push_back(ranges_->ranges.size());
@@ -1107,20 +1111,21 @@ private:
         return depth == 0;
     }
     // Whether an Error snippet at or below `node` does not pair its braces.
-    // A subtree is searched once, when the first argument in it asks: the
-    // writer asks from the top down, and error documents may be deep.
+    // The first argument that asks has every such snippet found in one
+    // sweep of the nodes, and their ancestors marked: valid trees hold
+    // none, and error documents may be deep.
     bool holds_unpaired_brace(NodeId node) {
-        if (!scanned_.contains(node.index)) {
-            std::vector<NodeId> subtree;
-            ast_.collect_postorder(node, subtree);
-            for (NodeId id : subtree) {
-                scanned_.insert(id.index);
-                const auto* e = ast_.node(id).template get_if<Node::Error>();
-                if (e == nullptr || pairs_braces(e->snippet)) continue;
-                for (NodeId at = id; unpaired_.insert(at.index).second && !(at == node);) at = *ast_.parent_id(at);
-            }
+        if (!scanned_) {
+            scanned_ = true;
+            ast_.for_each_node([&](NodeId id, const Node& n) {
+                const auto* e = n.template get_if<Node::Error>();
+                if (e == nullptr || pairs_braces(e->snippet)) return;
+                for (std::optional<NodeId> at = id; at && unpaired_.insert(at->index).second;)
+                    at = ast_.parent_id(*at);
+            });
+            util::work_count += ast_.node_count();
         }
-        return unpaired_.contains(node.index);
+        return !unpaired_.empty() && unpaired_.contains(node.index);
     }
 
     void recorded_delimiters(const ast::Delimiter& open, const ast::Delimiter& close, NodeId node,
@@ -1164,7 +1169,7 @@ private:
     // in anything else.
     std::size_t control_word_end_ = std::string::npos;
     std::size_t bar_arguments_ = 0;  // arguments between two bars around the next token
-    std::unordered_set<std::uint32_t> scanned_;   // nodes whose subtree was searched for unpaired braces
+    bool scanned_ = false;  // the nodes were searched for unpaired braces
     std::unordered_set<std::uint32_t> unpaired_;  // nodes that hold an Error snippet with an unpaired brace
     bool after_open_marker_ = false;
     bool after_error_ = false;  // the last token is an Error snippet
