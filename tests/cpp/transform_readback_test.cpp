@@ -18,6 +18,7 @@
 #include "facade/transform_engine.hpp"
 #include "profile_engines.hpp"
 #include "parse/parse.hpp"
+#include "seeded_picker.hpp"
 #include "transform_pipeline_support.hpp"
 
 namespace quorvel {
@@ -146,9 +147,9 @@ TEST(ReadBack, PrimesAtEveryProfile) {
 
 // Formulas made of the pieces that meet at a prime: atoms, brace groups,
 // scripts and prime runs, `\prime`, spacing commands. Deterministic.
-class FormulaMaker {
+class FormulaMaker : testing::SeededPicker {
 public:
-    explicit FormulaMaker(std::uint64_t seed) : state_(seed) {}
+    using SeededPicker::SeededPicker;
 
     std::string formula(int depth = 0) {
         std::string out;
@@ -171,13 +172,6 @@ private:
         "\\bf ",   "\\rm ",     "\\large ", "\\mathbf{y}", "{'\\bf y}", "\\mathbf{'y}"};
     static constexpr std::array<const char*, 15> SCRIPTS{
         "", "", "", "'", "''", "^a", "_1", "'^2", "_1^2", "'_1", "^{\\prime}", "^\\,", "^{'}", "_i'", "^{'a}"};
-
-    std::size_t pick(std::size_t n) {
-        state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
-        return static_cast<std::size_t>((state_ >> 33) % n);
-    }
-
-    std::uint64_t state_;
 };
 
 // Every normalised output of a formula that parses clean reads back clean
@@ -472,9 +466,9 @@ TEST(ReadBack, ErrorDocumentsWriteBackToThemselves) {
 
 // Text arguments made from a seed: characters, spaces, brace groups,
 // attribute declaratives and prefixes, and inline math.
-class TextMaker {
+class TextMaker : testing::SeededPicker {
 public:
-    explicit TextMaker(std::uint64_t seed) : state_(seed) {}
+    using SeededPicker::SeededPicker;
 
     std::string formula() {
         static constexpr std::array<const char*, 4> HEADS{"\\text{", "\\mbox{", "\\textbf{", "\\textit{"};
@@ -505,13 +499,6 @@ private:
         }
         return out;
     }
-
-    std::size_t pick(std::size_t n) {
-        state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
-        return static_cast<std::size_t>((state_ >> 33) % n);
-    }
-
-    std::uint64_t state_;
 };
 
 // A normalised output normalises to itself at every profile: a sample of the

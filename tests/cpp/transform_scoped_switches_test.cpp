@@ -15,6 +15,7 @@
 
 #include "facade/transform_engine.hpp"
 #include "profile_engines.hpp"
+#include "seeded_picker.hpp"
 
 namespace quorvel {
 namespace {
@@ -104,9 +105,9 @@ constexpr std::array<std::string_view, 10> SHAPES{
     "\\frac{$}{$}", "x^{$}", "\\sum_{$}", "\\sqrt[$]{$}", "\\sqrt{$}", "\\overset{$}{=}", "{%@}", "f^{'}",
     "A_{@}^{''}",   "E"};  // `%` a declarative, `E` an environment
 
-class ShapeMaker {
+class ShapeMaker : testing::SeededPicker {
 public:
-    explicit ShapeMaker(std::uint64_t seed) : state_(seed) {}
+    using SeededPicker::SeededPicker;
 
     std::string formula(int depth = 0) {
         std::string out;
@@ -145,16 +146,6 @@ private:
         }
         return out + " \\end{" + std::string(name) + "}";
     }
-
-    template <std::size_t N>
-    std::string_view choose(const std::array<std::string_view, N>& table) { return table[pick(N)]; }
-
-    std::size_t pick(std::size_t n) {
-        state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
-        return static_cast<std::size_t>((state_ >> 33) % n);
-    }
-
-    std::uint64_t state_;
 };
 
 std::size_t occurrences(std::string_view text, std::string_view what) {

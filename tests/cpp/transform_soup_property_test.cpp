@@ -23,6 +23,7 @@
 #include "facade/transform_engine.hpp"
 #include "profile_engines.hpp"
 #include "readback_check.hpp"
+#include "seeded_picker.hpp"
 
 namespace quorvel {
 namespace {
@@ -77,9 +78,9 @@ constexpr std::array<std::string_view, 11> BRACKETS{
 constexpr std::array<std::string_view, 8> ORDERS{"n", "2", "", "{x}", "{[a]}", "{[}", "{]}", "{(}"};
 
 // Deterministic formulas of the pieces above, at most three levels deep.
-class SoupMaker {
+class SoupMaker : testing::SeededPicker {
 public:
-    explicit SoupMaker(std::uint64_t seed) : state_(seed) {}
+    using SeededPicker::SeededPicker;
 
     // Whether a shape marked `!` went into the formulas made since the last
     // call.
@@ -109,15 +110,8 @@ private:
         return out;
     }
 
-    template <std::size_t N>
-    std::string_view choose(const std::array<std::string_view, N>& table) { return table[pick(N)]; }
 
-    std::size_t pick(std::size_t n) {
-        state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
-        return static_cast<std::size_t>((state_ >> 33) % n);
-    }
 
-    std::uint64_t state_;
     bool flattening_shape_ = false;
 };
 

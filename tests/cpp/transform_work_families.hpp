@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "seeded_picker.hpp"
+
 namespace quorvel::transform::families {
 
 // Bits of `Family::profiles`, in the order authoring, faithful, corpus, equiv.
@@ -100,11 +102,8 @@ inline constexpr std::array<Layer, 30> kLayers{{
 // `count` families of three layers each, drawn with a fixed seed, repeated
 // `levels` times at n, at every profile.
 inline std::vector<Family> random_nestings(std::size_t count, std::size_t levels = 16) {
-    std::uint64_t state = 54;
-    auto pick = [&](std::size_t n) {
-        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        return static_cast<std::size_t>((state >> 33) % n);
-    };
+    testing::SeededPicker draw(54);
+    auto pick = [&](std::size_t n) { return draw.pick(n); };
     std::vector<Family> out;
     for (std::size_t i = 0; i < count; ++i) {
         Family f{"random_" + std::to_string(i), "", "x", "", kAll, levels};
