@@ -43,20 +43,22 @@ enum class SpacingClass : std::uint8_t {
 constexpr bool is_ascii_digit(char32_t c) { return c >= U'0' && c <= U'9'; }
 
 
-void append_char(std::string& out, char32_t c, ContentMode mode) {
-    switch (c) {
-        case U'#':
-        case U'$':
-        case U'%':
-        case U'_':
-        case U'{':
-        case U'}': out.push_back('\\'); break;
-        case U'&':
-            if (mode == ContentMode::Text) out.push_back('\\');
-            break;
-        default: break;
+// Whether an ASCII character is written after a backslash: # $ % _ { }
+// in every mode, & in text.
+constexpr bool escaped_ascii(char32_t c, ContentMode mode) {
+    constexpr std::uint64_t low = (1ull << '#') | (1ull << '$') | (1ull << '%');
+    constexpr std::uint64_t high = (1ull << ('_' - 64)) | (1ull << ('{' - 64)) | (1ull << ('}' - 64));
+    if (c < 64) return ((low >> c) & 1) != 0 || (c == U'&' && mode == ContentMode::Text);
+    return ((high >> (c - 64)) & 1) != 0;
+}
+
+[[gnu::always_inline]] inline void append_char(std::string& out, char32_t c, ContentMode mode) {
+    if (c >= 0x80) {
+        util::utf8::append(out, c);
+        return;
     }
-    util::utf8::append(out, c);
+    if (escaped_ascii(c, mode)) out.push_back('\\');
+    out.push_back(static_cast<char>(c));
 }
 
 // "." for none, the character unescaped, or a backslash and the name.
@@ -359,18 +361,19 @@ private:
         if (text.empty() || (text.back() != '^' && text.back() != '_')) return false;
         return !odd_backslashes_before(text, text.size() - 1);
     }
-    // Whether the text of `id` starts with its own primes: a prime, or a
+    // Whether the text of the node starts with its own primes: a prime, or a
     // scripted node whose innermost base is one.
-    bool starts_with_prime(NodeId id) const {
-        while (const auto* s = ast_.node(id).template get_if<Node::Scripted>()) id = s->base;
-        return is_prime(id);
+    bool starts_with_prime(const Node& node) const {
+        const Node* n = &node;
+        while (const auto* s = n->template get_if<Node::Scripted>()) n = &ast_.node(s->base);
+        return n->template is<Node::Prime>();
     }
     // Whether the child at `index` is a text of spacing only that ends a
     // group's list after an item other than a text. Spacing alone in a
     // brace group reads back as itself.
     bool ends_on_lone_spacing(NodeId list, std::span<const NodeId> children, std::size_t index) const {
-        const auto* g = ast_.node(list).template get_if<Node::Group>();
-        if (g == nullptr || index == 0 || index + 1 != children.size()) return false;
+        if (index == 0 || index + 1 != children.size()) return false;
+        if (!ast_.node(list).template is<Node::Group>()) return false;
         if (ast_.node(children[index - 1]).template is<Node::Text>()) return false;
         const auto* text = ast_.node(children[index]).template get_if<Node::Text>();
         if (text == nullptr || text->value.empty()) return false;
@@ -428,23 +431,27 @@ private:
     // Every token ends here, whatever rule spaced it: a letter written right
     // after a control word would continue its name, so one space parts
     // them, in every mode. TeX skips that space when it reads the word.
-    // Only a token that ends in a letter can end a control word: the scan
-    // back is left to those.
+    // Only a token glued to the last one and starting with a letter asks
+    // whether that one ended in a control word.
     [[gnu::always_inline]] void end_token(std::size_t start, SpacingClass cls, TokenKind kind, ContentMode mode) {
         if (out_.size() > start) {
-            if (start == control_word_end_ && is_ascii_letter(out_[start])) [[unlikely]]
+            if (start == last_end_ && is_ascii_letter(out_[start]) && last_ends_control_word()) [[unlikely]]
                 out_.insert(start++, 1, ' ');
-            control_word_end_ = out_.size() - start > 1 && is_ascii_letter(out_.back()) && ends_in_control_word(out_, start) ? out_.size()
-                                                                                                 : std::string::npos;
+            last_start_ = start;
+            last_end_ = out_.size();
             rec_.record(out_, start, out_.size(), kind, mode);
         }
         last_ = cls;
+    }
+    [[gnu::noinline]] bool last_ends_control_word() const {
+        const std::string_view text(out_.data(), last_end_);
+        return last_end_ - last_start_ > 1 && is_ascii_letter(text.back()) && ends_in_control_word(text, last_start_);
     }
     static bool is_ascii_letter(char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
     // Whether the text from `start` on ends in a backslash and letters that
     // no backslash escapes. Letters glued to an earlier token are no name:
     // a control word is never left open into the next token.
-    [[gnu::noinline]] static bool ends_in_control_word(std::string_view text, std::size_t start) {
+    static bool ends_in_control_word(std::string_view text, std::size_t start) {
         std::size_t i = text.size();
         while (i > start && is_ascii_letter(text[i - 1])) --i;
         if (i == text.size() || i == start || text[i - 1] != '\\') return false;
@@ -561,32 +568,7 @@ private:
     [[gnu::always_inline]] void step(const Task& t) {
         switch (t.op) {
             case Op::Visit: visit(t.node, t.mode); break;
-            case Op::Children: {
-                auto children = ast_.children(t.node);
-                if (t.index >= children.size()) break;
-                if (t.index + 1 < children.size()) push_children(t.node, t.mode, t.index + 1, t.nls);
-                // Primes that follow an item of the same math list read back
-                // as its superscript, which is written glued to it: glued
-                // here too, the text reads back to itself. Unreadable text
-                // keeps its space.
-                // Operator-name content is written in text mode but read
-                // as math: its primes are glued alike.
-                glue_next_prime_ = t.index > 0 && starts_with_prime(children[t.index]) &&
-                                   (t.mode == ContentMode::Math || !in_text_content(children[t.index]));
-                if (t.mode == ContentMode::Text && ends_on_lone_spacing(t.node, children, t.index)) {
-                    // Spacing between an item and the closing brace reads as
-                    // nothing: a control space is the space it renders.
-                    put_control(rule_c(ContentMode::Text, true), " ", ContentMode::Text);
-                    break;
-                }
-                // Written now: the rest of the list waits on the stack.
-                if (t.nls && serialize::closes_bracket_argument(ast_, children[t.index])) {
-                    wrapped_content(children[t.index], t.mode, t.mode, '{', '}', false, false);
-                } else {
-                    visit(children[t.index], t.mode);
-                }
-                break;
-            }
+            case Op::Children: list_from(t); break;
             case Op::Slots: {
                 auto slots = ast_.arg_slots(t.node);
                 if (t.index >= slots.size()) break;
@@ -628,6 +610,51 @@ private:
 
     // ---- Nodes --------------------------------------------------------------
 
+    // The children of a list from `t.index` on. The rest of the list waits
+    // on the stack; while a child leaves no task of its own (a leaf), the
+    // next one is written at once instead of going through the stack.
+    void list_from(const Task& t) {
+        const auto children = ast_.children(t.node);
+        std::size_t i = t.index;
+        if (i >= children.size()) return;
+        if (i + 1 < children.size()) push_children(t.node, t.mode, i + 1, t.nls);
+        for (;;) {
+            const std::size_t pending = stack_.size();
+            list_item(t, children, i);
+            if (++i == children.size() || failed_ || stack_.size() != pending) return;
+            // The continuation is still on top.
+            if (i + 1 < children.size()) {
+                ++stack_.back().index;
+            } else {
+                stack_.pop_back();
+            }
+        }
+    }
+
+    void list_item(const Task& t, std::span<const NodeId> children, std::size_t i) {
+        const NodeId child = children[i];
+        const Node& node = ast_.node(child);
+        // Primes that follow an item of the same math list read back as its
+        // superscript, which is written glued to it: glued here too, the
+        // text reads back to itself. Unreadable text keeps its space.
+        // Operator-name content is written in text mode but read as math:
+        // its primes are glued alike.
+        glue_next_prime_ = i > 0 && starts_with_prime(node) &&
+                           (t.mode == ContentMode::Math || !in_text_content(child));
+        if (t.mode == ContentMode::Text && ends_on_lone_spacing(t.node, children, i)) {
+            // Spacing between an item and the closing brace reads as
+            // nothing: a control space is the space it renders.
+            put_control(rule_c(ContentMode::Text, true), " ", ContentMode::Text);
+            return;
+        }
+        if (t.nls && serialize::closes_bracket_argument(ast_, child)) {
+            wrapped_content(child, t.mode, t.mode, '{', '}', false, false);
+        } else {
+            visit(child, node, t.mode);
+        }
+    }
+
+
     // The text of `id` starts here when it is wanted (NodeRanges), and
     // ends once the tasks pushed after this are done.
     [[gnu::always_inline]] void open_range(NodeId id) {
@@ -637,9 +664,10 @@ private:
         ranges_->ranges.push_back({id, out_.size(), out_.size()});
     }
 
-    void visit(NodeId id, ContentMode mode) {
+    void visit(NodeId id, ContentMode mode) { visit(id, ast_.node(id), mode); }
+
+    void visit(NodeId id, const Node& node, ContentMode mode) {
         open_range(id);
-        const Node& node = ast_.node(id);
         switch (node.kind()) {
             case NodeKind::Root: unreachable("root node must be handled by serialize_root");
             case NodeKind::Group: group(id, std::get<Node::Group>(node.value)); return;
@@ -1061,7 +1089,8 @@ private:
         // braces (an Error snippet in a delimited argument of its own, which
         // sees no braces) is written as it was read: braces around it would
         // end at its first unpaired `}`.
-        if (!operand && lb == '{' && brace_group(ast_.node(node)) == nullptr && holds_unpaired_brace(node)) {
+        const Node& n = ast_.node(node);
+        if (!operand && lb == '{' && brace_group(n) == nullptr && holds_unpaired_brace(node, n)) {
             take_counter();
             push_visit(node, content);
             return;
@@ -1070,7 +1099,6 @@ private:
         bool compact =
             content == ContentMode::Math && opt_.group_inner_spacing == MathGroupInnerSpacing::Compact;
         if (compact) suppress_ += 1;
-        const Node& n = ast_.node(node);
         if (const auto* g = brace_group(n)) {
             if (g->children.empty()) {
                 if (g->mode == ContentMode::Math &&
@@ -1111,10 +1139,18 @@ private:
         return depth == 0;
     }
     // Whether an Error snippet at or below `node` does not pair its braces.
-    // The first argument that asks has every such snippet found in one
-    // sweep of the nodes, and their ancestors marked: valid trees hold
-    // none, and error documents may be deep.
-    bool holds_unpaired_brace(NodeId node) {
+    // A leaf answers for itself. Else the first argument that asks has every
+    // such snippet found in one sweep of the nodes, and their ancestors
+    // marked: valid trees hold none, and error documents may be deep.
+    bool holds_unpaired_brace(NodeId node, const Node& n) {
+        switch (n.kind()) {
+            case NodeKind::Prime:
+            case NodeKind::Text:
+            case NodeKind::Char:
+            case NodeKind::ActiveSpace: return false;
+            case NodeKind::Error: return !pairs_braces(std::get<Node::Error>(n.value).snippet);
+            default: break;
+        }
         if (!scanned_) {
             scanned_ = true;
             ast_.for_each_node([&](NodeId id, const Node& n) {
@@ -1165,9 +1201,9 @@ private:
     std::uint64_t suppress_ = 0;
     SpacingClass last_ = SpacingClass::Start;
     bool after_white_space_ = false;
-    // Where the control word that ends the output ends; npos when it ends
-    // in anything else.
-    std::size_t control_word_end_ = std::string::npos;
+    // Where the last non-empty token starts and ends.
+    std::size_t last_start_ = 0;
+    std::size_t last_end_ = std::string::npos;
     std::size_t bar_arguments_ = 0;  // arguments between two bars around the next token
     bool scanned_ = false;  // the nodes were searched for unpaired braces
     std::unordered_set<std::uint32_t> unpaired_;  // nodes that hold an Error snippet with an unpaired brace
