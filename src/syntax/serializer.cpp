@@ -139,7 +139,7 @@ enum class Op : std::uint8_t {
     InfixName,    // backslash and name of the Infix `node`
     InfixOperand, // `node` as an infix operand
     Subscript,    // `node` as subscript
-    Superscript,  // `node` as superscript
+    Superscript,  // `node` as superscript; `nls`: it follows a base that is primes
     CaretPrimes,  // the Prime `node` as a superscript written `^'`
     EnvEnd,       // \end{name} of the Environment `node`, in `mode`
     Braced,       // `node` in braces, in `mode`
@@ -509,11 +509,13 @@ private:
         t.mode = mode;
         stack_.push_back(t);
     }
-    void push_node_op(Op op, NodeId node, ContentMode mode = ContentMode::Math) {
+    // `flag`: carried in `nls` for the op to read.
+    void push_node_op(Op op, NodeId node, ContentMode mode = ContentMode::Math, bool flag = false) {
         Task t;
         t.op = op;
         t.node = node;
         t.mode = mode;
+        t.nls = flag;
         stack_.push_back(t);
     }
     // `brace_closers`: the children stand in a bracket argument, where one
@@ -592,7 +594,7 @@ private:
             }
             case Op::InfixOperand: infix_operand(t.node); break;
             case Op::Subscript: script('_', t.node); break;
-            case Op::Superscript: superscript(t.node); break;
+            case Op::Superscript: superscript(t.node, t.nls); break;
             case Op::CaretPrimes: caret_primes(t.node); break;
             case Op::Braced: wrapped_content(t.node, t.mode, t.mode, '{', '}', false, false); break;
             case Op::LeaveBarArgument: --bar_arguments_; break;
@@ -702,13 +704,16 @@ private:
                 const bool drop_base = after_open_marker_ && is_empty_math_base(v.base) &&
                                        (!prime_first || is_prime(*v.superscript));
                 const Op sup = drop_base && prime_first ? Op::CaretPrimes : Op::Superscript;
+                // Primes glued to base primes would read back as one run:
+                // they are parted by a space, in operator-name text too.
+                const bool after_base_prime = prime_first && is_prime(v.base);
                 // Pushed in reverse: the base is written first.
                 if (sub_first) {
-                    if (v.superscript) push_node_op(sup, *v.superscript);
+                    if (v.superscript) push_node_op(sup, *v.superscript, ContentMode::Math, after_base_prime);
                     if (v.subscript) push_node_op(Op::Subscript, *v.subscript);
                 } else {
                     if (v.subscript) push_node_op(Op::Subscript, *v.subscript);
-                    if (v.superscript) push_node_op(sup, *v.superscript);
+                    if (v.superscript) push_node_op(sup, *v.superscript, ContentMode::Math, after_base_prime);
                 }
                 // In operator-name content the base is written in the text
                 // mode of its neighbours, so that an item with primes reads
@@ -852,26 +857,16 @@ private:
         wrapped_content(node, ContentMode::Math, ContentMode::Math, '{', '}', false, true);
     }
 
-    // Whether the primes of superscript `sup` would be written right after
-    // a base that is primes itself: glued, the two runs would read back as
-    // one base prime.
-    bool after_prime_base(NodeId sup) const {
-        if (last_ != SpacingClass::Primes) return false;
-        const syntax::ParentLink* link = ast_.parent_link(sup);
-        if (link == nullptr) return false;
-        const auto* s = ast_.node(link->parent).template get_if<Node::Scripted>();
-        return s != nullptr && is_prime(s->base);
-    }
-
-    void superscript(NodeId node) {
+    // `after_base_prime`: the superscript follows a base that is primes.
+    void superscript(NodeId node, bool after_base_prime) {
         if (const auto* p = ast_.node(node).template get_if<Node::Prime>()) {
             // Glued to the base: no space, counter untouched; a base prime
             // is parted from them by a space.
-            put_primes(after_prime_base(node), p->count, SpacingClass::Primes, ContentMode::Math);
+            put_primes(after_base_prime, p->count, SpacingClass::Primes, ContentMode::Math);
             return;
         }
         if (const std::size_t held = held_primes(node); held > 0) {
-            merged_superscript(node, held);
+            merged_superscript(node, held, after_base_prime);
             return;
         }
         script('^', node);
@@ -901,10 +896,10 @@ private:
     // superscript, while `x^{'2}` would put the prime on an empty base
     // inside the superscript and raise it twice. TeX looks for the `^` right
     // after the primes, so no space goes between them.
-    void merged_superscript(NodeId node, std::size_t held) {
+    void merged_superscript(NodeId node, std::size_t held, bool after_base_prime) {
         auto children = ast_.children(node);
         for (std::size_t i = 0; i < held; ++i)
-            if (!put_primes(i == 0 && after_prime_base(node), std::get<Node::Prime>(ast_.node(children[i]).value).count,
+            if (!put_primes(i == 0 && after_base_prime, std::get<Node::Prime>(ast_.node(children[i]).value).count,
                             SpacingClass::Primes, ContentMode::Math))
                 return;
         if (held == children.size()) return;
