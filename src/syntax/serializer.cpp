@@ -1,5 +1,6 @@
 #include "syntax/serializer.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <unordered_set>
@@ -43,6 +44,64 @@ enum class SpacingClass : std::uint8_t {
 constexpr bool is_ascii_digit(char32_t c) { return c >= U'0' && c <= U'9'; }
 
 
+// The text written so far: a string kept at its full capacity beside the
+// length used, so that appending a byte is a store and a compare rather
+// than a call into the string.
+class Output {
+public:
+    void reserve(std::size_t n) {
+        if (n > cap_) grow(n);
+    }
+    std::size_t size() const { return len_; }
+    char back() const { return data_[len_ - 1]; }
+    char operator[](std::size_t i) const { return data_[i]; }
+    const char* data() const { return data_; }
+    operator std::string_view() const { return {data_, len_}; }
+
+    [[gnu::always_inline]] void push_back(char c) {
+        if (len_ == cap_) [[unlikely]] grow(len_ + 1);
+        data_[len_++] = c;
+    }
+    [[gnu::always_inline]] void append(std::string_view text) {
+        if (text.size() > cap_ - len_) [[unlikely]] grow(len_ + text.size());
+        if (!text.empty()) std::memcpy(data_ + len_, text.data(), text.size());
+        len_ += text.size();
+    }
+    void append(std::size_t n, char c) {
+        if (n > cap_ - len_) [[unlikely]] grow(len_ + n);
+        if (n > 0) std::memset(data_ + len_, c, n);
+        len_ += n;
+    }
+    void insert(std::size_t at, char c) {
+        push_back(c);
+        std::memmove(data_ + at + 1, data_ + at, len_ - at - 1);
+        data_[at] = c;
+    }
+    std::string take() {
+        text_.resize(len_);
+        return std::move(text_);
+    }
+
+private:
+    [[gnu::noinline]] void grow(std::size_t need) {
+        text_.resize(std::max({need, text_.size() * 2, std::size_t{64}}));
+        data_ = text_.data();
+        cap_ = text_.size();
+    }
+
+    std::string text_;
+    char* data_ = nullptr;
+    std::size_t len_ = 0;
+    std::size_t cap_ = 0;
+};
+
+template <class Out>
+void append_utf8(Out& out, char32_t c) {
+    std::string bytes;
+    util::utf8::append(bytes, c);
+    out.append(std::string_view(bytes));
+}
+
 // Whether an ASCII character is written after a backslash: # $ % _ { }
 // in every mode, & in text.
 constexpr bool escaped_ascii(char32_t c, ContentMode mode) {
@@ -52,9 +111,10 @@ constexpr bool escaped_ascii(char32_t c, ContentMode mode) {
     return ((high >> (c - 64)) & 1) != 0;
 }
 
-[[gnu::always_inline]] inline void append_char(std::string& out, char32_t c, ContentMode mode) {
+template <class Out>
+[[gnu::always_inline]] inline void append_char(Out& out, char32_t c, ContentMode mode) {
     if (c >= 0x80) {
-        util::utf8::append(out, c);
+        append_utf8(out, c);
         return;
     }
     if (escaped_ascii(c, mode)) out.push_back('\\');
@@ -62,29 +122,31 @@ constexpr bool escaped_ascii(char32_t c, ContentMode mode) {
 }
 
 // "." for none, the character unescaped, or a backslash and the name.
-void append_delimiter(std::string& out, const ast::Delimiter& d) {
+template <class Out>
+void append_delimiter(Out& out, const ast::Delimiter& d) {
     if (const auto* c = d.as_char()) {
-        util::utf8::append(out, c->value);
+        append_utf8(out, c->value);
     } else if (const auto* cs = d.as_control()) {
         out.push_back('\\');
-        out.append(cs->name);
+        out.append(std::string_view(cs->name));
     } else {
         out.push_back('.');
     }
 }
 
-void append_scalar_text(std::string& out, const ast::ArgumentValue& value) {
+template <class Out>
+void append_scalar_text(Out& out, const ast::ArgumentValue& value) {
     using V = ast::ArgumentValue;
     switch (value.value.index()) {
         case 0:
         case 1:
         case 2: unreachable("content variants must be serialized as child nodes");
         case 3: append_delimiter(out, std::get<V::Delimiter>(value.value).value); return;
-        case 4: out.append(std::get<V::CSName>(value.value).value); return;
-        case 5: out.append(std::get<V::Dimension>(value.value).value); return;
-        case 6: out.append(std::get<V::Integer>(value.value).value); return;
-        case 7: out.append(std::get<V::KeyVal>(value.value).value); return;
-        case 8: out.append(std::get<V::Column>(value.value).value); return;
+        case 4: out.append(std::string_view(std::get<V::CSName>(value.value).value)); return;
+        case 5: out.append(std::string_view(std::get<V::Dimension>(value.value).value)); return;
+        case 6: out.append(std::string_view(std::get<V::Integer>(value.value).value)); return;
+        case 7: out.append(std::string_view(std::get<V::KeyVal>(value.value).value)); return;
+        case 8: out.append(std::string_view(std::get<V::Column>(value.value).value)); return;
         default: unreachable("boolean values are only valid in star slots");
     }
 }
@@ -105,7 +167,7 @@ bool scalar_text_empty(const ast::ArgumentValue& value) {
 }
 
 struct NoopRecorder {
-    void record(const std::string&, std::size_t, std::size_t, TokenKind, ContentMode) {}
+    void record(std::string_view, std::size_t, std::size_t, TokenKind, ContentMode) {}
 };
 
 // Where the text of each wanted node begins and ends.
@@ -117,9 +179,9 @@ struct NodeRanges {
 
 struct TokenRecorder {
     std::vector<SerializationToken> tokens;
-    void record(const std::string& out, std::size_t start, std::size_t end, TokenKind kind,
+    void record(std::string_view out, std::size_t start, std::size_t end, TokenKind kind,
                 ContentMode mode) {
-        tokens.push_back(SerializationToken{out.substr(start, end - start), start, end, kind, mode});
+        tokens.push_back(SerializationToken{std::string(out.substr(start, end - start)), start, end, kind, mode});
     }
 };
 
@@ -203,7 +265,7 @@ public:
         return count(drain());
     }
 
-    std::string& output() { return out_; }
+    std::string output() { return out_.take(); }
     Recorder& recorder() { return rec_; }
 
 private:
@@ -436,7 +498,7 @@ private:
     [[gnu::always_inline]] void end_token(std::size_t start, SpacingClass cls, TokenKind kind, ContentMode mode) {
         if (out_.size() > start) {
             if (start == last_end_ && is_ascii_letter(out_[start]) && last_ends_control_word()) [[unlikely]]
-                out_.insert(start++, 1, ' ');
+                out_.insert(start++, ' ');
             last_start_ = start;
             last_end_ = out_.size();
             rec_.record(out_, start, out_.size(), kind, mode);
@@ -1190,7 +1252,7 @@ private:
 
     const Ast& ast_;
     const SerializeOptions& opt_;
-    std::string out_;
+    Output out_;
     Recorder rec_;
     NodeRanges* ranges_;
     std::uint64_t suppress_ = 0;
@@ -1334,7 +1396,7 @@ Expected<std::string, SerializeError> serialize_node_with(const Ast& ast, NodeId
                                                           const SerializeOptions& options) {
     Serializer<NoopRecorder> s(ast, options);
     if (!s.run_from(node, mode)) return SerializeError(SerializeError::Kind::TooManyPrimes);
-    return std::move(s.output());
+    return s.output();
 }
 
 Expected<std::string, SerializeError> serialize_node_ranges(const Ast& ast, NodeId node, ContentMode mode,
@@ -1344,20 +1406,21 @@ Expected<std::string, SerializeError> serialize_node_ranges(const Ast& ast, Node
     NodeRanges marks{std::move(wanted), ranges};
     Serializer<NoopRecorder> s(ast, options, &marks);
     if (!s.run_from(node, mode)) return SerializeError(SerializeError::Kind::TooManyPrimes);
-    return std::move(s.output());
+    return s.output();
 }
 
 Expected<std::string, SerializeError> serialize_with(const Ast& ast, const SerializeOptions& options) {
     Serializer<NoopRecorder> s(ast, options);
     if (!s.run()) return SerializeError(SerializeError::Kind::TooManyPrimes);
-    return std::move(s.output());
+    return s.output();
 }
 
 Expected<TokenizedLatex, SerializeError> serialize_tokenized_with(const Ast& ast,
                                                                   const SerializeOptions& options) {
     Serializer<TokenRecorder> s(ast, options);
     if (!s.run()) return SerializeError(SerializeError::Kind::TooManyPrimes);
-    return TokenizedLatex{std::move(s.output()), std::move(s.recorder().tokens)};
+    std::string text = s.output();
+    return TokenizedLatex{std::move(text), std::move(s.recorder().tokens)};
 }
 
 std::string serialized_char(char32_t ch, ContentMode mode) {
