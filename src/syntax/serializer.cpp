@@ -1,5 +1,6 @@
 #include "syntax/serializer.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <unordered_set>
@@ -43,46 +44,109 @@ enum class SpacingClass : std::uint8_t {
 constexpr bool is_ascii_digit(char32_t c) { return c >= U'0' && c <= U'9'; }
 
 
-void append_char(std::string& out, char32_t c, ContentMode mode) {
-    switch (c) {
-        case U'#':
-        case U'$':
-        case U'%':
-        case U'_':
-        case U'{':
-        case U'}': out.push_back('\\'); break;
-        case U'&':
-            if (mode == ContentMode::Text) out.push_back('\\');
-            break;
-        default: break;
+// The text written so far: a string kept at its full capacity beside the
+// length used, so that appending a byte is a store and a compare rather
+// than a call into the string.
+class Output {
+public:
+    void reserve(std::size_t n) {
+        if (n > cap_) grow(n);
     }
-    util::utf8::append(out, c);
+    std::size_t size() const { return len_; }
+    char back() const { return data_[len_ - 1]; }
+    char operator[](std::size_t i) const { return data_[i]; }
+    const char* data() const { return data_; }
+    operator std::string_view() const { return {data_, len_}; }
+
+    [[gnu::always_inline]] void push_back(char c) {
+        if (len_ == cap_) [[unlikely]] grow(len_ + 1);
+        data_[len_++] = c;
+    }
+    [[gnu::always_inline]] void append(std::string_view text) {
+        if (text.size() > cap_ - len_) [[unlikely]] grow(len_ + text.size());
+        if (!text.empty()) std::memcpy(data_ + len_, text.data(), text.size());
+        len_ += text.size();
+    }
+    void append(std::size_t n, char c) {
+        if (n > cap_ - len_) [[unlikely]] grow(len_ + n);
+        if (n > 0) std::memset(data_ + len_, c, n);
+        len_ += n;
+    }
+    void insert(std::size_t at, char c) {
+        push_back(c);
+        std::memmove(data_ + at + 1, data_ + at, len_ - at - 1);
+        data_[at] = c;
+    }
+    std::string take() {
+        text_.resize(len_);
+        return std::move(text_);
+    }
+
+private:
+    [[gnu::noinline]] void grow(std::size_t need) {
+        text_.resize(std::max({need, text_.size() * 2, std::size_t{64}}));
+        data_ = text_.data();
+        cap_ = text_.size();
+    }
+
+    std::string text_;
+    char* data_ = nullptr;
+    std::size_t len_ = 0;
+    std::size_t cap_ = 0;
+};
+
+template <class Out>
+void append_utf8(Out& out, char32_t c) {
+    std::string bytes;
+    util::utf8::append(bytes, c);
+    out.append(std::string_view(bytes));
+}
+
+// Whether an ASCII character is written after a backslash: # $ % _ { }
+// in every mode, & in text.
+constexpr bool escaped_ascii(char32_t c, ContentMode mode) {
+    constexpr std::uint64_t low = (1ull << '#') | (1ull << '$') | (1ull << '%');
+    constexpr std::uint64_t high = (1ull << ('_' - 64)) | (1ull << ('{' - 64)) | (1ull << ('}' - 64));
+    if (c < 64) return ((low >> c) & 1) != 0 || (c == U'&' && mode == ContentMode::Text);
+    return ((high >> (c - 64)) & 1) != 0;
+}
+
+template <class Out>
+[[gnu::always_inline]] inline void append_char(Out& out, char32_t c, ContentMode mode) {
+    if (c >= 0x80) {
+        append_utf8(out, c);
+        return;
+    }
+    if (escaped_ascii(c, mode)) out.push_back('\\');
+    out.push_back(static_cast<char>(c));
 }
 
 // "." for none, the character unescaped, or a backslash and the name.
-void append_delimiter(std::string& out, const ast::Delimiter& d) {
+template <class Out>
+void append_delimiter(Out& out, const ast::Delimiter& d) {
     if (const auto* c = d.as_char()) {
-        util::utf8::append(out, c->value);
+        append_utf8(out, c->value);
     } else if (const auto* cs = d.as_control()) {
         out.push_back('\\');
-        out.append(cs->name);
+        out.append(std::string_view(cs->name));
     } else {
         out.push_back('.');
     }
 }
 
-void append_scalar_text(std::string& out, const ast::ArgumentValue& value) {
+template <class Out>
+void append_scalar_text(Out& out, const ast::ArgumentValue& value) {
     using V = ast::ArgumentValue;
     switch (value.value.index()) {
         case 0:
         case 1:
         case 2: unreachable("content variants must be serialized as child nodes");
         case 3: append_delimiter(out, std::get<V::Delimiter>(value.value).value); return;
-        case 4: out.append(std::get<V::CSName>(value.value).value); return;
-        case 5: out.append(std::get<V::Dimension>(value.value).value); return;
-        case 6: out.append(std::get<V::Integer>(value.value).value); return;
-        case 7: out.append(std::get<V::KeyVal>(value.value).value); return;
-        case 8: out.append(std::get<V::Column>(value.value).value); return;
+        case 4: out.append(std::string_view(std::get<V::CSName>(value.value).value)); return;
+        case 5: out.append(std::string_view(std::get<V::Dimension>(value.value).value)); return;
+        case 6: out.append(std::string_view(std::get<V::Integer>(value.value).value)); return;
+        case 7: out.append(std::string_view(std::get<V::KeyVal>(value.value).value)); return;
+        case 8: out.append(std::string_view(std::get<V::Column>(value.value).value)); return;
         default: unreachable("boolean values are only valid in star slots");
     }
 }
@@ -103,7 +167,7 @@ bool scalar_text_empty(const ast::ArgumentValue& value) {
 }
 
 struct NoopRecorder {
-    void record(const std::string&, std::size_t, std::size_t, TokenKind, ContentMode) {}
+    void record(std::string_view, std::size_t, std::size_t, TokenKind, ContentMode) {}
 };
 
 // Where the text of each wanted node begins and ends.
@@ -115,9 +179,9 @@ struct NodeRanges {
 
 struct TokenRecorder {
     std::vector<SerializationToken> tokens;
-    void record(const std::string& out, std::size_t start, std::size_t end, TokenKind kind,
+    void record(std::string_view out, std::size_t start, std::size_t end, TokenKind kind,
                 ContentMode mode) {
-        tokens.push_back(SerializationToken{out.substr(start, end - start), start, end, kind, mode});
+        tokens.push_back(SerializationToken{std::string(out.substr(start, end - start)), start, end, kind, mode});
     }
 };
 
@@ -137,7 +201,7 @@ enum class Op : std::uint8_t {
     InfixName,    // backslash and name of the Infix `node`
     InfixOperand, // `node` as an infix operand
     Subscript,    // `node` as subscript
-    Superscript,  // `node` as superscript
+    Superscript,  // `node` as superscript; `nls`: it follows a base that is primes
     CaretPrimes,  // the Prime `node` as a superscript written `^'`
     EnvEnd,       // \end{name} of the Environment `node`, in `mode`
     Braced,       // `node` in braces, in `mode`
@@ -201,7 +265,7 @@ public:
         return count(drain());
     }
 
-    std::string& output() { return out_; }
+    std::string output() { return out_.take(); }
     Recorder& recorder() { return rec_; }
 
 private:
@@ -359,18 +423,19 @@ private:
         if (text.empty() || (text.back() != '^' && text.back() != '_')) return false;
         return !odd_backslashes_before(text, text.size() - 1);
     }
-    // Whether the text of `id` starts with its own primes: a prime, or a
+    // Whether the text of the node starts with its own primes: a prime, or a
     // scripted node whose innermost base is one.
-    bool starts_with_prime(NodeId id) const {
-        while (const auto* s = ast_.node(id).template get_if<Node::Scripted>()) id = s->base;
-        return is_prime(id);
+    bool starts_with_prime(const Node& node) const {
+        const Node* n = &node;
+        while (const auto* s = n->template get_if<Node::Scripted>()) n = &ast_.node(s->base);
+        return n->template is<Node::Prime>();
     }
     // Whether the child at `index` is a text of spacing only that ends a
     // group's list after an item other than a text. Spacing alone in a
     // brace group reads back as itself.
     bool ends_on_lone_spacing(NodeId list, std::span<const NodeId> children, std::size_t index) const {
-        const auto* g = ast_.node(list).template get_if<Node::Group>();
-        if (g == nullptr || index == 0 || index + 1 != children.size()) return false;
+        if (index == 0 || index + 1 != children.size()) return false;
+        if (!ast_.node(list).template is<Node::Group>()) return false;
         if (ast_.node(children[index - 1]).template is<Node::Text>()) return false;
         const auto* text = ast_.node(children[index]).template get_if<Node::Text>();
         if (text == nullptr || text->value.empty()) return false;
@@ -428,23 +493,27 @@ private:
     // Every token ends here, whatever rule spaced it: a letter written right
     // after a control word would continue its name, so one space parts
     // them, in every mode. TeX skips that space when it reads the word.
-    // Only a token that ends in a letter can end a control word: the scan
-    // back is left to those.
+    // Only a token glued to the last one and starting with a letter asks
+    // whether that one ended in a control word.
     [[gnu::always_inline]] void end_token(std::size_t start, SpacingClass cls, TokenKind kind, ContentMode mode) {
         if (out_.size() > start) {
-            if (start == control_word_end_ && is_ascii_letter(out_[start])) [[unlikely]]
-                out_.insert(start++, 1, ' ');
-            control_word_end_ = out_.size() - start > 1 && is_ascii_letter(out_.back()) && ends_in_control_word(out_, start) ? out_.size()
-                                                                                                 : std::string::npos;
+            if (start == last_end_ && is_ascii_letter(out_[start]) && last_ends_control_word()) [[unlikely]]
+                out_.insert(start++, ' ');
+            last_start_ = start;
+            last_end_ = out_.size();
             rec_.record(out_, start, out_.size(), kind, mode);
         }
         last_ = cls;
+    }
+    [[gnu::noinline]] bool last_ends_control_word() const {
+        const std::string_view text(out_.data(), last_end_);
+        return last_end_ - last_start_ > 1 && is_ascii_letter(text.back()) && ends_in_control_word(text, last_start_);
     }
     static bool is_ascii_letter(char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
     // Whether the text from `start` on ends in a backslash and letters that
     // no backslash escapes. Letters glued to an earlier token are no name:
     // a control word is never left open into the next token.
-    [[gnu::noinline]] static bool ends_in_control_word(std::string_view text, std::size_t start) {
+    static bool ends_in_control_word(std::string_view text, std::size_t start) {
         std::size_t i = text.size();
         while (i > start && is_ascii_letter(text[i - 1])) --i;
         if (i == text.size() || i == start || text[i - 1] != '\\') return false;
@@ -502,11 +571,13 @@ private:
         t.mode = mode;
         stack_.push_back(t);
     }
-    void push_node_op(Op op, NodeId node, ContentMode mode = ContentMode::Math) {
+    // `flag`: carried in `nls` for the op to read.
+    void push_node_op(Op op, NodeId node, ContentMode mode = ContentMode::Math, bool flag = false) {
         Task t;
         t.op = op;
         t.node = node;
         t.mode = mode;
+        t.nls = flag;
         stack_.push_back(t);
     }
     // `brace_closers`: the children stand in a bracket argument, where one
@@ -561,32 +632,7 @@ private:
     [[gnu::always_inline]] void step(const Task& t) {
         switch (t.op) {
             case Op::Visit: visit(t.node, t.mode); break;
-            case Op::Children: {
-                auto children = ast_.children(t.node);
-                if (t.index >= children.size()) break;
-                if (t.index + 1 < children.size()) push_children(t.node, t.mode, t.index + 1, t.nls);
-                // Primes that follow an item of the same math list read back
-                // as its superscript, which is written glued to it: glued
-                // here too, the text reads back to itself. Unreadable text
-                // keeps its space.
-                // Operator-name content is written in text mode but read
-                // as math: its primes are glued alike.
-                glue_next_prime_ = t.index > 0 && starts_with_prime(children[t.index]) &&
-                                   (t.mode == ContentMode::Math || !in_text_content(children[t.index]));
-                if (t.mode == ContentMode::Text && ends_on_lone_spacing(t.node, children, t.index)) {
-                    // Spacing between an item and the closing brace reads as
-                    // nothing: a control space is the space it renders.
-                    put_control(rule_c(ContentMode::Text, true), " ", ContentMode::Text);
-                    break;
-                }
-                // Written now: the rest of the list waits on the stack.
-                if (t.nls && serialize::closes_bracket_argument(ast_, children[t.index])) {
-                    wrapped_content(children[t.index], t.mode, t.mode, '{', '}', false, false);
-                } else {
-                    visit(children[t.index], t.mode);
-                }
-                break;
-            }
+            case Op::Children: list_from(t); break;
             case Op::Slots: {
                 auto slots = ast_.arg_slots(t.node);
                 if (t.index >= slots.size()) break;
@@ -610,7 +656,7 @@ private:
             }
             case Op::InfixOperand: infix_operand(t.node); break;
             case Op::Subscript: script('_', t.node); break;
-            case Op::Superscript: superscript(t.node); break;
+            case Op::Superscript: superscript(t.node, t.nls); break;
             case Op::CaretPrimes: caret_primes(t.node); break;
             case Op::Braced: wrapped_content(t.node, t.mode, t.mode, '{', '}', false, false); break;
             case Op::LeaveBarArgument: --bar_arguments_; break;
@@ -628,6 +674,51 @@ private:
 
     // ---- Nodes --------------------------------------------------------------
 
+    // The children of a list from `t.index` on. The rest of the list waits
+    // on the stack; while a child leaves no task of its own (a leaf), the
+    // next one is written at once instead of going through the stack.
+    void list_from(const Task& t) {
+        const auto children = ast_.children(t.node);
+        std::size_t i = t.index;
+        if (i >= children.size()) return;
+        if (i + 1 < children.size()) push_children(t.node, t.mode, i + 1, t.nls);
+        for (;;) {
+            const std::size_t pending = stack_.size();
+            list_item(t, children, i);
+            if (++i == children.size() || failed_ || stack_.size() != pending) return;
+            // The continuation is still on top.
+            if (i + 1 < children.size()) {
+                ++stack_.back().index;
+            } else {
+                stack_.pop_back();
+            }
+        }
+    }
+
+    void list_item(const Task& t, std::span<const NodeId> children, std::size_t i) {
+        const NodeId child = children[i];
+        const Node& node = ast_.node(child);
+        // Primes that follow an item of the same math list read back as its
+        // superscript, which is written glued to it: glued here too, the
+        // text reads back to itself. Unreadable text keeps its space.
+        // Operator-name content is written in text mode but read as math:
+        // its primes are glued alike.
+        glue_next_prime_ = i > 0 && starts_with_prime(node) &&
+                           (t.mode == ContentMode::Math || !in_text_content(child));
+        if (t.mode == ContentMode::Text && ends_on_lone_spacing(t.node, children, i)) {
+            // Spacing between an item and the closing brace reads as
+            // nothing: a control space is the space it renders.
+            put_control(rule_c(ContentMode::Text, true), " ", ContentMode::Text);
+            return;
+        }
+        if (t.nls && serialize::closes_bracket_argument(ast_, child)) {
+            wrapped_content(child, t.mode, t.mode, '{', '}', false, false);
+        } else {
+            visit(child, node, t.mode);
+        }
+    }
+
+
     // The text of `id` starts here when it is wanted (NodeRanges), and
     // ends once the tasks pushed after this are done.
     [[gnu::always_inline]] void open_range(NodeId id) {
@@ -637,9 +728,10 @@ private:
         ranges_->ranges.push_back({id, out_.size(), out_.size()});
     }
 
-    void visit(NodeId id, ContentMode mode) {
+    void visit(NodeId id, ContentMode mode) { visit(id, ast_.node(id), mode); }
+
+    void visit(NodeId id, const Node& node, ContentMode mode) {
         open_range(id);
-        const Node& node = ast_.node(id);
         switch (node.kind()) {
             case NodeKind::Root: unreachable("root node must be handled by serialize_root");
             case NodeKind::Group: group(id, std::get<Node::Group>(node.value)); return;
@@ -674,13 +766,16 @@ private:
                 const bool drop_base = after_open_marker_ && is_empty_math_base(v.base) &&
                                        (!prime_first || is_prime(*v.superscript));
                 const Op sup = drop_base && prime_first ? Op::CaretPrimes : Op::Superscript;
+                // Primes glued to base primes would read back as one run:
+                // they are parted by a space, in operator-name text too.
+                const bool after_base_prime = prime_first && is_prime(v.base);
                 // Pushed in reverse: the base is written first.
                 if (sub_first) {
-                    if (v.superscript) push_node_op(sup, *v.superscript);
+                    if (v.superscript) push_node_op(sup, *v.superscript, ContentMode::Math, after_base_prime);
                     if (v.subscript) push_node_op(Op::Subscript, *v.subscript);
                 } else {
                     if (v.subscript) push_node_op(Op::Subscript, *v.subscript);
-                    if (v.superscript) push_node_op(sup, *v.superscript);
+                    if (v.superscript) push_node_op(sup, *v.superscript, ContentMode::Math, after_base_prime);
                 }
                 // In operator-name content the base is written in the text
                 // mode of its neighbours, so that an item with primes reads
@@ -824,26 +919,16 @@ private:
         wrapped_content(node, ContentMode::Math, ContentMode::Math, '{', '}', false, true);
     }
 
-    // Whether the primes of superscript `sup` would be written right after
-    // a base that is primes itself: glued, the two runs would read back as
-    // one base prime.
-    bool after_prime_base(NodeId sup) const {
-        if (last_ != SpacingClass::Primes) return false;
-        const syntax::ParentLink* link = ast_.parent_link(sup);
-        if (link == nullptr) return false;
-        const auto* s = ast_.node(link->parent).template get_if<Node::Scripted>();
-        return s != nullptr && is_prime(s->base);
-    }
-
-    void superscript(NodeId node) {
+    // `after_base_prime`: the superscript follows a base that is primes.
+    void superscript(NodeId node, bool after_base_prime) {
         if (const auto* p = ast_.node(node).template get_if<Node::Prime>()) {
             // Glued to the base: no space, counter untouched; a base prime
             // is parted from them by a space.
-            put_primes(after_prime_base(node), p->count, SpacingClass::Primes, ContentMode::Math);
+            put_primes(after_base_prime, p->count, SpacingClass::Primes, ContentMode::Math);
             return;
         }
         if (const std::size_t held = held_primes(node); held > 0) {
-            merged_superscript(node, held);
+            merged_superscript(node, held, after_base_prime);
             return;
         }
         script('^', node);
@@ -873,10 +958,10 @@ private:
     // superscript, while `x^{'2}` would put the prime on an empty base
     // inside the superscript and raise it twice. TeX looks for the `^` right
     // after the primes, so no space goes between them.
-    void merged_superscript(NodeId node, std::size_t held) {
+    void merged_superscript(NodeId node, std::size_t held, bool after_base_prime) {
         auto children = ast_.children(node);
         for (std::size_t i = 0; i < held; ++i)
-            if (!put_primes(i == 0 && after_prime_base(node), std::get<Node::Prime>(ast_.node(children[i]).value).count,
+            if (!put_primes(i == 0 && after_base_prime, std::get<Node::Prime>(ast_.node(children[i]).value).count,
                             SpacingClass::Primes, ContentMode::Math))
                 return;
         if (held == children.size()) return;
@@ -1061,7 +1146,8 @@ private:
         // braces (an Error snippet in a delimited argument of its own, which
         // sees no braces) is written as it was read: braces around it would
         // end at its first unpaired `}`.
-        if (!operand && lb == '{' && brace_group(ast_.node(node)) == nullptr && holds_unpaired_brace(node)) {
+        const Node& n = ast_.node(node);
+        if (!operand && lb == '{' && brace_group(n) == nullptr && holds_unpaired_brace(node, n)) {
             take_counter();
             push_visit(node, content);
             return;
@@ -1070,7 +1156,6 @@ private:
         bool compact =
             content == ContentMode::Math && opt_.group_inner_spacing == MathGroupInnerSpacing::Compact;
         if (compact) suppress_ += 1;
-        const Node& n = ast_.node(node);
         if (const auto* g = brace_group(n)) {
             if (g->children.empty()) {
                 if (g->mode == ContentMode::Math &&
@@ -1111,10 +1196,18 @@ private:
         return depth == 0;
     }
     // Whether an Error snippet at or below `node` does not pair its braces.
-    // The first argument that asks has every such snippet found in one
-    // sweep of the nodes, and their ancestors marked: valid trees hold
-    // none, and error documents may be deep.
-    bool holds_unpaired_brace(NodeId node) {
+    // A leaf answers for itself. Else the first argument that asks has every
+    // such snippet found in one sweep of the nodes, and their ancestors
+    // marked: valid trees hold none, and error documents may be deep.
+    bool holds_unpaired_brace(NodeId node, const Node& n) {
+        switch (n.kind()) {
+            case NodeKind::Prime:
+            case NodeKind::Text:
+            case NodeKind::Char:
+            case NodeKind::ActiveSpace: return false;
+            case NodeKind::Error: return !pairs_braces(std::get<Node::Error>(n.value).snippet);
+            default: break;
+        }
         if (!scanned_) {
             scanned_ = true;
             ast_.for_each_node([&](NodeId id, const Node& n) {
@@ -1159,15 +1252,15 @@ private:
 
     const Ast& ast_;
     const SerializeOptions& opt_;
-    std::string out_;
+    Output out_;
     Recorder rec_;
     NodeRanges* ranges_;
     std::uint64_t suppress_ = 0;
     SpacingClass last_ = SpacingClass::Start;
     bool after_white_space_ = false;
-    // Where the control word that ends the output ends; npos when it ends
-    // in anything else.
-    std::size_t control_word_end_ = std::string::npos;
+    // Where the last non-empty token starts and ends.
+    std::size_t last_start_ = 0;
+    std::size_t last_end_ = std::string::npos;
     std::size_t bar_arguments_ = 0;  // arguments between two bars around the next token
     bool scanned_ = false;  // the nodes were searched for unpaired braces
     std::unordered_set<std::uint32_t> unpaired_;  // nodes that hold an Error snippet with an unpaired brace
@@ -1303,7 +1396,7 @@ Expected<std::string, SerializeError> serialize_node_with(const Ast& ast, NodeId
                                                           const SerializeOptions& options) {
     Serializer<NoopRecorder> s(ast, options);
     if (!s.run_from(node, mode)) return SerializeError(SerializeError::Kind::TooManyPrimes);
-    return std::move(s.output());
+    return s.output();
 }
 
 Expected<std::string, SerializeError> serialize_node_ranges(const Ast& ast, NodeId node, ContentMode mode,
@@ -1313,20 +1406,21 @@ Expected<std::string, SerializeError> serialize_node_ranges(const Ast& ast, Node
     NodeRanges marks{std::move(wanted), ranges};
     Serializer<NoopRecorder> s(ast, options, &marks);
     if (!s.run_from(node, mode)) return SerializeError(SerializeError::Kind::TooManyPrimes);
-    return std::move(s.output());
+    return s.output();
 }
 
 Expected<std::string, SerializeError> serialize_with(const Ast& ast, const SerializeOptions& options) {
     Serializer<NoopRecorder> s(ast, options);
     if (!s.run()) return SerializeError(SerializeError::Kind::TooManyPrimes);
-    return std::move(s.output());
+    return s.output();
 }
 
 Expected<TokenizedLatex, SerializeError> serialize_tokenized_with(const Ast& ast,
                                                                   const SerializeOptions& options) {
     Serializer<TokenRecorder> s(ast, options);
     if (!s.run()) return SerializeError(SerializeError::Kind::TooManyPrimes);
-    return TokenizedLatex{std::move(s.output()), std::move(s.recorder().tokens)};
+    std::string text = s.output();
+    return TokenizedLatex{std::move(text), std::move(s.recorder().tokens)};
 }
 
 std::string serialized_char(char32_t ch, ContentMode mode) {

@@ -75,7 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
 // a token to an open slot of the command before them: primes after a group
 // kept in its list or after a declarative, which would take them as scripts;
 // `*` after a command with a star slot; a size command before the delimiter
-// a quantity takes.
+// a quantity takes; primes of a superscript after a base prime in an
+// operator name, which glued would read back as one run.
 INSTANTIATE_TEST_SUITE_P(
     Removals, WriterReplay,
     ::testing::Values(
@@ -83,7 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"{\\expval{x}}{\\:}\\prime", nullptr}, ReplayCase{"x^{\\prime{}\\prime}", nullptr},
         ReplayCase{"\\displaystyle{'}", "\\displaystyle { ' }"}, ReplayCase{"\\displaystyle{'}\\prime", nullptr},
         ReplayCase{"\\mqty\\ast", "\\mqty \\ast"}, ReplayCase{"\\mqty*\\ast", "\\mqty* *"},
-        ReplayCase{"\\qty\\big(\\pmqty{)})", nullptr}));
+        ReplayCase{"\\qty\\big(\\pmqty{)})", nullptr},
+        ReplayCase{"\\operatorname{' '^m}", "\\operatorname {' '^ { m }}"}));
 
 }  // namespace
 }  // namespace quorvel
