@@ -83,6 +83,14 @@ const std::vector<Regression>& regressions() {
          R"(\text{$\text{a{\it \sqrt[\begin{matrix}\sqrt{\text{a{\it \frac{\sqrt{\mbox{${\text{a{\it )"
          R"(\textbf{\sqrt[z\right)]{y}}} b}}$}}}{x}} b}}\end{matrix}]{y}} b}$}}} b}}}} b}]{y}]{y}}$}}$}$}\right)$})",
          true},
+        // An empty delimiter argument is the null delimiter, written `.`.
+        {"genfrac_empty_delimiters", "\\genfrac{}{}{0pt}{}{a}{b}"},
+        {"genfrac_space_delimiter", "\\genfrac{ }{(}{1pt}{1}{z}{a}"},
+        {"genfrac_empty_delimiter_then_stray_parens", "\\genfrac{}({}({1pt}{1}{z}{a}"},
+        {"genfrac_space_delimiter_nested",
+         repeated("\\genfrac{(}{(}{1pt}{1}{", 4) + "\\genfrac{ }{(}{1pt}{1}{" +
+             repeated("\\genfrac{(}{(}{1pt}{1}{\\begin{matrix}", 3) + "z#" + repeated("\\end{matrix}}{a}", 3) +
+             "}{a}" + repeated("}{a}", 4)},
         // A `[` after `\\` that opens no dimension leaves no failure for
         // the item after it: written, the `[` stands apart and reads back
         // without one.
