@@ -42,6 +42,7 @@ struct Regression {
     const char* name;
     std::string source;
     bool abort_on_error = false;
+    bool reject_unknown = false;
 };
 
 const std::vector<Regression>& regressions() {
@@ -82,6 +83,20 @@ const std::vector<Regression>& regressions() {
          R"(\text{$\text{a{\it \sqrt[\begin{matrix}\sqrt{\text{a{\it \frac{\sqrt{\mbox{${\text{a{\it )"
          R"(\textbf{\sqrt[z\right)]{y}}} b}}$}}}{x}} b}}\end{matrix}]{y}} b}$}}} b}}}} b}]{y}]{y}}$}}$}$}\right)$})",
          true},
+        // An empty delimiter argument is the null delimiter, written `.`.
+        {"genfrac_empty_delimiters", "\\genfrac{}{}{0pt}{}{a}{b}"},
+        {"genfrac_space_delimiter", "\\genfrac{ }{(}{1pt}{1}{z}{a}"},
+        {"genfrac_empty_delimiter_then_stray_parens", "\\genfrac{}({}({1pt}{1}{z}{a}"},
+        {"genfrac_space_delimiter_nested",
+         repeated("\\genfrac{(}{(}{1pt}{1}{", 4) + "\\genfrac{ }{(}{1pt}{1}{" +
+             repeated("\\genfrac{(}{(}{1pt}{1}{\\begin{matrix}", 3) + "z#" + repeated("\\end{matrix}}{a}", 3) +
+             "}{a}" + repeated("}{a}", 4)},
+        // A `[` after `\\` that opens no dimension leaves no failure for
+        // the item after it: written, the `[` stands apart and reads back
+        // without one.
+        {"unknown_command_after_line_break_bracket", "\\\\[\\y]", false, true},
+        {"nested_brackets_after_line_break", "]\\\\[\\[\\y[\\,]]Y", false, true},
+        {"line_break_bracket_then_end", "]\\\\[\\\\end{env}\\\\acos[\\\\[\\y[\\,]]", false, true},
     };
     return all;
 }
@@ -92,6 +107,7 @@ TEST_P(FuzzReplay, KeepsEveryInvariant) {
     const Regression& c = GetParam();
     parse::ParseConfig config;
     config.abort_on_error = c.abort_on_error;
+    config.reject_unknown = c.reject_unknown;
     const auto finding = invariants::check_source(context(), c.source, config);
     EXPECT_EQ(finding.fault, Fault::None) << describe(c.source, finding);
     EXPECT_TRUE(invariants::diagnostics_in_error_nodes(parse::parse_source(context(), c.source, config)));

@@ -141,6 +141,22 @@ INSTANTIATE_TEST_SUITE_P(
              max_depth(2)}),
     name_of);
 
+// An optional scalar argument that does not match is not there, and what its
+// reading met is forgotten: the item after the `[` fails on its own terms.
+INSTANTIATE_TEST_SUITE_P(
+    UnmatchedOptional, Recovery,
+    ::testing::Values(
+        Case{"unknown_command_after_bracket", "\\\\[\\y]",
+             "math[\\\\{}- [ !\"Unknown command: \\y\"|\"\\y\"! ]]",
+             {"unknown-command 3..5 Unknown command: \\y"}, reject_unknown()},
+        Case{"unknown_command_after_bracket_in_group", "x^{\\\\[\\y]b}",
+             "math[x^{\\\\{}- [ !\"Unknown command: \\y\"|\"\\y\"! ] b}]",
+             {"unknown-command 6..8 Unknown command: \\y"}, reject_unknown()},
+        Case{"no_atom_after_bracket", "\\\\[#]",
+             "math[\\\\{}- [ !\"expected atom or script marker\"|\"#]\"!]",
+             {"- 3..4 expected atom or script marker"}}),
+    name_of);
+
 INSTANTIATE_TEST_SUITE_P(
     NotRecovered, Recovery,
     ::testing::Values(

@@ -542,8 +542,14 @@ private:
                 present = false;
                 return true;
             }
+            // A unit that does not match is not there: what it recorded goes
+            // too, or an item written after the `[` would fail with it, and
+            // the written text (where the writer parts `[` from the command)
+            // would read back otherwise.
+            RuleScope unit(in_);
             if (!bracketed_unit(TokenKind::LBracket, TokenKind::RBracket, spec.nullable, value)) {
                 in_.rewind(start);
+                unit.discard();
                 present = false;
             }
             return true;

@@ -294,6 +294,12 @@ public:
         in_.add_alt(pos, std::move(failure));
         return false;
     }
+    // The rule was an attempt given up: what it recorded goes, the old
+    // failure comes back.
+    void discard() {
+        done_ = true;
+        in_.restore_alt(std::move(old_));
+    }
     // Hands on the failure a sub-rule left; always false.
     bool pass_on() {
         keep();
