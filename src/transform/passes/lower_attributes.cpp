@@ -1159,11 +1159,25 @@ private:
     std::size_t scan_budget_ = std::size_t{1} << 16;
 };
 
+// Whether some live node of the arena, detached ones included, is one the
+// pass acts on. Most trees hold none: a sweep over the slots, without the
+// walk's stack, then answers for the whole pass.
+bool holds_anything_to_lower(const Ast& ast) {
+    bool found = false;
+    ast.for_each_node([&](NodeId id, const Node& node) {
+        const NodeKind kind = node.kind();
+        if (!found && (kind == NodeKind::Command || kind == NodeKind::Declarative || kind == NodeKind::Text))
+            found = acts_on(ast, id, node);
+    });
+    return found;
+}
+
 }  // namespace
 
 Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
     util::work_count += ast.node_count();  // the walk, counted at once
     util::check_work();
+    if (!holds_anything_to_lower(ast)) return Lowered::Nothing;
     return Lowering(ast, recorder).run(root);
 }
 
