@@ -67,13 +67,11 @@ std::string too_large(const syntax::Ast::BuildLimit& limit) {
 // the slots, without the walk's stack, then shows that a pass would offer
 // nothing and meet nothing eliminated.
 bool names_any(const syntax::Ast& ast, const NameIndex& triggers, const NameIndex* eliminated) {
-    bool found = false;
-    ast.for_each_node([&](NodeId, const Node& node) {
-        if (found || !syntax::is_command_like(node.kind())) return;
+    return ast.any_node([&](NodeId, const Node& node) {
+        if (!syntax::is_command_like(node.kind())) return false;
         const auto& name = *node.name();
-        found = !triggers.find(name).empty() || (eliminated != nullptr && !eliminated->find(name).empty());
+        return !triggers.find(name).empty() || (eliminated != nullptr && !eliminated->find(name).empty());
     });
-    return found;
 }
 
 }  // namespace

@@ -319,22 +319,16 @@ private:
 // run to merge or a text to respace: a prime or a text followed by one of
 // its kind, or a text that is empty or not canonically spaced.
 bool holds_anything_to_finalize(const Ast& ast) {
-    bool found = false;
-    ast.for_each_node([&](NodeId id, const Node& node) {
-        if (found) return;
+    return ast.any_node([&](NodeId id, const Node& node) {
         const auto* text = node.get_if<Node::Text>();
-        if (text == nullptr && !node.is<Node::Prime>()) return;
-        if (text != nullptr && (text->value.empty() || needs_respacing(text->value))) {
-            found = true;
-            return;
-        }
+        if (text == nullptr && !node.is<Node::Prime>()) return false;
+        if (text != nullptr && (text->value.empty() || needs_respacing(text->value))) return true;
         const syntax::ParentLink* link = ast.parent_link(id);
-        if (link == nullptr || !link->slot.is_group_child()) return;
+        if (link == nullptr || !link->slot.is_group_child()) return false;
         const std::span<const NodeId> siblings = ast.children(link->parent);
         const std::size_t next = link->slot.index() + 1;
-        found = next < siblings.size() && ast.node(siblings[next]).kind() == node.kind();
+        return next < siblings.size() && ast.node(siblings[next]).kind() == node.kind();
     });
-    return found;
 }
 
 }  // namespace

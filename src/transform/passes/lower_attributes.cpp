@@ -1163,13 +1163,11 @@ private:
 // pass acts on. Most trees hold none: a sweep over the slots, without the
 // walk's stack, then answers for the whole pass.
 bool holds_anything_to_lower(const Ast& ast) {
-    bool found = false;
-    ast.for_each_node([&](NodeId id, const Node& node) {
+    return ast.any_node([&](NodeId id, const Node& node) {
         const NodeKind kind = node.kind();
-        if (!found && (kind == NodeKind::Command || kind == NodeKind::Declarative || kind == NodeKind::Text))
-            found = acts_on(ast, id, node);
+        return (kind == NodeKind::Command || kind == NodeKind::Declarative || kind == NodeKind::Text) &&
+               acts_on(ast, id, node);
     });
-    return found;
 }
 
 }  // namespace
