@@ -567,6 +567,12 @@ public:
     void for_each_node(F&& fn) const {
         nodes_.for_each(fn);
     }
+    // Whether pred(id, node) holds for some live node, detached ones
+    // included, asked in slot order up to the first that it holds for.
+    template <class P>
+    bool any_node(P&& pred) const {
+        return nodes_.any_of(pred);
+    }
 
     // ---- Edit primitives -------------------------------------------------
 

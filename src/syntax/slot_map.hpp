@@ -146,10 +146,25 @@ public:
     // Calls fn(key, value) for every occupied slot in index order.
     template <class F>
     void for_each(F&& fn) const {
-        for (std::size_t i = 0; i < slots_.size(); ++i) {
-            const Slot& slot = slots_[i];
-            if ((slot.version & 1u) == 1u) fn(NodeId{static_cast<std::uint32_t>(i + 1), slot.version}, *slot.ptr());
+        any_of([&fn](NodeId key, const T& value) {
+            fn(key, value);
+            return false;
+        });
+    }
+
+    // Whether pred(key, value) holds for some occupied slot, asked in index
+    // order up to the first that it holds for. The bounds are read once: a
+    // predicate that writes through a reference cannot make them reloaded.
+    template <class P>
+    bool any_of(P&& pred) const {
+        const Slot* const first = slots_.data();
+        const Slot* const end = first + slots_.size();
+        for (const Slot* slot = first; slot != end; ++slot) {
+            if ((slot->version & 1u) == 1u &&
+                pred(NodeId{static_cast<std::uint32_t>(slot - first + 1), slot->version}, *slot->ptr()))
+                return true;
         }
+        return false;
     }
 
 private:

@@ -62,6 +62,18 @@ std::string too_large(const syntax::Ast::BuildLimit& limit) {
            ": an argument copied at every level of a nesting doubles the output with each level";
 }
 
+// Whether some live node of the arena, detached ones included, bears a name
+// listed in `triggers` or `eliminated`. Most trees bear none: a sweep over
+// the slots, without the walk's stack, then shows that a pass would offer
+// nothing and meet nothing eliminated.
+bool names_any(const syntax::Ast& ast, const NameIndex& triggers, const NameIndex* eliminated) {
+    return ast.any_node([&](NodeId, const Node& node) {
+        if (!syntax::is_command_like(node.kind())) return false;
+        const auto& name = *node.name();
+        return !triggers.find(name).empty() || (eliminated != nullptr && !eliminated->find(name).empty());
+    });
+}
+
 }  // namespace
 
 syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const parse::ParseContext& context,
@@ -110,6 +122,14 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
         snapshot.clear();
         const bool restricted = pass == 0 && first != nullptr;
         if (restricted) snapshot.assign(first->begin(), first->end());
+        if (!restricted && !names_any(ast, *triggers, eliminated)) {
+            // The walk would find nothing: charged as if it had been taken.
+            util::work_count += ast.node_count();
+            util::check_work();
+            recorder.set_iterations(pass + 1);
+            if (eliminated_left != nullptr && eliminated != nullptr) *eliminated_left = false;
+            return {};
+        }
         // The nodes before the first one whose name some rule triggers on
         // would be passed over, and the tree is unchanged until a rule is
         // offered a node: the snapshot starts there, often nowhere.

@@ -188,6 +188,41 @@ TEST(SyntaxStorage, SlotMapVersions) {
     EXPECT_EQ(*map.get(b), "b");
 }
 
+// `any_of` asks the occupied slots alone, in index order, and stops at the
+// first value the predicate holds for.
+TEST(SyntaxStorage, SlotMapAnyOfStopsAtTheFirstMatch) {
+    struct Case {
+        const char* about;
+        std::vector<std::string> values;
+        std::vector<std::size_t> removed;  // positions in `values`
+        std::string wanted;
+        bool found;
+        std::vector<std::string> asked;
+    };
+    const Case cases[] = {
+        {"empty map", {}, {}, "a", false, {}},
+        {"first value", {"a", "b", "c"}, {}, "a", true, {"a"}},
+        {"none: every value asked", {"a", "b"}, {}, "z", false, {"a", "b"}},
+        {"freed slots are skipped", {"a", "b", "c"}, {0, 1}, "c", true, {"c"}},
+        {"a freed value is never met", {"a", "b"}, {1}, "b", false, {"a"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.about);
+        SlotMap<std::string> map;
+        std::vector<NodeId> keys;
+        for (const std::string& v : c.values) keys.push_back(map.insert(v));
+        for (std::size_t r : c.removed) map.remove(keys[r]);
+        std::vector<std::string> asked;
+        const bool found = map.any_of([&](NodeId key, const std::string& value) {
+            EXPECT_EQ(map.get(key), &value);
+            asked.push_back(value);
+            return value == c.wanted;
+        });
+        EXPECT_EQ(found, c.found);
+        EXPECT_EQ(asked, c.asked);
+    }
+}
+
 TEST(SyntaxStorage, AppendedValuesNeverReuseFreedSlots) {
     SlotMap<std::string> map(2);
     NodeId a = map.insert("a");

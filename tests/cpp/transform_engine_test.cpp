@@ -127,6 +127,9 @@ TEST(TransformFixedPoint, PassesAndCounters) {
          stats({{"owns-to-ni", 1, 0}, {"to-qquad", 1, 0}})},
         {"character trigger in a script base", {&owns_to_ni}, root({scripted(command("owns"), ch(U'1'), {})}),
          "\\ni_{1}", 2, stats({{"owns-to-ni", 1, 0}})},
+        {"trigger deep in arguments", {&to_qquad},
+         root({command("sqrt", {math_arg(math({scripted(ch(U'x'), math({command("quad")}), {})}))})}),
+         "\\sqrt{x_{\\qquad}}", 2, stats({{"to-qquad", 1, 0}})},
         {"an environment is no command", {&to_qquad},
          root({environment("quad", group(ContentMode::Math, {}, sn::GroupKind::Implicit{}))}), "", 1, {}},
     };

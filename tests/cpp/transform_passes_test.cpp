@@ -384,6 +384,13 @@ TEST(TransformPassesFinalize, PrimesAndTexts) {
              "text_normalizations=1"},
             {"nested text group", tree(in_text({group(ContentMode::Text, {text("x  "), text("y")})})),
              R"(\text{{x y}})", "text_normalizations=1"},
+            {"prime run in a superscript", tree(root({scripted(ch(U'x'), {}, math({prime(1), prime(1)}))})),
+             "x^{''}", "prime_run_merges=1"},
+            {"prime run in an argument", tree(root({command("sqrt", {math_arg(math({ch(U'a'), prime(1), prime(1)}))})})),
+             R"(\sqrt{a''})", "prime_run_merges=1"},
+            {"a prime and a text are no run", tree(root({prime(1), text("a"), prime(1)})), "'a'", ""},
+            {"text run at the end of a list", tree(in_text({ch(U'a'), text("b"), text("c")})), R"(\text{abc})",
+             "text_normalizations=1"},
         },
         finalize);
 }

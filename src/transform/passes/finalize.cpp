@@ -315,6 +315,22 @@ private:
     std::string& joined_;
 };
 
+// Whether some live node of the arena, detached ones included, may have a
+// run to merge or a text to respace: a prime or a text followed by one of
+// its kind, or a text that is empty or not canonically spaced.
+bool holds_anything_to_finalize(const Ast& ast) {
+    return ast.any_node([&](NodeId id, const Node& node) {
+        const auto* text = node.get_if<Node::Text>();
+        if (text == nullptr && !node.is<Node::Prime>()) return false;
+        if (text != nullptr && (text->value.empty() || needs_respacing(text->value))) return true;
+        const syntax::ParentLink* link = ast.parent_link(id);
+        if (link == nullptr || !link->slot.is_group_child()) return false;
+        const std::span<const NodeId> siblings = ast.children(link->parent);
+        const std::size_t next = link->slot.index() + 1;
+        return next < siblings.size() && ast.node(siblings[next]).kind() == node.kind();
+    });
+}
+
 }  // namespace
 
 std::string normalize_whitespace(std::string_view text) {
@@ -344,6 +360,9 @@ std::string normalize_whitespace(std::string_view text) {
 void finalize_ast(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
     util::work_count += ast.node_count();  // the walk, counted at once
     util::check_work();
+    // Without anything to change, the walk would only re-root, which a tree
+    // of so few nodes is too shallow for.
+    if (ast.node_count() <= support::kRerootDepth && !holds_anything_to_finalize(ast)) return;
     Finalizer(ast, recorder).run(root);
 }
 

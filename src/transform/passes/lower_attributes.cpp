@@ -1159,11 +1159,23 @@ private:
     std::size_t scan_budget_ = std::size_t{1} << 16;
 };
 
+// Whether some live node of the arena, detached ones included, is one the
+// pass acts on. Most trees hold none: a sweep over the slots, without the
+// walk's stack, then answers for the whole pass.
+bool holds_anything_to_lower(const Ast& ast) {
+    return ast.any_node([&](NodeId id, const Node& node) {
+        const NodeKind kind = node.kind();
+        return (kind == NodeKind::Command || kind == NodeKind::Declarative || kind == NodeKind::Text) &&
+               acts_on(ast, id, node);
+    });
+}
+
 }  // namespace
 
 Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
     util::work_count += ast.node_count();  // the walk, counted at once
     util::check_work();
+    if (!holds_anything_to_lower(ast)) return Lowered::Nothing;
     return Lowering(ast, recorder).run(root);
 }
 
