@@ -211,6 +211,35 @@ TEST(TransformPassesLowering, DeclarativeScopeIsBounded) {
         lower);
 }
 
+// Where flattening will take empty groups out, runs are cut as if they had
+// gone: an empty group joins the content beside it, so no declarative is
+// written for it and no run before it is braced for its sake. Elsewhere it
+// is content like any other.
+TEST(TransformPassesLowering, EmptyGroupsThatGoPartNoRuns) {
+    const Pass going = [](syntax::Ast& ast, ReportRecorder& recorder) {
+        passes::lower_attributes(ast, ast.root(), recorder, true);
+    };
+    check(
+        {
+            {"after the last run", src(R"({\displaystyle1}{})"), R"(\displaystyle1{})", "math_style:D 1.0/0.0/1.0"},
+            {"nested empty groups", src(R"({\displaystyle1}{{}{}})"), R"(\displaystyle1{{}{}})", "math_style:D 1.0/0.0/1.0"},
+            {"first in the list", src(R"(\displaystyle{}\rm x)"), R"(\displaystyle\mathrm{{}x})", "math_font:VARIANT.NORMAL 1.0/0.0/0.1, math_style:D 1.0/0.0/1.0"},
+            {"between runs of one value", src(R"({\cal x}{}\cal +)"), R"(\mathcal{x{}+})", "math_font:VARIANT.CALLIGRAPHIC 2.0/0.0/0.1"},
+            {"between runs of two values", src(R"({\bf 1}{}{\it 2})"), R"(\mathbf{1{}}\mathit{2})", row(BOLD, "1.0/0.0/0.1") + ", math_font:VARIANT.MATHITALIC 1.0/0.0/0.1, eliminated_empty_segments=1"},
+            {"nothing else in the list", src(R"(\displaystyle{})"), "{}", "math_style:D 1.0/0.0/0.0"},
+            {"content at the base still follows", src(R"({\large a}{}b)"), R"({\large a{}}b)", "math_size:120 1.0/0.0/1.0"},
+            {"a group with content is content", src(R"({\large a}{x})"), R"({\large a}{x})", "math_size:120 1.0/0.0/1.0"},
+            {"text groups stay content", src(R"(\text{{\bf a}{}b})"), R"(\text{\textbf{a}{}b})", "text_series:series1 1.0/0.0/0.1"},
+        },
+        going);
+    check(
+        {
+            {"kept groups are content", src(R"({\displaystyle1}{})"), R"({\displaystyle1}{})", "math_style:D 1.0/0.0/1.0"},
+            {"kept group between runs", src(R"({\bf 1}{}{\it 2})"), R"(\mathbf{1}{}\mathit{2})", row(BOLD, "1.0/0.0/0.1") + ", math_font:VARIANT.MATHITALIC 1.0/0.0/0.1, eliminated_empty_segments=1"},
+        },
+        lower);
+}
+
 // Each cell of an environment body is lowered on its own, from the state in
 // force where the environment starts: a switch ends at the `&` or row end.
 // Every slot but a script base starts with no style, as TeX may set one

@@ -85,5 +85,16 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\mqty\\ast", "\\mqty \\ast"}, ReplayCase{"\\mqty*\\ast", "\\mqty* *"},
         ReplayCase{"\\qty\\big(\\pmqty{)})", nullptr}));
 
+// Attribute runs decided before a later pass took something out of the
+// list: an empty group after a run written with a declarative, or between
+// two runs.
+INSTANTIATE_TEST_SUITE_P(
+    LateRemovals, WriterReplay,
+    ::testing::Values(
+        ReplayCase{"{\\displaystyle1}{}", "{ \\displaystyle 1 } { }"}, ReplayCase{"{\\displaystyle1}{{}}", nullptr},
+        ReplayCase{"\\displaystyle{}\\rm x", nullptr}, ReplayCase{"\\displaystyle{\\cal x}{}\\cal +", nullptr},
+        ReplayCase{"\\displaystyle{|\\prime x}+\\alpha ^{{}}{\\cal x'|}{}\\cal +", nullptr},
+        ReplayCase{"s \\displaystyle{|\\prame x}+\\alpha\f-\f, ^{{}}{\\cal x'|}{}\\cal +", nullptr}));
+
 }  // namespace
 }  // namespace quorvel

@@ -346,9 +346,10 @@ struct Buffers {
 
 class Lowering {
 public:
-    Lowering(Ast& ast, ReportRecorder& recorder)
+    Lowering(Ast& ast, ReportRecorder& recorder, bool empty_groups_go)
         : ast_(ast),
           recorder_(recorder),
+          empty_groups_go_(empty_groups_go),
           tasks_(kept_.get().tasks),
           items_(kept_.get().items),
           pairs_(kept_.get().pairs),
@@ -936,6 +937,7 @@ private:
     // [begin, end) relative to `base`.
     void emit_runs(std::size_t begin, std::size_t end, const State& base, ContentMode mode, ContentMode placement,
                    bool continued) {
+        if (empty_groups_go_ && mode == ContentMode::Math) join_empty_groups(begin, end, base);
         runs_.clear();
         for (std::size_t i = begin; i < end;) {
             std::size_t j = i + 1;
@@ -996,6 +998,41 @@ private:
             }
             wrap_chunk(run, base, mode, placement, continued);
         }
+    }
+
+    // Flattening will take the empty groups out of a math list, so the runs
+    // are cut on the list without them: an empty group takes the state of
+    // the content before it (after it, when first; the base in a list of
+    // nothing else). It then neither parts two runs nor stands as a run of
+    // its own, which would put a declarative before nothing, or braces
+    // around a run that ends the list once it has gone.
+    void join_empty_groups(std::size_t begin, std::size_t end, const State& base) {
+        std::size_t first = begin;
+        while (first < end && is_empty_group(pairs_[first].node)) ++first;
+        const State lead = first < end ? pairs_[first].state : base;
+        for (std::size_t i = begin; i < first; ++i) pairs_[i].state = lead;
+        for (std::size_t i = first + 1; i < end; ++i)
+            if (is_empty_group(pairs_[i].node)) pairs_[i].state = pairs_[i - 1].state;
+    }
+
+    // A math brace or implicit group holding nothing but such groups, which
+    // flattening takes out from the inside. A few nodes are looked at; a
+    // larger nest counts as content, as it did before.
+    bool is_empty_group(NodeId id) const {
+        std::array<NodeId, kEmptyNestLimit> stack;
+        std::size_t top = 0;
+        std::size_t seen = 0;
+        stack[top++] = id;
+        while (top > 0) {
+            const auto* group = ast_.node(stack[--top]).get_if<Node::Group>();
+            if (group == nullptr || group->mode != ContentMode::Math ||
+                !(group->kind.is_explicit() || group->kind.is_implicit()))
+                return false;
+            seen += group->children.size();
+            if (seen >= kEmptyNestLimit) return false;
+            for (NodeId child : group->children) stack[top++] = child;
+        }
+        return true;
     }
 
     // Whether two texts of one run, written side by side, would join into a
@@ -1142,6 +1179,7 @@ private:
     support::KeptBuffers<Buffers> kept_;
     Ast& ast_;
     ReportRecorder& recorder_;
+    const bool empty_groups_go_;
     std::vector<Task>& tasks_;
     std::vector<NodeId>& items_;
     std::vector<Pair>& pairs_;
@@ -1152,6 +1190,7 @@ private:
     std::vector<NodeId>& out_;
     std::vector<NodeId>& ids_;
     std::uint32_t stretch_ = 1;
+    static constexpr std::size_t kEmptyNestLimit = 8;
     // Pairs the brace groups may look at to decide whether they dissolve: a
     // fixed allowance and a share per group, so that nested groups cost
     // linear time.
@@ -1161,10 +1200,10 @@ private:
 
 }  // namespace
 
-Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
+Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder, bool empty_groups_go) {
     util::work_count += ast.node_count();  // the walk, counted at once
     util::check_work();
-    return Lowering(ast, recorder).run(root);
+    return Lowering(ast, recorder, empty_groups_go).run(root);
 }
 
 }  // namespace quorvel::transform::passes
