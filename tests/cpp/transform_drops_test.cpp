@@ -228,6 +228,22 @@ TEST(TransformDrops, EllipsisChoice) {
     });
 }
 
+// Lowering takes out an attribute prefix left with no content after the
+// rules, so the atom after it decides.
+TEST(TransformDrops, EllipsisSeesPastEmptiedPrefixes) {
+    check({
+        {"emptied by a dropped space", src("\\dots\\mathsf{\\quad}x"), EQUIV, "\\ldots\\mathsf{}x"},
+        {"two in a row", src("\\dots\\mathsf{\\quad}\\mathbf\\qquad+"), EQUIV, "\\cdots\\mathsf{}\\mathbf{}+"},
+        {"empty as written", src("\\dots\\mathbf{}="), FAITHFUL, "\\cdots\\mathbf{}="},
+        {"text prefix", tree(root({command("dots"), command("textbf", {text_arg(text_group({}))}), ch(U'x')})),
+         FAITHFUL, "\\ldots\\textbf{}x"},
+        {"nothing after it", src("a\\dots\\mathsf{\\quad}"), EQUIV, "a\\dots\\mathsf{}"},
+        {"prefix with content", src("\\dots\\mathsf{\\quad x}"), EQUIV, "\\dots\\mathsf{x}"},
+        {"emptied argument of another command", src("\\dots\\sqrt{\\quad}x"), EQUIV, "\\dots\\sqrt{}x"},
+        {"brace group as the body", src("\\dots\\mathbf{{}}x"), FAITHFUL, "\\dots\\mathbf{{}}x"},
+    });
+}
+
 // Every check runs before the tree changes, so a failing rule leaves it as
 // it was.
 TEST(TransformDrops, SlotErrors) {

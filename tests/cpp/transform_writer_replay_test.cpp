@@ -85,16 +85,19 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\mqty\\ast", "\\mqty \\ast"}, ReplayCase{"\\mqty*\\ast", "\\mqty* *"},
         ReplayCase{"\\qty\\big(\\pmqty{)})", nullptr}));
 
-// Attribute runs decided before a later pass took something out of the
-// list: an empty group after a run written with a declarative, or between
-// two runs.
+// Attribute runs and ellipses decided before a later pass took something
+// out of the list: an empty group after a run written with a declarative,
+// or between two runs; an attribute prefix a dropped space left empty
+// before the atom an ellipsis reads.
 INSTANTIATE_TEST_SUITE_P(
     LateRemovals, WriterReplay,
     ::testing::Values(
         ReplayCase{"{\\displaystyle1}{}", "{ \\displaystyle 1 } { }"}, ReplayCase{"{\\displaystyle1}{{}}", nullptr},
         ReplayCase{"\\displaystyle{}\\rm x", nullptr}, ReplayCase{"\\displaystyle{\\cal x}{}\\cal +", nullptr},
         ReplayCase{"\\displaystyle{|\\prime x}+\\alpha ^{{}}{\\cal x'|}{}\\cal +", nullptr},
-        ReplayCase{"s \\displaystyle{|\\prame x}+\\alpha\f-\f, ^{{}}{\\cal x'|}{}\\cal +", nullptr}));
+        ReplayCase{"s \\displaystyle{|\\prame x}+\\alpha\f-\f, ^{{}}{\\cal x'|}{}\\cal +", nullptr},
+        ReplayCase{"\\dots{\\sf\\quad}x", "\\dots \\mathsf { \\quad } x"},
+        ReplayCase{"\\dots\\mathsf\\quad\\mathbf{\\nobreak}=", nullptr}));
 
 }  // namespace
 }  // namespace quorvel

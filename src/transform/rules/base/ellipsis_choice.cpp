@@ -3,6 +3,7 @@
 #include <optional>
 #include <utility>
 
+#include "transform/attributes.hpp"
 #include "transform/helpers.hpp"
 #include "transform/rule_context.hpp"
 #include "util/utf8.hpp"
@@ -74,6 +75,28 @@ bool ends_group_before_more(const syntax::Ast& ast, NodeId node) {
     }
 }
 
+// Whether `id` is an attribute prefix whose body a rule emptied (a dropped
+// space, say): lowering, which runs after the rules, takes it out, and the
+// atom after it follows the ellipsis. Deciding from that atom now spares a
+// second normalisation.
+bool is_emptied_prefix(const syntax::Ast& ast, NodeId id) {
+    const auto* command = ast.node(id).get_if<Node::Command>();
+    if (command == nullptr) return false;
+    std::optional<NodeId> body;
+    std::optional<syntax::ContentMode> mode;
+    for (const auto& arg : command->args) {
+        if (!arg || !std::holds_alternative<syntax::ast::ArgumentKind::Mandatory>(arg->kind.value) ||
+            !arg->value.is_content())
+            continue;
+        if (body) return false;
+        body = arg->value.content();
+        mode = arg->value.content_mode();
+    }
+    if (!body || lookup_prefix_form(*mode, command->name) == nullptr) return false;
+    const auto* group = ast.node(*body).get_if<Node::Group>();
+    return group != nullptr && group->kind.is_implicit() && group->children.empty();
+}
+
 }  // namespace
 
 RuleResult DotsToLdotsOrCdotsRule::apply(RuleContext& ctx, NodeId node) const {
@@ -81,7 +104,8 @@ RuleResult DotsToLdotsOrCdotsRule::apply(RuleContext& ctx, NodeId node) const {
     if (!command) return RuleOutcome::Skipped;
     if (auto error = RuleScopedContext::expect_no_args(command->args.size(), CommandDisplay::command("dots")))
         return std::move(*error);
-    const std::optional<NodeId> next = ctx.ast.next_sibling(node);
+    std::optional<NodeId> next = ctx.ast.next_sibling(node);
+    while (next && is_emptied_prefix(ctx.ast, *next)) next = ctx.ast.next_sibling(*next);
     if (!next && !ends_group_before_more(ctx.ast, node)) return RuleOutcome::Skipped;
     const std::optional<EllipsisChoice> choice = next ? atom_choice(ctx, *next) : EllipsisChoice::Ldots;
     if (!choice || *choice == EllipsisChoice::Undetermined) return RuleOutcome::Skipped;
