@@ -240,6 +240,19 @@ TEST(TransformPassesLowering, EmptyGroupsThatGoPartNoRuns) {
         lower);
 }
 
+// Primes written right after a declarative would be read as its scripts:
+// the content they start keeps them in braces.
+TEST(TransformPassesLowering, DeclarativesBeforePrimes) {
+    check(
+        {
+            {"size inside a font prefix", src(R"(\large\mathbf{'})"), R"(\mathbf{\large{'}})", row(BOLD, "0.1/0.0/0.1") + ", math_size:120 1.0/0.0/1.0, eliminated_empty_segments=1"},
+            {"primes with a superscript", src(R"(\large\mathbf{'^2})"), R"(\mathbf{\large{'^{2}}})", row(BOLD, "0.1/0.0/0.1") + ", math_size:120 1.0/0.0/1.0, eliminated_empty_segments=1"},
+            {"braces already there", src(R"(\large\mathbf{{'}})"), R"(\mathbf{\large{'}})", row(BOLD, "0.1/0.0/0.1") + ", math_size:120 1.0/0.0/1.0, eliminated_empty_segments=1"},
+            {"a prefix between", src(R"(\bf{'})"), R"(\mathbf{{'}})", row(BOLD, "1.0/0.0/0.1")},
+        },
+        lower);
+}
+
 // Each cell of an environment body is lowered on its own, from the state in
 // force where the environment starts: a switch ends at the `&` or row end.
 // Every slot but a script base starts with no style, as TeX may set one

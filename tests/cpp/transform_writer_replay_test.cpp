@@ -88,7 +88,8 @@ INSTANTIATE_TEST_SUITE_P(
 // Attribute runs and ellipses decided before a later pass took something
 // out of the list: an empty group after a run written with a declarative,
 // or between two runs; an attribute prefix a dropped space left empty
-// before the atom an ellipsis reads.
+// before the atom an ellipsis reads. And primes that lowering put right
+// after a declarative it wrote.
 INSTANTIATE_TEST_SUITE_P(
     LateRemovals, WriterReplay,
     ::testing::Values(
@@ -96,6 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\displaystyle{}\\rm x", nullptr}, ReplayCase{"\\displaystyle{\\cal x}{}\\cal +", nullptr},
         ReplayCase{"\\displaystyle{|\\prime x}+\\alpha ^{{}}{\\cal x'|}{}\\cal +", nullptr},
         ReplayCase{"s \\displaystyle{|\\prame x}+\\alpha\f-\f, ^{{}}{\\cal x'|}{}\\cal +", nullptr},
+        ReplayCase{"\\large\\mathbf{'}", "\\mathbf { \\large { ' } }"}, ReplayCase{"\\small \\,'\\mathcal{'+}", nullptr},
+        ReplayCase{"\\large\\mathbf{'\\strut\\bf '}\\large +", nullptr},
         ReplayCase{"\\dots{\\sf\\quad}x", "\\dots \\mathsf { \\quad } x"},
         ReplayCase{"\\dots\\mathsf\\quad\\mathbf{\\nobreak}=", nullptr}));
 

@@ -1167,6 +1167,12 @@ private:
                 if (mode == ContentMode::Text && !wrapped_.empty() && starts_with_spacing(wrapped_.front())) {
                     wrapped_.insert(wrapped_.begin(), new_group({}, GroupKind::Explicit{}, ContentMode::Text));
                 }
+                // In math, primes right after it would be read as its
+                // scripts: braces keep them the content's own.
+                if (mode == ContentMode::Math && !wrapped_.empty() &&
+                    support::prime_head(ast_, wrapped_.front(), false) != support::PrimeHead::None) {
+                    wrapped_.front() = new_group({&wrapped_.front(), 1}, GroupKind::Explicit{}, ContentMode::Math);
+                }
                 wrapped_.insert(wrapped_.begin(), declarative);
                 count(*line, AttributeCounter::EmittedDeclaratives);
                 outside |= axis_bit(attr);
