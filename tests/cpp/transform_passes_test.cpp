@@ -229,7 +229,9 @@ TEST(TransformPassesLowering, EmptyGroupsThatGoPartNoRuns) {
             {"nothing else in the list", src(R"(\displaystyle{})"), "{}", "math_style:D 1.0/0.0/0.0"},
             {"content at the base still follows", src(R"({\large a}{}b)"), R"({\large a{}}b)", "math_size:120 1.0/0.0/1.0"},
             {"a group with content is content", src(R"({\large a}{x})"), R"({\large a}{x})", "math_size:120 1.0/0.0/1.0"},
-            {"text groups stay content", src(R"(\text{{\bf a}{}b})"), R"(\text{\textbf{a}{}b})", "text_series:series1 1.0/0.0/0.1"},
+            {"in text", src(R"(\text{{\bf a}{}b})"), R"(\text{\textbf{a{}}b})", "text_series:series1 1.0/0.0/0.1"},
+            {"a text declarative not written twice", src(R"(\text{\cal{}\bf x})"), R"(\text{\cal\textbf{{}x}})", "text_family:family3 1.0/0.0/1.0, text_series:series1 1.0/0.0/0.1"},
+            {"written into the other mode it stays", src(R"(\textbf{{}}x)"), R"(\textbf{{}}x)", "text_series:series1 0.1/0.0/0.1"},
         },
         going);
     check(

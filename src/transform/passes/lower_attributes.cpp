@@ -937,7 +937,8 @@ private:
     // [begin, end) relative to `base`.
     void emit_runs(std::size_t begin, std::size_t end, const State& base, ContentMode mode, ContentMode placement,
                    bool continued) {
-        if (empty_groups_go_ && mode == ContentMode::Math) join_empty_groups(begin, end, base);
+        // Written into a list of the other mode, an empty group stays.
+        if (empty_groups_go_ && placement == mode) join_empty_groups(begin, end, base, mode);
         runs_.clear();
         for (std::size_t i = begin; i < end;) {
             std::size_t j = i + 1;
@@ -1000,32 +1001,32 @@ private:
         }
     }
 
-    // Flattening will take the empty groups out of a math list, so the runs
-    // are cut on the list without them: an empty group takes the state of
-    // the content before it (after it, when first; the base in a list of
+    // Flattening will take the empty groups out of a list, so the runs are
+    // cut on the list without them: an empty group takes the state of the
+    // content before it (after it, when first; the base in a list of
     // nothing else). It then neither parts two runs nor stands as a run of
     // its own, which would put a declarative before nothing, or braces
     // around a run that ends the list once it has gone.
-    void join_empty_groups(std::size_t begin, std::size_t end, const State& base) {
+    void join_empty_groups(std::size_t begin, std::size_t end, const State& base, ContentMode mode) {
         std::size_t first = begin;
-        while (first < end && is_empty_group(pairs_[first].node)) ++first;
+        while (first < end && is_empty_group(pairs_[first].node, mode)) ++first;
         const State lead = first < end ? pairs_[first].state : base;
         for (std::size_t i = begin; i < first; ++i) pairs_[i].state = lead;
         for (std::size_t i = first + 1; i < end; ++i)
-            if (is_empty_group(pairs_[i].node)) pairs_[i].state = pairs_[i - 1].state;
+            if (is_empty_group(pairs_[i].node, mode)) pairs_[i].state = pairs_[i - 1].state;
     }
 
-    // A math brace or implicit group holding nothing but such groups, which
-    // flattening takes out from the inside. A few nodes are looked at; a
-    // larger nest counts as content, as it did before.
-    bool is_empty_group(NodeId id) const {
+    // A brace or implicit group of the list's mode holding nothing but such
+    // groups, which flattening takes out from the inside. A few nodes are
+    // looked at; a larger nest counts as content, as it did before.
+    bool is_empty_group(NodeId id, ContentMode mode) const {
         std::array<NodeId, kEmptyNestLimit> stack;
         std::size_t top = 0;
         std::size_t seen = 0;
         stack[top++] = id;
         while (top > 0) {
             const auto* group = ast_.node(stack[--top]).get_if<Node::Group>();
-            if (group == nullptr || group->mode != ContentMode::Math ||
+            if (group == nullptr || group->mode != mode ||
                 !(group->kind.is_explicit() || group->kind.is_implicit()))
                 return false;
             seen += group->children.size();
