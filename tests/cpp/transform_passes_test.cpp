@@ -232,6 +232,8 @@ TEST(TransformPassesLowering, EmptyGroupsThatGoPartNoRuns) {
             {"in text", src(R"(\text{{\bf a}{}b})"), R"(\text{\textbf{a{}}b})", "text_series:series1 1.0/0.0/0.1"},
             {"a text declarative not written twice", src(R"(\text{\cal{}\bf x})"), R"(\text{\cal\textbf{{}x}})", "text_family:family3 1.0/0.0/1.0, text_series:series1 1.0/0.0/0.1"},
             {"written into the other mode it stays", src(R"(\textbf{{}}x)"), R"(\textbf{{}}x)", "text_series:series1 0.1/0.0/0.1"},
+            {"a text left empty", tree(in_text({declarative("large"), text(""), declarative("sf")})), R"(\text{})",
+             "text_family:family1 1.0/0.0/0.0, text_size:120 1.0/0.0/0.0, eliminated_empty_segments=1"},
         },
         going);
     check(
