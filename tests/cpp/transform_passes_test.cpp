@@ -214,7 +214,7 @@ TEST(TransformPassesLowering, DeclarativeScopeIsBounded) {
 // Where flattening will take empty groups out, runs are cut as if they had
 // gone: an empty group joins the content beside it, so no declarative is
 // written for it and no run before it is braced for its sake. Elsewhere it
-// is content like any other.
+// is content like any other; an empty text never is.
 TEST(TransformPassesLowering, EmptyGroupsThatGoPartNoRuns) {
     const Pass going = [](syntax::Ast& ast, ReportRecorder& recorder) {
         passes::lower_attributes(ast, ast.root(), recorder, true);
@@ -232,13 +232,14 @@ TEST(TransformPassesLowering, EmptyGroupsThatGoPartNoRuns) {
             {"in text", src(R"(\text{{\bf a}{}b})"), R"(\text{\textbf{a{}}b})", "text_series:series1 1.0/0.0/0.1"},
             {"a text declarative not written twice", src(R"(\text{\cal{}\bf x})"), R"(\text{\cal\textbf{{}x}})", "text_family:family3 1.0/0.0/1.0, text_series:series1 1.0/0.0/0.1"},
             {"written into the other mode it stays", src(R"(\textbf{{}}x)"), R"(\textbf{{}}x)", "text_series:series1 0.1/0.0/0.1"},
-            {"a text left empty", tree(in_text({declarative("large"), text(""), declarative("sf")})), R"(\text{})",
-             "text_family:family1 1.0/0.0/0.0, text_size:120 1.0/0.0/0.0, eliminated_empty_segments=1"},
         },
         going);
     check(
         {
             {"kept groups are content", src(R"({\displaystyle1}{})"), R"({\displaystyle1}{})", "math_style:D 1.0/0.0/1.0"},
+            {"a text left empty is no content",
+             tree(in_text({declarative("large"), text(""), declarative("sf"), text("")})), R"(\text{})",
+             "text_family:family1 1.0/0.0/0.0, text_size:120 1.0/0.0/0.0, eliminated_empty_segments=1"},
             {"kept group between runs", src(R"({\bf 1}{}{\it 2})"), R"(\mathbf{1}{}\mathit{2})", row(BOLD, "1.0/0.0/0.1") + ", math_font:VARIANT.MATHITALIC 1.0/0.0/0.1, eliminated_empty_segments=1"},
         },
         lower);

@@ -699,6 +699,13 @@ private:
             id = *rest;
         }
         const Node& node = ast_.node(id);
+        // A text with nothing in it (a rule took its spacing) writes
+        // nothing: collected, it would keep a declarative before nothing.
+        if (const auto* text = node.get_if<Node::Text>(); text != nullptr && text->value.empty() &&
+                                                          task.kind != Kind::Slots) {
+            ast_.remove_detached(id);
+            return;
+        }
         if (task.cells && ends_cell(node)) {
             check_empty_segment(task);
             task.running = task.start;
@@ -938,7 +945,7 @@ private:
     void emit_runs(std::size_t begin, std::size_t end, const State& base, ContentMode mode, ContentMode placement,
                    bool continued) {
         // Written into a list of the other mode, an empty group stays.
-        if (empty_groups_go_ && placement == mode) join_empty_items(begin, end, base, mode);
+        if (empty_groups_go_ && placement == mode) join_empty_groups(begin, end, base, mode);
         runs_.clear();
         for (std::size_t i = begin; i < end;) {
             std::size_t j = i + 1;
@@ -1002,36 +1009,30 @@ private:
     }
 
     // Flattening will take the empty groups out of a list, so the runs are
-    // cut on the list without them: an empty group (or text) takes the
-    // state of the content before it (after it, when first; the base in a
-    // list of nothing else). It then neither parts two runs nor stands as a
-    // run of its own, which would put a declarative before nothing, or
-    // braces around a run that ends the list once it has gone.
-    void join_empty_items(std::size_t begin, std::size_t end, const State& base, ContentMode mode) {
+    // cut on the list without them: an empty group takes the state of the
+    // content before it (after it, when first; the base in a list of
+    // nothing else). It then neither parts two runs nor stands as a run of
+    // its own, which would put a declarative before nothing, or braces
+    // around a run that ends the list once it has gone.
+    void join_empty_groups(std::size_t begin, std::size_t end, const State& base, ContentMode mode) {
         std::size_t first = begin;
-        while (first < end && holds_nothing(pairs_[first].node, mode)) ++first;
+        while (first < end && is_empty_group(pairs_[first].node, mode)) ++first;
         const State lead = first < end ? pairs_[first].state : base;
         for (std::size_t i = begin; i < first; ++i) pairs_[i].state = lead;
         for (std::size_t i = first + 1; i < end; ++i)
-            if (holds_nothing(pairs_[i].node, mode)) pairs_[i].state = pairs_[i - 1].state;
+            if (is_empty_group(pairs_[i].node, mode)) pairs_[i].state = pairs_[i - 1].state;
     }
 
     // A brace or implicit group of the list's mode holding nothing but such
-    // groups, which flattening takes out from the inside, or a text a rule
-    // left empty, which writes nothing. A few nodes are looked at; a larger
-    // nest counts as content, as it did before.
-    bool holds_nothing(NodeId id, ContentMode mode) const {
+    // groups, which flattening takes out from the inside. A few nodes are
+    // looked at; a larger nest counts as content, as it did before.
+    bool is_empty_group(NodeId id, ContentMode mode) const {
         std::array<NodeId, kEmptyNestLimit> stack;
         std::size_t top = 0;
         std::size_t seen = 0;
         stack[top++] = id;
         while (top > 0) {
-            const Node& node = ast_.node(stack[--top]);
-            if (const auto* text = node.get_if<Node::Text>()) {
-                if (!text->value.empty()) return false;
-                continue;
-            }
-            const auto* group = node.get_if<Node::Group>();
+            const auto* group = ast_.node(stack[--top]).get_if<Node::Group>();
             if (group == nullptr || group->mode != mode ||
                 !(group->kind.is_explicit() || group->kind.is_implicit()))
                 return false;
