@@ -45,10 +45,10 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
     const FlattenGroupsGuards resolved =
         FlattenGroupsGuards::resolve(options.flatten_groups.preserve_rendered_spacing, guards);
     // Lowering cuts its runs on the lists flattening will leave.
-    const bool empty_groups_go = options.flatten_groups.enabled && !resolved[FlattenGuard::EmptyGroup];
+    const FlattenGroupsGuards* flattening = options.flatten_groups.enabled ? &resolved : nullptr;
     passes::Lowered lowered = passes::Lowered::Nothing;
     if (options.lower_attributes.enabled)
-        lowered = run_as_step(ast, [&] { return passes::lower_attributes(ast, ast.root(), recorder, empty_groups_go); });
+        lowered = run_as_step(ast, [&] { return passes::lower_attributes(ast, ast.root(), recorder, flattening); });
 
     bool applied = false;
     bool eliminated_left = true;
@@ -82,7 +82,7 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
     const auto tail = [&] {
         seen.clear();
         return run_as_step(ast, [&] {
-            if (lower_again) passes::lower_attributes(ast, ast.root(), recorder, empty_groups_go);
+            if (lower_again) passes::lower_attributes(ast, ast.root(), recorder, flattening);
             if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
             if (!options.flatten_groups.enabled) return false;
             const passes::FlattenSight sight{context.math().get(), context.text().get(), watched, &seen};

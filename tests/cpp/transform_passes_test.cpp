@@ -216,8 +216,9 @@ TEST(TransformPassesLowering, DeclarativeScopeIsBounded) {
 // written for it and no run before it is braced for its sake. Elsewhere it
 // is content like any other; an empty text never is.
 TEST(TransformPassesLowering, EmptyGroupsThatGoPartNoRuns) {
-    const Pass going = [](syntax::Ast& ast, ReportRecorder& recorder) {
-        passes::lower_attributes(ast, ast.root(), recorder, true);
+    const FlattenGroupsGuards guards = FlattenGroupsGuards::resolve(false, nullptr);
+    const Pass going = [&](syntax::Ast& ast, ReportRecorder& recorder) {
+        passes::lower_attributes(ast, ast.root(), recorder, &guards);
     };
     check(
         {
@@ -228,6 +229,8 @@ TEST(TransformPassesLowering, EmptyGroupsThatGoPartNoRuns) {
             {"between runs of two values", src(R"({\bf 1}{}{\it 2})"), R"(\mathbf{1{}}\mathit{2})", row(BOLD, "1.0/0.0/0.1") + ", math_font:VARIANT.MATHITALIC 1.0/0.0/0.1, eliminated_empty_segments=1"},
             {"nothing else in the list", src(R"(\displaystyle{})"), "{}", "math_style:D 1.0/0.0/0.0"},
             {"content at the base still follows", src(R"({\large a}{}b)"), R"({\large a{}}b)", "math_size:120 1.0/0.0/1.0"},
+            {"kept in an environment body", src(R"(\begin{matrix}{\displaystyle1}{}\end{matrix})"),
+             R"(\begin{matrix}{\displaystyle1}{}\end{matrix})", "math_style:D 1.0/0.0/1.0"},
             {"a group with content is content", src(R"({\large a}{x})"), R"({\large a}{x})", "math_size:120 1.0/0.0/1.0"},
             {"in text", src(R"(\text{{\bf a}{}b})"), R"(\text{\textbf{a{}}b})", "text_series:series1 1.0/0.0/0.1"},
             {"a text declarative not written twice", src(R"(\text{\cal{}\bf x})"), R"(\text{\cal\textbf{{}x}})", "text_family:family3 1.0/0.0/1.0, text_series:series1 1.0/0.0/0.1"},

@@ -101,6 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\large\\mathbf{'\\strut\\bf '}\\large +", nullptr},
         ReplayCase{"\\text{\\cal {}\\bf x}", nullptr}, ReplayCase{"\\textbf{{}},", nullptr},
         ReplayCase{"\\dots{\\sf\\quad}x", "\\dots \\mathsf { \\quad } x"},
+        ReplayCase{"\\scriptstyle\\begin{matrix}{\\cal{\\dots}}{\\strut}\\end{matrix}", nullptr},
         ReplayCase{"\\dots\\mathsf\\quad\\mathbf{\\nobreak}=", nullptr}));
 
 }  // namespace

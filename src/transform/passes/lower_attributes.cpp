@@ -267,6 +267,8 @@ struct Task {
     std::size_t edges_end = 0;
     std::optional<NodeId> placeholder;
     bool env_body = false;
+    // Somewhere below an environment body.
+    bool in_env = false;
     // List: an environment body, whose cells are lowered one by one from
     // its start; the pairs of the cell being collected begin at
     // `cell_begin` (the task's first pair in any other task).
@@ -346,10 +348,11 @@ struct Buffers {
 
 class Lowering {
 public:
-    Lowering(Ast& ast, ReportRecorder& recorder, bool empty_groups_go)
+    Lowering(Ast& ast, ReportRecorder& recorder, const FlattenGroupsGuards* flattening)
         : ast_(ast),
           recorder_(recorder),
-          empty_groups_go_(empty_groups_go),
+          empty_groups_go_(flattening != nullptr && !(*flattening)[FlattenGuard::EmptyGroup]),
+          empty_groups_go_in_env_(empty_groups_go_ && !(*flattening)[FlattenGuard::EnvBody]),
           tasks_(kept_.get().tasks),
           items_(kept_.get().items),
           pairs_(kept_.get().pairs),
@@ -569,7 +572,10 @@ private:
 
     Task& push_task(Kind kind, ContentMode mode, NodeId node, const State& state) {
         ++stretch_;
+        const bool in_env =
+            !tasks_.empty() && (tasks_.back().in_env || (tasks_.back().kind == Kind::Slots && tasks_.back().env_body));
         Task& task = tasks_.emplace_back();
+        task.in_env = in_env;
         task.kind = kind;
         task.mode = mode;
         task.node = node;
@@ -944,8 +950,10 @@ private:
     // [begin, end) relative to `base`.
     void emit_runs(std::size_t begin, std::size_t end, const State& base, ContentMode mode, ContentMode placement,
                    bool continued) {
-        // Written into a list of the other mode, an empty group stays.
-        if (empty_groups_go_ && placement == mode) join_empty_groups(begin, end, base, mode);
+        // Written into a list of the other mode, an empty group stays, as
+        // it does anywhere in an environment body while that guard holds.
+        if (empty_groups_go_ && placement == mode && (empty_groups_go_in_env_ || !tasks_.back().in_env))
+            join_empty_groups(begin, end, base, mode);
         runs_.clear();
         for (std::size_t i = begin; i < end;) {
             std::size_t j = i + 1;
@@ -1194,6 +1202,7 @@ private:
     Ast& ast_;
     ReportRecorder& recorder_;
     const bool empty_groups_go_;
+    const bool empty_groups_go_in_env_;
     std::vector<Task>& tasks_;
     std::vector<NodeId>& items_;
     std::vector<Pair>& pairs_;
@@ -1214,10 +1223,11 @@ private:
 
 }  // namespace
 
-Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder, bool empty_groups_go) {
+Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder,
+                         const FlattenGroupsGuards* flattening) {
     util::work_count += ast.node_count();  // the walk, counted at once
     util::check_work();
-    return Lowering(ast, recorder, empty_groups_go).run(root);
+    return Lowering(ast, recorder, flattening).run(root);
 }
 
 }  // namespace quorvel::transform::passes
