@@ -241,6 +241,8 @@ TEST(TransformDrops, EllipsisSeesPastEmptiedPrefixes) {
         {"prefix with content", src("\\dots\\mathsf{\\quad x}"), EQUIV, "\\dots\\mathsf{x}"},
         {"emptied argument of another command", src("\\dots\\sqrt{\\quad}x"), EQUIV, "\\dots\\sqrt{}x"},
         {"brace group as the body", src("\\dots\\mathbf{{}}x"), FAITHFUL, "\\dots\\mathbf{{}}x"},
+        {"script base emptied", src("\\dots\\mathsf{\\nobreak}_{}"), CORPUS, "\\ldots\\mathsf{}_{}"},
+        {"one-child group emptied", src("\\dots{\\mathsf{\\nobreak}}+"), CORPUS, "\\ldots{\\mathsf{}}+"},
     });
 }
 

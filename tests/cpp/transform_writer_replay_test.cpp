@@ -102,6 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\text{\\cal {}\\bf x}", nullptr}, ReplayCase{"\\textbf{{}},", nullptr},
         ReplayCase{"\\dots{\\sf\\quad}x", "\\dots \\mathsf { \\quad } x"},
         ReplayCase{"\\scriptstyle\\begin{matrix}{\\cal{\\dots}}{\\strut}\\end{matrix}", nullptr},
+        ReplayCase{"{\\bf\\dots\\mathsf{\\nobreak}_{}}", nullptr},
         ReplayCase{"\\dots\\mathsf\\quad\\mathbf{\\nobreak}=", nullptr}));
 
 }  // namespace

@@ -25,6 +25,28 @@ EllipsisChoice character_command_choice(std::string_view text) {
     return literal_character_choice(c);
 }
 
+// Whether `id` is an attribute prefix whose body a rule emptied (a dropped
+// space, say): lowering, which runs after the rules, takes it out. In a
+// list the atom after it then follows the ellipsis; deciding from what
+// will follow spares a second normalisation.
+bool is_emptied_prefix(const syntax::Ast& ast, NodeId id) {
+    const auto* command = ast.node(id).get_if<Node::Command>();
+    if (command == nullptr) return false;
+    std::optional<NodeId> body;
+    std::optional<syntax::ContentMode> mode;
+    for (const auto& arg : command->args) {
+        if (!arg || !std::holds_alternative<syntax::ast::ArgumentKind::Mandatory>(arg->kind.value) ||
+            !arg->value.is_content())
+            continue;
+        if (body) return false;
+        body = arg->value.content();
+        mode = arg->value.content_mode();
+    }
+    if (!body || lookup_prefix_form(*mode, command->name) == nullptr) return false;
+    const auto* group = ast.node(*body).get_if<Node::Group>();
+    return group != nullptr && group->kind.is_implicit() && group->children.empty();
+}
+
 // The choice the atom `id` makes; nothing when the rule must decline
 // outright. Descends through one-child groups and script bases, so the
 // loop ends with the tree's depth.
@@ -43,6 +65,9 @@ std::optional<EllipsisChoice> atom_choice(const RuleContext& ctx, NodeId id) {
             case syntax::NodeKind::Scripted: id = node.get_if<Node::Scripted>()->base; continue;
             case syntax::NodeKind::Char: return literal_character_choice(node.get_if<Node::Char>()->value);
             case syntax::NodeKind::Command: {
+                // Gone, it leaves an empty group where it is the only node
+                // of a slot or group.
+                if (is_emptied_prefix(ctx.ast, id)) return EllipsisChoice::Ldots;
                 const knowledge::ActiveCharacterRecord* record =
                     ctx.math.lookup_character(node.get_if<Node::Command>()->name);
                 if (record == nullptr) return std::nullopt;
@@ -73,28 +98,6 @@ bool ends_group_before_more(const syntax::Ast& ast, NodeId node) {
         if (up == nullptr || up->slot.kind() != syntax::Slot::Kind::GroupChild) return false;
         if (ast.next_sibling(at)) return true;
     }
-}
-
-// Whether `id` is an attribute prefix whose body a rule emptied (a dropped
-// space, say): lowering, which runs after the rules, takes it out, and the
-// atom after it follows the ellipsis. Deciding from that atom now spares a
-// second normalisation.
-bool is_emptied_prefix(const syntax::Ast& ast, NodeId id) {
-    const auto* command = ast.node(id).get_if<Node::Command>();
-    if (command == nullptr) return false;
-    std::optional<NodeId> body;
-    std::optional<syntax::ContentMode> mode;
-    for (const auto& arg : command->args) {
-        if (!arg || !std::holds_alternative<syntax::ast::ArgumentKind::Mandatory>(arg->kind.value) ||
-            !arg->value.is_content())
-            continue;
-        if (body) return false;
-        body = arg->value.content();
-        mode = arg->value.content_mode();
-    }
-    if (!body || lookup_prefix_form(*mode, command->name) == nullptr) return false;
-    const auto* group = ast.node(*body).get_if<Node::Group>();
-    return group != nullptr && group->kind.is_implicit() && group->children.empty();
 }
 
 }  // namespace
