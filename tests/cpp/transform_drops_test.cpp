@@ -229,7 +229,8 @@ TEST(TransformDrops, EllipsisChoice) {
 }
 
 // Lowering takes out an attribute prefix left with no content after the
-// rules, so the atom after it decides.
+// rules, and joins the bodies of two prefixes of one name it parted, so
+// the atom that will follow decides.
 TEST(TransformDrops, EllipsisSeesPastEmptiedPrefixes) {
     check({
         {"emptied by a dropped space", src("\\dots\\mathsf{\\quad}x"), EQUIV, "\\ldots\\mathsf{}x"},
@@ -243,6 +244,12 @@ TEST(TransformDrops, EllipsisSeesPastEmptiedPrefixes) {
         {"brace group as the body", src("\\dots\\mathbf{{}}x"), FAITHFUL, "\\dots\\mathbf{{}}x"},
         {"script base emptied", src("\\dots\\mathsf{\\nobreak}_{}"), CORPUS, "\\ldots\\mathsf{}_{}"},
         {"one-child group emptied", src("\\dots{\\mathsf{\\nobreak}}+"), CORPUS, "\\ldots{\\mathsf{}}+"},
+        {"bodies joined past an emptied prefix", src("\\mathcal{\\dots}\\mathbf{\\nobreak}\\mathcal{+}"), CORPUS,
+         "\\mathcal{\\cdots}\\mathbf{}\\mathcal{+}"},
+        {"next prefix of another name", src("\\mathcal{\\dots}\\mathbf{\\nobreak}\\mathsf{+}"), CORPUS,
+         "\\mathcal{\\dots}\\mathbf{}\\mathsf{+}"},
+        {"not an attribute prefix", src("\\sqrt{\\dots}\\mathbf{\\nobreak}\\sqrt{+}"), CORPUS,
+         "\\sqrt{\\dots}\\mathbf{}\\sqrt{+}"},
     });
 }
 

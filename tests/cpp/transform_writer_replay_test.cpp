@@ -103,6 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\dots{\\sf\\quad}x", "\\dots \\mathsf { \\quad } x"},
         ReplayCase{"\\scriptstyle\\begin{matrix}{\\cal{\\dots}}{\\strut}\\end{matrix}", nullptr},
         ReplayCase{"{\\bf\\dots\\mathsf{\\nobreak}_{}}", nullptr},
+        ReplayCase{"\\mathcal{\\dots\\bf\\nobreak\\mathcal2}", nullptr},
         ReplayCase{"\\dots\\mathsf\\quad\\mathbf{\\nobreak}=", nullptr}));
 
 }  // namespace
