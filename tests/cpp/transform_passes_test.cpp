@@ -212,7 +212,7 @@ TEST(TransformPassesLowering, DeclarativeScopeIsBounded) {
 }
 
 // Where flattening will take empty groups out, runs are cut as if they had
-// gone: an empty group joins the content beside it, so no declarative is
+// gone: an empty group joins the content after it, so no declarative is
 // written for it and no run before it is braced for its sake. Elsewhere it
 // is content like any other; an empty text never is.
 TEST(TransformPassesLowering, EmptyGroupsThatGoPartNoRuns) {
@@ -226,13 +226,16 @@ TEST(TransformPassesLowering, EmptyGroupsThatGoPartNoRuns) {
             {"nested empty groups", src(R"({\displaystyle1}{{}{}})"), R"(\displaystyle1{{}{}})", "math_style:D 1.0/0.0/1.0"},
             {"first in the list", src(R"(\displaystyle{}\rm x)"), R"(\displaystyle\mathrm{{}x})", "math_font:VARIANT.NORMAL 1.0/0.0/0.1, math_style:D 1.0/0.0/1.0"},
             {"between runs of one value", src(R"({\cal x}{}\cal +)"), R"(\mathcal{x{}+})", "math_font:VARIANT.CALLIGRAPHIC 2.0/0.0/0.1"},
-            {"between runs of two values", src(R"({\bf 1}{}{\it 2})"), R"(\mathbf{1{}}\mathit{2})", row(BOLD, "1.0/0.0/0.1") + ", math_font:VARIANT.MATHITALIC 1.0/0.0/0.1, eliminated_empty_segments=1"},
+            {"between runs of two values", src(R"({\bf 1}{}{\it 2})"), R"(\mathbf{1}\mathit{{}2})", row(BOLD, "1.0/0.0/0.1") + ", math_font:VARIANT.MATHITALIC 1.0/0.0/0.1, eliminated_empty_segments=1"},
             {"nothing else in the list", src(R"(\displaystyle{})"), "{}", "math_style:D 1.0/0.0/0.0"},
-            {"content at the base still follows", src(R"({\large a}{}b)"), R"({\large a{}}b)", "math_size:120 1.0/0.0/1.0"},
+            {"content at the base still follows", src(R"({\large a}{}b)"), R"({\large a}{}b)", "math_size:120 1.0/0.0/1.0"},
             {"kept in an environment body", src(R"(\begin{matrix}{\displaystyle1}{}\end{matrix})"),
              R"(\begin{matrix}{\displaystyle1}{}\end{matrix})", "math_style:D 1.0/0.0/1.0"},
+            {"out of a brace group kept before it", src(R"({{\bf a}}{}\bf b)"), R"({\mathbf{a}}\mathbf{{}b})",
+             row(BOLD, "2.0/0.0/0.2") + ", eliminated_empty_segments=1"},
+            {"prefixes of one name meet past it", src(R"(\mathbf{a}{}\mathbf{b})"), R"(\mathbf{a{}b})", row(BOLD, "0.2/0.0/0.1") + ", eliminated_empty_segments=1"},
             {"a group with content is content", src(R"({\large a}{x})"), R"({\large a}{x})", "math_size:120 1.0/0.0/1.0"},
-            {"in text", src(R"(\text{{\bf a}{}b})"), R"(\text{\textbf{a{}}b})", "text_series:series1 1.0/0.0/0.1"},
+            {"in text", src(R"(\text{{\bf a}{}b})"), R"(\text{\textbf{a}{}b})", "text_series:series1 1.0/0.0/0.1"},
             {"a text declarative not written twice", src(R"(\text{\cal{}\bf x})"), R"(\text{\cal\textbf{{}x}})", "text_family:family3 1.0/0.0/1.0, text_series:series1 1.0/0.0/0.1"},
             {"written into the other mode it stays", src(R"(\textbf{{}}x)"), R"(\textbf{{}}x)", "text_series:series1 0.1/0.0/0.1"},
         },

@@ -99,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"s \\displaystyle{|\\prame x}+\\alpha\f-\f, ^{{}}{\\cal x'|}{}\\cal +", nullptr},
         ReplayCase{"\\large\\mathbf{'}", "\\mathbf { \\large { ' } }"}, ReplayCase{"\\small \\,'\\mathcal{'+}", nullptr},
         ReplayCase{"\\large\\mathbf{'\\strut\\bf '}\\large +", nullptr},
-        ReplayCase{"\\text{\\cal {}\\bf x}", nullptr}, ReplayCase{"\\textbf{{}},", nullptr},
+        ReplayCase{"{\\small\\,}{{\\bf\\alpha}}\\bf{}\\,", nullptr}, ReplayCase{"\\text{\\cal {}\\bf x}", nullptr}, ReplayCase{"\\textbf{{}},", nullptr},
         ReplayCase{"\\dots{\\sf\\quad}x", "\\dots \\mathsf { \\quad } x"},
         ReplayCase{"\\scriptstyle\\begin{matrix}{\\cal{\\dots}}{\\strut}\\end{matrix}", nullptr},
         ReplayCase{"{\\bf\\dots\\mathsf{\\nobreak}_{}}", nullptr},

@@ -527,7 +527,11 @@ private:
             const std::span<const NodeId> siblings = ast_.children(link->parent);
             const std::size_t index = link->slot.index();
             const syntax::ast::Name& name = std::get<Node::Command>(ast_.node(id).value).name;
-            for (std::size_t k : {index - 1, index + 1}) {
+            const ContentMode mode = *place_mode(*link);
+            for (const std::size_t step : {std::size_t(-1), std::size_t(1)}) {
+                // Empty groups that flattening takes out part no runs.
+                std::size_t k = index + step;
+                while (k < siblings.size() && empty_groups_go_ && is_empty_group(siblings[k], mode)) k += step;
                 if (k >= siblings.size()) continue;  // wraps below zero
                 const auto* next = ast_.node(siblings[k]).get_if<Node::Command>();
                 if (next != nullptr && next->name == name) return false;
@@ -1018,17 +1022,18 @@ private:
 
     // Flattening will take the empty groups out of a list, so the runs are
     // cut on the list without them: an empty group takes the state of the
-    // content before it (after it, when first; the base in a list of
+    // content after it (before it, when last; the base in a list of
     // nothing else). It then neither parts two runs nor stands as a run of
     // its own, which would put a declarative before nothing, or braces
-    // around a run that ends the list once it has gone.
+    // around a run that ends the list once it has gone. Joining the content
+    // after it, it stays out of a brace group kept before it.
     void join_empty_groups(std::size_t begin, std::size_t end, const State& base, ContentMode mode) {
-        std::size_t first = begin;
-        while (first < end && is_empty_group(pairs_[first].node, mode)) ++first;
-        const State lead = first < end ? pairs_[first].state : base;
-        for (std::size_t i = begin; i < first; ++i) pairs_[i].state = lead;
-        for (std::size_t i = first + 1; i < end; ++i)
-            if (is_empty_group(pairs_[i].node, mode)) pairs_[i].state = pairs_[i - 1].state;
+        std::size_t last = end;
+        while (last > begin && is_empty_group(pairs_[last - 1].node, mode)) --last;
+        const State tail = last > begin ? pairs_[last - 1].state : base;
+        for (std::size_t i = last; i < end; ++i) pairs_[i].state = tail;
+        for (std::size_t i = last; i-- > begin + 1;)
+            if (is_empty_group(pairs_[i - 1].node, mode)) pairs_[i - 1].state = pairs_[i].state;
     }
 
     // A brace or implicit group of the list's mode holding nothing but such
