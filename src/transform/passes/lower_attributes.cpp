@@ -527,11 +527,13 @@ private:
             const std::span<const NodeId> siblings = ast_.children(link->parent);
             const std::size_t index = link->slot.index();
             const syntax::ast::Name& name = std::get<Node::Command>(ast_.node(id).value).name;
-            const ContentMode mode = *place_mode(*link);
             for (const std::size_t step : {std::size_t(-1), std::size_t(1)}) {
                 // Empty groups that flattening takes out part no runs.
                 std::size_t k = index + step;
-                while (k < siblings.size() && empty_groups_go_ && is_empty_group(siblings[k], mode)) k += step;
+                if (empty_groups_go_) {
+                    const ContentMode mode = *place_mode(*link);
+                    while (k < siblings.size() && is_empty_group(siblings[k], mode)) k += step;
+                }
                 if (k >= siblings.size()) continue;  // wraps below zero
                 const auto* next = ast_.node(siblings[k]).get_if<Node::Command>();
                 if (next != nullptr && next->name == name) return false;
