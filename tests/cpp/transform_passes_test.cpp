@@ -220,33 +220,34 @@ TEST(TransformPassesLowering, EmptyGroupsThatGoPartNoRuns) {
     const Pass going = [&](syntax::Ast& ast, ReportRecorder& recorder) {
         passes::lower_attributes(ast, ast.root(), recorder, &guards);
     };
+    const std::string display = "math_style:D 1.0/0.0/1.0";
+    const std::string bold_italic =
+        row(BOLD, "1.0/0.0/0.1") + ", math_font:VARIANT.MATHITALIC 1.0/0.0/0.1, eliminated_empty_segments=1";
     check(
         {
-            {"after the last run", src(R"({\displaystyle1}{})"), R"(\displaystyle1{})", "math_style:D 1.0/0.0/1.0"},
-            {"nested empty groups", src(R"({\displaystyle1}{{}{}})"), R"(\displaystyle1{{}{}})", "math_style:D 1.0/0.0/1.0"},
-            {"first in the list", src(R"(\displaystyle{}\rm x)"), R"(\displaystyle\mathrm{{}x})", "math_font:VARIANT.NORMAL 1.0/0.0/0.1, math_style:D 1.0/0.0/1.0"},
-            {"between runs of one value", src(R"({\cal x}{}\cal +)"), R"(\mathcal{x{}+})", "math_font:VARIANT.CALLIGRAPHIC 2.0/0.0/0.1"},
-            {"between runs of two values", src(R"({\bf 1}{}{\it 2})"), R"(\mathbf{1}\mathit{{}2})", row(BOLD, "1.0/0.0/0.1") + ", math_font:VARIANT.MATHITALIC 1.0/0.0/0.1, eliminated_empty_segments=1"},
+            {"after the last run", src(R"({\displaystyle1}{})"), R"(\displaystyle1{})", display},
+            {"nested empty groups", src(R"({\displaystyle1}{{}{}})"), R"(\displaystyle1{{}{}})", display},
+            {"between runs of two values", src(R"({\bf 1}{}{\it 2})"), R"(\mathbf{1}\mathit{{}2})", bold_italic},
             {"nothing else in the list", src(R"(\displaystyle{})"), "{}", "math_style:D 1.0/0.0/0.0"},
-            {"content at the base still follows", src(R"({\large a}{}b)"), R"({\large a}{}b)", "math_size:120 1.0/0.0/1.0"},
             {"kept in an environment body", src(R"(\begin{matrix}{\displaystyle1}{}\end{matrix})"),
-             R"(\begin{matrix}{\displaystyle1}{}\end{matrix})", "math_style:D 1.0/0.0/1.0"},
+             R"(\begin{matrix}{\displaystyle1}{}\end{matrix})", display},
             {"out of a brace group kept before it", src(R"({{\bf a}}{}\bf b)"), R"({\mathbf{a}}\mathbf{{}b})",
              row(BOLD, "2.0/0.0/0.2") + ", eliminated_empty_segments=1"},
-            {"prefixes of one name meet past it", src(R"(\mathbf{a}{}\mathbf{b})"), R"(\mathbf{a{}b})", row(BOLD, "0.2/0.0/0.1") + ", eliminated_empty_segments=1"},
-            {"a group with content is content", src(R"({\large a}{x})"), R"({\large a}{x})", "math_size:120 1.0/0.0/1.0"},
-            {"in text", src(R"(\text{{\bf a}{}b})"), R"(\text{\textbf{a}{}b})", "text_series:series1 1.0/0.0/0.1"},
-            {"a text declarative not written twice", src(R"(\text{\cal{}\bf x})"), R"(\text{\cal\textbf{{}x}})", "text_family:family3 1.0/0.0/1.0, text_series:series1 1.0/0.0/0.1"},
-            {"written into the other mode it stays", src(R"(\textbf{{}}x)"), R"(\textbf{{}}x)", "text_series:series1 0.1/0.0/0.1"},
+            {"prefixes of one name meet past it", src(R"(\mathbf{a}{}\mathbf{b})"), R"(\mathbf{a{}b})",
+             row(BOLD, "0.2/0.0/0.1") + ", eliminated_empty_segments=1"},
+            {"a text declarative not written twice", src(R"(\text{\cal{}\bf x})"), R"(\text{\cal\textbf{{}x}})",
+             "text_family:family3 1.0/0.0/1.0, text_series:series1 1.0/0.0/0.1"},
+            {"written into the other mode it stays", src(R"(\textbf{{}}x)"), R"(\textbf{{}}x)",
+             "text_series:series1 0.1/0.0/0.1"},
         },
         going);
     check(
         {
-            {"kept groups are content", src(R"({\displaystyle1}{})"), R"({\displaystyle1}{})", "math_style:D 1.0/0.0/1.0"},
+            {"kept groups are content", src(R"({\displaystyle1}{})"), R"({\displaystyle1}{})", display},
+            {"kept group between runs", src(R"({\bf 1}{}{\it 2})"), R"(\mathbf{1}{}\mathit{2})", bold_italic},
             {"a text left empty is no content",
              tree(in_text({declarative("large"), text(""), declarative("sf"), text("")})), R"(\text{})",
              "text_family:family1 1.0/0.0/0.0, text_size:120 1.0/0.0/0.0, eliminated_empty_segments=1"},
-            {"kept group between runs", src(R"({\bf 1}{}{\it 2})"), R"(\mathbf{1}{}\mathit{2})", row(BOLD, "1.0/0.0/0.1") + ", math_font:VARIANT.MATHITALIC 1.0/0.0/0.1, eliminated_empty_segments=1"},
         },
         lower);
 }
@@ -254,12 +255,13 @@ TEST(TransformPassesLowering, EmptyGroupsThatGoPartNoRuns) {
 // Primes written right after a declarative would be read as its scripts:
 // the content they start keeps them in braces.
 TEST(TransformPassesLowering, DeclarativesBeforePrimes) {
+    const std::string large_bold =
+        row(BOLD, "0.1/0.0/0.1") + ", math_size:120 1.0/0.0/1.0, eliminated_empty_segments=1";
     check(
         {
-            {"size inside a font prefix", src(R"(\large\mathbf{'})"), R"(\mathbf{\large{'}})", row(BOLD, "0.1/0.0/0.1") + ", math_size:120 1.0/0.0/1.0, eliminated_empty_segments=1"},
-            {"primes with a superscript", src(R"(\large\mathbf{'^2})"), R"(\mathbf{\large{'^{2}}})", row(BOLD, "0.1/0.0/0.1") + ", math_size:120 1.0/0.0/1.0, eliminated_empty_segments=1"},
-            {"braces already there", src(R"(\large\mathbf{{'}})"), R"(\mathbf{\large{'}})", row(BOLD, "0.1/0.0/0.1") + ", math_size:120 1.0/0.0/1.0, eliminated_empty_segments=1"},
-            {"a prefix between", src(R"(\bf{'})"), R"(\mathbf{{'}})", row(BOLD, "1.0/0.0/0.1")},
+            {"size inside a font prefix", src(R"(\large\mathbf{'})"), R"(\mathbf{\large{'}})", large_bold},
+            {"primes with a superscript", src(R"(\large\mathbf{'^2})"), R"(\mathbf{\large{'^{2}}})", large_bold},
+            {"braces already there", src(R"(\large\mathbf{{'}})"), R"(\mathbf{\large{'}})", large_bold},
         },
         lower);
 }
