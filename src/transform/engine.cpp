@@ -42,9 +42,13 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
                                                          const FlattenGroupsGuardsOverlay* guards,
                                                          ReportRecorder& recorder) {
     const syntax::Ast::EditBatch batch(ast);
+    const FlattenGroupsGuards resolved =
+        FlattenGroupsGuards::resolve(options.flatten_groups.preserve_rendered_spacing, guards);
+    // Lowering cuts its runs on the lists flattening will leave.
+    const FlattenGroupsGuards* flattening = options.flatten_groups.enabled ? &resolved : nullptr;
     passes::Lowered lowered = passes::Lowered::Nothing;
     if (options.lower_attributes.enabled)
-        lowered = run_as_step(ast, [&] { return passes::lower_attributes(ast, ast.root(), recorder); });
+        lowered = run_as_step(ast, [&] { return passes::lower_attributes(ast, ast.root(), recorder, flattening); });
 
     bool applied = false;
     bool eliminated_left = true;
@@ -78,11 +82,9 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
     const auto tail = [&] {
         seen.clear();
         return run_as_step(ast, [&] {
-            if (lower_again) passes::lower_attributes(ast, ast.root(), recorder);
+            if (lower_again) passes::lower_attributes(ast, ast.root(), recorder, flattening);
             if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
             if (!options.flatten_groups.enabled) return false;
-            const FlattenGroupsGuards resolved =
-                FlattenGroupsGuards::resolve(options.flatten_groups.preserve_rendered_spacing, guards);
             const passes::FlattenSight sight{context.math().get(), context.text().get(), watched, &seen};
             if (!options.finalize_ast.enabled) return passes::flatten_groups(ast, ast.root(), resolved, recorder, nullptr, sight);
             // The tree was finalised before; only the lists flattening

@@ -228,6 +228,24 @@ TEST(TransformDrops, EllipsisChoice) {
     });
 }
 
+// Lowering takes out an attribute prefix left with no content after the
+// rules, and joins the bodies of two prefixes of one name it parted, so
+// the atom that will follow decides.
+TEST(TransformDrops, EllipsisSeesPastEmptiedPrefixes) {
+    check({
+        {"emptied by a dropped space", src("\\dots\\mathsf{\\quad}x"), EQUIV, "\\ldots\\mathsf{}x"},
+        {"two in a row", src("\\dots\\mathsf{\\quad}\\mathbf\\qquad+"), EQUIV, "\\cdots\\mathsf{}\\mathbf{}+"},
+        {"text prefix", tree(root({command("dots"), command("textbf", {text_arg(text_group({}))}), ch(U'x')})),
+         FAITHFUL, "\\ldots\\textbf{}x"},
+        {"prefix with content", src("\\dots\\mathsf{\\quad x}"), EQUIV, "\\dots\\mathsf{x}"},
+        {"script base emptied", src("\\dots\\mathsf{\\nobreak}_{}"), CORPUS, "\\ldots\\mathsf{}_{}"},
+        {"bodies joined past an emptied prefix", src("\\mathcal{\\dots}\\mathbf{\\nobreak}\\mathcal{+}"), CORPUS,
+         "\\mathcal{\\cdots}\\mathbf{}\\mathcal{+}"},
+        {"next prefix of another name", src("\\mathcal{\\dots}\\mathbf{\\nobreak}\\mathsf{+}"), CORPUS,
+         "\\mathcal{\\dots}\\mathbf{}\\mathsf{+}"},
+    });
+}
+
 // Every check runs before the tree changes, so a failing rule leaves it as
 // it was.
 TEST(TransformDrops, SlotErrors) {

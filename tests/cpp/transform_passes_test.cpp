@@ -211,6 +211,61 @@ TEST(TransformPassesLowering, DeclarativeScopeIsBounded) {
         lower);
 }
 
+// Where flattening will take empty groups out, runs are cut as if they had
+// gone: an empty group joins the content after it, so no declarative is
+// written for it and no run before it is braced for its sake. Elsewhere it
+// is content like any other; an empty text never is.
+TEST(TransformPassesLowering, EmptyGroupsThatGoPartNoRuns) {
+    const FlattenGroupsGuards guards = FlattenGroupsGuards::resolve(false, nullptr);
+    const Pass going = [&](syntax::Ast& ast, ReportRecorder& recorder) {
+        passes::lower_attributes(ast, ast.root(), recorder, &guards);
+    };
+    const std::string display = "math_style:D 1.0/0.0/1.0";
+    const std::string bold_italic =
+        row(BOLD, "1.0/0.0/0.1") + ", math_font:VARIANT.MATHITALIC 1.0/0.0/0.1, eliminated_empty_segments=1";
+    check(
+        {
+            {"after the last run", src(R"({\displaystyle1}{})"), R"(\displaystyle1{})", display},
+            {"nested empty groups", src(R"({\displaystyle1}{{}{}})"), R"(\displaystyle1{{}{}})", display},
+            {"between runs of two values", src(R"({\bf 1}{}{\it 2})"), R"(\mathbf{1}\mathit{{}2})", bold_italic},
+            {"nothing else in the list", src(R"(\displaystyle{})"), "{}", "math_style:D 1.0/0.0/0.0"},
+            {"kept in an environment body", src(R"(\begin{matrix}{\displaystyle1}{}\end{matrix})"),
+             R"(\begin{matrix}{\displaystyle1}{}\end{matrix})", display},
+            {"out of a brace group kept before it", src(R"({{\bf a}}{}\bf b)"), R"({\mathbf{a}}\mathbf{{}b})",
+             row(BOLD, "2.0/0.0/0.2") + ", eliminated_empty_segments=1"},
+            {"prefixes of one name meet past it", src(R"(\mathbf{a}{}\mathbf{b})"), R"(\mathbf{a{}b})",
+             row(BOLD, "0.2/0.0/0.1") + ", eliminated_empty_segments=1"},
+            {"a text declarative not written twice", src(R"(\text{\cal{}\bf x})"), R"(\text{\cal\textbf{{}x}})",
+             "text_family:family3 1.0/0.0/1.0, text_series:series1 1.0/0.0/0.1"},
+            {"written into the other mode it stays", src(R"(\textbf{{}}x)"), R"(\textbf{{}}x)",
+             "text_series:series1 0.1/0.0/0.1"},
+        },
+        going);
+    check(
+        {
+            {"kept groups are content", src(R"({\displaystyle1}{})"), R"({\displaystyle1}{})", display},
+            {"kept group between runs", src(R"({\bf 1}{}{\it 2})"), R"(\mathbf{1}{}\mathit{2})", bold_italic},
+            {"a text left empty is no content",
+             tree(in_text({declarative("large"), text(""), declarative("sf"), text("")})), R"(\text{})",
+             "text_family:family1 1.0/0.0/0.0, text_size:120 1.0/0.0/0.0, eliminated_empty_segments=1"},
+        },
+        lower);
+}
+
+// Primes written right after a declarative would be read as its scripts:
+// the content they start keeps them in braces.
+TEST(TransformPassesLowering, DeclarativesBeforePrimes) {
+    const std::string large_bold =
+        row(BOLD, "0.1/0.0/0.1") + ", math_size:120 1.0/0.0/1.0, eliminated_empty_segments=1";
+    check(
+        {
+            {"size inside a font prefix", src(R"(\large\mathbf{'})"), R"(\mathbf{\large{'}})", large_bold},
+            {"primes with a superscript", src(R"(\large\mathbf{'^2})"), R"(\mathbf{\large{'^{2}}})", large_bold},
+            {"braces already there", src(R"(\large\mathbf{{'}})"), R"(\mathbf{\large{'}})", large_bold},
+        },
+        lower);
+}
+
 // Each cell of an environment body is lowered on its own, from the state in
 // force where the environment starts: a switch ends at the `&` or row end.
 // Every slot but a script base starts with no style, as TeX may set one

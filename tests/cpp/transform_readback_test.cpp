@@ -227,9 +227,10 @@ const SettleCase SETTLE_CASES[] = {
     // A text declarative stays inside the text prefix it came in.
     {"\\textbf{\\large a}b", "\\textbf {\\large a} b", nullptr},
     {"^\\textrm{\\scriptsize 9 2}", "{ } ^ { \\textrm {\\scriptsize 9 2} }", nullptr},
-    // An empty group that is all a prefix or declarative governs stays.
+    // An empty group that is all a prefix or declarative governs stays,
+    // where flattening keeps empty groups.
     {"\\textit{{\\bf }{\\sf x}}", "\\textit {{}} \\textsf {\\textit{x}}", nullptr},
-    {"\\text{x{\\bf\\large{}}}", "\\text {x\\large\\textbf{{}}}", nullptr},
+    {"\\text{x{\\bf\\large{}}}", "\\text {x\\large\\textbf{{}}}", "\\text {x}"},
     // Spacing alone after a control word, and before a closing brace.
     {"\\text{a\\large{} \\textbf{b}}", "\\text {a\\large{} \\large\\textbf{b}}", nullptr},
     {"\\textbf{b $x$ \\tt b}", "\\textbf {b $x$\\ } \\texttt {\\textbf{b}}", nullptr},

@@ -87,5 +87,26 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\qty\\big(\\pmqty{)})", nullptr},
         ReplayCase{"\\operatorname{' '^m}", "\\operatorname {' '^ { m }}"}));
 
+// Attribute runs and ellipses decided before a later pass took something
+// out of the list: an empty group after a run written with a declarative,
+// or between two runs; an attribute prefix a dropped space left empty
+// before the atom an ellipsis reads. And primes that lowering put right
+// after a declarative it wrote.
+INSTANTIATE_TEST_SUITE_P(
+    LateRemovals, WriterReplay,
+    ::testing::Values(
+        ReplayCase{"{\\displaystyle1}{}", "{ \\displaystyle 1 } { }"},
+        ReplayCase{"\\displaystyle{}\\rm x", nullptr}, ReplayCase{"\\displaystyle{\\cal x}{}\\cal +", nullptr},
+        ReplayCase{"\\displaystyle{|\\prime x}+\\alpha ^{{}}{\\cal x'|}{}\\cal +", nullptr},
+        ReplayCase{"\\large\\mathbf{'}", "\\mathbf { \\large { ' } }"},
+        ReplayCase{"\\large\\mathbf{'\\strut\\bf '}\\large +", nullptr},
+        ReplayCase{"{\\small\\,}{{\\bf\\alpha}}\\bf{}\\,", nullptr}, ReplayCase{"\\text{\\cal {}\\bf x}", nullptr},
+        ReplayCase{"\\textbf{{}},", nullptr},
+        ReplayCase{"\\dots{\\sf\\quad}x", "\\dots \\mathsf { \\quad } x"},
+        ReplayCase{"\\scriptstyle\\begin{matrix}{\\cal{\\dots}}{\\strut}\\end{matrix}", nullptr},
+        ReplayCase{"{\\bf\\dots\\mathsf{\\nobreak}_{}}", nullptr},
+        ReplayCase{"\\mathcal{\\dots\\bf\\nobreak\\mathcal2}", nullptr},
+        ReplayCase{"\\dots\\mathsf\\quad\\mathbf{\\nobreak}=", nullptr}));
+
 }  // namespace
 }  // namespace quorvel

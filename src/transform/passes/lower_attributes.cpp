@@ -267,6 +267,8 @@ struct Task {
     std::size_t edges_end = 0;
     std::optional<NodeId> placeholder;
     bool env_body = false;
+    // Somewhere below an environment body.
+    bool in_env = false;
     // List: an environment body, whose cells are lowered one by one from
     // its start; the pairs of the cell being collected begin at
     // `cell_begin` (the task's first pair in any other task).
@@ -346,9 +348,11 @@ struct Buffers {
 
 class Lowering {
 public:
-    Lowering(Ast& ast, ReportRecorder& recorder)
+    Lowering(Ast& ast, ReportRecorder& recorder, const FlattenGroupsGuards* flattening)
         : ast_(ast),
           recorder_(recorder),
+          empty_groups_go_(flattening != nullptr && !(*flattening)[FlattenGuard::EmptyGroup]),
+          empty_groups_go_in_env_(empty_groups_go_ && !(*flattening)[FlattenGuard::EnvBody]),
           tasks_(kept_.get().tasks),
           items_(kept_.get().items),
           pairs_(kept_.get().pairs),
@@ -523,7 +527,13 @@ private:
             const std::span<const NodeId> siblings = ast_.children(link->parent);
             const std::size_t index = link->slot.index();
             const syntax::ast::Name& name = std::get<Node::Command>(ast_.node(id).value).name;
-            for (std::size_t k : {index - 1, index + 1}) {
+            for (const std::size_t step : {std::size_t(-1), std::size_t(1)}) {
+                // Empty groups that flattening takes out part no runs.
+                std::size_t k = index + step;
+                if (empty_groups_go_) {
+                    const ContentMode mode = *place_mode(*link);
+                    while (k < siblings.size() && is_empty_group(siblings[k], mode)) k += step;
+                }
                 if (k >= siblings.size()) continue;  // wraps below zero
                 const auto* next = ast_.node(siblings[k]).get_if<Node::Command>();
                 if (next != nullptr && next->name == name) return false;
@@ -568,7 +578,10 @@ private:
 
     Task& push_task(Kind kind, ContentMode mode, NodeId node, const State& state) {
         ++stretch_;
+        const bool in_env =
+            !tasks_.empty() && (tasks_.back().in_env || (tasks_.back().kind == Kind::Slots && tasks_.back().env_body));
         Task& task = tasks_.emplace_back();
+        task.in_env = in_env;
         task.kind = kind;
         task.mode = mode;
         task.node = node;
@@ -698,6 +711,13 @@ private:
             id = *rest;
         }
         const Node& node = ast_.node(id);
+        // A text with nothing in it (a rule took its spacing) writes
+        // nothing: collected, it would keep a declarative before nothing.
+        if (const auto* text = node.get_if<Node::Text>(); text != nullptr && text->value.empty() &&
+                                                          task.kind != Kind::Slots) {
+            ast_.remove_detached(id);
+            return;
+        }
         if (task.cells && ends_cell(node)) {
             check_empty_segment(task);
             task.running = task.start;
@@ -936,6 +956,10 @@ private:
     // [begin, end) relative to `base`.
     void emit_runs(std::size_t begin, std::size_t end, const State& base, ContentMode mode, ContentMode placement,
                    bool continued) {
+        // Written into a list of the other mode, an empty group stays, as
+        // it does anywhere in an environment body while that guard holds.
+        if (empty_groups_go_ && placement == mode && (empty_groups_go_in_env_ || !tasks_.back().in_env))
+            join_empty_groups(begin, end, base, mode);
         runs_.clear();
         for (std::size_t i = begin; i < end;) {
             std::size_t j = i + 1;
@@ -996,6 +1020,42 @@ private:
             }
             wrap_chunk(run, base, mode, placement, continued);
         }
+    }
+
+    // Flattening will take the empty groups out of a list, so the runs are
+    // cut on the list without them: an empty group takes the state of the
+    // content after it (before it, when last; the base in a list of
+    // nothing else). It then neither parts two runs nor stands as a run of
+    // its own, which would put a declarative before nothing, or braces
+    // around a run that ends the list once it has gone. Joining the content
+    // after it, it stays out of a brace group kept before it.
+    void join_empty_groups(std::size_t begin, std::size_t end, const State& base, ContentMode mode) {
+        std::size_t last = end;
+        while (last > begin && is_empty_group(pairs_[last - 1].node, mode)) --last;
+        const State tail = last > begin ? pairs_[last - 1].state : base;
+        for (std::size_t i = last; i < end; ++i) pairs_[i].state = tail;
+        for (std::size_t i = last; i-- > begin + 1;)
+            if (is_empty_group(pairs_[i - 1].node, mode)) pairs_[i - 1].state = pairs_[i].state;
+    }
+
+    // A brace or implicit group of the list's mode holding nothing but such
+    // groups, which flattening takes out from the inside. A few nodes are
+    // looked at; a larger nest counts as content, as it did before.
+    bool is_empty_group(NodeId id, ContentMode mode) const {
+        std::array<NodeId, kEmptyNestLimit> stack;
+        std::size_t top = 0;
+        std::size_t seen = 0;
+        stack[top++] = id;
+        while (top > 0) {
+            const auto* group = ast_.node(stack[--top]).get_if<Node::Group>();
+            if (group == nullptr || group->mode != mode ||
+                !(group->kind.is_explicit() || group->kind.is_implicit()))
+                return false;
+            seen += group->children.size();
+            if (seen >= kEmptyNestLimit) return false;
+            for (NodeId child : group->children) stack[top++] = child;
+        }
+        return true;
     }
 
     // Whether two texts of one run, written side by side, would join into a
@@ -1130,6 +1190,12 @@ private:
                 if (mode == ContentMode::Text && !wrapped_.empty() && starts_with_spacing(wrapped_.front())) {
                     wrapped_.insert(wrapped_.begin(), new_group({}, GroupKind::Explicit{}, ContentMode::Text));
                 }
+                // In math, primes right after it would be read as its
+                // scripts: braces keep them the content's own.
+                if (mode == ContentMode::Math && !wrapped_.empty() &&
+                    support::prime_head(ast_, wrapped_.front(), false) != support::PrimeHead::None) {
+                    wrapped_.front() = new_group({&wrapped_.front(), 1}, GroupKind::Explicit{}, ContentMode::Math);
+                }
                 wrapped_.insert(wrapped_.begin(), declarative);
                 count(*line, AttributeCounter::EmittedDeclaratives);
                 outside |= axis_bit(attr);
@@ -1142,6 +1208,8 @@ private:
     support::KeptBuffers<Buffers> kept_;
     Ast& ast_;
     ReportRecorder& recorder_;
+    const bool empty_groups_go_;
+    const bool empty_groups_go_in_env_;
     std::vector<Task>& tasks_;
     std::vector<NodeId>& items_;
     std::vector<Pair>& pairs_;
@@ -1152,6 +1220,7 @@ private:
     std::vector<NodeId>& out_;
     std::vector<NodeId>& ids_;
     std::uint32_t stretch_ = 1;
+    static constexpr std::size_t kEmptyNestLimit = 8;
     // Pairs the brace groups may look at to decide whether they dissolve: a
     // fixed allowance and a share per group, so that nested groups cost
     // linear time.
@@ -1172,11 +1241,12 @@ bool holds_anything_to_lower(const Ast& ast) {
 
 }  // namespace
 
-Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder) {
+Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder,
+                         const FlattenGroupsGuards* flattening) {
     util::work_count += ast.node_count();  // the walk, counted at once
     util::check_work();
     if (!holds_anything_to_lower(ast)) return Lowered::Nothing;
-    return Lowering(ast, recorder).run(root);
+    return Lowering(ast, recorder, flattening).run(root);
 }
 
 }  // namespace quorvel::transform::passes

@@ -27,7 +27,10 @@ enum class Lowered : std::uint8_t {
 
 // Rewrites every font, size and style command below `root` into its
 // canonical form around maximal runs of content sharing the same values.
-Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder);
+// `flattening`: the guards of the flattening that follows, if one does;
+// the runs are cut as if the empty groups it takes out had gone.
+Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder,
+                         const FlattenGroupsGuards* flattening = nullptr);
 
 // Merges runs of adjacent primes in math lists and normalises the spacing of
 // text lists and text arguments.
