@@ -437,7 +437,7 @@ TEST(TransformPassesFlatten, Actions) {
         {"text argument", src(R"(\text{{a}})"), true, {}, R"(\text{a})", "replaced_single_child=1, unwrapped_slot=1"},
         {"script base", src("{x}_i"), true, {}, "x_{i}", "unwrapped_slot=1"},
         {"atomic command base", src(R"({\alpha}^2)"), true, {}, R"(\alpha^{2})", "unwrapped_slot=1"},
-        {"primes meet", src("{'}{'}"), true, {}, "''", "replaced_single_child=2"},
+        {"primes meet", src("{'}{'}"), true, {}, "''", "prime_run_merges=1, replaced_single_child=2"},
     });
 }
 
@@ -534,7 +534,7 @@ TEST(TransformPassesPipeline, PassesAlone) {
             {"flattening lets primes meet", src("{'}{'}"), testing::AUTHORING, with(true, true, true), "''",
              "prime_run_merges=1, replaced_single_child=2"},
             {"no finalisation after flattening", src("{'}{'}"), testing::AUTHORING, with(true, false, true), "''",
-             "replaced_single_child=2"},
+             "prime_run_merges=1, replaced_single_child=2"},
             {"no flattening", src("{'}{'}"), testing::AUTHORING, with(true, true, false), "{'}{'}", ""},
             {"lowered twice", src(R"({\bf x})"), testing::AUTHORING, with(true, true, true), R"(\mathbf{x})",
              row(BOLD, "1.1/0.0/0.2") + ", eliminated_empty_segments=2, unwrapped_slot=1"},
@@ -547,12 +547,13 @@ TEST(TransformPassesPipeline, PassesAlone) {
             {"text respaced after flattening", tree(in_text({text("a "), group(ContentMode::Text, {text(" b")})})),
              testing::AUTHORING, with(false, true, true), R"(\text{a b})",
              "text_normalizations=1, replaced_single_child=1"},
-            // Only the lists flattening changed are finalised again: a kept
-            // script group, the root list three unwraps up, a text argument's list.
+            // Primes that meet are merged as they meet, so that the group
+            // around them decides on one member; texts that meet are
+            // respaced by finalising the lists flattening changed.
             {"primes meet in a kept script group", src("x^{'{'}}"), testing::AUTHORING, with(true, true, true),
              "x^{''}", "prime_run_merges=1, replaced_single_child=1"},
             {"primes meet three levels up", src("a{'{{'}}}"), testing::AUTHORING, with(true, true, true), "a''",
-             "prime_run_merges=1, replaced_single_child=2, inlined_multi_child=1"},
+             "prime_run_merges=1, replaced_single_child=3"},
             {"texts meet two levels up", src(R"(\text{a {b {c }} d})"), testing::AUTHORING, with(true, true, true),
              R"(\text{a b c d})", "text_normalizations=1, replaced_single_child=1, inlined_multi_child=1"},
         },

@@ -85,5 +85,16 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\mqty\\ast", "\\mqty \\ast"}, ReplayCase{"\\mqty*\\ast", "\\mqty* *"},
         ReplayCase{"\\qty\\big(\\pmqty{)})", nullptr}));
 
+// Decisions taken on the list as the next reading will see it: primes that
+// come to follow an item are its script, or one run with a prime before
+// them.
+INSTANTIATE_TEST_SUITE_P(
+    SettledNeighbours, WriterReplay,
+    ::testing::Values(
+        ReplayCase{"x^{'{'}}", "x ^ { '' }"}, ReplayCase{"{\\prime{}\\prime}_x", nullptr},
+        ReplayCase{"\\mathbf{x}{}\\mathbf({'}", "\\mathbf { x } { } \\mathbf { ( } { ' }"},
+        ReplayCase{"\\mathbf+{}\\mathbf\\prime \\prime ", nullptr}, ReplayCase{"{{\\cal x}{}\\cal x}\\prime ", nullptr},
+        ReplayCase{"\\mathbf({}\\mathbf]{'}", nullptr}));
+
 }  // namespace
 }  // namespace quorvel

@@ -83,6 +83,7 @@ struct Entry {
     std::uint8_t flags = 0;
     bool changed = false;  // a removal below changed its subtree
     bool parts_next = false;  // a group kept so that what follows stays off a slot its last member leaves open
+    bool parts_prefixes = false;  // an empty group kept between two prefixes of one name
 };
 
 enum class Outcome : std::uint8_t { Keep, Unwrap, Redirect };
@@ -258,6 +259,7 @@ private:
                 if (slot.is_group_child()) {
                     list_.push_back({child, flags, parent_frame.changed_next});
                     parent_frame.changed_next = false;
+                    primes_landed(parent_frame, list_.size() - 1);
                 }
                 return;
             }
@@ -414,7 +416,7 @@ private:
         const Node& node = ast_.node(frame.node);
         const std::uint8_t flags = frame.flags | own_flags(node);
         Outcome outcome = Outcome::Keep;
-        parting_ = false;
+        parting_ = parting_prefixes_ = false;
         if (parent != nullptr && frame.slot) {
             const auto& group = node.get_if<Node::Group>();
             if (group != nullptr && (group->kind.is_explicit() || group->kind.is_implicit())) {
@@ -432,7 +434,8 @@ private:
                 if (frame.track) set_closes(frame.node, closes);
                 support::truncate(list_, frame.list_begin);
                 if (parent != nullptr && frame.slot && frame.slot->is_group_child()) {
-                    list_.push_back({frame.node, flags, frame.changed_below || parent->changed_next, parting_});
+                    list_.push_back(
+                        {frame.node, flags, frame.changed_below || parent->changed_next, parting_, parting_prefixes_});
                     parent->changed_next = false;
                     // Prefixes are commands: the list's mode is looked up for those alone.
                     if (ast_.node(frame.node).is<Node::Command>()) {
@@ -463,6 +466,7 @@ private:
                 recorder_.count(count == 0   ? ReportCounter::RemovedEmpty
                                 : count == 1 ? ReportCounter::ReplacedSingleChild
                                              : ReportCounter::InlinedMultiChild);
+                if (count > 0) primes_landed(*parent, frame.list_begin);
                 break;
             }
             case Outcome::Redirect: {
@@ -621,6 +625,10 @@ private:
                 }))
                 return Outcome::Keep;
             if (prefixes_would_be_lowered_again(frame, parent, entries, group.mode)) return Outcome::Keep;
+            if (entries.empty() && parts_same_prefixes(frame, parent, group.mode)) {
+                parting_prefixes_ = true;
+                return Outcome::Keep;
+            }
             if (would_close_brackets(parent.list_bare, entries, false)) return Outcome::Keep;
             std::optional<NodeId> next;
             if (parent.cursor < parent.edge_end && edges_[parent.cursor].second.is_group_child())
@@ -832,18 +840,7 @@ private:
     }
     bool prefixes_would_be_lowered_again(const Frame& frame, Frame& parent, std::span<const Entry> entries,
                                          ContentMode mode) const {
-        auto same_prefix = [&](NodeId a, NodeId b) {
-            return attribute_prefix(a, mode) && attribute_prefix(b, mode) &&
-                   std::get<Node::Command>(ast_.node(a).value).name == std::get<Node::Command>(ast_.node(b).value).name;
-        };
-        if (entries.empty()) {
-            if (only_content_of_list(frame, parent, mode)) return true;
-            // An empty group that parts two prefixes of one name: without
-            // it they would meet, and be lowered as one.
-            return frame.list_begin > parent.list_begin && parent.cursor < parent.edge_end &&
-                   edges_[parent.cursor].second.is_group_child() &&
-                   same_prefix(list_[frame.list_begin - 1].node, edges_[parent.cursor].first);
-        }
+        if (entries.empty()) return only_content_of_list(frame, parent, mode);
         if (frame.prefixes == 0) return false;
         if (prefix_body(parent, mode)) return true;
         for (; parent.declaratives_scanned < frame.list_begin; ++parent.declaratives_scanned) {
@@ -863,10 +860,59 @@ private:
         if (parent.declared && (parent.content_before || parent.declared_math_size || entries.size() > 1 ||
                                 parent.cursor < parent.edge_end))
             return true;
-        if (frame.list_begin > parent.list_begin && same_prefix(list_[frame.list_begin - 1].node, entries.front().node))
+        if (frame.list_begin > parent.list_begin &&
+            same_prefix(list_[frame.list_begin - 1].node, entries.front().node, mode))
             return true;
         if (parent.cursor >= parent.edge_end || !edges_[parent.cursor].second.is_group_child()) return false;
-        return same_prefix(entries.back().node, edges_[parent.cursor].first);
+        return same_prefix(entries.back().node, edges_[parent.cursor].first, mode);
+    }
+
+    bool same_prefix(NodeId a, NodeId b, ContentMode mode) const {
+        return attribute_prefix(a, mode) && attribute_prefix(b, mode) &&
+               std::get<Node::Command>(ast_.node(a).value).name == std::get<Node::Command>(ast_.node(b).value).name;
+    }
+    // An empty group that parts two prefixes of one name: without it they
+    // would meet, and be lowered as one. Primes that come to follow the
+    // second make it a script base, which meets nothing: see
+    // `primes_landed`.
+    bool parts_same_prefixes(const Frame& frame, const Frame& parent, ContentMode mode) const {
+        return frame.list_begin > parent.list_begin && parent.cursor < parent.edge_end &&
+               edges_[parent.cursor].second.is_group_child() &&
+               same_prefix(list_[frame.list_begin - 1].node, edges_[parent.cursor].first, mode);
+    }
+
+    // A bare prime has come to stand at `at` in the rebuilt list: it is read
+    // back as one run with a prime before it, and as a script of any other
+    // item before it. The list is settled as it will read: a run is merged
+    // here, not by the finalisation after the pass, so that the groups
+    // around decide on one member; and an empty group kept only to part the
+    // item from a prefix of its name goes, as it would the next time.
+    void primes_landed(Frame& list, std::size_t at) {
+        if (at == list.list_begin || !ast_.node(list_[at].node).is<Node::Prime>()) return;
+        Entry& before = list_[at - 1];
+        if (const auto* run = ast_.node(before.node).get_if<Node::Prime>()) {
+            const std::uint64_t count = run->count + std::get<Node::Prime>(ast_.node(list_[at].node).value).count;
+            ast_.replace_node(before.node, Node::Prime{count});
+            drop_entry(list, at);
+            before.changed = true;
+            recorder_.count(ReportCounter::PrimeRunMerges);
+            return;
+        }
+        if (at - 1 > list.list_begin && list_[at - 2].parts_prefixes) {
+            drop_entry(list, at - 2);
+            list_[at - 2].changed = true;  // the prefixes are neighbours now
+            recorder_.count(ReportCounter::RemovedEmpty);
+        }
+    }
+    // Takes a member out of the rebuilt list; its node is freed with the
+    // list's unwrapped groups, once the list is set.
+    void drop_entry(Frame& list, std::size_t at) {
+        removed_ = true;
+        list.list_changed = list.changed_below = true;
+        to_free_.push_back(list_[at].node);
+        list_.erase(list_.begin() + static_cast<std::ptrdiff_t>(at));
+        if (list.run_scanned > at) --list.run_scanned;
+        if (list.declaratives_scanned > at) --list.declaratives_scanned;
     }
 
     Outcome keep(ReportCounter hit) {
@@ -1021,6 +1067,7 @@ private:
     std::vector<std::uint8_t>& closes_;
     bool removed_ = false;
     bool parting_ = false;  // the group just decided stays to part its last member from what follows
+    bool parting_prefixes_ = false;  // it is empty and stays between two prefixes of one name
 };
 
 }  // namespace
