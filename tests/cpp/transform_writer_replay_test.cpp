@@ -92,6 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
     SettledNeighbours, WriterReplay,
     ::testing::Values(
         ReplayCase{"x^{'{'}}", "x ^ { '' }"}, ReplayCase{"{\\prime{}\\prime}_x", nullptr},
+        ReplayCase{"{!{'}}", "!'"}, ReplayCase{"{!{'}x}", "!' x"},
         ReplayCase{"\\mathbf{x}{}\\mathbf({'}", "\\mathbf { x } { } \\mathbf { ( } { ' }"},
         ReplayCase{"\\mathbf+{}\\mathbf\\prime \\prime ", nullptr}, ReplayCase{"{{\\cal x}{}\\cal x}\\prime ", nullptr},
         ReplayCase{"\\mathbf({}\\mathbf]{'}", nullptr}));

@@ -589,7 +589,9 @@ private:
             }
         }
 
-        const bool first_spacing = count > 0 && is_atom_spacing_char(ast_.node(entries[0].node));
+        // Primes after the first member make it a script base.
+        const bool first_spacing = count > 0 && is_atom_spacing_char(ast_.node(entries[0].node)) &&
+                                   !(count > 1 && ast_.node(entries[1].node).is<Node::Prime>());
         switch (slot) {
             case Slot::Kind::ScriptBase:
                 if (first_spacing && guard(FlattenGuard::LoneAtomSpacingChar) && count == 1) {
