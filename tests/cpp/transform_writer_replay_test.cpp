@@ -87,7 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Decisions taken on the list as the next reading will see it: primes that
 // come to follow an item are its script, or one run with a prime before
-// them.
+// them; a script base that holds one atom loses its braces, so the atom is
+// what a command before it could take.
 INSTANTIATE_TEST_SUITE_P(
     SettledNeighbours, WriterReplay,
     ::testing::Values(
@@ -95,7 +96,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"{!{'}}", "!'"}, ReplayCase{"{!{'}x}", "!' x"},
         ReplayCase{"\\mathbf{x}{}\\mathbf({'}", "\\mathbf { x } { } \\mathbf { ( } { ' }"},
         ReplayCase{"\\mathbf+{}\\mathbf\\prime \\prime ", nullptr}, ReplayCase{"{{\\cal x}{}\\cal x}\\prime ", nullptr},
-        ReplayCase{"\\mathbf({}\\mathbf]{'}", nullptr}));
+        ReplayCase{"\\mathbf({}\\mathbf]{'}", nullptr}, ReplayCase{"{'\\dv{}}{x}_0", nullptr},
+        ReplayCase{"{'\\dv{}}{x}^{}", nullptr}, ReplayCase{"{\\alpha \\qty}|{|'\\dv{x}}{y}_0", nullptr},
+        ReplayCase{"\\dv{}{}{x}_0", nullptr}));
 
 }  // namespace
 }  // namespace quorvel

@@ -365,13 +365,34 @@ private:
         return false;
     }
 
-    // Whether `first`, written right after `before`, would fill an open slot
+    // Whether `token`, written right after `before`, would fill an open slot
     // of it: the group that parts them stays.
-    bool would_fill_a_slot(std::optional<NodeId> before, std::optional<NodeId> first) const {
-        if (!before || !first || sight_.math == nullptr || sight_.text == nullptr) return false;
+    bool would_fill_a_slot(std::optional<NodeId> before, support::LeadToken token) const {
+        if (!before || sight_.math == nullptr || sight_.text == nullptr) return false;
         const Node& node = ast_.node(*before);
         if (!is_command_like(node) && !node.is<Node::Environment>()) return false;
-        return support::takes_token(ast_, *sight_.math, *sight_.text, *before, support::lead_token(ast_, *first));
+        return support::takes_token(ast_, *sight_.math, *sight_.text, *before, token);
+    }
+
+    // The first token of `next`, a member of `list` the walk has not reached,
+    // as it will be written once decided: the braces of a script base that
+    // holds one atom go (see `decide`), so its atom leads. Deciding against
+    // the braces would keep a group the next reading lets go.
+    support::LeadToken lead_once_decided(NodeId next, const Frame& list) const {
+        const Node* node = &ast_.node(next);
+        if (!node->is<Node::Scripted>() || list.track || (list.in_env_body && guard(FlattenGuard::EnvBody)))
+            return support::lead_token(ast_, next);
+        while (const auto* s = node->get_if<Node::Scripted>()) node = &ast_.node(s->base);
+        const auto* base = node->get_if<Node::Group>();
+        if (base == nullptr || !base->kind.is_explicit() || base->mode != ContentMode::Math ||
+            base->children.size() != 1)
+            return support::lead_token(ast_, next);
+        const NodeId atom = base->children[0];
+        const Node& child = ast_.node(atom);
+        const bool goes = child.is<Node::Char>()
+                              ? !(guard(FlattenGuard::LoneAtomSpacingChar) && is_atom_spacing_char(child))
+                              : child.is<Node::Command>() && is_atomic_base(Entry{atom, own_flags(child)});
+        return support::lead_token(ast_, goes ? atom : next);
     }
 
     // What is written just before `frame`, which stands in the list
@@ -636,13 +657,15 @@ private:
             if (parent.cursor < parent.edge_end && edges_[parent.cursor].second.is_group_child())
                 next = edges_[parent.cursor].first;
             const std::optional<NodeId> before = written_before(frames_.size() - 1, frame);
-            if (entries.empty() ? would_fill_a_slot(before, next) : would_fill_a_slot(before, entries.front().node))
+            const support::LeadToken next_lead = next ? lead_once_decided(*next, parent) : support::LeadToken{};
+            if (entries.empty() ? would_fill_a_slot(before, next_lead)
+                                : would_fill_a_slot(before, support::lead_token(ast_, entries.front().node)))
                 return Outcome::Keep;
             // A group that follows one kept for it stays too: out of its
             // braces its first token might not fill the slot, and the group
             // before would go the next time.
             if (frame.list_begin > parent.list_begin && list_[frame.list_begin - 1].parts_next) return Outcome::Keep;
-            if (!entries.empty() && would_fill_a_slot(entries.back().node, next)) {
+            if (!entries.empty() && would_fill_a_slot(entries.back().node, next_lead)) {
                 parting_ = true;
                 return Outcome::Keep;
             }
@@ -661,7 +684,7 @@ private:
         }
         if (would_close_brackets(frame.bare, entries, slot == Slot::Kind::Argument)) return Outcome::Keep;
         if (slot == Slot::Kind::ScriptBase && frames_.size() >= 2 && parent.slot && parent.slot->is_group_child() &&
-            would_fill_a_slot(written_before(frames_.size() - 2, parent), entries[0].node))
+            would_fill_a_slot(written_before(frames_.size() - 2, parent), support::lead_token(ast_, entries[0].node)))
             return Outcome::Keep;
         return Outcome::Redirect;
     }
