@@ -259,7 +259,7 @@ private:
                 if (slot.is_group_child()) {
                     list_.push_back({child, flags, parent_frame.changed_next});
                     parent_frame.changed_next = false;
-                    primes_landed(parent_frame, list_.size() - 1);
+                    if (node.is<Node::Prime>()) primes_landed(parent_frame, list_.size() - 1);
                 }
                 return;
             }
@@ -365,34 +365,40 @@ private:
         return false;
     }
 
-    // Whether `token`, written right after `before`, would fill an open slot
-    // of it: the group that parts them stays.
-    bool would_fill_a_slot(std::optional<NodeId> before, support::LeadToken token) const {
+    // Whether the token `lead()` gives, written right after `before`, would
+    // fill an open slot of it: the group that parts them stays. The token is
+    // worked out only after a command or environment.
+    template <class Lead>
+    bool would_fill_a_slot(std::optional<NodeId> before, Lead lead) const {
         if (!before || sight_.math == nullptr || sight_.text == nullptr) return false;
         const Node& node = ast_.node(*before);
         if (!is_command_like(node) && !node.is<Node::Environment>()) return false;
-        return support::takes_token(ast_, *sight_.math, *sight_.text, *before, token);
+        return support::takes_token(ast_, *sight_.math, *sight_.text, *before, lead());
+    }
+    auto lead_of(NodeId id) const {
+        return [this, id] { return support::lead_token(ast_, id); };
     }
 
     // The first token of `next`, a member of `list` the walk has not reached,
     // as it will be written once decided: the braces of a script base that
     // holds one atom go (see `decide`), so its atom leads. Deciding against
     // the braces would keep a group the next reading lets go.
-    support::LeadToken lead_once_decided(NodeId next, const Frame& list) const {
-        const Node* node = &ast_.node(next);
+    support::LeadToken lead_once_decided(std::optional<NodeId> next, const Frame& list) const {
+        if (!next) return {};
+        const Node* node = &ast_.node(*next);
         if (!node->is<Node::Scripted>() || list.track || (list.in_env_body && guard(FlattenGuard::EnvBody)))
-            return support::lead_token(ast_, next);
+            return support::lead_token(ast_, *next);
         while (const auto* s = node->get_if<Node::Scripted>()) node = &ast_.node(s->base);
         const auto* base = node->get_if<Node::Group>();
         if (base == nullptr || !base->kind.is_explicit() || base->mode != ContentMode::Math ||
             base->children.size() != 1)
-            return support::lead_token(ast_, next);
+            return support::lead_token(ast_, *next);
         const NodeId atom = base->children[0];
         const Node& child = ast_.node(atom);
         const bool goes = child.is<Node::Char>()
                               ? !(guard(FlattenGuard::LoneAtomSpacingChar) && is_atom_spacing_char(child))
                               : child.is<Node::Command>() && is_atomic_base(Entry{atom, own_flags(child)});
-        return support::lead_token(ast_, goes ? atom : next);
+        return support::lead_token(ast_, goes ? atom : *next);
     }
 
     // What is written just before `frame`, which stands in the list
@@ -487,7 +493,8 @@ private:
                 recorder_.count(count == 0   ? ReportCounter::RemovedEmpty
                                 : count == 1 ? ReportCounter::ReplacedSingleChild
                                              : ReportCounter::InlinedMultiChild);
-                if (count > 0) primes_landed(*parent, frame.list_begin);
+                if (count > 0 && ast_.node(list_[frame.list_begin].node).is<Node::Prime>())
+                    primes_landed(*parent, frame.list_begin);
                 break;
             }
             case Outcome::Redirect: {
@@ -657,9 +664,9 @@ private:
             if (parent.cursor < parent.edge_end && edges_[parent.cursor].second.is_group_child())
                 next = edges_[parent.cursor].first;
             const std::optional<NodeId> before = written_before(frames_.size() - 1, frame);
-            const support::LeadToken next_lead = next ? lead_once_decided(*next, parent) : support::LeadToken{};
+            const auto next_lead = [&] { return lead_once_decided(next, parent); };
             if (entries.empty() ? would_fill_a_slot(before, next_lead)
-                                : would_fill_a_slot(before, support::lead_token(ast_, entries.front().node)))
+                                : would_fill_a_slot(before, lead_of(entries.front().node)))
                 return Outcome::Keep;
             // A group that follows one kept for it stays too: out of its
             // braces its first token might not fill the slot, and the group
@@ -684,7 +691,7 @@ private:
         }
         if (would_close_brackets(frame.bare, entries, slot == Slot::Kind::Argument)) return Outcome::Keep;
         if (slot == Slot::Kind::ScriptBase && frames_.size() >= 2 && parent.slot && parent.slot->is_group_child() &&
-            would_fill_a_slot(written_before(frames_.size() - 2, parent), support::lead_token(ast_, entries[0].node)))
+            would_fill_a_slot(written_before(frames_.size() - 2, parent), lead_of(entries[0].node)))
             return Outcome::Keep;
         return Outcome::Redirect;
     }
@@ -913,7 +920,7 @@ private:
     // around decide on one member; and an empty group kept only to part the
     // item from a prefix of its name goes, as it would the next time.
     void primes_landed(Frame& list, std::size_t at) {
-        if (at == list.list_begin || !ast_.node(list_[at].node).is<Node::Prime>()) return;
+        if (at == list.list_begin) return;
         Entry& before = list_[at - 1];
         if (const auto* run = ast_.node(before.node).get_if<Node::Prime>()) {
             const std::uint64_t count = run->count + std::get<Node::Prime>(ast_.node(list_[at].node).value).count;
