@@ -96,7 +96,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"{!{'}}", "!'"}, ReplayCase{"{!{'}x}", "!' x"},
         ReplayCase{"\\mathbf{x}{}\\mathbf({'}", "\\mathbf { x } { } \\mathbf { ( } { ' }"},
         ReplayCase{"\\mathbf+{}\\mathbf\\prime \\prime ", nullptr}, ReplayCase{"{{\\cal x}{}\\cal x}\\prime ", nullptr},
-        ReplayCase{"\\mathbf({}\\mathbf]{'}", nullptr}, ReplayCase{"{'\\dv{}}{x}_0", nullptr},
+        ReplayCase{"\\mathbf({}\\mathbf]{'}", nullptr}, ReplayCase{"{\\mathbf{x}}{\\bf x}\\prime ", nullptr},
+        ReplayCase{"{\\mathbf{x}}\\mathbf{y}{'x}", nullptr}, ReplayCase{"{'\\dv{}}{x}_0", nullptr},
         ReplayCase{"{'\\dv{}}{x}^{}", nullptr}, ReplayCase{"{\\alpha \\qty}|{|'\\dv{x}}{y}_0", nullptr},
         ReplayCase{"\\dv{}{}{x}_0", nullptr}));
 

@@ -896,7 +896,16 @@ private:
             same_prefix(list_[frame.list_begin - 1].node, entries.front().node, mode))
             return true;
         if (parent.cursor >= parent.edge_end || !edges_[parent.cursor].second.is_group_child()) return false;
-        return same_prefix(entries.back().node, edges_[parent.cursor].first, mode);
+        return same_prefix(entries.back().node, edges_[parent.cursor].first, mode) && !primes_follow_next(parent);
+    }
+    // Whether primes will follow the list's next member, and so make it a
+    // script base, which meets no prefix: the member after it is a prime,
+    // or a brace group that starts with one and goes, as it does unless a
+    // guard keeps groups beside commands.
+    bool primes_follow_next(const Frame& list) const {
+        const std::size_t after = list.cursor + 1;
+        return after < list.edge_end && edges_[after].second.is_group_child() &&
+               prime_head(edges_[after].first, !guard(FlattenGuard::CommandContact)) == support::PrimeHead::Bare;
     }
 
     bool same_prefix(NodeId a, NodeId b, ContentMode mode) const {
