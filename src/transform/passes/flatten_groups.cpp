@@ -77,13 +77,17 @@ bool is_atom_spacing_char(const Node& node) {
     }
 }
 
+// Why a group stays that parts its last member from what follows: the
+// next token would fill a slot that member leaves open; or it is empty and
+// parts two prefixes of one name.
+enum class Parting : std::uint8_t { None, Slot, Prefixes };
+
 // A member of a list being rebuilt: the node and its subtree flags.
 struct Entry {
     NodeId node;
     std::uint8_t flags = 0;
     bool changed = false;  // a removal below changed its subtree
-    bool parts_next = false;  // a group kept so that what follows stays off a slot its last member leaves open
-    bool parts_prefixes = false;  // an empty group kept between two prefixes of one name
+    Parting parts = Parting::None;  // a group kept to part its last member from what follows
 };
 
 enum class Outcome : std::uint8_t { Keep, Unwrap, Redirect };
@@ -443,7 +447,7 @@ private:
         const Node& node = ast_.node(frame.node);
         const std::uint8_t flags = frame.flags | own_flags(node);
         Outcome outcome = Outcome::Keep;
-        parting_ = parting_prefixes_ = false;
+        parting_ = Parting::None;
         if (parent != nullptr && frame.slot) {
             const auto& group = node.get_if<Node::Group>();
             if (group != nullptr && (group->kind.is_explicit() || group->kind.is_implicit())) {
@@ -461,8 +465,7 @@ private:
                 if (frame.track) set_closes(frame.node, closes);
                 support::truncate(list_, frame.list_begin);
                 if (parent != nullptr && frame.slot && frame.slot->is_group_child()) {
-                    list_.push_back(
-                        {frame.node, flags, frame.changed_below || parent->changed_next, parting_, parting_prefixes_});
+                    list_.push_back({frame.node, flags, frame.changed_below || parent->changed_next, parting_});
                     parent->changed_next = false;
                     // Prefixes are commands: the list's mode is looked up for those alone.
                     if (ast_.node(frame.node).is<Node::Command>()) {
@@ -656,7 +659,7 @@ private:
                 return Outcome::Keep;
             if (prefixes_would_be_lowered_again(frame, parent, entries, group.mode)) return Outcome::Keep;
             if (entries.empty() && parts_same_prefixes(frame, parent, group.mode)) {
-                parting_prefixes_ = true;
+                parting_ = Parting::Prefixes;
                 return Outcome::Keep;
             }
             if (would_close_brackets(parent.list_bare, entries, false)) return Outcome::Keep;
@@ -671,9 +674,10 @@ private:
             // A group that follows one kept for it stays too: out of its
             // braces its first token might not fill the slot, and the group
             // before would go the next time.
-            if (frame.list_begin > parent.list_begin && list_[frame.list_begin - 1].parts_next) return Outcome::Keep;
+            if (frame.list_begin > parent.list_begin && list_[frame.list_begin - 1].parts == Parting::Slot)
+                return Outcome::Keep;
             if (!entries.empty() && would_fill_a_slot(entries.back().node, next_lead)) {
-                parting_ = true;
+                parting_ = Parting::Slot;
                 return Outcome::Keep;
             }
             return primes_would_not_read_back(frame, parent, entries) ? Outcome::Keep : Outcome::Unwrap;
@@ -939,7 +943,7 @@ private:
             recorder_.count(ReportCounter::PrimeRunMerges);
             return;
         }
-        if (at - 1 > list.list_begin && list_[at - 2].parts_prefixes) {
+        if (at - 1 > list.list_begin && list_[at - 2].parts == Parting::Prefixes) {
             drop_entry(list, at - 2);
             list_[at - 2].changed = true;  // the prefixes are neighbours now
             recorder_.count(ReportCounter::RemovedEmpty);
@@ -1107,8 +1111,7 @@ private:
     std::vector<NodeId>& ids_;
     std::vector<std::uint8_t>& closes_;
     bool removed_ = false;
-    bool parting_ = false;  // the group just decided stays to part its last member from what follows
-    bool parting_prefixes_ = false;  // it is empty and stays between two prefixes of one name
+    Parting parting_ = Parting::None;  // why the group just decided stays, if to part
 };
 
 }  // namespace
