@@ -441,6 +441,31 @@ TEST(TransformPassesFlatten, Actions) {
     });
 }
 
+// Primes that come to follow an item read back as its script, or as one run
+// with a prime before them: the groups around decide on the list as it will
+// read, so that the next reading decides alike.
+TEST(TransformPassesFlatten, PrimesThatLand) {
+    check_flatten({
+        {"a run in a script group", src("x^{'{'}}"), false, {}, "x''",
+         "prime_run_merges=1, replaced_single_child=1, unwrapped_slot=1"},
+        {"a raised run keeps its braces", src("x^{'{'}}"), true, {}, "x^{''}",
+         "prime_run_merges=1, replaced_single_child=1"},
+        {"a run parted by an empty group", src("'{}{'}"), false, {}, "''",
+         "prime_run_merges=1, removed_empty=1, replaced_single_child=1"},
+        {"after a spacing character", src("{!{'}}"), true, {}, "!'", "replaced_single_child=1, inlined_multi_child=1"},
+        {"prefixes of one name stay parted", src(R"(\mathbf{x}{}\mathbf{y})"), false, {}, R"(\mathbf{x}{}\mathbf{y})",
+         "unwrapped_slot=2"},
+        {"a primed prefix meets nothing", src(R"(\mathbf{x}{}\mathbf{y}{'})"), false, {}, R"(\mathbf{x}\mathbf{y}')",
+         "removed_empty=1, replaced_single_child=1, unwrapped_slot=2"},
+        {"primed once the group around goes", src(R"({\mathbf{x}{}\mathbf{y}}{'})"), false, {},
+         R"(\mathbf{x}\mathbf{y}')", "removed_empty=1, replaced_single_child=1, inlined_multi_child=1, unwrapped_slot=2"},
+        {"a prefix group before a prefix of its name", src(R"({\mathbf{x}}\mathbf{y})"), false, {},
+         R"({\mathbf{x}}\mathbf{y})", "unwrapped_slot=2"},
+        {"a prefix group before a primed one", src(R"({\mathbf{x}}\mathbf{y}{'})"), false, {}, R"(\mathbf{x}\mathbf{y}')",
+         "replaced_single_child=2, unwrapped_slot=2"},
+    });
+}
+
 TEST(TransformPassesFlatten, Guards) {
     check_flatten({
         {"declarative scope", src(R"({\bf x} y)"), false, {}, R"({\bf x}y)", "declarative_scope=1"},
