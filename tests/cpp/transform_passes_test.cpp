@@ -499,7 +499,32 @@ TEST(TransformPassesFlatten, Actions) {
         {"text argument", src(R"(\text{{a}})"), true, {}, R"(\text{a})", "replaced_single_child=1, unwrapped_slot=1"},
         {"script base", src("{x}_i"), true, {}, "x_{i}", "unwrapped_slot=1"},
         {"atomic command base", src(R"({\alpha}^2)"), true, {}, R"(\alpha^{2})", "unwrapped_slot=1"},
-        {"primes meet", src("{'}{'}"), true, {}, "''", "replaced_single_child=2"},
+        {"primes meet", src("{'}{'}"), true, {}, "''", "prime_run_merges=1, replaced_single_child=2"},
+    });
+}
+
+// Primes that come to follow an item read back as its script, or as one run
+// with a prime before them: the groups around decide on the list as it will
+// read, so that the next reading decides alike.
+TEST(TransformPassesFlatten, PrimesThatLand) {
+    check_flatten({
+        {"a run in a script group", src("x^{'{'}}"), false, {}, "x''",
+         "prime_run_merges=1, replaced_single_child=1, unwrapped_slot=1"},
+        {"a raised run keeps its braces", src("x^{'{'}}"), true, {}, "x^{''}",
+         "prime_run_merges=1, replaced_single_child=1"},
+        {"a run parted by an empty group", src("'{}{'}"), false, {}, "''",
+         "prime_run_merges=1, removed_empty=1, replaced_single_child=1"},
+        {"after a spacing character", src("{!{'}}"), true, {}, "!'", "replaced_single_child=1, inlined_multi_child=1"},
+        {"prefixes of one name stay parted", src(R"(\mathbf{x}{}\mathbf{y})"), false, {}, R"(\mathbf{x}{}\mathbf{y})",
+         "unwrapped_slot=2"},
+        {"a primed prefix meets nothing", src(R"(\mathbf{x}{}\mathbf{y}{'})"), false, {}, R"(\mathbf{x}\mathbf{y}')",
+         "removed_empty=1, replaced_single_child=1, unwrapped_slot=2"},
+        {"primed once the group around goes", src(R"({\mathbf{x}{}\mathbf{y}}{'})"), false, {},
+         R"(\mathbf{x}\mathbf{y}')", "removed_empty=1, replaced_single_child=1, inlined_multi_child=1, unwrapped_slot=2"},
+        {"a prefix group before a prefix of its name", src(R"({\mathbf{x}}\mathbf{y})"), false, {},
+         R"({\mathbf{x}}\mathbf{y})", "unwrapped_slot=2"},
+        {"a prefix group before a primed one", src(R"({\mathbf{x}}\mathbf{y}{'})"), false, {}, R"(\mathbf{x}\mathbf{y}')",
+         "replaced_single_child=2, unwrapped_slot=2"},
     });
 }
 
@@ -596,7 +621,7 @@ TEST(TransformPassesPipeline, PassesAlone) {
             {"flattening lets primes meet", src("{'}{'}"), testing::AUTHORING, with(true, true, true), "''",
              "prime_run_merges=1, replaced_single_child=2"},
             {"no finalisation after flattening", src("{'}{'}"), testing::AUTHORING, with(true, false, true), "''",
-             "replaced_single_child=2"},
+             "prime_run_merges=1, replaced_single_child=2"},
             {"no flattening", src("{'}{'}"), testing::AUTHORING, with(true, true, false), "{'}{'}", ""},
             {"lowered twice", src(R"({\bf x})"), testing::AUTHORING, with(true, true, true), R"(\mathbf{x})",
              row(BOLD, "1.1/0.0/0.2") + ", eliminated_empty_segments=2, unwrapped_slot=1"},
@@ -609,12 +634,13 @@ TEST(TransformPassesPipeline, PassesAlone) {
             {"text respaced after flattening", tree(in_text({text("a "), group(ContentMode::Text, {text(" b")})})),
              testing::AUTHORING, with(false, true, true), R"(\text{a b})",
              "text_normalizations=1, replaced_single_child=1"},
-            // Only the lists flattening changed are finalised again: a kept
-            // script group, the root list three unwraps up, a text argument's list.
+            // Primes that meet are merged as they meet, so that the group
+            // around them decides on one member; texts that meet are
+            // respaced by finalising the lists flattening changed.
             {"primes meet in a kept script group", src("x^{'{'}}"), testing::AUTHORING, with(true, true, true),
              "x^{''}", "prime_run_merges=1, replaced_single_child=1"},
             {"primes meet three levels up", src("a{'{{'}}}"), testing::AUTHORING, with(true, true, true), "a''",
-             "prime_run_merges=1, replaced_single_child=2, inlined_multi_child=1"},
+             "prime_run_merges=1, replaced_single_child=3"},
             {"texts meet two levels up", src(R"(\text{a {b {c }} d})"), testing::AUTHORING, with(true, true, true),
              R"(\text{a b c d})", "text_normalizations=1, replaced_single_child=1, inlined_multi_child=1"},
         },

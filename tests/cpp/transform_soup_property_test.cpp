@@ -34,9 +34,9 @@ using testing::PROFILES;
 
 // Shapes marked `!` put a token right after a command or environment with
 // an open trailing slot once a group or a size command goes, or settle only
-// in a second round; the flattening pass decides those. Until it does, their
-// formulas are drawn and reported but not counted: set this to count them.
-constexpr bool kCountFlatteningShapes = false;
+// in a second round; the flattening pass decides those. Clear this to draw
+// and report their formulas without counting them.
+constexpr bool kCountFlatteningShapes = true;
 
 // Pieces a formula is made of. `@` stands for a nested formula, `#` for the
 // content of a bracket argument.

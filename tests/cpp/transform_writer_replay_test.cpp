@@ -108,5 +108,21 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\mathcal{\\dots\\bf\\nobreak\\mathcal2}", nullptr},
         ReplayCase{"\\dots\\mathsf\\quad\\mathbf{\\nobreak}=", nullptr}));
 
+// Decisions taken on the list as the next reading will see it: primes that
+// come to follow an item are its script, or one run with a prime before
+// them; a script base that holds one atom loses its braces, so the atom is
+// what a command before it could take.
+INSTANTIATE_TEST_SUITE_P(
+    SettledNeighbours, WriterReplay,
+    ::testing::Values(
+        ReplayCase{"x^{'{'}}", "x ^ { '' }"}, ReplayCase{"{\\prime{}\\prime}_x", nullptr},
+        ReplayCase{"{!{'}}", "!'"}, ReplayCase{"{!{'}x}", "!' x"},
+        ReplayCase{"\\mathbf{x}{}\\mathbf({'}", "\\mathbf { x } { } \\mathbf { ( } { ' }"},
+        ReplayCase{"\\mathbf+{}\\mathbf\\prime \\prime ", nullptr}, ReplayCase{"{{\\cal x}{}\\cal x}\\prime ", nullptr},
+        ReplayCase{"\\mathbf({}\\mathbf]{'}", nullptr}, ReplayCase{"{\\mathbf{x}}{\\bf x}\\prime ", nullptr},
+        ReplayCase{"{\\mathbf{x}}\\mathbf{y}{'x}", nullptr}, ReplayCase{"{'\\dv{}}{x}_0", nullptr},
+        ReplayCase{"{'\\dv{}}{x}^{}", nullptr}, ReplayCase{"{\\alpha \\qty}|{|'\\dv{x}}{y}_0", nullptr},
+        ReplayCase{"\\dv{}{}{x}_0", nullptr}));
+
 }  // namespace
 }  // namespace quorvel

@@ -77,12 +77,17 @@ bool is_atom_spacing_char(const Node& node) {
     }
 }
 
+// Why a group stays that parts its last member from what follows: the
+// next token would fill a slot that member leaves open; or it is empty and
+// parts two prefixes of one name.
+enum class Parting : std::uint8_t { None, Slot, Prefixes };
+
 // A member of a list being rebuilt: the node and its subtree flags.
 struct Entry {
     NodeId node;
     std::uint8_t flags = 0;
     bool changed = false;  // a removal below changed its subtree
-    bool parts_next = false;  // a group kept so that what follows stays off a slot its last member leaves open
+    Parting parts = Parting::None;  // a group kept to part its last member from what follows
 };
 
 enum class Outcome : std::uint8_t { Keep, Unwrap, Redirect };
@@ -258,6 +263,7 @@ private:
                 if (slot.is_group_child()) {
                     list_.push_back({child, flags, parent_frame.changed_next});
                     parent_frame.changed_next = false;
+                    if (node.is<Node::Prime>()) primes_landed(parent_frame, list_.size() - 1);
                 }
                 return;
             }
@@ -363,13 +369,40 @@ private:
         return false;
     }
 
-    // Whether `first`, written right after `before`, would fill an open slot
-    // of it: the group that parts them stays.
-    bool would_fill_a_slot(std::optional<NodeId> before, std::optional<NodeId> first) const {
-        if (!before || !first || sight_.math == nullptr || sight_.text == nullptr) return false;
+    // Whether the token `lead()` gives, written right after `before`, would
+    // fill an open slot of it: the group that parts them stays. The token is
+    // worked out only after a command or environment.
+    template <class Lead>
+    bool would_fill_a_slot(std::optional<NodeId> before, Lead lead) const {
+        if (!before || sight_.math == nullptr || sight_.text == nullptr) return false;
         const Node& node = ast_.node(*before);
         if (!is_command_like(node) && !node.is<Node::Environment>()) return false;
-        return support::takes_token(ast_, *sight_.math, *sight_.text, *before, support::lead_token(ast_, *first));
+        return support::takes_token(ast_, *sight_.math, *sight_.text, *before, lead());
+    }
+    auto lead_of(NodeId id) const {
+        return [this, id] { return support::lead_token(ast_, id); };
+    }
+
+    // The first token of `next`, a member of `list` the walk has not reached,
+    // as it will be written once decided: the braces of a script base that
+    // holds one atom go (see `decide`), so its atom leads. Deciding against
+    // the braces would keep a group the next reading lets go.
+    support::LeadToken lead_once_decided(std::optional<NodeId> next, const Frame& list) const {
+        if (!next) return {};
+        const Node* node = &ast_.node(*next);
+        if (!node->is<Node::Scripted>() || list.track || (list.in_env_body && guard(FlattenGuard::EnvBody)))
+            return support::lead_token(ast_, *next);
+        while (const auto* s = node->get_if<Node::Scripted>()) node = &ast_.node(s->base);
+        const auto* base = node->get_if<Node::Group>();
+        if (base == nullptr || !base->kind.is_explicit() || base->mode != ContentMode::Math ||
+            base->children.size() != 1)
+            return support::lead_token(ast_, *next);
+        const NodeId atom = base->children[0];
+        const Node& child = ast_.node(atom);
+        const bool goes = child.is<Node::Char>()
+                              ? !(guard(FlattenGuard::LoneAtomSpacingChar) && is_atom_spacing_char(child))
+                              : child.is<Node::Command>() && is_atomic_base(Entry{atom, own_flags(child)});
+        return support::lead_token(ast_, goes ? atom : *next);
     }
 
     // What is written just before `frame`, which stands in the list
@@ -414,7 +447,7 @@ private:
         const Node& node = ast_.node(frame.node);
         const std::uint8_t flags = frame.flags | own_flags(node);
         Outcome outcome = Outcome::Keep;
-        parting_ = false;
+        parting_ = Parting::None;
         if (parent != nullptr && frame.slot) {
             const auto& group = node.get_if<Node::Group>();
             if (group != nullptr && (group->kind.is_explicit() || group->kind.is_implicit())) {
@@ -463,6 +496,8 @@ private:
                 recorder_.count(count == 0   ? ReportCounter::RemovedEmpty
                                 : count == 1 ? ReportCounter::ReplacedSingleChild
                                              : ReportCounter::InlinedMultiChild);
+                if (count > 0 && ast_.node(list_[frame.list_begin].node).is<Node::Prime>())
+                    primes_landed(*parent, frame.list_begin);
                 break;
             }
             case Outcome::Redirect: {
@@ -585,7 +620,9 @@ private:
             }
         }
 
-        const bool first_spacing = count > 0 && is_atom_spacing_char(ast_.node(entries[0].node));
+        // Primes after the first member make it a script base.
+        const bool first_spacing = count > 0 && is_atom_spacing_char(ast_.node(entries[0].node)) &&
+                                   !(count > 1 && ast_.node(entries[1].node).is<Node::Prime>());
         switch (slot) {
             case Slot::Kind::ScriptBase:
                 if (first_spacing && guard(FlattenGuard::LoneAtomSpacingChar) && count == 1) {
@@ -621,19 +658,26 @@ private:
                 }))
                 return Outcome::Keep;
             if (prefixes_would_be_lowered_again(frame, parent, entries, group.mode)) return Outcome::Keep;
+            if (entries.empty() && parts_same_prefixes(frame, parent, group.mode)) {
+                parting_ = Parting::Prefixes;
+                return Outcome::Keep;
+            }
             if (would_close_brackets(parent.list_bare, entries, false)) return Outcome::Keep;
             std::optional<NodeId> next;
             if (parent.cursor < parent.edge_end && edges_[parent.cursor].second.is_group_child())
                 next = edges_[parent.cursor].first;
             const std::optional<NodeId> before = written_before(frames_.size() - 1, frame);
-            if (entries.empty() ? would_fill_a_slot(before, next) : would_fill_a_slot(before, entries.front().node))
+            const auto next_lead = [&] { return lead_once_decided(next, parent); };
+            if (entries.empty() ? would_fill_a_slot(before, next_lead)
+                                : would_fill_a_slot(before, lead_of(entries.front().node)))
                 return Outcome::Keep;
             // A group that follows one kept for it stays too: out of its
             // braces its first token might not fill the slot, and the group
             // before would go the next time.
-            if (frame.list_begin > parent.list_begin && list_[frame.list_begin - 1].parts_next) return Outcome::Keep;
-            if (!entries.empty() && would_fill_a_slot(entries.back().node, next)) {
-                parting_ = true;
+            if (frame.list_begin > parent.list_begin && list_[frame.list_begin - 1].parts == Parting::Slot)
+                return Outcome::Keep;
+            if (!entries.empty() && would_fill_a_slot(entries.back().node, next_lead)) {
+                parting_ = Parting::Slot;
                 return Outcome::Keep;
             }
             return primes_would_not_read_back(frame, parent, entries) ? Outcome::Keep : Outcome::Unwrap;
@@ -651,7 +695,7 @@ private:
         }
         if (would_close_brackets(frame.bare, entries, slot == Slot::Kind::Argument)) return Outcome::Keep;
         if (slot == Slot::Kind::ScriptBase && frames_.size() >= 2 && parent.slot && parent.slot->is_group_child() &&
-            would_fill_a_slot(written_before(frames_.size() - 2, parent), entries[0].node))
+            would_fill_a_slot(written_before(frames_.size() - 2, parent), lead_of(entries[0].node)))
             return Outcome::Keep;
         return Outcome::Redirect;
     }
@@ -832,18 +876,7 @@ private:
     }
     bool prefixes_would_be_lowered_again(const Frame& frame, Frame& parent, std::span<const Entry> entries,
                                          ContentMode mode) const {
-        auto same_prefix = [&](NodeId a, NodeId b) {
-            return attribute_prefix(a, mode) && attribute_prefix(b, mode) &&
-                   std::get<Node::Command>(ast_.node(a).value).name == std::get<Node::Command>(ast_.node(b).value).name;
-        };
-        if (entries.empty()) {
-            if (only_content_of_list(frame, parent, mode)) return true;
-            // An empty group that parts two prefixes of one name: without
-            // it they would meet, and be lowered as one.
-            return frame.list_begin > parent.list_begin && parent.cursor < parent.edge_end &&
-                   edges_[parent.cursor].second.is_group_child() &&
-                   same_prefix(list_[frame.list_begin - 1].node, edges_[parent.cursor].first);
-        }
+        if (entries.empty()) return only_content_of_list(frame, parent, mode);
         if (frame.prefixes == 0) return false;
         if (prefix_body(parent, mode)) return true;
         for (; parent.declaratives_scanned < frame.list_begin; ++parent.declaratives_scanned) {
@@ -863,10 +896,68 @@ private:
         if (parent.declared && (parent.content_before || parent.declared_math_size || entries.size() > 1 ||
                                 parent.cursor < parent.edge_end))
             return true;
-        if (frame.list_begin > parent.list_begin && same_prefix(list_[frame.list_begin - 1].node, entries.front().node))
+        if (frame.list_begin > parent.list_begin &&
+            same_prefix(list_[frame.list_begin - 1].node, entries.front().node, mode))
             return true;
         if (parent.cursor >= parent.edge_end || !edges_[parent.cursor].second.is_group_child()) return false;
-        return same_prefix(entries.back().node, edges_[parent.cursor].first);
+        return same_prefix(entries.back().node, edges_[parent.cursor].first, mode) && !primes_follow_next(parent);
+    }
+    // Whether primes will follow the list's next member, and so make it a
+    // script base, which meets no prefix: the member after it is a prime,
+    // or a brace group that starts with one and goes, as it does unless a
+    // guard keeps groups beside commands.
+    bool primes_follow_next(const Frame& list) const {
+        const std::size_t after = list.cursor + 1;
+        return after < list.edge_end && edges_[after].second.is_group_child() &&
+               prime_head(edges_[after].first, !guard(FlattenGuard::CommandContact)) == support::PrimeHead::Bare;
+    }
+
+    bool same_prefix(NodeId a, NodeId b, ContentMode mode) const {
+        return attribute_prefix(a, mode) && attribute_prefix(b, mode) &&
+               std::get<Node::Command>(ast_.node(a).value).name == std::get<Node::Command>(ast_.node(b).value).name;
+    }
+    // An empty group that parts two prefixes of one name: without it they
+    // would meet, and be lowered as one. Primes that come to follow the
+    // second make it a script base, which meets nothing: see
+    // `primes_landed`.
+    bool parts_same_prefixes(const Frame& frame, const Frame& parent, ContentMode mode) const {
+        return frame.list_begin > parent.list_begin && parent.cursor < parent.edge_end &&
+               edges_[parent.cursor].second.is_group_child() &&
+               same_prefix(list_[frame.list_begin - 1].node, edges_[parent.cursor].first, mode);
+    }
+
+    // A bare prime has come to stand at `at` in the rebuilt list: it is read
+    // back as one run with a prime before it, and as a script of any other
+    // item before it. The list is settled as it will read: a run is merged
+    // here, not by the finalisation after the pass, so that the groups
+    // around decide on one member; and an empty group kept only to part the
+    // item from a prefix of its name goes, as it would the next time.
+    void primes_landed(Frame& list, std::size_t at) {
+        if (at == list.list_begin) return;
+        Entry& before = list_[at - 1];
+        if (const auto* run = ast_.node(before.node).get_if<Node::Prime>()) {
+            const std::uint64_t count = run->count + std::get<Node::Prime>(ast_.node(list_[at].node).value).count;
+            ast_.replace_node(before.node, Node::Prime{count});
+            drop_entry(list, at);
+            before.changed = true;
+            recorder_.count(ReportCounter::PrimeRunMerges);
+            return;
+        }
+        if (at - 1 > list.list_begin && list_[at - 2].parts == Parting::Prefixes) {
+            drop_entry(list, at - 2);
+            list_[at - 2].changed = true;  // the prefixes are neighbours now
+            recorder_.count(ReportCounter::RemovedEmpty);
+        }
+    }
+    // Takes a member out of the rebuilt list; its node is freed with the
+    // list's unwrapped groups, once the list is set.
+    void drop_entry(Frame& list, std::size_t at) {
+        removed_ = true;
+        list.list_changed = list.changed_below = true;
+        to_free_.push_back(list_[at].node);
+        list_.erase(list_.begin() + static_cast<std::ptrdiff_t>(at));
+        if (list.run_scanned > at) --list.run_scanned;
+        if (list.declaratives_scanned > at) --list.declaratives_scanned;
     }
 
     Outcome keep(ReportCounter hit) {
@@ -1020,7 +1111,7 @@ private:
     std::vector<NodeId>& ids_;
     std::vector<std::uint8_t>& closes_;
     bool removed_ = false;
-    bool parting_ = false;  // the group just decided stays to part its last member from what follows
+    Parting parting_ = Parting::None;  // why the group just decided stays, if to part
 };
 
 }  // namespace
