@@ -83,6 +83,7 @@ struct Entry {
     std::uint8_t flags = 0;
     bool changed = false;  // a removal below changed its subtree
     bool parts_next = false;  // a group kept so that what follows stays off a slot its last member leaves open
+    bool command_like = false;  // the node itself is a command or declarative: only those are watched
 };
 
 enum class Outcome : std::uint8_t { Keep, Unwrap, Redirect };
@@ -109,6 +110,10 @@ struct RunState {
     bool inner_via_scripted_base = false;
 };
 
+// A position in a work list. Each list holds at most one entry per node of
+// the tree, and node indices are 32 bits wide: a frame stays small to copy.
+using Index = std::uint32_t;
+
 struct Frame {
     NodeId node;
     NodeId occupant;  // what stands in the parent's slot: the node, or a placeholder while re-rooted
@@ -119,14 +124,14 @@ struct Frame {
     bool list_changed = false;
     std::uint8_t flags = 0;
     std::uint32_t depth = 0;
-    std::size_t edge_begin = 0;  // the node's edges in `edges`, and the next one to enter
-    std::size_t cursor = 0;
-    std::size_t edge_end = 0;
-    std::size_t list_begin = 0;  // lists: where the rebuilt child list starts in `list`
-    std::size_t free_begin = 0;  // groups unwrapped into this list, freed once it is set
-    std::size_t run_scanned = 0;  // lists: the entries before here are stepped into `run`
+    Index edge_begin = 0;  // the node's edges in `edges`, and the next one to enter
+    Index cursor = 0;
+    Index edge_end = 0;
+    Index list_begin = 0;  // lists: where the rebuilt child list starts in `list`
+    Index free_begin = 0;  // groups unwrapped into this list, freed once it is set
+    Index run_scanned = 0;  // lists: the entries before here are stepped into `run`
     RunState run;
-    std::size_t declaratives_scanned = 0;  // lists: the entries before here are looked at for `declared`
+    Index declaratives_scanned = 0;  // lists: the entries before here are looked at for `declared`
     bool declared = false;  // an attribute declarative stands among them
     bool content_before = false;  // and something else
     bool declared_math_size = false;  // a math size among those declaratives
@@ -208,34 +213,35 @@ private:
     // `bracket`: the node is the content of a bracket argument.
     void open(NodeId id, std::optional<Slot> slot, bool in_env_body, std::uint32_t depth, NodeId occupant,
               bool bracket) {
-        Frame frame;
+        if (bracket && is_brace_group(ast_.node(id))) brace_closing_items(id);
+        const bool tracked_parent = !bracket && slot && !frames_.empty() && frames_.back().track;
+        // Built in place: the stack only grows here.
+        Frame& frame = frames_.emplace_back();
         frame.node = id;
         frame.occupant = occupant;
         frame.slot = slot;
         frame.in_env_body = in_env_body;
         frame.depth = depth;
-        frame.edge_begin = edges_.size();
-        frame.list_begin = list_.size();
-        frame.free_begin = to_free_.size();
+        frame.edge_begin = static_cast<Index>(edges_.size());
+        frame.list_begin = static_cast<Index>(list_.size());
+        frame.free_begin = static_cast<Index>(to_free_.size());
         frame.run_scanned = frame.list_begin;
         frame.declaratives_scanned = frame.list_begin;
-        if (bracket && is_brace_group(ast_.node(id))) brace_closing_items(id);
         const Node& node = ast_.node(id);
         frame.is_list = node.kind() == NodeKind::Root || node.kind() == NodeKind::Group;
         if (bracket) {
             frame.bare = frame.track = true;
             frame.list_bare = node.is<Node::Group>();
-        } else if (slot && !frames_.empty() && frames_.back().track) {
-            place_in_brackets(frame, frames_.back(), node);
+        } else if (tracked_parent) {
+            place_in_brackets(frame, frames_[frames_.size() - 2], node);
         }
         syntax::for_each_edge(node, [&](NodeId child, Slot s) { edges_.emplace_back(child, s); });
-        frame.edge_end = edges_.size();
+        frame.edge_end = static_cast<Index>(edges_.size());
         frame.cursor = frame.edge_begin;
         if (frame.edge_end > frame.edge_begin && depth + 1 >= support::kRerootDepth) {
             frame.children_cut = true;
             if (frame.is_list) ast_.replace_children(id, {});
         }
-        frames_.push_back(frame);
     }
 
     void enter(NodeId child, Slot slot) {
@@ -256,7 +262,7 @@ private:
                     if (!slot.is_group_child()) contribute(parent_frame, slot, child);
                 }
                 if (slot.is_group_child()) {
-                    list_.push_back({child, flags, parent_frame.changed_next});
+                    list_.push_back({child, flags, parent_frame.changed_next, false, (flags & HasCommandLike) != 0});
                     parent_frame.changed_next = false;
                 }
                 return;
@@ -410,8 +416,8 @@ private:
         frames_.pop_back();
         support::truncate(edges_, frame.edge_begin);
         Frame* parent = frames_.empty() ? nullptr : &frames_.back();
-        watch_changes(frame, parent);
         const Node& node = ast_.node(frame.node);
+        watch_changes(frame, parent, node);
         const std::uint8_t flags = frame.flags | own_flags(node);
         Outcome outcome = Outcome::Keep;
         parting_ = false;
@@ -432,7 +438,8 @@ private:
                 if (frame.track) set_closes(frame.node, closes);
                 support::truncate(list_, frame.list_begin);
                 if (parent != nullptr && frame.slot && frame.slot->is_group_child()) {
-                    list_.push_back({frame.node, flags, frame.changed_below || parent->changed_next, parting_});
+                    list_.push_back({frame.node, flags, frame.changed_below || parent->changed_next, parting_,
+                                     is_command_like(node)});
                     parent->changed_next = false;
                     // Prefixes are commands: the list's mode is looked up for those alone.
                     if (ast_.node(frame.node).is<Node::Command>()) {
@@ -482,7 +489,7 @@ private:
                 recorder_.count(ReportCounter::UnwrappedSlot);
                 parent->changed_below = true;
                 const NodeId occupant = redecide_in_slot(frame, *parent, only);
-                if (seen_ != nullptr) watch(occupant, HasCommandLike);
+                if (seen_ != nullptr && (only.flags & HasCommandLike) != 0) watch_named(occupant);
                 if (parent->track) contribute(*parent, *frame.slot, occupant);
                 break;
             }
@@ -494,26 +501,27 @@ private:
     // What a removal changed (the members of a list, what stands in a slot),
     // every node above it and their neighbours may look new to a rule named
     // in `watched_`.
-    [[gnu::always_inline]] void watch(NodeId id, std::uint8_t flags) {
-        if ((flags & HasCommandLike) != 0) watch_named(id);
-    }
     void watch_named(NodeId id) {
         const Node& node = ast_.node(id);
         if (is_command_like(node) && !watched_->find(*node.name()).empty()) seen_->push_back(id);
     }
-    void watch_changes(const Frame& frame, Frame* parent) {
+    void watch_changes(const Frame& frame, Frame* parent, const Node& node) {
         if (!frame.changed_below || seen_ == nullptr) return;
         if (parent != nullptr) parent->changed_below = true;
         if (!frame.is_list) {
-            watch(frame.node, HasCommandLike);
+            // A member of a list is looked at again, as a changed one, when
+            // the list finishes.
+            if (is_command_like(node) && !(parent != nullptr && frame.slot && frame.slot->is_group_child()))
+                watch_named(frame.node);
             return;
         }
         const auto entries = entries_of(frame);
         for (std::size_t i = 0; i < entries.size(); ++i) {
             // A member that is new here, or next to a changed one.
-            if (entries[i].changed || (i > 0 && entries[i - 1].changed) ||
-                (i + 1 < entries.size() && entries[i + 1].changed))
-                watch(entries[i].node, entries[i].flags);
+            if (entries[i].command_like &&
+                (entries[i].changed || (i > 0 && entries[i - 1].changed) ||
+                 (i + 1 < entries.size() && entries[i + 1].changed)))
+                watch_named(entries[i].node);
         }
     }
 
