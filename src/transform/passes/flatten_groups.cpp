@@ -256,7 +256,7 @@ private:
                 Frame& parent_frame = frames_.back();
                 const std::uint8_t flags = own_flags(node);
                 parent_frame.flags |= flags;
-                if ((node.is<Node::Char>() || node.is<Node::Text>()) && parent_frame.track &&
+                if (parent_frame.track && (node.is<Node::Char>() || node.is<Node::Text>()) &&
                     syntax::serialize::own_text_closes_bracket(ast_, child)) {
                     set_closes(child, Closes);
                     if (!slot.is_group_child()) contribute(parent_frame, slot, child);
@@ -515,6 +515,7 @@ private:
                 watch_named(frame.node);
             return;
         }
+        if ((frame.flags & HasCommandLike) == 0) return;  // no member is a command
         const auto entries = entries_of(frame);
         for (std::size_t i = 0; i < entries.size(); ++i) {
             // A member that is new here, or next to a changed one.
