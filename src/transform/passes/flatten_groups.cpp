@@ -195,7 +195,7 @@ public:
     bool removed() const { return removed_; }
 
     void run(NodeId start) {
-        open(start, std::nullopt, false, 0, start, false);
+        open(start, std::nullopt, start, false);
         while (!frames_.empty()) {
             Frame& frame = frames_.back();
             if (frame.cursor < frame.edge_end) {
@@ -211,10 +211,19 @@ private:
     bool guard(FlattenGuard g) const { return guards_[g]; }
 
     // `bracket`: the node is the content of a bracket argument.
-    void open(NodeId id, std::optional<Slot> slot, bool in_env_body, std::uint32_t depth, NodeId occupant,
-              bool bracket) {
+    void open(NodeId id, std::optional<Slot> slot, NodeId occupant, bool bracket) {
         if (bracket && is_brace_group(ast_.node(id))) brace_closing_items(id);
-        const bool tracked_parent = !bracket && slot && !frames_.empty() && frames_.back().track;
+        // What a child takes from the frame it opens below; the start node
+        // has none.
+        bool in_env_body = false;
+        std::uint32_t depth = 0;
+        bool tracked_parent = false;
+        if (slot) {
+            const Frame& parent = frames_.back();
+            in_env_body = slot->kind() == Slot::Kind::EnvBody || parent.in_env_body;
+            depth = parent.children_cut ? 0 : parent.depth + 1;
+            tracked_parent = !bracket && parent.track;
+        }
         // Built in place: the stack only grows here.
         Frame& frame = frames_.emplace_back();
         frame.node = id;
@@ -262,20 +271,18 @@ private:
                     if (!slot.is_group_child()) contribute(parent_frame, slot, child);
                 }
                 if (slot.is_group_child()) {
-                    list_.push_back({child, flags, parent_frame.changed_next, false, (flags & HasCommandLike) != 0});
+                    push_entry({child, flags, parent_frame.changed_next, false, (flags & HasCommandLike) != 0});
                     parent_frame.changed_next = false;
                 }
                 return;
             }
         }
-        const bool in_env_body = slot.kind() == Slot::Kind::EnvBody || parent.in_env_body;
-        const std::uint32_t depth = parent.children_cut ? 0 : parent.depth + 1;
         NodeId occupant = child;
         if (parent.children_cut && !parent.is_list) {
             occupant = support::new_placeholder(ast_, ContentMode::Math);
             ast_.replace_content_child(child, occupant);
         }
-        open(child, slot, in_env_body, depth, occupant, bracket);
+        open(child, slot, occupant, bracket);
     }
 
     // Where text stands bare in a bracket argument: in its content, and
@@ -297,6 +304,9 @@ private:
         }
         if (frame.bare && node.is<Node::Group>()) frame.list_bare = !is_brace_group(node) || content;
     }
+
+    // Once or twice a node: kept inline, the growing path with it.
+    [[gnu::always_inline, gnu::flatten]] void push_entry(const Entry& entry) { list_.push_back(entry); }
 
     bool is_bracket_slot(NodeId parent, Slot slot) const {
         return slot.is_argument() && std::holds_alternative<syntax::ast::ArgumentKind::Optional>(
@@ -438,8 +448,8 @@ private:
                 if (frame.track) set_closes(frame.node, closes);
                 support::truncate(list_, frame.list_begin);
                 if (parent != nullptr && frame.slot && frame.slot->is_group_child()) {
-                    list_.push_back({frame.node, flags, frame.changed_below || parent->changed_next, parting_,
-                                     is_command_like(node)});
+                    push_entry({frame.node, flags, frame.changed_below || parent->changed_next, parting_,
+                                is_command_like(node)});
                     parent->changed_next = false;
                     // Prefixes are commands: the list's mode is looked up for those alone.
                     if (ast_.node(frame.node).is<Node::Command>()) {
