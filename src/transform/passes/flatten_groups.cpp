@@ -55,6 +55,22 @@ std::uint8_t own_flags(const Node& node) {
 
 bool is_command_like(const Node& node) { return node.is<Node::Command>() || node.is<Node::Declarative>(); }
 
+// Whether the node has no edges; most are characters, told by their kind.
+bool is_leaf(const Node& node) {
+    switch (node.kind()) {
+        case NodeKind::Char:
+        case NodeKind::Prime:
+        case NodeKind::Text:
+        case NodeKind::ActiveSpace:
+        case NodeKind::Error: return true;
+        default: {
+            bool leaf = true;
+            syntax::for_each_edge(node, [&](NodeId, Slot) { leaf = false; });
+            return leaf;
+        }
+    }
+}
+
 // Operator names that render with limits or as operators: braces around them
 // as a script base are kept.
 constexpr std::array<std::string_view, 47> NON_ATOMIC_BASE_NAMES{
@@ -259,9 +275,7 @@ private:
         if (bracket && !is_brace_group(ast_.node(child))) child = brace_closing_content(child, slot, parent.node);
         const Node& node = ast_.node(child);
         if (!node.is<Node::Group>()) {
-            bool leaf = true;
-            syntax::for_each_edge(node, [&](NodeId, Slot) { leaf = false; });
-            if (leaf) {
+            if (is_leaf(node)) {
                 Frame& parent_frame = frames_.back();
                 const std::uint8_t flags = own_flags(node);
                 parent_frame.flags |= flags;
@@ -290,7 +304,9 @@ private:
     // delimited groups and arguments, operands, bodies). A brace group in a
     // list or a script base keeps its children in braces while it stays; if
     // it goes, it decides with its content in view, so they are tracked.
-    void place_in_brackets(Frame& frame, const Frame& parent, const Node& node) const {
+    // This bookkeeping runs inside bracket arguments alone: it is kept out
+    // of line, off the path of the walk.
+    [[gnu::noinline]] void place_in_brackets(Frame& frame, const Frame& parent, const Node& node) const {
         const Slot slot = *frame.slot;
         bool content = false;  // a brace group here is written as its children
         if (slot.is_group_child()) {
@@ -313,13 +329,13 @@ private:
                                          (*ast_.node(parent).args())[slot.index()]->kind.value);
     }
     std::uint8_t closes_of(NodeId id) const { return id.index < closes_.size() ? closes_[id.index] : 0; }
-    void set_closes(NodeId id, std::uint8_t bits) {
+    [[gnu::noinline]] void set_closes(NodeId id, std::uint8_t bits) {
         if (id.index >= closes_.size()) closes_.resize(id.index + 1, 0);
         closes_[id.index] = bits;
     }
     // What the node now in `slot` of the tracked, non-list `parent` adds to
     // whether the parent's text would end a bracket argument.
-    void contribute(Frame& parent, Slot slot, NodeId occupant) const {
+    [[gnu::noinline]] void contribute(Frame& parent, Slot slot, NodeId occupant) const {
         switch (syntax::serialize::bracket_reach(ast_, parent.node, slot)) {
             case syntax::serialize::BracketReach::Hidden: return;
             case syntax::serialize::BracketReach::Whole: parent.closes |= (closes_of(occupant) & Closes) != 0; return;
@@ -329,7 +345,7 @@ private:
         }
     }
     // The bits of a tracked node that has finished, its slots decided.
-    std::uint8_t finished_closes(const Frame& frame, const Node& node) const {
+    [[gnu::noinline]] std::uint8_t finished_closes(const Frame& frame, const Node& node) const {
         if (!frame.is_list) return frame.closes || syntax::serialize::own_text_closes_bracket(ast_, frame.node) ? Closes : 0;
         bool any = false;
         for (const Entry& e : entries_of(frame)) any = any || (closes_of(e.node) & Closes) != 0;
