@@ -226,9 +226,14 @@ public:
 private:
     bool guard(FlattenGuard g) const { return guards_[g]; }
 
-    // `bracket`: the node is the content of a bracket argument.
-    void open(NodeId id, std::optional<Slot> slot, NodeId occupant, bool bracket) {
-        if (bracket && is_brace_group(ast_.node(id))) brace_closing_items(id);
+    // `bracket`: the node is the content of a bracket argument. `known`:
+    // its value, when no node was made since it was looked up (a new node
+    // may move the others).
+    void open(NodeId id, std::optional<Slot> slot, NodeId occupant, bool bracket, const Node* known = nullptr) {
+        if (bracket && is_brace_group(ast_.node(id))) {
+            brace_closing_items(id);
+            known = nullptr;
+        }
         // What a child takes from the frame it opens below; the start node
         // has none.
         bool in_env_body = false;
@@ -252,7 +257,7 @@ private:
         frame.free_begin = static_cast<Index>(to_free_.size());
         frame.run_scanned = frame.list_begin;
         frame.declaratives_scanned = frame.list_begin;
-        const Node& node = ast_.node(id);
+        const Node& node = known != nullptr ? *known : ast_.node(id);
         frame.is_list = node.kind() == NodeKind::Root || node.kind() == NodeKind::Group;
         if (bracket) {
             frame.bare = frame.track = true;
@@ -296,7 +301,7 @@ private:
             occupant = support::new_placeholder(ast_, ContentMode::Math);
             ast_.replace_content_child(child, occupant);
         }
-        open(child, slot, occupant, bracket);
+        open(child, slot, occupant, bracket, occupant == child ? &node : nullptr);
     }
 
     // Where text stands bare in a bracket argument: in its content, and
@@ -468,7 +473,7 @@ private:
                                 is_command_like(node)});
                     parent->changed_next = false;
                     // Prefixes are commands: the list's mode is looked up for those alone.
-                    if (ast_.node(frame.node).is<Node::Command>()) {
+                    if (node.is<Node::Command>()) {
                         const auto mode = slot_mode(parent->node, *frame.slot);
                         if (mode && attribute_prefix(frame.node, *mode)) ++parent->prefixes;
                     }
