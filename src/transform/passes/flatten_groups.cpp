@@ -138,6 +138,7 @@ struct Frame {
     bool is_list = false;
     bool children_cut = false;  // children detached (lists) or swapped out one by one (others)
     bool list_changed = false;
+    bool bracket_args = false;  // some argument of the node is a bracket argument
     std::uint8_t flags = 0;
     std::uint32_t depth = 0;
     Index edge_begin = 0;  // the node's edges in `edges`, and the next one to enter
@@ -266,6 +267,7 @@ private:
             place_in_brackets(frame, frames_[frames_.size() - 2], node);
         }
         syntax::for_each_edge(node, [&](NodeId child, Slot s) { edges_.emplace_back(child, s); });
+        frame.bracket_args = has_bracket_argument(node);
         frame.edge_end = static_cast<Index>(edges_.size());
         frame.cursor = frame.edge_begin;
         if (frame.edge_end > frame.edge_begin && depth + 1 >= support::kRerootDepth) {
@@ -276,7 +278,7 @@ private:
 
     void enter(NodeId child, Slot slot) {
         const Frame& parent = frames_.back();
-        const bool bracket = slot.is_argument() && is_bracket_slot(parent.node, slot);
+        const bool bracket = parent.bracket_args && is_bracket_slot(parent.node, slot);
         if (bracket && !is_brace_group(ast_.node(child))) child = brace_closing_content(child, slot, parent.node);
         const Node& node = ast_.node(child);
         if (!node.is<Node::Group>()) {
@@ -329,6 +331,22 @@ private:
     // Once or twice a node: kept inline, the growing path with it.
     [[gnu::always_inline, gnu::flatten]] void push_entry(const Entry& entry) { list_.push_back(entry); }
 
+    // Entering an argument looks at its kind only below a node that has a
+    // bracket argument at all.
+    static bool has_bracket_argument(const Node& node) {
+        switch (node.kind()) {
+            case NodeKind::Command:
+            case NodeKind::Declarative:
+            case NodeKind::Infix:
+            case NodeKind::Environment: {
+                const auto& args = *node.args();
+                return std::any_of(args.begin(), args.end(), [](const auto& arg) {
+                    return arg && std::holds_alternative<syntax::ast::ArgumentKind::Optional>(arg->kind.value);
+                });
+            }
+            default: return false;
+        }
+    }
     bool is_bracket_slot(NodeId parent, Slot slot) const {
         return slot.is_argument() && std::holds_alternative<syntax::ast::ArgumentKind::Optional>(
                                          (*ast_.node(parent).args())[slot.index()]->kind.value);
