@@ -583,6 +583,49 @@ TEST(TransformPassesFlatten, UnknownCommandArgumentRuns) {
     });
 }
 
+// The commands a trigger names that flattening shows something new: in
+// their subtree (a group removed below them) or beside them (members of an
+// unwrapped group and their neighbours). The rules look at these again.
+TEST(TransformPassesFlatten, WatchedCommands) {
+    struct Case {
+        const char* about;
+        const char* source;
+        std::vector<std::string_view> watched;
+        std::vector<std::string> seen;  // names, sorted
+    };
+    const Case cases[] = {
+        {"member of an unwrapped group", R"({\quad}x)", {"quad"}, {"quad"}},
+        {"neighbour of unwrapped members", R"(\quad{b}c)", {"quad"}, {"quad"}},
+        {"two apart from the change", R"(\quad a{b})", {"quad"}, {}},
+        {"both sides of an empty group", R"(\quad{}\quad x\quad)", {"quad"}, {"quad", "quad"}},
+        {"argument flattened below", R"(\sqrt{{x}} a \quad)", {"sqrt", "quad"}, {"sqrt"}},
+        {"changed at two levels", R"(\sqrt{\frac{{a}}{b}})", {"frac", "sqrt"}, {"frac", "sqrt"}},
+        {"script flattened below", R"(\sqrt{x^{{y}}})", {"sqrt"}, {"sqrt"}},
+        {"now alone in a slot", R"(x^{\alpha})", {"alpha"}, {"alpha"}},
+        {"declarative beside a change", R"(\bf{a}b)", {"bf"}, {"bf"}},
+        {"named by no trigger", R"({\alpha}x)", {"quad"}, {}},
+        {"nothing removed", R"(\quad x)", {"quad"}, {}},
+    };
+    const FlattenGroupsGuards guards = FlattenGroupsGuards::resolve(false, nullptr);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.about) + ": " + c.source);
+        auto document = document_of(src(c.source));
+        syntax::Ast& ast = document.ast_mut();
+        NameIndex watched;
+        for (std::string_view name : c.watched) watched.add(name, 0);
+        std::vector<NodeId> seen;
+        const passes::FlattenSight sight{parse_context().math().get(), parse_context().text().get(), &watched, &seen};
+        ReportRecorder recorder = ReportRecorder::off();
+        passes::flatten_groups(ast, ast.root(), guards, recorder, nullptr, sight);
+        std::sort(seen.begin(), seen.end(), [](NodeId a, NodeId b) { return a.index < b.index; });
+        seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+        std::vector<std::string> names;
+        for (NodeId id : seen) names.emplace_back(std::string_view(*ast.node(id).name()));
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, c.seen);
+    }
+}
+
 // ---- The pipeline ----------------------------------------------------------------------------
 
 struct PipelineCase {

@@ -55,6 +55,22 @@ std::uint8_t own_flags(const Node& node) {
 
 bool is_command_like(const Node& node) { return node.is<Node::Command>() || node.is<Node::Declarative>(); }
 
+// Whether the node has no edges; most are characters, told by their kind.
+bool is_leaf(const Node& node) {
+    switch (node.kind()) {
+        case NodeKind::Char:
+        case NodeKind::Prime:
+        case NodeKind::Text:
+        case NodeKind::ActiveSpace:
+        case NodeKind::Error: return true;
+        default: {
+            bool leaf = true;
+            syntax::for_each_edge(node, [&](NodeId, Slot) { leaf = false; });
+            return leaf;
+        }
+    }
+}
+
 // Operator names that render with limits or as operators: braces around them
 // as a script base are kept.
 constexpr std::array<std::string_view, 47> NON_ATOMIC_BASE_NAMES{
@@ -88,6 +104,7 @@ struct Entry {
     std::uint8_t flags = 0;
     bool changed = false;  // a removal below changed its subtree
     Parting parts = Parting::None;  // a group kept to part its last member from what follows
+    bool command_like = false;  // the node itself is a command or declarative: only those are watched
 };
 
 enum class Outcome : std::uint8_t { Keep, Unwrap, Redirect };
@@ -114,6 +131,10 @@ struct RunState {
     bool inner_via_scripted_base = false;
 };
 
+// A position in a work list. Each list holds at most one entry per node of
+// the tree, and node indices are 32 bits wide: a frame stays small to copy.
+using Index = std::uint32_t;
+
 struct Frame {
     NodeId node;
     NodeId occupant;  // what stands in the parent's slot: the node, or a placeholder while re-rooted
@@ -122,16 +143,17 @@ struct Frame {
     bool is_list = false;
     bool children_cut = false;  // children detached (lists) or swapped out one by one (others)
     bool list_changed = false;
+    bool bracket_args = false;  // some argument of the node is a bracket argument
     std::uint8_t flags = 0;
     std::uint32_t depth = 0;
-    std::size_t edge_begin = 0;  // the node's edges in `edges`, and the next one to enter
-    std::size_t cursor = 0;
-    std::size_t edge_end = 0;
-    std::size_t list_begin = 0;  // lists: where the rebuilt child list starts in `list`
-    std::size_t free_begin = 0;  // groups unwrapped into this list, freed once it is set
-    std::size_t run_scanned = 0;  // lists: the entries before here are stepped into `run`
+    Index edge_begin = 0;  // the node's edges in `edges`, and the next one to enter
+    Index cursor = 0;
+    Index edge_end = 0;
+    Index list_begin = 0;  // lists: where the rebuilt child list starts in `list`
+    Index free_begin = 0;  // groups unwrapped into this list, freed once it is set
+    Index run_scanned = 0;  // lists: the entries before here are stepped into `run`
     RunState run;
-    std::size_t declaratives_scanned = 0;  // lists: the entries before here are looked at for `declared`
+    Index declaratives_scanned = 0;  // lists: the entries before here are looked at for `declared`
     bool declared = false;  // an attribute declarative stands among them
     bool content_before = false;  // and something else
     bool declared_math_size = false;  // a math size among those declaratives
@@ -195,7 +217,7 @@ public:
     bool removed() const { return removed_; }
 
     void run(NodeId start) {
-        open(start, std::nullopt, false, 0, start, false);
+        open(start, std::nullopt, start, false);
         while (!frames_.empty()) {
             Frame& frame = frames_.back();
             if (frame.cursor < frame.edge_end) {
@@ -210,72 +232,84 @@ public:
 private:
     bool guard(FlattenGuard g) const { return guards_[g]; }
 
-    // `bracket`: the node is the content of a bracket argument.
-    void open(NodeId id, std::optional<Slot> slot, bool in_env_body, std::uint32_t depth, NodeId occupant,
-              bool bracket) {
-        Frame frame;
+    // `bracket`: the node is the content of a bracket argument. `known`:
+    // its value, when no node was made since it was looked up (a new node
+    // may move the others).
+    void open(NodeId id, std::optional<Slot> slot, NodeId occupant, bool bracket, const Node* known = nullptr) {
+        if (bracket && is_brace_group(ast_.node(id))) {
+            brace_closing_items(id);
+            known = nullptr;
+        }
+        // What a child takes from the frame it opens below; the start node
+        // has none.
+        bool in_env_body = false;
+        std::uint32_t depth = 0;
+        bool tracked_parent = false;
+        if (slot) {
+            const Frame& parent = frames_.back();
+            in_env_body = slot->kind() == Slot::Kind::EnvBody || parent.in_env_body;
+            depth = parent.children_cut ? 0 : parent.depth + 1;
+            tracked_parent = !bracket && parent.track;
+        }
+        // Built in place: the stack only grows here.
+        Frame& frame = frames_.emplace_back();
         frame.node = id;
         frame.occupant = occupant;
         frame.slot = slot;
         frame.in_env_body = in_env_body;
         frame.depth = depth;
-        frame.edge_begin = edges_.size();
-        frame.list_begin = list_.size();
-        frame.free_begin = to_free_.size();
+        frame.edge_begin = static_cast<Index>(edges_.size());
+        frame.list_begin = static_cast<Index>(list_.size());
+        frame.free_begin = static_cast<Index>(to_free_.size());
         frame.run_scanned = frame.list_begin;
         frame.declaratives_scanned = frame.list_begin;
-        if (bracket && is_brace_group(ast_.node(id))) brace_closing_items(id);
-        const Node& node = ast_.node(id);
+        const Node& node = known != nullptr ? *known : ast_.node(id);
         frame.is_list = node.kind() == NodeKind::Root || node.kind() == NodeKind::Group;
         if (bracket) {
             frame.bare = frame.track = true;
             frame.list_bare = node.is<Node::Group>();
-        } else if (slot && !frames_.empty() && frames_.back().track) {
-            place_in_brackets(frame, frames_.back(), node);
+        } else if (tracked_parent) {
+            place_in_brackets(frame, frames_[frames_.size() - 2], node);
         }
         syntax::for_each_edge(node, [&](NodeId child, Slot s) { edges_.emplace_back(child, s); });
-        frame.edge_end = edges_.size();
+        frame.bracket_args = has_bracket_argument(node);
+        frame.edge_end = static_cast<Index>(edges_.size());
         frame.cursor = frame.edge_begin;
         if (frame.edge_end > frame.edge_begin && depth + 1 >= support::kRerootDepth) {
             frame.children_cut = true;
             if (frame.is_list) ast_.replace_children(id, {});
         }
-        frames_.push_back(frame);
     }
 
     void enter(NodeId child, Slot slot) {
         const Frame& parent = frames_.back();
-        const bool bracket = slot.is_argument() && is_bracket_slot(parent.node, slot);
+        const bool bracket = parent.bracket_args && is_bracket_slot(parent.node, slot);
         if (bracket && !is_brace_group(ast_.node(child))) child = brace_closing_content(child, slot, parent.node);
         const Node& node = ast_.node(child);
         if (!node.is<Node::Group>()) {
-            bool leaf = true;
-            syntax::for_each_edge(node, [&](NodeId, Slot) { leaf = false; });
-            if (leaf) {
+            if (is_leaf(node)) {
                 Frame& parent_frame = frames_.back();
                 const std::uint8_t flags = own_flags(node);
                 parent_frame.flags |= flags;
-                if ((node.is<Node::Char>() || node.is<Node::Text>()) && parent_frame.track &&
+                if (parent_frame.track && (node.is<Node::Char>() || node.is<Node::Text>()) &&
                     syntax::serialize::own_text_closes_bracket(ast_, child)) {
                     set_closes(child, Closes);
                     if (!slot.is_group_child()) contribute(parent_frame, slot, child);
                 }
                 if (slot.is_group_child()) {
-                    list_.push_back({child, flags, parent_frame.changed_next});
+                    push_entry({child, flags, parent_frame.changed_next, Parting::None, (flags & HasCommandLike) != 0});
                     parent_frame.changed_next = false;
                     if (node.is<Node::Prime>()) primes_landed(parent_frame, list_.size() - 1);
                 }
                 return;
             }
         }
-        const bool in_env_body = slot.kind() == Slot::Kind::EnvBody || parent.in_env_body;
-        const std::uint32_t depth = parent.children_cut ? 0 : parent.depth + 1;
         NodeId occupant = child;
         if (parent.children_cut && !parent.is_list) {
             occupant = support::new_placeholder(ast_, ContentMode::Math);
             ast_.replace_content_child(child, occupant);
         }
-        open(child, slot, in_env_body, depth, occupant, bracket);
+        open(child, slot, occupant, bracket, occupant == child ? &node : nullptr);
     }
 
     // Where text stands bare in a bracket argument: in its content, and
@@ -283,7 +317,9 @@ private:
     // delimited groups and arguments, operands, bodies). A brace group in a
     // list or a script base keeps its children in braces while it stays; if
     // it goes, it decides with its content in view, so they are tracked.
-    void place_in_brackets(Frame& frame, const Frame& parent, const Node& node) const {
+    // This bookkeeping runs inside bracket arguments alone: it is kept out
+    // of line, off the path of the walk.
+    [[gnu::noinline]] void place_in_brackets(Frame& frame, const Frame& parent, const Node& node) const {
         const Slot slot = *frame.slot;
         bool content = false;  // a brace group here is written as its children
         if (slot.is_group_child()) {
@@ -298,18 +334,37 @@ private:
         if (frame.bare && node.is<Node::Group>()) frame.list_bare = !is_brace_group(node) || content;
     }
 
+    // Once or twice a node: kept inline, the growing path with it.
+    [[gnu::always_inline, gnu::flatten]] void push_entry(const Entry& entry) { list_.push_back(entry); }
+
+    // Entering an argument looks at its kind only below a node that has a
+    // bracket argument at all.
+    static bool has_bracket_argument(const Node& node) {
+        switch (node.kind()) {
+            case NodeKind::Command:
+            case NodeKind::Declarative:
+            case NodeKind::Infix:
+            case NodeKind::Environment: {
+                const auto& args = *node.args();
+                return std::any_of(args.begin(), args.end(), [](const auto& arg) {
+                    return arg && std::holds_alternative<syntax::ast::ArgumentKind::Optional>(arg->kind.value);
+                });
+            }
+            default: return false;
+        }
+    }
     bool is_bracket_slot(NodeId parent, Slot slot) const {
         return slot.is_argument() && std::holds_alternative<syntax::ast::ArgumentKind::Optional>(
                                          (*ast_.node(parent).args())[slot.index()]->kind.value);
     }
     std::uint8_t closes_of(NodeId id) const { return id.index < closes_.size() ? closes_[id.index] : 0; }
-    void set_closes(NodeId id, std::uint8_t bits) {
+    [[gnu::noinline]] void set_closes(NodeId id, std::uint8_t bits) {
         if (id.index >= closes_.size()) closes_.resize(id.index + 1, 0);
         closes_[id.index] = bits;
     }
     // What the node now in `slot` of the tracked, non-list `parent` adds to
     // whether the parent's text would end a bracket argument.
-    void contribute(Frame& parent, Slot slot, NodeId occupant) const {
+    [[gnu::noinline]] void contribute(Frame& parent, Slot slot, NodeId occupant) const {
         switch (syntax::serialize::bracket_reach(ast_, parent.node, slot)) {
             case syntax::serialize::BracketReach::Hidden: return;
             case syntax::serialize::BracketReach::Whole: parent.closes |= (closes_of(occupant) & Closes) != 0; return;
@@ -319,7 +374,7 @@ private:
         }
     }
     // The bits of a tracked node that has finished, its slots decided.
-    std::uint8_t finished_closes(const Frame& frame, const Node& node) const {
+    [[gnu::noinline]] std::uint8_t finished_closes(const Frame& frame, const Node& node) const {
         if (!frame.is_list) return frame.closes || syntax::serialize::own_text_closes_bracket(ast_, frame.node) ? Closes : 0;
         bool any = false;
         for (const Entry& e : entries_of(frame)) any = any || (closes_of(e.node) & Closes) != 0;
@@ -443,8 +498,8 @@ private:
         frames_.pop_back();
         support::truncate(edges_, frame.edge_begin);
         Frame* parent = frames_.empty() ? nullptr : &frames_.back();
-        watch_changes(frame, parent);
         const Node& node = ast_.node(frame.node);
+        watch_changes(frame, parent, node);
         const std::uint8_t flags = frame.flags | own_flags(node);
         Outcome outcome = Outcome::Keep;
         parting_ = Parting::None;
@@ -465,10 +520,11 @@ private:
                 if (frame.track) set_closes(frame.node, closes);
                 support::truncate(list_, frame.list_begin);
                 if (parent != nullptr && frame.slot && frame.slot->is_group_child()) {
-                    list_.push_back({frame.node, flags, frame.changed_below || parent->changed_next, parting_});
+                    push_entry({frame.node, flags, frame.changed_below || parent->changed_next, parting_,
+                                is_command_like(node)});
                     parent->changed_next = false;
                     // Prefixes are commands: the list's mode is looked up for those alone.
-                    if (ast_.node(frame.node).is<Node::Command>()) {
+                    if (node.is<Node::Command>()) {
                         const auto mode = slot_mode(parent->node, *frame.slot);
                         if (mode && attribute_prefix(frame.node, *mode)) ++parent->prefixes;
                     }
@@ -517,7 +573,7 @@ private:
                 recorder_.count(ReportCounter::UnwrappedSlot);
                 parent->changed_below = true;
                 const NodeId occupant = redecide_in_slot(frame, *parent, only);
-                if (seen_ != nullptr) watch(occupant, HasCommandLike);
+                if (seen_ != nullptr && (only.flags & HasCommandLike) != 0) watch_named(occupant);
                 if (parent->track) contribute(*parent, *frame.slot, occupant);
                 break;
             }
@@ -529,26 +585,28 @@ private:
     // What a removal changed (the members of a list, what stands in a slot),
     // every node above it and their neighbours may look new to a rule named
     // in `watched_`.
-    [[gnu::always_inline]] void watch(NodeId id, std::uint8_t flags) {
-        if ((flags & HasCommandLike) != 0) watch_named(id);
-    }
     void watch_named(NodeId id) {
         const Node& node = ast_.node(id);
         if (is_command_like(node) && !watched_->find(*node.name()).empty()) seen_->push_back(id);
     }
-    void watch_changes(const Frame& frame, Frame* parent) {
+    void watch_changes(const Frame& frame, Frame* parent, const Node& node) {
         if (!frame.changed_below || seen_ == nullptr) return;
         if (parent != nullptr) parent->changed_below = true;
         if (!frame.is_list) {
-            watch(frame.node, HasCommandLike);
+            // A member of a list is looked at again, as a changed one, when
+            // the list finishes.
+            if (is_command_like(node) && !(parent != nullptr && frame.slot && frame.slot->is_group_child()))
+                watch_named(frame.node);
             return;
         }
+        if ((frame.flags & HasCommandLike) == 0) return;  // no member is a command
         const auto entries = entries_of(frame);
         for (std::size_t i = 0; i < entries.size(); ++i) {
             // A member that is new here, or next to a changed one.
-            if (entries[i].changed || (i > 0 && entries[i - 1].changed) ||
-                (i + 1 < entries.size() && entries[i + 1].changed))
-                watch(entries[i].node, entries[i].flags);
+            if (entries[i].command_like &&
+                (entries[i].changed || (i > 0 && entries[i - 1].changed) ||
+                 (i + 1 < entries.size() && entries[i + 1].changed)))
+                watch_named(entries[i].node);
         }
     }
 
