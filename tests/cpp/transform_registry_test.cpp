@@ -168,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "cmd:(space)", "-", {PackageName::Base}},
         RowCase{68, PackageName::Base, "small-spacer-merge-to-enspace", RuleLevel::Authoring, 2,
                 "cmd:, cmd:: cmd:;", "-", "cmd:, cmd:: cmd:;", "cmd:enspace", {PackageName::Base}},
-        RowCase{88, PackageName::Base, "quad-drop", RuleLevel::Equiv, 1, "cmd:quad", "cmd:quad", "-", "-",
+        RowCase{88, PackageName::Base, "quad-drop", RuleLevel::Equiv, 1, "cmd:quad", "-", "cmd:quad", "-",
                 {PackageName::Base}},
         RowCase{94, PackageName::Base, "semantic-dots-to-cdots", RuleLevel::Faithful, 2,
                 "chr:dotsb chr:dotsm chr:dotsi", "chr:dotsb chr:dotsm chr:dotsi", "-", "chr:cdots",

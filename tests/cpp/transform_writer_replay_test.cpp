@@ -76,7 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
 // kept in its list or after a declarative, which would take them as scripts;
 // `*` after a command with a star slot; a size command before the delimiter
 // a quantity takes; primes of a superscript after a base prime in an
-// operator name, which glued would read back as one run.
+// operator name, which glued would read back as one run; spacing dropped
+// before what an open slot would take.
 INSTANTIATE_TEST_SUITE_P(
     Removals, WriterReplay,
     ::testing::Values(
@@ -85,7 +86,12 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\displaystyle{'}", "\\displaystyle { ' }"}, ReplayCase{"\\displaystyle{'}\\prime", nullptr},
         ReplayCase{"\\mqty\\ast", "\\mqty \\ast"}, ReplayCase{"\\mqty*\\ast", "\\mqty* *"},
         ReplayCase{"\\qty\\big(\\pmqty{)})", nullptr},
-        ReplayCase{"\\operatorname{' '^m}", "\\operatorname {' '^ { m }}"}));
+        ReplayCase{"\\operatorname{' '^m}", "\\operatorname {' '^ { m }}"},
+        // a dropped space, hint or null-sized delimiter before what would
+        // fill the slot of the command before it
+        ReplayCase{"\\qty\\quad (x", nullptr}, ReplayCase{"\\sin\\quad\\qquad[C", nullptr},
+        ReplayCase{"\\mqty\\quad*", nullptr}, ReplayCase{"\\sin\\strut[C", nullptr},
+        ReplayCase{"\\qty\\big.(x", nullptr}, ReplayCase{"\\qty\\quad\\quad x\\quad|a|", nullptr}));
 
 // Attribute runs and ellipses decided before a later pass took something
 // out of the list: an empty group after a run written with a declarative,

@@ -35,7 +35,8 @@ Node bare_delimiter_node(const syntax::ast::Delimiter& delimiter) {
 }  // namespace
 
 bool bare_delimiter_fills_a_slot(const RuleContext& ctx, NodeId node, const syntax::ast::Delimiter& delimiter) {
-    if (delimiter.is_none()) return false;
+    // The null delimiter leaves nothing: the token after the size comes next.
+    if (delimiter.is_none()) return spacing_drop::helpers::removal_exposes_next(ctx, node);
     const Node bare = bare_delimiter_node(delimiter);
     transform::passes::support::LeadToken token;
     if (const auto* c = bare.get_if<Node::Char>()) {

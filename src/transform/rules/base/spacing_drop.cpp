@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "transform/passes/exposure.hpp"
 #include "transform/rule_context.hpp"
 #include "transform/rules/spacing_support.hpp"
 
@@ -61,15 +62,29 @@ NodeId outermost_text_argument_holder(const syntax::Ast& ast, NodeId node) {
     return at;
 }
 
-bool drop_from_math_list(syntax::Ast& ast, NodeId parent, std::span<const std::string_view> names) {
+bool drop_from_math_list(const RuleContext& ctx, NodeId parent, std::span<const std::string_view> names) {
+    const syntax::Ast& ast = ctx.ast;
     const std::span<const NodeId> children = ast.children(parent);
     std::vector<NodeId> kept;
     kept.reserve(children.size());
-    for (NodeId child : children)
-        if (!is_spacer(ast, child, names)) kept.push_back(child);
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        const NodeId child = children[i];
+        if (!is_spacer(ast, child, names)) {
+            kept.push_back(child);
+            continue;
+        }
+        // The first spacer of a run stands for the run: it stays where the
+        // token after the run would fill a slot of the item before it.
+        if (i > 0 && is_spacer(ast, children[i - 1], names)) continue;
+        std::size_t next = i + 1;
+        while (next < children.size() && is_spacer(ast, children[next], names)) ++next;
+        const passes::support::LeadToken token =
+            next < children.size() ? passes::support::lead_token(ast, children[next]) : passes::support::LeadToken{};
+        if (passes::support::taken_by_item_before(ast, ctx.math, ctx.text, child, token)) kept.push_back(child);
+    }
     // A node that is no spacer (an unknown command) must not count as a change.
     if (kept.size() == children.size()) return false;
-    remove_replaced_children(ast, parent, kept);
+    remove_replaced_children(ctx.ast, parent, kept);
     return true;
 }
 
@@ -117,7 +132,17 @@ void remove_replaced_children(syntax::Ast& ast, NodeId parent, std::span<const N
     for (NodeId left_out : ast.replace_children(parent, children)) ast.remove_detached(left_out);
 }
 
-bool drop_spacer(syntax::Ast& ast, NodeId node, std::span<const std::string_view> names) {
+bool removal_exposes_next(const RuleContext& ctx, NodeId node) {
+    const syntax::ParentLink* link = ctx.ast.parent_link(node);
+    if (link == nullptr || !link->slot.is_group_child()) return false;
+    const auto next = ctx.ast.next_sibling(node);
+    const passes::support::LeadToken token =
+        next ? passes::support::lead_token(ctx.ast, *next) : passes::support::LeadToken{};
+    return passes::support::taken_by_item_before(ctx.ast, ctx.math, ctx.text, node, token);
+}
+
+bool drop_spacer(const RuleContext& ctx, NodeId node, std::span<const std::string_view> names) {
+    syntax::Ast& ast = ctx.ast;
     const syntax::ParentLink* link = ast.parent_link(node);
     if (link == nullptr) return false;
     const NodeId parent = link->parent;
@@ -150,7 +175,7 @@ bool drop_spacer(syntax::Ast& ast, NodeId node, std::span<const std::string_view
     }
 
     if (link->slot.is_group_child()) {
-        if (mode == ContentMode::Math) return drop_from_math_list(ast, parent, names);
+        if (mode == ContentMode::Math) return drop_from_math_list(ctx, parent, names);
         // Copied: the walk edits texts of the list.
         const std::vector<NodeId> children(ast.children(parent).begin(), ast.children(parent).end());
         return collapse_text_runs(ast, parent, children, names);
@@ -174,7 +199,7 @@ RuleResult WideSpaceDropRule::apply(RuleContext& ctx, syntax::ast::NodeId node) 
     if (auto error = RuleScopedContext::expect_no_args(command->args.size(), CommandDisplay::command(name)))
         return std::move(*error);
     const std::string_view names[] = {name};
-    return spacing_drop::helpers::drop_spacer(ctx.ast, node, names) ? RuleOutcome::Applied : RuleOutcome::Skipped;
+    return spacing_drop::helpers::drop_spacer(ctx, node, names) ? RuleOutcome::Applied : RuleOutcome::Skipped;
 }
 
 RuleResult LayoutHintDropRule::apply(RuleContext& ctx, syntax::ast::NodeId node) const {
@@ -183,6 +208,7 @@ RuleResult LayoutHintDropRule::apply(RuleContext& ctx, syntax::ast::NodeId node)
     if (!command) return RuleOutcome::Skipped;
     if (auto error = RuleScopedContext::expect_no_args(command->args.size(), CommandDisplay::command(name)))
         return std::move(*error);
+    if (spacing_drop::helpers::removal_exposes_next(ctx, node)) return RuleOutcome::Skipped;
     spacing_drop::helpers::remove_or_leave_empty_group(ctx.ast, node);
     return RuleOutcome::Applied;
 }

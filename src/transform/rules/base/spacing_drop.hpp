@@ -10,17 +10,26 @@
 #include "syntax/ast.hpp"
 #include "transform/rules/registered_rule.hpp"
 
+namespace quorvel::transform {
+struct RuleContext;
+}
+
 namespace quorvel::transform::base_rules {
 
 namespace spacing_drop::helpers {
 
 // Drops a spacer (a known Command without slots named in `names`): in a math
-// list every such spacer of the list goes; in a text list each run of them
-// becomes one space; in a math slot it leaves an empty group, in a text slot
-// one space. False, with the tree untouched, where the node's position is not
-// handled (no parent, an environment body, a slot that holds no content) or
-// the list held no spacer at all.
-bool drop_spacer(syntax::Ast& ast, syntax::ast::NodeId node, std::span<const std::string_view> names);
+// list every such spacer of the list goes, but for the first of a run whose
+// going would let the next token fill an open slot of the item before it; in
+// a text list each run of them becomes one space; in a math slot it leaves an
+// empty group, in a text slot one space. False, with the tree untouched,
+// where the node's position is not handled (no parent, an environment body,
+// a slot that holds no content) or the list held no spacer that may go.
+bool drop_spacer(const RuleContext& ctx, syntax::ast::NodeId node, std::span<const std::string_view> names);
+
+// Whether taking `node` out of its list would let the token after it fill
+// an open slot of the item before it (`\qty\strut(`, `\sin\strut[`).
+bool removal_exposes_next(const RuleContext& ctx, syntax::ast::NodeId node);
 
 // Removes a group child; anywhere else the node becomes the empty math
 // group, since a slot must stay filled. Its former children are freed.
