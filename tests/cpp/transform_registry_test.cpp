@@ -175,8 +175,8 @@ INSTANTIATE_TEST_SUITE_P(
                 {PackageName::Base}},
         RowCase{98, PackageName::Base, "buildrel-expand", RuleLevel::Faithful, 2, "cmd:buildrel", "cmd:buildrel",
                 "cmd:over", "cmd:mathrel cmd:mathop cmd:limits", {PackageName::Base}},
-        RowCase{129, PackageName::Physics, "Bqty-to-brace-fence", RuleLevel::Faithful, 2, "cmd:Bqty", "cmd:Bqty",
-                "-", "cmd:left cmd:right", {PackageName::Physics}},
+        RowCase{129, PackageName::Physics, "Bqty-to-brace-fence", RuleLevel::Faithful, 2, "cmd:Bqty", "-",
+                "cmd:Bqty", "cmd:left cmd:right", {PackageName::Physics}},
         RowCase{145, PackageName::Physics, "vu-to-hat-mathbf", RuleLevel::Faithful, 2, "cmd:vu", "cmd:vu", "-",
                 "cmd:hat cmd:mathbf cmd:boldsymbol", {PackageName::Physics}}),
     [](const ::testing::TestParamInfo<RowCase>& info) { return "Row" + std::to_string(info.param.index); });

@@ -91,7 +91,12 @@ INSTANTIATE_TEST_SUITE_P(
         // fill the slot of the command before it
         ReplayCase{"\\qty\\quad (x", nullptr}, ReplayCase{"\\sin\\quad\\qquad[C", nullptr},
         ReplayCase{"\\mqty\\quad*", nullptr}, ReplayCase{"\\sin\\strut[C", nullptr},
-        ReplayCase{"\\qty\\big.(x", nullptr}, ReplayCase{"\\qty\\quad\\quad x\\quad|a|", nullptr}));
+        ReplayCase{"\\qty\\big.(x", nullptr}, ReplayCase{"\\qty\\quad\\quad x\\quad|a|", nullptr},
+        // the bare delimiters of a starred shorthand beside an open slot
+        ReplayCase{"\\qty\\abs*{x}", "\\qty \\abs* { x }"}, ReplayCase{"\\abs*{x\\qty}", "\\abs* { x \\qty }"},
+        ReplayCase{"\\sin\\bqty*{x}", nullptr}, ReplayCase{"\\qty\\pqty*{x}", nullptr},
+        ReplayCase{"\\abs*{\\mathbf{x{}}{}\\mathbf{y}'\\qty}|{}|", nullptr},
+        ReplayCase{"\\qty{x}\\abs*{y}", "\\qty { x } | y |"}));
 
 // Attribute runs and ellipses decided before a later pass took something
 // out of the list: an empty group after a run written with a declarative,

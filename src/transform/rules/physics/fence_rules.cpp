@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "transform/passes/exposure.hpp"
 #include "transform/rule_context.hpp"
 #include "transform/rules/physics/fence_support.hpp"
 
@@ -40,6 +41,28 @@ std::optional<RuleResult> match(const RuleContext& ctx, NodeId node, const RuleM
 
 Delimiter to_delimiter(const FenceDelimiter& d) {
     return d.control.empty() ? Delimiter::character(d.ch) : Delimiter::control(std::string(d.control));
+}
+
+passes::support::LeadToken token_of(const FenceDelimiter& d) {
+    using passes::support::LeadToken;
+    return d.control.empty() ? LeadToken{LeadToken::Kind::Char, d.ch, {}} : LeadToken{LeadToken::Kind::Control, 0, d.control};
+}
+
+// Written bare, a starred shorthand's delimiters stand beside what is around
+// them: the opening one after the item before the command, the closing one
+// after the last item of the body. Where either would fill an open slot of
+// that item (`\qty\abs*{x}`, `\abs*{x\qty}`), the shorthand stays.
+bool bare_delimiters_fill_a_slot(const RuleContext& ctx, NodeId node, NodeId body, const FenceDelimiter& left,
+                                 const FenceDelimiter& right) {
+    if (passes::support::taken_by_item_before(ctx.ast, ctx.math, ctx.text, node, token_of(left))) return true;
+    NodeId last = body;
+    for (const auto* group = ctx.ast.node(last).get_if<syntax::ast::Node::Group>();
+         group != nullptr && group->kind.as_delimited() == nullptr;
+         group = ctx.ast.node(last).get_if<syntax::ast::Node::Group>()) {
+        if (group->children.empty()) return false;
+        last = group->children.back();
+    }
+    return passes::support::takes_token(ctx.ast, ctx.math, ctx.text, last, token_of(right));
 }
 
 Style star_style(bool starred) { return starred ? Style::Star : Style::Unstarred; }
@@ -147,6 +170,7 @@ RuleResult DelimiterShorthandRule::apply(RuleContext& ctx, NodeId node) const {
     if (!starred) return std::move(starred).error();
     auto body = fence_checks::braced_math_arg(m.args[1], m.display, "body");
     if (!body) return std::move(body).error();
+    if (*starred && bare_delimiters_fill_a_slot(ctx, node, *body, left_, right_)) return RuleOutcome::Skipped;
 
     delimiter_shorthand::helpers::replace_with_delimiter_shorthand(ctx.ast, node, *starred, *body,
                                                                    to_delimiter(left_), to_delimiter(right_));
