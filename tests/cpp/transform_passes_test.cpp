@@ -605,6 +605,7 @@ TEST(TransformPassesFlatten, WatchedCommands) {
         {"declarative beside a change", R"(\bf{a}b)", {"bf"}, {"bf"}},
         {"named by no trigger", R"({\alpha}x)", {"quad"}, {}},
         {"nothing removed", R"(\quad x)", {"quad"}, {}},
+        {"base of a scripted neighbour", R"({}\prime_a)", {"prime"}, {"prime"}},
     };
     const FlattenGroupsGuards guards = FlattenGroupsGuards::resolve(false, nullptr);
     for (const Case& c : cases) {

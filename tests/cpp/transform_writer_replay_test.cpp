@@ -96,7 +96,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\qty\\abs*{x}", "\\qty \\abs* { x }"}, ReplayCase{"\\abs*{x\\qty}", "\\abs* { x \\qty }"},
         ReplayCase{"\\sin\\bqty*{x}", nullptr}, ReplayCase{"\\qty\\pqty*{x}", nullptr},
         ReplayCase{"\\abs*{\\mathbf{x{}}{}\\mathbf{y}'\\qty}|{}|", nullptr},
-        ReplayCase{"\\qty{x}\\abs*{y}", "\\qty { x } | y |"}));
+        ReplayCase{"\\qty{x}\\abs*{y}", "\\qty { x } | y |"},
+        // a scripted prime an empty group parted from what came before
+        ReplayCase{"{}\\prime _{a}", nullptr}, ReplayCase{"{}\\cal \\prime _{a}", nullptr}));
 
 // Attribute runs and ellipses decided before a later pass took something
 // out of the list: an empty group after a run written with a declarative,

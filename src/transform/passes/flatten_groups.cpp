@@ -602,11 +602,14 @@ private:
         if ((frame.flags & HasCommandLike) == 0) return;  // no member is a command
         const auto entries = entries_of(frame);
         for (std::size_t i = 0; i < entries.size(); ++i) {
-            // A member that is new here, or next to a changed one.
-            if (entries[i].command_like &&
-                (entries[i].changed || (i > 0 && entries[i - 1].changed) ||
-                 (i + 1 < entries.size() && entries[i + 1].changed)))
-                watch_named(entries[i].node);
+            // A member that is new here, or next to a changed one; of a
+            // scripted member its base, which now meets what it did not
+            // (`{}\prime_a`: the prime may be written bare once the group goes).
+            if (!(entries[i].changed || (i > 0 && entries[i - 1].changed) ||
+                  (i + 1 < entries.size() && entries[i + 1].changed)))
+                continue;
+            if (entries[i].command_like) watch_named(entries[i].node);
+            else if (const auto* s = ast_.node(entries[i].node).get_if<Node::Scripted>()) watch_named(s->base);
         }
     }
 
