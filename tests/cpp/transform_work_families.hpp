@@ -75,6 +75,15 @@ inline std::vector<Family> bracket_chains(std::size_t levels = 64) {
     };
 }
 
+// Long lists of spacers that stay before what an open slot would take,
+// each of which the drop rules are offered.
+inline std::vector<Family> kept_spacers(std::size_t levels = 64) {
+    return {
+        {"kept_quads", "", "\\qty\\quad(", "", kCorpus | kEquiv, 0, 4 * levels},
+        {"kept_struts", "", "\\sin\\strut[", "", kCorpus | kEquiv, 0, 4 * levels},
+    };
+}
+
 // One level of a random nesting.
 struct Layer {
     const char* open;

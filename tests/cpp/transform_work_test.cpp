@@ -81,6 +81,10 @@ INSTANTIATE_TEST_SUITE_P(Reported, TransformWork, ::testing::ValuesIn(cases(tran
                          [](const auto& info) {
                              return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];
                          });
+INSTANTIATE_TEST_SUITE_P(KeptSpacers, TransformWork, ::testing::ValuesIn(cases(transform::families::kept_spacers())),
+                         [](const auto& info) {
+                             return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];
+                         });
 INSTANTIATE_TEST_SUITE_P(Random, TransformWork, ::testing::ValuesIn(cases(transform::families::random_nestings(12))),
                          [](const auto& info) {
                              return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];

@@ -8,6 +8,7 @@
 #include "transform/passes/exposure.hpp"
 #include "transform/rule_context.hpp"
 #include "transform/rules/spacing_support.hpp"
+#include "util/work_count.hpp"
 
 namespace quorvel::transform::base_rules {
 
@@ -62,9 +63,23 @@ NodeId outermost_text_argument_holder(const syntax::Ast& ast, NodeId node) {
     return at;
 }
 
+// Whether the run of spacers that `node` starts stays, as the sweep below
+// would decide: answered from the run alone, so that the spacers that stay
+// do not each sweep the whole list again.
+bool run_stays(const RuleContext& ctx, NodeId node, std::span<const std::string_view> names) {
+    const syntax::Ast& ast = ctx.ast;
+    if (const auto before = ast.prev_sibling(node); before && is_spacer(ast, *before, names)) return false;
+    std::optional<NodeId> next = ast.next_sibling(node);
+    while (next && is_spacer(ast, *next, names)) next = ast.next_sibling(*next);
+    const passes::support::LeadToken token =
+        next ? passes::support::lead_token(ast, *next) : passes::support::LeadToken{};
+    return passes::support::taken_by_item_before(ast, ctx.math, ctx.text, node, token);
+}
+
 bool drop_from_math_list(const RuleContext& ctx, NodeId parent, std::span<const std::string_view> names) {
     const syntax::Ast& ast = ctx.ast;
     const std::span<const NodeId> children = ast.children(parent);
+    util::work_count += children.size();  // the sweep of the list
     std::vector<NodeId> kept;
     kept.reserve(children.size());
     for (std::size_t i = 0; i < children.size(); ++i) {
@@ -175,7 +190,7 @@ bool drop_spacer(const RuleContext& ctx, NodeId node, std::span<const std::strin
     }
 
     if (link->slot.is_group_child()) {
-        if (mode == ContentMode::Math) return drop_from_math_list(ctx, parent, names);
+        if (mode == ContentMode::Math) return !run_stays(ctx, node, names) && drop_from_math_list(ctx, parent, names);
         // Copied: the walk edits texts of the list.
         const std::vector<NodeId> children(ast.children(parent).begin(), ast.children(parent).end());
         return collapse_text_runs(ast, parent, children, names);
