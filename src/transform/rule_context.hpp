@@ -26,6 +26,12 @@ struct RuleContext {
     std::size_t pass = 0;
     // Whether the plan keeps rendering (authoring and faithful).
     bool preserves_rendering = true;
+    // A rule that decides on the text its node holds waits until the rules
+    // have settled what that node holds: it sets `waiting` and declines
+    // unless `settled`, which holds in a pass after one in which no rule
+    // applied. The fixed point then offers such a pass before it ends.
+    bool settled = false;
+    bool waiting = false;
     // What `may_hold_command` found: per name, the pass of its last walk
     // and whether that walk found none.
     struct CommandScan {
@@ -63,14 +69,16 @@ struct RuleContext {
 
     // What the physics matrix builders found of the bodies they were, or will
     // be, offered: whether each body's text pairs `(` `)` (bit 0) and `[` `]`
-    // (bit 1). An entry holds in the pass and after the number of rules
-    // applied it was found at: the tree has not changed since.
+    // (bit 1). An entry holds in the pass and while no rule but a builder
+    // applied since it was found: a builder keeps its body and adds only a
+    // pair around it, which changes the answer for no body.
     struct MatrixBody {
         std::size_t pass = 0;
-        std::uint64_t edits = 0;
+        std::uint64_t edits = 0;  // `edits - matrix_builds` when found
         std::uint8_t pairs = 0;
     };
     syntax::ast::SecondaryMap<MatrixBody> matrix_bodies{};
+    std::uint64_t matrix_builds = 0;
 
     // For `holds_command`, per name: the commands met since the pass's
     // first question (some may since have gone), and the marks, current

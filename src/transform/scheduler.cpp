@@ -117,6 +117,7 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
     syntax::Ast::BuildLimit limit(ast, kBuildMultiple, kBuildConstant);
     for (std::size_t pass = 0; pass < max_iterations; ++pass) {
         ctx.pass = pass + 1;
+        ctx.waiting = false;
         bool changed = false;
         bool left = false;  // some node of this pass is named in `eliminated`
         snapshot.clear();
@@ -189,6 +190,12 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
             }
             step.commit();
         }
+        if (!changed && ctx.waiting && !ctx.settled) {
+            // The rules that wait for the rest are offered the settled tree.
+            ctx.settled = true;
+            continue;
+        }
+        ctx.settled = false;
         if (!changed) {
             recorder.set_iterations(pass + 1);
             if (eliminated_left != nullptr && eliminated != nullptr && !restricted) *eliminated_left = left;

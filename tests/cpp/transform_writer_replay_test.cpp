@@ -137,5 +137,20 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"{'\\dv{}}{x}^{}", nullptr}, ReplayCase{"{\\alpha \\qty}|{|'\\dv{x}}{y}_0", nullptr},
         ReplayCase{"\\dv{}{}{x}_0", nullptr}));
 
+// What a rule writes, read where it lands: a script base the writer braces
+// after a command whose brace slot stands open; a body whose first item an
+// environment's optional slot would take; a delimiter that an expansion
+// inside a matrix builder writes twice.
+INSTANTIATE_TEST_SUITE_P(
+    RuleOutputs, WriterReplay,
+    ::testing::Values(
+        ReplayCase{"{\\qty}\\ev{}{}^|", nullptr}, ReplayCase{"{(\\dv{}}{*\\cal\\}}_{}", nullptr},
+        ReplayCase{"\\eqalign[", "\\begin {aligned} { [ } \\end {aligned}"},
+        ReplayCase{"\\eqalign{[a]&b\\cr}", nullptr},
+        ReplayCase{"\\pmqty{(\\braket)}", "\\pmqty { ( \\left \\langle ) \\middle \\vert ) \\right \\rangle }"},
+        ReplayCase{"\\bmqty{[{{\\braket{{]}}}}}", nullptr},
+        ReplayCase{"\\pmqty{\\begin{vmatrix}\\qty\\big( \\braket{a ) '}2\\end{vmatrix}}", nullptr},
+        ReplayCase{"\\pmqty{\\pmqty{a}\\bmqty{b}}", "\\mqty ( \\mqty ( a ) \\mqty [ b ] )"}));
+
 }  // namespace
 }  // namespace quorvel

@@ -26,17 +26,7 @@ bool matches(const DelimiterToken& d, const LeadToken& token) {
 
 LeadToken lead_token(const syntax::Ast& ast, syntax::ast::NodeId node) {
     const Node* n = &ast.node(node);
-    for (;;) {
-        if (const auto* s = n->get_if<Node::Scripted>()) {
-            n = &ast.node(s->base);
-            continue;
-        }
-        const auto* g = n->get_if<Node::Group>();
-        if (g == nullptr || !g->kind.is_implicit()) break;
-        // An implicit group is written as its children alone.
-        if (g->children.empty()) return {};
-        n = &ast.node(g->children[0]);
-    }
+    while (const auto* s = n->get_if<Node::Scripted>()) n = &ast.node(s->base);
     if (const auto* c = n->get_if<Node::Char>()) return {LeadToken::Kind::Char, c->value, {}};
     if (const auto* t = n->get_if<Node::Text>()) {
         if (t->value.empty()) return {};
@@ -44,7 +34,9 @@ LeadToken lead_token(const syntax::Ast& ast, syntax::ast::NodeId node) {
     }
     if (n->is<Node::Prime>()) return {LeadToken::Kind::Char, U'\'', {}};
     if (const auto* g = n->get_if<Node::Group>()) {
-        if (g->kind.is_explicit()) return {LeadToken::Kind::Brace, U'{', {}};
+        // A list member or script base that is an implicit group is
+        // written in braces all the same.
+        if (g->kind.is_explicit() || g->kind.is_implicit()) return {LeadToken::Kind::Brace, U'{', {}};
         if (g->kind.as_delimited() != nullptr) return {LeadToken::Kind::Control, 0, "left"};
         return {LeadToken::Kind::Other, 0, {}};
     }

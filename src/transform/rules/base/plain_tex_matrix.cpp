@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "transform/helpers.hpp"
+#include "transform/passes/exposure.hpp"
 #include "util/utf8.hpp"
 
 namespace quorvel::transform::base_rules {
@@ -128,6 +129,19 @@ RuleResult CrBodyToEnvironmentRule::apply(RuleContext& ctx, NodeId node) const {
     syntax::ast::ArgumentSlots args;
     if (optional_slot_) args.emplace_back(std::nullopt);
     plain_tex_matrix::helpers::replace_with_environment(ast, node, meta().emits[0].name, std::move(args), copies);
+    // A body that starts with what the environment's open slot would take,
+    // `\eqalign{[a]...}`, keeps its first item in braces.
+    if (!copies.empty() && passes::support::takes_token(ast, ctx.math, ctx.text, node,
+                                                        passes::support::lead_token(ast, copies[0]))) {
+        const NodeId body_group = std::get<Node::Environment>(ast.node(node).value).body;
+        const std::vector<NodeId> rest(copies.begin() + 1, copies.end());
+        for (NodeId left_out : ast.replace_children(body_group, rest)) {
+            std::vector<NodeId> items{ast.new_node(Node::Group{{left_out}, syntax::ast::GroupKind::Explicit{},
+                                                               syntax::ContentMode::Math})};
+            items.insert(items.end(), rest.begin(), rest.end());
+            ast.replace_children(body_group, items);
+        }
+    }
     return RuleOutcome::Applied;
 }
 

@@ -88,14 +88,9 @@ bool drop_from_math_list(const RuleContext& ctx, NodeId parent, std::span<const 
             kept.push_back(child);
             continue;
         }
-        // The first spacer of a run stands for the run: it stays where the
-        // token after the run would fill a slot of the item before it.
+        // The first spacer of a run stands for the run.
         if (i > 0 && is_spacer(ast, children[i - 1], names)) continue;
-        std::size_t next = i + 1;
-        while (next < children.size() && is_spacer(ast, children[next], names)) ++next;
-        const passes::support::LeadToken token =
-            next < children.size() ? passes::support::lead_token(ast, children[next]) : passes::support::LeadToken{};
-        if (passes::support::taken_by_item_before(ast, ctx.math, ctx.text, child, token)) kept.push_back(child);
+        if (run_stays(ctx, child, names)) kept.push_back(child);
     }
     // A node that is no spacer (an unknown command) must not count as a change.
     if (kept.size() == children.size()) return false;

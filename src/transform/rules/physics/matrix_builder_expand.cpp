@@ -74,7 +74,7 @@ void find_pairs(RuleContext& ctx, NodeId body) {
         std::uint8_t pairs = 0;
         for (int k = 0; k < 2; ++k)
             if (o.comments == comments && depth[k] == o.base[k] && o.least[k] >= o.base[k]) pairs |= 1u << k;
-        ctx.matrix_bodies.insert(ranges[o.range].node, {ctx.pass, ctx.edits, pairs});
+        ctx.matrix_bodies.insert(ranges[o.range].node, {ctx.pass, ctx.edits - ctx.matrix_builds, pairs});
         const Open done = o;
         open.pop_back();
         if (!open.empty())
@@ -111,7 +111,8 @@ void find_pairs(RuleContext& ctx, NodeId body) {
 bool reads_back_between(RuleContext& ctx, NodeId body, int pair) {
     const auto found = [&]() -> const RuleContext::MatrixBody* {
         const RuleContext::MatrixBody* entry = ctx.matrix_bodies.get(body);
-        return entry != nullptr && entry->pass == ctx.pass && entry->edits == ctx.edits ? entry : nullptr;
+        return entry != nullptr && entry->pass == ctx.pass && entry->edits == ctx.edits - ctx.matrix_builds ? entry
+                                                                                                              : nullptr;
     };
     if (found() == nullptr) find_pairs(ctx, body);
     const RuleContext::MatrixBody* entry = found();
@@ -119,14 +120,20 @@ bool reads_back_between(RuleContext& ctx, NodeId body, int pair) {
 }
 
 // A body with a delimiter of its own that has no partner, `\pmqty{(}`, has
-// no `\mqty(...)` form: the shorthand stays.
+// no `\mqty(...)` form: the shorthand stays. A rule that expands a command
+// of the body can write a delimiter twice (`\braket{)}`), so the body is
+// read once the rules have settled it. The body moves under `\mqty` as it
+// is, so the builders it holds are offered in the same pass.
 RuleResult to_matrix_quantity(RuleContext& ctx, NodeId node, std::string_view name, char open, char close) {
     auto body = body_of(ctx, node, name);
     if (!body) return std::move(body).error();
+    if (!ctx.settled) {
+        ctx.waiting = true;
+        return RuleOutcome::Skipped;
+    }
     if (!reads_back_between(ctx, *body, open == '(' ? 0 : 1)) return RuleOutcome::Skipped;
-    const NodeId copy = ctx.ast.clone_subtree(*body);
-    ctx.ast.replace_node_drop_detached_children(
-        node, matrix_builder_expand::helpers::matrix_quantity_command(copy, open, close));
+    ctx.ast.replace_node(node, matrix_builder_expand::helpers::matrix_quantity_command(*body, open, close));
+    ++ctx.matrix_builds;
     return RuleOutcome::Applied;
 }
 
