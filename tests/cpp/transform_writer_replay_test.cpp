@@ -135,7 +135,13 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\mathbf({}\\mathbf]{'}", nullptr}, ReplayCase{"{\\mathbf{x}}{\\bf x}\\prime ", nullptr},
         ReplayCase{"{\\mathbf{x}}\\mathbf{y}{'x}", nullptr}, ReplayCase{"{'\\dv{}}{x}_0", nullptr},
         ReplayCase{"{'\\dv{}}{x}^{}", nullptr}, ReplayCase{"{\\alpha \\qty}|{|'\\dv{x}}{y}_0", nullptr},
-        ReplayCase{"\\dv{}{}{x}_0", nullptr}));
+        ReplayCase{"\\dv{}{}{x}_0", nullptr},
+        // in a bracket argument, a script base of one atom that leaves its
+        // braces; an unknown command's optional run whose `[` bears a prime,
+        // or follows a space in text
+        ReplayCase{"\\sin[{'\\dv{}}{p}_1]", nullptr}, ReplayCase{"\\dv[{'\\dv{}}{l}_0]{f}", nullptr},
+        ReplayCase{"\\n[{']}{p}", "\\n [' ] { p }"}, ReplayCase{"\\text{\\y[]{2}}", "\\text {\\y []{2}}"},
+        ReplayCase{"\\mmlToken}{\\s[]{'}}", nullptr}));
 
 // What a rule writes, read where it lands: a script base the writer braces
 // after a command whose brace slot stands open; a body whose first item an

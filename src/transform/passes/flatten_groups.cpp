@@ -440,12 +440,13 @@ private:
 
     // The first token of `next`, a member of `list` the walk has not reached,
     // as it will be written once decided: the braces of a script base that
-    // holds one atom go (see `decide`), so its atom leads. Deciding against
-    // the braces would keep a group the next reading lets go.
+    // holds one atom go (see `decide`), so its atom leads; in a bracket
+    // argument, unless the atom would end it. Deciding against the braces
+    // would keep a group the next reading lets go.
     support::LeadToken lead_once_decided(std::optional<NodeId> next, const Frame& list) const {
         if (!next) return {};
         const Node* node = &ast_.node(*next);
-        if (!node->is<Node::Scripted>() || list.track || (list.in_env_body && guard(FlattenGuard::EnvBody)))
+        if (!node->is<Node::Scripted>() || (list.in_env_body && guard(FlattenGuard::EnvBody)))
             return support::lead_token(ast_, *next);
         while (const auto* s = node->get_if<Node::Scripted>()) node = &ast_.node(s->base);
         const auto* base = node->get_if<Node::Group>();
@@ -454,9 +455,10 @@ private:
             return support::lead_token(ast_, *next);
         const NodeId atom = base->children[0];
         const Node& child = ast_.node(atom);
-        const bool goes = child.is<Node::Char>()
+        bool goes = child.is<Node::Char>()
                               ? !(guard(FlattenGuard::LoneAtomSpacingChar) && is_atom_spacing_char(child))
                               : child.is<Node::Command>() && is_atomic_base(Entry{atom, own_flags(child)});
+        if (goes && list.track && syntax::serialize::own_text_closes_bracket(ast_, atom)) goes = false;
         return support::lead_token(ast_, goes ? atom : *next);
     }
 
@@ -1087,8 +1089,13 @@ private:
     }
 
     // The state after `node` read as part of an optional run; `opening` when
-    // the node must open it. In text the brackets sit inside text nodes.
-    static ArgRun through_optional(const Node& node, bool opening) {
+    // the node must open it. In text the brackets sit inside text nodes, and
+    // the spaces before `[` are passed over as the reading of an optional
+    // argument does. A bracket with primes or scripts is the base they hang on.
+    ArgRun through_optional(const Node& scripted, bool opening) const {
+        const Node* base = &scripted;
+        while (const auto* s = base->get_if<Node::Scripted>()) base = &ast_.node(s->base);
+        const Node& node = *base;
         if (const auto* c = node.get_if<Node::Char>()) {
             if (opening) return c->value == U'[' ? ArgRun::Optional : ArgRun::None;
             return c->value == U']' ? ArgRun::AfterOptional : ArgRun::Optional;
@@ -1096,6 +1103,7 @@ private:
         if (const auto* t = node.get_if<Node::Text>()) {
             std::string_view text = t->value;
             if (opening) {
+                text.remove_prefix(std::min(text.find_first_not_of(" \t\r\n"), text.size()));
                 if (!text.starts_with('[')) return ArgRun::None;
                 text.remove_prefix(1);
             }
