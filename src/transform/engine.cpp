@@ -48,7 +48,10 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
     const FlattenGroupsGuards* flattening = options.flatten_groups.enabled ? &resolved : nullptr;
     passes::Lowered lowered = passes::Lowered::Nothing;
     if (options.lower_attributes.enabled)
-        lowered = run_as_step(ast, [&] { return passes::lower_attributes(ast, ast.root(), recorder, flattening); });
+        lowered = run_as_step(ast, [&] {
+            return passes::lower_attributes(ast, ast.root(), recorder, flattening, context.math().get(),
+                                            context.text().get());
+        });
 
     bool applied = false;
     bool eliminated_left = true;
@@ -82,7 +85,9 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
     const auto tail = [&] {
         seen.clear();
         return run_as_step(ast, [&] {
-            if (lower_again) passes::lower_attributes(ast, ast.root(), recorder, flattening);
+            if (lower_again)
+                passes::lower_attributes(ast, ast.root(), recorder, flattening, context.math().get(),
+                                         context.text().get());
             if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
             if (!options.flatten_groups.enabled) return false;
             const passes::FlattenSight sight{context.math().get(), context.text().get(), watched, &seen};

@@ -119,7 +119,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\scriptstyle\\begin{matrix}{\\cal{\\dots}}{\\strut}\\end{matrix}", nullptr},
         ReplayCase{"{\\bf\\dots\\mathsf{\\nobreak}_{}}", nullptr},
         ReplayCase{"\\mathcal{\\dots\\bf\\nobreak\\mathcal2}", nullptr},
-        ReplayCase{"\\dots\\mathsf\\quad\\mathbf{\\nobreak}=", nullptr}));
+        ReplayCase{"\\dots\\mathsf\\quad\\mathbf{\\nobreak}=", nullptr},
+        // what a removed declarative or prefix kept from an open slot
+        ReplayCase{"\\bf\\mathbf{\\ev{}}{}", nullptr}, ReplayCase{"{\\bf\\dv{}\\bf{}}", nullptr},
+        ReplayCase{"\\bf{\\ev{}\\bf{}}", nullptr}));
 
 // Decisions taken on the list as the next reading will see it: primes that
 // come to follow an item are its script, or one run with a prime before

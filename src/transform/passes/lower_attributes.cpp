@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "transform/passes/exposure.hpp"
 #include "transform/passes/passes.hpp"
 #include "transform/passes/tree_support.hpp"
 #include "util/work_count.hpp"
@@ -348,9 +349,12 @@ struct Buffers {
 
 class Lowering {
 public:
-    Lowering(Ast& ast, ReportRecorder& recorder, const FlattenGroupsGuards* flattening)
+    Lowering(Ast& ast, ReportRecorder& recorder, const FlattenGroupsGuards* flattening,
+             const knowledge::KnowledgeBase* math, const knowledge::KnowledgeBase* text)
         : ast_(ast),
           recorder_(recorder),
+          math_(math),
+          text_(text),
           empty_groups_go_(flattening != nullptr && !(*flattening)[FlattenGuard::EmptyGroup]),
           empty_groups_go_in_env_(empty_groups_go_ && !(*flattening)[FlattenGuard::EnvBody]),
           tasks_(kept_.get().tasks),
@@ -914,6 +918,7 @@ private:
         }
         ids_.clear();
         for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
+            if (i > task.pairs_begin) brace_if_it_takes(pairs_[i - 1], pairs_[i], task.mode, ids_);
             if (i > task.pairs_begin && task.mode == ContentMode::Text && would_join(pairs_[i - 1], pairs_[i])) {
                 ids_.push_back(new_group({}, GroupKind::Explicit{}, ContentMode::Text));
             }
@@ -977,6 +982,7 @@ private:
             chunk_.clear();
             if (mode == ContentMode::Text) {
                 for (std::size_t i = run.begin; i < run.end; ++i) {
+                    if (i > run.begin) brace_if_it_takes(pairs_[i - 1], pairs_[i], ContentMode::Text, chunk_);
                     if (i > run.begin && would_join(pairs_[i - 1], pairs_[i])) {
                         chunk_.push_back(new_group({}, GroupKind::Explicit{}, ContentMode::Text));
                     }
@@ -991,6 +997,7 @@ private:
                 NodeId id = pairs_[i].node;
                 const auto* text = ast_.node(id).get_if<Node::Text>();
                 if (text == nullptr) {
+                    if (i > run.begin) brace_if_it_takes(pairs_[i - 1], pairs_[i], ContentMode::Math, chunk_);
                     // Content of a dissolved group or prefix body may start
                     // with primes that its braces kept off the item before.
                     if (i > run.begin && support::primes_join_wrongly(ast_, pairs_[i - 1].node, id, false)) {
@@ -1067,6 +1074,19 @@ private:
         const auto* second = ast_.node(after.node).get_if<Node::Text>();
         if (first == nullptr || second == nullptr || first->value.empty() || second->value.empty()) return false;
         return support::joins_in_text(std::string_view(first->value).back(), std::string_view(second->value).front());
+    }
+
+    // Two pairs that a removed command or brace kept apart now stand side by
+    // side: where the first, last in `into`, would take the second's first
+    // token into an open slot (`\dv{}\bf{}`), the first goes into braces.
+    void brace_if_it_takes(const Pair& before, const Pair& after, ContentMode mode, std::vector<NodeId>& into) {
+        if (math_ == nullptr || text_ == nullptr || before.stretch == after.stretch || into.empty() ||
+            into.back() != before.node)
+            return;
+        const Node& node = ast_.node(before.node);
+        if (!node.is<Node::Command>() && !node.is<Node::Declarative>() && !node.is<Node::Environment>()) return;
+        if (!support::takes_token(ast_, *math_, *text_, before.node, support::lead_token(ast_, after.node))) return;
+        into.back() = new_group({&into.back(), 1}, GroupKind::Explicit{}, mode);
     }
 
     bool starts_with_spacing(NodeId id) const {
@@ -1208,6 +1228,8 @@ private:
     support::KeptBuffers<Buffers> kept_;
     Ast& ast_;
     ReportRecorder& recorder_;
+    const knowledge::KnowledgeBase* math_;
+    const knowledge::KnowledgeBase* text_;
     const bool empty_groups_go_;
     const bool empty_groups_go_in_env_;
     std::vector<Task>& tasks_;
@@ -1242,11 +1264,12 @@ bool holds_anything_to_lower(const Ast& ast) {
 }  // namespace
 
 Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder,
-                         const FlattenGroupsGuards* flattening) {
+                         const FlattenGroupsGuards* flattening, const knowledge::KnowledgeBase* math,
+                         const knowledge::KnowledgeBase* text) {
     util::work_count += ast.node_count();  // the walk, counted at once
     util::check_work();
     if (!holds_anything_to_lower(ast)) return Lowered::Nothing;
-    return Lowering(ast, recorder, flattening).run(root);
+    return Lowering(ast, recorder, flattening, math, text).run(root);
 }
 
 }  // namespace quorvel::transform::passes

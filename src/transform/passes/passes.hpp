@@ -28,9 +28,13 @@ enum class Lowered : std::uint8_t {
 // Rewrites every font, size and style command below `root` into its
 // canonical form around maximal runs of content sharing the same values.
 // `flattening`: the guards of the flattening that follows, if one does;
-// the runs are cut as if the empty groups it takes out had gone.
+// the runs are cut as if the empty groups it takes out had gone. With the
+// knowledge bases, an item that would take what a removed command or
+// brace kept after it into an open slot is braced.
 Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder,
-                         const FlattenGroupsGuards* flattening = nullptr);
+                         const FlattenGroupsGuards* flattening = nullptr,
+                         const knowledge::KnowledgeBase* math = nullptr,
+                         const knowledge::KnowledgeBase* text = nullptr);
 
 // Merges runs of adjacent primes in math lists and normalises the spacing of
 // text lists and text arguments.
