@@ -33,6 +33,16 @@ bool is_leaf(const Node& node) {
     }
 }
 
+// Whether the list ends in a text of spacing alone after an item that is no
+// text: the reader drops such spacing before a closing brace.
+bool ends_on_lone_spacing(const Ast& ast, std::span<const NodeId> children) {
+    if (children.size() < 2 || ast.node(children[children.size() - 2]).is<Node::Text>()) return false;
+    const auto* text = ast.node(children.back()).get_if<Node::Text>();
+    if (text == nullptr) return false;
+    const std::string_view value = text->value;
+    return !value.empty() && value.find_first_not_of(" \t\n\f\r") == std::string_view::npos;
+}
+
 // Whether `normalize_whitespace` would change the text: a spacing character
 // other than a lone space.
 bool needs_respacing(std::string_view text) noexcept {
@@ -113,7 +123,8 @@ public:
                                                 : std::get<Node::Group>(node.value).mode == ContentMode::Text;
         const std::span<const NodeId> children = node.child_list()->span();
         if (text) {
-            if (has_text_to_normalize(children)) merge_text_runs(id);
+            if (has_text_to_normalize(children) || (node.is<Node::Group>() && ends_on_lone_spacing(ast_, children)))
+                merge_text_runs(id);
         } else {
             if (has_prime_run(children)) merge_prime_runs(id);
         }
@@ -273,6 +284,16 @@ private:
             changed = true;
             i = end;
         }
+        // Spacing alone between an item and the closing brace reads back as
+        // nothing; the space it renders is a control space.
+        if (ast_.node(id).is<Node::Group>() && ends_on_lone_spacing(ast_, after_)) {
+            const NodeId space = after_.back();
+            after_.back() = ast_.new_node(Node::Command{" ", {}, true});
+            // A text made above is no child yet: freed here, not by the commit.
+            if (before_.empty() || before_.back() != space) ast_.remove_detached(space);
+            recorder_.count(ReportCounter::TextNormalizations);
+            changed = true;
+        }
         if (changed) commit_children(id);
     }
 
@@ -317,7 +338,8 @@ private:
 
 // Whether some live node of the arena, detached ones included, may have a
 // run to merge or a text to respace: a prime or a text followed by one of
-// its kind, or a text that is empty or not canonically spaced.
+// its kind, a text that is empty or not canonically spaced, or spacing
+// alone at the end of a group after an item.
 bool holds_anything_to_finalize(const Ast& ast) {
     return ast.any_node([&](NodeId id, const Node& node) {
         const auto* text = node.get_if<Node::Text>();
@@ -327,6 +349,8 @@ bool holds_anything_to_finalize(const Ast& ast) {
         if (link == nullptr || !link->slot.is_group_child()) return false;
         const std::span<const NodeId> siblings = ast.children(link->parent);
         const std::size_t next = link->slot.index() + 1;
+        if (text != nullptr && ast.node(link->parent).is<Node::Group>() && ends_on_lone_spacing(ast, siblings))
+            return true;
         return next < siblings.size() && ast.node(siblings[next]).kind() == node.kind();
     });
 }
