@@ -122,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\dots\\mathsf\\quad\\mathbf{\\nobreak}=", nullptr},
         // what a removed declarative or prefix kept from an open slot
         ReplayCase{"\\bf\\mathbf{\\ev{}}{}", nullptr}, ReplayCase{"{\\bf\\dv{}\\bf{}}", nullptr},
-        ReplayCase{"\\bf{\\ev{}\\bf{}}", nullptr},
+        ReplayCase{"\\bf{\\ev{}\\bf{}}", nullptr}, ReplayCase{"\\bf{\\ev{}\\mathbf{\\ev{}}{}}", nullptr},
         // spacing a removal leaves alone before a text's closing brace
         ReplayCase{"\\text{\\g {}}", nullptr}, ReplayCase{"\\text{\\t \\tt}", "\\text {\\t\\ }"},
         ReplayCase{"\\text{\\x{ }}", nullptr}));

@@ -1078,15 +1078,23 @@ private:
 
     // Two pairs that a removed command or brace kept apart now stand side by
     // side: where the first, last in `into`, would take the second's first
-    // token into an open slot (`\dv{}\bf{}`), the first goes into braces.
+    // token into an open slot (`\dv{}\bf{}`), the first goes into braces,
+    // and so does each item before it that would take those braces.
     void brace_if_it_takes(const Pair& before, const Pair& after, ContentMode mode, std::vector<NodeId>& into) {
         if (math_ == nullptr || text_ == nullptr || before.stretch == after.stretch || into.empty() ||
-            into.back() != before.node)
+            into.back() != before.node || !takes(before.node, support::lead_token(ast_, after.node)))
             return;
-        const Node& node = ast_.node(before.node);
-        if (!node.is<Node::Command>() && !node.is<Node::Declarative>() && !node.is<Node::Environment>()) return;
-        if (!support::takes_token(ast_, *math_, *text_, before.node, support::lead_token(ast_, after.node))) return;
-        into.back() = new_group({&into.back(), 1}, GroupKind::Explicit{}, mode);
+        const support::LeadToken brace{support::LeadToken::Kind::Brace, U'{', {}};
+        std::size_t k = into.size() - 1;
+        do {
+            into[k] = new_group({&into[k], 1}, GroupKind::Explicit{}, mode);
+        } while (k-- > 0 && takes(into[k], brace));
+    }
+
+    bool takes(NodeId item, support::LeadToken token) const {
+        const Node& node = ast_.node(item);
+        if (!node.is<Node::Command>() && !node.is<Node::Declarative>() && !node.is<Node::Environment>()) return false;
+        return support::takes_token(ast_, *math_, *text_, item, token);
     }
 
     bool starts_with_spacing(NodeId id) const {
