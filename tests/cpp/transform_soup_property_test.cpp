@@ -43,7 +43,7 @@ constexpr bool kCountFlatteningShapes = true;
 constexpr std::array<std::string_view, 18> ATOMS{
     "x", "2", "+", "(", "]", "\\alpha ", "'", "\\prime ", "x'", "f''", "x^{\\prime}", "y^\\prime ", "\\:", "\\;", "~",
     "\\,", "\\quad ", "{}"};
-constexpr std::array<std::string_view, 72> SHAPES{
+constexpr std::array<std::string_view, 80> SHAPES{
     "{@}",          "{{@}@}",         "@^{@}",          "@_{@}",         "\\sqrt[#]{@}",   "\\sqrt[#]@",
     "\\dd[#]{@}",   "\\dd{@}",        "\\dv[%]{@}{x}",  "\\dv{@}{x}",    "\\pdv[%]{@}{x}", "\\pmqty{@}",
     "\\bmqty{@}",   "\\mqty{@}",      "\\mqty(@)",      "\\mqty[@]",     "\\pmqty{@ & @ \\\\ @ & @}",
@@ -67,7 +67,12 @@ constexpr std::array<std::string_view, 72> SHAPES{
     // Fonts parted by `{}`.
     "!\\mathbf{@}{}\\mathbf{@}", "!{\\cal @}{}\\cal @", "!\\mathbf{@}{}\\vb{@}", "!\\text{\\textrm{a}{}\\textrm{@}}",
     // Primes in and after groups.
-    "!{@}{'}", "!{@'}", "!{@}'", "!@^{'{'}}", "!{\\prime{}\\prime}_@", "!\\displaystyle{'}"};
+    "!{@}{'}", "!{@'}", "!{@}'", "!@^{'{'}}", "!{\\prime{}\\prime}_@", "!\\displaystyle{'}",
+    // What a rule or a lowering writes next to an open slot: delimiters an
+    // expansion writes twice, a body that starts an environment, a removed
+    // declarative or prefix, spacing left before a closing brace.
+    "!\\pmqty{@\\braket{@}}", "!\\bmqty{@\\braket{@}}", "!\\eqalign{@&@\\cr}", "!{\\bf @\\dv{@}\\bf{}}",
+    "!\\bf\\mathbf{\\ev{@}}{}", "!{@\\qty}\\ev{@}{@}^@", "!\\sin[{'\\dv{@}}{@}_@]", "!\\text{\\foo {}}"};
 // Content of a bracket argument: braces that hold a bracket keep it from
 // ending or opening the argument.
 constexpr std::array<std::string_view, 11> BRACKETS{

@@ -162,7 +162,12 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\pmqty{(\\braket)}", "\\pmqty { ( \\left \\langle ) \\middle \\vert ) \\right \\rangle }"},
         ReplayCase{"\\bmqty{[{{\\braket{{]}}}}}", nullptr},
         ReplayCase{"\\pmqty{\\begin{vmatrix}\\qty\\big( \\braket{a ) '}2\\end{vmatrix}}", nullptr},
-        ReplayCase{"\\pmqty{\\pmqty{a}\\bmqty{b}}", "\\mqty ( \\mqty ( a ) \\mqty [ b ] )"}));
+        ReplayCase{"\\pmqty{\\pmqty{a}\\bmqty{b}}", "\\mqty ( \\mqty ( a ) \\mqty [ b ] )"},
+        // content an expansion writes twice, in an argument that pairs it
+        ReplayCase{"\\mqty[{[}\\braket{a]}]", "\\mqty [ [ \\braket { a ] } ]"},
+        ReplayCase{"\\qty({(}\\ev{A}{)})", nullptr},
+        // a run of spacers a removal extends, merged from its first
+        ReplayCase{"\\;\\;{\\:2}", nullptr}, ReplayCase{"\\,\\:{\\;]}", nullptr}));
 
 }  // namespace
 }  // namespace quorvel

@@ -603,6 +603,7 @@ private:
         }
         if ((frame.flags & HasCommandLike) == 0) return;  // no member is a command
         const auto entries = entries_of(frame);
+        std::size_t floor = 0;  // the commands before it have been walked back over
         for (std::size_t i = 0; i < entries.size(); ++i) {
             // A member that is new here, or next to a changed one; of a
             // scripted member its base, which now meets what it did not
@@ -612,6 +613,14 @@ private:
                 continue;
             if (entries[i].command_like) watch_named(entries[i].node);
             else if (const auto* s = ast_.node(entries[i].node).get_if<Node::Scripted>()) watch_named(s->base);
+            if (!entries[i].changed) continue;
+            // A rule that reads a run of commands acts at its first (`\;\;{\:}`
+            // merges its spacers from the first `\;`): the run that now reaches
+            // the change is shown from its start.
+            std::size_t first = i;
+            while (first > floor && entries[first - 1].command_like) --first;
+            if (first + 1 < i) watch_named(entries[first].node);
+            floor = i;
         }
     }
 

@@ -431,7 +431,7 @@ inline constexpr std::array<RuleRow, RULE_COUNT> RULE_ROWS{{
 
     // Package physics, level faithful.
     {Physics, Faithful, "bra_ket", "expectation-expand", 2,
-     "cmd:ev", "same", "-", "cmd:left cmd:middle cmd:right",
+     "cmd:ev", "-", "cmd:ev", "cmd:left cmd:middle cmd:right",
      "Expand expectation-value helpers to explicit angle brackets."},
     {Physics, Faithful, "bra_ket", "matrixel-expand", 2,
      "cmd:matrixel", "same", "-", "cmd:left cmd:middle cmd:right",
@@ -440,7 +440,7 @@ inline constexpr std::array<RuleRow, RULE_COUNT> RULE_ROWS{{
      "cmd:bra", "same", "-", "cmd:left cmd:right",
      "Expand the physics bra into an angle-bracket and bar fence."},
     {Physics, Faithful, "bra_ket", "physics-braket-expand", 2,
-     "cmd:braket", "same", "-", "cmd:left cmd:middle cmd:right",
+     "cmd:braket", "-", "cmd:braket", "cmd:left cmd:middle cmd:right",
      "Expand the physics braket into an angle-bracket fence with a bar."},
     {Physics, Faithful, "bra_ket", "physics-ket-expand", 2,
      "cmd:ket", "same", "-", "cmd:left cmd:right",

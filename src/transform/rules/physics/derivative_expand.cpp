@@ -30,46 +30,6 @@ struct DerivativeSlots {
     std::optional<NodeId> mixed;
 };
 
-// Whether `node` lies in an argument whose reader pairs brackets or
-// parentheses, as `\mqty[...]` and `\qty(...)`, and sees no braces.
-bool in_pairing_argument(const syntax::Ast& ast, NodeId node) {
-    auto pairing = [](const syntax::ast::Delimiter& d) {
-        const auto* c = d.as_char();
-        return c != nullptr && (c->value == U'[' || c->value == U']' || c->value == U'(' || c->value == U')');
-    };
-    for (const syntax::ParentLink* link = ast.parent_link(node); link != nullptr; link = ast.parent_link(link->parent)) {
-        if (!link->slot.is_argument()) continue;
-        const auto* args = ast.node(link->parent).args();
-        if (args == nullptr || link->slot.index() >= args->size() || !(*args)[link->slot.index()]) continue;
-        const auto& kind = (*args)[link->slot.index()]->kind;
-        if (const auto* d = kind.as_delimited(); d != nullptr && (pairing(d->open) || pairing(d->close))) return true;
-        if (const auto* p = kind.as_paired(); p != nullptr && (pairing(p->open) || pairing(p->close))) return true;
-    }
-    return false;
-}
-
-// Whether the text of `order` pairs its brackets and its parentheses. The
-// fraction writes the order twice, and a mixed `\pdv` drops it: an unpaired
-// one would then unpair an argument around the derivative that pairs them.
-bool pairs_brackets(const syntax::Ast& ast, NodeId order) {
-    const auto text = syntax::serialize::serialize_node_with(ast, order, syntax::ContentMode::Math, {});
-    if (!text) return false;
-    long brackets = 0;
-    long parentheses = 0;
-    for (std::size_t i = 0; i < text->size(); ++i) {
-        switch ((*text)[i]) {
-            case '\\': ++i; break;  // a control symbol, or a control word's first letter
-            case '%': return false;  // a comment would hide the rest of its line
-            case '[': ++brackets; break;
-            case ']': --brackets; break;
-            case '(': ++parentheses; break;
-            case ')': --parentheses; break;
-            default: break;
-        }
-    }
-    return brackets == 0 && parentheses == 0;
-}
-
 // Skipped for any node but a Command `name`, and for one in an argument
 // that pairs brackets whose order does not (that derivative stays); otherwise the slots, checked in
 // slot order, or the first failing slot's error.
@@ -94,7 +54,8 @@ std::optional<RuleResult> read_slots(const RuleContext& ctx, NodeId node, std::s
         if (!mixed) return RuleResult(std::move(mixed).error());
         out.mixed = *mixed;
     }
-    if (*order && !pairs_brackets(ctx.ast, **order) && in_pairing_argument(ctx.ast, node))
+    // The fraction writes the order twice, and a mixed `\pdv` drops it.
+    if (*order && expansion_checks::copies_would_unpair(ctx.ast, node, **order))
         return RuleResult(RuleOutcome::Skipped);
     out.flat = *flat;
     out.order = *order;

@@ -4,8 +4,10 @@
 #include <utility>
 #include <vector>
 
+#include "syntax/serializer.hpp"
 #include "transform/helpers.hpp"
 #include "transform/passes/tree_support.hpp"
+#include "util/work_count.hpp"
 
 namespace quorvel::transform::physics_rules {
 
@@ -30,7 +32,60 @@ NodeId raised_symbol(Ast& ast, derivative_expand::helpers::SymbolBuilder symbol,
 
 }  // namespace
 
+namespace {
+
+// Whether `node` lies in an argument whose reader pairs brackets or
+// parentheses, as `\mqty[...]` and `\qty(...)`, and sees no braces. The
+// walk up is charged to the work bound.
+bool in_pairing_argument(const syntax::Ast& ast, NodeId node) {
+    auto pairing = [](const syntax::ast::Delimiter& d) {
+        const auto* c = d.as_char();
+        return c != nullptr && (c->value == U'[' || c->value == U']' || c->value == U'(' || c->value == U')');
+    };
+    std::size_t steps = 0;
+    bool found = false;
+    for (const syntax::ParentLink* link = ast.parent_link(node); link != nullptr && !found;
+         link = ast.parent_link(link->parent)) {
+        ++steps;
+        if (!link->slot.is_argument()) continue;
+        const auto* args = ast.node(link->parent).args();
+        if (args == nullptr || link->slot.index() >= args->size() || !(*args)[link->slot.index()]) continue;
+        const auto& kind = (*args)[link->slot.index()]->kind;
+        if (const auto* d = kind.as_delimited(); d != nullptr && (pairing(d->open) || pairing(d->close))) found = true;
+        if (const auto* p = kind.as_paired(); p != nullptr && (pairing(p->open) || pairing(p->close))) found = true;
+    }
+    util::work_count += steps;
+    util::check_work();
+    return found;
+}
+
+// Whether the text of `content` pairs its brackets and its parentheses.
+bool pairs_brackets(const syntax::Ast& ast, NodeId content) {
+    const auto text = syntax::serialize::serialize_node_with(ast, content, syntax::ContentMode::Math, {});
+    if (!text) return false;
+    long brackets = 0;
+    long parentheses = 0;
+    for (std::size_t i = 0; i < text->size(); ++i) {
+        switch ((*text)[i]) {
+            case '\\': ++i; break;  // a control symbol, or a control word's first letter
+            case '%': return false;  // a comment would hide the rest of its line
+            case '[': ++brackets; break;
+            case ']': --brackets; break;
+            case '(': ++parentheses; break;
+            case ')': --parentheses; break;
+            default: break;
+        }
+    }
+    return brackets == 0 && parentheses == 0;
+}
+
+}  // namespace
+
 namespace expansion_checks {
+
+bool copies_would_unpair(const syntax::Ast& ast, NodeId node, NodeId content) {
+    return !pairs_brackets(ast, content) && in_pairing_argument(ast, node);
+}
 
 knowledge::Expected<std::optional<NodeId>, RuleError> optional_math_content(const Slot& slot,
                                                                             const CommandDisplay& display,

@@ -27,6 +27,11 @@ using Slot = RuleScopedContext::Slot;
 knowledge::Expected<std::optional<syntax::ast::NodeId>, RuleError> optional_math_content(
     const Slot& slot, const CommandDisplay& display, std::string_view label);
 
+// Whether `content`, written more than once or not at all where `node`
+// stands, would unpair an argument around `node` whose reader pairs
+// brackets or parentheses and sees no braces (`\mqty[...]`, `\qty(...)`).
+bool copies_would_unpair(const syntax::Ast& ast, syntax::ast::NodeId node, syntax::ast::NodeId content);
+
 }  // namespace expansion_checks
 
 namespace derivative_expand::helpers {

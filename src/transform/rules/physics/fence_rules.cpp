@@ -7,6 +7,7 @@
 
 #include "transform/passes/exposure.hpp"
 #include "transform/rule_context.hpp"
+#include "transform/rules/physics/expansion_support.hpp"
 #include "transform/rules/physics/fence_support.hpp"
 
 namespace quorvel::transform::physics_rules {
@@ -86,6 +87,8 @@ RuleResult ExpectationExpandRule::apply(RuleContext& ctx, NodeId node) const {
     auto state = RuleScopedContext::optional_group_math_content(m.args[3], m.display, "state");
     if (!state) return std::move(state).error();
 
+    // The state is written on both sides.
+    if (*state && expansion_checks::copies_would_unpair(ctx.ast, node, **state)) return RuleOutcome::Skipped;
     if (!*state) {
         // Without a state only the first star counts: `\ev**{O}` is `\ev*{O}`.
         bra_ket::helpers::replace_with_expectation_body(ctx.ast, node, star_style(*single), *op);
@@ -143,6 +146,8 @@ RuleResult BraketExpandRule::apply(RuleContext& ctx, NodeId node) const {
     auto right = RuleScopedContext::optional_group_math_content(m.args[2], m.display, "right side");
     if (!right) return std::move(right).error();
 
+    // One side is written on both.
+    if (!*right && expansion_checks::copies_would_unpair(ctx.ast, node, *left)) return RuleOutcome::Skipped;
     const NodeId parts[] = {*left, right->value_or(*left)};
     bra_ket::helpers::replace_with_angle_bar_parts(ctx.ast, node, *starred ? Style::Star : Style::DoubleStar, parts);
     return RuleOutcome::Applied;
