@@ -166,6 +166,9 @@ INSTANTIATE_TEST_SUITE_P(
         // content an expansion writes twice, in an argument that pairs it
         ReplayCase{"\\mqty[{[}\\braket{a]}]", "\\mqty [ [ \\braket { a ] } ]"},
         ReplayCase{"\\qty({(}\\ev{A}{)})", nullptr},
+        // two fences in braces as a script base, after an open brace slot
+        ReplayCase{"\\qty\\ev{A}{B}^2", "\\qty \\ev { A } { B } ^ { 2 }"},
+        ReplayCase{"\\qty\\mel{a}{b}{c}^2", nullptr},
         // a run of spacers a removal extends, merged from its first
         ReplayCase{"\\;\\;{\\:2}", nullptr}, ReplayCase{"\\,\\:{\\;]}", nullptr}));
 

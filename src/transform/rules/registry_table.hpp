@@ -434,7 +434,7 @@ inline constexpr std::array<RuleRow, RULE_COUNT> RULE_ROWS{{
      "cmd:ev", "-", "cmd:ev", "cmd:left cmd:middle cmd:right",
      "Expand expectation-value helpers to explicit angle brackets."},
     {Physics, Faithful, "bra_ket", "matrixel-expand", 2,
-     "cmd:matrixel", "same", "-", "cmd:left cmd:middle cmd:right",
+     "cmd:matrixel", "-", "cmd:matrixel", "cmd:left cmd:middle cmd:right",
      "Expand matrixel into an angle-bracket fence with bars between its parts."},
     {Physics, Faithful, "bra_ket", "physics-bra-expand", 2,
      "cmd:bra", "same", "-", "cmd:left cmd:right",

@@ -68,6 +68,17 @@ bool bare_delimiters_fill_a_slot(const RuleContext& ctx, NodeId node, NodeId bod
 
 Style star_style(bool starred) { return starred ? Style::Star : Style::Unstarred; }
 
+// The two fences an unstarred matrix element splits into stand in braces as
+// a script base: where the item before would take those braces into an open
+// slot (`\qty\ev{A}{B}^2`), the command stays.
+bool split_base_taken(const RuleContext& ctx, NodeId node) {
+    const syntax::ParentLink* link = ctx.ast.parent_link(node);
+    if (link == nullptr || link->slot.kind() != syntax::Slot::Kind::ScriptBase) return false;
+    using passes::support::LeadToken;
+    return passes::support::taken_by_item_before(ctx.ast, ctx.math, ctx.text, node,
+                                                 LeadToken{LeadToken::Kind::Brace, U'{', {}});
+}
+
 bool is_char(const Delimiter& d, char32_t c) {
     const auto* ch = d.as_char();
     return ch != nullptr && ch->value == c;
@@ -94,6 +105,7 @@ RuleResult ExpectationExpandRule::apply(RuleContext& ctx, NodeId node) const {
         bra_ket::helpers::replace_with_expectation_body(ctx.ast, node, star_style(*single), *op);
     } else {
         const Style style = *dual ? Style::DoubleStar : star_style(*single);
+        if (style == Style::Unstarred && split_base_taken(ctx, node)) return RuleOutcome::Skipped;
         bra_ket::helpers::replace_with_expectation_state(ctx.ast, node, style, *op, **state);
     }
     return RuleOutcome::Applied;
@@ -115,6 +127,7 @@ RuleResult MatrixelExpandRule::apply(RuleContext& ctx, NodeId node) const {
     if (!right) return std::move(right).error();
 
     const Style style = *dual ? Style::DoubleStar : star_style(*single);
+    if (style == Style::Unstarred && split_base_taken(ctx, node)) return RuleOutcome::Skipped;
     bra_ket::helpers::replace_with_matrix_element(ctx.ast, node, style, *left, *op, *right);
     return RuleOutcome::Applied;
 }
