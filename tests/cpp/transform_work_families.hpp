@@ -54,6 +54,7 @@ inline std::vector<Family> reported(std::size_t levels = 64) {
     return {
         {"pmqty_unpaired", "\\pmqty{", "(", "}", kFaithful | kCorpus | kEquiv, levels},
         {"bmqty_unpaired", "\\bmqty{", "[", "}", kFaithful | kCorpus | kEquiv, levels},
+        {"pmqty_paired", "\\pmqty{", "x", "}", kFaithful | kCorpus | kEquiv, levels},
         {"pmqty_wide", "\\pmqty{", "x", "}", kFaithful, wide, 4 * levels, "", "", "("},
         {"eval", "\\eval(", "x", ")|", kFaithful, levels},
         {"dv_order", "\\dv[{", "1", "}]{f}{x}", kFaithful, levels},
