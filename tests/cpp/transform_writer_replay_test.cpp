@@ -92,6 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\qty\\quad (x", nullptr}, ReplayCase{"\\sin\\quad\\qquad[C", nullptr},
         ReplayCase{"\\mqty\\quad*", nullptr}, ReplayCase{"\\sin\\strut[C", nullptr},
         ReplayCase{"\\qty\\big.(x", nullptr}, ReplayCase{"\\qty\\quad\\quad x\\quad|a|", nullptr},
+        // spacing dropped between a superscript and primes
+        ReplayCase{"x^2\\quad\\quad\\prime", nullptr}, ReplayCase{"\\pdv[]{\\quad\\quad\\prime}{x}", nullptr},
         // the bare delimiters of a starred shorthand beside an open slot
         ReplayCase{"\\qty\\abs*{x}", "\\qty \\abs* { x }"}, ReplayCase{"\\abs*{x\\qty}", "\\abs* { x \\qty }"},
         ReplayCase{"\\sin\\bqty*{x}", nullptr}, ReplayCase{"\\qty\\pqty*{x}", nullptr},

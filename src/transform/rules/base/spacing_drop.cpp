@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "transform/passes/exposure.hpp"
+#include "transform/passes/tree_support.hpp"
 #include "transform/rule_context.hpp"
 #include "transform/rules/spacing_support.hpp"
 #include "util/work_count.hpp"
@@ -63,25 +64,34 @@ NodeId outermost_text_argument_holder(const syntax::Ast& ast, NodeId node) {
     return at;
 }
 
-// Whether the run of spacers that `node` starts stays, as the sweep below
-// would decide: answered from the run alone, so that the spacers that stay
-// do not each sweep the whole list again.
-bool run_stays(const RuleContext& ctx, NodeId node, std::span<const std::string_view> names) {
+// What becomes of the run of spacers that `node` starts, as the sweep below
+// decides: answered from the run alone, so that the spacers that stay do
+// not each sweep the whole list again. It stays where what follows it would
+// fill an open slot of the item before. Primes after it that would not read
+// back after that item (`x^{2}\quad'`) read as the run's superscript: the run
+// leaves the empty base a spacer that bears primes leaves.
+enum class RunFate : std::uint8_t { Goes, Stays, LeavesBase };
+
+RunFate run_fate(const RuleContext& ctx, NodeId node, std::span<const std::string_view> names) {
     const syntax::Ast& ast = ctx.ast;
-    if (const auto before = ast.prev_sibling(node); before && is_spacer(ast, *before, names)) return false;
+    const auto before = ast.prev_sibling(node);
+    if (before && is_spacer(ast, *before, names)) return RunFate::Goes;
     std::optional<NodeId> next = ast.next_sibling(node);
     while (next && is_spacer(ast, *next, names)) next = ast.next_sibling(*next);
     const passes::support::LeadToken token =
         next ? passes::support::lead_token(ast, *next) : passes::support::LeadToken{};
-    return passes::support::taken_by_item_before(ast, ctx.math, ctx.text, node, token);
+    if (passes::support::taken_by_item_before(ast, ctx.math, ctx.text, node, token)) return RunFate::Stays;
+    if (before && next && passes::support::primes_join_wrongly(ast, *before, *next, false)) return RunFate::LeavesBase;
+    return RunFate::Goes;
 }
 
 bool drop_from_math_list(const RuleContext& ctx, NodeId parent, std::span<const std::string_view> names) {
-    const syntax::Ast& ast = ctx.ast;
+    syntax::Ast& ast = ctx.ast;
     const std::span<const NodeId> children = ast.children(parent);
     util::work_count += children.size();  // the sweep of the list
     std::vector<NodeId> kept;
     kept.reserve(children.size());
+    std::vector<std::size_t> bases;  // where an empty base takes a run's place
     for (std::size_t i = 0; i < children.size(); ++i) {
         const NodeId child = children[i];
         if (!is_spacer(ast, child, names)) {
@@ -90,11 +100,17 @@ bool drop_from_math_list(const RuleContext& ctx, NodeId parent, std::span<const 
         }
         // The first spacer of a run stands for the run.
         if (i > 0 && is_spacer(ast, children[i - 1], names)) continue;
-        if (run_stays(ctx, child, names)) kept.push_back(child);
+        switch (run_fate(ctx, child, names)) {
+            case RunFate::Stays: kept.push_back(child); break;
+            case RunFate::LeavesBase: bases.push_back(kept.size()); break;
+            case RunFate::Goes: break;
+        }
     }
     // A node that is no spacer (an unknown command) must not count as a change.
     if (kept.size() == children.size()) return false;
-    remove_replaced_children(ctx.ast, parent, kept);
+    for (std::size_t b = bases.size(); b-- > 0;)
+        kept.insert(kept.begin() + static_cast<std::ptrdiff_t>(bases[b]), ast.new_node(empty_math_group()));
+    remove_replaced_children(ast, parent, kept);
     return true;
 }
 
@@ -185,7 +201,8 @@ bool drop_spacer(const RuleContext& ctx, NodeId node, std::span<const std::strin
     }
 
     if (link->slot.is_group_child()) {
-        if (mode == ContentMode::Math) return !run_stays(ctx, node, names) && drop_from_math_list(ctx, parent, names);
+        if (mode == ContentMode::Math)
+            return run_fate(ctx, node, names) != RunFate::Stays && drop_from_math_list(ctx, parent, names);
         // Copied: the walk edits texts of the list.
         const std::vector<NodeId> children(ast.children(parent).begin(), ast.children(parent).end());
         return collapse_text_runs(ast, parent, children, names);
