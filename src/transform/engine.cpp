@@ -32,8 +32,8 @@ auto run_as_step(syntax::Ast& ast, Pass&& pass) {
     }
 }
 
-// Rounds of the rules after flattening, at most: each needs a group that
-// flattening removed and a rule that then applied.
+// Rounds of the rules after the tail, at most: each needs something that
+// lowering or flattening brought together and a rule that then applied.
 constexpr std::size_t kSettleRounds = 4;
 
 syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, syntax::Ast& ast,
@@ -49,8 +49,8 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
     passes::Lowered lowered = passes::Lowered::Nothing;
     if (options.lower_attributes.enabled)
         lowered = run_as_step(ast, [&] {
-            return passes::lower_attributes(ast, ast.root(), recorder, flattening, context.math().get(),
-                                            context.text().get());
+            return passes::lower_attributes(ast, ast.root(), recorder, flattening,
+                                            {context.math().get(), context.text().get()});
         });
 
     bool applied = false;
@@ -69,9 +69,10 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
         (applied || lowered == passes::Lowered::Rebuilt ||
          (lowered == passes::Lowered::CountsOnly && recorder.is_collecting()));
     // The passes after the fixed point are one step: one that fails leaves
-    // the tree the fixed point left. Whether flattening removed a group;
-    // `seen`: the nodes named by a trigger that it showed something new
-    // (with a plan indexed by name; without, every node is offered again).
+    // the tree the fixed point left. Whether lowering or flattening showed
+    // the rules something new; `seen`: the nodes named by a trigger that
+    // they showed it to (with a plan indexed by name; without, every node is
+    // offered again).
     const NameIndex* watched = plan.indexed() ? &plan.trigger_index : nullptr;
     constinit thread_local util::ThreadCache<std::vector<syntax::ast::NodeId>> kept_seen;
     std::vector<syntax::ast::NodeId> seen = std::move(*kept_seen);
@@ -82,15 +83,13 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
             if (from.capacity() <= 4096) *kept_seen = std::move(from);
         }
     } give_back{seen};
+    const passes::PassSight sight{context.math().get(), context.text().get(), watched, &seen};
     const auto tail = [&] {
         seen.clear();
-        return run_as_step(ast, [&] {
-            if (lower_again)
-                passes::lower_attributes(ast, ast.root(), recorder, flattening, context.math().get(),
-                                         context.text().get());
+        const bool removed = run_as_step(ast, [&] {
+            if (lower_again) passes::lower_attributes(ast, ast.root(), recorder, flattening, sight);
             if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
             if (!options.flatten_groups.enabled) return false;
-            const passes::FlattenSight sight{context.math().get(), context.text().get(), watched, &seen};
             if (!options.finalize_ast.enabled) return passes::flatten_groups(ast, ast.root(), resolved, recorder, nullptr, sight);
             // The tree was finalised before; only the lists flattening
             // changed can have new runs of primes or texts. Groups it took
@@ -102,18 +101,20 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
             passes::finalize_lists(ast, changed_lists, recorder);
             return removed;
         });
+        return removed || !seen.empty();
     };
-    bool flattened = tail();
+    bool shown = tail();
 
-    // Flattening can bring together what a rule acts on: two spacers that an
-    // empty group parted, a pair the braces kept apart. The rules then go
-    // over the flattened tree once more, and the passes after them, so that
-    // the output normalises to itself; the rounds are bounded. A round in
-    // which no rule applied leaves the report as it was.
+    // Lowering and flattening can bring together what a rule acts on: two
+    // spacers that an empty group or a dropped command's runs parted, a pair
+    // the braces kept apart. The rules then go over the tree once more, and
+    // the passes after them, so that the output normalises to itself; the
+    // rounds are bounded. A round in which no rule applied leaves the report
+    // as it was.
     // The rules declined everything else before: their first pass offers
-    // them what flattening showed something new, in the order of the nodes'
+    // them what the tail showed something new, in the order of the nodes'
     // making, which is the order of the text for those the parser made.
-    for (std::size_t round = 0; flattened && options.rewrite.enabled && round < kSettleRounds; ++round) {
+    for (std::size_t round = 0; shown && options.rewrite.enabled && round < kSettleRounds; ++round) {
         if (watched != nullptr) {
             if (seen.empty()) break;
             std::sort(seen.begin(), seen.end(), [](auto a, auto b) { return a.index < b.index; });
@@ -127,7 +128,7 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
         if (!again) break;
         recorder.add_rewrite(rules);
         lower_again = options.lower_attributes.enabled;
-        flattened = tail();
+        shown = tail();
     }
 
     // The passes after the fixed point add no command-like node but the

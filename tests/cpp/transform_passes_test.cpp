@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -404,6 +405,55 @@ TEST(TransformPassesLowering, MathTextsAreSplitAroundWhiteSpace) {
     }
 }
 
+struct WatchedCase {
+    const char* about;
+    const char* source;
+    std::vector<std::string_view> watched;
+    std::vector<std::string> seen;  // names, sorted
+};
+
+// For each case, the names of the commands in `watched` that `pass` shows
+// something new in the tree of `source`, each node once.
+template <class Pass>
+void check_shown(std::span<const WatchedCase> cases, Pass pass) {
+    for (const WatchedCase& c : cases) {
+        SCOPED_TRACE(std::string(c.about) + ": " + c.source);
+        auto document = document_of(src(c.source));
+        syntax::Ast& ast = document.ast_mut();
+        NameIndex watched;
+        for (std::string_view name : c.watched) watched.add(name, 0);
+        std::vector<NodeId> seen;
+        const passes::PassSight sight{parse_context().math().get(), parse_context().text().get(), &watched, &seen};
+        ReportRecorder recorder = ReportRecorder::off();
+        pass(ast, recorder, sight);
+        std::sort(seen.begin(), seen.end(), [](NodeId a, NodeId b) { return a.index < b.index; });
+        seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+        std::vector<std::string> names;
+        for (NodeId id : seen) names.emplace_back(std::string_view(*ast.node(id).name()));
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, c.seen);
+    }
+}
+
+// The commands a trigger names that lowering brings next to what a removed
+// command or brace kept from them, and the first of a run of commands that
+// now reaches such a meeting. The rules look at these again.
+TEST(TransformPassesLowering, WatchedCommandsThatMeet) {
+    const WatchedCase cases[] = {
+        {"two prefix bodies join", R"(\mathbf{\;}\mathbf{\:})", {";", ":"}, {":", ";"}},
+        {"a declarative's group joins", R"({\bf\quad}\mathbf{\quad})", {"quad"}, {"quad", "quad"}},
+        {"a run reaching the meeting", R"(\mathbf{\quad\quad\alpha}\mathbf{\;})", {"quad", ";"}, {";", "quad"}},
+        {"a letter between", R"(\mathbf{a\quad}\mathbf{b})", {"quad"}, {"quad"}},
+        {"one body as written", R"(\mathbf{\;\:})", {";", ":"}, {}},
+        {"runs of other values between", R"(\mathbf{\;}x\mathbf{\:})", {";", ":"}, {}},
+        {"named by no trigger", R"(\mathbf{\alpha}\mathbf{\beta})", {"quad"}, {}},
+    };
+    const FlattenGroupsGuards guards = FlattenGroupsGuards::resolve(false, nullptr);
+    check_shown(cases, [&](syntax::Ast& ast, ReportRecorder& recorder, const passes::PassSight& sight) {
+        passes::lower_attributes(ast, ast.root(), recorder, &guards, sight);
+    });
+}
+
 // ---- Finalisation --------------------------------------------------------------------------
 
 TEST(TransformPassesFinalize, NormalizeWhitespace) {
@@ -585,13 +635,7 @@ TEST(TransformPassesFlatten, UnknownCommandArgumentRuns) {
 // their subtree (a group removed below them) or beside them (members of an
 // unwrapped group and their neighbours). The rules look at these again.
 TEST(TransformPassesFlatten, WatchedCommands) {
-    struct Case {
-        const char* about;
-        const char* source;
-        std::vector<std::string_view> watched;
-        std::vector<std::string> seen;  // names, sorted
-    };
-    const Case cases[] = {
+    const WatchedCase cases[] = {
         {"member of an unwrapped group", R"({\quad}x)", {"quad"}, {"quad"}},
         {"neighbour of unwrapped members", R"(\quad{b}c)", {"quad"}, {"quad"}},
         {"two apart from the change", R"(\quad a{b})", {"quad"}, {}},
@@ -606,23 +650,9 @@ TEST(TransformPassesFlatten, WatchedCommands) {
         {"base of a scripted neighbour", R"({}\prime_a)", {"prime"}, {"prime"}},
     };
     const FlattenGroupsGuards guards = FlattenGroupsGuards::resolve(false, nullptr);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.about) + ": " + c.source);
-        auto document = document_of(src(c.source));
-        syntax::Ast& ast = document.ast_mut();
-        NameIndex watched;
-        for (std::string_view name : c.watched) watched.add(name, 0);
-        std::vector<NodeId> seen;
-        const passes::FlattenSight sight{parse_context().math().get(), parse_context().text().get(), &watched, &seen};
-        ReportRecorder recorder = ReportRecorder::off();
+    check_shown(cases, [&](syntax::Ast& ast, ReportRecorder& recorder, const passes::PassSight& sight) {
         passes::flatten_groups(ast, ast.root(), guards, recorder, nullptr, sight);
-        std::sort(seen.begin(), seen.end(), [](NodeId a, NodeId b) { return a.index < b.index; });
-        seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
-        std::vector<std::string> names;
-        for (NodeId id : seen) names.emplace_back(std::string_view(*ast.node(id).name()));
-        std::sort(names.begin(), names.end());
-        EXPECT_EQ(names, c.seen);
-    }
+    });
 }
 
 // ---- The pipeline ----------------------------------------------------------------------------

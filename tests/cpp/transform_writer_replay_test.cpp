@@ -174,5 +174,24 @@ INSTANTIATE_TEST_SUITE_P(
         // a run of spacers a removal extends, merged from its first
         ReplayCase{"\\;\\;{\\:2}", nullptr}, ReplayCase{"\\,\\:{\\;]}", nullptr}));
 
+// What the lowering after the rules brings together: runs of one font that
+// a dropped spacer or break parted join, and the spacers, quads, primes and
+// ellipses in them meet a neighbour the rules have not seen.
+INSTANTIATE_TEST_SUITE_P(
+    RelowerJoins, WriterReplay,
+    ::testing::Values(
+        ReplayCase{"{\\bf\\;\\mathrm{\\quad\\mathbf{\\:}}}", nullptr},
+        ReplayCase{"\\mathbf{\\;\\;}\\mathrm{\\quad}\\mathbf{\\:}", nullptr},
+        ReplayCase{"{\\bf\\;}\\quad{\\bf\\:}", nullptr},
+        ReplayCase{"\\mathbf{\\;}\\nobreak\\mathbf{\\:}", nullptr},
+        ReplayCase{"\\mathbf{\\,}\\strut\\mathbf{\\,}\\strut\\mathbf{\\,}", nullptr},
+        ReplayCase{"\\mathbf{a\\,}\\mathrm{\\strut}\\mathbf{\\,\\,b}", nullptr},
+        ReplayCase{"\\mathbf{\\quad}\\strut\\mathbf{\\quad}", nullptr},
+        ReplayCase{"\\mathbf{\\enspace}\\allowbreak\\mathbf{\\enspace}", nullptr},
+        ReplayCase{"\\mathbf{x'}\\strut\\mathbf{'}", nullptr},
+        ReplayCase{"\\mathbf{\\dots}\\strut\\mathbf{+}", nullptr},
+        ReplayCase{"\\mathbf{{\\bf\\;}\\nobreak{\\bf\\:}}", nullptr},
+        ReplayCase{"{\\rm\\quad{\\bf\\;}\\quad{\\bf\\:}}", nullptr}));
+
 }  // namespace
 }  // namespace quorvel

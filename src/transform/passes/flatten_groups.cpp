@@ -197,7 +197,7 @@ struct Buffers {
 class Flattener {
 public:
     Flattener(Ast& ast, const FlattenGroupsGuards& guards, ReportRecorder& recorder,
-              std::vector<NodeId>* changed_lists, const FlattenSight& sight)
+              std::vector<NodeId>* changed_lists, const PassSight& sight)
         : ast_(ast),
           guards_(guards),
           recorder_(recorder),
@@ -1179,7 +1179,7 @@ private:
     const FlattenGroupsGuards& guards_;
     ReportRecorder& recorder_;
     std::vector<NodeId>* changed_lists_;
-    const FlattenSight& sight_;
+    const PassSight& sight_;
     const NameIndex* watched_;
     std::vector<NodeId>* seen_;
     std::vector<Frame>& frames_;
@@ -1196,7 +1196,7 @@ private:
 
 bool flatten_groups(syntax::Ast& ast, syntax::ast::NodeId root, const FlattenGroupsGuards& guards,
                     ReportRecorder& recorder, std::vector<syntax::ast::NodeId>* changed_lists,
-                    const FlattenSight& sight) {
+                    const PassSight& sight) {
     util::work_count += ast.node_count();  // the walk, counted at once
     util::check_work();
     Flattener flattener(ast, guards, recorder, changed_lists, sight);

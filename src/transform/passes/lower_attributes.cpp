@@ -349,12 +349,13 @@ struct Buffers {
 
 class Lowering {
 public:
-    Lowering(Ast& ast, ReportRecorder& recorder, const FlattenGroupsGuards* flattening,
-             const knowledge::KnowledgeBase* math, const knowledge::KnowledgeBase* text)
+    Lowering(Ast& ast, ReportRecorder& recorder, const FlattenGroupsGuards* flattening, const PassSight& sight)
         : ast_(ast),
           recorder_(recorder),
-          math_(math),
-          text_(text),
+          math_(sight.math),
+          text_(sight.text),
+          watched_(sight.watched),
+          seen_(sight.seen),
           empty_groups_go_(flattening != nullptr && !(*flattening)[FlattenGuard::EmptyGroup]),
           empty_groups_go_in_env_(empty_groups_go_ && !(*flattening)[FlattenGuard::EnvBody]),
           tasks_(kept_.get().tasks),
@@ -917,12 +918,14 @@ private:
             return;
         }
         ids_.clear();
+        std::size_t floor = 0;
         for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
             if (i > task.pairs_begin) brace_if_it_takes(pairs_[i - 1], pairs_[i], task.mode, ids_);
             if (i > task.pairs_begin && task.mode == ContentMode::Text && would_join(pairs_[i - 1], pairs_[i])) {
                 ids_.push_back(new_group({}, GroupKind::Explicit{}, ContentMode::Text));
             }
             ids_.push_back(pairs_[i].node);
+            if (i > task.pairs_begin) met(pairs_[i - 1], pairs_[i], ids_, floor);
         }
         support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, ids_);
@@ -980,6 +983,7 @@ private:
         }
         for (const Run& run : runs_) {
             chunk_.clear();
+            chunk_floor_ = 0;
             if (mode == ContentMode::Text) {
                 for (std::size_t i = run.begin; i < run.end; ++i) {
                     if (i > run.begin) brace_if_it_takes(pairs_[i - 1], pairs_[i], ContentMode::Text, chunk_);
@@ -987,6 +991,7 @@ private:
                         chunk_.push_back(new_group({}, GroupKind::Explicit{}, ContentMode::Text));
                     }
                     chunk_.push_back(pairs_[i].node);
+                    if (i > run.begin) met(pairs_[i - 1], pairs_[i], chunk_, chunk_floor_);
                 }
                 wrap_chunk(run, base, mode, placement, continued);
                 continue;
@@ -1004,6 +1009,7 @@ private:
                         id = new_group({&id, 1}, GroupKind::Explicit{}, ContentMode::Math);
                     }
                     chunk_.push_back(id);
+                    if (i > run.begin) met(pairs_[i - 1], pairs_[i], chunk_, chunk_floor_);
                 } else if (is_white_space_only(text->value)) {
                     wrap_chunk(run, base, mode, placement, continued);
                     out_.push_back(id);
@@ -1119,6 +1125,29 @@ private:
             out_.insert(out_.end(), wrapped_.begin(), wrapped_.end());
         }
         chunk_.clear();
+        chunk_floor_ = 0;
+    }
+
+    // Two pairs that a removed command or brace kept apart, `after` last in
+    // `into`: a rule may now act on what it did not see before, as the
+    // rules' fixed point ran before this lowering. The two are shown, and so
+    // is the first of a run of commands reaching `after`, where a rule that
+    // reads the run acts (`\mathbf{\;\;}\mathbf{\:}`); `floor` keeps each
+    // command from being walked back over twice.
+    void met(const Pair& before, const Pair& after, const std::vector<NodeId>& into, std::size_t& floor) {
+        if (seen_ == nullptr || before.stretch == after.stretch) return;
+        show(before.node);
+        show(after.node);
+        std::size_t first = into.size() - 1;
+        while (first > floor && syntax::is_command_like(ast_.node(into[first - 1]).kind())) --first;
+        if (first + 1 < into.size()) show(into[first]);
+        floor = into.size() - 1;
+    }
+
+    void show(NodeId id) {
+        const Node& node = ast_.node(id);
+        if (!syntax::is_command_like(node.kind())) return;
+        if (watched_ == nullptr || !watched_->find(*node.name()).empty()) seen_->push_back(id);
     }
 
     // Whether some pair's state differs from the start of the task.
@@ -1238,6 +1267,10 @@ private:
     ReportRecorder& recorder_;
     const knowledge::KnowledgeBase* math_;
     const knowledge::KnowledgeBase* text_;
+    const NameIndex* watched_;
+    std::vector<NodeId>* seen_;
+    // The commands before it in the chunk have been walked back over (see `met`).
+    std::size_t chunk_floor_ = 0;
     const bool empty_groups_go_;
     const bool empty_groups_go_in_env_;
     std::vector<Task>& tasks_;
@@ -1272,12 +1305,11 @@ bool holds_anything_to_lower(const Ast& ast) {
 }  // namespace
 
 Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder,
-                         const FlattenGroupsGuards* flattening, const knowledge::KnowledgeBase* math,
-                         const knowledge::KnowledgeBase* text) {
+                         const FlattenGroupsGuards* flattening, const PassSight& sight) {
     util::work_count += ast.node_count();  // the walk, counted at once
     util::check_work();
     if (!holds_anything_to_lower(ast)) return Lowered::Nothing;
-    return Lowering(ast, recorder, flattening, math, text).run(root);
+    return Lowering(ast, recorder, flattening, sight).run(root);
 }
 
 }  // namespace quorvel::transform::passes

@@ -25,16 +25,27 @@ enum class Lowered : std::uint8_t {
     Rebuilt,     // parts of the tree were lowered anew
 };
 
+// What lowering and flattening may look up beyond the tree. With the
+// knowledge bases, neither hands the token after an item that a command or
+// brace they take out kept apart to an open slot of that item. With `seen`,
+// each appends the command-like nodes named in `watched` that it showed
+// something new: in their subtree, or next to them (some may be listed
+// twice, and some gone when it returns).
+struct PassSight {
+    const knowledge::KnowledgeBase* math = nullptr;
+    const knowledge::KnowledgeBase* text = nullptr;
+    const NameIndex* watched = nullptr;
+    std::vector<syntax::ast::NodeId>* seen = nullptr;
+};
+
 // Rewrites every font, size and style command below `root` into its
 // canonical form around maximal runs of content sharing the same values.
 // `flattening`: the guards of the flattening that follows, if one does;
-// the runs are cut as if the empty groups it takes out had gone. With the
-// knowledge bases, an item that would take what a removed command or
-// brace kept after it into an open slot is braced.
+// the runs are cut as if the empty groups it takes out had gone. What a
+// removed command or brace kept apart and now stands side by side is shown
+// in `sight.seen`; without `watched`, every such node is.
 Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder,
-                         const FlattenGroupsGuards* flattening = nullptr,
-                         const knowledge::KnowledgeBase* math = nullptr,
-                         const knowledge::KnowledgeBase* text = nullptr);
+                         const FlattenGroupsGuards* flattening = nullptr, const PassSight& sight = {});
 
 // Merges runs of adjacent primes in math lists and normalises the spacing of
 // text lists and text arguments.
@@ -45,25 +56,12 @@ void finalize_ast(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& re
 // flattening changed are the only ones that can hold anything to finalise.
 void finalize_lists(syntax::Ast& ast, std::span<const syntax::ast::NodeId> lists, ReportRecorder& recorder);
 
-// What flattening may look up beyond the tree. With the knowledge bases, a
-// group stays where taking it out would hand the token after it to an open
-// slot of the command before it. With `watched` and `seen`, it appends each
-// command-like node named in `watched` that a removal showed something new:
-// in its subtree, or next to it (some may be listed twice, and some gone
-// when it returns).
-struct FlattenSight {
-    const knowledge::KnowledgeBase* math = nullptr;
-    const knowledge::KnowledgeBase* text = nullptr;
-    const NameIndex* watched = nullptr;
-    std::vector<syntax::ast::NodeId>* seen = nullptr;
-};
-
 // Removes the groups that no guard keeps; whether it removed any. With
 // `changed_lists`, appends each list node left standing whose child list it
 // changed.
 bool flatten_groups(syntax::Ast& ast, syntax::ast::NodeId root, const FlattenGroupsGuards& guards,
                     ReportRecorder& recorder, std::vector<syntax::ast::NodeId>* changed_lists = nullptr,
-                    const FlattenSight& sight = {});
+                    const PassSight& sight = {});
 
 // Every maximal run of tab, line feed, form feed, carriage return, space and
 // no-break space becomes one space; nothing is trimmed.
