@@ -172,5 +172,15 @@ INSTANTIATE_TEST_SUITE_P(
         // a run of spacers a removal extends, merged from its first
         ReplayCase{"\\;\\;{\\:2}", nullptr}, ReplayCase{"\\,\\:{\\;]}", nullptr}));
 
+// Primes decided as the next reading sees them: a superscript of primes
+// that flattening joins into one run, before a `\prime` that follows it.
+INSTANTIATE_TEST_SUITE_P(
+    PrimesAsRead, WriterReplay,
+    ::testing::Values(
+        ReplayCase{"^{'{'}}{\\prime x}'", "{ } ^ { '' } { \\prime x }'"},
+        ReplayCase{"{}^{'{'}}{{\\prime x'}'\\;}", nullptr}, ReplayCase{"{^{'{'}}{\\prime\\qty}(}", nullptr},
+        ReplayCase{"x^{{'}{'}}{\\prime x}", nullptr}, ReplayCase{"x^{'{}'}{\\prime x}", nullptr},
+        ReplayCase{"x^{'{\\prime}}{\\prime x}", nullptr}));
+
 }  // namespace
 }  // namespace quorvel
