@@ -526,9 +526,11 @@ private:
                                 is_command_like(node)});
                     parent->changed_next = false;
                     // Prefixes are commands: the list's mode is looked up for those alone.
-                    if (node.is<Node::Command>() && !primes_follow(*parent, parent->cursor)) {
+                    // One that primes follow is their script base.
+                    if (node.is<Node::Command>()) {
                         const auto mode = slot_mode(parent->node, *frame.slot);
-                        if (mode && attribute_prefix(frame.node, *mode)) ++parent->prefixes;
+                        if (mode && attribute_prefix(frame.node, *mode) && !primes_follow(*parent, parent->cursor))
+                            ++parent->prefixes;
                     }
                 } else if (parent != nullptr && frame.slot && parent->track) {
                     contribute(*parent, *frame.slot, frame.node);
