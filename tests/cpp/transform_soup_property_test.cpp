@@ -43,7 +43,7 @@ constexpr bool kCountFlatteningShapes = true;
 constexpr std::array<std::string_view, 18> ATOMS{
     "x", "2", "+", "(", "]", "\\alpha ", "'", "\\prime ", "x'", "f''", "x^{\\prime}", "y^\\prime ", "\\:", "\\;", "~",
     "\\,", "\\quad ", "{}"};
-constexpr std::array<std::string_view, 80> SHAPES{
+constexpr std::array<std::string_view, 83> SHAPES{
     "{@}",          "{{@}@}",         "@^{@}",          "@_{@}",         "\\sqrt[#]{@}",   "\\sqrt[#]@",
     "\\dd[#]{@}",   "\\dd{@}",        "\\dv[%]{@}{x}",  "\\dv{@}{x}",    "\\pdv[%]{@}{x}", "\\pmqty{@}",
     "\\bmqty{@}",   "\\mqty{@}",      "\\mqty(@)",      "\\mqty[@]",     "\\pmqty{@ & @ \\\\ @ & @}",
@@ -67,7 +67,8 @@ constexpr std::array<std::string_view, 80> SHAPES{
     // Fonts parted by `{}`.
     "!\\mathbf{@}{}\\mathbf{@}", "!{\\cal @}{}\\cal @", "!\\mathbf{@}{}\\vb{@}", "!\\text{\\textrm{a}{}\\textrm{@}}",
     // Primes in and after groups.
-    "!{@}{'}", "!{@'}", "!{@}'", "!@^{'{'}}", "!{\\prime{}\\prime}_@", "!\\displaystyle{'}",
+    "!{@}{'}", "!{@'}", "!{@}'", "!@^{'{'}}", "!{\\prime{}\\prime}_@", "!\\displaystyle{'}", "!@^{'{'}}{\\prime @}",
+    "!{@}{'\\bf @}", "!{\\cal{{\\bf @}\\prime}}",
     // What a rule or a lowering writes next to an open slot: delimiters an
     // expansion writes twice, a body that starts an environment, a removed
     // declarative or prefix, spacing left before a closing brace.

@@ -193,5 +193,27 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\mathbf{{\\bf\\;}\\nobreak{\\bf\\:}}", nullptr},
         ReplayCase{"{\\rm\\quad{\\bf\\;}\\quad{\\bf\\:}}", nullptr}));
 
+// Primes decided as the next reading sees them: a superscript of primes
+// that flattening joins into one run, before a `\prime` that follows it; a
+// prefix that a prime follows, which is its script base and no prefix of
+// the list; a group of one member that a prime follows, decided as the
+// script base it becomes.
+INSTANTIATE_TEST_SUITE_P(
+    PrimesAsRead, WriterReplay,
+    ::testing::Values(
+        ReplayCase{"^{'{'}}{\\prime x}'", "{ } ^ { '' } { \\prime x }'"},
+        ReplayCase{"{}^{'{'}}{{\\prime x'}'\\;}", nullptr}, ReplayCase{"{^{'{'}}{\\prime\\qty}(}", nullptr},
+        ReplayCase{"x^{{'}{'}}{\\prime x}", nullptr}, ReplayCase{"x^{'{}'}{\\prime x}", nullptr},
+        ReplayCase{"x^{'{\\prime}}{\\prime x}", nullptr},
+        // a prefix before a prime
+        ReplayCase{"{\\cal{{\\bf{;}}\\prime}}", "\\mathcal { { \\mathbf { ; } \\prime } }"},
+        ReplayCase{"{\\it{{\\bf]}\\prime}}", nullptr}, ReplayCase{"{\\cal{{\\bf{;}}\\prime x}}", nullptr},
+        ReplayCase{"{\\rm{{\\bf a}_1\\prime}}", nullptr}, ReplayCase{"x^{\\cal{{\\bf{;}}\\prime}}", nullptr},
+        // a group before a prime
+        ReplayCase{"{\\:}{'\\bf\\e}", "\\:' \\mathbf { \\e }"},
+        ReplayCase{"{\\alpha}{'\\bf x}", "\\alpha' \\mathbf { x }"},
+        ReplayCase{"{\\sum}{'\\bf x}", "{ \\sum }' \\mathbf { x }"}, ReplayCase{"{\\:}{''\\bf\\e}", nullptr},
+        ReplayCase{"\\alpha{\\:}{'\\bf\\e}", nullptr}, ReplayCase{"{a\\over b}{'\\bf x}", nullptr}));
+
 }  // namespace
 }  // namespace quorvel

@@ -526,9 +526,11 @@ private:
                                 is_command_like(node)});
                     parent->changed_next = false;
                     // Prefixes are commands: the list's mode is looked up for those alone.
+                    // One that primes follow is their script base.
                     if (node.is<Node::Command>()) {
                         const auto mode = slot_mode(parent->node, *frame.slot);
-                        if (mode && attribute_prefix(frame.node, *mode)) ++parent->prefixes;
+                        if (mode && attribute_prefix(frame.node, *mode) && !primes_follow(*parent, parent->cursor))
+                            ++parent->prefixes;
                     }
                 } else if (parent != nullptr && frame.slot && parent->track) {
                     contribute(*parent, *frame.slot, frame.node);
@@ -661,6 +663,12 @@ private:
             slot == Slot::Kind::ScriptSup && count == 1 && ast_.node(entries[0].node).is<Node::Prime>();
         if (lone_prime_superscript && guards_.raised_primes && group.kind.is_explicit()) return Outcome::Keep;
         bool placed = false;  // a single prime superscript in an environment body skips the placement checks
+        // Primes after a group of one member make it their script base when
+        // read back: it is decided by a base's guards, as it will be then.
+        const bool read_as_base = slot == Slot::Kind::GroupChild && count == 1 &&
+                                  !ast_.node(entries[0].node).is<Node::Prime>() && parent.cursor < parent.edge_end &&
+                                  edges_[parent.cursor].second.is_group_child() &&
+                                  ast_.node(edges_[parent.cursor].first).is<Node::Prime>();
         if (frame.in_env_body && guard(FlattenGuard::EnvBody)) {
             if (lone_prime_superscript) {
                 placed = true;
@@ -678,7 +686,7 @@ private:
                     if (guard(FlattenGuard::DelimitedPair) && (flags & HasDelimited) != 0) {
                         return keep(ReportCounter::DelimitedPairHit);
                     }
-                    if (guard(FlattenGuard::CommandContact)) {
+                    if (guard(FlattenGuard::CommandContact) && !read_as_base) {
                         const Contact contact = touches_command(frame, parent, entries);
                         if (contact.contact) {
                             if (contact.via_scripted_base) recorder_.count(ReportCounter::CommandContactViaScriptedBaseHit);
@@ -722,6 +730,8 @@ private:
         if (!mode || *mode != group.mode) return Outcome::Keep;
 
         if (slot == Slot::Kind::GroupChild) {
+            if (read_as_base && guard(FlattenGuard::ScriptBase) && !is_atomic_base(entries[0]))
+                return keep(ReportCounter::ScriptBaseHit);
             if (group.mode == ContentMode::Text && guards_.ligature_break && joins_ligature(frame, parent, entries))
                 return Outcome::Keep;
             if (group.mode == ContentMode::Text && spacing_would_end_a_name(frame, parent, entries)) return Outcome::Keep;
@@ -972,14 +982,14 @@ private:
             same_prefix(list_[frame.list_begin - 1].node, entries.front().node, mode))
             return true;
         if (parent.cursor >= parent.edge_end || !edges_[parent.cursor].second.is_group_child()) return false;
-        return same_prefix(entries.back().node, edges_[parent.cursor].first, mode) && !primes_follow_next(parent);
+        return same_prefix(entries.back().node, edges_[parent.cursor].first, mode) &&
+               !primes_follow(parent, parent.cursor + 1);
     }
-    // Whether primes will follow the list's next member, and so make it a
-    // script base, which meets no prefix: the member after it is a prime,
-    // or a brace group that starts with one and goes, as it does unless a
-    // guard keeps groups beside commands.
-    bool primes_follow_next(const Frame& list) const {
-        const std::size_t after = list.cursor + 1;
+    // Whether primes will follow the list's member before the edge at
+    // `after`, and so make it a script base, which is no prefix of the list:
+    // that edge is a prime, or a brace group that starts with one and goes,
+    // as it does unless a guard keeps groups beside commands.
+    bool primes_follow(const Frame& list, std::size_t after) const {
         return after < list.edge_end && edges_[after].second.is_group_child() &&
                prime_head(edges_[after].first, !guard(FlattenGuard::CommandContact)) == support::PrimeHead::Bare;
     }

@@ -156,9 +156,11 @@ bool is_prime_superscript(const syntax::Ast& ast, NodeId sup) {
 }
 
 // Whether a superscript is written as a run of `'` glued to its base, as
-// `x''`, once flattening has taken the braces it takes: a lone prime in
-// brace groups, or the primes a merged superscript holds. Any other brace
-// group stays, and a `^` goes before it.
+// `x''`, once flattening has taken the braces it takes: the primes in brace
+// groups make one run when no `\prime` stands among them (flattening joins
+// `{'{'}}` into `''`), a lone `\prime` is one too, and a merged superscript
+// writes the primes it holds. Any other brace group stays, and a `^` goes
+// before it.
 bool written_as_primes(const syntax::Ast& ast, NodeId sup) {
     if (!only_primes(ast, sup)) return false;  // which also bounds the look below
     const auto* g = ast.node(sup).get_if<Node::Group>();
@@ -169,16 +171,20 @@ bool written_as_primes(const syntax::Ast& ast, NodeId sup) {
         return true;
     }
     std::size_t items = 0;
+    bool after_prime = false;  // the item before, in the order written, is a `'` run
     std::vector<NodeId> open{sup};
     while (!open.empty()) {
         const NodeId at = open.back();
         open.pop_back();
-        if (is_prime_item(ast.node(at))) {
-            ++items;
+        const Node& n = ast.node(at);
+        if (is_prime_item(n)) {
+            const bool prime = n.is<Node::Prime>();
+            if (!(prime && after_prime)) ++items;
+            after_prime = prime;
             continue;
         }
         const auto children = ast.children(at);
-        open.insert(open.end(), children.begin(), children.end());
+        open.insert(open.end(), children.rbegin(), children.rend());
     }
     return items == 1;
 }
