@@ -83,24 +83,34 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
             if (from.capacity() <= 4096) *kept_seen = std::move(from);
         }
     } give_back{seen};
-    const passes::PassSight sight{context.math().get(), context.text().get(), watched, &seen};
+    bool parted_prefixes = false;
+    const passes::PassSight sight{context.math().get(), context.text().get(), watched, &seen, &parted_prefixes};
+    const auto passes_after_rules = [&] {
+        if (lower_again) passes::lower_attributes(ast, ast.root(), recorder, flattening, sight);
+        if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
+        if (!options.flatten_groups.enabled) return false;
+        if (!options.finalize_ast.enabled) return passes::flatten_groups(ast, ast.root(), resolved, recorder, nullptr, sight);
+        // The tree was finalised before; only the lists flattening
+        // changed can have new runs of primes or texts. Groups it took
+        // out are freed only when the step ends: lists are looked up
+        // among the nodes still standing.
+        std::vector<syntax::ast::NodeId> changed_lists;
+        const bool removed = passes::flatten_groups(ast, ast.root(), resolved, recorder, &changed_lists, sight);
+        passes::finalize_lists(ast, changed_lists, recorder);
+        return removed;
+    };
     const auto tail = [&] {
         seen.clear();
-        const bool removed = run_as_step(ast, [&] {
-            if (lower_again) passes::lower_attributes(ast, ast.root(), recorder, flattening, sight);
-            if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
-            if (!options.flatten_groups.enabled) return false;
-            if (!options.finalize_ast.enabled) return passes::flatten_groups(ast, ast.root(), resolved, recorder, nullptr, sight);
-            // The tree was finalised before; only the lists flattening
-            // changed can have new runs of primes or texts. Groups it took
-            // out are freed only when the step ends: lists are looked up
-            // among the nodes still standing.
-            std::vector<syntax::ast::NodeId> changed_lists;
-            const bool removed =
-                passes::flatten_groups(ast, ast.root(), resolved, recorder, &changed_lists, sight);
-            passes::finalize_lists(ast, changed_lists, recorder);
-            return removed;
-        });
+        parted_prefixes = false;
+        bool removed = run_as_step(ast, passes_after_rules);
+        // Flattening brought two runs of one prefix together, parted by an
+        // empty group that lowering takes as gone (`{\mathbf{x}}{}\mathbf{y}`):
+        // lowered once more, they join as the next reading would join them.
+        if (parted_prefixes && options.lower_attributes.enabled) {
+            const bool lowered = std::exchange(lower_again, true);
+            removed = run_as_step(ast, passes_after_rules) || removed;
+            lower_again = lowered;
+        }
         return removed || !seen.empty();
     };
     bool shown = tail();

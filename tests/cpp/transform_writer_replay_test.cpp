@@ -191,7 +191,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\mathbf{x'}\\strut\\mathbf{'}", nullptr},
         ReplayCase{"\\mathbf{\\dots}\\strut\\mathbf{+}", nullptr},
         ReplayCase{"\\mathbf{{\\bf\\;}\\nobreak{\\bf\\:}}", nullptr},
-        ReplayCase{"{\\rm\\quad{\\bf\\;}\\quad{\\bf\\:}}", nullptr}));
+        ReplayCase{"{\\rm\\quad{\\bf\\;}\\quad{\\bf\\:}}", nullptr},
+        // runs of one prefix that flattening brings together across an
+        // empty group
+        ReplayCase{"{{\\mathbf{x}}{}\\mathbf{|}}", nullptr}, ReplayCase{"{\\mathbf{x}}{}\\mathbf{y}{}\\mathbf{z}", nullptr}));
 
 // Primes decided as the next reading sees them: a superscript of primes
 // that flattening joins into one run, before a `\prime` that follows it; a

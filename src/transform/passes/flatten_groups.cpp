@@ -742,6 +742,7 @@ private:
             if (prefixes_would_be_lowered_again(frame, parent, entries, group.mode)) return Outcome::Keep;
             if (entries.empty() && parts_same_prefixes(frame, parent, group.mode)) {
                 parting_ = Parting::Prefixes;
+                if (sight_.parted_prefixes != nullptr) *sight_.parted_prefixes = true;
                 return Outcome::Keep;
             }
             if (would_close_brackets(parent.list_bare, entries, false)) return Outcome::Keep;

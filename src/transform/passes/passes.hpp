@@ -36,6 +36,9 @@ struct PassSight {
     const knowledge::KnowledgeBase* text = nullptr;
     const NameIndex* watched = nullptr;
     std::vector<syntax::ast::NodeId>* seen = nullptr;
+    // Set by flattening when it keeps an empty group only to part two
+    // prefixes of one name: a lowering after it joins them.
+    bool* parted_prefixes = nullptr;
 };
 
 // Rewrites every font, size and style command below `root` into its
