@@ -125,6 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
         // what a removed declarative or prefix kept from an open slot
         ReplayCase{"\\bf\\mathbf{\\ev{}}{}", nullptr}, ReplayCase{"{\\bf\\dv{}\\bf{}}", nullptr},
         ReplayCase{"\\bf{\\ev{}\\bf{}}", nullptr}, ReplayCase{"\\bf{\\ev{}\\mathbf{\\ev{}}{}}", nullptr},
+        ReplayCase{"{\\braket(\\displaystyle@}{}", nullptr}, ReplayCase{"{{\\braket(\\displaystyle'}}", nullptr},
         // spacing a removal leaves alone before a text's closing brace
         ReplayCase{"\\text{\\g {}}", nullptr}, ReplayCase{"\\text{\\t \\tt}", "\\text {\\t\\ }"},
         ReplayCase{"\\text{\\x{ }}", nullptr}));

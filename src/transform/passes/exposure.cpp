@@ -49,6 +49,10 @@ bool takes_token(const syntax::Ast& ast, const knowledge::KnowledgeBase& math, c
                  syntax::ast::NodeId before, LeadToken token) {
     if (token.kind == LeadToken::Kind::None) return false;
     const Node& node = ast.node(before);
+    // Only a trailing slot left open can take it: most items have none, and
+    // need no lookup.
+    const syntax::ast::ArgumentSlots* own = node.args();
+    if (own == nullptr || own->empty() || !is_open(own->back())) return false;
     std::span<const knowledge::ArgSpec> specs;
     if (const auto* env = node.get_if<Node::Environment>()) {
         const auto* record = math.lookup_env(env->name);

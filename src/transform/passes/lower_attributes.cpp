@@ -920,7 +920,7 @@ private:
         ids_.clear();
         std::size_t floor = 0;
         for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
-            if (i > task.pairs_begin) brace_if_it_takes(pairs_[i - 1], pairs_[i], task.mode, ids_);
+            if (i > task.pairs_begin) brace_if_it_takes(pairs_[i - 1], pairs_[i].node, task.mode, ids_);
             if (i > task.pairs_begin && task.mode == ContentMode::Text && would_join(pairs_[i - 1], pairs_[i])) {
                 ids_.push_back(new_group({}, GroupKind::Explicit{}, ContentMode::Text));
             }
@@ -986,7 +986,8 @@ private:
             chunk_floor_ = 0;
             if (mode == ContentMode::Text) {
                 for (std::size_t i = run.begin; i < run.end; ++i) {
-                    if (i > run.begin) brace_if_it_takes(pairs_[i - 1], pairs_[i], ContentMode::Text, chunk_);
+                    if (i > run.begin)
+                        brace_if_it_takes(pairs_[i - 1], pairs_[i].node, ContentMode::Text, chunk_);
                     if (i > run.begin && would_join(pairs_[i - 1], pairs_[i])) {
                         chunk_.push_back(new_group({}, GroupKind::Explicit{}, ContentMode::Text));
                     }
@@ -1002,12 +1003,12 @@ private:
                 NodeId id = pairs_[i].node;
                 const auto* text = ast_.node(id).get_if<Node::Text>();
                 if (text == nullptr) {
-                    if (i > run.begin) brace_if_it_takes(pairs_[i - 1], pairs_[i], ContentMode::Math, chunk_);
                     // Content of a dissolved group or prefix body may start
                     // with primes that its braces kept off the item before.
                     if (i > run.begin && support::primes_join_wrongly(ast_, pairs_[i - 1].node, id, false)) {
                         id = new_group({&id, 1}, GroupKind::Explicit{}, ContentMode::Math);
                     }
+                    if (i > run.begin) brace_if_it_takes(pairs_[i - 1], id, ContentMode::Math, chunk_);
                     chunk_.push_back(id);
                     if (i > run.begin) met(pairs_[i - 1], pairs_[i], chunk_, chunk_floor_);
                 } else if (is_white_space_only(text->value)) {
@@ -1082,13 +1083,19 @@ private:
         return support::joins_in_text(std::string_view(first->value).back(), std::string_view(second->value).front());
     }
 
-    // Two pairs that a removed command or brace kept apart now stand side by
-    // side: where the first, last in `into`, would take the second's first
-    // token into an open slot (`\dv{}\bf{}`), the first goes into braces,
-    // and so does each item before it that would take those braces.
-    void brace_if_it_takes(const Pair& before, const Pair& after, ContentMode mode, std::vector<NodeId>& into) {
-        if (math_ == nullptr || text_ == nullptr || before.stretch == after.stretch || into.empty() ||
-            into.back() != before.node || !takes(before.node, support::lead_token(ast_, after.node)))
+    // Two pairs side by side, the second written as `written`: where the
+    // first, last in `into`, would take its first token into an open slot
+    // (`\dv{}\bf{}`, or `\braket(\displaystyle'` once the declarative
+    // leaves an empty base), the first goes into braces (see `brace_last`).
+    void brace_if_it_takes(const Pair& before, NodeId written, ContentMode mode, std::vector<NodeId>& into) {
+        if (!into.empty() && into.back() == before.node) brace_last(into, written, mode);
+    }
+
+    // Where the item last in `into` would take the first token of `next`
+    // into an open slot, the item goes into braces, and so does each item
+    // before it that would take those braces.
+    void brace_last(std::vector<NodeId>& into, NodeId next, ContentMode mode) {
+        if (math_ == nullptr || text_ == nullptr || into.empty() || !takes(into.back(), support::lead_token(ast_, next)))
             return;
         const support::LeadToken brace{support::LeadToken::Kind::Brace, U'{', {}};
         std::size_t k = into.size() - 1;
@@ -1120,8 +1127,11 @@ private:
         if (chunk_.empty()) return;
         const std::uint8_t declared = wrap_segment_with_canonical(run.state, base, mode, placement != mode);
         if (declared != 0 && (continued || (declared & run.later_at_base) != 0)) {
-            out_.push_back(new_group(wrapped_, GroupKind::Explicit{}, placement));
+            const NodeId group = new_group(wrapped_, GroupKind::Explicit{}, placement);
+            brace_last(out_, group, placement);
+            out_.push_back(group);
         } else {
+            if (!wrapped_.empty()) brace_last(out_, wrapped_.front(), placement);
             out_.insert(out_.end(), wrapped_.begin(), wrapped_.end());
         }
         chunk_.clear();
