@@ -919,14 +919,8 @@ private:
         }
         ids_.clear();
         std::size_t floor = 0;
-        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
-            if (i > task.pairs_begin) brace_if_it_takes(pairs_[i - 1], pairs_[i].node, task.mode, ids_);
-            if (i > task.pairs_begin && task.mode == ContentMode::Text && would_join(pairs_[i - 1], pairs_[i])) {
-                ids_.push_back(new_group({}, GroupKind::Explicit{}, ContentMode::Text));
-            }
-            ids_.push_back(pairs_[i].node);
-            if (i > task.pairs_begin) met(pairs_[i - 1], pairs_[i], ids_, floor);
-        }
+        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i)
+            place(i, task.pairs_begin, pairs_[i].node, task.mode, ids_, floor);
         support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, ids_);
         pairs_.push_back({task.node, task.start});
@@ -985,15 +979,8 @@ private:
             chunk_.clear();
             chunk_floor_ = 0;
             if (mode == ContentMode::Text) {
-                for (std::size_t i = run.begin; i < run.end; ++i) {
-                    if (i > run.begin)
-                        brace_if_it_takes(pairs_[i - 1], pairs_[i].node, ContentMode::Text, chunk_);
-                    if (i > run.begin && would_join(pairs_[i - 1], pairs_[i])) {
-                        chunk_.push_back(new_group({}, GroupKind::Explicit{}, ContentMode::Text));
-                    }
-                    chunk_.push_back(pairs_[i].node);
-                    if (i > run.begin) met(pairs_[i - 1], pairs_[i], chunk_, chunk_floor_);
-                }
+                for (std::size_t i = run.begin; i < run.end; ++i)
+                    place(i, run.begin, pairs_[i].node, ContentMode::Text, chunk_, chunk_floor_);
                 wrap_chunk(run, base, mode, placement, continued);
                 continue;
             }
@@ -1008,9 +995,7 @@ private:
                     if (i > run.begin && support::primes_join_wrongly(ast_, pairs_[i - 1].node, id, false)) {
                         id = new_group({&id, 1}, GroupKind::Explicit{}, ContentMode::Math);
                     }
-                    if (i > run.begin) brace_if_it_takes(pairs_[i - 1], id, ContentMode::Math, chunk_);
-                    chunk_.push_back(id);
-                    if (i > run.begin) met(pairs_[i - 1], pairs_[i], chunk_, chunk_floor_);
+                    place(i, run.begin, id, ContentMode::Math, chunk_, chunk_floor_);
                 } else if (is_white_space_only(text->value)) {
                     wrap_chunk(run, base, mode, placement, continued);
                     out_.push_back(id);
@@ -1083,12 +1068,24 @@ private:
         return support::joins_in_text(std::string_view(first->value).back(), std::string_view(second->value).front());
     }
 
-    // Two pairs side by side, the second written as `written`: where the
-    // first, last in `into`, would take its first token into an open slot
-    // (`\dv{}\bf{}`, or `\braket(\displaystyle'` once the declarative
-    // leaves an empty base), the first goes into braces (see `brace_last`).
-    void brace_if_it_takes(const Pair& before, NodeId written, ContentMode mode, std::vector<NodeId>& into) {
+    // Appends pair `i`, written as `written`, to `into`, where the pairs from
+    // `first` on stand side by side. Where the pair before, last in `into`,
+    // would take its first token into an open slot (`\dv{}\bf{}`, or
+    // `\braket(\displaystyle'` once the declarative leaves an empty base),
+    // that pair goes into braces (see `brace_last`); two texts that would
+    // join into a ligature are parted; and the rules are shown what meets.
+    void place(std::size_t i, std::size_t first, NodeId written, ContentMode mode, std::vector<NodeId>& into,
+               std::size_t& floor) {
+        if (i == first) {
+            into.push_back(written);
+            return;
+        }
+        const Pair& before = pairs_[i - 1];
         if (!into.empty() && into.back() == before.node) brace_last(into, written, mode);
+        if (mode == ContentMode::Text && would_join(before, pairs_[i]))
+            into.push_back(new_group({}, GroupKind::Explicit{}, ContentMode::Text));
+        into.push_back(written);
+        met(before, pairs_[i], into, floor);
     }
 
     // Where the item last in `into` would take the first token of `next`

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -134,13 +135,9 @@ RuleResult CrBodyToEnvironmentRule::apply(RuleContext& ctx, NodeId node) const {
     if (!copies.empty() && passes::support::takes_token(ast, ctx.math, ctx.text, node,
                                                         passes::support::lead_token(ast, copies[0]))) {
         const NodeId body_group = std::get<Node::Environment>(ast.node(node).value).body;
-        const std::vector<NodeId> rest(copies.begin() + 1, copies.end());
-        for (NodeId left_out : ast.replace_children(body_group, rest)) {
-            std::vector<NodeId> items{ast.new_node(Node::Group{{left_out}, syntax::ast::GroupKind::Explicit{},
-                                                               syntax::ContentMode::Math})};
-            items.insert(items.end(), rest.begin(), rest.end());
-            ast.replace_children(body_group, items);
-        }
+        ast.replace_children(body_group, std::span(copies).subspan(1));  // the first is a detached root again
+        copies[0] = ast.new_node(Node::Group{{copies[0]}, syntax::ast::GroupKind::Explicit{}, syntax::ContentMode::Math});
+        ast.replace_children(body_group, copies);
     }
     return RuleOutcome::Applied;
 }

@@ -91,7 +91,9 @@ bool drop_from_math_list(const RuleContext& ctx, NodeId parent, std::span<const 
     util::work_count += children.size();  // the sweep of the list
     std::vector<NodeId> kept;
     kept.reserve(children.size());
-    std::vector<std::size_t> bases;  // where an empty base takes a run's place
+    std::vector<std::size_t> bases;  // places in `kept` an empty base takes
+    // A node that is no spacer (an unknown command) must not count as a change.
+    bool changed = false;
     for (std::size_t i = 0; i < children.size(); ++i) {
         const NodeId child = children[i];
         if (!is_spacer(ast, child, names)) {
@@ -99,17 +101,24 @@ bool drop_from_math_list(const RuleContext& ctx, NodeId parent, std::span<const 
             continue;
         }
         // The first spacer of a run stands for the run.
-        if (i > 0 && is_spacer(ast, children[i - 1], names)) continue;
-        switch (run_fate(ctx, child, names)) {
-            case RunFate::Stays: kept.push_back(child); break;
-            case RunFate::LeavesBase: bases.push_back(kept.size()); break;
-            case RunFate::Goes: break;
+        if (i > 0 && is_spacer(ast, children[i - 1], names)) {
+            changed = true;
+            continue;
+        }
+        const RunFate fate = run_fate(ctx, child, names);
+        if (fate == RunFate::Stays) {
+            kept.push_back(child);
+            continue;
+        }
+        changed = true;
+        if (fate == RunFate::LeavesBase) {
+            bases.push_back(kept.size());
+            kept.push_back(child);
         }
     }
-    // A node that is no spacer (an unknown command) must not count as a change.
-    if (kept.size() == children.size()) return false;
-    for (std::size_t b = bases.size(); b-- > 0;)
-        kept.insert(kept.begin() + static_cast<std::ptrdiff_t>(bases[b]), ast.new_node(empty_math_group()));
+    if (!changed) return false;
+    // Made once the list is read: a new node may move the arena, and the list with it.
+    for (std::size_t at : bases) kept[at] = ast.new_node(empty_math_group());
     remove_replaced_children(ast, parent, kept);
     return true;
 }
