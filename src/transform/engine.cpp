@@ -1,6 +1,5 @@
 #include "transform/engine.hpp"
 
-#include <algorithm>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -9,7 +8,6 @@
 #include "transform/passes/passes.hpp"
 #include "transform/scheduler.hpp"
 #include "util/work_count.hpp"
-#include "util/thread_storage.hpp"
 
 namespace quorvel::transform::engine {
 
@@ -69,27 +67,18 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
         (applied || lowered == passes::Lowered::Rebuilt ||
          (lowered == passes::Lowered::CountsOnly && recorder.is_collecting()));
     // The passes after the fixed point are one step: one that fails leaves
-    // the tree the fixed point left. Whether lowering or flattening showed
-    // the rules something new; `seen`: the nodes named by a trigger that
-    // they showed it to (with a plan indexed by name; without, every node is
-    // offered again).
-    const NameIndex* watched = plan.indexed() ? &plan.trigger_index : nullptr;
-    constinit thread_local util::ThreadCache<std::vector<syntax::ast::NodeId>> kept_seen;
-    std::vector<syntax::ast::NodeId> seen = std::move(*kept_seen);
-    struct Return {
-        std::vector<syntax::ast::NodeId>& from;
-        ~Return() {
-            from.clear();
-            if (from.capacity() <= 4096) *kept_seen = std::move(from);
-        }
-    } give_back{seen};
+    // the tree the fixed point left. Whether they changed the tree: lowering
+    // rebuilt part of it, or flattening removed a group.
     bool parted_prefixes = false;
-    const passes::PassSight sight{context.math().get(), context.text().get(), watched, &seen, &parted_prefixes};
+    const passes::PassSight sight{context.math().get(), context.text().get(), &parted_prefixes};
     const auto passes_after_rules = [&] {
-        if (lower_again) passes::lower_attributes(ast, ast.root(), recorder, flattening, sight);
+        bool changed = false;
+        if (lower_again)
+            changed = passes::lower_attributes(ast, ast.root(), recorder, flattening, sight) == passes::Lowered::Rebuilt;
         if (options.finalize_ast.enabled) passes::finalize_ast(ast, ast.root(), recorder);
-        if (!options.flatten_groups.enabled) return false;
-        if (!options.finalize_ast.enabled) return passes::flatten_groups(ast, ast.root(), resolved, recorder, nullptr, sight);
+        if (!options.flatten_groups.enabled) return changed;
+        if (!options.finalize_ast.enabled)
+            return passes::flatten_groups(ast, ast.root(), resolved, recorder, nullptr, sight) || changed;
         // The tree was finalised before; only the lists flattening
         // changed can have new runs of primes or texts. Groups it took
         // out are freed only when the step ends: lists are looked up
@@ -97,48 +86,39 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
         std::vector<syntax::ast::NodeId> changed_lists;
         const bool removed = passes::flatten_groups(ast, ast.root(), resolved, recorder, &changed_lists, sight);
         passes::finalize_lists(ast, changed_lists, recorder);
-        return removed;
+        return removed || changed;
     };
     const auto tail = [&] {
-        seen.clear();
         parted_prefixes = false;
-        bool removed = run_as_step(ast, passes_after_rules);
+        bool changed = run_as_step(ast, passes_after_rules);
         // Flattening brought two runs of one prefix together, parted by an
         // empty group that lowering takes as gone (`{\mathbf{x}}{}\mathbf{y}`):
         // lowered once more, they join as the next reading would join them.
         if (parted_prefixes && options.lower_attributes.enabled) {
             const bool lowered = std::exchange(lower_again, true);
-            removed = run_as_step(ast, passes_after_rules) || removed;
+            changed = run_as_step(ast, passes_after_rules) || changed;
             lower_again = lowered;
         }
-        return removed || !seen.empty();
+        return changed;
     };
-    bool shown = tail();
+    bool changed = tail();
 
     // Lowering and flattening can bring together what a rule acts on: two
     // spacers that an empty group or a dropped command's runs parted, a pair
-    // the braces kept apart. The rules then go over the tree once more, and
-    // the passes after them, so that the output normalises to itself; the
-    // rounds are bounded. A round in which no rule applied leaves the report
-    // as it was.
-    // The rules declined everything else before: their first pass offers
-    // them what the tail showed something new, in the order of the nodes'
-    // making, which is the order of the text for those the parser made.
-    for (std::size_t round = 0; shown && options.rewrite.enabled && round < kSettleRounds; ++round) {
-        if (watched != nullptr) {
-            if (seen.empty()) break;
-            std::sort(seen.begin(), seen.end(), [](auto a, auto b) { return a.index < b.index; });
-            seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
-        }
+    // the braces kept apart. A rule may read any part of the tree, so the
+    // rules go over the whole changed tree once more, and the passes after
+    // them, so that the output normalises to itself; the rounds are bounded.
+    // A round in which no rule applied leaves the report as it was.
+    for (std::size_t round = 0; changed && options.rewrite.enabled && round < kSettleRounds; ++round) {
         bool again = false;
         ReportRecorder rules = recorder.is_collecting() ? ReportRecorder::collecting() : ReportRecorder::off();
         auto rewritten = scheduler::drive_fixed_point(ast, context, plan, options.rewrite.max_iterations, rules,
-                                                      &again, &eliminated_left, watched != nullptr ? &seen : nullptr);
+                                                      &again, &eliminated_left);
         if (!rewritten) return error::TransformError{std::move(rewritten.error())};
         if (!again) break;
         recorder.add_rewrite(rules);
         lower_again = options.lower_attributes.enabled;
-        shown = tail();
+        changed = tail();
     }
 
     // The passes after the fixed point add no command-like node but the

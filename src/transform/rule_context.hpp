@@ -28,8 +28,8 @@ struct RuleContext {
     bool preserves_rendering = true;
     // A rule that decides on the text its node holds waits until the rules
     // have settled what that node holds: it sets `waiting` and declines
-    // unless `settled`, which holds in a pass after one in which no rule
-    // applied. The fixed point then offers such a pass before it ends.
+    // unless `settled`. A pass in which no rule applied then offers the
+    // nodes that waited once more, `settled`, before it ends.
     bool settled = false;
     bool waiting = false;
     // What `may_hold_command` found: per name, the pass of its last walk

@@ -79,7 +79,7 @@ bool names_any(const syntax::Ast& ast, const NameIndex& triggers, const NameInde
 syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const parse::ParseContext& context,
                                                        const Plan& plan, std::size_t max_iterations,
                                                        ReportRecorder& recorder, bool* applied,
-                                                       bool* eliminated_left, const std::vector<NodeId>* first) {
+                                                       bool* eliminated_left) {
     if (plan.rules.empty()) {
         recorder.set_iterations(0);
         return {};
@@ -115,15 +115,64 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
 
     const NameIndex* eliminated = plan.indexed() ? &plan.eliminated_index : nullptr;
     syntax::Ast::BuildLimit limit(ast, kBuildMultiple, kBuildConstant);
+    // Offers the node to its candidate rules in plan order, up to the first
+    // that applies; whether one did. A rule that waits for the settled tree
+    // leaves the node in `deferred`.
+    std::vector<NodeId> deferred;
+    const auto offer = [&](NodeId id) -> syntax::Expected<bool, RewriteError> {
+        // Gone when a rule applied at an ancestor earlier in this pass.
+        const Node* node = ast.node_opt(id);
+        if (node == nullptr) return false;
+        const NodeKind kind = node->kind();
+        if (!syntax::is_command_like(kind)) return false;
+        const std::span<const std::uint32_t> positions = triggers->find(*node->name());
+        // A rule's edits are one step, taken back whole when they run out
+        // of memory halfway. Rules that decline change nothing, and at
+        // most one rule applies to a node in a pass: one step per node.
+        syntax::Ast::Step step(ast);
+        bool done = false;
+        for (std::uint32_t position : positions) {
+            // Re-read every time: a rule that declined left the node as it
+            // was, but the name must not dangle across apply calls.
+            const Node& current = ast.node(id);
+            const RewriteRule& rule = *plan.rules[position];
+            const RuleMeta& meta = rule.meta();
+            if (!is_candidate(meta, kind, *current.name(), math, text)) continue;
+            // Every attempt counts, also one that declines and builds nothing.
+            ++util::work_count;
+            util::check_work();
+            const std::size_t first_record = ast.step_log()->records.size();
+            ctx.waiting = false;
+            RuleResult result = [&]() -> RuleResult {
+                try {
+                    return rule.apply(ctx, id);
+                } catch (const syntax::BuildLimitExceeded&) {
+                    return RuleError::message(too_large(limit));
+                }
+            }();
+            if (!result) return RewriteError::from_rule_error(meta.key, std::move(result).error());
+            if (result.value() == RuleOutcome::Skipped) {
+                recorder.record_skipped(meta.key);
+                if (ctx.waiting && (deferred.empty() || deferred.back() != id)) deferred.push_back(id);
+                continue;
+            }
+            recorder.record_applied(meta.key);
+            ctx.note_edits(*ast.step_log(), first_record);
+            done = true;
+            if (applied != nullptr) *applied = true;
+            break;
+        }
+        step.commit();
+        return done;
+    };
     for (std::size_t pass = 0; pass < max_iterations; ++pass) {
         ctx.pass = pass + 1;
-        ctx.waiting = false;
+        ctx.settled = false;
         bool changed = false;
         bool left = false;  // some node of this pass is named in `eliminated`
         snapshot.clear();
-        const bool restricted = pass == 0 && first != nullptr;
-        if (restricted) snapshot.assign(first->begin(), first->end());
-        if (!restricted && !names_any(ast, *triggers, eliminated)) {
+        deferred.clear();
+        if (!names_any(ast, *triggers, eliminated)) {
             // The walk would find nothing: charged as if it had been taken.
             util::work_count += ast.node_count();
             util::check_work();
@@ -134,7 +183,7 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
         // The nodes before the first one whose name some rule triggers on
         // would be passed over, and the tree is unchanged until a rule is
         // offered a node: the snapshot starts there, often nowhere.
-        if (!restricted) for_each_preorder(ast, ast.root(), [&](NodeId id, const Node& node) {
+        for_each_preorder(ast, ast.root(), [&](NodeId id, const Node& node) {
             if (snapshot.empty()) {
                 if (!syntax::is_command_like(node.kind())) return;
                 const auto& name = *node.name();
@@ -149,56 +198,25 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
         // The nodes offered to rules, counted at once (a walk counts itself).
         util::work_count += snapshot.size();
         for (NodeId id : snapshot) {
-            // Gone when a rule applied at an ancestor earlier in this pass.
-            const Node* node = ast.node_opt(id);
-            if (node == nullptr) continue;
-            const NodeKind kind = node->kind();
-            if (!syntax::is_command_like(kind)) continue;
-            const std::span<const std::uint32_t> positions = triggers->find(*node->name());
-            // A rule's edits are one step, taken back whole when they run out
-            // of memory halfway. Rules that decline change nothing, and at
-            // most one rule applies to a node in a pass: one step per node.
-            syntax::Ast::Step step(ast);
-            for (std::uint32_t position : positions) {
-                // Re-read every time: a rule that declined left the node as it
-                // was, but the name must not dangle across apply calls.
-                const Node& current = ast.node(id);
-                const RewriteRule& rule = *plan.rules[position];
-                const RuleMeta& meta = rule.meta();
-                if (!is_candidate(meta, kind, *current.name(), math, text)) continue;
-                // Every attempt counts, also one that declines and builds nothing.
-                ++util::work_count;
-                util::check_work();
-                const std::size_t first_record = ast.step_log()->records.size();
-                RuleResult result = [&]() -> RuleResult {
-                    try {
-                        return rule.apply(ctx, id);
-                    } catch (const syntax::BuildLimitExceeded&) {
-                        return RuleError::message(too_large(limit));
-                    }
-                }();
-                if (!result) return RewriteError::from_rule_error(meta.key, std::move(result).error());
-                if (result.value() == RuleOutcome::Skipped) {
-                    recorder.record_skipped(meta.key);
-                    continue;
-                }
-                recorder.record_applied(meta.key);
-                ctx.note_edits(*ast.step_log(), first_record);
-                changed = true;
-                if (applied != nullptr) *applied = true;
-                break;
-            }
-            step.commit();
+            auto done = offer(id);
+            if (!done) return std::move(done).error();
+            changed = *done || changed;
         }
-        if (!changed && ctx.waiting && !ctx.settled) {
-            // The rules that wait for the rest are offered the settled tree.
+        if (!changed && !deferred.empty()) {
+            // Nothing else changed: the rules that wait for the rest are
+            // offered their nodes in the settled tree, in the same pass.
             ctx.settled = true;
-            continue;
+            const std::vector<NodeId> waiting = std::move(deferred);
+            deferred.clear();
+            for (NodeId id : waiting) {
+                auto done = offer(id);
+                if (!done) return std::move(done).error();
+                changed = *done || changed;
+            }
         }
-        ctx.settled = false;
         if (!changed) {
             recorder.set_iterations(pass + 1);
-            if (eliminated_left != nullptr && eliminated != nullptr && !restricted) *eliminated_left = left;
+            if (eliminated_left != nullptr && eliminated != nullptr) *eliminated_left = left;
             return {};
         }
     }

@@ -26,14 +26,9 @@ inline constexpr std::size_t kBuildConstant = std::size_t{64} * 1024;
 // it when some rule changed the tree. With `eliminated_left`, clears it when
 // the last pass, which changed nothing, met no command-like node named in the
 // plan's `eliminated_index` (it stays set for a plan without that index).
-// With `first`, the first pass offers the rules those nodes alone, in that
-// order (the gone among them skipped): a tree the rules left before, changed
-// only there since; when it changes nothing, the call ends with it and
-// leaves `eliminated_left` as it was.
 syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const parse::ParseContext& context,
                                                        const Plan& plan, std::size_t max_iterations,
                                                        ReportRecorder& recorder, bool* applied = nullptr,
-                                                       bool* eliminated_left = nullptr,
-                                                       const std::vector<syntax::ast::NodeId>* first = nullptr);
+                                                       bool* eliminated_left = nullptr);
 
 }  // namespace quorvel::transform::scheduler

@@ -306,6 +306,33 @@ INSTANTIATE_TEST_SUITE_P(
         NormalizeFailureCase{"pipeline", "x", 0, "rewrite exceeded max iterations: 0", "transform", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A matrix builder reads its body once the other rules have settled it:
+// it waits within the pass that finds nothing else to do, so it costs no
+// pass of its own.
+TEST(FacadeEngineNormalize, WaitingBuilderTakesNoPassOfItsOwn) {
+    const TransformEngine engine = engine_for(EngineProfile::Faithful);
+    const struct {
+        std::string_view source;
+        std::size_t max_iterations;
+        std::string_view output;
+        std::uint64_t iterations;
+    } cases[] = {
+        {"\\pmqty{a}", 2, "\\mqty ( a )", 2},
+        {"\\pmqty{\\pmqty{a}}", 2, "\\mqty ( \\mqty ( a ) )", 2},
+        {"\\pmqty{\\braket{x}}", 3, "\\mqty ( \\left \\langle x \\middle \\vert x \\right \\rangle )", 3},
+        {"\\pmqty{(\\braket)}", 2, "\\pmqty { ( \\left \\langle ) \\middle \\vert ) \\right \\rangle }", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source);
+        facade::NormalizeConfig config = engine.default_normalize_config();
+        config.transform.rewrite.max_iterations = c.max_iterations;
+        auto reported = engine.normalize_with_report(c.source, config);
+        ASSERT_TRUE(reported) << reported.error().message();
+        EXPECT_EQ(reported->normalized, c.output);
+        EXPECT_EQ(reported->report.rewrite.iterations, c.iterations);
+    }
+}
+
 TEST(FacadeEngineNormalize, ParseSettingsComeFromTheCall) {
     const TransformEngine engine = engine_for(EngineProfile::Faithful);
     facade::NormalizeConfig config = engine.default_normalize_config();

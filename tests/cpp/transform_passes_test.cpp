@@ -405,55 +405,6 @@ TEST(TransformPassesLowering, MathTextsAreSplitAroundWhiteSpace) {
     }
 }
 
-struct WatchedCase {
-    const char* about;
-    const char* source;
-    std::vector<std::string_view> watched;
-    std::vector<std::string> seen;  // names, sorted
-};
-
-// For each case, the names of the commands in `watched` that `pass` shows
-// something new in the tree of `source`, each node once.
-template <class Pass>
-void check_shown(std::span<const WatchedCase> cases, Pass pass) {
-    for (const WatchedCase& c : cases) {
-        SCOPED_TRACE(std::string(c.about) + ": " + c.source);
-        auto document = document_of(src(c.source));
-        syntax::Ast& ast = document.ast_mut();
-        NameIndex watched;
-        for (std::string_view name : c.watched) watched.add(name, 0);
-        std::vector<NodeId> seen;
-        const passes::PassSight sight{parse_context().math().get(), parse_context().text().get(), &watched, &seen};
-        ReportRecorder recorder = ReportRecorder::off();
-        pass(ast, recorder, sight);
-        std::sort(seen.begin(), seen.end(), [](NodeId a, NodeId b) { return a.index < b.index; });
-        seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
-        std::vector<std::string> names;
-        for (NodeId id : seen) names.emplace_back(std::string_view(*ast.node(id).name()));
-        std::sort(names.begin(), names.end());
-        EXPECT_EQ(names, c.seen);
-    }
-}
-
-// The commands a trigger names that lowering brings next to what a removed
-// command or brace kept from them, and the first of a run of commands that
-// now reaches such a meeting. The rules look at these again.
-TEST(TransformPassesLowering, WatchedCommandsThatMeet) {
-    const WatchedCase cases[] = {
-        {"two prefix bodies join", R"(\mathbf{\;}\mathbf{\:})", {";", ":"}, {":", ";"}},
-        {"a declarative's group joins", R"({\bf\quad}\mathbf{\quad})", {"quad"}, {"quad", "quad"}},
-        {"a run reaching the meeting", R"(\mathbf{\quad\quad\alpha}\mathbf{\;})", {"quad", ";"}, {";", "quad"}},
-        {"a letter between", R"(\mathbf{a\quad}\mathbf{b})", {"quad"}, {"quad"}},
-        {"one body as written", R"(\mathbf{\;\:})", {";", ":"}, {}},
-        {"runs of other values between", R"(\mathbf{\;}x\mathbf{\:})", {";", ":"}, {}},
-        {"named by no trigger", R"(\mathbf{\alpha}\mathbf{\beta})", {"quad"}, {}},
-    };
-    const FlattenGroupsGuards guards = FlattenGroupsGuards::resolve(false, nullptr);
-    check_shown(cases, [&](syntax::Ast& ast, ReportRecorder& recorder, const passes::PassSight& sight) {
-        passes::lower_attributes(ast, ast.root(), recorder, &guards, sight);
-    });
-}
-
 // ---- Finalisation --------------------------------------------------------------------------
 
 TEST(TransformPassesFinalize, NormalizeWhitespace) {
@@ -628,30 +579,6 @@ TEST(TransformPassesFlatten, UnknownCommandArgumentRuns) {
          "replaced_single_child=1, inlined_multi_child=1"},
         {"inside another's optional run", src(R"(\foo[\qux{a}{b}]{c}{d})"), true, {},
          R"(\foo[\qux{a}{b}]{c}{d})", "command_contact=4"},
-    });
-}
-
-// The commands a trigger names that flattening shows something new: in
-// their subtree (a group removed below them) or beside them (members of an
-// unwrapped group and their neighbours). The rules look at these again.
-TEST(TransformPassesFlatten, WatchedCommands) {
-    const WatchedCase cases[] = {
-        {"member of an unwrapped group", R"({\quad}x)", {"quad"}, {"quad"}},
-        {"neighbour of unwrapped members", R"(\quad{b}c)", {"quad"}, {"quad"}},
-        {"two apart from the change", R"(\quad a{b})", {"quad"}, {}},
-        {"both sides of an empty group", R"(\quad{}\quad x\quad)", {"quad"}, {"quad", "quad"}},
-        {"argument flattened below", R"(\sqrt{{x}} a \quad)", {"sqrt", "quad"}, {"sqrt"}},
-        {"changed at two levels", R"(\sqrt{\frac{{a}}{b}})", {"frac", "sqrt"}, {"frac", "sqrt"}},
-        {"script flattened below", R"(\sqrt{x^{{y}}})", {"sqrt"}, {"sqrt"}},
-        {"now alone in a slot", R"(x^{\alpha})", {"alpha"}, {"alpha"}},
-        {"declarative beside a change", R"(\bf{a}b)", {"bf"}, {"bf"}},
-        {"named by no trigger", R"({\alpha}x)", {"quad"}, {}},
-        {"nothing removed", R"(\quad x)", {"quad"}, {}},
-        {"base of a scripted neighbour", R"({}\prime_a)", {"prime"}, {"prime"}},
-    };
-    const FlattenGroupsGuards guards = FlattenGroupsGuards::resolve(false, nullptr);
-    check_shown(cases, [&](syntax::Ast& ast, ReportRecorder& recorder, const passes::PassSight& sight) {
-        passes::flatten_groups(ast, ast.root(), guards, recorder, nullptr, sight);
     });
 }
 

@@ -219,5 +219,21 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"{\\sum}{'\\bf x}", "{ \\sum }' \\mathbf { x }"}, ReplayCase{"{\\:}{''\\bf\\e}", nullptr},
         ReplayCase{"\\alpha{\\:}{'\\bf\\e}", nullptr}, ReplayCase{"{a\\over b}{'\\bf x}", nullptr}));
 
+// What lowering and flattening bring together after the rules: spacers a
+// removed brace or command kept apart, members of an unwrapped group and
+// their neighbours, a derivative or fraction whose argument loses a brace.
+// The rules go over the whole tree again, so each settles in one round.
+INSTANTIATE_TEST_SUITE_P(
+    BroughtTogether, WriterReplay,
+    ::testing::Values(
+        ReplayCase{"\\alpha\\;\\;{\\:}", nullptr}, ReplayCase{"\\dv[\\prime\\prime\\rm \\allowbreak]{f}{x}", nullptr},
+        ReplayCase{"{{}^{\\rm\\prime\\prime}\\over{b}}", nullptr}, ReplayCase{"{\\over{\\bf-2}\\prime}", nullptr},
+        ReplayCase{"{\\expval{}\\mathstrut{\\textstyle]} \\over a}", nullptr},
+        ReplayCase{"{{{}\\begin{pmatrix}{}\\end{pmatrix}\\over{\\displaystyle\\dots{\\cal)}}{}{{}}}}", nullptr},
+        ReplayCase{"\\mathbf{\\;}\\mathbf{\\:}", nullptr}, ReplayCase{"{\\bf\\quad}\\mathbf{\\quad}", nullptr},
+        ReplayCase{"\\mathbf{\\quad\\quad\\alpha}\\mathbf{\\;}", nullptr}, ReplayCase{"{\\quad}\\quad x", nullptr},
+        ReplayCase{"\\quad{}\\quad x\\quad", nullptr}, ReplayCase{"\\sqrt{\\frac{{a}}{b}}", nullptr},
+        ReplayCase{"{}\\prime_a", nullptr}, ReplayCase{"\\bf{a}b", nullptr}));
+
 }  // namespace
 }  // namespace quorvel

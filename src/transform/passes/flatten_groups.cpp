@@ -102,9 +102,7 @@ enum class Parting : std::uint8_t { None, Slot, Prefixes };
 struct Entry {
     NodeId node;
     std::uint8_t flags = 0;
-    bool changed = false;  // a removal below changed its subtree
     Parting parts = Parting::None;  // a group kept to part its last member from what follows
-    bool command_like = false;  // the node itself is a command or declarative: only those are watched
 };
 
 enum class Outcome : std::uint8_t { Keep, Unwrap, Redirect };
@@ -166,8 +164,6 @@ struct Frame {
     bool bare = false;
     bool list_bare = false;
     bool track = false;
-    bool changed_below = false;  // a removal changed its list or a slot, here or below
-    bool changed_next = false;  // lists: an empty group went just before the next member
     bool closes = false;
 };
 
@@ -203,8 +199,6 @@ public:
           recorder_(recorder),
           changed_lists_(changed_lists),
           sight_(sight),
-          watched_(sight.watched),
-          seen_(sight.watched != nullptr ? sight.seen : nullptr),
           frames_(kept_.get().frames),
           edges_(kept_.get().edges),
           list_(kept_.get().list),
@@ -297,8 +291,7 @@ private:
                     if (!slot.is_group_child()) contribute(parent_frame, slot, child);
                 }
                 if (slot.is_group_child()) {
-                    push_entry({child, flags, parent_frame.changed_next, Parting::None, (flags & HasCommandLike) != 0});
-                    parent_frame.changed_next = false;
+                    push_entry({child, flags});
                     if (node.is<Node::Prime>()) primes_landed(parent_frame, list_.size() - 1);
                 }
                 return;
@@ -501,7 +494,6 @@ private:
         support::truncate(edges_, frame.edge_begin);
         Frame* parent = frames_.empty() ? nullptr : &frames_.back();
         const Node& node = ast_.node(frame.node);
-        watch_changes(frame, parent, node);
         const std::uint8_t flags = frame.flags | own_flags(node);
         Outcome outcome = Outcome::Keep;
         parting_ = Parting::None;
@@ -522,9 +514,7 @@ private:
                 if (frame.track) set_closes(frame.node, closes);
                 support::truncate(list_, frame.list_begin);
                 if (parent != nullptr && frame.slot && frame.slot->is_group_child()) {
-                    push_entry({frame.node, flags, frame.changed_below || parent->changed_next, parting_,
-                                is_command_like(node)});
-                    parent->changed_next = false;
+                    push_entry({frame.node, flags, parting_});
                     // Prefixes are commands: the list's mode is looked up for those alone.
                     // One that primes follow is their script base.
                     if (node.is<Node::Command>()) {
@@ -543,15 +533,7 @@ private:
                 release_children(frame);
                 free_unwrapped(frame);
                 to_free_.push_back(frame.node);  // freed once the parent's list no longer holds it
-                parent->changed_below = true;
                 parent->list_changed = true;
-                // Its members are new in the list; with none, the members
-                // before and after it are new neighbours.
-                for (std::size_t i = frame.list_begin; i < list_.size(); ++i) list_[i].changed = true;
-                if (count == 0) {
-                    if (frame.list_begin > parent->list_begin) list_[frame.list_begin - 1].changed = true;
-                    parent->changed_next = true;
-                }
                 parent->prefixes += frame.prefixes;
                 recorder_.count(count == 0   ? ReportCounter::RemovedEmpty
                                 : count == 1 ? ReportCounter::ReplacedSingleChild
@@ -575,55 +557,12 @@ private:
                 }
                 support::truncate(list_, frame.list_begin);
                 recorder_.count(ReportCounter::UnwrappedSlot);
-                parent->changed_below = true;
                 const NodeId occupant = redecide_in_slot(frame, *parent, only);
-                if (seen_ != nullptr && (only.flags & HasCommandLike) != 0) watch_named(occupant);
                 if (parent->track) contribute(*parent, *frame.slot, occupant);
                 break;
             }
         }
         if (parent != nullptr) parent->flags |= flags;
-    }
-
-    // A rule offered a node reads its subtree and its neighbours' subtrees.
-    // What a removal changed (the members of a list, what stands in a slot),
-    // every node above it and their neighbours may look new to a rule named
-    // in `watched_`.
-    void watch_named(NodeId id) {
-        const Node& node = ast_.node(id);
-        if (is_command_like(node) && !watched_->find(*node.name()).empty()) seen_->push_back(id);
-    }
-    void watch_changes(const Frame& frame, Frame* parent, const Node& node) {
-        if (!frame.changed_below || seen_ == nullptr) return;
-        if (parent != nullptr) parent->changed_below = true;
-        if (!frame.is_list) {
-            // A member of a list is looked at again, as a changed one, when
-            // the list finishes.
-            if (is_command_like(node) && !(parent != nullptr && frame.slot && frame.slot->is_group_child()))
-                watch_named(frame.node);
-            return;
-        }
-        if ((frame.flags & HasCommandLike) == 0) return;  // no member is a command
-        const auto entries = entries_of(frame);
-        std::size_t floor = 0;  // the commands before it have been walked back over
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            // A member that is new here, or next to a changed one; of a
-            // scripted member its base, which now meets what it did not
-            // (`{}\prime_a`: the prime may be written bare once the group goes).
-            if (!(entries[i].changed || (i > 0 && entries[i - 1].changed) ||
-                  (i + 1 < entries.size() && entries[i + 1].changed)))
-                continue;
-            if (entries[i].command_like) watch_named(entries[i].node);
-            else if (const auto* s = ast_.node(entries[i].node).get_if<Node::Scripted>()) watch_named(s->base);
-            if (!entries[i].changed) continue;
-            // A rule that reads a run of commands acts at its first (`\;\;{\:}`
-            // merges its spacers from the first `\;`): the run that now reaches
-            // the change is shown from its start.
-            std::size_t first = i;
-            while (first > floor && entries[first - 1].command_like) --first;
-            if (first + 1 < i) watch_named(entries[first].node);
-            floor = i;
-        }
     }
 
     // A group kept as a member of a list (by a guard of lists) that now
@@ -1022,13 +961,11 @@ private:
             const std::uint64_t count = run->count + std::get<Node::Prime>(ast_.node(list_[at].node).value).count;
             ast_.replace_node(before.node, Node::Prime{count});
             drop_entry(list, at);
-            before.changed = true;
             recorder_.count(ReportCounter::PrimeRunMerges);
             return;
         }
         if (at - 1 > list.list_begin && list_[at - 2].parts == Parting::Prefixes) {
-            drop_entry(list, at - 2);
-            list_[at - 2].changed = true;  // the prefixes are neighbours now
+            drop_entry(list, at - 2);  // the prefixes are neighbours now
             recorder_.count(ReportCounter::RemovedEmpty);
         }
     }
@@ -1036,7 +973,7 @@ private:
     // list's unwrapped groups, once the list is set.
     void drop_entry(Frame& list, std::size_t at) {
         removed_ = true;
-        list.list_changed = list.changed_below = true;
+        list.list_changed = true;
         to_free_.push_back(list_[at].node);
         list_.erase(list_.begin() + static_cast<std::ptrdiff_t>(at));
         if (list.run_scanned > at) --list.run_scanned;
@@ -1191,8 +1128,6 @@ private:
     ReportRecorder& recorder_;
     std::vector<NodeId>* changed_lists_;
     const PassSight& sight_;
-    const NameIndex* watched_;
-    std::vector<NodeId>* seen_;
     std::vector<Frame>& frames_;
     std::vector<Edge>& edges_;
     std::vector<Entry>& list_;

@@ -354,8 +354,6 @@ public:
           recorder_(recorder),
           math_(sight.math),
           text_(sight.text),
-          watched_(sight.watched),
-          seen_(sight.seen),
           empty_groups_go_(flattening != nullptr && !(*flattening)[FlattenGuard::EmptyGroup]),
           empty_groups_go_in_env_(empty_groups_go_ && !(*flattening)[FlattenGuard::EnvBody]),
           tasks_(kept_.get().tasks),
@@ -918,9 +916,8 @@ private:
             return;
         }
         ids_.clear();
-        std::size_t floor = 0;
         for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i)
-            place(i, task.pairs_begin, pairs_[i].node, task.mode, ids_, floor);
+            place(i, task.pairs_begin, pairs_[i].node, task.mode, ids_);
         support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, ids_);
         pairs_.push_back({task.node, task.start});
@@ -977,10 +974,9 @@ private:
         }
         for (const Run& run : runs_) {
             chunk_.clear();
-            chunk_floor_ = 0;
             if (mode == ContentMode::Text) {
                 for (std::size_t i = run.begin; i < run.end; ++i)
-                    place(i, run.begin, pairs_[i].node, ContentMode::Text, chunk_, chunk_floor_);
+                    place(i, run.begin, pairs_[i].node, ContentMode::Text, chunk_);
                 wrap_chunk(run, base, mode, placement, continued);
                 continue;
             }
@@ -995,7 +991,7 @@ private:
                     if (i > run.begin && support::primes_join_wrongly(ast_, pairs_[i - 1].node, id, false)) {
                         id = new_group({&id, 1}, GroupKind::Explicit{}, ContentMode::Math);
                     }
-                    place(i, run.begin, id, ContentMode::Math, chunk_, chunk_floor_);
+                    place(i, run.begin, id, ContentMode::Math, chunk_);
                 } else if (is_white_space_only(text->value)) {
                     wrap_chunk(run, base, mode, placement, continued);
                     out_.push_back(id);
@@ -1073,9 +1069,8 @@ private:
     // would take its first token into an open slot (`\dv{}\bf{}`, or
     // `\braket(\displaystyle'` once the declarative leaves an empty base),
     // that pair goes into braces (see `brace_last`); two texts that would
-    // join into a ligature are parted; and the rules are shown what meets.
-    void place(std::size_t i, std::size_t first, NodeId written, ContentMode mode, std::vector<NodeId>& into,
-               std::size_t& floor) {
+    // join into a ligature are parted.
+    void place(std::size_t i, std::size_t first, NodeId written, ContentMode mode, std::vector<NodeId>& into) {
         if (i == first) {
             into.push_back(written);
             return;
@@ -1085,7 +1080,6 @@ private:
         if (mode == ContentMode::Text && would_join(before, pairs_[i]))
             into.push_back(new_group({}, GroupKind::Explicit{}, ContentMode::Text));
         into.push_back(written);
-        met(before, pairs_[i], into, floor);
     }
 
     // Where the item last in `into` would take the first token of `next`
@@ -1132,29 +1126,6 @@ private:
             out_.insert(out_.end(), wrapped_.begin(), wrapped_.end());
         }
         chunk_.clear();
-        chunk_floor_ = 0;
-    }
-
-    // Two pairs that a removed command or brace kept apart, `after` last in
-    // `into`: a rule may now act on what it did not see before, as the
-    // rules' fixed point ran before this lowering. The two are shown, and so
-    // is the first of a run of commands reaching `after`, where a rule that
-    // reads the run acts (`\mathbf{\;\;}\mathbf{\:}`); `floor` keeps each
-    // command from being walked back over twice.
-    void met(const Pair& before, const Pair& after, const std::vector<NodeId>& into, std::size_t& floor) {
-        if (seen_ == nullptr || before.stretch == after.stretch) return;
-        show(before.node);
-        show(after.node);
-        std::size_t first = into.size() - 1;
-        while (first > floor && syntax::is_command_like(ast_.node(into[first - 1]).kind())) --first;
-        if (first + 1 < into.size()) show(into[first]);
-        floor = into.size() - 1;
-    }
-
-    void show(NodeId id) {
-        const Node& node = ast_.node(id);
-        if (!syntax::is_command_like(node.kind())) return;
-        if (watched_ == nullptr || !watched_->find(*node.name()).empty()) seen_->push_back(id);
     }
 
     // Whether some pair's state differs from the start of the task.
@@ -1274,10 +1245,6 @@ private:
     ReportRecorder& recorder_;
     const knowledge::KnowledgeBase* math_;
     const knowledge::KnowledgeBase* text_;
-    const NameIndex* watched_;
-    std::vector<NodeId>* seen_;
-    // The commands before it in the chunk have been walked back over (see `met`).
-    std::size_t chunk_floor_ = 0;
     const bool empty_groups_go_;
     const bool empty_groups_go_in_env_;
     std::vector<Task>& tasks_;

@@ -13,7 +13,6 @@
 #include "syntax/ast.hpp"
 #include "transform/config.hpp"
 #include "knowledge/knowledge_base.hpp"
-#include "transform/name_index.hpp"
 #include "transform/report.hpp"
 
 namespace quorvel::transform::passes {
@@ -27,15 +26,10 @@ enum class Lowered : std::uint8_t {
 
 // What lowering and flattening may look up beyond the tree. With the
 // knowledge bases, neither hands the token after an item that a command or
-// brace they take out kept apart to an open slot of that item. With `seen`,
-// each appends the command-like nodes named in `watched` that it showed
-// something new: in their subtree, or next to them (some may be listed
-// twice, and some gone when it returns).
+// brace they take out kept apart to an open slot of that item.
 struct PassSight {
     const knowledge::KnowledgeBase* math = nullptr;
     const knowledge::KnowledgeBase* text = nullptr;
-    const NameIndex* watched = nullptr;
-    std::vector<syntax::ast::NodeId>* seen = nullptr;
     // Set by flattening when it keeps an empty group only to part two
     // prefixes of one name: a lowering after it joins them.
     bool* parted_prefixes = nullptr;
@@ -44,9 +38,7 @@ struct PassSight {
 // Rewrites every font, size and style command below `root` into its
 // canonical form around maximal runs of content sharing the same values.
 // `flattening`: the guards of the flattening that follows, if one does;
-// the runs are cut as if the empty groups it takes out had gone. What a
-// removed command or brace kept apart and now stands side by side is shown
-// in `sight.seen`; without `watched`, every such node is.
+// the runs are cut as if the empty groups it takes out had gone.
 Lowered lower_attributes(syntax::Ast& ast, syntax::ast::NodeId root, ReportRecorder& recorder,
                          const FlattenGroupsGuards* flattening = nullptr, const PassSight& sight = {});
 
