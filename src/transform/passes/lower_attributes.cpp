@@ -354,6 +354,7 @@ struct Buffers {
     // the end of the macro's first argument.
     NodeMarks buildrel;
     std::vector<NodeId> buildrels;
+    std::vector<NodeId> infixes;
 
     void reset() {
         support::reset(tasks);
@@ -369,6 +370,7 @@ struct Buffers {
         support::reset(standing);
         support::reset(walk_under);
         support::reset(buildrels);
+        support::reset(infixes);
         dirty.reset();
         buildrel.reset();
     }
@@ -477,7 +479,7 @@ private:
                         }
                     }
                     break;
-                case NodeKind::Infix:
+                case NodeKind::Infix: kept_.get().infixes.push_back(id); break;
                 case NodeKind::Environment:
                 case NodeKind::Scripted: break;
                 default: continue;  // nothing below, nothing to act on
@@ -489,6 +491,7 @@ private:
             });
         }
         for (NodeId id : kept_.get().buildrels) mark_upwards(id, root, kept_.get().buildrel);
+        for (NodeId id : kept_.get().infixes) carry_across_infix(id, root);
         return dirty(root);
     }
 
@@ -636,7 +639,6 @@ private:
 
     // Lowers everything below a dirty node in place; the node itself stays.
     void push_canonicalize(NodeId id, const State& state, ContentMode mode) {
-        if (mode == ContentMode::Math && ast_.node(id).is<Node::Infix>()) carry_across_infix(id, state);
         const Node& node = ast_.node(id);
         if (const auto* list = node.child_list()) {
             if (list->size() == 0) return;
@@ -672,29 +674,30 @@ private:
 
     // A font or size declarative is an assignment that lasts to the end of
     // its group, and an infix splits its group without ending it: what the
-    // left operand's own list leaves in force governs the right operand too.
-    // A style switch is an item of the left's list and stays there, as does
-    // whatever a brace group or prefix inside it sets. A rule that turns the
-    // infix into a prefix command gives each operand an argument of its own,
-    // so the right operand gets, in front of its content, the declaratives
-    // it lies under, unless its own leading ones set those axes anew.
-    // Operands are not lowered otherwise; each list is looked at once.
-    void carry_across_infix(NodeId infix, const State& outside) {
+    // left operand's own list sets governs the right operand too. A style
+    // switch is an item of the left's list and stays there, as does whatever
+    // a brace group or prefix inside it sets. A rule that turns the infix
+    // into a prefix command gives each operand an argument of its own, so
+    // the right operand gets, in front of its content, the declaratives it
+    // lies under, unless its own leading ones set those axes anew. Where the
+    // value is in force around the infix anyway, lowering finds it redundant.
+    // Every infix is done here, those in operands included, which are not
+    // lowered otherwise; each operand list is looked at once.
+    void carry_across_infix(NodeId infix, NodeId root) {
         static constexpr std::array<Attr, 2> CARRIED{Attr::MathFont, Attr::MathSize};
         const auto& value = std::get<Node::Infix>(ast_.node(infix).value);
         const NodeId left = value.left;
         const NodeId right = value.right;
         if (!dirty(left)) return;  // it holds no declarative
         if (value.name == "over" && kept_.get().buildrel.has(left)) return;
-        State end = outside;
+        State end;
+        std::uint8_t carried = 0;
         for (NodeId item : operand_items(left)) {
             const AttributeCommandSpec* row = recognised_declarative(ast_.node(item), ContentMode::Math);
-            if (row != nullptr && std::find(CARRIED.begin(), CARRIED.end(), row->attr) != CARRIED.end())
-                end.set(row->attr, code_of_declarative(*row));
+            if (row == nullptr || std::find(CARRIED.begin(), CARRIED.end(), row->attr) == CARRIED.end()) continue;
+            end.set(row->attr, code_of_declarative(*row));
+            carried |= axis_bit(row->attr);
         }
-        std::uint8_t carried = 0;
-        for (Attr attr : CARRIED)
-            if (end.get(attr) != outside.get(attr)) carried |= axis_bit(attr);
         if (carried == 0) return;
         bool governs = false;
         for (NodeId item : operand_items(right)) {
@@ -714,14 +717,19 @@ private:
             if (line == nullptr || !line->declarative(ContentMode::Math)) continue;
             ids_.push_back(ast_.new_node(Node::Declarative{std::string(line->declarative(ContentMode::Math)->name), {}}));
         }
+        if (ids_.empty()) return;
         if (is_operand_list(right)) {
             for (std::size_t i = 0; i < ids_.size(); ++i) ast_.insert_child(right, i, ids_[i]);
-            return;
+        } else {
+            const NodeId placeholder = support::new_placeholder(ast_, ContentMode::Math);
+            ast_.replace_content_child(right, placeholder);
+            const NodeId declarative = ids_.front();
+            ids_.push_back(right);
+            support::replace_in_slot_and_free(ast_, placeholder,
+                                              new_group(ids_, GroupKind::Implicit{}, ContentMode::Math));
+            ids_.assign(1, declarative);
         }
-        const NodeId placeholder = support::new_placeholder(ast_, ContentMode::Math);
-        ast_.replace_content_child(right, placeholder);
-        ids_.push_back(right);
-        support::replace_in_slot_and_free(ast_, placeholder, new_group(ids_, GroupKind::Implicit{}, ContentMode::Math));
+        mark_upwards(ids_.front(), root);
     }
 
     // An operand of several items is an implicit math group of them; one
