@@ -76,11 +76,20 @@ INSTANTIATE_TEST_SUITE_P(
         InfixFontCase{"{\\bf a \\over \\quad b}", "\\frac { \\mathbf { a } } { \\mathbf { \\quad b } }", nullptr,
                       nullptr, "\\frac { \\mathbf { a } } { \\mathbf { b } }"}));
 
-// `\buildrel a \over b` is a macro whose `\over` ends its first argument.
-TEST(InfixFonts, BuildrelTakesNoFontAcross) {
-    const auto output = engine(1).normalize_with("{\\bf \\buildrel a \\over b}", engine(1).default_normalize_config());
-    ASSERT_TRUE(output);
-    EXPECT_EQ(*output, "\\mathbf { \\mathrel { \\mathop { b } \\limits ^ { a } } }");
+// `\buildrel a \over b` is a macro whose `\over` ends its first argument;
+// one that a group closes leaves the `\over` after the group an infix.
+TEST(InfixFonts, BuildrelOverIsNoInfix) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"{\\bf \\buildrel a \\over b}", "\\mathbf { \\mathrel { \\mathop { b } \\limits ^ { a } } }"},
+        {"{\\bf x^{\\buildrel a \\over b} \\over c}",
+         "\\frac { \\mathbf { x ^ { \\mathrel { \\mathop { b } \\limits ^ { a } } } } } { \\mathbf { c } }"},
+    };
+    for (const auto& [source, faithful] : rows) {
+        const auto output = engine(1).normalize_with(source, engine(1).default_normalize_config());
+        ASSERT_TRUE(output) << source;
+        EXPECT_EQ(*output, faithful);
+        EXPECT_EQ(testing::readback_fault(engine(1), source), "");
+    }
 }
 
 // Every declarative before every infix, in every place of the left operand:

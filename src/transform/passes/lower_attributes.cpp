@@ -350,8 +350,11 @@ struct Buffers {
     std::vector<std::uint8_t> walk_under;  // per walk entry: what it lies inside (kIn... bits)
     std::vector<NodeId> standing;  // prefix commands that may stay as written
     NodeMarks dirty;
-    // The nodes at or above a `\buildrel`, whose `\over` is no infix but
-    // the end of the macro's first argument.
+    // A `\buildrel` takes the `\over` after it as the end of its first
+    // argument, no infix: the `\over`s whose left operand is one or holds
+    // one as an item; the nodes at or above any other, whose `\over` the
+    // parser may find further on.
+    NodeMarks buildrel_over;
     NodeMarks buildrel;
     std::vector<NodeId> buildrels;
     std::vector<NodeId> infixes;
@@ -373,6 +376,7 @@ struct Buffers {
         support::reset(infixes);
         dirty.reset();
         buildrel.reset();
+        buildrel_over.reset();
     }
 };
 
@@ -490,7 +494,12 @@ private:
                 under.push_back(infix ? in | kInInfix : in);
             });
         }
-        for (NodeId id : kept_.get().buildrels) mark_upwards(id, root, kept_.get().buildrel);
+        for (NodeId id : kept_.get().buildrels) {
+            if (const std::optional<NodeId> over = over_of_buildrel(id))
+                kept_.get().buildrel_over.mark(*over);
+            else
+                mark_upwards(id, root, kept_.get().buildrel);
+        }
         for (NodeId id : kept_.get().infixes) carry_across_infix(id, root);
         return dirty(root);
     }
@@ -689,7 +698,7 @@ private:
         const NodeId left = value.left;
         const NodeId right = value.right;
         if (!dirty(left)) return;  // it holds no declarative
-        if (value.name == "over" && kept_.get().buildrel.has(left)) return;
+        if (value.name == "over" && (kept_.get().buildrel_over.has(infix) || kept_.get().buildrel.has(left))) return;
         State end;
         std::uint8_t carried = 0;
         for (NodeId item : operand_items(left)) {
@@ -730,6 +739,19 @@ private:
             ids_.assign(1, declarative);
         }
         mark_upwards(ids_.front(), root);
+    }
+
+    // The `\over` whose left operand the `\buildrel` (or the scripts on it)
+    // is, or is an item of: the buildrel rule reads that one as its own.
+    std::optional<NodeId> over_of_buildrel(NodeId buildrel) const {
+        NodeId at = buildrel;
+        const syntax::ParentLink* link = ast_.parent_link(at);
+        if (link != nullptr && link->slot.kind() == Slot::Kind::ScriptBase) link = ast_.parent_link(at = link->parent);
+        if (link != nullptr && link->slot.is_group_child() && is_operand_list(link->parent))
+            link = ast_.parent_link(link->parent);
+        if (link == nullptr || link->slot.kind() != Slot::Kind::InfixLeft) return std::nullopt;
+        if (std::get<Node::Infix>(ast_.node(link->parent).value).name != "over") return std::nullopt;
+        return link->parent;
     }
 
     // An operand of several items is an implicit math group of them; one
