@@ -744,9 +744,8 @@ private:
     // The `\over` whose left operand the `\buildrel` (or the scripts on it)
     // is, or is an item of: the buildrel rule reads that one as its own.
     std::optional<NodeId> over_of_buildrel(NodeId buildrel) const {
-        NodeId at = buildrel;
-        const syntax::ParentLink* link = ast_.parent_link(at);
-        if (link != nullptr && link->slot.kind() == Slot::Kind::ScriptBase) link = ast_.parent_link(at = link->parent);
+        const syntax::ParentLink* link = ast_.parent_link(buildrel);
+        if (link != nullptr && link->slot.kind() == Slot::Kind::ScriptBase) link = ast_.parent_link(link->parent);
         if (link != nullptr && link->slot.is_group_child() && is_operand_list(link->parent))
             link = ast_.parent_link(link->parent);
         if (link == nullptr || link->slot.kind() != Slot::Kind::InfixLeft) return std::nullopt;
