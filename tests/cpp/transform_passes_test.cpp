@@ -376,7 +376,8 @@ TEST(TransformPassesLowering, BuiltTrees) {
              R"(\text{\mathbf{x}})", row(BOLD, "0.1/0.0/0.1")},
             {"explicit environment body stays a group", tree(root({environment("matrix", body)})),
              R"(\begin{matrix}\mathbf{x}\end{matrix})", row(BOLD, "1.0/0.0/0.1") + ", eliminated_empty_segments=1"},
-            {"infix operand", tree(root({infix("over", declarative("bf"), ch(U'x'))})), R"(\bf\over x)", ""},
+            // left as it is, but for the font the left operand hands on
+            {"infix operand", tree(root({infix("over", declarative("bf"), ch(U'x'))})), R"(\bf\over\bf x)", ""},
         },
         lower);
 }

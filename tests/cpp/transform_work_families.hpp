@@ -85,6 +85,16 @@ inline std::vector<Family> kept_spacers(std::size_t levels = 64) {
     };
 }
 
+// Infixes whose left operand sets a font, nested in either operand or side
+// by side: each hands the font on to its right operand.
+inline std::vector<Family> infix_fonts(std::size_t levels = 64) {
+    return {
+        {"font_over_right", "{\\bf a\\over ", "x", "}", kAll, levels},
+        {"font_over_left", "{\\bf{", "x", "}\\large\\over b}", kAll, levels},
+        {"font_over_wide", "", "{\\rm a\\bf b\\choose c}", "", kAll, 0, 4 * levels},
+    };
+}
+
 // One level of a random nesting.
 struct Layer {
     const char* open;

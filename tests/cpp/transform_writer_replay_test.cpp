@@ -235,5 +235,17 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\quad{}\\quad x\\quad", nullptr}, ReplayCase{"\\sqrt{\\frac{{a}}{b}}", nullptr},
         ReplayCase{"{}\\prime_a", nullptr}, ReplayCase{"\\bf{a}b", nullptr}));
 
+// Declaratives the right operand of an infix is given from its left one,
+// in front of primes, spacing, scripts and a group a rule leaves as a base.
+INSTANTIATE_TEST_SUITE_P(
+    InfixFonts, WriterReplay,
+    ::testing::Values(
+        ReplayCase{"{\\bf a \\over 'b}", "\\frac { \\mathbf { a } } { \\mathbf { ' b } }"},
+        ReplayCase{"{\\bf a \\over \\prime}", nullptr}, ReplayCase{"{\\large a \\over{'}}", nullptr},
+        ReplayCase{"{\\cal a \\choose \\;b}", nullptr}, ReplayCase{"{\\tt\\over\\qty(b)}", nullptr},
+        ReplayCase{"{\\it a \\atop{b}{}_2}", nullptr}, ReplayCase{"{\\bf a\\over\\text{b}}", nullptr},
+        ReplayCase{"{\\sf\\displaystyle a\\over\\scriptstyle b}", nullptr},
+        ReplayCase{"\\left(\\rm a\\over b\\right)", "\\left ( \\frac { \\mathrm { a } } { \\mathrm { b } } \\right )"}));
+
 }  // namespace
 }  // namespace quorvel

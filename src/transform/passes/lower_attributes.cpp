@@ -308,6 +308,34 @@ struct Run {
     std::uint8_t later_at_base;  // axes that a later run of the same list leaves at the base value
 };
 
+// A set of nodes: the version of each marked node, by slot index.
+struct NodeMarks {
+    std::vector<std::uint32_t> versions;
+    std::vector<std::uint32_t> marked;
+
+    // False when the node was marked already.
+    bool mark(NodeId id) {
+        if (id.index >= versions.size()) versions.resize(std::size_t{id.index} + 1, 0);
+        if (versions[id.index] == id.version) return false;
+        versions[id.index] = id.version;
+        marked.push_back(id.index);
+        return true;
+    }
+
+    bool has(NodeId id) const {
+        return id.index < versions.size() && versions[id.index] == id.version && id.version != 0;
+    }
+
+    void reset() {
+        for (std::uint32_t index : marked) versions[index] = 0;
+        support::reset(marked);
+        if (versions.capacity() > support::kKeptCapacity) {
+            versions.clear();
+            versions.shrink_to_fit();
+        }
+    }
+};
+
 struct Buffers {
     std::vector<Task> tasks;
     std::vector<NodeId> items;
@@ -321,9 +349,15 @@ struct Buffers {
     std::vector<NodeId> walk;
     std::vector<std::uint8_t> walk_under;  // per walk entry: what it lies inside (kIn... bits)
     std::vector<NodeId> standing;  // prefix commands that may stay as written
-    // The dirty set: the version of each marked node, by slot index.
-    std::vector<std::uint32_t> dirty;
-    std::vector<std::uint32_t> dirty_marked;
+    NodeMarks dirty;
+    // A `\buildrel` takes the `\over` after it as the end of its first
+    // argument, no infix: the `\over`s whose left operand is one or holds
+    // one as an item; the nodes at or above any other, whose `\over` the
+    // parser may find further on.
+    NodeMarks buildrel_over;
+    NodeMarks buildrel;
+    std::vector<NodeId> buildrels;
+    std::vector<NodeId> infixes;
 
     void reset() {
         support::reset(tasks);
@@ -338,12 +372,11 @@ struct Buffers {
         support::reset(walk);
         support::reset(standing);
         support::reset(walk_under);
-        for (std::uint32_t index : dirty_marked) dirty[index] = 0;
-        support::reset(dirty_marked);
-        if (dirty.capacity() > support::kKeptCapacity) {
-            dirty.clear();
-            dirty.shrink_to_fit();
-        }
+        support::reset(buildrels);
+        support::reset(infixes);
+        dirty.reset();
+        buildrel.reset();
+        buildrel_over.reset();
     }
 };
 
@@ -435,6 +468,9 @@ private:
                 case NodeKind::Command:
                 case NodeKind::Declarative:
                 case NodeKind::Text:
+                    if ((in & kInInfix) != 0 && node.is<Node::Command>() &&
+                        std::get<Node::Command>(node.value).name == "buildrel")
+                        kept_.get().buildrels.push_back(id);
                     if (acts_on(ast_, id, node)) {
                         if (may_stand(id, node)) {
                             standing.push_back(id);
@@ -445,7 +481,7 @@ private:
                         }
                     }
                     break;
-                case NodeKind::Infix:
+                case NodeKind::Infix: kept_.get().infixes.push_back(id); break;
                 case NodeKind::Environment:
                 case NodeKind::Scripted: break;
                 default: continue;  // nothing below, nothing to act on
@@ -456,11 +492,20 @@ private:
                 under.push_back(infix ? in | kInInfix : in);
             });
         }
+        for (NodeId id : kept_.get().buildrels) {
+            if (const std::optional<NodeId> over = over_of_buildrel(id))
+                kept_.get().buildrel_over.mark(*over);
+            else
+                mark_upwards(id, root, kept_.get().buildrel);
+        }
+        for (NodeId id : kept_.get().infixes) carry_across_infix(id, root);
         return dirty(root);
     }
 
-    void mark_upwards(NodeId id, NodeId root) {
-        for (NodeId current = id; mark(current) && current != root;) {
+    void mark_upwards(NodeId id, NodeId root) { mark_upwards(id, root, kept_.get().dirty); }
+
+    void mark_upwards(NodeId id, NodeId root, NodeMarks& marks) {
+        for (NodeId current = id; marks.mark(current) && current != root;) {
             const syntax::ParentLink* link = ast_.parent_link(current);
             if (link == nullptr) break;
             current = link->parent;
@@ -546,19 +591,9 @@ private:
     }
 
     // False when the node was marked already.
-    bool mark(NodeId id) {
-        Buffers& b = kept_.get();
-        if (id.index >= b.dirty.size()) b.dirty.resize(std::size_t{id.index} + 1, 0);
-        if (b.dirty[id.index] == id.version) return false;
-        b.dirty[id.index] = id.version;
-        b.dirty_marked.push_back(id.index);
-        return true;
-    }
+    bool mark(NodeId id) { return kept_.get().dirty.mark(id); }
 
-    bool dirty(NodeId id) const {
-        const std::vector<std::uint32_t>& versions = kept_.get().dirty;
-        return id.index < versions.size() && versions[id.index] == id.version && id.version != 0;
-    }
+    bool dirty(NodeId id) const { return kept_.get().dirty.has(id); }
 
     // ---- Counting ------------------------------------------------------------
 
@@ -642,6 +677,90 @@ private:
         task.node_mode = mode;
         task.edges_begin = task.edges_cursor = begin;
         task.edges_end = end;
+    }
+
+    // A font or size declarative is an assignment that lasts to the end of
+    // its group, and an infix splits its group without ending it: what the
+    // left operand's own list sets governs the right operand too. A style
+    // switch is an item of the left's list and stays there, as does whatever
+    // a brace group or prefix inside it sets. A rule that turns the infix
+    // into a prefix command gives each operand an argument of its own, so
+    // the right operand gets, in front of its content, the declaratives it
+    // lies under, unless its own leading ones set those axes anew. Where the
+    // value is in force around the infix anyway, lowering finds it redundant.
+    // Every infix is done here, those in operands included, which are not
+    // lowered otherwise; each operand list is looked at once.
+    void carry_across_infix(NodeId infix, NodeId root) {
+        static constexpr std::array<Attr, 2> CARRIED{Attr::MathFont, Attr::MathSize};
+        const auto& value = std::get<Node::Infix>(ast_.node(infix).value);
+        const NodeId left = value.left;
+        const NodeId right = value.right;
+        if (!dirty(left)) return;  // it holds no declarative
+        if (value.name == "over" && (kept_.get().buildrel_over.has(infix) || kept_.get().buildrel.has(left))) return;
+        State end;
+        std::uint8_t carried = 0;
+        for (NodeId item : operand_items(left)) {
+            const AttributeCommandSpec* row = recognised_declarative(ast_.node(item), ContentMode::Math);
+            if (row == nullptr || std::find(CARRIED.begin(), CARRIED.end(), row->attr) == CARRIED.end()) continue;
+            end.set(row->attr, code_of_declarative(*row));
+            carried |= axis_bit(row->attr);
+        }
+        if (carried == 0) return;
+        bool governs = false;
+        for (NodeId item : operand_items(right)) {
+            const AttributeCommandSpec* row = recognised_declarative(ast_.node(item), ContentMode::Math);
+            if (row == nullptr) {
+                governs = true;
+                break;
+            }
+            carried &= static_cast<std::uint8_t>(~axis_bit(row->attr));
+        }
+        if (!governs || carried == 0) return;
+
+        ids_.clear();
+        for (Attr attr : CARRIED) {
+            if ((carried & axis_bit(attr)) == 0) continue;
+            const CanonicalForm* line = canonical_line(end.get(attr));
+            if (line == nullptr || !line->declarative(ContentMode::Math)) continue;
+            ids_.push_back(ast_.new_node(Node::Declarative{std::string(line->declarative(ContentMode::Math)->name), {}}));
+        }
+        if (ids_.empty()) return;
+        if (is_operand_list(right)) {
+            for (std::size_t i = 0; i < ids_.size(); ++i) ast_.insert_child(right, i, ids_[i]);
+        } else {
+            const NodeId placeholder = support::new_placeholder(ast_, ContentMode::Math);
+            ast_.replace_content_child(right, placeholder);
+            const NodeId declarative = ids_.front();
+            ids_.push_back(right);
+            support::replace_in_slot_and_free(ast_, placeholder,
+                                              new_group(ids_, GroupKind::Implicit{}, ContentMode::Math));
+            ids_.assign(1, declarative);
+        }
+        mark_upwards(ids_.front(), root);
+    }
+
+    // The `\over` whose left operand the `\buildrel` (or the scripts on it)
+    // is, or is an item of: the buildrel rule reads that one as its own.
+    std::optional<NodeId> over_of_buildrel(NodeId buildrel) const {
+        const syntax::ParentLink* link = ast_.parent_link(buildrel);
+        if (link != nullptr && link->slot.kind() == Slot::Kind::ScriptBase) link = ast_.parent_link(link->parent);
+        if (link != nullptr && link->slot.is_group_child() && is_operand_list(link->parent))
+            link = ast_.parent_link(link->parent);
+        if (link == nullptr || link->slot.kind() != Slot::Kind::InfixLeft) return std::nullopt;
+        if (std::get<Node::Infix>(ast_.node(link->parent).value).name != "over") return std::nullopt;
+        return link->parent;
+    }
+
+    // An operand of several items is an implicit math group of them; one
+    // of a single item is that item.
+    bool is_operand_list(NodeId operand) const {
+        const auto* group = ast_.node(operand).get_if<Node::Group>();
+        return group != nullptr && group->kind.is_implicit() && group->mode == ContentMode::Math;
+    }
+
+    std::span<const NodeId> operand_items(const NodeId& operand) const {
+        if (is_operand_list(operand)) return ast_.children(operand);
+        return {&operand, 1};
     }
 
     // A prefix command met in the list of the task on top (its body is
