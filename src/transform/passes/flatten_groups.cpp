@@ -378,7 +378,10 @@ private:
     // An item of a bracket argument whose text would end the argument is
     // written in braces; rules build such items. They get their braces as
     // the walk enters the argument, so that flattening decides as it will
-    // when it reads the text again.
+    // when it reads the text again. An item before that would take those
+    // braces into an open slot (`\expval{a}` before a norm that a rule
+    // wrote round a `]`) goes into braces too, and so does each one before
+    // it that would take them.
     void brace_closing_items(NodeId list) {
         const auto children = ast_.children(list);
         if (std::none_of(children.begin(), children.end(),
@@ -387,10 +390,20 @@ private:
         const auto mode = std::get<Node::Group>(ast_.node(list).value).mode;
         ids_.assign(children.begin(), children.end());
         ast_.detach_all_children(list);
-        for (NodeId& c : ids_)
-            if (syntax::serialize::closes_bracket_argument(ast_, c))
-                c = ast_.new_node(Node::Group{{c}, syntax::ast::GroupKind::Explicit{}, mode});
+        const auto brace = [&](NodeId& c) { c = ast_.new_node(Node::Group{{c}, syntax::ast::GroupKind::Explicit{}, mode}); };
+        for (std::size_t i = 0; i < ids_.size(); ++i) {
+            if (!syntax::serialize::closes_bracket_argument(ast_, ids_[i])) continue;
+            brace(ids_[i]);
+            for (std::size_t k = i; k > 0 && takes_brace(ids_[k - 1]); --k) brace(ids_[k - 1]);
+        }
         ast_.replace_children(list, ids_);
+    }
+    bool takes_brace(NodeId item) const {
+        if (sight_.math == nullptr || sight_.text == nullptr) return false;
+        const Node& node = ast_.node(item);
+        if (!is_command_like(node) && !node.is<Node::Environment>()) return false;
+        return support::takes_token(ast_, *sight_.math, *sight_.text, item,
+                                    support::LeadToken{support::LeadToken::Kind::Brace, U'{', {}});
     }
     // The whole content of a bracket argument, not a group of its own:
     // the braces go around it; what stands in the slot now.
