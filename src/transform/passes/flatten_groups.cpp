@@ -834,10 +834,11 @@ private:
              primes_go_on_kept_braces(list_[frame.list_begin - 1].node, entries.front().node, true)))
             return true;
         // Brace groups next, bases included, decide for themselves with these
-        // entries before them.
+        // entries before them; bare primes make the last entry their base.
         if (parent.cursor >= parent.edge_end) return false;
         const Edge next = edges_[parent.cursor];
-        return next.second.is_group_child() && joins_wrongly(entries.back().node, next.first, false);
+        return next.second.is_group_child() && (joins_wrongly(entries.back().node, next.first, false) ||
+                                                primes_go_on_kept_braces(entries.back().node, next.first, false));
     }
     // Primes after a brace group kept in the list make it their base, where
     // it is decided anew and may go; after a declarative they read as its
