@@ -251,6 +251,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\begin{matrix}x^{'{'}}\\prime\\end{matrix}", nullptr},
         ReplayCase{"\\begin{matrix} {0} \\prime & 1 \\end{matrix}", nullptr},
         ReplayCase{"\\begin{matrix}x^{{\\prime}}\\end{matrix}", "\\begin {matrix} x ^ { { \\prime } } \\end {matrix}"},
+        ReplayCase{"\\begin{pmatrix}\\quad^{{}\\prime}\\end{pmatrix}",
+                   "\\begin {pmatrix} \\quad ^ { { } \\prime } \\end {pmatrix}"},
         ReplayCase{"\\begin{pmatrix}{\\displaystyle \\dots} & b \\end{pmatrix}",
                    "\\begin {pmatrix} \\displaystyle \\ldots & b \\end {pmatrix}"},
         ReplayCase{"\\sqrt[\\expval{a} \\norm{b ]}]{c}",

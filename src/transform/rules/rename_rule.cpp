@@ -158,6 +158,12 @@ bool holds_raised_prime(const syntax::Ast& ast, NodeId sup) {
     return false;
 }
 
+bool holds_prime_items_only(const syntax::Ast& ast, NodeId group) {
+    for (NodeId child : ast.children(group))
+        if (!is_prime_item(ast.node(child))) return false;
+    return true;
+}
+
 // Whether a superscript is a prime, or a brace group holding only a prime,
 // which flattening may put in the group's place.
 bool is_prime_superscript(const syntax::Ast& ast, NodeId sup) {
@@ -179,11 +185,7 @@ bool written_as_primes(const syntax::Ast& ast, NodeId sup, Braces braces) {
     if (!only_primes(ast, sup)) return false;  // which also bounds the look below
     const auto* g = ast.node(sup).get_if<Node::Group>();
     if (g == nullptr) return true;
-    if (g->kind.is_implicit()) {
-        for (NodeId child : g->children)
-            if (!is_prime_item(ast.node(child))) return false;
-        return true;
-    }
+    if (g->kind.is_implicit()) return holds_prime_items_only(ast, sup);
     if (braces.raised_primes) return false;
     if (braces.stay) return g->children.size() == 1 && ast.node(g->children[0]).is<Node::Prime>();
     std::size_t items = 0;
@@ -336,12 +338,14 @@ RuleResult RenameRule::apply(RuleContext& ctx, NodeId node) const {
             // source wrote in braces is raised twice, and while rendering is
             // kept those braces stay. A prime in braces of the source beside
             // it keeps the `\prime` as it is. Where flattening keeps them
-            // all, a `'` in a group inside the superscript would be raised
-            // twice too.
+            // all, a `'` in a group inside the superscript, or after a group
+            // in it, would be raised twice too: the superscript must hold
+            // primes alone, without braces.
             braces = braces_up_to_superscript(ctx.ast, node);
             if (ctx.preserves_rendering && !braces.empty() && holds_raised_prime(ctx.ast, braces.back()))
                 return RuleOutcome::Skipped;
-            if (around.stay && braces.size() > 1) return RuleOutcome::Skipped;
+            if (around.stay && !braces.empty() && (braces.size() > 1 || !holds_prime_items_only(ctx.ast, braces[0])))
+                return RuleOutcome::Skipped;
         }
     }
 
