@@ -927,9 +927,13 @@ private:
         pairs_.push_back({task.node, task.start});
     }
 
-    bool holds_lone_math_shift(const Task& task) const {
-        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i)
+    // Past the scan budget (see `declares_outside`) the braces stay.
+    bool holds_lone_math_shift(const Task& task) {
+        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
+            if (scan_budget_ == 0) return true;
+            --scan_budget_;
             if (support::is_lone_math_shift(ast_, pairs_[i].node)) return true;
+        }
         return false;
     }
 
