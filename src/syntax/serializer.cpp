@@ -424,10 +424,10 @@ private:
         return !odd_backslashes_before(text, text.size() - 1);
     }
     // Whether the text of the node starts with its own primes: a prime, or a
-    // scripted node whose innermost base is one.
+    // scripted node whose base is one (a scripted base is braced).
     bool starts_with_prime(const Node& node) const {
         const Node* n = &node;
-        while (const auto* s = n->template get_if<Node::Scripted>()) n = &ast_.node(s->base);
+        if (const auto* s = n->template get_if<Node::Scripted>()) n = &ast_.node(s->base);
         return n->template is<Node::Prime>();
     }
     // Whether the child at `index` is a text of spacing only that ends a
@@ -780,7 +780,15 @@ private:
                 // In operator-name content the base is written in the text
                 // mode of its neighbours, so that an item with primes reads
                 // the same whether they are its superscript or follow it.
-                if (!drop_base) push_visit(v.base, mode);
+                // A scripted base goes into braces: bare, its scripts would
+                // read back as this node's own (`{K'}_l` against `K'_l`),
+                // whichever pass left it bare.
+                if (drop_base) return;
+                if (ast_.node(v.base).template is<Node::Scripted>()) {
+                    push_node_op(Op::Braced, v.base, mode);
+                } else {
+                    push_visit(v.base, mode);
+                }
                 return;
             }
             case NodeKind::Prime: prime(std::get<Node::Prime>(node.value).count, mode); return;

@@ -42,7 +42,8 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
     const syntax::Ast::EditBatch batch(ast);
     const FlattenGroupsGuards resolved =
         FlattenGroupsGuards::resolve(options.flatten_groups.preserve_rendered_spacing, guards);
-    // Lowering cuts its runs on the lists flattening will leave.
+    // Lowering cuts its runs on the lists flattening will leave, and the
+    // rules ask which braces it keeps.
     const FlattenGroupsGuards* flattening = options.flatten_groups.enabled ? &resolved : nullptr;
     passes::Lowered lowered = passes::Lowered::Nothing;
     if (options.lower_attributes.enabled)
@@ -55,7 +56,7 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
     bool eliminated_left = true;
     if (options.rewrite.enabled) {
         auto rewritten = scheduler::drive_fixed_point(ast, context, plan, options.rewrite.max_iterations, recorder,
-                                                      &applied, &eliminated_left);
+                                                      &applied, &eliminated_left, flattening);
         if (!rewritten) return error::TransformError{std::move(rewritten.error())};
     }
 
@@ -113,7 +114,7 @@ syntax::Expected<void, error::TransformError> run_passes(const Plan& plan, synta
         bool again = false;
         ReportRecorder rules = recorder.is_collecting() ? ReportRecorder::collecting() : ReportRecorder::off();
         auto rewritten = scheduler::drive_fixed_point(ast, context, plan, options.rewrite.max_iterations, rules,
-                                                      &again, &eliminated_left);
+                                                      &again, &eliminated_left, flattening);
         if (!rewritten) return error::TransformError{std::move(rewritten.error())};
         if (!again) break;
         recorder.add_rewrite(rules);

@@ -38,6 +38,20 @@ RuleError labelled(const CommandDisplay& display, std::string_view label, std::s
 
 }  // namespace
 
+bool RuleContext::groups_stay(NodeId node) const {
+    if (flattening == nullptr) return true;
+    if (!(*flattening)[FlattenGuard::EnvBody]) return false;
+    constexpr std::size_t kLevels = 256;
+    NodeId at = node;
+    for (std::size_t level = 0; level < kLevels; ++level) {
+        const syntax::ParentLink* link = ast.parent_link(at);
+        if (link == nullptr) return false;
+        if (link->slot.kind() == syntax::Slot::Kind::EnvBody) return true;
+        at = link->parent;
+    }
+    return true;
+}
+
 bool RuleContext::may_hold_command(std::string_view name) {
     if (pass == 0) return true;
     CommandScan* scan = nullptr;

@@ -14,6 +14,7 @@
 #include "knowledge/expected.hpp"
 #include "knowledge/knowledge_base.hpp"
 #include "syntax/ast.hpp"
+#include "transform/config.hpp"
 #include "transform/rule.hpp"
 
 namespace quorvel::transform {
@@ -32,6 +33,17 @@ struct RuleContext {
     // nodes that waited once more, `settled`, before it ends.
     bool settled = false;
     bool waiting = false;
+    // The guards of the group flattening that runs after the rules; none
+    // when it does not run, and every brace group then stays.
+    const FlattenGroupsGuards* flattening = nullptr;
+
+    // Whether flattening leaves every brace group around `node` standing:
+    // none runs, or `node` lies in an environment body while the guard of
+    // that name holds, which keeps all there but a superscript of one prime.
+    // A rule that writes on what the braces will part or join asks this
+    // rather than guess. Past a depth no parse reaches, they count as
+    // standing.
+    bool groups_stay(syntax::ast::NodeId node) const;
     // What `may_hold_command` found: per name, the pass of its last walk
     // and whether that walk found none.
     struct CommandScan {

@@ -79,7 +79,7 @@ bool names_any(const syntax::Ast& ast, const NameIndex& triggers, const NameInde
 syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const parse::ParseContext& context,
                                                        const Plan& plan, std::size_t max_iterations,
                                                        ReportRecorder& recorder, bool* applied,
-                                                       bool* eliminated_left) {
+                                                       bool* eliminated_left, const FlattenGroupsGuards* flattening) {
     if (plan.rules.empty()) {
         recorder.set_iterations(0);
         return {};
@@ -99,6 +99,7 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
     const KnowledgeBase& text = *context.text();
     RuleContext ctx{ast, math, text};
     ctx.preserves_rendering = plan.preserves_rendering;
+    ctx.flattening = flattening;
     // Kept on the thread between calls, and taken out while in use (so a
     // nested call gets one of its own): the many small trees of a batch
     // then cost no allocation each. Every live node may be listed.

@@ -26,9 +26,13 @@ inline constexpr std::size_t kBuildConstant = std::size_t{64} * 1024;
 // it when some rule changed the tree. With `eliminated_left`, clears it when
 // the last pass, which changed nothing, met no command-like node named in the
 // plan's `eliminated_index` (it stays set for a plan without that index).
+// `flattening`: the guards of the group flattening after the rules, which
+// the rules may ask (see `RuleContext::groups_stay`); none when it does not
+// run.
 syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const parse::ParseContext& context,
                                                        const Plan& plan, std::size_t max_iterations,
                                                        ReportRecorder& recorder, bool* applied = nullptr,
-                                                       bool* eliminated_left = nullptr);
+                                                       bool* eliminated_left = nullptr,
+                                                       const FlattenGroupsGuards* flattening = nullptr);
 
 }  // namespace quorvel::transform::scheduler

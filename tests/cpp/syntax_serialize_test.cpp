@@ -109,6 +109,12 @@ TEST(Serialize, Scripts) {
         {"empty script group padded", root({sub(ch(U'x'), math({}))}), {}, "x _ { }"},
         {"script after control word", root({sub(command("alpha"), ch(U'i'))}), {}, "\\alpha _ { i }"},
         {"implicit base keeps its braces", root({sub(implicit({}), ch(U'i'))}), {}, "{ } _ { i }"},
+        // Bare, a scripted base would give its scripts to the node above.
+        {"scripted base braced", root({sub(sup(ch(U'K'), prime(1)), ch(U'l'))}), {}, "{ K' } _ { l }"},
+        {"scripted base braced compact", root({sup(sub(ch(U'x'), ch(U'a')), ch(U'b'))}), script_compact,
+         "{x_{a}}^{b}"},
+        {"primes after a braced prime base", root({ch(U'x'), sup(sub(prime(1), ch(U'a')), ch(U'b'))}), {},
+         "x { ' _ { a } } ^ { b }"},
     });
 }
 

@@ -306,6 +306,8 @@ const ProfileCase ONE_ROUND_CASES[] = {
     {"\\textbf{\\(f{{}\\)}}",
      {"\\textbf {\\(f{{}\\)}}", "\\textbf {\\(f{{}\\)}}", "\\textbf {\\(f{\\)}}", "\\textbf {\\(f{\\)}}"}},
     {"\\text{{\\(}x\\)}", {"\\text {{\\(}x\\)}", "\\text {{\\(}x\\)}", "\\text {{\\(}x\\)}", "\\text {{\\(}x\\)}"}},
+    // So does one that declares a value without a prefix form.
+    {"\\text{\\({\\cal\\)}}", {"\\text {\\({\\cal\\)}}", "\\text {\\({\\cal\\)}}", "\\text {\\({\\cal\\)}}", "\\text {\\({\\cal\\)}}"}},
     // A prefix whose body holds one stays, even where its value is in force.
     {"\\textbf{\\(\\textbf{\\)}}",
      {"\\textbf {\\(\\textbf{\\)}}", "\\textbf {\\(\\textbf{\\)}}", "\\textbf {\\(\\textbf{\\)}}",
@@ -378,6 +380,37 @@ const ProfileCase ONE_ROUND_CASES[] = {
     {"\\comm*{a}{'^b}",
      {"\\comm* { a } { ' ^ { b } }", "[ a , { ' ^ { b } } ]", "[ a , { ' ^ { b } } ]", "[ a , { ' ^ { b } } ]"}},
     {"\\abs*{'^a}", {"\\abs* { ' ^ { a } }", "| { ' ^ { a } } |", "| { ' ^ { a } } |", "| { ' ^ { a } } |"}},
+    // In an environment body flattening keeps every brace group: a
+    // superscript in braces there is no run of primes, and a `\prime` after
+    // a group becomes its prime at once.
+    {"\\begin{matrix}^{{'}}\\prime\\end{matrix}",
+     {"\\begin {matrix} { } ^ { { ' } } \\prime \\end {matrix}", "\\begin {matrix} { } ^ { { ' } } \\prime \\end {matrix}",
+      "\\begin {matrix} { } ^ { { ' } } \\prime \\end {matrix}", "\\begin {matrix} { } ^ { { ' } } \\prime \\end {matrix}"}},
+    {"\\begin{pmatrix}\\quad^{{}\\prime}\\end{pmatrix}",
+     {"\\begin {pmatrix} \\quad ^ { { } \\prime } \\end {pmatrix}", "\\begin {pmatrix} \\quad ^ { { } \\prime } \\end {pmatrix}",
+      "\\left ( \\begin {matrix} \\quad ^ { { } \\prime } \\end {matrix} \\right )",
+      "\\left ( \\begin {matrix} { } ^ { { } \\prime } \\end {matrix} \\right )"}},
+    {"\\begin{matrix} {0} \\prime & 1 \\end{matrix}",
+     {"\\begin {matrix} { 0 } \\prime & 1 \\end {matrix}", "\\begin {matrix} { 0 } \\prime & 1 \\end {matrix}",
+      "\\begin {matrix} { 0 }' & 1 \\end {matrix}", "\\begin {matrix} { 0 }' & 1 \\end {matrix}"}},
+    // The end of a cell decides an ellipsis as a closing brace does, with or
+    // without the braces lowering took from the cell.
+    {"\\begin{pmatrix}{\\displaystyle \\dots} & b \\end{pmatrix}",
+     {"\\begin {pmatrix} \\displaystyle \\dots & b \\end {pmatrix}",
+      "\\begin {pmatrix} \\displaystyle \\ldots & b \\end {pmatrix}",
+      "\\left ( \\begin {matrix} \\displaystyle \\ldots & b \\end {matrix} \\right )",
+      "\\left ( \\begin {matrix} \\displaystyle \\ldots & b \\end {matrix} \\right )"}},
+    {"\\begin{matrix}a\\\\\\dots\\\\b\\end{matrix}",
+     {"\\begin {matrix} a \\\\ \\dots \\\\ b \\end {matrix}", "\\begin {matrix} a \\\\ \\ldots \\\\ b \\end {matrix}",
+      "\\begin {matrix} a \\\\ \\ldots \\\\ b \\end {matrix}", "\\begin {matrix} a \\\\ \\ldots \\\\ b \\end {matrix}"}},
+    {"\\begin{matrix}a&\\dots\\end{matrix}",
+     {"\\begin {matrix} a & \\dots \\end {matrix}", "\\begin {matrix} a & \\dots \\end {matrix}",
+      "\\begin {matrix} a & \\dots \\end {matrix}", "\\begin {matrix} a & \\dots \\end {matrix}"}},
+    // A group kept only to part two prefixes of one name goes once primes
+    // make the second a script base.
+    {"{{{}}{{\\bf b}}{\\bf b}}{'}",
+     {"{ } { \\mathbf { b } } \\mathbf { b } { ' }", "{ } { \\mathbf { b } } \\mathbf { b } { ' }",
+      "\\mathbf { b } \\mathbf { b }'", "\\mathbf { b } \\mathbf { b }'"}},
 };
 
 TEST(ReadBack, OutputsSettleInOneRound) {
@@ -392,6 +425,47 @@ TEST(ReadBack, OutputsSettleInOneRound) {
             EXPECT_EQ(read_back_fault(engine(p), *output), "");
             EXPECT_EQ(normalised(engine(p), *output), output) << "not settled";
         }
+    }
+}
+
+// The `\prime` rename asks which braces flattening leaves: none goes when it
+// does not run, and while rendering is kept a prime stays in the braces of
+// its superscript. A `'` written after such braces would be a second
+// superscript. A scripted base that flattening leaves bare, its guard off,
+// is braced by the writer.
+struct KeptBracesCase {
+    const char* source;
+    std::size_t profile;
+    bool flatten;
+    bool preserve_rendered_spacing;
+    bool script_base_guard;
+    const char* output;
+};
+
+const KeptBracesCase KEPT_BRACES_CASES[] = {
+    {"^{{'}}\\prime", 2, false, false, true, "{ } ^ { { ' } } \\prime"},
+    {"x^{'{'}}\\prime", 2, false, false, true, "x ^ { ' { ' } } \\prime"},
+    {"{0}\\prime", 2, false, false, true, "{ 0 }'"},
+    {"x^{'}\\prime", 2, true, true, true, "x ^ { ' } \\prime"},
+    {"x^{'{'}}\\prime", 2, true, true, true, "x ^ { '' } \\prime"},
+    {"x^{'}\\prime", 2, true, false, true, "x''"},
+    {"{K'}_l", 1, true, true, false, "{ K' } _ { l }"},
+    {"{x_a}^b", 3, true, false, false, "{ x _ { a } } ^ { b }"},
+};
+
+TEST(ReadBack, RulesAskWhichBracesStay) {
+    for (const KeptBracesCase& c : KEPT_BRACES_CASES) {
+        SCOPED_TRACE(c.source);
+        const facade::TransformEngine& e = engine(c.profile);
+        facade::NormalizeConfig config = e.default_normalize_config();
+        config.transform.flatten_groups.enabled = c.flatten;
+        config.transform.flatten_groups.preserve_rendered_spacing = c.preserve_rendered_spacing;
+        transform::FlattenGroupsGuardsOverlay guards;
+        guards.guards[static_cast<std::size_t>(transform::FlattenGuard::ScriptBase)] = c.script_base_guard;
+        const auto output = e.normalize_with_flatten_groups_guards(c.source, config, guards);
+        ASSERT_TRUE(output.has_value());
+        EXPECT_EQ(output->normalized, c.output);
+        EXPECT_EQ(read_back_fault(e, output->normalized), "");
     }
 }
 

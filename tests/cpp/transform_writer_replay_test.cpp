@@ -247,5 +247,37 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"{\\sf\\displaystyle a\\over\\scriptstyle b}", nullptr},
         ReplayCase{"\\left(\\rm a\\over b\\right)", "\\left ( \\frac { \\mathrm { a } } { \\mathrm { b } } \\right )"}));
 
+// Braces as the next reading sees them: a scripted script base, which the
+// writer braces; braces that flattening keeps in an environment body, which
+// the `\prime` rename asks about, and the end of a cell after `\dots`,
+// which decides as a closing brace does; an item before a bracket closer
+// that flattening braces, which would take those braces; a text group that
+// keeps a `\)` from the `\(` outside it.
+INSTANTIATE_TEST_SUITE_P(
+    BracesAsRead, WriterReplay,
+    ::testing::Values(
+        ReplayCase{"\\mathbf{\\mathbf{K'}_{l}}", "\\mathbf { { K' } _ { l } }"},
+        ReplayCase{"\\mathbf{\\mathbf{x_a}^{b}}", "\\mathbf { { x _ { a } } ^ { b } }"},
+        ReplayCase{"\\bf{{\\vb{x'}^{}}}", "\\mathbf { { x' } ^ { } }"},
+        ReplayCase{"\\begin{matrix}^{{'}}\\prime\\end{matrix}", nullptr},
+        ReplayCase{"\\begin{matrix}x^{'{'}}\\prime\\end{matrix}", nullptr},
+        ReplayCase{"\\begin{matrix} {0} \\prime & 1 \\end{matrix}", nullptr},
+        ReplayCase{"\\begin{matrix}x^{{\\prime}}\\end{matrix}", "\\begin {matrix} x ^ { { \\prime } } \\end {matrix}"},
+        ReplayCase{"\\begin{pmatrix}\\quad^{{}\\prime}\\end{pmatrix}",
+                   "\\begin {pmatrix} \\quad ^ { { } \\prime } \\end {pmatrix}"},
+        ReplayCase{"\\begin{pmatrix}{\\displaystyle \\dots} & b \\end{pmatrix}",
+                   "\\begin {pmatrix} \\displaystyle \\ldots & b \\end {pmatrix}"},
+        ReplayCase{"\\sqrt[\\expval{a} \\norm{b ]}]{c}",
+                   "\\sqrt [ { \\expval { a } } { \\left \\| b ] \\right \\| } ] { c }"},
+        ReplayCase{"\\sqrt[\\expval{a} \\expval{x} \\bqty{b}]{c}", nullptr},
+        ReplayCase{"\\text{\\({\\cal\\)}}", "\\text {\\({\\cal\\)}}"},
+        // a prefix that primes come to follow, once an empty group or the
+        // braces around them have gone, is their script base
+        ReplayCase{"{\\cal{{\\bf c{}\\quad}\\prime}}", nullptr},
+        ReplayCase{"{{{}}{{\\bf b}}{\\bf b}}{'}", "{ } { \\mathbf { b } } \\mathbf { b } { ' }"},
+        ReplayCase{"{x{\\bf b}}{\\bf b}{'}", nullptr},
+        // a group kept after an unknown command that primes come to follow
+        ReplayCase{"{{\\{\\x{]}}{'\\bf p}}", "{ \\{ \\x { ] } }' \\mathbf { p }"}));
+
 }  // namespace
 }  // namespace quorvel

@@ -95,14 +95,21 @@ bool is_atom_spacing_char(const Node& node) {
 
 // Why a group stays that parts its last member from what follows: the
 // next token would fill a slot that member leaves open; or it is empty and
-// parts two prefixes of one name.
-enum class Parting : std::uint8_t { None, Slot, Prefixes };
+// parts two prefixes of one name; or that member is a prefix of the name of
+// the next, and nothing else keeps it.
+enum class Parting : std::uint8_t { None, Slot, Prefixes, PrefixRun };
+
+// Whether taking a group out would bring attribute prefixes together that
+// lowering would take as one: among them, or only its last member and the
+// next member of the list.
+enum class PrefixMeeting : std::uint8_t { None, Inside, Next };
 
 // A member of a list being rebuilt: the node and its subtree flags.
 struct Entry {
     NodeId node;
     std::uint8_t flags = 0;
     Parting parts = Parting::None;  // a group kept to part its last member from what follows
+    bool prefix = false;  // counted among the attribute prefixes of its list
 };
 
 enum class Outcome : std::uint8_t { Keep, Unwrap, Redirect };
@@ -378,7 +385,10 @@ private:
     // An item of a bracket argument whose text would end the argument is
     // written in braces; rules build such items. They get their braces as
     // the walk enters the argument, so that flattening decides as it will
-    // when it reads the text again.
+    // when it reads the text again. An item before that would take those
+    // braces into an open slot (`\expval{a}` before a norm that a rule
+    // wrote round a `]`) goes into braces too, and so does each one before
+    // it that would take them.
     void brace_closing_items(NodeId list) {
         const auto children = ast_.children(list);
         if (std::none_of(children.begin(), children.end(),
@@ -387,10 +397,20 @@ private:
         const auto mode = std::get<Node::Group>(ast_.node(list).value).mode;
         ids_.assign(children.begin(), children.end());
         ast_.detach_all_children(list);
-        for (NodeId& c : ids_)
-            if (syntax::serialize::closes_bracket_argument(ast_, c))
-                c = ast_.new_node(Node::Group{{c}, syntax::ast::GroupKind::Explicit{}, mode});
+        const auto brace = [&](NodeId& c) { c = ast_.new_node(Node::Group{{c}, syntax::ast::GroupKind::Explicit{}, mode}); };
+        for (std::size_t i = 0; i < ids_.size(); ++i) {
+            if (!syntax::serialize::closes_bracket_argument(ast_, ids_[i])) continue;
+            brace(ids_[i]);
+            for (std::size_t k = i; k > 0 && takes_brace(ids_[k - 1]); --k) brace(ids_[k - 1]);
+        }
         ast_.replace_children(list, ids_);
+    }
+    bool takes_brace(NodeId item) const {
+        if (sight_.math == nullptr || sight_.text == nullptr) return false;
+        const Node& node = ast_.node(item);
+        if (!is_command_like(node) && !node.is<Node::Environment>()) return false;
+        return support::takes_token(ast_, *sight_.math, *sight_.text, item,
+                                    support::LeadToken{support::LeadToken::Kind::Brace, U'{', {}});
     }
     // The whole content of a bracket argument, not a group of its own:
     // the braces go around it; what stands in the slot now.
@@ -519,8 +539,10 @@ private:
                     // One that primes follow is their script base.
                     if (node.is<Node::Command>()) {
                         const auto mode = slot_mode(parent->node, *frame.slot);
-                        if (mode && attribute_prefix(frame.node, *mode) && !primes_follow(*parent, parent->cursor))
+                        if (mode && attribute_prefix(frame.node, *mode) && !primes_follow(*parent, parent->cursor)) {
                             ++parent->prefixes;
+                            list_.back().prefix = true;
+                        }
                     }
                 } else if (parent != nullptr && frame.slot && parent->track) {
                     contribute(*parent, *frame.slot, frame.node);
@@ -678,7 +700,8 @@ private:
                     return support::is_lone_math_shift(ast_, e.node);
                 }))
                 return Outcome::Keep;
-            if (prefixes_would_be_lowered_again(frame, parent, entries, group.mode)) return Outcome::Keep;
+            const PrefixMeeting meeting = prefixes_would_be_lowered_again(frame, parent, entries, group.mode);
+            if (meeting == PrefixMeeting::Inside) return Outcome::Keep;
             if (entries.empty() && parts_same_prefixes(frame, parent, group.mode)) {
                 parting_ = Parting::Prefixes;
                 if (sight_.parted_prefixes != nullptr) *sight_.parted_prefixes = true;
@@ -702,7 +725,15 @@ private:
                 parting_ = Parting::Slot;
                 return Outcome::Keep;
             }
-            return primes_would_not_read_back(frame, parent, entries) ? Outcome::Keep : Outcome::Unwrap;
+            if (primes_would_not_read_back(frame, parent, entries)) return Outcome::Keep;
+            // Kept for the next member alone: primes that come to follow
+            // that one make it a script base, and the group goes then (see
+            // `primes_landed`).
+            if (meeting == PrefixMeeting::Next) {
+                parting_ = Parting::PrefixRun;
+                return Outcome::Keep;
+            }
+            return Outcome::Unwrap;
         }
         if (count != 1) return Outcome::Keep;
         if (slot == Slot::Kind::ScriptBase && guard(FlattenGuard::ScriptBase) && !is_atomic_base(entries[0])) {
@@ -803,10 +834,11 @@ private:
              primes_go_on_kept_braces(list_[frame.list_begin - 1].node, entries.front().node, true)))
             return true;
         // Brace groups next, bases included, decide for themselves with these
-        // entries before them.
+        // entries before them; bare primes make the last entry their base.
         if (parent.cursor >= parent.edge_end) return false;
         const Edge next = edges_[parent.cursor];
-        return next.second.is_group_child() && joins_wrongly(entries.back().node, next.first, false);
+        return next.second.is_group_child() && (joins_wrongly(entries.back().node, next.first, false) ||
+                                                primes_go_on_kept_braces(entries.back().node, next.first, false));
     }
     // Primes after a brace group kept in the list make it their base, where
     // it is decided anew and may go; after a declarative they read as its
@@ -896,11 +928,11 @@ private:
         if (frame.list_begin == parent.list_begin) return prefix_body(parent, mode);
         return attribute_declarative(list_[frame.list_begin - 1].node, mode);
     }
-    bool prefixes_would_be_lowered_again(const Frame& frame, Frame& parent, std::span<const Entry> entries,
-                                         ContentMode mode) const {
-        if (entries.empty()) return only_content_of_list(frame, parent, mode);
-        if (frame.prefixes == 0) return false;
-        if (prefix_body(parent, mode)) return true;
+    PrefixMeeting prefixes_would_be_lowered_again(const Frame& frame, Frame& parent, std::span<const Entry> entries,
+                                                  ContentMode mode) const {
+        if (entries.empty()) return only_content_of_list(frame, parent, mode) ? PrefixMeeting::Inside : PrefixMeeting::None;
+        if (frame.prefixes == 0) return PrefixMeeting::None;
+        if (prefix_body(parent, mode)) return PrefixMeeting::Inside;
         for (; parent.declaratives_scanned < frame.list_begin; ++parent.declaratives_scanned) {
             const NodeId before = list_[parent.declaratives_scanned].node;
             if (attribute_declarative(before, mode)) {
@@ -917,13 +949,16 @@ private:
         // the font prefix.
         if (parent.declared && (parent.content_before || parent.declared_math_size || entries.size() > 1 ||
                                 parent.cursor < parent.edge_end))
-            return true;
+            return PrefixMeeting::Inside;
         if (frame.list_begin > parent.list_begin &&
             same_prefix(list_[frame.list_begin - 1].node, entries.front().node, mode))
-            return true;
-        if (parent.cursor >= parent.edge_end || !edges_[parent.cursor].second.is_group_child()) return false;
+            return PrefixMeeting::Inside;
+        if (parent.cursor >= parent.edge_end || !edges_[parent.cursor].second.is_group_child())
+            return PrefixMeeting::None;
         return same_prefix(entries.back().node, edges_[parent.cursor].first, mode) &&
-               !primes_follow(parent, parent.cursor + 1);
+                       !primes_follow(parent, parent.cursor + 1)
+                   ? PrefixMeeting::Next
+                   : PrefixMeeting::None;
     }
     // Whether primes will follow the list's member before the edge at
     // `after`, and so make it a script base, which is no prefix of the list:
@@ -952,11 +987,17 @@ private:
     // back as one run with a prime before it, and as a script of any other
     // item before it. The list is settled as it will read: a run is merged
     // here, not by the finalisation after the pass, so that the groups
-    // around decide on one member; and an empty group kept only to part the
-    // item from a prefix of its name goes, as it would the next time.
+    // around decide on one member; a prefix before it is its script base,
+    // no prefix of the list (an empty group that parted them has gone); and
+    // an empty group kept only to part the item from a prefix of its name
+    // goes, as it would the next time.
     void primes_landed(Frame& list, std::size_t at) {
         if (at == list.list_begin) return;
         Entry& before = list_[at - 1];
+        if (before.prefix) {
+            before.prefix = false;
+            --list.prefixes;
+        }
         if (const auto* run = ast_.node(before.node).get_if<Node::Prime>()) {
             const std::uint64_t count = run->count + std::get<Node::Prime>(ast_.node(list_[at].node).value).count;
             ast_.replace_node(before.node, Node::Prime{count});
@@ -967,7 +1008,36 @@ private:
         if (at - 1 > list.list_begin && list_[at - 2].parts == Parting::Prefixes) {
             drop_entry(list, at - 2);  // the prefixes are neighbours now
             recorder_.count(ReportCounter::RemovedEmpty);
+        } else if (at - 1 > list.list_begin && list_[at - 2].parts == Parting::PrefixRun) {
+            unwrap_entry(list, at - 2);  // its last prefix meets a script base now
         }
+    }
+    // Puts the members of a group kept in the list in its place, as if it
+    // had gone when decided. They take its flags, which hold all of theirs;
+    // a prefix among them that no prime follows counts as one of the list's.
+    void unwrap_entry(Frame& list, std::size_t at) {
+        const Entry kept = list_[at];
+        const auto children = ast_.children(kept.node);
+        const ContentMode mode = std::get<Node::Group>(ast_.node(kept.node).value).mode;
+        std::vector<Entry> members;
+        members.reserve(children.size());
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            Entry member{children[i], kept.flags};
+            member.prefix = attribute_prefix(children[i], mode) &&
+                            !(i + 1 < children.size() && ast_.node(children[i + 1]).is<Node::Prime>());
+            if (member.prefix) ++list.prefixes;
+            members.push_back(member);
+        }
+        ast_.detach_all_children(kept.node);
+        removed_ = true;
+        list.list_changed = true;
+        to_free_.push_back(kept.node);  // freed once the list no longer holds it
+        list_.erase(list_.begin() + static_cast<std::ptrdiff_t>(at));
+        list_.insert(list_.begin() + static_cast<std::ptrdiff_t>(at), members.begin(), members.end());
+        const std::size_t grown = members.size() - 1;  // at least the prefix
+        if (list.run_scanned > at) list.run_scanned += static_cast<Index>(grown);
+        if (list.declaratives_scanned > at) list.declaratives_scanned += static_cast<Index>(grown);
+        recorder_.count(members.size() == 1 ? ReportCounter::ReplacedSingleChild : ReportCounter::InlinedMultiChild);
     }
     // Takes a member out of the rebuilt list; its node is freed with the
     // list's unwrapped groups, once the list is set.

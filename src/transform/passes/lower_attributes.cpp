@@ -1014,12 +1014,16 @@ private:
 
     void complete_explicit(Task& task) {
         check_empty_segment(task);
-        if (task.own_braces) {
+        // A text group holding a lone `\(` or `\)` keeps its braces, as
+        // flattening keeps them, whatever it declares: its content joined to
+        // the list around, the shift would pair with one there.
+        const bool parts_shift = task.mode == ContentMode::Text && holds_lone_math_shift(task);
+        if (task.own_braces || parts_shift) {
             // Braces with no declarative of their own stay, and their content
             // is written inside them, unless that puts a declarative directly
             // into the group: read again, the group would then dissolve, as
             // it does here.
-            if (!declares_outside(task)) {
+            if (parts_shift || !declares_outside(task)) {
                 emit(task.pairs_begin, task.start, task.mode, task.mode, false);
                 support::truncate(pairs_, task.pairs_begin);
                 ast_.replace_children(task.node, out_);
@@ -1040,6 +1044,16 @@ private:
         support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, ids_);
         pairs_.push_back({task.node, task.start});
+    }
+
+    // Past the scan budget (see `declares_outside`) the braces stay.
+    bool holds_lone_math_shift(const Task& task) {
+        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
+            if (scan_budget_ == 0) return true;
+            --scan_budget_;
+            if (support::is_lone_math_shift(ast_, pairs_[i].node)) return true;
+        }
+        return false;
     }
 
     // ---- Writing the values back ---------------------------------------------

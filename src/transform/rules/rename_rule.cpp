@@ -87,6 +87,19 @@ bool only_primes(const syntax::Ast& ast, NodeId node) {
     return any;
 }
 
+// What the rules know of the braces that group flattening will leave
+// around a `\prime`: whether it keeps every one (see
+// `RuleContext::groups_stay`), and whether it keeps one that holds a lone
+// prime as a superscript, raised once more than `x'` is.
+struct Braces {
+    bool stay = false;
+    bool raised_primes = false;
+
+    static Braces around(const RuleContext& ctx, NodeId node) {
+        return {ctx.groups_stay(node), ctx.flattening == nullptr || ctx.flattening->raised_primes};
+    }
+};
+
 enum class PrimePlace : std::uint8_t {
     Baseline,     // of a math list or argument
     Superscript,  // a superscript made of primes alone
@@ -145,6 +158,12 @@ bool holds_raised_prime(const syntax::Ast& ast, NodeId sup) {
     return false;
 }
 
+bool holds_prime_items_only(const syntax::Ast& ast, NodeId group) {
+    for (NodeId child : ast.children(group))
+        if (!is_prime_item(ast.node(child))) return false;
+    return true;
+}
+
 // Whether a superscript is a prime, or a brace group holding only a prime,
 // which flattening may put in the group's place.
 bool is_prime_superscript(const syntax::Ast& ast, NodeId sup) {
@@ -160,16 +179,15 @@ bool is_prime_superscript(const syntax::Ast& ast, NodeId sup) {
 // groups make one run when no `\prime` stands among them (flattening joins
 // `{'{'}}` into `''`), a lone `\prime` is one too, and a merged superscript
 // writes the primes it holds. Any other brace group stays, and a `^` goes
-// before it.
-bool written_as_primes(const syntax::Ast& ast, NodeId sup) {
+// before it: every one where flattening keeps them all but a lone prime,
+// and every one where it keeps a lone prime in its braces.
+bool written_as_primes(const syntax::Ast& ast, NodeId sup, Braces braces) {
     if (!only_primes(ast, sup)) return false;  // which also bounds the look below
     const auto* g = ast.node(sup).get_if<Node::Group>();
     if (g == nullptr) return true;
-    if (g->kind.is_implicit()) {
-        for (NodeId child : g->children)
-            if (!is_prime_item(ast.node(child))) return false;
-        return true;
-    }
+    if (g->kind.is_implicit()) return holds_prime_items_only(ast, sup);
+    if (braces.raised_primes) return false;
+    if (braces.stay) return g->children.size() == 1 && ast.node(g->children[0]).is<Node::Prime>();
     std::size_t items = 0;
     bool after_prime = false;  // the item before, in the order written, is a `'` run
     std::vector<NodeId> open{sup};
@@ -192,19 +210,20 @@ bool written_as_primes(const syntax::Ast& ast, NodeId sup) {
 // Whether the item written last for `item` carries a superscript that is not
 // written as a run of primes. Brace groups count as gone, as flattening may
 // take them apart after the rules: the answer is about their last item, and
-// none when nothing of `item` would be left.
-std::optional<bool> ends_in_superscript(const syntax::Ast& ast, NodeId item) {
+// none when nothing of `item` would be left. Where they stay, a group ends
+// in its closing brace.
+std::optional<bool> ends_in_superscript(const syntax::Ast& ast, NodeId item, Braces braces) {
     std::vector<std::pair<NodeId, std::size_t>> open;  // groups entered, and the index of the child looked at
     NodeId at = item;
     for (;;) {
         const Node& node = ast.node(at);
         if (const auto* s = node.get_if<Node::Scripted>())
-            return s->superscript && !written_as_primes(ast, *s->superscript);
+            return s->superscript && !written_as_primes(ast, *s->superscript, braces);
         if (const auto* infix = node.get_if<Node::Infix>()) {
             at = infix->right;  // a bare right operand ends the infix
             continue;
         }
-        if (!is_math_brace_group(node)) return false;
+        if (!is_math_brace_group(node) || braces.stay) return false;
         if (const auto children = ast.children(at); !children.empty()) {
             open.emplace_back(at, children.size() - 1);
             at = children.back();
@@ -241,8 +260,9 @@ bool holds_primes_before(const syntax::Ast& ast, NodeId list, std::size_t index)
 // becomes. Its text joins whatever item it follows, brace groups that may
 // be flattened aside: as a second superscript after `x^a`, and with the
 // scripts it carries, as more scripts of that item. A prime base whose
-// superscript starts with primes would read as one longer run.
-bool prime_would_not_read_back(const syntax::Ast& ast, NodeId node) {
+// superscript starts with primes would read as one longer run. Braces that
+// stay part it from what stands before them.
+bool prime_would_not_read_back(const syntax::Ast& ast, NodeId node, Braces braces) {
     bool carries_scripts = false;
     if (const syntax::ParentLink* link = ast.parent_link(node); link && link->slot.kind() == Slot::Kind::ScriptBase) {
         const auto& scripted = std::get<Node::Scripted>(ast.node(link->parent).value);
@@ -266,14 +286,16 @@ bool prime_would_not_read_back(const syntax::Ast& ast, NodeId node) {
                 if (at != node && holds_primes_before(ast, link->parent, link->slot.index())) return true;
                 // Right after a brace group, a prime makes it a script base,
                 // which flattening decides otherwise than a member of a
-                // list: the `\prime` waits until the group has gone.
-                if (at == node && link->slot.index() > 0) {
+                // list: the `\prime` waits until the group has gone, unless
+                // it stays.
+                if (at == node && link->slot.index() > 0 && !braces.stay) {
                     const auto* g = ast.node(siblings[link->slot.index() - 1]).get_if<Node::Group>();
                     if (g != nullptr && g->kind.is_explicit()) return true;
                 }
                 for (std::size_t i = link->slot.index(); i > 0; --i)
-                    if (const std::optional<bool> ends = ends_in_superscript(ast, siblings[i - 1])) return *ends;
-                if (!is_math_brace_group(ast.node(link->parent))) return false;
+                    if (const std::optional<bool> ends = ends_in_superscript(ast, siblings[i - 1], braces))
+                        return *ends;
+                if (!is_math_brace_group(ast.node(link->parent)) || braces.stay) return false;
                 at = link->parent;
                 continue;
             }
@@ -307,16 +329,22 @@ RuleResult RenameRule::apply(RuleContext& ctx, NodeId node) const {
         // stays unless the superscript is primes alone, and it stays
         // wherever its prime would not read back.
         const PrimePlace place = prime_place(ctx.ast, node);
-        if (place == PrimePlace::Script || (place == PrimePlace::Baseline && ctx.preserves_rendering) ||
-            prime_would_not_read_back(ctx.ast, node))
+        if (place == PrimePlace::Script || (place == PrimePlace::Baseline && ctx.preserves_rendering))
             return RuleOutcome::Skipped;
+        const Braces around = Braces::around(ctx, node);
+        if (prime_would_not_read_back(ctx.ast, node, around)) return RuleOutcome::Skipped;
         if (place == PrimePlace::Superscript) {
             // The braces around it become no braces of the source: a `'` the
             // source wrote in braces is raised twice, and while rendering is
             // kept those braces stay. A prime in braces of the source beside
-            // it keeps the `\prime` as it is.
+            // it keeps the `\prime` as it is. Where flattening keeps them
+            // all, a `'` in a group inside the superscript, or after a group
+            // in it, would be raised twice too: the superscript must hold
+            // primes alone, without braces.
             braces = braces_up_to_superscript(ctx.ast, node);
             if (ctx.preserves_rendering && !braces.empty() && holds_raised_prime(ctx.ast, braces.back()))
+                return RuleOutcome::Skipped;
+            if (around.stay && !braces.empty() && (braces.size() > 1 || !holds_prime_items_only(ctx.ast, braces[0])))
                 return RuleOutcome::Skipped;
         }
     }
