@@ -393,16 +393,21 @@ const ProfileCase ONE_ROUND_CASES[] = {
     {"\\begin{matrix} {0} \\prime & 1 \\end{matrix}",
      {"\\begin {matrix} { 0 } \\prime & 1 \\end {matrix}", "\\begin {matrix} { 0 } \\prime & 1 \\end {matrix}",
       "\\begin {matrix} { 0 }' & 1 \\end {matrix}", "\\begin {matrix} { 0 }' & 1 \\end {matrix}"}},
-    // The end of a cell decides an ellipsis as a closing brace does, with or
-    // without the braces lowering took from the cell.
+    // An ellipsis chooses by the token after it: a cell end makes other dots
+    // than the closing brace that stood there, so an ellipsis that lowering
+    // parts from its brace keeps a brace of its own; one the source wrote
+    // before the cell end stays as it renders there.
     {"\\begin{pmatrix}{\\displaystyle \\dots} & b \\end{pmatrix}",
-     {"\\begin {pmatrix} \\displaystyle \\dots & b \\end {pmatrix}",
-      "\\begin {pmatrix} \\displaystyle \\ldots & b \\end {pmatrix}",
-      "\\left ( \\begin {matrix} \\displaystyle \\ldots & b \\end {matrix} \\right )",
-      "\\left ( \\begin {matrix} \\displaystyle \\ldots & b \\end {matrix} \\right )"}},
+     {"\\begin {pmatrix} \\displaystyle { \\dots } & b \\end {pmatrix}",
+      "\\begin {pmatrix} \\displaystyle { \\ldots } & b \\end {pmatrix}",
+      "\\left ( \\begin {matrix} \\displaystyle { \\ldots } & b \\end {matrix} \\right )",
+      "\\left ( \\begin {matrix} \\displaystyle { \\ldots } & b \\end {matrix} \\right )"}},
     {"\\begin{matrix}a\\\\\\dots\\\\b\\end{matrix}",
-     {"\\begin {matrix} a \\\\ \\dots \\\\ b \\end {matrix}", "\\begin {matrix} a \\\\ \\ldots \\\\ b \\end {matrix}",
-      "\\begin {matrix} a \\\\ \\ldots \\\\ b \\end {matrix}", "\\begin {matrix} a \\\\ \\ldots \\\\ b \\end {matrix}"}},
+     {"\\begin {matrix} a \\\\ \\dots \\\\ b \\end {matrix}", "\\begin {matrix} a \\\\ \\dots \\\\ b \\end {matrix}",
+      "\\begin {matrix} a \\\\ \\dots \\\\ b \\end {matrix}", "\\begin {matrix} a \\\\ \\dots \\\\ b \\end {matrix}"}},
+    {"\\begin{matrix}\\dots\\bf&b\\end{matrix}",
+     {"\\begin {matrix} { \\dots } & b \\end {matrix}", "\\begin {matrix} { \\ldots } & b \\end {matrix}",
+      "\\begin {matrix} { \\ldots } & b \\end {matrix}", "\\begin {matrix} { \\ldots } & b \\end {matrix}"}},
     {"\\begin{matrix}a&\\dots\\end{matrix}",
      {"\\begin {matrix} a & \\dots \\end {matrix}", "\\begin {matrix} a & \\dots \\end {matrix}",
       "\\begin {matrix} a & \\dots \\end {matrix}", "\\begin {matrix} a & \\dots \\end {matrix}"}},

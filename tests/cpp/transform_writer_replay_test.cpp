@@ -249,8 +249,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Braces as the next reading sees them: a scripted script base, which the
 // writer braces; braces that flattening keeps in an environment body, which
-// the `\prime` rename asks about, and the end of a cell after `\dots`,
-// which decides as a closing brace does; an item before a bracket closer
+// the `\prime` rename asks about, and the brace an ellipsis keeps where
+// lowering parts it from the end of a cell; an item before a bracket closer
 // that flattening braces, which would take those braces; a text group that
 // keeps a `\)` from the `\(` outside it.
 INSTANTIATE_TEST_SUITE_P(
@@ -266,7 +266,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\begin{pmatrix}\\quad^{{}\\prime}\\end{pmatrix}",
                    "\\begin {pmatrix} \\quad ^ { { } \\prime } \\end {pmatrix}"},
         ReplayCase{"\\begin{pmatrix}{\\displaystyle \\dots} & b \\end{pmatrix}",
-                   "\\begin {pmatrix} \\displaystyle \\ldots & b \\end {pmatrix}"},
+                   "\\begin {pmatrix} \\displaystyle { \\ldots } & b \\end {pmatrix}"},
+        ReplayCase{"\\begin{pmatrix}{\\displaystyle a+\\dots} \\\\ b \\end{pmatrix}",
+                   "\\begin {pmatrix} \\displaystyle a + { \\ldots } \\\\ b \\end {pmatrix}"},
         ReplayCase{"\\sqrt[\\expval{a} \\norm{b ]}]{c}",
                    "\\sqrt [ { \\expval { a } } { \\left \\| b ] \\right \\| } ] { c }"},
         ReplayCase{"\\sqrt[\\expval{a} \\expval{x} \\bqty{b}]{c}", nullptr},

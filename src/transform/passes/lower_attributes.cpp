@@ -135,6 +135,11 @@ constexpr std::array<Attr, 1> STYLE_AXIS{Attr::MathStyle};
 
 // A cell of an alignment is a group of its own in TeX: it ends at a `&`, a
 // `\\` or a `\cr`.
+bool is_dots(const Node& node) {
+    const auto* command = node.get_if<Node::Command>();
+    return command != nullptr && command->name == "dots" && command->args.empty();
+}
+
 bool ends_cell(const Node& node) {
     if (const auto* c = node.get_if<Node::Char>()) return c->value == U'&';
     const auto* command = node.get_if<Node::Command>();
@@ -841,6 +846,13 @@ private:
             return;
         }
         if (task.cells && ends_cell(node)) {
+            // A `\dots` chooses its dots by the token after it, and a cell
+            // end makes other dots than the brace or declarative that stood
+            // there (`{\displaystyle\dots}&`): parted from the cell end by
+            // what goes, it keeps a brace of its own to decide by.
+            if (pairs_.size() > task.cell_begin && pairs_.back().stretch != stretch_ &&
+                is_dots(ast_.node(pairs_.back().node)))
+                pairs_.back().node = new_group({&pairs_.back().node, 1}, GroupKind::Explicit{}, mode);
             check_empty_segment(task);
             task.running = task.start;
             pairs_.push_back({id, task.start, kCellEnd});

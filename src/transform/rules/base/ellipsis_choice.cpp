@@ -137,21 +137,6 @@ bool ends_group_before_more(const syntax::Ast& ast, NodeId node) {
     }
 }
 
-// Whether `next`, the item after a `\dots` in an environment body, ends
-// its cell: a `&`, `\\` or `\cr`. A cell is a group of its own, which its
-// end closes as a closing brace does (lowering may take the braces of a
-// group that filled the cell, `{\displaystyle\dots}&`): it decides alike.
-bool ends_cell(const syntax::Ast& ast, NodeId next) {
-    const syntax::ParentLink* link = ast.parent_link(next);
-    if (link == nullptr || !link->slot.is_group_child()) return false;
-    const syntax::ParentLink* up = ast.parent_link(link->parent);
-    if (up == nullptr || up->slot.kind() != syntax::Slot::Kind::EnvBody) return false;
-    const Node& node = ast.node(next);
-    if (const auto* c = node.get_if<Node::Char>()) return c->value == U'&';
-    const auto* command = node.get_if<Node::Command>();
-    return command != nullptr && (command->name == "\\" || command->name == "cr");
-}
-
 }  // namespace
 
 RuleResult DotsToLdotsOrCdotsRule::apply(RuleContext& ctx, NodeId node) const {
@@ -162,8 +147,7 @@ RuleResult DotsToLdotsOrCdotsRule::apply(RuleContext& ctx, NodeId node) const {
     std::optional<NodeId> next = next_kept(ctx.ast, node);
     if (!next) next = first_of_joined_body(ctx.ast, node);
     if (!next && !ends_group_before_more(ctx.ast, node)) return RuleOutcome::Skipped;
-    const std::optional<EllipsisChoice> choice =
-        next && !ends_cell(ctx.ast, *next) ? atom_choice(ctx, *next) : EllipsisChoice::Ldots;
+    const std::optional<EllipsisChoice> choice = next ? atom_choice(ctx, *next) : EllipsisChoice::Ldots;
     if (!choice || *choice == EllipsisChoice::Undetermined) return RuleOutcome::Skipped;
     ctx.ast.replace_node(node, transform::helpers::bare_command_node(*choice == EllipsisChoice::Ldots ? "ldots" : "cdots"));
     return RuleOutcome::Applied;
