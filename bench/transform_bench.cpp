@@ -177,7 +177,8 @@ constexpr ScalingCase SCALING_CASES[] = {
     {"\\sum\\limits ", "corpus", 12500},       {"a\\quad\\quad b ", "faithful", 12500},
     {"\\root 3 \\of x ", "authoring", 6250},   {"\\not\\exists ", "authoring", 12500},
     {"a \\not\\to b ", "authoring", 12500},    {"\\int\\nolimits ", "corpus", 12500},
-    {"a\\enspace\\enspace b ", "faithful", 12500},
+    {"a\\enspace\\enspace b ", "faithful", 12500}, {"\\,\\,\\,\\,\\,\\,x ", "equiv", 12500},
+    {"\\;\\:\\;\\:x ", "equiv", 12500},
 };
 
 int run_scaling(const parse::ParseContext& context, const std::vector<ScalingCase>& cases) {

@@ -92,6 +92,19 @@ struct RuleContext {
     syntax::ast::SecondaryMap<MatrixBody> matrix_bodies{};
     std::uint64_t matrix_builds = 0;
 
+    // Per list of spacer names, the lists a spacing drop swept in a pass:
+    // the pass of the last sweep of each, and where it ended (see
+    // spacing_drop::helpers::drop_spacer).
+    struct SpacerSweep {
+        std::size_t pass = 0;
+        std::size_t to = 0;
+    };
+    struct SpacerSweeps {
+        std::vector<std::string_view> names;
+        syntax::ast::SecondaryMap<SpacerSweep> last{};
+    };
+    std::vector<SpacerSweeps> spacer_sweeps{};
+
     // For `holds_command`, per name: the commands met since the pass's
     // first question (some may since have gone), and the marks, current
     // where the stamp equals `stamp`, on `path_nodes` nodes when last made.

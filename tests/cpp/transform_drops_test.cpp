@@ -364,6 +364,41 @@ TEST(TransformDrops, MergesThenDrops) {
     EXPECT_EQ(testing::strip_spacing(outcome.output), "abcd");
 }
 
+// Runs the merges make one at a time in a long list, each dropped in the
+// pass that made it. A list is swept whole once a pass, and again only from
+// where that sweep ended: what a merge made behind the spacer offered (the
+// `\enspace` its run's first `\,` became) goes with it, and a run that stays
+// before an open slot keeps its first spacer.
+TEST(TransformDrops, MergedRunsGoInThePassThatMadeThem) {
+    struct RunCase {
+        Input input;
+        std::string expected;
+        std::uint64_t drops;  // applications of enspace-drop
+        std::uint64_t iterations = 2;
+    };
+    const RunCase cases[] = {
+        {src("\\,\\,\\,\\,\\,\\,x\\,\\,\\,\\,\\,\\,y\\,\\,\\,\\,\\,\\,z"), "xyz", 3},
+        {src("\\enspace a\\,\\,\\,\\,\\;\\:b\\,\\,\\,\\,\\;\\:c"), "a\\,b\\,c", 3},
+        {src("a\\enspace b\\qty\\,\\,\\,\\,\\,\\,(c)\\;\\:\\;\\:d"), "ab\\qty\\enspace(c)d", 3},
+        {src("{\\,\\,\\,\\,\\,\\,a}\\,\\,\\,\\,\\,\\,{b\\,\\,\\,\\,\\,\\,}\\enspace"), "{a}{b}", 3},
+        {src("x\\,\\,\\,\\,\\,\\,\\quad\\quad y\\,\\,\\,\\,\\,\\,z"), "xyz", 2, 3},
+    };
+    std::vector<RuleKey> keys = drop_keys();
+    for (const char* merge : {"double-quad-to-qquad", "double-enspace-to-quad", "small-spacer-merge-to-enspace"})
+        keys.push_back({merge, PackageName::Base});
+    for (const RunCase& c : cases) {
+        SCOPED_TRACE(describe(c.input));
+        const Outcome outcome = normalize(c.input, EQUIV, keys);
+        ASSERT_EQ(outcome.error, "");
+        EXPECT_EQ(testing::strip_spacing(outcome.output), c.expected);
+        std::uint64_t drops = 0;
+        for (const RewriteRuleStat& stat : outcome.report.rewrite.rules)
+            if (stat.key.name == "enspace-drop") drops = stat.applied;
+        EXPECT_EQ(drops, c.drops);
+        EXPECT_EQ(outcome.report.rewrite.iterations, c.iterations);
+    }
+}
+
 // Commands made through the document interface are not known. The rules
 // change each at most once, and a spacer that is not known is no spacer, so
 // it stays (a spacer may stay, as before what an open slot would take).

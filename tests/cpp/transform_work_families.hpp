@@ -95,6 +95,25 @@ inline std::vector<Family> infix_fonts(std::size_t levels = 64) {
     };
 }
 
+// Long lists of runs of small spacers, which the merges join into wide ones
+// a run at a time and the drops then take at equiv; and wide runs, in
+// groups, in a font and in text. All of them must normalise.
+inline std::vector<Family> spacer_runs(std::size_t runs = 64) {
+    const std::string six_thin = "\\,\\,\\,\\,\\,\\,";
+    return {
+        {"six_thin", "", six_thin + "x", "", kAll, 0, runs},
+        {"thick_medium", "", "\\;\\:\\;\\:x", "", kAll, 0, runs},
+        {"merged_apart", "", "\\,\\,\\,\\,\\;\\:x", "", kAll, 0, runs},
+        {"kept_merged", "", "\\qty" + six_thin + "(", "", kAll, 0, runs},
+        {"quads", "", "\\quad\\quad\\quad x", "", kAll, 0, runs},
+        {"enspaces", "", "\\enspace\\enspace x", "", kAll, 0, runs},
+        {"mixed", "", "a\\quad b" + six_thin + "c\\enspace\\enspace d", "", kAll, 0, runs},
+        {"grouped", "", "{" + six_thin + "x}" + six_thin, "", kAll, 0, runs},
+        {"in_font", "", six_thin + "x", "", kAll, 0, runs, "\\mathrm{", "}"},
+        {"in_text", "", "a\\quad\\quad ", "", kAll, 0, runs, "\\text{", "}"},
+    };
+}
+
 // One level of a random nesting.
 struct Layer {
     const char* open;

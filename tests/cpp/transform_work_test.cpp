@@ -94,6 +94,24 @@ INSTANTIATE_TEST_SUITE_P(Random, TransformWork, ::testing::ValuesIn(cases(transf
                              return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];
                          });
 
+// Valid input the bound must not end: each family normalises at n and 8n,
+// in linear work.
+class TransformWorkValid : public ::testing::TestWithParam<Case> {};
+
+TEST_P(TransformWorkValid, NormalisesInLinearWork) {
+    const Case& c = GetParam();
+    const Outcome small = transform_work(c.profile, c.family.build(1));
+    const Outcome large = transform_work(c.profile, c.family.build(8));
+    EXPECT_EQ(small.error, "");
+    EXPECT_EQ(large.error, "");
+    EXPECT_LE(large.work, 12 * std::max(small.work, kWorkFloor)) << "from " << small.work << " to " << large.work;
+}
+
+INSTANTIATE_TEST_SUITE_P(SpacerRuns, TransformWorkValid, ::testing::ValuesIn(cases(transform::families::spacer_runs())),
+                         [](const auto& info) {
+                             return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];
+                         });
+
 // The matrix builders' check of their bodies is linear by itself: a nest of
 // bodies with an unpaired delimiter keeps its shorthands, and never comes
 // near the bound.

@@ -94,6 +94,11 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\qty\\big.(x", nullptr}, ReplayCase{"\\qty\\quad\\quad x\\quad|a|", nullptr},
         // spacing dropped between a superscript and primes
         ReplayCase{"x^2\\quad\\quad\\prime", nullptr}, ReplayCase{"\\pdv[]{\\quad\\quad\\prime}{x}", nullptr},
+        // spacing a merge made, dropped in a list a drop swept before in the pass
+        ReplayCase{"\\enspace x^2\\,\\,\\,\\,\\,\\,\\prime", nullptr},
+        ReplayCase{"\\enspace\\qty\\,\\,\\,\\,\\;\\:(x", nullptr},
+        ReplayCase{"\\quad\\sin\\enspace\\enspace\\quad[C\\,\\,\\,\\,\\,\\,'", nullptr},
+        ReplayCase{"\\text{a\\enspace}\\enspace\\text{\\quad\\quad b}\\;\\:\\;\\:\\text{c}", nullptr},
         // the bare delimiters of a starred shorthand beside an open slot
         ReplayCase{"\\qty\\abs*{x}", "\\qty \\abs* { x }"}, ReplayCase{"\\abs*{x\\qty}", "\\abs* { x \\qty }"},
         ReplayCase{"\\sin\\bqty*{x}", nullptr}, ReplayCase{"\\qty\\pqty*{x}", nullptr},

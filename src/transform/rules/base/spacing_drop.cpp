@@ -85,71 +85,85 @@ RunFate run_fate(const RuleContext& ctx, NodeId node, std::span<const std::strin
     return RunFate::Goes;
 }
 
-bool drop_from_math_list(const RuleContext& ctx, NodeId parent, std::span<const std::string_view> names) {
-    syntax::Ast& ast = ctx.ast;
-    const std::span<const NodeId> children = ast.children(parent);
-    util::work_count += children.size();  // the sweep of the list
-    std::vector<NodeId> kept;
-    kept.reserve(children.size());
-    std::vector<std::size_t> bases;  // places in `kept` an empty base takes
-    // A node that is no spacer (an unknown command) must not count as a change.
+// Takes the runs of spacers that start in [from, to) of the list of
+// `parent`, each whole, from left to right: the first spacer of a run
+// stands for it, and in math stays (the rest go), gives way to the run's
+// empty base or goes with the rest, as `run_fate` decides; in text it
+// becomes the run's one space. Read and edited entry by entry, so that in
+// an edit batch a sweep costs the entries it goes over, not the list. A
+// run's fate reads the item before it and what follows it, which the edits
+// of the runs before leave as they were. Gives whether it changed the list
+// and where `to` has moved.
+struct Swept {
     bool changed = false;
-    for (std::size_t i = 0; i < children.size(); ++i) {
-        const NodeId child = children[i];
-        if (!is_spacer(ast, child, names)) {
-            kept.push_back(child);
+    std::size_t to = 0;
+};
+
+Swept sweep_runs(const RuleContext& ctx, NodeId parent, ContentMode mode, std::size_t from, std::size_t to,
+                 std::span<const std::string_view> names) {
+    syntax::Ast& ast = ctx.ast;
+    Swept swept{false, to};
+    std::size_t at = from;
+    while (at < swept.to) {
+        ++util::work_count;  // the sweep of the list
+        const NodeId first = ast.child_at(parent, at);
+        if (!is_spacer(ast, first, names)) {
+            ++at;
             continue;
         }
-        // The first spacer of a run stands for the run.
-        if (i > 0 && is_spacer(ast, children[i - 1], names)) {
-            changed = true;
-            continue;
+        std::size_t end = at + 1;
+        const std::size_t size = ast.child_count(parent);
+        while (end < size && is_spacer(ast, ast.child_at(parent, end), names)) ++end;
+        util::work_count += end - at;
+        bool keeps_place = true;  // whether the run leaves a node where it began
+        std::optional<NodeId> base;
+        if (mode == ContentMode::Math) {
+            const RunFate fate = run_fate(ctx, first, names);
+            keeps_place = fate != RunFate::Goes;
+            // Made before the list changes: a new node may move the arena.
+            if (fate == RunFate::LeavesBase) base = ast.new_node(empty_math_group());
+        } else {
+            if (end < size && is_control_word(ast.node(ast.child_at(parent, end - 1)))) {
+                const NodeId after = ast.child_at(parent, end);
+                const auto* text = ast.node(after).get_if<Node::Text>();
+                if (text != nullptr && !text->value.empty() && text->value.front() == ' ')
+                    ast.replace_node(after, Node::Text{text->value.substr(1)});
+            }
+            ast.replace_node_drop_detached_children(first, space_text());
+            swept.changed = true;
         }
-        const RunFate fate = run_fate(ctx, child, names);
-        if (fate == RunFate::Stays) {
-            kept.push_back(child);
-            continue;
+        const std::size_t cut = keeps_place && !base ? at + 1 : at;
+        if (cut < end) {
+            const std::vector<NodeId> left_out = ast.detach_children_range(parent, cut, end);
+            if (base) ast.insert_child(parent, at, *base);
+            for (NodeId id : left_out) ast.remove_detached(id);
+            swept.changed = true;
         }
-        changed = true;
-        if (fate == RunFate::LeavesBase) {
-            bases.push_back(kept.size());
-            kept.push_back(child);
-        }
+        const std::size_t kept = keeps_place ? 1 : 0;
+        swept.to = std::max(swept.to, end) - (end - at - kept);
+        at += kept;
     }
-    if (!changed) return false;
-    // Made once the list is read: a new node may move the arena, and the list with it.
-    for (std::size_t at : bases) kept[at] = ast.new_node(empty_math_group());
-    remove_replaced_children(ast, parent, kept);
-    return true;
+    return swept;
 }
 
-bool collapse_text_runs(syntax::Ast& ast, NodeId parent, std::span<const NodeId> children,
-                        std::span<const std::string_view> names) {
-    std::vector<NodeId> kept;
-    kept.reserve(children.size());
-    std::vector<NodeId> run_starts;
-    std::optional<NodeId> run_last;  // the last spacer of the current run
-    for (NodeId child : children) {
-        if (is_spacer(ast, child, names)) {
-            if (!run_last) {
-                kept.push_back(child);
-                run_starts.push_back(child);
-            }
-            run_last = child;
-            continue;
-        }
-        if (run_last && is_control_word(ast.node(*run_last))) {
-            const auto* text = ast.node(child).get_if<Node::Text>();
-            if (text != nullptr && !text->value.empty() && text->value.front() == ' ')
-                ast.replace_node(child, Node::Text{text->value.substr(1)});
-        }
-        run_last.reset();
-        kept.push_back(child);
-    }
-    if (run_starts.empty()) return false;
-    for (NodeId start : run_starts) ast.replace_node_drop_detached_children(start, space_text());
-    if (kept.size() != children.size()) remove_replaced_children(ast, parent, kept);
-    return true;
+// One past the run of spacers that holds `node`, or past `node` where it is
+// no spacer.
+std::size_t run_end(const syntax::Ast& ast, NodeId parent, NodeId node, std::span<const std::string_view> names) {
+    std::size_t end = ast.parent_link(node)->slot.index() + 1;
+    if (!is_spacer(ast, node, names)) return end;
+    const std::size_t size = ast.child_count(parent);
+    while (end < size && is_spacer(ast, ast.child_at(parent, end), names)) ++end;
+    return end;
+}
+
+// Where the sweeps of lists for `names` are noted; none outside a fixed
+// point, where every offer sweeps its list.
+RuleContext::SpacerSweeps* sweeps_of(RuleContext& ctx, std::span<const std::string_view> names) {
+    if (ctx.pass == 0) return nullptr;
+    for (RuleContext::SpacerSweeps& sweeps : ctx.spacer_sweeps)
+        if (std::equal(sweeps.names.begin(), sweeps.names.end(), names.begin(), names.end())) return &sweeps;
+    return &ctx.spacer_sweeps.emplace_back(
+        RuleContext::SpacerSweeps{std::vector<std::string_view>(names.begin(), names.end())});
 }
 
 }  // namespace
@@ -176,7 +190,7 @@ bool removal_exposes_next(const RuleContext& ctx, NodeId node) {
     return passes::support::taken_by_item_before(ctx.ast, ctx.math, ctx.text, node, token);
 }
 
-bool drop_spacer(const RuleContext& ctx, NodeId node, std::span<const std::string_view> names) {
+bool drop_spacer(RuleContext& ctx, NodeId node, std::span<const std::string_view> names) {
     syntax::Ast& ast = ctx.ast;
     const syntax::ParentLink* link = ast.parent_link(node);
     if (link == nullptr) return false;
@@ -210,11 +224,34 @@ bool drop_spacer(const RuleContext& ctx, NodeId node, std::span<const std::strin
     }
 
     if (link->slot.is_group_child()) {
-        if (mode == ContentMode::Math)
-            return run_fate(ctx, node, names) != RunFate::Stays && drop_from_math_list(ctx, parent, names);
-        // Copied: the walk edits texts of the list.
-        const std::vector<NodeId> children(ast.children(parent).begin(), ast.children(parent).end());
-        return collapse_text_runs(ast, parent, children, names);
+        if (mode == ContentMode::Math && run_fate(ctx, node, names) == RunFate::Stays) return false;
+        // The first offer of a list in a pass sweeps it whole. The rules are
+        // offered nodes in the list's order, and the merges make spacers
+        // only at or after the node they were offered: a later offer in the
+        // pass finds new spacers only from where the last sweep of the list
+        // ended to the end of its own run, and sweeps that stretch alone.
+        // A list that gains its runs one at a time then costs its length
+        // once a pass, not once a run. Spacers made further on wait for
+        // their own offer. Outside a fixed point every offer sweeps the list.
+        const std::size_t end = run_end(ast, parent, node, names);
+        RuleContext::SpacerSweeps* sweeps = sweeps_of(ctx, names);
+        RuleContext::SpacerSweep* last = sweeps != nullptr ? sweeps->last.get(parent) : nullptr;
+        if (last != nullptr && last->pass == ctx.pass) {
+            std::size_t from = std::min(last->to, end - 1);
+            while (from > 0 && is_spacer(ast, ast.child_at(parent, from - 1), names)) --from;
+            const Swept swept = sweep_runs(ctx, parent, mode, from, end, names);
+            last->to = swept.to;
+            return swept.changed;
+        }
+        // Noted before the edits, which then need no room of their own.
+        if (sweeps != nullptr) {
+            sweeps->last.insert(parent, RuleContext::SpacerSweep{ctx.pass, 0});
+            last = sweeps->last.get(parent);
+        }
+        const Swept before = sweep_runs(ctx, parent, mode, 0, end, names);
+        const Swept after = sweep_runs(ctx, parent, mode, before.to, ast.child_count(parent), names);
+        if (last != nullptr) *last = {ctx.pass, before.to};
+        return before.changed || after.changed;
     }
     if (mode == ContentMode::Math) {
         ast.replace_node_drop_detached_children(node, empty_math_group());

@@ -22,10 +22,14 @@ namespace spacing_drop::helpers {
 // list every such spacer of the list goes, but for the first of a run whose
 // going would let the next token fill an open slot of the item before it; in
 // a text list each run of them becomes one space; in a math slot it leaves an
-// empty group, in a text slot one space. False, with the tree untouched,
-// where the node's position is not handled (no parent, an environment body,
-// a slot that holds no content) or the list held no spacer that may go.
-bool drop_spacer(const RuleContext& ctx, syntax::ast::NodeId node, std::span<const std::string_view> names);
+// empty group, in a text slot one space. In a fixed point a list is swept
+// whole once a pass: a spacer offered after that in the same pass sweeps
+// from where the last sweep ended to the end of its run. False, with the
+// tree untouched, where the node's position is not handled (no parent, an
+// environment body, a slot that holds no content) or the list held no
+// spacer that may go. The names are kept for the context's lifetime: pass
+// literals.
+bool drop_spacer(RuleContext& ctx, syntax::ast::NodeId node, std::span<const std::string_view> names);
 
 // Whether taking `node` out of its list would let the token after it fill
 // an open slot of the item before it (`\qty\strut(`, `\sin\strut[`).
