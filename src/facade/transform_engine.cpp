@@ -1,5 +1,6 @@
 #include "facade/transform_engine.hpp"
 
+#include <type_traits>
 #include <utility>
 
 #include "transform/rules/registry.hpp"
@@ -71,14 +72,37 @@ syntax::Expected<NormalizedWithReport, Error> TransformEngine::normalize_with_fl
 
 // The caller keeps the document whatever happens, so a run that fails must
 // leave it as it was: the run edits the caller's tree, and a copy of it,
-// taken first, is put back on failure. `normalize` owns its document and
-// pays for no copy.
+// taken first, is put back when the run returns an error or throws (out of
+// memory, say, with the tree half rewritten). Putting it back is a move,
+// which allocates nothing and so cannot itself fail halfway. `normalize`
+// owns its document and pays for no copy.
+namespace {
+
+class KeptTree {
+public:
+    explicit KeptTree(syntax::Ast& live) : live_(live), kept_(live) {}
+    KeptTree(const KeptTree&) = delete;
+    KeptTree& operator=(const KeptTree&) = delete;
+    ~KeptTree() {
+        if (!released_) live_ = std::move(kept_);
+    }
+    void release() noexcept { released_ = true; }
+
+private:
+    static_assert(std::is_nothrow_move_assignable_v<syntax::Ast>);
+    syntax::Ast& live_;
+    syntax::Ast kept_;
+    bool released_ = false;
+};
+
+}  // namespace
+
 template <class Run>
 auto TransformEngine::transform_kept(syntax::document::Document& document, Run&& run) const
     -> decltype(run(document.ast_mut())) {
-    syntax::Ast before = document.ast();
+    KeptTree kept(document.ast_mut());
     auto result = run(document.ast_mut());
-    if (!result) document.ast_mut() = std::move(before);
+    if (result) kept.release();
     return result;
 }
 
@@ -97,6 +121,19 @@ syntax::Expected<transform::TransformReport, Error> TransformEngine::transform_w
         document, [&](syntax::Ast& ast) { return context_.run_with_report(ast, parser_.context(), options); });
     if (!report) return Error(TransformError::from(report.error()));
     return std::move(report).value();
+}
+
+syntax::Expected<void, Error> TransformEngine::transform_with_report(
+    syntax::document::Document& document, const transform::TransformOptions& options,
+    const std::function<void(const transform::TransformReport&)>& deliver) const {
+    if (auto checked = check_document(document); !checked) return checked;
+    auto report = transform_kept(document, [&](syntax::Ast& ast) {
+        auto made = context_.run_with_report(ast, parser_.context(), options);
+        if (made) deliver(*made);
+        return made;
+    });
+    if (!report) return Error(TransformError::from(report.error()));
+    return {};
 }
 
 TransformEngineBuilder& TransformEngineBuilder::profile(EngineProfile profile) {

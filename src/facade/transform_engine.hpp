@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,11 +65,18 @@ public:
         const transform::FlattenGroupsGuardsOverlay& guards) const;
 
     // Transforms the caller's document in place. A refused document is left
-    // untouched; after a pipeline error it is as the pipeline left it.
+    // untouched, and so is one whose run fails: after an error, and after an
+    // exception (out of memory, say), which goes on to the caller.
     syntax::Expected<void, Error> transform_with(syntax::document::Document& document,
                                                  const transform::TransformOptions& options) const;
     syntax::Expected<transform::TransformReport, Error> transform_with_report(
         syntax::document::Document& document, const transform::TransformOptions& options) const;
+    // The same, handing the report to `deliver` while the document can still
+    // be put back, for a caller whose own result can fail to be made: if
+    // `deliver` throws, the document is left untouched too.
+    syntax::Expected<void, Error> transform_with_report(
+        syntax::document::Document& document, const transform::TransformOptions& options,
+        const std::function<void(const transform::TransformReport&)>& deliver) const;
 
     // The owner check, then the state check: a foreign document with parse
     // errors is reported as foreign.
@@ -83,7 +91,8 @@ private:
     syntax::Expected<NormalizedWithReport, Error> normalize_reporting(std::string_view source,
                                                                       const NormalizeConfig& config,
                                                                       Run&& run) const;
-    // `run` on the document's tree, which is as it was before when it fails.
+    // `run` on the document's tree, which is as it was before when it fails
+    // or throws.
     template <class Run>
     auto transform_kept(syntax::document::Document& document, Run&& run) const -> decltype(run(document.ast_mut()));
 

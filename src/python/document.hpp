@@ -3,8 +3,10 @@
 // Every method borrows the document itself, around the document operation
 // only: readers shared, edits exclusively. Python arguments are converted
 // before the borrow and results after its release, so no Python code runs
-// while the tree is borrowed; a call that meets a borrow fails at once with
-// EditError "document borrow conflict: {}".
+// while the tree is borrowed (a transform's report alone is made inside,
+// from plain values, so that a report that cannot be made puts the document
+// back); a call that meets a borrow fails at once with EditError "document
+// borrow conflict: {}".
 #pragma once
 
 #include <nanobind/nanobind.h>

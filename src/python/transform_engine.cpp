@@ -128,7 +128,8 @@ PyObject* normalize_with_guards(PyObject* self, PyObject* args, PyObject* kwargs
 
 // transform and transform_with_report: (document, config=None, **overrides).
 // The options are read before the document is borrowed; the borrow covers
-// the pipeline run only.
+// the pipeline run and, for the report, its making: a report that cannot be
+// made (out of memory) leaves the document untouched, like a failed run.
 template <bool Report>
 PyObject* transform(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> nb::object {
@@ -141,12 +142,16 @@ PyObject* transform(PyObject* self, PyObject* args, PyObject* kwargs) {
         const transform::TransformOptions options =
             config::transform_config_from_python(bound[1], overrides, engine.default_transform_options());
         if constexpr (Report) {
+            nb::object report;
             auto result = [&] {
                 ExclusiveBorrow borrow(owner);
-                return engine.transform_with_report(borrow.document(), options);
+                return engine.transform_with_report(borrow.document(), options,
+                                                    [&](const transform::TransformReport& made) {
+                                                        report = report_to_python(made);
+                                                    });
             }();
-            if (!result) raise_facade_error(std::move(result).error());
-            return report_to_python(*result);
+            if (!result) raise_facade_error(std::move(result.error()));
+            return report;
         } else {
             auto result = [&] {
                 ExclusiveBorrow borrow(owner);

@@ -31,21 +31,24 @@ public:
     using const_reference = const T&;
 
     CompactVector() noexcept = default;
-    CompactVector(std::initializer_list<T> values) {
+    // The filling constructors delegate to the empty one, so that an entry
+    // whose copy throws (out of memory) has the destructor free what came
+    // before it.
+    CompactVector(std::initializer_list<T> values) : CompactVector() {
         reserve(values.size());
         for (const T& v : values) push_back(v);
     }
     template <std::forward_iterator It>
-    CompactVector(It first, It last) {
+    CompactVector(It first, It last) : CompactVector() {
         reserve(static_cast<std::size_t>(std::distance(first, last)));
         for (; first != last; ++first) push_back(*first);
     }
     // Moves the entries of a std::vector over.
-    explicit CompactVector(std::vector<T>&& items) {
+    explicit CompactVector(std::vector<T>&& items) : CompactVector() {
         reserve(items.size());
         for (T& item : items) push_back(std::move(item));
     }
-    CompactVector(const CompactVector& other) {
+    CompactVector(const CompactVector& other) : CompactVector() {
         reserve(other.size());
         for (const T& v : other) push_back(v);
     }

@@ -16,6 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include "facade/records_report.hpp"
+#include "facade/transform_engine.hpp"
+#include "profile_engines.hpp"
 #include "syntax/document.hpp"
 #include "syntax_test_util.hpp"
 #include "transform_pipeline_support.hpp"
@@ -339,5 +342,84 @@ TEST(OutOfMemory, TransformsLoseNoContent) {
     // Every case ran out of memory somewhere, at one profile at least.
     for (const auto& [name, failures] : failed_runs) EXPECT_GT(failures, 0u) << name;
 }
+
+// ---- Transforms of a caller's document: all or nothing ------------------------
+
+struct KeptCase {
+    const char* name;
+    const char* source;
+};
+
+void PrintTo(const KeptCase& c, std::ostream* os) { *os << c.name; }
+
+class KeptDocument : public ::testing::TestWithParam<std::tuple<KeptCase, std::size_t>> {};
+
+// A transform of the caller's document that runs out of memory lets the
+// bad_alloc through and leaves the document as it found it: the same text
+// and the same tree, however far the passes had got. So does one whose
+// caller runs out while making its result from the report. Given room, it
+// still gives the normalised text.
+TEST_P(KeptDocument, FailedTransformChangesNothing) {
+    const auto& [c, profile] = GetParam();
+    const facade::TransformEngine& e = quorvel::testing::engine(profile);
+    const transform::TransformOptions& options = e.default_transform_options();
+    const auto parse = [&] { return std::move(e.parser().parse_with(c.source, {}).document).value(); };
+    auto normalised = parse();
+    ASSERT_TRUE(e.transform_with(normalised, options));
+    const std::string expected = normalised.to_latex().value();
+
+    enum Entry { Plain, Report, Delivered };
+    for (const Entry entry : {Plain, Report, Delivered}) {
+        SCOPED_TRACE(entry == Plain ? "plain" : entry == Report ? "with a report" : "delivering the report");
+        std::optional<syntax::document::Document> document;
+        std::string latex_before;
+        std::string shape_before;
+        std::optional<facade::TransformReportDto> delivered;
+        auto prepare = [&] {
+            document.emplace(parse());
+            latex_before = document->to_latex().value();
+            shape_before = shape(document->ast());
+        };
+        auto transform = [&] {
+            switch (entry) {
+                case Plain: EXPECT_TRUE(e.transform_with(*document, options)); break;
+                case Report: EXPECT_TRUE(e.transform_with_report(*document, options)); break;
+                case Delivered:
+                    EXPECT_TRUE(e.transform_with_report(*document, options, [&](const transform::TransformReport& r) {
+                        delivered = facade::transform_report_to_dto(r);
+                    }));
+                    EXPECT_TRUE(delivered);
+                    break;
+            }
+        };
+        const std::size_t failures = for_each_failure(prepare, transform, [&](bool failed) {
+            EXPECT_TRUE(consistent(document->ast()));
+            if (!failed) {
+                EXPECT_EQ(document->to_latex().value(), expected);
+                return;
+            }
+            EXPECT_EQ(document->to_latex().value(), latex_before);
+            EXPECT_EQ(shape(document->ast()), shape_before);
+        });
+        EXPECT_GT(failures, 0u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, KeptDocument,
+    ::testing::Combine(
+        ::testing::Values(
+            KeptCase{"attribute_runs_and_a_fence", "\\mathbf { x } { } \\mathbf { y } \\abs{a}"},
+            KeptCase{"token_style", "\\left( \\frac { \\partial f } { \\partial x } \\right) ^ { 2 } \\, \\mathrm { d } "
+                                    "x + { \\bf v } ^ { \\prime } \\; \\; \\mathrm { where }"},
+            KeptCase{"hand_style", "\\overrightarrow{AB}\\cdot\\overrightarrow{AC}\\leqslant {a \\over b} + x'' + "
+                                   "\\sqrt[3]{\\dfrac{1}{2}}"},
+            KeptCase{"matrix_and_physics",
+                     "\\begin{pmatrix} a & \\dv{f}{x} \\\\ \\norm{v} & \\mathbf{\\;} \\end{pmatrix} \\qty(z)"}),
+        ::testing::Range<std::size_t>(0, quorvel::testing::PROFILES.size())),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) + "_" +
+               quorvel::testing::PROFILE_NAMES[std::get<1>(info.param)];
+    });
 
 }  // namespace

@@ -107,9 +107,10 @@ def test_exhausted_memory_raises_memory_error(op):
 
 
 # Transforms of long documents under a limit, each in a process of its own:
-# whatever step runs out, the document keeps every letter of its source,
-# stays free of errors, reads back without a diagnostic, and a second
-# transform with room gives the normalised text.
+# a transform that runs out leaves the document as it was, and whatever
+# happened, the document keeps every letter of its source, stays free of
+# errors, reads back without a diagnostic, and a second transform with room
+# gives the normalised text.
 # Headrooms in KB: fine steps, so that the runs stop in different passes.
 TRANSFORM_HEADROOMS = [0, 256, 512, 1024, 2048, 3072, 4096, 6144, 16384, None]
 TRANSFORM_SOURCES = {  # a pattern and its number of copies
@@ -122,7 +123,7 @@ TRANSFORM_CHILD = LIMITED_CALL + r"""
 import collections, re, sys
 import quorvel
 
-profile, pattern, copies, headroom = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
+method, profile, pattern, copies, headroom = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]
 source = pattern * copies
 engine = quorvel.TransformEngine(profile)
 # Parsed first, in a process that has freed nothing yet: the transform finds
@@ -135,9 +136,12 @@ def letters(text):
     return collections.Counter(c for c in re.sub(r"\\[A-Za-z]+", "", text) if c.isalpha())
 
 
-result = run_limited(lambda: engine.transform(document), None if headroom == "None" else int(headroom) * 2**10)
+transform = getattr(engine, method)
+result = run_limited(lambda: transform(document), None if headroom == "None" else int(headroom) * 2**10)
 written = document.to_latex()
 problems = []
+if result == "MemoryError" and written != engine.parse(source)["document"].to_latex():
+    problems.append("changed")
 if letters(written) != letters(source):
     problems.append("letters")
 if document.has_errors():
@@ -152,13 +156,14 @@ print(result + ("/" + "+".join(problems) if problems else ""))
 """
 
 
+@pytest.mark.parametrize("method", ["transform", "transform_with_report"])
 @pytest.mark.parametrize("profile", ["authoring", "faithful", "corpus", "equiv"])
 @pytest.mark.parametrize("name", list(TRANSFORM_SOURCES))
-def test_transform_out_of_memory_loses_no_content(profile, name):
+def test_transform_out_of_memory_loses_no_content(profile, name, method):
     outcomes = []
     for headroom in TRANSFORM_HEADROOMS:
         child = subprocess.run(
-            [sys.executable, "-c", TRANSFORM_CHILD, profile, *map(str, TRANSFORM_SOURCES[name]), str(headroom)],
+            [sys.executable, "-c", TRANSFORM_CHILD, method, profile, *map(str, TRANSFORM_SOURCES[name]), str(headroom)],
             capture_output=True,
             text=True,
             timeout=300,
@@ -166,7 +171,7 @@ def test_transform_out_of_memory_loses_no_content(profile, name):
         )
         assert child.returncode == 0, f"exit {child.returncode}: {child.stderr[-2000:]}"
         outcomes.append(child.stdout.strip())
-    # "MemoryError/letters" and the like name what a failed run lost.
+    # "MemoryError/changed" and the like name what a failed run lost.
     assert set(outcomes) <= {"ok", "MemoryError"}, outcomes
     assert outcomes[0] == "MemoryError", outcomes  # the sweep reaches exhaustion
     assert outcomes[-1] == "ok", outcomes
