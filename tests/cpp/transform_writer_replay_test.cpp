@@ -219,5 +219,22 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"{\\sum}{'\\bf x}", "{ \\sum }' \\mathbf { x }"}, ReplayCase{"{\\:}{''\\bf\\e}", nullptr},
         ReplayCase{"\\alpha{\\:}{'\\bf\\e}", nullptr}, ReplayCase{"{a\\over b}{'\\bf x}", nullptr}));
 
+// Cells: an infix command's operands end at `&`, `\\` or `\cr`, and a
+// script after one of them has an empty base; a separator that braces keep
+// inside an operand stays inside it.
+INSTANTIATE_TEST_SUITE_P(
+    Cells, WriterReplay,
+    ::testing::Values(
+        ReplayCase{"\\begin{matrix} a \\over b & c \\\\ d \\atop e \\end{matrix}",
+                   "\\begin {matrix} \\frac { a } { b } & c \\\\ \\genfrac . . {0pt} {} { d } { e } \\end {matrix}"},
+        ReplayCase{"\\substack{\\bf x \\over y \\\\ z}", nullptr},
+        ReplayCase{"\\pmatrix{a \\over b &' c \\cr ^2 d \\cr}",
+                   "\\begin {pmatrix} \\frac { a } { b } &' c \\\\ { } ^ { 2 } d \\\\ \\end {pmatrix}"},
+        ReplayCase{"\\begin{matrix} a \\over x {b & c} \\end{matrix}", nullptr},
+        ReplayCase{"a \\over x {b \\\\ c}", nullptr}, ReplayCase{"{a \\over b}{'\\bf x} & c", nullptr},
+        ReplayCase{"\\begin{aligned} \\rm x &'= a \\over \\bf b \\\\ &^2 \\end{aligned}",
+                   "\\begin {aligned} \\mathrm { x } & \\frac { ' = a } { \\mathbf { b } } \\\\ & { } ^ { 2 } \\end {aligned}"},
+        ReplayCase{"\\begin{cases} {}' \\over x & \\scriptstyle a \\\\' \\cr \\end{cases}", nullptr}));
+
 }  // namespace
 }  // namespace quorvel
