@@ -221,7 +221,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Cells: an infix command's operands end at `&`, `\\` or `\cr`, and a
 // script after one of them has an empty base; a separator that braces keep
-// inside an operand stays inside it.
+// inside an operand or a script base stays inside them.
 INSTANTIATE_TEST_SUITE_P(
     Cells, WriterReplay,
     ::testing::Values(
@@ -234,7 +234,11 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"a \\over x {b \\\\ c}", nullptr}, ReplayCase{"{a \\over b}{'\\bf x} & c", nullptr},
         ReplayCase{"\\begin{aligned} \\rm x &'= a \\over \\bf b \\\\ &^2 \\end{aligned}",
                    "\\begin {aligned} \\mathrm { x } & \\frac { ' = a } { \\mathbf { b } } \\\\ & { } ^ { 2 } \\end {aligned}"},
-        ReplayCase{"\\begin{cases} {}' \\over x & \\scriptstyle a \\\\' \\cr \\end{cases}", nullptr}));
+        ReplayCase{"\\begin{cases} {}' \\over x & \\scriptstyle a \\\\' \\cr \\end{cases}", nullptr},
+        // a braced separator before scripts, which out of its braces would
+        // leave them an empty base
+        ReplayCase{"{&}^2", "{ & } ^ { 2 }"}, ReplayCase{"x{\\\\}'", "x { \\\\ }'"},
+        ReplayCase{"{{\\cr}}_1 y", nullptr}));
 
 }  // namespace
 }  // namespace quorvel
