@@ -225,9 +225,6 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Cells, WriterReplay,
     ::testing::Values(
-        ReplayCase{"\\begin{matrix} a \\over b & c \\\\ d \\atop e \\end{matrix}",
-                   "\\begin {matrix} \\frac { a } { b } & c \\\\ \\genfrac . . {0pt} {} { d } { e } \\end {matrix}"},
-        ReplayCase{"\\substack{\\bf x \\over y \\\\ z}", nullptr},
         ReplayCase{"\\pmatrix{a \\over b &' c \\cr ^2 d \\cr}",
                    "\\begin {pmatrix} \\frac { a } { b } &' c \\\\ { } ^ { 2 } d \\\\ \\end {pmatrix}"},
         ReplayCase{"\\begin{matrix} a \\over x {b & c} \\end{matrix}", nullptr},

@@ -123,7 +123,8 @@ public:
     // ---- Content and groups -------------------------------------------------
 
     // The whole math content: items up to `}`, `$`, the end of input, \right,
-    // \end or the extra stop, split by one infix command; padded by white space.
+    // \end or the extra stop, each cell split by one infix command; padded by
+    // white space.
     // The items are appended to `out`, which holds nothing of use after a
     // failure.
     bool math_content(MathContentKind kind, DecomposedChildren& out);

@@ -1,5 +1,6 @@
-// Math group content: the items of one stretch of math, split by at most one
-// infix command into its left and right operands.
+// Math group content: the items of one stretch of math, each cell of it (the
+// items between `&`, `\\` and `\cr`) split by at most one infix command into
+// its left and right operands.
 #include <deque>
 #include <utility>
 #include <vector>

@@ -133,7 +133,6 @@ constexpr std::uint32_t kCellEnd = UINT32_MAX;
 // it stays.
 constexpr std::array<Attr, 1> STYLE_AXIS{Attr::MathStyle};
 
-
 // One bit of a 64-bit filter per name, from its length and end letters: a
 // name whose bit is clear is in no list the filter was built from.
 std::uint64_t name_bit(std::string_view name) noexcept {
