@@ -255,6 +255,14 @@ struct Node {
         return nullptr;
     }
 
+    // `&`, `\\` or `\cr`: the end of a cell of an alignment, which TeX
+    // sets as a group of its own.
+    bool ends_cell() const {
+        if (const auto* c = get_if<Char>()) return c->value == U'&';
+        const auto* command = get_if<Command>();
+        return command != nullptr && (command->name == "\\" || command->name == "cr");
+    }
+
     bool operator==(const Node&) const = default;
 };
 

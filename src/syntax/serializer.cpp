@@ -992,13 +992,16 @@ private:
         if (g != nullptr && g->kind.is_implicit() && g->mode == ContentMode::Math && g->children.empty()) {
             return;
         }
-        bool braced = opt_.infix_grouping == InfixGrouping::AlwaysExplicit || node.is<Node::Infix>();
+        // Read bare, an infix or a cell separator would end the operand.
+        bool braced =
+            opt_.infix_grouping == InfixGrouping::AlwaysExplicit || node.is<Node::Infix>() || node.ends_cell();
         if (!braced && g != nullptr) {
             if (g->kind.is_explicit()) {
                 braced = true;
             } else if (g->kind.is_implicit()) {
                 for (NodeId child : g->children) {
-                    if (ast_.kind(child) == NodeKind::Infix) {
+                    const Node& member = ast_.node(child);
+                    if (member.is<Node::Infix>() || member.ends_cell()) {
                         braced = true;
                         break;
                     }

@@ -183,6 +183,61 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"scripted_operands", "x^2 \\atop y_1", "math[atop(x^2|y_1)]", "", {}}),
     [](const auto& info) { return info.param.name; });
 
+// A cell of an alignment, ended by `&`, `\\` or `\cr`, is split on its own:
+// an infix command's operands end at the separator, the separator is a
+// member of the list, and a script after it has an empty base.
+INSTANTIATE_TEST_SUITE_P(
+    Cells, MathParse,
+    ::testing::Values(
+        Case{"right_ends_at_ampersand", "a \\over b & c", "math[over(a|b) & c]",
+             "root=0..13 root.child.0=0..9 root.child.0.left=0..1 root.child.0.right=8..9 root.child.1=10..11 "
+             "root.child.2=12..13",
+             {}},
+        Case{"empty_left_in_cell", "a & \\over b", "math[a & over(<>|b)]",
+             "root=0..11 root.child.0=0..1 root.child.1=2..3 root.child.2=4..11 root.child.2.left=4..4 "
+             "root.child.2.right=10..11",
+             {}},
+        Case{"empty_right_in_cell", "a \\over & b", "math[over(a|<>) & b]",
+             "root=0..11 root.child.0=0..7 root.child.0.left=0..1 root.child.0.right=7..7 root.child.1=8..9 "
+             "root.child.2=10..11",
+             {}},
+        Case{"one_a_row", "a \\over b \\\\ c \\over d", "math[over(a|b) \\\\ over(c|d)]",
+             "root=0..22 root.child.0=0..9 root.child.0.left=0..1 root.child.0.right=8..9 root.child.1=10..12 "
+             "root.child.2=13..22 root.child.2.left=13..14 root.child.2.right=21..22",
+             {}},
+        Case{"row_end_with_argument", "a \\over b \\\\[2pt] c", "math[over(a|b) \\\\ c]",
+             "root=0..19 root.child.0=0..9 root.child.0.left=0..1 root.child.0.right=8..9 root.child.1=10..17 "
+             "root.child.2=18..19",
+             {}},
+        Case{"plain_rows", "a \\over b \\cr c \\atop d \\cr", "math[over(a|b) \\cr atop(c|d) \\cr]", "", {}},
+        Case{"ambiguous_in_one_cell", "a & b \\over c \\atop d & e", "", "",
+             {"ambiguous-infix 14..14 Ambiguous use of \\atop"}, abort_on_error()},
+        Case{"buildrel_tail_ends_at_cell", "\\buildrel a \\over b c & d \\over e",
+             "math[over(\\buildrel|b) c & over(d|e)]", "", {}},
+        Case{"environment_body",
+             "\\begin{matrix} a \\over b & c \\end{matrix}", "math[?env]",
+             "root=0..41 root.child.0=0..41 root.child.0.body=14..29 root.child.0.body.child.0=15..24 "
+             "root.child.0.body.child.0.left=15..16 root.child.0.body.child.0.right=23..24 "
+             "root.child.0.body.child.1=25..26 root.child.0.body.child.2=27..28",
+             {}},
+        Case{"argument_body", "\\substack{a \\over b \\\\ c}", "math[\\substack]",
+             "root=0..25 root.child.0=0..25 root.child.0.arg.0.content=10..24 "
+             "root.child.0.arg.0.content.child.0=10..19 root.child.0.arg.0.content.child.0.left=10..11 "
+             "root.child.0.arg.0.content.child.0.right=18..19 root.child.0.arg.0.content.child.1=20..22 "
+             "root.child.0.arg.0.content.child.2=23..24",
+             {}},
+        Case{"superscript_after_ampersand", "x &^2 y", "math[x & <>^2 y]",
+             "root=0..7 root.child.0=0..1 root.child.1=2..3 root.child.2=3..5 root.child.2.base=3..3 "
+             "root.child.2.sup=3..5 root.child.3=6..7",
+             {}},
+        Case{"prime_after_row_end", "x \\\\' y", "math[x \\\\ '1 y]", "", {}},
+        Case{"subscript_after_cr", "x \\cr _1", "math[x \\cr <>_1]", "", {}},
+        Case{"primes_as_at_list_start", "x & '^2", "math[x & '1^2]", "", {}},
+        Case{"ampersand_operand_unchanged", "x^& y", "math[x^& y]", "", {}},
+        Case{"missing_operand_after_ampersand", "x &^", "math[x & !\"Missing superscript content\"|\"^\"!]", "",
+             {"raw-expected-found 4..4 Missing superscript content"}}),
+    [](const auto& info) { return info.param.name; });
+
 TEST(MathParseDepth, DefaultLimitCutsTheHundredTwentyNinthGroup) {
     std::string source(129, '{');
     source += "x";

@@ -184,6 +184,13 @@ TEST(WorkBound, LinearFamiliesStayBelow) {
         // run reads each argument once by reading them all again shared.
         {bold_text_math(24), {}},
         {bold_text_math(24, "\\textit"), {}},
+        // Cells, each split by its own infix command or starting with a
+        // script; bodies in the right operands of a nest.
+        {"\\begin{matrix}" + repeat("a \\over b & ", 20000) + "\\end{matrix}", {}},
+        {"\\pmatrix{" + repeat("a \\choose b \\cr ", 20000) + "}", {}},
+        {repeat("x &^2 \\\\' ", 20000), {}},
+        {repeat("\\begin{matrix}a \\over ", 2000) + "x" + repeat(" & b \\end{matrix}", 2000), {}},
+        {"\\begin{matrix}" + repeat("a \\over b \\atop c & ", 2000) + "\\end{matrix}", {}},
     };
     for (const auto& [name, config] : configs()) {
         for (const auto& [source, limits] : inputs) {

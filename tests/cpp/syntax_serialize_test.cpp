@@ -377,6 +377,12 @@ TEST(Serialize, InfixOperands) {
          "{ a \\over b } \\over c"},
         {"infix operand braced", over(infix("choose", ch(U'a'), ch(U'b')), ch(U'c')), {},
          "{ a \\choose b } \\over c"},
+        // Read bare, a cell separator would end the operand.
+        {"operand with a separator braced", over(implicit({ch(U'x'), ch(U'&'), ch(U'y')}), ch(U'c')), {},
+         "{ x & y } \\over c"},
+        {"operand with a row end braced", over(ch(U'a'), implicit({ch(U'b'), command("\\"), ch(U'c')})), {},
+         "a \\over { b \\\\ c }"},
+        {"separator operand braced", over(ch(U'a'), command("cr")), {}, "a \\over { \\cr }"},
         {"infix arguments in math",
          root({infix("above", ch(U'a'), ch(U'b'),
                      {arg(sn::ArgumentKind::Mandatory{}, sn::ArgumentValue::Dimension{"1pt"})})}),

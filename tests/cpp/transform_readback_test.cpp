@@ -234,6 +234,14 @@ const SettleCase SETTLE_CASES[] = {
     // Spacing alone after a control word, and before a closing brace.
     {"\\text{a\\large{} \\textbf{b}}", "\\text {a\\large{} \\large\\textbf{b}}", nullptr},
     {"\\textbf{b $x$ \\tt b}", "\\textbf {b $x$\\ } \\texttt {\\textbf{b}}", nullptr},
+    // A run ends at every cell separator, whatever body it stands in, and
+    // a script after one has an empty base of its own.
+    {"\\begin{matrix}\\bf x&'y\\end{matrix}", "\\begin {matrix} \\mathbf { x } &' y \\end {matrix}", nullptr},
+    {"\\pmatrix{\\rm x \\cr^2 y & \\bf z}",
+     "\\begin {pmatrix} \\mathrm { x } \\\\ { } ^ { 2 } y & \\mathbf { z } \\end {pmatrix}",
+     "\\left ( \\begin {matrix} \\mathrm { x } \\\\ { } ^ { 2 } y & \\mathbf { z } \\end {matrix} \\right )"},
+    {"\\begin{cases}\\scriptstyle a \\over b \\\\_1 c\\end{cases}",
+     "\\begin {cases} \\frac { \\scriptstyle a } { b } \\\\ { } _ { 1 } c \\end {cases}", nullptr},
 };
 
 // At the profiles from `first` on.

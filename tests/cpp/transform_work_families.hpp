@@ -114,6 +114,18 @@ inline std::vector<Family> spacer_runs(std::size_t runs = 64) {
     };
 }
 
+// Bodies of many cells, each split by an infix command or opening with a
+// script after its separator, under declaratives; and bodies nested in the
+// right operands of infix commands.
+inline std::vector<Family> cells(std::size_t levels = 64) {
+    return {
+        {"cells_infix", "", "\\bf a \\over b & ", "", kAll, 0, 4 * levels, "\\begin{matrix}", "\\end{matrix}"},
+        {"cells_plain", "", "\\rm a \\choose b & c \\cr ", "", kAll, 0, 4 * levels, "\\pmatrix{", "}"},
+        {"cells_scripts", "", "x &'y \\\\^2 ", "", kAll, 0, 4 * levels, "\\begin{matrix}\\bf ", "\\end{matrix}"},
+        {"cells_nested", "\\begin{matrix}\\rm a \\over ", "x", " & b \\end{matrix}", kAll, levels},
+    };
+}
+
 // One level of a random nesting.
 struct Layer {
     const char* open;

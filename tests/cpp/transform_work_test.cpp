@@ -89,6 +89,10 @@ INSTANTIATE_TEST_SUITE_P(InfixFonts, TransformWork, ::testing::ValuesIn(cases(tr
                          [](const auto& info) {
                              return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];
                          });
+INSTANTIATE_TEST_SUITE_P(Cells, TransformWork, ::testing::ValuesIn(cases(transform::families::cells())),
+                         [](const auto& info) {
+                             return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];
+                         });
 INSTANTIATE_TEST_SUITE_P(Random, TransformWork, ::testing::ValuesIn(cases(transform::families::random_nestings(12))),
                          [](const auto& info) {
                              return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];

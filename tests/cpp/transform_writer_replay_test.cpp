@@ -234,6 +234,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\alpha\\;\\;{\\:}", nullptr}, ReplayCase{"\\dv[\\prime\\prime\\rm \\allowbreak]{f}{x}", nullptr},
         ReplayCase{"{{}^{\\rm\\prime\\prime}\\over{b}}", nullptr}, ReplayCase{"{\\over{\\bf-2}\\prime}", nullptr},
         ReplayCase{"{\\expval{}\\mathstrut{\\textstyle]} \\over a}", nullptr},
+        ReplayCase{"\\begin{pmatrix}\\textstyle\\rm(&\\prime\\end{pmatrix}", nullptr},
+        ReplayCase{"\\begin{pmatrix}{\\displaystyle[}\\\\\\prime{\\rm]}\\end{pmatrix}", nullptr},
+        ReplayCase{"\\begin{matrix}\\scriptstyle \\mathbf{\\;} & \\prime\\end{matrix}", nullptr},
         ReplayCase{"{{{}\\begin{pmatrix}{}\\end{pmatrix}\\over{\\displaystyle\\dots{\\cal)}}{}{{}}}}", nullptr},
         ReplayCase{"\\mathbf{\\;}\\mathbf{\\:}", nullptr}, ReplayCase{"{\\bf\\quad}\\mathbf{\\quad}", nullptr},
         ReplayCase{"\\mathbf{\\quad\\quad\\alpha}\\mathbf{\\;}", nullptr}, ReplayCase{"{\\quad}\\quad x", nullptr},
@@ -285,6 +288,23 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"{x{\\bf b}}{\\bf b}{'}", nullptr},
         // a group kept after an unknown command that primes come to follow
         ReplayCase{"{{\\{\\x{]}}{'\\bf p}}", "{ \\{ \\x { ] } }' \\mathbf { p }"}));
+// Cells: an infix command's operands end at `&`, `\\` or `\cr`, and a
+// script after one of them has an empty base; a separator that braces keep
+// inside an operand or a script base stays inside them.
+INSTANTIATE_TEST_SUITE_P(
+    Cells, WriterReplay,
+    ::testing::Values(
+        ReplayCase{"\\pmatrix{a \\over b &' c \\cr ^2 d \\cr}",
+                   "\\begin {pmatrix} \\frac { a } { b } &' c \\\\ { } ^ { 2 } d \\\\ \\end {pmatrix}"},
+        ReplayCase{"\\begin{matrix} a \\over x {b & c} \\end{matrix}", nullptr},
+        ReplayCase{"a \\over x {b \\\\ c}", nullptr}, ReplayCase{"{a \\over b}{'\\bf x} & c", nullptr},
+        ReplayCase{"\\begin{aligned} \\rm x &'= a \\over \\bf b \\\\ &^2 \\end{aligned}",
+                   "\\begin {aligned} \\mathrm { x } & \\frac { ' = a } { \\mathbf { b } } \\\\ & { } ^ { 2 } \\end {aligned}"},
+        ReplayCase{"\\begin{cases} {}' \\over x & \\scriptstyle a \\\\' \\cr \\end{cases}", nullptr},
+        // a braced separator before scripts, which out of its braces would
+        // leave them an empty base
+        ReplayCase{"{&}^2", "{ & } ^ { 2 }"}, ReplayCase{"x{\\\\}'", "x { \\\\ }'"},
+        ReplayCase{"{{\\cr}}_1 y", nullptr}));
 
 }  // namespace
 }  // namespace quorvel

@@ -27,6 +27,11 @@ bool is_outer_closing_boundary(const Token* next) noexcept {
     }
 }
 
+bool is_cell_separator(const SpannedToken* t) noexcept {
+    if (t == nullptr) return false;
+    return t->token.kind() == TokenKind::Ampersand || t->token.is_control("\\") || t->token.is_control("cr");
+}
+
 std::string slice_snippet(std::string_view source, std::size_t start, std::size_t end) {
     if (start > end || end > source.size()) return {};
     if (!is_char_boundary(source, start) || !is_char_boundary(source, end)) return {};

@@ -43,6 +43,11 @@ bool is_hard_stop(HardStop stop, const Token& token) noexcept;
 // at which an enclosing construct, not the current one, ends a body.
 bool is_outer_closing_boundary(const Token* next) noexcept;
 
+// `&`, `\\` and `\cr`: each ends a cell of an alignment, which TeX sets as a
+// group of its own. An infix command's operands end there, and a script
+// after one has an empty base, as at the start of a list.
+bool is_cell_separator(const SpannedToken* t) noexcept;
+
 // source[start..end] when the range is ordered, inside the source and on
 // character boundaries; otherwise the empty text.
 std::string slice_snippet(std::string_view source, std::size_t start, std::size_t end);
@@ -118,7 +123,8 @@ public:
     // ---- Content and groups -------------------------------------------------
 
     // The whole math content: items up to `}`, `$`, the end of input, \right,
-    // \end or the extra stop, split by one infix command; padded by white space.
+    // \end or the extra stop, each cell split by one infix command; padded by
+    // white space.
     // The items are appended to `out`, which holds nothing of use after a
     // failure.
     bool math_content(MathContentKind kind, DecomposedChildren& out);
@@ -268,7 +274,7 @@ private:
     // `\buildrel` construction whose tail the caller must read.
     static constexpr std::size_t kNoTail = static_cast<std::size_t>(-1);
     bool content_level(MathContentKind kind, RuleScope& scope, DecomposedChildren& out, std::size_t& tail);
-    bool infix_step(MathContentKind kind, RuleScope& scope, std::size_t ab_start, DecomposedChildren& left,
+    bool infix_step(MathContentKind kind, RuleScope& scope, std::size_t cell_start, DecomposedChildren& left,
                     DecomposedChildren& out, std::size_t& tail);
     bool buildrel_tails(MathContentKind kind, RuleScope& outer, std::size_t tail, DecomposedChildren& out);
 

@@ -1,5 +1,6 @@
-// Math group content: the items of one stretch of math, split by at most one
-// infix command into its left and right operands.
+// Math group content: the items of one stretch of math, each cell of it (the
+// items between `&`, `\\` and `\cr`) split by at most one infix command into
+// its left and right operands.
 #include <deque>
 #include <utility>
 #include <vector>
@@ -55,10 +56,12 @@ bool Grammar::math_content(MathContentKind kind, DecomposedChildren& out) {
 bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedChildren& out, std::size_t& tail) {
     std::vector<std::size_t>* const probe = std::exchange(paren_item_starts_, nullptr);
     skip_ws();
-    const std::size_t ab_start = in_.pos();
 
-    // Step A: the items before any infix command.
-    DecomposedChildren left;
+    // Step A: the items of a cell before any infix command. A cell ends at a
+    // separator, which goes to `out` after it; an infix command splits only
+    // the cell it stands in.
+    std::size_t cell_start = in_.pos();
+    DecomposedChildren cell;
     // One slot for every item: a rule that succeeds writes the whole result,
     // and pushing it leaves the slot empty again.
     TrackedNode item;
@@ -67,13 +70,27 @@ bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedCh
         const std::size_t item_start = in_.pos();
         if (probe != nullptr) probe->push_back(item_start);
         const SpannedToken* next = peek_after_ws();
-        if (is_content_boundary(next)) break;
-        if (left_stop_at(kind, next)) break;
+        if (is_content_boundary(next) || left_stop_at(kind, next)) {
+            // Steps B and C for this cell.
+            if (!infix_step(kind, scope, cell_start, cell, out, tail)) return false;
+            // Without an infix command the content ends at its stop; an
+            // infix command's right operand ends there too, or at a
+            // separator, after which the next cell begins.
+            if (tail != kNoTail || !is_cell_separator(peek_after_ws())) return true;
+            cell = DecomposedChildren{};
+            continue;
+        }
+        const bool separator = is_cell_separator(next);
         bool gave_up = false;
-        if (top ? top_level_item(kind, item_start, item, left, gave_up) : math_item_in(kind, item)) {
+        if (top ? top_level_item(kind, item_start, item, cell, gave_up) : math_item_in(kind, item)) {
             if (in_.pos() == item_start) break;  // an item always consumes; never loop on one that does not
             in_.hold(DecomposedChildren::kItemBytes);
-            left.push_held(std::move(item));
+            cell.push_held(std::move(item));
+            if (separator) {
+                out.append(std::move(cell));
+                cell = DecomposedChildren{};
+                cell_start = in_.whitespace_end(in_.pos());
+            }
             continue;
         }
         if (gave_up) break;
@@ -86,9 +103,9 @@ bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedCh
         if (!keep_position) in_.rewind(item_start);
         return scope.pass_on();
     }
-
-    // Steps B and C.
-    return infix_step(kind, scope, ab_start, left, out, tail);
+    // Only where an item consumed nothing or the rest of the input was given
+    // up: no infix command can follow.
+    return infix_step(kind, scope, cell_start, cell, out, tail);
 }
 
 bool Grammar::top_level_item(MathContentKind kind, std::size_t item_start, TrackedNode& out,
@@ -157,7 +174,7 @@ bool Grammar::buildrel_tails(MathContentKind kind, RuleScope& outer, std::size_t
     return true;
 }
 
-bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t ab_start, DecomposedChildren& left,
+bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t cell_start, DecomposedChildren& left,
                          DecomposedChildren& out, std::size_t& tail) {
     const std::size_t infix_pos = in_.pos();
     const SpannedToken* next = peek_after_ws();
@@ -195,14 +212,15 @@ bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t ab_
         TrackedNode item;
         if (!math_item(item)) return fail(item_start);
         right.push(std::move(item));
+        // A separator ends the cell, and the content reads on after it.
         const SpannedToken* t = peek_after_ws();
-        if (!is_content_boundary(t) && !right_stop_after_ws(kind)) tail = in_.pos();
+        if (!is_content_boundary(t) && !right_stop_after_ws(kind) && !is_cell_separator(t)) tail = in_.pos();
     } else {
         for (;;) {
             const std::size_t item_start = in_.pos();
             skip_ws();
             const SpannedToken* t = in_.peek();
-            if (is_content_boundary(t) || right_stop_after_ws(kind)) {
+            if (is_content_boundary(t) || right_stop_after_ws(kind) || is_cell_separator(t)) {
                 in_.rewind(item_start);
                 break;
             }
@@ -222,7 +240,7 @@ bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t ab_
     }
 
     // Step C: the operands and the infix node.
-    const Span content = in_.span_since(ab_start);
+    const Span content = in_.span_since(cell_start);
     const Span left_span = left.extent(Span{content.start, content.start});
     const Span right_span = right.extent(Span{content.end, content.end});
     TrackedNode left_op = TrackedNode::fold(ContentMode::Math, std::move(left), left_span, in_.token_count());

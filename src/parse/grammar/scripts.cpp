@@ -92,7 +92,11 @@ bool Grammar::scripted_atom(TrackedNode& out) {
         skip_ws();
         const std::size_t before = in_.pos();
         if (!math_atom(out) && !empty_base(before, scope, out)) return false;
+        if (t != nullptr && t->token.kind() == TokenKind::Whitespace) t = in_.token_at(before);
     }
+    // A cell separator is never a base: the markers after it start the
+    // next item, on an empty base of its own.
+    if (is_cell_separator(t)) return true;
     // Not a marker after the white space: the white space stays unconsumed
     // and its skip leaves no failure, so look before skipping.
     return !is_script_marker(peek_after_ws()) || scripts_after_base(scope, out);

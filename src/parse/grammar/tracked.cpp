@@ -215,8 +215,10 @@ void DecomposedChildren::append(DecomposedChildren&& more) {
         return;
     }
     if (sealed == nullptr && more.sealed == nullptr && nodes.size() + more.nodes.size() < kSealFrom) {
-        nodes.reserve(nodes.size() + more.nodes.size());
-        spans.reserve(spans.size() + more.spans.size());
+        // Grown by doubling: a content appends one list per cell.
+        const std::size_t wanted = nodes.size() + more.nodes.size();
+        if (wanted > nodes.capacity()) nodes.reserve(std::max(wanted, 2 * nodes.capacity()));
+        if (wanted > spans.capacity()) spans.reserve(std::max(wanted, 2 * spans.capacity()));
         for (auto& n : more.nodes) nodes.push_back(std::move(n));
         for (auto& s : more.spans) spans.push_back(std::move(s));
     } else {

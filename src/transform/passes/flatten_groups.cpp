@@ -630,6 +630,10 @@ private:
                                   !ast_.node(entries[0].node).is<Node::Prime>() && parent.cursor < parent.edge_end &&
                                   edges_[parent.cursor].second.is_group_child() &&
                                   ast_.node(edges_[parent.cursor].first).is<Node::Prime>();
+        // Out of its braces a cell separator would end its cell and leave
+        // the scripts after it an empty base.
+        if ((slot == Slot::Kind::ScriptBase || read_as_base) && count == 1 && ast_.node(entries[0].node).ends_cell())
+            return Outcome::Keep;
         if (frame.in_env_body && guard(FlattenGuard::EnvBody)) {
             if (lone_prime_superscript) {
                 placed = true;

@@ -123,7 +123,7 @@ struct Pair {
     std::uint32_t stretch = 0;
 };
 
-// The stretch of a `&` or row end in an environment body: it ends a cell.
+// The stretch of a `&` or row end in a math list: it ends a cell.
 constexpr std::uint32_t kCellEnd = UINT32_MAX;
 
 // The axis TeX may set anew in a slot: fraction parts, scripts, cells, a
@@ -133,17 +133,9 @@ constexpr std::uint32_t kCellEnd = UINT32_MAX;
 // it stays.
 constexpr std::array<Attr, 1> STYLE_AXIS{Attr::MathStyle};
 
-// A cell of an alignment is a group of its own in TeX: it ends at a `&`, a
-// `\\` or a `\cr`.
 bool is_dots(const Node& node) {
     const auto* command = node.get_if<Node::Command>();
     return command != nullptr && command->name == "dots" && command->args.empty();
-}
-
-bool ends_cell(const Node& node) {
-    if (const auto* c = node.get_if<Node::Char>()) return c->value == U'&';
-    const auto* command = node.get_if<Node::Command>();
-    return command != nullptr && (command->name == "\\" || command->name == "cr");
 }
 
 // One bit of a 64-bit filter per name, from its length and end letters: a
@@ -275,9 +267,9 @@ struct Task {
     bool env_body = false;
     // Somewhere below an environment body.
     bool in_env = false;
-    // List: an environment body, whose cells are lowered one by one from
-    // its start; the pairs of the cell being collected begin at
-    // `cell_begin` (the task's first pair in any other task).
+    // List: a math list, whose cells are lowered one by one from its
+    // start; the pairs of the cell being collected begin at `cell_begin`
+    // (the task's first pair in any other task).
     bool cells = false;
     std::size_t cell_begin = 0;
     // The item before was a declarative taken out of text: a spacing run
@@ -656,7 +648,10 @@ private:
             if (list->size() == 0) return;
             const ContentMode own = node.is<Node::Root>() ? std::get<Node::Root>(node.value).mode
                                                           : std::get<Node::Group>(node.value).mode;
-            push_task(Kind::List, own, id, state);
+            // A math list holding `&`, `\\` or `\cr` is the body of an
+            // alignment, whose cells TeX sets as groups of their own: an
+            // environment's, a plain TeX array's, `\substack`'s.
+            push_task(Kind::List, own, id, state).cells = own == ContentMode::Math;
             take_children(id);
             return;
         }
@@ -845,7 +840,7 @@ private:
             ast_.remove_detached(id);
             return;
         }
-        if (task.cells && ends_cell(node)) {
+        if (task.cells && node.ends_cell()) {
             // A `\dots` chooses its dots by the token after it, and a cell
             // end makes other dots than the brace or declarative that stood
             // there (`{\displaystyle\dots}&`): parted from the cell end by
@@ -899,13 +894,8 @@ private:
             push_explicit(id, running, mode);
             return;
         }
-        const bool env_body = task.kind == Kind::Slots && task.env_body;
         pairs_.push_back({id, running, stretch_});
-        if (!dirty(id)) return;
-        push_canonicalize(id, running, mode);
-        Task& pushed = tasks_.back();
-        if (env_body && pushed.node == id && pushed.kind == Kind::List && pushed.mode == ContentMode::Math)
-            pushed.cells = true;
+        if (dirty(id)) push_canonicalize(id, running, mode);
     }
 
     // A text body holding a lone `\(` or `\)` keeps its prefix: where the
@@ -1082,8 +1072,8 @@ private:
         emit_runs(begin, pairs_.size(), base, mode, placement, continued);
     }
 
-    // The cells of an environment body, each written on its own relative to
-    // the body's start, with the `&` and row ends between them.
+    // The cells of a math list, each written on its own relative to the
+    // list's start, with the `&` and row ends between them.
     void emit_cells(const Task& task) {
         out_.clear();
         std::size_t from = task.pairs_begin;

@@ -1,0 +1,242 @@
+// Cells of an alignment through the whole road: an infix command splits
+// the cell it stands in (its operands end at `&`, `\\` or `\cr`), and a
+// script right after a separator has an empty base, so no declarative run
+// crosses the separator. At every profile the output reads back clean, as
+// the same tree, settles in one round, and keeps one fraction a cell.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "facade/transform_engine.hpp"
+#include "profile_engines.hpp"
+#include "readback_check.hpp"
+#include "seeded_picker.hpp"
+
+namespace quorvel {
+namespace {
+
+using syntax::ast::Node;
+using syntax::ast::NodeId;
+using testing::engine;
+using testing::PROFILE_NAMES;
+using testing::PROFILES;
+
+struct CellCase {
+    const char* source;
+    // The output at each profile, in the order of PROFILES; null where it
+    // is the output of the profile before.
+    std::array<const char*, 4> outputs;
+};
+
+const CellCase CASES[] = {
+    // An infix command splits its cell, not the body.
+    {R"(\begin{pmatrix}1 \over 2 & 0 \\ 0 & 1\end{pmatrix})",
+     {R"(\begin {pmatrix} \frac { 1 } { 2 } & 0 \\ 0 & 1 \end {pmatrix})", nullptr,
+      R"(\left ( \begin {matrix} \frac { 1 } { 2 } & 0 \\ 0 & 1 \end {matrix} \right ))", nullptr}},
+    {R"(\begin{matrix} a & b \\ c \over d & e \end{matrix})",
+     {R"(\begin {matrix} a & b \\ \frac { c } { d } & e \end {matrix})", nullptr, nullptr, nullptr}},
+    {R"(\begin{cases} a \choose b & 1 \end{cases})",
+     {R"(\begin {cases} \binom { a } { b } & 1 \end {cases})", nullptr, nullptr, nullptr}},
+    {R"(\begin{aligned} x &= a \over b \end{aligned})",
+     {R"(\begin {aligned} x & \frac { = a } { b } \end {aligned})", nullptr, nullptr, nullptr}},
+    {R"(\substack{a \over b \\ c})",
+     {R"(\substack { \frac { a } { b } \\ c })", R"(\begin {subarray} {c} \frac { a } { b } \\ c \end {subarray})",
+      nullptr, nullptr}},
+    {R"(\pmatrix{1 \over 2 & 0 \cr 0 & 1 \cr})",
+     {R"(\begin {pmatrix} \frac { 1 } { 2 } & 0 \\ 0 & 1 \\ \end {pmatrix})", nullptr,
+      R"(\left ( \begin {matrix} \frac { 1 } { 2 } & 0 \\ 0 & 1 \\ \end {matrix} \right ))", nullptr}},
+    {R"(\begin{pmatrix} a \atop b & c \end{pmatrix})",
+     {R"(\begin {pmatrix} \genfrac . . {0pt} {} { a } { b } & c \end {pmatrix})", nullptr,
+      R"(\left ( \begin {matrix} \genfrac . . {0pt} {} { a } { b } & c \end {matrix} \right ))", nullptr}},
+    {R"(\begin{pmatrix} a \over b & c \over d \end{pmatrix})",
+     {R"(\begin {pmatrix} \frac { a } { b } & \frac { c } { d } \end {pmatrix})", nullptr,
+      R"(\left ( \begin {matrix} \frac { a } { b } & \frac { c } { d } \end {matrix} \right ))", nullptr}},
+    {R"(\begin{array}{cc} a \over b & 1 \\ c \over d & 2 \end{array})",
+     {R"(\begin {array} {cc} \frac { a } { b } & 1 \\ \frac { c } { d } & 2 \end {array})", nullptr, nullptr,
+      nullptr}},
+    {R"(\begin{matrix} a \above 1pt b \\[2pt] c \brace d & e \brack f \end{matrix})",
+     {R"(\begin {matrix} \genfrac . . {1pt} {} { a } { b } \\[2pt] \genfrac \{ \} {0pt} {} { c } { d } & )"
+      R"(\genfrac [ ] {0pt} {} { e } { f } \end {matrix})",
+      nullptr, nullptr, nullptr}},
+    {R"(\begin{matrix} a \over & \over b \end{matrix})",
+     {R"(\begin {matrix} \frac { a } { } & \frac { } { b } \end {matrix})", nullptr, nullptr, nullptr}},
+    // Unchanged: a braced fraction before a cell separator.
+    {R"(\begin{matrix}{a \over b} & c\end{matrix})",
+     {R"(\begin {matrix} \frac { a } { b } & c \end {matrix})", nullptr, nullptr, nullptr}},
+    // A cell separator is never a script base.
+    {R"(\begin{matrix}\bf x&'y\end{matrix})", {R"(\begin {matrix} \mathbf { x } &' y \end {matrix})", nullptr, nullptr, nullptr}},
+    {R"(\begin{matrix}\bf x\\'y\end{matrix})",
+     {R"(\begin {matrix} \mathbf { x } \\' y \end {matrix})", nullptr, nullptr, nullptr}},
+    {R"(\begin{matrix}\bf x&^2y\end{matrix})",
+     {R"(\begin {matrix} \mathbf { x } & { } ^ { 2 } y \end {matrix})", nullptr, nullptr, nullptr}},
+    {R"(\begin{matrix}\scriptstyle x&'\mathrm{d}\end{matrix})",
+     {R"(\begin {matrix} \scriptstyle x &' \mathrm { d } \end {matrix})", nullptr, nullptr, nullptr}},
+    {R"(\begin{matrix}\rm x \\ _1 y & \bf z\end{matrix})",
+     {R"(\begin {matrix} \mathrm { x } \\ { } _ { 1 } y & \mathbf { z } \end {matrix})", nullptr, nullptr, nullptr}},
+    // Lowering ends its runs at the cells of every body.
+    {R"(\matrix{\bf x & y \cr})", {R"(\begin {matrix} \mathbf { x } & y \\ \end {matrix})", nullptr, nullptr, nullptr}},
+    {R"(\substack{\rm x \\ y})",
+     {R"(\substack { \mathrm { x } \\ y })", R"(\begin {subarray} {c} \mathrm { x } \\ y \end {subarray})", nullptr,
+      nullptr}},
+    {R"(\bf x & y \\ z)", {R"(\mathbf { x } & y \\ z)", nullptr, nullptr, nullptr}},
+};
+
+TEST(Cells, IssueInputsAtEveryProfile) {
+    for (const CellCase& c : CASES) {
+        SCOPED_TRACE(c.source);
+        const char* expected = nullptr;
+        for (std::size_t p = 0; p < PROFILES.size(); ++p) {
+            SCOPED_TRACE(PROFILE_NAMES[p]);
+            if (c.outputs[p] != nullptr) expected = c.outputs[p];
+            const auto output = engine(p).normalize_with(c.source, engine(p).default_normalize_config());
+            ASSERT_TRUE(output) << "does not normalise";
+            EXPECT_EQ(*output, expected);
+            EXPECT_EQ(testing::readback_fault(engine(p), c.source), "");
+        }
+    }
+}
+
+// ---- Generated bodies ----------------------------------------------------------------------
+
+constexpr std::array<std::string_view, 4> INFIXES{"\\over ", "\\choose ", "\\atop ", "\\above 1pt "};
+constexpr std::array<std::string_view, 4> DECLARATIVES{"\\bf ", "\\rm ", "\\scriptstyle ", "\\displaystyle "};
+constexpr std::array<std::string_view, 8> ATOMS{"x", "2", "=", "\\alpha ", "b'", "y_{1}", "\\sum_{i} x_{i}", "{z}"};
+// Written right after a separator.
+constexpr std::array<std::string_view, 5> SCRIPTS{"'", "''", "^{2}", "_1", "^2_k"};
+// Environments, then the commands whose argument is a body: plain TeX's,
+// whose rows end in `\cr`, and `\substack`.
+constexpr std::array<std::string_view, 8> BODIES{"matrix", "pmatrix",   "cases",    "aligned",
+                                                 "array",  "\\substack", "\\matrix", "\\pmatrix"};
+
+class BodyMaker : testing::SeededPicker {
+public:
+    using SeededPicker::SeededPicker;
+
+    // A body of 1 to 4 rows of 1 to 3 cells; `infixes` counts its infix
+    // commands.
+    std::string body(std::size_t& infixes) {
+        const std::string_view name = choose(BODIES);
+        const bool command = name.starts_with('\\');
+        const bool plain = command && name != "\\substack";
+        const std::size_t columns = name == "\\substack" ? 1 : 1 + pick(3);
+        std::string out = command ? std::string(name) + "{" : "\\begin{" + std::string(name) + "}";
+        if (name == "array") out += "{" + std::string(columns, 'c') + "}";
+        for (std::size_t row = 0, rows = 1 + pick(4); row < rows; ++row) {
+            if (row > 0) out += plain ? "\\cr" : pick(4) == 0 ? "\\\\[2pt]" : "\\\\";
+            for (std::size_t cell = 0; cell < columns; ++cell) {
+                if (cell > 0) out += "&";
+                out += this->cell(infixes);
+            }
+        }
+        if (plain && pick(2) == 0) out += "\\cr";
+        return out + (command ? "}" : "\\end{" + std::string(name) + "}");
+    }
+
+private:
+    std::string cell(std::size_t& infixes) {
+        std::string out;
+        if (pick(3) == 0) out += choose(SCRIPTS);
+        out += ' ';
+        out += operand();
+        if (pick(2) == 0) {
+            out += ' ';
+            out += choose(INFIXES);
+            out += operand();
+            ++infixes;
+        }
+        return out + ' ';
+    }
+
+    // None to two atoms, after a declarative a third of the time.
+    std::string operand() {
+        std::string out = pick(3) == 0 ? std::string(choose(DECLARATIVES)) : "";
+        for (std::size_t i = 0, n = pick(3); i < n; ++i) {
+            if (i > 0) out += ' ';
+            out += choose(ATOMS);
+        }
+        return out;
+    }
+};
+
+// What the tree of an output holds: its fraction commands, its cell
+// separators, and whether a separator stands outside a body: in a
+// fraction's part, a font's argument or a script, where TeX would not end
+// a cell at it.
+struct Census {
+    std::size_t fractions = 0;
+    std::size_t separators = 0;
+    bool separator_outside_body = false;
+};
+
+bool is_body_command(std::string_view name) { return name == "substack" || name == "matrix" || name == "pmatrix"; }
+
+Census census(const syntax::Ast& ast) {
+    Census out;
+    // Each node with whether its list is a body (the formula's is).
+    std::vector<std::pair<NodeId, bool>> stack{{ast.root(), true}};
+    while (!stack.empty()) {
+        const auto [id, in_body] = stack.back();
+        stack.pop_back();
+        const Node& node = ast.node(id);
+        if (node.ends_cell()) {
+            ++out.separators;
+            out.separator_outside_body |= !in_body;
+        }
+        const auto* command = node.get_if<Node::Command>();
+        if (command != nullptr && (command->name == "frac" || command->name == "binom" || command->name == "genfrac"))
+            ++out.fractions;
+        syntax::for_each_edge(node, [&](NodeId child, syntax::Slot slot) {
+            bool body = false;
+            if (slot.is_group_child()) body = in_body;
+            else if (slot.kind() == syntax::Slot::Kind::EnvBody) body = true;
+            else if (command != nullptr && slot.is_argument()) body = is_body_command(command->name);
+            stack.push_back({child, body});
+        });
+    }
+    return out;
+}
+
+std::string census_fault(const facade::TransformEngine& e, const std::string& source, std::size_t infixes) {
+    const auto config = e.default_normalize_config();
+    const auto before = e.parser().parse_with(source, config.parse);
+    const auto output = e.normalize_with(source, config);
+    if (!before.document || !output) return "does not normalise";
+    const auto after = e.parser().parse_with(*output, config.parse);
+    if (!after.document) return "output " + *output + " reads back without a document";
+    const Census in = census(before.document->ast());
+    const Census out = census(after.document->ast());
+    if (out.separator_outside_body) return "output " + *output + ": a cell separator outside a body";
+    if (out.fractions != infixes) return "output " + *output + ": not one fraction an infix command";
+    if (out.separators != in.separators) return "output " + *output + ": cells lost";
+    return "";
+}
+
+TEST(Cells, GeneratedBodiesReadBackKeepTheirCellsAndSettle) {
+    BodyMaker maker(61);
+    std::vector<std::pair<std::string, std::size_t>> inputs;
+    while (inputs.size() < 400) {
+        std::size_t infixes = 0;
+        std::string source = maker.body(infixes);
+        const auto parsed = engine(0).parser().parse_with(source, engine(0).default_normalize_config().parse);
+        // Every body is valid: one that does not parse clean is a fault.
+        EXPECT_TRUE(parsed.document && parsed.diagnostics.empty()) << source;
+        inputs.emplace_back(std::move(source), infixes);
+    }
+    for (std::size_t p = 0; p < PROFILES.size(); ++p) {
+        std::size_t faults = 0;
+        for (const auto& [source, infixes] : inputs) {
+            std::string found = testing::readback_fault(engine(p), source);
+            if (found.empty()) found = census_fault(engine(p), source, infixes);
+            if (!found.empty() && faults++ < 10)
+                ADD_FAILURE() << PROFILE_NAMES[p] << ":\n  input:  " << source << "\n  " << found;
+        }
+        EXPECT_EQ(faults, 0u) << PROFILE_NAMES[p] << ": of " << inputs.size() << " bodies";
+    }
+}
+
+}  // namespace
+}  // namespace quorvel
