@@ -976,8 +976,11 @@ TEST(SyntaxAst, MathSequenceKeepsScripts) {
     const auto* wrapper = f.ast.node(kids[5]).get_if<Node::Scripted>();
     ASSERT_NE(wrapper, nullptr);
     EXPECT_EQ(wrapper->base, b);
+    // The scripts move, ids and all.
+    EXPECT_EQ(wrapper->subscript, f.s);
+    EXPECT_EQ(wrapper->superscript, f.p);
     EXPECT_EQ(chars_of(f.ast, std::vector<NodeId>{*wrapper->subscript, *wrapper->superscript}), "sp");
-    for (NodeId gone : {f.x, f.s, f.p, a}) EXPECT_EQ(f.ast.node_opt(gone), nullptr);
+    for (NodeId gone : {f.x, a}) EXPECT_EQ(f.ast.node_opt(gone), nullptr);
     EXPECT_TRUE(invariants_hold(f.ast));
 
     // With nothing after, the wrapper goes around the middle node.
