@@ -484,7 +484,29 @@ bool is_leaf(const Node& node) {
     return leaf;
 }
 
+// Nodes of a subtree small enough to walk for a place instead of knowing
+// it: a symbol a rule makes, such as `\mathrm{d}`.
+constexpr std::size_t kSmallSubtree = 8;
+
 }  // namespace
+
+bool Ast::small_without(NodeId root, NodeId place) const noexcept {
+    NodeId stack[kSmallSubtree];
+    std::size_t size = 0;
+    std::size_t visited = 0;
+    stack[size++] = root;
+    bool fits = true;
+    while (size > 0 && fits) {
+        const NodeId at = stack[--size];
+        const Node* n = nodes_.get(at);
+        if (at == place || n == nullptr || ++visited > kSmallSubtree) return false;
+        for_each_edge(*n, [&](NodeId child, Slot) {
+            if (size == kSmallSubtree) fits = false;
+            else stack[size++] = child;
+        });
+    }
+    return fits;
+}
 
 void Ast::note_outside(NodeId root, NodeId place) noexcept {
     const Node* n = nodes_.get(root);
@@ -507,6 +529,13 @@ void Ast::note_outside(NodeId root, NodeId place) noexcept {
 
 void Ast::note_attached(NodeId parent, NodeId child) noexcept {
     if (outside_count() == 0) return;
+    // An attachment brings into a noted root's subtree only the places in
+    // the attached subtree: a leaf brings none but itself.
+    if (const Node* n = nodes_.get(child); n != nullptr && is_leaf(*n)) {
+        forget_place(child);
+        forget_outside(child);
+        return;
+    }
     // Under a node with a parent, the attachment may lie inside any noted
     // root's subtree; under a detached root, only inside that root's.
     if (stored_link(parent) != nullptr) {
@@ -528,6 +557,15 @@ void Ast::forget_outside(NodeId root) noexcept {
     }
 }
 
+void Ast::forget_place(NodeId place) noexcept {
+    if (!outside_) return;
+    OutsideRing& ring = *outside_;
+    std::uint8_t kept = 0;
+    for (std::size_t k = 0; k < ring.count; ++k)
+        if (ring.entries[k].place != place) ring.entries[kept++] = ring.entries[k];
+    ring.count = kept;
+}
+
 const NodeId* Ast::known_outside(NodeId root) const noexcept {
     for (std::size_t k = 0; k < outside_count(); ++k)
         if (outside_->entries[k].root == root) return &outside_->entries[k].place;
@@ -547,9 +585,8 @@ std::optional<NodeId> Ast::outside_of_all(const Edges& edges) const noexcept {
         }
     if (!place) return std::nullopt;
     for (const auto& [child, slot] : edges) {
-        const Node* n = nodes_.get(child);
-        if (n == nullptr || child == *place) return std::nullopt;
-        if (!is_leaf(*n) && !shown_outside(child, *place)) return std::nullopt;
+        if (child == *place) return std::nullopt;
+        if (!shown_outside(child, *place) && !small_without(child, *place)) return std::nullopt;
     }
     return place;
 }
@@ -917,6 +954,10 @@ void Ast::append_child(NodeId parent, NodeId child) {
 void Ast::insert_child(NodeId parent, std::size_t position, NodeId child) {
     assert_child_is_detached_root(child);
     check_no_cycle(child, parent);
+    insert_checked_child(parent, position, child);
+}
+
+void Ast::insert_checked_child(NodeId parent, std::size_t position, NodeId child) {
     ast::ChildList& list = container_mut(parent);
     if (position > list.size()) {
         internal_error("insertion index (is " + std::to_string(position) +

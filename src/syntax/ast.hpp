@@ -734,6 +734,17 @@ public:
                                                        ast::NodeId middle,
                                                        std::vector<ast::NodeId> after);
     void append_cloned_math_content(std::vector<ast::NodeId>& out, ast::NodeId id);
+    // Cuts `id` out of the tree with its subtree and id, in constant time,
+    // and returns it, a detached root: a group child leaves its list; a node
+    // in a single-node slot (an argument, operand, script or body) leaves an
+    // empty implicit group there. A detached root is returned as it is. A
+    // rule that keeps part of what it replaces moves that part this way, so
+    // that it costs nothing per node and stays in the fixed point's pass.
+    ast::NodeId take(ast::NodeId id);
+    // The moving form of append_cloned_math_content: the children of an
+    // implicit math group are cut out of it, leaving it empty in its slot;
+    // any other node is taken whole.
+    void append_taken_math_content(std::vector<ast::NodeId>& out, ast::NodeId id);
 
     // ---- Conversion back to the exchange tree ----------------------------
 
@@ -810,6 +821,9 @@ private:
     // its value), leaving `middle` an empty leaf and the old children of `id`
     // detached roots.
     void consume_into(ast::NodeId id, ast::NodeId middle);
+    // insert_child for a child already known to be a detached root outside
+    // whose subtree `parent` lies.
+    void insert_checked_child(ast::NodeId parent, std::size_t position, ast::NodeId child);
     // Insertion and removal in the list of `parent`, through its gap in a
     // batch when the list is long.
     bool use_gap(const ast::ChildList& list) const noexcept;
@@ -874,6 +888,11 @@ private:
     // After `child` was attached under `parent`.
     void note_attached(ast::NodeId parent, ast::NodeId child) noexcept;
     void forget_outside(ast::NodeId root) noexcept;
+    // Forgets the entries whose place is `place`.
+    void forget_place(ast::NodeId place) noexcept;
+    // Whether the subtree of `root` is small and a walk of it shows that
+    // `place` lies outside (false: not shown, either way).
+    bool small_without(ast::NodeId root, ast::NodeId place) const noexcept;
     const ast::NodeId* known_outside(ast::NodeId root) const noexcept;
     // Whether a short walk shows that `parent` lies outside the subtree of
     // the detached root `child` (false: not shown, either way).

@@ -242,6 +242,10 @@ void Ast::replace_with_math_sequence(NodeId id, std::vector<NodeId> before, Node
     }
     const NodeId parent = link->parent;
     const std::size_t index = link->slot.index();
+    // Checked before the first change, while the places known outside the
+    // sequence's subtrees still hold; nothing below can put `parent` inside.
+    for (NodeId node_id : before) check_no_cycle(node_id, parent);
+    for (NodeId node_id : after) check_no_cycle(node_id, parent);
 
     // Consume `middle`: its value moves under `id`, its id goes stale. The
     // old children of `id`, and the shell of `middle`, are freed.
@@ -253,9 +257,9 @@ void Ast::replace_with_math_sequence(NodeId id, std::vector<NodeId> before, Node
     remove_detached(middle);
 
     std::size_t position = index;
-    for (NodeId node_id : before) insert_child(parent, position++, node_id);
+    for (NodeId node_id : before) insert_checked_child(parent, position++, node_id);
     ++position;  // past `id`
-    for (NodeId node_id : after) insert_child(parent, position++, node_id);
+    for (NodeId node_id : after) insert_checked_child(parent, position++, node_id);
     step.commit();
 }
 
@@ -270,13 +274,12 @@ void Ast::replace_with_math_sequence_preserving_scripts(NodeId id, std::vector<N
         const NodeId scripted = link->parent;
         const Node& holder = node(scripted);
         if (const auto* v = holder.get_if<Node::Scripted>()) {
-            // Read the scripts before cloning: cloning grows the arena.
-            const std::optional<NodeId> sub = v->subscript;
-            const std::optional<NodeId> sup = v->superscript;
-            std::optional<NodeId> sub_copy;
-            std::optional<NodeId> sup_copy;
-            if (sub) sub_copy = clone_subtree(*sub);
-            if (sup) sup_copy = clone_subtree(*sup);
+            // Read the scripts before taking them: a placeholder grows the
+            // arena. They move to the last node; the holder goes.
+            std::optional<NodeId> sub = v->subscript;
+            std::optional<NodeId> sup = v->superscript;
+            if (sub) sub = take(*sub);
+            if (sup) sup = take(*sup);
 
             NodeId last = middle;
             bool last_is_middle = after.empty();
@@ -284,7 +287,7 @@ void Ast::replace_with_math_sequence_preserving_scripts(NodeId id, std::vector<N
                 last = after.back();
                 after.pop_back();
             }
-            NodeId wrapper = new_node(Node::Scripted{last, sub_copy, sup_copy});
+            NodeId wrapper = new_node(Node::Scripted{last, sub, sup});
             if (last_is_middle) {
                 replace_with_math_sequence(scripted, std::move(before), wrapper, std::move(after));
             } else {
@@ -309,6 +312,35 @@ void Ast::append_cloned_math_content(std::vector<NodeId>& out, NodeId id) {
     }
     if (id == root_) internal_error("Cannot clone root node as a detached subtree");
     out.push_back(clone_subtree(id));
+}
+
+NodeId Ast::take(NodeId id) {
+    if (id == root_) internal_error("Cannot take the root node");
+    const ParentLink* link = link_of(id);
+    if (link == nullptr) {
+        if (!detached_.contains(id)) internal_error(std::string(kInvalidNodeId));
+        return id;
+    }
+    if (link->slot.is_group_child()) return detach(id);
+    // A Group keeps an environment body valid; the owner frees it.
+    const auto* group = node(id).get_if<Node::Group>();
+    const ContentMode mode = group != nullptr ? group->mode : ContentMode::Math;
+    Step step(*this);
+    replace_content_child(id, new_node(Node::Group{{}, ast::GroupKind::Implicit{}, mode}));
+    step.commit();
+    return id;
+}
+
+void Ast::append_taken_math_content(std::vector<NodeId>& out, NodeId id) {
+    const Node& source = node(id);
+    if (const auto* group = source.get_if<Node::Group>();
+        group != nullptr && group->kind.is_implicit() && group->mode == ContentMode::Math) {
+        const std::span<const NodeId> children = this->children(id);
+        out.insert(out.end(), children.begin(), children.end());
+        detach_all_children(id);
+        return;
+    }
+    out.push_back(take(id));
 }
 
 }  // namespace quorvel::syntax

@@ -149,6 +149,13 @@ const std::vector<EditCase>& edit_cases() {
              ast.replace_node_drop_detached_children(child(ast, ast.root(), 0), bare("pi"));
          }},
         {"clone a subtree", "\\frac{a+b}{c_d}", [](Ast& ast) { ast.clone_subtree(child(ast, ast.root(), 0)); }},
+        {"take content out of its slot", "\\frac{a+b}{c_d}",
+         [](Ast& ast) { ast.take(*ast.node(child(ast, ast.root(), 0)).args()->at(1)->value.content()); }},
+        {"take the children of an implicit group", "\\frac{a+b}{c_d}",
+         [](Ast& ast) {
+             std::vector<NodeId> out;
+             ast.append_taken_math_content(out, *ast.node(child(ast, ast.root(), 0)).args()->at(0)->value.content());
+         }},
     };
     return cases;
 }
@@ -274,6 +281,8 @@ const std::vector<TransformCase>& transform_cases() {
         {"integrals and ellipses", "\\idotsint_a^b f \\iiint g \\dots h \\implies k \\qquad l \\allowbreak m"},
         {"physics", "\\dv{f}{x} + \\abs{y}^2 + \\qty(z) + \\pdv[2]{g}{t} + \\norm{w}_2"},
         {"matrices", "\\matrix{a & b \\cr c & d} \\pmatrix{e & f} \\left( g \\right)"},
+        {"moved content", "\\abs*{\\ket{a}}_1 \\braket{b} \\int\\limits_{c+d}^e \\begin{pmatrix}\\substack{f\\\\g}"
+                          "\\end{pmatrix} \\vu{\\vb{h}} \\pdv{i}{j}{k} \\eqalignno{l&=m&(1)\\cr n&=o&(2)}"},
     };
     return cases;
 }

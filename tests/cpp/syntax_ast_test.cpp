@@ -445,6 +445,47 @@ TEST(SyntaxAst, RefusedEdits) {
              return [&f, cut, x] { f.ast.append_child(x, cut); };
          },
          "Cannot create an ancestor cycle"},
+        // The place a cut leaves is an empty group, a leaf: put inside the
+        // cut node, it is no longer outside.
+        {"a cut node under the emptied place it left, moved inside it",
+         [](Fixture& f) {
+             auto group = [&](NodeId child) { return f.ast.new_node(Node::Group{{child}, {}, ContentMode::Math}); };
+             const NodeId inner = group(new_char(f.ast, U'z'));
+             const NodeId place = group(group(inner));
+             f.ast.append_child(f.root, place);
+             const NodeId cut = f.ast.detach(f.ast.child_at(place, 0));
+             f.ast.append_child(inner, f.ast.detach(place));
+             return [&f, cut, place] { f.ast.append_child(place, cut); };
+         },
+         "Cannot create an ancestor cycle"},
+        // A new node over a cut node and a small subtree holding the place
+        // the cut left: that place lies inside the new node.
+        {"a new node holding a cut node's place, moved under that place",
+         [](Fixture& f) {
+             auto group = [&](NodeId child) { return f.ast.new_node(Node::Group{{child}, {}, ContentMode::Math}); };
+             const NodeId place = group(group(new_char(f.ast, U'z')));
+             f.ast.append_child(f.root, place);
+             const NodeId cut = f.ast.detach(f.ast.child_at(place, 0));
+             const NodeId holder = f.ast.new_node(Node::Group{{f.ast.detach(place)}, {}, ContentMode::Math});
+             const NodeId top = f.ast.new_node(Node::Group{{cut, holder}, {}, ContentMode::Math});
+             return [&f, top, place] { f.ast.append_child(place, top); };
+         },
+         "Cannot create an ancestor cycle"},
+        {"a sequence holding the list it goes into",
+         [](Fixture& f) {
+             const NodeId x = new_char(f.ast, U'x');
+             const NodeId list = f.ast.new_node(Node::Group{{x}, {}, ContentMode::Math});
+             const NodeId holder = f.ast.new_node(Node::Group{{list}, {}, ContentMode::Math});
+             return [&f, x, holder] { f.ast.replace_with_math_sequence(x, {}, new_char(f.ast, U'm'), {holder}); };
+         },
+         "Cannot create an ancestor cycle", false},
+        {"take the root", [](Fixture& f) { return [&f] { f.ast.take(f.root); }; }, "Cannot take the root node"},
+        {"take a stale node",
+         [](Fixture& f) {
+             f.ast.remove_node(f.b);
+             return [&f] { f.ast.take(f.b); };
+         },
+         "Invalid NodeId"},
     };
     for (const auto& c : cases) {
         Fixture f;
@@ -976,8 +1017,11 @@ TEST(SyntaxAst, MathSequenceKeepsScripts) {
     const auto* wrapper = f.ast.node(kids[5]).get_if<Node::Scripted>();
     ASSERT_NE(wrapper, nullptr);
     EXPECT_EQ(wrapper->base, b);
+    // The scripts move, ids and all.
+    EXPECT_EQ(wrapper->subscript, f.s);
+    EXPECT_EQ(wrapper->superscript, f.p);
     EXPECT_EQ(chars_of(f.ast, std::vector<NodeId>{*wrapper->subscript, *wrapper->superscript}), "sp");
-    for (NodeId gone : {f.x, f.s, f.p, a}) EXPECT_EQ(f.ast.node_opt(gone), nullptr);
+    for (NodeId gone : {f.x, a}) EXPECT_EQ(f.ast.node_opt(gone), nullptr);
     EXPECT_TRUE(invariants_hold(f.ast));
 
     // With nothing after, the wrapper goes around the middle node.
@@ -1020,6 +1064,82 @@ TEST(SyntaxAst, AppendClonedMathContent) {
               }),
               "Cannot clone root node as a detached subtree");
     EXPECT_TRUE(invariants_hold(ast));
+}
+
+// A taken node keeps its id, value and subtree and becomes a detached root;
+// a single-node slot it leaves holds an empty implicit group of its mode.
+TEST(SyntaxAst, TakeCutsANodeOut) {
+    const std::string empty_math = "Group { mode: Math, kind: Implicit, children: [] }";
+    struct Case {
+        const char* name;
+        NodeId Fixture::*node;
+        NodeId Fixture::*holder;
+        std::string left;  // what the node's old place holds: the list, or its slot
+    };
+    const Case cases[] = {
+        {"a group child", &Fixture::b, &Fixture::g,
+         "Group { mode: Math, kind: Explicit, children: [Char('a'), Char('c')] }"},
+        {"math content", &Fixture::m, &Fixture::cmd, empty_math},
+        {"text content", &Fixture::t, &Fixture::cmd, "Group { mode: Text, kind: Implicit, children: [] }"},
+        {"a body", &Fixture::body, &Fixture::env, empty_math},
+        {"an operand", &Fixture::left, &Fixture::inf, empty_math},
+        {"a script", &Fixture::s, &Fixture::scr, empty_math},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        const NodeId node = f.*c.node;
+        const std::string value = render(f.ast, node);
+        const Slot slot = *f.ast.slot(node);
+        const std::size_t count = f.ast.node_count();
+        EXPECT_EQ(f.ast.take(node), node);
+        EXPECT_TRUE(f.ast.is_detached_root(node));
+        EXPECT_EQ(render(f.ast, node), value);
+        const std::size_t placeholders = slot.is_group_child() ? 0 : 1;
+        EXPECT_EQ(f.ast.node_count(), count + placeholders);
+        NodeId left = f.*c.holder;
+        if (!slot.is_group_child())
+            for (const auto& [child, at] : Ast::node_edges(f.ast.node(f.*c.holder)))
+                if (at == slot) left = child;
+        EXPECT_EQ(render(f.ast, left), c.left);
+        EXPECT_TRUE(invariants_hold(f.ast));
+        // A detached root is taken as it is.
+        EXPECT_EQ(f.ast.take(node), node);
+        EXPECT_EQ(f.ast.node_count(), count + placeholders);
+    }
+}
+
+// The moving counterpart of append_cloned_math_content: an implicit math
+// group gives its children and stays, empty; any other node goes whole.
+TEST(SyntaxAst, AppendTakenMathContent) {
+    Ast ast = Ast::from_syntax_root(root({
+        command("f", {math_arg(group(ContentMode::Math, {ch(U'1'), ch(U'2'), ch(U'3')}, sn::GroupKind::Implicit{})),
+                      math_arg(math({ch(U'4'), ch(U'5')})),
+                      text_arg(group(ContentMode::Text, {text("t")}, sn::GroupKind::Implicit{}))}),
+    }));
+    const NodeId f = ast.children(ast.root())[0];
+    struct Case {
+        std::size_t slot;
+        std::vector<char32_t> taken;  // the Chars taken, or none for a whole group
+        bool group_stays;
+    };
+    const Case cases[] = {{0, {U'1', U'2', U'3'}, true}, {1, {}, false}, {2, {}, false}};
+    for (const Case& c : cases) {
+        const NodeId content = *ast.node(f).args()->at(c.slot)->value.content();
+        std::vector<NodeId> out{new_char(ast, U'0')};
+        ast.append_taken_math_content(out, content);
+        if (c.group_stays) {
+            ASSERT_EQ(out.size(), 1 + c.taken.size()) << c.slot;
+            for (std::size_t i = 0; i < c.taken.size(); ++i)
+                EXPECT_EQ(ast.node(out[1 + i]), (Node{Node::Char{c.taken[i]}})) << c.slot;
+            EXPECT_EQ(ast.child_count(content), 0u);
+            EXPECT_EQ(ast.parent_id(content), f);
+        } else {
+            EXPECT_EQ(out, (std::vector<NodeId>{out[0], content})) << c.slot;
+        }
+        for (NodeId id : out) EXPECT_TRUE(ast.is_detached_root(id)) << c.slot;
+        EXPECT_TRUE(invariants_hold(ast)) << c.slot;
+    }
 }
 
 TEST(SyntaxAst, SuperscriptAndImplicitGroup) {

@@ -159,7 +159,7 @@ TEST(TransformPhysicsFences, EvalThroughTheParser) {
 }
 
 // An implicit group contributes its children one by one, except as the body
-// of `\smash`, which keeps one copy of it. The other passes are off, so the
+// of `\smash`, which keeps it whole. The other passes are off, so the
 // shapes are the rules' own.
 TEST(TransformPhysicsFences, ContentShapes) {
     struct ShapeCase {
@@ -419,9 +419,9 @@ TEST(TransformPhysicsFences, ReportCounts) {
     const auto result = normalize(src("\\bra{a}\\ket*{b}\\braket{a}{b}\\ev{O}\\matrixel{m}{A}{n}\\comm{A}{B}\\pb*{f}{g}"
                                       "\\pqty{x}\\bqty{x}\\Bqty{x}\\abs{x}\\norm{x}\\eval{x}\\pqty{\\pqty{x}}"));
     ASSERT_EQ(result.error, "");
-    // The inner \\pqty's copy is offered in the second pass, so one more
-    // pass finds nothing.
-    EXPECT_EQ(result.report.rewrite.iterations, 3u);
+    // The inner \\pqty moves into the outer fence and is offered in the
+    // same pass.
+    EXPECT_EQ(result.report.rewrite.iterations, 2u);
     std::vector<std::string> applied;
     for (const RewriteRuleStat& stat : result.report.rewrite.rules)
         applied.push_back(to_string(stat.key) + " " + std::to_string(stat.applied));
@@ -457,8 +457,8 @@ TEST(TransformPhysicsFences, DocumentMadeCommands) {
     }
 }
 
-// The clones are new nodes: the command's old arguments are freed, nothing
-// is left detached.
+// The content moves into the fence and what is left of the command's old
+// arguments is freed: nothing is left detached.
 TEST(TransformPhysicsFences, NoDetachedLeftovers) {
     for (const char* source : {"\\ev{a+b}{s}^2", "\\ket*{a+b}_1", "\\eval*{a+b}", "\\comm*{A}{B}^2"}) {
         SCOPED_TRACE(source);

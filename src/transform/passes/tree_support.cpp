@@ -75,4 +75,11 @@ void append_cloned_content_after(syntax::Ast& ast, std::vector<syntax::ast::Node
     if (start > 0 && start < out.size()) out[start] = kept_apart(ast, out[start - 1], out[start]);
 }
 
+void append_taken_content_after(syntax::Ast& ast, std::vector<syntax::ast::NodeId>& out,
+                                syntax::ast::NodeId content) {
+    const std::size_t start = out.size();
+    ast.append_taken_math_content(out, content);
+    if (start > 0 && start < out.size()) out[start] = kept_apart(ast, out[start - 1], out[start]);
+}
+
 }  // namespace quorvel::transform::passes::support

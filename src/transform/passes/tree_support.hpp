@@ -166,5 +166,9 @@ syntax::ast::NodeId kept_apart(syntax::Ast& ast, syntax::ast::NodeId before, syn
 // building, its first item kept apart from the item before it.
 void append_cloned_content_after(syntax::Ast& ast, std::vector<syntax::ast::NodeId>& out,
                                  syntax::ast::NodeId content);
+// The same, moving the content out of the node the rule replaces (see
+// `Ast::take`): for content the rule writes once, or the last time.
+void append_taken_content_after(syntax::Ast& ast, std::vector<syntax::ast::NodeId>& out,
+                                syntax::ast::NodeId content);
 
 }  // namespace quorvel::transform::passes::support

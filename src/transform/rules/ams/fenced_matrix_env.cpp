@@ -24,8 +24,7 @@ namespace fenced_matrix_env::helpers {
 
 void replace_with_fenced_matrix_env(syntax::Ast& ast, NodeId environment, NodeId body, Delimiter left,
                                     Delimiter right) {
-    const NodeId copy = ast.clone_subtree(body);
-    const NodeId matrix = ast.new_node(Node::Environment{"matrix", {}, true, copy});
+    const NodeId matrix = ast.new_node(Node::Environment{"matrix", {}, true, ast.take(body)});
     ast.replace_node_drop_detached_children(
         environment, Node::Group{syntax::ast::ChildList{matrix},
                                  syntax::ast::GroupKind::Delimited{std::move(left), std::move(right)},

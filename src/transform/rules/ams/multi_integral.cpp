@@ -22,15 +22,14 @@ struct Scripts {
     std::optional<NodeId> superscript;
 };
 
-// Detached copies of a Scripted node's scripts.
-Scripts copy_scripts(syntax::Ast& ast, NodeId scripted) {
-    // Read both ids first: cloning grows the arena.
+// A Scripted node's scripts, taken out of it (the node then goes).
+Scripts take_scripts(syntax::Ast& ast, NodeId scripted) {
+    // Read both ids first: a placeholder grows the arena.
     const auto& holder = std::get<Node::Scripted>(ast.node(scripted).value);
-    const Scripts source{holder.subscript, holder.superscript};
-    Scripts copy;
-    if (source.subscript) copy.subscript = ast.clone_subtree(*source.subscript);
-    if (source.superscript) copy.superscript = ast.clone_subtree(*source.superscript);
-    return copy;
+    Scripts scripts{holder.subscript, holder.superscript};
+    if (scripts.subscript) scripts.subscript = ast.take(*scripts.subscript);
+    if (scripts.superscript) scripts.superscript = ast.take(*scripts.superscript);
+    return scripts;
 }
 
 // `\limits_a^b` as the source writes it after `\idotsint`.
@@ -70,7 +69,7 @@ RuleResult IdotsintExpandRule::apply(RuleContext& ctx, NodeId node) const {
     // `\idotsint\limits_a^b`: the scripts belong to the whole sign, so the
     // integrals go into one `\mathop`, pulled together as amsmath sets them.
     if (const auto next = ast.next_sibling(node); next && is_scripted_limits(ast, *next)) {
-        const Scripts scripts = copy_scripts(ast, *next);
+        const Scripts scripts = take_scripts(ast, *next);
         const NodeId limits = ast.new_node(bare_command_node("limits"));
         const NodeId sign[] = {
             ast.new_node(bare_command_node(",")),   ast.new_node(bare_command_node(",")),
@@ -92,7 +91,7 @@ RuleResult IdotsintExpandRule::apply(RuleContext& ctx, NodeId node) const {
     if (const syntax::ParentLink* link = ast.parent_link(node);
         link != nullptr && link->slot.kind() == syntax::Slot::Kind::ScriptBase) {
         const NodeId scripted = link->parent;
-        const Scripts scripts = copy_scripts(ast, scripted);
+        const Scripts scripts = take_scripts(ast, scripted);
         const NodeId last = ast.new_node(bare_command_node("int"));
         values.reserve(3);
         values.push_back(bare_command_node("int"));

@@ -26,12 +26,12 @@ RuleResult SubstackExpandRule::apply(RuleContext& ctx, NodeId node) const {
     if (!body) return std::move(body).error();
 
     syntax::Ast& ast = ctx.ast;
-    NodeId copy = ast.clone_subtree(*body);
+    NodeId moved = ast.take(*body);
     // An environment body is always a group.
-    if (!ast.node(copy).is<Node::Group>()) copy = ast.implicit_math_group({&copy, 1});
+    if (!ast.node(moved).is<Node::Group>()) moved = ast.implicit_math_group({&moved, 1});
     syntax::ast::ArgumentSlots args;
     args.emplace_back(Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::Column{"c"}});
-    ast.replace_node_drop_detached_children(node, Node::Environment{"subarray", std::move(args), true, copy});
+    ast.replace_node_drop_detached_children(node, Node::Environment{"subarray", std::move(args), true, moved});
     return RuleOutcome::Applied;
 }
 

@@ -138,15 +138,11 @@ RuleResult drop_limit_modifier(RuleContext& ctx, NodeId node, const BuiltinComma
         ast.remove_node(node);
         return RuleOutcome::Applied;
     }
-    const auto& scripts = *ast.node(*scripted).get_if<Node::Scripted>();
-    const std::optional<NodeId> sub = scripts.subscript;
-    const std::optional<NodeId> sup = scripts.superscript;
-    Node::Scripted moved{ast.clone_subtree(*op), std::nullopt, std::nullopt};
-    if (sub) moved.subscript = ast.clone_subtree(*sub);
-    if (sup) moved.superscript = ast.clone_subtree(*sup);
-    // The operator's id now names the scripted operator.
-    ast.replace_node_drop_detached_children(*op, std::move(moved));
-    ast.remove_node(*scripted);
+    // The operator leaves its place for the modifier's: the scripts stay
+    // where they are, and the modifier goes.
+    Node::Scripted moved = *ast.node(*scripted).get_if<Node::Scripted>();
+    moved.base = ast.take(*op);
+    ast.replace_node_drop_detached_children(*scripted, std::move(moved));
     return RuleOutcome::Applied;
 }
 

@@ -99,6 +99,14 @@ std::span<const NodeId> body_items(const syntax::Ast& ast, const NodeId& body) {
     return {&body, 1};
 }
 
+std::vector<NodeId> take_body_items(syntax::Ast& ast, NodeId body) {
+    if (!ast.node(body).is<Node::Group>()) return {ast.take(body)};
+    const std::span<const NodeId> items = ast.children(body);
+    std::vector<NodeId> taken(items.begin(), items.end());
+    ast.detach_all_children(body);
+    return taken;
+}
+
 bool is_row_break(const Node& node) {
     const auto* command = node.get_if<Node::Command>();
     return command != nullptr && command->name == "cr" && command->args.empty();
@@ -118,26 +126,24 @@ RuleResult CrBodyToEnvironmentRule::apply(RuleContext& ctx, NodeId node) const {
     const NodeId body = *matched.body;
 
     syntax::Ast& ast = ctx.ast;
-    const std::size_t count = body_items(ast, body).size();
-    std::vector<NodeId> copies;
-    copies.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        // Read afresh: each new node may move the arena.
-        const NodeId item = body_items(ast, body)[i];
-        copies.push_back(is_row_break(ast.node(item)) ? ast.new_node(helpers::linebreak_command_node())
-                                                       : ast.clone_subtree(item));
+    std::vector<NodeId> items = plain_tex_matrix::helpers::take_body_items(ast, body);
+    for (NodeId& item : items) {
+        if (!is_row_break(ast.node(item))) continue;
+        const NodeId row_break = item;
+        item = ast.new_node(helpers::linebreak_command_node());
+        ast.remove_detached(row_break);
     }
     syntax::ast::ArgumentSlots args;
     if (optional_slot_) args.emplace_back(std::nullopt);
-    plain_tex_matrix::helpers::replace_with_environment(ast, node, meta().emits[0].name, std::move(args), copies);
+    plain_tex_matrix::helpers::replace_with_environment(ast, node, meta().emits[0].name, std::move(args), items);
     // A body that starts with what the environment's open slot would take,
     // `\eqalign{[a]...}`, keeps its first item in braces.
-    if (!copies.empty() && passes::support::takes_token(ast, ctx.math, ctx.text, node,
-                                                        passes::support::lead_token(ast, copies[0]))) {
+    if (!items.empty() && passes::support::takes_token(ast, ctx.math, ctx.text, node,
+                                                       passes::support::lead_token(ast, items[0]))) {
         const NodeId body_group = std::get<Node::Environment>(ast.node(node).value).body;
-        ast.replace_children(body_group, std::span(copies).subspan(1));  // the first is a detached root again
-        copies[0] = ast.new_node(Node::Group{{copies[0]}, syntax::ast::GroupKind::Explicit{}, syntax::ContentMode::Math});
-        ast.replace_children(body_group, copies);
+        ast.replace_children(body_group, std::span(items).subspan(1));  // the first is a detached root again
+        items[0] = ast.new_node(Node::Group{{items[0]}, syntax::ast::GroupKind::Explicit{}, syntax::ContentMode::Math});
+        ast.replace_children(body_group, items);
     }
     return RuleOutcome::Applied;
 }
@@ -148,7 +154,7 @@ RuleResult EqalignnoToAlignEnvRule::apply(RuleContext& ctx, NodeId node) const {
     const NodeId body = *matched.body;
     syntax::Ast& ast = ctx.ast;
 
-    // Every row is checked before anything is copied.
+    // Every row is checked before anything moves.
     std::vector<TaggedRow> rows;
     {
         const std::span<const NodeId> items = body_items(ast, body);
@@ -160,10 +166,17 @@ RuleResult EqalignnoToAlignEnvRule::apply(RuleContext& ctx, NodeId node) const {
         }
     }
 
+    // The items of each row before its tag move; the tags and row breaks go.
+    const std::vector<NodeId> items = plain_tex_matrix::helpers::take_body_items(ast, body);
+    std::size_t kept_to = 0;
+    auto drop_to = [&](std::size_t end) {
+        for (; kept_to < end; ++kept_to) ast.remove_detached(items[kept_to]);
+    };
     std::vector<NodeId> out;
     for (std::size_t r = 0; r < rows.size(); ++r) {
         TaggedRow& row = rows[r];
-        for (std::size_t i = row.begin; i < row.amp; ++i) out.push_back(ast.clone_subtree(body_items(ast, body)[i]));
+        drop_to(row.begin);
+        for (; kept_to < row.amp; ++kept_to) out.push_back(items[kept_to]);
         const NodeId tag_text = ast.new_node(Node::Text{std::move(row.tag)});
         syntax::ast::ArgumentSlots tag_args;
         tag_args.reserve(2);
@@ -172,6 +185,7 @@ RuleResult EqalignnoToAlignEnvRule::apply(RuleContext& ctx, NodeId node) const {
         out.push_back(ast.new_node(helpers::prefix_command_node("tag", std::move(tag_args))));
         if (r + 1 < rows.size()) out.push_back(ast.new_node(helpers::linebreak_command_node()));
     }
+    drop_to(items.size());
     plain_tex_matrix::helpers::replace_with_environment(ast, node, "align", {}, out);
     return RuleOutcome::Applied;
 }

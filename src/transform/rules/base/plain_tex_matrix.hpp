@@ -6,6 +6,7 @@
 
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "knowledge/expected.hpp"
 #include "syntax/ast.hpp"
@@ -26,6 +27,10 @@ knowledge::Expected<syntax::ast::NodeId, RuleError> mandatory_math_body(const Ru
 // into the arena: creating a node may move it.
 std::span<const syntax::ast::NodeId> body_items(const syntax::Ast& ast, const syntax::ast::NodeId& body);
 
+// The items of `body_items`, cut out of the body (see `Ast::take`): the
+// command they leave is replaced, and what it still holds goes with it.
+std::vector<syntax::ast::NodeId> take_body_items(syntax::Ast& ast, syntax::ast::NodeId body);
+
 // A row break: `\cr` without slots. One with slots is an ordinary item.
 bool is_row_break(const syntax::ast::Node& node);
 
@@ -37,7 +42,7 @@ void replace_with_environment(syntax::Ast& ast, syntax::ast::NodeId node, std::s
 
 }  // namespace plain_tex_matrix::helpers
 
-// `\cases`, `\eqalign`, `\matrix`, `\pmatrix`: the body's items are copied
+// `\cases`, `\eqalign`, `\matrix`, `\pmatrix`: the body's items are moved
 // in order, each row break becoming `\\`. The environment is the registry
 // row's only emitted target.
 class CrBodyToEnvironmentRule final : public RegisteredRule {

@@ -44,13 +44,14 @@ NodeId math_content_from_parts(syntax::Ast& ast, std::span<const NodeId> parts) 
     return ast.implicit_math_group(parts);
 }
 
-OperatorAndAfter split_operator_and_after(const syntax::Ast& ast, NodeId node) {
+OperatorAndAfter take_operator_and_after(syntax::Ast& ast, NodeId node) {
     const Node& value = ast.node(node);
-    if (is_math_group(value, true)) {
-        const auto& children = value.get_if<Node::Group>()->children;
-        if (!children.empty()) return {children[0], std::vector<NodeId>(children.begin() + 1, children.end())};
-    }
-    return {node, {}};
+    if (!is_math_group(value, true) || value.get_if<Node::Group>()->children.empty()) return {ast.take(node), {}};
+    OperatorAndAfter split;
+    ast.append_taken_math_content(split.after, node);
+    split.op = split.after.front();
+    split.after.erase(split.after.begin());
+    return split;
 }
 
 }  // namespace buildrel_expand
@@ -66,8 +67,8 @@ RuleResult StackedCommandExpandRule::apply(RuleContext& ctx, NodeId node) const 
     if (!op) return op.error();
 
     syntax::Ast& ast = ctx.ast;
-    const NodeId top = ast.clone_subtree(*above);
-    const NodeId base = ast.clone_subtree(*op);
+    const NodeId top = ast.take(*above);
+    const NodeId base = ast.take(*op);
     Node stacked = stacked_operator::helpers::stacked_operator_command(ast, class_, base, top);
     ast.replace_node_drop_detached_children(node, std::move(stacked));
     return RuleOutcome::Applied;
@@ -163,34 +164,32 @@ RuleResult BuildrelExpandRule::apply(RuleContext& ctx, NodeId node) const {
     if (!*found) return RuleOutcome::Skipped;
     const BuildrelPlace place = **found;
 
+    // Everything kept moves out of the host, which then goes with the rest.
     std::vector<NodeId> top_parts;
-    ast.append_cloned_math_content(top_parts, *above);
+    ast.append_taken_math_content(top_parts, *above);
     if (scripted) {
         const auto& scripts = *ast.node(*scripted).get_if<Node::Scripted>();
-        const std::optional<NodeId> sub = scripts.subscript;
-        const std::optional<NodeId> sup = scripts.superscript;
-        Node::Scripted value{buildrel_expand::math_content_from_parts(ast, top_parts), std::nullopt, std::nullopt};
-        if (sub) value.subscript = ast.clone_subtree(*sub);
-        if (sup) value.superscript = ast.clone_subtree(*sup);
-        top_parts.assign(1, ast.new_node(std::move(value)));
+        std::optional<NodeId> sub = scripts.subscript;
+        std::optional<NodeId> sup = scripts.superscript;
+        if (sub) sub = ast.take(*sub);
+        if (sup) sup = ast.take(*sup);
+        const NodeId base = buildrel_expand::math_content_from_parts(ast, top_parts);
+        top_parts.assign(1, ast.new_node(Node::Scripted{base, sub, sup}));
     }
 
     std::vector<NodeId> before;
     if (place.list) {
-        const std::vector<NodeId> siblings(ast.children(*place.list).begin(), ast.children(*place.list).end());
+        // The tail first, so that cutting the head moves one node.
         const std::size_t at = ast.parent_link(position)->slot.index();
-        for (std::size_t i = 0; i < siblings.size(); ++i) {
-            if (i < at) before.push_back(ast.clone_subtree(siblings[i]));
-            if (i > at) top_parts.push_back(ast.clone_subtree(siblings[i]));
-        }
+        const std::vector<NodeId> tail = ast.detach_children_range(*place.list, at + 1, ast.child_count(*place.list));
+        top_parts.insert(top_parts.end(), tail.begin(), tail.end());
+        before = ast.detach_children_range(*place.list, 0, at);
     }
     const NodeId top = buildrel_expand::math_content_from_parts(ast, top_parts);
 
-    const buildrel_expand::OperatorAndAfter split = buildrel_expand::split_operator_and_after(ast, place.right);
-    const NodeId op = ast.clone_subtree(split.op);
-    std::vector<NodeId> after;
-    after.reserve(split.after.size());
-    for (NodeId id : split.after) after.push_back(ast.clone_subtree(id));
+    buildrel_expand::OperatorAndAfter split = buildrel_expand::take_operator_and_after(ast, place.right);
+    const NodeId op = split.op;
+    std::vector<NodeId> after = std::move(split.after);
 
     const NodeId stacked = ast.new_node(stacked_operator::helpers::stacked_operator_command(ast, "mathrel", op, top));
     ast.replace_with_math_sequence(place.host, std::move(before), stacked, std::move(after));

@@ -33,9 +33,10 @@ struct OperatorAndAfter {
     std::vector<syntax::ast::NodeId> after;
 };
 
-// The operator and what follows it: the first child and the rest of a
-// non-empty implicit math group, else the node itself and nothing.
-OperatorAndAfter split_operator_and_after(const syntax::Ast& ast, syntax::ast::NodeId node);
+// The operator and what follows it, cut out of the tree (see `Ast::take`):
+// the first child and the rest of a non-empty implicit math group, else the
+// node itself and nothing.
+OperatorAndAfter take_operator_and_after(syntax::Ast& ast, syntax::ast::NodeId node);
 
 }  // namespace buildrel_expand
 

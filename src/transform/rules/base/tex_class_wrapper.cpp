@@ -42,9 +42,9 @@ RuleResult DuplicateMathrelWrapperDropRule::apply(RuleContext& ctx, NodeId node)
     const auto inner_content = mathrel_content(*inner_command);
     if (!inner_content) return inner_content.error();
 
-    const NodeId copy = ctx.ast.clone_subtree(*inner_content);
+    const NodeId moved = ctx.ast.take(*inner_content);
     ctx.ast.replace_node_drop_detached_children(
-        node, helpers::prefix_command_node("mathrel", helpers::single_math_content_args(copy)));
+        node, helpers::prefix_command_node("mathrel", helpers::single_math_content_args(moved)));
     return RuleOutcome::Applied;
 }
 

@@ -64,17 +64,20 @@ std::optional<RuleResult> read_slots(const RuleContext& ctx, NodeId node, std::s
     return std::nullopt;
 }
 
-// d^n f / d x^n with a denominator slot, d^n / d f^n without one.
+// d^n f / d x^n with a denominator slot, d^n / d f^n without one. The order
+// is written twice: a copy in the numerator, the order itself below.
 void replace_with_fraction(syntax::Ast& ast, NodeId node, helpers::SymbolBuilder symbol,
                            const DerivativeSlots& slots) {
+    const auto numerator_order = slots.order ? std::optional(ast.clone_subtree(*slots.order)) : std::nullopt;
+    const auto order = [&] { return slots.order ? std::optional(ast.take(*slots.order)) : std::nullopt; };
     NodeId numerator;
     NodeId denominator;
     if (slots.denominator) {
-        numerator = helpers::derivative_numerator(ast, symbol, slots.order, slots.first);
-        denominator = helpers::derivative_denominator(ast, symbol, *slots.denominator, slots.order);
+        numerator = helpers::derivative_numerator(ast, symbol, numerator_order, slots.first);
+        denominator = helpers::derivative_denominator(ast, symbol, *slots.denominator, order());
     } else {
-        numerator = helpers::derivative_numerator(ast, symbol, slots.order, std::nullopt);
-        denominator = helpers::derivative_denominator(ast, symbol, slots.first, slots.order);
+        numerator = helpers::derivative_numerator(ast, symbol, numerator_order, std::nullopt);
+        denominator = helpers::derivative_denominator(ast, symbol, slots.first, order());
     }
     ast.replace_node_drop_detached_children(node, helpers::derivative_fraction(slots.flat, numerator, denominator));
 }
@@ -111,11 +114,10 @@ RuleResult PdvToFracPartialRule::apply(RuleContext& ctx, NodeId node) const {
 
     const NodeId two = ast.new_node(Node::Char{U'2'});
     const NodeId numerator = helpers::derivative_numerator(ast, helpers::partial_symbol, two, slots.first);
-    ast.remove_detached(two);  // the numerator holds a copy
     std::vector<NodeId> parts{helpers::partial_symbol(ast)};
-    passes::support::append_cloned_content_after(ast, parts, *slots.denominator);
+    passes::support::append_taken_content_after(ast, parts, *slots.denominator);
     parts.push_back(helpers::partial_symbol(ast));
-    passes::support::append_cloned_content_after(ast, parts, *slots.mixed);
+    passes::support::append_taken_content_after(ast, parts, *slots.mixed);
     const NodeId denominator = ast.implicit_math_group(parts);
     ast.replace_node_drop_detached_children(node, helpers::derivative_fraction(slots.flat, numerator, denominator));
     return RuleOutcome::Applied;

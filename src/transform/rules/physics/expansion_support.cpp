@@ -113,20 +113,15 @@ NodeId partial_symbol(Ast& ast) { return ast.new_node(Node::Command{"partial", {
 
 NodeId derivative_numerator(Ast& ast, SymbolBuilder symbol, std::optional<NodeId> order,
                             std::optional<NodeId> function) {
-    std::optional<NodeId> order_copy;
-    if (order) order_copy = ast.clone_subtree(*order);
-    std::vector<NodeId> children{raised_symbol(ast, symbol, order_copy)};
-    if (function) passes::support::append_cloned_content_after(ast, children, *function);
+    std::vector<NodeId> children{raised_symbol(ast, symbol, order)};
+    if (function) passes::support::append_taken_content_after(ast, children, *function);
     return ast.implicit_math_group(children);
 }
 
-// Raising a copy of the variable and then appending the clones of that
-// copy's content gives the same nodes as raising a fresh copy directly: a
-// raised copy is a Scripted node, never an implicit group.
 NodeId derivative_denominator(Ast& ast, SymbolBuilder symbol, NodeId variable, std::optional<NodeId> order) {
     std::vector<NodeId> children{symbol(ast)};
     if (order) {
-        NodeId base = ast.clone_subtree(variable);
+        NodeId base = ast.take(variable);
         // A variable that is a script or primes itself takes the order in
         // braces: bare, its script and the order would be two superscripts
         // of one base, and primes would join the base before them.
@@ -137,9 +132,9 @@ NodeId derivative_denominator(Ast& ast, SymbolBuilder symbol, NodeId variable, s
         }
         if (inner->is<Node::Scripted>() || inner->is<Node::Prime>())
             base = ast.new_node(Node::Group{{base}, syntax::ast::GroupKind::Explicit{}, syntax::ContentMode::Math});
-        children.push_back(ast.superscript(base, ast.clone_subtree(*order)));
+        children.push_back(ast.superscript(base, *order));
     } else {
-        passes::support::append_cloned_content_after(ast, children, variable);
+        passes::support::append_taken_content_after(ast, children, variable);
     }
     return ast.implicit_math_group(children);
 }
@@ -168,7 +163,7 @@ knowledge::Expected<VectorArgs, RuleError> vector_args(std::span<const Slot> slo
 namespace {
 
 Node vector_style(Ast& ast, bool starred, NodeId argument) {
-    return Node::Command{starred ? "boldsymbol" : "mathbf", build::single_math_content_args(ast.clone_subtree(argument)), true};
+    return Node::Command{starred ? "boldsymbol" : "mathbf", build::single_math_content_args(ast.take(argument)), true};
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 // Slot checks and node builders shared by the physics derivative, vector
 // and matrix-builder expansions.
 //
-// The builders make new detached nodes from deep copies of the material
-// they keep, so a rule checks every slot first and reads the ids it needs
-// out of the slot list before building anything: building grows the arena,
+// The builders make new detached nodes around the material they keep,
+// which they move out of the command they replace (see `Ast::take`), so a
+// rule checks every slot and decides first, and reads the ids it needs out
+// of the slot list before building anything: building grows the arena,
 // which may move the slot list it was reading.
 #pragma once
 
@@ -46,15 +47,17 @@ syntax::ast::NodeId delta_symbol(syntax::Ast& ast);
 // `\partial`, a known command without slots.
 syntax::ast::NodeId partial_symbol(syntax::Ast& ast);
 
-// An implicit math group: the symbol, raised to a copy of the order when
-// there is one, then copies of the function's math content.
+// An implicit math group: the symbol, raised to the order when there is
+// one (a detached root the group takes over), then the function's math
+// content, moved.
 syntax::ast::NodeId derivative_numerator(syntax::Ast& ast, SymbolBuilder symbol,
                                          std::optional<syntax::ast::NodeId> order,
                                          std::optional<syntax::ast::NodeId> function);
 
-// An implicit math group: the symbol, then a copy of the variable. With an
-// order the copy is raised as a whole, so the order lands on the variable;
-// without one an implicit group's children follow the symbol one by one.
+// An implicit math group: the symbol, then the variable, moved. With an
+// order (a detached root the group takes over) the variable is raised as a
+// whole, so the order lands on it; without one an implicit group's children
+// follow the symbol one by one.
 syntax::ast::NodeId derivative_denominator(syntax::Ast& ast, SymbolBuilder symbol, syntax::ast::NodeId variable,
                                            std::optional<syntax::ast::NodeId> order);
 
@@ -76,8 +79,7 @@ struct VectorArgs {
 // "argument".
 knowledge::Expected<VectorArgs, RuleError> vector_args(std::span<const Slot> slots, const CommandDisplay& display);
 
-// The node becomes `\mathbf` (`\boldsymbol` when starred) of a copy of the
-// argument.
+// The node becomes `\mathbf` (`\boldsymbol` when starred) of its argument.
 void replace_with_vector_style(syntax::Ast& ast, syntax::ast::NodeId node, bool starred,
                                syntax::ast::NodeId argument);
 

@@ -1,5 +1,6 @@
 #include "transform/rules/physics/fence_support.hpp"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -49,6 +50,16 @@ Node middle_vert() {
     syntax::ast::ArgumentSlots args;
     args.emplace_back(Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::Delimiter{Delimiter::control("vert")}});
     return build::prefix_command_node("middle", std::move(args));
+}
+
+// Appends the content of `parts[i]` to `out`: a copy where a later part
+// writes the same content again, else the content itself.
+void append_part(Ast& ast, std::vector<NodeId>& out, std::span<const NodeId> parts, std::size_t i) {
+    if (std::find(parts.begin() + static_cast<std::ptrdiff_t>(i) + 1, parts.end(), parts[i]) != parts.end()) {
+        passes::support::append_cloned_content_after(ast, out, parts[i]);
+    } else {
+        passes::support::append_taken_content_after(ast, out, parts[i]);
+    }
 }
 
 // Replaces `command` by `first` followed by `rest`, scripts on the last node.
@@ -104,7 +115,7 @@ knowledge::Expected<NodeId, RuleError> required_math_arg(const Slot& slot, const
 
 std::vector<NodeId> fixed_parts(Ast& ast, NodeId part, Node value) {
     std::vector<NodeId> out;
-    passes::support::append_cloned_content_after(ast, out, part);
+    passes::support::append_taken_content_after(ast, out, part);
     out.push_back(ast.new_node(std::move(value)));
     return out;
 }
@@ -116,7 +127,7 @@ void replace_with_fixed_sequence(Ast& ast, NodeId command, Node before, std::vec
 void replace_with_delimited_group(Ast& ast, NodeId command, const Delimiter& left, std::span<const NodeId> parts,
                                   const Delimiter& right) {
     std::vector<NodeId> children;
-    for (NodeId part : parts) passes::support::append_cloned_content_after(ast, children, part);
+    for (std::size_t i = 0; i < parts.size(); ++i) append_part(ast, children, parts, i);
     ast.replace_node_drop_detached_children(command, delimited(std::move(children), left, right));
 }
 
@@ -165,7 +176,7 @@ void replace_with_angle_bar_parts(Ast& ast, NodeId command, Style style, std::sp
     if (style == Style::Star) {
         for (std::size_t i = 0; i < parts.size(); ++i) {
             if (i > 0) nodes.push_back(ast.new_node(build::bare_command_node("vert")));
-            passes::support::append_cloned_content_after(ast, nodes, parts[i]);
+            append_part(ast, nodes, parts, i);
         }
         nodes.push_back(ast.new_node(build::bare_command_node("rangle")));
         replace_with_fixed_sequence(ast, command, build::bare_command_node("langle"), std::move(nodes));
@@ -173,18 +184,19 @@ void replace_with_angle_bar_parts(Ast& ast, NodeId command, Style style, std::sp
     }
     for (std::size_t i = 0; i < parts.size(); ++i) {
         if (i > 0) nodes.push_back(ast.new_node(middle_vert()));
-        passes::support::append_cloned_content_after(ast, nodes, parts[i]);
+        append_part(ast, nodes, parts, i);
     }
     ast.replace_node_drop_detached_children(command, delimited(std::move(nodes), langle(), rangle()));
 }
 
 void replace_with_split_auto_angle_bar_parts(Ast& ast, NodeId command, NodeId a, NodeId b, NodeId c) {
+    const NodeId parts[] = {a, b, c};
     std::vector<NodeId> first;
-    passes::support::append_cloned_content_after(ast, first, a);
+    append_part(ast, first, parts, 0);
     std::vector<NodeId> middle;
-    passes::support::append_cloned_content_after(ast, middle, b);
+    append_part(ast, middle, parts, 1);
     std::vector<NodeId> last;
-    passes::support::append_cloned_content_after(ast, last, c);
+    append_part(ast, last, parts, 2);
     const NodeId opening = ast.new_node(delimited(std::move(first), langle(), vert()));
     if (!middle.empty()) middle[0] = passes::support::kept_apart(ast, opening, middle[0]);
     middle.push_back(ast.new_node(delimited(std::move(last), vert(), rangle())));
@@ -198,9 +210,9 @@ namespace commutator::helpers {
 void replace_with_binary_bracket_fence(Ast& ast, NodeId command, bool starred, NodeId left, NodeId right,
                                        const Delimiter& open, const Delimiter& close) {
     std::vector<NodeId> nodes;
-    passes::support::append_cloned_content_after(ast, nodes, left);
+    passes::support::append_taken_content_after(ast, nodes, left);
     nodes.push_back(ast.new_node(Node::Char{U','}));
-    passes::support::append_cloned_content_after(ast, nodes, right);
+    passes::support::append_taken_content_after(ast, nodes, right);
     if (!starred) {
         ast.replace_node_drop_detached_children(command, delimited(std::move(nodes), open, close));
         return;
@@ -216,7 +228,7 @@ namespace delimiter_shorthand::helpers {
 void replace_with_delimiter_shorthand(Ast& ast, NodeId command, bool starred, NodeId content,
                                       const Delimiter& left, const Delimiter& right) {
     std::vector<NodeId> nodes;
-    passes::support::append_cloned_content_after(ast, nodes, content);
+    passes::support::append_taken_content_after(ast, nodes, content);
     if (!starred) {
         ast.replace_node_drop_detached_children(command, delimited(std::move(nodes), left, right));
         return;
@@ -235,11 +247,10 @@ void replace_with_eval_fence(Ast& ast, NodeId command, bool starred, NodeId body
     if (starred) {
         syntax::ast::ArgumentSlots args;
         args.emplace_back(std::nullopt);
-        const NodeId copy = ast.clone_subtree(body);
-        args.emplace_back(build::math_content_arg(copy));
+        args.emplace_back(build::math_content_arg(ast.take(body)));
         nodes.push_back(ast.new_node(build::prefix_command_node("smash", std::move(args))));
     } else {
-        passes::support::append_cloned_content_after(ast, nodes, body);
+        passes::support::append_taken_content_after(ast, nodes, body);
     }
     syntax::ast::ArgumentSlots phantom;
     phantom.emplace_back(Argument{ArgumentKind::Mandatory{}, false,

@@ -1,8 +1,9 @@
 // Slot checks and builders of the physics fence expansions.
 //
-// The builders never move the source command's arguments: they insert
-// clones (an implicit math group contributes its children one by one) and
-// replace the command in one tree operation, which frees the old arguments.
+// The builders move the content of the source command's arguments into
+// what they build (an implicit math group gives its children one by one),
+// copying only content written more than once for all but its last use, and
+// replace the command, which frees what is left of the old arguments.
 // A starred form writes plain delimiters in sequence, its scripts moved to
 // the last node; an unstarred one becomes a `\left...\right` group that
 // takes the command's place and so keeps its scripts.
@@ -53,7 +54,7 @@ knowledge::Expected<syntax::ast::NodeId, RuleError> required_math_arg(const Slot
                                                                      const CommandDisplay& display,
                                                                      std::string_view label);
 
-// The clones of `part`, then a new node holding `value`.
+// The content of `part`, then a new node holding `value`.
 std::vector<syntax::ast::NodeId> fixed_parts(syntax::Ast& ast, syntax::ast::NodeId part,
                                              syntax::ast::Node value);
 
@@ -62,7 +63,7 @@ std::vector<syntax::ast::NodeId> fixed_parts(syntax::Ast& ast, syntax::ast::Node
 void replace_with_fixed_sequence(syntax::Ast& ast, syntax::ast::NodeId command, syntax::ast::Node before,
                                  std::vector<syntax::ast::NodeId> parts);
 
-// Replaces `command` in place by a `\left...\right` group of the parts' clones.
+// Replaces `command` in place by a `\left...\right` group of the parts' content.
 void replace_with_delimited_group(syntax::Ast& ast, syntax::ast::NodeId command,
                                   const syntax::ast::Delimiter& left,
                                   std::span<const syntax::ast::NodeId> parts,
