@@ -1112,34 +1112,18 @@ TEST(SyntaxAst, TakeCutsANodeOut) {
 // The moving counterpart of append_cloned_math_content: an implicit math
 // group gives its children and stays, empty; any other node goes whole.
 TEST(SyntaxAst, AppendTakenMathContent) {
-    Ast ast = Ast::from_syntax_root(root({
-        command("f", {math_arg(group(ContentMode::Math, {ch(U'1'), ch(U'2'), ch(U'3')}, sn::GroupKind::Implicit{})),
-                      math_arg(math({ch(U'4'), ch(U'5')})),
-                      text_arg(group(ContentMode::Text, {text("t")}, sn::GroupKind::Implicit{}))}),
-    }));
-    const NodeId f = ast.children(ast.root())[0];
-    struct Case {
-        std::size_t slot;
-        std::vector<char32_t> taken;  // the Chars taken, or none for a whole group
-        bool group_stays;
-    };
-    const Case cases[] = {{0, {U'1', U'2', U'3'}, true}, {1, {}, false}, {2, {}, false}};
-    for (const Case& c : cases) {
-        const NodeId content = *ast.node(f).args()->at(c.slot)->value.content();
-        std::vector<NodeId> out{new_char(ast, U'0')};
-        ast.append_taken_math_content(out, content);
-        if (c.group_stays) {
-            ASSERT_EQ(out.size(), 1 + c.taken.size()) << c.slot;
-            for (std::size_t i = 0; i < c.taken.size(); ++i)
-                EXPECT_EQ(ast.node(out[1 + i]), (Node{Node::Char{c.taken[i]}})) << c.slot;
-            EXPECT_EQ(ast.child_count(content), 0u);
-            EXPECT_EQ(ast.parent_id(content), f);
-        } else {
-            EXPECT_EQ(out, (std::vector<NodeId>{out[0], content})) << c.slot;
-        }
-        for (NodeId id : out) EXPECT_TRUE(ast.is_detached_root(id)) << c.slot;
-        EXPECT_TRUE(invariants_hold(ast)) << c.slot;
-    }
+    Fixture f;
+    const NodeId implicit = f.ast.new_node(
+        Node::Group{{f.ast.detach(f.a), f.ast.detach(f.c)}, sn::GroupKind::Implicit{}, ContentMode::Math});
+    f.ast.append_child(f.g, implicit);
+    std::vector<NodeId> out;
+    f.ast.append_taken_math_content(out, implicit);
+    f.ast.append_taken_math_content(out, f.m);  // an explicit group
+    EXPECT_EQ(out, (std::vector<NodeId>{f.a, f.c, f.m}));
+    for (NodeId id : out) EXPECT_TRUE(f.ast.is_detached_root(id));
+    EXPECT_EQ(f.ast.child_count(implicit), 0u);
+    EXPECT_EQ(f.ast.parent_id(implicit), f.g);
+    EXPECT_TRUE(invariants_hold(f.ast));
 }
 
 TEST(SyntaxAst, SuperscriptAndImplicitGroup) {

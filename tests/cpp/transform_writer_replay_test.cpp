@@ -306,5 +306,25 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"{&}^2", "{ & } ^ { 2 }"}, ReplayCase{"x{\\\\}'", "x { \\\\ }'"},
         ReplayCase{"{{\\cr}}_1 y", nullptr}));
 
+// Rewrites that move what they keep into what they build, nested in one
+// another and written beside scripts, primes and content written twice.
+INSTANTIATE_TEST_SUITE_P(
+    MovedContent, WriterReplay,
+    ::testing::Values(
+        ReplayCase{"\\abs{\\abs{x}}", "\\left | \\left | x \\right | \\right |"},
+        ReplayCase{"\\abs*{\\abs*{x}_1}_2", "| | x | _ { 1 } | _ { 2 }"},
+        ReplayCase{"\\pdv[2]{\\pdv{f}{x}}{x}",
+                   "\\frac { \\partial ^ { 2 } \\frac { \\partial f } { \\partial x } } { \\partial x ^ { 2 } }"},
+        ReplayCase{"\\braket{\\ket{a}}",
+                   "\\left \\langle \\left \\vert a \\right \\rangle \\middle \\vert \\left \\vert a \\right \\rangle "
+                   "\\right \\rangle"},
+        ReplayCase{"\\ev{A}{\\ket{\\psi}}", nullptr},
+        ReplayCase{"\\matrix{\\abs{a}&b\\cr c&\\pmatrix{d}}", nullptr},
+        ReplayCase{"\\eqalignno{\\abs{a}&=b&(1)\\cr c&=d&(2)}", nullptr},
+        ReplayCase{"\\mathrel{\\mathrel{\\mathrel{\\abs{=}}}}", "\\mathrel { \\left | = \\right | }"},
+        ReplayCase{"\\idotsint_{\\abs{a}}^{b}", nullptr},
+        ReplayCase{"\\eval*{\\abs{x}}_0^1", nullptr}, ReplayCase{"\\comm*{a^{2}}{'b}", "[ a ^ { 2 } ,' b ]"},
+        ReplayCase{"\\pdv{x^2}{'}{y}", nullptr}));
+
 }  // namespace
 }  // namespace quorvel
