@@ -241,7 +241,11 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\mathbf{\\;}\\mathbf{\\:}", nullptr}, ReplayCase{"{\\bf\\quad}\\mathbf{\\quad}", nullptr},
         ReplayCase{"\\mathbf{\\quad\\quad\\alpha}\\mathbf{\\;}", nullptr}, ReplayCase{"{\\quad}\\quad x", nullptr},
         ReplayCase{"\\quad{}\\quad x\\quad", nullptr}, ReplayCase{"\\sqrt{\\frac{{a}}{b}}", nullptr},
-        ReplayCase{"{}\\prime_a", nullptr}, ReplayCase{"\\bf{a}b", nullptr}));
+        ReplayCase{"{}\\prime_a", nullptr}, ReplayCase{"\\bf{a}b", nullptr},
+        // a spacer as a script base leaves an empty group, whose brace the
+        // item before would take
+        ReplayCase{"\\expval{a}\\quad'", nullptr}, ReplayCase{"\\expval{a}\\quad^2", nullptr},
+        ReplayCase{"\\expval{a}\\,_1", nullptr}));
 
 // Declaratives the right operand of an infix is given from its left one,
 // in front of primes, spacing, scripts and a group a rule leaves as a base.

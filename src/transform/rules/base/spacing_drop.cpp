@@ -254,6 +254,12 @@ bool drop_spacer(RuleContext& ctx, NodeId node, std::span<const std::string_view
         return before.changed || after.changed;
     }
     if (mode == ContentMode::Math) {
+        // A script base that goes leaves an empty group, whose brace the item
+        // before would take into an open slot (`\expval{a}\quad'`).
+        const passes::support::LeadToken brace{passes::support::LeadToken::Kind::Brace, U'{', {}};
+        if (link->slot.kind() == Slot::Kind::ScriptBase &&
+            passes::support::taken_by_item_before(ast, ctx.math, ctx.text, node, brace))
+            return false;
         ast.replace_node_drop_detached_children(node, empty_math_group());
         return true;
     }
