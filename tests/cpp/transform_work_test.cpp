@@ -99,26 +99,9 @@ INSTANTIATE_TEST_SUITE_P(Random, TransformWork, ::testing::ValuesIn(cases(transf
                          });
 
 // Valid input the bound must not end: each family normalises at n and 8n,
-// in linear work.
-class TransformWorkValid : public ::testing::TestWithParam<Case> {};
-
-TEST_P(TransformWorkValid, NormalisesInLinearWork) {
-    const Case& c = GetParam();
-    const Outcome small = transform_work(c.profile, c.family.build(1));
-    const Outcome large = transform_work(c.profile, c.family.build(8));
-    EXPECT_EQ(small.error, "");
-    EXPECT_EQ(large.error, "");
-    EXPECT_LE(large.work, 12 * std::max(small.work, kWorkFloor)) << "from " << small.work << " to " << large.work;
-}
-
-INSTANTIATE_TEST_SUITE_P(SpacerRuns, TransformWorkValid, ::testing::ValuesIn(cases(transform::families::spacer_runs())),
-                         [](const auto& info) {
-                             return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];
-                         });
-
-// What moves instead of being copied is rewritten in the pass that moved
-// it: a nest of such rules normalises at any depth or number of copies, in
-// as many passes, with work linear in its size.
+// in linear work and as many passes. What a rule moves instead of copying
+// is rewritten in the pass that moved it, so a nest of such rules takes
+// as many passes at any depth or number of copies.
 struct Reported {
     std::uint64_t work = 0;
     std::uint64_t iterations = 0;
@@ -136,9 +119,9 @@ Reported transform_reported(std::size_t profile, const std::string& source) {
     return out;
 }
 
-class MovedNestWork : public ::testing::TestWithParam<Case> {};
+class TransformWorkValid : public ::testing::TestWithParam<Case> {};
 
-TEST_P(MovedNestWork, NormalisesInLinearWorkAndAsManyPasses) {
+TEST_P(TransformWorkValid, NormalisesInLinearWorkAndAsManyPasses) {
     const Case& c = GetParam();
     const Reported small = transform_reported(c.profile, c.family.build(1));
     const Reported large = transform_reported(c.profile, c.family.build(8));
@@ -146,10 +129,13 @@ TEST_P(MovedNestWork, NormalisesInLinearWorkAndAsManyPasses) {
     ASSERT_EQ(large.error, "");
     EXPECT_LE(large.work, 12 * std::max(small.work, kWorkFloor)) << "from " << small.work << " to " << large.work;
     EXPECT_EQ(large.iterations, small.iterations);
-    EXPECT_LE(large.iterations, 3u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Moved, MovedNestWork, ::testing::ValuesIn(cases(transform::families::moved_nests())),
+INSTANTIATE_TEST_SUITE_P(SpacerRuns, TransformWorkValid, ::testing::ValuesIn(cases(transform::families::spacer_runs())),
+                         [](const auto& info) {
+                             return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];
+                         });
+INSTANTIATE_TEST_SUITE_P(Moved, TransformWorkValid, ::testing::ValuesIn(cases(transform::families::moved_nests())),
                          [](const auto& info) {
                              return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];
                          });
