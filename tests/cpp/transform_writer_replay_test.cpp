@@ -245,7 +245,11 @@ INSTANTIATE_TEST_SUITE_P(
         // a spacer as a script base leaves an empty group, whose brace the
         // item before would take
         ReplayCase{"\\expval{a}\\quad'", nullptr}, ReplayCase{"\\expval{a}\\quad^2", nullptr},
-        ReplayCase{"\\expval{a}\\,_1", nullptr}));
+        ReplayCase{"\\expval{a}\\,_1", nullptr},
+        // a group whose members hold a cell separator, which out of its
+        // braces would join the cells of the list around
+        ReplayCase{"\\displaystyle{\\\\ x}", "\\displaystyle { \\\\ x }"}, ReplayCase{"a\\rm{x\\\\ y}", nullptr},
+        ReplayCase{"\\text{$\\displaystyle{\\\\sec}$}", nullptr}));
 
 // Declaratives the right operand of an infix is given from its left one,
 // in front of primes, spacing, scripts and a group a rule leaves as a base.

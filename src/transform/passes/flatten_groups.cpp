@@ -634,6 +634,12 @@ private:
         // the scripts after it an empty base.
         if ((slot == Slot::Kind::ScriptBase || read_as_base) && count == 1 && ast_.node(entries[0].node).ends_cell())
             return Outcome::Keep;
+        // Out of its braces a member list with cell separators would join the
+        // cells of the list around: a row end after a style switch would end
+        // that switch's cell (`\displaystyle{\\ x}`).
+        if (slot == Slot::Kind::GroupChild &&
+            std::any_of(entries.begin(), entries.end(), [&](const Entry& e) { return ast_.node(e.node).ends_cell(); }))
+            return Outcome::Keep;
         if (frame.in_env_body && guard(FlattenGuard::EnvBody)) {
             if (lone_prime_superscript) {
                 placed = true;
