@@ -249,7 +249,10 @@ INSTANTIATE_TEST_SUITE_P(
         // a group whose members hold a cell separator, which out of its
         // braces would join the cells of the list around
         ReplayCase{"\\displaystyle{\\\\ x}", "\\displaystyle { \\\\ x }"}, ReplayCase{"a\\rm{x\\\\ y}", nullptr},
-        ReplayCase{"\\text{$\\displaystyle{\\\\sec}$}", nullptr}));
+        ReplayCase{"\\text{$\\displaystyle{\\\\sec}$}", nullptr},
+        // a `&` character bearing scripts, which written bare would end a
+        // cell and leave them an empty base
+        ReplayCase{"\\&_x", "\\& _ { x }"}, ReplayCase{"\\begin{matrix}a\\&' & b\\end{matrix}", nullptr}));
 
 // Declaratives the right operand of an infix is given from its left one,
 // in front of primes, spacing, scripts and a group a rule leaves as a base.
