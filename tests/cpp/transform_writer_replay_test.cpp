@@ -247,9 +247,11 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\expval{a}\\quad'", nullptr}, ReplayCase{"\\expval{a}\\quad^2", nullptr},
         ReplayCase{"\\expval{a}\\,_1", nullptr},
         // a group whose members hold a cell separator, which out of its
-        // braces would join the cells of the list around
+        // braces (flattened or lowered) would join the cells of the list
+        // around
         ReplayCase{"\\displaystyle{\\\\ x}", "\\displaystyle { \\\\ x }"}, ReplayCase{"a\\rm{x\\\\ y}", nullptr},
-        ReplayCase{"\\text{$\\displaystyle{\\\\sec}$}", nullptr},
+        ReplayCase{"\\text{$\\displaystyle{\\\\sec}$}", nullptr}, ReplayCase{"a{{\\displaystyle\\\\}\\\\}", nullptr},
+        ReplayCase{"{\\bf a \\\\ b}", nullptr}, ReplayCase{"v{{\\e{{{{{{{\\displaystyle\\\\}}\\\\}}}}}}}", nullptr},
         // a `&` character bearing scripts, which written bare would end a
         // cell and leave them an empty base
         ReplayCase{"\\&_x", "\\& _ { x }"}, ReplayCase{"\\begin{matrix}a\\&' & b\\end{matrix}", nullptr}));

@@ -1019,7 +1019,10 @@ private:
         // A text group holding a lone `\(` or `\)` keeps its braces, as
         // flattening keeps them, whatever it declares: its content joined to
         // the list around, the shift would pair with one there.
-        const bool parts_shift = task.mode == ContentMode::Text && holds_lone_math_shift(task);
+        // So does a math group holding a cell end: joined to the list around,
+        // its cells would join those of that list.
+        const bool parts_shift = (task.mode == ContentMode::Text && holds_lone_math_shift(task)) ||
+                                 (task.mode == ContentMode::Math && holds_cell_end(task));
         if (task.own_braces || parts_shift) {
             // Braces with no declarative of their own stay, and their content
             // is written inside them, unless that puts a declarative directly
@@ -1046,6 +1049,12 @@ private:
         support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, ids_);
         pairs_.push_back({task.node, task.start});
+    }
+
+    bool holds_cell_end(const Task& task) const {
+        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i)
+            if (ast_.node(pairs_[i].node).ends_cell()) return true;
+        return false;
     }
 
     // Past the scan budget (see `declares_outside`) the braces stay.
