@@ -177,10 +177,6 @@ void remove_or_leave_empty_group(syntax::Ast& ast, NodeId node) {
     }
 }
 
-void remove_replaced_children(syntax::Ast& ast, NodeId parent, std::span<const NodeId> children) {
-    for (NodeId left_out : ast.replace_children(parent, children)) ast.remove_detached(left_out);
-}
-
 bool removal_exposes_next(const RuleContext& ctx, NodeId node) {
     const syntax::ParentLink* link = ctx.ast.parent_link(node);
     if (link == nullptr || !link->slot.is_group_child()) return false;

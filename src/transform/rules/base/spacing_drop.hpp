@@ -39,11 +39,6 @@ bool removal_exposes_next(const RuleContext& ctx, syntax::ast::NodeId node);
 // group, since a slot must stay filled. Its former children are freed.
 void remove_or_leave_empty_group(syntax::Ast& ast, syntax::ast::NodeId node);
 
-// Sets the child list of `parent` to `children` and frees the old children
-// left out of it.
-void remove_replaced_children(syntax::Ast& ast, syntax::ast::NodeId parent,
-                              std::span<const syntax::ast::NodeId> children);
-
 }  // namespace spacing_drop::helpers
 
 // `\quad`, `\qquad`, `\enspace`: its one trigger, dropped through drop_spacer.
