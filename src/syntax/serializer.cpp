@@ -809,16 +809,6 @@ private:
                     put_control(rule_c(mode, true), "vert", mode);
                     return;
                 }
-                // A `&` written bare ends a cell, and scripts after it take
-                // an empty base: as a script base it is written `\&`, which
-                // reads back as the same character bearing them.
-                if (mode == ContentMode::Math && ch == U'&') {
-                    const ParentLink* link = ast_.parent_link(id);
-                    if (link != nullptr && link->slot.kind() == Slot::Kind::ScriptBase) {
-                        put_control(rule_c(mode, true), "&", mode);
-                        return;
-                    }
-                }
                 std::size_t start = begin_token(rule_k(ch, mode));
                 append_char(out_, ch, mode);
                 SpacingClass cls = mode == ContentMode::Text ? SpacingClass::TextChar
