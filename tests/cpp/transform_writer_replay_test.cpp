@@ -252,8 +252,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\displaystyle{\\\\ x}", "\\displaystyle { \\\\ x }"}, ReplayCase{"a\\rm{x\\\\ y}", nullptr},
         ReplayCase{"\\text{$\\displaystyle{\\\\sec}$}", nullptr}, ReplayCase{"a{{\\displaystyle\\\\}\\\\}", nullptr},
         ReplayCase{"{\\bf a \\\\ b}", nullptr}, ReplayCase{"v{{\\e{{{{{{{\\displaystyle\\\\}}\\\\}}}}}}}", nullptr},
-        // a `&` character bearing scripts, which written bare would end a
-        // cell and leave them an empty base
+        // the character `\&` bearing scripts, which written as the cell
+        // separator `&` would end a cell and leave them an empty base
         ReplayCase{"\\&_x", "\\& _ { x }"}, ReplayCase{"\\begin{matrix}a\\&' & b\\end{matrix}", nullptr}));
 
 // Declaratives the right operand of an infix is given from its left one,
