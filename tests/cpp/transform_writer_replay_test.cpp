@@ -254,7 +254,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"{\\bf a \\\\ b}", nullptr}, ReplayCase{"v{{\\e{{{{{{{\\displaystyle\\\\}}\\\\}}}}}}}", nullptr},
         // the character `\&` bearing scripts, which written as the cell
         // separator `&` would end a cell and leave them an empty base
-        ReplayCase{"\\&_x", "\\& _ { x }"}, ReplayCase{"\\begin{matrix}a\\&' & b\\end{matrix}", nullptr}));
+        ReplayCase{"\\&_x", "\\& _ { x }"}, ReplayCase{"\\begin{matrix}a\\&' & b\\end{matrix}", nullptr},
+        ReplayCase{"{\\&}^2", "\\& ^ { 2 }"}, ReplayCase{"\\sqrt\\&", nullptr}, ReplayCase{"\\boldsymbol{\\&}", nullptr},
+        ReplayCase{"\\mathop{\\&}", nullptr}, ReplayCase{"\\operatorname{a\\&b}", nullptr},
+        ReplayCase{"\\text{a\\&b \\&c}", "\\text {a\\&b \\&c}"}));
 
 // Declaratives the right operand of an infix is given from its left one,
 // in front of primes, spacing, scripts and a group a rule leaves as a base.
