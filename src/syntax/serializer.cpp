@@ -810,7 +810,10 @@ private:
                     return;
                 }
                 std::size_t start = begin_token(rule_k(ch, mode));
-                append_char(out_, ch, mode);
+                // Operator-name content is written in text mode but read as
+                // math, where `&` is the cell separator, as it is here.
+                const bool bare_separator = ch == U'&' && mode == ContentMode::Text && !in_text_content(id);
+                append_char(out_, ch, bare_separator ? ContentMode::Math : mode);
                 SpacingClass cls = mode == ContentMode::Text ? SpacingClass::TextChar
                                    : is_ascii_digit(ch)      ? SpacingClass::MathDigit
                                                              : SpacingClass::MathChar;

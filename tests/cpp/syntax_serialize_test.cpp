@@ -171,6 +171,9 @@ TEST(Serialize, CharsAndEscapes) {
         {"escaped ampersand bearing a script", root({sup(command("&"), ch(U'2')), ch(U'x')}), compact_all(),
          "\\&^{2} x"},
         {"separator bearing a script", root({sup(ch(U'&'), ch(U'2'))}), {}, "& ^ { 2 }"},
+        // Written in text mode, operator names are read as math.
+        {"separator in an operator name", root({command("operatorname", {opname_arg(implicit({ch(U'a'), ch(U'&'), ch(U'b')}))})}),
+         {}, "\\operatorname {a&b}"},
         {"percent in math", root({ch(U'%')}), {}, "\\%"},
         {"percent in text", text_root({ch(U'%')}), {}, "\\%"},
         {"math escapes", root({ch(U'#'), ch(U'$'), ch(U'_'), ch(U'{'), ch(U'}')}), compact_chars,
