@@ -809,18 +809,11 @@ private:
                     put_control(rule_c(mode, true), "vert", mode);
                     return;
                 }
-                // A `&` written bare ends a cell, and scripts after it take
-                // an empty base: as a script base it is written `\&`, which
-                // reads back as the same character bearing them.
-                if (mode == ContentMode::Math && ch == U'&') {
-                    const ParentLink* link = ast_.parent_link(id);
-                    if (link != nullptr && link->slot.kind() == Slot::Kind::ScriptBase) {
-                        put_control(rule_c(mode, true), "&", mode);
-                        return;
-                    }
-                }
                 std::size_t start = begin_token(rule_k(ch, mode));
-                append_char(out_, ch, mode);
+                // Operator-name content is written in text mode but read as
+                // math, where `&` is the cell separator, as it is here.
+                const bool bare_separator = ch == U'&' && mode == ContentMode::Text && !in_text_content(id);
+                append_char(out_, ch, bare_separator ? ContentMode::Math : mode);
                 SpacingClass cls = mode == ContentMode::Text ? SpacingClass::TextChar
                                    : is_ascii_digit(ch)      ? SpacingClass::MathDigit
                                                              : SpacingClass::MathChar;

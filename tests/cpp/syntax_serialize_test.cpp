@@ -163,6 +163,17 @@ TEST(Serialize, CharsAndEscapes) {
         {"digit then letter spaced", root({ch(U'2'), ch(U'x')}), {}, "2 x"},
         {"ampersand in math", root({ch(U'&')}), {}, "&"},
         {"ampersand in text", text_root({ch(U'&')}), {}, "\\&"},
+        // The character `\&` is the command `&`; the character `&` is the
+        // cell separator, which bears no scripts in TeX: bearing them, it is
+        // still written bare, and its scripts read back on an empty base.
+        {"escaped ampersand and separator", root({ch(U'a'), command("&"), ch(U'b'), ch(U'&'), ch(U'c')}), {},
+         "a \\& b & c"},
+        {"escaped ampersand bearing a script", root({sup(command("&"), ch(U'2')), ch(U'x')}), compact_all(),
+         "\\&^{2} x"},
+        {"separator bearing a script", root({sup(ch(U'&'), ch(U'2'))}), {}, "& ^ { 2 }"},
+        // Written in text mode, operator names are read as math.
+        {"separator in an operator name", root({command("operatorname", {opname_arg(implicit({ch(U'a'), ch(U'&'), ch(U'b')}))})}),
+         {}, "\\operatorname {a&b}"},
         {"percent in math", root({ch(U'%')}), {}, "\\%"},
         {"percent in text", text_root({ch(U'%')}), {}, "\\%"},
         {"math escapes", root({ch(U'#'), ch(U'$'), ch(U'_'), ch(U'{'), ch(U'}')}), compact_chars,
@@ -203,6 +214,7 @@ TEST(Serialize, ControlSymbolsInText) {
         {"italic correction", in_text({command("/"), text("b")}), {}, "\\text {\\/b}"},
         {"text keeps its own space", in_text({command(";"), text(" b")}), {}, "\\text {\\; b}"},
         {"character", in_text({command("-"), ch(U'&')}), {}, "\\text {\\-\\&}"},
+        {"escaped ampersand", in_text({text("a"), command("&"), text("b")}), {}, "\\text {a\\&b}"},
         {"control word still spaced", in_text({command("quad"), text("b")}), {}, "\\text {\\quad b}"},
         {"single text argument", root({command("mbox", {text_arg(command(","))}), ch(U'x')}), {}, "\\mbox {\\,} x"},
         {"text root", text_root({command(":"), text("b")}), {}, "\\:b"},
