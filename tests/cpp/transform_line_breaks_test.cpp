@@ -1,7 +1,8 @@
 // Line breaks: `\break` and `\newline` break the line in the formula's own
-// list only, where they become `\\`; in a cell, a group or an argument they
-// do nothing and go. A row end is never read as a script base, so scripts on
-// a break, or on a row end, stand on an empty group after it.
+// list only, where they become `\\`; in a cell, a group or an argument
+// `\break` does nothing and goes and `\newline` leaves an empty group. A
+// row end is never read as a script base, so scripts on a break, or on a row
+// end, stand on an empty group after it.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -52,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
         BreakCase{"a\\break*b", {SAME, "a \\\\[0pt] * b", SAME, SAME}},
         // A font switch goes on after the break; in braces the break goes.
         BreakCase{"\\bf a \\break b", {SAME, "\\mathbf { a } \\\\ \\mathbf { b }", SAME, SAME}},
-        BreakCase{"{\\bf a \\newline b} c",
+        BreakCase{"{\\bf a \\break b} c",
                   {SAME, "{ \\mathbf { a b } } c", "\\mathbf { a b } c", "\\mathbf { a b } c"}},
         BreakCase{"a \\\\*[2pt]_3 b", {SAME, "a \\\\*[2pt] { } _ { 3 } b", SAME, SAME}}));
 
@@ -66,7 +67,14 @@ INSTANTIATE_TEST_SUITE_P(
                   {SAME, "\\begin {pmatrix} a { } _ { 2 } & b \\end {pmatrix}",
                    "\\left ( \\begin {matrix} a { } _ { 2 } & b \\end {matrix} \\right )",
                    "\\left ( \\begin {matrix} a { } _ { 2 } & b \\end {matrix} \\right )"}},
-        BreakCase{"{a \\newline b}", {SAME, "a b", SAME, SAME}},
+        BreakCase{"{a \\break b}", {SAME, "a b", SAME, SAME}},
+        // `\newline` ends in an empty box: an empty group.
+        BreakCase{"{a \\newline + b}", {SAME, "a { } + b", "a + b", "a + b"}},
+        BreakCase{"\\left( \\sin \\newline+ b \\right)",
+                  {SAME, "\\left ( \\sin { } + b \\right )", "\\left ( \\sin + b \\right )",
+                   "\\left ( \\sin + b \\right )"}},
+        BreakCase{"\\begin{matrix} a \\newline b \\end{matrix}", {SAME, "\\begin {matrix} a { } b \\end {matrix}", SAME, SAME}},
+        BreakCase{"\\frac{a\\newline_x b}{c}", {SAME, "\\frac { a { } _ { x } b } { c }", SAME, SAME}},
         BreakCase{"\\frac{a\\break^2 b}{c}", {SAME, "\\frac { a { } ^ { 2 } b } { c }", SAME, SAME}},
         BreakCase{"x^{\\break}", {SAME, "x ^ { }", SAME, SAME}},
         BreakCase{"\\left( a \\break b \\right)", {SAME, "\\left ( a b \\right )", SAME, SAME}},

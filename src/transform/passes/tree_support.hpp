@@ -36,7 +36,7 @@ inline void replace_in_slot_and_free(syntax::Ast& ast, syntax::ast::NodeId curre
 }
 
 // `\break` or `\newline`: a line break that TeX makes only in the formula's
-// own list; the rules write it `\\` there and drop it anywhere else.
+// own list; the rules write it `\\` there and take it out anywhere else.
 inline bool is_line_break(const syntax::ast::Node& node) {
     const auto* command = node.get_if<syntax::ast::Node::Command>();
     return command != nullptr && command->args.empty() && (command->name == "break" || command->name == "newline");

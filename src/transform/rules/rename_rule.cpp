@@ -321,21 +321,24 @@ bool breaks_the_line(const syntax::Ast& ast, NodeId node) {
     return up != nullptr && up->slot.is_group_child() && ast.node(up->parent).is<Node::Root>();
 }
 
-// `\break` and `\newline` become `\\` where they break the line and go
-// where they do nothing. A row end is never read as a script base: the
-// scripts of one move onto an empty base after it, where TeX sets them.
-// Bare, `\\` would take a `*` or `[` after it, which the source's commands
-// leave alone: a zero space below the line, `\\[0pt]`, keeps it from them.
+// `\break` and `\newline` become `\\` where they break the line; anywhere
+// else `\break` does nothing and goes, and `\newline` leaves an empty group.
+// A row end is never read as a script base: the scripts of one move onto an
+// empty base after it, where TeX sets them. Bare, `\\` would take a `*` or
+// `[` after it, which the source's commands leave alone: a zero space below
+// the line, `\\[0pt]`, keeps it from them.
 RuleResult replace_line_break(RuleContext& ctx, NodeId node) {
     syntax::Ast& ast = ctx.ast;
     using passes::support::LeadToken;
     Node empty_base = Node::Group{{}, syntax::ast::GroupKind::Implicit{}, ContentMode::Math};
     if (!breaks_the_line(ast, node)) {
-        // What follows, or the empty group left in its place, must not
-        // fill an open slot of the item before; where both would, the row
-        // end that fills none stays, as it always did.
+        // `\newline` ends in an empty box, which TeX sets as an empty
+        // group: that stays. What follows, or the empty group left in its
+        // place, must not fill an open slot of the item before; where both
+        // would, the row end that fills none stays, as it always did.
+        const bool leaves_box = std::get<Node::Command>(ast.node(node).value).name == "newline";
         const syntax::ParentLink* link = ast.parent_link(node);
-        if (link != nullptr && link->slot.is_group_child() &&
+        if (!leaves_box && link != nullptr && link->slot.is_group_child() &&
             !base_rules::spacing_drop::helpers::removal_exposes_next(ctx, node)) {
             ast.remove_node(node);
             return RuleOutcome::Applied;
