@@ -125,6 +125,9 @@ struct Pair {
 
 // The stretch of a `&` or row end in a math list: it ends a cell.
 constexpr std::uint32_t kCellEnd = UINT32_MAX;
+// The stretch of a line break in the formula's own list, where it breaks
+// the line: it stays out of the wrappers around it.
+constexpr std::uint32_t kLineBreak = UINT32_MAX - 1;
 
 // The axis TeX may set anew in a slot: fraction parts, scripts, cells, a
 // root's index and the top of a stacked operator take a style of their own,
@@ -894,7 +897,9 @@ private:
             push_explicit(id, running, mode);
             return;
         }
-        pairs_.push_back({id, running, stretch_});
+        const bool breaks_line =
+            task.kind == Kind::List && ast_.node(task.node).is<Node::Root>() && support::is_line_break(node);
+        pairs_.push_back({id, running, breaks_line ? kLineBreak : stretch_});
         if (dirty(id)) push_canonicalize(id, running, mode);
     }
 
@@ -1134,9 +1139,7 @@ private:
             for (std::size_t i = run.begin; i < run.end; ++i) {
                 NodeId id = pairs_[i].node;
                 const auto* text = ast_.node(id).get_if<Node::Text>();
-                if (text == nullptr && support::is_line_break(ast_.node(id))) {
-                    // A line break stays out of the wrappers too: where it
-                    // breaks the line it must stay in the formula's own list.
+                if (pairs_[i].stretch == kLineBreak) {
                     wrap_chunk(run, base, mode, placement, continued);
                     out_.push_back(id);
                 } else if (text == nullptr) {
