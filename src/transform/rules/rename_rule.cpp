@@ -352,7 +352,8 @@ RuleResult replace_line_break(RuleContext& ctx, NodeId node) {
     const LeadToken control{LeadToken::Kind::Control, 0, "\\"};
     if (passes::support::taken_by_item_before(ast, ctx.math, ctx.text, node, control)) return RuleOutcome::Skipped;
     const syntax::ParentLink* link = ast.parent_link(node);
-    const syntax::ParentLink* item = link->slot.kind() == Slot::Kind::ScriptBase ? ast.parent_link(link->parent) : nullptr;
+    const syntax::ParentLink* item =
+        link->slot.kind() == Slot::Kind::ScriptBase ? ast.parent_link(link->parent) : nullptr;
     if (item != nullptr && item->slot.is_group_child()) {
         const NodeId list = item->parent;
         const std::size_t at = item->slot.index();
