@@ -88,7 +88,8 @@ TEST(SerializeOptions, Defaults) {
 }
 
 TEST(Serialize, Scripts) {
-    auto x_i_2 = [] { return scripted(ch(U'x'), ch(U'i'), ch(U'2')); };
+    auto x_i_2_on = [](SyntaxNode base) { return scripted(std::move(base), ch(U'i'), ch(U'2')); };
+    auto x_i_2 = [&] { return x_i_2_on(ch(U'x')); };
     auto script_compact = with([](auto& o) {
         o.script_spacing = sx::ScriptSpacing::Compact;
         o.group_inner_spacing = sx::MathGroupInnerSpacing::Compact;
@@ -115,6 +116,13 @@ TEST(Serialize, Scripts) {
          "{x_{a}}^{b}"},
         {"primes after a braced prime base", root({ch(U'x'), sup(sub(prime(1), ch(U'a')), ch(U'b'))}), {},
          "x { ' _ { a } } ^ { b }"},
+        // A row end is never read as a base: its scripts go on an empty
+        // group after it, as they read back.
+        {"scripted row end", root({ch(U'a'), sup(command("\\", {star_arg(false), std::nullopt}), ch(U'2'))}), {},
+         "a \\\\ { } ^ { 2 }"},
+        {"scripted row end compact", root({sub(command("\\", {star_arg(true), dim_arg("2pt")}), ch(U'i'))}),
+         script_compact, "\\\\* [2pt] {}_{i}"},
+        {"scripted cr", root({x_i_2_on(command("cr"))}), {}, "\\cr { } _ { i } ^ { 2 }"},
     });
 }
 
