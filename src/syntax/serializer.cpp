@@ -784,13 +784,13 @@ private:
                 // read back as this node's own (`{K'}_l` against `K'_l`),
                 // whichever pass left it bare.
                 if (drop_base) return;
-                // A row end is never read as a script base: its scripts
-                // would take an empty base of their own after it. They are
-                // written on that base, `\\ {}^{2}`, which TeX sets as it
-                // sets the scripted row end and which reads back as the
-                // row end followed by the scripted empty group.
-                if (const Node& base = ast_.node(v.base); mode == ContentMode::Math && base.ends_cell() &&
-                                                          base.is<Node::Command>()) {
+                // A cell end (`&`, a row end) is never read as a script
+                // base: its scripts would take an empty base of their own
+                // after it. They are written on that base, `\\ {}^{2}`,
+                // which TeX sets as it sets the scripted cell end and which
+                // reads back as the cell end followed by the scripted empty
+                // group.
+                if (mode == ContentMode::Math && ast_.node(v.base).ends_cell()) {
                     const bool compact = opt_.group_inner_spacing == MathGroupInnerSpacing::Compact;
                     push_close('}', compact, ContentMode::Math, ContentMode::Math);
                     push_literal("{", Rule::Boundary, ContentMode::Math, SpacingClass::Bracket,
