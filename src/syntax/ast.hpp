@@ -256,7 +256,7 @@ struct Node {
     }
 
     // `&`, `\\` or `\cr`: the end of a cell of an alignment, which TeX
-    // sets as a group of its own.
+    // sets as a group of its own. The character `\&` is the command `&`.
     bool ends_cell() const {
         if (const auto* c = get_if<Char>()) return c->value == U'&';
         const auto* command = get_if<Command>();

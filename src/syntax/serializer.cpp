@@ -784,6 +784,18 @@ private:
                 // read back as this node's own (`{K'}_l` against `K'_l`),
                 // whichever pass left it bare.
                 if (drop_base) return;
+                // A row end is never read as a script base: its scripts
+                // would take an empty base of their own after it. They are
+                // written on that base, `\\ {}^{2}`, which TeX sets as it
+                // sets the scripted row end and which reads back as the
+                // row end followed by the scripted empty group.
+                if (const Node& base = ast_.node(v.base); mode == ContentMode::Math && base.ends_cell() &&
+                                                          base.is<Node::Command>()) {
+                    const bool compact = opt_.group_inner_spacing == MathGroupInnerSpacing::Compact;
+                    push_close('}', compact, ContentMode::Math, ContentMode::Math);
+                    push_literal("{", Rule::Boundary, ContentMode::Math, SpacingClass::Bracket,
+                                 TokenKind::Delimiter, ContentMode::Math);
+                }
                 if (ast_.node(v.base).template is<Node::Scripted>()) {
                     push_node_op(Op::Braced, v.base, mode);
                 } else {
@@ -809,18 +821,11 @@ private:
                     put_control(rule_c(mode, true), "vert", mode);
                     return;
                 }
-                // A `&` written bare ends a cell, and scripts after it take
-                // an empty base: as a script base it is written `\&`, which
-                // reads back as the same character bearing them.
-                if (mode == ContentMode::Math && ch == U'&') {
-                    const ParentLink* link = ast_.parent_link(id);
-                    if (link != nullptr && link->slot.kind() == Slot::Kind::ScriptBase) {
-                        put_control(rule_c(mode, true), "&", mode);
-                        return;
-                    }
-                }
                 std::size_t start = begin_token(rule_k(ch, mode));
-                append_char(out_, ch, mode);
+                // Operator-name content is written in text mode but read as
+                // math, where `&` is the cell separator, as it is here.
+                const bool bare_separator = ch == U'&' && mode == ContentMode::Text && !in_text_content(id);
+                append_char(out_, ch, bare_separator ? ContentMode::Math : mode);
                 SpacingClass cls = mode == ContentMode::Text ? SpacingClass::TextChar
                                    : is_ascii_digit(ch)      ? SpacingClass::MathDigit
                                                              : SpacingClass::MathChar;

@@ -97,7 +97,9 @@ void count_node_in_mode(const SyntaxNode& node, ContentMode mode, TargetCounter&
         } else if (const auto* group = std::get_if<SyntaxNode::Group>(&value)) {
             for (const SyntaxNode& child : group->children) pending.emplace_back(&child, group->mode);
         } else if (const auto* command = std::get_if<SyntaxNode::Command>(&value)) {
-            bump_cmd_like(counter, current_mode, command->name);
+            // `\&` is a literal character, held as a command only to part it
+            // from the cell separator `&`.
+            if (command->name != "&") bump_cmd_like(counter, current_mode, command->name);
             push_arguments(pending, command->args);
         } else if (const auto* declarative = std::get_if<SyntaxNode::Declarative>(&value)) {
             bump_cmd_like(counter, current_mode, declarative->name);

@@ -123,6 +123,11 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"active_space", "~", "math[~]", "", {}},
                       Case{"prime_atom", "''", "math['2]", "", {}},
                       Case{"special_characters", "&*[]", "math[& * [ ]]", "", {}},
+                      // `\&` is the control symbol, not the cell separator `&`.
+                      Case{"escaped_ampersand", "a\\&&b", "math[a \\& & b]",
+                           "root=0..5 root.child.0=0..1 root.child.1=1..3 root.child.2=3..4 root.child.3=4..5", {}},
+                      Case{"escaped_ampersand_scripted", "\\&^2&_1", "math[\\&^2 & <>_1]", "", {}},
+                      Case{"escaped_ampersand_in_infix_operand", "{a \\& b \\over c}", "math[{over(<a \\& b>|c)}]", "", {}},
                       Case{"unknown_command", "\\foo{x}", "math[\\foo? {x}]", "", {}},
                       Case{"character_command", "\\alpha", "math[\\alpha]", "", {}},
                       Case{"delimiter_control", "\\langle x", "math[\\langle x]", "", {}},

@@ -44,6 +44,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TextCase{"inline_paren", "\\(x\\)", "T<$x$>", "0..5[0..5[2..3]]", 0},
                       TextCase{"inline_paren_spaced", "a \\( x^2 \\) b", "T<\"a \" $x^2$ \" b\">", "0..13[0..2 2..11[5..8[5..6 6..8]] 11..13]", 0},
                       TextCase{"escaped_brace", "\\{", "T<{>", "", 0},
+                      TextCase{"escaped_ampersand", "a\\&b", "T<\"a\" \\& \"b\">", "0..4[0..1 1..3 3..4]", 0},
                       TextCase{"escaped_dollar_then_digit", "\\$5", "T<$ \"5\">", "", 0},
                       TextCase{"text_braced_group", "a{b c}d", "T<\"a\" T{\"b c\"} \"d\">", "", 0},
                       TextCase{"command_then_space_before_brace", "{\\quad }", "T<T{\\quad}>", "", 0},

@@ -88,7 +88,8 @@ TEST(SerializeOptions, Defaults) {
 }
 
 TEST(Serialize, Scripts) {
-    auto x_i_2 = [] { return scripted(ch(U'x'), ch(U'i'), ch(U'2')); };
+    auto x_i_2_on = [](SyntaxNode base) { return scripted(std::move(base), ch(U'i'), ch(U'2')); };
+    auto x_i_2 = [&] { return x_i_2_on(ch(U'x')); };
     auto script_compact = with([](auto& o) {
         o.script_spacing = sx::ScriptSpacing::Compact;
         o.group_inner_spacing = sx::MathGroupInnerSpacing::Compact;
@@ -115,6 +116,13 @@ TEST(Serialize, Scripts) {
          "{x_{a}}^{b}"},
         {"primes after a braced prime base", root({ch(U'x'), sup(sub(prime(1), ch(U'a')), ch(U'b'))}), {},
          "x { ' _ { a } } ^ { b }"},
+        // A row end is never read as a base: its scripts go on an empty
+        // group after it, as they read back.
+        {"scripted row end", root({ch(U'a'), sup(command("\\", {star_arg(false), std::nullopt}), ch(U'2'))}), {},
+         "a \\\\ { } ^ { 2 }"},
+        {"scripted row end compact", root({sub(command("\\", {star_arg(true), dim_arg("2pt")}), ch(U'i'))}),
+         script_compact, "\\\\* [2pt] {}_{i}"},
+        {"scripted cr", root({x_i_2_on(command("cr"))}), {}, "\\cr { } _ { i } ^ { 2 }"},
     });
 }
 
@@ -163,6 +171,17 @@ TEST(Serialize, CharsAndEscapes) {
         {"digit then letter spaced", root({ch(U'2'), ch(U'x')}), {}, "2 x"},
         {"ampersand in math", root({ch(U'&')}), {}, "&"},
         {"ampersand in text", text_root({ch(U'&')}), {}, "\\&"},
+        // The character `\&` is the command `&`; the character `&` is the
+        // cell separator, which bears no scripts in TeX: bearing them, it is
+        // still written bare, and its scripts read back on an empty base.
+        {"escaped ampersand and separator", root({ch(U'a'), command("&"), ch(U'b'), ch(U'&'), ch(U'c')}), {},
+         "a \\& b & c"},
+        {"escaped ampersand bearing a script", root({sup(command("&"), ch(U'2')), ch(U'x')}), compact_all(),
+         "\\&^{2} x"},
+        {"separator bearing a script", root({sup(ch(U'&'), ch(U'2'))}), {}, "& ^ { 2 }"},
+        // Written in text mode, operator names are read as math.
+        {"separator in an operator name", root({command("operatorname", {opname_arg(implicit({ch(U'a'), ch(U'&'), ch(U'b')}))})}),
+         {}, "\\operatorname {a&b}"},
         {"percent in math", root({ch(U'%')}), {}, "\\%"},
         {"percent in text", text_root({ch(U'%')}), {}, "\\%"},
         {"math escapes", root({ch(U'#'), ch(U'$'), ch(U'_'), ch(U'{'), ch(U'}')}), compact_chars,
@@ -203,6 +222,7 @@ TEST(Serialize, ControlSymbolsInText) {
         {"italic correction", in_text({command("/"), text("b")}), {}, "\\text {\\/b}"},
         {"text keeps its own space", in_text({command(";"), text(" b")}), {}, "\\text {\\; b}"},
         {"character", in_text({command("-"), ch(U'&')}), {}, "\\text {\\-\\&}"},
+        {"escaped ampersand", in_text({text("a"), command("&"), text("b")}), {}, "\\text {a\\&b}"},
         {"control word still spaced", in_text({command("quad"), text("b")}), {}, "\\text {\\quad b}"},
         {"single text argument", root({command("mbox", {text_arg(command(","))}), ch(U'x')}), {}, "\\mbox {\\,} x"},
         {"text root", text_root({command(":"), text("b")}), {}, "\\:b"},

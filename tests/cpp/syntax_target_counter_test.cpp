@@ -93,8 +93,9 @@ INSTANTIATE_TEST_SUITE_P(
                     {{"cmd:AA", 1}, {"char:AA", 1}, {"cmd:div", 1}, {"char:div", 1}}},
         CounterCase{"OnlyLiterals",
                     [] {
+                        // `\&`, the command `&`, is a character too.
                         return root(ch('x'), SyntaxNode::Text{"ab"}, SyntaxNode::Prime{2}, ch('+'),
-                                    SyntaxNode::ActiveSpace{}, SyntaxNode::Error{"bad", "\\frac"});
+                                    SyntaxNode::ActiveSpace{}, SyntaxNode::Error{"bad", "\\frac"}, cmd("&"));
                     },
                     {}},
         CounterCase{"EnvironmentOncePerUse",

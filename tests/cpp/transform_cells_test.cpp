@@ -83,6 +83,11 @@ const CellCase CASES[] = {
      {R"(\substack { \mathrm { x } \\ y })", R"(\begin {subarray} {c} \mathrm { x } \\ y \end {subarray})", nullptr,
       nullptr}},
     {R"(\bf x & y \\ z)", {R"(\mathbf { x } & y \\ z)", nullptr, nullptr, nullptr}},
+    // The character `\&` ends no cell, and is written as it was.
+    {R"(\bf a \& b)", {R"(\mathbf { a \& b })", nullptr, nullptr, nullptr}},
+    {R"({\bf a \& b \over c})", {R"(\frac { \mathbf { a \& b } } { \mathbf { c } })", nullptr, nullptr, nullptr}},
+    {R"(\begin{matrix} a \& b & c \end{matrix})", {R"(\begin {matrix} a \& b & c \end {matrix})", nullptr, nullptr, nullptr}},
+    {R"(( Y > 1 \ \& \ X ))", {R"(( Y > 1 ~ \& ~ X ))", nullptr, nullptr, nullptr}},
 };
 
 TEST(Cells, IssueInputsAtEveryProfile) {
@@ -104,7 +109,7 @@ TEST(Cells, IssueInputsAtEveryProfile) {
 
 constexpr std::array<std::string_view, 4> INFIXES{"\\over ", "\\choose ", "\\atop ", "\\above 1pt "};
 constexpr std::array<std::string_view, 4> DECLARATIVES{"\\bf ", "\\rm ", "\\scriptstyle ", "\\displaystyle "};
-constexpr std::array<std::string_view, 8> ATOMS{"x", "2", "=", "\\alpha ", "b'", "y_{1}", "\\sum_{i} x_{i}", "{z}"};
+constexpr std::array<std::string_view, 9> ATOMS{"x", "2", "=", "\\alpha ", "b'", "y_{1}", "\\sum_{i} x_{i}", "{z}", "\\&"};
 // Written right after a separator.
 constexpr std::array<std::string_view, 5> SCRIPTS{"'", "''", "^{2}", "_1", "^2_k"};
 // Environments, then the commands whose argument is a body: plain TeX's,
@@ -200,6 +205,14 @@ Census census(const syntax::Ast& ast) {
     return out;
 }
 
+// The character `\&`, which is no separator; the generated bodies hold no
+// escaped backslash before a `&`.
+std::size_t escaped_ampersands(std::string_view text) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find("\\&"); at != std::string_view::npos; at = text.find("\\&", at + 2)) ++n;
+    return n;
+}
+
 std::string census_fault(const facade::TransformEngine& e, const std::string& source, std::size_t infixes) {
     const auto config = e.default_normalize_config();
     const auto before = e.parser().parse_with(source, config.parse);
@@ -212,6 +225,7 @@ std::string census_fault(const facade::TransformEngine& e, const std::string& so
     if (out.separator_outside_body) return "output " + *output + ": a cell separator outside a body";
     if (out.fractions != infixes) return "output " + *output + ": not one fraction an infix command";
     if (out.separators != in.separators) return "output " + *output + ": cells lost";
+    if (escaped_ampersands(*output) != escaped_ampersands(source)) return "output " + *output + ": a \\& lost";
     return "";
 }
 

@@ -252,9 +252,11 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\displaystyle{\\\\ x}", "\\displaystyle { \\\\ x }"}, ReplayCase{"a\\rm{x\\\\ y}", nullptr},
         ReplayCase{"\\text{$\\displaystyle{\\\\sec}$}", nullptr}, ReplayCase{"a{{\\displaystyle\\\\}\\\\}", nullptr},
         ReplayCase{"{\\bf a \\\\ b}", nullptr}, ReplayCase{"v{{\\e{{{{{{{\\displaystyle\\\\}}\\\\}}}}}}}", nullptr},
-        // a `&` character bearing scripts, which written bare would end a
-        // cell and leave them an empty base
-        ReplayCase{"\\&_x", "\\& _ { x }"}, ReplayCase{"\\begin{matrix}a\\&' & b\\end{matrix}", nullptr}));
+        // the character `\&` bearing scripts, which written as the cell
+        // separator `&` would end a cell and leave them an empty base
+        ReplayCase{"\\&_x", "\\& _ { x }"}, ReplayCase{"\\begin{matrix}a\\&' & b\\end{matrix}", nullptr},
+        ReplayCase{"{\\&}^2", "\\& ^ { 2 }"}, ReplayCase{"\\sqrt\\&", nullptr}, ReplayCase{"\\operatorname{a\\&b}", nullptr},
+        ReplayCase{"\\text{a\\&b \\&c}", "\\text {a\\&b \\&c}"}));
 
 // Declaratives the right operand of an infix is given from its left one,
 // in front of primes, spacing, scripts and a group a rule leaves as a base.

@@ -77,6 +77,10 @@ ROUND_TRIPS = {
             }
         },
     ),
+    # The character `\&` is the command `&`; the character `&` the separator.
+    "escaped ampersand": root(
+        char("a"), command("&", known=True), char("&"), scripted(command("&", known=True), sup=char("2"))
+    ),
     "scripts primes errors": root(
         scripted(char("x"), sup=char("2")),
         scripted(char("y"), sub=group(char("i")), sup={"Prime": {"count": 2}}),
@@ -111,6 +115,19 @@ def test_written_shape():
     assert list(inf[2]["Environment"]) == ["name", "args", "known", "body"]
     written_group = Document.from_syntax(root(group())).to_syntax()["Root"]["children"][0]["Group"]
     assert list(written_group) == ["mode", "kind", "children"]
+
+
+def test_escaped_ampersand_is_not_the_separator():
+    doc = quorvel.Parser().parse(r"\begin{matrix} a \& b & c \end{matrix}")["document"]
+    body = doc.to_syntax()["Root"]["children"][0]["Environment"]["body"]["Group"]["children"]
+    assert body == [char("a"), command("&", known=True), char("b"), char("&"), char("c")]
+    assert doc.to_latex() == r"\begin {matrix} a \& b & c \end {matrix}"
+    # Made by edits: `create_char("&")` is the separator in math.
+    edited = Document()
+    edited.append_child(edited.root(), edited.create_char("&"))
+    edited.append_child(edited.root(), edited.create_command("&"))
+    assert edited.to_latex() == r"& \&"
+    assert quorvel.count_targets(r"a \& b") == {}
 
 
 class Frozen(Mapping):

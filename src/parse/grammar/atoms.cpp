@@ -148,7 +148,14 @@ bool Grammar::escaped_symbol(TrackedNode& out) {
         return false;
     }
     in_.bump();
-    set_leaf(out, SyntaxNode::Char{static_cast<char32_t>(t->token.name()[0])}, t->span);
+    // `\&` stays the control symbol it is: a `&` character would end a
+    // cell wherever the tree goes, as the bare `&` does.
+    const char c = t->token.name()[0];
+    if (c == '&') {
+        set_leaf(out, SyntaxNode::Command{"&", {}, true}, t->span);
+    } else {
+        set_leaf(out, SyntaxNode::Char{static_cast<char32_t>(c)}, t->span);
+    }
     return true;
 }
 

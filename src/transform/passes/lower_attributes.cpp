@@ -125,6 +125,9 @@ struct Pair {
 
 // The stretch of a `&` or row end in a math list: it ends a cell.
 constexpr std::uint32_t kCellEnd = UINT32_MAX;
+// The stretch of a line break in the formula's own list, where it breaks
+// the line: it stays out of the wrappers around it.
+constexpr std::uint32_t kLineBreak = UINT32_MAX - 1;
 
 // The axis TeX may set anew in a slot: fraction parts, scripts, cells, a
 // root's index and the top of a stacked operator take a style of their own,
@@ -894,7 +897,9 @@ private:
             push_explicit(id, running, mode);
             return;
         }
-        pairs_.push_back({id, running, stretch_});
+        const bool breaks_line =
+            task.kind == Kind::List && ast_.node(task.node).is<Node::Root>() && support::is_line_break(node);
+        pairs_.push_back({id, running, breaks_line ? kLineBreak : stretch_});
         if (dirty(id)) push_canonicalize(id, running, mode);
     }
 
@@ -1020,7 +1025,8 @@ private:
         // flattening keeps them, whatever it declares: its content joined to
         // the list around, the shift would pair with one there.
         // So does a math group holding a cell end: joined to the list around,
-        // its cells would join those of that list.
+        // its cells would join those of that list; or a line break, which
+        // does nothing in the group and would break the line there.
         const bool parts_shift = (task.mode == ContentMode::Text && holds_lone_math_shift(task)) ||
                                  (task.mode == ContentMode::Math && holds_cell_end(task));
         if (task.own_braces || parts_shift) {
@@ -1052,8 +1058,12 @@ private:
     }
 
     bool holds_cell_end(const Task& task) const {
-        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i)
-            if (ast_.node(pairs_[i].node).ends_cell()) return true;
+        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
+            const Node* node = &ast_.node(pairs_[i].node);
+            if (node->ends_cell()) return true;
+            if (const auto* scripted = node->get_if<Node::Scripted>()) node = &ast_.node(scripted->base);
+            if (support::is_line_break(*node)) return true;
+        }
         return false;
     }
 
@@ -1129,7 +1139,10 @@ private:
             for (std::size_t i = run.begin; i < run.end; ++i) {
                 NodeId id = pairs_[i].node;
                 const auto* text = ast_.node(id).get_if<Node::Text>();
-                if (text == nullptr) {
+                if (pairs_[i].stretch == kLineBreak) {
+                    wrap_chunk(run, base, mode, placement, continued);
+                    out_.push_back(id);
+                } else if (text == nullptr) {
                     // Content of a dissolved group or prefix body may start
                     // with primes that its braces kept off the item before.
                     if (i > run.begin && support::primes_join_wrongly(ast_, pairs_[i - 1].node, id, false)) {

@@ -35,6 +35,13 @@ inline void replace_in_slot_and_free(syntax::Ast& ast, syntax::ast::NodeId curre
     ast.remove_detached(current);
 }
 
+// `\break` or `\newline`: a line break that TeX makes only in the formula's
+// own list; the rules write it `\\` there and take it out anywhere else.
+inline bool is_line_break(const syntax::ast::Node& node) {
+    const auto* command = node.get_if<syntax::ast::Node::Command>();
+    return command != nullptr && command->args.empty() && (command->name == "break" || command->name == "newline");
+}
+
 // The passes keep their work lists from call to call on one thread, so that
 // the many small trees of a batch cost no allocation each; a call that grew a
 // list past this many entries gives the memory back when it ends.

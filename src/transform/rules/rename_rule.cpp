@@ -8,6 +8,7 @@
 #include "transform/helpers.hpp"
 #include "transform/passes/exposure.hpp"
 #include "transform/rule_context.hpp"
+#include "transform/rules/base/spacing_drop.hpp"
 #include "transform/rules/spacing_support.hpp"
 
 namespace quorvel::transform {
@@ -304,6 +305,74 @@ bool prime_would_not_read_back(const syntax::Ast& ast, NodeId node, Braces brace
     }
 }
 
+// Whether a line break at `node` breaks the line: in the formula's own
+// list (or that of inline math the root holds), as the item or the base of
+// one. Anywhere else it ends up in a box of its own (a cell, a group, an
+// argument), where TeX's penalty does nothing.
+bool breaks_the_line(const syntax::Ast& ast, NodeId node) {
+    const syntax::ParentLink* link = ast.parent_link(node);
+    if (link != nullptr && link->slot.kind() == Slot::Kind::ScriptBase) link = ast.parent_link(link->parent);
+    if (link == nullptr || !link->slot.is_group_child()) return false;
+    const Node& list = ast.node(link->parent);
+    if (list.is<Node::Root>()) return true;
+    const auto* group = list.get_if<Node::Group>();
+    if (group == nullptr || !group->kind.is_inline_math()) return false;
+    const syntax::ParentLink* up = ast.parent_link(link->parent);
+    return up != nullptr && up->slot.is_group_child() && ast.node(up->parent).is<Node::Root>();
+}
+
+// `\break` and `\newline` become `\\` where they break the line; anywhere
+// else `\break` does nothing and goes, and `\newline` leaves an empty group.
+// A row end is never read as a script base: the scripts of one move onto an
+// empty base after it, where TeX sets them. Bare, `\\` would take a `*` or
+// `[` after it, which the source's commands leave alone: a zero space below
+// the line, `\\[0pt]`, keeps it from them.
+RuleResult replace_line_break(RuleContext& ctx, NodeId node) {
+    syntax::Ast& ast = ctx.ast;
+    using passes::support::LeadToken;
+    Node empty_base = Node::Group{{}, syntax::ast::GroupKind::Implicit{}, ContentMode::Math};
+    if (!breaks_the_line(ast, node)) {
+        // `\newline` ends in an empty box, which TeX sets as an empty
+        // group: that stays. What follows, or the empty group left in its
+        // place, must not fill an open slot of the item before; where both
+        // would, the row end that fills none stays, as it always did.
+        const bool leaves_box = std::get<Node::Command>(ast.node(node).value).name == "newline";
+        const syntax::ParentLink* link = ast.parent_link(node);
+        if (!leaves_box && link != nullptr && link->slot.is_group_child() &&
+            !base_rules::spacing_drop::helpers::removal_exposes_next(ctx, node)) {
+            ast.remove_node(node);
+            return RuleOutcome::Applied;
+        }
+        const LeadToken brace{LeadToken::Kind::Brace, U'{', {}};
+        if (!passes::support::taken_by_item_before(ast, ctx.math, ctx.text, node, brace)) {
+            ast.replace_node_drop_detached_children(node, std::move(empty_base));
+            return RuleOutcome::Applied;
+        }
+    }
+    const LeadToken control{LeadToken::Kind::Control, 0, "\\"};
+    if (passes::support::taken_by_item_before(ast, ctx.math, ctx.text, node, control)) return RuleOutcome::Skipped;
+    const syntax::ParentLink* link = ast.parent_link(node);
+    const syntax::ParentLink* item =
+        link->slot.kind() == Slot::Kind::ScriptBase ? ast.parent_link(link->parent) : nullptr;
+    if (item != nullptr && item->slot.is_group_child()) {
+        const NodeId list = item->parent;
+        const std::size_t at = item->slot.index();
+        const NodeId row_end = ast.new_node(helpers::linebreak_command_node());
+        ast.replace_node(node, std::move(empty_base));
+        ast.insert_child(list, at, row_end);
+        return RuleOutcome::Applied;
+    }
+    ast.replace_node(node, helpers::linebreak_command_node());
+    if (const auto next = ast.next_sibling(node);
+        next && passes::support::takes_token(ast, ctx.math, ctx.text, node, passes::support::lead_token(ast, *next))) {
+        Node spaced = helpers::linebreak_command_node();
+        std::get<Node::Command>(spaced.value).args[1] =
+            syntax::ast::Argument{syntax::ast::ArgumentKind::Optional{}, true, ArgumentValue::Dimension{"0pt"}};
+        ast.replace_node(node, std::move(spaced));
+    }
+    return RuleOutcome::Applied;
+}
+
 }  // namespace
 
 RuleResult RenameRule::apply(RuleContext& ctx, NodeId node) const {
@@ -322,6 +391,7 @@ RuleResult RenameRule::apply(RuleContext& ctx, NodeId node) const {
     if (auto error = RuleScopedContext::expect_no_args(command->args.size(), CommandDisplay::command(source->name)))
         return std::move(*error);
     if (form_ == RenameForm::MathActiveSpace && !in_math_position(ctx.ast, node)) return RuleOutcome::Skipped;
+    if (form_ == RenameForm::LineBreak) return replace_line_break(ctx, node);
     std::vector<NodeId> braces;  // of a `\prime` that becomes a run of primes
     if (form_ == RenameForm::Prime) {
         // A `\prime` on the baseline is a full-size symbol, a `'` a
@@ -357,7 +427,7 @@ RuleResult RenameRule::apply(RuleContext& ctx, NodeId node) const {
         case RenameForm::ActiveSpace:
         case RenameForm::MathActiveSpace: replacement = Node::ActiveSpace{}; break;
         case RenameForm::Prime: replacement = Node::Prime{1}; break;
-        case RenameForm::LineBreak: replacement = helpers::linebreak_command_node(); break;
+        case RenameForm::LineBreak: return RuleOutcome::Skipped;  // replaced above
     }
     // A character written where the command was may fill an open slot of the
     // command before it, as `*` the star of `\mqty`: the command stays.
