@@ -74,8 +74,8 @@ INSTANTIATE_TEST_SUITE_P(
         BreakCase{"\\dv[2]\\\\",
                   {"\\dv [ 2 ] { \\\\ }", "\\frac { \\mathrm { d } ^ { 2 } } { \\mathrm { d } \\\\ { } ^ { 2 } }",
                    SAME, SAME},
-                  "the derivative rule leaves a scripted row end in the tree, written as a row end and a script "
-                  "on an empty group, which is what it reads back as"}));
+                  "the rule scripts a row end, which no text holds: written `\\\\ {}^{2}`, it reads back as the "
+                  "row end and a scripted empty group"}));
 
 // Made formulas: every kind of line break, bare, starred, spaced or
 // scripted, in the formula's own list, a cell, a group, an argument, a
