@@ -370,10 +370,8 @@ ENVIRONMENT_NAME = ("environment name must be one or more characters, none a spa
 
 # (name, accepted as a command name, accepted as an environment name).
 NAMES = [
-    ("alpha", True, True), (",", True, True), ("\\", True, False), ("{", True, False), (" ", True, False),
-    ("\u00e9", True, True), ("", False, False), ("not a name", False, False), ("a1", False, True),
-    ("matrix*", False, True), ("ab\u00e9", False, True), ("\n", False, False), ("a%b", False, False),
-    ("a'", False, False),
+    ("alpha", True, True), ("\\", True, False), ("", False, False), ("not a name", False, False),
+    ("a1", False, True), ("matrix*", False, True), ("\n", False, False), ("a%b", False, False),
 ]
 
 
