@@ -32,8 +32,8 @@ std::string_view message(FromSyntaxError error) {
         case FromSyntaxError::InvalidCharacter:
             return "Character must be a Unicode scalar value";
         case FromSyntaxError::InvalidCommandName:
-            return "Command name must be one control sequence: one or more ASCII letters, or one other character than a "
-                   "line feed";
+            return "Command name must be one control sequence: one or more ASCII letters, or one character other than "
+                   "a line feed";
         case FromSyntaxError::InvalidEnvironmentName:
             return "Environment name must be one or more characters, none a space, a control character, a prime or one "
                    "of \\ { } [ ] $ & # ^ _ ~ %";

@@ -105,7 +105,7 @@ inline constexpr std::string_view kTextNode = "text node";
 // The texts of an InvalidName.
 namespace name_rule {
 inline constexpr std::string_view kControlSequence =
-    "name must be one control sequence: one or more ASCII letters, or one other character than a line feed";
+    "name must be one control sequence: one or more ASCII letters, or one character other than a line feed";
 inline constexpr std::string_view kEnvironment =
     "environment name must be one or more characters, none a space, a control character, a prime or one of "
     "\\ { } [ ] $ & # ^ _ ~ %";

@@ -448,7 +448,8 @@ TEST(DocumentEdit, NamesThatReadBack) {
         }
         if (c.environment) {
             Document doc;
-            ASSERT_TRUE(doc.append_child(doc.root(), *doc.create_environment(c.name, {}, *doc.create_group(ContentMode::Math))));
+            const NodeId body = *doc.create_group(ContentMode::Math);
+            ASSERT_TRUE(doc.append_child(doc.root(), *doc.create_environment(c.name, {}, body)));
             const std::string text = *doc.to_latex();
             auto parsed = quorvel::parse::parse_source(quorvel::transform::testing::parse_context(), text, {});
             ASSERT_TRUE(parsed.document) << text;

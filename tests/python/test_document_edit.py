@@ -364,7 +364,7 @@ def test_value_conversion_errors(call, error, message):
     doc.append_child(doc.root(), doc.create_char("b"))
 
 
-COMMAND_NAME = "name must be one control sequence: one or more ASCII letters, or one other character than a line feed"
+COMMAND_NAME = "name must be one control sequence: one or more ASCII letters, or one character other than a line feed"
 ENVIRONMENT_NAME = ("environment name must be one or more characters, none a space, a control character, a prime or "
                     "one of \\ { } [ ] $ & # ^ _ ~ %")
 
