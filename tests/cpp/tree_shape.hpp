@@ -5,10 +5,10 @@
 // so only what the text cannot tell apart is left out: whether a group was
 // made by the parser (implicit) or read from braces (explicit), both written
 // braced; a group that fills a script or argument slot, whose braces are the
-// slot's own (`x^2` is written `x ^ { 2 }`) or follows a prime in its
-// superscript; the braces that fence a scripted base; whether a prime stands after
-// its base or is its superscript (`'` always attaches to the atom before
-// it); the order of scripts; white space in text.
+// slot's own (`x^2` is written `x ^ { 2 }`), or that follows a prime in its
+// superscript; the braces that fence a scripted base; whether a prime stands
+// after its base or is its superscript (`'` always attaches to the atom
+// before it); the order of scripts; white space in text.
 #pragma once
 
 #include <optional>
