@@ -36,7 +36,7 @@ namespace nb = nanobind;
 nb::object parse_error_to_py(std::string_view message, std::vector<facade::ParseDiagnosticDto>&& diagnostics,
                              std::optional<syntax::document::Document> document);
 
-// EditError with the refusal's text.
+// EditError with the refusal's text; ParseError for a malformed name.
 [[noreturn]] void raise_edit_error(const syntax::document::EditError& error);
 
 // The class raised for a broken invariant, "quorvel.InternalError". It

@@ -6,6 +6,7 @@
 
 #include "syntax/ast_internal.hpp"
 #include "syntax/list_buffers.hpp"
+#include "syntax/names.hpp"
 #include "syntax/node_spans.hpp"
 
 namespace quorvel::syntax {
@@ -30,6 +31,12 @@ std::string_view message(FromSyntaxError error) {
             return "Boolean argument value is only valid in a Star slot";
         case FromSyntaxError::InvalidCharacter:
             return "Character must be a Unicode scalar value";
+        case FromSyntaxError::InvalidCommandName:
+            return "Command name must be one control sequence: one or more ASCII letters, or one character other than "
+                   "a line feed";
+        case FromSyntaxError::InvalidEnvironmentName:
+            return "Environment name must be one or more characters, none a space, a control character, a prime or one "
+                   "of \\ { } [ ] $ & # ^ _ ~ %";
     }
     return "";
 }
@@ -43,6 +50,8 @@ std::string_view debug_name(FromSyntaxError error) {
         case FromSyntaxError::StarSlotNotBoolean: return "StarSlotNotBoolean";
         case FromSyntaxError::BooleanOutsideStarSlot: return "BooleanOutsideStarSlot";
         case FromSyntaxError::InvalidCharacter: return "InvalidCharacter";
+        case FromSyntaxError::InvalidCommandName: return "InvalidCommandName";
+        case FromSyntaxError::InvalidEnvironmentName: return "InvalidEnvironmentName";
     }
     return "";
 }
@@ -160,17 +169,29 @@ std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& top_node,
                 push_children(v.children, v.mode, stack);
                 break;
             }
-            case NodeKind::Command: push_args(std::get<SyntaxNode::Command>(node.value).args, mode, stack); break;
+            case NodeKind::Command: {
+                const auto& v = std::get<SyntaxNode::Command>(node.value);
+                if (!is_control_sequence_name(v.name)) return FromSyntaxError::InvalidCommandName;
+                push_args(v.args, mode, stack);
+                break;
+            }
             case NodeKind::Infix: {
                 const auto& v = std::get<SyntaxNode::Infix>(node.value);
+                if (!is_control_sequence_name(v.name)) return FromSyntaxError::InvalidCommandName;
                 push_box(v.right, mode, stack);
                 push_box(v.left, mode, stack);
                 push_args(v.args, mode, stack);
                 break;
             }
-            case NodeKind::Declarative: push_args(std::get<SyntaxNode::Declarative>(node.value).args, mode, stack); break;
+            case NodeKind::Declarative: {
+                const auto& v = std::get<SyntaxNode::Declarative>(node.value);
+                if (!is_control_sequence_name(v.name)) return FromSyntaxError::InvalidCommandName;
+                push_args(v.args, mode, stack);
+                break;
+            }
             case NodeKind::Environment: {
                 const auto& v = std::get<SyntaxNode::Environment>(node.value);
+                if (!is_environment_name(v.name)) return FromSyntaxError::InvalidEnvironmentName;
                 if (v.body) stack.push_back({Visit::Type::EnvBody, std::nullopt, v.body.get()});
                 push_box(v.body, std::nullopt, stack);
                 push_args(v.args, mode, stack);

@@ -42,6 +42,7 @@ std::string EditError::message() const {
         case Kind::NotDetached: return "expected a detached root";
         case Kind::ForeignNode: return "node belongs to a different document";
         case Kind::InvalidCharacter: return "character must be a Unicode scalar value";
+        case Kind::InvalidName: return std::string(expected_);
     }
     return {};
 }

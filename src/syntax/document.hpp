@@ -56,6 +56,9 @@ public:
         // A character that is a surrogate or above U+10FFFF: the tree holds
         // Unicode scalar values only.
         InvalidCharacter,
+        // A name the tree would write as text that reads back as something
+        // else; `expected()` says which rule it breaks.
+        InvalidName,
     };
 
     constexpr EditError(Kind kind) : kind_(kind) {}  // NOLINT: implicit
@@ -65,9 +68,16 @@ public:
         e.expected_ = expected;
         return e;
     }
+    // `rule` is one of the texts in `name_rule`.
+    static constexpr EditError invalid_name(std::string_view rule) {
+        EditError e(Kind::InvalidName);
+        e.expected_ = rule;
+        return e;
+    }
 
     constexpr Kind kind() const { return kind_; }
-    // The expected shape of a SlotShapeMismatch; empty for the others.
+    // The expected shape of a SlotShapeMismatch, the rule an InvalidName
+    // breaks; empty for the others.
     constexpr std::string_view expected() const { return expected_; }
     std::string message() const;
 
@@ -91,6 +101,15 @@ inline constexpr std::string_view kCommandLike = "command-like node";
 inline constexpr std::string_view kCharNode = "char node";
 inline constexpr std::string_view kTextNode = "text node";
 }  // namespace shape
+
+// The texts of an InvalidName.
+namespace name_rule {
+inline constexpr std::string_view kControlSequence =
+    "name must be one control sequence: one or more ASCII letters, or one character other than a line feed";
+inline constexpr std::string_view kEnvironment =
+    "environment name must be one or more characters, none a space, a control character, a prime or one of "
+    "\\ { } [ ] $ & # ^ _ ~ %";
+}  // namespace name_rule
 
 class Document;
 

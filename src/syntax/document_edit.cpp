@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "syntax/document.hpp"
+#include "syntax/names.hpp"
 
 namespace quorvel::syntax::document {
 
@@ -39,6 +40,23 @@ bool has_repeat(std::vector<ast::NodeId>& ids) {
     return std::adjacent_find(ids.begin(), ids.end()) != ids.end();
 }
 
+// A command-like value's name must read back as that name once written.
+std::optional<EditError> check_name(const Node& value) {
+    if (const auto* env = value.get_if<Node::Environment>()) {
+        if (!is_environment_name(env->name)) return EditError::invalid_name(name_rule::kEnvironment);
+        return std::nullopt;
+    }
+    std::optional<EditError> error;
+    std::visit(
+        [&](const auto& v) {
+            if constexpr (requires { v.name; }) {
+                if (!is_control_sequence_name(v.name)) error = EditError::invalid_name(name_rule::kControlSequence);
+            }
+        },
+        value.value);
+    return error;
+}
+
 // The shape checks `create_node` adds for values built by hand: what the
 // arena or the serializer would otherwise meet as a broken invariant.
 std::optional<EditError> check_value_shape(const Ast& ast, const Node& value) {
@@ -61,6 +79,7 @@ std::optional<EditError> check_value_shape(const Ast& ast, const Node& value) {
     if (const auto* c = value.get_if<Node::Char>()) {
         if (!is_scalar_value(c->value)) return Kind::InvalidCharacter;
     }
+    if (auto e = check_name(value)) return e;
     if (const auto* g = value.get_if<Node::Group>()) {
         if (const auto* d = g->kind.as_delimited()) {
             if (!delimiter_ok(d->left) || !delimiter_ok(d->right)) return Kind::InvalidCharacter;
@@ -416,6 +435,7 @@ Expected<void, EditError> Document::set_command_name(NodeId node, std::string na
             if constexpr (requires { v.name; }) v.name = std::move(name);
         },
         value.value);
+    if (auto e = check_name(value)) return *e;
     ast_.replace_node(*n, std::move(value));
     return {};
 }

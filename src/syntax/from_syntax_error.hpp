@@ -18,6 +18,9 @@ enum class FromSyntaxError : std::uint8_t {
     BooleanOutsideStarSlot,
     // A character that is a surrogate or above U+10FFFF.
     InvalidCharacter,
+    // A name the tree would write as text that reads back as something else.
+    InvalidCommandName,
+    InvalidEnvironmentName,
 };
 
 // The display text, e.g. "from_syntax expects a SyntaxNode::Root".

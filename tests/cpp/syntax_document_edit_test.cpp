@@ -2,8 +2,10 @@
 
 #include <functional>
 
+#include "parse/lexer.hpp"
 #include "syntax/document.hpp"
 #include "syntax_test_util.hpp"
+#include "transform_pipeline_support.hpp"
 
 namespace {
 
@@ -384,6 +386,77 @@ TEST(DocumentEdit, CreatedCommandSlots) {
     ASSERT_TRUE(env.has_value());
     ASSERT_TRUE(doc.append_child(doc.root(), *env));
     EXPECT_EQ(*doc.to_latex(), "\\f { a }* {1pt} \\begin {e} {t}{} \\end {e}");
+}
+
+// A name is accepted exactly when its written form reads back as that name:
+// `\name` as one control sequence, `\begin{name}` as that environment.
+TEST(DocumentEdit, NamesThatReadBack) {
+    struct Case {
+        const char* what;
+        std::string name;
+        bool command;
+        bool environment;
+    };
+    const Case cases[] = {
+        {"letters", "alpha", true, true},
+        {"comma", ",", true, true},
+        {"backslash", "\\", true, false},
+        {"brace", "{", true, false},
+        {"space", " ", true, false},
+        {"star", "*", true, true},
+        {"at sign", "@", true, true},
+        {"non-ASCII symbol", "\xc3\xa9", true, true},
+        {"empty", "", false, false},
+        {"words", "not a name", false, false},
+        {"letters then digit", "a1", false, true},
+        {"letters then non-ASCII letter", "ab\xc3\xa9", false, true},
+        {"starred", "matrix*", false, true},
+        {"line feed", "\n", false, false},
+        {"comment", "a%b", false, false},
+        {"bracket", "a[", false, false},
+        {"prime", "a'", false, false},
+        {"right quote prime", "a\xe2\x80\x99", false, false},
+        {"no-break space", "a\xc2\xa0", false, false},
+        {"control character", "a\x01", false, false},
+        {"bad UTF-8", "\xff", false, false},
+    };
+    const std::string command_rule(sx::document::name_rule::kControlSequence);
+    const std::string environment_rule(sx::document::name_rule::kEnvironment);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string as_command = c.command ? "ok" : command_rule;
+        const std::string as_environment = c.environment ? "ok" : environment_rule;
+        Fixture f;
+        const std::string before = f.latex();
+        EXPECT_EQ(outcome(f.doc.create_command(c.name, {})), as_command);
+        EXPECT_EQ(outcome(f.doc.create_declarative(c.name, {})), as_command);
+        EXPECT_EQ(outcome(f.doc.create_environment(c.name, {}, f.grp())), as_environment);
+        EXPECT_EQ(outcome(f.doc.set_command_name(f.frac, c.name)), as_command);
+        EXPECT_EQ(outcome(f.doc.set_command_name(f.env, c.name)), as_environment);
+        if (!c.command && !c.environment) EXPECT_EQ(f.latex(), before);
+        EXPECT_EQ(Document::from_syntax(root({command(c.name, {})})).has_value(), c.command);
+        EXPECT_EQ(Document::from_syntax(root({environment(c.name, math({}))})).has_value(), c.environment);
+
+        if (c.command) {
+            Document doc;
+            ASSERT_TRUE(doc.append_child(doc.root(), *doc.create_command(c.name, {})));
+            const std::string text = *doc.to_latex();
+            quorvel::parse::Lexer lexer(text);
+            const auto step = lexer.next();
+            EXPECT_EQ(step.token.kind(), quorvel::parse::TokenKind::ControlSeq) << text;
+            EXPECT_EQ(std::string_view(step.token.name()), c.name) << text;
+        }
+        if (c.environment) {
+            Document doc;
+            const NodeId body = *doc.create_group(ContentMode::Math);
+            ASSERT_TRUE(doc.append_child(doc.root(), *doc.create_environment(c.name, {}, body)));
+            const std::string text = *doc.to_latex();
+            auto parsed = quorvel::parse::parse_source(quorvel::transform::testing::parse_context(), text, {});
+            ASSERT_TRUE(parsed.document) << text;
+            EXPECT_TRUE(parsed.diagnostics.empty()) << text;
+            EXPECT_EQ(parsed.document->find_environments(c.name).size(), 1u) << text;
+        }
+    }
 }
 
 }  // namespace

@@ -1,16 +1,20 @@
 // The shape of a tree as a reader of its text sees it: each character,
-// command name and delimiter in order, each in the command or environment
-// slot it stands in. Groups, primes and scripts are transparent: braces that
-// flattening may take away, `x'` against `x^{\prime}`-like merges and the
-// order of scripts do not count, but a character that moves into another
-// slot, a command that gains or loses an argument and a lost character do;
-// white space in text does not.
-// Two trees that a normalisation and a reading of its output give must have
-// the same shape.
+// command name and delimiter in order, each in the command, environment or
+// script slot it stands in, and the braces of every group. Two trees that a
+// normalisation and a reading of its output give must have the same shape,
+// so only what the text cannot tell apart is left out: whether a group was
+// made by the parser (implicit) or read from braces (explicit), both written
+// braced; a group that fills a script or argument slot, whose braces are the
+// slot's own (`x^2` is written `x ^ { 2 }`), or that follows a prime in its
+// superscript; the braces that fence a scripted base; whether a prime stands
+// after its base or is its superscript (`'` always attaches to the atom
+// before it); the order of scripts; white space in text.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -42,11 +46,31 @@ inline void append_delimiter(std::string& out, const syntax::ast::Delimiter& d) 
     }
 }
 
-// One step of the walk: a node to write, or a literal to append.
+// A group written in braces: an explicit or implicit one.
+inline bool is_braced(const Node& n) {
+    const auto* g = n.get_if<Node::Group>();
+    return g != nullptr && !g->kind.as_delimited() && !g->kind.is_inline_math();
+}
+
+// A superscript of a prime and more is written `'^ { more }`, which reads
+// back as the prime and a group holding the rest: the prime and that group,
+// whose braces the shape looks through.
+inline std::optional<std::pair<NodeId, NodeId>> after_prime(const Ast& ast, NodeId superscript) {
+    const auto* g = ast.node(superscript).get_if<Node::Group>();
+    if (g == nullptr || !is_braced(ast.node(superscript)) || g->children.size() != 2) return std::nullopt;
+    const NodeId prime = g->children.span()[0];
+    const NodeId rest = g->children.span()[1];
+    if (!ast.node(prime).is<Node::Prime>() || !is_braced(ast.node(rest))) return std::nullopt;
+    return std::pair{prime, rest};
+}
+
+// One step of the walk: a node to write, or a literal to append. A node
+// that fills a slot writes a plain group without its braces.
 struct Step {
     NodeId node{};
     std::string literal;
     bool is_literal = false;
+    bool fills_slot = false;
 };
 
 }  // namespace tree_shape_detail
@@ -57,7 +81,7 @@ inline std::string tree_shape(const syntax::Ast& ast) {
     using V = syntax::ast::ArgumentValue;
     std::string out;
     std::vector<Step> stack;
-    auto push_node = [&](NodeId id) { stack.push_back(Step{id, {}, false}); };
+    auto push_node = [&](NodeId id, bool fills_slot = false) { stack.push_back(Step{id, {}, false, fills_slot}); };
     auto push_literal = [&](std::string text) { stack.push_back(Step{{}, std::move(text), true}); };
     // Pushed in reverse, so that they are written in order.
     auto push_nodes = [&](std::span<const NodeId> ids) {
@@ -72,7 +96,7 @@ inline std::string tree_shape(const syntax::Ast& ast) {
                 later.push_back(Step{{}, open + (b->value ? "*>" : ">"), true});
             } else if (const auto content = arg.value.content()) {
                 later.push_back(Step{{}, open, true});
-                later.push_back(Step{*content, {}, false});
+                later.push_back(Step{*content, {}, false, true});
                 later.push_back(Step{{}, ">", true});
             } else {
                 std::string text = open;
@@ -113,12 +137,39 @@ inline std::string tree_shape(const syntax::Ast& ast) {
             } else if (g->kind.is_inline_math()) {
                 out += '$';
                 push_literal("$");
+            } else if (!step.fills_slot) {
+                out += "{ ";
+                push_literal("} ");
             }
             push_nodes(g->children.span());
         } else if (const auto* s = node.get_if<Node::Scripted>()) {
-            if (s->superscript) push_node(*s->superscript);
-            if (s->subscript) push_node(*s->subscript);
-            push_node(s->base);
+            // Subscript first, as the writer puts it.
+            if (s->superscript && ast.node(*s->superscript).is<Node::Prime>()) {
+                push_node(*s->superscript);
+            } else if (s->superscript) {
+                push_literal("} ");
+                if (const auto rest = after_prime(ast, *s->superscript)) {
+                    push_node(rest->second, true);
+                    push_node(rest->first);
+                } else {
+                    push_node(*s->superscript, true);
+                }
+                push_literal("^{ ");
+            }
+            if (s->subscript) {
+                push_literal("} ");
+                push_node(*s->subscript, true);
+                push_literal("_{ ");
+            }
+            // A scripted base is written in braces, which read back as a
+            // group holding it.
+            if (ast.node(s->base).is<Node::Scripted>()) {
+                push_literal("} ");
+                push_node(s->base);
+                push_literal("{ ");
+            } else {
+                push_node(s->base);
+            }
         } else if (const auto* p = node.get_if<Node::Prime>()) {
             out.append(p->count, '\'');
         } else if (const auto* c = node.get_if<Node::Char>()) {

@@ -364,6 +364,46 @@ def test_value_conversion_errors(call, error, message):
     doc.append_child(doc.root(), doc.create_char("b"))
 
 
+COMMAND_NAME = "name must be one control sequence: one or more ASCII letters, or one character other than a line feed"
+ENVIRONMENT_NAME = ("environment name must be one or more characters, none a space, a control character, a prime or "
+                    "one of \\ { } [ ] $ & # ^ _ ~ %")
+
+# (name, accepted as a command name, accepted as an environment name).
+NAMES = [
+    ("alpha", True, True), ("\\", True, False), ("", False, False), ("not a name", False, False),
+    ("a1", False, True), ("matrix*", False, True), ("\n", False, False), ("a%b", False, False),
+]
+
+
+@pytest.mark.parametrize("name, command, environment", NAMES)
+def test_names_that_cannot_be_written(name, command, environment):
+    doc = Document()
+    attached(doc, "a")
+    target = doc.create_command("x")
+    env = doc.create_environment("e", None, doc.create_group("math"))
+    doc.append_child(doc.root(), target)
+    doc.append_child(doc.root(), env)
+    for call, accepted, message in [
+        (lambda: doc.create_command(name), command, COMMAND_NAME),
+        (lambda: doc.create_declarative(name), command, COMMAND_NAME),
+        (lambda: doc.set_command_name(target, name), command, COMMAND_NAME),
+        (lambda: doc.create_environment(name, None, doc.create_group("math")), environment, ENVIRONMENT_NAME),
+        (lambda: doc.set_command_name(env, name), environment, ENVIRONMENT_NAME),
+    ]:
+        if accepted:
+            call()
+            continue
+        before = doc.to_syntax()
+        with pytest.raises(quorvel.ParseError) as info:
+            call()
+        assert str(info.value) == message
+        assert doc.to_syntax() == before
+    if not command:
+        tree = {"Root": {"mode": "Math", "children": [{"Command": {"name": name, "args": [], "known": False}}]}}
+        with pytest.raises(quorvel.ParseError, match="^Command name must be one control sequence"):
+            Document.from_syntax(tree)
+
+
 def test_environment_checks_body_before_args():
     doc = Document()
     with pytest.raises(quorvel.EditError, match="^node belongs to a different document$"):

@@ -272,6 +272,9 @@ def test_interpreter_failures_propagate():
 # ---- Random valid trees ---------------------------------------------------------
 
 names = st.text(max_size=5)
+# Names that write as one control sequence, and as an environment's name.
+command_names = st.from_regex(r"\A(?:[A-Za-z]{1,5}|[^A-Za-z\n])\Z")
+environment_names = st.from_regex(r"\A[A-Za-z0-9*@.:-]{1,5}\Z")
 chars = st.characters(exclude_categories=("Cs",))  # a lone surrogate is no character
 delimiters = st.one_of(
     st.just("None"), chars.map(lambda c: {"Char": c}), names.map(lambda n: {"Control": n})
@@ -327,12 +330,12 @@ def nodes(mode, depth):
     return st.one_of(
         leaves(mode),
         modes.flatmap(group_of),
-        st.builds(lambda n, a, k: command(n, *a, known=k), names, slots, st.booleans()),
+        st.builds(lambda n, a, k: command(n, *a, known=k), command_names, slots, st.booleans()),
         st.builds(lambda n, a, l, r: {"Infix": {"name": n, "args": a, "left": l, "right": r}},
-                  names, slots, child, child),
-        st.builds(lambda n, a: {"Declarative": {"name": n, "args": a}}, names, slots),
+                  command_names, slots, child, child),
+        st.builds(lambda n, a: {"Declarative": {"name": n, "args": a}}, command_names, slots),
         st.builds(lambda n, a, k, b: {"Environment": {"name": n, "args": a, "known": k, "body": b}},
-                  names, slots, st.booleans(), modes.flatmap(group_of)),
+                  environment_names, slots, st.booleans(), modes.flatmap(group_of)),
         st.builds(scripted, child, st.none() | child, st.none() | child),
     )
 
