@@ -386,6 +386,7 @@ public:
           text_(sight.text),
           empty_groups_go_(flattening != nullptr && !(*flattening)[FlattenGuard::EmptyGroup]),
           empty_groups_go_in_env_(empty_groups_go_ && !(*flattening)[FlattenGuard::EnvBody]),
+          keeps_text_edges_(flattening == nullptr || flattening->ligature_break),
           tasks_(kept_.get().tasks),
           items_(kept_.get().items),
           pairs_(kept_.get().pairs),
@@ -1012,12 +1013,15 @@ private:
             emit(task.pairs_begin, task.measure, task.mode, other_mode(task.mode), true);
             support::truncate(pairs_, task.pairs_begin);
             for (NodeId n : out_) pairs_.push_back({n, task.outer});
-        } else if (task.mode == ContentMode::Text && !absorbed) {
-            // A text font command sets its own box edges (the italic
-            // corrections at either end), so one that changes the font keeps
-            // its shape: its body is written relative to its own value and
-            // it stands in the list around as one item, never split into
-            // runs of its neighbours or merged with them.
+        } else if (task.mode == ContentMode::Text && pairs_.size() > task.pairs_begin &&
+                   (!absorbed || keeps_text_edges_)) {
+            // A text font command adds the italic correction of the
+            // character before it and of its own last one where the font
+            // after is upright, whatever its value: one with content keeps
+            // its shape, while rendering is kept even where it changes
+            // nothing. Its body is written relative to its own value and it
+            // stands in the list around as one item, never split into runs
+            // or merged with its neighbours.
             emit(task.pairs_begin, task.start, task.mode, task.mode, false);
             support::truncate(pairs_, task.pairs_begin);
             const CanonicalForm& line = *canonical_line(code_of_prefix(row));
@@ -1418,6 +1422,9 @@ private:
     const knowledge::KnowledgeBase* text_;
     const bool empty_groups_go_;
     const bool empty_groups_go_in_env_;
+    // Text font commands that change nothing stay, for their italic
+    // corrections: while flattening keeps ligatures apart, rendering is kept.
+    const bool keeps_text_edges_;
     std::vector<Task>& tasks_;
     std::vector<NodeId>& items_;
     std::vector<Pair>& pairs_;

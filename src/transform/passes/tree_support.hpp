@@ -105,9 +105,11 @@ constexpr bool is_spacing_byte(unsigned char c) noexcept {
 // Whether two characters written side by side in text render as one glyph:
 // `--` and `---` as dashes, two quotes as a double quote, `!`` and `?`` as
 // the inverted marks, `<<` and `>>` as guillemets, and the f-ligatures `ff`,
-// `fi`, `fl` (`ffi` and `ffl` join pair by pair).
+// `fi`, `fl` (`ffi` and `ffl` join pair by pair). Two spaces join as well:
+// TeX reads a run of them as one, while a brace between them keeps both.
 constexpr bool joins_in_text(char first, char second) noexcept {
     switch (second) {
+        case ' ': return first == ' ';
         case 'f':
         case 'i':
         case 'l': return first == 'f';
