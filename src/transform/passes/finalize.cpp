@@ -34,17 +34,9 @@ bool is_leaf(const Node& node) {
 }
 
 // Whether the text of the node may end in a control word, whose name TeX
-// ends by skipping the white space after it: a command without arguments
-// named by letters (or a control space), or an error's snippet.
+// ends by skipping the white space after it; an error's snippet may.
 bool may_end_in_control_word(const Node& node) {
-    if (node.is<Node::Error>()) return true;
-    if (!node.is<Node::Command>() && !node.is<Node::Declarative>()) return false;
-    for (const auto& arg : *node.args())
-        if (arg) return false;
-    const std::string_view name = *node.name();
-    if (name.empty()) return false;
-    const unsigned char c = static_cast<unsigned char>(name.front());
-    return ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c == ' ' || c == '\t';
+    return node.is<Node::Error>() || support::is_bare_control_word(node);
 }
 
 // Whether the list ends in a text of spacing alone after a control word:

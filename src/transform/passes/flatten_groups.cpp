@@ -705,7 +705,9 @@ private:
                 return keep(ReportCounter::ScriptBaseHit);
             if (group.mode == ContentMode::Text && guards_.ligature_break && joins_ligature(frame, parent, entries))
                 return Outcome::Keep;
-            if (group.mode == ContentMode::Text && spacing_would_end_a_name(frame, parent, entries)) return Outcome::Keep;
+            if (group.mode == ContentMode::Text &&
+                (spacing_would_end_a_name(frame, parent, entries) || spacing_after_would_end_a_name(parent, entries)))
+                return Outcome::Keep;
             if (group.mode == ContentMode::Text && std::any_of(entries.begin(), entries.end(), [&](const Entry& e) {
                     return support::is_lone_math_shift(ast_, e.node);
                 }))
@@ -786,6 +788,16 @@ private:
     // In text, spacing right after a control word only ends its name: a
     // group between them keeps a text of spacing alone, which the next
     // reading would lose.
+    // Likewise where the group ends in a control word and spacing alone
+    // follows it, short of the end of the list.
+    bool spacing_after_would_end_a_name(const Frame& parent, std::span<const Entry> entries) const {
+        if (entries.empty() || !support::is_bare_control_word(ast_.node(entries.back().node))) return false;
+        if (parent.cursor + 1 >= parent.edge_end || !edges_[parent.cursor].second.is_group_child()) return false;
+        const auto* text = ast_.node(edges_[parent.cursor].first).get_if<Node::Text>();
+        return text != nullptr && !text->value.empty() &&
+               support::leading_spacing(text->value) == text->value.size();
+    }
+
     bool spacing_would_end_a_name(const Frame& frame, const Frame& parent, std::span<const Entry> entries) const {
         if (frame.list_begin == parent.list_begin) return false;
         const Node& before = ast_.node(list_[frame.list_begin - 1].node);

@@ -874,6 +874,7 @@ private:
                 count(*row, AttributeCounter::RedundantDeclaratives);
             }
             ast_.remove_detached(id);
+            if (mode == ContentMode::Text) drop_name_end_before(task);
             ++stretch_;
             // Every declarative name is a control word. In text the spacing
             // after it is no content; once the command is gone, the text
@@ -920,6 +921,19 @@ private:
         const auto children = ast_.children(body);
         return std::any_of(children.begin(), children.end(),
                            [&](NodeId c) { return support::is_lone_math_shift(ast_, c); });
+    }
+
+    // Spacing alone between a control word that stays and a declarative
+    // taken out only ended that word's name: once the declarative has gone,
+    // it could end the list, where it would be written as a space.
+    void drop_name_end_before(const Task& task) {
+        const std::size_t n = pairs_.size();
+        if (n < task.pairs_begin + 2 || pairs_[n - 1].stretch != stretch_ || pairs_[n - 2].stretch != stretch_) return;
+        const auto* text = ast_.node(pairs_[n - 1].node).get_if<Node::Text>();
+        if (text == nullptr || support::leading_spacing(text->value) != text->value.size()) return;
+        if (!support::is_bare_control_word(ast_.node(pairs_[n - 2].node))) return;
+        ast_.remove_detached(pairs_[n - 1].node);
+        pairs_.pop_back();
     }
 
     // A text that followed a removed control word, without the spacing run
@@ -1224,12 +1238,16 @@ private:
     }
 
     // Whether two texts of one run, written side by side, would join into a
-    // ligature that a removed command or brace kept apart; an empty brace
-    // group between them keeps it apart still.
+    // ligature that a removed command or brace kept apart, or spacing would
+    // come right after a control word, which would take it for its name's
+    // end; an empty brace group between them keeps them apart still.
     bool would_join(const Pair& before, const Pair& after) const {
         if (before.stretch == after.stretch) return false;
         const auto* first = ast_.node(before.node).get_if<Node::Text>();
         const auto* second = ast_.node(after.node).get_if<Node::Text>();
+        if (second != nullptr && support::leading_spacing(second->value) > 0 &&
+            support::is_bare_control_word(ast_.node(before.node)))
+            return true;
         if (first == nullptr || second == nullptr || first->value.empty() || second->value.empty()) return false;
         return support::joins_in_text(std::string_view(first->value).back(), std::string_view(second->value).front());
     }

@@ -158,6 +158,11 @@ bool primes_join_wrongly(const syntax::Ast& ast, syntax::ast::NodeId before, syn
 // stay; this tells whether a member of a text list is one of them.
 bool is_lone_math_shift(const syntax::Ast& ast, syntax::ast::NodeId id);
 
+// Whether the node is written as a control word or a control space alone (a
+// command or declarative with no argument written): TeX skips the white
+// space after it, which only ends its name.
+bool is_bare_control_word(const syntax::ast::Node& node);
+
 // What a rule building a math list writes after `before` for `item`: the
 // item, or where its primes would join `before`, as the `'` of a function
 // would after `\partial^{2}`, a brace group holding it, which flattening
