@@ -131,6 +131,7 @@ public:
     // Text items up to `}`, the end of input or \end; the white space before
     // the stop is left unconsumed.
     bool text_content(DecomposedChildren& out);
+    // The space TeX sets before the stop at `at`, as an item of its own.
     void closing_space(std::size_t at, DecomposedChildren& out);
     // The content of a mode made one implicit group.
     bool math_group(MathContentKind kind, TrackedNode& out);

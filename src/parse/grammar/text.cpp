@@ -56,14 +56,7 @@ bool Grammar::text_atom(bool paren_recover, TrackedNode& out) {
            attempt(active_space(out));
 }
 
-bool Grammar::text_argument(TrackedNode& out) {
-    const SpannedToken* t = in_.peek();
-    if (t != nullptr && t->token.is_control("end")) {
-        in_.expect(pattern::kSomethingElse);
-        return false;
-    }
-    return text_chunk(out, true) || text_atom(false, out);
-}
+bool Grammar::text_argument(TrackedNode& out) { return text_chunk(out, true) || text_item(out); }
 
 bool Grammar::text_chunk(TrackedNode& out, bool one_token) {
     const std::size_t start = in_.pos();
