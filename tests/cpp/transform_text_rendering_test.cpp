@@ -211,6 +211,9 @@ TEST(TransformTextRendering, TextArgumentsReadAsTeXReadsThem) {
         {R"(\text{$x$ })", R"(\text {$x$ })", nullptr},
         {R"(\textrm{$x$ \cal $y$})", R"(\textrm {$x$ \cal $y$})", nullptr},
         {R"(\text{a \mit b})", R"(\text {a \mit b})", nullptr},
+        // A brace between a control word and spacing keeps the spacing shown.
+        {R"(\text{{a\ } b})", R"(\text {{a\ } b})", nullptr},
+        {R"(\text{\quad{ x}})", R"(\text {\quad{ x}})", nullptr},
     });
     // Read without braces, the argument gets them: the trees differ there.
     check({
