@@ -213,7 +213,7 @@ TEST(TransformTextRendering, TextArgumentsReadAsTeXReadsThem) {
         {R"(\text{a \mit b})", R"(\text {a \mit b})", nullptr},
         // A brace between a control word and spacing keeps the spacing shown.
         {R"(\text{{a\ } b})", R"(\text {{a\ } b})", nullptr},
-        {R"(\text{\quad{ x}})", R"(\text {\quad{ x}})", nullptr},
+        {R"(\text{\cal{ x}})", R"(\text {\cal{ x}})", nullptr},
     });
     // Read without braces, the argument gets them: the trees differ there.
     check({
