@@ -705,9 +705,11 @@ private:
         // its primes are glued alike.
         glue_next_prime_ = i > 0 && starts_with_prime(node) &&
                            (t.mode == ContentMode::Math || !in_text_content(child));
-        if (t.mode == ContentMode::Text && ends_on_lone_spacing(t.node, children, i)) {
-            // Spacing between an item and the closing brace reads as
-            // nothing: a control space is the space it renders.
+        if (t.mode == ContentMode::Text && (ends_control_word(ContentMode::Text) || last_ == SpacingClass::Raw) &&
+            ends_on_lone_spacing(t.node, children, i)) {
+            // Spacing between a control word and the closing brace reads as
+            // nothing: a control space is the space it renders. After any
+            // other item it reads back as itself.
             put_control(rule_c(ContentMode::Text, true), " ", ContentMode::Text);
             return;
         }

@@ -518,9 +518,18 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"known_prefix", "\\text{\\textbf{x} y}", "math[\\text{T:T<\\textbf{T:T<\"x\">} \" y\">}]", {}},
         Case{"declarative", "\\text{\\bf x}", "math[\\text{T:T<\\bf!decl \" x\">}]", {}},
         Case{"inline_math", "\\text{a $x^2$ b}", "math[\\text{T:T<\"a \" $x^2$ \" b\">}]", {}},
-        // White space after the last item ends the text, as before a group's `}`.
-        Case{"space_after_command", "\\textbf{ \\textit{b} }", "math[\\textbf{T:T<\" \" \\textit{T:T<\"b\">}>}]", {}},
-        Case{"unbraced_item", "\\text x", "math[\\text{T:\"x\"}]", {}}),
+        // White space before the closing brace is a space TeX sets, unless
+        // it ends a control word's name.
+        Case{"space_after_command", "\\textbf{ \\textit{b} }",
+             "math[\\textbf{T:T<\" \" \\textit{T:T<\"b\">} \" \">}]", {}},
+        Case{"space_after_control_symbol", "\\text{5\\% }", "math[\\text{T:T<\"5\" % \" \">}]", {}},
+        Case{"space_after_inline_math", "\\text{$x$ }", "math[\\text{T:T<$x$ \" \">}]", {}},
+        Case{"space_after_control_word", "\\text{a\\bf }", "math[\\text{T:T<\"a\" \\bf!decl>}]", {}},
+        Case{"space_after_control_space", "\\text{a\\  }", "math[\\text{T:T<\"a\" \\ >}]", {}},
+        Case{"unbraced_item", "\\text x", "math[\\text{T:\"x\"}]", {}},
+        // Without braces the argument is one token; what follows is math.
+        Case{"unbraced_token", "\\text xy", "math[\\text{T:\"x\"} y]", {}},
+        Case{"unbraced_token_before_space", "\\text x y", "math[\\text{T:\"x\"} y]", {}}),
     case_name);
 
 

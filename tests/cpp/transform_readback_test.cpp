@@ -232,8 +232,8 @@ const SettleCase SETTLE_CASES[] = {
     {"\\textit{{\\bf }{\\sf x}}", "\\textit {{}} \\textsf {\\textit{x}}", nullptr},
     {"\\text{x{\\bf\\large{}}}", "\\text {x\\large\\textbf{{}}}", "\\text {x}"},
     // Spacing alone after a control word, and before a closing brace.
-    {"\\text{a\\large{} \\textbf{b}}", "\\text {a\\large{} \\large\\textbf{b}}", nullptr},
-    {"\\textbf{b $x$ \\tt b}", "\\textbf {b $x$\\ } \\texttt {\\textbf{b}}", nullptr},
+    {"\\text{a\\large{} \\textbf{b}}", "\\text {a\\large{} \\textbf{b}}", nullptr},
+    {"\\textbf{b $x$ \\tt b}", "\\textbf {b $x$ } \\texttt {\\textbf{b}}", nullptr},
     // A run ends at every cell separator, whatever body it stands in, and
     // a script after one has an empty base of its own.
     {"\\begin{matrix}\\bf x&'y\\end{matrix}", "\\begin {matrix} \\mathbf { x } &' y \\end {matrix}", nullptr},

@@ -94,8 +94,8 @@ TEST(TransformTextRendering, SpacingAfterARemovedDeclarativeIsDropped) {
         // A declarative written back in front of a real space: the space
         // stays content. Corpus and equiv take the empty group out, as they
         // do when it is written so in the source.
-        {R"(\text{\large{\it a} b})", R"(\text {\large\textit{a}\large{} b})", R"(\text {\large\textit{a}\large b})"},
-        {R"(\text{\large{\bf a}~b})", R"(\text {\large\textbf{a}\large~b})", nullptr},
+        {R"(\text{\large{\it a} b})", R"(\text {\large\textit{a}{} b})", R"(\text {\large\textit{a} b})"},
+        {R"(\text{\large{\bf a}~b})", R"(\text {\large\textbf{a}~b})", nullptr},
         {R"({\bf x} y)", R"(\mathbf { x } y)", nullptr},
     });
 }
@@ -194,13 +194,50 @@ TEST(TransformTextRendering, ControlSymbolsInTextKeepTheirText) {
     });
 }
 
+// Text arguments as TeX reads them: a space before the closing brace shows
+// unless it ends a control word's name; an argument without braces is one
+// token, and what follows it is math; a nested text font command keeps its
+// shape, its italic corrections with it; `\cal` and `\mit` do nothing in
+// text and stay as written.
+TEST(TransformTextRendering, TextArgumentsReadAsTeXReadsThem) {
+    check_same_tree_where_kept({
+        {R"(\textbf { \textit { d } })", R"(\textbf { \textit{ d } })", nullptr},
+        {R"(\textit { \textbf { P } } ^ { b })", R"(\textit { \textbf{ P } } ^ { b })", nullptr},
+        {R"(\textbf { \textup { u } } x)", R"(\textbf { \textup{ u } } x)", nullptr},
+        {R"(\text{\textit{a\textbf{f}}})", R"(\text {\textit{a\textbf{f}}})", nullptr},
+        {R"(\text{\textit{a}\textit{b}})", R"(\text {\textit{a}\textit{b}})", nullptr},
+        {R"(\text { 95\% })", R"(\text { 95\% })", nullptr},
+        {R"(\textrm { \, -- \, })", R"(\textrm { \, -- \, })", nullptr},
+        {R"(\text{$x$ })", R"(\text {$x$ })", nullptr},
+        {R"(\textrm{$x$ \cal $y$})", R"(\textrm {$x$ \cal $y$})", nullptr},
+        {R"(\text{a \mit b})", R"(\text {a \mit b})", nullptr},
+        // A brace between a control word and spacing keeps the spacing shown.
+        {R"(\text{{a\ } b})", R"(\text {{a\ } b})", nullptr},
+        {R"(\text{\cal{ x}})", R"(\text {\cal{ x}})", nullptr},
+    });
+    // Read without braces, the argument gets them: the trees differ there.
+    check({
+        {R"(\textrm i \frac{a}{b})", R"(\textrm {i} \frac { a } { b })", nullptr},
+        {R"({ \textbf z })", R"({ \textbf {z} })", R"(\textbf {z})"},
+        {R"(\textrm ij)", R"(\textrm {i} j)", nullptr},
+        {R"(\textrm\% x)", R"(\textrm {\%} x)", nullptr},
+        // The space after a control word only ends its name.
+        {R"(\text{\bf a \textit{b} \large})", R"(\text {\textbf{a \textit{b} }})", nullptr},
+        {R"(\text{a\  \large b})", R"(\text {a\ \large b})", nullptr},
+        {R"(\textbf{-- \cal \large --})", R"(\textbf {-- \cal} \textbf {\large --})", nullptr},
+    });
+}
+
 // Lowering must not join them either: a removed declarative or brace that
 // kept two characters apart leaves an empty group between them.
 TEST(TransformTextRendering, LoweringKeepsLigaturesApart) {
     check({
         {R"(\text{{\bf -}{\bf -}})", R"(\text {\textbf{-{}-}})", R"(\text {\textbf{--}})"},
         {R"(\text{\bf -\bf -})", R"(\text {\textbf{-{}-}})", R"(\text {\textbf{--}})"},
-        {R"(\text{\bf '\textbf{'}})", R"(\text {\textbf{'{}'}})", R"(\text {\textbf{''}})"},
+        // A text font command that changes nothing still adds the italic
+        // corrections at its edges: it stays where rendering is kept.
+        {R"(\text{\bf '\textbf{'}})", R"(\text {\textbf{'\textbf{'}}})", R"(\text {\textbf{''}})"},
+        {R"(\text{\bf f\textbf{f}})", R"(\text {\textbf{f\textbf{f}}})", R"(\text {\textbf{ff}})"},
         {R"(\text{\bf <{\bf <}})", R"(\text {\textbf{<{<}}})", R"(\text {\textbf{<<}})"},
         {R"(\text{-{\bf -}})", R"(\text {-\textbf{-}})", nullptr},
         {R"(\text{{\bf a}{\bf b}})", R"(\text {\textbf{ab}})", nullptr},
@@ -385,6 +422,75 @@ TEST(TransformTextRendering, MadeTextsRenderAsWritten) {
             if (profile.preserve) {
                 EXPECT_EQ(rendering(output), rendering(source)) << output;
             }
+        }
+    }
+}
+
+// Text font commands and declaratives, nested, with spaces before closing
+// braces, control symbols and arguments of one token, in text and in math.
+class FontNestMaker {
+public:
+    explicit FontNestMaker(unsigned seed) : rng_(seed) {}
+
+    std::string formula() {
+        return below(2) == 0 ? R"(\text{)" + content(0) + "}" : "x" + prefix(0) + "y";
+    }
+
+private:
+    std::size_t below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_); }
+
+    std::string prefix(int depth) {
+        static const char* const prefixes[] = {"\\textbf", "\\textit", "\\textrm", "\\textsf", "\\textup"};
+        std::string out = prefixes[below(std::size(prefixes))];
+        if (depth >= 3 || below(4) == 0) return out + (below(2) == 0 ? " a" : "\\%");
+        return out + (below(2) == 0 ? "{" : " { ") + content(depth + 1) + "}";
+    }
+
+    std::string content(int depth) {
+        static const char* const atoms[] = {"a", "f", " ", "\\%", "\\,", "\\ ", "$x$", "~", "--"};
+        static const char* const declaratives[] = {"\\bf", "\\it", "\\large", "\\cal", "\\mit", "\\sf"};
+        std::string out;
+        for (std::size_t i = 0, n = 1 + below(4); i < n; ++i) {
+            const std::size_t pick = below(depth < 3 ? 8 : 5);
+            if (pick < 4) {
+                out += atoms[below(std::size(atoms))];
+            } else if (pick == 4) {
+                out += declaratives[below(std::size(declaratives))];
+                out += " ";
+            } else if (pick == 5) {
+                out += "{" + content(depth + 1) + "}";
+            } else {
+                out += prefix(depth);
+            }
+            if (below(3) == 0) out += " ";
+        }
+        return out;
+    }
+
+    std::mt19937 rng_;
+};
+
+// At every profile the output reads back clean and writes back to itself,
+// and is settled: normalised again it stays as it is.
+TEST(TransformTextRendering, NestedFontCommandsReadBackSettled) {
+    for (const Profile& profile : PROFILES) {
+        const TransformContext engine = testing::make_engine(parse_context(), profile.mask);
+        for (unsigned seed = 0; seed < 120; ++seed) {
+            const std::string source = FontNestMaker(seed).formula();
+            SCOPED_TRACE(source + " at " + profile.name);
+            auto document = testing::parse_document(parse_context(), source);
+            TransformOptions options;
+            options.flatten_groups.preserve_rendered_spacing = profile.preserve;
+            ASSERT_TRUE(engine.run_with(document.ast_mut(), parse_context(), options));
+            const auto output = syntax::serialize::serialize_with(document.ast(), syntax::SerializeOptions{});
+            ASSERT_TRUE(output);
+            const auto again = parse::parse_source(parse_context(), *output, parse::ParseConfig{});
+            ASSERT_TRUE(again.document.has_value()) << *output;
+            ASSERT_TRUE(again.diagnostics.empty()) << *output << ": " << again.diagnostics.front().message;
+            const auto rewritten = again.document->to_latex();
+            ASSERT_TRUE(rewritten);
+            EXPECT_EQ(*rewritten, *output) << "written back otherwise";
+            EXPECT_EQ(normalise(profile, *output), *output) << "not settled in one round";
         }
     }
 }

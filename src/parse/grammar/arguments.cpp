@@ -477,7 +477,7 @@ private:
         // missing mandatory argument.
         TrackedNode node;
         const bool ok = labelled(in_, pattern::kMandatoryArgument, true, [&] {
-            return mode == ContentMode::Math ? math_atom_argument(node) : g_.text_item(node);
+            return mode == ContentMode::Math ? math_atom_argument(node) : g_.text_argument(node);
         });
         if (!ok) {
             failure = in_.take_failure();

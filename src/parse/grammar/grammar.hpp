@@ -131,6 +131,8 @@ public:
     // Text items up to `}`, the end of input or \end; the white space before
     // the stop is left unconsumed.
     bool text_content(DecomposedChildren& out);
+    // The space TeX sets before the stop at `at`, as an item of its own.
+    void closing_space(std::size_t at, DecomposedChildren& out);
     // The content of a mode made one implicit group.
     bool math_group(MathContentKind kind, TrackedNode& out);
     bool text_group(TrackedNode& out);
@@ -159,7 +161,11 @@ public:
     // `paren_recover`: whether the content of \(...\) recovers its items.
     bool text_atom(bool paren_recover, TrackedNode& out);
     bool braced_group(ContentMode mode, TrackedNode& out);
-    bool text_chunk(TrackedNode& out);
+    // `one_token`: the chunk of an argument written without braces, which
+    // TeX reads as one token.
+    bool text_chunk(TrackedNode& out, bool one_token = false);
+    // An argument written without braces: one token, or a text item.
+    bool text_argument(TrackedNode& out);
 
     // ---- Commands ------------------------------------------------------------
 

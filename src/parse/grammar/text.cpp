@@ -56,7 +56,9 @@ bool Grammar::text_atom(bool paren_recover, TrackedNode& out) {
            attempt(active_space(out));
 }
 
-bool Grammar::text_chunk(TrackedNode& out) {
+bool Grammar::text_argument(TrackedNode& out) { return text_chunk(out, true) || text_item(out); }
+
+bool Grammar::text_chunk(TrackedNode& out, bool one_token) {
     const std::size_t start = in_.pos();
     TextChunkJoiner joiner;
     std::string piece;
@@ -76,6 +78,7 @@ bool Grammar::text_chunk(TrackedNode& out) {
         if (piece.empty()) break;
         joiner.add(piece);
         in_.bump();
+        if (one_token) break;
     }
     if (in_.pos() == start) {
         in_.expect(pattern::kText);

@@ -33,10 +33,16 @@ bool is_leaf(const Node& node) {
     }
 }
 
-// Whether the list ends in a text of spacing alone after an item that is no
-// text: the reader drops such spacing before a closing brace.
+// Whether the text of the node may end in a control word, whose name TeX
+// ends by skipping the white space after it; an error's snippet may.
+bool may_end_in_control_word(const Node& node) {
+    return node.is<Node::Error>() || support::is_bare_control_word(node);
+}
+
+// Whether the list ends in a text of spacing alone after a control word:
+// the reader drops such spacing before a closing brace.
 bool ends_on_lone_spacing(const Ast& ast, std::span<const NodeId> children) {
-    if (children.size() < 2 || ast.node(children[children.size() - 2]).is<Node::Text>()) return false;
+    if (children.size() < 2 || !may_end_in_control_word(ast.node(children[children.size() - 2]))) return false;
     const auto* text = ast.node(children.back()).get_if<Node::Text>();
     if (text == nullptr) return false;
     const std::string_view value = text->value;

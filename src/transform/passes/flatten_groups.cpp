@@ -705,7 +705,9 @@ private:
                 return keep(ReportCounter::ScriptBaseHit);
             if (group.mode == ContentMode::Text && guards_.ligature_break && joins_ligature(frame, parent, entries))
                 return Outcome::Keep;
-            if (group.mode == ContentMode::Text && spacing_would_end_a_name(frame, parent, entries)) return Outcome::Keep;
+            if (group.mode == ContentMode::Text &&
+                (spacing_would_end_a_name(frame, parent, entries) || spacing_after_would_end_a_name(parent, entries)))
+                return Outcome::Keep;
             if (group.mode == ContentMode::Text && std::any_of(entries.begin(), entries.end(), [&](const Entry& e) {
                     return support::is_lone_math_shift(ast_, e.node);
                 }))
@@ -784,24 +786,29 @@ private:
     }
 
     // In text, spacing right after a control word only ends its name: a
-    // group between them keeps a text of spacing alone, which the next
-    // reading would lose.
+    // group between them keeps the spacing a text starts with, which TeX
+    // would skip.
+    // Likewise where the group ends in a control word and a text starting
+    // with spacing follows it.
+    bool spacing_after_would_end_a_name(const Frame& parent, std::span<const Entry> entries) const {
+        if (entries.empty() || !support::is_bare_control_word(ast_.node(entries.back().node))) return false;
+        if (parent.cursor >= parent.edge_end || !edges_[parent.cursor].second.is_group_child()) return false;
+        return starts_with_shown_spacing(edges_[parent.cursor].first, parent.cursor + 1 == parent.edge_end);
+    }
+
+    // Whether the node is a text whose leading spacing a control word right
+    // before it would take for its name's end. Spacing alone at the end of
+    // a list is written as a control space, which shows.
+    bool starts_with_shown_spacing(NodeId id, bool last) const {
+        const auto* text = ast_.node(id).get_if<Node::Text>();
+        if (text == nullptr) return false;
+        const std::size_t spacing = support::leading_spacing(text->value);
+        return spacing > 0 && !(last && spacing == text->value.size());
+    }
+
     bool spacing_would_end_a_name(const Frame& frame, const Frame& parent, std::span<const Entry> entries) const {
         if (frame.list_begin == parent.list_begin) return false;
-        const Node& before = ast_.node(list_[frame.list_begin - 1].node);
-        std::string_view name;
-        if (const auto* d = before.get_if<Node::Declarative>()) {
-            if (!d->args.empty()) return false;
-            name = d->name;
-        } else if (const auto* c = before.get_if<Node::Command>()) {
-            for (const auto& arg : c->args)
-                if (arg) return false;
-            name = c->name;
-        } else {
-            return false;
-        }
-        if (name.empty() || !((name.back() >= 'a' && name.back() <= 'z') || (name.back() >= 'A' && name.back() <= 'Z')))
-            return false;
+        if (!support::is_bare_control_word(ast_.node(list_[frame.list_begin - 1].node))) return false;
         NodeId first;
         bool last = false;  // the text would end the list
         if (!entries.empty()) {
@@ -813,12 +820,7 @@ private:
         } else {
             return false;
         }
-        const auto* text = ast_.node(first).get_if<Node::Text>();
-        if (text == nullptr) return false;
-        // Only spacing alone is lost from the written text: before anything
-        // else a space follows the control word all the same. At the end of
-        // a list it is written as a control space.
-        return !text->value.empty() && support::leading_spacing(text->value) == text->value.size() && !last;
+        return starts_with_shown_spacing(first, last);
     }
 
     // Primes read back as a script of the item they follow (see

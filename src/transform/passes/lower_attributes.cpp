@@ -389,6 +389,7 @@ public:
           text_(sight.text),
           empty_groups_go_(flattening != nullptr && !(*flattening)[FlattenGuard::EmptyGroup]),
           empty_groups_go_in_env_(empty_groups_go_ && !(*flattening)[FlattenGuard::EnvBody]),
+          keeps_text_edges_(flattening == nullptr || flattening->ligature_break),
           tasks_(kept_.get().tasks),
           items_(kept_.get().items),
           pairs_(kept_.get().pairs),
@@ -822,7 +823,17 @@ private:
     static const AttributeCommandSpec* recognised_declarative(const Node& node, ContentMode mode) {
         const auto* d = node.get_if<Node::Declarative>();
         if (d == nullptr || !d->args.empty()) return nullptr;
-        return lookup_declarative_form(mode, d->name);
+        const AttributeCommandSpec* row = lookup_declarative_form(mode, d->name);
+        return row != nullptr && sets_font(*row, mode) ? row : nullptr;
+    }
+
+    // LaTeX defines `\cal` and `\mit` for math alone, doing nothing in text,
+    // and `\oldstyle` not at all: the text families that have no text font
+    // command set no font. Left as written, they read as they did.
+    static bool sets_font(const AttributeCommandSpec& row, ContentMode mode) {
+        if (mode != ContentMode::Text || row.attr != Attr::TextFamily) return true;
+        const CanonicalForm* line = canonical_line(code_of_declarative(row));
+        return line != nullptr && line->prefix(mode).has_value();
     }
 
     // ---- Collecting one item -------------------------------------------------
@@ -866,6 +877,7 @@ private:
                 count(*row, AttributeCounter::RedundantDeclaratives);
             }
             ast_.remove_detached(id);
+            if (mode == ContentMode::Text) drop_name_end_before(task);
             ++stretch_;
             // Every declarative name is a control word. In text the spacing
             // after it is no content; once the command is gone, the text
@@ -914,6 +926,19 @@ private:
         const auto children = ast_.children(body);
         return std::any_of(children.begin(), children.end(),
                            [&](NodeId c) { return support::is_lone_math_shift(ast_, c); });
+    }
+
+    // Spacing alone between a control word that stays and a declarative
+    // taken out only ended that word's name: once the declarative has gone,
+    // it could end the list, where it would be written as a space.
+    void drop_name_end_before(const Task& task) {
+        const std::size_t n = pairs_.size();
+        if (n < task.pairs_begin + 2 || pairs_[n - 1].stretch != stretch_ || pairs_[n - 2].stretch != stretch_) return;
+        const auto* text = ast_.node(pairs_[n - 1].node).get_if<Node::Text>();
+        if (text == nullptr || support::leading_spacing(text->value) != text->value.size()) return;
+        if (!support::is_bare_control_word(ast_.node(pairs_[n - 2].node))) return;
+        ast_.remove_detached(pairs_[n - 1].node);
+        pairs_.pop_back();
     }
 
     // A text that followed a removed control word, without the spacing run
@@ -1001,11 +1026,26 @@ private:
     void complete_prefix_body(Task& task) {
         if (!task.explicit_body) check_empty_segment(task);
         const AttributeCommandSpec& row = *task.row;
-        if (prefix_is_fully_absorbed(task, row)) count(row, AttributeCounter::RedundantPrefixes);
+        const bool absorbed = prefix_is_fully_absorbed(task, row);
+        if (absorbed) count(row, AttributeCounter::RedundantPrefixes);
         if (task.across_modes) {
             emit(task.pairs_begin, task.measure, task.mode, other_mode(task.mode), true);
             support::truncate(pairs_, task.pairs_begin);
             for (NodeId n : out_) pairs_.push_back({n, task.outer});
+        } else if (task.mode == ContentMode::Text && pairs_.size() > task.pairs_begin &&
+                   (!absorbed || keeps_text_edges_)) {
+            // A text font command adds the italic correction of the
+            // character before it and of its own last one where the font
+            // after is upright, whatever its value: one with content keeps
+            // its shape, while rendering is kept even where it changes
+            // nothing. Its body is written relative to its own value and it
+            // stands in the list around as one item, never split into runs
+            // or merged with its neighbours.
+            emit(task.pairs_begin, task.start, task.mode, task.mode, false);
+            support::truncate(pairs_, task.pairs_begin);
+            const CanonicalForm& line = *canonical_line(code_of_prefix(row));
+            pairs_.push_back({new_prefix(line.prefix(task.mode)->name, out_, task.mode), task.outer, stretch_});
+            count(line, AttributeCounter::EmittedPrefixes);
         }
         ast_.remove_detached(task.node);
     }
@@ -1211,12 +1251,16 @@ private:
     }
 
     // Whether two texts of one run, written side by side, would join into a
-    // ligature that a removed command or brace kept apart; an empty brace
-    // group between them keeps it apart still.
+    // ligature that a removed command or brace kept apart, or spacing would
+    // come right after a control word, which would take it for its name's
+    // end; an empty brace group between them keeps them apart still.
     bool would_join(const Pair& before, const Pair& after) const {
         if (before.stretch == after.stretch) return false;
         const auto* first = ast_.node(before.node).get_if<Node::Text>();
         const auto* second = ast_.node(after.node).get_if<Node::Text>();
+        if (second != nullptr && support::leading_spacing(second->value) > 0 &&
+            support::is_bare_control_word(ast_.node(before.node)))
+            return true;
         if (first == nullptr || second == nullptr || first->value.empty() || second->value.empty()) return false;
         return support::joins_in_text(std::string_view(first->value).back(), std::string_view(second->value).front());
     }
@@ -1261,6 +1305,15 @@ private:
     bool starts_with_spacing(NodeId id) const {
         const auto* text = ast_.node(id).get_if<Node::Text>();
         return text != nullptr && support::leading_spacing(text->value) > 0;
+    }
+
+    // A prefix command of `mode` around the nodes.
+    NodeId new_prefix(std::string_view name, std::span<const NodeId> nodes, ContentMode mode) {
+        const NodeId body = new_group(nodes, GroupKind::Implicit{}, mode);
+        syntax::ast::ArgumentSlots args;
+        args.push_back(Argument{syntax::ast::ArgumentKind::Mandatory{}, false, ArgumentValue::MathContent{body}});
+        if (mode == ContentMode::Text) args.back()->value = ArgumentValue::TextContent{body};
+        return ast_.new_node(Node::Command{std::string(name), std::move(args), true});
     }
 
     NodeId new_text(std::string_view text) { return ast_.new_node(Node::Text{std::string(text)}); }
@@ -1366,11 +1419,7 @@ private:
             const CanonicalForm* line = canonical_line(segment.get(attr));
             if (line == nullptr || !line->declarative(mode)) continue;
             if (const auto& prefix = line->prefix(mode)) {
-                const NodeId body = new_group(wrapped_, GroupKind::Implicit{}, mode);
-                syntax::ast::ArgumentSlots args;
-                args.push_back(Argument{syntax::ast::ArgumentKind::Mandatory{}, false, ArgumentValue::MathContent{body}});
-                if (mode == ContentMode::Text) args.back()->value = ArgumentValue::TextContent{body};
-                const NodeId command = ast_.new_node(Node::Command{std::string(prefix->name), std::move(args), true});
+                const NodeId command = new_prefix(prefix->name, wrapped_, mode);
                 wrapped_.assign(1, command);
                 count(*line, AttributeCounter::EmittedPrefixes);
                 outside = 0;
@@ -1404,6 +1453,9 @@ private:
     const knowledge::KnowledgeBase* text_;
     const bool empty_groups_go_;
     const bool empty_groups_go_in_env_;
+    // Text font commands that change nothing stay, for their italic
+    // corrections: while flattening keeps ligatures apart, rendering is kept.
+    const bool keeps_text_edges_;
     std::vector<Task>& tasks_;
     std::vector<NodeId>& items_;
     std::vector<Pair>& pairs_;

@@ -46,6 +46,16 @@ PrimeHead prime_head(const syntax::Ast& ast, syntax::ast::NodeId id, bool throug
     }
 }
 
+bool is_bare_control_word(const syntax::ast::Node& node) {
+    if (!node.is<syntax::ast::Node::Command>() && !node.is<syntax::ast::Node::Declarative>()) return false;
+    for (const auto& arg : *node.args())
+        if (arg) return false;
+    const std::string_view name = *node.name();
+    if (name.empty()) return false;
+    const unsigned char c = static_cast<unsigned char>(name.front());
+    return ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c == ' ' || c == '\t';
+}
+
 bool is_lone_math_shift(const syntax::Ast& ast, syntax::ast::NodeId id) {
     const auto* command = ast.node(id).get_if<syntax::ast::Node::Command>();
     return command != nullptr && command->args.empty() && (command->name == "(" || command->name == ")");

@@ -112,9 +112,11 @@ constexpr bool is_spacing_byte(unsigned char c) noexcept {
 // Whether two characters written side by side in text render as one glyph:
 // `--` and `---` as dashes, two quotes as a double quote, `!`` and `?`` as
 // the inverted marks, `<<` and `>>` as guillemets, and the f-ligatures `ff`,
-// `fi`, `fl` (`ffi` and `ffl` join pair by pair).
+// `fi`, `fl` (`ffi` and `ffl` join pair by pair). Two spaces join as well:
+// TeX reads a run of them as one, while a brace between them keeps both.
 constexpr bool joins_in_text(char first, char second) noexcept {
     switch (second) {
+        case ' ': return first == ' ';
         case 'f':
         case 'i':
         case 'l': return first == 'f';
@@ -162,6 +164,11 @@ bool primes_join_wrongly(const syntax::Ast& ast, syntax::ast::NodeId before, syn
 // could pair with one outside and read back as inline math. Such braces
 // stay; this tells whether a member of a text list is one of them.
 bool is_lone_math_shift(const syntax::Ast& ast, syntax::ast::NodeId id);
+
+// Whether the node is written as a control word or a control space alone (a
+// command or declarative with no argument written): TeX skips the white
+// space after it, which only ends its name.
+bool is_bare_control_word(const syntax::ast::Node& node);
 
 // What a rule building a math list writes after `before` for `item`: the
 // item, or where its primes would join `before`, as the `'` of a function
