@@ -41,6 +41,17 @@ std::string slice_snippet(std::string_view source, std::size_t start, std::size_
 
 // ---- The \buildrel test ------------------------------------------------------------
 
+std::size_t buildrels_carried(const SyntaxNode& item) noexcept {
+    auto is_buildrel = [](const SyntaxNode* node) {
+        const auto* command = node != nullptr ? std::get_if<SyntaxNode::Command>(&node->value) : nullptr;
+        return command != nullptr && command->name == "buildrel";
+    };
+    const auto* scripted = std::get_if<SyntaxNode::Scripted>(&item.value);
+    if (scripted == nullptr) return is_buildrel(&item) ? 1 : 0;
+    return std::size_t{is_buildrel(scripted->base.get())} + std::size_t{is_buildrel(scripted->subscript.get())} +
+           std::size_t{is_buildrel(scripted->superscript.get())};
+}
+
 namespace {
 
 void collect_occurrences(std::string_view source, std::string_view word, std::size_t from,
