@@ -395,11 +395,11 @@ TEST(TransformFractionMatrix, OnlyTheOverOfABuildrelWaits) {
         std::uint64_t iterations;
     };
     const Case cases[] = {
-        {"{{\\buildrel a \\over b}\\over c}", "\\frac{\\mathrel{\\mathop{b}\\limits^{a}}}{c}", 1, 1, 2},
-        {"{{{\\buildrel a \\over b}\\over c}\\over d}", "\\frac{\\frac{\\mathrel{\\mathop{b}\\limits^{a}}}{c}}{d}", 2, 1, 2},
-        {"{{x\\over y}\\over {\\buildrel a \\over b}}", "\\frac{\\frac{x}{y}}{\\mathrel{\\mathop{b}\\limits^{a}}}", 2, 1, 2},
+        {"{{\\buildrel a \\over b}\\over c}", "\\frac{\\mathrel{\\mathop{\\mspace{0mu}b}\\limits^{a}}}{c}", 1, 1, 2},
+        {"{{{\\buildrel a \\over b}\\over c}\\over d}", "\\frac{\\frac{\\mathrel{\\mathop{\\mspace{0mu}b}\\limits^{a}}}{c}}{d}", 2, 1, 2},
+        {"{{x\\over y}\\over {\\buildrel a \\over b}}", "\\frac{\\frac{x}{y}}{\\mathrel{\\mathop{\\mspace{0mu}b}\\limits^{a}}}", 2, 1, 2},
         {"{{{x\\over a}\\over a}\\over a} \\buildrel p \\over q",
-         "\\frac{\\frac{\\frac{x}{a}}{a}}{a}\\mathrel{\\mathop{q}\\limits^{p}}", 3, 1, 2},
+         "\\frac{\\frac{\\frac{x}{a}}{a}}{a}\\mathrel{\\mathop{\\mspace{0mu}q}\\limits^{p}}", 3, 1, 2},
         {"{{{x\\over a}\\over a}\\over a}", "\\frac{\\frac{\\frac{x}{a}}{a}}{a}", 3, 0, 2},
     };
     const TransformContext engine = testing::make_engine(parse_context(), testing::FAITHFUL);

@@ -174,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "chr:dotsb chr:dotsm chr:dotsi", "chr:dotsb chr:dotsm chr:dotsi", "-", "chr:cdots",
                 {PackageName::Base}},
         RowCase{98, PackageName::Base, "buildrel-expand", RuleLevel::Faithful, 2, "cmd:buildrel", "cmd:buildrel",
-                "cmd:over", "cmd:mathrel cmd:mathop cmd:limits", {PackageName::Base}},
+                "cmd:over", "cmd:mathrel cmd:mathop cmd:mspace cmd:limits", {PackageName::Base}},
         RowCase{129, PackageName::Physics, "Bqty-to-brace-fence", RuleLevel::Faithful, 2, "cmd:Bqty", "-",
                 "cmd:Bqty", "cmd:left cmd:right", {PackageName::Physics}},
         RowCase{145, PackageName::Physics, "vu-to-hat-mathbf", RuleLevel::Faithful, 2, "cmd:vu", "cmd:vu", "-",

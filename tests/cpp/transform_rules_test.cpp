@@ -690,9 +690,9 @@ INSTANTIATE_TEST_SUITE_P(
                       LinearCase{"root family", "a\\uproot{2} b ", CORPUS, "ab"},
                       LinearCase{"spacing and hint drops", "a\\qquad b ", EQUIV, "ab"},
                       LinearCase{"spacing and hint drops", "a\\allowbreak b ", CORPUS, "ab"},
-                      LinearCase{"stacked operators", "\\buildrel a \\over b ", CORPUS, "\\mathrel{\\mathop{b}^{a}}"},
+                      LinearCase{"stacked operators", "\\buildrel a \\over b ", CORPUS, "\\mathrel{\\mathop{\\mspace{0mu}b}^{a}}"},
                       LinearCase{"stacked operators", "\\buildrel a \\over b ", FAITHFUL,
-                                 "\\mathrel{\\mathop{b}\\limits^{a}}"},
+                                 "\\mathrel{\\mathop{\\mspace{0mu}b}\\limits^{a}}"},
                       LinearCase{"long arrows", "a \\implies b ", FAITHFUL, "a\\;\\Longrightarrow\\;b"},
                       LinearCase{"multiple integrals", "\\idotsint ", FAITHFUL, "\\int\\cdots\\int"},
                       LinearCase{"multiple integrals", "\\idotsint\\limits_a^b ", FAITHFUL,
@@ -771,11 +771,11 @@ INSTANTIATE_TEST_SUITE_P(
         // A \buildrel beside the nest, or at its bottom, is not looked for
         // again at every level.
         NestedCase{"infix fractions", "\\mathrm{", "\\over b}", FAITHFUL,
-                   "\\mathrel{\\mathop{b}\\limits^{a}}\\mathrm{\\frac{x}{b}}", "\\buildrel a\\over b "},
+                   "\\mathrel{\\mathop{\\mspace{0mu}b}\\limits^{a}}\\mathrm{\\frac{x}{b}}", "\\buildrel a\\over b "},
         NestedCase{"infix fractions", "\\mathrm{", "x\\over b}", FAITHFUL,
-                   "\\mathrm{\\mathrel{\\mathop{b}\\limits^{a}}\\frac{x}{b}}", "", "\\buildrel a\\over b "},
+                   "\\mathrm{\\mathrel{\\mathop{\\mspace{0mu}b}\\limits^{a}}\\frac{x}{b}}", "", "\\buildrel a\\over b "},
         NestedCase{"infix fractions", "\\mathrm{{c\\over d}", "x\\over b}", FAITHFUL,
-                   "\\mathrm{\\frac{c}{d}\\mathrel{\\mathop{b}\\limits^{a}}\\frac{x}{b}}", "", "\\buildrel a\\over b "},
+                   "\\mathrm{\\frac{c}{d}\\mathrel{\\mathop{\\mspace{0mu}b}\\limits^{a}}\\frac{x}{b}}", "", "\\buildrel a\\over b "},
         // Not a nest: every `\\prime` of one long superscript asks whether
         // the superscript is primes alone, each a bounded look.
         NestedCase{"primes", "\\prime", "", CORPUS, "x'", "x^{", "}"},

@@ -202,8 +202,15 @@ RuleResult BuildrelExpandRule::apply(RuleContext& ctx, NodeId node) const {
     const NodeId top = buildrel_expand::math_content_from_parts(ast, top_parts);
 
     buildrel_expand::OperatorAndAfter split = buildrel_expand::take_operator_and_after(ast, place.right);
-    const NodeId op = split.op;
     std::vector<NodeId> after = std::move(split.after);
+    // As plain TeX's `\mathop{\kern\z@ rel}`, a space of nothing before the
+    // relation: a lone symbol as an operator's nucleus would be centred on
+    // the axis, and a letter would move.
+    syntax::ast::ArgumentSlots space_args;
+    space_args.push_back(Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::Dimension{"0mu"}});
+    const std::array<NodeId, 2> spaced{
+        ast.new_node(transform::helpers::prefix_command_node("mspace", std::move(space_args))), split.op};
+    const NodeId op = ast.implicit_math_group(spaced);
 
     NodeId stacked = ast.new_node(stacked_operator::helpers::stacked_operator_command(ast, "mathrel", op, top));
     if (position != node && slot != syntax::Slot::Kind::ScriptBase) {
