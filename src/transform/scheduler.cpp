@@ -142,7 +142,6 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
             // Every attempt counts, also one that declines and builds nothing.
             ++util::work_count;
             util::check_work();
-            const std::size_t first_record = ast.step_log()->records.size();
             ctx.waiting = false;
             RuleResult result = [&]() -> RuleResult {
                 try {
@@ -158,7 +157,7 @@ syntax::Expected<void, RewriteError> drive_fixed_point(syntax::Ast& ast, const p
                 continue;
             }
             recorder.record_applied(meta.key);
-            ctx.note_edits(*ast.step_log(), first_record);
+            ++ctx.edits;
             done = true;
             if (applied != nullptr) *applied = true;
             break;

@@ -36,14 +36,6 @@ TEST(TransformRegistry, ObjectsFollowTheTableInOrder) {
     }
 }
 
-// Once a pass finds no \buildrel in the tree, the numerators of \over are
-// no longer searched for one (RuleContext::may_hold_command): no rule may
-// make one.
-TEST(TransformRegistry, NoRuleEmitsBuildrel) {
-    for (const RuleMeta& meta : RULE_METAS)
-        for (const RuleTarget& target : meta.emits) EXPECT_NE(target.name, "buildrel") << meta.key.name;
-}
-
 TEST(TransformRegistry, OrderIsModulePathByteOrder) {
     auto path = [](const RuleRow& row) {
         std::string module(row.name);
