@@ -125,6 +125,7 @@ TEST(Buildrel, WithoutItsOverIsReported) {
         R"(\begin{matrix} \buildrel x & \over 1 \end{matrix})",
         R"({a \buildrel x \atop =})",
         R"(x^{\buildrel a} \over b)",
+        R"(x'^\buildrel a \over b)",
         R"(\sqrt\buildrel a \over b)",
         R"(\frac\buildrel a \over b c)",
     };

@@ -48,8 +48,17 @@ std::size_t buildrels_carried(const SyntaxNode& item) noexcept {
     };
     const auto* scripted = std::get_if<SyntaxNode::Scripted>(&item.value);
     if (scripted == nullptr) return is_buildrel(&item) ? 1 : 0;
-    return std::size_t{is_buildrel(scripted->base.get())} + std::size_t{is_buildrel(scripted->subscript.get())} +
-           std::size_t{is_buildrel(scripted->superscript.get())};
+    std::size_t carried = std::size_t{is_buildrel(scripted->base.get())} +
+                          std::size_t{is_buildrel(scripted->subscript.get())} +
+                          std::size_t{is_buildrel(scripted->superscript.get())};
+    // A superscript after primes is a list of them and it: its `\buildrel`
+    // would read the primes' closing brace into its top.
+    if (const auto* merged =
+            scripted->superscript ? std::get_if<SyntaxNode::Group>(&scripted->superscript->value) : nullptr) {
+        for (const SyntaxNode& member : merged->children)
+            if (is_buildrel(&member)) carried += 2;
+    }
+    return carried;
 }
 
 namespace {

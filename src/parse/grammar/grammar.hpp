@@ -49,7 +49,8 @@ bool is_outer_closing_boundary(const Token* next) noexcept;
 bool is_cell_separator(const SpannedToken* t) noexcept;
 
 // How many `\buildrel` commands a math item carries where the `\over` of
-// its cell can close one: the item itself, its base and its scripts. TeX
+// its cell can close one: the item itself, its base and its scripts (one
+// no `\over` can close counts as two). TeX
 // reads `\buildrel top \over rel` as one macro whose first argument runs
 // to the first `\over` of its group, so only the first `\buildrel` before
 // the `\over` that ends a cell's left items is closed; any other one is
