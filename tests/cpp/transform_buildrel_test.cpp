@@ -253,21 +253,9 @@ const JudgedCase JUDGED[] = {
      R"(\begin {matrix} \bf A \alpha \buildrel { \rm d e f } \over \longrightarrow & c \\ d & e \end {matrix})",
      R"(\begin {matrix} \mathbf { A \alpha \mathrel { \mathop { \mspace {0mu} \longrightarrow } \limits ^ )"
      R"({ \mathrm { d e f } } } } & c \\ d & e \end {matrix})"},
-    {17, R"({\bf {p \over q} \buildrel a \over \le })", R"({ \bf \frac { p } { q } \buildrel { a } \over \leq })",
-     R"(\mathbf { \frac { p } { q } \mathrel { \mathop { \mspace {0mu} \leq } \limits ^ { a } } })"},
-    {18, R"({\rm f \rm f \buildrel x^2 \over \sim  {p \over q} {\rm y}})",
-     R"({ \rm f \rm f \buildrel { x } ^ { 2 } \over \sim \frac { p } { q } \mathrm { y } })",
-     R"(\mathrm { f f \mathrel { \mathop { \mspace {0mu} \sim } \limits ^ { x ^ { 2 } } } \frac { p } { q } y })"},
     {19, R"(\buildrel \alpha  \over \to  {p \atop q} \bf A)",
      R"(\buildrel { \alpha } \over \to \genfrac . . {0pt} {} { p } { q } \mathbf { A })",
      R"(\mathrel { \mathop { \mspace {0mu} \to } \limits ^ { \alpha } } \genfrac . . {0pt} {} { p } { q } \mathbf { A })"},
-    {20, R"(x^{z_1 \buildrel \rm def \over \sim  \rm f z_1})",
-     R"(x ^ { z _ { 1 } \buildrel \rm d e f \over \sim \mathrm { f z _ { 1 } } })",
-     R"(x ^ { z _ { 1 } \mathrel { \mathop { \mspace {0mu} \sim } \limits ^ { \mathrm { d e f } } } \mathrm { f z _ { 1 } } })"},
-    {21, R"(\begin{matrix} \buildrel {\rm def} \over \to  {p \over q} & c \\ d & e \end{matrix})",
-     R"(\begin {matrix} \buildrel { \rm d e f } \over \to \frac { p } { q } & c \\ d & e \end {matrix})",
-     R"(\begin {matrix} \mathrel { \mathop { \mspace {0mu} \to } \limits ^ { \mathrm { d e f } } } \frac { p } { q } )"
-     R"(& c \\ d & e \end {matrix})"},
     {27, R"(x^{\bf A \alpha  \buildrel a \over \le  \rm f})", R"(x ^ { \bf A \alpha \buildrel { a } \over \leq \mathrm { f } })",
      R"(x ^ { \mathbf { A \alpha \mathrel { \mathop { \mspace {0mu} \leq } \limits ^ { a } } } \mathrm { f } })"},
 };
