@@ -50,11 +50,11 @@ bool is_cell_separator(const SpannedToken* t) noexcept;
 
 // How many `\buildrel` commands a math item carries where the `\over` of
 // its cell can close one: the item itself, its base and its scripts (one
-// no `\over` can close counts as two). TeX
-// reads `\buildrel top \over rel` as one macro whose first argument runs
-// to the first `\over` of its group, so only the first `\buildrel` before
-// the `\over` that ends a cell's left items is closed; any other one is
-// reported, as is one read as a command's unbraced argument.
+// no `\over` can close counts as two). TeX reads `\buildrel top \over rel`
+// as one macro whose first argument runs to the first `\over` of its
+// group, so only the first `\buildrel` before the `\over` that ends a
+// cell's left items is closed; any other one is reported, as is one read
+// as a command's unbraced argument.
 std::size_t buildrels_carried(const SyntaxNode& item) noexcept;
 inline constexpr std::string_view kUnclosedBuildrel = "\\buildrel without its \\over";
 
