@@ -27,9 +27,8 @@ namespace quorvel::facade {
 
 // Profile p admits the rule levels 0 to p. Authoring plans `over-to-frac`
 // but not the faithful `buildrel-expand`, to which `over-to-frac` leaves
-// every `\buildrel … \over …`: at Authoring such a formula fails with
-// "rewrite contract violated for command `over`"; from Faithful on it
-// becomes `\mathrel{\mathop{…}\limits^{…}}`.
+// every `\buildrel … \over …`: at Authoring such a formula stays as
+// written; from Faithful on it becomes `\mathrel{\mathop{…}\limits^{…}}`.
 enum class EngineProfile : std::uint8_t { Authoring = 0, Faithful = 1, Corpus = 2, Equiv = 3 };
 
 // Every rule, levels up to the profile's, every phase on with 100

@@ -1180,6 +1180,10 @@ private:
             push_visit(node, content);
             return;
         }
+        if (lb == '{' && bare_for_buildrel(node, n, operand)) {
+            push_visit(node, content);
+            return;
+        }
         put(rule_b(outer, nls), lb == '[' ? "[" : "{", SpacingClass::Bracket, TokenKind::Delimiter, outer);
         bool compact =
             content == ContentMode::Math && opt_.group_inner_spacing == MathGroupInnerSpacing::Compact;
@@ -1208,6 +1212,23 @@ private:
         } else {
             push_visit(node, content);
         }
+    }
+
+    // `\buildrel` reads its top up to its `\over`, braces or none: a
+    // `\buildrel` script in braces would lose its `\over`, and braces
+    // around a declarative read bare as its argument would end that
+    // declarative's reach over the rest of the top.
+    bool bare_for_buildrel(NodeId node, const Node& n, bool operand) const {
+        const ParentLink* link = ast_.parent_link(node);
+        if (link == nullptr) return false;
+        if (operand) {
+            const auto* command = n.template get_if<Node::Command>();
+            return command != nullptr && command->name == "buildrel" &&
+                   (link->slot.kind() == Slot::Kind::ScriptSub || link->slot.kind() == Slot::Kind::ScriptSup);
+        }
+        if (!n.template is<Node::Declarative>() || !link->slot.is_argument()) return false;
+        const auto* command = ast_.node(link->parent).template get_if<Node::Command>();
+        return command != nullptr && command->name == "buildrel";
     }
 
     static bool pairs_braces(std::string_view text) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "transform/buildrel.hpp"
 #include "transform/preorder.hpp"
 
 namespace quorvel::transform::contract {
@@ -33,9 +34,12 @@ std::vector<ContractViolation> collect(const syntax::Ast& ast, const parse::Pars
                                        std::span<const RuleTargetKey> eliminated, Matches&& matches) {
     std::vector<ContractViolation> out;
     if (eliminated.empty()) return out;
-    for_each_preorder(ast, ast.root(), [&](NodeId, const Node& node) {
+    for_each_preorder(ast, ast.root(), [&](NodeId id, const Node& node) {
         const NodeKind kind = node.kind();
         if (!syntax::is_command_like(kind)) return;
+        // The `\over` of a `\buildrel` ends that macro's argument: no fraction,
+        // whatever the rules that turn fractions do with their own.
+        if (kind == NodeKind::Infix && buildrel::closed_by(ast, id)) return;
         const std::string_view name = *node.name();
         matches(name, [&](const RuleTargetKey& target) {
             if (violates(target, kind, name, context)) out.push_back({std::string(name), target.name, target.kind});

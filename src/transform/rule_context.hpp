@@ -44,39 +44,7 @@ struct RuleContext {
     // rather than guess. Past a depth no parse reaches, they count as
     // standing.
     bool groups_stay(syntax::ast::NodeId node) const;
-    // What `may_hold_command` found: per name, the pass of its last walk
-    // and whether that walk found none.
-    struct CommandScan {
-        std::string_view name;
-        std::size_t pass = 0;
-        bool absent = false;
-    };
-    std::vector<CommandScan> command_scans{};
-
-    // Whether a Command named `name` may hang anywhere in the tree, for a
-    // name no rule emits. Such a command can only come from the source, so
-    // none appears during a fixed point once none is there: in a pass, one
-    // walk of the tree answers every question until the pass ends, and an
-    // answer of none every question after it. A rule that would search
-    // subtrees for such a command, node after node of a deep tree, asks
-    // this first. Outside a fixed point the answer is always yes. The name
-    // is kept for the context's lifetime: pass a literal.
-    bool may_hold_command(std::string_view name);
-
-    // Whether a Command named `name`, a name no rule emits, lies in the
-    // subtree of `at`, `at` included. In a fixed point the answer costs a
-    // lookup: the nodes on the paths up from every such command are marked
-    // once and marked again only after a step moves one of them (see
-    // `note_edits`), so that the nested infixes of a deep tree do not each
-    // search the operands of all those below. Until then a subtree smaller
-    // than the paths is searched instead. Outside a fixed point it is a
-    // search of the subtree. Answers hold between edits; a rule asks before
-    // it edits. The name is kept for the context's lifetime: pass a literal.
-    bool holds_command(syntax::ast::NodeId at, std::string_view name);
-    // After a rule applied: the records the step logged from `first` on.
-    // Commands made by cloning join the list; a moved node on a marked path
-    // calls for marking again. Counts the rules applied (`edits`).
-    void note_edits(const syntax::StepLog& log, std::size_t first);
+    // The rules applied so far.
     std::uint64_t edits = 0;
 
     // What the physics matrix builders found of the bodies they were, or will
@@ -105,19 +73,6 @@ struct RuleContext {
     };
     std::vector<SpacerSweeps> spacer_sweeps{};
 
-    // For `holds_command`, per name: the commands met since the pass's
-    // first question (some may since have gone), and the marks, current
-    // where the stamp equals `stamp`, on `path_nodes` nodes when last made.
-    struct CommandPaths {
-        std::string_view name;
-        std::size_t pass = 0;
-        std::vector<syntax::ast::NodeId> commands{};
-        syntax::ast::SecondaryMap<std::uint32_t> marks{};
-        std::uint32_t stamp = 0;
-        std::size_t path_nodes = 0;
-        bool marked = false;
-    };
-    std::vector<CommandPaths> command_paths{};
 
     struct CommandMatch {
         std::string_view name;

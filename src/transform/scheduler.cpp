@@ -189,7 +189,6 @@ private:
             // Every attempt counts, also one that declines and builds nothing.
             ++util::work_count;
             util::check_work();
-            const std::size_t first_record = ast_.step_log()->records.size();
             ctx_.waiting = false;
             RuleResult result = apply(rule, id);
             if (!result) return RewriteError::from_rule_error(meta.key, std::move(result).error());
@@ -199,7 +198,7 @@ private:
                 continue;
             }
             recorder_.record_applied(meta.key);
-            ctx_.note_edits(*ast_.step_log(), first_record);
+            ++ctx_.edits;
             done = true;
             if (applied_ != nullptr) *applied_ = true;
             break;

@@ -80,9 +80,9 @@ INSTANTIATE_TEST_SUITE_P(
 // one that a group closes leaves the `\over` after the group an infix.
 TEST(InfixFonts, BuildrelOverIsNoInfix) {
     const std::pair<const char*, const char*> rows[] = {
-        {"{\\bf \\buildrel a \\over b}", "\\mathbf { \\mathrel { \\mathop { b } \\limits ^ { a } } }"},
+        {"{\\bf \\buildrel a \\over b}", "\\mathbf { \\mathrel { \\mathop { \\mspace {0mu} b } \\limits ^ { a } } }"},
         {"{\\bf x^{\\buildrel a \\over b} \\over c}",
-         "\\frac { \\mathbf { x ^ { \\mathrel { \\mathop { b } \\limits ^ { a } } } } } { \\mathbf { c } }"},
+         "\\frac { \\mathbf { x ^ { \\mathrel { \\mathop { \\mspace {0mu} b } \\limits ^ { a } } } } } { \\mathbf { c } }"},
     };
     for (const auto& [source, faithful] : rows) {
         const auto output = engine(1).normalize_with(source, engine(1).default_normalize_config());

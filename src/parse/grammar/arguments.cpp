@@ -483,6 +483,12 @@ private:
             failure = in_.take_failure();
             return false;
         }
+        if (mode == ContentMode::Math && buildrels_carried(node.node) > 0) {
+            // Its `\over` would have to lie inside this argument.
+            failure = Failure::custom_message(node.span, std::string(kUnclosedBuildrel),
+                                              ParseDiagnosticKind::ArgumentValidation);
+            return false;
+        }
         fill_content(out, ArgumentKind::Mandatory{}, spec.kind, std::move(node));
         return true;
     }

@@ -41,6 +41,26 @@ std::string slice_snippet(std::string_view source, std::size_t start, std::size_
 
 // ---- The \buildrel test ------------------------------------------------------------
 
+std::size_t buildrels_carried(const SyntaxNode& item) noexcept {
+    auto is_buildrel = [](const SyntaxNode* node) {
+        const auto* command = node != nullptr ? std::get_if<SyntaxNode::Command>(&node->value) : nullptr;
+        return command != nullptr && command->name == "buildrel";
+    };
+    const auto* scripted = std::get_if<SyntaxNode::Scripted>(&item.value);
+    if (scripted == nullptr) return is_buildrel(&item) ? 1 : 0;
+    std::size_t carried = std::size_t{is_buildrel(scripted->base.get())} +
+                          std::size_t{is_buildrel(scripted->subscript.get())} +
+                          std::size_t{is_buildrel(scripted->superscript.get())};
+    // A superscript after primes is a list of them and it: its `\buildrel`
+    // would read the primes' closing brace into its top.
+    if (const auto* merged =
+            scripted->superscript ? std::get_if<SyntaxNode::Group>(&scripted->superscript->value) : nullptr) {
+        for (const SyntaxNode& member : merged->children)
+            if (is_buildrel(&member)) carried += 2;
+    }
+    return carried;
+}
+
 namespace {
 
 void collect_occurrences(std::string_view source, std::string_view word, std::size_t from,

@@ -48,6 +48,16 @@ bool is_outer_closing_boundary(const Token* next) noexcept;
 // after one has an empty base, as at the start of a list.
 bool is_cell_separator(const SpannedToken* t) noexcept;
 
+// How many `\buildrel` commands a math item carries where the `\over` of
+// its cell can close one: the item itself, its base and its scripts (one
+// no `\over` can close counts as two). TeX reads `\buildrel top \over rel`
+// as one macro whose first argument runs to the first `\over` of its
+// group, so only the first `\buildrel` before the `\over` that ends a
+// cell's left items is closed; any other one is reported, as is one read
+// as a command's unbraced argument.
+std::size_t buildrels_carried(const SyntaxNode& item) noexcept;
+inline constexpr std::string_view kUnclosedBuildrel = "\\buildrel without its \\over";
+
 // source[start..end] when the range is ordered, inside the source and on
 // character boundaries; otherwise the empty text.
 std::string slice_snippet(std::string_view source, std::size_t start, std::size_t end);
@@ -280,8 +290,17 @@ private:
     // `\buildrel` construction whose tail the caller must read.
     static constexpr std::size_t kNoTail = static_cast<std::size_t>(-1);
     bool content_level(MathContentKind kind, RuleScope& scope, DecomposedChildren& out, std::size_t& tail);
+    // Whether a cell's left items hold a `\buildrel`, which only the `\over`
+    // that ends them closes, and the span of its item.
+    struct OpenBuildrel {
+        bool open = false;
+        Span span;
+    };
+    // Notes a left item of the cell; false when no `\over` can close it.
+    bool note_buildrel(const TrackedNode& item, OpenBuildrel& buildrel);
+    bool unclosed_buildrel(RuleScope& scope, Span span);
     bool infix_step(MathContentKind kind, RuleScope& scope, std::size_t cell_start, DecomposedChildren& left,
-                    DecomposedChildren& out, std::size_t& tail);
+                    OpenBuildrel& buildrel, DecomposedChildren& out, std::size_t& tail);
     bool buildrel_tails(MathContentKind kind, RuleScope& outer, std::size_t tail, DecomposedChildren& out);
 
     struct ScriptedParts;

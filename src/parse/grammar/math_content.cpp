@@ -62,6 +62,7 @@ bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedCh
     // the cell it stands in.
     std::size_t cell_start = in_.pos();
     DecomposedChildren cell;
+    OpenBuildrel buildrel;
     // One slot for every item: a rule that succeeds writes the whole result,
     // and pushing it leaves the slot empty again.
     TrackedNode item;
@@ -72,12 +73,13 @@ bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedCh
         const SpannedToken* next = peek_after_ws();
         if (is_content_boundary(next) || left_stop_at(kind, next)) {
             // Steps B and C for this cell.
-            if (!infix_step(kind, scope, cell_start, cell, out, tail)) return false;
+            if (!infix_step(kind, scope, cell_start, cell, buildrel, out, tail)) return false;
             // Without an infix command the content ends at its stop; an
             // infix command's right operand ends there too, or at a
             // separator, after which the next cell begins.
             if (tail != kNoTail || !is_cell_separator(peek_after_ws())) return true;
             cell = DecomposedChildren{};
+            buildrel = OpenBuildrel{};
             continue;
         }
         const bool separator = is_cell_separator(next);
@@ -85,10 +87,13 @@ bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedCh
         if (top ? top_level_item(kind, item_start, item, cell, gave_up) : math_item_in(kind, item)) {
             if (in_.pos() == item_start) break;  // an item always consumes; never loop on one that does not
             in_.hold(DecomposedChildren::kItemBytes);
+            if (!note_buildrel(item, buildrel)) return unclosed_buildrel(scope, item.span);
             cell.push_held(std::move(item));
             if (separator) {
+                if (buildrel.open) return unclosed_buildrel(scope, buildrel.span);
                 out.append(std::move(cell));
                 cell = DecomposedChildren{};
+                buildrel = OpenBuildrel{};
                 cell_start = in_.whitespace_end(in_.pos());
             }
             continue;
@@ -105,7 +110,23 @@ bool Grammar::content_level(MathContentKind kind, RuleScope& scope, DecomposedCh
     }
     // Only where an item consumed nothing or the rest of the input was given
     // up: no infix command can follow.
-    return infix_step(kind, scope, cell_start, cell, out, tail);
+    return infix_step(kind, scope, cell_start, cell, buildrel, out, tail);
+}
+
+bool Grammar::note_buildrel(const TrackedNode& item, OpenBuildrel& buildrel) {
+    const std::size_t carried = buildrels_carried(item.node);
+    if (carried == 0) return true;
+    if (carried > 1 || buildrel.open) return false;
+    buildrel.open = true;
+    buildrel.span = item.span;
+    return true;
+}
+
+// TeX finds no `\over` for the macro: the content fails, as at a second
+// infix command, and the item recovery around it takes over.
+bool Grammar::unclosed_buildrel(RuleScope& scope, Span span) {
+    return scope.fail(Failure::custom_message(span, std::string(kUnclosedBuildrel),
+                                              ParseDiagnosticKind::ArgumentValidation));
 }
 
 bool Grammar::top_level_item(MathContentKind kind, std::size_t item_start, TrackedNode& out,
@@ -175,7 +196,7 @@ bool Grammar::buildrel_tails(MathContentKind kind, RuleScope& outer, std::size_t
 }
 
 bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t cell_start, DecomposedChildren& left,
-                         DecomposedChildren& out, std::size_t& tail) {
+                         OpenBuildrel& buildrel, DecomposedChildren& out, std::size_t& tail) {
     const std::size_t infix_pos = in_.pos();
     const SpannedToken* next = peek_after_ws();
     const knowledge::ActiveCommandRecord* record = nullptr;
@@ -183,6 +204,7 @@ bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t cel
         record = math_kb_.lookup_command(next->token.name());
     }
     if (record == nullptr || record->kind != knowledge::CommandKind::Infix) {
+        if (buildrel.open) return unclosed_buildrel(scope, buildrel.span);
         out.append(std::move(left));
         return true;
     }
@@ -211,6 +233,7 @@ bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t cel
         const std::size_t item_start = in_.pos();
         TrackedNode item;
         if (!math_item(item)) return fail(item_start);
+        if (buildrels_carried(item.node) > 0) return unclosed_buildrel(scope, item.span);
         right.push(std::move(item));
         // A separator ends the cell, and the content reads on after it.
         const SpannedToken* t = peek_after_ws();
@@ -235,9 +258,12 @@ bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t cel
             TrackedNode item;
             if (!math_item(item)) return fail(item_start);
             if (in_.pos() == item_start) break;
+            if (buildrels_carried(item.node) > 0) return unclosed_buildrel(scope, item.span);
             right.push(std::move(item));
         }
     }
+
+    if (buildrel.open && head.name != "over") return unclosed_buildrel(scope, buildrel.span);
 
     // Step C: the operands and the infix node.
     const Span content = in_.span_since(cell_start);

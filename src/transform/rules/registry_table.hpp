@@ -358,7 +358,7 @@ inline constexpr std::array<RuleRow, RULE_COUNT> RULE_ROWS{{
      "cmd:mskip", "same", "-", "cmd:mspace",
      "Collapse mskip to the explicit mspace command."},
     {Base, Faithful, "stacked_operator", "buildrel-expand", 2,
-     "cmd:buildrel", "same", "cmd:over", "cmd:mathrel cmd:mathop cmd:limits",
+     "cmd:buildrel", "same", "cmd:over", "cmd:mathrel cmd:mathop cmd:mspace cmd:limits",
      "Expand buildrel over into a mathrel of a mathop with limits."},
     {Base, Faithful, "stacked_operator", "stackbin-expand", 2,
      "cmd:stackbin", "same", "-", "cmd:mathbin cmd:mathop cmd:limits",

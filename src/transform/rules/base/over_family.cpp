@@ -3,6 +3,7 @@
 #include <utility>
 #include <variant>
 
+#include "transform/buildrel.hpp"
 #include "transform/helpers.hpp"
 
 namespace quorvel::transform::base_rules {
@@ -19,11 +20,6 @@ using syntax::ast::NodeId;
 std::optional<Argument> mandatory(ArgumentValue value) {
     return Argument{ArgumentKind::Mandatory{}, false, std::move(value)};
 }
-
-// `\buildrel a \over b` belongs to the buildrel expansion, which may consume
-// the `\over`. The context answers without searching the operand: nested
-// infixes would each search the operands of all those below.
-bool holds_buildrel(RuleContext& ctx, NodeId operand) { return ctx.holds_command(operand, "buildrel"); }
 
 }  // namespace
 
@@ -80,7 +76,9 @@ RuleResult InfixFractionRule::apply(RuleContext& ctx, NodeId node) const {
 
     const std::string_view target = meta().emits[0].name;
     if (target_ != Target::Genfrac) {
-        if (target_ == Target::Frac && holds_buildrel(ctx, infix->left)) return RuleOutcome::Skipped;
+        // `\buildrel a \over b` belongs to the buildrel expansion, which may
+        // consume the `\over`.
+        if (target_ == Target::Frac && buildrel::closed_by(ctx.ast, node)) return RuleOutcome::Skipped;
         over_family::helpers::replace_infix_with_command(
             ctx.ast, node, target, helpers::infix_prefix_args(infix->left, infix->right, helpers::ContentKind::Math));
         return RuleOutcome::Applied;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "transform/buildrel.hpp"
 #include "transform/helpers.hpp"
 #include "transform/rule_context.hpp"
 
@@ -21,6 +22,12 @@ using syntax::ast::NodeId;
 bool is_math_group(const Node& node, bool implicit_only) {
     const auto* group = node.get_if<Node::Group>();
     return group != nullptr && group->mode == ContentMode::Math && (!implicit_only || group->kind.is_implicit());
+}
+
+bool holds_declarative(const syntax::Ast& ast, std::span<const NodeId> items) {
+    for (NodeId item : items)
+        if (ast.node(item).is<Node::Declarative>()) return true;
+    return false;
 }
 
 }  // namespace
@@ -153,12 +160,10 @@ RuleResult BuildrelExpandRule::apply(RuleContext& ctx, NodeId node) const {
     if (!above) return above.error();
 
     syntax::Ast& ast = ctx.ast;
-    // Scripts on the `\buildrel` belong to its top material.
-    std::optional<NodeId> scripted;
-    if (const syntax::ParentLink* link = ast.parent_link(node);
-        link != nullptr && link->slot.kind() == syntax::Slot::Kind::ScriptBase)
-        scripted = link->parent;
-    const NodeId position = scripted ? *scripted : node;
+    // The item the `\buildrel` is, or whose base or script it is.
+    const NodeId position = buildrel::carrier(ast, node);
+    const syntax::Slot::Kind slot =
+        position == node ? syntax::Slot::Kind::GroupChild : ast.parent_link(node)->slot.kind();
     auto found = find_place(ctx, position);
     if (!found) return std::move(found).error();
     if (!*found) return RuleOutcome::Skipped;
@@ -167,8 +172,17 @@ RuleResult BuildrelExpandRule::apply(RuleContext& ctx, NodeId node) const {
     // Everything kept moves out of the host, which then goes with the rest.
     std::vector<NodeId> top_parts;
     ast.append_taken_math_content(top_parts, *above);
-    if (scripted) {
-        const auto& scripts = *ast.node(*scripted).get_if<Node::Scripted>();
+    if (ast.node(*above).is<Node::Group>() && holds_declarative(ast, top_parts)) {
+        // The argument's braces end the reach of a declarative in it: the
+        // rest of the top lies outside them.
+        const NodeId braced = ast.new_node(Node::Group{
+            syntax::ast::ChildList(std::span<const NodeId>(top_parts)), syntax::ast::GroupKind::Explicit{},
+            ContentMode::Math});
+        top_parts.assign(1, braced);
+    }
+    if (slot == syntax::Slot::Kind::ScriptBase) {
+        // Scripts on the `\buildrel` belong to its top material.
+        const auto& scripts = *ast.node(position).get_if<Node::Scripted>();
         std::optional<NodeId> sub = scripts.subscript;
         std::optional<NodeId> sup = scripts.superscript;
         if (sub) sub = ast.take(*sub);
@@ -188,10 +202,24 @@ RuleResult BuildrelExpandRule::apply(RuleContext& ctx, NodeId node) const {
     const NodeId top = buildrel_expand::math_content_from_parts(ast, top_parts);
 
     buildrel_expand::OperatorAndAfter split = buildrel_expand::take_operator_and_after(ast, place.right);
-    const NodeId op = split.op;
     std::vector<NodeId> after = std::move(split.after);
+    // As plain TeX's `\mathop{\kern\z@ rel}`, a space of nothing before the
+    // relation: a lone symbol as an operator's nucleus would be centred on
+    // the axis, and a letter would move.
+    syntax::ast::ArgumentSlots space_args;
+    space_args.push_back(Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::Dimension{"0mu"}});
+    const std::array<NodeId, 2> spaced{
+        ast.new_node(transform::helpers::prefix_command_node("mspace", std::move(space_args))), split.op};
+    const NodeId op = ast.implicit_math_group(spaced);
 
-    const NodeId stacked = ast.new_node(stacked_operator::helpers::stacked_operator_command(ast, "mathrel", op, top));
+    NodeId stacked = ast.new_node(stacked_operator::helpers::stacked_operator_command(ast, "mathrel", op, top));
+    if (position != node && slot != syntax::Slot::Kind::ScriptBase) {
+        // A script `\buildrel` (`x^\buildrel a \over b`): the relation is
+        // that script, and its item takes the infix's place.
+        ast.replace_content_child(node, stacked);
+        ast.remove_detached(node);
+        stacked = ast.take(position);
+    }
     ast.replace_with_math_sequence(place.host, std::move(before), stacked, std::move(after));
     return RuleOutcome::Applied;
 }
