@@ -133,6 +133,11 @@ constexpr std::uint32_t kCellEnd = UINT32_MAX;
 // it stays.
 constexpr std::array<Attr, 1> STYLE_AXIS{Attr::MathStyle};
 
+// TeX sets every cell of an alignment as a formula of its own, which starts
+// with no font family: a font outside the alignment does not reach its
+// cells, and one inside a cell is not redundant to it.
+constexpr std::array<Attr, 1> FONT_AXIS{Attr::MathFont};
+
 bool is_dots(const Node& node) {
     const auto* command = node.get_if<Node::Command>();
     return command != nullptr && command->name == "dots" && command->args.empty();
@@ -651,7 +656,12 @@ private:
             // A math list holding `&`, `\\` or `\cr` is the body of an
             // alignment, whose cells TeX sets as groups of their own: an
             // environment's, a plain TeX array's, `\substack`'s.
-            push_task(Kind::List, own, id, state).cells = own == ContentMode::Math;
+            State start = state;
+            if (own == ContentMode::Math && std::any_of(list->begin(), list->end(), [&](NodeId child) {
+                    return ast_.node(child).ends_cell();
+                }))
+                start.clear(FONT_AXIS);
+            push_task(Kind::List, own, id, start).cells = own == ContentMode::Math;
             take_children(id);
             return;
         }
@@ -700,7 +710,7 @@ private:
         State end;
         std::uint8_t carried = 0;
         for (NodeId item : operand_items(left)) {
-            const AttributeCommandSpec* row = recognised_declarative(ast_.node(item), ContentMode::Math);
+            const AttributeCommandSpec* row = declarative_of(ast_.node(item), ContentMode::Math);
             if (row == nullptr || std::find(CARRIED.begin(), CARRIED.end(), row->attr) == CARRIED.end()) continue;
             end.set(row->attr, code_of_declarative(*row));
             carried |= axis_bit(row->attr);
@@ -708,12 +718,13 @@ private:
         if (carried == 0) return;
         bool governs = false;
         for (NodeId item : operand_items(right)) {
-            const AttributeCommandSpec* row = recognised_declarative(ast_.node(item), ContentMode::Math);
-            if (row == nullptr) {
-                governs = true;
+            const Node& node = ast_.node(item);
+            if (const AttributeCommandSpec* row = declarative_of(node, ContentMode::Math))
+                carried &= static_cast<std::uint8_t>(~axis_bit(row->attr));
+            if (!node.is<Node::Declarative>()) {
+                governs = true;  // content, or a script after its declarative
                 break;
             }
-            carried &= static_cast<std::uint8_t>(~axis_bit(row->attr));
         }
         if (!governs || carried == 0) return;
 
@@ -800,7 +811,7 @@ private:
         bool has_declarative = false;
         if (dirty(group)) {
             for (NodeId child : ast_.children(group)) {
-                if (recognised_declarative(ast_.node(child), mode) != nullptr) {
+                if (declarative_of(ast_.node(child), mode) != nullptr) {
                     has_declarative = true;
                     break;
                 }
@@ -820,6 +831,14 @@ private:
         const auto* d = node.get_if<Node::Declarative>();
         if (d == nullptr || !d->args.empty()) return nullptr;
         return lookup_declarative_form(mode, d->name);
+    }
+
+    // A recognised declarative, or one that stands as the base of a script
+    // in math, which TeX reads before the script (see `collect`).
+    const AttributeCommandSpec* declarative_of(const Node& node, ContentMode mode) const {
+        if (const auto* scripted = node.get_if<Node::Scripted>(); scripted != nullptr && mode == ContentMode::Math)
+            return recognised_declarative(ast_.node(scripted->base), mode);
+        return recognised_declarative(node, mode);
     }
 
     // ---- Collecting one item -------------------------------------------------
@@ -857,6 +876,19 @@ private:
             return;
         }
 
+        if (mode == ContentMode::Math) {
+            if (const auto* scripted = node.get_if<Node::Scripted>();
+                scripted != nullptr && recognised_declarative(ast_.node(scripted->base), mode) != nullptr) {
+                // TeX reads `\bf^2 x` as the declarative and then a script on
+                // an empty base: the declarative governs the script and what
+                // follows. The base keeps an empty group.
+                const NodeId declarative = scripted->base;
+                ast_.replace_content_child(declarative, new_group({}, GroupKind::Explicit{}, mode));
+                collect(declarative);
+                collect(id);
+                return;
+            }
+        }
         if (const AttributeCommandSpec* row = recognised_declarative(node, mode)) {
             count(*row, AttributeCounter::ConsumedDeclaratives);
             if (!task.running.set(row->attr, code_of_declarative(*row))) {
@@ -964,6 +996,7 @@ private:
         if (edge.mode == ContentMode::Text && task.node_mode == ContentMode::Math) state.clear(TEXT_AXES);
         if (edge.mode == ContentMode::Math && task.node_mode == ContentMode::Text) state.clear(MATH_AXES);
         if (edge.own_style) state.clear(STYLE_AXIS);
+        if (edge.env_body) state.clear(FONT_AXIS);
         task.mode = edge.mode;
         task.start = task.running = state;
         task.env_body = edge.env_body;
