@@ -121,6 +121,11 @@ struct Pair {
     // Pairs of one stretch stood side by side in the same list; a removed
     // command or a brace ends a stretch.
     std::uint32_t stretch = 0;
+    // The first and the last pair of a brace group or prefix body that was
+    // collected into the list around it: TeX set that group as one ordinary
+    // atom, spaced from its neighbours as such.
+    bool opens = false;
+    bool closes = false;
 };
 
 // The stretch of a `&` or row end in a math list: it ends a cell.
@@ -391,6 +396,7 @@ public:
           text_(sight.text),
           empty_groups_go_(flattening != nullptr && !(*flattening)[FlattenGuard::EmptyGroup]),
           empty_groups_go_in_env_(empty_groups_go_ && !(*flattening)[FlattenGuard::EnvBody]),
+          atom_spacing_(flattening != nullptr && flattening->atom_spacing),
           tasks_(kept_.get().tasks),
           items_(kept_.get().items),
           pairs_(kept_.get().pairs),
@@ -633,6 +639,16 @@ private:
         return task;
     }
 
+    // Whether the task writes its items back into a list or slot of its own,
+    // rather than handing them to the task below it.
+    static bool lists_items(const Task& task) { return task.kind == Kind::List || task.kind == Kind::Slots; }
+
+    // Appends the pair of a node collected by the task on top.
+    void add_pair(NodeId node, const State& state, std::uint32_t stretch = 0) {
+        const Task& task = tasks_.back();
+        pairs_.push_back({node, state, stretch, !lists_items(task) && pairs_.size() == task.pairs_begin});
+    }
+
     // Hands the detached nodes to the task on top as its items.
     void add_items(std::span<const NodeId> nodes) {
         items_.insert(items_.end(), nodes.begin(), nodes.end());
@@ -818,7 +834,7 @@ private:
             }
         }
         if (!has_declarative && !dirty(group)) {
-            pairs_.push_back({group, state});
+            add_pair(group, state);
             return;
         }
         Task& task = push_task(Kind::Explicit, mode, group, state);
@@ -869,7 +885,7 @@ private:
                 pairs_.back().node = new_group({&pairs_.back().node, 1}, GroupKind::Explicit{}, mode);
             check_empty_segment(task);
             task.running = task.start;
-            pairs_.push_back({id, task.start, kCellEnd});
+            add_pair(id, task.start, kCellEnd);
             task.cell_begin = pairs_.size();
             ++stretch_;
             if (dirty(id)) push_canonicalize(id, task.start, mode);
@@ -926,7 +942,7 @@ private:
             push_explicit(id, running, mode);
             return;
         }
-        pairs_.push_back({id, running, stretch_});
+        add_pair(id, running, stretch_);
         if (dirty(id)) push_canonicalize(id, running, mode);
     }
 
@@ -985,6 +1001,7 @@ private:
             case Kind::PrefixBody: complete_prefix_body(task); break;
             case Kind::Explicit: complete_explicit(task); break;
         }
+        if (!lists_items(task) && pairs_.size() > task.pairs_begin) pairs_.back().closes = true;
         support::truncate(items_, task.items_begin);
         tasks_.pop_back();
         ++stretch_;
@@ -1033,7 +1050,7 @@ private:
         if (task.across_modes) {
             emit(task.pairs_begin, task.measure, task.mode, other_mode(task.mode), true);
             support::truncate(pairs_, task.pairs_begin);
-            for (NodeId n : out_) pairs_.push_back({n, task.outer});
+            for (NodeId n : out_) add_pair(n, task.outer);
         }
         ast_.remove_detached(task.node);
     }
@@ -1061,11 +1078,8 @@ private:
             // is written inside them, unless that puts a declarative directly
             // into the group: read again, the group would then dissolve, as
             // it does here.
-            if (parts_shift || !declares_outside(task)) {
-                emit(task.pairs_begin, task.start, task.mode, task.mode, false);
-                support::truncate(pairs_, task.pairs_begin);
-                ast_.replace_children(task.node, out_);
-                pairs_.push_back({task.node, task.start});
+            if (parts_shift || !declares_outside(task) || spaces_as_atom(task)) {
+                write_inside(task);
             } else {
                 task.declares_inside = true;
                 dissolve(task);
@@ -1073,7 +1087,11 @@ private:
             return;
         }
         if (differs(task)) {
-            dissolve(task);  // its content joins the list around it
+            if (spaces_as_atom(task)) {
+                write_inside(task);
+            } else {
+                dissolve(task);  // its content joins the list around it
+            }
             return;
         }
         ids_.clear();
@@ -1081,7 +1099,77 @@ private:
             place(i, task.pairs_begin, pairs_[i].node, task.mode, ids_);
         support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, ids_);
-        pairs_.push_back({task.node, task.start});
+        add_pair(task.node, task.start);
+    }
+
+    // The braces stay, the content written inside them.
+    void write_inside(const Task& task) {
+        emit(task.pairs_begin, task.start, task.mode, task.mode, false);
+        support::truncate(pairs_, task.pairs_begin);
+        ast_.replace_children(task.node, out_);
+        add_pair(task.node, task.start);
+    }
+
+    // Whether the braces around a style switch set the spacing before them.
+    // TeX spaces a brace group as one ordinary atom in the style around it;
+    // dissolved after another atom, its first atom would be spaced from that
+    // one by its own class, in the new style. The braces go only where TeX
+    // sets no space either way, or nothing stands before them in their list.
+    bool spaces_as_atom(const Task& task) {
+        if (!atom_spacing_ || task.mode != ContentMode::Math || pairs_.size() == task.pairs_begin) return false;
+        if (task.pairs_begin == tasks_[tasks_.size() - 2].cell_begin) return false;
+        const ValueCode style = task.start.get(Attr::MathStyle);
+        bool switches = false;
+        for (std::size_t i = task.pairs_begin; i < pairs_.size() && !switches; ++i) {
+            if (scan_budget_ == 0) return true;  // see `declares_outside`
+            --scan_budget_;
+            switches = pairs_[i].state.get(Attr::MathStyle) != style;
+        }
+        if (!switches) return false;
+        return atom_class(pairs_[task.pairs_begin - 1].node) == AtomClass::Other ||
+               atom_class(pairs_[task.pairs_begin].node) != AtomClass::Ord;
+    }
+
+    // TeX's class of the atom a math item makes, as far as the spacing
+    // beside it goes: ordinary, opening and closing atoms get no space
+    // from an ordinary neighbour; Other is any class, or one not known here.
+    enum class AtomClass : std::uint8_t { Ord, Open, Close, Other };
+
+    AtomClass atom_class(NodeId id) const {
+        // A script leaves its base's class; a few steps down a chain of bases.
+        for (int step = 0; step < 4; ++step) {
+            const auto* scripted = ast_.node(id).get_if<Node::Scripted>();
+            if (scripted == nullptr) break;
+            id = scripted->base;
+        }
+        const Node& node = ast_.node(id);
+        if (const auto* c = node.get_if<Node::Char>()) {
+            const char32_t v = c->value;
+            if ((v >= U'a' && v <= U'z') || (v >= U'A' && v <= U'Z') || (v >= U'0' && v <= U'9') || v == U'.' ||
+                v == U'/' || v == U'|')
+                return AtomClass::Ord;
+            if (v == U'(' || v == U'[') return AtomClass::Open;
+            if (v == U')' || v == U']' || v == U'!' || v == U'?') return AtomClass::Close;
+            return AtomClass::Other;
+        }
+        if (const auto* group = node.get_if<Node::Group>())
+            return group->kind.is_explicit() || group->children.empty() ? AtomClass::Ord : AtomClass::Other;
+        if (node.is<Node::Prime>()) return AtomClass::Ord;
+        if (const auto* command = node.get_if<Node::Command>())
+            return attribute_names().is_prefix(command->name) ? AtomClass::Ord : AtomClass::Other;
+        return AtomClass::Other;
+    }
+
+    // A character of a class other than ordinary that TeX takes from the
+    // same font whatever the math font is: a font run may leave it out.
+    static bool is_font_blind_spacing_char(const Node& node) {
+        const auto* c = node.get_if<Node::Char>();
+        if (c == nullptr) return false;
+        switch (c->value) {
+            case U'!': case U'*': case U'+': case U',': case U'-': case U':': case U';': case U'<': case U'=':
+            case U'>': case U'?': case U'\u00B7': return true;
+            default: return false;
+        }
     }
 
     bool holds_cell_end(const Task& task) const {
@@ -1136,10 +1224,12 @@ private:
         // it does anywhere in an environment body while that guard holds.
         if (empty_groups_go_ && placement == mode && (empty_groups_go_in_env_ || !tasks_.back().in_env))
             join_empty_groups(begin, end, base, mode);
+        const bool spaced = atom_spacing_ && mode == ContentMode::Math && placement == mode;
+        if (spaced) leave_font_blind_edges(begin, end, base);
         runs_.clear();
         for (std::size_t i = begin; i < end;) {
             std::size_t j = i + 1;
-            while (j < end && pairs_[j].state == pairs_[i].state) ++j;
+            while (j < end && pairs_[j].state == pairs_[i].state && !(spaced && parts_groups(j, base))) ++j;
             runs_.push_back({i, j, pairs_[i].state, 0});
             i = j;
         }
@@ -1192,6 +1282,50 @@ private:
             }
             wrap_chunk(run, base, mode, placement, continued);
         }
+    }
+
+    // Whether a run of pairs in `state` is written inside a font prefix, a
+    // group TeX sets as one ordinary atom.
+    bool in_font_prefix(const State& state, const State& base) const {
+        const ValueCode font = state.get(Attr::MathFont);
+        if (font == base.get(Attr::MathFont)) return false;
+        const CanonicalForm* line = canonical_line(font);
+        return line != nullptr && line->prefix(ContentMode::Math).has_value();
+    }
+
+    // A font prefix around a run makes one ordinary atom of it, so an atom
+    // of another class at its edge loses the spacing TeX gave it from its
+    // neighbour outside the run, where the two stood side by side. Such a
+    // character, if its font does not matter to TeX, is left out of the
+    // run: it takes the font of the list.
+    void leave_font_blind_edges(std::size_t begin, std::size_t end, const State& base) {
+        const ValueCode font = base.get(Attr::MathFont);
+        for (std::size_t i = begin; i < end; ++i) {
+            Pair& pair = pairs_[i];
+            if (!in_font_prefix(pair.state, base) || !is_font_blind_spacing_char(ast_.node(pair.node))) continue;
+            // A neighbour outside the run that it was spaced from.
+            const bool before = i > begin && !pair.opens && pairs_[i - 1].state != pair.state;
+            const bool after = i + 1 < end && !pair.closes && pairs_[i + 1].state != pair.state;
+            if (!before && !after) continue;
+            pair.state.set(Attr::MathFont, font);
+            // The pair before may now stand at its run's end.
+            for (std::size_t k = i; k > begin && !pairs_[k - 1].closes; --k) {
+                Pair& left = pairs_[k - 1];
+                if (!in_font_prefix(left.state, base) || !is_font_blind_spacing_char(ast_.node(left.node))) break;
+                left.state.set(Attr::MathFont, font);
+            }
+        }
+    }
+
+    // Whether a font run is cut before pair `j`: where a brace group or
+    // prefix body of the source ends or starts between `j - 1` and `j`
+    // with an atom of another class than ordinary (or one not known), one
+    // prefix around both would set that atom beside the other, spaced by
+    // its own class; each keeps a prefix of its own.
+    bool parts_groups(std::size_t j, const State& base) const {
+        if (!in_font_prefix(pairs_[j].state, base)) return false;
+        return (pairs_[j - 1].closes && atom_class(pairs_[j - 1].node) != AtomClass::Ord) ||
+               (pairs_[j].opens && atom_class(pairs_[j].node) != AtomClass::Ord);
     }
 
     // Flattening will take the empty groups out of a list, so the runs are
@@ -1424,6 +1558,7 @@ private:
     const knowledge::KnowledgeBase* text_;
     const bool empty_groups_go_;
     const bool empty_groups_go_in_env_;
+    const bool atom_spacing_;
     std::vector<Task>& tasks_;
     std::vector<NodeId>& items_;
     std::vector<Pair>& pairs_;
