@@ -148,6 +148,99 @@ bool is_dots(const Node& node) {
     return command != nullptr && command->name == "dots" && command->args.empty();
 }
 
+// TeX's class of the atom a math item makes, as far as the spacing beside
+// it goes; Other: one not known here.
+enum class AtomClass : std::uint8_t { Ord, Op, Bin, Rel, Open, Close, Punct, Inner, Other };
+
+struct NamedClass {
+    std::string_view name;
+    AtomClass atom;
+};
+
+// Commands of TeX and LaTeX with the class of the atom they make, in name
+// order: letters, symbols, accents and roots that are ordinary, fractions
+// (inner), and the binary operators, relations, punctuation and large
+// operators, which no math font command changes.
+constexpr std::array<NamedClass, 230> COMMAND_CLASSES{{
+    {"Delta", AtomClass::Ord}, {"Downarrow", AtomClass::Rel}, {"Gamma", AtomClass::Ord},
+    {"Lambda", AtomClass::Ord}, {"Leftarrow", AtomClass::Rel}, {"Leftrightarrow", AtomClass::Rel},
+    {"Longleftarrow", AtomClass::Rel}, {"Longleftrightarrow", AtomClass::Rel}, {"Longrightarrow", AtomClass::Rel},
+    {"Omega", AtomClass::Ord}, {"Phi", AtomClass::Ord}, {"Pi", AtomClass::Ord},
+    {"Pr", AtomClass::Op}, {"Psi", AtomClass::Ord}, {"Rightarrow", AtomClass::Rel},
+    {"Sigma", AtomClass::Ord}, {"Theta", AtomClass::Ord}, {"Uparrow", AtomClass::Rel},
+    {"Updownarrow", AtomClass::Rel}, {"Upsilon", AtomClass::Ord}, {"Xi", AtomClass::Ord},
+    {"acute", AtomClass::Ord}, {"alpha", AtomClass::Ord}, {"amalg", AtomClass::Bin},
+    {"approx", AtomClass::Rel}, {"approxeq", AtomClass::Rel}, {"arccos", AtomClass::Op},
+    {"arcsin", AtomClass::Op}, {"arctan", AtomClass::Op}, {"arg", AtomClass::Op},
+    {"ast", AtomClass::Bin}, {"asymp", AtomClass::Rel}, {"bar", AtomClass::Ord},
+    {"beta", AtomClass::Ord}, {"bigcap", AtomClass::Op}, {"bigcirc", AtomClass::Bin},
+    {"bigcup", AtomClass::Op}, {"bigodot", AtomClass::Op}, {"bigoplus", AtomClass::Op},
+    {"bigotimes", AtomClass::Op}, {"bigsqcup", AtomClass::Op}, {"bigtriangledown", AtomClass::Bin},
+    {"bigtriangleup", AtomClass::Bin}, {"biguplus", AtomClass::Op}, {"bigvee", AtomClass::Op},
+    {"bigwedge", AtomClass::Op}, {"binom", AtomClass::Inner}, {"bowtie", AtomClass::Rel},
+    {"boxminus", AtomClass::Bin}, {"boxplus", AtomClass::Bin}, {"boxtimes", AtomClass::Bin},
+    {"breve", AtomClass::Ord}, {"bullet", AtomClass::Bin}, {"cap", AtomClass::Bin},
+    {"cdot", AtomClass::Bin}, {"cfrac", AtomClass::Inner}, {"check", AtomClass::Ord},
+    {"chi", AtomClass::Ord}, {"circ", AtomClass::Bin}, {"colon", AtomClass::Punct},
+    {"cong", AtomClass::Rel}, {"coprod", AtomClass::Op}, {"cos", AtomClass::Op},
+    {"cosh", AtomClass::Op}, {"cot", AtomClass::Op}, {"coth", AtomClass::Op},
+    {"csc", AtomClass::Op}, {"cup", AtomClass::Bin}, {"dagger", AtomClass::Bin},
+    {"dashv", AtomClass::Rel}, {"dbinom", AtomClass::Inner}, {"ddagger", AtomClass::Bin},
+    {"ddot", AtomClass::Ord}, {"deg", AtomClass::Op}, {"delta", AtomClass::Ord},
+    {"det", AtomClass::Op}, {"dfrac", AtomClass::Inner}, {"diamond", AtomClass::Bin},
+    {"dim", AtomClass::Op}, {"div", AtomClass::Bin}, {"dot", AtomClass::Ord},
+    {"doteq", AtomClass::Rel}, {"dotplus", AtomClass::Bin}, {"downarrow", AtomClass::Rel},
+    {"ell", AtomClass::Ord}, {"emptyset", AtomClass::Ord}, {"epsilon", AtomClass::Ord},
+    {"equiv", AtomClass::Rel}, {"eta", AtomClass::Ord}, {"exp", AtomClass::Op},
+    {"frac", AtomClass::Inner}, {"frown", AtomClass::Rel}, {"gamma", AtomClass::Ord},
+    {"gcd", AtomClass::Op}, {"ge", AtomClass::Rel}, {"genfrac", AtomClass::Inner},
+    {"geq", AtomClass::Rel}, {"geqslant", AtomClass::Rel}, {"gets", AtomClass::Rel},
+    {"gg", AtomClass::Rel}, {"grave", AtomClass::Ord}, {"gtrsim", AtomClass::Rel},
+    {"hat", AtomClass::Ord}, {"hbar", AtomClass::Ord}, {"hom", AtomClass::Op},
+    {"hookleftarrow", AtomClass::Rel}, {"hookrightarrow", AtomClass::Rel}, {"iff", AtomClass::Rel},
+    {"iiint", AtomClass::Op}, {"iint", AtomClass::Op}, {"impliedby", AtomClass::Rel},
+    {"implies", AtomClass::Rel}, {"in", AtomClass::Rel}, {"inf", AtomClass::Op},
+    {"infty", AtomClass::Ord}, {"int", AtomClass::Op}, {"iota", AtomClass::Ord},
+    {"kappa", AtomClass::Ord}, {"ker", AtomClass::Op}, {"lambda", AtomClass::Ord},
+    {"land", AtomClass::Bin}, {"le", AtomClass::Rel}, {"leftarrow", AtomClass::Rel},
+    {"leftrightarrow", AtomClass::Rel}, {"leq", AtomClass::Rel}, {"leqslant", AtomClass::Rel},
+    {"lesssim", AtomClass::Rel}, {"lg", AtomClass::Op}, {"lim", AtomClass::Op},
+    {"liminf", AtomClass::Op}, {"limsup", AtomClass::Op}, {"ll", AtomClass::Rel},
+    {"ln", AtomClass::Op}, {"log", AtomClass::Op}, {"longleftarrow", AtomClass::Rel},
+    {"longleftrightarrow", AtomClass::Rel}, {"longmapsto", AtomClass::Rel}, {"longrightarrow", AtomClass::Rel},
+    {"lor", AtomClass::Bin}, {"ltimes", AtomClass::Bin}, {"mapsto", AtomClass::Rel},
+    {"mathring", AtomClass::Ord}, {"max", AtomClass::Op}, {"mid", AtomClass::Rel},
+    {"min", AtomClass::Op}, {"models", AtomClass::Rel}, {"mp", AtomClass::Bin},
+    {"mu", AtomClass::Ord}, {"nabla", AtomClass::Ord}, {"ne", AtomClass::Rel},
+    {"neq", AtomClass::Rel}, {"ni", AtomClass::Rel}, {"notin", AtomClass::Rel},
+    {"nu", AtomClass::Ord}, {"odot", AtomClass::Bin}, {"oint", AtomClass::Op},
+    {"omega", AtomClass::Ord}, {"ominus", AtomClass::Bin}, {"oplus", AtomClass::Bin},
+    {"oslash", AtomClass::Bin}, {"otimes", AtomClass::Bin}, {"overline", AtomClass::Ord},
+    {"parallel", AtomClass::Rel}, {"partial", AtomClass::Ord}, {"perp", AtomClass::Rel},
+    {"phi", AtomClass::Ord}, {"pi", AtomClass::Ord}, {"pm", AtomClass::Bin},
+    {"prec", AtomClass::Rel}, {"preceq", AtomClass::Rel}, {"prod", AtomClass::Op},
+    {"propto", AtomClass::Rel}, {"psi", AtomClass::Ord}, {"rho", AtomClass::Ord},
+    {"rightarrow", AtomClass::Rel}, {"rtimes", AtomClass::Bin}, {"sec", AtomClass::Op},
+    {"setminus", AtomClass::Bin}, {"sigma", AtomClass::Ord}, {"sim", AtomClass::Rel},
+    {"simeq", AtomClass::Rel}, {"sin", AtomClass::Op}, {"sinh", AtomClass::Op},
+    {"smile", AtomClass::Rel}, {"sqcap", AtomClass::Bin}, {"sqcup", AtomClass::Bin},
+    {"sqrt", AtomClass::Ord}, {"sqsubseteq", AtomClass::Rel}, {"sqsupseteq", AtomClass::Rel},
+    {"star", AtomClass::Bin}, {"subset", AtomClass::Rel}, {"subseteq", AtomClass::Rel},
+    {"succ", AtomClass::Rel}, {"succeq", AtomClass::Rel}, {"sum", AtomClass::Op},
+    {"sup", AtomClass::Op}, {"supset", AtomClass::Rel}, {"supseteq", AtomClass::Rel},
+    {"tan", AtomClass::Op}, {"tanh", AtomClass::Op}, {"tau", AtomClass::Ord},
+    {"tbinom", AtomClass::Inner}, {"text", AtomClass::Ord}, {"tfrac", AtomClass::Inner},
+    {"theta", AtomClass::Ord}, {"tilde", AtomClass::Ord}, {"times", AtomClass::Bin},
+    {"to", AtomClass::Rel}, {"triangleleft", AtomClass::Bin}, {"triangleright", AtomClass::Bin},
+    {"underline", AtomClass::Ord}, {"uparrow", AtomClass::Rel}, {"updownarrow", AtomClass::Rel},
+    {"uplus", AtomClass::Bin}, {"upsilon", AtomClass::Ord}, {"varepsilon", AtomClass::Ord},
+    {"varphi", AtomClass::Ord}, {"varpi", AtomClass::Ord}, {"varrho", AtomClass::Ord},
+    {"varsigma", AtomClass::Ord}, {"vartheta", AtomClass::Ord}, {"vdash", AtomClass::Rel},
+    {"vec", AtomClass::Ord}, {"vee", AtomClass::Bin}, {"wedge", AtomClass::Bin},
+    {"widehat", AtomClass::Ord}, {"widetilde", AtomClass::Ord}, {"wr", AtomClass::Bin},
+    {"xi", AtomClass::Ord}, {"zeta", AtomClass::Ord},
+}};
+
 // One bit of a 64-bit filter per name, from its length and end letters: a
 // name whose bit is clear is in no list the filter was built from.
 std::uint64_t name_bit(std::string_view name) noexcept {
@@ -1110,14 +1203,23 @@ private:
         add_pair(task.node, task.start);
     }
 
-    // Whether the braces around a style switch set the spacing before them.
+    // Whether the braces around a style switch set the spacing beside them.
     // TeX spaces a brace group as one ordinary atom in the style around it;
     // dissolved after another atom, its first atom would be spaced from that
     // one by its own class, in the new style. The braces go only where TeX
-    // sets no space either way, or nothing stands before them in their list.
+    // sets no space either way, or nothing stands before them in their list,
+    // and nothing after them: what follows would need braces around each of
+    // the content's runs, each again an atom of its own. In a prefix body
+    // the braces stay: the prefix is taken apart, and its runs written
+    // with the style outside it.
     bool spaces_as_atom(const Task& task) {
         if (!atom_spacing_ || task.mode != ContentMode::Math || pairs_.size() == task.pairs_begin) return false;
-        if (task.pairs_begin == tasks_[tasks_.size() - 2].cell_begin) return false;
+        const Task& around = tasks_[tasks_.size() - 2];
+        const bool in_prefix = around.kind == Kind::PrefixBody;
+        const bool first = task.pairs_begin == around.cell_begin;
+        const bool followed =
+            around.cursor < around.items_end && !ast_.node(items_[around.cursor]).ends_cell();  // in its cell
+        if (first && !followed && !in_prefix) return false;
         const ValueCode style = task.start.get(Attr::MathStyle);
         bool switches = false;
         for (std::size_t i = task.pairs_begin; i < pairs_.size() && !switches; ++i) {
@@ -1126,14 +1228,11 @@ private:
             switches = pairs_[i].state.get(Attr::MathStyle) != style;
         }
         if (!switches) return false;
-        return atom_class(pairs_[task.pairs_begin - 1].node) == AtomClass::Other ||
+        if (followed || in_prefix) return true;
+        const AtomClass before = atom_class(pairs_[task.pairs_begin - 1].node);
+        return !(before == AtomClass::Ord || before == AtomClass::Open || before == AtomClass::Close) ||
                atom_class(pairs_[task.pairs_begin].node) != AtomClass::Ord;
     }
-
-    // TeX's class of the atom a math item makes, as far as the spacing
-    // beside it goes: ordinary, opening and closing atoms get no space
-    // from an ordinary neighbour; Other is any class, or one not known here.
-    enum class AtomClass : std::uint8_t { Ord, Open, Close, Other };
 
     AtomClass atom_class(NodeId id) const {
         // A script leaves its base's class; a few steps down a chain of bases.
@@ -1145,31 +1244,49 @@ private:
         const Node& node = ast_.node(id);
         if (const auto* c = node.get_if<Node::Char>()) {
             const char32_t v = c->value;
-            if ((v >= U'a' && v <= U'z') || (v >= U'A' && v <= U'Z') || (v >= U'0' && v <= U'9') || v == U'.' ||
-                v == U'/' || v == U'|')
-                return AtomClass::Ord;
-            if (v == U'(' || v == U'[') return AtomClass::Open;
-            if (v == U')' || v == U']' || v == U'!' || v == U'?') return AtomClass::Close;
+            if ((v >= U'a' && v <= U'z') || (v >= U'A' && v <= U'Z') || (v >= U'0' && v <= U'9')) return AtomClass::Ord;
+            switch (v) {
+                case U'.': case U'/': case U'|': return AtomClass::Ord;
+                case U'(': case U'[': return AtomClass::Open;
+                case U')': case U']': case U'!': case U'?': return AtomClass::Close;
+                case U'*': case U'+': case U'-': case U'\u00B7': return AtomClass::Bin;
+                case U':': case U'<': case U'=': case U'>': return AtomClass::Rel;
+                case U',': case U';': return AtomClass::Punct;
+                default: return AtomClass::Other;
+            }
+        }
+        if (const auto* group = node.get_if<Node::Group>()) {
+            if (group->kind.as_delimited() != nullptr) return AtomClass::Inner;  // \left ... \right
+            return group->kind.is_explicit() || group->children.empty() ? AtomClass::Ord : AtomClass::Other;
+        }
+        if (node.is<Node::Prime>()) return AtomClass::Ord;
+        if (const auto* environment = node.get_if<Node::Environment>()) {
+            // Delimited matrices are set between \left and \right; the
+            // other alignments of math are centred boxes, ordinary.
+            const std::string_view name(environment->name);
+            for (std::string_view inner : {"pmatrix", "bmatrix", "Bmatrix", "vmatrix", "Vmatrix", "cases"})
+                if (name == inner) return AtomClass::Inner;
+            for (std::string_view ord : {"matrix", "array", "aligned", "gathered", "smallmatrix", "subarray", "split"})
+                if (name == ord) return AtomClass::Ord;
             return AtomClass::Other;
         }
-        if (const auto* group = node.get_if<Node::Group>())
-            return group->kind.is_explicit() || group->children.empty() ? AtomClass::Ord : AtomClass::Other;
-        if (node.is<Node::Prime>()) return AtomClass::Ord;
-        if (const auto* command = node.get_if<Node::Command>())
-            return attribute_names().is_prefix(command->name) ? AtomClass::Ord : AtomClass::Other;
+        if (const auto* command = node.get_if<Node::Command>()) {
+            if (attribute_names().is_prefix(command->name)) return AtomClass::Ord;
+            const std::string_view name(command->name);
+            const auto* found = std::lower_bound(COMMAND_CLASSES.begin(), COMMAND_CLASSES.end(), name,
+                                                 [](const NamedClass& row, std::string_view n) { return row.name < n; });
+            if (found != COMMAND_CLASSES.end() && found->name == name) return found->atom;
+        }
         return AtomClass::Other;
     }
 
-    // A character of a class other than ordinary that TeX takes from the
-    // same font whatever the math font is: a font run may leave it out.
-    static bool is_font_blind_spacing_char(const Node& node) {
-        const auto* c = node.get_if<Node::Char>();
-        if (c == nullptr) return false;
-        switch (c->value) {
-            case U'!': case U'*': case U'+': case U',': case U'-': case U':': case U';': case U'<': case U'=':
-            case U'>': case U'?': case U'\u00B7': return true;
-            default: return false;
-        }
+    // An item a font run may leave out at its edge: a binary operator,
+    // relation, punctuation or large operator with no scripts, whose font
+    // does not matter to TeX.
+    bool is_font_blind(NodeId id) const {
+        if (ast_.node(id).is<Node::Scripted>()) return false;
+        const AtomClass atom = atom_class(id);
+        return atom == AtomClass::Op || atom == AtomClass::Bin || atom == AtomClass::Rel || atom == AtomClass::Punct;
     }
 
     bool holds_cell_end(const Task& task) const {
@@ -1224,6 +1341,7 @@ private:
         // it does anywhere in an environment body while that guard holds.
         if (empty_groups_go_ && placement == mode && (empty_groups_go_in_env_ || !tasks_.back().in_env))
             join_empty_groups(begin, end, base, mode);
+        written_ = base;
         const bool spaced = atom_spacing_ && mode == ContentMode::Math && placement == mode;
         if (spaced) leave_font_blind_edges(begin, end, base);
         runs_.clear();
@@ -1301,20 +1419,82 @@ private:
     void leave_font_blind_edges(std::size_t begin, std::size_t end, const State& base) {
         const ValueCode font = base.get(Attr::MathFont);
         for (std::size_t i = begin; i < end; ++i) {
-            Pair& pair = pairs_[i];
-            if (!in_font_prefix(pair.state, base) || !is_font_blind_spacing_char(ast_.node(pair.node))) continue;
-            // A neighbour outside the run that it was spaced from.
-            const bool before = i > begin && !pair.opens && pairs_[i - 1].state != pair.state;
-            const bool after = i + 1 < end && !pair.closes && pairs_[i + 1].state != pair.state;
-            if (!before && !after) continue;
-            pair.state.set(Attr::MathFont, font);
-            // The pair before may now stand at its run's end.
-            for (std::size_t k = i; k > begin && !pairs_[k - 1].closes; --k) {
-                Pair& left = pairs_[k - 1];
-                if (!in_font_prefix(left.state, base) || !is_font_blind_spacing_char(ast_.node(left.node))) break;
-                left.state.set(Attr::MathFont, font);
-            }
+            if (!may_leave_run(i, begin, end, base)) continue;
+            pairs_[i].state.set(Attr::MathFont, font);
+            // The pairs before may now stand at their run's end.
+            for (std::size_t k = i; k > begin && may_leave_run(k - 1, begin, end, base); --k)
+                pairs_[k - 1].state.set(Attr::MathFont, font);
         }
+    }
+
+    // Whether pair `i` is such an item at the edge of its font run, beside
+    // a neighbour it was spaced from, and TeX spaces it from its neighbours
+    // out of the run as it did in the source. There a neighbour at the edge
+    // of a brace group or prefix body was an ordinary atom; in the output,
+    // one written inside a prefix is.
+    bool may_leave_run(std::size_t i, std::size_t begin, std::size_t end, const State& base) const {
+        const Pair& pair = pairs_[i];
+        if (!in_font_prefix(pair.state, base) || !is_font_blind(pair.node)) return false;
+        const bool has_before = i > begin;
+        const bool has_after = i + 1 < end;
+        if (!((has_before && pairs_[i - 1].state != pair.state) || (has_after && pairs_[i + 1].state != pair.state)))
+            return false;
+        // A group's edge facing a neighbour: the item was inside an ordinary atom.
+        if ((has_before && pair.opens) || (has_after && pair.closes)) return false;
+        const auto source = [&](std::size_t n, bool before) -> std::optional<AtomClass> {
+            if (n < begin || n >= end) return std::nullopt;
+            return (before ? pairs_[n].closes : pairs_[n].opens) ? AtomClass::Ord : atom_class(pairs_[n].node);
+        };
+        const auto output = [&](std::size_t n) -> std::optional<AtomClass> {
+            if (n < begin || n >= end) return std::nullopt;
+            return in_font_prefix(pairs_[n].state, base) ? AtomClass::Ord : atom_class(pairs_[n].node);
+        };
+        const AtomClass self = atom_class(pair.node);
+        const std::optional<AtomClass> before_in = source(i - 1, true);
+        const std::optional<AtomClass> after_in = source(i + 1, false);
+        const std::optional<AtomClass> before_out = output(i - 1);
+        const std::optional<AtomClass> after_out = output(i + 1);
+        const AtomClass in = resolved(before_in, self, after_in);
+        const AtomClass out = resolved(before_out, self, after_out);
+        return spacing_kept(before_in, before_out, in, out, true) && spacing_kept(after_in, after_out, in, out, false);
+    }
+
+    // The class TeX sets an atom in: a binary operator with no operand
+    // before it, or an operator, relation, opening or punctuation there, or
+    // a relation, closing or punctuation after it, is ordinary.
+    static AtomClass resolved(std::optional<AtomClass> before, AtomClass self, std::optional<AtomClass> after) {
+        if (self != AtomClass::Bin) return self;
+        if (!before || *before == AtomClass::Bin || *before == AtomClass::Op || *before == AtomClass::Rel ||
+            *before == AtomClass::Open || *before == AtomClass::Punct)
+            return AtomClass::Ord;
+        if (after && (*after == AtomClass::Rel || *after == AtomClass::Close || *after == AtomClass::Punct))
+            return AtomClass::Ord;
+        return self;
+    }
+
+    // Whether TeX sets the same space between an item (`in` in the source,
+    // `out` in the output, both resolved) and its neighbour on one side in
+    // both; no neighbour keeps it. A neighbour of a class not known here, or
+    // a binary operator in one of them only, does not.
+    static bool spacing_kept(std::optional<AtomClass> neighbour_in, std::optional<AtomClass> neighbour_out,
+                             AtomClass in, AtomClass out, bool neighbour_before) {
+        if (!neighbour_in) return true;
+        if (*neighbour_in == AtomClass::Other || *neighbour_out == AtomClass::Other) return false;
+        if ((*neighbour_in == AtomClass::Bin || *neighbour_out == AtomClass::Bin) && *neighbour_in != *neighbour_out)
+            return false;
+        return neighbour_before ? tex_space(*neighbour_in, in) == tex_space(*neighbour_out, out)
+                                : tex_space(in, *neighbour_in) == tex_space(out, *neighbour_out);
+    }
+
+    // TeX's space between two atoms: 0 none, 1 thin, and only in display
+    // and text style: 2 thin, 3 medium, 4 thick; 9 where it never meets.
+    static std::uint8_t tex_space(AtomClass left, AtomClass right) {
+        static constexpr std::uint8_t TABLE[8][8] = {
+            {0, 1, 3, 4, 0, 0, 0, 2}, {1, 1, 9, 4, 0, 0, 0, 2}, {3, 3, 9, 9, 3, 9, 9, 3},
+            {4, 4, 9, 0, 4, 0, 0, 4}, {0, 0, 9, 0, 0, 0, 0, 0}, {0, 1, 3, 4, 0, 0, 0, 2},
+            {2, 2, 9, 2, 2, 2, 2, 2}, {2, 1, 3, 4, 2, 0, 2, 2},
+        };
+        return TABLE[static_cast<std::size_t>(left)][static_cast<std::size_t>(right)];
     }
 
     // Whether a font run is cut before pair `j`: where a brace group or
@@ -1427,12 +1607,21 @@ private:
     // carry that value, the chunk and its declaratives go into braces.
     void wrap_chunk(const Run& run, const State& base, ContentMode mode, ContentMode placement, bool continued) {
         if (chunk_.empty()) return;
-        const std::uint8_t declared = wrap_segment_with_canonical(run.state, base, mode, placement != mode);
-        if (declared != 0 && (continued || (declared & run.later_at_base) != 0)) {
+        const bool across = placement != mode;
+        const std::uint8_t declared = declared_outside(run.state, base, mode, across);
+        // Inside braces, the declaratives written before them unbraced still
+        // hold: what they set is not written again, as it would not be read
+        // again.
+        if (declared != 0 && (continued || (declared & run.later_at_base) != 0) &&
+            declared_outside(run.state, written_, mode, across) != 0) {
+            wrap_segment_with_canonical(run.state, written_, mode, across);
             const NodeId group = new_group(wrapped_, GroupKind::Explicit{}, placement);
             brace_last(out_, group, placement);
             out_.push_back(group);
         } else {
+            const std::uint8_t outside = wrap_segment_with_canonical(run.state, base, mode, across);
+            for (Attr attr : axes_of(mode))
+                if ((outside & axis_bit(attr)) != 0) written_.set(attr, run.state.get(attr));
             if (!wrapped_.empty()) brace_last(out_, wrapped_.front(), placement);
             out_.insert(out_.end(), wrapped_.begin(), wrapped_.end());
         }
@@ -1473,15 +1662,21 @@ private:
             if (scan_budget_ == 0) return true;
             --scan_budget_;
             if (i > task.pairs_begin && pairs_[i].state == pairs_[i - 1].state) continue;
-            std::uint8_t outside = 0;
-            for (Attr attr : wrap_axes(pairs_[i].state, task.start, task.mode, false)) {
-                const CanonicalForm* line = canonical_line(pairs_[i].state.get(attr));
-                if (line == nullptr || !line->declarative(task.mode)) continue;
-                outside = line->prefix(task.mode) ? 0 : outside | axis_bit(attr);
-            }
-            if (outside != 0) return true;
+            if (declared_outside(pairs_[i].state, task.start, task.mode, false) != 0) return true;
         }
         return false;
+    }
+
+    // The axes that writing `segment` relative to `base` puts as
+    // declaratives outside every prefix.
+    std::uint8_t declared_outside(const State& segment, const State& base, ContentMode mode, bool across) const {
+        std::uint8_t outside = 0;
+        for (Attr attr : wrap_axes(segment, base, mode, across)) {
+            const CanonicalForm* line = canonical_line(segment.get(attr));
+            if (line == nullptr || !line->declarative(mode)) continue;
+            outside = line->prefix(mode) ? 0 : outside | axis_bit(attr);
+        }
+        return outside;
     }
 
     // The axes a run is wrapped for, the first innermost.
@@ -1559,6 +1754,7 @@ private:
     const bool empty_groups_go_;
     const bool empty_groups_go_in_env_;
     const bool atom_spacing_;
+    State written_;  // emitting a list: the state its declaratives written so far leave in force
     std::vector<Task>& tasks_;
     std::vector<NodeId>& items_;
     std::vector<Pair>& pairs_;
