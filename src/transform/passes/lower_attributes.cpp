@@ -1413,9 +1413,9 @@ private:
 
     // A font prefix around a run makes one ordinary atom of it, so an atom
     // of another class at its edge loses the spacing TeX gave it from its
-    // neighbour outside the run, where the two stood side by side. Such a
-    // character, if its font does not matter to TeX, is left out of the
-    // run: it takes the font of the list.
+    // neighbour outside the run, where the two stood side by side. Such an
+    // item, if its font does not matter to TeX, is left out of the run: it
+    // takes the font of the list.
     void leave_font_blind_edges(std::size_t begin, std::size_t end, const State& base) {
         const ValueCode font = base.get(Attr::MathFont);
         for (std::size_t i = begin; i < end; ++i) {
