@@ -100,7 +100,12 @@ public:
         switch (pick(4)) {
             case 0: {  // before a script on an empty base, at a list's start or after a style switch
                 const std::string lead = pick(2) == 0 ? "" : "a \\scriptstyle ";
-                return {lead + f + (pick(2) == 0 ? " ^{2} x" : " _{i} y + z"), prefix + " {"};
+                const std::string tail = pick(2) == 0 ? " ^{2} x" : " _{i} y + z";
+                if (pick(3) == 0) {  // a size or style, written as a declarative
+                    const std::string other(choose(SIZES_AND_STYLES));
+                    return {lead + other + tail, other + " { }"};
+                }
+                return {lead + f + tail, prefix + " {"};
             }
             case 1: {  // in a cell, with a font outside the environment
                 const std::string env(choose(ENVIRONMENTS));
