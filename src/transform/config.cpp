@@ -9,6 +9,7 @@ FlattenGroupsGuards FlattenGroupsGuards::resolve(bool preserve_rendered_spacing,
     FlattenGroupsGuards resolved;
     resolved.ligature_break = preserve_rendered_spacing;
     resolved.raised_primes = preserve_rendered_spacing;
+    resolved.atom_spacing = preserve_rendered_spacing;
     for (std::size_t i = 0; i < FLATTEN_GUARD_COUNT; ++i)
         resolved.guards[i] = i < static_cast<std::size_t>(FlattenGuard::CommandContact) || preserve_rendered_spacing;
     if (overlay != nullptr)

@@ -107,6 +107,10 @@ struct FlattenGroupsGuards {
     // Likewise, a brace group holding a lone prime as a superscript stays:
     // `x^{'}` raises its prime once more than `x'` does.
     bool raised_primes = false;
+    // Likewise, attribute lowering keeps the braces around a style switch,
+    // and the atoms at the edges of a font run, where an atom's class sets
+    // the spacing beside it.
+    bool atom_spacing = false;
 
     bool operator[](FlattenGuard guard) const noexcept {
         return guards[static_cast<std::size_t>(guard)];
@@ -114,8 +118,8 @@ struct FlattenGroupsGuards {
 
     // Guards 0 to 3 are always on by default, 4 to 10 follow
     // `preserve_rendered_spacing`; then each present overlay entry wins.
-    // `ligature_break` and `raised_primes` follow `preserve_rendered_spacing`
-    // alone.
+    // `ligature_break`, `raised_primes` and `atom_spacing` follow
+    // `preserve_rendered_spacing` alone.
     static FlattenGroupsGuards resolve(bool preserve_rendered_spacing,
                                        const FlattenGroupsGuardsOverlay* overlay) noexcept;
 

@@ -157,6 +157,18 @@ inline std::vector<Family> cells(std::size_t levels = 64) {
     };
 }
 
+// Font and style switches where the spacing TeX sets decides what stays:
+// style switches in braces after relations, nested; font runs whose edges
+// hold punctuation; declaratives before empty-base scripts; fonts in cells.
+inline std::vector<Family> font_scopes(std::size_t levels = 64) {
+    return {
+        {"style_braces_nested", "a < {\\scriptstyle b ", "x", "}", kAll, levels},
+        {"font_edges_wide", "", "\\bf {a} , {\\it b} \\rm = ", "", kAll, 0, 4 * levels},
+        {"empty_base_wide", "", "{\\bf ^2 x \\scriptstyle _1 y} ", "", kAll, 0, 4 * levels},
+        {"cells_font", "", "\\sf a & ", "", kAll, 0, 4 * levels, "\\sf\\begin{matrix}", "\\end{matrix}"},
+    };
+}
+
 // One level of a random nesting.
 struct Layer {
     const char* open;

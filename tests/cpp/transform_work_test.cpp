@@ -93,6 +93,10 @@ INSTANTIATE_TEST_SUITE_P(Cells, TransformWork, ::testing::ValuesIn(cases(transfo
                          [](const auto& info) {
                              return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];
                          });
+INSTANTIATE_TEST_SUITE_P(FontScopes, TransformWork, ::testing::ValuesIn(cases(transform::families::font_scopes())),
+                         [](const auto& info) {
+                             return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];
+                         });
 INSTANTIATE_TEST_SUITE_P(Random, TransformWork, ::testing::ValuesIn(cases(transform::families::random_nestings(12))),
                          [](const auto& info) {
                              return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];

@@ -121,6 +121,11 @@ struct Pair {
     // Pairs of one stretch stood side by side in the same list; a removed
     // command or a brace ends a stretch.
     std::uint32_t stretch = 0;
+    // The first and the last pair of a brace group or prefix body that was
+    // collected into the list around it: TeX set that group as one ordinary
+    // atom, spaced from its neighbours as such.
+    bool opens = false;
+    bool closes = false;
 };
 
 // The stretch of a `&` or row end in a math list: it ends a cell.
@@ -136,10 +141,108 @@ constexpr std::uint32_t kLineBreak = UINT32_MAX - 1;
 // it stays.
 constexpr std::array<Attr, 1> STYLE_AXIS{Attr::MathStyle};
 
+// TeX sets every cell of an alignment as a formula of its own, which starts
+// with no font family: a font outside the alignment does not reach its
+// cells, and one inside a cell is not redundant to it.
+constexpr std::array<Attr, 1> FONT_AXIS{Attr::MathFont};
+
 bool is_dots(const Node& node) {
     const auto* command = node.get_if<Node::Command>();
     return command != nullptr && command->name == "dots" && command->args.empty();
 }
+
+// TeX's class of the atom a math item makes, as far as the spacing beside
+// it goes; Other: one not known here.
+enum class AtomClass : std::uint8_t { Ord, Op, Bin, Rel, Open, Close, Punct, Inner, Other };
+
+struct NamedClass {
+    std::string_view name;
+    AtomClass atom;
+};
+
+// Commands of TeX and LaTeX with the class of the atom they make, in name
+// order: letters, symbols, accents and roots that are ordinary, fractions
+// (inner), and the binary operators, relations, punctuation and large
+// operators, which no math font command changes.
+constexpr std::array<NamedClass, 230> COMMAND_CLASSES{{
+    {"Delta", AtomClass::Ord}, {"Downarrow", AtomClass::Rel}, {"Gamma", AtomClass::Ord},
+    {"Lambda", AtomClass::Ord}, {"Leftarrow", AtomClass::Rel}, {"Leftrightarrow", AtomClass::Rel},
+    {"Longleftarrow", AtomClass::Rel}, {"Longleftrightarrow", AtomClass::Rel}, {"Longrightarrow", AtomClass::Rel},
+    {"Omega", AtomClass::Ord}, {"Phi", AtomClass::Ord}, {"Pi", AtomClass::Ord},
+    {"Pr", AtomClass::Op}, {"Psi", AtomClass::Ord}, {"Rightarrow", AtomClass::Rel},
+    {"Sigma", AtomClass::Ord}, {"Theta", AtomClass::Ord}, {"Uparrow", AtomClass::Rel},
+    {"Updownarrow", AtomClass::Rel}, {"Upsilon", AtomClass::Ord}, {"Xi", AtomClass::Ord},
+    {"acute", AtomClass::Ord}, {"alpha", AtomClass::Ord}, {"amalg", AtomClass::Bin},
+    {"approx", AtomClass::Rel}, {"approxeq", AtomClass::Rel}, {"arccos", AtomClass::Op},
+    {"arcsin", AtomClass::Op}, {"arctan", AtomClass::Op}, {"arg", AtomClass::Op},
+    {"ast", AtomClass::Bin}, {"asymp", AtomClass::Rel}, {"bar", AtomClass::Ord},
+    {"beta", AtomClass::Ord}, {"bigcap", AtomClass::Op}, {"bigcirc", AtomClass::Bin},
+    {"bigcup", AtomClass::Op}, {"bigodot", AtomClass::Op}, {"bigoplus", AtomClass::Op},
+    {"bigotimes", AtomClass::Op}, {"bigsqcup", AtomClass::Op}, {"bigtriangledown", AtomClass::Bin},
+    {"bigtriangleup", AtomClass::Bin}, {"biguplus", AtomClass::Op}, {"bigvee", AtomClass::Op},
+    {"bigwedge", AtomClass::Op}, {"binom", AtomClass::Inner}, {"bowtie", AtomClass::Rel},
+    {"boxminus", AtomClass::Bin}, {"boxplus", AtomClass::Bin}, {"boxtimes", AtomClass::Bin},
+    {"breve", AtomClass::Ord}, {"bullet", AtomClass::Bin}, {"cap", AtomClass::Bin},
+    {"cdot", AtomClass::Bin}, {"cfrac", AtomClass::Inner}, {"check", AtomClass::Ord},
+    {"chi", AtomClass::Ord}, {"circ", AtomClass::Bin}, {"colon", AtomClass::Punct},
+    {"cong", AtomClass::Rel}, {"coprod", AtomClass::Op}, {"cos", AtomClass::Op},
+    {"cosh", AtomClass::Op}, {"cot", AtomClass::Op}, {"coth", AtomClass::Op},
+    {"csc", AtomClass::Op}, {"cup", AtomClass::Bin}, {"dagger", AtomClass::Bin},
+    {"dashv", AtomClass::Rel}, {"dbinom", AtomClass::Inner}, {"ddagger", AtomClass::Bin},
+    {"ddot", AtomClass::Ord}, {"deg", AtomClass::Op}, {"delta", AtomClass::Ord},
+    {"det", AtomClass::Op}, {"dfrac", AtomClass::Inner}, {"diamond", AtomClass::Bin},
+    {"dim", AtomClass::Op}, {"div", AtomClass::Bin}, {"dot", AtomClass::Ord},
+    {"doteq", AtomClass::Rel}, {"dotplus", AtomClass::Bin}, {"downarrow", AtomClass::Rel},
+    {"ell", AtomClass::Ord}, {"emptyset", AtomClass::Ord}, {"epsilon", AtomClass::Ord},
+    {"equiv", AtomClass::Rel}, {"eta", AtomClass::Ord}, {"exp", AtomClass::Op},
+    {"frac", AtomClass::Inner}, {"frown", AtomClass::Rel}, {"gamma", AtomClass::Ord},
+    {"gcd", AtomClass::Op}, {"ge", AtomClass::Rel}, {"genfrac", AtomClass::Inner},
+    {"geq", AtomClass::Rel}, {"geqslant", AtomClass::Rel}, {"gets", AtomClass::Rel},
+    {"gg", AtomClass::Rel}, {"grave", AtomClass::Ord}, {"gtrsim", AtomClass::Rel},
+    {"hat", AtomClass::Ord}, {"hbar", AtomClass::Ord}, {"hom", AtomClass::Op},
+    {"hookleftarrow", AtomClass::Rel}, {"hookrightarrow", AtomClass::Rel}, {"iff", AtomClass::Rel},
+    {"iiint", AtomClass::Op}, {"iint", AtomClass::Op}, {"impliedby", AtomClass::Rel},
+    {"implies", AtomClass::Rel}, {"in", AtomClass::Rel}, {"inf", AtomClass::Op},
+    {"infty", AtomClass::Ord}, {"int", AtomClass::Op}, {"iota", AtomClass::Ord},
+    {"kappa", AtomClass::Ord}, {"ker", AtomClass::Op}, {"lambda", AtomClass::Ord},
+    {"land", AtomClass::Bin}, {"le", AtomClass::Rel}, {"leftarrow", AtomClass::Rel},
+    {"leftrightarrow", AtomClass::Rel}, {"leq", AtomClass::Rel}, {"leqslant", AtomClass::Rel},
+    {"lesssim", AtomClass::Rel}, {"lg", AtomClass::Op}, {"lim", AtomClass::Op},
+    {"liminf", AtomClass::Op}, {"limsup", AtomClass::Op}, {"ll", AtomClass::Rel},
+    {"ln", AtomClass::Op}, {"log", AtomClass::Op}, {"longleftarrow", AtomClass::Rel},
+    {"longleftrightarrow", AtomClass::Rel}, {"longmapsto", AtomClass::Rel}, {"longrightarrow", AtomClass::Rel},
+    {"lor", AtomClass::Bin}, {"ltimes", AtomClass::Bin}, {"mapsto", AtomClass::Rel},
+    {"mathring", AtomClass::Ord}, {"max", AtomClass::Op}, {"mid", AtomClass::Rel},
+    {"min", AtomClass::Op}, {"models", AtomClass::Rel}, {"mp", AtomClass::Bin},
+    {"mu", AtomClass::Ord}, {"nabla", AtomClass::Ord}, {"ne", AtomClass::Rel},
+    {"neq", AtomClass::Rel}, {"ni", AtomClass::Rel}, {"notin", AtomClass::Rel},
+    {"nu", AtomClass::Ord}, {"odot", AtomClass::Bin}, {"oint", AtomClass::Op},
+    {"omega", AtomClass::Ord}, {"ominus", AtomClass::Bin}, {"oplus", AtomClass::Bin},
+    {"oslash", AtomClass::Bin}, {"otimes", AtomClass::Bin}, {"overline", AtomClass::Ord},
+    {"parallel", AtomClass::Rel}, {"partial", AtomClass::Ord}, {"perp", AtomClass::Rel},
+    {"phi", AtomClass::Ord}, {"pi", AtomClass::Ord}, {"pm", AtomClass::Bin},
+    {"prec", AtomClass::Rel}, {"preceq", AtomClass::Rel}, {"prod", AtomClass::Op},
+    {"propto", AtomClass::Rel}, {"psi", AtomClass::Ord}, {"rho", AtomClass::Ord},
+    {"rightarrow", AtomClass::Rel}, {"rtimes", AtomClass::Bin}, {"sec", AtomClass::Op},
+    {"setminus", AtomClass::Bin}, {"sigma", AtomClass::Ord}, {"sim", AtomClass::Rel},
+    {"simeq", AtomClass::Rel}, {"sin", AtomClass::Op}, {"sinh", AtomClass::Op},
+    {"smile", AtomClass::Rel}, {"sqcap", AtomClass::Bin}, {"sqcup", AtomClass::Bin},
+    {"sqrt", AtomClass::Ord}, {"sqsubseteq", AtomClass::Rel}, {"sqsupseteq", AtomClass::Rel},
+    {"star", AtomClass::Bin}, {"subset", AtomClass::Rel}, {"subseteq", AtomClass::Rel},
+    {"succ", AtomClass::Rel}, {"succeq", AtomClass::Rel}, {"sum", AtomClass::Op},
+    {"sup", AtomClass::Op}, {"supset", AtomClass::Rel}, {"supseteq", AtomClass::Rel},
+    {"tan", AtomClass::Op}, {"tanh", AtomClass::Op}, {"tau", AtomClass::Ord},
+    {"tbinom", AtomClass::Inner}, {"text", AtomClass::Ord}, {"tfrac", AtomClass::Inner},
+    {"theta", AtomClass::Ord}, {"tilde", AtomClass::Ord}, {"times", AtomClass::Bin},
+    {"to", AtomClass::Rel}, {"triangleleft", AtomClass::Bin}, {"triangleright", AtomClass::Bin},
+    {"underline", AtomClass::Ord}, {"uparrow", AtomClass::Rel}, {"updownarrow", AtomClass::Rel},
+    {"uplus", AtomClass::Bin}, {"upsilon", AtomClass::Ord}, {"varepsilon", AtomClass::Ord},
+    {"varphi", AtomClass::Ord}, {"varpi", AtomClass::Ord}, {"varrho", AtomClass::Ord},
+    {"varsigma", AtomClass::Ord}, {"vartheta", AtomClass::Ord}, {"vdash", AtomClass::Rel},
+    {"vec", AtomClass::Ord}, {"vee", AtomClass::Bin}, {"wedge", AtomClass::Bin},
+    {"widehat", AtomClass::Ord}, {"widetilde", AtomClass::Ord}, {"wr", AtomClass::Bin},
+    {"xi", AtomClass::Ord}, {"zeta", AtomClass::Ord},
+}};
 
 // One bit of a 64-bit filter per name, from its length and end letters: a
 // name whose bit is clear is in no list the filter was built from.
@@ -390,6 +493,7 @@ public:
           empty_groups_go_(flattening != nullptr && !(*flattening)[FlattenGuard::EmptyGroup]),
           empty_groups_go_in_env_(empty_groups_go_ && !(*flattening)[FlattenGuard::EnvBody]),
           keeps_text_edges_(flattening == nullptr || flattening->ligature_break),
+          atom_spacing_(flattening != nullptr && flattening->atom_spacing),
           tasks_(kept_.get().tasks),
           items_(kept_.get().items),
           pairs_(kept_.get().pairs),
@@ -632,6 +736,16 @@ private:
         return task;
     }
 
+    // Whether the task writes its items back into a list or slot of its own,
+    // rather than handing them to the task below it.
+    static bool lists_items(const Task& task) { return task.kind == Kind::List || task.kind == Kind::Slots; }
+
+    // Appends the pair of a node collected by the task on top.
+    void add_pair(NodeId node, const State& state, std::uint32_t stretch = 0) {
+        const Task& task = tasks_.back();
+        pairs_.push_back({node, state, stretch, !lists_items(task) && pairs_.size() == task.pairs_begin});
+    }
+
     // Hands the detached nodes to the task on top as its items.
     void add_items(std::span<const NodeId> nodes) {
         items_.insert(items_.end(), nodes.begin(), nodes.end());
@@ -655,7 +769,12 @@ private:
             // A math list holding `&`, `\\` or `\cr` is the body of an
             // alignment, whose cells TeX sets as groups of their own: an
             // environment's, a plain TeX array's, `\substack`'s.
-            push_task(Kind::List, own, id, state).cells = own == ContentMode::Math;
+            State start = state;
+            if (own == ContentMode::Math && std::any_of(list->begin(), list->end(), [&](NodeId child) {
+                    return ast_.node(child).ends_cell();
+                }))
+                start.clear(FONT_AXIS);
+            push_task(Kind::List, own, id, start).cells = own == ContentMode::Math;
             take_children(id);
             return;
         }
@@ -704,7 +823,7 @@ private:
         State end;
         std::uint8_t carried = 0;
         for (NodeId item : operand_items(left)) {
-            const AttributeCommandSpec* row = recognised_declarative(ast_.node(item), ContentMode::Math);
+            const AttributeCommandSpec* row = declarative_of(ast_.node(item), ContentMode::Math);
             if (row == nullptr || std::find(CARRIED.begin(), CARRIED.end(), row->attr) == CARRIED.end()) continue;
             end.set(row->attr, code_of_declarative(*row));
             carried |= axis_bit(row->attr);
@@ -712,12 +831,13 @@ private:
         if (carried == 0) return;
         bool governs = false;
         for (NodeId item : operand_items(right)) {
-            const AttributeCommandSpec* row = recognised_declarative(ast_.node(item), ContentMode::Math);
-            if (row == nullptr) {
-                governs = true;
+            const Node& node = ast_.node(item);
+            if (const AttributeCommandSpec* row = declarative_of(node, ContentMode::Math))
+                carried &= static_cast<std::uint8_t>(~axis_bit(row->attr));
+            if (!node.is<Node::Declarative>()) {
+                governs = true;  // content, or a script after its declarative
                 break;
             }
-            carried &= static_cast<std::uint8_t>(~axis_bit(row->attr));
         }
         if (!governs || carried == 0) return;
 
@@ -804,14 +924,14 @@ private:
         bool has_declarative = false;
         if (dirty(group)) {
             for (NodeId child : ast_.children(group)) {
-                if (recognised_declarative(ast_.node(child), mode) != nullptr) {
+                if (declarative_of(ast_.node(child), mode) != nullptr) {
                     has_declarative = true;
                     break;
                 }
             }
         }
         if (!has_declarative && !dirty(group)) {
-            pairs_.push_back({group, state});
+            add_pair(group, state);
             return;
         }
         Task& task = push_task(Kind::Explicit, mode, group, state);
@@ -834,6 +954,14 @@ private:
         if (mode != ContentMode::Text || row.attr != Attr::TextFamily) return true;
         const CanonicalForm* line = canonical_line(code_of_declarative(row));
         return line != nullptr && line->prefix(mode).has_value();
+    }
+
+    // A recognised declarative, or one that stands as the base of a script
+    // in math, which TeX reads before the script (see `collect`).
+    const AttributeCommandSpec* declarative_of(const Node& node, ContentMode mode) const {
+        if (const auto* scripted = node.get_if<Node::Scripted>(); scripted != nullptr && mode == ContentMode::Math)
+            return recognised_declarative(ast_.node(scripted->base), mode);
+        return recognised_declarative(node, mode);
     }
 
     // ---- Collecting one item -------------------------------------------------
@@ -864,13 +992,26 @@ private:
                 pairs_.back().node = new_group({&pairs_.back().node, 1}, GroupKind::Explicit{}, mode);
             check_empty_segment(task);
             task.running = task.start;
-            pairs_.push_back({id, task.start, kCellEnd});
+            add_pair(id, task.start, kCellEnd);
             task.cell_begin = pairs_.size();
             ++stretch_;
             if (dirty(id)) push_canonicalize(id, task.start, mode);
             return;
         }
 
+        if (mode == ContentMode::Math) {
+            if (const auto* scripted = node.get_if<Node::Scripted>();
+                scripted != nullptr && recognised_declarative(ast_.node(scripted->base), mode) != nullptr) {
+                // TeX reads `\bf^2 x` as the declarative and then a script on
+                // an empty base: the declarative governs the script and what
+                // follows. The base keeps an empty group.
+                const NodeId declarative = scripted->base;
+                ast_.replace_content_child(declarative, new_group({}, GroupKind::Explicit{}, mode));
+                collect(declarative);
+                collect(id);
+                return;
+            }
+        }
         if (const AttributeCommandSpec* row = recognised_declarative(node, mode)) {
             count(*row, AttributeCounter::ConsumedDeclaratives);
             if (!task.running.set(row->attr, code_of_declarative(*row))) {
@@ -911,7 +1052,7 @@ private:
         }
         const bool breaks_line =
             task.kind == Kind::List && ast_.node(task.node).is<Node::Root>() && support::is_line_break(node);
-        pairs_.push_back({id, running, breaks_line ? kLineBreak : stretch_});
+        add_pair(id, running, breaks_line ? kLineBreak : stretch_);
         if (dirty(id)) push_canonicalize(id, running, mode);
     }
 
@@ -983,6 +1124,7 @@ private:
             case Kind::PrefixBody: complete_prefix_body(task); break;
             case Kind::Explicit: complete_explicit(task); break;
         }
+        if (!lists_items(task) && pairs_.size() > task.pairs_begin) pairs_.back().closes = true;
         support::truncate(items_, task.items_begin);
         tasks_.pop_back();
         ++stretch_;
@@ -994,6 +1136,7 @@ private:
         if (edge.mode == ContentMode::Text && task.node_mode == ContentMode::Math) state.clear(TEXT_AXES);
         if (edge.mode == ContentMode::Math && task.node_mode == ContentMode::Text) state.clear(MATH_AXES);
         if (edge.own_style) state.clear(STYLE_AXIS);
+        if (edge.env_body) state.clear(FONT_AXIS);
         task.mode = edge.mode;
         task.start = task.running = state;
         task.env_body = edge.env_body;
@@ -1031,7 +1174,7 @@ private:
         if (task.across_modes) {
             emit(task.pairs_begin, task.measure, task.mode, other_mode(task.mode), true);
             support::truncate(pairs_, task.pairs_begin);
-            for (NodeId n : out_) pairs_.push_back({n, task.outer});
+            for (NodeId n : out_) add_pair(n, task.outer);
         } else if (task.mode == ContentMode::Text && pairs_.size() > task.pairs_begin &&
                    (!absorbed || keeps_text_edges_)) {
             // A text font command adds the italic correction of the
@@ -1044,7 +1187,7 @@ private:
             emit(task.pairs_begin, task.start, task.mode, task.mode, false);
             support::truncate(pairs_, task.pairs_begin);
             const CanonicalForm& line = *canonical_line(code_of_prefix(row));
-            pairs_.push_back({new_prefix(line.prefix(task.mode)->name, out_, task.mode), task.outer, stretch_});
+            add_pair(new_prefix(line.prefix(task.mode)->name, out_, task.mode), task.outer, stretch_);
             count(line, AttributeCounter::EmittedPrefixes);
         }
         ast_.remove_detached(task.node);
@@ -1074,11 +1217,8 @@ private:
             // is written inside them, unless that puts a declarative directly
             // into the group: read again, the group would then dissolve, as
             // it does here.
-            if (parts_shift || !declares_outside(task)) {
-                emit(task.pairs_begin, task.start, task.mode, task.mode, false);
-                support::truncate(pairs_, task.pairs_begin);
-                ast_.replace_children(task.node, out_);
-                pairs_.push_back({task.node, task.start});
+            if (parts_shift || !declares_outside(task) || spaces_as_atom(task)) {
+                write_inside(task);
             } else {
                 task.declares_inside = true;
                 dissolve(task);
@@ -1086,7 +1226,11 @@ private:
             return;
         }
         if (differs(task)) {
-            dissolve(task);  // its content joins the list around it
+            if (spaces_as_atom(task)) {
+                write_inside(task);
+            } else {
+                dissolve(task);  // its content joins the list around it
+            }
             return;
         }
         ids_.clear();
@@ -1094,7 +1238,101 @@ private:
             place(i, task.pairs_begin, pairs_[i].node, task.mode, ids_);
         support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, ids_);
-        pairs_.push_back({task.node, task.start});
+        add_pair(task.node, task.start);
+    }
+
+    // The braces stay, the content written inside them.
+    void write_inside(const Task& task) {
+        emit(task.pairs_begin, task.start, task.mode, task.mode, false);
+        support::truncate(pairs_, task.pairs_begin);
+        ast_.replace_children(task.node, out_);
+        add_pair(task.node, task.start);
+    }
+
+    // Whether the braces around a style switch set the spacing beside them.
+    // TeX spaces a brace group as one ordinary atom in the style around it;
+    // dissolved after another atom, its first atom would be spaced from that
+    // one by its own class, in the new style. The braces go only where TeX
+    // sets no space either way, or nothing stands before them in their list,
+    // and nothing after them: what follows would need braces around each of
+    // the content's runs, each again an atom of its own. In a prefix body
+    // the braces stay: the prefix is taken apart, and its runs written
+    // with the style outside it.
+    bool spaces_as_atom(const Task& task) {
+        if (!atom_spacing_ || task.mode != ContentMode::Math || pairs_.size() == task.pairs_begin) return false;
+        const Task& around = tasks_[tasks_.size() - 2];
+        const bool in_prefix = around.kind == Kind::PrefixBody;
+        const bool first = task.pairs_begin == around.cell_begin;
+        const bool followed =
+            around.cursor < around.items_end && !ast_.node(items_[around.cursor]).ends_cell();  // in its cell
+        if (first && !followed && !in_prefix) return false;
+        const ValueCode style = task.start.get(Attr::MathStyle);
+        bool switches = false;
+        for (std::size_t i = task.pairs_begin; i < pairs_.size() && !switches; ++i) {
+            if (scan_budget_ == 0) return true;  // see `declares_outside`
+            --scan_budget_;
+            switches = pairs_[i].state.get(Attr::MathStyle) != style;
+        }
+        if (!switches) return false;
+        if (followed || in_prefix) return true;
+        const AtomClass before = atom_class(pairs_[task.pairs_begin - 1].node);
+        return !(before == AtomClass::Ord || before == AtomClass::Open || before == AtomClass::Close) ||
+               atom_class(pairs_[task.pairs_begin].node) != AtomClass::Ord;
+    }
+
+    AtomClass atom_class(NodeId id) const {
+        // A script leaves its base's class; a few steps down a chain of bases.
+        for (int step = 0; step < 4; ++step) {
+            const auto* scripted = ast_.node(id).get_if<Node::Scripted>();
+            if (scripted == nullptr) break;
+            id = scripted->base;
+        }
+        const Node& node = ast_.node(id);
+        if (const auto* c = node.get_if<Node::Char>()) {
+            const char32_t v = c->value;
+            if ((v >= U'a' && v <= U'z') || (v >= U'A' && v <= U'Z') || (v >= U'0' && v <= U'9')) return AtomClass::Ord;
+            switch (v) {
+                case U'.': case U'/': case U'|': return AtomClass::Ord;
+                case U'(': case U'[': return AtomClass::Open;
+                case U')': case U']': case U'!': case U'?': return AtomClass::Close;
+                case U'*': case U'+': case U'-': case U'\u00B7': return AtomClass::Bin;
+                case U':': case U'<': case U'=': case U'>': return AtomClass::Rel;
+                case U',': case U';': return AtomClass::Punct;
+                default: return AtomClass::Other;
+            }
+        }
+        if (const auto* group = node.get_if<Node::Group>()) {
+            if (group->kind.as_delimited() != nullptr) return AtomClass::Inner;  // \left ... \right
+            return group->kind.is_explicit() || group->children.empty() ? AtomClass::Ord : AtomClass::Other;
+        }
+        if (node.is<Node::Prime>()) return AtomClass::Ord;
+        if (const auto* environment = node.get_if<Node::Environment>()) {
+            // Delimited matrices are set between \left and \right; the
+            // other alignments of math are centred boxes, ordinary.
+            const std::string_view name(environment->name);
+            for (std::string_view inner : {"pmatrix", "bmatrix", "Bmatrix", "vmatrix", "Vmatrix", "cases"})
+                if (name == inner) return AtomClass::Inner;
+            for (std::string_view ord : {"matrix", "array", "aligned", "gathered", "smallmatrix", "subarray", "split"})
+                if (name == ord) return AtomClass::Ord;
+            return AtomClass::Other;
+        }
+        if (const auto* command = node.get_if<Node::Command>()) {
+            if (attribute_names().is_prefix(command->name)) return AtomClass::Ord;
+            const std::string_view name(command->name);
+            const auto* found = std::lower_bound(COMMAND_CLASSES.begin(), COMMAND_CLASSES.end(), name,
+                                                 [](const NamedClass& row, std::string_view n) { return row.name < n; });
+            if (found != COMMAND_CLASSES.end() && found->name == name) return found->atom;
+        }
+        return AtomClass::Other;
+    }
+
+    // An item a font run may leave out at its edge: a binary operator,
+    // relation, punctuation or large operator with no scripts, whose font
+    // does not matter to TeX.
+    bool is_font_blind(NodeId id) const {
+        if (ast_.node(id).is<Node::Scripted>()) return false;
+        const AtomClass atom = atom_class(id);
+        return atom == AtomClass::Op || atom == AtomClass::Bin || atom == AtomClass::Rel || atom == AtomClass::Punct;
     }
 
     bool holds_cell_end(const Task& task) const {
@@ -1153,10 +1391,13 @@ private:
         // it does anywhere in an environment body while that guard holds.
         if (empty_groups_go_ && placement == mode && (empty_groups_go_in_env_ || !tasks_.back().in_env))
             join_empty_groups(begin, end, base, mode);
+        written_ = base;
+        const bool spaced = atom_spacing_ && mode == ContentMode::Math && placement == mode;
+        if (spaced) leave_font_blind_edges(begin, end, base);
         runs_.clear();
         for (std::size_t i = begin; i < end;) {
             std::size_t j = i + 1;
-            while (j < end && pairs_[j].state == pairs_[i].state) ++j;
+            while (j < end && pairs_[j].state == pairs_[i].state && !(spaced && parts_groups(j, base))) ++j;
             runs_.push_back({i, j, pairs_[i].state, 0});
             i = j;
         }
@@ -1212,6 +1453,112 @@ private:
             }
             wrap_chunk(run, base, mode, placement, continued);
         }
+    }
+
+    // Whether a run of pairs in `state` is written inside a font prefix, a
+    // group TeX sets as one ordinary atom.
+    bool in_font_prefix(const State& state, const State& base) const {
+        const ValueCode font = state.get(Attr::MathFont);
+        if (font == base.get(Attr::MathFont)) return false;
+        const CanonicalForm* line = canonical_line(font);
+        return line != nullptr && line->prefix(ContentMode::Math).has_value();
+    }
+
+    // A font prefix around a run makes one ordinary atom of it, so an atom
+    // of another class at its edge loses the spacing TeX gave it from its
+    // neighbour outside the run, where the two stood side by side. Such an
+    // item, if its font does not matter to TeX, is left out of the run: it
+    // takes the font of the list.
+    void leave_font_blind_edges(std::size_t begin, std::size_t end, const State& base) {
+        const ValueCode font = base.get(Attr::MathFont);
+        for (std::size_t i = begin; i < end; ++i) {
+            if (!may_leave_run(i, begin, end, base)) continue;
+            pairs_[i].state.set(Attr::MathFont, font);
+            // The pairs before may now stand at their run's end.
+            for (std::size_t k = i; k > begin && may_leave_run(k - 1, begin, end, base); --k)
+                pairs_[k - 1].state.set(Attr::MathFont, font);
+        }
+    }
+
+    // Whether pair `i` is such an item at the edge of its font run, beside
+    // a neighbour it was spaced from, and TeX spaces it from its neighbours
+    // out of the run as it did in the source. There a neighbour at the edge
+    // of a brace group or prefix body was an ordinary atom; in the output,
+    // one written inside a prefix is.
+    bool may_leave_run(std::size_t i, std::size_t begin, std::size_t end, const State& base) const {
+        const Pair& pair = pairs_[i];
+        if (!in_font_prefix(pair.state, base) || !is_font_blind(pair.node)) return false;
+        const bool has_before = i > begin;
+        const bool has_after = i + 1 < end;
+        if (!((has_before && pairs_[i - 1].state != pair.state) || (has_after && pairs_[i + 1].state != pair.state)))
+            return false;
+        // A group's edge facing a neighbour: the item was inside an ordinary atom.
+        if ((has_before && pair.opens) || (has_after && pair.closes)) return false;
+        const auto source = [&](std::size_t n, bool before) -> std::optional<AtomClass> {
+            if (n < begin || n >= end) return std::nullopt;
+            return (before ? pairs_[n].closes : pairs_[n].opens) ? AtomClass::Ord : atom_class(pairs_[n].node);
+        };
+        const auto output = [&](std::size_t n) -> std::optional<AtomClass> {
+            if (n < begin || n >= end) return std::nullopt;
+            return in_font_prefix(pairs_[n].state, base) ? AtomClass::Ord : atom_class(pairs_[n].node);
+        };
+        const AtomClass self = atom_class(pair.node);
+        const std::optional<AtomClass> before_in = source(i - 1, true);
+        const std::optional<AtomClass> after_in = source(i + 1, false);
+        const std::optional<AtomClass> before_out = output(i - 1);
+        const std::optional<AtomClass> after_out = output(i + 1);
+        const AtomClass in = resolved(before_in, self, after_in);
+        const AtomClass out = resolved(before_out, self, after_out);
+        return spacing_kept(before_in, before_out, in, out, true) && spacing_kept(after_in, after_out, in, out, false);
+    }
+
+    // The class TeX sets an atom in: a binary operator with no operand
+    // before it, or an operator, relation, opening or punctuation there, or
+    // a relation, closing or punctuation after it, is ordinary.
+    static AtomClass resolved(std::optional<AtomClass> before, AtomClass self, std::optional<AtomClass> after) {
+        if (self != AtomClass::Bin) return self;
+        if (!before || *before == AtomClass::Bin || *before == AtomClass::Op || *before == AtomClass::Rel ||
+            *before == AtomClass::Open || *before == AtomClass::Punct)
+            return AtomClass::Ord;
+        if (after && (*after == AtomClass::Rel || *after == AtomClass::Close || *after == AtomClass::Punct))
+            return AtomClass::Ord;
+        return self;
+    }
+
+    // Whether TeX sets the same space between an item (`in` in the source,
+    // `out` in the output, both resolved) and its neighbour on one side in
+    // both; no neighbour keeps it. A neighbour of a class not known here, or
+    // a binary operator in one of them only, does not.
+    static bool spacing_kept(std::optional<AtomClass> neighbour_in, std::optional<AtomClass> neighbour_out,
+                             AtomClass in, AtomClass out, bool neighbour_before) {
+        if (!neighbour_in) return true;
+        if (*neighbour_in == AtomClass::Other || *neighbour_out == AtomClass::Other) return false;
+        if ((*neighbour_in == AtomClass::Bin || *neighbour_out == AtomClass::Bin) && *neighbour_in != *neighbour_out)
+            return false;
+        return neighbour_before ? tex_space(*neighbour_in, in) == tex_space(*neighbour_out, out)
+                                : tex_space(in, *neighbour_in) == tex_space(out, *neighbour_out);
+    }
+
+    // TeX's space between two atoms: 0 none, 1 thin, and only in display
+    // and text style: 2 thin, 3 medium, 4 thick; 9 where it never meets.
+    static std::uint8_t tex_space(AtomClass left, AtomClass right) {
+        static constexpr std::uint8_t TABLE[8][8] = {
+            {0, 1, 3, 4, 0, 0, 0, 2}, {1, 1, 9, 4, 0, 0, 0, 2}, {3, 3, 9, 9, 3, 9, 9, 3},
+            {4, 4, 9, 0, 4, 0, 0, 4}, {0, 0, 9, 0, 0, 0, 0, 0}, {0, 1, 3, 4, 0, 0, 0, 2},
+            {2, 2, 9, 2, 2, 2, 2, 2}, {2, 1, 3, 4, 2, 0, 2, 2},
+        };
+        return TABLE[static_cast<std::size_t>(left)][static_cast<std::size_t>(right)];
+    }
+
+    // Whether a font run is cut before pair `j`: where a brace group or
+    // prefix body of the source ends or starts between `j - 1` and `j`
+    // with an atom of another class than ordinary (or one not known), one
+    // prefix around both would set that atom beside the other, spaced by
+    // its own class; each keeps a prefix of its own.
+    bool parts_groups(std::size_t j, const State& base) const {
+        if (!in_font_prefix(pairs_[j].state, base)) return false;
+        return (pairs_[j - 1].closes && atom_class(pairs_[j - 1].node) != AtomClass::Ord) ||
+               (pairs_[j].opens && atom_class(pairs_[j].node) != AtomClass::Ord);
     }
 
     // Flattening will take the empty groups out of a list, so the runs are
@@ -1326,12 +1673,21 @@ private:
     // carry that value, the chunk and its declaratives go into braces.
     void wrap_chunk(const Run& run, const State& base, ContentMode mode, ContentMode placement, bool continued) {
         if (chunk_.empty()) return;
-        const std::uint8_t declared = wrap_segment_with_canonical(run.state, base, mode, placement != mode);
-        if (declared != 0 && (continued || (declared & run.later_at_base) != 0)) {
+        const bool across = placement != mode;
+        const std::uint8_t declared = declared_outside(run.state, base, mode, across);
+        // Inside braces, the declaratives written before them unbraced still
+        // hold: what they set is not written again, as it would not be read
+        // again.
+        if (declared != 0 && (continued || (declared & run.later_at_base) != 0) &&
+            declared_outside(run.state, written_, mode, across) != 0) {
+            wrap_segment_with_canonical(run.state, written_, mode, across);
             const NodeId group = new_group(wrapped_, GroupKind::Explicit{}, placement);
             brace_last(out_, group, placement);
             out_.push_back(group);
         } else {
+            const std::uint8_t outside = wrap_segment_with_canonical(run.state, base, mode, across);
+            for (Attr attr : axes_of(mode))
+                if ((outside & axis_bit(attr)) != 0) written_.set(attr, run.state.get(attr));
             if (!wrapped_.empty()) brace_last(out_, wrapped_.front(), placement);
             out_.insert(out_.end(), wrapped_.begin(), wrapped_.end());
         }
@@ -1372,15 +1728,21 @@ private:
             if (scan_budget_ == 0) return true;
             --scan_budget_;
             if (i > task.pairs_begin && pairs_[i].state == pairs_[i - 1].state) continue;
-            std::uint8_t outside = 0;
-            for (Attr attr : wrap_axes(pairs_[i].state, task.start, task.mode, false)) {
-                const CanonicalForm* line = canonical_line(pairs_[i].state.get(attr));
-                if (line == nullptr || !line->declarative(task.mode)) continue;
-                outside = line->prefix(task.mode) ? 0 : outside | axis_bit(attr);
-            }
-            if (outside != 0) return true;
+            if (declared_outside(pairs_[i].state, task.start, task.mode, false) != 0) return true;
         }
         return false;
+    }
+
+    // The axes that writing `segment` relative to `base` puts as
+    // declaratives outside every prefix.
+    std::uint8_t declared_outside(const State& segment, const State& base, ContentMode mode, bool across) const {
+        std::uint8_t outside = 0;
+        for (Attr attr : wrap_axes(segment, base, mode, across)) {
+            const CanonicalForm* line = canonical_line(segment.get(attr));
+            if (line == nullptr || !line->declarative(mode)) continue;
+            outside = line->prefix(mode) ? 0 : outside | axis_bit(attr);
+        }
+        return outside;
     }
 
     // The axes a run is wrapped for, the first innermost.
@@ -1456,6 +1818,8 @@ private:
     // Text font commands that change nothing stay, for their italic
     // corrections: while flattening keeps ligatures apart, rendering is kept.
     const bool keeps_text_edges_;
+    const bool atom_spacing_;
+    State written_;  // emitting a list: the state its declaratives written so far leave in force
     std::vector<Task>& tasks_;
     std::vector<NodeId>& items_;
     std::vector<Pair>& pairs_;
