@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
     const std::string_view only = argc > 3 ? argv[3] : "";
     std::vector<Family> all = transform::families::reported(1);
     for (Family& f : transform::families::bracket_chains(1)) all.push_back(std::move(f));
+    for (Family& f : transform::families::font_nests(1)) all.push_back(std::move(f));
     for (Family& f : transform::families::random_nestings(random, 1)) all.push_back(std::move(f));
 
     std::printf("%-18s %-10s %10s %9s %10s %9s %6s %8s %8s %7s %6s  %s\n", "family", "profile", "n bytes", "n s",

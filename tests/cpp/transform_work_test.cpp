@@ -140,6 +140,25 @@ INSTANTIATE_TEST_SUITE_P(Moved, TransformWorkValid, ::testing::ValuesIn(cases(tr
                              return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];
                          });
 
+// Nests in font and text arguments: what decides whether a group keeps its
+// braces is carried up with its content, which no level looks at again.
+class TransformWorkNests : public ::testing::TestWithParam<Case> {};
+
+TEST_P(TransformWorkNests, NormaliseInLinearWork) {
+    const Case& c = GetParam();
+    const Reported small = transform_reported(c.profile, c.family.build(1));
+    const Reported large = transform_reported(c.profile, c.family.build(8));
+    ASSERT_EQ(small.error, "");
+    ASSERT_EQ(large.error, "");
+    EXPECT_LE(large.work, 9 * std::max(small.work, kWorkFloor)) << "from " << small.work << " to " << large.work;
+}
+
+INSTANTIATE_TEST_SUITE_P(FontNests, TransformWorkNests,
+                         ::testing::ValuesIn(cases(transform::families::font_nests(256))),
+                         [](const auto& info) {
+                             return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];
+                         });
+
 // The matrix builders' check of their bodies is linear by itself: a nest of
 // bodies with an unpaired delimiter keeps its shorthands, and never comes
 // near the bound.

@@ -104,6 +104,15 @@ enum class Parting : std::uint8_t { None, Slot, Prefixes, PrefixRun };
 // next member of the list.
 enum class PrefixMeeting : std::uint8_t { None, Inside, Next };
 
+// What the members of a rebuilt list are, as far as a group's decision
+// asks: known as each member joins the list, and handed on with the members
+// of a group that goes, so no decision looks at them again.
+enum MemberBits : std::uint8_t {
+    MemberEndsCell = 1,   // a cell separator
+    MemberMathShift = 2,  // a lone `\(` or `\)`
+    MemberCloses = 4,     // text that would end a bracket argument around it
+};
+
 // A member of a list being rebuilt: the node and its subtree flags.
 struct Entry {
     NodeId node;
@@ -163,6 +172,7 @@ struct Frame {
     bool content_before = false;  // and something else
     bool declared_math_size = false;  // a math size among those declaratives
     std::uint32_t prefixes = 0;  // lists: attribute prefixes of the list's mode among the rebuilt entries
+    std::uint8_t members = 0;  // lists: MemberBits of the rebuilt entries
     // The node's text, as it stands, is written bare in a bracket argument
     // (`bare`); lists: so are its children (`list_bare`). `track`: the node
     // stands there once the brace groups around it go, so whether its text
@@ -298,7 +308,7 @@ private:
                     if (!slot.is_group_child()) contribute(parent_frame, slot, child);
                 }
                 if (slot.is_group_child()) {
-                    push_entry({child, flags});
+                    push_entry(parent_frame, {child, flags}, node);
                     if (node.is<Node::Prime>()) primes_landed(parent_frame, list_.size() - 1);
                 }
                 return;
@@ -335,7 +345,16 @@ private:
     }
 
     // Once or twice a node: kept inline, the growing path with it.
-    [[gnu::always_inline, gnu::flatten]] void push_entry(const Entry& entry) { list_.push_back(entry); }
+    [[gnu::always_inline, gnu::flatten]] void push_entry(Frame& list, const Entry& entry, const Node& node) {
+        list.members |= member_bits(entry.node, node);
+        list_.push_back(entry);
+    }
+    std::uint8_t member_bits(NodeId id, const Node& node) const {
+        std::uint8_t bits = (closes_of(id) & Closes) != 0 ? MemberCloses : 0;
+        if (node.ends_cell()) bits |= MemberEndsCell;
+        if (node.is<Node::Command>() && support::is_lone_math_shift(ast_, id)) bits |= MemberMathShift;
+        return bits;
+    }
 
     // Entering an argument looks at its kind only below a node that has a
     // bracket argument at all.
@@ -534,7 +553,7 @@ private:
                 if (frame.track) set_closes(frame.node, closes);
                 support::truncate(list_, frame.list_begin);
                 if (parent != nullptr && frame.slot && frame.slot->is_group_child()) {
-                    push_entry({frame.node, flags, parting_});
+                    push_entry(*parent, {frame.node, flags, parting_}, node);
                     // Prefixes are commands: the list's mode is looked up for those alone.
                     // One that primes follow is their script base.
                     if (node.is<Node::Command>()) {
@@ -557,6 +576,7 @@ private:
                 to_free_.push_back(frame.node);  // freed once the parent's list no longer holds it
                 parent->list_changed = true;
                 parent->prefixes += frame.prefixes;
+                parent->members |= frame.members;
                 recorder_.count(count == 0   ? ReportCounter::RemovedEmpty
                                 : count == 1 ? ReportCounter::ReplacedSingleChild
                                              : ReportCounter::InlinedMultiChild);
@@ -596,10 +616,11 @@ private:
             Frame frame = removed;
             frame.node = frame.occupant = occupant.node;
             frame.children_cut = frame.list_changed = false;
-            frame.prefixes = 0;
+            frame.prefixes = frame.members = 0;
             const auto children = ast_.children(occupant.node);
             for (NodeId child : children)
-                list_.push_back({child, children.size() == 1 ? occupant.flags : own_flags(ast_.node(child))});
+                push_entry(frame, {child, children.size() == 1 ? occupant.flags : own_flags(ast_.node(child))},
+                           ast_.node(child));
             const Outcome outcome =
                 decide(frame, parent, std::get<Node::Group>(ast_.node(occupant.node).value), occupant.flags);
             support::truncate(list_, frame.list_begin);
@@ -637,9 +658,7 @@ private:
         // Out of its braces a member list with cell separators would join the
         // cells of the list around: a row end after a style switch would end
         // that switch's cell (`\displaystyle{\\ x}`).
-        if (slot == Slot::Kind::GroupChild &&
-            std::any_of(entries.begin(), entries.end(), [&](const Entry& e) { return ast_.node(e.node).ends_cell(); }))
-            return Outcome::Keep;
+        if (slot == Slot::Kind::GroupChild && (frame.members & MemberEndsCell) != 0) return Outcome::Keep;
         if (frame.in_env_body && guard(FlattenGuard::EnvBody)) {
             if (lone_prime_superscript) {
                 placed = true;
@@ -706,10 +725,7 @@ private:
             if (group.mode == ContentMode::Text && guards_.ligature_break && joins_ligature(frame, parent, entries))
                 return Outcome::Keep;
             if (group.mode == ContentMode::Text && spacing_would_end_a_name(frame, parent, entries)) return Outcome::Keep;
-            if (group.mode == ContentMode::Text && std::any_of(entries.begin(), entries.end(), [&](const Entry& e) {
-                    return support::is_lone_math_shift(ast_, e.node);
-                }))
-                return Outcome::Keep;
+            if (group.mode == ContentMode::Text && (frame.members & MemberMathShift) != 0) return Outcome::Keep;
             const PrefixMeeting meeting = prefixes_would_be_lowered_again(frame, parent, entries, group.mode);
             if (meeting == PrefixMeeting::Inside) return Outcome::Keep;
             if (entries.empty() && parts_same_prefixes(frame, parent, group.mode)) {
@@ -717,7 +733,7 @@ private:
                 if (sight_.parted_prefixes != nullptr) *sight_.parted_prefixes = true;
                 return Outcome::Keep;
             }
-            if (would_close_brackets(parent.list_bare, entries, false)) return Outcome::Keep;
+            if (parent.list_bare && (frame.members & MemberCloses) != 0) return Outcome::Keep;
             std::optional<NodeId> next;
             if (parent.cursor < parent.edge_end && edges_[parent.cursor].second.is_group_child())
                 next = edges_[parent.cursor].first;
@@ -1036,6 +1052,7 @@ private:
             member.prefix = attribute_prefix(children[i], mode) &&
                             !(i + 1 < children.size() && ast_.node(children[i + 1]).is<Node::Prime>());
             if (member.prefix) ++list.prefixes;
+            list.members |= member_bits(children[i], ast_.node(children[i]));
             members.push_back(member);
         }
         ast_.detach_all_children(kept.node);

@@ -239,6 +239,14 @@ std::optional<std::size_t> single_mandatory_content(const syntax::ast::ArgumentS
     return found;
 }
 
+// What a task's pairs hold that decides whether a brace group keeps its
+// braces: known as each pair is collected, and handed on with the pairs of a
+// task that leaves them to the task below, so no group looks at them again.
+enum Holds : std::uint8_t {
+    HoldsCellEnd = 1,    // a `&`, `\\` or `\cr`
+    HoldsMathShift = 2,  // a lone `\(` or `\)`
+};
+
 enum class Kind : std::uint8_t {
     List,        // the children of a Root or Group, emitted back into it
     Slots,       // the single-node slots of any other node, one at a time
@@ -280,6 +288,7 @@ struct Task {
     bool own_braces = false;
     bool differs_inside = false;
     bool declares_inside = false;
+    std::uint8_t holds = 0;  // Holds bits of the task's pairs
     // PrefixBody: the command's row; the state the absorption test and
     // (across modes) the emitted runs are measured against; the state of
     // the list around it; whether the body is a brace group collected by
@@ -894,8 +903,15 @@ private:
             push_explicit(id, running, mode);
             return;
         }
+        task.holds |= holds_of(id, node);
         pairs_.push_back({id, running, stretch_});
         if (dirty(id)) push_canonicalize(id, running, mode);
+    }
+
+    std::uint8_t holds_of(NodeId id, const Node& node) const {
+        std::uint8_t bits = node.ends_cell() ? HoldsCellEnd : 0;
+        if (node.is<Node::Command>() && support::is_lone_math_shift(ast_, id)) bits |= HoldsMathShift;
+        return bits;
     }
 
     // A text body holding a lone `\(` or `\)` keeps its prefix: where the
@@ -954,7 +970,10 @@ private:
             case Kind::Explicit: complete_explicit(task); break;
         }
         support::truncate(items_, task.items_begin);
+        // The pairs a body or brace group leaves are the task's below.
+        const std::uint8_t left = task.kind == Kind::PrefixBody || task.kind == Kind::Explicit ? task.holds : 0;
         tasks_.pop_back();
+        if (!tasks_.empty()) tasks_.back().holds |= left;
         ++stretch_;
     }
 
@@ -1000,7 +1019,11 @@ private:
         if (task.across_modes) {
             emit(task.pairs_begin, task.measure, task.mode, other_mode(task.mode), true);
             support::truncate(pairs_, task.pairs_begin);
-            for (NodeId n : out_) pairs_.push_back({n, task.outer});
+            task.holds = 0;
+            for (NodeId n : out_) {
+                task.holds |= holds_of(n, ast_.node(n));
+                pairs_.push_back({n, task.outer});
+            }
         }
         ast_.remove_detached(task.node);
     }
@@ -1021,8 +1044,8 @@ private:
         // the list around, the shift would pair with one there.
         // So does a math group holding a cell end: joined to the list around,
         // its cells would join those of that list.
-        const bool parts_shift = (task.mode == ContentMode::Text && holds_lone_math_shift(task)) ||
-                                 (task.mode == ContentMode::Math && holds_cell_end(task));
+        const bool parts_shift = (task.mode == ContentMode::Text && (task.holds & HoldsMathShift) != 0) ||
+                                 (task.mode == ContentMode::Math && (task.holds & HoldsCellEnd) != 0);
         if (task.own_braces || parts_shift) {
             // Braces with no declarative of their own stay, and their content
             // is written inside them, unless that puts a declarative directly
@@ -1032,6 +1055,7 @@ private:
                 emit(task.pairs_begin, task.start, task.mode, task.mode, false);
                 support::truncate(pairs_, task.pairs_begin);
                 ast_.replace_children(task.node, out_);
+                task.holds = 0;
                 pairs_.push_back({task.node, task.start});
             } else {
                 task.declares_inside = true;
@@ -1048,23 +1072,8 @@ private:
             place(i, task.pairs_begin, pairs_[i].node, task.mode, ids_);
         support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, ids_);
+        task.holds = 0;
         pairs_.push_back({task.node, task.start});
-    }
-
-    bool holds_cell_end(const Task& task) const {
-        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i)
-            if (ast_.node(pairs_[i].node).ends_cell()) return true;
-        return false;
-    }
-
-    // Past the scan budget (see `declares_outside`) the braces stay.
-    bool holds_lone_math_shift(const Task& task) {
-        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
-            if (scan_budget_ == 0) return true;
-            --scan_budget_;
-            if (support::is_lone_math_shift(ast_, pairs_[i].node)) return true;
-        }
-        return false;
     }
 
     // ---- Writing the values back ---------------------------------------------
