@@ -108,9 +108,9 @@ enum class PrefixMeeting : std::uint8_t { None, Inside, Next };
 // asks: known as each member joins the list, and handed on with the members
 // of a group that goes, so no decision looks at them again.
 enum MemberBits : std::uint8_t {
-    MemberEndsCell = 1,   // a cell separator
-    MemberMathShift = 2,  // a lone `\(` or `\)`
-    MemberCloses = 4,     // text that would end a bracket argument around it
+    MemberEndsCell = support::kEndsCell,
+    MemberMathShift = support::kMathShift,
+    MemberCloses = 4,  // text that would end a bracket argument around it (tracked lists)
 };
 
 // A member of a list being rebuilt: the node and its subtree flags.
@@ -171,8 +171,8 @@ struct Frame {
     bool declared = false;  // an attribute declarative stands among them
     bool content_before = false;  // and something else
     bool declared_math_size = false;  // a math size among those declaratives
-    std::uint32_t prefixes = 0;  // lists: attribute prefixes of the list's mode among the rebuilt entries
     std::uint8_t members = 0;  // lists: MemberBits of the rebuilt entries
+    std::uint32_t prefixes = 0;  // lists: attribute prefixes of the list's mode among the rebuilt entries
     // The node's text, as it stands, is written bare in a bracket argument
     // (`bare`); lists: so are its children (`list_bare`). `track`: the node
     // stands there once the brace groups around it go, so whether its text
@@ -308,7 +308,8 @@ private:
                     if (!slot.is_group_child()) contribute(parent_frame, slot, child);
                 }
                 if (slot.is_group_child()) {
-                    push_entry(parent_frame, {child, flags}, node);
+                    parent_frame.members |= member_bits(parent_frame, child, node);
+                    push_entry({child, flags});
                     if (node.is<Node::Prime>()) primes_landed(parent_frame, list_.size() - 1);
                 }
                 return;
@@ -345,15 +346,10 @@ private:
     }
 
     // Once or twice a node: kept inline, the growing path with it.
-    [[gnu::always_inline, gnu::flatten]] void push_entry(Frame& list, const Entry& entry, const Node& node) {
-        list.members |= member_bits(entry.node, node);
-        list_.push_back(entry);
-    }
-    std::uint8_t member_bits(NodeId id, const Node& node) const {
-        std::uint8_t bits = (closes_of(id) & Closes) != 0 ? MemberCloses : 0;
-        if (node.ends_cell()) bits |= MemberEndsCell;
-        if (node.is<Node::Command>() && support::is_lone_math_shift(ast_, id)) bits |= MemberMathShift;
-        return bits;
+    [[gnu::always_inline, gnu::flatten]] void push_entry(const Entry& entry) { list_.push_back(entry); }
+    [[gnu::always_inline]] std::uint8_t member_bits(const Frame& list, NodeId id, const Node& node) const {
+        const std::uint8_t marks = support::member_marks(node);
+        return list.track && (closes_of(id) & Closes) != 0 ? marks | MemberCloses : marks;
     }
 
     // Entering an argument looks at its kind only below a node that has a
@@ -395,8 +391,7 @@ private:
     // The bits of a tracked node that has finished, its slots decided.
     [[gnu::noinline]] std::uint8_t finished_closes(const Frame& frame, const Node& node) const {
         if (!frame.is_list) return frame.closes || syntax::serialize::own_text_closes_bracket(ast_, frame.node) ? Closes : 0;
-        bool any = false;
-        for (const Entry& e : entries_of(frame)) any = any || (closes_of(e.node) & Closes) != 0;
+        const bool any = (frame.members & MemberCloses) != 0;
         if (is_brace_group(node)) return any ? InnerCloses : 0;
         return any || syntax::serialize::own_text_closes_bracket(ast_, frame.node) ? Closes : 0;
     }
@@ -553,7 +548,8 @@ private:
                 if (frame.track) set_closes(frame.node, closes);
                 support::truncate(list_, frame.list_begin);
                 if (parent != nullptr && frame.slot && frame.slot->is_group_child()) {
-                    push_entry(*parent, {frame.node, flags, parting_}, node);
+                    parent->members |= member_bits(*parent, frame.node, node);
+                    push_entry({frame.node, flags, parting_});
                     // Prefixes are commands: the list's mode is looked up for those alone.
                     // One that primes follow is their script base.
                     if (node.is<Node::Command>()) {
@@ -618,9 +614,10 @@ private:
             frame.children_cut = frame.list_changed = false;
             frame.prefixes = frame.members = 0;
             const auto children = ast_.children(occupant.node);
-            for (NodeId child : children)
-                push_entry(frame, {child, children.size() == 1 ? occupant.flags : own_flags(ast_.node(child))},
-                           ast_.node(child));
+            for (NodeId child : children) {
+                frame.members |= member_bits(frame, child, ast_.node(child));
+                list_.push_back({child, children.size() == 1 ? occupant.flags : own_flags(ast_.node(child))});
+            }
             const Outcome outcome =
                 decide(frame, parent, std::get<Node::Group>(ast_.node(occupant.node).value), occupant.flags);
             support::truncate(list_, frame.list_begin);
@@ -1052,7 +1049,7 @@ private:
             member.prefix = attribute_prefix(children[i], mode) &&
                             !(i + 1 < children.size() && ast_.node(children[i + 1]).is<Node::Prime>());
             if (member.prefix) ++list.prefixes;
-            list.members |= member_bits(children[i], ast_.node(children[i]));
+            list.members |= member_bits(list, children[i], ast_.node(children[i]));
             members.push_back(member);
         }
         ast_.detach_all_children(kept.node);

@@ -239,14 +239,6 @@ std::optional<std::size_t> single_mandatory_content(const syntax::ast::ArgumentS
     return found;
 }
 
-// What a task's pairs hold that decides whether a brace group keeps its
-// braces: known as each pair is collected, and handed on with the pairs of a
-// task that leaves them to the task below, so no group looks at them again.
-enum Holds : std::uint8_t {
-    HoldsCellEnd = 1,    // a `&`, `\\` or `\cr`
-    HoldsMathShift = 2,  // a lone `\(` or `\)`
-};
-
 enum class Kind : std::uint8_t {
     List,        // the children of a Root or Group, emitted back into it
     Slots,       // the single-node slots of any other node, one at a time
@@ -288,7 +280,11 @@ struct Task {
     bool own_braces = false;
     bool differs_inside = false;
     bool declares_inside = false;
-    std::uint8_t holds = 0;  // Holds bits of the task's pairs
+    // The support::MemberMark bits of the task's pairs, which decide whether
+    // a brace group keeps its braces: marked as each pair is collected, and
+    // handed on with the pairs a task leaves to the task below, so that no
+    // group looks at them again.
+    std::uint8_t holds = 0;
     // PrefixBody: the command's row; the state the absorption test and
     // (across modes) the emitted runs are measured against; the state of
     // the list around it; whether the body is a brace group collected by
@@ -903,16 +899,11 @@ private:
             push_explicit(id, running, mode);
             return;
         }
-        task.holds |= holds_of(id, node);
+        task.holds |= support::member_marks(node);
         pairs_.push_back({id, running, stretch_});
         if (dirty(id)) push_canonicalize(id, running, mode);
     }
 
-    std::uint8_t holds_of(NodeId id, const Node& node) const {
-        std::uint8_t bits = node.ends_cell() ? HoldsCellEnd : 0;
-        if (node.is<Node::Command>() && support::is_lone_math_shift(ast_, id)) bits |= HoldsMathShift;
-        return bits;
-    }
 
     // A text body holding a lone `\(` or `\)` keeps its prefix: where the
     // value is already in force, lowering would write the body bare, next
@@ -1021,7 +1012,7 @@ private:
             support::truncate(pairs_, task.pairs_begin);
             task.holds = 0;
             for (NodeId n : out_) {
-                task.holds |= holds_of(n, ast_.node(n));
+                task.holds |= support::member_marks(ast_.node(n));
                 pairs_.push_back({n, task.outer});
             }
         }
@@ -1044,8 +1035,8 @@ private:
         // the list around, the shift would pair with one there.
         // So does a math group holding a cell end: joined to the list around,
         // its cells would join those of that list.
-        const bool parts_shift = (task.mode == ContentMode::Text && (task.holds & HoldsMathShift) != 0) ||
-                                 (task.mode == ContentMode::Math && (task.holds & HoldsCellEnd) != 0);
+        const bool parts_shift = (task.mode == ContentMode::Text && (task.holds & support::kMathShift) != 0) ||
+                                 (task.mode == ContentMode::Math && (task.holds & support::kEndsCell) != 0);
         if (task.own_braces || parts_shift) {
             // Braces with no declarative of their own stay, and their content
             // is written inside them, unless that puts a declarative directly
