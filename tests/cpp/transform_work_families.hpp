@@ -174,6 +174,7 @@ inline std::vector<Family> font_nests(std::size_t levels = 64) {
         {"textbf_itshape", "\\textbf{a{\\itshape ", "b", "}}", kAll, levels},
         {"textit_bfseries_rm", "\\textit{a{\\bfseries b{\\rmfamily ", "c", "}}}", kAll, levels},
         {"text_mixed", "\\textrm{a{\\bf b\\textit{c{\\sffamily ", "d", "}}}}", kAll, levels},
+        {"prefix_alternation", "\\mathrm{\\mathbf{a", "b", "}}", kAll, levels},
         {"bracket_nest", "a{", "b", "}", kAll, levels, 0, "\\sqrt[", "]{y}"},
         {"cell_nest", "\\mathbf{a{\\rm ", "b&c", "}}", kAll, levels, 0, "\\begin{matrix}", "\\end{matrix}"},
     };

@@ -159,6 +159,23 @@ INSTANTIATE_TEST_SUITE_P(FontNests, TransformWorkNests,
                              return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];
                          });
 
+// A report counts the prefixes whose value no content of the body keeps.
+// Over a body whose content takes more than a few states that is looked up
+// pair by pair, at a cost: a deep nest of such bodies ends at the bound, and
+// normalises when no report is asked for.
+TEST(TransformWork, ReportedPrefixesOverManyStatesEndAtTheBound) {
+    const Family f{"prefix_states", "\\mathrm{\\mathbf{a\\mathit{a\\mathsf{a\\mathtt{a\\mathcal{A", "b", "}}}}}}", 0,
+                   8000};
+    const std::string source = f.build(1);
+    for (std::size_t p = 0; p < PROFILE_NAMES.size(); ++p) {
+        const Reported reported = transform_reported(p, source);
+        EXPECT_NE(reported.error.find("too complex"), std::string::npos) << PROFILE_NAMES[p] << ": " << reported.error;
+        const std::size_t nodes = parse(engine(p), source).ast().node_count();
+        EXPECT_LE(reported.work, transform::engine::work_allowance(nodes) + transform::engine::work_allowance(nodes) / 4);
+        EXPECT_EQ(transform_work(p, source).error, "") << PROFILE_NAMES[p];
+    }
+}
+
 // The matrix builders' check of their bodies is linear by itself: a nest of
 // bodies with an unpaired delimiter keeps its shorthands, and never comes
 // near the bound.

@@ -115,6 +115,42 @@ private:
     std::array<ValueCode, ATTR_COUNT> slots_{};
 };
 
+// The distinct states of a task's pairs while there are a few: what a brace
+// group or prefix body asks of its pairs depends on their states alone, so
+// it asks these, which come up with the pairs of a task below instead of
+// being gathered again at every level.
+class StateSet {
+public:
+    static constexpr std::size_t kMost = 4;
+
+    bool many() const noexcept { return many_; }
+    std::span<const State> states() const noexcept { return {states_.data(), size_}; }
+
+    void add(const State& state) noexcept {
+        if (many_) return;
+        for (std::size_t i = 0; i < size_; ++i)
+            if (states_[i] == state) return;
+        if (size_ == kMost) {
+            many_ = true;
+            return;
+        }
+        states_[size_++] = state;
+    }
+    void add(const StateSet& other) noexcept {
+        if (other.many_) many_ = true;
+        for (const State& state : other.states()) add(state);
+    }
+    void clear() noexcept {
+        size_ = 0;
+        many_ = false;
+    }
+
+private:
+    std::array<State, kMost> states_{};
+    std::uint8_t size_ = 0;
+    bool many_ = false;
+};
+
 struct Pair {
     NodeId node;
     State state;
@@ -285,6 +321,7 @@ struct Task {
     // handed on with the pairs a task leaves to the task below, so that no
     // group looks at them again.
     std::uint8_t holds = 0;
+    StateSet states;  // of the task's pairs, kept as `holds` is
     // PrefixBody: the command's row; the state the absorption test and
     // (across modes) the emitted runs are measured against; the state of
     // the list around it; whether the body is a brace group collected by
@@ -812,6 +849,7 @@ private:
             }
         }
         if (!has_declarative && !dirty(group)) {
+            tasks_.back().states.add(state);
             pairs_.push_back({group, state});
             return;
         }
@@ -900,6 +938,7 @@ private:
             return;
         }
         task.holds |= support::member_marks(node);
+        task.states.add(running);
         pairs_.push_back({id, running, stretch_});
         if (dirty(id)) push_canonicalize(id, running, mode);
     }
@@ -962,9 +1001,14 @@ private:
         }
         support::truncate(items_, task.items_begin);
         // The pairs a body or brace group leaves are the task's below.
-        const std::uint8_t left = task.kind == Kind::PrefixBody || task.kind == Kind::Explicit ? task.holds : 0;
+        const bool leaves = task.kind == Kind::PrefixBody || task.kind == Kind::Explicit;
+        const std::uint8_t holds = task.holds;
+        const StateSet states = task.states;
         tasks_.pop_back();
-        if (!tasks_.empty()) tasks_.back().holds |= left;
+        if (leaves && !tasks_.empty()) {
+            tasks_.back().holds |= holds;
+            tasks_.back().states.add(states);
+        }
         ++stretch_;
     }
 
@@ -1006,11 +1050,14 @@ private:
     void complete_prefix_body(Task& task) {
         if (!task.explicit_body) check_empty_segment(task);
         const AttributeCommandSpec& row = *task.row;
-        if (prefix_is_fully_absorbed(task, row)) count(row, AttributeCounter::RedundantPrefixes);
+        if (recorder_.is_collecting() && prefix_is_fully_absorbed(task, row))
+            count(row, AttributeCounter::RedundantPrefixes);
         if (task.across_modes) {
             emit(task.pairs_begin, task.measure, task.mode, other_mode(task.mode), true);
             support::truncate(pairs_, task.pairs_begin);
             task.holds = 0;
+            task.states.clear();
+            if (!out_.empty()) task.states.add(task.outer);
             for (NodeId n : out_) {
                 task.holds |= support::member_marks(ast_.node(n));
                 pairs_.push_back({n, task.outer});
@@ -1019,12 +1066,18 @@ private:
         ast_.remove_detached(task.node);
     }
 
+    // Past a few states the pairs are looked at, each at a cost: only a
+    // report asks.
     bool prefix_is_fully_absorbed(const Task& task, const AttributeCommandSpec& row) const {
         if (pairs_.size() == task.pairs_begin) return true;
         const ValueCode code = code_of_prefix(row);
         if (task.measure.get(row.attr) == code) return true;
+        const auto keeps = [&](const State& state) { return state.get(row.attr) == code; };
+        if (!task.states.many()) return std::none_of(task.states.states().begin(), task.states.states().end(), keeps);
+        util::work_count += pairs_.size() - task.pairs_begin;
+        util::check_work();
         for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i)
-            if (pairs_[i].state.get(row.attr) == code) return false;
+            if (keeps(pairs_[i].state)) return false;
         return true;
     }
 
@@ -1047,6 +1100,8 @@ private:
                 support::truncate(pairs_, task.pairs_begin);
                 ast_.replace_children(task.node, out_);
                 task.holds = 0;
+                task.states.clear();
+                task.states.add(task.start);
                 pairs_.push_back({task.node, task.start});
             } else {
                 task.declares_inside = true;
@@ -1064,6 +1119,8 @@ private:
         support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, ids_);
         task.holds = 0;
+        task.states.clear();
+        task.states.add(task.start);
         pairs_.push_back({task.node, task.start});
     }
 
@@ -1275,6 +1332,10 @@ private:
     // Whether some pair's state differs from the start of the task.
     bool differs(const Task& task) {
         if (task.differs_inside) return true;
+        if (!task.states.many()) {
+            const auto states = task.states.states();
+            return std::any_of(states.begin(), states.end(), [&](const State& s) { return s != task.start; });
+        }
         for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
             if (scan_budget_ == 0) return true;  // see `declares_outside`
             --scan_budget_;
@@ -1299,6 +1360,10 @@ private:
     // puts a declarative outside every prefix.
     bool declares_outside(const Task& task) {
         if (task.declares_inside) return true;
+        if (!task.states.many()) {
+            const auto states = task.states.states();
+            return std::any_of(states.begin(), states.end(), [&](const State& s) { return declares_outside(s, task); });
+        }
         for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
             // Past the budget the group dissolves, as a group that declares
             // does: its pairs keep their states, so the content keeps its
@@ -1306,15 +1371,19 @@ private:
             if (scan_budget_ == 0) return true;
             --scan_budget_;
             if (i > task.pairs_begin && pairs_[i].state == pairs_[i - 1].state) continue;
-            std::uint8_t outside = 0;
-            for (Attr attr : wrap_axes(pairs_[i].state, task.start, task.mode, false)) {
-                const CanonicalForm* line = canonical_line(pairs_[i].state.get(attr));
-                if (line == nullptr || !line->declarative(task.mode)) continue;
-                outside = line->prefix(task.mode) ? 0 : outside | axis_bit(attr);
-            }
-            if (outside != 0) return true;
+            if (declares_outside(pairs_[i].state, task)) return true;
         }
         return false;
+    }
+
+    bool declares_outside(const State& state, const Task& task) const {
+        std::uint8_t outside = 0;
+        for (Attr attr : wrap_axes(state, task.start, task.mode, false)) {
+            const CanonicalForm* line = canonical_line(state.get(attr));
+            if (line == nullptr || !line->declarative(task.mode)) continue;
+            outside = line->prefix(task.mode) ? 0 : outside | axis_bit(attr);
+        }
+        return outside != 0;
     }
 
     // The axes a run is wrapped for, the first innermost.
