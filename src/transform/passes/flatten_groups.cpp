@@ -716,57 +716,70 @@ private:
         const std::optional<ContentMode> mode = slot_mode(parent.node, *frame.slot);
         if (!mode || *mode != group.mode) return Outcome::Keep;
 
-        if (slot == Slot::Kind::GroupChild) {
-            if (read_as_base && guard(FlattenGuard::ScriptBase) && !is_atomic_base(entries[0]))
-                return keep(ReportCounter::ScriptBaseHit);
-            if (group.mode == ContentMode::Text && guards_.ligature_break && joins_ligature(frame, parent, entries))
-                return Outcome::Keep;
-            if (group.mode == ContentMode::Text && spacing_would_end_a_name(frame, parent, entries)) return Outcome::Keep;
-            if (group.mode == ContentMode::Text && (frame.members & MemberMathShift) != 0) return Outcome::Keep;
-            const PrefixMeeting meeting = prefixes_would_be_lowered_again(frame, parent, entries, group.mode);
-            if (meeting == PrefixMeeting::Inside) return Outcome::Keep;
-            if (entries.empty() && parts_same_prefixes(frame, parent, group.mode)) {
-                parting_ = Parting::Prefixes;
-                if (sight_.parted_prefixes != nullptr) *sight_.parted_prefixes = true;
-                return Outcome::Keep;
-            }
-            if (parent.list_bare && (frame.members & MemberCloses) != 0) return Outcome::Keep;
-            std::optional<NodeId> next;
-            if (parent.cursor < parent.edge_end && edges_[parent.cursor].second.is_group_child())
-                next = edges_[parent.cursor].first;
-            const std::optional<NodeId> before = written_before(frames_.size() - 1, frame);
-            const auto next_lead = [&] { return lead_once_decided(next, parent); };
-            if (entries.empty() ? would_fill_a_slot(before, next_lead)
-                                : would_fill_a_slot(before, lead_of(entries.front().node)))
-                return Outcome::Keep;
-            // A group that follows one kept for it stays too: out of its
-            // braces its first token might not fill the slot, and the group
-            // before would go the next time.
-            if (frame.list_begin > parent.list_begin && list_[frame.list_begin - 1].parts == Parting::Slot)
-                return Outcome::Keep;
-            if (!entries.empty() && would_fill_a_slot(entries.back().node, next_lead)) {
-                parting_ = Parting::Slot;
-                return Outcome::Keep;
-            }
-            if (primes_would_not_read_back(frame, parent, entries)) return Outcome::Keep;
-            // Kept for the next member alone: primes that come to follow
-            // that one make it a script base, and the group goes then (see
-            // `primes_landed`).
-            if (meeting == PrefixMeeting::Next) {
-                parting_ = Parting::PrefixRun;
-                return Outcome::Keep;
-            }
-            return Outcome::Unwrap;
+        if (slot == Slot::Kind::GroupChild) return decide_in_list(frame, parent, entries, group.mode, read_as_base);
+        return decide_in_slot(frame, parent, entries, group.mode);
+    }
+
+    // A group that stands in a list of its mode, past the guards: it goes
+    // unless taking it out would change how its members or their
+    // neighbours read back.
+    Outcome decide_in_list(const Frame& frame, Frame& parent, std::span<const Entry> entries, ContentMode mode,
+                           bool read_as_base) {
+        if (read_as_base && guard(FlattenGuard::ScriptBase) && !is_atomic_base(entries[0]))
+            return keep(ReportCounter::ScriptBaseHit);
+        if (mode == ContentMode::Text && guards_.ligature_break && joins_ligature(frame, parent, entries))
+            return Outcome::Keep;
+        if (mode == ContentMode::Text && spacing_would_end_a_name(frame, parent, entries)) return Outcome::Keep;
+        if (mode == ContentMode::Text && (frame.members & MemberMathShift) != 0) return Outcome::Keep;
+        const PrefixMeeting meeting = prefixes_would_be_lowered_again(frame, parent, entries, mode);
+        if (meeting == PrefixMeeting::Inside) return Outcome::Keep;
+        if (entries.empty() && parts_same_prefixes(frame, parent, mode)) {
+            parting_ = Parting::Prefixes;
+            if (sight_.parted_prefixes != nullptr) *sight_.parted_prefixes = true;
+            return Outcome::Keep;
         }
-        if (count != 1) return Outcome::Keep;
+        if (parent.list_bare && (frame.members & MemberCloses) != 0) return Outcome::Keep;
+        std::optional<NodeId> next;
+        if (parent.cursor < parent.edge_end && edges_[parent.cursor].second.is_group_child())
+            next = edges_[parent.cursor].first;
+        const std::optional<NodeId> before = written_before(frames_.size() - 1, frame);
+        const auto next_lead = [&] { return lead_once_decided(next, parent); };
+        if (entries.empty() ? would_fill_a_slot(before, next_lead)
+                            : would_fill_a_slot(before, lead_of(entries.front().node)))
+            return Outcome::Keep;
+        // A group that follows one kept for it stays too: out of its
+        // braces its first token might not fill the slot, and the group
+        // before would go the next time.
+        if (frame.list_begin > parent.list_begin && list_[frame.list_begin - 1].parts == Parting::Slot)
+            return Outcome::Keep;
+        if (!entries.empty() && would_fill_a_slot(entries.back().node, next_lead)) {
+            parting_ = Parting::Slot;
+            return Outcome::Keep;
+        }
+        if (primes_would_not_read_back(frame, parent, entries)) return Outcome::Keep;
+        // Kept for the next member alone: primes that come to follow
+        // that one make it a script base, and the group goes then (see
+        // `primes_landed`).
+        if (meeting == PrefixMeeting::Next) {
+            parting_ = Parting::PrefixRun;
+            return Outcome::Keep;
+        }
+        return Outcome::Unwrap;
+    }
+
+    // A group alone in a slot of its mode, past the guards: its only member
+    // takes its place unless that would read back otherwise.
+    Outcome decide_in_slot(const Frame& frame, const Frame& parent, std::span<const Entry> entries, ContentMode mode) {
+        const Slot::Kind slot = frame.slot->kind();
+        if (entries.size() != 1) return Outcome::Keep;
         if (slot == Slot::Kind::ScriptBase && guard(FlattenGuard::ScriptBase) && !is_atomic_base(entries[0])) {
             return keep(ReportCounter::ScriptBaseHit);
         }
         if (slot == Slot::Kind::ScriptBase && base_prime_would_not_read_back(parent, entries[0].node)) {
             return Outcome::Keep;
         }
-        if (slot == Slot::Kind::Argument && holds_prefix(entries[0].node, group.mode) &&
-            attribute_prefix(parent.node, group.mode)) {
+        if (slot == Slot::Kind::Argument && holds_prefix(entries[0].node, mode) &&
+            attribute_prefix(parent.node, mode)) {
             return Outcome::Keep;  // a prefix in a prefix: see below
         }
         if (would_close_brackets(frame.bare, entries, slot == Slot::Kind::Argument)) return Outcome::Keep;
