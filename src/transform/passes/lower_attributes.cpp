@@ -943,7 +943,6 @@ private:
         if (dirty(id)) push_canonicalize(id, running, mode);
     }
 
-
     // A text body holding a lone `\(` or `\)` keeps its prefix: where the
     // value is already in force, lowering would write the body bare, next
     // to a partner outside. The prefix stays an item like any other.
@@ -1099,10 +1098,7 @@ private:
                 emit(task.pairs_begin, task.start, task.mode, task.mode, false);
                 support::truncate(pairs_, task.pairs_begin);
                 ast_.replace_children(task.node, out_);
-                task.holds = 0;
-                task.states.clear();
-                task.states.add(task.start);
-                pairs_.push_back({task.node, task.start});
+                keep_braces(task);
             } else {
                 task.declares_inside = true;
                 dissolve(task);
@@ -1118,6 +1114,11 @@ private:
             place(i, task.pairs_begin, pairs_[i].node, task.mode, ids_);
         support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, ids_);
+        keep_braces(task);
+    }
+
+    // The group, its content written inside it, is the one pair it leaves.
+    void keep_braces(Task& task) {
         task.holds = 0;
         task.states.clear();
         task.states.add(task.start);
