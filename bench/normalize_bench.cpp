@@ -1,8 +1,8 @@
 // CPU time of `normalize` (parse, transform, write) on the inputs whose
 // normalisation once grew faster than their size (tests/cpp/transform_work_families.hpp),
 // at n and 8n, with the µs per byte at 8n, the time of the parse alone at 8n,
-// the work counted (util/work_count.hpp) per byte and the nanoseconds per
-// unit of it, and how the call ended.
+// the work counted (util/work_count.hpp) per byte, its growth from n to 8n
+// and the nanoseconds per unit of it, and how the call ended.
 //
 //   normalize_bench [BYTES [RANDOM [FAMILY]]]
 //
@@ -70,10 +70,11 @@ int main(int argc, char** argv) {
     const std::string_view only = argc > 3 ? argv[3] : "";
     std::vector<Family> all = transform::families::reported(1);
     for (Family& f : transform::families::bracket_chains(1)) all.push_back(std::move(f));
+    for (Family& f : transform::families::font_nests(1)) all.push_back(std::move(f));
     for (Family& f : transform::families::random_nestings(random, 1)) all.push_back(std::move(f));
 
-    std::printf("%-18s %-10s %10s %9s %10s %9s %6s %8s %8s %7s %6s  %s\n", "family", "profile", "n bytes", "n s",
-                "8n bytes", "8n s", "ratio", "us/B 8n", "parse 8n", "work/B", "ns/w", "outcome at 8n");
+    std::printf("%-18s %-10s %10s %9s %10s %9s %6s %8s %8s %7s %7s %6s  %s\n", "family", "profile", "n bytes", "n s",
+                "8n bytes", "8n s", "ratio", "us/B 8n", "parse 8n", "work/B", "w ratio", "ns/w", "outcome at 8n");
     for (const Family& base : all) {
         if (!std::string_view(base.name).starts_with(only)) continue;
         const Family f = sized(base, bytes);
@@ -86,11 +87,13 @@ int main(int argc, char** argv) {
             Run large;
             if (small.seconds < 20) large = normalize(engine, f.build(8));
             const Run& shown = large.bytes > 0 ? large : small;
-            std::printf("%-18s %-10s %10zu %9.4f %10zu %9.4f %6.1f %8.3f %8.4f %7.1f %6.1f  %s\n", f.name.c_str(),
+            std::printf("%-18s %-10s %10zu %9.4f %10zu %9.4f %6.1f %8.3f %8.4f %7.1f %7.1f %6.1f  %s\n", f.name.c_str(),
                         transform::families::kProfileNames[p], small.bytes, small.seconds, large.bytes,
                         large.seconds, large.bytes > 0 ? large.seconds / small.seconds : 0.0,
                         large.bytes > 0 ? large.seconds * 1e6 / static_cast<double>(large.bytes) : 0.0,
                         large.parse_seconds, static_cast<double>(shown.work) / static_cast<double>(shown.bytes),
+                        large.bytes > 0 ? static_cast<double>(large.work) / static_cast<double>(std::max<std::uint64_t>(small.work, 1))
+                                        : 0.0,
                         shown.seconds * 1e9 / static_cast<double>(std::max<std::uint64_t>(shown.work, 1)),
                         large.bytes > 0 ? large.outcome.c_str() : ("not run; at n: " + small.outcome).c_str());
             std::fflush(stdout);

@@ -228,6 +228,10 @@ constexpr NestingCase NESTING_CASES[] = {
     // A \buildrel beside the nest, and one at its bottom.
     {"\\mathrm{", "\\over b}", "faithful", 1000, "x", "\\buildrel a\\over b "},
     {"\\mathrm{", "x\\over b}", "faithful", 1000, "\\buildrel a\\over b "},
+    // Groups in font and text arguments that go or dissolve level by level.
+    {"\\mathrm{abcd{", "}}", "corpus", 1000, "b"},       {"\\mathbf{a{\\rm ", "}}", "faithful", 1000, "b"},
+    {"\\textrm{a{", "}}", "equiv", 1000, "b"},           {"\\textbf{a{\\itshape ", "}}", "corpus", 1000, "b"},
+    {"\\textrm{a{\\bf ", "}}", "authoring", 1000, "b"},
 };
 
 // Seconds of the normalisation alone of `depth` levels, the best of `runs`;

@@ -169,6 +169,29 @@ inline std::vector<Family> font_scopes(std::size_t levels = 64) {
     };
 }
 
+// Valid nests inside font and text arguments, and mixes of font commands
+// with declaratives: the groups dissolve or go level by level, each leaving
+// its content to the level above, which must not look at it again.
+inline std::vector<Family> font_nests(std::size_t levels = 64) {
+    return {
+        {"mathrm_nest", "\\mathrm{a{", "b", "}}", kAll, levels},
+        {"mathrm_wide_nest", "\\mathrm{abcd{", "b", "}}", kAll, levels},
+        {"mathbf_nest", "\\mathbf{a{", "b", "}}", kAll, levels},
+        {"mathit_nest", "\\mathit{a{", "b", "}}", kAll, levels},
+        {"mathbf_rm", "\\mathbf{a{\\rm ", "b", "}}", kAll, levels},
+        {"mathrm_rm", "\\mathrm{a{\\rm ", "b", "}}", kAll, levels},
+        {"mathrm_bf_it", "\\mathrm{a{\\bf b{\\it ", "c", "}}}", kAll, levels},
+        {"textrm_nest", "\\textrm{a{", "b", "}}", kAll, levels},
+        {"textrm_bf", "\\textrm{a{\\bf ", "b", "}}", kAll, levels},
+        {"textbf_itshape", "\\textbf{a{\\itshape ", "b", "}}", kAll, levels},
+        {"textit_bfseries_rm", "\\textit{a{\\bfseries b{\\rmfamily ", "c", "}}}", kAll, levels},
+        {"text_mixed", "\\textrm{a{\\bf b\\textit{c{\\sffamily ", "d", "}}}}", kAll, levels},
+        {"prefix_alternation", "\\mathrm{\\mathbf{a", "b", "}}", kAll, levels},
+        {"bracket_nest", "a{", "b", "}", kAll, levels, 0, "\\sqrt[", "]{y}"},
+        {"cell_nest", "\\mathbf{a{\\rm ", "b&c", "}}", kAll, levels, 0, "\\begin{matrix}", "\\end{matrix}"},
+    };
+}
+
 // One level of a random nesting.
 struct Layer {
     const char* open;

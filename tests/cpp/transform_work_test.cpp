@@ -144,6 +144,42 @@ INSTANTIATE_TEST_SUITE_P(Moved, TransformWorkValid, ::testing::ValuesIn(cases(tr
                              return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];
                          });
 
+// Nests in font and text arguments: what decides whether a group keeps its
+// braces is carried up with its content, which no level looks at again.
+class TransformWorkNests : public ::testing::TestWithParam<Case> {};
+
+TEST_P(TransformWorkNests, NormaliseInLinearWork) {
+    const Case& c = GetParam();
+    const Reported small = transform_reported(c.profile, c.family.build(1));
+    const Reported large = transform_reported(c.profile, c.family.build(8));
+    ASSERT_EQ(small.error, "");
+    ASSERT_EQ(large.error, "");
+    EXPECT_LE(large.work, 9 * std::max(small.work, kWorkFloor)) << "from " << small.work << " to " << large.work;
+}
+
+INSTANTIATE_TEST_SUITE_P(FontNests, TransformWorkNests,
+                         ::testing::ValuesIn(cases(transform::families::font_nests(256))),
+                         [](const auto& info) {
+                             return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];
+                         });
+
+// A report counts the prefixes whose value no content of the body keeps.
+// Over a body whose content takes more than a few states that is looked up
+// pair by pair, at a cost: a deep nest of such bodies ends at the bound, and
+// normalises when no report is asked for.
+TEST(TransformWork, ReportedPrefixesOverManyStatesEndAtTheBound) {
+    const Family f{"prefix_states", "\\mathrm{\\mathbf{a\\mathit{a\\mathsf{a\\mathtt{a\\mathcal{A", "b", "}}}}}}", 0,
+                   8000};
+    const std::string source = f.build(1);
+    for (std::size_t p = 0; p < PROFILE_NAMES.size(); ++p) {
+        const Reported reported = transform_reported(p, source);
+        EXPECT_NE(reported.error.find("too complex"), std::string::npos) << PROFILE_NAMES[p] << ": " << reported.error;
+        const std::size_t nodes = parse(engine(p), source).ast().node_count();
+        EXPECT_LE(reported.work, transform::engine::work_allowance(nodes) + transform::engine::work_allowance(nodes) / 4);
+        EXPECT_EQ(transform_work(p, source).error, "") << PROFILE_NAMES[p];
+    }
+}
+
 // The matrix builders' check of their bodies is linear by itself: a nest of
 // bodies with an unpaired delimiter keeps its shorthands, and never comes
 // near the bound.

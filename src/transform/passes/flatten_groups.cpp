@@ -104,6 +104,15 @@ enum class Parting : std::uint8_t { None, Slot, Prefixes, PrefixRun };
 // next member of the list.
 enum class PrefixMeeting : std::uint8_t { None, Inside, Next };
 
+// What the members of a rebuilt list are, as far as a group's decision
+// asks: known as each member joins the list, and handed on with the members
+// of a group that goes, so no decision looks at them again.
+enum MemberBits : std::uint8_t {
+    MemberEndsCell = support::kEndsCell,
+    MemberMathShift = support::kMathShift,
+    MemberCloses = 4,  // text that would end a bracket argument around it (tracked lists)
+};
+
 // A member of a list being rebuilt: the node and its subtree flags.
 struct Entry {
     NodeId node;
@@ -162,6 +171,7 @@ struct Frame {
     bool declared = false;  // an attribute declarative stands among them
     bool content_before = false;  // and something else
     bool declared_math_size = false;  // a math size among those declaratives
+    std::uint8_t members = 0;  // lists: MemberBits of the rebuilt entries
     std::uint32_t prefixes = 0;  // lists: attribute prefixes of the list's mode among the rebuilt entries
     // The node's text, as it stands, is written bare in a bracket argument
     // (`bare`); lists: so are its children (`list_bare`). `track`: the node
@@ -298,6 +308,7 @@ private:
                     if (!slot.is_group_child()) contribute(parent_frame, slot, child);
                 }
                 if (slot.is_group_child()) {
+                    parent_frame.members |= member_bits(parent_frame, child, node);
                     push_entry({child, flags});
                     if (node.is<Node::Prime>()) primes_landed(parent_frame, list_.size() - 1);
                 }
@@ -336,6 +347,10 @@ private:
 
     // Once or twice a node: kept inline, the growing path with it.
     [[gnu::always_inline, gnu::flatten]] void push_entry(const Entry& entry) { list_.push_back(entry); }
+    [[gnu::always_inline]] std::uint8_t member_bits(const Frame& list, NodeId id, const Node& node) const {
+        const std::uint8_t marks = support::member_marks(node);
+        return list.track && (closes_of(id) & Closes) != 0 ? marks | MemberCloses : marks;
+    }
 
     // Entering an argument looks at its kind only below a node that has a
     // bracket argument at all.
@@ -376,8 +391,7 @@ private:
     // The bits of a tracked node that has finished, its slots decided.
     [[gnu::noinline]] std::uint8_t finished_closes(const Frame& frame, const Node& node) const {
         if (!frame.is_list) return frame.closes || syntax::serialize::own_text_closes_bracket(ast_, frame.node) ? Closes : 0;
-        bool any = false;
-        for (const Entry& e : entries_of(frame)) any = any || (closes_of(e.node) & Closes) != 0;
+        const bool any = (frame.members & MemberCloses) != 0;
         if (is_brace_group(node)) return any ? InnerCloses : 0;
         return any || syntax::serialize::own_text_closes_bracket(ast_, frame.node) ? Closes : 0;
     }
@@ -534,6 +548,7 @@ private:
                 if (frame.track) set_closes(frame.node, closes);
                 support::truncate(list_, frame.list_begin);
                 if (parent != nullptr && frame.slot && frame.slot->is_group_child()) {
+                    parent->members |= member_bits(*parent, frame.node, node);
                     push_entry({frame.node, flags, parting_});
                     // Prefixes are commands: the list's mode is looked up for those alone.
                     // One that primes follow is their script base.
@@ -557,6 +572,7 @@ private:
                 to_free_.push_back(frame.node);  // freed once the parent's list no longer holds it
                 parent->list_changed = true;
                 parent->prefixes += frame.prefixes;
+                parent->members |= frame.members;
                 recorder_.count(count == 0   ? ReportCounter::RemovedEmpty
                                 : count == 1 ? ReportCounter::ReplacedSingleChild
                                              : ReportCounter::InlinedMultiChild);
@@ -596,10 +612,12 @@ private:
             Frame frame = removed;
             frame.node = frame.occupant = occupant.node;
             frame.children_cut = frame.list_changed = false;
-            frame.prefixes = 0;
+            frame.prefixes = frame.members = 0;
             const auto children = ast_.children(occupant.node);
-            for (NodeId child : children)
+            for (NodeId child : children) {
+                frame.members |= member_bits(frame, child, ast_.node(child));
                 list_.push_back({child, children.size() == 1 ? occupant.flags : own_flags(ast_.node(child))});
+            }
             const Outcome outcome =
                 decide(frame, parent, std::get<Node::Group>(ast_.node(occupant.node).value), occupant.flags);
             support::truncate(list_, frame.list_begin);
@@ -637,9 +655,7 @@ private:
         // Out of its braces a member list with cell separators would join the
         // cells of the list around: a row end after a style switch would end
         // that switch's cell (`\displaystyle{\\ x}`).
-        if (slot == Slot::Kind::GroupChild &&
-            std::any_of(entries.begin(), entries.end(), [&](const Entry& e) { return ast_.node(e.node).ends_cell(); }))
-            return Outcome::Keep;
+        if (slot == Slot::Kind::GroupChild && (frame.members & MemberEndsCell) != 0) return Outcome::Keep;
         if (frame.in_env_body && guard(FlattenGuard::EnvBody)) {
             if (lone_prime_superscript) {
                 placed = true;
@@ -700,62 +716,72 @@ private:
         const std::optional<ContentMode> mode = slot_mode(parent.node, *frame.slot);
         if (!mode || *mode != group.mode) return Outcome::Keep;
 
-        if (slot == Slot::Kind::GroupChild) {
-            if (read_as_base && guard(FlattenGuard::ScriptBase) && !is_atomic_base(entries[0]))
-                return keep(ReportCounter::ScriptBaseHit);
-            if (group.mode == ContentMode::Text && guards_.ligature_break && joins_ligature(frame, parent, entries))
-                return Outcome::Keep;
-            if (group.mode == ContentMode::Text &&
-                (spacing_would_end_a_name(frame, parent, entries) || spacing_after_would_end_a_name(parent, entries)))
-                return Outcome::Keep;
-            if (group.mode == ContentMode::Text && std::any_of(entries.begin(), entries.end(), [&](const Entry& e) {
-                    return support::is_lone_math_shift(ast_, e.node);
-                }))
-                return Outcome::Keep;
-            const PrefixMeeting meeting = prefixes_would_be_lowered_again(frame, parent, entries, group.mode);
-            if (meeting == PrefixMeeting::Inside) return Outcome::Keep;
-            if (entries.empty() && parts_same_prefixes(frame, parent, group.mode)) {
-                parting_ = Parting::Prefixes;
-                if (sight_.parted_prefixes != nullptr) *sight_.parted_prefixes = true;
-                return Outcome::Keep;
-            }
-            if (would_close_brackets(parent.list_bare, entries, false)) return Outcome::Keep;
-            std::optional<NodeId> next;
-            if (parent.cursor < parent.edge_end && edges_[parent.cursor].second.is_group_child())
-                next = edges_[parent.cursor].first;
-            const std::optional<NodeId> before = written_before(frames_.size() - 1, frame);
-            const auto next_lead = [&] { return lead_once_decided(next, parent); };
-            if (entries.empty() ? would_fill_a_slot(before, next_lead)
-                                : would_fill_a_slot(before, lead_of(entries.front().node)))
-                return Outcome::Keep;
-            // A group that follows one kept for it stays too: out of its
-            // braces its first token might not fill the slot, and the group
-            // before would go the next time.
-            if (frame.list_begin > parent.list_begin && list_[frame.list_begin - 1].parts == Parting::Slot)
-                return Outcome::Keep;
-            if (!entries.empty() && would_fill_a_slot(entries.back().node, next_lead)) {
-                parting_ = Parting::Slot;
-                return Outcome::Keep;
-            }
-            if (primes_would_not_read_back(frame, parent, entries)) return Outcome::Keep;
-            // Kept for the next member alone: primes that come to follow
-            // that one make it a script base, and the group goes then (see
-            // `primes_landed`).
-            if (meeting == PrefixMeeting::Next) {
-                parting_ = Parting::PrefixRun;
-                return Outcome::Keep;
-            }
-            return Outcome::Unwrap;
+        if (slot == Slot::Kind::GroupChild) return decide_in_list(frame, parent, entries, group.mode, read_as_base);
+        return decide_in_slot(frame, parent, entries, group.mode);
+    }
+
+    // A group that stands in a list of its mode, past the guards: it goes
+    // unless taking it out would change how its members or their
+    // neighbours read back.
+    Outcome decide_in_list(const Frame& frame, Frame& parent, std::span<const Entry> entries, ContentMode mode,
+                           bool read_as_base) {
+        if (read_as_base && guard(FlattenGuard::ScriptBase) && !is_atomic_base(entries[0]))
+            return keep(ReportCounter::ScriptBaseHit);
+        if (mode == ContentMode::Text && guards_.ligature_break && joins_ligature(frame, parent, entries))
+            return Outcome::Keep;
+        if (mode == ContentMode::Text &&
+            (spacing_would_end_a_name(frame, parent, entries) || spacing_after_would_end_a_name(parent, entries)))
+            return Outcome::Keep;
+        if (mode == ContentMode::Text && (frame.members & MemberMathShift) != 0) return Outcome::Keep;
+        const PrefixMeeting meeting = prefixes_would_be_lowered_again(frame, parent, entries, mode);
+        if (meeting == PrefixMeeting::Inside) return Outcome::Keep;
+        if (entries.empty() && parts_same_prefixes(frame, parent, mode)) {
+            parting_ = Parting::Prefixes;
+            if (sight_.parted_prefixes != nullptr) *sight_.parted_prefixes = true;
+            return Outcome::Keep;
         }
-        if (count != 1) return Outcome::Keep;
+        if (parent.list_bare && (frame.members & MemberCloses) != 0) return Outcome::Keep;
+        std::optional<NodeId> next;
+        if (parent.cursor < parent.edge_end && edges_[parent.cursor].second.is_group_child())
+            next = edges_[parent.cursor].first;
+        const std::optional<NodeId> before = written_before(frames_.size() - 1, frame);
+        const auto next_lead = [&] { return lead_once_decided(next, parent); };
+        if (entries.empty() ? would_fill_a_slot(before, next_lead)
+                            : would_fill_a_slot(before, lead_of(entries.front().node)))
+            return Outcome::Keep;
+        // A group that follows one kept for it stays too: out of its
+        // braces its first token might not fill the slot, and the group
+        // before would go the next time.
+        if (frame.list_begin > parent.list_begin && list_[frame.list_begin - 1].parts == Parting::Slot)
+            return Outcome::Keep;
+        if (!entries.empty() && would_fill_a_slot(entries.back().node, next_lead)) {
+            parting_ = Parting::Slot;
+            return Outcome::Keep;
+        }
+        if (primes_would_not_read_back(frame, parent, entries)) return Outcome::Keep;
+        // Kept for the next member alone: primes that come to follow
+        // that one make it a script base, and the group goes then (see
+        // `primes_landed`).
+        if (meeting == PrefixMeeting::Next) {
+            parting_ = Parting::PrefixRun;
+            return Outcome::Keep;
+        }
+        return Outcome::Unwrap;
+    }
+
+    // A group alone in a slot of its mode, past the guards: its only member
+    // takes its place unless that would read back otherwise.
+    Outcome decide_in_slot(const Frame& frame, const Frame& parent, std::span<const Entry> entries, ContentMode mode) {
+        const Slot::Kind slot = frame.slot->kind();
+        if (entries.size() != 1) return Outcome::Keep;
         if (slot == Slot::Kind::ScriptBase && guard(FlattenGuard::ScriptBase) && !is_atomic_base(entries[0])) {
             return keep(ReportCounter::ScriptBaseHit);
         }
         if (slot == Slot::Kind::ScriptBase && base_prime_would_not_read_back(parent, entries[0].node)) {
             return Outcome::Keep;
         }
-        if (slot == Slot::Kind::Argument && holds_prefix(entries[0].node, group.mode) &&
-            attribute_prefix(parent.node, group.mode)) {
+        if (slot == Slot::Kind::Argument && holds_prefix(entries[0].node, mode) &&
+            attribute_prefix(parent.node, mode)) {
             return Outcome::Keep;  // a prefix in a prefix: see below
         }
         if (would_close_brackets(frame.bare, entries, slot == Slot::Kind::Argument)) return Outcome::Keep;
@@ -1038,6 +1064,7 @@ private:
             member.prefix = attribute_prefix(children[i], mode) &&
                             !(i + 1 < children.size() && ast_.node(children[i + 1]).is<Node::Prime>());
             if (member.prefix) ++list.prefixes;
+            list.members |= member_bits(list, children[i], ast_.node(children[i]));
             members.push_back(member);
         }
         ast_.detach_all_children(kept.node);

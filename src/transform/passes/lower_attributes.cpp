@@ -115,6 +115,42 @@ private:
     std::array<ValueCode, ATTR_COUNT> slots_{};
 };
 
+// The distinct states of a task's pairs while there are a few: what a brace
+// group or prefix body asks of its pairs depends on their states alone, so
+// it asks these, which come up with the pairs of a task below instead of
+// being gathered again at every level.
+class StateSet {
+public:
+    static constexpr std::size_t kMost = 4;
+
+    bool many() const noexcept { return many_; }
+    std::span<const State> states() const noexcept { return {states_.data(), size_}; }
+
+    void add(const State& state) noexcept {
+        if (many_) return;
+        for (std::size_t i = 0; i < size_; ++i)
+            if (states_[i] == state) return;
+        if (size_ == kMost) {
+            many_ = true;
+            return;
+        }
+        states_[size_++] = state;
+    }
+    void add(const StateSet& other) noexcept {
+        if (other.many_) many_ = true;
+        for (const State& state : other.states()) add(state);
+    }
+    void clear() noexcept {
+        size_ = 0;
+        many_ = false;
+    }
+
+private:
+    std::array<State, kMost> states_{};
+    std::uint8_t size_ = 0;
+    bool many_ = false;
+};
+
 struct Pair {
     NodeId node;
     State state;
@@ -386,6 +422,12 @@ struct Task {
     bool own_braces = false;
     bool differs_inside = false;
     bool declares_inside = false;
+    // The support::MemberMark bits of the task's pairs, which decide whether
+    // a brace group keeps its braces: marked as each pair is collected, and
+    // handed on with the pairs a task leaves to the task below, so that no
+    // group looks at them again.
+    std::uint8_t holds = 0;
+    StateSet states;  // of the task's pairs, kept as `holds` is
     // PrefixBody: the command's row; the state the absorption test and
     // (across modes) the emitted runs are measured against; the state of
     // the list around it; whether the body is a brace group collected by
@@ -742,8 +784,22 @@ private:
 
     // Appends the pair of a node collected by the task on top.
     void add_pair(NodeId node, const State& state, std::uint32_t stretch = 0) {
-        const Task& task = tasks_.back();
+        Task& task = tasks_.back();
+        task.holds |= marks_of(node);
+        task.states.add(state);
         pairs_.push_back({node, state, stretch, !lists_items(task) && pairs_.size() == task.pairs_begin});
+    }
+
+    // What a pair's node is of what keeps a group's braces (see
+    // `support::member_marks`). A line break, bare or scripted, counts as a
+    // cell end: it does nothing in a group and would break the line out of
+    // it.
+    std::uint8_t marks_of(NodeId id) const {
+        const Node* node = &ast_.node(id);
+        std::uint8_t marks = support::member_marks(*node);
+        if (const auto* scripted = node->get_if<Node::Scripted>()) node = &ast_.node(scripted->base);
+        if (support::is_line_break(*node)) marks |= support::kEndsCell;
+        return marks;
     }
 
     // Hands the detached nodes to the task on top as its items.
@@ -1126,7 +1182,15 @@ private:
         }
         if (!lists_items(task) && pairs_.size() > task.pairs_begin) pairs_.back().closes = true;
         support::truncate(items_, task.items_begin);
+        // The pairs a body or brace group leaves are the task's below.
+        const bool leaves = task.kind == Kind::PrefixBody || task.kind == Kind::Explicit;
+        const std::uint8_t holds = task.holds;
+        const StateSet states = task.states;
         tasks_.pop_back();
+        if (leaves && !tasks_.empty()) {
+            tasks_.back().holds |= holds;
+            tasks_.back().states.add(states);
+        }
         ++stretch_;
     }
 
@@ -1169,14 +1233,15 @@ private:
     void complete_prefix_body(Task& task) {
         if (!task.explicit_body) check_empty_segment(task);
         const AttributeCommandSpec& row = *task.row;
-        const bool absorbed = prefix_is_fully_absorbed(task, row);
+        const bool text_body = task.mode == ContentMode::Text && pairs_.size() > task.pairs_begin;
+        const bool absorbed = (recorder_.is_collecting() || (text_body && !keeps_text_edges_)) &&
+                              prefix_is_fully_absorbed(task, row);
         if (absorbed) count(row, AttributeCounter::RedundantPrefixes);
         if (task.across_modes) {
             emit(task.pairs_begin, task.measure, task.mode, other_mode(task.mode), true);
-            support::truncate(pairs_, task.pairs_begin);
+            forget_pairs(task);
             for (NodeId n : out_) add_pair(n, task.outer);
-        } else if (task.mode == ContentMode::Text && pairs_.size() > task.pairs_begin &&
-                   (!absorbed || keeps_text_edges_)) {
+        } else if (text_body && (!absorbed || keeps_text_edges_)) {
             // A text font command adds the italic correction of the
             // character before it and of its own last one where the font
             // after is upright, whatever its value: one with content keeps
@@ -1185,7 +1250,7 @@ private:
             // stands in the list around as one item, never split into runs
             // or merged with its neighbours.
             emit(task.pairs_begin, task.start, task.mode, task.mode, false);
-            support::truncate(pairs_, task.pairs_begin);
+            forget_pairs(task);
             const CanonicalForm& line = *canonical_line(code_of_prefix(row));
             add_pair(new_prefix(line.prefix(task.mode)->name, out_, task.mode), task.outer, stretch_);
             count(line, AttributeCounter::EmittedPrefixes);
@@ -1193,12 +1258,18 @@ private:
         ast_.remove_detached(task.node);
     }
 
+    // Past a few states the pairs are looked at, each at a cost: only a
+    // report, or a text prefix that may go, asks.
     bool prefix_is_fully_absorbed(const Task& task, const AttributeCommandSpec& row) const {
         if (pairs_.size() == task.pairs_begin) return true;
         const ValueCode code = code_of_prefix(row);
         if (task.measure.get(row.attr) == code) return true;
+        const auto keeps = [&](const State& state) { return state.get(row.attr) == code; };
+        if (!task.states.many()) return std::none_of(task.states.states().begin(), task.states.states().end(), keeps);
+        util::work_count += pairs_.size() - task.pairs_begin;
+        util::check_work();
         for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i)
-            if (pairs_[i].state.get(row.attr) == code) return false;
+            if (keeps(pairs_[i].state)) return false;
         return true;
     }
 
@@ -1210,8 +1281,8 @@ private:
         // So does a math group holding a cell end: joined to the list around,
         // its cells would join those of that list; or a line break, which
         // does nothing in the group and would break the line there.
-        const bool parts_shift = (task.mode == ContentMode::Text && holds_lone_math_shift(task)) ||
-                                 (task.mode == ContentMode::Math && holds_cell_end(task));
+        const bool parts_shift = (task.mode == ContentMode::Text && (task.holds & support::kMathShift) != 0) ||
+                                 (task.mode == ContentMode::Math && (task.holds & support::kEndsCell) != 0);
         if (task.own_braces || parts_shift) {
             // Braces with no declarative of their own stay, and their content
             // is written inside them, unless that puts a declarative directly
@@ -1238,15 +1309,27 @@ private:
             place(i, task.pairs_begin, pairs_[i].node, task.mode, ids_);
         support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, ids_);
-        add_pair(task.node, task.start);
+        keep_braces(task);
     }
 
     // The braces stay, the content written inside them.
-    void write_inside(const Task& task) {
+    void write_inside(Task& task) {
         emit(task.pairs_begin, task.start, task.mode, task.mode, false);
-        support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, out_);
+        keep_braces(task);
+    }
+
+    // The group, its content written inside it, is the one pair it leaves.
+    void keep_braces(Task& task) {
+        forget_pairs(task);
         add_pair(task.node, task.start);
+    }
+
+    // Drops the task's pairs and what was noted of them.
+    void forget_pairs(Task& task) {
+        support::truncate(pairs_, task.pairs_begin);
+        task.holds = 0;
+        task.states.clear();
     }
 
     // Whether the braces around a style switch set the spacing beside them.
@@ -1267,13 +1350,18 @@ private:
             around.cursor < around.items_end && !ast_.node(items_[around.cursor]).ends_cell();  // in its cell
         if (first && !followed && !in_prefix) return false;
         const ValueCode style = task.start.get(Attr::MathStyle);
-        bool switches = false;
-        for (std::size_t i = task.pairs_begin; i < pairs_.size() && !switches; ++i) {
-            if (scan_budget_ == 0) return true;  // see `declares_outside`
-            --scan_budget_;
-            switches = pairs_[i].state.get(Attr::MathStyle) != style;
+        const auto switches = [&](const State& state) { return state.get(Attr::MathStyle) != style; };
+        if (!task.states.many()) {
+            if (std::none_of(task.states.states().begin(), task.states.states().end(), switches)) return false;
+        } else {
+            bool found = false;
+            for (std::size_t i = task.pairs_begin; i < pairs_.size() && !found; ++i) {
+                if (scan_budget_ == 0) return true;  // see `declares_outside`
+                --scan_budget_;
+                found = switches(pairs_[i].state);
+            }
+            if (!found) return false;
         }
-        if (!switches) return false;
         if (followed || in_prefix) return true;
         const AtomClass before = atom_class(pairs_[task.pairs_begin - 1].node);
         return !(before == AtomClass::Ord || before == AtomClass::Open || before == AtomClass::Close) ||
@@ -1333,26 +1421,6 @@ private:
         if (ast_.node(id).is<Node::Scripted>()) return false;
         const AtomClass atom = atom_class(id);
         return atom == AtomClass::Op || atom == AtomClass::Bin || atom == AtomClass::Rel || atom == AtomClass::Punct;
-    }
-
-    bool holds_cell_end(const Task& task) const {
-        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
-            const Node* node = &ast_.node(pairs_[i].node);
-            if (node->ends_cell()) return true;
-            if (const auto* scripted = node->get_if<Node::Scripted>()) node = &ast_.node(scripted->base);
-            if (support::is_line_break(*node)) return true;
-        }
-        return false;
-    }
-
-    // Past the scan budget (see `declares_outside`) the braces stay.
-    bool holds_lone_math_shift(const Task& task) {
-        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
-            if (scan_budget_ == 0) return true;
-            --scan_budget_;
-            if (support::is_lone_math_shift(ast_, pairs_[i].node)) return true;
-        }
-        return false;
     }
 
     // ---- Writing the values back ---------------------------------------------
@@ -1697,6 +1765,10 @@ private:
     // Whether some pair's state differs from the start of the task.
     bool differs(const Task& task) {
         if (task.differs_inside) return true;
+        if (!task.states.many()) {
+            const auto states = task.states.states();
+            return std::any_of(states.begin(), states.end(), [&](const State& s) { return s != task.start; });
+        }
         for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
             if (scan_budget_ == 0) return true;  // see `declares_outside`
             --scan_budget_;
@@ -1721,6 +1793,11 @@ private:
     // puts a declarative outside every prefix.
     bool declares_outside(const Task& task) {
         if (task.declares_inside) return true;
+        if (!task.states.many()) {
+            const auto states = task.states.states();
+            return std::any_of(states.begin(), states.end(),
+                               [&](const State& s) { return declared_outside(s, task.start, task.mode, false) != 0; });
+        }
         for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
             // Past the budget the group dissolves, as a group that declares
             // does: its pairs keep their states, so the content keeps its

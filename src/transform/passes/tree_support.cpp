@@ -57,8 +57,7 @@ bool is_bare_control_word(const syntax::ast::Node& node) {
 }
 
 bool is_lone_math_shift(const syntax::Ast& ast, syntax::ast::NodeId id) {
-    const auto* command = ast.node(id).get_if<syntax::ast::Node::Command>();
-    return command != nullptr && command->args.empty() && (command->name == "(" || command->name == ")");
+    return (member_marks(ast.node(id)) & kMathShift) != 0;
 }
 
 bool primes_join_wrongly(const syntax::Ast& ast, syntax::ast::NodeId before, syntax::ast::NodeId after,

@@ -169,6 +169,19 @@ bool is_lone_math_shift(const syntax::Ast& ast, syntax::ast::NodeId id);
 // command or declarative with no argument written): TeX skips the white
 // space after it, which only ends its name.
 bool is_bare_control_word(const syntax::ast::Node& node);
+// What a member of a list is that keeps the braces of a group holding it:
+// a cell separator (`Node::ends_cell`), or a lone math shift (see above).
+// Asked of every member as it joins a list, so most nodes are turned away
+// by their kind or the length of their name.
+enum MemberMark : std::uint8_t { kEndsCell = 1, kMathShift = 2 };
+inline std::uint8_t member_marks(const syntax::ast::Node& node) {
+    using syntax::ast::Node;
+    if (const auto* c = node.get_if<Node::Char>()) return c->value == U'&' ? kEndsCell : 0;
+    const auto* command = node.get_if<Node::Command>();
+    if (command == nullptr || command->name.size() > 2) return 0;
+    if (node.ends_cell()) return kEndsCell;
+    return command->args.empty() && (command->name == "(" || command->name == ")") ? kMathShift : 0;
+}
 
 // What a rule building a math list writes after `before` for `item`: the
 // item, or where its primes would join `before`, as the `'` of a function
