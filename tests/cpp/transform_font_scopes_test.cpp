@@ -52,7 +52,8 @@ const Case CASES[] = {
     {R"(a < {\scriptstyle b})", R"(a < { \scriptstyle b })", R"(a < \scriptstyle b)"},
     {R"(a + {\scriptstyle b})", R"(a + { \scriptstyle b })", R"(a + \scriptstyle b)"},
     {R"(a {\displaystyle \sum})", R"(a { \displaystyle \sum })", R"(a \displaystyle \sum)"},
-    {R"(x {\displaystyle \frac12})", R"(x { \displaystyle \frac { 1 } { 2 } })", R"(x \displaystyle \frac { 1 } { 2 })"},
+    // LaTeX sets a fraction in a group of its own, an ordinary atom.
+    {R"(x {\displaystyle \frac12})", R"(x \displaystyle \frac { 1 } { 2 })", R"(x \displaystyle \frac { 1 } { 2 })"},
     {R"({\scriptstyle a +} b)", R"({ \scriptstyle a + } b)", R"({ \scriptstyle a + } b)"},
     {R"({\displaystyle \sum_i x_i})", R"(\displaystyle \sum _ { i } x _ { i })", R"(\displaystyle \sum _ { i } x _ { i })"},
     // Font runs at the spacing of their edges.
