@@ -326,6 +326,18 @@ private:
         return last_ == SpacingClass::ControlWord && !(m == ContentMode::Text && after_text_symbol_);
     }
 
+    // Whether the text written so far ends in a control word, as a verbatim
+    // snippet (an Error's) may: an odd run of backslashes, then letters.
+    bool out_ends_control_word() const {
+        std::size_t i = out_.size();
+        const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+        while (i > 0 && letter(out_[i - 1])) --i;
+        if (i == out_.size()) return false;
+        std::size_t slashes = 0;
+        for (; i > 0 && out_[i - 1] == '\\'; --i) ++slashes;
+        return slashes % 2 == 1;
+    }
+
     // Rule T: verbatim runs (Text, Error snippets, delimited scalars).
     bool rule_t(ContentMode m, bool non_empty) {
         bool suppressed = non_empty && take_counter();
@@ -705,11 +717,12 @@ private:
         // its primes are glued alike.
         glue_next_prime_ = i > 0 && starts_with_prime(node) &&
                            (t.mode == ContentMode::Math || !in_text_content(child));
-        if (t.mode == ContentMode::Text && (ends_control_word(ContentMode::Text) || last_ == SpacingClass::Raw) &&
-            ends_on_lone_spacing(t.node, children, i)) {
+        if (t.mode == ContentMode::Text && ends_on_lone_spacing(t.node, children, i) &&
+            (ends_control_word(ContentMode::Text) || (last_ == SpacingClass::Raw && out_ends_control_word()))) {
             // Spacing between a control word and the closing brace reads as
             // nothing: a control space is the space it renders. After any
-            // other item it reads back as itself.
+            // other item (a control symbol among them) it reads back as
+            // itself.
             put_control(rule_c(ContentMode::Text, true), " ", ContentMode::Text);
             return;
         }

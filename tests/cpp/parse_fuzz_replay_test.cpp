@@ -97,6 +97,11 @@ const std::vector<Regression>& regressions() {
         {"unknown_command_after_line_break_bracket", "\\\\[\\y]", false, true},
         {"nested_brackets_after_line_break", "]\\\\[\\[\\y[\\,]]Y", false, true},
         {"line_break_bracket_then_end", "]\\\\[\\\\end{env}\\\\acos[\\\\[\\y[\\,]]", false, true},
+        // Spacing before a closing brace after an unknown control symbol
+        // (an Error node): a plain space, which reads back as itself; after
+        // an unknown control word, a control space.
+        {"error_control_symbol_then_space", "\\textbf { \\textit {\\) } } x", false, true},
+        {"error_control_word_then_space", "\\textbf { \\textit {\\yy } } x", false, true},
     };
     return all;
 }
