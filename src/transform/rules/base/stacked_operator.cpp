@@ -210,7 +210,7 @@ RuleResult BuildrelExpandRule::apply(RuleContext& ctx, NodeId node) const {
     // relation: a lone symbol as an operator's nucleus would be centred on
     // the axis, and a letter would move.
     syntax::ast::ArgumentSlots space_args;
-    space_args.push_back(Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::Dimension{"0mu"}});
+    space_args.push_back(Argument{ArgumentKind::Group{}, false, ArgumentValue::Dimension{"0mu"}});
     const std::array<NodeId, 2> spaced{
         ast.new_node(transform::helpers::prefix_command_node("mspace", std::move(space_args))), split.op};
     const NodeId op = ast.implicit_math_group(spaced);
