@@ -75,6 +75,9 @@ INSTANTIATE_TEST_SUITE_P(
         BreakCase{"a \\\\*[2pt]_3 b", {SAME, "a \\\\*[2pt] { } _ { 3 } b", SAME, SAME}},
         BreakCase{"\\dv[2]\\\\",
                   {"\\dv [ 2 ] { \\\\ }", "\\frac { \\mathrm { d } ^ { 2 } } { \\mathrm { d } \\\\ { } ^ { 2 } }",
+                   SAME, SAME}},
+        BreakCase{"\\dv[2]\\cr",
+                  {"\\dv [ 2 ] { \\cr }", "\\frac { \\mathrm { d } ^ { 2 } } { \\mathrm { d } \\cr { } ^ { 2 } }",
                    SAME, SAME}}));
 
 // Made formulas: every kind of line break, bare, starred, spaced or
