@@ -834,7 +834,7 @@ private:
             });
             State start = state;
             if (cells) start.clear(FONT_AXIS);
-            push_task(Kind::List, own, id, start).cells = cells || (own == ContentMode::Math && !root);
+            push_task(Kind::List, own, id, start).cells = own == ContentMode::Math && (cells || !root);
             take_children(id);
             return;
         }
