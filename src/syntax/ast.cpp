@@ -939,8 +939,13 @@ NodeId Ast::new_node(Node value) {
     return id;
 }
 
-NodeId Ast::superscript(NodeId base, NodeId sup) {
-    return new_node(Node::Scripted{base, std::nullopt, sup});
+void Ast::append_scripted(std::vector<NodeId>& items, NodeId base, std::optional<NodeId> sub,
+                          std::optional<NodeId> sup) {
+    if (node(base).ends_cell()) {
+        items.push_back(base);
+        base = new_node(Node::Group{{}, ast::GroupKind::Implicit{}, ContentMode::Math});
+    }
+    items.push_back(new_node(Node::Scripted{base, sub, sup}));
 }
 
 NodeId Ast::implicit_math_group(std::span<const NodeId> children) {

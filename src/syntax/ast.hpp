@@ -587,7 +587,12 @@ public:
     // A new detached root holding `value`; every child it names must be a
     // detached root and becomes attached to it.
     ast::NodeId new_node(ast::Node value);
-    ast::NodeId superscript(ast::NodeId base, ast::NodeId sup);
+    // Appends to the math list `items` being built the items that put the
+    // scripts (detached roots, taken over) on `base`, as a reading of their
+    // text gives them: a cell end is never a script base, so its scripts go
+    // on an empty group after it.
+    void append_scripted(std::vector<ast::NodeId>& items, ast::NodeId base, std::optional<ast::NodeId> sub,
+                         std::optional<ast::NodeId> sup);
     ast::NodeId implicit_math_group(std::span<const ast::NodeId> children);
 
     // While a batch is open, an edit of a long child list does not renumber

@@ -144,13 +144,17 @@ ast::ArgumentValue to_argument_value(const ArgValue& value) {
 
 }  // namespace
 
-// One filled slot per value: Mandatory, or Star for a Boolean.
+// One filled slot per value: Mandatory, Star for a Boolean, or Group for a
+// dimension, which a macro reads in braces (a primitive's bare dimension,
+// written so, would be no macro's argument).
 ast::ArgumentSlots Document::build_arg_slots(const std::vector<ArgValue>& values) {
     ast::ArgumentSlots slots;
     slots.reserve(values.size());
     for (const ArgValue& v : values) {
         ast::ArgumentKind kind = std::holds_alternative<ArgValue::Boolean>(v.value)
                                      ? ast::ArgumentKind(ast::ArgumentKind::Star{})
+                                 : std::holds_alternative<ArgValue::Dimension>(v.value)
+                                     ? ast::ArgumentKind(ast::ArgumentKind::Group{})
                                      : ast::ArgumentKind(ast::ArgumentKind::Mandatory{});
         slots.push_back(ast::Argument{std::move(kind), false, to_argument_value(v)});
     }

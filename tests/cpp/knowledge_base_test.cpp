@@ -268,7 +268,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"TextbbNotInMath", kDefault, M, "textbb", false, std::nullopt, {}},
         CommandCase{"TxtbbalphaInText", kDefault, T, "txtbbalpha", false, "", {"bboldx"}, CommandKind::Prefix,
                     AllowedMode::Text},
-        CommandCase{"GenfracFromAms", kAll, M, "genfrac", false, "m:D? m:D? m:L? m:I? m m", {"ams"}},
+        CommandCase{"GenfracFromAms", kAll, M, "genfrac", false, "m:D? m:D? m{}:L? m:I? m m", {"ams"}},
         CommandCase{"UnknownName", kAll, M, "nosuch", false, std::nullopt, {}},
         CommandCase{"CaseSensitive", kAll, M, "Frac", false, std::nullopt, {}},
         CommandCase{"NoBackslashStripping", kAll, M, "\\frac", false, std::nullopt, {}}),

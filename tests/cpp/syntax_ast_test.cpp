@@ -1126,18 +1126,28 @@ TEST(SyntaxAst, AppendTakenMathContent) {
     EXPECT_TRUE(invariants_hold(f.ast));
 }
 
-TEST(SyntaxAst, SuperscriptAndImplicitGroup) {
-    Ast ast = Ast::with_root_mode(ContentMode::Math);
-    NodeId b = new_char(ast, U'b');
-    NodeId s = new_char(ast, U's');
-    NodeId scripted = ast.superscript(b, s);
-    EXPECT_EQ(ast.node(scripted), (Node{Node::Scripted{b, std::nullopt, s}}));
-    NodeId grp = ast.implicit_math_group(std::vector<NodeId>{scripted});
-    ast.append_child(ast.root(), grp);
-    EXPECT_EQ(render(ast, ast.root()),
-              "Root { mode: Math, children: [Group { mode: Math, kind: Implicit, children: [Scripted { "
-              "base: Char('b'), subscript: None, superscript: Some(Char('s')) }] }] }");
-    EXPECT_TRUE(invariants_hold(ast));
+TEST(SyntaxAst, ScriptedItemsAndImplicitGroup) {
+    // A cell end is never a script base: its scripts go on an empty group.
+    const struct {
+        Node base;
+        const char* items;
+    } cases[] = {
+        {Node::Char{U'b'}, "Scripted { base: Char('b'), subscript: None, superscript: Some(Char('s')) }"},
+        {Node::Char{U'&'},
+         "Char('&'), Scripted { base: Group { mode: Math, kind: Implicit, children: [] }, subscript: None, "
+         "superscript: Some(Char('s')) }"},
+    };
+    for (const auto& c : cases) {
+        Ast ast = Ast::with_root_mode(ContentMode::Math);
+        const NodeId base = ast.new_node(c.base);
+        std::vector<NodeId> items;
+        ast.append_scripted(items, base, std::nullopt, new_char(ast, U's'));
+        ast.append_child(ast.root(), ast.implicit_math_group(items));
+        EXPECT_EQ(render(ast, ast.root()),
+                  std::string("Root { mode: Math, children: [Group { mode: Math, kind: Implicit, children: [") +
+                      c.items + "] }] }");
+        EXPECT_TRUE(invariants_hold(ast));
+    }
 }
 
 }  // namespace

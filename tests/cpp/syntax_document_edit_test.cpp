@@ -377,7 +377,7 @@ TEST(DocumentEdit, CreatedCommandSlots) {
     EXPECT_EQ(tree, root({command("f",
                                   {math_arg(ch(U'a')),
                                    sn::Argument{sn::ArgumentKind::Star{}, false, sn::ArgumentValue::Boolean{true}},
-                                   sn::Argument{sn::ArgumentKind::Mandatory{}, false, sn::ArgumentValue::Dimension{"1pt"}}},
+                                   sn::Argument{sn::ArgumentKind::Group{}, false, sn::ArgumentValue::Dimension{"1pt"}}},
                                   false)}));
     EXPECT_EQ(*doc.to_latex(), "\\f { a }* {1pt}");
 

@@ -406,7 +406,32 @@ TEST(Serialize, InfixOperands) {
         {"infix arguments in math",
          root({infix("above", ch(U'a'), ch(U'b'),
                      {arg(sn::ArgumentKind::Mandatory{}, sn::ArgumentValue::Dimension{"1pt"})})}),
-         {}, "a \\above {1pt} b"},
+         {}, "a \\above 1pt b"},
+    });
+}
+
+// A primitive reads its dimension bare (`\kern{0pt}` is no number to TeX), a
+// macro in braces; a letter after a bare unit is parted from it.
+TEST(Serialize, DimensionSlots) {
+    auto dimension = [](sn::ArgumentKind kind, const char* value, std::vector<SyntaxNode> after = {}) {
+        std::vector<SyntaxNode> items{command("kern", {arg(std::move(kind), sn::ArgumentValue::Dimension{value})})};
+        for (auto& item : after) items.push_back(std::move(item));
+        return items;
+    };
+    check_cases({
+        {"mandatory bare", root(dimension(sn::ArgumentKind::Mandatory{}, "0pt", {ch(U'x')})), {}, "\\kern 0pt x"},
+        {"mandatory bare, compact", root(dimension(sn::ArgumentKind::Mandatory{}, "0pt", {ch(U'x')})),
+         compact_all(), "\\kern 0pt x"},
+        {"before a digit", root(dimension(sn::ArgumentKind::Mandatory{}, "-1pt", {ch(U'2')})), compact_all(),
+         "\\kern -1pt 2"},
+        {"first in a compact group", root({math(dimension(sn::ArgumentKind::Mandatory{}, "1mu", {ch(U'x')}))}),
+         compact_all(), "{\\kern 1mu x}"},
+        {"in text", text_root(dimension(sn::ArgumentKind::Mandatory{}, "1pt", {text("b")})), {}, "\\kern 1pt b"},
+        {"empty mandatory braced", root(dimension(sn::ArgumentKind::Mandatory{}, "", {ch(U'x')})), {},
+         "\\kern {} x"},
+        {"group braced", root(dimension(sn::ArgumentKind::Group{}, "1em", {ch(U'x')})), {}, "\\kern {1em} x"},
+        {"optional bracketed", root(dimension(sn::ArgumentKind::Optional{}, "1em", {ch(U'x')})), {},
+         "\\kern [1em] x"},
     });
 }
 

@@ -821,7 +821,7 @@ const TallShape TALL_SHAPES[] = {
     {"primes", [](Ast& a) { return leaf(a, Node::Char{U'x'}); },
      [](Ast& a, NodeId in) { return explicit_group(a, {leaf(a, Node::Prime{1}), in}); }},
     {"superscripts", [](Ast& a) { return leaf(a, Node::Char{U'x'}); },
-     [](Ast& a, NodeId in) { return a.superscript(leaf(a, Node::Char{U'x'}), explicit_group(a, {in})); }},
+     [](Ast& a, NodeId in) { return a.new_node(Node::Scripted{leaf(a, Node::Char{U'x'}), std::nullopt, explicit_group(a, {in})}); }},
     {"arguments", [](Ast& a) { return leaf(a, Node::Char{U'x'}); },
      [](Ast& a, NodeId in) { return prefix(a, "sqrt", implicit_group(a, {explicit_group(a, {in})})); }},
     {"operand chain with optional groups", [](Ast& a) { return leaf(a, Node::Char{U'x'}); },

@@ -205,7 +205,7 @@ TEST(TransformRules, SpacingAliasesThroughTheParser) {
         {"mskip-to-mspace", src("\\mskip 2mu"), FAITHFUL, "\\mspace{2mu}"},
         {"hskip-to-hspace", src("a\\hskip 1em b"), AUTHORING, "a\\hspace{1em}b"},
         {"hskip-to-hspace in text", src("\\text{\\hskip 1em x}"), AUTHORING, "\\text{\\hspace{1em}x}"},
-        {"mkern-to-mspace waits for faithful", src("\\mkern3mu"), AUTHORING, "\\mkern{3mu}"},
+        {"mkern-to-mspace waits for faithful", src("\\mkern3mu"), AUTHORING, "\\mkern 3mu"},
     });
 }
 

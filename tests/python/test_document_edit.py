@@ -82,7 +82,7 @@ def edit_create_command(doc):
             slot({"Delimiter": {"Char": "⟨"}}),
             slot({"Delimiter": "None"}),
             slot({"CSName": "foo"}),
-            slot({"Dimension": "2pt"}),
+            slot({"Dimension": "2pt"}, kind="Group"),
             slot({"Integer": "x"}),
             slot({"KeyVal": "a=b"}),
             slot({"Column": ""}),

@@ -28,7 +28,9 @@ constexpr ArgSpec mandatory(Kind kind = Kind::MathContent, bool nullable = false
 constexpr ArgSpec optional(Kind kind = Kind::MathContent) {
     return {ArgForm{ArgFormKind::Standard}, false, false, false, kind};
 }
-constexpr ArgSpec braced() { return {ArgForm{ArgFormKind::Group}, true, false, false, Kind::MathContent}; }
+constexpr ArgSpec braced(Kind kind = Kind::MathContent, bool nullable = false) {
+    return {ArgForm{ArgFormKind::Group}, true, false, nullable, kind};
+}
 constexpr ArgSpec optional_braced() { return {ArgForm{ArgFormKind::Group}, false, false, false, Kind::MathContent}; }
 constexpr ArgSpec star() { return {ArgForm{ArgFormKind::Star}, false, false, false, Kind::Star}; }
 constexpr ArgSpec optional_paired(std::span<const DelimiterPair> pairs) {

@@ -69,18 +69,18 @@ inline constexpr BuiltinCommandSpec cmd_underline = prefix(ARGS_mT, "underline",
 inline constexpr BuiltinCommandSpec cmd_v = prefix(ARGS_mT, "v", TAGS_decoration, AllowedMode::Text);
 inline constexpr BuiltinCommandSpec cmd_vphantom = prefix(ARGS_mT, "vphantom", TAGS_invisible_spacing, AllowedMode::Text);
 inline constexpr BuiltinCommandSpec cmd_hskip = prefix(ARGS_mL, "hskip", TAGS_invisible_spacing, AllowedMode::Text);
-inline constexpr BuiltinCommandSpec cmd_hspace = prefix(ARGS_mL, "hspace", TAGS_invisible_spacing, AllowedMode::Text);
+inline constexpr BuiltinCommandSpec cmd_hspace = prefix(ARGS_mbL, "hspace", TAGS_invisible_spacing, AllowedMode::Text);
 inline constexpr BuiltinCommandSpec cmd_kern = prefix(ARGS_mL, "kern", TAGS_spacing, AllowedMode::Text);
 inline constexpr BuiltinCommandSpec cmd_mkern = prefix(ARGS_mL, "mkern", TAGS_spacing, AllowedMode::Text);
 inline constexpr BuiltinCommandSpec cmd_mskip = prefix(ARGS_mL, "mskip", TAGS_invisible_spacing, AllowedMode::Text);
-inline constexpr BuiltinCommandSpec cmd_mspace = prefix(ARGS_mL, "mspace", TAGS_invisible_spacing, AllowedMode::Text);
-inline constexpr BuiltinCommandSpec cmd_Rule = prefix(ARGS_mL_mL_mL, "Rule", TAGS_mathjax_extension, AllowedMode::Text);
-inline constexpr BuiltinCommandSpec cmd_Space = prefix(ARGS_mL_mL_mL, "Space", TAGS_invisible_mathjax_extension_spacing, AllowedMode::Text);
+inline constexpr BuiltinCommandSpec cmd_mspace = prefix(ARGS_mbL, "mspace", TAGS_invisible_spacing, AllowedMode::Text);
+inline constexpr BuiltinCommandSpec cmd_Rule = prefix(ARGS_mbL_mbL_mbL, "Rule", TAGS_mathjax_extension, AllowedMode::Text);
+inline constexpr BuiltinCommandSpec cmd_Space = prefix(ARGS_mbL_mbL_mbL, "Space", TAGS_invisible_mathjax_extension_spacing, AllowedMode::Text);
 inline constexpr BuiltinCommandSpec cmd_eqref = prefix(ARGS_mN, "eqref", NO_TAGS, AllowedMode::Text);
 inline constexpr BuiltinCommandSpec cmd_ref = prefix(ARGS_mN, "ref", NO_TAGS, AllowedMode::Text);
 inline constexpr BuiltinCommandSpec cmd_sym_backslash = prefix(ARGS_xs_xoL, "\\", NO_TAGS, AllowedMode::Text);
 inline constexpr BuiltinCommandSpec cmd_smash = prefix(ARGS_ON_mT, "smash", TAGS_spacing, AllowedMode::Text);
 inline constexpr BuiltinCommandSpec cmd_mmlToken = prefix(ARGS_mN_oK_mT, "mmlToken", TAGS_mathjax_extension_presentation, AllowedMode::Text);
-inline constexpr BuiltinCommandSpec cmd_rule = prefix(ARGS_oL_mL_mL, "rule", NO_TAGS, AllowedMode::Text);
+inline constexpr BuiltinCommandSpec cmd_rule = prefix(ARGS_oL_mbL_mbL, "rule", NO_TAGS, AllowedMode::Text);
 
 }  // namespace quorvel::knowledge::builtin::textmacros

@@ -735,13 +735,17 @@ private:
                                                           : std::get<Node::Group>(node.value).mode;
             // A math list holding `&`, `\\` or `\cr` is the body of an
             // alignment, whose cells TeX sets as groups of their own: an
-            // environment's, a plain TeX array's, `\substack`'s.
+            // environment's, a plain TeX array's, `\substack`'s. The
+            // formula's own list is one only with `&` or `\cr`: a `\\` alone
+            // there breaks the line, and what runs goes on after it.
+            const bool root = node.is<Node::Root>();
+            const bool cells = own == ContentMode::Math && std::any_of(list->begin(), list->end(), [&](NodeId child) {
+                const Node& member = ast_.node(child);
+                return member.ends_cell() && !(root && is_row_end(member));
+            });
             State start = state;
-            if (own == ContentMode::Math && std::any_of(list->begin(), list->end(), [&](NodeId child) {
-                    return ast_.node(child).ends_cell();
-                }))
-                start.clear(FONT_AXIS);
-            push_task(Kind::List, own, id, start).cells = own == ContentMode::Math;
+            if (cells) start.clear(FONT_AXIS);
+            push_task(Kind::List, own, id, start).cells = own == ContentMode::Math && (cells || !root);
             take_children(id);
             return;
         }
@@ -967,14 +971,17 @@ private:
         }
 
         if (mode == ContentMode::Math) {
+            // TeX reads `\bf^2 x` as the declarative and then a script on an
+            // empty base: the declarative governs the script and what follows.
+            // A line break that breaks the line is no base either: the
+            // script goes on the line after it, in the font running there.
+            // The base keeps an empty group.
             if (const auto* scripted = node.get_if<Node::Scripted>();
-                scripted != nullptr && recognised_declarative(ast_.node(scripted->base), mode) != nullptr) {
-                // TeX reads `\bf^2 x` as the declarative and then a script on
-                // an empty base: the declarative governs the script and what
-                // follows. The base keeps an empty group.
-                const NodeId declarative = scripted->base;
-                ast_.replace_content_child(declarative, new_group({}, GroupKind::Explicit{}, mode));
-                collect(declarative);
+                scripted != nullptr && (recognised_declarative(ast_.node(scripted->base), mode) != nullptr ||
+                                        breaks_line(task, ast_.node(scripted->base)))) {
+                const NodeId before = scripted->base;
+                ast_.replace_content_child(before, new_group({}, GroupKind::Explicit{}, mode));
+                collect(before);
                 collect(id);
                 return;
             }
@@ -1017,10 +1024,20 @@ private:
             push_explicit(id, running, mode);
             return;
         }
-        const bool breaks_line =
-            task.kind == Kind::List && ast_.node(task.node).is<Node::Root>() && support::is_line_break(node);
-        add_pair(id, running, breaks_line ? kLineBreak : stretch_);
+        add_pair(id, running, breaks_line(task, node) ? kLineBreak : stretch_);
         if (dirty(id)) push_canonicalize(id, running, mode);
+    }
+
+    // Whether `node`, collected by `task`, is a line break in the formula's
+    // own list, where it breaks the line.
+    bool breaks_line(const Task& task, const Node& node) const {
+        return task.kind == Kind::List && ast_.node(task.node).is<Node::Root>() &&
+               (support::is_line_break(node) || (!task.cells && is_row_end(node)));
+    }
+
+    static bool is_row_end(const Node& node) {
+        const auto* command = node.get_if<Node::Command>();
+        return command != nullptr && command->name == "\\";
     }
 
     // A text body holding a lone `\(` or `\)` keeps its prefix: where the

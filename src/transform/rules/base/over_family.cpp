@@ -31,7 +31,7 @@ syntax::ast::ArgumentSlots genfrac_args(Delimiter left, Delimiter right, std::st
     args.reserve(6);
     args.push_back(mandatory(ArgumentValue::Delimiter{std::move(left)}));
     args.push_back(mandatory(ArgumentValue::Delimiter{std::move(right)}));
-    args.push_back(mandatory(ArgumentValue::Dimension{std::move(thickness)}));
+    args.push_back(Argument{ArgumentKind::Group{}, false, ArgumentValue::Dimension{std::move(thickness)}});
     args.push_back(mandatory(ArgumentValue::Integer{std::move(style)}));
     args.push_back(mandatory(ArgumentValue::MathContent{numerator}));
     args.push_back(mandatory(ArgumentValue::MathContent{denominator}));

@@ -27,7 +27,8 @@ RuleResult DimensionSpacingRule::apply(RuleContext& ctx, syntax::ast::NodeId nod
     if (dimension == nullptr) return RuleError::message(display.to_string() + " argument should carry a dimension");
 
     syntax::ast::ArgumentSlots args;
-    args.emplace_back(Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::Dimension{dimension->value}});
+    // The primitive reads its dimension bare, the macro in braces.
+    args.emplace_back(Argument{ArgumentKind::Group{}, false, ArgumentValue::Dimension{dimension->value}});
     ctx.ast.replace_node(node, helpers::prefix_command_node(target_, std::move(args)));
     spacing_support::drop_leading_space_of_next_text(ctx.ast, node);
     return RuleOutcome::Applied;

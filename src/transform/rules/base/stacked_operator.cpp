@@ -3,6 +3,7 @@
 #include <array>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "transform/buildrel.hpp"
 #include "transform/helpers.hpp"
@@ -37,7 +38,8 @@ namespace stacked_operator::helpers {
 Node stacked_operator_command(syntax::Ast& ast, std::string_view class_name, NodeId base, NodeId top) {
     const NodeId mathop = ast.new_node(transform::helpers::prefix_command_node("mathop", transform::helpers::single_math_content_args(base)));
     const NodeId limits = ast.new_node(transform::helpers::bare_command_node("limits"));
-    const std::array<NodeId, 2> parts{mathop, ast.superscript(limits, top)};
+    std::vector<NodeId> parts{mathop};
+    ast.append_scripted(parts, limits, std::nullopt, top);
     const NodeId group = ast.implicit_math_group(parts);
     return transform::helpers::prefix_command_node(class_name, transform::helpers::single_math_content_args(group));
 }
@@ -188,7 +190,8 @@ RuleResult BuildrelExpandRule::apply(RuleContext& ctx, NodeId node) const {
         if (sub) sub = ast.take(*sub);
         if (sup) sup = ast.take(*sup);
         const NodeId base = buildrel_expand::math_content_from_parts(ast, top_parts);
-        top_parts.assign(1, ast.new_node(Node::Scripted{base, sub, sup}));
+        top_parts.clear();
+        ast.append_scripted(top_parts, base, sub, sup);
     }
 
     std::vector<NodeId> before;
@@ -207,7 +210,7 @@ RuleResult BuildrelExpandRule::apply(RuleContext& ctx, NodeId node) const {
     // relation: a lone symbol as an operator's nucleus would be centred on
     // the axis, and a letter would move.
     syntax::ast::ArgumentSlots space_args;
-    space_args.push_back(Argument{ArgumentKind::Mandatory{}, false, ArgumentValue::Dimension{"0mu"}});
+    space_args.push_back(Argument{ArgumentKind::Group{}, false, ArgumentValue::Dimension{"0mu"}});
     const std::array<NodeId, 2> spaced{
         ast.new_node(transform::helpers::prefix_command_node("mspace", std::move(space_args))), split.op};
     const NodeId op = ast.implicit_math_group(spaced);

@@ -23,17 +23,6 @@ using syntax::ast::ArgumentValue;
 using syntax::ast::Node;
 using syntax::ast::NodeId;
 
-// The symbol, raised to `order` when there is one; `order` is a detached
-// node the result takes over.
-NodeId raised_symbol(Ast& ast, derivative_expand::helpers::SymbolBuilder symbol, std::optional<NodeId> order) {
-    const NodeId made = symbol(ast);
-    return order ? ast.superscript(made, *order) : made;
-}
-
-}  // namespace
-
-namespace {
-
 // Whether `node` lies in an argument whose reader pairs brackets or
 // parentheses, as `\mqty[...]` and `\qty(...)`, and sees no braces. The
 // walk up is charged to the work bound.
@@ -113,7 +102,10 @@ NodeId partial_symbol(Ast& ast) { return ast.new_node(Node::Command{"partial", {
 
 NodeId derivative_numerator(Ast& ast, SymbolBuilder symbol, std::optional<NodeId> order,
                             std::optional<NodeId> function) {
-    std::vector<NodeId> children{raised_symbol(ast, symbol, order)};
+    std::vector<NodeId> children;
+    const NodeId made = symbol(ast);
+    if (order) ast.append_scripted(children, made, std::nullopt, *order);
+    else children.push_back(made);
     if (function) passes::support::append_taken_content_after(ast, children, *function);
     return ast.implicit_math_group(children);
 }
@@ -132,7 +124,7 @@ NodeId derivative_denominator(Ast& ast, SymbolBuilder symbol, NodeId variable, s
         }
         if (inner->is<Node::Scripted>() || inner->is<Node::Prime>())
             base = ast.new_node(Node::Group{{base}, syntax::ast::GroupKind::Explicit{}, syntax::ContentMode::Math});
-        children.push_back(ast.superscript(base, *order));
+        ast.append_scripted(children, base, std::nullopt, *order);
     } else {
         passes::support::append_taken_content_after(ast, children, variable);
     }
