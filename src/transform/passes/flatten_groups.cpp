@@ -14,6 +14,7 @@
 
 #include "syntax/serializer.hpp"
 #include "transform/attributes.hpp"
+#include "transform/kept_infix.hpp"
 #include "transform/passes/exposure.hpp"
 #include "transform/passes/passes.hpp"
 #include "transform/passes/tree_support.hpp"
@@ -630,6 +631,12 @@ private:
         return occupant.node;
     }
 
+    bool holds_kept_infix(NodeId id) const {
+        const auto* group = ast_.node(id).get_if<Node::Group>();
+        return group != nullptr && group->kind.is_explicit() && group->children.size() == 1 &&
+               kept_infix::under_bold_symbol(ast_, group->children[0]);
+    }
+
     Outcome decide(const Frame& frame, Frame& parent, const Node::Group& group, std::uint8_t flags) {
         const std::span<const Entry> entries = entries_of(frame);
         const std::size_t count = entries.size();
@@ -638,6 +645,10 @@ private:
         if (guard(FlattenGuard::DeclarativeScope) && (flags & HasDeclarative) != 0) {
             return keep(ReportCounter::DeclarativeScopeHit);
         }
+        // bm's `\boldsymbol` sets an infix only in braces of its own,
+        // inside those of its argument.
+        if (count == 1 && (kept_infix::under_bold_symbol(ast_, entries[0].node) || holds_kept_infix(entries[0].node)))
+            return Outcome::Keep;
         const bool lone_prime_superscript =
             slot == Slot::Kind::ScriptSup && count == 1 && ast_.node(entries[0].node).is<Node::Prime>();
         if (lone_prime_superscript && guards_.raised_primes && group.kind.is_explicit()) return Outcome::Keep;
