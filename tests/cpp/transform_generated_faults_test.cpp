@@ -33,6 +33,13 @@ const Case CASES[] = {
     {R"(\boldsymbol{x + {a \choose b}})", {R"(\boldsymbol { x + { a \choose b } })", nullptr, nullptr, nullptr}},
     {R"(\boldsymbol{x_{a \atop b}})", {R"(\boldsymbol { x _ { a \atop b } })", nullptr, nullptr, nullptr}},
     {R"(\boldsymbol{{a \over b}})", {R"(\boldsymbol { \frac { a } { b } })", nullptr, nullptr, nullptr}},
+    // `\\` in the formula's own list breaks the line and ends no group: a
+    // font set before it goes on after it; in an alignment it ends a cell.
+    {R"(\bf a \\ b)", {R"(\mathbf { a } \\ \mathbf { b })", nullptr, nullptr, nullptr}},
+    {R"(\it \\ b)", {R"(\\ \mathit { b })", nullptr, nullptr, nullptr}},
+    {R"(\bf a \\[2pt] b)", {R"(\mathbf { a } \\[2pt] \mathbf { b })", nullptr, nullptr, nullptr}},
+    {R"(\begin{matrix} \bf a \\ b \end{matrix})",
+     {R"(\begin {matrix} \mathbf { a } \\ b \end {matrix})", nullptr, nullptr, nullptr}},
 };
 
 TEST(GeneratedFaults, OutputsAtEveryProfile) {
