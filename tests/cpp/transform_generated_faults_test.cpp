@@ -40,6 +40,13 @@ const Case CASES[] = {
     {R"(\bf a \\[2pt] b)", {R"(\mathbf { a } \\[2pt] \mathbf { b })", nullptr, nullptr, nullptr}},
     {R"(\begin{matrix} \bf a \\ b \end{matrix})",
      {R"(\begin {matrix} \mathbf { a } \\ b \end {matrix})", nullptr, nullptr, nullptr}},
+    // A binary operator, relation or punctuation that ends a group is spaced
+    // from nothing after it: the group stays where something follows.
+    {R"({a =} b)", {R"({ a = } b)", nullptr, R"(a = b)", nullptr}},
+    {R"({a ,} b)", {R"({ a , } b)", nullptr, R"(a , b)", nullptr}},
+    {R"(\left({V -} \mathbf{V}\right))",
+     {R"(\left ( { V - } \mathbf { V } \right ))", nullptr, R"(\left ( V - \mathbf { V } \right ))", nullptr}},
+    {R"(x {a +})", {R"(x a +)", nullptr, nullptr, nullptr}},
 };
 
 TEST(GeneratedFaults, OutputsAtEveryProfile) {

@@ -770,6 +770,13 @@ private:
             return Outcome::Keep;
         }
         if (primes_would_not_read_back(frame, parent, entries)) return Outcome::Keep;
+        // A binary operator, relation or punctuation that ends the group was
+        // set at the end of a list, spaced from nothing after it; out of the
+        // braces, it would be spaced from what follows. Kept while the
+        // leading one of a group is.
+        if (guard(FlattenGuard::LeadingAtomSpacingChar) && entries.size() >= 2 && next &&
+            is_atom_spacing_char(ast_.node(entries.back().node)))
+            return Outcome::Keep;
         // Kept for the next member alone: primes that come to follow
         // that one make it a script base, and the group goes then (see
         // `primes_landed`).
