@@ -47,6 +47,13 @@ const Case CASES[] = {
     {R"(\left({V -} \mathbf{V}\right))",
      {R"(\left ( { V - } \mathbf { V } \right ))", nullptr, R"(\left ( V - \mathbf { V } \right ))", nullptr}},
     {R"(x {a +})", {R"(x a +)", nullptr, nullptr, nullptr}},
+    // amsmath sets the delimited matrices and `cases` between `\left` and
+    // `\right`, as inner atoms: braces around one stay, as around the pair.
+    {R"(a {\begin{cases} a \end{cases}} b)",
+     {R"(a { \begin {cases} a \end {cases} } b)", nullptr, R"(a \begin {cases} a \end {cases} b)", nullptr}},
+    {R"({\begin{pmatrix} a \end{pmatrix}} , b)",
+     {R"({ \begin {pmatrix} a \end {pmatrix} } , b)", nullptr,
+      R"(\left ( \begin {matrix} a \end {matrix} \right ) , b)", nullptr}},
 };
 
 TEST(GeneratedFaults, OutputsAtEveryProfile) {

@@ -50,6 +50,7 @@ std::uint8_t own_flags(const Node& node) {
         case NodeKind::Scripted: return HasScripted;
         case NodeKind::Group:
             return std::get<Node::Group>(node.value).kind.as_delimited() != nullptr ? HasDelimited : 0;
+        case NodeKind::Environment: return support::is_fenced_environment(node) ? HasDelimited : 0;
         default: return 0;
     }
 }
