@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "transform/buildrel.hpp"
+#include "transform/kept_infix.hpp"
 #include "transform/preorder.hpp"
 
 namespace quorvel::transform::contract {
@@ -39,7 +40,8 @@ std::vector<ContractViolation> collect(const syntax::Ast& ast, const parse::Pars
         if (!syntax::is_command_like(kind)) return;
         // The `\over` of a `\buildrel` ends that macro's argument: no fraction,
         // whatever the rules that turn fractions do with their own.
-        if (kind == NodeKind::Infix && buildrel::closed_by(ast, id)) return;
+        if (kind == NodeKind::Infix && (buildrel::closed_by(ast, id) || kept_infix::under_bold_symbol(ast, id)))
+            return;
         const std::string_view name = *node.name();
         matches(name, [&](const RuleTargetKey& target) {
             if (violates(target, kind, name, context)) out.push_back({std::string(name), target.name, target.kind});

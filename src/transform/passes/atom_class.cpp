@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "transform/passes/tree_support.hpp"
+
 namespace quorvel::transform::passes::support {
 
 using syntax::ast::Node;
@@ -131,9 +133,8 @@ AtomClass atom_class(const syntax::Ast& ast, NodeId id, bool (*ordinary_command)
     if (const auto* environment = node.get_if<Node::Environment>()) {
         // Delimited matrices are set between \left and \right; the
         // other alignments of math are centred boxes, ordinary.
+        if (is_fenced_environment(node)) return AtomClass::Inner;
         const std::string_view name(environment->name);
-        for (std::string_view inner : {"pmatrix", "bmatrix", "Bmatrix", "vmatrix", "Vmatrix", "cases"})
-            if (name == inner) return AtomClass::Inner;
         for (std::string_view ord : {"matrix", "array", "aligned", "gathered", "smallmatrix", "subarray", "split"})
             if (name == ord) return AtomClass::Ord;
         return AtomClass::Other;

@@ -14,6 +14,7 @@
 
 #include "syntax/serializer.hpp"
 #include "transform/attributes.hpp"
+#include "transform/kept_infix.hpp"
 #include "transform/passes/exposure.hpp"
 #include "transform/passes/passes.hpp"
 #include "transform/passes/tree_support.hpp"
@@ -49,6 +50,7 @@ std::uint8_t own_flags(const Node& node) {
         case NodeKind::Scripted: return HasScripted;
         case NodeKind::Group:
             return std::get<Node::Group>(node.value).kind.as_delimited() != nullptr ? HasDelimited : 0;
+        case NodeKind::Environment: return support::is_fenced_environment(node) ? HasDelimited : 0;
         default: return 0;
     }
 }
@@ -630,6 +632,12 @@ private:
         return occupant.node;
     }
 
+    bool holds_kept_infix(NodeId id) const {
+        const auto* group = ast_.node(id).get_if<Node::Group>();
+        return group != nullptr && group->kind.is_explicit() && group->children.size() == 1 &&
+               kept_infix::under_bold_symbol(ast_, group->children[0]);
+    }
+
     Outcome decide(const Frame& frame, Frame& parent, const Node::Group& group, std::uint8_t flags) {
         const std::span<const Entry> entries = entries_of(frame);
         const std::size_t count = entries.size();
@@ -638,6 +646,10 @@ private:
         if (guard(FlattenGuard::DeclarativeScope) && (flags & HasDeclarative) != 0) {
             return keep(ReportCounter::DeclarativeScopeHit);
         }
+        // bm's `\boldsymbol` sets an infix only in braces of its own,
+        // inside those of its argument.
+        if (count == 1 && (kept_infix::under_bold_symbol(ast_, entries[0].node) || holds_kept_infix(entries[0].node)))
+            return Outcome::Keep;
         const bool lone_prime_superscript =
             slot == Slot::Kind::ScriptSup && count == 1 && ast_.node(entries[0].node).is<Node::Prime>();
         if (lone_prime_superscript && guards_.raised_primes && group.kind.is_explicit()) return Outcome::Keep;
@@ -759,6 +771,13 @@ private:
             return Outcome::Keep;
         }
         if (primes_would_not_read_back(frame, parent, entries)) return Outcome::Keep;
+        // A binary operator, relation or punctuation that ends the group was
+        // set at the end of a list, spaced from nothing after it; out of the
+        // braces, it would be spaced from what follows. Kept while the
+        // leading one of a group is.
+        if (guard(FlattenGuard::LeadingAtomSpacingChar) && entries.size() >= 2 && next &&
+            is_atom_spacing_char(ast_.node(entries.back().node)))
+            return Outcome::Keep;
         // Kept for the next member alone: primes that come to follow
         // that one make it a script base, and the group goes then (see
         // `primes_landed`).

@@ -35,6 +35,17 @@ inline void replace_in_slot_and_free(syntax::Ast& ast, syntax::ast::NodeId curre
     ast.remove_detached(current);
 }
 
+// An environment that amsmath sets between `\left` and `\right`: the
+// delimited matrices and `cases`, inner atoms like the pair itself.
+inline bool is_fenced_environment(const syntax::ast::Node& node) {
+    const auto* environment = node.get_if<syntax::ast::Node::Environment>();
+    if (environment == nullptr) return false;
+    const std::string_view name(environment->name);
+    for (std::string_view fenced : {"pmatrix", "bmatrix", "Bmatrix", "vmatrix", "Vmatrix", "cases"})
+        if (name == fenced) return true;
+    return false;
+}
+
 // `\break` or `\newline`: a line break that TeX makes only in the formula's
 // own list; the rules write it `\\` there and take it out anywhere else.
 inline bool is_line_break(const syntax::ast::Node& node) {

@@ -5,6 +5,7 @@
 
 #include "transform/buildrel.hpp"
 #include "transform/helpers.hpp"
+#include "transform/kept_infix.hpp"
 
 namespace quorvel::transform::base_rules {
 
@@ -73,6 +74,8 @@ RuleResult InfixFractionRule::apply(RuleContext& ctx, NodeId node) const {
     if (!infix) return RuleOutcome::Skipped;
     const CommandDisplay display = CommandDisplay::command(trigger);
     if (auto error = RuleScopedContext::expect_arg_len(infix->args.size(), slots_, display)) return std::move(*error);
+
+    if (kept_infix::under_bold_symbol(ctx.ast, node)) return RuleOutcome::Skipped;
 
     const std::string_view target = meta().emits[0].name;
     if (target_ != Target::Genfrac) {
