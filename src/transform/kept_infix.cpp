@@ -19,7 +19,7 @@ bool under_bold_symbol(const syntax::Ast& ast, NodeId infix) {
         const auto* command = ast.node(at).get_if<Node::Command>();
         if (command != nullptr && command->name == "boldsymbol") return true;
     }
-    return true;
+    return false;
 }
 
 }  // namespace quorvel::transform::kept_infix

@@ -8,7 +8,8 @@
 namespace quorvel::transform::kept_infix {
 
 // Whether `infix`, one other than `\over`, lies in a `\boldsymbol`
-// argument. Past a depth no parse reaches, it counts as lying in one.
+// argument at most a fixed number of levels up: the question is asked of
+// every infix, and a `\boldsymbol` farther up is left to TeX's own error.
 bool under_bold_symbol(const syntax::Ast& ast, syntax::ast::NodeId infix);
 
 }  // namespace quorvel::transform::kept_infix
