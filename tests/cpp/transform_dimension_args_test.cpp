@@ -25,38 +25,37 @@ struct DimensionCase {
     std::array<const char*, 4> expected;
 };
 
-class DimensionArgs : public ::testing::TestWithParam<DimensionCase> {};
-
-TEST_P(DimensionArgs, WrittenAsTeXReadsThemAndReadBackInOneRound) {
-    const DimensionCase& c = GetParam();
-    for (std::size_t p = 0; p < PROFILES.size(); ++p) {
-        const char* expected = c.expected[p] != nullptr ? c.expected[p] : c.expected[1];
-        const auto output = engine(p).normalize_with(c.source, engine(p).default_normalize_config());
-        ASSERT_TRUE(output) << PROFILE_NAMES[p];
-        EXPECT_EQ(*output, expected) << PROFILE_NAMES[p];
-        EXPECT_EQ(testing::readback_fault(engine(p), c.source), "") << PROFILE_NAMES[p];
-    }
-}
-
 constexpr const char* SAME = nullptr;
 
 // Expected texts: {authoring, faithful, corpus, equiv}.
-INSTANTIATE_TEST_SUITE_P(
-    Primitives, DimensionArgs,
-    ::testing::Values(
-        DimensionCase{"\\kern 0pt x", {SAME, "\\kern 0pt x", SAME, SAME}},
-        DimensionCase{"\\kern{0pt} x", {SAME, "\\kern 0pt x", SAME, SAME}},
-        // A digit after the unit starts no other number.
-        DimensionCase{"\\kern1pt2", {SAME, "\\kern 1pt 2", SAME, SAME}},
-        DimensionCase{"\\text{a\\kern 1pt b}", {SAME, "\\text {a\\kern 1pt b}", SAME, SAME}},
-        DimensionCase{"\\mkern-2mu x", {"\\mkern -2mu x", "\\mspace {-2mu} x", SAME, SAME}},
-        DimensionCase{"\\mskip 3mu x", {"\\mskip 3mu x", "\\mspace {3mu} x", SAME, SAME}},
-        // An empty group keeps letters from reading as the glue's stretch.
-        DimensionCase{"a\\mskip 2mu{}plus",
-                      {"a \\mskip 2mu { } p l u s", "a \\mspace {2mu} { } p l u s", "a \\mspace {2mu} p l u s",
-                       "a \\mspace {2mu} p l u s"}},
-        DimensionCase{"\\hspace{1em} x", {SAME, "\\hspace {1em} x", SAME, SAME}},
-        DimensionCase{"a \\above 1pt b", {SAME, "\\genfrac . . {1pt} {} { a } { b }", SAME, SAME}}));
+const DimensionCase CASES[] = {
+    {"\\kern 0pt x", {SAME, "\\kern 0pt x", SAME, SAME}},
+    {"\\kern{0pt} x", {SAME, "\\kern 0pt x", SAME, SAME}},
+    // A digit after the unit starts no other number.
+    {"\\kern1pt2", {SAME, "\\kern 1pt 2", SAME, SAME}},
+    {"\\text{a\\kern 1pt b}", {SAME, "\\text {a\\kern 1pt b}", SAME, SAME}},
+    {"\\mkern-2mu x", {"\\mkern -2mu x", "\\mspace {-2mu} x", SAME, SAME}},
+    {"\\mskip 3mu x", {"\\mskip 3mu x", "\\mspace {3mu} x", SAME, SAME}},
+    // An empty group keeps letters from reading as the glue's stretch.
+    {"a\\mskip 2mu{}plus",
+     {"a \\mskip 2mu { } p l u s", "a \\mspace {2mu} { } p l u s", "a \\mspace {2mu} p l u s",
+      "a \\mspace {2mu} p l u s"}},
+    {"\\hspace{1em} x", {SAME, "\\hspace {1em} x", SAME, SAME}},
+    {"a \\above 1pt b", {SAME, "\\genfrac . . {1pt} {} { a } { b }", SAME, SAME}},
+};
+
+TEST(DimensionArgs, WrittenAsTeXReadsThemAndReadBackInOneRound) {
+    for (const DimensionCase& c : CASES) {
+        SCOPED_TRACE(c.source);
+        for (std::size_t p = 0; p < PROFILES.size(); ++p) {
+            const char* expected = c.expected[p] != nullptr ? c.expected[p] : c.expected[1];
+            const auto output = engine(p).normalize_with(c.source, engine(p).default_normalize_config());
+            ASSERT_TRUE(output) << PROFILE_NAMES[p];
+            EXPECT_EQ(*output, expected) << PROFILE_NAMES[p];
+            EXPECT_EQ(testing::readback_fault(engine(p), c.source), "") << PROFILE_NAMES[p];
+        }
+    }
+}
 
 // Made formulas: every primitive and macro with a dimension, before items
 // that could extend it, in a list, a group, a script, text.
