@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "facade/transform_engine.hpp"
+#include "profile_cases.hpp"
 #include "profile_engines.hpp"
 #include "readback_check.hpp"
 #include "seeded_picker.hpp"
@@ -26,14 +27,7 @@ using testing::engine;
 using testing::PROFILE_NAMES;
 using testing::PROFILES;
 
-struct BuildrelCase {
-    const char* source;
-    // The output at each profile, in the order of PROFILES; null where it
-    // is the output of the profile before.
-    std::array<const char*, 4> outputs;
-};
-
-const BuildrelCase CASES[] = {
+const testing::ProfileCase CASES[] = {
     {R"(\buildrel a \over b)",
      {R"(\buildrel { a } \over b)", R"(\mathrel { \mathop { \mspace {0mu} b } \limits ^ { a } })",
       R"(\mathrel { \mathop { \mspace {0mu} b } ^ { a } })", nullptr}},
@@ -96,18 +90,7 @@ const BuildrelCase CASES[] = {
 };
 
 TEST(Buildrel, InputsAtEveryProfile) {
-    for (const BuildrelCase& c : CASES) {
-        SCOPED_TRACE(c.source);
-        const char* expected = nullptr;
-        for (std::size_t p = 0; p < PROFILES.size(); ++p) {
-            SCOPED_TRACE(PROFILE_NAMES[p]);
-            if (c.outputs[p] != nullptr) expected = c.outputs[p];
-            const auto output = engine(p).normalize_with(c.source, engine(p).default_normalize_config());
-            ASSERT_TRUE(output) << output.error().message();
-            EXPECT_EQ(*output, expected);
-            EXPECT_EQ(testing::readback_fault(engine(p), c.source), "");
-        }
-    }
+    testing::expect_outputs_at_every_profile(CASES);
 }
 
 // TeX finds no `\over` for these `\buildrel`s: the parser reports them, so

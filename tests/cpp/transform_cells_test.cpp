@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "facade/transform_engine.hpp"
+#include "profile_cases.hpp"
 #include "profile_engines.hpp"
 #include "readback_check.hpp"
 #include "seeded_picker.hpp"
@@ -25,14 +26,7 @@ using testing::engine;
 using testing::PROFILE_NAMES;
 using testing::PROFILES;
 
-struct CellCase {
-    const char* source;
-    // The output at each profile, in the order of PROFILES; null where it
-    // is the output of the profile before.
-    std::array<const char*, 4> outputs;
-};
-
-const CellCase CASES[] = {
+const testing::ProfileCase CASES[] = {
     // An infix command splits its cell, not the body.
     {R"(\begin{pmatrix}1 \over 2 & 0 \\ 0 & 1\end{pmatrix})",
      {R"(\begin {pmatrix} \frac { 1 } { 2 } & 0 \\ 0 & 1 \end {pmatrix})", nullptr,
@@ -91,18 +85,7 @@ const CellCase CASES[] = {
 };
 
 TEST(Cells, IssueInputsAtEveryProfile) {
-    for (const CellCase& c : CASES) {
-        SCOPED_TRACE(c.source);
-        const char* expected = nullptr;
-        for (std::size_t p = 0; p < PROFILES.size(); ++p) {
-            SCOPED_TRACE(PROFILE_NAMES[p]);
-            if (c.outputs[p] != nullptr) expected = c.outputs[p];
-            const auto output = engine(p).normalize_with(c.source, engine(p).default_normalize_config());
-            ASSERT_TRUE(output) << "does not normalise";
-            EXPECT_EQ(*output, expected);
-            EXPECT_EQ(testing::readback_fault(engine(p), c.source), "");
-        }
-    }
+    testing::expect_outputs_at_every_profile(CASES);
 }
 
 // ---- Generated bodies ----------------------------------------------------------------------

@@ -4,27 +4,12 @@
 // reads back clean, as the same tree, and settles in one round.
 #include <gtest/gtest.h>
 
-#include <array>
-
-#include "facade/transform_engine.hpp"
-#include "profile_engines.hpp"
-#include "readback_check.hpp"
+#include "profile_cases.hpp"
 
 namespace quorvel {
 namespace {
 
-using testing::engine;
-using testing::PROFILE_NAMES;
-using testing::PROFILES;
-
-struct Case {
-    const char* source;
-    // The output at each profile, in the order of PROFILES; null where it
-    // is the output of the profile before.
-    std::array<const char*, 4> outputs;
-};
-
-const Case CASES[] = {
+const testing::ProfileCase CASES[] = {
     // bm's `\boldsymbol` stops at `\genfrac` and `\binom` in its argument:
     // the infix stays, in the braces it needs there; `\over` becomes `\frac`,
     // which it sets.
@@ -57,18 +42,7 @@ const Case CASES[] = {
 };
 
 TEST(GeneratedFaults, OutputsAtEveryProfile) {
-    for (const Case& c : CASES) {
-        SCOPED_TRACE(c.source);
-        const char* expected = nullptr;
-        for (std::size_t p = 0; p < PROFILES.size(); ++p) {
-            SCOPED_TRACE(PROFILE_NAMES[p]);
-            if (c.outputs[p] != nullptr) expected = c.outputs[p];
-            const auto output = engine(p).normalize_with(c.source, engine(p).default_normalize_config());
-            ASSERT_TRUE(output) << "does not normalise";
-            EXPECT_EQ(*output, expected);
-            EXPECT_EQ(testing::readback_fault(engine(p), c.source), "");
-        }
-    }
+    testing::expect_outputs_at_every_profile(CASES);
 }
 
 }  // namespace
