@@ -242,6 +242,9 @@ const SettleCase SETTLE_CASES[] = {
      "\\left ( \\begin {matrix} \\mathrm { x } \\\\ { } ^ { 2 } y & \\mathbf { z } \\end {matrix} \\right )"},
     {"\\begin{cases}\\scriptstyle a \\over b \\\\_1 c\\end{cases}",
      "\\begin {cases} \\frac { \\scriptstyle a } { b } \\\\ { } _ { 1 } c \\end {cases}", nullptr},
+    // A slot whose list holds a cell end starts with no font, braced (as
+    // read back) or not (as a rule builds it): the inner font stays.
+    {"\\mathcal { x ^ { \\mathcal { | } \\\\ } }", "\\mathcal { x ^ { \\mathcal { | } \\\\ } }", nullptr},
 };
 
 // At the profiles from `first` on.

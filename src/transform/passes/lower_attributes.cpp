@@ -1122,13 +1122,22 @@ private:
         ++stretch_;
     }
 
+    // Whether a slot's content is a math list of cells (`\substack`'s, a
+    // plain TeX array's), which starts with no font as an alignment's body
+    // does, braced or not (see `push_canonicalize`).
+    bool holds_cell_end(NodeId id) const {
+        const auto* list = ast_.node(id).child_list();
+        return list != nullptr && std::any_of(list->begin(), list->end(),
+                                              [&](NodeId child) { return ast_.node(child).ends_cell(); });
+    }
+
     void start_slot(Task& task) {
         const SlotEdge edge = edges_[task.edges_cursor++];
         State state = task.node_state;
         if (edge.mode == ContentMode::Text && task.node_mode == ContentMode::Math) state.clear(TEXT_AXES);
         if (edge.mode == ContentMode::Math && task.node_mode == ContentMode::Text) state.clear(MATH_AXES);
         if (edge.own_style) state.clear(STYLE_AXIS);
-        if (edge.env_body) state.clear(FONT_AXIS);
+        if (edge.env_body || (edge.mode == ContentMode::Math && holds_cell_end(edge.child))) state.clear(FONT_AXIS);
         task.mode = edge.mode;
         task.start = task.running = state;
         task.env_body = edge.env_body;
