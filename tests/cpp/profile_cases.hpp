@@ -7,6 +7,8 @@
 
 #include <array>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "profile_engines.hpp"
 #include "readback_check.hpp"
@@ -33,6 +35,13 @@ inline void expect_outputs_at_every_profile(std::span<const ProfileCase> cases) 
             EXPECT_EQ(readback_fault(engine(p), c.source), "");
         }
     }
+}
+
+// `place` with its `@` replaced by `inner`: a made formula put in a list, a
+// group, a script or an argument.
+inline std::string in_place(std::string_view place, std::string_view inner) {
+    const std::size_t at = place.find('@');
+    return std::string(place.substr(0, at)) + std::string(inner) + std::string(place.substr(at + 1));
 }
 
 }  // namespace quorvel::testing

@@ -146,8 +146,7 @@ public:
 
     std::string formula() {
         const std::string_view place = choose(PLACES);
-        const std::size_t at = place.find('@');
-        return std::string(place.substr(0, at)) + construction() + std::string(place.substr(at + 1));
+        return testing::in_place(place, construction());
     }
 
 private:

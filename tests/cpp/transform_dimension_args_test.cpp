@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "profile_cases.hpp"
 #include "profile_engines.hpp"
 #include "readback_check.hpp"
 #include "seeded_picker.hpp"
@@ -70,9 +71,7 @@ TEST(DimensionArgs, MadeFormulasReadBackAndSettle) {
     for (int n = 0; n < 300; ++n) {
         std::string inner = std::string(picker.choose(NEIGHBOURS)) + std::string(picker.choose(SPACES)) +
                             std::string(picker.choose(NEIGHBOURS)) + " b";
-        const std::string_view place = picker.choose(PLACES);
-        const std::size_t at = place.find('@');
-        inner = std::string(place.substr(0, at)) + inner + std::string(place.substr(at + 1));
+        inner = testing::in_place(picker.choose(PLACES), inner);
         if (testing::readback_fault(engine(1), inner) == "the source does not parse clean") continue;
         ++checked;
         for (std::size_t p = 0; p < PROFILES.size(); ++p)

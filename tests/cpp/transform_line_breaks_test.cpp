@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "profile_cases.hpp"
 #include "profile_engines.hpp"
 #include "readback_check.hpp"
 #include "seeded_picker.hpp"
@@ -98,11 +99,7 @@ TEST(LineBreaks, MadeFormulasReadBackAndSettle) {
     for (int n = 0; n < 600; ++n) {
         std::string inner = std::string(picker.choose(NEIGHBOURS)) + " " + std::string(picker.choose(BREAKS)) +
                             std::string(picker.choose(NEIGHBOURS)) + " b";
-        for (int depth = picker.pick(2); depth >= 0; --depth) {
-            const std::string_view place = picker.choose(PLACES);
-            const std::size_t at = place.find('@');
-            inner = std::string(place.substr(0, at)) + inner + std::string(place.substr(at + 1));
-        }
+        for (int depth = picker.pick(2); depth >= 0; --depth) inner = testing::in_place(picker.choose(PLACES), inner);
         const std::string fault = testing::readback_fault(engine(1), inner);
         if (fault == "the source does not parse clean") continue;
         ++checked;
