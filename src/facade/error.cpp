@@ -74,10 +74,10 @@ BindingErrorParts normalize_error_to_parts(Error&& error) {
     return parts;
 }
 
-BindingErrorParts from_syntax_error_to_dto(syntax::FromSyntaxError error) {
+BindingErrorParts from_syntax_error_to_dto(const syntax::FromSyntaxError& error) {
     BindingErrorParts parts;
     parts.kind = "parse";
-    parts.message = std::string(syntax::message(error));
+    parts.message = syntax::message(error);
     return parts;
 }
 

@@ -105,6 +105,6 @@ BindingErrorParts normalize_error_to_parts(Error&& error);
 
 // A tree that cannot become a document: "parse" with the document layer's
 // text, no diagnostics and no document.
-BindingErrorParts from_syntax_error_to_dto(syntax::FromSyntaxError error);
+BindingErrorParts from_syntax_error_to_dto(const syntax::FromSyntaxError& error);
 
 }  // namespace quorvel::facade

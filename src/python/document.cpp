@@ -171,7 +171,9 @@ PyObject* from_packed(PyObject*, PyObject* args) {
         if (PyBytes_AsStringAndSize(data, &bytes, &size) != 0) throw nb::python_error();
         auto tree = syntax::unpack_tree(std::string_view(bytes, static_cast<std::size_t>(size)));
         if (!tree) raise_error_parts("parse", "invalid syntax node: " + tree.error());
-        auto document = Document::from_syntax(*tree);
+        // A copy of a document that was: whatever its edits made of it, and
+        // however it writes, it comes back as it was.
+        auto document = Document::from_syntax_unchecked(*tree);
         if (!document) raise_error_parts("parse", syntax::message(document.error()));
         return new_document_object(std::move(*document));
     });

@@ -70,8 +70,9 @@ void raise_error_parts(std::string_view kind, std::string_view message,
 }
 
 void raise_edit_error(const syntax::document::EditError& error) {
-    // A malformed name is malformed content, as a malformed character is.
-    const bool malformed = error.kind() == syntax::document::EditError::Kind::InvalidName;
+    // A value that cannot be written is malformed content, as a malformed
+    // character is.
+    const bool malformed = error.kind() == syntax::document::EditError::Kind::Unreadable;
     raise_error(malformed ? parse_error() : edit_error(), error.message());
 }
 

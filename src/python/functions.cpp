@@ -110,7 +110,7 @@ PyObject* serialize(PyObject*, PyObject* args, PyObject* kwargs) {
         auto document = syntax::document::Document::from_syntax(*tree);
         if (!document) {
             raise_error(parse_error(), document.error() == syntax::FromSyntaxError::NotARoot
-                                           ? std::string_view("serialize expects a syntax root")
+                                           ? std::string("serialize expects a syntax root")
                                            : syntax::message(document.error()));
         }
         auto latex = document->to_latex_with(serialize_options);

@@ -6,7 +6,7 @@
 
 #include "syntax/ast_internal.hpp"
 #include "syntax/list_buffers.hpp"
-#include "syntax/names.hpp"
+#include "syntax/read_back.hpp"
 #include "syntax/node_spans.hpp"
 
 namespace quorvel::syntax {
@@ -18,31 +18,27 @@ namespace sn = syntax_node;
 // ---------------------------------------------------------------------------
 // Errors
 
-std::string_view message(FromSyntaxError error) {
-    switch (error) {
+std::string message(const FromSyntaxError& error) {
+    switch (error.kind()) {
         case FromSyntaxError::NotARoot: return "from_syntax expects a SyntaxNode::Root";
         case FromSyntaxError::InvalidPrimeCount: return "Prime count must be greater than zero";
         case FromSyntaxError::PrimeInTextMode: return "Prime nodes are only valid in math mode";
-        case FromSyntaxError::EnvironmentBodyNotGroup:
-            return "Environment body must be a Group node";
-        case FromSyntaxError::StarSlotNotBoolean:
-            return "Star argument slot must hold a Boolean value";
-        case FromSyntaxError::BooleanOutsideStarSlot:
-            return "Boolean argument value is only valid in a Star slot";
-        case FromSyntaxError::InvalidCharacter:
-            return "Character must be a Unicode scalar value";
-        case FromSyntaxError::InvalidCommandName:
-            return "Command name must be one control sequence: one or more ASCII letters, or one character other than "
-                   "a line feed";
-        case FromSyntaxError::InvalidEnvironmentName:
-            return "Environment name must be one or more characters, none a space, a control character, a prime or one "
-                   "of \\ { } [ ] $ & # ^ _ ~ %";
+        case FromSyntaxError::EnvironmentBodyNotGroup: return "Environment body must be a Group node";
+        case FromSyntaxError::StarSlotNotBoolean: return "Star argument slot must hold a Boolean value";
+        case FromSyntaxError::BooleanOutsideStarSlot: return "Boolean argument value is only valid in a Star slot";
+        case FromSyntaxError::InvalidCharacter: return "Character must be a Unicode scalar value";
+        case FromSyntaxError::Unreadable: {
+            // A sentence of its own, as the other messages are.
+            std::string text = error.why();
+            if (!text.empty() && text.front() >= 'a' && text.front() <= 'z') text.front() = static_cast<char>(text.front() - 'a' + 'A');
+            return text;
+        }
     }
     return "";
 }
 
-std::string_view debug_name(FromSyntaxError error) {
-    switch (error) {
+std::string_view debug_name(const FromSyntaxError& error) {
+    switch (error.kind()) {
         case FromSyntaxError::NotARoot: return "NotARoot";
         case FromSyntaxError::InvalidPrimeCount: return "InvalidPrimeCount";
         case FromSyntaxError::PrimeInTextMode: return "PrimeInTextMode";
@@ -50,8 +46,7 @@ std::string_view debug_name(FromSyntaxError error) {
         case FromSyntaxError::StarSlotNotBoolean: return "StarSlotNotBoolean";
         case FromSyntaxError::BooleanOutsideStarSlot: return "BooleanOutsideStarSlot";
         case FromSyntaxError::InvalidCharacter: return "InvalidCharacter";
-        case FromSyntaxError::InvalidCommandName: return "InvalidCommandName";
-        case FromSyntaxError::InvalidEnvironmentName: return "InvalidEnvironmentName";
+        case FromSyntaxError::Unreadable: return "Unreadable";
     }
     return "";
 }
@@ -88,7 +83,7 @@ struct Visit {
 // Most trees need only a short stack: keep it inline.
 using VisitStack = SmallVector<Visit, 32>;
 
-std::optional<FromSyntaxError> check_argument(const sn::Argument& arg, VisitStack& stack) {
+std::optional<FromSyntaxError> check_argument(const sn::Argument& arg, bool read_back, VisitStack& stack) {
     const bool star = arg.kind.is_star();
     const bool boolean = std::holds_alternative<sn::ArgumentValue::Boolean>(arg.value.value);
     if (star && !boolean) return FromSyntaxError::StarSlotNotBoolean;
@@ -96,6 +91,9 @@ std::optional<FromSyntaxError> check_argument(const sn::Argument& arg, VisitStac
     if (!argument_kind_ok(arg.kind)) return FromSyntaxError::InvalidCharacter;
     if (const auto* d = std::get_if<sn::ArgumentValue::Delimiter>(&arg.value.value)) {
         if (!delimiter_ok(d->value)) return FromSyntaxError::InvalidCharacter;
+    }
+    if (const auto scalar = read_back ? scalar_of(arg.value) : std::nullopt) {
+        if (auto why = check_scalar(arg.kind, *scalar)) return FromSyntaxError::unreadable(std::move(*why));
     }
     if (const SyntaxNode* content = arg.value.content()) {
         stack.push_back({Visit::Type::Node, arg.value.content_mode(), content});
@@ -121,15 +119,27 @@ void push_children(const std::vector<SyntaxNode>& children, std::optional<Conten
 
 }  // namespace
 
-std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& top_node,
-                                               std::optional<ContentMode> top_mode, bool top) {
+std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& top_node, std::optional<ContentMode> top_mode,
+                                               bool top, Validation validation) {
     std::size_t count = 0;
-    return validate_syntax(top_node, top_mode, top, count);
+    return validate_syntax(top_node, top_mode, top, count, validation);
 }
 
-std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& top_node,
-                                               std::optional<ContentMode> top_mode, bool top,
-                                               std::size_t& node_count) {
+std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& top_node, std::optional<ContentMode> top_mode,
+                                               bool top, std::size_t& node_count, Validation validation) {
+    const bool read_back = validation == Validation::ReadBack;
+    // The name check of a read-back walk, as an error.
+    const auto name_error = [&](std::string_view name, bool environment) -> std::optional<FromSyntaxError> {
+        if (read_back) {
+            auto why = environment ? check_environment_name(name) : check_command_name(name);
+            if (why) return FromSyntaxError::unreadable(std::move(*why));
+        } else if (!(environment ? is_environment_name(name) : is_control_sequence_name(name))) {
+            // Even an unchecked tree holds only names the writer can write
+            // as one control sequence or environment name.
+            return FromSyntaxError::unreadable(*(environment ? check_environment_name(name) : check_command_name(name)));
+        }
+        return std::nullopt;
+    };
     node_count = top ? 1 : 0;  // a Root top is not an item of the walk
     VisitStack stack;
     if (top) {
@@ -145,7 +155,7 @@ std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& top_node,
         Visit item = stack.back();
         stack.pop_back();
         if (item.type == Visit::Type::Argument) {
-            if (auto error = check_argument(*static_cast<const sn::Argument*>(item.target), stack)) {
+            if (auto error = check_argument(*static_cast<const sn::Argument*>(item.target), read_back, stack)) {
                 return error;
             }
             continue;
@@ -165,19 +175,23 @@ std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& top_node,
                     if (!delimiter_ok(d->left) || !delimiter_ok(d->right)) {
                         return FromSyntaxError::InvalidCharacter;
                     }
+                    for (const sn::Delimiter* side : {&d->left, &d->right}) {
+                        auto why = read_back ? check_delimiter(*side) : std::nullopt;
+                        if (why) return FromSyntaxError::unreadable(std::move(*why));
+                    }
                 }
                 push_children(v.children, v.mode, stack);
                 break;
             }
             case NodeKind::Command: {
                 const auto& v = std::get<SyntaxNode::Command>(node.value);
-                if (!is_control_sequence_name(v.name)) return FromSyntaxError::InvalidCommandName;
+                if (auto error = name_error(v.name, false)) return error;
                 push_args(v.args, mode, stack);
                 break;
             }
             case NodeKind::Infix: {
                 const auto& v = std::get<SyntaxNode::Infix>(node.value);
-                if (!is_control_sequence_name(v.name)) return FromSyntaxError::InvalidCommandName;
+                if (auto error = name_error(v.name, false)) return error;
                 push_box(v.right, mode, stack);
                 push_box(v.left, mode, stack);
                 push_args(v.args, mode, stack);
@@ -185,13 +199,13 @@ std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& top_node,
             }
             case NodeKind::Declarative: {
                 const auto& v = std::get<SyntaxNode::Declarative>(node.value);
-                if (!is_control_sequence_name(v.name)) return FromSyntaxError::InvalidCommandName;
+                if (auto error = name_error(v.name, false)) return error;
                 push_args(v.args, mode, stack);
                 break;
             }
             case NodeKind::Environment: {
                 const auto& v = std::get<SyntaxNode::Environment>(node.value);
-                if (!is_environment_name(v.name)) return FromSyntaxError::InvalidEnvironmentName;
+                if (auto error = name_error(v.name, true)) return error;
                 if (v.body) stack.push_back({Visit::Type::EnvBody, std::nullopt, v.body.get()});
                 push_box(v.body, std::nullopt, stack);
                 push_args(v.args, mode, stack);
@@ -211,12 +225,24 @@ std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& top_node,
                 if (mode != ContentMode::Math) return FromSyntaxError::PrimeInTextMode;
                 break;
             }
-            case NodeKind::Char:
-                if (!is_scalar_value(std::get<SyntaxNode::Char>(node.value).value)) {
-                    return FromSyntaxError::InvalidCharacter;
+            case NodeKind::Char: {
+                const char32_t c = std::get<SyntaxNode::Char>(node.value).value;
+                if (!is_scalar_value(c)) return FromSyntaxError::InvalidCharacter;
+                // Checked as the edits check a character they make: as in
+                // math, which holds every character text does.
+                if (auto why = read_back ? check_char(c, ContentMode::Math) : std::nullopt) {
+                    return FromSyntaxError::unreadable(std::move(*why));
                 }
                 break;
-            default: break;  // Error, Text, ActiveSpace
+            }
+            case NodeKind::Text: {
+                const std::string_view text(std::get<SyntaxNode::Text>(node.value).value);
+                if (auto why = read_back ? check_text(text) : std::nullopt) {
+                    return FromSyntaxError::unreadable(std::move(*why));
+                }
+                break;
+            }
+            default: break;  // Error, ActiveSpace
         }
     }
     return std::nullopt;

@@ -37,14 +37,17 @@ struct ParsedRoot {
 // walk, or nothing. `mode` is the current content mode (none only for an
 // environment body, whose Group brings its own); `top` says whether `node`
 // is the top of the tree, which must be a Root. A whole tree is validated
-// with `validate_syntax(tree, std::nullopt, true)`.
-std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& node,
-                                               std::optional<ContentMode> mode, bool top);
+// with `validate_syntax(tree, std::nullopt, true)`. The walk checks what
+// the arena can hold; with `Validation::ReadBack` it also refuses names,
+// characters, texts and argument values that would not read back once
+// written (syntax/read_back.hpp).
+std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& node, std::optional<ContentMode> mode, bool top,
+                                               Validation validation = Validation::Structure);
 // The same, counting the nodes the walk visited (the top included), which
 // is the node count of an accepted tree.
-std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& node,
-                                               std::optional<ContentMode> mode, bool top,
-                                               std::size_t& node_count);
+std::optional<FromSyntaxError> validate_syntax(const SyntaxNode& node, std::optional<ContentMode> mode, bool top,
+                                               std::size_t& node_count,
+                                               Validation validation = Validation::Structure);
 
 // The number of nodes of an exchange tree, `top` included. Missing
 // children are skipped, so any tree can be counted.

@@ -42,7 +42,7 @@ std::string EditError::message() const {
         case Kind::NotDetached: return "expected a detached root";
         case Kind::ForeignNode: return "node belongs to a different document";
         case Kind::InvalidCharacter: return "character must be a Unicode scalar value";
-        case Kind::InvalidName: return std::string(expected_);
+        case Kind::Unreadable: return why_;
     }
     return {};
 }
@@ -50,8 +50,16 @@ std::string EditError::message() const {
 Document::Document(ContentMode mode) : ast_(Ast::with_root_mode(mode)), id_(next_document_id()) {}
 
 Expected<Document, FromSyntaxError> Document::from_syntax(const SyntaxNode& tree) {
+    return from_syntax(tree, Validation::ReadBack);
+}
+
+Expected<Document, FromSyntaxError> Document::from_syntax_unchecked(const SyntaxNode& tree) {
+    return from_syntax(tree, Validation::Structure);
+}
+
+Expected<Document, FromSyntaxError> Document::from_syntax(const SyntaxNode& tree, Validation validation) {
     std::size_t count = 0;
-    if (auto error = validate_syntax(tree, std::nullopt, true, count)) return *error;
+    if (auto error = validate_syntax(tree, std::nullopt, true, count, validation)) return *error;
     Document doc(count, false);
     doc.read_only_ = doc.ast_.build_from_syntax(tree, count, nullptr, nullptr);
     // The number is taken only now that the tree was accepted.

@@ -56,38 +56,37 @@ public:
         // A character that is a surrogate or above U+10FFFF: the tree holds
         // Unicode scalar values only.
         InvalidCharacter,
-        // A name the tree would write as text that reads back as something
-        // else; `expected()` says which rule it breaks.
-        InvalidName,
+        // A name, character, text or argument value whose written text would
+        // read back as something else; the message names it and says why.
+        Unreadable,
     };
 
-    constexpr EditError(Kind kind) : kind_(kind) {}  // NOLINT: implicit
+    EditError(Kind kind) : kind_(kind) {}  // NOLINT: implicit
     // "slot shape mismatch: expected {}" with one of the words in `shape`.
-    static constexpr EditError slot_shape_mismatch(std::string_view expected) {
+    static EditError slot_shape_mismatch(std::string_view expected) {
         EditError e(Kind::SlotShapeMismatch);
         e.expected_ = expected;
         return e;
     }
-    // `rule` is one of the texts in `name_rule`.
-    static constexpr EditError invalid_name(std::string_view rule) {
-        EditError e(Kind::InvalidName);
-        e.expected_ = rule;
+    static EditError unreadable(std::string why) {
+        EditError e(Kind::Unreadable);
+        e.why_ = std::move(why);
         return e;
     }
 
-    constexpr Kind kind() const { return kind_; }
-    // The expected shape of a SlotShapeMismatch, the rule an InvalidName
-    // breaks; empty for the others.
-    constexpr std::string_view expected() const { return expected_; }
+    Kind kind() const { return kind_; }
+    // The expected shape of a SlotShapeMismatch; empty for the others.
+    std::string_view expected() const { return expected_; }
     std::string message() const;
 
-    friend constexpr bool operator==(const EditError& a, const EditError& b) {
-        return a.kind_ == b.kind_ && a.expected_ == b.expected_;
+    friend bool operator==(const EditError& a, const EditError& b) {
+        return a.kind_ == b.kind_ && a.expected_ == b.expected_ && a.why_ == b.why_;
     }
 
 private:
     Kind kind_;
     std::string_view expected_;
+    std::string why_;
 };
 
 // The words of "slot shape mismatch: expected {}".
@@ -101,15 +100,6 @@ inline constexpr std::string_view kCommandLike = "command-like node";
 inline constexpr std::string_view kCharNode = "char node";
 inline constexpr std::string_view kTextNode = "text node";
 }  // namespace shape
-
-// The texts of an InvalidName.
-namespace name_rule {
-inline constexpr std::string_view kControlSequence =
-    "name must be one control sequence: one or more ASCII letters, or one character other than a line feed";
-inline constexpr std::string_view kEnvironment =
-    "environment name must be one or more characters, none a space, a control character, a prime or one of "
-    "\\ { } [ ] $ & # ^ _ ~ %";
-}  // namespace name_rule
 
 class Document;
 
@@ -181,8 +171,13 @@ public:
     Document() : Document(ContentMode::Math) {}
     static Document with_mode(ContentMode mode) { return Document(mode); }
 
-    // Validates and builds; a refused tree takes no document number.
+    // Validates and builds; a refused tree takes no document number. A tree
+    // is refused when the arena cannot hold it, or when a name, character,
+    // text or argument value in it would not read back once written.
     static Expected<Document, FromSyntaxError> from_syntax(const SyntaxNode& tree);
+    // As `from_syntax`, refusing only what the arena cannot hold: for tools
+    // and tests that build trees whose text need not read back.
+    static Expected<Document, FromSyntaxError> from_syntax_unchecked(const SyntaxNode& tree);
     // As `from_syntax`, with the spans of the parser's span tree: a node's
     // k-th part (in edge order) takes the k-th span child, and a part left
     // without one gets no span, nor does anything below it.
@@ -288,6 +283,7 @@ public:
 
 private:
     explicit Document(ContentMode mode);
+    static Expected<Document, FromSyntaxError> from_syntax(const SyntaxNode& tree, Validation validation);
     // An empty arena with room for `node_count` nodes, to build into; it
     // takes its number once the build is done.
     Document(std::size_t node_count, bool has_spans) : ast_(node_count), has_spans_(has_spans) {}
@@ -298,7 +294,7 @@ private:
     std::optional<EditError> check_values(const std::vector<ArgValue>& values) const;
     Expected<ast::ArgumentValue, EditError> build_arg_value_for_kind(const ast::ArgumentKind& kind,
                                                                      const ArgValue& value) const;
-    static ast::ArgumentSlots build_arg_slots(const std::vector<ArgValue>& values);
+    static ast::ArgumentSlots build_arg_slots(std::string_view name, const std::vector<ArgValue>& values);
     std::vector<NodeRef> collect(bool (*pred)(const ast::Node&, std::string_view),
                                  std::string_view name) const;
 

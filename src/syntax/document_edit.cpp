@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "syntax/document.hpp"
-#include "syntax/names.hpp"
+#include "syntax/read_back.hpp"
 
 namespace quorvel::syntax::document {
 
@@ -40,25 +40,35 @@ bool has_repeat(std::vector<ast::NodeId>& ids) {
     return std::adjacent_find(ids.begin(), ids.end()) != ids.end();
 }
 
+std::optional<EditError> unreadable(Unreadable why) {
+    if (!why) return std::nullopt;
+    return EditError::unreadable(std::move(*why));
+}
+
 // A command-like value's name must read back as that name once written.
 std::optional<EditError> check_name(const Node& value) {
-    if (const auto* env = value.get_if<Node::Environment>()) {
-        if (!is_environment_name(env->name)) return EditError::invalid_name(name_rule::kEnvironment);
-        return std::nullopt;
+    if (const auto* env = value.get_if<Node::Environment>()) return unreadable(check_environment_name(env->name));
+    if (const auto* name = value.name()) return unreadable(check_command_name(*name));
+    return std::nullopt;
+}
+
+// The scalar values of a command-like value, each as its slot writes it.
+std::optional<EditError> check_scalars(const Node& value) {
+    const ast::ArgumentSlots* args = value.args();
+    if (args == nullptr) return std::nullopt;
+    for (const auto& slot : *args) {
+        if (!slot) continue;
+        if (const auto scalar = scalar_of(slot->value)) {
+            if (auto e = unreadable(check_scalar(slot->kind, *scalar))) return e;
+        }
     }
-    std::optional<EditError> error;
-    std::visit(
-        [&](const auto& v) {
-            if constexpr (requires { v.name; }) {
-                if (!is_control_sequence_name(v.name)) error = EditError::invalid_name(name_rule::kControlSequence);
-            }
-        },
-        value.value);
-    return error;
+    return std::nullopt;
 }
 
 // The shape checks `create_node` adds for values built by hand: what the
-// arena or the serializer would otherwise meet as a broken invariant.
+// arena or the serializer would otherwise meet as a broken invariant, and
+// what would not read back. A node made here stands nowhere yet: a
+// character is checked as in math, which holds every character text does.
 std::optional<EditError> check_value_shape(const Ast& ast, const Node& value) {
     if (const auto* env = value.get_if<Node::Environment>()) {
         if (ast.kind(env->body) != NodeKind::Group) return EditError::slot_shape_mismatch(shape::kGroup);
@@ -78,14 +88,105 @@ std::optional<EditError> check_value_shape(const Ast& ast, const Node& value) {
     }
     if (const auto* c = value.get_if<Node::Char>()) {
         if (!is_scalar_value(c->value)) return Kind::InvalidCharacter;
+        if (auto e = unreadable(check_char(c->value, ContentMode::Math))) return e;
+    }
+    if (const auto* t = value.get_if<Node::Text>()) {
+        if (auto e = unreadable(check_text(t->value))) return e;
     }
     if (auto e = check_name(value)) return e;
+    if (auto e = check_scalars(value)) return e;
     if (const auto* g = value.get_if<Node::Group>()) {
         if (const auto* d = g->kind.as_delimited()) {
             if (!delimiter_ok(d->left) || !delimiter_ok(d->right)) return Kind::InvalidCharacter;
+            if (auto e = unreadable(check_delimiter(d->left))) return e;
+            if (auto e = unreadable(check_delimiter(d->right))) return e;
         }
     }
     return std::nullopt;
+}
+
+// The mode a node is read back in where it stands: its list's, its
+// argument's (operator-name content is read as math), math in scripts and
+// infix operands; nothing for a detached root.
+std::optional<ContentMode> standing_mode(const Ast& ast, ast::NodeId id) {
+    const ParentLink* link = ast.parent_link(id);
+    if (link == nullptr) return std::nullopt;
+    const Node& parent = ast.node(link->parent);
+    switch (link->slot.kind()) {
+        case Slot::Kind::GroupChild:
+            if (const auto* g = parent.get_if<Node::Group>()) return g->mode;
+            if (const auto* r = parent.get_if<Node::Root>()) return r->mode;
+            return ContentMode::Math;
+        case Slot::Kind::Argument: {
+            const auto& slot = (*parent.args())[link->slot.index()];
+            const bool text = slot && std::holds_alternative<ast::ArgumentValue::TextContent>(slot->value.value);
+            return text ? ContentMode::Text : ContentMode::Math;
+        }
+        default: return ContentMode::Math;
+    }
+}
+
+Tail tail_of(const Node& node) {
+    if (node.is<Node::Command>() || node.is<Node::Declarative>()) return command_tail(*node.name(), *node.args());
+    return {};
+}
+
+// Where a node stands in a text list: the item before it and after it.
+struct TextListPlace {
+    const Node* before = nullptr;
+    const Node* after = nullptr;
+    bool last = false;
+};
+
+std::optional<TextListPlace> text_list_place(const Ast& ast, ast::NodeId id) {
+    const ParentLink* link = ast.parent_link(id);
+    if (link == nullptr || !link->slot.is_group_child() || standing_mode(ast, id) != ContentMode::Text) {
+        return std::nullopt;
+    }
+    const auto children = ast.children(link->parent);
+    const std::size_t i = link->slot.index();
+    TextListPlace place;
+    if (i > 0) place.before = &ast.node(children[i - 1]);
+    if (i + 1 < children.size()) place.after = &ast.node(children[i + 1]);
+    place.last = i + 1 == children.size();
+    return place;
+}
+
+ast::ArgumentKind dimension_slot_kind(std::string_view command_name) {
+    if (reads_bare_dimension(command_name)) return ast::ArgumentKind::Mandatory{};
+    return ast::ArgumentKind::Group{};
+}
+
+// A text or character about to stand after `tail` in a text list (or
+// last in it).
+std::optional<EditError> check_item_after(const Tail& tail, const Node& item, bool last) {
+    if (const auto* t = item.get_if<Node::Text>()) {
+        const std::string_view text(t->value);
+        if (!text.empty()) {
+            if (auto e = unreadable(check_after(tail, text.front(), quoted("text", text)))) return e;
+        }
+        if (last) return unreadable(check_closing_space(tail, text));
+    } else if (const auto* c = item.get_if<Node::Char>()) {
+        return unreadable(check_after(tail, first_written_byte(c->value, ContentMode::Text), "the character"));
+    }
+    return std::nullopt;
+}
+
+// A text or character node about to take `value` where it stands.
+std::optional<EditError> check_in_text_list(const Ast& ast, ast::NodeId id, const Node& value) {
+    const auto place = text_list_place(ast, id);
+    if (!place) return std::nullopt;
+    return check_item_after(place->before != nullptr ? tail_of(*place->before) : Tail{}, value, place->last);
+}
+
+// A command-like node about to take `value`: the item after it in a text
+// list must not read back as part of it.
+std::optional<EditError> check_item_before(const Ast& ast, ast::NodeId id, const Node& value) {
+    const auto place = text_list_place(ast, id);
+    if (!place || place->after == nullptr) return std::nullopt;
+    const ParentLink* link = ast.parent_link(id);
+    const bool last = link->slot.index() + 2 == ast.children(link->parent).size();
+    return check_item_after(tail_of(value), *place->after, last);
 }
 
 }  // namespace
@@ -144,18 +245,18 @@ ast::ArgumentValue to_argument_value(const ArgValue& value) {
 
 }  // namespace
 
-// One filled slot per value: Mandatory, Star for a Boolean, or Group for a
-// dimension, which a macro reads in braces (a primitive's bare dimension,
-// written so, would be no macro's argument).
-ast::ArgumentSlots Document::build_arg_slots(const std::vector<ArgValue>& values) {
+// One filled slot per value: Mandatory, Star for a Boolean. A dimension is
+// Mandatory, written bare, for one of TeX's primitives (`\kern 3pt`), and a
+// Group, written in braces, for anything else: braces are no dimension to
+// a primitive, and a bare dimension is no macro's argument.
+ast::ArgumentSlots Document::build_arg_slots(std::string_view name, const std::vector<ArgValue>& values) {
     ast::ArgumentSlots slots;
     slots.reserve(values.size());
     for (const ArgValue& v : values) {
         ast::ArgumentKind kind = std::holds_alternative<ArgValue::Boolean>(v.value)
                                      ? ast::ArgumentKind(ast::ArgumentKind::Star{})
-                                 : std::holds_alternative<ArgValue::Dimension>(v.value)
-                                     ? ast::ArgumentKind(ast::ArgumentKind::Group{})
                                      : ast::ArgumentKind(ast::ArgumentKind::Mandatory{});
+        if (std::holds_alternative<ArgValue::Dimension>(v.value)) kind = dimension_slot_kind(name);
         slots.push_back(ast::Argument{std::move(kind), false, to_argument_value(v)});
     }
     return slots;
@@ -193,6 +294,7 @@ Expected<NodeId, EditError> Document::create_node(ast::Node value) {
 Expected<NodeId, EditError> Document::create_char(char32_t ch) {
     if (auto e = check_writable()) return *e;
     if (!is_scalar_value(ch)) return EditError(Kind::InvalidCharacter);
+    if (auto e = unreadable(check_char(ch, ContentMode::Math))) return *e;
     return handle(ast_.new_node(Node::Char{ch}));
 }
 
@@ -209,14 +311,16 @@ Expected<NodeId, EditError> Document::create_group(ContentMode mode) {
 Expected<NodeId, EditError> Document::create_command(std::string name, std::vector<ArgValue> values) {
     if (auto e = check_writable()) return *e;
     if (auto e = check_values(values)) return *e;
-    return create_node(Node::Command{std::move(name), build_arg_slots(values), false});
+    ast::ArgumentSlots slots = build_arg_slots(name, values);
+    return create_node(Node::Command{std::move(name), std::move(slots), false});
 }
 
 Expected<NodeId, EditError> Document::create_declarative(std::string name,
                                                          std::vector<ArgValue> values) {
     if (auto e = check_writable()) return *e;
     if (auto e = check_values(values)) return *e;
-    return create_node(Node::Declarative{std::move(name), build_arg_slots(values)});
+    ast::ArgumentSlots slots = build_arg_slots(name, values);
+    return create_node(Node::Declarative{std::move(name), std::move(slots)});
 }
 
 Expected<NodeId, EditError> Document::create_environment(std::string name,
@@ -227,7 +331,8 @@ Expected<NodeId, EditError> Document::create_environment(std::string name,
     if (auto e = check_detached(*b)) return *e;
     if (ast_.kind(*b) != NodeKind::Group) return EditError::slot_shape_mismatch(shape::kGroup);
     if (auto e = check_values(values)) return *e;
-    return create_node(Node::Environment{std::move(name), build_arg_slots(values), false, *b});
+    ast::ArgumentSlots slots = build_arg_slots({}, values);
+    return create_node(Node::Environment{std::move(name), std::move(slots), false, *b});
 }
 
 // ---- Attaching ---------------------------------------------------------------
@@ -415,7 +520,10 @@ Expected<void, EditError> Document::set_char(NodeId node, char32_t ch) {
     if (!n) return n.error();
     if (ast_.kind(*n) != NodeKind::Char) return EditError::slot_shape_mismatch(shape::kCharNode);
     if (!is_scalar_value(ch)) return EditError(Kind::InvalidCharacter);
-    ast_.replace_node(*n, Node::Char{ch});
+    if (auto e = unreadable(check_char(ch, standing_mode(ast_, *n).value_or(ContentMode::Math)))) return *e;
+    Node value = Node::Char{ch};
+    if (auto e = check_in_text_list(ast_, *n, value)) return *e;
+    ast_.replace_node(*n, std::move(value));
     return {};
 }
 
@@ -424,7 +532,13 @@ Expected<void, EditError> Document::set_text(NodeId node, std::string text) {
     auto n = check_node_owner(node);
     if (!n) return n.error();
     if (ast_.kind(*n) != NodeKind::Text) return EditError::slot_shape_mismatch(shape::kTextNode);
-    ast_.replace_node(*n, Node::Text{std::move(text)});
+    if (auto e = unreadable(check_text(text))) return *e;
+    // Made by `create_text`, an empty text may stand anywhere until it is
+    // written; a text that was there would be lost.
+    if (text.empty()) return EditError::unreadable("text \"\" cannot be written: an empty text reads back as nothing");
+    Node value = Node::Text{std::move(text)};
+    if (auto e = check_in_text_list(ast_, *n, value)) return *e;
+    ast_.replace_node(*n, std::move(value));
     return {};
 }
 
@@ -440,6 +554,18 @@ Expected<void, EditError> Document::set_command_name(NodeId node, std::string na
         },
         value.value);
     if (auto e = check_name(value)) return *e;
+    // A dimension is written bare or braced as the new name reads it.
+    if (!value.is<Node::Environment>()) {
+        for (auto& slot : *value.args()) {
+            if (slot && std::holds_alternative<ast::ArgumentValue::Dimension>(slot->value.value) &&
+                !slot->kind.is_star() && slot->kind.as_delimited() == nullptr && slot->kind.as_paired() == nullptr &&
+                !std::holds_alternative<ast::ArgumentKind::Optional>(slot->kind.value)) {
+                slot->kind = dimension_slot_kind(*value.name());
+            }
+        }
+        if (auto e = check_scalars(value)) return *e;
+    }
+    if (auto e = check_item_before(ast_, *n, value)) return *e;
     ast_.replace_node(*n, std::move(value));
     return {};
 }
@@ -462,6 +588,8 @@ Expected<void, EditError> Document::set_arg(NodeId node, std::size_t index, ArgV
     std::optional<ast::NodeId> old_content = slots[index]->value.content();
     Node replacement = ast_.node(*n);
     (*replacement.args())[index]->value = std::move(*built);
+    if (auto e = check_scalars(replacement)) return *e;
+    if (auto e = check_item_before(ast_, *n, replacement)) return *e;
     Ast::Step step(ast_);
     ast_.replace_node(*n, std::move(replacement));
     if (old_content && ast_.contains(*old_content) && *old_content != ast_.root() &&

@@ -338,10 +338,18 @@ private:
         return slashes % 2 == 1;
     }
 
+    // Whether a control word just written takes a space before the next
+    // token. The reader skips it, but in text content it would read back as
+    // part of the text or character after it: there only a letter, which
+    // would continue the name, gets one (`end_token` puts it in).
+    bool space_after_control_word(ContentMode m, bool text_content) const {
+        return ends_control_word(m) && !text_content;
+    }
+
     // Rule T: verbatim runs (Text, Error snippets, delimited scalars).
-    bool rule_t(ContentMode m, bool non_empty) {
+    bool rule_t(ContentMode m, bool non_empty, bool text_content = false) {
         bool suppressed = non_empty && take_counter();
-        if (ends_control_word(m)) return true;
+        if (space_after_control_word(m, text_content)) return true;
         if (last_ == SpacingClass::Start) return false;
         if (m == ContentMode::Text || suppressed) return false;
         if (last_ == SpacingClass::MathShift) return false;
@@ -350,11 +358,11 @@ private:
     }
 
     // Rule K: one character.
-    bool rule_k(char32_t ch, ContentMode m) {
+    bool rule_k(char32_t ch, ContentMode m, bool text_content) {
         bool suppressed = take_counter();
         if (last_ == SpacingClass::Start) return false;
         bool digit = is_ascii_digit(ch);
-        if (ends_control_word(m) && (m == ContentMode::Text || !digit)) return true;
+        if (space_after_control_word(m, text_content) && (m == ContentMode::Text || !digit)) return true;
         if (m == ContentMode::Text || suppressed) return false;
         switch (last_) {
             case SpacingClass::ScriptMarker: return opt_.script_spacing == ScriptSpacing::Spaced;
@@ -822,7 +830,7 @@ private:
             case NodeKind::Prime: prime(std::get<Node::Prime>(node.value).count, mode); return;
             case NodeKind::Text: {
                 std::string_view s = std::get<Node::Text>(node.value).value;
-                const bool space = rule_t(mode, !s.empty());
+                const bool space = rule_t(mode, !s.empty(), mode == ContentMode::Text && in_text_content(id));
                 if (s.find('\\') == std::string_view::npos) {
                     put_verbatim(space, s, SpacingClass::TextChar, TokenKind::Text, mode);
                 } else {
@@ -837,7 +845,7 @@ private:
                     put_control(rule_c(mode, true), "vert", mode);
                     return;
                 }
-                std::size_t start = begin_token(rule_k(ch, mode));
+                std::size_t start = begin_token(rule_k(ch, mode, mode == ContentMode::Text && in_text_content(id)));
                 // Operator-name content is written in text mode but read as
                 // math, where `&` is the cell separator, as it is here.
                 const bool bare_separator = ch == U'&' && mode == ContentMode::Text && !in_text_content(id);
@@ -1133,7 +1141,8 @@ private:
             // A primitive (`\kern`, `\mskip`) reads its dimension bare: in
             // braces it finds no number. A macro that takes its dimension in
             // braces (`\hspace`) has a group slot. What follows is spaced as
-            // after a control word, so that no letter extends the unit.
+            // after a control word, so that no letter extends the unit. In
+            // text a space parts it from the name too: it is no content.
             std::size_t start = begin_token(rule_t(outer, true));
             out_.append(std::string_view(dimension->value));
             end_token(start, SpacingClass::ControlWord, TokenKind::Raw, outer);

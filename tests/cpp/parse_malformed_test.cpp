@@ -391,10 +391,10 @@ INSTANTIATE_TEST_SUITE_P(
                  R"(E _ { \emph { m a n t i s s a } } ( ))", 1, true},
         KeptCase{"error_text_ends_in_space", R"(\frac { a - b \right) c } { d })", R"(\frac { a - b \right) c } { d })",
                  1, true},
-        KeptCase{"unknown_command_in_text", R"(\mathstrut\textrm{\intc|l})", R"(\mathstrut \textrm {\intc |l})", 0,
+        KeptCase{"unknown_command_in_text", R"(\mathstrut\textrm{\intc|l})", R"(\mathstrut \textrm {\intc|l})", 0,
                  false},
         KeptCase{"unknown_command_then_space", R"(\textrm{\intc |l})", R"(\textrm {\intc |l})", 0, false},
-        KeptCase{"unknown_command_in_spaced_text", R"(\text { \LambdaI) })", R"(\text { \LambdaI ) })", 0, false},
+        KeptCase{"unknown_command_in_spaced_text", R"(\text { \LambdaI) })", R"(\text { \LambdaI) })", 0, false},
         // An error that ends in an open script marker is not given the
         // braces of the empty base that follows it; a prime there is
         // written with its caret.

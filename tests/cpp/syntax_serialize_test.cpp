@@ -65,7 +65,7 @@ struct Case {
 void check_cases(const std::vector<Case>& cases) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        auto doc = Document::from_syntax(c.tree);
+        auto doc = Document::from_syntax_unchecked(c.tree);
         ASSERT_TRUE(doc.has_value());
         auto plain = doc->to_latex_with(c.options);
         ASSERT_TRUE(plain.has_value());
@@ -477,7 +477,7 @@ TEST(SerializeTokens, KindsModesAndOffsets) {
     };
     for (const TokCase& c : cases) {
         SCOPED_TRACE(c.name);
-        auto doc = Document::from_syntax(c.tree);
+        auto doc = Document::from_syntax_unchecked(c.tree);
         ASSERT_TRUE(doc.has_value());
         auto out = doc->to_tokenized_latex_with({});
         ASSERT_TRUE(out.has_value());
@@ -500,7 +500,7 @@ TEST(SerializeTokens, TokenKindNames) {
 }
 
 TEST(Serialize, PrimeLimit) {
-    auto ok = Document::from_syntax(root({ch(U'x'), prime(1000)}));
+    auto ok = Document::from_syntax_unchecked(root({ch(U'x'), prime(1000)}));
     ASSERT_TRUE(ok.has_value());
     EXPECT_TRUE(ok->to_latex().has_value());
 
@@ -510,7 +510,7 @@ TEST(Serialize, PrimeLimit) {
         {prime(sx::serialize::kMaxPrimes), prime(1)},
     };
     for (const auto& children : too_many) {
-        auto doc = Document::from_syntax(root(children));
+        auto doc = Document::from_syntax_unchecked(root(children));
         ASSERT_TRUE(doc.has_value());
         auto plain = doc->to_latex();
         ASSERT_FALSE(plain.has_value());

@@ -128,7 +128,7 @@ inline syntax::document::Document parse_document(const parse::ParseContext& cont
 }
 
 inline syntax::document::Document tree_document(const syntax::SyntaxNode& tree) {
-    auto document = syntax::document::Document::from_syntax(tree);
+    auto document = syntax::document::Document::from_syntax_unchecked(tree);
     if (!document) throw std::runtime_error("tree refused");
     return std::move(document).value();
 }

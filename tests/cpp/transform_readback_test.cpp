@@ -226,7 +226,7 @@ const SettleCase SETTLE_CASES[] = {
     {"x^{{\\mathrm{\\scriptscriptstyle T}}}", "x ^ { \\scriptscriptstyle \\mathrm { T } }", nullptr},
     // A text declarative stays inside the text prefix it came in.
     {"\\textbf{\\large a}b", "\\textbf {\\large a} b", nullptr},
-    {"^\\textrm{\\scriptsize 9 2}", "{ } ^ { \\textrm {\\scriptsize 9 2} }", nullptr},
+    {"^\\textrm{\\scriptsize 9 2}", "{ } ^ { \\textrm {\\scriptsize9 2} }", nullptr},
     // An empty group that is all a prefix or declarative governs stays,
     // where flattening keeps empty groups.
     {"\\textit{{\\bf }{\\sf x}}", "\\textit {{}} \\textsf {\\textit{x}}", nullptr},

@@ -224,7 +224,7 @@ TEST(TransformTextRendering, TextArgumentsReadAsTeXReadsThem) {
         // The space after a control word only ends its name.
         {R"(\text{\bf a \textit{b} \large})", R"(\text {\textbf{a \textit{b} }})", nullptr},
         {R"(\text{a\  \large b})", R"(\text {a\ \large b})", nullptr},
-        {R"(\textbf{-- \cal \large --})", R"(\textbf {-- \cal} \textbf {\large --})", nullptr},
+        {R"(\textbf{-- \cal \large --})", R"(\textbf {-- \cal} \textbf {\large--})", nullptr},
     });
 }
 

@@ -154,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
         // braces; an unknown command's optional run whose `[` bears a prime,
         // or follows a space in text
         ReplayCase{"\\sin[{'\\dv{}}{p}_1]", nullptr}, ReplayCase{"\\dv[{'\\dv{}}{l}_0]{f}", nullptr},
-        ReplayCase{"\\n[{']}{p}", "\\n [' ] { p }"}, ReplayCase{"\\text{\\y[]{2}}", "\\text {\\y []{2}}"},
+        ReplayCase{"\\n[{']}{p}", "\\n [' ] { p }"}, ReplayCase{"\\text{\\y[]{2}}", "\\text {\\y[]{2}}"},
         ReplayCase{"\\mmlToken}{\\s[]{'}}", nullptr}));
 
 // What a rule writes, read where it lands: a script base the writer braces

@@ -73,7 +73,7 @@ ROUND_TRIPS = {
                 "name": "matrix",
                 "args": [arg({"Column": "cc"})],
                 "known": True,
-                "body": group(char("1"), {"Text": "&"}, mode="Math"),
+                "body": group(char("1"), char("&"), {"Text": "x"}, mode="Math"),
             }
         },
     ),
@@ -272,12 +272,21 @@ def test_interpreter_failures_propagate():
 # ---- Random valid trees ---------------------------------------------------------
 
 names = st.text(max_size=5)
-# Names that write as one control sequence, and as an environment's name.
-command_names = st.from_regex(r"\A(?:[A-Za-z]{1,5}|[^A-Za-z\n])\Z")
+# Names that write as one control sequence (and do not read back as a
+# character or a structure), and as an environment's name.
+command_names = st.from_regex(r"\A(?:[A-Za-z]{1,5}|[^A-Za-z\n#$%_{}])\Z").filter(
+    lambda n: n not in ("begin", "end", "left", "right"))
 environment_names = st.from_regex(r"\A[A-Za-z0-9*@.:-]{1,5}\Z")
-chars = st.characters(exclude_categories=("Cs",))  # a lone surrogate is no character
+# Characters and texts that read back as themselves; a lone surrogate is no
+# character at all.
+chars = st.characters(exclude_categories=("Cs", "Cc"), exclude_characters="^'~\u2019\u00a0 ")
+texts = st.text(st.characters(exclude_categories=("Cs", "Cc"), exclude_characters="\\{}$&#^_~%\u2019\u00a0 "),
+                max_size=5)
 delimiters = st.one_of(
-    st.just("None"), chars.map(lambda c: {"Char": c}), names.map(lambda n: {"Control": n})
+    st.just("None"),
+    st.characters(exclude_categories=("Cs", "Cc", "Zs"), exclude_characters="\\{}$&#^_~%'*.\u2019")
+    .map(lambda c: {"Char": c}),
+    command_names.map(lambda n: {"Control": n}),
 )
 delimiter_pairs = st.tuples(delimiters, delimiters)
 group_kinds = st.one_of(
@@ -291,13 +300,17 @@ plain_kinds = st.one_of(
 )
 leaf_values = st.one_of(
     delimiters.map(lambda d: {"Delimiter": d}),
-    *(names.map(lambda t, k=k: {k: t}) for k in ["CSName", "Dimension", "Integer", "KeyVal", "Column"]),
+    st.from_regex(r"\A[a-z]{1,4}\Z").map(lambda t: {"CSName": t}),
+    st.from_regex(r"\A-?[0-9]{1,3}(\.[0-9]{1,2})?(pt|em|mu)\Z").map(lambda t: {"Dimension": t}),
+    st.from_regex(r"\A-?[0-9]{1,3}\Z").map(lambda t: {"Integer": t}),
+    st.from_regex(r"\A[a-z]{1,3}=[a-z0-9]{1,3}\Z").map(lambda t: {"KeyVal": t}),
+    st.sampled_from(["c", "lc|r", "p{2pt}"]).map(lambda t: {"Column": t}),
 )
 
 
 @lru_cache(maxsize=None)
 def leaves(mode):
-    options = [names.map(lambda t: {"Text": t}), chars.map(char), st.just("ActiveSpace"),
+    options = [texts.map(lambda t: {"Text": t}), chars.map(char), st.just("ActiveSpace"),
                st.builds(lambda m, s: {"Error": {"message": m, "snippet": s}}, names, names)]
     if mode == "Math":
         options.append(st.integers(1, 5).map(lambda n: {"Prime": {"count": n}}))
@@ -347,7 +360,14 @@ trees = st.sampled_from(["Math", "Text"]).flatmap(
 @settings(max_examples=300, deadline=None)
 @given(trees)
 def test_random_trees_round_trip(tree):
-    doc = Document.from_syntax(tree)
+    try:
+        doc = Document.from_syntax(tree)
+    except quorvel.ParseError as refused:
+        # A value that only its slot's delimiters make unreadable.
+        assert " cannot be written: " in str(refused)
+        with pytest.raises(quorvel.ParseError, match=" cannot be written: "):
+            serialize(tree)
+        return
     assert doc.to_syntax() == tree
     assert serialize(tree) == doc.to_latex()
 
