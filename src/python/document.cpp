@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "facade/read_back.hpp"
 #include "facade/records.hpp"
 #include "facade/serialize_options_input.hpp"
 #include "python/arg_values.hpp"
@@ -51,9 +52,9 @@ namespace {
 PyTypeObject* document_class = nullptr;
 }  // namespace
 
-nb::object new_document_object(Document&& document) {
+nb::object new_document_object(Document&& document, std::shared_ptr<const parse::ParseContext> context) {
     nb::object object = nb::inst_alloc(nb::handle(reinterpret_cast<PyObject*>(document_class)));
-    new (nb::inst_ptr<PyDocument>(object)) PyDocument{std::move(document), 0};
+    new (nb::inst_ptr<PyDocument>(object)) PyDocument{std::move(document), 0, std::move(context)};
     nb::inst_mark_ready(object);
     return object;
 }
@@ -338,6 +339,13 @@ PyObject* create_environment(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 // ---- Editing -----------------------------------------------------------------------
 
+// What reads the document's edits back: its parser's context, or the
+// default packages'.
+facade::ContextReader reader_of(PyObject* self) {
+    const PyDocument& owner = self_document(self);
+    return facade::ContextReader(owner.context != nullptr ? owner.context : facade::default_parse_context());
+}
+
 // The methods taking two nodes and returning nothing.
 enum class Pair { AppendChild, InsertBefore, InsertAfter, ReplaceWith };
 
@@ -363,11 +371,12 @@ PyObject* edit_pair(PyObject* self, PyObject* args, PyObject* kwargs) {
         const PyNode& b = node_arg(second, keywords[1]);
         const Id a_id = owned_node_id(a, self);
         const Id b_id = owned_node_id(b, self);
+        const facade::ContextReader reader = reader_of(self);
         return edit_to_none(self, [&](Document& d) {
-            if constexpr (Op == Pair::AppendChild) return d.append_child(a_id, b_id);
-            if constexpr (Op == Pair::InsertBefore) return d.insert_before(a_id, b_id);
-            if constexpr (Op == Pair::InsertAfter) return d.insert_after(a_id, b_id);
-            if constexpr (Op == Pair::ReplaceWith) return d.replace_with(a_id, b_id);
+            if constexpr (Op == Pair::AppendChild) return d.append_child(a_id, b_id, &reader);
+            if constexpr (Op == Pair::InsertBefore) return d.insert_before(a_id, b_id, &reader);
+            if constexpr (Op == Pair::InsertAfter) return d.insert_after(a_id, b_id, &reader);
+            if constexpr (Op == Pair::ReplaceWith) return d.replace_with(a_id, b_id, &reader);
         });
     });
 }
@@ -384,7 +393,8 @@ PyObject* insert_child(PyObject* self, PyObject* args, PyObject* kwargs) {
         const PyNode& c = node_arg(child, "child");
         const Id p_id = owned_node_id(p, self);
         const Id c_id = owned_node_id(c, self);
-        return edit_to_none(self, [&](Document& d) { return d.insert_child(p_id, position, c_id); });
+        const facade::ContextReader reader = reader_of(self);
+        return edit_to_none(self, [&](Document& d) { return d.insert_child(p_id, position, c_id, &reader); });
     });
 }
 
@@ -440,8 +450,9 @@ PyObject* set_string(PyObject* self, PyObject* args, PyObject* kwargs) {
         const PyNode& n = node_arg(node, "node");
         std::string text(arg_str(value, keywords[1], "edit"));
         const Id id = owned_node_id(n, self);
+        const facade::ContextReader reader = reader_of(self);
         return edit_to_none(self, [&](Document& d) {
-            return Text ? d.set_text(id, std::move(text)) : d.set_command_name(id, std::move(text));
+            return Text ? d.set_text(id, std::move(text)) : d.set_command_name(id, std::move(text), &reader);
         });
     });
 }
@@ -471,7 +482,10 @@ PyObject* set_arg(PyObject* self, PyObject* args, PyObject* kwargs) {
         const std::uint64_t position = arg_u64(index, "index");
         const Id id = owned_node_id(n, self);
         syntax::ArgValue converted = py_arg_value(self, value);
-        return edit_to_none(self, [&](Document& d) { return d.set_arg(id, position, std::move(converted)); });
+        const facade::ContextReader reader = reader_of(self);
+        return edit_to_none(self, [&](Document& d) {
+            return d.set_arg(id, position, std::move(converted), &reader);
+        });
     });
 }
 

@@ -12,7 +12,9 @@
 #include <nanobind/nanobind.h>
 
 #include <cstdint>
+#include <memory>
 
+#include "parse/context.hpp"
 #include "syntax/document.hpp"
 #include "syntax/serialize_options.hpp"
 
@@ -24,10 +26,14 @@ struct PyDocument {
     syntax::document::Document document;
     // 0 free, n > 0 that many shared borrows, -1 one exclusive borrow.
     std::int64_t borrow = 0;
+    // The context of the parser that made it, which reads its edits back;
+    // null for a document no parser made, read with the default packages.
+    std::shared_ptr<const parse::ParseContext> context;
 };
 
 // A new Document object owning `document`, with a free borrow state.
-nb::object new_document_object(syntax::document::Document&& document);
+nb::object new_document_object(syntax::document::Document&& document,
+                               std::shared_ptr<const parse::ParseContext> context = nullptr);
 
 // The PyDocument of a Document object.
 PyDocument& document_of(nb::handle object);

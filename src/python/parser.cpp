@@ -51,7 +51,7 @@ nb::object parse(const facade::Parser& parser, PyObject* const* args, Py_ssize_t
     const std::string_view source = arg_str(bound[0], "src", "parse");
     const parse::ParseConfig config =
         config::parse_config_from_python(bound[1], overrides, parser.default_parse_config());
-    return parse_result_to_python(parser.parse_with(source, config));
+    return parse_result_to_python(parser.parse_with(source, config), parser.shared_context());
 }
 
 nb::object default_parse_config(const facade::Parser& parser) {

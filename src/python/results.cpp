@@ -36,10 +36,10 @@ nb::list diagnostics_to_python(std::vector<parse::ParseDiagnostic>&& diagnostics
 
 }  // namespace
 
-nb::dict parse_result_to_python(facade::ParseResult&& result) {
+nb::dict parse_result_to_python(facade::ParseResult&& result, std::shared_ptr<const parse::ParseContext> context) {
     nb::dict dict;
     set_item(dict, document_key,
-             result.document ? new_document_object(std::move(*result.document)) : nb::none());
+             result.document ? new_document_object(std::move(*result.document), std::move(context)) : nb::none());
     set_item(dict, diagnostics_key, diagnostics_to_python(std::move(result.diagnostics)));
     return dict;
 }

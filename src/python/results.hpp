@@ -15,7 +15,8 @@ namespace quorvel::python {
 namespace nb = nanobind;
 
 // {"document": a new Document object or None, "diagnostics": [dict, ...]}.
-nb::dict parse_result_to_python(facade::ParseResult&& result);
+// `context` is the parser's, which reads the document's edits back.
+nb::dict parse_result_to_python(facade::ParseResult&& result, std::shared_ptr<const parse::ParseContext> context);
 
 // {"normalized": str, "report": the report dict}.
 nb::dict normalize_report_result_to_python(const std::string& normalized, const transform::TransformReport& report);

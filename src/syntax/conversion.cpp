@@ -93,7 +93,7 @@ std::optional<FromSyntaxError> check_argument(const sn::Argument& arg, bool read
         if (!delimiter_ok(d->value)) return FromSyntaxError::InvalidCharacter;
     }
     if (const auto scalar = read_back ? scalar_of(arg.value) : std::nullopt) {
-        if (auto why = check_scalar(arg.kind, *scalar)) return FromSyntaxError::unreadable(std::move(*why));
+        if (auto why = check_scalar(arg.kind, *scalar, true)) return FromSyntaxError::unreadable(std::move(*why));
     }
     if (const SyntaxNode* content = arg.value.content()) {
         stack.push_back({Visit::Type::Node, arg.value.content_mode(), content});

@@ -103,6 +103,20 @@ inline constexpr std::string_view kTextNode = "text node";
 
 class Document;
 
+// Reads a written text as the parser a document is read with would. The
+// names and values of a tree alone cannot tell whether a command's text
+// reads clean: the reader knows which commands take which arguments, and in
+// which mode.
+class Reader {
+public:
+    virtual ~Reader() = default;
+    // Nothing when `text`, standing alone in `mode`, reads without a
+    // diagnostic and starts with a node of `node`'s kind (and name, for a
+    // command-like one); else what it reads back as ("with an error: ...").
+    virtual std::optional<std::string> complaint(std::string_view text, ContentMode mode,
+                                                 const ast::Node& node) const = 0;
+};
+
 }  // namespace document
 
 // The value given for one argument slot in an edit. Math and Text name a
@@ -263,14 +277,19 @@ public:
     // environment body must have the shapes the arena requires.
     Expected<NodeId, EditError> create_node(ast::Node value);
 
-    Expected<void, EditError> append_child(NodeId parent, NodeId child);
-    Expected<void, EditError> insert_child(NodeId parent, std::size_t index, NodeId child) {
-        return insert_child_at(parent, index, child);
+    // The edits that put a node in place or name a command take a reader:
+    // once the node stands in the tree, its text is read back alone where
+    // it stands, and an edit whose text does not read clean is refused.
+    Expected<void, EditError> append_child(NodeId parent, NodeId child, const Reader* reader = nullptr);
+    Expected<void, EditError> insert_child(NodeId parent, std::size_t index, NodeId child,
+                                           const Reader* reader = nullptr) {
+        return insert_child_at(parent, index, child, reader);
     }
-    Expected<void, EditError> insert_child_at(NodeId parent, std::size_t index, NodeId child);
-    Expected<void, EditError> insert_before(NodeId anchor, NodeId node);
-    Expected<void, EditError> insert_after(NodeId anchor, NodeId node);
-    Expected<void, EditError> replace_with(NodeId old_node, NodeId new_node);
+    Expected<void, EditError> insert_child_at(NodeId parent, std::size_t index, NodeId child,
+                                              const Reader* reader = nullptr);
+    Expected<void, EditError> insert_before(NodeId anchor, NodeId node, const Reader* reader = nullptr);
+    Expected<void, EditError> insert_after(NodeId anchor, NodeId node, const Reader* reader = nullptr);
+    Expected<void, EditError> replace_with(NodeId old_node, NodeId new_node, const Reader* reader = nullptr);
     Expected<NodeId, EditError> wrap(NodeId target, NodeId wrapper);
     Expected<std::vector<NodeId>, EditError> unwrap(NodeId group);
     Expected<void, EditError> remove(NodeId node);
@@ -278,10 +297,20 @@ public:
     Expected<void, EditError> clear(NodeId container);
     Expected<void, EditError> set_char(NodeId node, char32_t ch);
     Expected<void, EditError> set_text(NodeId node, std::string text);
-    Expected<void, EditError> set_command_name(NodeId node, std::string name);
-    Expected<void, EditError> set_arg(NodeId node, std::size_t index, ArgValue value);
+    Expected<void, EditError> set_command_name(NodeId node, std::string name, const Reader* reader = nullptr);
+    Expected<void, EditError> set_arg(NodeId node, std::size_t index, ArgValue value,
+                                      const Reader* reader = nullptr);
 
 private:
+    // With `reader`, a command or declarative `node`, put in place by the
+    // open step, read back where it stands with its content left out:
+    // nothing when the reader takes its name and slots there, else why not.
+    std::optional<EditError> read_back(ast::NodeId node, const Reader* reader) const;
+    // With `reader`, what it says of the whole text of `node` where it
+    // stands (written into `text` when given); nothing for a node that
+    // stands nowhere.
+    std::optional<std::string> complaint_where_it_stands(ast::NodeId node, const Reader* reader,
+                                                         std::string* text) const;
     explicit Document(ContentMode mode);
     static Expected<Document, FromSyntaxError> from_syntax(const SyntaxNode& tree, Validation validation);
     // An empty arena with room for `node_count` nodes, to build into; it

@@ -59,7 +59,7 @@ std::optional<EditError> check_scalars(const Node& value) {
     for (const auto& slot : *args) {
         if (!slot) continue;
         if (const auto scalar = scalar_of(slot->value)) {
-            if (auto e = unreadable(check_scalar(slot->kind, *scalar))) return e;
+            if (auto e = unreadable(check_scalar(slot->kind, *scalar, false))) return e;
         }
     }
     return std::nullopt;
@@ -105,51 +105,76 @@ std::optional<EditError> check_value_shape(const Ast& ast, const Node& value) {
     return std::nullopt;
 }
 
-// The mode a node is read back in where it stands: its list's, its
-// argument's (operator-name content is read as math), math in scripts and
-// infix operands; nothing for a detached root.
-std::optional<ContentMode> standing_mode(const Ast& ast, ast::NodeId id) {
-    const ParentLink* link = ast.parent_link(id);
-    if (link == nullptr) return std::nullopt;
-    const Node& parent = ast.node(link->parent);
-    switch (link->slot.kind()) {
-        case Slot::Kind::GroupChild:
-            if (const auto* g = parent.get_if<Node::Group>()) return g->mode;
-            if (const auto* r = parent.get_if<Node::Root>()) return r->mode;
-            return ContentMode::Math;
-        case Slot::Kind::Argument: {
-            const auto& slot = (*parent.args())[link->slot.index()];
-            const bool text = slot && std::holds_alternative<ast::ArgumentValue::TextContent>(slot->value.value);
-            return text ? ContentMode::Text : ContentMode::Math;
-        }
-        default: return ContentMode::Math;
-    }
-}
-
-Tail tail_of(const Node& node) {
-    if (node.is<Node::Command>() || node.is<Node::Declarative>()) return command_tail(*node.name(), *node.args());
-    return {};
-}
-
-// Where a node stands in a text list: the item before it and after it.
-struct TextListPlace {
+// Where a value is about to stand: the mode it is read back in and, in a
+// list, the items on either side of it.
+struct Standing {
+    std::optional<ContentMode> mode;  // none for a detached root
+    bool in_list = false;
     const Node* before = nullptr;
     const Node* after = nullptr;
-    bool last = false;
+    bool after_is_last = false;  // `after` ends its list
+    bool last = false;           // the value ends its list
+    bool in_brackets = false;    // written bare inside `[...]`, where a `]` ends it
+    bool argument_list = false;  // the list is an argument's content, in its braces
+    bool script_base = false;
 };
 
-std::optional<TextListPlace> text_list_place(const Ast& ast, ast::NodeId id) {
-    const ParentLink* link = ast.parent_link(id);
-    if (link == nullptr || !link->slot.is_group_child() || standing_mode(ast, id) != ContentMode::Text) {
-        return std::nullopt;
+// Whether the items of `list` (or `list` itself) are written bare inside an
+// optional argument's brackets.
+bool bracket_content(const Ast& ast, ast::NodeId list) {
+    const ParentLink* link = ast.parent_link(list);
+    if (link == nullptr || link->slot.kind() != Slot::Kind::Argument) return false;
+    const auto& slot = (*ast.node(link->parent).args())[link->slot.index()];
+    if (!slot || !std::holds_alternative<ast::ArgumentKind::Optional>(slot->kind.value)) return false;
+    const auto* group = ast.node(list).get_if<Node::Group>();
+    return group == nullptr || !group->kind.is_explicit();
+}
+
+std::optional<ContentMode> list_mode(const Node& list) {
+    if (const auto* g = list.get_if<Node::Group>()) return g->mode;
+    if (const auto* r = list.get_if<Node::Root>()) return r->mode;
+    return std::nullopt;
+}
+
+// Standing at `index` of a list, between the items there: `skip` of them
+// (the one a value replaces) left out.
+Standing standing_in_list(const Ast& ast, ast::NodeId list, std::size_t index, std::size_t skip) {
+    const auto children = ast.children(list);
+    Standing s;
+    s.mode = list_mode(ast.node(list));
+    s.in_list = true;
+    if (index > 0) s.before = &ast.node(children[index - 1]);
+    const std::size_t next = index + skip;
+    if (next < children.size()) {
+        s.after = &ast.node(children[next]);
+        s.after_is_last = next + 1 == children.size();
     }
-    const auto children = ast.children(link->parent);
-    const std::size_t i = link->slot.index();
-    TextListPlace place;
-    if (i > 0) place.before = &ast.node(children[i - 1]);
-    if (i + 1 < children.size()) place.after = &ast.node(children[i + 1]);
-    place.last = i + 1 == children.size();
-    return place;
+    s.last = s.after == nullptr;
+    s.in_brackets = bracket_content(ast, list);
+    const ParentLink* link = ast.parent_link(list);
+    const auto* group = ast.node(list).get_if<Node::Group>();
+    s.argument_list = link != nullptr && link->slot.kind() == Slot::Kind::Argument && group != nullptr &&
+                      !group->kind.is_explicit();
+    return s;
+}
+
+// Where a node stands now: a list's item, an argument's content (operator
+// names are read as math), math in scripts and infix operands.
+Standing standing_of(const Ast& ast, ast::NodeId id) {
+    const ParentLink* link = ast.parent_link(id);
+    if (link == nullptr) return {};
+    if (link->slot.is_group_child()) return standing_in_list(ast, link->parent, link->slot.index(), 1);
+    Standing s;
+    s.mode = ContentMode::Math;
+    s.in_brackets = bracket_content(ast, id);
+    s.script_base = link->slot.kind() == Slot::Kind::ScriptBase;
+    if (link->slot.kind() == Slot::Kind::Argument) {
+        const auto& slot = (*ast.node(link->parent).args())[link->slot.index()];
+        if (slot && std::holds_alternative<ast::ArgumentValue::TextContent>(slot->value.value)) {
+            s.mode = ContentMode::Text;
+        }
+    }
+    return s;
 }
 
 ast::ArgumentKind dimension_slot_kind(std::string_view command_name) {
@@ -157,41 +182,144 @@ ast::ArgumentKind dimension_slot_kind(std::string_view command_name) {
     return ast::ArgumentKind::Group{};
 }
 
-// A text or character about to stand after `tail` in a text list (or
-// last in it).
-std::optional<EditError> check_item_after(const Tail& tail, const Node& item, bool last) {
+Tail tail_of(const Node& node) {
+    if (node.is<Node::Command>() || node.is<Node::Declarative>()) return command_tail(*node.name(), *node.args());
+    return {};
+}
+
+// An item about to stand after one with `tail` in a text list (or last in
+// it): a text or character must not read back as part of that one.
+Unreadable check_item_after(const Tail& tail, const Node& item, bool last) {
     if (const auto* t = item.get_if<Node::Text>()) {
         const std::string_view text(t->value);
         if (!text.empty()) {
-            if (auto e = unreadable(check_after(tail, text.front(), quoted("text", text)))) return e;
+            if (auto why = check_after(tail, text.front(), quoted("text", text))) return why;
         }
-        if (last) return unreadable(check_closing_space(tail, text));
+        if (last) return check_closing_space(tail, text);
     } else if (const auto* c = item.get_if<Node::Char>()) {
-        return unreadable(check_after(tail, first_written_byte(c->value, ContentMode::Text), "the character"));
+        return check_after(tail, first_written_byte(c->value, ContentMode::Text), "the character");
     }
     return std::nullopt;
 }
 
-// A text or character node about to take `value` where it stands.
-std::optional<EditError> check_in_text_list(const Ast& ast, ast::NodeId id, const Node& value) {
-    const auto place = text_list_place(ast, id);
-    if (!place) return std::nullopt;
-    return check_item_after(place->before != nullptr ? tail_of(*place->before) : Tail{}, value, place->last);
-}
-
-// A command-like node about to take `value`: the item after it in a text
-// list must not read back as part of it.
-std::optional<EditError> check_item_before(const Ast& ast, ast::NodeId id, const Node& value) {
-    const auto place = text_list_place(ast, id);
-    if (!place || place->after == nullptr) return std::nullopt;
-    const ParentLink* link = ast.parent_link(id);
-    const bool last = link->slot.index() + 2 == ast.children(link->parent).size();
-    return check_item_after(tail_of(value), *place->after, last);
+// A value about to stand where `s` says: a character as the reader reads
+// it there, and in a text list, nothing that would read back as part of its
+// neighbours or make them read back as part of it. What moves nodes about
+// (wrapping, unwrapping, removing) is not checked.
+std::optional<EditError> check_standing(const Standing& s, const Node& value) {
+    const auto* c = value.get_if<Node::Char>();
+    const auto* t = value.get_if<Node::Text>();
+    if (c != nullptr) {
+        if (auto e = unreadable(check_char(c->value, s.mode.value_or(ContentMode::Math)))) return e;
+    }
+    if (t != nullptr && t->value.empty() && s.mode) {
+        // Made by `create_text`, an empty text may stand nowhere; where it
+        // stands it reads back as nothing.
+        return EditError::unreadable("text \"\" cannot be written here: an empty text reads back as nothing");
+    }
+    if (s.script_base && value.ends_cell()) {
+        return EditError::unreadable(
+            "a cell end cannot be written here: it is never read as a script base, whose scripts would stand on "
+            "an empty base after it");
+    }
+    if (s.in_brackets && ((c != nullptr && c->value == U']') ||
+                          (t != nullptr && std::string_view(t->value).find(']') != std::string_view::npos))) {
+        return EditError::unreadable(std::string(c != nullptr ? "the character ]" : quoted("text", t->value)) +
+                                     " cannot be written here: its ] would end the optional argument it stands in");
+    }
+    if (!s.in_list) return std::nullopt;
+    const bool text = s.mode == ContentMode::Text;
+    if (text && t != nullptr) {
+        if (s.argument_list && s.before == nullptr && s.after == nullptr &&
+            std::string_view(t->value).find_first_not_of(' ') == std::string_view::npos) {
+            return EditError::unreadable(quoted("text", t->value) +
+                                         " cannot be written here: spacing alone in an argument reads back as the "
+                                         "argument's whole content, outside its list");
+        }
+        if ((s.before != nullptr && s.before->is<Node::Text>()) || (s.after != nullptr && s.after->is<Node::Text>())) {
+            return EditError::unreadable(quoted("text", t->value) +
+                                         " cannot be written here: beside another text it reads back as one text");
+        }
+    }
+    // In math the reader skips the space after a control word: only an
+    // optional argument or a star left open can take what follows.
+    const auto tail = [text](const Node* node) {
+        Tail out = node != nullptr ? tail_of(*node) : Tail{};
+        if (!text) out.letter = out.eats_space = false;
+        return out;
+    };
+    if (auto e = unreadable(check_item_after(tail(s.before), value, s.last))) return e;
+    if (s.after != nullptr) return unreadable(check_item_after(tail(&value), *s.after, s.after_is_last));
+    return std::nullopt;
 }
 
 }  // namespace
 
 // ---- Shared checks ---------------------------------------------------------
+
+namespace {
+
+// The text of a command standing alone in `mode`, each content argument
+// written as one letter: what tells whether the reader takes this name with
+// these slots there, whatever the content (and however deep it nests).
+std::optional<std::string> shallow_text(const Node& value, ContentMode mode) {
+    Ast ast = Ast::with_root_mode(mode);
+    Node copy = value;
+    for (auto& slot : *copy.args()) {
+        if (!slot) continue;
+        const auto content_mode = slot->value.content_mode();
+        if (!content_mode) continue;
+        const bool text = *content_mode == ContentMode::Text;
+        const ast::NodeId letter = ast.new_node(text ? Node(Node::Text{"x"}) : Node(Node::Char{U'x'}));
+        ast::ChildList children;
+        children.push_back(letter);
+        const ast::NodeId group = ast.new_node(Node::Group{std::move(children), ast::GroupKind::Implicit{}, *content_mode});
+        std::visit(
+            [&](auto& v) {
+                if constexpr (requires { v.node; }) v.node = group;
+            },
+            slot->value.value);
+    }
+    ast.insert_child(ast.root(), 0, ast.new_node(std::move(copy)));
+    auto text = serialize::serialize_with(ast, SerializeOptions{});
+    if (!text) return std::nullopt;
+    return std::move(*text);
+}
+
+// `what` cannot be written here: its text reads with an error.
+EditError unread(std::string_view what, std::string_view text, const std::string& complaint) {
+    constexpr std::size_t kShown = 60;
+    const std::string shown = text.size() > kShown ? std::string(text.substr(0, kShown)) + "..." : std::string(text);
+    return EditError::unreadable(std::string(what) + " cannot be written here: " + shown + " reads back " +
+                                 complaint);
+}
+
+}  // namespace
+
+std::optional<EditError> Document::read_back(ast::NodeId node, const Reader* reader) const {
+    if (reader == nullptr) return std::nullopt;
+    const Node& value = ast_.node(node);
+    if (!value.is<Node::Command>() && !value.is<Node::Declarative>()) return std::nullopt;
+    const auto mode = standing_of(ast_, node).mode;
+    if (!mode) return std::nullopt;
+    const auto text = shallow_text(value, *mode);
+    if (!text) return std::nullopt;
+    if (auto complaint = reader->complaint(*text, *mode, value)) {
+        return unread(quoted("command", *value.name()), *text, *complaint);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> Document::complaint_where_it_stands(ast::NodeId node, const Reader* reader,
+                                                               std::string* text) const {
+    const auto mode = standing_of(ast_, node).mode;
+    if (reader == nullptr || !mode) return std::nullopt;
+    auto written = serialize::serialize_node_with(ast_, node, *mode, SerializeOptions{});
+    if (!written) return std::nullopt;
+    auto complaint = reader->complaint(*written, *mode, ast_.node(node));
+    if (text != nullptr) *text = std::move(*written);
+    return complaint;
+}
 
 std::optional<EditError> Document::check_writable() const {
     if (read_only_) return EditError(Kind::ReadOnly);
@@ -337,15 +465,16 @@ Expected<NodeId, EditError> Document::create_environment(std::string name,
 
 // ---- Attaching ---------------------------------------------------------------
 
-Expected<void, EditError> Document::append_child(NodeId parent, NodeId child) {
+Expected<void, EditError> Document::append_child(NodeId parent, NodeId child, const Reader* reader) {
     if (auto e = check_writable()) return *e;
     auto p = check_node_owner(parent);
     if (!p) return p.error();
     if (!is_container(ast_.node(*p))) return EditError(Kind::NotAContainer);
-    return insert_child_at(parent, ast_.children(*p).size(), child);
+    return insert_child_at(parent, ast_.children(*p).size(), child, reader);
 }
 
-Expected<void, EditError> Document::insert_child_at(NodeId parent, std::size_t index, NodeId child) {
+Expected<void, EditError> Document::insert_child_at(NodeId parent, std::size_t index, NodeId child,
+                                                    const Reader* reader) {
     if (auto e = check_writable()) return *e;
     auto p = check_node_owner(parent);
     if (!p) return p.error();
@@ -357,7 +486,11 @@ Expected<void, EditError> Document::insert_child_at(NodeId parent, std::size_t i
     if (!ast_.is_detached_root(*c)) return EditError(Kind::NotDetached);
     if (ast_.is_ancestor_or_self(*c, *p)) return EditError(Kind::Cycle);
     if (index > ast_.children(*p).size()) return EditError(Kind::IndexOutOfBounds);
+    if (auto e = check_standing(standing_in_list(ast_, *p, index, 0), ast_.node(*c))) return *e;
+    Ast::Step step(ast_);
     ast_.insert_child(*p, index, *c);
+    if (auto e = read_back(*c, reader)) return *e;
+    step.commit();
     return {};
 }
 
@@ -378,25 +511,25 @@ Expected<AnchorPlace, EditError> anchor_place(const Ast& ast, ast::NodeId anchor
 
 }  // namespace
 
-Expected<void, EditError> Document::insert_before(NodeId anchor, NodeId node) {
+Expected<void, EditError> Document::insert_before(NodeId anchor, NodeId node, const Reader* reader) {
     if (auto e = check_writable()) return *e;
     auto a = check_node_owner(anchor);
     if (!a) return a.error();
     auto place = anchor_place(ast_, *a);
     if (!place) return place.error();
-    return insert_child_at(handle(place->parent), place->index, node);
+    return insert_child_at(handle(place->parent), place->index, node, reader);
 }
 
-Expected<void, EditError> Document::insert_after(NodeId anchor, NodeId node) {
+Expected<void, EditError> Document::insert_after(NodeId anchor, NodeId node, const Reader* reader) {
     if (auto e = check_writable()) return *e;
     auto a = check_node_owner(anchor);
     if (!a) return a.error();
     auto place = anchor_place(ast_, *a);
     if (!place) return place.error();
-    return insert_child_at(handle(place->parent), place->index + 1, node);
+    return insert_child_at(handle(place->parent), place->index + 1, node, reader);
 }
 
-Expected<void, EditError> Document::replace_with(NodeId old_node, NodeId new_node) {
+Expected<void, EditError> Document::replace_with(NodeId old_node, NodeId new_node, const Reader* reader) {
     if (auto e = check_writable()) return *e;
     auto o = check_node_owner(old_node);
     if (!o) return o.error();
@@ -411,6 +544,7 @@ Expected<void, EditError> Document::replace_with(NodeId old_node, NodeId new_nod
     if (link->slot.kind() == Slot::Kind::EnvBody && ast_.kind(*n) != NodeKind::Group) {
         return EditError::slot_shape_mismatch(shape::kGroup);
     }
+    if (auto e = check_standing(standing_of(ast_, *o), ast_.node(*n))) return *e;
     Ast::Step step(ast_);
     if (link->slot.is_group_child()) {
         ast::NodeId parent = link->parent;
@@ -420,6 +554,7 @@ Expected<void, EditError> Document::replace_with(NodeId old_node, NodeId new_nod
     } else {
         ast_.replace_content_child(*o, *n);
     }
+    if (auto e = read_back(*n, reader)) return *e;
     ast_.remove_detached(*o);
     step.commit();
     return {};
@@ -520,9 +655,8 @@ Expected<void, EditError> Document::set_char(NodeId node, char32_t ch) {
     if (!n) return n.error();
     if (ast_.kind(*n) != NodeKind::Char) return EditError::slot_shape_mismatch(shape::kCharNode);
     if (!is_scalar_value(ch)) return EditError(Kind::InvalidCharacter);
-    if (auto e = unreadable(check_char(ch, standing_mode(ast_, *n).value_or(ContentMode::Math)))) return *e;
     Node value = Node::Char{ch};
-    if (auto e = check_in_text_list(ast_, *n, value)) return *e;
+    if (auto e = check_standing(standing_of(ast_, *n), value)) return *e;
     ast_.replace_node(*n, std::move(value));
     return {};
 }
@@ -533,16 +667,13 @@ Expected<void, EditError> Document::set_text(NodeId node, std::string text) {
     if (!n) return n.error();
     if (ast_.kind(*n) != NodeKind::Text) return EditError::slot_shape_mismatch(shape::kTextNode);
     if (auto e = unreadable(check_text(text))) return *e;
-    // Made by `create_text`, an empty text may stand anywhere until it is
-    // written; a text that was there would be lost.
-    if (text.empty()) return EditError::unreadable("text \"\" cannot be written: an empty text reads back as nothing");
     Node value = Node::Text{std::move(text)};
-    if (auto e = check_in_text_list(ast_, *n, value)) return *e;
+    if (auto e = check_standing(standing_of(ast_, *n), value)) return *e;
     ast_.replace_node(*n, std::move(value));
     return {};
 }
 
-Expected<void, EditError> Document::set_command_name(NodeId node, std::string name) {
+Expected<void, EditError> Document::set_command_name(NodeId node, std::string name, const Reader* reader) {
     if (auto e = check_writable()) return *e;
     auto n = check_node_owner(node);
     if (!n) return n.error();
@@ -554,23 +685,38 @@ Expected<void, EditError> Document::set_command_name(NodeId node, std::string na
         },
         value.value);
     if (auto e = check_name(value)) return *e;
-    // A dimension is written bare or braced as the new name reads it.
+    // A dimension is written bare or braced as the new name reads it; one
+    // that reads back in either form reads back in the other. An empty one
+    // keeps its braces, the only form it has.
     if (!value.is<Node::Environment>()) {
         for (auto& slot : *value.args()) {
-            if (slot && std::holds_alternative<ast::ArgumentValue::Dimension>(slot->value.value) &&
-                !slot->kind.is_star() && slot->kind.as_delimited() == nullptr && slot->kind.as_paired() == nullptr &&
-                !std::holds_alternative<ast::ArgumentKind::Optional>(slot->kind.value)) {
-                slot->kind = dimension_slot_kind(*value.name());
-            }
+            if (!slot) continue;
+            const auto* d = std::get_if<ast::ArgumentValue::Dimension>(&slot->value.value);
+            const bool bare_or_braced = std::holds_alternative<ast::ArgumentKind::Mandatory>(slot->kind.value) ||
+                                        std::holds_alternative<ast::ArgumentKind::Group>(slot->kind.value);
+            if (d != nullptr && !d->value.empty() && bare_or_braced) slot->kind = dimension_slot_kind(*value.name());
         }
-        if (auto e = check_scalars(value)) return *e;
     }
-    if (auto e = check_item_before(ast_, *n, value)) return *e;
+    if (auto e = check_standing(standing_of(ast_, *n), value)) return *e;
+    // The content is read as the new name reads it: a text argument of a
+    // name that takes none is read as math. An edit that makes a node that
+    // read clean read with an error is refused.
+    const bool read_clean = reader != nullptr && !complaint_where_it_stands(*n, reader, nullptr);
+    std::string new_name(*value.name());
+    Ast::Step step(ast_);
     ast_.replace_node(*n, std::move(value));
+    if (read_clean) {
+        std::string text;
+        if (auto complaint = complaint_where_it_stands(*n, reader, &text)) {
+            const bool environment = ast_.kind(*n) == NodeKind::Environment;
+            return unread(quoted(environment ? "environment name" : "command name", new_name), text, *complaint);
+        }
+    }
+    step.commit();
     return {};
 }
 
-Expected<void, EditError> Document::set_arg(NodeId node, std::size_t index, ArgValue value) {
+Expected<void, EditError> Document::set_arg(NodeId node, std::size_t index, ArgValue value, const Reader* reader) {
     if (auto e = check_writable()) return *e;
     auto n = check_node_owner(node);
     if (!n) return n.error();
@@ -587,11 +733,15 @@ Expected<void, EditError> Document::set_arg(NodeId node, std::size_t index, ArgV
     // replaced; the displaced content is left detached, then freed.
     std::optional<ast::NodeId> old_content = slots[index]->value.content();
     Node replacement = ast_.node(*n);
+    const ast::Argument& slot = *(*replacement.args())[index];
+    if (const auto scalar = scalar_of(*built)) {
+        if (auto e = unreadable(check_scalar(slot.kind, *scalar, false))) return *e;
+    }
     (*replacement.args())[index]->value = std::move(*built);
-    if (auto e = check_scalars(replacement)) return *e;
-    if (auto e = check_item_before(ast_, *n, replacement)) return *e;
+    if (auto e = check_standing(standing_of(ast_, *n), replacement)) return *e;
     Ast::Step step(ast_);
     ast_.replace_node(*n, std::move(replacement));
+    if (auto e = read_back(*n, reader)) return *e;
     if (old_content && ast_.contains(*old_content) && *old_content != ast_.root() &&
         ast_.is_detached_root(*old_content)) {
         ast_.remove_detached(*old_content);

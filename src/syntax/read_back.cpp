@@ -353,8 +353,12 @@ bool kind_reads_back(ScalarValue::Kind kind, std::string_view text, const std::v
 
 }  // namespace
 
-Unreadable check_scalar(const syntax_node::ArgumentKind& kind, const ScalarValue& value) {
+Unreadable check_scalar(const syntax_node::ArgumentKind& kind, const ScalarValue& value, bool allow_empty) {
     const std::string_view what = kind_name(value.kind);
+    if (!allow_empty && value.kind != ScalarValue::Kind::Delimiter && value.kind != ScalarValue::Kind::Column &&
+        value.text.empty()) {
+        return refuse(what, value.text, "an empty value reads back only where its command allows none");
+    }
     const bool mandatory = std::holds_alternative<syntax_node::ArgumentKind::Mandatory>(kind.value);
     if (value.kind == ScalarValue::Kind::Delimiter) {
         if (auto why = check_delimiter(*value.delimiter)) return why;

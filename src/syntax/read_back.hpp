@@ -51,7 +51,10 @@ struct ScalarValue {
     std::string_view text;                              // all but Delimiter
     const syntax_node::Delimiter* delimiter = nullptr;  // Delimiter
 };
-Unreadable check_scalar(const syntax_node::ArgumentKind& kind, const ScalarValue& value);
+// An empty value reads back only in a slot that allows none (`\genfrac`'s
+// `{}`), which only the command's knowledge tells: a tree may hold one where
+// the parser found it, an edit may not make one.
+Unreadable check_scalar(const syntax_node::ArgumentKind& kind, const ScalarValue& value, bool allow_empty);
 // A delimiter written bare: after `\left`, or as the value of a slot.
 Unreadable check_delimiter(const syntax_node::Delimiter& delimiter);
 

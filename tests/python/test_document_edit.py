@@ -44,9 +44,14 @@ def attached(doc, *chars):
 
 
 def edit_create_text(doc):
-    doc.append_child(doc.root(), doc.create_text(""))
+    # An empty text may be made; where it stands it would read back as nothing.
+    empty = doc.create_text("")
+    assert empty.kind() == "Text" and empty.text() == ""
+    with pytest.raises(quorvel.ParseError, match="empty text reads back as nothing"):
+        doc.append_child(doc.root(), empty)
+    doc.append_child(doc.root(), doc.create_text("a"))
     doc.append_child(doc.root(), doc.create_active_space())
-    return [{"Text": ""}, "ActiveSpace"]
+    return [{"Text": "a"}, "ActiveSpace"]
 
 
 def edit_create_group_text(doc):

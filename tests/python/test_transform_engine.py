@@ -151,19 +151,22 @@ def test_transform_in_place(method):
 
 @pytest.mark.parametrize("method", ["transform", "transform_with_report"])
 @pytest.mark.parametrize(
-    "source, iterations, message, infix_renamed",
+    "source, iterations, message, with_argument",
     [
-        # What parses clean never leaves a consumed target: an edit does.
-        (r"\buildrel x \over y", 100, "contract violated", "atop"),
+        # What parses clean never carries arguments a rule does not expect:
+        # an edit does.
+        (r"x \gets y", 100, "should carry exactly 0 explicit argument slots", "gets"),
         (r"\ket{" * 8 + "x" + "}" * 8, 1, "max iterations", None),
         (r"\dv[{" * 40 + "1" + "}]{f}{x}" * 40, 100, "too complex to normalise", None),
     ],
 )
-def test_failed_transform_leaves_the_document(method, source, iterations, message, infix_renamed):
+def test_failed_transform_leaves_the_document(method, source, iterations, message, with_argument):
     engine = TransformEngine("faithful")
     document = engine.parse(source, max_group_depth=256)["document"]
-    if infix_renamed is not None:
-        document.set_command_name(document.root().children()[0], infix_renamed)
+    if with_argument is not None:
+        group = document.create_group("math")
+        document.append_child(group, document.create_char("z"))
+        document.append_child(document.root(), document.create_command(with_argument, [{"kind": "Math", "node": group}]))
     before = document.to_latex()
     with pytest.raises(TransformError, match=message):
         getattr(engine, method)(document, rewrite={"max_iterations": iterations})

@@ -1,0 +1,83 @@
+#include "facade/read_back.hpp"
+
+#include <utility>
+
+#include "facade/parser.hpp"
+#include "parse/parse.hpp"
+#include "syntax/internal_error.hpp"
+
+namespace quorvel::facade {
+
+ContextReader::ContextReader(std::shared_ptr<const parse::ParseContext> context) : context_(std::move(context)) {
+    // `\text{...}` reads its one argument as text content.
+    const auto* text = context_->lookup_command("text", syntax::ContentMode::Math);
+    reads_text_ = text != nullptr && text->args.size() == 1 && text->args[0].required &&
+                  text->args[0].kind == knowledge::ArgValueKind::TextContent;
+}
+
+namespace {
+
+std::string_view kind_words(syntax::NodeKind kind) {
+    switch (kind) {
+        case syntax::NodeKind::Command: return "a command";
+        case syntax::NodeKind::Infix: return "an infix";
+        case syntax::NodeKind::Declarative: return "a declarative";
+        case syntax::NodeKind::Environment: return "an environment";
+        case syntax::NodeKind::Char: return "a character";
+        case syntax::NodeKind::Text: return "a text";
+        case syntax::NodeKind::Group: return "a group";
+        default: return "another node";
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> ContextReader::complaint(std::string_view text, syntax::ContentMode mode,
+                                                    const syntax::ast::Node& node) const {
+    std::string wrapped;
+    if (mode == syntax::ContentMode::Text) {
+        if (!reads_text_) return std::nullopt;
+        wrapped.reserve(text.size() + 7);
+        wrapped.append("\\text{").append(text).append("}");
+        text = wrapped;
+    }
+    parse::ParseOutcome outcome = parse::parse_source(*context_, text, parse::ParseConfig{});
+    if (!outcome.diagnostics.empty()) return "with an error: " + outcome.diagnostics.front().message;
+    if (!outcome.document) return std::string("as nothing");
+    // The first item read: the formula's, or the `\text` argument's.
+    const syntax::document::Document& read = *outcome.document;
+    const syntax::Ast& ast = read.ast();
+    std::optional<syntax::ast::NodeId> first;
+    const auto first_of = [&](syntax::ast::NodeId list) -> std::optional<syntax::ast::NodeId> {
+        const auto children = ast.children(list);
+        if (children.empty()) return std::nullopt;
+        return children.front();
+    };
+    first = first_of(ast.root());
+    if (first && mode == syntax::ContentMode::Text) {
+        const auto* args = ast.node(*first).args();
+        const auto content = args != nullptr && !args->empty() && (*args)[0] ? (*args)[0]->value.content() : std::nullopt;
+        first = content && ast.node(*content).is<syntax::ast::Node::Group>() ? first_of(*content) : content;
+    }
+    if (!first) return std::string("as nothing");
+    const syntax::ast::Node& got = ast.node(*first);
+    const syntax::ast::Name* name = node.name();
+    if (got.kind() != node.kind() || (name != nullptr && *got.name() != *name)) {
+        std::string out = "as ";
+        out += kind_words(got.kind());
+        if (got.name() != nullptr) out += std::string(" \\") + std::string(*got.name());
+        return out;
+    }
+    return std::nullopt;
+}
+
+const std::shared_ptr<const parse::ParseContext>& default_parse_context() {
+    static const std::shared_ptr<const parse::ParseContext> context = [] {
+        auto parser = ParserBuilder().build();
+        if (!parser) syntax::internal_error("the default packages must build a parser");
+        return parser->shared_context();
+    }();
+    return context;
+}
+
+}  // namespace quorvel::facade
