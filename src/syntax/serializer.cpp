@@ -509,8 +509,7 @@ private:
     // whether that one ended in a control word.
     [[gnu::always_inline]] void end_token(std::size_t start, SpacingClass cls, TokenKind kind, ContentMode mode) {
         if (out_.size() > start) {
-            if (start == last_end_ && is_ascii_letter(out_[start]) &&
-                (last_end_ == unit_end_ || last_ends_control_word())) [[unlikely]]
+            if (start == last_end_ && is_ascii_letter(out_[start]) && last_ends_control_word()) [[unlikely]]
                 out_.insert(start++, ' ');
             last_start_ = start;
             last_end_ = out_.size();
@@ -1137,7 +1136,6 @@ private:
             std::size_t start = begin_token(rule_t(outer, true));
             out_.append(std::string_view(dimension->value));
             end_token(start, SpacingClass::ControlWord, TokenKind::Raw, outer);
-            unit_end_ = out_.size();
             return;
         }
         if (const auto* name = std::get_if<V::CSName>(&value);
@@ -1336,9 +1334,6 @@ private:
     // Where the last non-empty token starts and ends.
     std::size_t last_start_ = 0;
     std::size_t last_end_ = std::string::npos;
-    // Where the last bare dimension ends: a letter glued to it would extend
-    // its unit.
-    std::size_t unit_end_ = std::string::npos;
     std::size_t bar_arguments_ = 0;  // arguments between two bars around the next token
     bool scanned_ = false;  // the nodes were searched for unpaired braces
     std::unordered_set<std::uint32_t> unpaired_;  // nodes that hold an Error snippet with an unpaired brace
