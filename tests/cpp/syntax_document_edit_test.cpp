@@ -433,7 +433,9 @@ TEST(DocumentEdit, NamesThatReadBack) {
         EXPECT_EQ(outcome(f.doc.create_environment(c.name, {}, f.grp())), as_environment);
         EXPECT_EQ(outcome(f.doc.set_command_name(f.frac, c.name)), as_command);
         EXPECT_EQ(outcome(f.doc.set_command_name(f.env, c.name)), as_environment);
-        if (!c.command && !c.environment) EXPECT_EQ(f.latex(), before);
+        if (!c.command && !c.environment) {
+            EXPECT_EQ(f.latex(), before);
+        }
         EXPECT_EQ(Document::from_syntax(root({command(c.name, {})})).has_value(), c.command);
         EXPECT_EQ(Document::from_syntax(root({environment(c.name, math({}))})).has_value(), c.environment);
 

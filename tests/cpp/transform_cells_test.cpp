@@ -174,7 +174,8 @@ Census census(const syntax::Ast& ast) {
     // Each node with whether its list is a body (the formula's is).
     std::vector<std::pair<NodeId, bool>> stack{{ast.root(), true}};
     while (!stack.empty()) {
-        const auto [id, in_body] = stack.back();
+        const NodeId id = stack.back().first;
+        const bool in_body = stack.back().second;  // a lambda captures no structured binding before clang 16
         stack.pop_back();
         const Node& node = ast.node(id);
         if (node.ends_cell()) {
