@@ -165,7 +165,8 @@ TEST(FacadeParser, CommandsReadWithoutARecordOfTheirOwnAreLookedUp) {
         SCOPED_TRACE(c.name);
         for (const ContentMode mode : {ContentMode::Math, ContentMode::Text}) {
             SCOPED_TRACE(mode == ContentMode::Math ? "math" : "text");
-            const bool read = c.mode == AllowedMode::Both || (c.mode == AllowedMode::Math) == (mode == ContentMode::Math);
+            const bool read =
+                c.mode == AllowedMode::Both || (c.mode == AllowedMode::Math) == (mode == ContentMode::Math);
             const auto command = lone_command(parser, c.name, mode);
             ASSERT_TRUE(command.has_value());
             EXPECT_EQ(command->known, read);

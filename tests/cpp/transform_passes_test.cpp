@@ -190,9 +190,9 @@ TEST(TransformPassesLowering, MathAndTextCommands) {
             {"a dissolved group hands on more states than are kept",
              src(R"(x{{\bf a\rm b\it c\sf d\scriptstyle e}}y)"),
              R"(x\mathbf{a}\mathrm{b}\mathit{c}\mathsf{d}{\scriptstyle\mathsf{e}}y)",
-             row(BOLD, "1.0/0.0/0.1") + ", math_font:VARIANT.MATHITALIC 1.0/0.0/0.1, math_font:VARIANT.NORMAL 1.0/0.0/0.1, "
-                                       "math_font:VARIANT.SANSSERIF 1.0/0.0/0.2, math_style:S 1.0/0.0/1.0, "
-                                       "eliminated_empty_segments=1"},
+             row(BOLD, "1.0/0.0/0.1") + ", math_font:VARIANT.MATHITALIC 1.0/0.0/0.1, math_font:VARIANT.NORMAL "
+                                       "1.0/0.0/0.1, math_font:VARIANT.SANSSERIF 1.0/0.0/0.2, "
+                                       "math_style:S 1.0/0.0/1.0, eliminated_empty_segments=1"},
             {"a prefix whose value comes back after more states", src(R"(\mathbf{{\rm a\it b\sf c\tt d\bf e}})"),
              R"(\mathrm{a}\mathit{b}\mathsf{c}\mathtt{d}\mathbf{e})",
              row(BOLD, "1.1/0.0/0.1") + ", math_font:VARIANT.MATHITALIC 1.0/0.0/0.1, math_font:VARIANT.MONOSPACE "

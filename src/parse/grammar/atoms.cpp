@@ -139,7 +139,8 @@ bool Grammar::braced_group(ContentMode mode, TrackedNode& out) {
 
 bool Grammar::escaped_symbol(TrackedNode& out) {
     const SpannedToken* t = in_.peek();
-    if (t == nullptr || t->token.kind() != TokenKind::ControlSeq || !knowledge::is_escaped_character(t->token.name())) {
+    if (t == nullptr || t->token.kind() != TokenKind::ControlSeq ||
+        !knowledge::is_escaped_character(t->token.name())) {
         in_.expect(pattern::kEscapedSymbol);
         return false;
     }
