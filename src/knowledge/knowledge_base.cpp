@@ -27,6 +27,8 @@ std::span<const std::string_view> single_package(PackageName package) {
 
 constexpr std::string_view kRuntimeList[1] = {RUNTIME_PACKAGE};
 
+constexpr ActiveCommandRecord kEscapedAmpersand{{}, "", "&", {}, {}, CommandKind::Prefix, AllowedMode::Both};
+
 // Records allowed only in the other mode are not imported.
 bool excluded(AllowedMode allowed, ContentMode mode) {
     return mode == ContentMode::Math ? allowed == AllowedMode::Text : allowed == AllowedMode::Math;
@@ -109,6 +111,10 @@ Expected<KnowledgeBase, PackageLoadError> KnowledgeBase::try_build_from_packages
     return kb;
 }
 
+const ActiveCommandRecord* escaped_command(std::string_view name) noexcept {
+    return name == kEscapedAmpersand.name ? &kEscapedAmpersand : nullptr;
+}
+
 void KnowledgeBase::reserve_for(std::span<const BuiltinPackage* const> packages, ContentMode mode) {
     std::size_t commands = 0, environments = 0, characters = 0, delimiters = 0;
     auto count = [mode](const auto& list) {
@@ -126,6 +132,7 @@ void KnowledgeBase::reserve_for(std::span<const BuiltinPackage* const> packages,
     characters_.reserve(characters);
     character_commands_.reserve(characters);
     delimiters_.reserve(delimiters);
+    delimiter_commands_.reserve(delimiters);
     command_index_.reserve(commands);
     environment_index_.reserve(environments);
     character_index_.reserve(characters);
@@ -139,7 +146,7 @@ void KnowledgeBase::import_package(const BuiltinPackage& package, std::span<cons
     for (const BuiltinCharacterSpec* spec : package.characters)
         if (!excluded(spec->allowed_mode, mode)) insert_builtin_character_with_package(*spec, from);
     for (const BuiltinDelimiterSpec* spec : package.delimiters)
-        if (!excluded(spec->allowed_mode, mode)) insert_builtin_delimiter_with_package(*spec, from.front());
+        if (!excluded(spec->allowed_mode, mode)) insert_builtin_delimiter_with_package(*spec, from);
     for (const BuiltinCommandSpec* spec : package.commands)
         if (!excluded(spec->allowed_mode, mode)) import_or_merge_builtin_command_with_package(*spec, from);
     for (const BuiltinEnvironmentSpec* spec : package.environments)
@@ -157,13 +164,16 @@ void KnowledgeBase::insert_builtin_character_with_package(const BuiltinCharacter
     active_commands_.insert_or_assign(spec.name, ActiveCommandSource{ActiveCommandSource::Kind::Character, view});
 }
 
-void KnowledgeBase::insert_builtin_delimiter_with_package(const BuiltinDelimiterSpec& spec, std::string_view package) {
-    upsert_delimiter_meta({spec.name, spec.text, package, spec.attributes, spec.allowed_mode, spec.control});
+void KnowledgeBase::insert_builtin_delimiter_with_package(const BuiltinDelimiterSpec& spec,
+                                                          std::span<const std::string_view> from) {
+    upsert_delimiter_meta({spec.name, spec.text, from.front(), spec.attributes, spec.allowed_mode, spec.control},
+                          from);
 }
 
-void KnowledgeBase::upsert_delimiter_meta(const ActiveDelimiterRecord& record) {
+void KnowledgeBase::upsert_delimiter_meta(const ActiveDelimiterRecord& record, std::span<const std::string_view> from) {
     const auto index = static_cast<std::uint32_t>(delimiters_.size());
     delimiters_.push_back(record);
+    delimiter_commands_.push_back({{}, "", record.name, {}, from, CommandKind::Prefix, AllowedMode::Math});
     delimiter_index_[record.control ? 1 : 0].insert_or_assign(record.name, index);
 }
 
@@ -265,7 +275,7 @@ std::optional<ArgSpecParseError> KnowledgeBase::insert_environment(const Environ
 
 void KnowledgeBase::insert_delimiter_control(std::string_view name) {
     if (lookup_delimiter(name, true)) return;
-    upsert_delimiter_meta({own_text(name), "", RUNTIME_PACKAGE, {}, AllowedMode::Both, true});
+    upsert_delimiter_meta({own_text(name), "", RUNTIME_PACKAGE, {}, AllowedMode::Both, true}, kRuntimeList);
 }
 
 bool KnowledgeBase::remove_command_by_name(std::string_view name) {
@@ -331,6 +341,11 @@ const ActiveCharacterRecord* KnowledgeBase::lookup_character(std::string_view na
 const ActiveDelimiterRecord* KnowledgeBase::lookup_delimiter(std::string_view name, bool control) const noexcept {
     const auto it = delimiter_index_[control ? 1 : 0].find(name);
     return it == nullptr ? nullptr : &delimiters_[it->second];
+}
+
+const ActiveCommandRecord* KnowledgeBase::lookup_delimiter_command(std::string_view name) const noexcept {
+    const auto it = delimiter_index_[1].find(name);
+    return it == nullptr ? nullptr : &delimiter_commands_[it->second];
 }
 
 }  // namespace quorvel::knowledge

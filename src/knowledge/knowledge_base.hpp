@@ -40,6 +40,18 @@ struct ActiveCommandRecord {
     AllowedMode allowed_mode = AllowedMode::Math;
 };
 
+// The control symbols TeX's reader takes as the characters they escape, in
+// either mode and whatever the packages: `\#`, `\$`, `\%`, `\&`, `\_`, `\{`
+// and `\}`.
+constexpr bool is_escaped_character(std::string_view name) noexcept {
+    return name.size() == 1 && std::string_view("#$%&_{}").find(name[0]) != std::string_view::npos;
+}
+
+// Each reads as the character it escapes but `\&`, which stays a command
+// without arguments in either mode: the character `&` would end a cell
+// wherever the tree goes. Its record; nullptr for any other name.
+const ActiveCommandRecord* escaped_command(std::string_view name) noexcept;
+
 struct ActiveEnvironmentRecord {
     std::span<const ArgSpec> args;
     std::string_view argspec;
@@ -135,6 +147,10 @@ public:
     const ActiveEnvironmentRecord* lookup_env(std::string_view name) const noexcept;
     const ActiveCharacterRecord* lookup_character(std::string_view name) const noexcept;
     const ActiveDelimiterRecord* lookup_delimiter(std::string_view name, bool control) const noexcept;
+    // A delimiter written as a control sequence (`\|`, `\langle`) that math
+    // reads where no command takes its name: it answers as a prefix command
+    // without arguments, allowed in math.
+    const ActiveCommandRecord* lookup_delimiter_command(std::string_view name) const noexcept;
     // The names of every command record of `kind`, active or not.
     std::vector<std::string_view> command_names_of_kind(CommandKind kind) const;
 
@@ -151,12 +167,13 @@ private:
     void import_package(const BuiltinPackage& package, std::span<const std::string_view> from, syntax::ContentMode mode);
     void insert_builtin_character_with_package(const BuiltinCharacterSpec& spec,
                                                std::span<const std::string_view> from);
-    void insert_builtin_delimiter_with_package(const BuiltinDelimiterSpec& spec, std::string_view package);
+    void insert_builtin_delimiter_with_package(const BuiltinDelimiterSpec& spec,
+                                               std::span<const std::string_view> from);
     void import_or_merge_builtin_command_with_package(const BuiltinCommandSpec& spec,
                                                       std::span<const std::string_view> from);
     void import_or_merge_builtin_environment_with_package(const BuiltinEnvironmentSpec& spec,
                                                           std::span<const std::string_view> from);
-    void upsert_delimiter_meta(const ActiveDelimiterRecord& record);
+    void upsert_delimiter_meta(const ActiveDelimiterRecord& record, std::span<const std::string_view> from);
     void point_command(std::string_view name, std::uint32_t index);
 
     std::string_view own_text(std::string_view text);
@@ -166,6 +183,7 @@ private:
     std::vector<ActiveCommandRecord> commands_;
     std::vector<ActiveCharacterRecord> characters_;
     std::vector<ActiveDelimiterRecord> delimiters_;
+    std::vector<ActiveCommandRecord> delimiter_commands_;  // one for each of delimiters_
     std::vector<ActiveCommandRecord> character_commands_;
     std::vector<ActiveEnvironmentRecord> environments_;
     NameMap<std::uint32_t> command_index_;

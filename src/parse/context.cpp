@@ -157,8 +157,14 @@ knowledge::Expected<std::shared_ptr<const ParseContext>, ContextBuildError> Pars
     return std::shared_ptr<const ParseContext>(std::move(ctx));
 }
 
+const ActiveCommandRecord* ParseContext::lookup_command(std::string_view name, ContentMode mode) const noexcept {
+    if (const auto* record = knowledge(mode).lookup_command(name)) return record;
+    if (const auto* record = knowledge::escaped_command(name)) return record;
+    return mode == ContentMode::Math ? math_->lookup_delimiter_command(name) : nullptr;
+}
+
 bool ParseContext::knows_command_name(std::string_view name) const noexcept {
-    return math_->lookup_command(name) || text_->lookup_command(name);
+    return lookup_command(name, ContentMode::Math) || lookup_command(name, ContentMode::Text);
 }
 bool ParseContext::knows_env_name(std::string_view name) const noexcept {
     return math_->lookup_env(name) || text_->lookup_env(name);

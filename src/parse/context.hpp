@@ -119,9 +119,10 @@ public:
     const MutationSummary& mutations() const noexcept { return mutations_; }
     std::uint64_t id() const noexcept { return id_; }
 
-    const ActiveCommandRecord* lookup_command(std::string_view name, ContentMode mode) const noexcept {
-        return knowledge(mode).lookup_command(name);
-    }
+    // What the parser reads `\name` as in that mode: a command of the
+    // knowledge, else `\&`, else in math a delimiter written as a control
+    // sequence (see knowledge::escaped_command, lookup_delimiter_command).
+    const ActiveCommandRecord* lookup_command(std::string_view name, ContentMode mode) const noexcept;
     const ActiveCommandRecord* lookup_explicit_command(std::string_view name, ContentMode mode) const noexcept {
         return knowledge(mode).lookup_explicit_command(name);
     }

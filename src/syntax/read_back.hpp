@@ -30,6 +30,15 @@ bool is_control_sequence_name(std::string_view name);
 // backslashes or other one-character tokens).
 bool is_environment_name(std::string_view name);
 
+// Whether TeX's reader skips the white space after `\name`: it does after a
+// control word and a control space, whose names that white space only ends;
+// after any other control symbol it is a space.
+inline bool skips_space_after(std::string_view name) noexcept {
+    if (name.empty()) return false;
+    const unsigned char c = static_cast<unsigned char>(name.front());
+    return ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c == ' ' || c == '\t';
+}
+
 // A command, declarative or infix name: one control sequence that the
 // reader takes for a command (`\%` is the character `%`, `\begin` opens
 // an environment).

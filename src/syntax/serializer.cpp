@@ -1346,7 +1346,7 @@ private:
     std::size_t last_start_ = 0;
     std::size_t last_end_ = std::string::npos;
     // Where the last bare dimension ends: a letter glued to it would extend
-    // its unit.
+    // its unit. In text content nothing else spaces a letter from it.
     std::size_t unit_end_ = std::string::npos;
     std::size_t bar_arguments_ = 0;  // arguments between two bars around the next token
     bool scanned_ = false;  // the nodes were searched for unpaired braces

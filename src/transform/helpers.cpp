@@ -3,6 +3,8 @@
 #include <string>
 #include <utility>
 
+#include "knowledge/knowledge_base.hpp"
+
 namespace quorvel::transform::helpers {
 
 namespace {
@@ -27,7 +29,7 @@ ArgumentValue content(NodeId node, ContentKind kind) {
 Node bare_command_node(std::string_view name) { return Node::Command{std::string(name), {}, true}; }
 
 Node bare_symbol_node(std::string_view name) {
-    if (name.size() == 1 && std::string_view("#$%&_{}").find(name[0]) != std::string_view::npos)
+    if (knowledge::is_escaped_character(name) && knowledge::escaped_command(name) == nullptr)
         return Node::Char{static_cast<char32_t>(name[0])};
     return bare_command_node(name);
 }

@@ -12,8 +12,8 @@ namespace quorvel::transform::helpers {
 // A known Command with that name and no slots.
 syntax::ast::Node bare_command_node(std::string_view name);
 
-// A control symbol standing on its own, as the parser reads it: `\{` and the
-// other escaped characters are that character, any other name a bare command.
+// A control symbol standing on its own, as the parser reads it: an escaped
+// character (`\{`) is that character, `\&` and any other name a bare command.
 syntax::ast::Node bare_symbol_node(std::string_view name);
 
 // A known Command with that name holding `args` (taken over, not copied).

@@ -124,6 +124,92 @@ TEST(FacadeParser, LookupsFollowTheContentMode) {
     EXPECT_TRUE(parser.knows_character_name("alpha"));
 }
 
+// ---- Control sequences read as commands -------------------------------------
+
+// The command the parser makes of `\name` alone in that mode (in text, as
+// the whole of a `\text` argument); none where it makes anything else.
+std::optional<syntax::SyntaxNode::Command> lone_command(const facade::Parser& parser, const std::string& name,
+                                                        ContentMode mode) {
+    using syntax::SyntaxNode;
+    const std::string control = "\\" + name;
+    const auto result = parser.parse_with(mode == ContentMode::Math ? control : "\\text{" + control + "}", {});
+    if (!result.document || !result.diagnostics.empty()) return std::nullopt;
+    const SyntaxNode tree = result.document->to_syntax();
+    const std::vector<SyntaxNode>* list = &std::get<SyntaxNode::Root>(tree.value).children;
+    if (mode == ContentMode::Text) {
+        const auto& text = std::get<SyntaxNode::Command>(list->at(0).value);
+        list = &std::get<SyntaxNode::Group>(text.args.at(0)->value.content()->value).children;
+    }
+    if (list->size() != 1) return std::nullopt;
+    const auto* command = std::get_if<SyntaxNode::Command>(&list->front().value);
+    if (command == nullptr) return std::nullopt;
+    return *command;
+}
+
+// A name the parser reads as a command with no arguments of its own, known
+// in the modes given: `\&` whatever the packages, a delimiter written as a
+// control sequence in math alone.
+struct SymbolCase {
+    std::string name;
+    knowledge::AllowedMode mode;
+};
+
+TEST(FacadeParser, CommandsReadWithoutARecordOfTheirOwnAreLookedUp) {
+    using knowledge::AllowedMode;
+    const facade::Parser parser = build(ParserBuilder());
+    const SymbolCase cases[] = {
+        {"&", AllowedMode::Both},     {"|", AllowedMode::Math},      {"langle", AllowedMode::Math},
+        {"vert", AllowedMode::Math},  {"lbrace", AllowedMode::Math}, {"Updownarrow", AllowedMode::Math},
+    };
+    for (const SymbolCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const ContentMode mode : {ContentMode::Math, ContentMode::Text}) {
+            SCOPED_TRACE(mode == ContentMode::Math ? "math" : "text");
+            const bool read =
+                c.mode == AllowedMode::Both || (c.mode == AllowedMode::Math) == (mode == ContentMode::Math);
+            const auto command = lone_command(parser, c.name, mode);
+            ASSERT_TRUE(command.has_value());
+            EXPECT_EQ(command->known, read);
+            const knowledge::ActiveCommandRecord* record = parser.lookup_command(c.name, mode);
+            ASSERT_EQ(record != nullptr, read);
+            if (!read) continue;
+            EXPECT_EQ(record->name, c.name);
+            EXPECT_EQ(record->kind, knowledge::CommandKind::Prefix);
+            EXPECT_TRUE(record->args.empty());
+            EXPECT_EQ(record->argspec, "");
+            EXPECT_EQ(record->allowed_mode, c.mode);
+        }
+        EXPECT_TRUE(parser.knows_command_name(c.name));
+    }
+    // With no packages `\&` is still read as a command, and no delimiter is.
+    const facade::Parser bare = build(std::move(ParserBuilder().empty_knowledge()));
+    EXPECT_TRUE(bare.knows_command_name("&"));
+    EXPECT_FALSE(bare.knows_command_name("|"));
+    EXPECT_EQ(lone_command(bare, "|", ContentMode::Math)->known, false);
+}
+
+// Every control symbol (and control space) the parser reads as a command
+// is known to the lookups exactly where the parser marks it known.
+TEST(FacadeParser, LookupsAgreeWithTheParserOnEveryControlSymbol) {
+    const facade::Parser parser = build(ParserBuilder());
+    std::size_t commands = 0;
+    for (char c = ' '; c <= '~'; ++c) {
+        if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') continue;
+        const std::string name(1, c);
+        bool known = false;
+        for (const ContentMode mode : {ContentMode::Math, ContentMode::Text}) {
+            const auto command = lone_command(parser, name, mode);
+            if (!command || !command->args.empty()) continue;
+            ++commands;
+            known = known || command->known;
+            EXPECT_EQ(parser.lookup_command(name, mode) != nullptr, command->known)
+                << "\\" << name << (mode == ContentMode::Math ? " in math" : " in text");
+        }
+        EXPECT_TRUE(!known || parser.knows_command_name(name)) << "\\" << name;
+    }
+    EXPECT_GT(commands, 20u);
+}
+
 // ---- Completeness of a parse ------------------------------------------------
 
 struct CompletenessCase {

@@ -395,7 +395,9 @@ TEST_P(SmallBudgetSkipEquivalence, OneStepRunsOutOnlyWhereTokenByTokenDoes) {
     EXPECT_EQ(failures, 0u);
     // The larger budget is still small enough that walking runs out where
     // jumping does not; at the smallest both run out on nearly every fault.
-    if (GetParam() >= 64) EXPECT_GT(walk_alone, 0u);
+    if (GetParam() >= 64) {
+        EXPECT_GT(walk_alone, 0u);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Budgets, SmallBudgetSkipEquivalence, ::testing::Values(2u, 64u));

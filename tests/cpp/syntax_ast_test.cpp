@@ -435,14 +435,15 @@ TEST(SyntaxAst, RefusedEdits) {
          [](Fixture& f) {
              auto [cut, inner, x, top] = cut_beside(f.ast);
              f.ast.append_child(inner, f.ast.detach(top));
-             return [&f, cut, x] { f.ast.append_child(x, cut); };
+             // Copied by name: a lambda captures no structured binding before clang 16.
+             return [&f, cut = cut, x = x] { f.ast.append_child(x, cut); };
          },
          "Cannot create an ancestor cycle"},
         {"a cut node under its old place, moved under it",
          [](Fixture& f) {
              auto [cut, inner, x, top] = cut_beside(f.ast);
              f.ast.append_child(cut, f.ast.detach(top));
-             return [&f, cut, x] { f.ast.append_child(x, cut); };
+             return [&f, cut = cut, x = x] { f.ast.append_child(x, cut); };
          },
          "Cannot create an ancestor cycle"},
         // The place a cut leaves is an empty group, a leaf: put inside the

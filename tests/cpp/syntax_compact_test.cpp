@@ -53,7 +53,8 @@ TEST(SyntaxCompact, StringKeepsEveryLength) {
         }
         // Assigning a part of itself.
         CompactString self(want);
-        self = self;
+        const CompactString& same = self;
+        self = same;
         expect_holds(self, want);
         if (!want.empty()) {
             self = self.view().substr(1);

@@ -442,7 +442,9 @@ TEST(DocumentEdit, NamesThatReadBack) {
         EXPECT_PRED1(as_environment, outcome(f.doc.create_environment(c.name, {}, f.grp())));
         EXPECT_PRED1(as_command, outcome(f.doc.set_command_name(f.frac, c.name)));
         EXPECT_PRED1(as_environment, outcome(f.doc.set_command_name(f.env, c.name)));
-        if (!c.command && !c.environment) EXPECT_EQ(f.latex(), before);
+        if (!c.command && !c.environment) {
+            EXPECT_EQ(f.latex(), before);
+        }
         EXPECT_EQ(Document::from_syntax(root({command(c.name, {})})).has_value(), c.command);
         EXPECT_EQ(Document::from_syntax(root({environment(c.name, math({}))})).has_value(), c.environment);
 

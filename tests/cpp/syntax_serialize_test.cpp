@@ -427,6 +427,8 @@ TEST(Serialize, DimensionSlots) {
         {"first in a compact group", root({math(dimension(sn::ArgumentKind::Mandatory{}, "1mu", {ch(U'x')}))}),
          compact_all(), "{\\kern 1mu x}"},
         {"in text", text_root(dimension(sn::ArgumentKind::Mandatory{}, "1pt", {text("b")})), {}, "\\kern 1pt b"},
+        {"in text, before a non-letter", text_root(dimension(sn::ArgumentKind::Mandatory{}, "1pt", {text(".")})), {},
+         "\\kern 1pt."},
         {"empty mandatory braced", root(dimension(sn::ArgumentKind::Mandatory{}, "", {ch(U'x')})), {},
          "\\kern {} x"},
         {"group braced", root(dimension(sn::ArgumentKind::Group{}, "1em", {ch(U'x')})), {}, "\\kern {1em} x"},

@@ -77,6 +77,13 @@ const testing::ProfileCase CASES[] = {
      {R"(\substack { \mathrm { x } \\ y })", R"(\begin {subarray} {c} \mathrm { x } \\ y \end {subarray})", nullptr,
       nullptr}},
     {R"(\bf x & y \\ z)", {R"(\mathbf { x } & y \\ z)", nullptr, nullptr, nullptr}},
+    // A group holding a cell end keeps its braces, though a prefix body
+    // inside it held the cell end: dissolved, its rows would be the body's.
+    // Braces that stay keep their cell end from the group around them.
+    {R"(\bf \substack{{\displaystyle x \mathbf{a \\ b}}})",
+     {R"(\mathbf { \substack { { \displaystyle x a \\ b } } })",
+      R"(\mathbf { \begin {subarray} {c} { \displaystyle x a \\ b } \end {subarray} })", nullptr, nullptr}},
+    {R"(y {\rm x {\bf a & b}} z)", {R"(y \mathrm { x { \mathbf { a & b } } } z)", nullptr, nullptr, nullptr}},
     // The character `\&` ends no cell, and is written as it was.
     {R"(\bf a \& b)", {R"(\mathbf { a \& b })", nullptr, nullptr, nullptr}},
     {R"({\bf a \& b \over c})", {R"(\frac { \mathbf { a \& b } } { \mathbf { c } })", nullptr, nullptr, nullptr}},
@@ -167,7 +174,8 @@ Census census(const syntax::Ast& ast) {
     // Each node with whether its list is a body (the formula's is).
     std::vector<std::pair<NodeId, bool>> stack{{ast.root(), true}};
     while (!stack.empty()) {
-        const auto [id, in_body] = stack.back();
+        const NodeId id = stack.back().first;
+        const bool in_body = stack.back().second;  // a lambda captures no structured binding before clang 16
         stack.pop_back();
         const Node& node = ast.node(id);
         if (node.ends_cell()) {

@@ -48,6 +48,10 @@ const Case CASES[] = {
      R"(\mathsf { \begin {matrix} \mathsf { x } \end {matrix} })"},
     {R"(\sf \begin{pmatrix} a & \sf b \end{pmatrix})", R"(\mathsf { \begin {pmatrix} a & \mathsf { b } \end {pmatrix} })",
      R"(\mathsf { \left ( \begin {matrix} a & \mathsf { b } \end {matrix} \right ) })"},
+    {R"(\bf \text{$a \\ \bf b$})", R"(\mathbf { \text {$a \\ \mathbf { b }$} })",
+     R"(\mathbf { \text {$a \\ \mathbf { b }$} })"},
+    {R"(\bf x \left( a & \bf b \right))", R"(\mathbf { x \left ( a & \mathbf { b } \right ) })",
+     R"(\mathbf { x \left ( a & \mathbf { b } \right ) })"},
     // Braces around a style switch.
     {R"(a < {\scriptstyle b})", R"(a < { \scriptstyle b })", R"(a < \scriptstyle b)"},
     {R"(a + {\scriptstyle b})", R"(a + { \scriptstyle b })", R"(a + \scriptstyle b)"},

@@ -185,6 +185,19 @@ TEST(TransformPassesLowering, MathAndTextCommands) {
             {"environment body", src(R"(\begin{matrix}\bf a\end{matrix})"), R"(\begin{matrix}\mathbf{a}\end{matrix})",
              row(BOLD, "1.0/0.0/0.1")},
             {"nothing to lower", src(R"(\frac{a}{b}+\text{c d})"), R"(\frac{a}{b}+\text{c d})", ""},
+            // Past a few states a task's pairs are looked at one by one; a
+            // group or body that leaves them hands that on with them.
+            {"a dissolved group hands on more states than are kept",
+             src(R"(x{{\bf a\rm b\it c\sf d\scriptstyle e}}y)"),
+             R"(x\mathbf{a}\mathrm{b}\mathit{c}\mathsf{d}{\scriptstyle\mathsf{e}}y)",
+             row(BOLD, "1.0/0.0/0.1") + ", math_font:VARIANT.MATHITALIC 1.0/0.0/0.1, math_font:VARIANT.NORMAL "
+                                       "1.0/0.0/0.1, math_font:VARIANT.SANSSERIF 1.0/0.0/0.2, "
+                                       "math_style:S 1.0/0.0/1.0, eliminated_empty_segments=1"},
+            {"a prefix whose value comes back after more states", src(R"(\mathbf{{\rm a\it b\sf c\tt d\bf e}})"),
+             R"(\mathrm{a}\mathit{b}\mathsf{c}\mathtt{d}\mathbf{e})",
+             row(BOLD, "1.1/0.0/0.1") + ", math_font:VARIANT.MATHITALIC 1.0/0.0/0.1, math_font:VARIANT.MONOSPACE "
+                                       "1.0/0.0/0.1, math_font:VARIANT.NORMAL 1.0/0.0/0.1, math_font:VARIANT.SANSSERIF "
+                                       "1.0/0.0/0.1, eliminated_empty_segments=1"},
         },
         lower);
 }

@@ -510,7 +510,9 @@ TEST(ReadBack, RoundsAfterFlatteningInTheReport) {
         std::uint64_t applied = 0;
         for (const auto& stat : reported->report.rewrite.rules) {
             applied += stat.applied;
-            if (c.rule != nullptr && stat.key.name == c.rule) EXPECT_EQ(stat.applied, 1u);
+            if (c.rule != nullptr && stat.key.name == c.rule) {
+                EXPECT_EQ(stat.applied, 1u);
+            }
         }
         EXPECT_EQ(applied, c.rule == nullptr ? 0u : 1u);
         EXPECT_EQ(reported->report.rewrite.iterations, c.iterations);

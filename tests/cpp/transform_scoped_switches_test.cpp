@@ -83,7 +83,9 @@ TEST(ScopedSwitches, ReproducersAtEveryProfile) {
             SCOPED_TRACE(PROFILE_NAMES[p]);
             const auto output = normalised(engine(p), r.source);
             ASSERT_TRUE(output.has_value()) << "does not normalise";
-            if (p < kRenderingKept) EXPECT_EQ(*output, r.kept);
+            if (p < kRenderingKept) {
+                EXPECT_EQ(*output, r.kept);
+            }
             EXPECT_EQ(fault(engine(p), *output), "");
         }
     }

@@ -249,9 +249,10 @@ TEST(TransformWork, FailedTransformLeavesTheDocument) {
         for (std::size_t p = 0; p < PROFILE_NAMES.size(); ++p) {
             const facade::TransformEngine& e = engine(p);
             auto document = parse(e, row.source, false);
-            if (row.infix_renamed != nullptr)
+            if (row.infix_renamed != nullptr) {
                 ASSERT_TRUE(document.set_command_name(document.handle(document.ast().children(document.ast().root())[0]),
                                                       row.infix_renamed));
+            }
             const syntax::SyntaxNode before = document.to_syntax();
             const std::size_t nodes = document.ast().node_count();
             transform::TransformOptions options = e.default_transform_options();

@@ -12,10 +12,6 @@ using syntax::syntax_node::GroupKind;
 
 namespace {
 
-bool is_escapable(std::string_view name) {
-    return name.size() == 1 && std::string_view("#$%&_{}").find(name[0]) != std::string_view::npos;
-}
-
 // A group past the depth limit: skipped to the matching `}` (or the end of
 // input), with an Error node in its place; the parse goes on after it. Out of
 // line, so that the groups that nest keep a small frame.
@@ -143,18 +139,17 @@ bool Grammar::braced_group(ContentMode mode, TrackedNode& out) {
 
 bool Grammar::escaped_symbol(TrackedNode& out) {
     const SpannedToken* t = in_.peek();
-    if (t == nullptr || t->token.kind() != TokenKind::ControlSeq || !is_escapable(t->token.name())) {
+    if (t == nullptr || t->token.kind() != TokenKind::ControlSeq ||
+        !knowledge::is_escaped_character(t->token.name())) {
         in_.expect(pattern::kEscapedSymbol);
         return false;
     }
     in_.bump();
-    // `\&` stays the control symbol it is: a `&` character would end a
-    // cell wherever the tree goes, as the bare `&` does.
-    const char c = t->token.name()[0];
-    if (c == '&') {
-        set_leaf(out, SyntaxNode::Command{"&", {}, true}, t->span);
+    const std::string_view name = t->token.name();
+    if (knowledge::escaped_command(name) != nullptr) {
+        set_leaf(out, SyntaxNode::Command{std::string(name), {}, true}, t->span);
     } else {
-        set_leaf(out, SyntaxNode::Char{static_cast<char32_t>(c)}, t->span);
+        set_leaf(out, SyntaxNode::Char{static_cast<char32_t>(name[0])}, t->span);
     }
     return true;
 }
@@ -162,7 +157,7 @@ bool Grammar::escaped_symbol(TrackedNode& out) {
 bool Grammar::delimiter_control_command(TrackedNode& out) {
     const SpannedToken* t = in_.peek();
     if (t == nullptr || t->token.kind() != TokenKind::ControlSeq ||
-        math_kb_.lookup_delimiter(t->token.name(), true) == nullptr) {
+        math_kb_.lookup_delimiter_command(t->token.name()) == nullptr) {
         in_.expect(pattern::kBareDelimiterControl);
         return false;
     }

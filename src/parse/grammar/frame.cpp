@@ -4,6 +4,7 @@
 
 #include "parse/grammar/grammar.hpp"
 #include "parse/grammar/stack_guard.hpp"
+#include "syntax/read_back.hpp"
 
 namespace quorvel::parse::grammar {
 
@@ -216,28 +217,14 @@ bool Grammar::text_item_in(TrackedNode& out) {
 
 // ---- Text group content -----------------------------------------------------------
 
-namespace {
-
-// Whether TeX's reader skips the white space after the token: it does after
-// a control word and a control space, whose names it ends that way; after
-// a control symbol, a brace or a character the space is one.
-bool skips_space_after(const Token& token) noexcept {
-    if (token.kind() != TokenKind::ControlSeq) return false;
-    const std::string_view name = token.name();
-    if (name.empty()) return false;
-    const unsigned char c = static_cast<unsigned char>(name.front());
-    return ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c == ' ' || c == '\t';
-}
-
-}  // namespace
-
 // White space between the last item and the end of the content is left by
 // the items that do not end in a text chunk; it is a space TeX sets, unless
 // the item ended in a control word.
 void Grammar::closing_space(std::size_t at, DecomposedChildren& out) {
     const SpannedToken* first = in_.token_at(at);
     if (at == 0 || first == nullptr || first->token.kind() != TokenKind::Whitespace) return;
-    if (skips_space_after(in_.token_at(at - 1)->token)) return;
+    const Token& last = in_.token_at(at - 1)->token;
+    if (last.kind() == TokenKind::ControlSeq && syntax::skips_space_after(last.name())) return;
     // The white space stays unread: the caller's reading of the stop, and
     // of a failure there, is as it was.
     TrackedNode space;

@@ -24,8 +24,7 @@ bool Grammar::text_atom(bool paren_recover, TrackedNode& out) {
         // a failure in its arguments is the atom's; the names of the other
         // control-sequence forms keep their alternatives.
         const std::string_view name = t->token.name();
-        const bool escaped = name.size() == 1 && std::string_view("#$%&_{}").find(name[0]) != std::string_view::npos;
-        if (name != "(" && name != "begin" && !escaped) {
+        if (name != "(" && name != "begin" && !knowledge::is_escaped_character(name)) {
             if (const auto* rec = text_kb_.lookup_command(name)) {
                 if (rec->kind == knowledge::CommandKind::Declarative) return declarative_command(ContentMode::Text, out);
                 if (rec->kind == knowledge::CommandKind::Prefix) return prefix_command(ContentMode::Text, out);

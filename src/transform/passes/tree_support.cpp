@@ -1,5 +1,6 @@
 #include "transform/passes/tree_support.hpp"
 
+#include "syntax/read_back.hpp"
 #include "util/utf8.hpp"
 
 namespace quorvel::transform::passes::support {
@@ -50,10 +51,7 @@ bool is_bare_control_word(const syntax::ast::Node& node) {
     if (!node.is<syntax::ast::Node::Command>() && !node.is<syntax::ast::Node::Declarative>()) return false;
     for (const auto& arg : *node.args())
         if (arg) return false;
-    const std::string_view name = *node.name();
-    if (name.empty()) return false;
-    const unsigned char c = static_cast<unsigned char>(name.front());
-    return ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c == ' ' || c == '\t';
+    return syntax::skips_space_after(*node.name());
 }
 
 bool is_lone_math_shift(const syntax::Ast& ast, syntax::ast::NodeId id) {

@@ -306,19 +306,13 @@ bool prime_would_not_read_back(const syntax::Ast& ast, NodeId node, Braces brace
 }
 
 // Whether a line break at `node` breaks the line: in the formula's own
-// list (or that of inline math the root holds), as the item or the base of
-// one. Anywhere else it ends up in a box of its own (a cell, a group, an
-// argument), where TeX's penalty does nothing.
+// list, as the item or the base of one. Anywhere else it ends up in a box
+// of its own (a cell, a group, an argument, a formula inside text), where
+// TeX's penalty does nothing.
 bool breaks_the_line(const syntax::Ast& ast, NodeId node) {
     const syntax::ParentLink* link = ast.parent_link(node);
     if (link != nullptr && link->slot.kind() == Slot::Kind::ScriptBase) link = ast.parent_link(link->parent);
-    if (link == nullptr || !link->slot.is_group_child()) return false;
-    const Node& list = ast.node(link->parent);
-    if (list.is<Node::Root>()) return true;
-    const auto* group = list.get_if<Node::Group>();
-    if (group == nullptr || !group->kind.is_inline_math()) return false;
-    const syntax::ParentLink* up = ast.parent_link(link->parent);
-    return up != nullptr && up->slot.is_group_child() && ast.node(up->parent).is<Node::Root>();
+    return link != nullptr && link->slot.is_group_child() && ast.node(link->parent).is<Node::Root>();
 }
 
 // `\break` and `\newline` become `\\` where they break the line; anywhere
