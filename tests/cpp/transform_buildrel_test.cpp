@@ -88,6 +88,14 @@ const testing::ProfileCase CASES[] = {
      {R"(\buildrel { a } \sqrt { \frac { b } { c d } } \over =)",
       R"(\mathrel { \mathop { \mspace {0mu} = } \limits ^ { a \sqrt { \frac { b } { c d } } } })",
       R"(\mathrel { \mathop { \mspace {0mu} = } ^ { a \sqrt { \frac { b } { c d } } } })", nullptr}},
+    // The relation is one token or group: scripts and primes read with it
+    // are the relation's the macro builds.
+    {R"(\buildrel a \over =^2)",
+     {R"(\buildrel { a } \over = ^ { 2 })", R"(\mathrel { \mathop { \mspace {0mu} = } \limits ^ { a } } ^ { 2 })",
+      R"(\mathrel { \mathop { \mspace {0mu} = } ^ { a } } ^ { 2 })", nullptr}},
+    {R"(\buildrel a \over x'_1 y)",
+     {R"(\buildrel { a } \over x _ { 1 }' y)", R"(\mathrel { \mathop { \mspace {0mu} x } \limits ^ { a } } _ { 1 }' y)",
+      R"(\mathrel { \mathop { \mspace {0mu} x } ^ { a } } _ { 1 }' y)", nullptr}},
     // The `\over` after a braced top is the `\buildrel`'s, the tail after
     // its relation a list of its own.
     {R"(\buildrel{a\over b}\over c {\it})",
@@ -171,10 +179,11 @@ constexpr std::array<std::string_view, 8> PLACES{
     "{\\bf @}", "\\sqrt{@}"};
 
 // Shapes a second batch adds: a braced top that holds an infix, a relation
-// that is a braced `\buildrel` or a row end, a tail that holds nothing once
-// normalised.
+// that is a braced `\buildrel`, a row end or scripted, a tail that holds
+// nothing once normalised.
 constexpr std::array<std::string_view, 3> MORE_TOPS{"{p \\over q}", "{p \\atop q}", "{\\frac ab}"};
-constexpr std::array<std::string_view, 3> MORE_RELS{"{\\buildrel b \\over =}", "\\\\", "{{\\displaystyle =}\\\\[}"};
+constexpr std::array<std::string_view, 4> MORE_RELS{"{\\buildrel b \\over =}", "\\\\", "{{\\displaystyle =}\\\\[}",
+                                                  "=^2"};
 constexpr std::array<std::string_view, 2> MORE_AROUND{"{\\it}", "{}"};
 
 class BuildrelMaker : testing::SeededPicker {
