@@ -88,6 +88,12 @@ const testing::ProfileCase CASES[] = {
      {R"(\buildrel { a } \sqrt { \frac { b } { c d } } \over =)",
       R"(\mathrel { \mathop { \mspace {0mu} = } \limits ^ { a \sqrt { \frac { b } { c d } } } })",
       R"(\mathrel { \mathop { \mspace {0mu} = } ^ { a \sqrt { \frac { b } { c d } } } })", nullptr}},
+    // A group whose declarative stands in the tail keeps its braces where
+    // the `\over` stays: without them the items before would join the top.
+    {R"(x{y \buildrel a \over b \rm c})",
+     {R"(x { y \buildrel { a } \over b \mathrm { c } })",
+      R"(x y \mathrel { \mathop { \mspace {0mu} b } \limits ^ { a } } \mathrm { c })",
+      R"(x y \mathrel { \mathop { \mspace {0mu} b } ^ { a } } \mathrm { c })", nullptr}},
     // The relation is one token or group: scripts and primes read with it
     // are the relation's the macro builds.
     {R"(\buildrel a \over =^2)",
@@ -180,18 +186,19 @@ constexpr std::array<std::string_view, 8> PLACES{
 
 // Shapes a second batch adds: a braced top that holds an infix, a relation
 // that is a braced `\buildrel`, a row end or scripted, a tail that holds
-// nothing once normalised.
+// nothing once normalised, a group after an item.
 constexpr std::array<std::string_view, 3> MORE_TOPS{"{p \\over q}", "{p \\atop q}", "{\\frac ab}"};
 constexpr std::array<std::string_view, 4> MORE_RELS{"{\\buildrel b \\over =}", "\\\\", "{{\\displaystyle =}\\\\[}",
                                                   "=^2"};
 constexpr std::array<std::string_view, 2> MORE_AROUND{"{\\it}", "{}"};
+constexpr std::array<std::string_view, 2> MORE_PLACES{"x{@}", "x^{y @}"};
 
 class BuildrelMaker : testing::SeededPicker {
 public:
     BuildrelMaker(std::uint64_t seed, bool more) : SeededPicker(seed), more_(more) {}
 
     std::string formula() {
-        const std::string_view place = choose(PLACES);
+        const std::string_view place = either(PLACES, MORE_PLACES);
         return testing::in_place(place, construction());
     }
 

@@ -704,10 +704,13 @@ private:
     // What a pair's node is of what keeps a group's braces (see
     // `support::member_marks`). A line break, bare or scripted, counts as a
     // cell end: it does nothing in a group and would break the line out of
-    // it.
+    // it. So does an infix (a `\buildrel`'s `\over`, before the tail a
+    // declarative may stand in): out of the group, its left operand would
+    // take the items before it.
     std::uint8_t marks_of(NodeId id) const {
         const Node* node = &ast_.node(id);
         std::uint8_t marks = support::member_marks(*node);
+        if (node->is<Node::Infix>()) marks |= support::kEndsCell;
         if (const auto* scripted = node->get_if<Node::Scripted>()) node = &ast_.node(scripted->base);
         if (support::is_line_break(*node)) marks |= support::kEndsCell;
         return marks;
