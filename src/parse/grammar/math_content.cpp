@@ -235,8 +235,8 @@ bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t cel
             // The macro takes a cell end for the relation as it takes one in
             // braces; a writer braces it, so it is held as that group.
             TrackedNode group;
-            set_group(group, ContentMode::Math, syntax::syntax_node::GroupKind::Implicit{}, std::move(right), in_.span_since(item_start),
-                      in_.token_count());
+            set_group(group, ContentMode::Math, syntax::syntax_node::GroupKind::Implicit{}, std::move(right),
+                      in_.span_since(item_start), in_.token_count());
             right = DecomposedChildren{};
             right.push(std::move(group));
         }

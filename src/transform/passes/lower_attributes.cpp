@@ -1583,8 +1583,7 @@ private:
     // would take its first token into an open slot (`\dv{}\bf{}`, or
     // `\braket(\displaystyle'` once the declarative leaves an empty base),
     // that pair goes into braces, or after a cell end this one (see
-    // `brace_last`); two texts that would
-    // join into a ligature are parted.
+    // `brace_last`); two texts that would join into a ligature are parted.
     void place(std::size_t i, std::size_t first, NodeId written, ContentMode mode, std::vector<NodeId>& into) {
         if (i == first) {
             into.push_back(written);
