@@ -487,6 +487,21 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"buildrel_needs_one_item", "{\\buildrel x \\over}",
              "math[!\"expected atom or script marker\"|\"{\\buildrel x \\over}\"!]",
              {"- 18..19 expected atom or script marker"}},
+        // The `\over` after a `\buildrel`'s braced argument is its own, an
+        // infix inside those braces a fraction; with nothing after it, it
+        // fails as when the argument has no braces.
+        Case{"buildrel_braced_infix_argument", "\\buildrel {a \\over b} \\over c {\\it}",
+             "math[over(\\buildrel{<over(a|b)>}|c) {\\it!decl}]", {}},
+        Case{"buildrel_braced_infix_needs_one_item", "{\\buildrel {a \\over b} \\over}",
+             "math[!\"expected atom or script marker\"|\"{\\buildrel {a \\over b} \\over}\"!]",
+             {"- 28..29 expected atom or script marker"}},
+        Case{"buildrel_braced_needs_one_item", "{\\buildrel {\\frac ab} \\over}",
+             "math[!\"expected atom or script marker\"|\"{\\buildrel {\\frac ab} \\over}\"!]",
+             {"- 27..28 expected atom or script marker"}},
+        // A cell end taken for the relation is held in the group its braces
+        // give, as it is written.
+        Case{"buildrel_cell_end_relation", "\\buildrel x \\over \\\\ y",
+             "math[over(\\buildrel{x}|<\\\\!(no*)[-]>) y]", {}},
         Case{"infix_dimension", "a \\above 2pt b", "math[above{L:2pt}(a|b)]", {}},
         Case{"infix_dimension_missing", "a \\above b", "", {"argument-validation 9..10 invalid dimension"}},
         Case{"infix_delimiters", "a \\abovewithdelims ( ] 1pt b", "math[abovewithdelims{D:(}{D:]}{L:1pt}(a|b)]", {}}),

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -87,6 +88,49 @@ const testing::ProfileCase CASES[] = {
      {R"(\buildrel { a } \sqrt { \frac { b } { c d } } \over =)",
       R"(\mathrel { \mathop { \mspace {0mu} = } \limits ^ { a \sqrt { \frac { b } { c d } } } })",
       R"(\mathrel { \mathop { \mspace {0mu} = } ^ { a \sqrt { \frac { b } { c d } } } })", nullptr}},
+    // A group whose declarative stands in the tail keeps its braces where
+    // the `\over` stays: without them the items before would join the top.
+    {R"(x{y \buildrel a \over b \rm c})",
+     {R"(x { y \buildrel { a } \over b \mathrm { c } })",
+      R"(x y \mathrel { \mathop { \mspace {0mu} b } \limits ^ { a } } \mathrm { c })",
+      R"(x y \mathrel { \mathop { \mspace {0mu} b } ^ { a } } \mathrm { c })", nullptr}},
+    // The relation is one token or group: scripts and primes read with it
+    // are the relation's the macro builds.
+    {R"(\buildrel a \over =^2)",
+     {R"(\buildrel { a } \over = ^ { 2 })", R"(\mathrel { \mathop { \mspace {0mu} = } \limits ^ { a } } ^ { 2 })",
+      R"(\mathrel { \mathop { \mspace {0mu} = } ^ { a } } ^ { 2 })", nullptr}},
+    {R"(\buildrel a \over x'_1 y)",
+     {R"(\buildrel { a } \over x _ { 1 }' y)", R"(\mathrel { \mathop { \mspace {0mu} x } \limits ^ { a } } _ { 1 }' y)",
+      R"(\mathrel { \mathop { \mspace {0mu} x } ^ { a } } _ { 1 }' y)", nullptr}},
+    // The `\over` after a braced top is the `\buildrel`'s, the tail after
+    // its relation a list of its own.
+    {R"(\buildrel{a\over b}\over c {\it})",
+     {R"(\buildrel { \frac { a } { b } } \over c { })",
+      R"(\mathrel { \mathop { \mspace {0mu} c } \limits ^ { \frac { a } { b } } } { })",
+      R"(\mathrel { \mathop { \mspace {0mu} c } ^ { \frac { a } { b } } })", nullptr}},
+    // A relation that is a `\buildrel` in braces, or a cell end, keeps the
+    // braces it is written in.
+    {R"(\buildrel a \over {\buildrel b \over c})",
+     {R"(\buildrel { a } \over { \buildrel { b } \over c })",
+      R"(\mathrel { \mathop { \mspace {0mu} { \mathrel { \mathop { \mspace {0mu} c } \limits ^ { b } } } } \limits ^ { a } })",
+      R"(\mathrel { \mathop { \mspace {0mu} \mathrel { \mathop { \mspace {0mu} c } ^ { b } } } ^ { a } })", nullptr}},
+    {R"(x^{\buildrel a \over {\buildrel b \over c}})",
+     {R"(x ^ { \buildrel { a } \over { \buildrel { b } \over c } })",
+      R"(x ^ { \mathrel { \mathop { \mspace {0mu} { \mathrel { \mathop { \mspace {0mu} c } \limits ^ { b } } } } )"
+      R"(\limits ^ { a } } })",
+      R"(x ^ { \mathrel { \mathop { \mspace {0mu} \mathrel { \mathop { \mspace {0mu} c } ^ { b } } } ^ { a } } })", nullptr}},
+    {R"(\buildrel x \over\\ y)",
+     {R"(\buildrel { x } \over { \\ } y)", R"(\mathrel { \mathop { \mspace {0mu} \\ } \limits ^ { x } } y)",
+      R"(\mathrel { \mathop { \mspace {0mu} \\ } ^ { x } } y)", nullptr}},
+    {R"(\buildrel x \over{\\} y)",
+     {R"(\buildrel { x } \over { \\ } y)", R"(\mathrel { \mathop { \mspace {0mu} { \\ } } \limits ^ { x } } y)",
+      R"(\mathrel { \mathop { \mspace {0mu} { \\ } } ^ { x } } y)", nullptr}},
+    // A row end that would take the `[` after it keeps its cell: the `[`
+    // goes into braces, in the rule's output as in the source.
+    {R"(\buildrel x\over{{\displaystyle y}\\[})",
+     {R"(\buildrel { x } \over { { \displaystyle y } \\ [ })",
+      R"(\mathrel { \mathop { \mspace {0mu} { { \displaystyle y } \\ { [ } } } \limits ^ { x } })",
+      R"(\mathrel { \mathop { \mspace {0mu} { { \displaystyle y } \\ { [ } } } ^ { x } })", nullptr}},
 };
 
 TEST(Buildrel, InputsAtEveryProfile) {
@@ -140,12 +184,21 @@ constexpr std::array<std::string_view, 8> PLACES{
     "@", "{@}", "x^{@}", "\\frac{@}{2}", "\\begin{matrix} @ & c \\\\ d & e \\end{matrix}", "\\left( @ \\right)",
     "{\\bf @}", "\\sqrt{@}"};
 
+// Shapes a second batch adds: a braced top that holds an infix, a relation
+// that is a braced `\buildrel`, a row end or scripted, a tail that holds
+// nothing once normalised, a group after an item.
+constexpr std::array<std::string_view, 3> MORE_TOPS{"{p \\over q}", "{p \\atop q}", "{\\frac ab}"};
+constexpr std::array<std::string_view, 4> MORE_RELS{"{\\buildrel b \\over =}", "\\\\", "{{\\displaystyle =}\\\\[}",
+                                                  "=^2"};
+constexpr std::array<std::string_view, 2> MORE_AROUND{"{\\it}", "{}"};
+constexpr std::array<std::string_view, 2> MORE_PLACES{"x{@}", "x^{y @}"};
+
 class BuildrelMaker : testing::SeededPicker {
 public:
-    using SeededPicker::SeededPicker;
+    BuildrelMaker(std::uint64_t seed, bool more) : SeededPicker(seed), more_(more) {}
 
     std::string formula() {
-        const std::string_view place = choose(PLACES);
+        const std::string_view place = either(PLACES, MORE_PLACES);
         return testing::in_place(place, construction());
     }
 
@@ -155,16 +208,25 @@ private:
         std::string out;
         for (std::size_t i = 0, n = pick(3); i < n; ++i) {
             if (i > 0) out += ' ';
-            out += choose(AROUND);
+            out += either(AROUND, MORE_AROUND);
         }
         return out;
     }
 
+    // From `table`, or in the second batch as often from `more`.
+    template <std::size_t N, std::size_t M>
+    std::string_view either(const std::array<std::string_view, N>& table,
+                            const std::array<std::string_view, M>& more) {
+        return more_ && pick(2) == 0 ? choose(more) : choose(table);
+    }
+
+    bool more_;
+
     std::string construction() {
         const std::string before = around();
         const std::string after = around();
-        std::string top(choose(TOPS));
-        const std::string_view rel = choose(RELS);
+        std::string top(either(TOPS, MORE_TOPS));
+        const std::string_view rel = either(RELS, MORE_RELS);
         std::string core;
         if (pick(4) == 0) {
             // A `\buildrel` script; a superscript on its top would be a
@@ -186,9 +248,11 @@ private:
 };
 
 std::vector<std::string> generated() {
-    BuildrelMaker maker(65);
+    BuildrelMaker maker(65, false);
+    BuildrelMaker more(66, true);
     std::vector<std::string> out;
     for (std::size_t i = 0; i < 200; ++i) out.push_back(maker.formula());
+    for (std::size_t i = 0; i < 200; ++i) out.push_back(more.formula());
     return out;
 }
 

@@ -62,55 +62,6 @@ std::size_t buildrels_carried(const SyntaxNode& item) noexcept {
     return carried;
 }
 
-namespace {
-
-void collect_occurrences(std::string_view source, std::string_view word, std::size_t from,
-                         std::vector<std::size_t>& out) {
-    for (std::size_t at = source.find(word, from); at != std::string_view::npos; at = source.find(word, at + 1)) {
-        out.push_back(at);
-    }
-}
-
-// The greatest value in the ascending list whose word, `length` bytes long,
-// ends at or before `limit`; none when there is no such value.
-std::optional<std::size_t> last_before(const std::vector<std::size_t>& starts, std::size_t length,
-                                       std::size_t limit) {
-    if (limit < length) return std::nullopt;
-    auto it = std::upper_bound(starts.begin(), starts.end(), limit - length);
-    if (it == starts.begin()) return std::nullopt;
-    return *(it - 1);
-}
-
-constexpr std::string_view kBuildrel = "\\buildrel";
-constexpr std::string_view kInfixWords[] = {"\\over", "\\choose", "\\atop", "\\above"};
-
-}  // namespace
-
-BuildrelIndex::BuildrelIndex(std::string_view source) : source_(source) {}
-
-bool BuildrelIndex::has_buildrel_tail_before_over(std::size_t offset, std::size_t floor) const {
-    if (offset != 0 && (offset > source_.size() || !is_char_boundary(source_, offset))) return false;
-    if (!built_) {
-        collect_occurrences(source_, kBuildrel, 0, buildrel_);
-        // Each infix word is kept with its length so that only occurrences that
-        // end before the offset count.
-        for (std::string_view word : kInfixWords) {
-            std::vector<std::size_t> starts;
-            collect_occurrences(source_, word, 0, starts);
-            infix_words_.push_back(std::move(starts));
-        }
-        built_ = true;
-    }
-    const auto buildrel = last_before(buildrel_, kBuildrel.size(), offset);
-    if (!buildrel || *buildrel < floor) return false;
-    std::optional<std::size_t> greatest;
-    for (std::size_t i = 0; i < std::size(kInfixWords); ++i) {
-        const auto at = last_before(infix_words_[i], kInfixWords[i].size(), offset);
-        if (at && *at >= floor && (!greatest || *at > *greatest)) greatest = at;
-    }
-    return !greatest || *buildrel > *greatest;
-}
-
 // ---- Grammar: construction and small rules --------------------------------------------
 
 Grammar::Grammar(ParserState& state, Input& input)
@@ -119,8 +70,7 @@ Grammar::Grammar(ParserState& state, Input& input)
       math_kb_(state.context().knowledge(ContentMode::Math)),
       text_kb_(state.context().knowledge(ContentMode::Text)),
       recover_(!state.config().abort_on_error),
-      reject_unknown_(state.config().reject_unknown),
-      buildrel_(state.source()) {}
+      reject_unknown_(state.config().reject_unknown) {}
 
 bool Grammar::control_seq(std::string_view name, PatternId label) {
     const SpannedToken* t = in_.peek();

@@ -86,27 +86,6 @@ private:
     bool last_was_space_ = false;
 };
 
-// The textual `\buildrel` test before an infix `\over` at `offset`: true when
-// the last "\buildrel" in the source before the offset comes after the last
-// "\over", "\choose", "\atop" and "\above" there (or none of those occurs).
-// Precomputes the occurrences once, so each test is a pair of binary searches.
-class BuildrelIndex {
-public:
-    explicit BuildrelIndex(std::string_view source);
-    // Looks at the source from byte `floor` on only: a re-parsed argument sees
-    // only its own text. Every argument of a parse asks the index of the whole
-    // source, so that it is built once however deep the arguments nest.
-    bool has_buildrel_tail_before_over(std::size_t offset, std::size_t floor = 0) const;
-
-private:
-    std::string_view source_;
-    // Built on the first test: start offsets, ascending, of "\buildrel" and of
-    // each of the four infix words.
-    mutable bool built_ = false;
-    mutable std::vector<std::size_t> buildrel_;
-    mutable std::vector<std::vector<std::size_t>> infix_words_;
-};
-
 // Which math content a rule reads: with or without item recovery, and whether
 // it also stops before \) (the content of \(...\) inside text).
 struct MathContentKind {
@@ -214,7 +193,6 @@ public:
     void share_argument_session(const Grammar& parent) noexcept {
         argument_session_ = std::shared_ptr<ArgumentSession>(std::shared_ptr<ArgumentSession>(),
                                                              parent.argument_session_.get());
-        buildrel_index_ = parent.buildrel_index_;
     }
     bool delimited_group(TrackedNode& out);
     bool environment(ContentMode mode, TrackedNode& out);
@@ -290,8 +268,9 @@ private:
     // `\buildrel` construction whose tail the caller must read.
     static constexpr std::size_t kNoTail = static_cast<std::size_t>(-1);
     bool content_level(MathContentKind kind, RuleScope& scope, DecomposedChildren& out, std::size_t& tail);
-    // Whether a cell's left items hold a `\buildrel`, which only the `\over`
-    // that ends them closes, and the span of its item.
+    // Whether a cell's left items hold a `\buildrel`, and the span of its
+    // item: only the `\over` that ends them closes it, and that `\over` is
+    // no infix but the end of the macro's first argument.
     struct OpenBuildrel {
         bool open = false;
         Span span;
@@ -300,7 +279,7 @@ private:
     bool note_buildrel(const TrackedNode& item, OpenBuildrel& buildrel);
     bool unclosed_buildrel(RuleScope& scope, Span span);
     bool infix_step(MathContentKind kind, RuleScope& scope, std::size_t cell_start, DecomposedChildren& left,
-                    OpenBuildrel& buildrel, DecomposedChildren& out, std::size_t& tail);
+                    const OpenBuildrel& buildrel, DecomposedChildren& out, std::size_t& tail);
     bool buildrel_tails(MathContentKind kind, RuleScope& outer, std::size_t tail, DecomposedChildren& out);
 
     struct ScriptedParts;
@@ -371,10 +350,6 @@ private:
     const knowledge::KnowledgeBase& text_kb_;
     bool recover_;
     bool reject_unknown_;
-    // The index of this grammar's source, and the one its tests ask: that of
-    // the whole source, for the grammar of a re-parse.
-    BuildrelIndex buildrel_;
-    const BuildrelIndex* buildrel_index_ = &buildrel_;
     std::shared_ptr<ArgumentSession> argument_session_;
     Contents contents_ = Contents::Own;
     const DecomposedChildren* top_ = nullptr;

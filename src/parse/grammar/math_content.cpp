@@ -196,8 +196,7 @@ bool Grammar::buildrel_tails(MathContentKind kind, RuleScope& outer, std::size_t
 }
 
 bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t cell_start, DecomposedChildren& left,
-                         OpenBuildrel& buildrel, DecomposedChildren& out, std::size_t& tail) {
-    const std::size_t infix_pos = in_.pos();
+                         const OpenBuildrel& buildrel, DecomposedChildren& out, std::size_t& tail) {
     const SpannedToken* next = peek_after_ws();
     const knowledge::ActiveCommandRecord* record = nullptr;
     if (next != nullptr && next->token.kind() == TokenKind::ControlSeq) {
@@ -208,10 +207,6 @@ bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t cel
         out.append(std::move(left));
         return true;
     }
-
-    // The offset of the \buildrel test: where the text after the left operand begins.
-    const SpannedToken* at = in_.token_at(infix_pos);
-    const std::size_t infix_offset = at != nullptr ? at->span.start : in_.source_len();
 
     auto fail = [&](std::size_t rewind_to) {
         in_.rewind(rewind_to);
@@ -226,15 +221,25 @@ bool Grammar::infix_step(MathContentKind kind, RuleScope& scope, std::size_t cel
 
     // Right operand items are read by the guarded math item, without recovery.
     DecomposedChildren right;
-    if (head.name == "over" && buildrel_index_->has_buildrel_tail_before_over(infix_offset, in_.window_start())) {
+    if (head.name == "over" && buildrel.open) {
         // \buildrel top \over rel: exactly one right item, then the rest of the
         // content as a content of its own, which the caller reads after this
         // node (see `buildrel_tails`).
         const std::size_t item_start = in_.pos();
+        const bool cell_end = is_cell_separator(peek_after_ws());
         TrackedNode item;
         if (!math_item(item)) return fail(item_start);
         if (buildrels_carried(item.node) > 0) return unclosed_buildrel(scope, item.span);
         right.push(std::move(item));
+        if (cell_end) {
+            // The macro takes a cell end for the relation as it takes one in
+            // braces; a writer braces it, so it is held as that group.
+            TrackedNode group;
+            set_group(group, ContentMode::Math, syntax::syntax_node::GroupKind::Implicit{}, std::move(right),
+                      in_.span_since(item_start), in_.token_count());
+            right = DecomposedChildren{};
+            right.push(std::move(group));
+        }
         // A separator ends the cell, and the content reads on after it.
         const SpannedToken* t = peek_after_ws();
         if (!is_content_boundary(t) && !right_stop_after_ws(kind) && !is_cell_separator(t)) tail = in_.pos();

@@ -793,6 +793,12 @@ private:
     Outcome decide_in_slot(const Frame& frame, const Frame& parent, std::span<const Entry> entries, ContentMode mode) {
         const Slot::Kind slot = frame.slot->kind();
         if (entries.size() != 1) return Outcome::Keep;
+        // An infix or a cell end alone as an infix operand is written in
+        // braces, which read back as this group.
+        const Node& only = ast_.node(entries[0].node);
+        if ((slot == Slot::Kind::InfixLeft || slot == Slot::Kind::InfixRight) &&
+            (only.is<Node::Infix>() || only.ends_cell()))
+            return Outcome::Keep;
         if (slot == Slot::Kind::ScriptBase && guard(FlattenGuard::ScriptBase) && !is_atomic_base(entries[0])) {
             return keep(ReportCounter::ScriptBaseHit);
         }

@@ -704,10 +704,13 @@ private:
     // What a pair's node is of what keeps a group's braces (see
     // `support::member_marks`). A line break, bare or scripted, counts as a
     // cell end: it does nothing in a group and would break the line out of
-    // it.
+    // it. So does an infix (a `\buildrel`'s `\over`, before the tail a
+    // declarative may stand in): out of the group, its left operand would
+    // take the items before it.
     std::uint8_t marks_of(NodeId id) const {
         const Node* node = &ast_.node(id);
         std::uint8_t marks = support::member_marks(*node);
+        if (node->is<Node::Infix>()) marks |= support::kEndsCell;
         if (const auto* scripted = node->get_if<Node::Scripted>()) node = &ast_.node(scripted->base);
         if (support::is_line_break(*node)) marks |= support::kEndsCell;
         return marks;
@@ -1579,15 +1582,15 @@ private:
     // `first` on stand side by side. Where the pair before, last in `into`,
     // would take its first token into an open slot (`\dv{}\bf{}`, or
     // `\braket(\displaystyle'` once the declarative leaves an empty base),
-    // that pair goes into braces (see `brace_last`); two texts that would
-    // join into a ligature are parted.
+    // that pair goes into braces, or after a cell end this one (see
+    // `brace_last`); two texts that would join into a ligature are parted.
     void place(std::size_t i, std::size_t first, NodeId written, ContentMode mode, std::vector<NodeId>& into) {
         if (i == first) {
             into.push_back(written);
             return;
         }
         const Pair& before = pairs_[i - 1];
-        if (!into.empty() && into.back() == before.node) brace_last(into, written, mode);
+        if (!into.empty() && into.back() == before.node) written = brace_last(into, written, mode);
         if (mode == ContentMode::Text && would_join(before, pairs_[i]))
             into.push_back(new_group({}, GroupKind::Explicit{}, ContentMode::Text));
         into.push_back(written);
@@ -1595,15 +1598,19 @@ private:
 
     // Where the item last in `into` would take the first token of `next`
     // into an open slot, the item goes into braces, and so does each item
-    // before it that would take those braces.
-    void brace_last(std::vector<NodeId>& into, NodeId next, ContentMode mode) {
+    // before it that would take those braces. Returns `next` as it is to be
+    // written: in braces after a cell end (`\\{[}`), which in braces of
+    // its own would end no cell, and takes no brace.
+    NodeId brace_last(std::vector<NodeId>& into, NodeId next, ContentMode mode) {
         if (math_ == nullptr || text_ == nullptr || into.empty() || !takes(into.back(), support::lead_token(ast_, next)))
-            return;
+            return next;
+        if (ast_.node(into.back()).ends_cell()) return new_group({&next, 1}, GroupKind::Explicit{}, mode);
         const support::LeadToken brace{support::LeadToken::Kind::Brace, U'{', {}};
         std::size_t k = into.size() - 1;
         do {
             into[k] = new_group({&into[k], 1}, GroupKind::Explicit{}, mode);
         } while (k-- > 0 && takes(into[k], brace));
+        return next;
     }
 
     bool takes(NodeId item, support::LeadToken token) const {
@@ -1645,13 +1652,12 @@ private:
             declared_outside(run.state, written_, mode, across) != 0) {
             wrap_segment_with_canonical(run.state, written_, mode, across);
             const NodeId group = new_group(wrapped_, GroupKind::Explicit{}, placement);
-            brace_last(out_, group, placement);
-            out_.push_back(group);
+            out_.push_back(brace_last(out_, group, placement));
         } else {
             const std::uint8_t outside = wrap_segment_with_canonical(run.state, base, mode, across);
             for (Attr attr : axes_of(mode))
                 if ((outside & axis_bit(attr)) != 0) written_.set(attr, run.state.get(attr));
-            if (!wrapped_.empty()) brace_last(out_, wrapped_.front(), placement);
+            if (!wrapped_.empty()) wrapped_.front() = brace_last(out_, wrapped_.front(), placement);
             out_.insert(out_.end(), wrapped_.begin(), wrapped_.end());
         }
         chunk_.clear();

@@ -206,6 +206,20 @@ RuleResult BuildrelExpandRule::apply(RuleContext& ctx, NodeId node) const {
 
     buildrel_expand::OperatorAndAfter split = buildrel_expand::take_operator_and_after(ast, place.right);
     std::vector<NodeId> after = std::move(split.after);
+    // TeX takes one token or braced group for the relation: scripts and
+    // primes read with it go on the relation the macro builds.
+    std::optional<NodeId> rel_sub;
+    std::optional<NodeId> rel_sup;
+    if (const auto* scripted = ast.node(split.op).get_if<Node::Scripted>()) {
+        const NodeId base = scripted->base;
+        rel_sub = scripted->subscript;
+        rel_sup = scripted->superscript;
+        if (rel_sub) rel_sub = ast.take(*rel_sub);
+        if (rel_sup) rel_sup = ast.take(*rel_sup);
+        const NodeId scripts = split.op;
+        split.op = ast.take(base);
+        ast.remove_detached(scripts);
+    }
     // As plain TeX's `\mathop{\kern\z@ rel}`, a space of nothing before the
     // relation: a lone symbol as an operator's nucleus would be centred on
     // the axis, and a letter would move.
@@ -216,6 +230,7 @@ RuleResult BuildrelExpandRule::apply(RuleContext& ctx, NodeId node) const {
     const NodeId op = ast.implicit_math_group(spaced);
 
     NodeId stacked = ast.new_node(stacked_operator::helpers::stacked_operator_command(ast, "mathrel", op, top));
+    if (rel_sub || rel_sup) stacked = ast.new_node(Node::Scripted{stacked, rel_sub, rel_sup});
     if (position != node && slot != syntax::Slot::Kind::ScriptBase) {
         // A script `\buildrel` (`x^\buildrel a \over b`): the relation is
         // that script, and its item takes the infix's place.
