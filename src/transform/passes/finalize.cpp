@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "transform/passes/passes.hpp"
+#include "syntax/read_back.hpp"
 #include "transform/passes/tree_support.hpp"
 #include "util/work_count.hpp"
 
@@ -37,6 +38,17 @@ bool is_leaf(const Node& node) {
 // ends by skipping the white space after it; an error's snippet may.
 bool may_end_in_control_word(const Node& node) {
     return node.is<Node::Error>() || support::is_bare_control_word(node);
+}
+
+// Whether a letter written right after the item would continue its text: a
+// control word's name, or a unit written bare. The writer parts them with a
+// space, which the reader keeps as the start of the text after the item: a
+// text that starts with a letter there holds that space, so that it reads
+// back as it is.
+bool takes_name_end(const Node& before, std::string_view text) {
+    if (text.empty() || ((text.front() | 0x20) < 'a' || (text.front() | 0x20) > 'z')) return false;
+    if (!before.is<Node::Command>() && !before.is<Node::Declarative>()) return false;
+    return syntax::command_tail(std::string_view(*before.name()), *before.args()).letter;
 }
 
 // Whether the list ends in a text of spacing alone after a control word:
@@ -221,9 +233,10 @@ private:
     // Whether some run of texts is not one text already in canonical form.
     bool has_text_to_normalize(std::span<const NodeId> children) const {
         bool previous = false;
-        for (NodeId child : children) {
-            const auto* text = ast_.node(child).get_if<Node::Text>();
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            const auto* text = ast_.node(children[i]).get_if<Node::Text>();
             if (text != nullptr && (previous || text->value.empty() || needs_respacing(text->value))) return true;
+            if (text != nullptr && i > 0 && takes_name_end(ast_.node(children[i - 1]), text->value)) return true;
             previous = text != nullptr;
         }
         return false;
@@ -274,8 +287,10 @@ private:
             std::size_t end = i + 1;
             while (end < before_.size() && ast_.node(before_[end]).is<Node::Text>()) ++end;
             std::string normalized;
+            const bool name_end = i > 0 && takes_name_end(ast_.node(before_[i - 1]), first->value);
             if (end - i == 1) {
                 normalized = normalize_whitespace(first->value);
+                if (name_end) normalized.insert(0, 1, ' ');
                 if (!normalized.empty() && normalized == first->value) {
                     after_.push_back(before_[i++]);
                     continue;
@@ -284,6 +299,7 @@ private:
                 joined_.clear();
                 for (std::size_t k = i; k < end; ++k) joined_ += ast_.node(before_[k]).get_if<Node::Text>()->value;
                 normalized = normalize_whitespace(joined_);
+                if (name_end) normalized.insert(0, 1, ' ');
             }
             if (!normalized.empty()) after_.push_back(ast_.new_node(Node::Text{std::move(normalized)}));
             recorder_.count(ReportCounter::TextNormalizations);
@@ -356,6 +372,9 @@ bool holds_anything_to_finalize(const Ast& ast) {
         const std::span<const NodeId> siblings = ast.children(link->parent);
         const std::size_t next = link->slot.index() + 1;
         if (text != nullptr && ast.node(link->parent).is<Node::Group>() && ends_on_lone_spacing(ast, siblings))
+            return true;
+        if (text != nullptr && link->slot.index() > 0 &&
+            takes_name_end(ast.node(siblings[link->slot.index() - 1]), text->value))
             return true;
         return next < siblings.size() && ast.node(siblings[next]).kind() == node.kind();
     });
