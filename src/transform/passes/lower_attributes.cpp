@@ -702,16 +702,8 @@ private:
     }
 
     // What a pair's node is of what keeps a group's braces (see
-    // `support::member_marks`). A line break, bare or scripted, counts as a
-    // cell end: it does nothing in a group and would break the line out of
-    // it.
-    std::uint8_t marks_of(NodeId id) const {
-        const Node* node = &ast_.node(id);
-        std::uint8_t marks = support::member_marks(*node);
-        if (const auto* scripted = node->get_if<Node::Scripted>()) node = &ast_.node(scripted->base);
-        if (support::is_line_break(*node)) marks |= support::kEndsCell;
-        return marks;
-    }
+    // `support::member_marks`).
+    std::uint8_t marks_of(NodeId id) const { return support::member_marks(ast_, ast_.node(id)); }
 
     // Hands the detached nodes to the task on top as its items.
     void add_items(std::span<const NodeId> nodes) {
