@@ -60,6 +60,17 @@ struct RuleContext {
     syntax::ast::SecondaryMap<MatrixBody> matrix_bodies{};
     std::uint64_t matrix_builds = 0;
 
+    // Where the items of left operands of `\over` stand, as the line-break
+    // rule found them: in which operand, and whether before the item that is
+    // or carries the `\buildrel` that `\over` ends. No rule makes a
+    // `\buildrel`, so an item keeps its side while it stands in the operand;
+    // one not found there has the operand looked through again.
+    struct BuildrelSide {
+        syntax::ast::NodeId operand;
+        bool before = false;
+    };
+    syntax::ast::SecondaryMap<BuildrelSide> buildrel_sides{};
+
     // Per list of spacer names, the lists a spacing drop swept in a pass:
     // the pass of the last sweep of each, and where it ended (see
     // spacing_drop::helpers::drop_spacer).

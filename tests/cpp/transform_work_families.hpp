@@ -195,6 +195,20 @@ inline std::vector<Family> font_nests(std::size_t levels = 64) {
     };
 }
 
+// Line breaks that break no line, nested in groups alone in a fraction's
+// part or beside other items, between letters, and many in one operand of
+// an infix: each asks of its list and what holds it, never of those below.
+inline std::vector<Family> line_breaks(std::size_t levels = 64) {
+    return {
+        {"newline_alone_in_part", "{", "a\\newline", "}", kAll, levels, 0, "\\frac{", "}{x}"},
+        {"newline_beside", "{a\\newline ", "b", "}", kAll, levels},
+        {"break_between_letters", "{f\\break ", "i", "i}", kAll, levels},
+        {"newlines_before_buildrel", "", "z\\newline ", "", kAll, 0, 4 * levels, "", "\\buildrel a\\over ="},
+        {"breaks_in_numerator", "", "z\\break ", "", kAll, 0, 4 * levels, "{", "\\over b}"},
+        {"newlines_in_numerator", "", "z\\newline ", "", kAll, 0, 4 * levels, "{", "\\over b}"},
+    };
+}
+
 // One level of a random nesting.
 struct Layer {
     const char* open;

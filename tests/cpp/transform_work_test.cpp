@@ -163,6 +163,12 @@ INSTANTIATE_TEST_SUITE_P(FontNests, TransformWorkNests,
                              return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];
                          });
 
+INSTANTIATE_TEST_SUITE_P(LineBreaks, TransformWorkNests,
+                         ::testing::ValuesIn(cases(transform::families::line_breaks(256))),
+                         [](const auto& info) {
+                             return info.param.family.name + "_" + PROFILE_NAMES[info.param.profile];
+                         });
+
 // A report counts the prefixes whose value no content of the body keeps.
 // Over a body whose content takes more than a few states that is looked up
 // pair by pair, at a cost: a deep nest of such bodies ends at the bound, and

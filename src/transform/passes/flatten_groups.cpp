@@ -350,7 +350,7 @@ private:
     // Once or twice a node: kept inline, the growing path with it.
     [[gnu::always_inline, gnu::flatten]] void push_entry(const Entry& entry) { list_.push_back(entry); }
     [[gnu::always_inline]] std::uint8_t member_bits(const Frame& list, NodeId id, const Node& node) const {
-        const std::uint8_t marks = support::member_marks(node);
+        const std::uint8_t marks = support::member_marks(ast_, node);
         return list.track && (closes_of(id) & Closes) != 0 ? marks | MemberCloses : marks;
     }
 

@@ -702,18 +702,12 @@ private:
     }
 
     // What a pair's node is of what keeps a group's braces (see
-    // `support::member_marks`). A line break, bare or scripted, counts as a
-    // cell end: it does nothing in a group and would break the line out of
-    // it. So does an infix (a `\buildrel`'s `\over`, before the tail a
-    // declarative may stand in): out of the group, its left operand would
-    // take the items before it.
+    // `support::member_marks`), an infix counted as a cell end: out of the
+    // group (a `\buildrel`'s `\over`, before the tail a declarative may
+    // stand in), its left operand would take the items before it.
     std::uint8_t marks_of(NodeId id) const {
-        const Node* node = &ast_.node(id);
-        std::uint8_t marks = support::member_marks(*node);
-        if (node->is<Node::Infix>()) marks |= support::kEndsCell;
-        if (const auto* scripted = node->get_if<Node::Scripted>()) node = &ast_.node(scripted->base);
-        if (support::is_line_break(*node)) marks |= support::kEndsCell;
-        return marks;
+        const Node& node = ast_.node(id);
+        return support::member_marks(ast_, node) | (node.is<Node::Infix>() ? support::kEndsCell : 0);
     }
 
     // Hands the detached nodes to the task on top as its items.

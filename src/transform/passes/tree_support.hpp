@@ -47,7 +47,8 @@ inline bool is_fenced_environment(const syntax::ast::Node& node) {
 }
 
 // `\break` or `\newline`: a line break that TeX makes only in the formula's
-// own list; the rules write it `\\` there and take it out anywhere else.
+// own list; the rules write it `\\` there, and anywhere else take it out
+// where TeX sets the list alike without it.
 inline bool is_line_break(const syntax::ast::Node& node) {
     const auto* command = node.get_if<syntax::ast::Node::Command>();
     return command != nullptr && command->args.empty() && (command->name == "break" || command->name == "newline");
@@ -192,6 +193,15 @@ inline std::uint8_t member_marks(const syntax::ast::Node& node) {
     if (command == nullptr || command->name.size() > 2) return 0;
     if (node.ends_cell()) return kEndsCell;
     return command->args.empty() && (command->name == "(" || command->name == ")") ? kMathShift : 0;
+}
+// The same for a member of a math list, where a line break, bare or
+// scripted, counts as a cell separator: it does nothing in a group and would
+// break the line out of it.
+inline std::uint8_t member_marks(const syntax::Ast& ast, const syntax::ast::Node& node) {
+    using syntax::ast::Node;
+    const auto* scripted = node.get_if<Node::Scripted>();
+    const Node& item = scripted != nullptr ? ast.node(scripted->base) : node;
+    return member_marks(node) | (is_line_break(item) ? kEndsCell : 0);
 }
 
 // What a rule building a math list writes after `before` for `item`: the

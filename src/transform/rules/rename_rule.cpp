@@ -9,6 +9,7 @@
 #include "transform/passes/exposure.hpp"
 #include "transform/rule_context.hpp"
 #include "transform/rules/base/spacing_drop.hpp"
+#include "transform/rules/line_break.hpp"
 #include "transform/rules/spacing_support.hpp"
 
 namespace quorvel::transform {
@@ -305,43 +306,31 @@ bool prime_would_not_read_back(const syntax::Ast& ast, NodeId node, Braces brace
     }
 }
 
-// Whether a line break at `node` breaks the line: in the formula's own
-// list, as the item or the base of one. Anywhere else it ends up in a box
-// of its own (a cell, a group, an argument, a formula inside text), where
-// TeX's penalty does nothing.
-bool breaks_the_line(const syntax::Ast& ast, NodeId node) {
-    const syntax::ParentLink* link = ast.parent_link(node);
-    if (link != nullptr && link->slot.kind() == Slot::Kind::ScriptBase) link = ast.parent_link(link->parent);
-    return link != nullptr && link->slot.is_group_child() && ast.node(link->parent).is<Node::Root>();
-}
-
-// `\break` and `\newline` become `\\` where they break the line; anywhere
-// else `\break` does nothing and goes, and `\newline` leaves an empty group.
-// A row end is never read as a script base: the scripts of one move onto an
-// empty base after it, where TeX sets them. Bare, `\\` would take a `*` or
-// `[` after it, which the source's commands leave alone: a zero space below
-// the line, `\\[0pt]`, keeps it from them.
+// `\break` and `\newline` become `\\` where they break the line. Anywhere
+// else, where TeX sets the list alike without it, `\break` goes and
+// `\newline` leaves its empty box, an empty group; what follows, or that
+// group, must not fill an open slot of the item before. Otherwise the break
+// stays as written. A row end is never read as a script base: the scripts of
+// one move onto an empty base after it, where TeX sets them. Bare, `\\`
+// would take a `*` or `[` after it, which the source's commands leave alone:
+// a zero space below the line, `\\[0pt]`, keeps it from them.
 RuleResult replace_line_break(RuleContext& ctx, NodeId node) {
     syntax::Ast& ast = ctx.ast;
     using passes::support::LeadToken;
     Node empty_base = Node::Group{{}, syntax::ast::GroupKind::Implicit{}, ContentMode::Math};
-    if (!breaks_the_line(ast, node)) {
-        // `\newline` ends in an empty box, which TeX sets as an empty
-        // group: that stays. What follows, or the empty group left in its
-        // place, must not fill an open slot of the item before; where both
-        // would, the row end that fills none stays, as it always did.
+    if (!line_break::breaks_the_line(ctx, node)) {
+        if (!line_break::sets_alike_without(ctx, node)) return RuleOutcome::Skipped;
         const bool leaves_box = std::get<Node::Command>(ast.node(node).value).name == "newline";
         const syntax::ParentLink* link = ast.parent_link(node);
-        if (!leaves_box && link != nullptr && link->slot.is_group_child() &&
-            !base_rules::spacing_drop::helpers::removal_exposes_next(ctx, node)) {
+        if (!leaves_box && link != nullptr && link->slot.is_group_child()) {
+            if (base_rules::spacing_drop::helpers::removal_exposes_next(ctx, node)) return RuleOutcome::Skipped;
             ast.remove_node(node);
             return RuleOutcome::Applied;
         }
         const LeadToken brace{LeadToken::Kind::Brace, U'{', {}};
-        if (!passes::support::taken_by_item_before(ast, ctx.math, ctx.text, node, brace)) {
-            ast.replace_node_drop_detached_children(node, std::move(empty_base));
-            return RuleOutcome::Applied;
-        }
+        if (passes::support::taken_by_item_before(ast, ctx.math, ctx.text, node, brace)) return RuleOutcome::Skipped;
+        ast.replace_node_drop_detached_children(node, std::move(empty_base));
+        return RuleOutcome::Applied;
     }
     const LeadToken control{LeadToken::Kind::Control, 0, "\\"};
     if (passes::support::taken_by_item_before(ast, ctx.math, ctx.text, node, control)) return RuleOutcome::Skipped;
@@ -354,6 +343,7 @@ RuleResult replace_line_break(RuleContext& ctx, NodeId node) {
         const NodeId row_end = ast.new_node(helpers::linebreak_command_node());
         ast.replace_node(node, std::move(empty_base));
         ast.insert_child(list, at, row_end);
+        line_break::leave_operand(ast, row_end);
         return RuleOutcome::Applied;
     }
     ast.replace_node(node, helpers::linebreak_command_node());
@@ -364,6 +354,7 @@ RuleResult replace_line_break(RuleContext& ctx, NodeId node) {
             syntax::ast::Argument{syntax::ast::ArgumentKind::Optional{}, true, ArgumentValue::Dimension{"0pt"}};
         ast.replace_node(node, std::move(spaced));
     }
+    line_break::leave_operand(ast, node);
     return RuleOutcome::Applied;
 }
 
