@@ -318,6 +318,7 @@ struct Task {
     std::size_t edges_end = 0;
     std::optional<NodeId> placeholder;
     bool env_body = false;
+    bool argument = false;
     // Somewhere below an environment body.
     bool in_env = false;
     // List: a math list, whose cells are lowered one by one from its
@@ -355,6 +356,9 @@ struct SlotEdge {
     ContentMode mode;
     bool env_body;
     bool own_style;  // see `STYLE_AXIS`
+    // An argument: the writer puts its braces around the content, which
+    // reads back as the argument's list.
+    bool argument;
 };
 
 struct Run {
@@ -761,8 +765,8 @@ private:
                 case Slot::Kind::InfixRight: return;  // infix operands are never lowered
                 default: break;
             }
-            edges_.push_back(
-                {child, edge_mode, slot.kind() == Slot::Kind::EnvBody, slot.kind() != Slot::Kind::ScriptBase});
+            edges_.push_back({child, edge_mode, slot.kind() == Slot::Kind::EnvBody,
+                              slot.kind() != Slot::Kind::ScriptBase, slot.kind() == Slot::Kind::Argument});
         });
         if (edges_.size() == begin) return;
         const std::size_t end = edges_.size();
@@ -1020,7 +1024,11 @@ private:
             }
         }
         const State running = task.running;
-        if (const auto* group = node.get_if<Node::Group>(); group != nullptr && group->kind.is_explicit()) {
+        // A brace group that is all of an argument (a rule built it so) is
+        // written in the argument's braces and read back as its list: it is
+        // lowered as that list.
+        if (const auto* group = node.get_if<Node::Group>();
+            group != nullptr && group->kind.is_explicit() && !(task.kind == Kind::Slots && task.argument)) {
             push_explicit(id, running, mode);
             return;
         }
@@ -1124,11 +1132,37 @@ private:
 
     // Whether a slot's content is a math list of cells (`\substack`'s, a
     // plain TeX array's), which starts with no font as an alignment's body
-    // does, braced or not (see `push_canonicalize`).
-    bool holds_cell_end(NodeId id) const {
-        const auto* list = ast_.node(id).child_list();
-        return list != nullptr && std::any_of(list->begin(), list->end(),
-                                              [&](NodeId child) { return ast_.node(child).ends_cell(); });
+    // does, braced or not (see `push_canonicalize`). The brace groups and
+    // font prefix bodies in it are looked into: lowering takes a body into
+    // the list, and may write a cell end of the list in braces or a prefix
+    // of their own.
+    bool holds_cell_end(NodeId id) {
+        std::vector<NodeId>& walk = kept_.get().walk;
+        walk.clear();
+        const auto add_items = [&](NodeId list) {
+            if (const auto* children = ast_.node(list).child_list())
+                walk.insert(walk.end(), children->begin(), children->end());
+            else
+                walk.push_back(list);
+        };
+        add_items(id);
+        while (!walk.empty()) {
+            const Node& item = ast_.node(walk.back());
+            walk.pop_back();
+            ++util::work_count;
+            if (item.ends_cell()) return true;
+            if (const auto* group = item.get_if<Node::Group>()) {
+                if (group->kind.is_explicit() || group->kind.is_implicit())
+                    walk.insert(walk.end(), group->children.begin(), group->children.end());
+                continue;
+            }
+            const auto* command = item.get_if<Node::Command>();
+            if (command == nullptr || lookup_prefix_form(ContentMode::Math, command->name) == nullptr) continue;
+            const auto slot = single_mandatory_content(command->args);
+            if (slot && command->args[*slot]->value.content_mode() == ContentMode::Math)
+                add_items(*command->args[*slot]->value.content());
+        }
+        return false;
     }
 
     void start_slot(Task& task) {
@@ -1141,6 +1175,7 @@ private:
         task.mode = edge.mode;
         task.start = task.running = state;
         task.env_body = edge.env_body;
+        task.argument = edge.argument;
         task.after_control_word = false;  // each slot is a list of its own
         const NodeId placeholder = support::new_placeholder(ast_, edge.mode);
         ast_.replace_content_child(edge.child, placeholder);
