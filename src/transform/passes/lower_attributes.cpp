@@ -1318,8 +1318,7 @@ private:
         const Task& around = tasks_[tasks_.size() - 2];
         const bool in_prefix = around.kind == Kind::PrefixBody;
         const bool first = task.pairs_begin == around.cell_begin;
-        const bool followed =
-            around.cursor < around.items_end && !ast_.node(items_[around.cursor]).ends_cell();  // in its cell
+        const bool followed = content_follows(around);
         if (first && !followed && !in_prefix) return false;
         const ValueCode style = task.start.get(Attr::MathStyle);
         const auto switches = [&](const State& state) { return state.get(Attr::MathStyle) != style; };
@@ -1338,6 +1337,43 @@ private:
         const AtomClass before = atom_class(pairs_[task.pairs_begin - 1].node);
         return !(before == AtomClass::Ord || before == AtomClass::Open || before == AtomClass::Close) ||
                atom_class(pairs_[task.pairs_begin].node) != AtomClass::Ord;
+    }
+
+    // Whether content follows, in its cell, the item `around` collected
+    // last: declaratives, and prefixes of nothing else, govern nothing and
+    // go.
+    bool content_follows(const Task& around) {
+        for (std::size_t i = around.cursor; i < around.items_end; ++i) {
+            if (ast_.node(items_[i]).ends_cell()) return false;
+            if (holds_content(items_[i], around.mode)) return true;
+        }
+        return false;
+    }
+
+    // Whether an item leaves anything to write: any but a declarative, a
+    // text of nothing or a prefix of `mode` whose body holds only those.
+    bool holds_content(NodeId id, ContentMode mode) {
+        std::vector<NodeId>& walk = kept_.get().walk;
+        walk.assign(1, id);
+        while (!walk.empty()) {
+            const Node& item = ast_.node(walk.back());
+            walk.pop_back();
+            ++util::work_count;
+            if (recognised_declarative(item, mode) != nullptr) continue;
+            if (const auto* text = item.get_if<Node::Text>(); text != nullptr && text->value.empty()) continue;
+            const auto* command = item.get_if<Node::Command>();
+            const auto slot = command != nullptr && lookup_prefix_form(mode, command->name) != nullptr
+                                  ? single_mandatory_content(command->args)
+                                  : std::nullopt;
+            if (!slot || command->args[*slot]->value.content_mode() != mode) return true;
+            const NodeId body = *command->args[*slot]->value.content();
+            // An implicit body hands over its children; any other is an item.
+            if (const auto* group = ast_.node(body).get_if<Node::Group>(); group != nullptr && group->kind.is_implicit())
+                walk.insert(walk.end(), group->children.begin(), group->children.end());
+            else
+                walk.push_back(body);
+        }
+        return false;
     }
 
     AtomClass atom_class(NodeId id) const {
