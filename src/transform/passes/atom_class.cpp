@@ -127,7 +127,10 @@ AtomClass atom_class(const syntax::Ast& ast, NodeId id, bool (*ordinary_command)
     }
     if (const auto* group = node.get_if<Node::Group>()) {
         if (group->kind.as_delimited() != nullptr) return AtomClass::Inner;  // \left ... \right
-        return group->kind.is_explicit() || group->children.empty() ? AtomClass::Ord : AtomClass::Other;
+        // A list member or script base that is an implicit group is
+        // written in braces, and read back as a brace group.
+        const bool braced = group->kind.is_explicit() || group->kind.is_implicit();
+        return braced || group->children.empty() ? AtomClass::Ord : AtomClass::Other;
     }
     if (node.is<Node::Prime>()) return AtomClass::Ord;
     if (const auto* environment = node.get_if<Node::Environment>()) {
