@@ -15,6 +15,7 @@
 #include "syntax/serializer.hpp"
 #include "transform/attributes.hpp"
 #include "transform/kept_infix.hpp"
+#include "transform/passes/atom_class.hpp"
 #include "transform/passes/exposure.hpp"
 #include "transform/passes/passes.hpp"
 #include "transform/passes/tree_support.hpp"
@@ -771,12 +772,12 @@ private:
             return Outcome::Keep;
         }
         if (primes_would_not_read_back(frame, parent, entries)) return Outcome::Keep;
-        // A binary operator, relation or punctuation that ends the group was
-        // set at the end of a list, spaced from nothing after it; out of the
-        // braces, it would be spaced from what follows. Kept while the
-        // leading one of a group is.
+        // A binary operator, relation, punctuation or large operator that
+        // ends the group was set at the end of a list, spaced from nothing
+        // after it; out of the braces, it would be spaced from what follows.
+        // Kept while the leading one of a group is.
         if (guard(FlattenGuard::LeadingAtomSpacingChar) && entries.size() >= 2 && next &&
-            is_atom_spacing_char(ast_.node(entries.back().node)))
+            spaced_from_what_follows(entries.back().node))
             return Outcome::Keep;
         // Kept for the next member alone: primes that come to follow
         // that one make it a script base, and the group goes then (see
@@ -808,6 +809,17 @@ private:
             would_fill_a_slot(written_before(frames_.size() - 2, parent), lead_of(entries[0].node)))
             return Outcome::Keep;
         return Outcome::Redirect;
+    }
+
+    // A character the guards of spacing atoms know, or a command (scripted
+    // or not) of a class TeX spaces from the atom after it.
+    bool spaced_from_what_follows(NodeId id) const {
+        const Node& node = ast_.node(id);
+        if (node.is<Node::Char>()) return is_atom_spacing_char(node);
+        const support::AtomClass atom = support::atom_class(
+            ast_, id, [](std::string_view name) { return lookup_prefix_form(ContentMode::Math, name) != nullptr; });
+        return atom == support::AtomClass::Bin || atom == support::AtomClass::Rel ||
+               atom == support::AtomClass::Punct || atom == support::AtomClass::Op;
     }
 
     // The first or last character of a text, or 0 for any other node.
