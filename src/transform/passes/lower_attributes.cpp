@@ -1666,10 +1666,12 @@ private:
 
     // Where the item last in `into` would take the first token of `next`
     // into an open slot, the item goes into braces, and so does each item
-    // before it that would take those braces.
+    // before it that would take those braces; a row end gets its slot
+    // closed instead.
     void brace_last(std::vector<NodeId>& into, NodeId next, ContentMode mode) {
         if (math_ == nullptr || text_ == nullptr || into.empty() || !takes(into.back(), support::lead_token(ast_, next)))
             return;
+        if (support::close_row_end(ast_, into.back())) return;
         const support::LeadToken brace{support::LeadToken::Kind::Brace, U'{', {}};
         std::size_t k = into.size() - 1;
         do {
