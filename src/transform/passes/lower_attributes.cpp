@@ -1711,17 +1711,25 @@ private:
         if (chunk_.empty()) return;
         const bool across = placement != mode;
         const std::uint8_t declared = declared_outside(run.state, base, mode, across);
-        // Inside braces, the declaratives written before them unbraced still
-        // hold: what they set is not written again, as it would not be read
-        // again.
-        if (declared != 0 && (continued || (declared & run.later_at_base) != 0) &&
-            declared_outside(run.state, written_, mode, across) != 0) {
+        if (declared != 0 && (continued || (declared & run.later_at_base) != 0)) {
+            // The declaratives written before, unbraced, still hold: what
+            // they set is not written again, as it would not be read again.
+            // Written relative to them, a run that still declares outside
+            // every prefix goes into braces; one that needs prefixes alone
+            // (a size then going inside the font's) stays bare, and sets
+            // nothing for what follows.
+            const bool braced = declared_outside(run.state, written_, mode, across) != 0;
             wrap_segment_with_canonical(run.state, written_, mode, across);
-            const NodeId group = new_group(wrapped_, GroupKind::Explicit{}, placement);
-            brace_last(out_, group, placement);
-            out_.push_back(group);
+            if (braced) {
+                const NodeId group = new_group(wrapped_, GroupKind::Explicit{}, placement);
+                brace_last(out_, group, placement);
+                out_.push_back(group);
+            } else {
+                if (!wrapped_.empty()) brace_last(out_, wrapped_.front(), placement);
+                out_.insert(out_.end(), wrapped_.begin(), wrapped_.end());
+            }
         } else {
-            const std::uint8_t outside = wrap_segment_with_canonical(run.state, base, mode, across);
+            const std::uint8_t outside = wrap_segment_with_canonical(run.state, written_, mode, across);
             for (Attr attr : axes_of(mode))
                 if ((outside & axis_bit(attr)) != 0) written_.set(attr, run.state.get(attr));
             if (!wrapped_.empty()) brace_last(out_, wrapped_.front(), placement);
