@@ -1423,8 +1423,8 @@ private:
                    bool continued) {
         // Written into a list of the other mode, an empty group stays, as
         // it does anywhere in an environment body while that guard holds.
-        if (empty_groups_go_ && placement == mode && (empty_groups_go_in_env_ || !tasks_.back().in_env))
-            join_empty_groups(begin, end, base, mode);
+        empties_go_ = empty_groups_go_ && placement == mode && (empty_groups_go_in_env_ || !tasks_.back().in_env);
+        if (empties_go_) join_empty_groups(begin, end, base, mode);
         written_ = base;
         const bool spaced = atom_spacing_ && mode == ContentMode::Math && placement == mode;
         if (spaced) leave_font_blind_edges(begin, end, base);
@@ -1709,6 +1709,16 @@ private:
     // carry that value, the chunk and its declaratives go into braces.
     void wrap_chunk(const Run& run, const State& base, ContentMode mode, ContentMode placement, bool continued) {
         if (chunk_.empty()) return;
+        // A chunk of empty groups alone (a line break parts it from the
+        // content they joined) is written bare: flattening takes them out,
+        // and a wrapper would be left around nothing.
+        if (empties_go_ &&
+            std::all_of(chunk_.begin(), chunk_.end(), [&](NodeId id) { return is_empty_group(id, mode); })) {
+            brace_last(out_, chunk_.front(), placement);
+            out_.insert(out_.end(), chunk_.begin(), chunk_.end());
+            chunk_.clear();
+            return;
+        }
         const bool across = placement != mode;
         const std::uint8_t declared = declared_outside(run.state, base, mode, across);
         if (declared != 0 && (continued || (declared & run.later_at_base) != 0)) {
@@ -1873,6 +1883,7 @@ private:
     const bool keeps_text_edges_;
     const bool atom_spacing_;
     State written_;  // emitting a list: the state its declaratives written so far leave in force
+    bool empties_go_ = false;  // emitting a list: flattening takes its empty groups out
     std::vector<Task>& tasks_;
     std::vector<NodeId>& items_;
     std::vector<Pair>& pairs_;
