@@ -662,8 +662,11 @@ private:
                                   edges_[parent.cursor].second.is_group_child() &&
                                   ast_.node(edges_[parent.cursor].first).is<Node::Prime>();
         // Out of its braces a cell separator would end its cell and leave
-        // the scripts after it an empty base.
-        if ((slot == Slot::Kind::ScriptBase || read_as_base) && count == 1 && ast_.node(entries[0].node).ends_cell())
+        // the scripts after it an empty base; alone in an infix operand, it
+        // would end the operand, and is written in braces that read back.
+        const bool operand = slot == Slot::Kind::InfixLeft || slot == Slot::Kind::InfixRight;
+        if ((slot == Slot::Kind::ScriptBase || read_as_base || operand) && count == 1 &&
+            ast_.node(entries[0].node).ends_cell())
             return Outcome::Keep;
         // Out of its braces a member list with cell separators would join the
         // cells of the list around: a row end after a style switch would end
