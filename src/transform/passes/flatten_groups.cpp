@@ -1020,7 +1020,7 @@ private:
         // written the same either way, unless a math size would go inside
         // the font prefix.
         if (parent.declared && (parent.content_before || parent.declared_math_size || entries.size() > 1 ||
-                                parent.cursor < parent.edge_end))
+                                more_than_empty_groups_follow(parent)))
             return PrefixMeeting::Inside;
         if (frame.list_begin > parent.list_begin &&
             same_prefix(list_[frame.list_begin - 1].node, entries.front().node, mode))
@@ -1032,6 +1032,28 @@ private:
                    ? PrefixMeeting::Next
                    : PrefixMeeting::None;
     }
+    // Whether a member of the list the walk has not reached is other than
+    // an empty group that goes, as it does the next time before it is
+    // looked at; a few nodes of a nest are looked at.
+    bool more_than_empty_groups_follow(const Frame& list) const {
+        if (guard(FlattenGuard::EmptyGroup)) return list.cursor < list.edge_end;
+        for (std::size_t i = list.cursor; i < list.edge_end; ++i) {
+            ++util::work_count;
+            std::array<NodeId, 8> nest;
+            std::size_t top = 0;
+            std::size_t seen = 0;
+            nest[top++] = edges_[i].first;
+            while (top > 0) {
+                const NodeId id = nest[--top];
+                if (!is_brace_group(ast_.node(id))) return true;
+                const auto children = ast_.children(id);
+                if ((seen += children.size()) >= nest.size()) return true;
+                for (NodeId child : children) nest[top++] = child;
+            }
+        }
+        return false;
+    }
+
     // Whether primes will follow the list's member before the edge at
     // `after`, and so make it a script base, which is no prefix of the list:
     // that edge is a prime, or a brace group that starts with one and goes,
