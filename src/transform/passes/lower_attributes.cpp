@@ -1260,7 +1260,7 @@ private:
             // is written inside them, unless that puts a declarative directly
             // into the group: read again, the group would then dissolve, as
             // it does here.
-            if (parts_shift || !declares_outside(task) || spaces_as_atom(task)) {
+            if (parts_shift || !(declares_outside(task) || leaves_a_declarative(task)) || spaces_as_atom(task)) {
                 write_inside(task);
             } else {
                 task.declares_inside = true;
@@ -1282,6 +1282,20 @@ private:
         support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, ids_);
         keep_braces(task);
+    }
+
+    // Written inside the braces, the pairs leave font-blind items out of
+    // their font runs (see `emit_runs`): one that then takes a declarative
+    // would put it directly into the group, where it dissolves the next
+    // time. The states are taken as they will be written; once changed,
+    // those noted of the pairs are noted anew.
+    bool leaves_a_declarative(Task& task) {
+        if (!atom_spacing_ || task.mode != ContentMode::Math) return false;
+        if (!leave_font_blind_edges(task.pairs_begin, pairs_.size(), task.start)) return false;
+        task.states.clear();
+        util::work_count += pairs_.size() - task.pairs_begin;
+        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) task.states.add(pairs_[i].state);
+        return true;
     }
 
     // The braces stay, the content written inside them.
@@ -1502,16 +1516,22 @@ private:
     // of another class at its edge loses the spacing TeX gave it from its
     // neighbour outside the run, where the two stood side by side. Such an
     // item, if its font does not matter to TeX, is left out of the run: it
-    // takes the font of the list.
-    void leave_font_blind_edges(std::size_t begin, std::size_t end, const State& base) {
+    // takes the font of the list. Whether one left out is then written with
+    // a declarative outside every prefix (a size the prefix held inside).
+    bool leave_font_blind_edges(std::size_t begin, std::size_t end, const State& base) {
         const ValueCode font = base.get(Attr::MathFont);
+        bool declares = false;
+        const auto leave = [&](std::size_t k) {
+            pairs_[k].state.set(Attr::MathFont, font);
+            declares = declares || declared_outside(pairs_[k].state, base, ContentMode::Math, false) != 0;
+        };
         for (std::size_t i = begin; i < end; ++i) {
             if (!may_leave_run(i, begin, end, base)) continue;
-            pairs_[i].state.set(Attr::MathFont, font);
+            leave(i);
             // The pairs before may now stand at their run's end.
-            for (std::size_t k = i; k > begin && may_leave_run(k - 1, begin, end, base); --k)
-                pairs_[k - 1].state.set(Attr::MathFont, font);
+            for (std::size_t k = i; k > begin && may_leave_run(k - 1, begin, end, base); --k) leave(k - 1);
         }
+        return declares;
     }
 
     // Whether pair `i` is such an item at the edge of its font run, beside
