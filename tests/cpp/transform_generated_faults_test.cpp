@@ -52,10 +52,13 @@ const testing::ProfileCase CASES[] = {
     // Font and style scopes the output reads as the source: a script base
     // lowering leaves brace-less is a brace group; a declarative that
     // governs nothing keeps no braces before it; one written before a run
-    // that needs prefixes alone does not reach past it.
+    // that needs prefixes alone does not reach past it. A scripted base is
+    // written in braces, an ordinary atom.
     {R"({{{{\bf i\vb{\vb\vb{b{}}_{}}}}}})",
      {R"({ \mathbf { i \vb { \vb { \vb { b { } } } _ { } } } })", R"({ \mathbf { i { b { } } _ { } } })",
       R"(\mathbf { i b _ { } })", nullptr}},
+    {R"(\mathbf{\mathbf{\mathbf{]'}_0^1}{}x})",
+     {R"(\mathbf { { ]' } _ { 0 } ^ { 1 } { } x })", nullptr, R"(\mathbf { { ]' } _ { 0 } ^ { 1 } x })", nullptr}},
     {R"({\textstyle a}\bf\over b)", {R"(\frac { \textstyle a } { \mathbf { b } })", nullptr, nullptr, nullptr}},
     {R"(\frac{{\scriptstyle a}\vb{\rm}}{b})",
      {R"(\frac { { \scriptstyle a } \vb { } } { b })", R"(\frac { \scriptstyle a } { b })", nullptr, nullptr}},
