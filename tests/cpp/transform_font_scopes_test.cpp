@@ -56,6 +56,9 @@ const Case CASES[] = {
     {R"(a < {\scriptstyle b})", R"(a < { \scriptstyle b })", R"(a < \scriptstyle b)"},
     {R"(a + {\scriptstyle b})", R"(a + { \scriptstyle b })", R"(a + \scriptstyle b)"},
     {R"(a {\displaystyle \sum})", R"(a { \displaystyle \sum })", R"(a \displaystyle \sum)"},
+    {R"({a\bf d}_{}{\scriptstyle x})", R"({ a \mathbf { d } } _ { } \scriptstyle x)", R"({ a \mathbf { d } } _ { } \scriptstyle x)"},
+    {R"(\textstyle\it x{\small\vert}))", R"(\textstyle \mathit { x } \mathit { \small \vert } \mathit { ) })",
+     R"(\textstyle \mathit { x } \mathit { \small \vert } \mathit { ) })"},
     // LaTeX sets a fraction in a group of its own, an ordinary atom.
     {R"(x {\displaystyle \frac12})", R"(x \displaystyle \frac { 1 } { 2 })", R"(x \displaystyle \frac { 1 } { 2 })"},
     {R"({\scriptstyle a +} b)", R"({ \scriptstyle a + } b)", R"({ \scriptstyle a + } b)"},

@@ -220,10 +220,18 @@ const SettleCase SETTLE_CASES[] = {
     {"\\large{\\mathbf{y}}", "\\large { \\mathbf { y } }", nullptr},
     {"T_{\\scriptscriptstyle{\\mathrm{QGP}}}", "T _ { \\scriptscriptstyle { \\mathrm { Q G P } } }",
      "T _ { \\scriptscriptstyle \\mathrm { Q G P } }"},
+    // An empty group after it, which flattening takes out, parts it from
+    // nothing.
+    {"x^{\\scriptstyle {\\mathrm{=}}{}}", "x ^ { \\scriptstyle { \\mathrm { = } } { } }", "x ^ { \\scriptstyle \\mathrm { = } }"},
     // A kept group whose content would gain a declarative dissolves.
     {"\\mbox{{a{\\small b}}}", "\\mbox {a\\small b}", nullptr},
     {"\\text{x{a{\\small b}}y}", "\\text {xa{\\small b}y}", nullptr},
     {"x^{{\\mathrm{\\scriptscriptstyle T}}}", "x ^ { \\scriptscriptstyle \\mathrm { T } }", nullptr},
+    // So does one whose font-blind last item, written out of its font run,
+    // would take a size of its own there.
+    {"{\\mathbf{a}\\sum \\mathit{\\alpha )\\large \\le }}\\mathrm{=}\\atop b",
+     "\\genfrac . . {0pt} {} { \\mathbf { a } \\sum \\mathit { \\alpha ) } { \\large \\leq } \\mathrm { = } } { b }",
+     "\\genfrac . . {0pt} {} { { \\mathbf { a } \\sum \\mathit { \\alpha ) } \\mathit { \\large \\leq } } \\mathrm { = } } { b }"},
     // A text declarative stays inside the text prefix it came in.
     {"\\textbf{\\large a}b", "\\textbf {\\large a} b", nullptr},
     {"^\\textrm{\\scriptsize 9 2}", "{ } ^ { \\textrm {\\scriptsize9 2} }", nullptr},

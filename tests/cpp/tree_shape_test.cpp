@@ -48,6 +48,11 @@ TEST(TreeShape, SourcesThatReadAlike) {
     }
 }
 
+// The space of nothing below a row, written right after its `\\`.
+std::optional<sn::Argument> closed_space() {
+    return sn::Argument{sn::ArgumentKind::Optional{}, true, sn::ArgumentValue::Dimension{"0pt"}};
+}
+
 // A tree against the reading of its written text.
 struct TreeCase {
     const char* what;
@@ -67,6 +72,12 @@ TEST(TreeShape, TreesAgainstTheirText) {
          root({scripted(ch(U'x'), std::nullopt, implicit_math({prime(1), ch(U'm'), ch(U'n')}))}), true},
         {"scripted base", root({scripted(scripted(ch(U'x'), ch(U'a'), std::nullopt), std::nullopt, ch(U'b'))}), true},
         {"argument group", root({command("frac", {math_arg(math({ch(U'1')})), math_arg(ch(U'2'))})}), true},
+        // A row end before a star or bracket, its space closed, takes
+        // neither.
+        {"closed row end before a star",
+         root({ch(U'a'), command("\\", {star_arg(false), closed_space()}), ch(U'*')}), true},
+        {"closed row end before a bracket",
+         root({ch(U'a'), command("\\", {star_arg(true), closed_space()}), ch(U'['), ch(U'x'), ch(U']')}), true},
     };
     for (const TreeCase& c : cases) {
         const auto written = tree_document(c.tree);

@@ -105,10 +105,10 @@ constexpr std::array<NamedClass, 230> COMMAND_CLASSES{{
 }  // namespace
 
 AtomClass atom_class(const syntax::Ast& ast, NodeId id, bool (*ordinary_command)(std::string_view)) {
-    // A script leaves its base's class; a few steps down a chain of bases.
-    for (int step = 0; step < 4; ++step) {
-        const auto* scripted = ast.node(id).get_if<Node::Scripted>();
-        if (scripted == nullptr) break;
+    // A script leaves its base's class; a base that is scripted itself is
+    // written in braces, an ordinary atom.
+    if (const auto* scripted = ast.node(id).get_if<Node::Scripted>()) {
+        if (ast.node(scripted->base).is<Node::Scripted>()) return AtomClass::Ord;
         id = scripted->base;
     }
     const Node& node = ast.node(id);
@@ -127,7 +127,10 @@ AtomClass atom_class(const syntax::Ast& ast, NodeId id, bool (*ordinary_command)
     }
     if (const auto* group = node.get_if<Node::Group>()) {
         if (group->kind.as_delimited() != nullptr) return AtomClass::Inner;  // \left ... \right
-        return group->kind.is_explicit() || group->children.empty() ? AtomClass::Ord : AtomClass::Other;
+        // A list member or script base that is an implicit group is
+        // written in braces, and read back as a brace group.
+        const bool braced = group->kind.is_explicit() || group->kind.is_implicit();
+        return braced || group->children.empty() ? AtomClass::Ord : AtomClass::Other;
     }
     if (node.is<Node::Prime>()) return AtomClass::Ord;
     if (const auto* environment = node.get_if<Node::Environment>()) {

@@ -15,6 +15,7 @@
 #include "syntax/serializer.hpp"
 #include "transform/attributes.hpp"
 #include "transform/kept_infix.hpp"
+#include "transform/passes/atom_class.hpp"
 #include "transform/passes/exposure.hpp"
 #include "transform/passes/passes.hpp"
 #include "transform/passes/tree_support.hpp"
@@ -661,8 +662,11 @@ private:
                                   edges_[parent.cursor].second.is_group_child() &&
                                   ast_.node(edges_[parent.cursor].first).is<Node::Prime>();
         // Out of its braces a cell separator would end its cell and leave
-        // the scripts after it an empty base.
-        if ((slot == Slot::Kind::ScriptBase || read_as_base) && count == 1 && ast_.node(entries[0].node).ends_cell())
+        // the scripts after it an empty base; alone in an infix operand, it
+        // would end the operand, and is written in braces that read back.
+        const bool operand = slot == Slot::Kind::InfixLeft || slot == Slot::Kind::InfixRight;
+        if ((slot == Slot::Kind::ScriptBase || read_as_base || operand) && count == 1 &&
+            ast_.node(entries[0].node).ends_cell())
             return Outcome::Keep;
         // Out of its braces a member list with cell separators would join the
         // cells of the list around: a row end after a style switch would end
@@ -771,12 +775,12 @@ private:
             return Outcome::Keep;
         }
         if (primes_would_not_read_back(frame, parent, entries)) return Outcome::Keep;
-        // A binary operator, relation or punctuation that ends the group was
-        // set at the end of a list, spaced from nothing after it; out of the
-        // braces, it would be spaced from what follows. Kept while the
-        // leading one of a group is.
+        // A binary operator, relation, punctuation or large operator that
+        // ends the group was set at the end of a list, spaced from nothing
+        // after it; out of the braces, it would be spaced from what follows.
+        // Kept while the leading one of a group is.
         if (guard(FlattenGuard::LeadingAtomSpacingChar) && entries.size() >= 2 && next &&
-            is_atom_spacing_char(ast_.node(entries.back().node)))
+            spaced_from_what_follows(entries.back().node))
             return Outcome::Keep;
         // Kept for the next member alone: primes that come to follow
         // that one make it a script base, and the group goes then (see
@@ -814,6 +818,17 @@ private:
             would_fill_a_slot(written_before(frames_.size() - 2, parent), lead_of(entries[0].node)))
             return Outcome::Keep;
         return Outcome::Redirect;
+    }
+
+    // A character the guards of spacing atoms know, or a command (scripted
+    // or not) of a class TeX spaces from the atom after it.
+    bool spaced_from_what_follows(NodeId id) const {
+        const Node& node = ast_.node(id);
+        if (node.is<Node::Char>()) return is_atom_spacing_char(node);
+        const support::AtomClass atom = support::atom_class(
+            ast_, id, [](std::string_view name) { return lookup_prefix_form(ContentMode::Math, name) != nullptr; });
+        return atom == support::AtomClass::Bin || atom == support::AtomClass::Rel ||
+               atom == support::AtomClass::Punct || atom == support::AtomClass::Op;
     }
 
     // The first or last character of a text, or 0 for any other node.
@@ -1011,7 +1026,7 @@ private:
         // written the same either way, unless a math size would go inside
         // the font prefix.
         if (parent.declared && (parent.content_before || parent.declared_math_size || entries.size() > 1 ||
-                                parent.cursor < parent.edge_end))
+                                more_than_empty_groups_follow(parent)))
             return PrefixMeeting::Inside;
         if (frame.list_begin > parent.list_begin &&
             same_prefix(list_[frame.list_begin - 1].node, entries.front().node, mode))
@@ -1023,6 +1038,28 @@ private:
                    ? PrefixMeeting::Next
                    : PrefixMeeting::None;
     }
+    // Whether a member of the list the walk has not reached is other than
+    // an empty group that goes, as it does the next time before it is
+    // looked at; a few nodes of a nest are looked at.
+    bool more_than_empty_groups_follow(const Frame& list) const {
+        if (guard(FlattenGuard::EmptyGroup)) return list.cursor < list.edge_end;
+        for (std::size_t i = list.cursor; i < list.edge_end; ++i) {
+            ++util::work_count;
+            std::array<NodeId, 8> nest;
+            std::size_t top = 0;
+            std::size_t seen = 0;
+            nest[top++] = edges_[i].first;
+            while (top > 0) {
+                const NodeId id = nest[--top];
+                if (!is_brace_group(ast_.node(id))) return true;
+                const auto children = ast_.children(id);
+                if ((seen += children.size()) >= nest.size()) return true;
+                for (NodeId child : children) nest[top++] = child;
+            }
+        }
+        return false;
+    }
+
     // Whether primes will follow the list's member before the edge at
     // `after`, and so make it a script base, which is no prefix of the list:
     // that edge is a prime, or a brace group that starts with one and goes,

@@ -318,6 +318,7 @@ struct Task {
     std::size_t edges_end = 0;
     std::optional<NodeId> placeholder;
     bool env_body = false;
+    bool argument = false;
     // Somewhere below an environment body.
     bool in_env = false;
     // List: a math list, whose cells are lowered one by one from its
@@ -355,6 +356,9 @@ struct SlotEdge {
     ContentMode mode;
     bool env_body;
     bool own_style;  // see `STYLE_AXIS`
+    // An argument: the writer puts its braces around the content, which
+    // reads back as the argument's list.
+    bool argument;
 };
 
 struct Run {
@@ -758,8 +762,8 @@ private:
                 case Slot::Kind::InfixRight: return;  // infix operands are never lowered
                 default: break;
             }
-            edges_.push_back(
-                {child, edge_mode, slot.kind() == Slot::Kind::EnvBody, slot.kind() != Slot::Kind::ScriptBase});
+            edges_.push_back({child, edge_mode, slot.kind() == Slot::Kind::EnvBody,
+                              slot.kind() != Slot::Kind::ScriptBase, slot.kind() == Slot::Kind::Argument});
         });
         if (edges_.size() == begin) return;
         const std::size_t end = edges_.size();
@@ -1017,7 +1021,11 @@ private:
             }
         }
         const State running = task.running;
-        if (const auto* group = node.get_if<Node::Group>(); group != nullptr && group->kind.is_explicit()) {
+        // A brace group that is all of an argument (a rule built it so) is
+        // written in the argument's braces and read back as its list: it is
+        // lowered as that list.
+        if (const auto* group = node.get_if<Node::Group>();
+            group != nullptr && group->kind.is_explicit() && !(task.kind == Kind::Slots && task.argument)) {
             push_explicit(id, running, mode);
             return;
         }
@@ -1121,11 +1129,37 @@ private:
 
     // Whether a slot's content is a math list of cells (`\substack`'s, a
     // plain TeX array's), which starts with no font as an alignment's body
-    // does, braced or not (see `push_canonicalize`).
-    bool holds_cell_end(NodeId id) const {
-        const auto* list = ast_.node(id).child_list();
-        return list != nullptr && std::any_of(list->begin(), list->end(),
-                                              [&](NodeId child) { return ast_.node(child).ends_cell(); });
+    // does, braced or not (see `push_canonicalize`). The brace groups and
+    // font prefix bodies in it are looked into: lowering takes a body into
+    // the list, and may write a cell end of the list in braces or a prefix
+    // of their own.
+    bool holds_cell_end(NodeId id) {
+        std::vector<NodeId>& walk = kept_.get().walk;
+        walk.clear();
+        const auto add_items = [&](NodeId list) {
+            if (const auto* children = ast_.node(list).child_list())
+                walk.insert(walk.end(), children->begin(), children->end());
+            else
+                walk.push_back(list);
+        };
+        add_items(id);
+        while (!walk.empty()) {
+            const Node& item = ast_.node(walk.back());
+            walk.pop_back();
+            ++util::work_count;
+            if (item.ends_cell()) return true;
+            if (const auto* group = item.get_if<Node::Group>()) {
+                if (group->kind.is_explicit() || group->kind.is_implicit())
+                    walk.insert(walk.end(), group->children.begin(), group->children.end());
+                continue;
+            }
+            const auto* command = item.get_if<Node::Command>();
+            if (command == nullptr || lookup_prefix_form(ContentMode::Math, command->name) == nullptr) continue;
+            const auto slot = single_mandatory_content(command->args);
+            if (slot && command->args[*slot]->value.content_mode() == ContentMode::Math)
+                add_items(*command->args[*slot]->value.content());
+        }
+        return false;
     }
 
     void start_slot(Task& task) {
@@ -1138,6 +1172,7 @@ private:
         task.mode = edge.mode;
         task.start = task.running = state;
         task.env_body = edge.env_body;
+        task.argument = edge.argument;
         task.after_control_word = false;  // each slot is a list of its own
         const NodeId placeholder = support::new_placeholder(ast_, edge.mode);
         ast_.replace_content_child(edge.child, placeholder);
@@ -1222,7 +1257,7 @@ private:
             // is written inside them, unless that puts a declarative directly
             // into the group: read again, the group would then dissolve, as
             // it does here.
-            if (parts_shift || !declares_outside(task) || spaces_as_atom(task)) {
+            if (parts_shift || !(declares_outside(task) || leaves_a_declarative(task)) || spaces_as_atom(task)) {
                 write_inside(task);
             } else {
                 task.declares_inside = true;
@@ -1244,6 +1279,20 @@ private:
         support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, ids_);
         keep_braces(task);
+    }
+
+    // Written inside the braces, the pairs leave font-blind items out of
+    // their font runs (see `emit_runs`): one that then takes a declarative
+    // would put it directly into the group, where it dissolves the next
+    // time. The states are taken as they will be written; once changed,
+    // those noted of the pairs are noted anew.
+    bool leaves_a_declarative(Task& task) {
+        if (!atom_spacing_ || task.mode != ContentMode::Math) return false;
+        if (!leave_font_blind_edges(task.pairs_begin, pairs_.size(), task.start)) return false;
+        task.states.clear();
+        util::work_count += pairs_.size() - task.pairs_begin;
+        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) task.states.add(pairs_[i].state);
+        return true;
     }
 
     // The braces stay, the content written inside them.
@@ -1280,8 +1329,7 @@ private:
         const Task& around = tasks_[tasks_.size() - 2];
         const bool in_prefix = around.kind == Kind::PrefixBody;
         const bool first = task.pairs_begin == around.cell_begin;
-        const bool followed =
-            around.cursor < around.items_end && !ast_.node(items_[around.cursor]).ends_cell();  // in its cell
+        const bool followed = content_follows(around);
         if (first && !followed && !in_prefix) return false;
         const ValueCode style = task.start.get(Attr::MathStyle);
         const auto switches = [&](const State& state) { return state.get(Attr::MathStyle) != style; };
@@ -1300,6 +1348,43 @@ private:
         const AtomClass before = atom_class(pairs_[task.pairs_begin - 1].node);
         return !(before == AtomClass::Ord || before == AtomClass::Open || before == AtomClass::Close) ||
                atom_class(pairs_[task.pairs_begin].node) != AtomClass::Ord;
+    }
+
+    // Whether content follows, in its cell, the item `around` collected
+    // last: declaratives, and prefixes of nothing else, govern nothing and
+    // go.
+    bool content_follows(const Task& around) {
+        for (std::size_t i = around.cursor; i < around.items_end; ++i) {
+            if (ast_.node(items_[i]).ends_cell()) return false;
+            if (holds_content(items_[i], around.mode)) return true;
+        }
+        return false;
+    }
+
+    // Whether an item leaves anything to write: any but a declarative, a
+    // text of nothing or a prefix of `mode` whose body holds only those.
+    bool holds_content(NodeId id, ContentMode mode) {
+        std::vector<NodeId>& walk = kept_.get().walk;
+        walk.assign(1, id);
+        while (!walk.empty()) {
+            const Node& item = ast_.node(walk.back());
+            walk.pop_back();
+            ++util::work_count;
+            if (recognised_declarative(item, mode) != nullptr) continue;
+            if (const auto* text = item.get_if<Node::Text>(); text != nullptr && text->value.empty()) continue;
+            const auto* command = item.get_if<Node::Command>();
+            const auto slot = command != nullptr && lookup_prefix_form(mode, command->name) != nullptr
+                                  ? single_mandatory_content(command->args)
+                                  : std::nullopt;
+            if (!slot || command->args[*slot]->value.content_mode() != mode) return true;
+            const NodeId body = *command->args[*slot]->value.content();
+            // An implicit body hands over its children; any other is an item.
+            if (const auto* group = ast_.node(body).get_if<Node::Group>(); group != nullptr && group->kind.is_implicit())
+                walk.insert(walk.end(), group->children.begin(), group->children.end());
+            else
+                walk.push_back(body);
+        }
+        return false;
     }
 
     AtomClass atom_class(NodeId id) const {
@@ -1349,8 +1434,8 @@ private:
                    bool continued) {
         // Written into a list of the other mode, an empty group stays, as
         // it does anywhere in an environment body while that guard holds.
-        if (empty_groups_go_ && placement == mode && (empty_groups_go_in_env_ || !tasks_.back().in_env))
-            join_empty_groups(begin, end, base, mode);
+        empties_go_ = empty_groups_go_ && placement == mode && (empty_groups_go_in_env_ || !tasks_.back().in_env);
+        if (empties_go_) join_empty_groups(begin, end, base, mode);
         written_ = base;
         const bool spaced = atom_spacing_ && mode == ContentMode::Math && placement == mode;
         if (spaced) leave_font_blind_edges(begin, end, base);
@@ -1428,16 +1513,22 @@ private:
     // of another class at its edge loses the spacing TeX gave it from its
     // neighbour outside the run, where the two stood side by side. Such an
     // item, if its font does not matter to TeX, is left out of the run: it
-    // takes the font of the list.
-    void leave_font_blind_edges(std::size_t begin, std::size_t end, const State& base) {
+    // takes the font of the list. Whether one left out is then written with
+    // a declarative outside every prefix (a size the prefix held inside).
+    bool leave_font_blind_edges(std::size_t begin, std::size_t end, const State& base) {
         const ValueCode font = base.get(Attr::MathFont);
+        bool declares = false;
+        const auto leave = [&](std::size_t k) {
+            pairs_[k].state.set(Attr::MathFont, font);
+            declares = declares || declared_outside(pairs_[k].state, base, ContentMode::Math, false) != 0;
+        };
         for (std::size_t i = begin; i < end; ++i) {
             if (!may_leave_run(i, begin, end, base)) continue;
-            pairs_[i].state.set(Attr::MathFont, font);
+            leave(i);
             // The pairs before may now stand at their run's end.
-            for (std::size_t k = i; k > begin && may_leave_run(k - 1, begin, end, base); --k)
-                pairs_[k - 1].state.set(Attr::MathFont, font);
+            for (std::size_t k = i; k > begin && may_leave_run(k - 1, begin, end, base); --k) leave(k - 1);
         }
+        return declares;
     }
 
     // Whether pair `i` is such an item at the edge of its font run, beside
@@ -1576,15 +1667,18 @@ private:
     // `first` on stand side by side. Where the pair before, last in `into`,
     // would take its first token into an open slot (`\dv{}\bf{}`, or
     // `\braket(\displaystyle'` once the declarative leaves an empty base),
-    // that pair goes into braces, or after a cell end this one (see
-    // `brace_last`); two texts that would join into a ligature are parted.
+    // that pair goes into braces (see `brace_last`); two texts that would
+    // join into a ligature are parted. Two pairs of one stretch, written as
+    // they were, stood side by side in the source, where neither took
+    // anything of the other (`\\ [`): they stay as they are.
     void place(std::size_t i, std::size_t first, NodeId written, ContentMode mode, std::vector<NodeId>& into) {
         if (i == first) {
             into.push_back(written);
             return;
         }
         const Pair& before = pairs_[i - 1];
-        if (!into.empty() && into.back() == before.node) written = brace_last(into, written, mode);
+        const bool parted = before.stretch != pairs_[i].stretch || written != pairs_[i].node;
+        if (parted && !into.empty() && into.back() == before.node) brace_last(into, written, mode);
         if (mode == ContentMode::Text && would_join(before, pairs_[i]))
             into.push_back(new_group({}, GroupKind::Explicit{}, ContentMode::Text));
         into.push_back(written);
@@ -1592,19 +1686,17 @@ private:
 
     // Where the item last in `into` would take the first token of `next`
     // into an open slot, the item goes into braces, and so does each item
-    // before it that would take those braces. Returns `next` as it is to be
-    // written: in braces after a cell end (`\\{[}`), which in braces of
-    // its own would end no cell, and takes no brace.
-    NodeId brace_last(std::vector<NodeId>& into, NodeId next, ContentMode mode) {
+    // before it that would take those braces; a row end gets its slot
+    // closed instead.
+    void brace_last(std::vector<NodeId>& into, NodeId next, ContentMode mode) {
         if (math_ == nullptr || text_ == nullptr || into.empty() || !takes(into.back(), support::lead_token(ast_, next)))
-            return next;
-        if (ast_.node(into.back()).ends_cell()) return new_group({&next, 1}, GroupKind::Explicit{}, mode);
+            return;
+        if (support::close_row_end(ast_, into.back())) return;
         const support::LeadToken brace{support::LeadToken::Kind::Brace, U'{', {}};
         std::size_t k = into.size() - 1;
         do {
             into[k] = new_group({&into[k], 1}, GroupKind::Explicit{}, mode);
         } while (k-- > 0 && takes(into[k], brace));
-        return next;
     }
 
     bool takes(NodeId item, support::LeadToken token) const {
@@ -1637,21 +1729,40 @@ private:
     // carry that value, the chunk and its declaratives go into braces.
     void wrap_chunk(const Run& run, const State& base, ContentMode mode, ContentMode placement, bool continued) {
         if (chunk_.empty()) return;
+        // A chunk of empty groups alone (a line break parts it from the
+        // content they joined) is written bare: flattening takes them out,
+        // and a wrapper would be left around nothing.
+        if (empties_go_ &&
+            std::all_of(chunk_.begin(), chunk_.end(), [&](NodeId id) { return is_empty_group(id, mode); })) {
+            brace_last(out_, chunk_.front(), placement);
+            out_.insert(out_.end(), chunk_.begin(), chunk_.end());
+            chunk_.clear();
+            return;
+        }
         const bool across = placement != mode;
         const std::uint8_t declared = declared_outside(run.state, base, mode, across);
-        // Inside braces, the declaratives written before them unbraced still
-        // hold: what they set is not written again, as it would not be read
-        // again.
-        if (declared != 0 && (continued || (declared & run.later_at_base) != 0) &&
-            declared_outside(run.state, written_, mode, across) != 0) {
+        if (declared != 0 && (continued || (declared & run.later_at_base) != 0)) {
+            // The declaratives written before, unbraced, still hold: what
+            // they set is not written again, as it would not be read again.
+            // Written relative to them, a run that still declares outside
+            // every prefix goes into braces; one that needs prefixes alone
+            // (a size then going inside the font's) stays bare, and sets
+            // nothing for what follows.
+            const bool braced = declared_outside(run.state, written_, mode, across) != 0;
             wrap_segment_with_canonical(run.state, written_, mode, across);
-            const NodeId group = new_group(wrapped_, GroupKind::Explicit{}, placement);
-            out_.push_back(brace_last(out_, group, placement));
+            if (braced) {
+                const NodeId group = new_group(wrapped_, GroupKind::Explicit{}, placement);
+                brace_last(out_, group, placement);
+                out_.push_back(group);
+            } else {
+                if (!wrapped_.empty()) brace_last(out_, wrapped_.front(), placement);
+                out_.insert(out_.end(), wrapped_.begin(), wrapped_.end());
+            }
         } else {
-            const std::uint8_t outside = wrap_segment_with_canonical(run.state, base, mode, across);
+            const std::uint8_t outside = wrap_segment_with_canonical(run.state, written_, mode, across);
             for (Attr attr : axes_of(mode))
                 if ((outside & axis_bit(attr)) != 0) written_.set(attr, run.state.get(attr));
-            if (!wrapped_.empty()) wrapped_.front() = brace_last(out_, wrapped_.front(), placement);
+            if (!wrapped_.empty()) brace_last(out_, wrapped_.front(), placement);
             out_.insert(out_.end(), wrapped_.begin(), wrapped_.end());
         }
         chunk_.clear();
@@ -1792,6 +1903,7 @@ private:
     const bool keeps_text_edges_;
     const bool atom_spacing_;
     State written_;  // emitting a list: the state its declaratives written so far leave in force
+    bool empties_go_ = false;  // emitting a list: flattening takes its empty groups out
     std::vector<Task>& tasks_;
     std::vector<NodeId>& items_;
     std::vector<Pair>& pairs_;

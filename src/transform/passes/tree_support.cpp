@@ -47,6 +47,17 @@ PrimeHead prime_head(const syntax::Ast& ast, syntax::ast::NodeId id, bool throug
     }
 }
 
+bool close_row_end(syntax::Ast& ast, syntax::ast::NodeId id) {
+    using syntax::ast::Node;
+    const auto* command = ast.node(id).get_if<Node::Command>();
+    if (command == nullptr || command->name != "\\" || command->args.size() != 2 || command->args[1]) return false;
+    Node closed = ast.node(id);
+    std::get<Node::Command>(closed.value).args[1] = syntax::ast::Argument{
+        syntax::ast::ArgumentKind::Optional{}, true, syntax::ast::ArgumentValue::Dimension{"0pt"}};
+    ast.replace_node(id, std::move(closed));
+    return true;
+}
+
 bool is_bare_control_word(const syntax::ast::Node& node) {
     if (!node.is<syntax::ast::Node::Command>() && !node.is<syntax::ast::Node::Declarative>()) return false;
     for (const auto& arg : *node.args())

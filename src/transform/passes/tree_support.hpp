@@ -54,6 +54,12 @@ inline bool is_line_break(const syntax::ast::Node& node) {
     return command != nullptr && command->args.empty() && (command->name == "break" || command->name == "newline");
 }
 
+// A row end `\\` whose space below the row stands open takes a `*` or `[`
+// written after it, and braces around it would cut its cell from the row:
+// a space of nothing, `\\[0pt]`, closes it instead. False for any other
+// node, which is left as it is.
+bool close_row_end(syntax::Ast& ast, syntax::ast::NodeId id);
+
 // The passes keep their work lists from call to call on one thread, so that
 // the many small trees of a batch cost no allocation each; a call that grew a
 // list past this many entries gives the memory back when it ends.
