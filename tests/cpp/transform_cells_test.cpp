@@ -101,8 +101,8 @@ const testing::ProfileCase CASES[] = {
     {R"({\it x^{\it \\ \bf *}b}\atop c)",
      {R"(\genfrac . . {0pt} {} { \mathit { x ^ { \\ \mathbf { * } } b } } { c })", nullptr, nullptr, nullptr}},
     {R"(\sqrt{{\small a \vb{\displaystyle \in}\cr}})",
-     {R"(\sqrt { { \small a \vb { \displaystyle \in } \cr } })",
-      R"(\sqrt { { \small a \displaystyle \mathbf { \in } \cr } })", nullptr, nullptr}},
+     {R"(\sqrt { { { \small a \vb { \displaystyle \in } } \cr } })",
+      R"(\sqrt { { { \small a } { \displaystyle \small \mathbf { \in } } \cr } })", nullptr, nullptr}},
     // A row end before a `*` or `[` that a removed font parted from it
     // gets a space of nothing; braces would cut its cell from the row.
     {R"(\begin{matrix} {\bf a} \\ * \end{matrix})",
@@ -111,8 +111,7 @@ const testing::ProfileCase CASES[] = {
      {R"(\begin {matrix} \mathbf { a } \\[0pt] [ 2 p t ] \end {matrix})", nullptr, nullptr, nullptr}},
     // Side by side in the source, a row end and a `[` stay so.
     {R"(\bf \boldsymbol{\it \mathbf{a}{\\ [}})",
-     {R"(\mathbf { \boldsymbol { \mathbf { a } \mathit { { \\ [ } } } })", nullptr,
-      R"(\mathbf { \boldsymbol { \mathbf { a } \mathit { \\ [ } } })", nullptr}},
+     {R"(\mathbf { \boldsymbol { \mathbf { a } \mathit { { \\ [ } } } })", nullptr, nullptr, nullptr}},
     // Empty groups that a line break parts from what they joined stay bare.
     {R"(\scriptstyle {\rm }\cal \\)", {R"(\scriptstyle { } \\)", nullptr, R"(\\)", nullptr}},
 };
