@@ -89,26 +89,27 @@ const testing::ProfileCase CASES[] = {
     {R"({\bf a \& b \over c})", {R"(\frac { \mathbf { a \& b } } { \mathbf { c } })", nullptr, nullptr, nullptr}},
     {R"(\begin{matrix} a \& b & c \end{matrix})", {R"(\begin {matrix} a \& b & c \end {matrix})", nullptr, nullptr, nullptr}},
     {R"(( Y > 1 \ \& \ X ))", {R"(( Y > 1 ~ \& ~ X ))", nullptr, nullptr, nullptr}},
-    // An infix operand made an argument is lowered as the list it reads
-    // back as, its cells each from the argument's start; a font outside
-    // sets the rest of the row.
-    {R"({\bf{{\bf a\\ b}\over c}})", {R"(\mathbf { \frac { \mathbf { a } \\ b } { c } })", nullptr, nullptr, nullptr}},
-    {R"({\bf{{\bf a\cr b}\over c}})", {R"(\mathbf { \frac { \mathbf { a } \cr b } { c } })", nullptr, nullptr, nullptr}},
+    // A brace group's cell end ends no font, but its cells are written one
+    // by one: made an argument, the group reads back as a list of cells.
+    {R"({\bf{{\bf a\\ b}\over c}})",
+     {R"(\mathbf { \frac { \mathbf { a } \\ \mathbf { b } } { c } })", nullptr, nullptr, nullptr}},
+    {R"({\bf{{\bf a\cr b}\over c}})",
+     {R"(\mathbf { \frac { \mathbf { a } \cr \mathbf { b } } { c } })", nullptr, nullptr, nullptr}},
     {R"({\bf{{\bf a\\ b}\atop c}})",
-     {R"(\mathbf { \genfrac . . {0pt} {} { \mathbf { a } \\ b } { c } })", nullptr, nullptr, nullptr}},
+     {R"(\mathbf { \genfrac . . {0pt} {} { \mathbf { a } \\ \mathbf { b } } { c } })", nullptr, nullptr, nullptr}},
     {R"({\bf{{\bf a\\ b}\above1pt c}})",
-     {R"(\mathbf { \genfrac . . {1pt} {} { \mathbf { a } \\ b } { c } })", nullptr, nullptr, nullptr}},
+     {R"(\mathbf { \genfrac . . {1pt} {} { \mathbf { a } \\ \mathbf { b } } { c } })", nullptr, nullptr, nullptr}},
+    {R"({\bf a\\ b}\over c)", {R"(\frac { \mathbf { a } \\ \mathbf { b } } { c })", nullptr, nullptr, nullptr}},
     {R"({\mathrm{=}{\textstyle +}\\ ,}\over c)",
      {R"(\frac { \mathrm { = } { \textstyle + } \\ , } { c })", nullptr, R"(\frac { \mathrm { = } \textstyle + \\ , } { c })",
       nullptr}},
-    // A cell end that lowering writes in a prefix or braces still makes
-    // the slot a list of cells, which starts with no font.
+    // A slot whose cell end stands in a prefix or braces is a list of
+    // cells all the same, which starts with no font.
     {R"({\it x^{\it \\ \bf *}b}\atop c)",
-     {R"(\genfrac . . {0pt} {} { \mathit { x ^ { \mathit { \\ } \mathbf { * } } b } } { c })", nullptr, nullptr,
-      nullptr}},
+     {R"(\genfrac . . {0pt} {} { \mathit { x ^ { \\ \mathbf { * } } b } } { c })", nullptr, nullptr, nullptr}},
     {R"(\sqrt{{\small a \vb{\displaystyle \in}\cr}})",
-     {R"(\sqrt { { \small a \vb { \displaystyle \in } \cr } })",
-      R"(\sqrt { { \small a { \displaystyle \mathbf { \in } } \cr } })", nullptr, nullptr}},
+     {R"(\sqrt { { { \small a \vb { \displaystyle \in } } \cr } })",
+      R"(\sqrt { { { \small a } { \displaystyle \small \mathbf { \in } } \cr } })", nullptr, nullptr}},
     // A row end before a `*` or `[` that a removed font parted from it
     // gets a space of nothing; braces would cut its cell from the row.
     {R"(\begin{matrix} {\bf a} \\ * \end{matrix})",
@@ -117,8 +118,7 @@ const testing::ProfileCase CASES[] = {
      {R"(\begin {matrix} \mathbf { a } \\[0pt] [ 2 p t ] \end {matrix})", nullptr, nullptr, nullptr}},
     // Side by side in the source, a row end and a `[` stay so.
     {R"(\bf \boldsymbol{\it \mathbf{a}{\\ [}})",
-     {R"(\mathbf { \boldsymbol { \mathbf { a } \mathit { { \\ [ } } } })", nullptr,
-      R"(\mathbf { \boldsymbol { \mathbf { a } \mathit { \\ [ } } })", nullptr}},
+     {R"(\mathbf { \boldsymbol { \mathbf { a } \mathit { { \\ [ } } } })", nullptr, nullptr, nullptr}},
     // Empty groups that a line break parts from what they joined stay bare.
     {R"(\scriptstyle {\rm }\cal \\)", {R"(\scriptstyle { } \\)", nullptr, R"(\\)", nullptr}},
 };

@@ -633,6 +633,14 @@ private:
         return occupant.node;
     }
 
+    // A brace group with a cell end among its members.
+    bool holds_cell_end(NodeId id) const {
+        if (!is_brace_group(ast_.node(id))) return false;
+        const auto children = ast_.children(id);
+        util::work_count += children.size();
+        return std::any_of(children.begin(), children.end(), [&](NodeId c) { return ast_.node(c).ends_cell(); });
+    }
+
     bool holds_kept_infix(NodeId id) const {
         const auto* group = ast_.node(id).get_if<Node::Group>();
         return group != nullptr && group->kind.is_explicit() && group->children.size() == 1 &&
@@ -813,6 +821,12 @@ private:
             attribute_prefix(parent.node, mode)) {
             return Outcome::Keep;  // a prefix in a prefix: see below
         }
+        // Lowering takes a prefix's body into the list around, where a cell
+        // end that the braces of the body's one group (the argument's own,
+        // once the list goes) no longer held would end a cell.
+        if (slot == Slot::Kind::Argument && frame.is_list && holds_cell_end(entries[0].node) &&
+            attribute_prefix(parent.node, mode))
+            return Outcome::Keep;
         if (would_close_brackets(frame.bare, entries, slot == Slot::Kind::Argument)) return Outcome::Keep;
         if (slot == Slot::Kind::ScriptBase && frames_.size() >= 2 && parent.slot && parent.slot->is_group_child() &&
             would_fill_a_slot(written_before(frames_.size() - 2, parent), lead_of(entries[0].node)))

@@ -318,7 +318,6 @@ struct Task {
     std::size_t edges_end = 0;
     std::optional<NodeId> placeholder;
     bool env_body = false;
-    bool argument = false;
     // Somewhere below an environment body.
     bool in_env = false;
     // List: a math list, whose cells are lowered one by one from its
@@ -356,9 +355,7 @@ struct SlotEdge {
     ContentMode mode;
     bool env_body;
     bool own_style;  // see `STYLE_AXIS`
-    // An argument: the writer puts its braces around the content, which
-    // reads back as the argument's list.
-    bool argument;
+    bool argument;   // the writer puts its braces around the content, which reads back as its list
 };
 
 struct Run {
@@ -740,10 +737,7 @@ private:
             // formula's own list is one only with `&` or `\cr`: a `\\` alone
             // there breaks the line, and what runs goes on after it.
             const bool root = node.is<Node::Root>();
-            const bool cells = own == ContentMode::Math && std::any_of(list->begin(), list->end(), [&](NodeId child) {
-                const Node& member = ast_.node(child);
-                return member.ends_cell() && !(root && is_row_end(member));
-            });
+            const bool cells = own == ContentMode::Math && holds_cell_end(id, false, root);
             State start = state;
             if (cells) start.clear(FONT_AXIS);
             push_task(Kind::List, own, id, start).cells = own == ContentMode::Math && (cells || !root);
@@ -954,7 +948,11 @@ private:
             ast_.remove_detached(id);
             return;
         }
-        if (task.cells && node.ends_cell()) {
+        // A brace group's cell end ends nothing TeX set before it, but its
+        // cells are written one by one all the same: a rule may make an
+        // argument of the group, whose list reads back as cells.
+        const bool in_braces = task.kind == Kind::Explicit && mode == ContentMode::Math;
+        if ((task.cells || in_braces) && node.ends_cell()) {
             // A `\dots` chooses its dots by the token after it, and a cell
             // end makes other dots than the brace or declarative that stood
             // there (`{\displaystyle\dots}&`): parted from the cell end by
@@ -962,12 +960,14 @@ private:
             if (pairs_.size() > task.cell_begin && pairs_.back().stretch != stretch_ &&
                 is_dots(ast_.node(pairs_.back().node)))
                 pairs_.back().node = new_group({&pairs_.back().node, 1}, GroupKind::Explicit{}, mode);
-            check_empty_segment(task);
-            task.running = task.start;
-            add_pair(id, task.start, kCellEnd);
+            if (task.cells) {
+                check_empty_segment(task);
+                task.running = task.start;
+            }
+            add_pair(id, task.running, kCellEnd);
             task.cell_begin = pairs_.size();
             ++stretch_;
-            if (dirty(id)) push_canonicalize(id, task.start, mode);
+            if (dirty(id)) push_canonicalize(id, task.running, mode);
             return;
         }
 
@@ -1021,11 +1021,7 @@ private:
             }
         }
         const State running = task.running;
-        // A brace group that is all of an argument (a rule built it so) is
-        // written in the argument's braces and read back as its list: it is
-        // lowered as that list.
-        if (const auto* group = node.get_if<Node::Group>();
-            group != nullptr && group->kind.is_explicit() && !(task.kind == Kind::Slots && task.argument)) {
+        if (const auto* group = node.get_if<Node::Group>(); group != nullptr && group->kind.is_explicit()) {
             push_explicit(id, running, mode);
             return;
         }
@@ -1094,7 +1090,7 @@ private:
             case Kind::List: {
                 check_empty_segment(task);
                 if (task.cells) {
-                    emit_cells(task);
+                    emit_cells(task, reads_as_brace_group());
                 } else {
                     emit(task.pairs_begin, task.start, task.mode, task.mode, false);
                 }
@@ -1127,13 +1123,11 @@ private:
         ++stretch_;
     }
 
-    // Whether a slot's content is a math list of cells (`\substack`'s, a
-    // plain TeX array's), which starts with no font as an alignment's body
-    // does, braced or not (see `push_canonicalize`). The brace groups and
-    // font prefix bodies in it are looked into: lowering takes a body into
-    // the list, and may write a cell end of the list in braces or a prefix
-    // of their own.
-    bool holds_cell_end(NodeId id) {
+    // Whether a math list holds a cell end once lowering has taken the
+    // bodies of its font prefixes into it, where it may write one bare; and
+    // `through_braces`, in a brace group of it, where lowering may write one
+    // of the list's. In the formula's own list a `\\` ends no cell.
+    bool holds_cell_end(NodeId id, bool through_braces, bool root = false) {
         std::vector<NodeId>& walk = kept_.get().walk;
         walk.clear();
         const auto add_items = [&](NodeId list) {
@@ -1147,9 +1141,9 @@ private:
             const Node& item = ast_.node(walk.back());
             walk.pop_back();
             ++util::work_count;
-            if (item.ends_cell()) return true;
+            if (item.ends_cell() && !(root && is_row_end(item))) return true;
             if (const auto* group = item.get_if<Node::Group>()) {
-                if (group->kind.is_explicit() || group->kind.is_implicit())
+                if (through_braces && (group->kind.is_explicit() || group->kind.is_implicit()))
                     walk.insert(walk.end(), group->children.begin(), group->children.end());
                 continue;
             }
@@ -1168,12 +1162,15 @@ private:
         if (edge.mode == ContentMode::Text && task.node_mode == ContentMode::Math) state.clear(TEXT_AXES);
         if (edge.mode == ContentMode::Math && task.node_mode == ContentMode::Text) state.clear(MATH_AXES);
         if (edge.own_style) state.clear(STYLE_AXIS);
-        if (edge.env_body || (edge.mode == ContentMode::Math && holds_cell_end(edge.child))) state.clear(FONT_AXIS);
+        // A slot's content is a list of cells (`\substack`'s, a plain TeX
+        // array's), which starts with no font as an alignment's body does,
+        // wherever its cell ends stand.
+        if (edge.env_body || (edge.mode == ContentMode::Math && holds_cell_end(edge.child, true))) state.clear(FONT_AXIS);
         task.mode = edge.mode;
         task.start = task.running = state;
         task.env_body = edge.env_body;
-        task.argument = edge.argument;
         task.after_control_word = false;  // each slot is a list of its own
+        task.holds = 0;
         const NodeId placeholder = support::new_placeholder(ast_, edge.mode);
         ast_.replace_content_child(edge.child, placeholder);
         task.placeholder = placeholder;
@@ -1186,11 +1183,17 @@ private:
 
     void finish_slot(Task& task) {
         check_empty_segment(task);
-        emit(task.pairs_begin, task.start, task.mode, task.mode, false);
+        if (holds_cells(task))
+            emit_cells(task, reads_as_brace_group());
+        else
+            emit(task.pairs_begin, task.start, task.mode, task.mode, false);
         support::truncate(pairs_, task.pairs_begin);
         NodeId result;
-        // An environment body must stay a group.
-        if (out_.size() == 1 && !(task.env_body && !ast_.node(out_[0]).is<Node::Group>())) {
+        // An environment body must stay a group, and a cell end that a
+        // prefix body brought is no script base.
+        const bool base = !edges_[task.edges_cursor - 1].own_style;
+        if (out_.size() == 1 && !(task.env_body && !ast_.node(out_[0]).is<Node::Group>()) &&
+            !(base && ast_.node(out_[0]).ends_cell())) {
             result = out_[0];
         } else {
             result = new_group(out_, GroupKind::Implicit{}, task.mode);
@@ -1297,7 +1300,10 @@ private:
 
     // The braces stay, the content written inside them.
     void write_inside(Task& task) {
-        emit(task.pairs_begin, task.start, task.mode, task.mode, false);
+        if (holds_cells(task))
+            emit_cells(task, reads_as_brace_group());
+        else
+            emit(task.pairs_begin, task.start, task.mode, task.mode, false);
         ast_.replace_children(task.node, out_);
         keep_braces(task);
     }
@@ -1328,7 +1334,9 @@ private:
         if (!atom_spacing_ || task.mode != ContentMode::Math || pairs_.size() == task.pairs_begin) return false;
         const Task& around = tasks_[tasks_.size() - 2];
         const bool in_prefix = around.kind == Kind::PrefixBody;
-        const bool first = task.pairs_begin == around.cell_begin;
+        // First in its cell: a cell end a prefix body brought counts too.
+        const bool first = task.pairs_begin == around.cell_begin ||
+                           (task.pairs_begin > around.pairs_begin && ast_.node(pairs_[task.pairs_begin - 1].node).ends_cell());
         const bool followed = content_follows(around);
         if (first && !followed && !in_prefix) return false;
         const ValueCode style = task.start.get(Attr::MathStyle);
@@ -1415,17 +1423,46 @@ private:
     }
 
     // The cells of a math list, each written on its own relative to the
-    // list's start, with the `&` and row ends between them.
-    void emit_cells(const Task& task) {
+    // task's start, with the `&` and row ends between them: no font or
+    // declarative is written across a cell end, those a prefix body brought
+    // included, so that a cell end stands in the list the writing reads
+    // back as. Where a cell end ends nothing (a brace group, a script), no
+    // declarative is left in force at one either (`continued`); a list of
+    // cells, an argument's among them, ends everything at each.
+    void emit_cells(const Task& task, bool continued) {
         out_.clear();
         std::size_t from = task.pairs_begin;
         for (std::size_t i = from; i < pairs_.size(); ++i) {
-            if (pairs_[i].stretch != kCellEnd) continue;
-            emit_runs(from, i, task.start, task.mode, task.mode, false);
+            if (!ast_.node(pairs_[i].node).ends_cell()) continue;
+            emit_runs(from, i, task.start, task.mode, task.mode, continued);
             out_.push_back(pairs_[i].node);
             from = i + 1;
         }
         emit_runs(from, pairs_.size(), task.start, task.mode, task.mode, false);
+    }
+
+    // Whether the pairs of the task hold a math cell end, their list then
+    // written cell by cell (see `emit_cells`).
+    static bool holds_cells(const Task& task) {
+        return task.mode == ContentMode::Math && (task.holds & support::kEndsCell) != 0;
+    }
+
+    // Whether what the task on top writes reads back as a brace group,
+    // where a cell end ends nothing: a brace group's list, or a slot's
+    // content, or an implicit group's list, as a list member or a script,
+    // all written in braces. An argument's content, an environment's body,
+    // the formula's own list and a delimited group's read back as lists
+    // of their own.
+    bool reads_as_brace_group() const {
+        const Task& task = tasks_.back();
+        if (task.kind != Kind::Slots) {
+            const auto* group = ast_.node(task.node).get_if<Node::Group>();
+            if (group == nullptr || !(group->kind.is_explicit() || group->kind.is_implicit())) return false;
+            if (tasks_.size() < 2 || tasks_[tasks_.size() - 2].kind != Kind::Slots) return true;
+        }
+        const Task& slots = task.kind == Kind::Slots ? task : tasks_[tasks_.size() - 2];
+        const SlotEdge& edge = edges_[slots.edges_cursor - 1];
+        return !edge.argument && !edge.env_body;
     }
 
     // Appends to `out_` the nodes that carry the values of the pairs in
@@ -1465,7 +1502,9 @@ private:
             for (std::size_t i = run.begin; i < run.end; ++i) {
                 NodeId id = pairs_[i].node;
                 const auto* text = ast_.node(id).get_if<Node::Text>();
-                if (pairs_[i].stretch == kLineBreak) {
+                // A line break, and a cell end that a prefix body brought
+                // into a list of no cells, stay out of the wrappers.
+                if (pairs_[i].stretch == kLineBreak || ast_.node(id).ends_cell()) {
                     wrap_chunk(run, base, mode, placement, continued);
                     out_.push_back(id);
                 } else if (text == nullptr) {
