@@ -125,12 +125,12 @@ const testing::ProfileCase CASES[] = {
     {R"(\buildrel x \over{\\} y)",
      {R"(\buildrel { x } \over { \\ } y)", R"(\mathrel { \mathop { \mspace {0mu} { \\ } } \limits ^ { x } } y)",
       R"(\mathrel { \mathop { \mspace {0mu} { \\ } } ^ { x } } y)", nullptr}},
-    // A row end and the `[` after it that the source read apart stay side by
-    // side, in the rule's output as in the source.
+    // A row end that would take the `[` after it has its slot closed, in
+    // the rule's output as in the source.
     {R"(\buildrel x\over{{\displaystyle y}\\[})",
      {R"(\buildrel { x } \over { { \displaystyle y } \\ [ })",
-      R"(\mathrel { \mathop { \mspace {0mu} { { \displaystyle y } \\ [ } } \limits ^ { x } })",
-      R"(\mathrel { \mathop { \mspace {0mu} { { \displaystyle y } \\ [ } } ^ { x } })", nullptr}},
+      R"(\mathrel { \mathop { \mspace {0mu} { { \displaystyle y } \\[0pt] [ } } \limits ^ { x } })",
+      R"(\mathrel { \mathop { \mspace {0mu} { { \displaystyle y } \\[0pt] [ } } ^ { x } })", nullptr}},
 };
 
 TEST(Buildrel, InputsAtEveryProfile) {

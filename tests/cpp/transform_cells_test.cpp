@@ -81,9 +81,10 @@ const testing::ProfileCase CASES[] = {
     // inside it held the cell end: dissolved, its rows would be the body's.
     // Braces that stay keep their cell end from the group around them.
     {R"(\bf \substack{{\displaystyle x \mathbf{a \\ b}}})",
-     {R"(\mathbf { \substack { { \displaystyle x \mathbf { a \\ b } } } })",
-      R"(\mathbf { \begin {subarray} {c} { \displaystyle x \mathbf { a \\ b } } \end {subarray} })", nullptr, nullptr}},
-    {R"(y {\rm x {\bf a & b}} z)", {R"(y \mathrm { x { \mathbf { a & b } } } z)", nullptr, nullptr, nullptr}},
+     {R"(\mathbf { \substack { { { \displaystyle x } { \displaystyle \mathbf { a } } \\ \displaystyle \mathbf { b } } } })",
+      R"(\mathbf { \begin {subarray} {c} { { \displaystyle x } { \displaystyle \mathbf { a } } \\ \displaystyle \mathbf { b } } \end {subarray} })",
+      nullptr, nullptr}},
+    {R"(y {\rm x {\bf a & b}} z)", {R"(y \mathrm { x { \mathbf { a } & \mathbf { b } } } z)", nullptr, nullptr, nullptr}},
     // The character `\&` ends no cell, and is written as it was.
     {R"(\bf a \& b)", {R"(\mathbf { a \& b })", nullptr, nullptr, nullptr}},
     {R"({\bf a \& b \over c})", {R"(\frac { \mathbf { a \& b } } { \mathbf { c } })", nullptr, nullptr, nullptr}},

@@ -134,8 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
         // a row end that would take the `[` after it: the `[` goes into
         // braces, and the row end stays in the group whose cells it ends,
         // also where a rule moves that group after lowering
-        ReplayCase{"x{{\\displaystyle y}\\\\[}", "x { { \\displaystyle y } \\\\ [ }"},
-        ReplayCase{"a \\over c{{\\displaystyle y}\\\\[}", "\\frac { a } { c { { \\displaystyle y } \\\\ [ } }"},
+        ReplayCase{"x{{\\displaystyle y}\\\\[}", "x { { \\displaystyle y } \\\\[0pt] [ }"},
+        ReplayCase{"a \\over c{{\\displaystyle y}\\\\[}", "\\frac { a } { c { { \\displaystyle y } \\\\[0pt] [ } }"},
         // spacing a removal leaves alone before a text's closing brace
         ReplayCase{"\\text{\\g {}}", nullptr}, ReplayCase{"\\text{\\t \\tt}", "\\text {\\t}"},
         ReplayCase{"\\text{\\x{ }}", nullptr}));
