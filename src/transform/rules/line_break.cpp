@@ -211,16 +211,23 @@ bool may_stretch(RuleContext& ctx, NodeId item) {
     }
 }
 
+// The item a line break stands as, itself or the scripted node it is the
+// base of, and where that item hangs.
+struct Item {
+    NodeId item;
+    const syntax::ParentLink* link;
+};
+Item item_of(const syntax::Ast& ast, NodeId node) {
+    const syntax::ParentLink* link = ast.parent_link(node);
+    if (link != nullptr && link->slot.kind() == Slot::Kind::ScriptBase) return {link->parent, ast.parent_link(link->parent)};
+    return {node, link};
+}
+
 }  // namespace
 
 bool breaks_the_line(RuleContext& ctx, NodeId node) {
     const syntax::Ast& ast = ctx.ast;
-    NodeId item = node;
-    const syntax::ParentLink* link = ast.parent_link(node);
-    if (link != nullptr && link->slot.kind() == Slot::Kind::ScriptBase) {
-        item = link->parent;
-        link = ast.parent_link(item);
-    }
+    auto [item, link] = item_of(ast, node);
     for (; link != nullptr && link->slot.is_group_child(); ++util::work_count) {
         const Node& list = ast.node(link->parent);
         if (list.is<Node::Root>()) return true;
@@ -253,12 +260,7 @@ void leave_operand(syntax::Ast& ast, NodeId row_end) {
 
 bool sets_alike_without(RuleContext& ctx, NodeId node) {
     const syntax::Ast& ast = ctx.ast;
-    NodeId item = node;
-    const syntax::ParentLink* link = ast.parent_link(node);
-    if (link != nullptr && link->slot.kind() == Slot::Kind::ScriptBase) {
-        item = link->parent;
-        link = ast.parent_link(item);
-    }
+    const auto [item, link] = item_of(ast, node);
     const bool in_list = link != nullptr && link->slot.is_group_child();
     bool alike = true;
     if (std::get<Node::Command>(ast.node(node).value).name == "newline") {
