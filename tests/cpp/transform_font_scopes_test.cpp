@@ -1,10 +1,10 @@
 // What a font, size or style switch governs, and what braces around it do to
 // the spacing TeX sets: a declarative before a script on an empty base
-// governs the script and what follows; a cell starts with no font; braces
-// around a style switch stay where they set the spacing before it; a font run
-// ends where one prefix around it would change the spacing at its edge. At
-// every profile the output reads back as the same tree and settles in one
-// round.
+// governs the script and what follows; a cell, and math inside text, starts
+// with no font; braces around a style switch stay where they set the spacing
+// before it; a font run ends where one prefix around it would change the
+// spacing at its edge. At every profile the output reads back as the same
+// tree and settles in one round.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -52,6 +52,9 @@ const Case CASES[] = {
      R"(\mathbf { \text {$a \\ \mathbf { b }$} })"},
     {R"(\bf x \left( a & \bf b \right))", R"(\mathbf { x \left ( a & \mathbf { b } \right ) })",
      R"(\mathbf { x \left ( a & \mathbf { b } \right ) })"},
+    // Math inside text starts with no font, as a formula of its own.
+    {R"(\bf \text{$a \bf b$})", R"(\mathbf { \text {$a \mathbf { b }$} })", R"(\mathbf { \text {$a \mathbf { b }$} })"},
+    {R"(\mathbf{\text{$\mathbf{a}$}})", R"(\mathbf { \text {$\mathbf { a }$} })", R"(\mathbf { \text {$\mathbf { a }$} })"},
     // Braces around a style switch.
     {R"(a < {\scriptstyle b})", R"(a < { \scriptstyle b })", R"(a < \scriptstyle b)"},
     {R"(a + {\scriptstyle b})", R"(a + { \scriptstyle b })", R"(a + \scriptstyle b)"},

@@ -739,6 +739,10 @@ private:
             const bool root = node.is<Node::Root>();
             const bool cells = own == ContentMode::Math && holds_cell_end(id, false, root);
             State start = state;
+            // Math inside text (`$…$` in `\text`) is a formula of its own:
+            // TeX starts it with no font family and in text style, so
+            // nothing the enclosing math set reaches it.
+            if (own != mode) start.clear(axes_of(own));
             if (cells) start.clear(FONT_AXIS);
             push_task(Kind::List, own, id, start).cells = own == ContentMode::Math && (cells || !root);
             take_children(id);
