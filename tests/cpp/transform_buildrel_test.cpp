@@ -131,6 +131,21 @@ const testing::ProfileCase CASES[] = {
      {R"(\buildrel { x } \over { { \displaystyle y } \\ [ })",
       R"(\mathrel { \mathop { \mspace {0mu} { { \displaystyle y } \\[0pt] [ } } \limits ^ { x } })",
       R"(\mathrel { \mathop { \mspace {0mu} { { \displaystyle y } \\[0pt] [ } } ^ { x } })", nullptr}},
+    // A `\break` as the relation breaks no line; it leaves the braces the
+    // `\over` needs.
+    {R"(\buildrel a \over \break b)",
+     {R"(\buildrel { a } \over { } b)", R"(\mathrel { \mathop { \mspace {0mu} \break } \limits ^ { a } } b)",
+      R"(\mathrel { \mathop { \mspace {0mu} \break } ^ { a } } b)", nullptr}},
+    // A declarative written before the `\over` stands in its left operand,
+    // as it reads back, beside one `\buildrel` or more.
+    {R"({\large \mathbf{\buildrel *\over *}})",
+     {R"({ \mathbf { \large \buildrel { * } \over * } })",
+      R"({ \mathbf { \large \mathrel { \mathop { \mspace {0mu} * } \limits ^ { * } } } })",
+      R"({ \mathbf { \large \mathrel { \mathop { \mspace {0mu} * } ^ { * } } } })", nullptr}},
+    {R"({\small \mathcal{\buildrel{}\over{}\buildrel \alpha \over \cdot}})",
+     {R"({ \mathcal { \small \buildrel { } \over { } \buildrel { \alpha } \over \cdot } })",
+      R"({ \mathcal { \small \mathrel { \mathop { \mspace {0mu} { } } \limits ^ { } } \mathrel { \mathop { \mspace {0mu} \cdot } \limits ^ { \alpha } } } })",
+      R"({ \mathcal { \small \mathrel { \mathop { \mspace {0mu} } ^ { } } \mathrel { \mathop { \mspace {0mu} \cdot } ^ { \alpha } } } })", nullptr}},
 };
 
 TEST(Buildrel, InputsAtEveryProfile) {

@@ -680,6 +680,9 @@ private:
         // cells of the list around: a row end after a style switch would end
         // that switch's cell (`\displaystyle{\\ x}`).
         if (slot == Slot::Kind::GroupChild && (frame.members & MemberEndsCell) != 0) return Outcome::Keep;
+        // An operand's list is written bare: with one item it reads back as
+        // that item, whatever guard keeps the groups written.
+        if (operand && group.kind.is_implicit()) return decide_in_slot(frame, parent, entries, group.mode);
         if (frame.in_env_body && guard(FlattenGuard::EnvBody)) {
             if (lone_prime_superscript) {
                 placed = true;

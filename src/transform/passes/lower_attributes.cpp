@@ -490,6 +490,10 @@ public:
                 complete();
             }
         }
+        // A declarative written in the list of an infix is read into one
+        // of its operands.
+        for (NodeId id : kept_.get().infixes)
+            if (ast_.node_opt(id) != nullptr) support::join_infix_neighbours(ast_, id);
         return Lowered::Rebuilt;
     }
 

@@ -1,7 +1,9 @@
 #include "transform/passes/tree_support.hpp"
 
 #include "syntax/read_back.hpp"
+#include "transform/buildrel.hpp"
 #include "util/utf8.hpp"
+#include "util/work_count.hpp"
 
 namespace quorvel::transform::passes::support {
 
@@ -56,6 +58,58 @@ bool close_row_end(syntax::Ast& ast, syntax::ast::NodeId id) {
         syntax::ast::ArgumentKind::Optional{}, true, syntax::ast::ArgumentValue::Dimension{"0pt"}};
     ast.replace_node(id, std::move(closed));
     return true;
+}
+
+namespace {
+
+// Puts `items` (detached roots) at the start, or the end, of the operand in
+// `operand`: an implicit math group takes them as members, any other
+// operand becomes one member of a new such group.
+void add_to_operand(syntax::Ast& ast, syntax::ast::NodeId operand, std::span<const syntax::ast::NodeId> items,
+                    bool at_start) {
+    using syntax::ast::Node;
+    const auto* group = ast.node(operand).get_if<Node::Group>();
+    if (group == nullptr || !group->kind.is_implicit() || group->mode != syntax::ContentMode::Math) {
+        const syntax::ast::NodeId placeholder = new_placeholder(ast, syntax::ContentMode::Math);
+        ast.replace_content_child(operand, placeholder);
+        const syntax::ast::NodeId list = ast.implicit_math_group({&operand, 1});
+        replace_in_slot_and_free(ast, placeholder, list);
+        operand = list;
+    }
+    std::size_t at = at_start ? 0 : ast.child_count(operand);
+    for (syntax::ast::NodeId item : items) ast.insert_child(operand, at++, item);
+}
+
+}  // namespace
+
+void join_infix_neighbours(syntax::Ast& ast, syntax::ast::NodeId infix) {
+    using syntax::ast::Node;
+    const syntax::ParentLink* link = ast.parent_link(infix);
+    if (link == nullptr || !link->slot.is_group_child()) return;
+    const syntax::ast::NodeId list = link->parent;
+    const std::span<const syntax::ast::NodeId> items = ast.children(list);
+    const std::size_t at = link->slot.index();
+    // The left operand starts after a cell end or the `\over` of a
+    // `\buildrel` before; the right one of a fraction runs to a cell end.
+    std::size_t begin = at;
+    while (begin > 0 && !ast.node(items[begin - 1]).ends_cell() && !ast.node(items[begin - 1]).is<Node::Infix>())
+        --begin;
+    std::size_t end = at + 1;
+    const bool one_item = transform::buildrel::closed_by(ast, infix).has_value();
+    while (!one_item && end < items.size() && !ast.node(items[end]).ends_cell()) ++end;
+    util::work_count += end - begin;
+    if (begin > 0 && ast.node(items[begin - 1]).is<Node::Infix>() && !transform::buildrel::closed_by(ast, items[begin - 1]))
+        return;
+    for (std::size_t i = at + 1; i < end; ++i)
+        if (ast.node(items[i]).is<Node::Infix>()) return;
+    if (begin == at && end == at + 1) return;
+    const auto& value = std::get<Node::Infix>(ast.node(infix).value);
+    const syntax::ast::NodeId left = value.left;
+    const syntax::ast::NodeId right = value.right;
+    const std::vector<syntax::ast::NodeId> after = ast.detach_children_range(list, at + 1, end);
+    const std::vector<syntax::ast::NodeId> before = ast.detach_children_range(list, begin, at);
+    if (!before.empty()) add_to_operand(ast, left, before, true);
+    if (!after.empty()) add_to_operand(ast, right, after, false);
 }
 
 bool is_bare_control_word(const syntax::ast::Node& node) {

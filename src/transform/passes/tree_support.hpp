@@ -60,6 +60,14 @@ inline bool is_line_break(const syntax::ast::Node& node) {
 // node, which is left as it is.
 bool close_row_end(syntax::Ast& ast, syntax::ast::NodeId id);
 
+// The items beside an infix in its list, up to the cell ends around, are
+// its operands' as the reader takes them: those before it start its left
+// operand, those after end its right one, where a `\buildrel`'s `\over`,
+// whose right operand is one item, takes none. Moves them there, which
+// changes no text written. Does nothing to a list of several infixes in
+// one cell, which no reading gives.
+void join_infix_neighbours(syntax::Ast& ast, syntax::ast::NodeId infix);
+
 // The passes keep their work lists from call to call on one thread, so that
 // the many small trees of a batch cost no allocation each; a call that grew a
 // list past this many entries gives the memory back when it ends.

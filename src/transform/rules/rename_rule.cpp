@@ -329,6 +329,10 @@ RuleResult replace_line_break(RuleContext& ctx, NodeId node) {
         }
         const LeadToken brace{LeadToken::Kind::Brace, U'{', {}};
         if (passes::support::taken_by_item_before(ast, ctx.math, ctx.text, node, brace)) return RuleOutcome::Skipped;
+        // An empty operand is written as nothing, which the `\over` of a
+        // `\buildrel` cannot do without: its braces are written.
+        if (link != nullptr && (link->slot.kind() == Slot::Kind::InfixLeft || link->slot.kind() == Slot::Kind::InfixRight))
+            std::get<Node::Group>(empty_base.value).kind = syntax::ast::GroupKind::Explicit{};
         ast.replace_node_drop_detached_children(node, std::move(empty_base));
         return RuleOutcome::Applied;
     }
