@@ -122,7 +122,10 @@ const testing::ProfileCase CASES[] = {
      {R"(\mathbf { \boldsymbol { \mathbf { a } \mathit { { \\ [ } } } })", nullptr, nullptr, nullptr}},
     // Empty groups that a line break parts from what they joined stay bare.
     {R"(\scriptstyle {\rm }\cal \\)", {R"(\scriptstyle { } \\)", nullptr, R"(\\)", nullptr}},
-    // An operand left with one item in a cell is that item, as it reads back.
+    // An operand left with one item is that item, as it reads back, in a
+    // cell too.
+    {R"(\boldsymbol{{\begin{matrix}\end{matrix}\small \\\choose }})",
+     {R"(\boldsymbol { { \begin {matrix} \end {matrix} \\ \small \choose } })", nullptr, nullptr, nullptr}},
     {R"(\boldsymbol{\begin{matrix}{\above1pt\quad V}\end{matrix}})",
      {R"(\boldsymbol { \begin {matrix} { \above 1pt \quad V } \end {matrix} })", nullptr, nullptr,
       R"(\boldsymbol { \begin {matrix} { \above 1pt V } \end {matrix} })"}},

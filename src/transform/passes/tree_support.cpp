@@ -78,6 +78,8 @@ void add_to_operand(syntax::Ast& ast, syntax::ast::NodeId operand, std::span<con
     }
     std::size_t at = at_start ? 0 : ast.child_count(operand);
     for (syntax::ast::NodeId item : items) ast.insert_child(operand, at++, item);
+    // An operand of one item is that item, as the parser reads it.
+    if (ast.child_count(operand) == 1) ast.hoist_only_child(operand);
 }
 
 }  // namespace
