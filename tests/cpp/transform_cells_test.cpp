@@ -126,6 +126,11 @@ const testing::ProfileCase CASES[] = {
     // cell too.
     {R"(\boldsymbol{{\begin{matrix}\end{matrix}\small \\\choose }})",
      {R"(\boldsymbol { { \begin {matrix} \end {matrix} \\ \small \choose } })", nullptr, nullptr, nullptr}},
+    // A declarative that joins the left operand governs the right one, as
+    // the next reading has it.
+    {R"(\boldsymbol{{\begin{matrix}\end{matrix}\small \\\choose \|}\over{}})",
+     {R"(\boldsymbol { \frac { \begin {matrix} \end {matrix} \\ \small \choose \small \| } { } })", nullptr, nullptr,
+      nullptr}},
     {R"(\boldsymbol{\begin{matrix}{\above1pt\quad V}\end{matrix}})",
      {R"(\boldsymbol { \begin {matrix} { \above 1pt \quad V } \end {matrix} })", nullptr, nullptr,
       R"(\boldsymbol { \begin {matrix} { \above 1pt V } \end {matrix} })"}},

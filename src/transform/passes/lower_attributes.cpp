@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "transform/buildrel.hpp"
 #include "transform/passes/atom_class.hpp"
 #include "transform/passes/exposure.hpp"
 #include "transform/passes/passes.hpp"
@@ -491,9 +492,12 @@ public:
             }
         }
         // A declarative written in the list of an infix is read into one
-        // of its operands.
+        // of its operands; one that joins the left operand governs the
+        // right one, as those there were carried.
         for (NodeId id : kept_.get().infixes)
-            if (ast_.node_opt(id) != nullptr) support::join_infix_neighbours(ast_, id);
+            if (ast_.node_opt(id) != nullptr && support::join_infix_neighbours(ast_, id) &&
+                !transform::buildrel::closed_by(ast_, id))
+                carry_declaratives(id);
         return Lowered::Rebuilt;
     }
 
@@ -788,12 +792,21 @@ private:
     // Every infix is done here, those in operands included, which are not
     // lowered otherwise; each operand list is looked at once.
     void carry_across_infix(NodeId infix, NodeId root) {
+        const auto& value = std::get<Node::Infix>(ast_.node(infix).value);
+        const NodeId left = value.left;
+        if (!dirty(left)) return;  // it holds no declarative
+        if (value.name == "over" && (kept_.get().buildrel_over.has(infix) || kept_.get().buildrel.has(left))) return;
+        if (const std::optional<NodeId> first = carry_declaratives(infix)) mark_upwards(*first, root);
+    }
+
+    // Puts the declaratives that the left operand of `infix` sets and the
+    // right one does not set anew in front of the right one; the first of
+    // them, if any.
+    std::optional<NodeId> carry_declaratives(NodeId infix) {
         static constexpr std::array<Attr, 2> CARRIED{Attr::MathFont, Attr::MathSize};
         const auto& value = std::get<Node::Infix>(ast_.node(infix).value);
         const NodeId left = value.left;
         const NodeId right = value.right;
-        if (!dirty(left)) return;  // it holds no declarative
-        if (value.name == "over" && (kept_.get().buildrel_over.has(infix) || kept_.get().buildrel.has(left))) return;
         State end;
         std::uint8_t carried = 0;
         for (NodeId item : operand_items(left)) {
@@ -802,7 +815,7 @@ private:
             end.set(row->attr, code_of_declarative(*row));
             carried |= axis_bit(row->attr);
         }
-        if (carried == 0) return;
+        if (carried == 0) return std::nullopt;
         bool governs = false;
         for (NodeId item : operand_items(right)) {
             const Node& node = ast_.node(item);
@@ -813,7 +826,7 @@ private:
                 break;
             }
         }
-        if (!governs || carried == 0) return;
+        if (!governs || carried == 0) return std::nullopt;
 
         ids_.clear();
         for (Attr attr : CARRIED) {
@@ -822,19 +835,18 @@ private:
             if (line == nullptr || !line->declarative(ContentMode::Math)) continue;
             ids_.push_back(ast_.new_node(Node::Declarative{std::string(line->declarative(ContentMode::Math)->name), {}}));
         }
-        if (ids_.empty()) return;
+        if (ids_.empty()) return std::nullopt;
+        const NodeId first = ids_.front();
         if (is_operand_list(right)) {
             for (std::size_t i = 0; i < ids_.size(); ++i) ast_.insert_child(right, i, ids_[i]);
         } else {
             const NodeId placeholder = support::new_placeholder(ast_, ContentMode::Math);
             ast_.replace_content_child(right, placeholder);
-            const NodeId declarative = ids_.front();
             ids_.push_back(right);
             support::replace_in_slot_and_free(ast_, placeholder,
                                               new_group(ids_, GroupKind::Implicit{}, ContentMode::Math));
-            ids_.assign(1, declarative);
         }
-        mark_upwards(ids_.front(), root);
+        return first;
     }
 
     // The `\over` whose left operand the `\buildrel` (or the scripts on it)

@@ -84,10 +84,10 @@ void add_to_operand(syntax::Ast& ast, syntax::ast::NodeId operand, std::span<con
 
 }  // namespace
 
-void join_infix_neighbours(syntax::Ast& ast, syntax::ast::NodeId infix) {
+bool join_infix_neighbours(syntax::Ast& ast, syntax::ast::NodeId infix) {
     using syntax::ast::Node;
     const syntax::ParentLink* link = ast.parent_link(infix);
-    if (link == nullptr || !link->slot.is_group_child()) return;
+    if (link == nullptr || !link->slot.is_group_child()) return false;
     const syntax::ast::NodeId list = link->parent;
     const std::span<const syntax::ast::NodeId> items = ast.children(list);
     const std::size_t at = link->slot.index();
@@ -101,10 +101,10 @@ void join_infix_neighbours(syntax::Ast& ast, syntax::ast::NodeId infix) {
     while (!one_item && end < items.size() && !ast.node(items[end]).ends_cell()) ++end;
     util::work_count += end - begin;
     if (begin > 0 && ast.node(items[begin - 1]).is<Node::Infix>() && !transform::buildrel::closed_by(ast, items[begin - 1]))
-        return;
+        return false;
     for (std::size_t i = at + 1; i < end; ++i)
-        if (ast.node(items[i]).is<Node::Infix>()) return;
-    if (begin == at && end == at + 1) return;
+        if (ast.node(items[i]).is<Node::Infix>()) return false;
+    if (begin == at && end == at + 1) return false;
     const auto& value = std::get<Node::Infix>(ast.node(infix).value);
     const syntax::ast::NodeId left = value.left;
     const syntax::ast::NodeId right = value.right;
@@ -112,6 +112,7 @@ void join_infix_neighbours(syntax::Ast& ast, syntax::ast::NodeId infix) {
     const std::vector<syntax::ast::NodeId> before = ast.detach_children_range(list, begin, at);
     if (!before.empty()) add_to_operand(ast, left, before, true);
     if (!after.empty()) add_to_operand(ast, right, after, false);
+    return !before.empty();
 }
 
 bool is_bare_control_word(const syntax::ast::Node& node) {

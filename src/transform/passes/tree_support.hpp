@@ -66,7 +66,7 @@ bool close_row_end(syntax::Ast& ast, syntax::ast::NodeId id);
 // whose right operand is one item, takes none. Moves them there, which
 // changes no text written. Does nothing to a list of several infixes in
 // one cell, which no reading gives.
-void join_infix_neighbours(syntax::Ast& ast, syntax::ast::NodeId infix);
+bool join_infix_neighbours(syntax::Ast& ast, syntax::ast::NodeId infix);
 
 // The passes keep their work lists from call to call on one thread, so that
 // the many small trees of a batch cost no allocation each; a call that grew a
