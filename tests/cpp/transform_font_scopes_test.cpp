@@ -65,6 +65,9 @@ const Case CASES[] = {
     // LaTeX sets a fraction in a group of its own, an ordinary atom.
     {R"(x {\displaystyle \frac12})", R"(x \displaystyle \frac { 1 } { 2 })", R"(x \displaystyle \frac { 1 } { 2 })"},
     {R"({\scriptstyle a +} b)", R"({ \scriptstyle a + } b)", R"({ \scriptstyle a + } b)"},
+    // A cell end that a font brings ends what the switch governs, as a bare one.
+    {R"({{}\displaystyle \cdot}\mathrm{&}\over {})", R"(\frac { { } \displaystyle \cdot & } { })",
+     R"(\frac { \displaystyle \cdot & } { })"},
     {R"({\displaystyle \sum_i x_i})", R"(\displaystyle \sum _ { i } x _ { i })", R"(\displaystyle \sum _ { i } x _ { i })"},
     // Font runs at the spacing of their edges.
     {R"(\bf {a} , {\it b})", R"(\mathbf { a } , \mathit { b })", R"(\mathbf { a , } \mathit { b })"},

@@ -1383,15 +1383,22 @@ private:
     // go.
     bool content_follows(const Task& around) {
         for (std::size_t i = around.cursor; i < around.items_end; ++i) {
-            if (ast_.node(items_[i]).ends_cell()) return false;
-            if (holds_content(items_[i], around.mode)) return true;
+            switch (first_written(items_[i], around.mode)) {
+                case Written::Nothing: continue;
+                case Written::CellEnd: return false;
+                case Written::Content: return true;
+            }
         }
         return false;
     }
 
-    // Whether an item leaves anything to write: any but a declarative, a
-    // text of nothing or a prefix of `mode` whose body holds only those.
-    bool holds_content(NodeId id, ContentMode mode) {
+    enum class Written : std::uint8_t { Nothing, CellEnd, Content };
+
+    // What an item writes first: nothing, when it holds only declaratives,
+    // texts of nothing and prefixes of `mode` whose bodies hold only those;
+    // a cell end, which a prefix body that lowering takes apart may bring;
+    // or content.
+    Written first_written(NodeId id, ContentMode mode) {
         std::vector<NodeId>& walk = kept_.get().walk;
         walk.assign(1, id);
         while (!walk.empty()) {
@@ -1400,19 +1407,23 @@ private:
             ++util::work_count;
             if (recognised_declarative(item, mode) != nullptr) continue;
             if (const auto* text = item.get_if<Node::Text>(); text != nullptr && text->value.empty()) continue;
+            if (item.ends_cell()) return Written::CellEnd;
             const auto* command = item.get_if<Node::Command>();
             const auto slot = command != nullptr && lookup_prefix_form(mode, command->name) != nullptr
                                   ? single_mandatory_content(command->args)
                                   : std::nullopt;
-            if (!slot || command->args[*slot]->value.content_mode() != mode) return true;
+            if (!slot || command->args[*slot]->value.content_mode() != mode) return Written::Content;
             const NodeId body = *command->args[*slot]->value.content();
-            // An implicit body hands over its children; any other is an item.
-            if (const auto* group = ast_.node(body).get_if<Node::Group>(); group != nullptr && group->kind.is_implicit())
+            // An implicit body hands over its children, in order; any other
+            // is an item.
+            if (const auto* group = ast_.node(body).get_if<Node::Group>(); group != nullptr && group->kind.is_implicit()) {
+                const std::size_t at = walk.size();
                 walk.insert(walk.end(), group->children.begin(), group->children.end());
-            else
+                std::reverse(walk.begin() + static_cast<std::ptrdiff_t>(at), walk.end());
+            } else
                 walk.push_back(body);
         }
-        return false;
+        return Written::Nothing;
     }
 
     AtomClass atom_class(NodeId id) const {
