@@ -30,10 +30,44 @@ std::string_view kind_words(syntax::NodeKind kind) {
     }
 }
 
+// Whether a slot read back holds what the node's slot holds: the same kind
+// of slot and of value (content of the same mode).
+bool same_slot(const syntax::ast::Argument& read, const syntax::ast::Argument& own) {
+    if (read.kind.value.index() != own.kind.value.index()) return false;
+    if (read.value.is_content() || own.value.is_content()) return read.value.content_mode() == own.value.content_mode();
+    return read.value.value.index() == own.value.value.index();
+}
+
+// Lines the slots read back up with the node's own: each filled one in
+// order, with the empty slots the reader gives around them. False when a
+// slot of either is left over.
+bool line_up(const syntax::ast::ArgumentSlots& read, const syntax::ast::ArgumentSlots& own,
+             syntax::document::Reader::Slots& slots) {
+    using Reader = syntax::document::Reader;
+    slots.clear();
+    std::size_t next = 0;
+    for (const auto& slot : read) {
+        if (next < own.size() && ((!slot && !own[next]) || (slot && own[next] && same_slot(*slot, *own[next])))) {
+            const bool operator_name =
+                slot && std::holds_alternative<syntax::ast::ArgumentValue::OperatorNameContent>(slot->value.value);
+            slots.push_back({static_cast<std::int32_t>(next++), operator_name});
+            continue;
+        }
+        if (!slot) {
+            slots.push_back({Reader::kAbsent});
+            continue;
+        }
+        const auto* star = std::get_if<syntax::ast::ArgumentValue::Boolean>(&slot->value.value);
+        if (star == nullptr || star->value) return false;
+        slots.push_back({Reader::kStarOff});
+    }
+    return next == own.size();
+}
+
 }  // namespace
 
 std::optional<std::string> ContextReader::complaint(std::string_view text, syntax::ContentMode mode,
-                                                    const syntax::ast::Node& node) const {
+                                                    const syntax::ast::Node& node, Slots* slots) const {
     std::string wrapped;
     if (mode == syntax::ContentMode::Text) {
         if (!reads_text_) return std::nullopt;
@@ -68,6 +102,12 @@ std::optional<std::string> ContextReader::complaint(std::string_view text, synta
         if (got.name() != nullptr) out += std::string(" \\") + std::string(*got.name());
         return out;
     }
+    // A command the packages do not know reads back with no slots: one made
+    // with arguments is written as given, for macros of the user's own.
+    const auto* command = got.get_if<syntax::ast::Node::Command>();
+    const bool known = command == nullptr || command->known;
+    if (slots != nullptr && known && node.args() != nullptr && !line_up(*got.args(), *node.args(), *slots))
+        return std::string("as \\") + std::string(*got.name()) + " with other arguments";
     return std::nullopt;
 }
 

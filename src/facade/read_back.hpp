@@ -18,8 +18,8 @@ class ContextReader final : public syntax::document::Reader {
 public:
     explicit ContextReader(std::shared_ptr<const parse::ParseContext> context);
 
-    std::optional<std::string> complaint(std::string_view text, syntax::ContentMode mode,
-                                         const syntax::ast::Node& node) const override;
+    std::optional<std::string> complaint(std::string_view text, syntax::ContentMode mode, const syntax::ast::Node& node,
+                                         Slots* slots = nullptr) const override;
 
 private:
     std::shared_ptr<const parse::ParseContext> context_;

@@ -109,12 +109,27 @@ class Document;
 // which mode.
 class Reader {
 public:
+    // Where each argument slot read back comes from: a slot of the node
+    // (its index), or an empty slot the reader gives a command whose
+    // optional argument or star the text leaves out.
+    static constexpr std::int32_t kAbsent = -1;
+    static constexpr std::int32_t kStarOff = -2;
+    struct Slot {
+        std::int32_t from = kAbsent;
+        bool operator_name = false;  // math content read as an operator name's
+        bool operator==(const Slot&) const = default;
+    };
+    using Slots = std::vector<Slot>;
+
     virtual ~Reader() = default;
     // Nothing when `text`, standing alone in `mode`, reads without a
     // diagnostic and starts with a node of `node`'s kind (and name, for a
-    // command-like one); else what it reads back as ("with an error: ...").
-    virtual std::optional<std::string> complaint(std::string_view text, ContentMode mode,
-                                                 const ast::Node& node) const = 0;
+    // command-like one); else what it reads back as ("with an error:
+    // ..."). With `slots`, the node's filled slots must also be read, of
+    // the same kinds and in order, and `slots` tells where each slot read
+    // comes from.
+    virtual std::optional<std::string> complaint(std::string_view text, ContentMode mode, const ast::Node& node,
+                                                 Slots* slots = nullptr) const = 0;
 };
 
 }  // namespace document
@@ -305,7 +320,8 @@ private:
     // With `reader`, a command or declarative `node`, put in place by the
     // open step, read back where it stands with its content left out:
     // nothing when the reader takes its name and slots there, else why not.
-    std::optional<EditError> read_back(ast::NodeId node, const Reader* reader) const;
+    // The node takes the empty slots the reader gives it.
+    std::optional<EditError> read_back(ast::NodeId node, const Reader* reader);
     // With `reader`, what it says of the whole text of `node` where it
     // stands (written into `text` when given); nothing for a node that
     // stands nowhere.

@@ -217,6 +217,12 @@ std::optional<EditError> check_standing(const Standing& s, const Node& value) {
         // stands it reads back as nothing.
         return EditError::unreadable("text \"\" cannot be written here: an empty text reads back as nothing");
     }
+    if (t != nullptr && s.mode == ContentMode::Math) {
+        // The reader makes texts in text only: in math each character of
+        // one reads back as a character node (or a prime, or a space).
+        return EditError::unreadable(quoted("text", t->value) +
+                                     " cannot be written here: in math a text reads back as characters");
+    }
     if (s.script_base && value.ends_cell()) {
         return EditError::unreadable(
             "a cell end cannot be written here: it is never read as a script base, whose scripts would stand on "
@@ -296,7 +302,7 @@ EditError unread(std::string_view what, std::string_view text, const std::string
 
 }  // namespace
 
-std::optional<EditError> Document::read_back(ast::NodeId node, const Reader* reader) const {
+std::optional<EditError> Document::read_back(ast::NodeId node, const Reader* reader) {
     if (reader == nullptr) return std::nullopt;
     const Node& value = ast_.node(node);
     if (!value.is<Node::Command>() && !value.is<Node::Declarative>()) return std::nullopt;
@@ -304,9 +310,41 @@ std::optional<EditError> Document::read_back(ast::NodeId node, const Reader* rea
     if (!mode) return std::nullopt;
     const auto text = shallow_text(value, *mode);
     if (!text) return std::nullopt;
-    if (auto complaint = reader->complaint(*text, *mode, value)) {
+    // As the node's own, unless the reader lines its slots up otherwise.
+    const ast::ArgumentSlots& own = *value.args();
+    const auto own_slot = [&](std::size_t i) {
+        const bool operator_name =
+            own[i] && std::holds_alternative<ast::ArgumentValue::OperatorNameContent>(own[i]->value.value);
+        return Reader::Slot{static_cast<std::int32_t>(i), operator_name};
+    };
+    Reader::Slots slots;
+    for (std::size_t i = 0; i < own.size(); ++i) slots.push_back(own_slot(i));
+    if (auto complaint = reader->complaint(*text, *mode, value, &slots)) {
         return unread(quoted("command", *value.name()), *text, *complaint);
     }
+    // The reader gives the command the empty slots its text leaves out
+    // (`\\` its star and optional argument), and reads an operator name's
+    // content as such: the node takes them, so that it is what reads back.
+    bool same = slots.size() == own.size();
+    for (std::size_t i = 0; same && i < slots.size(); ++i) same = slots[i] == own_slot(i);
+    if (same) return std::nullopt;
+    Node padded = value;
+    ast::ArgumentSlots& args = *padded.args();
+    args.clear();
+    for (const Reader::Slot slot : slots) {
+        if (slot.from >= 0) {
+            args.push_back(own[static_cast<std::size_t>(slot.from)]);
+            if (args.back() && slot.operator_name) {
+                if (const auto content = args.back()->value.content())
+                    args.back()->value = ast::ArgumentValue::OperatorNameContent{*content};
+            }
+        } else if (slot.from == Reader::kStarOff) {
+            args.push_back(ast::Argument{ast::ArgumentKind::Star{}, false, ast::ArgumentValue::Boolean{false}});
+        } else {
+            args.push_back(std::nullopt);
+        }
+    }
+    ast_.replace_node(node, std::move(padded));
     return std::nullopt;
 }
 

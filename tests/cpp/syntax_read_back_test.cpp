@@ -68,8 +68,12 @@ TEST(WrittenValues, CharactersByMode) {
         const auto text = sx::check_char(c.c, ContentMode::Text);
         EXPECT_EQ(math.has_value(), !c.math.empty()) << math.value_or("");
         EXPECT_EQ(text.has_value(), !c.text.empty()) << text.value_or("");
-        if (math) EXPECT_NE(math->find(c.math), std::string::npos) << *math;
-        if (text) EXPECT_NE(text->find(c.text), std::string::npos) << *text;
+        if (math) {
+            EXPECT_NE(math->find(c.math), std::string::npos) << *math;
+        }
+        if (text) {
+            EXPECT_NE(text->find(c.text), std::string::npos) << *text;
+        }
     }
 }
 
@@ -123,7 +127,9 @@ TEST(WrittenValues, ScalarValues) {
         SCOPED_TRACE(c.value);
         const auto got = sx::check_scalar(*c.slot, sx::ScalarValue{c.kind, c.value}, false);
         ASSERT_EQ(got.has_value(), !c.refused.empty()) << got.value_or("accepted");
-        if (got) EXPECT_NE(got->find(c.refused), std::string::npos) << *got;
+        if (got) {
+            EXPECT_NE(got->find(c.refused), std::string::npos) << *got;
+        }
     }
     // An empty value reads back only where the command allows none: a parsed
     // tree may hold one, an edit may not make one; bare, it never reads back.
@@ -147,7 +153,9 @@ TEST(WrittenValues, Delimiters) {
     for (const auto& [d, refused] : cases) {
         const auto got = sx::check_delimiter(d);
         EXPECT_EQ(got.has_value(), !refused.empty()) << got.value_or("accepted");
-        if (got) EXPECT_NE(got->find(refused), std::string::npos) << *got;
+        if (got) {
+            EXPECT_NE(got->find(refused), std::string::npos) << *got;
+        }
     }
 }
 

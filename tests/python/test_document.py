@@ -105,7 +105,7 @@ def test_copy_is_a_new_document():
 
 def edited():
     doc = quorvel.Parser().parse(r"\alpha^{2}")["document"]
-    doc.append_child(doc.root(), doc.create_text("é"))
+    doc.append_child(doc.root(), doc.create_char("é"))
     return doc
 
 

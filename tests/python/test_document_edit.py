@@ -49,9 +49,14 @@ def edit_create_text(doc):
     assert empty.kind() == "Text" and empty.text() == ""
     with pytest.raises(quorvel.ParseError, match="empty text reads back as nothing"):
         doc.append_child(doc.root(), empty)
-    doc.append_child(doc.root(), doc.create_text("a"))
+    # Only text reads back as a text: in math it would be characters.
+    with pytest.raises(quorvel.ParseError, match="in math a text reads back as characters"):
+        doc.append_child(doc.root(), doc.create_text("a"))
+    group = doc.create_group("text")
+    doc.append_child(group, doc.create_text("a"))
+    doc.append_child(doc.root(), group)
     doc.append_child(doc.root(), doc.create_active_space())
-    return [{"Text": "a"}, "ActiveSpace"]
+    return [G({"Text": "a"}, mode="Text"), "ActiveSpace"]
 
 
 def edit_create_group_text(doc):
@@ -163,7 +168,9 @@ def edit_setters(doc):
     cmd = doc.create_command("alpha")
     star = doc.create_command("x", [{"kind": "Boolean", "value": False}, {"kind": "Math", "node": math(doc, "1")}])
     (c,) = attached(doc, "c")
-    for node in (text, cmd, star):
+    words = doc.create_group("text")
+    doc.append_child(words, text)
+    for node in (words, cmd, star):
         doc.append_child(doc.root(), node)
     doc.set_text(text, "new")
     doc.set_command_name(cmd, "beta")
@@ -172,7 +179,7 @@ def edit_setters(doc):
     doc.set_arg(star, 1, {"kind": "Math", "node": math(doc, "2")})
     return [
         C("𝔸"),
-        {"Text": "new"},
+        G({"Text": "new"}, mode="Text"),
         {"Command": {"name": "beta", "args": [], "known": False}},
         {"Command": {"name": "x", "args": [slot({"Boolean": True}, kind="Star"), slot({"MathContent": G(C("2"))})],
                      "known": False}},

@@ -180,7 +180,39 @@ IN_PLACE = [
     (r"\text{abc}", lambda d: d.replace_with(first(d, "Text"), d.create_text("")), "empty text"),
     (r"\text{\bf x}", lambda d: d.insert_after(first(d, "Declarative"), d.create_text("y")),
      "beside another text"),
+    (r"x + y", lambda d: d.replace_with(first(d, "Char", None), d.create_text("ab")), "in math a text reads back"),
+    # A known command reads its own slots: a made one must have them.
+    (r"x + y", lambda d: d.append_child(d.root(), d.create_command("alpha", [math(d, "a")])),
+     "\\alpha with other arguments"),
+    (r"x + y", lambda d: d.append_child(d.root(), d.create_command("sqrt", [math(d, "a"), math(d, "b")])),
+     "\\sqrt with other arguments"),
+    (r"x + y", lambda d: d.append_child(d.root(), d.create_command("sqrt", [{"kind": "Dimension", "value": "2pt"}])),
+     "\\sqrt with other arguments"),
 ]
+
+
+def math(doc, letter):
+    group = doc.create_group("math")
+    doc.append_child(group, doc.create_char(letter))
+    return {"kind": "Math", "node": group}
+
+
+# A made command takes the empty slots it reads back with: the star and
+# optional argument of `\\`, the optional index of `\sqrt`, an operator
+# name's content as such.
+MADE = [
+    ("\\", lambda d: []),
+    ("sqrt", lambda d: [math(d, "a")]),
+    ("operatorname", lambda d: [math(d, "f")]),
+    ("frac", lambda d: [math(d, "a"), math(d, "b")]),
+]
+
+
+@pytest.mark.parametrize("name, args", MADE, ids=[m[0] for m in MADE])
+def test_made_commands_take_the_slots_they_read_back_with(name, args):
+    doc = parsed("x + y")
+    doc.insert_after(first(doc, "Char", None), doc.create_command(name, args(doc)))
+    reads_back(doc)
 
 
 @pytest.mark.parametrize("src, edit, why", IN_PLACE)

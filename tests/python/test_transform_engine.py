@@ -154,7 +154,7 @@ def test_transform_in_place(method):
     "source, iterations, message, with_argument",
     [
         # What parses clean never carries arguments a rule does not expect:
-        # an edit does.
+        # a command renamed with its arguments does.
         (r"x \gets y", 100, "should carry exactly 0 explicit argument slots", "gets"),
         (r"\ket{" * 8 + "x" + "}" * 8, 1, "max iterations", None),
         (r"\dv[{" * 40 + "1" + "}]{f}{x}" * 40, 100, "too complex to normalise", None),
@@ -166,7 +166,9 @@ def test_failed_transform_leaves_the_document(method, source, iterations, messag
     if with_argument is not None:
         group = document.create_group("math")
         document.append_child(group, document.create_char("z"))
-        document.append_child(document.root(), document.create_command(with_argument, [{"kind": "Math", "node": group}]))
+        command = document.create_command("foo", [{"kind": "Math", "node": group}])
+        document.append_child(document.root(), command)
+        document.set_command_name(command, with_argument)
     before = document.to_latex()
     with pytest.raises(TransformError, match=message):
         getattr(engine, method)(document, rewrite={"max_iterations": iterations})
