@@ -131,6 +131,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\bf\\mathbf{\\ev{}}{}", nullptr}, ReplayCase{"{\\bf\\dv{}\\bf{}}", nullptr},
         ReplayCase{"\\bf{\\ev{}\\bf{}}", nullptr}, ReplayCase{"\\bf{\\ev{}\\mathbf{\\ev{}}{}}", nullptr},
         ReplayCase{"{\\braket(\\displaystyle@}{}", nullptr}, ReplayCase{"{{\\braket(\\displaystyle'}}", nullptr},
+        // a prefix lowered inside a neighbour: its first token is new
+        ReplayCase{"\\braket{}\\mathsf{}'", nullptr},
         // a row end that would take the `[` after it: the `[` goes into
         // braces, and the row end stays in the group whose cells it ends,
         // also where a rule moves that group after lowering
