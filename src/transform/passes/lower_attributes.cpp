@@ -837,15 +837,7 @@ private:
         }
         if (ids_.empty()) return std::nullopt;
         const NodeId first = ids_.front();
-        if (is_operand_list(right)) {
-            for (std::size_t i = 0; i < ids_.size(); ++i) ast_.insert_child(right, i, ids_[i]);
-        } else {
-            const NodeId placeholder = support::new_placeholder(ast_, ContentMode::Math);
-            ast_.replace_content_child(right, placeholder);
-            ids_.push_back(right);
-            support::replace_in_slot_and_free(ast_, placeholder,
-                                              new_group(ids_, GroupKind::Implicit{}, ContentMode::Math));
-        }
+        support::add_to_operand(ast_, right, ids_, true);
         return first;
     }
 

@@ -60,11 +60,6 @@ bool close_row_end(syntax::Ast& ast, syntax::ast::NodeId id) {
     return true;
 }
 
-namespace {
-
-// Puts `items` (detached roots) at the start, or the end, of the operand in
-// `operand`: an implicit math group takes them as members, any other
-// operand becomes one member of a new such group.
 void add_to_operand(syntax::Ast& ast, syntax::ast::NodeId operand, std::span<const syntax::ast::NodeId> items,
                     bool at_start) {
     using syntax::ast::Node;
@@ -81,8 +76,6 @@ void add_to_operand(syntax::Ast& ast, syntax::ast::NodeId operand, std::span<con
     // An operand of one item is that item, as the parser reads it.
     if (ast.child_count(operand) == 1) ast.hoist_only_child(operand);
 }
-
-}  // namespace
 
 bool join_infix_neighbours(syntax::Ast& ast, syntax::ast::NodeId infix) {
     using syntax::ast::Node;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -59,6 +60,13 @@ inline bool is_line_break(const syntax::ast::Node& node) {
 // a space of nothing, `\\[0pt]`, closes it instead. False for any other
 // node, which is left as it is.
 bool close_row_end(syntax::Ast& ast, syntax::ast::NodeId id);
+
+// Puts `items` (detached roots) at the start, or the end, of the infix
+// operand in `operand`: an implicit math group takes them as members, any
+// other operand becomes one member of a new such group. An operand of one
+// item is that item, as the parser reads it.
+void add_to_operand(syntax::Ast& ast, syntax::ast::NodeId operand, std::span<const syntax::ast::NodeId> items,
+                    bool at_start);
 
 // The items beside an infix in its list, up to the cell ends around, are
 // its operands' as the reader takes them: those before it start its left
