@@ -66,6 +66,11 @@ const testing::ProfileCase CASES[] = {
      {R"(\frac { { } { } \textstyle \mathit { \, } \mathit { \small \vert } \mathit { ) } } { \mathit { { } \left ( \right . } })",
       nullptr, R"(\frac { \textstyle \mathit { \, } \mathit { \small \vert } \mathit { ) } } { \mathit { \left ( \right . } })",
       nullptr}},
+    // A delimiter that a leaf command writes ends a bracket argument as a
+    // `]` does: the braces that hide it stay.
+    {R"(\csc[{\big]}])", {R"(\csc [ { \big ] } ])", nullptr, nullptr, R"(\csc [ { ] } ])"}},
+    {R"(\csc[x{\Bigr]}])", {R"(\csc [ x { \Bigr ] } ])", nullptr, nullptr, nullptr}},
+    {R"(\sqrt[{\big]}]{x})", {R"(\sqrt [ { \big ] } ] { x })", nullptr, nullptr, R"(\sqrt [ { ] } ] { x })"}},
     // amsmath sets the delimited matrices and `cases` between `\left` and
     // `\right`, as inner atoms: braces around one stay, as around the pair.
     {R"(a {\begin{cases} a \end{cases}} b)",

@@ -305,8 +305,8 @@ private:
                 Frame& parent_frame = frames_.back();
                 const std::uint8_t flags = own_flags(node);
                 parent_frame.flags |= flags;
-                if (parent_frame.track && (node.is<Node::Char>() || node.is<Node::Text>()) &&
-                    syntax::serialize::own_text_closes_bracket(ast_, child)) {
+                // A leaf command writes its own `]` too: `\big]`.
+                if (parent_frame.track && syntax::serialize::own_text_closes_bracket(ast_, child)) {
                     set_closes(child, Closes);
                     if (!slot.is_group_child()) contribute(parent_frame, slot, child);
                 }
