@@ -71,6 +71,14 @@ const testing::ProfileCase CASES[] = {
     {R"(\csc[{\big]}])", {R"(\csc [ { \big ] } ])", nullptr, nullptr, R"(\csc [ { ] } ])"}},
     {R"(\csc[x{\Bigr]}])", {R"(\csc [ x { \Bigr ] } ])", nullptr, nullptr, nullptr}},
     {R"(\sqrt[{\big]}]{x})", {R"(\sqrt [ { \big ] } ] { x })", nullptr, nullptr, R"(\sqrt [ { ] } ] { x })"}},
+    // Spacing after a control word that ends its text once the texts
+    // after it are merged, across empty groups that go, is written as a
+    // control space, and the group that parted it from the word goes.
+    {R"(\textbf{\e\textbf{ } })", {R"(\textbf {\e\textbf{ } })", nullptr, R"(\textbf {\e\ })", nullptr}},
+    {R"(\text{\e{} {} })", {R"(\text {\e{} {} })", nullptr, R"(\text {\e\ })", nullptr}},
+    {R"(\text{\e{}{} {{}} })", {R"(\text {\e{}{} {} })", nullptr, R"(\text {\e\ })", nullptr}},
+    {R"(\text{{\e} {}})", {R"(\text {{\e} {}})", nullptr, R"(\text {\e\ })", nullptr}},
+    {R"(\text{\e{} {} x})", {R"(\text {\e{} {} x})", nullptr, R"(\text {\e{} x})", nullptr}},
     // amsmath sets the delimited matrices and `cases` between `\left` and
     // `\right`, as inner atoms: braces around one stay, as around the pair.
     {R"(a {\begin{cases} a \end{cases}} b)",

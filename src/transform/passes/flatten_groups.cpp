@@ -876,7 +876,7 @@ private:
     bool spacing_after_would_end_a_name(const Frame& parent, std::span<const Entry> entries) const {
         if (entries.empty() || !support::is_bare_control_word(ast_.node(entries.back().node))) return false;
         if (parent.cursor >= parent.edge_end || !edges_[parent.cursor].second.is_group_child()) return false;
-        return starts_with_shown_spacing(edges_[parent.cursor].first, parent.cursor + 1 == parent.edge_end);
+        return starts_with_shown_spacing(edges_[parent.cursor].first, only_spacing_from(parent, parent.cursor + 1));
     }
 
     // Whether the node is a text whose leading spacing a control word right
@@ -889,6 +889,29 @@ private:
         return spacing > 0 && !(last && spacing == text->value.size());
     }
 
+    // Whether a text before the members of `list` from edge `from` on ends
+    // the list once finalisation merges the texts flattening brings
+    // together: only texts of spacing follow, and empty groups that go (one
+    // between two of those texts stays where ligatures are kept).
+    bool only_spacing_from(const Frame& list, std::size_t from) const {
+        bool group = false;
+        for (std::size_t i = from; i < list.edge_end; ++i) {
+            ++util::work_count;
+            if (!edges_[i].second.is_group_child()) return false;
+            const NodeId id = edges_[i].first;
+            if (const auto* text = ast_.node(id).get_if<Node::Text>()) {
+                if (support::leading_spacing(text->value) != text->value.size() || (group && guards_.ligature_break))
+                    return false;
+                group = false;
+            } else if (!guard(FlattenGuard::EmptyGroup) && is_empty_nest(id)) {
+                group = true;
+            } else {
+                return false;
+            }
+        }
+        return true;
+    }
+
     bool spacing_would_end_a_name(const Frame& frame, const Frame& parent, std::span<const Entry> entries) const {
         if (frame.list_begin == parent.list_begin) return false;
         if (!support::is_bare_control_word(ast_.node(list_[frame.list_begin - 1].node))) return false;
@@ -896,10 +919,10 @@ private:
         bool last = false;  // the text would end the list
         if (!entries.empty()) {
             first = entries.front().node;
-            last = entries.size() == 1 && parent.cursor == parent.edge_end;
+            last = entries.size() == 1 && only_spacing_from(parent, parent.cursor);
         } else if (parent.cursor < parent.edge_end && edges_[parent.cursor].second.is_group_child()) {
             first = edges_[parent.cursor].first;
-            last = parent.cursor + 1 == parent.edge_end;
+            last = only_spacing_from(parent, parent.cursor + 1);
         } else {
             return false;
         }
@@ -1062,19 +1085,26 @@ private:
         if (guard(FlattenGuard::EmptyGroup)) return list.cursor < list.edge_end;
         for (std::size_t i = list.cursor; i < list.edge_end; ++i) {
             ++util::work_count;
-            std::array<NodeId, 8> nest;
-            std::size_t top = 0;
-            std::size_t seen = 0;
-            nest[top++] = edges_[i].first;
-            while (top > 0) {
-                const NodeId id = nest[--top];
-                if (!is_brace_group(ast_.node(id))) return true;
-                const auto children = ast_.children(id);
-                if ((seen += children.size()) >= nest.size()) return true;
-                for (NodeId child : children) nest[top++] = child;
-            }
+            if (!is_empty_nest(edges_[i].first)) return true;
         }
         return false;
+    }
+
+    // Whether the node is a brace group holding nothing but such groups,
+    // which flattening takes out from the inside; a few nodes are looked at.
+    bool is_empty_nest(NodeId id) const {
+        std::array<NodeId, 8> nest;
+        std::size_t top = 0;
+        std::size_t seen = 0;
+        nest[top++] = id;
+        while (top > 0) {
+            const NodeId at = nest[--top];
+            if (!is_brace_group(ast_.node(at))) return false;
+            const auto children = ast_.children(at);
+            if ((seen += children.size()) >= nest.size()) return false;
+            for (NodeId child : children) nest[top++] = child;
+        }
+        return true;
     }
 
     // Whether primes will follow the list's member before the edge at
