@@ -430,6 +430,16 @@ const ProfileCase ONE_ROUND_CASES[] = {
     {"\\begin{matrix}a&\\dots\\end{matrix}",
      {"\\begin {matrix} a & \\dots \\end {matrix}", "\\begin {matrix} a & \\dots \\end {matrix}",
       "\\begin {matrix} a & \\dots \\end {matrix}", "\\begin {matrix} a & \\dots \\end {matrix}"}},
+    // Written inside a prefix, it has that prefix's brace after it: it
+    // keeps none of its own.
+    {"\\begin{matrix}\\bf\\mathbf{\\dots}&b\\end{matrix}",
+     {"\\begin {matrix} \\mathbf { \\dots } & b \\end {matrix}", "\\begin {matrix} \\mathbf { \\dots } & b \\end {matrix}",
+      "\\begin {matrix} \\mathbf { \\dots } & b \\end {matrix}", "\\begin {matrix} \\mathbf { \\dots } & b \\end {matrix}"}},
+    {"\\left(\\scriptstyle a\\over\\mathbf{\\dots&}\\right)",
+     {"\\left ( \\frac { \\scriptstyle a } { \\mathbf { \\dots } & } \\right )",
+      "\\left ( \\frac { \\scriptstyle a } { \\mathbf { \\dots } & } \\right )",
+      "\\left ( \\frac { \\scriptstyle a } { \\mathbf { \\dots } & } \\right )",
+      "\\left ( \\frac { \\scriptstyle a } { \\mathbf { \\dots } & } \\right )"}},
     // A group kept only to part two prefixes of one name goes once primes
     // make the second a script base.
     {"{{{}}{{\\bf b}}{\\bf b}}{'}",

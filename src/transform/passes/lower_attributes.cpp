@@ -166,6 +166,9 @@ struct Pair {
     // atom, spaced from its neighbours as such.
     bool opens = false;
     bool closes = false;
+    // An ellipsis that what lowering takes out parted from the cell end
+    // after it (see `collect`).
+    bool dots_parted = false;
 };
 
 // The stretch of a `&` or row end in a math list: it ends a cell.
@@ -968,10 +971,12 @@ private:
             // A `\dots` chooses its dots by the token after it, and a cell
             // end makes other dots than the brace or declarative that stood
             // there (`{\displaystyle\dots}&`): parted from the cell end by
-            // what goes, it keeps a brace of its own to decide by.
+            // what goes, it keeps a brace of its own to decide by where it
+            // is written right before it (see `brace_parted_dots`); inside
+            // a prefix, that prefix's brace follows it still.
             if (pairs_.size() > task.cell_begin && pairs_.back().stretch != stretch_ &&
                 is_dots(ast_.node(pairs_.back().node)))
-                pairs_.back().node = new_group({&pairs_.back().node, 1}, GroupKind::Explicit{}, mode);
+                pairs_.back().dots_parted = true;
             if (task.cells) {
                 check_empty_segment(task);
                 task.running = task.start;
@@ -1289,8 +1294,10 @@ private:
             return;
         }
         ids_.clear();
-        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i)
+        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
+            brace_parted_dots(ids_, i);
             place(i, task.pairs_begin, pairs_[i].node, task.mode, ids_);
+        }
         support::truncate(pairs_, task.pairs_begin);
         ast_.replace_children(task.node, ids_);
         keep_braces(task);
@@ -1458,10 +1465,19 @@ private:
         for (std::size_t i = from; i < pairs_.size(); ++i) {
             if (!ast_.node(pairs_[i].node).ends_cell()) continue;
             emit_runs(from, i, task.start, task.mode, task.mode, continued);
+            brace_parted_dots(out_, i);
             out_.push_back(pairs_[i].node);
             from = i + 1;
         }
         emit_runs(from, pairs_.size(), task.start, task.mode, task.mode, false);
+    }
+
+    // Before pair `i` is written into `into`: an ellipsis parted from that
+    // cell end in the source and now written bare right before it goes
+    // into braces.
+    void brace_parted_dots(std::vector<NodeId>& into, std::size_t i) {
+        if (i == 0 || !pairs_[i - 1].dots_parted || into.empty() || into.back() != pairs_[i - 1].node) return;
+        into.back() = new_group({&into.back(), 1}, GroupKind::Explicit{}, ContentMode::Math);
     }
 
     // Whether the pairs of the task hold a math cell end, their list then
@@ -1529,6 +1545,7 @@ private:
                 // into a list of no cells, stay out of the wrappers.
                 if (pairs_[i].stretch == kLineBreak || ast_.node(id).ends_cell()) {
                     wrap_chunk(run, base, mode, placement, continued);
+                    brace_parted_dots(out_, i);
                     out_.push_back(id);
                 } else if (text == nullptr) {
                     // Content of a dissolved group or prefix body may start
