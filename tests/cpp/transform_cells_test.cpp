@@ -71,6 +71,15 @@ const testing::ProfileCase CASES[] = {
      {R"(\begin {matrix} \scriptstyle x &' \mathrm { d } \end {matrix})", nullptr, nullptr, nullptr}},
     {R"(\begin{matrix}\rm x \\ _1 y & \bf z\end{matrix})",
      {R"(\begin {matrix} \mathrm { x } \\ { } _ { 1 } y & \mathbf { z } \end {matrix})", nullptr, nullptr, nullptr}},
+    // Nor a script: prefixes that hold one alone as all of a script stay,
+    // as read, whatever font stands around them.
+    {R"(\begin{matrix} x^\mathbf & b \end{matrix})",
+     {R"(\begin {matrix} x ^ { \mathbf { & } } b \end {matrix})", nullptr, nullptr, nullptr}},
+    {R"(\begin{matrix}\bf x_{\mathbf\\} b\end{matrix})",
+     {R"(\begin {matrix} \mathbf { x _ { \mathbf { \\ } } b } \end {matrix})", nullptr, nullptr, nullptr}},
+    {R"(\begin{matrix} x^{\mathbf{\mathrm &}}_\mathit\cr b\end{matrix})",
+     {R"(\begin {matrix} x _ { \mathit { \cr } } ^ { \mathbf { \mathrm { & } } } b \end {matrix})", nullptr, nullptr,
+      nullptr}},
     // Lowering ends its runs at the cells of every body.
     {R"(\matrix{\bf x & y \cr})", {R"(\begin {matrix} \mathbf { x } & y \\ \end {matrix})", nullptr, nullptr, nullptr}},
     {R"(\substack{\rm x \\ y})",

@@ -769,6 +769,15 @@ private:
                     break;
                 case Slot::Kind::InfixLeft:
                 case Slot::Kind::InfixRight: return;  // infix operands are never lowered
+                case Slot::Kind::ScriptSub:
+                case Slot::Kind::ScriptSup:
+                    // A cell end is never a script: one that prefixes hold
+                    // alone as all of a script stays in them, as it was
+                    // read, where lowering would make it the script itself
+                    // (the script's braces are its slot's). A base keeps
+                    // braces instead (see `finish_slot`).
+                    if (is_wrapped_cell_end(child)) return;
+                    break;
                 default: break;
             }
             edges_.push_back({child, edge_mode, slot.kind() == Slot::Kind::EnvBody,
@@ -1171,6 +1180,26 @@ private:
                 add_items(*command->args[*slot]->value.content());
         }
         return false;
+    }
+
+    // Whether the node is a cell end inside math prefixes and brace groups
+    // that hold nothing else.
+    bool is_wrapped_cell_end(NodeId id) const {
+        for (;;) {
+            ++util::work_count;
+            const Node& node = ast_.node(id);
+            if (node.ends_cell()) return true;
+            if (const auto* group = node.get_if<Node::Group>()) {
+                if (!(group->kind.is_explicit() || group->kind.is_implicit()) || group->children.size() != 1) return false;
+                id = group->children[0];
+                continue;
+            }
+            const auto* command = node.get_if<Node::Command>();
+            if (command == nullptr || lookup_prefix_form(ContentMode::Math, command->name) == nullptr) return false;
+            const auto slot = single_mandatory_content(command->args);
+            if (!slot || command->args[*slot]->value.content_mode() != ContentMode::Math) return false;
+            id = *command->args[*slot]->value.content();
+        }
     }
 
     void start_slot(Task& task) {
