@@ -80,6 +80,13 @@ const testing::ProfileCase CASES[] = {
     {R"(\begin{matrix} x^{\mathbf{\mathrm &}}_\mathit\cr b\end{matrix})",
      {R"(\begin {matrix} x _ { \mathit { \cr } } ^ { \mathbf { \mathrm { & } } } b \end {matrix})", nullptr, nullptr,
       nullptr}},
+    // A prefix holding a cell end is taken apart, whether or not anything
+    // else is lowered: the cell end is written out of it.
+    {R"(a&\mathrm{\cr})", {R"(a & \cr)", nullptr, nullptr, nullptr}},
+    {R"(\text{\textit{ {}}}&\mathrm{\cr})",
+     {R"(\text {\textit{ {}}} & \cr)", nullptr, R"(\text {\textit{ }} & \cr)", nullptr}},
+    {R"(\begin{matrix} \mathbf{a&b} \end{matrix})",
+     {R"(\begin {matrix} \mathbf { a } & \mathbf { b } \end {matrix})", nullptr, nullptr, nullptr}},
     // Lowering ends its runs at the cells of every body.
     {R"(\matrix{\bf x & y \cr})", {R"(\begin {matrix} \mathbf { x } & y \\ \end {matrix})", nullptr, nullptr, nullptr}},
     {R"(\substack{\rm x \\ y})",

@@ -606,7 +606,7 @@ private:
     // implicit group of that mode. Its content then comes back unchanged
     // when nothing else in the tree is lowered, unless the group is empty
     // (the command then goes) or, in math, holds a text (white space splits
-    // the content).
+    // the content) or a cell end (written out of the wrapper).
     bool may_stand(NodeId id, const Node& node) const {
         const auto* command = node.get_if<Node::Command>();
         if (command == nullptr || !command->known || command->args.size() != 1) return false;
@@ -628,7 +628,7 @@ private:
         if (body == nullptr || !body->kind.is_implicit() || body->mode != mode || body->children.empty()) return false;
         if (mode == ContentMode::Math) {
             for (NodeId child : body->children)
-                if (ast_.node(child).is<Node::Text>()) return false;
+                if (ast_.node(child).is<Node::Text>() || ast_.node(child).ends_cell()) return false;
         }
         return true;
     }
