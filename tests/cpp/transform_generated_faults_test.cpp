@@ -78,6 +78,8 @@ const testing::ProfileCase CASES[] = {
     {R"(\text{\e{} {} })", {R"(\text {\e{} {} })", nullptr, R"(\text {\e\ })", nullptr}},
     {R"(\text{\e{}{} {{}} })", {R"(\text {\e{}{} {} })", nullptr, R"(\text {\e\ })", nullptr}},
     {R"(\text{{\e} {}})", {R"(\text {{\e} {}})", nullptr, R"(\text {\e\ })", nullptr}},
+    {R"(\text{\e{ }{ }})", {R"(\text {\e{ }{ }})", nullptr, R"(\text {\e\ })", nullptr}},
+    {R"(\text{{ }{{}}\e{} { }})", {R"(\text { {}\e{} { }})", nullptr, R"(\text { \e\ })", nullptr}},
     {R"(\text{\e{} {} x})", {R"(\text {\e{} {} x})", nullptr, R"(\text {\e{} x})", nullptr}},
     // amsmath sets the delimited matrices and `cases` between `\left` and
     // `\right`, as inner atoms: braces around one stay, as around the pair.

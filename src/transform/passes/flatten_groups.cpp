@@ -891,8 +891,9 @@ private:
 
     // Whether a text before the members of `list` from edge `from` on ends
     // the list once finalisation merges the texts flattening brings
-    // together: only texts of spacing follow, and empty groups that go (one
-    // between two of those texts stays where ligatures are kept).
+    // together: only spacing follows, in texts and in groups that go, empty
+    // or of spacing alone (where ligatures are kept, a group after spacing
+    // stays before more spacing, and one of spacing stays).
     bool only_spacing_from(const Frame& list, std::size_t from) const {
         bool group = false;
         for (std::size_t i = from; i < list.edge_end; ++i) {
@@ -903,10 +904,17 @@ private:
                 if (support::leading_spacing(text->value) != text->value.size() || (group && guards_.ligature_break))
                     return false;
                 group = false;
-            } else if (!guard(FlattenGuard::EmptyGroup) && is_empty_nest(id)) {
-                group = true;
-            } else {
-                return false;
+                continue;
+            }
+            switch (blank_nest(id)) {
+                case Blank::Empty:
+                    if (guard(FlattenGuard::EmptyGroup)) return false;
+                    group = true;
+                    break;
+                case Blank::Spacing:
+                    if (guards_.ligature_break) return false;
+                    break;
+                case Blank::None: return false;
             }
         }
         return true;
@@ -1085,26 +1093,33 @@ private:
         if (guard(FlattenGuard::EmptyGroup)) return list.cursor < list.edge_end;
         for (std::size_t i = list.cursor; i < list.edge_end; ++i) {
             ++util::work_count;
-            if (!is_empty_nest(edges_[i].first)) return true;
+            if (blank_nest(edges_[i].first) != Blank::Empty) return true;
         }
         return false;
     }
 
-    // Whether the node is a brace group holding nothing but such groups,
-    // which flattening takes out from the inside; a few nodes are looked at.
-    bool is_empty_nest(NodeId id) const {
+    // What a brace group holds that flattening takes out from the inside:
+    // nothing but such groups, or spacing too; a few nodes are looked at.
+    enum class Blank : std::uint8_t { None, Empty, Spacing };
+    Blank blank_nest(NodeId id) const {
         std::array<NodeId, 8> nest;
         std::size_t top = 0;
         std::size_t seen = 0;
+        Blank blank = Blank::Empty;
         nest[top++] = id;
         while (top > 0) {
             const NodeId at = nest[--top];
-            if (!is_brace_group(ast_.node(at))) return false;
+            if (const auto* text = ast_.node(at).get_if<Node::Text>(); text != nullptr && at != id) {
+                if (support::leading_spacing(text->value) != text->value.size()) return Blank::None;
+                blank = Blank::Spacing;
+                continue;
+            }
+            if (!is_brace_group(ast_.node(at))) return Blank::None;
             const auto children = ast_.children(at);
-            if ((seen += children.size()) >= nest.size()) return false;
+            if ((seen += children.size()) >= nest.size()) return Blank::None;
             for (NodeId child : children) nest[top++] = child;
         }
-        return true;
+        return blank;
     }
 
     // Whether primes will follow the list's member before the edge at
