@@ -92,6 +92,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\qty\\quad (x", nullptr}, ReplayCase{"\\sin\\quad\\qquad[C", nullptr},
         ReplayCase{"\\mqty\\quad*", nullptr}, ReplayCase{"\\sin\\strut[C", nullptr},
         ReplayCase{"\\qty\\big.(x", nullptr}, ReplayCase{"\\qty\\quad\\quad x\\quad|a|", nullptr},
+        // a null-sized delimiter as a script base, which would leave an
+        // empty group there
+        ReplayCase{"\\qty\\big.'", "\\qty \\big .'"}, ReplayCase{"\\expval{a}\\big.'", nullptr},
+        ReplayCase{"\\qty\\big.^2", nullptr},
         // spacing dropped between a superscript and primes
         ReplayCase{"x^2\\quad\\quad\\prime", nullptr}, ReplayCase{"\\pdv[]{\\quad\\quad\\prime}{x}", nullptr},
         // spacing a merge made, dropped in a list a drop swept before in the pass

@@ -179,10 +179,17 @@ void remove_or_leave_empty_group(syntax::Ast& ast, NodeId node) {
 
 bool removal_exposes_next(const RuleContext& ctx, NodeId node) {
     const syntax::ParentLink* link = ctx.ast.parent_link(node);
-    if (link == nullptr || !link->slot.is_group_child()) return false;
-    const auto next = ctx.ast.next_sibling(node);
-    const passes::support::LeadToken token =
-        next ? passes::support::lead_token(ctx.ast, *next) : passes::support::LeadToken{};
+    if (link == nullptr) return false;
+    passes::support::LeadToken token;
+    if (link->slot.is_group_child()) {
+        if (const auto next = ctx.ast.next_sibling(node)) token = passes::support::lead_token(ctx.ast, *next);
+    } else if (link->slot.kind() == Slot::Kind::ScriptBase) {
+        // A script base that goes leaves an empty group, whose brace the
+        // item before would take (`\expval{a}\quad'`).
+        token = {passes::support::LeadToken::Kind::Brace, U'{', {}};
+    } else {
+        return false;
+    }
     return passes::support::taken_by_item_before(ctx.ast, ctx.math, ctx.text, node, token);
 }
 
@@ -250,12 +257,7 @@ bool drop_spacer(RuleContext& ctx, NodeId node, std::span<const std::string_view
         return before.changed || after.changed;
     }
     if (mode == ContentMode::Math) {
-        // A script base that goes leaves an empty group, whose brace the item
-        // before would take into an open slot (`\expval{a}\quad'`).
-        const passes::support::LeadToken brace{passes::support::LeadToken::Kind::Brace, U'{', {}};
-        if (link->slot.kind() == Slot::Kind::ScriptBase &&
-            passes::support::taken_by_item_before(ast, ctx.math, ctx.text, node, brace))
-            return false;
+        if (removal_exposes_next(ctx, node)) return false;
         ast.replace_node_drop_detached_children(node, empty_math_group());
         return true;
     }

@@ -32,7 +32,8 @@ namespace spacing_drop::helpers {
 bool drop_spacer(RuleContext& ctx, syntax::ast::NodeId node, std::span<const std::string_view> names);
 
 // Whether taking `node` out of its list would let the token after it fill
-// an open slot of the item before it (`\qty\strut(`, `\sin\strut[`).
+// an open slot of the item before it (`\qty\strut(`, `\sin\strut[`), or,
+// out of a script base, the brace of the empty group it leaves there.
 bool removal_exposes_next(const RuleContext& ctx, syntax::ast::NodeId node);
 
 // Removes a group child; anywhere else the node becomes the empty math
