@@ -2,10 +2,13 @@
 
 #include <array>
 #include <cstdio>
+#include <unordered_map>
+#include <unordered_set>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "knowledge/packages.hpp"
 #include "parse/column_template.hpp"
 #include "parse/grammar/arguments.hpp"
 #include "parse/lexer.hpp"
@@ -270,11 +273,75 @@ Unreadable check_closing_space(const Tail& tail, std::string_view text) {
 
 // ---- Argument values ------------------------------------------------------------
 
+namespace {
+
+// What the packages know: the delimiters, and the names of their commands
+// and characters. A caller may declare a delimiter of its own, written as a
+// control sequence; the characters that are delimiters are the packages'.
+struct Known {
+    std::unordered_set<std::string_view> control_delimiters;
+    std::unordered_set<std::string_view> char_delimiters;
+    std::unordered_set<std::string_view> names;
+    std::unordered_multimap<std::string_view, std::span<const knowledge::ArgSpec>> slots;
+};
+
+const Known& known() {
+    static const Known table = [] {
+        Known k;
+        for (const auto* package : knowledge::ALL_PACKAGES) {
+            for (const auto* d : package->delimiters) (d->control ? k.control_delimiters : k.char_delimiters).insert(d->name);
+            for (const auto* c : package->commands) {
+                k.names.insert(c->name);
+                k.slots.emplace(c->name, c->args);
+            }
+            for (const auto* c : package->characters) k.names.insert(c->name);
+        }
+        return k;
+    }();
+    return table;
+}
+
+}  // namespace
+
+bool slot_takes_bracket(std::string_view command_name, std::size_t index, std::size_t count) {
+    bool found = false;
+    const auto [first, last] = known().slots.equal_range(command_name);
+    for (auto it = first; it != last; ++it) {
+        const std::span<const knowledge::ArgSpec> args = it->second;
+        if (args.size() != count) continue;
+        found = true;
+        const knowledge::ArgForm& form = args[index].form;
+        const auto bracket = [](const knowledge::DelimiterToken& d) {
+            return d.kind == knowledge::DelimiterToken::Kind::Char && d.ch == U'[';
+        };
+        switch (form.kind) {
+            case knowledge::ArgFormKind::Standard:
+                if (!args[index].required) return true;
+                break;
+            case knowledge::ArgFormKind::Delimited:
+                if (bracket(form.open)) return true;
+                break;
+            case knowledge::ArgFormKind::Paired:
+                for (const auto& pair : form.pairs) {
+                    if (bracket(pair.open)) return true;
+                }
+                break;
+            default: break;
+        }
+    }
+    return !found;
+}
+
 Unreadable check_delimiter(const syntax_node::Delimiter& delimiter) {
     constexpr std::string_view what = "delimiter";
     if (const auto* control = delimiter.as_control()) {
-        if (is_control_sequence_name(control->name)) return std::nullopt;
-        return refuse(what, "\\" + control->name, "its name is not one control sequence");
+        const std::string shown = "\\" + control->name;
+        if (!is_control_sequence_name(control->name)) return refuse(what, shown, "its name is not one control sequence");
+        if (known().control_delimiters.contains(std::string_view(control->name))) return std::nullopt;
+        if (known().names.contains(std::string_view(control->name)) || check_command_name(control->name)) {
+            return refuse(what, shown, "the reader takes it for something other than a delimiter");
+        }
+        return std::nullopt;
     }
     const auto* ch = delimiter.as_char();
     if (ch == nullptr) return std::nullopt;
@@ -288,6 +355,7 @@ Unreadable check_delimiter(const syntax_node::Delimiter& delimiter) {
     if (kind != TokenKind::Char && kind != TokenKind::LBracket && kind != TokenKind::RBracket) {
         return refuse(what, shown, "it reads back as a token of its own, not a character");
     }
+    if (!known().char_delimiters.contains(text)) return refuse(what, shown, "it is no delimiter the reader knows");
     return std::nullopt;
 }
 
@@ -355,7 +423,7 @@ bool kind_reads_back(ScalarValue::Kind kind, std::string_view text, const std::v
 
 Unreadable check_scalar(const syntax_node::ArgumentKind& kind, const ScalarValue& value, bool allow_empty) {
     const std::string_view what = kind_name(value.kind);
-    if (!allow_empty && value.kind != ScalarValue::Kind::Delimiter && value.kind != ScalarValue::Kind::Column &&
+    if (!allow_empty && value.kind != ScalarValue::Kind::Delimiter &&
         value.text.empty()) {
         return refuse(what, value.text, "an empty value reads back only where its command allows none");
     }

@@ -108,6 +108,11 @@ struct Tail {
     bool eats_space = false;
 };
 
+// Whether the empty slot `index` of a command of `count` slots reads a `[`
+// that follows as its opening: the packages' slot of that name says; a name
+// they do not know with that many slots may have one.
+bool slot_takes_bracket(std::string_view command_name, std::size_t index, std::size_t count);
+
 // The tail of a command-like item written in a list, from its name and
 // its argument slots (of the arena or of the exchange tree).
 template <class Slots>
@@ -121,7 +126,7 @@ Tail command_tail(std::string_view name, const Slots& slots) {
     for (; end > 0; --end) {
         const auto& slot = slots[end - 1];
         if (!slot) {
-            tail.bracket = true;
+            tail.bracket = tail.bracket || slot_takes_bracket(name, end - 1, slots.size());
             continue;
         }
         if (!slot->kind.is_star()) break;
