@@ -49,29 +49,40 @@ bool same_slot(const syntax::ast::Argument& read, const syntax::ast::Argument& o
     return read.kind == own.kind && read.value == own.value;
 }
 
-// Lines the slots read back up with the node's own: each filled one in
-// order, with the empty slots the reader gives around them. False when a
-// slot of either is left over.
+// Whether a slot is written as nothing: empty, or a star left off.
+bool unwritten(const std::optional<syntax::ast::Argument>& slot) {
+    if (!slot) return true;
+    const auto* star = std::get_if<syntax::ast::ArgumentValue::Boolean>(&slot->value.value);
+    return star != nullptr && !star->value;
+}
+
+// Lines the slots read back up with the node's own: each slot the node
+// writes, in order, with the empty slots the reader gives around them (the
+// node's own unwritten ones are dropped). False when a written slot of
+// either is left over.
 bool line_up(const syntax::ast::ArgumentSlots& read, const syntax::ast::ArgumentSlots& own,
              syntax::document::Reader::Slots& slots) {
     using Reader = syntax::document::Reader;
     slots.clear();
     std::size_t next = 0;
+    const auto skip_unwritten = [&] {
+        while (next < own.size() && unwritten(own[next])) ++next;
+    };
     for (const auto& slot : read) {
-        if (next < own.size() && ((!slot && !own[next]) || (slot && own[next] && same_slot(*slot, *own[next])))) {
-            const bool operator_name =
-                slot && std::holds_alternative<syntax::ast::ArgumentValue::OperatorNameContent>(slot->value.value);
-            slots.push_back({static_cast<std::int32_t>(next++), slot ? slot->kind : ArgumentKind{}, operator_name});
-            continue;
-        }
+        skip_unwritten();
         if (!slot) {
             slots.push_back({Reader::kAbsent, ArgumentKind{}, false});
-            continue;
+        } else if (unwritten(slot)) {
+            slots.push_back({Reader::kStarOff, ArgumentKind::Star{}, false});
+        } else if (next < own.size() && same_slot(*slot, *own[next])) {
+            const bool operator_name =
+                std::holds_alternative<syntax::ast::ArgumentValue::OperatorNameContent>(slot->value.value);
+            slots.push_back({static_cast<std::int32_t>(next++), slot->kind, operator_name});
+        } else {
+            return false;
         }
-        const auto* star = std::get_if<syntax::ast::ArgumentValue::Boolean>(&slot->value.value);
-        if (star == nullptr || star->value) return false;
-        slots.push_back({Reader::kStarOff, ArgumentKind::Star{}, false});
     }
+    skip_unwritten();
     return next == own.size();
 }
 
@@ -107,10 +118,16 @@ std::optional<std::string> ContextReader::complaint(std::string_view text, synta
     if (!first) return std::string("as nothing");
     const syntax::ast::Node& got = ast.node(*first);
     const syntax::ast::Name* name = node.name();
+    // How a message names what was read: `\frac`, `\begin{matrix}`.
+    const auto written = [&got] {
+        const std::string_view read_name(*got.name());
+        return got.is<syntax::ast::Node::Environment>() ? "\\begin{" + std::string(read_name) + "}"
+                                                        : "\\" + std::string(read_name);
+    };
     if (got.kind() != node.kind() || (name != nullptr && *got.name() != *name)) {
         std::string out = "as ";
         out += kind_words(got.kind());
-        if (got.name() != nullptr) out += std::string(" \\") + std::string(*got.name());
+        if (got.name() != nullptr) out += " " + written();
         return out;
     }
     if (reading == nullptr || node.args() == nullptr) return std::nullopt;
@@ -122,7 +139,7 @@ std::optional<std::string> ContextReader::complaint(std::string_view text, synta
         if (const auto* body = ast.node(env->body).get_if<syntax::ast::Node::Group>()) reading->body_mode = body->mode;
     }
     if (reading->known && !line_up(*got.args(), *node.args(), reading->slots)) {
-        return std::string("as \\") + std::string(*got.name()) + " with other arguments";
+        return "as " + written() + " with other arguments";
     }
     return std::nullopt;
 }

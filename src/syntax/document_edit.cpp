@@ -7,6 +7,7 @@
 // document as it was too.
 #include <algorithm>
 
+#include "parse/utf8.hpp"
 #include "syntax/document.hpp"
 #include "syntax/read_back.hpp"
 
@@ -231,7 +232,9 @@ Unreadable check_item_after(const Tail& tail, const Node& item, bool last) {
         }
         if (last) return check_closing_space(tail, text);
     } else if (const auto* c = item.get_if<Node::Char>()) {
-        return check_after(tail, first_written_byte(c->value, ContentMode::Text), "the character");
+        std::string shown;
+        parse::utf8::append(shown, c->value);
+        return check_after(tail, first_written_byte(c->value, ContentMode::Text), quoted("character", shown));
     }
     return std::nullopt;
 }
