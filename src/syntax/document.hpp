@@ -338,7 +338,9 @@ private:
     // reader takes its name and slots there, else why not. The node takes
     // the empty slots and the slot kinds the reader gives it. It costs what
     // the name and the slots' values cost, never what the content holds.
-    std::optional<EditError> read_back(ast::NodeId node, const Reader* reader);
+    // A `renamed` node whose name the packages do not know drops the slots
+    // it writes as nothing.
+    std::optional<EditError> read_back(ast::NodeId node, const Reader* reader, bool renamed = false);
     // The content values of `node`, in the slots they now stand in: each
     // checked where it stands, and read back when it is a command.
     std::optional<EditError> check_contents(ast::NodeId node, const Reader* reader);

@@ -121,17 +121,52 @@ struct Standing {
     bool argument_list = false;  // the list is an argument's content, in its braces
     bool script_base = false;
     bool env_body = false;
+    Tail opening;  // what stands open before the list's first item
 };
 
-// Whether the items of `list` (or `list` itself) are written bare inside an
-// optional argument's brackets.
-bool bracket_content(const Ast& ast, ast::NodeId list) {
-    const ParentLink* link = ast.parent_link(list);
-    if (link == nullptr || link->slot.kind() != Slot::Kind::Argument) return false;
-    const auto& slot = (*ast.node(link->parent).args())[link->slot.index()];
-    if (!slot || !std::holds_alternative<ast::ArgumentKind::Optional>(slot->kind.value)) return false;
-    const auto* group = ast.node(list).get_if<Node::Group>();
-    return group == nullptr || !group->kind.is_explicit();
+bool is_brace_list(const Node& node) {
+    const auto* g = node.get_if<Node::Group>();
+    return g != nullptr && (g->kind.is_explicit() || g->kind.is_implicit());
+}
+
+bool is_optional_argument(const Ast& ast, const ParentLink& link) {
+    if (link.slot.kind() != Slot::Kind::Argument) return false;
+    const auto& slot = (*ast.node(link.parent).args())[link.slot.index()];
+    return slot && std::holds_alternative<ast::ArgumentKind::Optional>(slot->kind.value);
+}
+
+// Whether the text of `id` (with `items`, of the items of the list `id`) is
+// written bare inside an optional argument's brackets, where a `]` ends
+// the argument: a bracket argument's content, and what stands in it
+// without braces of its own (a `\left...\right` group's items, an
+// environment's body, an infix's operands), as the writer sees it.
+bool in_brackets(const Ast& ast, ast::NodeId id, bool items) {
+    for (;;) {
+        const ParentLink* link = ast.parent_link(id);
+        if (link == nullptr) return false;
+        if (items && !is_brace_list(ast.node(id))) {
+            items = false;  // written bare wherever the group itself is
+            continue;
+        }
+        if (is_optional_argument(ast, *link)) return true;
+        if (items) {
+            // A brace list's items are bare only where it is content written
+            // without its braces.
+            if (serialize::bracket_reach(ast, link->parent, link->slot) != serialize::BracketReach::Content) {
+                return false;
+            }
+            id = link->parent;
+            items = false;
+            continue;
+        }
+        if (link->slot.is_group_child()) {
+            id = link->parent;
+            items = true;
+            continue;
+        }
+        if (serialize::bracket_reach(ast, link->parent, link->slot) == serialize::BracketReach::Hidden) return false;
+        id = link->parent;
+    }
 }
 
 std::optional<ContentMode> list_mode(const Node& list) {
@@ -148,21 +183,26 @@ bool is_argument_list(const Ast& ast, ast::NodeId list) {
            !group->kind.is_explicit();
 }
 
+Tail opening_of(const Ast& ast, ast::NodeId list);
+bool in_brackets(const Ast& ast, ast::NodeId id, bool items);
+
 // Standing at `index` of a list, between the items there: `skip` of them
 // (the one a value replaces) left out.
-Standing standing_in_list(const Ast& ast, ast::NodeId list, std::size_t index, std::size_t skip) {
+Standing standing_in_list(const Ast& ast, ast::NodeId list, std::size_t index, std::size_t skip,
+                          bool find_brackets = true) {
     const auto children = ast.children(list);
     Standing s;
     s.mode = list_mode(ast.node(list));
     s.in_list = true;
     if (index > 0) s.before = &ast.node(children[index - 1]);
+    if (index == 0) s.opening = opening_of(ast, list);
     const std::size_t next = index + skip;
     if (next < children.size()) {
         s.after = &ast.node(children[next]);
         s.after_is_last = next + 1 == children.size();
     }
     s.last = s.after == nullptr;
-    s.in_brackets = bracket_content(ast, list);
+    if (find_brackets) s.in_brackets = in_brackets(ast, list, true);
     s.argument_list = is_argument_list(ast, list);
     return s;
 }
@@ -171,10 +211,17 @@ Standing standing_in_list(const Ast& ast, ast::NodeId list, std::size_t index, s
 // names are read as math), math in scripts and infix operands, an
 // environment's body in the mode it has. A script base is written first
 // of its scripted node: its neighbours are that node's.
-Standing standing_of(const Ast& ast, ast::NodeId id) {
+// `bracketed`, when given, says whether the node is written bare in
+// brackets (a walk down the tree knows it as it goes).
+Standing standing_of(const Ast& ast, ast::NodeId id, const bool* bracketed = nullptr) {
     const ParentLink* link = ast.parent_link(id);
     if (link == nullptr) return {};
-    if (link->slot.is_group_child()) return standing_in_list(ast, link->parent, link->slot.index(), 1);
+    if (link->slot.is_group_child()) {
+        if (bracketed == nullptr) return standing_in_list(ast, link->parent, link->slot.index(), 1);
+        Standing s = standing_in_list(ast, link->parent, link->slot.index(), 1, false);
+        s.in_brackets = *bracketed;
+        return s;
+    }
     if (link->slot.kind() == Slot::Kind::ScriptBase) {
         ast::NodeId scripted = link->parent;
         const ParentLink* up = ast.parent_link(scripted);
@@ -182,7 +229,7 @@ Standing standing_of(const Ast& ast, ast::NodeId id) {
             scripted = up->parent;
             up = ast.parent_link(scripted);
         }
-        Standing s = standing_of(ast, scripted);
+        Standing s = standing_of(ast, scripted, bracketed);
         s.mode = ContentMode::Math;
         s.after = nullptr;
         s.after_is_last = s.last = s.argument_list = false;
@@ -191,7 +238,7 @@ Standing standing_of(const Ast& ast, ast::NodeId id) {
     }
     Standing s;
     s.mode = ContentMode::Math;
-    s.in_brackets = bracket_content(ast, id);
+    s.in_brackets = bracketed != nullptr ? *bracketed : in_brackets(ast, id, false);
     if (link->slot.kind() == Slot::Kind::Argument) {
         const auto& slot = (*ast.node(link->parent).args())[link->slot.index()];
         if (slot && std::holds_alternative<ast::ArgumentValue::TextContent>(slot->value.value)) {
@@ -214,6 +261,15 @@ Tail tail_of(const Node& node) {
     return {};
 }
 
+// What the head of the environment whose body is `list` leaves open to the
+// body's first item: `\begin{aligned}` reads a `[` after it as its own.
+Tail opening_of(const Ast& ast, ast::NodeId list) {
+    const ParentLink* link = ast.parent_link(list);
+    if (link == nullptr || link->slot.kind() != Slot::Kind::EnvBody) return {};
+    const Node& env = ast.node(link->parent);
+    return command_tail(*env.name(), *env.args(), true);
+}
+
 // The node whose text starts the text written for `node`: a scripted
 // node's base, at every level.
 const Node& lead(const Ast& ast, const Node& node) {
@@ -228,13 +284,17 @@ Unreadable check_item_after(const Tail& tail, const Node& item, bool last) {
     if (const auto* t = item.get_if<Node::Text>()) {
         const std::string_view text(t->value);
         if (!text.empty()) {
-            if (auto why = check_after(tail, text.front(), quoted("text", text))) return why;
+            char32_t first = 0;
+            parse::utf8::decode(reinterpret_cast<const unsigned char*>(text.data()), text.size(), first);
+            if (auto why = check_after(tail, first, quoted("text", text))) return why;
         }
         if (last) return check_closing_space(tail, text);
     } else if (const auto* c = item.get_if<Node::Char>()) {
         std::string shown;
         parse::utf8::append(shown, c->value);
-        return check_after(tail, first_written_byte(c->value, ContentMode::Text), quoted("character", shown));
+        return check_after(tail, first_written(c->value, ContentMode::Text), quoted("character", shown));
+    } else if (const auto* g = item.get_if<Node::Group>(); g != nullptr && (g->kind.is_explicit() || g->kind.is_implicit())) {
+        return check_after(tail, U'{', "a group");
     }
     return std::nullopt;
 }
@@ -334,12 +394,39 @@ std::optional<EditError> check_in_place(const Standing& s, const Node& value) {
     return std::nullopt;
 }
 
+// How a message names a node.
+std::string named(const Node& node) {
+    if (const auto* c = node.get_if<Node::Char>()) {
+        std::string shown;
+        parse::utf8::append(shown, c->value);
+        return quoted("character", shown);
+    }
+    if (const auto* t = node.get_if<Node::Text>()) return quoted("text", t->value);
+    if (node.is<Node::Environment>()) return quoted("environment", *node.name());
+    if (node.name() != nullptr) return quoted(node.is<Node::Infix>() ? "infix" : "command", *node.name());
+    if (const auto* g = node.get_if<Node::Group>()) {
+        return g->kind.is_inline_math() ? "inline math" : g->kind.as_delimited() ? "a \\left...\\right group" : "a group";
+    }
+    return node.is<Node::Scripted>() ? "a scripted node" : "the item";
+}
+
+// A node as it now stands: in brackets, the text it writes bare (`whole`),
+// or its own text alone, must hold no `]`, which would end the argument;
+// the writer would brace it, and it would read back as a group.
+std::optional<EditError> check_brackets(const Ast& ast, ast::NodeId id, bool whole) {
+    const bool closes =
+        whole ? serialize::closes_bracket_argument(ast, id) : serialize::own_text_closes_bracket(ast, id);
+    if (!closes || !in_brackets(ast, id, false)) return std::nullopt;
+    return EditError::unreadable(named(ast.node(id)) +
+                                 " cannot be written here: its ] would end the optional argument it stands in");
+}
+
 // `after` standing right after `before` (if any) in a list of `mode`,
 // `last` in it when `after_last`. Texts that meet read back as one: only
 // a move may make them meet (`merge`), and only when the one they make
 // reads back.
 std::optional<EditError> check_pair(const Ast& ast, std::optional<ContentMode> mode, const Node* before,
-                                    const Node& after, bool after_last, bool merge) {
+                                    const Node& after, bool after_last, bool merge, const Tail& opening = {}) {
     if (before != nullptr &&
         ((before->is<Node::Infix>() && !after.ends_cell()) || (after.is<Node::Infix>() && !before->ends_cell()))) {
         const Node& infix = before->is<Node::Infix>() ? *before : after;
@@ -369,7 +456,7 @@ std::optional<EditError> check_pair(const Ast& ast, std::optional<ContentMode> m
     }
     // In math the reader skips the space after a control word: only an
     // optional argument or a star left open can take what follows.
-    Tail tail = before != nullptr ? tail_of(*before) : Tail{};
+    Tail tail = before != nullptr ? tail_of(*before) : opening;
     if (!text) tail.letter = tail.eats_space = false;
     return unreadable(check_item_after(tail, lead(ast, after), after_last));
 }
@@ -386,7 +473,7 @@ std::optional<EditError> check_standing(const Ast& ast, const Standing& s, const
                                          " cannot be written here: beside another text it reads back as one text");
         }
     }
-    if (auto e = check_pair(ast, s.mode, s.before, value, s.last, false)) return e;
+    if (auto e = check_pair(ast, s.mode, s.before, value, s.last, false, s.opening)) return e;
     if (s.after != nullptr) return check_pair(ast, s.mode, &value, *s.after, s.after_is_last, false);
     return std::nullopt;
 }
@@ -401,15 +488,28 @@ std::optional<EditError> check_seam(const Ast& ast, ast::NodeId list, std::size_
     const auto at = [&](std::size_t i) { return &ast.node(children[i]); };
     if (index < children.size()) {
         const Node* before = index > 0 ? at(index - 1) : nullptr;
-        if (auto e = check_pair(ast, mode, before, *at(index), index + 1 == children.size(), true)) return e;
+        if (auto e = check_pair(ast, mode, before, *at(index), index + 1 == children.size(), true,
+                                before == nullptr ? opening_of(ast, list) : Tail{})) {
+            return e;
+        }
     } else if (index > 0 && index == children.size()) {
         const Node* before = index > 1 ? at(index - 2) : nullptr;
-        if (auto e = check_pair(ast, mode, before, *at(index - 1), true, true)) return e;
+        if (auto e = check_pair(ast, mode, before, *at(index - 1), true, true,
+                                before == nullptr ? opening_of(ast, list) : Tail{})) {
+            return e;
+        }
     }
     if (children.size() == 1 && mode == ContentMode::Text && is_argument_list(ast, list)) {
         if (auto e = check_in_place(standing_in_list(ast, list, 0, 1), *at(0))) return e;
     }
     return std::nullopt;
+}
+
+// Whether a slot is written as nothing: empty, or a star left off.
+bool is_unwritten(const std::optional<ast::Argument>& slot) {
+    if (!slot) return true;
+    const auto* star = std::get_if<ast::ArgumentValue::Boolean>(&slot->value.value);
+    return star != nullptr && !star->value;
 }
 
 // The unknown name of `value`, standing where its items are read in
@@ -489,7 +589,7 @@ EditError unread(std::string_view what, std::string_view text, const std::string
 
 }  // namespace
 
-std::optional<EditError> Document::read_back(ast::NodeId node, const Reader* reader) {
+std::optional<EditError> Document::read_back(ast::NodeId node, const Reader* reader, bool renamed) {
     if (reader == nullptr) return std::nullopt;
     const Node& value = ast_.node(node);
     if (!is_command_like(value.kind())) return std::nullopt;
@@ -509,7 +609,23 @@ std::optional<EditError> Document::read_back(ast::NodeId node, const Reader* rea
                                          std::string(mode_word(body_mode.value_or(ContentMode::Math))));
         }
     }
-    if (!reading.known) return check_unknown(value, reading.body_mode.value_or(*mode), what);
+    if (!reading.known) {
+        if (auto e = check_unknown(value, reading.body_mode.value_or(*mode), what)) return e;
+        // Renamed, it drops the slots it writes as nothing, as it reads back;
+        // a made one keeps the slots it was made with.
+        const ast::ArgumentSlots& own = *value.args();
+        if (!renamed || std::none_of(own.begin(), own.end(), [](const auto& slot) { return is_unwritten(slot); })) {
+            return std::nullopt;
+        }
+        Node kept = value;
+        ast::ArgumentSlots& args = *kept.args();
+        args.clear();
+        for (const auto& slot : own) {
+            if (!is_unwritten(slot)) args.push_back(slot);
+        }
+        ast_.replace_node(node, std::move(kept));
+        return std::nullopt;
+    }
     // The node takes the slots its text reads back with: the empty ones the
     // reader gives it (`\\` its star and optional argument), each kind as
     // the reader names it, an operator name's content as such.
@@ -541,23 +657,44 @@ std::optional<EditError> Document::read_back(ast::NodeId node, const Reader* rea
     Node adjusted = value;
     *adjusted.args() = std::move(args);
     ast_.replace_node(node, std::move(adjusted));
+    // The slots it takes may leave an argument open to the item after it.
+    const ParentLink* link = ast_.parent_link(node);
+    if (link != nullptr && link->slot.is_group_child()) return check_seam(ast_, link->parent, link->slot.index() + 1);
     return std::nullopt;
 }
 
 std::optional<EditError> Document::check_tree() const {
-    std::vector<ast::NodeId> stack{ast_.root()};
+    // Each node with whether its text is written bare in brackets, and
+    // whether its items are, known from its parent's.
+    struct Item {
+        ast::NodeId id;
+        bool bare = false;
+        bool items = false;
+    };
+    std::vector<Item> stack{{ast_.root()}};
     std::optional<EditError> failure;
     while (!stack.empty() && !failure) {
-        const ast::NodeId id = stack.back();
+        const Item item = stack.back();
         stack.pop_back();
-        const Node& node = ast_.node(id);
+        const Node& node = ast_.node(item.id);
         for_each_edge(node, [&](ast::NodeId child, Slot slot) {
             if (failure) return;
-            stack.push_back(child);
-            const Standing s = standing_of(ast_, child);
-            failure = check_in_place(s, ast_.node(child));
+            const ParentLink link{item.id, slot};
+            const auto reach = serialize::bracket_reach(ast_, item.id, slot);
+            const bool optional = is_optional_argument(ast_, link);
+            bool bare = optional || (slot.is_group_child() ? item.items : reach != serialize::BracketReach::Hidden && item.bare);
+            const Node& value = ast_.node(child);
+            const bool items = !is_brace_list(value) ? bare : optional || (reach == serialize::BracketReach::Content && item.bare);
+            stack.push_back({child, bare, items});
+            const Standing s = standing_of(ast_, child, &bare);
+            failure = check_in_place(s, value);
             if (!failure && slot.is_group_child()) {
-                failure = check_pair(ast_, s.mode, s.before, ast_.node(child), s.last, false);
+                failure = check_pair(ast_, s.mode, s.before, value, s.last, false, s.opening);
+            }
+            if (!failure && bare && serialize::own_text_closes_bracket(ast_, child)) {
+                failure = EditError::unreadable(named(value) +
+                                                " cannot be written here: its ] would end the optional argument it "
+                                                "stands in");
             }
         });
     }
@@ -753,6 +890,7 @@ Expected<void, EditError> Document::insert_child_at(NodeId parent, std::size_t i
     if (auto e = check_standing(ast_, standing_in_list(ast_, *p, index, 0), ast_.node(*c))) return *e;
     Ast::Step step(ast_);
     ast_.insert_child(*p, index, *c);
+    if (auto e = check_brackets(ast_, *c, true)) return *e;
     if (auto e = read_back(*c, reader)) return *e;
     step.commit();
     return {};
@@ -818,6 +956,7 @@ Expected<void, EditError> Document::replace_with(NodeId old_node, NodeId new_nod
     } else {
         ast_.replace_content_child(*o, *n);
     }
+    if (auto e = check_brackets(ast_, *n, true)) return *e;
     if (auto e = read_back(*n, reader)) return *e;
     ast_.remove_detached(*o);
     step.commit();
@@ -850,6 +989,7 @@ Expected<NodeId, EditError> Document::wrap(NodeId target, NodeId wrapper, const 
     if (auto e = check_seam(ast_, place->parent, place->index + 1)) return *e;
     if (auto e = check_seam(ast_, *w, last)) return *e;
     if (auto e = check_seam(ast_, *w, last + 1)) return *e;
+    if (auto e = check_brackets(ast_, *w, true)) return *e;
     if (auto e = read_back(*t, reader)) return *e;
     step.commit();
     return wrapper;
@@ -882,8 +1022,13 @@ Expected<std::vector<NodeId>, EditError> Document::unwrap(NodeId group) {
     // The items stand in the list the group stood in: each where it now
     // stands (bare in brackets, say), the first and last beside the
     // group's old neighbours.
+    const bool bracketed = in_brackets(ast_, place->parent, true);
     for (const ast::NodeId kid : kids) {
-        if (auto e = check_in_place(standing_of(ast_, kid), ast_.node(kid))) return *e;
+        if (auto e = check_in_place(standing_of(ast_, kid, &bracketed), ast_.node(kid))) return *e;
+        if (bracketed && serialize::closes_bracket_argument(ast_, kid)) {
+            return EditError::unreadable(named(ast_.node(kid)) +
+                                         " cannot be written here: its ] would end the optional argument it stands in");
+        }
     }
     if (auto e = check_seam(ast_, place->parent, place->index)) return *e;
     if (auto e = check_seam(ast_, place->parent, place->index + kids.size())) return *e;
@@ -1001,7 +1146,8 @@ Expected<void, EditError> Document::set_command_name(NodeId node, std::string na
     // whatever the content holds.
     Ast::Step step(ast_);
     ast_.replace_node(*n, std::move(value));
-    if (auto e = read_back(*n, reader)) return *e;
+    if (auto e = check_brackets(ast_, *n, false)) return *e;
+    if (auto e = read_back(*n, reader, true)) return *e;
     step.commit();
     return {};
 }
@@ -1034,8 +1180,10 @@ Expected<void, EditError> Document::set_arg(NodeId node, std::size_t index, ArgV
     if (const NodeId* content = value.node()) {
         const ast::NodeId placed = content->node;
         if (auto e = check_in_place(standing_of(ast_, placed), ast_.node(placed))) return *e;
+        if (auto e = check_brackets(ast_, placed, true)) return *e;
         if (auto e = read_back(placed, reader)) return *e;
     }
+    if (auto e = check_brackets(ast_, *n, false)) return *e;
     if (auto e = read_back(*n, reader)) return *e;
     if (old_content && ast_.contains(*old_content) && *old_content != ast_.root() &&
         ast_.is_detached_root(*old_content)) {

@@ -238,24 +238,24 @@ Unreadable check_text(std::string_view text) {
     return std::nullopt;
 }
 
-char first_written_byte(char32_t c, ContentMode mode) {
-    if (is_escaped_symbol(c) || (c == U'&' && mode == ContentMode::Text)) return '\\';
-    std::string out;
-    parse::utf8::append(out, c);
-    return out.front();
+char32_t first_written(char32_t c, ContentMode mode) {
+    if (is_escaped_symbol(c) || (c == U'&' && mode == ContentMode::Text)) return U'\\';
+    return c;
 }
 
 // ---- Neighbours --------------------------------------------------------------
 
-Unreadable check_after(const Tail& tail, char first, std::string_view what) {
-    if (tail.letter && is_ascii_letter(static_cast<unsigned char>(first))) {
+Unreadable check_after(const Tail& tail, char32_t first, std::string_view what) {
+    if (tail.letter && is_ascii_letter(first)) {
         return std::string(what) +
                " cannot be written here: it starts with a letter after a control word or unit, and the space "
                "that parts them would read back as part of it";
     }
-    if (tail.bracket && first == '[') {
-        return std::string(what) +
-               " cannot be written here: its [ would read back as the optional argument of the item before it";
+    if (tail.opens.find(first) != std::u32string::npos) {
+        std::string opening;
+        parse::utf8::append(opening, first);
+        return std::string(what) + " cannot be written here: its " + opening + " would read back as the " +
+               (first == U'[' ? "optional " : "") + "argument of the item before it";
     }
     if (tail.star && first == '*') {
         return std::string(what) + " cannot be written here: its * would read back as the star of the item before it";
@@ -283,6 +283,7 @@ struct Known {
     std::unordered_set<std::string_view> char_delimiters;
     std::unordered_set<std::string_view> names;
     std::unordered_multimap<std::string_view, std::span<const knowledge::ArgSpec>> slots;
+    std::unordered_multimap<std::string_view, std::span<const knowledge::ArgSpec>> environment_slots;
 };
 
 const Known& known() {
@@ -295,6 +296,7 @@ const Known& known() {
                 k.slots.emplace(c->name, c->args);
             }
             for (const auto* c : package->characters) k.names.insert(c->name);
+            for (const auto* e : package->environments) k.environment_slots.emplace(e->name, e->args);
         }
         return k;
     }();
@@ -303,33 +305,33 @@ const Known& known() {
 
 }  // namespace
 
-bool slot_takes_bracket(std::string_view command_name, std::size_t index, std::size_t count) {
+std::u32string slot_openings(std::string_view name, std::size_t index, std::size_t count, bool environment) {
+    const auto& table = environment ? known().environment_slots : known().slots;
+    std::u32string out;
     bool found = false;
-    const auto [first, last] = known().slots.equal_range(command_name);
+    const auto add = [&out](const knowledge::DelimiterToken& d) {
+        if (d.kind == knowledge::DelimiterToken::Kind::Char && out.find(d.ch) == std::u32string::npos) out += d.ch;
+    };
+    const auto [first, last] = table.equal_range(name);
     for (auto it = first; it != last; ++it) {
         const std::span<const knowledge::ArgSpec> args = it->second;
         if (args.size() != count) continue;
         found = true;
         const knowledge::ArgForm& form = args[index].form;
-        const auto bracket = [](const knowledge::DelimiterToken& d) {
-            return d.kind == knowledge::DelimiterToken::Kind::Char && d.ch == U'[';
-        };
         switch (form.kind) {
             case knowledge::ArgFormKind::Standard:
-                if (!args[index].required) return true;
+                if (!args[index].required) add(knowledge::DelimiterToken::character(U'['));
                 break;
-            case knowledge::ArgFormKind::Delimited:
-                if (bracket(form.open)) return true;
-                break;
+            case knowledge::ArgFormKind::Group: add(knowledge::DelimiterToken::character(U'{')); break;
+            case knowledge::ArgFormKind::Delimited: add(form.open); break;
             case knowledge::ArgFormKind::Paired:
-                for (const auto& pair : form.pairs) {
-                    if (bracket(pair.open)) return true;
-                }
+                for (const auto& pair : form.pairs) add(pair.open);
                 break;
-            default: break;
+            case knowledge::ArgFormKind::Star: break;
         }
     }
-    return !found;
+    if (!found) out.push_back(U'[');
+    return out;
 }
 
 Unreadable check_delimiter(const syntax_node::Delimiter& delimiter) {
