@@ -184,7 +184,6 @@ bool is_argument_list(const Ast& ast, ast::NodeId list) {
 }
 
 Tail opening_of(const Ast& ast, ast::NodeId list);
-bool in_brackets(const Ast& ast, ast::NodeId id, bool items);
 
 // Standing at `index` of a list, between the items there: `skip` of them
 // (the one a value replaces) left out.
@@ -278,8 +277,24 @@ const Node& lead(const Ast& ast, const Node& node) {
     return *n;
 }
 
+// How a message names a node.
+std::string named(const Node& node) {
+    if (const auto* c = node.get_if<Node::Char>()) {
+        std::string shown;
+        parse::utf8::append(shown, c->value);
+        return quoted("character", shown);
+    }
+    if (const auto* t = node.get_if<Node::Text>()) return quoted("text", t->value);
+    if (node.is<Node::Environment>()) return quoted("environment", *node.name());
+    if (node.name() != nullptr) return quoted(node.is<Node::Infix>() ? "infix" : "command", *node.name());
+    if (const auto* g = node.get_if<Node::Group>()) {
+        return g->kind.is_inline_math() ? "inline math" : g->kind.as_delimited() ? "a \\left...\\right group" : "a group";
+    }
+    return node.is<Node::Scripted>() ? "a scripted node" : "the item";
+}
+
 // An item about to stand after one with `tail` in a text list (or last in
-// it): a text or character must not read back as part of that one.
+// it): a text, character or group must not read back as part of that one.
 Unreadable check_item_after(const Tail& tail, const Node& item, bool last) {
     if (const auto* t = item.get_if<Node::Text>()) {
         const std::string_view text(t->value);
@@ -290,11 +305,9 @@ Unreadable check_item_after(const Tail& tail, const Node& item, bool last) {
         }
         if (last) return check_closing_space(tail, text);
     } else if (const auto* c = item.get_if<Node::Char>()) {
-        std::string shown;
-        parse::utf8::append(shown, c->value);
-        return check_after(tail, first_written(c->value, ContentMode::Text), quoted("character", shown));
-    } else if (const auto* g = item.get_if<Node::Group>(); g != nullptr && (g->kind.is_explicit() || g->kind.is_implicit())) {
-        return check_after(tail, U'{', "a group");
+        return check_after(tail, first_written(c->value, ContentMode::Text), named(item));
+    } else if (is_brace_list(item)) {
+        return check_after(tail, U'{', named(item));
     }
     return std::nullopt;
 }
@@ -302,7 +315,7 @@ Unreadable check_item_after(const Tail& tail, const Node& item, bool last) {
 // Whether `node` is a prime or a script on a base written as nothing,
 // which the reader makes only first in a cell: after an item it reads back
 // as that item's script.
-bool written_bare(const Ast& ast, const Node& node) {
+bool takes_base_before(const Ast& ast, const Node& node) {
     if (node.is<Node::Prime>()) return true;
     const auto* scripted = node.get_if<Node::Scripted>();
     if (scripted == nullptr) return false;
@@ -394,29 +407,15 @@ std::optional<EditError> check_in_place(const Standing& s, const Node& value) {
     return std::nullopt;
 }
 
-// How a message names a node.
-std::string named(const Node& node) {
-    if (const auto* c = node.get_if<Node::Char>()) {
-        std::string shown;
-        parse::utf8::append(shown, c->value);
-        return quoted("character", shown);
-    }
-    if (const auto* t = node.get_if<Node::Text>()) return quoted("text", t->value);
-    if (node.is<Node::Environment>()) return quoted("environment", *node.name());
-    if (node.name() != nullptr) return quoted(node.is<Node::Infix>() ? "infix" : "command", *node.name());
-    if (const auto* g = node.get_if<Node::Group>()) {
-        return g->kind.is_inline_math() ? "inline math" : g->kind.as_delimited() ? "a \\left...\\right group" : "a group";
-    }
-    return node.is<Node::Scripted>() ? "a scripted node" : "the item";
-}
-
 // A node as it now stands: in brackets, the text it writes bare (`whole`),
 // or its own text alone, must hold no `]`, which would end the argument;
 // the writer would brace it, and it would read back as a group.
 std::optional<EditError> check_brackets(const Ast& ast, ast::NodeId id, bool whole) {
-    const bool closes =
-        whole ? serialize::closes_bracket_argument(ast, id) : serialize::own_text_closes_bracket(ast, id);
-    if (!closes || !in_brackets(ast, id, false)) return std::nullopt;
+    // Where it stands first: the text a node writes bare may be long.
+    if (!in_brackets(ast, id, false)) return std::nullopt;
+    if (!(whole ? serialize::closes_bracket_argument(ast, id) : serialize::own_text_closes_bracket(ast, id))) {
+        return std::nullopt;
+    }
     return EditError::unreadable(named(ast.node(id)) +
                                  " cannot be written here: its ] would end the optional argument it stands in");
 }
@@ -430,11 +429,10 @@ std::optional<EditError> check_pair(const Ast& ast, std::optional<ContentMode> m
     if (before != nullptr &&
         ((before->is<Node::Infix>() && !after.ends_cell()) || (after.is<Node::Infix>() && !before->ends_cell()))) {
         const Node& infix = before->is<Node::Infix>() ? *before : after;
-        return EditError::unreadable(quoted("infix", *infix.name()) +
-                                     " cannot stand beside another item: it reads every item of its cell as "
-                                     "its operands");
+        return EditError::unreadable("an item cannot be written beside the infix \\" + std::string(*infix.name()) +
+                                     ": it reads every item of its cell as its operands");
     }
-    if (before != nullptr && !before->ends_cell() && written_bare(ast, after)) {
+    if (before != nullptr && !before->ends_cell() && takes_base_before(ast, after)) {
         return EditError::unreadable(std::string(after.is<Node::Prime>() ? "a prime" : "a script with an empty base") +
                                      " cannot be written here: it would read back with the item before it as its "
                                      "base");

@@ -380,8 +380,8 @@ def test_random_trees_round_trip(tree):
     except quorvel.ParseError as refused:
         # A value that only its slot's delimiters, or its neighbours, make
         # unreadable.
-        assert " cannot be written" in str(refused) or " cannot stand " in str(refused)
-        with pytest.raises(quorvel.ParseError, match=" cannot (be written|stand)"):
+        assert " cannot be written" in str(refused)
+        with pytest.raises(quorvel.ParseError, match=" cannot be written"):
             serialize(tree)
         return
     assert doc.to_syntax() == tree
