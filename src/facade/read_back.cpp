@@ -30,44 +30,66 @@ std::string_view kind_words(syntax::NodeKind kind) {
     }
 }
 
-// Whether a slot read back holds what the node's slot holds: the same kind
-// of slot and of value (content of the same mode).
-bool same_slot(const syntax::ast::Argument& read, const syntax::ast::Argument& own) {
-    if (read.kind.value.index() != own.kind.value.index()) return false;
-    if (read.value.is_content() || own.value.is_content()) return read.value.content_mode() == own.value.content_mode();
-    return read.value.value.index() == own.value.value.index();
+using syntax::ast::ArgumentKind;
+
+// A brace group, whichever name the reader gives it.
+bool braced(const ArgumentKind& kind) {
+    return std::holds_alternative<ArgumentKind::Mandatory>(kind.value) ||
+           std::holds_alternative<ArgumentKind::Group>(kind.value);
 }
 
-// Lines the slots read back up with the node's own: each filled one in
-// order, with the empty slots the reader gives around them. False when a
-// slot of either is left over.
+// Whether a slot read back holds what the node's slot holds: a slot
+// written alike (a brace group may be either kind for content) with a
+// value of the same kind (content of the same mode, the same scalar).
+bool same_slot(const syntax::ast::Argument& read, const syntax::ast::Argument& own) {
+    if (read.value.is_content() || own.value.is_content()) {
+        const bool alike = read.kind == own.kind || (braced(read.kind) && braced(own.kind));
+        return alike && read.value.content_mode() == own.value.content_mode();
+    }
+    return read.kind == own.kind && read.value == own.value;
+}
+
+// Whether a slot is written as nothing: empty, or a star left off.
+bool unwritten(const std::optional<syntax::ast::Argument>& slot) {
+    if (!slot) return true;
+    const auto* star = std::get_if<syntax::ast::ArgumentValue::Boolean>(&slot->value.value);
+    return star != nullptr && !star->value;
+}
+
+// Lines the slots read back up with the node's own: each slot the node
+// writes, in order, with the empty slots the reader gives around them (the
+// node's own unwritten ones are dropped). False when a written slot of
+// either is left over.
 bool line_up(const syntax::ast::ArgumentSlots& read, const syntax::ast::ArgumentSlots& own,
              syntax::document::Reader::Slots& slots) {
     using Reader = syntax::document::Reader;
     slots.clear();
     std::size_t next = 0;
+    const auto skip_unwritten = [&] {
+        while (next < own.size() && unwritten(own[next])) ++next;
+    };
     for (const auto& slot : read) {
-        if (next < own.size() && ((!slot && !own[next]) || (slot && own[next] && same_slot(*slot, *own[next])))) {
-            const bool operator_name =
-                slot && std::holds_alternative<syntax::ast::ArgumentValue::OperatorNameContent>(slot->value.value);
-            slots.push_back({static_cast<std::int32_t>(next++), operator_name});
-            continue;
-        }
+        skip_unwritten();
         if (!slot) {
-            slots.push_back({Reader::kAbsent});
-            continue;
+            slots.push_back({Reader::kAbsent, ArgumentKind{}, false});
+        } else if (unwritten(slot)) {
+            slots.push_back({Reader::kStarOff, ArgumentKind::Star{}, false});
+        } else if (next < own.size() && same_slot(*slot, *own[next])) {
+            const bool operator_name =
+                std::holds_alternative<syntax::ast::ArgumentValue::OperatorNameContent>(slot->value.value);
+            slots.push_back({static_cast<std::int32_t>(next++), slot->kind, operator_name});
+        } else {
+            return false;
         }
-        const auto* star = std::get_if<syntax::ast::ArgumentValue::Boolean>(&slot->value.value);
-        if (star == nullptr || star->value) return false;
-        slots.push_back({Reader::kStarOff});
     }
+    skip_unwritten();
     return next == own.size();
 }
 
 }  // namespace
 
 std::optional<std::string> ContextReader::complaint(std::string_view text, syntax::ContentMode mode,
-                                                    const syntax::ast::Node& node, Slots* slots) const {
+                                                    const syntax::ast::Node& node, Reading* reading) const {
     std::string wrapped;
     if (mode == syntax::ContentMode::Text) {
         if (!reads_text_) return std::nullopt;
@@ -96,18 +118,29 @@ std::optional<std::string> ContextReader::complaint(std::string_view text, synta
     if (!first) return std::string("as nothing");
     const syntax::ast::Node& got = ast.node(*first);
     const syntax::ast::Name* name = node.name();
+    // How a message names what was read: `\frac`, `\begin{matrix}`.
+    const auto written = [&got] {
+        const std::string_view read_name(*got.name());
+        return got.is<syntax::ast::Node::Environment>() ? "\\begin{" + std::string(read_name) + "}"
+                                                        : "\\" + std::string(read_name);
+    };
     if (got.kind() != node.kind() || (name != nullptr && *got.name() != *name)) {
         std::string out = "as ";
         out += kind_words(got.kind());
-        if (got.name() != nullptr) out += std::string(" \\") + std::string(*got.name());
+        if (got.name() != nullptr) out += " " + written();
         return out;
     }
-    // A command the packages do not know reads back with no slots: one made
-    // with arguments is written as given, for macros of the user's own.
-    const auto* command = got.get_if<syntax::ast::Node::Command>();
-    const bool known = command == nullptr || command->known;
-    if (slots != nullptr && known && node.args() != nullptr && !line_up(*got.args(), *node.args(), *slots))
-        return std::string("as \\") + std::string(*got.name()) + " with other arguments";
+    if (reading == nullptr || node.args() == nullptr) return std::nullopt;
+    // A command or environment the packages do not know reads back with no
+    // slots, whatever it was written with.
+    if (const auto* command = got.get_if<syntax::ast::Node::Command>()) reading->known = command->known;
+    if (const auto* env = got.get_if<syntax::ast::Node::Environment>()) {
+        reading->known = env->known;
+        if (const auto* body = ast.node(env->body).get_if<syntax::ast::Node::Group>()) reading->body_mode = body->mode;
+    }
+    if (reading->known && !line_up(*got.args(), *node.args(), reading->slots)) {
+        return "as " + written() + " with other arguments";
+    }
     return std::nullopt;
 }
 

@@ -19,7 +19,7 @@ public:
     explicit ContextReader(std::shared_ptr<const parse::ParseContext> context);
 
     std::optional<std::string> complaint(std::string_view text, syntax::ContentMode mode, const syntax::ast::Node& node,
-                                         Slots* slots = nullptr) const override;
+                                         Reading* reading = nullptr) const override;
 
 private:
     std::shared_ptr<const parse::ParseContext> context_;

@@ -263,6 +263,14 @@ PyObject* to_tokenized_latex(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 // ---- Creating nodes --------------------------------------------------------------
 
+// What reads the document's edits back: its parser's context, or the
+// default packages'.
+facade::ContextReader reader_of(PyObject* self) {
+    const PyDocument& owner = self_document(self);
+    return facade::ContextReader(owner.context != nullptr ? owner.context : facade::default_parse_context());
+}
+
+
 PyObject* create_char(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
         static const char* const keywords[] = {"value", nullptr};
@@ -312,9 +320,10 @@ PyObject* create_command_like(PyObject* self, PyObject* args, PyObject* kwargs) 
         std::string text(arg_str(name, "name", "edit"));
         const auto list = optional_list(values, "args");
         std::vector<syntax::ArgValue> converted = py_arg_values(self, ptr(list));
+        const facade::ContextReader reader = reader_of(self);
         return new_node(self, edit(self, [&](Document& d) {
-                            return Declarative ? d.create_declarative(std::move(text), std::move(converted))
-                                               : d.create_command(std::move(text), std::move(converted));
+                            return Declarative ? d.create_declarative(std::move(text), std::move(converted), &reader)
+                                               : d.create_command(std::move(text), std::move(converted), &reader);
                         }));
     });
 }
@@ -331,20 +340,14 @@ PyObject* create_environment(PyObject* self, PyObject* args, PyObject* kwargs) {
         const PyNode& body_node = node_arg(body, "body");
         const Id body_id = owned_node_id(body_node, self);
         std::vector<syntax::ArgValue> converted = py_arg_values(self, ptr(list));
+        const facade::ContextReader reader = reader_of(self);
         return new_node(self, edit(self, [&](Document& d) {
-                            return d.create_environment(std::move(text), std::move(converted), body_id);
+                            return d.create_environment(std::move(text), std::move(converted), body_id, &reader);
                         }));
     });
 }
 
 // ---- Editing -----------------------------------------------------------------------
-
-// What reads the document's edits back: its parser's context, or the
-// default packages'.
-facade::ContextReader reader_of(PyObject* self) {
-    const PyDocument& owner = self_document(self);
-    return facade::ContextReader(owner.context != nullptr ? owner.context : facade::default_parse_context());
-}
 
 // The methods taking two nodes and returning nothing.
 enum class Pair { AppendChild, InsertBefore, InsertAfter, ReplaceWith };
@@ -408,7 +411,8 @@ PyObject* wrap(PyObject* self, PyObject* args, PyObject* kwargs) {
         const PyNode& w = node_arg(wrapper, "wrapper");
         const Id t_id = owned_node_id(t, self);
         const Id w_id = owned_node_id(w, self);
-        return new_node(self, edit(self, [&](Document& d) { return d.wrap(t_id, w_id); }));
+        const facade::ContextReader reader = reader_of(self);
+        return new_node(self, edit(self, [&](Document& d) { return d.wrap(t_id, w_id, &reader); }));
     });
 }
 

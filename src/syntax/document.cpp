@@ -62,6 +62,11 @@ Expected<Document, FromSyntaxError> Document::from_syntax(const SyntaxNode& tree
     if (auto error = validate_syntax(tree, std::nullopt, true, count, validation)) return *error;
     Document doc(count, false);
     doc.read_only_ = doc.ast_.build_from_syntax(tree, count, nullptr, nullptr);
+    // A tree that holds an error is written as it was read, and only read:
+    // what stands beside an error's text says nothing of how it reads.
+    if (validation == Validation::ReadBack && !doc.read_only_) {
+        if (auto error = doc.check_tree()) return FromSyntaxError::unreadable(error->message());
+    }
     // The number is taken only now that the tree was accepted.
     doc.id_ = next_document_id();
     return doc;

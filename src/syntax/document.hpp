@@ -116,20 +116,30 @@ public:
     static constexpr std::int32_t kStarOff = -2;
     struct Slot {
         std::int32_t from = kAbsent;
+        ast::ArgumentKind kind;      // as the reader writes it: a brace group may be Mandatory or Group
         bool operator_name = false;  // math content read as an operator name's
         bool operator==(const Slot&) const = default;
     };
     using Slots = std::vector<Slot>;
+    // What the reader made of a command-like node's text.
+    struct Reading {
+        // Whether the packages know the name. An unknown command or
+        // environment reads back with no argument slots, whatever it was
+        // written with; `slots` is then left empty.
+        bool known = true;
+        Slots slots;
+        std::optional<ContentMode> body_mode;  // an environment's
+    };
 
     virtual ~Reader() = default;
     // Nothing when `text`, standing alone in `mode`, reads without a
     // diagnostic and starts with a node of `node`'s kind (and name, for a
     // command-like one); else what it reads back as ("with an error:
-    // ..."). With `slots`, the node's filled slots must also be read, of
-    // the same kinds and in order, and `slots` tells where each slot read
-    // comes from.
+    // ..."). With `reading`, the slots of a known name must also hold
+    // the node's filled slots, each with a value of the same kind, in order:
+    // `reading` tells where each slot read comes from.
     virtual std::optional<std::string> complaint(std::string_view text, ContentMode mode, const ast::Node& node,
-                                                 Slots* slots = nullptr) const = 0;
+                                                 Reading* reading = nullptr) const = 0;
 };
 
 }  // namespace document
@@ -283,18 +293,24 @@ public:
     Expected<NodeId, EditError> create_char(char32_t ch);
     Expected<NodeId, EditError> create_active_space();
     Expected<NodeId, EditError> create_group(ContentMode mode);
-    Expected<NodeId, EditError> create_command(std::string name, std::vector<ArgValue> values);
-    Expected<NodeId, EditError> create_declarative(std::string name, std::vector<ArgValue> values);
+    // The made node stands nowhere yet; the content it is given stands in
+    // its slots, and with a reader a command given as content is read back
+    // there.
+    Expected<NodeId, EditError> create_command(std::string name, std::vector<ArgValue> values,
+                                               const Reader* reader = nullptr);
+    Expected<NodeId, EditError> create_declarative(std::string name, std::vector<ArgValue> values,
+                                                   const Reader* reader = nullptr);
     Expected<NodeId, EditError> create_environment(std::string name, std::vector<ArgValue> values,
-                                                   NodeId body);
+                                                   NodeId body, const Reader* reader = nullptr);
     // A new detached node holding `value`. Every node it names must be a
     // detached root of this arena, named once; its argument slots and
     // environment body must have the shapes the arena requires.
-    Expected<NodeId, EditError> create_node(ast::Node value);
+    Expected<NodeId, EditError> create_node(ast::Node value, const Reader* reader = nullptr);
 
     // The edits that put a node in place or name a command take a reader:
-    // once the node stands in the tree, its text is read back alone where
-    // it stands, and an edit whose text does not read clean is refused.
+    // once the node stands in the tree, its name and slots are read back
+    // alone where it stands, and an edit whose text does not read clean, or
+    // reads back as something else, is refused.
     Expected<void, EditError> append_child(NodeId parent, NodeId child, const Reader* reader = nullptr);
     Expected<void, EditError> insert_child(NodeId parent, std::size_t index, NodeId child,
                                            const Reader* reader = nullptr) {
@@ -305,7 +321,7 @@ public:
     Expected<void, EditError> insert_before(NodeId anchor, NodeId node, const Reader* reader = nullptr);
     Expected<void, EditError> insert_after(NodeId anchor, NodeId node, const Reader* reader = nullptr);
     Expected<void, EditError> replace_with(NodeId old_node, NodeId new_node, const Reader* reader = nullptr);
-    Expected<NodeId, EditError> wrap(NodeId target, NodeId wrapper);
+    Expected<NodeId, EditError> wrap(NodeId target, NodeId wrapper, const Reader* reader = nullptr);
     Expected<std::vector<NodeId>, EditError> unwrap(NodeId group);
     Expected<void, EditError> remove(NodeId node);
     Expected<NodeId, EditError> extract(NodeId node);
@@ -317,16 +333,20 @@ public:
                                       const Reader* reader = nullptr);
 
 private:
-    // With `reader`, a command or declarative `node`, put in place by the
-    // open step, read back where it stands with its content left out:
-    // nothing when the reader takes its name and slots there, else why not.
-    // The node takes the empty slots the reader gives it.
-    std::optional<EditError> read_back(ast::NodeId node, const Reader* reader);
-    // With `reader`, what it says of the whole text of `node` where it
-    // stands (written into `text` when given); nothing for a node that
-    // stands nowhere.
-    std::optional<std::string> complaint_where_it_stands(ast::NodeId node, const Reader* reader,
-                                                         std::string* text) const;
+    // With `reader`, a command-like `node`, put in place by the open step,
+    // read back where it stands with its content left out: nothing when the
+    // reader takes its name and slots there, else why not. The node takes
+    // the empty slots and the slot kinds the reader gives it. It costs what
+    // the name and the slots' values cost, never what the content holds.
+    // A `renamed` node whose name the packages do not know drops the slots
+    // it writes as nothing.
+    std::optional<EditError> read_back(ast::NodeId node, const Reader* reader, bool renamed = false);
+    // The content values of `node`, in the slots they now stand in: each
+    // checked where it stands, and read back when it is a command.
+    std::optional<EditError> check_contents(ast::NodeId node, const Reader* reader);
+    // Every node of the tree where it stands, as edits check what they
+    // place (but for the reader's checks): the first refusal.
+    std::optional<EditError> check_tree() const;
     explicit Document(ContentMode mode);
     static Expected<Document, FromSyntaxError> from_syntax(const SyntaxNode& tree, Validation validation);
     // An empty arena with room for `node_count` nodes, to build into; it

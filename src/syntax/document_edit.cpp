@@ -1,10 +1,13 @@
-// Document edits. Each one runs every check before its first change, in a
-// fixed order, so a refused edit leaves the document as it was and the
-// arena's own invariant checks are never reached. An edit made of several
-// arena edits is one step, so running out of memory halfway through leaves
-// the document as it was too.
+// Document edits. Each one runs every structural check before its first
+// change, in a fixed order, so the arena's own invariant checks are never
+// reached. The checks of what the text reads back as run on the tree as the
+// edit leaves it, inside the edit's step: a refused edit takes its changes
+// back and leaves the document as it was. An edit made of several arena
+// edits is one step, so running out of memory halfway through leaves the
+// document as it was too.
 #include <algorithm>
 
+#include "parse/utf8.hpp"
 #include "syntax/document.hpp"
 #include "syntax/read_back.hpp"
 
@@ -117,17 +120,53 @@ struct Standing {
     bool in_brackets = false;    // written bare inside `[...]`, where a `]` ends it
     bool argument_list = false;  // the list is an argument's content, in its braces
     bool script_base = false;
+    bool env_body = false;
+    Tail opening;  // what stands open before the list's first item
 };
 
-// Whether the items of `list` (or `list` itself) are written bare inside an
-// optional argument's brackets.
-bool bracket_content(const Ast& ast, ast::NodeId list) {
-    const ParentLink* link = ast.parent_link(list);
-    if (link == nullptr || link->slot.kind() != Slot::Kind::Argument) return false;
-    const auto& slot = (*ast.node(link->parent).args())[link->slot.index()];
-    if (!slot || !std::holds_alternative<ast::ArgumentKind::Optional>(slot->kind.value)) return false;
-    const auto* group = ast.node(list).get_if<Node::Group>();
-    return group == nullptr || !group->kind.is_explicit();
+bool is_brace_list(const Node& node) {
+    const auto* g = node.get_if<Node::Group>();
+    return g != nullptr && (g->kind.is_explicit() || g->kind.is_implicit());
+}
+
+bool is_optional_argument(const Ast& ast, const ParentLink& link) {
+    if (link.slot.kind() != Slot::Kind::Argument) return false;
+    const auto& slot = (*ast.node(link.parent).args())[link.slot.index()];
+    return slot && std::holds_alternative<ast::ArgumentKind::Optional>(slot->kind.value);
+}
+
+// Whether the text of `id` (with `items`, of the items of the list `id`) is
+// written bare inside an optional argument's brackets, where a `]` ends
+// the argument: a bracket argument's content, and what stands in it
+// without braces of its own (a `\left...\right` group's items, an
+// environment's body, an infix's operands), as the writer sees it.
+bool in_brackets(const Ast& ast, ast::NodeId id, bool items) {
+    for (;;) {
+        const ParentLink* link = ast.parent_link(id);
+        if (link == nullptr) return false;
+        if (items && !is_brace_list(ast.node(id))) {
+            items = false;  // written bare wherever the group itself is
+            continue;
+        }
+        if (is_optional_argument(ast, *link)) return true;
+        if (items) {
+            // A brace list's items are bare only where it is content written
+            // without its braces.
+            if (serialize::bracket_reach(ast, link->parent, link->slot) != serialize::BracketReach::Content) {
+                return false;
+            }
+            id = link->parent;
+            items = false;
+            continue;
+        }
+        if (link->slot.is_group_child()) {
+            id = link->parent;
+            items = true;
+            continue;
+        }
+        if (serialize::bracket_reach(ast, link->parent, link->slot) == serialize::BracketReach::Hidden) return false;
+        id = link->parent;
+    }
 }
 
 std::optional<ContentMode> list_mode(const Node& list) {
@@ -136,43 +175,77 @@ std::optional<ContentMode> list_mode(const Node& list) {
     return std::nullopt;
 }
 
+// Whether `list` is an argument's content, written in the argument's braces.
+bool is_argument_list(const Ast& ast, ast::NodeId list) {
+    const ParentLink* link = ast.parent_link(list);
+    const auto* group = ast.node(list).get_if<Node::Group>();
+    return link != nullptr && link->slot.kind() == Slot::Kind::Argument && group != nullptr &&
+           !group->kind.is_explicit();
+}
+
+Tail opening_of(const Ast& ast, ast::NodeId list);
+
 // Standing at `index` of a list, between the items there: `skip` of them
 // (the one a value replaces) left out.
-Standing standing_in_list(const Ast& ast, ast::NodeId list, std::size_t index, std::size_t skip) {
+Standing standing_in_list(const Ast& ast, ast::NodeId list, std::size_t index, std::size_t skip,
+                          bool find_brackets = true) {
     const auto children = ast.children(list);
     Standing s;
     s.mode = list_mode(ast.node(list));
     s.in_list = true;
     if (index > 0) s.before = &ast.node(children[index - 1]);
+    if (index == 0) s.opening = opening_of(ast, list);
     const std::size_t next = index + skip;
     if (next < children.size()) {
         s.after = &ast.node(children[next]);
         s.after_is_last = next + 1 == children.size();
     }
     s.last = s.after == nullptr;
-    s.in_brackets = bracket_content(ast, list);
-    const ParentLink* link = ast.parent_link(list);
-    const auto* group = ast.node(list).get_if<Node::Group>();
-    s.argument_list = link != nullptr && link->slot.kind() == Slot::Kind::Argument && group != nullptr &&
-                      !group->kind.is_explicit();
+    if (find_brackets) s.in_brackets = in_brackets(ast, list, true);
+    s.argument_list = is_argument_list(ast, list);
     return s;
 }
 
 // Where a node stands now: a list's item, an argument's content (operator
-// names are read as math), math in scripts and infix operands.
-Standing standing_of(const Ast& ast, ast::NodeId id) {
+// names are read as math), math in scripts and infix operands, an
+// environment's body in the mode it has. A script base is written first
+// of its scripted node: its neighbours are that node's.
+// `bracketed`, when given, says whether the node is written bare in
+// brackets (a walk down the tree knows it as it goes).
+Standing standing_of(const Ast& ast, ast::NodeId id, const bool* bracketed = nullptr) {
     const ParentLink* link = ast.parent_link(id);
     if (link == nullptr) return {};
-    if (link->slot.is_group_child()) return standing_in_list(ast, link->parent, link->slot.index(), 1);
+    if (link->slot.is_group_child()) {
+        if (bracketed == nullptr) return standing_in_list(ast, link->parent, link->slot.index(), 1);
+        Standing s = standing_in_list(ast, link->parent, link->slot.index(), 1, false);
+        s.in_brackets = *bracketed;
+        return s;
+    }
+    if (link->slot.kind() == Slot::Kind::ScriptBase) {
+        ast::NodeId scripted = link->parent;
+        const ParentLink* up = ast.parent_link(scripted);
+        while (up != nullptr && up->slot.kind() == Slot::Kind::ScriptBase) {
+            scripted = up->parent;
+            up = ast.parent_link(scripted);
+        }
+        Standing s = standing_of(ast, scripted, bracketed);
+        s.mode = ContentMode::Math;
+        s.after = nullptr;
+        s.after_is_last = s.last = s.argument_list = false;
+        s.script_base = true;
+        return s;
+    }
     Standing s;
     s.mode = ContentMode::Math;
-    s.in_brackets = bracket_content(ast, id);
-    s.script_base = link->slot.kind() == Slot::Kind::ScriptBase;
+    s.in_brackets = bracketed != nullptr ? *bracketed : in_brackets(ast, id, false);
     if (link->slot.kind() == Slot::Kind::Argument) {
         const auto& slot = (*ast.node(link->parent).args())[link->slot.index()];
         if (slot && std::holds_alternative<ast::ArgumentValue::TextContent>(slot->value.value)) {
             s.mode = ContentMode::Text;
         }
+    } else if (link->slot.kind() == Slot::Kind::EnvBody) {
+        s.mode = list_mode(ast.node(id));
+        s.env_body = true;
     }
     return s;
 }
@@ -187,26 +260,77 @@ Tail tail_of(const Node& node) {
     return {};
 }
 
+// What the head of the environment whose body is `list` leaves open to the
+// body's first item: `\begin{aligned}` reads a `[` after it as its own.
+Tail opening_of(const Ast& ast, ast::NodeId list) {
+    const ParentLink* link = ast.parent_link(list);
+    if (link == nullptr || link->slot.kind() != Slot::Kind::EnvBody) return {};
+    const Node& env = ast.node(link->parent);
+    return command_tail(*env.name(), *env.args(), true);
+}
+
+// The node whose text starts the text written for `node`: a scripted
+// node's base, at every level.
+const Node& lead(const Ast& ast, const Node& node) {
+    const Node* n = &node;
+    while (const auto* s = n->get_if<Node::Scripted>()) n = &ast.node(s->base);
+    return *n;
+}
+
+// How a message names a node.
+std::string named(const Node& node) {
+    if (const auto* c = node.get_if<Node::Char>()) {
+        std::string shown;
+        parse::utf8::append(shown, c->value);
+        return quoted("character", shown);
+    }
+    if (const auto* t = node.get_if<Node::Text>()) return quoted("text", t->value);
+    if (node.is<Node::Environment>()) return quoted("environment", *node.name());
+    if (node.name() != nullptr) return quoted(node.is<Node::Infix>() ? "infix" : "command", *node.name());
+    if (const auto* g = node.get_if<Node::Group>()) {
+        return g->kind.is_inline_math() ? "inline math" : g->kind.as_delimited() ? "a \\left...\\right group" : "a group";
+    }
+    return node.is<Node::Scripted>() ? "a scripted node" : "the item";
+}
+
 // An item about to stand after one with `tail` in a text list (or last in
-// it): a text or character must not read back as part of that one.
+// it): a text, character or group must not read back as part of that one.
 Unreadable check_item_after(const Tail& tail, const Node& item, bool last) {
     if (const auto* t = item.get_if<Node::Text>()) {
         const std::string_view text(t->value);
         if (!text.empty()) {
-            if (auto why = check_after(tail, text.front(), quoted("text", text))) return why;
+            char32_t first = 0;
+            parse::utf8::decode(reinterpret_cast<const unsigned char*>(text.data()), text.size(), first);
+            if (auto why = check_after(tail, first, quoted("text", text))) return why;
         }
         if (last) return check_closing_space(tail, text);
     } else if (const auto* c = item.get_if<Node::Char>()) {
-        return check_after(tail, first_written_byte(c->value, ContentMode::Text), "the character");
+        return check_after(tail, first_written(c->value, ContentMode::Text), named(item));
+    } else if (is_brace_list(item)) {
+        return check_after(tail, U'{', named(item));
     }
     return std::nullopt;
 }
 
-// A value about to stand where `s` says: a character as the reader reads
-// it there, and in a text list, nothing that would read back as part of its
-// neighbours or make them read back as part of it. What moves nodes about
-// (wrapping, unwrapping, removing) is not checked.
-std::optional<EditError> check_standing(const Standing& s, const Node& value) {
+// Whether `node` is a prime or a script on a base written as nothing,
+// which the reader makes only first in a cell: after an item it reads back
+// as that item's script.
+bool takes_base_before(const Ast& ast, const Node& node) {
+    if (node.is<Node::Prime>()) return true;
+    const auto* scripted = node.get_if<Node::Scripted>();
+    if (scripted == nullptr) return false;
+    const auto* base = ast.node(scripted->base).get_if<Node::Group>();
+    return base != nullptr && base->kind.is_implicit() && ast.children(scripted->base).empty();
+}
+
+bool is_spacing(std::string_view text) { return text.find_first_not_of(' ') == std::string_view::npos; }
+
+std::string_view mode_word(ContentMode mode) { return mode == ContentMode::Math ? "math" : "text"; }
+
+// A value about to stand where `s` says, whatever its neighbours: a
+// character as the reader reads it there, a group only where its mode is
+// read, scripts only in math.
+std::optional<EditError> check_in_place(const Standing& s, const Node& value) {
     const auto* c = value.get_if<Node::Char>();
     const auto* t = value.get_if<Node::Text>();
     if (c != nullptr) {
@@ -223,6 +347,47 @@ std::optional<EditError> check_standing(const Standing& s, const Node& value) {
         return EditError::unreadable(quoted("text", t->value) +
                                      " cannot be written here: in math a text reads back as characters");
     }
+    if (const auto* g = value.get_if<Node::Group>(); g != nullptr && s.env_body &&
+                                                      !g->kind.is_explicit() && !g->kind.is_implicit()) {
+        return EditError::unreadable(
+            std::string(g->kind.is_inline_math() ? "inline math" : "a \\left...\\right group") +
+            " cannot be written as an environment's body: the body is read as the items up to \\end");
+    }
+    if (const auto* g = value.get_if<Node::Group>(); g != nullptr && s.mode) {
+        // Braces are read in the mode they stand in; `$` only in text,
+        // `\left` only in math, each opening math.
+        const bool inline_math = g->kind.is_inline_math();
+        const bool delimited = g->kind.as_delimited() != nullptr;
+        if ((inline_math || delimited) && g->mode != ContentMode::Math) {
+            return EditError::unreadable(std::string(inline_math ? "inline math" : "a \\left...\\right group") +
+                                         " cannot be written here: its content is read as math, not text");
+        }
+        const ContentMode read_in = inline_math ? ContentMode::Text : g->mode;
+        if (read_in != *s.mode) {
+            std::string what = inline_math ? "inline math"
+                               : delimited ? "a \\left...\\right group"
+                                           : "a " + std::string(mode_word(g->mode)) + " group";
+            if (inline_math || delimited) {
+                return EditError::unreadable(what + " cannot be written here: it is read only in " +
+                                             std::string(mode_word(read_in)));
+            }
+            return EditError::unreadable(what + " cannot be written here: in " + std::string(mode_word(*s.mode)) +
+                                         " its content reads back as " + std::string(mode_word(*s.mode)));
+        }
+    }
+    if (s.mode == ContentMode::Text && (value.is<Node::Scripted>() || value.is<Node::Prime>())) {
+        return EditError::unreadable(std::string(value.is<Node::Prime>() ? "a prime" : "a scripted node") +
+                                     " cannot be written here: scripts and primes are read only in math");
+    }
+    if (const auto* scripted = value.get_if<Node::Scripted>();
+        scripted != nullptr && !scripted->subscript && !scripted->superscript) {
+        return EditError::unreadable("a scripted node without scripts cannot be written: it reads back as its base");
+    }
+    if (s.script_base && value.is<Node::Scripted>()) {
+        return EditError::unreadable(
+            "a scripted node cannot be written here: as a script base its scripts would read back as the outer "
+            "node's, or as a double script");
+    }
     if (s.script_base && value.ends_cell()) {
         return EditError::unreadable(
             "a cell end cannot be written here: it is never read as a script base, whose scripts would stand on "
@@ -233,29 +398,140 @@ std::optional<EditError> check_standing(const Standing& s, const Node& value) {
         return EditError::unreadable(std::string(c != nullptr ? "the character ]" : quoted("text", t->value)) +
                                      " cannot be written here: its ] would end the optional argument it stands in");
     }
-    if (!s.in_list) return std::nullopt;
-    const bool text = s.mode == ContentMode::Text;
-    if (text && t != nullptr) {
-        if (s.argument_list && s.before == nullptr && s.after == nullptr &&
-            std::string_view(t->value).find_first_not_of(' ') == std::string_view::npos) {
-            return EditError::unreadable(quoted("text", t->value) +
-                                         " cannot be written here: spacing alone in an argument reads back as the "
-                                         "argument's whole content, outside its list");
+    if (t != nullptr && s.mode == ContentMode::Text && s.argument_list && s.before == nullptr &&
+        s.after == nullptr && is_spacing(t->value)) {
+        return EditError::unreadable(quoted("text", t->value) +
+                                     " cannot be written here: spacing alone in an argument reads back as the "
+                                     "argument's whole content, outside its list");
+    }
+    return std::nullopt;
+}
+
+// A node as it now stands: in brackets, the text it writes bare (`whole`),
+// or its own text alone, must hold no `]`, which would end the argument;
+// the writer would brace it, and it would read back as a group.
+std::optional<EditError> check_brackets(const Ast& ast, ast::NodeId id, bool whole) {
+    // Where it stands first: the text a node writes bare may be long.
+    if (!in_brackets(ast, id, false)) return std::nullopt;
+    if (!(whole ? serialize::closes_bracket_argument(ast, id) : serialize::own_text_closes_bracket(ast, id))) {
+        return std::nullopt;
+    }
+    return EditError::unreadable(named(ast.node(id)) +
+                                 " cannot be written here: its ] would end the optional argument it stands in");
+}
+
+// `after` standing right after `before` (if any) in a list of `mode`,
+// `last` in it when `after_last`. Texts that meet read back as one: only
+// a move may make them meet (`merge`), and only when the one they make
+// reads back.
+std::optional<EditError> check_pair(const Ast& ast, std::optional<ContentMode> mode, const Node* before,
+                                    const Node& after, bool after_last, bool merge, const Tail& opening = {}) {
+    if (before != nullptr &&
+        ((before->is<Node::Infix>() && !after.ends_cell()) || (after.is<Node::Infix>() && !before->ends_cell()))) {
+        const Node& infix = before->is<Node::Infix>() ? *before : after;
+        return EditError::unreadable("an item cannot be written beside the infix \\" + std::string(*infix.name()) +
+                                     ": it reads every item of its cell as its operands");
+    }
+    if (before != nullptr && !before->ends_cell() && takes_base_before(ast, after)) {
+        return EditError::unreadable(std::string(after.is<Node::Prime>() ? "a prime" : "a script with an empty base") +
+                                     " cannot be written here: it would read back with the item before it as its "
+                                     "base");
+    }
+    const bool text = mode == ContentMode::Text;
+    if (text && before != nullptr && before->is<Node::Text>() && after.is<Node::Text>()) {
+        const std::string_view left(before->get_if<Node::Text>()->value);
+        const std::string_view right(after.get_if<Node::Text>()->value);
+        if (!merge) {
+            return EditError::unreadable(quoted("text", right) +
+                                         " cannot be written here: beside another text it reads back as one text");
         }
+        std::string joined(left);
+        joined.append(right);
+        if (auto why = check_text(joined)) {
+            return EditError::unreadable("texts that meet read back as one, and " + *why);
+        }
+        return std::nullopt;
+    }
+    // In math the reader skips the space after a control word: only an
+    // optional argument or a star left open can take what follows.
+    Tail tail = before != nullptr ? tail_of(*before) : opening;
+    if (!text) tail.letter = tail.eats_space = false;
+    return unreadable(check_item_after(tail, lead(ast, after), after_last));
+}
+
+// A value about to stand where `s` says: in place, and in a list, nothing
+// that would read back as part of its neighbours or make them read back as
+// part of it.
+std::optional<EditError> check_standing(const Ast& ast, const Standing& s, const Node& value) {
+    if (auto e = check_in_place(s, value)) return e;
+    if (!s.in_list) return std::nullopt;
+    if (const auto* t = value.get_if<Node::Text>(); t != nullptr && s.mode == ContentMode::Text) {
         if ((s.before != nullptr && s.before->is<Node::Text>()) || (s.after != nullptr && s.after->is<Node::Text>())) {
             return EditError::unreadable(quoted("text", t->value) +
                                          " cannot be written here: beside another text it reads back as one text");
         }
     }
-    // In math the reader skips the space after a control word: only an
-    // optional argument or a star left open can take what follows.
-    const auto tail = [text](const Node* node) {
-        Tail out = node != nullptr ? tail_of(*node) : Tail{};
-        if (!text) out.letter = out.eats_space = false;
-        return out;
-    };
-    if (auto e = unreadable(check_item_after(tail(s.before), value, s.last))) return e;
-    if (s.after != nullptr) return unreadable(check_item_after(tail(&value), *s.after, s.after_is_last));
+    if (auto e = check_pair(ast, s.mode, s.before, value, s.last, false, s.opening)) return e;
+    if (s.after != nullptr) return check_pair(ast, s.mode, &value, *s.after, s.after_is_last, false);
+    return std::nullopt;
+}
+
+// The items at `index - 1` and `index` of `list`, as a move has just put
+// them side by side (either may be missing): the one after reads back after
+// the one before, and one left last reads back last. An argument left with
+// one text of spacing would lose it.
+std::optional<EditError> check_seam(const Ast& ast, ast::NodeId list, std::size_t index) {
+    const auto children = ast.children(list);
+    const auto mode = list_mode(ast.node(list));
+    const auto at = [&](std::size_t i) { return &ast.node(children[i]); };
+    if (index < children.size()) {
+        const Node* before = index > 0 ? at(index - 1) : nullptr;
+        if (auto e = check_pair(ast, mode, before, *at(index), index + 1 == children.size(), true,
+                                before == nullptr ? opening_of(ast, list) : Tail{})) {
+            return e;
+        }
+    } else if (index > 0 && index == children.size()) {
+        const Node* before = index > 1 ? at(index - 2) : nullptr;
+        if (auto e = check_pair(ast, mode, before, *at(index - 1), true, true,
+                                before == nullptr ? opening_of(ast, list) : Tail{})) {
+            return e;
+        }
+    }
+    if (children.size() == 1 && mode == ContentMode::Text && is_argument_list(ast, list)) {
+        if (auto e = check_in_place(standing_in_list(ast, list, 0, 1), *at(0))) return e;
+    }
+    return std::nullopt;
+}
+
+// Whether a slot is written as nothing: empty, or a star left off.
+bool is_unwritten(const std::optional<ast::Argument>& slot) {
+    if (!slot) return true;
+    const auto* star = std::get_if<ast::ArgumentValue::Boolean>(&slot->value.value);
+    return star != nullptr && !star->value;
+}
+
+// The unknown name of `value`, standing where its items are read in
+// `mode`: it reads back with no argument slots, so what they hold is read
+// as items beside it. A star reads back as `*` and a braced content as a
+// group, which later edits check in its own mode: only one of `mode` is
+// read as it is checked. A scalar value's text was read clean with it.
+std::optional<EditError> check_unknown(const Node& value, ContentMode mode, const std::string& what) {
+    const bool environment = value.is<Node::Environment>();
+    for (const auto& slot : *value.args()) {
+        if (!slot) continue;
+        const auto content_mode = slot->value.content_mode();
+        if (!content_mode) continue;
+        const std::string prefix = what + " cannot be written here: the packages do not know " +
+                                   (environment ? "it" : "\\" + std::string(*value.name())) +
+                                   ", which reads back with no arguments, and its ";
+        const bool braced = std::holds_alternative<ast::ArgumentKind::Mandatory>(slot->kind.value) ||
+                            std::holds_alternative<ast::ArgumentKind::Group>(slot->kind.value);
+        if (!braced) return EditError::unreadable(prefix + "argument outside braces would be read as items beside it");
+        if (*content_mode != mode) {
+            return EditError::unreadable(prefix + std::string(mode_word(*content_mode)) + " argument would be read as " +
+                                         std::string(mode_word(mode)));
+        }
+    }
     return std::nullopt;
 }
 
@@ -265,26 +541,35 @@ std::optional<EditError> check_standing(const Standing& s, const Node& value) {
 
 namespace {
 
-// The text of a command standing alone in `mode`, each content argument
-// written as one letter: what tells whether the reader takes this name with
-// these slots there, whatever the content (and however deep it nests).
-std::optional<std::string> shallow_text(const Node& value, ContentMode mode) {
+// The text of a command-like node standing alone in `mode`, each content
+// argument, operand or body written as one letter: what tells whether the
+// reader takes this name with these slots there, whatever the content
+// (and however deep it nests).
+std::optional<std::string> shallow_text(const Ast& from, const Node& value, ContentMode mode) {
     Ast ast = Ast::with_root_mode(mode);
+    const auto letter = [&ast](ContentMode content_mode) {
+        const bool text = content_mode == ContentMode::Text;
+        ast::ChildList children;
+        children.push_back(ast.new_node(text ? Node(Node::Text{"x"}) : Node(Node::Char{U'x'})));
+        return ast.new_node(Node::Group{std::move(children), ast::GroupKind::Implicit{}, content_mode});
+    };
     Node copy = value;
     for (auto& slot : *copy.args()) {
         if (!slot) continue;
         const auto content_mode = slot->value.content_mode();
         if (!content_mode) continue;
-        const bool text = *content_mode == ContentMode::Text;
-        const ast::NodeId letter = ast.new_node(text ? Node(Node::Text{"x"}) : Node(Node::Char{U'x'}));
-        ast::ChildList children;
-        children.push_back(letter);
-        const ast::NodeId group = ast.new_node(Node::Group{std::move(children), ast::GroupKind::Implicit{}, *content_mode});
+        const ast::NodeId group = letter(*content_mode);
         std::visit(
             [&](auto& v) {
                 if constexpr (requires { v.node; }) v.node = group;
             },
             slot->value.value);
+    }
+    if (auto* env = copy.get_if<Node::Environment>()) {
+        env->body = letter(list_mode(from.node(env->body)).value_or(ContentMode::Math));
+    } else if (auto* infix = copy.get_if<Node::Infix>()) {
+        infix->left = letter(ContentMode::Math);
+        infix->right = letter(ContentMode::Math);
     }
     ast.insert_child(ast.root(), 0, ast.new_node(std::move(copy)));
     auto text = serialize::serialize_with(ast, SerializeOptions{});
@@ -302,61 +587,132 @@ EditError unread(std::string_view what, std::string_view text, const std::string
 
 }  // namespace
 
-std::optional<EditError> Document::read_back(ast::NodeId node, const Reader* reader) {
+std::optional<EditError> Document::read_back(ast::NodeId node, const Reader* reader, bool renamed) {
     if (reader == nullptr) return std::nullopt;
     const Node& value = ast_.node(node);
-    if (!value.is<Node::Command>() && !value.is<Node::Declarative>()) return std::nullopt;
+    if (!is_command_like(value.kind())) return std::nullopt;
     const auto mode = standing_of(ast_, node).mode;
     if (!mode) return std::nullopt;
-    const auto text = shallow_text(value, *mode);
+    const auto text = shallow_text(ast_, value, *mode);
     if (!text) return std::nullopt;
-    // As the node's own, unless the reader lines its slots up otherwise.
-    const ast::ArgumentSlots& own = *value.args();
-    const auto own_slot = [&](std::size_t i) {
-        const bool operator_name =
-            own[i] && std::holds_alternative<ast::ArgumentValue::OperatorNameContent>(own[i]->value.value);
-        return Reader::Slot{static_cast<std::int32_t>(i), operator_name};
-    };
-    Reader::Slots slots;
-    for (std::size_t i = 0; i < own.size(); ++i) slots.push_back(own_slot(i));
-    if (auto complaint = reader->complaint(*text, *mode, value, &slots)) {
-        return unread(quoted("command", *value.name()), *text, *complaint);
-    }
-    // The reader gives the command the empty slots its text leaves out
-    // (`\\` its star and optional argument), and reads an operator name's
-    // content as such: the node takes them, so that it is what reads back.
-    bool same = slots.size() == own.size();
-    for (std::size_t i = 0; same && i < slots.size(); ++i) same = slots[i] == own_slot(i);
-    if (same) return std::nullopt;
-    Node padded = value;
-    ast::ArgumentSlots& args = *padded.args();
-    args.clear();
-    for (const Reader::Slot slot : slots) {
-        if (slot.from >= 0) {
-            args.push_back(own[static_cast<std::size_t>(slot.from)]);
-            if (args.back() && slot.operator_name) {
-                if (const auto content = args.back()->value.content())
-                    args.back()->value = ast::ArgumentValue::OperatorNameContent{*content};
-            }
-        } else if (slot.from == Reader::kStarOff) {
-            args.push_back(ast::Argument{ast::ArgumentKind::Star{}, false, ast::ArgumentValue::Boolean{false}});
-        } else {
-            args.push_back(std::nullopt);
+    const auto* env = value.get_if<Node::Environment>();
+    const std::string what = quoted(env != nullptr ? "environment" : "command", *value.name());
+    Reader::Reading reading;
+    if (auto complaint = reader->complaint(*text, *mode, value, &reading)) return unread(what, *text, *complaint);
+    if (env != nullptr) {
+        const auto body_mode = list_mode(ast_.node(env->body));
+        if (reading.body_mode && body_mode != reading.body_mode) {
+            return EditError::unreadable(what + " cannot be written here: its body is read as " +
+                                         std::string(mode_word(*reading.body_mode)) + ", and this one holds " +
+                                         std::string(mode_word(body_mode.value_or(ContentMode::Math))));
         }
     }
-    ast_.replace_node(node, std::move(padded));
+    if (!reading.known) {
+        if (auto e = check_unknown(value, reading.body_mode.value_or(*mode), what)) return e;
+        // Renamed, it drops the slots it writes as nothing, as it reads back;
+        // a made one keeps the slots it was made with.
+        const ast::ArgumentSlots& own = *value.args();
+        if (!renamed || std::none_of(own.begin(), own.end(), [](const auto& slot) { return is_unwritten(slot); })) {
+            return std::nullopt;
+        }
+        Node kept = value;
+        ast::ArgumentSlots& args = *kept.args();
+        args.clear();
+        for (const auto& slot : own) {
+            if (!is_unwritten(slot)) args.push_back(slot);
+        }
+        ast_.replace_node(node, std::move(kept));
+        return std::nullopt;
+    }
+    // The node takes the slots its text reads back with: the empty ones the
+    // reader gives it (`\\` its star and optional argument), each kind as
+    // the reader names it, an operator name's content as such.
+    const ast::ArgumentSlots& own = *value.args();
+    ast::ArgumentSlots args;
+    for (const Reader::Slot& slot : reading.slots) {
+        if (slot.from == Reader::kStarOff) {
+            args.push_back(ast::Argument{ast::ArgumentKind::Star{}, false, ast::ArgumentValue::Boolean{false}});
+            continue;
+        }
+        if (slot.from < 0 || !own[static_cast<std::size_t>(slot.from)]) {
+            args.push_back(std::nullopt);
+            continue;
+        }
+        ast::Argument arg = *own[static_cast<std::size_t>(slot.from)];
+        arg.kind = slot.kind;
+        const auto content_mode = arg.value.content_mode();
+        if (content_mode == ContentMode::Math) {
+            const ast::NodeId content = *arg.value.content();
+            if (slot.operator_name) {
+                arg.value = ast::ArgumentValue::OperatorNameContent{content};
+            } else {
+                arg.value = ast::ArgumentValue::MathContent{content};
+            }
+        }
+        args.push_back(std::move(arg));
+    }
+    if (args == own) return std::nullopt;
+    Node adjusted = value;
+    *adjusted.args() = std::move(args);
+    ast_.replace_node(node, std::move(adjusted));
+    // The slots it takes may leave an argument open to the item after it.
+    const ParentLink* link = ast_.parent_link(node);
+    if (link != nullptr && link->slot.is_group_child()) return check_seam(ast_, link->parent, link->slot.index() + 1);
     return std::nullopt;
 }
 
-std::optional<std::string> Document::complaint_where_it_stands(ast::NodeId node, const Reader* reader,
-                                                               std::string* text) const {
-    const auto mode = standing_of(ast_, node).mode;
-    if (reader == nullptr || !mode) return std::nullopt;
-    auto written = serialize::serialize_node_with(ast_, node, *mode, SerializeOptions{});
-    if (!written) return std::nullopt;
-    auto complaint = reader->complaint(*written, *mode, ast_.node(node));
-    if (text != nullptr) *text = std::move(*written);
-    return complaint;
+std::optional<EditError> Document::check_tree() const {
+    // Each node with whether its text is written bare in brackets, and
+    // whether its items are, known from its parent's.
+    struct Item {
+        ast::NodeId id;
+        bool bare = false;
+        bool items = false;
+    };
+    std::vector<Item> stack{{ast_.root()}};
+    std::optional<EditError> failure;
+    while (!stack.empty() && !failure) {
+        const Item item = stack.back();
+        stack.pop_back();
+        const Node& node = ast_.node(item.id);
+        for_each_edge(node, [&](ast::NodeId child, Slot slot) {
+            if (failure) return;
+            const ParentLink link{item.id, slot};
+            const auto reach = serialize::bracket_reach(ast_, item.id, slot);
+            const bool optional = is_optional_argument(ast_, link);
+            bool bare = optional || (slot.is_group_child() ? item.items : reach != serialize::BracketReach::Hidden && item.bare);
+            const Node& value = ast_.node(child);
+            const bool items = !is_brace_list(value) ? bare : optional || (reach == serialize::BracketReach::Content && item.bare);
+            stack.push_back({child, bare, items});
+            const Standing s = standing_of(ast_, child, &bare);
+            failure = check_in_place(s, value);
+            if (!failure && slot.is_group_child()) {
+                failure = check_pair(ast_, s.mode, s.before, value, s.last, false, s.opening);
+            }
+            if (!failure && bare && serialize::own_text_closes_bracket(ast_, child)) {
+                failure = EditError::unreadable(named(value) +
+                                                " cannot be written here: its ] would end the optional argument it "
+                                                "stands in");
+            }
+        });
+    }
+    return failure;
+}
+
+std::optional<EditError> Document::check_contents(ast::NodeId node, const Reader* reader) {
+    std::optional<EditError> failure;
+    std::size_t items = 0;
+    for_each_edge(ast_.node(node), [&](ast::NodeId child, Slot slot) {
+        if (failure) return;
+        if (slot.is_group_child()) {
+            ++items;
+            failure = check_seam(ast_, node, slot.index());
+        }
+        if (!failure) failure = check_in_place(standing_of(ast_, child), ast_.node(child));
+        if (!failure) failure = read_back(child, reader);
+    });
+    if (!failure && items > 0) failure = check_seam(ast_, node, items);
+    return failure;
 }
 
 std::optional<EditError> Document::check_writable() const {
@@ -442,7 +798,7 @@ Expected<ast::ArgumentValue, EditError> Document::build_arg_value_for_kind(
 
 // ---- Creating detached nodes -----------------------------------------------
 
-Expected<NodeId, EditError> Document::create_node(ast::Node value) {
+Expected<NodeId, EditError> Document::create_node(ast::Node value, const Reader* reader) {
     if (auto e = check_writable()) return *e;
     if (value.is<Node::Root>()) return EditError(Kind::RootNode);
     std::vector<ast::NodeId> children;
@@ -454,7 +810,11 @@ Expected<NodeId, EditError> Document::create_node(ast::Node value) {
     if (failure) return *failure;
     if (has_repeat(children)) return EditError(Kind::DuplicateNode);
     if (auto e = check_value_shape(ast_, value)) return *e;
-    return handle(ast_.new_node(std::move(value)));
+    Ast::Step step(ast_);
+    const ast::NodeId id = ast_.new_node(std::move(value));
+    if (auto e = check_contents(id, reader)) return *e;
+    step.commit();
+    return handle(id);
 }
 
 Expected<NodeId, EditError> Document::create_char(char32_t ch) {
@@ -474,23 +834,24 @@ Expected<NodeId, EditError> Document::create_group(ContentMode mode) {
     return handle(ast_.new_node(Node::Group{{}, ast::GroupKind::Explicit{}, mode}));
 }
 
-Expected<NodeId, EditError> Document::create_command(std::string name, std::vector<ArgValue> values) {
+Expected<NodeId, EditError> Document::create_command(std::string name, std::vector<ArgValue> values,
+                                                     const Reader* reader) {
     if (auto e = check_writable()) return *e;
     if (auto e = check_values(values)) return *e;
     ast::ArgumentSlots slots = build_arg_slots(name, values);
-    return create_node(Node::Command{std::move(name), std::move(slots), false});
+    return create_node(Node::Command{std::move(name), std::move(slots), false}, reader);
 }
 
-Expected<NodeId, EditError> Document::create_declarative(std::string name,
-                                                         std::vector<ArgValue> values) {
+Expected<NodeId, EditError> Document::create_declarative(std::string name, std::vector<ArgValue> values,
+                                                         const Reader* reader) {
     if (auto e = check_writable()) return *e;
     if (auto e = check_values(values)) return *e;
     ast::ArgumentSlots slots = build_arg_slots(name, values);
-    return create_node(Node::Declarative{std::move(name), std::move(slots)});
+    return create_node(Node::Declarative{std::move(name), std::move(slots)}, reader);
 }
 
-Expected<NodeId, EditError> Document::create_environment(std::string name,
-                                                         std::vector<ArgValue> values, NodeId body) {
+Expected<NodeId, EditError> Document::create_environment(std::string name, std::vector<ArgValue> values,
+                                                         NodeId body, const Reader* reader) {
     if (auto e = check_writable()) return *e;
     auto b = check_node_owner(body);
     if (!b) return b.error();
@@ -498,7 +859,7 @@ Expected<NodeId, EditError> Document::create_environment(std::string name,
     if (ast_.kind(*b) != NodeKind::Group) return EditError::slot_shape_mismatch(shape::kGroup);
     if (auto e = check_values(values)) return *e;
     ast::ArgumentSlots slots = build_arg_slots({}, values);
-    return create_node(Node::Environment{std::move(name), std::move(slots), false, *b});
+    return create_node(Node::Environment{std::move(name), std::move(slots), false, *b}, reader);
 }
 
 // ---- Attaching ---------------------------------------------------------------
@@ -524,9 +885,10 @@ Expected<void, EditError> Document::insert_child_at(NodeId parent, std::size_t i
     if (!ast_.is_detached_root(*c)) return EditError(Kind::NotDetached);
     if (ast_.is_ancestor_or_self(*c, *p)) return EditError(Kind::Cycle);
     if (index > ast_.children(*p).size()) return EditError(Kind::IndexOutOfBounds);
-    if (auto e = check_standing(standing_in_list(ast_, *p, index, 0), ast_.node(*c))) return *e;
+    if (auto e = check_standing(ast_, standing_in_list(ast_, *p, index, 0), ast_.node(*c))) return *e;
     Ast::Step step(ast_);
     ast_.insert_child(*p, index, *c);
+    if (auto e = check_brackets(ast_, *c, true)) return *e;
     if (auto e = read_back(*c, reader)) return *e;
     step.commit();
     return {};
@@ -582,7 +944,7 @@ Expected<void, EditError> Document::replace_with(NodeId old_node, NodeId new_nod
     if (link->slot.kind() == Slot::Kind::EnvBody && ast_.kind(*n) != NodeKind::Group) {
         return EditError::slot_shape_mismatch(shape::kGroup);
     }
-    if (auto e = check_standing(standing_of(ast_, *o), ast_.node(*n))) return *e;
+    if (auto e = check_standing(ast_, standing_of(ast_, *o), ast_.node(*n))) return *e;
     Ast::Step step(ast_);
     if (link->slot.is_group_child()) {
         ast::NodeId parent = link->parent;
@@ -592,13 +954,14 @@ Expected<void, EditError> Document::replace_with(NodeId old_node, NodeId new_nod
     } else {
         ast_.replace_content_child(*o, *n);
     }
+    if (auto e = check_brackets(ast_, *n, true)) return *e;
     if (auto e = read_back(*n, reader)) return *e;
     ast_.remove_detached(*o);
     step.commit();
     return {};
 }
 
-Expected<NodeId, EditError> Document::wrap(NodeId target, NodeId wrapper) {
+Expected<NodeId, EditError> Document::wrap(NodeId target, NodeId wrapper, const Reader* reader) {
     if (auto e = check_writable()) return *e;
     auto t = check_node_owner(target);
     if (!t) return t.error();
@@ -614,6 +977,18 @@ Expected<NodeId, EditError> Document::wrap(NodeId target, NodeId wrapper) {
     ast_.detach(*t);
     ast_.insert_child(place->parent, place->index, *w);
     ast_.append_child(*w, *t);
+    // A move is checked as an insertion is: the wrapper where the target
+    // stood, the target after the wrapper's own items.
+    const std::size_t last = ast_.children(*w).size() - 1;
+    for (const ast::NodeId placed : {*w, *t}) {
+        if (auto e = check_in_place(standing_of(ast_, placed), ast_.node(placed))) return *e;
+    }
+    if (auto e = check_seam(ast_, place->parent, place->index)) return *e;
+    if (auto e = check_seam(ast_, place->parent, place->index + 1)) return *e;
+    if (auto e = check_seam(ast_, *w, last)) return *e;
+    if (auto e = check_seam(ast_, *w, last + 1)) return *e;
+    if (auto e = check_brackets(ast_, *w, true)) return *e;
+    if (auto e = read_back(*t, reader)) return *e;
     step.commit();
     return wrapper;
 }
@@ -626,6 +1001,13 @@ Expected<std::vector<NodeId>, EditError> Document::unwrap(NodeId group) {
     if (ast_.kind(*g) != NodeKind::Group) return EditError::slot_shape_mismatch(shape::kGroup);
     auto place = anchor_place(ast_, *g);
     if (!place) return place.error();
+    const auto& value = std::get<Node::Group>(ast_.node(*g).value);
+    if (!value.children.empty() && list_mode(ast_.node(place->parent)) != value.mode) {
+        return EditError::unreadable("the items of a " + std::string(mode_word(value.mode)) +
+                                     " group cannot be written here: in " +
+                                     std::string(mode_word(*list_mode(ast_.node(place->parent)))) +
+                                     " they would be read otherwise");
+    }
     Ast::Step step(ast_);
     std::vector<ast::NodeId> kids = ast_.detach_children_range(*g, 0, ast_.children(*g).size());
     ast_.remove_node(*g);
@@ -635,6 +1017,19 @@ Expected<std::vector<NodeId>, EditError> Document::unwrap(NodeId group) {
         ast_.insert_child(place->parent, place->index + k, kids[k]);
         out.push_back(handle(kids[k]));
     }
+    // The items stand in the list the group stood in: each where it now
+    // stands (bare in brackets, say), the first and last beside the
+    // group's old neighbours.
+    const bool bracketed = in_brackets(ast_, place->parent, true);
+    for (const ast::NodeId kid : kids) {
+        if (auto e = check_in_place(standing_of(ast_, kid, &bracketed), ast_.node(kid))) return *e;
+        if (bracketed && serialize::closes_bracket_argument(ast_, kid)) {
+            return EditError::unreadable(named(ast_.node(kid)) +
+                                         " cannot be written here: its ] would end the optional argument it stands in");
+        }
+    }
+    if (auto e = check_seam(ast_, place->parent, place->index)) return *e;
+    if (auto e = check_seam(ast_, place->parent, place->index + kids.size())) return *e;
     step.commit();
     return out;
 }
@@ -659,7 +1054,11 @@ Expected<void, EditError> Document::remove(NodeId node) {
     auto n = check_node_owner(node);
     if (!n) return n.error();
     if (auto e = check_group_child(ast_, *n)) return *e;
+    const ParentLink link = *ast_.parent_link(*n);
+    Ast::Step step(ast_);
     ast_.remove_node(*n);
+    if (auto e = check_seam(ast_, link.parent, link.slot.index())) return *e;
+    step.commit();
     return {};
 }
 
@@ -668,7 +1067,11 @@ Expected<NodeId, EditError> Document::extract(NodeId node) {
     auto n = check_node_owner(node);
     if (!n) return n.error();
     if (auto e = check_group_child(ast_, *n)) return *e;
+    const ParentLink link = *ast_.parent_link(*n);
+    Ast::Step step(ast_);
     ast_.detach(*n);
+    if (auto e = check_seam(ast_, link.parent, link.slot.index())) return *e;
+    step.commit();
     return node;
 }
 
@@ -694,7 +1097,7 @@ Expected<void, EditError> Document::set_char(NodeId node, char32_t ch) {
     if (ast_.kind(*n) != NodeKind::Char) return EditError::slot_shape_mismatch(shape::kCharNode);
     if (!is_scalar_value(ch)) return EditError(Kind::InvalidCharacter);
     Node value = Node::Char{ch};
-    if (auto e = check_standing(standing_of(ast_, *n), value)) return *e;
+    if (auto e = check_standing(ast_, standing_of(ast_, *n), value)) return *e;
     ast_.replace_node(*n, std::move(value));
     return {};
 }
@@ -706,7 +1109,7 @@ Expected<void, EditError> Document::set_text(NodeId node, std::string text) {
     if (ast_.kind(*n) != NodeKind::Text) return EditError::slot_shape_mismatch(shape::kTextNode);
     if (auto e = unreadable(check_text(text))) return *e;
     Node value = Node::Text{std::move(text)};
-    if (auto e = check_standing(standing_of(ast_, *n), value)) return *e;
+    if (auto e = check_standing(ast_, standing_of(ast_, *n), value)) return *e;
     ast_.replace_node(*n, std::move(value));
     return {};
 }
@@ -735,21 +1138,14 @@ Expected<void, EditError> Document::set_command_name(NodeId node, std::string na
             if (d != nullptr && !d->value.empty() && bare_or_braced) slot->kind = dimension_slot_kind(*value.name());
         }
     }
-    if (auto e = check_standing(standing_of(ast_, *n), value)) return *e;
-    // The content is read as the new name reads it: a text argument of a
-    // name that takes none is read as math. An edit that makes a node that
-    // read clean read with an error is refused.
-    const bool read_clean = reader != nullptr && !complaint_where_it_stands(*n, reader, nullptr);
-    std::string new_name(*value.name());
+    if (auto e = check_standing(ast_, standing_of(ast_, *n), value)) return *e;
+    // Read back with its new name, the node must take the slots it keeps
+    // (and the content in them) as they are: the name and its slots tell,
+    // whatever the content holds.
     Ast::Step step(ast_);
     ast_.replace_node(*n, std::move(value));
-    if (read_clean) {
-        std::string text;
-        if (auto complaint = complaint_where_it_stands(*n, reader, &text)) {
-            const bool environment = ast_.kind(*n) == NodeKind::Environment;
-            return unread(quoted(environment ? "environment name" : "command name", new_name), text, *complaint);
-        }
-    }
+    if (auto e = check_brackets(ast_, *n, false)) return *e;
+    if (auto e = read_back(*n, reader, true)) return *e;
     step.commit();
     return {};
 }
@@ -776,9 +1172,16 @@ Expected<void, EditError> Document::set_arg(NodeId node, std::size_t index, ArgV
         if (auto e = unreadable(check_scalar(slot.kind, *scalar, false))) return *e;
     }
     (*replacement.args())[index]->value = std::move(*built);
-    if (auto e = check_standing(standing_of(ast_, *n), replacement)) return *e;
+    if (auto e = check_standing(ast_, standing_of(ast_, *n), replacement)) return *e;
     Ast::Step step(ast_);
     ast_.replace_node(*n, std::move(replacement));
+    if (const NodeId* content = value.node()) {
+        const ast::NodeId placed = content->node;
+        if (auto e = check_in_place(standing_of(ast_, placed), ast_.node(placed))) return *e;
+        if (auto e = check_brackets(ast_, placed, true)) return *e;
+        if (auto e = read_back(placed, reader)) return *e;
+    }
+    if (auto e = check_brackets(ast_, *n, false)) return *e;
     if (auto e = read_back(*n, reader)) return *e;
     if (old_content && ast_.contains(*old_content) && *old_content != ast_.root() &&
         ast_.is_detached_root(*old_content)) {

@@ -2,10 +2,13 @@
 
 #include <array>
 #include <cstdio>
+#include <unordered_map>
+#include <unordered_set>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "knowledge/packages.hpp"
 #include "parse/column_template.hpp"
 #include "parse/grammar/arguments.hpp"
 #include "parse/lexer.hpp"
@@ -235,24 +238,24 @@ Unreadable check_text(std::string_view text) {
     return std::nullopt;
 }
 
-char first_written_byte(char32_t c, ContentMode mode) {
-    if (is_escaped_symbol(c) || (c == U'&' && mode == ContentMode::Text)) return '\\';
-    std::string out;
-    parse::utf8::append(out, c);
-    return out.front();
+char32_t first_written(char32_t c, ContentMode mode) {
+    if (is_escaped_symbol(c) || (c == U'&' && mode == ContentMode::Text)) return U'\\';
+    return c;
 }
 
 // ---- Neighbours --------------------------------------------------------------
 
-Unreadable check_after(const Tail& tail, char first, std::string_view what) {
-    if (tail.letter && is_ascii_letter(static_cast<unsigned char>(first))) {
+Unreadable check_after(const Tail& tail, char32_t first, std::string_view what) {
+    if (tail.letter && is_ascii_letter(first)) {
         return std::string(what) +
                " cannot be written here: it starts with a letter after a control word or unit, and the space "
                "that parts them would read back as part of it";
     }
-    if (tail.bracket && first == '[') {
-        return std::string(what) +
-               " cannot be written here: its [ would read back as the optional argument of the item before it";
+    if (tail.opens.find(first) != std::u32string::npos) {
+        std::string opening;
+        parse::utf8::append(opening, first);
+        return std::string(what) + " cannot be written here: its " + opening + " would read back as the " +
+               (first == U'[' ? "optional " : "") + "argument of the item before it";
     }
     if (tail.star && first == '*') {
         return std::string(what) + " cannot be written here: its * would read back as the star of the item before it";
@@ -270,11 +273,77 @@ Unreadable check_closing_space(const Tail& tail, std::string_view text) {
 
 // ---- Argument values ------------------------------------------------------------
 
+namespace {
+
+// What the packages know: the delimiters, and the names of their commands
+// and characters. A caller may declare a delimiter of its own, written as a
+// control sequence; the characters that are delimiters are the packages'.
+struct Known {
+    std::unordered_set<std::string_view> control_delimiters;
+    std::unordered_set<std::string_view> char_delimiters;
+    std::unordered_set<std::string_view> names;
+    std::unordered_multimap<std::string_view, std::span<const knowledge::ArgSpec>> slots;
+    std::unordered_multimap<std::string_view, std::span<const knowledge::ArgSpec>> environment_slots;
+};
+
+const Known& known() {
+    static const Known table = [] {
+        Known k;
+        for (const auto* package : knowledge::ALL_PACKAGES) {
+            for (const auto* d : package->delimiters) (d->control ? k.control_delimiters : k.char_delimiters).insert(d->name);
+            for (const auto* c : package->commands) {
+                k.names.insert(c->name);
+                k.slots.emplace(c->name, c->args);
+            }
+            for (const auto* c : package->characters) k.names.insert(c->name);
+            for (const auto* e : package->environments) k.environment_slots.emplace(e->name, e->args);
+        }
+        return k;
+    }();
+    return table;
+}
+
+}  // namespace
+
+std::u32string slot_openings(std::string_view name, std::size_t index, std::size_t count, bool environment) {
+    const auto& table = environment ? known().environment_slots : known().slots;
+    std::u32string out;
+    bool found = false;
+    const auto add = [&out](const knowledge::DelimiterToken& d) {
+        if (d.kind == knowledge::DelimiterToken::Kind::Char && out.find(d.ch) == std::u32string::npos) out += d.ch;
+    };
+    const auto [first, last] = table.equal_range(name);
+    for (auto it = first; it != last; ++it) {
+        const std::span<const knowledge::ArgSpec> args = it->second;
+        if (args.size() != count) continue;
+        found = true;
+        const knowledge::ArgForm& form = args[index].form;
+        switch (form.kind) {
+            case knowledge::ArgFormKind::Standard:
+                if (!args[index].required) add(knowledge::DelimiterToken::character(U'['));
+                break;
+            case knowledge::ArgFormKind::Group: add(knowledge::DelimiterToken::character(U'{')); break;
+            case knowledge::ArgFormKind::Delimited: add(form.open); break;
+            case knowledge::ArgFormKind::Paired:
+                for (const auto& pair : form.pairs) add(pair.open);
+                break;
+            case knowledge::ArgFormKind::Star: break;
+        }
+    }
+    if (!found) out.push_back(U'[');
+    return out;
+}
+
 Unreadable check_delimiter(const syntax_node::Delimiter& delimiter) {
     constexpr std::string_view what = "delimiter";
     if (const auto* control = delimiter.as_control()) {
-        if (is_control_sequence_name(control->name)) return std::nullopt;
-        return refuse(what, "\\" + control->name, "its name is not one control sequence");
+        const std::string shown = "\\" + control->name;
+        if (!is_control_sequence_name(control->name)) return refuse(what, shown, "its name is not one control sequence");
+        if (known().control_delimiters.contains(std::string_view(control->name))) return std::nullopt;
+        if (known().names.contains(std::string_view(control->name)) || check_command_name(control->name)) {
+            return refuse(what, shown, "the reader takes it for something other than a delimiter");
+        }
+        return std::nullopt;
     }
     const auto* ch = delimiter.as_char();
     if (ch == nullptr) return std::nullopt;
@@ -288,6 +357,7 @@ Unreadable check_delimiter(const syntax_node::Delimiter& delimiter) {
     if (kind != TokenKind::Char && kind != TokenKind::LBracket && kind != TokenKind::RBracket) {
         return refuse(what, shown, "it reads back as a token of its own, not a character");
     }
+    if (!known().char_delimiters.contains(text)) return refuse(what, shown, "it is no delimiter the reader knows");
     return std::nullopt;
 }
 
@@ -355,7 +425,7 @@ bool kind_reads_back(ScalarValue::Kind kind, std::string_view text, const std::v
 
 Unreadable check_scalar(const syntax_node::ArgumentKind& kind, const ScalarValue& value, bool allow_empty) {
     const std::string_view what = kind_name(value.kind);
-    if (!allow_empty && value.kind != ScalarValue::Kind::Delimiter && value.kind != ScalarValue::Kind::Column &&
+    if (!allow_empty && value.kind != ScalarValue::Kind::Delimiter &&
         value.text.empty()) {
         return refuse(what, value.text, "an empty value reads back only where its command allows none");
     }

@@ -98,20 +98,26 @@ std::optional<ScalarValue> scalar_of(const Value& value) {
 
 // What the text written for an item leaves open to the item after it: a
 // control word or a bare unit that a letter would continue, an optional
-// argument that a `[` would open, a star flag that a `*` would set.
+// argument that its opening (`[`, `{`, `(`) would open, a star flag that a
+// `*` would set.
 struct Tail {
     bool letter = false;
-    bool bracket = false;
+    std::u32string opens;  // what opens an argument left out
     bool star = false;
     // A control word or a control space: spacing after it at the end of a
     // group reads back as nothing.
     bool eats_space = false;
 };
 
+// What opens the empty slot `index` of a command (or environment) of
+// `count` slots, when it follows: the packages' slot of that name says. A
+// name they do not know with that many slots may read an optional argument.
+std::u32string slot_openings(std::string_view name, std::size_t index, std::size_t count, bool environment);
+
 // The tail of a command-like item written in a list, from its name and
 // its argument slots (of the arena or of the exchange tree).
 template <class Slots>
-Tail command_tail(std::string_view name, const Slots& slots) {
+Tail command_tail(std::string_view name, const Slots& slots, bool environment = false) {
     Tail tail;
     const auto word = [](std::string_view n) {
         return !n.empty() && ((n.front() | 0x20) >= 'a' && (n.front() | 0x20) <= 'z');
@@ -121,7 +127,7 @@ Tail command_tail(std::string_view name, const Slots& slots) {
     for (; end > 0; --end) {
         const auto& slot = slots[end - 1];
         if (!slot) {
-            tail.bracket = true;
+            tail.opens += slot_openings(name, end - 1, slots.size(), environment);
             continue;
         }
         if (!slot->kind.is_star()) break;
@@ -129,6 +135,7 @@ Tail command_tail(std::string_view name, const Slots& slots) {
         if (flag == nullptr || flag->value) break;
         tail.star = true;
     }
+    if (end == 0 && environment) return tail;
     if (end == 0) {
         tail.letter = word(name);
         tail.eats_space = tail.letter || name == " ";
@@ -148,14 +155,14 @@ Tail command_tail(std::string_view name, const Slots& slots) {
     return tail;
 }
 
-// An item whose written text starts with `first` (its first byte) after an
-// item with `tail`: refused when the two would read back as one.
-Unreadable check_after(const Tail& tail, char first, std::string_view what);
+// An item whose written text starts with `first` after an item with
+// `tail`: refused when the two would read back as one.
+Unreadable check_after(const Tail& tail, char32_t first, std::string_view what);
 // A text of spacing alone that ends a group after an item with `tail`.
 Unreadable check_closing_space(const Tail& tail, std::string_view text);
 
-// The first byte written for a character or a text standing in `mode`.
-char first_written_byte(char32_t c, ContentMode mode);
+// The first character written for a character standing in `mode`.
+char32_t first_written(char32_t c, ContentMode mode);
 
 // Whether a command of this name is one of TeX's primitives that read a
 // dimension bare (`\kern 3pt`), where a macro takes it in braces

@@ -934,7 +934,9 @@ private:
             what.append(debug_string(body.kind()));
             unreachable(what);
         }
-        if (g->kind.is_implicit()) {
+        // The body is read up to `\end`, never as a brace group of its own:
+        // braces around it would read back as one cell holding a group.
+        if (g->kind.is_implicit() || g->kind.is_explicit()) {
             if (!g->children.empty()) push_children(env.body, g->mode);
         } else {
             push_visit(env.body, g->mode);

@@ -342,7 +342,7 @@ TEST(DocumentEdit, ReplaceAndSetValues) {
     NodeId t = *f.doc.create_node(Node::Text{"tt"});
     ASSERT_TRUE(f.doc.set_arg(f.foo, 1, ArgValue::Text{t}));
     ASSERT_TRUE(f.doc.set_text(t, "uv"));
-    EXPECT_EQ(f.latex(), "s { b c } \\frac { q } \\begin {pmatrix} { e } \\end {pmatrix} \\foo {uv}");
+    EXPECT_EQ(f.latex(), "s { b c } \\frac { q } \\begin {pmatrix} e \\end {pmatrix} \\foo {uv}");
 
     // Replacing content frees the old content.
     NodeId v = f.chr(U'v');
@@ -382,10 +382,10 @@ TEST(DocumentEdit, CreatedCommandSlots) {
     EXPECT_EQ(*doc.to_latex(), "\\f { a }* {1pt}");
 
     auto body = *doc.create_group(ContentMode::Text);
-    auto env = doc.create_environment("e", {ArgValue::Text{*doc.create_char(U't')}}, body);
+    auto env = doc.create_environment("e", {ArgValue::Text{*doc.create_node(Node::Text{"t"})}}, body);
     ASSERT_TRUE(env.has_value());
     ASSERT_TRUE(doc.append_child(doc.root(), *env));
-    EXPECT_EQ(*doc.to_latex(), "\\f { a }* {1pt} \\begin {e} {t}{} \\end {e}");
+    EXPECT_EQ(*doc.to_latex(), "\\f { a }* {1pt} \\begin {e} {t} \\end {e}");
 }
 
 // A name is accepted exactly when its written form reads back as that name:

@@ -32,6 +32,15 @@ def math(doc, *chars):
     return group
 
 
+def in_text(doc, group):
+    """A `\\text` command holding the text group `group`."""
+    return doc.create_command("text", [{"kind": "Text", "node": group}])
+
+
+def TEXT(*children):
+    return {"Command": {"name": "text", "args": [slot({"TextContent": G(*children, mode="Text")})], "known": False}}
+
+
 def attached(doc, *chars):
     """Chars appended to the root, returned as handles."""
     nodes = [doc.create_char(c) for c in chars]
@@ -54,31 +63,34 @@ def edit_create_text(doc):
         doc.append_child(doc.root(), doc.create_text("a"))
     group = doc.create_group("text")
     doc.append_child(group, doc.create_text("a"))
-    doc.append_child(doc.root(), group)
+    # A text group stands only in text: in math its braces read as math.
+    with pytest.raises(quorvel.ParseError, match="a text group cannot be written here"):
+        doc.append_child(doc.root(), group)
+    doc.append_child(doc.root(), in_text(doc, group))
     doc.append_child(doc.root(), doc.create_active_space())
-    return [G({"Text": "a"}, mode="Text"), "ActiveSpace"]
+    return [TEXT({"Text": "a"}), "ActiveSpace"]
 
 
 def edit_create_group_text(doc):
     group = doc.create_group("text")
     doc.append_child(group, doc.create_text("hi"))
-    doc.append_child(doc.root(), group)
-    return [G({"Text": "hi"}, mode="Text")]
+    doc.append_child(doc.root(), in_text(doc, group))
+    return [TEXT({"Text": "hi"})]
 
 
 def edit_create_command(doc):
-    text = doc.create_group("text")
+    # A name the packages do not know keeps its arguments: each scalar reads
+    # back as characters, and content of the mode it stands in as a group.
     args = (
         {"kind": "Math", "node": math(doc, "1")},
-        {"kind": "Text", "node": text},
         {"kind": "Boolean", "value": True},
-        {"kind": "Delimiter", "value": {"kind": "Char", "value": "⟨"}},
+        {"kind": "Delimiter", "value": {"kind": "Char", "value": "("}},
         {"kind": "Delimiter", "value": {"kind": "None"}},
         {"kind": "CSName", "value": "foo", "node": object()},
         {"kind": "Dimension", "value": "2pt"},
         {"kind": "Integer", "value": "-12"},
         {"kind": "KeyVal", "value": "a=b"},
-        {"kind": "Column", "value": ""},
+        {"kind": "Column", "value": "c"},
         {"kind": "Delimiter", "value": {"kind": "Control", "value": "langle"}},
     )
     doc.append_child(doc.root(), doc.create_command("cmd", args))
@@ -87,15 +99,14 @@ def edit_create_command(doc):
     return [
         {"Command": {"name": "cmd", "known": False, "args": [
             slot({"MathContent": G(C("1"))}),
-            slot({"TextContent": G(mode="Text")}),
             slot({"Boolean": True}, kind="Star"),
-            slot({"Delimiter": {"Char": "⟨"}}),
+            slot({"Delimiter": {"Char": "("}}),
             slot({"Delimiter": "None"}),
             slot({"CSName": "foo"}),
             slot({"Dimension": "2pt"}, kind="Group"),
             slot({"Integer": "-12"}),
             slot({"KeyVal": "a=b"}),
-            slot({"Column": ""}),
+            slot({"Column": "c"}),
             slot({"Delimiter": {"Control": "langle"}}),
         ]}},
         {"Command": {"name": "relax", "args": [], "known": False}},
@@ -104,9 +115,10 @@ def edit_create_command(doc):
 
 
 def edit_create_environment(doc):
-    env = doc.create_environment("matrix", [{"kind": "Column", "value": "cc"}], math(doc, "a"))
+    env = doc.create_environment("array", [{"kind": "Column", "value": "cc"}], math(doc, "a"))
     doc.append_child(doc.root(), env)
-    return [{"Environment": {"name": "matrix", "args": [slot({"Column": "cc"})], "known": False,
+    # It takes the empty optional slot `array` reads back with.
+    return [{"Environment": {"name": "array", "args": [None, slot({"Column": "cc"})], "known": False,
                              "body": G(C("a"))}}]
 
 
@@ -170,7 +182,7 @@ def edit_setters(doc):
     (c,) = attached(doc, "c")
     words = doc.create_group("text")
     doc.append_child(words, text)
-    for node in (words, cmd, star):
+    for node in (in_text(doc, words), cmd, star):
         doc.append_child(doc.root(), node)
     doc.set_text(text, "new")
     doc.set_command_name(cmd, "beta")
@@ -179,7 +191,7 @@ def edit_setters(doc):
     doc.set_arg(star, 1, {"kind": "Math", "node": math(doc, "2")})
     return [
         C("𝔸"),
-        G({"Text": "new"}, mode="Text"),
+        TEXT({"Text": "new"}),
         {"Command": {"name": "beta", "args": [], "known": False}},
         {"Command": {"name": "x", "args": [slot({"Boolean": True}, kind="Star"), slot({"MathContent": G(C("2"))})],
                      "known": False}},

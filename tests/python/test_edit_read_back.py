@@ -1,6 +1,9 @@
 """Edits write what reads back: a value the writer cannot write so that it
 reads back as itself is refused, and an accepted one reads back."""
 
+import os
+import random
+
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
@@ -24,26 +27,46 @@ def first(doc, kind, name=None):
 
 def normal(tree):
     """The tree as reading compares it: `known` is set by the reader only,
-    written braces make an explicit group, and an argument's leading space is
-    the reader's."""
-    if isinstance(tree, dict):
-        out = {}
-        for key, value in tree.items():
-            if key in ("known", "no_leading_space"):
-                continue
-            if key == "kind" and value == "Implicit":
-                value = "Explicit"
-            out[key] = normal(value)
-        return out
+    written braces make an explicit group, an argument's leading space is
+    the reader's, a group filling a slot is written with the slot's braces,
+    and texts that meet read back as one."""
     if isinstance(tree, list):
-        return [normal(x) for x in tree]
-    return tree
+        out = []
+        for item in (normal(x) for x in tree):
+            if out and isinstance(item, dict) and "Text" in item and isinstance(out[-1], dict) and "Text" in out[-1]:
+                out[-1] = {"Text": out[-1]["Text"] + item["Text"]}
+            else:
+                out.append(item)
+        return out
+    if not isinstance(tree, dict):
+        return tree
+    out = {}
+    for key, value in tree.items():
+        if key in ("known", "no_leading_space"):
+            continue
+        if key == "kind" and value == "Implicit":
+            value = "Explicit"
+        value = normal(value)
+        if key in ("MathContent", "TextContent", "OperatorNameContent", "subscript", "superscript", "left",
+                   "right"):
+            value = unwrap(value)
+        out[key] = value
+    return out
+
+
+def unwrap(node):
+    """A brace group of one item filling a slot: the item."""
+    if isinstance(node, dict) and "Group" in node:
+        group = node["Group"]
+        if group["kind"] == "Explicit" and len(group["children"]) == 1:
+            return group["children"][0]
+    return node
 
 
 def reads_back(doc, same_tree=True):
     text = doc.to_latex()
     result = PARSER.parse(text)
-    assert result["document"] is not None and result["diagnostics"] == [], text
+    assert result["document"] is not None and result["diagnostics"] == [], (text, result["diagnostics"])
     if same_tree:
         assert normal(result["document"].to_syntax()) == normal(doc.to_syntax()), text
 
@@ -261,7 +284,7 @@ def try_edit(call):
     return True
 
 
-@settings(max_examples=int(__import__("os").environ.get("EDIT_EXAMPLES", "400")), deadline=None,
+@settings(max_examples=int(os.environ.get("EDIT_EXAMPLES", "400")), deadline=None,
           suppress_health_check=[HealthCheck.too_slow])
 @given(st.sampled_from(FORMULAS), st.data())
 def test_accepted_edits_read_back(src, data):
@@ -298,3 +321,323 @@ def test_accepted_edits_read_back(src, data):
             # an unknown name as math.
             return
         reads_back(doc, same_tree)
+
+
+# ---- Renames, made environments, groups and moves -------------------------------------
+
+def rename(kind, name):
+    return lambda d: d.set_command_name(first(d, kind), name)
+
+
+def text_group(doc, value="ab"):
+    group = doc.create_group("text")
+    doc.append_child(group, doc.create_text(value))
+    return group
+
+
+def environment(name, args=(), in_text=False):
+    def edit(doc):
+        body = doc.create_group("math")
+        for c in "a&b":
+            doc.append_child(body, doc.create_char(c))
+        env = doc.create_environment(name, list(args), body)
+        if in_text:
+            doc.insert_after(first(doc, "Text"), env)
+        else:
+            doc.append_child(doc.root(), env)
+    return edit
+
+
+def extract_into_text(doc):
+    moved = doc.extract(first(doc, "Scripted"))
+    doc.insert_after(first(doc, "Text"), moved)
+
+
+# (source, edit, why): refused with `why`, or accepted (None) and read back;
+# the C++ tables hold a row for each check.
+CHECKED = [
+    (r"\sqrt[3]{x}", rename("Command", "mathrm"), r"\mathrm with other arguments"),
+    (r"\mathrm{x}", rename("Command", "operatorname"), None),
+    (r"\text{abc} + x", rename("Command", "mymacro"), "its text argument would be read as math"),
+    (r"\begin{array}{c} a \end{array}", rename("Environment", "matrix"), r"\begin{matrix} with other arguments"),
+    ("x", environment("pmatrix"), None),
+    ("x", environment("array"), "column argument"),
+    (r"\text{a}", environment("matrix", in_text=True), "not allowed in text mode"),
+    ("x + y", lambda d: d.wrap(first(d, "Char"), d.create_group("text")), "a text group cannot be written here"),
+    (r"\text{a}", lambda d: d.set_arg(first(d, "Command"), 0, {"kind": "Text", "node": math(d, "x")["node"]}),
+     "a math group cannot be written here"),
+    (r"x^{2} + \text{a}", extract_into_text, "scripts and primes are read only in math"),
+    (r"\cos {x} [", lambda d: d.remove(first(d, "Group")), "optional argument"),
+    (r"\text{a\ b}", lambda d: d.remove(first(d, "Command", " ")), None),
+]
+
+
+@pytest.mark.parametrize("src, edit, why", CHECKED)
+def test_edits_checked_by_reading_back(src, edit, why):
+    doc = parsed(src)
+    if why is None:
+        edit(doc)
+        reads_back(doc)
+        return
+    before = doc.to_syntax()
+    refused(lambda: edit(doc), why)
+    if edit is not extract_into_text:
+        assert doc.to_syntax() == before
+
+
+def test_made_environment_body_is_written_bare():
+    doc = Document()
+    environment("pmatrix")(doc)
+    assert doc.to_latex() == r"\begin {pmatrix} a & b \end {pmatrix}"
+
+
+FROM_SYNTAX = [
+    ({"Root": {"mode": "Text", "children": [{"Char": "x"}]}}, "in text it reads back as text"),
+    ({"Root": {"mode": "Text", "children": [{"Char": "&"}]}}, "the command &"),
+    ({"Root": {"mode": "Text", "children": [{"Text": ""}]}}, "empty text"),
+] + [
+    ({"Root": {"mode": "Math", "children": [
+        {"Group": {"mode": "Math", "kind": {"Delimited": {"left": left, "right": {"Char": ")"}}}, "children": []}}]}},
+     "elimiter")
+    for left in ({"Control": "over"}, {"Char": "é"}, {"Char": "\\"})
+]
+
+
+@pytest.mark.parametrize("tree, why", FROM_SYNTAX)
+def test_exchange_trees_checked_where_values_stand(tree, why):
+    refused(lambda: Document.from_syntax(tree), why)
+
+
+# ---- Property: random sessions ----------------------------------------------------------
+
+KNOWN_NAMES = ["frac", "sqrt", "mathrm", "mathbf", "operatorname", "abs", "dv", "alpha", "label", "text", "textbf",
+               "hat", "hspace", "kern", "left", "quad", "\\", "bf", "it", "over", "atop", "choose", "above"]
+ENVIRONMENT_NAMES = ["matrix", "pmatrix", "array", "subarray", "cases", "aligned", "myenv"]
+MACROS = ["mymacro", "foo"]
+
+
+REFUSED = object()
+
+
+class Session:
+    """A random edit session on one document. `choose` picks from a list,
+    so that hypothesis or a seeded generator can drive it. Every accepted
+    edit writes text that parses clean and, unless a name the packages do
+    not know keeps arguments, reads back as the same tree; every refused
+    one raises a QuorvelError and leaves the document as it was."""
+
+    def __init__(self, doc, choose):
+        self.doc = doc
+        self.choose = choose
+        self.same_tree = True
+        self.accepted = self.refused = 0
+
+    def run(self, call):
+        before = self.doc.to_syntax()
+        try:
+            result = call()
+        except quorvel.QuorvelError:
+            assert self.doc.to_syntax() == before
+            self.refused += 1
+            return REFUSED
+        self.accepted += 1
+        reads_back(self.doc, self.same_tree)
+        return result
+
+    def nodes(self, *kinds):
+        found = [n for n in [self.doc.root(), *self.doc.root().descendants()] if not kinds or n.kind() in kinds]
+        return found
+
+    def items(self):
+        return [n for n in self.nodes() if n.parent() is not None and n.parent().kind() in ("Root", "Group")
+                and n in n.parent().children()]
+
+    def place(self, node):
+        """Puts a detached node somewhere in the tree."""
+        containers = self.nodes("Root", "Group")
+        parent = self.choose(containers)
+        index = self.choose(list(range(len(parent.children()) + 1)))
+        self.run(lambda: self.doc.insert_child(parent, index, node))
+
+    def made(self):
+        """A detached node: a group of either mode, a command, an environment."""
+        doc, choose = self.doc, self.choose
+        what = choose(["math group", "text group", "command", "environment", "char", "text"])
+        if what == "char":
+            made = self.run(lambda: doc.create_char(choose(list(HOSTILE) + ["x", "&"])))
+            return None if made is REFUSED else made
+        if what == "text":
+            made = self.run(lambda: doc.create_text(choose(["ab", " a", "a ", "[b]", "*", "x"])))
+            return None if made is REFUSED else made
+        if what == "math group":
+            group = doc.create_group("math")
+            for item in choose([["x"], ["x", "+", "y"], ["\\sin"], []]):
+                doc.append_child(group, doc.create_command("sin") if item == "\\sin" else doc.create_char(item))
+            return group
+        if what == "text group":
+            return text_group(doc, choose(["ab", " a", "a b"]))
+        if what == "command":
+            name = choose(KNOWN_NAMES[:14] + MACROS)
+            args = choose([[], [math(doc, "a")], [math(doc, "a"), math(doc, "b")]])
+            self.note_name(name, bool(args), False)
+            made = self.run(lambda: doc.create_command(name, args))
+            return None if made is REFUSED else made
+        name = choose(ENVIRONMENT_NAMES)
+        body = doc.create_group(choose(["math", "math", "text"]))
+        if list(body.descendants()) == [] and body.content_mode() == "text":
+            doc.append_child(body, doc.create_text("a"))
+        else:
+            for c in "a&b":
+                doc.append_child(body, doc.create_char(c))
+        args = choose([[], [{"kind": "Column", "value": "cc"}]])
+        self.note_name(name, bool(args), True)
+        made = self.run(lambda: doc.create_environment(name, args, body))
+        return None if made is REFUSED else made
+
+    def note_name(self, name, has_args, environment):
+        known = PARSER.knows_env_name(name) if environment else PARSER.knows_command_name(name)
+        if has_args and not known:
+            self.same_tree = False
+
+    def step(self):
+        doc, choose = self.doc, self.choose
+        op = choose(["set_text", "set_char", "set_arg", "rename", "move", "wrap", "unwrap", "remove", "clear",
+                     "make", "replace"])
+        if op == "set_text" and self.nodes("Text"):
+            node = choose(self.nodes("Text"))
+            self.run(lambda: doc.set_text(node, choose(["ab", " a", "a ", "*b", "[b]", " ", "x y"] + list(HOSTILE))))
+        elif op == "set_char" and self.nodes("Char"):
+            node = choose(self.nodes("Char"))
+            self.run(lambda: doc.set_char(node, choose(list(HOSTILE) + ["x", "&", "%"])))
+        elif op == "set_arg" and self.nodes("Command", "Declarative", "Environment", "Infix"):
+            node = choose(self.nodes("Command", "Declarative", "Environment", "Infix"))
+            filled = [i for i, slot in enumerate(node.arg_slots()) if slot is not None]
+            if filled:
+                i = choose(filled)
+                kind = node.arg(i)["kind"]
+                if kind in SCALARS:
+                    value = {"kind": kind, "value": choose(["1pt", "2", "a=b", "c", "x", ""] + list(HOSTILE))}
+                elif kind in ("Math", "Text"):
+                    value = {"kind": choose(["Math", "Text"]), "node": self.made()}
+                else:
+                    return
+                if value.get("node", True) is not None:
+                    self.run(lambda: doc.set_arg(node, i, value))
+        elif op == "rename" and self.nodes("Command", "Declarative", "Environment", "Infix"):
+            node = choose(self.nodes("Command", "Declarative", "Environment", "Infix"))
+            environment = node.kind() == "Environment"
+            name = choose(ENVIRONMENT_NAMES if environment else KNOWN_NAMES + MACROS + ["a1", "%"])
+            same_tree = self.same_tree
+            written = [i for i, slot in enumerate(node.arg_slots())
+                       if slot is not None and node.arg(i) != {"kind": "Boolean", "value": False}]
+            self.note_name(name, bool(written), environment)
+            if self.run(lambda: doc.set_command_name(node, name)) is REFUSED:
+                self.same_tree = same_tree
+        elif op == "move" and self.items():
+            node = self.run(lambda: doc.extract(choose(self.items())))
+            if node is not REFUSED:
+                self.place(node)
+        elif op == "wrap" and self.items():
+            wrapper = doc.create_group(choose(["math", "math", "text"]))
+            target = choose(self.items())
+            self.run(lambda: doc.wrap(target, wrapper))
+        elif op == "unwrap" and [n for n in self.items() if n.kind() == "Group"]:
+            self.run(lambda: doc.unwrap(choose([n for n in self.items() if n.kind() == "Group"])))
+        elif op == "remove" and self.items():
+            self.run(lambda: doc.remove(choose(self.items())))
+        elif op == "clear":
+            self.run(lambda: doc.clear(choose(self.nodes("Root", "Group"))))
+        elif op == "make":
+            node = self.made()
+            if node is not None:
+                self.place(node)
+        elif op == "replace":
+            target = choose(self.nodes()[1:] or [None])
+            node = self.made()
+            if target is not None and node is not None:
+                self.run(lambda: doc.replace_with(target, node))
+
+
+def mutated(tree, choose):
+    """The exchange tree with one value changed: a character, a text, a
+    group's mode or kind, a delimiter."""
+    spots = []
+
+    def walk(node):
+        if isinstance(node, dict):
+            for key, value in node.items():
+                if key in ("Char", "Text", "Group") or (key in ("left", "right") and isinstance(value, dict)
+                                                         and ("Char" in value or "Control" in value)):
+                    spots.append((node, key))
+                walk(value)
+        elif isinstance(node, list):
+            for value in node:
+                walk(value)
+
+    walk(tree)
+    if not spots:
+        return tree
+    node, key = choose(spots)
+    if key == "Char":
+        node[key] = choose(list(HOSTILE) + ["x", "&"])
+    elif key == "Text":
+        node[key] = choose(["", "abc", " a", "x_1", "a  b"])
+    elif key == "Group":
+        node[key]["mode"] = choose(["Math", "Text"])
+        node[key]["kind"] = choose(["Explicit", "Implicit", "InlineMath", node[key]["kind"]])
+    else:
+        node[key] = choose([{"Char": "é"}, {"Char": "\\"}, {"Control": "over"}, {"Char": "("}, {"Control": "langle"}])
+    return tree
+
+
+def session(src, choose, steps):
+    doc = parsed(src)
+    if choose([False, False, True]):
+        # An exchange tree with a value changed: accepted only when it reads back.
+        tree = mutated(doc.to_syntax(), choose)
+        try:
+            doc = Document.from_syntax(tree)
+        except quorvel.QuorvelError:
+            pass
+        else:
+            reads_back(doc)
+    run = Session(doc, choose)
+    for _ in range(steps):
+        run.step()
+    return run
+
+
+@settings(max_examples=int(os.environ.get("EDIT_EXAMPLES", "300")), deadline=None,
+          suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+@given(st.sampled_from(FORMULAS + [r"\sqrt[3]{x} + \mathrm{y}", r"\begin{array}{c} a \end{array} \\ x^2 ]",
+                                   r"\cos {x} [", r"{a \over b} + \text{a $x$ b}"]), st.data())
+def test_random_sessions_read_back(src, data):
+    session(src, lambda options: data.draw(st.sampled_from(options)), 8)
+
+
+CORPUS = os.path.join(os.path.dirname(__file__), "..", "..", "..", "shared", "corpus")
+
+
+def corpus_formulas():
+    formulas = []
+    for name in ("arxiv.txt", "exam.txt"):
+        path = os.path.join(CORPUS, name)
+        if os.path.exists(path):
+            with open(path, encoding="utf-8") as lines:
+                formulas += [line.strip() for line in lines if line.strip()]
+    return [f for f in formulas if not PARSER.parse(f)["diagnostics"]] if formulas else []
+
+
+def test_random_sessions_on_the_corpus():
+    """EDIT_CORPUS_EDITS edits in sessions of ten on corpus formulas."""
+    edits = int(os.environ.get("EDIT_CORPUS_EDITS", "600"))
+    formulas = corpus_formulas()
+    if not formulas:
+        pytest.skip("corpus not found next to the repository")
+    rng = random.Random(int(os.environ.get("EDIT_SEED", "7")))
+    totals = [0, 0]
+    while totals[0] + totals[1] < edits:
+        run = session(rng.choice(formulas), rng.choice, 10)
+        totals[0] += run.accepted
+        totals[1] += run.refused
+    print(f"\n{totals[0]} accepted, {totals[1]} refused")

@@ -153,9 +153,9 @@ def test_transform_in_place(method):
 @pytest.mark.parametrize(
     "source, iterations, message, with_argument",
     [
-        # What parses clean never carries arguments a rule does not expect:
-        # a command renamed with its arguments does.
-        (r"x \gets y", 100, "should carry exactly 0 explicit argument slots", "gets"),
+        # What parses clean never carries arguments a rule does not expect,
+        # and no edit makes one that does: the rename is refused.
+        (r"x \gets y", 100, "with other arguments", "gets"),
         (r"\ket{" * 8 + "x" + "}" * 8, 1, "max iterations", None),
         (r"\dv[{" * 40 + "1" + "}]{f}{x}" * 40, 100, "too complex to normalise", None),
     ],
@@ -168,7 +168,11 @@ def test_failed_transform_leaves_the_document(method, source, iterations, messag
         document.append_child(group, document.create_char("z"))
         command = document.create_command("foo", [{"kind": "Math", "node": group}])
         document.append_child(document.root(), command)
-        document.set_command_name(command, with_argument)
+        before = document.to_latex()
+        with pytest.raises(quorvel.ParseError, match=message):
+            document.set_command_name(command, with_argument)
+        assert document.to_latex() == before
+        return
     before = document.to_latex()
     with pytest.raises(TransformError, match=message):
         getattr(engine, method)(document, rewrite={"max_iterations": iterations})
