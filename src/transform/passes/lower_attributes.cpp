@@ -1525,9 +1525,8 @@ private:
             for (std::size_t i = run.begin; i < run.end; ++i) {
                 NodeId id = pairs_[i].node;
                 const auto* text = ast_.node(id).get_if<Node::Text>();
-                // A line break, and a cell end that a prefix body brought
-                // into a list of no cells, stay out of the wrappers.
-                if (pairs_[i].stretch == kLineBreak || ast_.node(id).ends_cell()) {
+                // A line break stays out of the wrappers.
+                if (pairs_[i].stretch == kLineBreak) {
                     wrap_chunk(run, base, mode, placement, continued);
                     out_.push_back(id);
                 } else if (text == nullptr) {
