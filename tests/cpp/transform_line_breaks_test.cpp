@@ -83,6 +83,16 @@ INSTANTIATE_TEST_SUITE_P(
                    "\\mathcal { \\mathrel { \\mathop { \\mspace {0mu} = } \\limits ^ { A } } \\\\ z }",
                    "\\mathcal { \\mathrel { \\mathop { \\mspace {0mu} = } ^ { A } } \\\\ z }",
                    "\\mathcal { \\mathrel { \\mathop { \\mspace {0mu} = } ^ { A } } \\\\ z }"}},
+        // A row end there ends in an empty box, which TeX spaces from the
+        // group after it as an ordinary atom: unlike a cell, the group is
+        // not first, and its braces keep the relation from thick spaces.
+        BreakCase{"a \\\\ {\\displaystyle =}",
+                  {SAME, "a \\\\ { \\displaystyle = }", "a \\\\ \\displaystyle =", "a \\\\ \\displaystyle ="}},
+        BreakCase{"\\mathrm{a\\\\}{\\displaystyle =}",
+                  {SAME, "\\mathrm { a \\\\ } { \\displaystyle = }", "\\mathrm { a \\\\ } \\displaystyle =",
+                   "\\mathrm { a \\\\ } \\displaystyle ="}},
+        BreakCase{"\\begin{matrix}a \\\\ {\\displaystyle =}\\end{matrix}",
+                  {SAME, "\\begin {matrix} a \\\\ \\displaystyle = \\end {matrix}", SAME, SAME}},
         BreakCase{"\\begin{matrix} \\bf a \\break b \\end{matrix}",
                   {SAME, "\\begin {matrix} \\mathbf { a \\break b } \\end {matrix}", SAME, SAME}},
         BreakCase{"\\begin{pmatrix} a \\break_2 & b \\end{pmatrix}",

@@ -1347,8 +1347,12 @@ private:
         const Task& around = tasks_[tasks_.size() - 2];
         const bool in_prefix = around.kind == Kind::PrefixBody;
         // First in its cell: a cell end a prefix body brought counts too.
+        // In the formula's own list a row end is a line break, which ends
+        // in an empty box: it starts no cell.
+        const bool cells = !(around.kind == Kind::List && !around.cells);
         const bool first = task.pairs_begin == around.cell_begin ||
-                           (task.pairs_begin > around.pairs_begin && ast_.node(pairs_[task.pairs_begin - 1].node).ends_cell());
+                           (cells && task.pairs_begin > around.pairs_begin &&
+                            ast_.node(pairs_[task.pairs_begin - 1].node).ends_cell());
         const bool followed = content_follows(around);
         if (first && !followed && !in_prefix) return false;
         const ValueCode style = task.start.get(Attr::MathStyle);
@@ -1525,7 +1529,10 @@ private:
             for (std::size_t i = run.begin; i < run.end; ++i) {
                 NodeId id = pairs_[i].node;
                 const auto* text = ast_.node(id).get_if<Node::Text>();
-                // A line break stays out of the wrappers.
+                // A line break of the formula's own list stays out of the
+                // wrappers: anything a prefix body or brace group brought,
+                // a row end among them, stood in a group, where TeX breaks
+                // no line.
                 if (pairs_[i].stretch == kLineBreak) {
                     wrap_chunk(run, base, mode, placement, continued);
                     out_.push_back(id);
