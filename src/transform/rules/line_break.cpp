@@ -256,21 +256,16 @@ bool breaks_the_line(RuleContext& ctx, NodeId node) {
 }
 
 void leave_operand(syntax::Ast& ast, NodeId row_end) {
-    for (;;) {
-        const syntax::ParentLink* link = ast.parent_link(row_end);
-        if (link == nullptr || !link->slot.is_group_child()) return;
-        const NodeId operand = link->parent;
-        const syntax::ParentLink* up = ast.parent_link(operand);
-        if (up == nullptr || up->slot.kind() != Slot::Kind::InfixLeft) return;
-        const NodeId infix = up->parent;
-        const syntax::ParentLink* outer = ast.parent_link(infix);
-        if (outer == nullptr || !outer->slot.is_group_child()) return;
-        const NodeId list = outer->parent;
-        std::size_t at = outer->slot.index();
-        for (NodeId item : ast.detach_children_range(operand, 0, link->slot.index() + 1)) ast.insert_child(list, at++, item);
-        // An operand of one item is that item, as the parser reads it.
-        if (ast.child_count(operand) == 1) ast.hoist_only_child(operand);
-    }
+    const syntax::ParentLink* link = ast.parent_link(row_end);
+    if (link == nullptr || !link->slot.is_group_child()) return;
+    const NodeId operand = link->parent;
+    const syntax::ParentLink* up = ast.parent_link(operand);
+    if (up == nullptr || up->slot.kind() != Slot::Kind::InfixLeft) return;
+    const syntax::ParentLink* outer = ast.parent_link(up->parent);
+    if (outer == nullptr || !outer->slot.is_group_child()) return;
+    const NodeId list = outer->parent;
+    std::size_t at = outer->slot.index();
+    for (NodeId item : ast.detach_children_range(operand, 0, link->slot.index() + 1)) ast.insert_child(list, at++, item);
 }
 
 bool sets_alike_without(RuleContext& ctx, NodeId node) {
