@@ -1673,11 +1673,26 @@ private:
     // prefix body of the source ends or starts between `j - 1` and `j`
     // with an atom of another class than ordinary (or one not known), one
     // prefix around both would set that atom beside the other, spaced by
-    // its own class; each keeps a prefix of its own.
+    // its own class; or, where it held more than one atom, a box of its
+    // own, beside a character that TeX would join to the character across
+    // its edge in a kern or a ligature. Each keeps a prefix of its own.
     bool parts_groups(std::size_t j, const State& base) const {
         if (!in_font_prefix(pairs_[j].state, base)) return false;
-        return (pairs_[j - 1].closes && atom_class(pairs_[j - 1].node) != AtomClass::Ord) ||
-               (pairs_[j].opens && atom_class(pairs_[j].node) != AtomClass::Ord);
+        const Pair& before = pairs_[j - 1];
+        const Pair& after = pairs_[j];
+        if ((before.closes && atom_class(before.node) != AtomClass::Ord) ||
+            (after.opens && atom_class(after.node) != AtomClass::Ord))
+            return true;
+        const bool box_edge = (before.closes && !before.opens) || (after.opens && !after.closes);
+        return box_edge && ast_.node(before.node).is<Node::Char>() && character_nucleus(after.node);
+    }
+
+    // Whether an atom's nucleus is a character: TeX kerns or joins a bare
+    // character before it to it, whatever scripts it bears.
+    bool character_nucleus(NodeId id) const {
+        const Node& node = ast_.node(id);
+        if (const auto* scripted = node.get_if<Node::Scripted>()) return ast_.node(scripted->base).is<Node::Char>();
+        return node.is<Node::Char>();
     }
 
     // Flattening will take the empty groups out of a list, so the runs are
