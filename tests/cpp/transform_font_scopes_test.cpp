@@ -86,6 +86,8 @@ const Case CASES[] = {
     {R"(x \bf \over u p \mathbf{y \newline c} y)",
      R"(\frac { x } { \mathbf { u p } \mathbf { y { } c } \mathbf { y } })", R"(\frac { x } { \mathbf { u p y c y } })"},
     {R"(\mathbf{p}\mathbf{y} \mathrm{d} x)", R"(\mathbf { p y } \mathrm { d } x)", R"(\mathbf { p y } \mathrm { d } x)"},
+    {R"(\mathrm{\mathbf{x} A}\mathrm{V}\mathrm{W})", R"(\mathbf { x } \mathrm { A } \mathrm { V W })",
+     R"(\mathbf { x } \mathrm { A V W })"},
 };
 
 TEST(FontScopes, CasesAtEveryProfile) {

@@ -83,6 +83,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "\\mathcal { \\mathrel { \\mathop { \\mspace {0mu} = } \\limits ^ { A } } \\\\ z }",
                    "\\mathcal { \\mathrel { \\mathop { \\mspace {0mu} = } ^ { A } } \\\\ z }",
                    "\\mathcal { \\mathrel { \\mathop { \\mspace {0mu} = } ^ { A } } \\\\ z }"}},
+        // A cell end parts a font command's group in a list of cells: the
+        // one atom left of it and the one atom of the next group, each a box
+        // of more atoms in the source, would read back as two groups of one
+        // atom, which TeX joins: they are written in one.
+        BreakCase{"\\buildrel \\mathrm{\\\\ b} \\mathrm{A \\bf c} \\over =",
+                  {"\\buildrel { \\mathrm { \\\\ b } } \\mathrm { A \\bf c } \\over =",
+                   "\\mathrel { \\mathop { \\mspace {0mu} = } \\limits ^ { \\\\ \\mathrm { b A } \\mathbf { c } } }",
+                   "\\mathrel { \\mathop { \\mspace {0mu} = } ^ { \\\\ \\mathrm { b A } \\mathbf { c } } }",
+                   "\\mathrel { \\mathop { \\mspace {0mu} = } ^ { \\\\ \\mathrm { b A } \\mathbf { c } } }"}},
         // A row end there ends in an empty box, which TeX spaces from the
         // group after it as an ordinary atom: unlike a cell, the group is
         // not first, and its braces keep the relation from thick spaces.

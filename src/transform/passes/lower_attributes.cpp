@@ -1506,8 +1506,16 @@ private:
         runs_.clear();
         for (std::size_t i = begin; i < end;) {
             std::size_t j = i + 1;
-            while (j < end && pairs_[j].state == pairs_[i].state && !(spaced && parts_groups(j, base))) ++j;
-            runs_.push_back({i, j, pairs_[i].state, 0});
+            while (j < end && pairs_[j].state == pairs_[i].state &&
+                   !(spaced && (parts_groups(j, base) || parts_box(j, base))))
+                ++j;
+            // Cut only at a box's edge, two runs of one atom each would
+            // read back as two atoms TeX joins: they stay one run.
+            if (!runs_.empty() && runs_.back().end == i && runs_.back().state == pairs_[i].state &&
+                runs_.back().end - runs_.back().begin == 1 && j - i == 1 && !parts_groups(i, base))
+                runs_.back().end = j;
+            else
+                runs_.push_back({i, j, pairs_[i].state, 0});
             i = j;
         }
         std::uint8_t at_base = 0;
@@ -1673,16 +1681,20 @@ private:
     // prefix body of the source ends or starts between `j - 1` and `j`
     // with an atom of another class than ordinary (or one not known), one
     // prefix around both would set that atom beside the other, spaced by
-    // its own class; or, where it held more than one atom, a box of its
-    // own, beside a character that TeX would join to the character across
-    // its edge in a kern or a ligature. Each keeps a prefix of its own.
+    // its own class; each keeps a prefix of its own.
     bool parts_groups(std::size_t j, const State& base) const {
+        if (!in_font_prefix(pairs_[j].state, base)) return false;
+        return (pairs_[j - 1].closes && atom_class(pairs_[j - 1].node) != AtomClass::Ord) ||
+               (pairs_[j].opens && atom_class(pairs_[j].node) != AtomClass::Ord);
+    }
+
+    // The same where such a group held more than one atom, a box of its
+    // own, beside a character that TeX would join to the character across
+    // its edge in a kern or a ligature: one prefix around both joins them.
+    bool parts_box(std::size_t j, const State& base) const {
         if (!in_font_prefix(pairs_[j].state, base)) return false;
         const Pair& before = pairs_[j - 1];
         const Pair& after = pairs_[j];
-        if ((before.closes && atom_class(before.node) != AtomClass::Ord) ||
-            (after.opens && atom_class(after.node) != AtomClass::Ord))
-            return true;
         const bool box_edge = (before.closes && !before.opens) || (after.opens && !after.closes);
         return box_edge && ast_.node(before.node).is<Node::Char>() && character_nucleus(after.node);
     }
