@@ -3,6 +3,8 @@
 #include <string>
 #include <utility>
 
+#include "util/work_count.hpp"
+
 namespace quorvel::transform {
 
 namespace {
@@ -50,6 +52,44 @@ bool RuleContext::groups_stay(NodeId node) const {
         at = link->parent;
     }
     return true;
+}
+
+void RuleContext::StretchAbove::keep_past(const syntax::Ast& ast, const syntax::StepLog& log, std::size_t from,
+                                          std::uint64_t now) {
+    if (!holds(now - 1)) return;
+    // Deeper edits are taken for edits elsewhere: the walk that tells them
+    // apart costs no more than finding the answer anew.
+    constexpr std::size_t kLevels = 8;
+    const auto below = [&](NodeId id) {
+        for (std::size_t level = 0; level < kLevels; ++level) {
+            if (id == at || ast.node_opt(id) == nullptr) return true;
+            const syntax::ParentLink* link = ast.parent_link(id);
+            if (link == nullptr) return id != ast.root();
+            id = link->parent;
+        }
+        return false;
+    };
+    using Op = syntax::StepRecord::Op;
+    for (std::size_t i = from; i < log.records.size(); ++i) {
+        const syntax::StepRecord& record = log.records[i];
+        util::work_count += 1;
+        switch (record.op) {
+            case Op::NewNode:
+            case Op::Freed: continue;
+            case Op::ReplacedValue:
+            case Op::ConsumedInto:
+                if (below(record.a)) continue;
+                return;
+            case Op::ContentSwap:
+            case Op::Hoisted:
+                if (below(record.c)) continue;
+                return;
+            default:
+                if (below(record.b)) continue;
+                return;
+        }
+    }
+    edits = now;
 }
 
 std::optional<RuleContext::CommandMatch> RuleContext::match_command(NodeId node, std::string_view name) const {

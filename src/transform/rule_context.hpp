@@ -71,6 +71,28 @@ struct RuleContext {
     };
     syntax::ast::SecondaryMap<BuildrelSide> buildrel_sides{};
 
+    // Whether TeX may set a list wider than its natural width, as the
+    // line-break rule found it above `at` (`around`: whether `at` sets its
+    // items in the list around it). The answer depends on nothing below
+    // `at`, so it holds while every rule applied since edited only there:
+    // the scheduler tells it each edit (`keep_past`).
+    struct StretchAbove {
+        syntax::ast::NodeId at;
+        bool around = false;
+        bool stretches = false;
+        std::uint64_t edits = 0;  // the count of edits it holds at
+        bool found = false;
+
+        bool holds(std::uint64_t now) const noexcept { return found && edits == now; }
+        // After the edit that made the count `now`, recorded in `log` from
+        // record `from` on: the answer holds on when every list, slot and
+        // value the edit changed is `at`, lies a few levels below it, or
+        // stands in no tree (a part built or taken out, whose placing is
+        // recorded too).
+        void keep_past(const syntax::Ast& ast, const syntax::StepLog& log, std::size_t from, std::uint64_t now);
+    };
+    StretchAbove stretch_above{};
+
     // Per list of spacer names, the lists a spacing drop swept in a pass:
     // the pass of the last sweep of each, and where it ended (see
     // spacing_drop::helpers::drop_spacer).

@@ -179,6 +179,7 @@ private:
         // of memory halfway. Rules that decline change nothing, and at
         // most one rule applies to a node in a pass: one step per node.
         syntax::Ast::Step step(ast_);
+        const std::size_t logged = ast_.step_log()->records.size();
         bool done = false;
         for (std::uint32_t position : positions) {
             const RewriteRule& rule = *plan_.rules[position];
@@ -199,6 +200,7 @@ private:
             }
             recorder_.record_applied(meta.key);
             ++ctx_.edits;
+            ctx_.stretch_above.keep_past(ast_, *ast_.step_log(), logged, ctx_.edits);
             done = true;
             if (applied_ != nullptr) *applied_ = true;
             break;

@@ -3,8 +3,8 @@
 // governs the script and what follows; a cell, and math inside text, starts
 // with no font; braces around a style switch stay where they set the spacing
 // before it; a font run ends where one prefix around it would change the
-// spacing at its edge. At every profile the output reads back as the same
-// tree and settles in one round.
+// spacing, a kern or a ligature at its edge. At every profile the output
+// reads back as the same tree and settles in one round.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -77,6 +77,17 @@ const Case CASES[] = {
     {R"(\mathrm{\Omega} \mathrm{=} x)", R"(\mathrm { \Omega } \mathrm { = } x)", R"(\mathrm { \Omega = } x)"},
     {R"(\mathrm{op \mathrm{-} PREF})", R"(\mathrm { o p } \mathrm { - } \mathrm { P R E F })",
      R"(\mathrm { o p - P R E F })"},
+    // and at the edge of a group of more than one atom, a box of its own,
+    // between characters that would kern or join: a group of one atom is
+    // that atom, which TeX joins to its neighbour.
+    {R"(\bf u p \mathbf{y c} y)", R"(\mathbf { u p } \mathbf { y c } \mathbf { y })", R"(\mathbf { u p y c y })"},
+    {R"(\mathrm{A}\mathrm{VV})", R"(\mathrm { A } \mathrm { V V })", R"(\mathrm { A V V })"},
+    {R"(\mathrm{ff}\mathrm{i^2})", R"(\mathrm { f f } \mathrm { i ^ { 2 } })", R"(\mathrm { f f i ^ { 2 } })"},
+    {R"(x \bf \over u p \mathbf{y \newline c} y)",
+     R"(\frac { x } { \mathbf { u p } \mathbf { y { } c } \mathbf { y } })", R"(\frac { x } { \mathbf { u p y c y } })"},
+    {R"(\mathbf{p}\mathbf{y} \mathrm{d} x)", R"(\mathbf { p y } \mathrm { d } x)", R"(\mathbf { p y } \mathrm { d } x)"},
+    {R"(\mathrm{\mathbf{x} A}\mathrm{V}\mathrm{W})", R"(\mathbf { x } \mathrm { A } \mathrm { V W })",
+     R"(\mathbf { x } \mathrm { A V W })"},
 };
 
 TEST(FontScopes, CasesAtEveryProfile) {

@@ -64,6 +64,44 @@ INSTANTIATE_TEST_SUITE_P(
         BreakCase{"{\\bf a \\break b} c",
                   {SAME, "{ \\mathbf { a \\break b } } c", "\\mathbf { a \\break b } c",
                    "\\mathbf { a \\break b } c"}},
+        // In a font command a row end stands in its group, where TeX breaks
+        // nothing: written in the prefix that carries the font, beside a
+        // declarative, an infix or an inner font alike.
+        BreakCase{"x \\bf \\mathrm{a\\\\b} y", {SAME, "x \\mathrm { a \\\\ b } \\mathbf { y }", SAME, SAME}},
+        BreakCase{"x \\bf \\mathrm{a\\\\[2pt]b} y", {SAME, "x \\mathrm { a \\\\[2pt] b } \\mathbf { y }", SAME, SAME}},
+        BreakCase{"x \\bf \\mathrm{a\\\\*b} y", {SAME, "x \\mathrm { a \\\\* b } \\mathbf { y }", SAME, SAME}},
+        BreakCase{"x \\mathrm{\\it a \\\\ b} y", {SAME, "x \\mathit { a \\\\ b } y", SAME, SAME}},
+        BreakCase{"a \\mathrm\\\\ b", {SAME, "a \\mathrm { \\\\ } b", SAME, SAME}},
+        BreakCase{"x \\it y \\mathbf{a \\\\ b} z",
+                  {SAME, "x \\mathit { y } \\mathbf { a \\\\ b } \\mathit { z }", SAME, SAME}},
+        BreakCase{"\\mathsf{a \\\\ b} {{\\displaystyle c} \\atop d}",
+                  {SAME, "\\mathsf { a \\\\ b } \\genfrac . . {0pt} {} { \\displaystyle c } { d }", SAME, SAME}},
+        BreakCase{"\\mathit{\\alpha \\\\ y} \\cal \\alpha",
+                  {SAME, "\\mathit { \\alpha \\\\ y } \\mathcal { \\alpha }", SAME, SAME}},
+        BreakCase{"\\mathit{\\mathcal{\\buildrel A \\over = \\\\ z}}",
+                  {"\\mathcal { \\buildrel { A } \\over = \\\\ z }",
+                   "\\mathcal { \\mathrel { \\mathop { \\mspace {0mu} = } \\limits ^ { A } } \\\\ z }",
+                   "\\mathcal { \\mathrel { \\mathop { \\mspace {0mu} = } ^ { A } } \\\\ z }",
+                   "\\mathcal { \\mathrel { \\mathop { \\mspace {0mu} = } ^ { A } } \\\\ z }"}},
+        // A cell end parts a font command's group in a list of cells: the
+        // one atom left of it and the one atom of the next group, each a box
+        // of more atoms in the source, would read back as two groups of one
+        // atom, which TeX joins: they are written in one.
+        BreakCase{"\\buildrel \\mathrm{\\\\ b} \\mathrm{A \\bf c} \\over =",
+                  {"\\buildrel { \\mathrm { \\\\ b } } \\mathrm { A \\bf c } \\over =",
+                   "\\mathrel { \\mathop { \\mspace {0mu} = } \\limits ^ { \\\\ \\mathrm { b A } \\mathbf { c } } }",
+                   "\\mathrel { \\mathop { \\mspace {0mu} = } ^ { \\\\ \\mathrm { b A } \\mathbf { c } } }",
+                   "\\mathrel { \\mathop { \\mspace {0mu} = } ^ { \\\\ \\mathrm { b A } \\mathbf { c } } }"}},
+        // A row end there ends in an empty box, which TeX spaces from the
+        // group after it as an ordinary atom: unlike a cell, the group is
+        // not first, and its braces keep the relation from thick spaces.
+        BreakCase{"a \\\\ {\\displaystyle =}",
+                  {SAME, "a \\\\ { \\displaystyle = }", "a \\\\ \\displaystyle =", "a \\\\ \\displaystyle ="}},
+        BreakCase{"\\mathrm{a\\\\}{\\displaystyle =}",
+                  {SAME, "\\mathrm { a \\\\ } { \\displaystyle = }", "\\mathrm { a \\\\ } \\displaystyle =",
+                   "\\mathrm { a \\\\ } \\displaystyle ="}},
+        BreakCase{"\\begin{matrix}a \\\\ {\\displaystyle =}\\end{matrix}",
+                  {SAME, "\\begin {matrix} a \\\\ \\displaystyle = \\end {matrix}", SAME, SAME}},
         BreakCase{"\\begin{matrix} \\bf a \\break b \\end{matrix}",
                   {SAME, "\\begin {matrix} \\mathbf { a \\break b } \\end {matrix}", SAME, SAME}},
         BreakCase{"\\begin{pmatrix} a \\break_2 & b \\end{pmatrix}",

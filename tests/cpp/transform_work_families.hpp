@@ -21,8 +21,8 @@ inline constexpr std::array<const char*, 4> kProfileNames{"authoring", "faithful
 
 // `prefix` + `open` x levels + `middle` + `close` x levels + `suffix`; a
 // family with `width` grows its middle (`middle` x width) instead of its
-// levels, which stay at `levels`, and one with `copies` repeats the nest
-// between prefix and suffix that many times instead.
+// levels, which stay at `levels` unless it is `deep`, and one with `copies`
+// repeats the nest between prefix and suffix that many times instead.
 struct Family {
     std::string name;
     std::string open;
@@ -35,10 +35,11 @@ struct Family {
     std::string suffix{};
     std::string core{};  // at the bottom, before the middle
     std::size_t copies = 0;  // at n, for a family that repeats its nest
+    bool deep = false;       // with `width`: its levels grow too
 
     // The input at `scale` times its size at n.
     std::string build(std::size_t scale) const {
-        const std::size_t depth = width == 0 && copies == 0 ? levels * scale : levels;
+        const std::size_t depth = (width == 0 && copies == 0) || deep ? levels * scale : levels;
         std::string nest;
         for (std::size_t i = 0; i < depth; ++i) nest += open;
         nest += core;
@@ -197,7 +198,9 @@ inline std::vector<Family> font_nests(std::size_t levels = 64) {
 
 // Line breaks that break no line, nested in groups alone in a fraction's
 // part or beside other items, between letters, and many in one operand of
-// an infix: each asks of its list and what holds it, never of those below.
+// an infix: each asks of its list and what holds it, never of those below;
+// and many in one list at the bottom of a nest, alone or among items that
+// other rules rewrite: the breaks of a list climb the nest once.
 inline std::vector<Family> line_breaks(std::size_t levels = 64) {
     return {
         {"newline_alone_in_part", "{", "a\\newline", "}", kAll, levels, 0, "\\frac{", "}{x}"},
@@ -206,6 +209,8 @@ inline std::vector<Family> line_breaks(std::size_t levels = 64) {
         {"newlines_before_buildrel", "", "z\\newline ", "", kAll, 0, 4 * levels, "", "\\buildrel a\\over ="},
         {"breaks_in_numerator", "", "z\\break ", "", kAll, 0, 4 * levels, "{", "\\over b}"},
         {"newlines_in_numerator", "", "z\\newline ", "", kAll, 0, 4 * levels, "{", "\\over b}"},
+        {"newlines_deep", "{", "\\newline ", "}", kAll, levels, 4 * levels, "", "", "", 0, true},
+        {"newlines_and_renames_deep", "{", "\\newline \\ge ", "}", kAll, levels, 4 * levels, "", "", "", 0, true},
     };
 }
 

@@ -1383,8 +1383,12 @@ private:
         const Task& around = tasks_[tasks_.size() - 2];
         const bool in_prefix = around.kind == Kind::PrefixBody;
         // First in its cell: a cell end a prefix body brought counts too.
+        // In the formula's own list a row end is a line break, which ends
+        // in an empty box: it starts no cell.
+        const bool cells = !(around.kind == Kind::List && !around.cells);
         const bool first = task.pairs_begin == around.cell_begin ||
-                           (task.pairs_begin > around.pairs_begin && ast_.node(pairs_[task.pairs_begin - 1].node).ends_cell());
+                           (cells && task.pairs_begin > around.pairs_begin &&
+                            ast_.node(pairs_[task.pairs_begin - 1].node).ends_cell());
         const bool followed = content_follows(around);
         if (first && !followed && !in_prefix) return false;
         const ValueCode style = task.start.get(Attr::MathStyle);
@@ -1547,8 +1551,16 @@ private:
         runs_.clear();
         for (std::size_t i = begin; i < end;) {
             std::size_t j = i + 1;
-            while (j < end && pairs_[j].state == pairs_[i].state && !(spaced && parts_groups(j, base))) ++j;
-            runs_.push_back({i, j, pairs_[i].state, 0});
+            while (j < end && pairs_[j].state == pairs_[i].state &&
+                   !(spaced && (parts_groups(j, base) || parts_box(j, base))))
+                ++j;
+            // Cut only at a box's edge, two runs of one atom each would
+            // read back as two atoms TeX joins: they stay one run.
+            if (!runs_.empty() && runs_.back().end == i && runs_.back().state == pairs_[i].state &&
+                runs_.back().end - runs_.back().begin == 1 && j - i == 1 && !parts_groups(i, base))
+                runs_.back().end = j;
+            else
+                runs_.push_back({i, j, pairs_[i].state, 0});
             i = j;
         }
         std::uint8_t at_base = 0;
@@ -1570,9 +1582,11 @@ private:
             for (std::size_t i = run.begin; i < run.end; ++i) {
                 NodeId id = pairs_[i].node;
                 const auto* text = ast_.node(id).get_if<Node::Text>();
-                // A line break, and a cell end that a prefix body brought
-                // into a list of no cells, stay out of the wrappers.
-                if (pairs_[i].stretch == kLineBreak || ast_.node(id).ends_cell()) {
+                // A line break of the formula's own list stays out of the
+                // wrappers: anything a prefix body or brace group brought,
+                // a row end among them, stood in a group, where TeX breaks
+                // no line.
+                if (pairs_[i].stretch == kLineBreak) {
                     wrap_chunk(run, base, mode, placement, continued);
                     brace_parted_dots(out_, i);
                     out_.push_back(id);
@@ -1718,6 +1732,25 @@ private:
         if (!in_font_prefix(pairs_[j].state, base)) return false;
         return (pairs_[j - 1].closes && atom_class(pairs_[j - 1].node) != AtomClass::Ord) ||
                (pairs_[j].opens && atom_class(pairs_[j].node) != AtomClass::Ord);
+    }
+
+    // The same where such a group held more than one atom, a box of its
+    // own, beside a character that TeX would join to the character across
+    // its edge in a kern or a ligature: one prefix around both joins them.
+    bool parts_box(std::size_t j, const State& base) const {
+        if (!in_font_prefix(pairs_[j].state, base)) return false;
+        const Pair& before = pairs_[j - 1];
+        const Pair& after = pairs_[j];
+        const bool box_edge = (before.closes && !before.opens) || (after.opens && !after.closes);
+        return box_edge && ast_.node(before.node).is<Node::Char>() && character_nucleus(after.node);
+    }
+
+    // Whether an atom's nucleus is a character: TeX kerns or joins a bare
+    // character before it to it, whatever scripts it bears.
+    bool character_nucleus(NodeId id) const {
+        const Node& node = ast_.node(id);
+        if (const auto* scripted = node.get_if<Node::Scripted>()) return ast_.node(scripted->base).is<Node::Char>();
+        return node.is<Node::Char>();
     }
 
     // Flattening will take the empty groups out of a list, so the runs are

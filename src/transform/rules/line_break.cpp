@@ -160,55 +160,70 @@ bool surely_an_item(const syntax::Ast& ast, NodeId id) {
            node.is<Node::Environment>() || node.is<Node::ActiveSpace>();
 }
 
+// One step of the walk up from `at` (see `may_stretch`): the answer, or
+// none when the walk goes on from the new `at`; `around` tells whether
+// `at` sets its items in the list around it.
+std::optional<bool> step_up(RuleContext& ctx, NodeId& at, bool& around) {
+    const syntax::Ast& ast = ctx.ast;
+    const syntax::ParentLink* link = ast.parent_link(at);
+    if (link == nullptr) return false;
+    const NodeId holder = link->parent;
+    const Node& node = ast.node(holder);
+    switch (link->slot.kind()) {
+        case Slot::Kind::GroupChild: {
+            // A box beside other items is never taken apart.
+            if (!around && ((ast.prev_sibling(at) && surely_an_item(ast, *ast.prev_sibling(at))) ||
+                             (ast.next_sibling(at) && surely_an_item(ast, *ast.next_sibling(at)))))
+                return false;
+            if (!is_math_list_group(node)) return false;  // the formula, inline math, `\left...\right`
+            if (const std::optional<NodeId> over = over_past(ctx, holder, at)) {
+                at = *over;
+                return std::nullopt;
+            }
+            around = spliced(ast, holder);
+            at = holder;
+            return std::nullopt;
+        }
+        case Slot::Kind::Argument: {
+            const auto* command = node.get_if<Node::Command>();
+            if (command == nullptr) return true;
+            if (in_names(NATURAL_BOXES, command->name)) return false;
+            if (!in_names(GROUP_LIKE, command->name)) return true;
+            around = false;
+            at = holder;
+            return std::nullopt;
+        }
+        case Slot::Kind::ScriptBase: return false;
+        case Slot::Kind::ScriptSub:
+        case Slot::Kind::ScriptSup: {
+            // The limits of an operator are set as wide as the widest of it and them.
+            const AtomClass base = passes::support::atom_class(
+                ast, std::get<Node::Scripted>(node.value).base, [](std::string_view) { return false; });
+            return base == AtomClass::Op || base == AtomClass::Other;
+        }
+        default: return true;  // an operand of an infix, a cell
+    }
+}
+
 // Whether TeX may set the list that holds `item` wider than its natural
 // width, where the `\hfil` of a `\newline` stretches: a fraction's part, an
 // operator's limit, a cell, any argument not known to be set at its natural
 // width. A group alone in such a list counts as that list: TeX takes the
-// group of one atom for the atom, and a part of one box for that box.
+// group of one atom for the atom, and a part of one box for that box. Past
+// the item's own list the walk may climb any number of such groups: what it
+// finds there is kept (see `RuleContext::StretchAbove`), so that the breaks
+// of one list climb once.
 bool may_stretch(RuleContext& ctx, NodeId item) {
-    const syntax::Ast& ast = ctx.ast;
     NodeId at = item;
-    bool around = true;  // `at` sets its items in the list around it
-    for (;; ++util::work_count) {
-        const syntax::ParentLink* link = ast.parent_link(at);
-        if (link == nullptr) return false;
-        const NodeId holder = link->parent;
-        const Node& node = ast.node(holder);
-        switch (link->slot.kind()) {
-            case Slot::Kind::GroupChild: {
-                // A box beside other items is never taken apart.
-                if (!around && ((ast.prev_sibling(at) && surely_an_item(ast, *ast.prev_sibling(at))) ||
-                                 (ast.next_sibling(at) && surely_an_item(ast, *ast.next_sibling(at)))))
-                    return false;
-                if (!is_math_list_group(node)) return false;  // the formula, inline math, `\left...\right`
-                if (const std::optional<NodeId> over = over_past(ctx, holder, at)) {
-                    at = *over;
-                    continue;
-                }
-                around = spliced(ast, holder);
-                at = holder;
-                continue;
-            }
-            case Slot::Kind::Argument: {
-                const auto* command = node.get_if<Node::Command>();
-                if (command == nullptr) return true;
-                if (in_names(NATURAL_BOXES, command->name)) return false;
-                if (!in_names(GROUP_LIKE, command->name)) return true;
-                around = false;
-                at = holder;
-                continue;
-            }
-            case Slot::Kind::ScriptBase: return false;
-            case Slot::Kind::ScriptSub:
-            case Slot::Kind::ScriptSup: {
-                // The limits of an operator are set as wide as the widest of it and them.
-                const AtomClass base = passes::support::atom_class(
-                    ast, std::get<Node::Scripted>(node.value).base, [](std::string_view) { return false; });
-                return base == AtomClass::Op || base == AtomClass::Other;
-            }
-            default: return true;  // an operand of an infix, a cell
-        }
-    }
+    bool around = true;
+    if (const std::optional<bool> answer = step_up(ctx, at, around)) return *answer;
+    RuleContext::StretchAbove& kept = ctx.stretch_above;
+    if (kept.holds(ctx.edits) && kept.at == at && kept.around == around) return kept.stretches;
+    kept = {at, around, false, ctx.edits, true};
+    std::optional<bool> answer;
+    for (; !answer; ++util::work_count) answer = step_up(ctx, at, around);
+    kept.stretches = *answer;
+    return *answer;
 }
 
 // The item a line break stands as, itself or the scripted node it is the
@@ -241,21 +256,16 @@ bool breaks_the_line(RuleContext& ctx, NodeId node) {
 }
 
 void leave_operand(syntax::Ast& ast, NodeId row_end) {
-    for (;;) {
-        const syntax::ParentLink* link = ast.parent_link(row_end);
-        if (link == nullptr || !link->slot.is_group_child()) return;
-        const NodeId operand = link->parent;
-        const syntax::ParentLink* up = ast.parent_link(operand);
-        if (up == nullptr || up->slot.kind() != Slot::Kind::InfixLeft) return;
-        const NodeId infix = up->parent;
-        const syntax::ParentLink* outer = ast.parent_link(infix);
-        if (outer == nullptr || !outer->slot.is_group_child()) return;
-        const NodeId list = outer->parent;
-        std::size_t at = outer->slot.index();
-        for (NodeId item : ast.detach_children_range(operand, 0, link->slot.index() + 1)) ast.insert_child(list, at++, item);
-        // An operand of one item is that item, as the parser reads it.
-        if (ast.child_count(operand) == 1) ast.hoist_only_child(operand);
-    }
+    const syntax::ParentLink* link = ast.parent_link(row_end);
+    if (link == nullptr || !link->slot.is_group_child()) return;
+    const NodeId operand = link->parent;
+    const syntax::ParentLink* up = ast.parent_link(operand);
+    if (up == nullptr || up->slot.kind() != Slot::Kind::InfixLeft) return;
+    const syntax::ParentLink* outer = ast.parent_link(up->parent);
+    if (outer == nullptr || !outer->slot.is_group_child()) return;
+    const NodeId list = outer->parent;
+    std::size_t at = outer->slot.index();
+    for (NodeId item : ast.detach_children_range(operand, 0, link->slot.index() + 1)) ast.insert_child(list, at++, item);
 }
 
 bool sets_alike_without(RuleContext& ctx, NodeId node) {

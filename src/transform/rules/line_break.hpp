@@ -16,7 +16,9 @@ bool breaks_the_line(RuleContext& ctx, syntax::ast::NodeId node);
 // A row end ends the left operand of an infix as the parser reads it: one
 // that a line break became in the left operand of the `\over` of a
 // `\buildrel`, before it, moves out of that operand into the list that holds
-// the infix, with what stands before it.
+// the infix, with what stands before it. That list is no operand: one starts
+// after any infix before it. An operand left with one item is that item once
+// flattening has run.
 void leave_operand(syntax::Ast& ast, syntax::ast::NodeId row_end);
 
 // Whether TeX sets the list of a line break that breaks no line alike once

@@ -7,6 +7,7 @@
 
 #include "transform/helpers.hpp"
 #include "transform/passes/exposure.hpp"
+#include "transform/passes/tree_support.hpp"
 #include "transform/rule_context.hpp"
 #include "transform/rules/base/spacing_drop.hpp"
 #include "transform/rules/line_break.hpp"
@@ -352,12 +353,8 @@ RuleResult replace_line_break(RuleContext& ctx, NodeId node) {
     }
     ast.replace_node(node, helpers::linebreak_command_node());
     if (const auto next = ast.next_sibling(node);
-        next && passes::support::takes_token(ast, ctx.math, ctx.text, node, passes::support::lead_token(ast, *next))) {
-        Node spaced = helpers::linebreak_command_node();
-        std::get<Node::Command>(spaced.value).args[1] =
-            syntax::ast::Argument{syntax::ast::ArgumentKind::Optional{}, true, ArgumentValue::Dimension{"0pt"}};
-        ast.replace_node(node, std::move(spaced));
-    }
+        next && passes::support::takes_token(ast, ctx.math, ctx.text, node, passes::support::lead_token(ast, *next)))
+        passes::support::close_row_end(ast, node);
     line_break::leave_operand(ast, node);
     return RuleOutcome::Applied;
 }
