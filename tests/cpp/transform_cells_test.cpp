@@ -134,6 +134,10 @@ const testing::ProfileCase CASES[] = {
     {R"(\boldsymbol{\begin{matrix}{\above1pt\quad V}\end{matrix}})",
      {R"(\boldsymbol { \begin {matrix} { \above 1pt \quad V } \end {matrix} })", nullptr, nullptr,
       R"(\boldsymbol { \begin {matrix} { \above 1pt V } \end {matrix} })"}},
+    // A cell end alone in an infix operand keeps its braces: bare, it would
+    // end the operand.
+    {R"(\boldsymbol{{&}\choose b})", {R"(\boldsymbol { { & } \choose b })", nullptr, nullptr, nullptr}},
+    {R"(\boldsymbol{a \atop {\cr}})", {R"(\boldsymbol { a \atop { \cr } })", nullptr, nullptr, nullptr}},
 };
 
 TEST(Cells, IssueInputsAtEveryProfile) {
