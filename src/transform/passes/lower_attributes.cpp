@@ -745,7 +745,7 @@ private:
             // formula's own list is one only with `&` or `\cr`: a `\\` alone
             // there breaks the line, and what runs goes on after it.
             const bool root = node.is<Node::Root>();
-            const bool cells = own == ContentMode::Math && holds_cell_end(id, false, root);
+            const bool cells = own == ContentMode::Math && holds_cell_end_once_lowered(id, false, root);
             State start = state;
             // Math inside text (`$…$` in `\text`) is a formula of its own:
             // TeX starts it with no font family and in text style, so
@@ -1139,16 +1139,13 @@ private:
     // bodies of its font prefixes into it, where it may write one bare; and
     // `through_braces`, in a brace group of it, where lowering may write one
     // of the list's. In the formula's own list a `\\` ends no cell.
-    bool holds_cell_end(NodeId id, bool through_braces, bool root = false) {
+    bool holds_cell_end_once_lowered(NodeId id, bool through_braces, bool root = false) {
         std::vector<NodeId>& walk = kept_.get().walk;
         walk.clear();
-        const auto add_items = [&](NodeId list) {
-            if (const auto* children = ast_.node(list).child_list())
-                walk.insert(walk.end(), children->begin(), children->end());
-            else
-                walk.push_back(list);
-        };
-        add_items(id);
+        if (const auto* children = ast_.node(id).child_list())
+            walk.insert(walk.end(), children->begin(), children->end());
+        else
+            walk.push_back(id);
         while (!walk.empty()) {
             const Node& item = ast_.node(walk.back());
             walk.pop_back();
@@ -1157,15 +1154,35 @@ private:
             if (const auto* group = item.get_if<Node::Group>()) {
                 if (through_braces && (group->kind.is_explicit() || group->kind.is_implicit()))
                     walk.insert(walk.end(), group->children.begin(), group->children.end());
-                continue;
+            } else if (const std::optional<NodeId> body = taken_body(item, ContentMode::Math)) {
+                push_body_items(walk, *body);
             }
-            const auto* command = item.get_if<Node::Command>();
-            if (command == nullptr || lookup_prefix_form(ContentMode::Math, command->name) == nullptr) continue;
-            const auto slot = single_mandatory_content(command->args);
-            if (slot && command->args[*slot]->value.content_mode() == ContentMode::Math)
-                add_items(*command->args[*slot]->value.content());
         }
         return false;
+    }
+
+    // The body of a font prefix of `mode` holding content of its mode, which
+    // lowering takes apart into the list around the prefix.
+    std::optional<NodeId> taken_body(const Node& item, ContentMode mode) const {
+        const auto* command = item.get_if<Node::Command>();
+        if (command == nullptr || lookup_prefix_form(mode, command->name) == nullptr) return std::nullopt;
+        const auto slot = single_mandatory_content(command->args);
+        if (!slot || command->args[*slot]->value.content_mode() != mode) return std::nullopt;
+        return *command->args[*slot]->value.content();
+    }
+
+    // Puts on `walk` what a body taken apart hands to the list around it,
+    // the first item on top: an implicit body its children, any other body
+    // itself.
+    void push_body_items(std::vector<NodeId>& walk, NodeId body) const {
+        const auto* group = ast_.node(body).get_if<Node::Group>();
+        if (group == nullptr || !group->kind.is_implicit()) {
+            walk.push_back(body);
+            return;
+        }
+        const std::size_t at = walk.size();
+        walk.insert(walk.end(), group->children.begin(), group->children.end());
+        std::reverse(walk.begin() + static_cast<std::ptrdiff_t>(at), walk.end());
     }
 
     void start_slot(Task& task) {
@@ -1177,7 +1194,8 @@ private:
         // A slot's content is a list of cells (`\substack`'s, a plain TeX
         // array's), which starts with no font as an alignment's body does,
         // wherever its cell ends stand.
-        if (edge.env_body || (edge.mode == ContentMode::Math && holds_cell_end(edge.child, true))) state.clear(FONT_AXIS);
+        if (edge.env_body || (edge.mode == ContentMode::Math && holds_cell_end_once_lowered(edge.child, true)))
+            state.clear(FONT_AXIS);
         task.mode = edge.mode;
         task.start = task.running = state;
         task.env_body = edge.env_body;
@@ -1400,20 +1418,9 @@ private:
             if (recognised_declarative(item, mode) != nullptr) continue;
             if (const auto* text = item.get_if<Node::Text>(); text != nullptr && text->value.empty()) continue;
             if (item.ends_cell()) return Written::CellEnd;
-            const auto* command = item.get_if<Node::Command>();
-            const auto slot = command != nullptr && lookup_prefix_form(mode, command->name) != nullptr
-                                  ? single_mandatory_content(command->args)
-                                  : std::nullopt;
-            if (!slot || command->args[*slot]->value.content_mode() != mode) return Written::Content;
-            const NodeId body = *command->args[*slot]->value.content();
-            // An implicit body hands over its children, in order; any other
-            // is an item.
-            if (const auto* group = ast_.node(body).get_if<Node::Group>(); group != nullptr && group->kind.is_implicit()) {
-                const std::size_t at = walk.size();
-                walk.insert(walk.end(), group->children.begin(), group->children.end());
-                std::reverse(walk.begin() + static_cast<std::ptrdiff_t>(at), walk.end());
-            } else
-                walk.push_back(body);
+            const std::optional<NodeId> body = taken_body(item, mode);
+            if (!body) return Written::Content;
+            push_body_items(walk, *body);
         }
         return Written::Nothing;
     }
