@@ -1737,19 +1737,14 @@ private:
     // would take its first token into an open slot (`\dv{}\bf{}`, or
     // `\braket(\displaystyle'` once the declarative leaves an empty base),
     // that pair goes into braces (see `brace_last`); two texts that would
-    // join into a ligature are parted. Two pairs of one stretch, written as
-    // they were with nothing lowered inside (which may change the first
-    // token: `\mathsf{}'` becomes `{}'`), stood side by side in the source,
-    // where neither took anything of the other (`\\ [`): they stay as they
-    // are.
+    // join into a ligature are parted.
     void place(std::size_t i, std::size_t first, NodeId written, ContentMode mode, std::vector<NodeId>& into) {
         if (i == first) {
             into.push_back(written);
             return;
         }
         const Pair& before = pairs_[i - 1];
-        const bool parted = before.stretch != pairs_[i].stretch || written != pairs_[i].node || dirty(written);
-        if (parted && !into.empty() && into.back() == before.node) brace_last(into, written, mode);
+        if (!into.empty() && into.back() == before.node) brace_last(into, written, mode);
         if (mode == ContentMode::Text && would_join(before, pairs_[i]))
             into.push_back(new_group({}, GroupKind::Explicit{}, ContentMode::Text));
         into.push_back(written);
