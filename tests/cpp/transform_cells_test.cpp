@@ -138,6 +138,17 @@ const testing::ProfileCase CASES[] = {
     // end the operand.
     {R"(\boldsymbol{{&}\choose b})", {R"(\boldsymbol { { & } \choose b })", nullptr, nullptr, nullptr}},
     {R"(\boldsymbol{a \atop {\cr}})", {R"(\boldsymbol { a \atop { \cr } })", nullptr, nullptr, nullptr}},
+    // A cell end that a prefix body brings is no script base: the slot
+    // keeps the group the scripts stood on.
+    {R"(\sqrt{\scriptstyle \mathbf{&} '})", {R"(\sqrt { \scriptstyle { & }' })", nullptr, nullptr, nullptr}},
+    {R"(\sqrt{\mathsf{\scriptstyle &} ^2})", {R"(\sqrt { { & } ^ { 2 } })", nullptr, nullptr, nullptr}},
+    {R"(\begin{matrix}\mathrm{\mathbf{&}'}\end{matrix})",
+     {R"(\begin {matrix} \mathrm { { & }' } \end {matrix})", nullptr, nullptr, nullptr}},
+    // What follows a cell end that a prefix body brings is first in its
+    // cell: a style switch's braces go, as they go when the output is read.
+    {R"({\mathit{&} {\scriptstyle (}}\over b)", {R"(\frac { & \scriptstyle ( } { b })", nullptr, nullptr, nullptr}},
+    {R"({a \mathit{\cr} {\scriptstyle =}}\over b)",
+     {R"(\frac { a \cr \scriptstyle = } { b })", nullptr, nullptr, nullptr}},
 };
 
 TEST(Cells, IssueInputsAtEveryProfile) {
