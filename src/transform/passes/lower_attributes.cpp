@@ -960,11 +960,7 @@ private:
             ast_.remove_detached(id);
             return;
         }
-        // A brace group's cell end ends nothing TeX set before it, but its
-        // cells are written one by one all the same: a rule may make an
-        // argument of the group, whose list reads back as cells.
-        const bool in_braces = task.kind == Kind::Explicit && mode == ContentMode::Math;
-        if ((task.cells || in_braces) && node.ends_cell()) {
+        if (task.cells && node.ends_cell()) {
             // A `\dots` chooses its dots by the token after it, and a cell
             // end makes other dots than the brace or declarative that stood
             // there (`{\displaystyle\dots}&`): parted from the cell end by
@@ -972,14 +968,12 @@ private:
             if (pairs_.size() > task.cell_begin && pairs_.back().stretch != stretch_ &&
                 is_dots(ast_.node(pairs_.back().node)))
                 pairs_.back().node = new_group({&pairs_.back().node, 1}, GroupKind::Explicit{}, mode);
-            if (task.cells) {
-                check_empty_segment(task);
-                task.running = task.start;
-            }
-            add_pair(id, task.running, kCellEnd);
+            check_empty_segment(task);
+            task.running = task.start;
+            add_pair(id, task.start, kCellEnd);
             task.cell_begin = pairs_.size();
             ++stretch_;
-            if (dirty(id)) push_canonicalize(id, task.running, mode);
+            if (dirty(id)) push_canonicalize(id, task.start, mode);
             return;
         }
 
@@ -1364,7 +1358,8 @@ private:
         if (!atom_spacing_ || task.mode != ContentMode::Math || pairs_.size() == task.pairs_begin) return false;
         const Task& around = tasks_[tasks_.size() - 2];
         const bool in_prefix = around.kind == Kind::PrefixBody;
-        // First in its cell: a cell end a prefix body brought counts too.
+        // First in its cell: after any cell end, one a prefix body brought or
+        // one in braces too.
         const bool first = task.pairs_begin == around.cell_begin ||
                            (task.pairs_begin > around.pairs_begin && ast_.node(pairs_[task.pairs_begin - 1].node).ends_cell());
         const bool followed = content_follows(around);
