@@ -327,7 +327,10 @@ INSTANTIATE_TEST_SUITE_P(
         // a braced separator before scripts, which out of its braces would
         // leave them an empty base
         ReplayCase{"{&}^2", "{ & } ^ { 2 }"}, ReplayCase{"x{\\\\}'", "x { \\\\ }'"},
-        ReplayCase{"{{\\cr}}_1 y", nullptr}));
+        ReplayCase{"{{\\cr}}_1 y", nullptr},
+        // a row end in a font prefix that primes come to follow once the
+        // braces around them go: written the same as a script base
+        ReplayCase{"\\scriptstyle \\mathit{x \\\\ y}{'}", nullptr}));
 
 // Rewrites that move what they keep into what they build, nested in one
 // another and written beside scripts, primes and content written twice.
