@@ -150,6 +150,27 @@ const testing::ProfileCase CASES[] = {
     {R"(\boldsymbol{\begin{matrix}{\above1pt\quad V}\end{matrix}})",
      {R"(\boldsymbol { \begin {matrix} { \above 1pt \quad V } \end {matrix} })", nullptr, nullptr,
       R"(\boldsymbol { \begin {matrix} { \above 1pt V } \end {matrix} })"}},
+    // A cell end alone in an infix operand keeps its braces: bare, it would
+    // end the operand.
+    {R"(\boldsymbol{{&}\choose b})", {R"(\boldsymbol { { & } \choose b })", nullptr, nullptr, nullptr}},
+    {R"(\boldsymbol{a \atop {\cr}})", {R"(\boldsymbol { a \atop { \cr } })", nullptr, nullptr, nullptr}},
+    // A cell end that a prefix body brings is no script base: the slot
+    // keeps the group the scripts stood on.
+    {R"(\sqrt{\scriptstyle \mathbf{&} '})", {R"(\sqrt { \scriptstyle { & }' })", nullptr, nullptr, nullptr}},
+    {R"(\sqrt{\mathsf{\scriptstyle &} ^2})", {R"(\sqrt { { & } ^ { 2 } })", nullptr, nullptr, nullptr}},
+    {R"(\begin{matrix}\mathrm{\mathbf{&}'}\end{matrix})",
+     {R"(\begin {matrix} \mathrm { { & }' } \end {matrix})", nullptr, nullptr, nullptr}},
+    // What follows a cell end that a prefix body brings is first in its
+    // cell: a style switch's braces go, as they go when the output is read.
+    {R"({\mathit{&} {\scriptstyle (}}\over b)", {R"(\frac { & \scriptstyle ( } { b })", nullptr, nullptr, nullptr}},
+    {R"({a \mathit{\cr} {\scriptstyle =}}\over b)",
+     {R"(\frac { a \cr \scriptstyle = } { b })", nullptr, nullptr, nullptr}},
+    // An ellipsis before a brace group's cell end, which ends nothing, is
+    // set as before a declarative there: braced, it would be an ordinary
+    // atom, spaced otherwise (and braced only once the output is read).
+    {R"(x{a \dots \rm \\ b})", {R"(x { a \dots \\ \mathrm { b } })", nullptr, nullptr, nullptr}},
+    {R"({\mathsf{\mathbf{\dots &}'}}\over b)",
+     {R"(\frac { \mathsf { { \mathbf { \dots } & }' } } { b })", nullptr, nullptr, nullptr}},
 };
 
 TEST(Cells, IssueInputsAtEveryProfile) {

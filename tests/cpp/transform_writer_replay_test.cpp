@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "profile_engines.hpp"
 #include "readback_check.hpp"
@@ -330,7 +331,10 @@ INSTANTIATE_TEST_SUITE_P(
         // a braced separator before scripts, which out of its braces would
         // leave them an empty base
         ReplayCase{"{&}^2", "{ & } ^ { 2 }"}, ReplayCase{"x{\\\\}'", "x { \\\\ }'"},
-        ReplayCase{"{{\\cr}}_1 y", nullptr}));
+        ReplayCase{"{{\\cr}}_1 y", nullptr},
+        // a row end in a font prefix that primes come to follow once the
+        // braces around them go: written the same as a script base
+        ReplayCase{"\\scriptstyle \\mathit{x \\\\ y}{'}", nullptr}));
 
 // Rewrites that move what they keep into what they build, nested in one
 // another and written beside scripts, primes and content written twice.
@@ -351,6 +355,46 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"\\idotsint_{\\abs{a}}^{b}", nullptr},
         ReplayCase{"\\eval*{\\abs{x}}_0^1", nullptr}, ReplayCase{"\\comm*{a^{2}}{'b}", "[ a ^ { 2 } ,' b ]"},
         ReplayCase{"\\pdv{x^2}{'}{y}", nullptr}));
+
+// The texts of a tree in order, each with its white space, which the shape
+// of a tree leaves out.
+std::vector<std::string> texts_of(const syntax::Ast& ast) {
+    std::vector<std::string> out;
+    std::vector<syntax::ast::NodeId> stack{ast.root()};
+    std::vector<syntax::ast::NodeId> children;
+    while (!stack.empty()) {
+        const syntax::ast::Node& node = ast.node(stack.back());
+        stack.pop_back();
+        if (const auto* text = node.get_if<syntax::ast::Node::Text>()) out.emplace_back(std::string_view(text->value));
+        children.clear();
+        syntax::for_each_edge(node, [&](syntax::ast::NodeId child, syntax::Slot) { children.push_back(child); });
+        stack.insert(stack.end(), children.rbegin(), children.rend());
+    }
+    return out;
+}
+
+// A text that starts with a letter right after a control word or a bare
+// unit, once what stood between them has gone, is written after the space
+// that ends the name, and the reader keeps that space in the text: the
+// normalised tree holds it too.
+TEST(WrittenTexts, AfterANameEndReadBackAsTheyStand) {
+    for (const char* source : {"\\text{\\quad{}abc}", "\\mbox{\\enspace{}abc}", "\\text{\\rm\\quad{}abc}",
+                               "\\text{\\kern3pt{}abc}", "\\text{\\quad{}{}abc} x"}) {
+        for (std::size_t p = 0; p < PROFILES.size(); ++p) {
+            SCOPED_TRACE(std::string(source) + " at " + PROFILE_NAMES[p]);
+            const auto config = engine(p).default_normalize_config();
+            auto parsed = engine(p).parser().parse_with(source, config.parse);
+            ASSERT_TRUE(parsed.document);
+            auto document = std::move(*parsed.document);
+            ASSERT_TRUE(engine(p).transform_with(document, config.transform));
+            const auto text = document.to_latex();
+            ASSERT_TRUE(text);
+            const auto again = engine(p).parser().parse_with(*text, config.parse);
+            ASSERT_TRUE(again.document);
+            EXPECT_EQ(texts_of(document.ast()), texts_of(again.document->ast())) << *text;
+        }
+    }
+}
 
 }  // namespace
 }  // namespace quorvel

@@ -634,7 +634,7 @@ private:
     }
 
     // A brace group with a cell end among its members.
-    bool holds_cell_end(NodeId id) const {
+    bool is_brace_group_with_cell_end(NodeId id) const {
         if (!is_brace_group(ast_.node(id))) return false;
         const auto children = ast_.children(id);
         util::work_count += children.size();
@@ -670,11 +670,8 @@ private:
                                   edges_[parent.cursor].second.is_group_child() &&
                                   ast_.node(edges_[parent.cursor].first).is<Node::Prime>();
         // Out of its braces a cell separator would end its cell and leave
-        // the scripts after it an empty base; alone in an infix operand, it
-        // would end the operand, and is written in braces that read back.
-        const bool operand = slot == Slot::Kind::InfixLeft || slot == Slot::Kind::InfixRight;
-        if ((slot == Slot::Kind::ScriptBase || read_as_base || operand) && count == 1 &&
-            ast_.node(entries[0].node).ends_cell())
+        // the scripts after it an empty base.
+        if ((slot == Slot::Kind::ScriptBase || read_as_base) && count == 1 && ast_.node(entries[0].node).ends_cell())
             return Outcome::Keep;
         // Out of its braces a member list with cell separators would join the
         // cells of the list around: a row end after a style switch would end
@@ -682,6 +679,7 @@ private:
         if (slot == Slot::Kind::GroupChild && (frame.members & MemberEndsCell) != 0) return Outcome::Keep;
         // An operand's list is written bare: with one item it reads back as
         // that item, whatever guard keeps the groups written.
+        const bool operand = slot == Slot::Kind::InfixLeft || slot == Slot::Kind::InfixRight;
         if (operand && group.kind.is_implicit()) return decide_in_slot(frame, parent, entries, group.mode);
         if (frame.in_env_body && guard(FlattenGuard::EnvBody)) {
             if (lone_prime_superscript) {
@@ -827,7 +825,7 @@ private:
         // Lowering takes a prefix's body into the list around, where a cell
         // end that the braces of the body's one group (the argument's own,
         // once the list goes) no longer held would end a cell.
-        if (slot == Slot::Kind::Argument && frame.is_list && holds_cell_end(entries[0].node) &&
+        if (slot == Slot::Kind::Argument && frame.is_list && is_brace_group_with_cell_end(entries[0].node) &&
             attribute_prefix(parent.node, mode))
             return Outcome::Keep;
         if (would_close_brackets(frame.bare, entries, slot == Slot::Kind::Argument)) return Outcome::Keep;

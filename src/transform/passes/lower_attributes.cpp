@@ -748,7 +748,7 @@ private:
             // formula's own list is one only with `&` or `\cr`: a `\\` alone
             // there breaks the line, and what runs goes on after it.
             const bool root = node.is<Node::Root>();
-            const bool cells = own == ContentMode::Math && holds_cell_end(id, false, root);
+            const bool cells = own == ContentMode::Math && holds_cell_end_once_lowered(id, false, root);
             State start = state;
             // Math inside text (`$…$` in `\text`) is a formula of its own:
             // TeX starts it with no font family and in text style, so
@@ -972,11 +972,7 @@ private:
             ast_.remove_detached(id);
             return;
         }
-        // A brace group's cell end ends nothing TeX set before it, but its
-        // cells are written one by one all the same: a rule may make an
-        // argument of the group, whose list reads back as cells.
-        const bool in_braces = task.kind == Kind::Explicit && mode == ContentMode::Math;
-        if ((task.cells || in_braces) && node.ends_cell()) {
+        if (task.cells && node.ends_cell()) {
             // A `\dots` chooses its dots by the token after it, and a cell
             // end makes other dots than the brace or declarative that stood
             // there (`{\displaystyle\dots}&`): parted from the cell end by
@@ -986,14 +982,12 @@ private:
             if (pairs_.size() > task.cell_begin && pairs_.back().stretch != stretch_ &&
                 is_dots(ast_.node(pairs_.back().node)))
                 pairs_.back().dots_parted = true;
-            if (task.cells) {
-                check_empty_segment(task);
-                task.running = task.start;
-            }
-            add_pair(id, task.running, kCellEnd);
+            check_empty_segment(task);
+            task.running = task.start;
+            add_pair(id, task.start, kCellEnd);
             task.cell_begin = pairs_.size();
             ++stretch_;
-            if (dirty(id)) push_canonicalize(id, task.running, mode);
+            if (dirty(id)) push_canonicalize(id, task.start, mode);
             return;
         }
 
@@ -1153,16 +1147,13 @@ private:
     // bodies of its font prefixes into it, where it may write one bare; and
     // `through_braces`, in a brace group of it, where lowering may write one
     // of the list's. In the formula's own list a `\\` ends no cell.
-    bool holds_cell_end(NodeId id, bool through_braces, bool root = false) {
+    bool holds_cell_end_once_lowered(NodeId id, bool through_braces, bool root = false) {
         std::vector<NodeId>& walk = kept_.get().walk;
         walk.clear();
-        const auto add_items = [&](NodeId list) {
-            if (const auto* children = ast_.node(list).child_list())
-                walk.insert(walk.end(), children->begin(), children->end());
-            else
-                walk.push_back(list);
-        };
-        add_items(id);
+        if (const auto* children = ast_.node(id).child_list())
+            walk.insert(walk.end(), children->begin(), children->end());
+        else
+            walk.push_back(id);
         while (!walk.empty()) {
             const Node& item = ast_.node(walk.back());
             walk.pop_back();
@@ -1171,13 +1162,9 @@ private:
             if (const auto* group = item.get_if<Node::Group>()) {
                 if (through_braces && (group->kind.is_explicit() || group->kind.is_implicit()))
                     walk.insert(walk.end(), group->children.begin(), group->children.end());
-                continue;
+            } else if (const std::optional<NodeId> body = taken_body(item, ContentMode::Math)) {
+                push_body_items(walk, *body);
             }
-            const auto* command = item.get_if<Node::Command>();
-            if (command == nullptr || lookup_prefix_form(ContentMode::Math, command->name) == nullptr) continue;
-            const auto slot = single_mandatory_content(command->args);
-            if (slot && command->args[*slot]->value.content_mode() == ContentMode::Math)
-                add_items(*command->args[*slot]->value.content());
         }
         return false;
     }
@@ -1194,12 +1181,34 @@ private:
                 id = group->children[0];
                 continue;
             }
-            const auto* command = node.get_if<Node::Command>();
-            if (command == nullptr || lookup_prefix_form(ContentMode::Math, command->name) == nullptr) return false;
-            const auto slot = single_mandatory_content(command->args);
-            if (!slot || command->args[*slot]->value.content_mode() != ContentMode::Math) return false;
-            id = *command->args[*slot]->value.content();
+            const std::optional<NodeId> body = taken_body(node, ContentMode::Math);
+            if (!body) return false;
+            id = *body;
         }
+    }
+
+    // The body of a font prefix of `mode` holding content of its mode, which
+    // lowering takes apart into the list around the prefix.
+    std::optional<NodeId> taken_body(const Node& item, ContentMode mode) const {
+        const auto* command = item.get_if<Node::Command>();
+        if (command == nullptr || lookup_prefix_form(mode, command->name) == nullptr) return std::nullopt;
+        const auto slot = single_mandatory_content(command->args);
+        if (!slot || command->args[*slot]->value.content_mode() != mode) return std::nullopt;
+        return *command->args[*slot]->value.content();
+    }
+
+    // Puts on `walk` what a body taken apart hands to the list around it,
+    // the first item on top: an implicit body its children, any other body
+    // itself.
+    void push_body_items(std::vector<NodeId>& walk, NodeId body) const {
+        const auto* group = ast_.node(body).get_if<Node::Group>();
+        if (group == nullptr || !group->kind.is_implicit()) {
+            walk.push_back(body);
+            return;
+        }
+        const std::size_t at = walk.size();
+        walk.insert(walk.end(), group->children.begin(), group->children.end());
+        std::reverse(walk.begin() + static_cast<std::ptrdiff_t>(at), walk.end());
     }
 
     void start_slot(Task& task) {
@@ -1211,7 +1220,8 @@ private:
         // A slot's content is a list of cells (`\substack`'s, a plain TeX
         // array's), which starts with no font as an alignment's body does,
         // wherever its cell ends stand.
-        if (edge.env_body || (edge.mode == ContentMode::Math && holds_cell_end(edge.child, true))) state.clear(FONT_AXIS);
+        if (edge.env_body || (edge.mode == ContentMode::Math && holds_cell_end_once_lowered(edge.child, true)))
+            state.clear(FONT_AXIS);
         task.mode = edge.mode;
         task.start = task.running = state;
         task.env_body = edge.env_body;
@@ -1229,7 +1239,15 @@ private:
 
     void finish_slot(Task& task) {
         check_empty_segment(task);
-        if (holds_cells(task))
+        // A script base is one atom: a row end alone, which only an
+        // alignment would take for a cell end, stays in the prefix that
+        // held it, as in the formula's own list.
+        const bool base = !edges_[task.edges_cursor - 1].own_style;
+        const auto aligns = [&](const Pair& pair) {
+            return ast_.node(pair.node).ends_cell() && !is_row_end(ast_.node(pair.node));
+        };
+        if (holds_cells(task) &&
+            !(base && std::none_of(pairs_.begin() + static_cast<std::ptrdiff_t>(task.pairs_begin), pairs_.end(), aligns)))
             emit_cells(task, reads_as_brace_group());
         else
             emit(task.pairs_begin, task.start, task.mode, task.mode, false);
@@ -1237,7 +1255,6 @@ private:
         NodeId result;
         // An environment body must stay a group, and a cell end that a
         // prefix body brought is no script base.
-        const bool base = !edges_[task.edges_cursor - 1].own_style;
         if (out_.size() == 1 && !(task.env_body && !ast_.node(out_[0]).is<Node::Group>()) &&
             !(base && ast_.node(out_[0]).ends_cell())) {
             result = out_[0];
@@ -1382,9 +1399,9 @@ private:
         if (!atom_spacing_ || task.mode != ContentMode::Math || pairs_.size() == task.pairs_begin) return false;
         const Task& around = tasks_[tasks_.size() - 2];
         const bool in_prefix = around.kind == Kind::PrefixBody;
-        // First in its cell: a cell end a prefix body brought counts too.
-        // In the formula's own list a row end is a line break, which ends
-        // in an empty box: it starts no cell.
+        // First in its cell: after any cell end, one a prefix body brought or
+        // one in braces too. In the formula's own list a row end is a line
+        // break, which ends in an empty box: it starts no cell.
         const bool cells = !(around.kind == Kind::List && !around.cells);
         const bool first = task.pairs_begin == around.cell_begin ||
                            (cells && task.pairs_begin > around.pairs_begin &&
@@ -1440,20 +1457,9 @@ private:
             if (recognised_declarative(item, mode) != nullptr) continue;
             if (const auto* text = item.get_if<Node::Text>(); text != nullptr && text->value.empty()) continue;
             if (item.ends_cell()) return Written::CellEnd;
-            const auto* command = item.get_if<Node::Command>();
-            const auto slot = command != nullptr && lookup_prefix_form(mode, command->name) != nullptr
-                                  ? single_mandatory_content(command->args)
-                                  : std::nullopt;
-            if (!slot || command->args[*slot]->value.content_mode() != mode) return Written::Content;
-            const NodeId body = *command->args[*slot]->value.content();
-            // An implicit body hands over its children, in order; any other
-            // is an item.
-            if (const auto* group = ast_.node(body).get_if<Node::Group>(); group != nullptr && group->kind.is_implicit()) {
-                const std::size_t at = walk.size();
-                walk.insert(walk.end(), group->children.begin(), group->children.end());
-                std::reverse(walk.begin() + static_cast<std::ptrdiff_t>(at), walk.end());
-            } else
-                walk.push_back(body);
+            const std::optional<NodeId> body = taken_body(item, mode);
+            if (!body) return Written::Content;
+            push_body_items(walk, *body);
         }
         return Written::Nothing;
     }
@@ -1809,19 +1815,14 @@ private:
     // would take its first token into an open slot (`\dv{}\bf{}`, or
     // `\braket(\displaystyle'` once the declarative leaves an empty base),
     // that pair goes into braces (see `brace_last`); two texts that would
-    // join into a ligature are parted. Two pairs of one stretch, written as
-    // they were with nothing lowered inside (which may change the first
-    // token: `\mathsf{}'` becomes `{}'`), stood side by side in the source,
-    // where neither took anything of the other (`\\ [`): they stay as they
-    // are.
+    // join into a ligature are parted.
     void place(std::size_t i, std::size_t first, NodeId written, ContentMode mode, std::vector<NodeId>& into) {
         if (i == first) {
             into.push_back(written);
             return;
         }
         const Pair& before = pairs_[i - 1];
-        const bool parted = before.stretch != pairs_[i].stretch || written != pairs_[i].node || dirty(written);
-        if (parted && !into.empty() && into.back() == before.node) brace_last(into, written, mode);
+        if (!into.empty() && into.back() == before.node) brace_last(into, written, mode);
         if (mode == ContentMode::Text && would_join(before, pairs_[i]))
             into.push_back(new_group({}, GroupKind::Explicit{}, ContentMode::Text));
         into.push_back(written);
