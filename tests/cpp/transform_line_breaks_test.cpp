@@ -78,6 +78,13 @@ INSTANTIATE_TEST_SUITE_P(
                   {SAME, "\\mathsf { a \\\\ b } \\genfrac . . {0pt} {} { \\displaystyle c } { d }", SAME, SAME}},
         BreakCase{"\\mathit{\\alpha \\\\ y} \\cal \\alpha",
                   {SAME, "\\mathit { \\alpha \\\\ y } \\mathcal { \\alpha }", SAME, SAME}},
+        // A script base is one atom, no list of cells: its row end stays in
+        // the prefix too, so one that primes come to follow reads back as
+        // written.
+        BreakCase{"\\mathit{x\\\\y}'", {SAME, "\\mathit { x \\\\ y }'", SAME, SAME}},
+        BreakCase{"\\scriptstyle \\mathit{x \\\\ y}{'}",
+                  {SAME, "\\scriptstyle \\mathit { x \\\\ y } { ' }", "\\scriptstyle \\mathit { x \\\\ y }'",
+                   "\\scriptstyle \\mathit { x \\\\ y }'"}},
         BreakCase{"\\mathit{\\mathcal{\\buildrel A \\over = \\\\ z}}",
                   {"\\mathcal { \\buildrel { A } \\over = \\\\ z }",
                    "\\mathcal { \\mathrel { \\mathop { \\mspace {0mu} = } \\limits ^ { A } } \\\\ z }",
