@@ -165,10 +165,11 @@ const testing::ProfileCase CASES[] = {
     {R"({\mathit{&} {\scriptstyle (}}\over b)", {R"(\frac { & \scriptstyle ( } { b })", nullptr, nullptr, nullptr}},
     {R"({a \mathit{\cr} {\scriptstyle =}}\over b)",
      {R"(\frac { a \cr \scriptstyle = } { b })", nullptr, nullptr, nullptr}},
-    // An ellipsis before a brace group's cell end, which ends nothing, is
-    // set as before a declarative there: braced, it would be an ordinary
-    // atom, spaced otherwise (and braced only once the output is read).
-    {R"(x{a \dots \rm \\ b})", {R"(x { a \dots \\ \mathrm { b } })", nullptr, nullptr, nullptr}},
+    // An ellipsis before a row end in a brace group of the formula's own
+    // list, which ends nothing, is set as before a declarative there:
+    // braced, it would be an ordinary atom. The row end stays in the
+    // prefix, where it ends no cell either, and the braces go.
+    {R"(x{a \dots \rm \\ b})", {R"(x a \dots \mathrm { \\ b })", nullptr, nullptr, nullptr}},
     {R"({\mathsf{\mathbf{\dots &}'}}\over b)",
      {R"(\frac { \mathsf { { \mathbf { \dots } & }' } } { b })", nullptr, nullptr, nullptr}},
 };

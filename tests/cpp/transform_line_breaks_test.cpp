@@ -85,6 +85,11 @@ INSTANTIATE_TEST_SUITE_P(
         BreakCase{"\\scriptstyle \\mathit{x \\\\ y}{'}",
                   {SAME, "\\scriptstyle \\mathit { x \\\\ y } { ' }", "\\scriptstyle \\mathit { x \\\\ y }'",
                    "\\scriptstyle \\mathit { x \\\\ y }'"}},
+        // Nor in a brace group of the formula's own list, one that lowering
+        // writes for a style among them, which reads back in that list.
+        BreakCase{"{\\displaystyle \\mathbf{x \\\\ }} y", {SAME, "{ \\displaystyle \\mathbf { x \\\\ } } y", SAME, SAME}},
+        BreakCase{"\\vb{\\displaystyle x'\\\\}",
+                  {"\\vb { \\displaystyle x' \\\\ }", "\\displaystyle \\mathbf { x' \\\\ }", SAME, SAME}},
         BreakCase{"\\mathit{\\mathcal{\\buildrel A \\over = \\\\ z}}",
                   {"\\mathcal { \\buildrel { A } \\over = \\\\ z }",
                    "\\mathcal { \\mathrel { \\mathop { \\mspace {0mu} = } \\limits ^ { A } } \\\\ z }",

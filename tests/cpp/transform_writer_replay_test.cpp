@@ -199,6 +199,11 @@ INSTANTIATE_TEST_SUITE_P(
     RelowerJoins, WriterReplay,
     ::testing::Values(
         ReplayCase{"{\\bf\\;\\mathrm{\\quad\\mathbf{\\:}}}", nullptr},
+        // an ellipsis ending a prefix body before a prefix of the same name,
+        // whose body lowering writes as its one node: a character, a
+        // delimited group
+        ReplayCase{"{\\mathbf{\\dots}\\bf x\\over b}", "\\frac { \\mathbf { \\ldots } \\mathbf { x } } { \\mathbf { b } }"},
+        ReplayCase{"x^{\\vb{y\\vb{b\\dots}\\left]\\right(}}", nullptr},
         ReplayCase{"\\mathbf{\\;\\;}\\mathrm{\\quad}\\mathbf{\\:}", nullptr},
         ReplayCase{"{\\bf\\;}\\quad{\\bf\\:}", nullptr},
         ReplayCase{"\\mathbf{\\;}\\nobreak\\mathbf{\\:}", nullptr},

@@ -329,6 +329,10 @@ struct Task {
     // (the task's first pair in any other task).
     bool cells = false;
     std::size_t cell_begin = 0;
+    // A row end here is no alignment's: the formula's own list when it
+    // holds no `&` or `\cr`, and a brace group, prefix body or script base
+    // standing in such a list, where TeX breaks nothing.
+    bool line_list = false;
     // The item before was a declarative taken out of text: a spacing run
     // after it only ended its name.
     bool after_control_word = false;
@@ -688,8 +692,11 @@ private:
         ++stretch_;
         const bool in_env =
             !tasks_.empty() && (tasks_.back().in_env || (tasks_.back().kind == Kind::Slots && tasks_.back().env_body));
+        const bool line_list = !tasks_.empty() && tasks_.back().line_list &&
+                               (tasks_.back().kind != Kind::Slots || in_script_base(tasks_.back()));
         Task& task = tasks_.emplace_back();
         task.in_env = in_env;
+        task.line_list = line_list && kind != Kind::List;
         task.kind = kind;
         task.mode = mode;
         task.node = node;
@@ -755,7 +762,9 @@ private:
             // nothing the enclosing math set reaches it.
             if (own != mode) start.clear(axes_of(own));
             if (cells) start.clear(FONT_AXIS);
-            push_task(Kind::List, own, id, start).cells = own == ContentMode::Math && (cells || !root);
+            Task& task = push_task(Kind::List, own, id, start);
+            task.cells = own == ContentMode::Math && (cells || !root);
+            task.line_list = own == ContentMode::Math && root && !cells;
             take_children(id);
             return;
         }
@@ -1239,15 +1248,8 @@ private:
 
     void finish_slot(Task& task) {
         check_empty_segment(task);
-        // A script base is one atom: a row end alone, which only an
-        // alignment would take for a cell end, stays in the prefix that
-        // held it, as in the formula's own list.
-        const bool base = !edges_[task.edges_cursor - 1].own_style;
-        const auto aligns = [&](const Pair& pair) {
-            return ast_.node(pair.node).ends_cell() && !is_row_end(ast_.node(pair.node));
-        };
-        if (holds_cells(task) &&
-            !(base && std::none_of(pairs_.begin() + static_cast<std::ptrdiff_t>(task.pairs_begin), pairs_.end(), aligns)))
+        const bool base = in_script_base(task);
+        if (holds_cells(task) && !(base && keeps_row_ends(task)))
             emit_cells(task, reads_as_brace_group());
         else
             emit(task.pairs_begin, task.start, task.mode, task.mode, false);
@@ -1365,7 +1367,7 @@ private:
 
     // The braces stay, the content written inside them.
     void write_inside(Task& task) {
-        if (holds_cells(task))
+        if (holds_cells(task) && !keeps_row_ends(task))
             emit_cells(task, reads_as_brace_group());
         else
             emit(task.pairs_begin, task.start, task.mode, task.mode, false);
@@ -1400,9 +1402,9 @@ private:
         const Task& around = tasks_[tasks_.size() - 2];
         const bool in_prefix = around.kind == Kind::PrefixBody;
         // First in its cell: after any cell end, one a prefix body brought or
-        // one in braces too. In the formula's own list a row end is a line
+        // one in braces too. Where a row end is no alignment's, it is a line
         // break, which ends in an empty box: it starts no cell.
-        const bool cells = !(around.kind == Kind::List && !around.cells);
+        const bool cells = !around.line_list;
         const bool first = task.pairs_begin == around.cell_begin ||
                            (cells && task.pairs_begin > around.pairs_begin &&
                             ast_.node(pairs_[task.pairs_begin - 1].node).ends_cell());
@@ -1523,6 +1525,23 @@ private:
     // written cell by cell (see `emit_cells`).
     static bool holds_cells(const Task& task) {
         return task.mode == ContentMode::Math && (task.holds & support::kEndsCell) != 0;
+    }
+
+    // Whether a row end that a prefix body brought into the task's list
+    // stays in the prefix: where the list is no alignment's and holds no
+    // other cell end.
+    bool keeps_row_ends(const Task& task) const {
+        if (!task.line_list) return false;
+        for (std::size_t i = task.pairs_begin; i < pairs_.size(); ++i) {
+            const Node& node = ast_.node(pairs_[i].node);
+            if (node.ends_cell() && !is_row_end(node)) return false;
+        }
+        return true;
+    }
+
+    // Whether the slot the Slots task is lowering is a script base.
+    bool in_script_base(const Task& slots) const {
+        return slots.edges_cursor > slots.edges_begin && !edges_[slots.edges_cursor - 1].own_style;
     }
 
     // Whether what the task on top writes reads back as a brace group,

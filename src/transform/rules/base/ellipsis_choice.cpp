@@ -79,8 +79,11 @@ std::optional<NodeId> first_of_joined_body(const syntax::Ast& ast, NodeId node) 
     if (after == nullptr || after->name != std::get<Node::Command>(ast.node(up->parent).value).name)
         return std::nullopt;
     const std::optional<NodeId> other = attribute_body(ast, *next);
-    const auto* group = other ? ast.node(*other).get_if<Node::Group>() : nullptr;
-    if (group == nullptr || !group->kind.is_implicit() || group->children.empty()) return std::nullopt;
+    if (!other) return std::nullopt;
+    // A body of one node, as lowering writes one, is that node.
+    const auto* group = ast.node(*other).get_if<Node::Group>();
+    if (group == nullptr || !group->kind.is_implicit()) return other;
+    if (group->children.empty()) return std::nullopt;
     return group->children[0];
 }
 
