@@ -327,6 +327,12 @@ bool is_spacing(std::string_view text) { return text.find_first_not_of(' ') == s
 
 std::string_view mode_word(ContentMode mode) { return mode == ContentMode::Math ? "math" : "text"; }
 
+// The refusal of `what`, written bare inside an optional argument's
+// brackets with a `]` of its own.
+EditError ends_brackets(const std::string& what) {
+    return EditError::unreadable(what + " cannot be written here: its ] would end the optional argument it stands in");
+}
+
 // A value about to stand where `s` says, whatever its neighbours: a
 // character as the reader reads it there, a group only where its mode is
 // read, scripts only in math.
@@ -349,9 +355,9 @@ std::optional<EditError> check_in_place(const Standing& s, const Node& value) {
     }
     if (const auto* g = value.get_if<Node::Group>(); g != nullptr && s.env_body &&
                                                       !g->kind.is_explicit() && !g->kind.is_implicit()) {
-        return EditError::unreadable(
-            std::string(g->kind.is_inline_math() ? "inline math" : "a \\left...\\right group") +
-            " cannot be written as an environment's body: the body is read as the items up to \\end");
+        return EditError::unreadable(named(value) +
+                                     " cannot be written as an environment's body: the body is read as the items "
+                                     "up to \\end");
     }
     if (const auto* g = value.get_if<Node::Group>(); g != nullptr && s.mode) {
         // Braces are read in the mode they stand in; `$` only in text,
@@ -359,19 +365,16 @@ std::optional<EditError> check_in_place(const Standing& s, const Node& value) {
         const bool inline_math = g->kind.is_inline_math();
         const bool delimited = g->kind.as_delimited() != nullptr;
         if ((inline_math || delimited) && g->mode != ContentMode::Math) {
-            return EditError::unreadable(std::string(inline_math ? "inline math" : "a \\left...\\right group") +
-                                         " cannot be written here: its content is read as math, not text");
+            return EditError::unreadable(named(value) + " cannot be written here: its content is read as math, not text");
         }
         const ContentMode read_in = inline_math ? ContentMode::Text : g->mode;
         if (read_in != *s.mode) {
-            std::string what = inline_math ? "inline math"
-                               : delimited ? "a \\left...\\right group"
-                                           : "a " + std::string(mode_word(g->mode)) + " group";
             if (inline_math || delimited) {
-                return EditError::unreadable(what + " cannot be written here: it is read only in " +
+                return EditError::unreadable(named(value) + " cannot be written here: it is read only in " +
                                              std::string(mode_word(read_in)));
             }
-            return EditError::unreadable(what + " cannot be written here: in " + std::string(mode_word(*s.mode)) +
+            return EditError::unreadable("a " + std::string(mode_word(g->mode)) + " group cannot be written here: in " +
+                                         std::string(mode_word(*s.mode)) +
                                          " its content reads back as " + std::string(mode_word(*s.mode)));
         }
     }
@@ -395,8 +398,7 @@ std::optional<EditError> check_in_place(const Standing& s, const Node& value) {
     }
     if (s.in_brackets && ((c != nullptr && c->value == U']') ||
                           (t != nullptr && std::string_view(t->value).find(']') != std::string_view::npos))) {
-        return EditError::unreadable(std::string(c != nullptr ? "the character ]" : quoted("text", t->value)) +
-                                     " cannot be written here: its ] would end the optional argument it stands in");
+        return ends_brackets(c != nullptr ? "the character ]" : quoted("text", t->value));
     }
     if (t != nullptr && s.mode == ContentMode::Text && s.argument_list && s.before == nullptr &&
         s.after == nullptr && is_spacing(t->value)) {
@@ -416,8 +418,7 @@ std::optional<EditError> check_brackets(const Ast& ast, ast::NodeId id, bool who
     if (!(whole ? serialize::closes_bracket_argument(ast, id) : serialize::own_text_closes_bracket(ast, id))) {
         return std::nullopt;
     }
-    return EditError::unreadable(named(ast.node(id)) +
-                                 " cannot be written here: its ] would end the optional argument it stands in");
+    return ends_brackets(named(ast.node(id)));
 }
 
 // `after` standing right after `before` (if any) in a list of `mode`,
@@ -690,9 +691,7 @@ std::optional<EditError> Document::check_tree() const {
                 failure = check_pair(ast_, s.mode, s.before, value, s.last, false, s.opening);
             }
             if (!failure && bare && serialize::own_text_closes_bracket(ast_, child)) {
-                failure = EditError::unreadable(named(value) +
-                                                " cannot be written here: its ] would end the optional argument it "
-                                                "stands in");
+                failure = ends_brackets(named(value));
             }
         });
     }
@@ -1024,8 +1023,7 @@ Expected<std::vector<NodeId>, EditError> Document::unwrap(NodeId group) {
     for (const ast::NodeId kid : kids) {
         if (auto e = check_in_place(standing_of(ast_, kid, &bracketed), ast_.node(kid))) return *e;
         if (bracketed && serialize::closes_bracket_argument(ast_, kid)) {
-            return EditError::unreadable(named(ast_.node(kid)) +
-                                         " cannot be written here: its ] would end the optional argument it stands in");
+            return ends_brackets(named(ast_.node(kid)));
         }
     }
     if (auto e = check_seam(ast_, place->parent, place->index)) return *e;
